@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. With --with-sanitizers the tests run a second
+# time from an AddressSanitizer/UndefinedBehaviorSanitizer build.
+# Tests labelled "netns" create network namespaces and need root; they are skipped
+# (with a notice) otherwise.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+"$here/tools/install-deps.sh"
+jobs=$(nproc)
+labels=()
+if [ "$(id -u)" -ne 0 ]; then
+  echo "note: not root, skipping the tests labelled netns" >&2
+  labels=(-LE netns)
+fi
+run() {
+  local dir=$1; shift
+  cmake -S "$here" -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs" "${labels[@]}")
+}
+run "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ "${1:-}" = "--with-sanitizers" ]; then
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    run "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug -DZUN_SANITIZE=ON
+fi
