@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+// The state of one emulated processor, shared by the emulator's TCP and UDP sides.
+// Everything is guarded by mutex(); both sides run in the emulator's one thread today,
+// the lock keeps it honest if that changes.
+class ZunSimDevice
+{
+public:
+    struct Identity
+    {
+        quint16 serial = 1;
+        quint16 firmware = 1080;      // 0 announces "unknown" so the version probe runs
+        quint16 revision = 0;         // top 4 bits of the version word
+        QString name;
+        quint16 hardwareWord = 0;
+        quint16 hardwareExtra = 0;
+        quint16 routingWord = 0;
+        quint8 routingByte = 0;       // announce offset 7
+        quint16 flags = 0;
+        quint16 status = 0xFF70;
+    };
+
+    // Faults a test can switch on.
+    struct Faults
+    {
+        bool silent = false;          // answers nothing at all (UDP and TCP)
+        bool noBroadcastAnswer = false; // ignores the discovery ping (firmware < 1077)
+        bool dropLink = false;        // closes the TCP link on the next command
+        int refuseCmd = -1;           // refuses this command number with an error frame
+        bool corruptChunk = false;    // corrupts the next block chunk it sends
+        int replyDelayMs = 0;         // delays every TCP reply
+    };
+
+    explicit ZunSimDevice(const Identity& id);
+
+    QMutex& mutex() { return m_mutex; }
+    Identity& identity() { return m_id; }
+    Faults& faults() { return m_faults; }
+    QVector<quint16>& image() { return m_image; }
+
+    quint16 versionWord() const { return quint16((m_id.firmware & 0x0FFF) | (m_id.revision << 12)); }
+
+private:
+    QMutex m_mutex;
+    Identity m_id;
+    Faults m_faults;
+    QVector<quint16> m_image;
+};
