@@ -23,6 +23,7 @@ public:
         quint8 routingByte = 0;       // announce offset 7
         quint16 flags = 0;
         quint16 status = 0xFF70;
+        bool announceFirmwareZero = false;
     };
 
     // Faults a test can switch on.

@@ -1,7 +1,94 @@
+// zunsim: an emulated Zun processor for tests and for trying the program without hardware.
+#include "ZunSimControl.h"
+#include "ZunSimDevice.h"
+#include "ZunSimUdp.h"
+
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
+#include <QTextStream>
+
+static bool number(const QCommandLineParser& p, const char* name, quint32 max, quint32* out)
+{
+    if (!p.isSet(QLatin1String(name)))
+        return true;
+    const QString s = p.value(QLatin1String(name));
+    bool ok = false;
+    const quint32 v = s.startsWith(QLatin1String("0x")) ? s.mid(2).toUInt(&ok, 16) : s.toUInt(&ok, 10);
+    if (!ok || v > max) {
+        QTextStream(stderr) << "zunsim: bad value for --" << name << ": " << s << Qt::endl;
+        return false;
+    }
+    *out = v;
+    return true;
+}
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setApplicationName(QStringLiteral("zunsim"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
+                                               "silent [off], nobroadcast [off], droplink [off], corrupt [off], "
+                                               "refuse CMD|off, delay MS, set WORD VALUE, quit."));
+    p.addHelpOption();
+    const QList<QCommandLineOption> opts = {
+        {"serial", "Serial number (last two MAC bytes).", "n", "1"},
+        {"firmware", "Firmware version 1075-1080.", "v", "1080"},
+        {"revision", "Second version field (0-15).", "r", "0"},
+        {"name", "Device name (up to 24 characters).", "text", ""},
+        {"hardware", "Hardware word.", "word", "0"},
+        {"hardware-extra", "Extra hardware word.", "word", "0"},
+        {"routing", "Routing word (announce offset 11).", "word", "0"},
+        {"routing-byte", "Routing byte (announce offset 7).", "byte", "0"},
+        {"flags", "Flags word of the announce.", "word", "0"},
+        {"bind", "Address to bind TCP and UDP to.", "addr", "0.0.0.0"},
+        {"tcp-port", "TCP control port.", "port", "5000"},
+        {"udp-port", "UDP port.", "port", "1234"},
+        {"no-broadcast-answer", "Ignore the discovery ping (as firmware below 1077)."},
+        {"announce-zero", "Announce firmware 0 so that the version probe runs."},
+        {"silent", "Start silent (answer nothing)."},
+    };
+    p.addOptions(opts);
+    p.process(app);
+
+    ZunSimDevice::Identity id;
+    quint32 serial = 1, fw = 1080, rev = 0, hw = 0, hwx = 0, rw = 0, rb = 0, flags = 0, tcpPort = 5000, udpPort = 1234;
+    if (!number(p, "serial", 0xFFFF, &serial) || !number(p, "firmware", 0x0FFF, &fw) || !number(p, "revision", 15, &rev)
+        || !number(p, "hardware", 0xFFFF, &hw) || !number(p, "hardware-extra", 0xFFFF, &hwx)
+        || !number(p, "routing", 0xFFFF, &rw) || !number(p, "routing-byte", 0xFF, &rb)
+        || !number(p, "flags", 0xFFFF, &flags) || !number(p, "tcp-port", 0xFFFF, &tcpPort)
+        || !number(p, "udp-port", 0xFFFF, &udpPort))
+        return 2;
+    id.serial = quint16(serial);
+    id.firmware = quint16(fw);
+    id.revision = quint16(rev);
+    id.name = p.value(QStringLiteral("name")).left(24);
+    id.hardwareWord = quint16(hw);
+    id.hardwareExtra = quint16(hwx);
+    id.routingWord = quint16(rw);
+    id.routingByte = quint8(rb);
+    id.flags = quint16(flags);
+    id.announceFirmwareZero = p.isSet(QStringLiteral("announce-zero"));
+
+    QHostAddress bind;
+    if (!bind.setAddress(p.value(QStringLiteral("bind")))) {
+        QTextStream(stderr) << "zunsim: bad --bind address" << Qt::endl;
+        return 2;
+    }
+
+    ZunSimDevice device(id);
+    device.faults().noBroadcastAnswer = p.isSet(QStringLiteral("no-broadcast-answer"));
+    device.faults().silent = p.isSet(QStringLiteral("silent"));
+
+    ZunSimControl control(&device);
+    ZunSimUdp udp(&device, quint16(udpPort));
+    if (!udp.start(bind))
+        return 1;
+    Q_UNUSED(tcpPort);
+
+    // Tests wait for this line before they talk to the emulator.
+    QTextStream(stdout) << "zunsim ready serial " << id.serial << Qt::endl;
+    return app.exec();
 }

@@ -1,0 +1,79 @@
+#include "ZunSimControl.h"
+
+#include "ZunSimDevice.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QTextStream>
+
+#include <unistd.h>
+
+ZunSimControl::ZunSimControl(ZunSimDevice* device, QObject* parent)
+    : QObject(parent), m_device(device), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
+{
+    connect(&m_notifier, &QSocketNotifier::activated, this, &ZunSimControl::on_Readable);
+}
+
+void ZunSimControl::on_Readable()
+{
+    char buf[512];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) {
+        // Our parent went away or closed the pipe: stop listening, keep running.
+        m_notifier.setEnabled(false);
+        return;
+    }
+    m_pending.append(buf, int(n));
+    int nl;
+    while ((nl = m_pending.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(m_pending.left(nl)).trimmed();
+        m_pending.remove(0, nl + 1);
+        if (!line.isEmpty() && !apply(line))
+            QTextStream(stderr) << "zunsim: unknown control line: " << line << Qt::endl;
+    }
+}
+
+static bool parseNumber(const QString& s, int* out)
+{
+    bool ok = false;
+    const int v = s.startsWith(QLatin1String("0x")) ? s.mid(2).toInt(&ok, 16) : s.toInt(&ok, 10);
+    if (ok)
+        *out = v;
+    return ok;
+}
+
+bool ZunSimControl::apply(const QString& line)
+{
+    const QStringList w = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString cmd = w.value(0);
+    const bool on = w.value(1) != QLatin1String("off");
+    int a = 0, b = 0;
+    if (cmd == QLatin1String("quit")) {
+        QCoreApplication::quit();
+        return true;
+    }
+    QMutexLocker lock(&m_device->mutex());
+    ZunSimDevice::Faults& f = m_device->faults();
+    if (cmd == QLatin1String("silent")) { f.silent = on; return true; }
+    if (cmd == QLatin1String("nobroadcast")) { f.noBroadcastAnswer = on; return true; }
+    if (cmd == QLatin1String("droplink")) { f.dropLink = on; return true; }
+    if (cmd == QLatin1String("corrupt")) { f.corruptChunk = on; return true; }
+    if (cmd == QLatin1String("refuse") && w.size() == 2) {
+        if (w[1] == QLatin1String("off")) { f.refuseCmd = -1; return true; }
+        if (!parseNumber(w[1], &a)) return false;
+        f.refuseCmd = a;
+        return true;
+    }
+    if (cmd == QLatin1String("delay") && w.size() == 2 && parseNumber(w[1], &a)) {
+        f.replyDelayMs = a;
+        return true;
+    }
+    if (cmd == QLatin1String("set") && w.size() == 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)
+        && a >= 0 && a < m_device->image().size()) {
+        m_device->image()[a] = quint16(b);
+        lock.unlock();
+        emit signal_FrontPanelChange(quint16(a), quint16(b));
+        return true;
+    }
+    return false;
+}

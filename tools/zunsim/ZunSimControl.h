@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+
+class ZunSimDevice;
+
+// Reads control lines from standard input so that a test can switch faults on and off
+// or change a parameter "at the front panel" while the emulator runs. One command per
+// line; unknown lines are reported on stderr and ignored. "quit" ends the emulator.
+class ZunSimControl : public QObject
+{
+    Q_OBJECT
+public:
+    ZunSimControl(ZunSimDevice* device, QObject* parent = nullptr);
+
+    // Applies one control line; returns false for an unknown or malformed line.
+    bool apply(const QString& line);
+
+signals:
+    // A parameter word was changed by a control line (front-panel change).
+    void signal_FrontPanelChange(quint16 cmd, quint16 value);
+
+private slots:
+    void on_Readable();
+
+private:
+    ZunSimDevice* m_device;
+    QSocketNotifier m_notifier;
+    QByteArray m_pending;
+};
