@@ -109,6 +109,31 @@ QStringList runtimeNames()
         for (char slot = 'M'; slot <= 'T'; ++slot)
             names << QStringLiteral("Inf_KPSourceInfo%1_IR_%2").arg(QChar(slot)).arg(ir);
     }
+    // The parameter image's ignore list and the other names the device model looks up
+    // literally; the source scan finds them too once that code exists.
+    for (const char* n : {"Cmd_FlashSize", "Cmd_Block_ID", "Cmd_Version", "Cmd_ResetIP", "Cmd_VerboseLevel", "Cmd_KeyLock",
+                          "Cmd_SizeLastRxBlock", "Cmd_IP_Hi", "Cmd_IP_Lo", "Cmd_SecurityLevel", "Cmd_TCPCloseTime",
+                          "Cmd_MemCopy", "Cmd_BulkEraseE", "Cmd_CheckBlockF", "Cmd_CheckFirmware", "Cmd_MemID0",
+                          "Cmd_MemID1", "Cmd_MemID2", "Cmd_SetupEQSelect", "Cmd_SectorEraseF", "Cmd_BulkEraseF",
+                          "Cmd_SetupSelect", "Cmd_SetupStore", "Cmd_DSP_Boot_Blink", "Cmd_LevelLimStatusRequest",
+                          "Cmd_DSP_SetParDef", "Cmd_DSP_InitAllPar", "Cmd_AmpLevelRequest", "Cmd_DSP_InitAll",
+                          "Cmd_DSP_Boot", "Cmd_DSP_InitAllParSR", "Cmd_0_DSP_Cycles", "Cmd_1_DSP_Cycles",
+                          "Cmd_UDP_TxStatus", "Cmd_ClockSel", "Cmd_ExtClockSel", "Cmd_SetupFlags", "Cmd_Pin",
+                          "Cmd_LED", "Cmd_SPI_Routing", "Cmd_DSP_Routing", "Cmd_DSP_FullRouting0",
+                          "Cmd_DSP_FullRouting1", "Cmd_SPI_ARX_InpSel", "Cmd_SPI_ATX_OutSel", "Cmd_SPI_InitAllPar",
+                          "CmdS_CopyDSPVar2RxTxBuf", "CmdS_CopyF2RxTxBuf", "CmdS_CopyMemDir2RxTxBuf",
+                          "CmdS_CopyRxTxBuf2DSPVar", "CmdS_CopyRxTxBuf2F", "CmdS_CopyRxTxBuf2F_Raw", "CmdS_DeleteInF",
+                          "CmdS_SaveDeviceName", "CmdS_SaveSetupName", "ID_TX_Hardware", "ID_TX_Status",
+                          "ID_Block_DSP_Stat", "ID_Block_SetupName", "Inf_EraseOnly128K", "Inf_DSPx_Qty_ParEQ",
+                          "Inf_DSPx_Qty_ParFi", "Min_MasterGain", "Max_MasterGain", "Min_ChGain", "Max_ChGain",
+                          "Min_MasterDelay", "Max_MasterDelay", "Min_ChDelay", "Max_ChDelay", "Min_LimRelease",
+                          "Max_LimRelease", "Min_EQ_Quality", "Max_EQ_Quality", "Inf_Sel_Char_HOF_Allpass",
+                          "Inf_Sel_Char_HOF_LinkRiley", "Inf_Sel_Typ_EQ_Peak", "Inf_Sel_Typ_EQ_HP12",
+                          "Inf_Sel_Typ_EQ_AP_6", "Inf_KPSourceInfoM_IR_11"})
+        names << n;
+    for (const char* n : {"BlkReadX", "BlkReadY", "BlkReadP", "DSP_KILL", "DSP_SetErr", "DSP_TestReg", "DSP_TrChkSum",
+                          "InitDynPEQ", "DSP_ResetPeri"})
+        names << QStringLiteral("Cmd_0_%1").arg(n) << QStringLiteral("Cmd_1_%1").arg(n);
     names << "Inf_Sel_Clk_Ext" << "Inf_Sel_Clk_48" << "Inf_Sel_Clk_96" << "Inf_Sel_Clk_192" << "Inf_Sel_ExtClk_AES"
           << "Inf_Sel_ExtClk_I2S" << "Inf_Sel_ARX_XLR_0" << "Inf_Sel_ATX_Opto_1";
     return names;
