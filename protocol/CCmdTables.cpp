@@ -90,10 +90,92 @@ CCmdTables CCmdTables::fromTexts(const QMap<QString, QString>& filesByName)
     return t;
 }
 
+QList<CCmdTables::Expansion> CCmdTables::expandName(const QString& pattern, QString* error)
+{
+    auto fail = [error](const QString& what) {
+        if (error)
+            *error = what;
+        return QList<Expansion>();
+    };
+    const int at = pattern.indexOf(QLatin1Char('@'));
+    if (at >= 0 && pattern.indexOf(QLatin1Char('@'), at + 1) >= 0)
+        return fail(QStringLiteral("more than one '@' in '%1'").arg(pattern));
+    const int open = pattern.indexOf(QLatin1Char('['));
+    const int close = pattern.indexOf(QLatin1Char(']'));
+    if ((open < 0) != (close < 0) || (open >= 0 && close < open)
+        || (open >= 0 && pattern.indexOf(QLatin1Char('['), open + 1) >= 0))
+        return fail(QStringLiteral("bad range in '%1'").arg(pattern));
+
+    // Runs per DSP: runs[0] for DSP 0 (or the only run), runs[1] for DSP 1.
+    QList<QStringList> runs;
+    if (open >= 0) {
+        const QStringList alternatives = pattern.mid(open + 1, close - open - 1).split(QLatin1Char('|'));
+        if (alternatives.size() > 2 || (alternatives.size() == 2 && at < 0))
+            return fail(QStringLiteral("'|' in a range needs '@' in '%1'").arg(pattern));
+        for (const QString& alt : alternatives) {
+            // "a..b" with single characters of the same class.
+            if (alt.size() != 4 || alt.mid(1, 2) != QLatin1String("..") || alt[3] < alt[0]
+                || alt[0].isDigit() != alt[3].isDigit() || !alt[0].isLetterOrNumber() || !alt[3].isLetterOrNumber())
+                return fail(QStringLiteral("bad range '%1'").arg(alt));
+            QStringList run;
+            for (ushort c = alt[0].unicode(); c <= alt[3].unicode(); ++c)
+                run << QString(QChar(c));
+            runs << run;
+        }
+        if (runs.size() == 2 && runs[0].size() != runs[1].size())
+            return fail(QStringLiteral("ranges of different length in '%1'").arg(pattern));
+    }
+
+    QList<Expansion> out;
+    const int dspCount = at >= 0 ? 2 : 1;
+    for (int dsp = 0; dsp < dspCount; ++dsp) {
+        QString base = pattern;
+        if (at >= 0)
+            base[at] = QLatin1Char(dsp == 0 ? '0' : '1');
+        if (open < 0) {
+            out << Expansion{base, at >= 0 ? dsp : -1, 0};
+            continue;
+        }
+        const QStringList& run = runs.value(runs.size() == 2 ? dsp : 0);
+        for (int i = 0; i < run.size(); ++i) {
+            QString name = base;
+            name.replace(open, close - open + 1, run[i]);
+            out << Expansion{name, at >= 0 ? dsp : -1, i};
+        }
+    }
+    return out;
+}
+
+void CCmdTables::define(const QString& fileName, int lineNo, quint16 version, const QString& kind,
+                        const QString& name, const QString& value)
+{
+    CCmdMap::Table& table = m_tables[version];
+    if (kind == QLatin1String("i")) {
+        int v = 0;
+        if (!parseInt(value.trimmed(), &v))
+            tableError(fileName, lineNo, QStringLiteral("bad integer '%1'").arg(value));
+        if (table.ints.contains(name))
+            tableError(fileName, lineNo, QStringLiteral("'%1' defined twice").arg(name));
+        table.ints.insert(name, v);
+    } else if (kind == QLatin1String("f")) {
+        double v = 0;
+        if (!parseFloat(value.trimmed(), &v))
+            tableError(fileName, lineNo, QStringLiteral("bad number '%1'").arg(value));
+        if (table.floats.contains(name))
+            tableError(fileName, lineNo, QStringLiteral("'%1' defined twice").arg(name));
+        table.floats.insert(name, v);
+    } else {
+        if (table.strings.contains(name))
+            tableError(fileName, lineNo, QStringLiteral("'%1' defined twice").arg(name));
+        table.strings.insert(name, unescape(value));
+    }
+}
+
 void CCmdTables::parseFile(const QString& fileName, const QString& text)
 {
     const QStringList lines = text.split(QLatin1Char('\n'));
     QList<quint16> columns;
+    int dspOffset = -1; // set by "!dsp-offset"; needed by rows with "@"
     int lineNo = 0;
     for (QString line : lines) {
         ++lineNo;
@@ -102,6 +184,14 @@ void CCmdTables::parseFile(const QString& fileName, const QString& text)
         if (line.trimmed().isEmpty() || line.startsWith(QLatin1Char('#')))
             continue;
         const QStringList cells = line.split(QLatin1Char('\t'));
+        if (line.startsWith(QLatin1Char('!'))) {
+            bool ok = false;
+            const int v = cells.value(1).trimmed().toInt(&ok);
+            if (cells[0] != QLatin1String("!dsp-offset") || !ok || v <= 0)
+                tableError(fileName, lineNo, QStringLiteral("unknown directive '%1'").arg(line));
+            dspOffset = v;
+            continue;
+        }
         if (columns.isEmpty()) {
             // Header: name, kind, one column per firmware version, note.
             if (cells.size() < 3 || cells[0] != QLatin1String("name") || cells[1] != QLatin1String("kind"))
@@ -123,12 +213,21 @@ void CCmdTables::parseFile(const QString& fileName, const QString& text)
         }
         if (cells.size() < 2)
             tableError(fileName, lineNo, QStringLiteral("row needs a name and a kind"));
-        const QString name = cells[0].trimmed();
+        const QString pattern = cells[0].trimmed();
         const QString kind = cells[1].trimmed();
-        if (name.isEmpty() || name.contains(QLatin1Char(' ')))
-            tableError(fileName, lineNo, QStringLiteral("bad name '%1'").arg(name));
+        if (pattern.isEmpty() || pattern.contains(QLatin1Char(' ')))
+            tableError(fileName, lineNo, QStringLiteral("bad name '%1'").arg(pattern));
         if (kind != QLatin1String("i") && kind != QLatin1String("f") && kind != QLatin1String("s"))
             tableError(fileName, lineNo, QStringLiteral("kind must be i, f or s"));
+        QString error;
+        const QList<Expansion> names = expandName(pattern, &error);
+        if (names.isEmpty())
+            tableError(fileName, lineNo, error);
+        const bool expanded = names.size() > 1 || names[0].dsp >= 0;
+        if (expanded && kind != QLatin1String("i"))
+            tableError(fileName, lineNo, QStringLiteral("'@' and ranges need kind i"));
+        if (names[0].dsp >= 0 && dspOffset < 0)
+            tableError(fileName, lineNo, QStringLiteral("'@' needs a !dsp-offset directive first"));
 
         // An empty cell carries the value of the version to its left; "-" means the
         // version does not define the name.
@@ -144,25 +243,16 @@ void CCmdTables::parseFile(const QString& fileName, const QString& text)
             }
             if (!defined)
                 continue;
-            CCmdMap::Table& table = m_tables[columns[c]];
-            if (kind == QLatin1String("i")) {
-                int v = 0;
-                if (!parseInt(current.trimmed(), &v))
-                    tableError(fileName, lineNo, QStringLiteral("bad integer '%1'").arg(current));
-                if (table.ints.contains(name))
-                    tableError(fileName, lineNo, QStringLiteral("'%1' defined twice").arg(name));
-                table.ints.insert(name, v);
-            } else if (kind == QLatin1String("f")) {
-                double v = 0;
-                if (!parseFloat(current.trimmed(), &v))
-                    tableError(fileName, lineNo, QStringLiteral("bad number '%1'").arg(current));
-                if (table.floats.contains(name))
-                    tableError(fileName, lineNo, QStringLiteral("'%1' defined twice").arg(name));
-                table.floats.insert(name, v);
-            } else {
-                if (table.strings.contains(name))
-                    tableError(fileName, lineNo, QStringLiteral("'%1' defined twice").arg(name));
-                table.strings.insert(name, unescape(current));
+            if (!expanded) {
+                define(fileName, lineNo, columns[c], kind, names[0].name, current);
+                continue;
+            }
+            int base = 0;
+            if (!parseInt(current.trimmed(), &base))
+                tableError(fileName, lineNo, QStringLiteral("bad integer '%1'").arg(current));
+            for (const Expansion& e : names) {
+                const int v = base + e.index + (e.dsp > 0 ? dspOffset : 0);
+                define(fileName, lineNo, columns[c], kind, e.name, QString::number(v));
             }
         }
     }

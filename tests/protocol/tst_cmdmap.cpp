@@ -70,6 +70,50 @@ private slots:
         QCOMPARE(t.table(1).strings.value("D"), QString("line\none"));
     }
 
+    void namePatternsExpandPerDspAndRun()
+    {
+        const QString text = "!dsp-offset\t770\n"
+                             "name\tkind\t1\t2\n"
+                             "Cmd_@_Gain[0..3]\ti\t94\t100\n"
+                             "Cmd_@_In[A..D|E..H]\ti\t117\n"
+                             "Cmd_Plain[X..Y]\ti\t5\t-\n";
+        const CCmdTables t = CCmdTables::fromTexts({{"dsp.tsv", text}});
+        const CCmdMap::Table v1 = t.table(1);
+        QCOMPARE(v1.ints.value("Cmd_0_Gain0"), 94);
+        QCOMPARE(v1.ints.value("Cmd_0_Gain3"), 97);
+        QCOMPARE(v1.ints.value("Cmd_1_Gain0"), 864);
+        QCOMPARE(v1.ints.value("Cmd_1_Gain3"), 867);
+        QCOMPARE(t.table(2).ints.value("Cmd_1_Gain2"), 872);
+        QCOMPARE(v1.ints.value("Cmd_0_InD"), 120);
+        QCOMPARE(v1.ints.value("Cmd_1_InE"), 887);
+        QCOMPARE(v1.ints.value("Cmd_1_InH"), 890);
+        QVERIFY(!v1.ints.contains("Cmd_1_InA") && !v1.ints.contains("Cmd_0_InE"));
+        QCOMPARE(v1.ints.value("Cmd_PlainY"), 6);
+        QVERIFY(!t.table(2).ints.contains("Cmd_PlainX"));
+        QCOMPARE(v1.ints.size(), 4 + 4 + 4 + 4 + 2);
+    }
+
+    void malformedPatternsRefused_data()
+    {
+        QTest::addColumn<QString>("text");
+        const QString h = "name\tkind\t1\n";
+        QTest::newRow("@ without offset") << h + "Cmd_@_X\ti\t1\n";
+        QTest::newRow("unknown directive") << "!offset\t3\n" + h;
+        QTest::newRow("| without @") << h + "Cmd_X[A..B|C..D]\ti\t1\n";
+        QTest::newRow("runs of unequal length") << "!dsp-offset\t9\n" + h + "Cmd_@_X[A..B|C..E]\ti\t1\n";
+        QTest::newRow("descending run") << h + "Cmd_X[3..1]\ti\t1\n";
+        QTest::newRow("unclosed run") << h + "Cmd_X[1..3\ti\t1\n";
+        QTest::newRow("text with a run") << h + "InfS_X[1..3]\ts\tabc\n";
+        QTest::newRow("expansion clashes") << h + "Cmd_X[1..2]\ti\t1\nCmd_X2\ti\t5\n";
+        QTest::newRow("expanded value too big") << h + "Cmd_X[0..1]\ti\t65535\n";
+    }
+
+    void malformedPatternsRefused()
+    {
+        QFETCH(QString, text);
+        QVERIFY_EXCEPTION_THROWN(CCmdTables::fromTexts({{"bad.tsv", text}}), std::runtime_error);
+    }
+
     void malformedTableRefused()
     {
         const QString bad = "name\tkind\t1\nA\ti\tzz\n";
