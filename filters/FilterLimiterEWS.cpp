@@ -60,7 +60,13 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
         setSampleRate(sampleRate);
         m_userName = "Thru";
     } else {
-        CBlockFIR::operator=(CBlockFIR(ZunFirFile::readImage(fileName)));
+        const QByteArray image = ZunFirFile::readImage(fileName);
+        try {
+            CBlockFIR::operator=(CBlockFIR(image));
+        } catch (const std::logic_error& e) {
+            // Name the file: the image's own text does not know it.
+            throw std::logic_error(QString("FIR file '%1' can not be read: %2").arg(fileName, e.what()).toStdString());
+        }
         if (CBlockFIR::sampleRate() == 0.0 && sampleRate != 0.0)
             setSampleRate(sampleRate);
         m_userName = storedName();
