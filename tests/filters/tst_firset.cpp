@@ -107,6 +107,21 @@ private slots:
         QVERIFY(copy.computeKey() != ZunCrc16Data(image));
     }
 
+    void keyStability()
+    {
+        // Keys are the sets' ids in the processor's flash and in stored setups: a change
+        // of the image layout or of the checksum would orphan every stored set.
+        FilterLimiterEWS thru(QString(), 48000.0);
+        QCOMPARE(thru.getKey(), 0x6f97d9ddu);
+        std::unique_ptr<FilterLimiterEWS> set(makeTestSet("Main PA"));
+        QCOMPARE(set->getKey(), 0x1631d8c6u);
+        // The key depends on the content only, not on the history of edits or the manager.
+        set->setAmpGain(10.0, 3);
+        set->setAmpGain(26.0, 3);
+        set->setManager(nullptr);
+        QCOMPARE(set->computeKey(), 0x1631d8c6u);
+    }
+
     void outputEntriesAndFlags()
     {
         std::unique_ptr<FilterLimiterEWS> set(makeTestSet("E", 10, 40, 20, 100));
