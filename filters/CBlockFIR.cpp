@@ -217,6 +217,11 @@ void CBlockFIR::parse(const QByteArray& image)
     for (int off = 0; off < ParamAreaSize; ++off)
         if (isReserved(off) && p.at(off) != 0)
             bad(QString("reserved byte %1 is not zero").arg(off));
+    // Only NUL may follow the name's end, so that reading and writing keep every byte.
+    const int nameEnd = p.indexOf('\0', OffName);
+    for (int off = nameEnd; nameEnd >= 0 && off < OffName + NameSize; ++off)
+        if (p.at(off) != 0)
+            bad("name field holds data after its end");
 
     float rate;
     const quint32 rateBits = getLe32(p, OffSampleRate);
@@ -300,6 +305,8 @@ QByteArray CBlockFIR::serialise(const QString& name) const
 {
     QByteArray p = m_param;
     QByteArray nameBytes = name.toLatin1().left(NameSize);
+    if (nameBytes.contains('\0'))
+        nameBytes.truncate(nameBytes.indexOf('\0'));
     nameBytes.append(QByteArray(NameSize - nameBytes.size(), '\0'));
     std::memcpy(p.data() + OffName, nameBytes.constData(), NameSize);
 

@@ -184,7 +184,8 @@ QByteArray ZunFirFile::readImage(const QString& fileName)
         return readZip(data, fileName);
     if (data.startsWith("ZFIR"))
         return data;
-    if (data.trimmed().startsWith('<')) {
+    const QByteArray start = data.startsWith("\xEF\xBB\xBF") ? data.mid(3) : data;
+    if (start.trimmed().startsWith('<')) {
         try {
             return imageFromXml(data);
         } catch (const CBlockFIR::invalid_filter&) {

@@ -102,9 +102,13 @@ private slots:
         QVERIFY(copy.limiterModified());
         QVERIFY(copy.computeKey() != set->getKey());
         QVERIFY(!copy.limiterModified());
-        // The name is part of the image.
+        // The name is part of the image; a long name is cut to the 24-byte field.
         copy.SetName("Other");
         QVERIFY(copy.computeKey() != ZunCrc16Data(image));
+        copy.SetName("A name longer than twenty-four characters");
+        FilterLimiterEWS longName(nullptr, copy.toByteArray());
+        QCOMPARE(longName.GetName(), QString("A name longer than twent"));
+        QCOMPARE(longName.getKey(), copy.computeKey());
     }
 
     void keyStability()
@@ -392,6 +396,9 @@ private slots:
         bad = image;
         for (int i = 0; i < 8; ++i)
             bad[CBlockFIR::OffLimiter + 7 * 8 + i] = static_cast<char>(0xFF);   // impedance of output 0
+        QVERIFY_EXCEPTION_THROWN(FilterLimiterEWS(nullptr, withParamCrc(bad)), std::logic_error);
+        bad = image;
+        bad[CBlockFIR::OffName + 20] = 'x';   // data after the name's NUL
         QVERIFY_EXCEPTION_THROWN(FilterLimiterEWS(nullptr, withParamCrc(bad)), std::logic_error);
         // The untouched image still reads.
         QCOMPARE(FilterLimiterEWS(nullptr, image).getKey(), set->getKey());
