@@ -1,0 +1,206 @@
+#include "FilterLimiterEWS.h"
+
+#include "ZunCrc16.h"
+#include "ZunFirFile.h"
+
+#include <QRegularExpression>
+
+#include <stdexcept>
+
+const char* const FilterLimiterEWS::DefaultName = "FIR filter";
+
+namespace {
+
+bool isSafeFileChar(QChar c)
+{
+    const ushort u = c.unicode();
+    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9'))
+        return true;
+    return u < 128 && QByteArrayLiteral(",^&'@{}[]$=!-#()%.+~_").contains(static_cast<char>(u));
+}
+
+QString multipathText(int mode)
+{
+    switch (mode) {
+    case 0: return "None";
+    case 1: return "Mid+Hi";
+    case 2: return "Lo+Mid";
+    case 3: return "Lo+Mid+Hi";
+    case 4: return "2 x Mid+High";
+    default: return QString();
+    }
+}
+
+} // namespace
+
+FilterLimiterEWS::FilterLimiterEWS(CFIRLimManagerInterface* manager, const QString& fileName, double sampleRate)
+    : m_manager(manager)
+{
+    init(fileName, sampleRate);
+}
+
+FilterLimiterEWS::FilterLimiterEWS(const QString& fileName, double sampleRate, QObject* parent)
+    : CZunAbstractFrequencyResponse(parent)
+{
+    init(fileName, sampleRate);
+}
+
+FilterLimiterEWS::FilterLimiterEWS(CFIRLimManagerInterface* manager, const QByteArray& data)
+    : CBlockFIR(data), m_manager(manager)
+{
+    m_defaultName = DefaultName;
+    m_userName = storedName();
+    computeKey();
+}
+
+void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
+{
+    m_defaultName = DefaultName;
+    if (fileName.isEmpty()) {
+        setSampleRate(sampleRate);
+        m_userName = "Thru";
+    } else {
+        const QByteArray image = ZunFirFile::readImage(fileName);
+        try {
+            CBlockFIR::operator=(CBlockFIR(image));
+        } catch (const std::logic_error& e) {
+            // Name the file: the image's own text does not know it.
+            throw std::logic_error(QString("FIR file '%1' can not be read: %2").arg(fileName, e.what()).toStdString());
+        }
+        if (CBlockFIR::sampleRate() == 0.0 && sampleRate != 0.0)
+            setSampleRate(sampleRate);
+        m_userName = storedName();
+    }
+    computeKey();
+}
+
+QByteArray FilterLimiterEWS::toByteArray() const
+{
+    return serialise(m_userName);
+}
+
+quint32 FilterLimiterEWS::computeKey()
+{
+    m_key = ZunCrc16Data(toByteArray());
+    setLimiterModified(false);
+    return m_key;
+}
+
+QString FilterLimiterEWS::makeFileName(bool withKey) const
+{
+    QString name = GetName().trimmed();
+    if (withKey)
+        name += "___" + QString::number(m_key, 16);
+    for (QChar& c : name)
+        if (!isSafeFileChar(c))
+            c = QChar(' ');
+    return name + ".fir";
+}
+
+void FilterLimiterEWS::makeUniqueName()
+{
+    if (!m_manager)
+        return;
+    const QString current = GetName();
+    if (!m_manager->IsInList(current))
+        return;
+    static const QRegularExpression trailing("^(.*?)(\\d{1,6})$");
+    const QRegularExpressionMatch m = trailing.match(current);
+    QString base = m.hasMatch() ? m.captured(1) : current + " ";
+    qint64 n = m.hasMatch() ? m.captured(2).toLongLong() + 1 : 1;
+    for (int attempt = 0; attempt < 100000; ++attempt, ++n) {
+        const QString number = QString::number(n);
+        const QString candidate = base.left(NameSize - number.size()) + number;
+        if (!m_manager->IsInList(candidate)) {
+            SetName(candidate);
+            return;
+        }
+    }
+    throw std::logic_error("FilterLimiterEWS::makeUniqueName(): no free name found for " + current.toStdString());
+}
+
+void FilterLimiterEWS::multipathLabel(int mode, int number)
+{
+    static const char* const labels[] = {"", "(MH) ", "(LM) ", "(LMH)", "(2MH) "};
+    setMultipathMode(mode);   // refuses modes outside 0-4
+    for (int o = 0; o < Outputs; ++o)
+        setPathFlagByte(o, 1);
+    SetName(QString("Thru ") + labels[mode] + QString::number(number));
+}
+
+quint16 FilterLimiterEWS::outputEntryWord0(int output) const
+{
+    return entryLatency(output);
+}
+
+quint16 FilterLimiterEWS::maxOutputEntryWord0() const
+{
+    // Entry 3 is deliberately not compared: the master delay bound ignores it.
+    return std::max({quint16(0), entryLatency(0), entryLatency(1), entryLatency(2)});
+}
+
+QString FilterLimiterEWS::getInfoHtml(const QStringList& setups)
+{
+    QString html = "<qt><b>FIR filter information for " + GetName().toHtmlEscaped() + "</b><br>";
+    const double rate = sampleRate();
+    html += rate > 0.0 ? QString("Sample rate: %1 Hz<br>").arg(rate) : QString("Sample rate: not set<br>");
+    html += QString("Multipath mode: %1<br>").arg(multipathText(multipathMode()));
+    html += dspProgramId() ? QString("DSP program: 0x%1<br>").arg(dspProgramId(), 4, 16, QChar('0'))
+                           : QString("DSP program: not yet determined<br>");
+    for (int o = 0; o < Outputs; ++o) {
+        if (!entryIsFir(o)) {
+            html += QString("Output %1: default crossover<br>").arg(o + 1);
+            continue;
+        }
+        html += QString("Output %1: %2 coefficients, latency %3 samples").arg(o + 1).arg(entryCoefficientCount(o)).arg(entryLatency(o));
+        if (rate > 0.0)
+            html += QString(" (%1 ms)").arg(entryLatency(o) * 1000.0 / rate, 0, 'f', 2);
+        html += "<br>";
+    }
+    html += QString("Id: 0x%1<br>").arg(m_key, 8, 16, QChar('0'));
+    if (setups.isEmpty()) {
+        html += "Used by no setup";
+    } else {
+        html += "Used by the setups:";
+        for (const QString& s : setups)
+            html += "<br>&nbsp;&nbsp;" + s.toHtmlEscaped();
+    }
+    html += "</qt>";
+    m_infoHtml = html;
+    return m_infoHtml;
+}
+
+bool FilterLimiterEWS::limiterFlagsSet() const
+{
+    const qint8 mode = multipathMode();
+    return mode == 1 || (mode == 0 && ownPathCount() >= 2);
+}
+
+bool FilterLimiterEWS::isOwnLimiterPath(int output) const
+{
+    return entryLimiterPath(output) == output;
+}
+
+quint8 FilterLimiterEWS::pathFlag(int output) const
+{
+    return pathFlagByte(output);
+}
+
+void FilterLimiterEWS::toFile(const QString& folder, bool withKey) const
+{
+    const QString name = makeFileName(withKey);
+    if (!ZunFirFile::writeZip(folder + "/" + name, name, toByteArray()))
+        throw std::logic_error("FilterLimiterEWS::toFile(): error writing to FIR file! Contact support.");
+}
+
+void FilterLimiterEWS::toFile(const QString& path) const
+{
+    if (!ZunFirFile::writeZip(path, makeFileName(false), toByteArray()))
+        throw std::logic_error("FilterLimiterEWS::toFile(): error writing to FIR file! Contact support.");
+}
+
+void FilterLimiterEWS::exportXml(const QString& path) const
+{
+    if (!ZunFirFile::writeXml(path, toByteArray()))
+        throw std::logic_error(("FilterLimiterEWS::exportXml(): error writing to XML file '" + path + "'.").toStdString());
+}
