@@ -112,7 +112,7 @@ ZunFilterImport::Result ZunFilterImport::parse(const QByteArray& text, const Ran
                 refuse("a peak EQ needs 5 fields");
                 continue;
             }
-            double f, g, q;
+            double f = 0.0, g = 0.0, q = 0.0;
             if (!number(2, &f) || !number(3, &g) || !number(4, &q)) {
                 refuse("unreadable number");
                 continue;
@@ -132,7 +132,7 @@ ZunFilterImport::Result ZunFilterImport::parse(const QByteArray& text, const Ran
             continue;
         }
 
-        quint16 passband;
+        quint16 passband = 0;
         if (kind == "lp")
             passband = 0;
         else if (kind == "hp")
@@ -147,7 +147,7 @@ ZunFilterImport::Result ZunFilterImport::parse(const QByteArray& text, const Ran
             refuse("a crossover filter needs at least 5 fields");
             continue;
         }
-        double f, ripple = 0.1;
+        double f = 0.0, ripple = 0.1;
         bool okC = false, okO = false;
         const uint characteristic = fields.at(3).toUInt(&okC);
         const uint order = fields.at(4).toUInt(&okO);
