@@ -135,8 +135,9 @@ quint16 FilterLimiterEWS::outputEntryWord0(int output) const
 
 quint16 FilterLimiterEWS::maxOutputEntryWord0() const
 {
-    // Entry 3 is deliberately not compared: the master delay bound ignores it.
-    return std::max({quint16(0), entryLatency(0), entryLatency(1), entryLatency(2)});
+    // Every output counts: the master delay shares the delay memory with the longest FIR
+    // latency of the set, whichever output carries it.
+    return std::max({quint16(0), entryLatency(0), entryLatency(1), entryLatency(2), entryLatency(3)});
 }
 
 QString FilterLimiterEWS::getInfoHtml(const QStringList& setups)

@@ -131,7 +131,7 @@ private slots:
         std::unique_ptr<FilterLimiterEWS> set(makeTestSet("E", 10, 40, 20, 100));
         QCOMPARE(set->outputEntryWord0(1), quint16(20));
         QCOMPARE(set->outputEntryWord0(3), quint16(50));
-        QCOMPARE(set->maxOutputEntryWord0(), quint16(20));   // entry 3 is not compared
+        QCOMPARE(set->maxOutputEntryWord0(), quint16(50));   // the longest latency, output 3's
         QVERIFY(!set->isDefaultCrossover());
         QCOMPARE(set->ownPathCount(), quint8(3));
         const QByteArray image = set->toByteArray();
