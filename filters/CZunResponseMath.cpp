@@ -12,6 +12,7 @@ constexpr double Sqrt2 = 1.41421356237309504880;
 constexpr double Pi = 3.14159265358979323846;
 constexpr double RadToDeg = 180.0 / Pi;
 constexpr double TanPi8 = 0.41421356237309504880;
+constexpr double MinimumPowerValue = CZunResponseMath::MinimumPower;
 
 inline std::uint64_t bitsOf(double x)
 {
@@ -27,39 +28,54 @@ inline double fromBits(std::uint64_t u)
     return x;
 }
 
-// Natural logarithm of a positive normal number: x = m 2^e with m in [sqrt(1/2), sqrt(2)),
-// ln m = 2 atanh(s), s = (m - 1)/(m + 1), |s| <= 0.1716; the odd series up to s^13 leaves
-// an error below 1e-12.
-inline double lnPositive(double x)
+// Splits a positive normal number into m in [1, 2) and its exponent (as a double, without
+// an integer conversion: the biased exponent is placed in the mantissa of 2^52).
+inline double mantissa(double x, double& exponent)
 {
     const std::uint64_t u = bitsOf(x);
-    // The biased exponent as a double without an integer conversion: place it in the
-    // mantissa of 2^52 and subtract.
-    const double biased = fromBits((u >> 52) | 0x4330000000000000ULL) - 4503599627370496.0;
-    double m = fromBits((u & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL);
-    double e = biased - 1023.0;
-    const bool high = m > Sqrt2;
-    m = high ? m * 0.5 : m;
-    e = high ? e + 1.0 : e;
-    const double s = (m - 1.0) / (m + 1.0);
+    exponent = fromBits((u >> 52) | 0x4330000000000000ULL) - (4503599627370496.0 + 1023.0);
+    return fromBits((u & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL);
+}
+
+// ln(x / y) for positive normal numbers, with one division: x = mx 2^ex, y = my 2^ey, the
+// mantissas moved by a factor 2 where needed so that mx / my lies in [sqrt(1/2), sqrt(2)];
+// then ln(mx / my) = 2 atanh(s), s = (mx - my) / (mx + my), |s| <= 0.1716, and the odd
+// series up to s^13 leaves an error below 1e-12.
+// Selects rather than branches, so that the loops calling this stay straight-line.
+inline double lnRatio(double x, double y)
+{
+    double ex, ey;
+    double mx = mantissa(x, ex);
+    double my = mantissa(y, ey);
+    const bool high = mx > Sqrt2 * my;
+    const bool low = mx * Sqrt2 < my;
+    // y = (2 my) 2^(ey - 1), likewise for x.
+    my *= high ? 2.0 : 1.0;
+    ey -= high ? 1.0 : 0.0;
+    mx *= low ? 2.0 : 1.0;
+    ex -= low ? 1.0 : 0.0;
+    const double s = (mx - my) / (mx + my);
     const double s2 = s * s;
     const double series =
         1.0 + s2 * (1.0 / 3 + s2 * (1.0 / 5 + s2 * (1.0 / 7 + s2 * (1.0 / 9 + s2 * (1.0 / 11 + s2 * (1.0 / 13))))));
-    return e * Ln2 + 2.0 * s * series;
+    return (ex - ey) * Ln2 + 2.0 * s * series;
 }
 
-// atan(y/x) in radians for any signs; atan(0, 0) = 0. The ratio of the smaller to the larger
-// magnitude is reduced below tan(pi/8) by atan(a) = pi/4 + atan((a - 1)/(a + 1)); the
-// series up to t^23 then leaves an error below 1e-10.
+// atan2(y, x) in radians for any signs; atan2(0, 0) = 0. With a = small / big of the two
+// magnitudes, a above tan(pi/8) is reduced by atan(a) = pi/4 + atan((a - 1)/(a + 1)), i.e.
+// t = (small - big) / (small + big), one division either way; |t| <= tan(pi/8) and the
+// series up to t^23 leaves an error below 1e-10.
 inline double atan2Radians(double y, double x)
 {
     const double ax = std::fabs(x);
     const double ay = std::fabs(y);
     const double big = ax > ay ? ax : ay;
     const double small = ax > ay ? ay : ax;
-    const double a = big > 0.0 ? small / big : 0.0;
-    const bool reduce = a > TanPi8;
-    const double t = reduce ? (a - 1.0) / (a + 1.0) : a;
+    const bool reduce = small > TanPi8 * big;
+    const double numerator = reduce ? small - big : small;
+    double denominator = reduce ? small + big : big;
+    denominator = denominator > 0.0 ? denominator : 1.0;
+    const double t = numerator / denominator;
     const double t2 = t * t;
     double p = -1.0 / 23;
     p = p * t2 + 1.0 / 21;
@@ -79,13 +95,57 @@ inline double atan2Radians(double y, double x)
     return y < 0.0 ? -r : r;
 }
 
+// On x86-64 the loops are also compiled for AVX2 with FMA, chosen at load time when the
+// processor has them.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define ZUN_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define ZUN_VECTOR_CLONES
+#endif
+
+ZUN_VECTOR_CLONES
+void evaluateLoop(int n, const double* c1, const double* s1, const double* c2, const double* s2, double b0,
+                  double b1, double b2, double a1, double a2, double* __restrict magnitude,
+                  double* __restrict phase)
+{
+    for (int i = 0; i < n; ++i) {
+        // N = b0 + b1 e^-jw + b2 e^-j2w, D = 1 + a1 e^-jw + a2 e^-j2w.
+        const double nr = b0 + b1 * c1[i] + b2 * c2[i];
+        const double ni = -(b1 * s1[i] + b2 * s2[i]);
+        const double dr = 1.0 + a1 * c1[i] + a2 * c2[i];
+        const double di = -(a1 * s1[i] + a2 * s2[i]);
+        double np = nr * nr + ni * ni;
+        double dp = dr * dr + di * di;
+        np = np > MinimumPowerValue ? np : MinimumPowerValue;
+        dp = dp > MinimumPowerValue ? dp : MinimumPowerValue;
+        magnitude[i] = 10.0 * InvLn10 * lnRatio(np, dp);
+        // arg(N conj(D)) = arg N - arg D.
+        const double ph = atan2Radians(ni * dr - nr * di, nr * dr + ni * di) * RadToDeg;
+        phase[i] = ph <= -180.0 ? ph + 360.0 : ph;
+    }
+}
+
+ZUN_VECTOR_CLONES
+void accumulateLoop(const double* magnitude, const double* phase, int n, double* __restrict sumMagnitude,
+                    double* __restrict sumPhase)
+{
+    for (int i = 0; i < n; ++i) {
+        sumMagnitude[i] += magnitude[i];
+        // Both terms lie in (-180, 180], so one correction either way suffices.
+        double p = sumPhase[i] + phase[i];
+        p = p > 180.0 ? p - 360.0 : p;
+        p = p <= -180.0 ? p + 360.0 : p;
+        sumPhase[i] = p;
+    }
+}
+
 } // namespace
 
 double CZunResponseMath::log10(double x)
 {
     if (!(x >= MinimumPower))
         x = MinimumPower;
-    return lnPositive(x) * InvLn10;
+    return lnRatio(x, 1.0) * InvLn10;
 }
 
 double CZunResponseMath::atan2Degrees(double y, double x)
@@ -104,40 +164,12 @@ double CZunResponseMath::wrapDegrees(double degrees)
 void CZunResponseMath::evaluate(const Coefficients& c, const CZunFrequencyGrid::Exponentials& table,
                                 double* magnitude, double* phase)
 {
-    const int n = table.cos1.size();
-    const double* c1 = table.cos1.constData();
-    const double* s1 = table.sin1.constData();
-    const double* c2 = table.cos2.constData();
-    const double* s2 = table.sin2.constData();
-    const double b0 = c.b0, b1 = c.b1, b2 = c.b2, a1 = c.a1, a2 = c.a2;
-    for (int i = 0; i < n; ++i) {
-        // N = b0 + b1 e^-jw + b2 e^-j2w, D = 1 + a1 e^-jw + a2 e^-j2w.
-        const double nr = b0 + b1 * c1[i] + b2 * c2[i];
-        const double ni = -(b1 * s1[i] + b2 * s2[i]);
-        const double dr = 1.0 + a1 * c1[i] + a2 * c2[i];
-        const double di = -(a1 * s1[i] + a2 * s2[i]);
-        double np = nr * nr + ni * ni;
-        double dp = dr * dr + di * di;
-        np = np > MinimumPower ? np : MinimumPower;
-        dp = dp > MinimumPower ? dp : MinimumPower;
-        double ratio = np / dp;
-        ratio = ratio > MinimumPower ? ratio : MinimumPower;
-        magnitude[i] = 10.0 * InvLn10 * lnPositive(ratio);
-        // arg(N conj(D)) = arg N - arg D.
-        double ph = atan2Radians(ni * dr - nr * di, nr * dr + ni * di) * RadToDeg;
-        phase[i] = ph <= -180.0 ? ph + 360.0 : ph;
-    }
+    evaluateLoop(table.cos1.size(), table.cos1.constData(), table.sin1.constData(), table.cos2.constData(),
+                 table.sin2.constData(), c.b0, c.b1, c.b2, c.a1, c.a2, magnitude, phase);
 }
 
 void CZunResponseMath::accumulate(const double* magnitude, const double* phase, int n, double* sumMagnitude,
                                   double* sumPhase)
 {
-    for (int i = 0; i < n; ++i) {
-        sumMagnitude[i] += magnitude[i];
-        // Both terms lie in (-180, 180], so one correction either way suffices.
-        double p = sumPhase[i] + phase[i];
-        p = p > 180.0 ? p - 360.0 : p;
-        p = p <= -180.0 ? p + 360.0 : p;
-        sumPhase[i] = p;
-    }
+    accumulateLoop(magnitude, phase, n, sumMagnitude, sumPhase);
 }
