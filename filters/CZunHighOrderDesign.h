@@ -26,8 +26,8 @@
 //                     Low and high pass sum flat in magnitude (to an all pass) at orders 4
 //                     and 8, and at orders 2, 6 and 10 when one side's polarity is inverted.
 //                     An odd order has no Linkwitz-Riley form: it gets the Butterworth filter
-//                     of that order (-3.01 dB at fc), whose low and high pass of equal
-//                     polarity also sum to an all pass.
+//                     of that order (-3.01 dB at fc), whose low and high pass sum to an
+//                     all pass (flat magnitude) with either polarity.
 //   7 all pass, and the all-pass band (pass band 2) with any characteristic: the all pass
 //                     whose poles are those of the characteristic's low pass (Butterworth
 //                     for characteristic 7) and whose zeros mirror them; |H| = 1, the phase

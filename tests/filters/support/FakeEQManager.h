@@ -19,7 +19,7 @@ public:
     Limits frequencyLimits{15.0, 30000.0};
     Limits gainLimits{-99.0, 12.0};
     Limits qualityLimits{0.1, 160.0};
-    int freeEQs = 40;
+    int freeEQs = 100000;
     QString setEQFailure; // when not empty, SetEQ throws this text
 
     QMap<int, EQ_PARAMS> eqImage;
