@@ -229,9 +229,27 @@ void CZunHighOrderFilter::rebuild()
 {
     if (!m_manager)
         return;
+    // Checked before anything reaches the device: the record cannot hold another order.
+    if (m_order < CZunHighOrderDesign::MinimumOrder || m_order > CZunHighOrderDesign::MaximumOrder)
+        throw std::logic_error(QString("CZunHighOrderFilter::rebuild(): invalid order: %1. Valid values are "
+                                       "between %2 and %3")
+                                   .arg(m_order)
+                                   .arg(CZunHighOrderDesign::MinimumOrder)
+                                   .arg(CZunHighOrderDesign::MaximumOrder)
+                                   .toStdString());
     {
         RecalculationBatch batch(this);
         dropNullSections();
+        // Section EQs come from the pool of the DSP that serves the channel (slots 0-5 DSP 0,
+        // 6-11 DSP 1); after a move to the other DSP's slots they are given back and taken
+        // anew there.
+        const bool secondDsp = m_bank > 5;
+        for (CZunBiquad* biquad : sections()) {
+            if ((biquad->getBank() > 5) != secondDsp) {
+                dropSection(biquad);
+                m_manager->DeleteZunBiquad(biquad, true);
+            }
+        }
         const QVector<CZunHighOrderDesign::Section> design =
             CZunHighOrderDesign::design(m_passband, m_characteristic, m_order, m_frequency, m_ripple,
                                         m_manager->GetSampleRate());

@@ -263,6 +263,31 @@ private slots:
         QCOMPARE(filter.sections()[0], before[0]);
         QCOMPARE(m.filterWrites.last().sections[2], quint16(255));
 
+        // A move within the DSP keeps the sections; one to the other DSP replaces them.
+        filter.SetBank(5);
+        filter.rebuild();
+        QCOMPARE(filter.sections()[0], before[0]);
+        QCOMPARE(filter.sections()[0]->getBank(), quint16(5));
+        filter.SetBank(8);
+        filter.rebuild();
+        QCOMPARE(m.deleted.size(), 4);
+        QCOMPARE(filter.sections().size(), 2);
+        for (CZunBiquad* s : filter.sections())
+            QCOMPARE(s->getBank(), quint16(8));
+        QCOMPARE(m.filterWrites.last().bank, quint16(8));
+
+        // An order the record cannot hold is refused before anything is written.
+        const int writes = m.eqWrites.size();
+        filter.setOrder(11);
+        try {
+            filter.rebuild();
+            QFAIL("no exception");
+        } catch (const std::logic_error& e) {
+            QCOMPARE(QString(e.what()),
+                     QString("CZunHighOrderFilter::rebuild(): invalid order: 11. Valid values are between 1 and 10"));
+        }
+        QCOMPARE(m.eqWrites.size(), writes);
+
         // Out of EQs: the manager's error goes on.
         m.freeEQs = 0;
         filter.setOrder(10);
