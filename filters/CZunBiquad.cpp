@@ -53,6 +53,8 @@ CZunBiquad::CZunBiquad(CEQManagerInterface* manager, const EQ_PARAMS& params, co
       m_section(section)
 {
     setDefaultName(QString("EQ %1").arg(m_number));
+    // A response is never stale, not even before its first change.
+    recalculate();
 }
 
 Qt::ItemFlags CZunBiquad::gainFlags() const

@@ -162,12 +162,13 @@ private slots:
         CZunBiquad a(&m, peak(1000, 6, 1), false);
         CZunLinkedFrequencyResponse sum;
         sum.addResponse(&a);
+        const double before = sum.getMagnitude()->at(300);
         sum.suspendRecalculation = true;
         QSignalSpy data(&sum, &CZunAbstractFrequencyResponse::dataChanged);
-        a.recalculate();
+        a.setGain(-9.0f);
         sum.setGainDelay(2.0, 0.0);
         QCOMPARE(data.count(), 0);
-        QCOMPARE(sum.getMagnitude()->at(300), 0.0);
+        QCOMPARE(sum.getMagnitude()->at(300), before);
         sum.suspendRecalculation = false;
         sum.recalculate();
         QCOMPARE(data.count(), 1);
