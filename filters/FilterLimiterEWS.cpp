@@ -40,7 +40,7 @@ FilterLimiterEWS::FilterLimiterEWS(CFIRLimManagerInterface* manager, const QStri
 }
 
 FilterLimiterEWS::FilterLimiterEWS(const QString& fileName, double sampleRate, QObject* parent)
-    : CZunAbstractFrequencyResponse(parent)
+    : CZunAbstractFrequencyResponse(DefaultPoints, DefaultStart, DefaultEnd, parent)
 {
     init(fileName, sampleRate);
 }
@@ -49,7 +49,7 @@ FilterLimiterEWS::FilterLimiterEWS(CFIRLimManagerInterface* manager, const QByte
     : CBlockFIR(data), m_manager(manager)
 {
     m_defaultName = DefaultName;
-    m_userName = storedName();
+    m_name = storedName();
     computeKey();
 }
 
@@ -58,7 +58,7 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
     m_defaultName = DefaultName;
     if (fileName.isEmpty()) {
         setSampleRate(sampleRate);
-        m_userName = "Thru";
+        m_name = "Thru";
     } else {
         const QByteArray image = ZunFirFile::readImage(fileName);
         try {
@@ -69,14 +69,14 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
         }
         if (CBlockFIR::sampleRate() == 0.0 && sampleRate != 0.0)
             setSampleRate(sampleRate);
-        m_userName = storedName();
+        m_name = storedName();
     }
     computeKey();
 }
 
 QByteArray FilterLimiterEWS::toByteArray() const
 {
-    return serialise(m_userName);
+    return serialise(m_name);
 }
 
 quint32 FilterLimiterEWS::computeKey()

@@ -1,0 +1,178 @@
+// Prints the time to recalculate every frequency response of a fully loaded device on one
+// core: 12 channels, each with 20 EQs and two 8th-order Linkwitz-Riley crossover filters
+// (4 sections each), on the 512-point grid. The recalculation runs the way the device
+// model does it after a new image: channel and filter sums are suspended while every EQ
+// and section recalculates, then each filter and each channel sums its members once.
+//
+// Usage: zunfilterbench [sample rate, default 48000] [repetitions, default 200]
+
+#include "CEQManagerInterface.h"
+#include "CZunBiquad.h"
+#include "CZunHighOrderFilter.h"
+#include "CZunLinkedFrequencyResponse.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Just enough of an EQ manager to create EQs and sections; writes go nowhere.
+class BenchManager : public CEQManagerInterface
+{
+public:
+    explicit BenchManager(double rate) : m_rate(rate) {}
+    double GetSampleRate() override { return m_rate; }
+    Limits GetEQFrequencyLimits() override { return {15.0, 30000.0}; }
+    Limits GetEQGainLimits() override { return {-99.0, 12.0}; }
+    Limits GetEQQualityLimits() override { return {0.1, 160.0}; }
+    double GetShelfResponseFrequency(const EQ_PARAMS& p) override
+    {
+        const double w = M_PI / m_rate;
+        double k = 1.0;
+        switch (p.type) {
+        case 5: k = std::pow(2.0, std::fabs(p.gain) / -12.0412); break;
+        case 6: k = std::pow(2.0, std::fabs(p.gain) / -24.0824); break;
+        case 7: k = std::pow(2.0, std::fabs(p.gain) / 12.0412); break;
+        case 8: k = std::pow(2.0, std::fabs(p.gain) / 24.0824); break;
+        default: return p.frequency;
+        }
+        return std::atan(std::tan(w * p.frequency) * k) / w;
+    }
+    void GetEQ(EQ_PARAMS&) override {}
+    void SetEQ(EQ_PARAMS&, bool) override {}
+    void ActivateEQ(EQ_PARAMS& p) override { p.active = true; }
+    void DeactivateEQ(EQ_PARAMS& p) override { p.active = false; }
+    CZunBiquad* CreateEQ(int& slot, bool& section) override
+    {
+        EQ_PARAMS p;
+        p.number = quint16(m_next++);
+        p.bank = quint16(slot);
+        p.type = 4;
+        p.frequency = 1000.0;
+        p.quality = 4.0;
+        p.active = true;
+        return new CZunBiquad(this, p, section);
+    }
+    CZunBiquad* CreateZunBiquad(int, bool) override { return nullptr; }
+    void DeleteZunBiquad(CZunBiquad* b, bool) override { delete b; }
+    void GetHighOrderFilter(HO_FILTER_PARAMS&) override {}
+    void SetHighOrderFilter(HO_FILTER_PARAMS&) override {}
+    QString GetStringForEQTypeSelection(quint16, bool) override { return {}; }
+    QString GetStringForHighOrderFilterTypeSelection(quint16, bool) override { return {}; }
+    QString GetStringForHighOrderFilterCharacterisitcSelection(quint16, bool) override { return {}; }
+
+private:
+    double m_rate;
+    int m_next = 0;
+};
+
+struct Device
+{
+    std::vector<std::unique_ptr<CZunLinkedFrequencyResponse>> channels;
+    std::vector<CZunBiquad*> eqs;              // owned below
+    std::vector<std::unique_ptr<CZunBiquad>> eqStore;
+    std::vector<std::unique_ptr<CZunHighOrderFilter>> filters;
+    std::vector<CZunBiquad*> sections;         // owned by their filters
+};
+
+void build(Device& d, BenchManager& manager)
+{
+    static const quint16 eqTypes[] = {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 6, 7, 8, 4, 4, 1, 3, 10, 9};
+    for (int ch = 0; ch < 12; ++ch) {
+        auto channel = std::make_unique<CZunLinkedFrequencyResponse>();
+        channel->suspendRecalculation = true;
+        for (int i = 0; i < 20; ++i) {
+            int slot = ch;
+            bool section = false;
+            auto eq = std::unique_ptr<CZunBiquad>(manager.CreateEQ(slot, section));
+            eq->setType(eqTypes[i]);
+            eq->setFrequency(float(40.0 * std::pow(1.35, i)));
+            eq->setGain(float(-6.0 + 0.6 * i));
+            eq->setQuality(float(0.5 + 0.3 * i));
+            channel->addResponse(eq.get());
+            d.eqs.push_back(eq.get());
+            d.eqStore.push_back(std::move(eq));
+        }
+        for (int side = 0; side < 2; ++side) {
+            HO_FILTER_PARAMS p;
+            p.number = quint16(2 * ch + side);
+            p.bank = quint16(ch);
+            p.passband = quint16(side); // low pass and high pass
+            p.characteristic = 8;
+            p.order = 8;
+            p.frequency = side ? 80.0 : 2500.0;
+            auto filter = std::make_unique<CZunHighOrderFilter>(&manager, p);
+            filter->rebuild();
+            for (CZunBiquad* s : filter->sections())
+                d.sections.push_back(s);
+            channel->addResponse(filter.get());
+            d.filters.push_back(std::move(filter));
+        }
+        channel->suspendRecalculation = false;
+        d.channels.push_back(std::move(channel));
+    }
+}
+
+void recalculateAll(Device& d)
+{
+    for (auto& c : d.channels)
+        c->suspendRecalculation = true;
+    for (auto& f : d.filters)
+        f->suspendRecalculation = true;
+    for (CZunBiquad* b : d.eqs)
+        b->recalculate();
+    for (CZunBiquad* b : d.sections)
+        b->recalculate();
+    for (auto& f : d.filters) {
+        f->suspendRecalculation = false;
+        f->recalculate();
+    }
+    for (auto& c : d.channels) {
+        c->suspendRecalculation = false;
+        c->recalculate();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const double rate = args.size() > 1 ? args[1].toDouble() : 48000.0;
+    const int repetitions = args.size() > 2 ? std::max(1, args[2].toInt()) : 200;
+
+    BenchManager manager(rate);
+    Device device;
+    build(device, manager);
+    recalculateAll(device); // warm the grid tables and caches
+
+    std::vector<double> ms;
+    QElapsedTimer timer;
+    for (int r = 0; r < repetitions; ++r) {
+        timer.start();
+        recalculateAll(device);
+        ms.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+
+    QTextStream out(stdout);
+    const int biquads = int(device.eqs.size() + device.sections.size());
+    out << "Full device response recalculation (one core)\n"
+        << "  channels 12, EQs " << device.eqs.size() << ", crossover filters " << device.filters.size()
+        << " (8th order, " << device.sections.size() << " sections), biquads " << biquads << "\n"
+        << "  grid " << device.channels.front()->points() << " points, sample rate " << rate << " Hz, "
+        << repetitions << " runs\n"
+        << "  min " << QString::number(ms.front(), 'f', 3) << " ms, median "
+        << QString::number(ms[ms.size() / 2], 'f', 3) << " ms, max " << QString::number(ms.back(), 'f', 3)
+        << " ms (goal: under 2 ms)\n"
+        << "  per biquad point " << QString::number(ms[ms.size() / 2] * 1e6 / (biquads * 512.0), 'f', 1)
+        << " ns\n";
+    return 0;
+}
