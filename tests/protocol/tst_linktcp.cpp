@@ -129,6 +129,19 @@ private slots:
         QCOMPARE(m_col->cmds[2].getValue(), quint16(0)); // the refused value was not stored
     }
 
+    void slowRepliesKeepTheirOrder()
+    {
+        QVERIFY(m_sim->control("delay 200"));
+        m_link->sendCmd(34, 4);
+        m_link->sendMetaCmd(CZunMetaCmd(0xFF00, 3, "abc"));
+        m_link->sendCmd(0xFF0B, 34);
+        QVERIFY(waitCmds(3));
+        QCOMPARE(m_col->cmds[0].replyWord(), quint16(4));
+        QVERIFY(m_col->cmds[1].isDone());
+        QCOMPARE(m_col->cmds[2].getCmd(), quint16(34));
+        QCOMPARE(m_col->cmds[2].getValue(), quint16(4));
+    }
+
     void blockWriteOf100KiBArrivesIntact()
     {
         const QByteArray data = randomBytes(100 * 1024, 3);
