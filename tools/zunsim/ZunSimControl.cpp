@@ -28,7 +28,11 @@ void ZunSimControl::on_Readable()
     while ((nl = m_pending.indexOf('\n')) >= 0) {
         const QString line = QString::fromUtf8(m_pending.left(nl)).trimmed();
         m_pending.remove(0, nl + 1);
-        if (!line.isEmpty() && !apply(line))
+        if (line.isEmpty())
+            continue;
+        if (apply(line))
+            QTextStream(stdout) << "ok " << line << Qt::endl; // lets a test wait until it took effect
+        else
             QTextStream(stderr) << "zunsim: unknown control line: " << line << Qt::endl;
     }
 }

@@ -7,7 +7,8 @@ class ZunSimDevice;
 
 // Reads control lines from standard input so that a test can switch faults on and off
 // or change a parameter "at the front panel" while the emulator runs. One command per
-// line; unknown lines are reported on stderr and ignored. "quit" ends the emulator.
+// line; unknown lines are reported on stderr and ignored, applied ones are confirmed
+// with "ok <line>" on stdout. "quit" ends the emulator.
 class ZunSimControl : public QObject
 {
     Q_OBJECT

@@ -31,9 +31,11 @@ public:
     {
         bool silent = false;          // answers nothing at all (UDP and TCP)
         bool noBroadcastAnswer = false; // ignores the discovery ping (firmware < 1077)
-        bool dropLink = false;        // closes the TCP link on the next command
+        bool dropLink = false;        // closes the TCP link on the next command (once)
         int refuseCmd = -1;           // refuses this command number with an error frame
-        bool corruptChunk = false;    // corrupts the next block chunk it sends
+        bool corruptChunk = false;    // damages the next block chunk in either direction
+                                      // (once): a received chunk fails its sum, a sent
+                                      // chunk carries a wrong byte
         int replyDelayMs = 0;         // delays every TCP reply
     };
 
@@ -43,6 +45,11 @@ public:
     Identity& identity() { return m_id; }
     Faults& faults() { return m_faults; }
     QVector<quint16>& image() { return m_image; }
+    // The processor's transfer buffer: block writes land here, block reads of
+    // "ID_Block_Flash" send it, flash copies fill it.
+    QByteArray& transferBuffer() { return m_transfer; }
+    // The largest block the transfer buffer takes.
+    static constexpr int TransferBufferSize = 4 * 1024 * 1024;
 
     quint16 versionWord() const { return quint16((m_id.firmware & 0x0FFF) | (m_id.revision << 12)); }
 
@@ -51,4 +58,5 @@ private:
     Identity m_id;
     Faults m_faults;
     QVector<quint16> m_image;
+    QByteArray m_transfer;
 };

@@ -1,6 +1,7 @@
 // zunsim: an emulated Zun processor for tests and for trying the program without hardware.
 #include "ZunSimControl.h"
 #include "ZunSimDevice.h"
+#include "ZunSimTcpServer.h"
 #include "ZunSimUdp.h"
 
 #include <QCommandLineParser>
@@ -86,7 +87,10 @@ int main(int argc, char** argv)
     ZunSimUdp udp(&device, quint16(udpPort));
     if (!udp.start(bind))
         return 1;
-    Q_UNUSED(tcpPort);
+    ZunSimTcpServer tcp(&device, quint16(tcpPort));
+    if (!tcp.start(bind))
+        return 1;
+    QObject::connect(&control, &ZunSimControl::signal_FrontPanelChange, &tcp, &ZunSimTcpServer::on_FrontPanelChange);
 
     // Tests wait for this line before they talk to the emulator.
     QTextStream(stdout) << "zunsim ready serial " << id.serial << Qt::endl;

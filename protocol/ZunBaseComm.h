@@ -1,0 +1,99 @@
+#pragma once
+
+#include "CZunCmd.h"
+#include "CZunMetaCmd.h"
+#include "ZunCmdBuffer.h"
+
+#include <QAbstractSocket>
+#include <QHostAddress>
+#include <QMutex>
+#include <QSharedPointer>
+#include <QThread>
+
+#include <atomic>
+
+class CCmdMap;
+class QTcpSocket;
+
+// The TCP control link to one processor (port 5000), a thread of its own. The object is
+// its own thread: it moves itself into it, so its slots run there once start() has run
+// run(), which creates the socket, wires it and emits signal_SocketCreated().
+//
+// connectZun()/disconnectZun() are meant for a blocking queued invocation by name.
+// sendCmd(), sendMetaCmd(), resetBuffer() and uploadFirmware() run in the caller's
+// thread and write into the command buffer; each command comes back exactly once
+// through signal_CmdProcessed (see CZunCmd for the outcomes), and so do the frames the
+// processor sends unasked.
+class ZunBaseComm : public QThread
+{
+    Q_OBJECT
+public:
+    enum LastError { NoError = 0, NetworkError = 1, NotConnected = 4, BufferFull = 5 };
+
+    // versionWord: the announce's version word (low 12 bits firmware, top 4 revision).
+    ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 versionWord,
+                QSharedPointer<CCmdMap> map, QObject* parent = nullptr);
+    ~ZunBaseComm() override;
+
+    // 0 when queued; -1 when the socket is not connected (last error 4) or the command
+    // ring is full (last error 5). Commands that are not queued still come back through
+    // signal_CmdProcessed, finished as "not sent".
+    int sendCmd(quint16 id, quint16 value);
+    int sendMetaCmd(const CZunMetaCmd& meta);
+    // Drops the waiting commands (finished as "not sent"); see ZunCmdBuffer::reset().
+    void resetBuffer();
+    // Queues the firmware update group for the file. Throws std::logic_error for a missing
+    // file and, before anything is queued, for a file too large for the 16-bit words of
+    // the group (see docs/protocol.md).
+    void uploadFirmware(const QString& file);
+    // The largest firmware file uploadFirmware() accepts with this command map.
+    quint32 maxFirmwareSize() const;
+
+    QTcpSocket* getSocket() const { return m_socket; }
+    bool isConnected() const { return m_connected.load(); }
+    QHostAddress getIpAddress() const;
+    void setIpAddress(const QHostAddress& address);
+    quint16 getPort() const { return m_port.load(); }
+    void setPort(int port) { m_port.store(quint16(port)); }
+    quint16 getSerial() const { return m_serial; }
+    quint16 getFirmwareVersion() const { return m_firmware; }
+    quint16 getFirmwareRevision() const { return m_revision; }
+    int getLastError() const { return m_lastError.load(); }
+    QSharedPointer<CCmdMap> getCmdMap() const { return m_map; }
+    ZunCmdBuffer* getCmdBuffer() { return &m_buffer; }
+
+public slots:
+    void connectZun();
+    void disconnectZun();
+    void sendData(QByteArray data);
+    void readData();
+    void hostError(QAbstractSocket::SocketError error);
+    void onCmdProcessed(CZunCmd cmd);
+
+signals:
+    void signal_CmdProcessed(CZunCmd cmd);
+    void signal_NetworkError(QString text);
+    void signal_SocketCreated();
+    void signal_TcpDataReceived();
+
+protected:
+    void run() override;
+
+private slots:
+    void on_SocketStateChanged(QAbstractSocket::SocketState state);
+
+private:
+    int enqueue(const CZunMetaCmd& meta);
+
+    mutable QMutex m_addressMutex;
+    QHostAddress m_address;
+    std::atomic<quint16> m_port{5000};
+    quint16 m_serial;
+    quint16 m_firmware;
+    quint16 m_revision;
+    QSharedPointer<CCmdMap> m_map;
+    std::atomic<int> m_lastError{NoError};
+    std::atomic<bool> m_connected{false};
+    ZunCmdBuffer m_buffer;
+    QTcpSocket* m_socket = nullptr;
+};

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "CCircularBuffer.h"
+#include "CZunCmd.h"
+#include "CZunMetaCmd.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QRecursiveMutex>
+
+// The command buffer of one link: the ring of waiting command groups, the ring of
+// received bytes, the framing of the processor's frames and the one command in progress.
+// The frame formats are described in docs/protocol.md ("TCP control link").
+//
+// append() runs in any thread; receive(), abandonAll() run in the link thread. Frames to
+// send leave through txDataReady(), finished commands (replies, refusals, unsolicited
+// frames and commands the link gave up on) through cmdProcessed(); the link connects
+// both queued, so they may be emitted from either thread.
+//
+// One command is on the wire at a time: the next goes out when the reply to the previous
+// one has arrived (a block write also waits for each chunk's acknowledgement).
+class ZunCmdBuffer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MetaCapacity = 256;
+    static constexpr int RxCapacity = 128 * 1024; // more than the longest frame (4 + 65535)
+
+    explicit ZunCmdBuffer(QObject* parent = nullptr);
+
+    // Queues a group, or replaces a waiting group with the same key (CZunMetaCmd). When
+    // the ring is full the group's commands finish as "not sent" and the result is false.
+    bool append(const CZunMetaCmd& meta);
+    // Finishes every command of the group as "not sent" (used when the link is down).
+    void dropAsNotSent(const CZunMetaCmd& meta);
+
+    // Bytes from the socket; every complete frame is handled at once.
+    void receive(const QByteArray& bytes);
+
+    // Drops every waiting group and the rest of the group in progress ("not sent"). The
+    // command on the wire keeps waiting for its reply, so that both directions of the
+    // stream stay in step; so do the bytes of a frame that is partly received.
+    void reset();
+    // The connection ended (or a new one begins): everything, the command on the wire
+    // included, finishes as "not sent", and received bytes are discarded.
+    void abandonAll();
+
+    bool isIdle() const;
+    int waitingGroups() const;
+
+signals:
+    void txDataReady(QByteArray data);
+    void cmdProcessed(CZunCmd cmd);
+
+private:
+    enum class Stage { Idle, AwaitReply, AwaitBlockStartAck, AwaitChunkAck, AwaitBlockData };
+
+    void startNext();
+    void sendCurrent();
+    void sendChunk();
+    void finishCurrent();
+    void dropRestOfGroup();
+    void emitNotSent(const CZunMetaCmd& meta, int from = 0);
+    void parseFrames();
+    void handleFrame(quint16 id, const QByteArray& payload);
+    bool handleRefusal(const QByteArray& payload);
+    bool handleBlockAck(const QByteArray& payload);
+    bool handleBlockChunk(const QByteArray& payload);
+    void handleUnsolicited(quint16 id, const QByteArray& payload);
+
+    mutable QMutex m_ringMutex;          // the ring of waiting groups
+    CCircularBuffer<CZunMetaCmd> m_ring;
+
+    mutable QRecursiveMutex m_cmdMutex;  // the group and command in progress, the framing
+    CZunMetaCmd m_group;
+    int m_index = 0;
+    CZunCmd m_cmd;
+    Stage m_stage = Stage::Idle;
+    quint32 m_offset = 0;                // block write: bytes sent; block read: received
+    quint32 m_total = 0;                 // block length
+    quint16 m_nextChunk = 0;
+    CCircularBuffer<char> m_rx;
+};

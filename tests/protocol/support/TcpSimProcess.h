@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+// One emulated processor (zunsim, from the environment's ZUNSIM) on loopback, with free
+// TCP and UDP ports. Control lines go to its standard input; control() waits until the
+// emulator has confirmed the line.
+class TcpSimProcess
+{
+public:
+    TcpSimProcess() = default;
+    ~TcpSimProcess();
+    TcpSimProcess(const TcpSimProcess&) = delete;
+    TcpSimProcess& operator=(const TcpSimProcess&) = delete;
+
+    // Starts the emulator and waits for its "zunsim ready" line. False with a reason in
+    // error() when that fails.
+    bool start(const QStringList& extraArgs = QStringList());
+    bool control(const QString& line);
+    void stop();
+
+    quint16 tcpPort() const { return m_tcpPort; }
+    QString error() const { return m_error; }
+
+    static quint16 freeTcpPort();
+    static quint16 freeUdpPort();
+
+private:
+    bool waitForLine(const QString& prefix, int timeoutMs);
+
+    QProcess m_process;
+    QByteArray m_out;
+    quint16 m_tcpPort = 0;
+    QString m_error;
+};

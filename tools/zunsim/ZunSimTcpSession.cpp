@@ -1,0 +1,347 @@
+#include "ZunSimTcpSession.h"
+
+#include "CCmdMap.h"
+#include "CZunImageDefaults.h"
+#include "ZunSimDevice.h"
+#include "ZunWire.h"
+
+#include <QMutexLocker>
+#include <QTcpSocket>
+#include <QTextStream>
+#include <QtEndian>
+
+namespace
+{
+QByteArray words(std::initializer_list<quint16> list)
+{
+    QByteArray b;
+    for (quint16 w : list) {
+        char c[2];
+        qToLittleEndian<quint16>(w, c);
+        b.append(c, 2);
+    }
+    return b;
+}
+
+// Fallbacks for names the command tables may not define yet.
+constexpr quint16 DefaultUnknownCmd = 0xFF81, DefaultRange = 0xFF82, DefaultChecksum = 0xFF83,
+                  DefaultBlockSize = 0xFF84, DefaultBusy = 0xFF85;
+} // namespace
+
+ZunSimTcpSession::ZunSimTcpSession(QTcpSocket* socket, ZunSimDevice* device, QSharedPointer<CCmdMap> map,
+                                   QObject* parent)
+    : QObject(parent), m_socket(socket), m_device(device), m_map(std::move(map))
+{
+    m_socket->setParent(this);
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_idle.setSingleShot(true);
+    connect(&m_idle, &QTimer::timeout, this, &ZunSimTcpSession::on_IdleTimeout);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ZunSimTcpSession::on_ReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    updateCloseTime();
+}
+
+int ZunSimTcpSession::num(const char* name, int fallback) const
+{
+    return m_map->contains(QLatin1String(name)) ? int(m_map->getCmdNr(name)) : fallback;
+}
+
+bool ZunSimTcpSession::faultSilent()
+{
+    QMutexLocker lock(&m_device->mutex());
+    return m_device->faults().silent;
+}
+
+void ZunSimTcpSession::updateCloseTime()
+{
+    const int cmd = num("Cmd_TCPCloseTime");
+    quint16 seconds = 0;
+    if (cmd >= 0 && cmd < ZunWire::ImageWords) {
+        QMutexLocker lock(&m_device->mutex());
+        seconds = m_device->image().at(cmd);
+    }
+    if (seconds == 0) {
+        m_idle.stop();
+    } else {
+        m_idle.setInterval(int(seconds) * 1000);
+        m_idle.start();
+    }
+}
+
+void ZunSimTcpSession::on_IdleTimeout()
+{
+    QTextStream(stderr) << "zunsim: TCP link idle for the close time, closing it" << Qt::endl;
+    m_socket->disconnectFromHost();
+}
+
+void ZunSimTcpSession::on_ReadyRead()
+{
+    const QByteArray bytes = m_socket->readAll();
+    if (faultSilent())
+        return; // a hung processor: everything is swallowed
+    if (m_idle.interval() > 0 && m_idle.isActive())
+        m_idle.start();
+    m_in.append(bytes);
+    parse();
+}
+
+void ZunSimTcpSession::parse()
+{
+    std::function<void()> unit;
+    while (!m_deferred && extractUnit(&unit)) {
+        int delay;
+        {
+            QMutexLocker lock(&m_device->mutex());
+            delay = m_device->faults().replyDelayMs;
+        }
+        if (delay <= 0) {
+            unit();
+            continue;
+        }
+        // A slow processor: it answers (and reads on) only after the delay.
+        m_deferred = true;
+        QTimer::singleShot(delay, this, [this, unit]() {
+            unit();
+            m_deferred = false;
+            parse();
+        });
+    }
+}
+
+bool ZunSimTcpSession::extractUnit(std::function<void()>* unit)
+{
+    if (m_stage == Stage::BlockData) {
+        const int n = int(qMin<quint32>(ZunWire::ChunkSize, m_blockTotal - quint32(m_block.size())));
+        if (m_in.size() < n + 2)
+            return false;
+        const QByteArray chunk = m_in.left(n);
+        const quint16 sum = qFromLittleEndian<quint16>(m_in.constData() + n);
+        m_in.remove(0, n + 2);
+        *unit = [this, chunk, sum]() { handleChunk(chunk, sum); };
+        return true;
+    }
+    if (m_in.size() < ZunWire::HeaderSize)
+        return false;
+    const quint16 id = qFromLittleEndian<quint16>(m_in.constData());
+    const quint16 value = qFromLittleEndian<quint16>(m_in.constData() + 2);
+    if (id == ZunWire::BlockWrite) {
+        if (m_in.size() < ZunWire::BlockStartSize)
+            return false;
+        const quint32 total = qFromLittleEndian<quint32>(m_in.constData() + 4);
+        m_in.remove(0, ZunWire::BlockStartSize);
+        // The stage changes at once, so that the chunks are read as data even while the
+        // start is still being answered slowly.
+        if (total > 0 && total <= quint32(ZunSimDevice::TransferBufferSize)) {
+            m_stage = Stage::BlockData;
+            m_blockValue = value;
+            m_blockTotal = total;
+            m_block.clear();
+        }
+        *unit = [this, value, total]() { handleBlockStart(value, total); };
+        return true;
+    }
+    m_in.remove(0, ZunWire::HeaderSize);
+    *unit = [this, id, value]() { handleCommand(id, value); };
+    return true;
+}
+
+void ZunSimTcpSession::reply(quint16 id, const QByteArray& payload)
+{
+    if (faultSilent() || m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    QByteArray f(ZunWire::HeaderSize, '\0');
+    qToLittleEndian<quint16>(id, f.data());
+    qToLittleEndian<quint16>(quint16(payload.size()), f.data() + 2);
+    m_socket->write(f + payload);
+}
+
+void ZunSimTcpSession::replyWord(quint16 id, quint16 value)
+{
+    reply(id, words({value}));
+}
+
+void ZunSimTcpSession::refuse(quint16 code, quint16 id, quint16 value)
+{
+    reply(ZunWire::Refusal, words({code, id, value}));
+}
+
+void ZunSimTcpSession::announceChange(quint16 cmd)
+{
+    const int status = num("ID_TX_Status");
+    if (status >= 0)
+        replyWord(quint16(status), cmd);
+}
+
+void ZunSimTcpSession::handleBlockStart(quint16 value, quint32 total)
+{
+    if (total > quint32(ZunSimDevice::TransferBufferSize)) {
+        refuse(quint16(num("Msg_ErrBlockLength", DefaultBlockSize)), ZunWire::BlockWrite, value);
+        return;
+    }
+    QByteArray ack = words({value});
+    ack.append(4, '\0'); // no bytes received yet
+    if (total == 0) {
+        QMutexLocker lock(&m_device->mutex());
+        m_device->transferBuffer().clear();
+        m_stage = Stage::Command;
+    }
+    reply(ZunWire::BlockWrite, ack);
+}
+
+void ZunSimTcpSession::handleChunk(QByteArray chunk, quint16 sum)
+{
+    {
+        QMutexLocker lock(&m_device->mutex());
+        bool& corrupt = m_device->faults().corruptChunk;
+        if (corrupt && !chunk.isEmpty()) {
+            chunk[0] = char(chunk[0] ^ 0x5A); // damaged on the way in
+            corrupt = false;
+        }
+    }
+    if (ZunWire::byteSum(chunk.constData(), chunk.size()) != sum) {
+        // The block is thrown away; the client waits for this answer and sends nothing more.
+        m_stage = Stage::Command;
+        m_block.clear();
+        refuse(quint16(num("Msg_ErrChecksum", DefaultChecksum)), ZunWire::BlockWrite, m_blockValue);
+        return;
+    }
+    m_block.append(chunk);
+    QByteArray ack = words({m_blockValue});
+    ack.append(4, '\0');
+    qToLittleEndian<quint32>(quint32(m_block.size()), ack.data() + 2);
+    if (quint32(m_block.size()) == m_blockTotal) {
+        m_stage = Stage::Command;
+        QMutexLocker lock(&m_device->mutex());
+        m_device->transferBuffer() = m_block;
+        m_block.clear();
+    }
+    reply(ZunWire::BlockWrite, ack);
+}
+
+void ZunSimTcpSession::sendBlock(quint16 kind, const QByteArray& data)
+{
+    bool corrupt;
+    {
+        QMutexLocker lock(&m_device->mutex());
+        corrupt = m_device->faults().corruptChunk;
+        m_device->faults().corruptChunk = false;
+    }
+    const quint32 total = quint32(data.size());
+    quint16 index = 0;
+    int at = 0;
+    do {
+        const int n = qMin(ZunWire::ChunkSize, data.size() - at);
+        QByteArray payload(ZunWire::BlockChunkOverhead + n, '\0');
+        qToLittleEndian<quint16>(kind, payload.data());
+        qToLittleEndian<quint16>(index, payload.data() + 2);
+        qToLittleEndian<quint32>(total, payload.data() + 4);
+        memcpy(payload.data() + 8, data.constData() + at, size_t(n));
+        qToLittleEndian<quint16>(ZunWire::byteSum(data.constData() + at, n), payload.data() + 8 + n);
+        if (corrupt && n > 0) {
+            payload[8] = char(payload[8] ^ 0x5A); // damaged on the way out
+            corrupt = false;
+        }
+        reply(ZunWire::BlockRead, payload);
+        at += n;
+        ++index;
+    } while (at < data.size());
+}
+
+void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
+{
+    {
+        QMutexLocker lock(&m_device->mutex());
+        ZunSimDevice::Faults& f = m_device->faults();
+        if (f.dropLink) {
+            f.dropLink = false;
+            lock.unlock();
+            QTextStream(stderr) << "zunsim: dropping the TCP link" << Qt::endl;
+            m_socket->abort();
+            return;
+        }
+        if (f.refuseCmd == int(id)) {
+            lock.unlock();
+            refuse(quint16(num("Msg_ErrBusy", DefaultBusy)), id, value);
+            return;
+        }
+    }
+    const quint16 errRange = quint16(num("Msg_ErrRange", DefaultRange));
+    if (id == ZunWire::Version) {
+        QMutexLocker lock(&m_device->mutex());
+        const quint16 v = m_device->versionWord();
+        lock.unlock();
+        replyWord(id, v);
+        return;
+    }
+    if (id == ZunWire::ParRead) {
+        if (value >= ZunWire::ImageWords) {
+            refuse(errRange, id, value);
+            return;
+        }
+        QMutexLocker lock(&m_device->mutex());
+        const quint16 v = m_device->image().at(value);
+        lock.unlock();
+        reply(id, words({v, value}));
+        return;
+    }
+    if (id == ZunWire::BlockRead) {
+        QByteArray data;
+        if (int(value) == num("ID_Block_Flash")) {
+            QMutexLocker lock(&m_device->mutex());
+            data = m_device->transferBuffer();
+        } else if (int(value) == num("ID_Block_DSP_Stat")) {
+            const quint16 fw = m_device->identity().firmware;
+            data = QByteArray(fw >= 1077 ? 108 : 106, '\0');
+            const int at = num("Stat_Status", 1);
+            QMutexLocker lock(&m_device->mutex());
+            qToLittleEndian<quint16>(m_device->identity().status, data.data() + 2 * at);
+        } else {
+            refuse(errRange, id, value);
+            return;
+        }
+        sendBlock(value, data);
+        return;
+    }
+    if (int(id) == num("ID_TX_Hardware")) {
+        QByteArray p(6, '\0');
+        QMutexLocker lock(&m_device->mutex());
+        qToLittleEndian<quint32>(m_device->identity().hardwareWord, p.data());
+        qToLittleEndian<quint16>(m_device->identity().hardwareExtra, p.data() + 4);
+        lock.unlock();
+        reply(id, p);
+        return;
+    }
+    if (int(id) == num("ID_TX_Status")) {
+        QMutexLocker lock(&m_device->mutex());
+        const quint16 s = m_device->identity().status;
+        lock.unlock();
+        replyWord(id, s);
+        return;
+    }
+    if (id >= ZunWire::ImageWords) {
+        refuse(quint16(num("Msg_ErrUnknownCmd", DefaultUnknownCmd)), id, value);
+        return;
+    }
+    int min = 0, max = 0;
+    QMutexLocker lock(&m_device->mutex());
+    const quint16 fw = m_device->identity().firmware;
+    if (CZunImageDefaults::rawRange(fw, id, &min, &max)) {
+        const int v = min < 0 ? int(qint16(value)) : int(value);
+        if (v < min || v > max) {
+            lock.unlock();
+            refuse(errRange, id, value);
+            return;
+        }
+    }
+    m_device->image()[id] = value;
+    if (int(id) == num("Cmd_MemCopy") && int(value) == num("CmdS_CopyDSPVar2RxTxBuf")) {
+        QByteArray bytes(ZunWire::ImageWords * 2, '\0');
+        for (int i = 0; i < ZunWire::ImageWords; ++i)
+            qToLittleEndian<quint16>(m_device->image().at(i), bytes.data() + 2 * i);
+        m_device->transferBuffer() = bytes;
+    }
+    lock.unlock();
+    if (int(id) == num("Cmd_TCPCloseTime"))
+        updateCloseTime();
+    replyWord(id, value);
+}
