@@ -42,6 +42,9 @@ void CMemoryManager::initConstants(QSharedPointer<CCmdMap> map, quint16 firmware
         c.mdlEntriesMax = map->getCmdNr("ID_MDL_Entries_Max");
         c.mdlSize = quint32(c.mdlEntriesMax) * EntrySize;
         c.sizeOfFlagListMDL = map->getCmdNr("ID_SizeOfFlagListMDL");
+        c.typeSetup = map->getCmdNr("ID_List_Setup");
+        c.typeFilter = map->getCmdNr("ID_List_Filter");
+        c.typeDSPProg = map->getCmdNr("ID_List_DSP_Prog");
     } else {
         c.sizeOfMemDir = map->getCmdNr("ID_SizeOfMemDir");
         c.sizeMemLists = map->getCmdNr("ID_SizeMemLists");
@@ -137,29 +140,32 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
             ++d.deleted;
             continue;
         }
-        if (type < 1 || type > 3)
+        QList<quint32>* ids = nullptr;
+        quint16* count = nullptr;
+        if (type == c.typeSetup) {
+            ids = &d.setupIds;
+            count = &d.setups;
+        } else if (type == c.typeFilter) {
+            ids = &d.filterIds;
+            count = &d.filters;
+        } else if (type != c.typeDSPProg) {
             throw std::logic_error(QStringLiteral("MemDir Entry: %1, %2, %3, %4")
                                        .arg(position, 0, 16)
                                        .arg(slot, 0, 16)
                                        .arg(type)
                                        .arg(id, 0, 16)
                                        .toStdString());
+        }
         // An entry without a slot, or with one beyond the list, is listed nowhere.
         if (slot == c.listNoEntry || slot >= c.sizeOfFlagListMDL)
             continue;
-        switch (type) {
-        case 1:
-            d.setupIds[slot] = id;
-            ++d.setups;
-            break;
-        case 2:
-            d.filterIds[slot] = id;
-            ++d.filters;
-            break;
-        default:
+        if (ids) {
+            (*ids)[slot] = id;
+            ++*count;
+        } else {
+            // a DSP program is known by the upper half of its id
             d.dspProgramIds[slot] = quint16(id >> 16);
             ++d.dspPrograms;
-            break;
         }
     }
     return d;

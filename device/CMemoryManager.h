@@ -128,7 +128,10 @@ private:
         quint16 startListSetupEQ = 0;
         quint16 sizeListDelete = 0;
         quint16 startListDelete = 0;
-        // entry layout
+        // entry layout; an entry's type is its list kind
+        quint16 typeSetup = 1;
+        quint16 typeFilter = 2;
+        quint16 typeDSPProg = 3;
         quint16 mdlEntriesMax = 0;
         quint32 mdlSize = 0;
         quint16 sizeOfFlagListMDL = 0;
