@@ -86,6 +86,8 @@ int main(int argc, char** argv)
     ZunSimUdp udp(&device, quint16(udpPort));
     if (!udp.start(bind))
         return 1;
+    // A front-panel change shows in the next status record, as on a processor.
+    QObject::connect(&control, &ZunSimControl::signal_FrontPanelChange, &udp, &ZunSimUdp::on_ParameterChanged);
     Q_UNUSED(tcpPort);
 
     // Tests wait for this line before they talk to the emulator.
