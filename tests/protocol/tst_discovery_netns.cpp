@@ -158,6 +158,32 @@ private slots:
         QCOMPARE(slow.first().size(), 4 + 106);
     }
 
+    void slowerRequestDoesNotReplaceRunningStream()
+    {
+        m_status.remove(0x0102);
+        QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, 0x0102), Q_ARG(int, 20));
+        QTRY_VERIFY_WITH_TIMEOUT(m_status.value(0x0102).size() >= 20, 5000);
+        // The status monitor's slower request while the fast stream runs goes nowhere:
+        // had it reached the processor, the stream would have ended after about 45.
+        QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, 0x0102), Q_ARG(int, 100));
+        QTRY_VERIFY_WITH_TIMEOUT(m_status.value(0x0102).size() >= 125, 8000);
+        QTest::qWait(300);
+        QCOMPARE(m_status.value(0x0102).size(), 125);
+    }
+
+    void interfaceChoiceRestrictsTheScan()
+    {
+        QStringList errors;
+        auto e = connect(m_net.get(), &CZunNetwork::signal_exception, this,
+                         [&](QString text, QString) { errors << text; }, Qt::DirectConnection);
+        m_net->setUseNIC(0x7FFFFFF); // no such interface
+        m_net->scanNetwork();
+        m_net->setUseNIC(0);
+        disconnect(e);
+        QCOMPARE(errors, QStringList {QStringLiteral("No network interface to scan.")});
+        QCOMPARE(m_net->getDeviceList().size(), 4);
+    }
+
     void muteAllReachesEveryProcessor()
     {
         const auto list = m_net->getDeviceList();
