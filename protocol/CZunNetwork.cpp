@@ -164,6 +164,10 @@ bool CZunNetwork::openSocket()
         return true;
     if (!m_socket->bind(QHostAddress::AnyIPv4, ZunUdpDatagram::Port,
                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        // Retried at every send; reported once.
+        if (m_bindReported)
+            return false;
+        m_bindReported = true;
         emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(m_socket->errorString()),
                               NetworkCaption);
         return false;
@@ -423,7 +427,9 @@ void CZunNetwork::scanNetwork()
     QStringList skipped;
     QList<QHostAddress> hosts;
     for (const Interface& i : ifs) {
-        if (i.prefixLength < ScanMinPrefix || i.prefixLength > 30) {
+        if (i.prefixLength > 30)
+            continue; // no host besides this one
+        if (i.prefixLength < ScanMinPrefix) {
             skipped << QStringLiteral("%1/%2 (%3)").arg(i.ip.toString()).arg(i.prefixLength).arg(i.name);
             continue;
         }

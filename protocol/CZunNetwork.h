@@ -122,6 +122,6 @@ private:
     // Discovery thread only.
     QUdpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
-    bool m_broadcasting = false;
+    bool m_bindReported = false;
     int m_lastInterval = 0;
 };
