@@ -128,8 +128,10 @@ public:
         sim->process = std::make_unique<QProcess>();
         sim->process->setProcessChannelMode(QProcess::SeparateChannels);
         sim->process->setReadChannel(QProcess::StandardOutput);
-        QStringList args {"netns", "exec", sim->ns, zunsim, "--serial", QString::number(serial)};
-        sim->process->start(QStringLiteral("ip"), args + options);
+        QStringList args {"ip", "netns", "exec", sim->ns, zunsim, "--serial", QString::number(serial)};
+        // The emulator dies with the test, even when the test is killed before tearDown.
+        args = QStringList {"--pdeathsig", "KILL"} + args;
+        sim->process->start(QStringLiteral("setpriv"), args + options);
         QElapsedTimer t;
         t.start();
         QByteArray out;
@@ -215,7 +217,7 @@ private:
     // Namespaces named after a test process that no longer runs.
     static void removeStaleNamespaces()
     {
-        const QStringList names = QDir(QStringLiteral("/run/netns")).entryList({prefix() + QStringLiteral("*")}, QDir::Files);
+        const QStringList names = QDir(QStringLiteral("/run/netns")).entryList({prefix() + QStringLiteral("*")}, QDir::Files | QDir::System);
         for (const QString& n : names) {
             const QString pid = n.mid(prefix().size()).section(QLatin1Char('_'), 0, 0);
             if (!pid.isEmpty() && !QFileInfo::exists(QStringLiteral("/proc/") + pid)) {
