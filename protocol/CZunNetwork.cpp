@@ -158,27 +158,25 @@ void CZunNetwork::run()
     m_socket = nullptr;
 }
 
-bool CZunNetwork::openSocket()
+void CZunNetwork::openSocket()
 {
-    if (m_socket->state() == QAbstractSocket::BoundState)
-        return true;
+    if (m_socket->state() == QAbstractSocket::BoundState || m_bindReported)
+        return;
     if (!m_socket->bind(QHostAddress::AnyIPv4, ZunUdpDatagram::Port,
                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
-        // Retried at every send; reported once.
-        if (m_bindReported)
-            return false;
+        // Reported once. Sending still binds the socket to a free port, and processors
+        // answer to the port a request came from.
         m_bindReported = true;
         emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(m_socket->errorString()),
                               NetworkCaption);
-        return false;
     }
-    return true;
 }
 
 void CZunNetwork::writeTo(const QHostAddress& ip, const QByteArray& datagram)
 {
-    if (!m_socket || !openSocket())
+    if (!m_socket)
         return;
+    openSocket();
     if (m_socket->writeDatagram(datagram, ip, ZunUdpDatagram::Port) < 0)
         qDebug() << "CZunNetwork: cannot send to" << ip.toString() << ":" << m_socket->errorString();
 }

@@ -104,7 +104,7 @@ private slots:
 
 private:
     bool inOwnThread() const { return QThread::currentThread() == this; }
-    bool openSocket();
+    void openSocket();
     void writeTo(const QHostAddress& ip, const QByteArray& datagram);
     void handleAnnounce(const QByteArray& datagram, const QHostAddress& from);
     void handleStatus(const QByteArray& datagram, const QHostAddress& from);

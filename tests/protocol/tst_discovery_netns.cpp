@@ -6,7 +6,11 @@
 
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 // Four processors: three that answer the broadcast and one (firmware 1076) that does not.
@@ -199,6 +203,30 @@ private slots:
         m_net->masterMute(0x0101, false);
         const QList<QByteArray> s = streamOf(0x0101, 500, 5);
         QVERIFY(!(ZunUdpDatagram::word(s.last(), 4 + 2 * 2) & 0x0004));
+    }
+
+    // Another program holds port 1234 exclusively: reported once, discovery still works
+    // (the processors answer to the port the ping came from).
+    void portTakenByAnotherProgram()
+    {
+        m_net.reset();
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(ZunUdpDatagram::Port);
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+
+        CZunNetwork net;
+        QStringList errors;
+        connect(&net, &CZunNetwork::signal_exception, this, [&](QString text, QString) { errors << text; });
+        net.start();
+        QMetaObject::invokeMethod(&net, "startBroadcasting", Qt::QueuedConnection);
+        QTRY_COMPARE_WITH_TIMEOUT(net.getDeviceList().size(), 3, 10000);
+        QTest::qWait(2500); // another tick
+        ::close(fd);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors[0].startsWith(QStringLiteral("Cannot open UDP port 1234")));
     }
 };
 

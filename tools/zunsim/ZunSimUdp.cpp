@@ -13,6 +13,7 @@
 #include <QUdpSocket>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -66,6 +67,16 @@ private:
     bool m_useMap = false;
     CCmdMap m_map;
 };
+
+// One layout per firmware version, made once (the status stream asks every 20 ms).
+const StatusLayout& layoutFor(quint16 firmware)
+{
+    static QHash<quint16, std::shared_ptr<StatusLayout>> cache;
+    auto& l = cache[firmware];
+    if (!l)
+        l = std::make_shared<StatusLayout>(firmware);
+    return *l;
+}
 
 void putWord(QByteArray& rec, int index, quint16 w)
 {
@@ -126,7 +137,7 @@ QByteArray ZunSimUdp::nextStatusRecord()
 {
     QMutexLocker lock(&m_device->mutex());
     const ZunSimDevice::Identity& id = m_device->identity();
-    const StatusLayout L(id.firmware);
+    const StatusLayout& L = layoutFor(id.firmware);
     QByteArray rec(L.size(), '\0');
     const int phase = m_phase++;
 
