@@ -1,11 +1,265 @@
 #include "ZunSimUdp.h"
 
+#include "CCmdMap.h"
+#include "CZunImageDefaults.h"
+#include "ZunSimDevice.h"
+#include "ZunUdpDatagram.h"
+
+#include <QMutexLocker>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QTextStream>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+QTextStream& err()
+{
+    static QTextStream s(stderr);
+    return s;
+}
+
+// The status record layout: word indexes from the command tables where they define the
+// Stat_ names, else the layout of the firmware family (1075-1076: DSP blocks from word 3,
+// 1077-1080: a mute word at 3 and DSP blocks from word 4, 25 words per DSP).
+class StatusLayout
+{
+public:
+    explicit StatusLayout(quint16 firmware)
+        : m_large(firmware == 0 || firmware >= 1077)
+    {
+        if (CCmdMap::hasVersion(firmware)) {
+            m_map.setVersion(firmware);
+            m_useMap = true;
+        }
+    }
+
+    int size() const { return lookup("Inf_DSP_StatSize", m_large ? 108 : 106); }
+    int status() const { return lookup("Stat_Status", 1); }
+    int status2() const { return lookup("Stat_Status2", 2); }
+    int mute() const { return m_large ? lookup("Stat_Mute", 3) : -1; }
+    // Offset within a DSP block: LevelIn 0-3, LevelOut 4-7, GainRed 8-11, Temp 12-15,
+    // LimStat 16, MpMode 17, Imp0/1 18-19, AmpOut0/1 20-21, SR 22, CycMain 23, CycFIR 24.
+    // chan < 0 for the fields without a channel number.
+    int dsp(int d, const char* field, int chan, int offset) const
+    {
+        const int base = (m_large ? 4 : 3) + 25 * d;
+        const QString name = QStringLiteral("Stat_%1_%2").arg(d).arg(QLatin1String(field))
+            + (chan >= 0 ? QString::number(chan) : QString());
+        return lookup(name, base + offset + qMax(chan, 0));
+    }
+    int idle() const { return lookup("Msg_StatusIdle", 0xFF70); }
+
+private:
+    int lookup(const char* name, int fallback) const { return lookup(QLatin1String(name), fallback); }
+    int lookup(const QString& name, int fallback) const
+    {
+        if (m_useMap && m_map.contains(name))
+            return m_map.getCmdNr(name);
+        return fallback;
+    }
+
+    bool m_large;
+    bool m_useMap = false;
+    CCmdMap m_map;
+};
+
+// One layout per firmware version, made once (the status stream asks every 20 ms).
+const StatusLayout& layoutFor(quint16 firmware)
+{
+    static QHash<quint16, std::shared_ptr<StatusLayout>> cache;
+    auto& l = cache[firmware];
+    if (!l)
+        l = std::make_shared<StatusLayout>(firmware);
+    return *l;
+}
+
+void putWord(QByteArray& rec, int index, quint16 w)
+{
+    if (index < 0 || 2 * index + 1 >= rec.size())
+        return;
+    rec[2 * index] = char(w & 0xFF);
+    rec[2 * index + 1] = char(w >> 8);
+}
+
+} // namespace
+
 ZunSimUdp::ZunSimUdp(ZunSimDevice* device, quint16 port, QObject* parent)
     : QObject(parent), m_device(device), m_port(port)
 {
 }
 
-bool ZunSimUdp::start(const QHostAddress&)
+bool ZunSimUdp::start(const QHostAddress& bindAddress)
 {
-    return true; // provisional
+    m_socket = new QUdpSocket(this);
+    if (!m_socket->bind(bindAddress, m_port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        err() << "zunsim: cannot bind UDP port " << m_port << ": " << m_socket->errorString() << Qt::endl;
+        return false;
+    }
+    connect(m_socket, &QUdpSocket::readyRead, this, &ZunSimUdp::on_Readable);
+    // The address the announce names: the bound one, else the first address of a real
+    // interface (the processor's own address).
+    if (bindAddress != QHostAddress::AnyIPv4 && bindAddress != QHostAddress::Any) {
+        m_ownAddress = bindAddress;
+    } else {
+        for (const QHostAddress& a : QNetworkInterface::allAddresses())
+            if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback()) {
+                m_ownAddress = a;
+                break;
+            }
+    }
+    return true;
+}
+
+QByteArray ZunSimUdp::announce() const
+{
+    QMutexLocker lock(&m_device->mutex());
+    const ZunSimDevice::Identity& id = m_device->identity();
+    ZunUdpDatagram::Announce a;
+    a.mac = CMacAddr::fromSerial(id.serial);
+    a.routingByte = id.routingByte;
+    a.versionWord = id.announceFirmwareZero ? 0 : m_device->versionWord();
+    a.routingWord = id.routingWord;
+    a.hardwareWord = id.hardwareWord;
+    a.name = id.name;
+    a.ip = CIpAddr(m_ownAddress);
+    a.status = id.status;
+    a.flags = id.flags;
+    a.linkState = 0;
+    return ZunUdpDatagram::encodeAnnounce(a);
+}
+
+QByteArray ZunSimUdp::nextStatusRecord()
+{
+    QMutexLocker lock(&m_device->mutex());
+    const ZunSimDevice::Identity& id = m_device->identity();
+    const StatusLayout& L = layoutFor(id.firmware);
+    QByteArray rec(L.size(), '\0');
+    const int phase = m_phase++;
+
+    int status = L.idle();
+    if (m_pendingStatus >= 0) {
+        status = m_pendingStatus;
+        m_pendingStatus = -1;
+    }
+    putWord(rec, L.status(), quint16(status));
+    const QVector<quint16>& image = m_device->image();
+    const bool masterMuted = ZunUdpDatagram::CmdMasterMute < image.size() && image[ZunUdpDatagram::CmdMasterMute] != 0;
+    putWord(rec, L.status2(), quint16((id.flags & 0x0001) | (masterMuted ? 0x0004 : 0)));
+    putWord(rec, L.mute(), 0);
+    for (int d = 0; d < 2; ++d) {
+        for (int c = 0; c < 4; ++c) {
+            // Levels swing between about -30 dB and 0 dB, each channel at its own phase.
+            const double x = 0.5 + 0.5 * std::sin(0.2 * phase + c + 4 * d);
+            const quint16 level = quint16(2000 + x * 63000);
+            putWord(rec, L.dsp(d, "LevelIn", c, 0), level);
+            putWord(rec, L.dsp(d, "LevelOut", c, 4), quint16(level * 0.9));
+            putWord(rec, L.dsp(d, "GainRed", c, 8), quint16(32512 - int(x * 4000)));
+            putWord(rec, L.dsp(d, "Temp", c, 12), quint16(300 + (phase + c) % 20));
+        }
+        putWord(rec, L.dsp(d, "SR", -1, 22), 12000);      // 48000 Hz / 4
+        putWord(rec, L.dsp(d, "CycMain", -1, 23), 1000 << 2);
+    }
+    return rec;
+}
+
+void ZunSimUdp::on_ParameterChanged(quint16 cmd, quint16)
+{
+    m_pendingStatus = cmd;
+}
+
+void ZunSimUdp::on_Readable()
+{
+    while (m_socket->hasPendingDatagrams()) {
+        const QNetworkDatagram d = m_socket->receiveDatagram();
+        if (d.isValid())
+            handle(d.data(), d.senderAddress(), quint16(d.senderPort()));
+    }
+}
+
+void ZunSimUdp::handle(const QByteArray& d, const QHostAddress& from, quint16 fromPort)
+{
+    bool silent, noBroadcast;
+    {
+        QMutexLocker lock(&m_device->mutex());
+        silent = m_device->faults().silent;
+        noBroadcast = m_device->faults().noBroadcastAnswer;
+    }
+    if (silent)
+        return;
+    quint16 a = 0, b = 0;
+    if (ZunUdpDatagram::isPing(d)) {
+        if (!noBroadcast)
+            m_socket->writeDatagram(announce(), from, fromPort);
+        return;
+    }
+    if (ZunUdpDatagram::decodeStatusRequest(d, &a, &b)) {
+        startStream(from, fromPort, a, b);
+        return;
+    }
+    if (ZunUdpDatagram::decodeCommand(d, &a, &b)) {
+        QMutexLocker lock(&m_device->mutex());
+        const quint16 fw = m_device->identity().firmware ? m_device->identity().firmware : 1080;
+        int min = 0, max = 0;
+        if (a >= m_device->image().size()) {
+            err() << "zunsim: UDP command " << a << " unknown" << Qt::endl;
+            return;
+        }
+        if (CZunImageDefaults::rawRange(fw, a, &min, &max)) {
+            const int v = min < 0 ? int(qint16(b)) : int(b);
+            if (v < min || v > max) {
+                err() << "zunsim: UDP command " << a << " value " << b << " out of range" << Qt::endl;
+                return;
+            }
+        }
+        m_device->image()[a] = b;
+        m_pendingStatus = a;
+        return;
+    }
+    err() << "zunsim: dropped UDP datagram of " << d.size() << " bytes" << Qt::endl;
+}
+
+void ZunSimUdp::startStream(const QHostAddress& to, quint16 port, quint16 intervalMs, quint16 count)
+{
+    const QString key = to.toString() + QLatin1Char(':') + QString::number(port);
+    Stream& s = m_streams[key];
+    if (!s.timer) {
+        s.timer = new QTimer(this);
+        s.timer->setTimerType(Qt::PreciseTimer);
+        connect(s.timer, &QTimer::timeout, this, [this, key] { streamTick(key); });
+    }
+    s.to = to;
+    s.port = port;
+    s.remaining = count;
+    if (intervalMs == 0 || count == 0) {
+        s.timer->stop();
+        return;
+    }
+    s.timer->start(intervalMs);
+    streamTick(key); // the first datagram at once
+}
+
+void ZunSimUdp::streamTick(const QString& key)
+{
+    auto it = m_streams.find(key);
+    if (it == m_streams.end())
+        return;
+    if (it->remaining <= 0) {
+        it->timer->stop();
+        return;
+    }
+    --it->remaining;
+    bool silent;
+    {
+        QMutexLocker lock(&m_device->mutex());
+        silent = m_device->faults().silent;
+    }
+    if (!silent)
+        m_socket->writeDatagram(ZunUdpDatagram::statusDatagram(nextStatusRecord()), it->to, it->port);
+    if (it->remaining <= 0)
+        it->timer->stop();
 }

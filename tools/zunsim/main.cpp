@@ -91,6 +91,8 @@ int main(int argc, char** argv)
     if (!tcp.start(bind))
         return 1;
     QObject::connect(&control, &ZunSimControl::signal_FrontPanelChange, &tcp, &ZunSimTcpServer::on_FrontPanelChange);
+    // A front-panel change shows in the next status record, as on a processor.
+    QObject::connect(&control, &ZunSimControl::signal_FrontPanelChange, &udp, &ZunSimUdp::on_ParameterChanged);
 
     // Tests wait for this line before they talk to the emulator.
     QTextStream(stdout) << "zunsim ready serial " << id.serial << Qt::endl;

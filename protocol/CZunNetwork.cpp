@@ -1,0 +1,471 @@
+#include "CZunNetwork.h"
+
+#include "ZunIcmpSweep.h"
+#include "ZunUdpDatagram.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <mutex>
+
+namespace {
+const QString NetworkCaption = QStringLiteral("ZunControl Network Error");
+
+QHostAddress toV4(const QHostAddress& a)
+{
+    bool ok = false;
+    const quint32 v = a.toIPv4Address(&ok);
+    return ok ? QHostAddress(v) : a;
+}
+} // namespace
+
+void registerDiscoveryMetaTypes()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        qRegisterMetaType<QSharedPointer<ZunDeviceStats>>("QSharedPointer<ZunDeviceStats>");
+        qRegisterMetaType<CZunHardwareInfo>("CZunHardwareInfo");
+        qRegisterMetaTypeStreamOperators<CZunHardwareInfo>("CZunHardwareInfo");
+        qRegisterMetaType<CMacAddr>("CMacAddr");
+        qRegisterMetaType<CIpAddr>("CIpAddr");
+        qRegisterMetaType<QList<quint32>>("QList<quint32>");
+    });
+}
+
+CZunNetwork::CZunNetwork(QObject* parent)
+    : QThread(parent)
+{
+    registerDiscoveryMetaTypes();
+    m_elapsed.start();
+    // The slots run in the discovery thread itself.
+    moveToThread(this);
+}
+
+CZunNetwork::~CZunNetwork()
+{
+    quit();
+    wait();
+}
+
+QList<QSharedPointer<ZunDeviceStats>> CZunNetwork::getDeviceList() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_devices;
+}
+
+QSharedPointer<ZunDeviceStats> CZunNetwork::findDevice(quint16 serial) const
+{
+    QMutexLocker lock(&m_mutex);
+    for (const auto& d : m_devices)
+        if (d->serial() == serial)
+            return d;
+    return {};
+}
+
+QSharedPointer<ZunDeviceStats> CZunNetwork::findByAddress(const QHostAddress& ip) const
+{
+    const QHostAddress v4 = toV4(ip);
+    QMutexLocker lock(&m_mutex);
+    for (const auto& d : m_devices)
+        if (d->getIpAddress() == v4)
+            return d;
+    return {};
+}
+
+void CZunNetwork::setUseNIC(int interfaceIndex)
+{
+    QMutexLocker lock(&m_mutex);
+    m_useNIC = interfaceIndex;
+}
+
+int CZunNetwork::useNIC() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_useNIC;
+}
+
+void CZunNetwork::setClock(Clock clock)
+{
+    QMutexLocker lock(&m_mutex);
+    m_clock = std::move(clock);
+}
+
+qint64 CZunNetwork::now() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_clock ? m_clock() : m_elapsed.elapsed();
+}
+
+QList<CZunNetwork::Interface> CZunNetwork::usableInterfaces(int useNIC)
+{
+    QList<Interface> out;
+    const auto all = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface& ni : all) {
+        const auto f = ni.flags();
+        if (!(f & QNetworkInterface::IsUp) || !(f & QNetworkInterface::IsRunning)
+            || !(f & QNetworkInterface::CanBroadcast) || (f & QNetworkInterface::IsLoopBack))
+            continue;
+        if (useNIC != 0 && ni.index() != useNIC)
+            continue;
+        for (const QNetworkAddressEntry& e : ni.addressEntries()) {
+            if (e.ip().protocol() != QAbstractSocket::IPv4Protocol || e.broadcast().isNull())
+                continue;
+            Interface i;
+            i.index = ni.index();
+            i.name = ni.humanReadableName();
+            i.ip = e.ip();
+            i.broadcast = e.broadcast();
+            i.prefixLength = e.prefixLength();
+            out << i;
+        }
+    }
+    return out;
+}
+
+CZunNetwork::Interface CZunNetwork::interfaceFor(const QHostAddress& ip) const
+{
+    QList<Interface> ifs;
+    {
+        QMutexLocker lock(&m_mutex);
+        ifs = m_interfaces;
+    }
+    if (ifs.isEmpty())
+        ifs = usableInterfaces(useNIC());
+    for (const Interface& i : qAsConst(ifs))
+        if (ip.isInSubnet(i.ip, i.prefixLength))
+            return i;
+    return {};
+}
+
+// ---- discovery thread --------------------------------------------------------------
+
+void CZunNetwork::run()
+{
+    m_socket = new QUdpSocket;
+    m_timer = new QTimer;
+    m_timer->setInterval(TickMs);
+    connect(m_timer, &QTimer::timeout, this, &CZunNetwork::on_Tick);
+    connect(m_socket, &QUdpSocket::readyRead, this, &CZunNetwork::on_Readable);
+    openSocket();
+    exec();
+    delete m_timer;
+    m_timer = nullptr;
+    delete m_socket;
+    m_socket = nullptr;
+}
+
+void CZunNetwork::openSocket()
+{
+    if (m_socket->state() == QAbstractSocket::BoundState || m_bindReported)
+        return;
+    if (!m_socket->bind(QHostAddress::AnyIPv4, ZunUdpDatagram::Port,
+                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        // Reported once. Sending still binds the socket to a free port, and processors
+        // answer to the port a request came from.
+        m_bindReported = true;
+        emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(m_socket->errorString()),
+                              NetworkCaption);
+    }
+}
+
+void CZunNetwork::writeTo(const QHostAddress& ip, const QByteArray& datagram)
+{
+    if (!m_socket)
+        return;
+    openSocket();
+    if (m_socket->writeDatagram(datagram, ip, ZunUdpDatagram::Port) < 0)
+        qDebug() << "CZunNetwork: cannot send to" << ip.toString() << ":" << m_socket->errorString();
+}
+
+void CZunNetwork::startBroadcasting()
+{
+    if (!inOwnThread()) {
+        QMetaObject::invokeMethod(this, "startBroadcasting", Qt::QueuedConnection);
+        return;
+    }
+    on_Tick();
+    m_timer->start();
+}
+
+void CZunNetwork::on_Tick()
+{
+    const QList<Interface> ifs = usableInterfaces(useNIC());
+    {
+        QMutexLocker lock(&m_mutex);
+        m_interfaces = ifs;
+    }
+    // Directed broadcasts: a limited broadcast would follow the default route only.
+    const QByteArray ping = ZunUdpDatagram::ping();
+    for (const Interface& i : ifs)
+        writeTo(i.broadcast, ping);
+    checkLiveness();
+    emit timeoutTcpCheck();
+}
+
+void CZunNetwork::on_Readable()
+{
+    while (m_socket->hasPendingDatagrams()) {
+        const QNetworkDatagram d = m_socket->receiveDatagram();
+        if (d.isValid())
+            handleDatagram(d.data(), d.senderAddress());
+    }
+}
+
+void CZunNetwork::triggerStatusTx(quint16 serial, int msInterval)
+{
+    if (!inOwnThread()) {
+        QMetaObject::invokeMethod(this, "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, serial), Q_ARG(int, msInterval));
+        return;
+    }
+    // 2500 / interval datagrams: an interval outside 1..2500 ms would ask for none or
+    // divide by zero.
+    if (msInterval < 1 || msInterval > StatusStreamMs) {
+        qDebug() << "CZunNetwork::triggerStatusTx: interval out of range:" << msInterval;
+        return;
+    }
+    const auto dev = findDevice(serial);
+    if (!dev) {
+        qDebug() << "CZunNetwork::triggerStatusTx: unknown serial" << serial;
+        return;
+    }
+    // A slower stream must not replace a faster one that is still running for another
+    // window.
+    const qint64 last = dev->lastStatusMs();
+    if (msInterval > m_lastInterval && last >= 0 && now() - last < StatusQuietMs)
+        return;
+    m_lastInterval = msInterval;
+    writeTo(dev->getIpAddress(), ZunUdpDatagram::statusRequest(quint16(msInterval), quint16(StatusStreamMs / msInterval)));
+}
+
+void CZunNetwork::sendUdpCmd(QList<quint32> serials, QByteArray datagram)
+{
+    if (!inOwnThread()) {
+        QMetaObject::invokeMethod(this, "sendUdpCmd", Qt::QueuedConnection, Q_ARG(QList<quint32>, serials),
+                                  Q_ARG(QByteArray, datagram));
+        return;
+    }
+    if (datagram.isEmpty())
+        return;
+    for (quint32 serial : qAsConst(serials)) {
+        const auto dev = serial <= 0xFFFF ? findDevice(quint16(serial)) : QSharedPointer<ZunDeviceStats>();
+        if (!dev) {
+            qDebug() << "CZunNetwork::sendUdpCmd: unknown serial" << serial;
+            continue;
+        }
+        writeTo(dev->getIpAddress(), datagram);
+    }
+}
+
+void CZunNetwork::masterMute(quint32 serial, bool mute)
+{
+    // Called directly from the GUI thread as well: sendUdpCmd hands it over.
+    sendUdpCmd(QList<quint32>() << serial, ZunUdpDatagram::masterMute(mute));
+}
+
+void CZunNetwork::setHardwareInfo(quint32 serial, CZunHardwareInfo info)
+{
+    const auto dev = serial <= 0xFFFF ? findDevice(quint16(serial)) : QSharedPointer<ZunDeviceStats>();
+    if (dev)
+        dev->setHardwareInfo(info);
+}
+
+// ---- datagrams ---------------------------------------------------------------------
+
+void CZunNetwork::handleDatagram(const QByteArray& d, const QHostAddress& from)
+{
+    if (ZunUdpDatagram::isPing(d))
+        return; // our own broadcast, looped back
+    if (ZunUdpDatagram::isStatus(d)) {
+        handleStatus(d, from);
+        return;
+    }
+    if (d.startsWith(QByteArray("\x5A\x75\x6E\x00", 4))) {
+        handleAnnounce(d, from);
+        return;
+    }
+    qDebug() << "CZunNetwork: dropped unknown datagram of" << d.size() << "bytes from" << from.toString();
+}
+
+void CZunNetwork::handleStatus(const QByteArray& d, const QHostAddress& from)
+{
+    QString why;
+    if (!ZunUdpDatagram::checkStatus(d, &why)) {
+        qDebug() << "CZunNetwork: dropped" << why << "from" << from.toString();
+        return;
+    }
+    const auto dev = findByAddress(from);
+    if (!dev) {
+        qDebug() << "CZunNetwork: dropped status datagram from unlisted" << from.toString();
+        return;
+    }
+    dev->setLastStatusMs(now());
+    emit zunStatusDataReceived(dev->serial(), d);
+}
+
+void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
+{
+    ZunUdpDatagram::Announce a;
+    QString why;
+    if (!ZunUdpDatagram::decodeAnnounce(d, &a, &why)) {
+        qDebug() << "CZunNetwork: dropped" << why << "from" << from.toString();
+        return;
+    }
+    const Interface iface = interfaceFor(toV4(from));
+    const qint64 t = now();
+    QSharedPointer<ZunDeviceStats> dev;
+    bool added = false, changed = false, routing = false, firmware = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const auto& x : qAsConst(m_devices))
+            if (x->serial() == a.mac.serial())
+                dev = x;
+        if (!dev) {
+            dev.reset(new ZunDeviceStats(a.mac));
+            dev->applyAnnounce(a, from);
+            dev->setFirmware(a.firmware());
+            dev->setRevision(a.revision());
+            dev->setRouting(a.routingWord, a.routingByte);
+            m_devices << dev;
+            added = true;
+        } else {
+            changed = dev->applyAnnounce(a, from);
+            if (dev->routingWord() != a.routingWord || dev->routingByte() != a.routingByte) {
+                dev->setRouting(a.routingWord, a.routingByte);
+                routing = true;
+            }
+            // Firmware 0 means the processor does not say; the version probe's number stays.
+            if (a.firmware() != 0 && a.firmware() != dev->firmware()) {
+                firmware = true;
+                dev->setFirmware(a.firmware());
+                dev->setRevision(a.revision());
+            } else if (a.firmware() != 0 && a.revision() != dev->revision()) {
+                dev->setRevision(a.revision());
+                changed = true;
+            }
+            if (!dev->isLive())
+                changed = true;
+            if (dev->nic() != iface.index || dev->adapterIp() != iface.ip)
+                changed = true;
+        }
+        dev->setLive(true);
+        dev->setLastAnnounceMs(t);
+        dev->setInterface(iface.index, iface.name, iface.ip);
+    }
+    if (added) {
+        emit zunDetected(dev);
+        emit zunNetworkChanged(dev);
+        return;
+    }
+    if (firmware)
+        emit firmwareChanged(dev);
+    if (routing)
+        emit routingChanged(dev);
+    if (changed || routing || firmware)
+        emit zunNetworkChanged(dev);
+}
+
+void CZunNetwork::checkLiveness()
+{
+    const qint64 t = now();
+    QList<QSharedPointer<ZunDeviceStats>> gone;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const auto& d : qAsConst(m_devices)) {
+            if (d->isLive() && t - d->lastAnnounceMs() > LiveTimeoutMs) {
+                d->setLive(false);
+                gone << d;
+            }
+        }
+    }
+    for (const auto& d : qAsConst(gone))
+        emit zunNetworkChanged(d);
+}
+
+// ---- network scan ------------------------------------------------------------------
+
+void CZunNetwork::addFromScan(const CMacAddr& mac, const QHostAddress& ip, const Interface& iface)
+{
+    QSharedPointer<ZunDeviceStats> dev;
+    bool added = false, changed = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (const auto& x : qAsConst(m_devices))
+            if (x->serial() == mac.serial())
+                dev = x;
+        if (!dev) {
+            // Firmware unknown (0): registration asks the processor itself.
+            dev.reset(new ZunDeviceStats(mac));
+            dev->setIpAddress(ip);
+            m_devices << dev;
+            added = true;
+        } else if (dev->getIpAddress() != ip) {
+            dev->setIpAddress(ip);
+            changed = true;
+        }
+        if (!dev->isLive())
+            changed = true;
+        dev->setLive(true);
+        dev->setLastAnnounceMs(now());
+        dev->setInterface(iface.index, iface.name, iface.ip);
+    }
+    if (added)
+        emit zunDetected(dev);
+    if (added || changed)
+        emit zunNetworkChanged(dev);
+}
+
+void CZunNetwork::scanNetwork()
+{
+    const QList<Interface> ifs = usableInterfaces(useNIC());
+    QList<Interface> swept;
+    QStringList skipped;
+    QList<QHostAddress> hosts;
+    for (const Interface& i : ifs) {
+        if (i.prefixLength > 30)
+            continue; // no host besides this one
+        if (i.prefixLength < ScanMinPrefix) {
+            skipped << QStringLiteral("%1/%2 (%3)").arg(i.ip.toString()).arg(i.prefixLength).arg(i.name);
+            continue;
+        }
+        swept << i;
+        const quint32 own = i.ip.toIPv4Address();
+        const quint32 mask = i.prefixLength == 0 ? 0 : ~quint32(0) << (32 - i.prefixLength);
+        const quint32 net = own & mask;
+        const quint32 count = ~mask; // host numbers 1 .. count-1
+        for (quint32 h = 1; h < count; ++h)
+            if (net + h != own)
+                hosts << QHostAddress(net + h);
+    }
+    if (!skipped.isEmpty())
+        emit signal_exception(QStringLiteral("These networks are too large for a network scan and were skipped: %1")
+                                  .arg(skipped.join(QStringLiteral(", "))),
+                              NetworkCaption);
+    if (swept.isEmpty()) {
+        if (skipped.isEmpty())
+            emit signal_exception(QStringLiteral("No network interface to scan."), NetworkCaption);
+        return;
+    }
+
+    ZunIcmpSweep sweep;
+    QString error;
+    if (!sweep.ping(hosts, ScanWaitMs, &error)) {
+        emit signal_exception(error, NetworkCaption);
+        return;
+    }
+    qDebug() << "CZunNetwork::scanNetwork:" << hosts.size() << "hosts pinged," << sweep.repliesReceived() << "replies";
+    const auto table = ZunIcmpSweep::neighbours();
+    for (const ZunIcmpSweep::Neighbour& nb : table) {
+        if (!nb.mac.isZun())
+            continue;
+        for (const Interface& i : qAsConst(swept)) {
+            if (nb.ip.isInSubnet(i.ip, i.prefixLength)) {
+                addFromScan(nb.mac, nb.ip, i);
+                break;
+            }
+        }
+    }
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "CZunHardwareInfo.h"
+#include "ZunDeviceStats.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QRecursiveMutex>
+#include <QSharedPointer>
+#include <QThread>
+
+#include <functional>
+
+class QTimer;
+class QUdpSocket;
+
+// Registers every type that the discovery object's queued signals and slots carry
+// (QSharedPointer<ZunDeviceStats>, CZunHardwareInfo, QList<quint32>, ...). Call before the
+// first connection; calling it again does nothing.
+void registerDiscoveryMetaTypes();
+
+// The discovery object: finds the processors on every usable IPv4 network by UDP ping
+// and announce (port 1234), keeps their records live, asks for status streams, sends
+// single UDP commands and runs the ICMP/ARP network scan.
+//
+// It is a QThread that lives in itself: the UDP socket and the tick timer are created in
+// run() and touched only in that thread. getDeviceList(), masterMute() and scanNetwork()
+// may be called from any thread: the device list is behind a mutex, and what must go
+// through the socket is handed to the discovery thread by a queued call.
+class CZunNetwork : public QThread
+{
+    Q_OBJECT
+public:
+    using Clock = std::function<qint64()>;
+
+    static constexpr int TickMs = 2000;
+    static constexpr qint64 LiveTimeoutMs = 10000;
+    static constexpr qint64 StatusQuietMs = 200;
+    static constexpr int StatusStreamMs = 2500;
+    // Subnets with a shorter prefix are not swept (more than 1022 hosts).
+    static constexpr int ScanMinPrefix = 22;
+    static constexpr int ScanWaitMs = 1500;
+
+    struct Interface
+    {
+        int index = 0;          // QNetworkInterface index, as "useNIC" counts
+        QString name;
+        QHostAddress ip;
+        QHostAddress broadcast;
+        int prefixLength = 0;
+    };
+
+    explicit CZunNetwork(QObject* parent = nullptr);
+    ~CZunNetwork() override;
+
+    // A copy of the list of device records; callable from any thread.
+    QList<QSharedPointer<ZunDeviceStats>> getDeviceList() const;
+    QSharedPointer<ZunDeviceStats> findDevice(quint16 serial) const;
+
+    // The ICMP/ARP sweep of every usable subnet; blocks the calling thread until done.
+    void scanNetwork();
+
+    // 0 = every interface; else only the interface with that index.
+    void setUseNIC(int interfaceIndex);
+    int useNIC() const;
+
+    // The clock of liveness and status timing, in ms; tests inject their own.
+    void setClock(Clock clock);
+    qint64 now() const;
+
+    // Every received datagram goes through here (public for tests of the parsing).
+    void handleDatagram(const QByteArray& datagram, const QHostAddress& from);
+    // Marks every record whose last announce is older than LiveTimeoutMs as not live.
+    void checkLiveness();
+
+    // The IPv4 interfaces that are up, can broadcast and are not loopback.
+    static QList<Interface> usableInterfaces(int useNIC);
+
+public slots:
+    // Sends the discovery ping at once and then every TickMs.
+    void startBroadcasting();
+    void triggerStatusTx(quint16 serial, int msInterval = 20);
+    void sendUdpCmd(QList<quint32> serials, QByteArray datagram);
+    void masterMute(quint32 serial, bool mute);
+    void setHardwareInfo(quint32 serial, CZunHardwareInfo info);
+
+signals:
+    void zunDetected(QSharedPointer<ZunDeviceStats> stats);
+    void zunNetworkChanged(QSharedPointer<ZunDeviceStats> stats);
+    void routingChanged(QSharedPointer<ZunDeviceStats> stats);
+    void firmwareChanged(QSharedPointer<ZunDeviceStats> stats);
+    void zunStatusDataReceived(quint16 serial, QByteArray datagram);
+    void signal_exception(QString text, QString caption);
+    void timeoutTcpCheck();
+
+protected:
+    void run() override;
+
+private slots:
+    void on_Tick();
+    void on_Readable();
+
+private:
+    bool inOwnThread() const { return QThread::currentThread() == this; }
+    void openSocket();
+    void writeTo(const QHostAddress& ip, const QByteArray& datagram);
+    void handleAnnounce(const QByteArray& datagram, const QHostAddress& from);
+    void handleStatus(const QByteArray& datagram, const QHostAddress& from);
+    QSharedPointer<ZunDeviceStats> findByAddress(const QHostAddress& ip) const;
+    Interface interfaceFor(const QHostAddress& ip) const;
+    void addFromScan(const CMacAddr& mac, const QHostAddress& ip, const Interface& iface);
+
+    mutable QRecursiveMutex m_mutex;            // the list, the clock, the interface choice
+    QList<QSharedPointer<ZunDeviceStats>> m_devices;
+    QList<Interface> m_interfaces;
+    int m_useNIC = 0;
+    Clock m_clock;
+    QElapsedTimer m_elapsed;
+
+    // Discovery thread only.
+    QUdpSocket* m_socket = nullptr;
+    QTimer* m_timer = nullptr;
+    bool m_bindReported = false;
+    int m_lastInterval = 0;
+};

@@ -1,0 +1,234 @@
+// Discovery end to end: emulated processors as hosts of a private network (see
+// ZunNetnsRig.h). Needs root; skips otherwise.
+#include "CZunNetwork.h"
+#include "ZunNetnsRig.h"
+#include "ZunUdpDatagram.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// Four processors: three that answer the broadcast and one (firmware 1076) that does not.
+struct Proc
+{
+    quint16 serial;
+    QString name;
+    int firmware;
+    bool broadcast;
+};
+const QList<Proc> Procs {
+    {0x0101, QStringLiteral("Alpha"), 1077, true},
+    {0x0102, QStringLiteral("Beta"), 1078, true},
+    {0x0203, QStringLiteral("Gamma"), 1080, true},
+    {0x0304, QStringLiteral("Old"), 1076, false},
+};
+} // namespace
+
+class TstDiscoveryNetns : public QObject
+{
+    Q_OBJECT
+
+    ZunNetnsRig m_rig;
+    std::unique_ptr<CZunNetwork> m_net;
+    std::atomic<qint64> m_offset {0};
+    QElapsedTimer m_clock;
+    // Filled in this thread through queued connections.
+    QHash<quint16, QList<QByteArray>> m_status;
+    int m_ticks = 0;
+
+    QSharedPointer<ZunDeviceStats> device(quint16 serial) { return m_net->findDevice(serial); }
+
+    // The status datagrams that arrive for a serial after asking for a stream.
+    QList<QByteArray> streamOf(quint16 serial, int intervalMs, int expected)
+    {
+        m_status.remove(serial);
+        QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, serial),
+                                  Q_ARG(int, intervalMs));
+        // Wait for the whole stream, then a little longer for any surplus.
+        if (!QTest::qWaitFor([&] { return m_status.value(serial).size() >= expected; }, 8000))
+            qWarning("status stream of %u: %d of %d datagrams", serial, m_status.value(serial).size(), expected);
+        QTest::qWait(300);
+        return m_status.value(serial);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!ZunNetnsRig::privateNetnsReady())
+            QSKIP(qPrintable(ZunNetnsRig::notReadyReason()));
+        QString why;
+        QVERIFY2(m_rig.setUp(&why), qPrintable(why));
+        for (const Proc& p : Procs) {
+            QStringList opts {"--name", p.name, "--firmware", QString::number(p.firmware)};
+            if (!p.broadcast)
+                opts << "--no-broadcast-answer";
+            QVERIFY2(m_rig.startSim(p.serial, opts, &why), qPrintable(why));
+        }
+        m_clock.start();
+        m_net = std::make_unique<CZunNetwork>();
+        m_net->setClock([this] { return m_clock.elapsed() + m_offset.load(); });
+        connect(m_net.get(), &CZunNetwork::zunStatusDataReceived, this,
+                [this](quint16 serial, QByteArray d) { m_status[serial] << d; });
+        connect(m_net.get(), &CZunNetwork::timeoutTcpCheck, this, [this] { ++m_ticks; });
+        m_net->start();
+        QMetaObject::invokeMethod(m_net.get(), "startBroadcasting", Qt::QueuedConnection);
+    }
+
+    void cleanupTestCase()
+    {
+        m_net.reset();
+        m_rig.tearDown();
+    }
+
+    void threeProcessorsAreListed()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(m_net->getDeviceList().size(), 3, 10000);
+        for (const Proc& p : Procs) {
+            const auto d = device(p.serial);
+            if (!p.broadcast) {
+                QVERIFY(!d);
+                continue;
+            }
+            QVERIFY2(d, qPrintable(p.name));
+            QCOMPARE(d->getName(), p.name);
+            QCOMPARE(d->firmware(), quint16(p.firmware));
+            QCOMPARE(d->getFirmwareString(), QStringLiteral("%1.0").arg(p.firmware));
+            QCOMPARE(d->getIpAddress(), m_rig.sim(p.serial)->address);
+            QCOMPARE(d->adapterIp(), ZunNetnsRig::hostAddress());
+            QVERIFY(d->isLive());
+        }
+        // Another round of pings finds no more.
+        const int ticks = m_ticks;
+        QTRY_VERIFY_WITH_TIMEOUT(m_ticks >= ticks + 2, 8000);
+        QCOMPARE(m_net->getDeviceList().size(), 3);
+    }
+
+    void silentProcessorIsNotLive()
+    {
+        QVERIFY(m_rig.control(0x0203, QStringLiteral("silent")));
+        QTest::qWait(200);
+        // Jump the clock past the live time instead of waiting for it.
+        m_offset += CZunNetwork::LiveTimeoutMs + 1000;
+        QTRY_VERIFY_WITH_TIMEOUT(!device(0x0203)->isLive() && device(0x0101)->isLive() && device(0x0102)->isLive(), 10000);
+        const int ticks = m_ticks;
+        QTRY_VERIFY_WITH_TIMEOUT(m_ticks >= ticks + 2, 8000);
+        QVERIFY(!device(0x0203)->isLive());
+
+        QVERIFY(m_rig.control(0x0203, QStringLiteral("silent off")));
+        QTRY_VERIFY_WITH_TIMEOUT(device(0x0203)->isLive(), 10000);
+    }
+
+    void scanFindsProcessorThatIgnoresBroadcast()
+    {
+        QVERIFY(!device(0x0304));
+        QList<QSharedPointer<ZunDeviceStats>> detected;
+        auto c = connect(m_net.get(), &CZunNetwork::zunDetected, this,
+                         [&](QSharedPointer<ZunDeviceStats> d) { detected << d; }, Qt::DirectConnection);
+        QStringList errors;
+        auto e = connect(m_net.get(), &CZunNetwork::signal_exception, this,
+                         [&](QString text, QString) { errors << text; }, Qt::DirectConnection);
+        m_net->scanNetwork(); // in this thread, as the network monitor calls it
+        disconnect(c);
+        disconnect(e);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+        QCOMPARE(detected.size(), 1);
+        QCOMPARE(detected[0]->serial(), quint16(0x0304));
+        QCOMPARE(detected[0]->getIpAddress(), m_rig.sim(0x0304)->address);
+        QCOMPARE(detected[0]->firmware(), quint16(0)); // left to the version probe
+        QCOMPARE(m_net->getDeviceList().size(), 4);
+        // Scanning again adds nothing.
+        m_net->scanNetwork();
+        QCOMPARE(m_net->getDeviceList().size(), 4);
+    }
+
+    void statusStreamArrivesAtTheAskedRate()
+    {
+        // 20 ms for 2.5 s: 125 datagrams of the 1077-1080 record size.
+        const QList<QByteArray> fast = streamOf(0x0101, 20, 125);
+        QCOMPARE(fast.size(), 125);
+        for (const QByteArray& d : fast)
+            QCOMPARE(d.size(), 4 + 108);
+        // The levels move.
+        QVERIFY(fast.first().mid(4 + 8, 8) != fast.last().mid(4 + 8, 8));
+
+        // The processor found by the scan streams the 1075-1076 record.
+        const QList<QByteArray> slow = streamOf(0x0304, 100, 25);
+        QCOMPARE(slow.size(), 25);
+        QCOMPARE(slow.first().size(), 4 + 106);
+    }
+
+    void slowerRequestDoesNotReplaceRunningStream()
+    {
+        m_status.remove(0x0102);
+        QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, 0x0102), Q_ARG(int, 20));
+        QTRY_VERIFY_WITH_TIMEOUT(m_status.value(0x0102).size() >= 20, 5000);
+        // The status monitor's slower request while the fast stream runs goes nowhere:
+        // had it reached the processor, the stream would have ended after about 45.
+        QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, 0x0102), Q_ARG(int, 100));
+        QTRY_VERIFY_WITH_TIMEOUT(m_status.value(0x0102).size() >= 125, 8000);
+        QTest::qWait(300);
+        QCOMPARE(m_status.value(0x0102).size(), 125);
+    }
+
+    void interfaceChoiceRestrictsTheScan()
+    {
+        QStringList errors;
+        auto e = connect(m_net.get(), &CZunNetwork::signal_exception, this,
+                         [&](QString text, QString) { errors << text; }, Qt::DirectConnection);
+        m_net->setUseNIC(0x7FFFFFF); // no such interface
+        m_net->scanNetwork();
+        m_net->setUseNIC(0);
+        disconnect(e);
+        QCOMPARE(errors, QStringList {QStringLiteral("No network interface to scan.")});
+        QCOMPARE(m_net->getDeviceList().size(), 4);
+    }
+
+    void muteAllReachesEveryProcessor()
+    {
+        const auto list = m_net->getDeviceList();
+        QCOMPARE(list.size(), 4);
+        for (const auto& d : list)
+            m_net->masterMute(d->serial(), true); // directly, from this thread
+        for (const auto& d : list) {
+            const QList<QByteArray> s = streamOf(d->serial(), 500, 5);
+            QVERIFY(!s.isEmpty());
+            // Stat_Status2 (word 2 of the record) bit 2: master mute.
+            QVERIFY2(ZunUdpDatagram::word(s.last(), 4 + 2 * 2) & 0x0004, qPrintable(d->getName()));
+        }
+        m_net->masterMute(0x0101, false);
+        const QList<QByteArray> s = streamOf(0x0101, 500, 5);
+        QVERIFY(!(ZunUdpDatagram::word(s.last(), 4 + 2 * 2) & 0x0004));
+    }
+
+    // Another program holds port 1234 exclusively: reported once, discovery still works
+    // (the processors answer to the port the ping came from).
+    void portTakenByAnotherProgram()
+    {
+        m_net.reset();
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(ZunUdpDatagram::Port);
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+
+        CZunNetwork net;
+        QStringList errors;
+        connect(&net, &CZunNetwork::signal_exception, this, [&](QString text, QString) { errors << text; });
+        net.start();
+        QMetaObject::invokeMethod(&net, "startBroadcasting", Qt::QueuedConnection);
+        QTRY_COMPARE_WITH_TIMEOUT(net.getDeviceList().size(), 3, 10000);
+        QTest::qWait(2500); // another tick
+        ::close(fd);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors[0].startsWith(QStringLiteral("Cannot open UDP port 1234")));
+    }
+};
+
+ZUN_NETNS_TEST_MAIN(TstDiscoveryNetns)
+#include "tst_discovery_netns.moc"

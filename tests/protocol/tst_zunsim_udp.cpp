@@ -1,0 +1,197 @@
+// The emulator's UDP side on loopback: announce, status stream, commands, faults.
+#include "ZunUdpDatagram.h"
+
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QTcpServer>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <memory>
+
+class TstZunSimUdp : public QObject
+{
+    Q_OBJECT
+
+    struct Sim
+    {
+        std::unique_ptr<QProcess> process;
+        quint16 port = 0;
+        ~Sim()
+        {
+            if (process && process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(2000);
+            }
+        }
+    };
+
+    QUdpSocket m_socket;
+
+    static quint16 freePort(QAbstractSocket::SocketType type)
+    {
+        if (type == QAbstractSocket::UdpSocket) {
+            QUdpSocket s;
+            s.bind(QHostAddress(QHostAddress::LocalHost), 0);
+            return s.localPort();
+        }
+        QTcpServer s;
+        s.listen(QHostAddress::LocalHost, 0);
+        return s.serverPort();
+    }
+
+    std::unique_ptr<Sim> start(const QStringList& options)
+    {
+        auto sim = std::make_unique<Sim>();
+        sim->port = freePort(QAbstractSocket::UdpSocket);
+        sim->process = std::make_unique<QProcess>();
+        sim->process->start(QString::fromLocal8Bit(qgetenv("ZUNSIM")),
+                            QStringList {"--bind", "127.0.0.1", "--udp-port", QString::number(sim->port), "--tcp-port",
+                                         QString::number(freePort(QAbstractSocket::TcpSocket))}
+                                + options);
+        QByteArray out;
+        while (!out.contains("zunsim ready") && sim->process->waitForReadyRead(5000))
+            out += sim->process->readAllStandardOutput();
+        if (!out.contains("zunsim ready"))
+            return nullptr;
+        return sim;
+    }
+
+    void send(const Sim& sim, const QByteArray& d) { m_socket.writeDatagram(d, QHostAddress::LocalHost, sim.port); }
+
+    // Everything that arrives within waitMs (or until count datagrams have come).
+    QList<QByteArray> receive(int waitMs, int count = 1000)
+    {
+        QList<QByteArray> got;
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < count && t.elapsed() < waitMs) {
+            if (!m_socket.hasPendingDatagrams())
+                m_socket.waitForReadyRead(50);
+            while (m_socket.hasPendingDatagrams() && got.size() < count)
+                got << m_socket.receiveDatagram().data();
+        }
+        return got;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    }
+
+    void announce()
+    {
+        auto sim = start({"--serial", "0x0A0B", "--name", "Loop", "--firmware", "1079", "--revision", "2", "--hardware",
+                          "0xff94", "--routing", "0x1191", "--routing-byte", "5", "--flags", "3"});
+        QVERIFY(sim);
+        send(*sim, ZunUdpDatagram::ping());
+        const auto got = receive(3000, 1);
+        QCOMPARE(got.size(), 1);
+        ZunUdpDatagram::Announce a;
+        QVERIFY(ZunUdpDatagram::decodeAnnounce(got[0], &a));
+        QCOMPARE(a.mac.serial(), quint16(0x0A0B));
+        QCOMPARE(a.name, QStringLiteral("Loop"));
+        QCOMPARE(a.firmware(), quint16(1079));
+        QCOMPARE(a.revision(), quint16(2));
+        QCOMPARE(a.hardwareWord, quint32(0xFF94));
+        QCOMPARE(a.routingWord, quint16(0x1191));
+        QCOMPARE(a.routingByte, quint8(5));
+        QCOMPARE(a.flags, quint16(3));
+        QCOMPARE(a.status, quint16(0xFF70));
+        QCOMPARE(a.ip.toString(), QStringLiteral("127.0.0.1"));
+    }
+
+    void announceFaults()
+    {
+        auto zero = start({"--announce-zero", "--firmware", "1077"});
+        QVERIFY(zero);
+        send(*zero, ZunUdpDatagram::ping());
+        ZunUdpDatagram::Announce a;
+        const auto got = receive(3000, 1);
+        QCOMPARE(got.size(), 1);
+        QVERIFY(ZunUdpDatagram::decodeAnnounce(got[0], &a));
+        QCOMPARE(a.versionWord, quint16(0));
+
+        auto quiet = start({"--no-broadcast-answer"});
+        QVERIFY(quiet);
+        send(*quiet, ZunUdpDatagram::ping());
+        QVERIFY(receive(500).isEmpty());
+        // It still streams its status when asked.
+        send(*quiet, ZunUdpDatagram::statusRequest(10, 2));
+        QCOMPARE(receive(3000, 2).size(), 2);
+
+        quiet->process->write("silent\n");
+        QVERIFY(quiet->process->waitForBytesWritten(2000));
+        QTest::qWait(200);
+        send(*quiet, ZunUdpDatagram::statusRequest(10, 2));
+        QVERIFY(receive(500).isEmpty());
+    }
+
+    void statusStream_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<int>("size");
+        QTest::newRow("1075") << "1075" << 110;
+        QTest::newRow("1080") << "1080" << 112;
+    }
+    void statusStream()
+    {
+        QFETCH(QString, firmware);
+        QFETCH(int, size);
+        auto sim = start({"--firmware", firmware});
+        QVERIFY(sim);
+        send(*sim, ZunUdpDatagram::statusRequest(10, 8));
+        QList<QByteArray> got = receive(5000, 8);
+        got += receive(300); // and no more
+        QCOMPARE(got.size(), 8);
+        for (const QByteArray& d : got) {
+            QCOMPARE(d.size(), size);
+            QVERIFY(ZunUdpDatagram::checkStatus(d));
+            QCOMPARE(ZunUdpDatagram::word(d, 2), quint16(size - 4));
+        }
+        QVERIFY(got.first() != got.last()); // the levels move
+        // A request for no datagrams stops a running stream.
+        send(*sim, ZunUdpDatagram::statusRequest(10, 200));
+        QVERIFY(!receive(3000, 3).isEmpty());
+        send(*sim, ZunUdpDatagram::statusRequest(10, 0));
+        receive(300);
+        QVERIFY(receive(300).isEmpty());
+    }
+
+    void commandsShowInStatus()
+    {
+        auto sim = start({"--firmware", "1078"});
+        QVERIFY(sim);
+        // Garbage first: dropped, the emulator carries on.
+        send(*sim, QByteArray());
+        send(*sim, QByteArray::fromHex("11ff7400"));
+        send(*sim, QByteArray::fromHex("11ff740001000000"));
+        send(*sim, QByteArray(300, '\xEE'));
+        send(*sim, ZunUdpDatagram::command(60000, 1)); // beyond the image
+        send(*sim, ZunUdpDatagram::masterMute(true));
+        QTest::qWait(100);
+        send(*sim, ZunUdpDatagram::statusRequest(10, 2));
+        auto got = receive(3000, 2);
+        QCOMPARE(got.size(), 2);
+        // Stat_Status reports the changed parameter once; Stat_Status2 bit 2 the mute.
+        QCOMPARE(ZunUdpDatagram::word(got[0], 4 + 2), quint16(ZunUdpDatagram::CmdMasterMute));
+        QVERIFY(ZunUdpDatagram::word(got[1], 4 + 2) != ZunUdpDatagram::CmdMasterMute);
+        QVERIFY(ZunUdpDatagram::word(got[0], 4 + 4) & 0x0004);
+        QVERIFY(ZunUdpDatagram::word(got[1], 4 + 4) & 0x0004);
+
+        // A change at the front panel shows the same way.
+        sim->process->write("set 20 72\n");
+        QVERIFY(sim->process->waitForBytesWritten(2000));
+        QTest::qWait(200);
+        send(*sim, ZunUdpDatagram::masterMute(false));
+        QTest::qWait(100);
+        send(*sim, ZunUdpDatagram::statusRequest(10, 1));
+        got = receive(3000, 1);
+        QCOMPARE(got.size(), 1);
+        QVERIFY(!(ZunUdpDatagram::word(got[0], 4 + 4) & 0x0004));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstZunSimUdp)
+#include "tst_zunsim_udp.moc"
