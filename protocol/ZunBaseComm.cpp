@@ -1,5 +1,7 @@
 #include "ZunBaseComm.h"
 
+#include "ZunDeviceStats.h"
+
 #include "CCmdMap.h"
 #include "ZunProtocolMetaTypes.h"
 #include "ZunWire.h"
@@ -30,6 +32,13 @@ ZunBaseComm::ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 ve
     registerProtocolMetaTypes();
     // The link is its own thread: its slots, the socket and the framing run there.
     moveToThread(this);
+}
+
+ZunBaseComm::ZunBaseComm(const QSharedPointer<ZunDeviceStats>& stats, QSharedPointer<CCmdMap> map,
+                         QObject* parent)
+    : ZunBaseComm(stats->getIpAddress(), stats->serial(),
+                  quint16((stats->firmware() & 0x0FFF) | (stats->revision() << 12)), std::move(map), parent)
+{
 }
 
 ZunBaseComm::~ZunBaseComm()

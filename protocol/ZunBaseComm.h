@@ -14,6 +14,7 @@
 
 class CCmdMap;
 class QTcpSocket;
+class ZunDeviceStats;
 
 // The TCP control link to one processor (port 5000), a thread of its own. The object is
 // its own thread: it moves itself into it, so its slots run there once start() has run
@@ -33,6 +34,9 @@ public:
     // versionWord: the announce's version word (low 12 bits firmware, top 4 revision).
     ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 versionWord,
                 QSharedPointer<CCmdMap> map, QObject* parent = nullptr);
+    // The link to a discovered processor: its address, serial and announced version.
+    ZunBaseComm(const QSharedPointer<ZunDeviceStats>& stats, QSharedPointer<CCmdMap> map,
+                QObject* parent = nullptr);
     ~ZunBaseComm() override;
 
     // 0 when queued; -1 when the socket is not connected (last error 4) or the command
