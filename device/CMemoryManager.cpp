@@ -1,6 +1,7 @@
 #include "CMemoryManager.h"
 
 #include "CCmdMap.h"
+#include "CZun.h"
 
 #include <QtEndian>
 #include <QtGlobal>
@@ -27,6 +28,11 @@ quint8 byteAt(const QByteArray& raw, int offset)
 } // namespace
 
 CMemoryManager::CMemoryManager() : QObject(nullptr) {}
+
+void CMemoryManager::initConstants(CZun* device)
+{
+    initConstants(device->GetCmdMap(), device->GetFirmwareVersion());
+}
 
 void CMemoryManager::initConstants(QSharedPointer<CCmdMap> map, quint16 firmwareVersion)
 {

@@ -8,6 +8,7 @@
 #include <QSharedPointer>
 
 class CCmdMap;
+class CZun;
 
 // The processor's flash directory: which setups, FIR/limiter sets and DSP programs are
 // stored in its flash, under which 32-bit id, in which list slot, and how much flash is
@@ -47,6 +48,7 @@ public:
     // comes back with another firmware. A name missing from the map throws
     // CCmdMap::invalid_cmd and leaves the previous constants in place.
     void initConstants(QSharedPointer<CCmdMap> map, quint16 firmwareVersion);
+    void initConstants(CZun* device);
 
     // The id / flash position of entry nr of the last directory; 0 for ID_ListNoEntry.
     // An entry the directory does not hold throws std::logic_error.

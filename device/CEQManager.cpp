@@ -1,0 +1,5 @@
+#include "CEQManager.h"
+
+CEQManager::CEQManager(CZun* zun) : m_zun(zun) {}
+
+void CEQManager::Rebuild() {}

@@ -1,0 +1,267 @@
+#pragma once
+
+#include "CZunCmd.h"
+#include "CZunDelay.h"
+#include "CZunHardwareInfo.h"
+#include "CZunMetaCmd.h"
+#include "FilterLimiterEWS.h"
+#include "ZunC.h"
+
+#include <QHostAddress>
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class CCmdMap;
+class CEQManager;
+class CMemoryManager;
+class CRoutingLibrary;
+class CRoutingManager;
+class CZunFIRLimManager;
+class CZunParam;
+class CZunSetupManager;
+class CZunStatusBuffer;
+class ZunBaseComm;
+class ZunDSPProgramManager;
+class ZunDeviceStats;
+class ZunManagerThread;
+
+// The device object: one per processor that the application controls. It owns the link
+// (its own thread), the parameter image and the managers (the image and three managers
+// each in a worker thread of their own). Getters read the image and never touch the
+// network; setters check the value, convert it to the raw word and send it by name; the
+// image changes only when the processor's reply comes back through the reply dispatcher.
+//
+// Lives in the GUI thread. Everything the image and the managers signal to it arrives
+// queued. Destroying it stops and waits for every thread it started.
+class CZun : public QObject
+{
+    Q_OBJECT
+public:
+    // Milliseconds of a monotonic clock; the keep-alive measures silence with it.
+    using Clock = std::function<qint64()>;
+
+    CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
+         QSharedPointer<CRoutingLibrary> library, QObject* parent = nullptr);
+    ~CZun() override;
+
+    // --- accessors ------------------------------------------------------------------
+    QString GetName() const;
+    int GetNr() const { return m_nr.load(); }
+    void SetNr(int nr) { m_nr.store(nr); }
+    QSharedPointer<CCmdMap> GetCmdMap() const { return m_map; }
+    QSharedPointer<CRoutingLibrary> GetRoutingLibrary() const { return m_library; }
+    CZunStatusBuffer* GetStatusBuffer() const { return m_image; }
+    CRoutingManager* GetRoutingManager() const { return m_routingManager; }
+    CMemoryManager* GetMemoryManager() const { return m_memoryManager; }
+    CZunSetupManager* GetSetupManager() const { return m_setupManager; }
+    CEQManager* GetEQManager() const { return m_eqManager; }
+    CZunFIRLimManager* GetFIRLimManager() const { return m_firLimManager; }
+    ZunDSPProgramManager* GetDSPProgramManager() const { return m_dspProgramManager; }
+    ZunBaseComm* GetLink() const { return m_link; }
+    // A copy: the dispatcher reads it from the image's thread.
+    CZunHardwareInfo GetHardwareInfo() const;
+    CZunParam* GetMasterGainParam() const { return m_masterGainRange; }
+    CZunParam* GetChannelGainParam() const { return m_channelGainRange; }
+    CZunParam* GetMasterDelayParam() const { return m_masterDelayRange; }
+    CZunParam* GetChannelDelayParam() const { return m_channelDelayRange; }
+    CZunParam* GetLimiterReleaseParam() const { return m_limiterReleaseRange; }
+    float GetGainStep() const { return m_gainStep; }
+    float GetDelayStep() const { return m_delayStep; }
+    float GetMasterDelayStep() const { return m_masterDelayStep; }
+    float GetEQGainStep() const { return m_eqGainStep; }
+    float GetEQFrequencyStep() const { return m_eqFrequencyStep; }
+    float GetEQQualityStep() const { return m_eqQualityStep; }
+    QHostAddress GetIpAddress() const;
+    void SetIpAddress(const QHostAddress& address);
+    void SetPort(int port);
+    void SetWorkingDir(const QString& folder) { m_workingDir = folder; }
+    quint16 GetFirmwareVersion() const;
+    quint16 GetFirmwareSubVersion() const;
+    bool IsConnected() const;
+    int SendCmd(quint16 id, quint16 value);
+    int SendMetaCmd(const CZunMetaCmd& meta);
+    bool IsSetupModified() const;
+    quint16 GetActiveSetup() const;
+    QString GetActiveSetupName() const;
+    void UploadSetup(const QString& file, int position);
+    void RemoveSetup(int position);
+    void UploadFIRFilterFile(const QString& file, uint position);
+    void RemoveFIRFilter(uint id);
+    void UploadDSPProgram(quint16 id);
+    void ActivateDSPProgram(quint16 id0, quint16 id1);
+    // The device folder ("ConfigDir"/device number): log file, dumps, caches. Empty until
+    // the first connection.
+    QString GetLogFolder() const;
+    bool IsRefreshPending() const { return m_refreshPending; }
+    bool IsTcpCheckOn() const { return m_keepAliveOn; }
+    quint16 GetTcpCloseTime() const { return m_tcpCloseTime; }
+
+    // Test seams: the keep-alive clock, and an observer of every group the device object
+    // writes into the link (called in the sender's thread, also when not connected).
+    void SetClock(Clock clock);
+    void SetSendObserver(std::function<void(const CZunMetaCmd&)> observer);
+
+    // --- gains, mutes and polarity ------------------------------------------------
+    float GetMasterGain(const int& dsp) const;
+    bool IsAllMuted(const int& dsp) const;
+    float GetChannelGain(const ZunC::AnalogOutputs& output) const;
+    bool IsChannelMuted(const ZunC::AnalogOutputs& output) const;
+    bool IsChannelPhaseInverted(const ZunC::AnalogOutputs& output) const;
+    float GetInputPathGain(ZunC::InputPaths path) const;
+    bool IsInputPathMuted(ZunC::InputPaths path) const;
+    void SetMasterGain(const int& dsp, const double& gain);
+    void SetMasterMute(const int& dsp, bool mute);
+    void SetChannelGain(const double& gain, const ZunC::AnalogOutputs& output);
+    void SetInputPathGain(const double& gain, ZunC::InputPaths path);
+    void SetChannelPhaseInversion(const ZunC::AnalogOutputs& output, const bool& invert);
+    void MuteChannel(const ZunC::AnalogOutputs& output, const bool& mute);
+    void MuteInputPath(ZunC::InputPaths path, const bool& mute);
+
+    // --- image readers -------------------------------------------------------------
+    quint16 GetActiveDSPProgramID(quint16 dsp) const;
+    quint16 GetDSPType() const;
+    double GetSampleRate() const;
+    quint32 GetActiveFilterIndex(quint16 dsp) const;
+    ZunC::CopyFIRCoeffsMode CopyFIRCoeffsMode(int dsp) const;
+    bool IsKeyLocked() const;
+
+    // Keep-alive on or off: sends the matching TCP close time (15 or 0).
+    Q_INVOKABLE void EnableTcpCheck(bool on);
+
+    // Raw gain word of a dB value (rounded half away from zero, checked against range).
+    quint16 rawGain(double gain, const CZunParam* range) const;
+
+public slots:
+    void SetHardwareInfo(quint64 value);
+    void ResetBuffers();
+    void onFirLimManagerInitialized();
+    void onSocketCreated();
+    void on_connected();
+    void on_disconnected();
+    void on_MemDirChanged();
+    void on_StatusBufferChanged();
+    void on_CmdMapChanged();
+    void on_DSPInitialized(bool ok, quint16 id0, quint16 id1);
+    void on_RoutingPreset(bool, int);
+    void on_SetupModified();
+    void RefreshStatusBuffer();
+    void requestCmdStatus(quint16 cmd);
+    void RefreshMemDir();
+    void on_LowFlashMemory();
+    void onNetworkError(QString text);
+    void triggerTcpCheck();
+    void resetTcpCheckTime();
+    void connect(bool autoConnect);
+    void connect();
+    void disconnect();
+    void printToLog(QString text);
+    // A full image read-back failed: later refreshes must still run.
+    void on_ImageRefreshFailed();
+
+signals:
+    void signal_ZunStatusChanged();
+    void signal_MasterGain(int, double);
+    void signal_MasterDelay(int, CZunDelay);
+    void signal_MasterMute(bool);
+    void signal_ChannelGain(ZunC::AnalogOutputs, double);
+    void signal_ChannelDelay(ZunC::AnalogOutputs, CZunDelay);
+    void signal_ChannelInvert(ZunC::AnalogOutputs, bool);
+    void signal_ChannelMute(ZunC::AnalogOutputs, bool);
+    void signal_InputPathGain(ZunC::InputPaths, double);
+    void signal_InputPathDelay(ZunC::InputPaths, CZunDelay);
+    void signal_InputPathMute(ZunC::InputPaths, bool);
+    void signal_ClockChanged(int, double);
+    void signal_DSPProgramSelect(bool, quint16, quint16);
+    void signal_HardwareInfoUpdated(quint32, CZunHardwareInfo);
+    void signal_ListDSPProgramsRefreshed();
+    void signal_ListFIRFiltersRefreshed();
+    void signal_Connected();
+    void signal_Disconnected();
+    void signal_DefaultSettingsRestored(bool);
+    void signal_FlashMemErased(bool);
+    void signal_SetupModified();
+    void signal_LowFlashMemory();
+    void signal_FrontPanelLocked(bool);
+    void signal_UploadFIRFilter(QShPtrFLE, uint);
+    void signal_UploadFIRFilter(QString, uint);
+    void signal_RemoveFIRFilter(uint);
+    void signal_ActivateFIRFilter(ulong, ZunC::CopyFIRCoeffsMode, ulong, ZunC::CopyFIRCoeffsMode);
+    void signal_UploadSetup(QString, int);
+    void signal_RemoveSetup(int);
+    void signal_UploadDSPProgram(quint16);
+    void signal_ActivateDSPProgram(quint16, quint16);
+    // Text first, caption second.
+    void signal_exception(QString text, QString caption);
+    void signal_LogMessage(QString text, bool error = false);
+    void signal_StatusBarMessage(QString, int);
+    void signal_ProcessingStats(int, int, int);
+
+private:
+    quint16 nr(const char* name) const;
+    quint16 nr(const QString& name) const;
+    quint16 word(const char* name) const;
+    quint16 word(const QString& name) const;
+    bool linked() const;
+    float gainOf(quint16 raw) const;
+    void checkGain(double gain, const CZunParam* range) const;
+    static QString outputName(const char* param, int output);
+    static QString pathName(const char* param, int path);
+    void sendOutput(const char* param, int output, quint16 value);
+    void sendPath(const char* param, int path, quint16 value);
+    void setKeepAlive(bool on);
+    qint64 now() const;
+    void startWorker(QObject* object, ZunManagerThread*& thread);
+    static bool stopWorker(ZunManagerThread*& thread);
+
+    QString m_name;
+    ZunBaseComm* m_link = nullptr;
+    QSharedPointer<CCmdMap> m_map;
+    std::atomic<int> m_nr{0};
+    CMemoryManager* m_memoryManager = nullptr;
+    CRoutingManager* m_routingManager = nullptr;
+    QSharedPointer<CRoutingLibrary> m_library;
+    CEQManager* m_eqManager = nullptr;
+    CZunStatusBuffer* m_image = nullptr;
+    CZunFIRLimManager* m_firLimManager = nullptr;
+    CZunSetupManager* m_setupManager = nullptr;
+    ZunDSPProgramManager* m_dspProgramManager = nullptr;
+    mutable QMutex m_hardwareMutex;
+    CZunHardwareInfo m_hardwareInfo;
+    CZunParam* m_masterGainRange = nullptr;
+    CZunParam* m_masterDelayRange = nullptr;
+    CZunParam* m_channelGainRange = nullptr;
+    CZunParam* m_channelDelayRange = nullptr;
+    CZunParam* m_limiterReleaseRange = nullptr;
+    QString m_workingDir;
+    mutable QMutex m_folderMutex;
+    QString m_logFolder;
+    qint64 m_keepAliveStart = -1; // -1: the clock has not been started
+    float m_eqGainStep = 0.1f;
+    float m_eqFrequencyStep = 0.5f;
+    float m_eqQualityStep = 0.0025f;
+    float m_gainStep = 0.1f;
+    float m_delayStep = 0.0f;
+    float m_masterDelayStep = 0.0f;
+    int m_sampleRate = 96000;
+    int m_freeCycles0 = 1666;
+    int m_freeCycles1 = 1666;
+    bool m_restorePending = false;
+    bool m_refreshPending = false;
+    bool m_autoConnect = true;
+    bool m_keepAliveOn = true;
+    quint16 m_tcpCloseTime = 15;
+    bool m_firManagerReady = false;
+    ZunManagerThread* m_dspProgramThread = nullptr;
+    ZunManagerThread* m_firLimThread = nullptr;
+    ZunManagerThread* m_imageThread = nullptr;
+    ZunManagerThread* m_setupThread = nullptr;
+
+    Clock m_clock;
+    QMutex m_observerMutex;
+    std::function<void(const CZunMetaCmd&)> m_sendObserver;
+};

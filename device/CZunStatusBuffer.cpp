@@ -1,0 +1,657 @@
+#include "CZunStatusBuffer.h"
+
+#include "CCmdMap.h"
+#include "CMemoryManager.h"
+#include "CZun.h"
+#include "CZunMetaCmd.h"
+#include "ZunCrc16.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QReadLocker>
+#include <QWriteLocker>
+#include <QtEndian>
+
+#include <stdexcept>
+
+namespace
+{
+constexpr quint16 ParRead = 0xFF0B;
+constexpr quint16 BlockWrite = 0xFF00;
+constexpr quint16 DefaultsSelected = 0xCDEF;
+
+quint16 wordAt(const QByteArray& b, int index)
+{
+    return qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(b.constData()) + 2 * index);
+}
+} // namespace
+
+CZunStatusBuffer::CZunStatusBuffer(CZun* owner) : m_image(ImageBytes, '\0')
+{
+    setCmdMap(owner);
+}
+
+CZunStatusBuffer::CZunStatusBuffer() : m_image(ImageBytes, '\0') {}
+
+CZunStatusBuffer::CZunStatusBuffer(const QByteArray& image) : m_image(image) {}
+
+void CZunStatusBuffer::setCmdMap(CZun* owner)
+{
+    if (m_map)
+        disconnect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZunStatusBuffer::initConstants);
+    m_owner = owner;
+    m_map = owner->GetCmdMap();
+    initConstants();
+    connect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZunStatusBuffer::initConstants);
+}
+
+quint16 CZunStatusBuffer::nr(const char* name) const
+{
+    return m_map->getCmdNr(name);
+}
+
+quint16 CZunStatusBuffer::firmware() const
+{
+    return m_owner ? m_owner->GetFirmwareVersion() : 0;
+}
+
+void CZunStatusBuffer::initConstants()
+{
+    if (!m_map)
+        return;
+    const CCmdMap& map = *m_map;
+    {
+        QWriteLocker lock(&m_lock);
+        m_stepEQF = float(map.getFltConst("Step_EQ_F"));
+        m_stepEQG = float(map.getFltConst("Step_EQ_G"));
+        m_stepEQQ = float(map.getFltConst("Step_EQ_Q"));
+        m_stepGain = float(map.getFltConst("Step_Gain"));
+        m_stepDelay = float(map.getFltConst("Step_Delay"));
+        if (firmware() >= 1072) {
+            m_stepMDelay = float(map.getFltConst("Step_MDelay"));
+            m_mdelayFactor = quint16(int(map.getFltConst("Step_MDelayFactor")));
+        } else {
+            m_stepMDelay = m_stepDelay;
+            m_mdelayFactor = 4;
+        }
+    }
+    struct Name { const char* name; bool ifPresent; };
+    static const Name names[] = {
+        {"Cmd_FlashSize", true}, {"Cmd_Block_ID", true}, {"Cmd_Version", false}, {"Cmd_ResetIP", false},
+        {"Cmd_VerboseLevel", false}, {"Cmd_KeyLock", true}, {"Cmd_SizeLastRxBlock", false}, {"Cmd_IP_Hi", false},
+        {"Cmd_IP_Lo", false}, {"Cmd_SecurityLevel", true}, {"Cmd_TCPCloseTime", true}, {"Cmd_MemCopy", false},
+        {"Cmd_BulkEraseE", false}, {"Cmd_CheckBlockF", false}, {"Cmd_CheckFirmware", false}, {"Cmd_MemID0", false},
+        {"Cmd_MemID1", false}, {"Cmd_MemID2", false}, {"Cmd_SetupEQSelect", false}, {"Cmd_SectorEraseF", false},
+        {"Cmd_BulkEraseF", false}, {"Cmd_SetupSelect", false}, {"Cmd_SetupStore", true},
+        {"Cmd_DSP_Boot_Blink", false}, {"Cmd_LevelLimStatusRequest", false}, {"Cmd_DSP_SetParDef", false},
+        {"Cmd_DSP_InitAllPar", false}, {"Cmd_AmpLevelRequest", false}, {"Cmd_DSP_InitAll", false},
+        {"Cmd_DSP_Boot", false}, {"Cmd_DSP_InitAllParSR", true}, {"Cmd_0_DSP_Cycles", true},
+        {"Cmd_0_DSP_WaitLoop", false}, {"Cmd_0_InitDynPEQ", false}, {"Cmd_0_DSP_TestReg", false},
+        {"Cmd_0_DSP_TrChkSum", false}, {"Cmd_0_BlkReadX", false}, {"Cmd_0_BlkReadY", false},
+        {"Cmd_0_BlkReadP", false}, {"Cmd_0_DSP_Type", true}, {"Cmd_0_DSP_Mem", true},
+        {"Cmd_0_DSP_ResetPeri", true}, {"Cmd_0_DSP_KILL", false}, {"Cmd_0_DSP_SetErr", false},
+        {"Cmd_0_MasterGain", false}, {"Cmd_1_DSP_Cycles", true}, {"Cmd_1_DSP_WaitLoop", false},
+        {"Cmd_1_InitDynPEQ", false}, {"Cmd_1_DSP_TestReg", false}, {"Cmd_1_DSP_TrChkSum", false},
+        {"Cmd_1_BlkReadX", false}, {"Cmd_1_BlkReadY", false}, {"Cmd_1_BlkReadP", false},
+        {"Cmd_1_DSP_Type", true}, {"Cmd_1_DSP_Mem", true}, {"Cmd_1_DSP_ResetPeri", true},
+        {"Cmd_1_DSP_KILL", false}, {"Cmd_1_DSP_SetErr", false}, {"Cmd_1_MasterGain", false},
+        {"Cmd_BroadcastID", true}, {"Cmd_UDP_TxStatus", true},
+    };
+    QList<quint16> list;
+    auto publish = [&]() {
+        QWriteLocker lock(&m_lock);
+        m_ignore = list;
+    };
+    try {
+        for (const Name& n : names) {
+            if (n.ifPresent && !map.contains(QLatin1String(n.name)))
+                continue;
+            list.append(map.getCmdNr(n.name));
+        }
+    } catch (...) {
+        publish(); // the names before the missing one
+        throw;
+    }
+    publish();
+}
+
+QList<quint16> CZunStatusBuffer::ignoreList() const
+{
+    QReadLocker lock(&m_lock);
+    return m_ignore;
+}
+
+quint16 CZunStatusBuffer::getValue(const quint16& cmd) const
+{
+    QReadLocker lock(&m_lock);
+    if (cmd >= ImageWords || 2 * cmd + 1 >= m_image.size())
+        return 0;
+    return wordAt(m_image, cmd);
+}
+
+void CZunStatusBuffer::markModified(quint16 cmd)
+{
+    // Called under the write lock.
+    if (m_modified.load())
+        return;
+    for (int i = m_ignore.size() - 1; i >= 0; --i)
+        if (m_ignore.at(i) == cmd)
+            return;
+    m_modified.store(true);
+    emit signal_SetupModified();
+}
+
+void CZunStatusBuffer::setValue(const quint16& cmd, const quint16& value)
+{
+    QWriteLocker lock(&m_lock);
+    if (cmd >= ImageWords || 2 * cmd + 1 >= m_image.size())
+        return;
+    qToLittleEndian<quint16>(value, reinterpret_cast<uchar*>(m_image.data()) + 2 * cmd);
+    m_crc = 0;
+    markModified(cmd);
+}
+
+bool CZunStatusBuffer::setImage(QByteArray image)
+{
+    if (image.size() != ImageBytes) {
+        qWarning() << "CZunStatusBuffer::setImage(): an image of" << image.size() << "bytes was dropped; expected"
+                   << ImageBytes;
+        return false;
+    }
+    {
+        QWriteLocker lock(&m_lock);
+        m_image = image;
+        m_crc = 0;
+    }
+    emit signal_StatusBufferChanged();
+    return true;
+}
+
+QByteArray CZunStatusBuffer::toByteArray() const
+{
+    QReadLocker lock(&m_lock);
+    return m_image;
+}
+
+quint32 CZunStatusBuffer::GetCRC()
+{
+    {
+        QReadLocker lock(&m_lock);
+        if (m_crc != 0)
+            return m_crc;
+    }
+    const quint32 crc = ZunCrc16(toByteArray());
+    QWriteLocker lock(&m_lock);
+    m_crc = crc;
+    return crc;
+}
+
+bool CZunStatusBuffer::isLinked() const
+{
+    const quint16 flags = nr("Cmd_SetupFlags");
+    return (getValue(flags) & 0x02) != 0;
+}
+
+bool CZunStatusBuffer::AreDSPBlocksEqual() const
+{
+    QByteArray a, b;
+    {
+        QReadLocker lock(&m_lock);
+        if (m_image.size() < DSP1Offset + DSPBlockBytes)
+            return false;
+        a = m_image.mid(DSP0Offset, DSPBlockBytes);
+        b = m_image.mid(DSP1Offset, DSPBlockBytes);
+    }
+    // Digital output selections and the per-DSP words from the keypad information on.
+    for (QByteArray* block : {&a, &b}) {
+        block->replace(64, 4, QByteArray(4, '\0'));
+        block->replace(120, 16, QByteArray(16, '\0'));
+    }
+    return a == b;
+}
+
+void CZunStatusBuffer::SetLinked(bool on)
+{
+    if (!m_owner || !m_owner->IsConnected())
+        throw std::logic_error(
+            QStringLiteral("CZunStatusBuffer::SetLinked(): Zun nr. %1 is not connected; the DSPs were not %2.")
+                .arg(m_owner ? m_owner->GetNr() : 0)
+                .arg(on ? QStringLiteral("linked") : QStringLiteral("unlinked"))
+                .toStdString());
+    const quint16 flagsCmd = nr("Cmd_SetupFlags");
+    const quint16 f = getValue(flagsCmd);
+    if (!on) {
+        m_owner->SendCmd(flagsCmd, quint16(f & ~0x02));
+        return;
+    }
+    if (AreDSPBlocksEqual()) {
+        m_owner->SendCmd(flagsCmd, quint16(f | 0x02));
+        return;
+    }
+    const quint16 b0 = nr("Inf_DSP0_ParBase"), b1 = nr("Inf_DSP1_ParBase");
+    const quint16 f0 = nr("Inf_DSP0_ParBaseFi"), f1 = nr("Inf_DSP1_ParBaseFi");
+    const quint16 q = nr("Inf_DSPx_Qty_ParFi");
+    const int n = int(f0) + int(q) - int(b0);
+    setValue(nr("Cmd_0_InGainB"), getValue(nr("Cmd_0_InGainA")));
+    setValue(nr("Cmd_0_InMuteB"), getValue(nr("Cmd_0_InMuteA")));
+    setValue(nr("Cmd_0_InDelayB"), getValue(nr("Cmd_0_InDelayA")));
+    for (int k = 0; k < n; ++k)
+        setValue(quint16(b1 + k), getValue(quint16(b0 + k)));
+    const quint16 e = nr("Inf_DSP_EQ_AnzSet");
+    auto shift = [e](quint8 s) -> quint8 { return (s != 255 && s < e) ? quint8(s + e) : s; };
+    for (int rec = f1; rec < int(f1) + int(q); rec += 5) {
+        const quint16 w2 = getValue(quint16(rec + 2)), w3 = getValue(quint16(rec + 3)), w4 = getValue(quint16(rec + 4));
+        setValue(quint16(rec + 2), quint16(shift(quint8(w2 >> 8)) << 8 | shift(quint8(w2 & 0xFF))));
+        setValue(quint16(rec + 3), quint16(shift(quint8(w3 >> 8)) << 8 | shift(quint8(w3 & 0xFF))));
+        setValue(quint16(rec + 4), quint16((w4 & 0xFF00) | shift(quint8(w4 & 0xFF))));
+    }
+    setValue(flagsCmd, quint16(f | 0x02));
+    UploadImage();
+}
+
+void CZunStatusBuffer::UploadImage()
+{
+    {
+        QWriteLocker lock(&m_lock);
+        CZunMetaCmd meta;
+        meta.append(CZunCmd(BlockWrite, quint16(m_image.size()), m_image));
+        meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Setup"));
+        meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyRxTxBuf2DSPVar"));
+        meta.appendCmd(nr("Cmd_DSP_InitAllPar"), 0);
+        if (m_owner)
+            m_owner->SendMetaCmd(meta);
+    }
+    emit signal_StatusBufferChanged();
+}
+
+void CZunStatusBuffer::SetSetupName(const QString& name)
+{
+    QByteArray bytes = name.toLocal8Bit().left(SetupNameBytes);
+    bytes.append(QByteArray(SetupNameBytes - bytes.size(), ' '));
+    QWriteLocker lock(&m_lock);
+    if (m_image.size() < SetupNameOffset + SetupNameBytes)
+        return;
+    m_image.replace(SetupNameOffset, SetupNameBytes, bytes);
+    if (!m_modified.load()) {
+        m_modified.store(true);
+        emit signal_SetupModified();
+    }
+    m_crc = 0;
+}
+
+QString CZunStatusBuffer::GetSetupName() const
+{
+    QByteArray bytes;
+    {
+        QReadLocker lock(&m_lock);
+        bytes = m_image.mid(SetupNameOffset, SetupNameBytes);
+    }
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromStdString(bytes.toStdString());
+}
+
+// ---------------------------------------------------------------------------------------
+// Reply dispatcher: every processed command of the processor comes back here, in the
+// image's worker thread, one at a time.
+
+namespace
+{
+// True when the map defines name and c is its number. A name the firmware lacks matches
+// nothing, so one missing name cannot stop every later reply.
+bool is(const CCmdMap& map, quint16 c, const char* name)
+{
+    return map.contains(QLatin1String(name)) && map.getCmdNr(name) == c;
+}
+} // namespace
+
+void CZunStatusBuffer::cmdCallback(CZunCmd cmd)
+{
+    // Nothing may leave this slot: an exception escaping a worker thread's event handler
+    // ends the program. It is reported to the GUI thread instead.
+    QString text;
+    try {
+        dispatch(cmd);
+        return;
+    } catch (const CCmdMap::invalid_cmd& e) {
+        text = QStringLiteral("%1 (%2)").arg(QString::fromStdString(e.what()), QString::fromStdString(e.text()));
+    } catch (const std::exception& e) {
+        text = QString::fromStdString(e.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown exception in the reply dispatcher.");
+    }
+    qWarning().noquote() << "CZunStatusBuffer::cmdCallback():" << text;
+    if (m_owner)
+        emit m_owner->signal_exception(text, QStringLiteral("ZunControl"));
+}
+
+bool CZunStatusBuffer::imageReadBackFailed(const CZunCmd& cmd) const
+{
+    const CCmdMap& map = *m_map;
+    if (!map.contains(QStringLiteral("Cmd_MemCopy")) || !map.contains(QStringLiteral("CmdS_CopyDSPVar2RxTxBuf")))
+        return false;
+    const quint16 dspVar = map.getCmdNr("CmdS_CopyDSPVar2RxTxBuf");
+    if (is(map, cmd.getCmd(), "Cmd_MemCopy"))
+        return cmd.getValue() == dspVar;
+    return is(map, cmd.getCmd(), "ID_TX_Block") && is(map, cmd.getValue(), "ID_Block_Flash")
+        && getValue(map.getCmdNr("Cmd_MemCopy")) == dspVar;
+}
+
+void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
+{
+    if (!m_map)
+        return;
+    const CCmdMap& map = *m_map;
+    if (cmd.isNotSent()) {
+        // The link gave up on it; nothing about the processor follows from it.
+        if (imageReadBackFailed(cmd))
+            emit signal_ImageRefreshFailed();
+        return;
+    }
+    const quint16 c = cmd.getCmd();
+    const quint16 v = cmd.getValue();
+    const QByteArray payload = cmd.getReply();
+    const quint16 w = cmd.replyWord();
+    const bool err = cmd.isError();
+    bool handled = false;
+
+    if (err) {
+        const QString text = QStringLiteral("Internal error %1 at Cmd:%2, Val:%3\n").arg(w, 0, 16).arg(c).arg(v);
+        if (m_owner)
+            emit m_owner->signal_LogMessage(text, true);
+        if (imageReadBackFailed(cmd))
+            emit signal_ImageRefreshFailed();
+    }
+    emit signal_TcpChecked();
+
+    if (is(map, c, "ID_TX_Block")) {
+        if (!err)
+            blockReply(v, payload, err);
+    } else if (is(map, c, "ID_TX_Status")) {
+        if (statusWord(w))
+            return;
+    } else if (is(map, c, "Cmd_0_DSP_WaitLoop") || is(map, c, "Cmd_1_DSP_WaitLoop")) {
+        // stored by the generic rule
+    } else if (is(map, c, "Cmd_0_DSP_TestReg")) {
+        if (!err && payload.size() >= 2)
+            setValue(c, w);
+        handled = true;
+    } else if (is(map, c, "ID_TX_Version") || is(map, c, "ID_TX_CmdReq")) {
+        handled = true;
+    } else if (is(map, c, "ID_TX_Hardware")) {
+        if (!err && payload.size() >= 6 && m_owner) {
+            const quint64 hw = qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(payload.constData()));
+            const quint64 extra = qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(payload.constData()) + 4);
+            QMetaObject::invokeMethod(m_owner, "SetHardwareInfo", Qt::QueuedConnection,
+                                      Q_ARG(quint64, hw | (extra << 32)));
+        } else if (!err) {
+            const QString text = QStringLiteral("Hardware reply of %1 bytes dropped").arg(payload.size());
+            qWarning().noquote() << text;
+            if (m_owner)
+                emit m_owner->signal_LogMessage(text, true);
+        }
+        handled = true;
+    } else if (is(map, c, "ID_RX_Block_Start")) {
+        if (cmd.isDone())
+            emit signal_BlockTransferFinished(v);
+        if (err) {
+            if (m_owner)
+                QMetaObject::invokeMethod(m_owner, "ResetBuffers", Qt::QueuedConnection);
+            throw std::logic_error("sendFile(): Error during block transfer.");
+        }
+        handled = true;
+    } else if (is(map, c, "Cmd_MemCopy")) {
+        flashStep(v, err);
+    } else if (is(map, c, "Cmd_CheckBlockF")) {
+        emit signal_BlockCheckFinished(w != 0);
+        handled = true;
+    } else if (is(map, c, "Cmd_CheckFirmware")) {
+        emit signal_FirmwareCheckFinished(w != 0);
+        handled = true;
+    } else if (is(map, c, "Cmd_SetupSelect")) {
+        const quint16 x = w;
+        const bool defaults = x == 0xFF || x == 0xFE;
+        if (!err) {
+            setValue(c, defaults ? DefaultsSelected : x);
+            clearModified();
+        }
+        if (m_owner)
+            QMetaObject::invokeMethod(m_owner, "EnableTcpCheck", Qt::QueuedConnection, Q_ARG(bool, true));
+        handled = true;
+        if (defaults)
+            emit signal_DefaultSettingsRestored(!err);
+        else
+            emit signal_SetupSelect(!err, x);
+    } else if (is(map, c, "Cmd_DSP_Boot")) {
+        if (firmware() >= 1071 && err) {
+            setValue(nr("Cmd_0_DSP_ID"), m_savedDSPID[0]);
+            setValue(nr("Cmd_1_DSP_ID"), m_savedDSPID[1]);
+            emit signal_DSPInitialized(false, 0, m_savedDSPID[0]);
+        }
+    } else if (is(map, c, "Cmd_DSP_InitAllPar") && firmware() >= 1071) {
+        emit signal_DSPInitialized(!err, 1, getValue(nr("Cmd_0_DSP_ID")));
+        if (m_owner && m_owner->GetHardwareInfo().isDoubleBoard())
+            emit signal_DSPInitialized(!err, 2, getValue(nr("Cmd_1_DSP_ID")));
+        handled = true;
+    } else if (is(map, c, "Cmd_0_DSP_LoadKoef") || is(map, c, "Cmd_1_DSP_LoadKoef")) {
+        loadKoef(c, w, err);
+        handled = true;
+    } else if (is(map, c, "Cmd_BulkEraseF")) {
+        if (map.contains(QStringLiteral("Inf_EraseOnly128K")) && v != nr("Inf_EraseOnly128K"))
+            emit signal_FactoryReset(!err);
+        handled = true;
+    } else if (is(map, c, "Cmd_SPI_Routing")) {
+        if (!err && payload.size() >= 2)
+            setValue(c, w);
+        emit signal_RoutingPreset(!err, w);
+        handled = true;
+    }
+    tail(c, w, err || payload.size() < 2, handled);
+}
+
+void CZunStatusBuffer::blockReply(quint16 v, const QByteArray& payload, bool)
+{
+    const CCmdMap& map = *m_map;
+    if (is(map, v, "ID_Block_Flash")) {
+        flashBlock(payload);
+    } else if (is(map, v, "ID_Block_DSP_Stat")) {
+        const int statIndex = map.contains(QStringLiteral("Stat_Status")) ? nr("Stat_Status") : 1;
+        const int recordSize = qMax(firmware() >= 1077 ? 108 : 106, 2 * statIndex + 2);
+        if (payload.size() < recordSize) {
+            const QString text = QStringLiteral("DSP status block of %1 bytes dropped (expected %2)")
+                                     .arg(payload.size()).arg(recordSize);
+            qWarning().noquote() << text;
+            if (m_owner)
+                emit m_owner->signal_LogMessage(text, true);
+            return;
+        }
+        const quint16 s = wordAt(payload, statIndex);
+        if (s == nr("Msg_StatusIdle")) {
+        } else if (s == nr("Msg_CmdChangeN")) {
+            emit signal_ZunOutOfSync();
+        } else if (s < ImageWords && m_owner) {
+            CZunMetaCmd read(ParRead, s);
+            // A read of one parameter must never be replaced by a read of another.
+            read.setSupersede(false);
+            m_owner->SendMetaCmd(read);
+            if (s == nr("Cmd_0_MasterGain"))
+                m_owner->SendCmd(ParRead, nr("Cmd_1_MasterGain"));
+        }
+    } else if (is(map, v, "ID_Block_SetupName")) {
+        QByteArray name = payload;
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        const quint16 kind = getValue(nr("Cmd_MemID2"));
+        const quint16 slot = getValue(nr("Cmd_MemID0"));
+        if (kind == nr("ID_List_DSP_Prog"))
+            emit signal_DSPProgramListEntry(slot, QString::fromLatin1(name));
+    }
+}
+
+void CZunStatusBuffer::flashBlock(const QByteArray& payload)
+{
+    const CCmdMap& map = *m_map;
+    const quint16 last = getValue(nr("Cmd_MemCopy"));
+    const int device = m_owner ? m_owner->GetNr() : 0;
+    QString dump;
+    auto drop = [this](const QString& text) {
+        qWarning().noquote() << text;
+        if (m_owner)
+            emit m_owner->signal_LogMessage(text, true);
+    };
+    if (last == nr("CmdS_CopyMemDir2RxTxBuf")) {
+        // A directory is a whole number of entries of its layout, or it is not used.
+        bool whole;
+        if (firmware() >= CMemoryManager::EntryLayoutFirmware) {
+            const int maxEntries = map.contains(QStringLiteral("ID_MDL_Entries_Max")) ? nr("ID_MDL_Entries_Max") : 219;
+            whole = payload.size() % CMemoryManager::EntrySize == 0
+                 && payload.size() / CMemoryManager::EntrySize <= maxEntries;
+        } else {
+            whole = payload.size() == 4 * int(nr("ID_SizeOfMemDir")) + int(nr("ID_SizeMemLists"));
+        }
+        if (!whole) {
+            drop(QStringLiteral("Flash directory of %1 bytes dropped: not a whole directory").arg(payload.size()));
+            return;
+        }
+        dump = QStringLiteral("MemDir_%1.bin").arg(device);
+        if (m_owner && m_owner->GetMemoryManager())
+            QMetaObject::invokeMethod(m_owner->GetMemoryManager(), "SetMemDir", Qt::QueuedConnection,
+                                      Q_ARG(QByteArray, payload));
+    } else if (last == nr("CmdS_CopyDSPVar2RxTxBuf")) {
+        if (payload.size() != ImageBytes) {
+            drop(QStringLiteral("Parameter image of %1 bytes dropped (expected %2)").arg(payload.size()).arg(ImageBytes));
+            emit signal_ImageRefreshFailed();
+            return;
+        }
+        dump = QStringLiteral("DSPVarDump_%1.zun").arg(device);
+        setImage(payload);
+    } else if (last == quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf"))) {
+        const quint16 kind = getValue(nr("Cmd_MemID2"));
+        const quint16 slot = getValue(nr("Cmd_MemID0"));
+        if (kind == nr("ID_List_Setup"))
+            emit signal_SetupDownloaded(slot, payload);
+        else if (kind == nr("ID_List_SetupEQ"))
+            dump = QStringLiteral("eqsetup_%1.eq2").arg(slot);
+        else if (kind == nr("ID_List_Filter"))
+            emit signal_FIRDownloaded(slot, payload);
+    } else {
+        throw std::logic_error("CZun::cmdCallback(): Invalid value in usLastMemCopy");
+    }
+    emit signal_Block_ID_Flash();
+    if (!dump.isEmpty())
+        writeDump(dump, payload);
+}
+
+void CZunStatusBuffer::writeDump(const QString& name, const QByteArray& payload)
+{
+    const QString folder = m_owner ? m_owner->GetLogFolder() : QString();
+    if (folder.isEmpty())
+        return;
+    QFile f(QDir(folder).filePath(name));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(payload); // a dump that cannot be written is skipped
+}
+
+bool CZunStatusBuffer::statusWord(quint16 w)
+{
+    if (w == nr("Msg_StatusIdle") || w == nr("Msg_CmdChangeN"))
+        return true;
+    if (w < ImageWords) {
+        if (m_owner)
+            m_owner->SendCmd(ParRead, w);
+        return true;
+    }
+    return false;
+}
+
+void CZunStatusBuffer::flashStep(quint16 v, bool err)
+{
+    const quint16 kind = getValue(nr("Cmd_MemID2"));
+    const quint16 slot = getValue(nr("Cmd_MemID0"));
+    if (v == quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F"))) {
+        if (kind == nr("ID_List_DSP_Prog")) {
+            emit signal_DSPProgUploaded(!err);
+        } else if (kind == nr("ID_List_Filter")) {
+            emit signal_FIRUploaded(!err);
+        } else if (kind == nr("ID_List_Setup")) {
+            emit signal_SetupUploaded(!err, slot);
+            emit signal_StatusBarMessage(QStringLiteral("Setup uploaded to pos. %1").arg(slot), 5000);
+        }
+    } else if (firmware() >= 1072 && v == nr("CmdS_DeleteInF")) {
+        if (kind == nr("ID_List_Setup"))
+            emit signal_SetupRemoved(slot);
+        else
+            emit signal_FIRFilterRemoved((uint(getValue(nr("Cmd_MemID1"))) << 16) + slot);
+    } else if ((v & 0xFF00) == nr("CmdS_CopyRxTxBuf2F_Raw")) {
+        emit signal_MemCopyFinished();
+    }
+}
+
+void CZunStatusBuffer::loadKoef(quint16 c, quint16 w, bool err)
+{
+    const bool dsp1 = is(*m_map, c, "Cmd_1_DSP_LoadKoef");
+    const quint16 low = nr(dsp1 ? "Cmd_1_FIR_ID0" : "Cmd_0_FIR_ID0");
+    const quint16 high = nr(dsp1 ? "Cmd_1_FIR_ID1" : "Cmd_0_FIR_ID1");
+    const quint16 savedLow = m_savedFIRID[dsp1 ? 2 : 0], savedHigh = m_savedFIRID[dsp1 ? 3 : 1];
+    if (!err)
+        setValue(c, w);
+    else {
+        setValue(low, savedLow);
+        setValue(high, savedHigh);
+        if (m_owner) {
+            m_owner->SendCmd(low, savedLow);
+            m_owner->SendCmd(high, savedHigh);
+        }
+    }
+    const uint id = (uint(getValue(high)) << 16) + getValue(low);
+    if (!dsp1)
+        emit signal_FIRFilterSelect(!err, 1, id);
+    else if (m_owner && m_owner->GetHardwareInfo().isDoubleBoard())
+        emit signal_FIRFilterSelect(!err, 2, id);
+}
+
+void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
+{
+    const CCmdMap& map = *m_map;
+    const quint16 fw = firmware();
+    if (fw >= 1068 && is(map, c, "Cmd_SetupStore")) {
+        if (m_owner)
+            QMetaObject::invokeMethod(m_owner, "RefreshMemDir", Qt::QueuedConnection);
+        clearModified();
+        handled = true;
+    }
+    if (fw >= 1071) {
+        static const char* const dspIds[2] = {"Cmd_0_DSP_ID", "Cmd_1_DSP_ID"};
+        static const char* const firIds[4] = {"Cmd_0_FIR_ID0", "Cmd_0_FIR_ID1", "Cmd_1_FIR_ID0", "Cmd_1_FIR_ID1"};
+        bool saved = false;
+        for (int i = 0; i < 2 && !saved; ++i)
+            if (is(map, c, dspIds[i])) {
+                m_savedDSPID[i] = getValue(c);
+                saved = true;
+            }
+        for (int i = 0; i < 4 && !saved; ++i)
+            if (is(map, c, firIds[i])) {
+                m_savedFIRID[i] = getValue(c);
+                saved = true;
+            }
+        if (!saved && is(map, c, "Cmd_TCPCloseTime"))
+            emit signal_TcpChecked();
+    }
+    if (fw >= 1073 && is(map, c, "Cmd_Pin")) {
+        handled = true;
+        if (w == 1) {
+            if (m_owner)
+                m_owner->SendCmd(c, m_pendingPin.load());
+        } else if (m_owner) {
+            emit m_owner->signal_LogMessage(w == 2 ? QStringLiteral("PIN changed successfully")
+                                                   : QStringLiteral("Invalid PIN. PIN has not been changed."),
+                                            false);
+        }
+    }
+    // Generic rule: a plain parameter reply is the value the processor now holds.
+    if (!handled && !noValue && c < ImageWords)
+        setValue(c, w);
+}

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "CZunCmd.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QReadWriteLock>
+#include <QSharedPointer>
+#include <QString>
+
+#include <atomic>
+
+class CCmdMap;
+class CZun;
+
+// The mirror of one processor's parameter memory: 1,700 16-bit words (little-endian),
+// word n holding the parameter whose command number is n. Getters of the device object
+// read it; the reply dispatcher (cmdCallback, running in the image's worker thread)
+// writes it. Every access to the bytes is under the (non-recursive) read/write lock.
+//
+// Without a device the same class carries a stored setup.
+class CZunStatusBuffer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int ImageWords = 1700;
+    static constexpr int ImageBytes = 2 * ImageWords;
+    static constexpr int DSP0Offset = 180;   // bytes of DSP 0's block
+    static constexpr int DSP1Offset = 1720;  // bytes of DSP 1's block
+    static constexpr int DSPBlockBytes = 1500;
+    static constexpr int SetupNameOffset = 3376;
+    static constexpr int SetupNameBytes = 24;
+
+    explicit CZunStatusBuffer(CZun* owner);
+    CZunStatusBuffer();
+    explicit CZunStatusBuffer(const QByteArray& image);
+    ~CZunStatusBuffer() override = default;
+
+    void setCmdMap(CZun* owner);
+
+    // cmd must be below 1,700; a larger number reads 0 / stores nothing.
+    quint16 getValue(const quint16& cmd) const;
+    void setValue(const quint16& cmd, const quint16& value);
+    // Replaces the whole image (3,400 bytes expected: anything else is refused with a
+    // warning and returns false) and emits signal_StatusBufferChanged.
+    bool setImage(QByteArray image);
+    QByteArray toByteArray() const;
+    quint32 GetCRC();
+
+    bool isLinked() const;
+    // Links or unlinks the DSPs at the processor. Throws std::logic_error when there is no
+    // device or it is not connected (a local change alone would leave image and processor
+    // apart).
+    void SetLinked(bool on);
+    bool AreDSPBlocksEqual() const;
+    void UploadImage();
+
+    void SetSetupName(const QString& name);
+    QString GetSetupName() const;
+
+    bool isModified() const { return m_modified.load(); }
+    void clearModified() { m_modified.store(false); }
+    QList<quint16> ignoreList() const;
+
+    float stepEQGain() const { return m_stepEQG; }
+    float stepEQFrequency() const { return m_stepEQF; }
+    float stepEQQuality() const { return m_stepEQQ; }
+    float stepGain() const { return m_stepGain; }
+    float stepDelay() const { return m_stepDelay; }
+    float stepMasterDelay() const { return m_stepMDelay; }
+    quint16 masterDelayFactor() const { return m_mdelayFactor; }
+
+    // The new PIN that the second PIN step sends (set by CZun::SetPin).
+    void setPendingPin(quint16 pin) { m_pendingPin.store(pin); }
+
+public slots:
+    void cmdCallback(CZunCmd cmd);
+    void initConstants();
+
+signals:
+    void signal_ZunOutOfSync();
+    void signal_StatusBufferChanged();
+    void signal_MemCopyFinished();
+    void signal_FlashErased();
+    void signal_WaitLoop(quint16);
+    void signal_BlockCheckFinished(bool);
+    void signal_BlockTransferFinished(quint16);
+    void signal_FirmwareCheckFinished(bool);
+    void signal_Block_ID_Flash();
+    void signal_DSPProgUploaded(bool);
+    void signal_FIRUploaded(bool);
+    void signal_FIRDownloaded(int, QByteArray);
+    void signal_FIRFilterRemoved(uint);
+    void signal_SetupUploaded(bool, int);
+    void signal_SetupDownloaded(int, QByteArray);
+    void signal_SetupRemoved(int);
+    void signal_HardwareFlags(quint64);
+    void signal_SetupSelect(bool, int);
+    void signal_DSPInitialized(bool, quint16, quint16);
+    void signal_FIRFilterSelect(bool, int, uint);
+    void signal_FactoryReset(bool);
+    void signal_RoutingPreset(bool, int);
+    void signal_DefaultSettingsRestored(bool);
+    void signal_SetupModified();
+    void signal_LinkChanged(bool);
+    void signal_StatusBarMessage(QString, int);
+    void signal_DSPProgramListEntry(quint16, QString);
+    void signal_NewMeterValues(quint16, QByteArray);
+    void signal_TcpChecked();
+    // A full image read-back failed (refused, not sent or a malformed block): the device
+    // object clears its refresh-pending flag so that later refreshes still run.
+    void signal_ImageRefreshFailed();
+
+private:
+    void dispatch(const CZunCmd& cmd);
+    void blockReply(quint16 v, const QByteArray& payload, bool err);
+    void flashBlock(const QByteArray& payload);
+    bool statusWord(quint16 w);
+    void flashStep(quint16 v, bool err);
+    void loadKoef(quint16 c, quint16 w, bool err);
+    void tail(quint16 c, quint16 w, bool err, bool handled);
+    void writeDump(const QString& name, const QByteArray& payload);
+    bool imageReadBackFailed(const CZunCmd& cmd) const;
+    quint16 nr(const char* name) const;
+    quint16 firmware() const;
+    void markModified(quint16 cmd);
+
+    QByteArray m_image;
+    CZun* m_owner = nullptr;
+    QSharedPointer<CCmdMap> m_map;
+    QString m_text;
+    std::atomic<bool> m_modified{false};
+    quint32 m_crc = 0;
+    QList<quint16> m_ignore;
+    mutable QReadWriteLock m_lock;
+
+    float m_stepEQG = 0.1f;
+    float m_stepEQF = 0.5f;
+    float m_stepEQQ = 0.0025f;
+    float m_stepGain = 0.1f;
+    float m_stepDelay = 0.010416667f;
+    float m_stepMDelay = 0.041666668f;
+    quint16 m_mdelayFactor = 4;
+
+    // Working state of the reply dispatcher (image thread only, except the pending PIN).
+    quint16 m_savedDSPID[2] = {0, 0};
+    quint16 m_savedFIRID[4] = {0, 0, 0, 0};
+    std::atomic<quint16> m_pendingPin{0};
+};
