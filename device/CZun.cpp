@@ -771,9 +771,9 @@ ZunC::CopyFIRCoeffsMode CZun::CopyFIRCoeffsMode(int dsp) const
 {
     if (dsp < 0 || dsp > 2)
         throw error(QStringLiteral("CZun::CopyFIRCoeffsMode(): dsp must be 0, 1 or 2."));
-    const int d = dsp == 2 ? 1 : 0;
-    const QString name = GetFirmwareVersion() < 1075 ? QStringLiteral("Cmd_%1_CopyMH2SL").arg(d)
-                                                     : QStringLiteral("Cmd_%1_FIRCopy").arg(d);
+    const bool dsp1 = dsp == 2;
+    const char* name = GetFirmwareVersion() < 1075 ? (dsp1 ? "Cmd_1_CopyMH2SL" : "Cmd_0_CopyMH2SL")
+                                                   : (dsp1 ? "Cmd_1_FIRCopy" : "Cmd_0_FIRCopy");
     return ZunC::CopyFIRCoeffsMode(word(name));
 }
 
