@@ -167,6 +167,7 @@ void ZunSimTcpSession::refuse(quint16 code, quint16 id, quint16 value)
 
 void ZunSimTcpSession::announceChange(quint16 cmd)
 {
+    m_pendingStatus = cmd;
     const int status = num("ID_TX_Status");
     if (status >= 0)
         replyWord(quint16(status), cmd);
@@ -294,7 +295,9 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
             data = QByteArray(fw >= 1077 ? 108 : 106, '\0');
             const int at = num("Stat_Status", 1);
             QMutexLocker lock(&m_device->mutex());
-            qToLittleEndian<quint16>(m_device->identity().status, data.data() + 2 * at);
+            const quint16 status = m_pendingStatus >= 0 ? quint16(m_pendingStatus) : m_device->identity().status;
+            m_pendingStatus = -1;
+            qToLittleEndian<quint16>(status, data.data() + 2 * at);
         } else {
             refuse(errRange, id, value);
             return;
@@ -339,6 +342,13 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
         for (int i = 0; i < ZunWire::ImageWords; ++i)
             qToLittleEndian<quint16>(m_device->image().at(i), bytes.data() + 2 * i);
         m_device->transferBuffer() = bytes;
+    } else if (int(id) == num("Cmd_MemCopy") && int(value) == num("CmdS_CopyRxTxBuf2DSPVar")
+               && m_device->transferBuffer().size() == ZunWire::ImageWords * 2) {
+        // An uploaded parameter image becomes the processor's parameter memory.
+        const QByteArray& bytes = m_device->transferBuffer();
+        for (int i = 0; i < ZunWire::ImageWords; ++i)
+            m_device->image()[i] = qFromLittleEndian<quint16>(bytes.constData() + 2 * i);
+        m_device->image()[id] = value;
     }
     lock.unlock();
     if (int(id) == num("Cmd_TCPCloseTime"))

@@ -22,7 +22,8 @@ public:
     ZunSimTcpSession(QTcpSocket* socket, ZunSimDevice* device, QSharedPointer<CCmdMap> map,
                      QObject* parent = nullptr);
 
-    // Sends the status word frame that announces a front-panel change of one parameter.
+    // Sends the status word frame that announces a front-panel change of one parameter;
+    // the next DSP status block read over this link names the parameter as well.
     void announceChange(quint16 cmd);
 
 private slots:
@@ -55,4 +56,5 @@ private:
     quint16 m_blockValue = 0;
     quint32 m_blockTotal = 0;
     QByteArray m_block;
+    int m_pendingStatus = -1; // changed parameter for the next DSP status block
 };

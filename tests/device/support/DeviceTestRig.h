@@ -1,0 +1,121 @@
+#pragma once
+
+#include "CCmdMap.h"
+#include "CZun.h"
+#include "CZunMetaCmd.h"
+#include "ZunDeviceStats.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QSharedPointer>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+// What the device tests share: a discovery record and command map for a firmware, a
+// device object on loopback with every group it sends recorded, a private "ConfigDir",
+// and a wait that keeps the event loop running.
+namespace DeviceTestRig
+{
+inline QSharedPointer<ZunDeviceStats> record(quint16 firmware, quint16 serial = 42, quint16 port = 0,
+                                             quint32 hardware = 0, quint16 routing = 0)
+{
+    auto r = QSharedPointer<ZunDeviceStats>::create(CMacAddr(0x5A756E000000ull | serial));
+    r->setFirmware(firmware);
+    r->setIpAddress(QHostAddress(QHostAddress::LocalHost));
+    r->setName(QStringLiteral("Rig %1").arg(serial));
+    r->setHardwareInfo(CZunHardwareInfo(hardware));
+    r->setRouting(routing, 0);
+    Q_UNUSED(port);
+    return r;
+}
+
+inline QSharedPointer<CCmdMap> map(quint16 firmware)
+{
+    auto m = QSharedPointer<CCmdMap>::create();
+    m->setVersion(firmware);
+    return m;
+}
+
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Records every group a device object writes into its link (any thread).
+class SendLog
+{
+public:
+    void attach(CZun* zun)
+    {
+        zun->SetSendObserver([this](const CZunMetaCmd& m) {
+            QMutexLocker lock(&m_mutex);
+            m_groups.append(m);
+        });
+    }
+    QList<CZunMetaCmd> groups() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_groups;
+    }
+    void clear()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_groups.clear();
+    }
+    // Every command of every group, in order, as (id, value).
+    QList<QPair<quint16, quint16>> commands() const
+    {
+        QList<QPair<quint16, quint16>> out;
+        for (const CZunMetaCmd& g : groups())
+            for (const CZunCmd& c : g.commands())
+                out.append({c.getCmd(), c.getValue()});
+        return out;
+    }
+    bool contains(quint16 id, quint16 value) const { return commands().contains({id, value}); }
+    int count(quint16 id) const
+    {
+        int n = 0;
+        for (const auto& c : commands())
+            n += c.first == id ? 1 : 0;
+        return n;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QList<CZunMetaCmd> m_groups;
+};
+
+// A private settings store and configuration folder for one test program.
+class Config
+{
+public:
+    Config()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        s.setValue(QStringLiteral("ConfigDir"), m_dir.path());
+        s.setValue(QStringLiteral("verboseLevel"), 3);
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+} // namespace DeviceTestRig
