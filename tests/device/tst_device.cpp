@@ -41,6 +41,8 @@ private slots:
     void init()
     {
         m_zun.reset(new CZun(record(1080), map(1080), QSharedPointer<CRoutingLibrary>()));
+        // The link thread is running its event loop (so unsent commands come back).
+        QMetaObject::invokeMethod(m_zun->GetLink(), []() {}, Qt::BlockingQueuedConnection);
         m_sent.clear();
         m_sent.attach(m_zun.get());
     }
