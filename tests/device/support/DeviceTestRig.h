@@ -108,6 +108,9 @@ class Config
 public:
     Config()
     {
+        // Settings of their own, apart from the user's and from other test programs (the
+        // test-mode settings folder lives under the home folder).
+        qputenv("HOME", m_home.path().toLocal8Bit());
         QStandardPaths::setTestModeEnabled(true);
         QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
         s.setValue(QStringLiteral("ConfigDir"), m_dir.path());
@@ -116,6 +119,7 @@ public:
     QString path() const { return m_dir.path(); }
 
 private:
+    QTemporaryDir m_home;
     QTemporaryDir m_dir;
 };
 } // namespace DeviceTestRig

@@ -1,0 +1,275 @@
+// A device object against the emulator, through the real link on loopback.
+#include "CMemoryManager.h"
+#include "CZunStatusBuffer.h"
+#include "../protocol/support/TcpSimProcess.h"
+#include "ZunBaseComm.h"
+#include "ZunLogFile.h"
+#include "support/DeviceTestRig.h"
+
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+class TestDeviceE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    std::unique_ptr<CZun> m_zun;
+    SendLog m_sent;
+    qint64 m_clock = 1000000;
+
+    CZunStatusBuffer* img() const { return m_zun->GetStatusBuffer(); }
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+
+    // Starts the emulator and a device object for it; connects and waits for the image.
+    void start(quint16 fw, const QStringList& extra = {}, bool autoConnect = true)
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start(QStringList{"--serial", "42", "--firmware", QString::number(fw)} + extra),
+                 qPrintable(m_sim->error()));
+        m_zun.reset(new CZun(record(fw, 42), map(fw), QSharedPointer<CRoutingLibrary>()));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_zun->SetClock([this]() { return m_clock; });
+        m_sent.clear();
+        m_sent.attach(m_zun.get());
+        QSignalSpy connected(m_zun.get(), &CZun::signal_Connected);
+        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        m_zun->connect(autoConnect);
+        QVERIFY(connected.count() > 0 || connected.wait(20000));
+        if (autoConnect)
+            QVERIFY(status.count() > 0 || status.wait(20000));
+    }
+
+    // Waits until the link has nothing left to send or to wait for.
+    void settle()
+    {
+        QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
+        QTest::qWait(30);
+    }
+
+    bool waitFor(const std::function<bool()>& f) { return waitUntil(f, 20000); }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+
+    void cleanup()
+    {
+        m_zun.reset(); // still connected: the destructor ends every thread
+        m_sim.reset();
+    }
+
+    void connectReadsHardwareImageAndDirectory()
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0xFF94"}), qPrintable(m_sim->error()));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 34").arg(map(1080)->getCmdNr("Cmd_1_ChGain0"))));
+        m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_sent.attach(m_zun.get());
+        QSignalSpy hw(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
+        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        QSignalSpy dir(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        m_zun->connect();
+        QVERIFY(status.wait(20000));
+        const CZunMetaCmd group = m_sent.groups().first();
+        QCOMPARE(group.size(), 4);
+        QCOMPARE(group.commands()[0].getCmd(), quint16(19));
+        QCOMPARE(group.commands()[0].getValue(), quint16(80));
+        QCOMPARE(group.commands()[1].getCmd(), nr("Cmd_VerboseLevel"));
+        QCOMPARE(group.commands()[1].getValue(), quint16(3));
+        QCOMPARE(group.commands()[2].getCmd(), nr("Cmd_TCPCloseTime"));
+        QCOMPARE(group.commands()[2].getValue(), quint16(15));
+        QCOMPARE(group.commands()[3].getCmd(), nr("Cmd_BroadcastID"));
+        QCOMPARE(group.commands()[3].getValue(), quint16(255));
+        QTRY_COMPARE(hw.count(), 1);
+        QCOMPARE(hw.at(0).at(1).value<CZunHardwareInfo>().hardwareWord(), 0xFF94u);
+        QVERIFY(m_zun->GetHardwareInfo().isDoubleBoard());
+        // the getters show the emulator's image, the connection group included
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output4), float(0.1f * 34));
+        QCOMPARE(img()->getValue(nr("Cmd_BroadcastID")), quint16(255));
+        QCOMPARE(img()->getValue(nr("Cmd_VerboseLevel")), quint16(3));
+        QCOMPARE(m_zun->GetMemoryManager()->flashSize(), 2048u * 1024u);
+        QVERIFY(!m_zun->IsRefreshPending());
+        // The directory: parsed when the emulator holds a flash, else dropped as malformed.
+        QVERIFY(waitFor([&]() {
+            for (const QList<QVariant>& l : log)
+                if (l.at(0).toString().startsWith(QStringLiteral("Flash directory")))
+                    return true;
+            return dir.count() > 0;
+        }));
+        if (dir.count() > 0) {
+            QVERIFY(m_zun->GetMemoryManager()->isValid());
+        } else {
+            qInfo("the emulator has no flash yet: its directory reply was dropped as malformed");
+            QVERIFY(!m_zun->GetMemoryManager()->isValid());
+        }
+        QVERIFY(QFile::exists(m_config->path() + QStringLiteral("/42/DSPVarDump_42.zun")));
+    }
+
+    void connectionGroupBeforeFirmware1077WithoutAutoConnect()
+    {
+        start(1076, {}, false);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        QCOMPARE(m_sent.groups().size(), 1);
+        QCOMPARE(m_sent.groups().first().size(), 3);
+        QCOMPARE(m_sent.count(nr("ID_TX_Hardware")), 0);
+        QCOMPARE(m_sent.count(nr("Cmd_MemCopy")), 0);
+        // keep-alive is off after connect(false): the check does nothing
+        m_clock += 20000;
+        m_zun->triggerTcpCheck();
+        QVERIFY(m_zun->IsConnected());
+        QCOMPARE(m_sent.groups().size(), 1);
+    }
+
+    void settersReachTheEmulatorWithTheirPartners()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        // unlinked: only the addressed parameter
+        m_zun->SetChannelGain(-3.25, ZunC::Output2);
+        m_zun->MuteChannel(ZunC::Output5, true);
+        m_zun->SetChannelPhaseInversion(ZunC::Output7, true);
+        m_zun->SetInputPathGain(-1.5, ZunC::PathE);
+        m_zun->MuteInputPath(ZunC::PathA, true);
+        m_zun->SetMasterGain(2, -6.0);
+        m_zun->SetMasterMute(1, true);
+        QVERIFY(waitFor([&]() { return m_zun->IsAllMuted(1); }));
+        settle();
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output2), float(0.1f * -32));
+        QVERIFY(m_zun->IsChannelMuted(ZunC::Output5));
+        QVERIFY(!m_zun->IsChannelMuted(ZunC::Output1));
+        QVERIFY(m_zun->IsChannelPhaseInverted(ZunC::Output7));
+        QCOMPARE(m_zun->GetInputPathGain(ZunC::PathE), float(0.1f * -15));
+        QVERIFY(m_zun->IsInputPathMuted(ZunC::PathA));
+        QVERIFY(!m_zun->IsInputPathMuted(ZunC::PathB));
+        QCOMPARE(m_zun->GetMasterGain(2), float(0.1f * -60));
+        QCOMPARE(m_zun->GetMasterGain(1), 0.0f);
+        QVERIFY(!m_zun->IsAllMuted(2));
+
+        // Linking copies DSP 0 onto DSP 1 (the blocks differ now) and uploads the image.
+        QVERIFY(!img()->AreDSPBlocksEqual());
+        img()->SetLinked(true);
+        QVERIFY(img()->isLinked());
+        settle();
+        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        m_zun->RefreshStatusBuffer();
+        QVERIFY(status.wait(20000));
+        QVERIFY(img()->isLinked()); // as the emulator now holds it
+        QVERIFY(img()->AreDSPBlocksEqual());
+        QVERIFY(m_zun->IsInputPathMuted(ZunC::PathB)); // A copied onto B
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output6), float(0.1f * -32));
+
+        m_zun->SetChannelGain(2.35, ZunC::Output1);
+        m_zun->MuteChannel(ZunC::Output4, true);
+        m_zun->MuteInputPath(ZunC::PathB, false);
+        m_zun->SetMasterMute(2, true);
+        QVERIFY(waitFor([&]() { return m_zun->IsAllMuted(0); }));
+        settle();
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output5), float(0.1f * 23));
+        QVERIFY(m_zun->IsChannelMuted(ZunC::Output0));
+        QVERIFY(!m_zun->IsInputPathMuted(ZunC::PathA));
+
+        img()->SetLinked(false);
+        QVERIFY(waitFor([&]() { return !img()->isLinked(); }));
+        m_zun->MuteChannel(ZunC::Output3, true);
+        QVERIFY(waitFor([&]() { return m_zun->IsChannelMuted(ZunC::Output3); }));
+        settle();
+        QVERIFY(!m_zun->IsChannelMuted(ZunC::Output7));
+    }
+
+    void refusedValueLeavesTheImageAndIsLogged()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        const quint16 gain0 = nr("Cmd_0_ChGain0");
+        QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(gain0)));
+        m_zun->SetChannelGain(-1.0, ZunC::Output0);
+        QVERIFY(log.wait(20000));
+        QCOMPARE(log.at(0).at(0).toString(),
+                 QStringLiteral("Internal error %1 at Cmd:%2, Val:65526\n").arg(nr("Msg_ErrBusy"), 0, 16).arg(gain0));
+        settle();
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output0), 0.0f);
+    }
+
+    void frontPanelChangeReachesTheGetters()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        const quint16 gain3 = nr("Cmd_0_ChGain3");
+        QVERIFY(m_sim->control(QStringLiteral("set %1 16").arg(gain3)));
+        QVERIFY(waitFor([&]() { return m_zun->GetChannelGain(ZunC::Output3) == float(0.1f * 16); }));
+        // The DSP status block names the changed parameter too; it is read as its own group.
+        settle();
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_1_ChMute2"))));
+        QVERIFY(waitFor([&]() { return m_zun->IsChannelMuted(ZunC::Output6); }));
+        m_sent.clear();
+        QVERIFY(m_sim->control(QStringLiteral("set %1 0").arg(nr("Cmd_1_ChMute2"))));
+        m_zun->SendCmd(nr("ID_TX_Block"), nr("ID_Block_DSP_Stat"));
+        QVERIFY(waitFor([&]() {
+            for (const CZunMetaCmd& g : m_sent.groups())
+                if (g.size() == 1 && !g.supersede() && g.commands()[0].getCmd() == 0xFF0B)
+                    return true;
+            return false;
+        }));
+        QVERIFY(waitFor([&]() { return !m_zun->IsChannelMuted(ZunC::Output6); }));
+    }
+
+    void keepAliveResendsAndReportsALostLink()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        m_sent.clear();
+        const quint16 close = nr("Cmd_TCPCloseTime");
+        const qint64 base = m_clock;
+        m_clock = base + 5000;
+        m_zun->triggerTcpCheck();
+        QCOMPARE(m_sent.count(close), 0);
+        m_clock = base + 5001;
+        m_zun->triggerTcpCheck();
+        QCOMPARE(m_sent.commands(), (QList<QPair<quint16, quint16>>{{close, 15}}));
+        settle(); // the reply restarts the clock at base + 5001
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        QSignalSpy disconnected(m_zun.get(), &CZun::signal_Disconnected);
+        m_clock = base + 5001 + 10000;
+        m_zun->triggerTcpCheck();
+        QCOMPARE(exception.count(), 0);
+        m_clock = base + 5001 + 10001;
+        m_zun->triggerTcpCheck();
+        QCOMPARE(exception.count(), 1);
+        QCOMPARE(exception.at(0).at(0).toString(),
+                 QStringLiteral("The connection to Zun nr. 42 seems to be lost. Time out: 10001"));
+        QCOMPARE(exception.at(0).at(1).toString(), QStringLiteral("Network error"));
+        QVERIFY(disconnected.count() > 0 || disconnected.wait(20000));
+        QVERIFY(!m_zun->IsConnected());
+    }
+
+    void logFileInTheDeviceFolder()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        m_zun->printToLog(QStringLiteral("hello from 42"));
+        QFile f(m_config->path() + QStringLiteral("/42/logFile.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString text = QString::fromUtf8(f.readAll());
+        QVERIFY(text.contains(QStringLiteral(": Init LogFile\n\n")));
+        QVERIFY(text.contains(QStringLiteral(": hello from 42\n")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDeviceE2E)
+#include "tst_device_e2e.moc"
