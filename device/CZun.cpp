@@ -335,14 +335,6 @@ void CZun::on_CmdMapChanged()
 void CZun::on_StatusBufferChanged()
 {
     m_refreshPending = false;
-    if (GetFirmwareVersion() >= 1073) {
-        const float offset = float(word("Cmd_0_MasterGainOfs")) * m_gainStep;
-        delete m_masterGainRange;
-        m_masterGainRange = nullptr;
-        m_masterGainRange = new CZunParam(
-            {{double(float(m_map->getFltConst("Min_MasterGain")) * m_gainStep - offset), double(m_gainStep)},
-             {double(float(m_map->getFltConst("Max_MasterGain")) * m_gainStep - offset), 0.0}});
-    }
     // The rebuild keeps the processor busy without TCP traffic: keep-alive off, and back
     // on afterwards on every path, also when a step throws.
     const bool keepAlive = m_keepAliveOn;
@@ -359,6 +351,14 @@ void CZun::on_StatusBufferChanged()
         m_memoryManager->setFlashSize(has ? quint32(word("Cmd_FlashSize")) * 1024u : 0x40000u);
     };
     try {
+        if (GetFirmwareVersion() >= 1073) {
+            const float offset = float(word("Cmd_0_MasterGainOfs")) * m_gainStep;
+            CZunParam* range = new CZunParam(
+                {{double(float(m_map->getFltConst("Min_MasterGain")) * m_gainStep - offset), double(m_gainStep)},
+                 {double(float(m_map->getFltConst("Max_MasterGain")) * m_gainStep - offset), 0.0}});
+            delete m_masterGainRange;
+            m_masterGainRange = range;
+        }
         m_routingManager->rebuild(0xFFFF);
         m_routingManager->BlockRecalculation(true);
         m_eqManager->Rebuild();
@@ -366,6 +366,8 @@ void CZun::on_StatusBufferChanged()
         QMetaObject::invokeMethod(m_routingManager, "updateFrequencyResponse", Qt::QueuedConnection);
         setFlashSize();
     } catch (const std::exception& e) {
+        // Reported to the user like any failure of a queued slot; nothing escapes the
+        // event loop.
         m_routingManager->BlockRecalculation(false);
         try {
             setFlashSize();

@@ -39,11 +39,27 @@ CZunStatusBuffer::CZunStatusBuffer(const QByteArray& image) : m_image(image) {}
 void CZunStatusBuffer::setCmdMap(CZun* owner)
 {
     if (m_map)
-        disconnect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZunStatusBuffer::initConstants);
+        disconnect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZunStatusBuffer::on_CmdMapChanged);
     m_owner = owner;
     m_map = owner->GetCmdMap();
     initConstants();
-    connect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZunStatusBuffer::initConstants);
+    connect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZunStatusBuffer::on_CmdMapChanged);
+}
+
+void CZunStatusBuffer::on_CmdMapChanged()
+{
+    try {
+        initConstants();
+    } catch (const std::exception& e) {
+        report(QString::fromStdString(e.what()));
+    }
+}
+
+void CZunStatusBuffer::report(const QString& text)
+{
+    qWarning().noquote() << "CZunStatusBuffer:" << text;
+    if (m_owner)
+        emit m_owner->signal_exception(text, QStringLiteral("ZunControl"));
 }
 
 quint16 CZunStatusBuffer::nr(const char* name) const
@@ -322,9 +338,7 @@ void CZunStatusBuffer::cmdCallback(CZunCmd cmd)
     } catch (...) {
         text = QStringLiteral("Unknown exception in the reply dispatcher.");
     }
-    qWarning().noquote() << "CZunStatusBuffer::cmdCallback():" << text;
-    if (m_owner)
-        emit m_owner->signal_exception(text, QStringLiteral("ZunControl"));
+    report(text);
 }
 
 bool CZunStatusBuffer::imageReadBackFailed(const CZunCmd& cmd) const

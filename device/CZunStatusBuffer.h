@@ -112,7 +112,13 @@ signals:
     // object clears its refresh-pending flag so that later refreshes still run.
     void signal_ImageRefreshFailed();
 
+private slots:
+    // initConstants for the map's change signal, which reaches the image in its worker
+    // thread: a failure is reported, it must not leave the thread's event loop.
+    void on_CmdMapChanged();
+
 private:
+    void report(const QString& text);
     void dispatch(const CZunCmd& cmd);
     void blockReply(quint16 v, const QByteArray& payload, bool err);
     void flashBlock(const QByteArray& payload);

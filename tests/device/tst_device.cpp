@@ -7,6 +7,7 @@
 #include "support/DeviceTestRig.h"
 #include "ZunBaseComm.h"
 #include "ZunCrc16.h"
+#include "ZunSetup.h"
 #include "ZunWaitMs.h"
 
 #include <QtEndian>
@@ -78,6 +79,41 @@ private slots:
         QVERIFY(m_sent.contains(close, 0));
         QCOMPARE(m_sent.commands().last(), qMakePair(close, quint16(15)));
         QVERIFY(m_zun->IsTcpCheckOn());
+    }
+
+    void keepAliveComesBackWhenTheRebuildFails()
+    {
+        QVERIFY(m_zun->IsTcpCheckOn());
+        // A firmware without a table of its own: every name is missing.
+        try {
+            m_zun->GetCmdMap()->setVersion(1074);
+        } catch (const std::exception&) {
+        }
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        QSignalSpy changed(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        QVERIFY(img()->setImage(QByteArray(3400, '\0')));
+        QVERIFY(changed.wait());
+        QCOMPARE(exception.count(), 1);
+        QVERIFY(m_zun->IsTcpCheckOn());
+        QCOMPARE(m_zun->GetTcpCloseTime(), quint16(15));
+        QCOMPARE(m_zun->GetMemoryManager()->flashSize(), 0x40000u); // no flash size known
+    }
+
+    void setupWordReaders()
+    {
+        ZunSetup setup;
+        setup.SetFIRIndex(65538, 0);
+        QCOMPARE(setup.getValue(146), quint16(2));
+        QCOMPARE(setup.getValue(147), quint16(1));
+        QCOMPARE(setup.getValue(916), quint16(2));
+        QCOMPARE(setup.getValue(917), quint16(1));
+        setup.SetFIRIndex(7, 2);
+        QCOMPARE(setup.GetActiveFilterIndex(2), 7u);
+        QCOMPARE(setup.GetActiveFilterIndex(1), 65538u);
+        setup.setValue(873, 2121);
+        QCOMPARE(setup.GetDSPProgID(2), quint16(2121));
+        QVERIFY_EXCEPTION_THROWN(setup.SetFIRIndex(1, 3), std::logic_error);
+        QVERIFY_EXCEPTION_THROWN(setup.GetDSPProgID(-1), std::logic_error);
     }
 
     void malformedImageIsRefused()
