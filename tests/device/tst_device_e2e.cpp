@@ -257,6 +257,23 @@ private slots:
         QVERIFY(!m_zun->IsConnected());
     }
 
+    void unsupportedFirmwareIsReportedAndTheLinkStays()
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
+        // announced as 1081, for which no table exists; the map keeps its version
+        m_zun.reset(new CZun(record(1081, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        m_zun->SetPort(m_sim->tcpPort());
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        m_zun->connect();
+        QVERIFY(status.wait(20000));
+        QCOMPARE(exception.count(), 1);
+        QCOMPARE(exception.at(0).at(0).toString(), QStringLiteral("Firmware Version 1081 is not supported"));
+        QCOMPARE(exception.at(0).at(1).toString(), QStringLiteral("Warning"));
+        QVERIFY(m_zun->IsConnected());
+    }
+
     void logFileInTheDeviceFolder()
     {
         start(1080);
