@@ -169,9 +169,16 @@ private slots:
         m_zun->SetChannelGain(2.35, ZunC::Output1);
         m_zun->MuteChannel(ZunC::Output4, true);
         m_zun->MuteInputPath(ZunC::PathB, false);
+        m_zun->SetInputPathGain(-2.0, ZunC::PathA);
+        m_zun->SetChannelPhaseInversion(ZunC::Output3, true);
+        m_zun->SetMasterGain(0, -3.0);
         m_zun->SetMasterMute(2, true);
         QVERIFY(waitFor([&]() { return m_zun->IsAllMuted(0); }));
         settle();
+        QCOMPARE(m_zun->GetInputPathGain(ZunC::PathB), float(0.1f * -20));
+        QVERIFY(m_zun->IsChannelPhaseInverted(ZunC::Output7));
+        QCOMPARE(m_zun->GetMasterGain(1), float(0.1f * -30));
+        QCOMPARE(m_zun->GetMasterGain(2), float(0.1f * -30));
         QCOMPARE(m_zun->GetChannelGain(ZunC::Output5), float(0.1f * 23));
         QVERIFY(m_zun->IsChannelMuted(ZunC::Output0));
         QVERIFY(!m_zun->IsInputPathMuted(ZunC::PathA));
