@@ -87,7 +87,6 @@ private slots:
             QCOMPARE(again.getName(), full.getName());
             QVERIFY(lib.FindFullRouting(full).size() >= 1);
         }
-        QCOMPARE(record0x1191Name(map), QStringLiteral("RP_21"));
     }
 
     void presetContents()
@@ -359,12 +358,6 @@ private slots:
         const auto map = mapOf(1080);
         const QVariant v = QVariant::fromValue(CZunFullRoutingPreset(map, frName("00100000000000000000011100001000")));
         QCOMPARE(v.value<CZunFullRoutingPreset>().GetInputPreset().getName(), QStringLiteral("IR_83"));
-    }
-
-private:
-    static QString record0x1191Name(const QSharedPointer<CCmdMap>& map)
-    {
-        return CZunRoutingRecord(map, 0x1191).getRoutingPreset().getName();
     }
 };
 
