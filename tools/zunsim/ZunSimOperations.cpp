@@ -124,7 +124,12 @@ bool ZunSimOperations::command(quint16 id, quint16 value, Answer* answer)
         *answer = checkFirmware(value);
     else if (is(id, "Cmd_BulkEraseF"))
         *answer = erase(value);
-    else if (is(id, "Cmd_Pin"))
+    else if (is(id, "Cmd_CheckBlockF")) {
+        // 1 when the transfer buffer holds valid data of that many bytes (0 = any size).
+        const ZunSimDevice::Maintenance& m = m_device->maintenance();
+        const int size = m_device->transferBuffer().size();
+        *answer = ok(m.transferValid && size > 0 && (value == 0 || value == (size & 0xFFFF)) ? 1 : 0);
+    } else if (is(id, "Cmd_Pin"))
         *answer = pin(value);
     else if (is(id, "Cmd_IP_Hi") || is(id, "Cmd_IP_Lo")) {
         // The new address is used from the next start; the image keeps reporting 0.
@@ -328,6 +333,12 @@ ZunSimOperations::Answer ZunSimOperations::selectSetup(quint16 slot)
         return refuse("Msg_ErrRange");
     takeImage(wordsOf(e->data), false);
     setWord("Cmd_SetupSelect", slot);
+    // A recalled setup runs the programs and FIR sets it names.
+    ZunSimDevice::Maintenance& m = m_device->maintenance();
+    m.bootedProgram[0] = word("Cmd_0_DSP_ID");
+    m.bootedProgram[1] = word("Cmd_1_DSP_ID");
+    m.loadedFir[0] = quint32(word("Cmd_0_FIR_ID1")) << 16 | word("Cmd_0_FIR_ID0");
+    m.loadedFir[1] = quint32(word("Cmd_1_FIR_ID1")) << 16 | word("Cmd_1_FIR_ID0");
     return ok(slot);
 }
 
