@@ -19,6 +19,12 @@
 // The emulator process helper lives with the protocol tests.
 #include "../protocol/support/TcpSimProcess.cpp"
 
+#define VERIFY_OK(expr)                                                                            \
+    do {                                                                                           \
+        const CZunCmd answered_ = (expr);                                                          \
+        QVERIFY2(okay(answered_), describe(answered_).constData());                               \
+    } while (0)
+
 class CmdLog : public QObject
 {
     Q_OBJECT
@@ -41,6 +47,12 @@ private:
     quint16 nr(const char* name) { return m_map->getCmdNr(name); }
     // Answered and not refused (a command that never came back is neither).
     static bool okay(const CZunCmd& c) { return c.isDone() && !c.isError(); }
+    static QByteArray describe(const CZunCmd& c)
+    {
+        return QStringLiteral("cmd 0x%1 value 0x%2: done %3, refused %4, not sent %5, reply word 0x%6")
+            .arg(c.getCmd(), 0, 16).arg(c.getValue(), 0, 16).arg(c.isDone()).arg(c.isError()).arg(c.isNotSent())
+            .arg(c.replyWord(), 0, 16).toLatin1();
+    }
 
     static bool waitUntil(const std::function<bool()>& done, int timeoutMs = 30000)
     {
@@ -148,10 +160,10 @@ private slots:
         QFETCH(int, firmware);
         QVERIFY(start(quint16(firmware)));
         const QByteArray fir = bytes(5000, 'f'), setup = setupImage('S'), program = bytes(21500, 'p');
-        QVERIFY(okay(upload("ID_List_Filter", nr("ID_ListAppend"), fir)));
-        QVERIFY(okay(upload("ID_List_Setup", 3, setup)));
+        VERIFY_OK(upload("ID_List_Filter", nr("ID_ListAppend"), fir));
+        VERIFY_OK(upload("ID_List_Setup", 3, setup));
         const CZunCmd prog = upload("ID_List_DSP_Prog", nr("ID_ListAppend"), program, 0x0451);
-        QVERIFY(okay(prog));
+        VERIFY_OK(prog);
         QCOMPARE(prog.replyWord(), quint16(nr("CmdS_CopyRxTxBuf2F") + nr("ID_FAI_Ctrl_w_RxTxBuf")));
 
         auto dir = directory();
@@ -170,7 +182,7 @@ private slots:
 
         // Deleting leaves the entry in the flash, listed as deleted.
         const CZunCmd del = remove("ID_List_Filter", 0);
-        QVERIFY(okay(del));
+        VERIFY_OK(del);
         QCOMPARE(del.replyWord(), nr("CmdS_DeleteInF"));
         dir = directory();
         QCOMPARE(dir->filterIdAt(0), 0u);
@@ -185,8 +197,8 @@ private slots:
 
         // A new set takes the free slot and lies behind every earlier entry; a new setup in
         // an occupied slot replaces the old one, which stays as a deleted entry.
-        QVERIFY(okay(upload("ID_List_Filter", nr("ID_ListAppend"), bytes(100, 'g'))));
-        QVERIFY(okay(upload("ID_List_Setup", 3, setupImage('T'))));
+        VERIFY_OK(upload("ID_List_Filter", nr("ID_ListAppend"), bytes(100, 'g')));
+        VERIFY_OK(upload("ID_List_Setup", 3, setupImage('T')));
         dir = directory();
         QCOMPARE(dir->entryCount(), 5u);
         QCOMPARE(dir->filterIdAt(0), ZunCrc16Data(bytes(100, 'g')));
@@ -216,7 +228,7 @@ private slots:
             const bool filter = i % 2 || firmware >= 1077;
             const CZunCmd c = filter ? upload("ID_List_Filter", nr("ID_ListAppend"), bytes(64 + i, 'c'))
                                      : upload("ID_List_Setup", nr("ID_ListAppend"), setupImage(char(i)));
-            QVERIFY2(okay(c), qPrintable(QString::number(i)));
+            QVERIFY2(okay(c), qPrintable(QString::number(i) + ": " + describe(c)));
         }
         const CZunCmd refused = upload("ID_List_Filter", nr("ID_ListAppend"), bytes(64, 'x'));
         QVERIFY(refused.isError());
@@ -226,10 +238,10 @@ private slots:
         QVERIFY(dir->freeEntries() < 3 || firmware >= 1077);
 
         // Bytes: 2 MiB less the firmware area.
-        QVERIFY(okay(one(nr("Cmd_BulkEraseF"), 0)));
-        QVERIFY(okay(upload("ID_List_Filter", 0, bytes(1024 * 1024, 'b'))));
+        VERIFY_OK(one(nr("Cmd_BulkEraseF"), 0));
+        VERIFY_OK(upload("ID_List_Filter", 0, bytes(1024 * 1024, 'b')));
         QVERIFY(upload("ID_List_Filter", 1, bytes(1024 * 1024, 'b')).isError());
-        QVERIFY(okay(upload("ID_List_Filter", 1, bytes(512 * 1024, 'b'))));
+        VERIFY_OK(upload("ID_List_Filter", 1, bytes(512 * 1024, 'b')));
         dir = directory();
         QCOMPARE(dir->entryCount(), 2u);
     }
@@ -243,7 +255,7 @@ private slots:
         QCOMPARE(failed.replyWord(), nr("Msg_ErrFlash"));
         QCOMPARE(directory()->entryCount(), 0u);
         QVERIFY(m_sim->control("failupload off"));
-        QVERIFY(okay(upload("ID_List_Filter", nr("ID_ListAppend"), bytes(300, 'f'))));
+        VERIFY_OK(upload("ID_List_Filter", nr("ID_ListAppend"), bytes(300, 'f')));
         QCOMPARE(directory()->filterCount(), quint16(1));
     }
 
@@ -251,12 +263,12 @@ private slots:
     {
         QVERIFY(start(1080));
         const quint16 word = nr("Cmd_0_DSP_WaitLoop");
-        QVERIFY(okay(one(word, 7)));
+        VERIFY_OK(one(word, 7));
         CZunMetaCmd store(nr("ID_RX_Block_Start"), 24, QByteArray("Main").leftJustified(24, ' '));
         store.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveSetupName"));
         store.appendCmd(nr("Cmd_SetupStore"), 2);
         const QList<CZunCmd> stored = run(store);
-        QVERIFY(okay(stored.value(2)));
+        VERIFY_OK(stored.value(2));
         QCOMPARE(stored[2].replyWord(), quint16(2));
 
         const QByteArray setup = download("ID_List_Setup", 2).value(1).getReply();
@@ -266,7 +278,7 @@ private slots:
         QCOMPARE(directory()->setupIdAt(2), ZunCrc16(setup));
 
         // Recall: the image follows the setup and names it as selected.
-        QVERIFY(okay(one(word, 9)));
+        VERIFY_OK(one(word, 9));
         QCOMPARE(one(nr("Cmd_SetupSelect"), 2).replyWord(), quint16(2));
         QByteArray image = readBack("CmdS_CopyDSPVar2RxTxBuf");
         QCOMPARE(imageWord(image, "Cmd_0_DSP_WaitLoop"), quint16(7));
@@ -275,7 +287,7 @@ private slots:
 
         // Defaults: the parameters of a fresh processor, no setup selected; the flash keeps
         // its setups.
-        QVERIFY(okay(one(nr("Cmd_ClockSel"), nr("Inf_Sel_Clk_48"))));
+        VERIFY_OK(one(nr("Cmd_ClockSel"), nr("Inf_Sel_Clk_48")));
         QCOMPARE(one(nr("Cmd_SetupSelect"), 254).replyWord(), quint16(254));
         image = readBack("CmdS_CopyDSPVar2RxTxBuf");
         QCOMPARE(imageWord(image, "Cmd_SetupSelect"), quint16(0xCDEF));
@@ -292,14 +304,14 @@ private slots:
         qToLittleEndian<quint16>(11, edited.data() + 2 * word);
         CZunMetaCmd write(nr("ID_RX_Block_Start"), 3400, edited);
         write.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyRxTxBuf2DSPVar"));
-        QVERIFY(okay(run(write).value(1)));
+        VERIFY_OK(run(write).value(1));
         QCOMPARE(imageWord(readBack("CmdS_CopyDSPVar2RxTxBuf"), "Cmd_0_DSP_WaitLoop"), quint16(11));
     }
 
     void firmwarePiecesAndErase()
     {
         QVERIFY(start(1080));
-        QVERIFY(okay(upload("ID_List_Filter", 0, bytes(300, 'f'))));
+        VERIFY_OK(upload("ID_List_Filter", 0, bytes(300, 'f')));
         QTemporaryDir tmp;
         QFile file(tmp.filePath("fw.bin"));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -312,7 +324,7 @@ private slots:
         }));
         QCOMPARE(m_log->cmds.last().replyWord(), quint16(1));
         for (const CZunCmd& c : m_log->cmds.mid(before))
-            QVERIFY(okay(c));
+            VERIFY_OK(c);
         // The firmware erase keeps the entries.
         QCOMPARE(directory()->filterCount(), quint16(1));
 
@@ -339,15 +351,15 @@ private slots:
         group.appendCmd(nr("Cmd_TCPCloseTime"), 15);
         group.appendCmd(nr("Cmd_BroadcastID"), 255);
         for (const CZunCmd& c : run(group))
-            QVERIFY(okay(c));
+            VERIFY_OK(c);
 
         // A program that is not in the flash is not booted; the words fall back.
         CZunMetaCmd boot(nr("Cmd_0_DSP_ID"), 0x0451);
         boot.appendCmd(nr("Cmd_DSP_Boot"), nr("ID_DSP_Prog_Over_ID"));
         QVERIFY(run(boot).value(1).isError());
         QCOMPARE(one(0xFF0B, nr("Cmd_0_DSP_ID")).getValue(), quint16(0));
-        QVERIFY(okay(upload("ID_List_DSP_Prog", nr("ID_ListAppend"), bytes(2000, 'p'), 0x0451)));
-        QVERIFY(okay(run(boot).value(1)));
+        VERIFY_OK(upload("ID_List_DSP_Prog", nr("ID_ListAppend"), bytes(2000, 'p'), 0x0451));
+        VERIFY_OK(run(boot).value(1));
 
         // FIR coefficients only of a set in the flash.
         const QByteArray fir = bytes(700, 'f');
@@ -356,7 +368,7 @@ private slots:
         load.appendCmd(nr("Cmd_1_FIR_ID1"), quint16(key >> 16));
         load.appendCmd(nr("Cmd_1_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
         QVERIFY(run(load).value(2).isError());
-        QVERIFY(okay(upload("ID_List_Filter", nr("ID_ListAppend"), fir)));
+        VERIFY_OK(upload("ID_List_Filter", nr("ID_ListAppend"), fir));
         QCOMPARE(run(load).value(2).replyWord(), nr("ID_FAI_Ctrl_r"));
 
         // PIN: the old one first (1 = accepted), then the new one (2 = changed).
