@@ -5,6 +5,8 @@
 #include <QSharedPointer>
 #include <QTimer>
 
+#include "ZunSimOperations.h"
+
 #include <functional>
 
 class CCmdMap;
@@ -55,4 +57,5 @@ private:
     quint16 m_blockValue = 0;
     quint32 m_blockTotal = 0;
     QByteArray m_block;
+    ZunSimOperations m_ops;
 };
