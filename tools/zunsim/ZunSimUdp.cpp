@@ -283,3 +283,8 @@ void ZunSimUdp::streamTick(const QString& key)
     if (it->remaining <= 0)
         it->timer->stop();
 }
+
+quint16 ZunSimUdp::boundPort() const
+{
+    return m_socket ? m_socket->localPort() : m_port;
+}

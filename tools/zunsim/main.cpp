@@ -94,7 +94,9 @@ int main(int argc, char** argv)
     // A front-panel change shows in the next status record, as on a processor.
     QObject::connect(&control, &ZunSimControl::signal_FrontPanelChange, &udp, &ZunSimUdp::on_ParameterChanged);
 
-    // Tests wait for this line before they talk to the emulator.
-    QTextStream(stdout) << "zunsim ready serial " << id.serial << Qt::endl;
+    // Tests wait for this line before they talk to the emulator; with port 0 they learn
+    // the ports the system chose from it, so parallel tests never race for a port.
+    QTextStream(stdout) << "zunsim ready serial " << id.serial << " tcp " << tcp.boundPort() << " udp "
+                        << udp.boundPort() << Qt::endl;
     return app.exec();
 }
