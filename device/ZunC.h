@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZunMultipathMode.h"
+
 #include <QObject>
 
 // Enumerations carried by signals between the control window and the device model. Each
@@ -27,7 +29,4 @@ Q_ENUM_NS(LimiterReference)
 enum CopyFIRCoeffsMode : int { Unchanged = -1, NoCopies = 0, CopyMidHighToSubLow = 1, CopyHighToSubLowMid = 3 };
 Q_ENUM_NS(CopyFIRCoeffsMode)
 
-enum MultipathMode : int { MultipathNone = 0, MultipathMidHi = 1, MultipathLoMid = 2, MultipathLoMidHi = 3,
-                     MultipathDoubleMidHigh = 4 };
-Q_ENUM_NS(MultipathMode)
 } // namespace ZunC

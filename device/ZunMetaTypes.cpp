@@ -5,6 +5,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 #include "ZunProtocolMetaTypes.h"
+#include "ZunRoutingMetaTypes.h"
 
 #include <QMap>
 #include <QMetaType>
@@ -13,6 +14,7 @@
 void registerZunMetaTypes()
 {
     registerProtocolMetaTypes();
+    registerRoutingMetaTypes();
     qRegisterMetaType<CZunDelay>("CZunDelay");
     qRegisterMetaType<CZunHardwareInfo>("CZunHardwareInfo");
     qRegisterMetaType<QShPtrFLE>("QShPtrFLE");
@@ -21,6 +23,5 @@ void registerZunMetaTypes()
     qRegisterMetaType<ZunC::Units>("ZunC::Units");
     qRegisterMetaType<ZunC::LimiterReference>("ZunC::LimiterReference");
     qRegisterMetaType<ZunC::CopyFIRCoeffsMode>("ZunC::CopyFIRCoeffsMode");
-    qRegisterMetaType<ZunC::MultipathMode>("ZunC::MultipathMode");
     qRegisterMetaType<QMap<quint32, QStringList>>("QMap<quint32,QStringList>");
 }

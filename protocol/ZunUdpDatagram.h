@@ -7,7 +7,7 @@
 #include <QString>
 
 // The datagrams of the processors' UDP port (1234), built and checked in one place so
-// that the application and the emulator agree byte for byte. docs/protocol-udp.md is the
+// that the application and the emulator agree byte for byte. docs/protocol.md ("UDP (port 1234)") is the
 // reference. Every 16-bit word is little-endian. Every decoder checks the length first and
 // never reads past the end; a false return carries the reason in *why.
 class ZunUdpDatagram

@@ -1,8 +1,10 @@
 // A device object against the emulator, through the real link on loopback.
 #include "CMemoryManager.h"
 #include "CZunStatusBuffer.h"
-#include "../protocol/support/TcpSimProcess.h"
+// The emulator process helper of the protocol tests.
+#include "../protocol/support/TcpSimProcess.cpp"
 #include "ZunBaseComm.h"
+#include "ZunCrc16.h"
 #include "ZunLogFile.h"
 #include "support/DeviceTestRig.h"
 
@@ -93,20 +95,51 @@ private slots:
         QCOMPARE(img()->getValue(nr("Cmd_VerboseLevel")), quint16(3));
         QCOMPARE(m_zun->GetMemoryManager()->flashSize(), 2048u * 1024u);
         QVERIFY(!m_zun->IsRefreshPending());
-        // The directory: parsed when the emulator holds a flash, else dropped as malformed.
-        QVERIFY(waitFor([&]() {
-            for (const QList<QVariant>& l : log)
-                if (l.at(0).toString().startsWith(QStringLiteral("Flash directory")))
-                    return true;
-            return dir.count() > 0;
-        }));
-        if (dir.count() > 0) {
-            QVERIFY(m_zun->GetMemoryManager()->isValid());
-        } else {
-            qInfo("the emulator has no flash yet: its directory reply was dropped as malformed");
-            QVERIFY(!m_zun->GetMemoryManager()->isValid());
-        }
+        // the directory of the emulator's (empty) flash
+        QVERIFY(dir.count() > 0 || dir.wait(20000));
+        QVERIFY(m_zun->GetMemoryManager()->isValid());
+        QCOMPARE(m_zun->GetMemoryManager()->entryCount(), 0u);
+        for (const QList<QVariant>& l : log)
+            QVERIFY2(!l.at(0).toString().contains(QStringLiteral("dropped")), qPrintable(l.at(0).toString()));
+        QVERIFY(QFile::exists(m_config->path() + QStringLiteral("/42/MemDir_42.bin")));
         QVERIFY(QFile::exists(m_config->path() + QStringLiteral("/42/DSPVarDump_42.zun")));
+    }
+
+    void directoryInBothLayouts_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::newRow("list layout") << 1076;
+        QTest::newRow("entry layout") << 1080;
+    }
+
+    void directoryInBothLayouts()
+    {
+        QFETCH(int, firmware);
+        start(quint16(firmware));
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        CMemoryManager* mm = m_zun->GetMemoryManager();
+        QVERIFY(mm->isValid());
+        QCOMPARE(mm->setupCount(), quint16(0));
+        // Store the current image as a setup in the first free slot, as the setup manager will.
+        QSignalSpy uploaded(img(), &CZunStatusBuffer::signal_SetupUploaded);
+        QSignalSpy dir(mm, &CMemoryManager::signal_MemDirChanged);
+        const QByteArray setup = img()->toByteArray();
+        CZunMetaCmd store;
+        store.appendCmd(0xFF00, quint16(setup.size()), setup);
+        store.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Setup"));
+        store.appendCmd(nr("Cmd_MemID0"), 254);
+        store.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F")));
+        QCOMPARE(m_zun->SendMetaCmd(store), 0);
+        QVERIFY(uploaded.wait(20000));
+        QCOMPARE(uploaded.at(0).at(0).toBool(), true);
+        m_zun->RefreshMemDir();
+        QVERIFY(dir.wait(20000));
+        QCOMPARE(mm->setupCount(), quint16(1));
+        QCOMPARE(mm->setupIdAt(0), ZunCrc16(setup));
+        QCOMPARE(mm->entryCount(), 1u);
+        QCOMPARE(mm->deletedCount(), quint16(0));
     }
 
     void connectionGroupBeforeFirmware1077WithoutAutoConnect()

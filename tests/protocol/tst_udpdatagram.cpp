@@ -86,7 +86,7 @@ private slots:
         QCOMPARE(back, full);
     }
 
-    // The announce layout byte by byte, as docs/protocol-udp.md gives it.
+    // The announce layout byte by byte, as docs/protocol.md ("UDP (port 1234)") gives it.
     void announceLayout()
     {
         const QByteArray d = ZunUdpDatagram::encodeAnnounce(sample());

@@ -28,33 +28,22 @@ class TstZunSimUdp : public QObject
 
     QUdpSocket m_socket;
 
-    static quint16 freePort(QAbstractSocket::SocketType type)
-    {
-        if (type == QAbstractSocket::UdpSocket) {
-            QUdpSocket s;
-            s.bind(QHostAddress(QHostAddress::LocalHost), 0);
-            return s.localPort();
-        }
-        QTcpServer s;
-        s.listen(QHostAddress::LocalHost, 0);
-        return s.serverPort();
-    }
 
     std::unique_ptr<Sim> start(const QStringList& options)
     {
         auto sim = std::make_unique<Sim>();
-        sim->port = freePort(QAbstractSocket::UdpSocket);
         sim->process = std::make_unique<QProcess>();
+        // Port 0: the emulator names the ports it got in its ready line.
         sim->process->start(QString::fromLocal8Bit(qgetenv("ZUNSIM")),
-                            QStringList {"--bind", "127.0.0.1", "--udp-port", QString::number(sim->port), "--tcp-port",
-                                         QString::number(freePort(QAbstractSocket::TcpSocket))}
-                                + options);
+                            QStringList {"--bind", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0"} + options);
         QByteArray out;
-        while (!out.contains("zunsim ready") && sim->process->waitForReadyRead(5000))
+        while (!out.contains('\n') && sim->process->waitForReadyRead(5000))
             out += sim->process->readAllStandardOutput();
-        if (!out.contains("zunsim ready"))
+        const QList<QByteArray> words = out.trimmed().split(' ');
+        if (!out.startsWith("zunsim ready") || words.indexOf("udp") < 0)
             return nullptr;
-        return sim;
+        sim->port = quint16(words.value(words.indexOf("udp") + 1).toUInt());
+        return sim->port ? std::move(sim) : nullptr;
     }
 
     void send(const Sim& sim, const QByteArray& d) { m_socket.writeDatagram(d, QHostAddress::LocalHost, sim.port); }

@@ -8,7 +8,8 @@ class ZunSimDevice;
 // Reads control lines from standard input so that a test can switch faults on and off
 // or change a parameter "at the front panel" while the emulator runs. One command per
 // line; unknown lines are reported on stderr and ignored, applied ones are confirmed
-// with "ok <line>" on stdout. "quit" ends the emulator.
+// with "ok <line>" on stdout. "quit" ends the emulator. "failupload [off]" makes every
+// copy into the flash (entry upload, setup store, firmware piece) fail with Msg_ErrFlash.
 class ZunSimControl : public QObject
 {
     Q_OBJECT

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ZunSimFlash.h"
+
 #include <QByteArray>
+#include <QMap>
 #include <QMutex>
 #include <QString>
 #include <QVector>
@@ -37,6 +40,21 @@ public:
                                       // (once): a received chunk fails its sum, a sent
                                       // chunk carries a wrong byte
         int replyDelayMs = 0;         // delays every TCP reply
+        bool failUpload = false;      // refuses every copy into the flash with Msg_ErrFlash
+    };
+
+    // What the processor keeps besides its parameter image and its flash entries.
+    struct Maintenance
+    {
+        bool transferValid = true;    // false after a failed copy into the transfer buffer
+        QByteArray setupName;         // name block of the next setup store
+        QMap<int, QByteArray> firmwarePieces; // piece number -> bytes, since the last erase
+        quint16 pin = 0x1234;         // four digits 1-8, first digit in bits 12-15
+        bool pinAccepted = false;     // the old PIN was right: the next Cmd_Pin is the new one
+        quint16 nextIpHi = 0, nextIpLo = 0; // address used from the next start
+        bool nextIpSet = false;
+        quint16 bootedProgram[2] = {0, 0};  // programs the DSPs run
+        quint32 loadedFir[2] = {0, 0};      // FIR sets whose coefficients the DSPs hold
     };
 
     explicit ZunSimDevice(const Identity& id);
@@ -48,6 +66,8 @@ public:
     // The processor's transfer buffer: block writes land here, block reads of
     // "ID_Block_Flash" send it, flash copies fill it.
     QByteArray& transferBuffer() { return m_transfer; }
+    ZunSimFlash& flash() { return m_flash; }
+    Maintenance& maintenance() { return m_maint; }
     // The largest block the transfer buffer takes.
     static constexpr int TransferBufferSize = 4 * 1024 * 1024;
 
@@ -59,4 +79,6 @@ private:
     Faults m_faults;
     QVector<quint16> m_image;
     QByteArray m_transfer;
+    ZunSimFlash m_flash;
+    Maintenance m_maint;
 };

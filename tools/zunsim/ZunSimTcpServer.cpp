@@ -40,3 +40,8 @@ void ZunSimTcpServer::on_FrontPanelChange(quint16 cmd, quint16)
     for (ZunSimTcpSession* session : findChildren<ZunSimTcpSession*>(QString(), Qt::FindDirectChildrenOnly))
         session->announceChange(cmd);
 }
+
+quint16 ZunSimTcpServer::boundPort() const
+{
+    return m_server->serverPort();
+}

@@ -20,6 +20,8 @@ public:
 
     // Listens on the given address; false (with a message on stderr) on failure.
     bool start(const QHostAddress& bindAddress);
+    // The port actually bound (the asked one, or the one the system chose for 0).
+    quint16 boundPort() const;
 
 public slots:
     // A parameter changed at the front panel: every connected client is told.

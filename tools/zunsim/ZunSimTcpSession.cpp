@@ -30,7 +30,7 @@ constexpr quint16 DefaultUnknownCmd = 0xFF81, DefaultRange = 0xFF82, DefaultChec
 
 ZunSimTcpSession::ZunSimTcpSession(QTcpSocket* socket, ZunSimDevice* device, QSharedPointer<CCmdMap> map,
                                    QObject* parent)
-    : QObject(parent), m_socket(socket), m_device(device), m_map(std::move(map))
+    : QObject(parent), m_socket(socket), m_device(device), m_map(std::move(map)), m_ops(device, m_map)
 {
     m_socket->setParent(this);
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -184,6 +184,7 @@ void ZunSimTcpSession::handleBlockStart(quint16 value, quint32 total)
     if (total == 0) {
         QMutexLocker lock(&m_device->mutex());
         m_device->transferBuffer().clear();
+        m_ops.blockWritten();
         m_stage = Stage::Command;
     }
     reply(ZunWire::BlockWrite, ack);
@@ -214,6 +215,7 @@ void ZunSimTcpSession::handleChunk(QByteArray chunk, quint16 sum)
         m_stage = Stage::Command;
         QMutexLocker lock(&m_device->mutex());
         m_device->transferBuffer() = m_block;
+        m_ops.blockWritten();
         m_block.clear();
     }
     reply(ZunWire::BlockWrite, ack);
@@ -287,9 +289,16 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
     }
     if (id == ZunWire::BlockRead) {
         QByteArray data;
-        if (int(value) == num("ID_Block_Flash")) {
-            QMutexLocker lock(&m_device->mutex());
-            data = m_device->transferBuffer();
+        ZunSimOperations::Answer answer;
+        QMutexLocker opLock(&m_device->mutex());
+        const bool ours = m_ops.blockRead(value, &data, &answer);
+        opLock.unlock();
+        if (ours && answer.refused) {
+            refuse(answer.code, id, value);
+            return;
+        }
+        if (ours) {
+            // the transfer buffer or an entry's name
         } else if (int(value) == num("ID_Block_DSP_Stat")) {
             const quint16 fw = m_device->identity().firmware;
             data = QByteArray(fw >= 1077 ? 108 : 106, '\0');
@@ -336,20 +345,16 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
             return;
         }
     }
-    m_device->image()[id] = value;
-    if (int(id) == num("Cmd_MemCopy") && int(value) == num("CmdS_CopyDSPVar2RxTxBuf")) {
-        QByteArray bytes(ZunWire::ImageWords * 2, '\0');
-        for (int i = 0; i < ZunWire::ImageWords; ++i)
-            qToLittleEndian<quint16>(m_device->image().at(i), bytes.data() + 2 * i);
-        m_device->transferBuffer() = bytes;
-    } else if (int(id) == num("Cmd_MemCopy") && int(value) == num("CmdS_CopyRxTxBuf2DSPVar")
-               && m_device->transferBuffer().size() == ZunWire::ImageWords * 2) {
-        // An uploaded parameter image becomes the processor's parameter memory.
-        const QByteArray& bytes = m_device->transferBuffer();
-        for (int i = 0; i < ZunWire::ImageWords; ++i)
-            m_device->image()[i] = qFromLittleEndian<quint16>(bytes.constData() + 2 * i);
-        m_device->image()[id] = value;
+    ZunSimOperations::Answer answer;
+    if (m_ops.command(id, value, &answer)) {
+        lock.unlock();
+        if (answer.refused)
+            refuse(answer.code, id, value);
+        else
+            replyWord(id, answer.word);
+        return;
     }
+    m_device->image()[id] = value;
     lock.unlock();
     if (int(id) == num("Cmd_TCPCloseTime"))
         updateCloseTime();

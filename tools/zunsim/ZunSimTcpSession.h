@@ -5,6 +5,8 @@
 #include <QSharedPointer>
 #include <QTimer>
 
+#include "ZunSimOperations.h"
+
 #include <functional>
 
 class CCmdMap;
@@ -57,4 +59,5 @@ private:
     quint32 m_blockTotal = 0;
     QByteArray m_block;
     int m_pendingStatus = -1; // changed parameter for the next DSP status block
+    ZunSimOperations m_ops;
 };

@@ -53,6 +53,7 @@ public:
         return lookup(name, base + offset + qMax(chan, 0));
     }
     int idle() const { return lookup("Msg_StatusIdle", 0xFF70); }
+    int number(const char* name, int fallback) const { return lookup(name, fallback); }
 
 private:
     int lookup(const char* name, int fallback) const { return lookup(QLatin1String(name), fallback); }
@@ -151,6 +152,25 @@ QByteArray ZunSimUdp::nextStatusRecord()
     const bool masterMuted = ZunUdpDatagram::CmdMasterMute < image.size() && image[ZunUdpDatagram::CmdMasterMute] != 0;
     putWord(rec, L.status2(), quint16((id.flags & 0x0001) | (masterMuted ? 0x0004 : 0)));
     putWord(rec, L.mute(), 0);
+    // The measured sample rate follows the clock selection (an external clock is measured
+    // a little below 48 kHz); the cycles in use follow the program each DSP runs: the
+    // basic program needs fewer than any other, and no program more than the DSP has.
+    const int clockWord = L.number("Cmd_ClockSel", 12);
+    const int clock = clockWord < image.size() ? image[clockWord] : 0;
+    int rate = 47996;
+    if (clock == L.number("Inf_Sel_Clk_48", 1))
+        rate = 48000;
+    else if (clock == L.number("Inf_Sel_Clk_96", 2))
+        rate = 96000;
+    else if (clock == L.number("Inf_Sel_Clk_192", 3))
+        rate = 192000;
+    const int available = 160000000 / rate;
+    int cycles[2];
+    for (int d = 0; d < 2; ++d) {
+        const int word = L.number(d == 0 ? "Cmd_0_DSP_ID" : "Cmd_1_DSP_ID", d == 0 ? 103 : 873);
+        const int program = word < image.size() ? image[word] : 0;
+        cycles[d] = qMin(program == L.number("Inf_DSP0000_307_0", 0) ? 600 : 1100, available * 9 / 10);
+    }
     for (int d = 0; d < 2; ++d) {
         for (int c = 0; c < 4; ++c) {
             // Levels swing between about -30 dB and 0 dB, each channel at its own phase.
@@ -161,8 +181,8 @@ QByteArray ZunSimUdp::nextStatusRecord()
             putWord(rec, L.dsp(d, "GainRed", c, 8), quint16(32512 - int(x * 4000)));
             putWord(rec, L.dsp(d, "Temp", c, 12), quint16(300 + (phase + c) % 20));
         }
-        putWord(rec, L.dsp(d, "SR", -1, 22), 12000);      // 48000 Hz / 4
-        putWord(rec, L.dsp(d, "CycMain", -1, 23), 1000 << 2);
+        putWord(rec, L.dsp(d, "SR", -1, 22), quint16(rate / 4));
+        putWord(rec, L.dsp(d, "CycMain", -1, 23), quint16(cycles[d] << 2));
     }
     return rec;
 }
@@ -262,4 +282,9 @@ void ZunSimUdp::streamTick(const QString& key)
         m_socket->writeDatagram(ZunUdpDatagram::statusDatagram(nextStatusRecord()), it->to, it->port);
     if (it->remaining <= 0)
         it->timer->stop();
+}
+
+quint16 ZunSimUdp::boundPort() const
+{
+    return m_socket ? m_socket->localPort() : m_port;
 }

@@ -17,6 +17,8 @@ public:
     ZunSimUdp(ZunSimDevice* device, quint16 port, QObject* parent = nullptr);
     // Binds the UDP port on the given address; false (with a message on stderr) on failure.
     bool start(const QHostAddress& bindAddress);
+    // The port actually bound (the asked one, or the one the system chose for 0).
+    quint16 boundPort() const;
 
     QByteArray announce() const;
     // The next status record (levels move a step with every call).

@@ -32,7 +32,7 @@ int main(int argc, char** argv)
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
                                                "silent [off], nobroadcast [off], droplink [off], corrupt [off], "
-                                               "refuse CMD|off, delay MS, set WORD VALUE, quit."));
+                                               "failupload [off] (copies into the flash fail), refuse CMD|off, delay MS, set WORD VALUE, quit."));
     p.addHelpOption();
     const QList<QCommandLineOption> opts = {
         {"serial", "Serial number (last two MAC bytes).", "n", "1"},
@@ -94,7 +94,9 @@ int main(int argc, char** argv)
     // A front-panel change shows in the next status record, as on a processor.
     QObject::connect(&control, &ZunSimControl::signal_FrontPanelChange, &udp, &ZunSimUdp::on_ParameterChanged);
 
-    // Tests wait for this line before they talk to the emulator.
-    QTextStream(stdout) << "zunsim ready serial " << id.serial << Qt::endl;
+    // Tests wait for this line before they talk to the emulator; with port 0 they learn
+    // the ports the system chose from it, so parallel tests never race for a port.
+    QTextStream(stdout) << "zunsim ready serial " << id.serial << " tcp " << tcp.boundPort() << " udp "
+                        << udp.boundPort() << Qt::endl;
     return app.exec();
 }

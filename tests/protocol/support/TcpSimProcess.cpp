@@ -2,24 +2,8 @@
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
-#include <QTcpServer>
-#include <QUdpSocket>
 
 TcpSimProcess::~TcpSimProcess() { stop(); }
-
-quint16 TcpSimProcess::freeTcpPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
-quint16 TcpSimProcess::freeUdpPort()
-{
-    QUdpSocket s;
-    s.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return s.localPort();
-}
 
 bool TcpSimProcess::start(const QStringList& extraArgs)
 {
@@ -28,23 +12,32 @@ bool TcpSimProcess::start(const QStringList& extraArgs)
         m_error = QStringLiteral("ZUNSIM is not set");
         return false;
     }
-    m_tcpPort = freeTcpPort();
+    // Port 0: the emulator binds what the system gives it and names the ports in its
+    // ready line, so tests running in parallel never race for a port.
     QStringList args = {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--tcp-port"),
-                        QString::number(m_tcpPort), QStringLiteral("--udp-port"), QString::number(freeUdpPort())};
+                        QStringLiteral("0"), QStringLiteral("--udp-port"), QStringLiteral("0")};
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(program, args + extraArgs);
     if (!m_process.waitForStarted(10000)) {
         m_error = m_process.errorString();
         return false;
     }
-    if (!waitForLine(QStringLiteral("zunsim ready"), 20000)) {
+    QString ready;
+    if (!waitForLine(QStringLiteral("zunsim ready"), 20000, &ready)) {
         m_error = QStringLiteral("zunsim did not become ready");
+        return false;
+    }
+    const QStringList words = ready.split(QLatin1Char(' '));
+    m_tcpPort = quint16(words.value(words.indexOf(QStringLiteral("tcp")) + 1).toUInt());
+    m_udpPort = quint16(words.value(words.indexOf(QStringLiteral("udp")) + 1).toUInt());
+    if (m_tcpPort == 0 || m_udpPort == 0) {
+        m_error = QStringLiteral("zunsim did not name its ports: ") + ready;
         return false;
     }
     return true;
 }
 
-bool TcpSimProcess::waitForLine(const QString& prefix, int timeoutMs)
+bool TcpSimProcess::waitForLine(const QString& prefix, int timeoutMs, QString* found)
 {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
@@ -52,8 +45,11 @@ bool TcpSimProcess::waitForLine(const QString& prefix, int timeoutMs)
         while ((nl = m_out.indexOf('\n')) >= 0) {
             const QString line = QString::fromUtf8(m_out.left(nl)).trimmed();
             m_out.remove(0, nl + 1);
-            if (line.startsWith(prefix))
+            if (line.startsWith(prefix)) {
+                if (found)
+                    *found = line;
                 return true;
+            }
         }
         if (deadline.hasExpired() || m_process.state() != QProcess::Running)
             return false;

@@ -21,16 +21,16 @@ public:
     void stop();
 
     quint16 tcpPort() const { return m_tcpPort; }
+    quint16 udpPort() const { return m_udpPort; }
     QString error() const { return m_error; }
 
-    static quint16 freeTcpPort();
-    static quint16 freeUdpPort();
 
 private:
-    bool waitForLine(const QString& prefix, int timeoutMs);
+    bool waitForLine(const QString& prefix, int timeoutMs, QString* found = nullptr);
 
     QProcess m_process;
     QByteArray m_out;
     quint16 m_tcpPort = 0;
+    quint16 m_udpPort = 0;
     QString m_error;
 };

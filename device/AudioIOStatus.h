@@ -1,0 +1,121 @@
+#pragma once
+
+#include "CZunRoutingRecord.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+class CCmdMap;
+
+// The decoded status of one processor: the latest status record of its UDP status
+// stream (also the DSP status block of the TCP link). The record is kept as received;
+// the getters convert on demand. Word indexes come from the "Stat_" names of the
+// processor's firmware (the layout moved by one word in 1077).
+//
+// "Stat_Mute" (from 1077): bits 0-7 the input paths A-H (by the keypad path index of
+// the routing slot), bits 8-15 the outputs 0-7.
+//
+// Lives in the GUI thread. The device object connects (queued) ZunFrontPanelChanged to
+// CZun::requestCmdStatus, signal_ZunOutOfSync to CZun::RefreshStatusBuffer,
+// signal_CyclesSamplingRateChanged to CZun::UpdateProcessingPower and signal_toLogFile
+// to CZun::printToLog.
+class AudioIOStatus : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 ImageWords = 1700;
+    static constexpr double NoInputLevel = -88.5;
+
+    // Throws CCmdMap::invalid_cmd when the map lacks a status name.
+    explicit AudioIOStatus(QSharedPointer<CCmdMap> map, QObject* parent = nullptr);
+    ~AudioIOStatus() override;
+
+    // Takes the record layout of the map's firmware; the record becomes zeros of the
+    // new size. "Stat_Mute" may be missing (firmware before 1077); any other missing
+    // name throws CCmdMap::invalid_cmd.
+    void initConstants(QSharedPointer<CCmdMap> map);
+    QSharedPointer<CCmdMap> GetCmdMap() const { return m_map; }
+    // The firmware version whose layout initConstants last took.
+    quint16 GetLayoutVersion() const { return m_layoutVersion; }
+    quint32 GetRecordSize() const { return m_recordSize; }
+    const QByteArray& GetRecord() const { return m_record; }
+
+    // Takes a status datagram (4-byte header, then the record). A datagram that does not
+    // begin with the status id or is shorter than header + record is dropped with a
+    // debug line; returns whether it was taken.
+    bool refresh(const QByteArray& datagram);
+
+    // The routing of the processor's announced routing word. The form that takes the
+    // discovery record (ZunDeviceStats) forwards its routing word here. A word whose
+    // presets the map lacks leaves the routing as it was and returns false.
+    bool SetRouting(quint16 routingWord);
+    const CZunRoutingRecord& GetRouting() const { return m_routing; }
+
+    // Levels in dB (65535 is 0 dB, 0 gives -100). Input getters take a routing source
+    // id; a source that no slot carries gives -88.5 dB / no overload.
+    double GetOutputLevel(int output) const;
+    double GetInputLevel(int source) const;
+    bool IsOverload(int source) const;
+    // Positive dB of reduction (32512 is none, 0 gives 100).
+    double GetGainReduction(int output) const;
+    // The raw temperature word.
+    double GetTemperature(int output) const;
+    // n 0-11: outputs 0-7, then 8-11 for the second flag bits of the two DSPs.
+    bool IsPeakLimiting(int n) const;
+    bool IsThermalLimiting(int n) const;
+    bool IsOutputMuted(int output) const;
+    bool IsInputMuted(int source) const;
+    bool IsMasterMuted() const;
+
+    // The digital-lock bit; logs a change since the last call for this processor.
+    bool onDigitalLockChanged();
+
+signals:
+    void refreshed();
+    void ZunFrontPanelChanged(quint16);
+    void signal_ZunOutOfSync();
+    void signal_CyclesSamplingRateChanged(int, int, int, int);
+    void signal_toLogFile(QString);
+
+private:
+    quint16 word(quint16 index) const;
+    bool IsDigitalLocked() const;
+    quint16 inputLevelWord(int source, bool* placed) const;
+    static double levelDb(quint16 raw);
+
+    QSharedPointer<CCmdMap> m_map;
+    quint16 m_layoutVersion = 0;
+    quint32 m_recordSize = 0;
+    QByteArray m_record;
+    CZunRoutingRecord m_routing;
+
+    quint16 m_levelIn[8] = {};
+    quint16 m_levelOut[8] = {};
+    quint16 m_gainRed[8] = {};
+    quint16 m_temp[8] = {};
+    quint16 m_limStat[12] = {};
+
+    quint16 m_header = 0;
+    quint16 m_status = 0;
+    quint16 m_status2 = 0;
+    quint16 m_mute = 0;
+    quint16 m_mpMode[2] = {};
+    quint16 m_imp0[2] = {};
+    quint16 m_imp1[2] = {};
+    quint16 m_ampOut0[2] = {};
+    quint16 m_ampOut1[2] = {};
+    quint16 m_cycFull[2] = {};
+    quint16 m_cycMain[2] = {};
+    quint16 m_cycFIR[2] = {};
+    quint16 m_sr[2] = {};
+    quint16 m_statusIdle = 0;
+    quint16 m_cmdChangeN = 0;
+
+    int m_cycles[4] = {};
+    bool m_lastDigitalLock = true;
+};
+
+Q_DECLARE_METATYPE(QSharedPointer<AudioIOStatus>)

@@ -1,0 +1,73 @@
+#include "AudioIOStatusServer.h"
+
+#include "CCmdMap.h"
+
+AudioIOStatusServer::AudioIOStatusServer(QObject* parent) : QObject(parent) {}
+
+AudioIOStatusServer::~AudioIOStatusServer() = default;
+
+QSharedPointer<AudioIOStatus> AudioIOStatusServer::addStatus(quint16 serial, QSharedPointer<CCmdMap> map,
+                                                             quint16 routingWord)
+{
+    QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    if (record) {
+        // After a firmware update the record layout may have changed (106 -> 108 bytes);
+        // the windows keep the same record object.
+        if (map && (record->GetCmdMap() != map || record->GetLayoutVersion() != map->version())) {
+            record->initConstants(map);
+            record->SetRouting(routingWord);
+        }
+        return record;
+    }
+    record = QSharedPointer<AudioIOStatus>::create(map, nullptr);
+    // The discovery reports routing changes only; without this a processor whose routing
+    // never changes would show no input levels.
+    record->SetRouting(routingWord);
+    m_records.insert(serial, record);
+    return record;
+}
+
+void AudioIOStatusServer::removeStatus(quint16 serial)
+{
+    m_records.remove(serial);
+}
+
+QSharedPointer<AudioIOStatus> AudioIOStatusServer::getStatus(quint16 serial) const
+{
+    return m_records.value(serial);
+}
+
+void AudioIOStatusServer::onRequest(quint16 serial)
+{
+    const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    if (record)
+        emit serveAudioStats(serial, record);
+}
+
+void AudioIOStatusServer::setStatusData(quint16 serial, QByteArray datagram)
+{
+    const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    if (!record)
+        return;
+    if (record->refresh(datagram))
+        evaluteMasterMuteStatus();
+}
+
+void AudioIOStatusServer::onRoutingChanged(quint16 serial, quint16 routingWord)
+{
+    const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    if (record)
+        record->SetRouting(routingWord);
+}
+
+void AudioIOStatusServer::evaluteMasterMuteStatus()
+{
+    // No processor at all is not "every processor muted".
+    bool all = !m_records.isEmpty();
+    for (const QSharedPointer<AudioIOStatus>& record : qAsConst(m_records))
+        all = all && record->IsMasterMuted();
+    if (all != m_masterMuted) {
+        m_masterMuted = all;
+        emit masterMuteStatusChanged(all);
+    }
+}

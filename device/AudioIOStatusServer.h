@@ -1,0 +1,49 @@
+#pragma once
+
+#include "AudioIOStatus.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QSharedPointer>
+
+class CCmdMap;
+
+// One AudioIOStatus per processor, keyed by serial; routes every status datagram to its
+// record and keeps the master-mute state over all processors. Lives in the GUI thread;
+// datagrams and routing changes arrive queued from the discovery thread.
+//
+// The forms that take the discovery record (ZunDeviceStats) forward its serial (the last
+// two MAC bytes, most significant first) and its announced routing word to the forms
+// here.
+class AudioIOStatusServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit AudioIOStatusServer(QObject* parent = nullptr);
+    ~AudioIOStatusServer() override;
+
+    // The serial's record; a new one is made with the map and takes the announced
+    // routing word. An existing record is returned as it is, except that a map of
+    // another firmware (the processor was updated) re-reads its record layout.
+    QSharedPointer<AudioIOStatus> addStatus(quint16 serial, QSharedPointer<CCmdMap> map, quint16 routingWord);
+    void removeStatus(quint16 serial);
+    // Null when unknown.
+    QSharedPointer<AudioIOStatus> getStatus(quint16 serial) const;
+    // The last announced master-mute state over all processors.
+    bool masterMuteStatus() const { return m_masterMuted; }
+
+public slots:
+    void onRequest(quint16 serial);
+    void setStatusData(quint16 serial, QByteArray datagram);
+    void onRoutingChanged(quint16 serial, quint16 routingWord);
+    void evaluteMasterMuteStatus();
+
+signals:
+    void serveAudioStats(quint16, QSharedPointer<AudioIOStatus>);
+    void masterMuteStatusChanged(bool);
+
+private:
+    QMap<quint16, QSharedPointer<AudioIOStatus>> m_records;
+    bool m_masterMuted = false;
+};
