@@ -530,7 +530,8 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
             drop(QStringLiteral("Flash directory of %1 bytes dropped: not a whole directory").arg(payload.size()));
             return;
         }
-        dump = QStringLiteral("MemDir_%1.bin").arg(device);
+        // Dumped before the hand-off, so that whoever reacts to the new directory finds it.
+        writeDump(QStringLiteral("MemDir_%1.bin").arg(device), payload);
         if (m_owner && m_owner->GetMemoryManager())
             QMetaObject::invokeMethod(m_owner->GetMemoryManager(), "SetMemDir", Qt::QueuedConnection,
                                       Q_ARG(QByteArray, payload));
@@ -540,7 +541,7 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
             emit signal_ImageRefreshFailed();
             return;
         }
-        dump = QStringLiteral("DSPVarDump_%1.zun").arg(device);
+        writeDump(QStringLiteral("DSPVarDump_%1.zun").arg(device), payload);
         setImage(payload);
     } else if (last == quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf"))) {
         const quint16 kind = getValue(nr("Cmd_MemID2"));
