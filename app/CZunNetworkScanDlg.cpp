@@ -8,10 +8,12 @@
 #include <QCloseEvent>
 #include <QColor>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <stdexcept>
@@ -49,6 +51,8 @@ CZunNetworkScanDlg::CZunNetworkScanDlg(QWidget* parent)
     for (int c = 0; c < 7; ++c)
         m_tableView->horizontalHeader()->resizeSection(c, widths[c]);
     m_tableView->setMinimumWidth(585);
+    connect(m_proxy, &QAbstractItemModel::modelReset, this, &CZunNetworkScanDlg::fitColumns);
+    connect(m_proxy, &QAbstractItemModel::layoutChanged, this, &CZunNetworkScanDlg::fitColumns);
     m_layout->addWidget(m_tableView);
 
     connect(m_tableView, &QAbstractItemView::doubleClicked, this, &CZunNetworkScanDlg::onRowDoubleClicked);
@@ -97,6 +101,27 @@ CZunNetworkScanDlg::~CZunNetworkScanDlg()
     m_network->quit();
     m_network->wait(5000);
     delete m_network;
+}
+
+void CZunNetworkScanDlg::fitColumns()
+{
+    // The fixed widths clip "not locked", a long name or the sort arrow with larger fonts:
+    // widen a column to its texts, never narrow it below what it has.
+    QHeaderView* header = m_tableView->horizontalHeader();
+    const QFontMetrics cellFont(m_tableView->font());
+    const QFontMetrics headerFont(header->font());
+    QStyle* style = header->style();
+    const int headerMargin = 2 * style->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int cellMargin = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_tableView) + 1) + 2;
+    for (int c = 0; c < header->count(); ++c) {
+        int needed = headerFont.horizontalAdvance(m_proxy->headerData(c, Qt::Horizontal).toString()) + headerMargin;
+        if (header->isSortIndicatorShown() && header->sortIndicatorSection() == c)
+            needed += style->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + headerMargin;
+        for (int r = 0; r < m_proxy->rowCount(); ++r)
+            needed = qMax(needed, cellFont.horizontalAdvance(m_proxy->index(r, c).data().toString()) + cellMargin);
+        if (header->sectionSize(c) < needed)
+            header->resizeSection(c, needed);
+    }
 }
 
 void CZunNetworkScanDlg::initScan()

@@ -45,6 +45,9 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+private slots:
+    void fitColumns();
+
 private:
     quint32 serialAt(const QModelIndex& proxyIndex, bool* ok) const;
 

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMdiArea>
@@ -149,6 +150,15 @@ private slots:
         QCOMPARE(p->data(p->index(0, 4)).toString(), QString("yes"));
         QCOMPARE(p->data(p->index(1, 2)).toString(), QString("Beta"));
         QVERIFY(m_monitor->tableView()->minimumWidth() >= 585);
+        // Every text fits its column, "not locked" included.
+        auto* view = m_monitor->tableView();
+        const QFontMetrics fm(view->font());
+        for (int c = 0; c < p->columnCount(); ++c) {
+            for (int r = 0; r < p->rowCount(); ++r) {
+                const QString text = p->data(p->index(r, c)).toString();
+                QVERIFY2(fm.horizontalAdvance(text) < view->columnWidth(c), qPrintable(text));
+            }
+        }
     }
 
     void clickIdentifiesAndDoubleClickConnectsTheShownRow()
