@@ -57,18 +57,19 @@ void setDeveloper(bool on)
 // Runs `act` once the next modal dialog is up (it is started by what the caller does next).
 void whenModal(std::function<void(QWidget*)> act)
 {
-    auto tries = std::make_shared<int>(0);
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, tries, poll] {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act, tries = 0]() mutable {
         QWidget* w = QApplication::activeModalWidget();
-        if (w && w->isVisible()) {
-            act(w);
-            return;
+        const bool up = w && w->isVisible();
+        if (up || ++tries >= 500) {
+            timer->stop();
+            timer->deleteLater();
         }
-        if (++*tries < 500)
-            QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+        if (up)
+            act(w);
+    });
+    timer->start();
 }
 } // namespace
 
