@@ -41,6 +41,9 @@ bool Application::notify(QObject* receiver, QEvent* event)
         // state it can go on from: show it instead of ending the program.
         emit signal_exception(QString::fromLocal8Bit(e.what()), caption());
     } catch (...) {
+        // Also on the error output: in a worker thread the box, queued to the GUI thread,
+        // would not come up before the end.
+        qCritical("%s", qPrintable(unknownExceptionText()));
         emit signal_exception(unknownExceptionText(), caption());
         std::abort();
     }

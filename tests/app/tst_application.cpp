@@ -92,6 +92,29 @@ private slots:
                  QStringList {"Invalid FIR filter. Either the number coefficients or the target DSP platform is invalid."});
     }
 
+    // The device model's worker threads run their queued slots through the same handler;
+    // the box comes up in the GUI thread.
+    void exceptionInAWorkerThreadReachesTheGuiThread()
+    {
+        QThread worker;
+        auto* t = new Thrower;
+        t->moveToThread(&worker);
+        connect(&worker, &QThread::finished, t, &QObject::deleteLater);
+        worker.start();
+        QThread* shownIn = nullptr;
+        const auto c = connect(qobject_cast<Application*>(QCoreApplication::instance()), &Application::signal_exception, this,
+                               [&] { shownIn = QThread::currentThread(); });
+        QMetaObject::invokeMethod(t, "logic", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(t, "fine", Qt::QueuedConnection);
+        QTRY_COMPARE(m_texts.size(), 1);
+        disconnect(c);
+        QCOMPARE(m_texts[0], QString("CZun::GetMasterGain(): dsp must be 0, 1, or 2."));
+        QCOMPARE(shownIn, QThread::currentThread());
+        QTRY_COMPARE(t->ran, 1);
+        worker.quit();
+        worker.wait();
+    }
+
     void unknownExceptionEndsTheProgram()
     {
         QProcess p;
