@@ -96,6 +96,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        // A store of this test's own: the tests of this folder run in parallel.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
         registerDiscoveryMetaTypes();
         QVERIFY(m_dir.isValid());
     }

@@ -46,6 +46,7 @@ class TstNetworkMonitorNetns : public QObject
     Q_OBJECT
 
     ZunNetnsRig m_rig;
+    QTemporaryDir m_settingsDir;
     QMdiArea* m_area = nullptr;
     CZunNetworkScanDlg* m_monitor = nullptr;
     QMdiSubWindow* m_sub = nullptr;
@@ -90,6 +91,8 @@ private slots:
         if (!ZunNetnsRig::privateNetnsReady())
             QSKIP(qPrintable(ZunNetnsRig::notReadyReason()));
         QStandardPaths::setTestModeEnabled(true);
+        // A store of this test's own: the tests of this folder run in parallel.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
         registerProtocolMetaTypes();
         registerDiscoveryMetaTypes();
         {

@@ -40,6 +40,8 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        // A store of this test's own: the tests of this folder run in parallel.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
         QVERIFY(m_dir.isValid());
         // Relative INI names resolve against the working directory.
         QVERIFY(QDir::setCurrent(m_dir.path()));
@@ -87,6 +89,7 @@ private slots:
     {
         configureWith({});
         std::unique_ptr<QSettings> s(userSettings());
+        QVERIFY2(s->fileName().startsWith(m_dir.path()), qPrintable(s->fileName()));
         QCOMPARE(s->value("UserMode").toString(), QString("NormalUser"));
         QCOMPARE(s->value("verboseLevel").toInt(), 0);
         QCOMPARE(s->value("useNIC").toInt(), 0);
