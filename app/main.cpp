@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     try {
         QCoreApplication::setApplicationName(QString::fromLatin1(ZunStartup::ApplicationName));
         CFileVersionInfo version;
-        version.Create(QCoreApplication::applicationFilePath().left(255));
+        version.Create(QCoreApplication::applicationFilePath());
         QCoreApplication::setApplicationVersion(ZunStartup::versionText(version));
         ZunStartup::installTranslators(&app);
 
