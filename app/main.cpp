@@ -1,13 +1,58 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "Application.h"
+#include "CFileVersionInfo.h"
+#include "CZunNetwork.h"
+#include "CZunNetworkScanDlg.h"
+#include "ZunProtocolMetaTypes.h"
+#include "ZunStartup.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMessageBox>
+#include <QSettings>
+
+#include <stdexcept>
+
+static void displayMsgBox(const QString& text, const QString& caption)
+{
+    QMessageBox::warning(nullptr, QCoreApplication::translate("MainWindow", caption.toUtf8().constData()),
+                         QCoreApplication::translate("MainWindow", text.toUtf8().constData()), QMessageBox::Ok);
+}
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ZunControlV2"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("ZunControlV2"));
-    window.resize(1024, 700);
-    window.show();
-    return app.exec();
+    registerProtocolMetaTypes();
+    registerDiscoveryMetaTypes();
+
+    Application app(argc, argv);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    try {
+        QCoreApplication::setApplicationName(QString::fromLatin1(ZunStartup::ApplicationName));
+        CFileVersionInfo version;
+        version.Create(QCoreApplication::applicationFilePath());
+        QCoreApplication::setApplicationVersion(ZunStartup::versionText(version));
+        ZunStartup::installTranslators(&app);
+
+        ZunStartup::configure(QCoreApplication::arguments());
+
+        // Until the main window exists, the network monitor is the program's window.
+        auto* monitor = new CZunNetworkScanDlg;
+        QObject::connect(&app, &Application::signal_exception, monitor, &displayMsgBox);
+        QObject::connect(monitor->network(), &CZunNetwork::signal_exception, monitor, &displayMsgBox);
+        QObject::connect(monitor, &CZunNetworkScanDlg::connectionRequest, monitor,
+                         [](quint32 serial) { qDebug() << "Connection request for Zun nr" << serial; });
+        monitor->setAttribute(Qt::WA_DeleteOnClose);
+        monitor->resize(640, 400);
+        monitor->show();
+        QApplication::restoreOverrideCursor();
+        return app.exec();
+    } catch (const std::logic_error& e) {
+        QApplication::restoreOverrideCursor();
+        displayMsgBox(QString::fromLocal8Bit(e.what()), QStringLiteral("ZunControl"));
+        return 0;
+    } catch (const ZunStartup::startup_error& e) {
+        // The data directory cannot be made: tell the user why, then stop.
+        QApplication::restoreOverrideCursor();
+        displayMsgBox(QString::fromLocal8Bit(e.what()), QStringLiteral("ZunControl"));
+        return 1;
+    }
 }

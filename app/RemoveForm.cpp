@@ -1,0 +1,83 @@
+#include "RemoveForm.h"
+
+#include "ZunStyle.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+RemoveForm::RemoveForm(QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("RemoveForm"));
+    setWindowTitle(tr("Remove Form"));
+    resize(215, 128);
+
+    label = new QLabel(tr("Please select an item in the drop down list and click 'Remove'"), this);
+    label->setObjectName(QStringLiteral("label"));
+    label->setWordWrap(true);
+    comboBox = new QComboBox(this);
+    comboBox->setObjectName(QStringLiteral("comboBox"));
+    comboBox->setMinimumSize(100, 20);
+    auto* comboStyle = new ZunStyle(QStringLiteral("Plastique"));
+    comboStyle->setParent(comboBox);
+    comboBox->setStyle(comboStyle);
+    bttnRemove = new QPushButton(tr("Remove"), this);
+    bttnRemove->setObjectName(QStringLiteral("bttnRemove"));
+    bttnRemove->setEnabled(false);
+    bttnCancel = new QPushButton(tr("Cancel"), this);
+    bttnCancel->setObjectName(QStringLiteral("bttnCancel"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
+    layout->addWidget(comboBox);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(bttnRemove);
+    buttons->addWidget(bttnCancel);
+    layout->addLayout(buttons);
+
+    connect(bttnRemove, &QPushButton::clicked, this, &QDialog::accept);
+    connect(bttnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(comboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &RemoveForm::set_SelectedPosition);
+}
+
+void RemoveForm::setModel(QAbstractItemModel* model)
+{
+    comboBox->setModel(model);
+    // The new model's current entry (if any) is the selection.
+    set_SelectedPosition(comboBox->currentIndex());
+}
+
+void RemoveForm::setLabelText(const QString& text)
+{
+    label->setText(text);
+}
+
+void RemoveForm::setButtonText(const QString& text)
+{
+    bttnRemove->setText(text);
+}
+
+QString RemoveForm::currentText() const
+{
+    return comboBox->currentText();
+}
+
+void RemoveForm::set_SelectedPosition(int position)
+{
+    m_selectedPosition = position;
+    if (position >= 0 && position < comboBox->count()) {
+        if (comboBox->currentIndex() != position)
+            comboBox->setCurrentIndex(position);
+        bttnRemove->setEnabled(true);
+    } else {
+        bttnRemove->setEnabled(false);
+    }
+    if (comboBox->isEditable() && comboBox->lineEdit()) {
+        comboBox->lineEdit()->setCursorPosition(0);
+        comboBox->lineEdit()->selectAll();
+    }
+}

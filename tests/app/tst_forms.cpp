@@ -1,0 +1,139 @@
+// The selection forms: when Upload and Remove may be pressed, what the forms hand back.
+#include "RemoveForm.h"
+#include "SelectIntegerForm.h"
+#include "UploadForm.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStringListModel>
+#include <QtTest>
+
+class TstForms : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString touch(const QString& name)
+    {
+        QFile f(m_dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        return f.fileName();
+    }
+
+private slots:
+    void uploadEnabledOnlyForExistingFileWithSuffix()
+    {
+        QVERIFY(m_dir.isValid());
+        UploadForm form("Zun Setup (*.zun)", {"zun"}, m_dir.path(), nullptr);
+        QCOMPARE(form.windowTitle(), QString("Upload Form"));
+        QVERIFY(!form.bttnUpload->isEnabled());
+
+        form.lineEditFilename->setText(touch("setup.ZUN")); // suffix in capitals
+        QVERIFY(form.bttnUpload->isEnabled());
+        QCOMPARE(form.getFilename(), m_dir.filePath("setup.ZUN"));
+
+        form.lineEditFilename->setText(m_dir.filePath("missing.zun"));
+        QVERIFY(!form.bttnUpload->isEnabled());
+
+        QDir(m_dir.path()).mkdir("folder.zun");
+        form.lineEditFilename->setText(m_dir.filePath("folder.zun"));
+        QVERIFY(!form.bttnUpload->isEnabled());
+
+        form.lineEditFilename->setText(touch("setup.fwu"));
+        QVERIFY(!form.bttnUpload->isEnabled());
+
+        form.lineEditFilename->setText(touch("archive.tar.zun")); // the last suffix counts
+        QVERIFY(form.bttnUpload->isEnabled());
+
+        form.lineEditFilename->clear();
+        QVERIFY(!form.bttnUpload->isEnabled());
+    }
+
+    void uploadPositions()
+    {
+        UploadForm form("Zun Setup (*.zun)", {"zun"}, QString(), nullptr);
+        QCOMPARE(form.getSelectedPosition(), -1);
+        for (int i = 0; i < 10; ++i)
+            form.addPosition("---");
+        QCOMPARE(form.getSelectedPosition(), 0); // the first entry is current
+        form.comboBox->setCurrentIndex(7);
+        QCOMPARE(form.getSelectedPosition(), 7);
+        form.hidePositionSelector();
+        QVERIFY(form.comboBox->isHidden());
+        form.setLabelText("prompt");
+        QCOMPARE(form.label->text(), QString("prompt"));
+    }
+
+    void uploadButtonsCloseTheForm()
+    {
+        UploadForm form("Zun Firmware (*.fwu)", {"fwu"}, QString(), nullptr);
+        form.lineEditFilename->setText(touch("fw.fwu"));
+        QTimer::singleShot(0, form.bttnUpload, &QPushButton::click);
+        QCOMPARE(form.exec(), int(QDialog::Accepted));
+        QTimer::singleShot(0, form.bttnCancel, &QPushButton::click);
+        QCOMPARE(form.exec(), int(QDialog::Rejected));
+    }
+
+    void removeNeedsAnEntry()
+    {
+        RemoveForm form(nullptr);
+        QCOMPARE(form.windowTitle(), QString("Remove Form"));
+        QStringListModel empty;
+        form.setModel(&empty);
+        QVERIFY(!form.bttnRemove->isEnabled());
+        QCOMPARE(form.getSelectedPosition(), -1);
+
+        QStringListModel names({"Setup 1", "Setup 2", "Setup 3"});
+        form.setModel(&names);
+        QVERIFY(form.bttnRemove->isEnabled());
+        QCOMPARE(form.getSelectedPosition(), 0);
+        form.comboBox->setCurrentIndex(2);
+        QCOMPARE(form.getSelectedPosition(), 2);
+        QCOMPARE(form.currentText(), QString("Setup 3"));
+
+        form.set_SelectedPosition(3); // past the end
+        QVERIFY(!form.bttnRemove->isEnabled());
+        form.set_SelectedPosition(1);
+        QVERIFY(form.bttnRemove->isEnabled());
+        QCOMPARE(form.comboBox->currentIndex(), 1);
+
+        form.setButtonText("Store");
+        QCOMPARE(form.bttnRemove->text(), QString("Store"));
+    }
+
+    void editableRemoveSelectsItsText()
+    {
+        RemoveForm form(nullptr);
+        QStringListModel names({"Alpha", "Beta"});
+        form.setModel(&names);
+        form.comboBox->setEditable(true);
+        form.set_SelectedPosition(1);
+        QCOMPARE(form.comboBox->lineEdit()->selectedText(), QString("Beta"));
+    }
+
+    void selectIntegerStaysInRange()
+    {
+        SelectIntegerForm form(1, 30, nullptr);
+        QCOMPARE(form.getSelectedPosition(), 1);
+        QVERIFY(form.bttnRecall->isEnabled());
+        QTimer::singleShot(0, form.bttnRecall, &QPushButton::click);
+        QCOMPARE(form.exec(), int(QDialog::Accepted));
+        QCOMPARE(form.getSelectedPosition(), 1); // untouched
+
+        form.spinBox->setValue(31);
+        QCOMPARE(form.getSelectedPosition(), 30);
+        form.set_SelectedPosition(0);
+        QCOMPARE(form.getSelectedPosition(), 1);
+        QCOMPARE(form.spinBox->value(), 1);
+        form.set_SelectedPosition(12);
+        QCOMPARE(form.spinBox->value(), 12);
+        QCOMPARE(form.getSelectedPosition(), 12);
+    }
+};
+
+QTEST_MAIN(TstForms)
+#include "tst_forms.moc"
