@@ -780,3 +780,20 @@ ZunC::CopyFIRCoeffsMode CZun::CopyFIRCoeffsMode(int dsp) const
 }
 
 bool CZun::IsKeyLocked() const { return word("Cmd_KeyLock") == 1; }
+
+// --- long operations of the device services ------------------------------------------
+
+void CZun::UpdateFirmware(const QString&)
+{
+    throw std::logic_error("CZun::UpdateFirmware(): not available yet");
+}
+
+void CZun::ReInit(QSharedPointer<ZunDeviceStats>, QSharedPointer<CCmdMap>, QSharedPointer<CRoutingLibrary>)
+{
+    throw std::logic_error("CZun::ReInit(): not available yet");
+}
+
+void CZun::SelectSetup(quint16)
+{
+    throw std::logic_error("CZun::SelectSetup(): not available yet");
+}
