@@ -1,5 +1,6 @@
 #include "ZunMetaTypes.h"
 
+#include "CCmdMap.h"
 #include "CZunBiquad.h"
 #include "CZunDelay.h"
 #include "CZunHighOrderFilter.h"
@@ -34,6 +35,7 @@ void registerZunMetaTypes()
     qRegisterMetaType<CZunBiquad*>("CZunBiquad*");
     qRegisterMetaType<CZunHighOrderFilter*>("CZunHighOrderFilter*");
     qRegisterMetaType<QSharedPointer<ZunDeviceStats>>("QSharedPointer<ZunDeviceStats>");
+    qRegisterMetaType<QSharedPointer<CCmdMap>>("QSharedPointer<CCmdMap>");
     qRegisterMetaType<CZunOutput*>("CZunOutput*");
     qRegisterMetaType<CZunInput*>("CZunInput*");
     qRegisterMetaType<CZunAbstractInOutput*>("CZunAbstractInOutput*");
