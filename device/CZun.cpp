@@ -74,6 +74,8 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_eqManager = new CEQManager(this);
 
     m_routingManager = new CRoutingManager(this);
+    QObject::connect(m_routingManager, &CRoutingManager::signal_exception, this,
+                     [this](QString caption, QString text) { emit signal_exception(text, caption); });
     const quint16 routing = record->routingWord();
     m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
 
