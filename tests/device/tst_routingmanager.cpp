@@ -124,6 +124,29 @@ private slots:
         QCOMPARE(rm()->GetInputs().size(), 4);
     }
 
+    void imageRebuildSetsGainFactorsAndBlockSuspends()
+    {
+        make(EightOutputs);
+        setWord("Cmd_SPI_Routing", Word21);
+        setWord("Cmd_1_KPSourceInfoQ", 0x0400);
+        setWord("Cmd_0_ChGain1", quint16(-60));  // -6 dB
+        setWord("Cmd_0_ChPhInv1", 1);
+        setWord("Cmd_1_InGainE", quint16(-120)); // -12 dB on the path of source 2
+        rm()->rebuild(0xFFFF);
+        QVERIFY(qAbs(rm()->GetOutput(1)->gain() + std::pow(10.0, -0.3)) < 1e-5);
+        QVERIFY(qAbs(rm()->GetOutput(0)->gain() - 1.0) < 1e-9);
+        QVERIFY(qAbs(rm()->GetInput(2)->gain() - std::pow(10.0, -0.6)) < 1e-5);
+
+        rm()->BlockRecalculation(true);
+        QVERIFY(rm()->GetOutput(3)->suspendRecalculation && rm()->GetInput(1)->suspendRecalculation);
+        rm()->BlockRecalculation(false);
+        QVERIFY(!rm()->GetOutput(3)->suspendRecalculation && !rm()->GetInput(1)->suspendRecalculation);
+
+        // The output's factor follows the device's gain report.
+        emit m_zun->signal_ChannelGain(ZunC::Output1, -20.0);
+        QVERIFY(qAbs(rm()->GetOutput(1)->gain() + 0.1) < 1e-6);
+    }
+
     void sendersAndPresetNumbers()
     {
         make(EightOutputs);

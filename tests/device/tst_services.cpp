@@ -117,6 +117,31 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    // An upload to a processor that is already connected uses the link as it is (no
+    // keep-alive change, no reconnection) and disconnects it at the end.
+    void uploadUsesAnOpenLinkAndDisconnects()
+    {
+        TcpSimProcess sim;
+        QVERIFY2(sim.start({"--serial", "8", "--firmware", "1080"}), qPrintable(sim.error()));
+        CZunServer server;
+        CCmdMapServer maps;
+        server.newCZun(rec(8), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
+        const QSharedPointer<CZun> zun = server.getZun(8);
+        zun->SetPort(sim.tcpPort());
+        QSignalSpy connected(zun.data(), &CZun::signal_Connected);
+        QSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
+        zun->connect();
+        QVERIFY(image.wait(20000));
+        QVERIFY(waitUntil([&]() { return zun->GetLink()->getCmdBuffer()->isIdle(); }));
+        SendLog sent;
+        sent.attach(zun.get());
+        server.setReadyTimeoutMs(300);
+        server.doSetupUpload({8}, QStringLiteral("setup.zsu"), 2);
+        QVERIFY(!sent.contains(zun->GetCmdMap()->getCmdNr("Cmd_TCPCloseTime"), 0));
+        QCOMPARE(connected.size(), 1);
+        QVERIFY(!zun->IsConnected());
+    }
+
     // A connected processor whose FIR/limiter manager is not ready in time: the selection
     // ends with a clear report (or the device's own error once the operation runs), never
     // hangs, and the processor is disconnected at the end.
