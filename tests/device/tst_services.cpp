@@ -81,6 +81,12 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(first.isNull());
         QCOMPARE(server.serials(), (QList<quint16>{0x0102}));
+
+        // A firmware change re-initialises the registered object; a failure is its error.
+        QSignalSpy failed(server.getZun(0x0102).data(), &CZun::signal_exception);
+        server.updateFirmwareVersion(rec(0x0102, 1079), maps.getMap(1079), lib);
+        QCOMPARE(failed.size(), 1);
+        server.updateFirmwareVersion(rec(0x0777, 1079), maps.getMap(1079), lib); // not registered: nothing
     }
 
     // The server works in its manager thread; what it has to tell the operator arrives in
