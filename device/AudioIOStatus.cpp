@@ -266,4 +266,6 @@ void AudioIOStatus::attachDevice(CZun* zun)
     QObject::connect(this, &AudioIOStatus::ZunFrontPanelChanged, zun, &CZun::requestCmdStatus, Qt::QueuedConnection);
     QObject::connect(this, &AudioIOStatus::signal_ZunOutOfSync, zun, &CZun::RefreshStatusBuffer, Qt::QueuedConnection);
     QObject::connect(this, &AudioIOStatus::signal_toLogFile, zun, &CZun::printToLog, Qt::QueuedConnection);
+    QObject::connect(this, &AudioIOStatus::signal_CyclesSamplingRateChanged, zun, &CZun::UpdateProcessingPower,
+                     Qt::QueuedConnection);
 }

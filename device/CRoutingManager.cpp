@@ -345,3 +345,9 @@ quint16 CRoutingManager::GetRoutingPresetNumbers(quint16 kind, const QSharedPoin
     }
     return quint16(map->getIntConst(QLatin1String(routing)) + 128 * map->getIntConst(QLatin1String(input)));
 }
+
+void CRoutingManager::setCmdMap(QSharedPointer<CCmdMap> map, QSharedPointer<CRoutingLibrary> library)
+{
+    m_map = std::move(map);
+    m_library = std::move(library);
+}

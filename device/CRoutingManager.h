@@ -37,6 +37,8 @@ public:
     // Builds the channels of a routing word; 0xFFFF takes the word from the image,
     // refreshes the channels' gains and (re)builds the source maps.
     void rebuild(quint16 routingWord);
+    // The command map and routing library of a new firmware (the next rebuild uses them).
+    void setCmdMap(QSharedPointer<CCmdMap> map, QSharedPointer<CRoutingLibrary> library);
     // While true, the channels' responses stop recalculating.
     void BlockRecalculation(bool block);
     quint16 lastRoutingWord() const { return m_currentWord; }

@@ -9,18 +9,23 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
 #include "ZunLogFile.h"
 #include "ZunManagerThread.h"
 #include "ZunMetaTypes.h"
+#include "ZunWaitMs.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
 #include <QTcpSocket>
+
+#include <boost/numeric/conversion/cast.hpp>
 
 #include <cmath>
 #include <stdexcept>
@@ -87,8 +92,10 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                      Qt::QueuedConnection);
     QObject::connect(m_image, &CZunStatusBuffer::signal_DSPInitialized, this, &CZun::on_DSPInitialized,
                      Qt::QueuedConnection);
-    // signal_FactoryReset -> on_FlashMemoryErased and signal_DefaultSettingsRestored ->
-    // on_DefaultSettingsRestored come with the maintenance operations.
+    QObject::connect(m_image, &CZunStatusBuffer::signal_FactoryReset, this, &CZun::on_FlashMemoryErased,
+                     Qt::QueuedConnection);
+    QObject::connect(m_image, &CZunStatusBuffer::signal_DefaultSettingsRestored, this,
+                     &CZun::on_DefaultSettingsRestored, Qt::QueuedConnection);
     QObject::connect(m_image, &CZunStatusBuffer::signal_RoutingPreset, this, &CZun::on_RoutingPreset,
                      Qt::QueuedConnection);
     QObject::connect(m_image, &CZunStatusBuffer::signal_SetupModified, this, &CZun::on_SetupModified,
@@ -295,15 +302,27 @@ void CZun::on_MemDirChanged()
 {
     QMetaObject::invokeMethod(m_dspProgramManager, "initialize", Qt::BlockingQueuedConnection);
     QMetaObject::invokeMethod(m_firLimManager, "initialize", Qt::BlockingQueuedConnection);
-    const QString folder = GetLogFolder();
+    const QString folder = GetGarbageCollectionFolder();
     if (folder.isEmpty())
         return;
-    QDir gc(folder + QStringLiteral("_gc"));
-    // A pending restore from the backup folder is run by the maintenance operations.
-    if (m_restorePending)
+    QDir gc(folder);
+    if (m_restorePending) {
+        if (gc.exists()) {
+            InvokeFromDir(gc.absolutePath());
+            m_restorePending = false;
+            m_restoreStarted = true;
+        }
         return;
-    if (gc.exists())
+    }
+    // The backup may be the only copy of the user's setups and sets: it goes only once
+    // the directory shows every one of them back on the processor.
+    if (m_restoreStarted && gc.exists() && m_memoryManager->filterCount() >= m_backupFilters &&
+        m_memoryManager->setupCount() >= m_backupSetups) {
+        m_restoreStarted = false;
+        for (const QFileInfo& entry : gc.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden))
+            QFile::remove(entry.absoluteFilePath());
         gc.removeRecursively();
+    }
 }
 
 // --- command map and complete image ----------------------------------------------------
@@ -785,17 +804,537 @@ bool CZun::IsKeyLocked() const { return word("Cmd_KeyLock") == 1; }
 
 // --- long operations of the device services ------------------------------------------
 
-void CZun::UpdateFirmware(const QString&)
+void CZun::UpdateFirmware(const QString& file)
 {
-    throw std::logic_error("CZun::UpdateFirmware(): not available yet");
+    // Refused before the keep-alive goes off: a processor must not be left without its
+    // keep-alive for an update that never starts.
+    if (!QFileInfo(file).isFile())
+        throw error(QStringLiteral("Load Setup: File: %1 not found. Aborting.").arg(file));
+    setKeepAlive(false);
+    m_firmwareUpdating = true;
+    try {
+        m_link->uploadFirmware(file);
+    } catch (...) {
+        m_firmwareUpdating = false;
+        throw;
+    }
 }
 
-void CZun::ReInit(QSharedPointer<ZunDeviceStats>, QSharedPointer<CCmdMap>, QSharedPointer<CRoutingLibrary>)
+void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
+                  QSharedPointer<CRoutingLibrary> library)
 {
-    throw std::logic_error("CZun::ReInit(): not available yet");
+    if (map && map != m_map) {
+        QObject::disconnect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZun::on_CmdMapChanged);
+        m_map = map;
+        QObject::connect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZun::on_CmdMapChanged);
+    }
+    m_link->setFirmwareVersion(record->firmware(), record->revision());
+    m_library = library;
+    // The reply dispatcher reads command numbers from the map: it takes the new one too.
+    CZunStatusBuffer* image = m_image;
+    QMetaObject::invokeMethod(
+        m_image, [image, this]() { image->setCmdMap(this); }, Qt::BlockingQueuedConnection);
+    m_memoryManager->initConstants(this);
+    {
+        QMutexLocker lock(&m_hardwareMutex);
+        m_hardwareInfo = record->getHardwareInfo();
+    }
+    m_routingManager->setCmdMap(m_map, m_library);
+    const quint16 routing = record->routingWord();
+    m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
+    m_dspProgramManager->initialize();
+    m_firmwareUpdating = false;
 }
 
 void CZun::SelectSetup(quint16)
 {
     throw std::logic_error("CZun::SelectSetup(): not available yet");
+}
+
+// --- maintenance -------------------------------------------------------------------------
+
+void CZun::EraseFlashMemory()
+{
+    setKeepAlive(false);
+    CZunMetaCmd meta;
+    meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
+    meta.appendCmd(nr("Cmd_BulkEraseF"), 0);
+    meta.appendCmd(nr("Cmd_TCPCloseTime"), 15);
+    SendMetaCmd(meta);
+}
+
+void CZun::on_FlashMemoryErased(bool ok)
+{
+    // A map without "Inf_EraseOnly128K" reports the firmware update's own erase as well;
+    // that one is the update's, not a factory reset.
+    if (m_firmwareUpdating && !m_map->contains(QStringLiteral("Inf_EraseOnly128K")))
+        return;
+    if (ok) {
+        SendCmd(72, 0);
+        RefreshStatusBuffer();
+        ZunWaitMs(10);
+        RefreshMemDir();
+    }
+    setKeepAlive(true);
+    emit signal_FlashMemErased(ok);
+}
+
+void CZun::on_DefaultSettingsRestored(bool ok)
+{
+    setKeepAlive(true);
+    RefreshStatusBuffer();
+    emit signal_DefaultSettingsRestored(ok);
+}
+
+QString CZun::GetGarbageCollectionFolder() const
+{
+    const QString folder = GetLogFolder();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("_gc");
+}
+
+void CZun::doGarbageCollection()
+{
+    // Without a device folder the backup would land in the working folder.
+    const QString folder = GetGarbageCollectionFolder();
+    if (folder.isEmpty()) {
+        emit signal_exception(QStringLiteral("The garbage collection needs a configuration folder."),
+                              QStringLiteral("ZunControl"));
+        return;
+    }
+    try {
+        if (!QDir().mkpath(folder))
+            throw error(QStringLiteral("Could not create the folder %1.").arg(folder));
+        BackupToDir(folder);
+    } catch (const std::exception& e) {
+        // Nothing is erased without a complete backup.
+        emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+        return;
+    }
+    m_backupFilters = m_memoryManager->filterCount();
+    m_backupSetups = m_memoryManager->setupCount();
+    m_restoreStarted = false;
+    m_restorePending = true;
+    EraseFlashMemory();
+}
+
+void CZun::BackupToDir(const QString& folder)
+{
+    Q_UNUSED(folder);
+    // The FIR/limiter and setup managers write their files here (with their own work).
+}
+
+void CZun::InvokeFromDir(const QString& folder)
+{
+    QMetaObject::invokeMethod(m_firLimManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
+    QMetaObject::invokeMethod(m_setupManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
+}
+
+void CZun::UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1)
+{
+    Q_UNUSED(rate1);
+    const int rate = int(std::floor(rate0 / 1000.0 + 0.5)) * 1000;
+    // No rate measured (yet): the figures keep their last values.
+    if (rate <= 0)
+        return;
+    try {
+        const int mips = GetDSPType() == 791 ? 160 : 275;
+        m_sampleRate = rate;
+        const int cycles = int(mips * 1000000.0 / rate);
+        m_freeCycles0 = cycles - cycles0;
+        m_freeCycles1 = cycles - cycles1;
+        emit signal_ProcessingStats(rate, int(100.0 * cycles0 / cycles), int(100.0 * cycles1 / cycles));
+    } catch (const std::exception& e) {
+        emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+    }
+}
+
+int CZun::GetFIRFilterParam(uint id) const
+{
+    const QShPtrFLE set = firSet(id);
+    return set ? int(set->multipathMode()) : 0;
+}
+
+void CZun::SetIP(quint32 address)
+{
+    CZunMetaCmd meta;
+    meta.appendCmd(nr("Cmd_IP_Hi"), quint16(address >> 16));
+    meta.appendCmd(nr("Cmd_IP_Lo"), quint16(address & 0xFFFF));
+    SendMetaCmd(meta);
+}
+
+QMap<int, QString> CZun::GetClockKeys() const
+{
+    return m_map->GetStringMapForKeysBeginningWith(QStringLiteral("Inf_Sel_Clk_"));
+}
+
+QMap<int, QString> CZun::GetExtClockKeys() const
+{
+    return m_map->GetStringMapForKeysBeginningWith(QStringLiteral("Inf_Sel_ExtClk_"));
+}
+
+// --- delays and delay memory -------------------------------------------------------------
+
+namespace
+{
+// Just under one sample period at 192000 Hz: delays computed from different rates are
+// equal within it.
+const double DelayEpsilon = double(5.2056220738450065e-6f);
+
+CZunDelay capped(const CZunDelay& a, const CZunDelay& b)
+{
+    return a != b && a.seconds() - b.seconds() < DelayEpsilon ? a : b;
+}
+
+CZunDelay larger(const CZunDelay& m, const CZunDelay& d)
+{
+    return d != m && m.seconds() - d.seconds() < DelayEpsilon ? d : m;
+}
+
+bool exceeds(const CZunDelay& request, const CZunDelay& bound)
+{
+    return request != bound && request.seconds() - bound.seconds() > DelayEpsilon;
+}
+
+quint16 rawDelay(const CZunDelay& delay, double unitRate)
+{
+    return boost::numeric_cast<quint16>(delay.seconds() * unitRate + 0.5);
+}
+
+QString outOfBounds(const CZunDelay& request, const CZunDelay& bound, bool stop)
+{
+    return QStringLiteral("Delay value of %1 is out of bounds. Valid values are below %2%3")
+        .arg(request.milliseconds(), 0, 'g')
+        .arg(bound.milliseconds(), 0, 'g')
+        .arg(stop ? QStringLiteral(".") : QString());
+}
+} // namespace
+
+CZunDelay CZun::GetMasterDelay(const int& dsp) const
+{
+    const quint16 w0 = word("Cmd_0_MasterDelay");
+    const quint16 w1 = word("Cmd_1_MasterDelay");
+    if (dsp == 0 || dsp == 1)
+        return CZunDelay(w0, 24000.0);
+    if (dsp == 2)
+        return CZunDelay(w1, 24000.0);
+    throw error(QStringLiteral("CZun::GetMasterDelay(): dsp must be 0, 1, or 2."));
+}
+
+CZunDelay CZun::GetChannelDelay(const ZunC::AnalogOutputs& output) const
+{
+    if (unsigned(output) > 7)
+        throw error(QStringLiteral("SetChannelDelay requires channel nr. between 1 and 8."));
+    return CZunDelay(word(outputName("ChDelay", output)), 96000.0);
+}
+
+CZunDelay CZun::GetInputPathDelay(ZunC::InputPaths path) const
+{
+    if (path == ZunC::NoPath)
+        return CZunDelay();
+    if (unsigned(path) > 7)
+        throw error(QStringLiteral("GetInputPathDelay requires input path between 1 and 8."));
+    return CZunDelay(word(pathName("InDelay", path)), 96000.0);
+}
+
+CZunDelay CZun::GetMaxInputPathDelay(const int& dsp) const
+{
+    if (dsp < 0 || dsp > 2)
+        return CZunDelay();
+    const int first = dsp == 2 ? 4 : 0;
+    const int last = dsp == 1 ? 3 : 7;
+    quint16 largest = 0;
+    for (int p = first; p <= last; ++p)
+        largest = qMax(largest, word(pathName("InDelay", p)));
+    return CZunDelay(largest, 96000.0);
+}
+
+CZunDelay CZun::GetMaxChannelDelay(const int& dsp) const
+{
+    if (dsp < 0 || dsp > 2)
+        return CZunDelay();
+    const int first = dsp == 2 ? 4 : 0;
+    const int last = dsp == 1 ? 3 : 7;
+    quint16 largest = 0;
+    for (int o = first; o <= last; ++o)
+        largest = qMax(largest, word(outputName("ChDelay", o)));
+    return CZunDelay(largest, 96000.0);
+}
+
+CZunDelay CZun::GetTotalChannelDelay(ZunC::AnalogOutputs output) const
+{
+    if (unsigned(output) > 7)
+        throw error(QStringLiteral("CZun::GetTotalChannelDelay(): invalid output specified."));
+    const int source = m_routingManager->GetRecord().GetSourceOfOutput(output);
+    const int path = m_routingManager->GetSourceOf(source);
+    return GetChannelDelay(output) + GetInputPathDelay(ZunC::InputPaths(path));
+}
+
+CZunDelay CZun::GetDSPDelayMemory() const
+{
+    const int rate = qMax(24000, boost::numeric_cast<int>(GetSampleRate()));
+    return CZunDelay(4u * word("Cmd_0_DSP_Mem"), double(rate));
+}
+
+CZunDelay CZun::GetMasterDelayLimit() const { return capped(GetDSPDelayMemory(), CZunDelay(65535, 24000.0)); }
+
+CZunDelay CZun::GetChannelDelayLimit() const { return capped(GetDSPDelayMemory(), CZunDelay(65535, 96000.0)); }
+
+QShPtrFLE CZun::firSet(uint id) const
+{
+    Q_UNUSED(id);
+    return QShPtrFLE();
+}
+
+QShPtrFLE CZun::activeFIRSet(quint16 dsp) const
+{
+    const quint32 id = GetActiveFilterIndex(dsp);
+    return id == 0 ? QShPtrFLE() : firSet(id);
+}
+
+// The largest FIR latency of the given outputs (numbered within the DSP) in the DSP's
+// active set, at the sample rate; an empty list takes the set's largest of entries 0-2.
+CZunDelay CZun::firLatency(quint16 dspCode, const QList<int>& outputs) const
+{
+    const QShPtrFLE set = activeFIRSet(dspCode);
+    if (!set)
+        return CZunDelay();
+    const double rate = GetSampleRate();
+    if (outputs.isEmpty())
+        return CZunDelay(set->maxOutputEntryWord0(), rate);
+    quint16 largest = 0;
+    for (int o : outputs)
+        largest = qMax(largest, set->outputEntryWord0(o % 4));
+    return CZunDelay(largest, rate);
+}
+
+quint16 CZun::numDelayLines(int dspCode) const { return word(dspCode == 2 ? "Cmd_1_NumDL" : "Cmd_0_NumDL"); }
+
+CZunDelay CZun::GetMaxAvailableMasterDelay(const quint16& dsp) const
+{
+    const quint16 code = dsp == 2 ? 2 : 1;
+    // The active id is read for the given dsp: an invalid one fails here.
+    GetActiveFilterIndex(dsp);
+    const CZunDelay fir = firLatency(code, {});
+    CZunDelay total;
+    const int first = dsp == 2 ? 4 : 0;
+    for (int o = first; o < first + 4; ++o)
+        total = larger(total, GetTotalChannelDelay(ZunC::AnalogOutputs(o)));
+    return (GetMasterDelayLimit() - fir) - total;
+}
+
+CZunDelay CZun::GetMaxAvailableChannelDelay(const ZunC::AnalogOutputs& output) const
+{
+    if (unsigned(output) > 7)
+        throw error(QStringLiteral("SetChannelDelay: invalid channel specified."));
+    const quint16 code = output < 4 ? 1 : 2;
+    const CZunDelay fir = firLatency(code, {int(output)});
+    const quint16 lines = numDelayLines(code);
+    const CZunDelay master = GetMasterDelay(code);
+    const CZunDelay inputs = GetMaxInputPathDelay(0);
+    CZunDelay t = GetDSPDelayMemory() / lines;
+    t = ((t - fir) - inputs) - master;
+    return capped(t, GetChannelDelayLimit());
+}
+
+CZunDelay CZun::GetMaxAvailableInputPathDelay(ZunC::InputPaths path) const
+{
+    if (path == ZunC::NoPath || unsigned(path) > 7)
+        return CZunDelay();
+    const quint16 code = path < 4 ? 1 : 2;
+    const QList<int> fed = m_routingManager->GetSlotsOfSource(m_routingManager->GetOutputSource(path));
+    const CZunDelay fir = fed.isEmpty() ? CZunDelay() : firLatency(code, fed);
+    const quint16 lines = numDelayLines(code);
+    const CZunDelay master = GetMasterDelay(code);
+    const CZunDelay outputs = GetMaxChannelDelay(0);
+    return (((GetChannelDelayLimit() / lines) - fir) - outputs) - master;
+}
+
+void CZun::SetMasterDelay(const int& dsp, const CZunDelay& delay)
+{
+    const CZunDelay bound = GetMaxAvailableMasterDelay(quint16(dsp));
+    const bool over = exceeds(delay, bound);
+    const bool both = linked() || dsp == 0;
+    // Both words are converted before anything is sent.
+    quint16 raw0 = 0;
+    quint16 raw1 = 0;
+    if (both || dsp == 1)
+        raw0 = rawDelay(capped(over ? GetMasterDelay(1) : delay, bound), 24000.0);
+    if (both || dsp == 2)
+        raw1 = rawDelay(capped(over ? GetMasterDelay(2) : delay, bound), 24000.0);
+    if (both || dsp == 1)
+        SendCmd(nr("Cmd_0_MasterDelay"), raw0);
+    if (both || dsp == 2)
+        SendCmd(nr("Cmd_1_MasterDelay"), raw1);
+    if (over)
+        throw error(outOfBounds(delay, bound, false));
+}
+
+void CZun::SetChannelDelay(const CZunDelay& delay, const ZunC::AnalogOutputs& output)
+{
+    if (unsigned(output) > 7)
+        throw error(QStringLiteral("SetChannelDelay: invalid channel specified."));
+    const CZunDelay bound = GetMaxAvailableChannelDelay(output);
+    const bool over = exceeds(delay, bound);
+    const quint16 own = nr(outputName("ChDelay", output));
+    const quint16 partner = nr(outputName("ChDelay", (output + 4) % 8));
+    const quint16 raw = rawDelay(capped(over ? GetChannelDelay(output) : delay, bound), 96000.0);
+    CZunMetaCmd meta;
+    meta.appendCmd(own, raw);
+    if (linked())
+        meta.appendCmd(partner, raw);
+    SendMetaCmd(meta);
+    if (over)
+        throw error(outOfBounds(delay, bound, true));
+}
+
+void CZun::SetInputPathDelay(const CZunDelay& delay, ZunC::InputPaths path)
+{
+    if (path == ZunC::NoPath)
+        return;
+    if (unsigned(path) > 7)
+        throw error(QStringLiteral("SetInputPathDelay requires input path between 1 and 8."));
+    const CZunDelay bound = GetMaxAvailableInputPathDelay(path);
+    const bool over = exceeds(delay, bound);
+    const quint16 own = nr(pathName("InDelay", path));
+    const bool hasPartner = path < 2;
+    const quint16 partner = hasPartner ? nr(pathName("InDelay", 1 - path)) : 0;
+    const quint16 raw = rawDelay(capped(over ? GetInputPathDelay(path) : delay, bound), 96000.0);
+    CZunMetaCmd meta;
+    meta.appendCmd(own, raw);
+    if (hasPartner && linked())
+        meta.appendCmd(partner, raw);
+    SendMetaCmd(meta);
+    if (over)
+        throw error(outOfBounds(delay, bound, true));
+}
+
+// --- front panel, name and defaults --------------------------------------------------------
+
+QByteArray CZun::deviceNameBytes(const QString& name)
+{
+    // One fixed 8-bit encoding, the one the announce is read in: exactly 24 bytes, at
+    // least one blank after the name.
+    QByteArray bytes = name.left(23).toLatin1();
+    bytes.append(QByteArray(24 - bytes.size(), ' '));
+    return bytes;
+}
+
+void CZun::SaveDeviceName(const QString& name)
+{
+    CZunMetaCmd meta(0xFF00, 24, deviceNameBytes(name));
+    meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveDeviceName"));
+    SendMetaCmd(meta);
+    m_name = name;
+}
+
+void CZun::SetKeyLock(bool lock) { SendCmd(nr("Cmd_KeyLock"), lock ? 1 : 255); }
+
+quint16 CZun::pinWord(int d1, int d2, int d3, int d4)
+{
+    for (int d : {d1, d2, d3, d4})
+        if (d < 1 || d > 8)
+            throw error(QStringLiteral("A PIN digit must be between 1 and 8."));
+    return quint16(d1 << 12 | d2 << 8 | d3 << 4 | d4);
+}
+
+void CZun::SetPin(quint32 pins, quint16 newPin)
+{
+    const quint16 command = nr("Cmd_Pin");
+    m_image->setPendingPin(newPin);
+    SendCmd(command, quint16(pins & 0xFFFF));
+}
+
+void CZun::RestoreDefaultSettings(bool full)
+{
+    setKeepAlive(false);
+    if (!full) {
+        SendMetaCmd(CZunMetaCmd(nr("Cmd_SetupSelect"), 254));
+        return;
+    }
+    CZunMetaCmd meta;
+    meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
+    meta.appendCmd(nr("Cmd_SetupSelect"), 255);
+    meta.appendCmd(nr("Cmd_TCPCloseTime"), 15);
+    SendMetaCmd(meta);
+}
+
+QString CZun::GetActiveDSPProgramString(quint16 dsp) const
+{
+    return ZunDSPProgramInfo(GetActiveDSPProgramID(dsp), GetFirmwareVersion()).displayText();
+}
+
+// --- routing configuration ---------------------------------------------------------------------
+
+void CZun::routingPause()
+{
+    ZunWaitMs(m_routingPauseMs);
+    SendCmd(nr("Cmd_TCPCloseTime"), 0);
+}
+
+void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
+                              const CZunRoutingPreset& routing, const QString& firFile1, const QString& firFile2,
+                              const CZunInputPreset& input, ZunC::CopyFIRCoeffsMode mode1,
+                              ZunC::CopyFIRCoeffsMode mode2, bool keepSettings)
+{
+    if (!keepSettings)
+        RestoreDefaultSettings(false);
+    routingPause();
+    routingPause();
+    SetMasterGain(0, -40.0);
+    routingPause();
+    routingPause();
+    SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
+    routingPause();
+    routingPause();
+    m_routingManager->SetRouting(routing, input);
+    routingPause();
+    m_routingManager->SetExtClockSelect(extClock);
+    routingPause();
+    applyRoutingTail(clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+}
+
+void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
+                                  const CZunFullRoutingPreset& full, const CZunRoutingPreset& routing,
+                                  const CZunInputPreset& input, const QString& firFile1, const QString& firFile2,
+                                  ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2, bool keepSettings)
+{
+    Q_UNUSED(routing);
+    Q_UNUSED(input);
+    if (!keepSettings)
+        RestoreDefaultSettings(false);
+    routingPause();
+    routingPause();
+    SetMasterGain(0, -40.0);
+    routingPause();
+    routingPause();
+    SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
+    routingPause();
+    routingPause();
+    m_routingManager->SetFullRouting(full);
+    routingPause();
+    m_routingManager->SetExtClockSelect(extClock);
+    routingPause();
+    applyRoutingTail(clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+}
+
+// The FIR sets of the configuration and the final re-initialisation.
+void CZun::applyRoutingTail(int clock, int multipath1, int multipath2, int crossover, const QString& firFile1,
+                            const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2)
+{
+    const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
+    ZunWaitMs(5 * m_routingPauseMs);
+    Q_UNUSED(clock);
+    Q_UNUSED(multipath1);
+    Q_UNUSED(multipath2);
+    Q_UNUSED(crossover);
+    Q_UNUSED(firFile1);
+    Q_UNUSED(firFile2);
+    Q_UNUSED(mode1);
+    Q_UNUSED(mode2);
+    Q_UNUSED(doubleBoard);
+    CZunMetaCmd meta;
+    meta.appendCmd(nr("Cmd_SPI_InitAllPar"), 0);
+    meta.appendCmd(nr("Cmd_DSP_InitAll"), 0);
+    meta.setSupersede(false);
+    SendMetaCmd(meta);
 }

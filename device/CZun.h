@@ -3,11 +3,15 @@
 #include "CZunCmd.h"
 #include "CZunDelay.h"
 #include "CZunHardwareInfo.h"
+#include "CZunFullRoutingPreset.h"
+#include "CZunInputPreset.h"
 #include "CZunMetaCmd.h"
+#include "CZunRoutingPreset.h"
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 
 #include <QHostAddress>
+#include <QMap>
 #include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
@@ -140,12 +144,74 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
-    // Still to come with the maintenance and setup operations: they throw
-    // std::logic_error until then.
+    // Keep-alive off, then the whole update as one group (runs in the caller's thread).
+    // A missing file is refused before anything is sent.
     void UpdateFirmware(const QString& file);
+    // After the processor announced another firmware: new map, version, library, flash
+    // constants, hardware info, routing and DSP programs.
     void ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                 QSharedPointer<CRoutingLibrary> library);
+    // Still to come with the setups: throws std::logic_error until then.
     void SelectSetup(quint16 number);
+
+    // --- maintenance ------------------------------------------------------------------
+    void EraseFlashMemory();
+    void BackupToDir(const QString& folder);
+    void InvokeFromDir(const QString& folder);
+    // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
+    QString GetGarbageCollectionFolder() const;
+    bool IsRestorePending() const { return m_restorePending; }
+    void SetIP(quint32 address);
+    QMap<int, QString> GetClockKeys() const;
+    QMap<int, QString> GetExtClockKeys() const;
+    int GetFIRFilterParam(uint id) const;
+    int GetFreeCycles(int dsp) const { return dsp == 2 ? m_freeCycles1 : m_freeCycles0; }
+
+    // --- delays and delay memory -----------------------------------------------------
+    // Delay words are sample counts: master delays at 24000 Hz, output and input-path
+    // delays at 96000 Hz. A setter sends a request within the bound that the delay memory
+    // leaves; beyond it, it sends the old value (capped at the bound) and throws.
+    CZunDelay GetMasterDelay(const int& dsp) const;
+    CZunDelay GetChannelDelay(const ZunC::AnalogOutputs& output) const;
+    CZunDelay GetInputPathDelay(ZunC::InputPaths path) const;
+    CZunDelay GetMaxInputPathDelay(const int& dsp) const;
+    CZunDelay GetMaxChannelDelay(const int& dsp) const;
+    CZunDelay GetTotalChannelDelay(ZunC::AnalogOutputs output) const;
+    CZunDelay GetDSPDelayMemory() const;
+    CZunDelay GetMasterDelayLimit() const;
+    CZunDelay GetChannelDelayLimit() const;
+    CZunDelay GetMaxAvailableMasterDelay(const quint16& dsp) const;
+    CZunDelay GetMaxAvailableChannelDelay(const ZunC::AnalogOutputs& output) const;
+    CZunDelay GetMaxAvailableInputPathDelay(ZunC::InputPaths path) const;
+    void SetMasterDelay(const int& dsp, const CZunDelay& delay);
+    void SetChannelDelay(const CZunDelay& delay, const ZunC::AnalogOutputs& output);
+    void SetInputPathDelay(const CZunDelay& delay, ZunC::InputPaths path);
+
+    // --- front panel, name and defaults ------------------------------------------------
+    // The name goes to the processor as exactly 24 Latin-1 bytes (at most 23 characters,
+    // blank padded); the device object keeps the whole name.
+    void SaveDeviceName(const QString& name);
+    static QByteArray deviceNameBytes(const QString& name);
+    void SetKeyLock(bool lock);
+    // pins = old PIN | new PIN << 16; the command carries the old PIN, the reply
+    // dispatcher sends the new one when the processor has accepted it.
+    void SetPin(quint32 pins, quint16 newPin);
+    // PIN word of four digits 1-8, the first digit in the top four bits.
+    static quint16 pinWord(int d1, int d2, int d3, int d4);
+    void RestoreDefaultSettings(bool full);
+    QString GetActiveDSPProgramString(quint16 dsp) const;
+
+    // --- routing configuration -----------------------------------------------------------
+    void ApplyRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
+                            const CZunRoutingPreset& routing, const QString& firFile1, const QString& firFile2,
+                            const CZunInputPreset& input, ZunC::CopyFIRCoeffsMode mode1,
+                            ZunC::CopyFIRCoeffsMode mode2, bool keepSettings);
+    void ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
+                                const CZunFullRoutingPreset& full, const CZunRoutingPreset& routing,
+                                const CZunInputPreset& input, const QString& firFile1, const QString& firFile2,
+                                ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2, bool keepSettings);
+    // The pause between the steps of a routing configuration (100 ms; tests shorten it).
+    void SetRoutingPauseMs(int ms) { m_routingPauseMs = ms; }
 
 public slots:
     void SetHardwareInfo(quint64 value);
@@ -164,6 +230,10 @@ public slots:
     void requestCmdStatus(quint16 cmd);
     void RefreshMemDir();
     void on_LowFlashMemory();
+    void on_FlashMemoryErased(bool ok);
+    void on_DefaultSettingsRestored(bool ok);
+    void doGarbageCollection();
+    void UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1);
     void onNetworkError(QString text);
     void triggerTcpCheck();
     void resetTcpCheckTime();
@@ -275,4 +345,21 @@ private:
     Clock m_clock;
     QMutex m_observerMutex;
     std::function<void(const CZunMetaCmd&)> m_sendObserver;
+
+    // Maintenance, delays and the routing configuration.
+    QShPtrFLE firSet(uint id) const;
+    QShPtrFLE activeFIRSet(quint16 dsp) const;
+    CZunDelay firLatency(quint16 dspCode, const QList<int>& outputs) const;
+    quint16 numDelayLines(int dspCode) const;
+    void applyRoutingTail(int clock, int multipath1, int multipath2, int crossover, const QString& firFile1,
+                          const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2);
+    void routingPause();
+    int m_routingPauseMs = 100;
+    // Set by a firmware update: with a map that cannot tell the update's erase from a
+    // factory reset, that erase must not run the erase completion.
+    std::atomic<bool> m_firmwareUpdating{false};
+    // What the garbage collection backed up, and whether its restore has been started.
+    quint16 m_backupFilters = 0;
+    quint16 m_backupSetups = 0;
+    bool m_restoreStarted = false;
 };

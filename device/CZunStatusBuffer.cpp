@@ -453,7 +453,9 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         loadKoef(c, w, err);
         handled = true;
     } else if (is(map, c, "Cmd_BulkEraseF")) {
-        if (map.contains(QStringLiteral("Inf_EraseOnly128K")) && v != nr("Inf_EraseOnly128K"))
+        // Without "Inf_EraseOnly128K" every erase is reported: one the processor finished
+        // must bring the keep-alive back and let a pending restore run.
+        if (!map.contains(QStringLiteral("Inf_EraseOnly128K")) || v != nr("Inf_EraseOnly128K"))
             emit signal_FactoryReset(!err);
         handled = true;
     } else if (is(map, c, "Cmd_SPI_Routing")) {

@@ -62,6 +62,12 @@ public:
     quint16 getSerial() const { return m_serial; }
     quint16 getFirmwareVersion() const { return m_firmware; }
     quint16 getFirmwareRevision() const { return m_revision; }
+    // After the processor announced another firmware (the map stays the one built with).
+    void setFirmwareVersion(quint16 firmware, quint16 revision)
+    {
+        m_firmware = firmware;
+        m_revision = revision;
+    }
     int getLastError() const { return m_lastError.load(); }
     QSharedPointer<CCmdMap> getCmdMap() const { return m_map; }
     ZunCmdBuffer* getCmdBuffer() { return &m_buffer; }

@@ -8,6 +8,11 @@
 
 #include <unistd.h>
 
+namespace
+{
+constexpr int KeyLockWord = 8; // "Cmd_KeyLock" in every command table
+}
+
 ZunSimControl::ZunSimControl(ZunSimDevice* device, QObject* parent)
     : QObject(parent), m_device(device), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
 {
@@ -71,6 +76,34 @@ bool ZunSimControl::apply(const QString& line)
     }
     if (cmd == QLatin1String("delay") && w.size() == 2 && parseNumber(w[1], &a)) {
         f.replyDelayMs = a;
+        return true;
+    }
+    if (cmd == QLatin1String("nextfirmware") && w.size() == 2 && parseNumber(w[1], &a) && a > 0 && a < 0x1000) {
+        m_device->maintenance().nextFirmware = quint16(a);
+        return true;
+    }
+    if (cmd == QLatin1String("state")) {
+        // What a test cannot read over the link: one line before the "ok".
+        const ZunSimDevice::Maintenance& m = m_device->maintenance();
+        const ZunSimFlash& flash = m_device->flash();
+        auto live = [&flash](quint8 kind) {
+            int n = 0;
+            for (const ZunSimFlash::Entry& e : flash.entries())
+                n += e.kind == kind && e.slot != flash.deletedSlot() ? 1 : 0;
+            return n;
+        };
+        const int deleted = int(flash.entries().size()) - live(1) - live(2) - live(3);
+        QTextStream(stdout) << "state firmware " << m_device->identity().firmware << " pin 0x"
+                            << QString::number(m.pin, 16) << " nextip "
+                            << (m.nextIpSet ? QStringLiteral("%1.%2.%3.%4")
+                                                  .arg(m.nextIpHi >> 8)
+                                                  .arg(m.nextIpHi & 0xFF)
+                                                  .arg(m.nextIpLo >> 8)
+                                                  .arg(m.nextIpLo & 0xFF)
+                                            : QStringLiteral("none"))
+                            << " filters " << live(2) << " setups " << live(1) << " deleted " << deleted
+                            << " keylock " << m_device->image().value(KeyLockWord) << " name " << m_device->identity().name
+                            << Qt::endl;
         return true;
     }
     if (cmd == QLatin1String("set") && w.size() == 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)

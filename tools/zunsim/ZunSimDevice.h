@@ -55,6 +55,7 @@ public:
         bool nextIpSet = false;
         quint16 bootedProgram[2] = {0, 0};  // programs the DSPs run
         quint32 loadedFir[2] = {0, 0};      // FIR sets whose coefficients the DSPs hold
+        quint16 nextFirmware = 0;     // firmware announced after a good firmware check (0: same)
     };
 
     explicit ZunSimDevice(const Identity& id);

@@ -396,6 +396,12 @@ ZunSimOperations::Answer ZunSimOperations::checkFirmware(quint16 words)
     }
     const bool good = contiguous && !pieces.isEmpty() && (total == 2 * qint64(words) || total == 2 * qint64(words) + 1);
     setWord("Cmd_CheckFirmware", good ? 1 : 0);
+    // The processor restarts with the new firmware and announces its version.
+    ZunSimDevice::Maintenance& m = m_device->maintenance();
+    if (good && m.nextFirmware != 0) {
+        m_device->identity().firmware = m.nextFirmware;
+        m.nextFirmware = 0;
+    }
     return ok(good ? 1 : 0);
 }
 

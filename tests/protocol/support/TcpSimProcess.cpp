@@ -64,6 +64,13 @@ bool TcpSimProcess::control(const QString& line)
     return waitForLine(QStringLiteral("ok ") + line, 10000);
 }
 
+QString TcpSimProcess::query(const QString& line, const QString& prefix)
+{
+    m_process.write(line.toUtf8() + '\n');
+    QString found;
+    return waitForLine(prefix, 10000, &found) ? found : QString();
+}
+
 void TcpSimProcess::stop()
 {
     if (m_process.state() == QProcess::NotRunning)

@@ -18,6 +18,8 @@ public:
     // error() when that fails.
     bool start(const QStringList& extraArgs = QStringList());
     bool control(const QString& line);
+    // Sends a control line that answers with a line starting with prefix; returns it.
+    QString query(const QString& line, const QString& prefix);
     void stop();
 
     quint16 tcpPort() const { return m_tcpPort; }
