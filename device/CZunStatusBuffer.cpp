@@ -455,7 +455,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     } else if (is(map, c, "Cmd_BulkEraseF")) {
         // Without "Inf_EraseOnly128K" every erase is reported: one the processor finished
         // must bring the keep-alive back and let a pending restore run.
-        if (!map.contains(QStringLiteral("Inf_EraseOnly128K")) || v != nr("Inf_EraseOnly128K"))
+        const bool known = map.contains(QStringLiteral("Inf_EraseOnly128K"));
+        if (isFactoryErase(known, known ? nr("Inf_EraseOnly128K") : 0, v))
             emit signal_FactoryReset(!err);
         handled = true;
     } else if (is(map, c, "Cmd_SPI_Routing")) {

@@ -73,6 +73,13 @@ public:
 
     // The new PIN that the second PIN step sends (set by CZun::SetPin).
     void setPendingPin(quint16 pin) { m_pendingPin.store(pin); }
+    quint16 pendingPin() const { return m_pendingPin.load(); }
+    // Whether a finished bulk erase of that value is a factory reset: every erase but the
+    // one before a firmware upload, and every erase when the map cannot tell them apart.
+    static bool isFactoryErase(bool mapHasEraseOnly128K, quint16 eraseOnly128K, quint16 value)
+    {
+        return !mapHasEraseOnly128K || value != eraseOnly128K;
+    }
 
 public slots:
     void cmdCallback(CZunCmd cmd);

@@ -1,0 +1,359 @@
+// The device object's maintenance, delay and front-panel commands without a processor:
+// what they send, the bounds they compute from crafted images, and the mended faults.
+#include "CMemoryManager.h"
+#include "CRoutingManager.h"
+#include "CZunImageDefaults.h"
+#include "CZunRoutingRecord.h"
+#include "CZunStatusBuffer.h"
+#include "support/DeviceTestRig.h"
+#include "ZunBaseComm.h"
+
+#include <QtTest>
+
+#include <boost/numeric/conversion/cast.hpp>
+
+using namespace DeviceTestRig;
+
+namespace
+{
+using Commands = QList<QPair<quint16, quint16>>;
+
+bool near(double a, double b) { return std::abs(a - b) < 1e-9; }
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<CZun> m_zun;
+    SendLog m_sent;
+    CZunStatusBuffer* img() const { return m_zun->GetStatusBuffer(); }
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    quint16 nr(const QString& name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    void setWord(const char* name, quint16 v) { img()->setValue(nr(name), v); }
+    void setWord(const QString& name, quint16 v) { img()->setValue(nr(name), v); }
+    void link(bool on) { setWord("Cmd_SetupFlags", on ? 2 : 0); }
+    // The input path whose delay adds to an output's (through the routing).
+    int pathOf(int output) const
+    {
+        CRoutingManager* rm = m_zun->GetRoutingManager();
+        return rm->GetSourceOf(rm->GetRecord().GetSourceOfOutput(output));
+    }
+    // Sample rate from a measured rate, as the status stream reports it.
+    void measure(int rate) { m_zun->UpdateProcessingPower(rate, rate, 600, 600); }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+
+    void init()
+    {
+        m_zun.reset(new CZun(record(1080), map(1080), QSharedPointer<CRoutingLibrary>()));
+        QMetaObject::invokeMethod(m_zun->GetLink(), []() {}, Qt::BlockingQueuedConnection);
+        // A processor's default parameters, with the routing they name.
+        const QVector<quint16> defaults = CZunImageDefaults::defaultImage(1080);
+        for (int i = 0; i < defaults.size(); ++i)
+            img()->setValue(quint16(i), defaults.at(i));
+        m_zun->GetRoutingManager()->rebuild(0xFFFF);
+        for (int i = 0; i < 8; ++i) {
+            setWord(QStringLiteral("Cmd_%1_ChDelay%2").arg(i / 4).arg(i % 4), 0);
+            setWord(QStringLiteral("Cmd_%1_InDelay%2").arg(i / 4).arg(QChar('A' + i)), 0);
+        }
+        setWord("Cmd_0_MasterDelay", 0);
+        setWord("Cmd_1_MasterDelay", 0);
+        setWord("Cmd_0_DSP_Mem", 16384);
+        setWord("Cmd_0_NumDL", 4);
+        setWord("Cmd_1_NumDL", 4);
+        setWord("Cmd_0_DSP_Type", 791);
+        m_sent.clear();
+        m_sent.attach(m_zun.get());
+    }
+
+    void cleanup() { m_zun.reset(); }
+
+    // --- delay memory and bounds ---------------------------------------------------------
+
+    void delayMemoryFollowsTheSampleRate()
+    {
+        measure(48000);
+        QVERIFY(near(m_zun->GetDSPDelayMemory().seconds(), 65536.0 / 48000));
+        QVERIFY(near(m_zun->GetMasterDelayLimit().seconds(), 65536.0 / 48000));
+        QVERIFY(near(m_zun->GetChannelDelayLimit().seconds(), 65535.0 / 96000));
+        measure(192000);
+        QVERIFY(near(m_zun->GetDSPDelayMemory().seconds(), 65536.0 / 192000));
+        QVERIFY(near(m_zun->GetMasterDelayLimit().seconds(), 65536.0 / 192000));
+        QVERIFY(near(m_zun->GetChannelDelayLimit().seconds(), 65536.0 / 192000));
+    }
+
+    void outputBoundSubtractsEveryInputPathAndTheMasterDelay()
+    {
+        measure(48000);
+        setWord("Cmd_1_InDelayG", 960);  // 10 ms on DSP 1 still counts for output 0
+        setWord("Cmd_0_MasterDelay", 240); // 10 ms
+        setWord("Cmd_1_MasterDelay", 2400);
+        const double bound = 65536.0 / 48000 / 4 - 0.010 - 0.010;
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output0).seconds(), bound));
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output5).seconds(), bound - 0.090));
+
+        // A request within the bound is sent as asked, with the partner while linked.
+        link(true);
+        m_zun->SetChannelDelay(CZunDelay::fromMilliseconds(200), ZunC::Output6);
+        QCOMPARE(m_sent.groups().size(), 1);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_1_ChDelay2"), 19200}, {nr("Cmd_0_ChDelay2"), 19200}}));
+
+        // Beyond it: the old value goes out, then the failure names request and bound.
+        link(false);
+        setWord("Cmd_0_ChDelay1", 96);
+        m_sent.clear();
+        try {
+            m_zun->SetChannelDelay(CZunDelay::fromMilliseconds(330), ZunC::Output1);
+            QFAIL("accepted");
+        } catch (const std::logic_error& e) {
+            QCOMPARE(QString(e.what()), QStringLiteral("Delay value of 330 is out of bounds. Valid values are below %1.")
+                                            .arg(bound * 1000, 0, 'g'));
+        }
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_0_ChDelay1"), 96}}));
+        QVERIFY_EXCEPTION_THROWN(m_zun->SetChannelDelay(CZunDelay(), ZunC::AnalogOutputs(8)), std::logic_error);
+    }
+
+    void outputBoundIsCappedAtTheLimitAndZeroDelayLinesStayAtIt()
+    {
+        measure(48000);
+        setWord("Cmd_0_NumDL", 1);
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output2).seconds(), 65535.0 / 96000));
+        setWord("Cmd_0_NumDL", 0);
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output2).seconds(), 65535.0 / 96000));
+        // The largest request the word holds is accepted.
+        m_zun->SetChannelDelay(CZunDelay(65535, 96000.0), ZunC::Output2);
+        QCOMPARE(m_sent.commands().last().second, quint16(65535));
+    }
+
+    void masterBoundTakesTheLongestChainOfItsDsp()
+    {
+        measure(48000);
+        setWord("Cmd_0_ChDelay1", 4800); // 50 ms
+        setWord("Cmd_1_ChDelay3", 9600); // 100 ms, DSP 1 only
+        const int path = pathOf(1);
+        QVERIFY(path != ZunC::NoPath);
+        setWord(QStringLiteral("Cmd_%1_InDelay%2").arg(path / 4).arg(QChar('A' + path)), 960);
+        QVERIFY(near(m_zun->GetTotalChannelDelay(ZunC::Output1).seconds(), 0.060));
+        const double limit = 65536.0 / 48000;
+        QVERIFY(near(m_zun->GetMaxAvailableMasterDelay(1).seconds(), limit - 0.060));
+        const double dsp1 = m_zun->GetMaxAvailableMasterDelay(2).seconds();
+        QVERIFY(dsp1 <= limit - 0.100 + 1e-9);
+
+        // At the bound: sent unchanged; 1 us above it is within the tolerance.
+        const CZunDelay bound = m_zun->GetMaxAvailableMasterDelay(1);
+        m_zun->SetMasterDelay(1, bound);
+        m_zun->SetMasterDelay(1, CZunDelay::fromSeconds(bound.seconds() + 1e-6));
+        const quint16 raw = quint16(bound.seconds() * 24000 + 0.5);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_0_MasterDelay"), raw}, {nr("Cmd_0_MasterDelay"), raw}}));
+
+        // Both DSPs over the bound: each gets its current value, then the failure.
+        setWord("Cmd_0_MasterDelay", 24);
+        setWord("Cmd_1_MasterDelay", 48);
+        m_sent.clear();
+        try {
+            m_zun->SetMasterDelay(0, CZunDelay::fromSeconds(2.0));
+            QFAIL("accepted");
+        } catch (const std::logic_error& e) {
+            QVERIFY(QString(e.what()).startsWith(QStringLiteral("Delay value of 2000 is out of bounds. Valid values are below ")));
+        }
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_0_MasterDelay"), 24}, {nr("Cmd_1_MasterDelay"), 48}}));
+        QVERIFY_EXCEPTION_THROWN(m_zun->SetMasterDelay(3, CZunDelay()), std::logic_error);
+    }
+
+    void inputPathBoundAndItsEdges()
+    {
+        measure(96000);
+        setWord("Cmd_1_ChDelay0", 960);   // 10 ms on any output counts
+        setWord("Cmd_1_MasterDelay", 240); // 10 ms
+        const double expected = 65535.0 / 96000 / 4 - 0.010 - 0.010;
+        QVERIFY(near(m_zun->GetMaxAvailableInputPathDelay(ZunC::PathF).seconds(), expected));
+        m_zun->SetInputPathDelay(CZunDelay::fromMilliseconds(100), ZunC::PathF);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_1_InDelayF"), 9600}}));
+        m_sent.clear();
+        QVERIFY_EXCEPTION_THROWN(m_zun->SetInputPathDelay(CZunDelay::fromMilliseconds(200), ZunC::PathF),
+                                 std::logic_error);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_1_InDelayF"), 0}}));
+        // Linked paths A and B travel together; no path means nothing, whatever the request.
+        link(true);
+        m_sent.clear();
+        m_zun->SetInputPathDelay(CZunDelay::fromMilliseconds(1), ZunC::PathB);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_0_InDelayB"), 96}, {nr("Cmd_0_InDelayA"), 96}}));
+        m_sent.clear();
+        m_zun->SetInputPathDelay(CZunDelay::fromSeconds(100), ZunC::NoPath);
+        QVERIFY(m_sent.commands().isEmpty());
+        QCOMPARE(m_zun->GetMaxInputPathDelay(3).seconds(), 0.0);
+        QVERIFY_EXCEPTION_THROWN(m_zun->SetInputPathDelay(CZunDelay(), ZunC::InputPaths(8)), std::logic_error);
+        QVERIFY_EXCEPTION_THROWN(m_zun->GetInputPathDelay(ZunC::InputPaths(12)), std::logic_error);
+    }
+
+    void rawConversionFailsBeforeAnythingIsSent()
+    {
+        measure(48000);
+        setWord("Cmd_0_NumDL", 0); // an unlimited input-path bound
+        QVERIFY_EXCEPTION_THROWN(m_zun->SetInputPathDelay(CZunDelay::fromSeconds(0.7), ZunC::PathC),
+                                 boost::numeric::positive_overflow);
+        QVERIFY_EXCEPTION_THROWN(m_zun->SetChannelDelay(CZunDelay::fromSeconds(-1.0 / 48000), ZunC::Output0),
+                                 boost::numeric::negative_overflow);
+        QVERIFY(m_sent.commands().isEmpty());
+    }
+
+    // --- processing power ------------------------------------------------------------------
+
+    void processingPowerByDspTypeAndRate()
+    {
+        QSignalSpy stats(m_zun.get(), &CZun::signal_ProcessingStats);
+        // A rate a few hertz below 48 kHz counts as 48 kHz.
+        m_zun->UpdateProcessingPower(47996, 0, 600, 1100);
+        QCOMPARE(stats.takeFirst(), (QVariantList{48000, 600 * 100 / 3333, 1100 * 100 / 3333}));
+        QCOMPARE(m_zun->GetFreeCycles(1), 3333 - 600);
+        QCOMPARE(m_zun->GetFreeCycles(2), 3333 - 1100);
+        QCOMPARE(m_zun->GetSampleRate(), 48000.0);
+
+        setWord("Cmd_0_DSP_Type", 4897);
+        m_zun->UpdateProcessingPower(96400, 0, 600, 1100);
+        QCOMPARE(stats.takeFirst(), (QVariantList{96000, 600 * 100 / 2864, 1100 * 100 / 2864}));
+        m_zun->UpdateProcessingPower(192000, 0, 600, 600);
+        QCOMPARE(stats.takeFirst().at(1).toInt(), 600 * 100 / 1432);
+
+        // No rate measured: no division by zero, the figures stay.
+        m_zun->UpdateProcessingPower(0, 0, 600, 600);
+        m_zun->UpdateProcessingPower(499, 0, 600, 600);
+        QCOMPARE(stats.size(), 0);
+        QCOMPARE(m_zun->GetSampleRate(), 192000.0);
+        QCOMPARE(m_zun->GetFreeCycles(1), 1432 - 600);
+    }
+
+    // --- maintenance words ------------------------------------------------------------------
+
+    void pinWordAndItsTwoSteps()
+    {
+        QCOMPARE(CZun::pinWord(1, 2, 3, 4), quint16(0x1234));
+        QCOMPARE(CZun::pinWord(8, 8, 1, 8), quint16(0x8818));
+        QVERIFY_EXCEPTION_THROWN(CZun::pinWord(0, 1, 1, 1), std::logic_error);
+        QVERIFY_EXCEPTION_THROWN(CZun::pinWord(1, 1, 1, 9), std::logic_error);
+        m_zun->SetPin(0x1234u | 0x5678u << 16, 0x5678);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_Pin"), 0x1234}}));
+        QCOMPARE(img()->pendingPin(), quint16(0x5678));
+    }
+
+    void ipAddressInOneGroupHighWordFirst()
+    {
+        m_zun->SetIP(QHostAddress(QStringLiteral("192.168.1.15")).toIPv4Address());
+        QCOMPARE(m_sent.groups().size(), 1);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_IP_Hi"), 0xC0A8}, {nr("Cmd_IP_Lo"), 0x010F}}));
+    }
+
+    void deviceNameIsAlwaysTwentyFourBytes()
+    {
+        const QString longName = QStringLiteral("Front of house left main");
+        m_zun->SaveDeviceName(longName + QStringLiteral("xxxxxx"));
+        const CZunMetaCmd g = m_sent.groups().first();
+        QCOMPARE(g.commands().at(0).getCmd(), quint16(0xFF00));
+        QCOMPARE(g.commands().at(0).getValue(), quint16(24));
+        QCOMPARE(g.commands().at(1).getCmd(), nr("Cmd_MemCopy"));
+        QCOMPARE(g.commands().at(1).getValue(), nr("CmdS_SaveDeviceName"));
+        QCOMPARE(m_zun->GetName(), longName + QStringLiteral("xxxxxx"));
+        QCOMPARE(CZun::deviceNameBytes(longName), longName.left(23).toLatin1() + ' ');
+        QCOMPARE(CZun::deviceNameBytes(QString()), QByteArray(24, ' '));
+        // Characters outside Latin-1 are one byte each; Latin-1 ones read back unchanged.
+        const QString wide = QString(30, QChar(0x4E2D));
+        QCOMPARE(CZun::deviceNameBytes(wide).size(), 24);
+        const QString accents = QStringLiteral("Sal\u00F3n M\u00FCnchen");
+        QCOMPARE(QString::fromLatin1(CZun::deviceNameBytes(accents)).trimmed(), accents);
+    }
+
+    void keyLockAndDefaults()
+    {
+        m_zun->SetKeyLock(true);
+        m_zun->SetKeyLock(false);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_KeyLock"), 1}, {nr("Cmd_KeyLock"), 255}}));
+        setWord("Cmd_KeyLock", 255);
+        QVERIFY(!m_zun->IsKeyLocked());
+        setWord("Cmd_KeyLock", 1);
+        QVERIFY(m_zun->IsKeyLocked());
+
+        m_sent.clear();
+        m_zun->RestoreDefaultSettings(false);
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_TCPCloseTime"), 0}, {nr("Cmd_SetupSelect"), 254}}));
+        QVERIFY(!m_zun->IsTcpCheckOn());
+        // The restore's report brings the keep-alive back even when it failed.
+        m_sent.clear();
+        QSignalSpy restored(m_zun.get(), &CZun::signal_DefaultSettingsRestored);
+        m_zun->on_DefaultSettingsRestored(false);
+        QVERIFY(m_zun->IsTcpCheckOn());
+        QCOMPARE(m_sent.commands().first(), qMakePair(nr("Cmd_TCPCloseTime"), quint16(15)));
+        QCOMPARE(restored.size(), 1);
+    }
+
+    void clockKeysFromTheMap()
+    {
+        const QMap<int, QString> clocks = m_zun->GetClockKeys();
+        QVERIFY(clocks.contains(nr("Inf_Sel_Clk_48")));
+        QCOMPARE(clocks.value(nr("Inf_Sel_Clk_96")), m_zun->GetCmdMap()->getStringConst("InfS_Sel_Clk_96"));
+        QVERIFY(m_zun->GetExtClockKeys().contains(nr("Inf_Sel_ExtClk_AES")));
+    }
+
+    // --- firmware update and erase -------------------------------------------------------------
+
+    void missingFirmwareFileLeavesTheKeepAliveOn()
+    {
+        try {
+            m_zun->UpdateFirmware(QStringLiteral("/nonexistent/zun.bin"));
+            QFAIL("accepted");
+        } catch (const std::logic_error& e) {
+            QCOMPARE(QString(e.what()), QStringLiteral("Load Setup: File: /nonexistent/zun.bin not found. Aborting."));
+        }
+        QVERIFY(m_sent.commands().isEmpty());
+        QVERIFY(m_zun->IsTcpCheckOn());
+    }
+
+    void eraseAndItsCompletion()
+    {
+        m_zun->EraseFlashMemory();
+        const quint16 close = nr("Cmd_TCPCloseTime");
+        QCOMPARE(m_sent.commands(), (Commands{{close, 0}, {close, 0}, {nr("Cmd_BulkEraseF"), 0}, {close, 15}}));
+        QVERIFY(!m_zun->IsTcpCheckOn());
+
+        m_sent.clear();
+        QSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        m_zun->on_FlashMemoryErased(true);
+        const Commands sent = m_sent.commands();
+        QCOMPARE(sent.first(), qMakePair(quint16(72), quint16(0)));
+        QVERIFY(sent.contains({nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")}));
+        QVERIFY(sent.contains({nr("Cmd_MemCopy"), nr("CmdS_CopyMemDir2RxTxBuf")}));
+        QCOMPARE(sent.last(), qMakePair(close, quint16(15)));
+        QVERIFY(m_zun->IsTcpCheckOn());
+        QCOMPARE(erased.takeFirst().at(0).toBool(), true);
+
+        // A failed erase re-reads nothing but still brings the keep-alive back.
+        m_zun->EraseFlashMemory();
+        m_sent.clear();
+        m_zun->on_FlashMemoryErased(false);
+        QCOMPARE(m_sent.commands(), (Commands{{close, 15}}));
+        QCOMPARE(erased.takeFirst().at(0).toBool(), false);
+    }
+
+    void everyEraseIsReportedWhenTheMapCannotTellThemApart()
+    {
+        QVERIFY(CZunStatusBuffer::isFactoryErase(true, 1, 0));
+        QVERIFY(!CZunStatusBuffer::isFactoryErase(true, 1, 1));
+        QVERIFY(CZunStatusBuffer::isFactoryErase(false, 0, 0));
+        QVERIFY(CZunStatusBuffer::isFactoryErase(false, 0, 1));
+    }
+
+    void pendingRestoreWithoutItsFolderStaysPending()
+    {
+        // No device folder before the first connection: nothing is backed up or erased.
+        QSignalSpy failed(m_zun.get(), &CZun::signal_exception);
+        m_zun->doGarbageCollection();
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(m_sent.commands().isEmpty());
+        QVERIFY(!m_zun->IsRestorePending());
+    }
+};
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
