@@ -850,10 +850,9 @@ void CEQManager::SetHighOrderFilter(HO_FILTER_PARAMS& p)
         {
             QMutexLocker lock(&m_mutex);
             for (auto& list : m_filters)
-                for (const auto& f : list)
-                    if (f && f->getNumber() == m) {
-                        list.removeAll(f);
-                        f->deleteLater();
+                for (int i = 0; i < list.size(); ++i)
+                    if (list[i] && list[i]->getNumber() == m) {
+                        list.takeAt(i)->deleteLater();
                         break;
                     }
         }
@@ -912,12 +911,9 @@ void CEQManager::DeleteHighOrderFilter(CZunHighOrderFilter* f, bool write)
     auto take = [this](int number) -> CZunHighOrderFilter* {
         QMutexLocker lock(&m_mutex);
         for (auto& list : m_filters)
-            for (const auto& g : list)
-                if (g && g->getNumber() == number) {
-                    CZunHighOrderFilter* found = g;
-                    list.removeAll(g);
-                    return found;
-                }
+            for (int i = 0; i < list.size(); ++i)
+                if (list[i] && list[i]->getNumber() == number)
+                    return list.takeAt(i).data();
         return nullptr;
     };
     // The sections the object took may not have reached the image yet: they go back too.
