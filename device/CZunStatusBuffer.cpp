@@ -14,6 +14,7 @@
 #include <QWriteLocker>
 #include <QtEndian>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace
@@ -719,6 +720,12 @@ int channelOf(const CCmdMap& map, quint16 c, const char* first0, const char* las
 }
 } // namespace
 
+namespace
+{
+// A float step as the decimal it stands for (0.1f gives 0.1, not 0.100000001).
+double decimalStep(float step) { return std::round(double(step) * 1e6) / 1e6; }
+} // namespace
+
 bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
 {
     const CCmdMap& map = *m_map;
@@ -749,7 +756,7 @@ bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
     if (dsp == 2 && !twoBoards)
         return true;
     if (gain0 || gain1)
-        emit m_owner->signal_MasterGain(dsp, qint16(x) * double(m_stepGain));
+        emit m_owner->signal_MasterGain(dsp, qint16(x) * decimalStep(m_stepGain));
     else
         emit m_owner->signal_MasterDelay(dsp, CZunDelay(quint32(x) * masterDelayFactor(), 96000.0));
     return true;
@@ -777,7 +784,7 @@ bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
         return true;
     const auto output = ZunC::AnalogOutputs(o);
     switch (kind) {
-    case 0: emit m_owner->signal_ChannelGain(output, qint16(x) * double(m_stepGain)); break;
+    case 0: emit m_owner->signal_ChannelGain(output, qint16(x) * decimalStep(m_stepGain)); break;
     case 1: emit m_owner->signal_ChannelDelay(output, CZunDelay(x, 96000.0)); break;
     case 2: emit m_owner->signal_ChannelMute(output, x != 0); break;
     default: emit m_owner->signal_ChannelInvert(output, x != 0); break;
@@ -819,7 +826,7 @@ bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
         return true;
     const auto path = ZunC::InputPaths(p);
     switch (kind) {
-    case 0: emit m_owner->signal_InputPathGain(path, qint16(x) * double(m_stepGain)); break;
+    case 0: emit m_owner->signal_InputPathGain(path, qint16(x) * decimalStep(m_stepGain)); break;
     case 1: emit m_owner->signal_InputPathMute(path, x != 0); break;
     default: emit m_owner->signal_InputPathDelay(path, CZunDelay(x, 96000.0)); break;
     }
