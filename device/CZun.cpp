@@ -74,6 +74,8 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_eqManager = new CEQManager(this);
 
     m_routingManager = new CRoutingManager(this);
+    QObject::connect(m_routingManager, &CRoutingManager::signal_exception, this,
+                     [this](QString caption, QString text) { emit signal_exception(text, caption); });
     const quint16 routing = record->routingWord();
     m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
 
@@ -802,4 +804,21 @@ CZunDelay CZun::GetInputPathDelay(ZunC::InputPaths) const
 void CZun::SetInputPathDelay(ZunC::InputPaths, const CZunDelay&)
 {
     throw std::logic_error("CZun::SetInputPathDelay(): not available yet");
+}
+
+// --- long operations of the device services ------------------------------------------
+
+void CZun::UpdateFirmware(const QString&)
+{
+    throw std::logic_error("CZun::UpdateFirmware(): not available yet");
+}
+
+void CZun::ReInit(QSharedPointer<ZunDeviceStats>, QSharedPointer<CCmdMap>, QSharedPointer<CRoutingLibrary>)
+{
+    throw std::logic_error("CZun::ReInit(): not available yet");
+}
+
+void CZun::SelectSetup(quint16)
+{
+    throw std::logic_error("CZun::SelectSetup(): not available yet");
 }
