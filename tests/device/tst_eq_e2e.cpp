@@ -1,8 +1,11 @@
 // EQs and crossover filters of a device object against the emulator, through the real
 // link on loopback: writes reach the processor's image and come back into the device's.
 #include "CEQManager.h"
+#include "CRoutingLibrary.h"
+#include "CRoutingManager.h"
 #include "CZunBiquad.h"
 #include "CZunHighOrderFilter.h"
+#include "CZunOutput.h"
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
 #include "../protocol/support/TcpSimProcess.cpp"
@@ -32,8 +35,10 @@ class TestEQE2E : public QObject
     void start(const QStringList& extra = {})
     {
         m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start(QStringList{"--serial", "42", "--firmware", "1080"} + extra), qPrintable(m_sim->error()));
-        m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        QVERIFY2(m_sim->start(QStringList{"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"} + extra), qPrintable(m_sim->error()));
+        // eight analog outputs, so that every channel slot has its channel
+        auto m = map(1080);
+        m_zun.reset(new CZun(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m)));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.get());
         QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
@@ -181,7 +186,7 @@ private slots:
 
     void linkedWritesReachThePartner()
     {
-        start({"--hardware", "0xFF94"});
+        start();
         link();
         int slot = 1;
         bool section = false;
@@ -215,6 +220,73 @@ private slots:
         settle();
         QCOMPARE(word(eq()->filterRecordBase(pf->getNumber()) + 1), quint16(120));
         QCOMPARE(pf->sections().size(), 2);
+    }
+    void channelResponsesFollowTheProcessor()
+    {
+        start();
+        CZunOutput* output = m_zun->GetRoutingManager()->GetOutput(2);
+        QVERIFY(output);
+        // a new EQ on an output: five words to the processor, back into the image and the
+        // channel's response
+        QPointer<CZunBiquad> b = output->NewEQ();
+        const quint16 base = eq()->eqRecordBase(b->getNumber());
+        b->setFrequency(250.0f);
+        b->setGain(-6.0f);
+        b->setQuality(2.0f);
+        b->setBypass(false);
+        m_sent.clear();
+        b->writeToDevice(false);
+        QCOMPARE(m_sent.commands().size(), 5);
+        settle();
+        QCOMPARE(word(base + 1), quint16(500));
+        QCOMPARE(word(base + 3), quint16(0xFFC4));
+        QVERIFY(output->hasResponse(b));
+        const double flat = magnitudeAt(output, 20000.0);
+        QVERIFY(std::abs(magnitudeAt(output, 250.0) - flat + 6.0) < 0.2);
+        output->RemoveAllEQs();
+        settle();
+        // a 4th-order Linkwitz-Riley low pass: two sections, -6.02 dB at the corner with the
+        // output's and its input's gains at 0 dB
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output2), 0.0f);
+        QPointer<CZunHighOrderFilter> f = output->NewHighOrderFilter();
+        f->setCharacteristic(nr("Inf_Sel_Char_HOF_LinkRiley"));
+        f->setOrder(4);
+        f->SetFrequency(1000.0f);
+        f->rebuild();
+        settle();
+        QCOMPARE(f->sections().size(), 2);
+        QCOMPARE(output->GetHighOrderFilterList().size(), 1);
+        QVERIFY2(std::abs(magnitudeAt(output, 1000.0) + 6.02) < 0.02, qPrintable(QString::number(magnitudeAt(output, 1000.0))));
+        // a gain report changes the response
+        m_zun->SetChannelGain(-3.0, ZunC::Output2);
+        settle();
+        QTRY_VERIFY(std::abs(magnitudeAt(output, 1000.0) + 9.02) < 0.02);
+    }
+
+    void parameterRepliesAnnounceWhatTheProcessorHolds()
+    {
+        start();
+        QSignalSpy gain(m_zun.get(), &CZun::signal_ChannelGain);
+        QSignalSpy mute(m_zun.get(), &CZun::signal_ChannelMute);
+        QSignalSpy path(m_zun.get(), &CZun::signal_InputPathGain);
+        QSignalSpy lock(m_zun.get(), &CZun::signal_FrontPanelLocked);
+        m_zun->SetChannelGain(-4.5, ZunC::Output5);
+        settle();
+        QCOMPARE(gain.count(), 1);
+        QCOMPARE(gain.at(0).at(0).value<ZunC::AnalogOutputs>(), ZunC::Output5);
+        QVERIFY(qFuzzyCompare(gain.at(0).at(1).toDouble(), -4.5));
+        // a word the processor refuses: the value it still holds is announced
+        m_zun->SendCmd(nr("Cmd_1_ChGain1"), 0x7FFF);
+        settle();
+        QCOMPARE(gain.count(), 2);
+        QVERIFY(qFuzzyCompare(gain.at(1).at(1).toDouble(), -4.5));
+        QCOMPARE(img()->getValue(nr("Cmd_1_ChGain1")), quint16(qint16(-45)));
+        m_zun->SetInputPathGain(2.0, ZunC::PathC);
+        settle();
+        QCOMPARE(path.count(), 1);
+        QCOMPARE(path.at(0).at(0).value<ZunC::InputPaths>(), ZunC::PathC);
+        QCOMPARE(mute.count(), 0);
+        QCOMPARE(lock.count(), 0);
     }
 };
 
