@@ -107,6 +107,15 @@ private slots:
         QCOMPARE(CEQManager::ShelfFrequencyFromDevice(1234.4, 0.0, 5, 96000.0), 1234.0);
         QCOMPARE(CEQManager::ShelfFrequencyToDevice(1234.3, 0.0, 5, 96000.0), 1234.5);
         QCOMPARE(CEQManager::ShelfFrequencyToDevice(1234.3, 6.0, 4, 96000.0), 1234.3);
+        // every firmware's steps
+        for (quint16 v : CCmdMap::versions()) {
+            makeDevice(v);
+            putEQ(1, 0x0004, 2001, 29, 0xFFFF, 3);
+            const EQ_PARAMS e = decode(1);
+            QCOMPARE(e.frequency, std::floor(2001 * eq()->stepEQFrequency() + 0.5));
+            QVERIFY(qFuzzyCompare(e.quality, 29 * 0.0025));
+            QCOMPARE(e.gain, -0.1);
+        }
         // before 1075 the stored corner is the shown one
         makeDevice(1072, 1075);
         putEQ(0, 0xC000 | 5, 200, 1600, 60, 0);
