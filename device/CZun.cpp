@@ -802,6 +802,29 @@ ZunC::CopyFIRCoeffsMode CZun::CopyFIRCoeffsMode(int dsp) const
 
 bool CZun::IsKeyLocked() const { return word("Cmd_KeyLock") == 1; }
 
+// --- delays ------------------------------------------------------------------------
+// Placeholders until the delay memory is modelled; the channels already call them.
+
+CZunDelay CZun::GetChannelDelay(const ZunC::AnalogOutputs&) const
+{
+    throw std::logic_error("CZun::GetChannelDelay(): not available yet");
+}
+
+void CZun::SetChannelDelay(const ZunC::AnalogOutputs&, const CZunDelay&)
+{
+    throw std::logic_error("CZun::SetChannelDelay(): not available yet");
+}
+
+CZunDelay CZun::GetInputPathDelay(ZunC::InputPaths) const
+{
+    throw std::logic_error("CZun::GetInputPathDelay(): not available yet");
+}
+
+void CZun::SetInputPathDelay(ZunC::InputPaths, const CZunDelay&)
+{
+    throw std::logic_error("CZun::SetInputPathDelay(): not available yet");
+}
+
 // --- long operations of the device services ------------------------------------------
 
 void CZun::UpdateFirmware(const QString& file)

@@ -3,6 +3,9 @@
 #include "CRoutingManager.h"
 #include "CZun.h"
 
+#include <cmath>
+#include <stdexcept>
+
 CZunInput::CZunInput(CZun* zun, int source) : CZunAbstractInOutput(zun, source), m_source(source)
 {
     try {
@@ -18,14 +21,39 @@ int CZunInput::GetSource() const
     return m_zun->GetRoutingManager()->GetSourceOf(m_source);
 }
 
+ZunC::InputPaths CZunInput::path(const char* caller) const
+{
+    const int p = GetSource();
+    if (p < 0 || p > 7)
+        throw std::logic_error(QStringLiteral("CZunInput::%1(): input %2 is carried by no input path.")
+                                   .arg(QLatin1String(caller))
+                                   .arg(m_source)
+                                   .toStdString());
+    return ZunC::InputPaths(p);
+}
+
 double CZunInput::GetGain() const
 {
-    const int path = GetSource();
-    return path >= 0 && path < 8 ? m_zun->GetInputPathGain(ZunC::InputPaths(path)) : 0.0;
+    const int p = GetSource();
+    return p >= 0 && p < 8 ? m_zun->GetInputPathGain(ZunC::InputPaths(p)) : 0.0;
+}
+
+void CZunInput::SetGain(float gain)
+{
+    checkGain(gain, true);
+    m_zun->SetInputPathGain(gain, path("SetGain"));
+    setGainDelay(std::pow(10.0, double(gain) / 20.0), 0.0);
+    emit signal_Changed(this);
 }
 
 bool CZunInput::IsMuted() const
 {
-    const int path = GetSource();
-    return path >= 0 && path < 8 ? m_zun->IsInputPathMuted(ZunC::InputPaths(path)) : false;
+    const int p = GetSource();
+    return p >= 0 && p < 8 ? m_zun->IsInputPathMuted(ZunC::InputPaths(p)) : false;
 }
+
+void CZunInput::SetMute(bool mute) { m_zun->MuteInputPath(path("SetMute"), mute); }
+
+CZunDelay CZunInput::GetDelay() const { return m_zun->GetInputPathDelay(path("GetDelay")); }
+
+void CZunInput::SetDelay(const CZunDelay& delay) { m_zun->SetInputPathDelay(path("SetDelay"), delay); }

@@ -19,7 +19,12 @@ public:
     // The processor's input path 0-7 of the source; 99 when it has none.
     int GetSource() const;
     double GetGain() const override;
+    // Sent, and the response follows at once.
+    void SetGain(float gain) override;
     bool IsMuted() const override;
+    void SetMute(bool mute) override;
+    CZunDelay GetDelay() const override;
+    void SetDelay(const CZunDelay& delay) override;
     QString GetName() const { return m_name.isEmpty() ? m_defaultName : m_name; }
 
     // The outputs this input feeds, filled by the routing manager's rebuild.
@@ -27,6 +32,9 @@ public:
     void AddOutput(ZunC::AnalogOutputs output) { m_outputs.append(output); }
 
 private:
+    // The input path, or throws when the source has none (nothing to read or set).
+    ZunC::InputPaths path(const char* caller) const;
+
     QString m_defaultName;
     QString m_name;
     int m_source;

@@ -4,8 +4,11 @@
 
 #include <QString>
 
+class QMimeData;
+
 // One analog output of a processor. Its response includes the response of the input that
-// feeds it (linked by the routing manager through ConnectSource).
+// feeds it (linked by the routing manager through ConnectSource). Its gain factor follows
+// the device's gain and polarity reports, not the setters.
 class CZunOutput : public CZunAbstractInOutput
 {
     Q_OBJECT
@@ -16,8 +19,13 @@ public:
     int GetNumber() const override { return int(m_output) + 1; }
     ZunC::AnalogOutputs GetOutput() const { return m_output; }
     double GetGain() const override;
+    void SetGain(float gain) override;
     bool IsMuted() const override;
-    bool IsPhaseInverted() const;
+    void SetMute(bool mute) override;
+    bool IsPhaseInverted() const override;
+    void SetPhaseInverted(bool inverted);
+    CZunDelay GetDelay() const override;
+    void SetDelay(const CZunDelay& delay) override;
     QString GetName() const { return m_name.isEmpty() ? m_defaultName : m_name; }
     QString GetDefaultName() const { return m_defaultName; }
     // "Output 1" ... "Output 8"; empty for anything else.
@@ -27,6 +35,13 @@ public:
     int GetSource() const;
     // Adds the source's input as a member of this response and follows its changes.
     void ConnectSource();
+
+    // Copy and paste of the channel's settings (ZunChannelMimeData).
+    bool canApplyMimeData(const QMimeData* data) const;
+    QMimeData* createMimeData() const;
+    // The whole payload is checked first: a refused payload leaves the channel as it was.
+    void applyMimeData(const QMimeData* data);
+    void SetGainLinked(float gain, CZunDelay delay, bool mute, bool invert);
 
 public slots:
     void on_GainChanged(ZunC::AnalogOutputs output, double gain);

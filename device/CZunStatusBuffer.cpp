@@ -1,6 +1,7 @@
 #include "CZunStatusBuffer.h"
 
 #include "CCmdMap.h"
+#include "CEQManager.h"
 #include "CMemoryManager.h"
 #include "CZun.h"
 #include "CZunMetaCmd.h"
@@ -13,6 +14,7 @@
 #include <QWriteLocker>
 #include <QtEndian>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace
@@ -369,6 +371,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     const QByteArray payload = cmd.getReply();
     const quint16 w = cmd.replyWord();
     const bool err = cmd.isError();
+    // A reply without its word carries no value: the parameter branches treat it as refused.
+    const bool noValue = err || payload.size() < 2;
     bool handled = false;
 
     if (err) {
@@ -424,6 +428,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     } else if (is(map, c, "Cmd_CheckFirmware")) {
         emit signal_FirmwareCheckFinished(w != 0);
         handled = true;
+    } else if (masterReply(c, w, noValue)) {
+        handled = true;
     } else if (is(map, c, "Cmd_SetupSelect")) {
         const quint16 x = w;
         const bool defaults = x == 0xFF || x == 0xFE;
@@ -452,6 +458,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     } else if (is(map, c, "Cmd_0_DSP_LoadKoef") || is(map, c, "Cmd_1_DSP_LoadKoef")) {
         loadKoef(c, w, err);
         handled = true;
+    } else if (channelReply(c, w, noValue)) {
+        handled = true;
     } else if (is(map, c, "Cmd_BulkEraseF")) {
         // Without "Inf_EraseOnly128K" every erase is reported: one the processor finished
         // must bring the keep-alive back and let a pending restore run.
@@ -464,8 +472,10 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
             setValue(c, w);
         emit signal_RoutingPreset(!err, w);
         handled = true;
+    } else if (eqReply(c, v, err) || filterReply(c, v, err)) {
+        handled = true;
     }
-    tail(c, w, err || payload.size() < 2, handled);
+    tail(c, w, noValue, handled);
 }
 
 void CZunStatusBuffer::blockReply(quint16 v, const QByteArray& payload, bool)
@@ -658,6 +668,8 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
         if (!saved && is(map, c, "Cmd_TCPCloseTime"))
             emit signal_TcpChecked();
     }
+    if (fw >= 1072 && inputReply(c, w, noValue))
+        handled = true;
     if (fw >= 1073 && is(map, c, "Cmd_Pin")) {
         handled = true;
         if (w == 1) {
@@ -669,7 +681,281 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
                                             false);
         }
     }
+    if ((fw >= 1077 && is(map, c, "Cmd_SetupFlags")) || (fw >= 1080 && is(map, c, "Cmd_String2App"))) {
+        const quint16 old = getValue(c);
+        const quint16 x = noValue ? old : w;
+        setValue(c, x);
+        handled = true;
+        if (is(map, c, "Cmd_String2App"))
+            return;
+        if (x != old)
+            emit signal_LinkChanged((x & 0x02) != 0);
+    }
     // Generic rule: a plain parameter reply is the value the processor now holds.
     if (!handled && !noValue && c < ImageWords)
         setValue(c, w);
+}
+
+// ---------------------------------------------------------------------------------------
+// Audio parameter replies: the image takes the processor's word (an error reply stores
+// nothing), and the device object announces the value the image then holds.
+
+namespace
+{
+// The index of c in the inclusive range first..last of the map, or -1.
+int indexIn(const CCmdMap& map, quint16 c, const char* first, const char* last)
+{
+    if (!map.contains(QLatin1String(first)) || !map.contains(QLatin1String(last)))
+        return -1;
+    const quint16 a = map.getCmdNr(first), b = map.getCmdNr(last);
+    return c >= a && c <= b ? c - a : -1;
+}
+
+// The channel of c in a DSP 0 range (0-3) or a DSP 1 range (4-7), or -1.
+int channelOf(const CCmdMap& map, quint16 c, const char* first0, const char* last0, const char* first1,
+              const char* last1)
+{
+    const int i = indexIn(map, c, first0, last0);
+    if (i >= 0)
+        return i;
+    const int j = indexIn(map, c, first1, last1);
+    return j >= 0 ? j + 4 : -1;
+}
+} // namespace
+
+namespace
+{
+// A float step as the decimal it stands for (0.1f gives 0.1, not 0.100000001).
+double decimalStep(float step) { return std::round(double(step) * 1e6) / 1e6; }
+} // namespace
+
+bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
+{
+    const CCmdMap& map = *m_map;
+    const bool gain0 = is(map, c, "Cmd_0_MasterGain"), gain1 = is(map, c, "Cmd_1_MasterGain");
+    const bool delay0 = is(map, c, "Cmd_0_MasterDelay"), delay1 = is(map, c, "Cmd_1_MasterDelay");
+    const bool keyLock = is(map, c, "Cmd_KeyLock");
+    if (!(gain0 || gain1 || delay0 || delay1 || keyLock))
+        return false;
+    const quint16 x = err ? getValue(c) : w;
+    const bool twoBoards = m_owner && m_owner->GetHardwareInfo().isDoubleBoard();
+    if (keyLock) {
+        setValue(c, x);
+        if (m_owner)
+            emit m_owner->signal_FrontPanelLocked(x == 1);
+        return true;
+    }
+    if (!err) {
+        setValue(c, x);
+        // DSP 0's master word stands for both DSPs.
+        if (gain0)
+            setValue(nr("Cmd_1_MasterGain"), x);
+        if (delay0)
+            setValue(nr("Cmd_1_MasterDelay"), x);
+    }
+    if (!m_owner)
+        return true;
+    const int dsp = (gain0 || delay0) ? 1 : 2;
+    if (dsp == 2 && !twoBoards)
+        return true;
+    if (gain0 || gain1)
+        emit m_owner->signal_MasterGain(dsp, qint16(x) * decimalStep(m_stepGain));
+    else
+        emit m_owner->signal_MasterDelay(dsp, CZunDelay(quint32(x) * masterDelayFactor(), 96000.0));
+    return true;
+}
+
+bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
+{
+    const CCmdMap& map = *m_map;
+    int kind = 0, o = -1;
+    static const char* const names[4][4] = {
+        {"Cmd_0_ChGain0", "Cmd_0_ChGain3", "Cmd_1_ChGain0", "Cmd_1_ChGain3"},
+        {"Cmd_0_ChDelay0", "Cmd_0_ChDelay3", "Cmd_1_ChDelay0", "Cmd_1_ChDelay3"},
+        {"Cmd_0_ChMute0", "Cmd_0_ChMute3", "Cmd_1_ChMute0", "Cmd_1_ChMute3"},
+        {"Cmd_0_ChPhInv0", "Cmd_0_ChPhInv3", "Cmd_1_ChPhInv0", "Cmd_1_ChPhInv3"},
+    };
+    for (kind = 0; kind < 4 && o < 0; ++kind)
+        o = channelOf(map, c, names[kind][0], names[kind][1], names[kind][2], names[kind][3]);
+    if (o < 0)
+        return false;
+    --kind;
+    const quint16 x = err ? getValue(c) : w;
+    if (!err)
+        setValue(c, x);
+    if (!m_owner)
+        return true;
+    const auto output = ZunC::AnalogOutputs(o);
+    switch (kind) {
+    case 0: emit m_owner->signal_ChannelGain(output, qint16(x) * decimalStep(m_stepGain)); break;
+    case 1: emit m_owner->signal_ChannelDelay(output, CZunDelay(x, 96000.0)); break;
+    case 2: emit m_owner->signal_ChannelMute(output, x != 0); break;
+    default: emit m_owner->signal_ChannelInvert(output, x != 0); break;
+    }
+    return true;
+}
+
+bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
+{
+    const CCmdMap& map = *m_map;
+    if (is(map, c, "Cmd_0_MasterMute")) {
+        if (!err && w != getValue(c)) {
+            setValue(c, w);
+            if (m_owner)
+                emit m_owner->signal_MasterMute(w != 0);
+        }
+        return true;
+    }
+    if (is(map, c, "Cmd_1_MasterMute")) {
+        if (!err)
+            setValue(c, w);
+        return true;
+    }
+    static const char* const names[3][4] = {
+        {"Cmd_0_InGainA", "Cmd_0_InGainD", "Cmd_1_InGainE", "Cmd_1_InGainH"},
+        {"Cmd_0_InMuteA", "Cmd_0_InMuteD", "Cmd_1_InMuteE", "Cmd_1_InMuteH"},
+        {"Cmd_0_InDelayA", "Cmd_0_InDelayD", "Cmd_1_InDelayE", "Cmd_1_InDelayH"},
+    };
+    int kind = 0, p = -1;
+    for (kind = 0; kind < 3 && p < 0; ++kind)
+        p = channelOf(map, c, names[kind][0], names[kind][1], names[kind][2], names[kind][3]);
+    if (p < 0)
+        return false;
+    --kind;
+    const quint16 x = err ? getValue(c) : w;
+    if (!err)
+        setValue(c, x);
+    if (!m_owner)
+        return true;
+    const auto path = ZunC::InputPaths(p);
+    switch (kind) {
+    case 0: emit m_owner->signal_InputPathGain(path, qint16(x) * decimalStep(m_stepGain)); break;
+    case 1: emit m_owner->signal_InputPathMute(path, x != 0); break;
+    default: emit m_owner->signal_InputPathDelay(path, CZunDelay(x, 96000.0)); break;
+    }
+    return true;
+}
+
+bool CZunStatusBuffer::eqReply(quint16 c, quint16 v, bool err)
+{
+    const CCmdMap& map = *m_map;
+    const quint16 base0 = nr("Inf_DSP0_ParBaseEQ"), base1 = nr("Inf_DSP1_ParBaseEQ");
+    const quint16 size = nr("Inf_DSPx_Qty_ParEQ");
+    int d;
+    if (c >= base1 && c < base1 + size)
+        d = 1;
+    else if (c >= base0 && c < base0 + size)
+        d = 0;
+    else
+        return false;
+    const int offset = c - (d ? base1 : base0);
+    const int k = offset % 5;
+    const quint16 first = quint16(c - k);
+    m_pendingEQNumber = offset / 5 + map.getIntConst(QStringLiteral("Inf_DSP_EQ_AnzSet")) * d;
+    switch (k) {
+    case 0:
+        // The rest of the record starts from what the image holds; the words that follow
+        // replace it. The channel word came first and stays.
+        m_pendingEQError = err;
+        m_pendingEQType = getValue(first);
+        for (int i = 1; i < 4; ++i)
+            m_pendingEQWords[i] = getValue(quint16(first + i));
+        m_pendingEQWords[0] = v;
+        return true;
+    case 1:
+    case 2:
+    case 4:
+        m_pendingEQWords[k] = v;
+        return true;
+    default:
+        break;
+    }
+    if (!err && !m_pendingEQError) {
+        // The words exactly as the processor took them.
+        m_pendingEQWords[3] = v;
+        setValue(c, v);
+        setValue(quint16(c + 1), m_pendingEQWords[4]);
+        setValue(quint16(c - 2), m_pendingEQWords[1]);
+        setValue(quint16(c - 1), m_pendingEQWords[2]);
+        setValue(quint16(c - 3), m_pendingEQWords[0]);
+    } else if (m_pendingEQError) {
+        // The type word was refused while the others may have been taken: the processor
+        // gets the image's record back, word for word.
+        CZunMetaCmd meta;
+        meta.appendCmd(quint16(first + 4), getValue(quint16(first + 4)));
+        meta.appendCmd(first, m_pendingEQType);
+        for (int i = 1; i < 4; ++i)
+            meta.appendCmd(quint16(first + i), getValue(quint16(first + i)));
+        if (m_owner)
+            m_owner->SendMetaCmd(meta);
+    }
+    m_pendingEQError = false;
+    if (m_owner && m_owner->GetEQManager()) {
+        CEQManager* manager = m_owner->GetEQManager();
+        const int number = m_pendingEQNumber;
+        // The EQ objects live in the GUI thread.
+        QMetaObject::invokeMethod(manager, [manager, number]() { manager->refreshEQ(number); },
+                                  Qt::QueuedConnection);
+    }
+    return true;
+}
+
+bool CZunStatusBuffer::filterReply(quint16 c, quint16 v, bool err)
+{
+    const CCmdMap& map = *m_map;
+    const quint16 base0 = nr("Inf_DSP0_ParBaseFi"), base1 = nr("Inf_DSP1_ParBaseFi");
+    const quint16 size = nr("Inf_DSPx_Qty_ParFi");
+    int d;
+    if (c >= base1 && c < base1 + size)
+        d = 1;
+    else if (c >= base0 && c < base0 + size)
+        d = 0;
+    else
+        return false;
+    const int offset = c - (d ? base1 : base0);
+    const int k = offset % 5;
+    const int number = offset / 5 + map.getIntConst(QStringLiteral("Inf_DSP_Fi_AnzSet")) * d;
+    HO_FILTER_PARAMS& p = m_pendingHOF;
+    p.number = quint16(number);
+    m_pendingHOFWords[k] = v;
+    switch (k) {
+    case 0:
+        p.passband = (v >> 12) & 7;
+        p.bank = quint16(((v >> 8) & 0xF) + 6 * d);
+        p.order = (v >> 4) & 0xF;
+        p.characteristic = v & 0xF;
+        p.flag = (v & 0x8000) != 0;
+        return true;
+    case 1:
+        p.frequency = v;
+        return true;
+    case 2:
+        p.sections[0] = v & 0xFF;
+        p.sections[1] = v >> 8;
+        return true;
+    case 3:
+        p.sections[2] = v & 0xFF;
+        p.sections[3] = v >> 8;
+        return true;
+    default:
+        break;
+    }
+    p.sections[4] = v & 0xFF;
+    p.ripple = (v >> 8) / 10.0;
+    if (!err) {
+        // The words as the processor took them, the record flag (bit 15) included.
+        setValue(c, v);
+        setValue(quint16(c - 4), m_pendingHOFWords[0]);
+        setValue(quint16(c - 3), m_pendingHOFWords[1]);
+        setValue(quint16(c - 2), m_pendingHOFWords[2]);
+        setValue(quint16(c - 1), m_pendingHOFWords[3]);
+    }
+    if (m_owner && m_owner->GetEQManager()) {
+        CEQManager* manager = m_owner->GetEQManager();
+        const HO_FILTER_PARAMS record = p;
+        QMetaObject::invokeMethod(
+            manager, [manager, number, record]() { manager->refreshHighOrderFilter(number, record); },
+            Qt::QueuedConnection);
+    }
+    return true;
 }

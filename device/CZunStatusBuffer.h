@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CZunCmd.h"
+#include "ZunFilterParams.h"
 
 #include <QByteArray>
 #include <QList>
@@ -137,6 +138,12 @@ private:
     bool imageReadBackFailed(const CZunCmd& cmd) const;
     quint16 nr(const char* name) const;
     quint16 firmware() const;
+    // Audio parameter replies; each returns true when it took the reply.
+    bool masterReply(quint16 c, quint16 w, bool err);
+    bool channelReply(quint16 c, quint16 w, bool err);
+    bool inputReply(quint16 c, quint16 w, bool err);
+    bool eqReply(quint16 c, quint16 v, bool err);
+    bool filterReply(quint16 c, quint16 v, bool err);
     void markModified(quint16 cmd);
 
     QByteArray m_image;
@@ -160,4 +167,13 @@ private:
     quint16 m_savedDSPID[2] = {0, 0};
     quint16 m_savedFIRID[4] = {0, 0, 0, 0};
     std::atomic<quint16> m_pendingPin{0};
+
+    // The EQ and filter records being answered word by word (image thread only). The EQ's
+    // raw words are kept as the processor sent them, so that storing them loses nothing.
+    int m_pendingEQNumber = 0;
+    quint16 m_pendingEQWords[5] = {0, 0, 0, 0, 0};
+    bool m_pendingEQError = false;
+    quint16 m_pendingEQType = 0;
+    HO_FILTER_PARAMS m_pendingHOF;
+    quint16 m_pendingHOFWords[5] = {0, 0, 0, 0, 0};
 };

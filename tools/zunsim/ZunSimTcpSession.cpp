@@ -41,6 +41,29 @@ ZunSimTcpSession::ZunSimTcpSession(QTcpSocket* socket, ZunSimDevice* device, QSh
     updateCloseTime();
 }
 
+bool ZunSimTcpSession::recordWordValid(quint16 id, quint16 value) const
+{
+    // The first word of an EQ or filter record packs several fields; each has its range.
+    auto inPool = [this, id](const char* base0, const char* base1, const char* size) {
+        const int b0 = num(base0), b1 = num(base1), n = num(size);
+        if (n <= 0)
+            return -1;
+        for (int b : {b0, b1})
+            if (b >= 0 && id >= b && id < b + n)
+                return (id - b) % 5;
+        return -1;
+    };
+    if (inPool("Inf_DSP0_ParBaseEQ", "Inf_DSP1_ParBaseEQ", "Inf_DSPx_Qty_ParEQ") == 0) {
+        const int highest = qMax(num("Inf_Sel_Typ_EQ_AP_12"), num("Inf_Sel_Typ_EQ_AP_6"));
+        return highest < 0 || (value & 0x3FFF) <= highest;
+    }
+    if (inPool("Inf_DSP0_ParBaseFi", "Inf_DSP1_ParBaseFi", "Inf_DSPx_Qty_ParFi") == 0) {
+        const int passband = (value >> 12) & 7, channel = (value >> 8) & 0xF, order = (value >> 4) & 0xF;
+        return passband <= 2 && channel <= 5 && order <= 10;
+    }
+    return true;
+}
+
 int ZunSimTcpSession::num(const char* name, int fallback) const
 {
     return m_map->contains(QLatin1String(name)) ? int(m_map->getCmdNr(name)) : fallback;
@@ -332,6 +355,10 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
     }
     if (id >= ZunWire::ImageWords) {
         refuse(quint16(num("Msg_ErrUnknownCmd", DefaultUnknownCmd)), id, value);
+        return;
+    }
+    if (!recordWordValid(id, value)) {
+        refuse(errRange, id, value);
         return;
     }
     int min = 0, max = 0;

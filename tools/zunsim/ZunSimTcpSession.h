@@ -36,6 +36,8 @@ private:
     enum class Stage { Command, BlockData };
 
     int num(const char* name, int fallback = -1) const;
+    // The field ranges of an EQ type word and a filter's first word.
+    bool recordWordValid(quint16 id, quint16 value) const;
     void parse();
     bool extractUnit(std::function<void()>* unit);
     void handleCommand(quint16 id, quint16 value);
