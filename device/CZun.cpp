@@ -802,28 +802,6 @@ ZunC::CopyFIRCoeffsMode CZun::CopyFIRCoeffsMode(int dsp) const
 
 bool CZun::IsKeyLocked() const { return word("Cmd_KeyLock") == 1; }
 
-// --- delays ------------------------------------------------------------------------
-// Placeholders until the delay memory is modelled; the channels already call them.
-
-CZunDelay CZun::GetChannelDelay(const ZunC::AnalogOutputs&) const
-{
-    throw std::logic_error("CZun::GetChannelDelay(): not available yet");
-}
-
-void CZun::SetChannelDelay(const ZunC::AnalogOutputs&, const CZunDelay&)
-{
-    throw std::logic_error("CZun::SetChannelDelay(): not available yet");
-}
-
-CZunDelay CZun::GetInputPathDelay(ZunC::InputPaths) const
-{
-    throw std::logic_error("CZun::GetInputPathDelay(): not available yet");
-}
-
-void CZun::SetInputPathDelay(ZunC::InputPaths, const CZunDelay&)
-{
-    throw std::logic_error("CZun::SetInputPathDelay(): not available yet");
-}
 
 // --- long operations of the device services ------------------------------------------
 
@@ -965,6 +943,7 @@ void CZun::UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1)
         const int cycles = int(mips * 1000000.0 / rate);
         m_freeCycles0 = cycles - cycles0;
         m_freeCycles1 = cycles - cycles1;
+        m_eqManager->CalculateAvailableEQs(m_freeCycles0, m_freeCycles1);
         emit signal_ProcessingStats(rate, int(100.0 * cycles0 / cycles), int(100.0 * cycles1 / cycles));
     } catch (const std::exception& e) {
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));

@@ -126,12 +126,6 @@ public:
     void MuteChannel(const ZunC::AnalogOutputs& output, const bool& mute);
     void MuteInputPath(ZunC::InputPaths path, const bool& mute);
 
-    // --- delays (the delay-memory work fills these in) -------------------------------
-    CZunDelay GetChannelDelay(const ZunC::AnalogOutputs& output) const;
-    void SetChannelDelay(const ZunC::AnalogOutputs& output, const CZunDelay& delay);
-    CZunDelay GetInputPathDelay(ZunC::InputPaths path) const;
-    void SetInputPathDelay(ZunC::InputPaths path, const CZunDelay& delay);
-
     // --- image readers -------------------------------------------------------------
     quint16 GetActiveDSPProgramID(quint16 dsp) const;
     quint16 GetDSPType() const;

@@ -56,4 +56,4 @@ void CZunInput::SetMute(bool mute) { m_zun->MuteInputPath(path("SetMute"), mute)
 
 CZunDelay CZunInput::GetDelay() const { return m_zun->GetInputPathDelay(path("GetDelay")); }
 
-void CZunInput::SetDelay(const CZunDelay& delay) { m_zun->SetInputPathDelay(path("SetDelay"), delay); }
+void CZunInput::SetDelay(const CZunDelay& delay) { m_zun->SetInputPathDelay(delay, path("SetDelay")); }

@@ -59,7 +59,7 @@ void CZunOutput::SetPhaseInverted(bool inverted)
 
 CZunDelay CZunOutput::GetDelay() const { return m_zun->GetChannelDelay(m_output); }
 
-void CZunOutput::SetDelay(const CZunDelay& delay) { m_zun->SetChannelDelay(m_output, delay); }
+void CZunOutput::SetDelay(const CZunDelay& delay) { m_zun->SetChannelDelay(delay, m_output); }
 
 int CZunOutput::GetSource() const
 {
