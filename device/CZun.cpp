@@ -906,6 +906,15 @@ void CZun::doGarbageCollection()
         if (!QDir().mkpath(folder))
             throw error(QStringLiteral("Could not create the folder %1.").arg(folder));
         BackupToDir(folder);
+        // The erase destroys what the backup lacks: every set and setup of the directory
+        // must be in the folder first.
+        const QDir dir(folder);
+        const int sets = dir.entryList({QStringLiteral("*.fir")}, QDir::Files).size();
+        const int setups = dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files).size();
+        if (sets < m_memoryManager->filterCount() || setups < m_memoryManager->setupCount())
+            throw error(QStringLiteral("The backup in %1 does not hold every FIR/limiter set and setup of the "
+                                       "processor. Nothing was erased.")
+                            .arg(folder));
     } catch (const std::exception& e) {
         // Nothing is erased without a complete backup.
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));

@@ -4,6 +4,7 @@
 #include "CRoutingManager.h"
 #include "CZunImageDefaults.h"
 #include "CZunRoutingRecord.h"
+#include "CZunRoutingWord.h"
 #include "CZunStatusBuffer.h"
 #include "support/DeviceTestRig.h"
 #include "ZunBaseComm.h"
@@ -296,6 +297,33 @@ private slots:
         QVERIFY(m_zun->GetExtClockKeys().contains(nr("Inf_Sel_ExtClk_AES")));
     }
 
+    // --- routing configuration ----------------------------------------------------------------
+
+    void routingConfigurationInItsOrder()
+    {
+        m_zun->SetRoutingPauseMs(0);
+        const auto map = m_zun->GetCmdMap();
+        const CZunRoutingPreset routing(map, QStringLiteral("Inf_RP_21"));
+        const CZunInputPreset input(map, QStringLiteral("Inf_IR_21"));
+        try {
+            m_zun->ApplyRoutingPreset(3, 1, 0, 0, 0, routing, QString(), QString(), input, ZunC::NoCopies,
+                                      ZunC::NoCopies, true);
+        } catch (const std::exception&) {
+            // Without a processor the FIR set step may fail; the order before it counts.
+        }
+        const Commands sent = m_sent.commands();
+        const quint16 close = nr("Cmd_TCPCloseTime");
+        // Kept settings: no defaults; two pauses first.
+        QCOMPARE(sent.mid(0, 2), (Commands{{close, 0}, {close, 0}}));
+        QCOMPARE(sent.mid(2, 2), (Commands{{nr("Cmd_0_MasterGain"), quint16(qint16(-400))},
+                                           {nr("Cmd_1_MasterGain"), quint16(qint16(-400))}}));
+        QCOMPARE(sent.mid(4, 3), (Commands{{close, 0}, {close, 0}, {nr("Cmd_ClockSel"), 3}}));
+        const quint16 word = CZunRoutingWord::compose(routing.getNumber(), input.getNumber());
+        QCOMPARE(sent.mid(9, 2), (Commands{{nr("Cmd_SPI_Routing"), word}, {nr("Cmd_DSP_Routing"), word}}));
+        QCOMPARE(sent.mid(11, 2), (Commands{{close, 0}, {nr("Cmd_ExtClockSel"), 1}}));
+        QVERIFY(!sent.contains({nr("Cmd_SetupSelect"), 254}));
+    }
+
     // --- firmware update and erase -------------------------------------------------------------
 
     void missingFirmwareFileLeavesTheKeepAliveOn()
@@ -344,7 +372,7 @@ private slots:
         QVERIFY(CZunStatusBuffer::isFactoryErase(false, 0, 1));
     }
 
-    void pendingRestoreWithoutItsFolderStaysPending()
+    void garbageCollectionNeedsADeviceFolder()
     {
         // No device folder before the first connection: nothing is backed up or erased.
         QSignalSpy failed(m_zun.get(), &CZun::signal_exception);
