@@ -212,6 +212,9 @@ public:
                                 ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2, bool keepSettings);
     // The pause between the steps of a routing configuration (100 ms; tests shorten it).
     void SetRoutingPauseMs(int ms) { m_routingPauseMs = ms; }
+    // Test seam: whether the first start of the FIR/limiter manager on a flash without
+    // any set stores and activates the pass-through set (default true).
+    void SetPassThroughOnEmptyFlash(bool on) { m_passThroughOnEmptyFlash = on; }
 
 public slots:
     void SetHardwareInfo(quint64 value);
@@ -355,6 +358,7 @@ private:
                           const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2);
     void routingPause();
     int m_routingPauseMs = 100;
+    bool m_passThroughOnEmptyFlash = true;
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};
