@@ -1,5 +1,7 @@
 #include "CRoutingManager.h"
 
+#include <stdexcept>
+
 CRoutingManager::CRoutingManager(CZun* zun) : m_zun(zun) {}
 
 void CRoutingManager::rebuild(quint16 routingWord)
@@ -13,3 +15,8 @@ void CRoutingManager::BlockRecalculation(bool block)
 }
 
 void CRoutingManager::updateFrequencyResponse() {}
+
+quint16 CRoutingManager::GetRoutingPresetNumbers(quint16, QSharedPointer<CCmdMap>)
+{
+    throw std::logic_error("CRoutingManager::GetRoutingPresetNumbers(): not available yet");
+}

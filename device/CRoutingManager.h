@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QSharedPointer>
+
+class CCmdMap;
 
 class CZun;
 
@@ -17,6 +20,9 @@ public:
     // While true, the channels' responses stop recalculating.
     void BlockRecalculation(bool block);
     quint16 lastRoutingWord() const { return m_routingWord; }
+
+    // The routing word of a routing kind named by setups of older firmware.
+    static quint16 GetRoutingPresetNumbers(quint16 kind, QSharedPointer<CCmdMap> map);
 
 public slots:
     void updateFrequencyResponse();

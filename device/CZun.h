@@ -130,6 +130,12 @@ public:
     ZunC::CopyFIRCoeffsMode CopyFIRCoeffsMode(int dsp) const;
     bool IsKeyLocked() const;
 
+    // --- setups ------------------------------------------------------------------------
+    // Store the current parameters as the setup at position / recall a stored setup
+    // (both through the setup manager, in the caller's thread; std::logic_error).
+    void SaveSetup(const quint16& position, QString name);
+    void SelectSetup(const quint16& position);
+
     // Keep-alive on or off: sends the matching TCP close time (15 or 0).
     Q_INVOKABLE void EnableTcpCheck(bool on);
 
