@@ -703,7 +703,8 @@ void CZunStatusBuffer::importSetup(const CZunStatusBuffer& source, quint16 versi
         if (version > to)
             throw std::logic_error(ZunSetupImport::DowngradeText);
         const QByteArray defaults = ZunSetupImport::defaultImage(to);
-        if (!CCmdMap::hasVersion(version))
+        // 0: an image of firmware too old to carry its version; read with the newest names.
+        if (version != 0 && !CCmdMap::hasVersion(version))
             throw std::logic_error(QStringLiteral("CZunStatusBuffer: setups of firmware %1 are not known. Can not "
                                                   "import this setup.")
                                        .arg(version)
