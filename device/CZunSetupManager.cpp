@@ -31,6 +31,8 @@ bool noSetup(int position) { return position == 0xCDEF || position == 255 || pos
 CZunSetupManager::CZunSetupManager(CZun* zun)
     : m_zun(zun), m_map(zun->GetCmdMap()), m_model(new QStandardItemModel()), m_lock(new QRecursiveMutex())
 {
+    // UploadSetup(ZunSetup*, int) and AddSetupToList are reachable by name.
+    qRegisterMetaType<ZunSetup*>("ZunSetup*");
     // The model stays in the device object's thread when the manager moves to its worker.
     m_model->moveToThread(zun->thread());
     CZunStatusBuffer* image = zun->GetStatusBuffer();
