@@ -140,6 +140,42 @@ private slots:
         QVERIFY(waitUntil([&]() { return img()->getValue(gainNr) == 0; }));
     }
 
+    void cacheAndFolderRestore()
+    {
+        start(1080);
+        m_zun->SaveSetup(0, QStringLiteral("Cached"));
+        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        const QDir folder(m_zun->GetLogFolder());
+        QVERIFY(waitUntil([&]() { return QFile::exists(folder.filePath("Set00_Cached.zun")); }));
+
+        // Cache files of empty or unnumbered positions go; a matching one stays and is not
+        // downloaded again.
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), folder.filePath("Set09_Stale.zun")));
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), folder.filePath("Setup_NoNumber.zun")));
+        const quint16 download = quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf"));
+        m_sent.clear();
+        initialize();
+        QVERIFY(!QFile::exists(folder.filePath("Set09_Stale.zun")));
+        QVERIFY(!QFile::exists(folder.filePath("Setup_NoNumber.zun")));
+        QVERIFY(QFile::exists(folder.filePath("Set00_Cached.zun")));
+        QVERIFY(!m_sent.contains(nr("Cmd_MemCopy"), download));
+        QVERIFY(mgr()->GetSetup(0) != nullptr);
+
+        // A folder of setup files goes back to the numbered positions; an unnumbered file
+        // is skipped, not uploaded to position -1.
+        QTemporaryDir backup;
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), backup.filePath("Set03_Back.zun")));
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), backup.filePath("Setup.zun")));
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        m_sent.clear();
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, backup.path())));
+        QCOMPARE(exception.count(), 0);
+        QCOMPARE(m_sent.count(0xFF00), 1);
+        afterFlashChange([&]() { return dir()->setupIdAt(3) != 0; });
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(3) != nullptr; }));
+        QCOMPARE(mgr()->GetSetup(3)->GetSetupName().trimmed(), QString("Cached"));
+    }
+
     void failuresSendNothingAndCountNothing()
     {
         start(1080);
