@@ -3,7 +3,6 @@
 #include "CCmdMap.h"
 #include "CZun.h"
 #include "CZunStatusBuffer.h"
-#include "ZunDSPProgramInfo.h"
 #include "ZunDeviceResources.h"
 #include "ZunSetup.h"
 #include "ZunSetupImport.h"
@@ -297,19 +296,6 @@ private slots:
         QCOMPARE(ZunSetup::numberFromFileName("Stage"), -1);
         QCOMPARE(ZunSetup::numberFromFileName("set12_lower"), -1);
         QCOMPARE(ZunSetup::numberFromFileName("Set99999999999_Big"), -1);
-    }
-
-    void programIdsFollowTheDSPType()
-    {
-        ZunSetup s(defaults(1080));
-        s.setValue(103, 0x0451); // 307 family
-        s.setValue(873, 0x2451); // 321, sub-variant 1
-        s.AdaptDSPProgIDs(ZunDSPProgramInfo::DSPType321, 1080);
-        QCOMPARE(s.GetDSPProgID(1), quint16(0x1451));
-        QCOMPARE(s.GetDSPProgID(2), quint16(0x2451));
-        s.AdaptDSPProgIDs(ZunDSPProgramInfo::DSPType307, 1080);
-        QCOMPARE(s.GetDSPProgID(0), quint16(0x0451));
-        QCOMPARE(s.GetDSPProgID(2), quint16(0x0451));
     }
 
     void setupNameIsTwentyFourFixedBytes()
