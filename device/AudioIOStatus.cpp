@@ -1,6 +1,7 @@
 #include "AudioIOStatus.h"
 
 #include "CCmdMap.h"
+#include "CZun.h"
 
 #include <QDebug>
 #include <QtEndian>
@@ -258,4 +259,11 @@ bool AudioIOStatus::onDigitalLockChanged()
         m_lastDigitalLock = locked;
     }
     return locked;
+}
+
+void AudioIOStatus::attachDevice(CZun* zun)
+{
+    QObject::connect(this, &AudioIOStatus::ZunFrontPanelChanged, zun, &CZun::requestCmdStatus, Qt::QueuedConnection);
+    QObject::connect(this, &AudioIOStatus::signal_ZunOutOfSync, zun, &CZun::RefreshStatusBuffer, Qt::QueuedConnection);
+    QObject::connect(this, &AudioIOStatus::signal_toLogFile, zun, &CZun::printToLog, Qt::QueuedConnection);
 }

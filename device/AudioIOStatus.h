@@ -9,6 +9,7 @@
 #include <QString>
 
 class CCmdMap;
+class CZun;
 
 // The decoded status of one processor: the latest status record of its UDP status
 // stream (also the DSP status block of the TCP link). The record is kept as received;
@@ -69,6 +70,12 @@ public:
     bool IsOutputMuted(int output) const;
     bool IsInputMuted(int source) const;
     bool IsMasterMuted() const;
+
+    // Wires the processor's reports to its device object (queued): a parameter changed on
+    // the processor is read back (CZun::requestCmdStatus), an out-of-sync report re-reads
+    // the whole image, log lines go to its log. The processing-power report waits for the
+    // device object's processing-power slot.
+    void attachDevice(CZun* zun);
 
     // The digital-lock bit; logs a change since the last call for this processor.
     bool onDigitalLockChanged();

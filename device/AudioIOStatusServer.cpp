@@ -1,6 +1,7 @@
 #include "AudioIOStatusServer.h"
 
 #include "CCmdMap.h"
+#include "ZunDeviceStats.h"
 
 AudioIOStatusServer::AudioIOStatusServer(QObject* parent) : QObject(parent) {}
 
@@ -58,6 +59,12 @@ void AudioIOStatusServer::onRoutingChanged(quint16 serial, quint16 routingWord)
     const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
     if (record)
         record->SetRouting(routingWord);
+}
+
+void AudioIOStatusServer::onRoutingChanged(QSharedPointer<ZunDeviceStats> stats)
+{
+    if (stats)
+        onRoutingChanged(stats->serial(), stats->routingWord());
 }
 
 void AudioIOStatusServer::evaluteMasterMuteStatus()

@@ -8,6 +8,7 @@
 #include <QSharedPointer>
 
 class CCmdMap;
+class ZunDeviceStats;
 
 // One AudioIOStatus per processor, keyed by serial; routes every status datagram to its
 // record and keeps the master-mute state over all processors. Lives in the GUI thread;
@@ -37,6 +38,8 @@ public slots:
     void onRequest(quint16 serial);
     void setStatusData(quint16 serial, QByteArray datagram);
     void onRoutingChanged(quint16 serial, quint16 routingWord);
+    // The discovery's routingChanged: the record's serial and announced routing word.
+    void onRoutingChanged(QSharedPointer<ZunDeviceStats> stats);
     void evaluteMasterMuteStatus();
 
 signals:

@@ -75,6 +75,8 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_eqManager = new CEQManager(this);
 
     m_routingManager = new CRoutingManager(this);
+    QObject::connect(m_routingManager, &CRoutingManager::signal_exception, this,
+                     [this](QString caption, QString text) { emit signal_exception(text, caption); });
     const quint16 routing = record->routingWord();
     m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
 
@@ -791,3 +793,15 @@ ZunC::CopyFIRCoeffsMode CZun::CopyFIRCoeffsMode(int dsp) const
 }
 
 bool CZun::IsKeyLocked() const { return word("Cmd_KeyLock") == 1; }
+
+// --- long operations of the device services ------------------------------------------
+
+void CZun::UpdateFirmware(const QString&)
+{
+    throw std::logic_error("CZun::UpdateFirmware(): not available yet");
+}
+
+void CZun::ReInit(QSharedPointer<ZunDeviceStats>, QSharedPointer<CCmdMap>, QSharedPointer<CRoutingLibrary>)
+{
+    throw std::logic_error("CZun::ReInit(): not available yet");
+}

@@ -142,6 +142,16 @@ public:
     // Raw gain word of a dB value (rounded half away from zero, checked against range).
     quint16 rawGain(double gain, const CZunParam* range) const;
 
+    // --- long operations of the device services -------------------------------------
+    // Whether the FIR/limiter manager has finished its start after the last connection
+    // (read from the device services' thread).
+    bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
+    // Still to come with the maintenance operations: they throw std::logic_error until
+    // then.
+    void UpdateFirmware(const QString& file);
+    void ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
+                QSharedPointer<CRoutingLibrary> library);
+
 public slots:
     void SetHardwareInfo(quint64 value);
     void ResetBuffers();
@@ -261,7 +271,7 @@ private:
     bool m_autoConnect = true;
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
-    bool m_firManagerReady = false;
+    std::atomic<bool> m_firManagerReady{false};
     ZunManagerThread* m_dspProgramThread = nullptr;
     ZunManagerThread* m_firLimThread = nullptr;
     ZunManagerThread* m_imageThread = nullptr;

@@ -255,14 +255,14 @@ private slots:
         QCOMPARE(a.getValue(1), quint16(0));
         QCOMPARE(a.toByteArray().mid(4), full.mid(4));
         // 3,394: the version word is lost too; such an image goes through every conversion.
-        try {
-            ZunSetup b(nullptr, full.mid(6));
-            QCOMPARE(b.getValue(2), quint16(1080));
-            QCOMPARE(b.GetSetupName().trimmed(), QString("Raw"));
-        } catch (const std::logic_error& e) {
-            // Until the routing manager resolves old routing kinds.
-            QVERIFY2(QString(e.what()).contains("not available yet"), e.what());
-        }
+        ZunSetup b(nullptr, full.mid(6));
+        QCOMPARE(b.getValue(2), quint16(1080));
+        QCOMPARE(b.GetSetupName().trimmed(), QString("Raw"));
+        CCmdMap m;
+        m.setVersion(1080);
+        const quint16 routing = quint16(m.getCmdNr("Inf_RP_21") + 128 * m.getCmdNr("Inf_IR_21"));
+        QCOMPARE(b.getValue(m.getCmdNr("Cmd_SPI_Routing")), routing);
+        QCOMPARE(b.getValue(m.getCmdNr("Cmd_DSP_Routing")), routing);
         for (int size : {0, 3395, 3401}) {
             try {
                 ZunSetup bad(nullptr, QByteArray(size, '\1'));

@@ -355,6 +355,9 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
         return;
     }
     m_device->image()[id] = value;
+    // The announce carries the routing word the processor runs.
+    if (int(id) == num("Cmd_SPI_Routing"))
+        m_device->identity().routingWord = value;
     lock.unlock();
     if (int(id) == num("Cmd_TCPCloseTime"))
         updateCloseTime();

@@ -54,6 +54,7 @@ public:
     }
     int idle() const { return lookup("Msg_StatusIdle", 0xFF70); }
     int number(const char* name, int fallback) const { return lookup(name, fallback); }
+    int number(const QString& name, int fallback) const { return lookup(name, fallback); }
 
 private:
     int lookup(const char* name, int fallback) const { return lookup(QLatin1String(name), fallback); }
@@ -151,7 +152,23 @@ QByteArray ZunSimUdp::nextStatusRecord()
     const QVector<quint16>& image = m_device->image();
     const bool masterMuted = ZunUdpDatagram::CmdMasterMute < image.size() && image[ZunUdpDatagram::CmdMasterMute] != 0;
     putWord(rec, L.status2(), quint16((id.flags & 0x0001) | (masterMuted ? 0x0004 : 0)));
-    putWord(rec, L.mute(), 0);
+    // The mute word: input paths A-H in bits 0-7, outputs 0-7 in bits 8-15.
+    auto imageWord = [&](const QString& name) {
+        const int nr = L.number(name, -1);
+        return nr >= 0 && nr < image.size() ? image[nr] : quint16(0);
+    };
+    quint16 muteWord = 0;
+    bool outputMuted[8];
+    double outputGainDb[8];
+    for (int i = 0; i < 8; ++i) {
+        if (imageWord(QStringLiteral("Cmd_%1_InMute%2").arg(i / 4).arg(QChar('A' + i))))
+            muteWord |= quint16(1u << i);
+        outputMuted[i] = imageWord(QStringLiteral("Cmd_%1_ChMute%2").arg(i / 4).arg(i % 4)) != 0 || masterMuted;
+        if (outputMuted[i])
+            muteWord |= quint16(1u << (8 + i));
+        outputGainDb[i] = 0.1 * qint16(imageWord(QStringLiteral("Cmd_%1_ChGain%2").arg(i / 4).arg(i % 4)));
+    }
+    putWord(rec, L.mute(), muteWord);
     // The measured sample rate follows the clock selection (an external clock is measured
     // a little below 48 kHz); the cycles in use follow the program each DSP runs: the
     // basic program needs fewer than any other, and no program more than the DSP has.
@@ -172,15 +189,33 @@ QByteArray ZunSimUdp::nextStatusRecord()
         cycles[d] = qMin(program == L.number("Inf_DSP0000_307_0", 0) ? 600 : 1100, available * 9 / 10);
     }
     for (int d = 0; d < 2; ++d) {
+        quint16 limStat = 0;
         for (int c = 0; c < 4; ++c) {
             // Levels swing between about -30 dB and 0 dB, each channel at its own phase.
             const double x = 0.5 + 0.5 * std::sin(0.2 * phase + c + 4 * d);
             const quint16 level = quint16(2000 + x * 63000);
             putWord(rec, L.dsp(d, "LevelIn", c, 0), level);
-            putWord(rec, L.dsp(d, "LevelOut", c, 4), quint16(level * 0.9));
-            putWord(rec, L.dsp(d, "GainRed", c, 8), quint16(32512 - int(x * 4000)));
-            putWord(rec, L.dsp(d, "Temp", c, 12), quint16(300 + (phase + c) % 20));
+            // An output follows its input through its gain; driven above full scale its
+            // limiter holds it at full scale and reports the reduction and its peak bit.
+            const int o = 4 * d + c;
+            const double outDb = 20.0 * std::log10(level * 0.9 / 65535.0) + outputGainDb[o];
+            quint16 outLevel = 0;
+            quint16 reduction = 32512;
+            if (!outputMuted[o]) {
+                if (outDb > 0.0) {
+                    outLevel = 65535;
+                    reduction = quint16(32512.0 * std::pow(10.0, -outDb / 20.0));
+                    limStat |= quint16(1u << c);
+                } else {
+                    outLevel = quint16(65535.0 * std::pow(10.0, outDb / 20.0));
+                }
+            }
+            putWord(rec, L.dsp(d, "LevelOut", c, 4), outLevel);
+            putWord(rec, L.dsp(d, "GainRed", c, 8), reduction);
+            // Coils warm up while their limiter works.
+            putWord(rec, L.dsp(d, "Temp", c, 12), quint16(300 + (phase + c) % 20 + (reduction < 32512 ? 200 : 0)));
         }
+        putWord(rec, L.dsp(d, "LimStat", -1, 16), limStat);
         putWord(rec, L.dsp(d, "SR", -1, 22), quint16(rate / 4));
         putWord(rec, L.dsp(d, "CycMain", -1, 23), quint16(cycles[d] << 2));
     }

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "CZunHardwareInfo.h"
+
+#include <QList>
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+#include <functional>
+
+class CCmdMap;
+class CRoutingLibrary;
+class CZun;
+class ZunDeviceStats;
+
+// The device server: creates the device object of every processor that is added, keeps
+// them by serial, passes the keep-alive tick on, and runs the long operations that the
+// network monitor starts for a list of processors (firmware update, setup upload, setup
+// selection, disconnection).
+//
+// newCZun, updateFirmwareVersion and getZun are called from the GUI thread (so every
+// device object lives there); the server itself lives in a manager thread of its own, where
+// the do* slots and triggerTcpCheck run, reached queued. The registry is behind a mutex.
+// The long operations themselves run on the global thread pool and report their failures
+// through the device object's signal_exception.
+//
+// Failures of the server's own steps (a processor that does not connect, one that is not
+// registered, one whose FIR/limiter manager never gets ready) are announced by
+// signal_information(caption, text). It is emitted in the manager thread: connect it to a
+// GUI-thread object (queued), which shows the information box.
+class CZunServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CZunServer(QObject* parent = nullptr);
+    ~CZunServer() override;
+
+    // The registered device object, or null.
+    QSharedPointer<CZun> getZun(quint16 serial) const;
+    QList<quint16> serials() const;
+
+    // How long a setup upload or selection waits for the FIR/limiter manager of a
+    // connected processor (default 30 s); a processor that is still not ready then is
+    // reported and skipped.
+    void setReadyTimeoutMs(int ms) { m_readyTimeoutMs = ms; }
+    // Test seam: the connection polls (default 50 of 100 ms).
+    void setConnectPolls(int polls) { m_connectPolls = polls; }
+
+signals:
+    void hardwareInfoUpdated(quint32, CZunHardwareInfo);
+    void signal_information(QString caption, QString text);
+
+public slots:
+    void newCZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
+                 QSharedPointer<CRoutingLibrary> library);
+    void updateFirmwareVersion(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
+                               QSharedPointer<CRoutingLibrary> library);
+    void triggerTcpCheck();
+    void doFirmwareUpdate(QList<quint32> serials, QString file);
+    void doSetupUpload(QList<quint32> serials, QString file, int position);
+    void doSelectSetup(QList<quint32> serials, quint16 number);
+    void doDisconnect(QList<quint32> serials);
+
+private:
+    enum class Connect { Always, WhenDisconnected };
+    // Connects the processor by the per-device rule; null (after reporting) when it is
+    // not registered or does not connect.
+    QSharedPointer<CZun> connectZun(quint32 serial, Connect how);
+    // Waits for the FIR/limiter manager; false (after reporting) on the time limit or a
+    // lost connection.
+    bool waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial);
+    // Runs the operation on the global thread pool; an exception goes to the device
+    // object's signal_exception.
+    static void runLong(const QSharedPointer<CZun>& zun, std::function<void(CZun*)> operation);
+
+    mutable QMutex m_mutex;
+    QMap<quint16, QSharedPointer<CZun>> m_registry;
+    int m_readyTimeoutMs = 30000;
+    int m_connectPolls = 50;
+};
