@@ -7,6 +7,7 @@
 #include "CZunFIRLimManager.h"
 #include "CZunParam.h"
 #include "CZunSetupManager.h"
+#include "ZunSetup.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunDSPProgramManager.h"
@@ -230,8 +231,18 @@ qint64 CZun::now() const { return m_clock(); }
 
 bool CZun::IsSetupModified() const { return m_image->isModified(); }
 quint16 CZun::GetActiveSetup() const { return word("Cmd_SetupSelect"); }
-// The setup manager holds no setups yet, so no active setup has a stored name.
-QString CZun::GetActiveSetupName() const { return QString(); }
+QString CZun::GetActiveSetupName() const
+{
+    try {
+        const ZunSetup* setup = m_setupManager->GetSetup(GetActiveSetup());
+        return setup ? setup->GetSetupName() : QString();
+    } catch (const std::logic_error&) {
+        return QString(); // a number outside the list names no stored setup
+    }
+}
+
+void CZun::SaveSetup(const quint16& position, QString name) { m_setupManager->StoreSetup(position, name); }
+void CZun::SelectSetup(const quint16& position) { m_setupManager->SelectSetup(position); }
 
 void CZun::UploadSetup(const QString& file, int position) { emit signal_UploadSetup(file, position); }
 void CZun::RemoveSetup(int position) { emit signal_RemoveSetup(position); }
@@ -816,9 +827,4 @@ void CZun::UpdateFirmware(const QString&)
 void CZun::ReInit(QSharedPointer<ZunDeviceStats>, QSharedPointer<CCmdMap>, QSharedPointer<CRoutingLibrary>)
 {
     throw std::logic_error("CZun::ReInit(): not available yet");
-}
-
-void CZun::SelectSetup(quint16)
-{
-    throw std::logic_error("CZun::SelectSetup(): not available yet");
 }

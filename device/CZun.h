@@ -136,6 +136,12 @@ public:
     ZunC::CopyFIRCoeffsMode CopyFIRCoeffsMode(int dsp) const;
     bool IsKeyLocked() const;
 
+    // --- setups ------------------------------------------------------------------------
+    // Store the current parameters as the setup at position / recall a stored setup
+    // (both through the setup manager, in the caller's thread; std::logic_error).
+    void SaveSetup(const quint16& position, QString name);
+    void SelectSetup(const quint16& position);
+
     // Keep-alive on or off: sends the matching TCP close time (15 or 0).
     Q_INVOKABLE void EnableTcpCheck(bool on);
 
@@ -146,12 +152,11 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
-    // Still to come with the maintenance and setup operations: they throw
-    // std::logic_error until then.
+    // Still to come with the maintenance operations: they throw std::logic_error until
+    // then.
     void UpdateFirmware(const QString& file);
     void ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                 QSharedPointer<CRoutingLibrary> library);
-    void SelectSetup(quint16 number);
 
 public slots:
     void SetHardwareInfo(quint64 value);
