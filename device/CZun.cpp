@@ -7,6 +7,7 @@
 #include "CZunFIRLimManager.h"
 #include "CZunParam.h"
 #include "CZunSetupManager.h"
+#include "ZunSetup.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunDSPProgramInfo.h"
@@ -237,8 +238,18 @@ qint64 CZun::now() const { return m_clock(); }
 
 bool CZun::IsSetupModified() const { return m_image->isModified(); }
 quint16 CZun::GetActiveSetup() const { return word("Cmd_SetupSelect"); }
-// The setup manager holds no setups yet, so no active setup has a stored name.
-QString CZun::GetActiveSetupName() const { return QString(); }
+QString CZun::GetActiveSetupName() const
+{
+    try {
+        const ZunSetup* setup = m_setupManager->GetSetup(GetActiveSetup());
+        return setup ? setup->GetSetupName() : QString();
+    } catch (const std::logic_error&) {
+        return QString(); // a number outside the list names no stored setup
+    }
+}
+
+void CZun::SaveSetup(const quint16& position, QString name) { m_setupManager->StoreSetup(position, name); }
+void CZun::SelectSetup(const quint16& position) { m_setupManager->SelectSetup(position); }
 
 void CZun::UploadSetup(const QString& file, int position) { emit signal_UploadSetup(file, position); }
 void CZun::RemoveSetup(int position) { emit signal_RemoveSetup(position); }
@@ -847,11 +858,6 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
     m_firmwareUpdating = false;
 }
 
-void CZun::SelectSetup(quint16)
-{
-    throw std::logic_error("CZun::SelectSetup(): not available yet");
-}
-
 // --- maintenance -------------------------------------------------------------------------
 
 void CZun::EraseFlashMemory()
@@ -929,8 +935,7 @@ void CZun::doGarbageCollection()
 
 void CZun::BackupToDir(const QString& folder)
 {
-    Q_UNUSED(folder);
-    // The FIR/limiter and setup managers write their files here (with their own work).
+    m_setupManager->allToFile(folder);
 }
 
 void CZun::InvokeFromDir(const QString& folder)
@@ -1090,11 +1095,7 @@ CZunDelay CZun::GetMasterDelayLimit() const { return capped(GetDSPDelayMemory(),
 
 CZunDelay CZun::GetChannelDelayLimit() const { return capped(GetDSPDelayMemory(), CZunDelay(65535, 96000.0)); }
 
-QShPtrFLE CZun::firSet(uint id) const
-{
-    Q_UNUSED(id);
-    return QShPtrFLE();
-}
+QShPtrFLE CZun::firSet(uint id) const { return m_firLimManager->GetFIRFilter(id); }
 
 QShPtrFLE CZun::activeFIRSet(quint16 dsp) const
 {

@@ -134,6 +134,12 @@ public:
     ZunC::CopyFIRCoeffsMode CopyFIRCoeffsMode(int dsp) const;
     bool IsKeyLocked() const;
 
+    // --- setups ------------------------------------------------------------------------
+    // Store the current parameters as the setup at position / recall a stored setup
+    // (both through the setup manager, in the caller's thread; std::logic_error).
+    void SaveSetup(const quint16& position, QString name);
+    void SelectSetup(const quint16& position);
+
     // Keep-alive on or off: sends the matching TCP close time (15 or 0).
     Q_INVOKABLE void EnableTcpCheck(bool on);
 
@@ -146,13 +152,13 @@ public:
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
     // Keep-alive off, then the whole update as one group (runs in the caller's thread).
     // A missing file is refused before anything is sent.
+    // Still to come with the maintenance operations: they throw std::logic_error until
+    // then.
     void UpdateFirmware(const QString& file);
     // After the processor announced another firmware: new map, version, library, flash
     // constants, hardware info, routing and DSP programs.
     void ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                 QSharedPointer<CRoutingLibrary> library);
-    // Still to come with the setups: throws std::logic_error until then.
-    void SelectSetup(quint16 number);
 
     // --- maintenance ------------------------------------------------------------------
     void EraseFlashMemory();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FilterLimiterEWS.h"
+
 #include <QMap>
 #include <QObject>
 #include <QStringList>
@@ -13,6 +15,9 @@ class CZunFIRLimManager : public QObject
     Q_OBJECT
 public:
     explicit CZunFIRLimManager(CZun* zun);
+
+    // The listed set with that id; null when there is none.
+    QShPtrFLE GetFIRFilter(uint id) const;
 
 public slots:
     void initialize();

@@ -1,6 +1,510 @@
 #include "CZunSetupManager.h"
 
-CZunSetupManager::CZunSetupManager(CZun* zun) : m_zun(zun) {}
+#include "CCmdMap.h"
+#include "CMemoryManager.h"
+#include "CZun.h"
+#include "CZunMetaCmd.h"
+#include "CZunStatusBuffer.h"
+#include "ZunSetup.h"
 
-void CZunSetupManager::initialize() {}
-void CZunSetupManager::on_SetupRemoved(int) {}
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QStandardItemModel>
+#include <QThread>
+
+#include <stdexcept>
+
+const char* const CZunSetupManager::EmptyRowText = "---                    ";
+
+namespace
+{
+constexpr quint16 BlockWrite = 0xFF00;
+
+bool noSetup(int position) { return position == 0xCDEF || position == 255 || position == 254; }
+
+[[noreturn]] void fail(const QString& text) { throw std::logic_error(text.toStdString()); }
+} // namespace
+
+CZunSetupManager::CZunSetupManager(CZun* zun)
+    : m_zun(zun), m_map(zun->GetCmdMap()), m_model(new QStandardItemModel()), m_lock(new QRecursiveMutex())
+{
+    // UploadSetup(ZunSetup*, int) and AddSetupToList are reachable by name.
+    qRegisterMetaType<ZunSetup*>("ZunSetup*");
+    // The model stays in the device object's thread when the manager moves to its worker.
+    m_model->moveToThread(zun->thread());
+    CZunStatusBuffer* image = zun->GetStatusBuffer();
+    connect(image, &CZunStatusBuffer::signal_SetupSelect, this, &CZunSetupManager::on_SetupSelect, Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_SetupDownloaded, this, &CZunSetupManager::on_SetupDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_SetupUploaded, this, &CZunSetupManager::on_SetupUploaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_SetupModified, this, &CZunSetupManager::on_SetupModified,
+            Qt::QueuedConnection);
+    connect(zun, &CZun::signal_UploadSetup, this, qOverload<QString, int>(&CZunSetupManager::UploadSetup),
+            Qt::BlockingQueuedConnection);
+    connect(zun, &CZun::signal_RemoveSetup, this, &CZunSetupManager::RemoveSetup, Qt::BlockingQueuedConnection);
+}
+
+CZunSetupManager::~CZunSetupManager()
+{
+    qDeleteAll(m_owned);
+    delete m_model;
+    delete m_lock;
+}
+
+quint16 CZunSetupManager::nr(const char* name) const { return m_map->getCmdNr(name); }
+
+void CZunSetupManager::guarded(const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (const std::exception& e) {
+        const QString text = QString::fromStdString(e.what());
+        qWarning().noquote() << "CZunSetupManager:" << text;
+        emit m_zun->signal_exception(text, QStringLiteral("ZunControl"));
+    }
+}
+
+int CZunSetupManager::listSize() const
+{
+    QMutexLocker lock(m_lock);
+    return m_setups.size();
+}
+
+void CZunSetupManager::checkPosition(int position) const
+{
+    if (position < 0 || position >= m_setups.size())
+        fail(QStringLiteral("CZunSetupManager: Invalid setup position %1 (the processor has %2 setup positions).")
+                 .arg(position)
+                 .arg(m_setups.size()));
+}
+
+// --- holds of the lock that span a transfer -------------------------------------------
+
+void CZunSetupManager::takeHold(HoldKind kind, int position)
+{
+    m_lock->lock();
+    ++m_holds[kind << 16 | (position & 0xFFFF)];
+}
+
+bool CZunSetupManager::tryTakeHold(HoldKind kind, int position)
+{
+    if (!m_lock->tryLock())
+        return false;
+    ++m_holds[kind << 16 | (position & 0xFFFF)];
+    return true;
+}
+
+// Releases a hold only when one was taken for this transfer: a completion without a hold
+// (a try-lock that failed, a reply nobody asked for) must not unlock someone else's.
+bool CZunSetupManager::releaseHold(HoldKind kind, int position)
+{
+    const int key = kind << 16 | (position & 0xFFFF);
+    auto it = m_holds.find(key);
+    if (it == m_holds.end())
+        return false;
+    if (--it.value() == 0)
+        m_holds.erase(it);
+    m_lock->unlock();
+    return true;
+}
+
+// --- model ------------------------------------------------------------------------------
+
+void CZunSetupManager::modelReset(int rows)
+{
+    QStandardItemModel* model = m_model;
+    QMetaObject::invokeMethod(model, [model, rows]() {
+        model->clear();
+        for (int p = 0; p < rows; ++p)
+            model->appendRow(new QStandardItem(QString::fromLatin1(EmptyRowText)));
+    });
+}
+
+void CZunSetupManager::modelRow(int row, const QString& text, const QVariant& id, bool icon)
+{
+    QStandardItemModel* model = m_model;
+    QMetaObject::invokeMethod(model, [model, row, text, id, icon]() {
+        if (row < 0)
+            return;
+        while (model->rowCount() <= row)
+            model->appendRow(new QStandardItem(QString::fromLatin1(EmptyRowText)));
+        auto* item = new QStandardItem(text);
+        item->setData(id, Qt::UserRole);
+        if (icon && qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+            item->setData(QIcon(QStringLiteral(":/resources/images/save.png")), Qt::DecorationRole);
+        model->setItem(row, 0, item);
+    });
+}
+
+void CZunSetupManager::modelIcon(int row, bool icon, bool all)
+{
+    QStandardItemModel* model = m_model;
+    QMetaObject::invokeMethod(model, [model, row, icon, all]() {
+        const bool gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+        for (int r = all ? 0 : row; r < (all ? model->rowCount() : row + 1); ++r) {
+            QStandardItem* item = model->item(r, 0);
+            if (!item)
+                continue;
+            if (icon && gui)
+                item->setData(QIcon(QStringLiteral(":/resources/images/save.png")), Qt::DecorationRole);
+            else
+                item->setData(QVariant(), Qt::DecorationRole);
+        }
+    });
+}
+
+// --- queries ---------------------------------------------------------------------------
+
+ZunSetup* CZunSetupManager::GetSetup(int position) const
+{
+    QMutexLocker lock(m_lock);
+    if (noSetup(position))
+        return nullptr;
+    if (position < 0 || position >= m_setups.size())
+        throw std::logic_error("CZunSetupManager: Invalid setup position selected, maybe setup is invalid");
+    return m_setups.at(position).data();
+}
+
+QStringList CZunSetupManager::GetSetupsUsingFir(quint32 id) const
+{
+    QMutexLocker lock(m_lock);
+    QStringList names;
+    for (const QPointer<ZunSetup>& s : m_setups)
+        if (s && (s->GetActiveFilterIndex(1) == id || s->GetActiveFilterIndex(2) == id))
+            names << s->GetSetupName();
+    return names;
+}
+
+bool CZunSetupManager::IsFirUsed(quint32 id) const
+{
+    QMutexLocker lock(m_lock);
+    for (const QPointer<ZunSetup>& s : m_setups)
+        if (s && (s->GetActiveFilterIndex(1) == id || s->GetActiveFilterIndex(2) == id))
+            return true;
+    return false;
+}
+
+bool CZunSetupManager::IsFirUsed(QShPtrFLE set) const { return set && IsFirUsed(set->getKey()); }
+
+// --- list --------------------------------------------------------------------------------
+
+void CZunSetupManager::adopt(ZunSetup* setup)
+{
+    QMutexLocker lock(m_lock);
+    if (setup && !m_owned.contains(setup))
+        m_owned.append(setup);
+}
+
+void CZunSetupManager::emitFirMap()
+{
+    QMap<quint32, QStringList> map;
+    {
+        QMutexLocker lock(m_lock);
+        for (const QPointer<ZunSetup>& s : m_setups) {
+            if (!s)
+                continue;
+            const quint32 id = s->GetActiveFilterIndex(1);
+            if (!map.contains(id))
+                map.insert(id, GetSetupsUsingFir(id));
+        }
+    }
+    emit signal_MapFirSetupsRefreshed(map);
+}
+
+void CZunSetupManager::addToList(int position, ZunSetup* setup, bool refreshFirMap)
+{
+    {
+        QMutexLocker lock(m_lock);
+        adopt(setup);
+        checkPosition(position);
+        m_setups[position] = setup;
+        const bool icon = position == int(m_zun->GetActiveSetup()) && m_zun->IsSetupModified();
+        modelRow(position, setup ? setup->GetSetupName() : QString::fromLatin1(EmptyRowText),
+                 setup ? QVariant(m_zun->GetMemoryManager()->setupIdAt(position)) : QVariant(), icon);
+    }
+    if (refreshFirMap)
+        emitFirMap();
+}
+
+void CZunSetupManager::AddSetupToList(int position, ZunSetup* setup)
+{
+    guarded([&]() { addToList(position, setup); });
+}
+
+void CZunSetupManager::initialize()
+{
+    guarded([&]() {
+        CMemoryManager* mm = m_zun->GetMemoryManager();
+        QMutexLocker lock(m_lock);
+        m_pendingUploads = 0;
+        m_pendingDownloads = 0;
+        const int n = mm->setupListSize();
+        if (m_setups.size() != n) {
+            m_setups.clear();
+            for (int p = 0; p < n; ++p)
+                m_setups.append(QPointer<ZunSetup>());
+            modelReset(n);
+        }
+        const QString folder = m_zun->GetLogFolder();
+        if (!folder.isEmpty()) {
+            QDir dir(folder);
+            const QStringList files =
+                dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+            for (const QString& f : files) {
+                const QString path = dir.absoluteFilePath(f);
+                const int p = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
+                if (mm->setupIdAt(p) == 0 || p >= n) {
+                    QFile::remove(path);
+                    continue;
+                }
+                try {
+                    auto* setup = new ZunSetup(m_zun, path);
+                    adopt(setup);
+                    addToList(p, setup, false);
+                } catch (const std::exception& e) {
+                    qWarning().noquote() << "CZunSetupManager: cached setup" << path << "dropped:" << e.what();
+                    QFile::remove(path);
+                }
+            }
+        }
+        for (int p = 0; p < n; ++p) {
+            const quint32 id = mm->setupIdAt(p);
+            if (m_setups.at(p)) {
+                if (m_setups.at(p)->GetCRC() == id)
+                    continue;
+                m_setups[p] = nullptr;
+                modelRow(p, QString::fromLatin1(EmptyRowText), QVariant(), false);
+            }
+            if (id == 0)
+                continue;
+            tryTakeHold(Download, p);
+            CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
+            meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
+            meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf")));
+            meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+            ++m_pendingDownloads;
+            m_zun->SendMetaCmd(meta);
+        }
+    });
+    emitFirMap();
+    emit signal_SetupChanged(m_zun->GetActiveSetup(), QString());
+}
+
+void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
+{
+    guarded([&]() {
+        ZunSetup* setup = nullptr;
+        if (!data.isEmpty()) {
+            try {
+                setup = new ZunSetup(m_zun, data);
+                adopt(setup);
+            } catch (const std::exception& e) {
+                qWarning().noquote() << "CZunSetupManager: setup" << position << "not read:" << e.what();
+                setup = nullptr;
+            }
+        }
+        const bool ours = releaseHold(Download, position);
+        bool listed = false;
+        if (setup && position >= 0 && position < listSize()) {
+            addToList(position, setup);
+            listed = true;
+        }
+        if (ours || m_pendingDownloads > 0) {
+            if (--m_pendingDownloads <= 0) {
+                m_pendingDownloads = 0;
+                emit signal_SetupChanged(m_zun->GetActiveSetup(), QString());
+            }
+        }
+        if (listed && !m_zun->GetLogFolder().isEmpty())
+            setup->toFile(m_zun->GetLogFolder(), position);
+    });
+}
+
+// --- upload ------------------------------------------------------------------------------
+
+void CZunSetupManager::UploadSetup(QString fileName, int position)
+{
+    guarded([&]() {
+        auto* setup = new ZunSetup(m_zun, fileName);
+        adopt(setup);
+        uploadSetup(setup, position);
+    });
+}
+
+void CZunSetupManager::UploadSetup(ZunSetup* setup, int position)
+{
+    guarded([&]() { uploadSetup(setup, position); });
+}
+
+void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
+{
+    if (!setup)
+        fail(QStringLiteral("CZunSetupManager: no setup to upload."));
+    adopt(setup);
+    {
+        QMutexLocker lock(m_lock);
+        checkPosition(position);
+    }
+    CMemoryManager* mm = m_zun->GetMemoryManager();
+    if (!mm->canUpload())
+        fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
+    // Before the hold: a setup whose programs do not suit the DSP is refused without one.
+    setup->AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
+    takeHold(Upload, position);
+    const quint16 id0 = setup->GetDSPProgID(1), id1 = setup->GetDSPProgID(2);
+    m_zun->UploadDSPProgram(id0);
+    if (id1 != id0)
+        m_zun->UploadDSPProgram(id1);
+    m_setups[position] = setup;
+    modelRow(position, setup->GetSetupName(), QVariant(setup->GetCRC()), false);
+    const QByteArray image = setup->toByteArray();
+    CZunMetaCmd meta(BlockWrite, quint16(image.size()), image);
+    meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Setup"));
+    meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
+    meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyRxTxBuf2F") + nr("ID_FAI_Ctrl_w_RxTxBuf")));
+    ++m_pendingUploads;
+    mm->incTransfers();
+    m_zun->SendMetaCmd(meta);
+}
+
+void CZunSetupManager::on_SetupUploaded(bool ok, int position)
+{
+    guarded([&]() {
+        if (!releaseHold(Upload, position))
+            return;
+        // Failed or not, the transfer is over: both counters go down.
+        --m_pendingUploads;
+        m_zun->GetMemoryManager()->decTransfers();
+        if (!ok)
+            return;
+        ZunSetup* setup = nullptr;
+        {
+            QMutexLocker lock(m_lock);
+            if (position >= 0 && position < m_setups.size())
+                setup = m_setups.at(position).data();
+        }
+        if (setup && !m_zun->GetLogFolder().isEmpty())
+            setup->toFile(m_zun->GetLogFolder(), position);
+    });
+}
+
+// --- removal -----------------------------------------------------------------------------
+
+void CZunSetupManager::RemoveSetup(int position)
+{
+    guarded([&]() { removeSetup(position); });
+}
+
+void CZunSetupManager::removeSetup(int position)
+{
+    if (!GetSetup(position))
+        fail(QStringLiteral("Empty setups can not be deleted."));
+    takeHold(Removal, position);
+    // The entry is emptied, not taken out: the other setups keep their positions.
+    m_setups[position] = nullptr;
+    modelRow(position, QString::fromLatin1(EmptyRowText), QVariant(), false);
+    CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
+    meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
+    meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
+    m_zun->SendMetaCmd(meta);
+}
+
+void CZunSetupManager::on_SetupRemoved(int position)
+{
+    releaseHold(Removal, position);
+    QMetaObject::invokeMethod(m_zun, "RefreshMemDir", Qt::QueuedConnection);
+    emit signal_SetupRemoved(position);
+}
+
+// --- store and recall --------------------------------------------------------------------
+
+void CZunSetupManager::StoreSetup(const quint16& position, QString name)
+{
+    CMemoryManager* mm = m_zun->GetMemoryManager();
+    if (!mm->canStoreSetup())
+        fail(QStringLiteral("Max capacity of flash mem reached.Setup will not be stored."));
+    if (position >= mm->setupListSize())
+        fail(QStringLiteral("CZunSetupManager: Invalid setup position %1 (the processor has %2 setup positions).")
+                 .arg(position)
+                 .arg(mm->setupListSize()));
+    QMutexLocker lock(m_lock);
+    const QByteArray payload = CZunStatusBuffer::encodeSetupName(name);
+    CZunMetaCmd meta(nr("ID_RX_Block_Start"), nr("ID_LengthSetupName"), payload);
+    meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveSetupName"));
+    if (m_zun->GetFirmwareVersion() >= 1068)
+        meta.appendCmd(nr("Cmd_SetupStore"), position);
+    else
+        meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_SaveParF") + position));
+    m_zun->SendMetaCmd(meta);
+}
+
+void CZunSetupManager::SelectSetup(const quint16& position)
+{
+    QMutexLocker lock(m_lock);
+    if (m_zun->GetMemoryManager()->setupIdAt(position) == 0)
+        fail(QStringLiteral("CZun::ActiveateDSPProgram(): no valid setup at this position"));
+    CZunMetaCmd meta(nr("Cmd_SetupSelect"), position);
+    meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf"));
+    meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+    m_zun->SendMetaCmd(meta);
+    // The processor is busy loading the setup: no keep-alive meanwhile.
+    if (QThread::currentThread() == m_zun->thread())
+        m_zun->EnableTcpCheck(false);
+    else
+        QMetaObject::invokeMethod(m_zun, "EnableTcpCheck", Qt::QueuedConnection, Q_ARG(bool, false));
+}
+
+void CZunSetupManager::on_SetupSelect(bool ok, int position)
+{
+    if (!ok)
+        return;
+    emit signal_SetupChanged(position, m_zun->GetActiveSetupName());
+    modelIcon(0, false, true);
+}
+
+void CZunSetupManager::on_SetupModified()
+{
+    const int a = m_zun->GetActiveSetup();
+    if (noSetup(a) || a >= listSize())
+        return;
+    modelIcon(a, true);
+}
+
+// --- folders -------------------------------------------------------------------------------
+
+void CZunSetupManager::allToFile(QString folder)
+{
+    guarded([&]() {
+        QMutexLocker lock(m_lock);
+        for (int p = 0; p < m_setups.size(); ++p)
+            if (m_setups.at(p))
+                m_setups.at(p)->toFile(folder, p);
+    });
+}
+
+void CZunSetupManager::fromDir(QString folder)
+{
+    guarded([&]() {
+        QMutexLocker lock(m_lock);
+        QDir dir(folder);
+        const QStringList files = dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name);
+        if (m_zun->GetMemoryManager()->freeEntries() < files.size())
+            fail(QStringLiteral("Nr of setups contained in %1 exceeds capacity of flash mem.").arg(folder));
+        for (const QString& f : files) {
+            const int p = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
+            if (p < 0 || p >= m_setups.size()) {
+                qWarning().noquote() << "CZunSetupManager: setup file" << f << "names no valid position; skipped";
+                continue;
+            }
+            auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
+            adopt(setup);
+            uploadSetup(setup, p);
+        }
+        if (!m_zun->GetLogFolder().isEmpty())
+            allToFile(m_zun->GetLogFolder());
+    });
+}

@@ -1,26 +1,103 @@
 #pragma once
 
+#include "FilterLimiterEWS.h"
+
+#include <QHash>
+#include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
+#include <QRecursiveMutex>
+#include <QSharedPointer>
 #include <QStringList>
 
-class CZun;
+#include <atomic>
+#include <functional>
 
-// The setups stored in the device's flash. Lives in a worker thread of its device object.
-// Only the slots and signals the device object wires exist yet.
+class CCmdMap;
+class CZun;
+class QStandardItemModel;
+class ZunSetup;
+
+// The setups stored in the device's flash, one entry per setup-list position. Lives in a
+// worker thread of its device object; the model lives in the device object's (GUI)
+// thread and is updated there. A recursive lock is held from the start of every flash
+// transfer to its completion, so that GetSetup, StoreSetup and SelectSetup (called from
+// other threads) wait for outstanding transfers while the manager's own slots go on.
+//
+// The manager owns every setup it lists (also the ones handed to UploadSetup) and deletes
+// them only when it is destroyed, so a pointer from GetSetup stays valid.
+// Slots report their failures through the device's signal_exception; they never throw.
 class CZunSetupManager : public QObject
 {
     Q_OBJECT
 public:
     explicit CZunSetupManager(CZun* zun);
+    ~CZunSetupManager() override;
+
+    static const char* const EmptyRowText;
+
+    QStandardItemModel* GetModel() const { return m_model; }
+    // Null for 0xCDEF, 255 and 254 and for an empty position; std::logic_error for a
+    // position outside the list.
+    ZunSetup* GetSetup(int position) const;
+    QStringList GetSetupsUsingFir(quint32 id) const;
+    bool IsFirUsed(quint32 id) const;
+    bool IsFirUsed(QShPtrFLE set) const;
+    // Store the processor's current parameters at position under name / recall the setup
+    // at position. Called in the caller's thread; throw std::logic_error.
+    void StoreSetup(const quint16& position, QString name);
+    void SelectSetup(const quint16& position);
+
+    int pendingUploads() const { return m_pendingUploads.load(); }
+    int pendingDownloads() const { return m_pendingDownloads.load(); }
+    int listSize() const;
 
 public slots:
     void initialize();
+    void UploadSetup(QString fileName, int position);
+    void UploadSetup(ZunSetup* setup, int position);
+    void RemoveSetup(int position);
+    void AddSetupToList(int position, ZunSetup* setup);
+    void on_SetupSelect(bool ok, int position);
+    void on_SetupDownloaded(int position, QByteArray data);
+    void on_SetupUploaded(bool ok, int position);
     void on_SetupRemoved(int position);
+    void on_SetupModified();
+    void allToFile(QString folder);
+    void fromDir(QString folder);
 
 signals:
+    void signal_SetupChanged(int position, QString name);
+    void signal_SetupRemoved(int position);
     void signal_MapFirSetupsRefreshed(QMap<quint32, QStringList> setupsByFir);
 
 private:
+    enum HoldKind { Upload = 1, Download = 2, Removal = 3 };
+
+    quint16 nr(const char* name) const;
+    void guarded(const std::function<void()>& work);
+    void uploadSetup(ZunSetup* setup, int position);
+    void removeSetup(int position);
+    void addToList(int position, ZunSetup* setup, bool refreshFirMap = true);
+    void adopt(ZunSetup* setup);
+    void checkPosition(int position) const;
+    void takeHold(HoldKind kind, int position);
+    bool tryTakeHold(HoldKind kind, int position);
+    bool releaseHold(HoldKind kind, int position);
+    void emitFirMap();
+    // Model updates, carried out in the model's thread in the order they were made.
+    void modelReset(int rows);
+    void modelRow(int row, const QString& text, const QVariant& id, bool icon);
+    void modelIcon(int row, bool icon, bool all = false);
+
     CZun* m_zun;
+    QSharedPointer<CCmdMap> m_map;
+    QList<QPointer<ZunSetup>> m_setups;
+    QStandardItemModel* m_model;
+    std::atomic<int> m_pendingDownloads{0};
+    std::atomic<int> m_pendingUploads{0};
+    mutable QRecursiveMutex* m_lock;
+    QList<ZunSetup*> m_owned;
+    QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
 };

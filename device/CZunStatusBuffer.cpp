@@ -6,6 +6,8 @@
 #include "CZun.h"
 #include "CZunMetaCmd.h"
 #include "ZunCrc16.h"
+#include "ZunSetupImport.h"
+#include "CRoutingManager.h"
 
 #include <QDebug>
 #include <QDir>
@@ -285,8 +287,7 @@ void CZunStatusBuffer::UploadImage()
 
 void CZunStatusBuffer::SetSetupName(const QString& name)
 {
-    QByteArray bytes = name.toLocal8Bit().left(SetupNameBytes);
-    bytes.append(QByteArray(SetupNameBytes - bytes.size(), ' '));
+    const QByteArray bytes = encodeSetupName(name);
     QWriteLocker lock(&m_lock);
     if (m_image.size() < SetupNameOffset + SetupNameBytes)
         return;
@@ -305,10 +306,7 @@ QString CZunStatusBuffer::GetSetupName() const
         QReadLocker lock(&m_lock);
         bytes = m_image.mid(SetupNameOffset, SetupNameBytes);
     }
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    return QString::fromStdString(bytes.toStdString());
+    return decodeSetupName(bytes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -958,4 +956,66 @@ bool CZunStatusBuffer::filterReply(quint16 c, quint16 v, bool err)
             Qt::QueuedConnection);
     }
     return true;
+}
+
+// Setup import and setup names
+
+QByteArray CZunStatusBuffer::encodeSetupName(const QString& name)
+{
+    // Latin-1 gives one byte per character, so cutting never splits a character; what it
+    // cannot represent becomes '?'.
+    QByteArray bytes = name.toLatin1().left(SetupNameBytes);
+    bytes.append(QByteArray(SetupNameBytes - bytes.size(), ' '));
+    return bytes;
+}
+
+QString CZunStatusBuffer::decodeSetupName(const QByteArray& bytes)
+{
+    QByteArray b = bytes.left(SetupNameBytes);
+    const int nul = b.indexOf('\0');
+    if (nul >= 0)
+        b.truncate(nul);
+    return QString::fromLatin1(b);
+}
+
+void CZunStatusBuffer::importSetup(const CZunStatusBuffer& source, quint16 version, CZun* target)
+{
+    if (!target)
+        target = m_owner;
+    const quint16 to = target ? target->GetFirmwareVersion() : 1080;
+    const QByteArray src = source.toByteArray();
+    QByteArray result;
+    if (version == to) {
+        result = src;
+    } else {
+        if (version > to)
+            throw std::logic_error(ZunSetupImport::DowngradeText);
+        const QByteArray defaults = ZunSetupImport::defaultImage(to);
+        // 0: an image of firmware too old to carry its version; read with the newest names.
+        if (version != 0 && !CCmdMap::hasVersion(version))
+            throw std::logic_error(QStringLiteral("CZunStatusBuffer: setups of firmware %1 are not known. Can not "
+                                                  "import this setup.")
+                                       .arg(version)
+                                       .toStdString());
+        CCmdMap oldMap;
+        oldMap.setVersion(version);
+        QSharedPointer<CCmdMap> newMap = target ? target->GetCmdMap() : QSharedPointer<CCmdMap>();
+        if (!newMap) {
+            newMap = QSharedPointer<CCmdMap>::create();
+            newMap->setVersion(to);
+        }
+        const ZunSetupImport::MapNames oldNames(oldMap), newNames(*newMap);
+        result = ZunSetupImport::convert(src, version, to, defaults, oldNames, newNames, [&newMap](quint16 kind) {
+            return CRoutingManager::GetRoutingPresetNumbers(kind, newMap);
+        });
+    }
+    {
+        QWriteLocker lock(&m_lock);
+        m_image = result;
+        m_crc = 0;
+        if (version == to || m_modified.load())
+            return;
+        m_modified.store(true);
+    }
+    emit signal_SetupModified();
 }

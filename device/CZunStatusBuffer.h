@@ -82,6 +82,16 @@ public:
         return !mapHasEraseOnly128K || value != eraseOnly128K;
     }
 
+    // --- setup import ------------------------------------------------------------------
+    // Replaces this image by source (a stored image of firmware `version`) converted for the
+    // firmware of target (this image's owner when null; 1080 when neither exists). The
+    // conversion runs on a copy: on failure (std::logic_error, CCmdMap::invalid_cmd) this
+    // image is unchanged.
+    void importSetup(const CZunStatusBuffer& source, quint16 version, CZun* target = nullptr);
+    // Fixed 8-bit encoding of setup names (the processor shows them as single bytes).
+    static QByteArray encodeSetupName(const QString& name);
+    static QString decodeSetupName(const QByteArray& bytes);
+
 public slots:
     void cmdCallback(CZunCmd cmd);
     void initConstants();

@@ -1,5 +1,19 @@
 #include "ZunSetup.h"
 
+#include "CZun.h"
+#include "CZunFIRLimManager.h"
+#include "ZunDSPProgramInfo.h"
+
+#include <quazip.h>
+#include <quazipfile.h>
+#include <quazipnewinfo.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTextCodec>
+
 #include <stdexcept>
 
 namespace
@@ -7,7 +21,226 @@ namespace
 // Fixed words of a setup image.
 constexpr quint16 FirLow0 = 146, FirHigh0 = 147, FirLow1 = 916, FirHigh1 = 917;
 constexpr quint16 DSPProg0 = 103, DSPProg1 = 873;
+constexpr quint16 VersionWord = 2;
+
+[[noreturn]] void fail(const QString& text) { throw std::logic_error(text.toStdString()); }
+
+bool isSafeFileChar(QChar c)
+{
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+        return true;
+    return QStringLiteral(",^&'@{}[]$=!-#()%.+~_").contains(c);
+}
+
+bool validSetupSize(qint64 size)
+{
+    return size == CZunStatusBuffer::ImageBytes || size == ZunSetup::OldImageBytes1
+        || size == ZunSetup::OldImageBytes2;
+}
+
+// An entry name that would step out of a folder or start at a root.
+bool unsafeEntryName(const QString& name)
+{
+    const QString n = QString(name).replace('\\', '/');
+    return n.startsWith('/') || n == QLatin1String("..") || n.startsWith(QLatin1String("../"))
+        || n.contains(QLatin1String("/../")) || n.endsWith(QLatin1String("/..")) || QRegularExpression("^[A-Za-z]:").match(n).hasMatch();
+}
+
+QString invalidEntry(const QString& entry, const QString& fileName)
+{
+    return QStringLiteral("ZunSetup::fromFile() : Invalid file '") + entry + QStringLiteral("in '") + fileName
+         + QStringLiteral("'");
+}
+
+// Reads the current entry whole: exactly its declared size, and its checksum must hold.
+QByteArray readEntry(QuaZip& zip, qint64 declared, const char* openError, const QString& entry,
+                     const QString& fileName)
+{
+    QuaZipFile zf(&zip);
+    if (!zf.open(QIODevice::ReadOnly))
+        fail(QString::fromLatin1(openError));
+    const QByteArray data = zf.read(declared);
+    const bool more = !zf.read(1).isEmpty();
+    zf.close();
+    if (data.size() != declared || more || zf.getZipError() != UNZ_OK)
+        fail(QStringLiteral("ZunSetup::fromFile() : the entry '%1' in '%2' is damaged or not of its declared size.")
+                 .arg(entry, fileName));
+    return data;
+}
+
+void writeEntry(QuaZip& zip, const QString& name, const QByteArray& data)
+{
+    QuaZipFile out(&zip);
+    if (!out.open(QIODevice::WriteOnly, QuaZipNewInfo(name), nullptr, 0, Z_DEFLATED, Z_DEFAULT_COMPRESSION))
+        fail(QStringLiteral("ZunSetup::toFile(): Could not open file inside zip."));
+    const qint64 written = out.write(data);
+    const bool writeOk = written == data.size() && out.getZipError() == ZIP_OK;
+    out.close();
+    if (!writeOk || out.getZipError() != ZIP_OK)
+        fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file! Contact support."));
+}
 } // namespace
+
+ZunSetup::ZunSetup(CZun* device, const QByteArray& image) : m_device(device)
+{
+    fromByteArray(image);
+}
+
+ZunSetup::ZunSetup(CZun* device, const QString& fileName) : m_device(device)
+{
+    fromFile(fileName);
+}
+
+ZunSetup::~ZunSetup() = default;
+
+void ZunSetup::fromByteArray(QByteArray image)
+{
+    if (!validSetupSize(image.size()))
+        fail(QStringLiteral("ZunSetup::fromByteArray(): invalid setup. Aborting"));
+    image.prepend(QByteArray(ImageBytes - image.size(), '\0'));
+    const CZunStatusBuffer stored(image);
+    importSetup(stored, quint16(stored.getValue(VersionWord) & 0xFFF), m_device);
+}
+
+void ZunSetup::fromFile(const QString& fileName)
+{
+    QuaZip zip(fileName);
+    zip.setFileNameCodec("IBM866");
+    if (!zip.open(QuaZip::mdUnzip)) {
+        QFile f(fileName);
+        if (!f.open(QIODevice::ReadOnly))
+            fail(QStringLiteral("Load Setup: File: %1 not found. Aborting.").arg(fileName));
+        // A damaged archive is not an old raw image; neither is anything of another size.
+        if (f.peek(4) == QByteArray("PK\x03\x04", 4))
+            fail(QStringLiteral("ZunSetup::fromFile() : Invalid file '") + fileName + QStringLiteral("'"));
+        if (!validSetupSize(f.size()))
+            fail(QStringLiteral("ZunSetup::fromByteArray(): invalid setup. Aborting"));
+        fromByteArray(f.read(ImageBytes));
+        return;
+    }
+    const int count = zip.getEntriesCount();
+    if (count < 0)
+        fail(QStringLiteral("ZunSetup::fromFile() : Invalid nr of files in '") + fileName + QStringLiteral("'"));
+    if (count == 0 || count > 3)
+        fail(QStringLiteral("ZunSetup::fromFile() : Invalid file '") + fileName + QStringLiteral("'"));
+
+    // The whole directory is checked before any entry is read.
+    struct Entry { QString name; qint64 size; };
+    Entry setup{QString(), -1};
+    QList<Entry> firs;
+    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
+        QuaZipFileInfo64 info;
+        if (!zip.getCurrentFileInfo(&info))
+            fail(QStringLiteral("ZunSetup::fromFile(): Could not get FileInfo"));
+        const qint64 size = qint64(info.uncompressedSize);
+        if (unsafeEntryName(info.name))
+            fail(invalidEntry(info.name, fileName));
+        if (info.name.contains(QLatin1String("Setup"), Qt::CaseInsensitive)) {
+            if (!setup.name.isEmpty())
+                fail(QStringLiteral("ZunSetup::fromFile() : '%1' holds more than one setup.").arg(fileName));
+            if (!validSetupSize(size))
+                fail(QStringLiteral("ZunSetup::fromFile() : the setup '%1' in '%2' has an invalid size (%3 bytes).")
+                         .arg(info.name, fileName).arg(size));
+            setup = {info.name, size};
+        } else if (count > 1 && info.name.contains(QLatin1String("FIR"), Qt::CaseInsensitive)) {
+            if (size <= 0 || size > MaxFirEntryBytes)
+                fail(QStringLiteral("ZunSetup::fromFile() : the FIR set '%1' in '%2' has an invalid size (%3 bytes).")
+                         .arg(info.name, fileName).arg(size));
+            firs.append({info.name, size});
+        } else {
+            fail(invalidEntry(info.name, fileName));
+        }
+    }
+    if (zip.getZipError() != UNZ_OK)
+        fail(QStringLiteral("ZunSetup::fromFile() : Invalid file '") + fileName + QStringLiteral("'"));
+    if (setup.name.isEmpty())
+        fail(QStringLiteral("ZunSetup::fromFile() : '%1' holds no setup.").arg(fileName));
+
+    // Setup first: the FIR entries are tied to the ids in its image.
+    if (!zip.setCurrentFile(setup.name))
+        fail(QStringLiteral("ZunSetup::fromFile(): Could not get FileInfo"));
+    const QByteArray image = readEntry(zip, setup.size, "ZunSetup::fromFile(): error opening setup file.", setup.name,
+                                       fileName);
+    QList<QShPtrFLE> sets;
+    for (const Entry& e : firs) {
+        if (!zip.setCurrentFile(e.name))
+            fail(QStringLiteral("ZunSetup::fromFile(): Could not get FileInfo"));
+        const QByteArray data = readEntry(zip, e.size, "ZunSetup::fromFile(): error opening FIR file.", e.name, fileName);
+        sets.append(QShPtrFLE::create(nullptr, data));
+    }
+    fromByteArray(image);
+
+    // Everything has been read: now the sets are tied to this image and uploaded.
+    for (const QShPtrFLE& set : sets) {
+        const quint32 key = set->getKey();
+        const quint32 id0 = GetActiveFilterIndex(1), id1 = GetActiveFilterIndex(2);
+        const int target = id0 == id1 ? 0 : key == id0 ? 1 : key == id1 ? 2 : 0;
+        set->update();
+        SetFIRIndex(set->computeKey(), target);
+        if (m_device)
+            emit m_device->signal_UploadFIRFilter(set, 0);
+    }
+}
+
+void ZunSetup::toFile(const QString& folder, int number)
+{
+    QShPtrFLE set0, set1;
+    if (m_device && m_device->GetFIRLimManager()) {
+        set0 = m_device->GetFIRLimManager()->GetFIRFilter(GetActiveFilterIndex(1));
+        set1 = m_device->GetFIRLimManager()->GetFIRFilter(GetActiveFilterIndex(2));
+    }
+    toFile(folder, number, set0, set1);
+}
+
+void ZunSetup::toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrFLE set1)
+{
+    const QString openError = QStringLiteral("ZunSetup::toFile(): Could not store setup, unable to open file.");
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        fail(openError);
+    QuaZip zip(QDir(folder).filePath(makeFileName(number)));
+    zip.setFileNameCodec("IBM866");
+    if (!zip.open(QuaZip::mdCreate))
+        fail(openError);
+    writeEntry(zip, QStringLiteral("setup/") + QFileInfo(makeFileName(-1)).completeBaseName() + QStringLiteral(".zun"),
+               toByteArray());
+    if (set0)
+        writeEntry(zip, QStringLiteral("FIR/") + set0->makeFileName(false), set0->toByteArray());
+    if (set1 && set1 != set0)
+        writeEntry(zip, QStringLiteral("FIR/") + set1->makeFileName(false), set1->toByteArray());
+    zip.close();
+    if (zip.getZipError() != ZIP_OK)
+        fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file! Contact support."));
+}
+
+QString ZunSetup::makeFileName(int number) const
+{
+    QString name = GetSetupName().trimmed();
+    for (QChar& c : name)
+        if (!isSafeFileChar(c))
+            c = QChar(' ');
+    const QString prefix = number < 0 ? QString() : QStringLiteral("Set%1_").arg(number, 2, 10, QChar('0'));
+    return prefix + name + QStringLiteral(".zun");
+}
+
+int ZunSetup::numberFromFileName(const QString& baseName)
+{
+    static const QRegularExpression re(QStringLiteral("Set[ ]*(\\d+)"));
+    const QRegularExpressionMatch m = re.match(baseName);
+    if (!m.hasMatch())
+        return -1;
+    bool ok = false;
+    const int n = m.captured(1).toInt(&ok);
+    return ok ? n : -1;
+}
+
+void ZunSetup::AdaptDSPProgIDs(quint16 dspType, quint16 firmware)
+{
+    for (quint16 word : {DSPProg0, DSPProg1}) {
+        ZunDSPProgramInfo info(getValue(word), firmware);
+        info.setDSPType(dspType);
+        setValue(word, info.progID());
+    }
+}
 
 quint32 ZunSetup::GetActiveFilterIndex(int dsp) const
 {

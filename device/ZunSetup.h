@@ -1,16 +1,58 @@
 #pragma once
 
 #include "CZunStatusBuffer.h"
+#include "FilterLimiterEWS.h"
 
-// A stored setup: a parameter image with a name, in the layout of its own firmware. Only
-// the readers of its fixed words exist yet; reading and writing setup files comes with
-// the setup work.
+class CZun;
+
+// A stored setup: a parameter image with a name. Built from the raw image a processor
+// sends (converted into the layout of its device's firmware), from a setup archive
+// (".zun": the image and the FIR/limiter sets it uses) or from an older raw image file;
+// written back as a setup archive.
 class ZunSetup : public CZunStatusBuffer
 {
     Q_OBJECT
 public:
+    // Raw image sizes: the current one and the two of older firmware (which lack the
+    // first two or three words).
+    static constexpr int OldImageBytes1 = 3396;
+    static constexpr int OldImageBytes2 = 3394;
+    // Largest FIR/limiter set entry an archive may declare.
+    static constexpr qint64 MaxFirEntryBytes = CBlockFIR::MaxImageSize;
+
     ZunSetup() = default;
+    // The image as it is, without conversion.
     explicit ZunSetup(const QByteArray& image) : CZunStatusBuffer(image) {}
+    // The device's command map, firmware and FIR/limiter manager are used; device may be
+    // null (then the image is converted for firmware 1080 and no FIR set is uploaded).
+    ZunSetup(CZun* device, const QByteArray& image);
+    ZunSetup(CZun* device, const QString& fileName);
+    ~ZunSetup() override;
+
+    CZun* device() const { return m_device; }
+
+    // A raw image of 3,400, 3,396 or 3,394 bytes, converted from its firmware version.
+    void fromByteArray(QByteArray image);
+    // A setup archive or an older raw image file. An archive is checked whole before
+    // anything changes: one to three entries, exactly one setup entry of a valid size,
+    // FIR entries of at most MaxFirEntryBytes, no entry name with a folder step ("..")
+    // or an absolute path. Its FIR/limiter sets are handed to the device for upload only
+    // when the setup has been read.
+    void fromFile(const QString& fileName);
+    // Writes the archive folder/makeFileName(number) with the FIR/limiter sets of the
+    // device's manager that the image names.
+    void toFile(const QString& folder, int number = -1);
+    // The same with the sets given (null: no entry; set1 equal to set0: one entry).
+    void toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrFLE set1);
+
+    // "Set" + two-digit number + "_" + the name with unsafe characters blanked + ".zun";
+    // no prefix for a negative number. Never contains a folder separator.
+    QString makeFileName(int number) const;
+    // The number of "Set<digits>" in a base name; -1 when there is none.
+    static int numberFromFileName(const QString& baseName);
+
+    // Rewrites both DSP program ids for the device's DSP type.
+    void AdaptDSPProgIDs(quint16 dspType, quint16 firmware);
 
     // The active FIR/limiter set id of DSP 0 (dsp 0 or 1) or DSP 1 (dsp 2).
     quint32 GetActiveFilterIndex(int dsp) const;
@@ -18,4 +60,7 @@ public:
     void SetFIRIndex(quint32 id, int dsp);
     // The DSP program id of DSP 0 (dsp 0 or 1) or DSP 1 (dsp 2).
     quint16 GetDSPProgID(int dsp) const;
+
+private:
+    CZun* m_device = nullptr;
 };

@@ -45,7 +45,7 @@ class TstServicesNetns : public QObject
     {
         QSignalSpy status(z.data(), &CZun::signal_ZunStatusChanged);
         z->connect();
-        QVERIFY(status.wait(20000));
+        QVERIFY(status.count() > 0 || status.wait(20000));
     }
 
 private slots:

@@ -1,0 +1,227 @@
+// The setup manager against the emulator, through the real link on loopback: store, list,
+// read into a file, remove, upload, select, the default settings, and failures that must
+// not leave a transfer counted or anything sent.
+#include "CMemoryManager.h"
+#include "CZunSetupManager.h"
+#include "CZunStatusBuffer.h"
+#include "ZunBaseComm.h"
+#include "ZunDeviceResources.h"
+#include "ZunSetup.h"
+// The emulator process helper of the protocol tests.
+#include "../protocol/support/TcpSimProcess.cpp"
+#include "support/DeviceTestRig.h"
+
+#include <QStandardItemModel>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+class TestSetupsE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    std::unique_ptr<CZun> m_zun;
+    SendLog m_sent;
+
+    CZunSetupManager* mgr() const { return m_zun->GetSetupManager(); }
+    CMemoryManager* dir() const { return m_zun->GetMemoryManager(); }
+    CZunStatusBuffer* img() const { return m_zun->GetStatusBuffer(); }
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+
+    void start(quint16 fw)
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", QString::number(fw)}), qPrintable(m_sim->error()));
+        m_zun.reset(new CZun(record(fw, 42), map(fw), QSharedPointer<CRoutingLibrary>()));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_sent.attach(m_zun.get());
+        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        m_zun->connect(true);
+        QVERIFY(status.count() > 0 || status.wait(20000));
+        QVERIFY(waitUntil([&]() { return dir()->isValid(); }));
+        initialize();
+        QCOMPARE(mgr()->listSize(), int(dir()->setupListSize()));
+    }
+    // What a new flash directory does once the FIR/limiter manager has initialised.
+    void initialize()
+    {
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "initialize", Qt::BlockingQueuedConnection));
+    }
+    // Waits for the directory to be read again after a flash change, then re-initialises.
+    void afterFlashChange(const std::function<bool()>& done)
+    {
+        QVERIFY(waitUntil(done));
+        initialize();
+    }
+    QString rowText(int row)
+    {
+        QCoreApplication::processEvents();
+        QStandardItem* item = mgr()->GetModel()->item(row, 0);
+        return item ? item->text() : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_config.reset(new Config);
+        initDeviceResources();
+    }
+    void cleanup()
+    {
+        m_zun.reset();
+        m_sim.reset();
+    }
+
+    void storeListReadRemoveUploadSelect()
+    {
+        start(1080);
+        const int n = mgr()->listSize();
+        QVERIFY(n > 6);
+        QCOMPARE(mgr()->GetSetup(255), static_cast<ZunSetup*>(nullptr));
+        QVERIFY_EXCEPTION_THROWN(mgr()->GetSetup(n), std::logic_error);
+
+        // Store the current parameters under a name; the manager downloads and caches it.
+        const quint16 gainNr = nr("Cmd_0_MasterGain");
+        m_zun->SendCmd(gainNr, quint16(qint16(-120)));
+        QVERIFY(waitUntil([&]() { return img()->getValue(gainNr) == quint16(qint16(-120)); }));
+        m_zun->SaveSetup(2, QStringLiteral("E2E Stage"));
+        afterFlashChange([&]() { return dir()->setupIdAt(2) != 0; });
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(2) != nullptr && mgr()->pendingDownloads() == 0; }));
+        ZunSetup* stored = mgr()->GetSetup(2);
+        QCOMPARE(stored->GetSetupName().trimmed(), QString("E2E Stage"));
+        QCOMPARE(stored->GetCRC(), dir()->setupIdAt(2));
+        QCOMPARE(stored->getValue(gainNr), quint16(qint16(-120)));
+        QVERIFY(waitUntil([&]() { return rowText(2).startsWith("E2E Stage"); }));
+        const QString cache = QDir(m_zun->GetLogFolder()).filePath("Set02_E2E Stage.zun");
+        QVERIFY(waitUntil([&]() { return QFile::exists(cache); }));
+
+        // Read it into a file of our own.
+        QTemporaryDir out;
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "allToFile", Qt::BlockingQueuedConnection, Q_ARG(QString, out.path())));
+        const QString file = out.filePath("Set02_E2E Stage.zun");
+        QVERIFY(QFile::exists(file));
+
+        // Remove it: the position empties at once, the others keep their places.
+        QSignalSpy removed(mgr(), &CZunSetupManager::signal_SetupRemoved);
+        m_zun->RemoveSetup(2);
+        QCOMPARE(mgr()->listSize(), n);
+        QCOMPARE(mgr()->GetSetup(2), static_cast<ZunSetup*>(nullptr));
+        QVERIFY(removed.count() > 0 || removed.wait(20000));
+        afterFlashChange([&]() { return dir()->setupIdAt(2) == 0; });
+        QVERIFY(!QFile::exists(cache));
+        QVERIFY(waitUntil([&]() { return rowText(2) == QString(CZunSetupManager::EmptyRowText); }));
+
+        // Upload the file again, at another position.
+        m_zun->SendCmd(gainNr, 0);
+        QVERIFY(waitUntil([&]() { return img()->getValue(gainNr) == 0; }));
+        m_zun->UploadSetup(file, 5);
+        QVERIFY(mgr()->GetSetup(5) != nullptr);
+        const quint32 crc = mgr()->GetSetup(5)->GetCRC();
+        afterFlashChange([&]() { return dir()->setupIdAt(5) == crc; });
+        QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
+        QVERIFY(waitUntil([&]() { return QFile::exists(QDir(m_zun->GetLogFolder()).filePath("Set05_E2E Stage.zun")); }));
+
+        // Select it: the processor's image follows.
+        QSignalSpy changed(mgr(), &CZunSetupManager::signal_SetupChanged);
+        m_zun->SelectSetup(5);
+        QVERIFY(waitUntil([&]() { return img()->getValue(gainNr) == quint16(qint16(-120)); }));
+        QVERIFY(waitUntil([&]() { return !changed.isEmpty() && changed.last().at(0).toInt() == 5; }));
+        QCOMPARE(changed.last().at(1).toString().trimmed(), QString("E2E Stage"));
+        QCOMPARE(m_zun->GetActiveSetup(), quint16(5));
+        QVERIFY_EXCEPTION_THROWN(m_zun->SelectSetup(7), std::logic_error); // nothing stored there
+
+        // The default settings: no setup is active and the defaults come back.
+        CZunMetaCmd defaults(nr("Cmd_SetupSelect"), 255);
+        m_zun->SendMetaCmd(defaults);
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveSetup() == 0xCDEF; }));
+        m_zun->RefreshStatusBuffer();
+        QVERIFY(waitUntil([&]() { return img()->getValue(gainNr) == 0; }));
+    }
+
+    void cacheAndFolderRestore()
+    {
+        start(1080);
+        m_zun->SaveSetup(0, QStringLiteral("Cached"));
+        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        const QDir folder(m_zun->GetLogFolder());
+        QVERIFY(waitUntil([&]() { return QFile::exists(folder.filePath("Set00_Cached.zun")); }));
+
+        // Cache files of empty or unnumbered positions go; a matching one stays and is not
+        // downloaded again.
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), folder.filePath("Set09_Stale.zun")));
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), folder.filePath("Setup_NoNumber.zun")));
+        const quint16 download = quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf"));
+        m_sent.clear();
+        initialize();
+        QVERIFY(!QFile::exists(folder.filePath("Set09_Stale.zun")));
+        QVERIFY(!QFile::exists(folder.filePath("Setup_NoNumber.zun")));
+        QVERIFY(QFile::exists(folder.filePath("Set00_Cached.zun")));
+        QVERIFY(!m_sent.contains(nr("Cmd_MemCopy"), download));
+        QVERIFY(mgr()->GetSetup(0) != nullptr);
+
+        // A folder of setup files goes back to the numbered positions; an unnumbered file
+        // is skipped, not uploaded to position -1.
+        QTemporaryDir backup;
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), backup.filePath("Set03_Back.zun")));
+        QVERIFY(QFile::copy(folder.filePath("Set00_Cached.zun"), backup.filePath("Setup.zun")));
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        m_sent.clear();
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, backup.path())));
+        QCOMPARE(exception.count(), 0);
+        QCOMPARE(m_sent.count(0xFF00), 1);
+        afterFlashChange([&]() { return dir()->setupIdAt(3) != 0; });
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(3) != nullptr; }));
+        QCOMPARE(mgr()->GetSetup(3)->GetSetupName().trimmed(), QString("Cached"));
+    }
+
+    void failuresSendNothingAndCountNothing()
+    {
+        start(1080);
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        m_sent.clear();
+        m_zun->RemoveSetup(3);
+        QCOMPARE(exception.count(), 1);
+        QCOMPARE(exception.first().at(0).toString(), QString("Empty setups can not be deleted."));
+
+        // A bad file, a position outside the list: refused, nothing sent.
+        QTemporaryDir tmp;
+        QFile bad(tmp.filePath("Set01_Bad.zun"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("PK\x03\x04 not really an archive");
+        bad.close();
+        m_zun->UploadSetup(bad.fileName(), 1);
+        ZunSetup* ok = new ZunSetup(m_zun.get(), img()->toByteArray());
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection, Q_ARG(ZunSetup*, ok),
+                                          Q_ARG(int, -1)));
+        QCOMPARE(exception.count(), 3);
+        QCOMPARE(m_sent.count(0xFF00), 0);
+        QCOMPARE(mgr()->pendingUploads(), 0);
+
+        // A failed upload ends its transfer like a successful one.
+        QVERIFY(m_sim->control("failupload"));
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection, Q_ARG(ZunSetup*, ok),
+                                          Q_ARG(int, 4)));
+        QCOMPARE(m_sent.count(0xFF00), 1);
+        QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
+        // ...and the lock is free again for the other threads.
+        QCOMPARE(mgr()->GetSetup(4), ok);
+        m_zun->SaveSetup(1, "After failure");
+        QVERIFY(m_sim->control("failupload off"));
+
+        // A setup name is sent as exactly 24 bytes, cut or padded.
+        m_sent.clear();
+        m_zun->SaveSetup(1, QString(30, 'x'));
+        m_zun->SaveSetup(1, QStringLiteral("Ten chars!"));
+        QList<QByteArray> names;
+        for (const CZunMetaCmd& g : m_sent.groups())
+            for (const CZunCmd& c : g.commands())
+                if (c.getCmd() == 0xFF00)
+                    names << c.getPayload();
+        QCOMPARE(names, (QList<QByteArray>{QByteArray(24, 'x'), QByteArray("Ten chars!") + QByteArray(14, ' ')}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSetupsE2E)
+#include "tst_setups_e2e.moc"
