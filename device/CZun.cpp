@@ -822,14 +822,16 @@ void CZun::CheckFilterMIPS(QShPtrFLE set, int mode)
 {
     if (!set)
         return;
-    if (set->dspProgramId() == 0)
-        set->checkFilterResources();
+    // Checked on a copy: a set's bytes, and so its id, stay those the flash stores.
+    CBlockFIR probe = *set;
+    if (probe.dspProgramId() == 0)
+        probe.checkFilterResources();
     const quint16 dspType0 = nr("Inf_DSPTyp0");
     const quint16 actual = GetFirmwareVersion() >= 1068 ? word("Cmd_0_DSP_Type") : 0;
-    const ZunDSPProgramInfo program(set->dspProgramId(), GetFirmwareVersion());
+    const ZunDSPProgramInfo program(probe.dspProgramId(), GetFirmwareVersion());
     if (program.variant() > 0 && actual == dspType0)
         throw error(QStringLiteral("Filter can not be used with Zun. Too many MIPS required."));
-    emit signal_UploadDSPProgram(ZunDSPProgramInfo::linkedProgID(mode, set->dspProgramId()));
+    emit signal_UploadDSPProgram(ZunDSPProgramInfo::linkedProgID(mode, probe.dspProgramId()));
 }
 
 void CZun::UploadFIRFilter(QShPtrFLE set, const uint& oldId) { emit signal_UploadFIRFilter(set, oldId); }

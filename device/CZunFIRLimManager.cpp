@@ -677,9 +677,11 @@ void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
             set[d] = GetFIRFilter(ids[d]);
         if (!set[d])
             continue;
-        if (set[d]->dspProgramId() == 0)
-            set[d]->checkFilterResources();
-        program[d] = ZunDSPProgramInfo::linkedProgID(modes[d], set[d]->dspProgramId());
+        // Determined on a copy: the listed set's bytes must stay those its id was made from.
+        CBlockFIR probe = *set[d];
+        if (probe.dspProgramId() == 0)
+            probe.checkFilterResources();
+        program[d] = ZunDSPProgramInfo::linkedProgID(modes[d], probe.dspProgramId());
     }
     if (mode0 != ZunC::Unchanged)
         m_zun->SetCopyFIRCoeffs(1, ZunC::CopyFIRCoeffsMode(mode0));
