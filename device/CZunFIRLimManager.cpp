@@ -378,6 +378,8 @@ void CZunFIRLimManager::initialize()
 
 void CZunFIRLimManager::on_FIRDownloaded(int, QByteArray data)
 {
+    if (m_pendingDownloads.load() == 0)
+        return; // no download of ours is in flight
     if (!data.isEmpty()) {
         try {
             AddFIRFilterToList(QShPtrFLE::create(this, data));
@@ -388,10 +390,9 @@ void CZunFIRLimManager::on_FIRDownloaded(int, QByteArray data)
                 true);
         }
     }
-    const bool counted = m_pendingDownloads.load() > 0;
     releaseTransfer();
     decrement(m_pendingDownloads);
-    if (counted && m_pendingDownloads.load() == 0) {
+    if (m_pendingDownloads.load() == 0) {
         emit signal_Initialized();
         emit signal_MapFIRFilterRefreshed();
         guarded([this]() { refreshActive(); });
@@ -459,9 +460,9 @@ void CZunFIRLimManager::uploadSet(const QShPtrFLE& set, quint32 oldId)
 void CZunFIRLimManager::on_FIRUploaded(bool ok)
 {
     CMemoryManager* mem = m_zun->GetMemoryManager();
-    if (m_uploading.isEmpty() && m_heldLevels == 0)
+    if (m_uploading.isEmpty())
         return; // a stray completion: none of our uploads is in flight
-    const quint32 id = m_uploading.isEmpty() ? 0 : m_uploading.takeFirst();
+    const quint32 id = m_uploading.takeFirst();
     if (!ok && id != 0 && !mem->hasFilterId(id)) {
         // The flash refused the set: it is neither listed, modelled nor cached.
         const int row = GetFIRFilterPos(id);
@@ -508,8 +509,11 @@ void CZunFIRLimManager::removeSet(quint32 id)
 void CZunFIRLimManager::on_FIRFilterRemoved(unsigned int id)
 {
     // The processor's reply names the slot, not the set: report the set we removed.
-    const quint32 removed = m_removing.isEmpty() ? id : m_removing.takeFirst();
-    releaseTransfer();
+    quint32 removed = id;
+    if (!m_removing.isEmpty()) {
+        removed = m_removing.takeFirst();
+        releaseTransfer();
+    }
     QMetaObject::invokeMethod(m_zun, "RefreshMemDir", Qt::QueuedConnection);
     emit signal_FIRFilterRemoved(removed);
 }

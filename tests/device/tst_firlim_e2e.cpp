@@ -212,11 +212,78 @@ private slots:
         QVERIFY(cached().isEmpty()); // the directory change dropped the stale copy
     }
 
-    void removingAnUnknownSetIsRefused()
+    // A limiter edit stores the set again: as a new set while the other DSP shares it, in
+    // its place once it is DSP 0's alone; linking shares one object between the DSPs.
+    void limiterUpdatesAndLinking()
     {
         start(1080);
         if (QTest::currentTestFailed())
             return;
+        upload(m_firFile);
+        QVERIFY(waitFor([&]() { return mem()->hasFilterId(m_key); }));
+        m_zun->CheckFIRFilterResources(m_key, 0);
+        m_zun->InvokeActivateFIRFilter(m_key, ZunC::NoCopies, m_key, ZunC::NoCopies);
+        QVERIFY(waitFor([&]() { return m_zun->GetActiveFilterIndex(2) == m_key && fir()->activeSet(2); }));
+        settle();
+
+        QShPtrFLE a0 = fir()->activeSet(1);
+        a0->setAmpGain(20.0, 0);
+        QVERIFY(a0->limiterModified());
+        QVERIFY(m_zun->InvokeUpdateLimiter(0));
+        QVERIFY(waitFor([&]() { return m_zun->GetActiveFilterIndex(1) != m_key && m_zun->GetActiveFilterIndex(1) != 0; }));
+        settle();
+        const quint32 edited = m_zun->GetActiveFilterIndex(1);
+        QCOMPARE(m_zun->GetActiveFilterIndex(2), m_key); // DSP 1 keeps the stored set
+        QVERIFY(mem()->hasFilterId(m_key) && mem()->hasFilterId(edited));
+        QVERIFY(fir()->GetFIRFilter(edited)->GetName() != QStringLiteral("Main PA"));
+        QCOMPARE(fir()->GetFIRFilter(edited)->ampGain(0), 20.0);
+        QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 2);
+
+        // DSP 0's set alone now: replaced in its own slot.
+        const int slot = mem()->GetFilterListPos(edited);
+        QTRY_VERIFY(fir()->activeSet(1) && fir()->activeSet(1)->getKey() == edited);
+        fir()->activeSet(1)->setAmpGain(18.0, 1);
+        m_zun->InvokeUpdateLimiter(0);
+        QVERIFY(waitFor([&]() {
+            const quint32 id = m_zun->GetActiveFilterIndex(1);
+            return id != edited && id != 0 && mem()->hasFilterId(id);
+        }));
+        settle();
+        const quint32 again = m_zun->GetActiveFilterIndex(1);
+        QCOMPARE(mem()->GetFilterListPos(again), slot);
+        QVERIFY(!mem()->hasFilterId(edited));
+        QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 2);
+
+        // Linking: DSP 1 takes DSP 0's set, and both DSPs share one object.
+        QSignalSpy linked(fir(), &CZunFIRLimManager::signal_FirFiltersLinked);
+        fir()->SetFirFiltersLinked(true);
+        QVERIFY(fir()->FirFiltersLinked());
+        QVERIFY(linked.wait(20000));
+        QCOMPARE(linked.at(0).at(0).toBool(), true);
+        QVERIFY(waitFor([&]() { return m_zun->GetActiveFilterIndex(2) == again; }));
+        settle();
+        QVERIFY(fir()->activeSet(1) == fir()->activeSet(2));
+        fir()->SetFirFiltersLinked(false);
+        QVERIFY(linked.wait(20000));
+        QCOMPARE(linked.at(1).at(0).toBool(), false);
+        QVERIFY(fir()->activeSet(1) != fir()->activeSet(2));
+        QCOMPARE(fir()->activeSet(2)->getKey(), again);
+    }
+
+    void removingAnUnknownSetIsRefused()
+    {
+        // Cached files of sets the flash does not hold, a damaged one among them, go.
+        QVERIFY(QDir().mkpath(cacheFolder()));
+        QVERIFY(QFile::copy(m_firFile, cacheFolder() + QStringLiteral("/stale.fir")));
+        QFile bad(cacheFolder() + QStringLiteral("/bad.fir"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("PK\x03\x04 not a zip");
+        bad.close();
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(cached().isEmpty());
+        QCOMPARE(fir()->filterCount(), 0);
         QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
         m_sent.clear();
         m_zun->RemoveFIRFilter(0x1234);
