@@ -270,6 +270,47 @@ private slots:
         QCOMPARE(fir()->activeSet(2)->getKey(), again);
     }
 
+    // Import from a folder (XML only when "xmlFir" says so), the setups' names in the
+    // tool tips, and writing every set out.
+    void importToolTipsAndExport()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(m_firFile, folder.filePath(QStringLiteral("a.fir"))));
+        FilterLimiterEWS other(QString(), 48000.0);
+        other.setOutput(0, QVector<qint32>(100, 77), 5, 0);
+        other.SetName(QStringLiteral("From XML"));
+        const quint32 xmlKey = other.computeKey();
+        other.exportXml(folder.filePath(QStringLiteral("b.xml")));
+
+        QMetaObject::invokeMethod(fir(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder.path()));
+        settle();
+        QVERIFY(waitFor([&]() { return mem()->hasFilterId(m_key); }));
+        QVERIFY(!mem()->hasFilterId(xmlKey));
+        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue(QStringLiteral("xmlFir"), true);
+        QMetaObject::invokeMethod(fir(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder.path()));
+        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).remove(QStringLiteral("xmlFir"));
+        settle();
+        QVERIFY(waitFor([&]() { return mem()->hasFilterId(xmlKey); }));
+        QCOMPARE(m_sent.count(0xFF00), 2); // the set already stored was not sent again
+        QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 2);
+        QCOMPARE(cached().size(), 2);
+
+        QMap<quint32, QStringList> uses;
+        uses.insert(m_key, {QStringLiteral("Concert")});
+        QMetaObject::invokeMethod(fir(), [&]() { fir()->UpdateFirModel(uses); }, Qt::BlockingQueuedConnection);
+        QStandardItemModel* model = fir()->GetFirModel();
+        const int row = fir()->GetFIRFilterPos(m_key);
+        QTRY_VERIFY(model->item(row)->data(Qt::ToolTipRole).toString().contains(QStringLiteral("Concert")));
+        QVERIFY(!model->item(1 - row)->data(Qt::ToolTipRole).toString().contains(QStringLiteral("Concert")));
+
+        QTemporaryDir out;
+        QMetaObject::invokeMethod(fir(), "allToFile", Qt::BlockingQueuedConnection, Q_ARG(QString, out.path()));
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 2);
+    }
+
     void removingAnUnknownSetIsRefused()
     {
         // Cached files of sets the flash does not hold, a damaged one among them, go.
