@@ -312,8 +312,8 @@ void CZunFIRLimManager::initialize()
         bool loaded = false;
         {
             QMutexLocker lock(&m_mutex);
-            m_pendingDownloads = 0;
-            m_pendingUploads = 0;
+            // The counters are not reset: they count transfers really in flight, each
+            // holding a level of the mutex until its completion (or the connection's end).
             const QString folder = cacheFolder();
             if (!folder.isEmpty()) {
                 const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.fir")}, QDir::Files);
