@@ -6,6 +6,7 @@
 #include "CZunMetaCmd.h"
 #include "CZunParam.h"
 #include "CZunStatusBuffer.h"
+#include "ZunBaseComm.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunWaitMs.h"
 
@@ -97,6 +98,15 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
     connect(zun, &CZun::signal_RemoveFIRFilter, this, &CZunFIRLimManager::RemoveFIRFilter,
             Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_Disconnected, this, &CZunFIRLimManager::on_Disconnected, Qt::QueuedConnection);
+    // Filtered in the link's thread: only failed block writes are passed on.
+    connect(
+        zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
+        [this](CZunCmd cmd) {
+            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent()))
+                QMetaObject::invokeMethod(this, "on_BlockFailed", Qt::QueuedConnection,
+                                          Q_ARG(QByteArray, cmd.getPayload()));
+        },
+        Qt::DirectConnection);
 }
 
 CZunFIRLimManager::~CZunFIRLimManager()
@@ -447,8 +457,10 @@ void CZunFIRLimManager::uploadSet(const QShPtrFLE& set, quint32 oldId)
     mem->incTransfers();
     holdTransfer();
     m_uploading.append(id);
+    m_uploadingImages.append(image);
     if (m_zun->SendMetaCmd(meta) != 0) {
         m_uploading.removeLast();
+        m_uploadingImages.removeLast();
         releaseTransfer();
         decrement(m_pendingUploads);
         mem->decTransfers();
@@ -463,6 +475,7 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
     if (m_uploading.isEmpty())
         return; // a stray completion: none of our uploads is in flight
     const quint32 id = m_uploading.takeFirst();
+    m_uploadingImages.removeFirst();
     if (!ok && id != 0 && !mem->hasFilterId(id)) {
         // The flash refused the set: it is neither listed, modelled nor cached.
         const int row = GetFIRFilterPos(id);
@@ -524,11 +537,18 @@ void CZunFIRLimManager::on_Disconnected()
     for (int i = 0; i < m_uploading.size(); ++i)
         mem->decTransfers();
     m_uploading.clear();
+    m_uploadingImages.clear();
     m_removing.clear();
     while (m_heldLevels > 0)
         releaseTransfer();
     m_pendingDownloads = 0;
     m_pendingUploads = 0;
+}
+
+void CZunFIRLimManager::on_BlockFailed(QByteArray payload)
+{
+    if (!m_uploadingImages.isEmpty() && m_uploadingImages.first() == payload)
+        on_FIRUploaded(false);
 }
 
 void CZunFIRLimManager::on_ZunStatusChanged()

@@ -92,6 +92,9 @@ public slots:
     void UpdateLimiter(quint32 unused);
     // The connection ended: transfers in flight will not complete.
     void on_Disconnected();
+    // A block write failed on the link (refused chunk, or dropped): when it carried the
+    // oldest upload in flight, that upload failed and nothing else of it will come.
+    void on_BlockFailed(QByteArray payload);
 
 signals:
     void signal_Initialized();
@@ -135,6 +138,7 @@ private:
     int m_heldLevels = 0;
     // Ids of the uploads in flight, oldest first: a refused upload takes its set back.
     QList<quint32> m_uploading;
+    QList<QByteArray> m_uploadingImages;
     // Ids of the removals in flight, oldest first.
     QList<quint32> m_removing;
     // Setup names by the set id they use, as the setup manager last reported them.

@@ -5,6 +5,7 @@
 #include "CZun.h"
 #include "CZunMetaCmd.h"
 #include "CZunStatusBuffer.h"
+#include "ZunBaseComm.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -26,6 +27,15 @@ ZunDSPProgramManager::ZunDSPProgramManager(CZun* zun) : m_zun(zun), m_map(zun->G
     connect(zun, &CZun::signal_ActivateDSPProgram, this, &ZunDSPProgramManager::ActivateDSPProgram,
             Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_Disconnected, this, &ZunDSPProgramManager::on_Disconnected, Qt::QueuedConnection);
+    // Filtered in the link's thread: only failed block writes are passed on.
+    connect(
+        zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
+        [this](CZunCmd cmd) {
+            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent()))
+                QMetaObject::invokeMethod(this, "on_BlockFailed", Qt::QueuedConnection,
+                                          Q_ARG(QByteArray, cmd.getPayload()));
+        },
+        Qt::DirectConnection);
 }
 
 ZunDSPProgramManager::~ZunDSPProgramManager() = default;
@@ -137,9 +147,11 @@ void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record)
     m_programs.append(program);
     ++m_pendingUploads;
     m_uploading.append(program.progID());
+    m_uploadingImages.append(image);
     if (m_zun->SendMetaCmd(meta) != 0) {
         // Not sent: nothing will complete it, and it is not on its way.
         m_uploading.removeLast();
+        m_uploadingImages.removeLast();
         --m_pendingUploads;
         m_programs.removeAll(program);
         release();
@@ -164,6 +176,8 @@ void ZunDSPProgramManager::on_DSPProgUploaded(bool ok)
     {
         QMutexLocker lock(&m_lock);
         const quint16 id = m_uploading.isEmpty() ? 0 : m_uploading.takeFirst();
+        if (!m_uploadingImages.isEmpty())
+            m_uploadingImages.removeFirst();
         if (m_pendingUploads > 0)
             --m_pendingUploads;
         if (!ok) {
@@ -189,9 +203,16 @@ void ZunDSPProgramManager::on_Disconnected()
             m_programs.removeAt(i);
     }
     m_uploading.clear();
+    m_uploadingImages.clear();
     m_pendingUploads = 0;
     while (m_heldLevels > 0)
         release();
+}
+
+void ZunDSPProgramManager::on_BlockFailed(QByteArray payload)
+{
+    if (!m_uploadingImages.isEmpty() && m_uploadingImages.first() == payload)
+        on_DSPProgUploaded(false);
 }
 
 void ZunDSPProgramManager::ActivateDSPProgram(quint16 id0, quint16 id1)

@@ -36,6 +36,9 @@ public slots:
     void on_DSPProgUploaded(bool ok);
     // The connection ended: uploads in flight will not complete.
     void on_Disconnected();
+    // A block write failed on the link: when it carried the oldest upload in flight,
+    // that upload failed.
+    void on_BlockFailed(QByteArray payload);
 
 signals:
     void signal_ListDSPProgramsRefreshed();
@@ -55,4 +58,5 @@ private:
     // Manager thread only: levels held for uploads in flight, and their program ids.
     int m_heldLevels = 0;
     QList<quint16> m_uploading;
+    QList<QByteArray> m_uploadingImages;
 };

@@ -418,8 +418,20 @@ private slots:
         QCOMPARE(dsp()->pendingUploads(), 0);
         QVERIFY(!dsp()->programs().contains(ZunDSPProgramInfo(0x0249, 1080)));
 
-        // With the flash working again both go through.
+        // A block damaged on its way fails its upload the same way.
         QVERIFY(m_sim->control(QStringLiteral("failupload off")));
+        QVERIFY(m_sim->control(QStringLiteral("corrupt")));
+        upload(m_firFile);
+        QVERIFY(waitFor([&]() { return fir()->pendingUploads() == 0 && mem()->pendingTransfers() == 0; }));
+        settle();
+        QCOMPARE(fir()->filterCount(), 0);
+        QVERIFY(cached().isEmpty());
+        QVERIFY(m_sim->control(QStringLiteral("corrupt")));
+        m_zun->UploadDSPProgram(0x0249);
+        settle();
+        QVERIFY(!dsp()->programs().contains(ZunDSPProgramInfo(0x0249, 1080)));
+
+        // With the flash working again both go through.
         m_sent.clear();
         m_zun->UploadDSPProgram(0x0249);
         upload(m_firFile);
