@@ -186,16 +186,20 @@ void CZunFIRLimManager::cacheSet(const QShPtrFLE& set) const
 
 QStringList CZunFIRLimManager::setupsUsing(quint32 id) const
 {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_dataLock);
     return m_setupsByFir.value(id);
 }
 
 void CZunFIRLimManager::removeFromList(int row, bool deleteFile)
 {
     QMutexLocker lock(&m_mutex);
-    if (row < 0 || row >= m_sets.size())
-        return;
-    const QShPtrFLE set = m_sets.takeAt(row);
+    QShPtrFLE set;
+    {
+        QMutexLocker data(&m_dataLock);
+        if (row < 0 || row >= m_sets.size())
+            return;
+        set = m_sets.takeAt(row);
+    }
     postModel([row](QStandardItemModel* m) {
         if (row < m->rowCount())
             m->removeRow(row);
@@ -211,7 +215,7 @@ void CZunFIRLimManager::removeFromList(int row, bool deleteFile)
 
 QShPtrFLE CZunFIRLimManager::GetFIRFilter(uint id) const
 {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_dataLock);
     for (const QShPtrFLE& s : m_sets)
         if (s->getKey() == id)
             return s;
@@ -220,7 +224,7 @@ QShPtrFLE CZunFIRLimManager::GetFIRFilter(uint id) const
 
 int CZunFIRLimManager::GetFIRFilterPos(uint id) const
 {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_dataLock);
     for (int i = 0; i < m_sets.size(); ++i)
         if (m_sets.at(i)->getKey() == id)
             return i;
@@ -252,7 +256,7 @@ bool CZunFIRLimManager::IsInList(const QString& name) const
 
 int CZunFIRLimManager::filterCount() const
 {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_dataLock);
     return m_sets.size();
 }
 
@@ -280,7 +284,7 @@ int CZunFIRLimManager::GetActiveFIRFilterPos(uint dsp) const
 
 QShPtrFLE CZunFIRLimManager::activeSet(int dsp) const
 {
-    QMutexLocker lock(&m_mutex);
+    QMutexLocker lock(&m_dataLock);
     return dsp == 2 ? m_active[1] : m_active[0];
 }
 
@@ -302,11 +306,17 @@ void CZunFIRLimManager::AddFIRFilterToList(QShPtrFLE set)
     const QString tip = set->infoHtml();
     const int row = GetFIRFilterPos(id);
     if (row < 0) {
-        m_sets.append(set);
+        {
+            QMutexLocker data(&m_dataLock);
+            m_sets.append(set);
+        }
         postModel([name, id, tip](QStandardItemModel* m) { m->appendRow(makeItem(name, id, tip)); });
         cacheSet(set);
     } else {
-        m_sets[row] = set;
+        {
+            QMutexLocker data(&m_dataLock);
+            m_sets[row] = set;
+        }
         postModel([row, name, id, tip](QStandardItemModel* m) {
             if (row < m->rowCount())
                 m->setItem(row, 0, makeItem(name, id, tip));
@@ -511,6 +521,7 @@ void CZunFIRLimManager::removeSet(quint32 id)
     CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Filter"));
     meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
+    meta.setSupersede(false);
     holdTransfer();
     m_removing.append(id);
     if (m_zun->SendMetaCmd(meta) != 0) {
@@ -559,27 +570,29 @@ void CZunFIRLimManager::on_ZunStatusChanged()
 void CZunFIRLimManager::refreshActive()
 {
     const quint32 id0 = m_zun->GetActiveFilterIndex(1);
-    QShPtrFLE a0, a1;
-    int row0, row1 = -1;
     const bool doubleBoard = m_zun->GetHardwareInfo().isDoubleBoard();
+    const int row0 = GetFIRFilterPos(id0);
+    const QShPtrFLE copy0 = row0 >= 0 ? GetFIRFilterCopy(id0) : QShPtrFLE();
+    int row1 = row0;
+    QShPtrFLE copy1;
+    if (doubleBoard && !m_linked.load()) {
+        const quint32 id1 = m_zun->GetActiveFilterIndex(2);
+        row1 = GetFIRFilterPos(id1);
+        copy1 = row1 >= 0 ? GetFIRFilterCopy(id1) : QShPtrFLE();
+    }
+    QShPtrFLE a0, a1;
     {
-        QMutexLocker lock(&m_mutex);
-        row0 = GetFIRFilterPos(id0);
-        if (row0 >= 0)
-            m_active[0] = GetFIRFilterCopy(id0);
-        a0 = m_active[0];
+        QMutexLocker data(&m_dataLock);
+        if (copy0)
+            m_active[0] = copy0;
         if (doubleBoard) {
-            if (!m_linked.load()) {
-                const quint32 id1 = m_zun->GetActiveFilterIndex(2);
-                row1 = GetFIRFilterPos(id1);
-                if (row1 >= 0)
-                    m_active[1] = GetFIRFilterCopy(id1);
-            } else {
+            if (m_linked.load())
                 m_active[1] = m_active[0];
-                row1 = row0;
-            }
-            a1 = m_active[1];
+            else if (copy1)
+                m_active[1] = copy1;
         }
+        a0 = m_active[0];
+        a1 = m_active[1];
     }
     emit signal_FIRFilterChanged(1, a0, row0);
     if (doubleBoard)
@@ -591,7 +604,10 @@ void CZunFIRLimManager::UpdateFirModel(QMap<quint32, QStringList> setupsByFir)
     QHash<uint, QString> tips;
     {
         QMutexLocker lock(&m_mutex);
-        m_setupsByFir = setupsByFir;
+        {
+            QMutexLocker data(&m_dataLock);
+            m_setupsByFir = setupsByFir;
+        }
         for (const QShPtrFLE& s : qAsConst(m_sets))
             tips.insert(s->getKey(), s->getInfoHtml(setupsByFir.value(s->getKey())));
     }
@@ -608,8 +624,12 @@ void CZunFIRLimManager::UpdateFirModel(QMap<quint32, QStringList> setupsByFir)
 void CZunFIRLimManager::allToFile(QString folder)
 {
     guarded([&]() {
-        QMutexLocker lock(&m_mutex);
-        for (const QShPtrFLE& s : qAsConst(m_sets))
+        QList<QShPtrFLE> sets;
+        {
+            QMutexLocker data(&m_dataLock);
+            sets = m_sets;
+        }
+        for (const QShPtrFLE& s : qAsConst(sets))
             s->toFile(folder, true);
     });
 }
@@ -724,15 +744,13 @@ void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
     if (dsp != 1 && dsp != 2)
         return;
     const int row = GetFIRFilterPos(id);
+    const bool shared = dsp == 2 && m_linked.load();
+    const QShPtrFLE copy = row >= 0 && !shared ? GetFIRFilterCopy(id) : QShPtrFLE();
     QShPtrFLE active;
     {
-        QMutexLocker lock(&m_mutex);
-        if (row >= 0) {
-            if (dsp == 2 && m_linked.load())
-                m_active[1] = m_active[0];
-            else
-                m_active[dsp - 1] = GetFIRFilterCopy(id);
-        }
+        QMutexLocker data(&m_dataLock);
+        if (row >= 0)
+            m_active[dsp - 1] = shared ? m_active[0] : copy;
         active = m_active[dsp - 1];
     }
     emit signal_FIRFilterChanged(dsp, active, row);
@@ -794,7 +812,7 @@ void CZunFIRLimManager::SetFirFiltersLinked(bool linked)
                 if (linked) {
                     QShPtrFLE shared;
                     {
-                        QMutexLocker lock(&m_mutex);
+                        QMutexLocker data(&m_dataLock);
                         if ((cur0 && cur0 == cur1 && m_active[0] == m_active[1]) || !cur0) {
                             emit signal_FirFiltersLinked(true);
                             return;
@@ -807,12 +825,14 @@ void CZunFIRLimManager::SetFirFiltersLinked(bool linked)
                     emit signal_FirFiltersLinked(true);
                 } else {
                     QShPtrFLE a0, a1;
+                    const QShPtrFLE copy0 = cur0 ? GetFIRFilterCopy(cur0->getKey()) : QShPtrFLE();
+                    const QShPtrFLE copy1 = cur1 ? GetFIRFilterCopy(cur1->getKey()) : QShPtrFLE();
                     {
-                        QMutexLocker lock(&m_mutex);
-                        if (cur0)
-                            m_active[0] = GetFIRFilterCopy(cur0->getKey());
-                        if (cur1)
-                            m_active[1] = GetFIRFilterCopy(cur1->getKey());
+                        QMutexLocker data(&m_dataLock);
+                        if (copy0)
+                            m_active[0] = copy0;
+                        if (copy1)
+                            m_active[1] = copy1;
                         a0 = m_active[0];
                         a1 = m_active[1];
                     }

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QSharedPointer>
@@ -132,7 +133,11 @@ private:
     QStandardItemModel* m_model = nullptr;
     std::atomic<quint32> m_pendingDownloads{0};
     std::atomic<quint32> m_pendingUploads{0};
+    // The list mutex: serialises list changes with the transfers (held across each).
     mutable QRecursiveMutex m_mutex;
+    // Guards the list, the active sets and the setup map for readers in any thread, held
+    // only for a moment: a reader never waits for a transfer.
+    mutable QMutex m_dataLock;
     std::atomic<bool> m_linked{false};
     // Levels of the list mutex held for transfers in flight (manager thread only).
     int m_heldLevels = 0;
