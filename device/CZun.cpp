@@ -10,6 +10,7 @@
 #include "ZunSetup.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
 #include "ZunLogFile.h"
@@ -828,3 +829,57 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats>, QSharedPointer<CCmdMap>, QShar
 {
     throw std::logic_error("CZun::ReInit(): not available yet");
 }
+
+// --- FIR hand-offs -------------------------------------------------------------------------
+
+void CZun::SetCopyFIRCoeffs(int dsp, ZunC::CopyFIRCoeffsMode mode)
+{
+    if (mode == ZunC::Unchanged)
+        return;
+    if (CopyFIRCoeffsMode(dsp) == mode)
+        return;
+    const int d = linked() ? 0 : dsp;
+    const bool old = GetFirmwareVersion() < 1075;
+    if (d == 0 || d == 1)
+        SendCmd(nr(old ? "Cmd_0_CopyMH2SL" : "Cmd_0_FIRCopy"), quint16(mode));
+    if (d == 0 || d == 2)
+        SendCmd(nr(old ? "Cmd_1_CopyMH2SL" : "Cmd_1_FIRCopy"), quint16(mode));
+}
+
+bool CZun::InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode mode0, const quint32& id1,
+                                   ZunC::CopyFIRCoeffsMode mode1)
+{
+    return QMetaObject::invokeMethod(m_firLimManager, "ActivateFIRFilter", Qt::QueuedConnection, Q_ARG(quint32, id0),
+                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode0), Q_ARG(quint32, id1),
+                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
+}
+
+bool CZun::InvokeUpdateLimiter(quint32 id)
+{
+    return QMetaObject::invokeMethod(m_firLimManager, "UpdateLimiter", Qt::QueuedConnection, Q_ARG(quint32, id));
+}
+
+void CZun::CheckFIRFilterResources(const quint32& id, int mode)
+{
+    const QShPtrFLE set = m_firLimManager->GetFIRFilter(id);
+    if (set)
+        CheckFilterMIPS(set, mode);
+}
+
+void CZun::CheckFilterMIPS(QShPtrFLE set, int mode)
+{
+    if (!set)
+        return;
+    // Checked on a copy: a set's bytes, and so its id, stay those the flash stores.
+    CBlockFIR probe = *set;
+    if (probe.dspProgramId() == 0)
+        probe.checkFilterResources();
+    const quint16 dspType0 = nr("Inf_DSPTyp0");
+    const quint16 actual = GetFirmwareVersion() >= 1068 ? word("Cmd_0_DSP_Type") : 0;
+    const ZunDSPProgramInfo program(probe.dspProgramId(), GetFirmwareVersion());
+    if (program.variant() > 0 && actual == dspType0)
+        throw error(QStringLiteral("Filter can not be used with Zun. Too many MIPS required."));
+    emit signal_UploadDSPProgram(ZunDSPProgramInfo::linkedProgID(mode, probe.dspProgramId()));
+}
+
+void CZun::UploadFIRFilter(QShPtrFLE set, const uint& oldId) { emit signal_UploadFIRFilter(set, oldId); }
