@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QMdiSubWindow>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTimer>
 
@@ -17,6 +18,10 @@ namespace {
 // Where the next tile goes: one set for the whole program, only ever moving on.
 int g_nextX = 3;
 int g_nextY = 3;
+// The widest tile of the current column: a tile with many outputs is wider than the
+// column pitch and would lie under the next column (a taller one moves the next tile
+// down the same way).
+int g_columnWidth = 0;
 } // namespace
 
 CZunStatusMonitorDialog::CZunStatusMonitorDialog(QWidget* parent)
@@ -65,11 +70,18 @@ void CZunStatusMonitorDialog::addStatusWindow(QSharedPointer<ZunDeviceStats> sta
     m_tiles.insert(serial, proxy);
     proxy->setWidget(new ZunStatusDisplay(stats, audioStatus));
     m_scene->addItem(proxy);
+    // On a small screen the scene (70 % of it) may end above the next place: it grows to
+    // take the tile, rather than the tile being pushed onto the edge over its neighbours.
+    const QRectF place(QPointF(g_nextX, g_nextY), proxy->size());
+    if (!m_scene->sceneRect().contains(place))
+        m_scene->setSceneRect(m_scene->sceneRect().united(place));
     proxy->setPos(g_nextX, g_nextY);
-    g_nextY += 117;
+    g_columnWidth = qMax(g_columnWidth, int(proxy->size().width()) + 3);
+    g_nextY += qMax(117, int(proxy->size().height()) + 3);
     if (g_nextY > 500) {
-        g_nextX += 215;
+        g_nextX += qMax(215, g_columnWidth);
         g_nextY = 3;
+        g_columnWidth = 0;
     }
 }
 
@@ -89,6 +101,12 @@ void CZunStatusMonitorDialog::showEvent(QShowEvent* event)
 {
     m_timer->start();
     QGraphicsView::showEvent(event);
+    // The view would centre the larger scene: the tiles start at its top left.
+    if (!m_shown) {
+        m_shown = true;
+        horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
+        verticalScrollBar()->setValue(verticalScrollBar()->minimum());
+    }
 }
 
 void CZunStatusMonitorDialog::hideEvent(QHideEvent* event)

@@ -49,4 +49,5 @@ private:
     QList<quint32> m_serials;
     QTimer* m_timer = nullptr;
     QMap<quint32, ZunStatusProxyWidget*> m_tiles;
+    bool m_shown = false;
 };

@@ -22,6 +22,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -71,6 +73,14 @@ MainWindow::MainWindow(QWidget* parent)
     QMdiSubWindow* sub = m_mdiArea->addSubWindow(m_networkScanDlg, MonitorFlags);
     placeSubWindow(sub, settings.value(QStringLiteral("NetworkMonitor/frameSize")),
                    settings.value(QStringLiteral("NetworkMonitor/pos")));
+    if (!settings.contains(QStringLiteral("NetworkMonitor/frameSize"))) {
+        // First start: wide enough for every column, with room for the columns to widen to
+        // their texts ("not locked", long names) once processors are listed.
+        const ZunNetworkTableView* view = m_networkScanDlg->tableView();
+        const int width = view->horizontalHeader()->length() + view->verticalHeader()->sizeHint().width()
+                          + view->verticalScrollBar()->sizeHint().width() + 120;
+        sub->resize(qMax(sub->width(), width), qMax(sub->height(), 340));
+    }
     m_networkScanDlg->show();
 
     m_statusMonitor = new CZunStatusMonitorDialog(m_mdiArea);
@@ -79,8 +89,14 @@ MainWindow::MainWindow(QWidget* parent)
         placeSubWindow(sub, settings.value(QStringLiteral("StatusMonitor/frameSize")),
                        settings.value(QStringLiteral("StatusMonitor/pos")));
     else
-        placeSubWindow(sub, QSize(200, 440), QPoint(0, 320));
+        // First start: beside the network monitor, two columns of five tiles in view (a
+        // narrow monitor under the network monitor would be cut off by a usual window).
+        placeSubWindow(sub, QSize(2 * 215 + 40, 5 * 117 + 50),
+                       QPoint(m_mdiArea->subWindowList().constFirst()->frameGeometry().right() + 1, 0));
     m_statusMonitor->show();
+    // First start: room for both monitors; a stored geometry replaces it (main()).
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(screen->availableGeometry().size().boundedTo(QSize(1180, 760)));
 
     CZunNetwork* net = m_networkScanDlg->network();
     ZunNetworkTableView* table = m_networkScanDlg->tableView();

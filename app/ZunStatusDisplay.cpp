@@ -4,6 +4,7 @@
 #include "ZunDeviceStats.h"
 
 #include <QGraphicsProxyWidget>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPropertyAnimation>
@@ -32,9 +33,12 @@ ZunStatusDisplay::ZunStatusDisplay(QSharedPointer<ZunDeviceStats> stats, QShared
     , m_audioStatus(audioStatus)
     , m_stats(stats)
 {
-    setFont(QFont(QStringLiteral("Helvetica"), 6));
+    // 6 and 7 points, as on the processors' own displays, were unreadable on a 96-dpi
+    // screen: one point more each.
+    setFont(QFont(QStringLiteral("Helvetica"), 7));
     m_layout = new QGridLayout;
-    m_layout->setHorizontalSpacing(1);
+    // With one pixel the column heads ran together ("Out 1Out 2").
+    m_layout->setHorizontalSpacing(4);
     m_layout->setVerticalSpacing(2);
     setLayout(m_layout);
     onRoutingChanged(stats);
@@ -102,11 +106,13 @@ void ZunStatusDisplay::buildDisplay()
     m_outputs.clear();
 
     m_title = new QLabel(titleText());
-    m_title->setFont(QFont(QStringLiteral("Helvetica"), 7));
+    m_title->setFont(QFont(QStringLiteral("Helvetica"), 8));
 
     m_buttonMute = new QPushButton(tr("Master Mute"));
     m_buttonMute->setCheckable(true);
-    m_buttonMute->setMaximumSize(70, 16);
+    // 70 x 16 at the most, unless the text needs more (larger fonts clipped "Master Mute").
+    const QFontMetrics fm(m_buttonMute->font());
+    m_buttonMute->setMaximumSize(qMax(70, fm.horizontalAdvance(m_buttonMute->text()) + 8), qMax(16, fm.height() + 2));
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QColor inactive = settings.value(QStringLiteral("ColorButtonInactive")).value<QColor>();
     const QColor active = settings.value(QStringLiteral("ColorButtonActive")).value<QColor>();
