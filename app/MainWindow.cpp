@@ -71,6 +71,9 @@ MainWindow::MainWindow(QWidget* parent)
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     m_networkScanDlg = new CZunNetworkScanDlg(m_mdiArea);
     QMdiSubWindow* sub = m_mdiArea->addSubWindow(m_networkScanDlg, MonitorFlags);
+    // The monitors live as long as the main window: closing one (as the main window's
+    // close does) must not delete it under the registrations still queued for it.
+    sub->setAttribute(Qt::WA_DeleteOnClose, false);
     placeSubWindow(sub, settings.value(QStringLiteral("NetworkMonitor/frameSize")),
                    settings.value(QStringLiteral("NetworkMonitor/pos")));
     if (!settings.contains(QStringLiteral("NetworkMonitor/frameSize"))) {
@@ -85,6 +88,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     m_statusMonitor = new CZunStatusMonitorDialog(m_mdiArea);
     sub = m_mdiArea->addSubWindow(m_statusMonitor, MonitorFlags);
+    sub->setAttribute(Qt::WA_DeleteOnClose, false);
     if (settings.contains(QStringLiteral("StatusMonitor/frameSize")))
         placeSubWindow(sub, settings.value(QStringLiteral("StatusMonitor/frameSize")),
                        settings.value(QStringLiteral("StatusMonitor/pos")));
@@ -130,7 +134,13 @@ MainWindow::MainWindow(QWidget* parent)
             [this](QString caption, QString text) { displayMsgBox(text, caption); }, Qt::QueuedConnection);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The services stay (others may still hold them); only the manager thread's event loop
+    // ends, so that no thread runs on while the application object goes.
+    m_managerThread->quit();
+    m_managerThread->wait();
+}
 
 void MainWindow::createActions()
 {

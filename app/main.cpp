@@ -42,7 +42,10 @@ int main(int argc, char** argv)
         }
         window->show();
         QApplication::restoreOverrideCursor();
-        return app.exec();
+        const int rc = app.exec();
+        // Ends the discovery and manager threads before the application object goes.
+        delete window;
+        return rc;
     } catch (const std::logic_error& e) {
         QApplication::restoreOverrideCursor();
         displayMsgBox(QString::fromLocal8Bit(e.what()), QStringLiteral("ZunControl"));

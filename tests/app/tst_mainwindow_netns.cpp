@@ -15,7 +15,11 @@
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QGraphicsProxyWidget>
+#include <QMenu>
+#include <QPushButton>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -80,10 +84,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (m_window) {
-            m_window->close();
-            delete m_window;
-        }
+        delete m_window;
         m_rig.tearDown();
     }
 
@@ -141,6 +142,56 @@ private slots:
         QVERIFY(tile->isEnabled());
     }
 
+    void windowFrameMenusAndFirstStartPlaces()
+    {
+        QCOMPARE(m_window->windowTitle(), QString("ZunControl V2"));
+        const QList<QMdiSubWindow*> subs = m_window->mdiArea()->subWindowList(QMdiArea::CreationOrder);
+        QCOMPARE(subs.size(), 2);
+        QCOMPARE(subs[0]->widget(), static_cast<QWidget*>(m_window->networkMonitor()));
+        QCOMPARE(subs[0]->pos(), QPoint(0, 0));
+        // Both monitors side by side, neither hides the other.
+        QVERIFY(!subs[0]->geometry().intersects(subs[1]->geometry()));
+        m_window->updateWindowMenu();
+        QStringList texts;
+        for (QAction* a : m_window->windowMenu()->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QVERIFY(texts.contains("Zun Network Monitor"));
+        QVERIFY(texts.contains("Zun Status Monitor"));
+        QVERIFY(texts.contains("&Tile"));
+        for (QAction* a : m_window->windowMenu()->actions())
+            if (a->text() == "&Tile")
+                QVERIFY(!a->isEnabled()); // only for control windows
+        // The entry activates its monitor.
+        for (QAction* a : m_window->windowMenu()->actions())
+            if (a->text() == "Zun Status Monitor")
+                a->trigger();
+        QCOMPARE(m_window->mdiArea()->activeSubWindow(), subs[1]);
+    }
+
+    void identificationBlinksTheTileOnScreen()
+    {
+        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Fw1080);
+        QGraphicsProxyWidget* proxy = tile->graphicsProxyWidget();
+        QVERIFY(proxy);
+        emit m_window->networkMonitor()->identificationRequest(Fw1080);
+        QTRY_VERIFY(proxy->opacity() < 0.5);
+        QTRY_COMPARE(proxy->opacity(), 1.0);
+    }
+
+    void theTilesMasterMuteMutesTheProcessor()
+    {
+        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Probed);
+        const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Probed);
+        QVERIFY(!status->IsMasterMuted());
+        tile->masterMuteButton()->click(); // 11 FF 74 00 01 00 to the processor
+        // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
+        QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted(), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 3000);
+        tile->masterMuteButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!status->IsMasterMuted(), 8000);
+    }
+
     void statusIsAskedOnlyWhileTheMonitorIsShown()
     {
         CZunStatusMonitorDialog* monitor = m_window->statusMonitor();
@@ -186,6 +237,17 @@ private slots:
         QVERIFY(m_window->statusMonitor()->getStatusDisplay(Changing));
         // Taking the new firmware over is the device object's (reported when it fails).
         QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 3000);
+    }
+
+    void closingKeepsTheGeometry()
+    {
+        m_window->close();
+        QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        QVERIFY(!s.value("MainWindow/geometry").toByteArray().isEmpty());
+        QVERIFY(s.value("StatusMonitor/frameSize").toSize().isValid());
+        QVERIFY(s.value("NetworkMonitor/frameSize").toSize().isValid());
+        // The monitors stay (a late report still finds them).
+        QVERIFY(m_window->statusMonitor()->getStatusDisplay(Fw1080));
     }
 };
 
