@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QGraphicsScene>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QtEndian>
@@ -235,6 +236,40 @@ private slots:
         stats->setLive(true);
         tile.onNetworkChanged();
         QVERIFY(tile.isEnabled());
+    }
+
+    void aPressOnTheButtonClicksItElsewhereItDrags()
+    {
+        CZunStatusMonitorDialog monitor;
+        monitor.resize(600, 500);
+        const auto stats = record(13, 0x0F04);
+        monitor.addStatusWindow(stats, audioFor(stats));
+        monitor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&monitor));
+        ZunStatusProxyWidget* proxy = monitor.proxyOf(13);
+        ZunStatusDisplay* tile = monitor.getStatusDisplay(13);
+        QSignalSpy mute(tile, &ZunStatusDisplay::masterMuteTriggered);
+        QWidget* vp = monitor.viewport();
+        auto toView = [&](QWidget* w, QPoint p) {
+            return monitor.mapFromScene(proxy->mapToScene(QPointF(w->mapTo(tile, p))));
+        };
+
+        const QPointF before = proxy->pos();
+        const QPoint onButton = toView(tile->masterMuteButton(), tile->masterMuteButton()->rect().center());
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, onButton);
+        QMouseEvent move(QEvent::MouseMove, onButton + QPoint(40, 30), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &move);
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, onButton);
+        QCOMPARE(mute.size(), 1);
+        QCOMPARE(proxy->pos(), before);
+
+        const QPoint onTitle = toView(tile->titleLabel(), QPoint(2, 2));
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, onTitle);
+        QMouseEvent drag(QEvent::MouseMove, onTitle + QPoint(40, 30), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &drag);
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, onTitle + QPoint(40, 30));
+        QCOMPARE(mute.size(), 1);
+        QCOMPARE(proxy->pos(), before + QPointF(40, 30));
     }
 
     void tilesStayInTheSceneAndBlinkVisibly()
