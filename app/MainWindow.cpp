@@ -379,7 +379,10 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
         const quint16 oldFirmware = zun->GetFirmwareVersion();
         // Reports its own failure through the device object's signal_exception.
         m_zunServer->updateFirmwareVersion(stats, map, m_routingServer->getLibrary(firmware));
-        if (oldFirmware < FirstTileFirmware && firmware >= FirstTileFirmware) {
+        // A failed take-over leaves the object's old number: the tile that an earlier
+        // change added must not be added twice.
+        if (oldFirmware < FirstTileFirmware && firmware >= FirstTileFirmware
+            && !m_statusMonitor->getStatusDisplay(serial)) {
             m_audioStatusServer->removeStatus(serial);
             const QSharedPointer<AudioIOStatus> audio = m_audioStatusServer->addStatus(stats, map);
             if (audio)

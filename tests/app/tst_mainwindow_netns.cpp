@@ -237,6 +237,14 @@ private slots:
         QVERIFY(m_window->statusMonitor()->getStatusDisplay(Changing));
         // Taking the new firmware over is the device object's (reported when it fails).
         QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 3000);
+        QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
+
+        // 1077 -> 1078: registered again, no second tile (even though the device object,
+        // whose take-over failed, still counts 1076).
+        registered.clear();
+        QVERIFY(m_rig.control(Changing, "firmware 1078"));
+        QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
+        QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
     }
 
     void closingKeepsTheGeometry()
