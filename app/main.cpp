@@ -1,8 +1,8 @@
 #include "Application.h"
 #include "CFileVersionInfo.h"
+#include "MainWindow.h"
+#include "ZunMetaTypes.h"
 #include "CZunNetwork.h"
-#include "CZunNetworkScanDlg.h"
-#include "ZunProtocolMetaTypes.h"
 #include "ZunStartup.h"
 
 #include <QCoreApplication>
@@ -20,7 +20,7 @@ static void displayMsgBox(const QString& text, const QString& caption)
 
 int main(int argc, char** argv)
 {
-    registerProtocolMetaTypes();
+    registerZunMetaTypes();
     registerDiscoveryMetaTypes();
 
     Application app(argc, argv);
@@ -34,17 +34,18 @@ int main(int argc, char** argv)
 
         ZunStartup::configure(QCoreApplication::arguments());
 
-        // Until the main window exists, the network monitor is the program's window.
-        auto* monitor = new CZunNetworkScanDlg;
-        QObject::connect(&app, &Application::signal_exception, monitor, &displayMsgBox);
-        QObject::connect(monitor->network(), &CZunNetwork::signal_exception, monitor, &displayMsgBox);
-        QObject::connect(monitor, &CZunNetworkScanDlg::connectionRequest, monitor,
-                         [](quint32 serial) { qDebug() << "Connection request for Zun nr" << serial; });
-        monitor->setAttribute(Qt::WA_DeleteOnClose);
-        monitor->resize(640, 400);
-        monitor->show();
+        auto* window = new MainWindow;
+        QObject::connect(&app, &Application::signal_exception, window, &MainWindow::displayMsgBox);
+        {
+            QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+            window->restoreGeometry(settings.value(QStringLiteral("MainWindow/geometry")).toByteArray());
+        }
+        window->show();
         QApplication::restoreOverrideCursor();
-        return app.exec();
+        const int rc = app.exec();
+        // Ends the discovery and manager threads before the application object goes.
+        delete window;
+        return rc;
     } catch (const std::logic_error& e) {
         QApplication::restoreOverrideCursor();
         displayMsgBox(QString::fromLocal8Bit(e.what()), QStringLiteral("ZunControl"));

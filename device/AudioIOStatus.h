@@ -70,6 +70,8 @@ public:
     bool IsOutputMuted(int output) const;
     bool IsInputMuted(int source) const;
     bool IsMasterMuted() const;
+    // The digital-lock bit, without the change log of onDigitalLockChanged.
+    bool IsDigitalInputLocked() const { return IsDigitalLocked(); }
 
     // Wires the processor's reports to its device object (queued): a parameter changed on
     // the processor is read back (CZun::requestCmdStatus), an out-of-sync report re-reads

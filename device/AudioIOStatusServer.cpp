@@ -61,6 +61,12 @@ void AudioIOStatusServer::onRoutingChanged(quint16 serial, quint16 routingWord)
         record->SetRouting(routingWord);
 }
 
+QSharedPointer<AudioIOStatus> AudioIOStatusServer::addStatus(QSharedPointer<ZunDeviceStats> stats,
+                                                             QSharedPointer<CCmdMap> map)
+{
+    return stats ? addStatus(stats->serial(), map, stats->routingWord()) : QSharedPointer<AudioIOStatus>();
+}
+
 void AudioIOStatusServer::onRoutingChanged(QSharedPointer<ZunDeviceStats> stats)
 {
     if (stats)

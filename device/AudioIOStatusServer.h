@@ -28,6 +28,8 @@ public:
     // routing word. An existing record is returned as it is, except that a map of
     // another firmware (the processor was updated) re-reads its record layout.
     QSharedPointer<AudioIOStatus> addStatus(quint16 serial, QSharedPointer<CCmdMap> map, quint16 routingWord);
+    // The same for a discovery record (its serial and announced routing word).
+    QSharedPointer<AudioIOStatus> addStatus(QSharedPointer<ZunDeviceStats> stats, QSharedPointer<CCmdMap> map);
     void removeStatus(quint16 serial);
     // Null when unknown.
     QSharedPointer<AudioIOStatus> getStatus(quint16 serial) const;

@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSettings>
+#include <QStandardItemModel>
 #include <QTcpSocket>
 
 #include <boost/numeric/conversion/cast.hpp>
@@ -303,8 +304,28 @@ void CZun::on_ImageRefreshFailed() { m_refreshPending = false; }
 
 void CZun::onFirLimManagerInitialized()
 {
-    // Creating and activating a pass-through FIR set when the flash holds none comes with
-    // the FIR/limiter manager.
+    try {
+        if (m_memoryManager->filterCount() == 0) {
+            // A processor without any FIR/limiter set gets the pass-through set.
+            if (m_passThroughOnEmptyFlash) {
+                const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
+                CheckFilterMIPS(set, 0);
+                UploadFIRFilter(set, 0);
+                const quint32 id = set->getKey();
+                InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+            }
+        } else {
+            const QStandardItemModel* model = m_firLimManager->GetFirModel();
+            if (model && model->rowCount() > 0 && GetActiveFilterIndex(1) == 0) {
+                const quint32 id = model->item(0, 0)->data(Qt::UserRole).toUInt();
+                InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+            }
+        }
+    } catch (const std::exception& e) {
+        // A queued slot must not throw into the event loop; the setups still start, so
+        // that nothing waits for this manager forever.
+        emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+    }
     QMetaObject::invokeMethod(m_setupManager, "initialize", Qt::BlockingQueuedConnection);
     m_firManagerReady = true;
 }
@@ -935,6 +956,7 @@ void CZun::doGarbageCollection()
 
 void CZun::BackupToDir(const QString& folder)
 {
+    m_firLimManager->allToFile(folder);
     m_setupManager->allToFile(folder);
 }
 
@@ -1268,6 +1290,18 @@ void CZun::RestoreDefaultSettings(bool full)
     meta.appendCmd(nr("Cmd_SetupSelect"), 255);
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 15);
     SendMetaCmd(meta);
+    double rate = 48000.0;
+    switch (word("Cmd_ClockSel")) {
+    case 0: rate = 0.0; break;
+    case 2: rate = 96000.0; break;
+    case 3: rate = 192000.0; break;
+    default: break;
+    }
+    const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(rate, 0);
+    CheckFilterMIPS(set, 0);
+    UploadFIRFilter(set, 0);
+    const quint32 id = set->getKey();
+    InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
 }
 
 QString CZun::GetActiveDSPProgramString(quint16 dsp) const
@@ -1335,18 +1369,97 @@ void CZun::applyRoutingTail(int clock, int multipath1, int multipath2, int cross
 {
     const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
     ZunWaitMs(5 * m_routingPauseMs);
-    Q_UNUSED(clock);
-    Q_UNUSED(multipath1);
-    Q_UNUSED(multipath2);
-    Q_UNUSED(crossover);
-    Q_UNUSED(firFile1);
-    Q_UNUSED(firFile2);
-    Q_UNUSED(mode1);
-    Q_UNUSED(mode2);
-    Q_UNUSED(doubleBoard);
+    QShPtrFLE set1;
+    QShPtrFLE set2;
+    ZunC::CopyFIRCoeffsMode second = mode1;
+    if (crossover == 0) {
+        // Pass-through sets at the rate of the clock choice.
+        const double rate = clock == 0 ? 0.0 : clock == 2 ? 96000.0 : clock == 3 ? 192000.0 : 48000.0;
+        set1 = m_firLimManager->CreateThruFIRFilter(rate, multipath1);
+        CheckFilterMIPS(set1, mode1);
+        UploadFIRFilter(set1, 0);
+        set2 = set1;
+        if (doubleBoard) {
+            if (multipath2 != multipath1) {
+                set2 = m_firLimManager->CreateThruFIRFilter(rate, multipath2);
+                UploadFIRFilter(set2, 0);
+            }
+            second = mode2;
+        }
+    } else {
+        CFIRLimManagerInterface* manager = m_firLimManager;
+        set1 = QShPtrFLE::create(manager, firFile1, 48000.0);
+        CheckFilterMIPS(set1, mode1);
+        UploadFIRFilter(set1, 0);
+        set2 = set1;
+        if (doubleBoard) {
+            if (firFile2 != firFile1 || mode2 != mode1) {
+                set2 = QShPtrFLE::create(manager, firFile2, 48000.0);
+                if (set2->dspProgramId() != set1->dspProgramId() || mode2 != mode1)
+                    CheckFilterMIPS(set2, mode2);
+                UploadFIRFilter(set2, 0);
+            }
+            second = mode2;
+        }
+    }
+    InvokeActivateFIRFilter(set1->getKey(), mode1, set2->getKey(), second);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_SPI_InitAllPar"), 0);
     meta.appendCmd(nr("Cmd_DSP_InitAll"), 0);
     meta.setSupersede(false);
     SendMetaCmd(meta);
 }
+
+// --- FIR hand-offs -------------------------------------------------------------------------
+
+void CZun::SetCopyFIRCoeffs(int dsp, ZunC::CopyFIRCoeffsMode mode)
+{
+    if (mode == ZunC::Unchanged)
+        return;
+    if (CopyFIRCoeffsMode(dsp) == mode)
+        return;
+    const int d = linked() ? 0 : dsp;
+    const bool old = GetFirmwareVersion() < 1075;
+    if (d == 0 || d == 1)
+        SendCmd(nr(old ? "Cmd_0_CopyMH2SL" : "Cmd_0_FIRCopy"), quint16(mode));
+    if (d == 0 || d == 2)
+        SendCmd(nr(old ? "Cmd_1_CopyMH2SL" : "Cmd_1_FIRCopy"), quint16(mode));
+}
+
+bool CZun::InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode mode0, const quint32& id1,
+                                   ZunC::CopyFIRCoeffsMode mode1)
+{
+    return QMetaObject::invokeMethod(m_firLimManager, "ActivateFIRFilter", Qt::QueuedConnection, Q_ARG(quint32, id0),
+                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode0), Q_ARG(quint32, id1),
+                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
+}
+
+bool CZun::InvokeUpdateLimiter(quint32 id)
+{
+    return QMetaObject::invokeMethod(m_firLimManager, "UpdateLimiter", Qt::QueuedConnection, Q_ARG(quint32, id));
+}
+
+void CZun::CheckFIRFilterResources(const quint32& id, int mode)
+{
+    const QShPtrFLE set = m_firLimManager->GetFIRFilter(id);
+    if (set)
+        CheckFilterMIPS(set, mode);
+}
+
+void CZun::CheckFilterMIPS(QShPtrFLE set, int mode)
+{
+    if (!set)
+        return;
+    // Checked on a copy: a set's bytes, and so its id, stay those the flash stores.
+    CBlockFIR probe = *set;
+    if (probe.dspProgramId() == 0)
+        probe.checkFilterResources();
+    const quint16 dspType0 = nr("Inf_DSPTyp0");
+    const quint16 actual = GetFirmwareVersion() >= 1068 ? word("Cmd_0_DSP_Type") : 0;
+    const ZunDSPProgramInfo program(probe.dspProgramId(), GetFirmwareVersion());
+    if (program.variant() > 0 && actual == dspType0)
+        throw error(QStringLiteral("Filter can not be used with Zun. Too many MIPS required."));
+    emit signal_UploadDSPProgram(ZunDSPProgramInfo::linkedProgID(mode, probe.dspProgramId()));
+}
+
+void CZun::UploadFIRFilter(QShPtrFLE set, const uint& oldId) { emit signal_UploadFIRFilter(set, oldId); }

@@ -221,6 +221,18 @@ public:
     // Test seam: whether the first start of the FIR/limiter manager on a flash without
     // any set stores and activates the pass-through set (default true).
     void SetPassThroughOnEmptyFlash(bool on) { m_passThroughOnEmptyFlash = on; }
+    // --- FIR hand-offs to the FIR/limiter and DSP-program managers ---------------------
+    // Copy mode of a DSP's FIR coefficients (-1 keeps it); both DSPs while linked.
+    void SetCopyFIRCoeffs(int dsp, ZunC::CopyFIRCoeffsMode mode);
+    bool InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode mode0, const quint32& id1,
+                                 ZunC::CopyFIRCoeffsMode mode1);
+    bool InvokeUpdateLimiter(quint32 id);
+    // The stored set's DSP program in that copy mode must be one the DSP can run; the
+    // program is uploaded when the flash lacks it. Throws when the set cannot run.
+    void CheckFIRFilterResources(const quint32& id, int mode);
+    void CheckFilterMIPS(QShPtrFLE set, int mode);
+    // Returns once the manager has started the upload (blocking queued).
+    void UploadFIRFilter(QShPtrFLE set, const uint& oldId);
 
 public slots:
     void SetHardwareInfo(quint64 value);

@@ -1,11 +1,846 @@
 #include "CZunFIRLimManager.h"
 
-CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun) {}
+#include "CCmdMap.h"
+#include "CMemoryManager.h"
+#include "CZun.h"
+#include "CZunMetaCmd.h"
+#include "CZunParam.h"
+#include "CZunStatusBuffer.h"
+#include "ZunBaseComm.h"
+#include "ZunDSPProgramInfo.h"
+#include "ZunWaitMs.h"
 
-void CZunFIRLimManager::initialize() {}
-void CZunFIRLimManager::on_ZunStatusChanged() {}
-void CZunFIRLimManager::on_FIRFilterRemoved(unsigned int) {}
-void CZunFIRLimManager::UpdateFirModel(QMap<quint32, QStringList>) {}
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QStandardItemModel>
 
-// The list of stored sets comes with the FIR/limiter work; until then no set is listed.
-QShPtrFLE CZunFIRLimManager::GetFIRFilter(uint) const { return QShPtrFLE(); }
+#include <stdexcept>
+
+namespace
+{
+constexpr quint32 KeepSet = 0xFFFFFFFFu;
+constexpr int WaitRounds = 3000; // of 5 ms: about 15 s
+constexpr double FileSampleRate = 48000.0;
+
+std::logic_error error(const QString& text) { return std::logic_error(text.toStdString()); }
+
+QStandardItem* makeItem(const QString& name, uint id, const QString& tip)
+{
+    auto* item = new QStandardItem(name);
+    item->setData(id, Qt::UserRole);
+    item->setData(tip, Qt::ToolTipRole);
+    item->setEditable(false);
+    return item;
+}
+} // namespace
+
+// --- limiter parameter ranges ----------------------------------------------------------
+
+const CZunParam& CZunFIRLimManager::LimGainRange()
+{
+    static const CZunParam r({{0, 0.1}, {20, 1}, {50, 0}});
+    return r;
+}
+const CZunParam& CZunFIRLimManager::LimPowerRangeW()
+{
+    static const CZunParam r({{1, 1}, {20, 2}, {40, 5}, {100, 10}, {500, 50}, {1000, 100}, {15000, 0}});
+    return r;
+}
+const CZunParam& CZunFIRLimManager::LimVoltageRange()
+{
+    static const CZunParam r({{0.1, 0.1}, {10, 0.5}, {50, 1}, {400, 0}});
+    return r;
+}
+const CZunParam& CZunFIRLimManager::LimLevelRangeDb()
+{
+    static const CZunParam r({{-30, 1}, {60, 0}});
+    return r;
+}
+const CZunParam& CZunFIRLimManager::LimSurgeDurationRange()
+{
+    static const CZunParam r({{1, 0.5}, {50, 5}, {100, 10}, {500, 50}, {1000, 100}, {5000, 0}});
+    return r;
+}
+const CZunParam& CZunFIRLimManager::LimRmsTimeRange()
+{
+    static const CZunParam r({{1, 0.5}, {50, 5}, {100, 10}, {500, 50}, {1000, 100}, {5000, 0}});
+    return r;
+}
+const CZunParam& CZunFIRLimManager::LimImpedanceRange()
+{
+    static const CZunParam r({{0.1, 0.1}, {10, 0.5}, {20, 1}, {100, 0}});
+    return r;
+}
+
+// --- construction ------------------------------------------------------------------------
+
+CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdMap())
+{
+    // No parent: the model stays in this (the GUI) thread when the manager moves on.
+    m_model = new QStandardItemModel(0, 1);
+    CZunStatusBuffer* image = zun->GetStatusBuffer();
+    connect(image, &CZunStatusBuffer::signal_FIRFilterSelect, this, &CZunFIRLimManager::on_FIRFilterSelect,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_FIRDownloaded, this, &CZunFIRLimManager::on_FIRDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_FIRUploaded, this, &CZunFIRLimManager::on_FIRUploaded,
+            Qt::QueuedConnection);
+    connect(zun, QOverload<QShPtrFLE, uint>::of(&CZun::signal_UploadFIRFilter), this,
+            QOverload<QShPtrFLE, unsigned int>::of(&CZunFIRLimManager::UploadFIRFilter),
+            Qt::BlockingQueuedConnection);
+    connect(zun, QOverload<QString, uint>::of(&CZun::signal_UploadFIRFilter), this,
+            QOverload<QString, unsigned int>::of(&CZunFIRLimManager::UploadFIRFilter), Qt::BlockingQueuedConnection);
+    connect(zun, &CZun::signal_RemoveFIRFilter, this, &CZunFIRLimManager::RemoveFIRFilter,
+            Qt::BlockingQueuedConnection);
+    connect(zun, &CZun::signal_Disconnected, this, &CZunFIRLimManager::on_Disconnected, Qt::QueuedConnection);
+    // Filtered in the link's thread: only failed block writes are passed on.
+    connect(
+        zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
+        [this](CZunCmd cmd) {
+            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent()))
+                QMetaObject::invokeMethod(this, "on_BlockFailed", Qt::QueuedConnection,
+                                          Q_ARG(QByteArray, cmd.getPayload()));
+        },
+        Qt::DirectConnection);
+}
+
+CZunFIRLimManager::~CZunFIRLimManager()
+{
+    // Sets may outlive the manager in the views: they must not point at it any more.
+    for (const QShPtrFLE& s : qAsConst(m_sets))
+        s->setManager(nullptr);
+    for (const QShPtrFLE& s : m_active)
+        if (s)
+            s->setManager(nullptr);
+    delete m_model;
+}
+
+// --- helpers ---------------------------------------------------------------------------------
+
+quint16 CZunFIRLimManager::nr(const char* name) const { return m_map->getCmdNr(name); }
+
+void CZunFIRLimManager::guarded(const std::function<void()>& work)
+{
+    QString text;
+    try {
+        work();
+        return;
+    } catch (const CBlockFIR::invalid_filter& e) {
+        text = QString::fromStdString(e.what());
+    } catch (const CCmdMap::invalid_cmd& e) {
+        text = QStringLiteral("%1 (%2)").arg(QString::fromStdString(e.what()), QString::fromStdString(e.text()));
+    } catch (const std::exception& e) {
+        text = QString::fromStdString(e.what());
+    }
+    qWarning().noquote() << "CZunFIRLimManager:" << text;
+    emit m_zun->signal_exception(text, QStringLiteral("ZunControl"));
+}
+
+void CZunFIRLimManager::postModel(const std::function<void(QStandardItemModel*)>& change)
+{
+    QStandardItemModel* model = m_model;
+    QMetaObject::invokeMethod(model, [model, change]() { change(model); }, Qt::QueuedConnection);
+}
+
+void CZunFIRLimManager::holdTransfer()
+{
+    m_mutex.lock();
+    ++m_heldLevels;
+}
+
+void CZunFIRLimManager::releaseTransfer()
+{
+    // A completion without a transfer of ours (a stray reply) releases nothing.
+    if (m_heldLevels <= 0)
+        return;
+    --m_heldLevels;
+    m_mutex.unlock();
+}
+
+void CZunFIRLimManager::decrement(std::atomic<quint32>& counter)
+{
+    quint32 v = counter.load();
+    while (v > 0 && !counter.compare_exchange_weak(v, v - 1)) {
+    }
+}
+
+QString CZunFIRLimManager::cacheFolder() const { return m_zun->GetLogFolder(); }
+
+QString CZunFIRLimManager::cacheFile(const QShPtrFLE& set) const
+{
+    const QString folder = cacheFolder();
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(set->makeFileName(true));
+}
+
+void CZunFIRLimManager::cacheSet(const QShPtrFLE& set) const
+{
+    const QString folder = cacheFolder();
+    if (!folder.isEmpty())
+        set->toFile(folder, true);
+}
+
+QStringList CZunFIRLimManager::setupsUsing(quint32 id) const
+{
+    QMutexLocker lock(&m_dataLock);
+    return m_setupsByFir.value(id);
+}
+
+void CZunFIRLimManager::removeFromList(int row, bool deleteFile)
+{
+    QMutexLocker lock(&m_mutex);
+    QShPtrFLE set;
+    {
+        QMutexLocker data(&m_dataLock);
+        if (row < 0 || row >= m_sets.size())
+            return;
+        set = m_sets.takeAt(row);
+    }
+    postModel([row](QStandardItemModel* m) {
+        if (row < m->rowCount())
+            m->removeRow(row);
+    });
+    if (deleteFile) {
+        const QString file = cacheFile(set);
+        if (!file.isEmpty())
+            QFile::remove(file);
+    }
+}
+
+// --- list readers --------------------------------------------------------------------------
+
+QShPtrFLE CZunFIRLimManager::GetFIRFilter(uint id) const
+{
+    QMutexLocker lock(&m_dataLock);
+    for (const QShPtrFLE& s : m_sets)
+        if (s->getKey() == id)
+            return s;
+    return QShPtrFLE();
+}
+
+int CZunFIRLimManager::GetFIRFilterPos(uint id) const
+{
+    QMutexLocker lock(&m_dataLock);
+    for (int i = 0; i < m_sets.size(); ++i)
+        if (m_sets.at(i)->getKey() == id)
+            return i;
+    return -1;
+}
+
+QShPtrFLE CZunFIRLimManager::GetFIRFilterCopy(uint id) const
+{
+    const QShPtrFLE s = GetFIRFilter(id);
+    if (!s)
+        return QShPtrFLE();
+    auto copy = QShPtrFLE::create(const_cast<CZunFIRLimManager*>(this), s->toByteArray());
+    copy->SetName(s->GetName());
+    return copy;
+}
+
+bool CZunFIRLimManager::IsInList(const QShPtrFLE& set) const
+{
+    return set && GetFIRFilterPos(set->getKey()) >= 0;
+}
+
+bool CZunFIRLimManager::IsInList(const QString& name) const
+{
+    for (const QShPtrFLE& s : m_sets)
+        if (s->GetName() == name)
+            return true;
+    return false;
+}
+
+int CZunFIRLimManager::filterCount() const
+{
+    QMutexLocker lock(&m_dataLock);
+    return m_sets.size();
+}
+
+QShPtrFLE CZunFIRLimManager::CreateThruFIRFilter(double sampleRate, int multipathMode)
+{
+    auto set = QShPtrFLE::create(this, QString(), sampleRate);
+    if (multipathMode != 0) {
+        set->multipathLabel(multipathMode, 1);
+        set->computeKey();
+    }
+    return set;
+}
+
+QShPtrFLE CZunFIRLimManager::GetActiveFIRFilter(uint dsp) const
+{
+    const quint32 id = m_zun->GetActiveFilterIndex(quint16(dsp));
+    return id == 0 ? QShPtrFLE() : GetFIRFilter(id);
+}
+
+int CZunFIRLimManager::GetActiveFIRFilterPos(uint dsp) const
+{
+    const quint32 id = m_zun->GetActiveFilterIndex(quint16(dsp));
+    return id == 0 ? -1 : GetFIRFilterPos(id);
+}
+
+QShPtrFLE CZunFIRLimManager::activeSet(int dsp) const
+{
+    QMutexLocker lock(&m_dataLock);
+    return dsp == 2 ? m_active[1] : m_active[0];
+}
+
+bool CZunFIRLimManager::upDownLoadsInProgress() const
+{
+    return m_pendingDownloads.load() != 0 || m_pendingUploads.load() != 0;
+}
+
+// --- list changes ------------------------------------------------------------------------------
+
+void CZunFIRLimManager::AddFIRFilterToList(QShPtrFLE set)
+{
+    if (!set)
+        return;
+    QMutexLocker lock(&m_mutex);
+    set->setManager(this);
+    const uint id = set->getKey();
+    const QString name = set->GetName();
+    const QString tip = set->infoHtml();
+    const int row = GetFIRFilterPos(id);
+    if (row < 0) {
+        {
+            QMutexLocker data(&m_dataLock);
+            m_sets.append(set);
+        }
+        postModel([name, id, tip](QStandardItemModel* m) { m->appendRow(makeItem(name, id, tip)); });
+        cacheSet(set);
+    } else {
+        {
+            QMutexLocker data(&m_dataLock);
+            m_sets[row] = set;
+        }
+        postModel([row, name, id, tip](QStandardItemModel* m) {
+            if (row < m->rowCount())
+                m->setItem(row, 0, makeItem(name, id, tip));
+        });
+    }
+}
+
+void CZunFIRLimManager::initialize()
+{
+    guarded([this]() {
+        m_map = m_zun->GetCmdMap();
+        CMemoryManager* mem = m_zun->GetMemoryManager();
+        bool loaded = false;
+        {
+            QMutexLocker lock(&m_mutex);
+            // The counters are not reset: they count transfers really in flight, each
+            // holding a level of the mutex until its completion (or the connection's end).
+            const QString folder = cacheFolder();
+            if (!folder.isEmpty()) {
+                const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.fir")}, QDir::Files);
+                for (const QFileInfo& fi : files) {
+                    QShPtrFLE set;
+                    try {
+                        set = QShPtrFLE::create(this, fi.absoluteFilePath(), FileSampleRate);
+                    } catch (const std::exception& e) {
+                        // Only a copy: the flash still has the set and it is downloaded.
+                        qWarning().noquote() << "CZunFIRLimManager: unreadable cache file" << fi.fileName()
+                                             << "removed:" << e.what();
+                        QFile::remove(fi.absoluteFilePath());
+                        continue;
+                    }
+                    if (mem->hasFilterId(set->getKey())) {
+                        if (GetFIRFilterPos(set->getKey()) < 0) {
+                            AddFIRFilterToList(set);
+                            loaded = true;
+                        }
+                    } else {
+                        QFile::remove(fi.absoluteFilePath());
+                    }
+                }
+            }
+            for (int i = 0; i < m_sets.size(); ++i)
+                qDebug().noquote() << QStringLiteral("Filter pos %1, name %2, crc %3")
+                                          .arg(i)
+                                          .arg(m_sets.at(i)->GetName())
+                                          .arg(m_sets.at(i)->getKey(), 0, 16);
+            for (int i = m_sets.size() - 1; i >= 0; --i)
+                if (!mem->hasFilterId(m_sets.at(i)->getKey()))
+                    removeFromList(i, false);
+        }
+
+        const int slotCount = mem->filterListSize();
+        for (int p = 0; p < slotCount; ++p) {
+            const quint32 id = mem->filterIdAt(p);
+            if (id == 0 || GetFIRFilterPos(id) >= 0)
+                continue;
+            CZunMetaCmd meta;
+            meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Filter"));
+            meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
+            meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r")));
+            meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+            meta.setSupersede(false);
+            holdTransfer();
+            ++m_pendingDownloads;
+            if (m_zun->SendMetaCmd(meta) != 0) {
+                // Not sent: no completion will come.
+                releaseTransfer();
+                decrement(m_pendingDownloads);
+            }
+        }
+        if (m_pendingDownloads.load() == 0)
+            emit signal_Initialized();
+        if (loaded) {
+            emit signal_MapFIRFilterRefreshed();
+            refreshActive();
+        }
+    });
+}
+
+void CZunFIRLimManager::on_FIRDownloaded(int, QByteArray data)
+{
+    if (m_pendingDownloads.load() == 0)
+        return; // no download of ours is in flight
+    if (!data.isEmpty()) {
+        try {
+            AddFIRFilterToList(QShPtrFLE::create(this, data));
+        } catch (const std::exception& e) {
+            // A damaged block must not keep the download counted or the mutex held.
+            emit m_zun->signal_LogMessage(
+                QStringLiteral("A FIR filter read from the flash was dropped: %1").arg(QString::fromLatin1(e.what())),
+                true);
+        }
+    }
+    releaseTransfer();
+    decrement(m_pendingDownloads);
+    if (m_pendingDownloads.load() == 0) {
+        emit signal_Initialized();
+        emit signal_MapFIRFilterRefreshed();
+        guarded([this]() { refreshActive(); });
+    }
+}
+
+void CZunFIRLimManager::UploadFIRFilter(QShPtrFLE set, unsigned int oldId)
+{
+    guarded([&]() { uploadSet(set, oldId); });
+}
+
+void CZunFIRLimManager::UploadFIRFilter(QShPtrFLE set) { UploadFIRFilter(set, 0); }
+
+void CZunFIRLimManager::UploadFIRFilter(QString file, unsigned int oldId)
+{
+    guarded([&]() { uploadSet(QShPtrFLE::create(this, file, FileSampleRate), oldId); });
+}
+
+void CZunFIRLimManager::UploadFIRFilter(QString file) { UploadFIRFilter(file, 0); }
+
+void CZunFIRLimManager::uploadSet(const QShPtrFLE& set, quint32 oldId)
+{
+    if (!set)
+        throw error(QStringLiteral("CZunFIRLimManager::UploadFIRFilter(): no FIR filter given."));
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    QMutexLocker lock(&m_mutex);
+    const quint32 id = set->getKey();
+    quint16 slot;
+    if (mem->hasFilterId(oldId)) {
+        if (mem->hasFilterId(id))
+            return;
+        slot = quint16(mem->GetFilterListPos(oldId));
+    } else {
+        if (mem->hasFilterId(id) || GetFIRFilterPos(id) >= 0)
+            return;
+        slot = nr("ID_ListAppend");
+    }
+    // Checked before the set is listed, modelled or cached: a refused set leaves no trace.
+    if (!mem->canUpload())
+        throw error(QStringLiteral("Max capacity of flash mem reached. Filter %1 will not be uploaded.")
+                        .arg(set->GetName()));
+    if (!m_zun->IsConnected())
+        throw error(QStringLiteral("Filter %1 was not uploaded: the device is not connected.").arg(set->GetName()));
+    AddFIRFilterToList(set);
+
+    const QByteArray image = set->toByteArray();
+    CZunMetaCmd meta(nr("ID_RX_Block_Start"), quint16(image.size()), image);
+    meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Filter"));
+    meta.appendCmd(nr("Cmd_MemID0"), slot);
+    meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyRxTxBuf2F") + nr("ID_FAI_Ctrl_w_RxTxBuf")));
+    ++m_pendingUploads;
+    mem->incTransfers();
+    holdTransfer();
+    m_uploading.append(id);
+    m_uploadingImages.append(image);
+    if (m_zun->SendMetaCmd(meta) != 0) {
+        m_uploading.removeLast();
+        m_uploadingImages.removeLast();
+        releaseTransfer();
+        decrement(m_pendingUploads);
+        mem->decTransfers();
+        removeFromList(GetFIRFilterPos(id), true);
+        throw error(QStringLiteral("Filter %1 was not uploaded: the device is not connected.").arg(set->GetName()));
+    }
+}
+
+void CZunFIRLimManager::on_FIRUploaded(bool ok)
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    if (m_uploading.isEmpty())
+        return; // a stray completion: none of our uploads is in flight
+    const quint32 id = m_uploading.takeFirst();
+    m_uploadingImages.removeFirst();
+    if (!ok && id != 0 && !mem->hasFilterId(id)) {
+        // The flash refused the set: it is neither listed, modelled nor cached.
+        const int row = GetFIRFilterPos(id);
+        QString name = row >= 0 ? GetFIRFilter(id)->GetName() : QString::number(id, 16);
+        removeFromList(row, true);
+        emit m_zun->signal_LogMessage(QStringLiteral("Filter %1 could not be stored in the flash.").arg(name), true);
+    }
+    releaseTransfer();
+    decrement(m_pendingUploads);
+    mem->decTransfers();
+    if (m_pendingUploads.load() == 0) {
+        emit signal_MapFIRFilterRefreshed();
+        guarded([this]() { refreshActive(); });
+    }
+}
+
+void CZunFIRLimManager::RemoveFIRFilter(unsigned int id)
+{
+    guarded([&]() { removeSet(id); });
+}
+
+void CZunFIRLimManager::removeSet(quint32 id)
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    QMutexLocker lock(&m_mutex);
+    const int position = mem->GetFilterListPos(id);
+    if (id == 0 || position < 0)
+        throw error(QStringLiteral("CZunFIRLimManager::RemoveFIRFilter(): FIR filter %1 is not stored on the device.")
+                        .arg(id, 8, 16, QLatin1Char('0')));
+    if (!m_zun->IsConnected())
+        throw error(QStringLiteral("CZunFIRLimManager::RemoveFIRFilter(): the device is not connected."));
+    removeFromList(GetFIRFilterPos(id), false);
+    CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Filter"));
+    meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
+    meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
+    meta.setSupersede(false);
+    holdTransfer();
+    m_removing.append(id);
+    if (m_zun->SendMetaCmd(meta) != 0) {
+        m_removing.removeLast();
+        releaseTransfer();
+    }
+}
+
+void CZunFIRLimManager::on_FIRFilterRemoved(unsigned int id)
+{
+    // The processor's reply names the slot, not the set: report the set we removed.
+    quint32 removed = id;
+    if (!m_removing.isEmpty()) {
+        removed = m_removing.takeFirst();
+        releaseTransfer();
+    }
+    QMetaObject::invokeMethod(m_zun, "RefreshMemDir", Qt::QueuedConnection);
+    emit signal_FIRFilterRemoved(removed);
+}
+
+void CZunFIRLimManager::on_Disconnected()
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    for (int i = 0; i < m_uploading.size(); ++i)
+        mem->decTransfers();
+    m_uploading.clear();
+    m_uploadingImages.clear();
+    m_removing.clear();
+    while (m_heldLevels > 0)
+        releaseTransfer();
+    m_pendingDownloads = 0;
+    m_pendingUploads = 0;
+}
+
+void CZunFIRLimManager::on_BlockFailed(QByteArray payload)
+{
+    if (!m_uploadingImages.isEmpty() && m_uploadingImages.first() == payload)
+        on_FIRUploaded(false);
+}
+
+void CZunFIRLimManager::on_ZunStatusChanged()
+{
+    guarded([this]() { refreshActive(); });
+}
+
+void CZunFIRLimManager::refreshActive()
+{
+    const quint32 id0 = m_zun->GetActiveFilterIndex(1);
+    const bool doubleBoard = m_zun->GetHardwareInfo().isDoubleBoard();
+    const int row0 = GetFIRFilterPos(id0);
+    const QShPtrFLE copy0 = row0 >= 0 ? GetFIRFilterCopy(id0) : QShPtrFLE();
+    int row1 = row0;
+    QShPtrFLE copy1;
+    if (doubleBoard && !m_linked.load()) {
+        const quint32 id1 = m_zun->GetActiveFilterIndex(2);
+        row1 = GetFIRFilterPos(id1);
+        copy1 = row1 >= 0 ? GetFIRFilterCopy(id1) : QShPtrFLE();
+    }
+    QShPtrFLE a0, a1;
+    {
+        QMutexLocker data(&m_dataLock);
+        if (copy0)
+            m_active[0] = copy0;
+        if (doubleBoard) {
+            if (m_linked.load())
+                m_active[1] = m_active[0];
+            else if (copy1)
+                m_active[1] = copy1;
+        }
+        a0 = m_active[0];
+        a1 = m_active[1];
+    }
+    emit signal_FIRFilterChanged(1, a0, row0);
+    if (doubleBoard)
+        emit signal_FIRFilterChanged(2, a1, row1);
+}
+
+void CZunFIRLimManager::UpdateFirModel(QMap<quint32, QStringList> setupsByFir)
+{
+    QHash<uint, QString> tips;
+    {
+        QMutexLocker lock(&m_mutex);
+        {
+            QMutexLocker data(&m_dataLock);
+            m_setupsByFir = setupsByFir;
+        }
+        for (const QShPtrFLE& s : qAsConst(m_sets))
+            tips.insert(s->getKey(), s->getInfoHtml(setupsByFir.value(s->getKey())));
+    }
+    postModel([tips](QStandardItemModel* m) {
+        for (int row = 0; row < m->rowCount(); ++row) {
+            QStandardItem* item = m->item(row, 0);
+            const uint id = item->data(Qt::UserRole).toUInt();
+            if (tips.contains(id))
+                item->setData(tips.value(id), Qt::ToolTipRole);
+        }
+    });
+}
+
+void CZunFIRLimManager::allToFile(QString folder)
+{
+    guarded([&]() {
+        QList<QShPtrFLE> sets;
+        {
+            QMutexLocker data(&m_dataLock);
+            sets = m_sets;
+        }
+        for (const QShPtrFLE& s : qAsConst(sets))
+            s->toFile(folder, true);
+    });
+}
+
+void CZunFIRLimManager::fromDir(QString folder)
+{
+    guarded([&]() { importDir(folder); });
+}
+
+void CZunFIRLimManager::importDir(const QString& folder)
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    QMutexLocker lock(&m_mutex);
+    QStringList filters{QStringLiteral("*.fir")};
+    if (QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value(QStringLiteral("xmlFir")).toBool())
+        filters << QStringLiteral("*.xml");
+    const QFileInfoList files = QDir(folder).entryInfoList(filters, QDir::Files, QDir::NoSort);
+    for (const QFileInfo& fi : files) {
+        const auto set = QShPtrFLE::create(this, fi.absoluteFilePath(), FileSampleRate);
+        const quint32 id = set->getKey();
+        if (mem->hasFilterId(id) || !setupsUsing(id).isEmpty())
+            continue;
+        uploadSet(set, 0);
+    }
+    const QString cache = cacheFolder();
+    if (!cache.isEmpty())
+        for (const QShPtrFLE& s : qAsConst(m_sets))
+            s->toFile(cache, true);
+}
+
+// --- activation ------------------------------------------------------------------------------
+
+void CZunFIRLimManager::ActivateFIRFilter(ulong id, quint16 dsp)
+{
+    guarded([&]() {
+        // Completion slots keep running while we wait.
+        for (int round = 0; upDownLoadsInProgress(); ++round) {
+            if (round > WaitRounds)
+                throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
+                                           "Please try to disconnect and reconnect"));
+            ZunWaitMs(5);
+        }
+        const quint32 key = quint32(id);
+        if (GetFIRFilterPos(key) < 0)
+            return;
+        CZunMetaCmd meta;
+        if (dsp == 0 || dsp == 1) {
+            meta.appendCmd(nr("Cmd_0_FIR_ID0"), quint16(key & 0xFFFF));
+            meta.appendCmd(nr("Cmd_0_FIR_ID1"), quint16(key >> 16));
+            meta.appendCmd(nr("Cmd_0_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
+        }
+        if (dsp == 0 || dsp == 2) {
+            meta.appendCmd(nr("Cmd_1_FIR_ID0"), quint16(key & 0xFFFF));
+            meta.appendCmd(nr("Cmd_1_FIR_ID1"), quint16(key >> 16));
+            meta.appendCmd(nr("Cmd_1_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
+        }
+        if (!meta.isEmpty()) {
+            meta.setSupersede(false);
+            m_zun->SendMetaCmd(meta);
+        }
+    });
+}
+
+void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1,
+                                          ZunC::CopyFIRCoeffsMode mode1)
+{
+    guarded([&]() { activate(id0, int(mode0), id1, int(mode1)); });
+}
+
+void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
+{
+    for (int round = 0; upDownLoadsInProgress(); ++round) {
+        if (round > WaitRounds)
+            throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
+                                       "Please try to disconnect and reconnect"));
+        ZunWaitMs(5);
+    }
+    if (m_zun->GetStatusBuffer()->isLinked()) {
+        id1 = id0;
+        mode1 = mode0;
+    }
+    QShPtrFLE set[2] = {GetActiveFIRFilter(1), GetActiveFIRFilter(2)};
+    quint16 program[2] = {m_zun->GetActiveDSPProgramID(1), m_zun->GetActiveDSPProgramID(2)};
+    const quint32 ids[2] = {id0, id1};
+    const int modes[2] = {mode0, mode1};
+    // Both resource checks before anything is sent: a set that cannot run changes nothing.
+    for (int d = 0; d < 2; ++d) {
+        if (ids[d] != KeepSet)
+            set[d] = GetFIRFilter(ids[d]);
+        if (!set[d])
+            continue;
+        // Determined on a copy: the listed set's bytes must stay those its id was made from.
+        CBlockFIR probe = *set[d];
+        if (probe.dspProgramId() == 0)
+            probe.checkFilterResources();
+        program[d] = ZunDSPProgramInfo::linkedProgID(modes[d], probe.dspProgramId());
+    }
+    if (mode0 != ZunC::Unchanged)
+        m_zun->SetCopyFIRCoeffs(1, ZunC::CopyFIRCoeffsMode(mode0));
+    if (mode1 != ZunC::Unchanged)
+        m_zun->SetCopyFIRCoeffs(2, ZunC::CopyFIRCoeffsMode(mode1));
+    m_zun->ActivateDSPProgram(program[0], program[1]);
+    ZunWaitMs(50);
+    if (set[0])
+        ActivateFIRFilter(ulong(set[0]->getKey()), 1);
+    if (m_zun->GetHardwareInfo().isDoubleBoard() && set[1])
+        ActivateFIRFilter(ulong(set[1]->getKey()), 2);
+}
+
+void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
+{
+    if (dsp != 1 && dsp != 2)
+        return;
+    const int row = GetFIRFilterPos(id);
+    const bool shared = dsp == 2 && m_linked.load();
+    const QShPtrFLE copy = row >= 0 && !shared ? GetFIRFilterCopy(id) : QShPtrFLE();
+    QShPtrFLE active;
+    {
+        QMutexLocker data(&m_dataLock);
+        if (row >= 0)
+            m_active[dsp - 1] = shared ? m_active[0] : copy;
+        active = m_active[dsp - 1];
+    }
+    emit signal_FIRFilterChanged(dsp, active, row);
+    if (!ok)
+        emit m_zun->signal_exception(QStringLiteral("Error occurred, possibly, the correct DSP program is not present "
+                                                    "in Zun. Filter reverted to old status"),
+                                     QStringLiteral("ZunControl"));
+}
+
+void CZunFIRLimManager::UpdateLimiter(quint32)
+{
+    guarded([this]() { updateLimiter(); });
+}
+
+void CZunFIRLimManager::updateLimiter()
+{
+    const QShPtrFLE a0 = activeSet(1);
+    const QShPtrFLE a1 = activeSet(2);
+    // A set that others use (a setup, or the other DSP) is stored as a new set.
+    auto store = [this](const QShPtrFLE& set, quint32 id, bool shared) {
+        if (shared) {
+            set->makeUniqueName();
+            set->computeKey();
+            uploadSet(set, 0);
+        } else {
+            set->computeKey();
+            uploadSet(set, id);
+        }
+    };
+    if (!m_linked.load() && !m_zun->GetStatusBuffer()->isLinked()) {
+        const quint32 id0 = m_zun->GetActiveFilterIndex(1);
+        const quint32 id1 = m_zun->GetActiveFilterIndex(2);
+        if (a0 && a0->limiterModified())
+            store(a0, id0, id0 != 0 && (!setupsUsing(id0).isEmpty() || id0 == id1));
+        if (m_zun->GetHardwareInfo().isDoubleBoard()) {
+            if (a1 && a1->limiterModified())
+                store(a1, id1, id1 != 0 && (!setupsUsing(id1).isEmpty() || id0 == id1));
+            activate(a0 ? a0->getKey() : KeepSet, ZunC::Unchanged, a1 ? a1->getKey() : KeepSet, ZunC::Unchanged);
+        } else {
+            activate(a0 ? a0->getKey() : KeepSet, ZunC::Unchanged, KeepSet, ZunC::Unchanged);
+        }
+    } else if (a0 && a0->limiterModified()) {
+        const quint32 id = m_zun->GetActiveFilterIndex(0);
+        store(a0, id, !setupsUsing(id).isEmpty());
+        activate(a0->getKey(), ZunC::Unchanged, a0->getKey(), ZunC::Unchanged);
+    }
+}
+
+void CZunFIRLimManager::SetFirFiltersLinked(bool linked)
+{
+    // Called from the GUI thread: the flag now, the reconciliation in the manager's thread.
+    m_linked.store(linked);
+    QMetaObject::invokeMethod(
+        this,
+        [this, linked]() {
+            guarded([this, linked]() {
+                const QShPtrFLE cur0 = GetActiveFIRFilter(1);
+                const QShPtrFLE cur1 = GetActiveFIRFilter(2);
+                if (linked) {
+                    QShPtrFLE shared;
+                    {
+                        QMutexLocker data(&m_dataLock);
+                        if ((cur0 && cur0 == cur1 && m_active[0] == m_active[1]) || !cur0) {
+                            emit signal_FirFiltersLinked(true);
+                            return;
+                        }
+                        m_active[1] = m_active[0];
+                        shared = m_active[1];
+                    }
+                    emit signal_FIRFilterChanged(2, shared, GetFIRFilterPos(cur0->getKey()));
+                    activate(KeepSet, ZunC::Unchanged, cur0->getKey(), m_zun->CopyFIRCoeffsMode(1));
+                    emit signal_FirFiltersLinked(true);
+                } else {
+                    QShPtrFLE a0, a1;
+                    const QShPtrFLE copy0 = cur0 ? GetFIRFilterCopy(cur0->getKey()) : QShPtrFLE();
+                    const QShPtrFLE copy1 = cur1 ? GetFIRFilterCopy(cur1->getKey()) : QShPtrFLE();
+                    {
+                        QMutexLocker data(&m_dataLock);
+                        if (copy0)
+                            m_active[0] = copy0;
+                        if (copy1)
+                            m_active[1] = copy1;
+                        a0 = m_active[0];
+                        a1 = m_active[1];
+                    }
+                    emit signal_FirFiltersLinked(false);
+                    emit signal_FIRFilterChanged(1, a0, cur0 ? GetFIRFilterPos(cur0->getKey()) : -1);
+                    emit signal_FIRFilterChanged(2, a1, cur1 ? GetFIRFilterPos(cur1->getKey()) : -1);
+                }
+            });
+        },
+        Qt::QueuedConnection);
+}

@@ -1,33 +1,151 @@
 #pragma once
 
+#include "CFIRLimManagerInterface.h"
 #include "FilterLimiterEWS.h"
+#include "ZunC.h"
 
+#include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QObject>
+#include <QRecursiveMutex>
+#include <QSharedPointer>
 #include <QStringList>
 
-class CZun;
+#include <atomic>
+#include <functional>
 
-// The FIR/limiter sets stored in the device's flash. Lives in a worker thread of its
-// device object. Only the slots and signals the device object wires exist yet.
-class CZunFIRLimManager : public QObject
+class CCmdMap;
+class CZun;
+class CZunParam;
+class QStandardItemModel;
+
+// The FIR/limiter sets stored in the device's flash: a list of them, a one-column model
+// for the views (row n = set n; display = name, user role = id, tool tip = information
+// text), a cache of each stored set as a ".fir" file in the device folder, uploads,
+// downloads and removals, and the set active on each DSP (a private copy).
+//
+// Lives in a worker thread of its device object; every slot runs there. The model lives
+// in the thread that built the manager (the GUI thread) and is changed only there: the
+// manager posts each change to it, in the order of the list changes.
+//
+// Each flash transfer holds one extra level of the recursive list mutex from its start to
+// its completion signal. A connection that ends releases the levels of the transfers that
+// can no longer complete.
+class CZunFIRLimManager : public QObject, public CFIRLimManagerInterface
 {
     Q_OBJECT
 public:
     explicit CZunFIRLimManager(CZun* zun);
+    ~CZunFIRLimManager() override;
 
-    // The listed set with that id; null when there is none.
+    // Limiter parameter ranges of the limiter table's editors (program-wide).
+    static const CZunParam& LimGainRange();
+    static const CZunParam& LimPowerRangeW();
+    static const CZunParam& LimVoltageRange();
+    static const CZunParam& LimLevelRangeDb();
+    static const CZunParam& LimSurgeDurationRange();
+    static const CZunParam& LimRmsTimeRange();
+    static const CZunParam& LimImpedanceRange();
+
+    QStandardItemModel* GetFirModel() const { return m_model; }
     QShPtrFLE GetFIRFilter(uint id) const;
+    int GetFIRFilterPos(uint id) const;
+    QShPtrFLE GetFIRFilterCopy(uint id) const;
+    bool IsInList(const QShPtrFLE& set) const;
+    bool IsInList(const QString& name) const override;
+    QShPtrFLE CreateThruFIRFilter(double sampleRate, int multipathMode);
+    int filterCount() const;
+
+    // The listed set active on a DSP (1 = DSP 0, 2 = DSP 1; 0 reads DSP 0), not a copy.
+    QShPtrFLE GetActiveFIRFilter(uint dsp) const;
+    int GetActiveFIRFilterPos(uint dsp) const;
+    int GetActiveFIRFilterRow(uint dsp) const { return GetActiveFIRFilterPos(dsp); }
+    // The private copies the limiter table edits.
+    QShPtrFLE activeSet(int dsp) const;
+    void SetFirFiltersLinked(bool linked);
+    bool FirFiltersLinked() const { return m_linked.load(); }
+
+    // Waiting hooks for tests: the transfers counted now.
+    quint32 pendingDownloads() const { return m_pendingDownloads.load(); }
+    quint32 pendingUploads() const { return m_pendingUploads.load(); }
 
 public slots:
     void initialize();
-    void on_ZunStatusChanged();
+    void UploadFIRFilter(QShPtrFLE set, unsigned int oldId);
+    void UploadFIRFilter(QShPtrFLE set);
+    void UploadFIRFilter(QString file, unsigned int oldId);
+    void UploadFIRFilter(QString file);
+    void AddFIRFilterToList(QShPtrFLE set);
+    void RemoveFIRFilter(unsigned int id);
+    void on_FIRDownloaded(int position, QByteArray data);
+    void on_FIRUploaded(bool ok);
     void on_FIRFilterRemoved(unsigned int id);
+    void on_ZunStatusChanged();
     void UpdateFirModel(QMap<quint32, QStringList> setupsByFir);
+    void allToFile(QString folder);
+    void fromDir(QString folder);
+    bool upDownLoadsInProgress() const;
+
+    void ActivateFIRFilter(ulong id, quint16 dsp);
+    void ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1, ZunC::CopyFIRCoeffsMode mode1);
+    void on_FIRFilterSelect(bool ok, int dsp, uint id);
+    void UpdateLimiter(quint32 unused);
+    // The connection ended: transfers in flight will not complete.
+    void on_Disconnected();
+    // A block write failed on the link (refused chunk, or dropped): when it carried the
+    // oldest upload in flight, that upload failed and nothing else of it will come.
+    void on_BlockFailed(QByteArray payload);
 
 signals:
     void signal_Initialized();
+    void signal_MapFIRFilterRefreshed();
+    void signal_FIRFilterChanged(int dsp, QShPtrFLE set, int row);
+    void signal_FIRFilterRemoved(uint id);
+    void signal_FirFiltersLinked(bool linked);
 
 private:
+    // Throwing forms of the slots; the slots report a failure to the device's
+    // signal_exception instead (an exception must not leave a worker thread's loop).
+    void uploadSet(const QShPtrFLE& set, quint32 oldId);
+    void removeSet(quint32 id);
+    void importDir(const QString& folder);
+    void activate(quint32 id0, int mode0, quint32 id1, int mode1);
+    void updateLimiter();
+    void guarded(const std::function<void()>& work);
+
+    void refreshActive();
+    void removeFromList(int row, bool deleteFile);
+    void postModel(const std::function<void(QStandardItemModel*)>& change);
+    void holdTransfer();
+    void releaseTransfer();
+    static void decrement(std::atomic<quint32>& counter);
+    QString cacheFolder() const;
+    void cacheSet(const QShPtrFLE& set) const;
+    QString cacheFile(const QShPtrFLE& set) const;
+    quint16 nr(const char* name) const;
+    QStringList setupsUsing(quint32 id) const;
+
     CZun* m_zun;
+    QSharedPointer<CCmdMap> m_map;
+    QList<QShPtrFLE> m_sets;
+    QShPtrFLE m_active[2];
+    QStandardItemModel* m_model = nullptr;
+    std::atomic<quint32> m_pendingDownloads{0};
+    std::atomic<quint32> m_pendingUploads{0};
+    // The list mutex: serialises list changes with the transfers (held across each).
+    mutable QRecursiveMutex m_mutex;
+    // Guards the list, the active sets and the setup map for readers in any thread, held
+    // only for a moment: a reader never waits for a transfer.
+    mutable QMutex m_dataLock;
+    std::atomic<bool> m_linked{false};
+    // Levels of the list mutex held for transfers in flight (manager thread only).
+    int m_heldLevels = 0;
+    // Ids of the uploads in flight, oldest first: a refused upload takes its set back.
+    QList<quint32> m_uploading;
+    QList<QByteArray> m_uploadingImages;
+    // Ids of the removals in flight, oldest first.
+    QList<quint32> m_removing;
+    // Setup names by the set id they use, as the setup manager last reported them.
+    QMap<quint32, QStringList> m_setupsByFir;
 };

@@ -1,20 +1,62 @@
 #pragma once
 
-#include <QObject>
+#include "ZunDSPProgramInfo.h"
 
+#include <QList>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QSharedPointer>
+
+class CCmdMap;
 class CZun;
 
-// The DSP programs of one device. Lives in a worker thread of its device object. Only
-// the slot the device object invokes exists yet.
+// The DSP programs of one device: the list of programs in the flash or on their way
+// there, the upload of a program image (once per program) and the activation of a
+// program on each DSP. Lives in a worker thread of its device object; the device's
+// signal_UploadDSPProgram and signal_ActivateDSPProgram reach it blocking, so the
+// emitter waits until the commands are sent (not until they are answered).
+//
+// An upload holds one level of the recursive lock from its sending to its completion.
+// A refused upload is taken off the list again, so the next request tries once more.
 class ZunDSPProgramManager : public QObject
 {
     Q_OBJECT
 public:
     explicit ZunDSPProgramManager(CZun* zun);
+    ~ZunDSPProgramManager() override;
+
+    QList<ZunDSPProgramInfo> programs() const;
+    int pendingUploads() const;
 
 public slots:
     void initialize();
+    void UploadDSPProgram(quint16 id);
+    void UploadDSPProgram(ZunDSPProgramInfo program);
+    void ActivateDSPProgram(quint16 id0, quint16 id1);
+    void on_DSPProgUploaded(bool ok);
+    // The connection ended: uploads in flight will not complete.
+    void on_Disconnected();
+    // A block write failed on the link: when it carried the oldest upload in flight,
+    // that upload failed.
+    void on_BlockFailed(QByteArray payload);
+
+signals:
+    void signal_ListDSPProgramsRefreshed();
 
 private:
+    void upload(const ZunDSPProgramInfo& program);
+    void activate(quint16 id0, quint16 id1);
+    void report(const std::exception& e);
+    void release();
+    quint16 nr(const char* name) const;
+
     CZun* m_zun;
+    QSharedPointer<CCmdMap> m_map;
+    QList<ZunDSPProgramInfo> m_programs;
+    int m_pendingUploads = 0;
+    mutable QRecursiveMutex m_lock;
+    // Manager thread only: levels held for uploads in flight, and their program ids.
+    int m_heldLevels = 0;
+    QList<quint16> m_uploading;
+    QList<QByteArray> m_uploadingImages;
 };

@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqwt-qt5-dev
       libquazip1-qt5-dev zlib1g-dev libboost-dev qt5-style-plugins iproute2 iputils-ping
-      procps xvfb xauth fonts-dejavu-core)
+      procps xvfb xauth fonts-dejavu-core fonts-urw-base35 imagemagick)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

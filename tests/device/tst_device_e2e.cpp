@@ -32,6 +32,8 @@ class TestDeviceE2E : public QObject
         QVERIFY2(m_sim->start(QStringList{"--serial", "42", "--firmware", QString::number(fw)} + extra),
                  qPrintable(m_sim->error()));
         m_zun.reset(new CZun(record(fw, 42), map(fw), QSharedPointer<CRoutingLibrary>()));
+        // These tests start from an empty FIR/limiter list.
+        m_zun->SetPassThroughOnEmptyFlash(false);
         m_zun->SetPort(m_sim->tcpPort());
         m_zun->SetClock([this]() { return m_clock; });
         m_sent.clear();
@@ -68,6 +70,8 @@ private slots:
         QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0xFF94"}), qPrintable(m_sim->error()));
         QVERIFY(m_sim->control(QStringLiteral("set %1 34").arg(map(1080)->getCmdNr("Cmd_1_ChGain0"))));
         m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        // These tests start from an empty FIR/limiter list.
+        m_zun->SetPassThroughOnEmptyFlash(false);
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.get());
         QSignalSpy hw(m_zun.get(), &CZun::signal_HardwareInfoUpdated);

@@ -106,6 +106,11 @@ bool ZunSimControl::apply(const QString& line)
                             << Qt::endl;
         return true;
     }
+    // A firmware update: the processor announces the new version from now on.
+    if (cmd == QLatin1String("firmware") && w.size() == 2 && parseNumber(w[1], &a) && a > 0 && a <= 0x0FFF) {
+        m_device->identity().firmware = quint16(a);
+        return true;
+    }
     if (cmd == QLatin1String("set") && w.size() == 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)
         && a >= 0 && a < m_device->image().size()) {
         m_device->image()[a] = quint16(b);

@@ -32,8 +32,9 @@ int main(int argc, char** argv)
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
                                                "silent [off], nobroadcast [off], droplink [off], corrupt [off], "
-                                               "failupload [off] (copies into the flash fail), refuse CMD|off, delay MS, set WORD VALUE, nextfirmware N (announced after a good firmware check), "
-                                               "state (prints a state line), quit."));
+                                               "failupload [off] (copies into the flash fail), refuse CMD|off, delay MS, set WORD VALUE, "
+                                               "firmware N (announce another version), nextfirmware N (announced after a good "
+                                               "firmware check), state (prints a state line), quit."));
     p.addHelpOption();
     const QList<QCommandLineOption> opts = {
         {"serial", "Serial number (last two MAC bytes).", "n", "1"},

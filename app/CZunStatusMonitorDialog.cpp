@@ -1,0 +1,127 @@
+#include "CZunStatusMonitorDialog.h"
+
+#include "AudioIOStatus.h"
+#include "ZunDeviceStats.h"
+#include "ZunStatusDisplay.h"
+#include "ZunStatusProxyWidget.h"
+
+#include <QCloseEvent>
+#include <QGraphicsScene>
+#include <QGuiApplication>
+#include <QMdiSubWindow>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+// Where the next tile goes: one set for the whole program, only ever moving on.
+int g_nextX = 3;
+int g_nextY = 3;
+// The widest tile of the current column: a tile with many outputs is wider than the
+// column pitch and would lie under the next column (a taller one moves the next tile
+// down the same way).
+int g_columnWidth = 0;
+} // namespace
+
+CZunStatusMonitorDialog::CZunStatusMonitorDialog(QWidget* parent)
+    : QGraphicsView(parent)
+{
+    m_timer = new QTimer(this);
+    setWindowTitle(tr("Status Monitor"));
+    QRect screen(0, 0, 1024, 768);
+    if (QScreen* s = QGuiApplication::primaryScreen())
+        screen = s->geometry();
+    m_scene = new QGraphicsScene(QRectF(screen.left(), screen.top(), int(screen.width() * 0.7),
+                                        int(screen.height() * 0.7)),
+                                 this);
+    m_scene->setItemIndexMethod(QGraphicsScene::NoIndex);
+    setScene(m_scene);
+    setCacheMode(QGraphicsView::CacheBackground);
+    setDragMode(QGraphicsView::ScrollHandDrag);
+    setRenderHints(renderHints() | QPainter::Antialiasing);
+    // Tiles start at the top left, where the placement counters begin.
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    connect(m_timer, &QTimer::timeout, this, &CZunStatusMonitorDialog::triggerStatusTx);
+    m_timer->setInterval(StatusTimerMs);
+}
+
+CZunStatusMonitorDialog::~CZunStatusMonitorDialog() = default;
+
+ZunStatusDisplay* CZunStatusMonitorDialog::getStatusDisplay(quint32 serial) const
+{
+    ZunStatusProxyWidget* proxy = m_tiles.value(serial);
+    return proxy ? qobject_cast<ZunStatusDisplay*>(proxy->widget()) : nullptr;
+}
+
+bool CZunStatusMonitorDialog::isStatusTimerActive() const
+{
+    return m_timer->isActive();
+}
+
+void CZunStatusMonitorDialog::addStatusWindow(QSharedPointer<ZunDeviceStats> stats,
+                                              QSharedPointer<AudioIOStatus> audioStatus)
+{
+    if (!stats)
+        return;
+    const quint32 serial = stats->serial();
+    m_serials << serial;
+    auto* proxy = new ZunStatusProxyWidget;
+    m_tiles.insert(serial, proxy);
+    proxy->setWidget(new ZunStatusDisplay(stats, audioStatus));
+    m_scene->addItem(proxy);
+    // On a small screen the scene (70 % of it) may end above the next place: it grows to
+    // take the tile, rather than the tile being pushed onto the edge over its neighbours.
+    const QRectF place(QPointF(g_nextX, g_nextY), proxy->size());
+    if (!m_scene->sceneRect().contains(place))
+        m_scene->setSceneRect(m_scene->sceneRect().united(place));
+    proxy->setPos(g_nextX, g_nextY);
+    g_columnWidth = qMax(g_columnWidth, int(proxy->size().width()) + 3);
+    g_nextY += qMax(117, int(proxy->size().height()) + 3);
+    if (g_nextY > 500) {
+        g_nextX += qMax(215, g_columnWidth);
+        g_nextY = 3;
+        g_columnWidth = 0;
+    }
+}
+
+void CZunStatusMonitorDialog::triggerStatusTx()
+{
+    for (quint32 serial : qAsConst(m_serials))
+        emit statusTxTimeOut(quint16(serial), StatusIntervalMs);
+}
+
+void CZunStatusMonitorDialog::animate(quint32 serial)
+{
+    if (ZunStatusDisplay* tile = getStatusDisplay(serial))
+        tile->animate();
+}
+
+void CZunStatusMonitorDialog::showEvent(QShowEvent* event)
+{
+    m_timer->start();
+    QGraphicsView::showEvent(event);
+    // The view would centre the larger scene: the tiles start at its top left.
+    if (!m_shown) {
+        m_shown = true;
+        horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
+        verticalScrollBar()->setValue(verticalScrollBar()->minimum());
+    }
+}
+
+void CZunStatusMonitorDialog::hideEvent(QHideEvent* event)
+{
+    m_timer->stop();
+    QGraphicsView::hideEvent(event);
+}
+
+void CZunStatusMonitorDialog::closeEvent(QCloseEvent* event)
+{
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        settings.setValue(QStringLiteral("StatusMonitor/frameSize"), sub->frameSize());
+        settings.setValue(QStringLiteral("StatusMonitor/pos"), sub->pos());
+        settings.sync();
+    }
+    QGraphicsView::closeEvent(event);
+}

@@ -1,0 +1,410 @@
+#include "MainWindow.h"
+
+#include "AudioIOStatusServer.h"
+#include "CCmdMap.h"
+#include "CCmdMapServer.h"
+#include "CZun.h"
+#include "CZunNetwork.h"
+#include "CZunNetworkScanDlg.h"
+#include "CZunServer.h"
+#include "CZunStatusMonitorDialog.h"
+#include "RoutingServer.h"
+#include "ZunDeviceStats.h"
+#include "ZunManagerThread.h"
+#include "ZunNetworkTableView.h"
+#include "ZunStatusDisplay.h"
+#include "ZunVersionProbe.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QSignalMapper>
+#include <QStatusBar>
+#include <QUrl>
+#include <QWhatsThis>
+
+#include <exception>
+
+namespace {
+const char* const MakerUrl = "https://www.orvanta.com";
+const char* const ManualUrl = "https://www.orvanta.com/downloads/Zun_Manual.pdf";
+const Qt::WindowFlags MonitorFlags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(tr("ZunControl V2"));
+    setWindowIcon(QIcon(QStringLiteral(":/favicon.ico")));
+
+    m_mdiArea = new QMdiArea;
+    setCentralWidget(m_mdiArea);
+    connect(m_mdiArea, &QMdiArea::subWindowActivated, this, &MainWindow::updateMenus);
+    m_windowMapper = new QSignalMapper(this);
+    connect(m_windowMapper, &QSignalMapper::mappedWidget, this, &MainWindow::setActiveSubWindow);
+
+    createActions();
+    createMenus();
+    updateMenus();
+    statusBar()->showMessage(tr("Ready"));
+
+    m_cmdMapServer = new CCmdMapServer;
+    m_zunServer = new CZunServer;
+    m_managerThread = new ZunManagerThread;
+    m_managerThread->start(QThread::InheritPriority);
+    m_zunServer->moveToThread(m_managerThread);
+    m_audioStatusServer = new AudioIOStatusServer;
+    m_routingServer = new RoutingServer;
+
+    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+    m_networkScanDlg = new CZunNetworkScanDlg(m_mdiArea);
+    QMdiSubWindow* sub = m_mdiArea->addSubWindow(m_networkScanDlg, MonitorFlags);
+    // The monitors live as long as the main window: closing one (as the main window's
+    // close does) must not delete it under the registrations still queued for it.
+    sub->setAttribute(Qt::WA_DeleteOnClose, false);
+    placeSubWindow(sub, settings.value(QStringLiteral("NetworkMonitor/frameSize")),
+                   settings.value(QStringLiteral("NetworkMonitor/pos")));
+    if (!settings.contains(QStringLiteral("NetworkMonitor/frameSize"))) {
+        // First start: wide enough for every column, with room for the columns to widen to
+        // their texts ("not locked", long names) once processors are listed.
+        const ZunNetworkTableView* view = m_networkScanDlg->tableView();
+        const int width = view->horizontalHeader()->length() + view->verticalHeader()->sizeHint().width()
+                          + view->verticalScrollBar()->sizeHint().width() + 120;
+        sub->resize(qMax(sub->width(), width), qMax(sub->height(), 340));
+    }
+    m_networkScanDlg->show();
+
+    m_statusMonitor = new CZunStatusMonitorDialog(m_mdiArea);
+    sub = m_mdiArea->addSubWindow(m_statusMonitor, MonitorFlags);
+    sub->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (settings.contains(QStringLiteral("StatusMonitor/frameSize")))
+        placeSubWindow(sub, settings.value(QStringLiteral("StatusMonitor/frameSize")),
+                       settings.value(QStringLiteral("StatusMonitor/pos")));
+    else
+        // First start: beside the network monitor, two columns of five tiles in view (a
+        // narrow monitor under the network monitor would be cut off by a usual window).
+        placeSubWindow(sub, QSize(2 * 215 + 40, 5 * 117 + 50),
+                       QPoint(m_mdiArea->subWindowList().constFirst()->frameGeometry().right() + 1, 0));
+    m_statusMonitor->show();
+    // First start: room for both monitors; a stored geometry replaces it (main()).
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(screen->availableGeometry().size().boundedTo(QSize(1180, 760)));
+
+    CZunNetwork* net = m_networkScanDlg->network();
+    ZunNetworkTableView* table = m_networkScanDlg->tableView();
+    connect(m_networkScanDlg, &CZunNetworkScanDlg::identificationRequest, m_statusMonitor,
+            &CZunStatusMonitorDialog::animate);
+    connect(m_statusMonitor, &CZunStatusMonitorDialog::statusTxTimeOut, net, &CZunNetwork::triggerStatusTx,
+            Qt::QueuedConnection);
+    connect(net, &CZunNetwork::zunDetected, this, &MainWindow::allocateNewCZun, Qt::QueuedConnection);
+    connect(net, &CZunNetwork::zunDetected, m_cmdMapServer, &CCmdMapServer::newCmdMap, Qt::QueuedConnection);
+    connect(net, &CZunNetwork::routingChanged, m_audioStatusServer,
+            QOverload<QSharedPointer<ZunDeviceStats>>::of(&AudioIOStatusServer::onRoutingChanged),
+            Qt::QueuedConnection);
+    connect(net, &CZunNetwork::firmwareChanged, this, &MainWindow::onFirmwareUpdated, Qt::QueuedConnection);
+    connect(m_audioStatusServer, &AudioIOStatusServer::masterMuteStatusChanged, m_networkScanDlg,
+            &CZunNetworkScanDlg::setMasterMuteStatus, Qt::QueuedConnection);
+    connect(m_networkScanDlg, &CZunNetworkScanDlg::connectionRequest, this, &MainWindow::newDevice);
+    connect(net, &CZunNetwork::zunStatusDataReceived, m_audioStatusServer, &AudioIOStatusServer::setStatusData,
+            Qt::QueuedConnection);
+    connect(net, &CZunNetwork::signal_exception, this, &MainWindow::displayMsgBox);
+    connect(net, &CZunNetwork::timeoutTcpCheck, m_zunServer, &CZunServer::triggerTcpCheck);
+    connect(m_zunServer, &CZunServer::hardwareInfoUpdated, net, &CZunNetwork::setHardwareInfo, Qt::QueuedConnection);
+    connect(table, &ZunNetworkTableView::requestFwUpdate, m_zunServer, &CZunServer::doFirmwareUpdate,
+            Qt::QueuedConnection);
+    connect(table, &ZunNetworkTableView::requestSetupUpload, m_zunServer, &CZunServer::doSetupUpload,
+            Qt::QueuedConnection);
+    connect(table, &ZunNetworkTableView::requestSelectSetup, m_zunServer, &CZunServer::doSelectSetup,
+            Qt::QueuedConnection);
+    connect(table, &ZunNetworkTableView::requestSendUdpCommand, net, &CZunNetwork::sendUdpCmd, Qt::QueuedConnection);
+    // The device server's own failures are announced in the manager thread.
+    connect(m_zunServer, &CZunServer::signal_information, this,
+            [this](QString caption, QString text) { displayMsgBox(text, caption); }, Qt::QueuedConnection);
+}
+
+MainWindow::~MainWindow()
+{
+    // The services stay (others may still hold them); only the manager thread's event loop
+    // ends, so that no thread runs on while the application object goes.
+    m_managerThread->quit();
+    m_managerThread->wait();
+}
+
+void MainWindow::createActions()
+{
+    auto make = [this](const QString& text, const QString& tip) {
+        auto* a = new QAction(text, this);
+        a->setStatusTip(tip);
+        return a;
+    };
+    m_closeAct = make(tr("Cl&ose"), tr("Close the active window"));
+    m_closeAct->setShortcut(QKeySequence(QStringLiteral("Ctrl+F4")));
+    connect(m_closeAct, &QAction::triggered, m_mdiArea, &QMdiArea::closeActiveSubWindow);
+    m_closeAllAct = make(tr("Close &All"), tr("Close all the windows"));
+    connect(m_closeAllAct, &QAction::triggered, m_mdiArea, &QMdiArea::closeAllSubWindows);
+    m_tileAct = make(tr("&Tile"), tr("Tile the windows"));
+    connect(m_tileAct, &QAction::triggered, m_mdiArea, &QMdiArea::tileSubWindows);
+    m_cascadeAct = make(tr("&Cascade"), tr("Cascade the windows"));
+    connect(m_cascadeAct, &QAction::triggered, m_mdiArea, &QMdiArea::cascadeSubWindows);
+    m_nextAct = make(tr("Ne&xt"), tr("Move the focus to the next window"));
+    connect(m_nextAct, &QAction::triggered, m_mdiArea, &QMdiArea::activateNextSubWindow);
+    m_previousAct = make(tr("Pre&vious"), tr("Move the focus to the previous window"));
+    connect(m_previousAct, &QAction::triggered, m_mdiArea, &QMdiArea::activatePreviousSubWindow);
+    m_separatorAct = new QAction(this);
+    m_separatorAct->setSeparator(true);
+    m_onlineHelpAct = make(tr("Online &help"), tr("Open online help browser"));
+    connect(m_onlineHelpAct, &QAction::triggered, this, &MainWindow::help);
+    m_aboutAct = make(tr("About ZunControl"), tr("Show information about this software"));
+    connect(m_aboutAct, &QAction::triggered, this, &MainWindow::about);
+}
+
+void MainWindow::createMenus()
+{
+    m_windowMenu = menuBar()->addMenu(tr("&Window"));
+    updateWindowMenu();
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &MainWindow::updateWindowMenu);
+    menuBar()->addSeparator();
+    m_helpMenu = menuBar()->addMenu(tr("&Help"));
+    m_helpMenu->addAction(m_onlineHelpAct);
+    m_helpMenu->addAction(QWhatsThis::createAction(this));
+    m_helpMenu->addAction(m_aboutAct);
+}
+
+void MainWindow::updateMenus()
+{
+    // No control window exists yet: the window commands apply to control windows only.
+    const bool hasControlWindow = false;
+    m_tileAct->setEnabled(hasControlWindow);
+    m_cascadeAct->setEnabled(hasControlWindow);
+    m_nextAct->setEnabled(hasControlWindow);
+    m_previousAct->setEnabled(hasControlWindow);
+    m_separatorAct->setVisible(hasControlWindow);
+}
+
+void MainWindow::updateWindowMenu()
+{
+    m_windowMenu->clear();
+    m_windowMenu->addAction(m_tileAct);
+    m_windowMenu->addAction(m_cascadeAct);
+    m_windowMenu->addSeparator();
+    m_windowMenu->addAction(m_nextAct);
+    m_windowMenu->addAction(m_previousAct);
+    m_windowMenu->addAction(m_separatorAct);
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    m_separatorAct->setVisible(!windows.isEmpty());
+    for (QMdiSubWindow* sub : windows) {
+        QString text;
+        if (sub->widget() == m_networkScanDlg)
+            text = tr("Zun Network Monitor");
+        else if (sub->widget() == m_statusMonitor)
+            text = tr("Zun Status Monitor");
+        else
+            continue;
+        QAction* a = m_windowMenu->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(sub == m_mdiArea->activeSubWindow());
+        connect(a, &QAction::triggered, m_windowMapper, QOverload<>::of(&QSignalMapper::map));
+        m_windowMapper->setMapping(a, sub);
+    }
+}
+
+void MainWindow::setActiveSubWindow(QWidget* window)
+{
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(window))
+        m_mdiArea->setActiveSubWindow(sub);
+}
+
+void MainWindow::placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const QVariant& pos)
+{
+    const QSize s = size.isValid() ? size.toSize() : QSize();
+    const QPoint p = pos.isValid() ? pos.toPoint() : QPoint(0, 0);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen && screen->geometry().contains(p))
+        sub->move(p);
+    if (s.isValid() && !s.isNull())
+        sub->resize(s);
+}
+
+void MainWindow::displayMsgBox(QString text, QString caption)
+{
+    QMessageBox::warning(nullptr, tr(caption.toLocal8Bit().constData()), tr(text.toLocal8Bit().constData()),
+                         QMessageBox::Ok);
+}
+
+void MainWindow::about()
+{
+    QMessageBox::about(this, QStringLiteral("About %1").arg(QCoreApplication::applicationName()),
+                       QStringLiteral("%1 %2 by <a href=\"%3\">Orvanta</a> ")
+                           .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(),
+                                QString::fromLatin1(MakerUrl)));
+}
+
+void MainWindow::help()
+{
+    const QString path = QDir::current().absoluteFilePath(QStringLiteral("Zun_Manual.pdf"));
+    // An absolute path starts with "/" here, which the "file:///" prefix already carries.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        const QString text = QStringLiteral("The manual was not found at %1.<br> You can download it from<br>"
+                                            "<a href=\"%2\"> %2</a>")
+                                 .arg(path, QString::fromLatin1(ManualUrl));
+        QMessageBox::information(this, tr("Zun manual not found"), tr(text.toLocal8Bit().constData()),
+                                 QMessageBox::Ok);
+    }
+}
+
+void MainWindow::closeDeviceWindow(quint32 serial)
+{
+    // Control windows are not built yet; none can be open.
+    Q_UNUSED(serial)
+}
+
+void MainWindow::newDevice(quint32 serial)
+{
+    const quint16 nr = quint16(serial);
+    if (m_zunServer->getZun(nr)) {
+        // The control window that this request opens is not part of the program yet.
+        qDebug() << "Connection request for Zun nr" << serial;
+        return;
+    }
+    // A listed processor without a device object: its registration failed (or still runs).
+    // Never open anything on a missing device; try the registration again.
+    const QSharedPointer<ZunDeviceStats> stats = m_networkScanDlg->network()->findDevice(nr);
+    if (!stats) {
+        qDebug() << "Connection request for unknown Zun nr" << serial;
+        return;
+    }
+    const bool probing = m_probing.contains(nr);
+    if (!probing)
+        allocateNewCZun(stats);
+    QMessageBox::information(this, tr("ZunControl"),
+                             tr("Zun %1 is not registered yet (its version could not be read). "
+                                "The registration is tried again; please retry in a moment.")
+                                 .arg(serial));
+}
+
+void MainWindow::allocateNewCZun(QSharedPointer<ZunDeviceStats> stats)
+{
+    if (!stats)
+        return;
+    const quint16 serial = stats->serial();
+    if (m_zunServer->getZun(serial) || m_probing.contains(serial))
+        return;
+    if (stats->firmware() != 0) {
+        registerDevice(stats);
+        return;
+    }
+    m_probing.insert(serial);
+    auto* probe = new ZunVersionProbe(stats->getIpAddress(), m_probePort, this);
+    connect(probe, &ZunVersionProbe::finished, this, [this, stats, serial](bool ok, quint16 word, QString error) {
+        m_probing.remove(serial);
+        if (!ok) {
+            qDebug().noquote() << error;
+            emit signal_registered(serial, false);
+            return;
+        }
+        stats->setFirmware(word & 0x0FFF);
+        stats->setRevision(word >> 12);
+        registerDevice(stats);
+    });
+    probe->start();
+}
+
+void MainWindow::registerDevice(QSharedPointer<ZunDeviceStats> stats)
+{
+    const quint16 serial = stats->serial();
+    const quint16 firmware = stats->firmware();
+    try {
+        const QSharedPointer<CCmdMap> map = m_cmdMapServer->getMap(firmware);
+        const QSharedPointer<AudioIOStatus> audio = m_audioStatusServer->addStatus(stats, map);
+        m_routingServer->createLibrary(firmware, map);
+        m_zunServer->newCZun(stats, map, m_routingServer->getLibrary(firmware));
+        if (const QSharedPointer<CZun> zun = m_zunServer->getZun(serial)) {
+            connect(zun.data(), &CZun::signal_exception, this, &MainWindow::displayMsgBox);
+            if (audio)
+                audio->attachDevice(zun.data());
+        }
+        if (firmware >= FirstTileFirmware)
+            addStatusTile(stats);
+    } catch (const std::exception& e) {
+        emit signal_registered(serial, bool(m_zunServer->getZun(serial)));
+        displayMsgBox(QStringLiteral("Zun %1 could not be registered: %2").arg(serial).arg(QString::fromLocal8Bit(e.what())),
+                      QStringLiteral("ZunControl"));
+        return;
+    }
+    emit signal_registered(serial, true);
+}
+
+void MainWindow::addStatusTile(QSharedPointer<ZunDeviceStats> stats)
+{
+    const quint16 serial = stats->serial();
+    m_statusMonitor->addStatusWindow(stats, m_audioStatusServer->getStatus(serial));
+    ZunStatusDisplay* tile = m_statusMonitor->getStatusDisplay(serial);
+    if (!tile)
+        return;
+    CZunNetwork* net = m_networkScanDlg->network();
+    connect(net, &CZunNetwork::routingChanged, tile, &ZunStatusDisplay::onRoutingChanged, Qt::QueuedConnection);
+    connect(net, &CZunNetwork::zunNetworkChanged, tile, &ZunStatusDisplay::onNetworkChanged, Qt::QueuedConnection);
+    connect(tile, &ZunStatusDisplay::masterMuteTriggered, net, &CZunNetwork::masterMute);
+    connect(tile, &ZunStatusDisplay::connectionRequest, this, &MainWindow::newDevice);
+}
+
+void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
+{
+    if (!stats)
+        return;
+    const quint16 serial = stats->serial();
+    closeDeviceWindow(serial);
+    const QSharedPointer<CZun> zun = m_zunServer->getZun(serial);
+    if (!zun) {
+        // Never registered (its probe failed): register it now with the new firmware.
+        allocateNewCZun(stats);
+        return;
+    }
+    const quint16 firmware = stats->firmware();
+    try {
+        const QSharedPointer<CCmdMap> map = m_cmdMapServer->getMap(firmware);
+        m_routingServer->createLibrary(firmware, map);
+        const quint16 oldFirmware = zun->GetFirmwareVersion();
+        // Reports its own failure through the device object's signal_exception.
+        m_zunServer->updateFirmwareVersion(stats, map, m_routingServer->getLibrary(firmware));
+        // A failed take-over leaves the object's old number: the tile that an earlier
+        // change added must not be added twice.
+        if (oldFirmware < FirstTileFirmware && firmware >= FirstTileFirmware
+            && !m_statusMonitor->getStatusDisplay(serial)) {
+            m_audioStatusServer->removeStatus(serial);
+            const QSharedPointer<AudioIOStatus> audio = m_audioStatusServer->addStatus(stats, map);
+            if (audio)
+                audio->attachDevice(zun.data());
+            addStatusTile(stats);
+        }
+    } catch (const std::exception& e) {
+        displayMsgBox(QStringLiteral("Zun %1: the firmware change could not be taken over: %2")
+                          .arg(serial)
+                          .arg(QString::fromLocal8Bit(e.what())),
+                      QStringLiteral("ZunControl"));
+    }
+    emit signal_registered(serial, true);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    for (QMdiSubWindow* sub : windows)
+        sub->close();
+    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+    settings.setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());
+    settings.sync();
+    QWidget::closeEvent(event);
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSet>
+#include <QSharedPointer>
+
+class AudioIOStatusServer;
+class CCmdMapServer;
+class CZunNetworkScanDlg;
+class CZunServer;
+class CZunStatusMonitorDialog;
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QSignalMapper;
+class RoutingServer;
+class ZunDeviceStats;
+class ZunManagerThread;
+
+// The application's one top-level window: an MDI area holding the network monitor and
+// the status monitor (and, later, one control window per processor). It creates the
+// device services and the manager thread of the device server, wires discovery to them,
+// registers every processor discovery reports (version probe when the announce carries
+// no firmware, command map, audio status, device object and, from firmware 1077, a status
+// tile) and shows a warning box for every failure the system reports.
+//
+// The services and the manager thread live until the process ends.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 FirstTileFirmware = 1077;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QMdiArea* mdiArea() const { return m_mdiArea; }
+    CZunNetworkScanDlg* networkMonitor() const { return m_networkScanDlg; }
+    CZunStatusMonitorDialog* statusMonitor() const { return m_statusMonitor; }
+    CZunServer* deviceServer() const { return m_zunServer; }
+    CCmdMapServer* cmdMapServer() const { return m_cmdMapServer; }
+    AudioIOStatusServer* audioStatusServer() const { return m_audioStatusServer; }
+    RoutingServer* routingServer() const { return m_routingServer; }
+    QMenu* windowMenu() const { return m_windowMenu; }
+    // Test seam: the TCP port of the version probe (5000).
+    void setProbePort(quint16 port) { m_probePort = port; }
+
+    // Places a sub-window from stored geometry (size and position keys).
+    static void placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const QVariant& pos);
+
+signals:
+    // A registration finished: with a device object or (probe failed) without.
+    void signal_registered(quint32 serial, bool withDevice);
+
+public slots:
+    void newDevice(quint32 serial);
+    void displayMsgBox(QString text, QString caption);
+    void updateMenus();
+    void updateWindowMenu();
+    void help();
+    void about();
+    void allocateNewCZun(QSharedPointer<ZunDeviceStats> stats);
+    void onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats);
+    void setActiveSubWindow(QWidget* window);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void registerDevice(QSharedPointer<ZunDeviceStats> stats);
+    void addStatusTile(QSharedPointer<ZunDeviceStats> stats);
+    void closeDeviceWindow(quint32 serial);
+
+    QMenu* m_windowMenu = nullptr;
+    QMenu* m_helpMenu = nullptr;
+    QAction* m_aboutAct = nullptr;
+    QAction* m_closeAct = nullptr;
+    QAction* m_closeAllAct = nullptr;
+    QAction* m_tileAct = nullptr;
+    QAction* m_cascadeAct = nullptr;
+    QAction* m_nextAct = nullptr;
+    QAction* m_previousAct = nullptr;
+    QAction* m_separatorAct = nullptr;
+    QAction* m_onlineHelpAct = nullptr;
+    CZunNetworkScanDlg* m_networkScanDlg = nullptr;
+    QMdiArea* m_mdiArea = nullptr;
+    QSignalMapper* m_windowMapper = nullptr;
+    CCmdMapServer* m_cmdMapServer = nullptr;
+    CZunServer* m_zunServer = nullptr;
+    AudioIOStatusServer* m_audioStatusServer = nullptr;
+    RoutingServer* m_routingServer = nullptr;
+    CZunStatusMonitorDialog* m_statusMonitor = nullptr;
+    ZunManagerThread* m_managerThread = nullptr;
+    // Processors whose version probe runs: discovery may report one again meanwhile.
+    QSet<quint16> m_probing;
+    quint16 m_probePort = 5000;
+};

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "CZunRoutingRecord.h"
+
+#include <QList>
+#include <QMap>
+#include <QSharedPointer>
+#include <QWidget>
+
+class AudioIOStatus;
+class QGridLayout;
+class QLabel;
+class QPropertyAnimation;
+class QPushButton;
+class ZunDeviceStats;
+
+// The status tile of one processor in the status monitor: a title, one column of
+// indicators (CLP, LCK, SIG, MUT) per input that feeds an output and one (TEM, LIM, SIG,
+// MUT) per analog output, and a "Master Mute" button that mutes the processor over UDP.
+// The indicators follow the processor's audio-status record (its refreshed() signal).
+class ZunStatusDisplay : public QWidget
+{
+    Q_OBJECT
+public:
+    ZunStatusDisplay(QSharedPointer<ZunDeviceStats> stats, QSharedPointer<AudioIOStatus> audioStatus,
+                     QWidget* parent = nullptr);
+    ~ZunStatusDisplay() override;
+
+    quint32 serial() const;
+    QPushButton* masterMuteButton() const { return m_buttonMute; }
+    QLabel* titleLabel() const { return m_title; }
+    const QList<int>& inputs() const { return m_inputs; }
+    const QList<int>& outputs() const { return m_outputs; }
+    // The indicator of a kind ("CLP", "LCK", "SIG", "MUT" for inputs; "TEM", "LIM", "SIG",
+    // "MUT" for outputs) and key (source or output); null when there is none.
+    QLabel* indicator(bool output, const QString& kind, int key) const;
+    bool indicatorState(bool output, const QString& kind, int key) const;
+    QPropertyAnimation* blinkAnimation() const { return m_animation; }
+
+    static constexpr double InputSignalLevel = -60.0;
+    static constexpr double OutputSignalLevel = -70.0;
+
+signals:
+    void masterMuteTriggered(quint32 serial, bool mute);
+    void connectionRequest(quint32 serial);
+
+public slots:
+    void onRoutingChanged(QSharedPointer<ZunDeviceStats> changed);
+    void onNetworkChanged();
+    void updateMeters();
+    void onButtonMasterMute(bool checked);
+    void animate();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    struct Indicator
+    {
+        QLabel* label = nullptr;
+        bool state = false;
+    };
+    enum Kind { OutTem, OutLim, OutSig, OutMut, InClp, InLck, InSig, InMut, KindCount };
+
+    void buildDisplay();
+    QLabel* newIndicator(Kind kind, int key, const QString& text);
+    void setIndicator(Kind kind, int key, bool on);
+    static int kindOf(bool output, const QString& kind);
+    QString titleText() const;
+
+    QLabel* m_title = nullptr;
+    QPushButton* m_buttonMute = nullptr;
+    QMap<int, Indicator> m_indicators[KindCount];
+    QGridLayout* m_layout = nullptr;
+    QPropertyAnimation* m_animation = nullptr;
+    double m_levelIn = InputSignalLevel;
+    double m_levelOut = OutputSignalLevel;
+    QSharedPointer<AudioIOStatus> m_audioStatus;
+    QSharedPointer<ZunDeviceStats> m_stats;
+    CZunRoutingRecord m_routing;
+    QList<int> m_outputs;
+    QList<int> m_inputs;
+};

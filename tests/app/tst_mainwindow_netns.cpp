@@ -1,0 +1,272 @@
+// The main window end to end: emulated processors as hosts of a private network (see
+// ZunNetnsRig.h). Discovery, version probe, registration with device objects, status
+// tiles, status streams while the status monitor is shown, a firmware change and a
+// processor that does not answer the probe. Needs root; skips otherwise.
+#include "AudioIOStatusServer.h"
+#include "CZun.h"
+#include "CZunNetwork.h"
+#include "CZunNetworkScanDlg.h"
+#include "CZunServer.h"
+#include "CZunStatusMonitorDialog.h"
+#include "MainWindow.h"
+#include "ZunDeviceStats.h"
+#include "ZunMetaTypes.h"
+#include "ZunNetnsRig.h"
+#include "ZunStatusDisplay.h"
+#include "ZunStatusProxyWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGraphicsProxyWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QtTest>
+
+namespace {
+enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105 };
+} // namespace
+
+class TstMainWindowNetns : public QObject
+{
+    Q_OBJECT
+
+    ZunNetnsRig m_rig;
+    QTemporaryDir m_settingsDir;
+    MainWindow* m_window = nullptr;
+    QStringList m_boxes;
+    QTimer m_boxCloser;
+
+    CZunNetwork* net() const { return m_window->networkMonitor()->network(); }
+    QSharedPointer<CZun> zun(quint16 serial) const { return m_window->deviceServer()->getZun(serial); }
+    bool listed(quint16 serial) const { return bool(net()->findDevice(serial)); }
+
+private slots:
+    void initTestCase()
+    {
+        if (!ZunNetnsRig::privateNetnsReady())
+            QSKIP(qPrintable(ZunNetnsRig::notReadyReason()));
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+        registerZunMetaTypes();
+        registerDiscoveryMetaTypes();
+        // Message boxes are modal: note their text and close them.
+        connect(&m_boxCloser, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    m_boxes << box->text();
+                    box->done(QMessageBox::Ok);
+                }
+        });
+        m_boxCloser.start(50);
+
+        QString why;
+        QVERIFY2(m_rig.setUp(&why), qPrintable(why));
+        const QList<QPair<quint16, QStringList>> sims {
+            {Fw1080, {"--name", "Alpha", "--firmware", "1080", "--hardware", "0x0F80"}},
+            {Probed, {"--name", "Probed", "--firmware", "1077", "--revision", "1", "--announce-zero"}},
+            {Swept, {"--name", "Old", "--firmware", "1076", "--no-broadcast-answer"}},
+            {Changing, {"--name", "Changing", "--firmware", "1076"}},
+            // Announces no firmware and has no control port where the probe looks.
+            {NoProbe, {"--name", "Mute", "--firmware", "1080", "--announce-zero", "--tcp-port", "5099"}},
+        };
+        for (const auto& s : sims)
+            QVERIFY2(m_rig.startSim(s.first, s.second, &why), qPrintable(why));
+
+        m_window = new MainWindow;
+        m_window->resize(1000, 700);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_window;
+        m_rig.tearDown();
+    }
+
+    void listsAndRegistersTheAnsweringProcessors()
+    {
+        // One ping period (and the probes' round trips).
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Fw1080) && zun(Probed) && zun(Changing) && listed(NoProbe),
+                                 CZunNetwork::TickMs + 5000);
+        QCOMPARE(zun(Fw1080)->GetFirmwareVersion(), quint16(1080));
+        QCOMPARE(zun(Changing)->GetFirmwareVersion(), quint16(1076));
+        // The announce said 0: the probe on port 5000 read 35 14.
+        QCOMPARE(net()->findDevice(Probed)->getFirmwareString(), QString("1077.1"));
+        QCOMPARE(zun(Probed)->GetFirmwareVersion(), quint16(1077));
+        QVERIFY(!listed(Swept));
+    }
+
+    void theProcessorWithoutProbeAnswerHasNoDeviceObject()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->findChildren<QObject*>().size() > 0 && !zun(NoProbe), 3000);
+        // The probe has given up (connection refused) and the window still works.
+        QTest::qWait(500);
+        QVERIFY(!zun(NoProbe));
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(net()->findDevice(NoProbe)->firmware(), quint16(0));
+    }
+
+    void aConnectionRequestWithoutDeviceObjectRetriesTheRegistration()
+    {
+        QSignalSpy registered(m_window, &MainWindow::signal_registered);
+        m_boxes.clear();
+        m_window->newDevice(NoProbe);
+        QVERIFY(m_boxes.size() == 1 || QTest::qWaitFor([&] { return m_boxes.size() == 1; }, 3000));
+        QVERIFY(m_boxes[0].contains("not registered"));
+        QVERIFY(registered.size() > 0 || registered.wait(5000));
+        QCOMPARE(registered[0][0].toUInt(), quint32(NoProbe));
+        QCOMPARE(registered[0][1].toBool(), false);
+        QVERIFY(!zun(NoProbe));
+        // A registered one only logs the request: no box.
+        m_boxes.clear();
+        m_window->newDevice(Fw1080);
+        QTest::qWait(200);
+        QVERIFY(m_boxes.isEmpty());
+    }
+
+    void tilesExistFrom1077()
+    {
+        CZunStatusMonitorDialog* monitor = m_window->statusMonitor();
+        QVERIFY(monitor->getStatusDisplay(Fw1080));
+        QVERIFY(monitor->getStatusDisplay(Probed));
+        QVERIFY(!monitor->getStatusDisplay(Changing));
+        QVERIFY(!monitor->getStatusDisplay(NoProbe));
+        ZunStatusDisplay* tile = monitor->getStatusDisplay(Fw1080);
+        QCOMPARE(tile->titleLabel()->text(), QString("Zun 257 : Alpha"));
+        QCOMPARE(tile->outputs().size(), 8);
+        QVERIFY(tile->isEnabled());
+    }
+
+    void windowFrameMenusAndFirstStartPlaces()
+    {
+        QCOMPARE(m_window->windowTitle(), QString("ZunControl V2"));
+        const QList<QMdiSubWindow*> subs = m_window->mdiArea()->subWindowList(QMdiArea::CreationOrder);
+        QCOMPARE(subs.size(), 2);
+        QCOMPARE(subs[0]->widget(), static_cast<QWidget*>(m_window->networkMonitor()));
+        QCOMPARE(subs[0]->pos(), QPoint(0, 0));
+        // Both monitors side by side, neither hides the other.
+        QVERIFY(!subs[0]->geometry().intersects(subs[1]->geometry()));
+        m_window->updateWindowMenu();
+        QStringList texts;
+        for (QAction* a : m_window->windowMenu()->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QVERIFY(texts.contains("Zun Network Monitor"));
+        QVERIFY(texts.contains("Zun Status Monitor"));
+        QVERIFY(texts.contains("&Tile"));
+        for (QAction* a : m_window->windowMenu()->actions())
+            if (a->text() == "&Tile")
+                QVERIFY(!a->isEnabled()); // only for control windows
+        // The entry activates its monitor.
+        for (QAction* a : m_window->windowMenu()->actions())
+            if (a->text() == "Zun Status Monitor")
+                a->trigger();
+        QCOMPARE(m_window->mdiArea()->activeSubWindow(), subs[1]);
+    }
+
+    void identificationBlinksTheTileOnScreen()
+    {
+        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Fw1080);
+        QGraphicsProxyWidget* proxy = tile->graphicsProxyWidget();
+        QVERIFY(proxy);
+        emit m_window->networkMonitor()->identificationRequest(Fw1080);
+        QTRY_VERIFY(proxy->opacity() < 0.5);
+        QTRY_COMPARE(proxy->opacity(), 1.0);
+    }
+
+    void theTilesMasterMuteMutesTheProcessor()
+    {
+        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Probed);
+        const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Probed);
+        QVERIFY(!status->IsMasterMuted());
+        tile->masterMuteButton()->click(); // 11 FF 74 00 01 00 to the processor
+        // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
+        QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted(), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 3000);
+        tile->masterMuteButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!status->IsMasterMuted(), 8000);
+    }
+
+    void statusIsAskedOnlyWhileTheMonitorIsShown()
+    {
+        CZunStatusMonitorDialog* monitor = m_window->statusMonitor();
+        QVERIFY(monitor->isVisible());
+        QVERIFY(monitor->isStatusTimerActive());
+        QSignalSpy asked(monitor, &CZunStatusMonitorDialog::statusTxTimeOut);
+        const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Fw1080);
+        QSignalSpy refreshed(status.data(), &AudioIOStatus::refreshed);
+        QVERIFY(asked.wait(CZunStatusMonitorDialog::StatusTimerMs + 1000));
+        QCOMPARE(asked[0][1].toInt(), 100);
+        QTRY_VERIFY_WITH_TIMEOUT(refreshed.size() >= 3, 3000);
+        // The tile follows the stream: the emulator's outputs carry signal.
+        ZunStatusDisplay* tile = monitor->getStatusDisplay(Fw1080);
+        QTRY_VERIFY_WITH_TIMEOUT(tile->indicatorState(true, "SIG", 0), 3000);
+
+        QMdiSubWindow* sub = qobject_cast<QMdiSubWindow*>(monitor->parentWidget());
+        QVERIFY(sub);
+        sub->showMinimized();
+        QVERIFY(!monitor->isStatusTimerActive());
+        asked.clear();
+        QTest::qWait(CZunStatusMonitorDialog::StatusTimerMs + 300);
+        QCOMPARE(asked.size(), 0);
+        sub->showNormal();
+        QVERIFY(monitor->isStatusTimerActive());
+    }
+
+    void theSweepFindsTheSilentOldProcessor()
+    {
+        QMetaObject::invokeMethod(m_window->networkMonitor(), "onButtonScan", Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Swept), 20000);
+        QCOMPARE(zun(Swept)->GetFirmwareVersion(), quint16(1076));
+        QVERIFY(!m_window->statusMonitor()->getStatusDisplay(Swept));
+    }
+
+    void aFirmwareChangeRegistersAgain()
+    {
+        m_boxes.clear();
+        QSignalSpy registered(m_window, &MainWindow::signal_registered);
+        QVERIFY(m_rig.control(Changing, "firmware 1077"));
+        QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
+        QCOMPARE(registered[0][0].toUInt(), quint32(Changing));
+        // 1076 -> 1077: the processor gets its tile.
+        QVERIFY(m_window->statusMonitor()->getStatusDisplay(Changing));
+        // Taking the new firmware over is the device object's (reported when it fails).
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 3000);
+        QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
+
+        // 1077 -> 1078: registered again, no second tile (even though the device object,
+        // whose take-over failed, still counts 1076).
+        registered.clear();
+        QVERIFY(m_rig.control(Changing, "firmware 1078"));
+        QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
+        QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
+    }
+
+    void closingKeepsTheGeometry()
+    {
+        m_window->close();
+        QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        QVERIFY(!s.value("MainWindow/geometry").toByteArray().isEmpty());
+        QVERIFY(s.value("StatusMonitor/frameSize").toSize().isValid());
+        QVERIFY(s.value("NetworkMonitor/frameSize").toSize().isValid());
+        // The monitors stay (a late report still finds them).
+        QVERIFY(m_window->statusMonitor()->getStatusDisplay(Fw1080));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    ZunNetnsRig::enterPrivateNetns();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TstMainWindowNetns tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_mainwindow_netns.moc"

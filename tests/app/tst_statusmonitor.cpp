@@ -1,0 +1,306 @@
+// The status monitor and its tiles (offscreen): placement, status requests, indicators
+// from status datagrams, the master-mute button, dragging, the identification blink.
+#include "AudioIOStatus.h"
+#include "CCmdMap.h"
+#include "CZunStatusMonitorDialog.h"
+#include "ZunDeviceStats.h"
+#include "ZunStatusDisplay.h"
+#include "ZunStatusProxyWidget.h"
+
+#include <QApplication>
+#include <QGraphicsScene>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+// Sources per slot 1 2 1 2 3 4 3 4; outputs 0-7 fed by 1 2 1 2 3 4 3 4 (routing preset 4).
+const quint16 Routing41 = 0x21A1;
+const quint16 EightOutputs = 0x0F80;
+
+QSharedPointer<CCmdMap> mapOf(quint16 version)
+{
+    auto map = QSharedPointer<CCmdMap>::create();
+    map->setVersion(version);
+    return map;
+}
+
+QSharedPointer<ZunDeviceStats> record(quint16 serial, quint16 hardware = EightOutputs, quint16 routing = Routing41)
+{
+    auto stats = QSharedPointer<ZunDeviceStats>::create(CMacAddr(0x5A756E000000ull | serial));
+    stats->setName(QStringLiteral("Tile %1").arg(serial));
+    stats->setFirmware(1080);
+    stats->setHardwareInfo(CZunHardwareInfo(hardware));
+    stats->setRouting(routing, 0);
+    stats->setLive(true);
+    return stats;
+}
+
+// A status datagram of the map's layout with the named words set.
+QByteArray datagram(const QSharedPointer<CCmdMap>& map, const QList<QPair<QString, quint16>>& words)
+{
+    QByteArray d(4 + map->getCmdNr("Inf_DSP_StatSize"), '\0');
+    auto put = [&](int index, quint16 v) { qToLittleEndian<quint16>(v, reinterpret_cast<uchar*>(d.data() + 4 + 2 * index)); };
+    qToLittleEndian<quint16>(0xFF04, reinterpret_cast<uchar*>(d.data()));
+    put(map->getCmdNr("Stat_Status"), quint16(map->getCmdNr("Msg_StatusIdle")));
+    for (const auto& w : words)
+        put(map->getCmdNr(w.first), w.second);
+    return d;
+}
+
+QColor textColor(QLabel* label)
+{
+    return label->palette().color(QPalette::Active, QPalette::WindowText);
+}
+} // namespace
+
+class TstStatusMonitor : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QSharedPointer<CCmdMap> m_map = mapOf(1080);
+
+    QSharedPointer<AudioIOStatus> audioFor(const QSharedPointer<ZunDeviceStats>& stats)
+    {
+        auto audio = QSharedPointer<AudioIOStatus>::create(m_map);
+        audio->SetRouting(stats->routingWord());
+        return audio;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+        QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        s.setValue("ColorButtonActive", QColor("red"));
+        s.setValue("ColorButtonInactive", QColor("limegreen"));
+    }
+
+    // Runs first: the placement counters are the program's own and only move on.
+    void tilesFillColumnsOfFiveAndRequestsFollowTheList()
+    {
+        CZunStatusMonitorDialog monitor;
+        QCOMPARE(monitor.windowTitle(), QString("Status Monitor"));
+        // Small tiles (four outputs) and wide ones (eight): columns from (3, 3) downwards,
+        // at least 117 apart, a new column once the next place would be below 500; no two
+        // tiles overlap, whatever their size.
+        QList<quint16> serials;
+        for (quint16 s = 1; s <= 12; ++s) {
+            const auto stats = record(s, s % 3 ? 0x0F04 : EightOutputs);
+            monitor.addStatusWindow(stats, audioFor(stats));
+            serials << s;
+        }
+        QCOMPARE(monitor.proxyOf(1)->pos(), QPointF(3, 3));
+        QRectF column;
+        int columns = 1;
+        for (int i = 1; i < serials.size(); ++i) {
+            const QRectF prev = monitor.proxyOf(serials[i - 1])->sceneBoundingRect();
+            const QRectF cur = monitor.proxyOf(serials[i])->sceneBoundingRect();
+            column = column.united(prev);
+            if (cur.x() == prev.x()) {
+                QVERIFY(cur.y() >= prev.y() + 117 && cur.y() > prev.bottom());
+                QVERIFY(cur.y() <= 500);
+            } else {
+                ++columns;
+                QCOMPARE(cur.y(), 3.0);
+                QVERIFY(cur.x() >= prev.x() + 215 && cur.x() > column.right());
+                column = QRectF();
+            }
+            for (int j = 0; j < i; ++j)
+                QVERIFY(!monitor.proxyOf(serials[j])->sceneBoundingRect().intersects(cur));
+        }
+        QVERIFY(columns >= 3);
+
+        // A second tile for serial 2: placed next, the first stays, the newer one answers.
+        ZunStatusDisplay* first = monitor.getStatusDisplay(2);
+        const auto again = record(2, 0x0F04);
+        monitor.addStatusWindow(again, audioFor(again));
+        QVERIFY(monitor.getStatusDisplay(2) != first);
+        QVERIFY(first->graphicsProxyWidget()->scene() == monitor.scene());
+        QVERIFY(monitor.scene()->sceneRect().contains(monitor.proxyOf(2)->sceneBoundingRect()));
+        QVERIFY(!monitor.getStatusDisplay(99));
+        monitor.animate(99); // unknown: nothing
+
+        QSignalSpy asked(&monitor, &CZunStatusMonitorDialog::statusTxTimeOut);
+        monitor.triggerStatusTx();
+        QCOMPARE(asked.size(), 13);
+        QCOMPARE(asked[1][0].value<quint16>(), quint16(2));
+        QCOMPARE(asked[12][0].value<quint16>(), quint16(2));
+        QCOMPARE(asked[0][1].toInt(), 100);
+
+        // The timer runs exactly while the monitor is shown.
+        QVERIFY(!monitor.isStatusTimerActive());
+        monitor.show();
+        QVERIFY(monitor.isStatusTimerActive());
+        monitor.hide();
+        QVERIFY(!monitor.isStatusTimerActive());
+    }
+
+    void columnsFollowTheRouting()
+    {
+        const auto stats = record(7);
+        ZunStatusDisplay tile(stats, audioFor(stats));
+        QCOMPARE(tile.titleLabel()->text(), QString("Zun 7 : Tile 7"));
+        QCOMPARE(tile.outputs(), (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+        // Each source once, in order of first use.
+        QCOMPARE(tile.inputs().size(), 4);
+        QVERIFY(tile.indicator(false, "LCK", tile.inputs()[0]));
+        QVERIFY(tile.indicator(true, "TEM", 7));
+        QVERIFY(!tile.indicator(true, "TEM", 8));
+        QCOMPARE(textColor(tile.indicator(true, "SIG", 0)), QColor(0, 30, 0));
+        QCOMPARE(textColor(tile.indicator(true, "MUT", 0)), QColor(30, 0, 0));
+        QStringList heads;
+        for (QLabel* l : tile.findChildren<QLabel*>())
+            if (l->text().startsWith("In ") || l->text().startsWith("Out "))
+                heads << l->text();
+        QCOMPARE(heads.size(), 12);
+        QVERIFY(heads.contains("In 4") && heads.contains("Out 8") && !heads.contains("In 5"));
+
+        // A routing change of another processor leaves the tile; its own rebuilds it.
+        auto other = record(8);
+        other->setRouting(0, 0);
+        tile.onRoutingChanged(other);
+        QCOMPARE(tile.inputs().size(), 4);
+
+        // Four outputs: only as many output columns.
+        const auto small = record(9, 0x0F04);
+        ZunStatusDisplay four(small, audioFor(small));
+        QCOMPARE(four.outputs().size(), 4);
+    }
+
+    void indicatorsFollowTheStatus()
+    {
+        const auto stats = record(10);
+        const auto audio = audioFor(stats);
+        ZunStatusDisplay tile(stats, audio);
+        const int in = tile.inputs()[0];
+        QVERIFY(audio->refresh(datagram(m_map, {{"Stat_0_LevelOut0", 21}, {"Stat_0_LevelOut1", 23},
+                                                {"Stat_0_LimStat", 1 << 2}, {"Stat_1_LimStat", 1 << 5},
+                                                {"Stat_Mute", 1 << (8 + 3)}})));
+        // -70 dB is not a signal, -69 dB is.
+        QVERIFY(!tile.indicatorState(true, "SIG", 0));
+        QVERIFY(tile.indicatorState(true, "SIG", 1));
+        QCOMPARE(textColor(tile.indicator(true, "SIG", 1)), QColor(0, 255, 0));
+        QVERIFY(tile.indicatorState(true, "LIM", 2));
+        QCOMPARE(textColor(tile.indicator(true, "LIM", 2)), QColor(255, 0, 0));
+        QVERIFY(tile.indicatorState(true, "TEM", 5));
+        QVERIFY(tile.indicatorState(true, "MUT", 3));
+        QVERIFY(!tile.indicatorState(true, "MUT", 0));
+        QVERIFY(!tile.indicatorState(false, "MUT", in));
+        QVERIFY(!tile.masterMuteButton()->isChecked());
+
+        // Master mute: every MUT on, the button follows without a request.
+        QSignalSpy mute(&tile, &ZunStatusDisplay::masterMuteTriggered);
+        QVERIFY(audio->refresh(datagram(m_map, {{"Stat_Status2", 0x0004}})));
+        QVERIFY(tile.masterMuteButton()->isChecked());
+        for (int o : tile.outputs())
+            QVERIFY(tile.indicatorState(true, "MUT", o));
+        for (int s : tile.inputs())
+            QVERIFY(tile.indicatorState(false, "MUT", s));
+        QCOMPARE(mute.size(), 0);
+        QVERIFY(!tile.indicatorState(true, "SIG", 1));
+        QCOMPARE(textColor(tile.indicator(true, "SIG", 1)), QColor(0, 30, 0));
+    }
+
+    void masterMuteButtonAsksOnlyForAChange()
+    {
+        const auto stats = record(11);
+        const auto audio = audioFor(stats);
+        ZunStatusDisplay tile(stats, audio);
+        tile.show();
+        QSignalSpy mute(&tile, &ZunStatusDisplay::masterMuteTriggered);
+        QTest::mouseClick(tile.masterMuteButton(), Qt::LeftButton);
+        QCOMPARE(mute.size(), 1);
+        QCOMPARE(mute[0][0].toUInt(), 11u);
+        QCOMPARE(mute[0][1].toBool(), true);
+        QVERIFY(tile.masterMuteButton()->isChecked());
+        // Not muted yet by the processor: the next status puts the button back.
+        audio->refresh(datagram(m_map, {}));
+        QVERIFY(!tile.masterMuteButton()->isChecked());
+        // Already the processor's state: nothing is sent.
+        tile.onButtonMasterMute(false);
+        QCOMPARE(mute.size(), 1);
+
+        QSignalSpy conn(&tile, &ZunStatusDisplay::connectionRequest);
+        QTest::mouseDClick(&tile, Qt::LeftButton);
+        QCOMPARE(conn.size(), 1);
+        QCOMPARE(conn[0][0].toUInt(), 11u);
+
+        stats->setLive(false);
+        tile.onNetworkChanged();
+        QVERIFY(!tile.isEnabled());
+        stats->setLive(true);
+        tile.onNetworkChanged();
+        QVERIFY(tile.isEnabled());
+    }
+
+    void aPressOnTheButtonClicksItElsewhereItDrags()
+    {
+        CZunStatusMonitorDialog monitor;
+        monitor.resize(600, 500);
+        const auto stats = record(13, 0x0F04);
+        monitor.addStatusWindow(stats, audioFor(stats));
+        monitor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&monitor));
+        ZunStatusProxyWidget* proxy = monitor.proxyOf(13);
+        ZunStatusDisplay* tile = monitor.getStatusDisplay(13);
+        QSignalSpy mute(tile, &ZunStatusDisplay::masterMuteTriggered);
+        QWidget* vp = monitor.viewport();
+        auto toView = [&](QWidget* w, QPoint p) {
+            return monitor.mapFromScene(proxy->mapToScene(QPointF(w->mapTo(tile, p))));
+        };
+
+        const QPointF before = proxy->pos();
+        const QPoint onButton = toView(tile->masterMuteButton(), tile->masterMuteButton()->rect().center());
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, onButton);
+        QMouseEvent move(QEvent::MouseMove, onButton + QPoint(40, 30), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &move);
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, onButton);
+        QCOMPARE(mute.size(), 1);
+        QCOMPARE(proxy->pos(), before);
+
+        const QPoint onTitle = toView(tile->titleLabel(), QPoint(2, 2));
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, onTitle);
+        QMouseEvent drag(QEvent::MouseMove, onTitle + QPoint(40, 30), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &drag);
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, onTitle + QPoint(40, 30));
+        QCOMPARE(mute.size(), 1);
+        QCOMPARE(proxy->pos(), before + QPointF(40, 30));
+    }
+
+    void tilesStayInTheSceneAndBlinkVisibly()
+    {
+        CZunStatusMonitorDialog monitor;
+        const auto stats = record(12);
+        monitor.addStatusWindow(stats, audioFor(stats));
+        ZunStatusProxyWidget* proxy = monitor.proxyOf(12);
+        const QRectF r = monitor.scene()->sceneRect();
+        proxy->setPos(r.right() + 500, r.top() - 40);
+        QCOMPARE(proxy->pos(), QPointF(r.right(), r.top()));
+
+        // The scene paints the proxy: the blink fades the proxy item.
+        monitor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&monitor));
+        monitor.animate(12);
+        ZunStatusDisplay* tile = monitor.getStatusDisplay(12);
+        QCOMPARE(tile->blinkAnimation()->targetObject(), static_cast<QObject*>(proxy));
+        QTRY_VERIFY(proxy->opacity() < 0.5);
+        QTRY_COMPARE(tile->blinkAnimation()->state(), QAbstractAnimation::Stopped);
+        QCOMPARE(proxy->opacity(), 1.0);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TstStatusMonitor tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "tst_statusmonitor.moc"

@@ -1,0 +1,248 @@
+// The operations that work with the FIR/limiter and setup managers, against the emulator:
+// the garbage collection's backup and restore, and a whole routing configuration.
+#include "CCmdMapServer.h"
+#include "CMemoryManager.h"
+#include "CZunImageDefaults.h"
+#include "CZunServer.h"
+#include "CZunFIRLimManager.h"
+#include "CZunSetupManager.h"
+#include "CZunStatusBuffer.h"
+// The emulator process helper of the protocol tests.
+#include "../protocol/support/TcpSimProcess.cpp"
+#include "ZunBaseComm.h"
+#include "ZunSetup.h"
+#include "support/DeviceTestRig.h"
+
+#include <QTcpServer>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+class TestMaintenanceE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    std::unique_ptr<CZun> m_zun;
+    SendLog m_sent;
+
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+
+    void start(const QStringList& extra = {})
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start(QStringList{"--serial", "42", "--firmware", "1080"} + extra), qPrintable(m_sim->error()));
+        m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_sent.attach(m_zun.get());
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        settle();
+    }
+
+    bool idle() const
+    {
+        return m_zun->GetLink()->getCmdBuffer()->isIdle() && m_zun->GetFIRLimManager()->pendingUploads() == 0
+            && m_zun->GetFIRLimManager()->pendingDownloads() == 0 && m_zun->GetSetupManager()->pendingUploads() == 0
+            && m_zun->GetSetupManager()->pendingDownloads() == 0;
+    }
+
+    void settle()
+    {
+        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
+        QTest::qWait(200);
+        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
+    }
+
+    static QString field(const QString& state, const QString& name)
+    {
+        const QStringList w = state.split(QLatin1Char(' '));
+        return w.value(w.indexOf(name) + 1);
+    }
+    QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+
+    // A pass-through set (from the first connection), two setups and a deleted one.
+    void fillFlash()
+    {
+        QVERIFY(waitUntil([&]() { return field(state(), "filters") == QLatin1String("1"); }, 30000));
+        m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        m_zun->SaveSetup(1, QStringLiteral("Beta"));
+        settle();
+        m_zun->SaveSetup(2, QStringLiteral("Gamma"));
+        settle();
+        const QString s = state();
+        QCOMPARE(field(s, "setups"), QStringLiteral("2"));
+        QVERIFY(field(s, "deleted").toInt() >= 1);
+        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupCount() == 2; }));
+        settle();
+    }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+
+    void cleanup()
+    {
+        m_zun.reset();
+        m_sim.reset();
+    }
+
+    void garbageCollectionPutsEverythingBack()
+    {
+        start();
+        fillFlash();
+        QSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        m_zun->doGarbageCollection();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY(QDir(folder).exists());
+        QVERIFY(erased.count() > 0 || erased.wait(20000));
+        QVERIFY(waitUntil([&]() {
+            const QString s = state();
+            return field(s, "setups") == QLatin1String("2") && field(s, "filters").toInt() >= 1
+                && field(s, "deleted") == QLatin1String("0");
+        }, 30000));
+        // Gone only once the directory shows them back.
+        QVERIFY(waitUntil([&]() { return !QDir(folder).exists(); }, 30000));
+        QVERIFY(!m_zun->IsRestorePending());
+        QVERIFY(m_zun->IsTcpCheckOn());
+    }
+
+    void backupStaysWhenTheRestoreFails()
+    {
+        start();
+        fillFlash();
+        m_zun->doGarbageCollection();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        const int files = QDir(folder).entryList(QDir::Files).size();
+        QVERIFY(files >= 3);
+        // Every upload of the restore is refused.
+        QVERIFY(m_sim->control(QStringLiteral("failupload")));
+        QVERIFY(waitUntil([&]() { return !m_zun->IsRestorePending(); }, 30000));
+        QTest::qWait(1500);
+        settle();
+        m_zun->RefreshMemDir();
+        QTest::qWait(1000);
+        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        QVERIFY(QDir(folder).exists());
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), files);
+    }
+
+    // Defaults, master gain, clock, routing, external clock, the pass-through set and the
+    // final re-initialisation, in this order.
+    void fullRoutingConfigurationInOrder()
+    {
+        start();
+        m_zun->SetRoutingPauseMs(20);
+        const QSharedPointer<CCmdMap> map = m_zun->GetCmdMap();
+        QStringList names = map->getKeysBeginningWith(QStringLiteral("Inf_FR_")).values();
+        names.sort();
+        QVERIFY(!names.isEmpty());
+        const CZunFullRoutingPreset full(map, names.first());
+        const quint32 before = m_zun->GetActiveFilterIndex(1);
+        QVERIFY(before != 0); // the pass-through set of the first connection
+        m_sent.clear();
+        m_zun->ApplyFullRoutingPreset(1, 0, 0, 0, 0, full, CZunRoutingPreset(), CZunInputPreset(), QString(),
+                                      QString(), ZunC::NoCopies, ZunC::NoCopies, false);
+        const auto sent = m_sent.commands();
+        auto at = [&](const char* name, int from = 0) {
+            for (int i = from; i < sent.size(); ++i)
+                if (sent[i].first == nr(name))
+                    return i;
+            return -1;
+        };
+        const int defaults = at("Cmd_SetupSelect");
+        QCOMPARE(sent[defaults].second, quint16(254));
+        const int gain0 = at("Cmd_0_MasterGain");
+        const int gain1 = at("Cmd_1_MasterGain");
+        QCOMPARE(sent[gain0].second, quint16(qint16(-400)));
+        const int clock = at("Cmd_ClockSel");
+        QCOMPARE(sent[clock].second, quint16(1));
+        const int routing = at("Cmd_DSP_FullRouting0");
+        const int ext = at("Cmd_ExtClockSel");
+        const int spi = at("Cmd_SPI_InitAllPar");
+        const int dsp = at("Cmd_DSP_InitAll");
+        QVERIFY(defaults >= 0 && defaults < gain0 && gain0 < gain1 && gain1 < clock && clock < routing
+                && routing < ext && ext < spi && spi + 1 == dsp);
+        for (const CZunMetaCmd& g : m_sent.groups())
+            if (g.commands().first().getCmd() == nr("Cmd_SPI_InitAllPar"))
+                QVERIFY(!g.supersede());
+        // The pass-through set at 48 kHz (another set than the one at 96 kHz) becomes active.
+        QVERIFY(waitUntil([&]() {
+            const quint32 now = m_zun->GetActiveFilterIndex(1);
+            return now != 0 && now != before;
+        }, 30000));
+        QCOMPARE(field(state(), "filters"), QStringLiteral("2"));
+    }
+
+    // The device server's setup upload and selection over three processors, one of them
+    // unreachable: each reachable one gets the setup and then runs it; the unreachable
+    // one is reported; all are disconnected at the end.
+    void setupUploadAndSelectionOverThreeProcessors()
+    {
+        TcpSimProcess a, b;
+        QVERIFY2(a.start({"--serial", "71", "--firmware", "1080"}), qPrintable(a.error()));
+        QVERIFY2(b.start({"--serial", "72", "--firmware", "1080"}), qPrintable(b.error()));
+        quint16 deadPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            deadPort = probe.serverPort();
+        }
+        // A setup file: the default parameters with a master gain of -12 dB.
+        QTemporaryDir dir;
+        const QSharedPointer<CCmdMap> m = map(1080);
+        const quint16 gainNr = m->getCmdNr("Cmd_0_MasterGain");
+        QString file;
+        {
+            CZun maker(record(1080, 70), m, QSharedPointer<CRoutingLibrary>());
+            QByteArray image = CZunImageDefaults::defaultImageBytes(1080);
+            ZunSetup setup(&maker, image);
+            setup.setValue(gainNr, quint16(qint16(-120)));
+            setup.SetSetupName(QStringLiteral("Tour"));
+            setup.toFile(dir.path(), 4);
+            const QStringList files = QDir(dir.path()).entryList({QStringLiteral("*.zun")}, QDir::Files);
+            QCOMPARE(files.size(), 1);
+            file = QDir(dir.path()).filePath(files.first());
+        }
+
+        CZunServer server;
+        CCmdMapServer maps;
+        server.setConnectPolls(10);
+        server.setReadyTimeoutMs(20000);
+        QStringList reports;
+        connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
+        const QList<quint16> ports = {a.tcpPort(), b.tcpPort(), deadPort};
+        for (int i = 0; i < 3; ++i) {
+            const quint16 serial = quint16(71 + i);
+            server.newCZun(record(1080, serial), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
+            server.getZun(serial)->SetPort(ports[i]);
+            // The reachable processors report nothing else.
+            if (i < 2)
+                connect(server.getZun(serial).data(), &CZun::signal_exception, this,
+                        [&reports](QString t, QString) { reports << t; });
+        }
+        server.doSetupUpload({71, 72, 73}, file, 4);
+        // The server's own reports name the unreachable processor alone.
+        QVERIFY2(reports.filter(QStringLiteral("Zun nr")) == QStringList{QStringLiteral("Could not connect to Zun nr 73")},
+                 qPrintable(reports.join('|')));
+        for (TcpSimProcess* sim : {&a, &b})
+            QCOMPARE(field(sim->query(QStringLiteral("state"), QStringLiteral("state ")), "setups"), QStringLiteral("1"));
+        QVERIFY(!server.getZun(71)->IsConnected() && !server.getZun(72)->IsConnected());
+
+        reports.clear();
+        server.doSelectSetup({71, 72, 73}, 4);
+        // The server's own reports name the unreachable processor alone.
+        QVERIFY2(reports.filter(QStringLiteral("Zun nr")) == QStringList{QStringLiteral("Could not connect to Zun nr 73")},
+                 qPrintable(reports.join('|')));
+        // Each processor runs the setup: its master gain is the setup's.
+        for (quint16 serial : {71, 72}) {
+            const QSharedPointer<CZun> zun = server.getZun(serial);
+            QCOMPARE(zun->GetActiveSetup(), quint16(4));
+            QCOMPARE(zun->GetMasterGain(1), -12.0f);
+        }
+    }
+};
+
+QTEST_MAIN(TestMaintenanceE2E)
+#include "tst_maintenance_e2e.moc"

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# zunshot: a screenshot of the program as a new user first sees it. Runs zunlab's
+# emulated processors, starts Xvfb and the program (with an empty home folder, so no
+# stored settings) inside the lab's network namespace, waits, and saves the screen.
+#
+#   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-/tmp/zunshot.png}
+wait=${2:-12}
+build=${ZUNLAB_BUILD:-$root/build}
+
+inner=$(mktemp /tmp/zunshot.XXXXXX.sh)
+trap 'rm -f "$inner"' EXIT
+cat > "$inner" <<INNER
+#!/usr/bin/env bash
+set -u
+home=\$(mktemp -d /tmp/zunshot-home.XXXXXX)
+export HOME=\$home
+unset XDG_CONFIG_HOME XDG_DATA_HOME
+Xvfb :77 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xpid=\$!
+sleep 1
+cd "\$home"
+DISPLAY=:77 "$build/app/ZunControlV2" > "\$home/app.log" 2>&1 &
+apid=\$!
+sleep $wait
+DISPLAY=:77 import -window root "$out"
+kill \$apid
+sleep 0.5
+kill \$xpid
+cat "\$home/app.log"
+rm -rf "\$home"
+INNER
+chmod +x "$inner"
+"$root/tools/zunlab.sh" -- "$inner"
+echo "zunshot: $out"
