@@ -235,16 +235,17 @@ private slots:
         QCOMPARE(registered[0][0].toUInt(), quint32(Changing));
         // 1076 -> 1077: the processor gets its tile.
         QVERIFY(m_window->statusMonitor()->getStatusDisplay(Changing));
-        // Taking the new firmware over is the device object's (reported when it fails).
-        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 3000);
+        // The device object takes the new firmware over.
+        QTRY_COMPARE_WITH_TIMEOUT(zun(Changing)->GetFirmwareVersion(), quint16(1077), 3000);
+        QVERIFY(m_boxes.isEmpty());
         QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
 
-        // 1077 -> 1078: registered again, no second tile (even though the device object,
-        // whose take-over failed, still counts 1076).
+        // 1077 -> 1078: registered again, no second tile.
         registered.clear();
         QVERIFY(m_rig.control(Changing, "firmware 1078"));
         QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
         QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(zun(Changing)->GetFirmwareVersion(), quint16(1078), 3000);
     }
 
     void closingKeepsTheGeometry()
