@@ -2,6 +2,7 @@
 // what they send, the bounds they compute from crafted images, and the mended faults.
 #include "CMemoryManager.h"
 #include "CRoutingManager.h"
+#include "CZunFIRLimManager.h"
 #include "CZunImageDefaults.h"
 #include "CZunRoutingRecord.h"
 #include "CZunRoutingWord.h"
@@ -9,6 +10,7 @@
 #include "support/DeviceTestRig.h"
 #include "ZunBaseComm.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 #include <boost/numeric/conversion/cast.hpp>
@@ -188,6 +190,44 @@ private slots:
         QCOMPARE(m_zun->GetMaxInputPathDelay(3).seconds(), 0.0);
         QVERIFY_EXCEPTION_THROWN(m_zun->SetInputPathDelay(CZunDelay(), ZunC::InputPaths(8)), std::logic_error);
         QVERIFY_EXCEPTION_THROWN(m_zun->GetInputPathDelay(ZunC::InputPaths(12)), std::logic_error);
+    }
+
+    void firLatenciesShrinkTheBounds()
+    {
+        measure(48000);
+        // A pass-through set whose outputs carry 10, 20, 5 and 0 ms of FIR latency.
+        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+        const quint16 latency[4] = {480, 960, 240, 0};
+        const auto set = QShPtrFLE::create(QString(), 48000.0);
+        set->SetName(QStringLiteral("Latency"));
+        for (int o = 0; o < 4; ++o)
+            set->setOutput(o, QVector<qint32>(2 * latency[o] + 2, 1000 * (o + 1)), latency[o], o);
+        set->computeKey();
+        QCOMPARE(set->outputEntryWord0(1), quint16(960));
+        QVERIFY(QMetaObject::invokeMethod(fir, "AddFIRFilterToList", Qt::BlockingQueuedConnection,
+                                          Q_ARG(QShPtrFLE, set)));
+        const double memory = 65536.0 / 48000 / 4;
+        const double limit = 65536.0 / 48000;
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output1).seconds(), memory));
+        QVERIFY(near(m_zun->GetMaxAvailableMasterDelay(1).seconds(), limit));
+        // Active on DSP 0 only: its outputs lose their own latency, the master its largest.
+        setWord("Cmd_0_FIR_ID0", quint16(set->getKey() & 0xFFFF));
+        setWord("Cmd_0_FIR_ID1", quint16(set->getKey() >> 16));
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output1).seconds(), memory - 0.020));
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output2).seconds(), memory - 0.005));
+        QVERIFY(near(m_zun->GetMaxAvailableChannelDelay(ZunC::Output5).seconds(), memory));
+        QVERIFY(near(m_zun->GetMaxAvailableMasterDelay(1).seconds(), limit - 0.020));
+        QVERIFY(near(m_zun->GetMaxAvailableMasterDelay(2).seconds(), limit));
+        // An input path loses the largest latency of the routing slots its source feeds.
+        CRoutingManager* rm = m_zun->GetRoutingManager();
+        const int path = pathOf(1);
+        QVERIFY(path < 4);
+        double fed = 0.0;
+        for (int o : rm->GetSlotsOfSource(rm->GetOutputSource(path)))
+            fed = qMax(fed, latency[o % 4] / 48000.0);
+        QVERIFY(fed >= 0.010);
+        QVERIFY(near(m_zun->GetMaxAvailableInputPathDelay(ZunC::InputPaths(path)).seconds(),
+                     65535.0 / 96000 / 4 - fed));
     }
 
     void rawConversionFailsBeforeAnythingIsSent()
