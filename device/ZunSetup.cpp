@@ -8,10 +8,12 @@
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTextCodec>
 
 #include <stdexcept>
@@ -197,7 +199,11 @@ void ZunSetup::toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrF
     const QString openError = QStringLiteral("ZunSetup::toFile(): Could not store setup, unable to open file.");
     if (folder.isEmpty() || !QFileInfo(folder).isDir())
         fail(openError);
-    QuaZip zip(QDir(folder).filePath(makeFileName(number)));
+    // The archive is built in memory and the file replaced in one step: the manager thread
+    // rewrites cache files while others may read or copy them, and a half-written file
+    // would be taken for a damaged setup.
+    QBuffer buffer;
+    QuaZip zip(&buffer);
     zip.setFileNameCodec("IBM866");
     if (!zip.open(QuaZip::mdCreate))
         fail(openError);
@@ -209,6 +215,11 @@ void ZunSetup::toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrF
         writeEntry(zip, QStringLiteral("FIR/") + set1->makeFileName(false), set1->toByteArray());
     zip.close();
     if (zip.getZipError() != ZIP_OK)
+        fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file! Contact support."));
+    QSaveFile file(QDir(folder).filePath(makeFileName(number)));
+    if (!file.open(QIODevice::WriteOnly))
+        fail(openError);
+    if (file.write(buffer.data()) != buffer.data().size() || !file.commit())
         fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file! Contact support."));
 }
 

@@ -97,9 +97,14 @@ void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)
     if (connected)
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // 4-byte frames: no Nagle
     if (connected || state == QAbstractSocket::UnconnectedState) {
-        m_connected.store(connected);
-        // A new or ended connection: nothing sent earlier can be answered any more.
+        // A new or ended connection: nothing sent earlier can be answered any more. On a
+        // new connection the old commands go before the link reports itself connected, or
+        // a group another thread sends at once would be dropped with them.
+        if (!connected)
+            m_connected.store(false);
         m_buffer.abandonAll();
+        if (connected)
+            m_connected.store(true);
     }
 }
 

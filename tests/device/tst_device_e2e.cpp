@@ -122,9 +122,11 @@ private slots:
         start(quint16(firmware));
         if (QTest::currentTestFailed())
             return;
-        settle();
+        // The directory is read after the connection group, from another thread: an idle
+        // link does not mean it has been asked for yet.
         CMemoryManager* mm = m_zun->GetMemoryManager();
-        QVERIFY(mm->isValid());
+        QVERIFY(waitFor([&]() { return mm->isValid(); }));
+        settle();
         QCOMPARE(mm->setupCount(), quint16(0));
         // Store the current image as a setup in the first free slot, as the setup manager will.
         QSignalSpy uploaded(img(), &CZunStatusBuffer::signal_SetupUploaded);

@@ -432,6 +432,25 @@ private slots:
         QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 1);
         QVERIFY(dsp()->programs().contains(ZunDSPProgramInfo(0x0249, 1080)));
     }
+
+    // A block damaged on the way in makes the device object empty the link's buffer from
+    // the GUI thread while the link thread is still at work; repeated, the transfers still
+    // end, nothing is kept, and an undamaged upload goes through afterwards.
+    void damagedBlocksEndTheirTransfers()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        for (int round = 0; round < 6; ++round) {
+            QVERIFY(m_sim->control(QStringLiteral("corrupt")));
+            upload(m_firFile);
+            QVERIFY(waitFor([&]() { return fir()->pendingUploads() == 0 && mem()->pendingTransfers() == 0; }));
+            QVERIFY(!mem()->hasFilterId(m_key));
+        }
+        QVERIFY(m_sim->control(QStringLiteral("corrupt off")));
+        upload(m_firFile);
+        QVERIFY(waitFor([&]() { return mem()->hasFilterId(m_key); }));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFirLimE2E)

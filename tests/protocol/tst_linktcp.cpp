@@ -190,6 +190,42 @@ private slots:
         QCOMPARE(m_col->cmds[4].replyWord(), quint16(3));
     }
 
+    // After a damaged block the device object empties the link's buffer from its own thread
+    // while the link thread goes on with the groups queued behind it. Done many times, every
+    // command still comes back exactly once and the link stays in step.
+    void resetFromAnotherThreadAfterDamagedBlocks()
+    {
+        int resets = 0;
+        connect(m_link.get(), &ZunBaseComm::signal_CmdProcessed, m_col.get(), [&](CZunCmd cmd) {
+            if (cmd.getCmd() == 0xFF00 && cmd.isError()) {
+                m_link->resetBuffer();
+                ++resets;
+            }
+        });
+        int sent = 0;
+        const int rounds = 30;
+        for (int round = 0; round < rounds; ++round) {
+            QVERIFY(m_sim->control("corrupt"));
+            CZunMetaCmd g(0xFF00, 6000, randomBytes(6000, quint32(round)));
+            g.appendCmd(nr("Cmd_MemCopy"), 1791);
+            QCOMPARE(m_link->sendMetaCmd(g), 0);
+            sent += g.size();
+            for (int k = 0; k < 6; ++k) {
+                CZunMetaCmd more(nr("Cmd_MemID0"), quint16(k));
+                more.appendCmd(0xFF00, 3000, randomBytes(3000, quint32(100 + k)));
+                QCOMPARE(m_link->sendMetaCmd(more), 0);
+                sent += more.size();
+            }
+            QVERIFY(waitCmds(sent));
+        }
+        QCOMPARE(resets, rounds);
+        QVERIFY(m_link->sendCmd(nr("Cmd_MemID0"), 9) == 0);
+        QVERIFY(waitCmds(sent + 1));
+        QCOMPARE(m_col->cmds.size(), sent + 1);
+        QVERIFY(m_col->cmds.last().isDone());
+        QCOMPARE(m_col->cmds.last().replyWord(), quint16(9));
+    }
+
     void streamCutAtRandomPointsStillFrames()
     {
         FragmentingProxy proxy(m_sim->tcpPort(), 7, 42);
