@@ -29,7 +29,8 @@ bool noSetup(int position) { return position == 0xCDEF || position == 255 || pos
 } // namespace
 
 CZunSetupManager::CZunSetupManager(CZun* zun)
-    : m_zun(zun), m_map(zun->GetCmdMap()), m_model(new QStandardItemModel()), m_lock(new QRecursiveMutex())
+    : m_zun(zun), m_map(zun->GetCmdMap()), m_model(new QStandardItemModel()), m_lock(new QRecursiveMutex()),
+      m_transferLock(new QRecursiveMutex())
 {
     // UploadSetup(ZunSetup*, int) and AddSetupToList are reachable by name.
     qRegisterMetaType<ZunSetup*>("ZunSetup*");
@@ -53,6 +54,7 @@ CZunSetupManager::~CZunSetupManager()
     qDeleteAll(m_owned);
     delete m_model;
     delete m_lock;
+    delete m_transferLock;
 }
 
 quint16 CZunSetupManager::nr(const char* name) const { return m_map->getCmdNr(name); }
@@ -86,13 +88,13 @@ void CZunSetupManager::checkPosition(int position) const
 
 void CZunSetupManager::takeHold(HoldKind kind, int position)
 {
-    m_lock->lock();
+    m_transferLock->lock();
     ++m_holds[kind << 16 | (position & 0xFFFF)];
 }
 
 bool CZunSetupManager::tryTakeHold(HoldKind kind, int position)
 {
-    if (!m_lock->tryLock())
+    if (!m_transferLock->tryLock())
         return false;
     ++m_holds[kind << 16 | (position & 0xFFFF)];
     return true;
@@ -108,7 +110,7 @@ bool CZunSetupManager::releaseHold(HoldKind kind, int position)
         return false;
     if (--it.value() == 0)
         m_holds.erase(it);
-    m_lock->unlock();
+    m_transferLock->unlock();
     return true;
 }
 
@@ -161,6 +163,11 @@ void CZunSetupManager::modelIcon(int row, bool icon, bool all)
 
 ZunSetup* CZunSetupManager::GetSetup(int position) const
 {
+    // Wait for outstanding transfers, but never for ever.
+    if (m_transferLock->tryLock(TransferWaitMs))
+        m_transferLock->unlock();
+    else
+        qWarning() << "CZunSetupManager: a setup transfer did not complete in time; reading the list as it is";
     QMutexLocker lock(m_lock);
     if (noSetup(position))
         return nullptr;
@@ -281,7 +288,10 @@ void CZunSetupManager::initialize()
             }
             if (id == 0)
                 continue;
-            tryTakeHold(Download, p);
+            // One hold per position: a download still on its way is not held twice (its
+            // one reply would leave the second hold taken for good).
+            if (!m_holds.contains(int(Download) << 16 | p))
+                tryTakeHold(Download, p);
             CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
             meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
             meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf")));

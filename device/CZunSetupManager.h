@@ -21,9 +21,11 @@ class ZunSetup;
 
 // The setups stored in the device's flash, one entry per setup-list position. Lives in a
 // worker thread of its device object; the model lives in the device object's (GUI)
-// thread and is updated there. A recursive lock is held from the start of every flash
-// transfer to its completion, so that GetSetup, StoreSetup and SelectSetup (called from
-// other threads) wait for outstanding transfers while the manager's own slots go on.
+// thread and is updated there. A recursive transfer lock is held from the start of every
+// flash transfer to its completion, so that GetSetup (called from other threads) waits
+// for outstanding transfers while the manager's own slots go on. That wait has a time
+// limit: a completion that never comes (a lost reply) must not freeze the caller. The
+// list itself has a lock of its own that is only ever held briefly.
 //
 // The manager owns every setup it lists (also the ones handed to UploadSetup) and deletes
 // them only when it is destroyed, so a pointer from GetSetup stays valid.
@@ -32,6 +34,9 @@ class CZunSetupManager : public QObject
 {
     Q_OBJECT
 public:
+    // How long a reader from another thread waits for an outstanding transfer.
+    static constexpr int TransferWaitMs = 5000;
+
     explicit CZunSetupManager(CZun* zun);
     ~CZunSetupManager() override;
 
@@ -97,7 +102,8 @@ private:
     QStandardItemModel* m_model;
     std::atomic<int> m_pendingDownloads{0};
     std::atomic<int> m_pendingUploads{0};
-    mutable QRecursiveMutex* m_lock;
+    mutable QRecursiveMutex* m_lock;          // the list, held briefly
+    mutable QRecursiveMutex* m_transferLock;  // held from a transfer's start to its completion
     QList<ZunSetup*> m_owned;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
 };
