@@ -149,6 +149,8 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
 {
     if (!thread)
         return true;
+    // Ends the polling waits of a manager that is inside one (see ZunWaitMs).
+    thread->requestInterruption();
     thread->quit();
     if (!thread->wait(ThreadStopMs)) {
         qWarning() << "CZun: a worker thread did not stop in time; it is left running";

@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <stdexcept>
+
 int ZunWaitMs(int ms)
 {
     if (ms < 0)
@@ -12,6 +14,9 @@ int ZunWaitMs(int ms)
     QElapsedTimer t;
     t.start();
     do {
+        // A thread that is being stopped leaves its waits at once: its owner is going away.
+        if (QThread::currentThread()->isInterruptionRequested())
+            throw std::runtime_error("ZunWaitMs(): the thread is being stopped");
         QCoreApplication::sendPostedEvents(nullptr, 0);
         QCoreApplication::processEvents(QEventLoop::AllEvents, step);
         QThread::msleep(unsigned(step));
