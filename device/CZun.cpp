@@ -1076,28 +1076,27 @@ CZunDelay CZun::GetInputPathDelay(ZunC::InputPaths path) const
     return CZunDelay(word(pathName("InDelay", path)), 96000.0);
 }
 
-CZunDelay CZun::GetMaxInputPathDelay(const int& dsp) const
+// The largest of the delay words of one DSP's four channels (0: both DSPs), at 96 kHz.
+CZunDelay CZun::largestDelay(const int& dsp, const std::function<quint16(int)>& delayWord) const
 {
     if (dsp < 0 || dsp > 2)
         return CZunDelay();
     const int first = dsp == 2 ? 4 : 0;
     const int last = dsp == 1 ? 3 : 7;
     quint16 largest = 0;
-    for (int p = first; p <= last; ++p)
-        largest = qMax(largest, word(pathName("InDelay", p)));
+    for (int i = first; i <= last; ++i)
+        largest = qMax(largest, delayWord(i));
     return CZunDelay(largest, 96000.0);
+}
+
+CZunDelay CZun::GetMaxInputPathDelay(const int& dsp) const
+{
+    return largestDelay(dsp, [this](int p) { return word(pathName("InDelay", p)); });
 }
 
 CZunDelay CZun::GetMaxChannelDelay(const int& dsp) const
 {
-    if (dsp < 0 || dsp > 2)
-        return CZunDelay();
-    const int first = dsp == 2 ? 4 : 0;
-    const int last = dsp == 1 ? 3 : 7;
-    quint16 largest = 0;
-    for (int o = first; o <= last; ++o)
-        largest = qMax(largest, word(outputName("ChDelay", o)));
-    return CZunDelay(largest, 96000.0);
+    return largestDelay(dsp, [this](int o) { return word(outputName("ChDelay", o)); });
 }
 
 CZunDelay CZun::GetTotalChannelDelay(ZunC::AnalogOutputs output) const

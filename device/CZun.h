@@ -182,6 +182,7 @@ public:
     CZunDelay GetInputPathDelay(ZunC::InputPaths path) const;
     CZunDelay GetMaxInputPathDelay(const int& dsp) const;
     CZunDelay GetMaxChannelDelay(const int& dsp) const;
+    CZunDelay largestDelay(const int& dsp, const std::function<quint16(int)>& delayWord) const;
     CZunDelay GetTotalChannelDelay(ZunC::AnalogOutputs output) const;
     CZunDelay GetDSPDelayMemory() const;
     CZunDelay GetMasterDelayLimit() const;
