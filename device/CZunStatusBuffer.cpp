@@ -834,19 +834,28 @@ bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
     return true;
 }
 
+// Whether c lies in a record pool (DSP 0's or DSP 1's, each size words from its base);
+// then the DSP and the word's offset from its pool's base.
+bool CZunStatusBuffer::locateRecordWord(quint16 c, const char* base0Name, const char* base1Name,
+                                        const char* sizeName, int* dsp, int* offset) const
+{
+    const quint16 base0 = nr(base0Name), base1 = nr(base1Name), size = nr(sizeName);
+    if (c >= base1 && c < base1 + size)
+        *dsp = 1;
+    else if (c >= base0 && c < base0 + size)
+        *dsp = 0;
+    else
+        return false;
+    *offset = c - (*dsp ? base1 : base0);
+    return true;
+}
+
 bool CZunStatusBuffer::eqReply(quint16 c, quint16 v, bool err)
 {
     const CCmdMap& map = *m_map;
-    const quint16 base0 = nr("Inf_DSP0_ParBaseEQ"), base1 = nr("Inf_DSP1_ParBaseEQ");
-    const quint16 size = nr("Inf_DSPx_Qty_ParEQ");
-    int d;
-    if (c >= base1 && c < base1 + size)
-        d = 1;
-    else if (c >= base0 && c < base0 + size)
-        d = 0;
-    else
+    int d, offset;
+    if (!locateRecordWord(c, "Inf_DSP0_ParBaseEQ", "Inf_DSP1_ParBaseEQ", "Inf_DSPx_Qty_ParEQ", &d, &offset))
         return false;
-    const int offset = c - (d ? base1 : base0);
     const int k = offset % 5;
     const quint16 first = quint16(c - k);
     m_pendingEQNumber = offset / 5 + map.getIntConst(QStringLiteral("Inf_DSP_EQ_AnzSet")) * d;
@@ -901,16 +910,9 @@ bool CZunStatusBuffer::eqReply(quint16 c, quint16 v, bool err)
 bool CZunStatusBuffer::filterReply(quint16 c, quint16 v, bool err)
 {
     const CCmdMap& map = *m_map;
-    const quint16 base0 = nr("Inf_DSP0_ParBaseFi"), base1 = nr("Inf_DSP1_ParBaseFi");
-    const quint16 size = nr("Inf_DSPx_Qty_ParFi");
-    int d;
-    if (c >= base1 && c < base1 + size)
-        d = 1;
-    else if (c >= base0 && c < base0 + size)
-        d = 0;
-    else
+    int d, offset;
+    if (!locateRecordWord(c, "Inf_DSP0_ParBaseFi", "Inf_DSP1_ParBaseFi", "Inf_DSPx_Qty_ParFi", &d, &offset))
         return false;
-    const int offset = c - (d ? base1 : base0);
     const int k = offset % 5;
     const int number = offset / 5 + map.getIntConst(QStringLiteral("Inf_DSP_Fi_AnzSet")) * d;
     HO_FILTER_PARAMS& p = m_pendingHOF;

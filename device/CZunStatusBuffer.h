@@ -152,6 +152,8 @@ private:
     bool masterReply(quint16 c, quint16 w, bool err);
     bool channelReply(quint16 c, quint16 w, bool err);
     bool inputReply(quint16 c, quint16 w, bool err);
+    bool locateRecordWord(quint16 c, const char* base0Name, const char* base1Name, const char* sizeName, int* dsp,
+                          int* offset) const;
     bool eqReply(quint16 c, quint16 v, bool err);
     bool filterReply(quint16 c, quint16 v, bool err);
     void markModified(quint16 cmd);
