@@ -19,7 +19,7 @@ function(zun_add_tests dir)
     set(_target ${dir}_${_n})
     string(REPLACE "/" "_" _target ${_target})
     add_executable(${_target} ${_t} ${_support})
-    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} Qt5::Test)
+    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zuntestcommon Qt5::Test)
     target_include_directories(${_target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
                                                   ${CMAKE_CURRENT_SOURCE_DIR}/common)
     add_test(NAME ${_target} COMMAND ${_target})

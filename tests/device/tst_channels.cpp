@@ -12,7 +12,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunChannelMimeData.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtTest>
 

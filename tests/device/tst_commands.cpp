@@ -7,7 +7,7 @@
 #include "CZunRoutingRecord.h"
 #include "CZunRoutingWord.h"
 #include "CZunStatusBuffer.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 #include "ZunBaseComm.h"
 
 #include <QtEndian>

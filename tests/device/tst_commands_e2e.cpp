@@ -1,14 +1,14 @@
 // Maintenance, front-panel and delay commands, and the device services' long operations,
 // against emulated processors through the real link on loopback.
+#include "TcpSimProcess.h"
 #include "CCmdMapServer.h"
 #include "CMemoryManager.h"
 #include "CZunServer.h"
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
 #include "ZunBaseComm.h"
 #include "ZunUdpDatagram.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>

@@ -4,7 +4,7 @@
 #include "CRoutingManager.h"
 #include "CZunParam.h"
 #include "CZunStatusBuffer.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 #include "ZunBaseComm.h"
 #include "ZunCrc16.h"
 #include "ZunSetup.h"

@@ -1,12 +1,12 @@
 // A device object against the emulator, through the real link on loopback.
+#include "TcpSimProcess.h"
 #include "CMemoryManager.h"
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
 #include "ZunBaseComm.h"
 #include "ZunCrc16.h"
 #include "ZunLogFile.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 #include "CMemoryManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtEndian>
 #include <QtTest>

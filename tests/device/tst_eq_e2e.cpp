@@ -1,5 +1,6 @@
 // EQs and crossover filters of a device object against the emulator, through the real
 // link on loopback: writes reach the processor's image and come back into the device's.
+#include "TcpSimProcess.h"
 #include "CEQManager.h"
 #include "CRoutingLibrary.h"
 #include "CRoutingManager.h"
@@ -8,9 +9,8 @@
 #include "CZunOutput.h"
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
 #include "ZunBaseComm.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtTest>
 

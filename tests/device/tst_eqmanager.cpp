@@ -6,7 +6,7 @@
 #include "CZunParam.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtTest>
 

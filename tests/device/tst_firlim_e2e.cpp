@@ -1,14 +1,14 @@
 // FIR/limiter sets and DSP programs of a device object against the emulator: upload,
 // listing, caching, activation with the program a set needs, reconnect, removal, and the
 // refusals of a full or failing flash.
+#include "TcpSimProcess.h"
 #include "CMemoryManager.h"
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunDSPProgramManager.h"
 // The emulator process helper of the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QStandardItemModel>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 #include "CZunParam.h"
 #include "CZunStatusBuffer.h"
 #include "ZunDSPProgramManager.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QStandardItemModel>
 #include <QtTest>

@@ -1,5 +1,6 @@
 // The operations that work with the FIR/limiter and setup managers, against the emulator:
 // the garbage collection's backup and restore, and a whole routing configuration.
+#include "TcpSimProcess.h"
 #include "CCmdMapServer.h"
 #include "CMemoryManager.h"
 #include "CZunImageDefaults.h"
@@ -8,10 +9,9 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
 #include "ZunBaseComm.h"
 #include "ZunSetup.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QTcpServer>
 #include <QtTest>

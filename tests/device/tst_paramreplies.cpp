@@ -6,7 +6,7 @@
 #include "CZunImageDefaults.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtEndian>
 #include <QtTest>

@@ -5,7 +5,7 @@
 #include "CZunInput.h"
 #include "CZunOutput.h"
 #include "CZunStatusBuffer.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 #include "ZunBaseComm.h"
 
 #include <QtTest>

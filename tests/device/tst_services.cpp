@@ -1,13 +1,13 @@
 // The device services: the command-map cache, the device registry, and the long
 // operations' own failure handling (unreachable processors, a FIR/limiter manager that
 // never gets ready), the reports reaching the GUI thread.
-#include "../protocol/support/TcpSimProcess.cpp"
+#include "TcpSimProcess.h"
 #include "CCmdMapServer.h"
 #include "CRoutingLibrary.h"
 #include "CZunServer.h"
 #include "ZunBaseComm.h"
 #include "ZunMetaTypes.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtTest>
 

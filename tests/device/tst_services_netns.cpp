@@ -12,7 +12,7 @@
 #include "RoutingServer.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QtTest>
 

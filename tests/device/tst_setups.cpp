@@ -6,7 +6,7 @@
 #include "ZunDeviceResources.h"
 #include "ZunSetup.h"
 #include "ZunSetupImport.h"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <quazip.h>
 #include <quazipfile.h>

@@ -1,6 +1,7 @@
 // The setup manager against the emulator, through the real link on loopback: store, list,
 // read into a file, remove, upload, select, the default settings, and failures that must
 // not leave a transfer counted or anything sent.
+#include "TcpSimProcess.h"
 #include "CMemoryManager.h"
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
@@ -8,8 +9,7 @@
 #include "ZunDeviceResources.h"
 #include "ZunSetup.h"
 // The emulator process helper of the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
-#include "support/DeviceTestRig.h"
+#include "DeviceTestRig.h"
 
 #include <QStandardItemModel>
 #include <QtTest>

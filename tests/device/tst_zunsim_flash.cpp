@@ -7,7 +7,7 @@
 #include "ZunCrc16.h"
 #include "ZunProtocolMetaTypes.h"
 
-#include "../protocol/support/TcpSimProcess.h"
+#include "TcpSimProcess.h"
 
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -17,7 +17,6 @@
 #include <memory>
 
 // The emulator process helper lives with the protocol tests.
-#include "../protocol/support/TcpSimProcess.cpp"
 
 #define VERIFY_OK(expr)                                                                            \
     do {                                                                                           \

@@ -1,7 +1,7 @@
 // The emulator's status stream decoded by the audio status: levels that move, a hard
 // driven output limits, mute bits and master mute follow the emulator's image, in the
 // record layouts before and from 1077.
-#include "../protocol/support/TcpSimProcess.cpp"
+#include "TcpSimProcess.h"
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "ZunUdpDatagram.h"

@@ -2,7 +2,7 @@
 // a stream cut at random points, the keep-alive close and the link thread's life.
 #include "CCmdMap.h"
 #include "support/FragmentingProxy.h"
-#include "support/TcpSimProcess.h"
+#include "TcpSimProcess.h"
 #include "ZunBaseComm.h"
 #include "ZunProtocolMetaTypes.h"
 
