@@ -101,6 +101,8 @@ public:
     // The device folder ("ConfigDir"/device number): log file, dumps, caches. Empty until
     // the first connection.
     QString GetLogFolder() const;
+    // The folder the window's file dialogs and FIR lists start in: the device folder.
+    QString GetConfigDir() const { return GetLogFolder(); }
     bool IsRefreshPending() const { return m_refreshPending; }
     bool IsTcpCheckOn() const { return m_keepAliveOn; }
     quint16 GetTcpCloseTime() const { return m_tcpCloseTime; }

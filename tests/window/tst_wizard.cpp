@@ -1,0 +1,344 @@
+// The configuration wizard driven through its pages as an operator would: every path
+// ends with the fields the caller applies; FIR files are checked for matching rates; the
+// routing filters and the multipath choices follow the processor and the chosen files.
+#include "CRoutingLibrary.h"
+#include "CZunConfigWizard.h"
+#include "CZunFullRoutingPreset.h"
+#include "DeviceTestRig.h"
+#include "FilterLimiterEWS.h"
+#include "FullRoutingPage.h"
+#include "MultipathClockPage.h"
+#include "QWizardComboBox.h"
+#include "TcpSimProcess.h"
+#include "XOverPage.h"
+#include "ZunWizardValues.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTimer>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+namespace
+{
+constexpr quint32 SingleBoard = 0x0F00;
+constexpr quint32 DoubleBoard = 0x0F80;
+
+// Closes every message box as soon as it is shown and counts them by title.
+class BoxCloser : public QObject
+{
+public:
+    BoxCloser()
+    {
+        m_timer.setInterval(5);
+        connect(&m_timer, &QTimer::timeout, this, [this]() {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    titles << box->windowTitle();
+                    box->done(QMessageBox::Ok);
+                }
+        });
+        m_timer.start();
+    }
+    QStringList titles;
+
+private:
+    QTimer m_timer;
+};
+
+QString writeSet(const QString& folder, const QString& name, double rate, int multipath)
+{
+    FilterLimiterEWS set(QString(), rate);
+    set.setSampleRate(rate);
+    set.setMultipathMode(multipath);
+    set.SetName(name);
+    set.computeKey();
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".fir");
+    set.toFile(path);
+    return path;
+}
+} // namespace
+
+class TestWizard : public QObject
+{
+    Q_OBJECT
+
+    Config m_config;
+    QTemporaryDir m_files;
+
+    static QSharedPointer<CZun> device(quint32 hardware)
+    {
+        auto m = map(1080);
+        return QSharedPointer<CZun>::create(record(1080, 42, 0, hardware), m, QSharedPointer<CRoutingLibrary>::create(m));
+    }
+    static XOverPage* xover(CZunConfigWizard& w) { return static_cast<XOverPage*>(w.page(CZunConfigWizard::XOver)); }
+    template <class T>
+    static T* child(QWizardPage* page, const QString& text)
+    {
+        for (T* c : page->findChildren<T*>())
+            if (c->text() == text)
+                return c;
+        return nullptr;
+    }
+    // The crossover page's choices in their creation order: kind, DSP 1 file, DSP 2 file.
+    static QWizardComboBox* fileChoice(QWizardPage* page, int n)
+    {
+        return page->findChildren<QWizardComboBox*>().at(n);
+    }
+    // The choice a label of the page stands for.
+    static QWizardComboBox* buddyOf(QWizardPage* page, const QString& label)
+    {
+        QLabel* l = child<QLabel>(page, label);
+        return l ? qobject_cast<QWizardComboBox*>(l->buddy()) : nullptr;
+    }
+    static QWizardComboBox* presetChoice(QWizardPage* page)
+    {
+        for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
+            if (box->count() && box->itemData(0).canConvert<CZunFullRoutingPreset>())
+                return box;
+        return nullptr;
+    }
+    static QList<int> walk(CZunConfigWizard& w, const std::function<void(int)>& onPage = {})
+    {
+        QList<int> ids;
+        w.restart();
+        for (int guard = 0; guard < 10; ++guard) {
+            ids << w.currentId();
+            if (onPage)
+                onPage(w.currentId());
+            if (w.nextId() == -1)
+                break;
+            const int before = w.currentId();
+            w.next();
+            if (w.currentId() == before)
+                break; // the page refused to advance
+        }
+        return ids;
+    }
+
+private slots:
+    void values_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("clock"); // -1: refused
+        QTest::newRow("48k") << 48000.0 << 1;
+        QTest::newRow("48k+9.9") << 48009.9 << 1;
+        QTest::newRow("48k+10") << 48010.0 << -1;
+        QTest::newRow("96k") << 96000.0 << 2;
+        QTest::newRow("192k-5") << 191995.0 << 3;
+        QTest::newRow("44.1k") << 44100.0 << -1;
+        QTest::newRow("none") << 0.0 << 0;
+    }
+    void values()
+    {
+        QFETCH(double, rate);
+        QFETCH(int, clock);
+        if (clock < 0)
+            QVERIFY_EXCEPTION_THROWN(ZunC::clockFromSampleRate(rate), std::logic_error);
+        else
+            QCOMPARE(ZunC::clockFromSampleRate(rate), clock);
+        QCOMPARE(ZunC::multipathModeText(4), QStringLiteral("2 x Mid+High"));
+        QVERIFY(ZunC::multipathModeText(5).isEmpty() && ZunC::multipathModeText(-1).isEmpty());
+    }
+
+    void comboBoxData()
+    {
+        QWizardComboBox plain(false);
+        QSignalSpy changed(&plain, &QWizardComboBox::currentItemDataChanged);
+        plain.addItem("a", 1); // becomes current: data 1
+        plain.addItem("b", 1);
+        plain.addItem("c", 2);
+        plain.setCurrentIndex(1); // equal data: nothing
+        plain.setCurrentItemData(1);
+        QCOMPARE(changed.count(), 1);
+        plain.setCurrentIndex(2);
+        QCOMPARE(changed.count(), 2);
+
+        QWizardComboBox editable(true);
+        editable.addItem("type here", QString());
+        editable.addItem("file", QStringLiteral("/x.fir"));
+        editable.setCurrentIndex(0);
+        QVERIFY(editable.isEditable());
+        editable.setEditText("/typed");
+        QCOMPARE(editable.itemText(0), QStringLiteral("/typed"));
+        QCOMPARE(editable.currentItemData().toString(), QStringLiteral("/typed"));
+        editable.setCurrentIndex(1);
+        QVERIFY(!editable.isEditable());
+        QCOMPARE(editable.currentItemData().toString(), QStringLiteral("/x.fir"));
+    }
+
+    // IIR on a single board: the pages run in order, with the expert page only in
+    // advanced mode, and end with every field the caller reads.
+    void iirPaths_data()
+    {
+        QTest::addColumn<bool>("advanced");
+        QTest::addColumn<QList<int>>("pages");
+        QTest::newRow("basic") << false << QList<int> {0, 3, 1, 4, 6};
+        QTest::newRow("advanced") << true << QList<int> {0, 3, 1, 2, 4, 6};
+    }
+    void iirPaths()
+    {
+        QFETCH(bool, advanced);
+        QFETCH(QList<int>, pages);
+        CZunConfigWizard w(device(SingleBoard));
+        const QList<int> ids = walk(w, [&](int id) {
+            if (id == CZunConfigWizard::FullRouting)
+                w.setField("AdvancedMode", advanced);
+        });
+        QCOMPARE(ids, pages);
+        QCOMPARE(w.field("XOverSelect").toInt(), 0);
+        // a digital input without converter runs on the incoming clock (0), anything else at 48 kHz
+        if (!advanced) {
+            const quint32 word = w.field("FullRoutingPreset").value<CZunFullRoutingPreset>().getPattern();
+            const bool digitalOnly = (word >> 28 & 3) == 2;
+            QCOMPARE(w.field("Clock").toInt(), digitalOnly ? 0 : 1);
+        } else {
+            QCOMPARE(w.field("Clock").toInt(), 1);
+        }
+        QCOMPARE(w.field("Multipath1").toInt(), 0);
+        QCOMPARE(w.field("CopyFIRCoeffs1").toInt(), 0);
+        if (advanced) {
+            QVERIFY(w.field("RoutingPreset").canConvert<CZunRoutingPreset>());
+            QVERIFY(!w.field("InputPreset").value<CZunInputPreset>().getName().isEmpty());
+            // the expert list offers these modes, in this order
+            auto* mp = buddyOf(w.page(CZunConfigWizard::MultipathClock), "&Multipath DSP1");
+            QStringList texts;
+            for (int i = 0; i < mp->count(); ++i)
+                texts << mp->itemText(i);
+            QCOMPARE(texts, QStringList({"None", "Lo+Mid+Hi", "Mid+Hi", "Lo+Mid"}));
+        } else {
+            QVERIFY(!w.field("FullRoutingPreset").value<CZunFullRoutingPreset>().getName().isEmpty());
+        }
+    }
+
+    // FIR: one file completes a single board; a double board needs two at one rate, or
+    // the same file on both. The modes and the clock come from the files.
+    void firFiles()
+    {
+        const QString a48 = writeSet(m_files.path(), "A48", 48000.0, 1);
+        const QString b48 = writeSet(m_files.path(), "B48", 48000.0, 0);
+        const QString c96 = writeSet(m_files.path(), "C96", 96000.0, 3);
+
+        CZunConfigWizard single(device(SingleBoard));
+        single.restart();
+        single.next();
+        XOverPage* page = xover(single);
+        single.setField("XOverSelect", 1);
+        fileChoice(page, 0)->setCurrentIndex(1);
+        page->onXOverChanged(1);
+        QVERIFY(!page->isComplete());
+        fileChoice(page, 1)->setEditText(c96);
+        QVERIFY(page->isComplete());
+        QCOMPARE(single.field("Multipath1").toInt(), 3);
+        QCOMPARE(single.field("Clock").toInt(), 2);
+
+        CZunConfigWizard twin(device(DoubleBoard));
+        twin.restart();
+        twin.next();
+        page = xover(twin);
+        fileChoice(page, 0)->setCurrentIndex(1);
+        fileChoice(page, 1)->setEditText(a48);
+        QVERIFY(!page->isComplete()); // DSP 2 still needs a file
+        BoxCloser boxes;
+        fileChoice(page, 2)->setEditText(c96); // another rate: refused, back to item 0
+        QCOMPARE(boxes.titles, QStringList("Invalid samplingrates"));
+        QCOMPARE(fileChoice(page, 2)->currentIndex(), 0);
+        QCOMPARE(fileChoice(page, 2)->currentText(), QStringLiteral("Select from list, enter filename or browse"));
+        QVERIFY(!page->isComplete());
+        QVERIFY(!page->validatePage());
+        fileChoice(page, 2)->setEditText(b48);
+        QVERIFY(page->isComplete());
+        QCOMPARE(twin.field("Multipath2").toInt(), 0);
+        QVERIFY(page->validatePage());
+
+        // the same file on both DSPs: DSP 2 follows DSP 1 and is hidden
+        fileChoice(page, 2)->setEditText(QString());
+        child<QCheckBox>(page, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
+        QCOMPARE(fileChoice(page, 2)->currentText(), a48);
+        QVERIFY(fileChoice(page, 2)->isHidden());
+        QVERIFY(page->isComplete());
+        twin.next();
+        twin.next(); // routing → multipath and clock
+        QCOMPARE(twin.currentId(), int(CZunConfigWizard::MultipathClock));
+        QWizardComboBox* clock = buddyOf(twin.currentPage(), "&Clock");
+        QVERIFY(!buddyOf(twin.currentPage(), "&Multipath DSP1")->isEnabled() && !clock->isEnabled());
+        QCOMPARE(twin.field("Multipath1").toInt(), 1);
+        QCOMPARE(twin.field("Clock").toInt(), 1);
+        QVERIFY(clock->statusTip().startsWith("You are using FIR filters."));
+        QCOMPARE(boxes.titles, QStringList("Invalid samplingrates"));
+    }
+
+    // The files of the device folder are offered; one that cannot be read, or whose rate
+    // no clock runs, is left out and the wizard goes on.
+    void deviceFolderFiles()
+    {
+        TcpSimProcess sim;
+        QVERIFY2(sim.start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(sim.error()));
+        QSharedPointer<CZun> zun = device(DoubleBoard);
+        zun->SetPort(sim.tcpPort());
+        QSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
+        zun->connect();
+        QVERIFY(status.count() > 0 || status.wait(20000));
+        const QString folder = zun->GetConfigDir();
+        QVERIFY(!folder.isEmpty());
+        writeSet(folder, "Good", 48000.0, 0);
+        writeSet(folder, "Odd", 44100.0, 0);
+        QFile damaged(folder + "/Damaged.fir");
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("not a filter") > 0);
+        damaged.close();
+
+        CZunConfigWizard w(zun);
+        w.restart();
+        w.next();
+        auto* files = fileChoice(xover(w), 1);
+        QCOMPARE(files->count(), 2);
+        QCOMPARE(files->itemText(0), QStringLiteral("Select from list, enter filename or browse"));
+        QCOMPARE(files->itemText(1), QStringLiteral("Good"));
+        w.back();
+        w.next(); // entering again lists every file once
+        QCOMPARE(files->count(), 2);
+        zun->disconnect();
+    }
+
+    // Input filters narrow the full-routing presets; a disabled filter counts for nothing;
+    // presets that need the network-audio module never show without it.
+    void routingFilters()
+    {
+        CZunConfigWizard w(device(SingleBoard));
+        w.restart();
+        w.next();
+        w.next();
+        QCOMPARE(w.currentId(), int(CZunConfigWizard::FullRouting));
+        QWizardPage* page = w.currentPage();
+        QWizardComboBox* presets = presetChoice(page);
+        QVERIFY(presets);
+        auto names = [&]() {
+            QList<quint32> words;
+            for (int i = 0; i < presets->count(); ++i)
+                words << presets->itemData(i).value<CZunFullRoutingPreset>().getPattern();
+            return words;
+        };
+        for (quint32 word : names())
+            QVERIFY2(!(word & (1u << 3)), "a module preset on a processor without the module");
+        QVERIFY(presets->count() > 0);
+
+        child<QRadioButton>(page, "Analog")->click();
+        child<QCheckBox>(page, "Dual range ADC")->click();
+        QVERIFY(presets->count() > 0);
+        for (quint32 word : names())
+            QCOMPARE(word & (3u << 30), 3u << 30);
+        child<QRadioButton>(page, "Digital")->click(); // disables "Dual range ADC"
+        QVERIFY(!child<QCheckBox>(page, "Dual range ADC")->isEnabled());
+        QVERIFY(presets->count() > 0);
+        for (quint32 word : names())
+            QVERIFY(word & (1u << 29));
+        QVERIFY(!child<QCheckBox>(page, "Sample rate conv.")->isEnabled()); // no converter on this processor
+    }
+};
+
+QTEST_MAIN(TestWizard)
+#include "tst_wizard.moc"

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "CZunFullRoutingPreset.h"
+
+#include <QList>
+#include <QSharedPointer>
+#include <QWizardPage>
+
+class CZun;
+class QCheckBox;
+class QRadioButton;
+class QWizardComboBox;
+class RoutingRenderArea;
+
+// The wizard's routing page: the processor's full-routing presets, narrowed by input
+// type, input options and fan-out, with the chosen one drawn.
+class FullRoutingPage : public QWizardPage
+{
+    Q_OBJECT
+public:
+    explicit FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent = nullptr);
+    ~FullRoutingPage() override;
+
+    void initializePage() override;
+
+public slots:
+    void filterPresets();
+
+private:
+    bool dante() const;
+    void addPreset(const CZunFullRoutingPreset& preset);
+
+    QSharedPointer<CZun> m_zun;
+    QWizardComboBox* m_fanOut;
+    QRadioButton* m_analog;
+    QRadioButton* m_digital;
+    QCheckBox* m_dualRange;
+    QCheckBox* m_rateConverter;
+    QWizardComboBox* m_presets;
+    RoutingRenderArea* m_picture;
+    QList<CZunFullRoutingPreset> m_list;
+};

@@ -1,0 +1,37 @@
+#include "QWizardComboBox.h"
+
+#include "ZunStyle.h"
+
+QWizardComboBox::QWizardComboBox(bool editableFirst, QWidget* parent) : QComboBox(parent), m_editableFirst(editableFirst)
+{
+    connect(this, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardComboBox::onCurrentIdxChanged);
+    connect(this, &QComboBox::editTextChanged, this, &QWizardComboBox::onEditTextChanged);
+    // The widget does not own its style: parent it so it goes with the box.
+    auto* style = new ZunStyle(QStringLiteral("Plastique"));
+    style->setParent(this);
+    setStyle(style);
+}
+
+void QWizardComboBox::onCurrentIdxChanged(int index)
+{
+    if (m_editableFirst)
+        setEditable(index == 0);
+    setCurrentItemData(itemData(index, Qt::UserRole));
+}
+
+void QWizardComboBox::onEditTextChanged(const QString& text)
+{
+    if (currentIndex() != 0)
+        return;
+    setItemText(0, text);
+    setItemData(0, text, Qt::UserRole);
+    setCurrentItemData(QVariant(text));
+}
+
+void QWizardComboBox::setCurrentItemData(const QVariant& value)
+{
+    if (value == m_currentItemData)
+        return;
+    m_currentItemData = value;
+    emit currentItemDataChanged(m_currentItemData);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QSharedPointer>
+#include <QVariant>
+#include <QWizardPage>
+
+class CZun;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QWizardComboBox;
+
+// The wizard's crossover page: IIR or FIR crossovers and, for FIR, the file of each DSP.
+// Accepts files only when their sample rates agree, and copies each file's multipath
+// mode and clock into the fields the later pages and the caller read.
+class XOverPage : public QWizardPage
+{
+    Q_OBJECT
+public:
+    explicit XOverPage(QSharedPointer<CZun> zun, QWidget* parent = nullptr);
+    ~XOverPage() override;
+
+    void initializePage() override;
+    bool validatePage() override;
+    bool isComplete() const override;
+
+public slots:
+    void onButtonBrowse1();
+    void onButtonBrowse2();
+    void onXOverChanged(QVariant value);
+    void syncFIR(bool same);
+    void onFIRFilter1Changed(QVariant value);
+    void onFIRFilter2Changed(QVariant value);
+
+private:
+    // What a file choice accepts: validates the set at path against the other DSP's.
+    void onFIRFilterChanged(int dsp, const QString& path);
+    void browse(QWizardComboBox* choice);
+    // Back to the prompt of item 0, forgetting a refused file.
+    void resetChoice(QWizardComboBox* choice);
+    bool isDoubleBoard() const;
+    void setDsp2Visible(bool visible);
+
+    QSharedPointer<CZun> m_zun;
+    QWizardComboBox* m_xover;
+    QCheckBox* m_same;
+    QLabel* m_label1;
+    QWizardComboBox* m_file1;
+    QPushButton* m_browse1;
+    QLabel* m_label2;
+    QWizardComboBox* m_file2;
+    QPushButton* m_browse2;
+    int m_clock = 0;
+    bool m_valid1 = false;
+    bool m_valid2 = false;
+};
