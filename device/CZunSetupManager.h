@@ -43,6 +43,7 @@ public:
     static const char* const EmptyRowText;
 
     QStandardItemModel* GetModel() const { return m_model; }
+    QStandardItemModel* setupModel() const { return m_model; }
     // Null for 0xCDEF, 255 and 254 and for an empty position; std::logic_error for a
     // position outside the list.
     ZunSetup* GetSetup(int position) const;

@@ -585,7 +585,8 @@ void CBlockFIR::setSurgeDuration(double value, int output)
     if (!std::isfinite(value) || value <= 0.0 || value > kMaxSeconds)
         throw std::out_of_range(QString("CBlockFIR::setSurgeDuration(): duration of %1 is out of bounds. Valid values are above 0 and up to %2.")
                                     .arg(value).arg(kMaxSeconds).toStdString());
-    if (std::fabs(value - surgeDuration(output)) >= 0.001)
+    // Finer than the limiter table's editor (0.1 ms), so that every step it offers is stored.
+    if (std::fabs(value - surgeDuration(output)) >= 1e-5)
         setLimiterField(output, FSurgeDuration, value);
 }
 
@@ -671,6 +672,11 @@ double CBlockFIR::maxOutputLevel(int output, int unit, int reference) const
 
 void CBlockFIR::setMaxLevel(double value, int output, int unit)
 {
+    setMaxLevel(value, output, unit, 1);
+}
+
+void CBlockFIR::setMaxLevel(double value, int output, int unit, int reference)
+{
     checkOutput(output, "CBlockFIR::setMaxLevel()");
     const double z = impedance(output);
     double vrms;
@@ -681,7 +687,10 @@ void CBlockFIR::setMaxLevel(double value, int output, int unit)
     case 4: vrms = std::pow(10.0, value / 20.0); break;
     default: vrms = std::pow(10.0, value / 20.0) * kSqrt06; break;
     }
-    const double dbu = 20.0 * std::log10(vrms / kSqrt06);
+    double dbu = 20.0 * std::log10(vrms / kSqrt06);
+    // The inverse of the getter: a level at the amplifier output includes its gain.
+    if (reference == 0)
+        dbu -= ampGain(output);
     if (!std::isfinite(value) || !std::isfinite(dbu) || std::fabs(dbu) > kMaxAbsGainDb)
         throw std::out_of_range(QString("CBlockFIR::setMaxLevel(): maximum output level of %1 is out of bounds.")
                                     .arg(value).toStdString());

@@ -140,9 +140,11 @@ public:
     double limiterThreshold(int row, int output, int unit, int reference) const;
     bool setLimiterThreshold(int row, double value, int output, int unit, int reference);
 
-    // Maximum output level: stored in dBu at the controller output.
+    // Maximum output level: stored in dBu at the controller output. The setter without a
+    // reference takes the level at the controller output.
     double maxOutputLevel(int output, int unit, int reference) const;
     void setMaxLevel(double value, int output, int unit);
+    void setMaxLevel(double value, int output, int unit, int reference);
 
     QString checkMaxOutputLevel(int row, int output, int unit, int reference) const;
     bool hasLimiterText(int row, int output) const;

@@ -312,12 +312,14 @@ private slots:
         FilterLimiterEWS set(QString(), 48000.0);
         set.computeKey();
         set.setAmpGain(26.0 + 5e-6, 0);
-        set.setSurgeDuration(0.1 + 0.0005, 0);
+        set.setSurgeDuration(0.1 + 5e-6, 0);
         set.setRmsTimeConstant(5.0 + 5e-6, 0);
         set.setImpedance(8.0, 0);
         QVERIFY(!set.limiterModified());
-        set.setSurgeDuration(0.101, 0);
+        // The limiter table edits the duration in steps of 0.1 ms: each one is stored.
+        set.setSurgeDuration(0.1001, 0);
         QVERIFY(set.limiterModified());
+        QCOMPARE(set.surgeDuration(0), 0.1001);
     }
 
     void resources()

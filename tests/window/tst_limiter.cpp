@@ -1,0 +1,289 @@
+// The limiter table (model and delegate) and the limiter tab of a device object that is
+// not connected: columns by hardware, copied paths, units and reference points, what an
+// edit stores and what it reports.
+#include "CZunFIRLimManager.h"
+#include "CZunStatusBuffer.h"
+#include "DeviceTestRig.h"
+#include "LimTableDelegate.h"
+#include "LimiterWidget.h"
+#include "ZunLimModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+class TestLimiter : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    QSharedPointer<CZun> m_zun;
+    QShPtrFLE m_set0, m_set1;
+
+    void make(quint32 hardware)
+    {
+        m_zun.reset(new CZun(record(1080, 42, 0, hardware), map(1080), QSharedPointer<CRoutingLibrary>()));
+        m_set0 = QShPtrFLE::create(QString(), 48000.0);
+        m_set1 = QShPtrFLE::create(QString(), 48000.0);
+        // Every path with thermal and peak limits of its own.
+        for (int o = 0; o < 4; ++o) {
+            m_set0->setPathFlagByte(o, 1);
+            m_set1->setPathFlagByte(o, 1);
+        }
+    }
+    void image(const char* name, quint16 value)
+    {
+        m_zun->GetStatusBuffer()->setValue(m_zun->GetCmdMap()->getCmdNr(name), value);
+    }
+    void feed(ZunLimModel& model)
+    {
+        model.on_FIRFilterChanged(1, m_set0, 0);
+        model.on_FIRFilterChanged(2, m_set1, 1);
+    }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+    void cleanup() { m_zun.reset(); }
+
+    void columnsFollowTheHardware_data()
+    {
+        QTest::addColumn<quint32>("hardware");
+        QTest::addColumn<int>("columns");
+        QTest::newRow("two boards") << quint32(0xFF94) << 8;
+        QTest::newRow("one board") << quint32(0xFF14) << 4;
+        QTest::newRow("not yet known") << quint32(0) << 0;
+    }
+    void columnsFollowTheHardware()
+    {
+        QFETCH(quint32, hardware);
+        QFETCH(int, columns);
+        make(hardware);
+        ZunLimModel model(m_zun);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model.columnCount(), columns);
+        QCOMPARE(model.rowCount(), 9);
+        feed(model);
+        QCOMPARE(model.columnCount(), columns);
+        // Outputs beyond the device's output list are numbered.
+        QVERIFY(!model.headerData(0, Qt::Horizontal).toString().isEmpty());
+        QCOMPARE(model.headerData(20, Qt::Horizontal).toString(), QStringLiteral("21"));
+        QCOMPARE(model.headerData(8, Qt::Vertical).toString(), QStringLiteral("Max Output"));
+    }
+
+    void copiedPathsAreMarkedAndReadOnly()
+    {
+        make(0xFF94);
+        image("Cmd_0_FIRCopy", 1);
+        ZunLimModel model(m_zun);
+        feed(model);
+        for (int row = 0; row < 9; ++row) {
+            for (int col : {0, 1}) {
+                QVERIFY(ZunLimModel::isCopiedPath(model.index(row, col)));
+                QVERIFY(!model.flags(model.index(row, col)).testFlag(Qt::ItemIsEditable));
+            }
+            QVERIFY(!ZunLimModel::isCopiedPath(model.index(row, 2)));
+            QCOMPARE(model.flags(model.index(row, 2)).testFlag(Qt::ItemIsEditable), row != 8);
+        }
+        image("Cmd_1_FIRCopy", 3);
+        QVERIFY(ZunLimModel::isCopiedPath(model.index(0, 6)));
+        QVERIFY(!ZunLimModel::isCopiedPath(model.index(0, 7)));
+        // An output whose limiter path is another one's: the first four rows are marked.
+        m_set0->setOutput(2, {}, 0, 3);
+        model.reloadModel();
+        QVERIFY(ZunLimModel::isCopiedPath(model.index(3, 2)));
+        QVERIFY(!ZunLimModel::isCopiedPath(model.index(5, 2)));
+        // A path without thermal and peak limits of its own: rows 4 to 6 are marked.
+        m_set0->setPathFlagByte(3, 0);
+        QVERIFY(ZunLimModel::isCopiedPath(model.index(4, 3)));
+        QVERIFY(!ZunLimModel::isCopiedPath(model.index(3, 3)));
+    }
+
+    void unitSwitchChangesValuesAndEditors()
+    {
+        make(0xFF14);
+        ZunLimModel model(m_zun);
+        feed(model);
+        QTableView view;
+        LimTableDelegate delegate(m_zun, &view);
+        view.setModel(&model);
+        const QModelIndex cell = model.index(ZunLimModel::RowContinuous, 0);
+        QCOMPARE(delegate.cellText(cell), QStringLiteral("100W"));
+        std::unique_ptr<QWidget> w(delegate.createEditor(&view, QStyleOptionViewItem(), cell));
+        auto* box = qobject_cast<QDoubleSpinBox*>(w.get());
+        QVERIFY(box);
+        QCOMPARE(box->minimum(), 1.0);
+        QCOMPARE(box->maximum(), 15000.0);
+        QCOMPARE(box->decimals(), 0);
+
+        QSignalSpy reset(&model, &ZunLimModel::modelReset);
+        model.setUnitAndReference(ZunC::dBu, ZunC::AmplifierOutput);
+        QCOMPARE(reset.count(), 1);
+        const double dbu = m_set0->limiterThreshold(CBlockFIR::RowContinuous, 0, ZunC::dBu, 0);
+        QCOMPARE(model.data(cell).toDouble(), dbu);
+        QCOMPARE(delegate.cellText(cell), QLocale::system().toString(dbu, 'f', 1) + QStringLiteral("dBu"));
+        w.reset(delegate.createEditor(&view, QStyleOptionViewItem(), cell));
+        box = qobject_cast<QDoubleSpinBox*>(w.get());
+        QCOMPARE(box->minimum(), -30.0);
+        QCOMPARE(box->maximum(), 60.0);
+        QCOMPARE(box->decimals(), 2);
+        // Referred to the controller output the amplifier's 26 dB are gone.
+        model.setUnitAndReference(ZunC::dBu, ZunC::ControllerOutput);
+        QVERIFY(qAbs(model.data(cell).toDouble() - (dbu - 26.0)) < 1e-9);
+        // W shows the whole watts, the fraction dropped.
+        model.setUnitAndReference(ZunC::Watt, ZunC::AmplifierOutput);
+        QVERIFY(model.setData(cell, 350.9));
+        QCOMPARE(delegate.cellText(cell), QStringLiteral("350W"));
+    }
+
+    // 0.5 ms steps are stored (the set's resolution is finer than the editor's).
+    void surgeDurationInMilliseconds()
+    {
+        make(0xFF14);
+        ZunLimModel model(m_zun);
+        feed(model);
+        QTableView view;
+        LimTableDelegate delegate(m_zun, &view);
+        view.setModel(&model);
+        const QModelIndex cell = model.index(ZunLimModel::RowSurgeDuration, 1);
+        QVERIFY(model.setData(cell, 0.0125));
+        QCOMPARE(delegate.cellText(cell), QStringLiteral("13ms"));
+        std::unique_ptr<QWidget> w(delegate.createEditor(&view, QStyleOptionViewItem(), cell));
+        auto* box = qobject_cast<QDoubleSpinBox*>(w.get());
+        delegate.setEditorData(box, cell);
+        QCOMPARE(box->value(), 12.5);
+        box->setValue(13.0);
+        delegate.setModelData(box, &model, cell);
+        QCOMPARE(m_set0->surgeDuration(1), 0.013);
+    }
+
+    void typedValuesReadBackInTheirUnit_data()
+    {
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<int>("reference");
+        QTest::addColumn<double>("threshold");
+        QTest::addColumn<double>("maxOutput");
+        for (int ref : {0, 1}) {
+            const char* r = ref ? "Zun out" : "amp out";
+            QTest::addRow("W %s", r) << 0 << ref << 350.0 << (ref ? 2.0 : 1500.0);
+            QTest::addRow("V rms %s", r) << 1 << ref << 25.5 << (ref ? 4.5 : 80.5);
+            QTest::addRow("V peak %s", r) << 2 << ref << 36.5 << (ref ? 6.5 : 120.5);
+            QTest::addRow("dBu %s", r) << 3 << ref << 12.25 << (ref ? 15.75 : 40.25);
+            QTest::addRow("dBV %s", r) << 4 << ref << -3.5 << (ref ? 12.5 : 38.75);
+        }
+    }
+    void typedValuesReadBackInTheirUnit()
+    {
+        QFETCH(int, unit);
+        QFETCH(int, reference);
+        QFETCH(double, threshold);
+        QFETCH(double, maxOutput);
+        make(0xFF14);
+        ZunLimModel model(m_zun);
+        feed(model);
+        model.setUnitAndReference(ZunC::Units(unit), ZunC::LimiterReference(reference));
+        const double res = std::pow(10.0, -model.editorDecimals(1)) / 2;
+        for (int row : {1, 2, 4, 6}) {
+            const QModelIndex cell = model.index(row, 3);
+            QVERIFY2(model.setData(cell, threshold), qPrintable(QString::number(row)));
+            QVERIFY(qAbs(model.data(cell).toDouble() - threshold) < res);
+        }
+        const QModelIndex max = model.index(ZunLimModel::RowMaxOutput, 3);
+        QVERIFY(model.setData(max, maxOutput));
+        QVERIFY(qAbs(model.data(max).toDouble() - maxOutput) < res);
+    }
+
+    // Compared as the operator sees the value: in the unit and at the reference shown.
+    void unchangedEntriesWriteNothing()
+    {
+        make(0xFF14);
+        ZunLimModel model(m_zun);
+        feed(model);
+        model.setUnitAndReference(ZunC::dBu, ZunC::ControllerOutput);
+        const QModelIndex cell = model.index(ZunLimModel::RowPeak, 0);
+        QSignalSpy changed(&model, &ZunLimModel::dataChanged);
+        const double shown = std::round(model.data(cell).toDouble() * 100.0) / 100.0;
+        QVERIFY(!model.setData(cell, shown));
+        QVERIFY(!model.setData(model.index(ZunLimModel::RowMaxOutput, 0), 18.0));
+        QVERIFY(!m_set0->limiterModified());
+        QCOMPARE(changed.count(), 0);
+        // The value the other reference shows is a change here.
+        const double atAmp = m_set0->limiterThreshold(CBlockFIR::RowPeak, 0, ZunC::dBu, 0);
+        QVERIFY(model.setData(cell, atAmp));
+        QVERIFY(qAbs(model.data(cell).toDouble() - atAmp) < 0.005);
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(m_set0->limiterModified());
+    }
+
+    void refusedEditsAreNotReportedAsStored()
+    {
+        make(0xFF14);
+        ZunLimModel model(m_zun);
+        feed(model);
+        QVERIFY(model.setData(model.index(ZunLimModel::RowGain, 0), 50.0));
+        model.setUnitAndReference(ZunC::dBu, ZunC::ControllerOutput);
+        const QModelIndex cell = model.index(ZunLimModel::RowSurge, 0);
+        const double before = model.data(cell).toDouble();
+        QSignalSpy changed(&model, &ZunLimModel::dataChanged);
+        QSignalSpy failed(&model, &ZunLimModel::signal_exception);
+        // 60 dBu at the controller output is far beyond any amplifier's power behind 50 dB.
+        QVERIFY(!model.setData(cell, 60.0));
+        QCOMPARE(model.data(cell).toDouble(), before);
+        QCOMPARE(changed.count(), 0);
+        // A value the set cannot hold at all is reported, nothing stored.
+        QVERIFY(!model.setData(model.index(ZunLimModel::RowImpedance, 0), -1.0));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(m_set0->impedance(0), 8.0);
+        // No set: nothing editable, nothing stored.
+        ZunLimModel empty(m_zun);
+        QVERIFY(!empty.setData(empty.index(0, 0), 10.0));
+        QCOMPARE(empty.flags(empty.index(0, 0)), Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    }
+
+    void tabUnitReferenceAndSubmit()
+    {
+        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        settings.setValue(QStringLiteral("ColorButtonActive"), QColor(Qt::red));
+        settings.setValue(QStringLiteral("ColorButtonInactive"), QColor(Qt::green));
+        make(0xFF14);
+        LimiterWidget tab(m_zun);
+        QVERIFY(!tab.linkCheckBox()); // one board: nothing to link
+        QVERIFY(!tab.submitButton()->isEnabled());
+        QCOMPARE(tab.submitButton()->styleSheet(),
+                 QStringLiteral("QPushButton {background-color: #00ff00;} QPushButton:disabled {background-color: #ff0000;}"));
+        QVERIFY(!tab.referenceCombo()->isEnabled());
+        tab.model()->on_FIRFilterChanged(1, m_set0, 0);
+
+        // dBu at the Zun output: the model follows, without the amplifier gain.
+        tab.referenceCombo()->setCurrentIndex(1);
+        tab.unitCombo()->setCurrentIndex(1);
+        QTRY_COMPARE(tab.model()->unit(), ZunC::dBu);
+        QCOMPARE(tab.model()->reference(), ZunC::ControllerOutput);
+        QVERIFY(tab.referenceCombo()->isEnabled());
+        // Watts: the amplifier output, whatever the reference combo shows.
+        tab.unitCombo()->setCurrentIndex(0);
+        QTRY_COMPARE(tab.model()->unit(), ZunC::Watt);
+        QCOMPARE(tab.model()->reference(), ZunC::AmplifierOutput);
+        QVERIFY(!tab.referenceCombo()->isEnabled());
+
+        QTRY_VERIFY(!tab.submitButton()->isEnabled());
+        QVERIFY(tab.model()->setData(tab.model()->index(ZunLimModel::RowContinuous, 0), 120.0));
+        QTRY_VERIFY(tab.submitButton()->isEnabled());
+        tab.unitCombo()->setCurrentIndex(2);
+        QTRY_VERIFY(!tab.submitButton()->isEnabled());
+
+        make(0xFF94);
+        LimiterWidget twoBoards(m_zun);
+        QVERIFY(twoBoards.linkCheckBox());
+        twoBoards.setCheckSameFIR(true);
+        QVERIFY(twoBoards.linkCheckBox()->isChecked());
+    }
+};
+
+QTEST_MAIN(TestLimiter)
+#include "tst_limiter.moc"

@@ -1,0 +1,133 @@
+#include "LimTableDelegate.h"
+
+#include "CBlockFIR.h"
+#include "CZunParam.h"
+#include "ZunLimModel.h"
+
+#include <QDoubleSpinBox>
+#include <QPainter>
+#include <QTableView>
+
+#include <cmath>
+
+LimTableDelegate::LimTableDelegate(QSharedPointer<CZun> zun, QTableView* parent)
+    : QItemDelegate(parent), m_zun(std::move(zun)), m_view(parent), m_locale(QLocale::system())
+{
+    m_locale.setNumberOptions(QLocale::OmitGroupSeparator);
+}
+
+QString LimTableDelegate::cellText(const QModelIndex& index) const
+{
+    const auto* model = qobject_cast<const ZunLimModel*>(index.model());
+    const QVariant value = index.data(Qt::DisplayRole);
+    if (!model || !value.isValid())
+        return QString();
+    const double v = value.toDouble();
+    const QString unit = CBlockFIR::unitText(model->unit());
+    switch (index.row()) {
+    case ZunLimModel::RowGain: return m_locale.toString(v, 'f', 1) + QStringLiteral("dB");
+    case ZunLimModel::RowRmsTime: return m_locale.toString(v, 'f', 1) + QStringLiteral("s");
+    case ZunLimModel::RowSurgeDuration:
+        return m_locale.toString(std::floor(v * 1000.0 + 0.5), 'f', 0) + QStringLiteral("ms");
+    case ZunLimModel::RowImpedance: return QString();
+    default:
+        if (model->unit() == ZunC::Watt)
+            return m_locale.toString(std::trunc(v), 'f', 0) + unit;
+        return m_locale.toString(v, 'f', 1) + unit;
+    }
+}
+
+void LimTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt = setOptions(index, option);
+    if (ZunLimModel::isCopiedPath(index)) {
+        drawBackground(painter, opt, index);
+        opt.displayAlignment = Qt::AlignCenter;
+        drawDisplay(painter, opt, opt.rect, QStringLiteral("->"));
+        drawFocus(painter, opt, opt.rect);
+        return;
+    }
+    if (index.row() == ZunLimModel::RowImpedance) {
+        QItemDelegate::paint(painter, option, index);
+        return;
+    }
+    opt.displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+    const QVariant fg = index.data(Qt::ForegroundRole);
+    if (fg.canConvert<QBrush>()) {
+        const QBrush brush = qvariant_cast<QBrush>(fg);
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            opt.palette.setBrush(g, QPalette::Text, brush);
+    }
+    drawBackground(painter, opt, index);
+    drawDisplay(painter, opt, opt.rect, cellText(index));
+    drawFocus(painter, opt, opt.rect);
+}
+
+QWidget* LimTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                        const QModelIndex& index) const
+{
+    const auto* model = qobject_cast<const ZunLimModel*>(index.model());
+    const CZunParam* param = model ? model->editorParam(index.row()) : nullptr;
+    if (!param)
+        return QItemDelegate::createEditor(parent, option, index);
+    // A plain spin box over the row's table until the stepping editor takes its place.
+    auto* box = new QDoubleSpinBox(parent);
+    box->setLocale(m_locale);
+    box->setDecimals(model->editorDecimals(index.row()));
+    box->setRange(param->GetMin(), param->GetMax());
+    box->setSingleStep(param->lastStep());
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    box->setKeyboardTracking(false);
+    connect(box, &QDoubleSpinBox::editingFinished, this, &LimTableDelegate::commitAndCloseDoubleSpinBox);
+    return box;
+}
+
+void LimTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    auto* box = qobject_cast<QDoubleSpinBox*>(editor);
+    if (!box || index.row() > ZunLimModel::RowImpedance) {
+        QItemDelegate::setEditorData(editor, index);
+        return;
+    }
+    const double v = index.data(Qt::EditRole).toDouble();
+    box->setValue(index.row() == ZunLimModel::RowSurgeDuration ? v * 1000.0 : v);
+    emit colSizeChangedLim(index.column());
+}
+
+void LimTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
+{
+    auto* box = qobject_cast<QDoubleSpinBox*>(editor);
+    if (!box || index.row() > ZunLimModel::RowImpedance) {
+        QItemDelegate::setModelData(editor, model, index);
+        return;
+    }
+    box->interpretText();
+    const double v = index.row() == ZunLimModel::RowSurgeDuration ? box->value() / 1000.0 : box->value();
+    model->setData(index, v, Qt::EditRole);
+}
+
+void LimTableDelegate::commitSender(bool close)
+{
+    auto* editor = qobject_cast<QWidget*>(sender());
+    if (!editor)
+        return;
+    emit commitData(editor);
+    if (close)
+        emit closeEditor(editor);
+}
+
+void LimTableDelegate::commitSpinBox() { commitSender(false); }
+void LimTableDelegate::commitDoubleSpinBox() { commitSender(false); }
+void LimTableDelegate::commitCheckBox() { commitSender(false); }
+void LimTableDelegate::commitAndCloseCombo() { commitSender(true); }
+void LimTableDelegate::commitAndCloseSpinBox() { commitSender(true); }
+void LimTableDelegate::commitAndCloseDoubleSpinBox() { commitSender(true); }
+
+void LimTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight)
+{
+    Q_UNUSED(bottomRight);
+    if (!m_view || topLeft.row() < 0 || topLeft.row() > ZunLimModel::RowImpedance)
+        return;
+    if (QWidget* editor = m_view->indexWidget(topLeft))
+        setEditorData(editor, topLeft);
+}
