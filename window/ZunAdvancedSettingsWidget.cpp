@@ -1,15 +1,857 @@
 #include "ZunAdvancedSettingsWidget.h"
 
+#include "CMemoryManager.h"
 #include "CZun.h"
+#include "CZunFIRLimManager.h"
+#include "CZunSetupManager.h"
+#include "CZunStatusBuffer.h"
+#include "RemoveForm.h"
+#include "UploadForm.h"
+#include "ZunSetup.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
-#include <QVBoxLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSoundEffect>
+#include <QSpacerItem>
+#include <QStandardItemModel>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
 
-ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, QWidget* parent)
-    : QWidget(parent), m_zun(std::move(zun))
+namespace
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(tr("Advanced"), this));
+constexpr int IdRole = Qt::UserRole;
+constexpr quint32 KeepSet = 0xFFFFFFFFu;
+// The sample rate the FIR/limiter manager reads FIR files with.
+constexpr double FileSampleRate = 48000.0;
+const char* const Caption = "ZunControl";
+
+QSettings userSettings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
+
+// The filters library's message: its text and, for a set that cannot run, what exactly.
+QString libraryMessage(const std::exception& e)
+{
+    QString text = QString::fromStdString(e.what());
+    if (const auto* fir = dynamic_cast<const CBlockFIR::invalid_filter*>(&e))
+        if (!fir->detail().empty())
+            text += QStringLiteral("\n") + QString::fromStdString(fir->detail());
+    return text;
 }
 
-void ZunAdvancedSettingsWidget::UpdateGui() {}
+// The file in folder under name, or empty when it would lie anywhere else.
+QString fileInFolder(const QString& folder, const QString& name)
+{
+    const QFileInfo target(QDir(folder).filePath(name));
+    if (name.isEmpty() || QFileInfo(name).fileName() != name || target.absolutePath() != QFileInfo(folder).absoluteFilePath())
+        return QString();
+    return target.absoluteFilePath();
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& text, const QString& tip = QString())
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setMinimumSize(120, 24);
+    if (!tip.isEmpty())
+        b->setToolTip(tip);
+    return b;
+}
+} // namespace
+
+// The tab's form.
+namespace Ui
+{
+class ZunAdvancedSettingsWidget
+{
+    Q_DECLARE_TR_FUNCTIONS(ZunAdvancedSettingsWidget)
+public:
+    QGroupBox* groupBoxFIRFilter;
+    QLabel* labelSelectFir1;
+    QComboBox* comboFIRFilter1;
+    QPushButton* bttnUploadFIRFilter;
+    QPushButton* bttnDownloadFIRFilter;
+    QLabel* labelSelectFir2;
+    QComboBox* comboFIRFilter2;
+    QCheckBox* checkBoxSameFIRs;
+    QPushButton* bttnRemoveFIRFilter;
+    QLabel* labelSystemInfo;
+    QTextEdit* textEdit;
+    QGroupBox* groupBoxSetup;
+    QPushButton* bttnRestoreDefaultSettings;
+    QPushButton* bttnStoreSetup;
+    QPushButton* bttnRouting;
+    QPushButton* bttnUploadSetup;
+    QPushButton* bttnDownloadSetup;
+    QPushButton* bttnRemoveSetup;
+    QGroupBox* groupBoxConfiguration;
+    QPushButton* bttnSaveConfig;
+    QPushButton* bttnUploadConfig;
+    QPushButton* bttnEraseFlashMemory;
+    QGroupBox* groupBoxSystemSettings;
+    QPushButton* bttnUpdateFirmware;
+    QPushButton* bttnDeviceName;
+    QPushButton* bttnSecurityPIN;
+    QPushButton* bttnSetIP;
+
+    void setupUi(QWidget* form)
+    {
+        form->setWindowTitle(tr("Form"));
+        auto* grid = new QGridLayout(form);
+
+        groupBoxFIRFilter = new QGroupBox(tr("FIR Filter"), form);
+        groupBoxFIRFilter->setObjectName(QStringLiteral("groupBoxFIRFilter"));
+        groupBoxFIRFilter->setMinimumSize(528, 80);
+        auto* fir = new QGridLayout(groupBoxFIRFilter);
+        fir->setSpacing(6);
+        fir->setContentsMargins(6, 3, 6, 3);
+        labelSelectFir1 = label(groupBoxFIRFilter, "labelSelectFir1", tr("Select FIR for DSP1"));
+        comboFIRFilter1 = combo(groupBoxFIRFilter, "comboFIRFilter1");
+        bttnUploadFIRFilter = button(groupBoxFIRFilter, "bttnUploadFIRFilter", tr("Upload to Zun"),
+                                     tr("Opens dialog to select and upload FIR from hard disk"));
+        bttnDownloadFIRFilter = button(groupBoxFIRFilter, "bttnDownloadFIRFilter", tr("Download to PC"),
+                                       tr("Opens dialog to select and download filters to hard disk"));
+        labelSelectFir2 = label(groupBoxFIRFilter, "labelSelectFir2", tr("Select FIR for DSP2"));
+        comboFIRFilter2 = combo(groupBoxFIRFilter, "comboFIRFilter2");
+        checkBoxSameFIRs = new QCheckBox(tr("Link DSP2 to DSP1"), groupBoxFIRFilter);
+        checkBoxSameFIRs->setObjectName(QStringLiteral("checkBoxSameFIRs"));
+        checkBoxSameFIRs->setToolTip(tr("If checked, FIR filters are set equally for both DSPs"));
+        bttnRemoveFIRFilter = button(groupBoxFIRFilter, "bttnRemoveFIRFilter", tr("Remove FIR"));
+        fir->addWidget(labelSelectFir1, 0, 0);
+        fir->addWidget(comboFIRFilter1, 0, 1);
+        fir->addWidget(bttnUploadFIRFilter, 0, 2);
+        fir->addWidget(bttnDownloadFIRFilter, 0, 3);
+        fir->addWidget(labelSelectFir2, 1, 0);
+        fir->addWidget(comboFIRFilter2, 1, 1);
+        fir->addWidget(checkBoxSameFIRs, 1, 2);
+        fir->addWidget(bttnRemoveFIRFilter, 1, 3);
+
+        labelSystemInfo = label(form, "labelSystemInfo", tr("System Information"));
+        textEdit = new QTextEdit(form);
+        textEdit->setObjectName(QStringLiteral("textEdit"));
+        textEdit->setReadOnly(true);
+
+        groupBoxSetup = new QGroupBox(tr("Setup"), form);
+        groupBoxSetup->setObjectName(QStringLiteral("groupBoxSetup"));
+        groupBoxSetup->setMinimumSize(528, 88);
+        auto* setup = new QGridLayout(groupBoxSetup);
+        bttnRestoreDefaultSettings = button(groupBoxSetup, "bttnRestoreDefaultSettings", tr("New (empty) Setup"),
+                                            tr("Sets the Zun to default settings. Stored setups are not touched."));
+        bttnStoreSetup = button(groupBoxSetup, "bttnStoreSetup", tr("Save setup as ..."),
+                                tr("Opens a dialog to store the current state of the Zun on the device under an "
+                                   "arbitrary name and position."));
+        bttnRouting = button(groupBoxSetup, "bttnRouting", tr("Configuration wizard"), tr("Opens a wizard to configure the Zun"));
+        bttnUploadSetup = button(groupBoxSetup, "bttnUploadSetup", tr("Upload to Zun"),
+                                 tr("Opens dialog to upload setup from hard disk to the Zun."));
+        bttnDownloadSetup = button(groupBoxSetup, "bttnDownloadSetup", tr("Download to PC"),
+                                   tr("Opens dialog to select and download setup to hard disk"));
+        bttnRemoveSetup = button(groupBoxSetup, "bttnRemoveSetup", tr("Remove Setup ..."),
+                                 tr("Opens a dialog to remove a setup from the Zun."));
+        setup->addWidget(bttnRestoreDefaultSettings, 0, 0);
+        setup->addWidget(bttnStoreSetup, 0, 1);
+        setup->addWidget(bttnRouting, 0, 2);
+        setup->addWidget(bttnUploadSetup, 1, 0);
+        setup->addWidget(bttnDownloadSetup, 1, 1);
+        setup->addWidget(bttnRemoveSetup, 1, 2);
+        setup->addItem(new QSpacerItem(0, 0, QSizePolicy::Expanding, QSizePolicy::Minimum), 0, 3, 2, 1);
+
+        groupBoxConfiguration = new QGroupBox(tr("Configuration"), form);
+        groupBoxConfiguration->setObjectName(QStringLiteral("groupBoxConfiguration"));
+        groupBoxConfiguration->setMinimumHeight(60);
+        auto* config = new QHBoxLayout(groupBoxConfiguration);
+        config->setSpacing(6);
+        config->setContentsMargins(6, 3, 6, 3);
+        bttnSaveConfig = button(groupBoxConfiguration, "bttnSaveConfig", tr("Save config to PC"),
+                                tr("Saves complete configuration (setups, filters) to hard disk"));
+        bttnUploadConfig = button(groupBoxConfiguration, "bttnUploadConfig", tr("Upload Config to Zun"),
+                                  tr("Uploads complete configuration from desired directory to Zun"));
+        bttnEraseFlashMemory = button(groupBoxConfiguration, "bttnEraseFlashMemory", tr("Erase All"),
+                                      tr("Resets the Zun to the factory defaults. Erases flash memory. All settings, "
+                                         "setups, etc. will be lost."));
+        config->addWidget(bttnSaveConfig);
+        config->addWidget(bttnUploadConfig);
+        config->addWidget(bttnEraseFlashMemory);
+        config->addStretch();
+
+        groupBoxSystemSettings = new QGroupBox(tr("System Settings"), form);
+        groupBoxSystemSettings->setObjectName(QStringLiteral("groupBoxSystemSettings"));
+        groupBoxSystemSettings->setMinimumHeight(60);
+        auto* system = new QHBoxLayout(groupBoxSystemSettings);
+        system->setContentsMargins(6, 3, 6, 3);
+        bttnUpdateFirmware = button(groupBoxSystemSettings, "bttnUpdateFirmware", tr("Update Firmware"),
+                                    tr("Opens dialog to select fwu file and update firmware"));
+        bttnDeviceName = button(groupBoxSystemSettings, "bttnDeviceName", tr("Set Device Name"), tr("Set the name of the device"));
+        bttnDeviceName->setWhatsThis(tr("The device name appears in the network monitor."));
+        bttnSecurityPIN = button(groupBoxSystemSettings, "bttnSecurityPIN", tr("Change Security PIN"),
+                                 tr("Changes the security PIN necessary to unlock the Zun at the front panel"));
+        bttnSetIP = button(groupBoxSystemSettings, "bttnSetIP", tr("Change IP address"),
+                           tr("Sets new IP to Zun. Use only, if no DHCP router is present. Restart Zun afterwards."));
+        system->addWidget(bttnUpdateFirmware);
+        system->addWidget(bttnDeviceName);
+        system->addWidget(bttnSecurityPIN);
+        system->addWidget(bttnSetIP);
+        system->addStretch();
+
+        grid->addWidget(groupBoxFIRFilter, 0, 0, 2, 1);
+        grid->addWidget(groupBoxSetup, 2, 0);
+        grid->addWidget(groupBoxConfiguration, 3, 0);
+        grid->addWidget(groupBoxSystemSettings, 4, 0);
+        grid->addWidget(labelSystemInfo, 0, 1);
+        grid->addWidget(textEdit, 1, 1, 4, 1);
+        grid->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), 5, 0, 1, 2);
+    }
+
+private:
+    static QLabel* label(QWidget* parent, const char* name, const QString& text)
+    {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setMinimumWidth(120);
+        return l;
+    }
+    static QComboBox* combo(QWidget* parent, const char* name)
+    {
+        auto* c = new QComboBox(parent);
+        c->setObjectName(QString::fromLatin1(name));
+        c->setMinimumSize(120, 24);
+        return c;
+    }
+};
+} // namespace Ui
+
+ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, QWidget* parent)
+    : QWidget(parent), ui(new Ui::ZunAdvancedSettingsWidget), m_zun(std::move(zun))
+{
+    ui->setupUi(this);
+
+    connect(ui->bttnRouting, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::on_BttnRouting);
+    connect(ui->bttnEraseFlashMemory, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::eraseFlashMemory);
+    connect(ui->bttnRestoreDefaultSettings, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::restoreDefaultSettings);
+    connect(ui->comboFIRFilter1, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter1);
+    connect(ui->comboFIRFilter2, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter2);
+    connect(ui->bttnUploadFIRFilter, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::uploadFIRFilter);
+    connect(ui->bttnDownloadFIRFilter, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::downloadFIRFilter);
+    connect(ui->bttnRemoveFIRFilter, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::removeFIRFilter);
+    connect(ui->bttnUploadSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::uploadSetup);
+    connect(ui->bttnDownloadSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::downloadSetup);
+    connect(ui->bttnRemoveSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::removeSetup);
+    connect(ui->bttnUpdateFirmware, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::updateFirmware);
+    connect(ui->bttnStoreSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::on_StoreSetup);
+    connect(ui->textEdit, &QTextEdit::textChanged, this, &ZunAdvancedSettingsWidget::on_newLogEntry);
+    connect(ui->checkBoxSameFIRs, &QCheckBox::clicked, this, &ZunAdvancedSettingsWidget::onCheckSameFIR);
+    connect(ui->bttnSaveConfig, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::onSaveConfig);
+    connect(ui->bttnUploadConfig, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::onLoadConfig);
+    connect(this, &ZunAdvancedSettingsWidget::longOperationStarted, this, &ZunAdvancedSettingsWidget::disableControls);
+    connect(this, &ZunAdvancedSettingsWidget::longOperationFinished, this, &ZunAdvancedSettingsWidget::enableControls);
+    connect(ui->bttnSecurityPIN, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::onChangeSecurityPIN);
+    connect(ui->bttnDeviceName, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::onSetDeviceName);
+    connect(ui->bttnSetIP, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::onSetIP);
+
+    for (QPushButton* b : {ui->bttnRouting, ui->bttnEraseFlashMemory, ui->bttnUploadConfig, ui->bttnSaveConfig,
+                           ui->bttnDownloadFIRFilter, ui->bttnUploadFIRFilter, ui->bttnUpdateFirmware})
+        b->setAutoDefault(false);
+
+    if (!m_zun)
+        return;
+    CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+    ui->comboFIRFilter1->setModel(fir->GetFirModel());
+    ui->comboFIRFilter2->setModel(fir->GetFirModel());
+
+    const auto queued = Qt::QueuedConnection;
+    CZun* zunObject = m_zun.data();
+    connect(zunObject, &CZun::signal_FlashMemErased, this, &ZunAdvancedSettingsWidget::on_FlashMemErased, queued);
+    connect(zunObject, &CZun::signal_DefaultSettingsRestored, this, &ZunAdvancedSettingsWidget::on_DefaultSettingsRestored, queued);
+    connect(zunObject, &CZun::signal_DSPProgramSelect, this, &ZunAdvancedSettingsWidget::on_DSPInitialized, queued);
+    connect(fir, &CZunFIRLimManager::signal_FIRFilterChanged, this, &ZunAdvancedSettingsWidget::on_FIRFilterChanged, queued);
+    connect(zunObject, &CZun::signal_Connected, this, &ZunAdvancedSettingsWidget::on_Connected, queued);
+    connect(zunObject, &CZun::signal_Disconnected, this, &ZunAdvancedSettingsWidget::on_Disconnected, queued);
+    connect(fir, &CZunFIRLimManager::signal_FIRFilterRemoved, this, &ZunAdvancedSettingsWidget::on_FIRFilterRemoved, queued);
+    connect(fir, &CZunFIRLimManager::signal_FirFiltersLinked, this, &ZunAdvancedSettingsWidget::setCheckSameFIR, queued);
+    connect(m_zun->GetSetupManager(), &CZunSetupManager::signal_SetupRemoved, this,
+            &ZunAdvancedSettingsWidget::on_SetupRemoved, queued);
+    connect(zunObject, &CZun::signal_LogMessage, this,
+            QOverload<QString, bool>::of(&ZunAdvancedSettingsWidget::addLogEntry), queued);
+    // Every failure the device model reports ends a long operation: no wait cursor or
+    // disabled selector outlives the job that failed.
+    connect(zunObject, &CZun::signal_exception, this, &ZunAdvancedSettingsWidget::on_CZunException, queued);
+    connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupUploaded, this,
+            &ZunAdvancedSettingsWidget::on_SetupUploaded, queued);
+}
+
+ZunAdvancedSettingsWidget::~ZunAdvancedSettingsWidget()
+{
+    if (m_zun) {
+        disconnect(m_zun.data(), &CZun::signal_FlashMemErased, this, nullptr);
+        disconnect(m_zun->GetFIRLimManager(), &CZunFIRLimManager::signal_FIRFilterChanged, this, nullptr);
+        disconnect(m_zun.data(), &CZun::signal_Connected, this, nullptr);
+        disconnect(m_zun.data(), &CZun::signal_Disconnected, this, nullptr);
+    }
+    m_zun.reset();
+    delete ui;
+}
+
+// --- long operations ---------------------------------------------------------------------
+
+void ZunAdvancedSettingsWidget::beginLongOperation()
+{
+    setCursor(Qt::WaitCursor);
+    emit longOperationStarted();
+}
+
+void ZunAdvancedSettingsWidget::endLongOperation()
+{
+    setCursor(Qt::ArrowCursor);
+    emit longOperationFinished();
+}
+
+void ZunAdvancedSettingsWidget::disableControls()
+{
+    ui->comboFIRFilter1->setEnabled(false);
+    ui->comboFIRFilter2->setEnabled(false);
+}
+
+void ZunAdvancedSettingsWidget::enableControls()
+{
+    ui->comboFIRFilter1->setEnabled(true);
+    ui->comboFIRFilter2->setEnabled(!(m_zun && m_zun->GetFIRLimManager()->FirFiltersLinked()));
+}
+
+void ZunAdvancedSettingsWidget::on_CZunException()
+{
+    emit longOperationFinished();
+    setCursor(Qt::ArrowCursor);
+    enableControls();
+}
+
+// --- display -----------------------------------------------------------------------------
+
+void ZunAdvancedSettingsWidget::set_FirmwareVersion(quint16 version, quint16 subVersion)
+{
+    addLogEntry(tr("Zun firmware version %1.%2\n").arg(version).arg(subVersion));
+}
+
+void ZunAdvancedSettingsWidget::set_FirmwareVersion(quint16 version) { set_FirmwareVersion(version, 0); }
+
+void ZunAdvancedSettingsWidget::set_HardwareInfo(CZunHardwareInfo& info) { addLogEntry(info.toHtml()); }
+
+void ZunAdvancedSettingsWidget::UpdateGui()
+{
+    if (!m_zun)
+        return;
+    set_FirmwareVersion(m_zun->GetFirmwareVersion(), m_zun->GetFirmwareSubVersion());
+    CZunHardwareInfo hw = m_zun->GetHardwareInfo();
+    set_HardwareInfo(hw);
+    const bool second = hw.isDoubleBoard();
+    ui->labelSelectFir2->setVisible(second);
+    ui->comboFIRFilter2->setVisible(second);
+    ui->checkBoxSameFIRs->setVisible(second);
+}
+
+void ZunAdvancedSettingsWidget::on_Connected()
+{
+    if (m_zun)
+        ui->bttnSecurityPIN->setVisible(m_zun->GetFirmwareVersion() >= 1073);
+}
+
+void ZunAdvancedSettingsWidget::on_Disconnected() {}
+
+void ZunAdvancedSettingsWidget::on_FlashMemErased(bool ok)
+{
+    addLogEntry(ok ? tr("Memory erased, factory settings restored.\n")
+                   : tr("An error occured while erasing the internal memory.\n"));
+    endLongOperation();
+}
+
+void ZunAdvancedSettingsWidget::on_DefaultSettingsRestored(bool ok)
+{
+    addLogEntry(ok ? tr("Default settings restored.\n") : tr("An error occured while restoring the default settings.\n"));
+}
+
+void ZunAdvancedSettingsWidget::on_DSPInitialized(bool ok, quint16 dsp, quint16 program)
+{
+    Q_UNUSED(program);
+    if (ok)
+        addLogEntry(tr("DSP %1 initialized with program '%2'.\n").arg(dsp).arg(m_zun ? m_zun->GetActiveDSPProgramString(dsp) : QString()));
+    else
+        addLogEntry(tr("An error occurred while initializing DSP %1.\n, reverted to last program.").arg(dsp));
+    endLongOperation();
+}
+
+void ZunAdvancedSettingsWidget::on_FIRFilterChanged(int dsp, QShPtrFLE filter, int index)
+{
+    Q_UNUSED(filter);
+    if (dsp != 2)
+        ui->comboFIRFilter1->setCurrentIndex(index);
+    if (dsp != 1)
+        ui->comboFIRFilter2->setCurrentIndex(index);
+    endLongOperation();
+}
+
+void ZunAdvancedSettingsWidget::on_FIRFilterRemoved(uint id)
+{
+    Q_UNUSED(id);
+    addLogEntry(tr("FIR filter successfully removed"));
+}
+
+void ZunAdvancedSettingsWidget::on_SetupRemoved(int position)
+{
+    addLogEntry(tr("Setup nr %1 successfully removed").arg(position));
+}
+
+void ZunAdvancedSettingsWidget::on_SetupUploaded(bool ok, int position)
+{
+    if (ok)
+        addLogEntry(tr("Setup uploaded to position %1.").arg(position));
+    else
+        addLogEntry(tr("The setup could not be stored at position %1.").arg(position), true);
+    endLongOperation();
+}
+
+void ZunAdvancedSettingsWidget::on_BlockTransfer(quint16 bytes)
+{
+    addLogEntry(tr("%1 bytes successfully transferred.\n Copying to flash mem ... ").arg(bytes));
+}
+
+void ZunAdvancedSettingsWidget::on_MemCopy() { addLogEntry(tr("copied.")); }
+
+void ZunAdvancedSettingsWidget::setCheckSameFIR(bool linked)
+{
+    ui->checkBoxSameFIRs->setChecked(linked);
+    ui->comboFIRFilter2->setDisabled(linked);
+}
+
+void ZunAdvancedSettingsWidget::addLogEntry(QString text, bool alarm)
+{
+    ui->textEdit->append(text);
+    if (!alarm)
+        return;
+    // The program ships no sound: without the file there is nothing to play.
+    const QString file = QDir::currentPath() + QStringLiteral("/alarm.wav");
+    if (!QFileInfo(file).isFile())
+        return;
+    auto* sound = qobject_cast<QSoundEffect*>(m_alarm);
+    if (!sound) {
+        sound = new QSoundEffect(this);
+        sound->setObjectName(QStringLiteral("alarmSound"));
+        m_alarm = sound;
+    }
+    sound->setSource(QUrl::fromLocalFile(file));
+    sound->play();
+}
+
+void ZunAdvancedSettingsWidget::addLogEntry(QString text) { addLogEntry(text, false); }
+
+void ZunAdvancedSettingsWidget::on_newLogEntry()
+{
+    QScrollBar* bar = ui->textEdit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+// --- firmware check (the update itself is one of the maintenance actions) -----------------
+
+void ZunAdvancedSettingsWidget::disconnectFirmwareProgress()
+{
+    if (!m_zun)
+        return;
+    CZunStatusBuffer* image = m_zun->GetStatusBuffer();
+    disconnect(image, &CZunStatusBuffer::signal_BlockTransferFinished, this, &ZunAdvancedSettingsWidget::on_BlockTransfer);
+    disconnect(image, &CZunStatusBuffer::signal_MemCopyFinished, this, &ZunAdvancedSettingsWidget::on_MemCopy);
+    disconnect(image, &CZunStatusBuffer::signal_FirmwareCheckFinished, this, &ZunAdvancedSettingsWidget::on_FirmwareCheck);
+}
+
+void ZunAdvancedSettingsWidget::on_FirmwareCheck(bool ok)
+{
+    addLogEntry(tr("Firmware uploaded.\n Checking data: %1")
+                    .arg(ok ? tr("ok.\nPerforming update...") : tr("invalid firmware.\nUpdate failed.")));
+    disconnectFirmwareProgress();
+    if (!ok) {
+        // Nothing more will come for a refused firmware: the operation ends here.
+        endLongOperation();
+        return;
+    }
+    ui->comboFIRFilter1->setEnabled(false);
+    ui->comboFIRFilter2->setEnabled(false);
+    const bool smallFlash = m_zun && m_zun->GetMemoryManager()->flashSize() < 0x200000;
+    QTimer::singleShot(smallFlash ? 45000 : 60000, this, &ZunAdvancedSettingsWidget::finishFwUpdate);
+}
+
+void ZunAdvancedSettingsWidget::finishFwUpdate()
+{
+    addLogEntry(tr("Update finished."));
+    if (m_zun)
+        emit ipChanged(m_zun->GetIpAddress());
+    addLogEntry(tr("Trying to reconnect..."));
+    enableControls();
+    emit longOperationFinished();
+    setCursor(Qt::ArrowCursor);
+}
+
+// --- maintenance actions: built with the maintenance issue; until then they do nothing ---
+
+void ZunAdvancedSettingsWidget::on_BttnRouting() {}
+void ZunAdvancedSettingsWidget::eraseFlashMemory() {}
+void ZunAdvancedSettingsWidget::restoreDefaultSettings() {}
+void ZunAdvancedSettingsWidget::updateFirmware() {}
+void ZunAdvancedSettingsWidget::onSaveConfig() {}
+void ZunAdvancedSettingsWidget::onLoadConfig() {}
+void ZunAdvancedSettingsWidget::on_LowFlashMemory() {}
+void ZunAdvancedSettingsWidget::onChangeSecurityPIN() {}
+void ZunAdvancedSettingsWidget::onSetDeviceName() {}
+void ZunAdvancedSettingsWidget::onSetIP() {}
+
+// --- FIR filters ---------------------------------------------------------------------------
+
+void ZunAdvancedSettingsWidget::set_FIRFilter1(int index) { activate(1, index); }
+
+void ZunAdvancedSettingsWidget::set_FIRFilter2(int index) { activate(2, index); }
+
+void ZunAdvancedSettingsWidget::activate(int dsp, int index)
+{
+    if (!m_zun)
+        return;
+    beginLongOperation();
+    QComboBox* combo = dsp == 1 ? ui->comboFIRFilter1 : ui->comboFIRFilter2;
+    const quint32 id = combo->itemData(index, IdRole).toUInt();
+    if (id == 0) {
+        on_CZunException(); // no set in that row: nothing to activate
+        return;
+    }
+    try {
+        m_zun->CheckFIRFilterResources(id, 0);
+    } catch (const std::exception& e) {
+        // Refused before anything is sent: the selectors show the active sets again.
+        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+        ui->comboFIRFilter1->setCurrentIndex(fir->GetActiveFIRFilterRow(1));
+        ui->comboFIRFilter2->setCurrentIndex(fir->GetActiveFIRFilterRow(2));
+        emit signal_exception(libraryMessage(e), QString::fromLatin1(Caption));
+        on_CZunException();
+        return;
+    }
+    bool queued;
+    if (dsp == 2)
+        queued = m_zun->InvokeActivateFIRFilter(KeepSet, ZunC::NoCopies, id, ZunC::NoCopies);
+    else if (ui->checkBoxSameFIRs->isChecked())
+        queued = m_zun->InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+    else
+        queued = m_zun->InvokeActivateFIRFilter(id, ZunC::Unchanged, KeepSet, ZunC::Unchanged);
+    if (!queued)
+        on_CZunException();
+}
+
+void ZunAdvancedSettingsWidget::onCheckSameFIR(bool linked)
+{
+    if (m_zun)
+        m_zun->GetFIRLimManager()->SetFirFiltersLinked(linked);
+}
+
+QString ZunAdvancedSettingsWidget::chooseFile(const QString& title, const QString& folder, const QString& filter)
+{
+    m_zun->EnableTcpCheck(false);
+    const QString file = QFileDialog::getOpenFileName(this, title, folder, filter, nullptr, QFileDialog::DontUseNativeDialog);
+    m_zun->EnableTcpCheck(true);
+    return file;
+}
+
+QString ZunAdvancedSettingsWidget::chooseFolder(const QString& title, const QString& folder)
+{
+    m_zun->EnableTcpCheck(false);
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, title, folder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog);
+    m_zun->EnableTcpCheck(true);
+    return chosen;
+}
+
+QString ZunAdvancedSettingsWidget::settingsFolder(const char* key) const
+{
+    return userSettings().value(QString::fromLatin1(key), m_zun->GetConfigDir()).toString();
+}
+
+void ZunAdvancedSettingsWidget::storeSettingsFolder(const char* key, const QString& folder)
+{
+    QSettings settings = userSettings();
+    settings.setValue(QString::fromLatin1(key), folder);
+    settings.sync();
+}
+
+void ZunAdvancedSettingsWidget::uploadFIRFilter()
+{
+    if (!m_zun)
+        return;
+    const bool xml = userSettings().value(QStringLiteral("xmlFir"), false).toBool();
+    const QString filter = xml ? tr("Zun FIR Filter (*.fir *.blk *.xml)") : tr("Zun FIR Filter (*.fir *.blk)");
+    const QString file = chooseFile(tr("Open File"), settingsFolder("FilterDir"), filter);
+    if (!file.isEmpty())
+        startFIRFilterUpload(file);
+}
+
+bool ZunAdvancedSettingsWidget::startFIRFilterUpload(const QString& file)
+{
+    if (!m_zun)
+        return false;
+    // Read here first: a file the filters library refuses is refused with its message,
+    // and a set the device holds already starts nothing that would never end.
+    quint32 key = 0;
+    QString name;
+    try {
+        const FilterLimiterEWS probe(file, FileSampleRate);
+        key = probe.getKey();
+        name = probe.GetName();
+    } catch (const std::exception& e) {
+        emit signal_exception(libraryMessage(e), tr("Upload FIR Filter"));
+        return false;
+    }
+    if (m_zun->GetFIRLimManager()->GetFIRFilter(key)) {
+        addLogEntry(tr("FIR filter %1 is already stored in the Zun.").arg(name));
+        return false;
+    }
+    m_zun->UploadFIRFilterFile(file, 0);
+    setCursor(Qt::WaitCursor);
+    addLogEntry(tr("Uploading filter from %1. Please wait ...").arg(file));
+    emit longOperationStarted();
+    storeSettingsFolder("FilterDir", QFileInfo(file).absolutePath());
+    return true;
+}
+
+void ZunAdvancedSettingsWidget::downloadFIRFilter()
+{
+    if (!m_zun)
+        return;
+    CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+    RemoveForm form(this);
+    form.setWindowTitle(tr("Download FIR Filter"));
+    form.setButtonText(tr("Select Filter"));
+    form.setLabelText(tr("Select the FIR filter to be stored to your hard disk"));
+    form.setModel(fir->GetFirModel());
+    form.set_SelectedPosition(fir->GetActiveFIRFilterRow(0));
+    if (form.exec() != QDialog::Accepted || form.getSelectedPosition() < 0)
+        return;
+    const QString folder = chooseFolder(tr("Select directory to download filter to"), settingsFolder("FilterDir"));
+    if (folder.isEmpty())
+        return;
+    storeSettingsFolder("FilterDir", folder);
+    const quint32 id = fir->GetFirModel()->index(form.getSelectedPosition(), 0).data(IdRole).toUInt();
+    downloadFIRFilterTo(id, folder);
+}
+
+QString ZunAdvancedSettingsWidget::downloadFIRFilterTo(quint32 id, const QString& folder)
+{
+    const QShPtrFLE filter = m_zun ? m_zun->GetFIRLimManager()->GetFIRFilter(id) : QShPtrFLE();
+    if (!filter)
+        return QString();
+    const bool xml = userSettings().value(QStringLiteral("xmlFir"), false).toBool();
+    QString name = filter->makeFileName();
+    if (xml && name.endsWith(QStringLiteral(".fir")))
+        name = name.left(name.size() - 4) + QStringLiteral(".xml");
+    const QString target = fileInFolder(folder, name);
+    if (target.isEmpty()) {
+        emit signal_exception(tr("The filter %1 can not be stored in %2.").arg(filter->GetName(), folder),
+                              tr("Download FIR Filter"));
+        return QString();
+    }
+    try {
+        if (xml)
+            filter->exportXml(target);
+        else
+            filter->toFile(target);
+    } catch (const std::exception& e) {
+        emit signal_exception(libraryMessage(e), tr("Download FIR Filter"));
+        return QString();
+    }
+    return target;
+}
+
+QString ZunAdvancedSettingsWidget::firRemovalRefusal(quint32 id) const
+{
+    if (!m_zun)
+        return QString();
+    if (id == m_zun->GetActiveFilterIndex(1) || id == m_zun->GetActiveFilterIndex(2))
+        return tr("The selected filter is currently active and can not be deleted.  ");
+    const QStringList setups = m_zun->GetSetupManager()->GetSetupsUsingFir(id);
+    if (setups.isEmpty())
+        return QString();
+    QString text = tr("The selected filter is being used by the following setups:\n");
+    for (const QString& s : setups)
+        text += s + QStringLiteral("\n");
+    return text + tr("You have to delete the setups first.");
+}
+
+void ZunAdvancedSettingsWidget::removeFIRFilter()
+{
+    if (!m_zun)
+        return;
+    QStandardItemModel* model = m_zun->GetFIRLimManager()->GetFirModel();
+    RemoveForm form(this);
+    form.setWindowTitle(QStringLiteral("Remove FIR Filter"));
+    form.setModel(model);
+    if (form.exec() != QDialog::Accepted)
+        return;
+    const QModelIndex row = model->index(form.getSelectedPosition(), 0);
+    const quint32 id = row.data(IdRole).toUInt();
+    const QString refusal = firRemovalRefusal(id);
+    if (!refusal.isEmpty()) {
+        QMessageBox::warning(this, QString::fromLatin1(Caption), refusal, QMessageBox::Ok);
+        // The form again, once this box has closed.
+        QMetaObject::invokeMethod(this, &ZunAdvancedSettingsWidget::removeFIRFilter, Qt::QueuedConnection);
+        return;
+    }
+    addLogEntry(tr("Removing FIR filter %1.").arg(row.data(Qt::DisplayRole).toString()));
+    m_zun->RemoveFIRFilter(id);
+}
+
+// --- setups ----------------------------------------------------------------------------------
+
+bool ZunAdvancedSettingsWidget::isSetupPositionEmpty(int position) const
+{
+    return !m_zun || m_zun->GetMemoryManager()->setupIdAt(position) == 0;
+}
+
+bool ZunAdvancedSettingsWidget::confirmOverwrite(int position)
+{
+    if (isSetupPositionEmpty(position))
+        return true;
+    return QMessageBox::warning(this, QString::fromLatin1(Caption),
+                                tr("The selected setup position is not empty and will be overwritten. Continue?"),
+                                QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+void ZunAdvancedSettingsWidget::uploadSetup()
+{
+    if (!m_zun)
+        return;
+    UploadForm form(tr("Zun Setup (*.zun)"), QStringList{QStringLiteral("zun")}, settingsFolder("SetupDir"));
+    form.setWindowTitle(tr("Upload Setup"));
+    form.setModel(m_zun->GetSetupManager()->setupModel());
+    m_zun->EnableTcpCheck(false);
+    const int result = form.exec();
+    m_zun->EnableTcpCheck(true);
+    if (result != QDialog::Accepted)
+        return;
+    const int position = form.getSelectedPosition();
+    if (!confirmOverwrite(position))
+        return;
+    startSetupUpload(form.getFilename(), position);
+}
+
+bool ZunAdvancedSettingsWidget::startSetupUpload(const QString& file, int position)
+{
+    if (!m_zun)
+        return false;
+    try {
+        // Read without a device: nothing is handed on, only the file is checked.
+        const ZunSetup probe(nullptr, file);
+    } catch (const std::exception& e) {
+        emit signal_exception(libraryMessage(e), tr("Upload Setup"));
+        return false;
+    }
+    setCursor(Qt::WaitCursor);
+    addLogEntry(tr("Uploading setup from %1. Please wait ...").arg(file));
+    emit longOperationStarted();
+    m_zun->UploadSetup(file, position);
+    storeSettingsFolder("SetupDir", QFileInfo(file).absolutePath());
+    return true;
+}
+
+void ZunAdvancedSettingsWidget::downloadSetup()
+{
+    if (!m_zun)
+        return;
+    RemoveForm form(this);
+    form.setWindowTitle(tr("Download Setup"));
+    form.setButtonText(tr("Select Setup"));
+    form.setLabelText(tr("Select the setup to be stored to your hard disk"));
+    form.setModel(m_zun->GetSetupManager()->setupModel());
+    const quint16 active = m_zun->GetActiveSetup();
+    form.set_SelectedPosition(active == 0xCDEF ? 0xFFFF : active);
+    if (form.exec() != QDialog::Accepted || form.getSelectedPosition() < 0)
+        return;
+    const int position = form.getSelectedPosition();
+    if (isSetupPositionEmpty(position)) {
+        QMessageBox::warning(nullptr, QString::fromLatin1(Caption), tr("Empty or invalid setup. Please try again."),
+                             QMessageBox::Ok);
+        return;
+    }
+    const QString folder = chooseFolder(tr("Select directory to download setup to"), settingsFolder("SetupDir"));
+    if (folder.isEmpty())
+        return;
+    storeSettingsFolder("SetupDir", folder);
+    downloadSetupTo(position, folder);
+}
+
+QString ZunAdvancedSettingsWidget::downloadSetupTo(int position, const QString& folder)
+{
+    if (!m_zun)
+        return QString();
+    try {
+        ZunSetup* setup = m_zun->GetSetupManager()->GetSetup(position);
+        if (!setup) {
+            emit signal_exception(tr("Empty or invalid setup. Please try again."), tr("Download Setup"));
+            return QString();
+        }
+        const QString target = fileInFolder(folder, setup->makeFileName(-1));
+        if (target.isEmpty()) {
+            emit signal_exception(tr("The setup %1 can not be stored in %2.").arg(setup->GetSetupName(), folder),
+                                  tr("Download Setup"));
+            return QString();
+        }
+        setup->toFile(folder, -1);
+        return target;
+    } catch (const std::exception& e) {
+        emit signal_exception(QString::fromStdString(e.what()), tr("Download Setup"));
+        return QString();
+    }
+}
+
+void ZunAdvancedSettingsWidget::removeSetup()
+{
+    if (!m_zun)
+        return;
+    RemoveForm form(this);
+    form.setWindowTitle(tr("Remove Setup"));
+    form.setModel(m_zun->GetSetupManager()->setupModel());
+    if (form.exec() != QDialog::Accepted)
+        return;
+    const int position = form.getSelectedPosition();
+    if (isSetupPositionEmpty(position)) {
+        emit signal_exception(tr("Empty setups can not be deleted."), tr("Remove Setup Error"));
+        return;
+    }
+    addLogEntry(tr("Removing setup from position %1.").arg(position));
+    m_zun->RemoveSetup(position);
+}
+
+void ZunAdvancedSettingsWidget::on_StoreSetup()
+{
+    if (!m_zun)
+        return;
+    try {
+        RemoveForm form(this);
+        form.setWindowTitle(tr("Save Setup"));
+        form.comboBox->setEditable(true);
+        form.comboBox->setInsertPolicy(QComboBox::InsertAtCurrent);
+        form.setModel(m_zun->GetSetupManager()->setupModel());
+        const quint16 active = m_zun->GetActiveSetup();
+        form.set_SelectedPosition(active == 0xCDEF ? 0 : active);
+        form.setButtonText(tr("Save setup"));
+        form.setLabelText(tr("Select the desired position, edit the name and press 'Save setup'"));
+        if (form.exec() != QDialog::Accepted)
+            return;
+        const int position = form.getSelectedPosition();
+        if (!confirmOverwrite(position))
+            return;
+        m_zun->SaveSetup(quint16(position), form.currentText());
+    } catch (const std::exception& e) {
+        QMessageBox::information(this, QString::fromLatin1(Caption), tr(e.what()), QMessageBox::Ok);
+    }
+}

@@ -1,24 +1,110 @@
 #pragma once
 
+#include "CZunHardwareInfo.h"
+#include "FilterLimiterEWS.h"
+
+#include <QHostAddress>
 #include <QSharedPointer>
 #include <QWidget>
 
 class CZun;
+class QObject;
+namespace Ui
+{
+class ZunAdvancedSettingsWidget;
+}
 
-// The advanced tab: firmware, hardware, FIR sets, setups, the log and the maintenance
-// actions.
+// The "Advanced" tab of one device: the FIR sets of both DSPs (select, link, upload,
+// download, remove), the setups (store, upload, download, remove), configuration and
+// system buttons, and the log pane into which every action and every report of the
+// device model is written. Actions whose end the device model reports later run as long
+// operations: a wait cursor and disabled FIR selectors until a completion (success or
+// failure) arrives.
 class ZunAdvancedSettingsWidget : public QWidget
 {
     Q_OBJECT
 public:
     explicit ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, QWidget* parent = nullptr);
+    ~ZunAdvancedSettingsWidget() override;
+
+    // The steps of the actions after the operator's choice; the slots ask first. Each
+    // reports a refusal through signal_exception and returns false.
+    bool startFIRFilterUpload(const QString& file);
+    // Writes the set into folder under its own file name; returns the file written.
+    QString downloadFIRFilterTo(quint32 id, const QString& folder);
+    bool startSetupUpload(const QString& file, int position);
+    QString downloadSetupTo(int position, const QString& folder);
+    // Why a set may not be removed (active, or used by stored setups); empty when it may.
+    QString firRemovalRefusal(quint32 id) const;
+    bool isSetupPositionEmpty(int position) const;
 
 signals:
+    void longOperationStarted();
+    void longOperationFinished();
+    void reconnect();
+    void lostZun();
+    void ipChanged(QHostAddress address);
     void signal_exception(QString text, QString caption);
 
 public slots:
+    void on_BttnRouting();
+    void set_FirmwareVersion(quint16 version, quint16 subVersion);
+    void set_FirmwareVersion(quint16 version);
+    void set_HardwareInfo(CZunHardwareInfo& info);
+    void set_FIRFilter1(int index);
+    void set_FIRFilter2(int index);
+    void eraseFlashMemory();
+    void restoreDefaultSettings();
     void UpdateGui();
+    void uploadFIRFilter();
+    void downloadFIRFilter();
+    void removeFIRFilter();
+    void uploadSetup();
+    void downloadSetup();
+    void removeSetup();
+    void on_StoreSetup();
+    void on_newLogEntry();
+    void updateFirmware();
+    void onCheckSameFIR(bool linked);
+    void setCheckSameFIR(bool linked);
+    void onSaveConfig();
+    void onLoadConfig();
+    void addLogEntry(QString text, bool alarm);
+    void addLogEntry(QString text);
+    void disableControls();
+    void enableControls();
+    void on_FlashMemErased(bool ok);
+    void on_DefaultSettingsRestored(bool ok);
+    void on_SetupRemoved(int position);
+    void on_DSPInitialized(bool ok, quint16 dsp, quint16 program);
+    void on_FIRFilterChanged(int dsp, QShPtrFLE filter, int index);
+    void on_FIRFilterRemoved(uint id);
+    void on_BlockTransfer(quint16 bytes);
+    void on_MemCopy();
+    void on_FirmwareCheck(bool ok);
+    void finishFwUpdate();
+    void on_Connected();
+    void on_Disconnected();
+    void on_LowFlashMemory();
+    void on_CZunException();
+    void onChangeSecurityPIN();
+    void onSetDeviceName();
+    void onSetIP();
+    // The end of a setup upload into the flash (the device's parameter image reports it).
+    void on_SetupUploaded(bool ok, int position);
 
 private:
+    void beginLongOperation();
+    void endLongOperation();
+    void activate(int dsp, int index);
+    QString chooseFile(const QString& title, const QString& folder, const QString& filter);
+    QString chooseFolder(const QString& title, const QString& folder);
+    QString settingsFolder(const char* key) const;
+    void storeSettingsFolder(const char* key, const QString& folder);
+    bool confirmOverwrite(int position);
+    void disconnectFirmwareProgress();
+
+    Ui::ZunAdvancedSettingsWidget* ui;
     QSharedPointer<CZun> m_zun;
+    QObject* m_alarm = nullptr;
 };

@@ -1,0 +1,274 @@
+// The advanced tab of a device object that is not connected: what is shown by firmware
+// and hardware, the end of every long operation (success and failure), refusals before
+// anything is sent, downloads that stay in their folder, and the alarm without a sound.
+#include "CZunFIRLimManager.h"
+#include "CZunStatusBuffer.h"
+#include "DeviceTestRig.h"
+#include "ZunAdvancedSettingsWidget.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTextEdit>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+class TestAdvancedTab : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    QSharedPointer<CZun> m_zun;
+    SendLog m_sent;
+    QTemporaryDir m_files;
+
+    // Firmware below the oldest command table runs with the oldest one.
+    void make(quint16 firmware, quint32 hardware)
+    {
+        m_zun.reset(new CZun(record(firmware, 42, 0, hardware), map(qMax<quint16>(firmware, 1075)),
+                             QSharedPointer<CRoutingLibrary>()));
+        m_sent.clear();
+        m_sent.attach(m_zun.data());
+    }
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    template <class T> static T* child(QWidget& tab, const char* name) { return tab.findChild<T*>(QString::fromLatin1(name)); }
+    static QString log(QWidget& tab) { return child<QTextEdit>(tab, "textEdit")->toPlainText(); }
+    // A set in the manager's list (and model) with outputs of n taps.
+    QShPtrFLE listed(const QString& name, int taps0, int taps1 = 1, int taps2 = 1, int taps3 = 1)
+    {
+        auto s = QShPtrFLE::create(QString(), 48000.0);
+        const int taps[4] = {taps0, taps1, taps2, taps3};
+        for (int o = 0; o < 4; ++o)
+            s->setOutput(o, QVector<qint32>(taps[o], 5000), 0, o);
+        s->SetName(name);
+        s->computeKey();
+        QMetaObject::invokeMethod(m_zun->GetFIRLimManager(), "AddFIRFilterToList", Qt::BlockingQueuedConnection,
+                                  Q_ARG(QShPtrFLE, s));
+        QCoreApplication::processEvents();
+        return s;
+    }
+    static bool waiting(QWidget& tab) { return tab.testAttribute(Qt::WA_SetCursor) && tab.cursor().shape() == Qt::WaitCursor; }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+    void cleanup() { m_zun.reset(); }
+
+    void shownByFirmwareAndBoards_data()
+    {
+        QTest::addColumn<quint16>("firmware");
+        QTest::addColumn<quint32>("hardware");
+        QTest::addColumn<bool>("pin");
+        QTest::addColumn<bool>("secondDsp");
+        QTest::newRow("1072, one board") << quint16(1072) << quint32(0xFF14) << false << false;
+        QTest::newRow("1073, one board") << quint16(1073) << quint32(0xFF14) << true << false;
+        QTest::newRow("1080, two boards") << quint16(1080) << quint32(0xFF94) << true << true;
+    }
+    void shownByFirmwareAndBoards()
+    {
+        QFETCH(quint16, firmware);
+        QFETCH(quint32, hardware);
+        QFETCH(bool, pin);
+        QFETCH(bool, secondDsp);
+        make(firmware, hardware);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        emit m_zun->signal_Connected();
+        QTRY_COMPARE(!child<QPushButton>(tab, "bttnSecurityPIN")->isHidden(), pin);
+        for (int round = 0; round < 2; ++round) {
+            tab.UpdateGui();
+            QCOMPARE(!child<QComboBox>(tab, "comboFIRFilter2")->isHidden(), secondDsp);
+            QCOMPARE(!child<QLabel>(tab, "labelSelectFir2")->isHidden(), secondDsp);
+            QCOMPARE(!child<QCheckBox>(tab, "checkBoxSameFIRs")->isHidden(), secondDsp);
+        }
+        // Each status reload writes the firmware line again; the pane keeps the earlier ones.
+        QCOMPARE(log(tab).count(QStringLiteral("Zun firmware version %1.0").arg(firmware)), 2);
+        tab.set_FirmwareVersion(1077);
+        QVERIFY(log(tab).contains(QStringLiteral("Zun firmware version 1077.0")));
+        // Losing the connection changes nothing on the tab (the window disables it).
+        emit m_zun->signal_Disconnected();
+        QCoreApplication::processEvents();
+        QCOMPARE(!child<QPushButton>(tab, "bttnSecurityPIN")->isHidden(), pin);
+        QVERIFY(child<QComboBox>(tab, "comboFIRFilter1")->isEnabled());
+    }
+
+    void linkedSecondSelectorStaysDisabled()
+    {
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        auto* combo2 = child<QComboBox>(tab, "comboFIRFilter2");
+        tab.onCheckSameFIR(true);
+        QTRY_VERIFY(child<QCheckBox>(tab, "checkBoxSameFIRs")->isChecked());
+        QVERIFY(!combo2->isEnabled());
+        emit tab.longOperationStarted();
+        emit tab.longOperationFinished();
+        QVERIFY(child<QComboBox>(tab, "comboFIRFilter1")->isEnabled());
+        QVERIFY(!combo2->isEnabled());
+        tab.setCheckSameFIR(false);
+        QVERIFY(combo2->isEnabled());
+        m_zun->GetFIRLimManager()->SetFirFiltersLinked(false);
+    }
+
+    // Every report that ends a job, success or failure, ends the wait state.
+    void completionsEndTheWait_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<bool>("flag");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("set changed") << "on_FIRFilterChanged" << true << true;
+        QTest::newRow("DSP initialised") << "on_DSPInitialized" << true << true;
+        QTest::newRow("DSP not initialised") << "on_DSPInitialized" << false << true;
+        QTest::newRow("flash erased") << "on_FlashMemErased" << true << true;
+        QTest::newRow("flash not erased") << "on_FlashMemErased" << false << true;
+        QTest::newRow("setup uploaded") << "on_SetupUploaded" << true << true;
+        QTest::newRow("setup not uploaded") << "on_SetupUploaded" << false << true;
+        QTest::newRow("device failure") << "signal_exception" << true << true;
+        QTest::newRow("firmware refused") << "on_FirmwareCheck" << false << true;
+        QTest::newRow("firmware accepted") << "on_FirmwareCheck" << true << false;
+        QTest::newRow("firmware finished") << "finishFwUpdate" << true << true;
+        QTest::newRow("defaults restored") << "on_DefaultSettingsRestored" << true << false;
+    }
+    void completionsEndTheWait()
+    {
+        QFETCH(QString, slot);
+        QFETCH(bool, flag);
+        QFETCH(bool, ends);
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
+        auto* combo2 = child<QComboBox>(tab, "comboFIRFilter2");
+        // Any job: a setup upload of a file that exists.
+        QSignalSpy finished(&tab, &ZunAdvancedSettingsWidget::longOperationFinished);
+        tab.setCursor(Qt::WaitCursor);
+        emit tab.longOperationStarted();
+        QVERIFY(!combo1->isEnabled() && !combo2->isEnabled());
+        if (slot == "on_FIRFilterChanged")
+            tab.on_FIRFilterChanged(1, QShPtrFLE(), -1);
+        else if (slot == "on_DSPInitialized")
+            tab.on_DSPInitialized(flag, 1, 0);
+        else if (slot == "on_SetupUploaded")
+            tab.on_SetupUploaded(flag, 3);
+        else if (slot == "signal_exception")
+            emit m_zun->signal_exception(QStringLiteral("lost"), QStringLiteral("ZunControl"));
+        else if (slot == "finishFwUpdate")
+            tab.finishFwUpdate();
+        else
+            QVERIFY(QMetaObject::invokeMethod(&tab, slot.toLatin1().constData(), Q_ARG(bool, flag)));
+        QCoreApplication::processEvents();
+        QCOMPARE(finished.count() > 0, ends);
+        QCOMPARE(waiting(tab), !ends);
+        QCOMPARE(combo1->isEnabled(), ends);
+        QCOMPARE(combo2->isEnabled(), ends);
+    }
+
+    // Refused by the resource check: its text, nothing sent, the selectors back.
+    void activationRefusedForTooManyMips()
+    {
+        make(1080, 0xFF94);
+        m_zun->GetStatusBuffer()->setValue(nr("Cmd_0_DSP_Type"), nr("Inf_DSPTyp0"));
+        listed(QStringLiteral("Small"), 10);
+        listed(QStringLiteral("Huge"), 4096, 4096, 1024, 1);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
+        QTRY_COMPARE(combo1->count(), 2);
+        combo1->setCurrentIndex(1);
+        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        m_sent.clear();
+        tab.set_FIRFilter1(1);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("Filter can not be used with Zun. Too many MIPS required."));
+        QVERIFY(!waiting(tab));
+        QVERIFY(combo1->isEnabled() && child<QComboBox>(tab, "comboFIRFilter2")->isEnabled());
+        QCOMPARE(combo1->currentIndex(), -1); // no set is active
+        QCoreApplication::processEvents();
+        QCOMPARE(m_sent.count(nr("Cmd_0_FIR_ID0")), 0);
+    }
+
+    void uploadsRefuseWhatTheLibraryRefuses()
+    {
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        QSignalSpy started(&tab, &ZunAdvancedSettingsWidget::longOperationStarted);
+        const QString fir = m_files.filePath(QStringLiteral("broken.fir"));
+        const QString zun = m_files.filePath(QStringLiteral("broken.zun"));
+        for (const QString& f : {fir, zun}) {
+            QFile file(f);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("PK\x03\x04 this is no archive");
+        }
+        QVERIFY(!tab.startFIRFilterUpload(fir));
+        QVERIFY(!tab.startSetupUpload(zun, 2));
+        QCOMPARE(failed.count(), 2);
+        QVERIFY(failed.at(0).at(0).toString().startsWith(QStringLiteral("FIR file '%1' can not be read").arg(fir)));
+        QVERIFY(!failed.at(1).at(0).toString().isEmpty());
+        QCOMPARE(started.count(), 0);
+        QVERIFY(!waiting(tab));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_sent.count(0xFF00), 0);
+        QVERIFY(!QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).contains(QStringLiteral("FilterDir")));
+
+        // A set the device holds already: said so, and no job that would never end.
+        const QShPtrFLE set = listed(QStringLiteral("Stored"), 10);
+        set->toFile(m_files.path(), false);
+        QVERIFY(!tab.startFIRFilterUpload(m_files.filePath(set->makeFileName())));
+        QVERIFY(log(tab).contains(QStringLiteral("FIR filter Stored is already stored in the Zun.")));
+        QCOMPARE(started.count(), 0);
+    }
+
+    void downloadsStayInTheirFolder()
+    {
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        const QShPtrFLE set = listed(QStringLiteral("../up/a.fir.b"), 10);
+        QTemporaryDir out;
+        const QString written = tab.downloadFIRFilterTo(set->getKey(), out.path());
+        QCOMPARE(QFileInfo(written).absolutePath(), QFileInfo(out.path()).absoluteFilePath());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(written).fileName()});
+        QCOMPARE(FilterLimiterEWS(written, 0.0).toByteArray(), set->toByteArray());
+
+        // XML: only the suffix changes.
+        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue(QStringLiteral("xmlFir"), true);
+        const QString xml = tab.downloadFIRFilterTo(set->getKey(), out.path());
+        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).remove(QStringLiteral("xmlFir"));
+        QCOMPARE(QFileInfo(xml).fileName(), QFileInfo(written).completeBaseName() + QStringLiteral(".xml"));
+        QVERIFY(QFileInfo(xml).fileName().contains(QStringLiteral(".fir")));
+        QCOMPARE(FilterLimiterEWS(xml, 0.0).getKey(), set->getKey());
+
+        // A folder that is not there: reported, nothing written.
+        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        QVERIFY(tab.downloadFIRFilterTo(set->getKey(), out.filePath(QStringLiteral("missing"))).isEmpty());
+        QCOMPARE(failed.count(), 1);
+    }
+
+    void removalOfAnActiveSetIsRefused()
+    {
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        const QShPtrFLE set = listed(QStringLiteral("Active"), 10);
+        QVERIFY(tab.firRemovalRefusal(set->getKey()).isEmpty());
+        // Active on DSP 2 only.
+        m_zun->GetStatusBuffer()->setValue(nr("Cmd_1_FIR_ID0"), quint16(set->getKey() & 0xFFFF));
+        m_zun->GetStatusBuffer()->setValue(nr("Cmd_1_FIR_ID1"), quint16(set->getKey() >> 16));
+        QCOMPARE(tab.firRemovalRefusal(set->getKey()),
+                 QStringLiteral("The selected filter is currently active and can not be deleted.  "));
+    }
+
+    void alarmWithoutSoundFile()
+    {
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        const QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_files.path()));
+        emit m_zun->signal_LogMessage(QStringLiteral("Output 3 is limiting"), true);
+        QTRY_VERIFY(log(tab).contains(QStringLiteral("Output 3 is limiting")));
+        QVERIFY(!tab.findChild<QObject*>(QStringLiteral("alarmSound")));
+        tab.addLogEntry(QStringLiteral("after the alarm"));
+        QVERIFY(log(tab).endsWith(QStringLiteral("after the alarm")));
+        QDir::setCurrent(cwd);
+    }
+};
+
+QTEST_MAIN(TestAdvancedTab)
+#include "tst_advancedtab.moc"
