@@ -1,0 +1,180 @@
+// The advanced tab against the emulator: a ".fir" file and a setup file uploaded from
+// the tab land in the processor's flash and each job's end ends the wait; downloads
+// write files that read back equal; removing the active set is refused with its text
+// and nothing is sent.
+#include "CMemoryManager.h"
+#include "CZunFIRLimManager.h"
+#include "CZunSetupManager.h"
+#include "DeviceTestRig.h"
+#include "RemoveForm.h"
+#include "TcpSimProcess.h"
+#include "ZunAdvancedSettingsWidget.h"
+#include "ZunBaseComm.h"
+#include "ZunCmdBuffer.h"
+#include "ZunSetup.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+// Answers the modal dialogs that open, one step per dialog, in order. A step returns
+// false for a dialog it does not expect, which is then left alone.
+class ModalScript : public QObject
+{
+public:
+    QList<std::function<bool(QWidget*)>> steps;
+    ModalScript()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this]() {
+            QWidget* w = QApplication::activeModalWidget();
+            if (w && !steps.isEmpty() && steps.first()(w))
+                steps.removeFirst();
+        });
+        m_timer.start(10);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+class TestAdvancedTabE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    QSharedPointer<CZun> m_zun;
+    SendLog m_sent;
+    QTemporaryDir m_files;
+
+    CZunFIRLimManager* fir() const { return m_zun->GetFIRLimManager(); }
+    CMemoryManager* mem() const { return m_zun->GetMemoryManager(); }
+    CZunSetupManager* setups() const { return m_zun->GetSetupManager(); }
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    static bool waiting(QWidget& tab) { return tab.cursor().shape() == Qt::WaitCursor; }
+    void settle()
+    {
+        QVERIFY(waitUntil([&]() {
+            return m_zun->GetLink()->getCmdBuffer()->isIdle() && !fir()->upDownLoadsInProgress()
+                && setups()->pendingUploads() == 0 && setups()->pendingDownloads() == 0;
+        }));
+        QCoreApplication::processEvents();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_config.reset(new Config);
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0xFF94"}), qPrintable(m_sim->error()));
+        m_zun.reset(new CZun(record(1080, 42, 0, 0xFF94), map(1080), QSharedPointer<CRoutingLibrary>()));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_sent.attach(m_zun.data());
+        QSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
+        m_zun->connect();
+        QVERIFY(waitUntil([&]() { return initialized.count() > 0 && m_zun->GetActiveFilterIndex(1) != 0; }));
+        settle();
+    }
+    void cleanupTestCase()
+    {
+        m_zun.reset();
+        m_sim.reset();
+    }
+
+    void firFileUpAndDown()
+    {
+        ZunAdvancedSettingsWidget tab(m_zun);
+        FilterLimiterEWS set(QString(), 48000.0);
+        for (int o = 0; o < 4; ++o)
+            set.setOutput(o, QVector<qint32>(300, 1000 * (o + 1)), 20, o);
+        set.SetName(QStringLiteral("Main PA"));
+        const quint32 key = set.computeKey();
+        set.toFile(m_files.path(), false);
+
+        QVERIFY(tab.startFIRFilterUpload(m_files.filePath(set.makeFileName())));
+        QVERIFY(waiting(tab));
+        QVERIFY(waitUntil([&]() { return mem()->hasFilterId(key) && !waiting(tab); }));
+        QVERIFY(tab.findChild<QComboBox*>(QStringLiteral("comboFIRFilter1"))->isEnabled());
+        QCOMPARE(QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value(QStringLiteral("FilterDir")).toString(),
+                 QFileInfo(m_files.path()).absoluteFilePath());
+        settle();
+
+        QTemporaryDir out;
+        const QString file = tab.downloadFIRFilterTo(key, out.path());
+        QCOMPARE(QFileInfo(file).fileName(), QStringLiteral("Main PA.fir"));
+        QCOMPARE(FilterLimiterEWS(file, 0.0).toByteArray(), fir()->GetFIRFilter(key)->toByteArray());
+    }
+
+    void setupFileUpAndDown()
+    {
+        ZunAdvancedSettingsWidget tab(m_zun);
+        m_zun->SaveSetup(0, QStringLiteral("Concert"));
+        QVERIFY(waitUntil([&]() { return mem()->setupIdAt(0) != 0; }));
+        QVERIFY(QMetaObject::invokeMethod(setups(), "initialize", Qt::BlockingQueuedConnection));
+        QVERIFY(waitUntil([&]() { return setups()->GetSetup(0) != nullptr && setups()->pendingDownloads() == 0; }));
+
+        QTemporaryDir out;
+        const QString file = tab.downloadSetupTo(0, out.path());
+        QCOMPARE(QFileInfo(file).fileName(), QStringLiteral("Concert.zun"));
+        const ZunSetup back(nullptr, file);
+        QCOMPARE(back.toByteArray(), setups()->GetSetup(0)->toByteArray());
+        // An empty position writes nothing.
+        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        QVERIFY(tab.downloadSetupTo(3, out.path()).isEmpty());
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 1);
+
+        QVERIFY(tab.isSetupPositionEmpty(4));
+        QVERIFY(tab.startSetupUpload(file, 4));
+        QVERIFY(waiting(tab));
+        QVERIFY(waitUntil([&]() { return mem()->setupIdAt(4) == mem()->setupIdAt(0) && !waiting(tab); }));
+        settle();
+    }
+
+    void removingTheActiveSetIsRefused()
+    {
+        ZunAdvancedSettingsWidget tab(m_zun);
+        const quint32 active = m_zun->GetActiveFilterIndex(1);
+        const int row = fir()->GetFIRFilterPos(active);
+        QVERIFY(row >= 0);
+        QString shown;
+        ModalScript script;
+        script.steps << [row](QWidget* w) {
+            auto* form = qobject_cast<RemoveForm*>(w);
+            if (!form)
+                return false;
+            form->set_SelectedPosition(row);
+            form->accept();
+            return true;
+        } << [&shown](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box)
+                return false;
+            shown = box->text();
+            box->accept();
+            return true;
+        } << [](QWidget* w) {
+            // The form again: this time the operator gives up.
+            auto* form = qobject_cast<RemoveForm*>(w);
+            if (!form)
+                return false;
+            form->reject();
+            return true;
+        };
+        m_sent.clear();
+        tab.removeFIRFilter();
+        QVERIFY(waitUntil([&]() { return script.steps.isEmpty(); }));
+        QCoreApplication::processEvents();
+        QCOMPARE(shown, QStringLiteral("The selected filter is currently active and can not be deleted.  "));
+        QCOMPARE(m_sent.count(nr("Cmd_MemCopy")), 0);
+        QVERIFY(mem()->hasFilterId(active));
+    }
+};
+
+QTEST_MAIN(TestAdvancedTabE2E)
+#include "tst_advancedtab_e2e.moc"
