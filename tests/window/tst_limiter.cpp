@@ -18,6 +18,15 @@
 
 using namespace DeviceTestRig;
 
+// A model shown in a view with the limiter delegate.
+struct Table
+{
+    explicit Table(QSharedPointer<CZun> zun) : model(zun), delegate(zun, &view) { view.setModel(&model); }
+    ZunLimModel model;
+    QTableView view;
+    LimTableDelegate delegate;
+};
+
 class TestLimiter : public QObject
 {
     Q_OBJECT
@@ -107,11 +116,11 @@ private slots:
     void unitSwitchChangesValuesAndEditors()
     {
         make(0xFF14);
-        ZunLimModel model(m_zun);
+        Table t(m_zun);
+        ZunLimModel& model = t.model;
+        LimTableDelegate& delegate = t.delegate;
+        QTableView& view = t.view;
         feed(model);
-        QTableView view;
-        LimTableDelegate delegate(m_zun, &view);
-        view.setModel(&model);
         const QModelIndex cell = model.index(ZunLimModel::RowContinuous, 0);
         QCOMPARE(delegate.cellText(cell), QStringLiteral("100W"));
         std::unique_ptr<QWidget> w(delegate.createEditor(&view, QStyleOptionViewItem(), cell));
@@ -145,11 +154,11 @@ private slots:
     void surgeDurationInMilliseconds()
     {
         make(0xFF14);
-        ZunLimModel model(m_zun);
+        Table t(m_zun);
+        ZunLimModel& model = t.model;
+        LimTableDelegate& delegate = t.delegate;
+        QTableView& view = t.view;
         feed(model);
-        QTableView view;
-        LimTableDelegate delegate(m_zun, &view);
-        view.setModel(&model);
         const QModelIndex cell = model.index(ZunLimModel::RowSurgeDuration, 1);
         QVERIFY(model.setData(cell, 0.0125));
         QCOMPARE(delegate.cellText(cell), QStringLiteral("13ms"));

@@ -6,6 +6,7 @@
 // writes OUTDIR/limiter-w.png, limiter-dbu.png and advanced.png. Settings and files go to
 // a temporary home folder, never the user's.
 #include "CZun.h"
+#include "DeviceTestRig.h"
 #include "CZunFIRLimManager.h"
 #include "CCmdMap.h"
 #include "LimiterWidget.h"
@@ -22,26 +23,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
-#include <functional>
+
+using DeviceTestRig::waitUntil;
 
 namespace
 {
-bool waitUntil(const std::function<bool()>& done, int ms = 20000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
 void settle(int ms)
 {
     QElapsedTimer t;
