@@ -84,13 +84,6 @@ private slots:
         }
         // Each status reload writes the firmware line again; the pane keeps the earlier ones.
         QCOMPARE(log(tab).count(QStringLiteral("Zun firmware version %1.0").arg(firmware)), 2);
-        tab.set_FirmwareVersion(1077);
-        QVERIFY(log(tab).contains(QStringLiteral("Zun firmware version 1077.0")));
-        // Losing the connection changes nothing on the tab (the window disables it).
-        emit m_zun->signal_Disconnected();
-        QCoreApplication::processEvents();
-        QCOMPARE(!child<QPushButton>(tab, "bttnSecurityPIN")->isHidden(), pin);
-        QVERIFY(child<QComboBox>(tab, "comboFIRFilter1")->isEnabled());
     }
 
     void linkedSecondSelectorStaysDisabled()
@@ -107,7 +100,6 @@ private slots:
         QVERIFY(!combo2->isEnabled());
         tab.setCheckSameFIR(false);
         QVERIFY(combo2->isEnabled());
-        m_zun->GetFIRLimManager()->SetFirFiltersLinked(false);
     }
 
     // Every report that ends a job, success or failure, ends the wait state.
@@ -138,7 +130,6 @@ private slots:
         ZunAdvancedSettingsWidget tab(m_zun);
         auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
         auto* combo2 = child<QComboBox>(tab, "comboFIRFilter2");
-        // Any job: a setup upload of a file that exists.
         QSignalSpy finished(&tab, &ZunAdvancedSettingsWidget::longOperationFinished);
         tab.setCursor(Qt::WaitCursor);
         emit tab.longOperationStarted();
@@ -242,19 +233,6 @@ private slots:
         QCOMPARE(failed.count(), 1);
     }
 
-    void removalOfAnActiveSetIsRefused()
-    {
-        make(1080, 0xFF94);
-        ZunAdvancedSettingsWidget tab(m_zun);
-        const QShPtrFLE set = listed(QStringLiteral("Active"), 10);
-        QVERIFY(tab.firRemovalRefusal(set->getKey()).isEmpty());
-        // Active on DSP 2 only.
-        m_zun->GetStatusBuffer()->setValue(nr("Cmd_1_FIR_ID0"), quint16(set->getKey() & 0xFFFF));
-        m_zun->GetStatusBuffer()->setValue(nr("Cmd_1_FIR_ID1"), quint16(set->getKey() >> 16));
-        QCOMPARE(tab.firRemovalRefusal(set->getKey()),
-                 QStringLiteral("The selected filter is currently active and can not be deleted.  "));
-    }
-
     void alarmWithoutSoundFile()
     {
         make(1080, 0xFF94);
@@ -262,10 +240,8 @@ private slots:
         const QString cwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_files.path()));
         emit m_zun->signal_LogMessage(QStringLiteral("Output 3 is limiting"), true);
-        QTRY_VERIFY(log(tab).contains(QStringLiteral("Output 3 is limiting")));
+        QTRY_VERIFY(log(tab).endsWith(QStringLiteral("Output 3 is limiting")));
         QVERIFY(!tab.findChild<QObject*>(QStringLiteral("alarmSound")));
-        tab.addLogEntry(QStringLiteral("after the alarm"));
-        QVERIFY(log(tab).endsWith(QStringLiteral("after the alarm")));
         QDir::setCurrent(cwd);
     }
 };

@@ -1,20 +1,24 @@
-// The advanced tab against the emulator: a ".fir" file and a setup file uploaded from
-// the tab land in the processor's flash and each job's end ends the wait; downloads
-// write files that read back equal; removing the active set is refused with its text
-// and nothing is sent.
+// The limiter and advanced tabs against the emulator: a ".fir" file and a setup file
+// uploaded from the advanced tab land in the processor's flash and each job's end ends
+// the wait; downloads write files that read back equal; removing the active set is
+// refused with its text and nothing is sent; a limiter edit and Submit store the changed
+// set in the flash, where a new connection finds it.
 #include "CMemoryManager.h"
 #include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
 #include "DeviceTestRig.h"
+#include "LimiterWidget.h"
 #include "RemoveForm.h"
 #include "TcpSimProcess.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
+#include "ZunLimModel.h"
 #include "ZunSetup.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QStandardItemModel>
 #include <QTimer>
@@ -42,7 +46,7 @@ private:
     QTimer m_timer;
 };
 
-class TestAdvancedTabE2E : public QObject
+class TestTabsE2E : public QObject
 {
     Q_OBJECT
 
@@ -66,12 +70,9 @@ class TestAdvancedTabE2E : public QObject
         QCoreApplication::processEvents();
     }
 
-private slots:
-    void initTestCase()
+    // A device object for the running emulator, connected, with a set active on DSP 0.
+    void connectDevice()
     {
-        m_config.reset(new Config);
-        m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0xFF94"}), qPrintable(m_sim->error()));
         m_zun.reset(new CZun(record(1080, 42, 0, 0xFF94), map(1080), QSharedPointer<CRoutingLibrary>()));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.data());
@@ -79,6 +80,15 @@ private slots:
         m_zun->connect();
         QVERIFY(waitUntil([&]() { return initialized.count() > 0 && m_zun->GetActiveFilterIndex(1) != 0; }));
         settle();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_config.reset(new Config);
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0xFF94"}), qPrintable(m_sim->error()));
+        connectDevice();
     }
     void cleanupTestCase()
     {
@@ -174,7 +184,40 @@ private slots:
         QCOMPARE(m_sent.count(nr("Cmd_MemCopy")), 0);
         QVERIFY(mem()->hasFilterId(active));
     }
+
+    void limiterSubmitStoresTheEditInTheFlash()
+    {
+        // The tab made after the first report still shows the sets (status reload).
+        LimiterWidget tab(m_zun);
+        QMetaObject::invokeMethod(fir(), "on_ZunStatusChanged", Qt::QueuedConnection);
+        QVERIFY(waitUntil([&]() { return tab.model()->setOfColumn(0) && tab.model()->setOfColumn(4); }));
+        const quint32 before = m_zun->GetActiveFilterIndex(1);
+        ZunLimModel* model = tab.model();
+        QVERIFY(model->setData(model->index(ZunLimModel::RowGain, 1), 20.0));
+        QVERIFY(model->setData(model->index(ZunLimModel::RowSurgeDuration, 1), 0.0125));
+        QVERIFY(waitUntil([&]() { return tab.submitButton()->isEnabled(); }));
+        QTest::mouseClick(tab.submitButton(), Qt::LeftButton);
+        QVERIFY(waitUntil([&]() {
+            const quint32 id = m_zun->GetActiveFilterIndex(1);
+            return id != before && id != 0 && mem()->hasFilterId(id);
+        }));
+        settle();
+        const quint32 edited = m_zun->GetActiveFilterIndex(1);
+        // The new set reaches the table and Submit waits for the next edit.
+        QVERIFY(waitUntil([&]() { return model->setOfColumn(0)->getKey() == edited && !tab.submitButton()->isEnabled(); }));
+
+        // A new connection with no cached copies reads the set back from the flash.
+        m_zun.reset();
+        QDir(m_config->path() + QStringLiteral("/42")).removeRecursively();
+        connectDevice();
+        QCOMPARE(m_zun->GetActiveFilterIndex(1), edited);
+        const QShPtrFLE stored = fir()->GetFIRFilter(edited);
+        QVERIFY(stored);
+        QCOMPARE(stored->ampGain(1), 20.0);
+        QCOMPARE(stored->surgeDuration(1), 0.0125);
+        QCOMPARE(stored->ampGain(0), 26.0);
+    }
 };
 
-QTEST_MAIN(TestAdvancedTabE2E)
-#include "tst_advancedtab_e2e.moc"
+QTEST_MAIN(TestTabsE2E)
+#include "tst_tabs_e2e.moc"
