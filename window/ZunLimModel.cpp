@@ -197,7 +197,12 @@ Qt::ItemFlags ZunLimModel::flags(const QModelIndex& index) const
     const Qt::ItemFlags base = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
     const int row = index.row();
     const int output = index.column() % 4;
-    const ZunC::CopyFIRCoeffsMode mode = m_zun->CopyFIRCoeffsMode(index.column() < 4 ? 1 : 2);
+    ZunC::CopyFIRCoeffsMode mode = ZunC::NoCopies;
+    try {
+        mode = m_zun->CopyFIRCoeffsMode(index.column() < 4 ? 1 : 2);
+    } catch (const std::exception&) {
+        // A map without the copy parameter: the paths are the outputs' own.
+    }
     if ((mode == ZunC::CopyMidHighToSubLow && output <= 1) || (mode == ZunC::CopyHighToSubLowMid && output <= 2))
         return base | Qt::ItemIsUserCheckable;
     const QShPtrFLE set = setOfColumn(index.column());
