@@ -28,22 +28,19 @@ using namespace DeviceTestRig;
 
 // Answers the modal dialogs that open, one step per dialog, in order. A step returns
 // false for a dialog it does not expect, which is then left alone.
-class ModalScript : public QObject
+struct ModalScript
 {
-public:
     QList<std::function<bool(QWidget*)>> steps;
+    QTimer timer;
     ModalScript()
     {
-        connect(&m_timer, &QTimer::timeout, this, [this]() {
+        QObject::connect(&timer, &QTimer::timeout, [this]() {
             QWidget* w = QApplication::activeModalWidget();
             if (w && !steps.isEmpty() && steps.first()(w))
                 steps.removeFirst();
         });
-        m_timer.start(10);
+        timer.start(10);
     }
-
-private:
-    QTimer m_timer;
 };
 
 class TestTabsE2E : public QObject
