@@ -68,6 +68,7 @@ bool ZunSimControl::apply(const QString& line)
     if (cmd == QLatin1String("droplink")) { f.dropLink = on; return true; }
     if (cmd == QLatin1String("corrupt")) { f.corruptChunk = on; return true; }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }
+    if (cmd == QLatin1String("failcheck")) { f.failCheck = on; return true; }
     if (cmd == QLatin1String("refuse") && w.size() == 2) {
         if (w[1] == QLatin1String("off")) { f.refuseCmd = -1; return true; }
         if (!parseNumber(w[1], &a)) return false;

@@ -41,6 +41,7 @@ public:
                                       // chunk carries a wrong byte
         int replyDelayMs = 0;         // delays every TCP reply
         bool failUpload = false;      // refuses every copy into the flash with Msg_ErrFlash
+        bool failCheck = false;       // finds every uploaded firmware image damaged
     };
 
     // What the processor keeps besides its parameter image and its flash entries.

@@ -394,7 +394,8 @@ ZunSimOperations::Answer ZunSimOperations::checkFirmware(quint16 words)
             contiguous = false;
         total += it.value().size();
     }
-    const bool good = contiguous && !pieces.isEmpty() && (total == 2 * qint64(words) || total == 2 * qint64(words) + 1);
+    const bool good = contiguous && !pieces.isEmpty() && (total == 2 * qint64(words) || total == 2 * qint64(words) + 1)
+        && !m_device->faults().failCheck;
     setWord("Cmd_CheckFirmware", good ? 1 : 0);
     // The processor restarts with the new firmware and announces its version.
     ZunSimDevice::Maintenance& m = m_device->maintenance();

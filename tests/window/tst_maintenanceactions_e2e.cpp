@@ -1,0 +1,268 @@
+// The advanced tab's maintenance actions against an emulated processor on loopback: what
+// the operator answers reaches the processor as it should, refusals send nothing, and
+// every long operation ends, in success and in failure.
+#include "CRoutingLibrary.h"
+#include "CZunConfigWizard.h"
+#include "CZunFIRLimManager.h"
+#include "CZunSetupManager.h"
+#include "CMemoryManager.h"
+#include "DeviceTestRig.h"
+#include "TcpSimProcess.h"
+#include "ZunBaseComm.h"
+#include "ZunCmdBuffer.h"
+#include "ZunMaintenanceActions.h"
+
+#include <QWidget>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+namespace
+{
+// Answers in the operator's place and records what was shown.
+class Answers : public ZunMaintenanceActions::Prompts
+{
+public:
+    Answers() : Prompts(nullptr) {}
+    bool yes = true;
+    QString folderChoice, textChoice, firmware;
+    quint16 oldPin = 0, newPin = 0;
+    std::function<bool(CZunConfigWizard&)> wizard;
+    QStringList shown;
+
+    bool confirm(const QString& text) override { shown << text; return yes; }
+    QString folder(const QString&, const QString&) override { return folderChoice; }
+    bool text(const QString&, const QString&, const QString& initial, QString* answer) override
+    {
+        shown << initial;
+        *answer = textChoice;
+        return true;
+    }
+    QString firmwareFile(const QString&) override { return firmware; }
+    bool pin(quint16* o, quint16* n) override { *o = oldPin; *n = newPin; return true; }
+    void message(QMessageBox::Icon, const QString& text) override { shown << text; }
+    bool ask(const QString& text) override { shown << text; return yes; }
+    bool garbageCollectionNow(const QString&) override { return false; }
+    bool runWizard(CZunConfigWizard& w) override { return wizard && wizard(w); }
+};
+} // namespace
+
+class TestMaintenanceActions : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    QSharedPointer<CZun> m_zun;
+    std::unique_ptr<QWidget> m_tab;
+    ZunMaintenanceActions* m_actions = nullptr;
+    Answers* m_answers = nullptr;
+    SendLog m_sent;
+
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+    static QString field(const QString& state, const QString& name)
+    {
+        const QStringList w = state.split(QLatin1Char(' '));
+        return w.value(w.indexOf(name) + 1);
+    }
+    bool idle() const
+    {
+        return m_zun->GetLink()->getCmdBuffer()->isIdle() && m_zun->GetFIRLimManager()->pendingUploads() == 0
+            && m_zun->GetFIRLimManager()->pendingDownloads() == 0 && m_zun->GetSetupManager()->pendingUploads() == 0
+            && m_zun->GetSetupManager()->pendingDownloads() == 0;
+    }
+    void settle()
+    {
+        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
+        QTest::qWait(100);
+        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
+    }
+    void start()
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
+        auto m = map(1080);
+        m_zun = QSharedPointer<CZun>::create(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_zun->SetRoutingPauseMs(20);
+        m_sent.attach(m_zun.data());
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        settle();
+        m_tab.reset(new QWidget);
+        m_actions = new ZunMaintenanceActions(m_zun, m_tab.get());
+        m_answers = new Answers;
+        m_actions->setPrompts(std::unique_ptr<Answers>(m_answers));
+    }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+    void cleanup()
+    {
+        m_tab.reset();
+        m_zun.reset();
+        m_sim.reset();
+    }
+
+    // Name and PIN reach the processor; an address is checked before anything is sent.
+    void nameAndPinAndAddress()
+    {
+        start();
+        m_answers->textChoice = QStringLiteral("Stage left");
+        m_actions->onSetDeviceName();
+        m_answers->oldPin = CZun::pinWord(1, 2, 3, 4);
+        m_answers->newPin = CZun::pinWord(4, 3, 2, 1);
+        m_actions->onChangeSecurityPIN();
+        QVERIFY(waitUntil([&]() {
+            const QString s = state();
+            return field(s, "name") == QLatin1String("Stage") && field(s, "pin") == QStringLiteral("0x4321");
+        }));
+
+        for (const char* bad : {"::1", "0.0.0.0", "255.255.255.255", "224.0.0.5", "127.0.0.1", "10.1.2", "10.1.2.256",
+                                "10.1.2.3.4", "ten.1.2.3"}) {
+            m_sent.clear();
+            m_answers->shown.clear();
+            m_answers->textChoice = QString::fromLatin1(bad);
+            m_actions->onSetIP();
+            QCOMPARE(m_answers->shown, QStringList({"192.168.1.15", "Invalid entry, try again."}));
+            QCOMPARE(m_sent.count(nr("Cmd_IP_Hi")), 0);
+        }
+        m_answers->textChoice = QStringLiteral("10.20.30.40");
+        m_actions->onSetIP();
+        QVERIFY(waitUntil([&]() { return field(state(), "nextip") == QLatin1String("10.20.30.40"); }));
+    }
+
+    // A good file ends after the finish delay with the address handed on; a file the
+    // processor refuses ends the long operation at once.
+    void firmwareUpdateEndsEitherWay()
+    {
+        start();
+        QTemporaryDir dir;
+        QFile file(dir.filePath("zun.fwu"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 20000; ++i)
+            file.putChar(char(i * 7 + 3));
+        file.close();
+        m_answers->firmware = file.fileName();
+        QSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
+        QSignalSpy finished(m_actions, &ZunMaintenanceActions::longOperationFinished);
+        QSignalSpy address(m_actions, &ZunMaintenanceActions::ipChanged);
+
+        m_actions->setFirmwareFinishDelayMs(200);
+        m_actions->updateFirmware();
+        QVERIFY(waitUntil([&]() { return m_actions->isFirmwareFinishPending(); }, 30000));
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(address.count(), 1);
+        QStringList lines;
+        for (const auto& l : log)
+            lines << l.at(0).toString();
+        QVERIFY(lines.join('|').contains("Checking data: ok."));
+        QCOMPARE(lines.last(), QStringLiteral("Trying to reconnect..."));
+        QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
+
+        settle();
+        QVERIFY(m_sim->control(QStringLiteral("failcheck")));
+        log.clear();
+        m_actions->updateFirmware();
+        QVERIFY(waitUntil([&]() { return finished.count() == 2; }, 30000));
+        QVERIFY(!m_actions->isFirmwareFinishPending());
+        QCOMPARE(address.count(), 1);
+        QCOMPARE(log.last().at(0).toString(), QStringLiteral("Firmware uploaded.\n Checking data: invalid firmware.\nUpdate failed."));
+
+        // A finish still pending when the tab goes away never runs.
+        settle();
+        QVERIFY(m_sim->control(QStringLiteral("failcheck off")));
+        m_actions->setFirmwareFinishDelayMs(100);
+        m_actions->updateFirmware();
+        QVERIFY(waitUntil([&]() { return m_actions->isFirmwareFinishPending(); }, 30000));
+        m_tab.reset();
+        QTest::qWait(200);
+    }
+
+    // Erase asks first; the saved configuration comes back whole after it.
+    void eraseThenLoadTheSavedConfiguration()
+    {
+        start();
+        m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        m_zun->SaveSetup(2, QStringLiteral("Beta"));
+        settle();
+        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupCount() == 2; }));
+        const QString before = state();
+
+        QTemporaryDir folder;
+        m_answers->folderChoice = folder.path();
+        m_actions->onSaveConfig();
+        const int saved = QDir(folder.path()).entryList(QDir::Files).size();
+        QCOMPARE(saved, 3); // the pass-through set and two setups
+
+        m_answers->yes = false;
+        m_sent.clear();
+        m_actions->eraseFlashMemory();
+        m_actions->onSaveConfig(); // a folder that is no longer empty: refused too
+        QCOMPARE(m_sent.count(nr("Cmd_BulkEraseF")), 0);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), saved);
+
+        m_answers->yes = true;
+        QSignalSpy erased(m_zun.data(), &CZun::signal_FlashMemErased);
+        m_actions->eraseFlashMemory();
+        QVERIFY(erased.wait(20000));
+        QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("0"); }));
+        settle();
+
+        m_actions->onLoadConfig();
+        QVERIFY(waitUntil([&]() {
+            const QString s = state();
+            return field(s, "setups") == field(before, "setups") && field(s, "filters") == field(before, "filters");
+        }, 30000));
+    }
+
+    // The wizard's answers reach the processor in both routing modes; IIR sends no files.
+    void wizardAppliedInBothModes()
+    {
+        start();
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            w.restart();
+            while (w.currentId() != CZunConfigWizard::FullRouting)
+                w.next();
+            w.setField("FIRPath1", QStringLiteral("/left/over.fir")); // ignored for IIR
+            w.next();
+            while (w.nextId() != -1)
+                w.next();
+            return true;
+        };
+        m_sent.clear();
+        m_actions->on_BttnRouting();
+        settle();
+        QVERIFY(m_sent.count(nr("Cmd_DSP_FullRouting0")) == 1);
+        QVERIFY(m_sent.count(nr("Cmd_ClockSel")) == 1);
+        QVERIFY(m_zun->IsTcpCheckOn());
+
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            w.restart();
+            while (w.currentId() != CZunConfigWizard::FullRouting)
+                w.next();
+            w.setField("AdvancedMode", true);
+            while (w.nextId() != -1)
+                w.next();
+            return w.field("RoutingPreset").isValid();
+        };
+        m_sent.clear();
+        m_actions->on_BttnRouting();
+        settle();
+        QVERIFY(m_sent.count(nr("Cmd_ClockSel")) == 1);
+        QCOMPARE(m_sent.count(nr("Cmd_DSP_FullRouting0")), 0);
+        QCOMPARE(m_sent.count(nr("Cmd_SPI_Routing")), 1);
+
+        m_zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        m_answers->shown.clear();
+        m_actions->on_BttnRouting();
+        QCOMPARE(m_answers->shown, QStringList("Please establish a connection first"));
+    }
+};
+
+QTEST_MAIN(TestMaintenanceActions)
+#include "tst_maintenanceactions_e2e.moc"

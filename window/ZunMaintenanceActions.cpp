@@ -1,0 +1,281 @@
+#include "ZunMaintenanceActions.h"
+
+#include "CMemoryManager.h"
+#include "CZun.h"
+#include "CZunConfigWizard.h"
+#include "CZunStatusBuffer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QtConcurrent>
+
+namespace
+{
+QSettings settings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
+
+// A dotted IPv4 unicast address; anything else (IPv6, 0.0.0.0, loopback, multicast, the
+// broadcast and the reserved range) is no address a processor can take.
+bool isUnicastIPv4(const QString& text, quint32* address)
+{
+    const QStringList octets = text.trimmed().split(QLatin1Char('.'));
+    if (octets.size() != 4)
+        return false;
+    quint32 value = 0;
+    for (const QString& o : octets) {
+        bool ok = false;
+        const uint n = o.toUInt(&ok, 10);
+        if (!ok || o.isEmpty() || o.size() > 3 || n > 255)
+            return false;
+        value = value << 8 | n;
+    }
+    const quint32 first = value >> 24;
+    if (first == 0 || first == 127 || first >= 224)
+        return false;
+    *address = value;
+    return true;
+}
+} // namespace
+
+ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab)
+    : QObject(tab), m_zun(std::move(zun)), m_tab(tab), m_prompts(new Prompts(tab))
+{
+    m_finishTimer.setSingleShot(true);
+    connect(&m_finishTimer, &QTimer::timeout, this, &ZunMaintenanceActions::finishFwUpdate);
+}
+
+// The timer is a member: it never fires into a destroyed tab.
+ZunMaintenanceActions::~ZunMaintenanceActions() { disconnectFirmwareProgress(); }
+
+void ZunMaintenanceActions::setPrompts(std::unique_ptr<Prompts> prompts) { m_prompts = std::move(prompts); }
+
+template <class F>
+auto ZunMaintenanceActions::withoutKeepAlive(F choice)
+{
+    m_zun->EnableTcpCheck(false);
+    struct Restore {
+        CZun* zun;
+        ~Restore() { zun->EnableTcpCheck(true); }
+    } restore {m_zun.data()};
+    return choice();
+}
+
+void ZunMaintenanceActions::startLongOperation(const QString& logLine)
+{
+    if (m_tab)
+        m_tab->setCursor(Qt::WaitCursor);
+    emit signal_log(logLine);
+    emit longOperationStarted();
+}
+
+void ZunMaintenanceActions::endLongOperation()
+{
+    if (m_tab)
+        m_tab->setCursor(Qt::ArrowCursor);
+    emit longOperationFinished();
+}
+
+void ZunMaintenanceActions::eraseFlashMemory()
+{
+    if (!m_prompts->confirm(tr("This will erase the internal memory ande restore the factory settings. All settings, "
+                               "filters, and setups will be lost. Proceed?")))
+        return;
+    m_zun->EraseFlashMemory();
+    startLongOperation(tr("Erasing internal memory. Please wait ..."));
+}
+
+void ZunMaintenanceActions::restoreDefaultSettings()
+{
+    if (!m_prompts->confirm(tr("This will set all gains, delays, EQs, etc. to default settings. All settings made since "
+                               "the last setup recall will be lost. Proceed?")))
+        return;
+    m_zun->RestoreDefaultSettings(true);
+    startLongOperation(tr("Restoring default settings. Please wait ..."));
+}
+
+void ZunMaintenanceActions::onSaveConfig()
+{
+    const QString start = settings().value(QStringLiteral("SaveConfigDir"), QDir::currentPath()).toString();
+    const QString folder = withoutKeepAlive(
+        [&]() { return m_prompts->folder(tr("Select an empty directory to save configuration to"), start); });
+    if (folder.isEmpty())
+        return;
+    if (QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System).count() != 2
+        && !m_prompts->confirm(tr("The selected directory is not empty which can produce unpredictable behaviour. Do "
+                                  "you really want to go on?")))
+        return;
+    m_zun->BackupToDir(folder);
+    QSettings s = settings();
+    s.setValue(QStringLiteral("SaveConfigDir"), folder);
+    s.sync();
+}
+
+void ZunMaintenanceActions::onLoadConfig()
+{
+    const QString start = settings().value(QStringLiteral("SaveConfigDir"), QDir::currentPath()).toString();
+    const QString folder =
+        withoutKeepAlive([&]() { return m_prompts->folder(tr("Select directory to load configuration from"), start); });
+    if (folder.isEmpty())
+        return;
+    // The load waits for the FIR/limiter manager's thread: never in the GUI thread.
+    QSharedPointer<CZun> zun = m_zun;
+    QtConcurrent::run([zun, folder]() { zun->InvokeFromDir(folder); });
+    QSettings s = settings();
+    s.setValue(QStringLiteral("SaveConfigDir"), folder);
+    s.sync();
+    if (m_tab)
+        m_tab->setCursor(Qt::WaitCursor);
+    emit longOperationStarted();
+}
+
+void ZunMaintenanceActions::updateFirmware()
+{
+    const QString start = settings().value(QStringLiteral("FirmwareDir"), m_zun->GetConfigDir()).toString();
+    const QString file = withoutKeepAlive([&]() { return m_prompts->firmwareFile(start); });
+    if (file.isEmpty())
+        return;
+    if (m_tab)
+        m_tab->setCursor(Qt::WaitCursor);
+    emit signal_log(tr("Updating to firmware %1. Software will automatically try to reconnect to Zun after update. "
+                       "Please wait ...")
+                        .arg(file));
+    QSettings s = settings();
+    s.setValue(QStringLiteral("FirmwareDir"), QFileInfo(file).absolutePath());
+    s.sync();
+
+    // One set of progress connections per update, whatever was started before.
+    disconnectFirmwareProgress();
+    CZunStatusBuffer* image = m_zun->GetStatusBuffer();
+    m_firmwareProgress << connect(image, &CZunStatusBuffer::signal_BlockTransferFinished, this,
+                                  &ZunMaintenanceActions::on_BlockTransfer)
+                       << connect(image, &CZunStatusBuffer::signal_MemCopyFinished, this,
+                                  &ZunMaintenanceActions::on_MemCopy)
+                       << connect(image, &CZunStatusBuffer::signal_FirmwareCheckFinished, this,
+                                  &ZunMaintenanceActions::on_FirmwareCheck);
+    emit longOperationStarted();
+    m_zun->UpdateFirmware(file);
+}
+
+void ZunMaintenanceActions::disconnectFirmwareProgress()
+{
+    for (const QMetaObject::Connection& c : qAsConst(m_firmwareProgress))
+        disconnect(c);
+    m_firmwareProgress.clear();
+}
+
+void ZunMaintenanceActions::on_BlockTransfer(quint16 bytes)
+{
+    emit signal_log(tr("%1 bytes successfully transferred.\n Copying to flash mem ... ").arg(bytes));
+}
+
+void ZunMaintenanceActions::on_MemCopy() { emit signal_log(tr("copied.")); }
+
+void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
+{
+    emit signal_log(tr("Firmware uploaded.\n Checking data: %1")
+                        .arg(ok ? tr("ok.\nPerforming update...") : tr("invalid firmware.\nUpdate failed.")));
+    disconnectFirmwareProgress();
+    if (!ok) {
+        // Nothing more will come for this update: give the tab back now.
+        endLongOperation();
+        return;
+    }
+    emit longOperationStarted(); // the FIR selectors stay off until the processor is back
+    int delay = m_zun->GetMemoryManager()->flashSize() < 0x200000 ? 45000 : 60000;
+    if (m_finishDelayOverride >= 0)
+        delay = m_finishDelayOverride;
+    m_finishTimer.start(delay);
+}
+
+void ZunMaintenanceActions::finishFwUpdate()
+{
+    m_finishTimer.stop();
+    emit signal_log(tr("Update finished."));
+    emit ipChanged(m_zun->GetIpAddress());
+    emit signal_log(tr("Trying to reconnect..."));
+    endLongOperation();
+}
+
+void ZunMaintenanceActions::onSetDeviceName()
+{
+    QString name;
+    if (m_prompts->text(tr("Enter desired device name"), tr("Device name:"), tr("Name"), &name) && !name.isEmpty())
+        m_zun->SaveDeviceName(name);
+}
+
+void ZunMaintenanceActions::onChangeSecurityPIN()
+{
+    quint16 oldPin = 0;
+    quint16 newPin = 0;
+    if (m_prompts->pin(&oldPin, &newPin))
+        m_zun->SetPin(quint32(oldPin) | quint32(newPin) << 16, newPin);
+}
+
+void ZunMaintenanceActions::onSetIP()
+{
+    QString text;
+    if (!m_prompts->text(tr("Change IP address"), tr("Enter desired IP address in format 012.345.678.901"),
+                         QStringLiteral("192.168.1.15"), &text)
+        || text.isEmpty())
+        return;
+    quint32 address = 0;
+    if (!isUnicastIPv4(text, &address)) {
+        m_prompts->message(QMessageBox::Warning, tr("Invalid entry, try again."));
+        return;
+    }
+    const QString question = tr("Please check settings for Zun nr %1:\n\nCurrent IP address: \t %2\nNew IP address: \t "
+                                "%3.\n Proceed?")
+                                 .arg(m_zun->GetNr())
+                                 .arg(m_zun->GetIpAddress().toString(), QHostAddress(address).toString());
+    if (!m_prompts->ask(question))
+        return;
+    m_zun->SetIP(address);
+    m_prompts->message(QMessageBox::Information, tr("IP address transferred to Zun. Switch device off and on again."));
+}
+
+void ZunMaintenanceActions::on_LowFlashMemory()
+{
+    const QString text = tr(
+        "There is only less than 48kB remaining memory inside the Zun.\nA garbage collection may free some memory. This "
+        "can take about a minute and the Zun will be set to default settings for some seconds. You can perform this now "
+        "or keep the current state and do it later.\nIf you don't make a garbage collection now, actions like "
+        "load/store setups and changing limiters are disabled");
+    if (m_prompts->garbageCollectionNow(text))
+        m_zun->doGarbageCollection();
+}
+
+void ZunMaintenanceActions::on_BttnRouting()
+{
+    if (!m_zun)
+        return;
+    if (!m_zun->IsConnected()) {
+        m_prompts->message(QMessageBox::Warning, tr("Please establish a connection first"));
+        return;
+    }
+    CZunConfigWizard wizard(m_zun);
+    if (!withoutKeepAlive([&]() { return m_prompts->runWizard(wizard); }))
+        return;
+
+    const int clock = wizard.field(QStringLiteral("Clock")).toInt();
+    const int multipath1 = wizard.field(QStringLiteral("Multipath1")).toInt();
+    const int multipath2 = wizard.field(QStringLiteral("Multipath2")).toInt();
+    const int crossover = wizard.field(QStringLiteral("XOverSelect")).toInt();
+    // IIR crossovers take no FIR files, whatever the file fields still hold.
+    const QString fir1 = crossover != 0 ? wizard.field(QStringLiteral("FIRPath1")).toString() : QString();
+    const QString fir2 = crossover != 0 ? wizard.field(QStringLiteral("FIRPath2")).toString() : QString();
+    const auto copy1 = ZunC::CopyFIRCoeffsMode(wizard.field(QStringLiteral("CopyFIRCoeffs1")).toInt());
+    const auto copy2 = ZunC::CopyFIRCoeffsMode(wizard.field(QStringLiteral("CopyFIRCoeffs2")).toInt());
+    const bool advanced = wizard.field(QStringLiteral("AdvancedMode")).toBool();
+    const bool keep = wizard.field(QStringLiteral("KeepSettings")).toBool();
+    if (advanced) {
+        const auto routing = wizard.field(QStringLiteral("RoutingPreset")).value<CZunRoutingPreset>();
+        const auto input = wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>();
+        m_zun->ApplyRoutingPreset(clock, 0, multipath1, multipath2, crossover, routing, fir1, fir2, input, copy1, copy2,
+                                  keep);
+    } else {
+        const auto full = wizard.field(QStringLiteral("FullRoutingPreset")).value<CZunFullRoutingPreset>();
+        m_zun->ApplyFullRoutingPreset(clock, 0, multipath1, multipath2, crossover, full, full.GetRoutingPreset(),
+                                      full.GetInputPreset(), fir1, fir2, copy1, copy2, keep);
+    }
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QSharedPointer>
+#include <QTimer>
+
+#include <memory>
+
+class CZun;
+class CZunConfigWizard;
+
+// The advanced tab's actions on the processor as a whole: erase, default settings,
+// configuration folder save and load, firmware update with its timed finish, device name,
+// PIN, IP address, the low-memory offer of a garbage collection and the configuration
+// wizard. The tab forwards its buttons here and shows what this reports.
+class ZunMaintenanceActions : public QObject
+{
+    Q_OBJECT
+public:
+    // What the actions ask the operator. The default asks with the program's dialogs;
+    // tests answer in its place.
+    class Prompts
+    {
+    public:
+        explicit Prompts(QWidget* parent) : m_parent(parent) {}
+        virtual ~Prompts() = default;
+        // A Yes/No warning; true for Yes.
+        virtual bool confirm(const QString& text);
+        // A folder, or "" when cancelled.
+        virtual QString folder(const QString& title, const QString& start);
+        // A line of text; false when cancelled.
+        virtual bool text(const QString& title, const QString& label, const QString& initial, QString* answer);
+        // A firmware file, or "" when cancelled.
+        virtual QString firmwareFile(const QString& start);
+        // The old and the new PIN words; false when cancelled.
+        virtual bool pin(quint16* oldPin, quint16* newPin);
+        virtual void message(QMessageBox::Icon icon, const QString& text);
+        // True for Yes.
+        virtual bool ask(const QString& text);
+        // True when the operator wants the garbage collection now.
+        virtual bool garbageCollectionNow(const QString& text);
+        // True when the wizard was accepted.
+        virtual bool runWizard(CZunConfigWizard& wizard);
+
+    protected:
+        QWidget* m_parent;
+    };
+
+    // The tab shows the wait cursor and the log; prompts are parented to it.
+    ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab);
+    ~ZunMaintenanceActions() override;
+
+    void setPrompts(std::unique_ptr<Prompts> prompts);
+    // How long the processor needs after a good firmware check before it answers again
+    // (45 s for a flash below 2 MiB, else 60 s); tests shorten it.
+    void setFirmwareFinishDelayMs(int ms) { m_finishDelayOverride = ms; }
+    bool isFirmwareFinishPending() const { return m_finishTimer.isActive(); }
+
+signals:
+    void signal_log(QString text);
+    void longOperationStarted();
+    void longOperationFinished();
+    void ipChanged(QHostAddress address);
+
+public slots:
+    void eraseFlashMemory();
+    void restoreDefaultSettings();
+    void onSaveConfig();
+    void onLoadConfig();
+    void updateFirmware();
+    void on_BlockTransfer(quint16 bytes);
+    void on_MemCopy();
+    void on_FirmwareCheck(bool ok);
+    void finishFwUpdate();
+    void onSetDeviceName();
+    void onChangeSecurityPIN();
+    void onSetIP();
+    void on_LowFlashMemory();
+    void on_BttnRouting();
+
+private:
+    // Runs a modal choice with the processor's keep-alive off, so that it does not expire
+    // while the operator decides.
+    template <class F>
+    auto withoutKeepAlive(F choice);
+    void startLongOperation(const QString& logLine);
+    void endLongOperation();
+    void disconnectFirmwareProgress();
+
+    QSharedPointer<CZun> m_zun;
+    QPointer<QWidget> m_tab;
+    std::unique_ptr<Prompts> m_prompts;
+    QList<QMetaObject::Connection> m_firmwareProgress;
+    QTimer m_finishTimer;
+    int m_finishDelayOverride = -1;
+};

@@ -1,0 +1,61 @@
+#include "ZunMaintenanceActions.h"
+
+#include "CZunConfigWizard.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QPushButton>
+
+// The operator's side of the maintenance actions: the program's own dialogs.
+
+bool ZunMaintenanceActions::Prompts::confirm(const QString& text)
+{
+    return QMessageBox::warning(m_parent, QStringLiteral("ZunControl"), text, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+QString ZunMaintenanceActions::Prompts::folder(const QString& title, const QString& start)
+{
+    return QFileDialog::getExistingDirectory(m_parent, title, start,
+                                             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog
+                                                 | QFileDialog::DontResolveSymlinks);
+}
+
+bool ZunMaintenanceActions::Prompts::text(const QString& title, const QString& label, const QString& initial,
+                                          QString* answer)
+{
+    bool ok = false;
+    *answer = QInputDialog::getText(m_parent, title, label, QLineEdit::Normal, initial, &ok);
+    return ok;
+}
+
+QString ZunMaintenanceActions::Prompts::firmwareFile(const QString& start)
+{
+    return QFileDialog::getOpenFileName(nullptr, QObject::tr("Update Firmware"), start,
+                                        QObject::tr("Zun Firmware (*.fwu)"), nullptr, QFileDialog::DontUseNativeDialog);
+}
+
+bool ZunMaintenanceActions::Prompts::pin(quint16*, quint16*) { return false; }
+
+void ZunMaintenanceActions::Prompts::message(QMessageBox::Icon icon, const QString& text)
+{
+    QMessageBox box(icon, QStringLiteral("ZunControl"), text, QMessageBox::Ok);
+    box.exec();
+}
+
+bool ZunMaintenanceActions::Prompts::ask(const QString& text)
+{
+    return QMessageBox::information(nullptr, QStringLiteral("ZunControl"), text, QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+bool ZunMaintenanceActions::Prompts::garbageCollectionNow(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ZunControl"), text);
+    QPushButton* now = box.addButton(QObject::tr("Garbage collection now"), QMessageBox::ActionRole);
+    box.addButton(QObject::tr("Later"), QMessageBox::ActionRole);
+    box.exec();
+    return box.clickedButton() == now;
+}
+
+bool ZunMaintenanceActions::Prompts::runWizard(CZunConfigWizard& wizard) { return wizard.exec() == QDialog::Accepted; }
