@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "RemoveForm.h"
 #include "UploadForm.h"
+#include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
 
 #include <QCheckBox>
@@ -27,7 +28,6 @@
 #include <QSpacerItem>
 #include <QStandardItemModel>
 #include <QTextEdit>
-#include <QTimer>
 #include <QUrl>
 
 namespace
@@ -264,6 +264,12 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
 
     if (!m_zun)
         return;
+    m_maintenance = new ZunMaintenanceActions(m_zun, this);
+    connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
+    connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
+    connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this, &ZunAdvancedSettingsWidget::endLongOperation);
+    connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
+
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
     ui->comboFIRFilter1->setModel(fir->GetFirModel());
     ui->comboFIRFilter2->setModel(fir->GetFirModel());
@@ -418,13 +424,6 @@ void ZunAdvancedSettingsWidget::on_SetupUploaded(bool ok, int position)
     endLongOperation();
 }
 
-void ZunAdvancedSettingsWidget::on_BlockTransfer(quint16 bytes)
-{
-    addLogEntry(tr("%1 bytes successfully transferred.\n Copying to flash mem ... ").arg(bytes));
-}
-
-void ZunAdvancedSettingsWidget::on_MemCopy() { addLogEntry(tr("copied.")); }
-
 void ZunAdvancedSettingsWidget::setCheckSameFIR(bool linked)
 {
     ui->checkBoxSameFIRs->setChecked(linked);
@@ -458,57 +457,22 @@ void ZunAdvancedSettingsWidget::on_newLogEntry()
     bar->setValue(bar->maximum());
 }
 
-// --- firmware check (the update itself is one of the maintenance actions) -----------------
+// --- maintenance: the actions object does the work, the tab shows it ----------------------
 
-void ZunAdvancedSettingsWidget::disconnectFirmwareProgress()
-{
-    if (!m_zun)
-        return;
-    CZunStatusBuffer* image = m_zun->GetStatusBuffer();
-    disconnect(image, &CZunStatusBuffer::signal_BlockTransferFinished, this, &ZunAdvancedSettingsWidget::on_BlockTransfer);
-    disconnect(image, &CZunStatusBuffer::signal_MemCopyFinished, this, &ZunAdvancedSettingsWidget::on_MemCopy);
-    disconnect(image, &CZunStatusBuffer::signal_FirmwareCheckFinished, this, &ZunAdvancedSettingsWidget::on_FirmwareCheck);
-}
-
-void ZunAdvancedSettingsWidget::on_FirmwareCheck(bool ok)
-{
-    addLogEntry(tr("Firmware uploaded.\n Checking data: %1")
-                    .arg(ok ? tr("ok.\nPerforming update...") : tr("invalid firmware.\nUpdate failed.")));
-    disconnectFirmwareProgress();
-    if (!ok) {
-        // Nothing more will come for a refused firmware: the operation ends here.
-        endLongOperation();
-        return;
-    }
-    ui->comboFIRFilter1->setEnabled(false);
-    ui->comboFIRFilter2->setEnabled(false);
-    const bool smallFlash = m_zun && m_zun->GetMemoryManager()->flashSize() < 0x200000;
-    QTimer::singleShot(smallFlash ? 45000 : 60000, this, &ZunAdvancedSettingsWidget::finishFwUpdate);
-}
-
-void ZunAdvancedSettingsWidget::finishFwUpdate()
-{
-    addLogEntry(tr("Update finished."));
-    if (m_zun)
-        emit ipChanged(m_zun->GetIpAddress());
-    addLogEntry(tr("Trying to reconnect..."));
-    enableControls();
-    emit longOperationFinished();
-    setCursor(Qt::ArrowCursor);
-}
-
-// --- maintenance actions: built with the maintenance issue; until then they do nothing ---
-
-void ZunAdvancedSettingsWidget::on_BttnRouting() {}
-void ZunAdvancedSettingsWidget::eraseFlashMemory() {}
-void ZunAdvancedSettingsWidget::restoreDefaultSettings() {}
-void ZunAdvancedSettingsWidget::updateFirmware() {}
-void ZunAdvancedSettingsWidget::onSaveConfig() {}
-void ZunAdvancedSettingsWidget::onLoadConfig() {}
-void ZunAdvancedSettingsWidget::on_LowFlashMemory() {}
-void ZunAdvancedSettingsWidget::onChangeSecurityPIN() {}
-void ZunAdvancedSettingsWidget::onSetDeviceName() {}
-void ZunAdvancedSettingsWidget::onSetIP() {}
+void ZunAdvancedSettingsWidget::on_BlockTransfer(quint16 bytes) { if (m_maintenance) m_maintenance->on_BlockTransfer(bytes); }
+void ZunAdvancedSettingsWidget::on_MemCopy() { if (m_maintenance) m_maintenance->on_MemCopy(); }
+void ZunAdvancedSettingsWidget::on_FirmwareCheck(bool ok) { if (m_maintenance) m_maintenance->on_FirmwareCheck(ok); }
+void ZunAdvancedSettingsWidget::finishFwUpdate() { if (m_maintenance) m_maintenance->finishFwUpdate(); }
+void ZunAdvancedSettingsWidget::on_BttnRouting() { if (m_maintenance) m_maintenance->on_BttnRouting(); }
+void ZunAdvancedSettingsWidget::eraseFlashMemory() { if (m_maintenance) m_maintenance->eraseFlashMemory(); }
+void ZunAdvancedSettingsWidget::restoreDefaultSettings() { if (m_maintenance) m_maintenance->restoreDefaultSettings(); }
+void ZunAdvancedSettingsWidget::updateFirmware() { if (m_maintenance) m_maintenance->updateFirmware(); }
+void ZunAdvancedSettingsWidget::onSaveConfig() { if (m_maintenance) m_maintenance->onSaveConfig(); }
+void ZunAdvancedSettingsWidget::onLoadConfig() { if (m_maintenance) m_maintenance->onLoadConfig(); }
+void ZunAdvancedSettingsWidget::on_LowFlashMemory() { if (m_maintenance) m_maintenance->on_LowFlashMemory(); }
+void ZunAdvancedSettingsWidget::onChangeSecurityPIN() { if (m_maintenance) m_maintenance->onChangeSecurityPIN(); }
+void ZunAdvancedSettingsWidget::onSetDeviceName() { if (m_maintenance) m_maintenance->onSetDeviceName(); }
+void ZunAdvancedSettingsWidget::onSetIP() { if (m_maintenance) m_maintenance->onSetIP(); }
 
 // --- FIR filters ---------------------------------------------------------------------------
 
@@ -627,6 +591,12 @@ void ZunAdvancedSettingsWidget::downloadFIRFilter()
 {
     if (!m_zun)
         return;
+    m_maintenance = new ZunMaintenanceActions(m_zun, this);
+    connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
+    connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
+    connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this, &ZunAdvancedSettingsWidget::endLongOperation);
+    connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
+
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
     RemoveForm form(this);
     form.setWindowTitle(tr("Download FIR Filter"));

@@ -9,6 +9,7 @@
 
 class CZun;
 class QObject;
+class ZunMaintenanceActions;
 namespace Ui
 {
 class ZunAdvancedSettingsWidget;
@@ -37,6 +38,8 @@ public:
     // Why a set may not be removed (active, or used by stored setups); empty when it may.
     QString firRemovalRefusal(quint32 id) const;
     bool isSetupPositionEmpty(int position) const;
+    // The actions on the processor as a whole (null without a device).
+    ZunMaintenanceActions* maintenance() const { return m_maintenance; }
 
 signals:
     void longOperationStarted();
@@ -102,9 +105,9 @@ private:
     QString settingsFolder(const char* key) const;
     void storeSettingsFolder(const char* key, const QString& folder);
     bool confirmOverwrite(int position);
-    void disconnectFirmwareProgress();
 
     Ui::ZunAdvancedSettingsWidget* ui;
     QSharedPointer<CZun> m_zun;
     QObject* m_alarm = nullptr;
+    ZunMaintenanceActions* m_maintenance = nullptr;
 };

@@ -39,7 +39,7 @@ bool isUnicastIPv4(const QString& text, quint32* address)
 } // namespace
 
 ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab)
-    : QObject(tab), m_zun(std::move(zun)), m_tab(tab), m_prompts(new Prompts(tab))
+    : QObject(tab), m_zun(std::move(zun)), m_prompts(new Prompts(tab))
 {
     m_finishTimer.setSingleShot(true);
     connect(&m_finishTimer, &QTimer::timeout, this, &ZunMaintenanceActions::finishFwUpdate);
@@ -63,17 +63,8 @@ auto ZunMaintenanceActions::withoutKeepAlive(F choice)
 
 void ZunMaintenanceActions::startLongOperation(const QString& logLine)
 {
-    if (m_tab)
-        m_tab->setCursor(Qt::WaitCursor);
     emit signal_log(logLine);
     emit longOperationStarted();
-}
-
-void ZunMaintenanceActions::endLongOperation()
-{
-    if (m_tab)
-        m_tab->setCursor(Qt::ArrowCursor);
-    emit longOperationFinished();
 }
 
 void ZunMaintenanceActions::eraseFlashMemory()
@@ -124,8 +115,6 @@ void ZunMaintenanceActions::onLoadConfig()
     QSettings s = settings();
     s.setValue(QStringLiteral("SaveConfigDir"), folder);
     s.sync();
-    if (m_tab)
-        m_tab->setCursor(Qt::WaitCursor);
     emit longOperationStarted();
 }
 
@@ -135,8 +124,6 @@ void ZunMaintenanceActions::updateFirmware()
     const QString file = withoutKeepAlive([&]() { return m_prompts->firmwareFile(start); });
     if (file.isEmpty())
         return;
-    if (m_tab)
-        m_tab->setCursor(Qt::WaitCursor);
     emit signal_log(tr("Updating to firmware %1. Software will automatically try to reconnect to Zun after update. "
                        "Please wait ...")
                         .arg(file));
@@ -178,7 +165,7 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
     disconnectFirmwareProgress();
     if (!ok) {
         // Nothing more will come for this update: give the tab back now.
-        endLongOperation();
+        emit longOperationFinished();
         return;
     }
     emit longOperationStarted(); // the FIR selectors stay off until the processor is back
@@ -194,7 +181,7 @@ void ZunMaintenanceActions::finishFwUpdate()
     emit signal_log(tr("Update finished."));
     emit ipChanged(m_zun->GetIpAddress());
     emit signal_log(tr("Trying to reconnect..."));
-    endLongOperation();
+    emit longOperationFinished();
 }
 
 void ZunMaintenanceActions::onSetDeviceName()

@@ -3,7 +3,6 @@
 #include <QHostAddress>
 #include <QMessageBox>
 #include <QObject>
-#include <QPointer>
 #include <QSharedPointer>
 #include <QTimer>
 
@@ -49,7 +48,8 @@ public:
         QWidget* m_parent;
     };
 
-    // The tab shows the wait cursor and the log; prompts are parented to it.
+    // The tab shows the log and the long operations (wait cursor, FIR selectors off);
+    // prompts are parented to it.
     ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab);
     ~ZunMaintenanceActions() override;
 
@@ -87,11 +87,9 @@ private:
     template <class F>
     auto withoutKeepAlive(F choice);
     void startLongOperation(const QString& logLine);
-    void endLongOperation();
     void disconnectFirmwareProgress();
 
     QSharedPointer<CZun> m_zun;
-    QPointer<QWidget> m_tab;
     std::unique_ptr<Prompts> m_prompts;
     QList<QMetaObject::Connection> m_firmwareProgress;
     QTimer m_finishTimer;

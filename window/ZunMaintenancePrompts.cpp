@@ -1,6 +1,7 @@
 #include "ZunMaintenanceActions.h"
 
 #include "CZunConfigWizard.h"
+#include "UploadForm.h"
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -31,8 +32,12 @@ bool ZunMaintenanceActions::Prompts::text(const QString& title, const QString& l
 
 QString ZunMaintenanceActions::Prompts::firmwareFile(const QString& start)
 {
-    return QFileDialog::getOpenFileName(nullptr, QObject::tr("Update Firmware"), start,
-                                        QObject::tr("Zun Firmware (*.fwu)"), nullptr, QFileDialog::DontUseNativeDialog);
+    UploadForm form(QObject::tr("Zun Firmware (*.fwu)"), {QStringLiteral("fwu")}, start);
+    form.setWindowTitle(QObject::tr("Update Firmware"));
+    form.hidePositionSelector();
+    form.setLabelText(QObject::tr("Enter filename of firmware or select file with 'Browse', upload and follow log "
+                                  "messages."));
+    return form.exec() == QDialog::Accepted ? form.getFilename() : QString();
 }
 
 bool ZunMaintenanceActions::Prompts::pin(quint16*, quint16*) { return false; }

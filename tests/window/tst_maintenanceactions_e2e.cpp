@@ -160,7 +160,6 @@ private slots:
             lines << l.at(0).toString();
         QVERIFY(lines.join('|').contains("Checking data: ok."));
         QCOMPARE(lines.last(), QStringLiteral("Trying to reconnect..."));
-        QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
 
         settle();
         QVERIFY(m_sim->control(QStringLiteral("failcheck")));
