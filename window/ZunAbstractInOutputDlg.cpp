@@ -45,47 +45,11 @@ ZunAbstractInOutputDlg::ZunAbstractInOutputDlg(CZunAbstractInOutput* channel, QW
     top->setLayout(m_topLayout);
     splitter->addWidget(top);
 
-    // EQs: buttons, then the table
-    m_groupEQ = new QGroupBox(tr("EQs"));
-    m_groupEQ->setMinimumWidth(70);
-    m_groupEQ->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Maximum);
-    m_layoutEQ = new QVBoxLayout;
-    m_buttonNewEQ = new QPushButton("New");
-    m_buttonRemoveEQ = new QPushButton("Remove");
-    m_layoutEQ->addWidget(m_buttonNewEQ);
-    m_layoutEQ->addWidget(m_buttonRemoveEQ);
-    m_groupEQ->setLayout(m_layoutEQ);
-    connect(m_buttonNewEQ, &QPushButton::clicked, this, &ZunAbstractInOutputDlg::onButtonNewEQ);
-    connect(m_buttonRemoveEQ, &QPushButton::clicked, this, &ZunAbstractInOutputDlg::onButtonRemoveEQ);
-    auto* columnEQ = new QVBoxLayout;
-    columnEQ->addWidget(m_groupEQ);
-    columnEQ->addStretch();
-    m_topLayout->addLayout(columnEQ);
-    m_tableEQ = new QTableView;
-    m_topLayout->addWidget(m_tableEQ);
-    m_tableEQ->setMinimumSize(320, 100);
-    m_tableEQ->setMaximumSize(320, 640);
-
-    // crossover filters, built the same way
-    m_groupHOF = new QGroupBox(tr("Filters"));
-    m_groupHOF->setMinimumWidth(70);
-    m_groupHOF->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Maximum);
-    m_layoutHOF = new QVBoxLayout;
-    m_buttonNewHOF = new QPushButton("New");
-    m_buttonRemoveHOF = new QPushButton("Remove");
-    m_layoutHOF->addWidget(m_buttonNewHOF);
-    m_layoutHOF->addWidget(m_buttonRemoveHOF);
-    m_groupHOF->setLayout(m_layoutHOF);
-    connect(m_buttonNewHOF, &QPushButton::clicked, this, &ZunAbstractInOutputDlg::onButtonNewHOF);
-    connect(m_buttonRemoveHOF, &QPushButton::clicked, this, &ZunAbstractInOutputDlg::onButtonRemoveHOF);
-    auto* columnHOF = new QVBoxLayout;
-    columnHOF->addWidget(m_groupHOF);
-    columnHOF->addStretch();
-    m_topLayout->addLayout(columnHOF);
-    m_tableHOF = new QTableView;
-    m_topLayout->addWidget(m_tableHOF);
-    m_tableHOF->setMinimumSize(420, 100);
-    m_tableHOF->setMaximumSize(420, 640);
+    addTableColumn(tr("EQs"), 320, &ZunAbstractInOutputDlg::onButtonNewEQ, &ZunAbstractInOutputDlg::onButtonRemoveEQ,
+                   m_groupEQ, m_layoutEQ, m_buttonNewEQ, m_buttonRemoveEQ, m_tableEQ);
+    addTableColumn(tr("Filters"), 420, &ZunAbstractInOutputDlg::onButtonNewHOF,
+                   &ZunAbstractInOutputDlg::onButtonRemoveHOF, m_groupHOF, m_layoutHOF, m_buttonNewHOF,
+                   m_buttonRemoveHOF, m_tableHOF);
     m_topLayout->addStretch();
 
     m_mainLayout->addWidget(splitter);
@@ -159,6 +123,32 @@ ZunAbstractInOutputDlg::ZunAbstractInOutputDlg(CZunAbstractInOutput* channel, QW
            "\t\tBelow the legend, it is possible to turn off/on the display of EQs, filters and phases in general. "
            "<br>\t\t<b>Note:</b> The response of an output channel, also considers the response of the "
            "corresponding input. \t\t"));
+}
+
+void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth, void (ZunAbstractInOutputDlg::*onNew)(),
+                                            void (ZunAbstractInOutputDlg::*onRemove)(), QGroupBox*& group,
+                                            QVBoxLayout*& groupLayout, QPushButton*& buttonNew,
+                                            QPushButton*& buttonRemove, QTableView*& table)
+{
+    group = new QGroupBox(title);
+    group->setMinimumWidth(70);
+    group->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Maximum);
+    groupLayout = new QVBoxLayout;
+    buttonNew = new QPushButton("New");
+    buttonRemove = new QPushButton("Remove");
+    groupLayout->addWidget(buttonNew);
+    groupLayout->addWidget(buttonRemove);
+    group->setLayout(groupLayout);
+    connect(buttonNew, &QPushButton::clicked, this, onNew);
+    connect(buttonRemove, &QPushButton::clicked, this, onRemove);
+    auto* column = new QVBoxLayout;
+    column->addWidget(group);
+    column->addStretch();
+    m_topLayout->addLayout(column);
+    table = new QTableView;
+    m_topLayout->addWidget(table);
+    table->setMinimumSize(tableWidth, 100);
+    table->setMaximumSize(tableWidth, 640);
 }
 
 // The proxies are children of the page and the curves belong to the plot: all go with it.

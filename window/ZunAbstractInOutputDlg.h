@@ -67,6 +67,11 @@ public slots:
     void on_FilterToBeDeleted(CZunHighOrderFilter* filter);
 
 private:
+    // A New/Remove group (calling onNew and onRemove) with a stretch below it, then a table
+    // of the given width, added to the top layout.
+    void addTableColumn(const QString& title, int tableWidth, void (ZunAbstractInOutputDlg::*onNew)(),
+                        void (ZunAbstractInOutputDlg::*onRemove)(), QGroupBox*& group, QVBoxLayout*& groupLayout,
+                        QPushButton*& buttonNew, QPushButton*& buttonRemove, QTableView*& table);
     // The numbers (column 0 of the source model) of the selected rows, each row once, in
     // the order of first appearance in the selection.
     static QList<int> selectedNumbers(QTableView* table);

@@ -125,13 +125,13 @@ private slots:
         QString refused;
         int made = 0;
         while (refused.isEmpty() && made < 200) {
-            refused = OfflineDevice::failure([&] { p->onButtonNewEQ(); });
+            refused = DeviceTestRig::failure([&] { p->onButtonNewEQ(); });
             made += refused.isEmpty() ? 1 : 0;
         }
         QCOMPARE(refused, QStringLiteral("CEQManager::NewEQ(): No free EQ left."));
         QCOMPARE(p->plot()->curves().size(), made + 2);
         // a crossover filter needs free EQs for its sections: refused, nothing of it stays
-        QCOMPARE(OfflineDevice::failure([&] { p->onButtonNewHOF(); }), refused);
+        QCOMPARE(DeviceTestRig::failure([&] { p->onButtonNewHOF(); }), refused);
         OfflineDevice::flushDeletes();
         QCOMPARE(m_dev->eq()->CountHighOrderFilters(-1), 0);
         QCOMPARE(p->plot()->curves().size(), made + 2);

@@ -8,31 +8,21 @@
 //
 // Usage: zunplotbench [repetitions, default 500]
 
-#include "CCmdMap.h"
 #include "CEQManager.h"
-#include "CRoutingLibrary.h"
 #include "CRoutingManager.h"
 #include "CZun.h"
 #include "CZunBiquad.h"
-#include "CZunImageDefaults.h"
 #include "CZunInput.h"
 #include "CZunOutput.h"
-#include "CZunStatusBuffer.h"
 #include "PlotWidget.h"
-#include "ZunBaseComm.h"
-#include "ZunDeviceStats.h"
 #include "ZunEQModel.h"
 #include "ZunHOFModel.h"
 #include "ZunInputDlg.h"
+#include "ZunOfflineDevice.h"
 #include "ZunOutputPlotDlg.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QHostAddress>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -80,35 +70,15 @@ QString line(const char* what, const Figures& f)
 
 int main(int argc, char** argv)
 {
-    // Settings and files of its own, never the user's.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
+    ZunToolHome home;
     QApplication app(argc, argv);
-    QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue("ConfigDir", home.path());
+    home.storeConfigDir();
     const int repetitions = app.arguments().size() > 1 ? std::max(1, app.arguments()[1].toInt()) : 500;
     qRegisterMetaType<CZunBiquad*>();
 
-    // a double board with eight analog outputs, fresh image, not connected
-    auto map = QSharedPointer<CCmdMap>::create();
-    map->setVersion(1080);
-    auto record = QSharedPointer<ZunDeviceStats>::create(CMacAddr(0x5A756E00002Aull));
-    record->setFirmware(1080);
-    record->setIpAddress(QHostAddress(QHostAddress::LocalHost));
-    record->setHardwareInfo(CZunHardwareInfo(0x0F80));
-    QSharedPointer<CZun> zun(new CZun(record, map, QSharedPointer<CRoutingLibrary>::create(map)));
-    QMetaObject::invokeMethod(zun->GetLink(), []() {}, Qt::BlockingQueuedConnection);
-    QEventLoop settle;
-    bool loaded = false;
-    QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, &settle, [&]() {
-        loaded = true;
-        settle.quit();
-    });
-    QTimer::singleShot(20000, &settle, &QEventLoop::quit);
-    zun->GetStatusBuffer()->setImage(CZunImageDefaults::defaultImageBytes(1080));
-    if (!loaded)
-        settle.exec();
+    QSharedPointer<CZun> zun = zunOfflineDevice();
     QCoreApplication::processEvents();
+    QSharedPointer<CCmdMap> map = zun->GetCmdMap();
 
     CZunInput* input = nullptr;
     for (const QPointer<CZunInput>& in : zun->GetRoutingManager()->GetInputs())

@@ -5,31 +5,22 @@
 //
 //   xvfb-run -s "-screen 0 1280x800x24" build/tools/zunplotshot/zunplotshot /tmp/shots
 
-#include "CCmdMap.h"
 #include "CEQManager.h"
-#include "CRoutingLibrary.h"
 #include "CRoutingManager.h"
 #include "CZun.h"
 #include "CZunBiquad.h"
 #include "CZunHighOrderFilter.h"
-#include "CZunImageDefaults.h"
 #include "CZunOutput.h"
-#include "CZunStatusBuffer.h"
 #include "PlotWidget.h"
-#include "ZunBaseComm.h"
-#include "ZunDeviceStats.h"
 #include "ZunEQModel.h"
 #include "ZunHOFModel.h"
 #include "ZunOutputDlg.h"
+#include "ZunOfflineDevice.h"
 #include "ZunOutputPlotDlg.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QHostAddress>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -57,26 +48,17 @@ bool save(QWidget* page, const QString& file)
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
+    ZunToolHome home;
     QApplication app(argc, argv);
-    QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue("ConfigDir", home.path());
+    home.storeConfigDir();
     const QString dir = app.arguments().size() > 1 ? app.arguments()[1] : QStringLiteral(".");
     QDir().mkpath(dir);
     qRegisterMetaType<CZunBiquad*>();
     qRegisterMetaType<CZunHighOrderFilter*>();
 
-    auto map = QSharedPointer<CCmdMap>::create();
-    map->setVersion(1080);
-    auto record = QSharedPointer<ZunDeviceStats>::create(CMacAddr(0x5A756E00002Aull));
-    record->setFirmware(1080);
-    record->setIpAddress(QHostAddress(QHostAddress::LocalHost));
-    record->setHardwareInfo(CZunHardwareInfo(0x0F80));
-    QSharedPointer<CZun> zun(new CZun(record, map, QSharedPointer<CRoutingLibrary>::create(map)));
-    QMetaObject::invokeMethod(zun->GetLink(), []() {}, Qt::BlockingQueuedConnection);
-    zun->GetStatusBuffer()->setImage(CZunImageDefaults::defaultImageBytes(1080));
+    QSharedPointer<CZun> zun = zunOfflineDevice();
     settle(300);
+    QSharedPointer<CCmdMap> map = zun->GetCmdMap();
 
     auto eq = [&](CZunOutput* o, const char* type, double f, double gain, double q) {
         CZunBiquad* b = o->NewEQ();

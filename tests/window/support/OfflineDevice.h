@@ -14,7 +14,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 // A device object with eight analog outputs that is not connected: its image is a fresh
@@ -42,16 +41,6 @@ public:
     quint16 nr(const char* name) const { return zun->GetCmdMap()->getCmdNr(name); }
     // Deleted EQs and filters go at the next deferred delete.
     static void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-    // The text of the logic error f throws (empty when none).
-    static QString failure(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::logic_error& e) {
-            return QString::fromStdString(e.what());
-        }
-        return QString();
-    }
 
     QSharedPointer<CZun> zun;
 };
