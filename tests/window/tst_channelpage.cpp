@@ -164,6 +164,12 @@ private slots:
         QVERIFY(!chosen.contains(out(1)->GetEQList().first()->getNumber()));
         QCOMPARE(p->plot()->curves().size(), 3);
         QCOMPARE(m_dev->eq()->CountActiveEQs(-1), 4);
+        // a model reset (every new EQ) keeps "Nr", "Name" and "Bank" hidden
+        out(1)->NewEQ();
+        QCOMPARE(p->eqProxy()->rowCount(), 2);
+        for (int col : {0, 1, 2})
+            QVERIFY(p->eqTable()->isColumnHidden(col));
+        QVERIFY(!p->eqTable()->isColumnHidden(3));
     }
 
     void proxiesGoWithThePage()
