@@ -83,13 +83,22 @@ CZunBiquad* CZunAbstractInOutput::NewEQ()
 CZunHighOrderFilter* CZunAbstractInOutput::NewHighOrderFilter()
 {
     CEQManager* manager = m_zun->GetEQManager();
-    int slot = m_slot;
-    CZunHighOrderFilter* filter = manager->CreateHighOrderFilter(slot);
-    filter->rebuild();
-    if (m_zun->GetStatusBuffer()->isLinked()) {
-        int partnerSlot = (m_slot + 6) % 12;
-        manager->CreateHighOrderFilter(partnerSlot)->rebuild();
-    }
+    // A filter whose sections do not fit is given back at once (with the sections it got):
+    // the processor never holds it, so neither does the channel.
+    auto create = [manager](int slot) {
+        QPointer<CZunHighOrderFilter> filter = manager->CreateHighOrderFilter(slot);
+        try {
+            filter->rebuild();
+        } catch (...) {
+            if (filter)
+                manager->DeleteHighOrderFilter(filter, true);
+            throw;
+        }
+        return filter.data();
+    };
+    CZunHighOrderFilter* filter = create(m_slot);
+    if (m_zun->GetStatusBuffer()->isLinked())
+        create((m_slot + 6) % 12);
     return filter;
 }
 

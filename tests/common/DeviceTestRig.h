@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 // What the device tests share: a discovery record and command map for a firmware, a
 // device object on loopback with every group it sends recorded, a private "ConfigDir",
@@ -56,6 +57,17 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
         QThread::msleep(1);
     }
     return true;
+}
+
+// The text of the logic error f throws (empty when none).
+inline QString failure(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::logic_error& e) {
+        return QString::fromStdString(e.what());
+    }
+    return QString();
 }
 
 // Records every group a device object writes into its link (any thread).

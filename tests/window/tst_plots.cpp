@@ -1,0 +1,374 @@
+// Response plots, their curves and the pages that hold them, against the channels, EQs and
+// filters of a device object that is not connected: curve data follows the responses,
+// legend checks hide curves, curves leave (deleted) with their responses, the frequency axis
+// reads in "k"; a channel page's New and Remove with the device's capacity, what it owns;
+// and a page against the emulated processor on loopback.
+#include "CRoutingLibrary.h"
+#include "CZunInput.h"
+#include "PlotWidget.h"
+#include "ZunEQModel.h"
+#include "ZunHOFModel.h"
+#include "ZunInputDlg.h"
+#include "ZunOutputDlg.h"
+#include "ZunOutputPlotDlg.h"
+#include "TcpSimProcess.h"
+#include "support/OfflineDevice.h"
+
+#include <qwt_legend_label.h>
+#include <qwt_scale_draw.h>
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QtTest>
+
+using DeviceTestRig::failure;
+
+namespace {
+
+// The columns a page reads of the window's EQ model (number, bank in two characters), for
+// every EQ of the device.
+class DeviceEQColumns : public ZunEQModel
+{
+public:
+    explicit DeviceEQColumns(QSharedPointer<CZun> zun) : ZunEQModel(zun), m_zun(zun)
+    {
+        connect(zun->GetEQManager(), &CEQManager::signal_NewEQ, this, &ZunEQModel::reloadModel);
+    }
+    int rowCount(const QModelIndex& = QModelIndex()) const override { return eqs().size(); }
+    int columnCount(const QModelIndex& = QModelIndex()) const override { return 8; }
+    QVariant data(const QModelIndex& i, int role) const override
+    {
+        CZunBiquad* b = i.row() < eqs().size() ? eqs()[i.row()].data() : nullptr;
+        if (role != Qt::DisplayRole || !b || (i.column() != 0 && i.column() != 2))
+            return QVariant();
+        return i.column() == 0 ? QVariant(int(b->getNumber())) : QVariant(QString("%1").arg(b->getBank(), 2));
+    }
+
+private:
+    QList<QPointer<CZunBiquad>> eqs() const
+    {
+        QList<QPointer<CZunBiquad>> all;
+        for (int slot = 0; slot < 12; ++slot)
+            all += m_zun->GetEQManager()->GetEQsOfChannel(slot);
+        return all;
+    }
+    QSharedPointer<CZun> m_zun;
+};
+
+} // namespace
+
+class TestPlots : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<DeviceTestRig::Config> m_config;
+    std::unique_ptr<OfflineDevice> m_dev;
+    ZunHOFModel m_hofs{QSharedPointer<CZun>()};
+
+    CZunOutput* out(int i) const { return m_dev->out(i); }
+
+    // As the control window builds a page.
+    template <typename Page, typename Channel>
+    std::unique_ptr<Page> page(Channel* channel, ZunEQModel* eqModel, QSharedPointer<CZun> zun = {})
+    {
+        auto p = std::make_unique<Page>(channel);
+        p->setEQModel(eqModel);
+        p->setHOFModel(&m_hofs);
+        p->setPointerCZun(zun ? zun : m_dev->zun);
+        return p;
+    }
+    // The curve's points equal the response's grid and magnitude or phase, exactly.
+    static void compareWithResponse(const CZunPlotCurve* curve, const CZunAbstractFrequencyResponse* r)
+    {
+        const QVector<double> f = *r->getFrequencies();
+        const QVector<double> y = curve->domain() == CZunPlotCurve::Phase ? *r->getPhase() : *r->getMagnitude();
+        QCOMPARE(int(curve->dataSize()), f.size());
+        for (int i = 0; i < f.size(); ++i)
+            if (curve->sample(size_t(i)) != QPointF(f[i], y[i]))
+                QFAIL(qPrintable(QString("point %1 differs").arg(i)));
+    }
+    static int curvesOf(PlotWidget* plot, CZunAbstractFrequencyResponse* r)
+    {
+        int n = 0;
+        for (CZunPlotCurve* c : plot->curves())
+            n += c->response() == r ? 1 : 0;
+        return n;
+    }
+
+private slots:
+    void initTestCase() { m_config.reset(new DeviceTestRig::Config); }
+    void init() { m_dev.reset(new OfflineDevice); }
+    void cleanup() { m_dev.reset(); }
+
+    void axesAreLabelledAndNeverRescale()
+    {
+        PlotWidget plot;
+        QStringList labels;
+        for (double v : plot.axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick) + QList<double>{1500, 15000, 0})
+            labels << plot.axisScaleDraw(QwtPlot::xBottom)->label(v).text();
+        QCOMPARE(labels, (QStringList{"20", "100", "1k", "10k", "20k", "1500", "15k", "0"}));
+        out(0)->NewHighOrderFilter(); // a deep pass filter
+        plot.addCurve(out(0), CZunPlotCurve::Magnitude, "Magnitude");
+        plot.addCurve(out(0), CZunPlotCurve::Phase, "Phase");
+        plot.replot();
+        QCOMPARE(plot.axisScaleDiv(QwtPlot::yLeft), PlotWidget::magnitudeDivision());
+        QCOMPARE(plot.axisScaleDiv(QwtPlot::yRight), PlotWidget::phaseDivision());
+        QCOMPARE(plot.axisScaleDiv(QwtPlot::xBottom), PlotWidget::frequencyDivision());
+    }
+
+    void curvesFollowTheirResponsesAfterAnEdit()
+    {
+        PlotWidget plot;
+        CZunBiquad* b = out(2)->NewEQ();
+        b->setType(m_dev->nr("Inf_Sel_Typ_EQ_Peak"));
+        b->setBypass(false);
+        plot.addCurve(out(2), CZunPlotCurve::Magnitude, "Magnitude");
+        plot.addCurve(out(2), CZunPlotCurve::Phase, "Phase");
+        plot.addCurve(b, CZunPlotCurve::Magnitude);
+        const QList<CZunPlotCurve*> c = plot.curves();
+        const double before = c[0]->sample(300).y();
+        b->setFrequency(float(out(2)->getFrequencies()->at(300)));
+        b->setGain(-9.0f);
+        QVERIFY(c[0]->sample(300).y() < before - 6.0);
+        compareWithResponse(c[0], out(2));
+        compareWithResponse(c[1], out(2));
+        compareWithResponse(c[2], b);
+        // an EQ's curve carries the EQ's name and follows a later one; titled curves keep theirs
+        b->SetName("Kick");
+        b->setGain(-8.0f);
+        QCOMPARE(c[2]->title().text(), QStringLiteral("Kick"));
+        QCOMPARE(c[0]->title().text(), QStringLiteral("Magnitude"));
+        // a low pass is shaded from -50 dB while active, from 0 dB when bypassed
+        b->setType(0);
+        QCOMPARE(c[2]->baseline(), -50.0);
+        b->setBypass(true);
+        QCOMPARE(c[2]->baseline(), 0.0);
+    }
+
+    void legendChecksHideAndShowCurves()
+    {
+        PlotWidget plot;
+        plot.addCurve(out(0), CZunPlotCurve::Magnitude, "Magnitude");
+        plot.addCurve(out(0), CZunPlotCurve::Phase, "Phase");
+        plot.addCurve(out(0)->NewEQ(), CZunPlotCurve::Magnitude);
+        CZunPlotCurve *magnitude = plot.curves()[0], *phase = plot.curves()[1], *eq = plot.curves()[2];
+        plot.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&plot));
+        // a click on an entry hides that curve only, a second one shows it again
+        QwtLegendLabel* label = plot.legendLabel(magnitude);
+        QTest::mouseClick(label, Qt::LeftButton);
+        QVERIFY(label->isChecked() && magnitude->style() == QwtPlotCurve::NoCurve);
+        QCOMPARE(phase->style(), QwtPlotCurve::Lines);
+        QTest::mouseClick(label, Qt::LeftButton);
+        QCOMPARE(magnitude->style(), QwtPlotCurve::Lines);
+        // the group switches hide their curves and check their entries
+        plot.showPhaseCurves(false);
+        plot.showEQCurves(false);
+        QVERIFY(phase->style() == QwtPlotCurve::NoCurve && plot.legendLabel(phase)->isChecked());
+        QVERIFY(eq->style() == QwtPlotCurve::NoCurve && plot.legendLabel(eq)->isChecked());
+        plot.showPhaseCurves(true);
+        QVERIFY(phase->style() == QwtPlotCurve::Lines && !plot.legendLabel(phase)->isChecked());
+    }
+
+    void removedCurvesAreDeletedAndDeadResponsesLeave()
+    {
+        PlotWidget plot;
+        plot.addCurve(out(0), CZunPlotCurve::Magnitude);
+        plot.addCurve(out(0), CZunPlotCurve::Phase);
+        plot.addCurve(out(1), CZunPlotCurve::Magnitude);
+        QPointer<CZunPlotCurve> m0 = plot.curves()[0], p0 = plot.curves()[1];
+        plot.removeCurve(out(0)); // both curves of the output
+        QVERIFY(m0.isNull() && p0.isNull());
+        // an EQ deleted by the device model takes its curve along, also unasked
+        QPointer<CZunBiquad> b = out(1)->NewEQ();
+        plot.addCurve(b, CZunPlotCurve::Magnitude);
+        QPointer<CZunPlotCurve> eqCurve = plot.curves().last();
+        m_dev->eq()->DeleteZunBiquad(b, true);
+        OfflineDevice::flushDeletes();
+        QVERIFY(b.isNull() && eqCurve.isNull());
+        QCOMPARE(plot.itemList(QwtPlotItem::Rtti_PlotCurve).size(), 1);
+        plot.replot();
+    }
+
+    void outputPageShowsEveryOutputOnBothAxes()
+    {
+        ZunOutputPlotDlg page;
+        for (int i = 0; i < 8; ++i)
+            page.addOutput(out(i));
+        const QList<CZunPlotCurve*> c = page.plot()->curves();
+        QCOMPARE(c.size(), 16);
+        for (int i = 0; i < 8; ++i) {
+            QCOMPARE(c[2 * i]->title().text(), out(i)->GetName());
+            QCOMPARE(c[2 * i + 1]->title().text(), out(i)->GetName());
+            QCOMPARE(c[2 * i + 1]->yAxis(), int(QwtPlot::yRight));
+        }
+        out(2)->NewEQ()->setGain(-6.0f);
+        compareWithResponse(c[4], out(2));
+        compareWithResponse(c[5], out(2));
+        page.findChild<QCheckBox*>()->click();
+        QVERIFY(c[5]->style() == QwtPlotCurve::NoCurve && c[4]->style() == QwtPlotCurve::Lines);
+    }
+
+    void channelPageCurvesFollowItsEQsAndFilters()
+    {
+        ZunEQModel eqs(m_dev->zun);
+        CZunBiquad* before = out(2)->NewEQ();
+        auto p = page<ZunOutputDlg>(out(2), &eqs);
+        p->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.get()));
+        QCOMPARE(curvesOf(p->plot(), before), 1);
+        p->setPointerCZun(m_dev->zun); // a second device pointer plots nothing twice
+        QCOMPARE(p->plot()->curves().size(), 3);
+        // New adds an EQ or a filter on the channel's slot, and its curve
+        const QList<QPushButton*> buttons = p->findChildren<QPushButton*>();
+        buttons[0]->click();
+        buttons[2]->click();
+        QPointer<CZunBiquad> added = out(2)->GetEQList().last();
+        QPointer<CZunHighOrderFilter> filter = out(2)->GetHighOrderFilterList().first();
+        QVERIFY(curvesOf(p->plot(), added) == 1 && curvesOf(p->plot(), filter) == 1);
+        out(3)->NewEQ(); // another channel's
+        QCOMPARE(p->plot()->curves().size(), 5);
+        p->findChildren<QCheckBox*>()[1]->click(); // "Show EQ curves"
+        for (CZunPlotCurve* c : p->plot()->curves())
+            QCOMPARE(c->style(), c->kind() == CZunPlotCurve::EQBiquad ? QwtPlotCurve::NoCurve : QwtPlotCurve::Lines);
+        // deleting EQs and filters while the page is shown takes their curves along
+        m_dev->eq()->DeleteZunBiquad(added, true);
+        m_dev->eq()->DeleteHighOrderFilter(filter, true);
+        OfflineDevice::flushDeletes();
+        QVERIFY(added.isNull() && filter.isNull());
+        QCOMPARE(p->plot()->curves().size(), 3);
+        p->plot()->repaint();
+    }
+
+    void newStopsAtTheDevicesCapacity()
+    {
+        ZunEQModel eqs(m_dev->zun);
+        auto p = page<ZunInputDlg>(m_dev->zun->GetRoutingManager()->GetInputs().first().data(), &eqs);
+        QString refused;
+        int made = 0;
+        while (refused.isEmpty() && made < 200) {
+            refused = failure([&] { p->onButtonNewEQ(); });
+            made += refused.isEmpty() ? 1 : 0;
+        }
+        QCOMPARE(refused, QStringLiteral("CEQManager::NewEQ(): No free EQ left."));
+        QCOMPARE(p->plot()->curves().size(), made + 2);
+        // a crossover filter needs free EQs for its sections: refused, nothing of it stays
+        QCOMPARE(failure([&] { p->onButtonNewHOF(); }), refused);
+        OfflineDevice::flushDeletes();
+        QCOMPARE(m_dev->eq()->CountHighOrderFilters(-1), 0);
+        QCOMPARE(p->plot()->curves().size(), made + 2);
+    }
+
+    void removeDeletesTheSelectedRowsOfItsChannel()
+    {
+        DeviceEQColumns eqs(m_dev->zun);
+        for (int i = 0; i < 4; ++i)
+            out(1)->NewEQ();
+        for (int slot : {6, 10, 11}) { // slot 1 (Output 2) shows none of these
+            bool section = false;
+            m_dev->eq()->CreateEQ(slot, section);
+        }
+        auto p = page<ZunOutputDlg>(out(1), &eqs);
+        QCOMPARE(p->eqProxy()->rowCount(), 4);
+        p->onButtonRemoveEQ(); // nothing selected
+        QCOMPARE(out(1)->GetEQList().size(), 4);
+        QList<int> chosen; // three rows, several cells each
+        for (int row : {0, 2, 3}) {
+            chosen << p->eqProxy()->index(row, 0).data().toInt();
+            for (int col : {3, 4, 5})
+                p->eqTable()->selectionModel()->select(p->eqProxy()->index(row, col), QItemSelectionModel::Select);
+        }
+        p->findChildren<QPushButton*>()[1]->click();
+        OfflineDevice::flushDeletes();
+        QCOMPARE(out(1)->GetEQList().size(), 1);
+        QVERIFY(!chosen.contains(out(1)->GetEQList().first()->getNumber()));
+        QCOMPARE(p->plot()->curves().size(), 3);
+        QCOMPARE(m_dev->eq()->CountActiveEQs(-1), 4);
+        out(1)->NewEQ(); // a model reset keeps "Nr", "Name" and "Bank" hidden
+        QVERIFY(p->eqTable()->isColumnHidden(0) && p->eqTable()->isColumnHidden(2));
+    }
+
+    void proxiesGoWithThePage()
+    {
+        ZunEQModel eqs(m_dev->zun);
+        auto p = page<ZunOutputDlg>(out(0), &eqs);
+        QPointer<QSortFilterProxyModel> first = p->eqProxy();
+        p->setEQModel(&eqs); // a second model replaces the proxy
+        QVERIFY(first.isNull());
+        QPointer<QSortFilterProxyModel> eqProxy = p->eqProxy(), hofProxy = p->hofProxy();
+        p.reset();
+        QVERIFY(eqProxy.isNull() && hofProxy.isNull());
+    }
+
+    // EQs the processor holds and EQs made on the page show in the plot; deleted, or
+    // replaced by a full re-read, while the page is shown, they leave it.
+    void processorEQsComeAndGoOnThePlot()
+    {
+        TcpSimProcess sim;
+        QVERIFY2(sim.start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(sim.error()));
+        auto map = DeviceTestRig::map(1080);
+        QSharedPointer<CZun> zun(new CZun(DeviceTestRig::record(1080, 42, 0, 0x0F80), map,
+                                          QSharedPointer<CRoutingLibrary>::create(map)));
+        zun->SetPort(sim.tcpPort());
+        CEQManager* eq = zun->GetEQManager();
+        auto settle = [&] {
+            QVERIFY(DeviceTestRig::waitUntil([&] { return zun->GetLink()->getCmdBuffer()->isIdle(); }));
+            OfflineDevice::flushDeletes();
+            QCoreApplication::processEvents();
+        };
+        auto whole = [&](const std::function<void()>& read) { // connect or re-read the image
+            QSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
+            read();
+            QVERIFY(status.count() > 0 || status.wait(20000));
+            settle();
+        };
+        auto eqCurves = [](PlotWidget* plot) { // by EQ number
+            QMap<int, CZunPlotCurve*> curves;
+            for (CZunPlotCurve* c : plot->curves())
+                if (c->kind() == CZunPlotCurve::EQBiquad)
+                    curves.insert(static_cast<CZunBiquad*>(c->response())->getNumber(), c);
+            return curves;
+        };
+        whole([&] { zun->connect(); });
+        ZunEQModel eqs(zun);
+        auto p = page<ZunOutputDlg>(zun->GetRoutingManager()->GetOutput(2), &eqs, zun);
+        p->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.get()));
+
+        // a -6 dB peak at 1 kHz put into EQ record 5 of the processor, on Output 3's slot
+        const quint16 base = eq->eqRecordBase(5);
+        for (const auto& w : QList<QPair<int, int>>{{base + 4, 2}, {base, 4}, {base + 1, 2000}, {base + 2, 800},
+                                                   {base + 3, 0xFFC4}})
+            QVERIFY(sim.control(QString("set %1 %2").arg(w.first).arg(w.second)));
+        whole([&] { zun->RefreshStatusBuffer(); });
+        QCOMPARE(eqCurves(p->plot()).keys(), QList<int>{5});
+        compareWithResponse(eqCurves(p->plot())[5], eq->GetZunBiquad(5));
+        QCOMPARE(eq->GetZunBiquad(5)->getGain(), -6.0);
+
+        // New on the page (with a gain, or the processor counts it free) and a full re-read,
+        // which replaces every EQ object while the page is shown
+        p->findChildren<QPushButton*>()[0]->click();
+        QVERIFY(eqCurves(p->plot()).contains(0));
+        eq->GetZunBiquad(0)->setGain(4.5f);
+        eq->GetZunBiquad(0)->writeToDevice(false);
+        settle();
+        QPointer<CZunPlotCurve> old = eqCurves(p->plot())[5];
+        whole([&] { zun->RefreshStatusBuffer(); });
+        QVERIFY(old.isNull());
+        QCOMPARE(eqCurves(p->plot()).keys(), (QList<int>{0, 5}));
+
+        // deleted (as Remove does) while shown: the curve leaves, the processor frees it
+        eq->DeleteZunBiquad(eq->GetZunBiquad(5), true);
+        settle();
+        QCOMPARE(eqCurves(p->plot()).keys(), QList<int>{0});
+        p->plot()->repaint();
+        whole([&] { zun->RefreshStatusBuffer(); });
+        QVERIFY(!eq->IsEQUsed(5));
+        QCOMPARE(eqCurves(p->plot()).keys(), QList<int>{0});
+    }
+};
+
+QTEST_MAIN(TestPlots)
+#include "tst_plots.moc"

@@ -1,0 +1,98 @@
+#include "CZunPlotCurve.h"
+
+#include "CZunAbstractFrequencyResponse.h"
+#include "CZunBiquad.h"
+#include "CZunHighOrderFilter.h"
+#include "CZunInput.h"
+#include "CZunOutput.h"
+
+#include <qwt_plot.h>
+
+#include <stdexcept>
+
+namespace {
+// Pass EQs (low and high pass of first and second order) and active crossover filters are
+// shaded from here; everything else from 0 dB.
+constexpr double PassBaseline = -50.0;
+constexpr quint16 FirstNonPassType = 4;
+} // namespace
+
+CZunPlotCurve::CZunPlotCurve(CZunAbstractFrequencyResponse* response, PlotDomain domain, QString title)
+    : QObject(nullptr), QwtPlotCurve(title), m_response(response), m_domain(domain)
+{
+    if (auto* eq = qobject_cast<CZunBiquad*>(response)) {
+        m_kind = EQBiquad;
+        if (eq->getType() < FirstNonPassType)
+            setBaseline(PassBaseline);
+    } else if (qobject_cast<CZunHighOrderFilter*>(response)) {
+        m_kind = HighOrderFilter;
+    } else if (qobject_cast<CZunInput*>(response)) {
+        m_kind = InputChannel;
+    } else if (qobject_cast<CZunOutput*>(response)) {
+        m_kind = OutputChannel;
+    } else {
+        throw std::logic_error("CZunPlotCurve: unknown plot type.");
+    }
+    setTitle(title.isEmpty() ? domainText(domain) : title);
+    setRenderHint(QwtPlotItem::RenderAntialiased, true);
+    takeSamples();
+    connect(response, &CZunAbstractFrequencyResponse::dataChanged, this, &CZunPlotCurve::refresh);
+}
+
+CZunPlotCurve::~CZunPlotCurve() = default;
+
+QString CZunPlotCurve::domainText(int domain)
+{
+    switch (domain) {
+    case Magnitude: return QStringLiteral("Magnitude");
+    case Phase: return QStringLiteral("Phase");
+    case GroupDelay: return QStringLiteral("Gr. delay");
+    default: return QString();
+    }
+}
+
+QString CZunPlotCurve::responseName(const CZunAbstractFrequencyResponse* response)
+{
+    if (!response)
+        return QString();
+    if (auto* output = qobject_cast<const CZunOutput*>(response))
+        return output->GetName();
+    if (auto* input = qobject_cast<const CZunInput*>(response))
+        return input->GetName();
+    return response->GetName();
+}
+
+void CZunPlotCurve::takeSamples()
+{
+    const bool phase = m_domain == Phase;
+    setYAxis(phase ? QwtPlot::yRight : QwtPlot::yLeft);
+    const QVector<double> x = *m_response->getFrequencies();
+    const QVector<double> y = phase ? *m_response->getPhase() : *m_response->getMagnitude();
+    setSamples(x, y);
+}
+
+void CZunPlotCurve::refresh()
+{
+    if (!m_response)
+        return;
+    // One replot for the whole update, not one per changed attribute.
+    QwtPlot* owner = plot();
+    const bool autoReplot = owner && owner->autoReplot();
+    if (owner)
+        owner->setAutoReplot(false);
+    takeSamples();
+    if (m_retitle)
+        setTitle(responseName(m_response));
+    if (m_kind == EQBiquad) {
+        auto* eq = static_cast<CZunBiquad*>(m_response.data());
+        setBaseline(eq->getType() < FirstNonPassType && !eq->isBypassed() ? PassBaseline : 0.0);
+    } else if (m_kind == HighOrderFilter) {
+        setBaseline(static_cast<CZunHighOrderFilter*>(m_response.data())->isBypassed() ? 0.0 : PassBaseline);
+    }
+    if (owner) {
+        owner->setAutoReplot(autoReplot);
+        if (autoReplot)
+            owner->replot();
+    }
+    emit dataChanged();
+}

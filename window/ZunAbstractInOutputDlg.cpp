@@ -1,0 +1,336 @@
+#include "ZunAbstractInOutputDlg.h"
+
+#include "CEQManager.h"
+#include "CZun.h"
+#include "CZunBiquad.h"
+#include "CZunHighOrderFilter.h"
+#include "PlotWidget.h"
+#include "ZunEQModel.h"
+#include "ZunHOFModel.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+// Source-model columns of the two tables.
+enum { ColNr = 0, ColName = 1, ColBank = 2 };
+constexpr int EQFrequencyColumn = 4;
+constexpr int HOFFrequencyColumn = 6;
+
+void hideIdentityColumns(QTableView* table)
+{
+    table->hideColumn(ColNr);
+    table->hideColumn(ColName);
+    table->hideColumn(ColBank);
+}
+
+} // namespace
+
+ZunAbstractInOutputDlg::ZunAbstractInOutputDlg(CZunAbstractInOutput* channel, QWidget* parent)
+    : QWidget(parent), m_channel(channel)
+{
+    m_mainLayout = new QVBoxLayout;
+    m_topLayout = new QHBoxLayout;
+    auto* splitter = new QSplitter(Qt::Vertical);
+    auto* top = new QWidget;
+    top->setLayout(m_topLayout);
+    splitter->addWidget(top);
+
+    addTableColumn(tr("EQs"), 320, &ZunAbstractInOutputDlg::onButtonNewEQ, &ZunAbstractInOutputDlg::onButtonRemoveEQ,
+                   m_groupEQ, m_layoutEQ, m_buttonNewEQ, m_buttonRemoveEQ, m_tableEQ);
+    addTableColumn(tr("Filters"), 420, &ZunAbstractInOutputDlg::onButtonNewHOF,
+                   &ZunAbstractInOutputDlg::onButtonRemoveHOF, m_groupHOF, m_layoutHOF, m_buttonNewHOF,
+                   m_buttonRemoveHOF, m_tableHOF);
+    m_topLayout->addStretch();
+
+    m_mainLayout->addWidget(splitter);
+
+    m_plot = new PlotWidget;
+    m_plot->setMinimumHeight(30);
+    if (channel) {
+        m_plot->addCurve(channel, CZunPlotCurve::Magnitude, "Magnitude");
+        m_plot->addCurve(channel, CZunPlotCurve::Phase, "Phase");
+    }
+    m_plot->setAutoReplot(true);
+    splitter->addWidget(m_plot);
+    splitter->setOpaqueResize(false);
+    setLayout(m_mainLayout);
+
+    auto* checks = new QHBoxLayout;
+    checks->setDirection(QBoxLayout::RightToLeft);
+    const struct {
+        const char* text;
+        void (PlotWidget::*show)(bool);
+    } boxes[] = {{"Show phase curves", &PlotWidget::showPhaseCurves},
+                 {"Show EQ curves", &PlotWidget::showEQCurves},
+                 {"Show filter curves", &PlotWidget::showFilterCurves}};
+    for (const auto& b : boxes) {
+        auto* box = new QCheckBox(b.text);
+        box->setChecked(true);
+        checks->addWidget(box, 0, Qt::AlignRight);
+        connect(box, &QCheckBox::clicked, m_plot, b.show);
+    }
+    checks->addStretch(1);
+    m_mainLayout->addLayout(checks);
+
+    m_groupEQ->setWhatsThis(
+        tr("<h1>Create and remove EQs</h1> \t\tUse these buttons to create and delete EQs.<br> \t\t<b>Remove</b> will "
+           "always delete only one EQ, even if more than one is selected.<br> \t\t<b>Remove all</b> deletes all EQs "
+           "in this channel. \t\t"));
+    m_groupHOF->setWhatsThis(
+        tr("<h1>Create and remove filters</h1> \t\tUse these buttons to create and delete filters.<br> "
+           "\t\t<b>Remove</b> will always delete only one filter, even if more than one is selected.<br> "
+           "\t\t<b>Remove</b> all deletes all filters in this channel. \t\t"));
+    m_tableEQ->setWhatsThis(
+        tr("<h1>EQ settings </h1> \t\tThe table shows the EQs that are currently set for this channel. All "
+           "parameters can be edited by either clicking \t\ton an entry or simply by typing when one of the entries "
+           "has focus. One can navigate through the entries by using the tab key.<br> \t\tTo <b>add an EQ</b>, "
+           "click the <b>New</b> button, to <b>remove EQs</b>, select them by clicking the first column and click "
+           "the <b>Remove</b> button to the left of the table.<br><br> \t\t<b>Note:</b> The maximum number of EQs "
+           "per channel is 20. <br> \t\tFor information about different EQ shapes, consult the manual. \t\t<h2> "
+           "Using spinboxes </h2> \t\tThe user can either enter the desired value by typing, by using the cursor "
+           "up/down, the Page up/down keys or by clicking the spinbox arrows. \t\tIn some cases, when keys or arrows "
+           "are used, pressing the shift key provides small increase/decrease steps. \t\t"));
+    m_tableHOF->setWhatsThis(
+        tr("<h1>X-Over filter settings </h1> \t\tThe table shows the X-Over filters that are currently set for this "
+           "channel. All parameters can be edited by either clicking \t\ton an entry or simply by typing when one of "
+           "the entries has focus. One can navigate through the entries by using the tab key. <br><br>\t\tTo <b>add "
+           "a filter</b>, click the <b>New</b> button, to <b>remove filters</b>, select them by clicking the first "
+           "column and click the <b>Remove</b> button to the left of the table.<br><br> \t\t<b>Note:</b> In "
+           "channels 1-4 and 5-8 each, a maximum number of 12 filters can be set. Each order of 12 dB uses one EQ "
+           "and decreases the amount of usable EQs in the left table.<br> \t\tFor information about different filter "
+           "shapes and characters, consult the manual. \t\t<h2> Using spinboxes </h2> \t\tThe user can either enter "
+           "the desired value by typing, by using the cursor up/down, the Page up/down keys or by clicking the "
+           "spinbox arrows. \t\tIn some cases, when keys or arrows are used, pressing the shift key provides small "
+           "increase/decrease steps. \t\t"));
+    splitter->setWhatsThis(
+        tr("<h1>Splitter</h1> \t\tUse this element to resize the dialog to your needs. With lots of EQs, it makes "
+           "sense to drag it down to make all EQs visible at a time. \t\t"));
+    m_plot->setWhatsThis(
+        tr("<h1>Plot Widget</h1> \t\tShows the magnitude and phase responses of the channel and the magnitude "
+           "responses of EQs and filters. \t\tFrom the filters, the EQs and the gain, a frequency response is "
+           "constructed. The curve of each filter and EQ is displayed as a shaded area.<br><br> \t\tIn the legend to "
+           "the right, these shaded areas can be switched off by clicking on the corresponding legend entries. "
+           "\t\tBelow the legend, it is possible to turn off/on the display of EQs, filters and phases in general. "
+           "<br>\t\t<b>Note:</b> The response of an output channel, also considers the response of the "
+           "corresponding input. \t\t"));
+}
+
+void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth, void (ZunAbstractInOutputDlg::*onNew)(),
+                                            void (ZunAbstractInOutputDlg::*onRemove)(), QGroupBox*& group,
+                                            QVBoxLayout*& groupLayout, QPushButton*& buttonNew,
+                                            QPushButton*& buttonRemove, QTableView*& table)
+{
+    group = new QGroupBox(title);
+    group->setMinimumWidth(70);
+    group->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Maximum);
+    groupLayout = new QVBoxLayout;
+    buttonNew = new QPushButton("New");
+    buttonRemove = new QPushButton("Remove");
+    groupLayout->addWidget(buttonNew);
+    groupLayout->addWidget(buttonRemove);
+    group->setLayout(groupLayout);
+    connect(buttonNew, &QPushButton::clicked, this, onNew);
+    connect(buttonRemove, &QPushButton::clicked, this, onRemove);
+    auto* column = new QVBoxLayout;
+    column->addWidget(group);
+    column->addStretch();
+    m_topLayout->addLayout(column);
+    table = new QTableView;
+    m_topLayout->addWidget(table);
+    table->setMinimumSize(tableWidth, 100);
+    table->setMaximumSize(tableWidth, 640);
+}
+
+// The proxies are children of the page and the curves belong to the plot: all go with it.
+ZunAbstractInOutputDlg::~ZunAbstractInOutputDlg() = default;
+
+QString ZunAbstractInOutputDlg::slotFilter(int slot) { return QString("%1").arg(slot, 2); }
+
+void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
+{
+    m_modelEQ = model;
+    QSortFilterProxyModel* old = m_proxyEQ;
+    m_proxyEQ = new QSortFilterProxyModel(this);
+    m_proxyEQ->setSourceModel(model);
+    m_proxyEQ->setDynamicSortFilter(false);
+    m_proxyEQ->setFilterRegularExpression(slotFilter(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot));
+    m_proxyEQ->setFilterKeyColumn(ColBank);
+    m_tableEQ->setModel(m_proxyEQ);
+    delete old; // the view has let go of it
+    m_proxyEQ->sort(EQFrequencyColumn, Qt::AscendingOrder);
+    hideIdentityColumns(m_tableEQ);
+    QHeaderView* header = m_tableEQ->horizontalHeader();
+    header->setSortIndicatorShown(false);
+    const int widths[][2] = {{3, 90}, {4, 50}, {5, 40}, {6, 50}, {7, 20}};
+    for (const auto& w : widths)
+        header->resizeSection(w[0], w[1]);
+    m_tableEQ->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
+void ZunAbstractInOutputDlg::setHOFModel(ZunHOFModel* model)
+{
+    m_modelHOF = model;
+    QSortFilterProxyModel* old = m_proxyHOF;
+    m_proxyHOF = new QSortFilterProxyModel(this);
+    m_proxyHOF->setSourceModel(model);
+    m_proxyHOF->setFilterRegularExpression(slotFilter(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot));
+    m_proxyHOF->setFilterKeyColumn(ColBank);
+    m_tableHOF->setModel(m_proxyHOF);
+    delete old;
+    m_proxyHOF->setDynamicSortFilter(false);
+    m_proxyHOF->sort(HOFFrequencyColumn, Qt::AscendingOrder);
+    hideIdentityColumns(m_tableHOF);
+    QHeaderView* header = m_tableHOF->horizontalHeader();
+    header->resizeSection(3, 85);
+    header->setSortIndicatorShown(false);
+    const int widths[][2] = {{4, 80}, {5, 80}, {6, 50}, {7, 40}, {8, 20}};
+    for (const auto& w : widths)
+        header->resizeSection(w[0], w[1]);
+    m_tableHOF->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+}
+
+void ZunAbstractInOutputDlg::setPointerCZun(QSharedPointer<CZun> zun)
+{
+    m_zun = zun;
+    for (QTableView* table : {m_tableEQ, m_tableHOF}) {
+        table->horizontalHeader()->setStretchLastSection(true);
+        table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    }
+    if (m_proxyEQ)
+        connect(m_proxyEQ, &QAbstractItemModel::layoutChanged, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable,
+                Qt::UniqueConnection);
+    if (m_proxyHOF)
+        connect(m_proxyHOF, &QAbstractItemModel::layoutChanged, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable,
+                Qt::UniqueConnection);
+
+    // A second device pointer must not plot every EQ twice: connections and curves are made
+    // once per channel and response.
+    if (m_channel) {
+        connect(m_channel, &CZunAbstractInOutput::newEQ, this, &ZunAbstractInOutputDlg::on_NewEQ, Qt::UniqueConnection);
+        connect(m_channel, &CZunAbstractInOutput::EQToBeDeleted, this, &ZunAbstractInOutputDlg::on_EQToBeDeleted,
+                Qt::UniqueConnection);
+        connect(m_channel, &CZunAbstractInOutput::newFilter, this, &ZunAbstractInOutputDlg::on_NewFilter,
+                Qt::UniqueConnection);
+        connect(m_channel, &CZunAbstractInOutput::filterToBeDeleted, this,
+                &ZunAbstractInOutputDlg::on_FilterToBeDeleted, Qt::UniqueConnection);
+        for (const QPointer<CZunBiquad>& eq : m_channel->GetEQList())
+            on_NewEQ(eq);
+        for (const QPointer<CZunHighOrderFilter>& filter : m_channel->GetHighOrderFilterList())
+            on_NewFilter(filter);
+    }
+    emit pointerCZunChanged(zun);
+}
+
+bool ZunAbstractInOutputDlg::plotted(CZunAbstractFrequencyResponse* response) const
+{
+    for (CZunPlotCurve* curve : m_plot->curves())
+        if (curve->response() == response)
+            return true;
+    return false;
+}
+
+void ZunAbstractInOutputDlg::UpdateTableEQs()
+{
+    if (m_proxyEQ)
+        m_proxyEQ->invalidate();
+    HideColumnsInEQTable();
+}
+
+void ZunAbstractInOutputDlg::UpdateTableHOFs()
+{
+    if (m_proxyHOF)
+        m_proxyHOF->invalidate();
+    HideColumnsInHOFTable();
+}
+
+void ZunAbstractInOutputDlg::HideColumnsInEQTable() { hideIdentityColumns(m_tableEQ); }
+
+void ZunAbstractInOutputDlg::HideColumnsInHOFTable() { hideIdentityColumns(m_tableHOF); }
+
+void ZunAbstractInOutputDlg::onButtonNewEQ()
+{
+    if (m_channel)
+        m_channel->NewEQ();
+}
+
+void ZunAbstractInOutputDlg::onButtonNewHOF()
+{
+    if (m_channel)
+        m_channel->NewHighOrderFilter();
+}
+
+QList<int> ZunAbstractInOutputDlg::selectedNumbers(QTableView* table)
+{
+    QList<int> numbers;
+    QItemSelectionModel* selection = table->selectionModel();
+    if (!selection)
+        return numbers;
+    QList<int> rows;
+    for (const QModelIndex& index : selection->selectedIndexes()) {
+        if (rows.contains(index.row()))
+            continue;
+        rows.append(index.row());
+        numbers.append(index.sibling(index.row(), ColNr).data().toInt());
+    }
+    return numbers;
+}
+
+void ZunAbstractInOutputDlg::onButtonRemoveEQ()
+{
+    if (!m_zun)
+        return;
+    CEQManager* manager = m_zun->GetEQManager();
+    for (int number : selectedNumbers(m_tableEQ)) {
+        QPointer<CZunBiquad> eq = manager->GetZunBiquad(number);
+        manager->DeleteZunBiquad(eq, true);
+    }
+}
+
+void ZunAbstractInOutputDlg::onButtonRemoveHOF()
+{
+    if (!m_zun)
+        return;
+    CEQManager* manager = m_zun->GetEQManager();
+    for (int number : selectedNumbers(m_tableHOF)) {
+        QPointer<CZunHighOrderFilter> filter = manager->GetZunHighOrderFilter(number);
+        manager->DeleteHighOrderFilter(filter, true);
+    }
+}
+
+void ZunAbstractInOutputDlg::resizeColEQ(int column) { m_tableEQ->resizeColumnToContents(column); }
+
+void ZunAbstractInOutputDlg::resizeColHOF(int column) { m_tableHOF->resizeColumnToContents(column); }
+
+void ZunAbstractInOutputDlg::UpdateGui()
+{
+    m_tableEQ->show();
+    m_tableHOF->show();
+}
+
+void ZunAbstractInOutputDlg::on_NewEQ(CZunBiquad* eq)
+{
+    if (eq && !plotted(eq))
+        m_plot->addCurve(eq, CZunPlotCurve::Magnitude, QString());
+}
+
+// The channel announces a deleted EQ or filter from its destroyed signal, when the object
+// is no longer one: the plot then drops every curve whose response is gone.
+void ZunAbstractInOutputDlg::on_EQToBeDeleted(CZunBiquad* eq) { m_plot->removeCurve(eq); }
+
+void ZunAbstractInOutputDlg::on_NewFilter(CZunHighOrderFilter* filter)
+{
+    if (filter && !plotted(filter))
+        m_plot->addCurve(filter, CZunPlotCurve::Magnitude, QString());
+}
+
+void ZunAbstractInOutputDlg::on_FilterToBeDeleted(CZunHighOrderFilter* filter) { m_plot->removeCurve(filter); }
