@@ -12,6 +12,7 @@
 #include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
+#include "ZunNetworkTableView.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
 
@@ -24,6 +25,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QHeaderView>
 #include <QtTest>
 
 namespace {
@@ -149,8 +151,12 @@ private slots:
         QCOMPARE(subs.size(), 2);
         QCOMPARE(subs[0]->widget(), static_cast<QWidget*>(m_window->networkMonitor()));
         QCOMPARE(subs[0]->pos(), QPoint(0, 0));
-        // Both monitors side by side, neither hides the other.
+        // Both monitors side by side, neither hides the other; the status monitor holds two
+        // columns of five tiles (docs/app.md).
         QVERIFY(!subs[0]->geometry().intersects(subs[1]->geometry()));
+        QCOMPARE(subs[1]->pos(), QPoint(subs[0]->frameGeometry().right() + 1, 0));
+        QCOMPARE(subs[1]->size(), QSize(2 * 215 + 40, 5 * 117 + 50));
+        QVERIFY(subs[0]->width() >= m_window->networkMonitor()->tableView()->horizontalHeader()->length());
         m_window->updateWindowMenu();
         QStringList texts;
         for (QAction* a : m_window->windowMenu()->actions())

@@ -160,6 +160,25 @@ private slots:
         QCOMPARE(heads.size(), 12);
         QVERIFY(heads.contains("In 4") && heads.contains("Out 8") && !heads.contains("In 5"));
 
+        // Fonts one point above the processors' own displays and four pixels between the
+        // columns (docs/app.md): every head and the button's text are shown whole, and no
+        // two column heads touch.
+        QCOMPARE(tile.font().pointSize(), 7);
+        QCOMPARE(tile.titleLabel()->font().pointSize(), 8);
+        tile.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tile));
+        QList<QRect> headRects;
+        for (QLabel* l : tile.findChildren<QLabel*>()) {
+            QVERIFY2(l->width() >= l->fontMetrics().horizontalAdvance(l->text()), qPrintable(l->text()));
+            if (l->text().startsWith("In ") || l->text().startsWith("Out "))
+                headRects << l->geometry();
+        }
+        for (int i = 0; i < headRects.size(); ++i)
+            for (int j = i + 1; j < headRects.size(); ++j)
+                QVERIFY(!headRects[i].adjusted(-1, 0, 1, 0).intersects(headRects[j]));
+        QPushButton* button = tile.masterMuteButton();
+        QVERIFY(button->width() >= button->fontMetrics().horizontalAdvance(button->text()));
+
         // A routing change of another processor leaves the tile; its own rebuilds it.
         auto other = record(8);
         other->setRouting(0, 0);
@@ -230,9 +249,18 @@ private slots:
         QCOMPARE(conn.size(), 1);
         QCOMPARE(conn[0][0].toUInt(), 11u);
 
+        audio->refresh(datagram(m_map, {{"Stat_0_LevelOut0", 40000}}));
+        QVERIFY(tile.indicatorState(true, "SIG", 0));
         stats->setLive(false);
         tile.onNetworkChanged();
         QVERIFY(!tile.isEnabled());
+        // Offline: indicators in the disabled text colour, not their live colours.
+        const QColor disabled = tile.palette().color(QPalette::Disabled, QPalette::WindowText);
+        for (const char* kind : {"SIG", "MUT", "LIM", "TEM"}) {
+            QLabel* label = tile.indicator(true, kind, 0);
+            QCOMPARE(label->palette().color(QPalette::Disabled, QPalette::WindowText), disabled);
+        }
+        QVERIFY(disabled != QColor(0, 255, 0));
         stats->setLive(true);
         tile.onNetworkChanged();
         QVERIFY(tile.isEnabled());
