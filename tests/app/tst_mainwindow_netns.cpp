@@ -12,6 +12,7 @@
 #include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
+#include "ZunStallProbe.h"
 #include "ZunNetworkTableView.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
@@ -36,6 +37,7 @@ class TstMainWindowNetns : public QObject
 {
     Q_OBJECT
 
+    ZunStallProbe m_stalls;
     ZunNetnsRig m_rig;
     QTemporaryDir m_settingsDir;
     MainWindow* m_window = nullptr;
@@ -84,8 +86,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
     }
 
+    // Every operation these tests start is measured for how long it keeps the GUI thread
+    // from its event loop; the figures are printed at the end.
+    void init() { m_stalls.start(); }
+    void cleanup() { m_stalls.record(QTest::currentTestFunction()); }
+
     void cleanupTestCase()
     {
+        qInfo().noquote() << m_stalls.report();
         delete m_window;
         m_rig.tearDown();
     }
