@@ -3,6 +3,7 @@
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "CZunStatusMonitorDialog.h"
+#include "MainWindow.h"
 #include "ZunDeviceStats.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
@@ -10,6 +11,9 @@
 #include <QApplication>
 #include <QGraphicsScene>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScreen>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -71,6 +75,44 @@ class TstStatusMonitor : public QObject
     }
 
 private slots:
+    // Placing a monitor (or control window) from stored geometry: a position off the
+    // primary screen keeps the default place but the size is still taken; an absent
+    // position moves to (0, 0); an absent, invalid or 0 x 0 size leaves the size.
+    void storedGeometryPlacement_data()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<QVariant>("pos");
+        QTest::addColumn<QPoint>("expectedPos");
+        QTest::addColumn<QSize>("expectedSize");
+        const QPoint start(5, 7);
+        const QSize own(150, 120);
+        QTest::newRow("both stored") << QVariant(QSize(210, 180)) << QVariant(QPoint(20, 30)) << QPoint(20, 30)
+                                     << QSize(210, 180);
+        QTest::newRow("off screen") << QVariant(QSize(210, 180)) << QVariant(screen.bottomRight() + QPoint(1, 1))
+                                    << start << QSize(210, 180);
+        QTest::newRow("on the edge") << QVariant(QSize(210, 180)) << QVariant(screen.bottomRight())
+                                     << screen.bottomRight() << QSize(210, 180);
+        QTest::newRow("nothing stored") << QVariant() << QVariant() << QPoint(0, 0) << own;
+        QTest::newRow("0 x 0") << QVariant(QSize(0, 0)) << QVariant(QPoint(10, 10)) << QPoint(10, 10) << own;
+        QTest::newRow("negative") << QVariant(QSize(-5, 40)) << QVariant(QPoint(10, 10)) << QPoint(10, 10) << own;
+    }
+    void storedGeometryPlacement()
+    {
+        QFETCH(QVariant, size);
+        QFETCH(QVariant, pos);
+        QFETCH(QPoint, expectedPos);
+        QFETCH(QSize, expectedSize);
+        QMdiArea area;
+        area.resize(800, 600);
+        QMdiSubWindow* sub = area.addSubWindow(new QWidget);
+        sub->resize(150, 120);
+        sub->move(5, 7);
+        MainWindow::placeSubWindow(sub, size, pos);
+        QCOMPARE(sub->pos(), expectedPos);
+        QCOMPARE(sub->size(), expectedSize);
+    }
+
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);

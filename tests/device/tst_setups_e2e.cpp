@@ -176,6 +176,37 @@ private slots:
         QCOMPARE(mgr()->GetSetup(3)->GetSetupName().trimmed(), QString("Cached"));
     }
 
+    // A folder with more setup files than free flash entries is refused before anything
+    // is uploaded; a setup whose two DSPs run the same program uploads that program once.
+    void folderCapacityAndSharedProgram()
+    {
+        start(1080);
+        m_zun->SaveSetup(0, QStringLiteral("Source"));
+        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        const QDir cache(m_zun->GetLogFolder());
+        QVERIFY(waitUntil([&]() { return QFile::exists(cache.filePath("Set00_Source.zun")); }));
+        QTemporaryDir folder;
+        const int free = dir()->freeEntries();
+        for (int i = 0; i <= free; ++i)
+            QVERIFY(QFile::copy(cache.filePath("Set00_Source.zun"), folder.filePath(QString("Set%1_F.zun").arg(i, 2, 10, QChar('0')))));
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        m_sent.clear();
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder.path())));
+        QCOMPARE(exception.count(), 1);
+        QCOMPARE(exception.first().at(0).toString(),
+                 QString("Nr of setups contained in %1 exceeds capacity of flash mem.").arg(folder.path()));
+        QVERIFY(m_sent.groups().isEmpty());
+        QCOMPARE(mgr()->pendingUploads(), 0);
+
+        ZunSetup* shared = new ZunSetup(m_zun.get(), img()->toByteArray());
+        shared->setValue(nr("Cmd_0_DSP_ID"), 0x0249);
+        shared->setValue(nr("Cmd_1_DSP_ID"), 0x0249);
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection,
+                                          Q_ARG(ZunSetup*, shared), Q_ARG(int, 2)));
+        QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
+        QCOMPARE(m_sent.count(nr("Cmd_Block_ID")), 1);
+    }
+
     void failuresSendNothingAndCountNothing()
     {
         start(1080);
