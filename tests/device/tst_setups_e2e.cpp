@@ -55,6 +55,16 @@ class TestSetupsE2E : public QObject
         QVERIFY(waitUntil(done));
         initialize();
     }
+    // The emulator at 1080 with the current parameters stored at position 0 and its cache
+    // file written.
+    void startWithSetup0(const QString& name)
+    {
+        start(1080);
+        m_zun->SaveSetup(0, name);
+        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        const QString file = QDir(m_zun->GetLogFolder()).filePath("Set00_" + name + ".zun");
+        QVERIFY(waitUntil([&]() { return QFile::exists(file); }));
+    }
     QString rowText(int row)
     {
         QCoreApplication::processEvents();
@@ -142,11 +152,8 @@ private slots:
 
     void cacheAndFolderRestore()
     {
-        start(1080);
-        m_zun->SaveSetup(0, QStringLiteral("Cached"));
-        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        startWithSetup0("Cached");
         const QDir folder(m_zun->GetLogFolder());
-        QVERIFY(waitUntil([&]() { return QFile::exists(folder.filePath("Set00_Cached.zun")); }));
 
         // Cache files of empty or unnumbered positions go; a matching one stays and is not
         // downloaded again.
@@ -180,11 +187,8 @@ private slots:
     // is uploaded; a setup whose two DSPs run the same program uploads that program once.
     void folderCapacityAndSharedProgram()
     {
-        start(1080);
-        m_zun->SaveSetup(0, QStringLiteral("Source"));
-        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        startWithSetup0("Source");
         const QDir cache(m_zun->GetLogFolder());
-        QVERIFY(waitUntil([&]() { return QFile::exists(cache.filePath("Set00_Source.zun")); }));
         QTemporaryDir folder;
         const int free = dir()->freeEntries();
         for (int i = 0; i <= free; ++i)

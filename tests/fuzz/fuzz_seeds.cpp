@@ -16,6 +16,7 @@
 #include "ZunWire.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,19 +46,16 @@ QByteArray fileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray le16(quint16 v)
+// Little-endian words and frames of the TCP link, as the processor sends them.
+template <typename... T> QByteArray le(T... values)
 {
-    char c[2];
-    qToLittleEndian<quint16>(v, c);
-    return QByteArray(c, 2);
+    QByteArray out;
+    QDataStream s(&out, QIODevice::WriteOnly);
+    s.setByteOrder(QDataStream::LittleEndian);
+    (s << ... << values);
+    return out;
 }
-QByteArray le32(quint32 v)
-{
-    char c[4];
-    qToLittleEndian<quint32>(v, c);
-    return QByteArray(c, 4);
-}
-QByteArray frame(quint16 id, const QByteArray& payload) { return le16(id) + le16(quint16(payload.size())) + payload; }
+QByteArray frame(quint16 id, const QByteArray& payload) { return le(id, quint16(payload.size())) + payload; }
 
 QSharedPointer<CCmdMap> mapFor(quint16 version)
 {
@@ -115,7 +113,7 @@ void seeds(const QString& scratch)
     put("udp", "status-request", ZunUdpDatagram::statusRequest(20, 125));
     for (quint16 version : {quint16(1075), quint16(1080)}) {
         AudioIOStatus status(mapFor(version));
-        QByteArray d = le16(ZunUdpDatagram::IdStatus) + le16(0) + QByteArray(int(status.GetRecordSize()), '\0');
+        QByteArray d = le(ZunUdpDatagram::IdStatus, quint16(0)) + QByteArray(int(status.GetRecordSize()), '\0');
         for (int i = 4; i < d.size(); i += 7)
             d[i] = char(i * 13);
         put("udp", QStringLiteral("status-%1").arg(version), d);
@@ -124,16 +122,19 @@ void seeds(const QString& scratch)
     // The TCP stream: selector, chunk size, then frames.
     const QByteArray data(6000, 'z');
     QByteArray chunks;
-    for (int i = 0, at = 0; at < data.size(); ++i, at += 4096) {
-        const QByteArray part = data.mid(at, 4096);
-        chunks += frame(0xFF04, le16(7) + le16(quint16(i)) + le32(quint32(data.size())) + part
-                                     + le16(ZunWire::byteSum(part.constData(), part.size())));
+    for (int i = 0, at = 0; at < data.size(); ++i, at += ZunWire::ChunkSize) {
+        const QByteArray part = data.mid(at, ZunWire::ChunkSize);
+        chunks += frame(ZunWire::BlockRead, le(quint16(7), quint16(i), quint32(data.size())) + part
+                                                + le(ZunWire::byteSum(part.constData(), part.size())));
     }
-    put("tcp", "parameter-read", QByteArray("\x01\x05", 2) + frame(0xFF0B, le16(3) + le16(0x1234)));
+    put("tcp", "parameter-read", QByteArray("\x01\x05", 2) + frame(ZunWire::ParRead, le(quint16(3), quint16(0x1234))));
     put("tcp", "block-read", QByteArray("\x02\xff", 2) + chunks);
-    put("tcp", "block-write", QByteArray("\x03\x10", 2) + frame(0xFF00, le16(5000) + le32(0))
-                                  + frame(0xFF00, le16(5000) + le32(4096)) + frame(0xFF00, le16(5000) + le32(5000)));
-    put("tcp", "refusal", QByteArray("\x01\x03", 2) + frame(0xFFFF, le16(0xFF83) + le16(0xFF0B) + le16(3)));
+    QByteArray acks;
+    for (quint32 received : {0u, 4096u, 5000u})
+        acks += frame(ZunWire::BlockWrite, le(quint16(5000), received));
+    put("tcp", "block-write", QByteArray("\x03\x10", 2) + acks);
+    put("tcp", "refusal", QByteArray("\x01\x03", 2)
+                              + frame(ZunWire::Refusal, le(quint16(0xFF83), ZunWire::ParRead, quint16(3))));
 
     // Parameter images of every firmware, also in the two older sizes.
     for (quint16 version = 1075; version <= 1080; ++version)
@@ -166,7 +167,7 @@ void seeds(const QString& scratch)
     put("fir", "xml-file", QByteArray(1, '\1') + noCut + fileBytes(scratch + "/a.xml"));
     ZunFirFile::writeBlk(scratch + "/b.blk", image);
     const QByteArray fcs = fileBytes(scratch + "/b.fcs");
-    put("fir", "blk", QByteArray(1, '\2') + le16(quint16(fcs.size())) + fcs + fileBytes(scratch + "/b.blk"));
+    put("fir", "blk", QByteArray(1, '\2') + le(quint16(fcs.size())) + fcs + fileBytes(scratch + "/b.blk"));
     ZunFirFile::writeBlkZip(scratch + "/c.zip", "c", image);
     put("fir", "blk-zip", QByteArray(1, '\3') + noCut + fileBytes(scratch + "/c.zip"));
     put("fir", "xml", QByteArray(1, '\4') + noCut + ZunFirFile::xmlFromImage(image));
