@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStyle>
+#include <QtConcurrent>
 #include <QVBoxLayout>
 
 #include <stdexcept>
@@ -92,11 +93,14 @@ CZunNetworkScanDlg::CZunNetworkScanDlg(QWidget* parent)
     m_statusLabel->setText(tr("Status"));
     setWhatsThis(tr("<h1>Network monitor</h1> \t\t This dialog provides an overview of all devices attached to the network.<br> \t\t <b>Sort</b> the list by clicking on the column headers. <br>\t\t <b>Establish a connection</b> to a device by double clicking a row.</b> <br>\t\t Since version 1077, Zun devices respond to UDP broadcast from this app, \t\t and the list of devices is being filled automatically.<br> \t\t The properties shown in the list are \t\t <dl> \t\t  <dt> <b>Serial</b><dd> the serial number of the device.  \t\t  <dt><b>IP</b> <dd>the internet protocol address of the device. \t\t  <dt><b>Name</b> <dd>the name of the Zun which can be set by the user or the name of the current setup, if any. \t\t  <dt><b>Firmware</b> <dd>the version nr of the firmware, currently installed on the Zun. \t\t  <dt><b>Online</b> <dd>when the Zun responded to a UDP broadcast, this field is set to <b>yes</b>. If no response is received for about 8 seconds, it is set to <b>no</b> \t\t       When a connection is established to any computer (not necessarily this one), it is set to <b>connected</b>. Only one TCP connection at a time is possible. \t\t  <dt><b>Status</b> <dd>the error status of the Zun. If an error occurs, <b>Err [nr]</b> is shown. Contact Orvanta to solve the problem. \t\t  <dt><b>Signal</b> <dd>the status of the digital input, if any. If digital input is connected, this field shows <b>locked</b> otherwise <b>not locked</b>. \t\t       If only analog inputs are selected, the field shows <b>analog</b>. </dd>\t\t </dl> <br>\t\t The button <b>Network Scan</b> must be used to find Zuns with a firmware version lower than 1077, since these \t\t devices do not respond to UDP broadcasts. Instead, Ping requests will be sent to all connected subnets. <br> \t\t <b>Note:</b> for these devices, status and signal will not be updated correctly."));
 
+    connect(&m_scan, &QFutureWatcher<bool>::finished, this, &CZunNetworkScanDlg::onScanFinished);
     QMetaObject::invokeMethod(this, "initScan", Qt::QueuedConnection);
 }
 
 CZunNetworkScanDlg::~CZunNetworkScanDlg()
 {
+    // A running sweep uses the discovery object: it ends first (after its echo wait).
+    m_scan.waitForFinished();
     // The discovery thread ends with the monitor: its socket and timer belong to it.
     m_network->quit();
     m_network->wait(5000);
@@ -138,14 +142,28 @@ void CZunNetworkScanDlg::initScan()
 
 void CZunNetworkScanDlg::onButtonScan()
 {
+    // One sweep at a time; a click while it runs changes nothing.
+    if (m_scan.isRunning())
+        return;
     m_statusLabel->setText(tr("Scanning ..."));
-    try {
-        // Runs to completion here; the sweep uses sockets of its own, not the discovery
-        // thread's.
-        m_network->scanNetwork();
-    } catch (const std::logic_error&) {
+    // The sweep waits seconds for echo replies: it runs in the global thread pool, so the
+    // window stays responsive. It uses sockets of its own, not the discovery thread's, and
+    // what it finds reaches the discovery list under its lock.
+    CZunNetwork* network = m_network;
+    m_scan.setFuture(QtConcurrent::run([network]() {
+        try {
+            network->scanNetwork();
+        } catch (const std::logic_error&) {
+            return false;
+        }
+        return true;
+    }));
+}
+
+void CZunNetworkScanDlg::onScanFinished()
+{
+    if (!m_scan.result())
         m_statusLabel->setText(tr("Status"));
-    }
     m_statusLabel->setText(tr("Finished"));
     m_model->reloadModel();
 }

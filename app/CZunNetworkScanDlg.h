@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFutureWatcher>
 #include <QModelIndex>
 #include <QWidget>
 
@@ -29,6 +30,8 @@ public:
     QPushButton* scanButton() const { return m_scanButton; }
     QPushButton* muteButton() const { return m_muteButton; }
     QLabel* statusLabel() const { return m_statusLabel; }
+    // A network scan is running (in the global thread pool).
+    bool isScanning() const { return m_scan.isRunning(); }
 
 signals:
     void connectionRequest(quint32 serial);
@@ -47,6 +50,7 @@ protected:
 
 private slots:
     void fitColumns();
+    void onScanFinished();
 
 private:
     quint32 serialAt(const QModelIndex& proxyIndex, bool* ok) const;
@@ -60,4 +64,5 @@ private:
     QPushButton* m_muteButton;
     QLabel* m_statusLabel;
     CZunNetwork* m_network;
+    QFutureWatcher<bool> m_scan;
 };

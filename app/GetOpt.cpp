@@ -56,6 +56,7 @@ bool GetOpt::parse(bool untilFirstSwitchOnly)
     const Option* currOpt = nullptr;
     QString currTyped; // the waiting option as it was typed (long name or letter)
     bool extraLoop = true; // one more pass after the last token, to check the state
+    bool ok = true;
 
     while (!m_args.isEmpty() || extraLoop) {
         QString a;
@@ -100,59 +101,63 @@ bool GetOpt::parse(bool untilFirstSwitchOnly)
                     break;
                 }
             }
-            if (!opt) {
-                if (t == LongOpt)
-                    qWarning("Unknown option --%s", qPrintable(a));
-                else
-                    qWarning("Unknown option -%c", a.at(0).toLatin1());
-                return false;
-            }
         }
 
-        switch (state) {
-        case StartState:
-            if (opt) {
-                switch (opt->kind) {
-                case Kind::Switch:
-                    *opt->boolValue = true;
-                    m_present[opt->longName] = true;
-                    if (untilFirstSwitchOnly)
-                        return true;
-                    break;
-                case Kind::RequiredValue:
-                    m_present[opt->longName] = true;
-                    currOpt = opt;
-                    currTyped = a;
-                    state = ExpectingState;
-                    break;
-                default:
-                    qFatal("unhandled StartState case %d", int(opt->kind));
-                }
-            } else if (t == Arg) {
-                if (m_numReqArgs > 0 || m_numOptArgs > 0) {
-                    qWarning("Too many arguments");
-                    return false;
-                }
-                // No argument records are registered: a plain argument is ignored.
-            } else if (t == End) {
-                if (m_numReqArgs > 0) {
-                    qWarning("Lacking required argument");
-                    return false;
-                }
-                return true;
-            }
-            break;
-        case ExpectingState:
+        // An option that waits for its value and gets none is dropped with a warning; the
+        // token that came instead is then taken for what it is.
+        if (state == ExpectingState) {
             if (t == Arg) {
                 *currOpt->stringValue = origA;
                 currOpt = nullptr;
                 state = StartState;
-            } else {
-                qWarning("Expected an argument after '%s' option", qPrintable(currTyped));
+                continue;
+            }
+            qWarning("Expected an argument after '%s' option", qPrintable(currTyped));
+            ok = false;
+            currOpt = nullptr;
+            state = StartState;
+        }
+
+        // An unknown option costs a warning; what was understood before and after it stays.
+        if ((t == LongOpt || t == ShortOpt) && !opt) {
+            if (t == LongOpt)
+                qWarning("Unknown option --%s", qPrintable(a));
+            else
+                qWarning("Unknown option -%c", a.at(0).toLatin1());
+            ok = false;
+            continue;
+        }
+
+        if (opt) {
+            switch (opt->kind) {
+            case Kind::Switch:
+                *opt->boolValue = true;
+                m_present[opt->longName] = true;
+                if (untilFirstSwitchOnly)
+                    return ok;
+                break;
+            case Kind::RequiredValue:
+                m_present[opt->longName] = true;
+                currOpt = opt;
+                currTyped = a;
+                state = ExpectingState;
+                break;
+            default:
+                qFatal("unhandled StartState case %d", int(opt->kind));
+            }
+        } else if (t == Arg) {
+            if (m_numReqArgs > 0 || m_numOptArgs > 0) {
+                qWarning("Too many arguments");
+                ok = false;
+            }
+            // No argument records are registered: a plain argument is ignored.
+        } else if (t == End) {
+            if (m_numReqArgs > 0) {
+                qWarning("Lacking required argument");
                 return false;
             }
-            break;
+            return ok;
         }
     }
-    return true;
+    return ok;
 }

@@ -10,6 +10,7 @@
 #include "CZunStatusMonitorDialog.h"
 #include "RoutingServer.h"
 #include "ZunDeviceStats.h"
+#include "ZunDeviceStatsModel.h"
 #include "ZunManagerThread.h"
 #include "ZunNetworkTableView.h"
 #include "ZunStatusDisplay.h"
@@ -316,6 +317,7 @@ void MainWindow::allocateNewCZun(QSharedPointer<ZunDeviceStats> stats)
         }
         stats->setFirmware(word & 0x0FFF);
         stats->setRevision(word >> 12);
+        m_networkScanDlg->model()->recordChanged(stats);
         registerDevice(stats);
     });
     probe->start();

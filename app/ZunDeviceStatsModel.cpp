@@ -22,6 +22,13 @@ void ZunDeviceStatsModel::reloadModel()
     endResetModel();
 }
 
+void ZunDeviceStatsModel::recordChanged(QSharedPointer<ZunDeviceStats> record)
+{
+    const int row = m_devices.indexOf(record);
+    if (row >= 0)
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 int ZunDeviceStatsModel::rowCount(const QModelIndex&) const
 {
     return m_devices.size();

@@ -35,6 +35,9 @@ public:
 
 public slots:
     void reloadModel();
+    // A listed record changed in place (its firmware after a version probe): its row is
+    // repainted. A record that is not listed changes nothing.
+    void recordChanged(QSharedPointer<ZunDeviceStats> record);
 
 private:
     QPointer<CZunNetwork> m_network;

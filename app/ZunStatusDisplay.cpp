@@ -21,8 +21,11 @@ const QColor Green(0, 255, 0);
 
 void setTextColor(QLabel* label, const QColor& color)
 {
+    // Active and inactive only: an offline (disabled) tile draws its indicators in the
+    // style's disabled text colour, never in a live colour.
     QPalette p = label->palette();
-    p.setColor(QPalette::All, QPalette::WindowText, color);
+    p.setColor(QPalette::Active, QPalette::WindowText, color);
+    p.setColor(QPalette::Inactive, QPalette::WindowText, color);
     label->setPalette(p);
 }
 } // namespace

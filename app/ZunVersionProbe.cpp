@@ -75,8 +75,9 @@ void ZunVersionProbe::onTimeout()
         finish(false, QStringLiteral("Version probe: no version reply from %1").arg(m_address.toString()));
         break;
     case State::Disconnecting:
-        // The word is read; a slow close does not make it wrong.
-        finish(true, QString());
+        // A processor that does not let go of the connection is not in a state to be
+        // registered: like every other wait, a failed disconnection registers nothing.
+        finish(false, QStringLiteral("Version probe: no disconnection from %1").arg(m_address.toString()));
         break;
     default:
         break;

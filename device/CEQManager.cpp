@@ -1,5 +1,7 @@
 #include "CEQManager.h"
 
+#include "CZunBiquadDesign.h"
+
 #include "CCmdMap.h"
 #include "CZun.h"
 #include "CZunBiquad.h"
@@ -124,7 +126,9 @@ double CEQManager::GetSampleRate() { return m_zun->GetSampleRate(); }
 
 CEQManagerInterface::Limits CEQManager::GetEQFrequencyLimits()
 {
-    return {m_frequencyRange->GetMin(), m_frequencyRange->GetMax()};
+    // The range follows the sample rate: a corner at or above half of it has no design.
+    return {m_frequencyRange->GetMin(),
+            qMin(m_frequencyRange->GetMax(), CZunBiquadDesign::highestCorner(GetSampleRate(), m_stepF))};
 }
 
 CEQManagerInterface::Limits CEQManager::GetEQGainLimits() { return {m_gainRange->GetMin(), m_gainRange->GetMax()}; }
@@ -136,8 +140,7 @@ CEQManagerInterface::Limits CEQManager::GetEQQualityLimits()
 
 void CEQManager::GetFrequencyRange(CEQManagerInterface::Limits& range)
 {
-    range.minimum = m_frequencyRange->GetMin();
-    range.maximum = qMin(m_frequencyRange->GetMax(), GetSampleRate() / 2.0);
+    range = GetEQFrequencyLimits();
 }
 
 QString CEQManager::rangeText(const char* what, double value, const CZunParam* range) const
@@ -731,6 +734,9 @@ void CEQManager::SetEQ(EQ_PARAMS& p, bool neutral)
         // The text names the shown value, not the device's corner.
         if (m_frequencyRange->Bound(f) != f)
             fail(rangeText("Frequency", p.frequency, m_frequencyRange));
+        if (!(f < GetSampleRate() / 2.0))
+            fail(QStringLiteral("Frequency value of %1 is not below half the sample rate (%2 Hz).")
+                     .arg(QString::number(p.frequency, 'g', 6), QString::number(GetSampleRate() / 2.0, 'g', 6)));
         if (m_qualityRange->Bound(p.quality) != p.quality)
             fail(rangeText("Quality", p.quality, m_qualityRange));
     }

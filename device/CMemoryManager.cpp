@@ -116,7 +116,8 @@ quint32 CMemoryManager::entryField(const Constants& c, const QByteArray& raw, qu
     if (c.entryLayout) {
         if (nr < entries)
             offset = int(nr) * EntrySize + 4 * field;
-    } else if (int(nr) < listLayoutCapacity(c) && 4 + 8 * int(nr) + 8 <= raw.size()) {
+    } else if (nr < entries && int(nr) < listLayoutCapacity(c) && 4 + 8 * int(nr) + 8 <= raw.size()) {
+        // Only the counted entries exist: the bytes after them are left-overs, not setups.
         offset = 4 + 8 * int(nr) + 4 * field;
     }
     if (offset < 0)

@@ -331,9 +331,11 @@ void CZunFIRLimManager::initialize()
         CMemoryManager* mem = m_zun->GetMemoryManager();
         bool loaded = false;
         {
+            // A new start: whatever was still counted belongs to the state before it (a
+            // completion that never came would otherwise keep signal_Initialized away for
+            // good); late completions of those transfers are then strays and change nothing.
+            abandonTransfers();
             QMutexLocker lock(&m_mutex);
-            // The counters are not reset: they count transfers really in flight, each
-            // holding a level of the mutex until its completion (or the connection's end).
             const QString folder = cacheFolder();
             if (!folder.isEmpty()) {
                 const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.fir")}, QDir::Files);
@@ -543,6 +545,11 @@ void CZunFIRLimManager::on_FIRFilterRemoved(unsigned int id)
 }
 
 void CZunFIRLimManager::on_Disconnected()
+{
+    abandonTransfers();
+}
+
+void CZunFIRLimManager::abandonTransfers()
 {
     CMemoryManager* mem = m_zun->GetMemoryManager();
     for (int i = 0; i < m_uploading.size(); ++i)

@@ -118,6 +118,8 @@ private:
     void removeFromList(int row, bool deleteFile);
     void postModel(const std::function<void(QStandardItemModel*)>& change);
     void holdTransfer();
+    // Forgets every transfer in flight: counters to 0, held mutex levels released.
+    void abandonTransfers();
     void releaseTransfer();
     static void decrement(std::atomic<quint32>& counter);
     QString cacheFolder() const;

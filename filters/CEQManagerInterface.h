@@ -16,7 +16,8 @@ class CZunBiquad;
 // - Failures are std::logic_error carrying the manager's own text; the filter objects pass
 //   them on unchanged (CZunBiquad::writeToDevice first reloads itself from the device).
 // - The limits are the closed ranges [minimum, maximum] of the EQ manager's frequency,
-//   gain and quality ranges; the filter objects refuse values outside them.
+//   gain and quality ranges; the filter objects refuse values outside them. The frequency
+//   range ends below half of GetSampleRate (CZunBiquadDesign::highestCorner).
 // - GetSampleRate is the device's processing rate in Hz. A rate that is not positive makes
 //   the objects design at 48 kHz instead.
 // - CreateEQ with section set hands out a new neutral EQ object that is not listed by the

@@ -30,10 +30,17 @@ double CZunBiquadDesign::validSampleRate(double sampleRate)
 double CZunBiquadDesign::clampCorner(double frequency, double sampleRate)
 {
     const double fs = validSampleRate(sampleRate);
-    const double top = MaximumCornerRatio * fs;
     if (!(frequency >= MinimumFrequency)) // also catches NaN
         return MinimumFrequency;
-    return frequency > top ? top : frequency;
+    return frequency < 0.5 * fs ? frequency : MaximumCornerRatio * fs;
+}
+
+double CZunBiquadDesign::highestCorner(double sampleRate, double step)
+{
+    const double half = 0.5 * validSampleRate(sampleRate);
+    if (!(step > 0.0))
+        return std::nextafter(half, 0.0);
+    return (std::ceil(half / step) - 1.0) * step;
 }
 
 CZunResponseMath::Coefficients CZunBiquadDesign::design(quint16 type, double frequency, double gainDb,

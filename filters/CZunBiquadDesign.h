@@ -25,8 +25,11 @@
 // 12 dB) has half its gain in dB at the corner, the peak its full gain; the all passes
 // turn by -90 (6 dB) and -180 degrees (12 dB) at the corner, starting at 0 at DC.
 //
-// Robustness: the corner is kept between MinimumFrequency and MaximumCornerRatio x fs (a
-// corner at or above half the sample rate has no bilinear image), a quality below
+// Robustness: a corner below half the sample rate is designed as it is, however close to
+// it (crossover sections lie there by design); a corner at or above half the sample rate
+// has no bilinear image and is designed at MaximumCornerRatio x fs, one below
+// MinimumFrequency at MinimumFrequency. Such corners never come from an editor, a file or
+// an import (highestCorner is the top of every accepted range); a quality below
 // MinimumQuality is raised to it, a non-positive or non-finite rate designs at 48 kHz, and
 // an unknown type is a pass-through.
 class CZunBiquadDesign
@@ -58,6 +61,9 @@ public:
     static bool isShelf(quint16 type);
 
     static double clampCorner(double frequency, double sampleRate);
+    // The highest corner an editor, a file or an import may set: the largest multiple of
+    // step (Hz; 0 for any value) below half the sample rate.
+    static double highestCorner(double sampleRate, double step);
     static double validSampleRate(double sampleRate);
 
     static CZunResponseMath::Coefficients design(quint16 type, double frequency, double gainDb, double quality,

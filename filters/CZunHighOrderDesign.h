@@ -41,8 +41,11 @@
 // exactly at fc. Each section is then the device EQ of its type at the frequency
 // fk = fs/pi x atan(wk K) (wk its prototype frequency) with its prototype quality: the EQ
 // pre-warps at its own frequency and so yields exactly this section of the transformed
-// prototype. Every fk lies below fs/2 by construction, and fc itself is limited to
-// CZunBiquadDesign::MaximumCornerRatio x fs, so no corner reaches half the sample rate.
+// prototype. Every fk lies below fs/2 by construction and is designed as it is, so the
+// digital filter is the transformed prototype however close fc comes to fs/2. A corner at
+// or above fs/2 is never accepted from an editor, a file or an import; should one come
+// from elsewhere, the whole design moves to CZunBiquadDesign::clampCorner's corner, never
+// a single section.
 class CZunHighOrderDesign
 {
 public:

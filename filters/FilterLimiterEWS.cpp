@@ -69,6 +69,10 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
         }
         if (CBlockFIR::sampleRate() == 0.0 && sampleRate != 0.0)
             setSampleRate(sampleRate);
+        // A file may be damaged or edited by hand with a repaired checksum: its DSP limiter
+        // words are derived again from the limiter values it shows, so that what is
+        // uploaded limits as the table says (as reading a setup does).
+        update();
         m_name = storedName();
     }
     computeKey();

@@ -1,5 +1,9 @@
 #include "ZunFilterImport.h"
 
+#include "CZunBiquadDesign.h"
+
+#include <algorithm>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -101,6 +105,8 @@ ZunFilterImport::Result ZunFilterImport::parse(const QByteArray& text, const Ran
             return true;
         };
         auto inRange = [](double v, double lo, double hi) { return v >= lo && v <= hi; };
+        const double maxFrequency =
+            std::min(ranges.maxFrequency, CZunBiquadDesign::highestCorner(ranges.sampleRate, 0.0));
 
         if (fields.size() < 2) {
             refuse("too few fields");
@@ -117,7 +123,7 @@ ZunFilterImport::Result ZunFilterImport::parse(const QByteArray& text, const Ran
                 refuse("unreadable number");
                 continue;
             }
-            if (!inRange(f, ranges.minFrequency, ranges.maxFrequency) || !inRange(g, ranges.minGain, ranges.maxGain)
+            if (!inRange(f, ranges.minFrequency, maxFrequency) || !inRange(g, ranges.minGain, ranges.maxGain)
                 || !inRange(q, ranges.minQuality, ranges.maxQuality)) {
                 refuse("value out of range");
                 continue;
@@ -156,7 +162,7 @@ ZunFilterImport::Result ZunFilterImport::parse(const QByteArray& text, const Ran
             refuse("unreadable number");
             continue;
         }
-        if (!inRange(f, ranges.minFrequency, ranges.maxFrequency) || !isCharacteristic(characteristic)
+        if (!inRange(f, ranges.minFrequency, maxFrequency) || !isCharacteristic(characteristic)
             || order < 1 || order > 10 || !inRange(ripple, ranges.minRipple, ranges.maxRipple)
             || ((passband == 2) != (characteristic == 7))) {
             refuse("value out of range");

@@ -14,8 +14,8 @@
 //   crossover filter:  label ; lp|hp|ap ; frequency Hz ; characteristic ; order [; ripple dB]
 //
 // Rows that are blank are skipped; rows with too few fields, numbers that cannot be
-// read, or values outside the ranges below are refused and counted, never turned into
-// filters.
+// read, or values outside the ranges below (frequencies also at or above half the sample
+// rate) are refused and counted, never turned into filters.
 class ZunFilterImport
 {
 public:
@@ -29,6 +29,9 @@ public:
         double maxQuality = 100.0;
         double minRipple = 0.1;         // dB
         double maxRipple = 6.0;
+        // A frequency must also lie below half the sample rate of the processor the list
+        // is meant for (CZunBiquadDesign::highestCorner).
+        double sampleRate = 48000.0;    // Hz
     };
 
     struct Result

@@ -6,13 +6,23 @@ pkgs=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqwt-
       procps xvfb xauth fonts-dejavu-core fonts-urw-base35 imagemagick)
 # The control window's alarm sound.
 pkgs+=(qtmultimedia5-dev)
+# --fuzz: also clang with its libFuzzer and sanitizer runtimes (the fuzz targets).
+[ "${1:-}" = "--fuzz" ] && pkgs+=(clang libclang-rt-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
   sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      # Neither root nor sudo: say what is missing and how an administrator installs it.
+      echo "install-deps: missing packages: ${missing[*]}" >&2
+      echo "install-deps: install them with: su -c 'apt-get update && apt-get install -y --no-install-recommends ${missing[*]}'" >&2
+      exit 1
+    fi
+    sudo="sudo"
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. With --with-sanitizers the tests run a second
-# time from an AddressSanitizer/UndefinedBehaviorSanitizer build.
+# time from an AddressSanitizer/UndefinedBehaviorSanitizer build, and then every fuzz
+# target of tests/fuzz runs for 10 seconds (tools/run-fuzz.sh, a clang build).
 # Tests labelled "netns" create network namespaces and need root; they are skipped
 # (with a notice) otherwise.
 set -euo pipefail
@@ -22,4 +23,7 @@ run "$here/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "${1:-}" = "--with-sanitizers" ]; then
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     run "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug -DZUN_SANITIZE=ON
+fi
+if [ "${1:-}" = "--with-sanitizers" ]; then
+  "$here/tools/run-fuzz.sh" 10
 fi

@@ -198,6 +198,27 @@ private slots:
         QCOMPARE(model.data(model.index(0, 2)).toString(), QString("Zun Nr. 513")); // no announced name
     }
 
+    // A record that changes in place (the firmware a version probe found) repaints its
+    // row at once, without waiting for another processor to join.
+    void rowFollowsItsRecord()
+    {
+        CZunNetwork net;
+        ZunDeviceStatsModel model(&net);
+        feed(net, {0x0001, "A", 0, 0xFF70, 0, 0}, 2);
+        feed(net, {0x0002, "B", 1077, 0xFF70, 0, 0}, 3);
+        const QSharedPointer<ZunDeviceStats> a = model.device(0)->serial() == 1 ? model.device(0) : model.device(1);
+        const int row = model.device(0) == a ? 0 : 1;
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        a->setFirmware(1078);
+        model.recordChanged(a);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(row, 0));
+        QCOMPARE(changed.at(0).at(1).toModelIndex().column(), ZunDeviceStatsModel::ColumnCount - 1);
+        QVERIFY(model.data(model.index(row, ZunDeviceStatsModel::ColFirmware)).toString().contains("1078"));
+        model.recordChanged(QSharedPointer<ZunDeviceStats>::create());
+        QCOMPARE(changed.size(), 1);
+    }
+
     // The discovery list grows in another thread; the views must only see it grow inside
     // a model reset.
     void rowsChangeOnlyInsideAReset()

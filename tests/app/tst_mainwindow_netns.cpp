@@ -12,6 +12,8 @@
 #include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
+#include "ZunStallProbe.h"
+#include "ZunNetworkTableView.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
 
@@ -24,6 +26,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QHeaderView>
 #include <QtTest>
 
 namespace {
@@ -34,6 +37,7 @@ class TstMainWindowNetns : public QObject
 {
     Q_OBJECT
 
+    ZunStallProbe m_stalls;
     ZunNetnsRig m_rig;
     QTemporaryDir m_settingsDir;
     MainWindow* m_window = nullptr;
@@ -82,8 +86,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
     }
 
+    // Every operation these tests start is measured for how long it keeps the GUI thread
+    // from its event loop; the figures are printed at the end.
+    void init() { m_stalls.start(); }
+    void cleanup() { m_stalls.record(QTest::currentTestFunction()); }
+
     void cleanupTestCase()
     {
+        qInfo().noquote() << m_stalls.report();
         delete m_window;
         m_rig.tearDown();
     }
@@ -149,8 +159,12 @@ private slots:
         QCOMPARE(subs.size(), 2);
         QCOMPARE(subs[0]->widget(), static_cast<QWidget*>(m_window->networkMonitor()));
         QCOMPARE(subs[0]->pos(), QPoint(0, 0));
-        // Both monitors side by side, neither hides the other.
+        // Both monitors side by side, neither hides the other; the status monitor holds two
+        // columns of five tiles (docs/app.md).
         QVERIFY(!subs[0]->geometry().intersects(subs[1]->geometry()));
+        QCOMPARE(subs[1]->pos(), QPoint(subs[0]->frameGeometry().right() + 1, 0));
+        QCOMPARE(subs[1]->size(), QSize(2 * 215 + 40, 5 * 117 + 50));
+        QVERIFY(subs[0]->width() >= m_window->networkMonitor()->tableView()->horizontalHeader()->length());
         m_window->updateWindowMenu();
         QStringList texts;
         for (QAction* a : m_window->windowMenu()->actions())

@@ -7,6 +7,7 @@
 #include "ZunDeviceStatsModel.h"
 #include "ZunDeviceStatsProxyModel.h"
 #include "ZunNetnsRig.h"
+#include "ZunStallProbe.h"
 #include "ZunNetworkTableView.h"
 #include "ZunProtocolMetaTypes.h"
 #include "ZunUdpDatagram.h"
@@ -45,6 +46,7 @@ class TstNetworkMonitorNetns : public QObject
 {
     Q_OBJECT
 
+    ZunStallProbe m_stalls;
     ZunNetnsRig m_rig;
     QTemporaryDir m_settingsDir;
     QMdiArea* m_area = nullptr;
@@ -132,8 +134,14 @@ private slots:
                 Qt::QueuedConnection);
     }
 
+    // Every operation these tests start is measured for how long it keeps the GUI thread
+    // from its event loop; the figures are printed at the end.
+    void init() { m_stalls.start(); }
+    void cleanup() { m_stalls.record(QTest::currentTestFunction()); }
+
     void cleanupTestCase()
     {
+        qInfo().noquote() << m_stalls.report();
         delete m_area; // the monitor ends its discovery thread
         m_rig.tearDown();
         std::unique_ptr<QSettings>(userSettings())->clear();
@@ -260,8 +268,16 @@ private slots:
 
     void scanFindsTheProcessorThatIgnoresBroadcasts()
     {
+        // The sweep runs beside the window: the click returns at once, the texts are the
+        // same, a second click meanwhile starts nothing.
+        ZunStallProbe probe;
+        probe.start();
         QTest::mouseClick(m_monitor->scanButton(), Qt::LeftButton);
-        QCOMPARE(m_monitor->statusLabel()->text(), QString("Finished"));
+        QCOMPARE(m_monitor->statusLabel()->text(), QString("Scanning ..."));
+        QVERIFY(m_monitor->isScanning());
+        QTest::mouseClick(m_monitor->scanButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_monitor->statusLabel()->text(), QString("Finished"), 20000);
+        qInfo("network scan: worst event-loop stall %lld ms", probe.stop());
         QCOMPARE(m_monitor->proxy()->rowCount(), 3);
         const int r = rowOf(0x0103);
         QVERIFY(r >= 0);

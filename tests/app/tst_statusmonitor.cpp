@@ -3,6 +3,7 @@
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "CZunStatusMonitorDialog.h"
+#include "MainWindow.h"
 #include "ZunDeviceStats.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
@@ -10,6 +11,9 @@
 #include <QApplication>
 #include <QGraphicsScene>
 #include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScreen>
 #include <QMouseEvent>
 #include <QPropertyAnimation>
 #include <QPushButton>
@@ -71,6 +75,44 @@ class TstStatusMonitor : public QObject
     }
 
 private slots:
+    // Placing a monitor (or control window) from stored geometry: a position off the
+    // primary screen keeps the default place but the size is still taken; an absent
+    // position moves to (0, 0); an absent, invalid or 0 x 0 size leaves the size.
+    void storedGeometryPlacement_data()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<QVariant>("pos");
+        QTest::addColumn<QPoint>("expectedPos");
+        QTest::addColumn<QSize>("expectedSize");
+        const QPoint start(5, 7);
+        const QSize own(150, 120);
+        QTest::newRow("both stored") << QVariant(QSize(210, 180)) << QVariant(QPoint(20, 30)) << QPoint(20, 30)
+                                     << QSize(210, 180);
+        QTest::newRow("off screen") << QVariant(QSize(210, 180)) << QVariant(screen.bottomRight() + QPoint(1, 1))
+                                    << start << QSize(210, 180);
+        QTest::newRow("on the edge") << QVariant(QSize(210, 180)) << QVariant(screen.bottomRight())
+                                     << screen.bottomRight() << QSize(210, 180);
+        QTest::newRow("nothing stored") << QVariant() << QVariant() << QPoint(0, 0) << own;
+        QTest::newRow("0 x 0") << QVariant(QSize(0, 0)) << QVariant(QPoint(10, 10)) << QPoint(10, 10) << own;
+        QTest::newRow("negative") << QVariant(QSize(-5, 40)) << QVariant(QPoint(10, 10)) << QPoint(10, 10) << own;
+    }
+    void storedGeometryPlacement()
+    {
+        QFETCH(QVariant, size);
+        QFETCH(QVariant, pos);
+        QFETCH(QPoint, expectedPos);
+        QFETCH(QSize, expectedSize);
+        QMdiArea area;
+        area.resize(800, 600);
+        QMdiSubWindow* sub = area.addSubWindow(new QWidget);
+        sub->resize(150, 120);
+        sub->move(5, 7);
+        MainWindow::placeSubWindow(sub, size, pos);
+        QCOMPARE(sub->pos(), expectedPos);
+        QCOMPARE(sub->size(), expectedSize);
+    }
+
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
@@ -160,6 +202,25 @@ private slots:
         QCOMPARE(heads.size(), 12);
         QVERIFY(heads.contains("In 4") && heads.contains("Out 8") && !heads.contains("In 5"));
 
+        // Fonts one point above the processors' own displays and four pixels between the
+        // columns (docs/app.md): every head and the button's text are shown whole, and no
+        // two column heads touch.
+        QCOMPARE(tile.font().pointSize(), 7);
+        QCOMPARE(tile.titleLabel()->font().pointSize(), 8);
+        tile.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tile));
+        QList<QRect> headRects;
+        for (QLabel* l : tile.findChildren<QLabel*>()) {
+            QVERIFY2(l->width() >= l->fontMetrics().horizontalAdvance(l->text()), qPrintable(l->text()));
+            if (l->text().startsWith("In ") || l->text().startsWith("Out "))
+                headRects << l->geometry();
+        }
+        for (int i = 0; i < headRects.size(); ++i)
+            for (int j = i + 1; j < headRects.size(); ++j)
+                QVERIFY(!headRects[i].adjusted(-1, 0, 1, 0).intersects(headRects[j]));
+        QPushButton* button = tile.masterMuteButton();
+        QVERIFY(button->width() >= button->fontMetrics().horizontalAdvance(button->text()));
+
         // A routing change of another processor leaves the tile; its own rebuilds it.
         auto other = record(8);
         other->setRouting(0, 0);
@@ -230,9 +291,18 @@ private slots:
         QCOMPARE(conn.size(), 1);
         QCOMPARE(conn[0][0].toUInt(), 11u);
 
+        audio->refresh(datagram(m_map, {{"Stat_0_LevelOut0", 40000}}));
+        QVERIFY(tile.indicatorState(true, "SIG", 0));
         stats->setLive(false);
         tile.onNetworkChanged();
         QVERIFY(!tile.isEnabled());
+        // Offline: indicators in the disabled text colour, not their live colours.
+        const QColor disabled = tile.palette().color(QPalette::Disabled, QPalette::WindowText);
+        for (const char* kind : {"SIG", "MUT", "LIM", "TEM"}) {
+            QLabel* label = tile.indicator(true, kind, 0);
+            QCOMPARE(label->palette().color(QPalette::Disabled, QPalette::WindowText), disabled);
+        }
+        QVERIFY(disabled != QColor(0, 255, 0));
         stats->setLive(true);
         tile.onNetworkChanged();
         QVERIFY(tile.isEnabled());

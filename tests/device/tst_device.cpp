@@ -66,6 +66,31 @@ private slots:
         QCOMPARE(m_zun->GetRoutingManager()->lastRoutingWord(), quint16(0x1191));
     }
 
+    // The rules that change at firmware 1071 and 1072 (the map is that of 1075).
+    void firmware1071And1072_data()
+    {
+        QTest::addColumn<int>("firmware");
+        QTest::addColumn<bool>("ownMasterDelayStep");
+        QTest::addColumn<bool>("programIds");
+        QTest::newRow("1070") << 1070 << false << false;
+        QTest::newRow("1071") << 1071 << false << true;
+        QTest::newRow("1072") << 1072 << true << true;
+    }
+    void firmware1071And1072()
+    {
+        QFETCH(int, firmware);
+        QFETCH(bool, ownMasterDelayStep);
+        QFETCH(bool, programIds);
+        m_zun.reset(new CZun(record(quint16(firmware)), map(1075), QSharedPointer<CRoutingLibrary>()));
+        const float mdelay = float(m_zun->GetCmdMap()->getFltConst("Step_MDelay"));
+        QVERIFY(mdelay != m_zun->GetDelayStep());
+        QCOMPARE(m_zun->GetMasterDelayStep(), ownMasterDelayStep ? mdelay : m_zun->GetDelayStep());
+        setWord("Cmd_0_DSP_ID", 0x0451);
+        setWord("Cmd_1_DSP_ID", 0x0249);
+        QCOMPARE(m_zun->GetActiveDSPProgramID(1), quint16(programIds ? 0x0451 : 0));
+        QCOMPARE(m_zun->GetActiveDSPProgramID(2), quint16(programIds ? 0x0249 : 0));
+    }
+
     void completeImageShiftsMasterGainAndSetsFlashSize()
     {
         QSignalSpy changed(m_zun.get(), &CZun::signal_ZunStatusChanged);

@@ -228,6 +228,26 @@ private slots:
         QVERIFY(waitFor([&]() { return m_zun->IsChannelMuted(ZunC::Output3); }));
         settle();
         QVERIFY(!m_zun->IsChannelMuted(ZunC::Output7));
+
+        // The copied crossover records name DSP 1's biquads: E is added to every section
+        // number below E; 255 (none) and numbers of E or more stay. The processor gets them.
+        const quint16 e = nr("Inf_DSP_EQ_AnzSet"), f0 = nr("Inf_DSP0_ParBaseFi"), f1 = nr("Inf_DSP1_ParBaseFi");
+        img()->setValue(quint16(f0 + 2), quint16(1 << 8 | 0));
+        img()->setValue(quint16(f0 + 3), quint16(255 << 8 | (e - 1)));
+        img()->setValue(quint16(f0 + 4), quint16(25 << 8 | e));
+        img()->SetLinked(true);
+        const QList<quint16> remapped{quint16((1 + e) << 8 | e), quint16(255 << 8 | (2 * e - 1)), quint16(25 << 8 | e)};
+        auto dsp1Sections = [&] {
+            return QList<quint16>{img()->getValue(quint16(f1 + 2)), img()->getValue(quint16(f1 + 3)),
+                                  img()->getValue(quint16(f1 + 4))};
+        };
+        QCOMPARE(dsp1Sections(), remapped);
+        QCOMPARE(img()->getValue(quint16(f0 + 2)), quint16(1 << 8 | 0)); // DSP 0 as it was
+        settle();
+        status.clear();
+        m_zun->RefreshStatusBuffer();
+        QVERIFY(status.count() > 0 || status.wait(20000));
+        QCOMPARE(dsp1Sections(), remapped);
     }
 
     void refusedValueLeavesTheImageAndIsLogged()

@@ -433,6 +433,24 @@ private slots:
         QVERIFY(dsp()->programs().contains(ZunDSPProgramInfo(0x0249, 1080)));
     }
 
+    // A new start forgets a transfer whose completion never came: its count does not keep
+    // the manager from reporting itself initialised.
+    void initializeStartsWithNothingPending()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(m_sim->control(QStringLiteral("silent")));
+        m_zun->UploadFIRFilterFile(m_firFile, 0);
+        QVERIFY(waitFor([&]() { return fir()->pendingUploads() == 1; }));
+        QSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
+        QVERIFY(QMetaObject::invokeMethod(fir(), "initialize", Qt::BlockingQueuedConnection));
+        QCOMPARE(fir()->pendingUploads(), 0u);
+        QCOMPARE(fir()->pendingDownloads(), 0u);
+        QCOMPARE(initialized.count(), 1);
+        QVERIFY(!fir()->upDownLoadsInProgress());
+    }
+
     // A block damaged on the way in makes the device object empty the link's buffer from
     // the GUI thread while the link thread is still at work; repeated, the transfers still
     // end, nothing is kept, and an undamaged upload goes through afterwards.

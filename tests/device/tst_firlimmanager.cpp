@@ -216,6 +216,38 @@ private slots:
         QVERIFY(mh->getKey() != s->getKey());
     }
 
+    // A set that needs a program of the 321 family cannot run on the slower DSP type:
+    // refused with its text, no program is asked for; the faster type runs it.
+    void tooManyMipsIsRefused()
+    {
+        make(1080, 0xFF94);
+        auto small = QShPtrFLE::create(QString(), 48000.0);
+        for (int o = 0; o < 4; ++o)
+            small->setOutput(o, QVector<qint32>(64, 5000), 10, o);
+        // Blocks of 4096, 2048, 1024 and 512 taps: only a 321 program runs them at 48 kHz.
+        auto big = QShPtrFLE::create(QString(), 48000.0);
+        for (int o = 0; o < 4; ++o)
+            big->setOutput(o, QVector<qint32>(4096 >> o, 5000), 10, o);
+        CBlockFIR probe = *big;
+        probe.checkFilterResources();
+        QVERIFY(probe.dspProgramId() & 0x1000);
+        QSignalSpy asked(m_zun.get(), &CZun::signal_UploadDSPProgram);
+        set("Cmd_0_DSP_Type", nr("Inf_DSPTyp0"));
+        try {
+            m_zun->CheckFilterMIPS(big, 0);
+            QFAIL("no refusal");
+        } catch (const std::logic_error& e) {
+            QCOMPARE(QString(e.what()), QStringLiteral("Filter can not be used with Zun. Too many MIPS required."));
+        }
+        QCOMPARE(asked.count(), 0);
+        QCOMPARE(big->dspProgramId(), quint16(0)); // checked on a copy: the set is unchanged
+        m_zun->CheckFilterMIPS(small, 0);
+        QCOMPARE(asked.count(), 1);
+        set("Cmd_0_DSP_Type", 4897);
+        m_zun->CheckFilterMIPS(big, 0);
+        QCOMPARE(asked.count(), 2);
+    }
+
     void limiterRanges()
     {
         QCOMPARE(CZunFIRLimManager::LimGainRange().GetMax(), 50.0);

@@ -197,6 +197,17 @@ private slots:
         QCOMPARE(errorOf([&] { mm->GetIndexAtFATEntry(quint16(d.capacity)); }), idLimits);
         QCOMPARE(errorOf([&] { mm->GetMemPosAtFATEntry(quint16(d.capacity)); }), posLimits);
 
+        // Only counted entries exist: left-over bytes after the count are no setups.
+        ListDir phantom;
+        phantom.entry(0, 0x1000, 0x11).entry(1, 0x2000, 0x22).entry(2, 0x3000, 0x33);
+        phantom.bytes[0] = 2;
+        mm->SetMemDir(phantom.bytes);
+        QCOMPARE(mm->GetIndexAtFATEntry(1), 0x22u);
+        QCOMPARE(errorOf([&] { mm->GetIndexAtFATEntry(2); }), idLimits);
+        phantom.slot("ID_StartListSetup", 0, 2);
+        QCOMPARE(errorOf([&] { mm->SetMemDir(phantom.bytes); }), idLimits);
+        QCOMPARE(mm->setupCount(), quint16(0));
+
         auto mdl = managerFor(1078);
         mdl->SetMemDir(entries(3));
         QCOMPARE(mdl->GetIndexAtFATEntry(2), 0x102u);

@@ -55,6 +55,16 @@ class TestSetupsE2E : public QObject
         QVERIFY(waitUntil(done));
         initialize();
     }
+    // The emulator at 1080 with the current parameters stored at position 0 and its cache
+    // file written.
+    void startWithSetup0(const QString& name)
+    {
+        start(1080);
+        m_zun->SaveSetup(0, name);
+        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        const QString file = QDir(m_zun->GetLogFolder()).filePath("Set00_" + name + ".zun");
+        QVERIFY(waitUntil([&]() { return QFile::exists(file); }));
+    }
     QString rowText(int row)
     {
         QCoreApplication::processEvents();
@@ -142,11 +152,8 @@ private slots:
 
     void cacheAndFolderRestore()
     {
-        start(1080);
-        m_zun->SaveSetup(0, QStringLiteral("Cached"));
-        afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
+        startWithSetup0("Cached");
         const QDir folder(m_zun->GetLogFolder());
-        QVERIFY(waitUntil([&]() { return QFile::exists(folder.filePath("Set00_Cached.zun")); }));
 
         // Cache files of empty or unnumbered positions go; a matching one stays and is not
         // downloaded again.
@@ -174,6 +181,34 @@ private slots:
         afterFlashChange([&]() { return dir()->setupIdAt(3) != 0; });
         QVERIFY(waitUntil([&]() { return mgr()->GetSetup(3) != nullptr; }));
         QCOMPARE(mgr()->GetSetup(3)->GetSetupName().trimmed(), QString("Cached"));
+    }
+
+    // A folder with more setup files than free flash entries is refused before anything
+    // is uploaded; a setup whose two DSPs run the same program uploads that program once.
+    void folderCapacityAndSharedProgram()
+    {
+        startWithSetup0("Source");
+        const QDir cache(m_zun->GetLogFolder());
+        QTemporaryDir folder;
+        const int free = dir()->freeEntries();
+        for (int i = 0; i <= free; ++i)
+            QVERIFY(QFile::copy(cache.filePath("Set00_Source.zun"), folder.filePath(QString("Set%1_F.zun").arg(i, 2, 10, QChar('0')))));
+        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        m_sent.clear();
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder.path())));
+        QCOMPARE(exception.count(), 1);
+        QCOMPARE(exception.first().at(0).toString(),
+                 QString("Nr of setups contained in %1 exceeds capacity of flash mem.").arg(folder.path()));
+        QVERIFY(m_sent.groups().isEmpty());
+        QCOMPARE(mgr()->pendingUploads(), 0);
+
+        ZunSetup* shared = new ZunSetup(m_zun.get(), img()->toByteArray());
+        shared->setValue(nr("Cmd_0_DSP_ID"), 0x0249);
+        shared->setValue(nr("Cmd_1_DSP_ID"), 0x0249);
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection,
+                                          Q_ARG(ZunSetup*, shared), Q_ARG(int, 2)));
+        QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
+        QCOMPARE(m_sent.count(nr("Cmd_Block_ID")), 1);
     }
 
     void failuresSendNothingAndCountNothing()

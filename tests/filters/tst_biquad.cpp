@@ -53,10 +53,10 @@ private slots:
         QTest::addColumn<double>("gain");
         QTest::addColumn<double>("quality");
         const double rates[] = {48000.0, 96000.0};
-        const double freqs[] = {20.0, 137.0, 1000.0, 8000.0, 19000.0};
         for (double rate : rates)
             for (int type = 0; type <= 10; ++type)
-                for (double f : freqs)
+                // ... and close below half the rate (above 0.499 fs), designed as asked
+                for (double f : {20.0, 137.0, 1000.0, 8000.0, 19000.0, 0.4995 * rate})
                     for (double gain : {-15.0, 6.0})
                         for (double q : {0.3, 0.7071, 4.0, 20.0})
                             QTest::addRow("%g Hz type %d %g Hz %g dB Q%g", rate, type, f, gain, q)
@@ -147,6 +147,8 @@ private slots:
 
     // A corner at or above half the sample rate is designed just below it: finite values,
     // the same response as at the limit.
+    // A record from elsewhere (the device) at or above half the rate: the corner moves
+    // below it as a whole and the response stays finite.
     void cornerIsClampedBelowNyquist()
     {
         FakeEQManager m;
@@ -198,7 +200,10 @@ private slots:
             }
         };
         expectText([&] { b.setFrequency(10.5f); },
-                   "Frequency value of 10.5 is out of bounds. Valid values are between 15 and 30000.");
+                   "Frequency value of 10.5 is out of bounds. Valid values are between 15 and 23999.5.");
+        // The range ends below half the sample rate, whatever the manager's own range says.
+        expectText([&] { b.setFrequency(24000.0f); },
+                   "Frequency value of 24000 is out of bounds. Valid values are between 15 and 23999.5.");
         expectText([&] { b.setGain(12.5f); }, "Gain value of 12.5 is out of bounds. Valid values are between -99 and 12.");
         expectText([&] { b.setQuality(0.05f); },
                    "Quality value of 0.05 is out of bounds. Valid values are between 0.1 and 160.");
@@ -214,7 +219,7 @@ private slots:
         m.qualityLimits = {0.7, 160.0}; // 0.7f lies below 0.7
         b.setQuality(0.7f);
         QCOMPARE(b.getQuality(), 0.7);
-        b.setFrequency(30000.0f);
+        b.setFrequency(23999.5f);
         b.setGain(-99.0f);
         b.setBank(11);
         b.setType(1);

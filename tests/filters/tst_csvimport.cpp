@@ -81,6 +81,23 @@ private slots:
         QVERIFY(r.problems.first().startsWith("line 4:"));
     }
 
+    // Nothing at or above half the sample rate, whatever the range allows.
+    void frequenciesBelowHalfTheSampleRate()
+    {
+        const QByteArray text = "1;peq;23999;3;1\n2;peq;24000;3;1\n3;hp;24000;3;10;1\n4;lp;29000;2;4\n";
+        ZunFilterImport::Result r = ZunFilterImport::parse(text);
+        QCOMPARE(r.eqs.size(), 1);
+        QCOMPARE(r.refused, 3);
+        ZunFilterImport::Ranges at96k;
+        at96k.sampleRate = 96000;
+        r = ZunFilterImport::parse(text, at96k);
+        QCOMPARE(r.eqs.size(), 2);
+        QCOMPARE(r.filters.size(), 2);
+        ZunFilterImport::Ranges at44k;
+        at44k.sampleRate = 44100;
+        QCOMPARE(ZunFilterImport::parse("1;peq;22050;3;1\n2;peq;22049.9;3;1\n", at44k).refused, 1);
+    }
+
     void carriageReturnLineEnds()
     {
         const ZunFilterImport::Result r = ZunFilterImport::parse("1;peq;100;1;1\r2;peq;200;1;1\r\r3;lp;80;2;2");

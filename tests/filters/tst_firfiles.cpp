@@ -139,6 +139,29 @@ private slots:
         expectSame(FilterLimiterEWS(path("set-as.fir"), 0.0));
     }
 
+    // A file whose DSP limiter words disagree with its limiter values (damaged, or edited
+    // with a repaired checksum) is read with words derived from the values it shows, in
+    // every form.
+    void limiterWordsFollowTheValues()
+    {
+        QByteArray forged = m_set->toByteArray();
+        for (int i = 0; i < CBlockFIR::Outputs * CBlockFIR::DspLimiterWords * 3; ++i)
+            forged[CBlockFIR::OffDspLimiter + i] = char(0x7F);
+        forged[CBlockFIR::OffOwnPathCount] = 0;
+        forged = withParamCrc(forged);
+        QVERIFY(forged != m_set->toByteArray());
+        QVERIFY(ZunFirFile::writeRaw(path("forged.fir"), forged));
+        QVERIFY(ZunFirFile::writeZip(path("forged-zip.fir"), "forged.blk", forged));
+        QVERIFY(ZunFirFile::writeBlk(path("forged.blk"), forged));
+        QVERIFY(ZunFirFile::writeBlkZip(path("forged.zip"), "forged", forged));
+        QVERIFY(ZunFirFile::writeXml(path("forged.xml"), forged));
+        for (const char* name : {"forged.fir", "forged-zip.fir", "forged.blk", "forged.zip", "forged.xml"}) {
+            FilterLimiterEWS read(path(name), 0.0);
+            QVERIFY2(read.toByteArray() == m_set->toByteArray(), name);
+            QCOMPARE(read.getKey(), m_set->getKey());
+        }
+    }
+
     void sampleRateArgument()
     {
         // A file with its own rate keeps it whatever the caller passes.

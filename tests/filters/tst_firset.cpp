@@ -40,17 +40,6 @@ double expectedThreshold(double watts, double z, double gainDb, int unit, int re
     }
 }
 
-// Patches a serialised image and fixes its parameter CRC, so only the intended fault remains.
-QByteArray withParamCrc(QByteArray image)
-{
-    image[CBlockFIR::OffParamCrc] = 0;
-    image[CBlockFIR::OffParamCrc + 1] = 0;
-    const quint16 crc = Crc16_8BB7(image.constData(), CBlockFIR::ParamAreaSize);
-    image[CBlockFIR::OffParamCrc] = static_cast<char>(crc & 0xFF);
-    image[CBlockFIR::OffParamCrc + 1] = static_cast<char>(crc >> 8);
-    return image;
-}
-
 } // namespace
 
 class TestFirSet : public QObject

@@ -2,11 +2,13 @@
 
 #include "CEQManagerInterface.h"
 #include "CZunBiquad.h"
+#include "CZunBiquadDesign.h"
 
 #include <QList>
 #include <QMap>
 #include <QPointer>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -36,7 +38,12 @@ public:
     QList<int> deleted;
 
     double GetSampleRate() override { return sampleRate; }
-    Limits GetEQFrequencyLimits() override { return frequencyLimits; }
+    // As the device's manager: the range ends below half the sample rate.
+    Limits GetEQFrequencyLimits() override
+    {
+        return {frequencyLimits.minimum,
+                std::min(frequencyLimits.maximum, CZunBiquadDesign::highestCorner(sampleRate, 0.5))};
+    }
     Limits GetEQGainLimits() override { return gainLimits; }
     Limits GetEQQualityLimits() override { return qualityLimits; }
 

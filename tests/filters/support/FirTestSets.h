@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FilterLimiterEWS.h"
+#include "ZunCrc16.h"
 
 #include <QVector>
 
@@ -33,4 +34,15 @@ inline FilterLimiterEWS* makeTestSet(const QString& name, int n0 = 300, int n1 =
     set->setPathFlagByte(1, 1);
     set->computeKey();
     return set;
+}
+
+// Patches a serialised image and fixes its parameter CRC, so only the intended fault remains.
+inline QByteArray withParamCrc(QByteArray image)
+{
+    image[CBlockFIR::OffParamCrc] = 0;
+    image[CBlockFIR::OffParamCrc + 1] = 0;
+    const quint16 crc = Crc16_8BB7(image.constData(), CBlockFIR::ParamAreaSize);
+    image[CBlockFIR::OffParamCrc] = static_cast<char>(crc & 0xFF);
+    image[CBlockFIR::OffParamCrc + 1] = static_cast<char>(crc >> 8);
+    return image;
 }
