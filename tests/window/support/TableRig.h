@@ -45,8 +45,14 @@ public:
     quint16 nr(const char* name) const { return zun->GetCmdMap()->getCmdNr(name); }
     int eqCount() const { return zun->GetCmdMap()->getIntConst("Inf_DSP_EQ_AnzSet"); }
     void link(bool on) { img()->setValue(nr("Cmd_SetupFlags"), on ? 2 : 0); }
-    // 1: 48 kHz (0 and 2 would be 96 kHz).
-    void clock(quint16 word) { img()->setValue(nr("Cmd_ClockSel"), word); }
+    // The processing rate the processor reports (its status), in Hz.
+    void rate(int hz) { zun->UpdateProcessingPower(hz, hz, 0, 0); }
+    // The processor takes every word sent so far into its image (as its replies would).
+    void acceptSent()
+    {
+        for (const auto& c : sent.commands())
+            img()->setValue(c.first, c.second);
+    }
 
     // An EQ record: type word (bit 14 bypassed, bit 15 flag), frequency, quality and gain
     // words, local bank.
