@@ -20,7 +20,9 @@
 class TableRig
 {
 public:
-    TableRig()
+    TableRig() { registerTypes(); }
+
+    static void registerTypes()
     {
         qRegisterMetaType<CZunBiquad*>();
         qRegisterMetaType<CZunHighOrderFilter*>();
