@@ -14,7 +14,7 @@ public:
     ZunEQMimeData() = default;
 
     QVector<EQ_PARAMS> getEQs() const { return m_eqs; }
-    void appendEQ(const EQ_PARAMS& eq) { m_eqs.append(eq); }
+    void appendEQ(const EQ_PARAMS& eq);
     int count() const { return m_eqs.size(); }
 
 private:

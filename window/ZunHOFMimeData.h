@@ -14,7 +14,7 @@ public:
     ZunHOFMimeData() = default;
 
     QVector<HO_FILTER_PARAMS> getFilters() const { return m_filters; }
-    void appendFilter(const HO_FILTER_PARAMS& filter) { m_filters.append(filter); }
+    void appendFilter(const HO_FILTER_PARAMS& filter);
     int count() const { return m_filters.size(); }
 
 private:
