@@ -46,17 +46,11 @@ QDoubleSpinBox* EQTableDelegate::newDoubleSpinBox(QWidget* parent, const CZunPar
     return box;
 }
 
-void EQTableDelegate::setRange(QAbstractSpinBox* box, double minimum, double maximum)
+void EQTableDelegate::setRange(QDoubleSpinBox* box, double minimum, double maximum)
 {
-    if (auto* spin = qobject_cast<QSpinBox*>(box)) {
-        const int low = qMax(int(minimum), spin->minimum());
-        const int high = qMin(int(maximum), spin->maximum());
-        spin->setRange(low, qMax(low, high));
-    } else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(box)) {
-        const double low = qMax(minimum, dspin->minimum());
-        const double high = qMin(maximum, dspin->maximum());
-        dspin->setRange(low, qMax(low, high));
-    }
+    const QSignalBlocker block(box);
+    const double low = qMax(minimum, box->minimum());
+    box->setRange(low, qMax(low, qMin(maximum, box->maximum())));
 }
 
 void EQTableDelegate::setValueGuarded(QAbstractSpinBox* box, double value)
@@ -95,6 +89,67 @@ void EQTableDelegate::openCheckBox(const QModelIndex& index) const
 {
     if (m_view && !m_view->indexWidget(index))
         m_view->openPersistentEditor(index);
+}
+
+QComboBox* EQTableDelegate::newCombo(QWidget* parent) const
+{
+    auto* combo = new QComboBox(parent);
+    connect(combo, QOverload<int>::of(&QComboBox::activated), this, &EQTableDelegate::commitAndCloseCombo);
+    return combo;
+}
+
+QCheckBox* EQTableDelegate::newCheckBox(QWidget* parent) const
+{
+    auto* box = new QCheckBox(parent);
+    connect(box, &QCheckBox::stateChanged, this, &EQTableDelegate::commitCheckBox);
+    return box;
+}
+
+void EQTableDelegate::loadCombo(QComboBox* combo, const QMap<int, QString>& names, int current, int maxVisible)
+{
+    const QSignalBlocker block(combo);
+    combo->clear();
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        combo->addItem(it.value(), it.key());
+    combo->setCurrentIndex(current);
+    combo->setMaxVisibleItems(maxVisible);
+}
+
+void EQTableDelegate::loadFrequency(QSpinBox* box, const QVariant& value) const
+{
+    if (m_zun && m_zun->GetEQManager()) {
+        // The processor cannot filter above half its sample rate.
+        CEQManagerInterface::Limits range;
+        m_zun->GetEQManager()->GetFrequencyRange(range);
+        const QSignalBlocker block(box);
+        box->setRange(int(range.minimum), int(range.maximum));
+    }
+    setValueGuarded(box, value.toDouble());
+}
+
+void EQTableDelegate::loadDoubleBox(QDoubleSpinBox* box, int decimals, const QVariant& value)
+{
+    const QSignalBlocker block(box);
+    box->setDecimals(decimals);
+    box->setSingleStep(0.1);
+    setValueGuarded(box, value.toDouble());
+}
+
+QVariant EQTableDelegate::valueOf(QWidget* editor)
+{
+    if (auto* spin = qobject_cast<QSpinBox*>(editor))
+        return spin->value();
+    if (auto* dspin = qobject_cast<QDoubleSpinBox*>(editor))
+        return dspin->value();
+    if (auto* check = qobject_cast<QCheckBox*>(editor))
+        return check->isChecked();
+    return QVariant();
+}
+
+void EQTableDelegate::setTwice(QAbstractItemModel* model, const QModelIndex& index, const QVariant& value)
+{
+    model->setData(index, value, Qt::DisplayRole);
+    model->setData(index, value, Qt::EditRole);
 }
 
 // --- commit slots ----------------------------------------------------------------------------
@@ -171,11 +226,8 @@ QWidget* EQTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
 {
     CEQManager* manager = m_zun ? m_zun->GetEQManager() : nullptr;
     switch (index.column()) {
-    case ZunEQModel::ColType: {
-        auto* combo = new QComboBox(parent);
-        connect(combo, QOverload<int>::of(&QComboBox::activated), this, &EQTableDelegate::commitAndCloseCombo);
-        return combo;
-    }
+    case ZunEQModel::ColType:
+        return newCombo(parent);
     case ZunEQModel::ColFrequency: {
         QSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
         commitLater(box);
@@ -189,11 +241,8 @@ QWidget* EQTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
         commitLater(box);
         return box;
     }
-    case ZunEQModel::ColActive: {
-        auto* box = new QCheckBox(parent);
-        connect(box, &QCheckBox::stateChanged, this, &EQTableDelegate::commitCheckBox);
-        return box;
-    }
+    case ZunEQModel::ColActive:
+        return newCheckBox(parent);
     default:
         return QItemDelegate::createEditor(parent, option, index);
     }
@@ -203,50 +252,23 @@ void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
 {
     const QVariant value = index.data();
     switch (index.column()) {
-    case ZunEQModel::ColType: {
-        auto* combo = static_cast<QComboBox*>(editor);
-        const QSignalBlocker block(combo);
-        combo->clear();
-        for (auto it = m_typeNames.cbegin(); it != m_typeNames.cend(); ++it)
-            combo->addItem(it.value(), it.key());
-        combo->setCurrentIndex(value.toInt());
-        combo->setMaxVisibleItems(15);
+    case ZunEQModel::ColType:
+        loadCombo(static_cast<QComboBox*>(editor), m_typeNames, value.toInt(), 15);
         break;
-    }
-    case ZunEQModel::ColFrequency: {
-        auto* box = static_cast<QSpinBox*>(editor);
-        if (m_zun && m_zun->GetEQManager()) {
-            // The processor cannot filter above half its sample rate.
-            CEQManagerInterface::Limits range;
-            m_zun->GetEQManager()->GetFrequencyRange(range);
-            const QSignalBlocker block(box);
-            box->setRange(int(range.minimum), int(range.maximum));
-        }
-        setValueGuarded(box, value.toDouble());
+    case ZunEQModel::ColFrequency:
+        loadFrequency(static_cast<QSpinBox*>(editor), value);
         break;
-    }
-    case ZunEQModel::ColGain: {
-        auto* box = static_cast<QDoubleSpinBox*>(editor);
-        const QSignalBlocker block(box);
-        setRange(box, -24.0, 12.0);
-        box->setDecimals(1);
-        box->setSingleStep(0.1);
-        setValueGuarded(box, value.toDouble());
+    case ZunEQModel::ColGain:
+        setRange(static_cast<QDoubleSpinBox*>(editor), -24.0, 12.0);
+        loadDoubleBox(static_cast<QDoubleSpinBox*>(editor), 1, value);
         break;
-    }
-    case ZunEQModel::ColQuality: {
-        auto* box = static_cast<QDoubleSpinBox*>(editor);
-        const QSignalBlocker block(box);
-        setRange(box, 0.1, 160.0);
-        box->setDecimals(2);
-        box->setSingleStep(0.1);
-        setValueGuarded(box, value.toDouble());
+    case ZunEQModel::ColQuality:
+        setRange(static_cast<QDoubleSpinBox*>(editor), 0.1, 160.0);
+        loadDoubleBox(static_cast<QDoubleSpinBox*>(editor), 2, value);
         break;
-    }
     case ZunEQModel::ColActive: {
-        auto* box = static_cast<QCheckBox*>(editor);
-        const QSignalBlocker block(box);
-        box->setChecked(value.toBool());
+        const QSignalBlocker block(editor);
+        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
         break;
     }
     default:
@@ -258,25 +280,10 @@ void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
 
 void EQTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
-    QVariant value;
-    switch (index.column()) {
-    case ZunEQModel::ColType:
-        value = static_cast<QComboBox*>(editor)->currentIndex();
-        break;
-    case ZunEQModel::ColFrequency:
-        value = static_cast<QSpinBox*>(editor)->value();
-        break;
-    case ZunEQModel::ColGain:
-    case ZunEQModel::ColQuality:
-        value = static_cast<QDoubleSpinBox*>(editor)->value();
-        break;
-    case ZunEQModel::ColActive:
-        value = static_cast<QCheckBox*>(editor)->isChecked();
-        break;
-    default:
+    if (index.column() == ZunEQModel::ColType)
+        setTwice(model, index, static_cast<QComboBox*>(editor)->currentIndex());
+    else if (index.column() > ZunEQModel::ColType && index.column() <= ZunEQModel::ColActive)
+        setTwice(model, index, valueOf(editor));
+    else
         QItemDelegate::setModelData(editor, model, index);
-        return;
-    }
-    model->setData(index, value, Qt::DisplayRole);
-    model->setData(index, value, Qt::EditRole);
 }

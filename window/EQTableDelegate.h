@@ -7,6 +7,8 @@
 class CZun;
 class CZunParam;
 class QAbstractSpinBox;
+class QCheckBox;
+class QComboBox;
 class QDoubleSpinBox;
 class QSpinBox;
 class QTableView;
@@ -47,13 +49,26 @@ public slots:
     void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
 
 protected:
+    // Editors shared with the crossover-filter delegate.
+    QComboBox* newCombo(QWidget* parent) const;
+    QCheckBox* newCheckBox(QWidget* parent) const;
+    // The combo's items: one per name in ascending number (data = the number).
+    static void loadCombo(QComboBox* combo, const QMap<int, QString>& names, int current, int maxVisible);
+    // The frequency box's range (up to half the processor's sample rate) and value.
+    void loadFrequency(QSpinBox* box, const QVariant& value) const;
+    // Decimals, a step of 0.1 and the value; the caller sets the range.
+    static void loadDoubleBox(QDoubleSpinBox* box, int decimals, const QVariant& value);
+    // A value box's or check box's value.
+    static QVariant valueOf(QWidget* editor);
+    // Display role first (the model ignores it), then the edit role.
+    static void setTwice(QAbstractItemModel* model, const QModelIndex& index, const QVariant& value);
     // Connects a value box so that it commits later, and only while it still exists.
     void commitLater(QSpinBox* box) const;
     void commitLater(QDoubleSpinBox* box) const;
     // The "Active" cells always show a live check box.
     void openCheckBox(const QModelIndex& index) const;
     // Sets a value box's range inside the range of its steps.
-    static void setRange(QAbstractSpinBox* box, double minimum, double maximum);
+    static void setRange(QDoubleSpinBox* box, double minimum, double maximum);
 
     QSharedPointer<CZun> m_zun;
     QTableView* m_view;

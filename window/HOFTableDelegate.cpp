@@ -83,11 +83,8 @@ QWidget* HOFTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     switch (index.column()) {
     case ZunHOFModel::ColType:
     case ZunHOFModel::ColCharacter:
-    case ZunHOFModel::ColOrder: {
-        auto* combo = new QComboBox(parent);
-        connect(combo, QOverload<int>::of(&QComboBox::activated), this, &EQTableDelegate::commitAndCloseCombo);
-        return combo;
-    }
+    case ZunHOFModel::ColOrder:
+        return newCombo(parent);
     case ZunHOFModel::ColFrequency: {
         QSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
         commitLater(box);
@@ -100,86 +97,59 @@ QWidget* HOFTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
         connect(box, &QDoubleSpinBox::editingFinished, this, &EQTableDelegate::commitAndCloseDoubleSpinBox);
         return box;
     }
-    case ZunHOFModel::ColActive: {
-        auto* box = new QCheckBox(parent);
-        connect(box, &QCheckBox::stateChanged, this, &EQTableDelegate::commitCheckBox);
-        return box;
-    }
+    case ZunHOFModel::ColActive:
+        return newCheckBox(parent);
     default:
         return QItemDelegate::createEditor(parent, option, index);
     }
 }
 
+void HOFTableDelegate::loadChoices(QComboBox* combo, QStandardItemModel* choices, const QMap<int, QString>& names,
+                                   int current, int maxVisible)
+{
+    // Parented to the combo, which deletes its previous model of that parent.
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        auto* item = new QStandardItem(it.value());
+        item->setData(it.key(), Qt::UserRole);
+        choices->appendRow(item);
+    }
+    const QSignalBlocker block(combo);
+    combo->setModel(choices);
+    combo->setCurrentIndex(combo->findData(current));
+    combo->setMaxVisibleItems(maxVisible);
+}
+
 void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
 {
     const QVariant value = index.data();
+    auto* combo = qobject_cast<QComboBox*>(editor);
     switch (index.column()) {
-    case ZunHOFModel::ColType: {
-        auto* combo = static_cast<QComboBox*>(editor);
-        const QSignalBlocker block(combo);
-        combo->clear();
-        for (auto it = m_typeNames.cbegin(); it != m_typeNames.cend(); ++it)
-            combo->addItem(it.value(), it.key());
-        combo->setCurrentIndex(value.toInt());
-        combo->setMaxVisibleItems(6);
+    case ZunHOFModel::ColType:
+        loadCombo(combo, m_typeNames, value.toInt(), 6);
         break;
-    }
     case ZunHOFModel::ColCharacter: {
-        auto* combo = static_cast<QComboBox*>(editor);
-        const QSignalBlocker block(combo);
-        // Parented to the combo, which deletes its previous model of that parent.
         const int order = index.sibling(index.row(), ZunHOFModel::ColOrder).data().toInt();
-        auto* choices = new ComboModelCharacter(order, linkwitzRiley(), combo);
-        for (auto it = m_characteristicNames.cbegin(); it != m_characteristicNames.cend(); ++it) {
-            auto* item = new QStandardItem(it.value());
-            item->setData(it.key(), Qt::UserRole);
-            choices->appendRow(item);
-        }
-        combo->setModel(choices);
-        combo->setCurrentIndex(combo->findData(value.toInt()));
-        combo->setMaxVisibleItems(10);
+        loadChoices(combo, new ComboModelCharacter(order, linkwitzRiley(), combo), m_characteristicNames, value.toInt(), 10);
         break;
     }
     case ZunHOFModel::ColOrder: {
-        auto* combo = static_cast<QComboBox*>(editor);
-        const QSignalBlocker block(combo);
         const int characteristic = index.sibling(index.row(), ZunHOFModel::ColCharacter).data().toInt();
-        auto* choices = new ComboModelOrder(characteristic, linkwitzRiley(), combo);
-        for (auto it = m_orderNames.cbegin(); it != m_orderNames.cend(); ++it) {
-            auto* item = new QStandardItem(it.value());
-            item->setData(it.key(), Qt::UserRole);
-            choices->appendRow(item);
-        }
-        combo->setModel(choices);
-        combo->setCurrentIndex(combo->findData(value.toInt()));
-        combo->setMaxVisibleItems(11);
+        loadChoices(combo, new ComboModelOrder(characteristic, linkwitzRiley(), combo), m_orderNames, value.toInt(), 11);
         break;
     }
-    case ZunHOFModel::ColFrequency: {
-        auto* box = static_cast<QSpinBox*>(editor);
-        if (m_zun && m_zun->GetEQManager()) {
-            // As the EQ editor: a crossover cannot sit above half the sample rate either.
-            CEQManagerInterface::Limits range;
-            m_zun->GetEQManager()->GetFrequencyRange(range);
-            const QSignalBlocker block(box);
-            box->setRange(int(range.minimum), int(range.maximum));
-        }
-        setValueGuarded(box, value.toDouble());
+    case ZunHOFModel::ColFrequency:
+        loadFrequency(static_cast<QSpinBox*>(editor), value);
         break;
-    }
     case ZunHOFModel::ColRipple: {
         auto* box = static_cast<QDoubleSpinBox*>(editor);
         const QSignalBlocker block(box);
         box->setRange(0.1, 20.0);
-        box->setDecimals(1);
-        box->setSingleStep(0.1);
-        setValueGuarded(box, value.toDouble());
+        loadDoubleBox(box, 1, value);
         break;
     }
     case ZunHOFModel::ColActive: {
-        auto* box = static_cast<QCheckBox*>(editor);
-        const QSignalBlocker block(box);
-        box->setChecked(value.toBool());
+        const QSignalBlocker block(editor);
+        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
         break;
     }
     default:
@@ -191,28 +161,18 @@ void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) 
 
 void HOFTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
-    QVariant value;
     switch (index.column()) {
     case ZunHOFModel::ColType:
-        value = static_cast<QComboBox*>(editor)->currentIndex();
-        break;
+        setTwice(model, index, static_cast<QComboBox*>(editor)->currentIndex());
+        return;
     case ZunHOFModel::ColCharacter:
     case ZunHOFModel::ColOrder:
-        value = static_cast<QComboBox*>(editor)->currentData(Qt::UserRole);
-        break;
-    case ZunHOFModel::ColFrequency:
-        value = static_cast<QSpinBox*>(editor)->value();
-        break;
-    case ZunHOFModel::ColRipple:
-        value = static_cast<QDoubleSpinBox*>(editor)->value();
-        break;
-    case ZunHOFModel::ColActive:
-        value = static_cast<QCheckBox*>(editor)->isChecked();
-        break;
-    default:
-        QItemDelegate::setModelData(editor, model, index);
+        setTwice(model, index, static_cast<QComboBox*>(editor)->currentData(Qt::UserRole));
         return;
+    default:
+        if (index.column() > ZunHOFModel::ColOrder)
+            setTwice(model, index, valueOf(editor));
+        else
+            QItemDelegate::setModelData(editor, model, index);
     }
-    model->setData(index, value, Qt::DisplayRole);
-    model->setData(index, value, Qt::EditRole);
 }

@@ -2,6 +2,8 @@
 
 #include "EQTableDelegate.h"
 
+class QStandardItemModel;
+
 // The cell editors of a crossover-filter table (ZunHOFModel through its proxy): combos for
 // pass band, characteristic and order (the characteristic and order combos grey out what a
 // Linkwitz-Riley filter cannot be), spin boxes for frequency and ripple, and the live
@@ -28,6 +30,9 @@ public slots:
 
 private:
     int linkwitzRiley() const;
+    // The combo's choices: one item per name in ascending number (user data = the number).
+    static void loadChoices(QComboBox* combo, QStandardItemModel* choices, const QMap<int, QString>& names, int current,
+                            int maxVisible);
 
     QMap<int, QString> m_typeNames;
     QMap<int, QString> m_characteristicNames;

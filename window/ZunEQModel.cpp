@@ -7,39 +7,20 @@
 
 #include <QPointer>
 #include <QSet>
-#include <QSize>
 
 #include <cmath>
 #include <stdexcept>
 
-namespace
-{
-const QSize sizeHints[ZunEQModel::ColumnCount] = {{10, 20}, {40, 20}, {10, 20}, {90, 20},
-                                                  {55, 20}, {50, 20}, {45, 20}, {16, 20}};
-const char* const headers[ZunEQModel::ColumnCount] = {"Nr", "Name", "Bank", "Type",
-                                                      "Freq.", "Gain", "Quality", "Active"};
-} // namespace
-
-ZunEQModel::ZunEQModel(QSharedPointer<CZun> zun, QObject* parent) : QAbstractTableModel(parent)
+ZunEQModel::ZunEQModel(QSharedPointer<CZun> zun, QObject* parent)
+    : ZunFilterTableModel({"Nr", "Name", "Bank", "Type", "Freq.", "Gain", "Quality", "Active"},
+                          {{10, 20}, {40, 20}, {10, 20}, {90, 20}, {55, 20}, {50, 20}, {45, 20}, {16, 20}}, parent)
 {
     setPointerCZun(std::move(zun));
 }
 
-ZunEQModel::~ZunEQModel()
-{
-    // When this model holds the last reference, the device and its EQs go with it: their
-    // last signals must find an empty model.
-    QSharedPointer<CZun> last;
-    last.swap(m_zun);
-    if (last && last->GetEQManager())
-        disconnect(last->GetEQManager(), nullptr, this, nullptr);
-}
-
 void ZunEQModel::setPointerCZun(QSharedPointer<CZun> zun)
 {
-    if (m_zun && m_zun->GetEQManager())
-        disconnect(m_zun->GetEQManager(), nullptr, this, nullptr);
-    m_zun = std::move(zun);
+    replaceDevice(std::move(zun));
     if (m_zun && m_zun->GetEQManager()) {
         connect(m_zun->GetEQManager(), &CEQManager::signal_NewEQ, this, &ZunEQModel::on_NewEQ);
         connect(m_zun->GetEQManager(), &CEQManager::signal_EQDeleted, this, &ZunEQModel::on_EQDeleted);
@@ -48,43 +29,26 @@ void ZunEQModel::setPointerCZun(QSharedPointer<CZun> zun)
     emit pointerCZunChanged(m_zun);
 }
 
-void ZunEQModel::reset()
+void ZunEQModel::follow(int row)
 {
-    beginResetModel();
-    endResetModel();
-    // EQs that existed before this model (or before a reload) are followed as well.
-    for (int r = 0; r < rowCount(); ++r)
-        if (CZunBiquad* eq = biquad(r))
-            follow(eq);
-}
-
-void ZunEQModel::follow(CZunBiquad* eq)
-{
-    connect(eq, &CZunBiquad::signal_Changed, this, &ZunEQModel::on_EQChanged, Qt::UniqueConnection);
-    // The manager drops an EQ from its list before the object goes; the rows follow at once
-    // rather than when the processor's answer arrives.
-    connect(eq, &QObject::destroyed, this, &ZunEQModel::reloadModel, Qt::UniqueConnection);
+    if (CZunBiquad* eq = biquad(row)) {
+        connect(eq, &CZunBiquad::signal_Changed, this, &ZunEQModel::on_EQChanged, Qt::UniqueConnection);
+        // The manager drops an EQ from its list before the object goes; the rows follow at
+        // once rather than when the processor's answer arrives.
+        connect(eq, &QObject::destroyed, this, &ZunEQModel::onObjectGone, Qt::UniqueConnection);
+    }
 }
 
 void ZunEQModel::reloadModel() { reset(); }
 
 void ZunEQModel::on_EQDeleted(int) { reset(); }
 
-void ZunEQModel::on_NewEQ(CZunBiquad* eq)
-{
-    reset();
-    if (eq)
-        follow(eq);
-}
+void ZunEQModel::on_NewEQ(CZunBiquad*) { reset(); }
 
 void ZunEQModel::on_EQChanged(CZunBiquad* eq)
 {
-    if (!eq)
-        return;
-    const QModelIndexList found = match(index(0, 0), Qt::DisplayRole, int(eq->getNumber()), 1,
-                                        Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap));
-    if (!found.isEmpty())
-        emit dataChanged(index(found.first().row(), 0), index(found.first().row(), ColumnCount - 1));
+    if (eq)
+        rowChanged(eq->getNumber());
 }
 
 CZunBiquad* ZunEQModel::biquad(int row) const
@@ -94,6 +58,12 @@ CZunBiquad* ZunEQModel::biquad(int row) const
     return QPointer<CZunBiquad>(m_zun->GetEQManager()->BiquadAt(row)).data();
 }
 
+int ZunEQModel::numberAt(int row) const
+{
+    const CZunBiquad* eq = biquad(row);
+    return eq ? eq->getNumber() : -1;
+}
+
 int ZunEQModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid() || !m_zun || !m_zun->GetEQManager())
@@ -101,18 +71,12 @@ int ZunEQModel::rowCount(const QModelIndex& parent) const
     return m_zun->GetEQManager()->CountActiveEQs(-1);
 }
 
-int ZunEQModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
-
 QVariant ZunEQModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= ColumnCount)
         return QVariant();
-    if (role == Qt::TextAlignmentRole)
-        return int(Qt::AlignRight | Qt::AlignVCenter);
-    if (role == Qt::SizeHintRole)
-        return sizeHints[index.column()];
     if (role != Qt::DisplayRole)
-        return QVariant();
+        return layoutData(index, role);
     const CZunBiquad* eq = biquad(index.row());
     if (!eq)
         return QVariant();
@@ -122,7 +86,7 @@ QVariant ZunEQModel::data(const QModelIndex& index, int role) const
     case ColName:
         return eq->GetName();
     case ColBank:
-        return QString("%1").arg(eq->getBank(), 2);
+        return bankText(eq->getBank());
     case ColType:
         return int(eq->getType());
     case ColFrequency:
@@ -211,15 +175,6 @@ bool ZunEQModel::setData(const QModelIndex& index, const QVariant& value, int ro
     return done;
 }
 
-QVariant ZunEQModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    if (orientation == Qt::Vertical)
-        return section + 1;
-    return section >= 0 && section < ColumnCount ? QVariant(QString::fromLatin1(headers[section])) : QVariant();
-}
-
 Qt::ItemFlags ZunEQModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
@@ -238,32 +193,16 @@ Qt::ItemFlags ZunEQModel::flags(const QModelIndex& index) const
     }
 }
 
-QModelIndexList ZunEQModel::match(const QModelIndex& start, int, const QVariant& value, int, Qt::MatchFlags) const
-{
-    if (start.column() != 0)
-        return {};
-    const int number = value.toInt();
-    for (int r = 0; r < rowCount(); ++r)
-        if (const CZunBiquad* eq = biquad(r); eq && eq->getNumber() == number)
-            return {index(r, 0)};
-    return {};
-}
-
 QMimeData* ZunEQModel::mimeData(const QModelIndexList& indexes) const
 {
     auto* payload = new ZunEQMimeData;
-    if (!m_zun || !m_zun->GetEQManager())
-        return payload;
     QSet<int> rows;
     for (const QModelIndex& i : indexes) {
-        if (!i.isValid() || rows.contains(i.row()))
+        if (!i.isValid() || rows.contains(i.row()) || numberAt(i.row()) < 0)
             continue;
         rows.insert(i.row());
-        const CZunBiquad* eq = biquad(i.row());
-        if (!eq)
-            continue;
         EQ_PARAMS p;
-        p.number = eq->getNumber();
+        p.number = quint16(numberAt(i.row()));
         m_zun->GetEQManager()->GetEQ(p);
         payload->appendEQ(p);
     }

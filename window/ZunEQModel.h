@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QAbstractTableModel>
-#include <QSharedPointer>
+#include "ZunFilterTableModel.h"
 
-class CZun;
 class CZunBiquad;
 
 // A table over every parametric EQ of one device, both DSPs: the EQ manager's list of DSP 0
@@ -12,35 +10,23 @@ class CZunBiquad;
 //
 // Only the display, alignment and size-hint roles are answered (the edit role is not), and
 // setData acts on the edit role only: the delegate sets each value twice, display role first.
-class ZunEQModel : public QAbstractTableModel
+class ZunEQModel : public ZunFilterTableModel
 {
     Q_OBJECT
 public:
     enum Column { ColNr, ColName, ColBank, ColType, ColFrequency, ColGain, ColQuality, ColActive, ColumnCount };
 
     explicit ZunEQModel(QSharedPointer<CZun> zun, QObject* parent = nullptr);
-    ~ZunEQModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Finds the row of an EQ by its number (column 0 only; role, hits and flags are ignored).
-    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits = 1,
-                          Qt::MatchFlags flags = Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap)) const override;
     // A ZunEQMimeData with one record per distinct row of the indexes, in their order.
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
     // The EQ of a row; null when the row's object is gone.
     CZunBiquad* biquad(int row) const;
-
-    QSharedPointer<CZun> pointerCZun() const { return m_zun; }
-
-signals:
-    void pointerCZunChanged(QSharedPointer<CZun> zun);
-    void signal_exception(QString text, QString caption);
 
 public slots:
     void setPointerCZun(QSharedPointer<CZun> zun);
@@ -49,11 +35,10 @@ public slots:
     void on_NewEQ(CZunBiquad* eq);
     void on_EQChanged(CZunBiquad* eq);
 
-private:
-    // Resets the model and follows every listed EQ's changes and end.
-    void reset();
-    void follow(CZunBiquad* eq);
-    bool write(CZunBiquad* eq, bool typeChange);
+protected:
+    int numberAt(int row) const override;
+    void follow(int row) override;
 
-    QSharedPointer<CZun> m_zun;
+private:
+    bool write(CZunBiquad* eq, bool typeChange);
 };

@@ -4,7 +4,7 @@
 #include "ZunChannelMimeData.h"
 #include "ZunEQMimeData.h"
 
-ZunEQProxyModel::ZunEQProxyModel(QObject* parent) : QSortFilterProxyModel(parent) {}
+ZunEQProxyModel::ZunEQProxyModel(QObject* parent) : ZunFilterProxyModel(parent) {}
 
 bool ZunEQProxyModel::isValidMimeData(const QMimeData* data)
 {
@@ -27,13 +27,6 @@ bool ZunEQProxyModel::dropMimeData(const QMimeData* data, Qt::DropAction, int, i
     return false;
 }
 
-QVariant ZunEQProxyModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Vertical && role == Qt::DisplayRole)
-        return section + 1;
-    return QSortFilterProxyModel::headerData(section, orientation, role);
-}
-
 void ZunEQProxyModel::on_NewEQ(CZunBiquad* eq)
 {
     if (eq)
@@ -42,15 +35,6 @@ void ZunEQProxyModel::on_NewEQ(CZunBiquad* eq)
 
 void ZunEQProxyModel::on_EQChanged(CZunBiquad* eq)
 {
-    if (!eq || !sourceModel())
-        return;
-    // The source finds the row by the exact number; a text match on "5" would also take 50.
-    const QModelIndexList found = sourceModel()->match(sourceModel()->index(0, 0), Qt::DisplayRole,
-                                                       int(eq->getNumber()), 1,
-                                                       Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap));
-    if (found.isEmpty())
-        return;
-    const QModelIndex first = mapFromSource(found.first());
-    if (first.isValid())
-        emit dataChanged(first.sibling(first.row(), 0), first.sibling(first.row(), columnCount() - 1));
+    if (eq)
+        rowChanged(eq->getNumber());
 }

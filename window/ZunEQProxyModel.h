@@ -1,15 +1,14 @@
 #pragma once
 
 #include "ZunFilterParams.h"
-
-#include <QSortFilterProxyModel>
+#include "ZunFilterProxyModel.h"
 
 class CZunBiquad;
 
 // One channel's rows of the EQ table (its creator sets the filter on the "Bank" column).
 // EQ rows dropped or pasted into it, and the EQs of a channel payload, become new EQs of
 // that channel: signal_NewZunBiquad goes, queued, to the channel's allocateNewZunBiquad.
-class ZunEQProxyModel : public QSortFilterProxyModel
+class ZunEQProxyModel : public ZunFilterProxyModel
 {
     Q_OBJECT
 public:
@@ -17,7 +16,6 @@ public:
 
     bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                       const QModelIndex& parent) override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // What a paste or drop would take: a ZunEQMimeData with at least one EQ.
     static bool isValidMimeData(const QMimeData* data);

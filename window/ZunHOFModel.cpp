@@ -8,18 +8,12 @@
 
 #include <QPointer>
 #include <QSet>
-#include <QSize>
 
 #include <cmath>
 #include <stdexcept>
 
 namespace
 {
-const QSize sizeHints[ZunHOFModel::ColumnCount] = {{10, 20}, {40, 20}, {10, 20}, {85, 20}, {80, 20},
-                                                   {80, 20}, {55, 20}, {40, 20}, {16, 20}};
-const char* const headers[ZunHOFModel::ColumnCount] = {"Nr",    "Name",  "Bank",   "Type",  "Character",
-                                                       "Order", "Freq.", "Ripple", "Active"};
-
 // What an edit may change in a filter object, to be put back when the rebuild is refused.
 struct FilterState
 {
@@ -55,25 +49,17 @@ struct FilterState
 };
 } // namespace
 
-ZunHOFModel::ZunHOFModel(QSharedPointer<CZun> zun, QObject* parent) : QAbstractTableModel(parent)
+ZunHOFModel::ZunHOFModel(QSharedPointer<CZun> zun, QObject* parent)
+    : ZunFilterTableModel({"Nr", "Name", "Bank", "Type", "Character", "Order", "Freq.", "Ripple", "Active"},
+                          {{10, 20}, {40, 20}, {10, 20}, {85, 20}, {80, 20}, {80, 20}, {55, 20}, {40, 20}, {16, 20}},
+                          parent)
 {
     setPointerCZun(std::move(zun));
 }
 
-ZunHOFModel::~ZunHOFModel()
-{
-    // As in ZunEQModel: the last reference may take the device and its filters along.
-    QSharedPointer<CZun> last;
-    last.swap(m_zun);
-    if (last && last->GetEQManager())
-        disconnect(last->GetEQManager(), nullptr, this, nullptr);
-}
-
 void ZunHOFModel::setPointerCZun(QSharedPointer<CZun> zun)
 {
-    if (m_zun && m_zun->GetEQManager())
-        disconnect(m_zun->GetEQManager(), nullptr, this, nullptr);
-    m_zun = std::move(zun);
+    replaceDevice(std::move(zun));
     if (m_zun && m_zun->GetEQManager()) {
         connect(m_zun->GetEQManager(), &CEQManager::signal_NewHighOrderFilter, this,
                 &ZunHOFModel::on_NewHighOrderFilter);
@@ -83,39 +69,24 @@ void ZunHOFModel::setPointerCZun(QSharedPointer<CZun> zun)
     emit pointerCZunChanged(m_zun);
 }
 
-void ZunHOFModel::reset()
+void ZunHOFModel::follow(int row)
 {
-    beginResetModel();
-    endResetModel();
-    for (int r = 0; r < rowCount(); ++r)
-        if (CZunHighOrderFilter* f = filter(r))
-            follow(f);
-}
-
-void ZunHOFModel::follow(CZunHighOrderFilter* f)
-{
-    connect(f, &CZunHighOrderFilter::signal_Changed, this, &ZunHOFModel::on_HOFChanged, Qt::UniqueConnection);
-    connect(f, &QObject::destroyed, this, &ZunHOFModel::reloadModel, Qt::UniqueConnection);
+    if (CZunHighOrderFilter* f = filter(row)) {
+        connect(f, &CZunHighOrderFilter::signal_Changed, this, &ZunHOFModel::on_HOFChanged, Qt::UniqueConnection);
+        connect(f, &QObject::destroyed, this, &ZunHOFModel::onObjectGone, Qt::UniqueConnection);
+    }
 }
 
 void ZunHOFModel::reloadModel() { reset(); }
 
 void ZunHOFModel::on_HOFDeleted(int) { reset(); }
 
-void ZunHOFModel::on_NewHighOrderFilter(CZunHighOrderFilter* f)
-{
-    reset();
-    if (f)
-        follow(f);
-}
+void ZunHOFModel::on_NewHighOrderFilter(CZunHighOrderFilter*) { reset(); }
 
 void ZunHOFModel::on_HOFChanged(CZunHighOrderFilter* f)
 {
-    if (!f)
-        return;
-    const QModelIndexList found = match(index(0, 0), Qt::DisplayRole, int(f->getNumber()));
-    if (!found.isEmpty())
-        emit dataChanged(index(found.first().row(), 0), index(found.first().row(), ColumnCount - 1));
+    if (f)
+        rowChanged(f->getNumber());
 }
 
 CZunHighOrderFilter* ZunHOFModel::filter(int row) const
@@ -125,6 +96,12 @@ CZunHighOrderFilter* ZunHOFModel::filter(int row) const
     return QPointer<CZunHighOrderFilter>(m_zun->GetEQManager()->HighOrderFilterAt(row)).data();
 }
 
+int ZunHOFModel::numberAt(int row) const
+{
+    const CZunHighOrderFilter* f = filter(row);
+    return f ? f->getNumber() : -1;
+}
+
 int ZunHOFModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid() || !m_zun || !m_zun->GetEQManager())
@@ -132,18 +109,12 @@ int ZunHOFModel::rowCount(const QModelIndex& parent) const
     return m_zun->GetEQManager()->CountHighOrderFilters(-1);
 }
 
-int ZunHOFModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
-
 QVariant ZunHOFModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= ColumnCount)
         return QVariant();
-    if (role == Qt::TextAlignmentRole)
-        return int(Qt::AlignRight | Qt::AlignVCenter);
-    if (role == Qt::SizeHintRole)
-        return sizeHints[index.column()];
     if (role != Qt::DisplayRole)
-        return QVariant();
+        return layoutData(index, role);
     const CZunHighOrderFilter* f = filter(index.row());
     if (!f)
         return QVariant();
@@ -153,7 +124,7 @@ QVariant ZunHOFModel::data(const QModelIndex& index, int role) const
     case ColName:
         return f->GetName();
     case ColBank:
-        return QString("%1").arg(f->getBank(), 2);
+        return bankText(f->getBank());
     case ColType:
         return int(f->getPassband());
     case ColCharacter:
@@ -244,15 +215,6 @@ bool ZunHOFModel::setData(const QModelIndex& index, const QVariant& value, int r
     return true;
 }
 
-QVariant ZunHOFModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    if (orientation == Qt::Vertical)
-        return section + 1;
-    return section >= 0 && section < ColumnCount ? QVariant(QString::fromLatin1(headers[section])) : QVariant();
-}
-
 Qt::ItemFlags ZunHOFModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QAbstractTableModel::flags(index);
@@ -273,32 +235,16 @@ Qt::ItemFlags ZunHOFModel::flags(const QModelIndex& index) const
     }
 }
 
-QModelIndexList ZunHOFModel::match(const QModelIndex& start, int, const QVariant& value, int, Qt::MatchFlags) const
-{
-    if (start.column() != 0)
-        return {};
-    const int number = value.toInt();
-    for (int r = 0; r < rowCount(); ++r)
-        if (const CZunHighOrderFilter* f = filter(r); f && f->getNumber() == number)
-            return {index(r, 0)};
-    return {};
-}
-
 QMimeData* ZunHOFModel::mimeData(const QModelIndexList& indexes) const
 {
     auto* payload = new ZunHOFMimeData;
-    if (!m_zun || !m_zun->GetEQManager())
-        return payload;
     QSet<int> rows;
     for (const QModelIndex& i : indexes) {
-        if (!i.isValid() || rows.contains(i.row()))
+        if (!i.isValid() || rows.contains(i.row()) || numberAt(i.row()) < 0)
             continue;
         rows.insert(i.row());
-        const CZunHighOrderFilter* f = filter(i.row());
-        if (!f)
-            continue;
         HO_FILTER_PARAMS p;
-        p.number = f->getNumber();
+        p.number = quint16(numberAt(i.row()));
         m_zun->GetEQManager()->GetHighOrderFilter(p);
         payload->appendFilter(p);
     }

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QAbstractTableModel>
-#include <QSharedPointer>
+#include "ZunFilterTableModel.h"
 
-class CZun;
 class CZunHighOrderFilter;
 
 // A table over every crossover (high-order) filter of one device, both DSPs: the EQ
@@ -14,7 +12,7 @@ class CZunHighOrderFilter;
 // An edit changes the filter object and then rebuilds it (design, sections, device write).
 // A rebuild the device model refuses is reported through signal_exception, and the object
 // takes its previous values back, so that the table shows what the processor still has.
-class ZunHOFModel : public QAbstractTableModel
+class ZunHOFModel : public ZunFilterTableModel
 {
     Q_OBJECT
 public:
@@ -32,28 +30,16 @@ public:
     };
 
     explicit ZunHOFModel(QSharedPointer<CZun> zun, QObject* parent = nullptr);
-    ~ZunHOFModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Finds the row of a filter by its number (column 0 only; role, hits and flags ignored).
-    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits = 1,
-                          Qt::MatchFlags flags = Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap)) const override;
     // A ZunHOFMimeData with one record per distinct row of the indexes, in their order.
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
     // The filter of a row; null when the row's object is gone.
     CZunHighOrderFilter* filter(int row) const;
-
-    QSharedPointer<CZun> pointerCZun() const { return m_zun; }
-
-signals:
-    void pointerCZunChanged(QSharedPointer<CZun> zun);
-    void signal_exception(QString text, QString caption);
 
 public slots:
     void setPointerCZun(QSharedPointer<CZun> zun);
@@ -62,9 +48,7 @@ public slots:
     void on_HOFChanged(CZunHighOrderFilter* filter);
     void on_HOFDeleted(int number);
 
-private:
-    void reset();
-    void follow(CZunHighOrderFilter* filter);
-
-    QSharedPointer<CZun> m_zun;
+protected:
+    int numberAt(int row) const override;
+    void follow(int row) override;
 };

@@ -4,7 +4,7 @@
 #include "ZunChannelMimeData.h"
 #include "ZunHOFMimeData.h"
 
-ZunHOFProxyModel::ZunHOFProxyModel(QObject* parent) : QSortFilterProxyModel(parent) {}
+ZunHOFProxyModel::ZunHOFProxyModel(QObject* parent) : ZunFilterProxyModel(parent) {}
 
 bool ZunHOFProxyModel::isValidMimeData(const QMimeData* data) const
 {
@@ -34,13 +34,6 @@ bool ZunHOFProxyModel::dropMimeData(const QMimeData* data, Qt::DropAction, int, 
     return false;
 }
 
-QVariant ZunHOFProxyModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Vertical && role == Qt::DisplayRole)
-        return section + 1;
-    return QSortFilterProxyModel::headerData(section, orientation, role);
-}
-
 void ZunHOFProxyModel::on_NewHOF(CZunHighOrderFilter* filter)
 {
     if (filter)
@@ -50,14 +43,6 @@ void ZunHOFProxyModel::on_NewHOF(CZunHighOrderFilter* filter)
 
 void ZunHOFProxyModel::on_HOFChanged(CZunHighOrderFilter* filter)
 {
-    if (!filter || !sourceModel())
-        return;
-    const QModelIndexList found =
-        sourceModel()->match(sourceModel()->index(0, 0), Qt::DisplayRole, int(filter->getNumber()), 1,
-                             Qt::MatchFlags(Qt::MatchStartsWith | Qt::MatchWrap));
-    if (found.isEmpty())
-        return;
-    const QModelIndex first = mapFromSource(found.first());
-    if (first.isValid())
-        emit dataChanged(first.sibling(first.row(), 0), first.sibling(first.row(), columnCount() - 1));
+    if (filter)
+        rowChanged(filter->getNumber());
 }

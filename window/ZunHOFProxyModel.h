@@ -1,8 +1,7 @@
 #pragma once
 
 #include "ZunFilterParams.h"
-
-#include <QSortFilterProxyModel>
+#include "ZunFilterProxyModel.h"
 
 class CZunHighOrderFilter;
 
@@ -10,7 +9,7 @@ class CZunHighOrderFilter;
 // the filters of a channel payload, become new filters of that channel with sections of
 // their own: signal_NewHighOrderFilter goes, queued, to the channel's
 // allocateNewHighOrderFilter.
-class ZunHOFProxyModel : public QSortFilterProxyModel
+class ZunHOFProxyModel : public ZunFilterProxyModel
 {
     Q_OBJECT
 public:
@@ -18,7 +17,6 @@ public:
 
     bool dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
                       const QModelIndex& parent) override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 signals:
     void signal_NewHighOrderFilter(HO_FILTER_PARAMS params);
