@@ -253,6 +253,8 @@ private slots:
         // a crossover filter gives its previous values back
         QTest::newRow("frequency, channel full") << true << 6 << QVariant(2000) << "CEQManager::NewEQ(): No free EQ left.";
         QTest::newRow("type, channel full") << true << 3 << QVariant(1) << "CEQManager::NewEQ(): No free EQ left.";
+        // one free EQ left on the DSP: the section taken for the new design goes back
+        QTest::newRow("order, pool full") << true << 5 << QVariant(6) << "CEQManager::NewEQ(): No free EQ left.";
     }
     void refusedEditsLeaveModelAndDevice()
     {
@@ -264,9 +266,13 @@ private slots:
         while (CEQManager::ShelfFrequencyToDevice(30000.0, 12.0, quint16(shelf), m_zun->GetSampleRate()) <= 30000.0)
             QVERIFY(++shelf <= 8);
         putEQ(1, quint16(shelf), 2000, 800, 120, 2);
-        if (QByteArray(QTest::currentDataTag()).contains("full"))
+        const QByteArray tag = QTest::currentDataTag();
+        if (tag.contains("channel full"))
             for (int n = 3; n <= CEQManager::MaxEQsPerChannel + 2; ++n)
                 putEQ(n, 0x0004, 2000, 400, 30, 3);
+        if (tag.contains("pool full")) // all but the last record of DSP 0, twenty on a slot
+            for (int n = 2; n < N() - 1; ++n)
+                putEQ(n, 0x0004, 2000, 400, 30, quint16(n / 20 == 3 ? 5 : n / 20));
         eq()->Rebuild();
         m_lr = newFilter(3, 0, LR, 4, 1000.0f);
         m_sent.clear();
@@ -287,7 +293,11 @@ private slots:
         // a value outside a setter's range leaves through its exception
         QVERIFY_EXCEPTION_THROWN(model->setData(model->index(row, filter ? 6 : 4), 40000), std::logic_error);
         QCOMPARE(cells(), before);
-        QVERIFY(m_sent.commands().isEmpty());
+        QVERIFY(m_lr->sections().isEmpty());
+        QVERIFY(!eq()->IsEQUsed(N() - 1));
+        // only the taken EQ's record, given back as the free record it still is
+        const auto written = m_sent.commands();
+        QVERIFY(tag.contains("pool full") ? written.size() == 5 : written.isEmpty());
     }
 
     void linkwitzRileyTakesEvenOrdersOnly()
