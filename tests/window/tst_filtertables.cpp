@@ -81,24 +81,22 @@ class TestFilterTables : public QObject
             out << m->index(r, c).data();
         return out;
     }
-    template<class Proxy> QSortFilterProxyModel* table(ZunFilterTableView*& view, QAbstractItemModel* source, int slot)
-    {
-        view = new ZunFilterTableView(m_page.get());
-        m_page->layout()->addWidget(view);
-        auto* proxy = new Proxy(view);
-        proxy->setSourceModel(source);
-        proxy->setFilterKeyColumn(2);
-        proxy->setFilterRegExp(QString("%1").arg(slot, 2));
-        view->setModel(proxy);
-        return proxy;
-    }
     void showPage()
     {
         m_page.reset(new QWidget);
-        new QHBoxLayout(m_page.get());
-        m_proxyA = table<ZunEQProxyModel>(m_a, m_eqs.get(), 2);
-        m_proxyB = table<ZunEQProxyModel>(m_b, m_eqs.get(), 9);
-        m_proxyX = table<ZunHOFProxyModel>(m_x, m_hofs.get(), 3);
+        auto* layout = new QHBoxLayout(m_page.get());
+        auto table = [&](ZunFilterTableView*& view, QSortFilterProxyModel* proxy, QAbstractItemModel* source, int slot) {
+            layout->addWidget(view = new ZunFilterTableView(m_page.get()));
+            proxy->setParent(view);
+            proxy->setSourceModel(source);
+            proxy->setFilterKeyColumn(2);
+            proxy->setFilterRegExp(QString("%1").arg(slot, 2));
+            view->setModel(proxy);
+            return proxy;
+        };
+        m_proxyA = table(m_a, new ZunEQProxyModel, m_eqs.get(), 2);
+        m_proxyB = table(m_b, new ZunEQProxyModel, m_eqs.get(), 9);
+        m_proxyX = table(m_x, new ZunHOFProxyModel, m_hofs.get(), 3);
         m_page->show();
         QApplication::setActiveWindow(m_page.get());
         QVERIFY(QTest::qWaitForWindowActive(m_page.get()));

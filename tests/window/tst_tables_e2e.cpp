@@ -63,20 +63,14 @@ class TestTablesE2E : public QObject
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
     }
-    // A channel page's proxy, wired to its output as the page wires it.
-    template<class Proxy> std::unique_ptr<Proxy> page(QAbstractItemModel* model, int output)
+    // A channel page's proxy: the rows of the output's slot.
+    CZunOutput* show(QSortFilterProxyModel& proxy, QAbstractItemModel* model, int output)
     {
-        auto proxy = std::make_unique<Proxy>();
         CZunOutput* channel = m_zun->GetRoutingManager()->GetOutput(output);
-        proxy->setSourceModel(model);
-        proxy->setFilterKeyColumn(2);
-        proxy->setFilterRegExp(QString("%1").arg(channel->GetSlot(), 2));
-        if constexpr (std::is_same_v<Proxy, ZunEQProxyModel>)
-            connect(proxy.get(), &Proxy::signal_NewZunBiquad, channel, &CZunOutput::allocateNewZunBiquad, Qt::QueuedConnection);
-        else
-            connect(proxy.get(), &Proxy::signal_NewHighOrderFilter, channel, &CZunOutput::allocateNewHighOrderFilter,
-                    Qt::QueuedConnection);
-        return proxy;
+        proxy.setSourceModel(model);
+        proxy.setFilterKeyColumn(2);
+        proxy.setFilterRegExp(QString("%1").arg(channel->GetSlot(), 2));
+        return channel;
     }
     static QModelIndex source(const QSortFilterProxyModel& proxy, int row, int column)
     {
@@ -110,11 +104,13 @@ private slots:
     void eqEditsReachTheProcessorAndComeBack()
     {
         start();
-        auto proxy = page<ZunEQProxyModel>(m_eqs.get(), 2);
+        ZunEQProxyModel proxy; // wired to its channel as the page wires it
+        connect(&proxy, &ZunEQProxyModel::signal_NewZunBiquad, show(proxy, m_eqs.get(), 2), &CZunOutput::allocateNewZunBiquad,
+                Qt::QueuedConnection);
         ZunEQMimeData rows;
         rows.appendEQ(peak(250.0, -6.0));
-        drop(*proxy, rows, 1);
-        const int n = proxy->index(0, 0).data().toInt();
+        drop(proxy, rows, 1);
+        const int n = proxy.index(0, 0).data().toInt();
         const quint16 base = eq()->eqRecordBase(n);
         QCOMPARE((QList<quint16>{quint16(word(base) & 0x7FFF), word(base + 1), word(base + 2), word(base + 3), word(base + 4)}),
                  (QList<quint16>{4, 500, 800, 0xFFC4, 2}));
@@ -125,24 +121,24 @@ private slots:
                                          // bypass is bit 14 of the type word
                                          {7, false, 0, 0xC006, false}, {7, true, 0, 0x8006, true}}) {
             m_sent.clear();
-            QVERIFY(m_eqs->setData(source(*proxy, 0, e.column), e.value));
+            QVERIFY(m_eqs->setData(source(proxy, 0, e.column), e.value));
             QVERIFY2(m_sent.contains(quint16(base + e.word), e.expected), qPrintable(QString::number(e.column)));
             settle();
             QCOMPARE(word(base + e.word), e.expected);
-            QCOMPARE(proxy->index(0, e.column).data(), e.shown);
+            QCOMPARE(proxy.index(0, e.column).data(), e.shown);
         }
         // a full re-read rebuilds the rows, whose new objects still follow the processor
         QSignalSpy reset(m_eqs.get(), &QAbstractItemModel::modelReset);
         reread();
         QVERIFY(reset.count() > 0);
-        QCOMPARE(proxy->index(0, ZunEQModel::ColFrequency).data().toDouble(), 1000.0);
-        QVERIFY(m_eqs->setData(source(*proxy, 0, ZunEQModel::ColGain), -4.0));
+        QCOMPARE(proxy.index(0, ZunEQModel::ColFrequency).data().toDouble(), 1000.0);
+        QVERIFY(m_eqs->setData(source(proxy, 0, ZunEQModel::ColGain), -4.0));
         settle();
-        QCOMPARE(proxy->index(0, ZunEQModel::ColGain).data().toDouble(), -4.0);
+        QCOMPARE(proxy.index(0, ZunEQModel::ColGain).data().toDouble(), -4.0);
         // delete: the row goes and the processor's record is free again
         eq()->DeleteZunBiquad(eq()->GetZunBiquad(n), true);
         settle();
-        QCOMPARE(proxy->rowCount(), 0);
+        QCOMPARE(proxy.rowCount(), 0);
         reread();
         QVERIFY(!eq()->IsEQUsed(n));
         QCOMPARE(m_eqs->rowCount(), 0);
@@ -151,14 +147,16 @@ private slots:
     void crossoverChangesReallocateSections()
     {
         start();
-        auto proxy = page<ZunHOFProxyModel>(m_hofs.get(), 3);
+        ZunHOFProxyModel proxy;
+        connect(&proxy, &ZunHOFProxyModel::signal_NewHighOrderFilter, show(proxy, m_hofs.get(), 3),
+                &CZunOutput::allocateNewHighOrderFilter, Qt::QueuedConnection);
         ZunHOFMimeData rows;
         HO_FILTER_PARAMS lr; // a 24 dB/Oct Linkwitz-Riley low pass at 1 kHz
         lr.frequency = 1000.0;
         lr.active = true;
         rows.appendFilter(lr);
-        drop(*proxy, rows, 1);
-        const int m = proxy->index(0, 0).data().toInt();
+        drop(proxy, rows, 1);
+        const int m = proxy.index(0, 0).data().toInt();
         const quint16 base = eq()->filterRecordBase(m);
         // the record's section numbers as the processor holds them (-1: the object differs)
         auto sections = [&]() {
@@ -171,22 +169,22 @@ private slots:
         const QList<int> four = sections();
         QCOMPARE(four.size(), 2);
         // 48 dB/Oct: two sections more
-        QVERIFY(m_hofs->setData(source(*proxy, 0, ZunHOFModel::ColOrder), 8));
+        QVERIFY(m_hofs->setData(source(proxy, 0, ZunHOFModel::ColOrder), 8));
         settle();
         const QList<int> eight = sections();
         QCOMPARE(eight.mid(0, 2), four);
         QCOMPARE(eight.size(), 4);
         // Butterworth of order 3: two sections, the other two go back to the pool
-        QVERIFY(m_hofs->setData(source(*proxy, 0, ZunHOFModel::ColCharacter), 2));
-        QVERIFY(m_hofs->setData(source(*proxy, 0, ZunHOFModel::ColOrder), 3));
+        QVERIFY(m_hofs->setData(source(proxy, 0, ZunHOFModel::ColCharacter), 2));
+        QVERIFY(m_hofs->setData(source(proxy, 0, ZunHOFModel::ColOrder), 3));
         settle();
         QCOMPARE(sections(), four);
         QVERIFY(!eq()->IsEQUsed(eight[2]) && !eq()->IsEQUsed(eight[3]));
         QCOMPARE(word(base) & 0xFF, 0x32);
         // the processor holds it: a full re-read gives the same row
         reread();
-        QCOMPARE(proxy->rowCount(), 1);
-        QCOMPARE(proxy->index(0, ZunHOFModel::ColOrder).data().toInt(), 3);
+        QCOMPARE(proxy.rowCount(), 1);
+        QCOMPARE(proxy.index(0, ZunHOFModel::ColOrder).data().toInt(), 3);
         QCOMPARE(sections(), four);
     }
 };
