@@ -254,13 +254,25 @@ void CZunHighOrderFilter::rebuild()
             CZunHighOrderDesign::design(m_passband, m_characteristic, m_order, m_frequency, m_ripple,
                                         m_manager->GetSampleRate());
 
-        while (m_sections.size() < design.size()) {
-            int slot = m_bank;
-            bool section = true;
-            CZunBiquad* biquad = m_manager->CreateEQ(slot, section);
-            if (!biquad)
-                throw std::logic_error("CZunHighOrderFilter::rebuild(): the EQ manager gave no section EQ");
-            adoptSection(biquad);
+        QList<CZunBiquad*> taken;
+        try {
+            while (m_sections.size() < design.size()) {
+                int slot = m_bank;
+                bool section = true;
+                CZunBiquad* biquad = m_manager->CreateEQ(slot, section);
+                if (!biquad)
+                    throw std::logic_error("CZunHighOrderFilter::rebuild(): the EQ manager gave no section EQ");
+                adoptSection(biquad);
+                taken.append(biquad);
+            }
+        } catch (const std::logic_error&) {
+            // Nothing of this design reached the device: the EQs taken for it go back to the
+            // pool rather than stay held by a filter that does not use them.
+            for (CZunBiquad* biquad : taken) {
+                dropSection(biquad);
+                m_manager->DeleteZunBiquad(biquad, true);
+            }
+            throw;
         }
         while (m_sections.size() > design.size()) {
             CZunBiquad* biquad = m_sections.last();

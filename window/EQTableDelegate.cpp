@@ -1,0 +1,289 @@
+#include "EQTableDelegate.h"
+
+#include "CEQManager.h"
+#include "CZun.h"
+#include "CZunParam.h"
+#include "ZunEQModel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTableView>
+
+#include <cmath>
+
+EQTableDelegate::EQTableDelegate(QSharedPointer<CZun> zun, QTableView* parent)
+    : QItemDelegate(parent), m_zun(std::move(zun)), m_view(parent)
+{
+    if (m_zun && m_zun->GetEQManager())
+        m_typeNames = m_zun->GetEQManager()->GetEQTypeNames(false);
+}
+
+// --- value boxes ---------------------------------------------------------------------------
+
+QSpinBox* EQTableDelegate::newSpinBox(QWidget* parent, const CZunParam* steps)
+{
+    auto* box = new QSpinBox(parent);
+    box->setKeyboardTracking(false);
+    if (steps) {
+        box->setRange(int(std::ceil(steps->GetMin())), int(steps->GetMax()));
+        box->setSingleStep(qMax(1, int(steps->firstStep())));
+    }
+    return box;
+}
+
+QDoubleSpinBox* EQTableDelegate::newDoubleSpinBox(QWidget* parent, const CZunParam* steps)
+{
+    auto* box = new QDoubleSpinBox(parent);
+    box->setKeyboardTracking(false);
+    if (steps) {
+        box->setRange(steps->GetMin(), steps->GetMax());
+        box->setSingleStep(steps->firstStep());
+    }
+    return box;
+}
+
+void EQTableDelegate::setRange(QDoubleSpinBox* box, double minimum, double maximum)
+{
+    const QSignalBlocker block(box);
+    const double low = qMax(minimum, box->minimum());
+    box->setRange(low, qMax(low, qMin(maximum, box->maximum())));
+}
+
+void EQTableDelegate::setValueGuarded(QAbstractSpinBox* box, double value)
+{
+    const QSignalBlocker block(box);
+    if (auto* spin = qobject_cast<QSpinBox*>(box))
+        spin->setValue(int(value));
+    else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(box))
+        dspin->setValue(value);
+}
+
+void EQTableDelegate::commitLater(QSpinBox* box) const
+{
+    auto* self = const_cast<EQTableDelegate*>(this);
+    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), self, [self, guard = QPointer<QWidget>(box)]() {
+        QMetaObject::invokeMethod(self, [self, guard]() {
+            if (guard)
+                emit self->commitData(guard);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void EQTableDelegate::commitLater(QDoubleSpinBox* box) const
+{
+    auto* self = const_cast<EQTableDelegate*>(this);
+    connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), self,
+            [self, guard = QPointer<QWidget>(box)]() {
+                QMetaObject::invokeMethod(self, [self, guard]() {
+                    if (guard)
+                        emit self->commitData(guard);
+                }, Qt::QueuedConnection);
+            });
+}
+
+void EQTableDelegate::openCheckBox(const QModelIndex& index) const
+{
+    if (m_view && !m_view->indexWidget(index))
+        m_view->openPersistentEditor(index);
+}
+
+QComboBox* EQTableDelegate::newCombo(QWidget* parent) const
+{
+    auto* combo = new QComboBox(parent);
+    connect(combo, QOverload<int>::of(&QComboBox::activated), this, &EQTableDelegate::commitAndCloseCombo);
+    return combo;
+}
+
+QCheckBox* EQTableDelegate::newCheckBox(QWidget* parent) const
+{
+    auto* box = new QCheckBox(parent);
+    connect(box, &QCheckBox::stateChanged, this, &EQTableDelegate::commitCheckBox);
+    return box;
+}
+
+void EQTableDelegate::loadCombo(QComboBox* combo, const QMap<int, QString>& names, int current, int maxVisible)
+{
+    const QSignalBlocker block(combo);
+    combo->clear();
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        combo->addItem(it.value(), it.key());
+    combo->setCurrentIndex(current);
+    combo->setMaxVisibleItems(maxVisible);
+}
+
+void EQTableDelegate::loadFrequency(QSpinBox* box, const QVariant& value) const
+{
+    if (m_zun && m_zun->GetEQManager()) {
+        // The processor cannot filter above half its sample rate.
+        CEQManagerInterface::Limits range;
+        m_zun->GetEQManager()->GetFrequencyRange(range);
+        const QSignalBlocker block(box);
+        box->setRange(int(range.minimum), int(range.maximum));
+    }
+    setValueGuarded(box, value.toDouble());
+}
+
+void EQTableDelegate::loadDoubleBox(QDoubleSpinBox* box, int decimals, const QVariant& value)
+{
+    const QSignalBlocker block(box);
+    box->setDecimals(decimals);
+    box->setSingleStep(0.1);
+    setValueGuarded(box, value.toDouble());
+}
+
+QVariant EQTableDelegate::valueOf(QWidget* editor)
+{
+    if (auto* spin = qobject_cast<QSpinBox*>(editor))
+        return spin->value();
+    if (auto* dspin = qobject_cast<QDoubleSpinBox*>(editor))
+        return dspin->value();
+    if (auto* check = qobject_cast<QCheckBox*>(editor))
+        return check->isChecked();
+    return QVariant();
+}
+
+void EQTableDelegate::setTwice(QAbstractItemModel* model, const QModelIndex& index, const QVariant& value)
+{
+    model->setData(index, value, Qt::DisplayRole);
+    model->setData(index, value, Qt::EditRole);
+}
+
+// --- commit slots ----------------------------------------------------------------------------
+
+void EQTableDelegate::commitSpinBox()
+{
+    if (auto* box = qobject_cast<QSpinBox*>(sender()))
+        emit commitData(box);
+}
+
+void EQTableDelegate::commitDoubleSpinBox()
+{
+    if (auto* box = qobject_cast<QDoubleSpinBox*>(sender()))
+        emit commitData(box);
+}
+
+void EQTableDelegate::commitCheckBox()
+{
+    if (auto* box = qobject_cast<QCheckBox*>(sender()))
+        emit commitData(box);
+}
+
+void EQTableDelegate::commitAndCloseCombo()
+{
+    if (auto* box = qobject_cast<QComboBox*>(sender())) {
+        emit commitData(box);
+        emit closeEditor(box);
+    }
+}
+
+void EQTableDelegate::commitAndCloseSpinBox()
+{
+    if (auto* box = qobject_cast<QSpinBox*>(sender())) {
+        emit commitData(box);
+        emit closeEditor(box);
+    }
+}
+
+void EQTableDelegate::commitAndCloseDoubleSpinBox()
+{
+    if (auto* box = qobject_cast<QDoubleSpinBox*>(sender())) {
+        emit commitData(box);
+        emit closeEditor(box);
+    }
+}
+
+void EQTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex&)
+{
+    if (!m_view || topLeft.column() < ZunEQModel::ColType || topLeft.column() > ZunEQModel::ColActive)
+        return;
+    if (QWidget* editor = m_view->indexWidget(topLeft))
+        setEditorData(editor, topLeft);
+}
+
+// --- editors ---------------------------------------------------------------------------------
+
+void EQTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    switch (index.column()) {
+    case ZunEQModel::ColType:
+        drawDisplay(painter, option, option.rect, m_typeNames.value(index.data().toInt()));
+        drawFocus(painter, option, option.rect);
+        return;
+    case ZunEQModel::ColActive:
+        openCheckBox(index);
+        return;
+    default:
+        QItemDelegate::paint(painter, option, index);
+    }
+}
+
+QWidget* EQTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                       const QModelIndex& index) const
+{
+    CEQManager* manager = m_zun ? m_zun->GetEQManager() : nullptr;
+    switch (index.column()) {
+    case ZunEQModel::ColType:
+        return newCombo(parent);
+    case ZunEQModel::ColFrequency: {
+        QSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
+        commitLater(box);
+        return box;
+    }
+    case ZunEQModel::ColGain:
+    case ZunEQModel::ColQuality: {
+        QDoubleSpinBox* box = newDoubleSpinBox(
+            parent, manager ? (index.column() == ZunEQModel::ColGain ? manager->gainRange() : manager->qualityRange())
+                            : nullptr);
+        commitLater(box);
+        return box;
+    }
+    case ZunEQModel::ColActive:
+        return newCheckBox(parent);
+    default:
+        return QItemDelegate::createEditor(parent, option, index);
+    }
+}
+
+void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    const QVariant value = index.data();
+    switch (index.column()) {
+    case ZunEQModel::ColType:
+        loadCombo(static_cast<QComboBox*>(editor), m_typeNames, value.toInt(), 15);
+        break;
+    case ZunEQModel::ColFrequency:
+        loadFrequency(static_cast<QSpinBox*>(editor), value);
+        break;
+    case ZunEQModel::ColGain:
+        setRange(static_cast<QDoubleSpinBox*>(editor), -24.0, 12.0);
+        loadDoubleBox(static_cast<QDoubleSpinBox*>(editor), 1, value);
+        break;
+    case ZunEQModel::ColQuality:
+        setRange(static_cast<QDoubleSpinBox*>(editor), 0.1, 160.0);
+        loadDoubleBox(static_cast<QDoubleSpinBox*>(editor), 2, value);
+        break;
+    case ZunEQModel::ColActive: {
+        const QSignalBlocker block(editor);
+        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
+        break;
+    }
+    default:
+        QItemDelegate::setEditorData(editor, index);
+        return;
+    }
+    emit const_cast<EQTableDelegate*>(this)->colSizeChangedEQ(index.column());
+}
+
+void EQTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
+{
+    if (index.column() == ZunEQModel::ColType)
+        setTwice(model, index, static_cast<QComboBox*>(editor)->currentIndex());
+    else if (index.column() > ZunEQModel::ColType && index.column() <= ZunEQModel::ColActive)
+        setTwice(model, index, valueOf(editor));
+    else
+        QItemDelegate::setModelData(editor, model, index);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QItemDelegate>
+#include <QMap>
+#include <QSharedPointer>
+
+class CZun;
+class CZunParam;
+class QAbstractSpinBox;
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QSpinBox;
+class QTableView;
+
+// The cell editors of an EQ table (ZunEQModel through its proxy): a combo of type names, spin
+// boxes whose steps follow the EQ manager's ranges, and a check box that stays open on every
+// "Active" cell. The commit slots serve the crossover-filter delegate as well.
+//
+// A spin box commits each step and each finished typed entry (not each keystroke), queued,
+// so that the value reaches the model after the editor's own signal has returned.
+class EQTableDelegate : public QItemDelegate
+{
+    Q_OBJECT
+public:
+    EQTableDelegate(QSharedPointer<CZun> zun, QTableView* parent);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+
+    // The editors' value boxes, with the steps of a range of the EQ manager (null: the box's
+    // own). Values are set without signals, so loading an editor commits nothing.
+    static QSpinBox* newSpinBox(QWidget* parent, const CZunParam* steps);
+    static QDoubleSpinBox* newDoubleSpinBox(QWidget* parent, const CZunParam* steps);
+    static void setValueGuarded(QAbstractSpinBox* box, double value);
+
+signals:
+    void colSizeChangedEQ(int column);
+
+public slots:
+    void commitSpinBox();
+    void commitDoubleSpinBox();
+    void commitCheckBox();
+    void commitAndCloseCombo();
+    void commitAndCloseSpinBox();
+    void commitAndCloseDoubleSpinBox();
+    void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+
+protected:
+    // Editors shared with the crossover-filter delegate.
+    QComboBox* newCombo(QWidget* parent) const;
+    QCheckBox* newCheckBox(QWidget* parent) const;
+    // The combo's items: one per name in ascending number (data = the number).
+    static void loadCombo(QComboBox* combo, const QMap<int, QString>& names, int current, int maxVisible);
+    // The frequency box's range (up to half the processor's sample rate) and value.
+    void loadFrequency(QSpinBox* box, const QVariant& value) const;
+    // Decimals, a step of 0.1 and the value; the caller sets the range.
+    static void loadDoubleBox(QDoubleSpinBox* box, int decimals, const QVariant& value);
+    // A value box's or check box's value.
+    static QVariant valueOf(QWidget* editor);
+    // Display role first (the model ignores it), then the edit role.
+    static void setTwice(QAbstractItemModel* model, const QModelIndex& index, const QVariant& value);
+    // Connects a value box so that it commits later, and only while it still exists.
+    void commitLater(QSpinBox* box) const;
+    void commitLater(QDoubleSpinBox* box) const;
+    // The "Active" cells always show a live check box.
+    void openCheckBox(const QModelIndex& index) const;
+    // Sets a value box's range inside the range of its steps.
+    static void setRange(QDoubleSpinBox* box, double minimum, double maximum);
+
+    QSharedPointer<CZun> m_zun;
+    QTableView* m_view;
+
+private:
+    QMap<int, QString> m_typeNames;
+};

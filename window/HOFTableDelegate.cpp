@@ -1,0 +1,178 @@
+#include "HOFTableDelegate.h"
+
+#include "CCmdMap.h"
+#include "CEQManager.h"
+#include "CZun.h"
+#include "CZunHighOrderDesign.h"
+#include "ComboModelCharacter.h"
+#include "ComboModelOrder.h"
+#include "ZunHOFModel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStandardItem>
+#include <QTableView>
+
+HOFTableDelegate::HOFTableDelegate(QSharedPointer<CZun> zun, QTableView* parent)
+    : EQTableDelegate(zun, parent), m_orderNames(orderNames())
+{
+    if (m_zun && m_zun->GetEQManager()) {
+        m_typeNames = m_zun->GetEQManager()->GetHOFTypeNames(false);
+        m_characteristicNames = m_zun->GetEQManager()->GetHOFCharacteristicNames(false);
+    }
+}
+
+QMap<int, QString> HOFTableDelegate::orderNames()
+{
+    QMap<int, QString> names;
+    for (int order = 1; order <= 10; ++order)
+        names.insert(order, QString("%1 dB/Oct").arg(6 * order));
+    return names;
+}
+
+int HOFTableDelegate::linkwitzRiley() const
+{
+    // Looked up each time: the map follows the device's firmware.
+    return m_zun && m_zun->GetCmdMap() ? m_zun->GetCmdMap()->getIntConst(QStringLiteral("Inf_Sel_Char_HOF_LinkRiley"))
+                                       : int(CZunHighOrderDesign::LinkwitzRiley);
+}
+
+void HOFTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex&)
+{
+    if (!m_view || topLeft.column() < ZunHOFModel::ColType || topLeft.column() > ZunHOFModel::ColActive)
+        return;
+    if (QWidget* editor = m_view->indexWidget(topLeft))
+        setEditorData(editor, topLeft);
+}
+
+void HOFTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const int value = index.data().toInt();
+    switch (index.column()) {
+    case ZunHOFModel::ColType:
+        drawDisplay(painter, option, option.rect, m_typeNames.value(value));
+        drawFocus(painter, option, option.rect);
+        return;
+    case ZunHOFModel::ColCharacter: {
+        const bool allPass = index.sibling(index.row(), ZunHOFModel::ColType).data().toInt() == CZunHighOrderDesign::AllPass;
+        drawDisplay(painter, option, option.rect, allPass ? QStringLiteral("---") : m_characteristicNames.value(value));
+        drawFocus(painter, option, option.rect);
+        return;
+    }
+    case ZunHOFModel::ColOrder:
+        if (m_orderNames.contains(value)) {
+            drawDisplay(painter, option, option.rect, m_orderNames.value(value));
+            drawFocus(painter, option, option.rect);
+        }
+        return;
+    case ZunHOFModel::ColActive:
+        openCheckBox(index);
+        return;
+    default:
+        QItemDelegate::paint(painter, option, index);
+    }
+}
+
+QWidget* HOFTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                        const QModelIndex& index) const
+{
+    CEQManager* manager = m_zun ? m_zun->GetEQManager() : nullptr;
+    switch (index.column()) {
+    case ZunHOFModel::ColType:
+    case ZunHOFModel::ColCharacter:
+    case ZunHOFModel::ColOrder:
+        return newCombo(parent);
+    case ZunHOFModel::ColFrequency: {
+        QSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
+        commitLater(box);
+        connect(box, &QSpinBox::editingFinished, this, &EQTableDelegate::commitAndCloseSpinBox);
+        return box;
+    }
+    case ZunHOFModel::ColRipple: {
+        QDoubleSpinBox* box = newDoubleSpinBox(parent, manager ? manager->rippleRange() : nullptr);
+        commitLater(box);
+        connect(box, &QDoubleSpinBox::editingFinished, this, &EQTableDelegate::commitAndCloseDoubleSpinBox);
+        return box;
+    }
+    case ZunHOFModel::ColActive:
+        return newCheckBox(parent);
+    default:
+        return QItemDelegate::createEditor(parent, option, index);
+    }
+}
+
+void HOFTableDelegate::loadChoices(QComboBox* combo, QStandardItemModel* choices, const QMap<int, QString>& names,
+                                   int current, int maxVisible)
+{
+    // Parented to the combo, which deletes its previous model of that parent.
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        auto* item = new QStandardItem(it.value());
+        item->setData(it.key(), Qt::UserRole);
+        choices->appendRow(item);
+    }
+    const QSignalBlocker block(combo);
+    combo->setModel(choices);
+    combo->setCurrentIndex(combo->findData(current));
+    combo->setMaxVisibleItems(maxVisible);
+}
+
+void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    const QVariant value = index.data();
+    auto* combo = qobject_cast<QComboBox*>(editor);
+    switch (index.column()) {
+    case ZunHOFModel::ColType:
+        loadCombo(combo, m_typeNames, value.toInt(), 6);
+        break;
+    case ZunHOFModel::ColCharacter: {
+        const int order = index.sibling(index.row(), ZunHOFModel::ColOrder).data().toInt();
+        loadChoices(combo, new ComboModelCharacter(order, linkwitzRiley(), combo), m_characteristicNames, value.toInt(), 10);
+        break;
+    }
+    case ZunHOFModel::ColOrder: {
+        const int characteristic = index.sibling(index.row(), ZunHOFModel::ColCharacter).data().toInt();
+        loadChoices(combo, new ComboModelOrder(characteristic, linkwitzRiley(), combo), m_orderNames, value.toInt(), 11);
+        break;
+    }
+    case ZunHOFModel::ColFrequency:
+        loadFrequency(static_cast<QSpinBox*>(editor), value);
+        break;
+    case ZunHOFModel::ColRipple: {
+        auto* box = static_cast<QDoubleSpinBox*>(editor);
+        const QSignalBlocker block(box);
+        box->setRange(0.1, 20.0);
+        loadDoubleBox(box, 1, value);
+        break;
+    }
+    case ZunHOFModel::ColActive: {
+        const QSignalBlocker block(editor);
+        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
+        break;
+    }
+    default:
+        QItemDelegate::setEditorData(editor, index);
+        return;
+    }
+    emit const_cast<HOFTableDelegate*>(this)->colSizeChangedHOF(index.column());
+}
+
+void HOFTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
+{
+    switch (index.column()) {
+    case ZunHOFModel::ColType:
+        setTwice(model, index, static_cast<QComboBox*>(editor)->currentIndex());
+        return;
+    case ZunHOFModel::ColCharacter:
+    case ZunHOFModel::ColOrder:
+        setTwice(model, index, static_cast<QComboBox*>(editor)->currentData(Qt::UserRole));
+        return;
+    default:
+        if (index.column() > ZunHOFModel::ColOrder)
+            setTwice(model, index, valueOf(editor));
+        else
+            QItemDelegate::setModelData(editor, model, index);
+    }
+}

@@ -1,0 +1,186 @@
+#include "ZunFilterTableView.h"
+
+#include "CZun.h"
+#include "ZunChannelMimeData.h"
+#include "ZunEQMimeData.h"
+#include "ZunEQModel.h"
+#include "ZunEQProxyModel.h"
+#include "ZunFilterImport.h"
+#include "ZunHOFMimeData.h"
+#include "ZunHOFModel.h"
+#include "ZunHOFProxyModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QSettings>
+
+namespace
+{
+QSettings userSettings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
+
+// The device behind a table's proxy, for the keep-alive around a modal dialog.
+QSharedPointer<CZun> deviceOf(QAbstractItemModel* model)
+{
+    auto* proxy = qobject_cast<QSortFilterProxyModel*>(model);
+    QAbstractItemModel* source = proxy ? proxy->sourceModel() : model;
+    if (auto* eqs = qobject_cast<ZunEQModel*>(source))
+        return eqs->pointerCZun();
+    if (auto* filters = qobject_cast<ZunHOFModel*>(source))
+        return filters->pointerCZun();
+    return {};
+}
+} // namespace
+
+ZunFilterTableView::ZunFilterTableView(QWidget* parent) : QTableView(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSortingEnabled(true);
+    m_importEnabled = userSettings().value(QStringLiteral("importEqs"), false).toBool();
+
+    m_copy = newAction(QStringLiteral("&Copy"), tr("Ctrl+C"), tr("Copy the current selection's contents to the clipboard"));
+    connect(m_copy, &QAction::triggered, this, &ZunFilterTableView::copy);
+    m_paste = newAction(QStringLiteral("&Paste"), tr("Ctrl+V"), tr("Paste the clipboard's contents into the current selection"));
+    connect(m_paste, &QAction::triggered, this, &ZunFilterTableView::paste);
+    m_selectAll = newAction(QStringLiteral("Select &All"), tr("Ctrl+A"), tr("Select all rows"));
+    connect(m_selectAll, &QAction::triggered, this, &QAbstractItemView::selectAll);
+    if (m_importEnabled) {
+        m_import = newAction(QStringLiteral("&Import ..."), tr("Ctrl+I"), tr("Import from file"));
+        connect(m_import, &QAction::triggered, this, &ZunFilterTableView::fromFile);
+    }
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) { edit(index); });
+    setAcceptDrops(true);
+}
+
+QAction* ZunFilterTableView::newAction(const QString& text, const QString& shortcut, const QString& tip)
+{
+    auto* action = new QAction(text, this);
+    action->setShortcut(QKeySequence(shortcut));
+    // Only while this view (or its open editor) has the focus: another table on the page
+    // keeps its own shortcuts.
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    action->setStatusTip(tip);
+    addAction(action);
+    return action;
+}
+
+bool ZunFilterTableView::accepts(const QMimeData* data) const
+{
+    if (qobject_cast<ZunEQProxyModel*>(model()))
+        return ZunEQProxyModel::isValidMimeData(data);
+    if (qobject_cast<ZunHOFProxyModel*>(model())) {
+        const auto* filters = qobject_cast<const ZunHOFMimeData*>(data);
+        return filters && filters->count() > 0;
+    }
+    return false;
+}
+
+bool ZunFilterTableView::drop(const QMimeData* data)
+{
+    if (!model() || !data)
+        return false;
+    return model()->dropMimeData(data, Qt::CopyAction, 0, 0, QModelIndex());
+}
+
+void ZunFilterTableView::copy()
+{
+    if (!model() || !selectionModel())
+        return;
+    // The clipboard takes ownership of the payload.
+    QApplication::clipboard()->setMimeData(model()->mimeData(selectionModel()->selectedIndexes()), QClipboard::Clipboard);
+}
+
+void ZunFilterTableView::paste()
+{
+    // The proxy takes what it knows and refuses anything else.
+    drop(QApplication::clipboard()->mimeData(QClipboard::Clipboard));
+}
+
+void ZunFilterTableView::fromFile()
+{
+    const QString folder = userSettings().value(QStringLiteral("EQDir"), QString()).toString();
+    const QSharedPointer<CZun> device = deviceOf(model());
+    if (device)
+        device->EnableTcpCheck(false);
+    const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"), folder, tr("QM CSV file (*.csv)"));
+    if (device)
+        device->EnableTcpCheck(true);
+    if (fileName.isEmpty())
+        return;
+    QSettings settings = userSettings();
+    settings.setValue(QStringLiteral("EQDir"), QFileInfo(fileName).absolutePath());
+    settings.sync();
+    importFile(fileName);
+}
+
+void ZunFilterTableView::importFile(const QString& fileName)
+{
+    const ZunFilterImport::Result read = ZunFilterImport::ReadCSV(fileName);
+    ZunChannelMimeData payload;
+    payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));
+    payload.setFilters(QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));
+    drop(&payload);
+    if (read.refused > 0)
+        emit signal_exception(tr("%1 rows of %2 could not be imported:\n%3")
+                                  .arg(read.refused)
+                                  .arg(QFileInfo(fileName).fileName(), read.problems.join('\n')),
+                              QStringLiteral("ZunControl"));
+}
+
+void ZunFilterTableView::validateActions()
+{
+    const bool hasSelection = selectionModel() && !selectionModel()->selectedIndexes().isEmpty();
+    m_copy->setEnabled(hasSelection);
+    m_selectAll->setEnabled(model() && model()->rowCount() > 0);
+    const QMimeData* clip = QApplication::clipboard()->mimeData(QClipboard::Clipboard);
+    bool pasteable = false;
+    if (qobject_cast<ZunEQProxyModel*>(model()))
+        pasteable = ZunEQProxyModel::isValidMimeData(clip);
+    else if (auto* filters = qobject_cast<ZunHOFProxyModel*>(model()))
+        pasteable = filters->isValidMimeData(clip);
+    m_paste->setEnabled(pasteable);
+    if (m_import)
+        m_import->setEnabled(true);
+}
+
+void ZunFilterTableView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton)
+        validateActions();
+    else if (event->button() == Qt::LeftButton)
+        m_pressPosition = event->pos();
+    QTableView::mousePressEvent(event);
+}
+
+void ZunFilterTableView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || !model() || !selectionModel())
+        return;
+    if ((event->pos() - m_pressPosition).manhattanLength() < QApplication::startDragDistance())
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(model()->mimeData(selectionModel()->selectedIndexes()));
+    drag->exec(Qt::CopyAction);
+}
+
+void ZunFilterTableView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (accepts(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void ZunFilterTableView::dragMoveEvent(QDragMoveEvent* event) { event->accept(); }
+
+void ZunFilterTableView::dropEvent(QDropEvent* event)
+{
+    if (accepts(event->mimeData()))
+        drop(event->mimeData());
+    event->acceptProposedAction();
+}
