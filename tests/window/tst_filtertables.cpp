@@ -330,12 +330,12 @@ private slots:
         QVERIFY(!old);
     }
 
-    void frequencyEditorsEndAtHalfTheSampleRate()
+    void frequencyEditorsEndBelowHalfTheSampleRate()
     {
         QTableView view;
         HOFTableDelegate filters(m_zun, &view);
         EQTableDelegate eqs(m_zun, &view);
-        for (auto [rate, maximum] : {std::make_pair(48000, 24000), std::make_pair(96000, 30000)}) {
+        for (auto [rate, maximum] : {std::make_pair(48000, 23999), std::make_pair(96000, 30000)}) {
             m_zun->UpdateProcessingPower(rate, rate, 0, 0);
             for (auto [delegate, i] : {std::make_pair(static_cast<EQTableDelegate*>(&filters), at(m_lr, 6)),
                                        std::make_pair(&eqs, m_eqs->index(0, 4))}) {
