@@ -116,7 +116,8 @@ void FullRoutingPage::initializePage()
     const auto mp2 = ZunC::MultipathMode(fir ? field(QStringLiteral("Multipath2")).toInt() : 0);
 
     m_presets->clear();
-    m_list = m_zun->GetRoutingLibrary()->GetFullRoutingPresets();
+    const QSharedPointer<CRoutingLibrary> library = m_zun->GetRoutingLibrary();
+    m_list = library ? library->GetFullRoutingPresets() : QList<CZunFullRoutingPreset>();
     for (const CZunFullRoutingPreset& p : qAsConst(m_list)) {
         // A FIR set fixes the multipath modes: offer the presets either DSP can run it with.
         if (fir && !p.isMultipathModeSupported(1, mp1) && !p.isMultipathModeSupported(2, mp2))

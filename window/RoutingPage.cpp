@@ -26,13 +26,15 @@ RoutingPage::RoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QWizardPag
     layout->addWidget(m_picture);
     layout->addLayout(row);
 
-    const QSharedPointer<CRoutingLibrary> library = m_zun->GetRoutingLibrary();
-    const bool dante = m_zun->GetHardwareInfo().isDanteEnabled();
-    for (const CZunInputPreset& p : library->GetInputPresets(m_zun->GetRoutingManager()->GetSPIRouting()))
-        if (dante || !p.usesModule())
-            m_input->addItem(p.getName(), QVariant::fromValue(p));
-    for (const CZunRoutingPreset& p : library->GetRoutingPresets())
-        m_routing->addItem(p.getName(), QVariant::fromValue(p));
+    // A device without a routing library (an unknown firmware) offers no presets.
+    if (const QSharedPointer<CRoutingLibrary> library = m_zun->GetRoutingLibrary()) {
+        const bool dante = m_zun->GetHardwareInfo().isDanteEnabled();
+        for (const CZunInputPreset& p : library->GetInputPresets(m_zun->GetRoutingManager()->GetSPIRouting()))
+            if (dante || !p.usesModule())
+                m_input->addItem(p.getName(), QVariant::fromValue(p));
+        for (const CZunRoutingPreset& p : library->GetRoutingPresets())
+            m_routing->addItem(p.getName(), QVariant::fromValue(p));
+    }
 
     connect(m_routing, &QWizardComboBox::currentItemDataChanged, m_picture,
             QOverload<QVariant>::of(&RoutingRenderArea::setRoutingPreset));

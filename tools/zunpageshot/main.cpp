@@ -3,9 +3,12 @@
 //
 //   xvfb-run -s "-screen 0 1280x800x24" build/tools/zunpageshot/zunpageshot OUTDIR
 //
-// writes OUTDIR/limiter-w.png, limiter-dbu.png and advanced.png. Settings and files go to
+// writes OUTDIR/limiter-w.png, limiter-dbu.png, advanced.png and wizard-N.png (one per
+// page of the configuration wizard). Settings and files go to
 // a temporary home folder, never the user's.
+#include "CRoutingLibrary.h"
 #include "CZun.h"
+#include "CZunConfigWizard.h"
 #include "DeviceTestRig.h"
 #include "CZunFIRLimManager.h"
 #include "CCmdMap.h"
@@ -74,7 +77,7 @@ int main(int argc, char** argv)
     record->setHardwareInfo(CZunHardwareInfo(0xFF94));
     auto map = QSharedPointer<CCmdMap>::create();
     map->setVersion(1080);
-    QSharedPointer<CZun> zun(new CZun(record, map, QSharedPointer<CRoutingLibrary>()));
+    QSharedPointer<CZun> zun(new CZun(record, map, QSharedPointer<CRoutingLibrary>::create(map)));
     zun->SetPort(sim.tcpPort());
     zun->connect();
     if (!waitUntil([&]() { return zun->IsFIRManagerReady() && zun->GetActiveFilterIndex(1) != 0; })) {
@@ -116,6 +119,21 @@ int main(int argc, char** argv)
     settle(200);
     ok = save(limiter, QDir(out).filePath(QStringLiteral("limiter-dbu.png"))) && ok;
     ok = save(advanced, QDir(out).filePath(QStringLiteral("advanced.png"))) && ok;
+
+    // The wizard on every page it shows in advanced mode, with the FIR crossover chosen.
+    CZunConfigWizard wizard(zun);
+    wizard.show();
+    wizard.restart();
+    for (int page = 0; page < 6; ++page) {
+        if (wizard.currentId() == CZunConfigWizard::XOver)
+            wizard.setField(QStringLiteral("XOverSelect"), 1);
+        if (wizard.currentId() == CZunConfigWizard::FullRouting)
+            wizard.setField(QStringLiteral("AdvancedMode"), true);
+        ok = save(wizard, QDir(out).filePath(QStringLiteral("wizard-%1.png").arg(page))) && ok;
+        if (wizard.nextId() == -1)
+            break;
+        wizard.next();
+    }
     zun->disconnect();
     return ok ? 0 : 1;
 }
