@@ -34,10 +34,9 @@ int fail(const QString& text)
     return 1;
 }
 
-bool waitForImage(CZun* zun)
+bool waitForImage(QSignalSpy& status)
 {
-    QSignalSpy status(zun, &CZun::signal_ZunStatusChanged);
-    return status.wait(20000);
+    return status.count() > 0 || status.wait(20000);
 }
 } // namespace
 
@@ -85,10 +84,11 @@ int main(int argc, char** argv)
     window.move(0, 0);
     window.show();
 
+    QSignalSpy first(zun.data(), &CZun::signal_ZunStatusChanged);
     tab->do_connect();
     if (!zun->IsConnected() && !waitUntil([&]() { return zun->IsConnected(); }))
         return fail("no connection");
-    if (!waitForImage(zun.data()))
+    if (!waitForImage(first))
         return fail("no image");
     if (p.isSet("routing")) {
         const quint32 pattern = p.value("routing").toUInt(&ok, 2);
@@ -99,8 +99,9 @@ int main(int argc, char** argv)
             return fail("no full routing " + p.value("routing"));
         zun->GetRoutingManager()->SetFullRouting(*it);
         waitUntil([&]() { return zun->GetLink()->getCmdBuffer()->isIdle(); });
+        QSignalSpy again(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->RefreshStatusBuffer();
-        if (!waitForImage(zun.data()))
+        if (!waitForImage(again))
             return fail("no image after the routing change");
     }
     waitUntil([&]() { return zun->GetLink()->getCmdBuffer()->isIdle(); });
