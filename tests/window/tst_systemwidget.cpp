@@ -10,8 +10,6 @@
 #include "DeviceTestRig.h"
 #include "RoutingRenderArea.h"
 #include "TcpSimProcess.h"
-#include "ZunBaseComm.h"
-#include "ZunCmdBuffer.h"
 #include "ZunMetaTypes.h"
 #include "ZunSystemWidget.h"
 
@@ -58,21 +56,9 @@ class TestSystemWidget : public QObject
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
     }
-    void settle()
-    {
-        QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
-        QTest::qWait(50);
-        QCoreApplication::processEvents();
-    }
+    void settle() { QVERIFY(DeviceTestRig::settle(m_zun.data())); }
     // A fresh read of the processor's whole image, which the tab then shows.
-    void reread()
-    {
-        settle();
-        QSignalSpy status(m_zun.data(), &CZun::signal_ZunStatusChanged);
-        m_zun->RefreshStatusBuffer();
-        QVERIFY(status.count() > 0 || status.wait(20000));
-        settle();
-    }
+    void reread() { QVERIFY(DeviceTestRig::reread(m_zun.data())); }
     // Answers the next message box: the handler gets it and clicks one of its buttons.
     void answerNextBox(std::function<void(QMessageBox*)> handler)
     {

@@ -11,8 +11,6 @@
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "TcpSimProcess.h"
-#include "ZunBaseComm.h"
-#include "ZunCmdBuffer.h"
 #include "ZunMetaTypes.h"
 #include "RoutingRenderArea.h"
 #include "ZunSystemWidget.h"
@@ -98,16 +96,13 @@ int main(int argc, char** argv)
         if (!ok || it == presets.end())
             return fail("no full routing " + p.value("routing"));
         zun->GetRoutingManager()->SetFullRouting(*it);
-        waitUntil([&]() { return zun->GetLink()->getCmdBuffer()->isIdle(); });
-        QSignalSpy again(zun.data(), &CZun::signal_ZunStatusChanged);
-        zun->RefreshStatusBuffer();
-        if (!waitForImage(again))
+        if (!reread(zun.data()))
             return fail("no image after the routing change");
     }
-    waitUntil([&]() { return zun->GetLink()->getCmdBuffer()->isIdle(); });
-    QElapsedTimer settle;
-    settle.start();
-    waitUntil([&]() { return settle.elapsed() > 500; });
+    settle(zun.data());
+    QElapsedTimer shown;
+    shown.start();
+    waitUntil([&]() { return shown.elapsed() > 500; }); // the window has painted
     if (p.isSet("picture") && !tab->routingRenderArea()->composite().save(p.value("picture")))
         return fail("cannot write " + p.value("picture"));
     if (!p.isSet("shot"))
