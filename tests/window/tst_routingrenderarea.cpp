@@ -111,26 +111,6 @@ private slots:
         QCOMPARE(picture(a, RoutingRenderArea::InputRouting), QStringLiteral("IR_41_RP_41_2.png"));
     }
 
-    void signalPathNames_data()
-    {
-        QTest::addColumn<quint32>("flags");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("1->1 wins") << quint32(0x1C0) << 1 << "SP_1_1_1_1.png";
-        QTest::newRow("1->2 2x Mid+Hi") << quint32(0x080) << 4 << "SP_2P_2P.png";
-        QTest::newRow("1->2 Lo+Mid") << quint32(0x080) << 2 << "SP_2A_2A.png";
-        QTest::newRow("1->3 Lo+Mid+Hi") << quint32(0x040) << 3 << "SP_1_3P.png";
-        QTest::newRow("1->3 Mid+Hi") << quint32(0x040) << 1 << "SP_1_3A.png";
-        QTest::newRow("no fan-out bit") << quint32(0x020) << 0 << "SP_1_1_1_1.png";
-    }
-    void signalPathNames()
-    {
-        QFETCH(quint32, flags);
-        QFETCH(int, mode);
-        QFETCH(QString, name);
-        QCOMPARE(RoutingRenderArea::signalPathName(flags, mode), name);
-    }
-
     // Every preset of every firmware's library has its pictures: a coloured block in the
     // tab means a preset the library does not know, never a gap in the resources.
     void everyLibraryPresetHasItsPictures()

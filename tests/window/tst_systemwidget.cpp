@@ -142,15 +142,6 @@ private slots:
         m_boxes.clear();
     }
 
-    void inputKindTexts()
-    {
-        QCOMPARE(ZunSystemWidget::inputKindText(0x800FF020u), QStringLiteral("Analog"));
-        QCOMPARE(ZunSystemWidget::inputKindText(0xC00FF020u), QStringLiteral("Analog (DRC)"));
-        QCOMPARE(ZunSystemWidget::inputKindText(0x200FF020u), QStringLiteral("Digital (AES)"));
-        QCOMPARE(ZunSystemWidget::inputKindText(0x300FF020u), QStringLiteral("Digital (SRC)"));
-        QCOMPARE(ZunSystemWidget::inputKindText(0x100FF020u), QString());
-    }
-
     void aesValuesOfferedByDeviceNumber_data()
     {
         QTest::addColumn<int>("device");
