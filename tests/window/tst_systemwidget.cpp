@@ -222,6 +222,14 @@ private slots:
         reread();
         QCOMPARE(inputs->currentText(), QStringLiteral("Digital (AES)"));
         QCOMPARE(routingLayer(RoutingRenderArea::InputRouting), QStringLiteral("IR_22_RP_21_2.png"));
+        QVERIFY(!check("checkBoxStereo")->isHidden());
+        // A full routing the library does not hold offers no input; only RP_21 offers the link.
+        QVERIFY(m_sim->control(QStringLiteral("set %1 0").arg(nr("Cmd_DSP_FullRouting1"))));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 0x21A1").arg(nr("Cmd_SPI_Routing"))));
+        reread();
+        QCOMPARE(inputs->count(), 0);
+        QVERIFY(check("checkBoxStereo")->isHidden());
+        QCOMPARE(routingLayer(RoutingRenderArea::Routing), QStringLiteral("RP_41_2.png"));
     }
 
     void keyLockReachesTheProcessorAndFollowsTheFrontPanel()
