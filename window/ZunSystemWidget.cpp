@@ -456,8 +456,8 @@ void ZunSystemWidget::on_FIRFilterChanged(int dsp, QShPtrFLE filter, int)
 
 void ZunSystemWidget::on_SetupModified()
 {
-    // Nothing is marked: the setup selector's model shows the modified setup itself.
-    Q_UNUSED(comboSetupSelect->currentIndex());
+    // Nothing to do here: the setup manager's model, which the selector shows, marks the
+    // modified setup itself.
 }
 
 void ZunSystemWidget::on_FrontPanelLocked(bool locked)
