@@ -4,7 +4,40 @@
 # stored settings) inside the lab's network namespace, waits, and saves the screen.
 #
 #   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s
+#   tools/zunshot.sh --system [OUTDIR]            # the system tab, one and two boards
+#
+# --system shoots the system tab alone (tools/zunsystab) of an emulated single-board and
+# double-board processor on loopback, each after switching to three full routings, into
+# OUTDIR (default /tmp/zunshot-system): system-<board>-<routing>.png.
 set -euo pipefail
+
+if [ "${1:-}" = "--system" ]; then
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    build=${ZUNLAB_BUILD:-$root/build}
+    outdir=${2:-/tmp/zunshot-system}
+    mkdir -p "$outdir"
+    display=:78
+    Xvfb $display -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    xpid=$!
+    trap 'kill $xpid 2>/dev/null' EXIT
+    sleep 1
+    # board hardware serial, then name:routing pairs (empty routing: the processor's default)
+    shots=(
+        "one 0x0300 681 analog-2x1to4: ana-4x1to2:10000000000001100110001010000000 aes-4x1to2-alt:00100000000001100110010010000000"
+        "two 0x0F80 258 ana-8x1to1:10000000000000000000011100000000 drc-4x1to2-alt:11000000000001100110010010000000 src-2x1to4:00110000000011111111000000100000"
+    )
+    for line in "${shots[@]}"; do
+        read -r board hardware serial routings <<<"$line"
+        for pair in $routings; do
+            name=${pair%%:*}
+            routing=${pair#*:}
+            args=(--serial "$serial" --hardware "$hardware" --size 1240x370 --shot "$outdir/system-$board-$name.png")
+            [ -n "$routing" ] && args+=(--routing "$routing")
+            DISPLAY=$display "$build/tools/zunsystab/zunsystab" "${args[@]}" 2>&1 | grep "^zunsystab" || true
+        done
+    done
+    exit 0
+fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-/tmp/zunshot.png}

@@ -10,18 +10,40 @@
 #include <QWidget>
 
 // The routing diagram of a processor, composed from pictures in the resources, one per
-// layer, chosen by the current presets and multipath modes.
+// layer, chosen by the current presets and multipath modes. A layer whose picture does not
+// exist becomes a coloured block, so a missing combination shows at once. The widget never
+// reads the device: it shows what its callers last set.
 class RoutingRenderArea : public QWidget
 {
     Q_OBJECT
 public:
+    enum Layer { Base = 0, InputRouting, Routing, Multipath1, Multipath2, SignalPath1, SignalPath2, LayerCount };
+
     explicit RoutingRenderArea(QWidget* parent = nullptr);
+    ~RoutingRenderArea() override;
 
     void setSizeHint(const QSize& size) { m_sizeHint = size; }
     QSize sizeHint() const override { return m_sizeHint; }
     QSize minimumSizeHint() const override { return m_sizeHint; }
 
+    // The size hint for a screen of that height: 70 % of the base size below 768 pixels.
+    static QSize sizeHintFor(const QSize& baseSize, int screenHeight);
+    // The picture names the layers take (under ":/resources/").
+    static QString multipathPictureName(int pictureMode);
+    static QString signalPathName(quint32 flags, int multipathMode);
+    static QString signalPathName(quint32 flags);
+
+    // What is shown: the resource name each layer was last loaded from (empty while a
+    // layer is still empty), whether that picture existed, and the composite.
+    QString layerName(int layer) const { return m_layerNames[layer]; }
+    bool layerFound(int layer) const { return m_layerFound[layer]; }
+    const QPixmap& layer(int layer) const { return m_layers[layer]; }
+    const QPixmap& composite() const { return m_composite; }
+    int copyMode1() const { return m_copyMode1; }
+    int copyMode2() const { return m_copyMode2; }
+
 public slots:
+    void createPixmap();
     void setInputPreset(CZunInputPreset preset);
     void setInputPreset(QVariant preset);
     void setRoutingPreset(CZunRoutingPreset preset);
@@ -35,6 +57,29 @@ public slots:
     void setCopyFIRCoeffs1(QVariant mode);
     void setCopyFIRCoeffs2(QVariant mode);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
-    QSize m_sizeHint {294, 151};
+    // Loads a picture; a missing one fills the layer (keeping its size) with the colour.
+    void loadChecked(int layer, const QString& name, const QColor& missing);
+    void loadMultipath(int layer, const QString& name);
+    void setMultipath(int dsp, int mode);
+    void setCopyFIRCoeffs(int dsp, int mode);
+    void recompose();
+
+    QSize m_sizeHint {-1, -1};
+    QSize m_baseSize {-1, -1};
+    QSize m_margin {-1, -1};
+    QPixmap m_composite;
+    int m_multipath1 = 0;
+    int m_multipath2 = 0;
+    int m_copyMode1 = 0;
+    int m_copyMode2 = 0;
+    CZunFullRoutingPreset m_fullRoutingPreset;
+    CZunRoutingPreset m_routingPreset;
+    CZunInputPreset m_inputPreset;
+    QPixmap m_layers[LayerCount];
+    QString m_layerNames[LayerCount];
+    bool m_layerFound[LayerCount] = {};
 };

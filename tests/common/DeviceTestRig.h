@@ -3,6 +3,8 @@
 #include "CCmdMap.h"
 #include "CZun.h"
 #include "CZunMetaCmd.h"
+#include "ZunBaseComm.h"
+#include "ZunCmdBuffer.h"
 #include "ZunDeviceStats.h"
 
 #include <QCoreApplication>
@@ -68,6 +70,30 @@ inline QString failure(const std::function<void()>& f)
         return QString::fromStdString(e.what());
     }
     return QString();
+}
+
+// Waits until the device's link has nothing left to send or to wait for, then lets the
+// queued notifications of the replies arrive.
+inline bool settle(CZun* zun)
+{
+    if (!waitUntil([zun]() { return zun->GetLink()->getCmdBuffer()->isIdle(); }))
+        return false;
+    QElapsedTimer t;
+    t.start();
+    return waitUntil([&t]() { return t.elapsed() >= 50; });
+}
+
+// Has the processor's whole image read again and waits until the device has taken it.
+inline bool reread(CZun* zun)
+{
+    if (!settle(zun))
+        return false;
+    bool done = false;
+    const QMetaObject::Connection c = QObject::connect(zun, &CZun::signal_ZunStatusChanged, [&done]() { done = true; });
+    zun->RefreshStatusBuffer();
+    const bool ok = waitUntil([&done]() { return done; });
+    QObject::disconnect(c);
+    return ok && settle(zun);
 }
 
 // Records every group a device object writes into its link (any thread).

@@ -1,0 +1,85 @@
+// The PIN form: the change button follows what is typed into both entries, and the two
+// PINs are packed one digit per nibble.
+#include "ChangePINForm.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+class TestPinForm : public QObject
+{
+    Q_OBJECT
+
+    static QList<QLineEdit*> edits(ChangePINForm& f) { return f.findChildren<QLineEdit*>(); }
+    static QPushButton* button(ChangePINForm& f) { return f.findChild<QPushButton*>(); }
+
+private slots:
+    void buttonFollowsTypedEntries_data()
+    {
+        QTest::addColumn<QString>("oldTyped");
+        QTest::addColumn<QString>("newTyped");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("both complete") << "1234" << "8765" << true;
+        QTest::newRow("same PIN twice") << "1111" << "1111" << true;
+        QTest::newRow("a 9 is refused") << "1239" << "8765" << false;
+        QTest::newRow("a 0 is refused") << "1234" << "0765" << false;
+        QTest::newRow("three digits") << "123" << "8765" << false;
+        QTest::newRow("new entry empty") << "1234" << "" << false;
+    }
+    void buttonFollowsTypedEntries()
+    {
+        QFETCH(QString, oldTyped);
+        QFETCH(QString, newTyped);
+        QFETCH(bool, enabled);
+        ChangePINForm f;
+        QCOMPARE(edits(f).size(), 2);
+        QVERIFY(!button(f)->isEnabled());
+        QTest::keyClicks(edits(f)[0], oldTyped);
+        QTest::keyClicks(edits(f)[1], newTyped);
+        QCOMPARE(button(f)->isEnabled(), enabled);
+    }
+
+    void bothEntriesAreCheckedOnEitherEdit()
+    {
+        ChangePINForm f;
+        QTest::keyClicks(edits(f)[1], "5678");
+        QTest::keyClicks(edits(f)[0], "123");
+        QVERIFY(!button(f)->isEnabled());
+        // Completing the old PIN enables the button: the new one is checked again too.
+        QTest::keyClicks(edits(f)[0], "4");
+        QVERIFY(button(f)->isEnabled());
+    }
+
+    void textSetByTheProgramDoesNotEnable()
+    {
+        ChangePINForm f;
+        edits(f)[0]->setText("1234");
+        edits(f)[1]->setText("5678");
+        QVERIFY(!button(f)->isEnabled());
+    }
+
+    void changePacksBothPinsAndAccepts()
+    {
+        ChangePINForm f;
+        QTest::keyClicks(edits(f)[0], "1234");
+        QTest::keyClicks(edits(f)[1], "8172");
+        QSignalSpy accepted(&f, &QDialog::accepted);
+        button(f)->click();
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(f.oldPin(), quint16(0x1234));
+        QCOMPARE(f.newPin(), quint16(0x8172));
+    }
+
+    void rejectingLeavesBothPinsZero()
+    {
+        ChangePINForm f;
+        QTest::keyClicks(edits(f)[0], "1234");
+        QTest::keyClicks(edits(f)[1], "8172");
+        f.reject();
+        QCOMPARE(f.oldPin(), quint16(0));
+        QCOMPARE(f.newPin(), quint16(0));
+    }
+};
+
+QTEST_MAIN(TestPinForm)
+#include "tst_pinform.moc"
