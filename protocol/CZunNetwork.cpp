@@ -232,12 +232,12 @@ void CZunNetwork::triggerStatusTx(quint16 serial, int msInterval)
         qDebug() << "CZunNetwork::triggerStatusTx: unknown serial" << serial;
         return;
     }
-    // A slower stream must not replace a faster one that is still running for another
-    // window.
+    // A slower stream must not replace a faster one of the same processor that is still
+    // running for another window. Other processors' streams have nothing to do with it.
     const qint64 last = dev->lastStatusMs();
-    if (msInterval > m_lastInterval && last >= 0 && now() - last < StatusQuietMs)
+    if (msInterval > m_lastInterval.value(serial, 0) && last >= 0 && now() - last < StatusQuietMs)
         return;
-    m_lastInterval = msInterval;
+    m_lastInterval.insert(serial, msInterval);
     writeTo(dev->getIpAddress(), ZunUdpDatagram::statusRequest(quint16(msInterval), quint16(StatusStreamMs / msInterval)));
 }
 

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QRecursiveMutex>
@@ -123,5 +124,7 @@ private:
     QUdpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
     bool m_bindReported = false;
-    int m_lastInterval = 0;
+    // The interval last asked of each processor (by serial): the rule against a slower
+    // request replacing a running faster stream holds per processor.
+    QHash<quint16, int> m_lastInterval;
 };
