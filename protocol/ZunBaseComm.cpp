@@ -11,8 +11,15 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <stdexcept>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
 
 namespace
 {
@@ -30,6 +37,17 @@ ZunBaseComm::ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 ve
       m_buffer(this)
 {
     registerProtocolMetaTypes();
+    QHash<quint16, int> longer;
+    const auto add = [&](const char* name, int ms) {
+        if (m_map->contains(QLatin1String(name)))
+            longer.insert(m_map->getCmdNr(name), ms);
+    };
+    add("Cmd_BulkEraseF", EraseDeadlineMs);
+    add("Cmd_CheckFirmware", FirmwareCheckDeadlineMs);
+    for (const char* name : {"Cmd_MemCopy", "Cmd_SetupStore", "Cmd_SetupSelect", "Cmd_DSP_Boot",
+                             "Cmd_0_DSP_LoadKoef", "Cmd_1_DSP_LoadKoef"})
+        add(name, FlashDeadlineMs);
+    m_buffer.setLongDeadlines(longer);
     // The link is its own thread: its slots, the socket and the framing run there.
     moveToThread(this);
 }
@@ -50,6 +68,9 @@ ZunBaseComm::~ZunBaseComm()
 void ZunBaseComm::run()
 {
     m_socket = new QTcpSocket(this);
+    m_deadlineTimer = new QTimer(this);
+    m_deadlineTimer->setSingleShot(true);
+    connect(m_deadlineTimer, &QTimer::timeout, this, &ZunBaseComm::on_DeadlineCheck);
     connect(m_socket, &QTcpSocket::readyRead, this, &ZunBaseComm::readData, Qt::QueuedConnection);
     connect(m_socket, &QTcpSocket::stateChanged, this, &ZunBaseComm::on_SocketStateChanged, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ZunBaseComm::hostError);
@@ -65,6 +86,8 @@ void ZunBaseComm::run()
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     delete socket;
+    delete m_deadlineTimer;
+    m_deadlineTimer = nullptr;
 }
 
 QHostAddress ZunBaseComm::getIpAddress() const
@@ -95,7 +118,7 @@ void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)
 {
     const bool connected = state == QAbstractSocket::ConnectedState;
     if (connected)
-        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // 4-byte frames: no Nagle
+        watchSocket();
     if (connected || state == QAbstractSocket::UnconnectedState) {
         // A new or ended connection: nothing sent earlier can be answered any more. On a
         // new connection the old commands go before the link reports itself connected, or
@@ -145,6 +168,51 @@ void ZunBaseComm::sendData(QByteArray data)
         return;
     }
     m_socket->write(data);
+    armDeadlineCheck();
+}
+
+void ZunBaseComm::watchSocket()
+{
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // 4-byte frames: no Nagle
+    // A processor whose cable is pulled sends neither FIN nor RST; while the link waits
+    // for a long operation, or idles with the keep-alive off, only the kernel can notice.
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#ifdef Q_OS_LINUX
+    const int fd = int(m_socket->socketDescriptor());
+    const int idle = KeepAliveIdleS, interval = 2, count = 3, userTimeout = UserTimeoutMs;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout) != 0)
+        qDebug() << "ZunBaseComm: cannot set the keep-alive options of the control socket";
+#endif
+}
+
+void ZunBaseComm::armDeadlineCheck()
+{
+    const qint64 left = m_buffer.msToDeadline();
+    if (left < 0 || !m_deadlineTimer)
+        return;
+    // An earlier, longer deadline may still be set: the nearer one counts.
+    if (!m_deadlineTimer->isActive() || m_deadlineTimer->remainingTime() > left)
+        m_deadlineTimer->start(int(left));
+}
+
+void ZunBaseComm::on_DeadlineCheck()
+{
+    if (m_buffer.msToDeadline() != 0) {
+        armDeadlineCheck(); // answered meanwhile, or a later deadline now
+        return;
+    }
+    if (!m_buffer.expireOverdue())
+        return;
+    m_lastError.store(NetworkError);
+    // As after any loss: the connection ends (everything still waiting comes back as not
+    // sent) and may be made again.
+    if (m_socket)
+        m_socket->abort();
+    emit signal_NetworkError(
+        QStringLiteral("Zun nr. %1 did not answer in time; the connection was closed.").arg(m_serial));
 }
 
 void ZunBaseComm::readData()
@@ -168,7 +236,7 @@ void ZunBaseComm::onCmdProcessed(CZunCmd cmd)
 {
     // A parameter read comes back as the parameter itself, so that it is dispatched like
     // the reply to a write of that parameter.
-    if (cmd.getCmd() == ZunWire::ParRead && !cmd.isNotSent())
+    if (cmd.getCmd() == ZunWire::ParRead && !cmd.gotNoReply())
         cmd.setCmd(cmd.getValue(), cmd.replyWord());
     emit signal_CmdProcessed(cmd);
 }
