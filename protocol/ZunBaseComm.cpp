@@ -71,11 +71,14 @@ void ZunBaseComm::run()
     m_deadlineTimer = new QTimer(this);
     m_deadlineTimer->setSingleShot(true);
     connect(m_deadlineTimer, &QTimer::timeout, this, &ZunBaseComm::on_DeadlineCheck);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ZunBaseComm::readData, Qt::QueuedConnection);
+    // Everything that starts in this thread is handled at once, without another pass of
+    // the event loop: the answer that completes a chunk sends the next one in the same
+    // pass. Frames and results from other threads (sendCmd, resetBuffer) come queued.
+    connect(m_socket, &QTcpSocket::readyRead, this, &ZunBaseComm::readData, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::stateChanged, this, &ZunBaseComm::on_SocketStateChanged, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ZunBaseComm::hostError);
-    connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::sendData, Qt::QueuedConnection);
-    connect(&m_buffer, &ZunCmdBuffer::cmdProcessed, this, &ZunBaseComm::onCmdProcessed, Qt::QueuedConnection);
+    connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::sendData, Qt::AutoConnection);
+    connect(&m_buffer, &ZunCmdBuffer::cmdProcessed, this, &ZunBaseComm::onCmdProcessed, Qt::AutoConnection);
     emit signal_SocketCreated();
 
     exec();
@@ -167,8 +170,30 @@ void ZunBaseComm::sendData(QByteArray data)
         m_buffer.abandonAll();
         return;
     }
-    m_socket->write(data);
+    writeNow(data);
     armDeadlineCheck();
+}
+
+void ZunBaseComm::writeNow(const QByteArray& data)
+{
+#ifdef Q_OS_LINUX
+    // One system call: the socket's own write buffers the frame and arms a notifier (the
+    // event loop is woken to do so, and again to disarm it). Only when nothing of an
+    // earlier frame is still buffered there, or order would be lost.
+    if (m_socket->bytesToWrite() == 0) {
+        const ssize_t n = ::send(int(m_socket->socketDescriptor()), data.constData(), size_t(data.size()),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == data.size())
+            return;
+        if (n > 0) {
+            m_socket->write(data.constData() + n, data.size() - n); // the rest when there is room
+            return;
+        }
+        // Errors (EAGAIN included) are the socket's to find and report.
+    }
+#endif
+    m_socket->write(data);
+    m_socket->flush();
 }
 
 void ZunBaseComm::watchSocket()

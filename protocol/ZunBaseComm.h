@@ -107,6 +107,7 @@ private slots:
 private:
     int enqueue(const CZunMetaCmd& meta);
     void armDeadlineCheck();
+    void writeNow(const QByteArray& data);
     void watchSocket();
 
     mutable QMutex m_addressMutex;
