@@ -17,8 +17,10 @@
 
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -77,7 +79,7 @@ void ZunBaseComm::run()
     connect(m_socket, &QTcpSocket::readyRead, this, &ZunBaseComm::readData, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::stateChanged, this, &ZunBaseComm::on_SocketStateChanged, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ZunBaseComm::hostError);
-    connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::sendData, Qt::AutoConnection);
+    connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::onTxData, Qt::DirectConnection);
     connect(&m_buffer, &ZunCmdBuffer::cmdProcessed, this, &ZunBaseComm::onCmdProcessed, Qt::AutoConnection);
     emit signal_SocketCreated();
 
@@ -86,6 +88,7 @@ void ZunBaseComm::run()
     // A connected socket is closed with the link.
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
+    setCallerFd(-1);
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     delete socket;
@@ -122,6 +125,8 @@ void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)
     const bool connected = state == QAbstractSocket::ConnectedState;
     if (connected)
         watchSocket();
+    if (connected || state == QAbstractSocket::UnconnectedState)
+        setCallerFd(connected ? int(m_socket->socketDescriptor()) : -1);
     if (connected || state == QAbstractSocket::UnconnectedState) {
         // A new or ended connection: nothing sent earlier can be answered any more. On a
         // new connection the old commands go before the link reports itself connected, or
@@ -172,6 +177,54 @@ void ZunBaseComm::sendData(QByteArray data)
     }
     writeNow(data);
     armDeadlineCheck();
+}
+
+void ZunBaseComm::setCallerFd(int fd)
+{
+    QMutexLocker lock(&m_callerFdMutex);
+    if (m_callerFd >= 0)
+        ::close(m_callerFd);
+    m_callerFd = -1;
+#ifdef Q_OS_LINUX
+    if (fd >= 0)
+        m_callerFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+#else
+    Q_UNUSED(fd)
+#endif
+}
+
+void ZunBaseComm::onTxData(const QByteArray& data)
+{
+    if (QThread::currentThread() == this) {
+        sendData(data);
+        return;
+    }
+    QByteArray rest = data;
+    if (sendFromCaller(&rest)) {
+        // On the wire; the deadline's timer is this thread's to set.
+        QMetaObject::invokeMethod(this, &ZunBaseComm::armDeadlineCheck, Qt::QueuedConnection);
+        return;
+    }
+    // What could not be written at once (all of it when not connected) goes through
+    // this thread, which also finds and reports a failed connection.
+    QMetaObject::invokeMethod(this, "sendData", Qt::QueuedConnection, Q_ARG(QByteArray, rest));
+}
+
+bool ZunBaseComm::sendFromCaller(QByteArray* data)
+{
+#ifdef Q_OS_LINUX
+    QMutexLocker lock(&m_callerFdMutex);
+    if (m_callerFd < 0)
+        return false;
+    const ssize_t n = ::send(m_callerFd, data->constData(), size_t(data->size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == data->size())
+        return true;
+    if (n > 0)
+        data->remove(0, int(n));
+#else
+    Q_UNUSED(data)
+#endif
+    return false;
 }
 
 void ZunBaseComm::writeNow(const QByteArray& data)

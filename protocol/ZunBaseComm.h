@@ -108,6 +108,10 @@ private:
     int enqueue(const CZunMetaCmd& meta);
     void armDeadlineCheck();
     void writeNow(const QByteArray& data);
+    // A frame the command buffer hands over, in whatever thread it runs.
+    void onTxData(const QByteArray& data);
+    bool sendFromCaller(QByteArray* data);
+    void setCallerFd(int fd);
     void watchSocket();
 
     mutable QMutex m_addressMutex;
@@ -122,4 +126,10 @@ private:
     ZunCmdBuffer m_buffer;
     QTcpSocket* m_socket = nullptr;
     QTimer* m_deadlineTimer = nullptr;   // link thread
+    // A duplicate of the connected socket's descriptor, for frames that a command sent
+    // from another thread starts: they go out at once instead of waiting for this thread
+    // to wake. Only one frame is ever on its way (the next waits for the answer), so the
+    // writers never interleave. Closed by this thread when the connection ends.
+    QMutex m_callerFdMutex;
+    int m_callerFd = -1;
 };
