@@ -102,7 +102,7 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
     connect(
         zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
         [this](CZunCmd cmd) {
-            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent()))
+            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent() || cmd.isTimedOut()))
                 QMetaObject::invokeMethod(this, "on_BlockFailed", Qt::QueuedConnection,
                                           Q_ARG(QByteArray, cmd.getPayload()));
         },

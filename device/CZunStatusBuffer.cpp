@@ -358,10 +358,15 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     if (!m_map)
         return;
     const CCmdMap& map = *m_map;
-    if (cmd.isNotSent()) {
-        // The link gave up on it; nothing about the processor follows from it.
+    if (cmd.isSuperseded())
+        return; // a later group with the same key carries it
+    if (cmd.gotNoReply()) {
+        // The link gave up on it; nothing about the processor follows from it, but an
+        // operation that waits for its answer learns that it failed.
         if (imageReadBackFailed(cmd))
             emit signal_ImageRefreshFailed();
+        if (is(map, cmd.getCmd(), "Cmd_CheckFirmware"))
+            emit signal_FirmwareCheckFinished(false);
         return;
     }
     const quint16 c = cmd.getCmd();

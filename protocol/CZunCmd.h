@@ -16,6 +16,12 @@
 //   connected, full ring, resetBuffer, the rest of a group after a failed block, the
 //   connection ended while it waited, or a block read whose data arrived damaged).
 //   Nothing about the processor can be concluded from it.
+// - timed out: the command was on the wire and its reply (or the next acknowledgement of
+//   a block transfer) did not arrive within its deadline; the link then dropped the
+//   connection. bytesSent() tells how much of a block the processor acknowledged.
+// - superseded: the group waited and a later group with the same key took its place; the
+//   later group carries the command to the processor.
+// Receivers act only on done and error: gotNoReply() covers the three others.
 class CZunCmd
 {
 public:
@@ -34,8 +40,12 @@ public:
     bool isDone() const { return m_done; }
     bool isError() const { return m_error; }
     bool isNotSent() const { return m_notSent; }
+    bool isTimedOut() const { return m_timedOut; }
+    bool isSuperseded() const { return m_superseded; }
+    // Not sent, timed out or superseded: nothing came back from the processor.
+    bool gotNoReply() const { return m_notSent || m_timedOut || m_superseded; }
     // True once the link has finished with the command (any outcome).
-    bool isFinished() const { return m_done || m_error || m_notSent; }
+    bool isFinished() const { return m_done || m_error || gotNoReply(); }
 
     // Bytes of the payload the processor has acknowledged / bytes of reply received.
     quint32 bytesSent() const { return m_bytesSent; }
@@ -48,6 +58,8 @@ public:
     void setDone() { m_done = true; }
     void setError() { m_error = true; }
     void setNotSent() { m_notSent = true; }
+    void setTimedOut() { m_timedOut = true; }
+    void setSuperseded() { m_superseded = true; }
     void setCmd(quint16 id, quint16 value) { m_id = id; m_value = value; }
 
 private:
@@ -61,6 +73,8 @@ private:
     bool m_done = false;
     bool m_error = false;
     bool m_notSent = false;
+    bool m_timedOut = false;
+    bool m_superseded = false;
 };
 
 Q_DECLARE_METATYPE(CZunCmd)

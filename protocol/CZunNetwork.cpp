@@ -5,7 +5,6 @@
 
 #include <QDebug>
 #include <QMutexLocker>
-#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
@@ -149,9 +148,17 @@ void CZunNetwork::run()
     m_timer = new QTimer;
     m_timer->setInterval(TickMs);
     connect(m_timer, &QTimer::timeout, this, &CZunNetwork::on_Tick);
+    m_statusTimer = new QTimer;
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(StatusBatchMs);
+    connect(m_statusTimer, &QTimer::timeout, this, &CZunNetwork::on_StatusFlush);
     connect(m_socket, &QUdpSocket::readyRead, this, &CZunNetwork::on_Readable);
     openSocket();
     exec();
+    m_statusTimer->stop();
+    on_StatusFlush();
+    delete m_statusTimer;
+    m_statusTimer = nullptr;
     delete m_timer;
     m_timer = nullptr;
     delete m_socket;
@@ -208,11 +215,42 @@ void CZunNetwork::on_Tick()
 
 void CZunNetwork::on_Readable()
 {
+    // While status streams run, the socket is read every StatusBatchMs (on_StatusFlush)
+    // and not at every datagram: the datagrams wait in the socket meanwhile, and the
+    // socket reports them no more until they are read.
+    if (m_statusTimer && m_statusTimer->isActive())
+        return;
+    readPending();
+    if (!m_statusBatch.isEmpty() && m_statusTimer)
+        m_statusTimer->start();
+}
+
+void CZunNetwork::readPending()
+{
+    // Every datagram this program takes is far shorter; a longer one arrives cut to this
+    // size and is dropped for its length. One system call a datagram.
+    constexpr int MaxDatagram = 2048;
+    char buffer[MaxDatagram];
+    QHostAddress from;
     while (m_socket->hasPendingDatagrams()) {
-        const QNetworkDatagram d = m_socket->receiveDatagram();
-        if (d.isValid())
-            handleDatagram(d.data(), d.senderAddress());
+        const qint64 n = m_socket->readDatagram(buffer, MaxDatagram, &from);
+        if (n >= 0)
+            handleDatagram(QByteArray(buffer, int(n)), from);
     }
+}
+
+void CZunNetwork::on_StatusFlush()
+{
+    if (m_socket)
+        readPending();
+    const QList<QPair<quint16, QByteArray>> batch = std::move(m_statusBatch);
+    m_statusBatch.clear();
+    for (const auto& d : batch)
+        emit zunStatusDataReceived(d.first, d.second);
+    // Streams still running: the next batch in StatusBatchMs; else datagrams are read
+    // as they come again.
+    if (!batch.isEmpty() && m_statusTimer)
+        m_statusTimer->start();
 }
 
 void CZunNetwork::triggerStatusTx(quint16 serial, int msInterval)
@@ -232,12 +270,12 @@ void CZunNetwork::triggerStatusTx(quint16 serial, int msInterval)
         qDebug() << "CZunNetwork::triggerStatusTx: unknown serial" << serial;
         return;
     }
-    // A slower stream must not replace a faster one that is still running for another
-    // window.
+    // A slower stream must not replace a faster one of the same processor that is still
+    // running for another window. Other processors' streams have nothing to do with it.
     const qint64 last = dev->lastStatusMs();
-    if (msInterval > m_lastInterval && last >= 0 && now() - last < StatusQuietMs)
+    if (msInterval > m_lastInterval.value(serial, 0) && last >= 0 && now() - last < StatusQuietMs)
         return;
-    m_lastInterval = msInterval;
+    m_lastInterval.insert(serial, msInterval);
     writeTo(dev->getIpAddress(), ZunUdpDatagram::statusRequest(quint16(msInterval), quint16(StatusStreamMs / msInterval)));
 }
 
@@ -303,7 +341,11 @@ void CZunNetwork::handleStatus(const QByteArray& d, const QHostAddress& from)
         return;
     }
     dev->setLastStatusMs(now());
-    emit zunStatusDataReceived(dev->serial(), d);
+    if (!inOwnThread() || !m_statusTimer) {
+        emit zunStatusDataReceived(dev->serial(), d);
+        return;
+    }
+    m_statusBatch.append(qMakePair(dev->serial(), d));
 }
 
 void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QRecursiveMutex>
@@ -39,6 +40,9 @@ public:
     static constexpr qint64 LiveTimeoutMs = 10000;
     static constexpr qint64 StatusQuietMs = 200;
     static constexpr int StatusStreamMs = 2500;
+    // While status datagrams arrive, the socket is read and they are handed on every
+    // StatusBatchMs: the threads that take them wake once for all of them, not for each.
+    static constexpr int StatusBatchMs = 10;
     // Subnets with a shorter prefix are not swept (more than 1022 hosts).
     static constexpr int ScanMinPrefix = 22;
     static constexpr int ScanWaitMs = 1500;
@@ -101,10 +105,12 @@ protected:
 private slots:
     void on_Tick();
     void on_Readable();
+    void on_StatusFlush();
 
 private:
     bool inOwnThread() const { return QThread::currentThread() == this; }
     void openSocket();
+    void readPending();
     void writeTo(const QHostAddress& ip, const QByteArray& datagram);
     void handleAnnounce(const QByteArray& datagram, const QHostAddress& from);
     void handleStatus(const QByteArray& datagram, const QHostAddress& from);
@@ -122,6 +128,10 @@ private:
     // Discovery thread only.
     QUdpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
+    QTimer* m_statusTimer = nullptr;
+    QList<QPair<quint16, QByteArray>> m_statusBatch;
     bool m_bindReported = false;
-    int m_lastInterval = 0;
+    // The interval last asked of each processor (by serial): the rule against a slower
+    // request replacing a running faster stream holds per processor.
+    QHash<quint16, int> m_lastInterval;
 };

@@ -11,8 +11,17 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <stdexcept>
+
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -30,6 +39,17 @@ ZunBaseComm::ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 ve
       m_buffer(this)
 {
     registerProtocolMetaTypes();
+    QHash<quint16, int> longer;
+    const auto add = [&](const char* name, int ms) {
+        if (m_map->contains(QLatin1String(name)))
+            longer.insert(m_map->getCmdNr(name), ms);
+    };
+    add("Cmd_BulkEraseF", EraseDeadlineMs);
+    add("Cmd_CheckFirmware", FirmwareCheckDeadlineMs);
+    for (const char* name : {"Cmd_MemCopy", "Cmd_SetupStore", "Cmd_SetupSelect", "Cmd_DSP_Boot",
+                             "Cmd_0_DSP_LoadKoef", "Cmd_1_DSP_LoadKoef"})
+        add(name, FlashDeadlineMs);
+    m_buffer.setLongDeadlines(longer);
     // The link is its own thread: its slots, the socket and the framing run there.
     moveToThread(this);
 }
@@ -50,11 +70,17 @@ ZunBaseComm::~ZunBaseComm()
 void ZunBaseComm::run()
 {
     m_socket = new QTcpSocket(this);
-    connect(m_socket, &QTcpSocket::readyRead, this, &ZunBaseComm::readData, Qt::QueuedConnection);
+    m_deadlineTimer = new QTimer(this);
+    m_deadlineTimer->setSingleShot(true);
+    connect(m_deadlineTimer, &QTimer::timeout, this, &ZunBaseComm::on_DeadlineCheck);
+    // Everything that starts in this thread is handled at once, without another pass of
+    // the event loop: the answer that completes a chunk sends the next one in the same
+    // pass. Frames and results from other threads (sendCmd, resetBuffer) come queued.
+    connect(m_socket, &QTcpSocket::readyRead, this, &ZunBaseComm::readData, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::stateChanged, this, &ZunBaseComm::on_SocketStateChanged, Qt::DirectConnection);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ZunBaseComm::hostError);
-    connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::sendData, Qt::QueuedConnection);
-    connect(&m_buffer, &ZunCmdBuffer::cmdProcessed, this, &ZunBaseComm::onCmdProcessed, Qt::QueuedConnection);
+    connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::onTxData, Qt::DirectConnection);
+    connect(&m_buffer, &ZunCmdBuffer::cmdProcessed, this, &ZunBaseComm::onCmdProcessed, Qt::AutoConnection);
     emit signal_SocketCreated();
 
     exec();
@@ -62,9 +88,12 @@ void ZunBaseComm::run()
     // A connected socket is closed with the link.
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->abort();
+    setCallerFd(-1);
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     delete socket;
+    delete m_deadlineTimer;
+    m_deadlineTimer = nullptr;
 }
 
 QHostAddress ZunBaseComm::getIpAddress() const
@@ -95,7 +124,9 @@ void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)
 {
     const bool connected = state == QAbstractSocket::ConnectedState;
     if (connected)
-        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // 4-byte frames: no Nagle
+        watchSocket();
+    if (connected || state == QAbstractSocket::UnconnectedState)
+        setCallerFd(connected ? int(m_socket->socketDescriptor()) : -1);
     if (connected || state == QAbstractSocket::UnconnectedState) {
         // A new or ended connection: nothing sent earlier can be answered any more. On a
         // new connection the old commands go before the link reports itself connected, or
@@ -144,7 +175,122 @@ void ZunBaseComm::sendData(QByteArray data)
         m_buffer.abandonAll();
         return;
     }
+    writeNow(data);
+    armDeadlineCheck();
+}
+
+void ZunBaseComm::setCallerFd(int fd)
+{
+    QMutexLocker lock(&m_callerFdMutex);
+    if (m_callerFd >= 0)
+        ::close(m_callerFd);
+    m_callerFd = -1;
+#ifdef Q_OS_LINUX
+    if (fd >= 0)
+        m_callerFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+#else
+    Q_UNUSED(fd)
+#endif
+}
+
+void ZunBaseComm::onTxData(const QByteArray& data)
+{
+    if (QThread::currentThread() == this) {
+        sendData(data);
+        return;
+    }
+    QByteArray rest = data;
+    if (sendFromCaller(&rest)) {
+        // On the wire; the deadline's timer is this thread's to set.
+        QMetaObject::invokeMethod(this, &ZunBaseComm::armDeadlineCheck, Qt::QueuedConnection);
+        return;
+    }
+    // What could not be written at once (all of it when not connected) goes through
+    // this thread, which also finds and reports a failed connection.
+    QMetaObject::invokeMethod(this, "sendData", Qt::QueuedConnection, Q_ARG(QByteArray, rest));
+}
+
+bool ZunBaseComm::sendFromCaller(QByteArray* data)
+{
+#ifdef Q_OS_LINUX
+    QMutexLocker lock(&m_callerFdMutex);
+    if (m_callerFd < 0)
+        return false;
+    const ssize_t n = ::send(m_callerFd, data->constData(), size_t(data->size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n == data->size())
+        return true;
+    if (n > 0)
+        data->remove(0, int(n));
+#else
+    Q_UNUSED(data)
+#endif
+    return false;
+}
+
+void ZunBaseComm::writeNow(const QByteArray& data)
+{
+#ifdef Q_OS_LINUX
+    // One system call: the socket's own write buffers the frame and arms a notifier (the
+    // event loop is woken to do so, and again to disarm it). Only when nothing of an
+    // earlier frame is still buffered there, or order would be lost.
+    if (m_socket->bytesToWrite() == 0) {
+        const ssize_t n = ::send(int(m_socket->socketDescriptor()), data.constData(), size_t(data.size()),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == data.size())
+            return;
+        if (n > 0) {
+            m_socket->write(data.constData() + n, data.size() - n); // the rest when there is room
+            return;
+        }
+        // Errors (EAGAIN included) are the socket's to find and report.
+    }
+#endif
     m_socket->write(data);
+    m_socket->flush();
+}
+
+void ZunBaseComm::watchSocket()
+{
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); // 4-byte frames: no Nagle
+    // A processor whose cable is pulled sends neither FIN nor RST; while the link waits
+    // for a long operation, or idles with the keep-alive off, only the kernel can notice.
+    m_socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+#ifdef Q_OS_LINUX
+    const int fd = int(m_socket->socketDescriptor());
+    const int idle = KeepAliveIdleS, interval = 2, count = 3, userTimeout = UserTimeoutMs;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) != 0
+        || ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout) != 0)
+        qDebug() << "ZunBaseComm: cannot set the keep-alive options of the control socket";
+#endif
+}
+
+void ZunBaseComm::armDeadlineCheck()
+{
+    const qint64 left = m_buffer.msToDeadline();
+    if (left < 0 || !m_deadlineTimer)
+        return;
+    // An earlier, longer deadline may still be set: the nearer one counts.
+    if (!m_deadlineTimer->isActive() || m_deadlineTimer->remainingTime() > left)
+        m_deadlineTimer->start(int(left));
+}
+
+void ZunBaseComm::on_DeadlineCheck()
+{
+    if (m_buffer.msToDeadline() != 0) {
+        armDeadlineCheck(); // answered meanwhile, or a later deadline now
+        return;
+    }
+    if (!m_buffer.expireOverdue())
+        return;
+    m_lastError.store(NetworkError);
+    // As after any loss: the connection ends (everything still waiting comes back as not
+    // sent) and may be made again.
+    if (m_socket)
+        m_socket->abort();
+    emit signal_NetworkError(
+        QStringLiteral("Zun nr. %1 did not answer in time; the connection was closed.").arg(m_serial));
 }
 
 void ZunBaseComm::readData()
@@ -168,7 +314,7 @@ void ZunBaseComm::onCmdProcessed(CZunCmd cmd)
 {
     // A parameter read comes back as the parameter itself, so that it is dispatched like
     // the reply to a write of that parameter.
-    if (cmd.getCmd() == ZunWire::ParRead && !cmd.isNotSent())
+    if (cmd.getCmd() == ZunWire::ParRead && !cmd.gotNoReply())
         cmd.setCmd(cmd.getValue(), cmd.replyWord());
     emit signal_CmdProcessed(cmd);
 }

@@ -14,6 +14,7 @@
 
 class CCmdMap;
 class QTcpSocket;
+class QTimer;
 class ZunDeviceStats;
 
 // The TCP control link to one processor (port 5000), a thread of its own. The object is
@@ -30,6 +31,16 @@ class ZunBaseComm : public QThread
     Q_OBJECT
 public:
     enum LastError { NoError = 0, NetworkError = 1, NotConnected = 4, BufferFull = 5 };
+
+    // Reply deadlines of the commands the processor takes long for (docs/protocol.md);
+    // every other command has ZunCmdBuffer::DefaultDeadlineMs.
+    static constexpr int EraseDeadlineMs = 60000;
+    static constexpr int FirmwareCheckDeadlineMs = 30000;
+    static constexpr int FlashDeadlineMs = 20000;
+    // The kernel's own watch of the control socket: keep-alive probes after this many
+    // idle seconds, and a connection whose sent data stays unacknowledged this long ends.
+    static constexpr int KeepAliveIdleS = 10;
+    static constexpr int UserTimeoutMs = 20000;
 
     // versionWord: the announce's version word (low 12 bits firmware, top 4 revision).
     ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 versionWord,
@@ -91,9 +102,17 @@ protected:
 
 private slots:
     void on_SocketStateChanged(QAbstractSocket::SocketState state);
+    void on_DeadlineCheck();
 
 private:
     int enqueue(const CZunMetaCmd& meta);
+    void armDeadlineCheck();
+    void writeNow(const QByteArray& data);
+    // A frame the command buffer hands over, in whatever thread it runs.
+    void onTxData(const QByteArray& data);
+    bool sendFromCaller(QByteArray* data);
+    void setCallerFd(int fd);
+    void watchSocket();
 
     mutable QMutex m_addressMutex;
     QHostAddress m_address;
@@ -106,4 +125,11 @@ private:
     std::atomic<bool> m_connected{false};
     ZunCmdBuffer m_buffer;
     QTcpSocket* m_socket = nullptr;
+    QTimer* m_deadlineTimer = nullptr;   // link thread
+    // A duplicate of the connected socket's descriptor, for frames that a command sent
+    // from another thread starts: they go out at once instead of waiting for this thread
+    // to wake. Only one frame is ever on its way (the next waits for the answer), so the
+    // writers never interleave. Closed by this thread when the connection ends.
+    QMutex m_callerFdMutex;
+    int m_callerFd = -1;
 };

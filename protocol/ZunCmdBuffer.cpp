@@ -23,23 +23,77 @@ QByteArray frame(quint16 id, quint16 value)
 ZunCmdBuffer::ZunCmdBuffer(QObject* parent)
     : QObject(parent), m_ring(MetaCapacity), m_rx(RxCapacity)
 {
+    m_clock.start();
+}
+
+void ZunCmdBuffer::setLongDeadlines(const QHash<quint16, int>& byId)
+{
+    QMutexLocker lock(&m_cmdMutex);
+    m_longDeadlines = byId;
+}
+
+int ZunCmdBuffer::deadlineFor(quint16 id) const
+{
+    return m_longDeadlines.value(id, DefaultDeadlineMs);
+}
+
+void ZunCmdBuffer::arm(int ms)
+{
+    m_deadline = m_clock.elapsed() + ms;
+}
+
+qint64 ZunCmdBuffer::msToDeadline() const
+{
+    QMutexLocker lock(&m_cmdMutex);
+    if (m_stage == Stage::Idle)
+        return -1;
+    return qMax<qint64>(0, m_deadline - m_clock.elapsed());
+}
+
+bool ZunCmdBuffer::expireOverdue()
+{
+    QMutexLocker lock(&m_cmdMutex);
+    if (m_stage == Stage::Idle || m_clock.elapsed() < m_deadline)
+        return false;
+    qDebug() << "ZunCmdBuffer: command" << m_cmd.getCmd() << "value" << m_cmd.getValue() << "not answered within"
+             << deadlineFor(m_cmd.getCmd()) << "ms";
+    m_stage = Stage::Idle;
+    const CZunCmd late = m_cmd;
+    m_cmd = CZunCmd();
+    ++m_index;
+    CZunCmd out = late;
+    out.setTimedOut();
+    emit cmdProcessed(out);
+    // What follows in the group acted on the late command's effect; nothing more is sent
+    // until the connection has been dropped and made again.
+    dropRestOfGroup();
+    return true;
 }
 
 bool ZunCmdBuffer::append(const CZunMetaCmd& meta)
 {
     if (meta.isEmpty())
         return true;
+    CZunMetaCmd superseded;
     {
         QMutexLocker lock(&m_ringMutex);
         bool replaced = false;
         for (int i = 0; i < m_ring.size() && !replaced; ++i) {
             CZunMetaCmd& waiting = m_ring.at(i);
             if (waiting.isReplaceable() && waiting.key() == meta.key()) {
+                superseded = waiting;
                 waiting = meta;
                 replaced = true;
             }
         }
-        if (!replaced && !m_ring.push(meta)) {
+        if (replaced) {
+            lock.unlock();
+            // The replaced group comes back too, once, as superseded.
+            for (CZunCmd cmd : superseded.commands()) {
+                cmd.setSuperseded();
+                emit cmdProcessed(cmd);
+            }
+        } else if (!m_ring.push(meta)) {
             lock.unlock();
             qDebug() << "ZunCmdBuffer: command ring full, group of" << meta.size() << "commands not sent";
             emitNotSent(meta);
@@ -140,6 +194,7 @@ void ZunCmdBuffer::sendCurrent()
         start.resize(ZunWire::BlockStartSize);
         qToLittleEndian<quint32>(m_total, start.data() + ZunWire::HeaderSize);
         m_stage = Stage::AwaitBlockStartAck;
+        arm(deadlineFor(m_cmd.getCmd()));
         emit txDataReady(start);
         return;
     }
@@ -151,6 +206,7 @@ void ZunCmdBuffer::sendCurrent()
     } else {
         m_stage = Stage::AwaitReply;
     }
+    arm(deadlineFor(m_cmd.getCmd()));
     emit txDataReady(frame(m_cmd.getCmd(), m_cmd.getValue()));
 }
 
@@ -161,6 +217,7 @@ void ZunCmdBuffer::sendChunk()
     chunk.resize(n + 2);
     qToLittleEndian<quint16>(ZunWire::byteSum(chunk.constData(), n), chunk.data() + n);
     m_stage = Stage::AwaitChunkAck;
+    arm(deadlineFor(m_cmd.getCmd()));
     emit txDataReady(chunk);
 }
 
@@ -336,6 +393,7 @@ bool ZunCmdBuffer::handleBlockChunk(const QByteArray& payload)
     m_cmd.appendReply(QByteArray(data, n));
     m_offset += quint32(n);
     ++m_nextChunk;
+    arm(deadlineFor(m_cmd.getCmd())); // for the next chunk
     if (m_offset == m_total) {
         m_cmd.setDone();
         finishCurrent();

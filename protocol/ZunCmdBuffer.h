@@ -4,6 +4,8 @@
 #include "CZunCmd.h"
 #include "CZunMetaCmd.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QRecursiveMutex>
@@ -25,6 +27,9 @@ class ZunCmdBuffer : public QObject
 public:
     static constexpr int MetaCapacity = 256;
     static constexpr int RxCapacity = 128 * 1024; // more than the longest frame (4 + 65535)
+    // How long the processor may take to answer a command, or to acknowledge the next
+    // piece of a block write or send the next chunk of a block read.
+    static constexpr int DefaultDeadlineMs = 5000;
 
     explicit ZunCmdBuffer(QObject* parent = nullptr);
 
@@ -45,6 +50,17 @@ public:
     // included, finishes as "not sent", and received bytes are discarded.
     void abandonAll();
 
+    // Longer deadlines for the commands the processor needs time for (by command id). A
+    // block transfer's deadline holds for each of its acknowledgements or chunks.
+    void setLongDeadlines(const QHash<quint16, int>& byId);
+    int deadlineFor(quint16 id) const;
+    // Milliseconds until the command on the wire is overdue (0: it is), -1 when none waits.
+    qint64 msToDeadline() const;
+    // When the command on the wire is overdue: finishes it as timed out and the rest of
+    // its group as not sent, and returns true. The connection must then be dropped
+    // (abandonAll): a late reply would be taken for the next command's.
+    bool expireOverdue();
+
     bool isIdle() const;
     int waitingGroups() const;
 
@@ -61,6 +77,7 @@ private:
     void finishCurrent();
     void dropRestOfGroup();
     void emitNotSent(const CZunMetaCmd& meta, int from = 0);
+    void arm(int ms);
     void parseFrames();
     void handleFrame(quint16 id, const QByteArray& payload);
     bool handleRefusal(const QByteArray& payload);
@@ -79,5 +96,8 @@ private:
     quint32 m_offset = 0;                // block write: bytes sent; block read: received
     quint32 m_total = 0;                 // block length
     quint16 m_nextChunk = 0;
+    QElapsedTimer m_clock;
+    qint64 m_deadline = 0;               // on m_clock, for the stage in progress
+    QHash<quint16, int> m_longDeadlines; // set before the link runs, read-only after
     CCircularBuffer<char> m_rx;
 };

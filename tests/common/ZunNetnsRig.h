@@ -42,6 +42,7 @@ public:
         quint16 serial = 0;
         QString ns;
         QHostAddress address;
+        QString hostLink; // the bridge's end of the emulator's veth pair
         std::unique_ptr<QProcess> process;
     };
 
@@ -107,6 +108,7 @@ public:
         sim->ns = QStringLiteral("%1%2_%3").arg(prefix()).arg(::getpid()).arg(n);
         sim->address = QHostAddress(QStringLiteral("10.77.0.%1").arg(10 + n));
         const QString host = QStringLiteral("zv%1").arg(n);
+        sim->hostLink = host;
         const QString mac = QStringLiteral("5a:75:6e:00:%1:%2")
                                 .arg(serial >> 8, 2, 16, QLatin1Char('0'))
                                 .arg(serial & 0xFF, 2, 16, QLatin1Char('0'));
@@ -155,6 +157,18 @@ public:
             if (s->serial == serial)
                 return s.get();
         return nullptr;
+    }
+
+    // Pulls or plugs the emulator's cable: its link to the bridge goes down (packets are
+    // lost, nobody sends FIN or RST) or up again.
+    bool setCable(quint16 serial, bool plugged, QString* why)
+    {
+        Sim* s = sim(serial);
+        if (!s) {
+            *why = QStringLiteral("no emulator %1").arg(serial);
+            return false;
+        }
+        return ip({"link", "set", s->hostLink, plugged ? "up" : "down"}, why);
     }
 
     // Writes one control line to the emulator's standard input.

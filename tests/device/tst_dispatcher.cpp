@@ -22,7 +22,7 @@ QByteArray words(std::initializer_list<quint16> list)
     return b;
 }
 
-enum Outcome { Done, Refused, NotSent };
+enum Outcome { Done, Refused, NotSent, TimedOut, Superseded };
 
 CZunCmd reply(quint16 id, quint16 value, const QByteArray& payload, Outcome o = Done)
 {
@@ -32,6 +32,10 @@ CZunCmd reply(quint16 id, quint16 value, const QByteArray& payload, Outcome o = 
         c.setError();
     if (o == NotSent)
         c.setNotSent();
+    else if (o == TimedOut)
+        c.setTimedOut();
+    else if (o == Superseded)
+        c.setSuperseded();
     else
         c.setDone();
     return c;
@@ -96,6 +100,8 @@ private slots:
         QCOMPARE(log.at(0).at(0).toString(), QStringLiteral("Internal error e002 at Cmd:%1, Val:5\n").arg(nr("Cmd_0_ChGain2")));
         QCOMPARE(log.at(0).at(1).toBool(), true);
         feed(reply(nr("Cmd_0_ChGain2"), 7, QByteArray(), NotSent));
+        for (Outcome o : {TimedOut, Superseded}) // no reply either, whatever they carry
+            feed(reply(nr("Cmd_0_ChGain2"), 7, words({7}), o));
         feed(reply(nr("Cmd_0_ChGain2"), 7, QByteArray(1, '\7'))); // too short to hold a word
         QCOMPARE(word("Cmd_0_ChGain2"), quint16(0xFFDF));
         QCOMPARE(checked.count(), 3); // every reply that came back, not the unsent one
@@ -325,6 +331,14 @@ private slots:
         store("Cmd_CheckFirmware", 0);
         QCOMPARE(block.at(0).at(0).toBool(), true);
         QCOMPARE(firmware.at(0).at(0).toBool(), false);
+        // An update whose check never came back has failed; a superseded check is still
+        // on its way.
+        store("Cmd_CheckFirmware", 1);
+        feed(reply(nr("Cmd_CheckFirmware"), 3, QByteArray(), TimedOut));
+        feed(reply(nr("Cmd_CheckFirmware"), 3, QByteArray(), Superseded));
+        QCOMPARE(firmware.count(), 3);
+        QCOMPARE(firmware.at(1).at(0).toBool(), true);
+        QCOMPARE(firmware.at(2).at(0).toBool(), false);
     }
 
     void setupSelection()

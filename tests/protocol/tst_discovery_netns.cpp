@@ -175,6 +175,45 @@ private slots:
         QCOMPARE(m_status.value(0x0102).size(), 125);
     }
 
+    // A control window streams one processor every 20 ms while the status monitor asks
+    // another for 100 ms, each renewed before its stream ends (as both do): the slow
+    // stream must not be refused because of the other processor's fast one.
+    void fastAndSlowStreamsOfTwoProcessorsRunWithoutGaps()
+    {
+        const QList<QPair<quint16, int>> streams {{0x0101, 20}, {0x0102, 100}};
+        QHash<quint16, QList<qint64>> arrivals;
+        QElapsedTimer t;
+        t.start();
+        auto c = connect(m_net.get(), &CZunNetwork::zunStatusDataReceived, this,
+                         [&](quint16 serial, QByteArray) { arrivals[serial] << t.elapsed(); });
+        QTimer renewal;
+        renewal.setInterval(2000);
+        const auto renew = [&] {
+            for (const auto& s : streams)
+                QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection,
+                                          Q_ARG(quint16, s.first), Q_ARG(int, s.second));
+        };
+        connect(&renewal, &QTimer::timeout, this, renew);
+        renew();
+        renewal.start();
+        // 6.5 s of the slow stream; refused renewals would leave it 1.5 s gaps.
+        const bool complete = QTest::qWaitFor([&] { return arrivals.value(0x0102).size() >= 65; }, 9000);
+        renewal.stop();
+        // Let both streams run out, so that later requests start afresh.
+        QTRY_VERIFY_WITH_TIMEOUT(t.elapsed() - qMax(arrivals.value(0x0101).last(), arrivals.value(0x0102).last()) > 400,
+                                 5000);
+        disconnect(c);
+        QVERIFY2(complete, qPrintable(QString::number(arrivals.value(0x0102).size())));
+        for (const auto& s : streams) {
+            const QList<qint64> a = arrivals.value(s.first);
+            qint64 worst = 0;
+            for (int i = 1; i < a.size() - 1; ++i) // up to the end of the last stream
+                worst = qMax(worst, a[i] - a[i - 1]);
+            QVERIFY2(worst < 5 * s.second + 300, qPrintable(QStringLiteral("%1: gap of %2 ms").arg(s.first).arg(worst)));
+        }
+        QVERIFY(arrivals.value(0x0101).size() >= 6 * arrivals.value(0x0102).size() / 2);
+    }
+
     void interfaceChoiceRestrictsTheScan()
     {
         QStringList errors;

@@ -112,15 +112,24 @@ private slots:
         buf.append(fixed);             // replaces (6, 1): the waiting group's flag decides
         buf.append(CZunMetaCmd(6, 3)); // queued behind: a cleared flag is never replaced
         QCOMPARE(buf.waitingGroups(), 3);
+        // Every command comes back once: the replaced ones at once, as superseded.
+        QCOMPARE(done.count(), 2);
+        for (int i : {0, 1}) {
+            QVERIFY(cmdAt(done, i).isSuperseded() && cmdAt(done, i).gotNoReply() && !cmdAt(done, i).isDone());
+            QCOMPARE(cmdAt(done, i).getCmd(), quint16(5 + i));
+            QCOMPARE(cmdAt(done, i).getValue(), quint16(1));
+        }
         for (quint16 id : {1, 5, 6, 6}) {
             const QByteArray sent = tx.takeLast().at(0).toByteArray();
             QCOMPARE(qFromLittleEndian<quint16>(sent.constData()), id);
             buf.receive(frame(id, sent.mid(2, 2)));
         }
-        QCOMPARE(done.count(), 4);
-        QCOMPARE(cmdAt(done, 1).getValue(), quint16(2));
-        QCOMPARE(cmdAt(done, 2).getValue(), quint16(2));
-        QCOMPARE(cmdAt(done, 3).getValue(), quint16(3));
+        QCOMPARE(done.count(), 6);
+        QCOMPARE(cmdAt(done, 3).getValue(), quint16(2));
+        QCOMPARE(cmdAt(done, 4).getValue(), quint16(2));
+        QCOMPARE(cmdAt(done, 5).getValue(), quint16(3));
+        for (int i = 2; i < 6; ++i)
+            QVERIFY(cmdAt(done, i).isDone() && !cmdAt(done, i).gotNoReply());
         QVERIFY(buf.isIdle());
     }
 
@@ -218,6 +227,38 @@ private slots:
         QVERIFY(cmdAt(done, 1).isNotSent());
         QCOMPARE(cmdAt(done, 1).getCmd(), quint16(30));
         QVERIFY(!buf.isIdle()); // the next group is on the wire
+    }
+
+    // A block write whose next acknowledgement is overdue: timed out with the bytes the
+    // processor acknowledged, never done; the rest of its group and what waits behind it
+    // come back not sent once the connection is dropped.
+    void overdueBlockWriteTimesOutWithTheBytesAcknowledged()
+    {
+        ZunCmdBuffer buf;
+        buf.setLongDeadlines({{0xFF00, 1}});
+        QCOMPARE(buf.deadlineFor(30), ZunCmdBuffer::DefaultDeadlineMs);
+        QCOMPARE(buf.msToDeadline(), qint64(-1));
+        QSignalSpy done(&buf, &ZunCmdBuffer::cmdProcessed);
+        CZunMetaCmd g(0xFF00, 9000, QByteArray(9000, 'x'));
+        g.appendCmd(30, 1791);
+        buf.append(g);
+        buf.append(CZunMetaCmd(40, 1));
+        buf.receive(blockAck(9000, 0));
+        buf.receive(blockAck(9000, 4096));
+        QTRY_COMPARE(buf.msToDeadline(), qint64(0));
+        QVERIFY(buf.expireOverdue());
+        QVERIFY(!buf.expireOverdue());
+        QCOMPARE(done.count(), 2);
+        const CZunCmd late = cmdAt(done, 0);
+        QVERIFY(late.isTimedOut() && !late.isDone() && !late.isNotSent() && !late.isError());
+        QCOMPARE(late.bytesSent(), quint32(4096));
+        QVERIFY(cmdAt(done, 1).isNotSent());
+        QCOMPARE(cmdAt(done, 1).getCmd(), quint16(30));
+        buf.abandonAll();
+        QCOMPARE(done.count(), 3);
+        QVERIFY(cmdAt(done, 2).isNotSent());
+        QCOMPARE(cmdAt(done, 2).getCmd(), quint16(40));
+        QCOMPARE(buf.msToDeadline(), qint64(-1));
     }
 
     void blockReadOver64KiBAndDamagedChunk()

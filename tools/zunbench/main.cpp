@@ -1,32 +1,73 @@
-// zunbench: round-trip time of single commands through the link next to a bare socket
-// ping-pong of the same frames, and the throughput of a 1 MiB block write, against an
-// emulated processor on loopback. Bounded: a fixed number of rounds and a time limit.
+// zunbench: the link (ZunBaseComm) beside bare sockets doing the same exchange with the
+// same emulated processor on loopback:
+// - command round trip: single commands through the link, and a blocking ping-pong of the
+//   same 4-byte frames and 6-byte replies on a plain socket;
+// - block write: a block through the link, and a bare loop that sends the start frame and
+//   each chunk with its sum and waits for each acknowledgement, as the protocol asks.
+// Prints the figures and the ratios. Bounded: fixed rounds and an overall time limit; the
+// emulator is ended whatever happens.
 #include "CCmdMap.h"
 #include "ZunBaseComm.h"
 #include "ZunProtocolMetaTypes.h"
+#include "ZunWire.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <arpa/inet.h>
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <deque>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
 {
-constexpr int Rounds = 2000;
 constexpr int WarmUp = 100;
 constexpr int TimeLimitMs = 120000;
 
 QTextStream out(stdout);
+QProcess* g_sim = nullptr;
+volatile sig_atomic_t g_simPid = 0;
+QElapsedTimer g_total;
+
+void endEmulator()
+{
+    if (!g_sim || g_sim->state() == QProcess::NotRunning)
+        return;
+    g_sim->write("quit\n");
+    if (!g_sim->waitForFinished(3000)) {
+        g_sim->kill();
+        g_sim->waitForFinished(3000);
+    }
+}
+
+[[noreturn]] void fail(const QString& text)
+{
+    QTextStream(stderr) << "zunbench: " << text << Qt::endl;
+    endEmulator();
+    ::exit(1);
+}
+
+void checkTime()
+{
+    if (g_total.elapsed() > TimeLimitMs)
+        fail(QStringLiteral("time limit reached"));
+}
 
 quint16 freePort(bool tcp)
 {
@@ -47,45 +88,179 @@ double percentile(std::vector<qint64> v, double p)
     return double(v[i]) / 1000.0; // microseconds
 }
 
-[[noreturn]] void fail(const QString& text)
+qint64 nowNs()
 {
-    QTextStream(stderr) << "zunbench: " << text << Qt::endl;
-    ::exit(1);
+    timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// Waits for the next processed command, with the overall time limit.
-CZunCmd nextCmd(ZunBaseComm* link, const QElapsedTimer& total)
+// A blocking plain socket to the emulator, as bare as it gets.
+class BareSocket
 {
-    CZunCmd result;
-    bool got = false;
-    QEventLoop loop;
-    auto c = QObject::connect(link, &ZunBaseComm::signal_CmdProcessed, &loop, [&](CZunCmd cmd) {
-        result = cmd;
-        got = true;
-        loop.quit();
-    });
-    QTimer::singleShot(int(qMax<qint64>(1, TimeLimitMs - total.elapsed())), &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(c);
-    if (!got)
-        fail(QStringLiteral("time limit reached"));
-    return result;
+public:
+    explicit BareSocket(quint16 port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int one = 1;
+        timeval tv {5, 0};
+        if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
+            || ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0
+            || ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+            fail(QStringLiteral("bare socket: %1").arg(strerror(errno)));
+    }
+    ~BareSocket() { ::close(m_fd); }
+
+    void send(const char* data, int n)
+    {
+        while (n > 0) {
+            const ssize_t w = ::send(m_fd, data, size_t(n), 0);
+            if (w <= 0)
+                fail(QStringLiteral("bare socket: send: %1").arg(strerror(errno)));
+            data += w;
+            n -= int(w);
+        }
+    }
+    void receive(char* data, int n)
+    {
+        while (n > 0) {
+            const ssize_t r = ::recv(m_fd, data, size_t(n), 0);
+            if (r <= 0)
+                fail(QStringLiteral("bare socket: no answer"));
+            data += r;
+            n -= int(r);
+        }
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// One round trip of a command frame on the bare socket, in ns.
+qint64 bareRoundTrip(BareSocket& s, quint16 cmd, int i)
+{
+    char f[4], reply[6];
+    qToLittleEndian<quint16>(cmd, f);
+    qToLittleEndian<quint16>(quint16(i & 0xFF), f + 2);
+    const qint64 t = nowNs();
+    s.send(f, 4);
+    s.receive(reply, 6);
+    return nowNs() - t;
+}
+
+// The block write as the protocol asks for it and nothing more; the chunk and its sum are
+// built as the link builds them. Returns the seconds it took.
+double bareBlockWrite(BareSocket& s, const QByteArray& block)
+{
+    const quint32 total = quint32(block.size());
+    const qint64 t = nowNs();
+    char start[ZunWire::BlockStartSize], ack[ZunWire::HeaderSize + ZunWire::BlockAckSize];
+    qToLittleEndian<quint16>(ZunWire::BlockWrite, start);
+    qToLittleEndian<quint16>(quint16(total), start + 2);
+    qToLittleEndian<quint32>(total, start + 4);
+    s.send(start, sizeof start);
+    s.receive(ack, sizeof ack);
+    QByteArray chunk;
+    for (quint32 at = 0; at < total; at += ZunWire::ChunkSize) {
+        const int n = int(qMin<quint32>(ZunWire::ChunkSize, total - at));
+        chunk = block.mid(int(at), n);
+        chunk.resize(n + 2);
+        qToLittleEndian<quint16>(ZunWire::byteSum(chunk.constData(), n), chunk.data() + n);
+        s.send(chunk.constData(), chunk.size());
+        s.receive(ack, sizeof ack);
+        if (qFromLittleEndian<quint32>(ack + 6) != at + quint32(n))
+            fail(QStringLiteral("bare block write: wrong acknowledgement"));
+    }
+    return double(nowNs() - t) / 1e9;
+}
+
+// Collects what the link hands back; connected before anything is sent.
+class Replies : public QObject
+{
+public:
+    explicit Replies(ZunBaseComm* link)
+    {
+        connect(link, &ZunBaseComm::signal_CmdProcessed, this, [this](CZunCmd cmd) {
+            m_cmds.push_back(cmd);
+            if (m_loop)
+                m_loop->quit();
+        });
+    }
+    CZunCmd next()
+    {
+        while (m_cmds.empty()) {
+            QEventLoop loop;
+            m_loop = &loop;
+            QTimer::singleShot(int(qMax<qint64>(1, TimeLimitMs - g_total.elapsed())), &loop, &QEventLoop::quit);
+            loop.exec();
+            m_loop = nullptr;
+            checkTime();
+        }
+        const CZunCmd c = m_cmds.front();
+        m_cmds.pop_front();
+        return c;
+    }
+
+private:
+    std::deque<CZunCmd> m_cmds;
+    QEventLoop* m_loop = nullptr;
+};
+
+int wholeNumber(const QCommandLineParser& p, const QString& name, int min, int max)
+{
+    bool ok = false;
+    const int v = p.value(name).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        QTextStream(stderr) << "zunbench: --" << name << " takes a whole number from " << min << " to " << max
+                            << Qt::endl;
+        ::exit(2);
+    }
+    return v;
 }
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Command round trip and block write through the link, beside bare sockets doing the same "
+        "against the same emulated processor (zunsim, or $ZUNSIM) on loopback."));
+    parser.addHelpOption();
+    parser.addOption({"rounds", "Commands timed (10-100000, default 2000).", "n", "2000"});
+    parser.addOption({"block-kib", "Size of the block written, in KiB (1-4096, default 1024).", "kib", "1024"});
+    parser.addOption({"blocks", "Block writes timed each way, in turns; the median counts (1-50, default 9).", "n", "9"});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        QTextStream(stderr) << "zunbench: unexpected argument " << parser.positionalArguments().first() << Qt::endl;
+        return 2;
+    }
+    const int rounds = wholeNumber(parser, "rounds", 10, 100000);
+    const int blockKib = wholeNumber(parser, "block-kib", 1, 4096);
+    const int blocks = wholeNumber(parser, "blocks", 1, 50);
+
     registerProtocolMetaTypes();
-    QElapsedTimer total;
-    total.start();
+    g_total.start();
+    // A bench stopped with ^C or by a time-out still ends its emulator.
+    for (int sig : {SIGINT, SIGTERM})
+        std::signal(sig, [](int) {
+            if (g_simPid > 0)
+                ::kill(pid_t(g_simPid), SIGKILL);
+            ::_exit(1);
+        });
 
     const QString sim = qEnvironmentVariableIsSet("ZUNSIM") ? qEnvironmentVariable("ZUNSIM") : QStringLiteral(ZUNSIM_PATH);
     const quint16 tcpPort = freePort(true);
     QProcess proc;
+    g_sim = &proc;
     proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     proc.start(sim, {"--bind", "127.0.0.1", "--tcp-port", QString::number(tcpPort), "--udp-port",
                      QString::number(freePort(false)), "--firmware", "1080"});
+    g_simPid = proc.processId();
     QByteArray line;
     while (!line.contains("zunsim ready")) {
         if (!proc.waitForReadyRead(10000))
@@ -96,84 +271,82 @@ int main(int argc, char** argv)
     auto map = QSharedPointer<CCmdMap>::create();
     map->setVersion(1080);
     const quint16 cmdNr = map->getCmdNr("Cmd_MemID0");
-
-    // Bare socket: the same 4-byte frames, answered by 6-byte reply frames.
-    std::vector<qint64> bare;
-    {
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, tcpPort);
-        if (!s.waitForConnected(10000))
-            fail(s.errorString());
-        s.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        QElapsedTimer t;
-        for (int i = 0; i < WarmUp + Rounds; ++i) {
-            char f[4];
-            qToLittleEndian<quint16>(cmdNr, f);
-            qToLittleEndian<quint16>(quint16(i & 0xFF), f + 2);
-            t.start();
-            s.write(f, 4);
-            while (s.bytesAvailable() < 6)
-                if (!s.waitForReadyRead(5000))
-                    fail(QStringLiteral("bare socket: no reply"));
-            const qint64 ns = t.nsecsElapsed();
-            s.read(6);
-            if (i >= WarmUp)
-                bare.push_back(ns);
-        }
-        s.disconnectFromHost();
-    }
+    QByteArray block(blockKib * 1024, '\0');
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = char(i * 7 + (i >> 12));
 
     ZunBaseComm link(QHostAddress(QHostAddress::LocalHost), 1, 1080, map);
     link.setPort(tcpPort);
+    Replies replies(&link);
     bool created = false;
     QObject::connect(&link, &ZunBaseComm::signal_SocketCreated, &app, [&created]() { created = true; });
     link.start();
     while (!created) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (total.elapsed() > 10000)
+        if (g_total.elapsed() > 10000)
             fail(QStringLiteral("link thread did not start"));
     }
     QMetaObject::invokeMethod(&link, "connectZun", Qt::BlockingQueuedConnection);
     while (!link.isConnected()) {
-        QCoreApplication::processEvents();
-        if (total.elapsed() > 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (g_total.elapsed() > 10000)
             fail(QStringLiteral("link did not connect"));
     }
 
-    std::vector<qint64> viaLink;
-    QElapsedTimer t;
-    for (int i = 0; i < WarmUp + Rounds; ++i) {
-        t.start();
+    // Bare and link take turns, in batches, so that both see the same load of the machine.
+    BareSocket bareSocket(tcpPort);
+    const auto linkRoundTrip = [&](int i) {
+        const qint64 t = nowNs();
         link.sendCmd(cmdNr, quint16(i & 0xFF));
-        const CZunCmd c = nextCmd(&link, total);
-        const qint64 ns = t.nsecsElapsed();
+        const CZunCmd c = replies.next();
+        const qint64 ns = nowNs() - t;
         if (!c.isDone() || c.isError())
             fail(QStringLiteral("command not answered"));
-        if (i >= WarmUp)
-            viaLink.push_back(ns);
+        return ns;
+    };
+    for (int i = 0; i < WarmUp; ++i) {
+        bareRoundTrip(bareSocket, cmdNr, i);
+        linkRoundTrip(i);
+    }
+    constexpr int Batches = 10;
+    std::vector<qint64> bare, viaLink;
+    for (int b = 0; b < Batches; ++b) {
+        const int n = rounds / Batches + (b < rounds % Batches ? 1 : 0);
+        for (int i = 0; i < n; ++i)
+            bare.push_back(bareRoundTrip(bareSocket, cmdNr, i));
+        for (int i = 0; i < n; ++i)
+            viaLink.push_back(linkRoundTrip(i));
     }
 
-    const QByteArray block(1024 * 1024, 'z');
-    t.start();
-    link.sendMetaCmd(CZunMetaCmd(0xFF00, quint16(block.size()), block));
-    const CZunCmd b = nextCmd(&link, total);
-    const double seconds = double(t.nsecsElapsed()) / 1e9;
-    if (!b.isDone())
-        fail(QStringLiteral("block write failed"));
+    std::vector<double> bareBlock, linkBlock;
+    for (int i = 0; i < blocks; ++i) {
+        bareBlock.push_back(bareBlockWrite(bareSocket, block));
+        const qint64 t = nowNs();
+        link.sendMetaCmd(CZunMetaCmd(ZunWire::BlockWrite, quint16(block.size()), block));
+        const CZunCmd b = replies.next();
+        linkBlock.push_back(double(nowNs() - t) / 1e9);
+        if (!b.isDone() || b.bytesSent() != quint32(block.size()))
+            fail(QStringLiteral("block write failed"));
+    }
+    std::sort(bareBlock.begin(), bareBlock.end());
+    std::sort(linkBlock.begin(), linkBlock.end());
+    const double bareS = bareBlock[bareBlock.size() / 2], linkS = linkBlock[linkBlock.size() / 2];
+    const double mib = double(block.size()) / (1024.0 * 1024.0);
 
     const double linkMedian = percentile(viaLink, 0.5), bareMedian = percentile(bare, 0.5);
-    out << "rounds: " << Rounds << " (after " << WarmUp << " warm-up rounds)\n";
+    out << "rounds: " << rounds << " (after " << WarmUp << " warm-up rounds)\n";
     out << QString("link command RTT:   median %1 us, p99 %2 us\n").arg(linkMedian, 0, 'f', 1).arg(percentile(viaLink, 0.99), 0, 'f', 1);
     out << QString("bare socket RTT:    median %1 us, p99 %2 us\n").arg(bareMedian, 0, 'f', 1).arg(percentile(bare, 0.99), 0, 'f', 1);
     out << QString("ratio link / bare:  median %1, p99 %2\n")
                .arg(linkMedian / bareMedian, 0, 'f', 2)
                .arg(percentile(viaLink, 0.99) / percentile(bare, 0.99), 0, 'f', 2);
-    out << QString("1 MiB block write:  %1 ms, %2 MiB/s\n").arg(seconds * 1000, 0, 'f', 1).arg(1.0 / seconds, 0, 'f', 1);
+    out << QString("%1 KiB block write, median of %2:\n").arg(blockKib).arg(blocks);
+    out << QString("  link:             %1 ms, %2 MiB/s\n").arg(linkS * 1000, 0, 'f', 1).arg(mib / linkS, 0, 'f', 1);
+    out << QString("  bare chunk-and-ack: %1 ms, %2 MiB/s\n").arg(bareS * 1000, 0, 'f', 1).arg(mib / bareS, 0, 'f', 1);
+    out << QString("  link throughput:  %1 % of bare\n").arg(100.0 * bareS / linkS, 0, 'f', 0);
     out.flush();
 
     QMetaObject::invokeMethod(&link, "disconnectZun", Qt::BlockingQueuedConnection);
-    proc.write("quit\n");
-    if (!proc.waitForFinished(5000))
-        proc.kill();
+    endEmulator();
     return 0;
 }

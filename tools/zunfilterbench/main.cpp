@@ -4,13 +4,14 @@
 // model does it after a new image: channel and filter sums are suspended while every EQ
 // and section recalculates, then each filter and each channel sums its members once.
 //
-// Usage: zunfilterbench [sample rate, default 48000] [repetitions, default 200]
+// Usage: zunfilterbench [sample rate, default 48000] [repetitions, default 200]; --help.
 
 #include "CEQManagerInterface.h"
 #include "CZunBiquad.h"
 #include "CZunHighOrderFilter.h"
 #include "CZunLinkedFrequencyResponse.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTextStream>
@@ -144,9 +145,25 @@ void recalculateAll(Device& d)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const double rate = args.size() > 1 ? args[1].toDouble() : 48000.0;
-    const int repetitions = args.size() > 2 ? std::max(1, args[2].toInt()) : 200;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Time to recalculate every frequency response of a fully loaded device on one core."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("rate"), QStringLiteral("Sample rate in Hz (8000-384000, default 48000)."),
+                                 QStringLiteral("[rate]"));
+    parser.addPositionalArgument(QStringLiteral("repetitions"), QStringLiteral("Runs timed (1-100000, default 200)."),
+                                 QStringLiteral("[repetitions]"));
+    parser.process(app);
+    const QStringList args = parser.positionalArguments();
+    bool rateOk = true, repetitionsOk = true;
+    const double rate = args.size() > 0 ? args[0].toDouble(&rateOk) : 48000.0;
+    const int repetitions = args.size() > 1 ? args[1].toInt(&repetitionsOk) : 200;
+    if (args.size() > 2 || !rateOk || !repetitionsOk || rate < 8000 || rate > 384000 || repetitions < 1
+        || repetitions > 100000) {
+        QTextStream(stderr) << "zunfilterbench: usage: zunfilterbench [rate 8000-384000] [repetitions 1-100000]"
+                            << Qt::endl;
+        return 2;
+    }
 
     BenchManager manager(rate);
     Device device;

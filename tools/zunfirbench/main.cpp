@@ -14,6 +14,7 @@
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -41,9 +42,16 @@ constexpr int Taps = 1024;
 QTextStream out(stdout);
 QElapsedTimer total;
 
+QProcess* g_sim = nullptr;
+
 [[noreturn]] void fail(const QString& text)
 {
     QTextStream(stderr) << "zunfirbench: " << text << Qt::endl;
+    // A failing bench leaves no emulator behind.
+    if (g_sim && g_sim->state() != QProcess::NotRunning) {
+        g_sim->kill();
+        g_sim->waitForFinished(3000);
+    }
     ::exit(1);
 }
 
@@ -115,12 +123,23 @@ int main(int argc, char** argv)
     qputenv("HOME", home.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Time to store FIR/limiter sets and DSP programs in an emulated processor's flash through the "
+        "device object, beside a bare chunk-and-acknowledge loop of the same bytes. Takes no arguments."));
+    parser.addHelpOption();
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        QTextStream(stderr) << "zunfirbench: unexpected argument " << parser.positionalArguments().first() << Qt::endl;
+        return 2;
+    }
     total.start();
     QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue(QStringLiteral("ConfigDir"), config.path());
 
     const QString sim = qEnvironmentVariableIsSet("ZUNSIM") ? qEnvironmentVariable("ZUNSIM") : QStringLiteral(ZUNSIM_PATH);
     const quint16 tcpPort = freePort(true);
     QProcess proc;
+    g_sim = &proc;
     proc.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     proc.start(sim, {"--bind", "127.0.0.1", "--tcp-port", QString::number(tcpPort), "--udp-port",
                      QString::number(freePort(false)), "--firmware", "1080", "--serial", "7"});
