@@ -21,6 +21,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QVBoxLayout>
 
@@ -34,6 +35,41 @@ void hideIdentityColumns(QTableView* table)
     table->hideColumn(ZunEQModel::ColNr);
     table->hideColumn(ZunEQModel::ColName);
     table->hideColumn(ZunEQModel::ColBank);
+}
+
+// Widens a shown column whose header or cells need more than its width (the widths set
+// below suit a small font), and the table when its columns no longer fit, so that no cell
+// and no title is cut off; the stretched last column takes what is left. Unlike
+// resizeColumnToContents this never narrows a column.
+void fitColumns(QTableView* table)
+{
+    QHeaderView* header = table->horizontalHeader();
+    auto* view = static_cast<QAbstractItemView*>(table);
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    int width = 2 * table->frameWidth() + table->verticalHeader()->sizeHint().width() +
+                table->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < header->count(); ++c) {
+        if (table->isColumnHidden(c))
+            continue;
+        const QString title = table->model()->headerData(c, Qt::Horizontal).toString();
+        const int need = qMax(header->fontMetrics().horizontalAdvance(title) + margin, view->sizeHintForColumn(c));
+        if (c + 1 < header->count() && need > header->sectionSize(c))
+            header->resizeSection(c, need);
+        width += c + 1 < header->count() ? header->sectionSize(c) : need;
+    }
+    if (width > table->maximumWidth()) {
+        table->setMinimumWidth(width);
+        table->setMaximumWidth(width);
+    }
+}
+
+// Calls the page's slot whenever the proxy's rows are sorted, reset, added to or changed.
+void followRows(QAbstractItemModel* proxy, ZunAbstractInOutputDlg* page, void (ZunAbstractInOutputDlg::*slot)())
+{
+    QObject::connect(proxy, &QAbstractItemModel::layoutChanged, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::modelReset, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::rowsInserted, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::dataChanged, page, slot);
 }
 
 // Installs a table's new delegate in place of the one before (a second device pointer):
@@ -199,7 +235,7 @@ void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
     if (m_channel)
         connect(m_proxyEQ, &ZunEQProxyModel::signal_NewZunBiquad, m_channel,
                 &CZunAbstractInOutput::allocateNewZunBiquad, Qt::QueuedConnection);
-    connect(m_proxyEQ, &QAbstractItemModel::layoutChanged, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable);
+    followRows(m_proxyEQ, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable);
     connectEQProxy();
 }
 
@@ -226,7 +262,7 @@ void ZunAbstractInOutputDlg::setHOFModel(ZunHOFModel* model)
     if (m_channel)
         connect(m_proxyHOF, &ZunHOFProxyModel::signal_NewHighOrderFilter, m_channel,
                 &CZunAbstractInOutput::allocateNewHighOrderFilter, Qt::QueuedConnection);
-    connect(m_proxyHOF, &QAbstractItemModel::layoutChanged, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable);
+    followRows(m_proxyHOF, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable);
     connectHOFProxy();
 }
 
@@ -269,6 +305,8 @@ void ZunAbstractInOutputDlg::setPointerCZun(QSharedPointer<CZun> zun)
         connectEQProxy();
         connectHOFProxy();
     }
+    HideColumnsInEQTable(); // the delegates paint names: widths for them
+    HideColumnsInHOFTable();
 
     // A second device pointer must not plot every EQ twice: connections and curves are made
     // once per channel and response.
@@ -310,9 +348,18 @@ void ZunAbstractInOutputDlg::UpdateTableHOFs()
     HideColumnsInHOFTable();
 }
 
-void ZunAbstractInOutputDlg::HideColumnsInEQTable() { hideIdentityColumns(m_tableEQ); }
+// After a sort or reset the identity columns would show again; new names may need room.
+void ZunAbstractInOutputDlg::HideColumnsInEQTable()
+{
+    hideIdentityColumns(m_tableEQ);
+    fitColumns(m_tableEQ);
+}
 
-void ZunAbstractInOutputDlg::HideColumnsInHOFTable() { hideIdentityColumns(m_tableHOF); }
+void ZunAbstractInOutputDlg::HideColumnsInHOFTable()
+{
+    hideIdentityColumns(m_tableHOF);
+    fitColumns(m_tableHOF);
+}
 
 void ZunAbstractInOutputDlg::onButtonNewEQ()
 {
