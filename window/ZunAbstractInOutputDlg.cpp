@@ -40,9 +40,12 @@ void hideIdentityColumns(QTableView* table)
 // Widens a shown column whose header or cells need more than its width (the widths set
 // below suit a small font), and the table when its columns no longer fit, so that no cell
 // and no title is cut off; the stretched last column takes what is left. Unlike
-// resizeColumnToContents this never narrows a column.
-void fitColumns(QTableView* table)
+// resizeColumnToContents this never narrows a column, so after a change of some rows
+// (firstRow to lastRow) only their cells are measured; without rows, every shown one.
+void fitColumns(QTableView* table, int firstRow = 0, int lastRow = -1)
 {
+    if (!table->model())
+        return;
     QHeaderView* header = table->horizontalHeader();
     auto* view = static_cast<QAbstractItemView*>(table);
     const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
@@ -52,7 +55,11 @@ void fitColumns(QTableView* table)
         if (table->isColumnHidden(c))
             continue;
         const QString title = table->model()->headerData(c, Qt::Horizontal).toString();
-        const int need = qMax(header->fontMetrics().horizontalAdvance(title) + margin, view->sizeHintForColumn(c));
+        int need = header->fontMetrics().horizontalAdvance(title) + margin;
+        if (lastRow < 0)
+            need = qMax(need, view->sizeHintForColumn(c));
+        for (int r = firstRow; r <= lastRow; ++r)
+            need = qMax(need, view->sizeHintForIndex(table->model()->index(r, c)).width() + 1);
         if (c + 1 < header->count() && need > header->sectionSize(c))
             header->resizeSection(c, need);
         width += c + 1 < header->count() ? header->sectionSize(c) : need;
@@ -63,13 +70,18 @@ void fitColumns(QTableView* table)
     }
 }
 
-// Calls the page's slot whenever the proxy's rows are sorted, reset, added to or changed.
-void followRows(QAbstractItemModel* proxy, ZunAbstractInOutputDlg* page, void (ZunAbstractInOutputDlg::*slot)())
+// Calls the page's slot whenever the proxy's rows are sorted, reset or added to, and fits
+// the table to the rows that change.
+void followRows(QAbstractItemModel* proxy, QTableView* table, ZunAbstractInOutputDlg* page,
+                void (ZunAbstractInOutputDlg::*slot)())
 {
     QObject::connect(proxy, &QAbstractItemModel::layoutChanged, page, slot);
     QObject::connect(proxy, &QAbstractItemModel::modelReset, page, slot);
     QObject::connect(proxy, &QAbstractItemModel::rowsInserted, page, slot);
-    QObject::connect(proxy, &QAbstractItemModel::dataChanged, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::dataChanged, table,
+                     [table](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                         fitColumns(table, topLeft.row(), bottomRight.row());
+                     });
 }
 
 // Installs a table's new delegate in place of the one before (a second device pointer):
@@ -235,7 +247,7 @@ void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
     if (m_channel)
         connect(m_proxyEQ, &ZunEQProxyModel::signal_NewZunBiquad, m_channel,
                 &CZunAbstractInOutput::allocateNewZunBiquad, Qt::QueuedConnection);
-    followRows(m_proxyEQ, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable);
+    followRows(m_proxyEQ, m_tableEQ, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable);
     connectEQProxy();
 }
 
@@ -262,7 +274,7 @@ void ZunAbstractInOutputDlg::setHOFModel(ZunHOFModel* model)
     if (m_channel)
         connect(m_proxyHOF, &ZunHOFProxyModel::signal_NewHighOrderFilter, m_channel,
                 &CZunAbstractInOutput::allocateNewHighOrderFilter, Qt::QueuedConnection);
-    followRows(m_proxyHOF, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable);
+    followRows(m_proxyHOF, m_tableHOF, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable);
     connectHOFProxy();
 }
 
