@@ -15,11 +15,9 @@
 #include "PlotWidget.h"
 #include "ZunBaseComm.h"
 #include "ZunEQModel.h"
-#include "ZunEQProxyModel.h"
 #include "ZunFilterTableView.h"
 #include "ZunHOFMimeData.h"
 #include "ZunHOFModel.h"
-#include "ZunHOFProxyModel.h"
 #include "ZunOutputDlg.h"
 
 #include <QAction>
