@@ -5,6 +5,7 @@
 // (the page against the emulated processor: tst_tables_e2e).
 #include "CRoutingLibrary.h"
 #include "CZunInput.h"
+#include "EQTableDelegate.h"
 #include "PlotWidget.h"
 #include "ZunEQModel.h"
 #include "ZunEQProxyModel.h"
@@ -20,6 +21,7 @@
 #include <qwt_scale_draw.h>
 
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QtTest>
 
@@ -256,6 +258,35 @@ private slots:
         QCOMPARE(m_dev->eq()->CountActiveEQs(-1), 4);
         out(1)->NewEQ(); // a model reset keeps "Nr", "Name" and "Bank" hidden
         QVERIFY(p->eqTable()->isColumnHidden(0) && p->eqTable()->isColumnHidden(2));
+    }
+
+    // The tables' cells and titles are never cut off: names need more room than the widths
+    // set for a small font, values held in single precision read with their own digits.
+    void pageTablesShowWholeNamesAndValues()
+    {
+        CZunBiquad* shelf = out(0)->NewEQ();
+        shelf->setType(m_dev->nr("Inf_Sel_Typ_EQ_HS12"));
+        shelf->setQuality(1.4f);
+        out(0)->NewHighOrderFilter()->setCharacteristic(m_dev->nr("Inf_Sel_Char_HOF_LinkRiley"));
+        ZunEQModel eqs(m_dev->zun);
+        ZunHOFModel hofs(m_dev->zun);
+        auto p = std::make_unique<ZunOutputDlg>(out(0));
+        p->setEQModel(&eqs);
+        p->setHOFModel(&hofs);
+        p->setPointerCZun(m_dev->zun);
+        p->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.get()));
+        const QFontMetrics fm = p->eqTable()->fontMetrics();
+        struct Cells : EQTableDelegate
+        {
+            using EQTableDelegate::EQTableDelegate;
+            using EQTableDelegate::cellText; // what the cell paints
+        } cells(m_dev->zun, p->eqTable());
+        QCOMPARE(cells.cellText(p->eqProxy()->index(0, ZunEQModel::ColQuality)), QStringLiteral("1.4"));
+        QVERIFY(p->eqTable()->columnWidth(ZunEQModel::ColType) > fm.horizontalAdvance("high shelve 12dB"));
+        QVERIFY(p->hofTable()->columnWidth(ZunHOFModel::ColCharacter) > fm.horizontalAdvance("Linkwitz-Riley"));
+        for (QTableView* table : {static_cast<QTableView*>(p->eqTable()), static_cast<QTableView*>(p->hofTable())})
+            QVERIFY(!table->horizontalScrollBar()->isVisible());
     }
 
     void proxiesGoWithThePage()
