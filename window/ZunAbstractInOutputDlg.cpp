@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -68,6 +69,20 @@ void fitColumns(QTableView* table, int firstRow = 0, int lastRow = -1)
         table->setMinimumWidth(width);
         table->setMaximumWidth(width);
     }
+}
+
+// Fits the whole table once the current burst of changes is over: a re-read of the image
+// resets the models once per EQ it makes.
+void fitLater(QTableView* table)
+{
+    static const char* const pending = "zunFitPending";
+    if (table->property(pending).toBool())
+        return;
+    table->setProperty(pending, true);
+    QTimer::singleShot(0, table, [table] {
+        table->setProperty(pending, false);
+        fitColumns(table);
+    });
 }
 
 // Calls the page's slot whenever the proxy's rows are sorted, reset or added to, and fits
@@ -364,13 +379,13 @@ void ZunAbstractInOutputDlg::UpdateTableHOFs()
 void ZunAbstractInOutputDlg::HideColumnsInEQTable()
 {
     hideIdentityColumns(m_tableEQ);
-    fitColumns(m_tableEQ);
+    fitLater(m_tableEQ);
 }
 
 void ZunAbstractInOutputDlg::HideColumnsInHOFTable()
 {
     hideIdentityColumns(m_tableHOF);
-    fitColumns(m_tableHOF);
+    fitLater(m_tableHOF);
 }
 
 void ZunAbstractInOutputDlg::onButtonNewEQ()
