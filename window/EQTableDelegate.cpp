@@ -5,6 +5,7 @@
 #include "CZunParam.h"
 #include "ZunEQModel.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -206,19 +207,46 @@ void EQTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex
 
 // --- editors ---------------------------------------------------------------------------------
 
+QString EQTableDelegate::cellText(const QModelIndex& index) const
+{
+    if (index.column() == ZunEQModel::ColType)
+        return m_typeNames.value(index.data().toInt(), QStringLiteral(""));
+    const QVariant value = index.data();
+    if (value.userType() == QMetaType::Double)
+        return QString::number(double(float(value.toDouble())), 'g', 6);
+    return QString();
+}
+
+bool EQTableDelegate::paintText(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QString text = cellText(index);
+    if (text.isNull())
+        return false;
+    const QStyleOptionViewItem aligned = setOptions(index, option);
+    drawBackground(painter, aligned, index);
+    drawDisplay(painter, aligned, aligned.rect, text);
+    drawFocus(painter, aligned, aligned.rect);
+    return true;
+}
+
+QSize EQTableDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QSize size = QItemDelegate::sizeHint(option, index);
+    const QString text = cellText(index);
+    if (!text.isNull()) { // the text and the margins drawDisplay keeps on both sides
+        const QStyle* style = m_view ? m_view->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_view) + 1;
+        size.setWidth(option.fontMetrics.horizontalAdvance(text) + 2 * margin + 2);
+    }
+    return size;
+}
+
 void EQTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    switch (index.column()) {
-    case ZunEQModel::ColType:
-        drawDisplay(painter, option, option.rect, m_typeNames.value(index.data().toInt()));
-        drawFocus(painter, option, option.rect);
-        return;
-    case ZunEQModel::ColActive:
+    if (index.column() == ZunEQModel::ColActive)
         openCheckBox(index);
-        return;
-    default:
+    else if (!paintText(painter, option, index))
         QItemDelegate::paint(painter, option, index);
-    }
 }
 
 QWidget* EQTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,

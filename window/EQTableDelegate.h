@@ -26,6 +26,8 @@ public:
     EQTableDelegate(QSharedPointer<CZun> zun, QTableView* parent);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // As wide as the text painted (a type name rather than its number).
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
@@ -49,6 +51,12 @@ public slots:
     void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
 
 protected:
+    // The text painted in a cell in place of its value: a name for a number, a value held
+    // in single precision with the digits it has (1.4, not 1.39999997615814). Null where
+    // the cell's value is painted as it is.
+    virtual QString cellText(const QModelIndex& index) const;
+    // Paints the cell's text in the model's alignment; false where it has none.
+    bool paintText(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const;
     // Editors shared with the crossover-filter delegate.
     QComboBox* newCombo(QWidget* parent) const;
     QCheckBox* newCheckBox(QWidget* parent) const;

@@ -48,31 +48,36 @@ void HOFTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelInde
         setEditorData(editor, topLeft);
 }
 
-void HOFTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+QString HOFTableDelegate::cellText(const QModelIndex& index) const
 {
     const int value = index.data().toInt();
     switch (index.column()) {
     case ZunHOFModel::ColType:
-        drawDisplay(painter, option, option.rect, m_typeNames.value(value));
-        drawFocus(painter, option, option.rect);
-        return;
-    case ZunHOFModel::ColCharacter: {
-        const bool allPass = index.sibling(index.row(), ZunHOFModel::ColType).data().toInt() == CZunHighOrderDesign::AllPass;
-        drawDisplay(painter, option, option.rect, allPass ? QStringLiteral("---") : m_characteristicNames.value(value));
-        drawFocus(painter, option, option.rect);
-        return;
-    }
+        return m_typeNames.value(value, QStringLiteral(""));
+    case ZunHOFModel::ColCharacter:
+        if (index.sibling(index.row(), ZunHOFModel::ColType).data().toInt() == CZunHighOrderDesign::AllPass)
+            return QStringLiteral("---");
+        return m_characteristicNames.value(value, QStringLiteral(""));
     case ZunHOFModel::ColOrder:
-        if (m_orderNames.contains(value)) {
-            drawDisplay(painter, option, option.rect, m_orderNames.value(value));
-            drawFocus(painter, option, option.rect);
-        }
+        return m_orderNames.value(value, QStringLiteral(""));
+    default:
+        return EQTableDelegate::cellText(index);
+    }
+}
+
+void HOFTableDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    switch (index.column()) {
+    case ZunHOFModel::ColOrder: // nothing for an order that has no text
+        if (m_orderNames.contains(index.data().toInt()))
+            paintText(painter, option, index);
         return;
     case ZunHOFModel::ColActive:
         openCheckBox(index);
         return;
     default:
-        QItemDelegate::paint(painter, option, index);
+        if (!paintText(painter, option, index))
+            QItemDelegate::paint(painter, option, index);
     }
 }
 

@@ -28,6 +28,9 @@ signals:
 public slots:
     void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
 
+protected:
+    QString cellText(const QModelIndex& index) const override;
+
 private:
     int linkwitzRiley() const;
     // The combo's choices: one item per name in ascending number (user data = the number).

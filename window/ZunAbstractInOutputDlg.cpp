@@ -4,9 +4,16 @@
 #include "CZun.h"
 #include "CZunBiquad.h"
 #include "CZunHighOrderFilter.h"
+#include "EQTableDelegate.h"
+#include "HOFTableDelegate.h"
 #include "PlotWidget.h"
+#include "ZunEQMimeData.h"
 #include "ZunEQModel.h"
+#include "ZunEQProxyModel.h"
+#include "ZunFilterTableView.h"
+#include "ZunHOFMimeData.h"
 #include "ZunHOFModel.h"
+#include "ZunHOFProxyModel.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -14,23 +21,97 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
+#include <QScrollBar>
 #include <QSplitter>
-#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
-// Source-model columns of the two tables.
-enum { ColNr = 0, ColName = 1, ColBank = 2 };
-constexpr int EQFrequencyColumn = 4;
-constexpr int HOFFrequencyColumn = 6;
-
+// "Nr", "Name" and "Bank": the same columns in both tables.
 void hideIdentityColumns(QTableView* table)
 {
-    table->hideColumn(ColNr);
-    table->hideColumn(ColName);
-    table->hideColumn(ColBank);
+    table->hideColumn(ZunEQModel::ColNr);
+    table->hideColumn(ZunEQModel::ColName);
+    table->hideColumn(ZunEQModel::ColBank);
+}
+
+// Widens a shown column whose header or cells need more than its width (the widths set
+// below suit a small font), and the table when its columns no longer fit, so that no cell
+// and no title is cut off; the stretched last column takes what is left. Unlike
+// resizeColumnToContents this never narrows a column, so after a change of some rows
+// (firstRow to lastRow) only their cells are measured; without rows, every shown one.
+void fitColumns(QTableView* table, int firstRow = 0, int lastRow = -1)
+{
+    if (!table->model())
+        return;
+    QHeaderView* header = table->horizontalHeader();
+    auto* view = static_cast<QAbstractItemView*>(table);
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    int width = 2 * table->frameWidth() + table->verticalHeader()->sizeHint().width() +
+                table->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < header->count(); ++c) {
+        if (table->isColumnHidden(c))
+            continue;
+        const QString title = table->model()->headerData(c, Qt::Horizontal).toString();
+        int need = header->fontMetrics().horizontalAdvance(title) + margin;
+        if (lastRow < 0)
+            need = qMax(need, view->sizeHintForColumn(c));
+        for (int r = firstRow; r <= lastRow; ++r)
+            need = qMax(need, view->sizeHintForIndex(table->model()->index(r, c)).width() + 1);
+        if (c + 1 < header->count() && need > header->sectionSize(c))
+            header->resizeSection(c, need);
+        width += c + 1 < header->count() ? header->sectionSize(c) : need;
+    }
+    if (width > table->maximumWidth()) {
+        table->setMinimumWidth(width);
+        table->setMaximumWidth(width);
+    }
+}
+
+// Fits the whole table once the current burst of changes is over: a re-read of the image
+// resets the models once per EQ it makes.
+void fitLater(QTableView* table)
+{
+    static const char* const pending = "zunFitPending";
+    if (table->property(pending).toBool())
+        return;
+    table->setProperty(pending, true);
+    QTimer::singleShot(0, table, [table] {
+        table->setProperty(pending, false);
+        fitColumns(table);
+    });
+}
+
+// Calls the page's slot whenever the proxy's rows are sorted, reset or added to, and fits
+// the table to the rows that change.
+void followRows(QAbstractItemModel* proxy, QTableView* table, ZunAbstractInOutputDlg* page,
+                void (ZunAbstractInOutputDlg::*slot)())
+{
+    QObject::connect(proxy, &QAbstractItemModel::layoutChanged, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::modelReset, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::rowsInserted, page, slot);
+    QObject::connect(proxy, &QAbstractItemModel::dataChanged, table,
+                     [table](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                         fitColumns(table, topLeft.row(), bottomRight.row());
+                     });
+}
+
+// Installs a table's new delegate in place of the one before (a second device pointer):
+// the open editors were made by the old one and go with it, the new one opens its own.
+template <typename Delegate>
+Delegate* replaceDelegate(QTableView* table, Delegate* old, Delegate* delegate)
+{
+    table->setItemDelegate(delegate);
+    if (old) {
+        table->reset();
+        old->deleteLater();
+    }
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    return delegate;
 }
 
 } // namespace
@@ -128,7 +209,7 @@ ZunAbstractInOutputDlg::ZunAbstractInOutputDlg(CZunAbstractInOutput* channel, QW
 void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth, void (ZunAbstractInOutputDlg::*onNew)(),
                                             void (ZunAbstractInOutputDlg::*onRemove)(), QGroupBox*& group,
                                             QVBoxLayout*& groupLayout, QPushButton*& buttonNew,
-                                            QPushButton*& buttonRemove, QTableView*& table)
+                                            QPushButton*& buttonRemove, ZunFilterTableView*& table)
 {
     group = new QGroupBox(title);
     group->setMinimumWidth(70);
@@ -145,13 +226,15 @@ void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth
     column->addWidget(group);
     column->addStretch();
     m_topLayout->addLayout(column);
-    table = new QTableView;
+    table = new ZunFilterTableView;
+    connect(table, &ZunFilterTableView::signal_exception, this, &ZunAbstractInOutputDlg::signal_exception);
     m_topLayout->addWidget(table);
     table->setMinimumSize(tableWidth, 100);
     table->setMaximumSize(tableWidth, 640);
 }
 
-// The proxies are children of the page and the curves belong to the plot: all go with it.
+// The proxies are children of the page, the delegates of their tables and the curves belong
+// to the plot: all go with it.
 ZunAbstractInOutputDlg::~ZunAbstractInOutputDlg() = default;
 
 QString ZunAbstractInOutputDlg::slotFilter(int slot) { return QString("%1").arg(slot, 2); }
@@ -159,15 +242,15 @@ QString ZunAbstractInOutputDlg::slotFilter(int slot) { return QString("%1").arg(
 void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
 {
     m_modelEQ = model;
-    QSortFilterProxyModel* old = m_proxyEQ;
-    m_proxyEQ = new QSortFilterProxyModel(this);
+    ZunEQProxyModel* old = m_proxyEQ;
+    m_proxyEQ = new ZunEQProxyModel(this);
     m_proxyEQ->setSourceModel(model);
     m_proxyEQ->setDynamicSortFilter(false);
     m_proxyEQ->setFilterRegularExpression(slotFilter(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot));
-    m_proxyEQ->setFilterKeyColumn(ColBank);
+    m_proxyEQ->setFilterKeyColumn(ZunEQModel::ColBank);
     m_tableEQ->setModel(m_proxyEQ);
     delete old; // the view has let go of it
-    m_proxyEQ->sort(EQFrequencyColumn, Qt::AscendingOrder);
+    m_proxyEQ->sort(ZunEQModel::ColFrequency, Qt::AscendingOrder);
     hideIdentityColumns(m_tableEQ);
     QHeaderView* header = m_tableEQ->horizontalHeader();
     header->setSortIndicatorShown(false);
@@ -175,20 +258,26 @@ void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
     for (const auto& w : widths)
         header->resizeSection(w[0], w[1]);
     m_tableEQ->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    // Dropped and pasted EQs become new EQs of this channel, once the drop has returned.
+    if (m_channel)
+        connect(m_proxyEQ, &ZunEQProxyModel::signal_NewZunBiquad, m_channel,
+                &CZunAbstractInOutput::allocateNewZunBiquad, Qt::QueuedConnection);
+    followRows(m_proxyEQ, m_tableEQ, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable);
+    connectEQProxy();
 }
 
 void ZunAbstractInOutputDlg::setHOFModel(ZunHOFModel* model)
 {
     m_modelHOF = model;
-    QSortFilterProxyModel* old = m_proxyHOF;
-    m_proxyHOF = new QSortFilterProxyModel(this);
+    ZunHOFProxyModel* old = m_proxyHOF;
+    m_proxyHOF = new ZunHOFProxyModel(this);
     m_proxyHOF->setSourceModel(model);
     m_proxyHOF->setFilterRegularExpression(slotFilter(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot));
-    m_proxyHOF->setFilterKeyColumn(ColBank);
+    m_proxyHOF->setFilterKeyColumn(ZunHOFModel::ColBank);
     m_tableHOF->setModel(m_proxyHOF);
     delete old;
     m_proxyHOF->setDynamicSortFilter(false);
-    m_proxyHOF->sort(HOFFrequencyColumn, Qt::AscendingOrder);
+    m_proxyHOF->sort(ZunHOFModel::ColFrequency, Qt::AscendingOrder);
     hideIdentityColumns(m_tableHOF);
     QHeaderView* header = m_tableHOF->horizontalHeader();
     header->resizeSection(3, 85);
@@ -197,21 +286,54 @@ void ZunAbstractInOutputDlg::setHOFModel(ZunHOFModel* model)
     for (const auto& w : widths)
         header->resizeSection(w[0], w[1]);
     m_tableHOF->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    if (m_channel)
+        connect(m_proxyHOF, &ZunHOFProxyModel::signal_NewHighOrderFilter, m_channel,
+                &CZunAbstractInOutput::allocateNewHighOrderFilter, Qt::QueuedConnection);
+    followRows(m_proxyHOF, m_tableHOF, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable);
+    connectHOFProxy();
+}
+
+// The proxy hears of every new EQ of the device (to follow its changes) and refreshes the
+// open editor of a changed cell; made again for a new proxy or a new device.
+void ZunAbstractInOutputDlg::connectEQProxy()
+{
+    if (!m_proxyEQ || !m_zun || !m_delegateEQ)
+        return;
+    connect(m_zun->GetEQManager(), &CEQManager::signal_NewEQ, m_proxyEQ, &ZunEQProxyModel::on_NewEQ,
+            Qt::UniqueConnection);
+    connect(m_proxyEQ, &QAbstractItemModel::dataChanged, m_delegateEQ, &EQTableDelegate::updateEditor,
+            Qt::UniqueConnection);
+    // EQs that exist already (read from the processor before the page was built).
+    for (const QPointer<CZunBiquad>& eq : m_channel ? m_channel->GetEQList() : QList<QPointer<CZunBiquad>>())
+        m_proxyEQ->on_NewEQ(eq);
+}
+
+void ZunAbstractInOutputDlg::connectHOFProxy()
+{
+    if (!m_proxyHOF || !m_zun || !m_delegateHOF)
+        return;
+    connect(m_zun->GetEQManager(), &CEQManager::signal_NewHighOrderFilter, m_proxyHOF, &ZunHOFProxyModel::on_NewHOF,
+            Qt::UniqueConnection);
+    connect(m_proxyHOF, &QAbstractItemModel::dataChanged, m_delegateHOF, &HOFTableDelegate::updateEditor,
+            Qt::UniqueConnection);
+    for (const QPointer<CZunHighOrderFilter>& filter :
+         m_channel ? m_channel->GetHighOrderFilterList() : QList<QPointer<CZunHighOrderFilter>>())
+        m_proxyHOF->on_NewHOF(filter);
 }
 
 void ZunAbstractInOutputDlg::setPointerCZun(QSharedPointer<CZun> zun)
 {
     m_zun = zun;
-    for (QTableView* table : {m_tableEQ, m_tableHOF}) {
-        table->horizontalHeader()->setStretchLastSection(true);
-        table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_delegateEQ = replaceDelegate(m_tableEQ, m_delegateEQ, new EQTableDelegate(zun, m_tableEQ));
+    connect(m_delegateEQ, &EQTableDelegate::colSizeChangedEQ, this, &ZunAbstractInOutputDlg::resizeColEQ);
+    m_delegateHOF = replaceDelegate(m_tableHOF, m_delegateHOF, new HOFTableDelegate(zun, m_tableHOF));
+    connect(m_delegateHOF, &HOFTableDelegate::colSizeChangedHOF, this, &ZunAbstractInOutputDlg::resizeColHOF);
+    if (zun) {
+        connectEQProxy();
+        connectHOFProxy();
     }
-    if (m_proxyEQ)
-        connect(m_proxyEQ, &QAbstractItemModel::layoutChanged, this, &ZunAbstractInOutputDlg::HideColumnsInEQTable,
-                Qt::UniqueConnection);
-    if (m_proxyHOF)
-        connect(m_proxyHOF, &QAbstractItemModel::layoutChanged, this, &ZunAbstractInOutputDlg::HideColumnsInHOFTable,
-                Qt::UniqueConnection);
+    HideColumnsInEQTable(); // the delegates paint names: widths for them
+    HideColumnsInHOFTable();
 
     // A second device pointer must not plot every EQ twice: connections and curves are made
     // once per channel and response.
@@ -253,9 +375,18 @@ void ZunAbstractInOutputDlg::UpdateTableHOFs()
     HideColumnsInHOFTable();
 }
 
-void ZunAbstractInOutputDlg::HideColumnsInEQTable() { hideIdentityColumns(m_tableEQ); }
+// After a sort or reset the identity columns would show again; new names may need room.
+void ZunAbstractInOutputDlg::HideColumnsInEQTable()
+{
+    hideIdentityColumns(m_tableEQ);
+    fitLater(m_tableEQ);
+}
 
-void ZunAbstractInOutputDlg::HideColumnsInHOFTable() { hideIdentityColumns(m_tableHOF); }
+void ZunAbstractInOutputDlg::HideColumnsInHOFTable()
+{
+    hideIdentityColumns(m_tableHOF);
+    fitLater(m_tableHOF);
+}
 
 void ZunAbstractInOutputDlg::onButtonNewEQ()
 {
@@ -269,40 +400,35 @@ void ZunAbstractInOutputDlg::onButtonNewHOF()
         m_channel->NewHighOrderFilter();
 }
 
-QList<int> ZunAbstractInOutputDlg::selectedNumbers(QTableView* table)
+QMimeData* ZunAbstractInOutputDlg::selectedRows(ZunFilterTableView* table)
 {
-    QList<int> numbers;
-    QItemSelectionModel* selection = table->selectionModel();
-    if (!selection)
-        return numbers;
-    QList<int> rows;
-    for (const QModelIndex& index : selection->selectedIndexes()) {
-        if (rows.contains(index.row()))
-            continue;
-        rows.append(index.row());
-        numbers.append(index.sibling(index.row(), ColNr).data().toInt());
-    }
-    return numbers;
+    if (!table->model() || !table->selectionModel())
+        return nullptr;
+    return table->model()->mimeData(table->selectionModel()->selectedIndexes());
 }
 
 void ZunAbstractInOutputDlg::onButtonRemoveEQ()
 {
-    if (!m_zun)
+    const std::unique_ptr<QMimeData> rows(selectedRows(m_tableEQ));
+    const auto* eqs = qobject_cast<const ZunEQMimeData*>(rows.get());
+    if (!m_zun || !eqs || eqs->count() == 0)
         return;
     CEQManager* manager = m_zun->GetEQManager();
-    for (int number : selectedNumbers(m_tableEQ)) {
-        QPointer<CZunBiquad> eq = manager->GetZunBiquad(number);
+    for (const EQ_PARAMS& p : eqs->getEQs()) {
+        QPointer<CZunBiquad> eq = manager->GetZunBiquad(p.number);
         manager->DeleteZunBiquad(eq, true);
     }
 }
 
 void ZunAbstractInOutputDlg::onButtonRemoveHOF()
 {
-    if (!m_zun)
+    const std::unique_ptr<QMimeData> rows(selectedRows(m_tableHOF));
+    const auto* filters = qobject_cast<const ZunHOFMimeData*>(rows.get());
+    if (!m_zun || !filters || filters->count() == 0)
         return;
     CEQManager* manager = m_zun->GetEQManager();
-    for (int number : selectedNumbers(m_tableHOF)) {
-        QPointer<CZunHighOrderFilter> filter = manager->GetZunHighOrderFilter(number);
+    for (const HO_FILTER_PARAMS& p : filters->getFilters()) {
+        QPointer<CZunHighOrderFilter> filter = manager->GetZunHighOrderFilter(p.number);
         manager->DeleteHighOrderFilter(filter, true);
     }
 }

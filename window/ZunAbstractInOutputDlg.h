@@ -9,24 +9,30 @@
 class CZun;
 class CZunBiquad;
 class CZunHighOrderFilter;
+class EQTableDelegate;
+class HOFTableDelegate;
 class PlotWidget;
 class QGroupBox;
 class QHBoxLayout;
+class QMimeData;
 class QPushButton;
-class QSortFilterProxyModel;
 class QSplitter;
-class QTableView;
 class QVBoxLayout;
 class ZunEQModel;
+class ZunEQProxyModel;
+class ZunFilterTableView;
 class ZunHOFModel;
+class ZunHOFProxyModel;
 
 // The page of one channel (an input path or an output): its EQs and crossover filters in two
 // tables, each showing only this channel's rows of the window's shared models through a
 // proxy on the Bank column, buttons that add and remove them through the device model, and
 // the channel's magnitude and phase with one shaded curve per EQ and filter.
 //
-// The tables are plain table views over plain proxies for now; the filter table view, the
-// EQ and filter proxies and their delegates take their places when they exist.
+// EQs and filters dropped or pasted into a table become new ones of this channel (the
+// proxies ask the channel, queued); edits in a table's cells go through the shared models
+// to the device, whose change signals refresh the rows, the open editors and the curves.
+// The proxies belong to the page, the delegates to their tables.
 class ZunAbstractInOutputDlg : public QWidget
 {
     Q_OBJECT
@@ -35,10 +41,12 @@ public:
     ~ZunAbstractInOutputDlg() override;
 
     PlotWidget* plot() const { return m_plot; }
-    QTableView* eqTable() const { return m_tableEQ; }
-    QTableView* hofTable() const { return m_tableHOF; }
-    QSortFilterProxyModel* eqProxy() const { return m_proxyEQ; }
-    QSortFilterProxyModel* hofProxy() const { return m_proxyHOF; }
+    ZunFilterTableView* eqTable() const { return m_tableEQ; }
+    ZunFilterTableView* hofTable() const { return m_tableHOF; }
+    ZunEQProxyModel* eqProxy() const { return m_proxyEQ; }
+    ZunHOFProxyModel* hofProxy() const { return m_proxyHOF; }
+    EQTableDelegate* eqDelegate() const { return m_delegateEQ; }
+    HOFTableDelegate* hofDelegate() const { return m_delegateHOF; }
     // The filter text that selects this channel's rows: its slot in two characters.
     static QString slotFilter(int slot);
 
@@ -71,27 +79,31 @@ private:
     // of the given width, added to the top layout.
     void addTableColumn(const QString& title, int tableWidth, void (ZunAbstractInOutputDlg::*onNew)(),
                         void (ZunAbstractInOutputDlg::*onRemove)(), QGroupBox*& group, QVBoxLayout*& groupLayout,
-                        QPushButton*& buttonNew, QPushButton*& buttonRemove, QTableView*& table);
-    // The numbers (column 0 of the source model) of the selected rows, each row once, in
-    // the order of first appearance in the selection.
-    static QList<int> selectedNumbers(QTableView* table);
+                        QPushButton*& buttonNew, QPushButton*& buttonRemove, ZunFilterTableView*& table);
+    // The payload of the table's selected rows (each row once, in the order of first
+    // appearance); empty without a model.
+    static QMimeData* selectedRows(ZunFilterTableView* table);
     bool plotted(CZunAbstractFrequencyResponse* response) const;
+    void connectEQProxy();
+    void connectHOFProxy();
 
     QVBoxLayout* m_mainLayout = nullptr;
     QHBoxLayout* m_topLayout = nullptr;
 
     QGroupBox* m_groupEQ = nullptr;
-    QTableView* m_tableEQ = nullptr;
+    ZunFilterTableView* m_tableEQ = nullptr;
     ZunEQModel* m_modelEQ = nullptr;
-    QSortFilterProxyModel* m_proxyEQ = nullptr;
+    ZunEQProxyModel* m_proxyEQ = nullptr;
+    EQTableDelegate* m_delegateEQ = nullptr;
     QPushButton* m_buttonNewEQ = nullptr;
     QPushButton* m_buttonRemoveEQ = nullptr;
     QVBoxLayout* m_layoutEQ = nullptr;
 
     QGroupBox* m_groupHOF = nullptr;
-    QTableView* m_tableHOF = nullptr;
+    ZunFilterTableView* m_tableHOF = nullptr;
     ZunHOFModel* m_modelHOF = nullptr;
-    QSortFilterProxyModel* m_proxyHOF = nullptr;
+    ZunHOFProxyModel* m_proxyHOF = nullptr;
+    HOFTableDelegate* m_delegateHOF = nullptr;
     QPushButton* m_buttonNewHOF = nullptr;
     QPushButton* m_buttonRemoveHOF = nullptr;
     QVBoxLayout* m_layoutHOF = nullptr;

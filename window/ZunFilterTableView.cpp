@@ -122,7 +122,12 @@ void ZunFilterTableView::fromFile()
 
 void ZunFilterTableView::importFile(const QString& fileName)
 {
-    const ZunFilterImport::Result read = ZunFilterImport::ReadCSV(fileName);
+    // Frequencies are checked against half the sample rate of the processor shown (a list
+    // made for 96 kHz holds corners above 24 kHz).
+    ZunFilterImport::Ranges ranges;
+    if (const QSharedPointer<CZun> device = deviceOf(model()))
+        ranges.sampleRate = device->GetSampleRate();
+    const ZunFilterImport::Result read = ZunFilterImport::ReadCSV(fileName, ranges);
     ZunChannelMimeData payload;
     payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));
     payload.setFilters(QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));

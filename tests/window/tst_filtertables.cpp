@@ -418,17 +418,20 @@ private slots:
         QCOMPARE(intoB.count(), 2);
         QCOMPARE(intoX.count(), 2);
         // a CSV list: its EQs into an EQ table, its filters into a filter table; a row that
-        // cannot be read is named, not dropped in silence
+        // cannot be read is named, not dropped in silence; 26 kHz is below half the
+        // processor's 96 kHz
+        QCOMPARE(m_zun->GetSampleRate(), 96000.0);
         QTemporaryDir dir;
         QFile f(dir.filePath("list.csv"));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("Low;peq;100;3;1\rXO;lp;80;8;4\rBad;peq;loud;1;1\r") > 0);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("Low;peq;100;3;1\rXO;lp;80;8;4\rBad;peq;loud;1;1\rAir;peq;26000;-2;2\r") > 0);
         f.close();
         QSignalSpy refused(m_b, &ZunFilterTableView::signal_exception);
         m_b->importFile(f.fileName());
         m_x->importFile(f.fileName());
-        QCOMPARE(intoB.count(), 3);
+        QCOMPARE(intoB.count(), 4);
+        QCOMPARE(intoB.last().at(0).value<EQ_PARAMS>().frequency, 26000.0);
         QCOMPARE(intoX.count(), 3);
-        QVERIFY(refused.at(0).at(0).toString().contains("line 3"));
+        QVERIFY(refused.at(0).at(0).toString().contains("line 3") && refused.at(0).at(0).toString().startsWith("1 rows"));
     }
 };
 

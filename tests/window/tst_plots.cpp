@@ -1,63 +1,31 @@
 // Response plots, their curves and the pages that hold them, against the channels, EQs and
 // filters of a device object that is not connected: curve data follows the responses,
 // legend checks hide curves, curves leave (deleted) with their responses, the frequency axis
-// reads in "k"; a channel page's New and Remove with the device's capacity, what it owns;
-// and a page against the emulated processor on loopback.
+// reads in "k"; a channel page's New and Remove with the device's capacity, what it owns
+// (the page against the emulated processor: tst_tables_e2e).
 #include "CRoutingLibrary.h"
 #include "CZunInput.h"
+#include "EQTableDelegate.h"
 #include "PlotWidget.h"
 #include "ZunEQModel.h"
+#include "ZunEQProxyModel.h"
+#include "ZunFilterTableView.h"
+#include "ZunHOFProxyModel.h"
 #include "ZunHOFModel.h"
 #include "ZunInputDlg.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
-#include "TcpSimProcess.h"
 #include "support/OfflineDevice.h"
 
 #include <qwt_legend_label.h>
 #include <qwt_scale_draw.h>
 
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QPushButton>
-#include <QSortFilterProxyModel>
-#include <QTableView>
 #include <QtTest>
 
 using DeviceTestRig::failure;
-
-namespace {
-
-// The columns a page reads of the window's EQ model (number, bank in two characters), for
-// every EQ of the device.
-class DeviceEQColumns : public ZunEQModel
-{
-public:
-    explicit DeviceEQColumns(QSharedPointer<CZun> zun) : ZunEQModel(zun), m_zun(zun)
-    {
-        connect(zun->GetEQManager(), &CEQManager::signal_NewEQ, this, &ZunEQModel::reloadModel);
-    }
-    int rowCount(const QModelIndex& = QModelIndex()) const override { return eqs().size(); }
-    int columnCount(const QModelIndex& = QModelIndex()) const override { return 8; }
-    QVariant data(const QModelIndex& i, int role) const override
-    {
-        CZunBiquad* b = i.row() < eqs().size() ? eqs()[i.row()].data() : nullptr;
-        if (role != Qt::DisplayRole || !b || (i.column() != 0 && i.column() != 2))
-            return QVariant();
-        return i.column() == 0 ? QVariant(int(b->getNumber())) : QVariant(QString("%1").arg(b->getBank(), 2));
-    }
-
-private:
-    QList<QPointer<CZunBiquad>> eqs() const
-    {
-        QList<QPointer<CZunBiquad>> all;
-        for (int slot = 0; slot < 12; ++slot)
-            all += m_zun->GetEQManager()->GetEQsOfChannel(slot);
-        return all;
-    }
-    QSharedPointer<CZun> m_zun;
-};
-
-} // namespace
 
 class TestPlots : public QObject
 {
@@ -230,7 +198,9 @@ private slots:
         QVERIFY(curvesOf(p->plot(), added) == 1 && curvesOf(p->plot(), filter) == 1);
         out(3)->NewEQ(); // another channel's
         QCOMPARE(p->plot()->curves().size(), 5);
-        p->findChildren<QCheckBox*>()[1]->click(); // "Show EQ curves"
+        for (QCheckBox* box : p->findChildren<QCheckBox*>()) // not the tables' "Active" boxes
+            if (box->text() == "Show EQ curves")
+                box->click();
         for (CZunPlotCurve* c : p->plot()->curves())
             QCOMPARE(c->style(), c->kind() == CZunPlotCurve::EQBiquad ? QwtPlotCurve::NoCurve : QwtPlotCurve::Lines);
         // deleting EQs and filters while the page is shown takes their curves along
@@ -263,7 +233,7 @@ private slots:
 
     void removeDeletesTheSelectedRowsOfItsChannel()
     {
-        DeviceEQColumns eqs(m_dev->zun);
+        ZunEQModel eqs(m_dev->zun);
         for (int i = 0; i < 4; ++i)
             out(1)->NewEQ();
         for (int slot : {6, 10, 11}) { // slot 1 (Output 2) shows none of these
@@ -290,83 +260,45 @@ private slots:
         QVERIFY(p->eqTable()->isColumnHidden(0) && p->eqTable()->isColumnHidden(2));
     }
 
+    // The tables' cells and titles are never cut off: names need more room than the widths
+    // set for a small font, values held in single precision read with their own digits.
+    void pageTablesShowWholeNamesAndValues()
+    {
+        CZunBiquad* shelf = out(0)->NewEQ();
+        shelf->setType(m_dev->nr("Inf_Sel_Typ_EQ_HS12"));
+        shelf->setQuality(1.4f);
+        out(0)->NewHighOrderFilter()->setCharacteristic(m_dev->nr("Inf_Sel_Char_HOF_LinkRiley"));
+        ZunEQModel eqs(m_dev->zun);
+        ZunHOFModel hofs(m_dev->zun);
+        auto p = std::make_unique<ZunOutputDlg>(out(0));
+        p->setEQModel(&eqs);
+        p->setHOFModel(&hofs);
+        p->setPointerCZun(m_dev->zun);
+        p->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.get()));
+        const QFontMetrics fm = p->eqTable()->fontMetrics();
+        struct Cells : EQTableDelegate
+        {
+            using EQTableDelegate::EQTableDelegate;
+            using EQTableDelegate::cellText; // what the cell paints
+        } cells(m_dev->zun, p->eqTable());
+        QCOMPARE(cells.cellText(p->eqProxy()->index(0, ZunEQModel::ColQuality)), QStringLiteral("1.4"));
+        QVERIFY(p->eqTable()->columnWidth(ZunEQModel::ColType) > fm.horizontalAdvance("high shelve 12dB"));
+        QVERIFY(p->hofTable()->columnWidth(ZunHOFModel::ColCharacter) > fm.horizontalAdvance("Linkwitz-Riley"));
+        for (QTableView* table : {static_cast<QTableView*>(p->eqTable()), static_cast<QTableView*>(p->hofTable())})
+            QVERIFY(!table->horizontalScrollBar()->isVisible());
+    }
+
     void proxiesGoWithThePage()
     {
         ZunEQModel eqs(m_dev->zun);
         auto p = page<ZunOutputDlg>(out(0), &eqs);
-        QPointer<QSortFilterProxyModel> first = p->eqProxy();
+        QPointer<QAbstractItemModel> first = p->eqProxy();
         p->setEQModel(&eqs); // a second model replaces the proxy
         QVERIFY(first.isNull());
-        QPointer<QSortFilterProxyModel> eqProxy = p->eqProxy(), hofProxy = p->hofProxy();
+        QPointer<QAbstractItemModel> eqProxy = p->eqProxy(), hofProxy = p->hofProxy();
         p.reset();
         QVERIFY(eqProxy.isNull() && hofProxy.isNull());
-    }
-
-    // EQs the processor holds and EQs made on the page show in the plot; deleted, or
-    // replaced by a full re-read, while the page is shown, they leave it.
-    void processorEQsComeAndGoOnThePlot()
-    {
-        TcpSimProcess sim;
-        QVERIFY2(sim.start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(sim.error()));
-        auto map = DeviceTestRig::map(1080);
-        QSharedPointer<CZun> zun(new CZun(DeviceTestRig::record(1080, 42, 0, 0x0F80), map,
-                                          QSharedPointer<CRoutingLibrary>::create(map)));
-        zun->SetPort(sim.tcpPort());
-        CEQManager* eq = zun->GetEQManager();
-        auto settle = [&] {
-            QVERIFY(DeviceTestRig::waitUntil([&] { return zun->GetLink()->getCmdBuffer()->isIdle(); }));
-            OfflineDevice::flushDeletes();
-            QCoreApplication::processEvents();
-        };
-        auto whole = [&](const std::function<void()>& read) { // connect or re-read the image
-            QSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
-            read();
-            QVERIFY(status.count() > 0 || status.wait(20000));
-            settle();
-        };
-        auto eqCurves = [](PlotWidget* plot) { // by EQ number
-            QMap<int, CZunPlotCurve*> curves;
-            for (CZunPlotCurve* c : plot->curves())
-                if (c->kind() == CZunPlotCurve::EQBiquad)
-                    curves.insert(static_cast<CZunBiquad*>(c->response())->getNumber(), c);
-            return curves;
-        };
-        whole([&] { zun->connect(); });
-        ZunEQModel eqs(zun);
-        auto p = page<ZunOutputDlg>(zun->GetRoutingManager()->GetOutput(2), &eqs, zun);
-        p->show();
-        QVERIFY(QTest::qWaitForWindowExposed(p.get()));
-
-        // a -6 dB peak at 1 kHz put into EQ record 5 of the processor, on Output 3's slot
-        const quint16 base = eq->eqRecordBase(5);
-        for (const auto& w : QList<QPair<int, int>>{{base + 4, 2}, {base, 4}, {base + 1, 2000}, {base + 2, 800},
-                                                   {base + 3, 0xFFC4}})
-            QVERIFY(sim.control(QString("set %1 %2").arg(w.first).arg(w.second)));
-        whole([&] { zun->RefreshStatusBuffer(); });
-        QCOMPARE(eqCurves(p->plot()).keys(), QList<int>{5});
-        compareWithResponse(eqCurves(p->plot())[5], eq->GetZunBiquad(5));
-        QCOMPARE(eq->GetZunBiquad(5)->getGain(), -6.0);
-
-        // New on the page (with a gain, or the processor counts it free) and a full re-read,
-        // which replaces every EQ object while the page is shown
-        p->findChildren<QPushButton*>()[0]->click();
-        QVERIFY(eqCurves(p->plot()).contains(0));
-        eq->GetZunBiquad(0)->setGain(4.5f);
-        eq->GetZunBiquad(0)->writeToDevice(false);
-        settle();
-        QPointer<CZunPlotCurve> old = eqCurves(p->plot())[5];
-        whole([&] { zun->RefreshStatusBuffer(); });
-        QVERIFY(old.isNull());
-        QCOMPARE(eqCurves(p->plot()).keys(), (QList<int>{0, 5}));
-
-        // deleted (as Remove does) while shown: the curve leaves, the processor frees it
-        eq->DeleteZunBiquad(eq->GetZunBiquad(5), true);
-        settle();
-        QCOMPARE(eqCurves(p->plot()).keys(), QList<int>{0});
-        p->plot()->repaint();
-        whole([&] { zun->RefreshStatusBuffer(); });
-        QVERIFY(!eq->IsEQUsed(5));
-        QCOMPARE(eqCurves(p->plot()).keys(), QList<int>{0});
     }
 };
 

@@ -1,7 +1,8 @@
-// The EQ and crossover tables against the emulated processor on loopback: rows dropped into
-// a channel, edited, bypassed and deleted through the models reach the processor as record
-// words and come back into the tables; crossover order and characteristic changes take and
-// give back sections; a full re-read rebuilds the models.
+// A channel page's EQ and crossover tables against the emulated processor on loopback: EQs
+// added on the page, edited in its cells' editors, bypassed and deleted reach the processor
+// as record words and come back into the table and the plot; crossover order and
+// characteristic changes take and give back sections; a full re-read rebuilds the tables,
+// each still showing its own channel.
 #include "CRoutingLibrary.h"
 #include "CRoutingManager.h"
 #include "CZunOutput.h"
@@ -11,14 +12,22 @@
 #include "CZunHighOrderFilter.h"
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
+#include "PlotWidget.h"
 #include "ZunBaseComm.h"
-#include "ZunEQMimeData.h"
 #include "ZunEQModel.h"
-#include "ZunEQProxyModel.h"
+#include "ZunFilterTableView.h"
 #include "ZunHOFMimeData.h"
 #include "ZunHOFModel.h"
-#include "ZunHOFProxyModel.h"
+#include "ZunOutputDlg.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QtTest>
 
 using namespace DeviceTestRig;
@@ -33,6 +42,7 @@ class TestTablesE2E : public QObject
     SendLog m_sent;
     std::unique_ptr<ZunEQModel> m_eqs;
     std::unique_ptr<ZunHOFModel> m_hofs;
+    std::unique_ptr<ZunOutputDlg> m_page;
 
     CEQManager* eq() const { return m_zun->GetEQManager(); }
     quint16 word(int c) const { return m_zun->GetStatusBuffer()->getValue(quint16(c)); }
@@ -63,25 +73,56 @@ class TestTablesE2E : public QObject
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
     }
-    // A channel page's proxy: the rows of the output's slot.
-    CZunOutput* show(QSortFilterProxyModel& proxy, QAbstractItemModel* model, int output)
+    // An output's page, built and shown as the control window does it.
+    ZunOutputDlg* page(int output)
     {
-        CZunOutput* channel = m_zun->GetRoutingManager()->GetOutput(output);
-        proxy.setSourceModel(model);
-        proxy.setFilterKeyColumn(2);
-        proxy.setFilterRegExp(QString("%1").arg(channel->GetSlot(), 2));
-        return channel;
+        m_page.reset(new ZunOutputDlg(m_zun->GetRoutingManager()->GetOutput(output)));
+        m_page->setEQModel(m_eqs.get());
+        m_page->setHOFModel(m_hofs.get());
+        m_page->setPointerCZun(m_zun);
+        m_page->resize(1100, 700);
+        m_page->show();
+        return QTest::qWaitForWindowExposed(m_page.get()) ? m_page.get() : nullptr;
     }
-    static QModelIndex source(const QSortFilterProxyModel& proxy, int row, int column)
+    // Sets a cell through its editor as the operator does: a pick in a combo, a value in a
+    // spin box (committed by the box itself), a click on an "Active" check box.
+    static void edit(ZunFilterTableView* table, int row, int column, const QVariant& value)
     {
-        return proxy.mapToSource(proxy.index(row, column));
+        const QModelIndex i = table->model()->index(row, column);
+        if (!table->indexWidget(i))
+            table->edit(i);
+        QWidget* editor = table->indexWidget(i);
+        QVERIFY2(editor, qPrintable(QString("no editor in column %1").arg(column)));
+        if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+            const int k = combo->findData(value);
+            combo->setCurrentIndex(k);
+            emit combo->activated(k); // commits and closes
+            return;
+        }
+        if (auto* box = qobject_cast<QSpinBox*>(editor))
+            box->setValue(value.toInt());
+        else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
+            box->setValue(value.toDouble());
+        else if (auto* box = qobject_cast<QCheckBox*>(editor))
+            box->setChecked(value.toBool());
+        QCoreApplication::processEvents(); // the queued commit
+        if (!qobject_cast<QCheckBox*>(editor)) // the check boxes stay open
+            emit table->itemDelegate()->closeEditor(editor);
     }
-    static EQ_PARAMS peak(double frequency, double gain) { return EQ_PARAMS{0, 7, frequency, gain, 2.0, 4, true, false, false}; }
-    void drop(QSortFilterProxyModel& proxy, const QMimeData& payload, int rows)
+    static CZunPlotCurve* curveOf(PlotWidget* plot, CZunBiquad* b)
     {
-        QVERIFY(proxy.dropMimeData(&payload, Qt::CopyAction, 0, 0, QModelIndex()));
-        QTRY_COMPARE(proxy.rowCount(), rows);
-        settle();
+        for (CZunPlotCurve* c : plot->curves())
+            if (c->response() == b)
+                return c;
+        return nullptr;
+    }
+    // The peak of an EQ's curve on the plot, in tenths of a dB.
+    static int curvePeak(PlotWidget* plot, CZunBiquad* b)
+    {
+        double peak = 0.0;
+        for (size_t i = 0; curveOf(plot, b) && i < curveOf(plot, b)->dataSize(); ++i)
+            peak = qMax(peak, qAbs(curveOf(plot, b)->sample(i).y()));
+        return qRound(peak * 10);
     }
 
 private slots:
@@ -95,6 +136,7 @@ private slots:
     }
     void cleanup()
     {
+        m_page.reset();
         m_eqs.reset();
         m_hofs.reset();
         m_zun.reset();
@@ -104,59 +146,77 @@ private slots:
     void eqEditsReachTheProcessorAndComeBack()
     {
         start();
-        ZunEQProxyModel proxy; // wired to its channel as the page wires it
-        connect(&proxy, &ZunEQProxyModel::signal_NewZunBiquad, show(proxy, m_eqs.get(), 2), &CZunOutput::allocateNewZunBiquad,
-                Qt::QueuedConnection);
-        ZunEQMimeData rows;
-        rows.appendEQ(peak(250.0, -6.0));
-        drop(proxy, rows, 1);
-        const int n = proxy.index(0, 0).data().toInt();
+        ZunOutputDlg* p = page(2);
+        QVERIFY(p);
+        ZunFilterTableView* table = p->eqTable();
+        // an EQ of Output 4, in the processor only: another channel's, never on this page
+        const quint16 other = eq()->eqRecordBase(7);
+        for (const auto& w : QList<QPair<int, int>>{{other + 4, 3}, {other, 4}, {other + 1, 3000}, {other + 3, 0xFFC4}})
+            QVERIFY(m_sim->control(QString("set %1 %2").arg(w.first).arg(w.second)));
+        p->findChildren<QPushButton*>()[0]->click(); // "New"
+        QTRY_COMPARE(table->model()->rowCount(), 1);
+        settle();
+        const int n = table->model()->index(0, 0).data().toInt();
+        CZunBiquad* b = eq()->GetZunBiquad(n);
         const quint16 base = eq()->eqRecordBase(n);
-        QCOMPARE((QList<quint16>{quint16(word(base) & 0x7FFF), word(base + 1), word(base + 2), word(base + 3), word(base + 4)}),
-                 (QList<quint16>{4, 500, 800, 0xFFC4, 2}));
         struct Edit { int column; QVariant value; int word; quint16 expected; QVariant shown; };
-        for (const Edit& e : QList<Edit>{{4, 1000, 1, 2000, 1000.0}, {5, -3.0, 3, 0xFFE2, -3.0}, {6, 4.0, 2, 1600, 4.0},
-                                         // another type: the processor gets its neutral record (gain 0)
-                                         {3, 6, 3, 0, 6}, {5, 1.5, 3, 15, 1.5},
-                                         // bypass is bit 14 of the type word
+        // a new EQ is a neutral peak at 1 kHz, Q 4, switched off; bypass is bit 14 of the
+        // type word, another type gives the processor its neutral record (gain 0)
+        for (const Edit& e : QList<Edit>{{4, 250, 1, 500, 250.0}, {7, true, 0, 0x8004, true}, {5, -3.0, 3, 0xFFE2, -3.0},
+                                         {6, 2.0, 2, 800, 2.0}, {3, 6, 3, 0, 6}, {5, 1.5, 3, 15, 1.5},
                                          {7, false, 0, 0xC006, false}, {7, true, 0, 0x8006, true}}) {
             m_sent.clear();
-            QVERIFY(m_eqs->setData(source(proxy, 0, e.column), e.value));
+            edit(table, 0, e.column, e.value);
             QVERIFY2(m_sent.contains(quint16(base + e.word), e.expected), qPrintable(QString::number(e.column)));
             settle();
             QCOMPARE(word(base + e.word), e.expected);
-            QCOMPARE(proxy.index(0, e.column).data(), e.shown);
+            QCOMPARE(table->model()->index(0, e.column).data(), e.shown);
+            if (e.column == 5)
+                QCOMPARE(curvePeak(p->plot(), b), qRound(qAbs(e.value.toDouble()) * 10));
         }
-        // a full re-read rebuilds the rows, whose new objects still follow the processor
+        // a full re-read rebuilds the table and the curves from new objects, still of this
+        // channel only, and they still follow the processor
         QSignalSpy reset(m_eqs.get(), &QAbstractItemModel::modelReset);
+        QPointer<CZunPlotCurve> old = curveOf(p->plot(), b);
         reread();
-        QVERIFY(reset.count() > 0);
-        QCOMPARE(proxy.index(0, ZunEQModel::ColFrequency).data().toDouble(), 1000.0);
-        QVERIFY(m_eqs->setData(source(proxy, 0, ZunEQModel::ColGain), -4.0));
+        QVERIFY(reset.count() > 0 && eq()->IsEQUsed(7) && old.isNull());
+        QCOMPARE(table->model()->rowCount(), 1);
+        QVERIFY(table->isColumnHidden(ZunEQModel::ColBank));
+        QCOMPARE(table->model()->index(0, ZunEQModel::ColFrequency).data().toDouble(), 250.0);
+        b = eq()->GetZunBiquad(n);
+        QCOMPARE(p->plot()->curves().size(), 3);
+        edit(table, 0, ZunEQModel::ColGain, -4.0);
         settle();
-        QCOMPARE(proxy.index(0, ZunEQModel::ColGain).data().toDouble(), -4.0);
-        // delete: the row goes and the processor's record is free again
-        eq()->DeleteZunBiquad(eq()->GetZunBiquad(n), true);
+        QCOMPARE(table->model()->index(0, ZunEQModel::ColGain).data().toDouble(), -4.0);
+        QCOMPARE(curvePeak(p->plot(), b), 40);
+        // Remove on the page: the row and the curve go, the processor's record is free again
+        table->selectionModel()->select(table->model()->index(0, 3), QItemSelectionModel::Select);
+        p->findChildren<QPushButton*>()[1]->click();
         settle();
-        QCOMPARE(proxy.rowCount(), 0);
+        QCOMPARE(table->model()->rowCount(), 0);
+        QCOMPARE(p->plot()->curves().size(), 2);
         reread();
-        QVERIFY(!eq()->IsEQUsed(n));
-        QCOMPARE(m_eqs->rowCount(), 0);
+        QVERIFY(!eq()->IsEQUsed(n) && eq()->IsEQUsed(7));
+        QCOMPARE(table->model()->rowCount(), 0);
     }
 
     void crossoverChangesReallocateSections()
     {
         start();
-        ZunHOFProxyModel proxy;
-        connect(&proxy, &ZunHOFProxyModel::signal_NewHighOrderFilter, show(proxy, m_hofs.get(), 3),
-                &CZunOutput::allocateNewHighOrderFilter, Qt::QueuedConnection);
-        ZunHOFMimeData rows;
-        HO_FILTER_PARAMS lr; // a 24 dB/Oct Linkwitz-Riley low pass at 1 kHz
+        ZunOutputDlg* p = page(3);
+        QVERIFY(p);
+        ZunFilterTableView* table = p->hofTable();
+        auto* clip = new ZunHOFMimeData; // pasted: a 24 dB/Oct Linkwitz-Riley low pass at 1 kHz
+        HO_FILTER_PARAMS lr;
         lr.frequency = 1000.0;
         lr.active = true;
-        rows.appendFilter(lr);
-        drop(proxy, rows, 1);
-        const int m = proxy.index(0, 0).data().toInt();
+        clip->appendFilter(lr);
+        QApplication::clipboard()->setMimeData(clip);
+        table->setFocus();
+        table->pasteAction()->trigger();
+        QTRY_COMPARE(table->model()->rowCount(), 1);
+        settle();
+        const int m = table->model()->index(0, 0).data().toInt();
         const quint16 base = eq()->filterRecordBase(m);
         // the record's section numbers as the processor holds them (-1: the object differs)
         auto sections = [&]() {
@@ -169,22 +229,22 @@ private slots:
         const QList<int> four = sections();
         QCOMPARE(four.size(), 2);
         // 48 dB/Oct: two sections more
-        QVERIFY(m_hofs->setData(source(proxy, 0, ZunHOFModel::ColOrder), 8));
+        edit(table, 0, ZunHOFModel::ColOrder, 8);
         settle();
         const QList<int> eight = sections();
         QCOMPARE(eight.mid(0, 2), four);
         QCOMPARE(eight.size(), 4);
         // Butterworth of order 3: two sections, the other two go back to the pool
-        QVERIFY(m_hofs->setData(source(proxy, 0, ZunHOFModel::ColCharacter), 2));
-        QVERIFY(m_hofs->setData(source(proxy, 0, ZunHOFModel::ColOrder), 3));
+        edit(table, 0, ZunHOFModel::ColCharacter, 2);
+        edit(table, 0, ZunHOFModel::ColOrder, 3);
         settle();
         QCOMPARE(sections(), four);
         QVERIFY(!eq()->IsEQUsed(eight[2]) && !eq()->IsEQUsed(eight[3]));
         QCOMPARE(word(base) & 0xFF, 0x32);
         // the processor holds it: a full re-read gives the same row
         reread();
-        QCOMPARE(proxy.rowCount(), 1);
-        QCOMPARE(proxy.index(0, ZunHOFModel::ColOrder).data().toInt(), 3);
+        QCOMPARE(table->model()->rowCount(), 1);
+        QCOMPARE(table->model()->index(0, ZunHOFModel::ColOrder).data().toInt(), 3);
         QCOMPARE(sections(), four);
     }
 };

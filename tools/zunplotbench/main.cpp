@@ -1,10 +1,11 @@
 // Prints the time from an EQ edit to the plots holding the new curves: an input channel with
 // 20 EQs feeding the outputs, its channel page on screen and the outputs plot page (every
 // output's magnitude and phase) behind it, as a control window has them. One edit is a gain
-// change of one EQ and its write, as the EQ table makes it; the device object is not
+// change of one EQ and its write; the device object is not
 // connected (the write ends in its command buffer). Printed beside it: the same edit with no
-// page at all (the recalculation of the channel and its outputs alone), and the edit with
-// the shown plot also repainted.
+// page at all (the recalculation of the channel and its outputs alone), the same edit made
+// through the channel page's table (setData on its proxy, as the gain cell's editor does it)
+// up to the channel's plot holding the new curve, and that edit with the plot repainted.
 //
 // Usage: zunplotbench [repetitions, default 500]
 
@@ -16,6 +17,7 @@
 #include "CZunOutput.h"
 #include "PlotWidget.h"
 #include "ZunEQModel.h"
+#include "ZunFilterTableView.h"
 #include "ZunHOFModel.h"
 #include "ZunInputDlg.h"
 #include "ZunOfflineDevice.h"
@@ -126,11 +128,36 @@ int main(int argc, char** argv)
     QCoreApplication::processEvents();
     out << "  channel page curves " << page.plot()->curves().size() << ", outputs page curves "
         << outputs.plot()->curves().size() << "\n";
-    out << line("edit, curves of both pages updated:", measure(repetitions, edit));
-    out << line("edit, curves updated, shown plot repainted:", measure(repetitions, [&](int r) {
-                    edit(r);
+    out << line("object edit, curves of both pages updated:", measure(repetitions, edit));
+
+    // As the table makes it: the gain cell's editor sets the value on the page's proxy.
+    QAbstractItemModel* table = page.eqTable()->model();
+    QModelIndex gainCell;
+    for (int row = 0; row < table->rowCount(); ++row)
+        if (table->index(row, ZunEQModel::ColNr).data().toInt() == edited->getNumber())
+            gainCell = table->index(row, ZunEQModel::ColGain);
+    CZunPlotCurve* curve = nullptr;
+    for (CZunPlotCurve* c : page.plot()->curves())
+        curve = c->response() == input && c->domain() == CZunPlotCurve::Magnitude ? c : curve;
+    if (!gainCell.isValid() || !curve) {
+        QTextStream(stderr) << "zunplotbench: the edited EQ is not on its channel page\n";
+        return 1;
+    }
+    auto tableEdit = [&](int r) {
+        if (!table->setData(gainCell, r % 2 ? -3.0 : 3.0, Qt::EditRole))
+            QTextStream(stderr) << "zunplotbench: the table refused an edit\n";
+    };
+    out << line("table edit (setData) to the channel's curve:", measure(repetitions, tableEdit));
+    out << line("table edit, curves updated, plot repainted:", measure(repetitions, [&](int r) {
+                    tableEdit(r);
                     page.plot()->repaint();
                 }));
+    // The curve holds the channel's response after the last edit.
+    const QVector<double> magnitude = *input->getMagnitude();
+    bool holds = int(curve->dataSize()) == magnitude.size();
+    for (int i = 0; holds && i < magnitude.size(); ++i)
+        holds = curve->sample(size_t(i)).y() == magnitude[i];
+    out << "  channel curve holds the edited response: " << (holds ? "yes" : "NO") << "\n";
     out << "  goal: under 16 ms (one 60 Hz frame); for a whole device's recalculation see zunfilterbench\n";
     return 0;
 }
