@@ -8,6 +8,7 @@
 #include "CZunNetworkScanDlg.h"
 #include "CZunServer.h"
 #include "CZunStatusMonitorDialog.h"
+#include "ZunControlDlg.h"
 #include "MainWindow.h"
 #include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
@@ -122,10 +123,15 @@ private slots:
         QCOMPARE(registered[0][0].toUInt(), quint32(NoProbe));
         QCOMPARE(registered[0][1].toBool(), false);
         QVERIFY(!zun(NoProbe));
-        // A registered one only logs the request: no box.
+        // A registered one opens its control window, without a box; closing it ends the
+        // connection it started.
         m_boxes.clear();
         m_window->newDevice(Fw1080);
-        QTest::qWait(200);
+        QVERIFY(m_window->deviceWindow(Fw1080));
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Fw1080)->IsConnected(), 5000);
+        qobject_cast<QMdiSubWindow*>(m_window->deviceWindow(Fw1080)->parentWidget())->close();
+        QTRY_VERIFY(!m_window->deviceWindow(Fw1080));
+        QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
         QVERIFY(m_boxes.isEmpty());
     }
 
