@@ -333,7 +333,10 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
         return;
     m_displayName = stats->getName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
-    setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()));
+    // Discovery reports the record now and then: a disconnected device keeps its
+    // "disconnected" title.
+    if (m_zun->IsConnected())
+        setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()));
 }
 
 void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
