@@ -36,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <type_traits>
 
 namespace {
 QString settingsKey(quint16 nr, const char* what)
@@ -275,23 +276,21 @@ void ZunControlDlg::UpdateGui()
     }
     m_tabWidget->addTab(m_limiter, tr("Limiter"));
 
-    auto addChannelPage = [this](QWidget* page, const QString& name) {
+    // A channel page: a renamable tab, the window's models, the device.
+    auto addChannelPage = [this](auto* page, const QString& name) {
+        using Page = std::remove_pointer_t<decltype(page)>;
         const int index = m_tabWidget->addTab(page, name);
         m_tabWidget->tabBar()->setTabData(index, QVariant(true));
+        page->setEQModel(m_eqModel);
+        page->setHOFModel(m_hofModel);
+        connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
+        page->setPointerCZun(m_zun);
+        return page;
     };
-    if (!manyInputs) {
-        for (const QPointer<CZunInput>& input : inputs) {
-            if (!input)
-                continue;
-            auto* page = new ZunInputDlg(input);
-            m_inputPages.insert(input, page);
-            addChannelPage(page, input->GetName());
-            page->setEQModel(m_eqModel);
-            page->setHOFModel(m_hofModel);
-            connect(this, &ZunControlDlg::pointerCZunChanged, page, &ZunInputDlg::setPointerCZun);
-            page->setPointerCZun(m_zun);
-        }
-    }
+    if (!manyInputs)
+        for (const QPointer<CZunInput>& input : inputs)
+            if (input)
+                m_inputPages.insert(input, addChannelPage(new ZunInputDlg(input), input->GetName()));
 
     for (ZunOutputDlg* page : qAsConst(m_outputPages))
         release(page);
@@ -301,13 +300,7 @@ void ZunControlDlg::UpdateGui()
     for (const QPointer<CZunOutput>& output : routing->GetOutputs()) {
         if (!output)
             continue;
-        auto* page = new ZunOutputDlg(output);
-        m_outputPages.insert(output, page);
-        addChannelPage(page, output->GetName());
-        page->setEQModel(m_eqModel);
-        page->setHOFModel(m_hofModel);
-        connect(this, &ZunControlDlg::pointerCZunChanged, page, &ZunOutputDlg::setPointerCZun);
-        page->setPointerCZun(m_zun);
+        m_outputPages.insert(output, addChannelPage(new ZunOutputDlg(output), output->GetName()));
         m_plot->addOutput(output);
     }
     m_tabWidget->addTab(m_plot, QStringLiteral("Outputs"));
