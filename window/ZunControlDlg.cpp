@@ -141,17 +141,26 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
     connect(zun, &CZun::signal_ProcessingStats, this, &ZunControlDlg::updateStatusInformation);
     m_displayName = m_zun->GetName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(m_zun->GetName());
+    // Not yet connected is not a lost link (disableTabs above only set the start state).
+    m_linkLost = false;
     QApplication::restoreOverrideCursor();
 }
 
 ZunControlDlg::~ZunControlDlg()
 {
     // The pages the tab widget does not hold at the moment have no Qt parent.
+    QList<QWidget*> loose;
     for (QWidget* page : {static_cast<QWidget*>(m_advancedTab), static_cast<QWidget*>(m_gain1),
                           static_cast<QWidget*>(m_gain2), static_cast<QWidget*>(m_limiter),
                           static_cast<QWidget*>(m_plot)})
         if (page && !page->parent())
-            delete page;
+            loose << page;
+    // The pages go while the window is still whole: a gain page shown or hidden as its
+    // neighbours go still reaches this window's slots.
+    QWidget* tabs = m_tabWidget;
+    m_tabWidget = nullptr;
+    delete tabs;
+    qDeleteAll(loose);
 }
 
 void ZunControlDlg::buildPages(AudioIOStatusServer* statusServer)
@@ -315,6 +324,9 @@ void ZunControlDlg::UpdateGui()
     else
         setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
 
+    // An image that completed as the link went: the new tabs are greyed like the old ones.
+    if (m_linkLost)
+        disableTabs();
     m_tabWidget->setCurrentWidget(m_gain1);
     unsetCursor();
     showStatusBarMessage(QStringLiteral("Gui Updated"), 3);
@@ -326,16 +338,15 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
         return;
     m_displayName = stats->getName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
-    // Discovery reports the record now and then: a disconnected device keeps its
-    // "disconnected" title.
-    if (m_zun->IsConnected())
+    // Discovery reports the record now and then: a lost link keeps its title.
+    if (!m_linkLost)
         setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()));
 }
 
 void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
 {
     Q_UNUSED(setupNr)
-    if (!m_zun)
+    if (!m_zun || m_linkLost)
         return;
     setWindowTitle(QStringLiteral("%1 connected | Current setup: %2").arg(m_zun->GetName(), setupName));
 }
@@ -349,12 +360,13 @@ void ZunControlDlg::connectToZun()
 void ZunControlDlg::setTabsEnabled(bool on)
 {
     // The system tab stays usable: it holds the connect button.
-    for (int i = 1; i < m_tabWidget->count(); ++i)
+    for (int i = 1; m_tabWidget && i < m_tabWidget->count(); ++i)
         m_tabWidget->setTabEnabled(i, on);
 }
 
 void ZunControlDlg::enableTabs()
 {
+    m_linkLost = false;
     if (m_zun)
         setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()));
     setTabsEnabled(true);
@@ -362,6 +374,7 @@ void ZunControlDlg::enableTabs()
 
 void ZunControlDlg::disableTabs()
 {
+    m_linkLost = true;
     if (m_zun)
         setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()));
     setTabsEnabled(false);

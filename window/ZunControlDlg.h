@@ -125,4 +125,7 @@ private:
     QLCDNumber* m_rateDisplay = nullptr;
     QLCDNumber* m_dsp0Display = nullptr;
     QLCDNumber* m_dsp1Display = nullptr;
+    // The device reported the link lost and not yet back: late reports of the old
+    // connection (an image, a setup, the discovery record) do not call it connected.
+    bool m_linkLost = false;
 };
