@@ -63,12 +63,7 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
     setAttribute(Qt::WA_DeleteOnClose);
     if (!m_zun) {
         m_tabWidget = new QEditableTabWidget;
-        m_innerLayout = new QHBoxLayout;
-        m_innerLayout->addWidget(m_tabWidget);
-        m_outerLayout = new QVBoxLayout;
-        m_outerLayout->addLayout(m_innerLayout);
-        setLayout(m_outerLayout);
-        setWindowTitle(tr("ZunControl"));
+        buildLayout();
         QApplication::restoreOverrideCursor();
         refuseMissingDevice();
         return;
@@ -93,12 +88,7 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
     registerWindowMetaTypes();
     connectPages();
 
-    m_innerLayout = new QHBoxLayout;
-    m_innerLayout->addWidget(m_tabWidget);
-    m_outerLayout = new QVBoxLayout;
-    m_outerLayout->addLayout(m_innerLayout);
-    setLayout(m_outerLayout);
-    setWindowTitle(tr("ZunControl"));
+    buildLayout();
     m_statusTimer.setInterval(StatusTimerMs);
 
     // Models with the window as owner: they outlive every page that shows them.
@@ -185,6 +175,16 @@ void ZunControlDlg::connectPages()
     connect(m_systemTab, &ZunSystemWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
     connect(m_systemTab, &ZunSystemWidget::advancedSettingsChanged, this, &ZunControlDlg::showAdvancedSettings);
     connect(m_advancedTab, &ZunAdvancedSettingsWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
+}
+
+void ZunControlDlg::buildLayout()
+{
+    m_innerLayout = new QHBoxLayout;
+    m_innerLayout->addWidget(m_tabWidget);
+    m_outerLayout = new QVBoxLayout;
+    m_outerLayout->addLayout(m_innerLayout);
+    setLayout(m_outerLayout);
+    setWindowTitle(tr("ZunControl"));
 }
 
 void ZunControlDlg::buildStatusBar()

@@ -94,6 +94,8 @@ protected:
 private:
     void buildPages(AudioIOStatusServer* statusServer);
     void connectPages();
+    // The tab widget above the status bar; the first title.
+    void buildLayout();
     void buildStatusBar();
     // "| Current setup: <name>", empty when the name cannot be read.
     QString setupPart() const;
