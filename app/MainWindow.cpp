@@ -13,6 +13,7 @@
 #include "ZunDeviceStatsModel.h"
 #include "ZunManagerThread.h"
 #include "ZunNetworkTableView.h"
+#include "ZunControlDlg.h"
 #include "ZunStatusDisplay.h"
 #include "ZunVersionProbe.h"
 
@@ -185,8 +186,9 @@ void MainWindow::createMenus()
 
 void MainWindow::updateMenus()
 {
-    // No control window exists yet: the window commands apply to control windows only.
-    const bool hasControlWindow = false;
+    // The window commands apply to control windows only.
+    const QMdiSubWindow* active = m_mdiArea->activeSubWindow();
+    const bool hasControlWindow = active && qobject_cast<ZunControlDlg*>(active->widget());
     m_tileAct->setEnabled(hasControlWindow);
     m_cascadeAct->setEnabled(hasControlWindow);
     m_nextAct->setEnabled(hasControlWindow);
@@ -207,7 +209,9 @@ void MainWindow::updateWindowMenu()
     m_separatorAct->setVisible(!windows.isEmpty());
     for (QMdiSubWindow* sub : windows) {
         QString text;
-        if (sub->widget() == m_networkScanDlg)
+        if (const auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget()))
+            text = dlg->getDisplayName();
+        else if (sub->widget() == m_networkScanDlg)
             text = tr("Zun Network Monitor");
         else if (sub->widget() == m_statusMonitor)
             text = tr("Zun Status Monitor");
@@ -265,18 +269,57 @@ void MainWindow::help()
     }
 }
 
+ZunControlDlg* MainWindow::deviceWindow(quint16 serial) const
+{
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    for (QMdiSubWindow* sub : windows)
+        if (auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget()); dlg && dlg->deviceNumber() == serial)
+            return dlg;
+    return nullptr;
+}
+
 void MainWindow::closeDeviceWindow(quint32 serial)
 {
-    // Control windows are not built yet; none can be open.
-    Q_UNUSED(serial)
+    const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    for (QMdiSubWindow* sub : windows) {
+        auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget());
+        if (dlg && dlg->deviceNumber() == quint16(serial)) {
+            m_mdiArea->setActiveSubWindow(sub);
+            m_mdiArea->closeActiveSubWindow();
+        }
+    }
+}
+
+ZunControlDlg* MainWindow::findOrCreateDeviceWindow(quint16 serial)
+{
+    if (ZunControlDlg* dlg = deviceWindow(serial)) {
+        m_mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
+        return dlg;
+    }
+    auto* dlg = new ZunControlDlg(serial, m_zunServer, m_audioStatusServer);
+    CZunNetwork* net = m_networkScanDlg->network();
+    // Runs in the discovery thread, with the stream's default interval.
+    connect(dlg, &ZunControlDlg::statusTxTimeOut, net, [net](quint16 nr) { net->triggerStatusTx(nr); },
+            Qt::QueuedConnection);
+    connect(net, &CZunNetwork::zunNetworkChanged, dlg,
+            QOverload<QSharedPointer<ZunDeviceStats>>::of(&ZunControlDlg::updateDisplayName), Qt::QueuedConnection);
+    QMdiSubWindow* sub = m_mdiArea->addSubWindow(dlg);
+    sub->setMinimumSize(910, 520);
+    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+    placeSubWindow(sub, settings.value(QStringLiteral("ZunControlDlgNr%1/frameSize").arg(serial)),
+                   settings.value(QStringLiteral("ZunControlDlgNr%1/pos").arg(serial)));
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    return dlg;
 }
 
 void MainWindow::newDevice(quint32 serial)
 {
     const quint16 nr = quint16(serial);
-    if (m_zunServer->getZun(nr)) {
-        // The control window that this request opens is not part of the program yet.
-        qDebug() << "Connection request for Zun nr" << serial;
+    if (const QSharedPointer<CZun> zun = m_zunServer->getZun(nr)) {
+        ZunControlDlg* dlg = findOrCreateDeviceWindow(nr);
+        dlg->show();
+        if (!zun->IsConnected())
+            dlg->connectToZun();
         return;
     }
     // A listed processor without a device object: its registration failed (or still runs).
@@ -333,7 +376,11 @@ void MainWindow::registerDevice(QSharedPointer<ZunDeviceStats> stats)
         m_routingServer->createLibrary(firmware, map);
         m_zunServer->newCZun(stats, map, m_routingServer->getLibrary(firmware));
         if (const QSharedPointer<CZun> zun = m_zunServer->getZun(serial)) {
-            connect(zun.data(), &CZun::signal_exception, this, &MainWindow::displayMsgBox);
+            // An open control window shows its device's failures itself: one box each.
+            connect(zun.data(), &CZun::signal_exception, this, [this, serial](QString text, QString caption) {
+                if (!deviceWindow(serial))
+                    displayMsgBox(text, caption);
+            });
             if (audio)
                 audio->attachDevice(zun.data());
         }

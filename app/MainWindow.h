@@ -16,10 +16,11 @@ class QMenu;
 class QSignalMapper;
 class RoutingServer;
 class ZunDeviceStats;
+class ZunControlDlg;
 class ZunManagerThread;
 
-// The application's one top-level window: an MDI area holding the network monitor and
-// the status monitor (and, later, one control window per processor). It creates the
+// The application's one top-level window: an MDI area holding the network monitor, the
+// status monitor and one control window per processor. It creates the
 // device services and the manager thread of the device server, wires discovery to them,
 // registers every processor discovery reports (version probe when the announce carries
 // no firmware, command map, audio status, device object and, from firmware 1077, a status
@@ -45,6 +46,9 @@ public:
     QMenu* windowMenu() const { return m_windowMenu; }
     // Test seam: the TCP port of the version probe (5000).
     void setProbePort(quint16 port) { m_probePort = port; }
+
+    // The processor's control window, null when none is open.
+    ZunControlDlg* deviceWindow(quint16 serial) const;
 
     // Places a sub-window from stored geometry (size and position keys).
     static void placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const QVariant& pos);
@@ -73,6 +77,8 @@ private:
     void registerDevice(QSharedPointer<ZunDeviceStats> stats);
     void addStatusTile(QSharedPointer<ZunDeviceStats> stats);
     void closeDeviceWindow(quint32 serial);
+    // Activates the processor's control window, or opens one.
+    ZunControlDlg* findOrCreateDeviceWindow(quint16 serial);
 
     QMenu* m_windowMenu = nullptr;
     QMenu* m_helpMenu = nullptr;

@@ -25,7 +25,6 @@ public:
     void SetMute(bool mute) override;
     CZunDelay GetDelay() const override;
     void SetDelay(const CZunDelay& delay) override;
-    QString GetName() const { return m_name.isEmpty() ? m_defaultName : m_name; }
 
     // The outputs this input feeds, filled by the routing manager's rebuild.
     QList<ZunC::AnalogOutputs> GetOutputs() const { return m_outputs; }
@@ -36,7 +35,6 @@ private:
     ZunC::InputPaths path(const char* caller) const;
 
     QString m_defaultName;
-    QString m_name;
     int m_source;
     QList<ZunC::AnalogOutputs> m_outputs;
 };

@@ -26,7 +26,6 @@ public:
     void SetPhaseInverted(bool inverted);
     CZunDelay GetDelay() const override;
     void SetDelay(const CZunDelay& delay) override;
-    QString GetName() const { return m_name.isEmpty() ? m_defaultName : m_name; }
     QString GetDefaultName() const { return m_defaultName; }
     // "Output 1" ... "Output 8"; empty for anything else.
     static QString defaultName(int output);
@@ -50,5 +49,4 @@ public slots:
 private:
     ZunC::AnalogOutputs m_output;
     QString m_defaultName;
-    QString m_name;
 };

@@ -116,8 +116,15 @@ void ZunBaseComm::connectZun()
 
 void ZunBaseComm::disconnectZun()
 {
-    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+    if (!m_socket)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
         m_socket->disconnectFromHost();
+    // A connection still being made is given up: it must not complete after the
+    // disconnection was asked for.
+    else if (m_socket->state() == QAbstractSocket::HostLookupState
+             || m_socket->state() == QAbstractSocket::ConnectingState)
+        m_socket->abort();
 }
 
 void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)

@@ -1,19 +1,23 @@
 // The main window end to end: emulated processors as hosts of a private network (see
 // ZunNetnsRig.h). Discovery, version probe, registration with device objects, status
-// tiles, status streams while the status monitor is shown, a firmware change and a
-// processor that does not answer the probe. Needs root; skips otherwise.
+// tiles, status streams while the status monitor is shown, a firmware change, a
+// processor that does not answer the probe, and the control window that a double click
+// opens. Needs root; skips otherwise.
 #include "AudioIOStatusServer.h"
+#include "CCmdMap.h"
 #include "CZun.h"
 #include "CZunNetwork.h"
 #include "CZunNetworkScanDlg.h"
 #include "CZunServer.h"
 #include "CZunStatusMonitorDialog.h"
+#include "QEditableTabWidget.h"
+#include "ZunControlDlg.h"
 #include "MainWindow.h"
 #include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
-#include "ZunStallProbe.h"
 #include "ZunNetworkTableView.h"
+#include "ZunStallProbe.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
 
@@ -45,6 +49,32 @@ class TstMainWindowNetns : public QObject
     QTimer m_boxCloser;
 
     CZunNetwork* net() const { return m_window->networkMonitor()->network(); }
+    static QMdiSubWindow* sub(QWidget* w) { return qobject_cast<QMdiSubWindow*>(w->parentWidget()); }
+    static bool tabsEnabled(const ZunControlDlg* w, bool on)
+    {
+        for (int i = 1; i < w->tabWidget()->count(); ++i)
+            if (w->tabWidget()->isTabEnabled(i) != on)
+                return false;
+        return w->tabWidget()->count() > 1;
+    }
+    QStringList windowMenuTexts() const
+    {
+        m_window->updateWindowMenu();
+        QStringList texts;
+        for (QAction* a : m_window->windowMenu()->actions())
+            texts << a->text();
+        return texts;
+    }
+    void doubleClickRow(quint16 serial)
+    {
+        ZunNetworkTableView* view = m_window->networkMonitor()->tableView();
+        for (int r = 0; r < view->model()->rowCount(); ++r)
+            if (view->model()->index(r, 0).data().toInt() == serial) {
+                const QPoint at = view->visualRect(view->model()->index(r, 0)).center();
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+                QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            }
+    }
     QSharedPointer<CZun> zun(quint16 serial) const { return m_window->deviceServer()->getZun(serial); }
     bool listed(quint16 serial) const { return bool(net()->findDevice(serial)); }
 
@@ -132,11 +162,7 @@ private slots:
         QCOMPARE(registered[0][0].toUInt(), quint32(NoProbe));
         QCOMPARE(registered[0][1].toBool(), false);
         QVERIFY(!zun(NoProbe));
-        // A registered one only logs the request: no box.
-        m_boxes.clear();
-        m_window->newDevice(Fw1080);
-        QTest::qWait(200);
-        QVERIFY(m_boxes.isEmpty());
+
     }
 
     void tilesExistFrom1077()
@@ -242,11 +268,16 @@ private slots:
 
     void aFirmwareChangeRegistersAgain()
     {
+        m_window->newDevice(Changing);
+        QPointer<ZunControlDlg> window = m_window->deviceWindow(Changing);
+        QVERIFY(window);
         m_boxes.clear();
         QSignalSpy registered(m_window, &MainWindow::signal_registered);
         QVERIFY(m_rig.control(Changing, "firmware 1077"));
         QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
         QCOMPARE(registered[0][0].toUInt(), quint32(Changing));
+        // Its control window closed first.
+        QTRY_VERIFY(!window);
         // 1076 -> 1077: the processor gets its tile.
         QVERIFY(m_window->statusMonitor()->getStatusDisplay(Changing));
         // The device object takes the new firmware over.
@@ -260,6 +291,56 @@ private slots:
         QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
         QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
         QTRY_COMPARE_WITH_TIMEOUT(zun(Changing)->GetFirmwareVersion(), quint16(1078), 3000);
+    }
+
+    void aDoubleClickOpensTheControlWindow()
+    {
+        QSignalSpy image(zun(Fw1080).data(), &CZun::signal_ZunStatusChanged);
+        QSignalSpy disconnected(zun(Fw1080).data(), &CZun::signal_Disconnected);
+        m_boxes.clear();
+        for (int round = 0; round < 2; ++round) {
+            const int windows = m_window->mdiArea()->subWindowList().size();
+            image.clear();
+            doubleClickRow(Fw1080);
+            ZunControlDlg* w = m_window->deviceWindow(Fw1080);
+            QVERIFY(w);
+            QCOMPARE(m_window->mdiArea()->subWindowList().size(), windows + (round == 0 ? 1 : 0));
+            QCOMPARE(m_window->mdiArea()->activeSubWindow(), sub(w));
+            QCOMPARE(sub(w)->pos(), QPoint(0, 0));
+            QCOMPARE(sub(w)->minimumSize(), QSize(910, 520));
+            // Connected, and built from the first image: two sources over eight outputs.
+            QVERIFY(image.size() > 0 || image.wait(20000));
+            QTRY_COMPARE(w->tabWidget()->count(), 1 + 2 + 2 + 8 + 1);
+            QTRY_VERIFY(tabsEnabled(w, true));
+            QTRY_VERIFY2(w->windowTitle().startsWith("Alpha connected"), qPrintable(w->windowTitle()));
+            QVERIFY(windowMenuTexts().contains("Zun 257 : Alpha"));
+            for (QAction* a : m_window->windowMenu()->actions())
+                if (a->text() == "&Tile")
+                    QVERIFY(a->isEnabled());
+            QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+            if (round == 1)
+                break;
+            // The processor drops the link at the next command it gets (the window reports it).
+            QVERIFY(m_rig.control(Fw1080, "droplink"));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (zun(Fw1080)->requestCmdStatus(zun(Fw1080)->GetCmdMap()->getCmdNr("Cmd_KeyLock")), !disconnected.isEmpty()),
+                5000);
+            QTRY_VERIFY(tabsEnabled(w, false));
+            QVERIFY2(w->windowTitle().startsWith("Zun 257 disconnected"), qPrintable(w->windowTitle()));
+            QVERIFY(windowMenuTexts().contains("Not connected"));
+            m_boxes.clear();
+        }
+
+        // One box per failure: the window's; once it is closed, the main window's.
+        m_boxes.clear();
+        // (A late report of the dropped link may come in between.)
+        emit zun(Fw1080)->signal_exception("Something failed", "ZunControl");
+        QCOMPARE(m_boxes.count("Something failed"), 1);
+        sub(m_window->deviceWindow(Fw1080))->close();
+        QTRY_VERIFY(!m_window->deviceWindow(Fw1080));
+        QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
+        emit zun(Fw1080)->signal_exception("Later failure", "ZunControl");
+        QCOMPARE(m_boxes.count("Later failure"), 1);
     }
 
     void closingKeepsTheGeometry()

@@ -1,0 +1,403 @@
+// The control window offscreen on device objects of the device services: tabs, titles,
+// channel renaming, Escape, the status-stream timer, the status bar, rebuilds releasing
+// their pages, geometry, a number the services do not hold; and on an emulated processor on
+// loopback: connection, dropped link, reconnection, and a close while connecting.
+#include "CCmdMap.h"
+#include "CRoutingManager.h"
+#include "CZunInput.h"
+#include "CZunOutput.h"
+#include "GainWidget.h"
+#include "LimiterWidget.h"
+#include "QEditableTabBar.h"
+#include "QEditableTabWidget.h"
+#include "WindowTestRig.h"
+#include "ZunControlDlg.h"
+#include "ZunOutputDlg.h"
+#include "ZunOutputPlotDlg.h"
+
+#include <QDir>
+#include <QLCDNumber>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStatusBar>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+enum : quint16 { Many = 42, Few = 43, Single = 44, Emulated = 291, Stalled = 292 };
+
+QStringList tabTexts(const QTabWidget* tabs)
+{
+    QStringList texts;
+    for (int i = 0; i < tabs->count(); ++i)
+        texts << tabs->tabText(i);
+    return texts;
+}
+
+bool tabsEnabled(const QTabWidget* tabs, bool on)
+{
+    for (int i = 1; i < tabs->count(); ++i)
+        if (tabs->isTabEnabled(i) != on)
+            return false;
+    return tabs->count() > 1 && tabs->isTabEnabled(0);
+}
+
+long procValue(const QString& file, const QByteArray& key)
+{
+    QFile f(file);
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// This process's TCP sockets whose peer port is port, in the state ("01" established,
+// "02" SYN sent).
+int socketsTo(quint16 port, const char* state)
+{
+    QFile tcp(QStringLiteral("/proc/net/tcp"));
+    tcp.open(QIODevice::ReadOnly);
+    const QByteArray peer = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    int n = 0;
+    for (const QByteArray& line : tcp.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        n += f.size() > 3 && f[2].endsWith(peer) && f[3] == state ? 1 : 0;
+    }
+    return n;
+}
+
+// A loopback listener that never accepts: once one connection fills its queue, the
+// kernel drops every further SYN, so a connection to it stays in the making.
+struct StalledListener
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    quint16 port = 0;
+    QTcpSocket filler;
+    bool start()
+    {
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 0) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return false;
+        port = ntohs(a.sin_port);
+        filler.connectToHost(QHostAddress::LocalHost, port);
+        return filler.waitForConnected(5000);
+    }
+    ~StalledListener() { ::close(fd); }
+};
+} // namespace
+
+class TstControlWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<WindowTestRig> m_rig;
+
+    std::unique_ptr<ZunControlDlg> window(quint16 nr, bool shown = false)
+    {
+        auto w = std::make_unique<ZunControlDlg>(nr, m_rig->deviceServer(), m_rig->statusServer());
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        if (shown) {
+            w->show();
+            [&] { QVERIFY(QTest::qWaitForWindowExposed(w.get())); }();
+        }
+        return w;
+    }
+    CRoutingManager* routing(quint16 nr) const { return m_rig->device(nr)->GetRoutingManager(); }
+
+private slots:
+    void initTestCase()
+    {
+        m_rig = std::make_unique<WindowTestRig>();
+        QVERIFY2(m_rig->startSim(Emulated), qPrintable(m_rig->error()));
+        for (quint16 nr : {Many, Few, Emulated})
+            m_rig->addDevice(nr, WindowTestRig::DoubleBoard,
+                             nr == Many ? WindowTestRig::EightInputs : WindowTestRig::TwoInputs);
+        m_rig->addDevice(Single, WindowTestRig::SingleBoard, WindowTestRig::TwoInputs);
+    }
+
+    void cleanupTestCase() { m_rig.reset(); }
+
+    void tabsOrderAndFlags_data()
+    {
+        QTest::addColumn<int>("nr");
+        QTest::addColumn<int>("outputs");
+        QTest::newRow("eight inputs") << int(Many) << 8;
+        QTest::newRow("two inputs") << int(Few) << 8;
+        QTest::newRow("single board, one input") << int(Single) << 4;
+    }
+
+    void tabsOrderAndFlags()
+    {
+        QFETCH(int, nr);
+        QFETCH(int, outputs);
+        auto w = window(nr);
+        QTabWidget* tabs = w->tabWidget();
+        QCOMPARE(tabTexts(tabs), QStringList {"System"}); // until the first image
+        w->UpdateGui();
+        const QList<QPointer<CZunInput>> inputs = routing(nr)->GetInputs();
+        QStringList expected {"System"}, channels;
+        if (inputs.size() > 4) {
+            expected << "Inputs" << "Outputs" << "Limiter";
+            QCOMPARE(w->secondGainPage()->mode(), 1);
+        } else {
+            expected << "In-/Outputs" << "Limiter";
+            for (const auto& input : inputs)
+                channels << input->GetName();
+            QCOMPARE(tabs->indexOf(w->secondGainPage()), -1);
+        }
+        QCOMPARE(w->firstGainPage()->mode(), inputs.size() > 4 ? 0 : 2);
+        for (int i = 1; i <= outputs; ++i)
+            channels << QStringLiteral("Output %1").arg(i);
+        expected << channels << "Outputs";
+        QCOMPARE(tabTexts(tabs), expected);
+        for (int i = 0; i < tabs->count(); ++i)
+            QCOMPARE(tabs->tabBar()->tabData(i).toBool(), channels.contains(tabs->tabText(i)));
+        QCOMPARE(tabs->currentWidget(), w->firstGainPage());
+
+        // The advanced tab sits beside the system tab, also through a rebuild.
+        w->showAdvancedSettings(true);
+        w->UpdateGui();
+        QCOMPARE(tabTexts(tabs), QStringList({"System", "Advanced"}) + expected.mid(1));
+        w->showAdvancedSettings(false);
+        QCOMPARE(tabTexts(tabs), expected);
+    }
+
+    void titles()
+    {
+        auto w = window(Few);
+        QCOMPARE(w->windowTitle(), QString("ZunControl"));
+        w->UpdateGui();
+        QCOMPARE(w->windowTitle(), QString("Rig 43 connected"));
+        w->disableTabs();
+        QCOMPARE(w->windowTitle(), QString("Zun 43 disconnected | Current setup: "));
+        QVERIFY(tabsEnabled(w->tabWidget(), false));
+        w->enableTabs();
+        QCOMPARE(w->windowTitle(), QString("Zun 43 connected | Current setup: "));
+        QVERIFY(tabsEnabled(w->tabWidget(), true));
+        w->updateDisplayName(7, "Show %1");
+        QCOMPARE(w->windowTitle(), QString("Rig 43 connected | Current setup: Show %1"));
+        // Another processor's record, or none, changes nothing.
+        w->updateDisplayName(DeviceTestRig::record(1080, Many));
+        w->updateDisplayName(QSharedPointer<ZunDeviceStats>());
+        QCOMPARE(w->windowTitle(), QString("Rig 43 connected | Current setup: Show %1"));
+        QSharedPointer<ZunDeviceStats> mine = DeviceTestRig::record(1080, Few);
+        mine->setName("Hall");
+        w->updateDisplayName(mine);
+        QCOMPARE(w->windowTitle(), QString("Hall connected | Current setup: "));
+        QCOMPARE(w->getDisplayName(), QString("Not connected"));
+    }
+
+    void renamingAChannelTabRenamesTheChannel()
+    {
+        auto w = window(Few, true);
+        w->UpdateGui();
+        CZunInput* input = routing(Few)->GetInputs().value(0);
+        CZunOutput* output = routing(Few)->GetOutputs().value(0);
+        QTabBar* bar = w->tabWidget()->tabBar();
+        auto doubleClick = [&](const QString& tab) {
+            const QPoint at = bar->tabRect(tabTexts(w->tabWidget()).indexOf(tab)).center();
+            QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseDClick(bar, Qt::LeftButton, Qt::NoModifier, at);
+            return w->tabWidget()->editableTabBar()->lineEdit();
+        };
+        QVERIFY(!doubleClick("Limiter"));
+        QLineEdit* editor = doubleClick(input->GetName());
+        QVERIFY(editor);
+        editor->setText("Kick");
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(input->GetName(), QString("Kick"));
+        QCOMPARE(routing(Few)->GetInputByName("Kick"), input);
+
+        // An output and an input bear the old name: the input takes the new one.
+        output->SetName("Kick");
+        emit w->tabWidget()->tabNameChanged("Kick", "Bass");
+        QCOMPARE(input->GetName(), QString("Bass"));
+        emit w->tabWidget()->tabNameChanged("Kick", "Sub");
+        emit w->tabWidget()->tabNameChanged("Nobody", "Else");
+        QCOMPARE(output->GetName(), QString("Sub"));
+        QCOMPARE(input->GetName(), QString("Bass"));
+        input->SetName(QString());
+        output->SetName(QString());
+    }
+
+    void escapeIsConsumed()
+    {
+        auto w = window(Few, true);
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(w.get(), &escape);
+        QVERIFY(escape.isAccepted());
+        QVERIFY(w->isVisible());
+    }
+
+    void statusStreamsWhileAGainPageIsShown()
+    {
+        auto w = window(Many);
+        w->UpdateGui();
+        QSignalSpy asked(w.get(), &ZunControlDlg::statusTxTimeOut);
+        QTabWidget* tabs = w->tabWidget();
+        tabs->setCurrentIndex(0);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCOMPARE(asked.size(), 0);
+        // Shown: one request at once, then one per 2300 ms period.
+        tabs->setCurrentWidget(w->firstGainPage());
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0][0].toUInt(), uint(Many));
+        QVERIFY(w->statusTimer()->isActive() && !w->statusTimer()->isSingleShot());
+        QCOMPARE(w->statusTimer()->interval(), 2300);
+        QMetaObject::invokeMethod(w->statusTimer(), "timeout");
+        QCOMPARE(asked.size(), 2);
+        // From one gain page to the other: one at once, and the timer goes on.
+        tabs->setCurrentWidget(w->secondGainPage());
+        QCOMPARE(asked.size(), 3);
+        QVERIFY(w->statusTimer()->isActive());
+        tabs->setCurrentWidget(w->limiterPage());
+        QVERIFY(!w->statusTimer()->isActive());
+        QCOMPARE(asked.size(), 3);
+    }
+
+    void statusBarDisplays_data()
+    {
+        QTest::addColumn<int>("nr");
+        QTest::newRow("double board") << int(Many);
+        QTest::newRow("single board") << int(Single);
+    }
+
+    void statusBarDisplays()
+    {
+        QFETCH(int, nr);
+        const bool doubleBoard = nr == Many;
+        auto w = window(nr, true);
+        QCOMPARE(w->statusBar()->findChildren<QLCDNumber*>().size(), doubleBoard ? 3 : 2);
+        QCOMPARE(w->rateDisplay()->digitCount(), 6);
+        QCOMPARE(w->dsp0LoadDisplay()->segmentStyle(), QLCDNumber::Filled);
+        emit w->device()->signal_ProcessingStats(96000, 12, 34);
+        QCOMPARE(w->rateDisplay()->intValue(), 96000);
+        QCOMPARE(w->dsp0LoadDisplay()->intValue(), 12);
+        if (doubleBoard) {
+            QCOMPARE(w->dsp1LoadDisplay()->intValue(), 34);
+            QVERIFY(w->dsp0LoadDisplay()->x() < w->dsp1LoadDisplay()->x());
+        }
+        QVERIFY(w->dsp0LoadDisplay()->x() < w->rateDisplay()->x());
+    }
+
+    void rebuildsReleaseTheirPages()
+    {
+        auto w = window(Few);
+        auto reload = [&] {
+            w->UpdateGui();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        };
+        reload();
+        QPointer<ZunOutputDlg> oldPage = w->outputPages().value(0);
+        QPointer<QWidget> oldPlot = w->outputPlotPage();
+        const long before = procValue("/proc/self/status", "VmRSS:");
+        for (int i = 0; i < 100; ++i)
+            reload();
+        qInfo("resident memory over 100 image reloads: %ld KiB before, %ld KiB after", before,
+              procValue("/proc/self/status", "VmRSS:"));
+        QVERIFY(!oldPage && !oldPlot);
+        QCOMPARE(w->findChildren<ZunOutputDlg*>().size(), 8);
+        QCOMPARE(w->tabWidget()->count(), 14);
+    }
+
+    void geometryIsStoredOnClose()
+    {
+        QMdiArea area;
+        area.resize(1400, 900);
+        area.show();
+        QMdiSubWindow* sub = area.addSubWindow(new ZunControlDlg(Few, m_rig->deviceServer(), m_rig->statusServer()));
+        sub->setGeometry(30, 40, 950, 600);
+        sub->show();
+        QVERIFY(sub->close());
+        QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        QCOMPARE(s.value("ZunControlDlgNr43/frameSize").toSize(), QSize(950, 600));
+        QCOMPARE(s.value("ZunControlDlgNr43/pos").toPoint(), QPoint(30, 40));
+    }
+
+    void aNumberTheServicesDoNotHoldClosesWithAMessage()
+    {
+        QMdiArea area;
+        area.show();
+        auto* w = new ZunControlDlg(999, m_rig->deviceServer(), m_rig->statusServer());
+        QPointer<QMdiSubWindow> sub = area.addSubWindow(w);
+        sub->show();
+        // Nothing that needs the device runs on the missing one.
+        w->UpdateGui();
+        w->enableTabs();
+        w->retriggerStatusTxOnOff(true);
+        w->connectToZun();
+        QTRY_VERIFY(!sub);
+        const QStringList boxes = m_rig->takeBoxes();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes[0].contains("Zun 999"));
+    }
+
+    void connectsGreysOnADroppedLinkAndComesBack()
+    {
+        const QSharedPointer<CZun> zun = m_rig->device(Emulated);
+        auto w = window(Emulated, true);
+        QSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
+        QSignalSpy disconnected(zun.data(), &CZun::signal_Disconnected);
+        for (int round = 0; round < 2; ++round) {
+            image.clear();
+            w->connectToZun();
+            QVERIFY(WindowTestRig::waitFor(image));
+            QTRY_COMPARE(w->tabWidget()->count(), 14); // built from the image
+            QTRY_VERIFY(tabsEnabled(w->tabWidget(), true));
+            QTRY_VERIFY2(w->windowTitle().startsWith("Rig 291 connected"), qPrintable(w->windowTitle()));
+            if (round == 1)
+                break;
+            QSharedPointer<ZunDeviceStats> record = DeviceTestRig::record(1080, Emulated);
+            record->setName("Stage");
+            w->updateDisplayName(record);
+            QCOMPARE(w->windowTitle(), QString("Stage connected | Current setup: "));
+            QCOMPARE(w->getDisplayName(), QString("Zun 291 : Stage"));
+            // The processor drops the link at the next command.
+            QVERIFY(m_rig->sim()->control("droplink"));
+            zun->requestCmdStatus(zun->GetCmdMap()->getCmdNr("Cmd_KeyLock"));
+            QVERIFY(WindowTestRig::waitFor(disconnected));
+            QTRY_VERIFY(tabsEnabled(w->tabWidget(), false));
+            QVERIFY2(w->windowTitle().startsWith("Zun 291 disconnected"), qPrintable(w->windowTitle()));
+            // Late reports of the old connection: the record, an image.
+            w->updateDisplayName(record);
+            w->UpdateGui();
+            QVERIFY2(w->windowTitle().startsWith("Zun 291 disconnected"), qPrintable(w->windowTitle()));
+            QVERIFY(tabsEnabled(w->tabWidget(), false));
+        }
+        w.reset();
+        QVERIFY(!zun->IsConnected());
+        QTRY_COMPARE(socketsTo(m_rig->sim()->tcpPort(), "01"), 0);
+    }
+
+    void closingWhileConnectingLeavesNothingBehind()
+    {
+        StalledListener listener;
+        QVERIFY(listener.start());
+        const QSharedPointer<CZun> zun = m_rig->addDevice(Stalled);
+        zun->SetPort(listener.port);
+        const int threads = QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        auto w = window(Stalled, true);
+        w->connectToZun();
+        QTRY_COMPARE(socketsTo(listener.port, "02"), 1);
+        w.reset();
+        // Nothing left in the making or made, but the listener's own filler.
+        QCOMPARE(socketsTo(listener.port, "02"), 0);
+        QCOMPARE(socketsTo(listener.port, "01"), 1);
+        QVERIFY(!zun->IsConnected());
+        QCOMPARE(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), threads);
+    }
+};
+
+QTEST_MAIN(TstControlWindow)
+#include "tst_controlwindow.moc"

@@ -1,0 +1,476 @@
+#include "ZunControlDlg.h"
+
+#include "AudioIOStatus.h"
+#include "AudioIOStatusServer.h"
+#include "CRoutingManager.h"
+#include "CZun.h"
+#include "CZunInput.h"
+#include "CZunOutput.h"
+#include "CZunServer.h"
+#include "CZunSetupManager.h"
+#include "CZunStatusBuffer.h"
+#include "GainWidget.h"
+#include "LimiterWidget.h"
+#include "QEditableTabBar.h"
+#include "QEditableTabWidget.h"
+#include "ZunAdvancedSettingsWidget.h"
+#include "ZunDeviceStats.h"
+#include "ZunEQModel.h"
+#include "ZunHOFModel.h"
+#include "ZunInputDlg.h"
+#include "ZunOutputDlg.h"
+#include "ZunOutputPlotDlg.h"
+#include "ZunSystemWidget.h"
+#include "ZunWindowMetaTypes.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLCDNumber>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSettings>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include <exception>
+#include <type_traits>
+
+namespace {
+QString settingsKey(quint16 nr, const char* what)
+{
+    return QStringLiteral("ZunControlDlgNr%1/%2").arg(nr).arg(QLatin1String(what));
+}
+
+QLCDNumber* makeDisplay(int digits)
+{
+    auto* display = new QLCDNumber(digits);
+    display->setSegmentStyle(QLCDNumber::Filled);
+    return display;
+}
+} // namespace
+
+ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatusServer* statusServer,
+                             QWidget* parent)
+    : QWidget(parent), m_nr(nr)
+{
+    setWindowIcon(QIcon(QStringLiteral("favicon.ico")));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+
+    m_zun = deviceServer ? deviceServer->getZun(nr) : QSharedPointer<CZun>();
+    setAttribute(Qt::WA_DeleteOnClose);
+    if (!m_zun) {
+        m_tabWidget = new QEditableTabWidget;
+        buildLayout();
+        QApplication::restoreOverrideCursor();
+        refuseMissingDevice();
+        return;
+    }
+
+    // The main window wires the audio status to the device when it registers the
+    // processor; a window opened again must not double every request.
+    if (const QSharedPointer<AudioIOStatus> status = statusServer ? statusServer->getStatus(nr) : nullptr) {
+        const auto queuedOnce = Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection);
+        connect(status.data(), &AudioIOStatus::ZunFrontPanelChanged, m_zun.data(), &CZun::requestCmdStatus, queuedOnce);
+        connect(status.data(), &AudioIOStatus::signal_ZunOutOfSync, m_zun.data(), &CZun::RefreshStatusBuffer,
+                queuedOnce);
+        connect(status.data(), &AudioIOStatus::signal_CyclesSamplingRateChanged, m_zun.data(),
+                &CZun::UpdateProcessingPower, queuedOnce);
+        connect(status.data(), &AudioIOStatus::signal_toLogFile, m_zun.data(), &CZun::printToLog, queuedOnce);
+    }
+
+    m_tabWidget = new QEditableTabWidget;
+    connect(m_tabWidget, &QEditableTabWidget::tabNameChanged, this, &ZunControlDlg::onTabNameChanged);
+
+    buildPages(statusServer);
+    registerWindowMetaTypes();
+    connectPages();
+
+    buildLayout();
+    m_statusTimer.setInterval(StatusTimerMs);
+
+    // Models with the window as owner: they outlive every page that shows them.
+    m_eqModel = new ZunEQModel(m_zun, this);
+    m_hofModel = new ZunHOFModel(m_zun, this);
+    CZun* zun = m_zun.data();
+    connect(this, &ZunControlDlg::pointerCZunChanged, m_eqModel, &ZunEQModel::setPointerCZun);
+    connect(this, &ZunControlDlg::pointerCZunChanged, m_hofModel, &ZunHOFModel::setPointerCZun);
+    connect(zun, &CZun::signal_ZunStatusChanged, m_eqModel, &ZunEQModel::reloadModel);
+    connect(zun, &CZun::signal_ZunStatusChanged, m_hofModel, &ZunHOFModel::reloadModel);
+    connect(m_eqModel, &ZunEQModel::signal_exception, this, &ZunControlDlg::displayMsgBox, Qt::QueuedConnection);
+    connect(m_hofModel, &ZunHOFModel::signal_exception, this, &ZunControlDlg::displayMsgBox, Qt::QueuedConnection);
+    connect(zun, &CZun::signal_ZunStatusChanged, this, &ZunControlDlg::UpdateGui, Qt::QueuedConnection);
+    connect(zun, &CZun::signal_ZunStatusChanged, m_systemTab, &ZunSystemWidget::UpdateGui, Qt::QueuedConnection);
+    connect(zun, &CZun::signal_ZunStatusChanged, m_advancedTab, &ZunAdvancedSettingsWidget::UpdateGui,
+            Qt::QueuedConnection);
+    for (GainWidget* gain : {m_gain1, m_gain2}) {
+        connect(zun, &CZun::signal_Connected, gain, &GainWidget::on_connect, Qt::QueuedConnection);
+        connect(zun, &CZun::signal_Disconnected, gain, &GainWidget::on_disconnect, Qt::QueuedConnection);
+    }
+    connect(zun, &CZun::signal_ZunStatusChanged, m_gain1, &GainWidget::UpdateGui, Qt::QueuedConnection);
+    connect(zun, &CZun::signal_ZunStatusChanged, m_gain2, &GainWidget::UpdateGui, Qt::QueuedConnection);
+    connect(zun, &CZun::signal_exception, this, &ZunControlDlg::displayMsgBox);
+    connect(zun, &CZun::signal_StatusBarMessage, this,
+            QOverload<QString, int>::of(&ZunControlDlg::showStatusBarMessage));
+    connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_StatusBarMessage, this,
+            QOverload<QString, int>::of(&ZunControlDlg::showStatusBarMessage));
+    // The routing manager's failures reach the window through the device object, which
+    // passes them on as its own signal_exception (connected above).
+    connect(zun->GetSetupManager(), &CZunSetupManager::signal_SetupChanged, this,
+            QOverload<int, QString>::of(&ZunControlDlg::updateDisplayName));
+    connect(zun, &CZun::signal_Connected, this, &ZunControlDlg::enableTabs, Qt::QueuedConnection);
+    connect(zun, &CZun::signal_Disconnected, this, &ZunControlDlg::disableTabs, Qt::QueuedConnection);
+
+    emit pointerCZunChanged(m_zun);
+
+    connect(&m_statusTimer, &QTimer::timeout, this, &ZunControlDlg::triggerStatusTx);
+
+    buildStatusBar();
+    connect(zun, &CZun::signal_ProcessingStats, this, &ZunControlDlg::updateStatusInformation);
+    m_displayName = m_zun->GetName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
+                                               : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(m_zun->GetName());
+    // Not yet connected is not a lost link (disableTabs above only set the start state).
+    m_linkLost = false;
+    QApplication::restoreOverrideCursor();
+}
+
+ZunControlDlg::~ZunControlDlg()
+{
+    // The pages the tab widget does not hold at the moment have no Qt parent.
+    QList<QWidget*> loose;
+    for (QWidget* page : {static_cast<QWidget*>(m_advancedTab), static_cast<QWidget*>(m_gain1),
+                          static_cast<QWidget*>(m_gain2), static_cast<QWidget*>(m_limiter),
+                          static_cast<QWidget*>(m_plot)})
+        if (page && !page->parent())
+            loose << page;
+    // The pages go while the window is still whole: a gain page shown or hidden as its
+    // neighbours go still reaches this window's slots.
+    QWidget* tabs = m_tabWidget;
+    m_tabWidget = nullptr;
+    delete tabs;
+    qDeleteAll(loose);
+}
+
+void ZunControlDlg::buildPages(AudioIOStatusServer* statusServer)
+{
+    m_systemTab = new ZunSystemWidget(m_zun);
+    m_tabWidget->addTab(m_systemTab, tr("System"));
+    disableTabs();
+
+    const QSharedPointer<AudioIOStatus> status = statusServer ? statusServer->getStatus(m_nr) : nullptr;
+    m_advancedTab = new ZunAdvancedSettingsWidget(m_zun);
+    m_gain1 = new GainWidget(2, m_zun, status);
+    m_gain2 = new GainWidget(1, m_zun, status);
+    m_limiter = new LimiterWidget(m_zun);
+}
+
+void ZunControlDlg::connectPages()
+{
+    for (GainWidget* gain : {m_gain1, m_gain2}) {
+        connect(gain, &GainWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
+        connect(gain, &GainWidget::changedVisibility, this, &ZunControlDlg::retriggerStatusTxOnOff);
+    }
+    connect(m_systemTab, &ZunSystemWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
+    connect(m_systemTab, &ZunSystemWidget::advancedSettingsChanged, this, &ZunControlDlg::showAdvancedSettings);
+    connect(m_advancedTab, &ZunAdvancedSettingsWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
+}
+
+void ZunControlDlg::buildLayout()
+{
+    m_innerLayout = new QHBoxLayout;
+    m_innerLayout->addWidget(m_tabWidget);
+    m_outerLayout = new QVBoxLayout;
+    m_outerLayout->addLayout(m_innerLayout);
+    setLayout(m_outerLayout);
+    setWindowTitle(tr("ZunControl"));
+}
+
+void ZunControlDlg::buildStatusBar()
+{
+    m_statusBar = new QStatusBar;
+    m_outerLayout->addWidget(m_statusBar);
+    if (!m_dsp0Display) {
+        m_dsp0Display = makeDisplay(2);
+        m_statusBar->addPermanentWidget(m_dsp0Display);
+    }
+    if (m_zun->GetHardwareInfo().isDoubleBoard() && !m_dsp1Display) {
+        m_dsp1Display = makeDisplay(2);
+        m_statusBar->addPermanentWidget(m_dsp1Display);
+    }
+    if (!m_rateDisplay) {
+        m_rateDisplay = makeDisplay(6);
+        m_statusBar->addPermanentWidget(m_rateDisplay);
+    }
+}
+
+void ZunControlDlg::refuseMissingDevice()
+{
+    // Later: the main window is still placing the window when the constructor returns.
+    QTimer::singleShot(0, this, [this] {
+        QPointer<ZunControlDlg> self(this);
+        displayMsgBox(QStringLiteral("Zun %1 is no longer known: its control window closes.").arg(m_nr),
+                      QStringLiteral("ZunControl"));
+        if (!self)
+            return;
+        if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
+            sub->close();
+        else
+            close();
+    });
+}
+
+QString ZunControlDlg::getDisplayName() const
+{
+    if (!m_zun || !m_zun->IsConnected())
+        return QStringLiteral("Not connected");
+    return m_displayName;
+}
+
+QString ZunControlDlg::setupPart() const
+{
+    try {
+        return QStringLiteral("| Current setup: %1").arg(m_zun->GetActiveSetupName());
+    } catch (const std::exception&) {
+        return QString();
+    }
+}
+
+void ZunControlDlg::takeOut(QWidget* page)
+{
+    if (!page)
+        return;
+    const int index = m_tabWidget->indexOf(page);
+    if (index >= 0)
+        m_tabWidget->removeTab(index);
+}
+
+void ZunControlDlg::release(QWidget* page)
+{
+    if (!page)
+        return;
+    takeOut(page);
+    disconnect(this, nullptr, page, nullptr);
+    page->disconnect(this);
+    page->deleteLater();
+}
+
+void ZunControlDlg::UpdateGui()
+{
+    if (!m_zun)
+        return;
+    setCursor(Qt::WaitCursor);
+
+    // Rebuilt from scratch: the channels may be other objects after the image was read.
+    for (ZunInputDlg* page : qAsConst(m_inputPages))
+        release(page);
+    m_inputPages.clear();
+    takeOut(m_gain1);
+    takeOut(m_gain2);
+    takeOut(m_limiter);
+    takeOut(m_plot);
+
+    CRoutingManager* routing = m_zun->GetRoutingManager();
+    const QList<QPointer<CZunInput>> inputs = routing->GetInputs();
+    const bool manyInputs = inputs.size() > 4;
+    if (manyInputs) {
+        m_gain1->setMode(0);
+        m_tabWidget->addTab(m_gain1, tr("Inputs"));
+        m_gain2->setMode(1);
+        m_tabWidget->addTab(m_gain2, tr("Outputs"));
+    } else {
+        m_gain1->setMode(2);
+        m_tabWidget->addTab(m_gain1, tr("In-/Outputs"));
+    }
+    m_tabWidget->addTab(m_limiter, tr("Limiter"));
+
+    // A channel page: a renamable tab, the window's models, the device.
+    auto addChannelPage = [this](auto* page, const QString& name) {
+        using Page = std::remove_pointer_t<decltype(page)>;
+        const int index = m_tabWidget->addTab(page, name);
+        m_tabWidget->tabBar()->setTabData(index, QVariant(true));
+        page->setEQModel(m_eqModel);
+        page->setHOFModel(m_hofModel);
+        connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
+        page->setPointerCZun(m_zun);
+        return page;
+    };
+    if (!manyInputs)
+        for (const QPointer<CZunInput>& input : inputs)
+            if (input)
+                m_inputPages.insert(input, addChannelPage(new ZunInputDlg(input), input->GetName()));
+
+    for (ZunOutputDlg* page : qAsConst(m_outputPages))
+        release(page);
+    m_outputPages.clear();
+    release(m_plot);
+    m_plot = new ZunOutputPlotDlg;
+    for (const QPointer<CZunOutput>& output : routing->GetOutputs()) {
+        if (!output)
+            continue;
+        m_outputPages.insert(output, addChannelPage(new ZunOutputDlg(output), output->GetName()));
+        m_plot->addOutput(output);
+    }
+    m_tabWidget->addTab(m_plot, QStringLiteral("Outputs"));
+
+    QString setupName;
+    try {
+        setupName = m_zun->GetActiveSetupName();
+    } catch (const std::exception&) {
+    }
+    if (!setupName.isEmpty())
+        updateDisplayName(0, setupName);
+    else
+        setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
+
+    // An image that completed as the link went: the new tabs are greyed like the old ones.
+    if (m_linkLost)
+        disableTabs();
+    m_tabWidget->setCurrentWidget(m_gain1);
+    unsetCursor();
+    showStatusBarMessage(QStringLiteral("Gui Updated"), 3);
+}
+
+void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
+{
+    if (!stats || !m_zun || stats->serial() != m_zun->GetNr())
+        return;
+    m_displayName = stats->getName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
+                                               : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
+    // Discovery reports the record now and then: a lost link keeps its title.
+    if (!m_linkLost)
+        setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()));
+}
+
+void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
+{
+    Q_UNUSED(setupNr)
+    if (!m_zun || m_linkLost)
+        return;
+    setWindowTitle(QStringLiteral("%1 connected | Current setup: %2").arg(m_zun->GetName(), setupName));
+}
+
+void ZunControlDlg::connectToZun()
+{
+    if (m_systemTab)
+        QMetaObject::invokeMethod(m_systemTab, "do_connect", Qt::QueuedConnection);
+}
+
+void ZunControlDlg::setTabsEnabled(bool on)
+{
+    // The system tab stays usable: it holds the connect button.
+    for (int i = 1; m_tabWidget && i < m_tabWidget->count(); ++i)
+        m_tabWidget->setTabEnabled(i, on);
+}
+
+void ZunControlDlg::enableTabs()
+{
+    m_linkLost = false;
+    if (m_zun)
+        setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()));
+    setTabsEnabled(true);
+}
+
+void ZunControlDlg::disableTabs()
+{
+    m_linkLost = true;
+    if (m_zun)
+        setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()));
+    setTabsEnabled(false);
+}
+
+void ZunControlDlg::displayMsgBox(QString text, QString caption)
+{
+    // The box runs an event loop of its own, in which the window may be closed.
+    QPointer<ZunControlDlg> self(this);
+    QMessageBox::warning(nullptr, tr(caption.toLocal8Bit().constData()), tr(text.toLocal8Bit().constData()),
+                         QMessageBox::Ok, QMessageBox::NoButton);
+    if (self && m_systemTab)
+        m_systemTab->on_CZunException();
+}
+
+void ZunControlDlg::showAdvancedSettings(bool on)
+{
+    if (!m_advancedTab)
+        return;
+    if (on) {
+        if (m_tabWidget->indexOf(m_advancedTab) < 0)
+            m_tabWidget->insertTab(m_tabWidget->indexOf(m_systemTab) + 1, m_advancedTab, QStringLiteral("Advanced"));
+    } else {
+        takeOut(m_advancedTab);
+    }
+}
+
+void ZunControlDlg::onTabNameChanged(QString oldName, QString newName)
+{
+    if (!m_zun)
+        return;
+    CRoutingManager* routing = m_zun->GetRoutingManager();
+    if (CZunInput* input = routing->GetInputByName(oldName))
+        input->SetName(newName);
+    else if (CZunOutput* output = routing->GetOutputByName(oldName))
+        output->SetName(newName);
+}
+
+void ZunControlDlg::retriggerStatusTxOnOff(bool on)
+{
+    if (!m_zun)
+        return;
+    if (on) {
+        emit statusTxTimeOut(quint16(m_zun->GetNr()));
+        m_statusTimer.start();
+    } else {
+        m_statusTimer.stop();
+    }
+}
+
+void ZunControlDlg::triggerStatusTx()
+{
+    if (m_zun)
+        emit statusTxTimeOut(quint16(m_zun->GetNr()));
+}
+
+void ZunControlDlg::showStatusBarMessage(QString text, int timeoutMs)
+{
+    if (m_statusBar)
+        m_statusBar->showMessage(text, timeoutMs);
+}
+
+void ZunControlDlg::showStatusBarMessage(QString text) { showStatusBarMessage(text, 0); }
+
+void ZunControlDlg::updateStatusInformation(int rate, int dsp0Load, int dsp1Load)
+{
+    if (!m_zun)
+        return;
+    m_rateDisplay->display(rate);
+    m_dsp0Display->display(dsp0Load);
+    if (m_dsp1Display && m_zun->GetHardwareInfo().isDoubleBoard())
+        m_dsp1Display->display(dsp1Load);
+}
+
+void ZunControlDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Escape never closes the window nor does anything else in it.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void ZunControlDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_zun) {
+        // The frame the main window places: the enclosing sub-window (the window itself
+        // when it is shown on its own).
+        const QWidget* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+        if (!frame)
+            frame = this;
+        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        settings.setValue(settingsKey(m_nr, "frameSize"), frame->frameSize());
+        settings.setValue(settingsKey(m_nr, "pos"), frame->pos());
+        settings.sync();
+    }
+    QWidget::closeEvent(event);
+}

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <QMap>
+#include <QSharedPointer>
+#include <QTimer>
+#include <QWidget>
+
+class AudioIOStatusServer;
+class CZun;
+class CZunInput;
+class CZunOutput;
+class CZunServer;
+class GainWidget;
+class LimiterWidget;
+class QEditableTabWidget;
+class QHBoxLayout;
+class QLCDNumber;
+class QStatusBar;
+class QVBoxLayout;
+class ZunAdvancedSettingsWidget;
+class ZunDeviceStats;
+class ZunEQModel;
+class ZunHOFModel;
+class ZunInputDlg;
+class ZunOutputDlg;
+class ZunOutputPlotDlg;
+class ZunSystemWidget;
+
+// The control window of one processor. It looks the shared device object and its audio
+// status up in the device services, shows every page of the device in an editable tab
+// widget (system, advanced, gain pages, limiter, one page per channel, output plot),
+// rebuilds the channel pages each time the device's parameter image has been read anew,
+// keeps its title in step with the connection and the active setup, shows the sampling
+// rate and DSP loads in its status bar, asks for status streams every 2300 ms while a gain
+// page is on screen, and shows every failure its pages and the device report.
+//
+// A number that the device services do not hold (the processor went away meanwhile) gives
+// a window without pages that says so and closes.
+class ZunControlDlg : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int StatusTimerMs = 2300;
+
+    ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatusServer* statusServer,
+                  QWidget* parent = nullptr);
+    ~ZunControlDlg() override;
+
+    quint16 deviceNumber() const { return m_nr; }
+    // The Window-menu text: "Not connected" unless the device is connected.
+    QString getDisplayName() const;
+
+    // What the tests look at.
+    QSharedPointer<CZun> device() const { return m_zun; }
+    QEditableTabWidget* tabWidget() const { return m_tabWidget; }
+    ZunSystemWidget* systemTab() const { return m_systemTab; }
+    ZunAdvancedSettingsWidget* advancedTab() const { return m_advancedTab; }
+    GainWidget* firstGainPage() const { return m_gain1; }
+    GainWidget* secondGainPage() const { return m_gain2; }
+    LimiterWidget* limiterPage() const { return m_limiter; }
+    ZunOutputPlotDlg* outputPlotPage() const { return m_plot; }
+    QList<ZunInputDlg*> inputPages() const { return m_inputPages.values(); }
+    QList<ZunOutputDlg*> outputPages() const { return m_outputPages.values(); }
+    QTimer* statusTimer() { return &m_statusTimer; }
+    QStatusBar* statusBar() const { return m_statusBar; }
+    QLCDNumber* rateDisplay() const { return m_rateDisplay; }
+    QLCDNumber* dsp0LoadDisplay() const { return m_dsp0Display; }
+    QLCDNumber* dsp1LoadDisplay() const { return m_dsp1Display; }
+
+signals:
+    void pointerCZunChanged(QSharedPointer<CZun> zun);
+    void statusTxTimeOut(quint16 deviceNumber);
+
+public slots:
+    void UpdateGui();
+    void updateDisplayName(QSharedPointer<ZunDeviceStats> stats);
+    void connectToZun();
+    void enableTabs();
+    void disableTabs();
+    void displayMsgBox(QString text, QString caption);
+    void showAdvancedSettings(bool on);
+    void onTabNameChanged(QString oldName, QString newName);
+    void retriggerStatusTxOnOff(bool on);
+    void triggerStatusTx();
+    void showStatusBarMessage(QString text, int timeoutMs);
+    void showStatusBarMessage(QString text);
+    void updateStatusInformation(int rate, int dsp0Load, int dsp1Load);
+    void updateDisplayName(int setupNr, QString setupName);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildPages(AudioIOStatusServer* statusServer);
+    void connectPages();
+    // The tab widget above the status bar; the first title.
+    void buildLayout();
+    void buildStatusBar();
+    // "| Current setup: <name>", empty when the name cannot be read.
+    QString setupPart() const;
+    void setTabsEnabled(bool on);
+    void takeOut(QWidget* page);
+    // A page that a rebuild has replaced: no signal reaches it any more, and it goes.
+    void release(QWidget* page);
+    // The processor is not (any more) in the device services: say so and close.
+    void refuseMissingDevice();
+
+    quint16 m_nr;
+    QString m_displayName;
+    QSharedPointer<CZun> m_zun;
+    QEditableTabWidget* m_tabWidget = nullptr;
+    QMap<CZunInput*, ZunInputDlg*> m_inputPages;
+    QMap<CZunOutput*, ZunOutputDlg*> m_outputPages;
+    QVBoxLayout* m_outerLayout = nullptr;
+    QHBoxLayout* m_innerLayout = nullptr;
+    ZunSystemWidget* m_systemTab = nullptr;
+    ZunAdvancedSettingsWidget* m_advancedTab = nullptr;
+    GainWidget* m_gain1 = nullptr;
+    GainWidget* m_gain2 = nullptr;
+    ZunOutputPlotDlg* m_plot = nullptr;
+    LimiterWidget* m_limiter = nullptr;
+    ZunEQModel* m_eqModel = nullptr;
+    ZunHOFModel* m_hofModel = nullptr;
+    QTimer m_statusTimer;
+    QStatusBar* m_statusBar = nullptr;
+    QLCDNumber* m_rateDisplay = nullptr;
+    QLCDNumber* m_dsp0Display = nullptr;
+    QLCDNumber* m_dsp1Display = nullptr;
+    // The device reported the link lost and not yet back: late reports of the old
+    // connection (an image, a setup, the discovery record) do not call it connected.
+    bool m_linkLost = false;
+};
