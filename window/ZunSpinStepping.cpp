@@ -1,0 +1,52 @@
+#include "ZunSpinStepping.h"
+
+#include "CZunParam.h"
+
+double ZunSpinStepping::stepped(const CZunParam* param, double value, int n, double singleStep)
+{
+    if (!param)
+        return value + n * singleStep;
+    const double next = n >= 0 ? param->StepUp(value, n) : param->StepDown(value, -n);
+    // The maximum's own step is 0: stepping down from it takes the last segment's step,
+    // or an editor at the top of its range could never come down by arrows or keys.
+    if (n < 0 && next == value && value >= param->GetMax())
+        return param->Bound(value + n * param->lastStep());
+    return next;
+}
+
+double ZunSpinStepping::fine(const CZunParam* param, double value, int n, double singleStep)
+{
+    const double step = param ? param->firstStep() : singleStep;
+    return n >= 0 ? value + step : value - step;
+}
+
+ZunSpinStepping::KeyResult ZunSpinStepping::key(const CZunParam* param, int key, Qt::KeyboardModifiers mods,
+                                                double singleStep, double* value)
+{
+    const bool shift = mods & Qt::ShiftModifier;
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyResult::Consumed;
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        if (!(mods & Qt::ControlModifier) || !param)
+            return KeyResult::Toolkit;
+        *value = key == Qt::Key_Home ? param->GetMin() : param->GetMax();
+        return KeyResult::Stepped;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        const int n = key == Qt::Key_Up ? 1 : -1;
+        *value = shift && param ? fine(param, *value, n, singleStep) : stepped(param, *value, n, singleStep);
+        return KeyResult::Stepped;
+    }
+    case Qt::Key_PageUp:
+        *value = stepped(param, *value, 5, singleStep);
+        return KeyResult::Stepped;
+    case Qt::Key_PageDown:
+        *value = stepped(param, *value, -5, singleStep);
+        return KeyResult::Stepped;
+    default:
+        return KeyResult::Toolkit;
+    }
+}
