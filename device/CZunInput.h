@@ -25,7 +25,8 @@ public:
     void SetMute(bool mute) override;
     CZunDelay GetDelay() const override;
     void SetDelay(const CZunDelay& delay) override;
-    QString GetName() const { return m_name.isEmpty() ? m_defaultName : m_name; }
+    // The response's names: a rename (SetName) shows here and in the look-ups by name.
+    QString GetName() const { return CZunAbstractFrequencyResponse::GetName(); }
 
     // The outputs this input feeds, filled by the routing manager's rebuild.
     QList<ZunC::AnalogOutputs> GetOutputs() const { return m_outputs; }
@@ -35,8 +36,6 @@ private:
     // The input path, or throws when the source has none (nothing to read or set).
     ZunC::InputPaths path(const char* caller) const;
 
-    QString m_defaultName;
-    QString m_name;
     int m_source;
     QList<ZunC::AnalogOutputs> m_outputs;
 };

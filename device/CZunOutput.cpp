@@ -12,9 +12,9 @@
 #include <stdexcept>
 
 CZunOutput::CZunOutput(CZun* zun, ZunC::AnalogOutputs output)
-    : CZunAbstractInOutput(zun, output), m_output(output), m_defaultName(defaultName(int(output))),
-      m_name(m_defaultName)
+    : CZunAbstractInOutput(zun, output), m_output(output)
 {
+    setDefaultName(defaultName(int(output)));
     QObject::connect(zun, &CZun::signal_ChannelGain, this, &CZunOutput::on_GainChanged);
     QObject::connect(zun, &CZun::signal_ChannelInvert, this, &CZunOutput::on_PhaseInvertChanged);
 }

@@ -26,8 +26,9 @@ public:
     void SetPhaseInverted(bool inverted);
     CZunDelay GetDelay() const override;
     void SetDelay(const CZunDelay& delay) override;
-    QString GetName() const { return m_name.isEmpty() ? m_defaultName : m_name; }
-    QString GetDefaultName() const { return m_defaultName; }
+    // The response's names: a rename (SetName) shows here and in the look-ups by name.
+    QString GetName() const { return CZunAbstractFrequencyResponse::GetName(); }
+    QString GetDefaultName() const { return CZunAbstractFrequencyResponse::defaultName(); }
     // "Output 1" ... "Output 8"; empty for anything else.
     static QString defaultName(int output);
 
@@ -49,6 +50,4 @@ public slots:
 
 private:
     ZunC::AnalogOutputs m_output;
-    QString m_defaultName;
-    QString m_name;
 };

@@ -35,7 +35,9 @@ ZunGainStrip::ZunGainStrip(ZunGainSlider* slider, QWidget* parent)
     // setGain with the same value finds it stored and stays silent).
     connect(m_gainBox, qOverload<double>(&QDoubleSpinBox::valueChanged), m_slider, &QwtSlider::setValue);
     connect(m_slider, &QwtSlider::valueChanged, m_gainBox, &QDoubleSpinBox::setValue);
-    connect(m_slider, &QwtSlider::valueChanged, this, [this](double v) { setGain(v); });
+    // On the fader's 0.1 dB grid, as the box shows it: otherwise the box's rounded echo
+    // would count as a second edit.
+    connect(m_slider, &QwtSlider::valueChanged, this, [this](double v) { setGain(std::round(v * 10.0) / 10.0); });
     connect(m_delayBox, &CZunDelaySpinBox::valueChangedEditFinished, this, [this](CZunDelay d) { setDelay(d); });
     connect(m_mute, &QPushButton::clicked, this, [this](bool checked) { onButtonMute(checked); });
 }
