@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QKeyEvent>
-#include <QWheelEvent>
 
 #include <cmath>
 
@@ -32,9 +31,7 @@ void CZunSpinBox::setAndAnnounce(double value)
 
 void CZunSpinBox::stepBy(int steps)
 {
-    const bool fine = (QApplication::keyboardModifiers() & Qt::ShiftModifier) && m_param;
-    setAndAnnounce(fine ? ZunSpinStepping::fine(m_param, value(), steps, singleStep())
-                        : ZunSpinStepping::stepped(m_param, value(), steps, singleStep()));
+    setAndAnnounce(ZunSpinStepping::onStepBy(m_param, value(), steps, singleStep()));
 }
 
 void CZunSpinBox::keyPressEvent(QKeyEvent* event)
@@ -46,21 +43,9 @@ void CZunSpinBox::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    double v = value();
-    switch (ZunSpinStepping::key(m_param, event->key(), event->modifiers(), singleStep(), &v)) {
-    case ZunSpinStepping::KeyResult::Stepped:
-        if (event->key() == Qt::Key_Home || event->key() == Qt::Key_End)
-            m_keyHeld = false;
-        setAndAnnounce(v);
-        event->accept();
-        return;
-    case ZunSpinStepping::KeyResult::Consumed:
-        event->accept();
-        return;
-    case ZunSpinStepping::KeyResult::Toolkit:
+    if (!ZunSpinStepping::onKey(m_param, event, value(), singleStep(), &m_keyHeld,
+                                [this](double v) { setAndAnnounce(v); }))
         QSpinBox::keyPressEvent(event);
-        return;
-    }
 }
 
 void CZunSpinBox::keyReleaseEvent(QKeyEvent* event)
@@ -71,10 +56,6 @@ void CZunSpinBox::keyReleaseEvent(QKeyEvent* event)
 
 void CZunSpinBox::wheelEvent(QWheelEvent* event)
 {
-    const int n = event->angleDelta().y() >= 0 ? 1 : -1;
-    if (event->buttons() & Qt::MiddleButton)
-        setValue(int(std::trunc(ZunSpinStepping::fine(m_param, value(), n, singleStep()))));
-    else
-        setAndAnnounce(ZunSpinStepping::stepped(m_param, value(), n, singleStep()));
-    event->accept();
+    ZunSpinStepping::onWheel(m_param, event, value(), singleStep(), [this](double v) { setValue(int(std::trunc(v))); },
+                             [this](double v) { setAndAnnounce(v); });
 }

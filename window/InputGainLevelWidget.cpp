@@ -39,16 +39,4 @@ void InputGainLevelWidget::setLevel(double dB) { m_level->showValue(dB, 0.5); }
 
 void InputGainLevelWidget::disableMute(bool on) { m_mute->setDisabled(on); }
 
-void InputGainLevelWidget::drawLevelScale(bool on)
-{
-    m_level->setScaleShown(on);
-    if (on) {
-        m_levelBox->setContentsMargins(0, 0, 0, 0);
-        m_level->setMinimumSize(20, 120);
-    } else {
-        const int d = m_level->borderDistance();
-        m_levelBox->setContentsMargins(0, d, 0, d);
-        m_level->setMinimumSize(12, (60 - d) * 2);
-    }
-    m_grid->update();
-}
+void InputGainLevelWidget::drawLevelScale(bool on) { showMeterScale(m_level, m_levelBox, on, QSize(20, 120), 60); }

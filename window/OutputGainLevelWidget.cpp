@@ -140,32 +140,11 @@ void OutputGainLevelWidget::switchThermoLED(bool on) { m_thermoLED->setPixmap(le
 
 void OutputGainLevelWidget::onButtonPhInvert(bool checked) { emit invertChannel(name(), checked); }
 
-void OutputGainLevelWidget::drawLevelScale(bool on)
-{
-    m_level->setScaleShown(on);
-    if (on) {
-        m_levelBox->setContentsMargins(0, 0, 0, 0);
-        m_level->setMinimumSize(20, 120);
-    } else {
-        const int d = m_level->borderDistance();
-        m_levelBox->setContentsMargins(0, d, 0, d);
-        m_level->setMinimumSize(12, (60 - d) * 2);
-    }
-    m_grid->update();
-}
+void OutputGainLevelWidget::drawLevelScale(bool on) { showMeterScale(m_level, m_levelBox, on, QSize(20, 120), 60); }
 
 void OutputGainLevelWidget::drawGainReductionScale(bool on)
 {
-    m_gainReduction->setScaleShown(on);
-    if (on) {
-        m_gainReductionBox->setContentsMargins(0, 0, 0, 0);
-        m_gainReduction->setMinimumSize(20, 70);
-    } else {
-        const int d = m_gainReduction->borderDistance();
-        m_gainReductionBox->setContentsMargins(0, d, 0, d);
-        m_gainReduction->setMinimumSize(12, (35 - d) * 2);
-    }
-    m_grid->update();
+    showMeterScale(m_gainReduction, m_gainReductionBox, on, QSize(20, 70), 35);
 }
 
 void OutputGainLevelWidget::setGainRange(double min, double max)

@@ -2,6 +2,7 @@
 
 #include "CZunDelaySpinBox.h"
 #include "ZunGainSlider.h"
+#include "ZunMeterThermo.h"
 
 #include <QApplication>
 #include <QDoubleSpinBox>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -103,6 +105,16 @@ void ZunGainStrip::drawGainScale(bool on)
 {
     m_slider->setScalePosition(on ? QwtSlider::LeadingScale : QwtSlider::NoScale);
     m_slider->setMinimumSize(on ? QSize(20, 120) : sliderSizeWithoutScale());
+    m_grid->update();
+}
+
+void ZunGainStrip::showMeterScale(ZunMeterThermo* meter, QVBoxLayout* box, bool on, const QSize& withScale,
+                                  int halfHeight)
+{
+    meter->setScaleShown(on);
+    const int d = on ? 0 : meter->borderDistance();
+    box->setContentsMargins(0, d, 0, d);
+    meter->setMinimumSize(on ? withScale : QSize(12, (halfHeight - d) * 2));
     m_grid->update();
 }
 

@@ -10,7 +10,9 @@ class QDoubleSpinBox;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 class ZunGainSlider;
+class ZunMeterThermo;
 
 // What the input, master and output strips of the gain page share: name label, gain fader
 // with its spin box, delay box and Mute button, the stored gain and delay, and the hover
@@ -56,6 +58,10 @@ protected:
     static QColor settingColor(const char* key);
     // The Mute style with the inactive and active colours, and a disabled colour when given.
     static QString muteStyle(const QColor& inactive, const QColor& active, const QColor& disabled = QColor());
+
+    // A meter's scale on (its box without margins, the meter at least withScale) or off
+    // (the box keeps the scale's end room, the meter 12 wide and (halfHeight - room) x 2).
+    void showMeterScale(ZunMeterThermo* meter, QVBoxLayout* box, bool on, const QSize& withScale, int halfHeight);
 
     void enterEvent(QEvent* event) override;
     void leaveEvent(QEvent* event) override;

@@ -2,6 +2,10 @@
 
 #include "CZunParam.h"
 
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWheelEvent>
+
 double ZunSpinStepping::stepped(const CZunParam* param, double value, int n, double singleStep)
 {
     if (!param)
@@ -49,4 +53,40 @@ ZunSpinStepping::KeyResult ZunSpinStepping::key(const CZunParam* param, int key,
     default:
         return KeyResult::Toolkit;
     }
+}
+
+bool ZunSpinStepping::onKey(const CZunParam* param, QKeyEvent* event, double value, double singleStep, bool* keyHeld,
+                            const Apply& announce)
+{
+    switch (key(param, event->key(), event->modifiers(), singleStep, &value)) {
+    case KeyResult::Stepped:
+        if (event->key() == Qt::Key_Home || event->key() == Qt::Key_End)
+            *keyHeld = false;
+        announce(value);
+        event->accept();
+        return true;
+    case KeyResult::Consumed:
+        event->accept();
+        return true;
+    case KeyResult::Toolkit:
+        break;
+    }
+    return false;
+}
+
+void ZunSpinStepping::onWheel(const CZunParam* param, QWheelEvent* event, double value, double singleStep,
+                              const Apply& set, const Apply& announce)
+{
+    const int n = event->angleDelta().y() >= 0 ? 1 : -1;
+    if (event->buttons() & Qt::MiddleButton)
+        set(fine(param, value, n, singleStep));
+    else
+        announce(stepped(param, value, n, singleStep));
+    event->accept();
+}
+
+double ZunSpinStepping::onStepBy(const CZunParam* param, double value, int n, double singleStep)
+{
+    const bool shift = QApplication::keyboardModifiers() & Qt::ShiftModifier;
+    return shift && param ? fine(param, value, n, singleStep) : stepped(param, value, n, singleStep);
 }

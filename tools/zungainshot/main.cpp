@@ -4,56 +4,25 @@
 //
 //   zungainshot HARDWARE-WORD OUT-PREFIX [ROUTING-WORD]   # OUT-PREFIX-1.png, OUT-PREFIX-2.png
 #include "AudioIOStatus.h"
-#include "CCmdMap.h"
-#include "CRoutingLibrary.h"
 #include "CRoutingManager.h"
-#include "CZun.h"
+#include "GainPageRig.h"
 #include "GainWidget.h"
 #include "MasterGainDelayWidget.h"
-#include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
 #include "ZunUdpDatagram.h"
 
 #include <QApplication>
 #include <QCursor>
-#include <QElapsedTimer>
-#include <QHostAddress>
 #include <QNetworkDatagram>
-#include <QProcess>
 #include <QSettings>
-#include <QStandardPaths>
-#include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTextStream>
 #include <QTimer>
-#include <QUdpSocket>
 
-namespace
-{
-[[noreturn]] void fail(const QString& text)
-{
-    QTextStream(stderr) << "zungainshot: " << text << Qt::endl;
-    ::exit(1);
-}
-
-quint16 freePort(bool tcp)
-{
-    if (tcp) {
-        QTcpServer s;
-        s.listen(QHostAddress::LocalHost, 0);
-        return s.serverPort();
-    }
-    QUdpSocket s;
-    s.bind(QHostAddress(QHostAddress::LocalHost), 0);
-    return s.localPort();
-}
-} // namespace
+using namespace GainPageRig;
 
 int main(int argc, char** argv)
 {
     QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
+    privateSettings(home);
     QApplication app(argc, argv);
     registerZunMetaTypes();
     if (argc != 3 && argc != 4)
@@ -75,29 +44,10 @@ int main(int argc, char** argv)
     settings.setValue(QStringLiteral("ColorButtonInactive"), QColor(QStringLiteral("limegreen")));
     settings.sync();
 
-    const quint16 tcpPort = freePort(true);
-    const quint16 udpPort = freePort(false);
-    QProcess sim;
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(QStringLiteral(ZUNSIM_PATH), {"--bind", "127.0.0.1", "--tcp-port", QString::number(tcpPort), "--udp-port",
-                                            QString::number(udpPort), "--firmware", "1080", "--hardware",
-                                            QString::number(hardware), "--routing", QString::number(routingWord)});
-    QByteArray line;
-    while (!line.contains("zunsim ready")) {
-        if (!sim.waitForReadyRead(10000))
-            fail(QStringLiteral("the emulator did not start"));
-        line += sim.readAllStandardOutput();
-    }
-
+    Sim sim(hardware, routingWord);
     auto map = QSharedPointer<CCmdMap>::create();
     map->setVersion(1080);
-    auto record = QSharedPointer<ZunDeviceStats>::create(CMacAddr(0x5A756E000000ull | 42));
-    record->setFirmware(1080);
-    record->setIpAddress(QHostAddress(QHostAddress::LocalHost));
-    record->setHardwareInfo(CZunHardwareInfo(hardware));
-    record->setRouting(quint16(routingWord), 0);
-    QSharedPointer<CZun> zun(new CZun(record, map, QSharedPointer<CRoutingLibrary>::create(map)));
-    zun->SetPort(tcpPort);
+    QSharedPointer<CZun> zun = device(sim, map, hardware, routingWord);
     auto status = QSharedPointer<AudioIOStatus>::create(map);
     GainWidget page(2, zun, status);
     bool loaded = false;
@@ -109,15 +59,9 @@ int main(int argc, char** argv)
         loaded = true;
     });
     zun->connect();
-    QElapsedTimer t;
-    t.start();
-    while (!loaded) {
-        if (t.elapsed() > 20000)
-            fail(QStringLiteral("no parameter image"));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
+    waitFor([&]() { return loaded; }, 20000, "the parameter image");
 
-    // a little life on the strips: gains, a mute, a polarity
+    // a little life on the strips: a gain, a mute, a polarity
     zun->SetChannelGain(-3.0, ZunC::Output1);
     zun->MuteChannel(ZunC::Output2, true);
     zun->SetChannelPhaseInversion(ZunC::Output0, true);
@@ -128,22 +72,25 @@ int main(int argc, char** argv)
         while (socket.hasPendingDatagrams())
             status->refresh(socket.receiveDatagram().data());
     });
+    // what the device window does while a gain page is shown
+    const auto ask = [&]() {
+        socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost, sim.udpPort());
+    };
     QTimer requests;
-    QObject::connect(&requests, &QTimer::timeout, [&]() {
-        socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost, udpPort);
-    });
+    QObject::connect(&requests, &QTimer::timeout, ask);
     QObject::connect(&page, &GainWidget::changedVisibility, [&](bool shown) {
-        if (shown)
+        if (shown) {
+            ask();
             requests.start(2300);
-        else
+        } else {
             requests.stop();
+        }
     });
     page.on_connect();
     QCursor::setPos(0, 0); // no strip under the pointer: no hover highlight in the picture
     page.setWindowTitle(QStringLiteral("Gain page"));
     page.show();
     page.resize(page.sizeHint());
-    socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost, udpPort);
 
     int shot = 0;
     QTimer shots;
@@ -155,13 +102,8 @@ int main(int argc, char** argv)
         if (shot == 2)
             app.quit();
     });
-    QTimer::singleShot(1500, [&]() {
-        shots.start(1000);
-    });
+    QTimer::singleShot(1500, [&]() { shots.start(1000); });
     app.exec();
     zun->disconnect();
-    sim.write("quit\n");
-    if (!sim.waitForFinished(5000))
-        sim.kill();
     return 0;
 }
