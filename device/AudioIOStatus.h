@@ -67,6 +67,9 @@ public:
     // n 0-11: outputs 0-7, then 8-11 for the second flag bits of the two DSPs.
     bool IsPeakLimiting(int n) const;
     bool IsThermalLimiting(int n) const;
+    // The names the gain page's meters use for the two per-output limiter bits.
+    bool GetLimiterStatusBit(int output) const { return IsPeakLimiting(output); }
+    bool GetTemperatureStatusBit(int output) const { return IsThermalLimiting(output); }
     bool IsOutputMuted(int output) const;
     bool IsInputMuted(int source) const;
     bool IsMasterMuted() const;

@@ -9,9 +9,7 @@
 CZunInput::CZunInput(CZun* zun, int source) : CZunAbstractInOutput(zun, source), m_source(source)
 {
     try {
-        m_defaultName = zun->GetRoutingManager()->GetInputName(source);
-        // One name for the channel: GetName and SetName of the response.
-        setDefaultName(m_defaultName);
+        setDefaultName(zun->GetRoutingManager()->GetInputName(source));
     } catch (const std::exception&) {
         // A firmware without the text leaves the name empty; the routing manager reports
         // outdated firmware.

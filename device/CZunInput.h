@@ -34,7 +34,6 @@ private:
     // The input path, or throws when the source has none (nothing to read or set).
     ZunC::InputPaths path(const char* caller) const;
 
-    QString m_defaultName;
     int m_source;
     QList<ZunC::AnalogOutputs> m_outputs;
 };

@@ -12,10 +12,9 @@
 #include <stdexcept>
 
 CZunOutput::CZunOutput(CZun* zun, ZunC::AnalogOutputs output)
-    : CZunAbstractInOutput(zun, output), m_output(output), m_defaultName(defaultName(int(output)))
+    : CZunAbstractInOutput(zun, output), m_output(output)
 {
-    // One name for the channel: GetName and SetName of the response.
-    setDefaultName(m_defaultName);
+    setDefaultName(defaultName(int(output)));
     QObject::connect(zun, &CZun::signal_ChannelGain, this, &CZunOutput::on_GainChanged);
     QObject::connect(zun, &CZun::signal_ChannelInvert, this, &CZunOutput::on_PhaseInvertChanged);
 }

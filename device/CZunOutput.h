@@ -26,7 +26,7 @@ public:
     void SetPhaseInverted(bool inverted);
     CZunDelay GetDelay() const override;
     void SetDelay(const CZunDelay& delay) override;
-    QString GetDefaultName() const { return m_defaultName; }
+    QString GetDefaultName() const { return CZunAbstractFrequencyResponse::defaultName(); }
     // "Output 1" ... "Output 8"; empty for anything else.
     static QString defaultName(int output);
 
@@ -48,5 +48,4 @@ public slots:
 
 private:
     ZunC::AnalogOutputs m_output;
-    QString m_defaultName;
 };

@@ -16,6 +16,9 @@ public:
     static constexpr const char* MimeType = "application/x-zun-channel";
 
     ZunChannelMimeData();
+    // The EQs and crossover filters of a CSV filter list ("peq" rows become EQs); no
+    // channel settings. A file that cannot be read gives empty lists.
+    explicit ZunChannelMimeData(const QString& fileName);
 
     QList<EQ_PARAMS> getEQs() const { return m_eqs; }
     void setEQs(const QList<EQ_PARAMS>& eqs) { m_eqs = eqs; }

@@ -131,6 +131,19 @@ int ZunCmdBuffer::waitingGroups() const
     return m_ring.size();
 }
 
+int ZunCmdBuffer::waitingGroupsWith(quint16 id) const
+{
+    QMutexLocker lock(&m_ringMutex);
+    int n = 0;
+    for (int i = 0; i < m_ring.size(); ++i)
+        for (const CZunCmd& c : m_ring.at(i).commands())
+            if (c.getCmd() == id) {
+                ++n;
+                break;
+            }
+    return n;
+}
+
 void ZunCmdBuffer::reset()
 {
     QList<CZunMetaCmd> dropped;

@@ -63,6 +63,8 @@ public:
 
     bool isIdle() const;
     int waitingGroups() const;
+    // Waiting groups that carry a command with this id (a fader's backlog, if it had one).
+    int waitingGroupsWith(quint16 id) const;
 
 signals:
     void txDataReady(QByteArray data);

@@ -40,6 +40,20 @@ if [ "${1:-}" = "--system" ]; then
 fi
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+# tools/zunshot.sh gain [OUT-DIR]: the gain page of an emulated 4-output and 8-output
+# processor with moving meters, two pictures a second apart each (no lab, no root).
+if [ "${1:-}" = gain ]; then
+  dir=${2:-/tmp}
+  build=${ZUNLAB_BUILD:-$root/build}
+  Xvfb :78 -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+  xpid=$!
+  sleep 1
+  DISPLAY=:78 "$build/tools/zungainshot/zungainshot" 0x1300 "$dir/gain-4out" || true
+  DISPLAY=:78 "$build/tools/zungainshot/zungainshot" 0x0F80 "$dir/gain-8out" || true
+  kill $xpid
+  exit 0
+fi
 out=${1:-/tmp/zunshot.png}
 wait=${2:-12}
 build=${ZUNLAB_BUILD:-$root/build}

@@ -1,23 +1,556 @@
 #include "GainWidget.h"
 
 #include "AudioIOStatus.h"
+#include "CCmdMap.h"
+#include "CRoutingManager.h"
 #include "CZun.h"
+#include "CZunInput.h"
+#include "CZunOutput.h"
+#include "CZunParam.h"
+#include "InputGainLevelWidget.h"
+#include "MasterGainDelayWidget.h"
+#include "OutputGainLevelWidget.h"
+#include "ZunChannelMimeData.h"
 
-#include <QLabel>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QScopedValueRollback>
+#include <QSettings>
 #include <QVBoxLayout>
 
-GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent)
-    : QWidget(parent), m_mode(mode), m_zun(std::move(zun)), m_status(std::move(status))
+#include <memory>
+#include <stdexcept>
+
+namespace
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(tr("Gains"), this));
+const char* const WhatsThis =
+    "<h1>Input/Output Tab</h1> \t\tOverview of all available inputs and outputs with most important parameters. "
+    "\t\tFor each channel, the in- or output level is shown in dBFS.<br> \t\tFullscale for analog inputs is 28.5 dBu, "
+    "for outputs, it's 18 dBu. <br> \t\tThe <b>gains</b> can be adjusted in 0.1 dB steps by dragging the sliders or "
+    "using the spinboxes below. <br> \t\tThe <b>delay</b> can be adjusted by using the spinboxes. <br> \t\tClicking "
+    "the <b>mute</b> button mutes or unmutes the corresponding in-/output.<br> \t\t<b>Master mute</b> corresponds to "
+    "all channels. <br>\t\t<h2> Using spinboxes </h2> \t\tThe user can either enter the desired value by typing, by "
+    "using the cursor up/down, the Page up/down keys or by clicking the spinbox arrows. \t\tIn some cases, when keys "
+    "or arrows are used, pressing the shift key provides small increase/decrease steps. \t\t";
+
+QSettings userSettings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
+} // namespace
+
+GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent)
+    : QWidget(parent), m_mode(mode), m_zun(std::move(zun)), m_status(std::move(status)),
+      m_mainLayout(new QVBoxLayout), m_rowLayout(new QHBoxLayout),
+      m_copy(new QAction(tr("&Copy"), this)), m_paste(new QAction(tr("&Paste"), this))
+{
+    m_rowLayout->setSpacing(1);
+    m_rowLayout->setContentsMargins(0, 3, 0, 3);
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setLineWidth(3);
+    m_mainLayout->addWidget(line);
+    m_mainLayout->addLayout(m_rowLayout);
+    setLayout(m_mainLayout);
+    setAutoFillBackground(false);
+    setAcceptDrops(true);
+
+    m_importEnabled = userSettings().value(QStringLiteral("importEqs"), false).toBool();
+    m_copy->setShortcut(QKeySequence(tr("Ctrl+C")));
+    m_copy->setStatusTip(tr("Copy the current channel's data to the clipboard"));
+    connect(m_copy, &QAction::triggered, this, &GainWidget::copy);
+    m_paste->setShortcut(QKeySequence(tr("Ctrl+V")));
+    m_paste->setStatusTip(tr("Paste the clipboard's contents into the current channel"));
+    connect(m_paste, &QAction::triggered, this, &GainWidget::paste);
+    addAction(m_copy);
+    addAction(m_paste);
+    if (m_importEnabled) {
+        m_import = new QAction(tr("&Import ..."), this);
+        m_import->setShortcut(QKeySequence(tr("Ctrl+I")));
+        m_import->setStatusTip(tr("Import from file"));
+        connect(m_import, &QAction::triggered, this, &GainWidget::fromFile);
+        addAction(m_import);
+    }
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    setWhatsThis(tr(WhatsThis));
+
+    // Once, for the page's life: a rebuild replaces strips, never these connections. The
+    // device emits from its image's thread; the automatic connection queues them here.
+    if (CZun* z = m_zun.data()) {
+        connect(z, &CZun::signal_ChannelGain, this, &GainWidget::on_ChannelGain);
+        connect(z, &CZun::signal_ChannelDelay, this, &GainWidget::on_ChannelDelay);
+        connect(z, &CZun::signal_ChannelMute, this, &GainWidget::on_ChannelMute);
+        connect(z, &CZun::signal_ChannelInvert, this, &GainWidget::on_ChannelInvert);
+        connect(z, &CZun::signal_InputPathGain, this, &GainWidget::on_InputPathGain);
+        connect(z, &CZun::signal_InputPathDelay, this, &GainWidget::on_InputPathDelay);
+        connect(z, &CZun::signal_InputPathMute, this, &GainWidget::on_InputPathMute);
+        connect(z, &CZun::signal_MasterGain, this, &GainWidget::on_MasterGain);
+        connect(z, &CZun::signal_MasterDelay, this, &GainWidget::on_MasterDelay);
+        connect(z, &CZun::signal_MasterMute, this, &GainWidget::on_MasterMute);
+    }
+}
+
+GainWidget::~GainWidget()
+{
+    if (m_zun)
+        disconnect(m_zun.data(), nullptr, this, nullptr);
+    if (m_status)
+        disconnect(m_status.data(), nullptr, this, nullptr);
 }
 
 void GainWidget::setMode(int mode) { m_mode = mode; }
 
-void GainWidget::UpdateGui() {}
-void GainWidget::on_connect() {}
-void GainWidget::on_disconnect() {}
+QList<InputGainLevelWidget*> GainWidget::inputStrips() const
+{
+    QList<InputGainLevelWidget*> out;
+    for (const InputEntry& e : m_inputs)
+        out.append(e.strip);
+    return out;
+}
+
+QList<OutputGainLevelWidget*> GainWidget::outputStrips() const
+{
+    QList<OutputGainLevelWidget*> out;
+    for (const OutputEntry& e : m_outputs)
+        out.append(e.strip);
+    return out;
+}
+
+OutputGainLevelWidget* GainWidget::outputStrip(ZunC::AnalogOutputs output) const
+{
+    for (const OutputEntry& e : m_outputs)
+        if (e.channel && e.channel->GetOutput() == output)
+            return e.strip;
+    return nullptr;
+}
+
+InputGainLevelWidget* GainWidget::inputStripOf(ZunC::InputPaths path) const
+{
+    for (const InputEntry& e : m_inputs)
+        if (e.channel && e.channel->GetSource() == int(path))
+            return e.strip;
+    return nullptr;
+}
+
+CZunOutput* GainWidget::outputAt(const QPoint& point) const
+{
+    for (const OutputEntry& e : m_outputs)
+        if (e.channel && e.strip->geometry().contains(point))
+            return e.channel;
+    return nullptr;
+}
+
+// --- rebuild -------------------------------------------------------------------------------
+
+void GainWidget::UpdateGui()
+{
+    // A message box opened from inside a rebuild runs an event loop that may deliver the
+    // next request: it waits until this rebuild has finished, then runs once.
+    if (m_rebuilding) {
+        m_rebuildPending = true;
+        return;
+    }
+    {
+        const QScopedValueRollback<bool> guard(m_rebuilding, true);
+        rebuild();
+    }
+    if (m_rebuildPending) {
+        m_rebuildPending = false;
+        QMetaObject::invokeMethod(this, &GainWidget::UpdateGui, Qt::QueuedConnection);
+    }
+}
+
+void GainWidget::clearStrips()
+{
+    while (QLayoutItem* item = m_rowLayout->takeAt(0))
+        delete item;
+    delete m_master;
+    for (const InputEntry& e : m_inputs)
+        delete e.strip;
+    for (const OutputEntry& e : m_outputs)
+        delete e.strip;
+    qDeleteAll(m_separators);
+    m_separators.clear();
+    m_inputs.clear();
+    m_outputs.clear();
+}
+
+void GainWidget::rebuild()
+{
+    clearStrips();
+    if (!m_zun)
+        return;
+    buildMaster();
+    addSeparator();
+    CRoutingManager* routing = m_zun->GetRoutingManager();
+    if (m_mode == 0 || m_mode == 2)
+        for (const QPointer<CZunInput>& input : routing->GetInputs())
+            if (input) {
+                buildInput(input);
+                addSeparator();
+            }
+    if (m_mode == 1 || m_mode == 2) {
+        const QList<QPointer<CZunOutput>> outputs = routing->GetOutputs();
+        for (int i = 0; i < outputs.size(); ++i)
+            if (outputs[i])
+                buildOutput(outputs[i], i == outputs.size() - 1);
+    }
+    m_rowLayout->addStretch(1);
+    applyInputMutes();
+}
+
+void GainWidget::report(const std::exception& e, bool firmwareText)
+{
+    if (firmwareText && dynamic_cast<const CCmdMap::invalid_cmd*>(&e))
+        emit signal_exception(tr("The firmware seems to be outdated. Please update to the newest one."),
+                              QStringLiteral("ZunControl"));
+    else
+        emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+}
+
+void GainWidget::buildMaster()
+{
+    m_master = new MasterGainDelayWidget;
+    m_rowLayout->addWidget(m_master);
+    connect(m_master, &MasterGainDelayWidget::muteChannel, this, &GainWidget::on_button_MasterMute);
+    connect(m_master, &MasterGainDelayWidget::gainChanged, this, &GainWidget::on_change_MasterGain);
+    connect(m_master, &MasterGainDelayWidget::delayChanged, this, &GainWidget::on_change_MasterDelay);
+    QPointer<MasterGainDelayWidget> master = m_master;
+    try {
+        m_master->setSamplingrate(24000.0);
+        const CZunParam* range = m_zun->GetMasterGainParam();
+        if (range)
+            m_master->setGainRange(range->GetMin(), range->GetMax());
+        m_master->drawGainScale(true);
+        m_master->setGain(m_zun->GetMasterGain(0), true);
+        m_master->setDelay(m_zun->GetMasterDelay(1), true);
+        m_master->setMute(m_zun->IsAllMuted(0));
+    } catch (const std::exception& e) {
+        report(e, true);
+    }
+}
+
+void GainWidget::buildInput(CZunInput* input)
+{
+    auto* strip = new InputGainLevelWidget(this);
+    strip->setName(input->GetName());
+    m_inputs.append({strip, input});
+    m_rowLayout->addWidget(strip);
+    // Bound to this channel object: a name shared with another channel cannot mislead it.
+    const QPointer<CZunInput> channel = input;
+    connect(strip, &InputGainLevelWidget::muteChannel, this, [channel](const QString&, bool on) {
+        if (channel)
+            channel->SetMute(on);
+    });
+    connect(strip, &InputGainLevelWidget::gainChanged, this, [channel](const QString&, double gain) {
+        if (channel)
+            channel->SetGain(float(gain));
+    });
+    connect(strip, &InputGainLevelWidget::delayChanged, this, [channel](const QString&, CZunDelay delay) {
+        if (channel)
+            channel->SetDelay(delay);
+    });
+    connect(input, &CZunInput::nameChanged, strip, &InputGainLevelWidget::setName);
+    try {
+        strip->setSamplingrate(m_zun->GetSampleRate());
+        strip->setGain(input->GetGain(), true);
+        strip->setDelay(input->GetDelay(), true);
+        strip->setMute(input->IsMuted());
+        strip->disableMute(m_zun->IsAllMuted(0));
+    } catch (const std::exception& e) {
+        report(e, false);
+    }
+    strip->drawGainScale(true);
+    strip->drawLevelScale(true);
+}
+
+void GainWidget::buildOutput(CZunOutput* output, bool last)
+{
+    auto* strip = new OutputGainLevelWidget(this);
+    setMinimumHeight(strip->minimumSizeHint().height());
+    strip->setName(output->GetName());
+    m_outputs.append({strip, output});
+    m_rowLayout->addWidget(strip);
+    const QPointer<CZunOutput> channel = output;
+    connect(strip, &OutputGainLevelWidget::muteChannel, this, [channel](const QString&, bool on) {
+        if (channel)
+            channel->SetMute(on);
+    });
+    connect(strip, &OutputGainLevelWidget::invertChannel, this, [channel](const QString&, bool on) {
+        if (channel)
+            channel->SetPhaseInverted(on);
+    });
+    connect(strip, &OutputGainLevelWidget::gainChanged, this, [channel](const QString&, double gain) {
+        if (channel)
+            channel->SetGain(float(gain));
+    });
+    connect(strip, &OutputGainLevelWidget::delayChanged, this, [channel](const QString&, CZunDelay delay) {
+        if (channel)
+            channel->SetDelay(delay);
+    });
+    connect(output, &CZunOutput::nameChanged, strip, &OutputGainLevelWidget::setName);
+    // Guarded like the inputs: one unreadable output must not leave the page half built.
+    try {
+        if (const CZunParam* range = m_zun->GetChannelGainParam())
+            strip->setGainRange(range->GetMin(), range->GetMax());
+        strip->setSamplingrate(m_zun->GetSampleRate());
+        strip->setGain(output->GetGain(), true);
+        strip->setDelay(output->GetDelay(), true);
+        strip->setMute(output->IsMuted());
+        strip->setPhaseInvert(output->IsPhaseInverted());
+        strip->disableMute(m_zun->IsAllMuted(0));
+    } catch (const std::exception& e) {
+        report(e, false);
+    }
+    strip->drawGainScale(true);
+    strip->drawLevelScale(true);
+    strip->drawGainReductionScale(true);
+    if (!last)
+        addSeparator();
+}
+
+void GainWidget::addSeparator()
+{
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::VLine);
+    frame->setFrameShadow(QFrame::Sunken);
+    m_separators.append(frame);
+    m_rowLayout->addWidget(frame);
+}
+
+void GainWidget::applyInputMutes()
+{
+    // Every input, shown or not: in the outputs-only mode muted paths still grey out the
+    // outputs they feed.
+    for (const QPointer<CZunInput>& input : m_zun->GetRoutingManager()->GetInputs()) {
+        if (!input)
+            continue;
+        const int path = input->GetSource();
+        bool muted = false;
+        try {
+            muted = path >= 0 && path < 8 && input->IsMuted();
+        } catch (const std::exception&) {
+            continue; // reported with the input's strip
+        }
+        for (ZunC::AnalogOutputs o : input->GetOutputs())
+            if (OutputGainLevelWidget* strip = outputStrip(o))
+                strip->disableMuteForPath(path, muted);
+    }
+}
+
+// --- meters ----------------------------------------------------------------------------------
+
+void GainWidget::on_connect()
+{
+    if (m_status)
+        connect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::updateMeters, Qt::UniqueConnection);
+}
+
+void GainWidget::on_disconnect()
+{
+    if (m_status)
+        disconnect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::updateMeters);
+}
+
+void GainWidget::updateMeters()
+{
+    if (!m_status)
+        return;
+    for (const InputEntry& e : m_inputs)
+        if (e.channel)
+            e.strip->setLevel(m_status->GetInputLevel(e.channel->GetInputPath()));
+    for (const OutputEntry& e : m_outputs) {
+        if (!e.channel)
+            continue;
+        const int o = int(e.channel->GetOutput());
+        e.strip->setLevel(m_status->GetOutputLevel(o));
+        e.strip->setGainReduction(m_status->GetGainReduction(o));
+        e.strip->setCoilTemperature(m_status->GetTemperature(o));
+        e.strip->switchPeakLED(m_status->GetLimiterStatusBit(o));
+        e.strip->switchThermoLED(m_status->GetTemperatureStatusBit(o));
+    }
+}
+
+// --- edits -------------------------------------------------------------------------------------
+
+CZunOutput* GainWidget::outputByName(const QString& name) const
+{
+    return m_zun ? m_zun->GetRoutingManager()->GetOutputByName(name) : nullptr;
+}
+
+CZunInput* GainWidget::inputByName(const QString& name) const
+{
+    return m_zun ? m_zun->GetRoutingManager()->GetInputByName(name) : nullptr;
+}
+
+void GainWidget::on_button_Mute(QString name, bool on)
+{
+    if (CZunOutput* o = outputByName(name))
+        o->SetMute(on);
+}
+
+void GainWidget::on_button_PhaseInvert(QString name, bool on)
+{
+    if (CZunOutput* o = outputByName(name))
+        o->SetPhaseInverted(on);
+}
+
+void GainWidget::on_change_MasterGain(double gain) { m_zun->SetMasterGain(0, gain); }
+
+void GainWidget::on_change_MasterDelay(CZunDelay delay) { m_zun->SetMasterDelay(0, delay); }
+
+void GainWidget::on_button_MasterMute(bool on) { m_zun->SetMasterMute(0, on); }
+
+void GainWidget::on_change_ChannelGain(QString name, double gain)
+{
+    if (CZunOutput* o = outputByName(name))
+        o->SetGain(float(gain));
+}
+
+void GainWidget::on_change_ChannelDelay(QString name, CZunDelay delay)
+{
+    if (CZunOutput* o = outputByName(name))
+        o->SetDelay(delay);
+}
+
+void GainWidget::on_change_InputGain(QString name, double gain)
+{
+    if (CZunInput* i = inputByName(name))
+        i->SetGain(float(gain));
+}
+
+void GainWidget::on_change_InputDelay(QString name, CZunDelay delay)
+{
+    if (CZunInput* i = inputByName(name))
+        i->SetDelay(delay);
+}
+
+void GainWidget::on_button_MuteInput(QString name, bool on)
+{
+    if (CZunInput* i = inputByName(name))
+        i->SetMute(on);
+}
+
+// --- device values -------------------------------------------------------------------------------
+
+void GainWidget::on_ChannelGain(ZunC::AnalogOutputs output, double gain)
+{
+    if (OutputGainLevelWidget* s = outputStrip(output))
+        s->setGain(gain, true);
+}
+
+void GainWidget::on_ChannelDelay(ZunC::AnalogOutputs output, CZunDelay delay)
+{
+    if (OutputGainLevelWidget* s = outputStrip(output))
+        s->setDelay(delay, true);
+}
+
+void GainWidget::on_ChannelMute(ZunC::AnalogOutputs output, bool on)
+{
+    if (OutputGainLevelWidget* s = outputStrip(output))
+        s->setMute(on);
+}
+
+void GainWidget::on_ChannelInvert(ZunC::AnalogOutputs output, bool on)
+{
+    if (OutputGainLevelWidget* s = outputStrip(output))
+        s->setPhaseInvert(on);
+}
+
+void GainWidget::on_InputPathGain(ZunC::InputPaths path, double gain)
+{
+    if (InputGainLevelWidget* s = inputStripOf(path))
+        s->setGain(gain, true);
+}
+
+void GainWidget::on_InputPathDelay(ZunC::InputPaths path, CZunDelay delay)
+{
+    if (InputGainLevelWidget* s = inputStripOf(path))
+        s->setDelay(delay, true);
+}
+
+void GainWidget::on_InputPathMute(ZunC::InputPaths path, bool on)
+{
+    if (InputGainLevelWidget* s = inputStripOf(path))
+        s->setMute(on);
+    if (!m_zun)
+        return;
+    CRoutingManager* routing = m_zun->GetRoutingManager();
+    const CZunInput* input = routing->GetInput(routing->GetOutputSource(int(path)));
+    if (!input)
+        return;
+    for (ZunC::AnalogOutputs o : input->GetOutputs())
+        if (routing->GetOutput(int(o)))
+            if (OutputGainLevelWidget* strip = outputStrip(o))
+                strip->disableMuteForPath(int(path), on);
+}
+
+void GainWidget::on_MasterGain(int dsp, double gain)
+{
+    if ((dsp == 0 || dsp == 1) && m_master)
+        m_master->setGain(gain, true);
+}
+
+void GainWidget::on_MasterDelay(int dsp, CZunDelay delay)
+{
+    if ((dsp == 0 || dsp == 1) && m_master)
+        m_master->setDelay(delay, true);
+}
+
+void GainWidget::on_MasterMute(bool on)
+{
+    if (m_master)
+        m_master->setMute(on);
+    for (const InputEntry& e : m_inputs)
+        e.strip->disableMute(on);
+    for (const OutputEntry& e : m_outputs)
+        e.strip->disableMute(on);
+}
+
+// --- copy, paste, drag and drop ----------------------------------------------------------------------
+
+void GainWidget::validateActions()
+{
+    CZunOutput* target = outputAt(m_contextPoint);
+    m_paste->setEnabled(target && target->canApplyMimeData(QApplication::clipboard()->mimeData()));
+    m_copy->setEnabled(true);
+    if (m_import)
+        m_import->setEnabled(true);
+}
+
+void GainWidget::copy()
+{
+    if (CZunOutput* source = outputAt(m_contextPoint))
+        QApplication::clipboard()->setMimeData(source->createMimeData());
+}
+
+void GainWidget::paste()
+{
+    if (CZunOutput* target = outputAt(m_contextPoint))
+        target->applyMimeData(QApplication::clipboard()->mimeData());
+}
+
+void GainWidget::fromFile()
+{
+    QSettings settings = userSettings();
+    const QString folder = settings.value(QStringLiteral("EQDir")).toString();
+    const QString file = QFileDialog::getOpenFileName(this, tr("Open File"), folder, tr("QM CSV file (*.csv)"));
+    if (file.isEmpty())
+        return;
+    const std::unique_ptr<ZunChannelMimeData> payload(new ZunChannelMimeData(file));
+    settings.setValue(QStringLiteral("EQDir"), QFileInfo(file).absolutePath());
+    settings.sync();
+    // Applied like a paste onto the output under the context point.
+    if (CZunOutput* target = outputAt(m_contextPoint))
+        if (target->canApplyMimeData(payload.get()))
+            target->applyMimeData(payload.get());
+}
 
 void GainWidget::showEvent(QShowEvent* event)
 {
@@ -29,4 +562,46 @@ void GainWidget::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     emit changedVisibility(false);
+}
+
+void GainWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        m_contextPoint = event->pos();
+        validateActions();
+    } else if (event->button() == Qt::LeftButton) {
+        m_dragStart = event->pos();
+    } else {
+        QWidget::mousePressEvent(event);
+    }
+}
+
+void GainWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || !(event->modifiers() & Qt::ShiftModifier))
+        return;
+    if ((event->pos() - m_dragStart).manhattanLength() < QApplication::startDragDistance())
+        return;
+    CZunOutput* source = outputAt(event->pos());
+    if (!source)
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(source->createMimeData());
+    drag->exec(Qt::CopyAction);
+}
+
+void GainWidget::dragEnterEvent(QDragEnterEvent* event)
+{
+    const auto* data = qobject_cast<const ZunChannelMimeData*>(event->mimeData());
+    if ((event->keyboardModifiers() & Qt::ShiftModifier) && data && data->hasChannelSettings())
+        event->acceptProposedAction();
+}
+
+void GainWidget::dragMoveEvent(QDragMoveEvent* event) { event->accept(); }
+
+void GainWidget::dropEvent(QDropEvent* event)
+{
+    if (CZunOutput* target = outputAt(event->pos()))
+        target->applyMimeData(event->mimeData());
+    event->acceptProposedAction();
 }

@@ -1,39 +1,149 @@
 #pragma once
 
+#include "CZunDelay.h"
+#include "ZunC.h"
+
+#include <QList>
+#include <QPoint>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QWidget>
 
 class AudioIOStatus;
 class CZun;
+class CZunInput;
+class CZunOutput;
+class InputGainLevelWidget;
+class MasterGainDelayWidget;
+class OutputGainLevelWidget;
+class QAction;
+class QFrame;
+class QHBoxLayout;
+class QVBoxLayout;
 
-// The gain page: master strip, input and output strips with meters, in one of three modes
-// (0 inputs, 1 outputs, 2 inputs and outputs).
+// The gain page of one device: the master strip, a strip per input and per output with
+// live meters, in one of three modes (0 inputs, 1 outputs, 2 inputs and outputs). Edits on
+// a strip become calls on the strip's own channel object; values the device confirms come
+// back through the device's signals and are shown without being sent again.
+//
+// Strips are tied to their channel objects, never looked up by the text they show, so
+// two channels that carry the same name keep their own strips. The device's signals are
+// connected once, at construction; a rebuild asked for while one runs (a message box's
+// event loop during the rebuild) is carried out after it.
 class GainWidget : public QWidget
 {
     Q_OBJECT
 public:
     GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent = nullptr);
+    ~GainWidget() override;
 
     void setMode(int mode);
     int mode() const { return m_mode; }
 
+    // The strips as built by the last rebuild, in page order.
+    MasterGainDelayWidget* masterStrip() const { return m_master; }
+    QList<InputGainLevelWidget*> inputStrips() const;
+    QList<OutputGainLevelWidget*> outputStrips() const;
+    OutputGainLevelWidget* outputStrip(ZunC::AnalogOutputs output) const;
+    // The output channel whose strip lies under a point of the page, or null.
+    CZunOutput* outputAt(const QPoint& point) const;
+    void setContextPoint(const QPoint& point) { m_contextPoint = point; }
+
+    QAction* copyAction() const { return m_copy; }
+    QAction* pasteAction() const { return m_paste; }
+    QAction* importAction() const { return m_import; }
+
 signals:
-    void signal_exception(QString text, QString caption);
-    // Emitted when the page is shown (true) or hidden (false): status streams are asked for
-    // exactly while a gain page is on screen.
     void changedVisibility(bool visible);
+    void signal_exception(QString text, QString caption);
 
 public slots:
-    void UpdateGui();
     void on_connect();
     void on_disconnect();
+    void UpdateGui();
+    void enableRefresh() { on_connect(); }
+    void disableRefresh() { on_disconnect(); }
+
+    // Edits addressed by a channel's current name (the strips themselves call their own
+    // channel directly).
+    void on_button_Mute(QString name, bool on);
+    void on_button_PhaseInvert(QString name, bool on);
+    void on_change_MasterGain(double gain);
+    void on_change_MasterDelay(CZunDelay delay);
+    void on_button_MasterMute(bool on);
+    void on_change_ChannelGain(QString name, double gain);
+    void on_change_ChannelDelay(QString name, CZunDelay delay);
+    void on_change_InputGain(QString name, double gain);
+    void on_change_InputDelay(QString name, CZunDelay delay);
+    void on_button_MuteInput(QString name, bool on);
+
+    void updateMeters();
+
+    void on_ChannelGain(ZunC::AnalogOutputs output, double gain);
+    void on_ChannelDelay(ZunC::AnalogOutputs output, CZunDelay delay);
+    void on_ChannelMute(ZunC::AnalogOutputs output, bool on);
+    void on_ChannelInvert(ZunC::AnalogOutputs output, bool on);
+    void on_InputPathGain(ZunC::InputPaths path, double gain);
+    void on_InputPathDelay(ZunC::InputPaths path, CZunDelay delay);
+    void on_InputPathMute(ZunC::InputPaths path, bool on);
+    void on_MasterGain(int dsp, double gain);
+    void on_MasterDelay(int dsp, CZunDelay delay);
+    void on_MasterMute(bool on);
+
+    void copy();
+    void paste();
+    void fromFile();
+    void validateActions();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    struct InputEntry
+    {
+        InputGainLevelWidget* strip;
+        QPointer<CZunInput> channel;
+    };
+    struct OutputEntry
+    {
+        OutputGainLevelWidget* strip;
+        QPointer<CZunOutput> channel;
+    };
+
+    void rebuild();
+    void clearStrips();
+    void buildMaster();
+    void buildInput(CZunInput* input);
+    void buildOutput(CZunOutput* output, bool last);
+    void addSeparator();
+    // The muted input paths as reasons for the output strips' greyed-out Mute.
+    void applyInputMutes();
+    void report(const std::exception& e, bool firmwareText);
+    InputGainLevelWidget* inputStripOf(ZunC::InputPaths path) const;
+    CZunOutput* outputByName(const QString& name) const;
+    CZunInput* inputByName(const QString& name) const;
+
     int m_mode;
     QSharedPointer<CZun> m_zun;
     QSharedPointer<AudioIOStatus> m_status;
+    QVBoxLayout* m_mainLayout;
+    QHBoxLayout* m_rowLayout;
+    QPointer<MasterGainDelayWidget> m_master;
+    QList<InputEntry> m_inputs;
+    QList<OutputEntry> m_outputs;
+    QList<QFrame*> m_separators;
+    bool m_rebuilding = false;
+    bool m_rebuildPending = false;
+    bool m_importEnabled = false;
+    QAction* m_copy;
+    QAction* m_paste;
+    QAction* m_import = nullptr;
+    QPoint m_contextPoint;
+    QPoint m_dragStart;
 };

@@ -112,6 +112,12 @@ bool ZunSimControl::apply(const QString& line)
         m_device->identity().firmware = quint16(a);
         return true;
     }
+    // One word of the image as the processor holds it: "word WORD VALUE" before the "ok".
+    if (cmd == QLatin1String("get") && w.size() == 2 && parseNumber(w[1], &a) && a >= 0
+        && a < m_device->image().size()) {
+        QTextStream(stdout) << "word " << a << " " << m_device->image().value(a) << Qt::endl;
+        return true;
+    }
     if (cmd == QLatin1String("set") && w.size() == 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)
         && a >= 0 && a < m_device->image().size()) {
         m_device->image()[a] = quint16(b);

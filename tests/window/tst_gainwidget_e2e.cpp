@@ -1,0 +1,416 @@
+// The gain page against the emulated processor, through the real link on loopback: edits
+// leave once with the right command and raw value and come back into the strips, the
+// processor's own changes show, meters follow the status stream, a fader drag never
+// builds a backlog, and channels travel by clipboard and by drag and drop.
+#include "AudioIOStatus.h"
+#include "CEQManager.h"
+#include "CRoutingLibrary.h"
+#include "CRoutingManager.h"
+#include "CZunBiquad.h"
+#include "CZunDelaySpinBox.h"
+#include "CZunInput.h"
+#include "CZunOutput.h"
+#include "CZunStatusBuffer.h"
+#include "DeviceTestRig.h"
+#include "GainWidget.h"
+#include "InputGainLevelWidget.h"
+#include "MasterGainDelayWidget.h"
+#include "OutputGainLevelWidget.h"
+#include "TcpSimProcess.h"
+#include "ThermoOutputLevel.h"
+#include "ZunBaseComm.h"
+#include "ZunCmdBuffer.h"
+#include "ZunGainSlider.h"
+#include "ZunUdpDatagram.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDoubleSpinBox>
+#include <QNetworkDatagram>
+#include <QPushButton>
+#include <QUdpSocket>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+class TestGainWidgetE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    QSharedPointer<CZun> m_zun;
+    QSharedPointer<AudioIOStatus> m_status;
+    std::unique_ptr<GainWidget> m_page;
+    SendLog m_sent;
+
+    quint16 nr(const QString& name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    CRoutingManager* routing() const { return m_zun->GetRoutingManager(); }
+    // What the processor holds, asked over its control input.
+    int simWord(quint16 word) const
+    {
+        const QString line = m_sim->query(QStringLiteral("get %1").arg(word), QStringLiteral("word "));
+        return line.section(QLatin1Char(' '), 2, 2).toInt();
+    }
+    static quint16 rawGain(double dB) { return quint16(qint16(qRound(dB * 10.0))); }
+
+    void start(int mode = 2)
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
+        auto m = map(1080);
+        m_zun.reset(new CZun(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m)));
+        m_zun->SetPort(m_sim->tcpPort());
+        m_sent.attach(m_zun.data());
+        m_status.reset(new AudioIOStatus(m));
+        m_page.reset(new GainWidget(mode, m_zun, m_status));
+        m_page->resize(1400, 700);
+        // as the control window wires it
+        connect(m_zun.data(), &CZun::signal_ZunStatusChanged, m_page.get(), &GainWidget::UpdateGui, Qt::QueuedConnection);
+        QSignalSpy status(m_zun.data(), &CZun::signal_ZunStatusChanged);
+        m_zun->connect();
+        QVERIFY(status.count() > 0 || status.wait(20000));
+        settle();
+        QVERIFY(!m_page->outputStrips().isEmpty() || mode == 0);
+        m_sent.clear();
+    }
+    void settle()
+    {
+        QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
+        QTest::qWait(50);
+        QCoreApplication::processEvents();
+    }
+    bool sentOnce(quint16 id, quint16 value) const
+    {
+        return m_sent.count(id) == 1 && m_sent.contains(id, value);
+    }
+    // Writes of any word the page edits (gains, delays, mutes, polarity, master).
+    int pageWordsSent() const
+    {
+        QSet<quint16> words;
+        for (int dsp = 0; dsp < 2; ++dsp) {
+            for (const char* w : {"MasterGain", "MasterDelay", "MasterMute"})
+                words << nr(QStringLiteral("Cmd_%1_%2").arg(dsp).arg(QLatin1String(w)));
+            for (int i = 0; i < 4; ++i) {
+                for (const char* w : {"ChGain", "ChDelay", "ChMute", "ChPhInv"})
+                    words << nr(QStringLiteral("Cmd_%1_%2%3").arg(dsp).arg(QLatin1String(w)).arg(i));
+                for (const char* w : {"InGain", "InDelay", "InMute"})
+                    words << nr(QStringLiteral("Cmd_%1_%2%3").arg(dsp).arg(QLatin1String(w)).arg(QChar('A' + 4 * dsp + i)));
+            }
+        }
+        int n = 0;
+        for (const auto& c : m_sent.commands())
+            n += words.contains(c.first) ? 1 : 0;
+        return n;
+    }
+    static QPoint centreOf(QWidget* w) { return w->geometry().center(); }
+
+private slots:
+    void initTestCase()
+    {
+        m_config.reset(new Config);
+        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue(QStringLiteral("importEqs"), true);
+    }
+    void cleanup()
+    {
+        m_page.reset();
+        m_zun.reset();
+        m_status.reset();
+        m_sim.reset();
+    }
+
+    void modesChooseTheStrips_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("inputs") << 0;
+        QTest::newRow("outputs") << 1;
+        QTest::newRow("both") << 2;
+    }
+    void modesChooseTheStrips()
+    {
+        QFETCH(int, mode);
+        start(mode);
+        const int inputs = routing()->GetInputs().size();
+        const int outputs = routing()->GetOutputs().size();
+        QVERIFY(inputs > 0);
+        QCOMPARE(outputs, 8);
+        for (int round = 0; round < 3; ++round) { // rebuilding leaves exactly one set
+            m_page->UpdateGui();
+            QCOMPARE(m_page->inputStrips().size(), mode == 1 ? 0 : inputs);
+            QCOMPARE(m_page->outputStrips().size(), mode == 0 ? 0 : outputs);
+            QCOMPARE(m_page->findChildren<InputGainLevelWidget*>().size(), mode == 1 ? 0 : inputs);
+            QCOMPARE(m_page->findChildren<OutputGainLevelWidget*>().size(), mode == 0 ? 0 : outputs);
+            QCOMPARE(m_page->findChildren<MasterGainDelayWidget*>().size(), 1);
+        }
+        QCOMPARE(m_page->importAction() != nullptr, true);
+        QCOMPARE(pageWordsSent(), 0); // building the page sends nothing
+    }
+
+    void editsReachTheProcessorAndComeBack()
+    {
+        start();
+        // master gain: both DSPs
+        m_page->masterStrip()->gainSpinBox()->setValue(-10.0);
+        QVERIFY(sentOnce(nr("Cmd_0_MasterGain"), rawGain(-10.0)));
+        QVERIFY(sentOnce(nr("Cmd_1_MasterGain"), rawGain(-10.0)));
+        settle();
+        QCOMPARE(simWord(nr("Cmd_1_MasterGain")), int(rawGain(-10.0)));
+
+        OutputGainLevelWidget* out2 = m_page->outputStrip(ZunC::Output2);
+        out2->gainSpinBox()->setValue(-6.0);
+        out2->delaySpinBox()->stepBy(10);
+        out2->muteButton()->click();
+        out2->phaseInvertButton()->click();
+        const quint16 delaySamples = quint16(CZunDelay(quint32(out2->delaySpinBox()->value()),
+                                                       out2->samplingrate()).seconds() * 96000.0 + 0.5);
+        QVERIFY(sentOnce(nr("Cmd_0_ChGain2"), rawGain(-6.0)));
+        QVERIFY(sentOnce(nr("Cmd_0_ChDelay2"), delaySamples));
+        QVERIFY(sentOnce(nr("Cmd_0_ChMute2"), 1));
+        QVERIFY(sentOnce(nr("Cmd_0_ChPhInv2"), 1));
+        out2->muteButton()->setChecked(false); // forget the click: the device's word must set it
+        out2->phaseInvertButton()->setChecked(false);
+        settle();
+        QCOMPARE(simWord(nr("Cmd_0_ChGain2")), int(rawGain(-6.0)));
+        QCOMPARE(simWord(nr("Cmd_0_ChDelay2")), int(delaySamples));
+        QVERIFY(out2->muteButton()->isChecked());
+        QVERIFY(out2->phaseInvertButton()->isChecked());
+        QCOMPARE(out2->gainSpinBox()->value(), -6.0);
+
+        // an input path
+        InputGainLevelWidget* in = m_page->inputStrips().first();
+        const CZunInput* channel = routing()->GetInputs().first();
+        const int path = channel->GetSource();
+        QVERIFY(path >= 0 && path < 8);
+        const QString gainName = QStringLiteral("Cmd_%1_InGain%2").arg(path / 4).arg(QChar('A' + path));
+        in->gainSpinBox()->setValue(2.5);
+        QVERIFY(m_sent.contains(nr(gainName), rawGain(2.5)));
+        QCOMPARE(m_sent.count(nr(gainName)), 1);
+        settle();
+        QCOMPARE(simWord(nr(gainName)), int(rawGain(2.5)));
+        QCOMPARE(in->gain(), 2.5);
+        // the confirmations sent none of these words again
+        QVERIFY(sentOnce(nr("Cmd_0_MasterGain"), rawGain(-10.0)));
+        QVERIFY(sentOnce(nr("Cmd_0_ChGain2"), rawGain(-6.0)));
+        QCOMPARE(m_sent.count(nr("Cmd_0_ChMute2")), 1);
+    }
+
+    void processorChangesShowWithoutEcho()
+    {
+        start();
+        QVERIFY(m_sim->control(QStringLiteral("set %1 16").arg(nr("Cmd_0_ChGain3"))));
+        OutputGainLevelWidget* out3 = m_page->outputStrip(ZunC::Output3);
+        QVERIFY(waitUntil([&]() { return qAbs(out3->gainSpinBox()->value() - 1.6) < 1e-6; }));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_1_ChMute2"))));
+        QVERIFY(waitUntil([&]() { return m_page->outputStrip(ZunC::Output6)->muteButton()->isChecked(); }));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_0_MasterMute"))));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_1_MasterMute"))));
+        QVERIFY(waitUntil([&]() { return m_page->masterStrip()->muteButton()->isChecked(); }));
+        QVERIFY(waitUntil([&]() { return out3->isMuteDisabled(); }));
+        settle();
+        QCOMPARE(pageWordsSent(), 0); // nothing that came in goes back
+    }
+
+    // Two channels under one name keep their own strips: the renamed channel's edits
+    // still reach it, never the channel whose name it took.
+    void stripsFollowTheirChannelNotTheirName()
+    {
+        start();
+        CZunOutput* first = routing()->GetOutput(0);
+        CZunOutput* second = routing()->GetOutput(1);
+        second->SetName(first->GetName());
+        OutputGainLevelWidget* strip = m_page->outputStrip(ZunC::Output1);
+        QCOMPARE(strip->name(), first->GetName());
+        strip->gainSpinBox()->setValue(-3.0);
+        QCOMPARE(m_sent.commands(), (QList<QPair<quint16, quint16>>{{nr("Cmd_0_ChGain1"), rawGain(-3.0)}}));
+        m_page->UpdateGui(); // and after a rebuild too
+        m_sent.clear();
+        m_page->outputStrip(ZunC::Output1)->muteButton()->click();
+        QCOMPARE(m_sent.commands(), (QList<QPair<quint16, quint16>>{{nr("Cmd_0_ChMute1"), 1}}));
+    }
+
+    // Reports repeated or interleaved with rebuilds leave Mute greyed exactly while a
+    // muted input path feeds the output.
+    void greyedMuteFollowsTheCurrentReasons()
+    {
+        start(1);
+        const CZunInput* input = nullptr;
+        for (const QPointer<CZunInput>& i : routing()->GetInputs())
+            if (i && i->GetSource() >= 0 && i->GetSource() < 8 && !i->GetOutputs().isEmpty())
+                input = i;
+        QVERIFY(input);
+        const auto path = ZunC::InputPaths(input->GetSource());
+        OutputGainLevelWidget* fed = m_page->outputStrip(input->GetOutputs().first());
+        emit m_zun->signal_InputPathMute(path, true);
+        emit m_zun->signal_InputPathMute(path, true); // the same report again
+        QVERIFY(fed->isMuteDisabled());
+        emit m_zun->signal_InputPathMute(path, false);
+        QVERIFY(!fed->isMuteDisabled());
+
+        // muted on the processor, then the page rebuilt several times: still greyed, and
+        // free again with the one unmute
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr(QStringLiteral("Cmd_%1_InMute%2").arg(int(path) / 4).arg(QChar('A' + int(path)))))));
+        QVERIFY(waitUntil([&]() { return m_zun->IsInputPathMuted(path); }));
+        QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i)
+            m_page->UpdateGui();
+        fed = m_page->outputStrip(input->GetOutputs().first());
+        QVERIFY(fed->isMuteDisabled());
+        QVERIFY(m_sim->control(QStringLiteral("set %1 0").arg(nr(QStringLiteral("Cmd_%1_InMute%2").arg(int(path) / 4).arg(QChar('A' + int(path)))))));
+        QVERIFY(waitUntil([&]() { return !m_page->outputStrip(input->GetOutputs().first())->isMuteDisabled(); }));
+    }
+
+    // A failure box opened during a rebuild runs an event loop that may ask for the next
+    // rebuild: it runs after the first, which keeps all its strips.
+    void rebuildAskedDuringARebuildIsDeferred()
+    {
+        start();
+        // master mutes that disagree: reading the master's state fails
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_0_MasterMute"))));
+        QVERIFY(waitUntil([&]() { return m_zun->GetStatusBuffer()->getValue(nr("Cmd_0_MasterMute")) == 1; }));
+        int reports = 0;
+        int stripsAfterNested = -1;
+        connect(m_page.get(), &GainWidget::signal_exception, this, [&](QString, QString caption) {
+            QCOMPARE(caption, QStringLiteral("ZunControl"));
+            if (reports++ == 0) { // the master strip's report comes first, before any output
+                m_page->UpdateGui();
+                stripsAfterNested = m_page->findChildren<OutputGainLevelWidget*>().size();
+            }
+        });
+        m_page->UpdateGui();
+        const int perRebuild = reports; // the master and every strip report it
+        QVERIFY(perRebuild > 1);
+        QCOMPARE(stripsAfterNested, 0); // the nested request did not rebuild mid-way
+        QCOMPARE(m_page->outputStrips().size(), 8);
+        QVERIFY(waitUntil([&]() { return reports == 2 * perRebuild; })); // then it ran, once
+        QTest::qWait(50);
+        QCOMPARE(reports, 2 * perRebuild);
+        QCOMPARE(m_page->findChildren<OutputGainLevelWidget*>().size(), 8);
+        QCOMPARE(m_page->findChildren<MasterGainDelayWidget*>().size(), 1);
+    }
+
+    void metersFollowTheStatusStreamWhileShown()
+    {
+        start();
+        QVERIFY(m_status->SetRouting(m_zun->GetRoutingManager()->lastRoutingWord()) || true);
+        QUdpSocket socket;
+        QVERIFY(socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        connect(&socket, &QUdpSocket::readyRead, this, [&]() {
+            while (socket.hasPendingDatagrams())
+                m_status->refresh(socket.receiveDatagram().data());
+        });
+        // what the control window does: status streams only while a gain page is shown
+        QTimer requests;
+        requests.setInterval(200);
+        int asked = 0;
+        connect(&requests, &QTimer::timeout, this, [&]() {
+            ++asked;
+            socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost, m_sim->udpPort());
+        });
+        connect(m_page.get(), &GainWidget::changedVisibility, this, [&](bool shown) {
+            if (shown)
+                requests.start();
+            else
+                requests.stop();
+        });
+        m_page->on_connect();
+        m_page->show();
+        QVERIFY(requests.isActive());
+        ThermoOutputLevel* meter = m_page->outputStrip(ZunC::Output0)->levelMeter();
+        QSet<int> shown;
+        QVERIFY(waitUntil([&]() {
+            shown.insert(qRound(meter->value()));
+            return shown.size() >= 3;
+        }));
+        m_page->hide();
+        QVERIFY(!requests.isActive());
+        const int before = asked;
+        QTest::qWait(500);
+        QCOMPARE(asked, before);
+        m_page->on_disconnect();
+    }
+
+    // 200 fader steps in 2 s against a processor that answers each command after 20 ms:
+    // waiting values are replaced, never queued, and the processor ends on the last one.
+    void faderDragSupersedesAndTheLastValueWins()
+    {
+        start();
+        QVERIFY(m_sim->control(QStringLiteral("delay 20")));
+        OutputGainLevelWidget* strip = m_page->outputStrip(ZunC::Output1);
+        ZunGainSlider* fader = strip->gainSlider();
+        QSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
+        const ZunCmdBuffer* buffer = m_zun->GetLink()->getCmdBuffer();
+        const quint16 gainWord = nr("Cmd_0_ChGain1");
+        int step = 0;
+        int mostWaiting = 0;
+        QTimer drag;
+        drag.setInterval(10);
+        connect(&drag, &QTimer::timeout, this, [&]() {
+            fader->setValue(-18.0 + 0.1 * ++step);
+            mostWaiting = qMax(mostWaiting, buffer->waitingGroupsWith(gainWord));
+            if (step == 200)
+                drag.stop();
+        });
+        emit fader->sliderPressed();
+        drag.start();
+        QVERIFY(waitUntil([&]() { return step == 200; }));
+        emit fader->sliderReleased();
+        QCOMPARE(m_sent.count(nr("Cmd_0_ChGain1")), 200); // every step was an edit
+        QCOMPARE(mostWaiting, 1);
+        settle();
+        const double last = -18.0 + 0.1 * 200;
+        QCOMPARE(simWord(nr("Cmd_0_ChGain1")), int(rawGain(last)));
+        QVERIFY(qAbs(strip->gainSpinBox()->value() - last) < 1e-6);
+        QVERIFY(confirmed.count() < 150); // superseded values never reached the processor
+    }
+
+    void channelsTravelByClipboardAndByShiftDrop()
+    {
+        start(1);
+        m_page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+        // output 0: gain, polarity and one EQ
+        OutputGainLevelWidget* source = m_page->outputStrip(ZunC::Output0);
+        source->gainSpinBox()->setValue(-4.0);
+        source->phaseInvertButton()->click();
+        int slot = 0;
+        bool section = false;
+        QVERIFY(m_zun->GetEQManager()->CreateEQ(slot, section));
+        settle();
+        QCOMPARE(routing()->GetOutput(0)->GetEQList().size(), 1);
+
+        // copy from output 0, paste onto output 2
+        m_page->setContextPoint(centreOf(source));
+        m_page->copy();
+        m_page->setContextPoint(QPoint(-10, -10));
+        m_page->validateActions();
+        QVERIFY(!m_page->pasteAction()->isEnabled()); // nothing under the point
+        m_page->setContextPoint(centreOf(m_page->outputStrip(ZunC::Output2)));
+        m_page->validateActions();
+        QVERIFY(m_page->pasteAction()->isEnabled());
+        m_page->paste();
+        settle();
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output2), -4.0f);
+        QVERIFY(m_zun->IsChannelPhaseInverted(ZunC::Output2));
+        QCOMPARE(routing()->GetOutput(2)->GetEQList().size(), 1);
+        QVERIFY(m_page->outputStrip(ZunC::Output2)->phaseInvertButton()->isChecked());
+
+        // a Shift drop of output 0's whole channel onto output 3
+        std::unique_ptr<QMimeData> data(routing()->GetOutput(0)->createMimeData());
+        const QPoint target = centreOf(m_page->outputStrip(ZunC::Output3));
+        QDragEnterEvent enter(target, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(m_page.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(target, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(m_page.get(), &drop);
+        settle();
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output3), -4.0f);
+        QCOMPARE(routing()->GetOutput(3)->GetEQList().size(), 1);
+        // text from elsewhere is refused
+        QApplication::clipboard()->setText(QStringLiteral("not a channel"));
+        m_page->validateActions();
+        QVERIFY(!m_page->pasteAction()->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestGainWidgetE2E)
+#include "tst_gainwidget_e2e.moc"

@@ -1,0 +1,74 @@
+#include "CZunDelaySpinBox.h"
+
+#include <QLineEdit>
+#include <QLocale>
+
+#include <cmath>
+
+CZunDelaySpinBox::CZunDelaySpinBox(QWidget* parent) : QSpinBox(parent), m_validator(new QDoubleValidator(this))
+{
+    setRange(0, MaxSamples);
+    // The base class wrote its own text before this class could: show milliseconds at once.
+    lineEdit()->setText(textFromValue(value()));
+    connect(this, qOverload<int>(&QSpinBox::valueChanged), this, &CZunDelaySpinBox::onValueChanged);
+    connect(this, &QSpinBox::editingFinished, this, &CZunDelaySpinBox::onEditingFinished);
+}
+
+bool CZunDelaySpinBox::samplesOf(double seconds, double rate, quint32* samples)
+{
+    const double x = seconds * rate + 0.5;
+    if (!(x > -1.0 && x < 4294967296.0))
+        return false;
+    *samples = quint32(x);
+    return true;
+}
+
+void CZunDelaySpinBox::stepBy(int steps)
+{
+    QSpinBox::stepBy(steps);
+    emit valueChangedEditFinished(delay());
+}
+
+void CZunDelaySpinBox::setSamplingrate(double rate)
+{
+    if (m_rate == 0.0)
+        return;
+    const double samples = std::trunc(value() * rate / m_rate);
+    m_rate = rate;
+    setValue(samples >= MaxSamples ? MaxSamples : samples <= 0.0 ? 0 : int(samples));
+}
+
+void CZunDelaySpinBox::onValueChanged(int samples) { emit valueChanged(CZunDelay(quint32(samples), m_rate)); }
+
+void CZunDelaySpinBox::onEditingFinished() { emit valueChangedEditFinished(delay()); }
+
+QValidator::State CZunDelaySpinBox::validate(QString& text, int& pos) const
+{
+    m_validator->setLocale(locale());
+    return m_validator->validate(text, pos);
+}
+
+QString CZunDelaySpinBox::textFromValue(int samples) const
+{
+    // No group separators: "1365.33", never "1,365.33", which reads as a list.
+    QLocale shown = locale();
+    shown.setNumberOptions(shown.numberOptions() | QLocale::OmitGroupSeparator);
+    if (m_rate <= 0.0)
+        return shown.toString(0);
+    return shown.toString(samples / m_rate * 1000.0, 'g', 6);
+}
+
+int CZunDelaySpinBox::valueFromText(const QString& text) const
+{
+    // A text that cannot be read, or a time far outside the box, never ends the edit
+    // anywhere but inside the range: unreadable keeps the value, too large or negative
+    // ends at the nearer end.
+    bool ok = false;
+    const double ms = locale().toDouble(text, &ok);
+    if (!ok || std::isnan(ms) || m_rate <= 0.0)
+        return value();
+    quint32 samples = 0;
+    if (!samplesOf(ms / 1000.0, m_rate, &samples))
+        return ms < 0.0 ? minimum() : maximum();
+    return samples > quint32(maximum()) ? maximum() : int(samples);
+}

@@ -1,0 +1,157 @@
+#include "ZunGainStrip.h"
+
+#include "CZunDelaySpinBox.h"
+#include "ZunGainSlider.h"
+#include "ZunMeterThermo.h"
+
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+ZunGainStrip::ZunGainStrip(ZunGainSlider* slider, QWidget* parent)
+    : QWidget(parent), m_grid(new QGridLayout(this)), m_nameLabel(new QLabel(this)), m_slider(slider),
+      m_gainBox(new QDoubleSpinBox(this)), m_delayLabel(new QLabel(tr("Delay (ms)"), this)),
+      m_delayBox(new CZunDelaySpinBox(this)), m_mute(new QPushButton(tr("Mute"), this))
+{
+    m_slider->setParent(this);
+    m_grid->setSpacing(3);
+    m_grid->setContentsMargins(1, 6, 1, 6);
+    m_nameLabel->setFrameShape(QFrame::Box);
+    m_nameLabel->setFrameShadow(QFrame::Sunken);
+    m_nameLabel->setAlignment(Qt::AlignCenter);
+    m_gainBox->setKeyboardTracking(false);
+    m_gainBox->setAlignment(Qt::AlignCenter);
+    m_gainBox->setDecimals(1);
+    m_gainBox->setRange(-18.0, 6.0);
+    m_gainBox->setSingleStep(0.1);
+    m_mute->setCheckable(true);
+
+    // The fader and its box follow each other; the fader's move is the edit (a second
+    // setGain with the same value finds it stored and stays silent).
+    connect(m_gainBox, qOverload<double>(&QDoubleSpinBox::valueChanged), m_slider, &QwtSlider::setValue);
+    connect(m_slider, &QwtSlider::valueChanged, m_gainBox, &QDoubleSpinBox::setValue);
+    // On the fader's 0.1 dB grid, as the box shows it: otherwise the box's rounded echo
+    // would count as a second edit.
+    connect(m_slider, &QwtSlider::valueChanged, this, [this](double v) { setGain(std::round(v * 10.0) / 10.0); });
+    connect(m_delayBox, &CZunDelaySpinBox::valueChangedEditFinished, this, [this](CZunDelay d) { setDelay(d); });
+    connect(m_mute, &QPushButton::clicked, this, [this](bool checked) { onButtonMute(checked); });
+}
+
+QString ZunGainStrip::name() const { return m_nameLabel->text(); }
+
+void ZunGainStrip::setGain(double v, bool fromDevice)
+{
+    if (v == m_gain)
+        return;
+    // While the operator holds the fader the device's confirmations of earlier positions
+    // would pull it back under the pointer; the confirmation of the last one follows.
+    if (fromDevice && m_slider->isHeld())
+        return;
+    m_gain = v;
+    if (fromDevice) {
+        const QSignalBlocker sliderBlock(m_slider);
+        const QSignalBlocker boxBlock(m_gainBox);
+        m_slider->setValue(v);
+        m_gainBox->setValue(v);
+        return;
+    }
+    m_slider->setValue(v);
+    gainEdited(v);
+}
+
+void ZunGainStrip::setDelay(CZunDelay d, bool fromDevice)
+{
+    if (std::abs(d.seconds() - m_delay.seconds()) <= DelayTolerance)
+        return;
+    m_delay = d;
+    quint32 samples = 0;
+    if (!CZunDelaySpinBox::samplesOf(d.seconds(), m_rate, &samples))
+        samples = d.seconds() < 0.0 ? 0 : quint32(CZunDelaySpinBox::MaxSamples);
+    const int shown = int(qMin<quint32>(samples, quint32(CZunDelaySpinBox::MaxSamples)));
+    if (fromDevice) {
+        const QSignalBlocker block(m_delayBox);
+        m_delayBox->setValue(shown);
+        return;
+    }
+    m_delayBox->setValue(shown);
+    delayEdited(d);
+}
+
+void ZunGainStrip::setMute(bool on)
+{
+    const QSignalBlocker block(m_mute);
+    m_mute->setChecked(on);
+}
+
+void ZunGainStrip::setName(QString name) { m_nameLabel->setText(name); }
+
+void ZunGainStrip::setSamplingrate(double rate)
+{
+    m_rate = rate;
+    const QSignalBlocker block(m_delayBox);
+    m_delayBox->setSamplingrate(rate);
+}
+
+void ZunGainStrip::onButtonMute(bool checked, bool) { muteEdited(checked); }
+
+void ZunGainStrip::drawGainScale(bool on)
+{
+    m_slider->setScalePosition(on ? QwtSlider::LeadingScale : QwtSlider::NoScale);
+    m_slider->setMinimumSize(on ? QSize(20, 120) : sliderSizeWithoutScale());
+    m_grid->update();
+}
+
+void ZunGainStrip::showMeterScale(ZunMeterThermo* meter, QVBoxLayout* box, bool on, const QSize& withScale,
+                                  int halfHeight)
+{
+    meter->setScaleShown(on);
+    const int d = on ? 0 : meter->borderDistance();
+    box->setContentsMargins(0, d, 0, d);
+    meter->setMinimumSize(on ? withScale : QSize(12, (halfHeight - d) * 2));
+    m_grid->update();
+}
+
+QColor ZunGainStrip::settingColor(const char* key)
+{
+    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+    return settings.value(QLatin1String(key)).value<QColor>();
+}
+
+QString ZunGainStrip::muteStyle(const QColor& inactive, const QColor& active, const QColor& disabled)
+{
+    // Without the colours of the settings the toolkit's own look stays (a style of invalid
+    // colours would paint the button black).
+    if (!inactive.isValid() || !active.isValid())
+        return QString();
+    QString style = QStringLiteral("QPushButton {background-color: %1;} QPushButton:checked{background-color: %2;} "
+                                   "QPushButton:pressed {background-color: %2;}")
+                        .arg(inactive.name(), active.name());
+    if (disabled.isValid())
+        style += QStringLiteral("QPushButton:disabled {background-color: %1;}").arg(disabled.name());
+    return style;
+}
+
+void ZunGainStrip::enterEvent(QEvent* event)
+{
+    QPalette p = palette();
+    const QColor hover = p.color(QPalette::Window).darker(125);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(group, QPalette::Window, hover);
+    setPalette(p);
+    setAutoFillBackground(true);
+    QWidget::enterEvent(event);
+}
+
+void ZunGainStrip::leaveEvent(QEvent* event)
+{
+    setAutoFillBackground(false);
+    setPalette(QApplication::palette());
+    QWidget::leaveEvent(event);
+}

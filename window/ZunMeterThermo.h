@@ -1,0 +1,29 @@
+#pragma once
+
+#include <qwt_scale_div.h>
+#include <qwt_thermo.h>
+
+// A vertical meter of the gain page: pipe 10 wide, tick length 1, and a shown value that
+// only moves (and repaints) when the new value is further than a threshold from it.
+class ZunMeterThermo : public QwtThermo
+{
+public:
+    // Shown values start far below any reading, so that the first value always shows.
+    static constexpr double NothingShown = -1000.0;
+
+    ZunMeterThermo(const QwtScaleDiv& div, const QBrush& fill, QWidget* parent);
+
+    // Shows value when it differs from the shown one by more than threshold; true then.
+    bool showValue(double value, double threshold);
+    double shownValue() const { return m_shown; }
+    // The larger of the scale's two border-distance hints (the room a scale needs at its ends).
+    int borderDistance() const;
+    void setScaleShown(bool on) { setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale); }
+
+protected:
+    // Without a scale: the pipe's width by noScaleHeight; with one the toolkit's hint.
+    QSize hintWithoutScale(int noScaleHeight) const;
+
+private:
+    double m_shown = NothingShown;
+};
