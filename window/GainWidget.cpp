@@ -104,6 +104,8 @@ GainWidget::~GainWidget()
         disconnect(m_status.data(), nullptr, this, nullptr);
 }
 
+MasterGainDelayWidget* GainWidget::masterStrip() const { return m_master; }
+
 void GainWidget::setMode(int mode) { m_mode = mode; }
 
 QList<InputGainLevelWidget*> GainWidget::inputStrips() const

@@ -41,7 +41,7 @@ public:
     int mode() const { return m_mode; }
 
     // The strips as built by the last rebuild, in page order.
-    MasterGainDelayWidget* masterStrip() const { return m_master; }
+    MasterGainDelayWidget* masterStrip() const;
     QList<InputGainLevelWidget*> inputStrips() const;
     QList<OutputGainLevelWidget*> outputStrips() const;
     OutputGainLevelWidget* outputStrip(ZunC::AnalogOutputs output) const;
