@@ -9,9 +9,7 @@
 #include "DeviceTestRig.h"
 #include "TcpSimProcess.h"
 
-#include <QTextStream>
-
-#include <memory>
+#include <functional>
 
 class ZunSimDevice
 {
@@ -24,9 +22,12 @@ public:
         QString name = QStringLiteral("Stage left");
     };
 
-    // Starts the emulator (ZUNSIM, else the one built beside the tool) and connects; false
-    // with a reason in error() when either fails.
-    bool start(const Options& o)
+    // Starts the emulator (ZUNSIM, else the one built beside the tool), connects and waits
+    // for the parameter image; false with a reason in error() when that fails.
+    bool start(const Options& o) { return launch(o) && connect(); }
+
+    // The first half: the emulator and a device object for it, not yet connected.
+    bool launch(const Options& o)
     {
         if (qEnvironmentVariableIsEmpty("ZUNSIM"))
             qputenv("ZUNSIM", ZUNSIM_PATH);
@@ -41,10 +42,20 @@ public:
         record->setName(o.name);
         m_zun.reset(new CZun(record, map, QSharedPointer<CRoutingLibrary>::create(map)));
         m_zun->SetPort(m_sim.tcpPort());
+        return true;
+    }
+
+    // The second half: connects (with how, for example a page's own connect button, else
+    // directly) and waits until the device has read the parameter image.
+    bool connect(const std::function<void()>& how = {})
+    {
         bool loaded = false;
         const QMetaObject::Connection c =
             QObject::connect(m_zun.data(), &CZun::signal_ZunStatusChanged, [&loaded]() { loaded = true; });
-        m_zun->connect();
+        if (how)
+            how();
+        else
+            m_zun->connect();
         const bool ok = DeviceTestRig::waitUntil([&]() { return loaded; }) && DeviceTestRig::settle(m_zun.data());
         QObject::disconnect(c);
         if (!ok)

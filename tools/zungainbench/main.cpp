@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QDoubleSpinBox>
 #include <QRegularExpression>
+#include <QTextStream>
 
 #include <algorithm>
 #include <vector>

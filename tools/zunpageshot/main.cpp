@@ -11,6 +11,7 @@
 //                                     the gain page with live meters, a second apart
 //   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, outputs.png, wizard-N.png
 // Settings and files go to a temporary home folder, never the user's.
+#include "Application.h"
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "CEQManager.h"
@@ -100,14 +101,23 @@ bool startDevice(ZunSimDevice& device, quint32 hardware, quint16 routingWord = 0
 void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QString, QString>>& routings)
 {
     ZunSimDevice device;
-    if (!startDevice(device, hardware))
+    ZunSimDevice::Options o;
+    o.hardware = hardware;
+    if (!device.launch(o)) {
+        fail(device.error());
         return;
+    }
     const QSharedPointer<CZun> zun = device.zun();
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     auto* tab = new ZunSystemWidget(zun);
     layout->addWidget(tab);
     QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, tab, &ZunSystemWidget::UpdateGui);
+    // as the operator does: the tab's own connect button
+    if (!device.connect([tab]() { tab->do_connect(); })) {
+        fail(device.error());
+        return;
+    }
     window.resize(1240, 370);
     const QList<CZunFullRoutingPreset> presets = zun->GetRoutingLibrary()->GetFullRoutingPresets();
     for (const auto& r : routings) {
@@ -237,13 +247,22 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
         wizard.show();
         wizard.restart();
         for (int page = 0; page < 6; ++page) {
-            if (wizard.currentId() == CZunConfigWizard::XOver)
+            if (wizard.currentId() == CZunConfigWizard::XOver) {
+                // FIR, with the set written above for both DSPs
                 wizard.setField(QStringLiteral("XOverSelect"), 1);
+                for (QComboBox* files : wizard.currentPage()->findChildren<QComboBox*>())
+                    if (files->isEditable() && files->count() > 1)
+                        files->setCurrentIndex(1);
+            }
             if (wizard.currentId() == CZunConfigWizard::FullRouting)
                 wizard.setField(QStringLiteral("AdvancedMode"), true);
             save(wizard, QStringLiteral("wizard-%1.png").arg(page));
             if (wizard.nextId() == -1)
                 break;
+            if (!wizard.currentPage()->isComplete()) {
+                fail(QStringLiteral("wizard page %1 is not complete").arg(page));
+                break;
+            }
             wizard.next();
         }
     }
@@ -311,7 +330,7 @@ void shootPlots(const QStringList& pages)
 int main(int argc, char** argv)
 {
     DeviceTestRig::Config config; // before the application object: settings of the run's own
-    QApplication app(argc, argv);
+    Application app(argc, argv); // the program's own style
     registerZunMetaTypes();
     qRegisterMetaType<CZunBiquad*>();
     qRegisterMetaType<CZunHighOrderFilter*>();
