@@ -72,6 +72,12 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
     xover->setMaximumSize(80, QWIDGETSIZE_MAX);
     auto* xoverLayout = new QVBoxLayout(xover);
     xoverLayout->addWidget(m_fanOut);
+    // Narrow, but never so narrow that they cut their buttons' texts: a fixed maximum did
+    // with the usual fonts ("Analo", "Dual range A"); the groups now keep to their own size.
+    for (QGroupBox* box : {inputType, options, xover}) {
+        box->setMaximumWidth(QWIDGETSIZE_MAX);
+        box->setSizePolicy(QSizePolicy::Maximum, box->sizePolicy().verticalPolicy());
+    }
     auto* row = new QHBoxLayout;
     row->addWidget(inputType);
     row->addWidget(options);

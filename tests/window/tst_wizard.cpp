@@ -337,6 +337,15 @@ private slots:
         for (quint32 word : names())
             QVERIFY(word & (1u << 29));
         QVERIFY(!child<QCheckBox>(page, "Sample rate conv.")->isEnabled()); // no converter on this processor
+
+        // The filter groups are narrow, but never so narrow that they cut their buttons' texts.
+        w.resize(800, 660);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        for (const char* text : {"Analog", "Digital", "Dual range ADC", "Sample rate conv."}) {
+            QAbstractButton* b = child<QAbstractButton>(page, text);
+            QVERIFY2(b && b->width() >= b->sizeHint().width(), text);
+        }
     }
 };
 

@@ -4,27 +4,39 @@
 // same run. The ratio of edit to round trip is the figure (goal: under 3). Bounded: a fixed
 // number of edits and commands, a time limit.
 #include "AudioIOStatus.h"
-#include "GainPageRig.h"
 #include "GainWidget.h"
 #include "MasterGainDelayWidget.h"
 #include "OutputGainLevelWidget.h"
 #include "ZunBaseComm.h"
 #include "ZunMetaTypes.h"
+#include "ZunSimDevice.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QDoubleSpinBox>
 #include <QRegularExpression>
+#include <QTextStream>
 
 #include <algorithm>
 #include <vector>
-
-using namespace GainPageRig;
 
 namespace
 {
 constexpr int Edits = 1000;
 constexpr int WarmUp = 50;
 constexpr int TimeLimitMs = 120000;
+
+[[noreturn]] void fail(const QString& text)
+{
+    QTextStream(stderr) << "zungainbench: " << text << Qt::endl;
+    ::exit(1);
+}
+
+void waitFor(const std::function<bool()>& done, int timeoutMs, const char* what)
+{
+    if (!DeviceTestRig::waitUntil(done, timeoutMs))
+        fail(QStringLiteral("time limit reached while waiting for %1").arg(QLatin1String(what)));
+}
 
 double percentile(std::vector<qint64> v, double p)
 {
@@ -56,8 +68,7 @@ QPair<double, double> zunbenchRoundTrip()
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    privateSettings(home);
+    DeviceTestRig::Config config; // settings of the run's own
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -66,18 +77,15 @@ int main(int argc, char** argv)
     std::vector<qint64> edits;
     std::vector<qint64> commands;
     {
-        Sim sim(0x0F80, 0);
-        auto map = QSharedPointer<CCmdMap>::create();
-        map->setVersion(1080);
-        QSharedPointer<CZun> zun = device(sim, map, 0x0F80, 0);
+        ZunSimDevice device;
+        if (!device.start(ZunSimDevice::Options()))
+            fail(device.error());
+        QSharedPointer<CZun> zun = device.zun();
+        const QSharedPointer<CCmdMap> map = zun->GetCmdMap();
         GainWidget page(1, zun, QSharedPointer<AudioIOStatus>::create(map));
-        bool loaded = false;
-        QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, &page, [&]() {
-            page.UpdateGui();
-            loaded = true;
-        });
-        zun->connect();
-        waitFor([&]() { return loaded && !page.outputStrips().isEmpty(); }, 20000, "the parameter image");
+        QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, &page, &GainWidget::UpdateGui);
+        page.UpdateGui();
+        waitFor([&]() { return !page.outputStrips().isEmpty(); }, 20000, "the output strips");
 
         QDoubleSpinBox* box = page.outputStrip(ZunC::Output2)->gainSpinBox();
         // Connected after the page: when this runs, the page has shown the confirmation.
@@ -115,7 +123,6 @@ int main(int argc, char** argv)
             if (i >= WarmUp)
                 commands.push_back(t.nsecsElapsed());
         }
-        zun->disconnect();
     }
 
     const QPair<double, double> link = zunbenchRoundTrip();

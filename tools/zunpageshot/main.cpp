@@ -1,31 +1,51 @@
-// zunpageshot: pictures of the control window's limiter and advanced tabs against an
-// emulated processor on loopback, for the documentation. Run it under Xvfb:
+// zunpageshot: pictures of the control window's pages, each against an emulated processor
+// on loopback, for the documentation. Run it on a display, for example under Xvfb
+// (tools/zunshot.sh pages does):
 //
-//   xvfb-run -s "-screen 0 1280x800x24" build/tools/zunpageshot/zunpageshot OUTDIR
+//   zunpageshot OUTDIR [PAGE...]     PAGE: system gain limiter advanced channel outputs wizard
 //
-// writes OUTDIR/limiter-w.png, limiter-dbu.png, advanced.png and wizard-N.png (one per
-// page of the configuration wizard). Settings and files go to
-// a temporary home folder, never the user's.
-#include "CRoutingLibrary.h"
-#include "CZun.h"
-#include "CZunConfigWizard.h"
-#include "DeviceTestRig.h"
-#include "CZunFIRLimManager.h"
+// Without pages it shoots them all. It writes into OUTDIR
+//   system-<one|two>-<routing>.png   the system tab of a one- and a two-board processor,
+//                                     each after switching to three full routings
+//   gain-2in4out-{1,2}.png, gain-8out-{1,2}.png
+//                                     the gain page with live meters, a second apart
+//   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, outputs.png, wizard-N.png
+// Settings and files go to a temporary home folder, never the user's.
+#include "Application.h"
+#include "AudioIOStatus.h"
 #include "CCmdMap.h"
+#include "CEQManager.h"
+#include "CRoutingManager.h"
+#include "CZunBiquad.h"
+#include "CZunConfigWizard.h"
+#include "CZunFIRLimManager.h"
+#include "CZunHighOrderFilter.h"
+#include "CZunOutput.h"
+#include "GainWidget.h"
 #include "LimiterWidget.h"
-#include "TcpSimProcess.h"
+#include "RoutingRenderArea.h"
 #include "ZunAdvancedSettingsWidget.h"
-#include "ZunDeviceStats.h"
+#include "ZunEQModel.h"
+#include "ZunHOFModel.h"
 #include "ZunLimModel.h"
+#include "ZunMetaTypes.h"
+#include "ZunOutputDlg.h"
+#include "ZunOutputPlotDlg.h"
+#include "ZunSimDevice.h"
 #include "ZunStartup.h"
+#include "ZunSystemWidget.h"
+#include "ZunUdpDatagram.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -33,6 +53,14 @@ using DeviceTestRig::waitUntil;
 
 namespace
 {
+constexpr quint32 OneBoard = 0x0300;   // four analog outputs
+constexpr quint32 TwoBoards = 0x0F80;  // eight analog outputs
+constexpr quint32 FourOutputs = 0x1300;
+constexpr quint32 FirBoard = 0xFF94;   // with FIR filter and limiter sets
+
+QString g_out;
+bool g_ok = true;
+
 void settle(int ms)
 {
     QElapsedTimer t;
@@ -41,62 +69,154 @@ void settle(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
 }
 
-bool save(QWidget& w, const QString& file)
+void fail(const QString& text)
+{
+    std::fprintf(stderr, "zunpageshot: %s\n", qPrintable(text));
+    g_ok = false;
+}
+
+void save(QWidget& w, const QString& name)
 {
     w.show();
     settle(300);
-    const bool ok = w.grab().save(file);
-    std::printf("zunpageshot: %s %s\n", qPrintable(file), ok ? "written" : "NOT written");
-    return ok;
+    const QString file = QDir(g_out).filePath(name);
+    if (w.grab().save(file))
+        std::printf("zunpageshot: %s\n", qPrintable(file));
+    else
+        fail("cannot write " + file);
 }
-} // namespace
 
-int main(int argc, char** argv)
+bool startDevice(ZunSimDevice& device, quint32 hardware, quint16 routingWord = 0)
 {
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("ZUNSIM", ZUNSIM_PATH);
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp");
-    QApplication::setPalette(ZunStartup::paletteFor(QColor(), QColor()));
-    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-    settings.setValue(QStringLiteral("ConfigDir"), home.path());
-    settings.setValue(QStringLiteral("ColorButtonActive"), QColor(Qt::red));
-    settings.setValue(QStringLiteral("ColorButtonInactive"), QColor(Qt::green));
+    ZunSimDevice::Options o;
+    o.hardware = hardware;
+    o.routingWord = routingWord;
+    if (device.start(o))
+        return true;
+    fail(device.error());
+    return false;
+}
 
-    TcpSimProcess sim;
-    if (!sim.start({"--serial", "42", "--firmware", "1080", "--hardware", "0xFF94"})) {
-        std::fprintf(stderr, "zunpageshot: %s\n", qPrintable(sim.error()));
-        return 1;
+// The system tab after switching to each full routing given (name, 32 binary digits).
+void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QString, QString>>& routings)
+{
+    ZunSimDevice device;
+    ZunSimDevice::Options o;
+    o.hardware = hardware;
+    if (!device.launch(o)) {
+        fail(device.error());
+        return;
     }
-    auto record = QSharedPointer<ZunDeviceStats>::create(CMacAddr(0x5A756E00002Aull));
-    record->setFirmware(1080);
-    record->setIpAddress(QHostAddress(QHostAddress::LocalHost));
-    record->setName(QStringLiteral("Stage left"));
-    record->setHardwareInfo(CZunHardwareInfo(0xFF94));
-    auto map = QSharedPointer<CCmdMap>::create();
-    map->setVersion(1080);
-    QSharedPointer<CZun> zun(new CZun(record, map, QSharedPointer<CRoutingLibrary>::create(map)));
-    zun->SetPort(sim.tcpPort());
-    zun->connect();
+    const QSharedPointer<CZun> zun = device.zun();
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* tab = new ZunSystemWidget(zun);
+    layout->addWidget(tab);
+    QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, tab, &ZunSystemWidget::UpdateGui);
+    // as the operator does: the tab's own connect button
+    if (!device.connect([tab]() { tab->do_connect(); })) {
+        fail(device.error());
+        return;
+    }
+    window.resize(1240, 370);
+    const QList<CZunFullRoutingPreset> presets = zun->GetRoutingLibrary()->GetFullRoutingPresets();
+    for (const auto& r : routings) {
+        bool ok = false;
+        const quint32 pattern = r.second.toUInt(&ok, 2);
+        auto it = std::find_if(presets.begin(), presets.end(),
+                               [&](const CZunFullRoutingPreset& f) { return f.getPattern() == pattern; });
+        if (!ok || it == presets.end()) {
+            fail("no full routing " + r.second);
+            continue;
+        }
+        zun->GetRoutingManager()->SetFullRouting(*it);
+        if (!DeviceTestRig::reread(zun.data())) {
+            fail("no image after the routing change to " + r.first);
+            continue;
+        }
+        tab->UpdateGui();
+        save(window, QStringLiteral("system-%1-%2.png").arg(board, r.first));
+    }
+}
+
+// The gain page as the device window shows it, with the status requests it sends while
+// shown; two pictures a second apart, so the meters move between them.
+void shootGain(const QString& name, quint32 hardware, quint16 routingWord)
+{
+    ZunSimDevice device;
+    if (!startDevice(device, hardware, routingWord))
+        return;
+    const QSharedPointer<CZun> zun = device.zun();
+    auto status = QSharedPointer<AudioIOStatus>::create(zun->GetCmdMap());
+    GainWidget page(2, zun, status);
+    const auto update = [&]() {
+        // the device window's rule: more than 4 inputs put the outputs on a page of their own
+        page.setMode(zun->GetRoutingManager()->GetInputs().size() > 4 ? 1 : 2);
+        page.UpdateGui();
+        status->SetRouting(zun->GetRoutingManager()->lastRoutingWord());
+    };
+    QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, &page, update);
+    update();
+
+    // a little life on the strips: a gain, a mute, a polarity
+    zun->SetChannelGain(-3.0, ZunC::Output1);
+    zun->MuteChannel(ZunC::Output2, true);
+    zun->SetChannelPhaseInversion(ZunC::Output0, true);
+
+    QUdpSocket socket;
+    socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
+    QObject::connect(&socket, &QUdpSocket::readyRead, [&]() {
+        while (socket.hasPendingDatagrams())
+            status->refresh(socket.receiveDatagram().data());
+    });
+    const auto ask = [&]() {
+        socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost, device.sim().udpPort());
+    };
+    QTimer requests;
+    QObject::connect(&requests, &QTimer::timeout, ask);
+    QObject::connect(&page, &GainWidget::changedVisibility, [&](bool shown) {
+        if (shown) {
+            ask();
+            requests.start(2300);
+        } else {
+            requests.stop();
+        }
+    });
+    page.on_connect();
+    QCursor::setPos(0, 0); // no strip under the pointer: no hover highlight in the picture
+    page.show();
+    page.resize(page.sizeHint());
+    settle(1200);
+    save(page, QStringLiteral("gain-%1-1.png").arg(name));
+    settle(700);
+    save(page, QStringLiteral("gain-%1-2.png").arg(name));
+}
+
+// The limiter tab in W and in dBu, the advanced tab with a second set in its list, and the
+// configuration wizard on every page it shows in advanced mode.
+void shootFirPages(const QStringList& pages, const QString& configDir)
+{
+    ZunSimDevice device;
+    if (!startDevice(device, FirBoard))
+        return;
+    const QSharedPointer<CZun> zun = device.zun();
     if (!waitUntil([&]() { return zun->IsFIRManagerReady() && zun->GetActiveFilterIndex(1) != 0; })) {
-        std::fprintf(stderr, "zunpageshot: the emulated processor did not come up\n");
-        return 1;
+        fail("the emulated processor's FIR sets did not come up");
+        return;
     }
-
-    // A second set in the list, and an advanced tab that has seen the status once.
     FilterLimiterEWS set(QString(), 48000.0);
     for (int o = 0; o < 4; ++o) {
         set.setOutput(o, QVector<qint32>(300, 1000 * (o + 1)), 20, o);
         set.setPathFlagByte(o, 1); // thermal and peak limits of its own
     }
     set.SetName(QStringLiteral("Main PA 2x15"));
-    set.toFile(home.path(), false);
+    set.toFile(configDir, false);
     ZunAdvancedSettingsWidget advanced(zun);
     advanced.resize(1100, 520);
-    advanced.startFIRFilterUpload(QDir(home.path()).filePath(set.makeFileName()));
-    waitUntil([&]() { return zun->GetFIRLimManager()->filterCount() == 2 && advanced.cursor().shape() != Qt::WaitCursor; });
+    advanced.startFIRFilterUpload(QDir(configDir).filePath(set.makeFileName()));
+    waitUntil([&]() {
+        return zun->GetFIRLimManager()->filterCount() == 2 && advanced.cursor().shape() != Qt::WaitCursor;
+    });
     const quint32 key = set.computeKey();
     zun->CheckFIRFilterResources(key, 0);
     zun->InvokeActivateFIRFilter(key, ZunC::NoCopies, key, ZunC::NoCopies);
@@ -106,34 +226,162 @@ int main(int argc, char** argv)
     emit zun->signal_Connected();
     settle(300);
 
-    LimiterWidget limiter(zun);
-    limiter.resize(1000, 400);
-    QMetaObject::invokeMethod(zun->GetFIRLimManager(), "on_ZunStatusChanged", Qt::QueuedConnection);
-    waitUntil([&]() { return limiter.model()->setOfColumn(0) && limiter.model()->setOfColumn(4); });
-    // One threshold above the processor's maximum, to show the warning colour.
-    limiter.model()->setData(limiter.model()->index(ZunLimModel::RowPeak, 5), 4000.0);
-    limiter.model()->setData(limiter.model()->index(ZunLimModel::RowGain, 6), 32.0);
-    bool ok = save(limiter, QDir(out).filePath(QStringLiteral("limiter-w.png")));
-    limiter.unitCombo()->setCurrentIndex(1);
-    limiter.referenceCombo()->setCurrentIndex(1);
-    settle(200);
-    ok = save(limiter, QDir(out).filePath(QStringLiteral("limiter-dbu.png"))) && ok;
-    ok = save(advanced, QDir(out).filePath(QStringLiteral("advanced.png"))) && ok;
-
-    // The wizard on every page it shows in advanced mode, with the FIR crossover chosen.
-    CZunConfigWizard wizard(zun);
-    wizard.show();
-    wizard.restart();
-    for (int page = 0; page < 6; ++page) {
-        if (wizard.currentId() == CZunConfigWizard::XOver)
-            wizard.setField(QStringLiteral("XOverSelect"), 1);
-        if (wizard.currentId() == CZunConfigWizard::FullRouting)
-            wizard.setField(QStringLiteral("AdvancedMode"), true);
-        ok = save(wizard, QDir(out).filePath(QStringLiteral("wizard-%1.png").arg(page))) && ok;
-        if (wizard.nextId() == -1)
-            break;
-        wizard.next();
+    if (pages.contains(QStringLiteral("limiter"))) {
+        LimiterWidget limiter(zun);
+        limiter.resize(1000, 400);
+        QMetaObject::invokeMethod(zun->GetFIRLimManager(), "on_ZunStatusChanged", Qt::QueuedConnection);
+        waitUntil([&]() { return limiter.model()->setOfColumn(0) && limiter.model()->setOfColumn(4); });
+        // One threshold above the processor's maximum, to show the warning colour.
+        limiter.model()->setData(limiter.model()->index(ZunLimModel::RowPeak, 5), 4000.0);
+        limiter.model()->setData(limiter.model()->index(ZunLimModel::RowGain, 6), 32.0);
+        save(limiter, QStringLiteral("limiter-w.png"));
+        limiter.unitCombo()->setCurrentIndex(1);
+        limiter.referenceCombo()->setCurrentIndex(1);
+        settle(200);
+        save(limiter, QStringLiteral("limiter-dbu.png"));
     }
-    zun->disconnect();
-    return ok ? 0 : 1;
+    if (pages.contains(QStringLiteral("advanced")))
+        save(advanced, QStringLiteral("advanced.png"));
+    if (pages.contains(QStringLiteral("wizard"))) {
+        CZunConfigWizard wizard(zun);
+        wizard.show();
+        wizard.restart();
+        for (int page = 0; page < 6; ++page) {
+            if (wizard.currentId() == CZunConfigWizard::XOver) {
+                // FIR, with the set written above for both DSPs
+                wizard.setField(QStringLiteral("XOverSelect"), 1);
+                for (QComboBox* files : wizard.currentPage()->findChildren<QComboBox*>())
+                    if (files->isEditable() && files->count() > 1)
+                        files->setCurrentIndex(1);
+            }
+            if (wizard.currentId() == CZunConfigWizard::FullRouting)
+                wizard.setField(QStringLiteral("AdvancedMode"), true);
+            save(wizard, QStringLiteral("wizard-%1.png").arg(page));
+            if (wizard.nextId() == -1)
+                break;
+            if (!wizard.currentPage()->isComplete()) {
+                fail(QStringLiteral("wizard page %1 is not complete").arg(page));
+                break;
+            }
+            wizard.next();
+        }
+    }
+}
+
+// A channel page (Output 1 with EQs and a Linkwitz-Riley crossover) and the outputs page.
+void shootPlots(const QStringList& pages)
+{
+    ZunSimDevice device;
+    if (!startDevice(device, TwoBoards))
+        return;
+    const QSharedPointer<CZun> zun = device.zun();
+    const QSharedPointer<CCmdMap> map = zun->GetCmdMap();
+    auto eq = [&](CZunOutput* o, const char* type, double f, double gain, double q) {
+        CZunBiquad* b = o->NewEQ();
+        b->setType(map->getCmdNr(type));
+        b->setFrequency(float(f));
+        b->setGain(float(gain));
+        b->setQuality(float(q));
+        b->setBypass(false);
+        b->writeToDevice(false);
+    };
+    auto crossover = [&](CZunOutput* o, const char* passband, double f) {
+        CZunHighOrderFilter* x = o->NewHighOrderFilter();
+        x->setPassband(map->getCmdNr(passband));
+        x->setCharacteristic(map->getCmdNr("Inf_Sel_Char_HOF_LinkRiley"));
+        x->setOrder(4);
+        x->SetFrequency(float(f));
+        x->rebuild();
+    };
+    CRoutingManager* routing = zun->GetRoutingManager();
+    CZunOutput* first = routing->GetOutput(0);
+    eq(first, "Inf_Sel_Typ_EQ_Peak", 250.0, -4.0, 1.4);
+    eq(first, "Inf_Sel_Typ_EQ_Peak", 1200.0, 2.5, 2.0);
+    eq(first, "Inf_Sel_Typ_EQ_HS12", 6000.0, 3.0, 0.7);
+    crossover(first, "Inf_Sel_Typ_HOF_HP", 80.0);
+    crossover(first, "Inf_Sel_Typ_HOF_LP", 2500.0);
+    crossover(routing->GetOutput(1), "Inf_Sel_Typ_HOF_HP", 2500.0);
+    eq(routing->GetOutput(1), "Inf_Sel_Typ_EQ_Peak", 8000.0, -3.0, 3.0);
+    crossover(routing->GetOutput(2), "Inf_Sel_Typ_HOF_LP", 100.0);
+    eq(routing->GetOutput(3), "Inf_Sel_Typ_EQ_LS12", 120.0, 6.0, 0.7);
+    DeviceTestRig::settle(zun.data());
+
+    if (pages.contains(QStringLiteral("channel"))) {
+        ZunEQModel eqModel(zun);
+        ZunHOFModel hofModel(zun);
+        ZunOutputDlg page(first);
+        page.setEQModel(&eqModel);
+        page.setHOFModel(&hofModel);
+        page.setPointerCZun(zun);
+        page.resize(1200, 720);
+        save(page, QStringLiteral("channel.png"));
+    }
+    if (pages.contains(QStringLiteral("outputs"))) {
+        ZunOutputPlotDlg outputs;
+        outputs.setPointerCZun(zun);
+        for (const QPointer<CZunOutput>& o : routing->GetOutputs())
+            outputs.addOutput(o);
+        outputs.resize(1200, 720);
+        save(outputs, QStringLiteral("outputs.png"));
+    }
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    DeviceTestRig::Config config; // before the application object: settings of the run's own
+    Application app(argc, argv); // the program's own style
+    registerZunMetaTypes();
+    qRegisterMetaType<CZunBiquad*>();
+    qRegisterMetaType<CZunHighOrderFilter*>();
+
+    const QStringList all = {"system", "gain", "limiter", "advanced", "channel", "outputs", "wizard"};
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty() || args.first().startsWith(QLatin1Char('-'))) {
+        std::fprintf(stderr, "usage: zunpageshot OUTDIR [PAGE...]   PAGE: %s\n", qPrintable(all.join(' ')));
+        return 2;
+    }
+    g_out = args.takeFirst();
+    for (const QString& p : qAsConst(args))
+        if (!all.contains(p)) {
+            std::fprintf(stderr, "zunpageshot: no page %s (pages: %s)\n", qPrintable(p), qPrintable(all.join(' ')));
+            return 2;
+        }
+    const QStringList pages = args.isEmpty() ? all : args;
+    if (!QDir().mkpath(g_out)) {
+        std::fprintf(stderr, "zunpageshot: cannot make %s\n", qPrintable(g_out));
+        return 1;
+    }
+
+    // The palette and colours a first start writes.
+    QApplication::setPalette(ZunStartup::paletteFor(QColor(), QColor()));
+    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+    settings.setValue(QStringLiteral("verboseLevel"), 0);
+    settings.setValue(QStringLiteral("ColorLevelMeter"), QColor(Qt::green));
+    settings.setValue(QStringLiteral("ColorGainReductionMeter"), QColor(Qt::red));
+    settings.setValue(QStringLiteral("ColorButtonActive"), QColor(Qt::red));
+    settings.setValue(QStringLiteral("ColorButtonInactive"), QColor(Qt::green));
+    settings.sync();
+
+    if (pages.contains(QStringLiteral("system"))) {
+        shootSystem(QStringLiteral("one"), OneBoard,
+                    {{"analog-2x1to4", "10000000000011111111000000100000"},
+                     {"ana-4x1to2", "10000000000001100110001010000000"},
+                     {"aes-4x1to2-alt", "00100000000001100110010010000000"}});
+        shootSystem(QStringLiteral("two"), TwoBoards,
+                    {{"ana-8x1to1", "10000000000000000000011100000000"},
+                     {"drc-4x1to2-alt", "11000000000001100110010010000000"},
+                     {"src-2x1to4", "00110000000011111111000000100000"}});
+    }
+    if (pages.contains(QStringLiteral("gain"))) {
+        // routing word 0x21A1 (4x 1->2 with inputs 1 to 4): outputs 1-4 take inputs 1 and 2
+        shootGain(QStringLiteral("2in4out"), FourOutputs, 0x21A1);
+        shootGain(QStringLiteral("8out"), TwoBoards, 0);
+    }
+    if (pages.contains(QStringLiteral("limiter")) || pages.contains(QStringLiteral("advanced"))
+        || pages.contains(QStringLiteral("wizard")))
+        shootFirPages(pages, config.path());
+    if (pages.contains(QStringLiteral("channel")) || pages.contains(QStringLiteral("outputs")))
+        shootPlots(pages);
+    return g_ok ? 0 : 1;
 }

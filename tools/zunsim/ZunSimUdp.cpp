@@ -212,8 +212,9 @@ QByteArray ZunSimUdp::nextStatusRecord()
             }
             putWord(rec, L.dsp(d, "LevelOut", c, 4), outLevel);
             putWord(rec, L.dsp(d, "GainRed", c, 8), reduction);
-            // Coils warm up while their limiter works.
-            putWord(rec, L.dsp(d, "Temp", c, 12), quint16(300 + (phase + c) % 20 + (reduction < 32512 ? 200 : 0)));
+            // Coils warm up while their limiter works; the word stays within the 0 to 100 the
+            // coil meters show (above it they stood at full all the time).
+            putWord(rec, L.dsp(d, "Temp", c, 12), quint16(30 + (phase + c) % 20 + (reduction < 32512 ? 40 : 0)));
         }
         putWord(rec, L.dsp(d, "LimStat", -1, 16), limStat);
         putWord(rec, L.dsp(d, "SR", -1, 22), quint16(rate / 4));
