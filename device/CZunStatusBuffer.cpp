@@ -353,6 +353,18 @@ bool CZunStatusBuffer::imageReadBackFailed(const CZunCmd& cmd) const
         && getValue(map.getCmdNr("Cmd_MemCopy")) == dspVar;
 }
 
+// A recall ends in its answer or in the link giving up on it: either way the processor's
+// keep-alive comes back and whoever waits learns how it went.
+void CZunStatusBuffer::setupSelectFinished(bool ok, quint16 position)
+{
+    if (m_owner)
+        QMetaObject::invokeMethod(m_owner, "EnableTcpCheck", Qt::QueuedConnection, Q_ARG(bool, true));
+    if (position == 0xFF || position == 0xFE)
+        emit signal_DefaultSettingsRestored(ok);
+    else
+        emit signal_SetupSelect(ok, position);
+}
+
 void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
 {
     if (!m_map)
@@ -367,6 +379,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
             emit signal_ImageRefreshFailed();
         if (is(map, cmd.getCmd(), "Cmd_CheckFirmware"))
             emit signal_FirmwareCheckFinished(false);
+        if (is(map, cmd.getCmd(), "Cmd_SetupSelect"))
+            setupSelectFinished(false, cmd.getValue());
         return;
     }
     const quint16 c = cmd.getCmd();
@@ -440,13 +454,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
             setValue(c, defaults ? DefaultsSelected : x);
             clearModified();
         }
-        if (m_owner)
-            QMetaObject::invokeMethod(m_owner, "EnableTcpCheck", Qt::QueuedConnection, Q_ARG(bool, true));
         handled = true;
-        if (defaults)
-            emit signal_DefaultSettingsRestored(!err);
-        else
-            emit signal_SetupSelect(!err, x);
+        setupSelectFinished(!err, x);
     } else if (is(map, c, "Cmd_DSP_Boot")) {
         if (firmware() >= 1071 && err) {
             setValue(nr("Cmd_0_DSP_ID"), m_savedDSPID[0]);

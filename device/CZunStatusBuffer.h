@@ -138,6 +138,7 @@ private slots:
 private:
     void report(const QString& text);
     void dispatch(const CZunCmd& cmd);
+    void setupSelectFinished(bool ok, quint16 position);
     void blockReply(quint16 v, const QByteArray& payload, bool err);
     void flashBlock(const QByteArray& payload);
     bool statusWord(quint16 w);

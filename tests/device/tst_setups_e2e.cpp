@@ -148,6 +148,14 @@ private slots:
         QVERIFY(waitUntil([&]() { return m_zun->GetActiveSetup() == 0xCDEF; }));
         m_zun->RefreshStatusBuffer();
         QVERIFY(waitUntil([&]() { return img()->getValue(gainNr) == 0; }));
+
+        // A recall the link takes with it ends as failed, and the keep-alive comes back.
+        QSignalSpy selected(img(), &CZunStatusBuffer::signal_SetupSelect);
+        QVERIFY(m_sim->control(QStringLiteral("droplink")));
+        m_zun->SelectSetup(5);
+        QVERIFY(waitUntil([&]() { return !selected.isEmpty(); }));
+        QCOMPARE(selected.first(), QVariantList({false, 5}));
+        QVERIFY(waitUntil([&]() { return m_zun->IsTcpCheckOn(); }));
     }
 
     void cacheAndFolderRestore()
