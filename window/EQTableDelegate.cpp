@@ -57,6 +57,12 @@ void EQTableDelegate::openCheckBox(const QModelIndex& index) const
         m_view->openPersistentEditor(index);
 }
 
+void EQTableDelegate::loadCheckBox(QWidget* box, const QVariant& value)
+{
+    const QSignalBlocker block(box);
+    static_cast<QCheckBox*>(box)->setChecked(value.toBool());
+}
+
 QComboBox* EQTableDelegate::newCombo(QWidget* parent) const
 {
     auto* combo = new QComboBox(parent);
@@ -165,9 +171,14 @@ void EQTableDelegate::commitAndCloseDoubleSpinBox()
     }
 }
 
+bool EQTableDelegate::reloadsEditor(const QModelIndex& index) const
+{
+    return index.column() >= ZunEQModel::ColType && index.column() <= ZunEQModel::ColActive;
+}
+
 void EQTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex&)
 {
-    if (!m_view || topLeft.column() < ZunEQModel::ColType || topLeft.column() > ZunEQModel::ColActive)
+    if (!m_view || !reloadsEditor(topLeft))
         return;
     if (QWidget* editor = m_view->indexWidget(topLeft))
         setEditorData(editor, topLeft);
@@ -264,11 +275,9 @@ void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
         setRange(static_cast<QDoubleSpinBox*>(editor), 0.1, 160.0);
         loadDoubleBox(static_cast<CZunDoubleSpinBox*>(editor), 2, value);
         break;
-    case ZunEQModel::ColActive: {
-        const QSignalBlocker block(editor);
-        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
+    case ZunEQModel::ColActive:
+        loadCheckBox(editor, value);
         break;
-    }
     default:
         QItemDelegate::setEditorData(editor, index);
         return;

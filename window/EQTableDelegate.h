@@ -51,6 +51,9 @@ public slots:
     void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
 
 protected:
+    // Whether a change of this cell reloads its open editor (a whole-row change starts at a
+    // column that does not).
+    virtual bool reloadsEditor(const QModelIndex& index) const;
     // The text painted in a cell in place of its value: a name for a number, a value held
     // in single precision with the digits it has (1.4, not 1.39999997615814). Null where
     // the cell's value is painted as it is.
@@ -72,6 +75,7 @@ protected:
     static void setTwice(QAbstractItemModel* model, const QModelIndex& index, const QVariant& value);
     // The "Active" cells always show a live check box.
     void openCheckBox(const QModelIndex& index) const;
+    static void loadCheckBox(QWidget* box, const QVariant& value);
     // Sets a value box's range inside the range of its steps.
     static void setRange(QDoubleSpinBox* box, double minimum, double maximum);
 

@@ -40,12 +40,9 @@ int HOFTableDelegate::linkwitzRiley() const
                                        : int(CZunHighOrderDesign::LinkwitzRiley);
 }
 
-void HOFTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex&)
+bool HOFTableDelegate::reloadsEditor(const QModelIndex& index) const
 {
-    if (!m_view || topLeft.column() < ZunHOFModel::ColType || topLeft.column() > ZunHOFModel::ColActive)
-        return;
-    if (QWidget* editor = m_view->indexWidget(topLeft))
-        setEditorData(editor, topLeft);
+    return index.column() >= ZunHOFModel::ColType && index.column() <= ZunHOFModel::ColActive;
 }
 
 QString HOFTableDelegate::cellText(const QModelIndex& index) const
@@ -153,11 +150,9 @@ void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) 
         loadDoubleBox(box, 1, value);
         break;
     }
-    case ZunHOFModel::ColActive: {
-        const QSignalBlocker block(editor);
-        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
+    case ZunHOFModel::ColActive:
+        loadCheckBox(editor, value);
         break;
-    }
     default:
         QItemDelegate::setEditorData(editor, index);
         return;

@@ -103,11 +103,7 @@ void LimTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, 
     setTwice(model, index, index.row() == ZunLimModel::RowSurgeDuration ? v / 1000.0 : v);
 }
 
-void LimTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight)
+bool LimTableDelegate::reloadsEditor(const QModelIndex& index) const
 {
-    Q_UNUSED(bottomRight);
-    if (!m_view || topLeft.row() < 0 || topLeft.row() > ZunLimModel::RowImpedance)
-        return;
-    if (QWidget* editor = m_view->indexWidget(topLeft))
-        setEditorData(editor, topLeft);
+    return index.row() >= 0 && index.row() <= ZunLimModel::RowImpedance;
 }

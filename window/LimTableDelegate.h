@@ -26,8 +26,8 @@ public:
 signals:
     void colSizeChangedLim(int column) const;
 
-public slots:
-    void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+protected:
+    bool reloadsEditor(const QModelIndex& index) const override;
 
 private:
     QLocale m_locale;
