@@ -1,6 +1,6 @@
 #include "ZunEQListFile.h"
 
-#include "CZun.h"
+#include "ZunKeepAliveRest.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -10,12 +10,11 @@ QString ZunEQListFile::choose(QWidget* parent, CZun* device)
 {
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QString folder = settings.value(QStringLiteral("EQDir"), QString()).toString();
-    if (device)
-        device->EnableTcpCheck(false);
-    const QString file =
-        QFileDialog::getOpenFileName(parent, QObject::tr("Open File"), folder, QObject::tr("QM CSV file (*.csv)"));
-    if (device)
-        device->EnableTcpCheck(true);
+    QString file;
+    {
+        const ZunKeepAliveRest rest(device);
+        file = QFileDialog::getOpenFileName(parent, QObject::tr("Open File"), folder, QObject::tr("QM CSV file (*.csv)"));
+    }
     if (file.isEmpty())
         return QString();
     settings.setValue(QStringLiteral("EQDir"), QFileInfo(file).absolutePath());
