@@ -2,14 +2,15 @@
 
 #include "CEQManager.h"
 #include "CZun.h"
+#include "CZunDoubleSpinBox.h"
 #include "CZunParam.h"
+#include "CZunSpinBox.h"
 #include "ZunEQModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
@@ -25,25 +26,21 @@ EQTableDelegate::EQTableDelegate(QSharedPointer<CZun> zun, QTableView* parent)
 
 // --- value boxes ---------------------------------------------------------------------------
 
-QSpinBox* EQTableDelegate::newSpinBox(QWidget* parent, const CZunParam* steps)
+CZunSpinBox* EQTableDelegate::newSpinBox(QWidget* parent, const CZunParam* steps)
 {
-    auto* box = new QSpinBox(parent);
+    auto* box = new CZunSpinBox(steps, parent);
     box->setKeyboardTracking(false);
-    if (steps) {
+    if (steps)
         box->setRange(int(std::ceil(steps->GetMin())), int(steps->GetMax()));
-        box->setSingleStep(qMax(1, int(steps->firstStep())));
-    }
     return box;
 }
 
-QDoubleSpinBox* EQTableDelegate::newDoubleSpinBox(QWidget* parent, const CZunParam* steps)
+CZunDoubleSpinBox* EQTableDelegate::newDoubleSpinBox(QWidget* parent, const CZunParam* steps)
 {
-    auto* box = new QDoubleSpinBox(parent);
+    auto* box = new CZunDoubleSpinBox(steps, parent);
     box->setKeyboardTracking(false);
-    if (steps) {
+    if (steps)
         box->setRange(steps->GetMin(), steps->GetMax());
-        box->setSingleStep(steps->firstStep());
-    }
     return box;
 }
 
@@ -54,42 +51,16 @@ void EQTableDelegate::setRange(QDoubleSpinBox* box, double minimum, double maxim
     box->setRange(low, qMax(low, qMin(maximum, box->maximum())));
 }
 
-void EQTableDelegate::setValueGuarded(QAbstractSpinBox* box, double value)
-{
-    const QSignalBlocker block(box);
-    if (auto* spin = qobject_cast<QSpinBox*>(box))
-        spin->setValue(int(value));
-    else if (auto* dspin = qobject_cast<QDoubleSpinBox*>(box))
-        dspin->setValue(value);
-}
-
-void EQTableDelegate::commitLater(QSpinBox* box) const
-{
-    auto* self = const_cast<EQTableDelegate*>(this);
-    connect(box, QOverload<int>::of(&QSpinBox::valueChanged), self, [self, guard = QPointer<QWidget>(box)]() {
-        QMetaObject::invokeMethod(self, [self, guard]() {
-            if (guard)
-                emit self->commitData(guard);
-        }, Qt::QueuedConnection);
-    });
-}
-
-void EQTableDelegate::commitLater(QDoubleSpinBox* box) const
-{
-    auto* self = const_cast<EQTableDelegate*>(this);
-    connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), self,
-            [self, guard = QPointer<QWidget>(box)]() {
-                QMetaObject::invokeMethod(self, [self, guard]() {
-                    if (guard)
-                        emit self->commitData(guard);
-                }, Qt::QueuedConnection);
-            });
-}
-
 void EQTableDelegate::openCheckBox(const QModelIndex& index) const
 {
     if (m_view && !m_view->indexWidget(index))
         m_view->openPersistentEditor(index);
+}
+
+void EQTableDelegate::loadCheckBox(QWidget* box, const QVariant& value)
+{
+    const QSignalBlocker block(box);
+    static_cast<QCheckBox*>(box)->setChecked(value.toBool());
 }
 
 QComboBox* EQTableDelegate::newCombo(QWidget* parent) const
@@ -116,32 +87,35 @@ void EQTableDelegate::loadCombo(QComboBox* combo, const QMap<int, QString>& name
     combo->setMaxVisibleItems(maxVisible);
 }
 
-void EQTableDelegate::loadFrequency(QSpinBox* box, const QVariant& value) const
+void EQTableDelegate::loadFrequency(CZunSpinBox* box, const QVariant& value) const
 {
     if (m_zun && m_zun->GetEQManager()) {
         // The processor cannot filter above half its sample rate.
         CEQManagerInterface::Limits range;
         m_zun->GetEQManager()->GetFrequencyRange(range);
-        const QSignalBlocker block(box);
         box->setRange(int(range.minimum), int(range.maximum));
     }
-    setValueGuarded(box, value.toDouble());
+    box->setValueGuarded(int(value.toDouble()));
 }
 
-void EQTableDelegate::loadDoubleBox(QDoubleSpinBox* box, int decimals, const QVariant& value)
+void EQTableDelegate::loadDoubleBox(CZunDoubleSpinBox* box, int decimals, const QVariant& value)
 {
-    const QSignalBlocker block(box);
     box->setDecimals(decimals);
     box->setSingleStep(0.1);
-    setValueGuarded(box, value.toDouble());
+    box->setValueGuarded(value.toDouble());
 }
 
 QVariant EQTableDelegate::valueOf(QWidget* editor)
 {
-    if (auto* spin = qobject_cast<QSpinBox*>(editor))
+    // The boxes do not end an edit on Enter themselves: what was typed is read here.
+    if (auto* spin = qobject_cast<QSpinBox*>(editor)) {
+        spin->interpretText();
         return spin->value();
-    if (auto* dspin = qobject_cast<QDoubleSpinBox*>(editor))
+    }
+    if (auto* dspin = qobject_cast<QDoubleSpinBox*>(editor)) {
+        dspin->interpretText();
         return dspin->value();
+    }
     if (auto* check = qobject_cast<QCheckBox*>(editor))
         return check->isChecked();
     return QVariant();
@@ -197,9 +171,14 @@ void EQTableDelegate::commitAndCloseDoubleSpinBox()
     }
 }
 
+bool EQTableDelegate::reloadsEditor(const QModelIndex& index) const
+{
+    return index.column() >= ZunEQModel::ColType && index.column() <= ZunEQModel::ColActive;
+}
+
 void EQTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex&)
 {
-    if (!m_view || topLeft.column() < ZunEQModel::ColType || topLeft.column() > ZunEQModel::ColActive)
+    if (!m_view || !reloadsEditor(topLeft))
         return;
     if (QWidget* editor = m_view->indexWidget(topLeft))
         setEditorData(editor, topLeft);
@@ -257,16 +236,18 @@ QWidget* EQTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
     case ZunEQModel::ColType:
         return newCombo(parent);
     case ZunEQModel::ColFrequency: {
-        QSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
-        commitLater(box);
+        CZunSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
+        connect(box, &CZunSpinBox::valueChangedEditFinished, this, &EQTableDelegate::commitSpinBox,
+                Qt::QueuedConnection);
         return box;
     }
     case ZunEQModel::ColGain:
     case ZunEQModel::ColQuality: {
-        QDoubleSpinBox* box = newDoubleSpinBox(
+        CZunDoubleSpinBox* box = newDoubleSpinBox(
             parent, manager ? (index.column() == ZunEQModel::ColGain ? manager->gainRange() : manager->qualityRange())
                             : nullptr);
-        commitLater(box);
+        connect(box, &CZunDoubleSpinBox::valueChangedEditFinished, this, &EQTableDelegate::commitDoubleSpinBox,
+                Qt::QueuedConnection);
         return box;
     }
     case ZunEQModel::ColActive:
@@ -284,21 +265,19 @@ void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
         loadCombo(static_cast<QComboBox*>(editor), m_typeNames, value.toInt(), 15);
         break;
     case ZunEQModel::ColFrequency:
-        loadFrequency(static_cast<QSpinBox*>(editor), value);
+        loadFrequency(static_cast<CZunSpinBox*>(editor), value);
         break;
     case ZunEQModel::ColGain:
         setRange(static_cast<QDoubleSpinBox*>(editor), -24.0, 12.0);
-        loadDoubleBox(static_cast<QDoubleSpinBox*>(editor), 1, value);
+        loadDoubleBox(static_cast<CZunDoubleSpinBox*>(editor), 1, value);
         break;
     case ZunEQModel::ColQuality:
         setRange(static_cast<QDoubleSpinBox*>(editor), 0.1, 160.0);
-        loadDoubleBox(static_cast<QDoubleSpinBox*>(editor), 2, value);
+        loadDoubleBox(static_cast<CZunDoubleSpinBox*>(editor), 2, value);
         break;
-    case ZunEQModel::ColActive: {
-        const QSignalBlocker block(editor);
-        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
+    case ZunEQModel::ColActive:
+        loadCheckBox(editor, value);
         break;
-    }
     default:
         QItemDelegate::setEditorData(editor, index);
         return;

@@ -11,14 +11,13 @@
 #include "MasterGainDelayWidget.h"
 #include "OutputGainLevelWidget.h"
 #include "ZunChannelMimeData.h"
+#include "ZunEQListFile.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
 #include <QDragEnterEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -540,14 +539,10 @@ void GainWidget::paste()
 
 void GainWidget::fromFile()
 {
-    QSettings settings = userSettings();
-    const QString folder = settings.value(QStringLiteral("EQDir")).toString();
-    const QString file = QFileDialog::getOpenFileName(this, tr("Open File"), folder, tr("QM CSV file (*.csv)"));
+    const QString file = ZunEQListFile::choose(this, m_zun.data());
     if (file.isEmpty())
         return;
     const std::unique_ptr<ZunChannelMimeData> payload(new ZunChannelMimeData(file));
-    settings.setValue(QStringLiteral("EQDir"), QFileInfo(file).absolutePath());
-    settings.sync();
     // Applied like a paste onto the output under the context point.
     if (CZunOutput* target = outputAt(m_contextPoint))
         if (target->canApplyMimeData(payload.get()))

@@ -3,16 +3,16 @@
 #include "CCmdMap.h"
 #include "CEQManager.h"
 #include "CZun.h"
+#include "CZunDoubleSpinBox.h"
 #include "CZunHighOrderDesign.h"
+#include "CZunSpinBox.h"
 #include "ComboModelCharacter.h"
 #include "ComboModelOrder.h"
 #include "ZunHOFModel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QSignalBlocker>
-#include <QSpinBox>
 #include <QStandardItem>
 #include <QTableView>
 
@@ -40,12 +40,9 @@ int HOFTableDelegate::linkwitzRiley() const
                                        : int(CZunHighOrderDesign::LinkwitzRiley);
 }
 
-void HOFTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex&)
+bool HOFTableDelegate::reloadsEditor(const QModelIndex& index) const
 {
-    if (!m_view || topLeft.column() < ZunHOFModel::ColType || topLeft.column() > ZunHOFModel::ColActive)
-        return;
-    if (QWidget* editor = m_view->indexWidget(topLeft))
-        setEditorData(editor, topLeft);
+    return index.column() >= ZunHOFModel::ColType && index.column() <= ZunHOFModel::ColActive;
 }
 
 QString HOFTableDelegate::cellText(const QModelIndex& index) const
@@ -91,14 +88,16 @@ QWidget* HOFTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     case ZunHOFModel::ColOrder:
         return newCombo(parent);
     case ZunHOFModel::ColFrequency: {
-        QSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
-        commitLater(box);
+        CZunSpinBox* box = newSpinBox(parent, manager ? manager->frequencyRange() : nullptr);
+        connect(box, &CZunSpinBox::valueChangedEditFinished, this, &EQTableDelegate::commitSpinBox,
+                Qt::QueuedConnection);
         connect(box, &QSpinBox::editingFinished, this, &EQTableDelegate::commitAndCloseSpinBox);
         return box;
     }
     case ZunHOFModel::ColRipple: {
-        QDoubleSpinBox* box = newDoubleSpinBox(parent, manager ? manager->rippleRange() : nullptr);
-        commitLater(box);
+        CZunDoubleSpinBox* box = newDoubleSpinBox(parent, manager ? manager->rippleRange() : nullptr);
+        connect(box, &CZunDoubleSpinBox::valueChangedEditFinished, this, &EQTableDelegate::commitDoubleSpinBox,
+                Qt::QueuedConnection);
         connect(box, &QDoubleSpinBox::editingFinished, this, &EQTableDelegate::commitAndCloseDoubleSpinBox);
         return box;
     }
@@ -143,20 +142,17 @@ void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) 
         break;
     }
     case ZunHOFModel::ColFrequency:
-        loadFrequency(static_cast<QSpinBox*>(editor), value);
+        loadFrequency(static_cast<CZunSpinBox*>(editor), value);
         break;
     case ZunHOFModel::ColRipple: {
-        auto* box = static_cast<QDoubleSpinBox*>(editor);
-        const QSignalBlocker block(box);
+        auto* box = static_cast<CZunDoubleSpinBox*>(editor);
         box->setRange(0.1, 20.0);
         loadDoubleBox(box, 1, value);
         break;
     }
-    case ZunHOFModel::ColActive: {
-        const QSignalBlocker block(editor);
-        static_cast<QCheckBox*>(editor)->setChecked(value.toBool());
+    case ZunHOFModel::ColActive:
+        loadCheckBox(editor, value);
         break;
-    }
     default:
         QItemDelegate::setEditorData(editor, index);
         return;

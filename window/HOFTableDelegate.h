@@ -25,10 +25,8 @@ public:
 signals:
     void colSizeChangedHOF(int column);
 
-public slots:
-    void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
-
 protected:
+    bool reloadsEditor(const QModelIndex& index) const override;
     QString cellText(const QModelIndex& index) const override;
 
 private:

@@ -1,17 +1,17 @@
 #include "LimTableDelegate.h"
 
 #include "CBlockFIR.h"
+#include "CZunDoubleSpinBox.h"
 #include "CZunParam.h"
 #include "ZunLimModel.h"
 
-#include <QDoubleSpinBox>
 #include <QPainter>
 #include <QTableView>
 
 #include <cmath>
 
 LimTableDelegate::LimTableDelegate(QSharedPointer<CZun> zun, QTableView* parent)
-    : QItemDelegate(parent), m_zun(std::move(zun)), m_view(parent), m_locale(QLocale::system())
+    : EQTableDelegate(std::move(zun), parent), m_locale(QLocale::system())
 {
     m_locale.setNumberOptions(QLocale::OmitGroupSeparator);
 }
@@ -70,27 +70,25 @@ QWidget* LimTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
     const CZunParam* param = model ? model->editorParam(index.row()) : nullptr;
     if (!param)
         return QItemDelegate::createEditor(parent, option, index);
-    // A plain spin box over the row's table until the stepping editor takes its place.
-    auto* box = new QDoubleSpinBox(parent);
+    CZunDoubleSpinBox* box = newDoubleSpinBox(parent, param);
     box->setLocale(m_locale);
     box->setDecimals(model->editorDecimals(index.row()));
-    box->setRange(param->GetMin(), param->GetMax());
     box->setSingleStep(param->lastStep());
     box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    box->setKeyboardTracking(false);
-    connect(box, &QDoubleSpinBox::editingFinished, this, &LimTableDelegate::commitAndCloseDoubleSpinBox);
+    connect(box, &CZunDoubleSpinBox::valueChangedEditFinished, this, &EQTableDelegate::commitDoubleSpinBox);
+    connect(box, &QDoubleSpinBox::editingFinished, this, &EQTableDelegate::commitAndCloseDoubleSpinBox);
     return box;
 }
 
 void LimTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
 {
-    auto* box = qobject_cast<QDoubleSpinBox*>(editor);
+    auto* box = qobject_cast<CZunDoubleSpinBox*>(editor);
     if (!box || index.row() > ZunLimModel::RowImpedance) {
         QItemDelegate::setEditorData(editor, index);
         return;
     }
     const double v = index.data(Qt::EditRole).toDouble();
-    box->setValue(index.row() == ZunLimModel::RowSurgeDuration ? v * 1000.0 : v);
+    box->setValueGuarded(index.row() == ZunLimModel::RowSurgeDuration ? v * 1000.0 : v);
     emit colSizeChangedLim(index.column());
 }
 
@@ -101,33 +99,11 @@ void LimTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, 
         QItemDelegate::setModelData(editor, model, index);
         return;
     }
-    box->interpretText();
-    const double v = index.row() == ZunLimModel::RowSurgeDuration ? box->value() / 1000.0 : box->value();
-    model->setData(index, v, Qt::EditRole);
+    const double v = valueOf(box).toDouble();
+    setTwice(model, index, index.row() == ZunLimModel::RowSurgeDuration ? v / 1000.0 : v);
 }
 
-void LimTableDelegate::commitSender(bool close)
+bool LimTableDelegate::reloadsEditor(const QModelIndex& index) const
 {
-    auto* editor = qobject_cast<QWidget*>(sender());
-    if (!editor)
-        return;
-    emit commitData(editor);
-    if (close)
-        emit closeEditor(editor);
-}
-
-void LimTableDelegate::commitSpinBox() { commitSender(false); }
-void LimTableDelegate::commitDoubleSpinBox() { commitSender(false); }
-void LimTableDelegate::commitCheckBox() { commitSender(false); }
-void LimTableDelegate::commitAndCloseCombo() { commitSender(true); }
-void LimTableDelegate::commitAndCloseSpinBox() { commitSender(true); }
-void LimTableDelegate::commitAndCloseDoubleSpinBox() { commitSender(true); }
-
-void LimTableDelegate::updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight)
-{
-    Q_UNUSED(bottomRight);
-    if (!m_view || topLeft.row() < 0 || topLeft.row() > ZunLimModel::RowImpedance)
-        return;
-    if (QWidget* editor = m_view->indexWidget(topLeft))
-        setEditorData(editor, topLeft);
+    return index.row() >= 0 && index.row() <= ZunLimModel::RowImpedance;
 }

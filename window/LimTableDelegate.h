@@ -1,16 +1,14 @@
 #pragma once
 
-#include <QItemDelegate>
-#include <QLocale>
-#include <QSharedPointer>
+#include "EQTableDelegate.h"
 
-class CZun;
-class QTableView;
+#include <QLocale>
 
 // Draws the limiter table's cells (values with their unit, the copied-path mark "->")
 // and creates their editors: a spin box over the row's breakpoint table in the model's
 // unit. Numbers are written in the system's decimal separator without group separators.
-class LimTableDelegate : public QItemDelegate
+// The commit slots are those of EQTableDelegate.
+class LimTableDelegate : public EQTableDelegate
 {
     Q_OBJECT
 public:
@@ -21,26 +19,16 @@ public:
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
 
-    // The text a cell shows; empty for cells without a value and for the impedance row,
+    // The text a cell shows; null for cells without a value and for the impedance row,
     // which the base delegate paints.
-    QString cellText(const QModelIndex& index) const;
+    QString cellText(const QModelIndex& index) const override;
 
 signals:
     void colSizeChangedLim(int column) const;
 
-public slots:
-    void commitSpinBox();
-    void commitDoubleSpinBox();
-    void commitCheckBox();
-    void commitAndCloseCombo();
-    void commitAndCloseSpinBox();
-    void commitAndCloseDoubleSpinBox();
-    void updateEditor(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+protected:
+    bool reloadsEditor(const QModelIndex& index) const override;
 
 private:
-    void commitSender(bool close);
-
-    QSharedPointer<CZun> m_zun;
-    QTableView* m_view;
     QLocale m_locale;
 };

@@ -6,10 +6,7 @@ QWizardComboBox::QWizardComboBox(bool editableFirst, QWidget* parent) : QComboBo
 {
     connect(this, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardComboBox::onCurrentIdxChanged);
     connect(this, &QComboBox::editTextChanged, this, &QWizardComboBox::onEditTextChanged);
-    // The widget does not own its style: parent it so it goes with the box.
-    auto* style = new ZunStyle(QStringLiteral("Plastique"));
-    style->setParent(this);
-    setStyle(style);
+    ZunStyle::applyTo(this, QStringLiteral("Plastique"));
 }
 
 void QWizardComboBox::onCurrentIdxChanged(int index)

@@ -22,9 +22,7 @@ RemoveForm::RemoveForm(QWidget* parent)
     comboBox = new QComboBox(this);
     comboBox->setObjectName(QStringLiteral("comboBox"));
     comboBox->setMinimumSize(100, 20);
-    auto* comboStyle = new ZunStyle(QStringLiteral("Plastique"));
-    comboStyle->setParent(comboBox);
-    comboBox->setStyle(comboStyle);
+    ZunStyle::applyTo(comboBox, QStringLiteral("Plastique"));
     bttnRemove = new QPushButton(tr("Remove"), this);
     bttnRemove->setObjectName(QStringLiteral("bttnRemove"));
     bttnRemove->setEnabled(false);

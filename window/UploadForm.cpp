@@ -32,9 +32,7 @@ UploadForm::UploadForm(const QString& filter, const QStringList& suffixes, const
     comboBox = new QComboBox(this);
     comboBox->setObjectName(QStringLiteral("comboBox"));
     comboBox->setMinimumSize(100, 20);
-    auto* comboStyle = new ZunStyle(QStringLiteral("Plastique"));
-    comboStyle->setParent(comboBox);
-    comboBox->setStyle(comboStyle);
+    ZunStyle::applyTo(comboBox, QStringLiteral("Plastique"));
     bttnUpload = new QPushButton(tr("Upload"), this);
     bttnUpload->setObjectName(QStringLiteral("bttnUpload"));
     bttnUpload->setEnabled(false);

@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "RemoveForm.h"
 #include "UploadForm.h"
+#include "ZunKeepAliveRest.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
 
@@ -521,19 +522,15 @@ void ZunAdvancedSettingsWidget::onCheckSameFIR(bool linked)
 
 QString ZunAdvancedSettingsWidget::chooseFile(const QString& title, const QString& folder, const QString& filter)
 {
-    m_zun->EnableTcpCheck(false);
-    const QString file = QFileDialog::getOpenFileName(this, title, folder, filter, nullptr, QFileDialog::DontUseNativeDialog);
-    m_zun->EnableTcpCheck(true);
-    return file;
+    const ZunKeepAliveRest rest(m_zun.data());
+    return QFileDialog::getOpenFileName(this, title, folder, filter, nullptr, QFileDialog::DontUseNativeDialog);
 }
 
 QString ZunAdvancedSettingsWidget::chooseFolder(const QString& title, const QString& folder)
 {
-    m_zun->EnableTcpCheck(false);
-    const QString chosen = QFileDialog::getExistingDirectory(
+    const ZunKeepAliveRest rest(m_zun.data());
+    return QFileDialog::getExistingDirectory(
         this, title, folder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog);
-    m_zun->EnableTcpCheck(true);
-    return chosen;
 }
 
 QString ZunAdvancedSettingsWidget::settingsFolder(const char* key) const
@@ -591,12 +588,6 @@ void ZunAdvancedSettingsWidget::downloadFIRFilter()
 {
     if (!m_zun)
         return;
-    m_maintenance = new ZunMaintenanceActions(m_zun, this);
-    connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
-    connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
-    connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this, &ZunAdvancedSettingsWidget::endLongOperation);
-    connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
-
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
     RemoveForm form(this);
     form.setWindowTitle(tr("Download FIR Filter"));
@@ -703,9 +694,11 @@ void ZunAdvancedSettingsWidget::uploadSetup()
     UploadForm form(tr("Zun Setup (*.zun)"), QStringList{QStringLiteral("zun")}, settingsFolder("SetupDir"));
     form.setWindowTitle(tr("Upload Setup"));
     form.setModel(m_zun->GetSetupManager()->setupModel());
-    m_zun->EnableTcpCheck(false);
-    const int result = form.exec();
-    m_zun->EnableTcpCheck(true);
+    int result = QDialog::Rejected;
+    {
+        const ZunKeepAliveRest rest(m_zun.data());
+        result = form.exec();
+    }
     if (result != QDialog::Accepted)
         return;
     const int position = form.getSelectedPosition();

@@ -2,6 +2,7 @@
 
 #include "CZun.h"
 #include "ZunChannelMimeData.h"
+#include "ZunEQListFile.h"
 #include "ZunEQMimeData.h"
 #include "ZunEQModel.h"
 #include "ZunEQProxyModel.h"
@@ -16,7 +17,6 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QSettings>
@@ -105,19 +105,9 @@ void ZunFilterTableView::paste()
 
 void ZunFilterTableView::fromFile()
 {
-    const QString folder = userSettings().value(QStringLiteral("EQDir"), QString()).toString();
-    const QSharedPointer<CZun> device = deviceOf(model());
-    if (device)
-        device->EnableTcpCheck(false);
-    const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"), folder, tr("QM CSV file (*.csv)"));
-    if (device)
-        device->EnableTcpCheck(true);
-    if (fileName.isEmpty())
-        return;
-    QSettings settings = userSettings();
-    settings.setValue(QStringLiteral("EQDir"), QFileInfo(fileName).absolutePath());
-    settings.sync();
-    importFile(fileName);
+    const QString fileName = ZunEQListFile::choose(this, deviceOf(model()).data());
+    if (!fileName.isEmpty())
+        importFile(fileName);
 }
 
 void ZunFilterTableView::importFile(const QString& fileName)

@@ -4,6 +4,7 @@
 #include "CZun.h"
 #include "CZunConfigWizard.h"
 #include "CZunStatusBuffer.h"
+#include "ZunKeepAliveRest.h"
 
 #include <QApplication>
 #include <QDir>
@@ -53,11 +54,7 @@ void ZunMaintenanceActions::setPrompts(std::unique_ptr<Prompts> prompts) { m_pro
 template <class F>
 auto ZunMaintenanceActions::withoutKeepAlive(F choice)
 {
-    m_zun->EnableTcpCheck(false);
-    struct Restore {
-        CZun* zun;
-        ~Restore() { zun->EnableTcpCheck(true); }
-    } restore {m_zun.data()};
+    const ZunKeepAliveRest rest(m_zun.data());
     return choice();
 }
 

@@ -1,6 +1,7 @@
 #include "ZunMaintenanceActions.h"
 
 #include "CZunConfigWizard.h"
+#include "ChangePINForm.h"
 #include "UploadForm.h"
 
 #include <QFileDialog>
@@ -40,7 +41,15 @@ QString ZunMaintenanceActions::Prompts::firmwareFile(const QString& start)
     return form.exec() == QDialog::Accepted ? form.getFilename() : QString();
 }
 
-bool ZunMaintenanceActions::Prompts::pin(quint16*, quint16*) { return false; }
+bool ZunMaintenanceActions::Prompts::pin(quint16* oldPin, quint16* newPin)
+{
+    ChangePINForm form;
+    if (form.exec() != QDialog::Accepted)
+        return false;
+    *oldPin = form.oldPin();
+    *newPin = form.newPin();
+    return true;
+}
 
 void ZunMaintenanceActions::Prompts::message(QMessageBox::Icon icon, const QString& text)
 {

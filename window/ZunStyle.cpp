@@ -1,8 +1,18 @@
 #include "ZunStyle.h"
 
+#include <QWidget>
+
 ZunStyle::ZunStyle(const QString& styleName)
     : ProxyStyle(styleName)
 {
+}
+
+ZunStyle* ZunStyle::applyTo(QWidget* widget, const QString& styleName)
+{
+    auto* style = new ZunStyle(styleName);
+    style->setParent(widget);
+    widget->setStyle(style);
+    return style;
 }
 
 int ZunStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget, QStyleHintReturn* returnData) const

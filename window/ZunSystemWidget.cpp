@@ -9,6 +9,7 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "RoutingRenderArea.h"
+#include "ZunStyle.h"
 
 #include <QColor>
 #include <QMessageBox>
@@ -27,6 +28,7 @@ ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QW
 {
     setupUi(this);
     connect(comboSetupSelect, qOverload<int>(&QComboBox::activated), this, &ZunSystemWidget::set_Setup);
+    ZunStyle::applyTo(comboSetupSelect, QStringLiteral("Plastique"));
     if (m_zun)
         comboSetupSelect->setModel(m_zun->GetSetupManager()->GetModel());
 

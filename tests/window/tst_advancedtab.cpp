@@ -5,6 +5,9 @@
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunMaintenanceActions.h"
+
+#include <QApplication>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -225,6 +228,15 @@ private slots:
         QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
         QVERIFY(tab.downloadFIRFilterTo(set->getKey(), out.filePath(QStringLiteral("missing"))).isEmpty());
         QCOMPARE(failed.count(), 1);
+
+        // The filter choice, cancelled: the tab keeps its one set of maintenance actions
+        // (a firmware update under way stays where its progress goes).
+        QTimer::singleShot(0, []() {
+            if (auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                form->reject();
+        });
+        tab.downloadFIRFilter();
+        QCOMPARE(tab.findChildren<ZunMaintenanceActions*>().size(), 1);
     }
 
     void alarmWithoutSoundFile()

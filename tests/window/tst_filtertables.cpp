@@ -349,6 +349,27 @@ private slots:
         }
     }
 
+    void openEditorsReloadForTheirCellOnly()
+    {
+        for (bool filter : {false, true}) {
+            QTableView view;
+            QAbstractItemModel* model = filter ? static_cast<QAbstractItemModel*>(m_hofs.get()) : m_eqs.get();
+            view.setModel(model);
+            EQTableDelegate* delegate = filter ? new HOFTableDelegate(m_zun, &view) : new EQTableDelegate(m_zun, &view);
+            view.setItemDelegate(delegate);
+            const QModelIndex cell = filter ? at(m_lr, ZunHOFModel::ColFrequency) : m_eqs->index(0, ZunEQModel::ColFrequency);
+            view.openPersistentEditor(cell);
+            auto* box = qobject_cast<QSpinBox*>(view.indexWidget(cell));
+            QVERIFY(box);
+            // a whole row (from its first column) leaves the operator's entry alone
+            box->setValue(300);
+            delegate->updateEditor(model->index(cell.row(), 0), model->index(cell.row(), model->columnCount() - 1));
+            QCOMPARE(box->value(), 300);
+            delegate->updateEditor(cell, cell);
+            QCOMPARE(box->value(), cell.data().toInt());
+        }
+    }
+
     void shortcutsActOnTheFocusedTable()
     {
         showPage();

@@ -24,6 +24,8 @@
 #include "ZunUdpDatagram.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QClipboard>
 #include <QDoubleSpinBox>
 #include <QNetworkDatagram>
@@ -144,6 +146,22 @@ private slots:
         }
         QCOMPARE(m_page->importAction() != nullptr, true);
         QCOMPARE(pageWordsSent(), 0); // building the page sends nothing
+    }
+
+    void importRestsTheKeepAliveWhileTheOperatorChooses()
+    {
+        start();
+        m_sent.clear();
+        QTimer::singleShot(0, []() {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                dialog->reject();
+        });
+        m_page->fromFile();
+        QList<quint16> closeTimes;
+        for (const auto& c : m_sent.commands())
+            if (c.first == nr("Cmd_TCPCloseTime"))
+                closeTimes << c.second;
+        QCOMPARE(closeTimes, (QList<quint16>{0, 15}));
     }
 
     void editsReachTheProcessorAndComeBack()

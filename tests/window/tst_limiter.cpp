@@ -1,6 +1,7 @@
 // The limiter table (model and delegate) and the limiter tab of a device object that is
 // not connected: columns by hardware, copied paths, units and reference points, what an
 // edit stores and what it reports.
+#include "CZunDoubleSpinBox.h"
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
@@ -136,12 +137,23 @@ private slots:
         const QModelIndex surge = t.model.index(ZunLimModel::RowSurgeDuration, 1);
         QVERIFY(t.model.setData(surge, 0.0125));
         QCOMPARE(t.delegate.cellText(surge), QStringLiteral("13ms"));
-        QDoubleSpinBox box;
-        t.delegate.setEditorData(&box, surge);
-        QCOMPARE(box.value(), 12.5);
-        box.setValue(13.0);
-        t.delegate.setModelData(&box, &t.model, surge);
+        std::unique_ptr<QWidget> editor(t.delegate.createEditor(&t.view, QStyleOptionViewItem(), surge));
+        auto* box = qobject_cast<CZunDoubleSpinBox*>(editor.get());
+        QVERIFY(box);
+        t.delegate.setEditorData(box, surge);
+        QCOMPARE(box->value(), 12.5);
+        box->setValue(13.0);
+        t.delegate.setModelData(box, &t.model, surge);
         QCOMPARE(m_set0->surgeDuration(1), 0.013);
+        // a step is committed at once, typed text when the edit ends
+        connect(&t.delegate, &QAbstractItemDelegate::commitData, &t.view,
+                [&](QWidget* w) { t.delegate.setModelData(w, &t.model, surge); });
+        QTest::keyClick(box, Qt::Key_Down);
+        QCOMPARE(m_set0->surgeDuration(1), 0.0125);
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("40"));
+        t.delegate.setModelData(box, &t.model, surge);
+        QCOMPARE(m_set0->surgeDuration(1), 0.04);
     }
 
     void typedValuesReadBackInTheirUnit_data()

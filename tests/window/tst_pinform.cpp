@@ -1,6 +1,9 @@
 // The PIN form: the change button follows what is typed into both entries, and the two
 // PINs are packed one digit per nibble.
 #include "ChangePINForm.h"
+#include "ZunMaintenanceActions.h"
+
+#include <QApplication>
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +15,22 @@ class TestPinForm : public QObject
 
     static QList<QLineEdit*> edits(ChangePINForm& f) { return f.findChildren<QLineEdit*>(); }
     static QPushButton* button(ChangePINForm& f) { return f.findChild<QPushButton*>(); }
+
+    // Answers the form the maintenance prompt opens: types both PINs and changes, or cancels.
+    static void answerForm(const QString& oldTyped, const QString& newTyped)
+    {
+        QTimer::singleShot(0, [=]() {
+            auto* form = qobject_cast<ChangePINForm*>(QApplication::activeModalWidget());
+            QVERIFY(form);
+            if (oldTyped.isEmpty()) {
+                form->reject();
+                return;
+            }
+            QTest::keyClicks(edits(*form)[0], oldTyped);
+            QTest::keyClicks(edits(*form)[1], newTyped);
+            button(*form)->click();
+        });
+    }
 
 private slots:
     void buttonFollowsTypedEntries_data()
@@ -78,6 +97,18 @@ private slots:
         f.reject();
         QCOMPARE(f.oldPin(), quint16(0));
         QCOMPARE(f.newPin(), quint16(0));
+    }
+
+    void maintenancePromptReturnsTheFormsWords()
+    {
+        ZunMaintenanceActions::Prompts prompts(nullptr);
+        quint16 oldPin = 1, newPin = 1;
+        answerForm("1234", "8172");
+        QVERIFY(prompts.pin(&oldPin, &newPin));
+        QCOMPARE(oldPin, quint16(0x1234));
+        QCOMPARE(newPin, quint16(0x8172));
+        answerForm(QString(), QString());
+        QVERIFY(!prompts.pin(&oldPin, &newPin));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "RoutingRenderArea.h"
 #include "TcpSimProcess.h"
 #include "ZunMetaTypes.h"
+#include "ZunStyle.h"
 #include "ZunSystemWidget.h"
 
 #include <QApplication>
@@ -288,6 +289,8 @@ private slots:
         storeSetupZero();
         QComboBox* setups = combo("comboSetupSelect");
         QCOMPARE(setups->currentIndex(), 0);
+        // its own auto-repeat timing, released with the selector
+        QVERIFY(qobject_cast<ZunStyle*>(setups->style()) && setups->style()->parent() == setups);
         QSignalSpy started(m_tab.get(), &ZunSystemWidget::longOperationStarted);
         QSignalSpy finished(m_tab.get(), &ZunSystemWidget::longOperationFinished);
         m_sent.clear();

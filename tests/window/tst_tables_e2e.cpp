@@ -85,7 +85,7 @@ class TestTablesE2E : public QObject
         return QTest::qWaitForWindowExposed(m_page.get()) ? m_page.get() : nullptr;
     }
     // Sets a cell through its editor as the operator does: a pick in a combo, a value in a
-    // spin box (committed by the box itself), a click on an "Active" check box.
+    // spin box (typed and entered), a click on an "Active" check box.
     static void edit(ZunFilterTableView* table, int row, int column, const QVariant& value)
     {
         const QModelIndex i = table->model()->index(row, column);
@@ -99,15 +99,20 @@ class TestTablesE2E : public QObject
             emit combo->activated(k); // commits and closes
             return;
         }
-        if (auto* box = qobject_cast<QSpinBox*>(editor))
-            box->setValue(value.toInt());
-        else if (auto* box = qobject_cast<QDoubleSpinBox*>(editor))
-            box->setValue(value.toDouble());
-        else if (auto* box = qobject_cast<QCheckBox*>(editor))
+        if (auto* box = qobject_cast<QAbstractSpinBox*>(editor)) {
+            // typed over and entered: the view commits and closes the editor
+            auto* dbox = qobject_cast<QDoubleSpinBox*>(box);
+            box->selectAll();
+            QTest::keyClicks(box, dbox ? box->locale().toString(value.toDouble(), 'f', dbox->decimals())
+                                       : QString::number(value.toInt()));
+            QTest::keyClick(box, Qt::Key_Return);
+            QCoreApplication::processEvents(); // the queued commit
+            QVERIFY(!table->indexWidget(i));
+            return;
+        }
+        if (auto* box = qobject_cast<QCheckBox*>(editor))
             box->setChecked(value.toBool());
         QCoreApplication::processEvents(); // the queued commit
-        if (!qobject_cast<QCheckBox*>(editor)) // the check boxes stay open
-            emit table->itemDelegate()->closeEditor(editor);
     }
     static CZunPlotCurve* curveOf(PlotWidget* plot, CZunBiquad* b)
     {
@@ -174,6 +179,19 @@ private slots:
             if (e.column == 5)
                 QCOMPARE(curvePeak(p->plot(), b), qRound(qAbs(e.value.toDouble()) * 10));
         }
+        // an arrow step is written at once, the editor stays open
+        const QModelIndex freq = table->model()->index(0, ZunEQModel::ColFrequency);
+        table->edit(freq);
+        auto* box = qobject_cast<QSpinBox*>(table->indexWidget(freq));
+        QVERIFY(box);
+        m_sent.clear();
+        QTest::keyClick(box, Qt::Key_Up);
+        QVERIFY(box->value() > 250);
+        QTRY_VERIFY(m_sent.count(quint16(base + 1)) == 1);
+        const int stepped = box->value();
+        QCOMPARE(freq.data().toInt(), stepped);
+        emit table->itemDelegate()->closeEditor(box);
+        settle();
         // a full re-read rebuilds the table and the curves from new objects, still of this
         // channel only, and they still follow the processor
         QSignalSpy reset(m_eqs.get(), &QAbstractItemModel::modelReset);
@@ -182,7 +200,7 @@ private slots:
         QVERIFY(reset.count() > 0 && eq()->IsEQUsed(7) && old.isNull());
         QCOMPARE(table->model()->rowCount(), 1);
         QVERIFY(table->isColumnHidden(ZunEQModel::ColBank));
-        QCOMPARE(table->model()->index(0, ZunEQModel::ColFrequency).data().toDouble(), 250.0);
+        QCOMPARE(table->model()->index(0, ZunEQModel::ColFrequency).data().toInt(), stepped);
         b = eq()->GetZunBiquad(n);
         QCOMPARE(p->plot()->curves().size(), 3);
         edit(table, 0, ZunEQModel::ColGain, -4.0);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QtGlobal>
+
+class CZun;
+
+// Rests the device's TCP keep-alive while it lives: made around a modal choice so that the
+// link does not expire while the operator decides, and the keep-alive comes back however the
+// choice ends. A null device is left alone.
+class ZunKeepAliveRest
+{
+public:
+    explicit ZunKeepAliveRest(CZun* device);
+    ~ZunKeepAliveRest();
+
+private:
+    Q_DISABLE_COPY(ZunKeepAliveRest)
+    CZun* m_device;
+};
