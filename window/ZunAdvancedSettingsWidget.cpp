@@ -591,12 +591,6 @@ void ZunAdvancedSettingsWidget::downloadFIRFilter()
 {
     if (!m_zun)
         return;
-    m_maintenance = new ZunMaintenanceActions(m_zun, this);
-    connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
-    connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
-    connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this, &ZunAdvancedSettingsWidget::endLongOperation);
-    connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
-
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
     RemoveForm form(this);
     form.setWindowTitle(tr("Download FIR Filter"));
