@@ -858,6 +858,11 @@ void CZun::UpdateFirmware(const QString& file)
 void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                   QSharedPointer<CRoutingLibrary> library)
 {
+    // A firmware without a command table of its own would fail half-way, in the image's
+    // thread where nothing catches: keep the object whole and let the caller report it.
+    if (!CCmdMap::hasVersion(record->firmware()))
+        throw std::logic_error(
+            QStringLiteral("Firmware Version %1 is not supported").arg(record->firmware()).toStdString());
     if (map && map != m_map) {
         QObject::disconnect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZun::on_CmdMapChanged);
         m_map = map;

@@ -1,8 +1,8 @@
 // The main window end to end: emulated processors as hosts of a private network (see
 // ZunNetnsRig.h). Discovery, version probe, registration with device objects, status
 // tiles, status streams while the status monitor is shown, a firmware change, a
-// processor that does not answer the probe, and the control window that a double click
-// opens. Needs root; skips otherwise.
+// processor that does not answer the probe, the control window that a double click
+// opens, and a firmware update from its advanced tab. Needs root; skips otherwise.
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
 #include "CZun.h"
@@ -13,6 +13,8 @@
 #include "QEditableTabWidget.h"
 #include "ZunControlDlg.h"
 #include "MainWindow.h"
+#include "PromptAnswers.h"
+#include "ZunAdvancedSettingsWidget.h"
 #include "ZunDeviceStats.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
@@ -30,6 +32,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QTextEdit>
 #include <QHeaderView>
 #include <QtTest>
 
@@ -341,6 +344,82 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
         emit zun(Fw1080)->signal_exception("Later failure", "ZunControl");
         QCOMPARE(m_boxes.count("Later failure"), 1);
+    }
+
+    // A file the processor refuses ends the long operation at once. A good one ends in the
+    // new version's announce, which closes the window (and with it a finish still
+    // pending); the window opened again connects with the new firmware and is built anew.
+    // A version this program has no table for is refused with a message, never a crash.
+    void firmwareUpdateFromTheAdvancedTab()
+    {
+        QTemporaryDir dir;
+        const QString file = PromptAnswers::writeFirmware(dir.path());
+        auto open = [&]() -> ZunControlDlg* {
+            m_window->newDevice(Changing);
+            ZunControlDlg* w = m_window->deviceWindow(Changing);
+            if (!w || !QTest::qWaitFor([&] { return tabsEnabled(w, true); }, 20000))
+                return nullptr;
+            w->showAdvancedSettings(true);
+            PromptAnswers::install(w->advancedTab()->maintenance())->firmware = file;
+            return w;
+        };
+        auto update = [](ZunControlDlg* w) {
+            w->advancedTab()->findChild<QPushButton*>("bttnUpdateFirmware")->click();
+        };
+        m_boxes.clear();
+
+        ZunControlDlg* w = open();
+        QVERIFY(w);
+        const int tabs = w->tabWidget()->count();
+        ZunAdvancedSettingsWidget* tab = w->advancedTab();
+        QSignalSpy log(tab->maintenance(), &ZunMaintenanceActions::signal_log);
+        QVERIFY(m_rig.control(Changing, "failcheck"));
+        update(w);
+        QCOMPARE(tab->cursor().shape(), Qt::WaitCursor);
+        QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty() && log.last().at(0).toString()
+                                     == "Firmware uploaded.\n Checking data: invalid firmware.\nUpdate failed.",
+                                 30000);
+        QTRY_COMPARE(tab->cursor().shape(), Qt::ArrowCursor);
+        QVERIFY(tab->findChild<QTextEdit*>("textEdit")->toPlainText().contains("invalid firmware."));
+        QVERIFY(m_rig.control(Changing, "failcheck off"));
+
+        // Without a delay the finish runs before the announce; with the processor's own
+        // (60 s) the announce closes the window first.
+        for (const quint16 firmware : {1079, 1080}) {
+            QVERIFY(m_rig.control(Changing, QStringLiteral("nextfirmware %1").arg(firmware)));
+            QPointer<ZunMaintenanceActions> actions = w->advancedTab()->maintenance();
+            if (firmware == 1079)
+                actions->setFirmwareFinishDelayMs(0);
+            QSignalSpy log(actions.data(), &ZunMaintenanceActions::signal_log);
+            QSignalSpy registered(m_window, &MainWindow::signal_registered);
+            QPointer<ZunControlDlg> closing = w;
+            update(w);
+            QTRY_VERIFY_WITH_TIMEOUT(!closing, CZunNetwork::TickMs + 30000);
+            QVERIFY(!actions);
+            QTRY_VERIFY(!registered.isEmpty());
+            QCOMPARE(registered.last().at(0).toUInt(), quint32(Changing));
+            QCOMPARE(zun(Changing)->GetFirmwareVersion(), firmware);
+            QStringList lines;
+            for (const QList<QVariant>& line : log)
+                lines << line.at(0).toString();
+            QVERIFY2(lines.contains("Firmware uploaded.\n Checking data: ok.\nPerforming update..."),
+                     qPrintable(lines.join('|')));
+            QCOMPARE(lines.contains("Update finished."), firmware == 1079);
+            if (firmware == 1079)
+                QCOMPARE(lines.last(), QStringLiteral("Trying to reconnect..."));
+
+            w = open();
+            QVERIFY(w);
+            QCOMPARE(w->tabWidget()->count(), tabs);
+            QVERIFY2(w->windowTitle().startsWith("Changing connected"), qPrintable(w->windowTitle()));
+        }
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+        sub(w)->close();
+        QTRY_VERIFY(!m_window->deviceWindow(Changing));
+
+        QVERIFY(m_rig.control(Changing, "firmware 1081"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_boxes.filter("1081").size() == 1, CZunNetwork::TickMs + 5000);
+        QCOMPARE(zun(Changing)->GetFirmwareVersion(), quint16(1080));
     }
 
     void closingKeepsTheGeometry()

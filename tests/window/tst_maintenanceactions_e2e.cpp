@@ -7,6 +7,7 @@
 #include "CZunSetupManager.h"
 #include "CMemoryManager.h"
 #include "DeviceTestRig.h"
+#include "PromptAnswers.h"
 #include "TcpSimProcess.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
@@ -17,35 +18,6 @@
 
 using namespace DeviceTestRig;
 
-namespace
-{
-// Answers in the operator's place and records what was shown.
-class Answers : public ZunMaintenanceActions::Prompts
-{
-public:
-    Answers() : Prompts(nullptr) {}
-    bool yes = true;
-    QString folderChoice, textChoice, firmware;
-    quint16 oldPin = 0, newPin = 0;
-    std::function<bool(CZunConfigWizard&)> wizard;
-    QStringList shown;
-
-    bool confirm(const QString& text) override { shown << text; return yes; }
-    QString folder(const QString&, const QString&) override { return folderChoice; }
-    bool text(const QString&, const QString&, const QString& initial, QString* answer) override
-    {
-        shown << initial;
-        *answer = textChoice;
-        return true;
-    }
-    QString firmwareFile(const QString&) override { return firmware; }
-    bool pin(quint16* o, quint16* n) override { *o = oldPin; *n = newPin; return true; }
-    void message(QMessageBox::Icon, const QString& text) override { shown << text; }
-    bool ask(const QString& text) override { shown << text; return yes; }
-    bool garbageCollectionNow(const QString&) override { return false; }
-    bool runWizard(CZunConfigWizard& w) override { return wizard && wizard(w); }
-};
-} // namespace
 
 class TestMaintenanceActions : public QObject
 {
@@ -56,7 +28,7 @@ class TestMaintenanceActions : public QObject
     QSharedPointer<CZun> m_zun;
     std::unique_ptr<QWidget> m_tab;
     ZunMaintenanceActions* m_actions = nullptr;
-    Answers* m_answers = nullptr;
+    PromptAnswers* m_answers = nullptr;
     SendLog m_sent;
 
     quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
@@ -92,8 +64,7 @@ class TestMaintenanceActions : public QObject
         settle();
         m_tab.reset(new QWidget);
         m_actions = new ZunMaintenanceActions(m_zun, m_tab.get());
-        m_answers = new Answers;
-        m_actions->setPrompts(std::unique_ptr<Answers>(m_answers));
+        m_answers = PromptAnswers::install(m_actions);
     }
 
 private slots:
@@ -139,12 +110,7 @@ private slots:
     {
         start();
         QTemporaryDir dir;
-        QFile file(dir.filePath("zun.fwu"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        for (int i = 0; i < 20000; ++i)
-            file.putChar(char(i * 7 + 3));
-        file.close();
-        m_answers->firmware = file.fileName();
+        m_answers->firmware = PromptAnswers::writeFirmware(dir.path());
         QSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
         QSignalSpy finished(m_actions, &ZunMaintenanceActions::longOperationFinished);
         QSignalSpy address(m_actions, &ZunMaintenanceActions::ipChanged);
