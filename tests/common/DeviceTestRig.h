@@ -2,7 +2,9 @@
 
 #include "CCmdMap.h"
 #include "CZun.h"
+#include "CZunFIRLimManager.h"
 #include "CZunMetaCmd.h"
+#include "CZunSetupManager.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunDeviceStats.h"
@@ -94,6 +96,34 @@ inline bool reread(CZun* zun)
     const bool ok = waitUntil([&done]() { return done; });
     QObject::disconnect(c);
     return ok && settle(zun);
+}
+
+// True when the link has nothing left to send or to wait for and no FIR set or setup is
+// on its way to or from the flash.
+inline bool transfersIdle(CZun* zun)
+{
+    return zun->GetLink()->getCmdBuffer()->isIdle() && zun->GetFIRLimManager()->pendingUploads() == 0
+        && zun->GetFIRLimManager()->pendingDownloads() == 0 && zun->GetSetupManager()->pendingUploads() == 0
+        && zun->GetSetupManager()->pendingDownloads() == 0;
+}
+
+// Waits until transfersIdle holds, twice with a pause between, so that a transfer one
+// transfer's end starts is waited for too.
+inline bool settleTransfers(CZun* zun)
+{
+    if (!waitUntil([zun]() { return transfersIdle(zun); }, 30000))
+        return false;
+    QElapsedTimer t;
+    t.start();
+    waitUntil([&t]() { return t.elapsed() >= 100; });
+    return waitUntil([zun]() { return transfersIdle(zun); }, 30000);
+}
+
+// One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
+inline QString stateField(const QString& state, const QString& name)
+{
+    const QStringList w = state.split(QLatin1Char(' '));
+    return w.value(w.indexOf(name) + 1);
 }
 
 // Records every group a device object writes into its link (any thread).

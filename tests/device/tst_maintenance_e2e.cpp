@@ -41,25 +41,10 @@ class TestMaintenanceE2E : public QObject
         settle();
     }
 
-    bool idle() const
-    {
-        return m_zun->GetLink()->getCmdBuffer()->isIdle() && m_zun->GetFIRLimManager()->pendingUploads() == 0
-            && m_zun->GetFIRLimManager()->pendingDownloads() == 0 && m_zun->GetSetupManager()->pendingUploads() == 0
-            && m_zun->GetSetupManager()->pendingDownloads() == 0;
-    }
 
-    void settle()
-    {
-        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
-        QTest::qWait(200);
-        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
-    }
+    void settle() { QVERIFY(settleTransfers(m_zun.get())); }
 
-    static QString field(const QString& state, const QString& name)
-    {
-        const QStringList w = state.split(QLatin1Char(' '));
-        return w.value(w.indexOf(name) + 1);
-    }
+    static QString field(const QString& state, const QString& name) { return stateField(state, name); }
     QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
 
     // A pass-through set (from the first connection), two setups and a deleted one.

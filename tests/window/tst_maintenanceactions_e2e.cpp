@@ -33,23 +33,8 @@ class TestMaintenanceActions : public QObject
 
     quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
     QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
-    static QString field(const QString& state, const QString& name)
-    {
-        const QStringList w = state.split(QLatin1Char(' '));
-        return w.value(w.indexOf(name) + 1);
-    }
-    bool idle() const
-    {
-        return m_zun->GetLink()->getCmdBuffer()->isIdle() && m_zun->GetFIRLimManager()->pendingUploads() == 0
-            && m_zun->GetFIRLimManager()->pendingDownloads() == 0 && m_zun->GetSetupManager()->pendingUploads() == 0
-            && m_zun->GetSetupManager()->pendingDownloads() == 0;
-    }
-    void settle()
-    {
-        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
-        QTest::qWait(100);
-        QVERIFY(waitUntil([&]() { return idle(); }, 30000));
-    }
+    static QString field(const QString& state, const QString& name) { return stateField(state, name); }
+    void settle() { QVERIFY(settleTransfers(m_zun.data())); }
     void start()
     {
         m_sim.reset(new TcpSimProcess);
