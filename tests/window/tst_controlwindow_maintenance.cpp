@@ -147,14 +147,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(picture->layerName(RoutingRenderArea::Routing), routingLayer, 30000);
         QCOMPARE(picture->layerName(RoutingRenderArea::InputRouting),
                  ":/resources/" + chosenInput.getName() + "_" + chosenRouting.getName() + "_2.png");
-        QVERIFY(picture->layerName(RoutingRenderArea::Multipath1)
-                    .endsWith(RoutingRenderArea::multipathPictureName(multipath1)));
+        // the multipath layer follows the activated sets, which may come after the image
+        QTRY_VERIFY_WITH_TIMEOUT(picture->layerName(RoutingRenderArea::Multipath1)
+                                     .endsWith(RoutingRenderArea::multipathPictureName(multipath1)),
+                                 30000);
         const int inputs = routing()->GetInputs().size();
         QVERIFY(inputs != inputsBefore); // the rows go 2 -> 8 -> 1 inputs
         // More than four inputs: a gain page for the inputs and one for the outputs, no
         // input pages; else one gain page for both and a page per input.
         const bool split = inputs > 4;
-        QTRY_COMPARE(m_window->firstGainPage()->inputStrips().size(), inputs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->firstGainPage()->inputStrips().size(), inputs, 30000);
         QCOMPARE(m_window->tabWidget()->indexOf(m_window->secondGainPage()) >= 0, split);
         QCOMPARE(m_window->inputPages().size(), split ? 0 : inputs);
         QVERIFY(zun()->IsTcpCheckOn());

@@ -104,7 +104,7 @@ private slots:
         m_actions->updateFirmware();
         QVERIFY(waitUntil([&]() { return m_actions->isFirmwareFinishPending(); }, 30000));
         QCOMPARE(finished.count(), 0);
-        QVERIFY(finished.wait(5000));
+        QVERIFY(finished.wait(20000));
         QCOMPARE(address.count(), 1);
         QStringList lines;
         for (const auto& l : log)
