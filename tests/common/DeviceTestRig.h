@@ -82,7 +82,11 @@ inline bool settle(CZun* zun)
         return false;
     QElapsedTimer t;
     t.start();
-    return waitUntil([&t]() { return t.elapsed() >= 50; });
+    const bool ok = waitUntil([&t]() { return t.elapsed() >= 50; });
+    // Objects the replies retired (deleteLater) are gone too, as after a return to the
+    // event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return ok;
 }
 
 // Has the processor's whole image read again and waits until the device has taken it.

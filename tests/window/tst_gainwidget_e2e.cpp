@@ -76,12 +76,7 @@ class TestGainWidgetE2E : public QObject
         QVERIFY(!m_page->outputStrips().isEmpty() || mode == 0);
         m_sent.clear();
     }
-    void settle()
-    {
-        QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
-        QTest::qWait(50);
-        QCoreApplication::processEvents();
-    }
+    void settle() { QVERIFY(DeviceTestRig::settle(m_zun.data())); }
     bool sentOnce(quint16 id, quint16 value) const
     {
         return m_sent.count(id) == 1 && m_sent.contains(id, value);

@@ -59,17 +59,16 @@ class TestTablesE2E : public QObject
         m_hofs.reset(new ZunHOFModel(m_zun));
         reread();
     }
-    void settle()
-    {
-        QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
-        QTest::qWait(50);
-        QCoreApplication::processEvents();
-    }
+    void settle() { QVERIFY(DeviceTestRig::settle(m_zun.data())); }
     // The first time, the connection's own read.
     void reread()
     {
+        if (m_zun->IsConnected()) {
+            QVERIFY(DeviceTestRig::reread(m_zun.data()));
+            return;
+        }
         QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
-        m_zun->IsConnected() ? m_zun->RefreshStatusBuffer() : m_zun->connect();
+        m_zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
     }
