@@ -310,7 +310,7 @@ private slots:
         CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
         QSignalSpy linked(fir, &CZunFIRLimManager::signal_FirFiltersLinked);
         fir->SetFirFiltersLinked(true);
-        QVERIFY(linked.wait(20000));
+        QTRY_COMPARE_WITH_TIMEOUT(linked.count(), 1, 20000);
         LimiterWidget tab(m_zun);
         QVERIFY(tab.linkCheckBox()->isChecked());
         fir->SetFirFiltersLinked(false);
