@@ -301,7 +301,17 @@ void CZunSetupManager::initialize()
         }
     });
     emitFirMap();
-    emit signal_SetupChanged(m_zun->GetActiveSetup(), QString());
+    emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
+}
+
+QString CZunSetupManager::activeSetupName() const
+{
+    // Read from the list directly: GetSetup would wait for the transfer this thread holds.
+    QMutexLocker lock(m_lock);
+    const int p = m_zun->GetActiveSetup();
+    if (p < 0 || p >= m_setups.size() || !m_setups.at(p))
+        return QString();
+    return m_setups.at(p)->GetSetupName();
 }
 
 void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
@@ -326,7 +336,7 @@ void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
         if (ours || m_pendingDownloads > 0) {
             if (--m_pendingDownloads <= 0) {
                 m_pendingDownloads = 0;
-                emit signal_SetupChanged(m_zun->GetActiveSetup(), QString());
+                emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
             }
         }
         if (listed && !m_zun->GetLogFolder().isEmpty())
@@ -362,8 +372,21 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
     CMemoryManager* mm = m_zun->GetMemoryManager();
     if (!mm->canUpload())
         fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
+    // A recalled setup runs its words as they are: one the processor would refuse as a
+    // command never reaches its flash.
+    const QString bad = setup->outOfRange(m_zun->GetFirmwareVersion());
+    if (!bad.isEmpty())
+        fail(QStringLiteral("The setup %1 was not uploaded: %2.").arg(setup->GetSetupName().trimmed(), bad));
     // Before the hold: a setup whose programs do not suit the DSP is refused without one.
-    setup->AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
+    try {
+        setup->AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
+    } catch (const std::exception&) {
+        fail(QStringLiteral("The setup %1 was not uploaded: it names DSP programs (%2, %3) that this processor "
+                            "can not run. The file is damaged or no setup of this processor.")
+                 .arg(setup->GetSetupName().trimmed())
+                 .arg(setup->GetDSPProgID(1), 4, 16, QLatin1Char('0'))
+                 .arg(setup->GetDSPProgID(2), 4, 16, QLatin1Char('0')));
+    }
     takeHold(Upload, position);
     const quint16 id0 = setup->GetDSPProgID(1), id1 = setup->GetDSPProgID(2);
     m_zun->UploadDSPProgram(id0);
