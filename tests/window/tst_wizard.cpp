@@ -4,6 +4,7 @@
 #include "CRoutingLibrary.h"
 #include "CZunConfigWizard.h"
 #include "CZunFullRoutingPreset.h"
+#include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "FilterLimiterEWS.h"
 #include "FullRoutingPage.h"
@@ -324,11 +325,12 @@ private slots:
     }
 
     // Every digital preset on a processor with a rate converter: a digital input through
-    // the converter runs at 48 kHz with the clock choice open; one without it runs on
-    // the incoming clock (0) and the choice is closed.
+    // the converter keeps the clock the processor runs (96 kHz here) with the choice
+    // open; one without it runs on the incoming clock (0) and the choice is closed.
     void clockFollowsTheRateConverter()
     {
         const QSharedPointer<CZun> zun = device(SingleBoard | 0x8000);
+        zun->GetStatusBuffer()->setValue(zun->GetCmdMap()->getCmdNr("Cmd_ClockSel"), 2);
         QSet<bool> seen;
         for (int i = 0;; ++i) {
             CZunConfigWizard w(zun);
@@ -348,7 +350,7 @@ private slots:
                 continue;
             const bool converter = word & (1u << 28);
             seen << converter;
-            QCOMPARE(w.field("Clock").toInt(), converter ? 1 : 0);
+            QCOMPARE(w.field("Clock").toInt(), converter ? 2 : 0);
             QCOMPARE(buddyOf(w.page(CZunConfigWizard::MultipathClock), "&Clock")->isEnabled(), converter);
         }
         QCOMPARE(seen, QSet<bool>({false, true}));
