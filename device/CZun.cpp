@@ -421,6 +421,7 @@ void CZun::on_StatusBufferChanged()
         m_routingManager->BlockRecalculation(false);
         QMetaObject::invokeMethod(m_routingManager, "updateFrequencyResponse", Qt::QueuedConnection);
         setFlashSize();
+        m_imageUnreadable = false;
     } catch (const std::exception& e) {
         // Reported to the user like any failure of a queued slot; nothing escapes the
         // event loop.
@@ -429,6 +430,7 @@ void CZun::on_StatusBufferChanged()
             setFlashSize();
         } catch (...) {
         }
+        m_imageUnreadable = true;
         emit signal_ZunStatusChanged();
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
         return;
