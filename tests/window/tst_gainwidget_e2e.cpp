@@ -529,9 +529,10 @@ private slots:
         const double start = box->value();
         QSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
         for (int press = 1; press <= 10; ++press) {
+            const int answered = confirmed.count();
             QTest::keyClick(box, Qt::Key_Up);
             if (press % 2 == 0) // the answer to an earlier step comes in between
-                QVERIFY(confirmed.wait(20000));
+                QVERIFY(waitUntil([&]() { return confirmed.count() > answered; }));
         }
         settle();
         QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
@@ -553,7 +554,7 @@ private slots:
         QSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
         emit fader->sliderPressed();
         fader->setValue(held - 5.0);
-        QVERIFY(confirmed.wait(20000)); // the refusal, with the processor's value
+        QVERIFY(waitUntil([&]() { return confirmed.count() > 0; })); // the refusal, with the processor's value
         settle();
         QCOMPARE(fader->value(), held - 5.0); // still where the operator holds it
         emit fader->sliderReleased();
