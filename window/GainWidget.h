@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSharedPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -37,6 +38,9 @@ class GainWidget : public QWidget
 {
     Q_OBJECT
 public:
+    // The meters show the status at most once per frame of this length: datagrams come
+    // every 20 ms, faster than a meter needs to move.
+    static constexpr int MeterFrameMs = 40;
     GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent = nullptr);
     ~GainWidget() override;
 
@@ -55,6 +59,9 @@ public:
     // point, replacing its EQs and filters; a list with a refused row changes nothing and
     // the rows are named through signal_exception.
     void importFile(const QString& fileName);
+
+    // The meters' frame (single shot, MeterFrameMs): what the tests drive.
+    QTimer* meterFrame() { return &m_meterFrame; }
 
     QAction* copyAction() const { return m_copy; }
     QAction* pasteAction() const { return m_paste; }
@@ -125,6 +132,8 @@ private:
         QPointer<CZunOutput> channel;
     };
 
+    // A status refresh: shown at once when no frame is running, else at the frame's end.
+    void onStatusRefreshed();
     void rebuild();
     void clearStrips();
     // The master mute the strips show; reports DSPs that disagree (see the source).
@@ -152,6 +161,8 @@ private:
     QList<InputEntry> m_inputs;
     QList<OutputEntry> m_outputs;
     QList<QFrame*> m_separators;
+    QTimer m_meterFrame;
+    bool m_metersDue = false;
     bool m_rebuilding = false;
     bool m_rebuildPending = false;
     int m_dragsRunning = 0;
