@@ -7,6 +7,7 @@
 #include "WindowTestRig.h"
 #include "ZunControlDlg.h"
 #include "ZunFilterTableView.h"
+#include "ZunLazyPage.h"
 #include "ZunLimModel.h"
 #include "ZunOutputDlg.h"
 
@@ -117,6 +118,8 @@ private slots:
         QVERIFY(!model->setData(model->index(ZunLimModel::RowImpedance, 0), -1.0));
         QCOMPARE(shownBoxes().size(), 1);
 
+        for (ZunLazyPage* lazy : window.findChildren<ZunLazyPage*>())
+            lazy->build();
         const QList<ZunOutputDlg*> pages = window.findChildren<ZunOutputDlg*>();
         QVERIFY(!pages.isEmpty());
         const QList<ZunFilterTableView*> tables = pages.first()->findChildren<ZunFilterTableView*>();
