@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <boost/numeric/conversion/cast.hpp>
 
@@ -344,7 +345,9 @@ void CZun::on_MemDirChanged()
     QDir gc(folder);
     if (m_restorePending) {
         if (gc.exists()) {
-            InvokeFromDir(gc.absolutePath());
+            const ZunConfigFolder found = InvokeFromDir(gc.absolutePath());
+            if (!found.refused().isEmpty())
+                emit signal_exception(found.report(), QStringLiteral("ZunControl"));
             m_restorePending = false;
             m_restoreStarted = true;
         }
@@ -805,6 +808,8 @@ quint16 CZun::GetDSPType() const
     return GetFirmwareVersion() < 1068 ? 0 : word("Cmd_0_DSP_Type");
 }
 
+quint16 CZun::GetClockSelect() const { return word("Cmd_ClockSel"); }
+
 double CZun::GetSampleRate() const
 {
     if (m_sampleRate != 0)
@@ -848,14 +853,26 @@ void CZun::UpdateFirmware(const QString& file)
 {
     // Refused before the keep-alive goes off: a processor must not be left without its
     // keep-alive for an update that never starts.
-    if (!QFileInfo(file).isFile())
-        throw error(QStringLiteral("Load Setup: File: %1 not found. Aborting.").arg(file));
+    const QFileInfo info(file);
+    const QString name = QDir::toNativeSeparators(file);
+    if (!info.isFile() || !info.isReadable())
+        throw error(QStringLiteral("The firmware file %1 was not found or can not be read. Nothing was sent.").arg(name));
+    if (info.size() == 0)
+        throw error(QStringLiteral("The firmware file %1 is empty. Nothing was sent.").arg(name));
+    if (quint64(info.size()) > m_link->maxFirmwareSize())
+        throw error(QStringLiteral("The firmware file %1 has %2 bytes, more than a firmware of this processor can "
+                                   "have (%3 bytes). Nothing was sent.")
+                        .arg(name)
+                        .arg(info.size())
+                        .arg(m_link->maxFirmwareSize()));
+    const bool keepAlive = m_keepAliveOn;
     setKeepAlive(false);
     m_firmwareUpdating = true;
     try {
         m_link->uploadFirmware(file);
     } catch (...) {
         m_firmwareUpdating = false;
+        setKeepAlive(keepAlive);
         throw;
     }
 }
@@ -972,10 +989,36 @@ void CZun::BackupToDir(const QString& folder)
     m_setupManager->allToFile(folder);
 }
 
-void CZun::InvokeFromDir(const QString& folder)
+ZunConfigFolder CZun::InvokeFromDir(const QString& folder)
 {
+    // A file refused half-way would leave a partial load: every file is read first.
+    ZunConfigFolder found(this, folder);
+    if (!found.canLoad())
+        return found;
     QMetaObject::invokeMethod(m_firLimManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
     QMetaObject::invokeMethod(m_setupManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
+    return found;
+}
+
+bool CZun::WaitForFlashTransfers(int timeoutMs) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    auto busy = [this]() {
+        return m_firLimManager->pendingUploads() != 0 || m_setupManager->pendingUploads() != 0
+            || m_memoryManager->pendingTransfers() != 0;
+    };
+    // Idle twice with a pause between: a setup hands its FIR sets on queued, so one
+    // transfer's end may start another.
+    for (int round = 0; round < 2; ++round) {
+        while (busy()) {
+            if (clock.elapsed() > timeoutMs)
+                return false;
+            QThread::msleep(20);
+        }
+        QThread::msleep(round == 0 ? 200 : 0);
+    }
+    return true;
 }
 
 void CZun::UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1)
@@ -1347,7 +1390,7 @@ void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multi
     routingPause();
     m_routingManager->SetExtClockSelect(extClock);
     routingPause();
-    applyRoutingTail(clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    applyRoutingTail(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
 }
 
 void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
@@ -1371,12 +1414,27 @@ void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int m
     routingPause();
     m_routingManager->SetExtClockSelect(extClock);
     routingPause();
-    applyRoutingTail(clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    applyRoutingTail(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+}
+
+QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const
+{
+    const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(rate, multipath);
+    // Fresh limiters would reset the speakers' protection (a raised limit): kept settings
+    // keep the limits too.
+    if (keepSettings) {
+        if (const QShPtrFLE current = m_firLimManager->GetActiveFIRFilter(uint(dsp))) {
+            set->takeLimiterValues(*current);
+            set->computeKey();
+        }
+    }
+    return set;
 }
 
 // The FIR sets of the configuration and the final re-initialisation.
-void CZun::applyRoutingTail(int clock, int multipath1, int multipath2, int crossover, const QString& firFile1,
-                            const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2)
+void CZun::applyRoutingTail(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+                            const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
+                            ZunC::CopyFIRCoeffsMode mode2)
 {
     const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
     ZunWaitMs(5 * m_routingPauseMs);
@@ -1386,13 +1444,17 @@ void CZun::applyRoutingTail(int clock, int multipath1, int multipath2, int cross
     if (crossover == 0) {
         // Pass-through sets at the rate of the clock choice.
         const double rate = clock == 0 ? 0.0 : clock == 2 ? 96000.0 : clock == 3 ? 192000.0 : 48000.0;
-        set1 = m_firLimManager->CreateThruFIRFilter(rate, multipath1);
+        set1 = thruSetFor(1, rate, multipath1, keepSettings);
+        // DSP 2 shares DSP 1's set while both would be the same set (compared before the
+        // resource check writes DSP 1's program into its set).
+        const QShPtrFLE own = doubleBoard ? thruSetFor(2, rate, multipath2, keepSettings) : QShPtrFLE();
+        const bool shared = !own || own->getKey() == set1->getKey();
         CheckFilterMIPS(set1, mode1);
         UploadFIRFilter(set1, 0);
         set2 = set1;
         if (doubleBoard) {
-            if (multipath2 != multipath1) {
-                set2 = m_firLimManager->CreateThruFIRFilter(rate, multipath2);
+            if (!shared) {
+                set2 = own;
                 UploadFIRFilter(set2, 0);
             }
             second = mode2;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZunConfigFolder.h"
 #include "CZunCmd.h"
 #include "CZunDelay.h"
 #include "CZunHardwareInfo.h"
@@ -133,6 +134,8 @@ public:
     quint16 GetActiveDSPProgramID(quint16 dsp) const;
     quint16 GetDSPType() const;
     double GetSampleRate() const;
+    // The processing clock the processor runs ("Cmd_ClockSel": the keys of GetClockKeys).
+    quint16 GetClockSelect() const;
     quint32 GetActiveFilterIndex(quint16 dsp) const;
     ZunC::CopyFIRCoeffsMode CopyFIRCoeffsMode(int dsp) const;
     bool IsKeyLocked() const;
@@ -158,9 +161,9 @@ public:
     // same fault again.
     bool IsImageUnreadable() const { return m_imageUnreadable.load(); }
     // Keep-alive off, then the whole update as one group (runs in the caller's thread).
-    // A missing file is refused before anything is sent.
-    // Still to come with the maintenance operations: they throw std::logic_error until
-    // then.
+    // A file that is missing, empty or too large is refused (std::logic_error, in the
+    // operator's words) before anything is sent; every refusal leaves the keep-alive as
+    // it was.
     void UpdateFirmware(const QString& file);
     // After the processor announced another firmware: new map, version, library, flash
     // constants, hardware info, routing and DSP programs.
@@ -170,7 +173,13 @@ public:
     // --- maintenance ------------------------------------------------------------------
     void EraseFlashMemory();
     void BackupToDir(const QString& folder);
-    void InvokeFromDir(const QString& folder);
+    // Reads the whole folder first; only when every file can be loaded are its FIR sets
+    // and setups handed to the managers (blocking queued: never call it from a manager's
+    // thread). Returns what was found, for the report.
+    ZunConfigFolder InvokeFromDir(const QString& folder);
+    // Waits (in the caller's thread, never the GUI thread's) until no FIR set, setup or
+    // DSP program is on its way to the flash; false after timeoutMs.
+    bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
     bool IsRestorePending() const { return m_restorePending; }
@@ -382,8 +391,12 @@ private:
     QShPtrFLE activeFIRSet(quint16 dsp) const;
     CZunDelay firLatency(quint16 dspCode, const QList<int>& outputs) const;
     quint16 numDelayLines(int dspCode) const;
-    void applyRoutingTail(int clock, int multipath1, int multipath2, int crossover, const QString& firFile1,
-                          const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2);
+    void applyRoutingTail(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+                          const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
+                          ZunC::CopyFIRCoeffsMode mode2);
+    // A pass-through set for a DSP; when keeping the settings it carries the limiter
+    // values of the set the DSP runs now.
+    QShPtrFLE thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const;
     void routingPause();
     int m_routingPauseMs = 100;
     bool m_passThroughOnEmptyFlash = true;
