@@ -136,7 +136,14 @@ void OutputGainLevelWidget::switchPeakLED(bool on)
     m_peakLED->setPixmap(ledPicture(on));
 }
 
-void OutputGainLevelWidget::switchThermoLED(bool on) { m_thermoLED->setPixmap(ledPicture(on)); }
+void OutputGainLevelWidget::switchThermoLED(bool on)
+{
+    // A new picture also re-lays the strip out: only a changed state sets one.
+    if (on == m_thermo)
+        return;
+    m_thermo = on;
+    m_thermoLED->setPixmap(ledPicture(on));
+}
 
 void OutputGainLevelWidget::onButtonPhInvert(bool checked) { emit invertChannel(name(), checked); }
 
@@ -145,14 +152,6 @@ void OutputGainLevelWidget::drawLevelScale(bool on) { showMeterScale(m_level, m_
 void OutputGainLevelWidget::drawGainReductionScale(bool on)
 {
     showMeterScale(m_gainReduction, m_gainReductionBox, on, QSize(20, 70), 35);
-}
-
-void OutputGainLevelWidget::setGainRange(double min, double max)
-{
-    const QSignalBlocker boxBlock(m_gainBox);
-    const QSignalBlocker sliderBlock(m_slider);
-    m_gainBox->setRange(min, max);
-    m_slider->setGainScale(GainStripScales::channelGain(min, max), 1.0, 1, 1, 1);
 }
 
 ZunChannelMimeData* OutputGainLevelWidget::createMimeData() const
@@ -196,7 +195,11 @@ void OutputGainLevelWidget::mouseMoveEvent(QMouseEvent* event)
         return;
     auto* drag = new QDrag(this);
     drag->setMimeData(createMimeData());
+    // The page holds its rebuilds back while the drag runs: they would delete this strip,
+    // and the drag with it, from inside the drag's own event loop.
+    emit dragRunning(true);
     drag->exec(Qt::CopyAction);
+    emit dragRunning(false);
 }
 
 void OutputGainLevelWidget::dragEnterEvent(QDragEnterEvent* event)

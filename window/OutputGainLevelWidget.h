@@ -28,6 +28,7 @@ public:
 
     bool isMuteDisabled() const { return !m_muteReasons.isEmpty(); }
     bool isPeakLEDOn() const { return m_peak; }
+    bool isThermoLEDOn() const { return m_thermo; }
     ThermoOutputLevel* levelMeter() const { return m_level; }
     ThermoGainReduction* gainReductionMeter() const { return m_gainReduction; }
     ThermoCoilTemperature* temperatureMeter() const { return m_temperature; }
@@ -45,6 +46,8 @@ signals:
     void invertChannel(const QString& name, bool on);
     void gainChanged(const QString& name, double gain);
     void delayChanged(const QString& name, CZunDelay delay);
+    // A plain drag of this strip starts (true) and has ended (false).
+    void dragRunning(bool running);
 
 public slots:
     void setLevel(double dB);
@@ -60,7 +63,6 @@ public slots:
     void onButtonPhInvert(bool checked);
     void drawLevelScale(bool on);
     void drawGainReductionScale(bool on);
-    void setGainRange(double min, double max);
 
 protected:
     void gainEdited(double v) override { emit gainChanged(name(), v); }
@@ -86,5 +88,6 @@ private:
     QVBoxLayout* m_gainReductionBox;
     QPoint m_pressPoint;
     bool m_peak = false;
+    bool m_thermo = false;
     QSet<int> m_muteReasons;
 };
