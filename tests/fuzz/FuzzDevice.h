@@ -7,6 +7,8 @@
 
 #include <QEventLoop>
 
+#include <cstdlib>
+
 namespace ZunFuzz {
 
 inline CZun* device()
@@ -18,6 +20,12 @@ inline CZun* device()
         init();
         home->storeConfigDir();
         zun = new QSharedPointer<CZun>(zunOfflineDevice());
+        // The device's threads end before the process's own globals go (exit handlers
+        // run before the destructors of statics made earlier, such as Qt's).
+        std::atexit([]() {
+            delete zun;
+            zun = nullptr;
+        });
     }
     return zun->data();
 }

@@ -15,7 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     cmd.configFile = ZunFuzz::scratch(QStringLiteral("start%1.cfg").arg(n++ % 64));
     QFile::remove(cmd.configFile);
     ZunFuzz::writeFile(cmd.configFile, ZunFuzz::bytes(data, size));
-    QSettings settings(ZunFuzz::scratch(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    // The program's own settings stay in memory: writing them to disk at every input
+    // would cost more than the parsing fuzzed here.
+    static const QSettings::Format memory = QSettings::registerFormat(
+        QStringLiteral("fuzzmem"), [](QIODevice&, QSettings::SettingsMap&) { return true; },
+        [](QIODevice&, const QSettings::SettingsMap&) { return true; });
+    QSettings settings(ZunFuzz::scratch(QStringLiteral("settings.fuzzmem")), memory);
     ZunStartup::applyConfiguration(cmd, settings);
     const QSettings ini(cmd.configFile, QSettings::IniFormat);
     ZunStartup::paletteFromIni(ini);
