@@ -18,6 +18,7 @@
 #include "ZunEQModel.h"
 #include "ZunHOFModel.h"
 #include "ZunInputDlg.h"
+#include "ZunLazyPage.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
 #include "ZunSystemWidget.h"
@@ -90,6 +91,8 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
 
     buildLayout();
     m_statusTimer.setInterval(StatusTimerMs);
+    m_buildTimer.setInterval(0);
+    connect(&m_buildTimer, &QTimer::timeout, this, &ZunControlDlg::buildNextPage);
 
     // Models with the window as owner: they outlive every page that shows them.
     m_eqModel = new ZunEQModel(m_zun, this);
@@ -141,8 +144,7 @@ ZunControlDlg::~ZunControlDlg()
     // The pages the tab widget does not hold at the moment have no Qt parent.
     QList<QWidget*> loose;
     for (QWidget* page : {static_cast<QWidget*>(m_advancedTab), static_cast<QWidget*>(m_gain1),
-                          static_cast<QWidget*>(m_gain2), static_cast<QWidget*>(m_limiter),
-                          static_cast<QWidget*>(m_plot)})
+                          static_cast<QWidget*>(m_gain2), static_cast<QWidget*>(m_limiter)})
         if (page && !page->parent())
             loose << page;
     // The pages go while the window is still whole: a gain page shown or hidden as its
@@ -262,57 +264,23 @@ void ZunControlDlg::UpdateGui()
         return;
     setCursor(Qt::WaitCursor);
 
-    // Rebuilt from scratch: the channels may be other objects after the image was read.
-    for (ZunInputDlg* page : qAsConst(m_inputPages))
-        release(page);
-    m_inputPages.clear();
-    takeOut(m_gain1);
-    takeOut(m_gain2);
-    takeOut(m_limiter);
-    takeOut(m_plot);
-
     CRoutingManager* routing = m_zun->GetRoutingManager();
-    const QList<QPointer<CZunInput>> inputs = routing->GetInputs();
-    const bool manyInputs = inputs.size() > 4;
-    if (manyInputs) {
-        m_gain1->setMode(0);
-        m_tabWidget->addTab(m_gain1, tr("Inputs"));
-        m_gain2->setMode(1);
-        m_tabWidget->addTab(m_gain2, tr("Outputs"));
+    QList<QPointer<CZunInput>> inputs = routing->GetInputs();
+    QList<QPointer<CZunOutput>> outputs = routing->GetOutputs();
+    inputs.removeAll(nullptr);
+    outputs.removeAll(nullptr);
+    // The same channel objects (the routing did not change): the pages follow their
+    // channels and the models by themselves; only the tab texts may have to follow a name.
+    if (m_tabsBuilt && inputs == m_tabInputs && outputs == m_tabOutputs && !inputs.contains(nullptr)
+        && !outputs.contains(nullptr)) {
+        for (const ChannelTab& tab : qAsConst(m_channelTabs)) {
+            const int index = m_tabWidget->indexOf(tab.holder);
+            if (tab.channel && index >= 0 && m_tabWidget->tabText(index) != tab.channel->GetName())
+                m_tabWidget->setTabText(index, tab.channel->GetName());
+        }
     } else {
-        m_gain1->setMode(2);
-        m_tabWidget->addTab(m_gain1, tr("In-/Outputs"));
+        rebuildTabs(inputs, outputs);
     }
-    m_tabWidget->addTab(m_limiter, tr("Limiter"));
-
-    // A channel page: a renamable tab, the window's models, the device.
-    auto addChannelPage = [this](auto* page, const QString& name) {
-        using Page = std::remove_pointer_t<decltype(page)>;
-        const int index = m_tabWidget->addTab(page, name);
-        m_tabWidget->tabBar()->setTabData(index, QVariant(true));
-        page->setEQModel(m_eqModel);
-        page->setHOFModel(m_hofModel);
-        connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
-        page->setPointerCZun(m_zun);
-        return page;
-    };
-    if (!manyInputs)
-        for (const QPointer<CZunInput>& input : inputs)
-            if (input)
-                m_inputPages.insert(input, addChannelPage(new ZunInputDlg(input), input->GetName()));
-
-    for (ZunOutputDlg* page : qAsConst(m_outputPages))
-        release(page);
-    m_outputPages.clear();
-    release(m_plot);
-    m_plot = new ZunOutputPlotDlg;
-    for (const QPointer<CZunOutput>& output : routing->GetOutputs()) {
-        if (!output)
-            continue;
-        m_outputPages.insert(output, addChannelPage(new ZunOutputDlg(output), output->GetName()));
-        m_plot->addOutput(output);
-    }
-    m_tabWidget->addTab(m_plot, QStringLiteral("Outputs"));
 
     QString setupName;
     try {
@@ -330,6 +298,91 @@ void ZunControlDlg::UpdateGui()
     m_tabWidget->setCurrentWidget(m_gain1);
     unsetCursor();
     showStatusBarMessage(QStringLiteral("Gui Updated"), 3);
+}
+
+void ZunControlDlg::rebuildTabs(const QList<QPointer<CZunInput>>& inputs, const QList<QPointer<CZunOutput>>& outputs)
+{
+    // Other channel objects: every channel page and the plot page are made anew.
+    for (const ChannelTab& tab : qAsConst(m_channelTabs))
+        release(tab.holder);
+    m_channelTabs.clear();
+    release(m_plotHolder);
+    m_plotHolder = nullptr;
+    m_plot = nullptr;
+    m_inputPages.clear();
+    m_outputPages.clear();
+    m_toBuild.clear();
+    takeOut(m_gain1);
+    takeOut(m_gain2);
+    takeOut(m_limiter);
+
+    const bool manyInputs = inputs.size() > 4;
+    if (manyInputs) {
+        m_gain1->setMode(0);
+        m_tabWidget->addTab(m_gain1, tr("Inputs"));
+        m_gain2->setMode(1);
+        m_tabWidget->addTab(m_gain2, tr("Outputs"));
+    } else {
+        m_gain1->setMode(2);
+        m_tabWidget->addTab(m_gain1, tr("In-/Outputs"));
+    }
+    m_tabWidget->addTab(m_limiter, tr("Limiter"));
+
+    // A channel page: a renamable tab at once, the page itself (the window's models, the
+    // device) when its tab is first shown or the window has time for it.
+    auto addChannelPage = [this](auto* channel, auto& pages) {
+        using Page = std::remove_pointer_t<typename std::remove_reference_t<decltype(pages)>::mapped_type>;
+        const QPointer<std::remove_pointer_t<decltype(channel)>> guarded = channel;
+        auto* holder = new ZunLazyPage([this, guarded, &pages]() -> QWidget* {
+            if (!guarded) // gone with a new routing; the next image replaces the tab
+                return new QWidget;
+            auto* page = new Page(guarded);
+            page->setEQModel(m_eqModel);
+            page->setHOFModel(m_hofModel);
+            connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
+            page->setPointerCZun(m_zun);
+            pages.insert(guarded, page);
+            return page;
+        });
+        const int index = m_tabWidget->addTab(holder, channel->GetName());
+        m_tabWidget->tabBar()->setTabData(index, QVariant(true));
+        m_channelTabs.append({channel, holder});
+        m_toBuild.append(holder);
+    };
+    if (!manyInputs)
+        for (const QPointer<CZunInput>& input : inputs)
+            addChannelPage(input.data(), m_inputPages);
+    for (const QPointer<CZunOutput>& output : outputs)
+        addChannelPage(output.data(), m_outputPages);
+
+    m_plotHolder = new ZunLazyPage([this, outputs]() -> QWidget* {
+        m_plot = new ZunOutputPlotDlg;
+        for (const QPointer<CZunOutput>& output : outputs)
+            m_plot->addOutput(output);
+        return m_plot;
+    });
+    m_tabWidget->addTab(m_plotHolder, QStringLiteral("Outputs"));
+    m_toBuild.append(m_plotHolder);
+
+    m_tabInputs = inputs;
+    m_tabOutputs = outputs;
+    m_tabsBuilt = true;
+    m_buildTimer.start();
+}
+
+void ZunControlDlg::buildNextPage()
+{
+    // One page per turn of the event loop, so that the operator's input never waits for
+    // all of them.
+    while (!m_toBuild.isEmpty()) {
+        const QPointer<ZunLazyPage> holder = m_toBuild.takeFirst();
+        if (holder && !holder->isBuilt()) {
+            holder->build();
+            break;
+        }
+    }
+    if (m_toBuild.isEmpty())
+        m_buildTimer.stop();
 }
 
 void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)

@@ -13,6 +13,7 @@
 #include "WindowTestRig.h"
 #include "ZunStallProbe.h"
 #include "ZunControlDlg.h"
+#include "ZunInputDlg.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
 
@@ -299,24 +300,53 @@ private slots:
         QVERIFY(w->dsp0LoadDisplay()->x() < w->rateDisplay()->x());
     }
 
+    // A reload with the same channel objects keeps every page; one with other channels
+    // (a new routing) releases the old pages. Pages are made after the tabs stand.
     void rebuildsReleaseTheirPages()
     {
         auto w = window(Few);
-        auto reload = [&] {
+        CRoutingManager* r = routing(Few);
+        const quint16 twoInputs = r->lastRoutingWord();
+        auto reload = [&](quint16 word) {
+            if (word != r->lastRoutingWord())
+                r->rebuild(word);
             w->UpdateGui();
+            QTRY_VERIFY(w->pagesBuilt());
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         };
-        reload();
+        reload(twoInputs);
         QPointer<ZunOutputDlg> oldPage = w->outputPages().value(0);
         QPointer<QWidget> oldPlot = w->outputPlotPage();
+        QVERIFY(oldPage && oldPlot);
+        reload(twoInputs);
+        QCOMPARE(w->outputPages().value(0), oldPage.data());
+        QCOMPARE(w->outputPlotPage(), oldPlot.data());
+
         const long before = procValue("/proc/self/status", "VmRSS:");
-        for (int i = 0; i < 100; ++i)
-            reload();
-        qInfo("resident memory over 100 image reloads: %ld KiB before, %ld KiB after", before,
+        for (int i = 0; i < 20; ++i)
+            reload(i % 2 ? twoInputs : WindowTestRig::EightInputs);
+        qInfo("resident memory over 20 routing changes: %ld KiB before, %ld KiB after", before,
               procValue("/proc/self/status", "VmRSS:"));
         QVERIFY(!oldPage && !oldPlot);
         QCOMPARE(w->findChildren<ZunOutputDlg*>().size(), 8);
+        QCOMPARE(w->findChildren<ZunInputDlg*>().size(), 2);
+        QCOMPARE(w->findChildren<ZunOutputPlotDlg*>().size(), 1);
         QCOMPARE(w->tabWidget()->count(), 14);
+    }
+
+    void aChannelTabShownBeforeItsTurnHasItsPageAtOnce()
+    {
+        auto w = window(Few, true);
+        w->UpdateGui();
+        QTabWidget* tabs = w->tabWidget();
+        const QString last = routing(Few)->GetOutputs().last()->GetName();
+        tabs->setCurrentIndex(tabTexts(tabs).indexOf(last));
+        QCOMPARE(w->outputPages().size(), 1);
+        ZunOutputDlg* page = w->outputPages().first();
+        QCOMPARE(page->isVisible(), true);
+        QTRY_COMPARE(page->size(), tabs->currentWidget()->size()); // edge to edge
+        QTRY_VERIFY(w->pagesBuilt());
+        QCOMPARE(w->outputPages().size(), 8);
     }
 
     void geometryIsStoredOnClose()
