@@ -20,10 +20,8 @@ constexpr quint16 FirstNonPassType = 4;
 CZunPlotCurve::CZunPlotCurve(CZunAbstractFrequencyResponse* response, PlotDomain domain, QString title)
     : QObject(nullptr), QwtPlotCurve(title), m_response(response), m_domain(domain)
 {
-    if (auto* eq = qobject_cast<CZunBiquad*>(response)) {
+    if (qobject_cast<CZunBiquad*>(response)) {
         m_kind = EQBiquad;
-        if (eq->getType() < FirstNonPassType)
-            setBaseline(PassBaseline);
     } else if (qobject_cast<CZunHighOrderFilter*>(response)) {
         m_kind = HighOrderFilter;
     } else if (qobject_cast<CZunInput*>(response)) {
@@ -36,6 +34,7 @@ CZunPlotCurve::CZunPlotCurve(CZunAbstractFrequencyResponse* response, PlotDomain
     setTitle(title.isEmpty() ? domainText(domain) : title);
     setRenderHint(QwtPlotItem::RenderAntialiased, true);
     takeSamples();
+    shadeByState();
     connect(response, &CZunAbstractFrequencyResponse::dataChanged, this, &CZunPlotCurve::refresh);
     // A filter names itself after its design once the new response is in (a corner moved
     // from 100 to 80 Hz renames it after the data changed): the legend follows the name.
@@ -77,6 +76,16 @@ void CZunPlotCurve::takeSamples()
     setSamples(x, y);
 }
 
+void CZunPlotCurve::shadeByState()
+{
+    if (m_kind == EQBiquad) {
+        auto* eq = static_cast<CZunBiquad*>(m_response.data());
+        setBaseline(eq->getType() < FirstNonPassType && !eq->isBypassed() ? PassBaseline : 0.0);
+    } else if (m_kind == HighOrderFilter) {
+        setBaseline(static_cast<CZunHighOrderFilter*>(m_response.data())->isBypassed() ? 0.0 : PassBaseline);
+    }
+}
+
 void CZunPlotCurve::refresh()
 {
     if (!m_response)
@@ -89,12 +98,7 @@ void CZunPlotCurve::refresh()
     takeSamples();
     if (m_retitle)
         setTitle(responseName(m_response));
-    if (m_kind == EQBiquad) {
-        auto* eq = static_cast<CZunBiquad*>(m_response.data());
-        setBaseline(eq->getType() < FirstNonPassType && !eq->isBypassed() ? PassBaseline : 0.0);
-    } else if (m_kind == HighOrderFilter) {
-        setBaseline(static_cast<CZunHighOrderFilter*>(m_response.data())->isBypassed() ? 0.0 : PassBaseline);
-    }
+    shadeByState();
     if (owner) {
         owner->setAutoReplot(autoReplot);
         if (autoReplot)

@@ -47,6 +47,8 @@ public slots:
 
 private:
     void takeSamples();
+    // The baseline the curve is shaded from, after the kind and state of its response.
+    void shadeByState();
 
     bool m_retitle = false;
     QPointer<CZunAbstractFrequencyResponse> m_response;

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int TranslucentAlpha = 64;
-constexpr double FilterBaseline = -50.0;
 
 QwtScaleDiv division(double lower, double upper, const QList<double>& minor, const QList<double>& medium,
                      const QList<double>& major)
@@ -148,8 +147,7 @@ void PlotWidget::addCurve(CZunAbstractFrequencyResponse* response, CZunPlotCurve
         curve->setPen(translucent, 0);
         curve->setBrush(translucent);
         curve->setYAxis(QwtPlot::yLeft);
-        if (curve->kind() == CZunPlotCurve::HighOrderFilter)
-            curve->setBaseline(FilterBaseline);
+        // the curve sets its own baseline: it follows the state of the EQ or filter
     }
     curve->setLegendAttribute(QwtPlotCurve::LegendShowLine, true);
     curve->setLegendAttribute(QwtPlotCurve::LegendShowBrush, true);

@@ -481,6 +481,83 @@ private slots:
         QVERIFY(refused.at(0).at(0).toString().contains("line 3") && refused.at(0).at(0).toString().startsWith("1 rows"));
     }
 
+    // A copied filter that is pasted takes sections of its own: the payload carries the
+    // source's device sections, the announced new filter none of them.
+    void pastedFilterNeverSharesTheSourcesSections()
+    {
+        showPage();
+        // the source filter takes its sections; the processor stores what was sent
+        m_lr->rebuild();
+        QCOMPARE(m_lr->sections().size(), 2);
+        for (const auto& [id, value] : m_sent.commands())
+            img()->setValue(id, value);
+        QVERIFY(m_proxyX->rowCount() > 0);
+        m_x->selectRow(0);
+        m_x->copy();
+        const auto* copied = qobject_cast<const ZunHOFMimeData*>(QApplication::clipboard()->mimeData());
+        QVERIFY(copied && copied->getFilters().size() == 1);
+        QSet<quint16> source;
+        for (quint16 s : copied->getFilters().at(0).sections)
+            if (s != HO_FILTER_PARAMS::NoSection)
+                source.insert(s);
+        QCOMPARE(source.size(), 2);
+        QSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
+        m_x->paste();
+        QCOMPARE(intoX.count(), 1);
+        const HO_FILTER_PARAMS pasted = intoX.at(0).at(0).value<HO_FILTER_PARAMS>();
+        QCOMPARE(pasted.order, quint16(4));
+        for (quint16 s : pasted.sections)
+            QCOMPARE(s, HO_FILTER_PARAMS::NoSection);
+    }
+
+    // A changed EQ refreshes its own row in its channel's table, found by its number, not by
+    // text: EQ 5 is not EQ 50 (nor 15), whatever the order of the rows, and a table that
+    // does not show the changed EQ refreshes nothing.
+    void changedEQRefreshesItsOwnRowOnly()
+    {
+        QVERIFY(N() > 50);
+        for (int n : {5, 15, 50})
+            putEQ(n, 0x0004, quint16(100 * n), 800, 0xFFC4, 2);
+        putEQ(55, 0x0004, 5500, 800, 0xFFC4, 9);
+        eq()->Rebuild();
+        showPage();
+        QHash<int, CZunBiquad*> byNumber;
+        for (int r = 0; r < m_eqs->rowCount(); ++r)
+            byNumber.insert(m_eqs->index(r, 0).data().toInt(), eq()->BiquadAt(r));
+        QVERIFY(byNumber.value(5) && byNumber.value(50) && byNumber.value(55));
+        auto* a = static_cast<ZunEQProxyModel*>(m_proxyA);
+        auto* b = static_cast<ZunEQProxyModel*>(m_proxyB);
+        for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            a->sort(0, order);
+            for (int n : {5, 50}) {
+                QSignalSpy changed(a, &QAbstractItemModel::dataChanged);
+                a->on_EQChanged(byNumber.value(n));
+                QCOMPARE(changed.count(), 1);
+                const QModelIndex first = changed.at(0).at(0).toModelIndex();
+                QCOMPARE(a->index(first.row(), 0).data().toInt(), n);
+                QCOMPARE(first.column(), 0);
+                QCOMPARE(changed.at(0).at(1).toModelIndex().row(), first.row());
+            }
+        }
+        // a crossover section is no row of the table: its number 1 does not refresh EQ 15
+        EQ_PARAMS sectionParams;
+        sectionParams.number = 1;
+        sectionParams.bank = 2;
+        sectionParams.frequency = 1000.0;
+        sectionParams.quality = 0.7;
+        CZunBiquad section(eq(), sectionParams, true);
+        QSignalSpy changedA(a, &QAbstractItemModel::dataChanged);
+        a->on_EQChanged(&section);
+        QCOMPARE(changedA.count(), 0);
+        // slot 9 shows EQ 55 but not EQ 5
+        b->sort(0, Qt::DescendingOrder);
+        QSignalSpy changedB(b, &QAbstractItemModel::dataChanged);
+        b->on_EQChanged(byNumber.value(5));
+        QCOMPARE(changedB.count(), 0);
+        b->on_EQChanged(byNumber.value(55));
+        QCOMPARE(changedB.count(), 1);
+    }
+
     // What the operator types into an open EQ or filter cell stays against the processor's
     // answers to other edits (a whole row refreshed, or the cell itself) until it is
     // committed; then the editor follows the processor again.

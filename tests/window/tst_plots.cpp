@@ -117,6 +117,42 @@ private slots:
         QCOMPARE(c[2]->baseline(), 0.0);
     }
 
+    // A crossover filter's curve on the plot is shaded from -50 dB while the filter is
+    // active and from 0 dB while it is bypassed: from the moment it is added, and after
+    // every change of the filter (pass EQs likewise).
+    void filterCurvesAreShadedFromTheBaselineOfTheirState()
+    {
+        PlotWidget plot;
+        CZunHighOrderFilter* active = out(0)->NewHighOrderFilter();
+        CZunHighOrderFilter* bypassed = out(1)->NewHighOrderFilter();
+        QVERIFY(active && bypassed);
+        bypassed->setBypass(true);
+        plot.addCurve(active, CZunPlotCurve::Magnitude);
+        plot.addCurve(bypassed, CZunPlotCurve::Magnitude);
+        // the curves as the plot draws them
+        QList<const QwtPlotCurve*> shown;
+        for (const QwtPlotItem* item : plot.itemList(QwtPlotItem::Rtti_PlotCurve))
+            shown << static_cast<const QwtPlotCurve*>(item);
+        QCOMPARE(shown.size(), 2);
+        QVERIFY(shown[0]->brush().style() != Qt::NoBrush);
+        QCOMPARE(shown[0]->baseline(), -50.0);
+        QCOMPARE(shown[1]->baseline(), 0.0);
+        active->SetFrequency(500.0f);
+        bypassed->SetFrequency(500.0f);
+        QCOMPARE(shown[0]->baseline(), -50.0);
+        QCOMPARE(shown[1]->baseline(), 0.0);
+        active->setBypass(true);
+        bypassed->setBypass(false);
+        QCOMPARE(shown[0]->baseline(), 0.0);
+        QCOMPARE(shown[1]->baseline(), -50.0);
+        // so is a low-pass EQ that is bypassed when it is added
+        CZunBiquad* lowPass = out(2)->NewEQ();
+        lowPass->setType(0);
+        lowPass->setBypass(true);
+        plot.addCurve(lowPass, CZunPlotCurve::Magnitude);
+        QCOMPARE(plot.curves().last()->baseline(), 0.0);
+    }
+
     void legendChecksHideAndShowCurves()
     {
         PlotWidget plot;
