@@ -79,7 +79,9 @@ public slots:
     void disableTabs();
     void displayMsgBox(QString text, QString caption);
     void showAdvancedSettings(bool on);
-    void onTabNameChanged(QString oldName, QString newName);
+    // A channel tab was renamed: its channel (found by its page, never by its name) takes
+    // the new name.
+    void onTabRenamed(QWidget* page, QString oldName, QString newName);
     void retriggerStatusTxOnOff(bool on);
     void triggerStatusTx();
     void showStatusBarMessage(QString text, int timeoutMs);
@@ -97,9 +99,17 @@ private:
     // The tab widget above the status bar; the first title.
     void buildLayout();
     void buildStatusBar();
-    // "| Current setup: <name>", empty when the name cannot be read.
+    // The active setup's name without its blank padding, empty when it cannot be read.
+    QString activeSetupName() const;
+    // "| Current setup: <name>", empty when there is no name.
     QString setupPart() const;
     void setTabsEnabled(bool on);
+    // A tab put (back) into the widget shows the link as it is now.
+    void showLinkStateOn(QWidget* page);
+    // The input (or output) pages in the order of their tabs.
+    QList<QWidget*> channelPagesInTabOrder(bool outputs) const;
+    // The figures the device measured before the window listened.
+    void showKnownStatusInformation();
     void takeOut(QWidget* page);
     // A page that a rebuild has replaced: no signal reaches it any more, and it goes.
     void release(QWidget* page);
@@ -130,4 +140,6 @@ private:
     // The device reported the link lost and not yet back: late reports of the old
     // connection (an image, a setup, the discovery record) do not call it connected.
     bool m_linkLost = false;
+    // The channel pages have been built once: later rebuilds keep the operator's page.
+    bool m_built = false;
 };
