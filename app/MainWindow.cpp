@@ -119,7 +119,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(m_audioStatusServer, &AudioIOStatusServer::masterMuteStatusChanged, m_networkScanDlg,
             &CZunNetworkScanDlg::setMasterMuteStatus, Qt::QueuedConnection);
     connect(m_networkScanDlg, &CZunNetworkScanDlg::connectionRequest, this, &MainWindow::newDevice);
-    connect(net, &CZunNetwork::zunStatusDataReceived, m_audioStatusServer, &AudioIOStatusServer::setStatusData,
+    connect(net, &CZunNetwork::zunStatusBatchReceived, m_audioStatusServer, &AudioIOStatusServer::setStatusBatch,
             Qt::QueuedConnection);
     connect(net, &CZunNetwork::signal_exception, this, &MainWindow::displayMsgBox);
     connect(net, &CZunNetwork::timeoutTcpCheck, m_zunServer, &CZunServer::triggerTcpCheck);

@@ -54,6 +54,18 @@ void AudioIOStatusServer::setStatusData(quint16 serial, QByteArray datagram)
         evaluteMasterMuteStatus();
 }
 
+void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
+{
+    bool refreshed = false;
+    for (const ZunStatusDatagram& d : qAsConst(batch)) {
+        const QSharedPointer<AudioIOStatus> record = m_records.value(d.serial);
+        if (record && record->refresh(d.bytes))
+            refreshed = true;
+    }
+    if (refreshed)
+        evaluteMasterMuteStatus();
+}
+
 void AudioIOStatusServer::onRoutingChanged(quint16 serial, quint16 routingWord)
 {
     const QSharedPointer<AudioIOStatus> record = m_records.value(serial);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioIOStatus.h"
+#include "ZunStatusBatch.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -12,7 +13,7 @@ class ZunDeviceStats;
 
 // One AudioIOStatus per processor, keyed by serial; routes every status datagram to its
 // record and keeps the master-mute state over all processors. Lives in the GUI thread;
-// datagrams and routing changes arrive queued from the discovery thread.
+// datagrams (in batches) and routing changes arrive queued from the discovery thread.
 //
 // The forms that take the discovery record (ZunDeviceStats) forward its serial (the last
 // two MAC bytes, most significant first) and its announced routing word to the forms
@@ -39,6 +40,8 @@ public:
 public slots:
     void onRequest(quint16 serial);
     void setStatusData(quint16 serial, QByteArray datagram);
+    // Every datagram of the batch in turn; the master-mute state once after them.
+    void setStatusBatch(ZunStatusBatch batch);
     void onRoutingChanged(quint16 serial, quint16 routingWord);
     // The discovery's routingChanged: the record's serial and announced routing word.
     void onRoutingChanged(QSharedPointer<ZunDeviceStats> stats);

@@ -435,6 +435,7 @@ void CZun::on_StatusBufferChanged()
         m_routingManager->BlockRecalculation(false);
         QMetaObject::invokeMethod(m_routingManager, "updateFrequencyResponse", Qt::QueuedConnection);
         setFlashSize();
+        m_imageUnreadable = false;
     } catch (const std::exception& e) {
         // Reported to the user like any failure of a queued slot; nothing escapes the
         // event loop.
@@ -443,6 +444,7 @@ void CZun::on_StatusBufferChanged()
             setFlashSize();
         } catch (...) {
         }
+        m_imageUnreadable = true;
         m_hasImage = true;
         emit signal_ZunStatusChanged();
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));

@@ -152,6 +152,10 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
+    // The last rebuild from a new image failed (and was reported): the command table does
+    // not fit the image, so the managers skip their own refresh instead of reporting the
+    // same fault again.
+    bool IsImageUnreadable() const { return m_imageUnreadable.load(); }
     // Keep-alive off, then the whole update as one group (runs in the caller's thread).
     // A missing file is refused before anything is sent.
     // Still to come with the maintenance operations: they throw std::logic_error until
@@ -373,6 +377,7 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<bool> m_imageUnreadable{false};
     ZunManagerThread* m_dspProgramThread = nullptr;
     ZunManagerThread* m_firLimThread = nullptr;
     ZunManagerThread* m_imageThread = nullptr;

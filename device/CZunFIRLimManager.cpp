@@ -571,6 +571,9 @@ void CZunFIRLimManager::on_BlockFailed(QByteArray payload)
 
 void CZunFIRLimManager::on_ZunStatusChanged()
 {
+    // The device has already reported why it cannot read its image: one fault, one report.
+    if (m_zun->IsImageUnreadable())
+        return;
     guarded([this]() { refreshActive(); });
 }
 

@@ -301,7 +301,17 @@ void CZunSetupManager::initialize()
         }
     });
     emitFirMap();
-    emit signal_SetupChanged(m_zun->GetActiveSetup(), QString());
+    emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
+}
+
+QString CZunSetupManager::activeSetupName() const
+{
+    // Read from the list directly: GetSetup would wait for the transfer this thread holds.
+    QMutexLocker lock(m_lock);
+    const int p = m_zun->GetActiveSetup();
+    if (p < 0 || p >= m_setups.size() || !m_setups.at(p))
+        return QString();
+    return m_setups.at(p)->GetSetupName();
 }
 
 void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
@@ -326,7 +336,7 @@ void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
         if (ours || m_pendingDownloads > 0) {
             if (--m_pendingDownloads <= 0) {
                 m_pendingDownloads = 0;
-                emit signal_SetupChanged(m_zun->GetActiveSetup(), QString());
+                emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
             }
         }
         if (listed && !m_zun->GetLogFolder().isEmpty())

@@ -92,6 +92,8 @@ private:
     bool tryTakeHold(HoldKind kind, int position);
     bool releaseHold(HoldKind kind, int position);
     void emitFirMap();
+    // The name of the active setup as listed, empty when none is listed there.
+    QString activeSetupName() const;
     // Model updates, carried out in the model's thread in the order they were made.
     void modelReset(int rows);
     void modelRow(int row, const QString& text, const QVariant& id, bool icon);

@@ -11,6 +11,13 @@
 
 #include <mutex>
 
+#ifdef Q_OS_LINUX
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
 namespace {
 const QString NetworkCaption = QStringLiteral("ZunControl Network Error");
 
@@ -32,6 +39,7 @@ void registerDiscoveryMetaTypes()
         qRegisterMetaType<CMacAddr>("CMacAddr");
         qRegisterMetaType<CIpAddr>("CIpAddr");
         qRegisterMetaType<QList<quint32>>("QList<quint32>");
+        qRegisterMetaType<ZunStatusBatch>("ZunStatusBatch");
     });
 }
 
@@ -216,8 +224,7 @@ void CZunNetwork::on_Tick()
 void CZunNetwork::on_Readable()
 {
     // While status streams run, the socket is read every StatusBatchMs (on_StatusFlush)
-    // and not at every datagram: the datagrams wait in the socket meanwhile, and the
-    // socket reports them no more until they are read.
+    // and not at every datagram: the datagrams wait in the socket meanwhile.
     if (m_statusTimer && m_statusTimer->isActive())
         return;
     readPending();
@@ -228,28 +235,76 @@ void CZunNetwork::on_Readable()
 void CZunNetwork::readPending()
 {
     // Every datagram this program takes is far shorter; a longer one arrives cut to this
-    // size and is dropped for its length. One system call a datagram.
-    constexpr int MaxDatagram = 2048;
+    // size and is dropped for its length. Read until the socket has none left: one system
+    // call a datagram and one more for the end, without asking first whether one waits.
+    // Reading through the socket object also arms its notifier again.
     char buffer[MaxDatagram];
     QHostAddress from;
-    while (m_socket->hasPendingDatagrams()) {
+    for (;;) {
         const qint64 n = m_socket->readDatagram(buffer, MaxDatagram, &from);
-        if (n >= 0)
-            handleDatagram(QByteArray(buffer, int(n)), from);
+        if (n < 0)
+            break;
+        handleDatagram(QByteArray(buffer, int(n)), from);
     }
+}
+
+bool CZunNetwork::readPendingDirect()
+{
+#ifdef Q_OS_LINUX
+    // Many datagrams a system call, read past the socket object: its notifier, which
+    // reported the first datagram after the last batch, then stays off and the thread is
+    // woken by the batch timer alone while the streams run.
+    constexpr int Slots = 32;
+    static thread_local char buffers[Slots][MaxDatagram];
+    mmsghdr msgs[Slots];
+    iovec iov[Slots];
+    sockaddr_in from[Slots];
+    const int fd = int(m_socket->socketDescriptor());
+    if (fd < 0)
+        return false;
+    for (;;) {
+        for (int i = 0; i < Slots; ++i) {
+            iov[i] = {buffers[i], MaxDatagram};
+            msgs[i] = {};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+            msgs[i].msg_hdr.msg_name = &from[i];
+            msgs[i].msg_hdr.msg_namelen = sizeof from[i];
+        }
+        const int n = ::recvmmsg(fd, msgs, Slots, MSG_DONTWAIT, nullptr);
+        if (n <= 0)
+            return n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        for (int i = 0; i < n; ++i) {
+            const QHostAddress sender = from[i].sin_family == AF_INET ? QHostAddress(ntohl(from[i].sin_addr.s_addr))
+                                                                       : QHostAddress();
+            handleDatagram(QByteArray(buffers[i], int(msgs[i].msg_len)), sender);
+        }
+        if (n < Slots)
+            return true;
+    }
+#else
+    return false;
+#endif
 }
 
 void CZunNetwork::on_StatusFlush()
 {
-    if (m_socket)
+    if (m_socket && !readPendingDirect())
         readPending();
-    const QList<QPair<quint16, QByteArray>> batch = std::move(m_statusBatch);
-    m_statusBatch.clear();
-    for (const auto& d : batch)
-        emit zunStatusDataReceived(d.first, d.second);
-    // Streams still running: the next batch in StatusBatchMs; else datagrams are read
-    // as they come again.
-    if (!batch.isEmpty() && m_statusTimer)
+    if (m_statusBatch.isEmpty()) {
+        // The streams ended: datagrams are read as they come again (this read arms the
+        // socket's notifier).
+        if (m_socket)
+            readPending();
+        if (!m_statusBatch.isEmpty() && m_statusTimer)
+            m_statusTimer->start();
+        return;
+    }
+    ZunStatusBatch batch;
+    batch.swap(m_statusBatch);
+    m_statusBatch.reserve(batch.size());
+    emit zunStatusBatchReceived(batch);
+    if (m_statusTimer)
         m_statusTimer->start();
 }
 
@@ -342,10 +397,10 @@ void CZunNetwork::handleStatus(const QByteArray& d, const QHostAddress& from)
     }
     dev->setLastStatusMs(now());
     if (!inOwnThread() || !m_statusTimer) {
-        emit zunStatusDataReceived(dev->serial(), d);
+        emit zunStatusBatchReceived(ZunStatusBatch {ZunStatusDatagram {dev->serial(), d}});
         return;
     }
-    m_statusBatch.append(qMakePair(dev->serial(), d));
+    m_statusBatch.append(ZunStatusDatagram {dev->serial(), d});
 }
 
 void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)

@@ -2,6 +2,7 @@
 
 #include "CZunHardwareInfo.h"
 #include "ZunDeviceStats.h"
+#include "ZunStatusBatch.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -41,8 +42,11 @@ public:
     static constexpr qint64 StatusQuietMs = 200;
     static constexpr int StatusStreamMs = 2500;
     // While status datagrams arrive, the socket is read and they are handed on every
-    // StatusBatchMs: the threads that take them wake once for all of them, not for each.
+    // StatusBatchMs, as one batch: the threads that take them wake once for all of them,
+    // not for each.
     static constexpr int StatusBatchMs = 10;
+    // Every datagram this program takes is far shorter.
+    static constexpr int MaxDatagram = 2048;
     // Subnets with a shorter prefix are not swept (more than 1022 hosts).
     static constexpr int ScanMinPrefix = 22;
     static constexpr int ScanWaitMs = 1500;
@@ -95,7 +99,10 @@ signals:
     void zunNetworkChanged(QSharedPointer<ZunDeviceStats> stats);
     void routingChanged(QSharedPointer<ZunDeviceStats> stats);
     void firmwareChanged(QSharedPointer<ZunDeviceStats> stats);
-    void zunStatusDataReceived(quint16 serial, QByteArray datagram);
+    // Every valid status datagram of a listed processor, in arrival order; a batch holds
+    // those of one StatusBatchMs (one datagram when handleDatagram() is called from
+    // another thread or the thread does not run).
+    void zunStatusBatchReceived(ZunStatusBatch batch);
     void signal_exception(QString text, QString caption);
     void timeoutTcpCheck();
 
@@ -111,6 +118,8 @@ private:
     bool inOwnThread() const { return QThread::currentThread() == this; }
     void openSocket();
     void readPending();
+    // False when the descriptor cannot be read directly here; readPending() then.
+    bool readPendingDirect();
     void writeTo(const QHostAddress& ip, const QByteArray& datagram);
     void handleAnnounce(const QByteArray& datagram, const QHostAddress& from);
     void handleStatus(const QByteArray& datagram, const QHostAddress& from);
@@ -129,7 +138,7 @@ private:
     QUdpSocket* m_socket = nullptr;
     QTimer* m_timer = nullptr;
     QTimer* m_statusTimer = nullptr;
-    QList<QPair<quint16, QByteArray>> m_statusBatch;
+    ZunStatusBatch m_statusBatch;
     bool m_bindReported = false;
     // The interval last asked of each processor (by serial): the rule against a slower
     // request replacing a running faster stream holds per processor.

@@ -8,6 +8,8 @@ pkgs=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqwt-
 pkgs+=(qtmultimedia5-dev)
 # --fuzz: also clang with its libFuzzer and sanitizer runtimes (the fuzz targets).
 [ "${1:-}" = "--fuzz" ] && pkgs+=(clang libclang-rt-dev)
+# --stress: also the CPU load generator of tools/stress-tests.sh.
+[ "${1:-}" = "--stress" ] && pkgs+=(stress-ng)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -128,7 +128,10 @@ private slots:
         m_area->show();
         m_monitor->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_area));
-        connect(net(), &CZunNetwork::zunStatusDataReceived, this, [this](quint16 serial, QByteArray d) { m_status[serial] << d; });
+        connect(net(), &CZunNetwork::zunStatusBatchReceived, this, [this](ZunStatusBatch batch) {
+            for (const ZunStatusDatagram& d : qAsConst(batch))
+                m_status[d.serial] << d.bytes;
+        });
         // What the main window connects (queued: the discovery object lives in its thread).
         connect(m_monitor->tableView(), &ZunNetworkTableView::requestSendUdpCommand, net(), &CZunNetwork::sendUdpCmd,
                 Qt::QueuedConnection);

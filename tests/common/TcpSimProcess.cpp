@@ -1,5 +1,6 @@
 #include "TcpSimProcess.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
 
@@ -16,6 +17,10 @@ bool TcpSimProcess::start(const QStringList& extraArgs)
     // ready line, so tests running in parallel never race for a port.
     QStringList args = {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--tcp-port"),
                         QStringLiteral("0"), QStringLiteral("--udp-port"), QStringLiteral("0")};
+    // The emulator ends with the test however the test ends (a crash, an abort, a kill by
+    // ctest's timeout). QProcess forks from this thread: a test starts its emulators from
+    // the thread that lives as long as they do.
+    args << QStringLiteral("--parent") << QString::number(QCoreApplication::applicationPid());
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(program, args + extraArgs);
     if (!m_process.waitForStarted(10000)) {

@@ -25,6 +25,7 @@ public:
     quint16 tcpPort() const { return m_tcpPort; }
     quint16 udpPort() const { return m_udpPort; }
     QString error() const { return m_error; }
+    qint64 pid() const { return m_process.processId(); }
 
 
 private:

@@ -130,10 +130,11 @@ public:
         sim->process = std::make_unique<QProcess>();
         sim->process->setProcessChannelMode(QProcess::SeparateChannels);
         sim->process->setReadChannel(QProcess::StandardOutput);
-        QStringList args {"ip", "netns", "exec", sim->ns, zunsim, "--serial", QString::number(serial)};
-        // The emulator dies with the test, even when the test is killed before tearDown.
-        args = QStringList {"--pdeathsig", "KILL"} + args;
-        sim->process->start(QStringLiteral("setpriv"), args + options);
+        // "ip netns exec" becomes the emulator: its parent is this test, and it dies with
+        // the test, even when the test is killed or aborts before tearDown.
+        const QStringList args {"netns", "exec", sim->ns, zunsim, "--serial", QString::number(serial),
+                                "--parent", QString::number(QCoreApplication::applicationPid())};
+        sim->process->start(QStringLiteral("ip"), args + options);
         QElapsedTimer t;
         t.start();
         QByteArray out;

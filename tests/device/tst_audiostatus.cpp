@@ -281,6 +281,20 @@ private slots:
         QCOMPARE(mute.last().first().toBool(), false);
         QVERIFY(!server.masterMuteStatus());
 
+        // A batch: every datagram refreshes its record in turn (each tile sees each one),
+        // the master-mute state follows where the batch ends.
+        QList<quint16> refreshedBy;
+        connect(a.data(), &AudioIOStatus::refreshed, this, [&] { refreshedBy << 0x0101; });
+        connect(b.data(), &AudioIOStatus::refreshed, this, [&] { refreshedBy << 0x0202; });
+        server.setStatusBatch({{0x0101, muted.bytes()}, {0x0303, muted.bytes()}, {0x0202, open.bytes()},
+                               {0x0202, muted.bytes()}, {0x0101, muted.bytes()}});
+        QCOMPARE(refreshedBy, (QList<quint16> {0x0101, 0x0202, 0x0202, 0x0101}));
+        QCOMPARE(mute.count(), 3);
+        QVERIFY(server.masterMuteStatus());
+        server.setStatusBatch({{0x0101, open.bytes()}});
+        QCOMPARE(mute.count(), 4);
+        QVERIFY(!server.masterMuteStatus());
+
         server.onRoutingChanged(0x0202, RP41_IR41);
         QCOMPARE(b->GetRouting().FindSlotOfSource(2), 1);
         server.onRequest(0x0202);
@@ -293,7 +307,7 @@ private slots:
         QVERIFY(a); // still held here
         server.removeStatus(0x0202);
         server.evaluteMasterMuteStatus(); // no processors: not "all muted"
-        QCOMPARE(mute.count(), 2);
+        QCOMPARE(mute.count(), 4);
     }
 
     // A processor updated to a firmware with the longer record keeps its record object,

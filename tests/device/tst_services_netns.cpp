@@ -72,7 +72,7 @@ private slots:
             m_server->newCZun(stats, map, m_routing->getLibrary(stats->firmware(), map));
             m_status->addStatus(stats->serial(), map, stats->routingWord());
         });
-        connect(m_net.get(), &CZunNetwork::zunStatusDataReceived, m_status.get(), &AudioIOStatusServer::setStatusData);
+        connect(m_net.get(), &CZunNetwork::zunStatusBatchReceived, m_status.get(), &AudioIOStatusServer::setStatusBatch);
         connect(m_net.get(), &CZunNetwork::routingChanged, m_status.get(),
                 QOverload<QSharedPointer<ZunDeviceStats>>::of(&AudioIOStatusServer::onRoutingChanged));
         connect(m_net.get(), &CZunNetwork::timeoutTcpCheck, m_server.get(), &CZunServer::triggerTcpCheck);

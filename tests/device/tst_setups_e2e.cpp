@@ -158,6 +158,28 @@ private slots:
         QVERIFY(waitUntil([&]() { return m_zun->IsTcpCheckOn(); }));
     }
 
+    // Every "setup changed" names the setup that is active: a download ending or a new
+    // directory never reports the active position with an empty name.
+    void setupChangedNamesTheActiveSetup()
+    {
+        startWithSetup0("Named");
+        QSignalSpy changed(mgr(), &CZunSetupManager::signal_SetupChanged);
+        m_zun->SelectSetup(0);
+        QVERIFY(waitUntil([&]() { return !changed.isEmpty() && changed.last().at(0).toInt() == 0; }));
+        QCOMPARE(changed.last().at(1).toString().trimmed(), QString("Named"));
+
+        changed.clear();
+        m_zun->SaveSetup(1, QStringLiteral("Other"));
+        afterFlashChange([&]() { return dir()->setupIdAt(1) != 0; });
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(1) != nullptr && mgr()->pendingDownloads() == 0; }));
+        QCoreApplication::processEvents();
+        QVERIFY(changed.count() > 1);
+        for (const QVariantList& args : qAsConst(changed)) {
+            QCOMPARE(args.at(0).toInt(), 0);
+            QCOMPARE(args.at(1).toString().trimmed(), QString("Named"));
+        }
+    }
+
     void cacheAndFolderRestore()
     {
         startWithSetup0("Cached");

@@ -186,7 +186,7 @@ private slots:
     {
         auto net = makeNet();
         QSignalSpy detected(net.get(), &CZunNetwork::zunDetected);
-        QSignalSpy status(net.get(), &CZunNetwork::zunStatusDataReceived);
+        QSignalSpy status(net.get(), &CZunNetwork::zunStatusBatchReceived);
         const QByteArray good = ZunUdpDatagram::encodeAnnounce(announce(3));
         QByteArray foreign = good;
         foreign[2] = 0x00;
@@ -206,7 +206,7 @@ private slots:
     void statusDatagrams()
     {
         auto net = makeNet();
-        QSignalSpy status(net.get(), &CZunNetwork::zunStatusDataReceived);
+        QSignalSpy status(net.get(), &CZunNetwork::zunStatusBatchReceived);
         const QByteArray d = ZunUdpDatagram::statusDatagram(QByteArray(108, '\x11'));
         net->handleDatagram(d, Sender); // nobody listed at that address yet
         QCOMPARE(status.count(), 0);
@@ -215,8 +215,10 @@ private slots:
         m_now = 5000;
         net->handleDatagram(d, QHostAddress(QStringLiteral("::ffff:10.77.0.11")));
         QCOMPARE(status.count(), 1);
-        QCOMPARE(status[0][0].value<quint16>(), quint16(0x0203));
-        QCOMPARE(status[0][1].toByteArray(), d); // whole, header included
+        const ZunStatusBatch first = status[0][0].value<ZunStatusBatch>();
+        QCOMPARE(first.size(), 1);
+        QCOMPARE(first[0].serial, quint16(0x0203));
+        QCOMPARE(first[0].bytes, d); // whole, header included
         QCOMPARE(net->findDevice(0x0203)->lastStatusMs(), qint64(5000));
         net->handleDatagram(ZunUdpDatagram::statusDatagram(QByteArray(106, '\0')), Sender);
         QCOMPARE(status.count(), 2);

@@ -72,8 +72,10 @@ private slots:
         m_clock.start();
         m_net = std::make_unique<CZunNetwork>();
         m_net->setClock([this] { return m_clock.elapsed() + m_offset.load(); });
-        connect(m_net.get(), &CZunNetwork::zunStatusDataReceived, this,
-                [this](quint16 serial, QByteArray d) { m_status[serial] << d; });
+        connect(m_net.get(), &CZunNetwork::zunStatusBatchReceived, this, [this](ZunStatusBatch batch) {
+            for (const ZunStatusDatagram& d : qAsConst(batch))
+                m_status[d.serial] << d.bytes;
+        });
         connect(m_net.get(), &CZunNetwork::timeoutTcpCheck, this, [this] { ++m_ticks; });
         m_net->start();
         QMetaObject::invokeMethod(m_net.get(), "startBroadcasting", Qt::QueuedConnection);
@@ -184,8 +186,10 @@ private slots:
         QHash<quint16, QList<qint64>> arrivals;
         QElapsedTimer t;
         t.start();
-        auto c = connect(m_net.get(), &CZunNetwork::zunStatusDataReceived, this,
-                         [&](quint16 serial, QByteArray) { arrivals[serial] << t.elapsed(); });
+        auto c = connect(m_net.get(), &CZunNetwork::zunStatusBatchReceived, this, [&](ZunStatusBatch batch) {
+            for (const ZunStatusDatagram& d : qAsConst(batch))
+                arrivals[d.serial] << t.elapsed();
+        });
         QTimer renewal;
         renewal.setInterval(2000);
         const auto renew = [&] {
@@ -242,6 +246,63 @@ private slots:
         m_net->masterMute(0x0101, false);
         const QList<QByteArray> s = streamOf(0x0101, 500, 5);
         QVERIFY(!(ZunUdpDatagram::word(s.last(), 4 + 2 * 2) & 0x0004));
+    }
+
+    // Status datagrams reach the GUI thread in batches: none lost, none reordered, and
+    // fewer hand-overs than datagrams.
+    void statusBurstsArriveWholeInOrderAndBatched()
+    {
+        constexpr quint16 Serial = 0x0909;
+        const QHostAddress own(QStringLiteral("127.0.0.9"));
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(own.toIPv4Address());
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(ZunUdpDatagram::Port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const auto send = [&](const QByteArray& d) {
+            return ::sendto(fd, d.constData(), size_t(d.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to)
+                == d.size();
+        };
+
+        ZunUdpDatagram::Announce an;
+        an.mac = CMacAddr::fromSerial(Serial);
+        an.versionWord = 1080;
+        an.name = QStringLiteral("Burst");
+        an.ip = CIpAddr(own);
+        QVERIFY(QTest::qWaitFor([&] { return send(ZunUdpDatagram::encodeAnnounce(an)) && device(Serial); }, 10000));
+
+        QList<int> seen;
+        int batches = 0;
+        auto c = connect(m_net.get(), &CZunNetwork::zunStatusBatchReceived, this, [&](ZunStatusBatch batch) {
+            ++batches;
+            for (const ZunStatusDatagram& d : qAsConst(batch))
+                if (d.serial == Serial)
+                    seen << ZunUdpDatagram::word(d.bytes, ZunUdpDatagram::StatusHeaderSize);
+        });
+        // Bursts small enough for the socket's buffer; each waits for the one before.
+        constexpr int Bursts = 4, PerBurst = 50;
+        for (int b = 0; b < Bursts; ++b) {
+            for (int i = 0; i < PerBurst; ++i) {
+                QByteArray record(ZunUdpDatagram::StatusRecordLarge, '\0');
+                const int n = b * PerBurst + i;
+                record[0] = char(n & 0xFF);
+                record[1] = char(n >> 8);
+                QVERIFY(send(ZunUdpDatagram::statusDatagram(record)));
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= (b + 1) * PerBurst, 10000);
+        }
+        QTest::qWait(100); // nothing more, nothing twice
+        disconnect(c);
+        ::close(fd);
+        QCOMPARE(seen.size(), Bursts * PerBurst);
+        for (int n = 0; n < seen.size(); ++n)
+            QCOMPARE(seen[n], n);
+        QVERIFY2(batches < Bursts * PerBurst, qPrintable(QString::number(batches)));
     }
 
     // Another program holds port 1234 exclusively: reported once, discovery still works

@@ -35,7 +35,8 @@ class TstZunSimUdp : public QObject
         sim->process = std::make_unique<QProcess>();
         // Port 0: the emulator names the ports it got in its ready line.
         sim->process->start(QString::fromLocal8Bit(qgetenv("ZUNSIM")),
-                            QStringList {"--bind", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0"} + options);
+                            QStringList {"--bind", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0", "--parent",
+                                         QString::number(QCoreApplication::applicationPid())} + options);
         QByteArray out;
         while (!out.contains('\n') && sim->process->waitForReadyRead(5000))
             out += sim->process->readAllStandardOutput();

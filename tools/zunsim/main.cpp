@@ -9,6 +9,10 @@
 #include <QHostAddress>
 #include <QTextStream>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 static bool number(const QCommandLineParser& p, const char* name, quint32 max, quint32* out)
 {
     if (!p.isSet(QLatin1String(name)))
@@ -52,9 +56,25 @@ int main(int argc, char** argv)
         {"no-broadcast-answer", "Ignore the discovery ping (as firmware below 1077)."},
         {"announce-zero", "Announce firmware 0 so that the version probe runs."},
         {"silent", "Start silent (answer nothing)."},
+        {"parent", "Exit when the process with this id (the one that starts the emulator) ends, "
+                   "however it ends.", "pid"},
     };
     p.addOptions(opts);
     p.process(app);
+
+    if (p.isSet(QStringLiteral("parent"))) {
+        // The kernel ends us with the parent, even when it is killed or aborts; a parent
+        // that is already gone (it died before this line) ends us here.
+        bool ok = false;
+        const qint64 parent = p.value(QStringLiteral("parent")).toLongLong(&ok);
+        if (!ok || parent <= 1) {
+            QTextStream(stderr) << "zunsim: bad value for --parent" << Qt::endl;
+            return 2;
+        }
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (qint64(::getppid()) != parent)
+            return 1;
+    }
 
     ZunSimDevice::Identity id;
     quint32 serial = 1, fw = 1080, rev = 0, hw = 0, hwx = 0, rw = 0, rb = 0, flags = 0, tcpPort = 5000, udpPort = 1234;
