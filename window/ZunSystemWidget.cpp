@@ -76,7 +76,9 @@ ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QW
                                        .arg(active.name(), inactive.name()));
 
     m_routingRenderArea = new RoutingRenderArea();
-    m_routingRenderArea->setSizeHint(QSize(294, 151));
+    // The size the window opens at: the picture's text readable (at 294 x 151 it was about
+    // 4 pixels high), the window still within a 1280 pixel screen.
+    m_routingRenderArea->setSizeHint(m_routingRenderArea->readableSize());
     // The picture takes the room the tab has (it keeps its proportions when painted), so
     // that its labels stay readable on a large window.
     m_routingRenderArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

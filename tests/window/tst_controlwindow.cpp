@@ -8,6 +8,7 @@
 #include "CZunOutput.h"
 #include "CZunSetupManager.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "RoutingRenderArea.h"
 #include "ZunSystemWidget.h"
 #include "GainWidget.h"
 #include "LimiterWidget.h"
@@ -408,6 +409,28 @@ private slots:
         QVERIFY(!oldPage && !oldPlot);
         QCOMPARE(w->findChildren<ZunOutputDlg*>().size(), 8);
         QCOMPARE(w->tabWidget()->count(), 14);
+    }
+
+    // Mended: at the size the window first opens the routing picture was drawn at about
+    // 0.4 of its size, its text about 4 pixels high.
+    void theRoutingPictureIsReadableAtTheFirstSize()
+    {
+        QMdiArea area;
+        area.resize(1600, 1000);
+        area.show();
+        auto* w = new ZunControlDlg(Few, m_rig->deviceServer(), m_rig->statusServer());
+        QMdiSubWindow* sub = area.addSubWindow(w);
+        sub->show();
+        QVERIFY(QTest::qWaitForWindowExposed(sub));
+        RoutingRenderArea* picture = w->systemTab()->routingRenderArea();
+        const QSize natural = picture->layer(RoutingRenderArea::Base).size();
+        QVERIFY(!natural.isEmpty());
+        const double scale = qMin(double(picture->width()) / natural.width(), double(picture->height()) / natural.height());
+        qInfo("window %dx%d, routing picture at %dx%d: %.2f of its own size", sub->width(), sub->height(),
+              picture->width(), picture->height(), scale);
+        // The picture's smallest text is 11 pixels: at 0.7 it is still 7.7 pixels high.
+        QVERIFY2(scale >= 0.7, qPrintable(QString::number(scale)));
+        QVERIFY(sub->close());
     }
 
     void geometryIsStoredOnClose()
