@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <boost/numeric/conversion/cast.hpp>
 
@@ -357,7 +358,9 @@ void CZun::on_MemDirChanged()
     QDir gc(folder);
     if (m_restorePending) {
         if (gc.exists()) {
-            InvokeFromDir(gc.absolutePath());
+            const ZunConfigFolder found = InvokeFromDir(gc.absolutePath());
+            if (!found.refused().isEmpty())
+                emit signal_exception(found.report(), QStringLiteral("ZunControl"));
             m_restorePending = false;
             m_restoreStarted = true;
         }
@@ -863,14 +866,26 @@ void CZun::UpdateFirmware(const QString& file)
 {
     // Refused before the keep-alive goes off: a processor must not be left without its
     // keep-alive for an update that never starts.
-    if (!QFileInfo(file).isFile())
-        throw error(QStringLiteral("Load Setup: File: %1 not found. Aborting.").arg(file));
+    const QFileInfo info(file);
+    const QString name = QDir::toNativeSeparators(file);
+    if (!info.isFile() || !info.isReadable())
+        throw error(QStringLiteral("The firmware file %1 was not found or can not be read. Nothing was sent.").arg(name));
+    if (info.size() == 0)
+        throw error(QStringLiteral("The firmware file %1 is empty. Nothing was sent.").arg(name));
+    if (quint64(info.size()) > m_link->maxFirmwareSize())
+        throw error(QStringLiteral("The firmware file %1 has %2 bytes, more than a firmware of this processor can "
+                                   "have (%3 bytes). Nothing was sent.")
+                        .arg(name)
+                        .arg(info.size())
+                        .arg(m_link->maxFirmwareSize()));
+    const bool keepAlive = m_keepAliveOn;
     setKeepAlive(false);
     m_firmwareUpdating = true;
     try {
         m_link->uploadFirmware(file);
     } catch (...) {
         m_firmwareUpdating = false;
+        setKeepAlive(keepAlive);
         throw;
     }
 }
@@ -989,10 +1004,36 @@ void CZun::BackupToDir(const QString& folder)
     m_setupManager->allToFile(folder);
 }
 
-void CZun::InvokeFromDir(const QString& folder)
+ZunConfigFolder CZun::InvokeFromDir(const QString& folder)
 {
+    // A file refused half-way would leave a partial load: every file is read first.
+    ZunConfigFolder found(this, folder);
+    if (!found.canLoad())
+        return found;
     QMetaObject::invokeMethod(m_firLimManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
     QMetaObject::invokeMethod(m_setupManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
+    return found;
+}
+
+bool CZun::WaitForFlashTransfers(int timeoutMs) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    auto busy = [this]() {
+        return m_firLimManager->pendingUploads() != 0 || m_setupManager->pendingUploads() != 0
+            || m_memoryManager->pendingTransfers() != 0;
+    };
+    // Idle twice with a pause between: a setup hands its FIR sets on queued, so one
+    // transfer's end may start another.
+    for (int round = 0; round < 2; ++round) {
+        while (busy()) {
+            if (clock.elapsed() > timeoutMs)
+                return false;
+            QThread::msleep(20);
+        }
+        QThread::msleep(round == 0 ? 200 : 0);
+    }
+    return true;
 }
 
 bool CZun::GetProcessingStats(int* rate, int* dsp0Load, int* dsp1Load) const

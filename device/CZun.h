@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZunConfigFolder.h"
 #include "CZunCmd.h"
 #include "CZunDelay.h"
 #include "CZunHardwareInfo.h"
@@ -157,9 +158,9 @@ public:
     // same fault again.
     bool IsImageUnreadable() const { return m_imageUnreadable.load(); }
     // Keep-alive off, then the whole update as one group (runs in the caller's thread).
-    // A missing file is refused before anything is sent.
-    // Still to come with the maintenance operations: they throw std::logic_error until
-    // then.
+    // A file that is missing, empty or too large is refused (std::logic_error, in the
+    // operator's words) before anything is sent; every refusal leaves the keep-alive as
+    // it was.
     void UpdateFirmware(const QString& file);
     // After the processor announced another firmware: new map, version, library, flash
     // constants, hardware info, routing and DSP programs.
@@ -169,7 +170,13 @@ public:
     // --- maintenance ------------------------------------------------------------------
     void EraseFlashMemory();
     void BackupToDir(const QString& folder);
-    void InvokeFromDir(const QString& folder);
+    // Reads the whole folder first; only when every file can be loaded are its FIR sets
+    // and setups handed to the managers (blocking queued: never call it from a manager's
+    // thread). Returns what was found, for the report.
+    ZunConfigFolder InvokeFromDir(const QString& folder);
+    // Waits (in the caller's thread, never the GUI thread's) until no FIR set, setup or
+    // DSP program is on its way to the flash; false after timeoutMs.
+    bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
     bool IsRestorePending() const { return m_restorePending; }

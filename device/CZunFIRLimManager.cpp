@@ -8,6 +8,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunDSPProgramInfo.h"
+#include "ZunDSPProgramManager.h"
 #include "ZunWaitMs.h"
 
 #include <QDebug>
@@ -735,17 +736,22 @@ void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
         CBlockFIR probe = *set[d];
         if (probe.dspProgramId() == 0)
             probe.checkFilterResources();
-        program[d] = ZunDSPProgramInfo::linkedProgID(modes[d], probe.dspProgramId());
+        // A kept copy mode needs the program of the mode the DSP runs now.
+        const int mode = modes[d] == ZunC::Unchanged ? int(m_zun->CopyFIRCoeffsMode(d + 1)) : modes[d];
+        program[d] = ZunDSPProgramInfo::linkedProgID(mode, probe.dspProgramId());
     }
     if (mode0 != ZunC::Unchanged)
         m_zun->SetCopyFIRCoeffs(1, ZunC::CopyFIRCoeffsMode(mode0));
     if (mode1 != ZunC::Unchanged)
         m_zun->SetCopyFIRCoeffs(2, ZunC::CopyFIRCoeffsMode(mode1));
+    const bool boot = !m_zun->GetDSPProgramManager()->isRunning(program[0], program[1]);
     m_zun->ActivateDSPProgram(program[0], program[1]);
     ZunWaitMs(50);
-    if (set[0])
+    // A DSP whose set is kept is loaded again only after a boot: otherwise it goes on
+    // running its coefficients (copied ones included) untouched.
+    if (set[0] && (ids[0] != KeepSet || boot))
         ActivateFIRFilter(ulong(set[0]->getKey()), 1);
-    if (m_zun->GetHardwareInfo().isDoubleBoard() && set[1])
+    if (m_zun->GetHardwareInfo().isDoubleBoard() && set[1] && (ids[1] != KeepSet || boot))
         ActivateFIRFilter(ulong(set[1]->getKey()), 2);
 }
 

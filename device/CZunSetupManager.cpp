@@ -372,8 +372,21 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
     CMemoryManager* mm = m_zun->GetMemoryManager();
     if (!mm->canUpload())
         fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
+    // A recalled setup runs its words as they are: one the processor would refuse as a
+    // command never reaches its flash.
+    const QString bad = setup->outOfRange(m_zun->GetFirmwareVersion());
+    if (!bad.isEmpty())
+        fail(QStringLiteral("The setup %1 was not uploaded: %2.").arg(setup->GetSetupName().trimmed(), bad));
     // Before the hold: a setup whose programs do not suit the DSP is refused without one.
-    setup->AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
+    try {
+        setup->AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
+    } catch (const std::exception&) {
+        fail(QStringLiteral("The setup %1 was not uploaded: it names DSP programs (%2, %3) that this processor "
+                            "can not run. The file is damaged or no setup of this processor.")
+                 .arg(setup->GetSetupName().trimmed())
+                 .arg(setup->GetDSPProgID(1), 4, 16, QLatin1Char('0'))
+                 .arg(setup->GetDSPProgID(2), 4, 16, QLatin1Char('0')));
+    }
     takeHold(Upload, position);
     const quint16 id0 = setup->GetDSPProgID(1), id1 = setup->GetDSPProgID(2);
     m_zun->UploadDSPProgram(id0);

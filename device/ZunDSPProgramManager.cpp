@@ -224,6 +224,19 @@ void ZunDSPProgramManager::ActivateDSPProgram(quint16 id0, quint16 id1)
     }
 }
 
+bool ZunDSPProgramManager::isRunning(quint16 id0, quint16 id1) const
+{
+    const quint16 fw = m_zun->GetFirmwareVersion();
+    const quint16 type = m_zun->GetDSPType();
+    ZunDSPProgramInfo p0(id0, fw), p1(id1, fw);
+    p0.setDSPType(type);
+    p1.setDSPType(type);
+    const CCmdMap& map = *m_zun->GetCmdMap();
+    const CZunStatusBuffer* image = m_zun->GetStatusBuffer();
+    return image->getValue(map.getCmdNr("Cmd_0_DSP_ID")) == p0.progID()
+        && (!m_zun->GetHardwareInfo().isDoubleBoard() || image->getValue(map.getCmdNr("Cmd_1_DSP_ID")) == p1.progID());
+}
+
 void ZunDSPProgramManager::activate(quint16 id0, quint16 id1)
 {
     const bool doubleBoard = m_zun->GetHardwareInfo().isDoubleBoard();
@@ -236,8 +249,7 @@ void ZunDSPProgramManager::activate(quint16 id0, quint16 id1)
         return;
     const quint16 c0 = nr("Cmd_0_DSP_ID");
     const quint16 c1 = nr("Cmd_1_DSP_ID");
-    CZunStatusBuffer* image = m_zun->GetStatusBuffer();
-    if (image->getValue(c0) == p0.progID() && (!doubleBoard || image->getValue(c1) == p1.progID()))
+    if (isRunning(id0, id1))
         return;
     CZunMetaCmd meta(c0, p0.progID());
     if (doubleBoard)

@@ -27,6 +27,9 @@ public:
 
     QList<ZunDSPProgramInfo> programs() const;
     int pendingUploads() const;
+    // Whether the DSPs run these programs now (the second DSP only on a double board):
+    // then activating them boots nothing. Any thread.
+    bool isRunning(quint16 id0, quint16 id1) const;
 
 public slots:
     void initialize();

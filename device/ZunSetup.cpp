@@ -1,6 +1,8 @@
 #include "ZunSetup.h"
 
+#include "CCmdMap.h"
 #include "CZun.h"
+#include "CZunImageDefaults.h"
 #include "CZunFIRLimManager.h"
 #include "ZunDSPProgramInfo.h"
 
@@ -242,6 +244,38 @@ int ZunSetup::numberFromFileName(const QString& baseName)
     bool ok = false;
     const int n = m.captured(1).toInt(&ok);
     return ok ? n : -1;
+}
+
+QString ZunSetup::outOfRange(quint16 firmware) const
+{
+    for (int w = 0; w < CZunImageDefaults::ImageWords; ++w) {
+        int min = 0, max = 0;
+        if (!CZunImageDefaults::rawRange(firmware, quint16(w), &min, &max))
+            continue;
+        const quint16 raw = getValue(quint16(w));
+        const int value = min < 0 ? int(qint16(raw)) : int(raw);
+        if (value >= min && value <= max)
+            continue;
+        // The parameter's own name when the command table has one for that word.
+        QString name = QStringLiteral("word %1").arg(w);
+        if (CCmdMap::hasVersion(firmware)) {
+            CCmdMap map;
+            map.setVersion(firmware);
+            QStringList names;
+            for (const QString& n : map.getKeysBeginningWith(QStringLiteral("Cmd_")))
+                if (map.getCmdNr(n) == w)
+                    names << n;
+            names.sort();
+            if (!names.isEmpty())
+                name = QStringLiteral("%1 (word %2)").arg(names.first()).arg(w);
+        }
+        return QStringLiteral("%1 holds %2, outside the range %3 to %4 that the processor accepts")
+            .arg(name)
+            .arg(value)
+            .arg(min)
+            .arg(max);
+    }
+    return QString();
 }
 
 void ZunSetup::AdaptDSPProgIDs(quint16 dspType, quint16 firmware)

@@ -51,6 +51,11 @@ public:
     // The number of "Set<digits>" in a base name; -1 when there is none.
     static int numberFromFileName(const QString& baseName);
 
+    // The first word of the image that a processor of that firmware would refuse (outside
+    // the raw range of its parameter), described for the operator with its value and the
+    // allowed range; empty when every value lies in its range.
+    QString outOfRange(quint16 firmware) const;
+
     // Rewrites both DSP program ids for the device's DSP type.
     void AdaptDSPProgIDs(quint16 dspType, quint16 firmware);
 

@@ -208,8 +208,13 @@ void ZunBaseComm::onTxData(const QByteArray& data)
     }
     QByteArray rest = data;
     if (sendFromCaller(&rest)) {
-        // On the wire; the deadline's timer is this thread's to set.
-        QMetaObject::invokeMethod(this, &ZunBaseComm::armDeadlineCheck, Qt::QueuedConnection);
+        // On the wire. The deadline's timer is this thread's to set; while commands follow
+        // one another it keeps running (see on_DeadlineCheck), and this thread is woken to
+        // set it only when it does not run or would look too late for this command.
+        const qint64 due = m_buffer.deadlineAt();
+        const qint64 watch = m_deadlineDue.load();
+        if (due >= 0 && (watch < 0 || due < watch))
+            QMetaObject::invokeMethod(this, &ZunBaseComm::armDeadlineCheck, Qt::QueuedConnection);
         return;
     }
     // What could not be written at once (all of it when not connected) goes through
@@ -279,14 +284,20 @@ void ZunBaseComm::armDeadlineCheck()
     if (left < 0 || !m_deadlineTimer)
         return;
     // An earlier, longer deadline may still be set: the nearer one counts.
-    if (!m_deadlineTimer->isActive() || m_deadlineTimer->remainingTime() > left)
+    if (!m_deadlineTimer->isActive() || m_deadlineTimer->remainingTime() > left) {
         m_deadlineTimer->start(int(left));
+        m_deadlineDue.store(m_buffer.clockMs() + left);
+    }
 }
 
 void ZunBaseComm::on_DeadlineCheck()
 {
+    // The timer stops here unless a command waits; marked stopped first, so that a command
+    // sent from another thread meanwhile either finds it stopped (and asks for it) or is
+    // seen waiting below.
+    m_deadlineDue.store(-1);
     if (m_buffer.msToDeadline() != 0) {
-        armDeadlineCheck(); // answered meanwhile, or a later deadline now
+        armDeadlineCheck(); // answered meanwhile (none waits: the timer stays off), or a later deadline now
         return;
     }
     if (!m_buffer.expireOverdue())

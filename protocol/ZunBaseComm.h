@@ -126,6 +126,9 @@ private:
     ZunCmdBuffer m_buffer;
     QTcpSocket* m_socket = nullptr;
     QTimer* m_deadlineTimer = nullptr;   // link thread
+    // When the deadline timer fires, in ms of the command buffer's clock; -1 when it does
+    // not run. Read by the threads that send commands.
+    std::atomic<qint64> m_deadlineDue{-1};
     // A duplicate of the connected socket's descriptor, for frames that a command sent
     // from another thread starts: they go out at once instead of waiting for this thread
     // to wake. Only one frame is ever on its way (the next waits for the answer), so the

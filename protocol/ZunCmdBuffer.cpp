@@ -50,6 +50,12 @@ qint64 ZunCmdBuffer::msToDeadline() const
     return qMax<qint64>(0, m_deadline - m_clock.elapsed());
 }
 
+qint64 ZunCmdBuffer::deadlineAt() const
+{
+    QMutexLocker lock(&m_cmdMutex);
+    return m_stage == Stage::Idle ? -1 : m_deadline;
+}
+
 bool ZunCmdBuffer::expireOverdue()
 {
     QMutexLocker lock(&m_cmdMutex);

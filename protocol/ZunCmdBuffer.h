@@ -56,6 +56,9 @@ public:
     int deadlineFor(quint16 id) const;
     // Milliseconds until the command on the wire is overdue (0: it is), -1 when none waits.
     qint64 msToDeadline() const;
+    // When the command on the wire is overdue, in ms of clockMs(); -1 when none waits.
+    qint64 deadlineAt() const;
+    qint64 clockMs() const { return m_clock.elapsed(); }
     // When the command on the wire is overdue: finishes it as timed out and the rest of
     // its group as not sent, and returns true. The connection must then be dropped
     // (abandonAll): a late reply would be taken for the next command's.

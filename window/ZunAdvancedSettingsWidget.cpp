@@ -267,8 +267,10 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
         return;
     m_maintenance = new ZunMaintenanceActions(m_zun, this);
     connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
-    connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
-    connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this, &ZunAdvancedSettingsWidget::endLongOperation);
+    connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this,
+            &ZunAdvancedSettingsWidget::beginLongOperation);
+    connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this,
+            &ZunAdvancedSettingsWidget::endLongOperation);
     connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
 
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
@@ -289,8 +291,8 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
             &ZunAdvancedSettingsWidget::on_SetupRemoved, queued);
     connect(zunObject, &CZun::signal_LogMessage, this,
             QOverload<QString, bool>::of(&ZunAdvancedSettingsWidget::addLogEntry), queued);
-    // Every failure the device model reports ends a long operation: no wait cursor or
-    // disabled selector outlives the job that failed.
+    // The failures of the FIR and setup transfers come as the device's exception reports:
+    // they end those jobs (and only those).
     connect(zunObject, &CZun::signal_exception, this, &ZunAdvancedSettingsWidget::on_CZunException, queued);
     connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupUploaded, this,
             &ZunAdvancedSettingsWidget::on_SetupUploaded, queued);
@@ -310,14 +312,24 @@ ZunAdvancedSettingsWidget::~ZunAdvancedSettingsWidget()
 
 // --- long operations ---------------------------------------------------------------------
 
-void ZunAdvancedSettingsWidget::beginLongOperation()
+void ZunAdvancedSettingsWidget::beginLongOperation(ZunLongOperation operation)
 {
+    m_running |= bit(operation);
     setCursor(Qt::WaitCursor);
     emit longOperationStarted();
 }
 
-void ZunAdvancedSettingsWidget::endLongOperation()
+void ZunAdvancedSettingsWidget::endLongOperation(ZunLongOperation operation) { endLongOperations(bit(operation)); }
+
+void ZunAdvancedSettingsWidget::endLongOperations(int operations)
 {
+    // A report of a job that is not running (an image reload, another job's report)
+    // leaves the running ones as they are.
+    if (!(m_running & operations))
+        return;
+    m_running &= ~operations;
+    if (m_running)
+        return;
     setCursor(Qt::ArrowCursor);
     emit longOperationFinished();
 }
@@ -336,9 +348,8 @@ void ZunAdvancedSettingsWidget::enableControls()
 
 void ZunAdvancedSettingsWidget::on_CZunException()
 {
-    emit longOperationFinished();
-    setCursor(Qt::ArrowCursor);
-    enableControls();
+    endLongOperations(bit(ZunLongOperation::FirChoice) | bit(ZunLongOperation::FirUpload)
+                      | bit(ZunLongOperation::SetupUpload));
 }
 
 // --- display -----------------------------------------------------------------------------
@@ -377,12 +388,13 @@ void ZunAdvancedSettingsWidget::on_FlashMemErased(bool ok)
 {
     addLogEntry(ok ? tr("Memory erased, factory settings restored.\n")
                    : tr("An error occured while erasing the internal memory.\n"));
-    endLongOperation();
+    endLongOperation(ZunLongOperation::Erase);
 }
 
 void ZunAdvancedSettingsWidget::on_DefaultSettingsRestored(bool ok)
 {
     addLogEntry(ok ? tr("Default settings restored.\n") : tr("An error occured while restoring the default settings.\n"));
+    endLongOperation(ZunLongOperation::Restore);
 }
 
 void ZunAdvancedSettingsWidget::on_DSPInitialized(bool ok, quint16 dsp, quint16 program)
@@ -392,7 +404,10 @@ void ZunAdvancedSettingsWidget::on_DSPInitialized(bool ok, quint16 dsp, quint16 
         addLogEntry(tr("DSP %1 initialized with program '%2'.\n").arg(dsp).arg(m_zun ? m_zun->GetActiveDSPProgramString(dsp) : QString()));
     else
         addLogEntry(tr("An error occurred while initializing DSP %1.\n, reverted to last program.").arg(dsp));
-    endLongOperation();
+    // A good boot is a step of a FIR choice, whose end is the set's report; a failed one
+    // ends it.
+    if (!ok)
+        endLongOperation(ZunLongOperation::FirChoice);
 }
 
 void ZunAdvancedSettingsWidget::on_FIRFilterChanged(int dsp, QShPtrFLE filter, int index)
@@ -402,7 +417,7 @@ void ZunAdvancedSettingsWidget::on_FIRFilterChanged(int dsp, QShPtrFLE filter, i
         ui->comboFIRFilter1->setCurrentIndex(index);
     if (dsp != 1)
         ui->comboFIRFilter2->setCurrentIndex(index);
-    endLongOperation();
+    endLongOperations(bit(ZunLongOperation::FirChoice) | bit(ZunLongOperation::FirUpload));
 }
 
 void ZunAdvancedSettingsWidget::on_FIRFilterRemoved(uint id)
@@ -422,7 +437,7 @@ void ZunAdvancedSettingsWidget::on_SetupUploaded(bool ok, int position)
         addLogEntry(tr("Setup uploaded to position %1.").arg(position));
     else
         addLogEntry(tr("The setup could not be stored at position %1.").arg(position), true);
-    endLongOperation();
+    endLongOperation(ZunLongOperation::SetupUpload);
 }
 
 void ZunAdvancedSettingsWidget::setCheckSameFIR(bool linked)
@@ -485,11 +500,11 @@ void ZunAdvancedSettingsWidget::activate(int dsp, int index)
 {
     if (!m_zun)
         return;
-    beginLongOperation();
+    beginLongOperation(ZunLongOperation::FirChoice);
     QComboBox* combo = dsp == 1 ? ui->comboFIRFilter1 : ui->comboFIRFilter2;
     const quint32 id = combo->itemData(index, IdRole).toUInt();
     if (id == 0) {
-        on_CZunException(); // no set in that row: nothing to activate
+        endLongOperation(ZunLongOperation::FirChoice); // no set in that row: nothing to activate
         return;
     }
     try {
@@ -500,18 +515,21 @@ void ZunAdvancedSettingsWidget::activate(int dsp, int index)
         ui->comboFIRFilter1->setCurrentIndex(fir->GetActiveFIRFilterRow(1));
         ui->comboFIRFilter2->setCurrentIndex(fir->GetActiveFIRFilterRow(2));
         emit signal_exception(libraryMessage(e), QString::fromLatin1(Caption));
-        on_CZunException();
+        endLongOperation(ZunLongOperation::FirChoice);
         return;
     }
+    // Copy modes are the configuration wizard's: a set chosen here keeps each DSP's mode,
+    // and a DSP the operator did not choose for keeps its set as well (a multipath set-up
+    // keeps its copied coefficients).
     bool queued;
     if (dsp == 2)
-        queued = m_zun->InvokeActivateFIRFilter(KeepSet, ZunC::NoCopies, id, ZunC::NoCopies);
+        queued = m_zun->InvokeActivateFIRFilter(KeepSet, ZunC::Unchanged, id, ZunC::Unchanged);
     else if (ui->checkBoxSameFIRs->isChecked())
-        queued = m_zun->InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+        queued = m_zun->InvokeActivateFIRFilter(id, ZunC::Unchanged, id, ZunC::Unchanged);
     else
         queued = m_zun->InvokeActivateFIRFilter(id, ZunC::Unchanged, KeepSet, ZunC::Unchanged);
     if (!queued)
-        on_CZunException();
+        endLongOperation(ZunLongOperation::FirChoice);
 }
 
 void ZunAdvancedSettingsWidget::onCheckSameFIR(bool linked)
@@ -577,9 +595,8 @@ bool ZunAdvancedSettingsWidget::startFIRFilterUpload(const QString& file)
         return false;
     }
     m_zun->UploadFIRFilterFile(file, 0);
-    setCursor(Qt::WaitCursor);
     addLogEntry(tr("Uploading filter from %1. Please wait ...").arg(file));
-    emit longOperationStarted();
+    beginLongOperation(ZunLongOperation::FirUpload);
     storeSettingsFolder("FilterDir", QFileInfo(file).absolutePath());
     return true;
 }
@@ -643,7 +660,7 @@ QString ZunAdvancedSettingsWidget::firRemovalRefusal(quint32 id) const
         return QString();
     QString text = tr("The selected filter is being used by the following setups:\n");
     for (const QString& s : setups)
-        text += s + QStringLiteral("\n");
+        text += s.trimmed() + QStringLiteral("\n");
     return text + tr("You have to delete the setups first.");
 }
 
@@ -718,9 +735,8 @@ bool ZunAdvancedSettingsWidget::startSetupUpload(const QString& file, int positi
         emit signal_exception(libraryMessage(e), tr("Upload Setup"));
         return false;
     }
-    setCursor(Qt::WaitCursor);
     addLogEntry(tr("Uploading setup from %1. Please wait ...").arg(file));
-    emit longOperationStarted();
+    beginLongOperation(ZunLongOperation::SetupUpload);
     m_zun->UploadSetup(file, position);
     storeSettingsFolder("SetupDir", QFileInfo(file).absolutePath());
     return true;
@@ -798,23 +814,45 @@ void ZunAdvancedSettingsWidget::on_StoreSetup()
 {
     if (!m_zun)
         return;
+    // The form edits a copy of the setup list: a typed name reaches the list (from which
+    // the system tab recalls by name) only as a setup the processor has stored.
+    QStandardItemModel names;
+    const QAbstractItemModel* list = m_zun->GetSetupManager()->setupModel();
+    for (int row = 0; row < list->rowCount(); ++row)
+        names.appendRow(new QStandardItem(list->index(row, 0).data(Qt::DisplayRole).toString()));
+    RemoveForm form(this);
+    form.setWindowTitle(tr("Save Setup"));
+    form.comboBox->setEditable(true);
+    form.comboBox->setInsertPolicy(QComboBox::InsertAtCurrent);
+    form.setModel(&names);
+    const quint16 active = m_zun->GetActiveSetup();
+    form.set_SelectedPosition(active == 0xCDEF ? 0 : active);
+    form.setButtonText(tr("Save setup"));
+    form.setLabelText(tr("Select the desired position, edit the name and press 'Save setup'"));
+    if (form.exec() != QDialog::Accepted)
+        return;
+    storeSetupAs(form.getSelectedPosition(), form.currentText());
+}
+
+bool ZunAdvancedSettingsWidget::storeSetupAs(int position, const QString& name)
+{
+    if (!m_zun)
+        return false;
+    // The empty-position placeholder would be stored as a name and then look empty in
+    // every list.
+    const QString stored = name.trimmed();
+    if (stored.isEmpty() || stored == QString::fromLatin1(CZunSetupManager::EmptyRowText).trimmed()) {
+        QMessageBox::information(this, QString::fromLatin1(Caption),
+                                 tr("Please enter a name for the setup. Nothing was stored."), QMessageBox::Ok);
+        return false;
+    }
     try {
-        RemoveForm form(this);
-        form.setWindowTitle(tr("Save Setup"));
-        form.comboBox->setEditable(true);
-        form.comboBox->setInsertPolicy(QComboBox::InsertAtCurrent);
-        form.setModel(m_zun->GetSetupManager()->setupModel());
-        const quint16 active = m_zun->GetActiveSetup();
-        form.set_SelectedPosition(active == 0xCDEF ? 0 : active);
-        form.setButtonText(tr("Save setup"));
-        form.setLabelText(tr("Select the desired position, edit the name and press 'Save setup'"));
-        if (form.exec() != QDialog::Accepted)
-            return;
-        const int position = form.getSelectedPosition();
         if (!confirmOverwrite(position))
-            return;
-        m_zun->SaveSetup(quint16(position), form.currentText());
+            return false;
+        m_zun->SaveSetup(quint16(position), stored);
     } catch (const std::exception& e) {
         QMessageBox::information(this, QString::fromLatin1(Caption), tr(e.what()), QMessageBox::Ok);
+        return false;
     }
+    return true;
 }

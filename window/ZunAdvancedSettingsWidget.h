@@ -2,6 +2,7 @@
 
 #include "CZunHardwareInfo.h"
 #include "FilterLimiterEWS.h"
+#include "ZunLongOperation.h"
 
 #include <QHostAddress>
 #include <QSharedPointer>
@@ -34,12 +35,18 @@ public:
     // Writes the set into folder under its own file name; returns the file written.
     QString downloadFIRFilterTo(quint32 id, const QString& folder);
     bool startSetupUpload(const QString& file, int position);
+    // Stores the processor's current state at position under name, after asking before an
+    // occupied position is overwritten. The empty-position placeholder or a blank name is
+    // refused; a declined or failed store changes nothing, the setup list included.
+    bool storeSetupAs(int position, const QString& name);
     QString downloadSetupTo(int position, const QString& folder);
     // Why a set may not be removed (active, or used by stored setups); empty when it may.
     QString firRemovalRefusal(quint32 id) const;
     bool isSetupPositionEmpty(int position) const;
     // The actions on the processor as a whole (null without a device).
     ZunMaintenanceActions* maintenance() const { return m_maintenance; }
+    // Whether that job is running (its wait cursor and disabled selectors are shown).
+    bool isRunning(ZunLongOperation operation) const { return m_running & bit(operation); }
 
 signals:
     void longOperationStarted();
@@ -97,8 +104,11 @@ public slots:
     void on_SetupUploaded(bool ok, int position);
 
 private:
-    void beginLongOperation();
-    void endLongOperation();
+    static int bit(ZunLongOperation operation) { return 1 << int(operation); }
+    void beginLongOperation(ZunLongOperation operation);
+    // Ends that job (when it runs); the tab is given back when no job is left.
+    void endLongOperation(ZunLongOperation operation);
+    void endLongOperations(int operations);
     void activate(int dsp, int index);
     QString chooseFile(const QString& title, const QString& folder, const QString& filter);
     QString chooseFolder(const QString& title, const QString& folder);
@@ -110,4 +120,5 @@ private:
     QSharedPointer<CZun> m_zun;
     QObject* m_alarm = nullptr;
     ZunMaintenanceActions* m_maintenance = nullptr;
+    int m_running = 0; // the jobs running, one bit each
 };

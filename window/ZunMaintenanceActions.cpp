@@ -10,10 +10,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QFutureWatcher>
 #include <QtConcurrent>
 
 namespace
 {
+// How long a configuration load may wait for the processor to store what it was sent.
+constexpr int ConfigLoadLimitMs = 10 * 60 * 1000;
+
 QSettings settings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
 
 // A dotted IPv4 unicast address; anything else (IPv6, 0.0.0.0, loopback, multicast, the
@@ -58,10 +62,10 @@ auto ZunMaintenanceActions::withoutKeepAlive(F choice)
     return choice();
 }
 
-void ZunMaintenanceActions::startLongOperation(const QString& logLine)
+void ZunMaintenanceActions::startLongOperation(ZunLongOperation operation, const QString& logLine)
 {
     emit signal_log(logLine);
-    emit longOperationStarted();
+    emit longOperationStarted(operation);
 }
 
 void ZunMaintenanceActions::eraseFlashMemory()
@@ -70,7 +74,7 @@ void ZunMaintenanceActions::eraseFlashMemory()
                                "filters, and setups will be lost. Proceed?")))
         return;
     m_zun->EraseFlashMemory();
-    startLongOperation(tr("Erasing internal memory. Please wait ..."));
+    startLongOperation(ZunLongOperation::Erase, tr("Erasing internal memory. Please wait ..."));
 }
 
 void ZunMaintenanceActions::restoreDefaultSettings()
@@ -79,7 +83,7 @@ void ZunMaintenanceActions::restoreDefaultSettings()
                                "the last setup recall will be lost. Proceed?")))
         return;
     m_zun->RestoreDefaultSettings(true);
-    startLongOperation(tr("Restoring default settings. Please wait ..."));
+    startLongOperation(ZunLongOperation::Restore, tr("Restoring default settings. Please wait ..."));
 }
 
 void ZunMaintenanceActions::onSaveConfig()
@@ -106,13 +110,27 @@ void ZunMaintenanceActions::onLoadConfig()
         withoutKeepAlive([&]() { return m_prompts->folder(tr("Select directory to load configuration from"), start); });
     if (folder.isEmpty())
         return;
-    // The load waits for the FIR/limiter manager's thread: never in the GUI thread.
-    QSharedPointer<CZun> zun = m_zun;
-    QtConcurrent::run([zun, folder]() { zun->InvokeFromDir(folder); });
     QSettings s = settings();
     s.setValue(QStringLiteral("SaveConfigDir"), folder);
     s.sync();
-    emit longOperationStarted();
+    emit longOperationStarted(ZunLongOperation::ConfigLoad);
+    // The load waits for the managers' threads and then for the flash: never in the GUI
+    // thread. It ends with its own report, whatever else the processor reports meanwhile.
+    QSharedPointer<CZun> zun = m_zun;
+    auto* load = new QFutureWatcher<QString>(this);
+    connect(load, &QFutureWatcher<QString>::finished, this, [this, load]() {
+        emit signal_log(load->result());
+        emit longOperationFinished(ZunLongOperation::ConfigLoad);
+        load->deleteLater();
+    });
+    load->setFuture(QtConcurrent::run([zun, folder]() {
+        const ZunConfigFolder found = zun->InvokeFromDir(folder);
+        QString report = found.report();
+        if (found.canLoad() && !zun->WaitForFlashTransfers(ConfigLoadLimitMs))
+            report += QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
+                                     "and setups.");
+        return report;
+    }));
 }
 
 void ZunMaintenanceActions::updateFirmware()
@@ -137,8 +155,21 @@ void ZunMaintenanceActions::updateFirmware()
                                   &ZunMaintenanceActions::on_MemCopy)
                        << connect(image, &CZunStatusBuffer::signal_FirmwareCheckFinished, this,
                                   &ZunMaintenanceActions::on_FirmwareCheck);
-    emit longOperationStarted();
-    m_zun->UpdateFirmware(file);
+    emit longOperationStarted(ZunLongOperation::Firmware);
+    try {
+        m_zun->UpdateFirmware(file);
+    } catch (const std::exception& e) {
+        // Refused before anything was sent: the tab and the keep-alive are given back.
+        emit signal_log(QString::fromStdString(e.what()));
+        m_prompts->message(QMessageBox::Warning, QString::fromStdString(e.what()));
+        endFirmwareUpdate();
+    }
+}
+
+void ZunMaintenanceActions::endFirmwareUpdate()
+{
+    disconnectFirmwareProgress();
+    emit longOperationFinished(ZunLongOperation::Firmware);
 }
 
 void ZunMaintenanceActions::disconnectFirmwareProgress()
@@ -162,10 +193,10 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
     disconnectFirmwareProgress();
     if (!ok) {
         // Nothing more will come for this update: give the tab back now.
-        emit longOperationFinished();
+        endFirmwareUpdate();
         return;
     }
-    emit longOperationStarted(); // the FIR selectors stay off until the processor is back
+    // The FIR selectors stay off until the processor is back.
     int delay = m_zun->GetMemoryManager()->flashSize() < 0x200000 ? 45000 : 60000;
     if (m_finishDelayOverride >= 0)
         delay = m_finishDelayOverride;
@@ -178,7 +209,7 @@ void ZunMaintenanceActions::finishFwUpdate()
     emit signal_log(tr("Update finished."));
     emit ipChanged(m_zun->GetIpAddress());
     emit signal_log(tr("Trying to reconnect..."));
-    emit longOperationFinished();
+    emit longOperationFinished(ZunLongOperation::Firmware);
 }
 
 void ZunMaintenanceActions::onSetDeviceName()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZunLongOperation.h"
+
 #include <QHostAddress>
 #include <QMessageBox>
 #include <QObject>
@@ -61,8 +63,8 @@ public:
 
 signals:
     void signal_log(QString text);
-    void longOperationStarted();
-    void longOperationFinished();
+    void longOperationStarted(ZunLongOperation operation);
+    void longOperationFinished(ZunLongOperation operation);
     void ipChanged(QHostAddress address);
 
 public slots:
@@ -86,7 +88,9 @@ private:
     // while the operator decides.
     template <class F>
     auto withoutKeepAlive(F choice);
-    void startLongOperation(const QString& logLine);
+    void startLongOperation(ZunLongOperation operation, const QString& logLine);
+    // A firmware update that did not start or whose check failed: nothing more will come.
+    void endFirmwareUpdate();
     void disconnectFirmwareProgress();
 
     QSharedPointer<CZun> m_zun;

@@ -372,7 +372,8 @@ private slots:
             m_zun->UpdateFirmware(QStringLiteral("/nonexistent/zun.bin"));
             QFAIL("accepted");
         } catch (const std::logic_error& e) {
-            QCOMPARE(QString(e.what()), QStringLiteral("Load Setup: File: /nonexistent/zun.bin not found. Aborting."));
+            QCOMPARE(QString(e.what()), QStringLiteral("The firmware file /nonexistent/zun.bin was not found or can not be read. "
+                                                      "Nothing was sent."));
         }
         QVERIFY(m_sent.commands().isEmpty());
         QVERIFY(m_zun->IsTcpCheckOn());

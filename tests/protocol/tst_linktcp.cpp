@@ -281,6 +281,51 @@ private slots:
         QVERIFY(waitUntil([this]() { return m_col->networkErrors > 0; }, 10000));
     }
 
+    // Commands sent from this thread go out from here; the link thread wakes for their
+    // replies, not once more for each to watch its deadline.
+    void commandsFromAnotherThreadDoNotWakeTheLinkToWatchTheirDeadlines()
+    {
+        class CountCalls : public QObject
+        {
+        public:
+            std::atomic<int> calls {0};
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                if (e->type() == QEvent::MetaCall)
+                    ++calls;
+                return false;
+            }
+        };
+        CountCalls counter;
+        counter.moveToThread(m_link.get());
+        QMetaObject::invokeMethod(m_link.get(), [&] { m_link->installEventFilter(&counter); },
+                                  Qt::BlockingQueuedConnection);
+        constexpr int Commands = 100;
+        for (int i = 0; i < Commands; ++i) {
+            QCOMPARE(m_link->sendCmd(nr("Cmd_MemID0"), quint16(i)), 0);
+            QVERIFY(waitCmds(i + 1));
+            QVERIFY(m_col->cmds[i].isDone());
+        }
+        QMetaObject::invokeMethod(m_link.get(), [&] { m_link->removeEventFilter(&counter); },
+                                  Qt::BlockingQueuedConnection);
+        QVERIFY2(counter.calls < Commands / 4, qPrintable(QString::number(counter.calls.load())));
+    }
+
+    // A command with the usual deadline after one with a long deadline: its own deadline
+    // counts, not the one the link was watching.
+    void shortDeadlineAfterALongOneHolds()
+    {
+        m_link->sendCmd(nr("Cmd_SetupSelect"), 1); // answered (or refused) at once
+        QVERIFY(waitCmds(1));
+        QVERIFY(m_sim->control("silent"));
+        QElapsedTimer t;
+        t.start();
+        m_link->sendCmd(34, 1);
+        QVERIFY(waitUntil([this]() { return m_col->cmds.size() >= 2; }, 3 * ZunCmdBuffer::DefaultDeadlineMs));
+        QVERIFY(m_col->cmds[1].isTimedOut());
+        QVERIFY2(t.elapsed() < ZunBaseComm::FlashDeadlineMs - 5000, qPrintable(QString::number(t.elapsed())));
+    }
+
     void idleLinkIsClosedAfterTheCloseTime()
     {
         m_link->sendCmd(nr("Cmd_TCPCloseTime"), 1);

@@ -5,6 +5,7 @@
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunDSPProgramInfo.h"
 #include "ZunMaintenanceActions.h"
 
 #include <QApplication>
@@ -18,6 +19,8 @@
 #include <QtTest>
 
 using namespace DeviceTestRig;
+
+Q_DECLARE_METATYPE(ZunLongOperation)
 
 class TestAdvancedTab : public QObject
 {
@@ -105,27 +108,37 @@ private slots:
         QVERIFY(combo2->isEnabled());
     }
 
-    // Every report that ends a job, success or failure, ends the wait state.
+    // Every report that ends a job, success or failure, ends the wait state; a report of
+    // another job (an image reload, a failure elsewhere) leaves the running one as it is.
     void completionsEndTheWait_data()
     {
+        QTest::addColumn<ZunLongOperation>("job");
         QTest::addColumn<QString>("slot");
         QTest::addColumn<bool>("flag");
         QTest::addColumn<bool>("ends");
-        QTest::newRow("set changed") << "on_FIRFilterChanged" << true << true;
-        QTest::newRow("DSP initialised") << "on_DSPInitialized" << true << true;
-        QTest::newRow("DSP not initialised") << "on_DSPInitialized" << false << true;
-        QTest::newRow("flash erased") << "on_FlashMemErased" << true << true;
-        QTest::newRow("flash not erased") << "on_FlashMemErased" << false << true;
-        QTest::newRow("setup uploaded") << "on_SetupUploaded" << true << true;
-        QTest::newRow("setup not uploaded") << "on_SetupUploaded" << false << true;
-        QTest::newRow("device failure") << "signal_exception" << true << true;
-        QTest::newRow("firmware refused") << "on_FirmwareCheck" << false << true;
-        QTest::newRow("firmware accepted") << "on_FirmwareCheck" << true << false;
-        QTest::newRow("firmware finished") << "finishFwUpdate" << true << true;
-        QTest::newRow("defaults restored") << "on_DefaultSettingsRestored" << true << false;
+        const auto fir = ZunLongOperation::FirChoice;
+        const auto firmware = ZunLongOperation::Firmware;
+        QTest::newRow("set changed") << fir << "on_FIRFilterChanged" << true << true;
+        QTest::newRow("DSP initialised, the set still to load") << fir << "on_DSPInitialized" << true << false;
+        QTest::newRow("DSP not initialised") << fir << "on_DSPInitialized" << false << true;
+        QTest::newRow("flash erased") << ZunLongOperation::Erase << "on_FlashMemErased" << true << true;
+        QTest::newRow("flash not erased") << ZunLongOperation::Erase << "on_FlashMemErased" << false << true;
+        QTest::newRow("setup uploaded") << ZunLongOperation::SetupUpload << "on_SetupUploaded" << true << true;
+        QTest::newRow("setup not uploaded") << ZunLongOperation::SetupUpload << "on_SetupUploaded" << false << true;
+        QTest::newRow("upload failure") << ZunLongOperation::SetupUpload << "signal_exception" << true << true;
+        QTest::newRow("firmware refused") << firmware << "on_FirmwareCheck" << false << true;
+        QTest::newRow("firmware accepted") << firmware << "on_FirmwareCheck" << true << false;
+        QTest::newRow("firmware finished") << firmware << "finishFwUpdate" << true << true;
+        QTest::newRow("defaults restored") << ZunLongOperation::Restore << "on_DefaultSettingsRestored" << true << true;
+        QTest::newRow("image reload in a firmware update") << firmware << "on_FIRFilterChanged" << true << false;
+        QTest::newRow("device failure in a firmware update") << firmware << "signal_exception" << true << false;
+        QTest::newRow("DSP report in an erase") << ZunLongOperation::Erase << "on_DSPInitialized" << false << false;
+        QTest::newRow("setup report in a folder load") << ZunLongOperation::ConfigLoad << "on_SetupUploaded" << true << false;
+        QTest::newRow("erase report in a FIR choice") << fir << "on_FlashMemErased" << true << false;
     }
     void completionsEndTheWait()
     {
+        QFETCH(ZunLongOperation, job);
         QFETCH(QString, slot);
         QFETCH(bool, flag);
         QFETCH(bool, ends);
@@ -134,8 +147,8 @@ private slots:
         auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
         auto* combo2 = child<QComboBox>(tab, "comboFIRFilter2");
         QSignalSpy finished(&tab, &ZunAdvancedSettingsWidget::longOperationFinished);
-        tab.setCursor(Qt::WaitCursor);
-        emit tab.longOperationStarted();
+        emit tab.maintenance()->longOperationStarted(job);
+        QVERIFY(waiting(tab) && tab.isRunning(job));
         QVERIFY(!combo1->isEnabled() && !combo2->isEnabled());
         if (slot == "on_FIRFilterChanged")
             tab.on_FIRFilterChanged(1, QShPtrFLE(), -1);
@@ -152,8 +165,77 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(finished.count() > 0, ends);
         QCOMPARE(waiting(tab), !ends);
+        QCOMPARE(tab.isRunning(job), !ends);
         QCOMPARE(combo1->isEnabled(), ends);
         QCOMPARE(combo2->isEnabled(), ends);
+    }
+
+    // A set chosen for one DSP leaves the other DSP's set and every copy mode as they are:
+    // a multipath set-up keeps its copied coefficients. Linked, both DSPs take the set and
+    // keep their modes.
+    void choosingASetKeepsTheOtherDspAndTheCopyModes()
+    {
+        make(1080, 0xFF94);
+        auto set = [&](const char* name, quint16 value) { m_zun->GetStatusBuffer()->setValue(nr(name), value); };
+        set("Cmd_0_DSP_Type", 791);
+        const QShPtrFLE a = listed(QStringLiteral("A"), 300);
+        const QShPtrFLE b = listed(QStringLiteral("B"), 290);
+        auto program = [](const QShPtrFLE& s, int mode) {
+            CBlockFIR probe = *s;
+            probe.checkFilterResources();
+            ZunDSPProgramInfo info(ZunDSPProgramInfo::linkedProgID(mode, probe.dspProgramId()), 1080);
+            info.setDSPType(791);
+            return info.progID();
+        };
+        QCOMPARE(program(a, 0), program(b, 0)); // so that a change of set boots nothing
+        // DSP 0 copies mid+high onto sub+low with set A; DSP 1 runs set B without copies.
+        set("Cmd_0_FIRCopy", 1);
+        set("Cmd_0_FIR_ID0", quint16(a->getKey() & 0xFFFF));
+        set("Cmd_0_FIR_ID1", quint16(a->getKey() >> 16));
+        set("Cmd_0_DSP_ID", program(a, 1));
+        set("Cmd_1_FIR_ID0", quint16(b->getKey() & 0xFFFF));
+        set("Cmd_1_FIR_ID1", quint16(b->getKey() >> 16));
+        set("Cmd_1_DSP_ID", program(b, 0));
+        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+        QVERIFY(QMetaObject::invokeMethod(fir, "on_ZunStatusChanged", Qt::BlockingQueuedConnection));
+        ZunAdvancedSettingsWidget tab(m_zun);
+        auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
+        QTRY_COMPARE(combo1->count(), 2);
+        const int rowA = fir->GetFIRFilterPos(a->getKey()), rowB = fir->GetFIRFilterPos(b->getKey());
+        auto managerDone = [&]() {
+            QVERIFY(QMetaObject::invokeMethod(fir, []() {}, Qt::BlockingQueuedConnection));
+        };
+        auto noCopyMode = [&]() { return m_sent.count(nr("Cmd_0_FIRCopy")) + m_sent.count(nr("Cmd_1_FIRCopy")) == 0; };
+
+        // DSP 2 takes A: nothing of DSP 1 is sent.
+        m_sent.clear();
+        tab.set_FIRFilter2(rowA);
+        QTRY_VERIFY(m_sent.contains(nr("Cmd_1_FIR_ID0"), quint16(a->getKey() & 0xFFFF)));
+        managerDone();
+        QVERIFY(noCopyMode());
+        QCOMPARE(m_sent.count(nr("Cmd_0_FIR_ID0")) + m_sent.count(nr("Cmd_0_DSP_LoadKoef")), 0);
+
+        // DSP 1 takes B in its running copy mode: no boot, DSP 2 untouched.
+        set("Cmd_1_FIR_ID0", quint16(a->getKey() & 0xFFFF));
+        set("Cmd_1_FIR_ID1", quint16(a->getKey() >> 16));
+        set("Cmd_1_DSP_ID", program(a, 0));
+        set("Cmd_0_DSP_ID", program(b, 1));
+        QVERIFY(QMetaObject::invokeMethod(fir, "on_ZunStatusChanged", Qt::BlockingQueuedConnection));
+        m_sent.clear();
+        tab.set_FIRFilter1(rowB);
+        QTRY_VERIFY(m_sent.contains(nr("Cmd_0_FIR_ID0"), quint16(b->getKey() & 0xFFFF)));
+        managerDone();
+        QVERIFY(noCopyMode());
+        QCOMPARE(m_sent.count(nr("Cmd_0_DSP_ID")) + m_sent.count(nr("Cmd_1_FIR_ID0")), 0);
+
+        // Linked: both DSPs take A, each in the mode it runs.
+        tab.setCheckSameFIR(true);
+        m_sent.clear();
+        tab.set_FIRFilter1(rowA);
+        QTRY_VERIFY(m_sent.contains(nr("Cmd_1_FIR_ID0"), quint16(a->getKey() & 0xFFFF)));
+        managerDone();
+        QVERIFY(noCopyMode());
+        QVERIFY(m_sent.contains(nr("Cmd_0_FIR_ID0"), quint16(a->getKey() & 0xFFFF)));
     }
 
     // Refused by the resource check: its text, nothing sent, the selectors back.

@@ -1,7 +1,9 @@
 // zunbench: the link (ZunBaseComm) beside bare sockets doing the same exchange with the
 // same emulated processor on loopback:
-// - command round trip: single commands through the link, and a blocking ping-pong of the
-//   same 4-byte frames and 6-byte replies on a plain socket;
+// - command round trip: single commands through the link, a blocking ping-pong of the
+//   same 4-byte frames and 6-byte replies on a plain socket, and the design's floor between
+//   them: a plain socket whose receiving thread hands each reply into this thread's Qt
+//   event loop (one hop); the three take turns round by round;
 // - block write: a block through the link, and a bare loop that sends the start frame and
 //   each chunk with its sum and waits for each acknowledgement, as the protocol asks.
 // Prints the figures and the ratios. Bounded: fixed rounds and an overall time limit; the
@@ -125,6 +127,21 @@ public:
             n -= int(w);
         }
     }
+    // False when the connection ends; waits as long as it takes.
+    bool tryReceive(char* data, int n)
+    {
+        while (n > 0) {
+            const ssize_t r = ::recv(m_fd, data, size_t(n), 0);
+            if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                continue;
+            if (r <= 0)
+                return false;
+            data += r;
+            n -= int(r);
+        }
+        return true;
+    }
+    void shutDown() { ::shutdown(m_fd, SHUT_RDWR); }
     void receive(char* data, int n)
     {
         while (n > 0) {
@@ -178,17 +195,21 @@ double bareBlockWrite(BareSocket& s, const QByteArray& block)
     return double(nowNs() - t) / 1e9;
 }
 
-// Collects what the link hands back; connected before anything is sent.
+// Collects what the link (or the one-hop client) hands back; connected before anything is
+// sent.
 class Replies : public QObject
 {
 public:
+    Replies() = default;
     explicit Replies(ZunBaseComm* link)
     {
-        connect(link, &ZunBaseComm::signal_CmdProcessed, this, [this](CZunCmd cmd) {
-            m_cmds.push_back(cmd);
-            if (m_loop)
-                m_loop->quit();
-        });
+        connect(link, &ZunBaseComm::signal_CmdProcessed, this, &Replies::add);
+    }
+    void add(const CZunCmd& cmd)
+    {
+        m_cmds.push_back(cmd);
+        if (m_loop)
+            m_loop->quit();
     }
     CZunCmd next()
     {
@@ -208,6 +229,50 @@ public:
 private:
     std::deque<CZunCmd> m_cmds;
     QEventLoop* m_loop = nullptr;
+};
+
+// The design's floor: a bare client whose receiving thread hands each reply into this
+// thread's Qt event loop, as the link hands its replies on (one hop); the command is sent
+// from this thread, as the link sends it.
+class OneHopClient
+{
+public:
+    explicit OneHopClient(quint16 port) : m_socket(port)
+    {
+        m_rx = QThread::create([this] {
+            char reply[6];
+            while (m_socket.tryReceive(reply, sizeof reply)) {
+                CZunCmd c(qFromLittleEndian<quint16>(reply), qFromLittleEndian<quint16>(reply + 4));
+                c.setDone();
+                QMetaObject::invokeMethod(&m_replies, [this, c] { m_replies.add(c); }, Qt::QueuedConnection);
+            }
+        });
+        m_rx->start();
+    }
+    ~OneHopClient()
+    {
+        m_socket.shutDown();
+        m_rx->wait();
+        delete m_rx;
+    }
+    qint64 roundTrip(quint16 cmd, int i)
+    {
+        char f[4];
+        qToLittleEndian<quint16>(cmd, f);
+        qToLittleEndian<quint16>(quint16(i & 0xFF), f + 2);
+        const qint64 t = nowNs();
+        m_socket.send(f, 4);
+        const CZunCmd c = m_replies.next();
+        const qint64 ns = nowNs() - t;
+        if (c.getCmd() != cmd)
+            fail(QStringLiteral("one-hop client: wrong reply"));
+        return ns;
+    }
+
+private:
+    BareSocket m_socket;
+    Replies m_replies;
+    QThread* m_rx = nullptr;
 };
 
 int wholeNumber(const QCommandLineParser& p, const QString& name, int min, int max)
@@ -293,8 +358,8 @@ int main(int argc, char** argv)
             fail(QStringLiteral("link did not connect"));
     }
 
-    // Bare and link take turns, in batches, so that both see the same load of the machine.
     BareSocket bareSocket(tcpPort);
+    OneHopClient oneHop(tcpPort);
     const auto linkRoundTrip = [&](int i) {
         const qint64 t = nowNs();
         link.sendCmd(cmdNr, quint16(i & 0xFF));
@@ -306,16 +371,15 @@ int main(int argc, char** argv)
     };
     for (int i = 0; i < WarmUp; ++i) {
         bareRoundTrip(bareSocket, cmdNr, i);
+        oneHop.roundTrip(cmdNr, i);
         linkRoundTrip(i);
     }
-    constexpr int Batches = 10;
-    std::vector<qint64> bare, viaLink;
-    for (int b = 0; b < Batches; ++b) {
-        const int n = rounds / Batches + (b < rounds % Batches ? 1 : 0);
-        for (int i = 0; i < n; ++i)
-            bare.push_back(bareRoundTrip(bareSocket, cmdNr, i));
-        for (int i = 0; i < n; ++i)
-            viaLink.push_back(linkRoundTrip(i));
+    // Round by round, so that the three see the same load of the machine.
+    std::vector<qint64> bare, floor, viaLink;
+    for (int i = 0; i < rounds; ++i) {
+        bare.push_back(bareRoundTrip(bareSocket, cmdNr, i));
+        floor.push_back(oneHop.roundTrip(cmdNr, i));
+        viaLink.push_back(linkRoundTrip(i));
     }
 
     std::vector<double> bareBlock, linkBlock;
@@ -337,9 +401,15 @@ int main(int argc, char** argv)
     out << "rounds: " << rounds << " (after " << WarmUp << " warm-up rounds)\n";
     out << QString("link command RTT:   median %1 us, p99 %2 us\n").arg(linkMedian, 0, 'f', 1).arg(percentile(viaLink, 0.99), 0, 'f', 1);
     out << QString("bare socket RTT:    median %1 us, p99 %2 us\n").arg(bareMedian, 0, 'f', 1).arg(percentile(bare, 0.99), 0, 'f', 1);
+    const double floorMedian = percentile(floor, 0.5);
+    out << QString("one-hop floor RTT:  median %1 us, p99 %2 us (bare client, reply handed into a Qt event loop)\n")
+               .arg(floorMedian, 0, 'f', 1).arg(percentile(floor, 0.99), 0, 'f', 1);
     out << QString("ratio link / bare:  median %1, p99 %2\n")
                .arg(linkMedian / bareMedian, 0, 'f', 2)
                .arg(percentile(viaLink, 0.99) / percentile(bare, 0.99), 0, 'f', 2);
+    out << QString("ratio link / floor: median %1, p99 %2 (goal: at most 1.15)\n")
+               .arg(linkMedian / floorMedian, 0, 'f', 2)
+               .arg(percentile(viaLink, 0.99) / percentile(floor, 0.99), 0, 'f', 2);
     out << QString("%1 KiB block write, median of %2:\n").arg(blockKib).arg(blocks);
     out << QString("  link:             %1 ms, %2 MiB/s\n").arg(linkS * 1000, 0, 'f', 1).arg(mib / linkS, 0, 'f', 1);
     out << QString("  bare chunk-and-ack: %1 ms, %2 MiB/s\n").arg(bareS * 1000, 0, 'f', 1).arg(mib / bareS, 0, 'f', 1);

@@ -1,0 +1,325 @@
+// The advanced tab's FIR, setup, folder and firmware actions against an emulated processor
+// on loopback: what the operator chooses reaches the processor and its lists only when it
+// was stored, a refused file writes nothing and says which file and why, and every long
+// operation ends with its own report, never with another one.
+#include "CMemoryManager.h"
+#include "CZunFIRLimManager.h"
+#include "CZunSetupManager.h"
+#include "DeviceTestRig.h"
+#include "PromptAnswers.h"
+#include "RemoveForm.h"
+#include "TcpSimProcess.h"
+#include "ZunAdvancedSettingsWidget.h"
+#include "ZunMaintenanceActions.h"
+#include "ZunSetup.h"
+#include "ZunWindowMetaTypes.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTextEdit>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+namespace
+{
+// Answers the tab's message boxes (Yes or No where asked) and keeps their texts.
+class BoxAnswers : public QObject
+{
+public:
+    bool yes = false;
+    QStringList texts;
+    BoxAnswers()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this]() {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    texts << box->text();
+                    QAbstractButton* b = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+                    if (!b)
+                        b = box->button(QMessageBox::Ok);
+                    if (b)
+                        b->click();
+                    else
+                        box->done(0);
+                }
+        });
+        m_timer.start(20);
+    }
+
+private:
+    QTimer m_timer;
+};
+} // namespace
+
+class TestAdvancedTabE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    QSharedPointer<CZun> m_zun;
+    std::unique_ptr<ZunAdvancedSettingsWidget> m_tab;
+    std::unique_ptr<BoxAnswers> m_boxes;
+    PromptAnswers* m_answers = nullptr;
+    SendLog m_sent;
+
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+    QString field(const char* name) { return stateField(state(), QString::fromLatin1(name)); }
+    QString log() const { return m_tab->findChild<QTextEdit*>(QStringLiteral("textEdit"))->toPlainText(); }
+    QComboBox* selector(int dsp) const
+    {
+        return m_tab->findChild<QComboBox*>(dsp == 1 ? QStringLiteral("comboFIRFilter1") : QStringLiteral("comboFIRFilter2"));
+    }
+    QString setupRow(int position) const
+    {
+        return m_zun->GetSetupManager()->setupModel()->index(position, 0).data().toString().trimmed();
+    }
+    void settle() { QVERIFY(settleTransfers(m_zun.data())); }
+
+    void start()
+    {
+        registerWindowMetaTypes();
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
+        auto m = map(1080);
+        m_zun = QSharedPointer<CZun>::create(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>());
+        m_zun->SetPort(m_sim->tcpPort());
+        m_sent.attach(m_zun.data());
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        settle();
+        m_tab.reset(new ZunAdvancedSettingsWidget(m_zun));
+        m_answers = PromptAnswers::install(m_tab->maintenance());
+        m_boxes.reset(new BoxAnswers);
+    }
+    // Stores the processor's state at position under name and waits until the list shows it.
+    void store(int position, const QString& name)
+    {
+        m_boxes->yes = true;
+        m_zun->SaveSetup(quint16(position), name);
+        QVERIFY(waitUntil([&]() { return setupRow(position) == name; }, 30000));
+        settle();
+    }
+    // Runs "Save setup as ..." choosing row position, typing name (when not empty) and
+    // pressing Enter, then "Save setup".
+    void saveSetupAs(int position, const QString& name)
+    {
+        bool done = false;
+        QTimer driver;
+        connect(&driver, &QTimer::timeout, this, [&]() {
+            auto* form = qobject_cast<RemoveForm*>(QApplication::activeModalWidget());
+            if (!form || done)
+                return;
+            done = true;
+            form->comboBox->setCurrentIndex(position);
+            if (!name.isEmpty()) {
+                form->comboBox->lineEdit()->selectAll();
+                QTest::keyClicks(form->comboBox->lineEdit(), name);
+                QTest::keyClick(form->comboBox->lineEdit(), Qt::Key_Return);
+            }
+            if (form->isVisible())
+                form->bttnRemove->click();
+        });
+        driver.start(20);
+        m_tab->on_StoreSetup();
+        QVERIFY(done);
+    }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+    void cleanup()
+    {
+        m_boxes.reset();
+        m_tab.reset();
+        m_zun.reset();
+        m_sim.reset();
+    }
+
+    // "Save setup as ...": an occupied position is overwritten only after Yes; a declined
+    // store and an unedited empty position leave the processor and the list as they were.
+    void savingASetupAsksAndKeepsTheList()
+    {
+        start();
+        store(1, QStringLiteral("Alpha"));
+
+        m_sent.clear();
+        m_boxes->yes = false;
+        saveSetupAs(1, QStringLiteral("Renamed"));
+        QCOMPARE(m_boxes->texts, QStringList("The selected setup position is not empty and will be overwritten. Continue?"));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupStore")), 0);
+        QCOMPARE(setupRow(1), QStringLiteral("Alpha"));
+
+        // The placeholder of an empty position is no name.
+        m_boxes->texts.clear();
+        saveSetupAs(2, QString());
+        QCOMPARE(m_boxes->texts, QStringList("Please enter a name for the setup. Nothing was stored."));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupStore")), 0);
+        QVERIFY(setupRow(2).startsWith(QStringLiteral("---")));
+        QCOMPARE(field("setups"), QStringLiteral("1"));
+
+        m_boxes->texts.clear();
+        m_boxes->yes = true;
+        saveSetupAs(1, QStringLiteral("Beta"));
+        QCOMPARE(m_boxes->texts.size(), 1);
+        QVERIFY(waitUntil([&]() { return setupRow(1) == QLatin1String("Beta"); }, 30000));
+        QCOMPARE(field("setups"), QStringLiteral("1"));
+    }
+
+    // A set is removed only when no DSP runs it and no stored setup uses it.
+    void removingASetInUseIsRefused()
+    {
+        start();
+        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+        const quint32 thru = m_zun->GetActiveFilterIndex(1);
+        QVERIFY(thru != 0);
+        store(1, QStringLiteral("Uses thru"));
+        const QShPtrFLE other = fir->CreateThruFIRFilter(48000.0, 1);
+        m_zun->UploadFIRFilter(other, 0);
+        settle();
+        QVERIFY(m_zun->InvokeActivateFIRFilter(other->getKey(), ZunC::Unchanged, other->getKey(), ZunC::Unchanged));
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(2) == other->getKey(); }, 30000));
+
+        QCOMPARE(m_tab->firRemovalRefusal(other->getKey()),
+                 QStringLiteral("The selected filter is currently active and can not be deleted.  "));
+        QCOMPARE(m_tab->firRemovalRefusal(thru), QStringLiteral("The selected filter is being used by the following "
+                                                                "setups:\nUses thru\nYou have to delete the setups first."));
+    }
+
+    // A setup whose words the processor would refuse never reaches its flash; the
+    // refusal names the value.
+    void setupOutOfRangeIsRefused()
+    {
+        start();
+        store(1, QStringLiteral("Loud"));
+        QTemporaryDir dir;
+        ZunSetup* stored = m_zun->GetSetupManager()->GetSetup(1);
+        QVERIFY(stored);
+        ZunSetup loud(stored->toByteArray());
+        loud.setValue(nr("Cmd_0_ChGain0"), 32767); // +3276.7 dB where +12 dB is the limit
+        loud.toFile(dir.path(), 4, QShPtrFLE(), QShPtrFLE());
+        const QString file = dir.filePath(loud.makeFileName(4));
+
+        QSignalSpy failed(m_zun.data(), &CZun::signal_exception);
+        m_tab->startSetupUpload(file, 4);
+        QVERIFY(failed.count() > 0 || failed.wait(20000));
+        const QString text = failed.first().at(0).toString();
+        QVERIFY2(text.contains(QStringLiteral("Cmd_0_ChGain0")) && text.contains(QStringLiteral("32767")), qPrintable(text));
+        settle();
+        QCOMPARE(field("setups"), QStringLiteral("1"));
+        QTRY_VERIFY(!m_tab->isRunning(ZunLongOperation::SetupUpload));
+
+        // In a folder it stops the whole load.
+        m_answers->folderChoice = dir.path();
+        QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        m_tab->onLoadConfig();
+        QVERIFY(finished.wait(60000));
+        QVERIFY2(log().contains(QStringLiteral("Nothing was loaded from")) && log().contains(loud.makeFileName(4)),
+                 qPrintable(log()));
+        QCOMPARE(field("setups"), QStringLiteral("1"));
+    }
+
+    // A folder is read whole first: one file that can not be read writes nothing; files
+    // that are left out are named; an empty folder ends at once with its own report.
+    void loadingAFolderIsAllOrNothing()
+    {
+        start();
+        store(2, QStringLiteral("Saved"));
+        QTemporaryDir saved;
+        m_answers->folderChoice = saved.path();
+        m_tab->onSaveConfig();
+        const QStringList setupFiles = QDir(saved.path()).entryList({QStringLiteral("Set*.zun")}, QDir::Files);
+        QCOMPARE(setupFiles.size(), 1);
+        const QString setupFile = saved.filePath(setupFiles.first());
+        const QString filters = field("filters"), setups = field("setups");
+
+        QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        auto load = [&](const QString& folder) {
+            finished.clear();
+            m_answers->folderChoice = folder;
+            m_tab->onLoadConfig();
+            QVERIFY(!selector(1)->isEnabled());
+            QVERIFY(finished.wait(60000));
+            QVERIFY(selector(1)->isEnabled());
+            settle();
+        };
+
+        QTemporaryDir empty;
+        load(empty.path());
+        QVERIFY2(log().contains(QStringLiteral("Nothing was loaded from %1").arg(QDir::toNativeSeparators(empty.path()))),
+                 qPrintable(log()));
+
+        // A new set beside a damaged setup: neither is stored.
+        QTemporaryDir broken;
+        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 2);
+        set->toFile(broken.path(), false);
+        QFile whole(setupFile);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QFile cut(broken.filePath(QStringLiteral("Set05_cut.zun")));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.readAll().left(int(whole.size() / 2)));
+        cut.close();
+        load(broken.path());
+        QVERIFY2(log().contains(QStringLiteral("Set05_cut.zun:")), qPrintable(log()));
+        QCOMPARE(field("filters"), filters);
+        QCOMPARE(field("setups"), setups);
+
+        // The set and a setup load; a setup whose name gives no position is named.
+        QVERIFY(QFile::remove(cut.fileName()));
+        QVERIFY(QFile::copy(setupFile, broken.filePath(QStringLiteral("Set07_copy.zun"))));
+        QVERIFY(QFile::copy(setupFile, broken.filePath(QStringLiteral("SetXX_renamed.zun"))));
+        load(broken.path());
+        QVERIFY2(log().contains(QStringLiteral("Configuration loaded from")), qPrintable(log()));
+        QVERIFY2(log().contains(QStringLiteral("SetXX_renamed.zun: the name gives no setup position")), qPrintable(log()));
+        QCOMPARE(field("filters").toInt(), filters.toInt() + 1);
+        QCOMPARE(field("setups").toInt(), setups.toInt() + 1);
+    }
+
+    // A firmware file refused before anything is sent gives the tab and the keep-alive
+    // back; a running update keeps the tab through image reloads and failures elsewhere
+    // until its own end.
+    void firmwareUpdateEndsOnlyWithItsOwnReport()
+    {
+        start();
+        QTemporaryDir dir;
+        QFile empty(dir.filePath(QStringLiteral("empty.fwu")));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QFile big(dir.filePath(QStringLiteral("big.fwu")));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write(QByteArray(int(m_zun->GetLink()->maxFirmwareSize()) + 1, '\x5A'));
+        big.close();
+        for (const QString& file : {empty.fileName(), big.fileName(), dir.filePath(QStringLiteral("missing.fwu"))}) {
+            m_answers->shown.clear();
+            m_sent.clear();
+            m_answers->firmware = file;
+            m_tab->updateFirmware();
+            QVERIFY(m_zun->IsTcpCheckOn());
+            QVERIFY(selector(1)->isEnabled());
+            QCOMPARE(m_answers->shown.size(), 1);
+            QVERIFY2(m_answers->shown.first().startsWith(QStringLiteral("The firmware file %1").arg(file)),
+                     qPrintable(m_answers->shown.first()));
+            QCOMPARE(m_sent.count(nr("Cmd_BulkEraseF")), 0);
+        }
+
+        m_answers->firmware = PromptAnswers::writeFirmware(dir.path());
+        m_tab->maintenance()->setFirmwareFinishDelayMs(10 * 60 * 1000);
+        m_tab->updateFirmware();
+        QVERIFY(waitUntil([&]() { return m_tab->maintenance()->isFirmwareFinishPending(); }, 30000));
+        QVERIFY(reread(m_zun.data()));
+        emit m_zun->signal_exception(QStringLiteral("A limiter failed"), QStringLiteral("ZunControl"));
+        QCoreApplication::processEvents();
+        QVERIFY(!selector(1)->isEnabled());
+        QVERIFY(m_tab->isRunning(ZunLongOperation::Firmware));
+        m_tab->finishFwUpdate();
+        QVERIFY(selector(1)->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestAdvancedTabE2E)
+#include "tst_advancedtab_e2e.moc"
