@@ -436,7 +436,16 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         if (err) {
             if (m_owner)
                 QMetaObject::invokeMethod(m_owner, "ResetBuffers", Qt::QueuedConnection);
-            throw std::logic_error("sendFile(): Error during block transfer.");
+            // The processor's own name of the code (Msg_... with its MsgS_... text).
+            QString reason = QStringLiteral("code %1").arg(w, 4, 16, QLatin1Char('0'));
+            for (const QString& name : map.getKeysBeginningWith(QStringLiteral("Msg_")))
+                if (map.getCmdNr(name) == w && map.containsString(QStringLiteral("MsgS_") + name.mid(4)))
+                    reason = map.getStringConst(QStringLiteral("MsgS_") + name.mid(4));
+            throw std::logic_error(QStringLiteral("The processor refused a block of %1 bytes (%2). The transfer was "
+                                                  "stopped; please try again.")
+                                       .arg(v)
+                                       .arg(reason)
+                                       .toStdString());
         }
         handled = true;
     } else if (is(map, c, "Cmd_MemCopy")) {

@@ -118,6 +118,20 @@ void ZunFilterTableView::importFile(const QString& fileName)
     if (const QSharedPointer<CZun> device = deviceOf(model()))
         ranges.sampleRate = device->GetSampleRate();
     const ZunFilterImport::Result read = ZunFilterImport::ReadCSV(fileName, ranges);
+    // An import that finds nothing says so: the operator must not take silence for a list
+    // that was read.
+    const QString name = QFileInfo(fileName).fileName();
+    if (!read.fileRead) {
+        emit signal_exception(tr("%1 was not imported: only a readable EQ list in a CSV file (*.csv) can be imported.")
+                                      .arg(name)
+                                  + (read.problems.isEmpty() ? QString() : QStringLiteral("\n") + read.problems.join('\n')),
+                              QStringLiteral("ZunControl"));
+        return;
+    }
+    if (read.eqs.isEmpty() && read.filters.isEmpty() && read.refused == 0) {
+        emit signal_exception(tr("%1 holds no EQ or filter to import.").arg(name), QStringLiteral("ZunControl"));
+        return;
+    }
     ZunChannelMimeData payload;
     payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));
     payload.setFilters(QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));

@@ -283,7 +283,9 @@ private slots:
         QCOMPARE(finished.at(0).at(0).toUInt(), 3400u);
         feed(reply(0xFF00, 10, words({0xE003, 0xFF00, 10}), Refused));
         QCOMPARE(exception.count(), 1);
-        QCOMPARE(exception.at(0).at(0).toString(), QStringLiteral("sendFile(): Error during block transfer."));
+        QCOMPARE(exception.at(0).at(0).toString(), QStringLiteral("The processor refused a block of 10 bytes (Block "
+                                                                  "checksum error). The transfer was stopped; please "
+                                                                  "try again."));
     }
 
     void flashSteps()

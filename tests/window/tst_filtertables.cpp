@@ -394,6 +394,31 @@ private slots:
         QVERIFY(m_a->selectionModel()->selectedRows().size() == 1 && m_b->selectionModel()->selectedRows().isEmpty());
     }
 
+    // An import that finds nothing says so and names the file: an empty list, a file that
+    // is no CSV list, a list of blank rows.
+    void importOfNothingIsReported()
+    {
+        showPage();
+        QTemporaryDir dir;
+        auto write = [&](const char* name, const QByteArray& bytes) {
+            QFile f(dir.filePath(QString::fromLatin1(name)));
+            if (f.open(QIODevice::WriteOnly))
+                f.write(bytes);
+            return f.fileName();
+        };
+        QSignalSpy said(m_b, &ZunFilterTableView::signal_exception);
+        QSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        for (const QString& file : {write("empty.csv", ""), write("list.txt", "Low;peq;100;3;1\r"),
+                                    write("blank.csv", "\r\n \r\n"), dir.filePath("missing.csv")}) {
+            said.clear();
+            m_b->importFile(file);
+            QCOMPARE(said.count(), 1);
+            QVERIFY2(said.at(0).at(0).toString().startsWith(QFileInfo(file).fileName()),
+                     qPrintable(said.at(0).at(0).toString()));
+        }
+        QCOMPARE(intoB.count(), 0);
+    }
+
     void dropsBetweenTablesOfOneAndOfAnotherChannel()
     {
         showPage();
