@@ -823,6 +823,8 @@ quint16 CZun::GetDSPType() const
     return GetFirmwareVersion() < 1068 ? 0 : word("Cmd_0_DSP_Type");
 }
 
+quint16 CZun::GetClockSelect() const { return word("Cmd_ClockSel"); }
+
 double CZun::GetSampleRate() const
 {
     if (m_sampleRate != 0)
@@ -1418,7 +1420,7 @@ void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multi
     routingPause();
     m_routingManager->SetExtClockSelect(extClock);
     routingPause();
-    applyRoutingTail(clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    applyRoutingTail(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
 }
 
 void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
@@ -1442,12 +1444,27 @@ void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int m
     routingPause();
     m_routingManager->SetExtClockSelect(extClock);
     routingPause();
-    applyRoutingTail(clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    applyRoutingTail(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+}
+
+QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const
+{
+    const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(rate, multipath);
+    // Fresh limiters would reset the speakers' protection (a raised limit): kept settings
+    // keep the limits too.
+    if (keepSettings) {
+        if (const QShPtrFLE current = m_firLimManager->GetActiveFIRFilter(uint(dsp))) {
+            set->takeLimiterValues(*current);
+            set->computeKey();
+        }
+    }
+    return set;
 }
 
 // The FIR sets of the configuration and the final re-initialisation.
-void CZun::applyRoutingTail(int clock, int multipath1, int multipath2, int crossover, const QString& firFile1,
-                            const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2)
+void CZun::applyRoutingTail(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+                            const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
+                            ZunC::CopyFIRCoeffsMode mode2)
 {
     const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
     ZunWaitMs(5 * m_routingPauseMs);
@@ -1457,13 +1474,17 @@ void CZun::applyRoutingTail(int clock, int multipath1, int multipath2, int cross
     if (crossover == 0) {
         // Pass-through sets at the rate of the clock choice.
         const double rate = clock == 0 ? 0.0 : clock == 2 ? 96000.0 : clock == 3 ? 192000.0 : 48000.0;
-        set1 = m_firLimManager->CreateThruFIRFilter(rate, multipath1);
+        set1 = thruSetFor(1, rate, multipath1, keepSettings);
+        // DSP 2 shares DSP 1's set while both would be the same set (compared before the
+        // resource check writes DSP 1's program into its set).
+        const QShPtrFLE own = doubleBoard ? thruSetFor(2, rate, multipath2, keepSettings) : QShPtrFLE();
+        const bool shared = !own || own->getKey() == set1->getKey();
         CheckFilterMIPS(set1, mode1);
         UploadFIRFilter(set1, 0);
         set2 = set1;
         if (doubleBoard) {
-            if (multipath2 != multipath1) {
-                set2 = m_firLimManager->CreateThruFIRFilter(rate, multipath2);
+            if (!shared) {
+                set2 = own;
                 UploadFIRFilter(set2, 0);
             }
             second = mode2;

@@ -133,6 +133,8 @@ public:
     quint16 GetActiveDSPProgramID(quint16 dsp) const;
     quint16 GetDSPType() const;
     double GetSampleRate() const;
+    // The processing clock the processor runs ("Cmd_ClockSel": the keys of GetClockKeys).
+    quint16 GetClockSelect() const;
     quint32 GetActiveFilterIndex(quint16 dsp) const;
     ZunC::CopyFIRCoeffsMode CopyFIRCoeffsMode(int dsp) const;
     bool IsKeyLocked() const;
@@ -399,8 +401,12 @@ private:
     QShPtrFLE activeFIRSet(quint16 dsp) const;
     CZunDelay firLatency(quint16 dspCode, const QList<int>& outputs) const;
     quint16 numDelayLines(int dspCode) const;
-    void applyRoutingTail(int clock, int multipath1, int multipath2, int crossover, const QString& firFile1,
-                          const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2);
+    void applyRoutingTail(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+                          const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
+                          ZunC::CopyFIRCoeffsMode mode2);
+    // A pass-through set for a DSP; when keeping the settings it carries the limiter
+    // values of the set the DSP runs now.
+    QShPtrFLE thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const;
     void routingPause();
     int m_routingPauseMs = 100;
     bool m_passThroughOnEmptyFlash = true;

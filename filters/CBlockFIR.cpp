@@ -566,6 +566,14 @@ void CBlockFIR::setLimiterField(int output, int field, double value)
     recompute();
 }
 
+void CBlockFIR::takeLimiterValues(const CBlockFIR& other)
+{
+    const int size = Outputs * LimiterFields * 8;
+    m_param.replace(OffLimiter, size, other.m_param.mid(OffLimiter, size));
+    m_limiterModified = true;
+    recompute();
+}
+
 double CBlockFIR::ampGain(int output) const { return limiterField(output, FGain); }
 double CBlockFIR::surgeDuration(int output) const { return limiterField(output, FSurgeDuration); }
 double CBlockFIR::rmsTimeConstant(int output) const { return limiterField(output, FRmsTime); }

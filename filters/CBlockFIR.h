@@ -149,6 +149,10 @@ public:
     QString checkMaxOutputLevel(int row, int output, int unit, int reference) const;
     bool hasLimiterText(int row, int output) const;
 
+    // Takes every limiter value of other's outputs (gain, thresholds, times, impedance,
+    // maximum level); the coefficients, paths and rate stay this set's own.
+    void takeLimiterValues(const CBlockFIR& other);
+
     bool limiterModified() const { return m_limiterModified; }
     void setLimiterModified(bool modified) { m_limiterModified = modified; }
 

@@ -47,7 +47,7 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
     m_presets->setMaximumWidth(220);
     m_picture = new RoutingRenderArea;
     m_picture->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
-    auto* advanced = new QCheckBox(
+    auto* advanced = m_advanced = new QCheckBox(
         tr("None of the routing presets above suits my needs. I'd like to see an advanced dialog (experts only)"));
 
     auto* description = new QLabel(QStringLiteral(
@@ -100,6 +100,8 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
                                static_cast<QAbstractButton*>(m_dualRange), static_cast<QAbstractButton*>(m_rateConverter)})
         connect(b, &QAbstractButton::clicked, this, &FullRoutingPage::filterPresets);
     connect(m_fanOut, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &FullRoutingPage::filterPresets);
+    connect(m_presets, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardPage::completeChanged);
+    connect(advanced, &QCheckBox::toggled, this, &QWizardPage::completeChanged);
     registerField(QStringLiteral("AdvancedMode"), advanced);
     registerField(QStringLiteral("FullRoutingPreset"), m_presets);
 }
@@ -108,11 +110,45 @@ FullRoutingPage::~FullRoutingPage() = default;
 
 bool FullRoutingPage::dante() const { return m_zun->GetHardwareInfo().isDanteEnabled(); }
 
+bool FullRoutingPage::isComplete() const { return m_advanced->isChecked() || m_presets->currentIndex() >= 0; }
+
+QString FullRoutingPage::presetText(const CZunFullRoutingPreset& preset, const QList<CZunFullRoutingPreset>& library)
+{
+    int named = 0;
+    for (const CZunFullRoutingPreset& p : library)
+        named += p.getName() == preset.getName() ? 1 : 0;
+    return named > 1 ? QStringLiteral("%1 (variant %2)").arg(preset.getName().trimmed()).arg(preset.getVariant())
+                     : preset.getName();
+}
+
 void FullRoutingPage::addPreset(const CZunFullRoutingPreset& preset)
 {
     if ((preset.getPattern() & NeedsDante) && !dante())
         return;
-    m_presets->addItem(preset.getName(), QVariant::fromValue(preset));
+    m_presets->addItem(presetText(preset, m_list), QVariant::fromValue(preset));
+}
+
+int FullRoutingPage::currentPresetIndex() const
+{
+    const CRoutingManager* routing = m_zun->GetRoutingManager();
+    const CZunFullRoutingPreset current = routing->GetFullRouting();
+    // Names are not unique (the same name stands for different routings): the words are.
+    if (current.getPattern() != 0) {
+        for (int i = 0; i < m_presets->count(); ++i)
+            if (m_presets->itemData(i).value<CZunFullRoutingPreset>().getPattern() == current.getPattern())
+                return i;
+    }
+    const CZunRoutingPreset rp = routing->GetSPIRouting();
+    const CZunInputPreset ip = routing->GetDSPRouting();
+    if (rp.getNumber() != 0) {
+        for (int i = 0; i < m_presets->count(); ++i) {
+            const auto p = m_presets->itemData(i).value<CZunFullRoutingPreset>();
+            if (p.GetRoutingPreset().getNumber() == rp.getNumber()
+                && p.GetInputPreset().getNumber() >> 1 == ip.getNumber() >> 1)
+                return i;
+        }
+    }
+    return current.getPattern() == 0 && current.getName().isEmpty() ? 0 : -1;
 }
 
 void FullRoutingPage::initializePage()
@@ -131,11 +167,7 @@ void FullRoutingPage::initializePage()
         addPreset(p);
     }
 
-    const CZunFullRoutingPreset current = m_zun->GetRoutingManager()->GetFullRouting();
-    if (current.getPattern() == 0 && current.getName().isEmpty())
-        m_presets->setCurrentIndex(0);
-    else
-        m_presets->setCurrentIndex(m_presets->findText(current.getName(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+    m_presets->setCurrentIndex(currentPresetIndex());
 
     m_picture->setMultipath1(mp1);
     m_picture->setMultipath2(mp2);

@@ -22,6 +22,12 @@ public:
     ~FullRoutingPage() override;
 
     void initializePage() override;
+    // A preset is chosen, or the expert page will choose the routing.
+    bool isComplete() const override;
+
+    // The text a preset is listed under: its name, and where the library holds that name
+    // more than once, its variant too.
+    static QString presetText(const CZunFullRoutingPreset& preset, const QList<CZunFullRoutingPreset>& library);
 
 public slots:
     void filterPresets();
@@ -29,6 +35,8 @@ public slots:
 private:
     bool dante() const;
     void addPreset(const CZunFullRoutingPreset& preset);
+    // The item of the preset the processor runs: by its pattern, else by its routing word.
+    int currentPresetIndex() const;
 
     QSharedPointer<CZun> m_zun;
     QWizardComboBox* m_fanOut;
@@ -37,6 +45,7 @@ private:
     QCheckBox* m_dualRange;
     QCheckBox* m_rateConverter;
     QWizardComboBox* m_presets;
+    QCheckBox* m_advanced;
     RoutingRenderArea* m_picture;
     QList<CZunFullRoutingPreset> m_list;
 };

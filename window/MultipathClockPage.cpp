@@ -86,12 +86,9 @@ MultipathClockPage::MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent
     layout->addWidget(m_picture);
     layout->addLayout(grid);
 
-    // Key 3 (192 kHz) only where the DSPs are not the 160-MIPS kind.
-    const bool slowDsp = m_zun->GetDSPType() == m_zun->GetCmdMap()->getCmdNr("Inf_DSPTyp0");
-    const QMap<int, QString> clocks = m_zun->GetClockKeys();
+    const QMap<int, QString> clocks = clockChoices(*m_zun);
     for (auto it = clocks.cbegin(); it != clocks.cend(); ++it)
-        if (it.key() != 3 || !slowDsp)
-            m_clock->addItem(it.value(), it.key());
+        m_clock->addItem(it.value(), it.key());
     const QMap<int, QString> extClocks = m_zun->GetExtClockKeys();
     for (auto it = extClocks.cbegin(); it != extClocks.cend(); ++it)
         m_extClock->addItem(it.value(), it.key());
@@ -107,6 +104,8 @@ MultipathClockPage::MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent
         connect(m_multipath2, &QWizardComboBox::currentItemDataChanged, this, &MultipathClockPage::onMultipath2Changed);
         connect(m_copy2, &QWizardComboBox::currentItemDataChanged, m_picture, &RoutingRenderArea::setCopyFIRCoeffs2);
     }
+    for (QComboBox* box : {m_clock, m_multipath1, m_multipath2})
+        connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardPage::completeChanged);
     registerField(QStringLiteral("Multipath1"), m_multipath1);
     registerField(QStringLiteral("Multipath2"), m_multipath2);
     registerField(QStringLiteral("Clock"), m_clock);
@@ -115,6 +114,31 @@ MultipathClockPage::MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent
 }
 
 MultipathClockPage::~MultipathClockPage() = default;
+
+QMap<int, QString> MultipathClockPage::clockChoices(const CZun& zun)
+{
+    QMap<int, QString> clocks = zun.GetClockKeys();
+    if (zun.GetDSPType() == zun.GetCmdMap()->getCmdNr("Inf_DSPTyp0"))
+        clocks.remove(3);
+    return clocks;
+}
+
+bool MultipathClockPage::isComplete() const
+{
+    if (m_clock->currentIndex() < 0)
+        return false;
+    // FIR sets carry their own modes: the choices only show them.
+    if (field(QStringLiteral("XOverSelect")).toInt() == 1)
+        return true;
+    return m_multipath1->currentIndex() >= 0 && (!isDoubleBoard() || m_multipath2->currentIndex() >= 0);
+}
+
+void MultipathClockPage::resetCopyChoice(QComboBox* choice)
+{
+    choice->clear();
+    choice->addItem(tr("No copies"), int(ZunC::NoCopies));
+    choice->hide();
+}
 
 bool MultipathClockPage::isDoubleBoard() const { return m_zun->GetHardwareInfo().isDoubleBoard(); }
 
@@ -152,7 +176,9 @@ void MultipathClockPage::initializePage()
 
     int mp1 = 0;
     int mp2 = 0;
-    int clock = 1;
+    // The clock the processor runs stays unless the operator chooses another.
+    const int running = m_zun->GetClockSelect();
+    int clock = m_clock->findData(running) >= 0 ? running : 1;
     QString status;
     if (digitalWithoutConverter) {
         m_clock->setEnabled(false);
@@ -164,6 +190,8 @@ void MultipathClockPage::initializePage()
         m_clock->setEnabled(!digitalWithoutConverter);
         m_copy2->setEnabled(true);
         linkCopyChoices(false);
+        resetCopyChoice(m_copy1);
+        resetCopyChoice(m_copy2);
         setField(QStringLiteral("SameFIRonDSP12"), false);
     } else {
         m_multipath1->setEnabled(false);
@@ -203,6 +231,9 @@ void MultipathClockPage::initializePage()
     }
 
     m_multipath1->setCurrentIndex(m_multipath1->findData(mp1));
+    // From nothing: going back reset the field without moving the box, and selecting the
+    // index the box already shows would not set it again.
+    m_clock->setCurrentIndex(-1);
     m_clock->setCurrentIndex(m_clock->findData(clock));
     if (m_zun->GetHardwareInfo().isDanteEnabled())
         status += QStringLiteral("You are using a Dante enabled device and have to set the desired sampling rate also "
@@ -228,7 +259,7 @@ void MultipathClockPage::onMultipathChanged(QComboBox* copyChoice, const QVarian
     if (value.toInt() == ZunC::MP_MidHi)
         fillCopyFIRCoeffsCombo(copyChoice, value.toInt());
     else
-        copyChoice->hide();
+        resetCopyChoice(copyChoice);
 }
 
 void MultipathClockPage::onMultipath1Changed(QVariant value) { onMultipathChanged(m_copy1, value); }

@@ -3,6 +3,7 @@
 #include "ZunMultipathMode.h"
 
 #include <QList>
+#include <QMap>
 #include <QSharedPointer>
 #include <QVariant>
 #include <QWizardPage>
@@ -26,7 +27,13 @@ public:
     explicit MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent = nullptr);
     ~MultipathClockPage() override;
 
+    // The clocks the processor offers (key, text); 192 kHz (key 3) only where the DSPs
+    // are not the 160-MIPS kind.
+    static QMap<int, QString> clockChoices(const CZun& zun);
+
     void initializePage() override;
+    // A clock is chosen, and with IIR crossovers a multipath mode for each DSP shown.
+    bool isComplete() const override;
 
 public slots:
     void onMultipath1Changed(QVariant value);
@@ -40,6 +47,8 @@ private:
     // The choices every fill starts with; advanced mode offers both copies.
     bool startCopyChoices(QComboBox* choice);
     void linkCopyChoices(bool linked);
+    // Only "No copies", hidden: a copy choice that is not offered copies nothing.
+    void resetCopyChoice(QComboBox* choice);
     void onMultipathChanged(QComboBox* copyChoice, const QVariant& value);
     bool isDoubleBoard() const;
 

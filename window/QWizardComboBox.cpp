@@ -2,6 +2,8 @@
 
 #include "ZunStyle.h"
 
+#include <QLineEdit>
+
 QWizardComboBox::QWizardComboBox(bool editableFirst, QWidget* parent) : QComboBox(parent), m_editableFirst(editableFirst)
 {
     connect(this, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardComboBox::onCurrentIdxChanged);
@@ -20,8 +22,14 @@ void QWizardComboBox::onEditTextChanged(const QString& text)
 {
     if (currentIndex() != 0)
         return;
+    // Rewriting the current item puts its text back into the line edit, which moves the
+    // cursor to the end: the operator's cursor stays where it was typed at.
+    QLineEdit* edit = lineEdit();
+    const int cursor = edit ? edit->cursorPosition() : 0;
     setItemText(0, text);
     setItemData(0, text, Qt::UserRole);
+    if (edit && edit->text() == text)
+        edit->setCursorPosition(cursor);
     setCurrentItemData(QVariant(text));
 }
 

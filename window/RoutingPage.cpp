@@ -40,6 +40,8 @@ RoutingPage::RoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QWizardPag
             QOverload<QVariant>::of(&RoutingRenderArea::setRoutingPreset));
     connect(m_input, &QWizardComboBox::currentItemDataChanged, m_picture,
             QOverload<QVariant>::of(&RoutingRenderArea::setInputPreset));
+    for (QComboBox* box : {m_routing, m_input})
+        connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardPage::completeChanged);
     registerField(QStringLiteral("InputPreset"), m_input);
     registerField(QStringLiteral("RoutingPreset"), m_routing);
 }
@@ -54,11 +56,23 @@ void RoutingPage::initializePage()
 
     const CRoutingManager* routing = m_zun->GetRoutingManager();
     const CZunRoutingPreset rp = routing->GetSPIRouting();
-    m_routing->setCurrentIndex(rp.getNumber() == 0 ? 0 : m_routing->findText(rp.getName()));
+    // Found by their numbers, the words the processor holds (bit 0 of an input preset's
+    // number is not part of the routing word).
+    int routingIndex = rp.getNumber() == 0 ? 0 : -1;
+    for (int i = 0; routingIndex < 0 && i < m_routing->count(); ++i)
+        if (m_routing->itemData(i).value<CZunRoutingPreset>().getNumber() == rp.getNumber())
+            routingIndex = i;
+    m_routing->setCurrentIndex(routingIndex);
     const CZunInputPreset ip = routing->GetDSPRouting();
-    m_input->setCurrentIndex(ip.getNumber() <= 1 ? 0 : m_input->findText(ip.getName()));
+    int inputIndex = ip.getNumber() <= 1 ? 0 : -1;
+    for (int i = 0; inputIndex < 0 && i < m_input->count(); ++i)
+        if (m_input->itemData(i).value<CZunInputPreset>().getNumber() >> 1 == ip.getNumber() >> 1)
+            inputIndex = i;
+    m_input->setCurrentIndex(inputIndex);
 
     const bool fir = field(QStringLiteral("XOverSelect")).toInt() == 1;
     m_picture->setMultipath1(ZunC::MultipathMode(fir ? field(QStringLiteral("Multipath1")).toInt() : 0));
     m_picture->setMultipath2(ZunC::MultipathMode(fir ? field(QStringLiteral("Multipath2")).toInt() : 0));
 }
+
+bool RoutingPage::isComplete() const { return m_routing->currentIndex() >= 0 && m_input->currentIndex() >= 0; }

@@ -15,6 +15,8 @@ public:
     ~RoutingPage() override;
 
     void initializePage() override;
+    // Both a routing preset and an input preset are chosen.
+    bool isComplete() const override;
 
 private:
     QWizardComboBox* m_routing;

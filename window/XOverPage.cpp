@@ -3,6 +3,7 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "FilterLimiterEWS.h"
+#include "MultipathClockPage.h"
 #include "QWizardComboBox.h"
 #include "ZunWizardValues.h"
 
@@ -115,6 +116,9 @@ void XOverPage::initializePage()
         }
     }
 
+    // From nothing: going back reset the field without moving the box, and selecting the
+    // index the box already shows would not set it again.
+    m_xover->setCurrentIndex(-1);
     m_xover->setCurrentIndex(choice);
     onXOverChanged(choice);
     syncFIR(m_same->isChecked());
@@ -176,10 +180,13 @@ void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
         return;
     }
     int clock = 0;
+    int multipath = 0;
+    double rate = 0.0;
     try {
         const FilterLimiterEWS set(path, 48000.0);
-        setField(dsp == 1 ? QStringLiteral("Multipath1") : QStringLiteral("Multipath2"), int(set.multipathMode()));
-        clock = ZunC::clockFromSampleRate(set.sampleRate());
+        multipath = set.multipathMode();
+        rate = set.sampleRate();
+        clock = ZunC::clockFromSampleRate(rate);
     } catch (const std::exception& e) {
         // A damaged file or one at a rate no clock runs is not accepted; the operator
         // learns why instead of the wizard ending.
@@ -188,6 +195,19 @@ void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
         emit completeChanged();
         return;
     }
+    // A rate this processor's DSPs cannot run would leave the clock without a choice
+    // (and the processor on its external clock).
+    if (!MultipathClockPage::clockChoices(*m_zun).contains(clock)) {
+        valid = false;
+        QMessageBox::warning(nullptr, tr("Invalid FIR filter"),
+                             tr("The filter runs at %1 Hz, a sample rate the DSPs of this Zun cannot run. Please "
+                                "select a different filter.")
+                                 .arg(rate));
+        resetChoice(choice);
+        emit completeChanged();
+        return;
+    }
+    setField(dsp == 1 ? QStringLiteral("Multipath1") : QStringLiteral("Multipath2"), multipath);
 
     // DSP 2 follows DSP 1 when both use the same file; only DSP 1's rate is compared then.
     const bool same = dsp == 1 && field(QStringLiteral("SameFIRonDSP12")).toBool();

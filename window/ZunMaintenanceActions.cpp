@@ -283,6 +283,15 @@ void ZunMaintenanceActions::on_BttnRouting()
     const auto copy2 = ZunC::CopyFIRCoeffsMode(wizard.field(QStringLiteral("CopyFIRCoeffs2")).toInt());
     const bool advanced = wizard.field(QStringLiteral("AdvancedMode")).toBool();
     const bool keep = wizard.field(QStringLiteral("KeepSettings")).toBool();
+    // A routing the pages did not offer is none: routing 0 would silence every output.
+    const QVariant routingField = wizard.field(advanced ? QStringLiteral("RoutingPreset") : QStringLiteral("FullRoutingPreset"));
+    const bool routingChosen = advanced ? routingField.value<CZunRoutingPreset>().getNumber() != 0
+                                                && wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>().getNumber() != 0
+                                        : routingField.value<CZunFullRoutingPreset>().getPattern() != 0;
+    if (!routingChosen) {
+        emit signal_log(tr("No routing preset was chosen: nothing was sent to the Zun."));
+        return;
+    }
     if (advanced) {
         const auto routing = wizard.field(QStringLiteral("RoutingPreset")).value<CZunRoutingPreset>();
         const auto input = wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>();

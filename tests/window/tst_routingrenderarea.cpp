@@ -109,6 +109,11 @@ private slots:
         QCOMPARE(picture(a, RoutingRenderArea::SignalPath1), QStringLiteral("SP_2P_2P.png"));
         QCOMPARE(picture(a, RoutingRenderArea::SignalPath2), QStringLiteral("SP_2A_2A.png"));
         QCOMPARE(picture(a, RoutingRenderArea::InputRouting), QStringLiteral("IR_41_RP_41_2.png"));
+        // 2 x Mid+High serves both ways of each pair too: the split is passive
+        a.setMultipath2(ZunC::MultipathMode(4));
+        QCOMPARE(picture(a, RoutingRenderArea::SignalPath2), QStringLiteral("SP_2P_2P.png"));
+        a.setMultipath2(ZunC::MultipathMode(2));
+        QCOMPARE(picture(a, RoutingRenderArea::SignalPath2), QStringLiteral("SP_2A_2A.png"));
     }
 
     // Every preset of every firmware's library has its pictures: a coloured block in the

@@ -14,8 +14,11 @@
 #include "ZunWizardValues.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
@@ -95,6 +98,11 @@ class TestWizard : public QObject
         QLabel* l = child<QLabel>(page, label);
         return l ? qobject_cast<QWizardComboBox*>(l->buddy()) : nullptr;
     }
+    // DSP 1's copy choice stands beside its multipath choice.
+    static QWizardComboBox* copyChoice1(QWizardPage* page)
+    {
+        return qobject_cast<QWizardComboBox*>(page->findChild<QGridLayout*>()->itemAtPosition(1, 4)->widget());
+    }
     static QWizardComboBox* presetChoice(QWizardPage* page)
     {
         for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
@@ -169,6 +177,103 @@ private slots:
         editable.setCurrentIndex(1);
         QVERIFY(!editable.isEditable());
         QCOMPARE(editable.currentItemData().toString(), QStringLiteral("/x.fir"));
+
+        // typing inside a path types where the cursor stands
+        editable.setCurrentIndex(0);
+        editable.setEditText("/tmp/abc.fir");
+        editable.lineEdit()->setCursorPosition(5);
+        QTest::keyClicks(editable.lineEdit(), "XY");
+        QCOMPARE(editable.currentText(), QStringLiteral("/tmp/XYabc.fir"));
+        QCOMPARE(editable.currentItemData().toString(), QStringLiteral("/tmp/XYabc.fir"));
+        QCOMPARE(editable.lineEdit()->cursorPosition(), 7);
+    }
+
+    // A page without a routing to choose is not complete: a fan-out no preset has, or a
+    // processor without a routing library, leaves Next disabled; same-named presets are
+    // told apart in the list.
+    void routingMustBeChosen()
+    {
+        CZunConfigWizard w(device(SingleBoard));
+        w.restart();
+        w.next();
+        w.next();
+        QWizardPage* page = w.currentPage();
+        QWizardComboBox* presets = presetChoice(page);
+        QVERIFY(page->isComplete());
+        QStringList texts;
+        for (int i = 0; i < presets->count(); ++i)
+            texts << presets->itemText(i);
+        QCOMPARE(texts.removeDuplicates(), 0);
+        QCOMPARE(texts.filter(QRegularExpression("^4xAna In 4x1->2 \\(variant \\d\\)$")).size(), 2);
+
+        QWizardComboBox* fanOut = nullptr;
+        for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
+            if (box->count() && box->itemText(0) == "All")
+                fanOut = box;
+        fanOut->setCurrentIndex(fanOut->findText("1->3"));
+        QCOMPARE(presets->count(), 0);
+        QVERIFY(!page->isComplete());
+        QVERIFY(!w.button(QWizard::NextButton)->isEnabled());
+        w.setField("AdvancedMode", true); // the expert page chooses then
+        QVERIFY(page->isComplete());
+
+        auto m = map(1080);
+        CZunConfigWizard bare(QSharedPointer<CZun>::create(record(1080, 42, 0, SingleBoard), m,
+                                                           QSharedPointer<CRoutingLibrary>()));
+        bare.restart();
+        bare.next();
+        bare.next();
+        QCOMPARE(bare.currentId(), int(CZunConfigWizard::FullRouting));
+        QVERIFY(!bare.currentPage()->isComplete());
+        bare.setField("AdvancedMode", true);
+        bare.next();
+        QCOMPARE(bare.currentId(), int(CZunConfigWizard::ExpertRouting));
+        QVERIFY(!bare.currentPage()->isComplete());
+    }
+
+    // Copy choices: "Copy high to sub+low+mid" only for a set without multipath; a copy
+    // choice that is no longer offered copies nothing.
+    void copyChoices()
+    {
+        const QString plain = writeSet(m_files.path(), "Plain", 48000.0, 0);
+        const QString midHigh = writeSet(m_files.path(), "MidHigh", 48000.0, 1);
+        auto offered = [](QWizardComboBox* box) {
+            QList<int> data;
+            for (int i = 0; i < box->count(); ++i)
+                data << box->itemData(i).toInt();
+            return data;
+        };
+        for (const QString& file : {plain, midHigh}) {
+            CZunConfigWizard w(device(SingleBoard));
+            w.restart();
+            w.next();
+            w.setField("XOverSelect", 1);
+            fileChoice(xover(w), 1)->setEditText(file);
+            w.next();
+            w.next();
+            QCOMPARE(w.currentId(), int(CZunConfigWizard::MultipathClock));
+            QWizardComboBox* copy = copyChoice1(w.currentPage());
+            QCOMPARE(offered(copy).contains(int(ZunC::CopyHighToSubLowMid)), file == plain);
+        }
+
+        CZunConfigWizard w(device(SingleBoard));
+        w.restart();
+        w.next();
+        w.next();
+        w.setField("AdvancedMode", true);
+        w.next();
+        w.next();
+        QCOMPARE(w.currentId(), int(CZunConfigWizard::MultipathClock));
+        QWizardPage* page = w.currentPage();
+        QWizardComboBox* mp1 = buddyOf(page, "&Multipath DSP1");
+        QWizardComboBox* copy = copyChoice1(page);
+        mp1->setCurrentIndex(mp1->findData(int(ZunC::MP_MidHi)));
+        QVERIFY(!copy->isHidden());
+        copy->setCurrentIndex(copy->findData(int(ZunC::CopyMidHighToSubLow)));
+        QCOMPARE(w.field("CopyFIRCoeffs1").toInt(), int(ZunC::CopyMidHighToSubLow));
+        mp1->setCurrentIndex(mp1->findData(int(ZunC::MP_None)));
+        QVERIFY(copy->isHidden());
+        QCOMPARE(w.field("CopyFIRCoeffs1").toInt(), int(ZunC::NoCopies));
     }
 
     // IIR on a single board: the pages run in order, with the expert page only in
@@ -184,20 +289,23 @@ private slots:
     {
         QFETCH(bool, advanced);
         QFETCH(QList<int>, pages);
-        CZunConfigWizard w(device(SingleBoard));
+        const QSharedPointer<CZun> zun = device(SingleBoard);
+        CZunConfigWizard w(zun);
         const QList<int> ids = walk(w, [&](int id) {
             if (id == CZunConfigWizard::FullRouting)
                 w.setField("AdvancedMode", advanced);
         });
         QCOMPARE(ids, pages);
         QCOMPARE(w.field("XOverSelect").toInt(), 0);
-        // a digital input without converter runs on the incoming clock (0), anything else at 48 kHz
+        // a digital input without converter runs on the incoming clock (0), anything else on
+        // the clock the processor runs
+        const int running = zun->GetClockSelect();
         if (!advanced) {
             const quint32 word = w.field("FullRoutingPreset").value<CZunFullRoutingPreset>().getPattern();
             const bool digitalOnly = (word >> 28 & 3) == 2;
-            QCOMPARE(w.field("Clock").toInt(), digitalOnly ? 0 : 1);
+            QCOMPARE(w.field("Clock").toInt(), digitalOnly ? 0 : running);
         } else {
-            QCOMPARE(w.field("Clock").toInt(), 1);
+            QCOMPARE(w.field("Clock").toInt(), running);
         }
         QCOMPARE(w.field("Multipath1").toInt(), 0);
         QCOMPARE(w.field("CopyFIRCoeffs1").toInt(), 0);
@@ -267,7 +375,10 @@ private slots:
         QWizardComboBox* clock = buddyOf(twin.currentPage(), "&Clock");
         QVERIFY(!buddyOf(twin.currentPage(), "&Multipath DSP1")->isEnabled() && !clock->isEnabled());
         QCOMPARE(twin.field("Multipath1").toInt(), 1);
-        QCOMPARE(twin.field("Clock").toInt(), 1);
+        // the file's 48 kHz, unless the routing's digital input runs without a converter
+        const quint32 word = twin.field("FullRoutingPreset").value<CZunFullRoutingPreset>().getPattern();
+        QCOMPARE(twin.field("Clock").toInt(), (word >> 28 & 3) == 2 ? 0 : 1);
+        QCOMPARE(clock->currentData(), twin.field("Clock"));
         QVERIFY(clock->statusTip().startsWith("You are using FIR filters."));
         QCOMPARE(boxes.titles, QStringList("Invalid samplingrates"));
     }

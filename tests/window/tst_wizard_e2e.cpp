@@ -1,0 +1,506 @@
+// The configuration wizard run from the advanced tab against an emulated processor on
+// loopback, as an operator walks it: Back and Next through every page, in both routing
+// modes, and what the processor holds after Finish is what the pages showed. A run that
+// changes nothing changes nothing; kept settings keep the speakers' limits.
+#include "CRoutingLibrary.h"
+#include "CZunConfigWizard.h"
+#include "CZunFIRLimManager.h"
+#include "CZunFullRoutingPreset.h"
+#include "CZunRoutingWord.h"
+#include "DeviceTestRig.h"
+#include "FilterLimiterEWS.h"
+#include "PromptAnswers.h"
+#include "QWizardComboBox.h"
+#include "TcpSimProcess.h"
+#include "ZunMaintenanceActions.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+
+using namespace DeviceTestRig;
+
+namespace
+{
+constexpr quint32 DoubleBoard = 0x0F80;
+
+// What a page shows in a choice: the data of its current item, nothing without one.
+QVariant shown(const QComboBox* box)
+{
+    return box->currentIndex() < 0 ? QVariant() : box->itemData(box->currentIndex());
+}
+
+// Preset values compare by the words they put into the processor.
+QString key(const QVariant& v)
+{
+    if (v.userType() == qMetaTypeId<CZunFullRoutingPreset>())
+        return QStringLiteral("full %1").arg(v.value<CZunFullRoutingPreset>().getPattern(), 0, 16);
+    if (v.userType() == qMetaTypeId<CZunRoutingPreset>())
+        return QStringLiteral("rp %1").arg(v.value<CZunRoutingPreset>().getNumber());
+    if (v.userType() == qMetaTypeId<CZunInputPreset>())
+        return QStringLiteral("ip %1").arg(v.value<CZunInputPreset>().getNumber());
+    return v.isValid() ? v.toString() : QStringLiteral("none");
+}
+
+// Closes every message box as it shows and keeps its title.
+class BoxCloser : public QObject
+{
+public:
+    BoxCloser()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this]() {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    titles << box->windowTitle();
+                    box->done(QMessageBox::Ok);
+                }
+        });
+        m_timer.start(5);
+    }
+    QStringList titles;
+
+private:
+    QTimer m_timer;
+};
+} // namespace
+
+class TestWizardE2E : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Config> m_config;
+    std::unique_ptr<TcpSimProcess> m_sim;
+    QSharedPointer<CZun> m_zun;
+    std::unique_ptr<QWidget> m_tab;
+    ZunMaintenanceActions* m_actions = nullptr;
+    PromptAnswers* m_answers = nullptr;
+    SendLog m_sent;
+    QTemporaryDir m_files;
+
+    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    // One word as the processor holds it.
+    int held(const char* name)
+    {
+        const QString line = m_sim->query(QStringLiteral("get %1").arg(nr(name)), QStringLiteral("word "));
+        return line.section(' ', 2, 2).toInt();
+    }
+    quint32 heldSetId(int dsp)
+    {
+        return dsp == 1 ? quint32(held("Cmd_0_FIR_ID1")) << 16 | quint32(held("Cmd_0_FIR_ID0"))
+                        : quint32(held("Cmd_1_FIR_ID1")) << 16 | quint32(held("Cmd_1_FIR_ID0"));
+    }
+
+    QSharedPointer<CZun> newDevice(const QSharedPointer<CRoutingLibrary>& library)
+    {
+        auto zun = QSharedPointer<CZun>::create(record(1080, 42, 0, DoubleBoard), library ? library->cmdMap() : map(1080),
+                                                library);
+        zun->SetPort(m_sim->tcpPort());
+        zun->SetRoutingPauseMs(20);
+        return zun;
+    }
+    void start(bool withLibrary = true)
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
+        auto m = map(1080);
+        m_zun = newDevice(withLibrary ? QSharedPointer<CRoutingLibrary>::create(m) : QSharedPointer<CRoutingLibrary>());
+        m_sent.attach(m_zun.data());
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleTransfers(m_zun.data()));
+        m_tab.reset(new QWidget);
+        m_actions = new ZunMaintenanceActions(m_zun, m_tab.get());
+        m_answers = PromptAnswers::install(m_actions);
+    }
+
+    // The wizard's pages and choices, found as the operator sees them.
+    template <class T>
+    static T* child(QWizardPage* page, const QString& text)
+    {
+        for (T* c : page->findChildren<T*>())
+            if (c->text() == text)
+                return c;
+        return nullptr;
+    }
+    static QWizardComboBox* boxWith(QWizardPage* page, const std::function<bool(const QVariant&)>& holds)
+    {
+        for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
+            if (box->count() && holds(box->itemData(box->count() - 1)))
+                return box;
+        return nullptr;
+    }
+    template <class T>
+    static QWizardComboBox* presetBox(QWizardPage* page)
+    {
+        return boxWith(page, [](const QVariant& v) { return v.userType() == qMetaTypeId<T>(); });
+    }
+    static QWizardComboBox* buddyOf(QWizardPage* page, const QString& label)
+    {
+        QLabel* l = child<QLabel>(page, label);
+        return l ? qobject_cast<QWizardComboBox*>(l->buddy()) : nullptr;
+    }
+    static QWizardComboBox* gridBox(QWizardPage* page, int row, int column)
+    {
+        return qobject_cast<QWizardComboBox*>(page->findChild<QGridLayout*>()->itemAtPosition(row, column)->widget());
+    }
+    static QWizardComboBox* kindBox(QWizardPage* page)
+    {
+        for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
+            if (box->count() == 2 && box->itemText(1) == QLatin1String("FIR"))
+                return box;
+        return nullptr;
+    }
+    static QWizardComboBox* fileBox(QWizardPage* page, int dsp) { return page->findChildren<QWizardComboBox*>().at(dsp); }
+
+    // Every field of the page against the choice that shows it.
+    static QMap<QString, QComboBox*> fieldBoxes(CZunConfigWizard& w, int id)
+    {
+        QWizardPage* page = w.page(id);
+        switch (id) {
+        case CZunConfigWizard::XOver:
+            return {{"XOverSelect", kindBox(page)}, {"FIRPath1", fileBox(page, 1)}, {"FIRPath2", fileBox(page, 2)}};
+        case CZunConfigWizard::FullRouting:
+            return {{"FullRoutingPreset", presetBox<CZunFullRoutingPreset>(page)}};
+        case CZunConfigWizard::ExpertRouting:
+            return {{"RoutingPreset", presetBox<CZunRoutingPreset>(page)},
+                    {"InputPreset", presetBox<CZunInputPreset>(page)}};
+        case CZunConfigWizard::MultipathClock:
+            return {{"Multipath1", buddyOf(page, "&Multipath DSP1")}, {"Multipath2", buddyOf(page, "Multi&path DSP2")},
+                    {"Clock", buddyOf(page, "&Clock")}, {"CopyFIRCoeffs1", gridBox(page, 1, 4)},
+                    {"CopyFIRCoeffs2", gridBox(page, 3, 4)}};
+        default: return {};
+        }
+    }
+    // Fails the test when a field of the page holds anything but what the page shows.
+    static bool fieldsAsShown(CZunConfigWizard& w, int id)
+    {
+        const QMap<QString, QComboBox*> boxes = fieldBoxes(w, id);
+        for (auto it = boxes.cbegin(); it != boxes.cend(); ++it) {
+            if (!it.value())
+                return false;
+            const QString field = key(w.field(it.key()));
+            const QString page = key(shown(it.value()));
+            // An empty file choice shows its prompt; its field is the empty path.
+            if (field != page && !(it.key().startsWith("FIRPath") && (field == "none" || field.isEmpty()) && page.isEmpty())) {
+                qWarning("page %d: field %s holds %s, the page shows %s", id, qPrintable(it.key()), qPrintable(field),
+                         qPrintable(page));
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The operator's buttons; every page reached is checked.
+    static bool press(CZunConfigWizard& w, QWizard::WizardButton which)
+    {
+        QAbstractButton* b = w.button(which);
+        if (!b->isVisible() || !b->isEnabled())
+            return false;
+        b->click();
+        return w.currentId() < 0 || fieldsAsShown(w, w.currentId());
+    }
+    static bool next(CZunConfigWizard& w) { return press(w, QWizard::NextButton); }
+    static bool back(CZunConfigWizard& w) { return press(w, QWizard::BackButton); }
+    // Back and Next again: the page comes back as it was built the first time.
+    static bool backAndNext(CZunConfigWizard& w) { return back(w) && next(w); }
+    static void select(QComboBox* box, const QString& k)
+    {
+        for (int i = 0; i < box->count(); ++i)
+            if (key(box->itemData(i)) == k)
+                box->setCurrentIndex(i);
+    }
+
+    // What the pages showed when the operator pressed Finish.
+    struct Shown
+    {
+        QMap<QString, QString> values;
+        QVariant full, routing, input;
+        int clock = -1, multipath1 = -1, multipath2 = -1, copy1 = -1, copy2 = -1, kind = -1;
+    };
+    static Shown recordShown(CZunConfigWizard& w, bool advanced)
+    {
+        Shown s;
+        s.kind = shown(kindBox(w.page(CZunConfigWizard::XOver))).toInt();
+        if (advanced) {
+            s.routing = shown(presetBox<CZunRoutingPreset>(w.page(CZunConfigWizard::ExpertRouting)));
+            s.input = shown(presetBox<CZunInputPreset>(w.page(CZunConfigWizard::ExpertRouting)));
+        } else {
+            s.full = shown(presetBox<CZunFullRoutingPreset>(w.page(CZunConfigWizard::FullRouting)));
+        }
+        const QMap<QString, QComboBox*> mc = fieldBoxes(w, CZunConfigWizard::MultipathClock);
+        s.clock = shown(mc["Clock"]).toInt();
+        s.multipath1 = shown(mc["Multipath1"]).toInt();
+        s.multipath2 = shown(mc["Multipath2"]).toInt();
+        // A copy choice that is not shown copies nothing.
+        s.copy1 = mc["CopyFIRCoeffs1"]->isHidden() ? 0 : shown(mc["CopyFIRCoeffs1"]).toInt();
+        s.copy2 = mc["CopyFIRCoeffs2"]->isHidden() ? 0 : shown(mc["CopyFIRCoeffs2"]).toInt();
+        return s;
+    }
+
+    // The processor holds what the pages showed: clock, routing, the sets of both DSPs
+    // with their multipath modes (IIR) and their coefficient copies.
+    bool holdsShown(const Shown& s, bool advanced, const QString& firName = QString())
+    {
+        return waitUntil([&]() {
+            if (!transfersIdle(m_zun.data()) || held("Cmd_ClockSel") != s.clock)
+                return false;
+            const quint16 routing = quint16(held("Cmd_SPI_Routing"));
+            if (advanced) {
+                if (routing != CZunRoutingWord::compose(s.routing.value<CZunRoutingPreset>().getNumber(),
+                                                         s.input.value<CZunInputPreset>().getNumber()))
+                    return false;
+            } else {
+                const auto full = s.full.value<CZunFullRoutingPreset>();
+                if (routing != full.getRoutingWord().word || held("Cmd_DSP_FullRouting0") != int(full.getPattern() & 0xFFFF)
+                    || held("Cmd_DSP_FullRouting1") != int(full.getPattern() >> 16))
+                    return false;
+            }
+            if (held("Cmd_0_FIRCopy") != s.copy1 || held("Cmd_1_FIRCopy") != s.copy2)
+                return false;
+            for (int dsp : {1, 2}) {
+                const QShPtrFLE set = m_zun->GetFIRLimManager()->GetFIRFilter(heldSetId(dsp));
+                if (!set)
+                    return false;
+                if (s.kind == 0 && (!set->isDefaultCrossover() || set->multipathMode() != (dsp == 1 ? s.multipath1 : s.multipath2)))
+                    return false;
+                if (s.kind == 1 && (set->isDefaultCrossover() || set->GetName() != firName))
+                    return false;
+            }
+            return true;
+        }, 30000);
+    }
+
+    // A FIR crossover set at a rate, written as a file.
+    QString writeFir(const QString& name, double rate, quint32* key = nullptr)
+    {
+        FilterLimiterEWS set(QString(), rate);
+        set.setSampleRate(rate);
+        for (int o = 0; o < 4; ++o)
+            set.setOutput(o, QVector<qint32>(64, 2000 * (o + 1)), 10, o);
+        set.SetName(name);
+        const quint32 k = set.computeKey();
+        if (key)
+            *key = k;
+        const QString path = m_files.filePath(name + QStringLiteral(".fir"));
+        set.toFile(path);
+        return path;
+    }
+
+private slots:
+    void initTestCase() { m_config.reset(new Config); }
+    void cleanup()
+    {
+        m_tab.reset();
+        m_zun.reset();
+        m_sim.reset();
+    }
+
+    // IIR crossovers in both routing modes: the operator makes choices, goes back and
+    // forth over every page, makes them again, and Finish sends what the pages show.
+    void walkBothModes_data()
+    {
+        QTest::addColumn<bool>("advanced");
+        QTest::newRow("full routing") << false;
+        QTest::newRow("expert routing") << true;
+    }
+    void walkBothModes()
+    {
+        QFETCH(bool, advanced);
+        start();
+        Shown s;
+        bool walked = false;
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            w.show();
+            QWizardPage* mc = w.page(CZunConfigWizard::MultipathClock);
+            auto chooseRouting = [&]() {
+                if (advanced) {
+                    QWizardPage* p = w.page(CZunConfigWizard::ExpertRouting);
+                    select(presetBox<CZunRoutingPreset>(p), "rp 36"); // 4x 1->2 alternating
+                    select(presetBox<CZunInputPreset>(p), "ip 69");
+                } else {
+                    select(presetBox<CZunFullRoutingPreset>(w.page(CZunConfigWizard::FullRouting)), "full 80066480");
+                }
+            };
+            auto chooseModes = [&]() {
+                select(buddyOf(mc, "&Clock"), "1");
+                select(buddyOf(mc, "&Multipath DSP1"), "1");
+                if (advanced)
+                    select(gridBox(mc, 1, 4), "1");
+                select(buddyOf(mc, "Multi&path DSP2"), "2");
+            };
+            if (!next(w) || w.currentId() != CZunConfigWizard::XOver || !backAndNext(w) || !next(w))
+                return false;
+            if (advanced) {
+                w.setField("AdvancedMode", true);
+                if (!next(w) || w.currentId() != CZunConfigWizard::ExpertRouting)
+                    return false;
+            }
+            chooseRouting();
+            if (!backAndNext(w))
+                return false;
+            chooseRouting();
+            if (!next(w) || w.currentId() != CZunConfigWizard::MultipathClock)
+                return false;
+            chooseModes();
+            if (!fieldsAsShown(w, w.currentId()) || !backAndNext(w)) // the page is built anew
+                return false;
+            chooseModes();
+            if (!next(w) || w.currentId() != CZunConfigWizard::Finish || !back(w) || !next(w))
+                return false;
+            s = recordShown(w, advanced);
+            walked = true;
+            return press(w, QWizard::FinishButton) && w.result() == QDialog::Accepted;
+        };
+        m_actions->on_BttnRouting();
+        QVERIFY(walked);
+        QCOMPARE(s.clock, 1);
+        QCOMPARE(s.multipath1, 1);
+        QCOMPARE(s.multipath2, 2);
+        QCOMPARE(s.copy1, advanced ? 1 : 0);
+        QVERIFY(holdsShown(s, advanced));
+    }
+
+    // A processor running a FIR crossover: Back and Next on the crossover page keep FIR,
+    // and Finish keeps the FIR set running instead of a pass-through one. A file at a rate
+    // the DSPs cannot run is refused with its reason.
+    void firCrossoverKept()
+    {
+        start();
+        const QString fir = writeFir("Main PA", 48000.0);
+        const QString fast = writeFir("Fast PA", 192000.0);
+        Shown s;
+        BoxCloser boxes;
+        auto walk = [&](CZunConfigWizard& w, bool runsFir) {
+            w.show();
+            QWizardPage* xo = w.page(CZunConfigWizard::XOver);
+            if (!next(w))
+                return false;
+            if (runsFir) {
+                // the crossover page opens on the FIR the processor runs, and stays there
+                if (shown(kindBox(xo)).toInt() != 1 || !backAndNext(w) || shown(kindBox(xo)).toInt() != 1)
+                    return false;
+            } else {
+                kindBox(xo)->setCurrentIndex(1);
+            }
+            // this processor's DSPs run no 192 kHz: refused, the page stays incomplete
+            fileBox(xo, 1)->setEditText(fast);
+            if (xo->isComplete() || boxes.titles != QStringList("Invalid FIR filter"))
+                return false;
+            fileBox(xo, 1)->setEditText(fir);
+            child<QCheckBox>(xo, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
+            while (w.currentId() != CZunConfigWizard::Finish)
+                if (!next(w))
+                    return false;
+            s = recordShown(w, false);
+            return press(w, QWizard::FinishButton);
+        };
+        m_answers->wizard = [&](CZunConfigWizard& w) { return walk(w, false); };
+        m_actions->on_BttnRouting();
+        QCOMPARE(s.kind, 1);
+        QVERIFY(holdsShown(s, false, "Main PA"));
+        QVERIFY(reread(m_zun.data()));
+
+        boxes.titles.clear();
+        s = Shown();
+        m_answers->wizard = [&](CZunConfigWizard& w) { return walk(w, true); };
+        m_sent.clear();
+        m_actions->on_BttnRouting();
+        QCOMPARE(s.kind, 1);
+        QVERIFY(holdsShown(s, false, "Main PA"));
+        QCOMPARE(m_sent.count(nr("Cmd_ClockSel")), 1);
+    }
+
+    // A run that changes nothing, keeping the settings, changes nothing: the routing (a
+    // preset whose name another preset shares), the clock, and the speakers' limits.
+    void unchangedRunChangesNothing()
+    {
+        start();
+        // The second of the two "4xAna In 4x1->2" presets, and limits of the operator's own.
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_SPI_Routing")).arg(0x23A4)));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_Routing")).arg(0x23A4)));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_FullRouting0")).arg(0x6480)));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_FullRouting1")).arg(0x8006)));
+        QVERIFY(reread(m_zun.data()));
+        const int clock = held("Cmd_ClockSel");
+        QShPtrFLE limited = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+        for (int o = 0; o < 4; ++o)
+            QVERIFY(limited->setLimiterThresholdContinuous(60.0, o, 0, 0));
+        limited->SetName(QStringLiteral("Stage 60 W"));
+        const quint32 id = limited->computeKey();
+        m_zun->CheckFilterMIPS(limited, 0);
+        m_zun->UploadFIRFilter(limited, 0);
+        m_zun->InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+        QVERIFY(waitUntil([&]() { return heldSetId(1) == id && heldSetId(2) == id; }, 30000));
+        QVERIFY(settleTransfers(m_zun.data()));
+        QVERIFY(reread(m_zun.data()));
+
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            w.show();
+            while (w.currentId() != CZunConfigWizard::Finish)
+                if (!next(w))
+                    return false;
+            w.setField("KeepSettings", true);
+            return press(w, QWizard::FinishButton);
+        };
+        m_sent.clear();
+        m_actions->on_BttnRouting();
+        QVERIFY(m_sent.count(nr("Cmd_ClockSel")) == 1); // the wizard did run
+        QVERIFY(waitUntil([&]() { return transfersIdle(m_zun.data()) && heldSetId(1) != id; }, 30000));
+        QVERIFY(settleTransfers(m_zun.data()));
+        QCOMPARE(held("Cmd_SPI_Routing"), 0x23A4);
+        QCOMPARE(held("Cmd_DSP_FullRouting0"), 0x6480);
+        QCOMPARE(held("Cmd_DSP_FullRouting1"), 0x8006);
+        QCOMPARE(held("Cmd_ClockSel"), clock);
+
+        // The sets the processor runs now, as a device of its own reads them back.
+        const quint32 ids[2] = {heldSetId(1), heldSetId(2)};
+        m_zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        auto m = map(1080);
+        QSharedPointer<CZun> reader = newDevice(QSharedPointer<CRoutingLibrary>::create(m));
+        reader->connect(true);
+        QVERIFY(waitUntil([&]() { return reader->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleTransfers(reader.data()));
+        for (quint32 running : ids) {
+            const QShPtrFLE set = reader->GetFIRLimManager()->GetFIRFilter(running);
+            QVERIFY(set);
+            QVERIFY(set->isDefaultCrossover());
+            for (int o = 0; o < 4; ++o)
+                QCOMPARE(set->limiterThresholdContinuous(o, 0, 0), 60.0);
+        }
+        reader->disconnect();
+        QVERIFY(waitUntil([&]() { return !reader->IsConnected(); }));
+    }
+
+    // Without a routing to choose (no routing library), nothing reaches the processor,
+    // even when the wizard is ended with Finish regardless.
+    void nothingSentWithoutARouting()
+    {
+        start(false);
+        bool stuck = false;
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            w.show();
+            for (int guard = 0; guard < 5 && w.currentId() != CZunConfigWizard::FullRouting; ++guard)
+                w.next();
+            stuck = w.currentId() == CZunConfigWizard::FullRouting && !w.button(QWizard::NextButton)->isEnabled();
+            w.accept();
+            return true;
+        };
+        QSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
+        m_sent.clear();
+        m_actions->on_BttnRouting();
+        QVERIFY(stuck);
+        QCOMPARE(m_sent.count(nr("Cmd_ClockSel")), 0);
+        QCOMPARE(m_sent.count(nr("Cmd_SPI_Routing")), 0);
+        QCOMPARE(m_sent.count(nr("Cmd_DSP_FullRouting0")), 0);
+        QCOMPARE(log.count(), 1);
+        QVERIFY(m_zun->IsTcpCheckOn());
+    }
+};
+
+QTEST_MAIN(TestWizardE2E)
+#include "tst_wizard_e2e.moc"
