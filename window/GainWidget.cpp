@@ -79,6 +79,16 @@ GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioI
     setContextMenuPolicy(Qt::ActionsContextMenu);
     setWhatsThis(tr(WhatsThis));
 
+    m_meterFrame.setSingleShot(true);
+    m_meterFrame.setInterval(MeterFrameMs);
+    connect(&m_meterFrame, &QTimer::timeout, this, [this]() {
+        if (!m_metersDue)
+            return;
+        m_metersDue = false;
+        updateMeters();
+        m_meterFrame.start();
+    });
+
     // Once, for the page's life: a rebuild replaces strips, never these connections. The
     // device emits from its image's thread; the automatic connection queues them here.
     if (CZun* z = m_zun.data()) {
@@ -350,13 +360,26 @@ void GainWidget::applyInputMutes()
 void GainWidget::on_connect()
 {
     if (m_status)
-        connect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::updateMeters, Qt::UniqueConnection);
+        connect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::onStatusRefreshed,
+                Qt::UniqueConnection);
 }
 
 void GainWidget::on_disconnect()
 {
     if (m_status)
-        disconnect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::updateMeters);
+        disconnect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::onStatusRefreshed);
+    m_meterFrame.stop();
+    m_metersDue = false;
+}
+
+void GainWidget::onStatusRefreshed()
+{
+    if (m_meterFrame.isActive()) {
+        m_metersDue = true;
+        return;
+    }
+    updateMeters();
+    m_meterFrame.start();
 }
 
 void GainWidget::updateMeters()

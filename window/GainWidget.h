@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSharedPointer>
+#include <QTimer>
 #include <QWidget>
 
 class AudioIOStatus;
@@ -34,6 +35,9 @@ class GainWidget : public QWidget
 {
     Q_OBJECT
 public:
+    // The meters show the status at most once per frame of this length: datagrams come
+    // every 20 ms, faster than a meter needs to move.
+    static constexpr int MeterFrameMs = 40;
     GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent = nullptr);
     ~GainWidget() override;
 
@@ -48,6 +52,9 @@ public:
     // The output channel whose strip lies under a point of the page, or null.
     CZunOutput* outputAt(const QPoint& point) const;
     void setContextPoint(const QPoint& point) { m_contextPoint = point; }
+
+    // The meters' frame (single shot, MeterFrameMs): what the tests drive.
+    QTimer* meterFrame() { return &m_meterFrame; }
 
     QAction* copyAction() const { return m_copy; }
     QAction* pasteAction() const { return m_paste; }
@@ -116,6 +123,8 @@ private:
         QPointer<CZunOutput> channel;
     };
 
+    // A status refresh: shown at once when no frame is running, else at the frame's end.
+    void onStatusRefreshed();
     void rebuild();
     void clearStrips();
     void buildMaster();
@@ -138,6 +147,8 @@ private:
     QList<InputEntry> m_inputs;
     QList<OutputEntry> m_outputs;
     QList<QFrame*> m_separators;
+    QTimer m_meterFrame;
+    bool m_metersDue = false;
     bool m_rebuilding = false;
     bool m_rebuildPending = false;
     bool m_importEnabled = false;

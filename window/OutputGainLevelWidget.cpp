@@ -136,7 +136,14 @@ void OutputGainLevelWidget::switchPeakLED(bool on)
     m_peakLED->setPixmap(ledPicture(on));
 }
 
-void OutputGainLevelWidget::switchThermoLED(bool on) { m_thermoLED->setPixmap(ledPicture(on)); }
+void OutputGainLevelWidget::switchThermoLED(bool on)
+{
+    // A new picture also re-lays the strip out: only a changed state sets one.
+    if (on == m_thermo)
+        return;
+    m_thermo = on;
+    m_thermoLED->setPixmap(ledPicture(on));
+}
 
 void OutputGainLevelWidget::onButtonPhInvert(bool checked) { emit invertChannel(name(), checked); }
 

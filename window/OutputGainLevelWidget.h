@@ -28,6 +28,7 @@ public:
 
     bool isMuteDisabled() const { return !m_muteReasons.isEmpty(); }
     bool isPeakLEDOn() const { return m_peak; }
+    bool isThermoLEDOn() const { return m_thermo; }
     ThermoOutputLevel* levelMeter() const { return m_level; }
     ThermoGainReduction* gainReductionMeter() const { return m_gainReduction; }
     ThermoCoilTemperature* temperatureMeter() const { return m_temperature; }
@@ -86,5 +87,6 @@ private:
     QVBoxLayout* m_gainReductionBox;
     QPoint m_pressPoint;
     bool m_peak = false;
+    bool m_thermo = false;
     QSet<int> m_muteReasons;
 };

@@ -4,6 +4,12 @@
 
 #include <qwt_scale_draw.h>
 
+#include <QPainter>
+#include <QPaintEvent>
+#include <QStyle>
+#include <QStyleOption>
+#include <qdrawutil.h>
+
 #include <cmath>
 
 ZunMeterThermo::ZunMeterThermo(const QwtScaleDiv& div, const QBrush& fill, QWidget* parent) : QwtThermo(parent)
@@ -25,6 +31,65 @@ bool ZunMeterThermo::showValue(double value, double threshold)
     m_shown = value;
     setValue(value);
     return true;
+}
+
+void ZunMeterThermo::setValue(double value)
+{
+    // Only the liquid moves: the pipe alone is repainted, never the scale, whose labels
+    // cost far more to lay out than the bar to fill. The toolkit's own setter asks for the
+    // whole widget, so it runs with updates held off.
+    const bool held = testAttribute(Qt::WA_UpdatesDisabled);
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    QwtThermo::setValue(value);
+    setAttribute(Qt::WA_UpdatesDisabled, held);
+    update(pipe());
+}
+
+QRect ZunMeterThermo::pipe() const
+{
+    // The toolkit works the pipe out from the scale's label metrics each time it is asked.
+    if (m_pipe.isNull())
+        m_pipe = pipeRect();
+    return m_pipe;
+}
+
+void ZunMeterThermo::paintEvent(QPaintEvent* event)
+{
+    // A value change: the pipe alone, drawn as the toolkit draws it but from the kept
+    // rectangle.
+    const QRect tRect = pipe();
+    if (!tRect.contains(event->rect())) {
+        QwtThermo::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    QStyleOption opt;
+    opt.initFrom(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &opt, &painter, this);
+    const int bw = borderWidth();
+    const QBrush brush = palette().brush(QPalette::Base);
+    qDrawShadePanel(&painter, tRect.adjusted(-bw, -bw, bw, bw), palette(), true, bw,
+                    &brush);
+    drawLiquid(&painter, tRect);
+}
+
+void ZunMeterThermo::resizeEvent(QResizeEvent* event)
+{
+    m_pipe = QRect();
+    QwtThermo::resizeEvent(event);
+}
+
+void ZunMeterThermo::changeEvent(QEvent* event)
+{
+    m_pipe = QRect();
+    QwtThermo::changeEvent(event);
+}
+
+void ZunMeterThermo::scaleChange()
+{
+    m_pipe = QRect();
+    QwtThermo::scaleChange();
 }
 
 QSize ZunMeterThermo::hintWithoutScale(int noScaleHeight) const

@@ -18,12 +18,27 @@ public:
     double shownValue() const { return m_shown; }
     // The larger of the scale's two border-distance hints (the room a scale needs at its ends).
     int borderDistance() const;
-    void setScaleShown(bool on) { setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale); }
+    void setScaleShown(bool on)
+    {
+        setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale);
+        m_pipe = QRect();
+    }
+    // Repaints the pipe alone.
+    void setValue(double value) override;
+
+    // The pipe's rectangle, kept until the size, the scale or the look change.
+    QRect pipe() const;
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void scaleChange() override;
+
     // Without a scale: the pipe's width by noScaleHeight; with one the toolkit's hint.
     QSize hintWithoutScale(int noScaleHeight) const;
 
 private:
     double m_shown = NothingShown;
+    mutable QRect m_pipe;
 };

@@ -91,6 +91,9 @@ public:
     }
     QString error() const { return m_sim ? m_sim->error() : QString(); }
 
+    // The closer of modal boxes runs from the start; a bench that shows none stops it.
+    void setBoxCloser(bool on) { on ? m_boxCloser.start(20) : m_boxCloser.stop(); }
+
     // The texts of the boxes closed so far.
     QStringList takeBoxes()
     {

@@ -15,6 +15,7 @@
 #include "QEditableTabBar.h"
 #include "QEditableTabWidget.h"
 #include "WindowTestRig.h"
+#include "ZunStallProbe.h"
 #include "ZunControlDlg.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
@@ -109,6 +110,7 @@ class TstControlWindow : public QObject
     Q_OBJECT
 
     std::unique_ptr<WindowTestRig> m_rig;
+    ZunStallProbe m_stalls; // printed, never asserted
 
     std::unique_ptr<ZunControlDlg> window(quint16 nr, bool shown = false)
     {
@@ -154,7 +156,13 @@ private slots:
         m_rig->addDevice(Single, WindowTestRig::SingleBoard, WindowTestRig::TwoInputs);
     }
 
-    void cleanupTestCase() { m_rig.reset(); }
+    void init() { m_stalls.start(); }
+    void cleanup() { m_stalls.record(QTest::currentTestFunction()); }
+    void cleanupTestCase()
+    {
+        qInfo().noquote() << m_stalls.report();
+        m_rig.reset();
+    }
 
     void tabsOrderAndFlags_data()
     {

@@ -12,6 +12,7 @@
 #include "QWizardComboBox.h"
 #include "RoutingRenderArea.h"
 #include "WindowTestRig.h"
+#include "ZunStallProbe.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunControlDlg.h"
 #include "ZunSystemWidget.h"
@@ -43,6 +44,7 @@ class TstControlWindowMaintenance : public QObject
     Q_OBJECT
 
     std::unique_ptr<WindowTestRig> m_rig;
+    ZunStallProbe m_stalls; // printed, never asserted
     std::unique_ptr<ZunControlDlg> m_window;
     PromptAnswers* m_answers = nullptr;
 
@@ -67,6 +69,7 @@ private slots:
     }
     void init()
     {
+        m_stalls.start();
         m_window = std::make_unique<ZunControlDlg>(Emulated, m_rig->deviceServer(), m_rig->statusServer());
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->show();
@@ -76,8 +79,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_window->tabWidget()->count() > 2 && m_window->advancedTab()->isEnabled(), 20000);
         m_answers = PromptAnswers::install(actions());
     }
-    void cleanup() { m_window.reset(); }
-    void cleanupTestCase() { m_rig.reset(); }
+    void cleanup()
+    {
+        m_stalls.record(QTest::currentTestFunction());
+        m_window.reset();
+    }
+    void cleanupTestCase()
+    {
+        qInfo().noquote() << m_stalls.report();
+        m_rig.reset();
+    }
 
     void wizardChangesTheProcessorAndTheWindowFollows_data()
     {

@@ -1,0 +1,176 @@
+// What the meters of the gain page cost while a status stream runs: a value change
+// repaints a meter's pipe alone (and draws it as a whole paint does), steady values
+// repaint nothing, and refreshes faster than the meters' frame show once per frame.
+#include "AudioIOStatus.h"
+#include "AudioIOStatusServer.h"
+#include "CCmdMap.h"
+#include "GainWidget.h"
+#include "OutputGainLevelWidget.h"
+#include "ThermoCoilTemperature.h"
+#include "ThermoGainReduction.h"
+#include "ThermoOutputLevel.h"
+#include "WindowTestRig.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+// Notes the paint events that reach the watched widgets, and layout requests.
+struct PaintLog : QObject
+{
+    QList<QPair<QObject*, QRect>> paints;
+    int layouts = 0;
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            paints.append({o, static_cast<QPaintEvent*>(e)->rect()});
+        else if (e->type() == QEvent::LayoutRequest)
+            ++layouts;
+        return false;
+    }
+    void watch(QWidget* w)
+    {
+        w->installEventFilter(this);
+        for (QWidget* c : w->findChildren<QWidget*>())
+            c->installEventFilter(this);
+    }
+};
+
+// Lets every pending update be painted.
+void paintPending()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+// A status datagram whose first output level is dB.
+QByteArray statusDatagram(const CCmdMap& map, double dB)
+{
+    QByteArray d(4 + int(map.getCmdNr("Inf_DSP_StatSize")) * 2, '\0');
+    auto put = [&d](int word, quint16 value) { qToLittleEndian(value, reinterpret_cast<uchar*>(d.data()) + 4 + 2 * word); };
+    qToLittleEndian(quint16(map.getCmdNr("ID_TX_Block")), reinterpret_cast<uchar*>(d.data()));
+    put(map.getCmdNr("Stat_Status"), quint16(map.getCmdNr("Msg_StatusIdle")));
+    put(map.getCmdNr("Stat_0_LevelOut0"), quint16(std::lround(65535.0 * std::pow(10.0, dB / 20.0))));
+    return d;
+}
+} // namespace
+
+class TestMeterPaint : public QObject
+{
+    Q_OBJECT
+
+    template <class Meter>
+    void pipeAlone(double value, bool scale)
+    {
+        QWidget top;
+        top.resize(120, 220);
+        auto* meter = new Meter(&top);
+        meter->setGeometry(10, 10, 50, 180);
+        meter->setScaleShown(scale);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        paintPending();
+        PaintLog log;
+        log.watch(meter);
+        QVERIFY(meter->showValue(value, 0.5));
+        QTRY_VERIFY(!log.paints.isEmpty());
+        const QRect pipe = meter->pipe();
+        for (const auto& p : qAsConst(log.paints))
+            QVERIFY2(pipe.contains(p.second), qPrintable(QStringLiteral("painted %1,%2 %3x%4 beyond the pipe")
+                                                               .arg(p.second.x()).arg(p.second.y())
+                                                               .arg(p.second.width()).arg(p.second.height())));
+        // The pipe drawn alone looks as it does in a paint of the whole meter.
+        const QImage whole = meter->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QImage alone(meter->size(), QImage::Format_RGB32);
+        alone.fill(Qt::magenta);
+        meter->render(&alone, pipe.topLeft(), QRegion(pipe));
+        QCOMPARE(alone.copy(pipe), whole.copy(pipe));
+    }
+
+private slots:
+    void initTestCase() { registerWindowMetaTypes(); }
+
+    void aValueChangeRepaintsThePipeAlone()
+    {
+        pipeAlone<ThermoOutputLevel>(-20.0, true);
+        pipeAlone<ThermoOutputLevel>(-6.0, false);
+        pipeAlone<ThermoGainReduction>(5.0, true);
+        pipeAlone<ThermoCoilTemperature>(60.0, false);
+    }
+
+    void steadyValuesRepaintNothing()
+    {
+        OutputGainLevelWidget strip;
+        strip.drawLevelScale(true);
+        strip.drawGainReductionScale(true);
+        strip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&strip));
+        auto feed = [&strip] {
+            strip.setLevel(-12.0);
+            strip.setGainReduction(3.0);
+            strip.setCoilTemperature(50.0);
+            strip.switchPeakLED(true);
+            strip.switchThermoLED(true);
+        };
+        feed();
+        paintPending();
+        QVERIFY(strip.isPeakLEDOn() && strip.isThermoLEDOn());
+        PaintLog log;
+        log.watch(&strip);
+        for (int i = 0; i < 5; ++i) {
+            feed();
+            paintPending();
+        }
+        QCOMPARE(log.paints.size(), 0);
+        QCOMPARE(log.layouts, 0);
+        strip.switchThermoLED(false);
+        QVERIFY(!strip.isThermoLEDOn());
+        QTRY_VERIFY(!log.paints.isEmpty());
+    }
+
+    void refreshesShowOncePerFrame()
+    {
+        WindowTestRig rig;
+        const QSharedPointer<CZun> zun = rig.addDevice(46);
+        const QSharedPointer<AudioIOStatus> status = rig.statusServer()->getStatus(46);
+        const CCmdMap& map = *zun->GetCmdMap();
+        GainWidget page(1, zun, status);
+        page.UpdateGui();
+        page.on_connect();
+        ThermoOutputLevel* meter = page.outputStrip(ZunC::Output0)->levelMeter();
+        page.meterFrame()->setInterval(3600 * 1000); // the frame ends when the test says so
+        auto frameEnds = [&page] {
+            page.meterFrame()->stop();
+            QMetaObject::invokeMethod(page.meterFrame(), "timeout");
+        };
+
+        // The first refresh shows at once and opens a frame.
+        QVERIFY(status->refresh(statusDatagram(map, -10.0)));
+        QCOMPARE(meter->value(), -10.0);
+        QVERIFY(page.meterFrame()->isActive());
+        // Within it the latest one waits for the frame's end.
+        QVERIFY(status->refresh(statusDatagram(map, -20.0)));
+        QVERIFY(status->refresh(statusDatagram(map, -30.0)));
+        QCOMPARE(meter->value(), -10.0);
+        frameEnds();
+        QCOMPARE(meter->value(), -30.0);
+        // A frame without refreshes shows nothing and is the last.
+        frameEnds();
+        QVERIFY(!page.meterFrame()->isActive());
+        QVERIFY(status->refresh(statusDatagram(map, -6.0)));
+        QCOMPARE(meter->value(), -6.0);
+        // Disconnected: nothing more reaches the meters, nothing waits.
+        QVERIFY(status->refresh(statusDatagram(map, -40.0)));
+        page.on_disconnect();
+        QVERIFY(!page.meterFrame()->isActive());
+        QVERIFY(status->refresh(statusDatagram(map, -42.0)));
+        QCOMPARE(meter->value(), -6.0);
+    }
+};
+
+QTEST_MAIN(TestMeterPaint)
+#include "tst_meterpaint.moc"

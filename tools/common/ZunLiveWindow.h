@@ -1,0 +1,117 @@
+#pragma once
+
+// What the window benches share: the program's real control window for an emulated
+// processor (zunsim) on loopback, registered with the device services as the main window
+// does, and the status streams the window asks for while a gain page is shown: its
+// requests go to the emulator and the datagrams back to the audio-status server, as the
+// discovery object does it. Settings and folders are the run's own (WindowTestRig).
+#include "AudioIOStatusServer.h"
+#include "CZunSetupManager.h"
+#include "QEditableTabWidget.h"
+#include "WindowTestRig.h"
+#include "ZunControlDlg.h"
+#include "ZunUdpDatagram.h"
+
+#include <QGuiApplication>
+#include <QNetworkDatagram>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <cstdio>
+#include <memory>
+
+class ZunLiveWindow
+{
+public:
+    static constexpr quint16 Serial = 301;
+
+    // Starts the emulator with the hardware word and registers the device. False with a
+    // reason in error().
+    bool start(quint32 hardware)
+    {
+        if (qEnvironmentVariableIsEmpty("ZUNSIM"))
+            qputenv("ZUNSIM", ZUNSIM_PATH);
+        m_rig = std::make_unique<WindowTestRig>();
+        if (!m_rig->startSim(Serial, hardware)) {
+            m_error = m_rig->error();
+            return false;
+        }
+        m_rig->addDevice(Serial, hardware);
+        m_socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this]() {
+            while (m_socket.hasPendingDatagrams())
+                m_rig->statusServer()->setStatusData(Serial, m_socket.receiveDatagram().data());
+        });
+        // The discovery's link check every 2000 ms keeps the idle link alive.
+        m_keepAlive.setInterval(2000);
+        QObject::connect(&m_keepAlive, &QTimer::timeout, [this]() { zun()->triggerTcpCheck(); });
+        m_keepAlive.start();
+        return true;
+    }
+
+    // Opens the window (shown) without connecting it.
+    ZunControlDlg* create()
+    {
+        m_window = std::make_unique<ZunControlDlg>(Serial, m_rig->deviceServer(), m_rig->statusServer());
+        m_window->setAttribute(Qt::WA_DeleteOnClose, false);
+        QObject::connect(m_window.get(), &ZunControlDlg::statusTxTimeOut, [this](quint16) {
+            if (m_streams)
+                m_socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost,
+                                       m_rig->sim()->udpPort());
+        });
+        m_window->resize(1280, 800);
+        m_window->show();
+        return m_window.get();
+    }
+    void close() { m_window.reset(); }
+
+    // The window's own connect button; true once the image is shown and the link is idle.
+    bool connect()
+    {
+        bool loaded = false;
+        const QMetaObject::Connection c =
+            QObject::connect(zun().data(), &CZun::signal_ZunStatusChanged, [&loaded]() { loaded = true; });
+        m_window->connectToZun();
+        const bool ok = DeviceTestRig::waitUntil([&]() { return loaded && m_window->tabWidget()->count() > 2; })
+                        && settle();
+        QObject::disconnect(c);
+        return ok;
+    }
+
+    // The link idle and nothing on its way to or from the flash, then a pause in which the
+    // window finishes what it put off.
+    bool settle(int pauseMs = 300)
+    {
+        if (!DeviceTestRig::settleTransfers(zun().data()))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        return DeviceTestRig::waitUntil([&]() { return t.elapsed() >= pauseMs; })
+               && DeviceTestRig::waitUntil([this]() { return DeviceTestRig::transfersIdle(zun().data()); });
+    }
+
+    // Status requests reach the emulator (true) or are dropped (false).
+    void setStreams(bool on) { m_streams = on; }
+
+    WindowTestRig& rig() { return *m_rig; }
+    ZunControlDlg* window() const { return m_window.get(); }
+    QSharedPointer<CZun> zun() const { return m_rig->device(Serial); }
+    QString error() const { return m_error; }
+    static QString platform() { return QGuiApplication::platformName(); }
+    // Only warnings and worse reach the error output: the figures stay readable.
+    static void quiet()
+    {
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type != QtDebugMsg && type != QtInfoMsg && !text.contains(QLatin1String("propagateSizeHints")))
+                fprintf(stderr, "%s\n", qPrintable(text));
+        });
+    }
+
+private:
+    std::unique_ptr<WindowTestRig> m_rig;
+    std::unique_ptr<ZunControlDlg> m_window;
+    QUdpSocket m_socket;
+    QTimer m_keepAlive;
+    bool m_streams = true;
+    QString m_error;
+};

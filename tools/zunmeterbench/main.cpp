@@ -1,0 +1,120 @@
+// zunmeterbench: what one open gain page costs. The program's real control window of an
+// emulated two-board processor (8 outputs) on loopback shows its gain page; the CPU time
+// of the whole process (getrusage) is taken over a fixed wall time with the status streams
+// running (a datagram every 20 ms, as the page asks for them) and, as the reference, the
+// same page with the streams stopped. The two alternate; printed are each one's share of
+// a core and the difference (goal: streams running at most 3 % of a core). The display
+// platform is printed too: run it offscreen (the default) or under a display (Xvfb).
+//
+// Usage: zunmeterbench [seconds per measurement, default 10] [pairs, default 3]
+#include "AudioIOStatus.h"
+#include "GainWidget.h"
+#include "ZunLiveWindow.h"
+
+#include <QApplication>
+#include <QTextStream>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace
+{
+constexpr quint32 TwoBoards = 0x0F80;
+
+[[noreturn]] void fail(const QString& text)
+{
+    QTextStream(stderr) << "zunmeterbench: " << text << Qt::endl;
+    ::exit(1);
+}
+
+double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the event loop for ms of wall time; the process's CPU time meanwhile in % of a core.
+double cpuPercentOver(int ms)
+{
+    QElapsedTimer wall;
+    const double before = cpuSeconds();
+    wall.start();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return 100.0 * (cpuSeconds() - before) / (double(wall.nsecsElapsed()) / 1e9);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    DeviceTestRig::Config config; // settings and folders of the run's own
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ZunLiveWindow::quiet();
+    const int seconds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 10;
+    const int pairs = argc > 2 ? qMax(1, QString::fromLocal8Bit(argv[2]).toInt()) : 3;
+
+    ZunLiveWindow live;
+    if (!live.start(TwoBoards))
+        fail(live.error());
+    live.rig().setBoxCloser(false); // a test's helper, not the program's cost
+    ZunControlDlg* window = live.create();
+    if (!live.connect())
+        fail(QStringLiteral("the emulated processor sent no parameter image"));
+    GainWidget* page = window->firstGainPage();
+    if (window->tabWidget()->currentWidget() != page || page->outputStrips().size() != 8)
+        fail(QStringLiteral("the gain page with 8 output strips is not shown"));
+    const QSharedPointer<AudioIOStatus> status = live.rig().statusServer()->getStatus(ZunLiveWindow::Serial);
+    int datagrams = 0;
+    QObject::connect(status.data(), &AudioIOStatus::refreshed, [&datagrams]() { ++datagrams; });
+
+    std::vector<double> running, stopped;
+    std::vector<int> rates;
+    for (int pair = 0; pair < pairs; ++pair) {
+        // Stopped: no requests, and the last stream has run out.
+        live.setStreams(false);
+        cpuPercentOver(3000);
+        stopped.push_back(cpuPercentOver(seconds * 1000));
+        // Running: the page's request at once (as when it is shown) and every 2300 ms.
+        live.setStreams(true);
+        const int first = datagrams;
+        window->retriggerStatusTxOnOff(true);
+        if (!DeviceTestRig::waitUntil([&]() { return datagrams > first + 10; }))
+            fail(QStringLiteral("no status stream"));
+        const int before = datagrams;
+        running.push_back(cpuPercentOver(seconds * 1000));
+        rates.push_back((datagrams - before) / seconds);
+    }
+
+    QTextStream out(stdout);
+    out << "display platform: " << ZunLiveWindow::platform() << ", one gain page of a two-board processor (8 outputs, "
+        << page->inputStrips().size() << " inputs), " << pairs << " x " << seconds << " s each\n";
+    auto list = [](const std::vector<double>& v) {
+        QStringList s;
+        for (double x : v)
+            s << QString::number(x, 'f', 2);
+        return s.join(QStringLiteral(" "));
+    };
+    const double r = median(running), s = median(stopped);
+    out << QString("streams stopped: %1 % of a core (median; each: %2)\n").arg(s, 0, 'f', 2).arg(list(stopped));
+    QStringList perSecond;
+    for (int n : rates)
+        perSecond << QString::number(n);
+    out << QString("streams running: %1 % of a core (median; each: %2), datagrams/s: %3\n")
+               .arg(r, 0, 'f', 2)
+               .arg(list(running))
+               .arg(perSecond.join(QStringLiteral(" ")));
+    out << QString("the meters' share: %1 % of a core (goal: running at most 3 %)\n").arg(r - s, 0, 'f', 2);
+    return 0;
+}

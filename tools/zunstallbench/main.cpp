@@ -1,0 +1,239 @@
+// zunstallbench: the longest time the GUI thread stays away from its event loop during
+// each operator action on the program's real control window, against an emulated
+// two-board processor on loopback, with the status streams running while a gain page is
+// shown. Each action is done several times; printed per action are the worst stall of each
+// round, their median and their maximum (goal: every one under 50 ms). The display
+// platform is printed too: run it offscreen (the default) or under a display (Xvfb).
+//
+// Usage: zunstallbench [rounds, default 5]
+//
+// Actions: open (window made, shown, connected, image shown), input switch (the system
+// tab's "Switch Input"), setup recall (the system tab's "Activate Setup", answered Yes),
+// wizard finish (from the wizard's Finish to the reloaded image shown), reconnect (the
+// connect button twice), image reload (the processor's image read anew).
+#include "CMemoryManager.h"
+#include "CZunConfigWizard.h"
+#include "CZunFullRoutingPreset.h"
+#include "CRoutingManager.h"
+#include "PromptAnswers.h"
+#include "QWizardComboBox.h"
+#include "ZunAdvancedSettingsWidget.h"
+#include "ZunLiveWindow.h"
+#include "ZunStallProbe.h"
+#include "ZunSystemWidget.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace
+{
+constexpr quint32 TwoBoards = 0x0F80;
+
+[[noreturn]] void fail(const QString& text)
+{
+    QTextStream(stderr) << "zunstallbench: " << text << Qt::endl;
+    ::exit(1);
+}
+
+void check(bool ok, const char* what)
+{
+    if (!ok)
+        fail(QStringLiteral("time limit reached while waiting for %1").arg(QLatin1String(what)));
+}
+
+// Answers the next modal box to continue: Yes, or "Discard and continue".
+void answerNextBoxToContinue()
+{
+    auto* timer = new QTimer;
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [timer]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+            yes->click();
+            return;
+        }
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == QStringLiteral("Discard and continue"))
+                b->click();
+    });
+    timer->start();
+}
+
+void activate(QComboBox* box, int index)
+{
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+// A full-routing choice of the wizard's page other than the processor's current one.
+void chooseOtherFullRouting(QWizardPage* page, quint32 current)
+{
+    for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
+        if (box->count() && box->itemData(0).canConvert<CZunFullRoutingPreset>())
+            for (int i = box->count() - 1; i >= 0; --i)
+                if (box->itemData(i).value<CZunFullRoutingPreset>().getPattern() != current) {
+                    box->setCurrentIndex(i);
+                    return;
+                }
+}
+
+struct Result
+{
+    QString action;
+    std::vector<qint64> worst;
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    DeviceTestRig::Config config; // settings and folders of the run's own
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ZunLiveWindow::quiet();
+    const int rounds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
+
+    ZunLiveWindow live;
+    if (!live.start(TwoBoards))
+        fail(live.error());
+    const QSharedPointer<CZun> zun = live.zun();
+    ZunStallProbe probe;
+    QList<Result> results;
+    auto record = [&](const QString& action, qint64 ms) {
+        auto it = std::find_if(results.begin(), results.end(), [&](const Result& r) { return r.action == action; });
+        if (it == results.end()) {
+            results.append({action, {}});
+            it = results.end() - 1;
+        }
+        it->worst.push_back(ms);
+    };
+    // Runs an action that ends once done() holds; the figure reaches up to the settled link.
+    auto measure = [&](const QString& action, const std::function<void()>& act, const std::function<bool()>& done) {
+        probe.start();
+        act();
+        check(DeviceTestRig::waitUntil(done, 30000), qPrintable(action));
+        check(live.settle(), "a settled link");
+        record(action, probe.stop());
+    };
+    int images = 0;
+    QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, [&images]() { ++images; });
+    auto imageShown = [&](int before) {
+        return [&images, before, &live]() {
+            return images > before && live.window()->tabWidget()->count() > 2
+                   && live.window()->cursor().shape() != Qt::WaitCursor;
+        };
+    };
+
+    for (int round = 0; round < rounds; ++round) {
+        // open: the window made and shown, connected with its own button, the image shown
+        probe.start();
+        live.create();
+        check(live.connect(), "the first image");
+        record(QStringLiteral("open"), probe.stop());
+
+        ZunControlDlg* w = live.window();
+        ZunSystemWidget* system = w->systemTab();
+        if (round == 0) {
+            // A stored setup to recall.
+            zun->SaveSetup(0, QStringLiteral("Stage"));
+            check(DeviceTestRig::waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(0) != 0; }), "a stored setup");
+            QMetaObject::invokeMethod(zun->GetSetupManager(), "initialize", Qt::BlockingQueuedConnection);
+            check(live.settle(), "the setup list");
+        }
+
+        // input switch: another input of the current routing
+        auto* inputs = system->findChild<QComboBox*>(QStringLiteral("comboSwitchInput"));
+        if (inputs->count() > 1) {
+            const int before = images;
+            measure(QStringLiteral("input switch"),
+                    [&]() { activate(inputs, (inputs->currentIndex() + 1) % inputs->count()); }, imageShown(before));
+        }
+
+        // setup recall: setup 0, answered to go on
+        {
+            auto* setups = system->findChild<QComboBox*>(QStringLiteral("comboSetupSelect"));
+            const int before = images;
+            measure(QStringLiteral("setup recall"),
+                    [&]() {
+                        answerNextBoxToContinue();
+                        activate(setups, 0);
+                    },
+                    [&]() { return imageShown(before)() && !system->isLongOperationPending(); });
+        }
+
+        // image reload: the processor's image read anew (as when it reports it out of sync)
+        {
+            const int before = images;
+            measure(QStringLiteral("image reload"), [&]() { zun->RefreshStatusBuffer(); }, imageShown(before));
+        }
+
+        // wizard finish: another full routing, from Finish to the reloaded image shown
+        {
+            w->showAdvancedSettings(true);
+            PromptAnswers* answers = PromptAnswers::install(w->advancedTab()->maintenance());
+            const int before = images;
+            answers->wizard = [&](CZunConfigWizard& wizard) {
+                wizard.restart();
+                for (int guard = 0; guard < 10 && wizard.nextId() != -1; ++guard) {
+                    if (wizard.currentId() == CZunConfigWizard::FullRouting)
+                        chooseOtherFullRouting(wizard.currentPage(),
+                                               zun->GetRoutingManager()->GetFullRouting().getPattern());
+                    wizard.next();
+                }
+                probe.start(); // the operator's click on Finish
+                return true;
+            };
+            w->advancedTab()->findChild<QPushButton*>(QStringLiteral("bttnRouting"))->click();
+            check(DeviceTestRig::waitUntil(imageShown(before), 30000), "the wizard's image");
+            check(live.settle(), "a settled link");
+            record(QStringLiteral("wizard finish"), probe.stop());
+            w->showAdvancedSettings(false);
+        }
+
+        // reconnect: the connect button to disconnect and again to connect
+        {
+            auto* button = system->findChild<QPushButton*>(QStringLiteral("bttnConnect"));
+            probe.start();
+            button->click();
+            check(DeviceTestRig::waitUntil([&]() { return !zun->IsConnected() && button->isEnabled(); }), "the disconnection");
+            const int before = images;
+            button->click();
+            check(DeviceTestRig::waitUntil(imageShown(before), 30000), "the image after reconnecting");
+            check(live.settle(), "a settled link");
+            record(QStringLiteral("reconnect"), probe.stop());
+        }
+        live.close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    QTextStream out(stdout);
+    out << "display platform: " << ZunLiveWindow::platform() << ", two-board processor (8 outputs), " << rounds
+        << " rounds, status streams running\n";
+    out << "worst event-loop stall per action (goal: under 50 ms)\n";
+    for (Result& r : results) {
+        std::vector<qint64> sorted = r.worst;
+        std::sort(sorted.begin(), sorted.end());
+        QStringList each;
+        for (qint64 ms : r.worst)
+            each << QString::number(ms);
+        out << QString("  %1 median %2 ms, max %3 ms (rounds: %4)\n")
+                   .arg(r.action + QLatin1Char(':'), -15)
+                   .arg(sorted[sorted.size() / 2])
+                   .arg(sorted.back())
+                   .arg(each.join(QStringLiteral(" ")));
+    }
+    return 0;
+}
