@@ -284,10 +284,10 @@ void ZunMaintenanceActions::on_BttnRouting()
     const bool advanced = wizard.field(QStringLiteral("AdvancedMode")).toBool();
     const bool keep = wizard.field(QStringLiteral("KeepSettings")).toBool();
     // A routing the pages did not offer is none: routing 0 would silence every output.
-    const QVariant routingField = wizard.field(advanced ? QStringLiteral("RoutingPreset") : QStringLiteral("FullRoutingPreset"));
-    const bool routingChosen = advanced ? routingField.value<CZunRoutingPreset>().getNumber() != 0
-                                                && wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>().getNumber() != 0
-                                        : routingField.value<CZunFullRoutingPreset>().getPattern() != 0;
+    const bool routingChosen =
+        advanced ? wizard.field(QStringLiteral("RoutingPreset")).value<CZunRoutingPreset>().getNumber() != 0
+                       && wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>().getNumber() != 0
+                 : wizard.field(QStringLiteral("FullRoutingPreset")).value<CZunFullRoutingPreset>().getPattern() != 0;
     if (!routingChosen) {
         emit signal_log(tr("No routing preset was chosen: nothing was sent to the Zun."));
         return;

@@ -255,8 +255,15 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
                     if (files->isEditable() && files->count() > 1)
                         files->setCurrentIndex(1);
             }
-            if (wizard.currentId() == CZunConfigWizard::FullRouting)
+            if (wizard.currentId() == CZunConfigWizard::FullRouting) {
+                // one of the presets whose name another preset shares: the list tells them apart
+                for (QComboBox* presets : wizard.currentPage()->findChildren<QComboBox*>()) {
+                    const int i = presets->findText(QStringLiteral("(variant"), Qt::MatchContains);
+                    if (i >= 0)
+                        presets->setCurrentIndex(i);
+                }
                 wizard.setField(QStringLiteral("AdvancedMode"), true);
+            }
             save(wizard, QStringLiteral("wizard-%1.png").arg(page));
             if (wizard.nextId() == -1)
                 break;
