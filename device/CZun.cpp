@@ -10,6 +10,7 @@
 #include "ZunSetup.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunCmdBuffer.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
@@ -761,6 +762,22 @@ void CZun::SetMasterMute(const int& dsp, bool mute)
     } else if (dsp == 2) {
         SendCmd(nr("Cmd_1_MasterMute"), v);
     }
+}
+
+bool CZun::IsMasterGainPending() const
+{
+    const ZunCmdBuffer* buffer = m_link->getCmdBuffer();
+    return buffer->isPending(nr("Cmd_0_MasterGain")) || buffer->isPending(nr("Cmd_1_MasterGain"));
+}
+
+bool CZun::IsChannelGainPending(ZunC::AnalogOutputs output) const
+{
+    return unsigned(output) <= 7 && m_link->getCmdBuffer()->isPending(nr(outputName("ChGain", output)));
+}
+
+bool CZun::IsInputPathGainPending(ZunC::InputPaths path) const
+{
+    return unsigned(path) <= 7 && m_link->getCmdBuffer()->isPending(nr(pathName("InGain", path)));
 }
 
 void CZun::SetChannelGain(const double& gain, const ZunC::AnalogOutputs& output)

@@ -128,6 +128,11 @@ public:
     void SetChannelPhaseInversion(const ZunC::AnalogOutputs& output, const bool& invert);
     void MuteChannel(const ZunC::AnalogOutputs& output, const bool& mute);
     void MuteInputPath(ZunC::InputPaths path, const bool& mute);
+    // Whether a gain written to the processor is still to be answered: a confirmation
+    // that arrives meanwhile reports an earlier step, not the operator's last value.
+    bool IsMasterGainPending() const;
+    bool IsChannelGainPending(ZunC::AnalogOutputs output) const;
+    bool IsInputPathGainPending(ZunC::InputPaths path) const;
 
     // --- image readers -------------------------------------------------------------
     quint16 GetActiveDSPProgramID(quint16 dsp) const;

@@ -132,6 +132,7 @@ QMimeData* CZunOutput::createMimeData() const
     }
     payload->setGain(GetGain());
     payload->setHasChannelSettings(true);
+    payload->setWholeChannel(true);
     return payload;
 }
 
@@ -194,10 +195,17 @@ void CZunOutput::applyMimeData(const QMimeData* data)
             refuse(QStringLiteral("filter ripple %1 is outside 0 to 25.5").arg(p.ripple));
     }
 
-    RemoveAllEQs();
-    RemoveAllHighOrderFilters();
+    // A strip's settings never take the crossover away: full range would reach the
+    // high-frequency drivers.
+    const bool replace = payload->replacesFilters();
+    if (replace) {
+        RemoveAllEQs();
+        RemoveAllHighOrderFilters();
+    }
     if (payload->hasChannelSettings())
         SetGainLinked(float(payload->getGain()), payload->getDelay(), payload->isMuted(), payload->isPhaseInverted());
+    if (!replace)
+        return;
     for (const EQ_PARAMS& p : eqs)
         allocateNewZunBiquad(p);
     for (const HO_FILTER_PARAMS& p : payload->getFilters())

@@ -498,6 +498,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     } else if (eqReply(c, v, err) || filterReply(c, v, err)) {
         handled = true;
     }
+    if (noValue && firmware() >= 1072 && (is(map, c, "Cmd_0_MasterMute") || is(map, c, "Cmd_1_MasterMute")))
+        masterMuteRefused(c, v);
     tail(c, w, noValue, handled);
 }
 
@@ -823,6 +825,20 @@ bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
     default: emit m_owner->signal_ChannelInvert(output, x != 0); break;
     }
     return true;
+}
+
+void CZunStatusBuffer::masterMuteRefused(quint16 c, quint16 asked)
+{
+    // A master mute is both DSPs or neither: the DSP that refused keeps its word, so the
+    // other one (which may have taken the new state) goes back to it, and the window shows
+    // the state they will agree on. A refused request for the state already held changes
+    // nothing and asks for nothing (two refusing DSPs never answer each other for ever).
+    const quint16 held = getValue(c);
+    if (asked == held || !m_owner)
+        return;
+    const bool first = is(*m_map, c, "Cmd_0_MasterMute");
+    m_owner->SendCmd(nr(first ? "Cmd_1_MasterMute" : "Cmd_0_MasterMute"), held);
+    emit m_owner->signal_MasterMute(held != 0);
 }
 
 bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)

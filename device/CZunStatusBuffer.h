@@ -156,6 +156,7 @@ private:
     bool masterReply(quint16 c, quint16 w, bool err);
     bool channelReply(quint16 c, quint16 w, bool err);
     bool inputReply(quint16 c, quint16 w, bool err);
+    void masterMuteRefused(quint16 c, quint16 asked);
     bool locateRecordWord(quint16 c, const char* base0Name, const char* base1Name, const char* sizeName, int* dsp,
                           int* offset) const;
     bool eqReply(quint16 c, quint16 v, bool err);

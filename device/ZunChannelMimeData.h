@@ -9,6 +9,10 @@
 // The settings of one channel as a drag-and-drop or clipboard payload: its EQs, its
 // crossover filters and, when it carries them, gain, delay, mute and polarity. Recognised
 // by its type (qobject_cast); it also announces MimeType for the toolkit.
+//
+// Only a whole channel (a channel's copy) or a bare filter list (a CSV file) replaces the
+// target's EQs and crossover filters; the settings a strip carries (gain, delay, mute,
+// polarity, no lists) never remove them, whatever way they arrive.
 class ZunChannelMimeData : public QMimeData
 {
     Q_OBJECT
@@ -36,6 +40,11 @@ public:
     void setPhaseInverted(bool inverted) { m_inverted = inverted; }
     bool hasChannelSettings() const { return m_hasChannelSettings; }
     void setHasChannelSettings(bool has) { m_hasChannelSettings = has; }
+    // The lists are a channel's complete EQs and filters (set by the channel's own copy).
+    bool isWholeChannel() const { return m_wholeChannel; }
+    void setWholeChannel(bool whole) { m_wholeChannel = whole; }
+    // Whether applying the payload replaces the target's EQs and crossover filters.
+    bool replacesFilters() const { return m_wholeChannel || !m_hasChannelSettings; }
 
     QStringList formats() const override;
 
@@ -47,4 +56,5 @@ private:
     bool m_muted = false;
     bool m_inverted = false;
     bool m_hasChannelSettings = false;
+    bool m_wholeChannel = false;
 };

@@ -150,6 +150,18 @@ int ZunCmdBuffer::waitingGroupsWith(quint16 id) const
     return n;
 }
 
+bool ZunCmdBuffer::isPending(quint16 id) const
+{
+    QMutexLocker lock(&m_cmdMutex);
+    if (m_stage != Stage::Idle && m_cmd.getCmd() == id)
+        return true;
+    const QList<CZunCmd>& group = m_group.commands();
+    for (int i = qMax(0, m_index); i < group.size(); ++i)
+        if (group.at(i).getCmd() == id)
+            return true;
+    return waitingGroupsWith(id) > 0;
+}
+
 void ZunCmdBuffer::reset()
 {
     QList<CZunMetaCmd> dropped;

@@ -68,6 +68,9 @@ public:
     int waitingGroups() const;
     // Waiting groups that carry a command with this id (a fader's backlog, if it had one).
     int waitingGroupsWith(quint16 id) const;
+    // Whether a command with this id is still to be answered: on the wire, later in the
+    // group in progress, or waiting.
+    bool isPending(quint16 id) const;
 
 signals:
     void txDataReady(QByteArray data);

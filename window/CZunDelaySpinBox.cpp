@@ -25,6 +25,7 @@ bool CZunDelaySpinBox::samplesOf(double seconds, double rate, quint32* samples)
 
 void CZunDelaySpinBox::stepBy(int steps)
 {
+    m_typedBeyond = -1.0;
     QSpinBox::stepBy(steps);
     emit valueChangedEditFinished(delay());
 }
@@ -40,7 +41,12 @@ void CZunDelaySpinBox::setSamplingrate(double rate)
 
 void CZunDelaySpinBox::onValueChanged(int samples) { emit valueChanged(CZunDelay(quint32(samples), m_rate)); }
 
-void CZunDelaySpinBox::onEditingFinished() { emit valueChangedEditFinished(delay()); }
+void CZunDelaySpinBox::onEditingFinished()
+{
+    const double typed = m_typedBeyond;
+    m_typedBeyond = -1.0;
+    emit valueChangedEditFinished(typed >= 0.0 ? CZunDelay::fromSeconds(typed / 1000.0) : delay());
+}
 
 QValidator::State CZunDelaySpinBox::validate(QString& text, int& pos) const
 {
@@ -64,11 +70,20 @@ int CZunDelaySpinBox::valueFromText(const QString& text) const
     // anywhere but inside the range: unreadable keeps the value, too large or negative
     // ends at the nearer end.
     bool ok = false;
+    m_typedBeyond = -1.0;
     const double ms = locale().toDouble(text, &ok);
     if (!ok || std::isnan(ms) || m_rate <= 0.0)
         return value();
     quint32 samples = 0;
-    if (!samplesOf(ms / 1000.0, m_rate, &samples))
-        return ms < 0.0 ? minimum() : maximum();
-    return samples > quint32(maximum()) ? maximum() : int(samples);
+    if (!samplesOf(ms / 1000.0, m_rate, &samples)) {
+        if (ms < 0.0)
+            return minimum();
+        m_typedBeyond = std::isinf(ms) ? -1.0 : ms;
+        return maximum();
+    }
+    if (samples > quint32(maximum())) {
+        m_typedBeyond = ms;
+        return maximum();
+    }
+    return int(samples);
 }

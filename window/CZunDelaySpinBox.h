@@ -6,7 +6,9 @@
 #include <QSpinBox>
 
 // A delay editor: its value is a whole number of samples (0 to 65,536), the operator reads
-// and types milliseconds in the user's locale. Arrows step by one sample.
+// and types milliseconds in the user's locale. Arrows step by one sample. A typed time
+// beyond the box's end shows as that end, but the finished edit carries what was typed,
+// so that the refusal names the operator's own number.
 class CZunDelaySpinBox : public QSpinBox
 {
     Q_OBJECT
@@ -42,4 +44,6 @@ protected:
 private:
     double m_rate = 48000.0;
     QDoubleValidator* m_validator;
+    // The typed milliseconds of the entry being finished, when they lay beyond the box.
+    mutable double m_typedBeyond = -1.0;
 };

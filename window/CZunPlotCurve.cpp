@@ -37,6 +37,12 @@ CZunPlotCurve::CZunPlotCurve(CZunAbstractFrequencyResponse* response, PlotDomain
     setRenderHint(QwtPlotItem::RenderAntialiased, true);
     takeSamples();
     connect(response, &CZunAbstractFrequencyResponse::dataChanged, this, &CZunPlotCurve::refresh);
+    // A filter names itself after its design once the new response is in (a corner moved
+    // from 100 to 80 Hz renames it after the data changed): the legend follows the name.
+    connect(response, &CZunAbstractFrequencyResponse::nameChanged, this, [this]() {
+        if (m_retitle && m_response)
+            setTitle(responseName(m_response));
+    });
 }
 
 CZunPlotCurve::~CZunPlotCurve() = default;

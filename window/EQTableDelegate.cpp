@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
@@ -257,8 +258,29 @@ QWidget* EQTableDelegate::createEditor(QWidget* parent, const QStyleOptionViewIt
     }
 }
 
+bool EQTableDelegate::holdsTyping(const QWidget* editor)
+{
+    // A line edit's modified flag is set by typing and cleared whenever the text is set
+    // for it (a step, a value loaded, a finished entry read back).
+    if (const auto* line = qobject_cast<const QLineEdit*>(editor))
+        return line->isModified();
+    const auto* line = editor ? editor->findChild<const QLineEdit*>() : nullptr;
+    return line && line->isModified();
+}
+
+void EQTableDelegate::typingCommitted(QWidget* editor)
+{
+    auto* line = qobject_cast<QLineEdit*>(editor);
+    if (!line && editor)
+        line = editor->findChild<QLineEdit*>();
+    if (line)
+        line->setModified(false);
+}
+
 void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
 {
+    if (holdsTyping(editor))
+        return;
     const QVariant value = index.data();
     switch (index.column()) {
     case ZunEQModel::ColType:
@@ -287,6 +309,7 @@ void EQTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
 
 void EQTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
+    typingCommitted(editor);
     if (index.column() == ZunEQModel::ColType)
         setTwice(model, index, static_cast<QComboBox*>(editor)->currentIndex());
     else if (index.column() > ZunEQModel::ColType && index.column() <= ZunEQModel::ColActive)

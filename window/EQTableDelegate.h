@@ -76,6 +76,11 @@ protected:
     // The "Active" cells always show a live check box.
     void openCheckBox(const QModelIndex& index) const;
     static void loadCheckBox(QWidget* box, const QVariant& value);
+    // Whether an editor holds text the operator typed and has neither committed nor
+    // cancelled: the processor's answers to other edits never overwrite it.
+    static bool holdsTyping(const QWidget* editor);
+    // The typed text went to the model: the editor follows the processor again.
+    static void typingCommitted(QWidget* editor);
     // Sets a value box's range inside the range of its steps.
     static void setRange(QDoubleSpinBox* box, double minimum, double maximum);
 

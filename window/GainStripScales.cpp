@@ -26,13 +26,20 @@ QList<double> multiples(double min, double max, int step, bool odd = false)
 }
 } // namespace
 
-QwtScaleDiv GainStripScales::channelGain(double min, double max)
+QwtScaleDiv GainStripScales::channelGain(double min, double max, int maxMajors)
 {
+    int step = 3;
+    while (multiples(min, max, step).size() > qMax(2, maxMajors) && step < 96)
+        step *= 2;
     QList<double> medium;
-    for (int dB = int(std::ceil(min)); dB <= int(std::floor(max)); ++dB)
-        if (dB % 3 != 0)
-            medium.append(double(dB));
-    return QwtScaleDiv(min, max, QList<double>(), medium, multiples(min, max, 3));
+    if (step == 3) {
+        for (int dB = int(std::ceil(min)); dB <= int(std::floor(max)); ++dB)
+            if (dB % 3 != 0)
+                medium.append(double(dB));
+    } else {
+        medium = multiples(min, max, step / 2, true);
+    }
+    return QwtScaleDiv(min, max, QList<double>(), medium, multiples(min, max, step));
 }
 
 QwtScaleDiv GainStripScales::masterGain(double min, double max)

@@ -12,8 +12,10 @@ class GainStripScales
 public:
     // Channel gain (inputs, outputs): major ticks at the multiples of 3 dB from
     // 3 x trunc(min/3) to 3 x trunc(max/3), medium ticks at the other whole dB inside the
-    // range, no minor ticks.
-    static QwtScaleDiv channelGain(double min, double max);
+    // range, no minor ticks. With more than maxMajors labels (a wide range on a short
+    // fader: -80 to 12 dB has 31) the majors go to the multiples of 6, 12, 24 ... dB, the
+    // first that fit, with medium ticks at the half steps between them.
+    static QwtScaleDiv channelGain(double min, double max, int maxMajors = 1 << 30);
     // Master gain: major at the multiples of 24 dB, medium at the odd multiples of 12 dB,
     // minor at the odd multiples of 6 dB, each inside the range.
     static QwtScaleDiv masterGain(double min, double max);

@@ -12,12 +12,15 @@
 #include "OutputGainLevelWidget.h"
 #include "ZunChannelMimeData.h"
 #include "ZunEQListFile.h"
+#include "ZunFilterImport.h"
+#include "ZunGainSlider.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -25,6 +28,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include <cmath>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -163,7 +168,8 @@ void GainWidget::UpdateGui()
 {
     // A message box opened from inside a rebuild runs an event loop that may deliver the
     // next request: it waits until this rebuild has finished, then runs once.
-    if (m_rebuilding) {
+    // Nor while a drag from this page runs: its source strip would go in the middle of it.
+    if (m_rebuilding || m_dragsRunning > 0) {
         m_rebuildPending = true;
         return;
     }
@@ -197,6 +203,7 @@ void GainWidget::rebuild()
     clearStrips();
     if (!m_zun)
         return;
+    m_masterMuted = readMasterMute();
     buildMaster();
     addSeparator();
     CRoutingManager* routing = m_zun->GetRoutingManager();
@@ -225,6 +232,23 @@ void GainWidget::report(const std::exception& e, bool firmwareText)
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
 }
 
+bool GainWidget::readMasterMute()
+{
+    try {
+        const bool muted = m_zun->IsAllMuted(0);
+        m_masterDisagreementShown = false;
+        return muted;
+    } catch (const std::exception& e) {
+        // The DSPs disagree: the strips show the master mute that silences something. One
+        // box says so for the whole window (the outputs-only page beside an inputs page
+        // stays silent), and only once until the DSPs agree again.
+        if (!m_masterDisagreementShown && m_mode != 1)
+            report(e, true);
+        m_masterDisagreementShown = true;
+        return m_zun->IsAllMuted(1) || m_zun->IsAllMuted(2);
+    }
+}
+
 void GainWidget::buildMaster()
 {
     m_master = new MasterGainDelayWidget;
@@ -232,7 +256,7 @@ void GainWidget::buildMaster()
     connect(m_master, &MasterGainDelayWidget::muteChannel, this, &GainWidget::on_button_MasterMute);
     connect(m_master, &MasterGainDelayWidget::gainChanged, this, &GainWidget::on_change_MasterGain);
     connect(m_master, &MasterGainDelayWidget::delayChanged, this, &GainWidget::on_change_MasterDelay);
-    QPointer<MasterGainDelayWidget> master = m_master;
+    followRelease(m_master, [this]() { return m_zun->IsMasterGainPending() ? qQNaN() : m_zun->GetMasterGain(0); });
     try {
         m_master->setSamplingrate(24000.0);
         const CZunParam* range = m_zun->GetMasterGainParam();
@@ -241,7 +265,7 @@ void GainWidget::buildMaster()
         m_master->drawGainScale(true);
         m_master->setGain(m_zun->GetMasterGain(0), true);
         m_master->setDelay(m_zun->GetMasterDelay(1), true);
-        m_master->setMute(m_zun->IsAllMuted(0));
+        m_master->setMute(m_masterMuted);
     } catch (const std::exception& e) {
         report(e, true);
     }
@@ -268,12 +292,19 @@ void GainWidget::buildInput(CZunInput* input)
             channel->SetDelay(delay);
     });
     connect(input, &CZunInput::nameChanged, strip, &InputGainLevelWidget::setName);
+    followRelease(strip, [this, channel]() {
+        return channel && !m_zun->IsInputPathGainPending(ZunC::InputPaths(channel->GetSource())) ? channel->GetGain()
+                                                                                                  : qQNaN();
+    });
     try {
+        // The inputs take the channels' gain range (the processor's, not the strip's own).
+        if (const CZunParam* range = m_zun->GetChannelGainParam())
+            strip->setGainRange(range->GetMin(), range->GetMax());
         strip->setSamplingrate(m_zun->GetSampleRate());
         strip->setGain(input->GetGain(), true);
         strip->setDelay(input->GetDelay(), true);
         strip->setMute(input->IsMuted());
-        strip->disableMute(m_zun->IsAllMuted(0));
+        strip->disableMute(m_masterMuted);
     } catch (const std::exception& e) {
         report(e, false);
     }
@@ -306,6 +337,10 @@ void GainWidget::buildOutput(CZunOutput* output, bool last)
             channel->SetDelay(delay);
     });
     connect(output, &CZunOutput::nameChanged, strip, &OutputGainLevelWidget::setName);
+    connect(strip, &OutputGainLevelWidget::dragRunning, this, &GainWidget::onDragRunning);
+    followRelease(strip, [this, channel]() {
+        return channel && !m_zun->IsChannelGainPending(channel->GetOutput()) ? channel->GetGain() : qQNaN();
+    });
     // Guarded like the inputs: one unreadable output must not leave the page half built.
     try {
         if (const CZunParam* range = m_zun->GetChannelGainParam())
@@ -315,7 +350,7 @@ void GainWidget::buildOutput(CZunOutput* output, bool last)
         strip->setDelay(output->GetDelay(), true);
         strip->setMute(output->IsMuted());
         strip->setPhaseInvert(output->IsPhaseInverted());
-        strip->disableMute(m_zun->IsAllMuted(0));
+        strip->disableMute(m_masterMuted);
     } catch (const std::exception& e) {
         report(e, false);
     }
@@ -324,6 +359,18 @@ void GainWidget::buildOutput(CZunOutput* output, bool last)
     strip->drawGainReductionScale(true);
     if (!last)
         addSeparator();
+}
+
+void GainWidget::followRelease(ZunGainStrip* strip, const std::function<double()>& settled)
+{
+    // Confirmations that came while the fader was held were not shown (they would have
+    // pulled it from under the pointer): a clamped or refused last value shows now. With a
+    // write still unanswered, its confirmation follows and shows.
+    connect(strip->gainSlider(), &QwtAbstractSlider::sliderReleased, strip, [strip, settled]() {
+        const double value = settled();
+        if (!qIsNaN(value))
+            strip->setGain(value, true);
+    });
 }
 
 void GainWidget::addSeparator()
@@ -465,6 +512,10 @@ void GainWidget::on_button_MuteInput(QString name, bool on)
 
 void GainWidget::on_ChannelGain(ZunC::AnalogOutputs output, double gain)
 {
+    // On a slow link the confirmation of an earlier step arrives after the operator's
+    // next ones: it would pull the box back and the next step would start from there.
+    if (m_zun && m_zun->IsChannelGainPending(output))
+        return;
     if (OutputGainLevelWidget* s = outputStrip(output))
         s->setGain(gain, true);
 }
@@ -489,6 +540,8 @@ void GainWidget::on_ChannelInvert(ZunC::AnalogOutputs output, bool on)
 
 void GainWidget::on_InputPathGain(ZunC::InputPaths path, double gain)
 {
+    if (m_zun && m_zun->IsInputPathGainPending(path))
+        return;
     if (InputGainLevelWidget* s = inputStripOf(path))
         s->setGain(gain, true);
 }
@@ -517,6 +570,8 @@ void GainWidget::on_InputPathMute(ZunC::InputPaths path, bool on)
 
 void GainWidget::on_MasterGain(int dsp, double gain)
 {
+    if (m_zun && m_zun->IsMasterGainPending())
+        return;
     if ((dsp == 0 || dsp == 1) && m_master)
         m_master->setGain(gain, true);
 }
@@ -562,14 +617,43 @@ void GainWidget::paste()
 
 void GainWidget::fromFile()
 {
-    const QString file = ZunEQListFile::choose(this, m_zun.data());
-    if (file.isEmpty())
+    // Asked before the file: the list goes to the output under the menu's point.
+    if (!outputAt(m_contextPoint)) {
+        emit signal_exception(tr("There is no output strip where the menu was opened: open it with a right click "
+                                 "on the output to import into."),
+                              QStringLiteral("ZunControl"));
         return;
-    const std::unique_ptr<ZunChannelMimeData> payload(new ZunChannelMimeData(file));
-    // Applied like a paste onto the output under the context point.
-    if (CZunOutput* target = outputAt(m_contextPoint))
-        if (target->canApplyMimeData(payload.get()))
-            target->applyMimeData(payload.get());
+    }
+    const QString file = ZunEQListFile::choose(this, m_zun.data());
+    if (!file.isEmpty())
+        importFile(file);
+}
+
+void GainWidget::importFile(const QString& fileName)
+{
+    CZunOutput* target = outputAt(m_contextPoint);
+    if (!target || !m_zun)
+        return;
+    // The list replaces the channel's EQs and filters, so it is taken whole or not at all;
+    // frequencies are judged at the processor's own rate (a 96 kHz list has corners above
+    // 24 kHz).
+    ZunFilterImport::Ranges ranges;
+    ranges.sampleRate = m_zun->GetSampleRate();
+    const ZunFilterImport::Result read = ZunFilterImport::ReadCSV(fileName, ranges);
+    const QString name = QFileInfo(fileName).fileName();
+    if (!read.fileRead || read.refused > 0) {
+        emit signal_exception(read.fileRead ? tr("%1 rows of %2 could not be imported; %3 was left as it was:\n%4")
+                                                  .arg(read.refused)
+                                                  .arg(name, target->GetName(), read.problems.join('\n'))
+                                            : tr("%1 could not be read; %2 was left as it was.").arg(name, target->GetName()),
+                              QStringLiteral("ZunControl"));
+        return;
+    }
+    ZunChannelMimeData payload;
+    payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));
+    payload.setFilters(QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));
+    if (target->canApplyMimeData(&payload))
+        target->applyMimeData(&payload);
 }
 
 void GainWidget::showEvent(QShowEvent* event)
@@ -607,7 +691,18 @@ void GainWidget::mouseMoveEvent(QMouseEvent* event)
         return;
     auto* drag = new QDrag(this);
     drag->setMimeData(source->createMimeData());
+    onDragRunning(true);
     drag->exec(Qt::CopyAction);
+    onDragRunning(false);
+}
+
+void GainWidget::onDragRunning(bool running)
+{
+    m_dragsRunning += running ? 1 : -1;
+    if (m_dragsRunning == 0 && m_rebuildPending) {
+        m_rebuildPending = false;
+        QMetaObject::invokeMethod(this, &GainWidget::UpdateGui, Qt::QueuedConnection);
+    }
 }
 
 void GainWidget::dragEnterEvent(QDragEnterEvent* event)

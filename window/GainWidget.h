@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class AudioIOStatus;
 class CZun;
 class CZunInput;
@@ -21,6 +23,7 @@ class QAction;
 class QFrame;
 class QHBoxLayout;
 class QVBoxLayout;
+class ZunGainStrip;
 
 // The gain page of one device: the master strip, a strip per input and per output with
 // live meters, in one of three modes (0 inputs, 1 outputs, 2 inputs and outputs). Edits on
@@ -52,6 +55,10 @@ public:
     // The output channel whose strip lies under a point of the page, or null.
     CZunOutput* outputAt(const QPoint& point) const;
     void setContextPoint(const QPoint& point) { m_contextPoint = point; }
+    // Reads a CSV filter list at the processor's rate onto the output under the context
+    // point, replacing its EQs and filters; a list with a refused row changes nothing and
+    // the rows are named through signal_exception.
+    void importFile(const QString& fileName);
 
     // The meters' frame (single shot, MeterFrameMs): what the tests drive.
     QTimer* meterFrame() { return &m_meterFrame; }
@@ -101,6 +108,8 @@ public slots:
     void paste();
     void fromFile();
     void validateActions();
+    // A drag from the page or one of its strips runs (rebuilds wait for its end).
+    void onDragRunning(bool running);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -127,10 +136,15 @@ private:
     void onStatusRefreshed();
     void rebuild();
     void clearStrips();
+    // The master mute the strips show; reports DSPs that disagree (see the source).
+    bool readMasterMute();
     void buildMaster();
     void buildInput(CZunInput* input);
     void buildOutput(CZunOutput* output, bool last);
     void addSeparator();
+    // After the operator lets go of a strip's fader it shows the processor's value; settled
+    // gives that value, or NaN while a write of it is still unanswered.
+    void followRelease(ZunGainStrip* strip, const std::function<double()>& settled);
     // The muted input paths as reasons for the output strips' greyed-out Mute.
     void applyInputMutes();
     void report(const std::exception& e, bool firmwareText);
@@ -151,7 +165,10 @@ private:
     bool m_metersDue = false;
     bool m_rebuilding = false;
     bool m_rebuildPending = false;
+    int m_dragsRunning = 0;
     bool m_importEnabled = false;
+    bool m_masterMuted = false;
+    bool m_masterDisagreementShown = false;
     QAction* m_copy;
     QAction* m_paste;
     QAction* m_import = nullptr;

@@ -125,6 +125,8 @@ void HOFTableDelegate::loadChoices(QComboBox* combo, QStandardItemModel* choices
 
 void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
 {
+    if (holdsTyping(editor))
+        return;
     const QVariant value = index.data();
     auto* combo = qobject_cast<QComboBox*>(editor);
     switch (index.column()) {
@@ -162,6 +164,7 @@ void HOFTableDelegate::setEditorData(QWidget* editor, const QModelIndex& index) 
 
 void HOFTableDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
+    typingCommitted(editor);
     switch (index.column()) {
     case ZunHOFModel::ColType:
         setTwice(model, index, static_cast<QComboBox*>(editor)->currentIndex());

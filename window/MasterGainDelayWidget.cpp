@@ -29,12 +29,8 @@ MasterGainDelayWidget::MasterGainDelayWidget(QWidget* parent) : ZunGainStrip(new
     m_grid->addItem(new QSpacerItem(40, 25, QSizePolicy::Expanding, QSizePolicy::Minimum), 7, 0);
 }
 
-void MasterGainDelayWidget::setGainRange(double min, double max)
+void MasterGainDelayWidget::applyGainScale(double min, double max)
 {
-    // A new range is no edit: neither control may announce the value it clamps.
-    const QSignalBlocker boxBlock(m_gainBox);
-    const QSignalBlocker sliderBlock(m_slider);
-    m_gainBox->setRange(min, max);
     m_slider->setGainScale(GainStripScales::masterGain(min, max), 5.0, 1, 2, 3);
 }
 

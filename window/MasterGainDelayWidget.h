@@ -15,12 +15,10 @@ signals:
     void gainChanged(double gain);
     void delayChanged(CZunDelay delay);
 
-public slots:
-    void setGainRange(double min, double max);
-
 protected:
     void gainEdited(double v) override { emit gainChanged(v); }
     void delayEdited(CZunDelay d) override { emit delayChanged(d); }
     void muteEdited(bool on) override { emit muteChannel(on); }
     QSize sliderSizeWithoutScale() const override;
+    void applyGainScale(double min, double max) override;
 };

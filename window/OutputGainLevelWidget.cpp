@@ -154,14 +154,6 @@ void OutputGainLevelWidget::drawGainReductionScale(bool on)
     showMeterScale(m_gainReduction, m_gainReductionBox, on, QSize(20, 70), 35);
 }
 
-void OutputGainLevelWidget::setGainRange(double min, double max)
-{
-    const QSignalBlocker boxBlock(m_gainBox);
-    const QSignalBlocker sliderBlock(m_slider);
-    m_gainBox->setRange(min, max);
-    m_slider->setGainScale(GainStripScales::channelGain(min, max), 1.0, 1, 1, 1);
-}
-
 ZunChannelMimeData* OutputGainLevelWidget::createMimeData() const
 {
     auto* data = new ZunChannelMimeData;
@@ -203,7 +195,11 @@ void OutputGainLevelWidget::mouseMoveEvent(QMouseEvent* event)
         return;
     auto* drag = new QDrag(this);
     drag->setMimeData(createMimeData());
+    // The page holds its rebuilds back while the drag runs: they would delete this strip,
+    // and the drag with it, from inside the drag's own event loop.
+    emit dragRunning(true);
     drag->exec(Qt::CopyAction);
+    emit dragRunning(false);
 }
 
 void OutputGainLevelWidget::dragEnterEvent(QDragEnterEvent* event)

@@ -46,6 +46,8 @@ signals:
     void invertChannel(const QString& name, bool on);
     void gainChanged(const QString& name, double gain);
     void delayChanged(const QString& name, CZunDelay delay);
+    // A plain drag of this strip starts (true) and has ended (false).
+    void dragRunning(bool running);
 
 public slots:
     void setLevel(double dB);
@@ -61,7 +63,6 @@ public slots:
     void onButtonPhInvert(bool checked);
     void drawLevelScale(bool on);
     void drawGainReductionScale(bool on);
-    void setGainRange(double min, double max);
 
 protected:
     void gainEdited(double v) override { emit gainChanged(name(), v); }

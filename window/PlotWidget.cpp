@@ -35,7 +35,8 @@ QList<double> between(int lower, int upper, int step, int skip)
 
 PlotWidget::PlotWidget(QWidget* parent)
     : QwtPlot(parent),
-      m_colors{Qt::darkRed, Qt::yellow, Qt::white, Qt::lightGray, Qt::cyan, Qt::magenta, Qt::gray, Qt::lightGray}
+      // Eight colours that tell eight outputs apart on the dark canvas.
+      m_colors{Qt::darkRed, Qt::yellow, Qt::white, Qt::lightGray, Qt::cyan, Qt::magenta, Qt::gray, Qt::green}
 {
     setAutoReplot(true);
     setCanvasBackground(QBrush(QColor(0, 0, 64)));
@@ -114,9 +115,18 @@ void PlotWidget::addCurve(CZunAbstractFrequencyResponse* response, CZunPlotCurve
     }
     // A curve named after its EQ or filter follows that name when it changes.
     curve->setRetitle(named);
+    // The phase of a response whose magnitude is already shown under the same name is
+    // that response's second line: its colour, no legend entry of its own (an output is
+    // listed once, and its entry hides both lines).
+    const CZunPlotCurve* magnitude = named && domain == CZunPlotCurve::Phase ? namedMagnitude(response) : nullptr;
+    if (magnitude)
+        curve->setItemAttribute(QwtPlotItem::Legend, false);
+    int coloured = itemList().size();
+    for (const CZunPlotCurve* c : qAsConst(m_curves))
+        coloured -= isSecondLine(c) ? 1 : 0;
     m_curves.append(curve);
 
-    QColor color = m_colors[itemList().size() % m_colors.size()];
+    QColor color = magnitude ? magnitude->pen().color() : m_colors[coloured % m_colors.size()];
     QColor translucent = color;
     translucent.setAlpha(TranslucentAlpha);
     switch (domain) {
@@ -176,10 +186,29 @@ void PlotWidget::removeCurve(CZunAbstractFrequencyResponse* response)
 
 void PlotWidget::on_ResponseDestroyed() { removeCurve(nullptr); }
 
+const CZunPlotCurve* PlotWidget::namedMagnitude(const CZunAbstractFrequencyResponse* response) const
+{
+    for (const CZunPlotCurve* c : m_curves)
+        if (c->response() == response && c->domain() == CZunPlotCurve::Magnitude && c->retitle())
+            return c;
+    return nullptr;
+}
+
+bool PlotWidget::isSecondLine(const CZunPlotCurve* curve)
+{
+    return !curve->testItemAttribute(QwtPlotItem::Legend);
+}
+
 void PlotWidget::onLegendItemChecked(QwtPlotItem* item, bool on)
 {
-    if (auto* curve = dynamic_cast<CZunPlotCurve*>(item))
-        curve->setStyle(on ? QwtPlotCurve::NoCurve : QwtPlotCurve::Lines);
+    auto* curve = dynamic_cast<CZunPlotCurve*>(item);
+    if (!curve)
+        return;
+    curve->setStyle(on ? QwtPlotCurve::NoCurve : QwtPlotCurve::Lines);
+    // The entry stands for the response's second line too (shown only while phases are).
+    for (CZunPlotCurve* c : qAsConst(m_curves))
+        if (isSecondLine(c) && c->response() == curve->response())
+            c->setStyle(on || !m_phaseShown ? QwtPlotCurve::NoCurve : QwtPlotCurve::Lines);
 }
 
 template <typename Match>
@@ -196,7 +225,16 @@ void PlotWidget::showCurves(bool show, Match match)
 
 void PlotWidget::showPhaseCurves(bool show)
 {
-    showCurves(show, [](CZunPlotCurve* c) { return c->domain() == CZunPlotCurve::Phase; });
+    m_phaseShown = show;
+    showCurves(show, [](CZunPlotCurve* c) { return c->domain() == CZunPlotCurve::Phase && !isSecondLine(c); });
+    // A second line also stays hidden while its response's entry is checked.
+    for (CZunPlotCurve* c : qAsConst(m_curves)) {
+        if (!isSecondLine(c))
+            continue;
+        const CZunPlotCurve* magnitude = namedMagnitude(c->response());
+        const bool hidden = magnitude && magnitude->style() == QwtPlotCurve::NoCurve;
+        c->setStyle(show && !hidden ? QwtPlotCurve::Lines : QwtPlotCurve::NoCurve);
+    }
 }
 
 void PlotWidget::showEQCurves(bool show)

@@ -50,7 +50,12 @@ private slots:
 private:
     template <typename Match>
     void showCurves(bool show, Match match);
+    // The magnitude curve of a response titled after it, or null.
+    const CZunPlotCurve* namedMagnitude(const CZunAbstractFrequencyResponse* response) const;
+    // A phase drawn beside its response's named magnitude (listed under that entry).
+    static bool isSecondLine(const CZunPlotCurve* curve);
 
     QVector<QColor> m_colors;
     QList<CZunPlotCurve*> m_curves;
+    bool m_phaseShown = true;
 };

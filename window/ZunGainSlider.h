@@ -3,6 +3,8 @@
 #include <qwt_scale_div.h>
 #include <qwt_slider.h>
 
+#include <functional>
+
 // The vertical gain fader of the gain page's strips: 0.1 dB a step, a groove, no scale
 // until the strip asks for one. The strips' named faders only choose the scale.
 class ZunGainSlider : public QwtSlider
@@ -13,9 +15,24 @@ public:
     // Range and ticks from the division, 0.1 dB a step, pageDb a page; tick lengths minor,
     // medium and major.
     void setGainScale(const QwtScaleDiv& div, double pageDb, int minor, int medium, int major);
+    // The same from a rule that gives the division for at most n labels: the fader takes
+    // as many as its height shows without overlap, again whenever it is resized.
+    using ScaleRule = std::function<QwtScaleDiv(int maxLabels)>;
+    void setGainScale(const ScaleRule& rule, double pageDb, int minor, int medium, int major);
+    // The labels a scale of this fader's height shows without overlap.
+    int labelRoom() const;
     // True while the operator holds the handle.
     bool isHeld() const { return m_held; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void applyRule();
+
     bool m_held = false;
+    ScaleRule m_rule;
+    double m_pageDb = 1.0;
+    int m_ticks[3] = {1, 1, 1};
+    int m_room = -1;
 };

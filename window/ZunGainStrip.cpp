@@ -1,6 +1,7 @@
 #include "ZunGainStrip.h"
 
 #include "CZunDelaySpinBox.h"
+#include "GainStripScales.h"
 #include "ZunGainSlider.h"
 #include "ZunMeterThermo.h"
 
@@ -54,34 +55,58 @@ void ZunGainStrip::setGain(double v, bool fromDevice)
     // would pull it back under the pointer; the confirmation of the last one follows.
     if (fromDevice && m_slider->isHeld())
         return;
+    const double before = m_gain;
     m_gain = v;
     if (fromDevice) {
-        const QSignalBlocker sliderBlock(m_slider);
-        const QSignalBlocker boxBlock(m_gainBox);
-        m_slider->setValue(v);
-        m_gainBox->setValue(v);
+        showGain(v);
         return;
     }
     m_slider->setValue(v);
-    gainEdited(v);
+    try {
+        gainEdited(v);
+    } catch (...) {
+        // Refused: the strip goes on showing what the processor holds.
+        m_gain = before;
+        showGain(before);
+        throw;
+    }
+}
+
+void ZunGainStrip::showGain(double v)
+{
+    const QSignalBlocker sliderBlock(m_slider);
+    const QSignalBlocker boxBlock(m_gainBox);
+    m_slider->setValue(v);
+    m_gainBox->setValue(v);
 }
 
 void ZunGainStrip::setDelay(CZunDelay d, bool fromDevice)
 {
     if (std::abs(d.seconds() - m_delay.seconds()) <= DelayTolerance)
         return;
+    const CZunDelay before = m_delay;
     m_delay = d;
+    if (fromDevice) {
+        showDelay(d);
+        return;
+    }
+    showDelay(d);
+    try {
+        delayEdited(d);
+    } catch (...) {
+        m_delay = before;
+        showDelay(before);
+        throw;
+    }
+}
+
+void ZunGainStrip::showDelay(CZunDelay d)
+{
     quint32 samples = 0;
     if (!CZunDelaySpinBox::samplesOf(d.seconds(), m_rate, &samples))
         samples = d.seconds() < 0.0 ? 0 : quint32(CZunDelaySpinBox::MaxSamples);
-    const int shown = int(qMin<quint32>(samples, quint32(CZunDelaySpinBox::MaxSamples)));
-    if (fromDevice) {
-        const QSignalBlocker block(m_delayBox);
-        m_delayBox->setValue(shown);
-        return;
-    }
-    m_delayBox->setValue(shown);
-    delayEdited(d);
+    const QSignalBlocker block(m_delayBox);
+    m_delayBox->setValue(int(qMin<quint32>(samples, quint32(CZunDelaySpinBox::MaxSamples))));
 }
 
 void ZunGainStrip::setMute(bool on)
@@ -106,6 +131,23 @@ void ZunGainStrip::drawGainScale(bool on)
     m_slider->setScalePosition(on ? QwtSlider::LeadingScale : QwtSlider::NoScale);
     m_slider->setMinimumSize(on ? QSize(20, 120) : sliderSizeWithoutScale());
     m_grid->update();
+}
+
+void ZunGainStrip::setGainRange(double min, double max)
+{
+    // A new range is no edit: neither control may announce the value it clamps.
+    const QSignalBlocker boxBlock(m_gainBox);
+    const QSignalBlocker sliderBlock(m_slider);
+    m_gainBox->setRange(min, max);
+    applyGainScale(min, max);
+    m_slider->setValue(m_gain);
+    m_gainBox->setValue(m_gain);
+}
+
+void ZunGainStrip::applyGainScale(double min, double max)
+{
+    m_slider->setGainScale([min, max](int labels) { return GainStripScales::channelGain(min, max, labels); }, 1.0,
+                           1, 1, 1);
 }
 
 void ZunGainStrip::showMeterScale(ZunMeterThermo* meter, QVBoxLayout* box, bool on, const QSize& withScale,

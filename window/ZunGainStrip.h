@@ -44,6 +44,9 @@ public slots:
     void setSamplingrate(double rate);
     void onButtonMute(bool checked, bool = false);
     void drawGainScale(bool on);
+    // The processor's gain range: the box, the fader and its ticks span it, and both show
+    // the stored gain again (a value clamped to the earlier range is never shown or sent).
+    void setGainRange(double min, double max);
 
 protected:
     ZunGainStrip(ZunGainSlider* slider, QWidget* parent);
@@ -53,6 +56,8 @@ protected:
     virtual void muteEdited(bool on) = 0;
     // Minimum fader size without a scale (the master's fader is as wide as its handle).
     virtual QSize sliderSizeWithoutScale() const { return QSize(12, 120); }
+    // The fader's range and ticks for a gain range (the channel strips' rule by default).
+    virtual void applyGainScale(double min, double max);
 
     // A colour of the user settings; invalid when the key is missing.
     static QColor settingColor(const char* key);
@@ -75,6 +80,10 @@ protected:
     QPushButton* m_mute;
 
 private:
+    // The controls set to a value with their signals blocked.
+    void showGain(double v);
+    void showDelay(CZunDelay d);
+
     double m_gain = 0.0;
     CZunDelay m_delay;
     double m_rate = 48000.0;

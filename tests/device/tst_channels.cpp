@@ -171,9 +171,10 @@ private slots:
         loud.setGain(99.0);
         QVERIFY(!failure([&] { out(1)->applyMimeData(&loud); }).isEmpty());
         QCOMPARE(out(1)->GetEQList().size(), 1);
-        // a valid payload with empty lists clears them
+        // a valid whole channel with empty lists clears them
         ZunChannelMimeData clear;
         clear.setHasChannelSettings(true);
+        clear.setWholeChannel(true);
         out(1)->applyMimeData(&clear);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(out(1)->GetEQList().size(), 0);
@@ -181,6 +182,39 @@ private slots:
         out(2)->applyMimeData(payload);
         QCOMPARE(out(2)->GetEQList().size(), 1);
         QCOMPARE(out(2)->GetEQList().first()->getGain(), 3.0);
+    }
+
+    // A channel's copy replaces the target's EQs and crossover filters; what a strip carries
+    // (its settings, no lists), by whatever way it arrives, takes none of them away.
+    void wholeChannelsReplaceFiltersStripSettingsKeepThem()
+    {
+        CZunHighOrderFilter* kept = out(2)->NewHighOrderFilter();
+        QVERIFY(kept);
+        out(2)->NewEQ();
+        QCOMPARE(out(2)->GetHighOrderFilterList().size(), 1);
+        ZunChannelMimeData strip;
+        strip.setHasChannelSettings(true);
+        strip.setGain(-2.0);
+        QVERIFY(out(2)->canApplyMimeData(&strip));
+        m_sent.clear();
+        out(2)->applyMimeData(&strip);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(out(2)->GetHighOrderFilterList().size(), 1);
+        QCOMPARE(out(2)->GetEQList().size(), 1);
+        QVERIFY(m_sent.contains(nr("Cmd_0_ChGain2"), quint16(qint16(-20))));
+
+        // the source's single filter, at another corner, replaces the target's
+        CZunHighOrderFilter* source = out(1)->NewHighOrderFilter();
+        QVERIFY(source);
+        std::unique_ptr<QMimeData> copy(out(1)->createMimeData());
+        out(2)->applyMimeData(copy.get());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(out(2)->GetEQList().size(), 0);
+        const QList<QPointer<CZunHighOrderFilter>> filters = out(2)->GetHighOrderFilterList();
+        QCOMPARE(filters.size(), 1);
+        QVERIFY(filters.first() && filters.first() != kept);
+        const auto* payload = qobject_cast<const ZunChannelMimeData*>(copy.get());
+        QCOMPARE(filters.first()->getFrequency(), payload->getFilters().first().frequency);
     }
 };
 

@@ -25,6 +25,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -478,6 +479,48 @@ private slots:
         QCOMPARE(intoB.last().at(0).value<EQ_PARAMS>().frequency, 26000.0);
         QCOMPARE(intoX.count(), 3);
         QVERIFY(refused.at(0).at(0).toString().contains("line 3") && refused.at(0).at(0).toString().startsWith("1 rows"));
+    }
+
+    // What the operator types into an open EQ or filter cell stays against the processor's
+    // answers to other edits (a whole row refreshed, or the cell itself) until it is
+    // committed; then the editor follows the processor again.
+    void openEditorsKeepTheOperatorsTyping()
+    {
+        for (bool filter : {false, true}) {
+            QTableView view;
+            QAbstractItemModel* model = filter ? static_cast<QAbstractItemModel*>(m_hofs.get()) : m_eqs.get();
+            view.setModel(model);
+            EQTableDelegate* delegate = filter ? new HOFTableDelegate(m_zun, &view) : new EQTableDelegate(m_zun, &view);
+            view.setItemDelegate(delegate);
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            const QModelIndex cell = filter ? at(m_lr, ZunHOFModel::ColFrequency) : m_eqs->index(0, ZunEQModel::ColFrequency);
+            const auto echo = [&]() {
+                if (filter)
+                    m_hofs->on_HOFChanged(m_lr);
+                else
+                    m_eqs->on_EQChanged(eq()->BiquadAt(0));
+                delegate->updateEditor(cell, cell);
+            };
+            view.edit(cell);
+            auto* box = qobject_cast<QSpinBox*>(view.indexWidget(cell));
+            QVERIFY(box);
+            auto* line = box->findChild<QLineEdit*>();
+            line->selectAll();
+            QTest::keyClicks(box, QStringLiteral("1234"));
+            QCOMPARE(line->text(), QStringLiteral("1234"));
+            echo();
+            QCOMPARE(line->text(), QStringLiteral("1234"));
+            // committed: the next answer shows in the editor again
+            delegate->setModelData(box, model, cell);
+            QCOMPARE(cell.data().toInt(), 1234);
+            if (filter)
+                m_lr->SetFrequency(500.0f);
+            else
+                eq()->BiquadAt(0)->setFrequency(500.0f);
+            echo();
+            QCOMPARE(box->value(), 500);
+        }
     }
 };
 

@@ -12,6 +12,8 @@
 #include "ZunGainSlider.h"
 
 #include <QDoubleSpinBox>
+#include <QFontMetrics>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -48,6 +50,37 @@ private slots:
         QVERIFY(ticks(div, QwtScaleDiv::MinorTick).isEmpty());
         QCOMPARE(div.lowerBound(), min);
         QCOMPARE(div.upperBound(), max);
+    }
+
+    // A wide range on a short fader: the labels thin out to multiples of 6, 12, 24 dB (the
+    // first that fits), with medium ticks halfway; a narrow one keeps every 3 dB.
+    void channelGainTicksThinOutOnShortFaders()
+    {
+        QwtScaleDiv div = GainStripScales::channelGain(-80.0, 12.0, 8);
+        QCOMPARE(ticks(div, QwtScaleDiv::MajorTick), (Ticks{-72, -60, -48, -36, -24, -12, 0, 12}));
+        QCOMPARE(ticks(div, QwtScaleDiv::MediumTick), (Ticks{-78, -66, -54, -42, -30, -18, -6, 6}));
+        div = GainStripScales::channelGain(-80.0, 12.0, 16);
+        QCOMPARE(ticks(div, QwtScaleDiv::MajorTick).size(), 16);
+        QCOMPARE(ticks(div, QwtScaleDiv::MajorTick).first(), -78.0);
+        QCOMPARE(GainStripScales::channelGain(-18.0, 6.0, 9), GainStripScales::channelGain(-18.0, 6.0));
+
+        // on a strip: as many labels as the fader's height holds without overlap
+        for (int height : {260, 420, 700}) {
+            OutputGainLevelWidget strip;
+            strip.setGainRange(-80.0, 12.0);
+            strip.drawGainScale(true);
+            strip.resize(90, height);
+            strip.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&strip));
+            ZunGainSlider* fader = strip.gainSlider();
+            const Ticks majors = ticks(fader->scaleDiv(), QwtScaleDiv::MajorTick);
+            const int length = fader->height() - fader->handleSize().height() - 2 * fader->borderWidth();
+            const double pitch = double(length) * (majors.last() - majors.first()) / 92.0 / (majors.size() - 1);
+            QVERIFY2(pitch >= QFontMetrics(fader->font()).height(),
+                     qPrintable(QString("%1 labels on %2 px").arg(majors.size()).arg(length)));
+            QCOMPARE(fader->lowerBound(), -80.0);
+            QCOMPARE(fader->upperBound(), 12.0);
+        }
     }
 
     void masterGainTicks_data()
@@ -240,6 +273,55 @@ private slots:
         QDragEnterEvent shifted(QPoint(5, 5), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(&target, &shifted);
         QVERIFY(!shifted.isAccepted());
+    }
+
+    // While the operator holds a fader the device's confirmations never pull it from under
+    // the pointer; once let go, the device's value shows. A new range shows the stored gain.
+    void heldFaderStaysUnderThePointer()
+    {
+        OutputGainLevelWidget strip;
+        ZunGainSlider* fader = strip.gainSlider();
+        QSignalSpy gain(&strip, &OutputGainLevelWidget::gainChanged);
+        emit fader->sliderPressed();
+        fader->setValue(-5.0);
+        QCOMPARE(gain.count(), 1);
+        strip.setGain(-3.0, true); // an earlier position confirmed, or a clamped one
+        QCOMPARE(fader->value(), -5.0);
+        QCOMPARE(strip.gainSpinBox()->value(), -5.0);
+        emit fader->sliderReleased();
+        strip.setGain(-3.0, true);
+        QCOMPARE(fader->value(), -3.0);
+        QCOMPARE(strip.gainSpinBox()->value(), -3.0);
+        QCOMPARE(gain.count(), 1);
+
+        InputGainLevelWidget input;
+        input.setGain(-30.0, true);
+        input.setGainRange(-80.0, 12.0);
+        QCOMPARE(input.gainSpinBox()->value(), -30.0);
+        QCOMPARE(input.gainSlider()->value(), -30.0);
+    }
+
+    // A typed time beyond the delay box's end (65,536 samples, 682.667 ms at 96 kHz) leaves
+    // as the number typed, so that its refusal names it; the box shows its end meanwhile.
+    void typedDelayBeyondTheBoxLeavesAsTyped()
+    {
+        OutputGainLevelWidget strip;
+        strip.setSamplingrate(96000.0);
+        QSignalSpy delay(&strip, &OutputGainLevelWidget::delayChanged);
+        CZunDelaySpinBox* box = strip.delaySpinBox();
+        box->findChild<QLineEdit*>()->selectAll();
+        QTest::keyClicks(box, QStringLiteral("1000"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(delay.count(), 1);
+        QVERIFY(qAbs(delay.at(0).at(1).value<CZunDelay>().milliseconds() - 1000.0) < 1e-9);
+        QCOMPARE(box->value(), int(CZunDelaySpinBox::MaxSamples));
+        // an ordinary entry and a step afterwards carry the box's own value
+        box->findChild<QLineEdit*>()->selectAll();
+        QTest::keyClicks(box, QStringLiteral("2"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(delay.last().at(1).value<CZunDelay>(), CZunDelay(192, 96000.0));
+        box->stepBy(1);
+        QCOMPARE(delay.last().at(1).value<CZunDelay>(), CZunDelay(193, 96000.0));
     }
 };
 

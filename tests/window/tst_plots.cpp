@@ -4,6 +4,7 @@
 // reads in "k"; a channel page's New and Remove with the device's capacity, what it owns
 // (the page against the emulated processor: tst_tables_e2e).
 #include "CRoutingLibrary.h"
+#include "CZunHighOrderFilter.h"
 #include "CZunInput.h"
 #include "EQTableDelegate.h"
 #include "PlotWidget.h"
@@ -17,6 +18,7 @@
 #include "ZunOutputPlotDlg.h"
 #include "support/OfflineDevice.h"
 
+#include <qwt_legend.h>
 #include <qwt_legend_label.h>
 #include <qwt_scale_draw.h>
 
@@ -299,6 +301,43 @@ private slots:
         QPointer<QAbstractItemModel> eqProxy = p->eqProxy(), hofProxy = p->hofProxy();
         p.reset();
         QVERIFY(eqProxy.isNull() && hofProxy.isNull());
+    }
+
+    // Legend texts follow what they name: a crossover filter renamed by its new corner, and
+    // on the outputs page one entry and one colour of its own per output.
+    void legendTextsAndColoursFollowWhatTheyName()
+    {
+        PlotWidget plot;
+        CZunHighOrderFilter* filter = out(0)->NewHighOrderFilter();
+        plot.addCurve(filter, CZunPlotCurve::Magnitude);
+        CZunPlotCurve* curve = plot.curves().first();
+        QCOMPARE(curve->title().text(), filter->GetName());
+        // a filter names itself after its new design once its new response is in
+        filter->recalculate();
+        filter->SetName(QStringLiteral("HP LR 24dB 80"));
+        QCOMPARE(curve->title().text(), QStringLiteral("HP LR 24dB 80"));
+        QCOMPARE(plot.legendLabel(curve)->data().title().text(), QStringLiteral("HP LR 24dB 80"));
+
+        ZunOutputPlotDlg page;
+        for (int i = 0; i < 8; ++i)
+            page.addOutput(out(i));
+        const QList<CZunPlotCurve*> c = page.plot()->curves();
+        auto* legend = qobject_cast<QwtLegend*>(page.plot()->legend());
+        QVERIFY(legend);
+        QSet<QRgb> colours;
+        for (int i = 0; i < 8; ++i) {
+            QVERIFY(page.plot()->legendLabel(c[2 * i]));
+            QVERIFY(!page.plot()->legendLabel(c[2 * i + 1])); // listed once
+            QCOMPARE(c[2 * i + 1]->pen().color(), c[2 * i]->pen().color());
+            colours.insert(c[2 * i]->pen().color().rgb());
+        }
+        QCOMPARE(colours.size(), 8);
+        QCOMPARE(legend->findChildren<QwtLegendLabel*>().size(), 8);
+        // an output's entry hides both its lines
+        page.plot()->onLegendItemChecked(c[2], true);
+        QVERIFY(c[2]->style() == QwtPlotCurve::NoCurve && c[3]->style() == QwtPlotCurve::NoCurve);
+        page.plot()->onLegendItemChecked(c[2], false);
+        QVERIFY(c[2]->style() == QwtPlotCurve::Lines && c[3]->style() == QwtPlotCurve::Lines);
     }
 };
 

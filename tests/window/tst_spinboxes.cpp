@@ -152,7 +152,11 @@ private slots:
         QCOMPARE(box.text(), shown);
         emit box.editingFinished();
         QCOMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).value<CZunDelay>(), CZunDelay(quint32(samples), 48000.0));
+        // a time beyond the box leaves as typed, so that its refusal names the operator's number
+        if (QTest::currentDataTag() == QByteArray("too long ends at the top"))
+            QCOMPARE(done.at(0).at(0).value<CZunDelay>().milliseconds(), 99999999.0);
+        else
+            QCOMPARE(done.at(0).at(0).value<CZunDelay>(), CZunDelay(quint32(samples), 48000.0));
     }
 
     void unreadableDelayTextChangesNothing_data()
