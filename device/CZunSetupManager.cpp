@@ -524,12 +524,20 @@ void CZunSetupManager::fromDir(QString folder)
     guarded([&]() {
         QMutexLocker lock(m_lock);
         QDir dir(folder);
-        const QStringList files = dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name);
+        // Files whose name carries no position number are left out (the folder check
+        // names them) and take no room in the flash.
+        QList<QPair<QString, int>> files;
+        for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
+            const int p = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
+            if (p < 0)
+                qWarning().noquote() << "CZunSetupManager: setup file" << f << "names no position; skipped";
+            else
+                files.append({f, p});
+        }
         if (m_zun->GetMemoryManager()->freeEntries() < files.size())
             fail(QStringLiteral("Nr of setups contained in %1 exceeds capacity of flash mem.").arg(folder));
-        for (const QString& f : files) {
-            const int p = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
-            if (p < 0 || p >= m_setups.size()) {
+        for (const auto& [f, p] : files) {
+            if (p >= m_setups.size()) {
                 qWarning().noquote() << "CZunSetupManager: setup file" << f << "names no valid position; skipped";
                 continue;
             }

@@ -57,6 +57,7 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
 
     const int positions = memory->setupListSize();
     QSet<int> taken;
+    int outside = 0;
     for (const QFileInfo& fi : dir.entryInfoList({QStringLiteral("*.zun")}, QDir::Files, QDir::Name)) {
         const int position = ZunSetup::numberFromFileName(fi.completeBaseName());
         // The setup manager takes "Set<position>..." files only.
@@ -65,7 +66,9 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
             continue;
         }
         if (position >= positions) {
+            // Left out, but counted against the room in the flash as the load counts it.
             m_skipped << QStringLiteral("%1: the processor has no setup position %2").arg(fi.fileName()).arg(position);
+            ++outside;
             continue;
         }
         try {
@@ -87,7 +90,7 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
         taken.insert(position);
     }
     m_setups = taken.size();
-    if (m_refused.isEmpty() && memory->freeEntries() < m_sets + m_setups)
+    if (m_refused.isEmpty() && memory->freeEntries() < m_sets + m_setups + outside)
         m_refused << QStringLiteral("%1 FIR sets and %2 setups need more room than the flash of the processor has left")
                          .arg(m_sets)
                          .arg(m_setups);

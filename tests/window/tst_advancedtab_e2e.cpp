@@ -67,6 +67,7 @@ class TestAdvancedTabE2E : public QObject
     std::unique_ptr<BoxAnswers> m_boxes;
     PromptAnswers* m_answers = nullptr;
     SendLog m_sent;
+    QTemporaryDir m_files;
 
     quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
     QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
@@ -146,6 +147,8 @@ private slots:
     void savingASetupAsksAndKeepsTheList()
     {
         start();
+        if (QTest::currentTestFailed())
+            return;
         store(1, QStringLiteral("Alpha"));
 
         m_sent.clear();
@@ -175,6 +178,8 @@ private slots:
     void removingASetInUseIsRefused()
     {
         start();
+        if (QTest::currentTestFailed())
+            return;
         CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
         const quint32 thru = m_zun->GetActiveFilterIndex(1);
         QVERIFY(thru != 0);
@@ -196,6 +201,8 @@ private slots:
     void setupOutOfRangeIsRefused()
     {
         start();
+        if (QTest::currentTestFailed())
+            return;
         store(1, QStringLiteral("Loud"));
         QTemporaryDir dir;
         ZunSetup* stored = m_zun->GetSetupManager()->GetSetup(1);
@@ -214,6 +221,21 @@ private slots:
         QCOMPARE(field("setups"), QStringLiteral("1"));
         QTRY_VERIFY(!m_tab->isRunning(ZunLongOperation::SetupUpload));
 
+        // A setup naming programs of no DSP type is refused as damaged, in those words.
+        ZunSetup garbage(stored->toByteArray());
+        garbage.SetSetupName(QStringLiteral("Garbage"));
+        garbage.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
+        garbage.toFile(m_files.path(), 6, QShPtrFLE(), QShPtrFLE());
+        failed.clear();
+        m_tab->startSetupUpload(m_files.filePath(garbage.makeFileName(6)), 6);
+        QVERIFY(failed.count() > 0 || failed.wait(20000));
+        QCOMPARE(failed.first().at(0).toString(),
+                 QStringLiteral("The setup Garbage was not uploaded: it names DSP programs (f123, %1) that this processor "
+                                "can not run. The file is damaged or no setup of this processor.")
+                     .arg(garbage.GetDSPProgID(2), 4, 16, QLatin1Char('0')));
+        settle();
+        QCOMPARE(field("setups"), QStringLiteral("1"));
+
         // In a folder it stops the whole load.
         m_answers->folderChoice = dir.path();
         QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
@@ -229,6 +251,8 @@ private slots:
     void loadingAFolderIsAllOrNothing()
     {
         start();
+        if (QTest::currentTestFailed())
+            return;
         store(2, QStringLiteral("Saved"));
         QTemporaryDir saved;
         m_answers->folderChoice = saved.path();
@@ -286,6 +310,8 @@ private slots:
     void firmwareUpdateEndsOnlyWithItsOwnReport()
     {
         start();
+        if (QTest::currentTestFailed())
+            return;
         QTemporaryDir dir;
         QFile empty(dir.filePath(QStringLiteral("empty.fwu")));
         QVERIFY(empty.open(QIODevice::WriteOnly));
