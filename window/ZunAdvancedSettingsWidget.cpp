@@ -382,7 +382,15 @@ void ZunAdvancedSettingsWidget::on_Connected()
         ui->bttnSecurityPIN->setVisible(m_zun->GetFirmwareVersion() >= 1073);
 }
 
-void ZunAdvancedSettingsWidget::on_Disconnected() {}
+void ZunAdvancedSettingsWidget::on_Disconnected()
+{
+    // No report of a transfer or an erase comes over a link that is gone. A firmware
+    // update loses the link on purpose and ends with its timed finish; a folder load ends
+    // with its own report once the transfers were given up.
+    endLongOperations(bit(ZunLongOperation::FirChoice) | bit(ZunLongOperation::FirUpload)
+                      | bit(ZunLongOperation::SetupUpload) | bit(ZunLongOperation::Erase)
+                      | bit(ZunLongOperation::Restore));
+}
 
 void ZunAdvancedSettingsWidget::on_FlashMemErased(bool ok)
 {

@@ -135,6 +135,8 @@ private slots:
         QTest::newRow("DSP report in an erase") << ZunLongOperation::Erase << "on_DSPInitialized" << false << false;
         QTest::newRow("setup report in a folder load") << ZunLongOperation::ConfigLoad << "on_SetupUploaded" << true << false;
         QTest::newRow("erase report in a FIR choice") << fir << "on_FlashMemErased" << true << false;
+        QTest::newRow("link lost in an erase") << ZunLongOperation::Erase << "on_Disconnected" << true << true;
+        QTest::newRow("link lost in a firmware update") << firmware << "on_Disconnected" << true << false;
     }
     void completionsEndTheWait()
     {
@@ -160,6 +162,8 @@ private slots:
             emit m_zun->signal_exception(QStringLiteral("lost"), QStringLiteral("ZunControl"));
         else if (slot == "finishFwUpdate")
             tab.finishFwUpdate();
+        else if (slot == "on_Disconnected")
+            tab.on_Disconnected();
         else
             QVERIFY(QMetaObject::invokeMethod(&tab, slot.toLatin1().constData(), Q_ARG(bool, flag)));
         QCoreApplication::processEvents();
