@@ -755,8 +755,12 @@ void CZun::SetMasterMute(const int& dsp, bool mute)
 {
     const quint16 v = mute ? 1 : 0;
     if (dsp == 0 || linked()) {
-        SendCmd(nr("Cmd_0_MasterMute"), v);
-        SendCmd(nr("Cmd_1_MasterMute"), v);
+        // One group: a refusal's realignment of the other DSP (sent while the replies are
+        // processed) always comes after both words, never between them.
+        CZunMetaCmd meta;
+        meta.appendCmd(nr("Cmd_0_MasterMute"), v);
+        meta.appendCmd(nr("Cmd_1_MasterMute"), v);
+        SendMetaCmd(meta);
     } else if (dsp == 1) {
         SendCmd(nr("Cmd_0_MasterMute"), v);
     } else if (dsp == 2) {

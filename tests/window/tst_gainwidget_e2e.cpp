@@ -415,9 +415,16 @@ private slots:
             QVERIFY(!mute->isChecked());
             mute->click();
             // the refusal is answered from the processing of replies: wait for the processor
-            QVERIFY(waitUntil([&]() {
+            const bool agreed = waitUntil([&]() {
                 return simWord(nr("Cmd_0_MasterMute")) == 0 && simWord(nr("Cmd_1_MasterMute")) == 0 && !mute->isChecked();
-            }));
+            });
+            QVERIFY2(agreed, qPrintable(QStringLiteral("%1 refused: DSP words %2 %3, image %4 %5, button %6")
+                                            .arg(QLatin1String(refused))
+                                            .arg(simWord(nr("Cmd_0_MasterMute")))
+                                            .arg(simWord(nr("Cmd_1_MasterMute")))
+                                            .arg(m_zun->GetStatusBuffer()->getValue(nr("Cmd_0_MasterMute")))
+                                            .arg(m_zun->GetStatusBuffer()->getValue(nr("Cmd_1_MasterMute")))
+                                            .arg(mute->isChecked())));
             settle();
             QVERIFY(!mute->isChecked());
             QCOMPARE(simWord(nr("Cmd_0_MasterMute")) + simWord(nr("Cmd_1_MasterMute")), 0);

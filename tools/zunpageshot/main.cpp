@@ -57,6 +57,9 @@ constexpr quint32 OneBoard = 0x0300;   // four analog outputs
 constexpr quint32 TwoBoards = 0x0F80;  // eight analog outputs
 constexpr quint32 FourOutputs = 0x1300;
 constexpr quint32 FirBoard = 0xFF94;   // with FIR filter and limiter sets
+// A tab page of the control window as it first opens (no stored size): the sub-window
+// takes 1052 x 597 in the 1180 x 760 main window, its pages 1022 x 486.
+constexpr QSize FirstOpenPage(1022, 486);
 
 QString g_out;
 bool g_ok = true;
@@ -186,7 +189,7 @@ void shootGain(const QString& name, quint32 hardware, quint16 routingWord)
     page.on_connect();
     QCursor::setPos(0, 0); // no strip under the pointer: no hover highlight in the picture
     page.show();
-    page.resize(page.sizeHint());
+    page.resize(FirstOpenPage);
     settle(1200);
     save(page, QStringLiteral("gain-%1-1.png").arg(name));
     settle(700);
@@ -321,7 +324,7 @@ void shootPlots(const QStringList& pages)
         page.setEQModel(&eqModel);
         page.setHOFModel(&hofModel);
         page.setPointerCZun(zun);
-        page.resize(1200, 720);
+        page.resize(FirstOpenPage);
         save(page, QStringLiteral("channel.png"));
     }
     if (pages.contains(QStringLiteral("outputs"))) {
@@ -329,7 +332,7 @@ void shootPlots(const QStringList& pages)
         outputs.setPointerCZun(zun);
         for (const QPointer<CZunOutput>& o : routing->GetOutputs())
             outputs.addOutput(o);
-        outputs.resize(1200, 720);
+        outputs.resize(FirstOpenPage);
         save(outputs, QStringLiteral("outputs.png"));
     }
 }
