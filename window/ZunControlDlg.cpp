@@ -18,6 +18,7 @@
 #include "ZunEQModel.h"
 #include "ZunHOFModel.h"
 #include "ZunInputDlg.h"
+#include "ZunLazyPage.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
 #include "ZunSystemWidget.h"
@@ -91,6 +92,8 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
 
     buildLayout();
     m_statusTimer.setInterval(StatusTimerMs);
+    m_buildTimer.setInterval(0);
+    connect(&m_buildTimer, &QTimer::timeout, this, &ZunControlDlg::buildNextPage);
 
     // Models with the window as owner: they outlive every page that shows them.
     m_eqModel = new ZunEQModel(m_zun, this);
@@ -173,8 +176,7 @@ ZunControlDlg::~ZunControlDlg()
     // The pages the tab widget does not hold at the moment have no Qt parent.
     QList<QWidget*> loose;
     for (QWidget* page : {static_cast<QWidget*>(m_advancedTab), static_cast<QWidget*>(m_gain1),
-                          static_cast<QWidget*>(m_gain2), static_cast<QWidget*>(m_limiter),
-                          static_cast<QWidget*>(m_plot)})
+                          static_cast<QWidget*>(m_gain2), static_cast<QWidget*>(m_limiter)})
         if (page && !page->parent())
             loose << page;
     // The pages go while the window is still whole: a gain page shown or hidden as its
@@ -302,64 +304,32 @@ void ZunControlDlg::UpdateGui()
         return;
     setCursor(Qt::WaitCursor);
 
-    // Where the operator is. A channel page is known by its place among the channel
-    // pages (the channel objects themselves may be gone after a new routing).
+    // Where the operator is. A channel tab is known by its place among the channel tabs
+    // (the channel objects themselves may be gone after a new routing).
     QWidget* const current = m_tabWidget->currentWidget();
-    const int inputPlace = channelPagesInTabOrder(false).indexOf(current);
-    const int outputPlace = channelPagesInTabOrder(true).indexOf(current);
-    const bool onPlot = current && current == m_plot;
-
-    // Rebuilt from scratch: the channels may be other objects after the image was read.
-    for (ZunInputDlg* page : qAsConst(m_inputPages))
-        release(page);
-    m_inputPages.clear();
-    takeOut(m_gain1);
-    takeOut(m_gain2);
-    takeOut(m_limiter);
-    takeOut(m_plot);
+    int channelPlace = -1;
+    for (int i = 0; i < m_channelTabs.size(); ++i)
+        if (m_channelTabs.at(i).holder == current)
+            channelPlace = i;
+    const bool onPlot = current && current == m_plotHolder;
 
     CRoutingManager* routing = m_zun->GetRoutingManager();
-    const QList<QPointer<CZunInput>> inputs = routing->GetInputs();
-    const bool manyInputs = inputs.size() > 4;
-    if (manyInputs) {
-        m_gain1->setMode(0);
-        m_tabWidget->addTab(m_gain1, tr("Inputs"));
-        m_gain2->setMode(1);
-        m_tabWidget->addTab(m_gain2, tr("Outputs"));
+    QList<QPointer<CZunInput>> inputs = routing->GetInputs();
+    QList<QPointer<CZunOutput>> outputs = routing->GetOutputs();
+    inputs.removeAll(nullptr);
+    outputs.removeAll(nullptr);
+    // The same channel objects (the routing did not change): the pages follow their
+    // channels and the models by themselves; only the tab texts may have to follow a name.
+    if (m_tabsBuilt && inputs == m_tabInputs && outputs == m_tabOutputs && !inputs.contains(nullptr)
+        && !outputs.contains(nullptr)) {
+        for (const ChannelTab& tab : qAsConst(m_channelTabs)) {
+            const int index = m_tabWidget->indexOf(tab.holder);
+            if (tab.channel && index >= 0 && m_tabWidget->tabText(index) != tab.channel->GetName())
+                m_tabWidget->setTabText(index, tab.channel->GetName());
+        }
     } else {
-        m_gain1->setMode(2);
-        m_tabWidget->addTab(m_gain1, tr("In-/Outputs"));
+        rebuildTabs(inputs, outputs);
     }
-    m_tabWidget->addTab(m_limiter, tr("Limiter"));
-
-    // A channel page: a renamable tab, the window's models, the device.
-    auto addChannelPage = [this](auto* page, const QString& name) {
-        using Page = std::remove_pointer_t<decltype(page)>;
-        const int index = m_tabWidget->addTab(page, name);
-        m_tabWidget->tabBar()->setTabData(index, QVariant(true));
-        page->setEQModel(m_eqModel);
-        page->setHOFModel(m_hofModel);
-        connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
-        page->setPointerCZun(m_zun);
-        return page;
-    };
-    if (!manyInputs)
-        for (const QPointer<CZunInput>& input : inputs)
-            if (input)
-                m_inputPages.insert(input, addChannelPage(new ZunInputDlg(input), input->GetName()));
-
-    for (ZunOutputDlg* page : qAsConst(m_outputPages))
-        release(page);
-    m_outputPages.clear();
-    release(m_plot);
-    m_plot = new ZunOutputPlotDlg;
-    for (const QPointer<CZunOutput>& output : routing->GetOutputs()) {
-        if (!output)
-            continue;
-        m_outputPages.insert(output, addChannelPage(new ZunOutputDlg(output), output->GetName()));
-        m_plot->addOutput(output);
-    }
-    m_tabWidget->addTab(m_plot, QStringLiteral("Outputs"));
 
     const QString setupName = activeSetupName();
     if (!setupName.isEmpty())
@@ -379,11 +349,9 @@ void ZunControlDlg::UpdateGui()
     if (!m_built)
         next = m_gain1;
     else if (onPlot)
-        next = m_plot;
-    else if (inputPlace >= 0)
-        next = channelPagesInTabOrder(false).value(inputPlace);
-    else if (outputPlace >= 0)
-        next = channelPagesInTabOrder(true).value(outputPlace);
+        next = m_plotHolder;
+    else if (channelPlace >= 0)
+        next = channelPlace < m_channelTabs.size() ? m_channelTabs.at(channelPlace).holder : nullptr;
     else
         next = current; // a page that stays: system, advanced, gains, limiter
     m_tabWidget->setCurrentWidget(next && m_tabWidget->indexOf(next) >= 0 ? next : m_gain1);
@@ -392,17 +360,89 @@ void ZunControlDlg::UpdateGui()
     showStatusBarMessage(QStringLiteral("Gui Updated"), 3);
 }
 
-QList<QWidget*> ZunControlDlg::channelPagesInTabOrder(bool outputs) const
+void ZunControlDlg::rebuildTabs(const QList<QPointer<CZunInput>>& inputs, const QList<QPointer<CZunOutput>>& outputs)
 {
-    QList<QWidget*> pages;
-    for (int i = 0; i < m_tabWidget->count(); ++i) {
-        QWidget* page = m_tabWidget->widget(i);
-        const bool isInput = std::find(m_inputPages.cbegin(), m_inputPages.cend(), page) != m_inputPages.cend();
-        const bool isOutput = std::find(m_outputPages.cbegin(), m_outputPages.cend(), page) != m_outputPages.cend();
-        if (outputs ? isOutput : isInput)
-            pages << page;
+    // Other channel objects: every channel page and the plot page are made anew.
+    for (const ChannelTab& tab : qAsConst(m_channelTabs))
+        release(tab.holder);
+    m_channelTabs.clear();
+    release(m_plotHolder);
+    m_plotHolder = nullptr;
+    m_plot = nullptr;
+    m_inputPages.clear();
+    m_outputPages.clear();
+    m_toBuild.clear();
+    takeOut(m_gain1);
+    takeOut(m_gain2);
+    takeOut(m_limiter);
+
+    const bool manyInputs = inputs.size() > 4;
+    if (manyInputs) {
+        m_gain1->setMode(0);
+        m_tabWidget->addTab(m_gain1, tr("Inputs"));
+        m_gain2->setMode(1);
+        m_tabWidget->addTab(m_gain2, tr("Outputs"));
+    } else {
+        m_gain1->setMode(2);
+        m_tabWidget->addTab(m_gain1, tr("In-/Outputs"));
     }
-    return pages;
+    m_tabWidget->addTab(m_limiter, tr("Limiter"));
+
+    // A channel page: a renamable tab at once, the page itself (the window's models, the
+    // device) when its tab is first shown or the window has time for it.
+    auto addChannelPage = [this](auto* channel, auto& pages) {
+        using Page = std::remove_pointer_t<typename std::remove_reference_t<decltype(pages)>::mapped_type>;
+        const QPointer<std::remove_pointer_t<decltype(channel)>> guarded = channel;
+        auto* holder = new ZunLazyPage([this, guarded, &pages]() -> QWidget* {
+            if (!guarded) // gone with a new routing; the next image replaces the tab
+                return new QWidget;
+            auto* page = new Page(guarded);
+            page->setEQModel(m_eqModel);
+            page->setHOFModel(m_hofModel);
+            connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
+            page->setPointerCZun(m_zun);
+            pages.insert(guarded, page);
+            return page;
+        });
+        const int index = m_tabWidget->addTab(holder, channel->GetName());
+        m_tabWidget->tabBar()->setTabData(index, QVariant(true));
+        m_channelTabs.append({channel, holder});
+        m_toBuild.append(holder);
+    };
+    if (!manyInputs)
+        for (const QPointer<CZunInput>& input : inputs)
+            addChannelPage(input.data(), m_inputPages);
+    for (const QPointer<CZunOutput>& output : outputs)
+        addChannelPage(output.data(), m_outputPages);
+
+    m_plotHolder = new ZunLazyPage([this, outputs]() -> QWidget* {
+        m_plot = new ZunOutputPlotDlg;
+        for (const QPointer<CZunOutput>& output : outputs)
+            m_plot->addOutput(output);
+        return m_plot;
+    });
+    m_tabWidget->addTab(m_plotHolder, QStringLiteral("Outputs"));
+    m_toBuild.append(m_plotHolder);
+
+    m_tabInputs = inputs;
+    m_tabOutputs = outputs;
+    m_tabsBuilt = true;
+    m_buildTimer.start();
+}
+
+void ZunControlDlg::buildNextPage()
+{
+    // One page per turn of the event loop, so that the operator's input never waits for
+    // all of them.
+    while (!m_toBuild.isEmpty()) {
+        const QPointer<ZunLazyPage> holder = m_toBuild.takeFirst();
+        if (holder && !holder->isBuilt()) {
+            holder->build();
+            break;
+        }
+    }
+    if (m_toBuild.isEmpty())
+        m_buildTimer.stop();
 }
 
 void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
@@ -499,14 +539,9 @@ void ZunControlDlg::onTabRenamed(QWidget* page, QString oldName, QString newName
     Q_UNUSED(oldName)
     if (!m_zun || newName.trimmed().isEmpty())
         return;
-    for (auto it = m_inputPages.cbegin(); it != m_inputPages.cend(); ++it)
-        if (it.value() == page && it.key()) {
-            it.key()->SetName(newName);
-            return;
-        }
-    for (auto it = m_outputPages.cbegin(); it != m_outputPages.cend(); ++it)
-        if (it.value() == page && it.key()) {
-            it.key()->SetName(newName);
+    for (const ChannelTab& tab : qAsConst(m_channelTabs))
+        if (tab.holder == page && tab.channel) {
+            tab.channel->SetName(newName);
             return;
         }
 }

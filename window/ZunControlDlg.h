@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QTimer>
 #include <QWidget>
 
 class AudioIOStatusServer;
 class CZun;
+class CZunAbstractInOutput;
 class CZunInput;
 class CZunOutput;
 class CZunServer;
@@ -22,6 +25,7 @@ class ZunDeviceStats;
 class ZunEQModel;
 class ZunHOFModel;
 class ZunInputDlg;
+class ZunLazyPage;
 class ZunOutputDlg;
 class ZunOutputPlotDlg;
 class ZunSystemWidget;
@@ -59,8 +63,11 @@ public:
     GainWidget* secondGainPage() const { return m_gain2; }
     LimiterWidget* limiterPage() const { return m_limiter; }
     ZunOutputPlotDlg* outputPlotPage() const { return m_plot; }
+    // The channel and plot pages made so far: a page is made when its tab is first shown
+    // or, one per turn of the event loop, after the tabs are placed (pagesBuilt()).
     QList<ZunInputDlg*> inputPages() const { return m_inputPages.values(); }
     QList<ZunOutputDlg*> outputPages() const { return m_outputPages.values(); }
+    bool pagesBuilt() const { return m_toBuild.isEmpty(); }
     QTimer* statusTimer() { return &m_statusTimer; }
     QStatusBar* statusBar() const { return m_statusBar; }
     QLCDNumber* rateDisplay() const { return m_rateDisplay; }
@@ -106,11 +113,12 @@ private:
     void setTabsEnabled(bool on);
     // A tab put (back) into the widget shows the link as it is now.
     void showLinkStateOn(QWidget* page);
-    // The input (or output) pages in the order of their tabs.
-    QList<QWidget*> channelPagesInTabOrder(bool outputs) const;
     // The figures the device measured before the window listened.
     void showKnownStatusInformation();
     void takeOut(QWidget* page);
+    // New tabs for other channel objects; their pages are made later (buildNextPage).
+    void rebuildTabs(const QList<QPointer<CZunInput>>& inputs, const QList<QPointer<CZunOutput>>& outputs);
+    void buildNextPage();
     // A page that a rebuild has replaced: no signal reaches it any more, and it goes.
     void release(QWidget* page);
     // The processor is not (any more) in the device services: say so and close.
@@ -129,6 +137,20 @@ private:
     GainWidget* m_gain1 = nullptr;
     GainWidget* m_gain2 = nullptr;
     ZunOutputPlotDlg* m_plot = nullptr;
+    ZunLazyPage* m_plotHolder = nullptr;
+    // The channel tabs of the last rebuild, the channels they were built for, and the
+    // pages still to be made.
+    struct ChannelTab
+    {
+        QPointer<CZunAbstractInOutput> channel;
+        ZunLazyPage* holder;
+    };
+    QList<ChannelTab> m_channelTabs;
+    QList<QPointer<CZunInput>> m_tabInputs;
+    QList<QPointer<CZunOutput>> m_tabOutputs;
+    bool m_tabsBuilt = false;
+    QList<QPointer<ZunLazyPage>> m_toBuild;
+    QTimer m_buildTimer;
     LimiterWidget* m_limiter = nullptr;
     ZunEQModel* m_eqModel = nullptr;
     ZunHOFModel* m_hofModel = nullptr;

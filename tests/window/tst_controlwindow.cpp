@@ -17,6 +17,7 @@
 #include "WindowTestRig.h"
 #include "ZunStallProbe.h"
 #include "ZunControlDlg.h"
+#include "ZunInputDlg.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
 
@@ -123,6 +124,15 @@ class TstControlWindow : public QObject
         return w;
     }
     CRoutingManager* routing(quint16 nr) const { return m_rig->device(nr)->GetRoutingManager(); }
+    // The routing manager makes new channel objects of the same routing, as after a
+    // routing read anew.
+    void newChannels(quint16 nr) const
+    {
+        CRoutingManager* r = routing(nr);
+        const quint16 word = r->lastRoutingWord();
+        r->rebuild(word == WindowTestRig::EightInputs ? WindowTestRig::TwoInputs : WindowTestRig::EightInputs);
+        r->rebuild(word);
+    }
     static QPushButton* connectButton(ZunControlDlg* w)
     {
         return w->systemTab()->findChild<QPushButton*>(QStringLiteral("bttnConnect"));
@@ -279,21 +289,30 @@ private slots:
         emit editor->editingFinished();
         QCOMPARE(first->GetName(), QString("Left"));
         QCOMPARE(tabs->tabText(tabs->indexOf(w->firstGainPage())), QString("In-/Outputs"));
-        // An image reload while typing: the tab is gone, nothing is renamed.
+        // An image reload while typing: the tab stays, and the edit with it.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QLineEdit* kept = editTab(w.get(), secondTab);
+        kept->setText("Mid");
+        tabs->setCurrentIndex(inputTab);
+        w->UpdateGui();
+        emit kept->editingFinished();
+        QCOMPARE(second->GetName(), QString("Mid"));
+        QCOMPARE(input->GetName(), QString("Kick"));
+        input->SetName(QString());
+        first->SetName(QString());
+        second->SetName(QString());
+        // A new routing while typing: the tab is gone, nothing is renamed.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         editor = editTab(w.get(), secondTab);
         QPointer<QLineEdit> guard(editor);
         editor->setText("Gone");
+        newChannels(Few);
         w->UpdateGui();
         if (guard)
             emit guard->editingFinished();
         for (const QPointer<CZunOutput>& o : routing(Few)->GetOutputs())
             QVERIFY(o->GetName() != "Gone");
         QVERIFY(!tabTexts(tabs).contains("Gone"));
-        QVERIFY(!tabTexts(tabs).contains("In-/Outputs") || tabs->indexOf(w->firstGainPage()) >= 0);
-        input->SetName(QString());
-        first->SetName(QString());
-        second->SetName(QString());
     }
 
     void escapeIsConsumed()
@@ -391,31 +410,58 @@ private slots:
         tabs->setCurrentIndex(tabTexts(tabs).indexOf("Output 3"));
         w->UpdateGui();
         QCOMPARE(tabs->tabText(tabs->currentIndex()), QString("Output 3"));
-        tabs->setCurrentWidget(w->outputPlotPage());
+        // New channel objects (another routing read): new tabs, the same place.
+        for (const QString& tab : {QString("Output 3"), QString("Output 1")}) {
+            tabs->setCurrentIndex(tabTexts(tabs).indexOf(tab));
+            newChannels(Few);
+            w->UpdateGui();
+            QCOMPARE(tabs->tabText(tabs->currentIndex()), tab);
+        }
+        tabs->setCurrentIndex(tabs->count() - 1); // the plot
+        newChannels(Few);
         w->UpdateGui();
-        QCOMPARE(tabs->currentWidget(), w->outputPlotPage());
+        QCOMPARE(tabs->currentIndex(), tabs->count() - 1);
         tabs->setCurrentWidget(w->limiterPage());
+        newChannels(Few);
         w->UpdateGui();
         QCOMPARE(tabs->currentWidget(), w->limiterPage());
+        tabs->setCurrentWidget(w->systemTab());
+        newChannels(Few);
+        w->UpdateGui();
+        QCOMPARE(tabs->currentWidget(), w->systemTab());
     }
 
+    // A reload with the same channel objects keeps every page; one with other channels
+    // (a new routing) releases the old pages. Pages are made after the tabs stand.
     void rebuildsReleaseTheirPages()
     {
         auto w = window(Few);
-        auto reload = [&] {
+        CRoutingManager* r = routing(Few);
+        const quint16 twoInputs = r->lastRoutingWord();
+        auto reload = [&](quint16 word) {
+            if (word != r->lastRoutingWord())
+                r->rebuild(word);
             w->UpdateGui();
+            QTRY_VERIFY(w->pagesBuilt());
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         };
-        reload();
+        reload(twoInputs);
         QPointer<ZunOutputDlg> oldPage = w->outputPages().value(0);
         QPointer<QWidget> oldPlot = w->outputPlotPage();
+        QVERIFY(oldPage && oldPlot);
+        reload(twoInputs);
+        QCOMPARE(w->outputPages().value(0), oldPage.data());
+        QCOMPARE(w->outputPlotPage(), oldPlot.data());
+
         const long before = procValue("/proc/self/status", "VmRSS:");
-        for (int i = 0; i < 100; ++i)
-            reload();
-        qInfo("resident memory over 100 image reloads: %ld KiB before, %ld KiB after", before,
+        for (int i = 0; i < 20; ++i)
+            reload(i % 2 ? twoInputs : WindowTestRig::EightInputs);
+        qInfo("resident memory over 20 routing changes: %ld KiB before, %ld KiB after", before,
               procValue("/proc/self/status", "VmRSS:"));
         QVERIFY(!oldPage && !oldPlot);
         QCOMPARE(w->findChildren<ZunOutputDlg*>().size(), 8);
+        QCOMPARE(w->findChildren<ZunInputDlg*>().size(), 2);
+        QCOMPARE(w->findChildren<ZunOutputPlotDlg*>().size(), 1);
         QCOMPARE(w->tabWidget()->count(), 14);
     }
 
@@ -439,6 +485,21 @@ private slots:
         // The picture's smallest text is 11 pixels: at 0.7 it is still 7.7 pixels high.
         QVERIFY2(scale >= 0.7, qPrintable(QString::number(scale)));
         QVERIFY(sub->close());
+    }
+
+    void aChannelTabShownBeforeItsTurnHasItsPageAtOnce()
+    {
+        auto w = window(Few, true);
+        w->UpdateGui();
+        QTabWidget* tabs = w->tabWidget();
+        const QString last = routing(Few)->GetOutputs().last()->GetName();
+        tabs->setCurrentIndex(tabTexts(tabs).indexOf(last));
+        QCOMPARE(w->outputPages().size(), 1);
+        ZunOutputDlg* page = w->outputPages().first();
+        QCOMPARE(page->isVisible(), true);
+        QTRY_COMPARE(page->size(), tabs->currentWidget()->size()); // edge to edge
+        QTRY_VERIFY(w->pagesBuilt());
+        QCOMPARE(w->outputPages().size(), 8);
     }
 
     void geometryIsStoredOnClose()
