@@ -90,7 +90,9 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
 
     m_image = new CZunStatusBuffer(this);
     startWorker(m_image, m_imageThread);
-    QObject::connect(m_image, &CZunStatusBuffer::signal_TcpChecked, this, &CZun::resetTcpCheckTime, Qt::QueuedConnection);
+    // Replies restart the keep-alive's silence where they are handled: a queued call for
+    // each would wake the GUI thread once more for every reply.
+    QObject::connect(m_image, &CZunStatusBuffer::signal_TcpChecked, this, &CZun::resetTcpCheckTime, Qt::DirectConnection);
     QObject::connect(m_image, &CZunStatusBuffer::signal_ZunOutOfSync, this, &CZun::RefreshStatusBuffer, Qt::QueuedConnection);
     QObject::connect(m_image, &CZunStatusBuffer::signal_StatusBufferChanged, this, &CZun::on_StatusBufferChanged,
                      Qt::QueuedConnection);
@@ -468,7 +470,7 @@ void CZun::onSocketCreated()
     setProperty("zunSocketWired", true);
     QObject::connect(m_link, &ZunBaseComm::signal_NetworkError, this, &CZun::onNetworkError, Qt::QueuedConnection);
     QObject::connect(m_link, &ZunBaseComm::signal_TcpDataReceived, this, &CZun::resetTcpCheckTime,
-                     Qt::QueuedConnection);
+                     Qt::DirectConnection);
     QObject::connect(socket, &QTcpSocket::connected, this, &CZun::on_connected, Qt::QueuedConnection);
     QObject::connect(socket, &QTcpSocket::disconnected, this, &CZun::on_disconnected, Qt::QueuedConnection);
 }
@@ -562,7 +564,8 @@ void CZun::triggerTcpCheck()
 {
     if (!IsConnected() || !m_keepAliveOn)
         return;
-    const qint64 t = m_keepAliveStart < 0 ? 0 : now() - m_keepAliveStart;
+    const qint64 start = m_keepAliveStart.load();
+    const qint64 t = start < 0 ? 0 : now() - start;
     if (t > 10000) {
         onNetworkError(QStringLiteral("The connection to Zun nr. %1 seems to be lost. Time out: %2").arg(GetNr()).arg(t));
     } else if (t > 5000) {

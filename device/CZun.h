@@ -47,7 +47,8 @@ class CZun : public QObject
 {
     Q_OBJECT
 public:
-    // Milliseconds of a monotonic clock; the keep-alive measures silence with it.
+    // Milliseconds of a monotonic clock; the keep-alive measures silence with it. Read
+    // from the link's and the image's threads too (each reply restarts the silence).
     using Clock = std::function<qint64()>;
 
     CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
@@ -283,6 +284,7 @@ public slots:
     void UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1);
     void onNetworkError(QString text);
     void triggerTcpCheck();
+    // Any thread: a reply arrived, the silence starts again.
     void resetTcpCheckTime();
     void connect(bool autoConnect);
     void connect();
@@ -371,7 +373,7 @@ private:
     QString m_workingDir;
     mutable QMutex m_folderMutex;
     QString m_logFolder;
-    qint64 m_keepAliveStart = -1; // -1: the clock has not been started
+    std::atomic<qint64> m_keepAliveStart{-1}; // -1: the clock has not been started
     float m_eqGainStep = 0.1f;
     float m_eqFrequencyStep = 0.5f;
     float m_eqQualityStep = 0.0025f;

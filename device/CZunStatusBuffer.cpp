@@ -10,6 +10,7 @@
 #include "CRoutingManager.h"
 
 #include <QDebug>
+#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QReadLocker>
@@ -363,6 +364,17 @@ void CZunStatusBuffer::setupSelectFinished(bool ok, quint16 position)
         emit signal_DefaultSettingsRestored(ok);
     else
         emit signal_SetupSelect(ok, position);
+}
+
+template <typename Emit>
+void CZunStatusBuffer::toOwner(Emit emitter)
+{
+    if (!m_owner)
+        return;
+    if (QThread::currentThread() == m_owner->thread())
+        emitter();
+    else
+        QMetaObject::invokeMethod(m_owner, std::move(emitter), Qt::QueuedConnection);
 }
 
 void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
@@ -774,7 +786,7 @@ bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
     if (keyLock) {
         setValue(c, x);
         if (m_owner)
-            emit m_owner->signal_FrontPanelLocked(x == 1);
+            toOwner([o = m_owner, x] { emit o->signal_FrontPanelLocked(x == 1); });
         return true;
     }
     if (!err) {
@@ -791,9 +803,9 @@ bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
     if (dsp == 2 && !twoBoards)
         return true;
     if (gain0 || gain1)
-        emit m_owner->signal_MasterGain(dsp, qint16(x) * decimalStep(m_stepGain));
+        toOwner([o = m_owner, dsp, v = qint16(x) * decimalStep(m_stepGain)] { emit o->signal_MasterGain(dsp, v); });
     else
-        emit m_owner->signal_MasterDelay(dsp, CZunDelay(quint32(x) * masterDelayFactor(), 96000.0));
+        toOwner([o = m_owner, dsp, v = CZunDelay(quint32(x) * masterDelayFactor(), 96000.0)] { emit o->signal_MasterDelay(dsp, v); });
     return true;
 }
 
@@ -818,11 +830,12 @@ bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
     if (!m_owner)
         return true;
     const auto output = ZunC::AnalogOutputs(o);
+    CZun* owner = m_owner;
     switch (kind) {
-    case 0: emit m_owner->signal_ChannelGain(output, qint16(x) * decimalStep(m_stepGain)); break;
-    case 1: emit m_owner->signal_ChannelDelay(output, CZunDelay(x, 96000.0)); break;
-    case 2: emit m_owner->signal_ChannelMute(output, x != 0); break;
-    default: emit m_owner->signal_ChannelInvert(output, x != 0); break;
+    case 0: toOwner([owner, output, v = qint16(x) * decimalStep(m_stepGain)] { emit owner->signal_ChannelGain(output, v); }); break;
+    case 1: toOwner([owner, output, v = CZunDelay(x, 96000.0)] { emit owner->signal_ChannelDelay(output, v); }); break;
+    case 2: toOwner([owner, output, on = x != 0] { emit owner->signal_ChannelMute(output, on); }); break;
+    default: toOwner([owner, output, on = x != 0] { emit owner->signal_ChannelInvert(output, on); }); break;
     }
     return true;
 }
@@ -848,7 +861,7 @@ bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
         if (!err && w != getValue(c)) {
             setValue(c, w);
             if (m_owner)
-                emit m_owner->signal_MasterMute(w != 0);
+                toOwner([o = m_owner, on = w != 0] { emit o->signal_MasterMute(on); });
         }
         return true;
     }
@@ -874,10 +887,11 @@ bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
     if (!m_owner)
         return true;
     const auto path = ZunC::InputPaths(p);
+    CZun* o = m_owner;
     switch (kind) {
-    case 0: emit m_owner->signal_InputPathGain(path, qint16(x) * decimalStep(m_stepGain)); break;
-    case 1: emit m_owner->signal_InputPathMute(path, x != 0); break;
-    default: emit m_owner->signal_InputPathDelay(path, CZunDelay(x, 96000.0)); break;
+    case 0: toOwner([o, path, v = qint16(x) * decimalStep(m_stepGain)] { emit o->signal_InputPathGain(path, v); }); break;
+    case 1: toOwner([o, path, on = x != 0] { emit o->signal_InputPathMute(path, on); }); break;
+    default: toOwner([o, path, v = CZunDelay(x, 96000.0)] { emit o->signal_InputPathDelay(path, v); }); break;
     }
     return true;
 }

@@ -164,6 +164,12 @@ private:
     void markModified(quint16 cmd);
 
     QByteArray m_image;
+    // The device's value signals: emitted in the device's own (GUI) thread, reached by one
+    // queued call, so that a reply wakes that thread once and not once for each of the
+    // pages, strips and channels that listen; in the device's thread, emitted at once.
+    template <typename Emit>
+    void toOwner(Emit emitter);
+
     CZun* m_owner = nullptr;
     QSharedPointer<CCmdMap> m_map;
     QString m_text;

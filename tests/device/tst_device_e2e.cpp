@@ -165,6 +165,42 @@ private slots:
         QCOMPARE(m_sent.groups().size(), 1);
     }
 
+    // A confirmed value reaches the GUI thread as one queued call, however many pages,
+    // strips and channels listen, and the reply's keep-alive restart adds none.
+    void aConfirmedValueWakesTheGuiThreadOnce()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        class CountCalls : public QObject
+        {
+        public:
+            int calls = 0;
+            bool eventFilter(QObject*, QEvent* e) override
+            {
+                if (e->type() == QEvent::MetaCall)
+                    ++calls;
+                return false;
+            }
+        };
+        QObject listeners[5];
+        int seen = 0;
+        for (QObject& l : listeners)
+            connect(m_zun.get(), &CZun::signal_ChannelGain, &l, [&](ZunC::AnalogOutputs, double) { ++seen; });
+        CountCalls counter;
+        qApp->installEventFilter(&counter);
+        constexpr int Edits = 10;
+        for (int i = 0; i < Edits; ++i) {
+            m_zun->SetChannelGain(-1.0f - float(i), ZunC::Output3);
+            QVERIFY(waitFor([&]() { return seen >= 5 * (i + 1) && m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
+        }
+        qApp->removeEventFilter(&counter);
+        QCOMPARE(seen, 5 * Edits);
+        QVERIFY2(counter.calls <= 2 * Edits, qPrintable(QString::number(counter.calls)));
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output3), -1.0f - float(Edits - 1));
+    }
+
     void settersReachTheEmulatorWithTheirPartners()
     {
         start(1080);

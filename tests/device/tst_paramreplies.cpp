@@ -45,6 +45,8 @@ class TestParamReplies : public QObject
     void feed(const CZunCmd& cmd)
     {
         QVERIFY(QMetaObject::invokeMethod(img(), "cmdCallback", Qt::BlockingQueuedConnection, Q_ARG(CZunCmd, cmd)));
+        // The device announces the values in its own thread: let it take the call.
+        QCoreApplication::sendPostedEvents(m_zun.get(), QEvent::MetaCall);
     }
     // The processor took value for c (a write's reply echoes it).
     void ok(quint16 c, quint16 value) { feed(reply(c, value, value)); }

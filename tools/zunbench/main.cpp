@@ -11,6 +11,7 @@
 #include "CCmdMap.h"
 #include "ZunBaseComm.h"
 #include "ZunProtocolMetaTypes.h"
+#include "ZunFloorClients.h"
 #include "ZunWire.h"
 
 #include <QCommandLineParser>
@@ -90,84 +91,8 @@ double percentile(std::vector<qint64> v, double p)
     return double(v[i]) / 1000.0; // microseconds
 }
 
-qint64 nowNs()
-{
-    timespec t {};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-// A blocking plain socket to the emulator, as bare as it gets.
-class BareSocket
-{
-public:
-    explicit BareSocket(quint16 port)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int one = 1;
-        timeval tv {5, 0};
-        if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
-            || ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0
-            || ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
-            fail(QStringLiteral("bare socket: %1").arg(strerror(errno)));
-    }
-    ~BareSocket() { ::close(m_fd); }
-
-    void send(const char* data, int n)
-    {
-        while (n > 0) {
-            const ssize_t w = ::send(m_fd, data, size_t(n), 0);
-            if (w <= 0)
-                fail(QStringLiteral("bare socket: send: %1").arg(strerror(errno)));
-            data += w;
-            n -= int(w);
-        }
-    }
-    // False when the connection ends; waits as long as it takes.
-    bool tryReceive(char* data, int n)
-    {
-        while (n > 0) {
-            const ssize_t r = ::recv(m_fd, data, size_t(n), 0);
-            if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-                continue;
-            if (r <= 0)
-                return false;
-            data += r;
-            n -= int(r);
-        }
-        return true;
-    }
-    void shutDown() { ::shutdown(m_fd, SHUT_RDWR); }
-    void receive(char* data, int n)
-    {
-        while (n > 0) {
-            const ssize_t r = ::recv(m_fd, data, size_t(n), 0);
-            if (r <= 0)
-                fail(QStringLiteral("bare socket: no answer"));
-            data += r;
-            n -= int(r);
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
-
-// One round trip of a command frame on the bare socket, in ns.
-qint64 bareRoundTrip(BareSocket& s, quint16 cmd, int i)
-{
-    char f[4], reply[6];
-    qToLittleEndian<quint16>(cmd, f);
-    qToLittleEndian<quint16>(quint16(i & 0xFF), f + 2);
-    const qint64 t = nowNs();
-    s.send(f, 4);
-    s.receive(reply, 6);
-    return nowNs() - t;
-}
+using ZunFloor::BareSocket;
+using ZunFloor::nowNs;
 
 // The block write as the protocol asks for it and nothing more; the chunk and its sum are
 // built as the link builds them. Returns the seconds it took.
@@ -195,12 +120,10 @@ double bareBlockWrite(BareSocket& s, const QByteArray& block)
     return double(nowNs() - t) / 1e9;
 }
 
-// Collects what the link (or the one-hop client) hands back; connected before anything is
-// sent.
+// Collects what the link hands back; connected before anything is sent.
 class Replies : public QObject
 {
 public:
-    Replies() = default;
     explicit Replies(ZunBaseComm* link)
     {
         connect(link, &ZunBaseComm::signal_CmdProcessed, this, &Replies::add);
@@ -229,50 +152,6 @@ public:
 private:
     std::deque<CZunCmd> m_cmds;
     QEventLoop* m_loop = nullptr;
-};
-
-// The design's floor: a bare client whose receiving thread hands each reply into this
-// thread's Qt event loop, as the link hands its replies on (one hop); the command is sent
-// from this thread, as the link sends it.
-class OneHopClient
-{
-public:
-    explicit OneHopClient(quint16 port) : m_socket(port)
-    {
-        m_rx = QThread::create([this] {
-            char reply[6];
-            while (m_socket.tryReceive(reply, sizeof reply)) {
-                CZunCmd c(qFromLittleEndian<quint16>(reply), qFromLittleEndian<quint16>(reply + 4));
-                c.setDone();
-                QMetaObject::invokeMethod(&m_replies, [this, c] { m_replies.add(c); }, Qt::QueuedConnection);
-            }
-        });
-        m_rx->start();
-    }
-    ~OneHopClient()
-    {
-        m_socket.shutDown();
-        m_rx->wait();
-        delete m_rx;
-    }
-    qint64 roundTrip(quint16 cmd, int i)
-    {
-        char f[4];
-        qToLittleEndian<quint16>(cmd, f);
-        qToLittleEndian<quint16>(quint16(i & 0xFF), f + 2);
-        const qint64 t = nowNs();
-        m_socket.send(f, 4);
-        const CZunCmd c = m_replies.next();
-        const qint64 ns = nowNs() - t;
-        if (c.getCmd() != cmd)
-            fail(QStringLiteral("one-hop client: wrong reply"));
-        return ns;
-    }
-
-private:
-    BareSocket m_socket;
-    Replies m_replies;
-    QThread* m_rx = nullptr;
 };
 
 int wholeNumber(const QCommandLineParser& p, const QString& name, int min, int max)
@@ -310,6 +189,7 @@ int main(int argc, char** argv)
 
     registerProtocolMetaTypes();
     g_total.start();
+    ZunFloor::onFail() = endEmulator;
     // A bench stopped with ^C or by a time-out still ends its emulator.
     for (int sig : {SIGINT, SIGTERM})
         std::signal(sig, [](int) {
@@ -359,7 +239,7 @@ int main(int argc, char** argv)
     }
 
     BareSocket bareSocket(tcpPort);
-    OneHopClient oneHop(tcpPort);
+    ZunFloor::OneHopClient oneHop(tcpPort);
     const auto linkRoundTrip = [&](int i) {
         const qint64 t = nowNs();
         link.sendCmd(cmdNr, quint16(i & 0xFF));
@@ -370,14 +250,14 @@ int main(int argc, char** argv)
         return ns;
     };
     for (int i = 0; i < WarmUp; ++i) {
-        bareRoundTrip(bareSocket, cmdNr, i);
+        bareSocket.roundTrip(cmdNr, i);
         oneHop.roundTrip(cmdNr, i);
         linkRoundTrip(i);
     }
     // Round by round, so that the three see the same load of the machine.
     std::vector<qint64> bare, floor, viaLink;
     for (int i = 0; i < rounds; ++i) {
-        bare.push_back(bareRoundTrip(bareSocket, cmdNr, i));
+        bare.push_back(bareSocket.roundTrip(cmdNr, i));
         floor.push_back(oneHop.roundTrip(cmdNr, i));
         viaLink.push_back(linkRoundTrip(i));
     }

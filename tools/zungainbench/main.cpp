@@ -1,20 +1,22 @@
 // zungainbench: the time from an operator's gain edit on the gain page to the strip
-// showing the value the processor confirmed, against an emulated processor on loopback,
-// beside the bare command round trip of the same link and the one zunbench measures in the
-// same run. The ratio of edit to round trip is the figure (goal: under 3). Bounded: a fixed
-// number of edits and commands, a time limit.
+// showing the value the processor confirmed, against an emulated processor on loopback.
+// Printed beside it, from the same run and round by round with it: a bare command round
+// trip on a plain socket, the two-hop floor (a bare client whose request and reply each
+// cross one Qt event loop, as the edit's must) and the command round trip of the device's
+// own link. Every wait is on the event that ends it, never a polling sleep. The ratio of
+// the edit to the two-hop floor is the figure. Bounded: a fixed number of rounds, a time
+// limit for each wait.
 #include "AudioIOStatus.h"
 #include "GainWidget.h"
 #include "MasterGainDelayWidget.h"
 #include "OutputGainLevelWidget.h"
 #include "ZunBaseComm.h"
+#include "ZunFloorClients.h"
 #include "ZunMetaTypes.h"
 #include "ZunSimDevice.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QDoubleSpinBox>
-#include <QRegularExpression>
 #include <QTextStream>
 
 #include <algorithm>
@@ -22,21 +24,12 @@
 
 namespace
 {
-constexpr int Edits = 1000;
+constexpr int Rounds = 1000;
 constexpr int WarmUp = 50;
 constexpr int TimeLimitMs = 120000;
 
-[[noreturn]] void fail(const QString& text)
-{
-    QTextStream(stderr) << "zungainbench: " << text << Qt::endl;
-    ::exit(1);
-}
-
-void waitFor(const std::function<bool()>& done, int timeoutMs, const char* what)
-{
-    if (!DeviceTestRig::waitUntil(done, timeoutMs))
-        fail(QStringLiteral("time limit reached while waiting for %1").arg(QLatin1String(what)));
-}
+using ZunFloor::fail;
+using ZunFloor::nowNs;
 
 double percentile(std::vector<qint64> v, double p)
 {
@@ -45,24 +38,42 @@ double percentile(std::vector<qint64> v, double p)
     return double(v[i]) / 1000.0; // microseconds
 }
 
-// zunbench's command round trip through the link: "link command RTT: median X us, p99 Y us".
-// A run that ends without its figure gives (0, 0), said so on the error output.
-QPair<double, double> zunbenchRoundTrip()
+// Runs this thread's event loop until done() holds, woken by whatever poke() is connected
+// to; fails after the time limit.
+class EventWait
 {
-    QString text;
-    QProcess bench;
-    bench.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    bench.start(QStringLiteral(ZUNBENCH_PATH), QStringList());
-    // zunbench keeps its own time limit; this one is only a backstop.
-    if (bench.waitForFinished(TimeLimitMs + 30000) && bench.exitCode() == 0)
-        text = QString::fromUtf8(bench.readAllStandardOutput());
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("link command RTT:\\s+median ([0-9.]+) us, p99 ([0-9.]+) us")).match(text);
-    if (!m.hasMatch()) {
-        QTextStream(stderr) << "zungainbench: zunbench ended without its figure" << Qt::endl;
-        return {0.0, 0.0};
+public:
+    void poke()
+    {
+        if (m_loop && m_done && m_done())
+            m_loop->quit();
     }
-    return {m.captured(1).toDouble(), m.captured(2).toDouble()};
+    void until(const std::function<bool()>& done, const char* what)
+    {
+        if (done())
+            return;
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        limit.start(TimeLimitMs);
+        m_loop = &loop;
+        m_done = done;
+        loop.exec();
+        m_loop = nullptr;
+        m_done = nullptr;
+        if (!done())
+            fail(QStringLiteral("time limit reached while waiting for %1").arg(QLatin1String(what)));
+    }
+
+private:
+    QEventLoop* m_loop = nullptr;
+    std::function<bool()> m_done;
+};
+
+void line(QTextStream& out, const QString& name, const std::vector<qint64>& v)
+{
+    out << QString("%1 median %2 us, p99 %3 us\n").arg(name, -28).arg(percentile(v, 0.5), 0, 'f', 1).arg(percentile(v, 0.99), 0, 'f', 1);
 }
 } // namespace
 
@@ -74,8 +85,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     registerZunMetaTypes();
 
-    std::vector<qint64> edits;
-    std::vector<qint64> commands;
+    std::vector<qint64> edits, bare, floor, commands;
     {
         ZunSimDevice device;
         if (!device.start(ZunSimDevice::Options()))
@@ -85,63 +95,80 @@ int main(int argc, char** argv)
         GainWidget page(1, zun, QSharedPointer<AudioIOStatus>::create(map));
         QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, &page, &GainWidget::UpdateGui);
         page.UpdateGui();
-        waitFor([&]() { return !page.outputStrips().isEmpty(); }, 20000, "the output strips");
+        if (!DeviceTestRig::waitUntil([&]() { return !page.outputStrips().isEmpty(); }, 20000))
+            fail(QStringLiteral("the page built no output strips"));
 
         QDoubleSpinBox* box = page.outputStrip(ZunC::Output2)->gainSpinBox();
+        EventWait wait;
         // Connected after the page: when this runs, the page has shown the confirmation.
         double confirmed = 1000.0;
         QObject::connect(zun.data(), &CZun::signal_ChannelGain, &page, [&](ZunC::AnalogOutputs o, double gain) {
             if (o == ZunC::Output2)
                 confirmed = gain;
+            wait.poke();
         });
-        QElapsedTimer t;
-        for (int i = 0; i < WarmUp + Edits; ++i) {
-            const double target = -10.0 + 0.1 * (i % 100); // every edit a new value
+        int edit = 0;
+        const auto editOnce = [&]() {
+            const double target = -10.0 + 0.1 * (edit++ % 100); // every edit a new value
             confirmed = 1000.0;
-            t.start();
+            const qint64 t = nowNs();
             box->setValue(target);
-            waitFor([&]() { return qAbs(confirmed - target) < 1e-4 && qAbs(box->value() - target) < 1e-4; },
-                    TimeLimitMs, "a confirmation");
-            if (i >= WarmUp)
-                edits.push_back(t.nsecsElapsed());
-        }
+            wait.until([&]() { return qAbs(confirmed - target) < 1e-4 && qAbs(box->value() - target) < 1e-4; },
+                       "a confirmation");
+            return nowNs() - t;
+        };
 
-        // The same device's bare command round trip, as zunbench measures it, so that the run
-        // has its reference even when zunbench gives none.
+        // The device's own link: a command and its reply, nothing else.
         ZunBaseComm* link = zun->GetLink();
         const quint16 memId = map->getCmdNr("Cmd_MemID0");
         bool answered = false;
-        QObject::connect(link, &ZunBaseComm::signal_CmdProcessed, &page, [&](CZunCmd c) {
-            if (c.getCmd() == memId)
-                answered = true;
-        });
-        for (int i = 0; i < WarmUp + Edits; ++i) {
+        const auto commandOnce = [&](int i) {
+            // Listening only meanwhile: the edit's replies reach this thread no other way
+            // than the program's.
+            const auto c = QObject::connect(link, &ZunBaseComm::signal_CmdProcessed, &page, [&](CZunCmd c) {
+                if (c.getCmd() == memId)
+                    answered = true;
+                wait.poke();
+            });
             answered = false;
-            t.start();
+            const qint64 t = nowNs();
             link->sendCmd(memId, quint16(i & 0xFF));
-            waitFor([&]() { return answered; }, TimeLimitMs, "a command's reply");
-            if (i >= WarmUp)
-                commands.push_back(t.nsecsElapsed());
+            wait.until([&]() { return answered; }, "a command's reply");
+            const qint64 ns = nowNs() - t;
+            QObject::disconnect(c);
+            return ns;
+        };
+
+        ZunFloor::BareSocket bareSocket(device.sim().tcpPort());
+        ZunFloor::TwoHopClient twoHop(device.sim().tcpPort());
+        const quint16 bareCmd = map->getCmdNr("Cmd_MemID1");
+        for (int i = 0; i < WarmUp + Rounds; ++i) {
+            const qint64 e = editOnce(), b = bareSocket.roundTrip(bareCmd, i),
+                         f = twoHop.roundTrip(bareCmd, i, TimeLimitMs), c = commandOnce(i);
+            if (i < WarmUp)
+                continue;
+            edits.push_back(e);
+            bare.push_back(b);
+            floor.push_back(f);
+            commands.push_back(c);
         }
     }
 
-    const QPair<double, double> link = zunbenchRoundTrip();
-    const double median = percentile(edits, 0.5), p99 = percentile(edits, 0.99);
     QTextStream out(stdout);
-    out << "edits: " << Edits << " (after " << WarmUp << " warm-up edits)\n";
-    out << QString("edit to confirmed strip: median %1 us, p99 %2 us\n").arg(median, 0, 'f', 1).arg(p99, 0, 'f', 1);
-    const double ownMedian = percentile(commands, 0.5), ownP99 = percentile(commands, 0.99);
-    out << QString("command RTT, this link:  median %1 us, p99 %2 us\n").arg(ownMedian, 0, 'f', 1).arg(ownP99, 0, 'f', 1);
-    out << QString("ratio edit / command:    median %1, p99 %2 (goal: under 3)\n")
-               .arg(median / ownMedian, 0, 'f', 2)
-               .arg(p99 / ownP99, 0, 'f', 2);
-    if (link.first > 0.0) {
-        out << QString("zunbench command RTT:    median %1 us, p99 %2 us\n").arg(link.first, 0, 'f', 1).arg(link.second, 0, 'f', 1);
-        out << QString("ratio edit / zunbench:   median %1, p99 %2 (goal: under 3)\n")
-                   .arg(median / link.first, 0, 'f', 2)
-                   .arg(p99 / link.second, 0, 'f', 2);
-    } else {
-        out << "zunbench command RTT:    none (zunbench ended without its figure)\n";
-    }
+    out << "rounds: " << Rounds << " (after " << WarmUp << " warm-up rounds), each an edit, a bare round trip, "
+        << "a two-hop round trip and a link command\n";
+    line(out, QStringLiteral("edit to confirmed strip:"), edits);
+    line(out, QStringLiteral("bare socket RTT:"), bare);
+    line(out, QStringLiteral("two-hop floor RTT:"), floor);
+    line(out, QStringLiteral("command RTT, this link:"), commands);
+    const auto ratio = [&](const char* name, const std::vector<qint64>& ref, const char* goal) {
+        out << QString("%1 median %2, p99 %3%4\n")
+                   .arg(QLatin1String(name), -28)
+                   .arg(percentile(edits, 0.5) / percentile(ref, 0.5), 0, 'f', 2)
+                   .arg(percentile(edits, 0.99) / percentile(ref, 0.99), 0, 'f', 2)
+                   .arg(QLatin1String(goal));
+    };
+    ratio("ratio edit / bare:", bare, "");
+    ratio("ratio edit / two-hop floor:", floor, " (goal: at most 1.3)");
     return 0;
 }

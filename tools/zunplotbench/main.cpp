@@ -6,6 +6,8 @@
 // page at all (the recalculation of the channel and its outputs alone), the same edit made
 // through the channel page's table (setData on its proxy, as the gain cell's editor does it)
 // up to the channel's plot holding the new curve, and that edit with the plot repainted.
+// It says which display platform it ran on: the repaint figure counts only under a real
+// display, e.g. xvfb-run -a -s "-screen 0 1600x900x24 -nolisten tcp" zunplotbench.
 //
 // Usage: zunplotbench [repetitions, default 500]
 
@@ -24,6 +26,7 @@
 #include "ZunOutputPlotDlg.h"
 
 #include <QApplication>
+#include <QWindow>
 #include <QElapsedTimer>
 #include <QTextStream>
 #include <QTimer>
@@ -108,6 +111,14 @@ int main(int argc, char** argv)
     };
 
     QTextStream out(stdout);
+    const QString platform = QGuiApplication::platformName();
+    const QString display = qEnvironmentVariable("DISPLAY");
+    out << "display platform: " << platform
+        << (platform == QLatin1String("xcb") ? QStringLiteral(" (X display %1)").arg(display)
+            : platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")
+                ? QStringLiteral(" (no real display: the repaint figure leaves out the display server)")
+                : QString())
+        << "\n";
     out << "EQ edit to plotted curve (one core, device not connected)\n"
         << "  input " << input->GetName() << " with " << eqs.size() << " EQs, feeding " << input->GetOutputs().size()
         << " of " << zun->GetRoutingManager()->GetOutputs().size() << " outputs; " << repetitions << " edits\n";
@@ -125,6 +136,11 @@ int main(int argc, char** argv)
     page.resize(1200, 700);
     outputs.resize(1200, 700);
     page.show();
+    // On a real display the figures start once the window is on screen.
+    QElapsedTimer exposed;
+    exposed.start();
+    while (page.windowHandle() && !page.windowHandle()->isExposed() && exposed.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     QCoreApplication::processEvents();
     out << "  channel page curves " << page.plot()->curves().size() << ", outputs page curves "
         << outputs.plot()->curves().size() << "\n";
