@@ -121,15 +121,21 @@ int main(int argc, char** argv)
         it->worst.push_back(ms);
     };
     // Runs an action that ends once done() holds; the figure reaches up to the settled link.
+    int images = 0;
+    QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, [&images]() { ++images; });
+    int round = 0;
     auto measure = [&](const QString& action, const std::function<void()>& act, const std::function<bool()>& done) {
         probe.start();
         act();
-        check(DeviceTestRig::waitUntil(done, 30000), qPrintable(action));
+        const bool ok = DeviceTestRig::waitUntil(done, 30000);
+        if (!ok)
+            QTextStream(stderr) << "zunstallbench: " << images << " images, " << live.window()->tabWidget()->count()
+                                << " tabs, modal box " << (QApplication::activeModalWidget() ? "open" : "none")
+                                << Qt::endl;
+        check(ok, qPrintable(QStringLiteral("%1 (round %2)").arg(action).arg(round + 1)));
         check(live.settle(), "a settled link");
         record(action, probe.stop());
     };
-    int images = 0;
-    QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, [&images]() { ++images; });
     auto imageShown = [&](int before) {
         return [&images, before, &live]() {
             return images > before && live.window()->tabWidget()->count() > 2
@@ -137,7 +143,7 @@ int main(int argc, char** argv)
         };
     };
 
-    for (int round = 0; round < rounds; ++round) {
+    for (; round < rounds; ++round) {
         // open: the window made and shown, connected with its own button, the image shown
         probe.start();
         live.create();
