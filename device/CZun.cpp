@@ -1381,9 +1381,17 @@ quint16 CZun::pinWord(int d1, int d2, int d3, int d4)
 
 void CZun::SetPin(quint32 pins, quint16 newPin)
 {
-    const quint16 command = nr("Cmd_Pin");
     m_image->setPendingPin(newPin);
-    SendCmd(command, quint16(pins & 0xFFFF));
+    SendPinStep(quint16(pins & 0xFFFF));
+}
+
+void CZun::SendPinStep(quint16 pin)
+{
+    CZunCmd step(nr("Cmd_Pin"), pin);
+    step.setSecret();
+    CZunMetaCmd meta;
+    meta.append(step);
+    SendMetaCmd(meta);
 }
 
 void CZun::RestoreDefaultSettings(bool full)

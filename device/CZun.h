@@ -229,6 +229,8 @@ public:
     // pins = old PIN | new PIN << 16; the command carries the old PIN, the reply
     // dispatcher sends the new one when the processor has accepted it.
     void SetPin(quint32 pins, quint16 newPin);
+    // One PIN step: the value never reaches any output (debug, log).
+    void SendPinStep(quint16 pin);
     // PIN word of four digits 1-8, the first digit in the top four bits.
     static quint16 pinWord(int d1, int d2, int d3, int d4);
     void RestoreDefaultSettings(bool full);

@@ -395,6 +395,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
             setupSelectFinished(false, cmd.getValue());
         if (is(map, cmd.getCmd(), "Cmd_SetupStore"))
             emit signal_SetupStored(false);
+        if (firmware() >= 1073 && is(map, cmd.getCmd(), "Cmd_Pin"))
+            m_pendingPin.store(0); // the change the operator asked has ended
         return;
     }
     const quint16 c = cmd.getCmd();
@@ -407,7 +409,10 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     bool handled = false;
 
     if (err) {
-        const QString text = QStringLiteral("Internal error %1 at Cmd:%2, Val:%3\n").arg(w, 0, 16).arg(c).arg(v);
+        const QString text = QStringLiteral("Internal error %1 at Cmd:%2, Val:%3\n")
+                                 .arg(w, 0, 16)
+                                 .arg(c)
+                                 .arg(cmd.isSecret() ? QStringLiteral("(hidden)") : QString::number(v));
         if (m_owner)
             emit m_owner->signal_LogMessage(text, true);
         if (imageReadBackFailed(cmd))
@@ -716,12 +721,15 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
         handled = true;
     if (fw >= 1073 && is(map, c, "Cmd_Pin")) {
         handled = true;
-        if (w == 1) {
-            if (m_owner)
-                m_owner->SendCmd(c, m_pendingPin.load());
+        // The new PIN goes once, for the change asked: taken here, a later "old PIN
+        // correct" reply finds none to send.
+        const quint16 pin = m_pendingPin.exchange(0);
+        if (!noValue && w == 1) {
+            if (m_owner && pin != 0)
+                m_owner->SendPinStep(pin);
         } else if (m_owner) {
-            emit m_owner->signal_LogMessage(w == 2 ? QStringLiteral("PIN changed successfully")
-                                                   : QStringLiteral("Invalid PIN. PIN has not been changed."),
+            emit m_owner->signal_LogMessage(w == 2 && !noValue ? QStringLiteral("PIN changed successfully")
+                                                           : QStringLiteral("Invalid PIN. PIN has not been changed."),
                                             false);
         }
     }

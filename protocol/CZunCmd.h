@@ -32,6 +32,9 @@ public:
     quint16 getValue() const { return m_value; }
     const QByteArray& getPayload() const { return m_payload; }
     bool isBlockTransfer() const { return !m_payload.isEmpty() || m_block; }
+    // The value is a secret (a PIN): the link and the device never write it to any output.
+    bool isSecret() const { return m_secret; }
+    void setSecret() { m_secret = true; }
     // The reply frame without its 4-byte header; for a block read the block's data.
     QByteArray getReply() const { return m_reply; }
     // The first reply word (little-endian), or 0 when the reply is shorter than a word.
@@ -66,6 +69,7 @@ private:
     quint16 m_id = 0;
     quint16 m_value = 0;
     bool m_block = false;
+    bool m_secret = false;
     QByteArray m_payload;
     QByteArray m_reply;
     quint32 m_bytesSent = 0;

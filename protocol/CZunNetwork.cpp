@@ -420,6 +420,24 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
         for (const auto& x : qAsConst(m_devices))
             if (x->serial() == a.mac.serial())
                 dev = x;
+        if (dev && dev->isLinkConnected()) {
+            // A link of ours talks to this serial at the record's address: another host
+            // announcing it is a second processor with the same serial (or a stray
+            // datagram), never a reason to move the record or to reload the processor.
+            bool isV4 = false;
+            const quint32 v4 = from.toIPv4Address(&isV4);
+            const QHostAddress sender = isV4 ? QHostAddress(v4) : a.ip.toHostAddress();
+            if (sender != dev->getIpAddress()) {
+                if (m_duplicates.value(dev->serial()) != sender) {
+                    m_duplicates.insert(dev->serial(), sender);
+                    qWarning().noquote() << QStringLiteral("CZunNetwork: duplicate serial %1: announced by %2 "
+                                                           "while connected at %3; ignored")
+                                                .arg(dev->serial())
+                                                .arg(sender.toString(), dev->getIpAddress().toString());
+                }
+                return;
+            }
+        }
         if (!dev) {
             dev.reset(new ZunDeviceStats(a.mac));
             dev->applyAnnounce(a, from);

@@ -143,4 +143,7 @@ private:
     // The interval last asked of each processor (by serial): the rule against a slower
     // request replacing a running faster stream holds per processor.
     QHash<quint16, int> m_lastInterval;
+    // The address last logged as announcing a connected processor's serial (by serial),
+    // so that a duplicate is logged once and not at every announce.
+    QHash<quint16, QHostAddress> m_duplicates;
 };

@@ -59,12 +59,15 @@ ZunBaseComm::ZunBaseComm(const QSharedPointer<ZunDeviceStats>& stats, QSharedPoi
     : ZunBaseComm(stats->getIpAddress(), stats->serial(),
                   quint16((stats->firmware() & 0x0FFF) | (stats->revision() << 12)), std::move(map), parent)
 {
+    m_record = stats;
 }
 
 ZunBaseComm::~ZunBaseComm()
 {
     quit();
     wait();
+    if (const QSharedPointer<ZunDeviceStats> record = m_record.toStrongRef())
+        record->setLinkConnected(false);
 }
 
 void ZunBaseComm::run()
@@ -110,8 +113,20 @@ void ZunBaseComm::setIpAddress(const QHostAddress& address)
 
 void ZunBaseComm::connectZun()
 {
-    if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
-        m_socket->connectToHost(getIpAddress(), getPort(), QIODevice::ReadWrite);
+    if (!m_socket || m_socket->state() != QAbstractSocket::UnconnectedState)
+        return;
+    // Discovery follows a processor that changed its address (a new address set by the
+    // operator, DHCP) while no link was up: connect where it announces itself now.
+    if (const QSharedPointer<ZunDeviceStats> record = m_record.toStrongRef()) {
+        const QHostAddress announced = record->getIpAddress();
+        if (!announced.isNull() && announced != getIpAddress()) {
+            qDebug().noquote() << QStringLiteral("ZunBaseComm: Zun %1 now at %2 (was %3)")
+                                      .arg(m_serial)
+                                      .arg(announced.toString(), getIpAddress().toString());
+            setIpAddress(announced);
+        }
+    }
+    m_socket->connectToHost(getIpAddress(), getPort(), QIODevice::ReadWrite);
 }
 
 void ZunBaseComm::disconnectZun()
@@ -143,6 +158,8 @@ void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)
         m_buffer.abandonAll();
         if (connected)
             m_connected.store(true);
+        if (const QSharedPointer<ZunDeviceStats> record = m_record.toStrongRef())
+            record->setLinkConnected(connected);
     }
 }
 

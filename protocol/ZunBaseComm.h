@@ -116,6 +116,9 @@ private:
 
     mutable QMutex m_addressMutex;
     QHostAddress m_address;
+    // The discovery record of a discovered processor: its address is taken at each
+    // connect (the processor may have moved), and it learns whether the link is up.
+    QWeakPointer<ZunDeviceStats> m_record;
     std::atomic<quint16> m_port{5000};
     quint16 m_serial;
     quint16 m_firmware;

@@ -10,6 +10,8 @@ namespace
 {
 quint16 word(const QByteArray& b, int at) { return qFromLittleEndian<quint16>(b.constData() + at); }
 quint32 dword(const QByteArray& b, int at) { return qFromLittleEndian<quint32>(b.constData() + at); }
+// A command's value as the debug output may show it.
+QString shown(const CZunCmd& cmd) { return cmd.isSecret() ? QStringLiteral("(hidden)") : QString::number(cmd.getValue()); }
 
 QByteArray frame(quint16 id, quint16 value)
 {
@@ -61,7 +63,7 @@ bool ZunCmdBuffer::expireOverdue()
     QMutexLocker lock(&m_cmdMutex);
     if (m_stage == Stage::Idle || m_clock.elapsed() < m_deadline)
         return false;
-    qDebug() << "ZunCmdBuffer: command" << m_cmd.getCmd() << "value" << m_cmd.getValue() << "not answered within"
+    qDebug().noquote() << "ZunCmdBuffer: command" << m_cmd.getCmd() << "value" << shown(m_cmd) << "not answered within"
              << deadlineFor(m_cmd.getCmd()) << "ms";
     m_stage = Stage::Idle;
     const CZunCmd late = m_cmd;
@@ -297,8 +299,10 @@ void ZunCmdBuffer::parseFrames()
 void ZunCmdBuffer::handleFrame(quint16 id, const QByteArray& payload)
 {
     if (id == ZunWire::Refusal) {
+        // Without the refused value: a late refusal may carry a PIN.
         if (!handleRefusal(payload))
-            qDebug() << "ZunCmdBuffer: refusal frame dropped:" << payload.toHex(' ');
+            qDebug() << "ZunCmdBuffer: refusal frame dropped, command"
+                     << (payload.size() >= 4 ? int(word(payload, 2)) : -1);
         return;
     }
     switch (m_stage) {
@@ -331,7 +335,8 @@ void ZunCmdBuffer::handleFrame(quint16 id, const QByteArray& payload)
             else
                 ok = n >= 2 && n <= ZunWire::MaxReplyPayload;
             if (!ok) {
-                qDebug() << "ZunCmdBuffer: malformed reply to command" << id << "dropped:" << payload.toHex(' ');
+                qDebug().noquote() << "ZunCmdBuffer: malformed reply to command" << id << "dropped:"
+                                   << (m_cmd.isSecret() ? QStringLiteral("(hidden)") : QString::fromLatin1(payload.toHex(' ')));
                 return;
             }
             m_cmd.setReply(payload);
@@ -359,7 +364,7 @@ bool ZunCmdBuffer::handleRefusal(const QByteArray& payload)
     const bool blockWrite = m_cmd.isBlockTransfer();
     if (!blockWrite)
         m_cmd.setDone();
-    qDebug() << "ZunCmdBuffer: command" << id << "value" << value << "refused, code"
+    qDebug().noquote() << "ZunCmdBuffer: command" << id << "value" << shown(m_cmd) << "refused, code"
              << QString::number(word(payload, 0), 16);
     if (blockWrite) {
         // What follows a failed block (a flash copy of it, say) must not run.

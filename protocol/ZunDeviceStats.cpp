@@ -51,6 +51,8 @@ void ZunDeviceStats::setStatusWord(quint16 w) { LOCKED; m_status = w; }
 quint16 ZunDeviceStats::flagsWord() const { LOCKED; return m_flags; }
 void ZunDeviceStats::setFlagsWord(quint16 w) { LOCKED; m_flags = w; }
 quint16 ZunDeviceStats::linkState() const { LOCKED; return m_linkState; }
+bool ZunDeviceStats::isLinkConnected() const { LOCKED; return m_linkConnected; }
+void ZunDeviceStats::setLinkConnected(bool connected) { LOCKED; m_linkConnected = connected; }
 void ZunDeviceStats::setLinkState(quint16 w) { LOCKED; m_linkState = w; }
 
 bool ZunDeviceStats::isLive() const { LOCKED; return m_live; }

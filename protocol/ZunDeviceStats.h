@@ -64,6 +64,11 @@ public:
 
     bool isLive() const;
     void setLive(bool live);
+    // A control link of this program is connected to the processor (set by the link):
+    // discovery then keeps the record's address, and an announce of the same serial from
+    // another address is a duplicate serial.
+    bool isLinkConnected() const;
+    void setLinkConnected(bool connected);
     // Clock time (ms) of the last announce and of the last status datagram; -1 = never.
     qint64 lastAnnounceMs() const;
     void setLastAnnounceMs(qint64 ms);
@@ -104,6 +109,7 @@ private:
     quint16 m_flags = 0;
     quint16 m_linkState = 0;
     bool m_live = false;
+    bool m_linkConnected = false;
     qint64 m_lastAnnounce = -1;
     qint64 m_lastStatus = -1;
     int m_nic = 0;

@@ -172,6 +172,22 @@ public:
         return ip({"link", "set", s->hostLink, plugged ? "up" : "down"}, why);
     }
 
+    // Gives the emulator another address on the private network, as DHCP or the
+    // processor's own address setting would: the old one is gone at once.
+    bool moveSim(quint16 serial, const QHostAddress& to, QString* why)
+    {
+        Sim* s = sim(serial);
+        if (!s) {
+            *why = QStringLiteral("no emulator %1").arg(serial);
+            return false;
+        }
+        if (!ip({"-n", s->ns, "addr", "flush", "dev", "eth0"}, why)
+            || !ip({"-n", s->ns, "addr", "add", to.toString() + "/24", "dev", "eth0"}, why))
+            return false;
+        s->address = to;
+        return true;
+    }
+
     // Writes one control line to the emulator's standard input.
     bool control(quint16 serial, const QString& line)
     {

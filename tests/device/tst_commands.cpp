@@ -277,7 +277,10 @@ private slots:
         QVERIFY_EXCEPTION_THROWN(CZun::pinWord(1, 1, 1, 9), std::logic_error);
         m_zun->SetPin(0x1234u | 0x5678u << 16, 0x5678);
         QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_Pin"), 0x1234}}));
-        QCOMPARE(img()->pendingPin(), quint16(0x5678));
+        QVERIFY(m_sent.groups().first().commands().first().isSecret());
+        // Not connected: the first step comes back unsent, and the change has ended
+        // without a new PIN left to send.
+        QTRY_COMPARE_WITH_TIMEOUT(img()->pendingPin(), quint16(0), 10000);
     }
 
     void ipAddressInOneGroupHighWordFirst()

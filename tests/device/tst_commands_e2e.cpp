@@ -17,6 +17,44 @@
 
 using namespace DeviceTestRig;
 
+// Everything written to the debug output while installed, from any thread.
+struct Captured
+{
+    static QStringList& lines()
+    {
+        static QStringList l;
+        return l;
+    }
+    static QMutex& linesMutex()
+    {
+        static QMutex m;
+        return m;
+    }
+    static QtMessageHandler& previous()
+    {
+        static QtMessageHandler h = nullptr;
+        return h;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        {
+            QMutexLocker lock(&linesMutex());
+            lines() << text;
+        }
+        previous()(type, context, text);
+    }
+    static void install() { previous() = qInstallMessageHandler(handler); }
+    static void uninstall() { qInstallMessageHandler(previous()); }
+    static bool contains(const char* text)
+    {
+        QMutexLocker lock(&linesMutex());
+        for (const QString& l : qAsConst(lines()))
+            if (l.contains(QLatin1String(text), Qt::CaseInsensitive))
+                return true;
+        return false;
+    }
+};
+
 class TestCommandsE2E : public QObject
 {
     Q_OBJECT
@@ -153,6 +191,46 @@ private slots:
         QCOMPARE(field(state(*m_sim), "pin"), QStringLiteral("0x1234"));
         m_zun->SetPin(0x1234u | 0x5678u << 16, CZun::pinWord(5, 6, 7, 8));
         QVERIFY(waitUntil([&]() { return field(state(*m_sim), "pin") == QLatin1String("0x5678"); }));
+    }
+
+    // The new PIN goes to the processor once, for the change asked, and neither PIN ever
+    // reaches the debug output or the device log: not when a step is refused, not when
+    // it goes unanswered.
+    void pinIsSentOnceAndNeverShown()
+    {
+        start(1080);
+        const quint16 pinNr = nr("Cmd_Pin");
+        m_zun->SetPin(0x1234u | 0x7316u << 16, 0x7316);
+        QVERIFY(waitUntil([&]() { return field(state(*m_sim), "pin") == QLatin1String("0x7316"); }));
+        settle();
+
+        // Someone else's first step with the right PIN: the processor says "old PIN
+        // correct", and the program has no change of its own to send.
+        m_sent.clear();
+        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        m_zun->SendCmd(pinNr, 0x7316);
+        settle();
+        QCOMPARE(m_sent.count(pinNr), 1);
+        QCOMPARE(log.count(), 0);
+
+        Captured::lines().clear();
+        Captured::install();
+        QVERIFY(m_sim->control(QStringLiteral("refuse %1 0x5678").arg(pinNr)));
+        m_zun->SendCmd(pinNr, 0x0000); // leaves the processor's accepted state
+        settle();
+        m_zun->SetPin(0x7316u | 0x5678u << 16, 0x5678); // the second step is refused
+        QVERIFY(waitUntil([&]() { return log.count() >= 2; }));
+        settle();
+        QCOMPARE(field(state(*m_sim), "pin"), QStringLiteral("0x7316"));
+        QVERIFY(m_sim->control(QStringLiteral("silent")));
+        m_zun->SetPin(0x7316u | 0x5678u << 16, 0x5678); // the first step goes unanswered
+        QVERIFY(waitUntil([&]() { return Captured::contains("not answered"); }, 30000));
+        for (const QVariantList& entry : qAsConst(log))
+            Captured::lines() << entry.at(0).toString();
+        Captured::uninstall();
+        QVERIFY(Captured::contains("refused"));
+        for (const char* pin : {"7316", "29462", "16 73", "5678", "22136", "78 56"})
+            QVERIFY2(!Captured::contains(pin), pin);
     }
 
     void nameKeyLockAndAddressReachTheProcessor()

@@ -181,6 +181,31 @@ void seeds(const QString& scratch)
     setup.toFile(scratch, 1, set, set);
     put("setup", "archive", fileBytes(scratch + "/" + setup.makeFileName(1)));
     put("setup", "raw-image", CZunImageDefaults::defaultImageBytes(1080));
+
+    // Images a device applies: a fresh processor's, and one with other gains and routing.
+    put("liveimage", "fresh-1080", CZunImageDefaults::defaultImageBytes(1080));
+    QByteArray moved = CZunImageDefaults::defaultImageBytes(1080);
+    for (int i = 0; i < moved.size(); i += 97)
+        moved[i] = char(i * 31);
+    put("liveimage", "changed-1080", moved);
+
+    // The gain page's EQ-list file.
+    put("eqlist", "list", "Name;Kind;Freq;Gain;Q\n1;peq;1000;3;1.4\n2;lp;80;2;4\n3;hp;12000;3;6;0.5\n");
+
+    // Replies: selector (even: version probe, odd: hardware), then the reply bytes.
+    put("replies", "version-1077", QByteArray("\0", 1) + frame(0xFF0A, le(quint16(1077 | 1 << 12))));
+    put("replies", "version-short", QByteArray("\0", 1) + QByteArray("\x0a\xff\x02", 3));
+    put("replies", "hardware", QByteArray("\1", 1) + le(quint32(0x0F80), quint16(3)));
+
+    // The neighbour table as /proc/net/arp shows it.
+    put("neighbours", "arp", "IP address       HW type     Flags       HW address            Mask     Device\n"
+                             "10.77.0.11       0x1         0x2         5a:75:6e:00:01:02     *        zbr0\n"
+                             "10.77.0.12       0x1         0x0         00:00:00:00:00:00     *        zbr0\n");
+
+    // The start-up INI file.
+    put("ini", "config", "developer=1\nverboseLevel=3\nuseNIC=2\nSignalDetectionLevelIn=-60\n"
+                         "SignalDetectionLevelOut=-50\nlevelColor=#00ff00\ngainRedColor=red\n"
+                         "buttonColor=#404040\nwindowColor=0x202020\n");
 }
 
 void regressions()

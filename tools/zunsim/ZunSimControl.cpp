@@ -69,10 +69,12 @@ bool ZunSimControl::apply(const QString& line)
     if (cmd == QLatin1String("corrupt")) { f.corruptChunk = on; return true; }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }
     if (cmd == QLatin1String("failcheck")) { f.failCheck = on; return true; }
-    if (cmd == QLatin1String("refuse") && w.size() == 2) {
-        if (w[1] == QLatin1String("off")) { f.refuseCmd = -1; return true; }
+    if (cmd == QLatin1String("refuse") && (w.size() == 2 || w.size() == 3)) {
+        if (w[1] == QLatin1String("off")) { f.refuseCmd = -1; f.refuseValue = -1; return true; }
         if (!parseNumber(w[1], &a)) return false;
+        if (w.size() == 3 && !parseNumber(w[2], &b)) return false;
         f.refuseCmd = a;
+        f.refuseValue = w.size() == 3 ? b : -1;
         return true;
     }
     if (cmd == QLatin1String("delay") && w.size() == 2 && parseNumber(w[1], &a)) {

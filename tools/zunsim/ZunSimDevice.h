@@ -36,6 +36,7 @@ public:
         bool noBroadcastAnswer = false; // ignores the discovery ping (firmware < 1077)
         bool dropLink = false;        // closes the TCP link on the next command (once)
         int refuseCmd = -1;           // refuses this command number with an error frame
+        int refuseValue = -1;         // ... only with this value (-1: any value)
         bool corruptChunk = false;    // damages the next block chunk in either direction
                                       // (once): a received chunk fails its sum, a sent
                                       // chunk carries a wrong byte

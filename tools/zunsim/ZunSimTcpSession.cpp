@@ -285,7 +285,7 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
             m_socket->abort();
             return;
         }
-        if (f.refuseCmd == int(id)) {
+        if (f.refuseCmd == int(id) && (f.refuseValue < 0 || f.refuseValue == int(value))) {
             lock.unlock();
             refuse(quint16(num("Msg_ErrBusy", DefaultBusy)), id, value);
             return;

@@ -1,0 +1,42 @@
+#pragma once
+
+// A device object for the fuzz targets that need one: firmware 1080, not connected, built
+// once for the run (its threads and image cost far more than one input).
+#include "FuzzSupport.h"
+#include "ZunOfflineDevice.h"
+
+#include <QEventLoop>
+
+#include <cstdlib>
+
+namespace ZunFuzz {
+
+inline CZun* device()
+{
+    static ZunToolHome* home = nullptr;
+    static QSharedPointer<CZun>* zun = nullptr;
+    if (!zun) {
+        home = new ZunToolHome;
+        init();
+        home->storeConfigDir();
+        zun = new QSharedPointer<CZun>(zunOfflineDevice());
+        // The device's threads end before the process's own globals go (exit handlers
+        // run before the destructors of statics made earlier, such as Qt's).
+        std::atexit([]() {
+            delete zun;
+            zun = nullptr;
+        });
+    }
+    return zun->data();
+}
+
+// Runs the posted work of this thread until done() holds (at most a few seconds).
+template <typename Done> void runUntil(Done done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+} // namespace ZunFuzz
