@@ -47,11 +47,10 @@ class TestDeviceE2E : public QObject
     }
 
     // Waits until the link has nothing left to send or to wait for.
-    void settle()
-    {
-        QVERIFY(waitUntil([&]() { return m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
-        QTest::qWait(30);
-    }
+    // Waits until nothing is on its way: the link idle and no set or setup in transfer,
+    // twice (a transfer's end may start another). A reply that arrived later would
+    // restart the keep-alive clock these tests set by hand.
+    void settle() { QVERIFY(settleTransfers(m_zun.get())); }
 
     bool waitFor(const std::function<bool()>& f) { return waitUntil(f, 20000); }
 
