@@ -188,13 +188,13 @@ private slots:
         for (QObject& l : listeners)
             connect(m_zun.get(), &CZun::signal_ChannelGain, &l, [&](ZunC::AnalogOutputs, double) { ++seen; });
         CountCalls counter;
-        qApp->installEventFilter(&counter);
+        QCoreApplication::instance()->installEventFilter(&counter);
         constexpr int Edits = 10;
         for (int i = 0; i < Edits; ++i) {
             m_zun->SetChannelGain(-1.0f - float(i), ZunC::Output3);
             QVERIFY(waitFor([&]() { return seen >= 5 * (i + 1) && m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
         }
-        qApp->removeEventFilter(&counter);
+        QCoreApplication::instance()->removeEventFilter(&counter);
         QCOMPARE(seen, 5 * Edits);
         QVERIFY2(counter.calls <= 2 * Edits, qPrintable(QString::number(counter.calls)));
         QCOMPARE(m_zun->GetChannelGain(ZunC::Output3), -1.0f - float(Edits - 1));
