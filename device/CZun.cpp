@@ -1569,9 +1569,9 @@ bool CZun::InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode m
                                      Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
 }
 
-bool CZun::InvokeUpdateLimiter(quint32 id)
+bool CZun::InvokeUpdateLimiter(quint32)
 {
-    return QMetaObject::invokeMethod(m_firLimManager, "UpdateLimiter", Qt::QueuedConnection, Q_ARG(quint32, id));
+    return m_firLimManager->SubmitLimiter();
 }
 
 void CZun::CheckFIRFilterResources(const quint32& id, int mode)

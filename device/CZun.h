@@ -255,6 +255,8 @@ public:
     void SetCopyFIRCoeffs(int dsp, ZunC::CopyFIRCoeffsMode mode);
     bool InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode mode0, const quint32& id1,
                                  ZunC::CopyFIRCoeffsMode mode1);
+    // Stores the limiter edits of the active FIR sets; call it in the thread that edits
+    // them (the id is not used).
     bool InvokeUpdateLimiter(quint32 id);
     // The stored set's DSP program in that copy mode must be one the DSP can run; the
     // program is uploaded when the flash lacks it. Throws when the set cannot run.

@@ -776,15 +776,37 @@ void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
                                      QStringLiteral("ZunControl"));
 }
 
-void CZunFIRLimManager::UpdateLimiter(quint32)
+bool CZunFIRLimManager::SubmitLimiter()
 {
-    guarded([this]() { updateLimiter(); });
+    QShPtrFLE active[2];
+    {
+        QMutexLocker data(&m_dataLock);
+        active[0] = m_active[0];
+        active[1] = m_active[1];
+    }
+    // The stored set is a copy: the table goes on editing its own object, and the list
+    // never holds an object that another thread writes.
+    auto copy = [this](const QShPtrFLE& set) {
+        if (!set)
+            return QShPtrFLE();
+        auto c = QShPtrFLE::create(this, set->toByteArray());
+        c->SetName(set->GetName());
+        c->setLimiterModified(set->limiterModified());
+        return c;
+    };
+    const QShPtrFLE c0 = copy(active[0]);
+    const QShPtrFLE c1 = active[1] == active[0] ? c0 : copy(active[1]);
+    return QMetaObject::invokeMethod(this, "UpdateLimiter", Qt::QueuedConnection, Q_ARG(QShPtrFLE, c0),
+                                     Q_ARG(QShPtrFLE, c1));
 }
 
-void CZunFIRLimManager::updateLimiter()
+void CZunFIRLimManager::UpdateLimiter(QShPtrFLE set0, QShPtrFLE set1)
 {
-    const QShPtrFLE a0 = activeSet(1);
-    const QShPtrFLE a1 = activeSet(2);
+    guarded([&]() { updateLimiter(set0, set1); });
+}
+
+void CZunFIRLimManager::updateLimiter(const QShPtrFLE& a0, const QShPtrFLE& a1)
+{
     // A set that others use (a setup, or the other DSP) is stored as a new set.
     auto store = [this](const QShPtrFLE& set, quint32 id, bool shared) {
         if (shared) {

@@ -61,8 +61,14 @@ public:
     QShPtrFLE GetActiveFIRFilter(uint dsp) const;
     int GetActiveFIRFilterPos(uint dsp) const;
     int GetActiveFIRFilterRow(uint dsp) const { return GetActiveFIRFilterPos(dsp); }
-    // The private copies the limiter table edits.
+    // The private copies the limiter table edits (in the GUI thread only: the manager's
+    // thread never reads or writes them).
     QShPtrFLE activeSet(int dsp) const;
+    // Stores the limiter edits of the active sets (the limiter tab's Submit). Called in
+    // the thread that edits them: they are copied here and the copies are stored and
+    // activated in the manager's thread, so an edit made meanwhile stays on the active
+    // set, pending for the next submit. False when the work could not be queued.
+    bool SubmitLimiter();
     void SetFirFiltersLinked(bool linked);
     bool FirFiltersLinked() const { return m_linked.load(); }
 
@@ -90,7 +96,9 @@ public slots:
     void ActivateFIRFilter(ulong id, quint16 dsp);
     void ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1, ZunC::CopyFIRCoeffsMode mode1);
     void on_FIRFilterSelect(bool ok, int dsp, uint id);
-    void UpdateLimiter(quint32 unused);
+    // Stores the modified ones of the given copies of the active sets (the same object
+    // twice when the DSPs share one) and activates what the DSPs then run.
+    void UpdateLimiter(QShPtrFLE set0, QShPtrFLE set1);
     // The connection ended: transfers in flight will not complete.
     void on_Disconnected();
     // A block write failed on the link (refused chunk, or dropped): when it carried the
@@ -111,7 +119,7 @@ private:
     void removeSet(quint32 id);
     void importDir(const QString& folder);
     void activate(quint32 id0, int mode0, quint32 id1, int mode1);
-    void updateLimiter();
+    void updateLimiter(const QShPtrFLE& a0, const QShPtrFLE& a1);
     void guarded(const std::function<void()>& work);
 
     void refreshActive();

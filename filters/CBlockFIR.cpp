@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -378,6 +379,16 @@ void CBlockFIR::setDspProgramId(quint16 id)
 }
 
 quint16 CBlockFIR::downSamplingFactor() const { return getLe16(m_param, OffDownSampling); }
+
+bool CBlockFIR::sameFilter(const CBlockFIR& other) const
+{
+    auto field = [](const QByteArray& area, int offset, int size) { return area.mid(offset, size); };
+    for (const auto& [offset, size] : {std::pair<int, int>{OffSampleRate, 4}, {OffMultipath, 1}, {OffPathFlags, Outputs},
+                                       {OffOutputEntries, Outputs * OutputEntrySize}})
+        if (field(m_param, offset, size) != field(other.m_param, offset, size))
+            return false;
+    return m_coeffs == other.m_coeffs;
+}
 
 qint8 CBlockFIR::multipathMode() const { return static_cast<qint8>(m_param.at(OffMultipath)); }
 

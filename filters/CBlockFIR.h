@@ -108,6 +108,9 @@ public:
     void setOutput(int output, const QVector<qint32>& coefficients, quint16 latency, int limiterPath);
 
     bool isDefaultCrossover() const;
+    // The same filter apart from its limiters: rate, multipath mode, path flags, output
+    // entries and coefficients equal (name, key and limiter settings may differ).
+    bool sameFilter(const CBlockFIR& other) const;
 
     // Resources: picks the cheapest DSP program that runs the set at its sample rate
     // (a rate of 0 counts as 48000 Hz) and stores its id; throws invalid_filter when

@@ -96,8 +96,9 @@ inline double atan2Radians(double y, double x)
 }
 
 // On x86-64 the loops are also compiled for AVX2 with FMA, chosen at load time when the
-// processor has them.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// processor has them. Not under ThreadSanitizer: the loader runs the clone resolver
+// before the sanitizer's run-time is up, and its instrumented code crashes there.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define ZUN_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define ZUN_VECTOR_CLONES

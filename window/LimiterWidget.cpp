@@ -45,6 +45,9 @@ LimiterWidget::LimiterWidget(QSharedPointer<CZun> zun, QWidget* parent) : QWidge
     if (m_zun && m_zun->GetHardwareInfo().isDoubleBoard()) {
         m_link = new QCheckBox(tr("Link DSP1 and DSP2"), this);
         connect(m_link, &QCheckBox::clicked, this, &LimiterWidget::onCheckSameFIR);
+        // A window opened on linked sets shows them linked.
+        if (const CZunFIRLimManager* fir = m_zun->GetFIRLimManager())
+            m_link->setChecked(fir->FirFiltersLinked());
         row->addWidget(m_link);
     } else {
         row->addStretch();
@@ -122,12 +125,14 @@ void LimiterWidget::onSubmit()
     if (!m_zun)
         return;
     QMutexLocker lock(&m_mutex);
+    m_model->submitted();
     m_zun->InvokeUpdateLimiter(0);
 }
 
 void LimiterWidget::onModelReset()
 {
-    m_submit->setEnabled(false);
+    // Edits typed while a submit was under way are still to be sent.
+    m_submit->setEnabled(m_model->carriesEdits());
     m_view->resizeColumnsToContents();
 }
 

@@ -209,6 +209,7 @@ void ZunControlDlg::connectPages()
     connect(m_systemTab, &ZunSystemWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
     connect(m_systemTab, &ZunSystemWidget::advancedSettingsChanged, this, &ZunControlDlg::showAdvancedSettings);
     connect(m_advancedTab, &ZunAdvancedSettingsWidget::signal_exception, this, &ZunControlDlg::displayMsgBox);
+    connect(m_limiter, &LimiterWidget::signal_exception, this, &ZunControlDlg::displayMsgBox, Qt::QueuedConnection);
 }
 
 void ZunControlDlg::buildLayout()
@@ -400,6 +401,7 @@ void ZunControlDlg::rebuildTabs(const QList<QPointer<CZunInput>>& inputs, const 
             page->setEQModel(m_eqModel);
             page->setHOFModel(m_hofModel);
             connect(this, &ZunControlDlg::pointerCZunChanged, page, &Page::setPointerCZun);
+            connect(page, &Page::signal_exception, this, &ZunControlDlg::displayMsgBox, Qt::QueuedConnection);
             page->setPointerCZun(m_zun);
             pages.insert(guarded, page);
             return page;

@@ -5,6 +5,7 @@
 #include "CZunFIRLimManager.h"
 #include "CZunOutput.h"
 #include "CZunParam.h"
+#include "CZunStatusBuffer.h"
 
 #include <QColor>
 
@@ -107,13 +108,18 @@ double ZunLimModel::quantity(const FilterLimiterEWS& set, int row, int output) c
 
 void ZunLimModel::store(FilterLimiterEWS& set, int row, int output, double value)
 {
-    switch (row) {
-    case RowGain: set.setAmpGain(value, output); break;
-    case RowSurgeDuration: set.setSurgeDuration(value, output); break;
-    case RowRmsTime: set.setRmsTimeConstant(value, output); break;
-    case RowImpedance: set.setImpedance(value, output); break;
-    case RowMaxOutput: set.setMaxLevel(value, output, m_unit, m_reference); break;
-    default: set.setLimiterThreshold(row, value, output, m_unit, m_reference); break;
+    storeAs(set, {row, output, value, m_unit, m_reference});
+}
+
+void ZunLimModel::storeAs(FilterLimiterEWS& set, const Edit& e)
+{
+    switch (e.row) {
+    case RowGain: set.setAmpGain(e.value, e.output); break;
+    case RowSurgeDuration: set.setSurgeDuration(e.value, e.output); break;
+    case RowRmsTime: set.setRmsTimeConstant(e.value, e.output); break;
+    case RowImpedance: set.setImpedance(e.value, e.output); break;
+    case RowMaxOutput: set.setMaxLevel(e.value, e.output, e.unit, e.reference); break;
+    default: set.setLimiterThreshold(e.row, e.value, e.output, e.unit, e.reference); break;
     }
 }
 
@@ -145,6 +151,22 @@ QVariant ZunLimModel::data(const QModelIndex& index, int role) const
     }
 }
 
+int ZunLimModel::linkedColumn(int column) const
+{
+    if (columnCount() != 8 || column < 0 || column >= 8)
+        return -1;
+    const int other = column < 4 ? column + 4 : column - 4;
+    const QShPtrFLE a = setOfColumn(column);
+    const QShPtrFLE b = setOfColumn(other);
+    if (!a || !b)
+        return -1;
+    if (a == b)
+        return other;
+    const CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+    const bool linked = (fir && fir->FirFiltersLinked()) || m_zun->GetStatusBuffer()->isLinked();
+    return linked ? other : -1;
+}
+
 bool ZunLimModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     if (role != Qt::EditRole || !index.isValid() || index.row() >= RowCount || index.column() >= columnCount())
@@ -172,9 +194,27 @@ bool ZunLimModel::setData(const QModelIndex& index, const QVariant& value, int r
     const bool changed = !sameShown(row, after, before) || set->limiterModified() != modifiedBefore;
     // A value the set did not take as typed (refused, or under its resolution) is not
     // reported as stored; what it did keep is shown.
-    if (changed)
-        emit dataChanged(this->index(0, index.column()), this->index(RowCount - 1, index.column()));
-    return changed && sameShown(row, after, v);
+    if (!changed)
+        return false;
+    const int dsp = index.column() < 4 ? 0 : 1;
+    m_pending[dsp].append({row, output, v, m_unit, m_reference});
+    // Linked DSPs run one set: the other DSP's column shows (and keeps) the same edit.
+    const int partner = linkedColumn(index.column());
+    if (partner >= 0) {
+        const QShPtrFLE other = setOfColumn(partner);
+        if (other != set) {
+            try {
+                store(*other, row, output, v);
+            } catch (const std::exception&) {
+                // Refused there as well: the message above said why.
+            }
+        }
+        m_pending[1 - dsp].append({row, output, v, m_unit, m_reference});
+    }
+    emit dataChanged(this->index(0, index.column()), this->index(RowCount - 1, index.column()));
+    if (partner >= 0)
+        emit dataChanged(this->index(0, partner), this->index(RowCount - 1, partner));
+    return sameShown(row, after, v);
 }
 
 QVariant ZunLimModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -222,14 +262,42 @@ void ZunLimModel::on_FIRFilterChanged(int dsp, QShPtrFLE set, int position)
     Q_UNUSED(position);
     if (dsp != 1 && dsp != 2)
         return; // the model has one set per DSP and nothing else to show
+    const int d = dsp - 1;
+    QVector<Edit>& pending = m_pending[d];
+    m_carried[d] = false;
+    if (set != m_sets[d] && !pending.isEmpty()) {
+        if (set && m_sets[d] && set->sameFilter(*m_sets[d])) {
+            // The same filter again (stored by a submit, or reloaded): what the operator
+            // typed since stays what the table shows, still to be sent.
+            for (const Edit& e : qAsConst(pending)) {
+                try {
+                    storeAs(*set, e);
+                } catch (const std::exception&) {
+                    // Taken once already; a value the new set cannot hold is dropped.
+                }
+            }
+            m_carried[d] = true;
+        } else {
+            pending.clear();
+        }
+    }
     beginResetModel();
-    m_sets[dsp - 1] = set;
+    m_sets[d] = set;
     endResetModel();
+}
+
+void ZunLimModel::submitted()
+{
+    for (int d = 0; d < 2; ++d) {
+        m_pending[d].clear();
+        m_carried[d] = false;
+    }
 }
 
 void ZunLimModel::setUnitAndReference(ZunC::Units unit, ZunC::LimiterReference reference)
 {
     beginResetModel();
+    m_carried[0] = m_carried[1] = false;
     m_unit = unit;
     m_reference = reference;
     endResetModel();
@@ -238,5 +306,6 @@ void ZunLimModel::setUnitAndReference(ZunC::Units unit, ZunC::LimiterReference r
 void ZunLimModel::reloadModel()
 {
     beginResetModel();
+    m_carried[0] = m_carried[1] = false;
     endResetModel();
 }

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QSharedPointer>
+#include <QVector>
 
 class CZun;
 class CZunParam;
@@ -44,6 +45,14 @@ public:
     // Whether a cell carries the copied-path mark (shown as "->", never editable).
     static bool isCopiedPath(const QModelIndex& index);
 
+    // Edits made since the last submit stay with the filter they were typed for: a set of
+    // the same filter that the manager reports (the stored result of a submit, a reload)
+    // gets them again, another filter drops them. True when the last set reported for a
+    // DSP got such edits: they are still to be sent.
+    bool carriesEdits() const { return m_carried[0] || m_carried[1]; }
+    // The edits made so far are being sent: from now on only later ones are pending.
+    void submitted();
+
 signals:
     void signal_exception(QString text, QString caption);
 
@@ -58,9 +67,25 @@ private:
     void store(FilterLimiterEWS& set, int row, int output, double value);
     // Equal as the operator sees them: at the editor's resolution.
     bool sameShown(int row, double a, double b) const;
+    // The column of the same output on the other DSP when the two DSPs share their set
+    // (one object, or linked by the manager or in the processor); -1 otherwise.
+    int linkedColumn(int column) const;
+
+    struct Edit
+    {
+        int row;
+        int output;
+        double value;
+        ZunC::Units unit;
+        ZunC::LimiterReference reference;
+    };
+    // An edit in the unit and reference it was typed in.
+    static void storeAs(FilterLimiterEWS& set, const Edit& edit);
 
     QSharedPointer<CZun> m_zun;
     QShPtrFLE m_sets[2];
+    QVector<Edit> m_pending[2];
+    bool m_carried[2] = {false, false};
     ZunC::Units m_unit = ZunC::Watt;
     ZunC::LimiterReference m_reference = ZunC::AmplifierOutput;
 };

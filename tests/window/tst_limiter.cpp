@@ -10,6 +10,7 @@
 #include "ZunLimModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QPushButton>
@@ -267,6 +268,87 @@ private slots:
         QTRY_VERIFY(!tab.submitButton()->isEnabled());
         make(0xFF94);
         QVERIFY(LimiterWidget(m_zun).linkCheckBox());
+    }
+
+    // Linked DSPs: one edit changes the output on both DSPs and both columns are named,
+    // whether the DSPs share one object or the processor links two copies.
+    void linkedEditsChangeBothColumns()
+    {
+        make(0xFF94);
+        ZunLimModel model(m_zun);
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.on_FIRFilterChanged(1, m_set0, 0);
+        model.on_FIRFilterChanged(2, m_set0, 0);
+        QSignalSpy changed(&model, &ZunLimModel::dataChanged);
+        auto columns = [&]() {
+            QSet<int> c;
+            for (const QList<QVariant>& a : qAsConst(changed))
+                for (int i : {0, 1})
+                    c << a.at(i).toModelIndex().column();
+            changed.clear();
+            return c;
+        };
+        QVERIFY(model.setData(model.index(ZunLimModel::RowGain, 6), 30.0));
+        QCOMPARE(columns(), QSet<int>({2, 6}));
+        QCOMPARE(model.data(model.index(ZunLimModel::RowGain, 2)).toDouble(), 30.0);
+
+        model.on_FIRFilterChanged(2, m_set1, 1);
+        QVERIFY(model.setData(model.index(ZunLimModel::RowGain, 1), 31.0));
+        QCOMPARE(columns(), QSet<int>({1})); // apart: the other DSP keeps its own
+        QCOMPARE(m_set1->ampGain(1), 26.0);
+        image("Cmd_SetupFlags", 2);
+        QVERIFY(model.setData(model.index(ZunLimModel::RowImpedance, 5), 4.0));
+        QCOMPARE(columns(), QSet<int>({1, 5}));
+        QCOMPARE(m_set0->impedance(1), 4.0);
+        QCOMPARE(m_set1->impedance(1), 4.0);
+    }
+
+    // A window opened while the manager keeps the DSPs' sets linked shows the box checked.
+    void linkBoxStartsFromTheManager()
+    {
+        make(0xFF94);
+        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+        QSignalSpy linked(fir, &CZunFIRLimManager::signal_FirFiltersLinked);
+        fir->SetFirFiltersLinked(true);
+        QTRY_COMPARE_WITH_TIMEOUT(linked.count(), 1, 20000);
+        LimiterWidget tab(m_zun);
+        QVERIFY(tab.linkCheckBox()->isChecked());
+        fir->SetFirFiltersLinked(false);
+        QTRY_VERIFY(!tab.linkCheckBox()->isChecked());
+    }
+
+    // Edits typed after a submit stay with the same filter when the manager reports it
+    // again (the stored result), and are dropped for another filter.
+    void laterEditsFollowTheSameFilter()
+    {
+        make(0xFF14);
+        ZunLimModel model(m_zun);
+        feed(model);
+        QVERIFY(model.setData(model.index(ZunLimModel::RowGain, 0), 20.0));
+        model.submitted();
+        QVERIFY(!model.carriesEdits());
+        QVERIFY(model.setData(model.index(ZunLimModel::RowGain, 0), 18.0));
+        model.setUnitAndReference(ZunC::dBu, ZunC::ControllerOutput);
+        QVERIFY(model.setData(model.index(ZunLimModel::RowPeak, 1), 12.0));
+        // The stored result: the submitted 20 dB, the later edits typed again.
+        auto stored = QShPtrFLE::create(QString(), 48000.0);
+        for (int o = 0; o < 4; ++o)
+            stored->setPathFlagByte(o, 1);
+        stored->setAmpGain(20.0, 0);
+        stored->computeKey();
+        model.on_FIRFilterChanged(1, stored, 0);
+        QVERIFY(model.carriesEdits());
+        QCOMPARE(stored->ampGain(0), 18.0);
+        QVERIFY(qAbs(stored->limiterThreshold(CBlockFIR::RowPeak, 1, ZunC::dBu, 1) - 12.0) < 1e-9);
+        QVERIFY(stored->limiterModified());
+        // Another filter: nothing carried.
+        auto other = QShPtrFLE::create(QString(), 48000.0);
+        other->setOutput(0, QVector<qint32>(16, 5), 2, 0);
+        model.on_FIRFilterChanged(1, other, 0);
+        QVERIFY(!model.carriesEdits());
+        QCOMPARE(other->ampGain(0), 26.0);
+        model.on_FIRFilterChanged(1, stored, 0);
+        QVERIFY(!model.carriesEdits());
     }
 };
 

@@ -4,6 +4,7 @@
 #include "CRoutingLibrary.h"
 #include "CZunConfigWizard.h"
 #include "CZunFullRoutingPreset.h"
+#include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "FilterLimiterEWS.h"
 #include "FullRoutingPage.h"
@@ -321,6 +322,38 @@ private slots:
         } else {
             QVERIFY(!w.field("FullRoutingPreset").value<CZunFullRoutingPreset>().getName().isEmpty());
         }
+    }
+
+    // Every digital preset on a processor with a rate converter: a digital input through
+    // the converter keeps the clock the processor runs (96 kHz here) with the choice
+    // open; one without it runs on the incoming clock (0) and the choice is closed.
+    void clockFollowsTheRateConverter()
+    {
+        const QSharedPointer<CZun> zun = device(SingleBoard | 0x8000);
+        zun->GetStatusBuffer()->setValue(zun->GetCmdMap()->getCmdNr("Cmd_ClockSel"), 2);
+        QSet<bool> seen;
+        for (int i = 0;; ++i) {
+            CZunConfigWizard w(zun);
+            quint32 word = 0;
+            bool listed = false;
+            walk(w, [&](int id) {
+                QWizardComboBox* presets = presetChoice(w.page(CZunConfigWizard::FullRouting));
+                if (id != CZunConfigWizard::FullRouting || !presets || i >= presets->count())
+                    return;
+                listed = true;
+                presets->setCurrentIndex(i);
+                word = presets->currentItemData().value<CZunFullRoutingPreset>().getPattern();
+            });
+            if (!listed)
+                break;
+            if (!(word & (1u << 29)))
+                continue;
+            const bool converter = word & (1u << 28);
+            seen << converter;
+            QCOMPARE(w.field("Clock").toInt(), converter ? 2 : 0);
+            QCOMPARE(buddyOf(w.page(CZunConfigWizard::MultipathClock), "&Clock")->isEnabled(), converter);
+        }
+        QCOMPARE(seen, QSet<bool>({false, true}));
     }
 
     // FIR: one file completes a single board; a double board needs two at one rate, or
