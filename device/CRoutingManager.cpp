@@ -1,6 +1,7 @@
 #include "CRoutingManager.h"
 
 #include "CCmdMap.h"
+#include <QHash>
 #include "CRoutingLibrary.h"
 #include "CZun.h"
 #include "CZunInput.h"
@@ -78,8 +79,20 @@ void CRoutingManager::rebuild(quint16 routingWord)
             buildSourceMaps();
         refreshGains();
     }
-    if (word == m_currentWord)
+    // The same routing on the same hardware keeps its channels; hardware information that
+    // came late (a processor found by a network scan) brings the outputs it has.
+    if (word == m_currentWord && m_outputs.size() == m_zun->GetHardwareInfo().analogOutputCount())
         return;
+
+    // Names the operator gave stay with the output number, and with the input's place in
+    // the list (an input switch makes other sources of the same inputs).
+    QHash<int, QString> outputNames;
+    QStringList inputNames;
+    for (const auto& o : qAsConst(m_outputs))
+        if (o && o->GetName() != o->CZunAbstractFrequencyResponse::defaultName())
+            outputNames.insert(int(o->GetOutput()), o->GetName());
+    for (const auto& i : qAsConst(m_inputs))
+        inputNames << (i && i->GetName() != i->CZunAbstractFrequencyResponse::defaultName() ? i->GetName() : QString());
 
     for (const auto& o : qAsConst(m_outputs))
         delete o.data();
@@ -128,6 +141,12 @@ void CRoutingManager::rebuild(quint16 routingWord)
         output->ConnectSource();
         input->AddOutput(output->GetOutput());
     }
+    for (const auto& o : qAsConst(m_outputs))
+        if (outputNames.contains(int(o->GetOutput())))
+            o->SetName(outputNames.value(int(o->GetOutput())));
+    for (int i = 0; i < m_inputs.size() && i < inputNames.size(); ++i)
+        if (!inputNames.at(i).isEmpty())
+            m_inputs.at(i)->SetName(inputNames.at(i));
 }
 
 void CRoutingManager::BlockRecalculation(bool block)

@@ -138,6 +138,7 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_restorePending = false;
     m_sampleRate = 96000;
     m_name = record->getName();
+    m_record = record;
 }
 
 void CZun::startWorker(QObject* object, ZunManagerThread*& thread)
@@ -195,7 +196,17 @@ CZun::~CZun()
 
 // --- accessors ------------------------------------------------------------------------
 
-QString CZun::GetName() const { return m_name; }
+QString CZun::GetName() const
+{
+    // A processor that did not announce itself (found by a network scan) has no name in
+    // its record at first; the name it announces later is its name.
+    if (!m_nameGiven && m_record) {
+        const QString announced = m_record->rawName().trimmed();
+        if (!announced.isEmpty())
+            return announced;
+    }
+    return m_name;
+}
 
 CZunHardwareInfo CZun::GetHardwareInfo() const
 {
@@ -290,6 +301,10 @@ void CZun::SetHardwareInfo(quint64 value)
         info = m_hardwareInfo;
     }
     emit signal_HardwareInfoUpdated(quint32(GetNr()), info);
+    // A processor registered without its hardware information (found by a network scan)
+    // has no channels yet: an image that came first is taken again, now with them.
+    if (m_hasImage)
+        QMetaObject::invokeMethod(this, "on_StatusBufferChanged", Qt::QueuedConnection);
 }
 
 void CZun::ResetBuffers() { m_link->resetBuffer(); }
@@ -436,10 +451,12 @@ void CZun::on_StatusBufferChanged()
         } catch (...) {
         }
         m_imageUnreadable = true;
+        m_hasImage = true;
         emit signal_ZunStatusChanged();
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
         return;
     }
+    m_hasImage = true;
     emit signal_ZunStatusChanged();
 }
 
@@ -516,6 +533,7 @@ void CZun::on_connected()
 void CZun::on_disconnected()
 {
     m_refreshPending = false;
+    m_hasImage = false;
     emit signal_Disconnected();
 }
 
@@ -901,6 +919,8 @@ void CZun::UpdateFirmware(const QString& file)
 void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                   QSharedPointer<CRoutingLibrary> library)
 {
+    if (record)
+        m_record = record;
     // A firmware without a command table of its own would fail half-way, in the image's
     // thread where nothing catches: keep the object whole and let the caller report it.
     if (!CCmdMap::hasVersion(record->firmware()))
@@ -1042,6 +1062,14 @@ bool CZun::WaitForFlashTransfers(int timeoutMs) const
     return true;
 }
 
+bool CZun::GetProcessingStats(int* rate, int* dsp0Load, int* dsp1Load) const
+{
+    *rate = m_statsRate;
+    *dsp0Load = m_statsLoad0;
+    *dsp1Load = m_statsLoad1;
+    return *rate > 0;
+}
+
 void CZun::UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1)
 {
     Q_UNUSED(rate1);
@@ -1056,7 +1084,11 @@ void CZun::UpdateProcessingPower(int rate0, int rate1, int cycles0, int cycles1)
         m_freeCycles0 = cycles - cycles0;
         m_freeCycles1 = cycles - cycles1;
         m_eqManager->CalculateAvailableEQs(m_freeCycles0, m_freeCycles1);
-        emit signal_ProcessingStats(rate, int(100.0 * cycles0 / cycles), int(100.0 * cycles1 / cycles));
+        const int load0 = int(100.0 * cycles0 / cycles), load1 = int(100.0 * cycles1 / cycles);
+        m_statsLoad0 = load0;
+        m_statsLoad1 = load1;
+        m_statsRate = rate;
+        emit signal_ProcessingStats(rate, load0, load1);
     } catch (const std::exception& e) {
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
     }
@@ -1334,6 +1366,7 @@ void CZun::SaveDeviceName(const QString& name)
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveDeviceName"));
     SendMetaCmd(meta);
     m_name = name;
+    m_nameGiven = true;
 }
 
 void CZun::SetKeyLock(bool lock) { SendCmd(nr("Cmd_KeyLock"), lock ? 1 : 255); }

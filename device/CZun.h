@@ -193,6 +193,11 @@ public:
     QMap<int, QString> GetExtClockKeys() const;
     int GetFIRFilterParam(uint id) const;
     int GetFreeCycles(int dsp) const { return dsp == 2 ? m_freeCycles1 : m_freeCycles0; }
+    // The last figures of signal_ProcessingStats (sent on change only), so that a window
+    // opened later shows them at once; false while none has been measured.
+    bool GetProcessingStats(int* rate, int* dsp0Load, int* dsp1Load) const;
+    // Whether the processor's whole image has been read since the link was made.
+    bool HasImage() const { return m_hasImage.load(); }
 
     // --- delays and delay memory -----------------------------------------------------
     // Delay words are sample counts: master delays at 24000 Hz, output and input-path
@@ -348,6 +353,9 @@ private:
     static bool stopWorker(ZunManagerThread*& thread);
 
     QString m_name;
+    // The discovery record: a processor found by a network scan is named by it only later.
+    QSharedPointer<ZunDeviceStats> m_record;
+    bool m_nameGiven = false; // SaveDeviceName named it: that name holds
     ZunBaseComm* m_link = nullptr;
     QSharedPointer<CCmdMap> m_map;
     std::atomic<int> m_nr{0};
@@ -379,6 +387,10 @@ private:
     int m_sampleRate = 96000;
     int m_freeCycles0 = 1666;
     int m_freeCycles1 = 1666;
+    std::atomic<int> m_statsRate{0};
+    std::atomic<int> m_statsLoad0{0};
+    std::atomic<int> m_statsLoad1{0};
+    std::atomic<bool> m_hasImage{false};
     bool m_restorePending = false;
     bool m_refreshPending = false;
     bool m_autoConnect = true;

@@ -393,6 +393,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
             emit signal_FirmwareCheckFinished(false);
         if (is(map, cmd.getCmd(), "Cmd_SetupSelect"))
             setupSelectFinished(false, cmd.getValue());
+        if (is(map, cmd.getCmd(), "Cmd_SetupStore"))
+            emit signal_SetupStored(false);
         if (firmware() >= 1073 && is(map, cmd.getCmd(), "Cmd_Pin"))
             m_pendingPin.store(0); // the change the operator asked has ended
         return;
@@ -653,6 +655,10 @@ void CZunStatusBuffer::flashStep(quint16 v, bool err)
             emit signal_SetupRemoved(slot);
         else
             emit signal_FIRFilterRemoved((uint(getValue(nr("Cmd_MemID1"))) << 16) + slot);
+    } else if (firmware() < 1068 && m_map->contains(QStringLiteral("CmdS_SaveParF"))
+               && (v & 0xFF00) == nr("CmdS_SaveParF")) {
+        // Firmware before Cmd_SetupStore stores a setup with a flash copy.
+        emit signal_SetupStored(!err);
     } else if ((v & 0xFF00) == nr("CmdS_CopyRxTxBuf2F_Raw")) {
         emit signal_MemCopyFinished();
     }
@@ -688,8 +694,11 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
     if (fw >= 1068 && is(map, c, "Cmd_SetupStore")) {
         if (m_owner)
             QMetaObject::invokeMethod(m_owner, "RefreshMemDir", Qt::QueuedConnection);
-        clearModified();
+        // A refused store saved nothing: the edits are still only in the image.
+        if (!noValue)
+            clearModified();
         handled = true;
+        emit signal_SetupStored(!noValue);
     }
     if (fw >= 1071) {
         static const char* const dspIds[2] = {"Cmd_0_DSP_ID", "Cmd_1_DSP_ID"};

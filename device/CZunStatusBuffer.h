@@ -115,6 +115,9 @@ signals:
     void signal_SetupRemoved(int);
     void signal_HardwareFlags(quint64);
     void signal_SetupSelect(bool, int);
+    // The processor's answer to a setup store: false when it refused the store or the link
+    // gave up on it (the image then stays modified).
+    void signal_SetupStored(bool);
     void signal_DSPInitialized(bool, quint16, quint16);
     void signal_FIRFilterSelect(bool, int, uint);
     void signal_FactoryReset(bool);

@@ -41,7 +41,8 @@ QLineEdit* ChangePINForm::makeEdit()
     edit->setCursorPosition(0);
     // The device's buttons are numbered 1 to 8.
     edit->setValidator(new QRegExpValidator(QRegExp(QStringLiteral("[1-8]{4}"), Qt::CaseSensitive, QRegExp::RegExp), edit));
-    edit->setInputMask(QStringLiteral("9999; "));
+    // No input mask: a mask keeps four blank places that echo as four bullets, so the
+    // operator could not see how many digits are typed.
     return edit;
 }
 

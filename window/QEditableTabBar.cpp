@@ -3,7 +3,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-QEditableTabBar::QEditableTabBar(QWidget* parent) : QTabBar(parent) {}
+QEditableTabBar::QEditableTabBar(QWidget* parent) : QTabBar(parent)
+{
+    connect(this, &QTabBar::tabMoved, this, &QEditableTabBar::onTabMoved);
+}
 
 QEditableTabBar::~QEditableTabBar() { m_lineEdit.clear(); }
 
@@ -19,6 +22,7 @@ void QEditableTabBar::mouseDoubleClickEvent(QMouseEvent* event)
         cancelLineEdit();
         return;
     }
+    m_editIndex = index;
     m_lineEdit = new QLineEdit(tabText(index), this);
     connect(m_lineEdit, &QLineEdit::editingFinished, this, &QEditableTabBar::closeLineEdit);
     m_lineEdit->setGeometry(tabRect(index));
@@ -46,12 +50,51 @@ void QEditableTabBar::closeLineEdit()
     QLineEdit* editor = m_lineEdit;
     // editingFinished comes again when the hidden editor loses its focus: report once.
     editor->disconnect(this);
-    const int index = currentIndex();
+    const int index = m_editIndex;
     const QString newName = editor->text();
-    emit nameChanged(tabText(index), newName);
-    setTabText(index, newName);
     editor->hide();
     editor->deleteLater();
+    m_lineEdit.clear();
+    m_editIndex = -1;
+    // A name must say something: a blank one leaves the tab as it was.
+    if (index < 0 || index >= count() || newName.trimmed().isEmpty())
+        return;
+    const QString oldName = tabText(index);
+    emit nameChanged(oldName, newName);
+    emit tabRenamed(index, oldName, newName);
+    // A receiver may have removed the tab meanwhile.
+    if (index < count() && tabText(index) == oldName)
+        setTabText(index, newName);
+}
+
+void QEditableTabBar::tabInserted(int index)
+{
+    QTabBar::tabInserted(index);
+    if (m_lineEdit && index <= m_editIndex)
+        ++m_editIndex;
+}
+
+void QEditableTabBar::tabRemoved(int index)
+{
+    QTabBar::tabRemoved(index);
+    if (!m_lineEdit)
+        return;
+    if (index == m_editIndex)
+        cancelLineEdit(); // the tab is gone: the edit has nothing left to rename
+    else if (index < m_editIndex)
+        --m_editIndex;
+}
+
+void QEditableTabBar::onTabMoved(int from, int to)
+{
+    if (!m_lineEdit)
+        return;
+    if (from == m_editIndex)
+        m_editIndex = to;
+    else if (from < m_editIndex && to >= m_editIndex)
+        --m_editIndex;
+    else if (from > m_editIndex && to <= m_editIndex)
+        ++m_editIndex;
 }
 
 void QEditableTabBar::cancelLineEdit()
@@ -64,4 +107,5 @@ void QEditableTabBar::cancelLineEdit()
     editor->close();
     editor->deleteLater();
     m_lineEdit.clear();
+    m_editIndex = -1;
 }

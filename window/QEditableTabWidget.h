@@ -5,7 +5,8 @@
 class QEditableTabBar;
 
 // A tab widget whose tabs marked with the tab data true can be renamed by the user (see
-// QEditableTabBar); tabNameChanged reports each rename.
+// QEditableTabBar); tabNameChanged reports each rename, pageRenamed the same rename with
+// the page whose tab it was (the page, not the text, says what was renamed).
 class QEditableTabWidget : public QTabWidget
 {
     Q_OBJECT
@@ -16,4 +17,5 @@ public:
 
 signals:
     void tabNameChanged(QString oldName, QString newName);
+    void pageRenamed(QWidget* page, QString oldName, QString newName);
 };

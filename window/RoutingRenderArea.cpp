@@ -47,6 +47,11 @@ RoutingRenderArea::RoutingRenderArea(QWidget* parent) : QWidget(parent)
 
 RoutingRenderArea::~RoutingRenderArea() = default;
 
+QSize RoutingRenderArea::scaledBase(double scale) const
+{
+    return QSize(int(std::lround(m_baseSize.width() * scale)), int(std::lround(m_baseSize.height() * scale)));
+}
+
 QSize RoutingRenderArea::sizeHintFor(const QSize& baseSize, int screenHeight)
 {
     if (screenHeight >= 768)
@@ -217,6 +222,7 @@ void RoutingRenderArea::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setRenderHint(QPainter::Antialiasing);
-    p.drawPixmap(QPoint(m_margin.width() / 2, m_margin.height() / 2),
-                 m_composite.scaled(size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Centred across the room the layout gives: a wide area leaves no gap on one side only.
+    const QPixmap scaled = m_composite.scaled(size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    p.drawPixmap(QPoint(qMax(m_margin.width() / 2, (width() - scaled.width()) / 2), m_margin.height() / 2), scaled);
 }

@@ -22,9 +22,17 @@ public:
     explicit RoutingRenderArea(QWidget* parent = nullptr);
     ~RoutingRenderArea() override;
 
+    // The picture's smallest text is 11 pixels high: below 0.7 of its own size it is
+    // hard to read, below half of it it is not.
+    static constexpr double ReadableScale = 0.7;
+    static constexpr double SmallestScale = 0.5;
+
     void setSizeHint(const QSize& size) { m_sizeHint = size; }
     QSize sizeHint() const override { return m_sizeHint; }
-    QSize minimumSizeHint() const override { return m_sizeHint; }
+    // Never smaller than half the picture's own size, whatever hint was set.
+    QSize minimumSizeHint() const override { return m_sizeHint.boundedTo(scaledBase(SmallestScale)); }
+    // The picture's own size at the readable scale (plus its margin).
+    QSize readableSize() const { return scaledBase(ReadableScale); }
 
     // The size hint for a screen of that height: 70 % of the base size below 768 pixels.
     static QSize sizeHintFor(const QSize& baseSize, int screenHeight);
@@ -61,6 +69,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QSize scaledBase(double scale) const;
     // Loads a picture; a missing one fills the layer (keeping its size) with the colour.
     void loadChecked(int layer, const QString& name, const QColor& missing);
     void loadMultipath(int layer, const QString& name);

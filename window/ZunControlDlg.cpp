@@ -36,6 +36,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 #include <type_traits>
 
@@ -83,7 +84,7 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
     }
 
     m_tabWidget = new QEditableTabWidget;
-    connect(m_tabWidget, &QEditableTabWidget::tabNameChanged, this, &ZunControlDlg::onTabNameChanged);
+    connect(m_tabWidget, &QEditableTabWidget::pageRenamed, this, &ZunControlDlg::onTabRenamed);
 
     buildPages(statusServer);
     registerWindowMetaTypes();
@@ -132,11 +133,42 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
 
     buildStatusBar();
     connect(zun, &CZun::signal_ProcessingStats, this, &ZunControlDlg::updateStatusInformation);
+    // A processor registered without its hardware information learns it on connecting:
+    // a second board gets its load display then.
+    connect(zun, &CZun::signal_HardwareInfoUpdated, this, [this] {
+        if (m_zun->GetHardwareInfo().isDoubleBoard() && !m_dsp1Display) {
+            m_dsp1Display = makeDisplay(3);
+            m_statusBar->insertPermanentWidget(1, m_dsp1Display); // between DSP 0 load and rate
+            showKnownStatusInformation();
+        }
+    });
     m_displayName = m_zun->GetName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(m_zun->GetName());
     // Not yet connected is not a lost link (disableTabs above only set the start state).
     m_linkLost = false;
+    showKnownStatusInformation();
+    // Opened for a processor that is connected already (another window had it, or a
+    // firmware update runs): the window shows the link as it is, and the pages of the
+    // image the device holds.
+    if (m_zun->IsConnected()) {
+        enableTabs();
+        if (m_zun->HasImage()) {
+            QMetaObject::invokeMethod(this, "UpdateGui", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(m_systemTab, "UpdateGui", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(m_systemTab, "initializeComboBoxSwitchInput", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(m_advancedTab, "UpdateGui", Qt::QueuedConnection);
+            for (GainWidget* gain : {m_gain1, m_gain2})
+                QMetaObject::invokeMethod(gain, "UpdateGui", Qt::QueuedConnection);
+        }
+    }
     QApplication::restoreOverrideCursor();
+}
+
+void ZunControlDlg::showKnownStatusInformation()
+{
+    int rate = 0, load0 = 0, load1 = 0;
+    if (m_zun->GetProcessingStats(&rate, &load0, &load1))
+        updateStatusInformation(rate, load0, load1);
 }
 
 ZunControlDlg::~ZunControlDlg()
@@ -195,11 +227,12 @@ void ZunControlDlg::buildStatusBar()
     m_statusBar = new QStatusBar;
     m_outerLayout->addWidget(m_statusBar);
     if (!m_dsp0Display) {
-        m_dsp0Display = makeDisplay(2);
+        // Three digits: a full DSP reads 100.
+        m_dsp0Display = makeDisplay(3);
         m_statusBar->addPermanentWidget(m_dsp0Display);
     }
     if (m_zun->GetHardwareInfo().isDoubleBoard() && !m_dsp1Display) {
-        m_dsp1Display = makeDisplay(2);
+        m_dsp1Display = makeDisplay(3);
         m_statusBar->addPermanentWidget(m_dsp1Display);
     }
     if (!m_rateDisplay) {
@@ -231,13 +264,20 @@ QString ZunControlDlg::getDisplayName() const
     return m_displayName;
 }
 
-QString ZunControlDlg::setupPart() const
+QString ZunControlDlg::activeSetupName() const
 {
     try {
-        return QStringLiteral("| Current setup: %1").arg(m_zun->GetActiveSetupName());
+        // The processor pads the name with blanks.
+        return m_zun->GetActiveSetupName().trimmed();
     } catch (const std::exception&) {
         return QString();
     }
+}
+
+QString ZunControlDlg::setupPart() const
+{
+    const QString name = activeSetupName();
+    return name.isEmpty() ? QString() : QStringLiteral("| Current setup: %1").arg(name);
 }
 
 void ZunControlDlg::takeOut(QWidget* page)
@@ -265,6 +305,15 @@ void ZunControlDlg::UpdateGui()
         return;
     setCursor(Qt::WaitCursor);
 
+    // Where the operator is. A channel tab is known by its place among the channel tabs
+    // (the channel objects themselves may be gone after a new routing).
+    QWidget* const current = m_tabWidget->currentWidget();
+    int channelPlace = -1;
+    for (int i = 0; i < m_channelTabs.size(); ++i)
+        if (m_channelTabs.at(i).holder == current)
+            channelPlace = i;
+    const bool onPlot = current && current == m_plotHolder;
+
     CRoutingManager* routing = m_zun->GetRoutingManager();
     QList<QPointer<CZunInput>> inputs = routing->GetInputs();
     QList<QPointer<CZunOutput>> outputs = routing->GetOutputs();
@@ -283,20 +332,31 @@ void ZunControlDlg::UpdateGui()
         rebuildTabs(inputs, outputs);
     }
 
-    QString setupName;
-    try {
-        setupName = m_zun->GetActiveSetupName();
-    } catch (const std::exception&) {
-    }
+    const QString setupName = activeSetupName();
     if (!setupName.isEmpty())
         updateDisplayName(0, setupName);
-    else
+    else if (!m_linkLost)
         setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
 
-    // An image that completed as the link went: the new tabs are greyed like the old ones.
+    // An image that completed as the link went: the new tabs are greyed like the old ones;
+    // pages put back after a lost link are usable again with the link.
     if (m_linkLost)
         disableTabs();
-    m_tabWidget->setCurrentWidget(m_gain1);
+    else
+        setTabsEnabled(true);
+    // The first build shows the gains; later ones (an input switch, a recall, a reload)
+    // leave the operator where they were.
+    QWidget* next = nullptr;
+    if (!m_built)
+        next = m_gain1;
+    else if (onPlot)
+        next = m_plotHolder;
+    else if (channelPlace >= 0)
+        next = channelPlace < m_channelTabs.size() ? m_channelTabs.at(channelPlace).holder : nullptr;
+    else
+        next = current; // a page that stays: system, advanced, gains, limiter
+    m_tabWidget->setCurrentWidget(next && m_tabWidget->indexOf(next) >= 0 ? next : m_gain1);
+    m_built = true;
     unsetCursor();
     showStatusBarMessage(QStringLiteral("Gui Updated"), 3);
 }
@@ -395,7 +455,7 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
     // Discovery reports the record now and then: a lost link keeps its title.
     if (!m_linkLost)
-        setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()));
+        setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()).trimmed());
 }
 
 void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
@@ -403,7 +463,15 @@ void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
     Q_UNUSED(setupNr)
     if (!m_zun || m_linkLost)
         return;
-    setWindowTitle(QStringLiteral("%1 connected | Current setup: %2").arg(m_zun->GetName(), setupName));
+    // The setup list reports its changes without a name (a store, a download): the name is
+    // the active setup's, as the processor holds it.
+    QString name = setupName.trimmed();
+    if (name.isEmpty())
+        name = activeSetupName();
+    if (name.isEmpty())
+        setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
+    else
+        setWindowTitle(QStringLiteral("%1 connected | Current setup: %2").arg(m_zun->GetName(), name));
 }
 
 void ZunControlDlg::connectToZun()
@@ -423,7 +491,7 @@ void ZunControlDlg::enableTabs()
 {
     m_linkLost = false;
     if (m_zun)
-        setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()));
+        setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()).trimmed());
     setTabsEnabled(true);
 }
 
@@ -431,7 +499,7 @@ void ZunControlDlg::disableTabs()
 {
     m_linkLost = true;
     if (m_zun)
-        setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()));
+        setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()).trimmed());
     setTabsEnabled(false);
 }
 
@@ -450,22 +518,34 @@ void ZunControlDlg::showAdvancedSettings(bool on)
     if (!m_advancedTab)
         return;
     if (on) {
-        if (m_tabWidget->indexOf(m_advancedTab) < 0)
+        if (m_tabWidget->indexOf(m_advancedTab) < 0) {
             m_tabWidget->insertTab(m_tabWidget->indexOf(m_systemTab) + 1, m_advancedTab, QStringLiteral("Advanced"));
+            showLinkStateOn(m_advancedTab);
+        }
     } else {
         takeOut(m_advancedTab);
     }
 }
 
-void ZunControlDlg::onTabNameChanged(QString oldName, QString newName)
+void ZunControlDlg::showLinkStateOn(QWidget* page)
 {
-    if (!m_zun)
+    // The page keeps the enabling of the last time it was shown (a tab disabled while the
+    // link was lost disables its page): it takes the link's state now.
+    const int index = m_tabWidget->indexOf(page);
+    if (index > 0)
+        m_tabWidget->setTabEnabled(index, !m_linkLost);
+}
+
+void ZunControlDlg::onTabRenamed(QWidget* page, QString oldName, QString newName)
+{
+    Q_UNUSED(oldName)
+    if (!m_zun || newName.trimmed().isEmpty())
         return;
-    CRoutingManager* routing = m_zun->GetRoutingManager();
-    if (CZunInput* input = routing->GetInputByName(oldName))
-        input->SetName(newName);
-    else if (CZunOutput* output = routing->GetOutputByName(oldName))
-        output->SetName(newName);
+    for (const ChannelTab& tab : qAsConst(m_channelTabs))
+        if (tab.holder == page && tab.channel) {
+            tab.channel->SetName(newName);
+            return;
+        }
 }
 
 void ZunControlDlg::retriggerStatusTxOnOff(bool on)

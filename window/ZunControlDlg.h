@@ -86,7 +86,9 @@ public slots:
     void disableTabs();
     void displayMsgBox(QString text, QString caption);
     void showAdvancedSettings(bool on);
-    void onTabNameChanged(QString oldName, QString newName);
+    // A channel tab was renamed: its channel (found by its page, never by its name) takes
+    // the new name.
+    void onTabRenamed(QWidget* page, QString oldName, QString newName);
     void retriggerStatusTxOnOff(bool on);
     void triggerStatusTx();
     void showStatusBarMessage(QString text, int timeoutMs);
@@ -104,9 +106,15 @@ private:
     // The tab widget above the status bar; the first title.
     void buildLayout();
     void buildStatusBar();
-    // "| Current setup: <name>", empty when the name cannot be read.
+    // The active setup's name without its blank padding, empty when it cannot be read.
+    QString activeSetupName() const;
+    // "| Current setup: <name>", empty when there is no name.
     QString setupPart() const;
     void setTabsEnabled(bool on);
+    // A tab put (back) into the widget shows the link as it is now.
+    void showLinkStateOn(QWidget* page);
+    // The figures the device measured before the window listened.
+    void showKnownStatusInformation();
     void takeOut(QWidget* page);
     // New tabs for other channel objects; their pages are made later (buildNextPage).
     void rebuildTabs(const QList<QPointer<CZunInput>>& inputs, const QList<QPointer<CZunOutput>>& outputs);
@@ -154,4 +162,6 @@ private:
     // The device reported the link lost and not yet back: late reports of the old
     // connection (an image, a setup, the discovery record) do not call it connected.
     bool m_linkLost = false;
+    // The channel pages have been built once: later rebuilds keep the operator's page.
+    bool m_built = false;
 };

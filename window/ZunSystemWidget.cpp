@@ -9,6 +9,7 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "RoutingRenderArea.h"
+#include "ZunBaseComm.h"
 #include "ZunStyle.h"
 
 #include <QColor>
@@ -49,6 +50,10 @@ ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QW
                 Qt::QueuedConnection);
         connect(z->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupSelect, this,
                 &ZunSystemWidget::onSetupSelectReply, Qt::QueuedConnection);
+        connect(z->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupStored, this,
+                &ZunSystemWidget::onSetupStoreReply, Qt::QueuedConnection);
+        connect(z->GetLink(), &ZunBaseComm::signal_NetworkError, this, &ZunSystemWidget::onLinkError,
+                Qt::QueuedConnection);
         connect(z->GetSetupManager(), &CZunSetupManager::signal_SetupChanged, this, &ZunSystemWidget::on_SetupChanged,
                 Qt::QueuedConnection);
         connect(z->GetFIRLimManager(), &CZunFIRLimManager::signal_FIRFilterChanged, this,
@@ -71,7 +76,9 @@ ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QW
                                        .arg(active.name(), inactive.name()));
 
     m_routingRenderArea = new RoutingRenderArea();
-    m_routingRenderArea->setSizeHint(QSize(294, 151));
+    // The size the window opens at: the picture's text readable (at 294 x 151 it was about
+    // 4 pixels high), the window still within a 1280 pixel screen.
+    m_routingRenderArea->setSizeHint(m_routingRenderArea->readableSize());
     // The picture takes the room the tab has (it keeps its proportions when painted), so
     // that its labels stay readable on a large window.
     m_routingRenderArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -85,6 +92,8 @@ ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QW
         labelLogo->setMinimumSize(size);
         labelLogo->setMaximumSize(size);
     }
+    // A window opened for a processor that is connected already shows it so.
+    showLinkState();
 }
 
 ZunSystemWidget::~ZunSystemWidget()
@@ -241,14 +250,22 @@ void ZunSystemWidget::set_Setup(int row)
         }
         box.exec();
         if (box.clickedButton() == store && store->isEnabled()) {
+            // The recall would discard the changes: it waits for the processor to have
+            // stored them (onSetupStoreReply).
+            m_recallPending = true;
+            m_recallAfterStore = row;
+            emit longOperationStarted();
+            setCursor(Qt::WaitCursor);
             try {
                 m_zun->SaveSetup(active, m_zun->GetActiveSetupName());
             } catch (const std::exception& e) {
                 // The changes are not stored: the recall that would discard them stops here.
+                m_recallAfterStore = -1;
+                endLongOperation();
                 restoreSetupSelection();
                 emit signal_exception(QString::fromLocal8Bit(e.what()), QString::fromLatin1(SetupCaption));
-                return;
             }
+            return;
         } else if (box.clickedButton() != discard) {
             restoreSetupSelection();
             return;
@@ -289,6 +306,24 @@ void ZunSystemWidget::endLongOperation()
 void ZunSystemWidget::restoreSetupSelection()
 {
     comboSetupSelect->setCurrentIndex(m_zun->GetActiveSetup());
+}
+
+void ZunSystemWidget::onSetupStoreReply(bool ok)
+{
+    const int row = m_recallAfterStore;
+    if (row < 0)
+        return;
+    m_recallAfterStore = -1;
+    if (ok) {
+        startRecall(row);
+        return;
+    }
+    endLongOperation();
+    restoreSetupSelection();
+    emit signal_exception(tr("The Zun did not store the current settings: setup %1 was not recalled, and the changes "
+                             "are kept.")
+                              .arg(row),
+                          QString::fromLatin1(SetupCaption));
 }
 
 void ZunSystemWidget::onSetupSelectReply(bool ok, int position)
@@ -369,40 +404,74 @@ void ZunSystemWidget::on_connect()
     if (!m_zun)
         return;
     try {
-        if (!m_zun->IsConnected()) {
-            bttnConnect->setEnabled(false);
+        if (m_connectPending && !m_zun->IsConnected()) {
+            // The operator gives up an attempt that is not answered.
+            m_connectPending = false;
+            m_zun->disconnect();
+        } else if (!m_zun->IsConnected()) {
+            m_connectPending = true;
+            showLinkState();
             m_zun->connect(true);
+            return;
         } else {
             m_zun->disconnect();
         }
     } catch (const std::logic_error& e) {
-        bttnConnect->setEnabled(true);
-        bttnConnect->setChecked(false);
+        m_connectPending = false;
+        showLinkState();
         QMessageBox::information(this, tr("ZunControl"), QCoreApplication::translate("ZunSystemWidget", e.what()),
                                  QMessageBox::Ok);
+        return;
     }
+    showLinkState();
+}
+
+void ZunSystemWidget::showLinkState()
+{
+    const bool connected = m_zun && m_zun->IsConnected();
+    if (connected)
+        m_connectPending = false;
+    // The button is checked while a connection is made or being made; it stays usable so
+    // that an attempt that is never answered can be given up.
+    bttnConnect->setChecked(connected || m_connectPending);
+    bttnConnect->setEnabled(!m_recallPending);
+    if (connected)
+        bttnConnect->setText(QStringLiteral("&Disconnect"));
+    else if (m_connectPending)
+        bttnConnect->setText(tr("&Cancel"));
+    else
+        bttnConnect->setText(QStringLiteral("&Connect"));
+    bttnConnect->setToolTip(m_connectPending && !connected ? tr("Give up the connection attempt")
+                                                           : tr("Establish or close a connection"));
+    for (QComboBox* box : {comboAESInput, comboAESOutput, comboSwitchInput})
+        box->setEnabled(connected);
+    comboSetupSelect->setEnabled(connected && !m_recallPending);
+}
+
+void ZunSystemWidget::onLinkError()
+{
+    if (!m_connectPending || (m_zun && m_zun->IsConnected()))
+        return;
+    m_connectPending = false;
+    showLinkState();
 }
 
 void ZunSystemWidget::on_Connected()
 {
+    m_connectPending = false;
     emit connected();
-    bttnConnect->setEnabled(true);
-    bttnConnect->setText(QStringLiteral("&Disconnect"));
-    for (QComboBox* box : {comboAESInput, comboAESOutput, comboSwitchInput, comboSetupSelect})
-        box->setEnabled(true);
+    showLinkState();
 }
 
 void ZunSystemWidget::on_Disconnected()
 {
     // A recall the link took with it gets no answer any more.
+    m_recallAfterStore = -1;
     if (m_recallPending)
         endLongOperation();
+    m_connectPending = false;
     emit disconnected();
-    bttnConnect->setEnabled(true);
-    bttnConnect->setChecked(false);
-    bttnConnect->setText(QStringLiteral("&Connect"));
-    for (QComboBox* box : {comboAESInput, comboAESOutput, comboSwitchInput, comboSetupSelect})
-        box->setEnabled(false);
+    showLinkState();
 }
 
 // --- long operations --------------------------------------------------------------------------
@@ -417,15 +486,16 @@ void ZunSystemWidget::enableControls()
 {
     bttnConnect->setEnabled(true);
     comboSetupSelect->setEnabled(true);
+    showLinkState();
 }
 
 void ZunSystemWidget::on_CZunException()
 {
     m_recallPending = false;
+    m_recallAfterStore = -1;
     emit longOperationFinished();
     unsetCursor();
-    bttnConnect->setEnabled(true);
-    comboSetupSelect->setEnabled(true);
+    showLinkState();
 }
 
 void ZunSystemWidget::on_SetupChanged(int nr, QString)

@@ -28,6 +28,8 @@ public:
 
     RoutingRenderArea* routingRenderArea() const { return m_routingRenderArea; }
     bool isLongOperationPending() const { return m_recallPending; }
+    // A connection asked for and neither made nor failed yet.
+    bool isConnectPending() const { return m_connectPending; }
 
     // The text of the signal-input item of a full routing's pattern (bits 28-31).
     static QString inputKindText(quint32 pattern);
@@ -75,15 +77,25 @@ public slots:
 private slots:
     // The processor's answer to a setup recall; a refusal ends the long operation.
     void onSetupSelectReply(bool ok, int position);
+    // The processor's answer to the store made before a recall: the recall goes on only
+    // when the changes are stored.
+    void onSetupStoreReply(bool ok);
+    // The link failed; a connection attempt has ended with it.
+    void onLinkError();
 
 private:
     void fillAESSelector(QComboBox* box, QLabel* label, const QMap<int, QString>& keys, bool output, int current);
     void startRecall(int position);
     void endLongOperation();
     void restoreSetupSelection();
+    // The connect button and the selectors as the link is: connected, being made, or not.
+    void showLinkState();
     int activeMultipath(int dsp) const;
 
     QSharedPointer<CZun> m_zun;
     RoutingRenderArea* m_routingRenderArea = nullptr;
     bool m_recallPending = false;
+    bool m_connectPending = false;
+    // The recall that waits for the store's answer, -1 when none does.
+    int m_recallAfterStore = -1;
 };

@@ -5,6 +5,7 @@
 // opens, and a firmware update from its advanced tab. Needs root; skips otherwise.
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
+#include "CRoutingManager.h"
 #include "CZun.h"
 #include "CZunNetwork.h"
 #include "CZunNetworkScanDlg.h"
@@ -105,7 +106,7 @@ private slots:
         const QList<QPair<quint16, QStringList>> sims {
             {Fw1080, {"--name", "Alpha", "--firmware", "1080", "--hardware", "0x0F80"}},
             {Probed, {"--name", "Probed", "--firmware", "1077", "--revision", "1", "--announce-zero"}},
-            {Swept, {"--name", "Old", "--firmware", "1076", "--no-broadcast-answer"}},
+            {Swept, {"--name", "Old", "--firmware", "1076", "--hardware", "0x0F80", "--no-broadcast-answer"}},
             {Changing, {"--name", "Changing", "--firmware", "1076"}},
             // Announces no firmware and has no control port where the probe looks.
             {NoProbe, {"--name", "Mute", "--firmware", "1080", "--announce-zero", "--tcp-port", "5099"}},
@@ -267,6 +268,26 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(zun(Swept), 20000);
         QCOMPARE(zun(Swept)->GetFirmwareVersion(), quint16(1076));
         QVERIFY(!m_window->statusMonitor()->getStatusDisplay(Swept));
+
+        // Mended: registered without hardware information, its window showed the Master
+        // strip only, and it stayed "Zun Nr. 259" after its name was known.
+        QCOMPARE(zun(Swept)->GetHardwareInfo().analogOutputCount(), 0);
+        m_window->newDevice(Swept);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Swept);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Swept)->GetHardwareInfo().analogOutputCount() > 0, 20000);
+        const int outputs = zun(Swept)->GetHardwareInfo().analogOutputCount();
+        QTRY_COMPARE_WITH_TIMEOUT(w->outputPages().size(), outputs, 20000);
+        QCOMPARE(zun(Swept)->GetRoutingManager()->GetOutputs().size(), outputs);
+        QVERIFY(!zun(Swept)->GetRoutingManager()->GetInputs().isEmpty());
+        QCOMPARE(bool(w->dsp1LoadDisplay()), zun(Swept)->GetHardwareInfo().isDoubleBoard());
+        QCOMPARE(zun(Swept)->GetName(), QString("Zun Nr. %1").arg(Swept));
+        // The processor answers discovery from now on: its name shows.
+        QVERIFY(m_rig.control(Swept, "nobroadcast off"));
+        QTRY_COMPARE_WITH_TIMEOUT(zun(Swept)->GetName(), QString("Old"), 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(w->windowTitle().startsWith("Old connected"), qPrintable(w->windowTitle()), 20000);
+        sub(w)->close();
+        QTRY_VERIFY(!w);
     }
 
     void aFirmwareChangeRegistersAgain()

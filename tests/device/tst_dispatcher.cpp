@@ -426,9 +426,17 @@ private slots:
     {
         QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
         store("Cmd_0_ChGain0", 9);
+        QSignalSpy stored(img(), &CZunStatusBuffer::signal_SetupStored);
+        // A refused store saved nothing: the image stays modified, and who waits learns it.
         feed(reply(nr("Cmd_SetupStore"), 2, words({0xE005, 0, 0}), Refused));
-        QVERIFY(!img()->isModified());
+        QVERIFY(img()->isModified());
+        QCOMPARE(stored.size(), 1);
+        QCOMPARE(stored.at(0).at(0).toBool(), false);
         QVERIFY(waitUntil([&]() { return m_sent.contains(nr("Cmd_MemCopy"), nr("CmdS_CopyMemDir2RxTxBuf")); }));
+        store("Cmd_SetupStore", 2);
+        QVERIFY(!img()->isModified());
+        QCOMPARE(stored.size(), 2);
+        QCOMPARE(stored.at(1).at(0).toBool(), true);
         m_sent.clear();
         log.clear();
         img()->setPendingPin(0x5678);

@@ -64,7 +64,6 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::newRow("new name") << "Kick";
-        QTest::newRow("empty") << "";
         QTest::newRow("unchanged") << "Input 1";
     }
 
@@ -81,6 +80,68 @@ private slots:
         QCOMPARE(m_tabs->tabText(1), typed);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!bar()->lineEdit());
+    }
+
+    // Mended: a blank name was taken over and reported; a channel needs a name.
+    void aBlankNameIsRefused_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks") << "   ";
+    }
+    void aBlankNameIsRefused()
+    {
+        QFETCH(QString, typed);
+        QSignalSpy renamed(m_tabs.get(), &QEditableTabWidget::tabNameChanged);
+        QLineEdit* editor = doubleClick(1);
+        editor->setText(typed);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(renamed.size(), 0);
+        QCOMPARE(m_tabs->tabText(1), QString("Input 1"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(doubleClick(1)); // ready for the next edit
+    }
+
+    // Mended: the edit went to whichever tab was current when it finished, and survived
+    // the removal of its own tab.
+    void theEditBelongsToTheTabItWasOpenedOn()
+    {
+        QSignalSpy pages(m_tabs.get(), &QEditableTabWidget::pageRenamed);
+        QWidget* input = m_tabs->widget(1);
+        // Another tab clicked while typing: the focus loss finishes the edit of Input 1.
+        QLineEdit* editor = doubleClick(1);
+        editor->setText("Kick");
+        QTest::mouseClick(bar(), Qt::LeftButton, Qt::NoModifier, bar()->tabRect(2).center());
+        emit editor->editingFinished();
+        QCOMPARE(m_tabs->tabText(1), QString("Kick"));
+        QCOMPARE(m_tabs->tabText(2), QString("Output 1"));
+        QCOMPARE(pages.size(), 1);
+        QCOMPARE(pages[0][0].value<QWidget*>(), input);
+
+        // Tabs come before it while typing: the edit follows its tab.
+        editor = doubleClick(2);
+        editor->setText("Sub");
+        m_tabs->insertTab(0, new QLabel("page"), "Advanced");
+        m_tabs->setCurrentIndex(0);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCOMPARE(m_tabs->tabText(3), QString("Sub"));
+        QCOMPARE(m_tabs->tabText(0), QString("Advanced"));
+
+        // Its tab goes (a rebuild): nothing is renamed, nothing reported.
+        pages.clear();
+        QSignalSpy names(m_tabs.get(), &QEditableTabWidget::tabNameChanged);
+        m_tabs->setCurrentIndex(2);
+        editor = doubleClick(2);
+        QPointer<QLineEdit> guard(editor);
+        editor->setText("Lost");
+        delete m_tabs->widget(2);
+        QVERIFY(!bar()->lineEdit());
+        if (guard)
+            emit guard->editingFinished();
+        QCOMPARE(names.size(), 0);
+        QCOMPARE(pages.size(), 0);
+        for (int i = 0; i < m_tabs->count(); ++i)
+            QVERIFY(m_tabs->tabText(i) != "Lost");
     }
 
     void cancellingReportsNothing_data()

@@ -58,6 +58,24 @@ private slots:
         QCOMPARE(button(f)->isEnabled(), enabled);
     }
 
+    // Mended: an input mask kept four places, so both entries always showed four bullets.
+    void theEntriesShowHowManyDigitsAreTyped()
+    {
+        ChangePINForm f;
+        QLineEdit* old = edits(f)[0];
+        QCOMPARE(old->displayText().size(), 0);
+        QTest::keyClicks(old, "12");
+        QCOMPARE(old->displayText().size(), 2);
+        QCOMPARE(old->text(), QString("12"));
+        QTest::keyClicks(old, "9"); // refused: still two
+        QCOMPARE(old->displayText().size(), 2);
+        QTest::keyClicks(old, "345");
+        QCOMPARE(old->text(), QString("1234")); // four at most
+        QCOMPARE(old->displayText().size(), 4);
+        QTest::keyClick(old, Qt::Key_Backspace);
+        QCOMPARE(old->displayText().size(), 3);
+    }
+
     void bothEntriesAreCheckedOnEitherEdit()
     {
         ChangePINForm f;

@@ -303,6 +303,24 @@ private slots:
         QVERIFY(eqProxy.isNull() && hofProxy.isNull());
     }
 
+    // Colours go out in their fixed order (after the grid's place), one per curve; shaded
+    // EQs and filters take the next colour, see-through.
+    void curveColoursFollowTheirOrder()
+    {
+        PlotWidget plot;
+        plot.addCurve(out(0), CZunPlotCurve::Magnitude, "Magnitude");
+        plot.addCurve(out(0), CZunPlotCurve::Phase, "Phase");
+        plot.addCurve(out(1), CZunPlotCurve::Magnitude, "Magnitude");
+        plot.addCurve(out(0)->NewEQ(), CZunPlotCurve::Magnitude);
+        const QList<CZunPlotCurve*> c = plot.curves();
+        QCOMPARE(c.size(), 4);
+        QStringList colours;
+        for (const CZunPlotCurve* curve : c)
+            colours << curve->pen().color().name(QColor::HexArgb);
+        QCOMPARE(colours, QStringList({"#ffffff00", "#ffffffff", "#ffc0c0c0", "#4000ffff"}));
+        QVERIFY(c[3]->pen().color().alpha() < 255 && c[3]->brush().color().alpha() < 255);
+    }
+
     // Legend texts follow what they name: a crossover filter renamed by its new corner, and
     // on the outputs page one entry and one colour of its own per output.
     void legendTextsAndColoursFollowWhatTheyName()

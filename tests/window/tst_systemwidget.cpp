@@ -332,12 +332,119 @@ private slots:
                 box->button(QMessageBox::Cancel)->click();
         });
         activate(combo("comboSetupSelect"), 0);
+        // The recall follows the store's answer.
+        QVERIFY(waitUntil([&]() { return m_sent.contains(nr("Cmd_SetupSelect"), 0); }));
         const QList<QPair<quint16, quint16>> sent = m_sent.commands();
         const int store = sent.indexOf({nr("Cmd_SetupStore"), 0});
         const int select = sent.indexOf({nr("Cmd_SetupSelect"), 0});
         QVERIFY(store >= 0);
         QVERIFY(select > store);
         QVERIFY(waitUntil([&]() { return idle(); }));
+    }
+
+    // Mended: the recall ran without waiting for the store; a store the processor refused
+    // lost the edits without a word.
+    void aRefusedStoreStopsTheRecallAndKeepsTheEdits()
+    {
+        start();
+        storeSetupZero();
+        m_zun->SetChannelGain(-7.0, ZunC::Output0);
+        QVERIFY(waitUntil([&]() { return m_zun->IsSetupModified(); }));
+        settle();
+        QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_SetupStore"))));
+        QSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
+        m_sent.clear();
+        answerNextBox([](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == QStringLiteral("Store"))
+                    b->click();
+        });
+        activate(combo("comboSetupSelect"), 0);
+        QVERIFY(waitUntil([&]() { return errors.count() > 0 && idle(); }));
+        settle();
+        QVERIFY(m_sim->control(QStringLiteral("refuse off")));
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(errors.at(0).at(0).toString().contains(QLatin1String("not recalled")));
+        QVERIFY(m_sent.contains(nr("Cmd_SetupStore"), 0));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+        QCOMPARE(m_zun->GetChannelGain(ZunC::Output0), -7.0f);
+        QVERIFY(m_zun->IsSetupModified());
+        QCOMPARE(combo("comboSetupSelect")->currentIndex(), 0);
+    }
+
+    // "Store" only for a position the list has: 0xCDEF, 254 and 255 stand for no active
+    // setup, and a number past the list is no position either.
+    void storePositions_data()
+    {
+        QTest::addColumn<int>("active");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("first") << 0 << true;
+        QTest::newRow("last") << 9 << true;
+        QTest::newRow("past the list") << 10 << false;
+        QTest::newRow("far past") << 200 << false;
+        QTest::newRow("254") << 254 << false;
+        QTest::newRow("255") << 255 << false;
+        QTest::newRow("0xCDEF") << 0xCDEF << false;
+    }
+    void storePositions()
+    {
+        QFETCH(int, active);
+        QFETCH(bool, offered);
+        QCOMPARE(ZunSystemWidget::isStorePosition(quint16(active), 10), offered);
+        // A list as long as the numbers that mean "none" does not make them positions.
+        if (active >= 254)
+            QVERIFY(!ZunSystemWidget::isStorePosition(quint16(active), 0x10000));
+    }
+
+    // A store or a recall the device object refuses before sending (full flash, a setup
+    // gone while the question was open) ends the operation with its message.
+    void throwingStoreAndSelectEndTheOperation()
+    {
+        start();
+        storeSetupZero();
+        CMemoryManager* dir = m_zun->GetMemoryManager();
+        QComboBox* setups = combo("comboSetupSelect");
+        QSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
+
+        m_zun->SetChannelGain(-4.0, ZunC::Output0);
+        QVERIFY(waitUntil([&]() { return m_zun->IsSetupModified(); }));
+        settle();
+        m_sent.clear();
+        int filled = 0;
+        answerNextBox([&](QMessageBox* box) {
+            // The flash fills up while the question is open.
+            while (dir->canStoreSetup()) {
+                dir->incTransfers();
+                ++filled;
+            }
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == QStringLiteral("Store"))
+                    b->click();
+        });
+        activate(setups, 0);
+        for (; filled > 0; --filled)
+            dir->decTransfers();
+        QVERIFY(waitUntil([&]() { return idle(); }));
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(errors.at(0).at(0).toString().contains(QLatin1String("Max capacity")));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupStore")), 0);
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+        QCOMPARE(setups->currentIndex(), 0);
+
+        // The setup goes while the question is open: the recall is refused, not sent.
+        errors.clear();
+        answerNextBox([&](QMessageBox* box) {
+            m_zun->RemoveSetup(0);
+            waitUntil([&]() { return dir->setupIdAt(0) == 0; });
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == QStringLiteral("Discard and continue") || box->button(QMessageBox::Yes) == b)
+                    b->click();
+        });
+        activate(setups, 0);
+        QVERIFY(waitUntil([&]() { return idle(); }));
+        QCOMPARE(errors.count(), 1);
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+        QVERIFY(!m_tab->isLongOperationPending());
     }
 
     // Mended: with no active setup (0xCDEF) "Store" had nowhere to go.

@@ -121,7 +121,8 @@ void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QStri
         fail(device.error());
         return;
     }
-    window.resize(1240, 370);
+    // The size the control window's system page first opens at.
+    window.resize(window.sizeHint());
     const QList<CZunFullRoutingPreset> presets = zun->GetRoutingLibrary()->GetFullRoutingPresets();
     for (const auto& r : routings) {
         bool ok = false;
