@@ -216,7 +216,7 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
     set.SetName(QStringLiteral("Main PA 2x15"));
     set.toFile(configDir, false);
     ZunAdvancedSettingsWidget advanced(zun);
-    advanced.resize(1100, 520);
+    advanced.resize(FirstOpenPage);
     advanced.startFIRFilterUpload(QDir(configDir).filePath(set.makeFileName()));
     waitUntil([&]() {
         return zun->GetFIRLimManager()->filterCount() == 2 && advanced.cursor().shape() != Qt::WaitCursor;
@@ -232,7 +232,7 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
 
     if (pages.contains(QStringLiteral("limiter"))) {
         LimiterWidget limiter(zun);
-        limiter.resize(1000, 400);
+        limiter.resize(FirstOpenPage);
         QMetaObject::invokeMethod(zun->GetFIRLimManager(), "on_ZunStatusChanged", Qt::QueuedConnection);
         waitUntil([&]() { return limiter.model()->setOfColumn(0) && limiter.model()->setOfColumn(4); });
         // One threshold above the processor's maximum, to show the warning colour.
