@@ -52,7 +52,7 @@ bool unsafeEntryName(const QString& name)
 
 QString invalidEntry(const QString& entry, const QString& fileName)
 {
-    return QStringLiteral("ZunSetup::fromFile() : Invalid file '") + entry + QStringLiteral("in '") + fileName
+    return QStringLiteral("ZunSetup::fromFile() : Invalid file '") + entry + QStringLiteral("' in '") + fileName
          + QStringLiteral("'");
 }
 

@@ -454,6 +454,20 @@ private slots:
             QCOMPARE(QString(e.what()), QStringLiteral("Load Setup: File: %1 not found. Aborting.").arg(m_dir.filePath("nothing.zun")));
         }
     }
+
+    // The operator is told which entry of which archive is not one of ours.
+    void strayEntryIsNamed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Set01_Stray.zun");
+        writeZip(path, {{"setup/Stray.zun", stored(1080, "Stray")}, {"readme.txt", "hello"}});
+        try {
+            ZunSetup s(nullptr, path);
+            QFAIL("an archive with a stray entry was read");
+        } catch (const std::logic_error& e) {
+            QCOMPARE(QString(e.what()), QStringLiteral("ZunSetup::fromFile() : Invalid file 'readme.txt' in '%1'").arg(path));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSetups)

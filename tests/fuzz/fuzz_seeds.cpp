@@ -182,6 +182,22 @@ void seeds(const QString& scratch)
     put("setup", "archive", fileBytes(scratch + "/" + setup.makeFileName(1)));
     put("setup", "raw-image", CZunImageDefaults::defaultImageBytes(1080));
 
+    // Configuration folders: flags byte, then records of name index (fuzz_configfolder.cpp:
+    // 0 Set01_Main.zun, 4 Main.zun, 1 Set02_Side.zun, 5 01_Main.fir), length and content.
+    const QByteArray archive = fileBytes(scratch + "/" + setup.makeFileName(1));
+    const QByteArray firFile = fileBytes(scratch + "/a.fir");
+    auto record = [](int name, const QByteArray& content) {
+        if (content.size() > 0xFFFF) {
+            std::fprintf(stderr, "configfolder seed file too large\n");
+            std::exit(1);
+        }
+        return QByteArray(1, char(name)) + le(quint16(content.size())) + content;
+    };
+    put("configfolder", "good", QByteArray(1, '\0') + record(5, firFile) + record(0, archive));
+    put("configfolder", "truncated-setup",
+        QByteArray(1, '\0') + record(5, firFile) + record(0, archive.left(archive.size() / 2)));
+    put("configfolder", "renamed", QByteArray(1, '\0') + record(4, archive) + record(1, firFile));
+
     // Images a device applies: a fresh processor's, and one with other gains and routing.
     put("liveimage", "fresh-1080", CZunImageDefaults::defaultImageBytes(1080));
     QByteArray moved = CZunImageDefaults::defaultImageBytes(1080);
