@@ -100,11 +100,7 @@ struct Result
 
 int main(int argc, char** argv)
 {
-    DeviceTestRig::Config config; // settings and folders of the run's own
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ZunLiveWindow::quiet();
+    ZunBenchProgram program(argc, argv);
     const int rounds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
 
     // The program shows its main window at start, before any control window can be opened
