@@ -198,11 +198,60 @@ void GainWidget::clearStrips()
     m_outputs.clear();
 }
 
+bool GainWidget::stripsMatchChannels() const
+{
+    if (!m_master || m_builtMode != m_mode || !m_zun)
+        return false;
+    CRoutingManager* routing = m_zun->GetRoutingManager();
+    QList<CZunInput*> inputs;
+    if (m_mode == 0 || m_mode == 2)
+        for (const QPointer<CZunInput>& input : routing->GetInputs())
+            if (input)
+                inputs.append(input);
+    QList<CZunOutput*> outputs;
+    if (m_mode == 1 || m_mode == 2)
+        for (const QPointer<CZunOutput>& output : routing->GetOutputs())
+            if (output)
+                outputs.append(output);
+    if (inputs.size() != m_inputs.size() || outputs.size() != m_outputs.size())
+        return false;
+    for (int i = 0; i < inputs.size(); ++i)
+        if (m_inputs.at(i).channel != inputs.at(i))
+            return false;
+    for (int i = 0; i < outputs.size(); ++i)
+        if (m_outputs.at(i).channel != outputs.at(i))
+            return false;
+    return true;
+}
+
+void GainWidget::refreshStrips()
+{
+    m_masterMuted = readMasterMute();
+    showMaster();
+    for (const InputEntry& e : qAsConst(m_inputs)) {
+        e.strip->setName(e.channel->GetName());
+        showInput(e.strip, e.channel);
+    }
+    for (const OutputEntry& e : qAsConst(m_outputs)) {
+        e.strip->setName(e.channel->GetName());
+        // The paths feeding an output may have changed with the image.
+        for (int path = 0; path < 8; ++path)
+            e.strip->disableMuteForPath(path, false);
+        showOutput(e.strip, e.channel);
+    }
+    applyInputMutes();
+}
+
 void GainWidget::rebuild()
 {
+    if (stripsMatchChannels()) {
+        refreshStrips();
+        return;
+    }
     clearStrips();
     if (!m_zun)
         return;
+    m_builtMode = m_mode;
     m_masterMuted = readMasterMute();
     buildMaster();
     addSeparator();
@@ -257,6 +306,11 @@ void GainWidget::buildMaster()
     connect(m_master, &MasterGainDelayWidget::gainChanged, this, &GainWidget::on_change_MasterGain);
     connect(m_master, &MasterGainDelayWidget::delayChanged, this, &GainWidget::on_change_MasterDelay);
     followRelease(m_master, [this]() { return m_zun->IsMasterGainPending() ? qQNaN() : m_zun->GetMasterGain(0); });
+    showMaster();
+}
+
+void GainWidget::showMaster()
+{
     try {
         m_master->setSamplingrate(24000.0);
         const CZunParam* range = m_zun->GetMasterGainParam();
@@ -296,6 +350,13 @@ void GainWidget::buildInput(CZunInput* input)
         return channel && !m_zun->IsInputPathGainPending(ZunC::InputPaths(channel->GetSource())) ? channel->GetGain()
                                                                                                   : qQNaN();
     });
+    showInput(strip, input);
+    strip->drawGainScale(true);
+    strip->drawLevelScale(true);
+}
+
+void GainWidget::showInput(InputGainLevelWidget* strip, CZunInput* input)
+{
     try {
         // The inputs take the channels' gain range (the processor's, not the strip's own).
         if (const CZunParam* range = m_zun->GetChannelGainParam())
@@ -308,8 +369,6 @@ void GainWidget::buildInput(CZunInput* input)
     } catch (const std::exception& e) {
         report(e, false);
     }
-    strip->drawGainScale(true);
-    strip->drawLevelScale(true);
 }
 
 void GainWidget::buildOutput(CZunOutput* output, bool last)
@@ -341,6 +400,16 @@ void GainWidget::buildOutput(CZunOutput* output, bool last)
     followRelease(strip, [this, channel]() {
         return channel && !m_zun->IsChannelGainPending(channel->GetOutput()) ? channel->GetGain() : qQNaN();
     });
+    showOutput(strip, output);
+    strip->drawGainScale(true);
+    strip->drawLevelScale(true);
+    strip->drawGainReductionScale(true);
+    if (!last)
+        addSeparator();
+}
+
+void GainWidget::showOutput(OutputGainLevelWidget* strip, CZunOutput* output)
+{
     // Guarded like the inputs: one unreadable output must not leave the page half built.
     try {
         if (const CZunParam* range = m_zun->GetChannelGainParam())
@@ -354,11 +423,6 @@ void GainWidget::buildOutput(CZunOutput* output, bool last)
     } catch (const std::exception& e) {
         report(e, false);
     }
-    strip->drawGainScale(true);
-    strip->drawLevelScale(true);
-    strip->drawGainReductionScale(true);
-    if (!last)
-        addSeparator();
 }
 
 void GainWidget::followRelease(ZunGainStrip* strip, const std::function<double()>& settled)

@@ -33,7 +33,8 @@ class ZunGainStrip;
 // Strips are tied to their channel objects, never looked up by the text they show, so
 // two channels that carry the same name keep their own strips. The device's signals are
 // connected once, at construction; a rebuild asked for while one runs (a message box's
-// event loop during the rebuild) is carried out after it.
+// event loop during the rebuild) is carried out after it. A new image of the same channels
+// keeps the strips and refreshes what they show.
 //
 // Over 600 lines: the strips are ZunGainStrip; rebuild, meters, edits and paste share the strip list.
 class GainWidget : public QWidget
@@ -143,6 +144,13 @@ private:
     void buildMaster();
     void buildInput(CZunInput* input);
     void buildOutput(CZunOutput* output, bool last);
+    // The strips stand for the channels the page would build now (same mode, same channel
+    // objects in the same order): a new image then only refreshes what they show.
+    bool stripsMatchChannels() const;
+    void refreshStrips();
+    void showMaster();
+    void showInput(InputGainLevelWidget* strip, CZunInput* input);
+    void showOutput(OutputGainLevelWidget* strip, CZunOutput* output);
     void addSeparator();
     // After the operator lets go of a strip's fader it shows the processor's value; settled
     // gives that value, or NaN while a write of it is still unanswered.
@@ -163,6 +171,7 @@ private:
     QList<InputEntry> m_inputs;
     QList<OutputEntry> m_outputs;
     QList<QFrame*> m_separators;
+    int m_builtMode = -1; // the mode of the strips built last
     QTimer m_meterFrame;
     bool m_metersDue = false;
     bool m_rebuilding = false;

@@ -135,6 +135,10 @@ void ZunGainStrip::drawGainScale(bool on)
 
 void ZunGainStrip::setGainRange(double min, double max)
 {
+    if (min == m_rangeMin && max == m_rangeMax)
+        return;
+    m_rangeMin = min;
+    m_rangeMax = max;
     // A new range is no edit: neither control may announce the value it clamps.
     const QSignalBlocker boxBlock(m_gainBox);
     const QSignalBlocker sliderBlock(m_slider);

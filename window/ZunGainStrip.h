@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QWidget>
 
+#include <limits>
+
 class CZunDelaySpinBox;
 class QDoubleSpinBox;
 class QGridLayout;
@@ -88,6 +90,9 @@ private:
     void showDelay(CZunDelay d);
 
     double m_gain = 0.0;
+    // The gain range last set (a refresh with the same range leaves the scale alone).
+    double m_rangeMin = std::numeric_limits<double>::quiet_NaN();
+    double m_rangeMax = std::numeric_limits<double>::quiet_NaN();
     CZunDelay m_delay;
     double m_rate = 48000.0;
 };

@@ -111,6 +111,7 @@ private slots:
         bool reloaded = false, stripDuringDrag = false, ended = false;
         // Inside the drag's event loop: the image reload, then the operator lets go.
         QTimer::singleShot(200, &page, [&]() {
+            page.setMode(2); // a reload that makes new strips (the same channels would be refreshed)
             page.UpdateGui();
             reloaded = true;
             stripDuringDrag = !strip.isNull();

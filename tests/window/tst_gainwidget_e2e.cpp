@@ -282,10 +282,12 @@ private slots:
     }
 
     // A failure box opened during a rebuild runs an event loop that may ask for the next
-    // rebuild: it runs after the first, which keeps all its strips.
+    // rebuild: it runs after the first, which keeps all its strips. (Rebuilds that make new
+    // strips: the page's mode changes; the same channels would only be refreshed.)
     void rebuildAskedDuringARebuildIsDeferred()
     {
         start();
+        m_page->setMode(0);
         // master mutes that disagree: reading the master's state fails
         QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_0_MasterMute"))));
         QVERIFY(waitUntil([&]() { return m_zun->GetStatusBuffer()->getValue(nr("Cmd_0_MasterMute")) == 1; }));
@@ -295,6 +297,7 @@ private slots:
         connect(m_page.get(), &GainWidget::signal_exception, this, [&](QString, QString caption) {
             QCOMPARE(caption, QStringLiteral("ZunControl"));
             if (reports++ == 0) { // the report comes first, before any output is built
+                m_page->setMode(2);
                 m_page->UpdateGui();
                 stripsAfterNested = m_page->findChildren<OutputGainLevelWidget*>().size();
             }
@@ -308,6 +311,27 @@ private slots:
         QCOMPARE(m_page->findChildren<OutputGainLevelWidget*>().size(), 8);
         QCOMPARE(m_page->findChildren<MasterGainDelayWidget*>().size(), 1);
         QCOMPARE(reports, 1); // the same disagreement is not reported again
+    }
+
+    // A new image of the same channels keeps the strips (an operator's focus or fader
+    // stays where it is) and shows what the processor now holds.
+    void newImageOfTheSameChannelsRefreshesTheStrips()
+    {
+        start();
+        const QPointer<OutputGainLevelWidget> strip = m_page->outputStrip(ZunC::Output1);
+        const QPointer<MasterGainDelayWidget> master = m_page->masterStrip();
+        const int inputs = m_page->inputStrips().size();
+        QVERIFY(strip && master && inputs > 0);
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_0_ChGain1")).arg(rawGain(-7.5))));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_0_ChMute1"))));
+        QVERIFY(reread(m_zun.data()));
+        QVERIFY(waitUntil([&]() { return strip && strip->gainSpinBox()->value() == -7.5; }));
+        QVERIFY(strip->muteButton()->isChecked());
+        QCOMPARE(m_page->outputStrip(ZunC::Output1), strip.data());
+        QCOMPARE(m_page->masterStrip(), master.data());
+        QCOMPARE(m_page->findChildren<OutputGainLevelWidget*>().size(), 8);
+        QCOMPARE(m_page->findChildren<InputGainLevelWidget*>().size(), inputs);
+        QCOMPARE(m_page->findChildren<MasterGainDelayWidget*>().size(), 1);
     }
 
     void metersFollowTheStatusStreamWhileShown()
