@@ -13,6 +13,7 @@
 #include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
 #include "ZunWindowMetaTypes.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -212,7 +213,7 @@ private slots:
         loud.toFile(dir.path(), 4, QShPtrFLE(), QShPtrFLE());
         const QString file = dir.filePath(loud.makeFileName(4));
 
-        QSignalSpy failed(m_zun.data(), &CZun::signal_exception);
+        ZunSignalSpy failed(m_zun.data(), &CZun::signal_exception);
         m_tab->startSetupUpload(file, 4);
         QVERIFY(failed.count() > 0 || failed.wait(20000));
         const QString text = failed.first().at(0).toString();
@@ -238,7 +239,7 @@ private slots:
 
         // In a folder it stops the whole load.
         m_answers->folderChoice = dir.path();
-        QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
         m_tab->onLoadConfig();
         QVERIFY(finished.wait(60000));
         QVERIFY2(log().contains(QStringLiteral("Nothing was loaded from")) && log().contains(loud.makeFileName(4)),
@@ -262,7 +263,7 @@ private slots:
         const QString setupFile = saved.filePath(setupFiles.first());
         const QString filters = field("filters"), setups = field("setups");
 
-        QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
         auto load = [&](const QString& folder) {
             finished.clear();
             m_answers->folderChoice = folder;

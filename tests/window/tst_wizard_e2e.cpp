@@ -13,6 +13,7 @@
 #include "QWizardComboBox.h"
 #include "TcpSimProcess.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunSignalSpy.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -490,7 +491,7 @@ private slots:
             w.accept();
             return true;
         };
-        QSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
+        ZunSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
         m_sent.clear();
         m_actions->on_BttnRouting();
         QVERIFY(stuck);
