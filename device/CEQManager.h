@@ -25,6 +25,8 @@ class CZunParam;
 // Lives with its device object in the GUI thread, like the EQ and filter objects. The
 // reply dispatcher (image thread) only decodes, asks whether a number is used and has
 // objects refreshed through refreshEQ / refreshHighOrderFilter, which it reaches queued.
+//
+// Over 600 lines: both pools share one numbering, record layout and command group per operation.
 class CEQManager : public QObject, public CEQManagerInterface
 {
     Q_OBJECT

@@ -43,6 +43,8 @@ class ZunManagerThread;
 //
 // Lives in the GUI thread. Everything the image and the managers signal to it arrives
 // queued. Destroying it stops and waits for every thread it started.
+//
+// Over 600 lines: the hub of every parameter and manager by design; new behaviour goes to the managers.
 class CZun : public QObject
 {
     Q_OBJECT

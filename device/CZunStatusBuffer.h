@@ -21,6 +21,8 @@ class CZun;
 // writes it. Every access to the bytes is under the (non-recursive) read/write lock.
 //
 // Without a device the same class carries a stored setup.
+//
+// Over 600 lines: the reply dispatcher writes the words under the lock the accessors read them with.
 class CZunStatusBuffer : public QObject
 {
     Q_OBJECT

@@ -17,6 +17,8 @@
 // A CBlockFIR always holds a structurally valid image: the constructor from bytes
 // refuses anything else, and every setter keeps the derived data (own-path count,
 // down-sampling factor, DSP limiter block, warning texts) current.
+//
+// Over 600 lines: one byte layout whose derived data every setter keeps current; no part stands alone.
 class CBlockFIR
 {
 public:

@@ -1,30 +1,23 @@
 #include "ZunAdvancedSettingsWidget.h"
 
-#include "CMemoryManager.h"
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
-#include "RemoveForm.h"
-#include "UploadForm.h"
-#include "ZunKeepAliveRest.h"
+#include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
-#include "ZunSetup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSoundEffect>
 #include <QSpacerItem>
 #include <QStandardItemModel>
@@ -34,32 +27,6 @@
 namespace
 {
 constexpr int IdRole = Qt::UserRole;
-constexpr quint32 KeepSet = 0xFFFFFFFFu;
-// The sample rate the FIR/limiter manager reads FIR files with.
-constexpr double FileSampleRate = 48000.0;
-const char* const Caption = "ZunControl";
-
-QSettings userSettings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
-
-// The filters library's message: its text and, for a set that cannot run, what exactly.
-QString libraryMessage(const std::exception& e)
-{
-    QString text = QString::fromStdString(e.what());
-    if (const auto* fir = dynamic_cast<const CBlockFIR::invalid_filter*>(&e))
-        if (!fir->detail().empty())
-            text += QStringLiteral("\n") + QString::fromStdString(fir->detail());
-    return text;
-}
-
-// The file in folder under name, or empty when it would lie anywhere else.
-QString fileInFolder(const QString& folder, const QString& name)
-{
-    const QFileInfo target(QDir(folder).filePath(name));
-    if (name.isEmpty() || QFileInfo(name).fileName() != name || target.absolutePath() != QFileInfo(folder).absoluteFilePath())
-        return QString();
-    return target.absoluteFilePath();
-}
-
 QPushButton* button(QWidget* parent, const char* name, const QString& text, const QString& tip = QString())
 {
     auto* b = new QPushButton(text, parent);
@@ -241,14 +208,7 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
     connect(ui->bttnRestoreDefaultSettings, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::restoreDefaultSettings);
     connect(ui->comboFIRFilter1, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter1);
     connect(ui->comboFIRFilter2, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter2);
-    connect(ui->bttnUploadFIRFilter, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::uploadFIRFilter);
-    connect(ui->bttnDownloadFIRFilter, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::downloadFIRFilter);
-    connect(ui->bttnRemoveFIRFilter, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::removeFIRFilter);
-    connect(ui->bttnUploadSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::uploadSetup);
-    connect(ui->bttnDownloadSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::downloadSetup);
-    connect(ui->bttnRemoveSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::removeSetup);
     connect(ui->bttnUpdateFirmware, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::updateFirmware);
-    connect(ui->bttnStoreSetup, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::on_StoreSetup);
     connect(ui->textEdit, &QTextEdit::textChanged, this, &ZunAdvancedSettingsWidget::on_newLogEntry);
     connect(ui->checkBoxSameFIRs, &QCheckBox::clicked, this, &ZunAdvancedSettingsWidget::onCheckSameFIR);
     connect(ui->bttnSaveConfig, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::onSaveConfig);
@@ -272,6 +232,20 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
     connect(m_maintenance, &ZunMaintenanceActions::longOperationFinished, this,
             &ZunAdvancedSettingsWidget::endLongOperation);
     connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
+
+    m_firSetup = new ZunFirSetupActions(m_zun, this);
+    connect(m_firSetup, &ZunFirSetupActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
+    connect(m_firSetup, &ZunFirSetupActions::signal_exception, this, &ZunAdvancedSettingsWidget::signal_exception);
+    connect(m_firSetup, &ZunFirSetupActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
+    connect(m_firSetup, &ZunFirSetupActions::longOperationFinished, this, &ZunAdvancedSettingsWidget::endLongOperation);
+    connect(m_firSetup, &ZunFirSetupActions::firChoiceRefused, this, &ZunAdvancedSettingsWidget::showActiveFIRFilters);
+    connect(ui->bttnUploadFIRFilter, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::uploadFIRFilter);
+    connect(ui->bttnDownloadFIRFilter, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::downloadFIRFilter);
+    connect(ui->bttnRemoveFIRFilter, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::removeFIRFilter);
+    connect(ui->bttnUploadSetup, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::uploadSetup);
+    connect(ui->bttnDownloadSetup, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::downloadSetup);
+    connect(ui->bttnRemoveSetup, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::removeSetup);
+    connect(ui->bttnStoreSetup, &QPushButton::clicked, m_firSetup, &ZunFirSetupActions::storeSetup);
 
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
     ui->comboFIRFilter1->setModel(fir->GetFirModel());
@@ -506,361 +480,21 @@ void ZunAdvancedSettingsWidget::set_FIRFilter2(int index) { activate(2, index); 
 
 void ZunAdvancedSettingsWidget::activate(int dsp, int index)
 {
-    if (!m_zun)
+    if (!m_firSetup)
         return;
-    beginLongOperation(ZunLongOperation::FirChoice);
     QComboBox* combo = dsp == 1 ? ui->comboFIRFilter1 : ui->comboFIRFilter2;
-    const quint32 id = combo->itemData(index, IdRole).toUInt();
-    if (id == 0) {
-        endLongOperation(ZunLongOperation::FirChoice); // no set in that row: nothing to activate
-        return;
-    }
-    try {
-        m_zun->CheckFIRFilterResources(id, 0);
-    } catch (const std::exception& e) {
-        // Refused before anything is sent: the selectors show the active sets again.
-        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
-        ui->comboFIRFilter1->setCurrentIndex(fir->GetActiveFIRFilterRow(1));
-        ui->comboFIRFilter2->setCurrentIndex(fir->GetActiveFIRFilterRow(2));
-        emit signal_exception(libraryMessage(e), QString::fromLatin1(Caption));
-        endLongOperation(ZunLongOperation::FirChoice);
-        return;
-    }
-    // Copy modes are the configuration wizard's: a set chosen here keeps each DSP's mode,
-    // and a DSP the operator did not choose for keeps its set as well (a multipath set-up
-    // keeps its copied coefficients).
-    bool queued;
-    if (dsp == 2)
-        queued = m_zun->InvokeActivateFIRFilter(KeepSet, ZunC::Unchanged, id, ZunC::Unchanged);
-    else if (ui->checkBoxSameFIRs->isChecked())
-        queued = m_zun->InvokeActivateFIRFilter(id, ZunC::Unchanged, id, ZunC::Unchanged);
-    else
-        queued = m_zun->InvokeActivateFIRFilter(id, ZunC::Unchanged, KeepSet, ZunC::Unchanged);
-    if (!queued)
-        endLongOperation(ZunLongOperation::FirChoice);
+    m_firSetup->chooseFIRFilter(dsp, combo->itemData(index, IdRole).toUInt(), ui->checkBoxSameFIRs->isChecked());
+}
+
+void ZunAdvancedSettingsWidget::showActiveFIRFilters()
+{
+    CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+    ui->comboFIRFilter1->setCurrentIndex(fir->GetActiveFIRFilterRow(1));
+    ui->comboFIRFilter2->setCurrentIndex(fir->GetActiveFIRFilterRow(2));
 }
 
 void ZunAdvancedSettingsWidget::onCheckSameFIR(bool linked)
 {
     if (m_zun)
         m_zun->GetFIRLimManager()->SetFirFiltersLinked(linked);
-}
-
-QString ZunAdvancedSettingsWidget::chooseFile(const QString& title, const QString& folder, const QString& filter)
-{
-    const ZunKeepAliveRest rest(m_zun.data());
-    return QFileDialog::getOpenFileName(this, title, folder, filter, nullptr, QFileDialog::DontUseNativeDialog);
-}
-
-QString ZunAdvancedSettingsWidget::chooseFolder(const QString& title, const QString& folder)
-{
-    const ZunKeepAliveRest rest(m_zun.data());
-    return QFileDialog::getExistingDirectory(
-        this, title, folder, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks | QFileDialog::DontUseNativeDialog);
-}
-
-QString ZunAdvancedSettingsWidget::settingsFolder(const char* key) const
-{
-    return userSettings().value(QString::fromLatin1(key), m_zun->GetConfigDir()).toString();
-}
-
-void ZunAdvancedSettingsWidget::storeSettingsFolder(const char* key, const QString& folder)
-{
-    QSettings settings = userSettings();
-    settings.setValue(QString::fromLatin1(key), folder);
-    settings.sync();
-}
-
-void ZunAdvancedSettingsWidget::uploadFIRFilter()
-{
-    if (!m_zun)
-        return;
-    const bool xml = userSettings().value(QStringLiteral("xmlFir"), false).toBool();
-    const QString filter = xml ? tr("Zun FIR Filter (*.fir *.blk *.xml)") : tr("Zun FIR Filter (*.fir *.blk)");
-    const QString file = chooseFile(tr("Open File"), settingsFolder("FilterDir"), filter);
-    if (!file.isEmpty())
-        startFIRFilterUpload(file);
-}
-
-bool ZunAdvancedSettingsWidget::startFIRFilterUpload(const QString& file)
-{
-    if (!m_zun)
-        return false;
-    // Read here first: a file the filters library refuses is refused with its message,
-    // and a set the device holds already starts nothing that would never end.
-    quint32 key = 0;
-    QString name;
-    try {
-        const FilterLimiterEWS probe(file, FileSampleRate);
-        key = probe.getKey();
-        name = probe.GetName();
-    } catch (const std::exception& e) {
-        emit signal_exception(libraryMessage(e), tr("Upload FIR Filter"));
-        return false;
-    }
-    if (m_zun->GetFIRLimManager()->GetFIRFilter(key)) {
-        addLogEntry(tr("FIR filter %1 is already stored in the Zun.").arg(name));
-        return false;
-    }
-    m_zun->UploadFIRFilterFile(file, 0);
-    addLogEntry(tr("Uploading filter from %1. Please wait ...").arg(file));
-    beginLongOperation(ZunLongOperation::FirUpload);
-    storeSettingsFolder("FilterDir", QFileInfo(file).absolutePath());
-    return true;
-}
-
-void ZunAdvancedSettingsWidget::downloadFIRFilter()
-{
-    if (!m_zun)
-        return;
-    CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
-    RemoveForm form(this);
-    form.setWindowTitle(tr("Download FIR Filter"));
-    form.setButtonText(tr("Select Filter"));
-    form.setLabelText(tr("Select the FIR filter to be stored to your hard disk"));
-    form.setModel(fir->GetFirModel());
-    form.set_SelectedPosition(fir->GetActiveFIRFilterRow(0));
-    if (form.exec() != QDialog::Accepted || form.getSelectedPosition() < 0)
-        return;
-    const QString folder = chooseFolder(tr("Select directory to download filter to"), settingsFolder("FilterDir"));
-    if (folder.isEmpty())
-        return;
-    storeSettingsFolder("FilterDir", folder);
-    const quint32 id = fir->GetFirModel()->index(form.getSelectedPosition(), 0).data(IdRole).toUInt();
-    downloadFIRFilterTo(id, folder);
-}
-
-QString ZunAdvancedSettingsWidget::downloadFIRFilterTo(quint32 id, const QString& folder)
-{
-    const QShPtrFLE filter = m_zun ? m_zun->GetFIRLimManager()->GetFIRFilter(id) : QShPtrFLE();
-    if (!filter)
-        return QString();
-    const bool xml = userSettings().value(QStringLiteral("xmlFir"), false).toBool();
-    QString name = filter->makeFileName();
-    if (xml && name.endsWith(QStringLiteral(".fir")))
-        name = name.left(name.size() - 4) + QStringLiteral(".xml");
-    const QString target = fileInFolder(folder, name);
-    if (target.isEmpty()) {
-        emit signal_exception(tr("The filter %1 can not be stored in %2.").arg(filter->GetName(), folder),
-                              tr("Download FIR Filter"));
-        return QString();
-    }
-    try {
-        if (xml)
-            filter->exportXml(target);
-        else
-            filter->toFile(target);
-    } catch (const std::exception& e) {
-        emit signal_exception(libraryMessage(e), tr("Download FIR Filter"));
-        return QString();
-    }
-    return target;
-}
-
-QString ZunAdvancedSettingsWidget::firRemovalRefusal(quint32 id) const
-{
-    if (!m_zun)
-        return QString();
-    if (id == m_zun->GetActiveFilterIndex(1) || id == m_zun->GetActiveFilterIndex(2))
-        return tr("The selected filter is currently active and can not be deleted.  ");
-    const QStringList setups = m_zun->GetSetupManager()->GetSetupsUsingFir(id);
-    if (setups.isEmpty())
-        return QString();
-    QString text = tr("The selected filter is being used by the following setups:\n");
-    for (const QString& s : setups)
-        text += s.trimmed() + QStringLiteral("\n");
-    return text + tr("You have to delete the setups first.");
-}
-
-void ZunAdvancedSettingsWidget::removeFIRFilter()
-{
-    if (!m_zun)
-        return;
-    QStandardItemModel* model = m_zun->GetFIRLimManager()->GetFirModel();
-    RemoveForm form(this);
-    form.setWindowTitle(QStringLiteral("Remove FIR Filter"));
-    form.setModel(model);
-    if (form.exec() != QDialog::Accepted)
-        return;
-    const QModelIndex row = model->index(form.getSelectedPosition(), 0);
-    const quint32 id = row.data(IdRole).toUInt();
-    const QString refusal = firRemovalRefusal(id);
-    if (!refusal.isEmpty()) {
-        QMessageBox::warning(this, QString::fromLatin1(Caption), refusal, QMessageBox::Ok);
-        // The form again, once this box has closed.
-        QMetaObject::invokeMethod(this, &ZunAdvancedSettingsWidget::removeFIRFilter, Qt::QueuedConnection);
-        return;
-    }
-    addLogEntry(tr("Removing FIR filter %1.").arg(row.data(Qt::DisplayRole).toString()));
-    m_zun->RemoveFIRFilter(id);
-}
-
-// --- setups ----------------------------------------------------------------------------------
-
-bool ZunAdvancedSettingsWidget::isSetupPositionEmpty(int position) const
-{
-    return !m_zun || m_zun->GetMemoryManager()->setupIdAt(position) == 0;
-}
-
-bool ZunAdvancedSettingsWidget::confirmOverwrite(int position)
-{
-    if (isSetupPositionEmpty(position))
-        return true;
-    return QMessageBox::warning(this, QString::fromLatin1(Caption),
-                                tr("The selected setup position is not empty and will be overwritten. Continue?"),
-                                QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
-}
-
-void ZunAdvancedSettingsWidget::uploadSetup()
-{
-    if (!m_zun)
-        return;
-    UploadForm form(tr("Zun Setup (*.zun)"), QStringList{QStringLiteral("zun")}, settingsFolder("SetupDir"));
-    form.setWindowTitle(tr("Upload Setup"));
-    form.setModel(m_zun->GetSetupManager()->setupModel());
-    int result = QDialog::Rejected;
-    {
-        const ZunKeepAliveRest rest(m_zun.data());
-        result = form.exec();
-    }
-    if (result != QDialog::Accepted)
-        return;
-    const int position = form.getSelectedPosition();
-    if (!confirmOverwrite(position))
-        return;
-    startSetupUpload(form.getFilename(), position);
-}
-
-bool ZunAdvancedSettingsWidget::startSetupUpload(const QString& file, int position)
-{
-    if (!m_zun)
-        return false;
-    try {
-        // Read without a device: nothing is handed on, only the file is checked.
-        const ZunSetup probe(nullptr, file);
-    } catch (const std::exception& e) {
-        emit signal_exception(libraryMessage(e), tr("Upload Setup"));
-        return false;
-    }
-    addLogEntry(tr("Uploading setup from %1. Please wait ...").arg(file));
-    beginLongOperation(ZunLongOperation::SetupUpload);
-    m_zun->UploadSetup(file, position);
-    storeSettingsFolder("SetupDir", QFileInfo(file).absolutePath());
-    return true;
-}
-
-void ZunAdvancedSettingsWidget::downloadSetup()
-{
-    if (!m_zun)
-        return;
-    RemoveForm form(this);
-    form.setWindowTitle(tr("Download Setup"));
-    form.setButtonText(tr("Select Setup"));
-    form.setLabelText(tr("Select the setup to be stored to your hard disk"));
-    form.setModel(m_zun->GetSetupManager()->setupModel());
-    const quint16 active = m_zun->GetActiveSetup();
-    form.set_SelectedPosition(active == 0xCDEF ? 0xFFFF : active);
-    if (form.exec() != QDialog::Accepted || form.getSelectedPosition() < 0)
-        return;
-    const int position = form.getSelectedPosition();
-    if (isSetupPositionEmpty(position)) {
-        QMessageBox::warning(nullptr, QString::fromLatin1(Caption), tr("Empty or invalid setup. Please try again."),
-                             QMessageBox::Ok);
-        return;
-    }
-    const QString folder = chooseFolder(tr("Select directory to download setup to"), settingsFolder("SetupDir"));
-    if (folder.isEmpty())
-        return;
-    storeSettingsFolder("SetupDir", folder);
-    downloadSetupTo(position, folder);
-}
-
-QString ZunAdvancedSettingsWidget::downloadSetupTo(int position, const QString& folder)
-{
-    if (!m_zun)
-        return QString();
-    try {
-        ZunSetup* setup = m_zun->GetSetupManager()->GetSetup(position);
-        if (!setup) {
-            emit signal_exception(tr("Empty or invalid setup. Please try again."), tr("Download Setup"));
-            return QString();
-        }
-        const QString target = fileInFolder(folder, setup->makeFileName(-1));
-        if (target.isEmpty()) {
-            emit signal_exception(tr("The setup %1 can not be stored in %2.").arg(setup->GetSetupName(), folder),
-                                  tr("Download Setup"));
-            return QString();
-        }
-        setup->toFile(folder, -1);
-        return target;
-    } catch (const std::exception& e) {
-        emit signal_exception(QString::fromStdString(e.what()), tr("Download Setup"));
-        return QString();
-    }
-}
-
-void ZunAdvancedSettingsWidget::removeSetup()
-{
-    if (!m_zun)
-        return;
-    RemoveForm form(this);
-    form.setWindowTitle(tr("Remove Setup"));
-    form.setModel(m_zun->GetSetupManager()->setupModel());
-    if (form.exec() != QDialog::Accepted)
-        return;
-    const int position = form.getSelectedPosition();
-    if (isSetupPositionEmpty(position)) {
-        emit signal_exception(tr("Empty setups can not be deleted."), tr("Remove Setup Error"));
-        return;
-    }
-    addLogEntry(tr("Removing setup from position %1.").arg(position));
-    m_zun->RemoveSetup(position);
-}
-
-void ZunAdvancedSettingsWidget::on_StoreSetup()
-{
-    if (!m_zun)
-        return;
-    // The form edits a copy of the setup list: a typed name reaches the list (from which
-    // the system tab recalls by name) only as a setup the processor has stored.
-    QStandardItemModel names;
-    const QAbstractItemModel* list = m_zun->GetSetupManager()->setupModel();
-    for (int row = 0; row < list->rowCount(); ++row)
-        names.appendRow(new QStandardItem(list->index(row, 0).data(Qt::DisplayRole).toString()));
-    RemoveForm form(this);
-    form.setWindowTitle(tr("Save Setup"));
-    form.comboBox->setEditable(true);
-    form.comboBox->setInsertPolicy(QComboBox::InsertAtCurrent);
-    form.setModel(&names);
-    const quint16 active = m_zun->GetActiveSetup();
-    form.set_SelectedPosition(active == 0xCDEF ? 0 : active);
-    form.setButtonText(tr("Save setup"));
-    form.setLabelText(tr("Select the desired position, edit the name and press 'Save setup'"));
-    if (form.exec() != QDialog::Accepted)
-        return;
-    storeSetupAs(form.getSelectedPosition(), form.currentText());
-}
-
-bool ZunAdvancedSettingsWidget::storeSetupAs(int position, const QString& name)
-{
-    if (!m_zun)
-        return false;
-    // The empty-position placeholder would be stored as a name and then look empty in
-    // every list.
-    const QString stored = name.trimmed();
-    if (stored.isEmpty() || stored == QString::fromLatin1(CZunSetupManager::EmptyRowText).trimmed()) {
-        QMessageBox::information(this, QString::fromLatin1(Caption),
-                                 tr("Please enter a name for the setup. Nothing was stored."), QMessageBox::Ok);
-        return false;
-    }
-    try {
-        if (!confirmOverwrite(position))
-            return false;
-        m_zun->SaveSetup(quint16(position), stored);
-    } catch (const std::exception& e) {
-        QMessageBox::information(this, QString::fromLatin1(Caption), tr(e.what()), QMessageBox::Ok);
-        return false;
-    }
-    return true;
 }

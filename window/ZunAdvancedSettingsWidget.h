@@ -10,6 +10,7 @@
 
 class CZun;
 class QObject;
+class ZunFirSetupActions;
 class ZunMaintenanceActions;
 namespace Ui
 {
@@ -19,9 +20,10 @@ class ZunAdvancedSettingsWidget;
 // The "Advanced" tab of one device: the FIR sets of both DSPs (select, link, upload,
 // download, remove), the setups (store, upload, download, remove), configuration and
 // system buttons, and the log pane into which every action and every report of the
-// device model is written. Actions whose end the device model reports later run as long
-// operations: a wait cursor and disabled FIR selectors until a completion (success or
-// failure) arrives.
+// device model is written. The tab binds its controls to two action objects (FIR sets
+// and setups; the processor as a whole) and shows what they and the device report.
+// Actions whose end the device model reports later run as long operations: a wait cursor
+// and disabled FIR selectors until a completion (success or failure) arrives.
 class ZunAdvancedSettingsWidget : public QWidget
 {
     Q_OBJECT
@@ -29,21 +31,9 @@ public:
     explicit ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, QWidget* parent = nullptr);
     ~ZunAdvancedSettingsWidget() override;
 
-    // The steps of the actions after the operator's choice; the slots ask first. Each
-    // reports a refusal through signal_exception and returns false.
-    bool startFIRFilterUpload(const QString& file);
-    // Writes the set into folder under its own file name; returns the file written.
-    QString downloadFIRFilterTo(quint32 id, const QString& folder);
-    bool startSetupUpload(const QString& file, int position);
-    // Stores the processor's current state at position under name, after asking before an
-    // occupied position is overwritten. The empty-position placeholder or a blank name is
-    // refused; a declined or failed store changes nothing, the setup list included.
-    bool storeSetupAs(int position, const QString& name);
-    QString downloadSetupTo(int position, const QString& folder);
-    // Why a set may not be removed (active, or used by stored setups); empty when it may.
-    QString firRemovalRefusal(quint32 id) const;
-    bool isSetupPositionEmpty(int position) const;
-    // The actions on the processor as a whole (null without a device).
+    // The FIR and setup actions and the actions on the processor as a whole (null without
+    // a device).
+    ZunFirSetupActions* firSetup() const { return m_firSetup; }
     ZunMaintenanceActions* maintenance() const { return m_maintenance; }
     // Whether that job is running (its wait cursor and disabled selectors are shown).
     bool isRunning(ZunLongOperation operation) const { return m_running & bit(operation); }
@@ -66,13 +56,6 @@ public slots:
     void eraseFlashMemory();
     void restoreDefaultSettings();
     void UpdateGui();
-    void uploadFIRFilter();
-    void downloadFIRFilter();
-    void removeFIRFilter();
-    void uploadSetup();
-    void downloadSetup();
-    void removeSetup();
-    void on_StoreSetup();
     void on_newLogEntry();
     void updateFirmware();
     void onCheckSameFIR(bool linked);
@@ -110,15 +93,13 @@ private:
     void endLongOperation(ZunLongOperation operation);
     void endLongOperations(int operations);
     void activate(int dsp, int index);
-    QString chooseFile(const QString& title, const QString& folder, const QString& filter);
-    QString chooseFolder(const QString& title, const QString& folder);
-    QString settingsFolder(const char* key) const;
-    void storeSettingsFolder(const char* key, const QString& folder);
-    bool confirmOverwrite(int position);
+    // The selectors show the sets the DSPs run.
+    void showActiveFIRFilters();
 
     Ui::ZunAdvancedSettingsWidget* ui;
     QSharedPointer<CZun> m_zun;
     QObject* m_alarm = nullptr;
+    ZunFirSetupActions* m_firSetup = nullptr;
     ZunMaintenanceActions* m_maintenance = nullptr;
     int m_running = 0; // the jobs running, one bit each
 };

@@ -40,6 +40,8 @@ class ZunSystemWidget;
 //
 // A number that the device services do not hold (the processor went away meanwhile) gives
 // a window without pages that says so and closes.
+//
+// Over 600 lines: each page is its own class; this is the wiring between pages, device and status bar.
 class ZunControlDlg : public QWidget
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZunActionPrompts.h"
 #include "ZunLongOperation.h"
 
 #include <QHostAddress>
@@ -23,15 +24,10 @@ class ZunMaintenanceActions : public QObject
 public:
     // What the actions ask the operator. The default asks with the program's dialogs;
     // tests answer in its place.
-    class Prompts
+    class Prompts : public ZunActionPrompts
     {
     public:
-        explicit Prompts(QWidget* parent) : m_parent(parent) {}
-        virtual ~Prompts() = default;
-        // A Yes/No warning; true for Yes.
-        virtual bool confirm(const QString& text);
-        // A folder, or "" when cancelled.
-        virtual QString folder(const QString& title, const QString& start);
+        using ZunActionPrompts::ZunActionPrompts;
         // A line of text; false when cancelled.
         virtual bool text(const QString& title, const QString& label, const QString& initial, QString* answer);
         // A firmware file, or "" when cancelled.
@@ -45,9 +41,6 @@ public:
         virtual bool garbageCollectionNow(const QString& text);
         // True when the wizard was accepted.
         virtual bool runWizard(CZunConfigWizard& wizard);
-
-    protected:
-        QWidget* m_parent;
     };
 
     // The tab shows the log and the long operations (wait cursor, FIR selectors off);

@@ -4,24 +4,10 @@
 #include "ChangePINForm.h"
 #include "UploadForm.h"
 
-#include <QFileDialog>
 #include <QInputDialog>
 #include <QPushButton>
 
 // The operator's side of the maintenance actions: the program's own dialogs.
-
-bool ZunMaintenanceActions::Prompts::confirm(const QString& text)
-{
-    return QMessageBox::warning(m_parent, QStringLiteral("ZunControl"), text, QMessageBox::Yes | QMessageBox::No)
-        == QMessageBox::Yes;
-}
-
-QString ZunMaintenanceActions::Prompts::folder(const QString& title, const QString& start)
-{
-    return QFileDialog::getExistingDirectory(m_parent, title, start,
-                                             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog
-                                                 | QFileDialog::DontResolveSymlinks);
-}
 
 bool ZunMaintenanceActions::Prompts::text(const QString& title, const QString& label, const QString& initial,
                                           QString* answer)

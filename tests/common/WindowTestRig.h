@@ -56,6 +56,16 @@ public:
         m_sim.reset();
     }
 
+    // Off while a test or bench answers a box itself: the closer would race its answer
+    // and close the box with Ok, which is no answer the box's code acts on.
+    void closeBoxes(bool on)
+    {
+        if (on)
+            m_boxCloser.start(20);
+        else
+            m_boxCloser.stop();
+    }
+
     CZunServer* deviceServer() { return m_deviceServer.get(); }
     AudioIOStatusServer* statusServer() { return &m_statusServer; }
     QSharedPointer<CZun> device(quint16 serial) const { return m_deviceServer->getZun(serial); }

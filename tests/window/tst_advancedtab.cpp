@@ -5,6 +5,7 @@
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunFirSetupActions.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSignalSpy.h"
@@ -277,8 +278,8 @@ private slots:
             QFile file(f);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("PK\x03\x04 this is no archive") > 0);
         }
-        QVERIFY(!tab.startFIRFilterUpload(fir));
-        QVERIFY(!tab.startSetupUpload(zun, 2));
+        QVERIFY(!tab.firSetup()->startFIRFilterUpload(fir));
+        QVERIFY(!tab.firSetup()->startSetupUpload(zun, 2));
         QCOMPARE(failed.count(), 2);
         QVERIFY(failed.at(0).at(0).toString().startsWith(QStringLiteral("FIR file '%1' can not be read").arg(fir)));
         QVERIFY(!failed.at(1).at(0).toString().isEmpty());
@@ -289,7 +290,7 @@ private slots:
         // A set the device holds already: said so, and no job that would never end.
         const QShPtrFLE set = listed(QStringLiteral("Stored"), 10);
         set->toFile(m_files.path(), false);
-        QVERIFY(!tab.startFIRFilterUpload(m_files.filePath(set->makeFileName())));
+        QVERIFY(!tab.firSetup()->startFIRFilterUpload(m_files.filePath(set->makeFileName())));
         QVERIFY(log(tab).contains(QStringLiteral("FIR filter Stored is already stored in the Zun.")));
         QCOMPARE(started.count(), 0);
     }
@@ -300,20 +301,20 @@ private slots:
         ZunAdvancedSettingsWidget tab(m_zun);
         const QShPtrFLE set = listed(QStringLiteral("../up/a.fir.b"), 10);
         QTemporaryDir out;
-        const QString written = tab.downloadFIRFilterTo(set->getKey(), out.path());
+        const QString written = tab.firSetup()->downloadFIRFilterTo(set->getKey(), out.path());
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(written).fileName()});
         QCOMPARE(FilterLimiterEWS(written, 0.0).toByteArray(), set->toByteArray());
 
         // XML: only the suffix changes.
         QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue(QStringLiteral("xmlFir"), true);
-        const QString xml = tab.downloadFIRFilterTo(set->getKey(), out.path());
+        const QString xml = tab.firSetup()->downloadFIRFilterTo(set->getKey(), out.path());
         QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).remove(QStringLiteral("xmlFir"));
         QCOMPARE(QFileInfo(xml).fileName(), QFileInfo(written).completeBaseName() + QStringLiteral(".xml"));
         QCOMPARE(FilterLimiterEWS(xml, 0.0).getKey(), set->getKey());
 
         // A folder that is not there: reported, nothing written.
         ZunSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
-        QVERIFY(tab.downloadFIRFilterTo(set->getKey(), out.filePath(QStringLiteral("missing"))).isEmpty());
+        QVERIFY(tab.firSetup()->downloadFIRFilterTo(set->getKey(), out.filePath(QStringLiteral("missing"))).isEmpty());
         QCOMPARE(failed.count(), 1);
 
         // The filter choice, cancelled: the tab keeps its one set of maintenance actions
@@ -322,7 +323,7 @@ private slots:
             if (auto* form = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
                 form->reject();
         });
-        tab.downloadFIRFilter();
+        tab.firSetup()->downloadFIRFilter();
         QCOMPARE(tab.findChildren<ZunMaintenanceActions*>().size(), 1);
     }
 

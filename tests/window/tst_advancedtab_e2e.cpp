@@ -8,8 +8,10 @@
 #include "DeviceTestRig.h"
 #include "PromptAnswers.h"
 #include "RemoveForm.h"
+#include "SimDeviceRig.h"
 #include "TcpSimProcess.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
 #include "ZunWindowMetaTypes.h"
@@ -61,17 +63,14 @@ class TestAdvancedTabE2E : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<Config> m_config;
-    std::unique_ptr<TcpSimProcess> m_sim;
-    QSharedPointer<CZun> m_zun;
+    SimDeviceRig m_rig;
     std::unique_ptr<ZunAdvancedSettingsWidget> m_tab;
     std::unique_ptr<BoxAnswers> m_boxes;
     PromptAnswers* m_answers = nullptr;
-    SendLog m_sent;
     QTemporaryDir m_files;
 
-    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
-    QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+    quint16 nr(const char* name) const { return m_rig.nr(name); }
+    QString state() { return m_rig.state(); }
     QString field(const char* name) { return stateField(state(), QString::fromLatin1(name)); }
     QString log() const { return m_tab->findChild<QTextEdit*>(QStringLiteral("textEdit"))->toPlainText(); }
     QComboBox* selector(int dsp) const
@@ -80,23 +79,16 @@ class TestAdvancedTabE2E : public QObject
     }
     QString setupRow(int position) const
     {
-        return m_zun->GetSetupManager()->setupModel()->index(position, 0).data().toString().trimmed();
+        return m_rig.zun->GetSetupManager()->setupModel()->index(position, 0).data().toString().trimmed();
     }
-    void settle() { QVERIFY(settleTransfers(m_zun.data())); }
+    void settle() { QVERIFY(settleTransfers(m_rig.zun.data())); }
 
     void start()
     {
         registerWindowMetaTypes();
-        m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
-        auto m = map(1080);
-        m_zun = QSharedPointer<CZun>::create(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>());
-        m_zun->SetPort(m_sim->tcpPort());
-        m_sent.attach(m_zun.data());
-        m_zun->connect(true);
-        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
-        settle();
-        m_tab.reset(new ZunAdvancedSettingsWidget(m_zun));
+        QString error;
+        QVERIFY2(m_rig.start(QSharedPointer<CRoutingLibrary>(), &error), qPrintable(error));
+        m_tab.reset(new ZunAdvancedSettingsWidget(m_rig.zun));
         m_answers = PromptAnswers::install(m_tab->maintenance());
         m_boxes.reset(new BoxAnswers);
     }
@@ -104,7 +96,7 @@ class TestAdvancedTabE2E : public QObject
     void store(int position, const QString& name)
     {
         m_boxes->yes = true;
-        m_zun->SaveSetup(quint16(position), name);
+        m_rig.zun->SaveSetup(quint16(position), name);
         QVERIFY(waitUntil([&]() { return setupRow(position) == name; }, 30000));
         settle();
     }
@@ -129,18 +121,16 @@ class TestAdvancedTabE2E : public QObject
                 form->bttnRemove->click();
         });
         driver.start(20);
-        m_tab->on_StoreSetup();
+        m_tab->firSetup()->storeSetup();
         QVERIFY(done);
     }
 
 private slots:
-    void initTestCase() { m_config.reset(new Config); }
     void cleanup()
     {
         m_boxes.reset();
         m_tab.reset();
-        m_zun.reset();
-        m_sim.reset();
+        m_rig.stop();
     }
 
     // "Save setup as ...": an occupied position is overwritten only after Yes; a declined
@@ -152,18 +142,18 @@ private slots:
             return;
         store(1, QStringLiteral("Alpha"));
 
-        m_sent.clear();
+        m_rig.sent.clear();
         m_boxes->yes = false;
         saveSetupAs(1, QStringLiteral("Renamed"));
         QCOMPARE(m_boxes->texts, QStringList("The selected setup position is not empty and will be overwritten. Continue?"));
-        QCOMPARE(m_sent.count(nr("Cmd_SetupStore")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_SetupStore")), 0);
         QCOMPARE(setupRow(1), QStringLiteral("Alpha"));
 
         // The placeholder of an empty position is no name.
         m_boxes->texts.clear();
         saveSetupAs(2, QString());
         QCOMPARE(m_boxes->texts, QStringList("Please enter a name for the setup. Nothing was stored."));
-        QCOMPARE(m_sent.count(nr("Cmd_SetupStore")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_SetupStore")), 0);
         QVERIFY(setupRow(2).startsWith(QStringLiteral("---")));
         QCOMPARE(field("setups"), QStringLiteral("1"));
 
@@ -181,19 +171,19 @@ private slots:
         start();
         if (QTest::currentTestFailed())
             return;
-        CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
-        const quint32 thru = m_zun->GetActiveFilterIndex(1);
+        CZunFIRLimManager* fir = m_rig.zun->GetFIRLimManager();
+        const quint32 thru = m_rig.zun->GetActiveFilterIndex(1);
         QVERIFY(thru != 0);
         store(1, QStringLiteral("Uses thru"));
         const QShPtrFLE other = fir->CreateThruFIRFilter(48000.0, 1);
-        m_zun->UploadFIRFilter(other, 0);
+        m_rig.zun->UploadFIRFilter(other, 0);
         settle();
-        QVERIFY(m_zun->InvokeActivateFIRFilter(other->getKey(), ZunC::Unchanged, other->getKey(), ZunC::Unchanged));
-        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(2) == other->getKey(); }, 30000));
+        QVERIFY(m_rig.zun->InvokeActivateFIRFilter(other->getKey(), ZunC::Unchanged, other->getKey(), ZunC::Unchanged));
+        QVERIFY(waitUntil([&]() { return m_rig.zun->GetActiveFilterIndex(2) == other->getKey(); }, 30000));
 
-        QCOMPARE(m_tab->firRemovalRefusal(other->getKey()),
+        QCOMPARE(m_tab->firSetup()->firRemovalRefusal(other->getKey()),
                  QStringLiteral("The selected filter is currently active and can not be deleted.  "));
-        QCOMPARE(m_tab->firRemovalRefusal(thru), QStringLiteral("The selected filter is being used by the following "
+        QCOMPARE(m_tab->firSetup()->firRemovalRefusal(thru), QStringLiteral("The selected filter is being used by the following "
                                                                 "setups:\nUses thru\nYou have to delete the setups first."));
     }
 
@@ -206,15 +196,15 @@ private slots:
             return;
         store(1, QStringLiteral("Loud"));
         QTemporaryDir dir;
-        ZunSetup* stored = m_zun->GetSetupManager()->GetSetup(1);
+        ZunSetup* stored = m_rig.zun->GetSetupManager()->GetSetup(1);
         QVERIFY(stored);
         ZunSetup loud(stored->toByteArray());
         loud.setValue(nr("Cmd_0_ChGain0"), 32767); // +3276.7 dB where +12 dB is the limit
         loud.toFile(dir.path(), 4, QShPtrFLE(), QShPtrFLE());
         const QString file = dir.filePath(loud.makeFileName(4));
 
-        ZunSignalSpy failed(m_zun.data(), &CZun::signal_exception);
-        m_tab->startSetupUpload(file, 4);
+        ZunSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
+        m_tab->firSetup()->startSetupUpload(file, 4);
         QVERIFY(failed.count() > 0 || failed.wait(20000));
         const QString text = failed.first().at(0).toString();
         QVERIFY2(text.contains(QStringLiteral("Cmd_0_ChGain0")) && text.contains(QStringLiteral("32767")), qPrintable(text));
@@ -228,7 +218,7 @@ private slots:
         garbage.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
         garbage.toFile(m_files.path(), 6, QShPtrFLE(), QShPtrFLE());
         failed.clear();
-        m_tab->startSetupUpload(m_files.filePath(garbage.makeFileName(6)), 6);
+        m_tab->firSetup()->startSetupUpload(m_files.filePath(garbage.makeFileName(6)), 6);
         QVERIFY(failed.count() > 0 || failed.wait(20000));
         QCOMPARE(failed.first().at(0).toString(),
                  QStringLiteral("The setup Garbage was not uploaded: it names DSP programs (f123, %1) that this processor "
@@ -281,7 +271,7 @@ private slots:
 
         // A new set beside a damaged setup: neither is stored.
         QTemporaryDir broken;
-        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 2);
+        const QShPtrFLE set = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 2);
         set->toFile(broken.path(), false);
         QFile whole(setupFile);
         QVERIFY(whole.open(QIODevice::ReadOnly));
@@ -319,27 +309,27 @@ private slots:
         empty.close();
         QFile big(dir.filePath(QStringLiteral("big.fwu")));
         QVERIFY(big.open(QIODevice::WriteOnly));
-        big.write(QByteArray(int(m_zun->GetLink()->maxFirmwareSize()) + 1, '\x5A'));
+        big.write(QByteArray(int(m_rig.zun->GetLink()->maxFirmwareSize()) + 1, '\x5A'));
         big.close();
         for (const QString& file : {empty.fileName(), big.fileName(), dir.filePath(QStringLiteral("missing.fwu"))}) {
             m_answers->shown.clear();
-            m_sent.clear();
+            m_rig.sent.clear();
             m_answers->firmware = file;
             m_tab->updateFirmware();
-            QVERIFY(m_zun->IsTcpCheckOn());
+            QVERIFY(m_rig.zun->IsTcpCheckOn());
             QVERIFY(selector(1)->isEnabled());
             QCOMPARE(m_answers->shown.size(), 1);
             QVERIFY2(m_answers->shown.first().startsWith(QStringLiteral("The firmware file %1").arg(file)),
                      qPrintable(m_answers->shown.first()));
-            QCOMPARE(m_sent.count(nr("Cmd_BulkEraseF")), 0);
+            QCOMPARE(m_rig.sent.count(nr("Cmd_BulkEraseF")), 0);
         }
 
         m_answers->firmware = PromptAnswers::writeFirmware(dir.path());
         m_tab->maintenance()->setFirmwareFinishDelayMs(10 * 60 * 1000);
         m_tab->updateFirmware();
         QVERIFY(waitUntil([&]() { return m_tab->maintenance()->isFirmwareFinishPending(); }, 30000));
-        QVERIFY(reread(m_zun.data()));
-        emit m_zun->signal_exception(QStringLiteral("A limiter failed"), QStringLiteral("ZunControl"));
+        QVERIFY(reread(m_rig.zun.data()));
+        emit m_rig.zun->signal_exception(QStringLiteral("A limiter failed"), QStringLiteral("ZunControl"));
         QCoreApplication::processEvents();
         QVERIFY(!selector(1)->isEnabled());
         QVERIFY(m_tab->isRunning(ZunLongOperation::Firmware));

@@ -8,6 +8,7 @@
 #include "CMemoryManager.h"
 #include "DeviceTestRig.h"
 #include "PromptAnswers.h"
+#include "SimDeviceRig.h"
 #include "TcpSimProcess.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
@@ -24,42 +25,29 @@ class TestMaintenanceActions : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<Config> m_config;
-    std::unique_ptr<TcpSimProcess> m_sim;
-    QSharedPointer<CZun> m_zun;
+    SimDeviceRig m_rig;
     std::unique_ptr<QWidget> m_tab;
     ZunMaintenanceActions* m_actions = nullptr;
     PromptAnswers* m_answers = nullptr;
-    SendLog m_sent;
 
-    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
-    QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+    quint16 nr(const char* name) const { return m_rig.nr(name); }
+    QString state() { return m_rig.state(); }
     static QString field(const QString& state, const QString& name) { return stateField(state, name); }
-    void settle() { QVERIFY(settleTransfers(m_zun.data())); }
+    void settle() { QVERIFY(settleTransfers(m_rig.zun.data())); }
     void start()
     {
-        m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
-        auto m = map(1080);
-        m_zun = QSharedPointer<CZun>::create(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m));
-        m_zun->SetPort(m_sim->tcpPort());
-        m_zun->SetRoutingPauseMs(20);
-        m_sent.attach(m_zun.data());
-        m_zun->connect(true);
-        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
-        settle();
+        QString error;
+        QVERIFY2(m_rig.start(QSharedPointer<CRoutingLibrary>::create(map(1080)), &error), qPrintable(error));
         m_tab.reset(new QWidget);
-        m_actions = new ZunMaintenanceActions(m_zun, m_tab.get());
+        m_actions = new ZunMaintenanceActions(m_rig.zun, m_tab.get());
         m_answers = PromptAnswers::install(m_actions);
     }
 
 private slots:
-    void initTestCase() { m_config.reset(new Config); }
     void cleanup()
     {
         m_tab.reset();
-        m_zun.reset();
-        m_sim.reset();
+        m_rig.stop();
     }
 
     // Name and PIN reach the processor; an address is checked before anything is sent.
@@ -78,12 +66,12 @@ private slots:
 
         for (const char* bad : {"::1", "0.0.0.0", "255.255.255.255", "224.0.0.5", "127.0.0.1", "10.1.2", "10.1.2.256",
                                 "10.1.2.3.4", "ten.1.2.3"}) {
-            m_sent.clear();
+            m_rig.sent.clear();
             m_answers->shown.clear();
             m_answers->textChoice = QString::fromLatin1(bad);
             m_actions->onSetIP();
             QCOMPARE(m_answers->shown, QStringList({"192.168.1.15", "Invalid entry, try again."}));
-            QCOMPARE(m_sent.count(nr("Cmd_IP_Hi")), 0);
+            QCOMPARE(m_rig.sent.count(nr("Cmd_IP_Hi")), 0);
         }
         m_answers->textChoice = QStringLiteral("10.20.30.40");
         m_actions->onSetIP();
@@ -114,7 +102,7 @@ private slots:
         QCOMPARE(lines.last(), QStringLiteral("Trying to reconnect..."));
 
         settle();
-        QVERIFY(m_sim->control(QStringLiteral("failcheck")));
+        QVERIFY(m_rig.sim->control(QStringLiteral("failcheck")));
         log.clear();
         m_actions->updateFirmware();
         QVERIFY(waitUntil([&]() { return finished.count() == 2; }, 30000));
@@ -124,7 +112,7 @@ private slots:
 
         // A finish still pending when the tab goes away never runs.
         settle();
-        QVERIFY(m_sim->control(QStringLiteral("failcheck off")));
+        QVERIFY(m_rig.sim->control(QStringLiteral("failcheck off")));
         m_actions->setFirmwareFinishDelayMs(100);
         m_actions->updateFirmware();
         QVERIFY(waitUntil([&]() { return m_actions->isFirmwareFinishPending(); }, 30000));
@@ -136,11 +124,11 @@ private slots:
     void eraseThenLoadTheSavedConfiguration()
     {
         start();
-        m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        m_rig.zun->SaveSetup(1, QStringLiteral("Alpha"));
         settle();
-        m_zun->SaveSetup(2, QStringLiteral("Beta"));
+        m_rig.zun->SaveSetup(2, QStringLiteral("Beta"));
         settle();
-        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupCount() == 2; }));
+        QVERIFY(waitUntil([&]() { return m_rig.zun->GetMemoryManager()->setupCount() == 2; }));
         const QString before = state();
 
         QTemporaryDir folder;
@@ -150,14 +138,14 @@ private slots:
         QCOMPARE(saved, 3); // the pass-through set and two setups
 
         m_answers->yes = false;
-        m_sent.clear();
+        m_rig.sent.clear();
         m_actions->eraseFlashMemory();
         m_actions->onSaveConfig(); // a folder that is no longer empty: refused too
-        QCOMPARE(m_sent.count(nr("Cmd_BulkEraseF")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_BulkEraseF")), 0);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), saved);
 
         m_answers->yes = true;
-        ZunSignalSpy erased(m_zun.data(), &CZun::signal_FlashMemErased);
+        ZunSignalSpy erased(m_rig.zun.data(), &CZun::signal_FlashMemErased);
         m_actions->eraseFlashMemory();
         QVERIFY(erased.wait(20000));
         QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("0"); }));
@@ -184,12 +172,12 @@ private slots:
                 w.next();
             return true;
         };
-        m_sent.clear();
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
         settle();
-        QVERIFY(m_sent.count(nr("Cmd_DSP_FullRouting0")) == 1);
-        QVERIFY(m_sent.count(nr("Cmd_ClockSel")) == 1);
-        QVERIFY(m_zun->IsTcpCheckOn());
+        QVERIFY(m_rig.sent.count(nr("Cmd_DSP_FullRouting0")) == 1);
+        QVERIFY(m_rig.sent.count(nr("Cmd_ClockSel")) == 1);
+        QVERIFY(m_rig.zun->IsTcpCheckOn());
 
         m_answers->wizard = [&](CZunConfigWizard& w) {
             w.restart();
@@ -200,15 +188,15 @@ private slots:
                 w.next();
             return w.field("RoutingPreset").isValid();
         };
-        m_sent.clear();
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
         settle();
-        QVERIFY(m_sent.count(nr("Cmd_ClockSel")) == 1);
-        QCOMPARE(m_sent.count(nr("Cmd_DSP_FullRouting0")), 0);
-        QCOMPARE(m_sent.count(nr("Cmd_SPI_Routing")), 1);
+        QVERIFY(m_rig.sent.count(nr("Cmd_ClockSel")) == 1);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_DSP_FullRouting0")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_SPI_Routing")), 1);
 
-        m_zun->disconnect();
-        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        m_rig.zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsConnected(); }));
         m_answers->shown.clear();
         m_actions->on_BttnRouting();
         QCOMPARE(m_answers->shown, QStringList("Please establish a connection first"));

@@ -11,6 +11,7 @@
 #include "RemoveForm.h"
 #include "TcpSimProcess.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunFirSetupActions.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunLimModel.h"
@@ -104,7 +105,7 @@ private slots:
         const quint32 key = set.computeKey();
         set.toFile(m_files.path(), false);
 
-        QVERIFY(tab.startFIRFilterUpload(m_files.filePath(set.makeFileName())));
+        QVERIFY(tab.firSetup()->startFIRFilterUpload(m_files.filePath(set.makeFileName())));
         QVERIFY(waiting(tab));
         QVERIFY(waitUntil([&]() { return mem()->hasFilterId(key) && !waiting(tab); }));
         QVERIFY(tab.findChild<QComboBox*>(QStringLiteral("comboFIRFilter1"))->isEnabled());
@@ -113,7 +114,7 @@ private slots:
         settle();
 
         QTemporaryDir out;
-        const QString file = tab.downloadFIRFilterTo(key, out.path());
+        const QString file = tab.firSetup()->downloadFIRFilterTo(key, out.path());
         QCOMPARE(QFileInfo(file).fileName(), QStringLiteral("Main PA.fir"));
         QCOMPARE(FilterLimiterEWS(file, 0.0).toByteArray(), fir()->GetFIRFilter(key)->toByteArray());
     }
@@ -127,18 +128,18 @@ private slots:
         QVERIFY(waitUntil([&]() { return setups()->GetSetup(0) != nullptr && setups()->pendingDownloads() == 0; }));
 
         QTemporaryDir out;
-        const QString file = tab.downloadSetupTo(0, out.path());
+        const QString file = tab.firSetup()->downloadSetupTo(0, out.path());
         QCOMPARE(QFileInfo(file).fileName(), QStringLiteral("Concert.zun"));
         const ZunSetup back(nullptr, file);
         QCOMPARE(back.toByteArray(), setups()->GetSetup(0)->toByteArray());
         // An empty position writes nothing.
         ZunSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
-        QVERIFY(tab.downloadSetupTo(3, out.path()).isEmpty());
+        QVERIFY(tab.firSetup()->downloadSetupTo(3, out.path()).isEmpty());
         QCOMPARE(failed.count(), 1);
         QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 1);
 
-        QVERIFY(tab.isSetupPositionEmpty(4));
-        QVERIFY(tab.startSetupUpload(file, 4));
+        QVERIFY(tab.firSetup()->isSetupPositionEmpty(4));
+        QVERIFY(tab.firSetup()->startSetupUpload(file, 4));
         QVERIFY(waiting(tab));
         QVERIFY(waitUntil([&]() { return mem()->setupIdAt(4) == mem()->setupIdAt(0) && !waiting(tab); }));
         settle();
@@ -175,7 +176,7 @@ private slots:
             return true;
         };
         m_sent.clear();
-        tab.removeFIRFilter();
+        tab.firSetup()->removeFIRFilter();
         QVERIFY(waitUntil([&]() { return script.steps.isEmpty(); }));
         QCoreApplication::processEvents();
         QCOMPARE(shown, QStringLiteral("The selected filter is currently active and can not be deleted.  "));

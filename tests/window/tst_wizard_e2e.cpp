@@ -11,6 +11,7 @@
 #include "FilterLimiterEWS.h"
 #include "PromptAnswers.h"
 #include "QWizardComboBox.h"
+#include "SimDeviceRig.h"
 #include "TcpSimProcess.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSignalSpy.h"
@@ -27,8 +28,6 @@ using namespace DeviceTestRig;
 
 namespace
 {
-constexpr quint32 DoubleBoard = 0x0F80;
-
 // What a page shows in a choice: the data of its current item, nothing without one.
 QVariant shown(const QComboBox* box)
 {
@@ -73,20 +72,17 @@ class TestWizardE2E : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<Config> m_config;
-    std::unique_ptr<TcpSimProcess> m_sim;
-    QSharedPointer<CZun> m_zun;
+    SimDeviceRig m_rig;
     std::unique_ptr<QWidget> m_tab;
     ZunMaintenanceActions* m_actions = nullptr;
     PromptAnswers* m_answers = nullptr;
-    SendLog m_sent;
     QTemporaryDir m_files;
 
-    quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
+    quint16 nr(const char* name) const { return m_rig.nr(name); }
     // One word as the processor holds it.
     int held(const char* name)
     {
-        const QString line = m_sim->query(QStringLiteral("get %1").arg(nr(name)), QStringLiteral("word "));
+        const QString line = m_rig.sim->query(QStringLiteral("get %1").arg(nr(name)), QStringLiteral("word "));
         return line.section(' ', 2, 2).toInt();
     }
     quint32 heldSetId(int dsp)
@@ -95,26 +91,13 @@ class TestWizardE2E : public QObject
                         : quint32(held("Cmd_1_FIR_ID1")) << 16 | quint32(held("Cmd_1_FIR_ID0"));
     }
 
-    QSharedPointer<CZun> newDevice(const QSharedPointer<CRoutingLibrary>& library)
-    {
-        auto zun = QSharedPointer<CZun>::create(record(1080, 42, 0, DoubleBoard), library ? library->cmdMap() : map(1080),
-                                                library);
-        zun->SetPort(m_sim->tcpPort());
-        zun->SetRoutingPauseMs(20);
-        return zun;
-    }
     void start(bool withLibrary = true)
     {
-        m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
-        auto m = map(1080);
-        m_zun = newDevice(withLibrary ? QSharedPointer<CRoutingLibrary>::create(m) : QSharedPointer<CRoutingLibrary>());
-        m_sent.attach(m_zun.data());
-        m_zun->connect(true);
-        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
-        QVERIFY(settleTransfers(m_zun.data()));
+        QString error;
+        const auto library = withLibrary ? QSharedPointer<CRoutingLibrary>::create(map(1080)) : QSharedPointer<CRoutingLibrary>();
+        QVERIFY2(m_rig.start(library, &error), qPrintable(error));
         m_tab.reset(new QWidget);
-        m_actions = new ZunMaintenanceActions(m_zun, m_tab.get());
+        m_actions = new ZunMaintenanceActions(m_rig.zun, m_tab.get());
         m_answers = PromptAnswers::install(m_actions);
     }
 
@@ -247,7 +230,7 @@ class TestWizardE2E : public QObject
     bool holdsShown(const Shown& s, bool advanced, const QString& firName = QString())
     {
         return waitUntil([&]() {
-            if (!transfersIdle(m_zun.data()) || held("Cmd_ClockSel") != s.clock)
+            if (!transfersIdle(m_rig.zun.data()) || held("Cmd_ClockSel") != s.clock)
                 return false;
             const quint16 routing = quint16(held("Cmd_SPI_Routing"));
             if (advanced) {
@@ -263,7 +246,7 @@ class TestWizardE2E : public QObject
             if (held("Cmd_0_FIRCopy") != s.copy1 || held("Cmd_1_FIRCopy") != s.copy2)
                 return false;
             for (int dsp : {1, 2}) {
-                const QShPtrFLE set = m_zun->GetFIRLimManager()->GetFIRFilter(heldSetId(dsp));
+                const QShPtrFLE set = m_rig.zun->GetFIRLimManager()->GetFIRFilter(heldSetId(dsp));
                 if (!set)
                     return false;
                 if (s.kind == 0 && (!set->isDefaultCrossover() || set->multipathMode() != (dsp == 1 ? s.multipath1 : s.multipath2)))
@@ -292,12 +275,10 @@ class TestWizardE2E : public QObject
     }
 
 private slots:
-    void initTestCase() { m_config.reset(new Config); }
     void cleanup()
     {
         m_tab.reset();
-        m_zun.reset();
-        m_sim.reset();
+        m_rig.stop();
     }
 
     // IIR crossovers in both routing modes: the operator makes choices, goes back and
@@ -403,16 +384,16 @@ private slots:
         m_actions->on_BttnRouting();
         QCOMPARE(s.kind, 1);
         QVERIFY(holdsShown(s, false, "Main PA"));
-        QVERIFY(reread(m_zun.data()));
+        QVERIFY(reread(m_rig.zun.data()));
 
         boxes.titles.clear();
         s = Shown();
         m_answers->wizard = [&](CZunConfigWizard& w) { return walk(w, true); };
-        m_sent.clear();
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
         QCOMPARE(s.kind, 1);
         QVERIFY(holdsShown(s, false, "Main PA"));
-        QCOMPARE(m_sent.count(nr("Cmd_ClockSel")), 1);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_ClockSel")), 1);
     }
 
     // A run that changes nothing, keeping the settings, changes nothing: the routing (a
@@ -421,23 +402,23 @@ private slots:
     {
         start();
         // The second of the two "4xAna In 4x1->2" presets, and limits of the operator's own.
-        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_SPI_Routing")).arg(0x23A4)));
-        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_Routing")).arg(0x23A4)));
-        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_FullRouting0")).arg(0x6480)));
-        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_FullRouting1")).arg(0x8006)));
-        QVERIFY(reread(m_zun.data()));
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_SPI_Routing")).arg(0x23A4)));
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_Routing")).arg(0x23A4)));
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_FullRouting0")).arg(0x6480)));
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_DSP_FullRouting1")).arg(0x8006)));
+        QVERIFY(reread(m_rig.zun.data()));
         const int clock = held("Cmd_ClockSel");
-        QShPtrFLE limited = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+        QShPtrFLE limited = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(m_rig.zun->GetSampleRate(), 0);
         for (int o = 0; o < 4; ++o)
             QVERIFY(limited->setLimiterThresholdContinuous(60.0, o, 0, 0));
         limited->SetName(QStringLiteral("Stage 60 W"));
         const quint32 id = limited->computeKey();
-        m_zun->CheckFilterMIPS(limited, 0);
-        m_zun->UploadFIRFilter(limited, 0);
-        m_zun->InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+        m_rig.zun->CheckFilterMIPS(limited, 0);
+        m_rig.zun->UploadFIRFilter(limited, 0);
+        m_rig.zun->InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
         QVERIFY(waitUntil([&]() { return heldSetId(1) == id && heldSetId(2) == id; }, 30000));
-        QVERIFY(settleTransfers(m_zun.data()));
-        QVERIFY(reread(m_zun.data()));
+        QVERIFY(settleTransfers(m_rig.zun.data()));
+        QVERIFY(reread(m_rig.zun.data()));
 
         m_answers->wizard = [&](CZunConfigWizard& w) {
             w.show();
@@ -447,11 +428,11 @@ private slots:
             w.setField("KeepSettings", true);
             return press(w, QWizard::FinishButton);
         };
-        m_sent.clear();
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
-        QVERIFY(m_sent.count(nr("Cmd_ClockSel")) == 1); // the wizard did run
-        QVERIFY(waitUntil([&]() { return transfersIdle(m_zun.data()) && heldSetId(1) != id; }, 30000));
-        QVERIFY(settleTransfers(m_zun.data()));
+        QVERIFY(m_rig.sent.count(nr("Cmd_ClockSel")) == 1); // the wizard did run
+        QVERIFY(waitUntil([&]() { return transfersIdle(m_rig.zun.data()) && heldSetId(1) != id; }, 30000));
+        QVERIFY(settleTransfers(m_rig.zun.data()));
         QCOMPARE(held("Cmd_SPI_Routing"), 0x23A4);
         QCOMPARE(held("Cmd_DSP_FullRouting0"), 0x6480);
         QCOMPARE(held("Cmd_DSP_FullRouting1"), 0x8006);
@@ -459,10 +440,10 @@ private slots:
 
         // The sets the processor runs now, as a device of its own reads them back.
         const quint32 ids[2] = {heldSetId(1), heldSetId(2)};
-        m_zun->disconnect();
-        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        m_rig.zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsConnected(); }));
         auto m = map(1080);
-        QSharedPointer<CZun> reader = newDevice(QSharedPointer<CRoutingLibrary>::create(m));
+        QSharedPointer<CZun> reader = m_rig.newDevice(QSharedPointer<CRoutingLibrary>::create(m));
         reader->connect(true);
         QVERIFY(waitUntil([&]() { return reader->IsFIRManagerReady(); }, 30000));
         QVERIFY(settleTransfers(reader.data()));
@@ -492,14 +473,14 @@ private slots:
             return true;
         };
         ZunSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
-        m_sent.clear();
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
         QVERIFY(stuck);
-        QCOMPARE(m_sent.count(nr("Cmd_ClockSel")), 0);
-        QCOMPARE(m_sent.count(nr("Cmd_SPI_Routing")), 0);
-        QCOMPARE(m_sent.count(nr("Cmd_DSP_FullRouting0")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_ClockSel")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_SPI_Routing")), 0);
+        QCOMPARE(m_rig.sent.count(nr("Cmd_DSP_FullRouting0")), 0);
         QCOMPARE(log.count(), 1);
-        QVERIFY(m_zun->IsTcpCheckOn());
+        QVERIFY(m_rig.zun->IsTcpCheckOn());
     }
 };
 

@@ -12,7 +12,7 @@
 #include "ZunControlDlg.h"
 #include "ZunUdpDatagram.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
@@ -114,4 +114,24 @@ private:
     QTimer m_keepAlive;
     bool m_streams = true;
     QString m_error;
+};
+
+// A window bench's program: settings and folders of its own (made before anything reads
+// them), the offscreen platform when no display is named, the application object, and
+// only warnings and worse on the error output.
+class ZunBenchProgram
+{
+public:
+    ZunBenchProgram(int& argc, char** argv) : m_app(offscreenWithoutDisplay(argc), argv) { ZunLiveWindow::quiet(); }
+
+private:
+    static int& offscreenWithoutDisplay(int& argc)
+    {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return argc;
+    }
+
+    DeviceTestRig::Config m_config;
+    QApplication m_app;
 };

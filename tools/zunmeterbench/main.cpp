@@ -57,11 +57,7 @@ double median(std::vector<double> v)
 
 int main(int argc, char** argv)
 {
-    DeviceTestRig::Config config; // settings and folders of the run's own
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ZunLiveWindow::quiet();
+    ZunBenchProgram program(argc, argv);
     const int seconds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 10;
     const int pairs = argc > 2 ? qMax(1, QString::fromLocal8Bit(argv[2]).toInt()) : 3;
 

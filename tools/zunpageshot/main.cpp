@@ -25,6 +25,7 @@
 #include "LimiterWidget.h"
 #include "RoutingRenderArea.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunFirSetupActions.h"
 #include "ZunEQModel.h"
 #include "ZunHOFModel.h"
 #include "ZunLimModel.h"
@@ -217,7 +218,7 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
     set.toFile(configDir, false);
     ZunAdvancedSettingsWidget advanced(zun);
     advanced.resize(FirstOpenPage);
-    advanced.startFIRFilterUpload(QDir(configDir).filePath(set.makeFileName()));
+    advanced.firSetup()->startFIRFilterUpload(QDir(configDir).filePath(set.makeFileName()));
     waitUntil([&]() {
         return zun->GetFIRLimManager()->filterCount() == 2 && advanced.cursor().shape() != Qt::WaitCursor;
     });

@@ -1,0 +1,65 @@
+#pragma once
+// What the end-to-end tests of the advanced tab and its actions share: private settings, an
+// emulated two-board processor on loopback (serial 42, firmware 1080) and a device object
+// connected to it, with every group it sends recorded, its FIR manager ready and its
+// transfers settled. Header-only; link zundevice.
+
+#include "CRoutingLibrary.h"
+#include "DeviceTestRig.h"
+#include "TcpSimProcess.h"
+
+#include <memory>
+
+class SimDeviceRig
+{
+public:
+    static constexpr quint32 DoubleBoard = 0x0F80;
+
+    std::unique_ptr<TcpSimProcess> sim;
+    QSharedPointer<CZun> zun;
+    DeviceTestRig::SendLog sent;
+
+    // Starts the emulator and connects a new device object with library (none: the
+    // firmware's command map alone); false with the reason in *error.
+    bool start(const QSharedPointer<CRoutingLibrary>& library, QString* error)
+    {
+        sim = std::make_unique<TcpSimProcess>();
+        if (!sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"})) {
+            *error = sim->error();
+            return false;
+        }
+        zun = newDevice(library);
+        sent.attach(zun.data());
+        zun->connect(true);
+        if (!DeviceTestRig::waitUntil([this]() { return zun->IsFIRManagerReady(); }, 30000)) {
+            *error = QStringLiteral("the FIR manager did not become ready");
+            return false;
+        }
+        if (!DeviceTestRig::settleTransfers(zun.data())) {
+            *error = QStringLiteral("the first transfers did not end");
+            return false;
+        }
+        return true;
+    }
+    // A device object for the running emulator, not connected.
+    QSharedPointer<CZun> newDevice(const QSharedPointer<CRoutingLibrary>& library) const
+    {
+        auto device = QSharedPointer<CZun>::create(DeviceTestRig::record(1080, 42, 0, DoubleBoard),
+                                                   library ? library->cmdMap() : DeviceTestRig::map(1080), library);
+        device->SetPort(sim->tcpPort());
+        device->SetRoutingPauseMs(20);
+        return device;
+    }
+    void stop()
+    {
+        zun.reset();
+        sim.reset();
+    }
+
+    quint16 nr(const char* name) const { return zun->GetCmdMap()->getCmdNr(name); }
+    // The emulator's state line ("state firmware 1080 pin 0x1234 ...").
+    QString state() const { return sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+
+private:
+    DeviceTestRig::Config m_config;
+};
