@@ -20,6 +20,8 @@ void CCmdMap::setVersion(const quint16& version)
     {
         QMutexLocker lock(&m_cacheMutex);
         m_prefixCache.clear();
+        m_latin1Cache.clear();
+        m_latin1Names.clear();
     }
     emit signal_CmdMapChanged();
 }
@@ -35,6 +37,23 @@ QList<quint16> CCmdMap::versions()
 }
 
 bool CCmdMap::contains(const QString& name) const { return m_table.ints.contains(name); }
+bool CCmdMap::contains(QLatin1String name) const { return lookup(name).found; }
+
+CCmdMap::Latin1Entry CCmdMap::lookup(QLatin1String name) const
+{
+    QMutexLocker lock(&m_cacheMutex);
+    auto it = m_latin1Cache.constFind(name);
+    if (it != m_latin1Cache.constEnd())
+        return it.value();
+    Latin1Entry entry;
+    const auto found = m_table.ints.constFind(QString(name));
+    if (found != m_table.ints.constEnd())
+        entry = {true, found.value()};
+    // The key keeps its text in storage of the map's own, whatever the caller's was.
+    m_latin1Names.emplace_back(name.data(), name.size());
+    m_latin1Cache.insert(QLatin1String(m_latin1Names.back().constData(), name.size()), entry);
+    return entry;
+}
 bool CCmdMap::containsFlt(const QString& name) const { return m_table.floats.contains(name); }
 bool CCmdMap::containsString(const QString& name) const { return m_table.strings.contains(name); }
 
@@ -44,7 +63,13 @@ void CCmdMap::fail(const QString& text) const
     throw invalid_cmd(text.toStdString(), first);
 }
 
-quint16 CCmdMap::getCmdNr(const char* name) const { return getCmdNr(QString::fromLatin1(name)); }
+quint16 CCmdMap::getCmdNr(const char* name) const
+{
+    const Latin1Entry entry = lookup(QLatin1String(name));
+    if (!entry.found)
+        return getCmdNr(QString::fromLatin1(name)); // reports the missing name
+    return static_cast<quint16>(entry.value);
+}
 
 quint16 CCmdMap::getCmdNr(const QString& name) const
 {

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
+
 // The command map of one processor: resolves every symbolic device name (Cmd_, CmdS_,
 // Msg_, MsgS_, ID_, Def_, Min_, Max_, Step_, Stat_, Inf_, InfS_ ...) to its number,
 // floating constant or text for the selected firmware version.
@@ -55,6 +57,7 @@ public:
     static QList<quint16> versions();
 
     bool contains(const QString& name) const;
+    bool contains(QLatin1String name) const;
     bool containsFlt(const QString& name) const;
     bool containsString(const QString& name) const;
 
@@ -80,10 +83,20 @@ signals:
 
 private:
     [[noreturn]] void fail(const QString& text) const;
+    // An integer name given as Latin-1 text, looked up in the table once and then without
+    // making a QString of it: the reply dispatcher asks for dozens of names a reply.
+    struct Latin1Entry
+    {
+        bool found = false;
+        int value = 0;
+    };
+    Latin1Entry lookup(QLatin1String name) const;
 
     quint16 m_version = NoVersion;
     Table m_table;
     mutable QMutex m_cacheMutex;
     mutable QHash<QString, QSet<QString>> m_prefixCache;
+    mutable QHash<QLatin1String, Latin1Entry> m_latin1Cache; // keys point into m_latin1Names
+    mutable std::deque<QByteArray> m_latin1Names;
     mutable int m_failed = 0;
 };

@@ -49,7 +49,7 @@ QString ZunGainStrip::name() const { return m_nameLabel->text(); }
 
 void ZunGainStrip::setGain(double v, bool fromDevice)
 {
-    if (v == m_gain)
+    if (std::abs(v - m_gain) < GainTolerance)
         return;
     // While the operator holds the fader the device's confirmations of earlier positions
     // would pull it back under the pointer; the confirmation of the last one follows.

@@ -25,6 +25,9 @@ class ZunGainStrip : public QWidget
 public:
     // Two delays closer than this are the same (a single-precision constant).
     static constexpr double DelayTolerance = 5.2056220738450065e-6;
+    // Two gains closer than this (dB) are the same: the processor's steps times the step
+    // size may differ from the operator's value in the last bit.
+    static constexpr double GainTolerance = 1e-6;
 
     double gain() const { return m_gain; }
     CZunDelay delay() const { return m_delay; }

@@ -48,6 +48,37 @@ private slots:
         QVERIFY(map.getNameSet().isEmpty());
     }
 
+    // Names asked for as Latin-1 text, as the reply dispatcher asks dozens a reply, answer
+    // as the QString look-up does: after the map changed its version, and for a caller's
+    // buffer that is then reused for another name.
+    void latin1LookUpsFollowTheVersion()
+    {
+        CCmdMap map;
+        map.setVersion(1075);
+        const QSet<QString> older = map.getNameSet();
+        map.setVersion(1080);
+        QString added;
+        for (const QString& name : map.getNameSet())
+            if (!older.contains(name))
+                added = name;
+        QVERIFY(!added.isEmpty());
+        const QByteArray latin = added.toLatin1();
+        QVERIFY(map.contains(QLatin1String(latin)));
+        QCOMPARE(map.getCmdNr(latin.constData()), map.getCmdNr(added));
+        map.setVersion(1075);
+        QVERIFY(!map.contains(QLatin1String(latin)));
+        QVERIFY_EXCEPTION_THROWN(map.getCmdNr(latin.constData()), CCmdMap::invalid_cmd);
+
+        char buffer[32];
+        for (const char* name : {"Cmd_MemCopy", "Cmd_MemID0", "Cmd_MemCopy"}) {
+            qstrcpy(buffer, name);
+            QCOMPARE(map.getCmdNr(buffer), map.getCmdNr(QString::fromLatin1(name)));
+            QVERIFY(map.contains(QLatin1String(buffer)));
+        }
+        qstrcpy(buffer, "Cmd_NoSuchName");
+        QVERIFY(!map.contains(QLatin1String(buffer)));
+    }
+
     void tableFormatInheritsAndUndefines()
     {
         const QString text = "name\tkind\t1\t2\t3\tnote\n"

@@ -154,6 +154,27 @@ private slots:
         QCOMPARE(delay.count(), 1);
     }
 
+    // The processor's confirmation of the operator's value is its step count times the step
+    // size (3 x 0.1 dB is 0.30000000000000004): the same value, which must leave the box
+    // alone, also the next value the operator is typing into it.
+    void confirmationOfTheEditedValueLeavesTheBoxAlone()
+    {
+        OutputGainLevelWidget strip;
+        QSignalSpy gain(&strip, &OutputGainLevelWidget::gainChanged);
+        strip.gainSpinBox()->setValue(0.3);
+        QCOMPARE(gain.count(), 1);
+        auto* edit = strip.gainSpinBox()->findChild<QLineEdit*>();
+        QVERIFY(edit);
+        edit->setText(QStringLiteral("-1"));
+        strip.setGain(3 * 0.1, true);
+        QCOMPARE(edit->text(), QStringLiteral("-1"));
+        QCOMPARE(gain.count(), 1);
+        // another value is shown
+        strip.setGain(5 * 0.1, true);
+        QCOMPARE(strip.gainSpinBox()->value(), 0.5);
+        QCOMPARE(gain.count(), 1);
+    }
+
     void masterAndInputStripsSignalTheirOwnWay()
     {
         MasterGainDelayWidget master;

@@ -312,7 +312,7 @@ public:
         QObject::connect(tx, &QThread::finished, &loop, &QEventLoop::quit);
         tx->start();
         loop.exec();
-        // What is still on its way (a batch is handed on every 10 ms).
+        // What is still on its way (a batch is handed on every CZunNetwork::StatusBatchMs).
         QTimer::singleShot(50, &loop, &QEventLoop::quit);
         loop.exec();
         const double cpu = processCpu() - cpu0 - senderCpu;
