@@ -26,6 +26,10 @@ function(zun_add_tests dir)
     set_tests_properties(${_target} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZUNSIM=$<TARGET_FILE:zunsim>;ZUN_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
       TIMEOUT 300)
+    if(ZUN_TSAN)
+      set_tests_properties(${_target} PROPERTIES ENVIRONMENT
+        "QT_QPA_PLATFORM=offscreen;ZUNSIM=$<TARGET_FILE:zunsim>;ZUN_SOURCE_DIR=${PROJECT_SOURCE_DIR};LD_PRELOAD=$<TARGET_FILE:zuntsanqt>")
+    endif()
     if(_n MATCHES "_netns$")
       set_tests_properties(${_target} PROPERTIES LABELS netns RUN_SERIAL TRUE)
     endif()

@@ -33,8 +33,7 @@ ZunBaseComm::ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 ve
     : QThread(parent),
       m_address(address),
       m_serial(serial),
-      m_firmware(versionWord & 0x0FFF),
-      m_revision(versionWord >> 12),
+      m_version(quint32(versionWord & 0x0FFF) << 16 | (versionWord >> 12)),
       m_map(std::move(map)),
       m_buffer(this)
 {

@@ -71,13 +71,14 @@ public:
     quint16 getPort() const { return m_port.load(); }
     void setPort(int port) { m_port.store(quint16(port)); }
     quint16 getSerial() const { return m_serial; }
-    quint16 getFirmwareVersion() const { return m_firmware; }
-    quint16 getFirmwareRevision() const { return m_revision; }
+    quint16 getFirmwareVersion() const { return quint16(m_version.load() >> 16); }
+    quint16 getFirmwareRevision() const { return quint16(m_version.load()); }
     // After the processor announced another firmware (the map stays the one built with).
+    // The reply dispatcher reads the version in its own thread while the GUI thread sets
+    // it: both halves change in one store.
     void setFirmwareVersion(quint16 firmware, quint16 revision)
     {
-        m_firmware = firmware;
-        m_revision = revision;
+        m_version.store(quint32(firmware) << 16 | revision);
     }
     int getLastError() const { return m_lastError.load(); }
     QSharedPointer<CCmdMap> getCmdMap() const { return m_map; }
@@ -121,8 +122,7 @@ private:
     QWeakPointer<ZunDeviceStats> m_record;
     std::atomic<quint16> m_port{5000};
     quint16 m_serial;
-    quint16 m_firmware;
-    quint16 m_revision;
+    std::atomic<quint32> m_version; // firmware << 16 | revision
     QSharedPointer<CCmdMap> m_map;
     std::atomic<int> m_lastError{NoError};
     std::atomic<bool> m_connected{false};

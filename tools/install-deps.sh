@@ -8,6 +8,8 @@ pkgs=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqwt-
 pkgs+=(qtmultimedia5-dev)
 # --fuzz: also clang with its libFuzzer and sanitizer runtimes (the fuzz targets).
 [ "${1:-}" = "--fuzz" ] && pkgs+=(clang libclang-rt-dev)
+# --tsan: also Qt's private headers (tools/run-tsan.sh hooks into Qt's event delivery).
+[ "${1:-}" = "--tsan" ] && pkgs+=(qtbase5-private-dev)
 # --stress: also the CPU load generator of tools/stress-tests.sh.
 [ "${1:-}" = "--stress" ] && pkgs+=(stress-ng)
 missing=()

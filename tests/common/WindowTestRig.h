@@ -14,10 +14,10 @@
 #include "TcpSimProcess.h"
 #include "ZunDeviceStats.h"
 #include "ZunWindowMetaTypes.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSignalSpy>
 #include <QStringList>
 #include <QTimer>
 
@@ -113,7 +113,7 @@ public:
     }
 
     // Waits for a signal that may have come already.
-    static bool waitFor(QSignalSpy& spy, int timeoutMs = 20000)
+    static bool waitFor(ZunSignalSpy& spy, int timeoutMs = 20000)
     {
         return spy.size() > 0 || spy.wait(timeoutMs);
     }

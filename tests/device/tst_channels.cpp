@@ -13,6 +13,7 @@
 #include "ZunBaseComm.h"
 #include "ZunChannelMimeData.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
 
@@ -66,7 +67,7 @@ private slots:
         auto m = map(1080);
         m_zun.reset(new CZun(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m)));
         QMetaObject::invokeMethod(m_zun->GetLink(), []() {}, Qt::BlockingQueuedConnection);
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         img()->setImage(CZunImageDefaults::defaultImageBytes(1080));
         QVERIFY(status.count() > 0 || status.wait(20000));
         QCoreApplication::processEvents();
@@ -91,8 +92,8 @@ private slots:
 
     void newEQIsTakenByTheChannelOfItsSlotOnly()
     {
-        QSignalSpy taken(out(3), &CZunAbstractInOutput::newEQ);
-        QSignalSpy other(out(2), &CZunAbstractInOutput::newEQ);
+        ZunSignalSpy taken(out(3), &CZunAbstractInOutput::newEQ);
+        ZunSignalSpy other(out(2), &CZunAbstractInOutput::newEQ);
         const double flat = out(3)->getMagnitude()->at(300);
         CZunBiquad* b = out(3)->NewEQ();
         QPointer<CZunBiquad> guard(b);
@@ -107,7 +108,7 @@ private slots:
         b->setFrequency(float(out(3)->getFrequencies()->at(300)));
         QVERIFY(out(3)->getMagnitude()->at(300) < before - 1.0);
         // deleting it takes it out of the response
-        QSignalSpy gone(out(3), &CZunAbstractInOutput::EQToBeDeleted);
+        ZunSignalSpy gone(out(3), &CZunAbstractInOutput::EQToBeDeleted);
         out(3)->RemoveAllEQs();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(gone.count(), 1);

@@ -9,6 +9,7 @@
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "ZunBaseComm.h"
+#include "ZunSignalSpy.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -245,7 +246,7 @@ private slots:
 
     void processingPowerByDspTypeAndRate()
     {
-        QSignalSpy stats(m_zun.get(), &CZun::signal_ProcessingStats);
+        ZunSignalSpy stats(m_zun.get(), &CZun::signal_ProcessingStats);
         // A rate a few hertz below 48 kHz counts as 48 kHz.
         m_zun->UpdateProcessingPower(47996, 0, 600, 1100);
         QCOMPARE(stats.takeFirst(), (QVariantList{48000, 600 * 100 / 3333, 1100 * 100 / 3333}));
@@ -325,7 +326,7 @@ private slots:
         QVERIFY(!m_zun->IsTcpCheckOn());
         // The restore's report brings the keep-alive back even when it failed.
         m_sent.clear();
-        QSignalSpy restored(m_zun.get(), &CZun::signal_DefaultSettingsRestored);
+        ZunSignalSpy restored(m_zun.get(), &CZun::signal_DefaultSettingsRestored);
         m_zun->on_DefaultSettingsRestored(false);
         QVERIFY(m_zun->IsTcpCheckOn());
         QCOMPARE(m_sent.commands().first(), qMakePair(nr("Cmd_TCPCloseTime"), quint16(15)));
@@ -390,7 +391,7 @@ private slots:
         QVERIFY(!m_zun->IsTcpCheckOn());
 
         m_sent.clear();
-        QSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
         m_zun->on_FlashMemoryErased(true);
         const Commands sent = m_sent.commands();
         QCOMPARE(sent.first(), qMakePair(quint16(72), quint16(0)));
@@ -419,7 +420,7 @@ private slots:
     void garbageCollectionNeedsADeviceFolder()
     {
         // No device folder before the first connection: nothing is backed up or erased.
-        QSignalSpy failed(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
         m_zun->doGarbageCollection();
         QCOMPARE(failed.size(), 1);
         QVERIFY(m_sent.commands().isEmpty());

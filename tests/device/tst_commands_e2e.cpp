@@ -9,6 +9,7 @@
 #include "ZunBaseComm.h"
 #include "ZunUdpDatagram.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>
@@ -76,7 +77,7 @@ class TestCommandsE2E : public QObject
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.clear();
         m_sent.attach(m_zun.get());
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->connect(true);
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
@@ -147,7 +148,7 @@ private slots:
         const QString file = firmwareFile(dir, 2 * 16384 + 1001);
         QVERIFY(!file.isEmpty());
         QVERIFY(m_sim->control(QStringLiteral("nextfirmware 1079")));
-        QSignalSpy checked(img(), &CZunStatusBuffer::signal_FirmwareCheckFinished);
+        ZunSignalSpy checked(img(), &CZunStatusBuffer::signal_FirmwareCheckFinished);
         m_zun->UpdateFirmware(file);
         QVERIFY(!m_zun->IsTcpCheckOn());
         QVERIFY(checked.count() > 0 || checked.wait(20000));
@@ -162,7 +163,7 @@ private slots:
         QCOMPARE(m_zun->GetFirmwareVersion(), quint16(1079));
         QCOMPARE(m_zun->GetCmdMap()->version(), quint16(1079));
         // The link still answers: a read-back of the image arrives.
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->RefreshStatusBuffer();
         QVERIFY(status.count() > 0 || status.wait(20000));
     }
@@ -170,8 +171,8 @@ private slots:
     void eraseBringsTheKeepAliveBackAndRereads()
     {
         start(1080);
-        QSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
-        QSignalSpy dir(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        ZunSignalSpy dir(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
         m_zun->EraseFlashMemory();
         QVERIFY(!m_zun->IsTcpCheckOn());
         QVERIFY(erased.count() > 0 || erased.wait(20000));
@@ -207,7 +208,7 @@ private slots:
         // Someone else's first step with the right PIN: the processor says "old PIN
         // correct", and the program has no change of its own to send.
         m_sent.clear();
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
         m_zun->SendCmd(pinNr, 0x7316);
         settle();
         QCOMPARE(m_sent.count(pinNr), 1);
@@ -255,7 +256,7 @@ private slots:
         start(1080);
         const CZunDelay bound = m_zun->GetMaxAvailableChannelDelay(ZunC::Output2);
         QVERIFY(bound.seconds() > 0.01);
-        QSignalSpy reported(m_zun.get(), &CZun::signal_ChannelDelay);
+        ZunSignalSpy reported(m_zun.get(), &CZun::signal_ChannelDelay);
         m_zun->SetChannelDelay(bound, ZunC::Output2);
         const quint16 raw = quint16(bound.seconds() * 96000 + 0.5);
         QVERIFY(waitUntil([&]() { return img()->getValue(nr("Cmd_0_ChDelay2")) == raw; }));
@@ -302,13 +303,13 @@ private slots:
         server.setConnectPolls(10);
         QStringList reports;
         connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
-        QList<QSharedPointer<QSignalSpy>> checks;
+        QList<QSharedPointer<ZunSignalSpy>> checks;
         const QList<quint16> ports = {a.tcpPort(), b.tcpPort(), deadPort};
         for (int i = 0; i < 3; ++i) {
             const quint16 serial = quint16(61 + i);
             server.newCZun(record(1080, serial), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
             server.getZun(serial)->SetPort(ports[i]);
-            checks << QSharedPointer<QSignalSpy>::create(server.getZun(serial)->GetStatusBuffer(),
+            checks << QSharedPointer<ZunSignalSpy>::create(server.getZun(serial)->GetStatusBuffer(),
                                                          &CZunStatusBuffer::signal_FirmwareCheckFinished);
         }
         QTemporaryDir dir;

@@ -9,6 +9,7 @@
 #include "ZunCrc16.h"
 #include "ZunSetup.h"
 #include "ZunWaitMs.h"
+#include "ZunSignalSpy.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -93,7 +94,7 @@ private slots:
 
     void completeImageShiftsMasterGainAndSetsFlashSize()
     {
-        QSignalSpy changed(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy changed(m_zun.get(), &CZun::signal_ZunStatusChanged);
         QVERIFY(img()->setImage(imageWith({{nr("Cmd_0_MasterGainOfs"), 60}, {nr("Cmd_FlashSize"), 1024}})));
         QVERIFY(changed.wait());
         QCOMPARE(m_zun->GetMasterGainParam()->GetMin(), double(-80.0f - 6.0f));
@@ -114,8 +115,8 @@ private slots:
             m_zun->GetCmdMap()->setVersion(1074);
         } catch (const std::exception&) {
         }
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
-        QSignalSpy changed(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy changed(m_zun.get(), &CZun::signal_ZunStatusChanged);
         QVERIFY(img()->setImage(QByteArray(3400, '\0')));
         QVERIFY(changed.wait());
         // The FIR/limiter manager hears of the change in its own thread: let it act first.
@@ -146,7 +147,7 @@ private slots:
 
     void malformedImageIsRefused()
     {
-        QSignalSpy changed(img(), &CZunStatusBuffer::signal_StatusBufferChanged);
+        ZunSignalSpy changed(img(), &CZunStatusBuffer::signal_StatusBufferChanged);
         QVERIFY(!img()->setImage(QByteArray(3399, '\1')));
         QVERIFY(!img()->setImage(QByteArray(3401, '\1')));
         QCOMPARE(changed.count(), 0);
@@ -301,7 +302,7 @@ private slots:
 
     void hardwareInfoIsTakenOnce()
     {
-        QSignalSpy spy(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
+        ZunSignalSpy spy(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
         m_zun->SetHardwareInfo(0x000000050000FF94ull);
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toUInt(), 42u);
@@ -314,7 +315,7 @@ private slots:
 
     void lowMemoryNeedsDeletedEntries()
     {
-        QSignalSpy low(m_zun.get(), &CZun::signal_LowFlashMemory);
+        ZunSignalSpy low(m_zun.get(), &CZun::signal_LowFlashMemory);
         m_zun->on_LowFlashMemory();
         QCOMPARE(low.count(), 0);
     }
@@ -325,7 +326,7 @@ private slots:
         QVERIFY(ignore.contains(nr("Cmd_0_MasterGain")));
         QVERIFY(ignore.contains(nr("Cmd_BroadcastID")));
         QVERIFY(!ignore.contains(nr("Cmd_0_ChGain0")));
-        QSignalSpy modified(img(), &CZunStatusBuffer::signal_SetupModified);
+        ZunSignalSpy modified(img(), &CZunStatusBuffer::signal_SetupModified);
         setWord("Cmd_0_MasterGain", 5);
         QVERIFY(!img()->isModified());
         setWord("Cmd_0_ChGain0", 5);

@@ -7,8 +7,11 @@
 #include "ZunCrc16.h"
 #include "ZunLogFile.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
+
+#include <atomic>
 
 using namespace DeviceTestRig;
 
@@ -20,7 +23,7 @@ class TestDeviceE2E : public QObject
     std::unique_ptr<TcpSimProcess> m_sim;
     std::unique_ptr<CZun> m_zun;
     SendLog m_sent;
-    qint64 m_clock = 1000000;
+    std::atomic<qint64> m_clock{1000000}; // read by the link's keep-alive check
 
     CZunStatusBuffer* img() const { return m_zun->GetStatusBuffer(); }
     quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
@@ -35,11 +38,11 @@ class TestDeviceE2E : public QObject
         // These tests start from an empty FIR/limiter list.
         m_zun->SetPassThroughOnEmptyFlash(false);
         m_zun->SetPort(m_sim->tcpPort());
-        m_zun->SetClock([this]() { return m_clock; });
+        m_zun->SetClock([this]() { return m_clock.load(); });
         m_sent.clear();
         m_sent.attach(m_zun.get());
-        QSignalSpy connected(m_zun.get(), &CZun::signal_Connected);
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy connected(m_zun.get(), &CZun::signal_Connected);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->connect(autoConnect);
         QVERIFY(connected.count() > 0 || connected.wait(20000));
         if (autoConnect)
@@ -73,10 +76,10 @@ private slots:
         m_zun->SetPassThroughOnEmptyFlash(false);
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.get());
-        QSignalSpy hw(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
-        QSignalSpy dir(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy hw(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy dir(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
         m_zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         const CZunMetaCmd group = m_sent.groups().first();
@@ -128,8 +131,8 @@ private slots:
         settle();
         QCOMPARE(mm->setupCount(), quint16(0));
         // Store the current image as a setup in the first free slot, as the setup manager will.
-        QSignalSpy uploaded(img(), &CZunStatusBuffer::signal_SetupUploaded);
-        QSignalSpy dir(mm, &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy uploaded(img(), &CZunStatusBuffer::signal_SetupUploaded);
+        ZunSignalSpy dir(mm, &CMemoryManager::signal_MemDirChanged);
         const QByteArray setup = img()->toByteArray();
         CZunMetaCmd store;
         store.appendCmd(0xFF00, quint16(setup.size()), setup);
@@ -232,7 +235,7 @@ private slots:
         img()->SetLinked(true);
         QVERIFY(img()->isLinked());
         settle();
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->RefreshStatusBuffer();
         QVERIFY(status.count() > 0 || status.wait(20000));
         QVERIFY(img()->isLinked()); // as the emulator now holds it
@@ -291,7 +294,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         settle();
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
         const quint16 gain0 = nr("Cmd_0_ChGain0");
         QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(gain0)));
         m_zun->SetChannelGain(-1.0, ZunC::Output0);
@@ -343,8 +346,8 @@ private slots:
         m_zun->triggerTcpCheck();
         QCOMPARE(m_sent.commands(), (QList<QPair<quint16, quint16>>{{close, 15}}));
         settle(); // the reply restarts the clock at base + 5001
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
-        QSignalSpy disconnected(m_zun.get(), &CZun::signal_Disconnected);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy disconnected(m_zun.get(), &CZun::signal_Disconnected);
         m_clock = base + 5001 + 10000;
         m_zun->triggerTcpCheck();
         QCOMPARE(exception.count(), 0);
@@ -365,8 +368,8 @@ private slots:
         // announced as 1081, for which no table exists; the map keeps its version
         m_zun.reset(new CZun(record(1081, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
         m_zun->SetPort(m_sim->tcpPort());
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         QCOMPARE(exception.count(), 1);

@@ -3,6 +3,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -58,6 +59,7 @@ class TestDispatcher : public QObject
     void feed(const CZunCmd& cmd)
     {
         QVERIFY(QMetaObject::invokeMethod(img(), "cmdCallback", Qt::BlockingQueuedConnection, Q_ARG(CZunCmd, cmd)));
+        ZunSignalSpy::takeQueued();
     }
     // A plain parameter reply: the processor now holds value.
     void store(const char* name, quint16 value) { feed(reply(nr(name), value, words({value}))); }
@@ -90,8 +92,8 @@ private slots:
 
     void plainRepliesAreStoredUnlessRefusedOrUnsent()
     {
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
-        QSignalSpy checked(img(), &CZunStatusBuffer::signal_TcpChecked);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy checked(img(), &CZunStatusBuffer::signal_TcpChecked);
         store("Cmd_0_ChGain2", 0xFFDF);
         QCOMPARE(word("Cmd_0_ChGain2"), quint16(0xFFDF));
         feed(reply(nr("Cmd_0_ChGain2"), 5, words({0xE002, nr("Cmd_0_ChGain2"), 5}), Refused));
@@ -118,8 +120,8 @@ private slots:
 
     void directoryBlockGoesToTheMemoryManagerAndItsDump()
     {
-        QSignalSpy changed(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
-        QSignalSpy flash(img(), &CZunStatusBuffer::signal_Block_ID_Flash);
+        ZunSignalSpy changed(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy flash(img(), &CZunStatusBuffer::signal_Block_ID_Flash);
         store("Cmd_MemCopy", nr("CmdS_CopyMemDir2RxTxBuf"));
         QByteArray dir(20, '\0');
         qToLittleEndian<quint32>(0x1000, reinterpret_cast<uchar*>(dir.data()));
@@ -130,7 +132,7 @@ private slots:
         dir[19] = char(254); // a deleted filter
         flashBlock(dir);
         QCOMPARE(flash.count(), 1);
-        QVERIFY(changed.wait());
+        QVERIFY(changed.count() > 0 || changed.wait());
         QCOMPARE(m_zun->GetMemoryManager()->setupIdAt(3), 0xABCD0001u);
         QCOMPARE(m_zun->GetMemoryManager()->deletedCount(), quint16(1));
         QFile dump(m_config->path() + QStringLiteral("/42/MemDir_42.bin"));
@@ -140,9 +142,9 @@ private slots:
 
     void malformedBlocksAreDropped()
     {
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
-        QSignalSpy changed(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
-        QSignalSpy imageChanged(img(), &CZunStatusBuffer::signal_StatusBufferChanged);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy changed(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy imageChanged(img(), &CZunStatusBuffer::signal_StatusBufferChanged);
         store("Cmd_MemCopy", nr("CmdS_CopyMemDir2RxTxBuf"));
         flashBlock(QByteArray(25, '\0'));              // not a whole number of entries
         flashBlock(QByteArray(10 * 220, '\0'));        // more entries than a directory holds
@@ -162,14 +164,14 @@ private slots:
 
     void imageBlockReplacesTheImage()
     {
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         store("Cmd_MemCopy", nr("CmdS_CopyDSPVar2RxTxBuf"));
         QByteArray image(3400, '\0');
         qToLittleEndian<quint16>(0x22, reinterpret_cast<uchar*>(image.data()) + 2 * nr("Cmd_1_ChGain0"));
         qToLittleEndian<quint16>(nr("CmdS_CopyDSPVar2RxTxBuf"), reinterpret_cast<uchar*>(image.data()) + 2 * nr("Cmd_MemCopy"));
         flashBlock(image);
         QCOMPARE(img()->toByteArray(), image);
-        QVERIFY(status.wait());
+        QVERIFY(status.count() > 0 || status.wait());
         QCOMPARE(m_zun->GetChannelGain(ZunC::Output4), float(0.1f * 0x22));
         QVERIFY(QFile::exists(m_config->path() + QStringLiteral("/42/DSPVarDump_42.zun")));
     }
@@ -184,8 +186,8 @@ private slots:
 
     void flashEntryBlocksByListKind()
     {
-        QSignalSpy setup(img(), &CZunStatusBuffer::signal_SetupDownloaded);
-        QSignalSpy fir(img(), &CZunStatusBuffer::signal_FIRDownloaded);
+        ZunSignalSpy setup(img(), &CZunStatusBuffer::signal_SetupDownloaded);
+        ZunSignalSpy fir(img(), &CZunStatusBuffer::signal_FIRDownloaded);
         store("Cmd_MemCopy", quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf")));
         store("Cmd_MemID0", 4);
         store("Cmd_MemID2", nr("ID_List_Setup"));
@@ -206,8 +208,8 @@ private slots:
 
     void flashBlockWithoutACopyIsReportedNotThrown()
     {
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
-        QSignalSpy flash(img(), &CZunStatusBuffer::signal_Block_ID_Flash);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy flash(img(), &CZunStatusBuffer::signal_Block_ID_Flash);
         store("Cmd_MemCopy", 0x1234);
         flashBlock("x");
         QCOMPARE(flash.count(), 0);
@@ -218,7 +220,7 @@ private slots:
 
     void statusBlockAsksForTheChangedParameter()
     {
-        QSignalSpy outOfSync(img(), &CZunStatusBuffer::signal_ZunOutOfSync);
+        ZunSignalSpy outOfSync(img(), &CZunStatusBuffer::signal_ZunOutOfSync);
         statusBlock(nr("Msg_StatusIdle"));
         statusBlock(1700);
         QVERIFY(m_sent.groups().isEmpty());
@@ -250,7 +252,7 @@ private slots:
 
     void programNameBlock()
     {
-        QSignalSpy entry(img(), &CZunStatusBuffer::signal_DSPProgramListEntry);
+        ZunSignalSpy entry(img(), &CZunStatusBuffer::signal_DSPProgramListEntry);
         store("Cmd_MemID2", nr("ID_List_DSP_Prog"));
         store("Cmd_MemID0", 2);
         feed(reply(nr("ID_TX_Block"), nr("ID_Block_SetupName"), QByteArray("2121_307\0junk", 13)));
@@ -261,7 +263,7 @@ private slots:
 
     void hardwareReply()
     {
-        QSignalSpy hw(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
+        ZunSignalSpy hw(m_zun.get(), &CZun::signal_HardwareInfoUpdated);
         feed(reply(nr("ID_TX_Hardware"), 0, QByteArray("\x94\xFF\x00", 3)));
         QTest::qWait(20);
         QCOMPARE(hw.count(), 0);
@@ -276,8 +278,8 @@ private slots:
 
     void blockWriteEnd()
     {
-        QSignalSpy finished(img(), &CZunStatusBuffer::signal_BlockTransferFinished);
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy finished(img(), &CZunStatusBuffer::signal_BlockTransferFinished);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
         feed(reply(0xFF00, 3400, words({3400, 3400, 0})));
         QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.at(0).at(0).toUInt(), 3400u);
@@ -290,13 +292,13 @@ private slots:
 
     void flashSteps()
     {
-        QSignalSpy prog(img(), &CZunStatusBuffer::signal_DSPProgUploaded);
-        QSignalSpy fir(img(), &CZunStatusBuffer::signal_FIRUploaded);
-        QSignalSpy setup(img(), &CZunStatusBuffer::signal_SetupUploaded);
-        QSignalSpy bar(img(), &CZunStatusBuffer::signal_StatusBarMessage);
-        QSignalSpy setupRemoved(img(), &CZunStatusBuffer::signal_SetupRemoved);
-        QSignalSpy firRemoved(img(), &CZunStatusBuffer::signal_FIRFilterRemoved);
-        QSignalSpy piece(img(), &CZunStatusBuffer::signal_MemCopyFinished);
+        ZunSignalSpy prog(img(), &CZunStatusBuffer::signal_DSPProgUploaded);
+        ZunSignalSpy fir(img(), &CZunStatusBuffer::signal_FIRUploaded);
+        ZunSignalSpy setup(img(), &CZunStatusBuffer::signal_SetupUploaded);
+        ZunSignalSpy bar(img(), &CZunStatusBuffer::signal_StatusBarMessage);
+        ZunSignalSpy setupRemoved(img(), &CZunStatusBuffer::signal_SetupRemoved);
+        ZunSignalSpy firRemoved(img(), &CZunStatusBuffer::signal_FIRFilterRemoved);
+        ZunSignalSpy piece(img(), &CZunStatusBuffer::signal_MemCopyFinished);
         const quint16 store2F = quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F"));
         store("Cmd_MemID0", 7);
         store("Cmd_MemID1", 0x1234);
@@ -327,8 +329,8 @@ private slots:
 
     void checks()
     {
-        QSignalSpy block(img(), &CZunStatusBuffer::signal_BlockCheckFinished);
-        QSignalSpy firmware(img(), &CZunStatusBuffer::signal_FirmwareCheckFinished);
+        ZunSignalSpy block(img(), &CZunStatusBuffer::signal_BlockCheckFinished);
+        ZunSignalSpy firmware(img(), &CZunStatusBuffer::signal_FirmwareCheckFinished);
         store("Cmd_CheckBlockF", 1);
         store("Cmd_CheckFirmware", 0);
         QCOMPARE(block.at(0).at(0).toBool(), true);
@@ -345,8 +347,8 @@ private slots:
 
     void setupSelection()
     {
-        QSignalSpy restored(img(), &CZunStatusBuffer::signal_DefaultSettingsRestored);
-        QSignalSpy selected(img(), &CZunStatusBuffer::signal_SetupSelect);
+        ZunSignalSpy restored(img(), &CZunStatusBuffer::signal_DefaultSettingsRestored);
+        ZunSignalSpy selected(img(), &CZunStatusBuffer::signal_SetupSelect);
         m_zun->EnableTcpCheck(false);
         m_sent.clear();
         store("Cmd_0_ChGain0", 1);
@@ -368,7 +370,7 @@ private slots:
     void dspBootAndInitialisation()
     {
         makeDevice(1080, 0x80); // two boards
-        QSignalSpy init(img(), &CZunStatusBuffer::signal_DSPInitialized);
+        ZunSignalSpy init(img(), &CZunStatusBuffer::signal_DSPInitialized);
         store("Cmd_0_DSP_ID", 2121);
         store("Cmd_1_DSP_ID", 2122);
         store("Cmd_0_DSP_ID", 3000);
@@ -378,17 +380,17 @@ private slots:
         QCOMPARE(word("Cmd_1_DSP_ID"), quint16(2122));
         QCOMPARE(init.count(), 1);
         QCOMPARE(init.at(0), (QList<QVariant>{false, quint16(0), quint16(2121)}));
+        ZunSignalSpy select(m_zun.get(), &CZun::signal_DSPProgramSelect);
         store("Cmd_DSP_InitAllPar", 0);
         QCOMPARE(init.count(), 3);
         QCOMPARE(init.at(1), (QList<QVariant>{true, quint16(1), quint16(2121)}));
         QCOMPARE(init.at(2), (QList<QVariant>{true, quint16(2), quint16(2122)}));
-        QSignalSpy select(m_zun.get(), &CZun::signal_DSPProgramSelect);
-        QVERIFY(select.wait());
+        QVERIFY(select.count() > 0 || select.wait());
     }
 
     void firLoadOnASingleBoard()
     {
-        QSignalSpy select(img(), &CZunStatusBuffer::signal_FIRFilterSelect);
+        ZunSignalSpy select(img(), &CZunStatusBuffer::signal_FIRFilterSelect);
         store("Cmd_1_FIR_ID0", 5);
         store("Cmd_1_FIR_ID1", 6);
         store("Cmd_1_FIR_ID0", 50);
@@ -408,8 +410,8 @@ private slots:
 
     void eraseAndRouting()
     {
-        QSignalSpy reset(img(), &CZunStatusBuffer::signal_FactoryReset);
-        QSignalSpy routing(img(), &CZunStatusBuffer::signal_RoutingPreset);
+        ZunSignalSpy reset(img(), &CZunStatusBuffer::signal_FactoryReset);
+        ZunSignalSpy routing(img(), &CZunStatusBuffer::signal_RoutingPreset);
         store("Cmd_BulkEraseF", nr("Inf_EraseOnly128K"));
         QCOMPARE(reset.count(), 0);
         store("Cmd_BulkEraseF", 0);
@@ -424,9 +426,9 @@ private slots:
 
     void setupStoreAndPin()
     {
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
         store("Cmd_0_ChGain0", 9);
-        QSignalSpy stored(img(), &CZunStatusBuffer::signal_SetupStored);
+        ZunSignalSpy stored(img(), &CZunStatusBuffer::signal_SetupStored);
         // A refused store saved nothing: the image stays modified, and who waits learns it.
         feed(reply(nr("Cmd_SetupStore"), 2, words({0xE005, 0, 0}), Refused));
         QVERIFY(img()->isModified());
@@ -453,14 +455,14 @@ private slots:
     void listLayoutDirectoryBeforeFirmware1077()
     {
         makeDevice(1076);
-        QSignalSpy changed(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy changed(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
         store("Cmd_MemCopy", nr("CmdS_CopyMemDir2RxTxBuf"));
         flashBlock(QByteArray(590, '\0'));
         QByteArray dir(4 * 101 + 190, char(255));
         dir.replace(0, 4, QByteArray(4, '\0'));
         flashBlock(dir);
-        QVERIFY(changed.wait());
+        QVERIFY(changed.count() > 0 || changed.wait());
         QCOMPARE(changed.count(), 1);
         QCOMPARE(log.count(), 1);
     }

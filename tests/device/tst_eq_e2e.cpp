@@ -11,6 +11,7 @@
 // The emulator process helper of the protocol tests.
 #include "ZunBaseComm.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
 
@@ -41,7 +42,7 @@ class TestEQE2E : public QObject
         m_zun.reset(new CZun(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m)));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.get());
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
@@ -55,7 +56,7 @@ class TestEQE2E : public QObject
     // A fresh read of the processor's whole image (the manager rebuilds from it).
     void reread()
     {
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->RefreshStatusBuffer();
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
@@ -190,7 +191,7 @@ private slots:
         link();
         int slot = 1;
         bool section = false;
-        QSignalSpy announced(eq(), &CEQManager::signal_NewEQ);
+        ZunSignalSpy announced(eq(), &CEQManager::signal_NewEQ);
         QPointer<CZunBiquad> b = eq()->CreateEQ(slot, section);
         QCOMPARE(announced.count(), 2);
         QPointer<CZunBiquad> partner = announced.at(1).at(0).value<CZunBiquad*>();
@@ -266,10 +267,10 @@ private slots:
     void parameterRepliesAnnounceWhatTheProcessorHolds()
     {
         start();
-        QSignalSpy gain(m_zun.get(), &CZun::signal_ChannelGain);
-        QSignalSpy mute(m_zun.get(), &CZun::signal_ChannelMute);
-        QSignalSpy path(m_zun.get(), &CZun::signal_InputPathGain);
-        QSignalSpy lock(m_zun.get(), &CZun::signal_FrontPanelLocked);
+        ZunSignalSpy gain(m_zun.get(), &CZun::signal_ChannelGain);
+        ZunSignalSpy mute(m_zun.get(), &CZun::signal_ChannelMute);
+        ZunSignalSpy path(m_zun.get(), &CZun::signal_InputPathGain);
+        ZunSignalSpy lock(m_zun.get(), &CZun::signal_FrontPanelLocked);
         m_zun->SetChannelGain(-4.5, ZunC::Output5);
         settle();
         QCOMPARE(gain.count(), 1);

@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
 
@@ -195,7 +196,7 @@ private slots:
         QCOMPARE(eq()->CountActiveEQs(-1), 20);
         QCOMPARE(eq()->GetEQsOfChannel(3).size(), 20);
         // the processing capacity limits the free count
-        QSignalSpy available(eq(), &CEQManager::signal_AvailableEQsChanged);
+        ZunSignalSpy available(eq(), &CEQManager::signal_AvailableEQsChanged);
         eq()->CalculateAvailableEQs(1000, 17);
         QCOMPARE(available.count(), 1);
         QCOMPARE(available.at(0).at(0).toInt(), 53);
@@ -257,7 +258,7 @@ private slots:
     void everySlotHasItsLinkedPartner()
     {
         link(true);
-        QSignalSpy announced(eq(), &CEQManager::signal_NewEQ);
+        ZunSignalSpy announced(eq(), &CEQManager::signal_NewEQ);
         for (int slot = 0; slot < 12; ++slot) {
             int s = slot;
             bool section = false;

@@ -9,6 +9,7 @@
 #include "ZunDSPProgramManager.h"
 // The emulator process helper of the protocol tests.
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -61,7 +62,7 @@ class TestFirLimE2E : public QObject
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.clear();
         m_sent.attach(m_zun.get());
-        QSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
+        ZunSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
         m_zun->connect();
         QVERIFY(waitFor([&]() { return initialized.count() > 0; }));
         settle();
@@ -116,7 +117,7 @@ private slots:
         QCOMPARE(model->rowCount(), 0);
 
         // Upload: in the flash, the list, the model and the cache.
-        QSignalSpy refreshed(fir(), &CZunFIRLimManager::signal_MapFIRFilterRefreshed);
+        ZunSignalSpy refreshed(fir(), &CZunFIRLimManager::signal_MapFIRFilterRefreshed);
         upload(m_firFile);
         QVERIFY(waitFor([&]() { return mem()->hasFilterId(m_key) && model->rowCount() == 1; }));
         QVERIFY(refreshed.count() >= 1);
@@ -131,7 +132,7 @@ private slots:
         QCOMPARE(m_sent.count(0xFF00), 0);
 
         // Activation on both DSPs: the program the set needs is uploaded once, booted once.
-        QSignalSpy changed(fir(), &CZunFIRLimManager::signal_FIRFilterChanged);
+        ZunSignalSpy changed(fir(), &CZunFIRLimManager::signal_FIRFilterChanged);
         m_sent.clear();
         m_zun->CheckFIRFilterResources(m_key, 0);
         QVERIFY(m_zun->InvokeActivateFIRFilter(m_key, ZunC::NoCopies, m_key, ZunC::NoCopies));
@@ -203,8 +204,8 @@ private slots:
         QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 1);
 
         // Removal: gone from the flash, the list and the model; reported with its id.
-        QSignalSpy removed(fir(), &CZunFIRLimManager::signal_FIRFilterRemoved);
-        QSignalSpy failed(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy removed(fir(), &CZunFIRLimManager::signal_FIRFilterRemoved);
+        ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
         m_zun->RemoveFIRFilter(m_key);
         QVERIFY(waitFor([&]() { return removed.count() > 0; }));
         QCOMPARE(failed.count(), 0);
@@ -259,7 +260,7 @@ private slots:
         QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 2);
 
         // Linking: DSP 1 takes DSP 0's set, and both DSPs share one object.
-        QSignalSpy linked(fir(), &CZunFIRLimManager::signal_FirFiltersLinked);
+        ZunSignalSpy linked(fir(), &CZunFIRLimManager::signal_FirFiltersLinked);
         fir()->SetFirFiltersLinked(true);
         QVERIFY(fir()->FirFiltersLinked());
         QVERIFY(waitFor([&]() { return linked.count() == 1; }));
@@ -329,7 +330,7 @@ private slots:
             return;
         QVERIFY(cached().isEmpty());
         QCOMPARE(fir()->filterCount(), 0);
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
         m_sent.clear();
         m_zun->RemoveFIRFilter(0x1234);
         QTRY_COMPARE(exception.count(), 1);
@@ -381,7 +382,7 @@ private slots:
         settle();
         QVERIFY(!mem()->canUpload());
 
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
         m_sent.clear();
         upload(m_firFile);
         QTRY_COMPARE(exception.count(), 1);
@@ -401,7 +402,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QVERIFY(m_sim->control(QStringLiteral("failupload")));
-        QSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
         upload(m_firFile);
         QVERIFY(waitFor([&]() { return fir()->pendingUploads() == 0 && mem()->pendingTransfers() == 0; }));
         settle();
@@ -443,8 +444,9 @@ private slots:
         QVERIFY(m_sim->control(QStringLiteral("silent")));
         m_zun->UploadFIRFilterFile(m_firFile, 0);
         QVERIFY(waitFor([&]() { return fir()->pendingUploads() == 1; }));
-        QSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
+        ZunSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
         QVERIFY(QMetaObject::invokeMethod(fir(), "initialize", Qt::BlockingQueuedConnection));
+        ZunSignalSpy::takeQueued();
         QCOMPARE(fir()->pendingUploads(), 0u);
         QCOMPARE(fir()->pendingDownloads(), 0u);
         QCOMPARE(initialized.count(), 1);

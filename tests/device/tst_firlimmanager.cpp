@@ -6,6 +6,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunDSPProgramManager.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QStandardItemModel>
 #include <QtTest>
@@ -170,8 +171,9 @@ private slots:
         const QShPtrFLE big = listed(4096, QStringLiteral("Big"));
         set("Cmd_SetupFlags", 0);
         m_sent.clear();
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
         activate(big->getKey(), ZunC::CopyHighToSubLowMid, 0xFFFFFFFF, -1);
+        ZunSignalSpy::takeQueued();
         QCOMPARE(exception.count(), 1);
         QCOMPARE(m_sent.groups().size(), 0);
     }
@@ -197,10 +199,11 @@ private slots:
     void refusalsLeaveNoTrace()
     {
         make(1080, 0xFF94);
-        QSignalSpy exception(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
         auto s = fir()->CreateThruFIRFilter(48000.0, 0);
         m_zun->UploadFIRFilter(s, 0);
         m_zun->RemoveFIRFilter(s->getKey());
+        ZunSignalSpy::takeQueued();
         QCOMPARE(exception.count(), 2);
         QCOMPARE(exception.at(0).at(0).toString(),
                  QStringLiteral("Filter Thru was not uploaded: the device is not connected."));
@@ -231,7 +234,7 @@ private slots:
         CBlockFIR probe = *big;
         probe.checkFilterResources();
         QVERIFY(probe.dspProgramId() & 0x1000);
-        QSignalSpy asked(m_zun.get(), &CZun::signal_UploadDSPProgram);
+        ZunSignalSpy asked(m_zun.get(), &CZun::signal_UploadDSPProgram);
         set("Cmd_0_DSP_Type", nr("Inf_DSPTyp0"));
         try {
             m_zun->CheckFilterMIPS(big, 0);

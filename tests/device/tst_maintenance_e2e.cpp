@@ -12,6 +12,7 @@
 #include "ZunBaseComm.h"
 #include "ZunSetup.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QTcpServer>
 #include <QtTest>
@@ -77,7 +78,7 @@ private slots:
     {
         start();
         fillFlash();
-        QSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir(folder).exists());

@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -35,7 +36,7 @@ class TestParamReplies : public QObject
     std::unique_ptr<Config> m_config;
     std::unique_ptr<CZun> m_zun;
     SendLog m_sent;
-    std::vector<std::unique_ptr<QSignalSpy>> m_spies;
+    std::vector<std::unique_ptr<ZunSignalSpy>> m_spies;
 
     CZunStatusBuffer* img() const { return m_zun->GetStatusBuffer(); }
     CEQManager* eq() const { return m_zun->GetEQManager(); }
@@ -75,9 +76,9 @@ class TestParamReplies : public QObject
                               "signal_InputPathMute(ZunC::InputPaths,bool)", "signal_FrontPanelLocked(bool)"}) {
             const int i = mo->indexOfSignal(s);
             QVERIFY2(i >= 0, s);
-            m_spies.emplace_back(new QSignalSpy(m_zun.get(), QByteArray("2") + s));
+            m_spies.emplace_back(new ZunSignalSpy(m_zun.get(), QByteArray("2") + s));
         }
-        m_spies.emplace_back(new QSignalSpy(img(), &CZunStatusBuffer::signal_LinkChanged));
+        m_spies.emplace_back(new ZunSignalSpy(img(), &CZunStatusBuffer::signal_LinkChanged));
     }
 
     // The single signal raised since the last call (by spy index), and no other.
@@ -206,7 +207,7 @@ private slots:
         ok(b + 1, 2001);
         ok(b + 2, 29);
         QCOMPARE(img()->toByteArray(), before);
-        QSignalSpy announced(eq(), &CEQManager::signal_EQDeleted);
+        ZunSignalSpy announced(eq(), &CEQManager::signal_EQDeleted);
         ok(b + 3, 0xFFF1);
         QCOMPARE(word(b), quint16(4));
         QCOMPARE(word(b + 1), quint16(2001));

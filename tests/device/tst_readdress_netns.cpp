@@ -9,6 +9,7 @@
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QMutex>
 #include <QtTest>
@@ -66,7 +67,7 @@ class TstReaddressNetns : public QObject
 
     static bool connectAndRead(const QSharedPointer<CZun>& z)
     {
-        QSignalSpy status(z.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(z.data(), &CZun::signal_ZunStatusChanged);
         z->connect();
         return status.wait(30000) && z->IsConnected();
     }
@@ -129,8 +130,8 @@ private slots:
         QCOMPARE(record->getIpAddress(), own->address);
         QVERIFY(connectAndRead(z));
 
-        QSignalSpy firmware(m_net.get(), &CZunNetwork::firmwareChanged);
-        QSignalSpy disconnected(z.data(), &CZun::signal_Disconnected);
+        ZunSignalSpy firmware(m_net.get(), &CZunNetwork::firmwareChanged);
+        ZunSignalSpy disconnected(z.data(), &CZun::signal_Disconnected);
         g_previous = qInstallMessageHandler(capture);
         other->process->write("nobroadcast off\n");
         QVERIFY(other->process->waitForBytesWritten(5000));

@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "ZunBaseComm.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
 
@@ -180,7 +181,7 @@ private slots:
     {
         for (quint16 fw : CCmdMap::versions()) {
             make(EightOutputs, fw);
-            QSignalSpy outdated(rm(), &CRoutingManager::signal_exception);
+            ZunSignalSpy outdated(rm(), &CRoutingManager::signal_exception);
             setWord("Cmd_SPI_Routing", Word41);
             rm()->rebuild(0xFFFF);
             QVERIFY2(outdated.isEmpty(), qPrintable(QString::number(fw)));

@@ -8,6 +8,7 @@
 #include "ZunBaseComm.h"
 #include "ZunMetaTypes.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
 
@@ -50,7 +51,7 @@ private slots:
         QCOMPARE(server.getMap(1078), a);
         QVERIFY(server.getMap(1077) != a);
         server.newCmdMap(rec(5, 1076));
-        QSignalSpy served(&server, &CCmdMapServer::serveMap);
+        ZunSignalSpy served(&server, &CCmdMapServer::serveMap);
         server.onMapRequest(1076);
         QCOMPARE(served.size(), 1);
         QCOMPARE(served[0][1].value<QSharedPointer<CCmdMap>>()->version(), quint16(1076));
@@ -71,7 +72,7 @@ private slots:
         QCOMPARE(first->GetIpAddress(), QHostAddress(QHostAddress::LocalHost));
         QVERIFY(!server.getZun(7));
 
-        QSignalSpy hw(&server, &CZunServer::hardwareInfoUpdated);
+        ZunSignalSpy hw(&server, &CZunServer::hardwareInfoUpdated);
         emit first->signal_HardwareInfoUpdated(0x0102, CZunHardwareInfo(0x0F80));
         QCOMPARE(hw.size(), 1);
 
@@ -83,7 +84,7 @@ private slots:
         QCOMPARE(server.serials(), (QList<quint16>{0x0102}));
 
         // A firmware change re-initialises the registered object with the new map.
-        QSignalSpy failed(server.getZun(0x0102).data(), &CZun::signal_exception);
+        ZunSignalSpy failed(server.getZun(0x0102).data(), &CZun::signal_exception);
         server.updateFirmwareVersion(rec(0x0102, 1079), maps.getMap(1079), lib);
         QCOMPARE(failed.size(), 0);
         QCOMPARE(server.getZun(0x0102)->GetFirmwareVersion(), quint16(1079));
@@ -136,8 +137,8 @@ private slots:
         server.newCZun(rec(8), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
         const QSharedPointer<CZun> zun = server.getZun(8);
         zun->SetPort(sim.tcpPort());
-        QSignalSpy connected(zun.data(), &CZun::signal_Connected);
-        QSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy connected(zun.data(), &CZun::signal_Connected);
+        ZunSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->connect();
         QVERIFY(image.count() > 0 || image.wait(20000));
         QVERIFY(waitUntil([&]() { return zun->GetLink()->getCmdBuffer()->isIdle(); }));

@@ -13,6 +13,7 @@
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
 #include "DeviceTestRig.h"
+#include "ZunSignalSpy.h"
 
 #include <QtTest>
 
@@ -43,7 +44,7 @@ class TstServicesNetns : public QObject
 
     void connectAndRead(const QSharedPointer<CZun>& z)
     {
-        QSignalSpy status(z.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(z.data(), &CZun::signal_ZunStatusChanged);
         z->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
     }
@@ -133,9 +134,9 @@ private slots:
 
     void threeStatusStreamsFillThreeRecords()
     {
-        QList<QSharedPointer<QSignalSpy>> spies;
+        QList<QSharedPointer<ZunSignalSpy>> spies;
         for (const Proc& p : Procs) {
-            spies << QSharedPointer<QSignalSpy>::create(m_status->getStatus(p.serial).data(), &AudioIOStatus::refreshed);
+            spies << QSharedPointer<ZunSignalSpy>::create(m_status->getStatus(p.serial).data(), &AudioIOStatus::refreshed);
             QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, p.serial),
                                       Q_ARG(int, 20));
         }
@@ -163,7 +164,7 @@ private slots:
 
     void masterMuteOverAllProcessors()
     {
-        QSignalSpy changed(m_status.get(), &AudioIOStatusServer::masterMuteStatusChanged);
+        ZunSignalSpy changed(m_status.get(), &AudioIOStatusServer::masterMuteStatusChanged);
         auto stream = [this] {
             for (const Proc& p : Procs)
                 QMetaObject::invokeMethod(m_net.get(), "triggerStatusTx", Qt::QueuedConnection,

@@ -8,6 +8,7 @@
 #include "ZunProtocolMetaTypes.h"
 
 #include "TcpSimProcess.h"
+#include "ZunSignalSpy.h"
 
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -129,7 +130,7 @@ private:
     {
         auto mm = std::make_unique<CMemoryManager>();
         mm->initConstants(m_map, m_fw);
-        QSignalSpy changed(mm.get(), &CMemoryManager::signal_MemDirChanged);
+        ZunSignalSpy changed(mm.get(), &CMemoryManager::signal_MemDirChanged);
         mm->SetMemDir(readBack("CmdS_CopyMemDir2RxTxBuf"));
         return changed.count() == 1 ? std::move(mm) : nullptr;
     }

@@ -5,6 +5,7 @@
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "ZunUdpDatagram.h"
+#include "ZunSignalSpy.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -53,7 +54,7 @@ private slots:
 
         AudioIOStatus status(map);
         QVERIFY(status.SetRouting(0x1191));
-        QSignalSpy cycles(&status, &AudioIOStatus::signal_CyclesSamplingRateChanged);
+        ZunSignalSpy cycles(&status, &AudioIOStatus::signal_CyclesSamplingRateChanged);
         const QList<QByteArray> got = stream(socket, sim, 30);
         QCOMPARE(got.size(), 30);
         QSet<int> inputLevels;

@@ -8,6 +8,7 @@
 #include "ZunFirSetupActions.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 
@@ -149,7 +150,7 @@ private slots:
         ZunAdvancedSettingsWidget tab(m_zun);
         auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
         auto* combo2 = child<QComboBox>(tab, "comboFIRFilter2");
-        QSignalSpy finished(&tab, &ZunAdvancedSettingsWidget::longOperationFinished);
+        ZunSignalSpy finished(&tab, &ZunAdvancedSettingsWidget::longOperationFinished);
         emit tab.maintenance()->longOperationStarted(job);
         QVERIFY(waiting(tab) && tab.isRunning(job));
         QVERIFY(!combo1->isEnabled() && !combo2->isEnabled());
@@ -254,7 +255,7 @@ private slots:
         auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
         QTRY_COMPARE(combo1->count(), 2);
         combo1->setCurrentIndex(1);
-        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        ZunSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
         m_sent.clear();
         tab.set_FIRFilter1(1);
         QCOMPARE(failed.count(), 1);
@@ -270,8 +271,8 @@ private slots:
     {
         make(1080, 0xFF94);
         ZunAdvancedSettingsWidget tab(m_zun);
-        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
-        QSignalSpy started(&tab, &ZunAdvancedSettingsWidget::longOperationStarted);
+        ZunSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        ZunSignalSpy started(&tab, &ZunAdvancedSettingsWidget::longOperationStarted);
         const QString fir = m_files.filePath(QStringLiteral("broken.fir")), zun = m_files.filePath(QStringLiteral("broken.zun"));
         for (const QString& f : {fir, zun}) {
             QFile file(f);
@@ -312,7 +313,7 @@ private slots:
         QCOMPARE(FilterLimiterEWS(xml, 0.0).getKey(), set->getKey());
 
         // A folder that is not there: reported, nothing written.
-        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        ZunSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
         QVERIFY(tab.firSetup()->downloadFIRFilterTo(set->getKey(), out.filePath(QStringLiteral("missing"))).isEmpty());
         QCOMPARE(failed.count(), 1);
 

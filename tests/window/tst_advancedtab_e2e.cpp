@@ -15,6 +15,7 @@
 #include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
 #include "ZunWindowMetaTypes.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -202,7 +203,7 @@ private slots:
         loud.toFile(dir.path(), 4, QShPtrFLE(), QShPtrFLE());
         const QString file = dir.filePath(loud.makeFileName(4));
 
-        QSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
+        ZunSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
         m_tab->firSetup()->startSetupUpload(file, 4);
         QVERIFY(failed.count() > 0 || failed.wait(20000));
         const QString text = failed.first().at(0).toString();
@@ -228,7 +229,7 @@ private slots:
 
         // In a folder it stops the whole load.
         m_answers->folderChoice = dir.path();
-        QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
         m_tab->onLoadConfig();
         QVERIFY(finished.wait(60000));
         QVERIFY2(log().contains(QStringLiteral("Nothing was loaded from")) && log().contains(loud.makeFileName(4)),
@@ -252,7 +253,7 @@ private slots:
         const QString setupFile = saved.filePath(setupFiles.first());
         const QString filters = field("filters"), setups = field("setups");
 
-        QSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
         auto load = [&](const QString& folder) {
             finished.clear();
             m_answers->folderChoice = folder;

@@ -20,6 +20,7 @@
 #include "ZunInputDlg.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
+#include "ZunSignalSpy.h"
 
 #include <QDir>
 #include <QLCDNumber>
@@ -328,7 +329,7 @@ private slots:
     {
         auto w = window(Many);
         w->UpdateGui();
-        QSignalSpy asked(w.get(), &ZunControlDlg::statusTxTimeOut);
+        ZunSignalSpy asked(w.get(), &ZunControlDlg::statusTxTimeOut);
         QTabWidget* tabs = w->tabWidget();
         tabs->setCurrentIndex(0);
         w->show();
@@ -375,7 +376,7 @@ private slots:
         }
         QVERIFY(w->dsp0LoadDisplay()->x() < w->rateDisplay()->x());
         // Mended: two digits kept showing the old value at 100 %.
-        QSignalSpy overflow(w->dsp0LoadDisplay(), &QLCDNumber::overflow);
+        ZunSignalSpy overflow(w->dsp0LoadDisplay(), &QLCDNumber::overflow);
         emit w->device()->signal_ProcessingStats(96000, 100, 100);
         QCOMPARE(overflow.size(), 0);
         QCOMPARE(w->dsp0LoadDisplay()->digitCount(), 3);
@@ -387,7 +388,7 @@ private slots:
     void aNewWindowShowsTheKnownFigures()
     {
         const QSharedPointer<CZun> zun = m_rig->device(Many);
-        QSignalSpy stats(zun.data(), &CZun::signal_ProcessingStats);
+        ZunSignalSpy stats(zun.data(), &CZun::signal_ProcessingStats);
         zun->UpdateProcessingPower(48000, 48000, 1200, 2400);
         QCOMPARE(stats.size(), 1);
         auto w = window(Many);
@@ -538,8 +539,8 @@ private slots:
     {
         const QSharedPointer<CZun> zun = m_rig->device(Emulated);
         auto w = window(Emulated, true);
-        QSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
-        QSignalSpy disconnected(zun.data(), &CZun::signal_Disconnected);
+        ZunSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy disconnected(zun.data(), &CZun::signal_Disconnected);
         for (int round = 0; round < 2; ++round) {
             image.clear();
             w->connectToZun();
@@ -584,7 +585,7 @@ private slots:
     void aWindowForAConnectedProcessorShowsTheLink()
     {
         const QSharedPointer<CZun> zun = m_rig->device(Emulated);
-        QSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->connect();
         QVERIFY(WindowTestRig::waitFor(image));
         QVERIFY(DeviceTestRig::settle(zun.data()));
@@ -598,7 +599,7 @@ private slots:
         QVERIFY(tabsEnabled(w->tabWidget(), true));
         QVERIFY(zun->IsConnected());
         // A click now means what it says.
-        QSignalSpy disconnected(zun.data(), &CZun::signal_Disconnected);
+        ZunSignalSpy disconnected(zun.data(), &CZun::signal_Disconnected);
         button->click();
         QVERIFY(WindowTestRig::waitFor(disconnected));
         QTRY_COMPARE(button->text(), QString("&Connect"));
@@ -657,7 +658,7 @@ private slots:
     {
         const QSharedPointer<CZun> zun = m_rig->device(Emulated);
         auto w = window(Emulated, true);
-        QSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
         w->connectToZun();
         QVERIFY(WindowTestRig::waitFor(image));
         QTRY_COMPARE(w->tabWidget()->count(), 14);

@@ -16,6 +16,7 @@
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunControlDlg.h"
 #include "ZunSystemWidget.h"
+#include "ZunSignalSpy.h"
 
 #include <QDialog>
 #include <QPushButton>
@@ -73,7 +74,7 @@ private slots:
         m_window = std::make_unique<ZunControlDlg>(Emulated, m_rig->deviceServer(), m_rig->statusServer());
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
         m_window->show();
-        QSignalSpy image(zun().data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy image(zun().data(), &CZun::signal_ZunStatusChanged);
         m_window->connectToZun();
         QVERIFY(WindowTestRig::waitFor(image));
         QTRY_VERIFY_WITH_TIMEOUT(m_window->tabWidget()->count() > 2 && m_window->advancedTab()->isEnabled(), 20000);
@@ -190,7 +191,7 @@ private slots:
         click("bttnDownloadFIRFilter");
         QCOMPARE(actions(), pending.data());
         pending->setFirmwareFinishDelayMs(300);
-        QSignalSpy log(pending.data(), &ZunMaintenanceActions::signal_log);
+        ZunSignalSpy log(pending.data(), &ZunMaintenanceActions::signal_log);
         click("bttnUpdateFirmware");
         QTRY_VERIFY_WITH_TIMEOUT(pending && pending->isFirmwareFinishPending(), 30000);
         m_window->close();

@@ -19,6 +19,7 @@
 #include "ZunHOFMimeData.h"
 #include "ZunHOFModel.h"
 #include "ZunHOFProxyModel.h"
+#include "ZunSignalSpy.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -211,7 +212,7 @@ private slots:
         QAbstractItemModel* model = filter ? static_cast<QAbstractItemModel*>(m_hofs.get()) : m_eqs.get();
         const QModelIndex cell = model->index(row, column);
         const int n = model->index(row, 0).data().toInt();
-        QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
+        ZunSignalSpy changed(model, &QAbstractItemModel::dataChanged);
         // the delegate's double set: the display role changes nothing
         QVERIFY(!model->setData(cell, value, Qt::DisplayRole));
         QVERIFY(m_sent.commands().isEmpty());
@@ -284,7 +285,7 @@ private slots:
             return out;
         };
         const QVariantList before = cells();
-        QSignalSpy failed(model, SIGNAL(signal_exception(QString, QString)));
+        ZunSignalSpy failed(model, SIGNAL(signal_exception(QString, QString)));
         QVERIFY(!model->setData(model->index(row, column), value));
         QCOMPARE(failed.count(), 1);
         QVERIFY2(failed.at(0).at(0).toString().startsWith(text), qPrintable(failed.at(0).at(0).toString()));
@@ -381,8 +382,8 @@ private slots:
             QCOMPARE(a->shortcutContext(), Qt::WidgetWithChildrenShortcut);
         m_a->selectRow(0);
         m_a->copy();
-        QSignalSpy intoA(m_proxyA, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
-        QSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        ZunSignalSpy intoA(m_proxyA, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
         for (auto [view, a, b] : {std::make_tuple(m_b, 0, 1), std::make_tuple(m_a, 1, 1)}) {
             view->setFocus();
             QTRY_VERIFY(view->hasFocus());
@@ -407,8 +408,8 @@ private slots:
                 f.write(bytes);
             return f.fileName();
         };
-        QSignalSpy said(m_b, &ZunFilterTableView::signal_exception);
-        QSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        ZunSignalSpy said(m_b, &ZunFilterTableView::signal_exception);
+        ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
         for (const QString& file : {write("empty.csv", ""), write("list.txt", "Low;peq;100;3;1\r"),
                                     write("blank.csv", "\r\n \r\n"), dir.filePath("missing.csv")}) {
             said.clear();
@@ -426,9 +427,9 @@ private slots:
         std::unique_ptr<QMimeData> eqRows(m_proxyA->mimeData({m_proxyA->index(0, 3), m_proxyA->index(0, 4)}));
         std::unique_ptr<QMimeData> filterRows(m_proxyX->mimeData({m_proxyX->index(0, 6)}));
         ZunEQMimeData none;
-        QSignalSpy intoA(m_proxyA, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
-        QSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
-        QSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
+        ZunSignalSpy intoA(m_proxyA, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        ZunSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
         for (auto [view, data, accepted] : {std::make_tuple(m_a, eqRows.get(), true), std::make_tuple(m_b, eqRows.get(), true),
                                             std::make_tuple(m_x, eqRows.get(), false), std::make_tuple(m_b, filterRows.get(), false),
                                             std::make_tuple(m_x, filterRows.get(), true),
@@ -449,7 +450,7 @@ private slots:
         QVERIFY(m_a->pasteAction()->isEnabled() && !m_x->pasteAction()->isEnabled());
         // the same channel duplicates the row (two cells: one record), another channel gets a
         // copy; a copied filter takes sections of its own
-        for (const QSignalSpy* spy : {&intoA, &intoB}) {
+        for (const ZunSignalSpy* spy : {&intoA, &intoB}) {
             QCOMPARE(spy->count(), 1);
             QCOMPARE(spy->at(0).at(0).value<EQ_PARAMS>().gain, -6.0);
         }
@@ -472,7 +473,7 @@ private slots:
         QFile f(dir.filePath("list.csv"));
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write("Low;peq;100;3;1\rXO;lp;80;8;4\rBad;peq;loud;1;1\rAir;peq;26000;-2;2\r") > 0);
         f.close();
-        QSignalSpy refused(m_b, &ZunFilterTableView::signal_exception);
+        ZunSignalSpy refused(m_b, &ZunFilterTableView::signal_exception);
         m_b->importFile(f.fileName());
         m_x->importFile(f.fileName());
         QCOMPARE(intoB.count(), 4);
@@ -501,7 +502,7 @@ private slots:
             if (s != HO_FILTER_PARAMS::NoSection)
                 source.insert(s);
         QCOMPARE(source.size(), 2);
-        QSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
+        ZunSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
         m_x->paste();
         QCOMPARE(intoX.count(), 1);
         const HO_FILTER_PARAMS pasted = intoX.at(0).at(0).value<HO_FILTER_PARAMS>();
@@ -530,7 +531,7 @@ private slots:
         for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
             a->sort(0, order);
             for (int n : {5, 50}) {
-                QSignalSpy changed(a, &QAbstractItemModel::dataChanged);
+                ZunSignalSpy changed(a, &QAbstractItemModel::dataChanged);
                 a->on_EQChanged(byNumber.value(n));
                 QCOMPARE(changed.count(), 1);
                 const QModelIndex first = changed.at(0).at(0).toModelIndex();
@@ -546,12 +547,12 @@ private slots:
         sectionParams.frequency = 1000.0;
         sectionParams.quality = 0.7;
         CZunBiquad section(eq(), sectionParams, true);
-        QSignalSpy changedA(a, &QAbstractItemModel::dataChanged);
+        ZunSignalSpy changedA(a, &QAbstractItemModel::dataChanged);
         a->on_EQChanged(&section);
         QCOMPARE(changedA.count(), 0);
         // slot 9 shows EQ 55 but not EQ 5
         b->sort(0, Qt::DescendingOrder);
-        QSignalSpy changedB(b, &QAbstractItemModel::dataChanged);
+        ZunSignalSpy changedB(b, &QAbstractItemModel::dataChanged);
         b->on_EQChanged(byNumber.value(5));
         QCOMPARE(changedB.count(), 0);
         b->on_EQChanged(byNumber.value(55));

@@ -7,6 +7,7 @@
 #include "GainWidget.h"
 #include "OutputGainLevelWidget.h"
 #include "TcpSimProcess.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -98,7 +99,7 @@ private slots:
         zun->SetPort(sim.tcpPort());
         GainWidget page(1, zun, QSharedPointer<AudioIOStatus>::create(m));
         connect(zun.data(), &CZun::signal_ZunStatusChanged, &page, &GainWidget::UpdateGui, Qt::QueuedConnection);
-        QSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         QVERIFY(settle(zun.data()));

@@ -24,6 +24,7 @@
 #include "ZunCmdBuffer.h"
 #include "ZunGainSlider.h"
 #include "ZunUdpDatagram.h"
+#include "ZunSignalSpy.h"
 
 #include <QAction>
 #include <QApplication>
@@ -74,7 +75,7 @@ class TestGainWidgetE2E : public QObject
         m_page->resize(1400, 700);
         // as the control window wires it
         connect(m_zun.data(), &CZun::signal_ZunStatusChanged, m_page.get(), &GainWidget::UpdateGui, Qt::QueuedConnection);
-        QSignalSpy status(m_zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.data(), &CZun::signal_ZunStatusChanged);
         m_zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
@@ -383,7 +384,7 @@ private slots:
         QVERIFY(m_sim->control(QStringLiteral("delay 20")));
         OutputGainLevelWidget* strip = m_page->outputStrip(ZunC::Output1);
         ZunGainSlider* fader = strip->gainSlider();
-        QSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
+        ZunSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
         const ZunCmdBuffer* buffer = m_zun->GetLink()->getCmdBuffer();
         const quint16 gainWord = nr("Cmd_0_ChGain1");
         int step = 0;
@@ -564,7 +565,7 @@ private slots:
         OutputGainLevelWidget* strip = m_page->outputStrip(ZunC::Output1);
         QDoubleSpinBox* box = strip->gainSpinBox();
         const double start = box->value();
-        QSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
+        ZunSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
         for (int press = 1; press <= 10; ++press) {
             const int answered = confirmed.count();
             QTest::keyClick(box, Qt::Key_Up);
@@ -588,7 +589,7 @@ private slots:
         ZunGainSlider* fader = strip->gainSlider();
         const double held = strip->gain();
         QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_0_ChGain3"))));
-        QSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
+        ZunSignalSpy confirmed(m_zun.data(), &CZun::signal_ChannelGain);
         emit fader->sliderPressed();
         fader->setValue(held - 5.0);
         QVERIFY(waitUntil([&]() { return confirmed.count() > 0; })); // the refusal, with the processor's value

@@ -8,6 +8,7 @@
 #include "LimTableDelegate.h"
 #include "LimiterWidget.h"
 #include "ZunLimModel.h"
+#include "ZunSignalSpy.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
@@ -125,7 +126,7 @@ private slots:
         const QModelIndex cell = t.model.index(ZunLimModel::RowContinuous, 0);
         QCOMPARE(t.delegate.cellText(cell), QStringLiteral("100W"));
         QCOMPARE(t.range(cell), QVector<double>({1.0, 15000.0, 0.0}));
-        QSignalSpy reset(&t.model, &ZunLimModel::modelReset);
+        ZunSignalSpy reset(&t.model, &ZunLimModel::modelReset);
         t.model.setUnitAndReference(ZunC::dBu, ZunC::AmplifierOutput);
         QCOMPARE(reset.count(), 1);
         const double dbu = m_set0->limiterThreshold(CBlockFIR::RowContinuous, 0, ZunC::dBu, 0);
@@ -201,7 +202,7 @@ private slots:
         feed(model);
         model.setUnitAndReference(ZunC::dBu, ZunC::ControllerOutput);
         const QModelIndex cell = model.index(ZunLimModel::RowPeak, 0);
-        QSignalSpy changed(&model, &ZunLimModel::dataChanged);
+        ZunSignalSpy changed(&model, &ZunLimModel::dataChanged);
         const double shown = std::round(model.data(cell).toDouble() * 100.0) / 100.0;
         QVERIFY(!model.setData(cell, shown));
         QVERIFY(!model.setData(model.index(ZunLimModel::RowMaxOutput, 0), 18.0));
@@ -224,8 +225,8 @@ private slots:
         model.setUnitAndReference(ZunC::dBu, ZunC::ControllerOutput);
         const QModelIndex cell = model.index(ZunLimModel::RowSurge, 0);
         const double before = model.data(cell).toDouble();
-        QSignalSpy changed(&model, &ZunLimModel::dataChanged);
-        QSignalSpy failed(&model, &ZunLimModel::signal_exception);
+        ZunSignalSpy changed(&model, &ZunLimModel::dataChanged);
+        ZunSignalSpy failed(&model, &ZunLimModel::signal_exception);
         // 60 dBu at the controller output is far beyond any amplifier's power behind 50 dB.
         QVERIFY(!model.setData(cell, 60.0));
         QCOMPARE(model.data(cell).toDouble(), before);
@@ -279,7 +280,7 @@ private slots:
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.on_FIRFilterChanged(1, m_set0, 0);
         model.on_FIRFilterChanged(2, m_set0, 0);
-        QSignalSpy changed(&model, &ZunLimModel::dataChanged);
+        ZunSignalSpy changed(&model, &ZunLimModel::dataChanged);
         auto columns = [&]() {
             QSet<int> c;
             for (const QList<QVariant>& a : qAsConst(changed))
@@ -308,7 +309,7 @@ private slots:
     {
         make(0xFF94);
         CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
-        QSignalSpy linked(fir, &CZunFIRLimManager::signal_FirFiltersLinked);
+        ZunSignalSpy linked(fir, &CZunFIRLimManager::signal_FirFiltersLinked);
         fir->SetFirFiltersLinked(true);
         QTRY_COMPARE_WITH_TIMEOUT(linked.count(), 1, 20000);
         LimiterWidget tab(m_zun);

@@ -10,6 +10,7 @@
 #include "ZunLazyPage.h"
 #include "ZunLimModel.h"
 #include "ZunOutputDlg.h"
+#include "ZunSignalSpy.h"
 
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -54,7 +55,7 @@ private slots:
         zun->SetPassThroughOnEmptyFlash(false);
         CZunFIRLimManager* fir = zun->GetFIRLimManager();
         LimiterWidget tab(zun);
-        QSignalSpy initialized(fir, &CZunFIRLimManager::signal_Initialized);
+        ZunSignalSpy initialized(fir, &CZunFIRLimManager::signal_Initialized);
         zun->connect();
         QVERIFY(WindowTestRig::waitFor(initialized));
         QVERIFY(DeviceTestRig::settleTransfers(zun.data()));

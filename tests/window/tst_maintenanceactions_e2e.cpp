@@ -13,6 +13,7 @@
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunSignalSpy.h"
 
 #include <QWidget>
 #include <QtTest>
@@ -84,9 +85,9 @@ private slots:
         start();
         QTemporaryDir dir;
         m_answers->firmware = PromptAnswers::writeFirmware(dir.path());
-        QSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
-        QSignalSpy finished(m_actions, &ZunMaintenanceActions::longOperationFinished);
-        QSignalSpy address(m_actions, &ZunMaintenanceActions::ipChanged);
+        ZunSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
+        ZunSignalSpy finished(m_actions, &ZunMaintenanceActions::longOperationFinished);
+        ZunSignalSpy address(m_actions, &ZunMaintenanceActions::ipChanged);
 
         m_actions->setFirmwareFinishDelayMs(200);
         m_actions->updateFirmware();
@@ -144,7 +145,7 @@ private slots:
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), saved);
 
         m_answers->yes = true;
-        QSignalSpy erased(m_rig.zun.data(), &CZun::signal_FlashMemErased);
+        ZunSignalSpy erased(m_rig.zun.data(), &CZun::signal_FlashMemErased);
         m_actions->eraseFlashMemory();
         QVERIFY(erased.wait(20000));
         QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("0"); }));

@@ -13,6 +13,7 @@
 #include "ZunMetaTypes.h"
 #include "ZunStyle.h"
 #include "ZunSystemWidget.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -52,7 +53,7 @@ class TestSystemWidget : public QObject
         // The control window's connection.
         connect(m_zun.data(), &CZun::signal_ZunStatusChanged, m_tab.get(), &ZunSystemWidget::UpdateGui,
                 Qt::QueuedConnection);
-        QSignalSpy status(m_zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.data(), &CZun::signal_ZunStatusChanged);
         m_tab->do_connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
@@ -179,7 +180,7 @@ private slots:
         QCOMPARE(combo("comboAESOutput")->count(), 3);
         QVERIFY(!m_tab->isLongOperationPending());
 
-        QSignalSpy disconnected(m_zun.data(), &CZun::signal_Disconnected);
+        ZunSignalSpy disconnected(m_zun.data(), &CZun::signal_Disconnected);
         button->click();
         QVERIFY(disconnected.count() > 0 || disconnected.wait(10000));
         QVERIFY(waitUntil([&]() { return button->text() == QStringLiteral("&Connect"); }));
@@ -294,8 +295,8 @@ private slots:
         QCOMPARE(setups->currentIndex(), 0);
         // its own auto-repeat timing, released with the selector
         QVERIFY(qobject_cast<ZunStyle*>(setups->style()) && setups->style()->parent() == setups);
-        QSignalSpy started(m_tab.get(), &ZunSystemWidget::longOperationStarted);
-        QSignalSpy finished(m_tab.get(), &ZunSystemWidget::longOperationFinished);
+        ZunSignalSpy started(m_tab.get(), &ZunSystemWidget::longOperationStarted);
+        ZunSignalSpy finished(m_tab.get(), &ZunSystemWidget::longOperationFinished);
         m_sent.clear();
         // The active setup itself is asked for and recalled again.
         answerContinue();
@@ -307,7 +308,7 @@ private slots:
         QCOMPARE(setups->currentIndex(), 0);
 
         // An empty position is refused before anything is sent.
-        QSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
+        ZunSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
         m_sent.clear();
         activate(setups, 3);
         QCOMPARE(errors.count(), 1);
@@ -352,7 +353,7 @@ private slots:
         QVERIFY(waitUntil([&]() { return m_zun->IsSetupModified(); }));
         settle();
         QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_SetupStore"))));
-        QSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
+        ZunSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
         m_sent.clear();
         answerNextBox([](QMessageBox* box) {
             for (QAbstractButton* b : box->buttons())
@@ -404,7 +405,7 @@ private slots:
         storeSetupZero();
         CMemoryManager* dir = m_zun->GetMemoryManager();
         QComboBox* setups = combo("comboSetupSelect");
-        QSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
+        ZunSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
 
         m_zun->SetChannelGain(-4.0, ZunC::Output0);
         QVERIFY(waitUntil([&]() { return m_zun->IsSetupModified(); }));
@@ -483,7 +484,7 @@ private slots:
     {
         start();
         storeSetupZero();
-        QSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
+        ZunSignalSpy errors(m_tab.get(), &ZunSystemWidget::signal_exception);
         QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_SetupSelect"))));
         answerContinue();
         activate(combo("comboSetupSelect"), 0);

@@ -19,6 +19,7 @@
 #include "ZunHOFMimeData.h"
 #include "ZunHOFModel.h"
 #include "ZunOutputDlg.h"
+#include "ZunSignalSpy.h"
 
 #include <QAction>
 #include <QApplication>
@@ -67,7 +68,7 @@ class TestTablesE2E : public QObject
             QVERIFY(DeviceTestRig::reread(m_zun.data()));
             return;
         }
-        QSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         settle();
@@ -193,7 +194,7 @@ private slots:
         settle();
         // a full re-read rebuilds the table and the curves from new objects, still of this
         // channel only, and they still follow the processor
-        QSignalSpy reset(m_eqs.get(), &QAbstractItemModel::modelReset);
+        ZunSignalSpy reset(m_eqs.get(), &QAbstractItemModel::modelReset);
         QPointer<CZunPlotCurve> old = curveOf(p->plot(), b);
         reread();
         QVERIFY(reset.count() > 0 && eq()->IsEQUsed(7) && old.isNull());

@@ -16,6 +16,7 @@
 #include "ZunCmdBuffer.h"
 #include "ZunLimModel.h"
 #include "ZunSetup.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -74,7 +75,7 @@ class TestTabsE2E : public QObject
         m_zun.reset(new CZun(record(1080, 42, 0, 0xFF94), map(1080), QSharedPointer<CRoutingLibrary>()));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.data());
-        QSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
+        ZunSignalSpy initialized(fir(), &CZunFIRLimManager::signal_Initialized);
         m_zun->connect();
         QVERIFY(waitUntil([&]() { return initialized.count() > 0 && m_zun->GetActiveFilterIndex(1) != 0; }));
         settle();
@@ -132,7 +133,7 @@ private slots:
         const ZunSetup back(nullptr, file);
         QCOMPARE(back.toByteArray(), setups()->GetSetup(0)->toByteArray());
         // An empty position writes nothing.
-        QSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
+        ZunSignalSpy failed(&tab, &ZunAdvancedSettingsWidget::signal_exception);
         QVERIFY(tab.firSetup()->downloadSetupTo(3, out.path()).isEmpty());
         QCOMPARE(failed.count(), 1);
         QCOMPARE(QDir(out.path()).entryList(QDir::Files).size(), 1);

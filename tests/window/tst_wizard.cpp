@@ -13,6 +13,7 @@
 #include "TcpSimProcess.h"
 #include "XOverPage.h"
 #include "ZunWizardValues.h"
+#include "ZunSignalSpy.h"
 
 #include <QApplication>
 #include <QAbstractButton>
@@ -157,7 +158,7 @@ private slots:
     void comboBoxData()
     {
         QWizardComboBox plain(false);
-        QSignalSpy changed(&plain, &QWizardComboBox::currentItemDataChanged);
+        ZunSignalSpy changed(&plain, &QWizardComboBox::currentItemDataChanged);
         plain.addItem("a", 1); // becomes current: data 1
         plain.addItem("b", 1);
         plain.addItem("c", 2);
@@ -424,7 +425,7 @@ private slots:
         QVERIFY2(sim.start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(sim.error()));
         QSharedPointer<CZun> zun = device(DoubleBoard);
         zun->SetPort(sim.tcpPort());
-        QSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy status(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->connect();
         QVERIFY(status.count() > 0 || status.wait(20000));
         const QString folder = zun->GetConfigDir();

@@ -14,6 +14,7 @@
 #include "SimDeviceRig.h"
 #include "TcpSimProcess.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunSignalSpy.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -471,7 +472,7 @@ private slots:
             w.accept();
             return true;
         };
-        QSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
+        ZunSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
         QVERIFY(stuck);
