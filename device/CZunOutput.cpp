@@ -9,6 +9,8 @@
 #include "CZunParam.h"
 #include "ZunChannelMimeData.h"
 
+#include <QTimer>
+
 #include <stdexcept>
 
 CZunOutput::CZunOutput(CZun* zun, ZunC::AnalogOutputs output)
@@ -80,8 +82,23 @@ void CZunOutput::on_GainChanged(ZunC::AnalogOutputs output, double gain)
 {
     if (output != m_output)
         return;
+    // The factor at once (who asks for it gets the reported gain), the response later.
+    const bool suspended = suspendRecalculation;
+    suspendRecalculation = true;
     applyGain(gain, IsPhaseInverted());
-    emit signal_Changed(this);
+    suspendRecalculation = suspended;
+    changedLater();
+}
+
+void CZunOutput::changedLater()
+{
+    if (m_changePending)
+        return;
+    m_changePending = true;
+    QTimer::singleShot(0, this, [this]() {
+        m_changePending = false;
+        changed();
+    });
 }
 
 void CZunOutput::on_PhaseInvertChanged(ZunC::AnalogOutputs output, bool inverted)

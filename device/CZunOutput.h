@@ -47,5 +47,11 @@ public slots:
     void on_PhaseInvertChanged(ZunC::AnalogOutputs output, bool inverted);
 
 private:
+    // The device's reports of the gain come first to the strips that show them: the
+    // response, and the plots that follow it, is recalculated once for a burst of reports,
+    // in the next event-loop turn.
+    void changedLater();
+
     ZunC::AnalogOutputs m_output;
+    bool m_changePending = false;
 };

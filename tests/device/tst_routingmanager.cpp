@@ -148,6 +148,29 @@ private slots:
         QVERIFY(qAbs(rm()->GetOutput(1)->gain() + 0.1) < 1e-6);
     }
 
+    // A burst of gain reports (a fader dragged) recalculates the output's response, and
+    // replots what follows it, once, after the reports have reached the strips.
+    void gainReportsRecalculateTheResponseOncePerBurst()
+    {
+        make(EightOutputs);
+        setWord("Cmd_SPI_Routing", Word21);
+        rm()->rebuild(0xFFFF);
+        CZunOutput* output = rm()->GetOutput(2);
+        QSignalSpy data(output, &CZunAbstractFrequencyResponse::dataChanged);
+        QSignalSpy changed(output, &CZunAbstractInOutput::signal_Changed);
+        for (double dB : {-1.0, -2.0, -3.0, -4.0, -6.0})
+            emit m_zun->signal_ChannelGain(ZunC::Output2, dB);
+        QVERIFY(qAbs(output->gain() - std::pow(10.0, -0.3)) < 1e-9); // the factor at once
+        QCOMPARE(data.count(), 0);
+        QTRY_COMPARE(data.count(), 1);
+        QCOMPARE(changed.count(), 1);
+        QVERIFY(qAbs(output->getMagnitude()->first() + 6.0) < 1e-6);
+        // other outputs' reports leave it alone
+        emit m_zun->signal_ChannelGain(ZunC::Output3, -1.0);
+        QCoreApplication::processEvents();
+        QCOMPARE(data.count(), 1);
+    }
+
     void sendersAndPresetNumbers()
     {
         make(EightOutputs);
