@@ -44,8 +44,8 @@ public:
     // While status datagrams arrive, the socket is read and they are handed on every
     // StatusBatchMs, as one batch: the threads that take them wake once for all of them,
     // not for each. A wake-up of the two threads costs more than the datagrams of a batch;
-    // the meters, which show at most one frame in 40 ms, still get two batches a frame.
-    static constexpr int StatusBatchMs = 20;
+    // the meters, which show at most one frame in 40 ms, still get a batch every frame.
+    static constexpr int StatusBatchMs = 30;
     // Every datagram this program takes is far shorter.
     static constexpr int MaxDatagram = 2048;
     // Subnets with a shorter prefix are not swept (more than 1022 hosts).
