@@ -1,18 +1,28 @@
-# One static library per subsystem: every .cpp/.h/.qrc of its folder and of the sub-folders
-# named after FOLDERS (one level, not recursing further). Every one of those folders is an
-# include folder of the library, so that #include "X.h" finds a header in any folder of
-# the library and of the libraries it links. <name>_FOLDERS names them for the caller.
+# One static library per subsystem: every .cpp/.h/.qrc of its folder or, where FOLDERS
+# names sub-folders, of those sub-folders (one level, not recursing further); a source
+# file anywhere else in the library's folder stops the configuration, so that none is
+# left out unseen. Every one of those folders is an include folder of the library, so
+# that #include "X.h" finds a header in any folder of the library and of the libraries
+# it links. <name>_FOLDERS names them for the caller.
 function(zun_add_library name dir)
   cmake_parse_arguments(ZL "" "" "FOLDERS" ${ARGN})
   set(_dirs ${dir})
-  foreach(_f ${ZL_FOLDERS})
-    list(APPEND _dirs ${dir}/${_f})
-  endforeach()
+  if(ZL_FOLDERS)
+    set(_dirs "")
+    foreach(_f ${ZL_FOLDERS})
+      list(APPEND _dirs ${dir}/${_f})
+    endforeach()
+  endif()
   set(_src "")
   foreach(_d ${_dirs})
     file(GLOB _s CONFIGURE_DEPENDS ${_d}/*.cpp ${_d}/*.h ${_d}/*.qrc)
     list(APPEND _src ${_s})
   endforeach()
+  file(GLOB _all CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h ${dir}/*/*.cpp ${dir}/*/*.h)
+  list(REMOVE_ITEM _all ${_src})
+  if(_all)
+    message(FATAL_ERROR "${name}: source files outside its folders (add them to a folder the library names): ${_all}")
+  endif()
   add_library(${name} STATIC ${_src})
   target_include_directories(${name} PUBLIC ${_dirs})
   set(${name}_FOLDERS ${_dirs} PARENT_SCOPE)
