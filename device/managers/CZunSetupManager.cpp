@@ -268,6 +268,8 @@ void CZunSetupManager::initialize()
                     QFile::remove(path);
                     continue;
                 }
+                if (m_removing.contains(p))
+                    continue; // a directory read before the deletion still lists it
                 try {
                     auto* setup = new ZunSetup(m_zun, path);
                     adopt(setup);
@@ -286,7 +288,11 @@ void CZunSetupManager::initialize()
                 m_setups[p] = nullptr;
                 modelRow(p, QString::fromLatin1(EmptyRowText), QVariant(), false);
             }
-            if (id == 0)
+            if (id == 0) {
+                m_removing.remove(p);
+                continue;
+            }
+            if (m_removing.contains(p))
                 continue;
             // One hold per position: a download still on its way is not held twice (its
             // one reply would leave the second hold taken for good).
@@ -329,7 +335,7 @@ void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
         }
         const bool ours = releaseHold(Download, position);
         bool listed = false;
-        if (setup && position >= 0 && position < listSize()) {
+        if (setup && position >= 0 && position < listSize() && !m_removing.contains(position)) {
             addToList(position, setup);
             listed = true;
         }
@@ -368,6 +374,7 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
     {
         QMutexLocker lock(m_lock);
         checkPosition(position);
+        m_removing.remove(position);
     }
     CMemoryManager* mm = m_zun->GetMemoryManager();
     if (!mm->canUpload())
@@ -439,6 +446,7 @@ void CZunSetupManager::removeSetup(int position)
     takeHold(Removal, position);
     // The entry is emptied, not taken out: the other setups keep their positions.
     m_setups[position] = nullptr;
+    m_removing.insert(position);
     modelRow(position, QString::fromLatin1(EmptyRowText), QVariant(), false);
     CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
     meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
@@ -449,6 +457,7 @@ void CZunSetupManager::removeSetup(int position)
 void CZunSetupManager::on_SetupRemoved(int position)
 {
     releaseHold(Removal, position);
+    m_removing.remove(position);
     QMetaObject::invokeMethod(m_zun, "RefreshMemDir", Qt::QueuedConnection);
     emit signal_SetupRemoved(position);
 }
@@ -465,6 +474,7 @@ void CZunSetupManager::StoreSetup(const quint16& position, QString name)
                  .arg(position)
                  .arg(mm->setupListSize()));
     QMutexLocker lock(m_lock);
+    m_removing.remove(position);
     const QByteArray payload = CZunStatusBuffer::encodeSetupName(name);
     CZunMetaCmd meta(nr("ID_RX_Block_Start"), nr("ID_LengthSetupName"), payload);
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveSetupName"));

@@ -3,6 +3,7 @@
 #include "FilterLimiterEWS.h"
 
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -109,4 +110,7 @@ private:
     mutable QRecursiveMutex* m_transferLock;  // held from a transfer's start to its completion
     QList<ZunSetup*> m_owned;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
+    // Positions removed whose deletion the processor has not yet confirmed nor the directory
+    // shown: a download of one, asked before the removal, answers with the removed setup.
+    QSet<int> m_removing;
 };

@@ -119,8 +119,19 @@ private slots:
 
         // Remove it: the position empties at once, the others keep their places.
         ZunSignalSpy removed(mgr(), &CZunSetupManager::signal_SetupRemoved);
+        const QByteArray stale = stored->toByteArray();
+        QVERIFY(m_sim->control(QStringLiteral("delay 500"))); // the deletion's answer is still on its way
         m_zun->RemoveSetup(2);
         QCOMPARE(mgr()->listSize(), n);
+        // While the deletion is unconfirmed, a directory read from before it and a download
+        // asked before it still name the removed setup: it must not come back, neither from
+        // the cache file nor from the download.
+        initialize();
+        QCOMPARE(rowText(2), QString(CZunSetupManager::EmptyRowText));
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "on_SetupDownloaded", Qt::BlockingQueuedConnection,
+                                          Q_ARG(int, 2), Q_ARG(QByteArray, stale)));
+        QCOMPARE(rowText(2), QString(CZunSetupManager::EmptyRowText));
+        QVERIFY(m_sim->control(QStringLiteral("delay 0")));
         QCOMPARE(mgr()->GetSetup(2), static_cast<ZunSetup*>(nullptr));
         QVERIFY(removed.count() > 0 || removed.wait(20000));
         afterFlashChange([&]() { return dir()->setupIdAt(2) == 0; });
