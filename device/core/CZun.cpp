@@ -32,6 +32,8 @@
 #include <boost/numeric/conversion/cast.hpp>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace
@@ -638,14 +640,39 @@ quint16 CZun::rawGain(double gain, const CZunParam* range) const
     return quint16(qint16(int(r)));
 }
 
-QString CZun::outputName(const char* param, int output)
+namespace
 {
-    return QStringLiteral("Cmd_%1_%2%3").arg(output / 4).arg(QLatin1String(param)).arg(output % 4);
+// "Cmd_<dsp>_<param><index>"; snprintf would cost as much as the rest of an edit.
+CZun::CmdName formatCmdName(const char* param, int dsp, char index, int indexNumber)
+{
+    CZun::CmdName name;
+    if (dsp < 0 || dsp > 9 || indexNumber < 0 || indexNumber > 9 || std::strlen(param) > sizeof name.text - 9) {
+        // Out of range: a name no map holds, which the lookup reports.
+        std::snprintf(name.text, sizeof name.text, "Cmd_%d_%.16s%d", dsp, param, indexNumber);
+        return name;
+    }
+    char* p = name.text;
+    std::memcpy(p, "Cmd_", 4);
+    p += 4;
+    *p++ = char('0' + dsp);
+    *p++ = '_';
+    const size_t n = std::strlen(param);
+    std::memcpy(p, param, n);
+    p += n;
+    *p++ = index;
+    *p = '\0';
+    return name;
+}
+} // namespace
+
+CZun::CmdName CZun::outputName(const char* param, int output)
+{
+    return formatCmdName(param, output / 4, char('0' + output % 4), output % 4);
 }
 
-QString CZun::pathName(const char* param, int path)
+CZun::CmdName CZun::pathName(const char* param, int path)
 {
-    return QStringLiteral("Cmd_%1_%2%3").arg(path / 4).arg(QLatin1String(param)).arg(QChar('A' + path));
+    return formatCmdName(param, path / 4, char('A' + path), path < 0 ? -1 : 0);
 }
 
 void CZun::sendOutput(const char* param, int output, quint16 value)

@@ -337,6 +337,15 @@ signals:
     void signal_StatusBarMessage(QString, int);
     void signal_ProcessingStats(int, int, int);
 
+public:
+    // A per-channel parameter's command name ("Cmd_1_ChGain2"), formatted without a heap
+    // allocation: every edit and every confirmation of a channel looks up a few of them.
+    struct CmdName
+    {
+        char text[40];
+        operator const char*() const { return text; }
+    };
+
 private:
     quint16 nr(const char* name) const;
     quint16 nr(const QString& name) const;
@@ -345,8 +354,8 @@ private:
     bool linked() const;
     float gainOf(quint16 raw) const;
     void checkGain(double gain, const CZunParam* range) const;
-    static QString outputName(const char* param, int output);
-    static QString pathName(const char* param, int path);
+    static CmdName outputName(const char* param, int output);
+    static CmdName pathName(const char* param, int path);
     void sendOutput(const char* param, int output, quint16 value);
     void sendPath(const char* param, int path, quint16 value);
     void setKeepAlive(bool on);

@@ -32,15 +32,21 @@ ZunGainStrip::ZunGainStrip(ZunGainSlider* slider, QWidget* parent)
     m_gainBox->setDecimals(1);
     m_gainBox->setRange(-18.0, 6.0);
     m_gainBox->setSingleStep(0.1);
+    // Digits need no shaping; the box lays its text out again on every edit, before the
+    // edit is sent.
+    QFont digits = m_gainBox->font();
+    digits.setStyleStrategy(QFont::PreferNoShaping);
+    m_gainBox->setFont(digits);
     m_mute->setCheckable(true);
 
     // The fader and its box follow each other; the fader's move is the edit (a second
-    // setGain with the same value finds it stored and stays silent).
-    connect(m_gainBox, qOverload<double>(&QDoubleSpinBox::valueChanged), m_slider, &QwtSlider::setValue);
-    connect(m_slider, &QwtSlider::valueChanged, m_gainBox, &QDoubleSpinBox::setValue);
+    // setGain with the same value finds it stored and stays silent). The edit is sent
+    // before the box lays out its new text.
     // On the fader's 0.1 dB grid, as the box shows it: otherwise the box's rounded echo
     // would count as a second edit.
     connect(m_slider, &QwtSlider::valueChanged, this, [this](double v) { setGain(std::round(v * 10.0) / 10.0); });
+    connect(m_gainBox, qOverload<double>(&QDoubleSpinBox::valueChanged), m_slider, &QwtSlider::setValue);
+    connect(m_slider, &QwtSlider::valueChanged, m_gainBox, &QDoubleSpinBox::setValue);
     connect(m_delayBox, &CZunDelaySpinBox::valueChangedEditFinished, this, [this](CZunDelay d) { setDelay(d); });
     connect(m_mute, &QPushButton::clicked, this, [this](bool checked) { onButtonMute(checked); });
 }

@@ -426,6 +426,40 @@ private slots:
         QVERIFY(m_sent.commands().isEmpty());
         QVERIFY(!m_zun->IsRestorePending());
     }
+
+    // Each of the eight outputs and input paths, on either DSP, reads and writes words of
+    // its own: linked, an output also writes its partner on the other DSP.
+    void everyChannelReachesItsOwnWords()
+    {
+        for (const bool linked : {false, true}) {
+            link(linked);
+            for (int i = 0; i < 8; ++i) {
+                const auto out = [i](const char* p, int dsp) {
+                    return QStringLiteral("Cmd_%1_%2").arg(dsp).arg(p) + QString::number(i % 4);
+                };
+                const auto path = [](const char* p, int n) {
+                    return QStringLiteral("Cmd_%1_%2").arg(n / 4).arg(p) + QChar('A' + n);
+                };
+                m_sent.clear();
+                m_zun->SetChannelPhaseInversion(ZunC::AnalogOutputs(i), true);
+                m_zun->MuteInputPath(ZunC::InputPaths(i), true);
+                Commands expected {{nr(out("ChPhInv", i / 4)), 1}};
+                if (linked)
+                    expected.append({nr(out("ChPhInv", 1 - i / 4)), 1});
+                expected.append({nr(path("InMute", i)), 1});
+                if (linked && i < 2)
+                    expected.append({nr(path("InMute", 1 - i)), 1});
+                QCOMPARE(m_sent.commands(), expected);
+
+                setWord(out("ChMute", i / 4), 1);
+                setWord(path("InGain", i), quint16(-25));
+                QVERIFY(m_zun->IsChannelMuted(ZunC::AnalogOutputs(i)));
+                QVERIFY(near(m_zun->GetInputPathGain(ZunC::InputPaths(i)), -2.5));
+                setWord(out("ChMute", i / 4), 0);
+                setWord(path("InGain", i), 0);
+            }
+        }
+    }
 };
 
 QTEST_MAIN(TestCommands)
