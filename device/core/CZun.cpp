@@ -1465,21 +1465,10 @@ void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multi
                               const CZunInputPreset& input, ZunC::CopyFIRCoeffsMode mode1,
                               ZunC::CopyFIRCoeffsMode mode2, bool keepSettings)
 {
-    if (!keepSettings)
-        RestoreDefaultSettings(false);
-    routingPause();
-    routingPause();
-    SetMasterGain(0, -40.0);
-    routingPause();
-    routingPause();
-    SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
-    routingPause();
-    routingPause();
+    applyRoutingHead(keepSettings, clock);
     m_routingManager->SetRouting(routing, input);
-    routingPause();
-    m_routingManager->SetExtClockSelect(extClock);
-    routingPause();
-    applyRoutingTail(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    applyRoutingTail(keepSettings, clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1,
+                     mode2);
 }
 
 void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
@@ -1489,21 +1478,10 @@ void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int m
 {
     Q_UNUSED(routing);
     Q_UNUSED(input);
-    if (!keepSettings)
-        RestoreDefaultSettings(false);
-    routingPause();
-    routingPause();
-    SetMasterGain(0, -40.0);
-    routingPause();
-    routingPause();
-    SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
-    routingPause();
-    routingPause();
+    applyRoutingHead(keepSettings, clock);
     m_routingManager->SetFullRouting(full);
-    routingPause();
-    m_routingManager->SetExtClockSelect(extClock);
-    routingPause();
-    applyRoutingTail(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    applyRoutingTail(keepSettings, clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1,
+                     mode2);
 }
 
 QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const
@@ -1521,10 +1499,28 @@ QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSetting
 }
 
 // The FIR sets of the configuration and the final re-initialisation.
-void CZun::applyRoutingTail(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
-                            const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
-                            ZunC::CopyFIRCoeffsMode mode2)
+// Before a new routing: the defaults unless kept, the master gain down, the clock.
+void CZun::applyRoutingHead(bool keepSettings, int clock)
 {
+    if (!keepSettings)
+        RestoreDefaultSettings(false);
+    routingPause();
+    routingPause();
+    SetMasterGain(0, -40.0);
+    routingPause();
+    routingPause();
+    SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
+    routingPause();
+    routingPause();
+}
+
+void CZun::applyRoutingTail(bool keepSettings, int clock, int extClock, int multipath1, int multipath2,
+                            int crossover, const QString& firFile1, const QString& firFile2,
+                            ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2)
+{
+    routingPause();
+    m_routingManager->SetExtClockSelect(extClock);
+    routingPause();
     const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
     ZunWaitMs(5 * m_routingPauseMs);
     QShPtrFLE set1;

@@ -423,7 +423,9 @@ private:
     QShPtrFLE activeFIRSet(quint16 dsp) const;
     CZunDelay firLatency(quint16 dspCode, const QList<int>& outputs) const;
     quint16 numDelayLines(int dspCode) const;
-    void applyRoutingTail(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+    void applyRoutingHead(bool keepSettings, int clock);
+    // After the routing words: the external clock, then the FIR sets and copy modes.
+    void applyRoutingTail(bool keepSettings, int clock, int extClock, int multipath1, int multipath2, int crossover,
                           const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
                           ZunC::CopyFIRCoeffsMode mode2);
     // A pass-through set for a DSP; when keeping the settings it carries the limiter

@@ -817,9 +817,26 @@ bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
     return true;
 }
 
+bool CZunStatusBuffer::channelWord(const char* const (*names)[4], int kinds, quint16 c, quint16 w, bool err,
+                                   int* kind, int* channel, quint16* value)
+{
+    for (int k = 0; k < kinds; ++k) {
+        const int i = channelOf(*m_map, c, names[k][0], names[k][1], names[k][2], names[k][3]);
+        if (i < 0)
+            continue;
+        // A refusal leaves the word as it was, and the window is told that value.
+        *kind = k;
+        *channel = i;
+        *value = err ? getValue(c) : w;
+        if (!err)
+            setValue(c, w);
+        return true;
+    }
+    return false;
+}
+
 bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
 {
-    const CCmdMap& map = *m_map;
     int kind = 0, o = -1;
     static const char* const names[4][4] = {
         {"Cmd_0_ChGain0", "Cmd_0_ChGain3", "Cmd_1_ChGain0", "Cmd_1_ChGain3"},
@@ -827,14 +844,9 @@ bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
         {"Cmd_0_ChMute0", "Cmd_0_ChMute3", "Cmd_1_ChMute0", "Cmd_1_ChMute3"},
         {"Cmd_0_ChPhInv0", "Cmd_0_ChPhInv3", "Cmd_1_ChPhInv0", "Cmd_1_ChPhInv3"},
     };
-    for (kind = 0; kind < 4 && o < 0; ++kind)
-        o = channelOf(map, c, names[kind][0], names[kind][1], names[kind][2], names[kind][3]);
-    if (o < 0)
+    quint16 x = 0;
+    if (!channelWord(names, 4, c, w, err, &kind, &o, &x))
         return false;
-    --kind;
-    const quint16 x = err ? getValue(c) : w;
-    if (!err)
-        setValue(c, x);
     if (!m_owner)
         return true;
     const auto output = ZunC::AnalogOutputs(o);
@@ -884,14 +896,9 @@ bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
         {"Cmd_0_InDelayA", "Cmd_0_InDelayD", "Cmd_1_InDelayE", "Cmd_1_InDelayH"},
     };
     int kind = 0, p = -1;
-    for (kind = 0; kind < 3 && p < 0; ++kind)
-        p = channelOf(map, c, names[kind][0], names[kind][1], names[kind][2], names[kind][3]);
-    if (p < 0)
+    quint16 x = 0;
+    if (!channelWord(names, 3, c, w, err, &kind, &p, &x))
         return false;
-    --kind;
-    const quint16 x = err ? getValue(c) : w;
-    if (!err)
-        setValue(c, x);
     if (!m_owner)
         return true;
     const auto path = ZunC::InputPaths(p);

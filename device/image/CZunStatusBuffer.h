@@ -157,6 +157,11 @@ private:
     // Audio parameter replies; each returns true when it took the reply.
     bool masterReply(quint16 c, quint16 w, bool err);
     bool channelReply(quint16 c, quint16 w, bool err);
+    // Whether c is one of the per-channel words named (for each kind: the first and last
+    // word on DSP 0, the first and last on DSP 1); if so, its kind, its channel (0-7) and
+    // the value to show, the image taking w unless the processor refused it.
+    bool channelWord(const char* const (*names)[4], int kinds, quint16 c, quint16 w, bool err, int* kind,
+                     int* channel, quint16* value);
     bool inputReply(quint16 c, quint16 w, bool err);
     void masterMuteRefused(quint16 c, quint16 asked);
     bool locateRecordWord(quint16 c, const char* base0Name, const char* base1Name, const char* sizeName, int* dsp,

@@ -7,6 +7,7 @@
 #include "CZunParam.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunBlockFailures.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunWaitMs.h"
@@ -99,15 +100,7 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
     connect(zun, &CZun::signal_RemoveFIRFilter, this, &CZunFIRLimManager::RemoveFIRFilter,
             Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_Disconnected, this, &CZunFIRLimManager::on_Disconnected, Qt::QueuedConnection);
-    // Filtered in the link's thread: only failed block writes are passed on.
-    connect(
-        zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
-        [this](CZunCmd cmd) {
-            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent() || cmd.isTimedOut()))
-                QMetaObject::invokeMethod(this, "on_BlockFailed", Qt::QueuedConnection,
-                                          Q_ARG(QByteArray, cmd.getPayload()));
-        },
-        Qt::DirectConnection);
+    forwardFailedBlockWrites(zun->GetLink(), this);
 }
 
 CZunFIRLimManager::~CZunFIRLimManager()

@@ -6,6 +6,7 @@
 #include "CZunMetaCmd.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunBlockFailures.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -27,15 +28,7 @@ ZunDSPProgramManager::ZunDSPProgramManager(CZun* zun) : m_zun(zun), m_map(zun->G
     connect(zun, &CZun::signal_ActivateDSPProgram, this, &ZunDSPProgramManager::ActivateDSPProgram,
             Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_Disconnected, this, &ZunDSPProgramManager::on_Disconnected, Qt::QueuedConnection);
-    // Filtered in the link's thread: only failed block writes are passed on.
-    connect(
-        zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
-        [this](CZunCmd cmd) {
-            if (cmd.getCmd() == 0xFF00 && (cmd.isError() || cmd.isNotSent() || cmd.isTimedOut()))
-                QMetaObject::invokeMethod(this, "on_BlockFailed", Qt::QueuedConnection,
-                                          Q_ARG(QByteArray, cmd.getPayload()));
-        },
-        Qt::DirectConnection);
+    forwardFailedBlockWrites(zun->GetLink(), this);
 }
 
 ZunDSPProgramManager::~ZunDSPProgramManager() = default;

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "CZunCmd.h"
+#include "ZunBaseComm.h"
+#include "ZunWire.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+
+// Hands the link's failed block writes (refused, not sent or timed out) to the manager's
+// slot on_BlockFailed(QByteArray), queued into the manager's thread. Filtered in the
+// link's thread, so that no other reply wakes the manager.
+template <typename Manager>
+void forwardFailedBlockWrites(ZunBaseComm* link, Manager* manager)
+{
+    QObject::connect(
+        link, &ZunBaseComm::signal_CmdProcessed, manager,
+        [manager](CZunCmd cmd) {
+            if (cmd.getCmd() == ZunWire::BlockWrite && (cmd.isError() || cmd.isNotSent() || cmd.isTimedOut()))
+                QMetaObject::invokeMethod(manager, "on_BlockFailed", Qt::QueuedConnection,
+                                          Q_ARG(QByteArray, cmd.getPayload()));
+        },
+        Qt::DirectConnection);
+}
