@@ -11,14 +11,6 @@ const char* const FilterLimiterEWS::DefaultName = "FIR filter";
 
 namespace {
 
-bool isSafeFileChar(QChar c)
-{
-    const ushort u = c.unicode();
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9'))
-        return true;
-    return u < 128 && QByteArrayLiteral(",^&'@{}[]$=!-#()%.+~_").contains(static_cast<char>(u));
-}
-
 QString multipathText(int mode)
 {
     switch (mode) {
@@ -95,10 +87,8 @@ QString FilterLimiterEWS::makeFileName(bool withKey) const
     QString name = GetName().trimmed();
     if (withKey)
         name += "___" + QString::number(m_key, 16);
-    for (QChar& c : name)
-        if (!isSafeFileChar(c))
-            c = QChar(' ');
-    return name + ".fir";
+    name = ZunFirFile::plainFileName(name);
+    return (name.isEmpty() ? QString::fromLatin1(DefaultName) : name) + ".fir";
 }
 
 void FilterLimiterEWS::makeUniqueName()

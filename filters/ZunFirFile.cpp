@@ -167,6 +167,22 @@ bool ZunFirFile::isSafeEntryName(const QString& name)
     return true;
 }
 
+QString ZunFirFile::plainFileName(const QString& name)
+{
+    QString plain = name;
+    for (QChar& c : plain) {
+        const ushort u = c.unicode();
+        const bool safe = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9')
+            || (u < 128 && QByteArrayLiteral(",^&'@{}[]$=!-#()%.+~_").contains(char(u)));
+        if (!safe)
+            c = QChar(' ');
+    }
+    int start = 0;
+    while (start < plain.size() && (plain.at(start) == QLatin1Char('.') || plain.at(start) == QLatin1Char(' ')))
+        ++start;
+    return plain.mid(start);
+}
+
 QString ZunFirFile::companionOf(const QString& blkPath)
 {
     QFileInfo fi(blkPath);

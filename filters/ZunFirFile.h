@@ -40,6 +40,10 @@ public:
     // True when name is usable as an archive entry or file name of its own: not empty,
     // no folder separators, no drive letter, not "." or "..".
     static bool isSafeEntryName(const QString& name);
+    // A name for a file written from a set or setup name: every character unsafe in a file
+    // name blanked, and no leading dot or blank (a name starting with "." would be a hidden
+    // file, which no folder load takes). May be empty.
+    static QString plainFileName(const QString& name);
     // The ".fcs" companion of a ".blk" file.
     static QString companionOf(const QString& blkPath);
 };

@@ -880,7 +880,12 @@ double CZun::GetSampleRate() const
 {
     if (m_sampleRate != 0)
         return m_sampleRate;
-    switch (word("Cmd_ClockSel")) {
+    return SampleRateOfClock(word("Cmd_ClockSel"));
+}
+
+double CZun::SampleRateOfClock(quint16 clock)
+{
+    switch (clock) {
     case 0:
     case 2:
         return 96000.0;

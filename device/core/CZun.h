@@ -141,6 +141,9 @@ public:
     quint16 GetActiveDSPProgramID(quint16 dsp) const;
     quint16 GetDSPType() const;
     double GetSampleRate() const;
+    // The sample rate a clock choice ("Cmd_ClockSel") runs at; an external clock counts as
+    // 96 kHz until a rate is measured.
+    static double SampleRateOfClock(quint16 clock);
     // The processing clock the processor runs ("Cmd_ClockSel": the keys of GetClockKeys).
     quint16 GetClockSelect() const;
     quint32 GetActiveFilterIndex(quint16 dsp) const;

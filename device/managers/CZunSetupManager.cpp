@@ -273,6 +273,7 @@ void CZunSetupManager::initialize()
                 try {
                     auto* setup = new ZunSetup(m_zun, path);
                     adopt(setup);
+                    setup->uploadCarriedSets();
                     addToList(p, setup, false);
                 } catch (const std::exception& e) {
                     qWarning().noquote() << "CZunSetupManager: cached setup" << path << "dropped:" << e.what();
@@ -381,19 +382,18 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
         fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
     // A recalled setup runs its words as they are: one the processor would refuse as a
     // command never reaches its flash.
-    const QString bad = setup->outOfRange(m_zun->GetFirmwareVersion());
+    const QString bad = setup->outOfRange(m_zun);
     if (!bad.isEmpty())
         fail(QStringLiteral("The setup %1 was not uploaded: %2.").arg(setup->GetSetupName().trimmed(), bad));
     // Before the hold: a setup whose programs do not suit the DSP is refused without one.
     try {
         setup->AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
     } catch (const std::exception&) {
-        fail(QStringLiteral("The setup %1 was not uploaded: it names DSP programs (%2, %3) that this processor "
-                            "can not run. The file is damaged or no setup of this processor.")
-                 .arg(setup->GetSetupName().trimmed())
-                 .arg(setup->GetDSPProgID(1), 4, 16, QLatin1Char('0'))
-                 .arg(setup->GetDSPProgID(2), 4, 16, QLatin1Char('0')));
+        fail(QStringLiteral("The setup %1 was not uploaded: %2.")
+                 .arg(setup->GetSetupName().trimmed(), setup->programsRefusal()));
     }
+    // Accepted: the FIR/limiter sets its archive carried go first.
+    setup->uploadCarriedSets();
     takeHold(Upload, position);
     const quint16 id0 = setup->GetDSPProgID(1), id1 = setup->GetDSPProgID(2);
     m_zun->UploadDSPProgram(id0);

@@ -6,10 +6,13 @@
 #include "FilterLimiterEWS.h"
 #include "ZunSetup.h"
 
+#include <QAtomicInt>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSet>
 #include <QSettings>
+#include <QSharedPointer>
+#include <QThread>
 
 namespace
 {
@@ -36,10 +39,16 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
     CMemoryManager* memory = device->GetMemoryManager();
     const bool xml = QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value(QStringLiteral("xmlFir")).toBool();
 
-    QSet<quint32> sets;
     QStringList firFilters{QStringLiteral("*.fir")};
     if (xml)
         firFilters << QStringLiteral("*.xml");
+    // The managers read neither hidden files nor files of other kinds: each is named.
+    for (const QFileInfo& fi : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+        if (fi.isHidden())
+            m_skipped << QStringLiteral("%1: hidden files are not loaded").arg(fi.fileName());
+        else if (!QDir::match(firFilters + QStringList(QStringLiteral("*.zun")), fi.fileName()))
+            m_skipped << QStringLiteral("%1: neither a FIR set (.fir) nor a setup (.zun)").arg(fi.fileName());
+    }
     for (const QFileInfo& fi : dir.entryInfoList(firFilters, QDir::Files, QDir::Name)) {
         try {
             const FilterLimiterEWS set(fi.absoluteFilePath(), FileSampleRate);
@@ -47,16 +56,15 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
             if (memory->hasFilterId(id) || device->GetFIRLimManager()->GetFIRFilter(id))
                 m_skipped << QStringLiteral("%1: the FIR set %2 is stored in the processor already")
                                  .arg(fi.fileName(), set.GetName());
-            else if (!sets.contains(id))
-                sets.insert(id);
+            else if (!m_setFiles.contains(id))
+                m_setFiles.insert(id, fi.fileName());
         } catch (const std::exception& e) {
             m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), reasonOf(e));
         }
     }
-    m_sets = sets.size();
+    m_sets = m_setFiles.size();
 
     const int positions = memory->setupListSize();
-    QSet<int> taken;
     int outside = 0;
     for (const QFileInfo& fi : dir.entryInfoList({QStringLiteral("*.zun")}, QDir::Files, QDir::Name)) {
         const int position = ZunSetup::numberFromFileName(fi.completeBaseName());
@@ -71,35 +79,82 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
             ++outside;
             continue;
         }
+        quint32 id = 0;
         try {
-            // Read without a device: the FIR sets inside are not handed on yet.
-            const ZunSetup setup(nullptr, fi.absoluteFilePath());
-            const QString bad = setup.outOfRange(device->GetFirmwareVersion());
+            // Read for this processor as the setup manager reads it (its firmware: a setup of
+            // newer firmware is refused here); the FIR sets inside are not handed on.
+            ZunSetup setup(device, fi.absoluteFilePath());
+            const QString bad = setup.outOfRange(device);
             if (!bad.isEmpty()) {
                 m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), bad);
                 continue;
             }
+            // The image as the upload sends it, and so the id the flash will list.
+            setup.AdaptDSPProgIDs(device->GetDSPType(), device->GetFirmwareVersion());
+            id = setup.GetCRC();
         } catch (const std::exception& e) {
             m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), reasonOf(e));
             continue;
         }
-        if (taken.contains(position)) {
+        if (m_setupFiles.contains(position)) {
             m_refused << QStringLiteral("%1: a second setup for position %2").arg(fi.fileName()).arg(position);
             continue;
         }
-        taken.insert(position);
+        m_setupFiles.insert(position, {fi.fileName(), id});
     }
-    m_setups = taken.size();
+    m_setups = m_setupFiles.size();
     if (m_refused.isEmpty() && memory->freeEntries() < m_sets + m_setups + outside)
         m_refused << QStringLiteral("%1 FIR sets and %2 setups need more room than the flash of the processor has left")
                          .arg(m_sets)
                          .arg(m_setups);
 }
 
+void ZunConfigFolder::confirm(CZun* device, int timeoutMs)
+{
+    if (!canLoad())
+        return;
+    CMemoryManager* memory = device->GetMemoryManager();
+    auto missing = [&]() {
+        QStringList files;
+        for (auto it = m_setFiles.cbegin(); it != m_setFiles.cend(); ++it)
+            if (!memory->hasFilterId(it.key()))
+                files << it.value();
+        for (auto it = m_setupFiles.cbegin(); it != m_setupFiles.cend(); ++it)
+            if (memory->setupIdAt(it.key()) != it.value().second)
+                files << it.value().first;
+        return files;
+    };
+    // A directory read asked for now answers after every transfer of the load.
+    const auto reads = QSharedPointer<QAtomicInt>::create(0);
+    const QMetaObject::Connection read =
+        QObject::connect(memory, &CMemoryManager::signal_MemDirChanged, [reads]() { reads->ref(); });
+    QMetaObject::invokeMethod(device, "RefreshMemDir", Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    while (reads->loadAcquire() == 0 && !missing().isEmpty() && device->IsConnected() && !clock.hasExpired(timeoutMs))
+        QThread::msleep(20);
+    QObject::disconnect(read);
+
+    m_notStored = missing();
+    m_sets = 0;
+    for (const QString& file : qAsConst(m_setFiles))
+        m_sets += m_notStored.contains(file) ? 0 : 1;
+    m_setups = 0;
+    for (const auto& file : qAsConst(m_setupFiles))
+        m_setups += m_notStored.contains(file.first) ? 0 : 1;
+}
+
 QString ZunConfigFolder::report() const
 {
     QString text;
-    if (!m_refused.isEmpty()) {
+    if (!m_notStored.isEmpty()) {
+        text = QStringLiteral("Configuration loaded from %1 only in part: %2 FIR sets, %3 setups. The processor did "
+                              "not store:\n%4")
+                   .arg(QDir::toNativeSeparators(m_folder))
+                   .arg(m_sets)
+                   .arg(m_setups)
+                   .arg(m_notStored.join(QLatin1Char('\n')));
+    } else if (!m_refused.isEmpty()) {
         text = QStringLiteral("Nothing was loaded from %1. These files can not be loaded:\n%2")
                    .arg(QDir::toNativeSeparators(m_folder), m_refused.join(QLatin1Char('\n')));
     } else if (m_sets == 0 && m_setups == 0) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMap>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,13 @@ public:
     int setupCount() const { return m_setups; }
     bool canLoad() const { return m_refused.isEmpty() && (m_sets > 0 || m_setups > 0); }
 
+    // After a load: waits (at most timeoutMs, and only while the link holds) for the flash
+    // directory read after the transfers and counts only what it shows stored; the rest
+    // is named as not stored.
+    void confirm(CZun* device, int timeoutMs);
+    // "file" for each file the processor did not store (after confirm).
+    const QStringList& notStored() const { return m_notStored; }
+
     // The outcome for the operator: what was refused or skipped and what was loaded.
     QString report() const;
 
@@ -31,6 +40,10 @@ private:
     QString m_folder;
     QStringList m_refused;
     QStringList m_skipped;
+    QStringList m_notStored;
     int m_sets = 0;
     int m_setups = 0;
+    // What a load writes: set id -> file; setup position -> file and the id its image gets.
+    QMap<quint32, QString> m_setFiles;
+    QMap<int, QPair<QString, quint32>> m_setupFiles;
 };

@@ -2,9 +2,13 @@
 
 #include "CCmdMap.h"
 #include "CZun.h"
+#include "CZunBiquadDesign.h"
 #include "CZunImageDefaults.h"
+#include "CZunRoutingPreset.h"
+#include "CZunRoutingWord.h"
 #include "CZunFIRLimManager.h"
 #include "ZunDSPProgramInfo.h"
+#include "ZunFirFile.h"
 
 #include <quazip.h>
 #include <quazipfile.h>
@@ -16,9 +20,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSet>
 #include <QTextCodec>
 
 #include <stdexcept>
+#include <utility>
 
 namespace
 {
@@ -28,13 +34,6 @@ constexpr quint16 DSPProg0 = 103, DSPProg1 = 873;
 constexpr quint16 VersionWord = 2;
 
 [[noreturn]] void fail(const QString& text) { throw std::logic_error(text.toStdString()); }
-
-bool isSafeFileChar(QChar c)
-{
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
-        return true;
-    return QStringLiteral(",^&'@{}[]$=!-#()%.+~_").contains(c);
-}
 
 bool validSetupSize(qint64 size)
 {
@@ -174,16 +173,24 @@ void ZunSetup::fromFile(const QString& fileName)
     }
     fromByteArray(image);
 
-    // Everything has been read: now the sets are tied to this image and uploaded.
+    // Everything has been read: now the sets are tied to this image. They are uploaded only
+    // once the setup has been accepted: a refused archive changes nothing.
     for (const QShPtrFLE& set : sets) {
         const quint32 key = set->getKey();
         const quint32 id0 = GetActiveFilterIndex(1), id1 = GetActiveFilterIndex(2);
         const int target = id0 == id1 ? 0 : key == id0 ? 1 : key == id1 ? 2 : 0;
         set->update();
         SetFIRIndex(set->computeKey(), target);
-        if (m_device)
-            emit m_device->signal_UploadFIRFilter(set, 0);
     }
+    m_carried = sets;
+}
+
+void ZunSetup::uploadCarriedSets()
+{
+    const QList<QShPtrFLE> sets = std::exchange(m_carried, {});
+    if (m_device)
+        for (const QShPtrFLE& set : sets)
+            emit m_device->signal_UploadFIRFilter(set, 0);
 }
 
 void ZunSetup::toFile(const QString& folder, int number)
@@ -227,12 +234,10 @@ void ZunSetup::toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrF
 
 QString ZunSetup::makeFileName(int number) const
 {
-    QString name = GetSetupName().trimmed();
-    for (QChar& c : name)
-        if (!isSafeFileChar(c))
-            c = QChar(' ');
-    const QString prefix = number < 0 ? QString() : QStringLiteral("Set%1_").arg(number, 2, 10, QChar('0'));
-    return prefix + name + QStringLiteral(".zun");
+    const QString name = ZunFirFile::plainFileName(GetSetupName().trimmed());
+    if (number < 0)
+        return (name.isEmpty() ? QStringLiteral("Setup") : name) + QStringLiteral(".zun");
+    return QStringLiteral("Set%1_").arg(number, 2, 10, QChar('0')) + name + QStringLiteral(".zun");
 }
 
 int ZunSetup::numberFromFileName(const QString& baseName)
@@ -276,6 +281,64 @@ QString ZunSetup::outOfRange(quint16 firmware) const
             .arg(max);
     }
     return QString();
+}
+
+QString ZunSetup::outOfRange(const CZun* device) const
+{
+    const quint16 firmware = device->GetFirmwareVersion();
+    const QString bad = outOfRange(firmware);
+    if (!bad.isEmpty())
+        return bad;
+    try {
+        ZunSetup(toByteArray()).AdaptDSPProgIDs(device->GetDSPType(), firmware);
+    } catch (const std::exception&) {
+        return programsRefusal();
+    }
+    const QSharedPointer<CCmdMap> map = device->GetCmdMap();
+    if (!map)
+        return QString();
+
+    // The EQ editors keep every corner below half the sample rate.
+    const double step = map->getFltConst("Step_EQ_F");
+    const double rate = CZun::SampleRateOfClock(getValue(map->getCmdNr("Cmd_ClockSel")));
+    const double highest = CZunBiquadDesign::highestCorner(rate, step);
+    const int records = map->getIntConst(QStringLiteral("Inf_DSP_EQ_AnzSet"));
+    for (int dsp = 0; dsp < 2; ++dsp) {
+        const quint16 base = map->getCmdNr(dsp == 0 ? "Inf_DSP0_ParBaseEQ" : "Inf_DSP1_ParBaseEQ");
+        for (int r = 0; r < records; ++r) {
+            const double corner = getValue(quint16(base + 5 * r + 1)) * step;
+            if (corner > highest + step / 2)
+                return QStringLiteral("an EQ of DSP %1 is set to %2 Hz, not below half the sample rate of the "
+                                      "setup (%3 Hz)")
+                    .arg(dsp + 1)
+                    .arg(corner)
+                    .arg(rate / 2);
+        }
+    }
+
+    // Each source the routing takes needs an output of its own on the processor.
+    const CZunHardwareInfo hardware = device->GetHardwareInfo();
+    const CZunRoutingWord routing(getValue(map->getCmdNr("Cmd_SPI_Routing")));
+    const CZunRoutingPreset preset(map, routing.rpNumber);
+    QSet<int> taken;
+    for (int output = 0; output < 8; ++output)
+        taken.insert(preset.GetSlotOfOutput(output));
+    taken.remove(8); // no such output in the preset
+    const int sources = taken.size();
+    if (hardware.isValid() && sources > hardware.analogOutputCount())
+        return QStringLiteral("its routing \"%1\" takes %2 sources, more than the %3 outputs of this processor")
+            .arg(preset.getDescription().trimmed())
+            .arg(sources)
+            .arg(hardware.analogOutputCount());
+    return QString();
+}
+
+QString ZunSetup::programsRefusal() const
+{
+    return QStringLiteral("it names DSP programs (%1, %2) that this processor can not run. The file is damaged or "
+                          "no setup of this processor")
+        .arg(GetDSPProgID(1), 4, 16, QLatin1Char('0'))
+        .arg(GetDSPProgID(2), 4, 16, QLatin1Char('0'));
 }
 
 void ZunSetup::AdaptDSPProgIDs(quint16 dspType, quint16 firmware)

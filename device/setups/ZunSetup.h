@@ -36,9 +36,12 @@ public:
     // A setup archive or an older raw image file. An archive is checked whole before
     // anything changes: one to three entries, exactly one setup entry of a valid size,
     // FIR entries of at most MaxFirEntryBytes, no entry name with a folder step ("..")
-    // or an absolute path. Its FIR/limiter sets are handed to the device for upload only
-    // when the setup has been read.
+    // or an absolute path. Its FIR/limiter sets are kept, tied to the image, until
+    // uploadCarriedSets: reading a file changes nothing in a processor.
     void fromFile(const QString& fileName);
+    // Hands the FIR/limiter sets the archive carried to the device for upload; called once
+    // the setup has been accepted for a processor.
+    void uploadCarriedSets();
     // Writes the archive folder/makeFileName(number) with the FIR/limiter sets of the
     // device's manager that the image names.
     void toFile(const QString& folder, int number = -1);
@@ -46,7 +49,8 @@ public:
     void toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrFLE set1);
 
     // "Set" + two-digit number + "_" + the name with unsafe characters blanked + ".zun";
-    // no prefix for a negative number. Never contains a folder separator.
+    // no prefix for a negative number. Never contains a folder separator, never starts
+    // with a dot.
     QString makeFileName(int number) const;
     // The number of "Set<digits>" in a base name; -1 when there is none.
     static int numberFromFileName(const QString& baseName);
@@ -55,6 +59,12 @@ public:
     // the raw range of its parameter), described for the operator with its value and the
     // allowed range; empty when every value lies in its range.
     QString outOfRange(quint16 firmware) const;
+    // The same for device's processor, and what its editors would refuse as well: DSP
+    // programs it can not run, an EQ corner not below half the sample rate of the setup's
+    // own clock, a routing that needs more sources than the processor has outputs.
+    QString outOfRange(const CZun* device) const;
+    // The refusal of a setup whose DSP programs do not suit the processor.
+    QString programsRefusal() const;
 
     // Rewrites both DSP program ids for the device's DSP type.
     void AdaptDSPProgIDs(quint16 dspType, quint16 firmware);
@@ -68,4 +78,5 @@ public:
 
 private:
     CZun* m_device = nullptr;
+    QList<QShPtrFLE> m_carried;
 };

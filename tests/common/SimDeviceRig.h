@@ -1,6 +1,6 @@
 #pragma once
 // What the end-to-end tests of the advanced tab and its actions share: private settings, an
-// emulated two-board processor on loopback (serial 42, firmware 1080) and a device object
+// emulated processor on loopback (serial 42; by default two boards, firmware 1080) and a device object
 // connected to it, with every group it sends recorded, its FIR manager ready and its
 // transfers settled. Header-only; link zundevice.
 
@@ -21,10 +21,14 @@ public:
 
     // Starts the emulator and connects a new device object with library (none: the
     // firmware's command map alone); false with the reason in *error.
-    bool start(const QSharedPointer<CRoutingLibrary>& library, QString* error)
+    bool start(const QSharedPointer<CRoutingLibrary>& library, QString* error, quint16 firmware = 1080,
+               quint32 hardware = DoubleBoard)
     {
+        m_firmware = firmware;
+        m_hardware = hardware;
         sim = std::make_unique<TcpSimProcess>();
-        if (!sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"})) {
+        if (!sim->start({"--serial", "42", "--firmware", QString::number(firmware), "--hardware",
+                         QString::number(hardware)})) {
             *error = sim->error();
             return false;
         }
@@ -44,8 +48,8 @@ public:
     // A device object for the running emulator, not connected.
     QSharedPointer<CZun> newDevice(const QSharedPointer<CRoutingLibrary>& library) const
     {
-        auto device = QSharedPointer<CZun>::create(DeviceTestRig::record(1080, 42, 0, DoubleBoard),
-                                                   library ? library->cmdMap() : DeviceTestRig::map(1080), library);
+        auto device = QSharedPointer<CZun>::create(DeviceTestRig::record(m_firmware, 42, 0, m_hardware),
+                                                   library ? library->cmdMap() : DeviceTestRig::map(m_firmware), library);
         device->SetPort(sim->tcpPort());
         device->SetRoutingPauseMs(20);
         return device;
@@ -62,4 +66,6 @@ public:
 
 private:
     DeviceTestRig::Config m_config;
+    quint16 m_firmware = 1080;
+    quint32 m_hardware = DoubleBoard;
 };

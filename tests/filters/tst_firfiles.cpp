@@ -186,7 +186,7 @@ private slots:
         QCOMPARE(entriesOf(path("inner")), QStringList{"deeper"});
         const QStringList written = entriesOf(path("inner/deeper"));
         QCOMPARE(written.size(), 1);
-        QVERIFY(written.first().startsWith(".. .. escape___"));
+        QVERIFY(written.first().startsWith("escape___")); // never a hidden file
 
         try {
             evil.toFile(path("no/such/folder"), false);

@@ -171,6 +171,11 @@ private slots:
         QCOMPARE(set.makeFileName(true), QString("Main Hall  .. x___%1.fir").arg(set.getKey(), 0, 16));
         set.SetName("a,^&'@{}[]$=!-#()%.+~_z\\\"*?<>|\xe9");
         QCOMPARE(set.makeFileName(), QString("a,^&'@{}[]$=!-#()%.+~_z        .fir"));
+        // Never a hidden file.
+        set.SetName("../../x");
+        QCOMPARE(set.makeFileName(), QString("x.fir"));
+        set.SetName(".");
+        QCOMPARE(set.makeFileName(), QString("FIR filter.fir"));
     }
 
     void uniqueNames()

@@ -17,6 +17,8 @@ namespace
 {
 // How long a configuration load may wait for the processor to store what it was sent.
 constexpr int ConfigLoadLimitMs = 10 * 60 * 1000;
+// The flash directory read that shows what a load stored.
+constexpr int ConfigConfirmLimitMs = 20 * 1000;
 
 QSettings settings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
 
@@ -124,12 +126,14 @@ void ZunMaintenanceActions::onLoadConfig()
         load->deleteLater();
     });
     load->setFuture(QtConcurrent::run([zun, folder]() {
-        const ZunConfigFolder found = zun->InvokeFromDir(folder);
-        QString report = found.report();
+        ZunConfigFolder found = zun->InvokeFromDir(folder);
+        QString report;
         if (found.canLoad() && !zun->WaitForFlashTransfers(ConfigLoadLimitMs))
             report += QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
                                      "and setups.");
-        return report;
+        // What the log says was loaded is what the processor's flash shows.
+        found.confirm(zun.data(), ConfigConfirmLimitMs);
+        return found.report() + report;
     }));
 }
 

@@ -291,6 +291,10 @@ private slots:
         QCOMPARE(s.makeFileName(3), QString("Set03_Main Hall.zun"));
         s.SetSetupName("../..\\x:y");
         QVERIFY(!s.makeFileName(1).contains('/') && !s.makeFileName(1).contains('\\'));
+        // Never a hidden file.
+        QCOMPARE(s.makeFileName(-1), QString("x y.zun"));
+        s.SetSetupName(".");
+        QCOMPARE(s.makeFileName(-1), QString("Setup.zun"));
         QCOMPARE(ZunSetup::numberFromFileName("Set 07_Stage"), 7);
         QCOMPARE(ZunSetup::numberFromFileName("Set12_Set3"), 12);
         QCOMPARE(ZunSetup::numberFromFileName("Stage"), -1);
@@ -344,6 +348,8 @@ private slots:
 
         ZunSetup back(zun.get(), path);
         QCOMPARE(back.GetSetupName().trimmed(), QString("Round"));
+        QVERIFY(uploaded.isEmpty()); // read, not yet accepted: nothing goes to the processor
+        back.uploadCarriedSets();
         QCOMPARE(uploaded.size(), sets);
         if (sets > 0) {
             QCOMPARE(back.GetActiveFilterIndex(1), a->getKey());
@@ -369,6 +375,7 @@ private slots:
         ZunSetup back(zun.get(), path);
         QCOMPARE(back.GetActiveFilterIndex(1), a->getKey());
         QCOMPARE(back.GetActiveFilterIndex(2), a->getKey());
+        back.uploadCarriedSets();
         QCOMPARE(uploads, 1);
     }
 

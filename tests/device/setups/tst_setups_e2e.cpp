@@ -3,6 +3,7 @@
 // not leave a transfer counted or anything sent.
 #include "TcpSimProcess.h"
 #include "CMemoryManager.h"
+#include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
@@ -279,10 +280,16 @@ private slots:
         ZunSetup* ok = new ZunSetup(m_zun.get(), img()->toByteArray());
         QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection, Q_ARG(ZunSetup*, ok),
                                           Q_ARG(int, -1)));
+        // A refused archive stores none of the FIR sets it carries either.
+        ZunSetup loud(img()->toByteArray());
+        loud.setValue(nr("Cmd_0_ChGain0"), 32767);
+        loud.toFile(tmp.path(), 2, m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 0), QShPtrFLE());
+        m_zun->UploadSetup(tmp.filePath(loud.makeFileName(2)), 2);
         ZunSignalSpy::takeQueued();
-        QCOMPARE(exception.count(), 3);
+        QCOMPARE(exception.count(), 4);
         QCOMPARE(m_sent.count(0xFF00), 0);
         QCOMPARE(mgr()->pendingUploads(), 0);
+        QCOMPARE(m_zun->GetFIRLimManager()->pendingUploads(), 0);
 
         // A failed upload ends its transfer like a successful one.
         QVERIFY(m_sim->control("failupload"));

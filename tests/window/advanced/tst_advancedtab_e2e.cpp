@@ -14,6 +14,7 @@
 #include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
+#include "ZunSetupImport.h"
 #include "ZunWindowMetaTypes.h"
 #include "ZunSignalSpy.h"
 
@@ -83,11 +84,11 @@ class TestAdvancedTabE2E : public QObject
     }
     void settle() { QVERIFY(settleTransfers(m_rig.zun.data())); }
 
-    void start()
+    void start(quint16 firmware = 1080, quint32 hardware = SimDeviceRig::DoubleBoard)
     {
         registerWindowMetaTypes();
         QString error;
-        QVERIFY2(m_rig.start(QSharedPointer<CRoutingLibrary>(), &error), qPrintable(error));
+        QVERIFY2(m_rig.start(QSharedPointer<CRoutingLibrary>(), &error, firmware, hardware), qPrintable(error));
         m_tab.reset(new ZunAdvancedSettingsWidget(m_rig.zun));
         m_answers = PromptAnswers::install(m_tab->maintenance());
         m_boxes.reset(new BoxAnswers);
@@ -288,11 +289,76 @@ private slots:
         QVERIFY(QFile::remove(cut.fileName()));
         QVERIFY(QFile::copy(setupFile, broken.filePath(QStringLiteral("Set07_copy.zun"))));
         QVERIFY(QFile::copy(setupFile, broken.filePath(QStringLiteral("SetXX_renamed.zun"))));
+        QVERIFY(QFile::copy(setupFile, broken.filePath(QStringLiteral(".Set08_hidden.zun"))));
         load(broken.path());
         QVERIFY2(log().contains(QStringLiteral("Configuration loaded from")), qPrintable(log()));
         QVERIFY2(log().contains(QStringLiteral("SetXX_renamed.zun: the name gives no setup position")), qPrintable(log()));
+        QVERIFY2(log().contains(QStringLiteral(".Set08_hidden.zun: hidden files are not loaded")), qPrintable(log()));
         QCOMPARE(field("filters").toInt(), filters.toInt() + 1);
         QCOMPARE(field("setups").toInt(), setups.toInt() + 1);
+    }
+
+    // What the processor's firmware or its own editors would refuse stops the whole folder
+    // before anything is written; what the link loses on the way is named, not counted.
+    void loadingAFolderReportsWhatWasStored_data()
+    {
+        QTest::addColumn<quint16>("firmware");
+        QTest::addColumn<quint32>("hardware");
+        QTest::addColumn<QString>("said");
+        const quint32 two = SimDeviceRig::DoubleBoard, four = 0x0300; // 4 outputs, one board
+        QTest::newRow("newer firmware") << quint16(1077) << two << "Set02_Load.zun: It is not possible to downgrade";
+        QTest::newRow("foreign programs") << quint16(1080) << two << "Set03_Foreign.zun: it names DSP programs (f123";
+        QTest::newRow("EQ at 26 kHz, 48 kHz clock")
+            << quint16(1080) << two << "Set02_Load.zun: an EQ of DSP 1 is set to 26000 Hz, not below half the sample "
+                                       "rate of the setup (24000 Hz)";
+        QTest::newRow("8 sources, 4 outputs")
+            << quint16(1080) << four << "Set02_Load.zun: its routing \"8x 1->1\" takes 8 sources, more than the 4 "
+                                        "outputs of this processor";
+        QTest::newRow("set damaged on the way")
+            << quint16(1080) << two << "only in part: 0 FIR sets, 1 setups. The processor did not store:\n%1";
+    }
+    void loadingAFolderReportsWhatWasStored()
+    {
+        QFETCH(quint16, firmware);
+        QFETCH(quint32, hardware);
+        QFETCH(QString, said);
+        const QString row = QString::fromLatin1(QTest::currentDataTag());
+        start(firmware, hardware);
+        if (QTest::currentTestFailed())
+            return;
+        const QString filters = field("filters"), setups = field("setups");
+
+        QTemporaryDir folder;
+        const QShPtrFLE set = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 2);
+        set->toFile(folder.path(), false);
+        ZunSetup setup(row == "newer firmware" ? ZunSetupImport::defaultImage(1080)
+                                               : m_rig.zun->GetStatusBuffer()->toByteArray());
+        setup.SetSetupName(QStringLiteral("Load"));
+        if (row.startsWith("EQ")) {
+            setup.setValue(nr("Cmd_ClockSel"), 1);
+            setup.setValue(quint16(nr("Inf_DSP0_ParBaseEQ") + 1), 52000); // 26 kHz in 0.5 Hz steps
+        }
+        if (row.startsWith("8 sources"))
+            setup.setValue(nr("Cmd_SPI_Routing"), 0x32b3);
+        setup.toFile(folder.path(), 2, QShPtrFLE(), QShPtrFLE());
+        if (row == "foreign programs") {
+            setup.SetSetupName(QStringLiteral("Foreign"));
+            setup.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
+            setup.toFile(folder.path(), 3, QShPtrFLE(), QShPtrFLE());
+        }
+        if (row.startsWith("set damaged"))
+            QVERIFY(m_rig.sim->control(QStringLiteral("corrupt")));
+
+        ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
+        m_answers->folderChoice = folder.path();
+        m_tab->onLoadConfig();
+        QVERIFY(finished.wait(60000));
+        settle();
+        if (said.contains("%1"))
+            said = said.arg(set->makeFileName(false));
+        QVERIFY2(log().contains(said), qPrintable(log()));
+        QCOMPARE(field("filters"), filters);
+        QCOMPARE(field("setups").toInt(), setups.toInt() + (row.startsWith("set damaged") ? 1 : 0));
     }
 
     // A firmware file refused before anything is sent gives the tab and the keep-alive
