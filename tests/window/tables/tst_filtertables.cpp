@@ -483,7 +483,8 @@ private slots:
     }
 
     // A copied filter that is pasted takes sections of its own: the payload carries the
-    // source's device sections, the announced new filter none of them.
+    // source's device sections, the announced new filter none of them. It keeps its kind,
+    // corner and active state (mended: the record has no active flag, so it came bypassed).
     void pastedFilterNeverSharesTheSourcesSections()
     {
         showPage();
@@ -507,6 +508,10 @@ private slots:
         QCOMPARE(intoX.count(), 1);
         const HO_FILTER_PARAMS pasted = intoX.at(0).at(0).value<HO_FILTER_PARAMS>();
         QCOMPARE(pasted.order, quint16(4));
+        QCOMPARE(pasted.passband, quint16(0));
+        QCOMPARE(pasted.characteristic, LR);
+        QCOMPARE(pasted.frequency, 1000.0);
+        QVERIFY(!m_lr->isBypassed() && pasted.active);
         for (quint16 s : pasted.sections)
             QCOMPARE(s, HO_FILTER_PARAMS::NoSection);
     }
