@@ -6,6 +6,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunWheelGuard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,6 +209,7 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
     connect(ui->bttnRestoreDefaultSettings, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::restoreDefaultSettings);
     connect(ui->comboFIRFilter1, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter1);
     connect(ui->comboFIRFilter2, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter2);
+    ZunWheelGuard::install({ui->comboFIRFilter1, ui->comboFIRFilter2});
     connect(ui->bttnUpdateFirmware, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::updateFirmware);
     connect(ui->textEdit, &QTextEdit::textChanged, this, &ZunAdvancedSettingsWidget::on_newLogEntry);
     connect(ui->checkBoxSameFIRs, &QCheckBox::clicked, this, &ZunAdvancedSettingsWidget::onCheckSameFIR);

@@ -4,7 +4,9 @@
 #include "CZunDoubleSpinBox.h"
 #include "CZunParam.h"
 #include "CZunSpinBox.h"
+#include "ZunWheelGuard.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QtTest>
 
@@ -121,6 +123,33 @@ private slots:
         QApplication::sendEvent(&box, &fineDown);
         QCOMPARE(box.value(), 2.5);
         QCOMPARE(done.count(), 1); // the middle-button turn only sets
+    }
+
+    // A selector that changes the processor takes the wheel only once the operator has
+    // focused it.
+    void guardedSelectorTakesTheWheelOnlyWhenFocused()
+    {
+        QWidget page;
+        auto* box = new QComboBox(&page);
+        box->addItems({"A", "B", "C"});
+        ZunWheelGuard::install({box});
+        QSignalSpy activated(box, QOverload<int>::of(&QComboBox::activated));
+        auto notchDown = [box]() {
+            QWheelEvent down(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(box, &down);
+        };
+        notchDown();
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(activated.count(), 0);
+        page.show();
+        QApplication::setActiveWindow(&page);
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+        notchDown();
+        QCOMPARE(box->currentIndex(), 1);
+        QCOMPARE(activated.count(), 1);
     }
 
     void delayTextInTheUsersLocale_data()
