@@ -45,6 +45,9 @@ public:
     bool IsFreePeakEQ(const EQ_PARAMS& p) const;
     int GetNrFreeEQs(int slot) const;
     int GetNrUsedEQsOfChannel(int slot);
+    // How many new EQs the channel of slot can still take (NewEQ's rule; linked DSPs make
+    // each one on the partner slot too).
+    int GetNrNewEQsOfChannel(int slot);
     int GetAvailableEQs(int dsp) const;
     bool IsEQInHighOrderFilter(int number);
     bool IsEQObjectInHighOrderFilter(CZunBiquad* biquad);

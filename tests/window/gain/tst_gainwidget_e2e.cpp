@@ -545,6 +545,18 @@ private slots:
         QCOMPARE(target->GetEQList().first()->getFrequency(), 26000.0);
         QCOMPARE(target->GetHighOrderFilterList().size(), 1);
 
+        // mended: more EQs than a channel holds escaped as an exception; now one message
+        QByteArray many;
+        for (int row = 1; row <= 25; ++row)
+            many += QByteArray::number(row) + ";peq;1000;-3;2\r\n";
+        chosen = file("many.csv", many);
+        chooseWhenAsked();
+        m_page->fromFile();
+        settle();
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY2(boxes.last().startsWith(QStringLiteral("many.csv was not imported")), qPrintable(boxes.last()));
+        QCOMPARE(target->GetEQList().size(), 1);
+
         // no output strip under the last right click: said so, no file asked for
         boxes.clear();
         chosen.clear();

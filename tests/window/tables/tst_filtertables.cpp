@@ -421,6 +421,27 @@ private slots:
         QCOMPARE(intoB.count(), 0);
     }
 
+    // Mended: a list longer than the channel's free EQs gave one box per extra row. It is
+    // refused whole, with one message, before any EQ is made.
+    void aListLongerThanTheFreeEQsIsRefusedWhole()
+    {
+        showPage();
+        QTemporaryDir dir;
+        QFile f(dir.filePath("many.csv"));
+        QByteArray rows;
+        for (int row = 1; row <= CEQManager::MaxEQsPerChannel + 5; ++row)
+            rows += "EQ" + QByteArray::number(row) + ";peq;1000;-3;2\r";
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rows) == rows.size());
+        f.close();
+        ZunSignalSpy said(m_b, &ZunFilterTableView::signal_exception);
+        ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        m_b->importFile(f.fileName());
+        QCOMPARE(intoB.count(), 0);
+        QCOMPARE(said.count(), 1);
+        QVERIFY2(said.at(0).at(0).toString().startsWith("many.csv was not imported: it holds 25 EQs"),
+                 qPrintable(said.at(0).at(0).toString()));
+    }
+
     void dropsBetweenTablesOfOneAndOfAnotherChannel()
     {
         showPage();
