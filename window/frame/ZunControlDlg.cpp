@@ -453,8 +453,9 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
         return;
     m_displayName = stats->getName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
-    // Discovery reports the record now and then: a lost link keeps its title.
-    if (!m_linkLost)
+    // Discovery reports the record now and then: a lost link, or one never made (a refused
+    // first connection), keeps its title.
+    if (m_linkUp)
         setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()).trimmed());
 }
 
@@ -490,6 +491,7 @@ void ZunControlDlg::setTabsEnabled(bool on)
 void ZunControlDlg::enableTabs()
 {
     m_linkLost = false;
+    m_linkUp = true;
     if (m_zun)
         setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()).trimmed());
     setTabsEnabled(true);
@@ -498,6 +500,7 @@ void ZunControlDlg::enableTabs()
 void ZunControlDlg::disableTabs()
 {
     m_linkLost = true;
+    m_linkUp = false;
     if (m_zun)
         setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()).trimmed());
     setTabsEnabled(false);

@@ -628,6 +628,9 @@ private slots:
         QVERIFY(button->isEnabled());
         QCOMPARE(button->text(), QString("&Connect"));
         QVERIFY(!refused->IsConnected());
+        // Mended: the next discovery report titled the window "connected".
+        w->updateDisplayName(DeviceTestRig::record(1080, Refused));
+        QVERIFY2(!w->windowTitle().contains("connected"), qPrintable(w->windowTitle()));
         w.reset();
 
         StalledListener listener;
