@@ -6,6 +6,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunOperatorMessage.h"
 #include "ZunWheelGuard.h"
 
 #include <QCheckBox>
@@ -432,7 +433,9 @@ void ZunAdvancedSettingsWidget::setCheckSameFIR(bool linked)
 
 void ZunAdvancedSettingsWidget::addLogEntry(QString text, bool alarm)
 {
-    ui->textEdit->append(text);
+    // A failure in the device model's words says first what failed; its text follows.
+    const QString shown = alarm ? ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr) : text;
+    ui->textEdit->append(shown == text ? text : QStringLiteral("%1 (%2)").arg(shown, text.trimmed()));
     if (!alarm)
         return;
     // The program ships no sound: without the file there is nothing to play.

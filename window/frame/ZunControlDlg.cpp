@@ -20,6 +20,7 @@
 #include "ZunInputDlg.h"
 #include "ZunLazyPage.h"
 #include "ZunOutputDlg.h"
+#include "ZunOperatorMessage.h"
 #include "ZunOutputPlotDlg.h"
 #include "ZunSystemWidget.h"
 #include "ZunWindowMetaTypes.h"
@@ -510,6 +511,7 @@ void ZunControlDlg::displayMsgBox(QString text, QString caption)
 {
     // The box runs an event loop of its own, in which the window may be closed.
     QPointer<ZunControlDlg> self(this);
+    text = ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr);
     QMessageBox::warning(nullptr, tr(caption.toLocal8Bit().constData()), tr(text.toLocal8Bit().constData()),
                          QMessageBox::Ok, QMessageBox::NoButton);
     if (self && m_systemTab)

@@ -357,6 +357,11 @@ private slots:
         emit m_zun->signal_LogMessage(QStringLiteral("Output 3 is limiting"), true);
         QTRY_VERIFY(log(tab).endsWith(QStringLiteral("Output 3 is limiting")));
         QVERIFY(!tab.findChild<QObject*>(QStringLiteral("alarmSound")));
+        // Mended: a refusal was logged in the dispatcher's words only.
+        emit m_zun->signal_LogMessage(QStringLiteral("Internal error e003 at Cmd:65280, Val:24\n"), true);
+        QTRY_VERIFY2(log(tab).endsWith(QStringLiteral("The processor refused a command: Block checksum error. "
+                                                      "(Internal error e003 at Cmd:65280, Val:24)")),
+                     qPrintable(log(tab)));
         QDir::setCurrent(cwd);
     }
 };

@@ -1,0 +1,57 @@
+#include "ZunOperatorMessage.h"
+
+#include "CCmdMap.h"
+#include "CEQManager.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace
+{
+// The file a setup archive's failure names: the last quoted name in its text.
+QString quotedFile(const QString& detail)
+{
+    QString file;
+    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("'([^']*)'")).globalMatch(detail);
+    while (it.hasNext())
+        file = it.next().captured(1);
+    return QFileInfo(file).fileName();
+}
+
+QString translate(const QString& detail, const CCmdMap* map)
+{
+    static const QRegularExpression refusal(QStringLiteral("^Internal error ([0-9a-fA-F]+) at Cmd:"));
+    if (const QRegularExpressionMatch m = refusal.match(detail); m.hasMatch()) {
+        const int code = m.captured(1).toInt(nullptr, 16);
+        QString reason = map ? map->GetStringMapForKeysBeginningWith(QStringLiteral("Msg_")).value(code) : QString();
+        if (reason.isEmpty())
+            reason = QStringLiteral("error code %1").arg(m.captured(1));
+        return QStringLiteral("The processor refused a command: %1.").arg(reason);
+    }
+    if (detail.startsWith(QLatin1String("ZunSetup::fromFile()"))) {
+        const QString file = quotedFile(detail);
+        return QStringLiteral("The setup file %1could not be read: it is damaged or is no Zun setup.")
+            .arg(file.isEmpty() ? QString() : file + QLatin1Char(' '));
+    }
+    if (detail.startsWith(QLatin1String("CBlockFIR: invalid filter image")))
+        return QStringLiteral("The FIR filter is damaged or is no Zun FIR filter; it was not used.");
+    if (detail.startsWith(QLatin1String("CEQManager::NewEQ(): No free EQ left.")))
+        return QStringLiteral("No EQ is left for this channel: it holds %1 EQs already, or its DSP has no free EQ. "
+                              "Remove an EQ first.")
+            .arg(CEQManager::MaxEQsPerChannel);
+    if (detail.startsWith(QLatin1String("CEQManager::NewHOFilter(): No free High Order filter left")))
+        return QStringLiteral("No crossover filter is left on this channel's DSP. Remove a filter first.");
+    return detail;
+}
+} // namespace
+
+QString ZunOperatorMessage::text(const QString& detail, const CCmdMap* map)
+{
+    const QString own = detail.trimmed();
+    const QString shown = translate(own, map);
+    if (shown == own)
+        return detail;
+    qWarning().noquote() << own;
+    return shown;
+}
