@@ -9,14 +9,15 @@
 
 namespace
 {
-// The file a setup archive's failure names: the last quoted name in its text.
-QString quotedFile(const QString& detail)
+// The file a failure names: the last quoted name of its text (a setup archive names its
+// entry first), or the first (a FIR file's reader names the file before the image's text).
+QString quotedFile(const QString& detail, bool last)
 {
     QString file;
     QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("'([^']*)'")).globalMatch(detail);
-    while (it.hasNext())
+    while (it.hasNext() && (last || file.isEmpty()))
         file = it.next().captured(1);
-    return QFileInfo(file).fileName();
+    return file.isEmpty() ? file : QFileInfo(file).fileName() + QLatin1Char(' ');
 }
 
 QString translate(const QString& detail, const CCmdMap* map)
@@ -29,13 +30,13 @@ QString translate(const QString& detail, const CCmdMap* map)
             reason = QStringLiteral("error code %1").arg(m.captured(1));
         return QStringLiteral("The processor refused a command: %1.").arg(reason);
     }
-    if (detail.startsWith(QLatin1String("ZunSetup::fromFile()"))) {
-        const QString file = quotedFile(detail);
+    // Both may come inside the text of the operation that read the file.
+    if (detail.contains(QLatin1String("ZunSetup::fromFile()")))
         return QStringLiteral("The setup file %1could not be read: it is damaged or is no Zun setup.")
-            .arg(file.isEmpty() ? QString() : file + QLatin1Char(' '));
-    }
-    if (detail.startsWith(QLatin1String("CBlockFIR: invalid filter image")))
-        return QStringLiteral("The FIR filter is damaged or is no Zun FIR filter; it was not used.");
+            .arg(quotedFile(detail, true));
+    if (detail.contains(QLatin1String("CBlockFIR: invalid filter image")))
+        return QStringLiteral("The FIR filter %1is damaged or is no Zun FIR filter; it was not used.")
+            .arg(quotedFile(detail, false));
     if (detail.startsWith(QLatin1String("CEQManager::NewEQ(): No free EQ left.")))
         return QStringLiteral("No EQ is left for this channel: it holds %1 EQs already, or its DSP has no free EQ. "
                               "Remove an EQ first.")

@@ -5,6 +5,7 @@
 #include "FilterLimiterEWS.h"
 #include "MultipathClockPage.h"
 #include "QWizardComboBox.h"
+#include "ZunOperatorMessage.h"
 #include "ZunWizardValues.h"
 
 #include <QCheckBox>
@@ -210,7 +211,8 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path)
         // A damaged file or one at a rate no clock runs is not accepted; the operator
         // learns why instead of the wizard ending.
         valid = false;
-        QMessageBox::warning(nullptr, tr("Invalid FIR filter"), QString::fromLocal8Bit(e.what()));
+        QMessageBox::warning(nullptr, tr("Invalid FIR filter"),
+                             ZunOperatorMessage::text(QString::fromLocal8Bit(e.what())));
         emit completeChanged();
         return;
     }

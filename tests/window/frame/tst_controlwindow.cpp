@@ -261,8 +261,8 @@ private slots:
         QTest::newRow("archive") << "ZunSetup::fromFile() : the entry 'setup.bin' in '/x/Show.zip' is damaged or not of "
                                     "its declared size."
                                  << "The setup file Show.zip could not be read: it is damaged or is no Zun setup.";
-        QTest::newRow("FIR image") << "CBlockFIR: invalid filter image: CRC error (stored 0x12, computed 0x34)"
-                                   << "The FIR filter is damaged or is no Zun FIR filter; it was not used.";
+        QTest::newRow("FIR image") << "FIR file '/x/Top.fir' can not be read: CBlockFIR: invalid filter image: CRC error"
+                                   << "The FIR filter Top.fir is damaged or is no Zun FIR filter; it was not used.";
         QTest::newRow("no free EQ") << "CEQManager::NewEQ(): No free EQ left."
                                     << "No EQ is left for this channel: it holds 20 EQs already, or its DSP has no "
                                        "free EQ. Remove an EQ first.";
