@@ -356,6 +356,13 @@ int CEQManager::GetNrNewEQsOfChannel(int slot)
     return linked() ? qMin(room(slot), room((slot + 6) % 12)) : room(slot);
 }
 
+int CEQManager::GetNrNewHOFiltersOfChannel(int slot)
+{
+    QMutexLocker lock(&m_mutex);
+    auto room = [this](int s) { return int(m_freeFilters[dspOfSlot(s)].size()); };
+    return linked() ? qMin(room(slot), room((slot + 6) % 12)) : room(slot);
+}
+
 int CEQManager::GetAvailableEQs(int dsp) const
 {
     QMutexLocker lock(&m_mutex);

@@ -149,16 +149,20 @@ void ZunFilterTableView::importFile(const QString& fileName)
         emit signal_exception(tr("%1 holds no EQ or filter to import.").arg(name), QStringLiteral("ZunControl"));
         return;
     }
-    // A list longer than the channel's free EQs is refused whole, before anything is made:
-    // each EQ past the last free one would fail on its own.
+    // A list longer than the channel's free EQs (or filters) is refused whole, before
+    // anything is made: each one past the last free one would fail on its own.
     const int slot = slotOf(model());
-    if (device && slot >= 0 && qobject_cast<ZunEQProxyModel*>(model())) {
-        const int room = device->GetEQManager()->GetNrNewEQsOfChannel(slot);
-        if (read.eqs.size() > room) {
-            emit signal_exception(tr("%1 was not imported: it holds %2 EQs, and this channel has room for %3 more. "
+    if (device && slot >= 0) {
+        const bool eqTable = qobject_cast<ZunEQProxyModel*>(model()) != nullptr;
+        CEQManager* manager = device->GetEQManager();
+        const int count = eqTable ? read.eqs.size() : read.filters.size();
+        const int room = eqTable ? manager->GetNrNewEQsOfChannel(slot) : manager->GetNrNewHOFiltersOfChannel(slot);
+        if (count > room) {
+            emit signal_exception(tr("%1 was not imported: it holds %2 %3, and this channel has room for %4 more. "
                                      "Nothing was changed.")
                                       .arg(name)
-                                      .arg(read.eqs.size())
+                                      .arg(count)
+                                      .arg(eqTable ? tr("EQs") : tr("crossover filters"))
                                       .arg(room),
                                   QStringLiteral("ZunControl"));
             return;

@@ -422,24 +422,32 @@ private slots:
     }
 
     // Mended: a list longer than the channel's free EQs gave one box per extra row. It is
-    // refused whole, with one message, before any EQ is made.
-    void aListLongerThanTheFreeEQsIsRefusedWhole()
+    // refused whole, with one message, before any EQ is made; a filter table's the same.
+    void aListLongerThanTheChannelTakesIsRefusedWhole()
     {
         showPage();
         QTemporaryDir dir;
-        QFile f(dir.filePath("many.csv"));
-        QByteArray rows;
-        for (int row = 1; row <= CEQManager::MaxEQsPerChannel + 5; ++row)
-            rows += "EQ" + QByteArray::number(row) + ";peq;1000;-3;2\r";
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rows) == rows.size());
-        f.close();
-        ZunSignalSpy said(m_b, &ZunFilterTableView::signal_exception);
+        auto list = [&](const char* name, const QByteArray& row, int rows) {
+            QFile f(dir.filePath(QString::fromLatin1(name)));
+            QByteArray text;
+            for (int i = 1; i <= rows; ++i)
+                text += "R" + QByteArray::number(i) + row + "\r";
+            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() ? f.fileName() : QString();
+        };
+        const int filters = eq()->GetNrNewHOFiltersOfChannel(3) + 1;
         ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
-        m_b->importFile(f.fileName());
-        QCOMPARE(intoB.count(), 0);
-        QCOMPARE(said.count(), 1);
-        QVERIFY2(said.at(0).at(0).toString().startsWith("many.csv was not imported: it holds 25 EQs"),
-                 qPrintable(said.at(0).at(0).toString()));
+        ZunSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
+        for (auto [view, file, expected] :
+             {std::make_tuple(m_b, list("eqs.csv", ";peq;1000;-3;2", CEQManager::MaxEQsPerChannel + 5),
+                              QStringLiteral("eqs.csv was not imported: it holds 25 EQs")),
+              std::make_tuple(m_x, list("xo.csv", ";lp;80;8;4", filters),
+                              QStringLiteral("xo.csv was not imported: it holds %1 crossover filters").arg(filters))}) {
+            ZunSignalSpy said(view, &ZunFilterTableView::signal_exception);
+            view->importFile(file);
+            QCOMPARE(said.count(), 1);
+            QVERIFY2(said.at(0).at(0).toString().startsWith(expected), qPrintable(said.at(0).at(0).toString()));
+        }
+        QCOMPARE(intoB.count() + intoX.count(), 0);
     }
 
     void dropsBetweenTablesOfOneAndOfAnotherChannel()
