@@ -21,7 +21,7 @@ bool ZunWheelGuard::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus())
         return false;
-    // Not accepted: the application hands the notch on to the parent (a scroll area).
+    // Not accepted: the application offers the notch to the parents.
     event->ignore();
     return true;
 }
