@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QtTest>
+#include <QtTest/qtestspontaneevent.h>
 
 class TestSpinBoxes : public QObject
 {
@@ -126,25 +127,31 @@ private slots:
     }
 
     // A selector that changes the processor takes the wheel only once the operator has
-    // focused it.
+    // focused it; a notch as the window system sends it does not focus it either.
     void guardedSelectorTakesTheWheelOnlyWhenFocused()
     {
         QWidget page;
+        auto* edit = new QLineEdit(&page);
         auto* box = new QComboBox(&page);
+        box->move(0, 40);
         box->addItems({"A", "B", "C"});
         ZunWheelGuard::install({box});
         QSignalSpy activated(box, QOverload<int>::of(&QComboBox::activated));
         auto notchDown = [box]() {
-            QWheelEvent down(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                             Qt::NoScrollPhase, false);
+            QWheelEvent down(QPointF(5, 5), box->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                             Qt::NoModifier, Qt::NoScrollPhase, false);
+            QSpontaneKeyEvent::setSpontaneous(&down);
             QApplication::sendEvent(box, &down);
         };
-        notchDown();
-        QCOMPARE(box->currentIndex(), 0);
-        QCOMPARE(activated.count(), 0);
         page.show();
         QApplication::setActiveWindow(&page);
         QVERIFY(QTest::qWaitForWindowActive(&page));
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        notchDown();
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(activated.count(), 0);
+        QVERIFY(edit->hasFocus());
         box->setFocus();
         QTRY_VERIFY(box->hasFocus());
         notchDown();
