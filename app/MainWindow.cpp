@@ -13,6 +13,7 @@
 #include "ZunDeviceStatsModel.h"
 #include "ZunManagerThread.h"
 #include "ZunNetworkTableView.h"
+#include "ZunOperatorMessage.h"
 #include "ZunControlDlg.h"
 #include "ZunStatusDisplay.h"
 #include "ZunVersionProbe.h"
@@ -244,6 +245,7 @@ void MainWindow::placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const 
 
 void MainWindow::displayMsgBox(QString text, QString caption)
 {
+    text = ZunOperatorMessage::text(text);
     QMessageBox::warning(nullptr, tr(caption.toLocal8Bit().constData()), tr(text.toLocal8Bit().constData()),
                          QMessageBox::Ok);
 }

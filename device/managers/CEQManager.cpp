@@ -348,6 +348,21 @@ int CEQManager::GetNrFreeEQs(int slot) const
     return qMin(m_freeEQs[d].size(), m_available[d]);
 }
 
+int CEQManager::GetNrNewEQsOfChannel(int slot)
+{
+    auto room = [this](int s) {
+        return qMax(0, qMin(GetNrFreeEQs(s), MaxEQsPerChannel - GetNrUsedEQsOfChannel(s)));
+    };
+    return linked() ? qMin(room(slot), room((slot + 6) % 12)) : room(slot);
+}
+
+int CEQManager::GetNrNewHOFiltersOfChannel(int slot)
+{
+    QMutexLocker lock(&m_mutex);
+    auto room = [this](int s) { return int(m_freeFilters[dspOfSlot(s)].size()); };
+    return linked() ? qMin(room(slot), room((slot + 6) % 12)) : room(slot);
+}
+
 int CEQManager::GetAvailableEQs(int dsp) const
 {
     QMutexLocker lock(&m_mutex);

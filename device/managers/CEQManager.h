@@ -45,6 +45,12 @@ public:
     bool IsFreePeakEQ(const EQ_PARAMS& p) const;
     int GetNrFreeEQs(int slot) const;
     int GetNrUsedEQsOfChannel(int slot);
+    // How many new EQs the channel of slot can still take (NewEQ's rule; linked DSPs make
+    // each one on the partner slot too).
+    int GetNrNewEQsOfChannel(int slot);
+    // How many new crossover filters the channel of slot can still take (NewHOFilter's rule,
+    // the partner slot's too when linked); each also needs free EQs for its sections.
+    int GetNrNewHOFiltersOfChannel(int slot);
     int GetAvailableEQs(int dsp) const;
     bool IsEQInHighOrderFilter(int number);
     bool IsEQObjectInHighOrderFilter(CZunBiquad* biquad);

@@ -6,6 +6,8 @@
 #include "CZunStatusBuffer.h"
 #include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunOperatorMessage.h"
+#include "ZunWheelGuard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,6 +210,7 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
     connect(ui->bttnRestoreDefaultSettings, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::restoreDefaultSettings);
     connect(ui->comboFIRFilter1, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter1);
     connect(ui->comboFIRFilter2, QOverload<int>::of(&QComboBox::activated), this, &ZunAdvancedSettingsWidget::set_FIRFilter2);
+    ZunWheelGuard::install({ui->comboFIRFilter1, ui->comboFIRFilter2});
     connect(ui->bttnUpdateFirmware, &QPushButton::clicked, this, &ZunAdvancedSettingsWidget::updateFirmware);
     connect(ui->textEdit, &QTextEdit::textChanged, this, &ZunAdvancedSettingsWidget::on_newLogEntry);
     connect(ui->checkBoxSameFIRs, &QCheckBox::clicked, this, &ZunAdvancedSettingsWidget::onCheckSameFIR);
@@ -430,7 +433,9 @@ void ZunAdvancedSettingsWidget::setCheckSameFIR(bool linked)
 
 void ZunAdvancedSettingsWidget::addLogEntry(QString text, bool alarm)
 {
-    ui->textEdit->append(text);
+    // A failure in the device model's words says first what failed; its text follows.
+    const QString shown = alarm ? ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr) : text;
+    ui->textEdit->append(shown == text ? text : QStringLiteral("%1 (%2)").arg(shown, text.trimmed()));
     if (!alarm)
         return;
     // The program ships no sound: without the file there is nothing to play.

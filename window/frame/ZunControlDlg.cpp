@@ -20,6 +20,7 @@
 #include "ZunInputDlg.h"
 #include "ZunLazyPage.h"
 #include "ZunOutputDlg.h"
+#include "ZunOperatorMessage.h"
 #include "ZunOutputPlotDlg.h"
 #include "ZunSystemWidget.h"
 #include "ZunWindowMetaTypes.h"
@@ -453,8 +454,9 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
         return;
     m_displayName = stats->getName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
-    // Discovery reports the record now and then: a lost link keeps its title.
-    if (!m_linkLost)
+    // Discovery reports the record now and then: a lost link, or one never made (a refused
+    // first connection), keeps its title.
+    if (m_linkUp)
         setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()).trimmed());
 }
 
@@ -490,6 +492,7 @@ void ZunControlDlg::setTabsEnabled(bool on)
 void ZunControlDlg::enableTabs()
 {
     m_linkLost = false;
+    m_linkUp = true;
     if (m_zun)
         setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()).trimmed());
     setTabsEnabled(true);
@@ -498,6 +501,7 @@ void ZunControlDlg::enableTabs()
 void ZunControlDlg::disableTabs()
 {
     m_linkLost = true;
+    m_linkUp = false;
     if (m_zun)
         setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()).trimmed());
     setTabsEnabled(false);
@@ -507,6 +511,7 @@ void ZunControlDlg::displayMsgBox(QString text, QString caption)
 {
     // The box runs an event loop of its own, in which the window may be closed.
     QPointer<ZunControlDlg> self(this);
+    text = ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr);
     QMessageBox::warning(nullptr, tr(caption.toLocal8Bit().constData()), tr(text.toLocal8Bit().constData()),
                          QMessageBox::Ok, QMessageBox::NoButton);
     if (self && m_systemTab)

@@ -164,6 +164,7 @@ private:
     // The device reported the link lost and not yet back: late reports of the old
     // connection (an image, a setup, the discovery record) do not call it connected.
     bool m_linkLost = false;
+    bool m_linkUp = false; // between signal_Connected and signal_Disconnected
     // The channel pages have been built once: later rebuilds keep the operator's page.
     bool m_built = false;
 };

@@ -716,8 +716,18 @@ void GainWidget::importFile(const QString& fileName)
     ZunChannelMimeData payload;
     payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));
     payload.setFilters(QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));
-    if (target->canApplyMimeData(&payload))
+    if (!target->canApplyMimeData(&payload))
+        return;
+    // A list the channel cannot take (more EQs than it may hold) is refused before anything
+    // changes: one message with the channel's reason, the whole text in the log.
+    try {
         target->applyMimeData(&payload);
+    } catch (const std::logic_error& e) {
+        qWarning("GainWidget: %s", e.what());
+        emit signal_exception(tr("%1 was not imported; %2 was left as it was: %3.")
+                                  .arg(name, target->GetName(), QString::fromStdString(e.what()).section(": ", -1)),
+                              QStringLiteral("ZunControl"));
+    }
 }
 
 void GainWidget::showEvent(QShowEvent* event)

@@ -11,6 +11,7 @@
 #include "RoutingRenderArea.h"
 #include "ZunBaseComm.h"
 #include "ZunStyle.h"
+#include "ZunWheelGuard.h"
 
 #include <QColor>
 #include <QMessageBox>
@@ -36,6 +37,7 @@ ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QW
     connect(comboSwitchInput, qOverload<int>(&QComboBox::activated), this, &ZunSystemWidget::set_SignalInput);
     connect(comboAESInput, qOverload<int>(&QComboBox::activated), this, &ZunSystemWidget::set_AESInput);
     connect(comboAESOutput, qOverload<int>(&QComboBox::activated), this, &ZunSystemWidget::set_AESOutput);
+    ZunWheelGuard::install({comboSetupSelect, comboSwitchInput, comboAESInput, comboAESOutput});
     connect(bttnConnect, &QPushButton::clicked, this, &ZunSystemWidget::on_connect);
     connect(checkBoxAdvanced, &QCheckBox::toggled, this, &ZunSystemWidget::advancedSettingsChanged);
     connect(this, &ZunSystemWidget::longOperationStarted, this, &ZunSystemWidget::disableControls);

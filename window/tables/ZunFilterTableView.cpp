@@ -1,5 +1,6 @@
 #include "ZunFilterTableView.h"
 
+#include "CEQManager.h"
 #include "CZun.h"
 #include "ZunChannelMimeData.h"
 #include "ZunEQListFile.h"
@@ -35,6 +36,21 @@ QSharedPointer<CZun> deviceOf(QAbstractItemModel* model)
     if (auto* filters = qobject_cast<ZunHOFModel*>(source))
         return filters->pointerCZun();
     return {};
+}
+
+// The slot of the channel a page's table shows: its proxy keeps the rows whose bank column
+// reads the slot. -1 for a table of no single channel.
+int slotOf(QAbstractItemModel* model)
+{
+    auto* proxy = qobject_cast<QSortFilterProxyModel*>(model);
+    if (!proxy)
+        return -1;
+    QString pattern = proxy->filterRegularExpression().pattern();
+    if (pattern.isEmpty())
+        pattern = proxy->filterRegExp().pattern();
+    bool ok = false;
+    const int slot = pattern.trimmed().toInt(&ok);
+    return ok && slot >= 0 && slot <= 11 ? slot : -1;
 }
 } // namespace
 
@@ -115,7 +131,8 @@ void ZunFilterTableView::importFile(const QString& fileName)
     // Frequencies are checked against half the sample rate of the processor shown (a list
     // made for 96 kHz holds corners above 24 kHz).
     ZunFilterImport::Ranges ranges;
-    if (const QSharedPointer<CZun> device = deviceOf(model()))
+    const QSharedPointer<CZun> device = deviceOf(model());
+    if (device)
         ranges.sampleRate = device->GetSampleRate();
     const ZunFilterImport::Result read = ZunFilterImport::ReadCSV(fileName, ranges);
     // An import that finds nothing says so: the operator must not take silence for a list
@@ -131,6 +148,25 @@ void ZunFilterTableView::importFile(const QString& fileName)
     if (read.eqs.isEmpty() && read.filters.isEmpty() && read.refused == 0) {
         emit signal_exception(tr("%1 holds no EQ or filter to import.").arg(name), QStringLiteral("ZunControl"));
         return;
+    }
+    // A list longer than the channel's free EQs (or filters) is refused whole, before
+    // anything is made: each one past the last free one would fail on its own.
+    const int slot = slotOf(model());
+    if (device && slot >= 0) {
+        const bool eqTable = qobject_cast<ZunEQProxyModel*>(model()) != nullptr;
+        CEQManager* manager = device->GetEQManager();
+        const int count = eqTable ? read.eqs.size() : read.filters.size();
+        const int room = eqTable ? manager->GetNrNewEQsOfChannel(slot) : manager->GetNrNewHOFiltersOfChannel(slot);
+        if (count > room) {
+            emit signal_exception(tr("%1 was not imported: it holds %2 %3, and this channel has room for %4 more. "
+                                     "Nothing was changed.")
+                                      .arg(name)
+                                      .arg(count)
+                                      .arg(eqTable ? tr("EQs") : tr("crossover filters"))
+                                      .arg(room),
+                                  QStringLiteral("ZunControl"));
+            return;
+        }
     }
     ZunChannelMimeData payload;
     payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));

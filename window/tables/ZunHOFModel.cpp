@@ -246,6 +246,9 @@ QMimeData* ZunHOFModel::mimeData(const QModelIndexList& indexes) const
         HO_FILTER_PARAMS p;
         p.number = quint16(numberAt(i.row()));
         m_zun->GetEQManager()->GetHighOrderFilter(p);
+        // The record keeps no bypass state: the object's own goes with the copy.
+        const QPointer<CZunHighOrderFilter> f = filter(i.row());
+        p.active = f && !f->isBypassed();
         payload->appendFilter(p);
     }
     return payload;

@@ -13,9 +13,21 @@ QWizardComboBox::QWizardComboBox(bool editableFirst, QWidget* parent) : QComboBo
 
 void QWizardComboBox::onCurrentIdxChanged(int index)
 {
+    m_typing = false;
     if (m_editableFirst)
         setEditable(index == 0);
+    // Each change of editability makes a new line edit.
+    if (QLineEdit* edit = lineEdit())
+        connect(edit, &QLineEdit::editingFinished, this, &QWizardComboBox::onEditingFinished, Qt::UniqueConnection);
     setCurrentItemData(itemData(index, Qt::UserRole));
+}
+
+void QWizardComboBox::onEditingFinished()
+{
+    if (!m_typing)
+        return;
+    m_typing = false;
+    emit typingFinished();
 }
 
 void QWizardComboBox::onEditTextChanged(const QString& text)
@@ -25,6 +37,9 @@ void QWizardComboBox::onEditTextChanged(const QString& text)
     // Rewriting the current item puts its text back into the line edit, which moves the
     // cursor to the end: the operator's cursor stays where it was typed at.
     QLineEdit* edit = lineEdit();
+    // Keys mark the line as modified; a text set by the program does not (and rewriting
+    // the item below clears the mark again).
+    m_typing = edit && edit->isModified();
     const int cursor = edit ? edit->cursorPosition() : 0;
     setItemText(0, text);
     setItemData(0, text, Qt::UserRole);

@@ -13,9 +13,14 @@ public:
     explicit QWizardComboBox(bool editableFirst, QWidget* parent = nullptr);
 
     QVariant currentItemData() const { return m_currentItemData; }
+    // Item 0 holds text the operator is typing: they have not left the field (nor pressed
+    // Return) since their last key.
+    bool isTyping() const { return m_typing; }
 
 signals:
     void currentItemDataChanged(QVariant value);
+    // The operator left the field, or pressed Return, after typing into it.
+    void typingFinished();
 
 public slots:
     void onCurrentIdxChanged(int index);
@@ -23,6 +28,9 @@ public slots:
     void setCurrentItemData(const QVariant& value);
 
 private:
+    void onEditingFinished();
+
     QVariant m_currentItemData;
     bool m_editableFirst;
+    bool m_typing = false;
 };

@@ -5,6 +5,7 @@
 #include "FilterLimiterEWS.h"
 #include "MultipathClockPage.h"
 #include "QWizardComboBox.h"
+#include "ZunOperatorMessage.h"
 #include "ZunWizardValues.h"
 
 #include <QCheckBox>
@@ -66,6 +67,11 @@ XOverPage::XOverPage(QSharedPointer<CZun> zun, QWidget* parent) : QWizardPage(pa
     connect(m_same, &QCheckBox::toggled, this, &XOverPage::syncFIR);
     connect(m_file1, &QWizardComboBox::currentItemDataChanged, this, &XOverPage::onFIRFilter1Changed);
     connect(m_file2, &QWizardComboBox::currentItemDataChanged, this, &XOverPage::onFIRFilter2Changed);
+    for (int dsp : {1, 2}) {
+        QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
+        connect(choice, &QWizardComboBox::typingFinished, this,
+                [this, dsp, choice]() { checkFIRFilter(dsp, choice->currentItemData().toString()); });
+    }
     registerField(QStringLiteral("XOverSelect"), m_xover);
     registerField(QStringLiteral("SameFIRonDSP12"), m_same);
     registerField(QStringLiteral("FIRPath1"), m_file1);
@@ -170,9 +176,23 @@ void XOverPage::onFIRFilter2Changed(QVariant value) { onFIRFilterChanged(2, valu
 
 void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
 {
+    QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
+    // Each key would check a path half typed ("/" is a folder, not a filter).
+    if (choice->isTyping()) {
+        (dsp == 1 ? m_valid1 : m_valid2) = false;
+        (dsp == 1 ? m_typed1 : m_typed2) = !path.isEmpty();
+        emit completeChanged();
+        return;
+    }
+    checkFIRFilter(dsp, path);
+}
+
+void XOverPage::checkFIRFilter(int dsp, const QString& path)
+{
     bool& valid = dsp == 1 ? m_valid1 : m_valid2;
     const bool otherValid = dsp == 1 ? m_valid2 : m_valid1;
     QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
+    (dsp == 1 ? m_typed1 : m_typed2) = false;
 
     if (!QFileInfo::exists(path)) {
         valid = false;
@@ -191,7 +211,8 @@ void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
         // A damaged file or one at a rate no clock runs is not accepted; the operator
         // learns why instead of the wizard ending.
         valid = false;
-        QMessageBox::warning(nullptr, tr("Invalid FIR filter"), QString::fromLocal8Bit(e.what()));
+        QMessageBox::warning(nullptr, tr("Invalid FIR filter"),
+                             ZunOperatorMessage::text(QString::fromLocal8Bit(e.what())));
         emit completeChanged();
         return;
     }
@@ -270,8 +291,8 @@ void XOverPage::onButtonBrowse2() { browse(m_file2); }
 
 bool XOverPage::validatePage()
 {
-    onFIRFilter1Changed(m_file1->currentData());
-    onFIRFilter2Changed(m_file2->currentData());
+    checkFIRFilter(1, m_file1->currentData().toString());
+    checkFIRFilter(2, m_file2->currentData().toString());
     // What was just re-checked decides: a file refused for its rate stops the page here.
     return isComplete();
 }
@@ -281,8 +302,8 @@ bool XOverPage::isComplete() const
     const int kind = field(QStringLiteral("XOverSelect")).toInt();
     if (kind == 0)
         return true;
-    if (kind != 1 || !m_valid1)
+    if (kind != 1 || !(m_valid1 || m_typed1))
         return false;
     const bool twoFiles = isDoubleBoard() && !field(QStringLiteral("SameFIRonDSP12")).toBool();
-    return !twoFiles || m_valid2;
+    return !twoFiles || m_valid2 || m_typed2;
 }

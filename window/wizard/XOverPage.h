@@ -33,8 +33,11 @@ public slots:
     void onFIRFilter2Changed(QVariant value);
 
 private:
-    // What a file choice accepts: validates the set at path against the other DSP's.
+    // What a file choice accepts: a typed path waits until the operator leaves the field
+    // or presses Next; any other choice is checked at once.
     void onFIRFilterChanged(int dsp, const QString& path);
+    // Validates the set at path against the other DSP's.
+    void checkFIRFilter(int dsp, const QString& path);
     void browse(QWizardComboBox* choice);
     // Back to the prompt of item 0, forgetting a refused file.
     void resetChoice(QWizardComboBox* choice);
@@ -53,4 +56,7 @@ private:
     int m_clock = 0;
     bool m_valid1 = false;
     bool m_valid2 = false;
+    // A typed path not yet checked: Next stays offered, and checks it.
+    bool m_typed1 = false;
+    bool m_typed2 = false;
 };

@@ -244,6 +244,27 @@ private slots:
         QVERIFY(m_sent.contains(nr("Cmd_0_FIR_ID0"), quint16(a->getKey() & 0xFFFF)));
     }
 
+    // Mended: one wheel notch over the unfocused DSP 2 selector swapped the running set.
+    void wheelOverAnUnfocusedSelectorChangesNoSet()
+    {
+        make(1080, 0xFF94);
+        listed(QStringLiteral("A"), 300);
+        listed(QStringLiteral("B"), 290);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        m_sent.clear();
+        for (const char* name : {"comboFIRFilter1", "comboFIRFilter2"}) {
+            auto* combo = child<QComboBox>(tab, name);
+            QTRY_COMPARE(combo->count(), 2);
+            combo->setCurrentIndex(0);
+            QWheelEvent down(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(combo, &down);
+            QCOMPARE(combo->currentIndex(), 0);
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(m_sent.commands().isEmpty());
+    }
+
     // Refused by the resource check: its text, nothing sent, the selectors back.
     void activationRefusedForTooManyMips()
     {
@@ -336,6 +357,11 @@ private slots:
         emit m_zun->signal_LogMessage(QStringLiteral("Output 3 is limiting"), true);
         QTRY_VERIFY(log(tab).endsWith(QStringLiteral("Output 3 is limiting")));
         QVERIFY(!tab.findChild<QObject*>(QStringLiteral("alarmSound")));
+        // Mended: a refusal was logged in the dispatcher's words only.
+        emit m_zun->signal_LogMessage(QStringLiteral("Internal error e003 at Cmd:65280, Val:24\n"), true);
+        QTRY_VERIFY2(log(tab).endsWith(QStringLiteral("The processor refused a command: Block checksum error. "
+                                                      "(Internal error e003 at Cmd:65280, Val:24)")),
+                     qPrintable(log(tab)));
         QDir::setCurrent(cwd);
     }
 };

@@ -250,6 +250,34 @@ private slots:
         QCOMPARE(w->getDisplayName(), QString("Not connected"));
     }
 
+    // Mended: the device model's own texts reached the operator's box; they say what failed
+    // in the operator's words now, and other texts come as they are.
+    void failuresReachTheBoxInTheOperatorsWords_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("refusal") << "Internal error e003 at Cmd:65280, Val:24\n"
+                                 << "The processor refused a command: Block checksum error.";
+        QTest::newRow("archive") << "ZunSetup::fromFile() : the entry 'setup.bin' in '/x/Show.zip' is damaged or not of "
+                                    "its declared size."
+                                 << "The setup file Show.zip could not be read: it is damaged or is no Zun setup.";
+        QTest::newRow("FIR image") << "FIR file '/x/Top.fir' can not be read: CBlockFIR: invalid filter image: CRC error"
+                                   << "The FIR filter Top.fir is damaged or is no Zun FIR filter; it was not used.";
+        QTest::newRow("no free EQ") << "CEQManager::NewEQ(): No free EQ left."
+                                    << "No EQ is left for this channel: it holds 20 EQs already, or its DSP has no "
+                                       "free EQ. Remove an EQ first.";
+        QTest::newRow("operator's own") << "Connection refused" << "Connection refused";
+    }
+    void failuresReachTheBoxInTheOperatorsWords()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        auto w = window(Few);
+        m_rig->takeBoxes();
+        emit m_rig->device(Few)->signal_exception(text, "ZunControl");
+        QCOMPARE(m_rig->takeBoxes(), QStringList(shown));
+    }
+
     void renamingAChannelTabRenamesTheChannel()
     {
         auto w = window(Few, true);
@@ -628,6 +656,9 @@ private slots:
         QVERIFY(button->isEnabled());
         QCOMPARE(button->text(), QString("&Connect"));
         QVERIFY(!refused->IsConnected());
+        // Mended: the next discovery report titled the window "connected".
+        w->updateDisplayName(DeviceTestRig::record(1080, Refused));
+        QVERIFY2(!w->windowTitle().contains("connected"), qPrintable(w->windowTitle()));
         w.reset();
 
         StalledListener listener;

@@ -524,26 +524,36 @@ private slots:
         CZunOutput* target = routing()->GetOutput(2);
         m_page->setContextPoint(centreOf(m_page->outputStrip(ZunC::Output2)));
 
+        const auto import = [&](const QString& name, const QByteArray& text) {
+            chosen = file(name, text);
+            chooseWhenAsked();
+            m_page->fromFile();
+            settle();
+        };
+
         // a 26 kHz EQ is fine at 96 kHz
-        chosen = file("wide.csv", "1;peq;26000;-3;2\r\nx1;hp;80;8;4\r\n");
-        chooseWhenAsked();
-        m_page->fromFile();
-        settle();
+        import("wide.csv", "1;peq;26000;-3;2\r\nx1;hp;80;8;4\r\n");
         QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
         QCOMPARE(target->GetEQList().size(), 1);
         QCOMPARE(target->GetEQList().first()->getFrequency(), 26000.0);
         QCOMPARE(target->GetHighOrderFilterList().size(), 1);
 
         // one row beyond what the processor takes: named, and the channel stays as it was
-        chosen = file("bad.csv", "1;peq;1000;-3;2\r\n2;peq;50000;-3;2\r\n");
-        chooseWhenAsked();
-        m_page->fromFile();
-        settle();
+        import("bad.csv", "1;peq;1000;-3;2\r\n2;peq;50000;-3;2\r\n");
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes.first().contains(QStringLiteral("line 2")), qPrintable(boxes.first()));
         QCOMPARE(target->GetEQList().size(), 1);
         QCOMPARE(target->GetEQList().first()->getFrequency(), 26000.0);
         QCOMPARE(target->GetHighOrderFilterList().size(), 1);
+
+        // mended: more EQs than a channel holds escaped as an exception; now one message
+        QByteArray many;
+        for (int row = 1; row <= 25; ++row)
+            many += QByteArray::number(row) + ";peq;1000;-3;2\r\n";
+        import("many.csv", many);
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY2(boxes.last().startsWith(QStringLiteral("many.csv was not imported")), qPrintable(boxes.last()));
+        QCOMPARE(target->GetEQList().size(), 1);
 
         // no output strip under the last right click: said so, no file asked for
         boxes.clear();

@@ -4,9 +4,12 @@
 #include "CZunDoubleSpinBox.h"
 #include "CZunParam.h"
 #include "CZunSpinBox.h"
+#include "ZunWheelGuard.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QtTest>
+#include <QtTest/qtestspontaneevent.h>
 
 class TestSpinBoxes : public QObject
 {
@@ -121,6 +124,39 @@ private slots:
         QApplication::sendEvent(&box, &fineDown);
         QCOMPARE(box.value(), 2.5);
         QCOMPARE(done.count(), 1); // the middle-button turn only sets
+    }
+
+    // A selector that changes the processor takes the wheel only once the operator has
+    // focused it; a notch as the window system sends it does not focus it either.
+    void guardedSelectorTakesTheWheelOnlyWhenFocused()
+    {
+        QWidget page;
+        auto* edit = new QLineEdit(&page);
+        auto* box = new QComboBox(&page);
+        box->move(0, 40);
+        box->addItems({"A", "B", "C"});
+        ZunWheelGuard::install({box});
+        QSignalSpy activated(box, QOverload<int>::of(&QComboBox::activated));
+        auto notchDown = [box]() {
+            QWheelEvent down(QPointF(5, 5), box->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                             Qt::NoModifier, Qt::NoScrollPhase, false);
+            QSpontaneKeyEvent::setSpontaneous(&down);
+            QApplication::sendEvent(box, &down);
+        };
+        page.show();
+        QApplication::setActiveWindow(&page);
+        QVERIFY(QTest::qWaitForWindowActive(&page));
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        notchDown();
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(activated.count(), 0);
+        QVERIFY(edit->hasFocus());
+        box->setFocus();
+        QTRY_VERIFY(box->hasFocus());
+        notchDown();
+        QCOMPARE(box->currentIndex(), 1);
+        QCOMPARE(activated.count(), 1);
     }
 
     void delayTextInTheUsersLocale_data()

@@ -179,6 +179,18 @@ private slots:
         QCOMPARE(combo("comboAESInput")->count(), 2);
         QCOMPARE(combo("comboAESOutput")->count(), 3);
         QVERIFY(!m_tab->isLongOperationPending());
+        // Mended: a wheel notch over an unfocused selector switched the processor's setup,
+        // input or AES jack.
+        m_sent.clear();
+        for (const char* name : {"comboSwitchInput", "comboAESInput", "comboAESOutput", "comboSetupSelect"}) {
+            QComboBox* box = combo(name);
+            const int before = box->currentIndex();
+            QWheelEvent down(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(box, &down);
+            QCOMPARE(box->currentIndex(), before);
+        }
+        QCOMPARE(m_sent.commands().size(), 0);
 
         ZunSignalSpy disconnected(m_zun.data(), &CZun::signal_Disconnected);
         button->click();

@@ -421,6 +421,35 @@ private slots:
         QCOMPARE(intoB.count(), 0);
     }
 
+    // Mended: a list longer than the channel's free EQs gave one box per extra row. It is
+    // refused whole, with one message, before any EQ is made; a filter table's the same.
+    void aListLongerThanTheChannelTakesIsRefusedWhole()
+    {
+        showPage();
+        QTemporaryDir dir;
+        auto list = [&](const char* name, const QByteArray& row, int rows) {
+            QFile f(dir.filePath(QString::fromLatin1(name)));
+            QByteArray text;
+            for (int i = 1; i <= rows; ++i)
+                text += "R" + QByteArray::number(i) + row + "\r";
+            return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() ? f.fileName() : QString();
+        };
+        const int filters = eq()->GetNrNewHOFiltersOfChannel(3) + 1;
+        ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
+        ZunSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
+        for (auto [view, file, expected] :
+             {std::make_tuple(m_b, list("eqs.csv", ";peq;1000;-3;2", CEQManager::MaxEQsPerChannel + 5),
+                              QStringLiteral("eqs.csv was not imported: it holds 25 EQs")),
+              std::make_tuple(m_x, list("xo.csv", ";lp;80;8;4", filters),
+                              QStringLiteral("xo.csv was not imported: it holds %1 crossover filters").arg(filters))}) {
+            ZunSignalSpy said(view, &ZunFilterTableView::signal_exception);
+            view->importFile(file);
+            QCOMPARE(said.count(), 1);
+            QVERIFY2(said.at(0).at(0).toString().startsWith(expected), qPrintable(said.at(0).at(0).toString()));
+        }
+        QCOMPARE(intoB.count() + intoX.count(), 0);
+    }
+
     void dropsBetweenTablesOfOneAndOfAnotherChannel()
     {
         showPage();
@@ -483,7 +512,8 @@ private slots:
     }
 
     // A copied filter that is pasted takes sections of its own: the payload carries the
-    // source's device sections, the announced new filter none of them.
+    // source's device sections, the announced new filter none of them. It keeps its kind,
+    // corner and active state (mended: the record has no active flag, so it came bypassed).
     void pastedFilterNeverSharesTheSourcesSections()
     {
         showPage();
@@ -507,6 +537,10 @@ private slots:
         QCOMPARE(intoX.count(), 1);
         const HO_FILTER_PARAMS pasted = intoX.at(0).at(0).value<HO_FILTER_PARAMS>();
         QCOMPARE(pasted.order, quint16(4));
+        QCOMPARE(pasted.passband, quint16(0));
+        QCOMPARE(pasted.characteristic, LR);
+        QCOMPARE(pasted.frequency, 1000.0);
+        QVERIFY(!m_lr->isBypassed() && pasted.active);
         for (quint16 s : pasted.sections)
             QCOMPARE(s, HO_FILTER_PARAMS::NoSection);
     }

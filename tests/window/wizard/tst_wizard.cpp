@@ -417,6 +417,43 @@ private slots:
         QCOMPARE(boxes.titles, QStringList("Invalid samplingrates"));
     }
 
+    // Mended: each key of a typed path was checked, and the first "/" brought a box. The
+    // path is checked when the operator leaves the field (or presses Next).
+    void typedPathIsCheckedWhenTheFieldIsLeft()
+    {
+        const QString c96 = writeSet(m_files.path(), "T96", 96000.0, 3);
+        CZunConfigWizard w(device(SingleBoard));
+        w.restart();
+        w.next();
+        XOverPage* page = xover(w);
+        fileChoice(page, 0)->setCurrentIndex(1);
+        QWizardComboBox* file = fileChoice(page, 1);
+        BoxCloser boxes;
+        auto type = [file](const QString& path) {
+            file->setEditText(QString());
+            QTest::keyClicks(file->lineEdit(), path);
+        };
+        auto leave = [file]() {
+            QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+            QApplication::sendEvent(file->lineEdit(), &out);
+        };
+        type(c96);
+        QCOMPARE(file->currentText(), c96);
+        QVERIFY(page->isComplete()); // Next is offered, and checks it
+        leave();
+        QVERIFY(page->isComplete());
+        QCOMPARE(w.field("Clock").toInt(), 2);
+        QCOMPARE(w.field("Multipath1").toInt(), 3);
+        type(QStringLiteral("/"));
+        QVERIFY(boxes.titles.isEmpty());
+        QVERIFY(!page->validatePage());
+        QCOMPARE(boxes.titles, QStringList("Invalid FIR filter"));
+        type(QStringLiteral("/"));
+        leave();
+        QVERIFY(!page->isComplete());
+        QCOMPARE(boxes.titles, QStringList({"Invalid FIR filter", "Invalid FIR filter"}));
+    }
+
     // The files of the device folder are offered; one that cannot be read, or whose rate
     // no clock runs, is left out and the wizard goes on.
     void deviceFolderFiles()

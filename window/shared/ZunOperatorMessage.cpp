@@ -1,0 +1,58 @@
+#include "ZunOperatorMessage.h"
+
+#include "CCmdMap.h"
+#include "CEQManager.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace
+{
+// The file a failure names: the last quoted name of its text (a setup archive names its
+// entry first), or the first (a FIR file's reader names the file before the image's text).
+QString quotedFile(const QString& detail, bool last)
+{
+    QString file;
+    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("'([^']*)'")).globalMatch(detail);
+    while (it.hasNext() && (last || file.isEmpty()))
+        file = it.next().captured(1);
+    return file.isEmpty() ? file : QFileInfo(file).fileName() + QLatin1Char(' ');
+}
+
+QString translate(const QString& detail, const CCmdMap* map)
+{
+    static const QRegularExpression refusal(QStringLiteral("^Internal error ([0-9a-fA-F]+) at Cmd:"));
+    if (const QRegularExpressionMatch m = refusal.match(detail); m.hasMatch()) {
+        const int code = m.captured(1).toInt(nullptr, 16);
+        QString reason = map ? map->GetStringMapForKeysBeginningWith(QStringLiteral("Msg_")).value(code) : QString();
+        if (reason.isEmpty())
+            reason = QStringLiteral("error code %1").arg(m.captured(1));
+        return QStringLiteral("The processor refused a command: %1.").arg(reason);
+    }
+    // Both may come inside the text of the operation that read the file.
+    if (detail.contains(QLatin1String("ZunSetup::fromFile()")))
+        return QStringLiteral("The setup file %1could not be read: it is damaged or is no Zun setup.")
+            .arg(quotedFile(detail, true));
+    if (detail.contains(QLatin1String("CBlockFIR: invalid filter image")))
+        return QStringLiteral("The FIR filter %1is damaged or is no Zun FIR filter; it was not used.")
+            .arg(quotedFile(detail, false));
+    if (detail.startsWith(QLatin1String("CEQManager::NewEQ(): No free EQ left.")))
+        return QStringLiteral("No EQ is left for this channel: it holds %1 EQs already, or its DSP has no free EQ. "
+                              "Remove an EQ first.")
+            .arg(CEQManager::MaxEQsPerChannel);
+    if (detail.startsWith(QLatin1String("CEQManager::NewHOFilter(): No free High Order filter left")))
+        return QStringLiteral("No crossover filter is left on this channel's DSP. Remove a filter first.");
+    return detail;
+}
+} // namespace
+
+QString ZunOperatorMessage::text(const QString& detail, const CCmdMap* map)
+{
+    const QString own = detail.trimmed();
+    const QString shown = translate(own, map);
+    if (shown == own)
+        return detail;
+    qWarning().noquote() << own;
+    return shown;
+}

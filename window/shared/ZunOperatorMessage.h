@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+class CCmdMap;
+
+// The operator's words for the failures the device model reports in its own: a command the
+// processor refused, a setup archive or FIR image that cannot be read, a channel without a
+// free EQ or crossover filter. The model's text, which tests and logs rely on, goes to the
+// log; a text of any other kind is shown as it is.
+class ZunOperatorMessage
+{
+public:
+    // map: the processor's command map, which names a refusal code (none: the code shows).
+    static QString text(const QString& detail, const CCmdMap* map = nullptr);
+};
