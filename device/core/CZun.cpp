@@ -534,8 +534,14 @@ void CZun::on_connected()
         SendCmd(nr("ID_TX_Hardware"), 0);
         RefreshStatusBuffer();
         RefreshMemDir();
-        if (!CCmdMap::hasVersion(GetFirmwareVersion()))
-            emit signal_exception(QStringLiteral("Firmware Version %1 is not supported").arg(GetFirmwareVersion()),
+        // The processor may run a firmware announced since, which ReInit did not take
+        // over for want of a command table: this object then drives it with another
+        // version's numbering, and the operator is told so at every connect.
+        quint16 firmware = GetFirmwareVersion();
+        if (m_record && m_record->firmware() != 0 && CCmdMap::hasVersion(firmware))
+            firmware = m_record->firmware();
+        if (!CCmdMap::hasVersion(firmware))
+            emit signal_exception(QStringLiteral("Firmware Version %1 is not supported").arg(firmware),
                                   QStringLiteral("Warning"));
     }
     m_keepAliveStart = now();
