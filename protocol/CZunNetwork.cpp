@@ -408,7 +408,12 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
     ZunUdpDatagram::Announce a;
     QString why;
     if (!ZunUdpDatagram::decodeAnnounce(d, &a, &why)) {
-        qDebug() << "CZunNetwork: dropped" << why << "from" << from.toString();
+        QMutexLocker lock(&m_mutex);
+        // A stray sender repeats itself: one line each is enough (and the list stays small).
+        if (!m_strayAnnouncers.contains(from) && m_strayAnnouncers.size() < 256) {
+            m_strayAnnouncers.insert(from);
+            qWarning().noquote() << QStringLiteral("CZunNetwork: dropped %1 from %2").arg(why, from.toString());
+        }
         return;
     }
     const Interface iface = interfaceFor(toV4(from));
