@@ -33,12 +33,31 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QMutex>
 #include <QTextEdit>
 #include <QHeaderView>
 #include <QtTest>
 
 namespace {
 enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105 };
+
+// Warnings of the discovery thread, for the duplicate-serial line.
+QMutex g_linesMutex;
+QStringList g_lines;
+QtMessageHandler g_previous = nullptr;
+void capture(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    {
+        QMutexLocker lock(&g_linesMutex);
+        g_lines << text;
+    }
+    g_previous(type, context, text);
+}
+bool logged(const QString& part)
+{
+    QMutexLocker lock(&g_linesMutex);
+    return !g_lines.filter(part).isEmpty();
+}
 } // namespace
 
 class TstMainWindowNetns : public QObject
@@ -365,6 +384,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
         emit zun(Fw1080)->signal_exception("Later failure", "ZunControl");
         QCOMPARE(m_boxes.count("Later failure"), 1);
+    }
+
+    // A second host announcing an open window's serial with another firmware is a
+    // duplicate, connected or not (here after Disconnect): logged, and the window, its
+    // device object and the record stay on the processor they show.
+    void aDuplicateSerialLeavesAnOpenWindowAlone()
+    {
+        m_window->newDevice(Fw1080);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Fw1080);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
+        w->findChild<QPushButton*>("bttnConnect")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 10000);
+        const QSharedPointer<ZunDeviceStats> record = net()->findDevice(Fw1080);
+        const QHostAddress address = record->getIpAddress();
+        m_boxes.clear();
+        g_previous = qInstallMessageHandler(capture);
+        QString why;
+        ZunNetnsRig::Sim* other
+            = m_rig.startSim(Fw1080, {"--name", "Other", "--firmware", "1079", "--hardware", "0x0F00"}, &why);
+        QVERIFY2(other, qPrintable(why));
+        const bool duplicate = QTest::qWaitFor([&] { return logged(QStringLiteral("duplicate serial %1").arg(Fw1080)); },
+                                               CZunNetwork::TickMs + 10000);
+        qInstallMessageHandler(g_previous);
+        other->process->write("quit\n");
+        QVERIFY(duplicate);
+        QVERIFY(w);
+        QCOMPARE(record->getIpAddress(), address);
+        QCOMPARE(record->firmware(), quint16(1080));
+        QCOMPARE(record->getName(), QStringLiteral("Alpha"));
+        QCOMPARE(zun(Fw1080)->GetFirmwareVersion(), quint16(1080));
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+        sub(w)->close();
+        QTRY_VERIFY(!m_window->deviceWindow(Fw1080));
     }
 
     // A file the processor refuses ends the long operation at once. A good one ends in the
