@@ -17,6 +17,7 @@
 #include "PromptAnswers.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunDeviceStats.h"
+#include "ZunLogCapture.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
 #include "ZunNetworkTableView.h"
@@ -33,31 +34,12 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
-#include <QMutex>
 #include <QTextEdit>
 #include <QHeaderView>
 #include <QtTest>
 
 namespace {
 enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105 };
-
-// Warnings of the discovery thread, for the duplicate-serial line.
-QMutex g_linesMutex;
-QStringList g_lines;
-QtMessageHandler g_previous = nullptr;
-void capture(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    {
-        QMutexLocker lock(&g_linesMutex);
-        g_lines << text;
-    }
-    g_previous(type, context, text);
-}
-bool logged(const QString& part)
-{
-    QMutexLocker lock(&g_linesMutex);
-    return !g_lines.filter(part).isEmpty();
-}
 } // namespace
 
 class TstMainWindowNetns : public QObject
@@ -400,14 +382,14 @@ private slots:
         const QSharedPointer<ZunDeviceStats> record = net()->findDevice(Fw1080);
         const QHostAddress address = record->getIpAddress();
         m_boxes.clear();
-        g_previous = qInstallMessageHandler(capture);
+        auto log = std::make_unique<ZunLogCapture>();
         QString why;
         ZunNetnsRig::Sim* other
             = m_rig.startSim(Fw1080, {"--name", "Other", "--firmware", "1079", "--hardware", "0x0F00"}, &why);
         QVERIFY2(other, qPrintable(why));
-        const bool duplicate = QTest::qWaitFor([&] { return logged(QStringLiteral("duplicate serial %1").arg(Fw1080)); },
-                                               CZunNetwork::TickMs + 10000);
-        qInstallMessageHandler(g_previous);
+        const bool duplicate = QTest::qWaitFor(
+            [&] { return log->logged(QStringLiteral("duplicate serial %1").arg(Fw1080)); }, CZunNetwork::TickMs + 10000);
+        log.reset();
         other->process->write("quit\n");
         QVERIFY(duplicate);
         QVERIFY(w);
