@@ -203,7 +203,8 @@ private slots:
         if (refuseBoot)
             QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_DSP_Boot"))));
         QStringList boxes;
-        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        QObject listening; // ends with the list: a late report finds no dangling list
+        connect(m_zun.get(), &CZun::signal_exception, &listening, [&](QString text, QString) { boxes << text; });
         const CRoutingManager* routing = m_zun->GetRoutingManager();
         m_zun->ApplyRoutingPreset(1, 0, 0, 0, 1, routing->GetSPIRouting(), files[0], files[1], routing->GetDSPRouting(),
                                   ZunC::NoCopies, ZunC::NoCopies, true);
