@@ -878,7 +878,9 @@ void CZunStatusBuffer::masterMuteRefused(quint16 c, quint16 asked)
     toOwner([o = m_owner, on = masterMuted()] { emit o->signal_MasterMute(on); });
     const QString text = held != 0 ? QStringLiteral("DSP %1 refused to unmute: both DSPs stay muted.")
                                    : QStringLiteral("DSP %1 refused the master mute: it is not muted.");
-    toOwner([o = m_owner, text = text.arg(first ? 1 : 2)] { emit o->signal_exception(text, QStringLiteral("ZunControl")); });
+    toOwner([o = m_owner, text = text.arg(first ? 1 : 2)] {
+        emit o->signal_exception(text, QStringLiteral("ZunControl"));
+    });
 }
 
 // The master mute as the window shows it: muted while either DSP is.

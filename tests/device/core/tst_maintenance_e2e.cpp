@@ -212,7 +212,8 @@ private slots:
             QVERIFY(waitUntil([&]() { return !boxes.isEmpty(); }, 30000));
             settle();
             QCOMPARE(boxes.size(), 1);
-            QVERIFY2(boxes.first().contains(QStringLiteral("refused to start the DSP programs")), qPrintable(boxes.first()));
+            QVERIFY2(boxes.first().contains(QStringLiteral("refused to start the DSP programs")),
+                     qPrintable(boxes.first()));
             return;
         }
         const bool booted = waitUntil([&]() {

@@ -48,7 +48,8 @@ class TestSystemWidget : public QObject
                                QString::number(hardware)}),
                  qPrintable(m_sim->error()));
         auto m = map(1080);
-        m_zun = QSharedPointer<CZun>::create(record(1080, serial, 0, hardware), m, QSharedPointer<CRoutingLibrary>::create(m));
+        m_zun = QSharedPointer<CZun>::create(record(1080, serial, 0, hardware), m,
+                                             QSharedPointer<CRoutingLibrary>::create(m));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.data());
         m_tab.reset(new ZunSystemWidget(m_zun));
