@@ -305,6 +305,11 @@ ZunControlDlg* MainWindow::findOrCreateDeviceWindow(quint16 serial)
             Qt::QueuedConnection);
     connect(net, &CZunNetwork::zunNetworkChanged, dlg,
             QOverload<QSharedPointer<ZunDeviceStats>>::of(&ZunControlDlg::updateDisplayName), Qt::QueuedConnection);
+    // Discovery keeps the window's processor: a duplicate serial never reloads or closes it.
+    if (const QSharedPointer<ZunDeviceStats> record = net->findDevice(serial)) {
+        record->setWindowOpen(true);
+        connect(dlg, &QObject::destroyed, this, [record]() { record->setWindowOpen(false); });
+    }
     QMdiSubWindow* sub = m_mdiArea->addSubWindow(dlg);
     sub->setMinimumSize(910, 520);
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));

@@ -408,7 +408,12 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
     ZunUdpDatagram::Announce a;
     QString why;
     if (!ZunUdpDatagram::decodeAnnounce(d, &a, &why)) {
-        qDebug() << "CZunNetwork: dropped" << why << "from" << from.toString();
+        QMutexLocker lock(&m_mutex);
+        // A stray sender repeats itself: one line each is enough (and the list stays small).
+        if (!m_strayAnnouncers.contains(from) && m_strayAnnouncers.size() < 256) {
+            m_strayAnnouncers.insert(from);
+            qWarning().noquote() << QStringLiteral("CZunNetwork: dropped %1 from %2").arg(why, from.toString());
+        }
         return;
     }
     const Interface iface = interfaceFor(toV4(from));
@@ -420,10 +425,12 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
         for (const auto& x : qAsConst(m_devices))
             if (x->serial() == a.mac.serial())
                 dev = x;
-        if (dev && dev->isLinkConnected()) {
-            // A link of ours talks to this serial at the record's address: another host
-            // announcing it is a second processor with the same serial (or a stray
-            // datagram), never a reason to move the record or to reload the processor.
+        // A link of ours talks to this serial at the record's address, or a window of ours
+        // shows the processor there that still announces: another host announcing it is a
+        // second processor with the same serial (or a stray datagram), never a reason to
+        // move the record, to reload the processor or to close its window. A processor
+        // that moved is followed once its old address has gone quiet.
+        if (dev && (dev->isLinkConnected() || (dev->isWindowOpen() && t - dev->lastAnnounceMs() <= LiveTimeoutMs))) {
             bool isV4 = false;
             const quint32 v4 = from.toIPv4Address(&isV4);
             const QHostAddress sender = isV4 ? QHostAddress(v4) : a.ip.toHostAddress();
@@ -431,7 +438,7 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
                 if (m_duplicates.value(dev->serial()) != sender) {
                     m_duplicates.insert(dev->serial(), sender);
                     qWarning().noquote() << QStringLiteral("CZunNetwork: duplicate serial %1: announced by %2 "
-                                                           "while connected at %3; ignored")
+                                                           "while listed at %3; ignored")
                                                 .arg(dev->serial())
                                                 .arg(sender.toString(), dev->getIpAddress().toString());
                 }

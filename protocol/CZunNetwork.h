@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QHostAddress>
 #include <QList>
 #include <QRecursiveMutex>
@@ -147,4 +148,6 @@ private:
     // The address last logged as announcing a connected processor's serial (by serial),
     // so that a duplicate is logged once and not at every announce.
     QHash<quint16, QHostAddress> m_duplicates;
+    // Senders of announces that cannot be a processor's, each logged once.
+    QSet<QHostAddress> m_strayAnnouncers;
 };

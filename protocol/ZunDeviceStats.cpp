@@ -53,6 +53,8 @@ void ZunDeviceStats::setFlagsWord(quint16 w) { LOCKED; m_flags = w; }
 quint16 ZunDeviceStats::linkState() const { LOCKED; return m_linkState; }
 bool ZunDeviceStats::isLinkConnected() const { LOCKED; return m_linkConnected; }
 void ZunDeviceStats::setLinkConnected(bool connected) { LOCKED; m_linkConnected = connected; }
+bool ZunDeviceStats::isWindowOpen() const { LOCKED; return m_windowOpen; }
+void ZunDeviceStats::setWindowOpen(bool open) { LOCKED; m_windowOpen = open; }
 void ZunDeviceStats::setLinkState(quint16 w) { LOCKED; m_linkState = w; }
 
 bool ZunDeviceStats::isLive() const { LOCKED; return m_live; }

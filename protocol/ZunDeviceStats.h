@@ -69,6 +69,11 @@ public:
     // another address is a duplicate serial.
     bool isLinkConnected() const;
     void setLinkConnected(bool connected);
+    // A control window of this program is open on the processor (set by the main window):
+    // connected or not, it stays on the processor it shows, so another host announcing
+    // the serial is a duplicate while the record's address still announces.
+    bool isWindowOpen() const;
+    void setWindowOpen(bool open);
     // Clock time (ms) of the last announce and of the last status datagram; -1 = never.
     qint64 lastAnnounceMs() const;
     void setLastAnnounceMs(qint64 ms);
@@ -110,6 +115,7 @@ private:
     quint16 m_linkState = 0;
     bool m_live = false;
     bool m_linkConnected = false;
+    bool m_windowOpen = false;
     qint64 m_lastAnnounce = -1;
     qint64 m_lastStatus = -1;
     int m_nic = 0;

@@ -311,7 +311,16 @@ void CZun::SetHardwareInfo(quint64 value)
 
 void CZun::ResetBuffers() { m_link->resetBuffer(); }
 
-void CZun::on_DSPInitialized(bool ok, quint16 id0, quint16 id1) { emit signal_DSPProgramSelect(ok, id0, id1); }
+void CZun::on_DSPInitialized(bool ok, quint16 id0, quint16 id1)
+{
+    emit signal_DSPProgramSelect(ok, id0, id1);
+    // A refused boot (reported for both DSPs at once) leaves the DSPs on their old programs,
+    // which may not run the FIR sets just chosen: the operator must know.
+    if (!ok && id0 == 0)
+        emit signal_exception(QStringLiteral("The processor refused to start the DSP programs the FIR filters need. "
+                                             "The DSPs go on running their previous programs."),
+                              QStringLiteral("ZunControl"));
+}
 
 void CZun::on_RoutingPreset(bool, int) { RefreshStatusBuffer(); }
 
@@ -525,8 +534,14 @@ void CZun::on_connected()
         SendCmd(nr("ID_TX_Hardware"), 0);
         RefreshStatusBuffer();
         RefreshMemDir();
-        if (!CCmdMap::hasVersion(GetFirmwareVersion()))
-            emit signal_exception(QStringLiteral("Firmware Version %1 is not supported").arg(GetFirmwareVersion()),
+        // The processor may run a firmware announced since, which ReInit did not take
+        // over for want of a command table: this object then drives it with another
+        // version's numbering, and the operator is told so at every connect.
+        quint16 firmware = GetFirmwareVersion();
+        if (m_record && m_record->firmware() != 0 && CCmdMap::hasVersion(firmware))
+            firmware = m_record->firmware();
+        if (!CCmdMap::hasVersion(firmware))
+            emit signal_exception(QStringLiteral("Firmware Version %1 is not supported").arg(firmware),
                                   QStringLiteral("Warning"));
     }
     m_keepAliveStart = now();
@@ -1557,9 +1572,10 @@ void CZun::applyRoutingTail(bool keepSettings, int clock, int extClock, int mult
         set2 = set1;
         if (doubleBoard) {
             if (firFile2 != firFile1 || mode2 != mode1) {
+                // Each set is checked for the program it needs: two files of one kind may
+                // still need two programs (a longer filter on DSP 2).
                 set2 = QShPtrFLE::create(manager, firFile2, 48000.0);
-                if (set2->dspProgramId() != set1->dspProgramId() || mode2 != mode1)
-                    CheckFilterMIPS(set2, mode2);
+                CheckFilterMIPS(set2, mode2);
                 UploadFIRFilter(set2, 0);
             }
             second = mode2;

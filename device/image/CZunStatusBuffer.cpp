@@ -862,32 +862,44 @@ bool CZunStatusBuffer::channelReply(quint16 c, quint16 w, bool err)
 
 void CZunStatusBuffer::masterMuteRefused(quint16 c, quint16 asked)
 {
-    // A master mute is both DSPs or neither: the DSP that refused keeps its word, so the
-    // other one (which may have taken the new state) goes back to it, and the window shows
-    // the state they will agree on. A refused request for the state already held changes
-    // nothing and asks for nothing (two refusing DSPs never answer each other for ever).
+    // A refusal never unmutes: the DSP that refused keeps its word, and only a mute it
+    // keeps is taken over by the other DSP. A refused request for the state already held
+    // changes nothing and asks for nothing (two refusing DSPs never answer each other for
+    // ever). The button shows what the DSPs hold; one box names the DSP that refused.
     const quint16 held = getValue(c);
     if (asked == held || !m_owner)
         return;
     const bool first = is(*m_map, c, "Cmd_0_MasterMute");
-    m_owner->SendCmd(nr(first ? "Cmd_1_MasterMute" : "Cmd_0_MasterMute"), held);
-    emit m_owner->signal_MasterMute(held != 0);
+    const bool doubleBoard = m_owner->GetHardwareInfo().isDoubleBoard();
+    if (!first && !doubleBoard)
+        return; // a one-board processor has no second DSP to mute
+    if (held != 0)
+        m_owner->SendCmd(nr(first ? "Cmd_1_MasterMute" : "Cmd_0_MasterMute"), held);
+    toOwner([o = m_owner, on = masterMuted()] { emit o->signal_MasterMute(on); });
+    const QString text = held != 0 ? QStringLiteral("DSP %1 refused to unmute: both DSPs stay muted.")
+                                   : QStringLiteral("DSP %1 refused the master mute: it is not muted.");
+    toOwner([o = m_owner, text = text.arg(first ? 1 : 2)] {
+        emit o->signal_exception(text, QStringLiteral("ZunControl"));
+    });
+}
+
+// The master mute as the window shows it: muted while either DSP is.
+bool CZunStatusBuffer::masterMuted() const
+{
+    const bool doubleBoard = m_owner && m_owner->GetHardwareInfo().isDoubleBoard();
+    return getValue(nr("Cmd_0_MasterMute")) != 0 || (doubleBoard && getValue(nr("Cmd_1_MasterMute")) != 0);
 }
 
 bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
 {
     const CCmdMap& map = *m_map;
-    if (is(map, c, "Cmd_0_MasterMute")) {
+    if (is(map, c, "Cmd_0_MasterMute") || is(map, c, "Cmd_1_MasterMute")) {
         if (!err && w != getValue(c)) {
+            const bool before = masterMuted();
             setValue(c, w);
-            if (m_owner)
-                toOwner([o = m_owner, on = w != 0] { emit o->signal_MasterMute(on); });
+            if (masterMuted() != before)
+                toOwner([o = m_owner, on = !before] { emit o->signal_MasterMute(on); });
         }
-        return true;
-    }
-    if (is(map, c, "Cmd_1_MasterMute")) {
-        if (!err)
-            setValue(c, w);
         return true;
     }
     static const char* const names[3][4] = {

@@ -164,6 +164,7 @@ private:
                      int* channel, quint16* value);
     bool inputReply(quint16 c, quint16 w, bool err);
     void masterMuteRefused(quint16 c, quint16 asked);
+    bool masterMuted() const;
     bool locateRecordWord(quint16 c, const char* base0Name, const char* base1Name, const char* sizeName, int* dsp,
                           int* offset) const;
     bool eqReply(quint16 c, quint16 v, bool err);

@@ -17,6 +17,7 @@
 #include "PromptAnswers.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunDeviceStats.h"
+#include "ZunLogCapture.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
 #include "ZunNetworkTableView.h"
@@ -365,6 +366,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
         emit zun(Fw1080)->signal_exception("Later failure", "ZunControl");
         QCOMPARE(m_boxes.count("Later failure"), 1);
+    }
+
+    // A second host announcing an open window's serial with another firmware is a
+    // duplicate, connected or not (here after Disconnect): logged, and the window, its
+    // device object and the record stay on the processor they show.
+    void aDuplicateSerialLeavesAnOpenWindowAlone()
+    {
+        m_window->newDevice(Fw1080);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Fw1080);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
+        w->findChild<QPushButton*>("bttnConnect")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 10000);
+        const QSharedPointer<ZunDeviceStats> record = net()->findDevice(Fw1080);
+        const QHostAddress address = record->getIpAddress();
+        m_boxes.clear();
+        auto log = std::make_unique<ZunLogCapture>();
+        QString why;
+        ZunNetnsRig::Sim* other
+            = m_rig.startSim(Fw1080, {"--name", "Other", "--firmware", "1079", "--hardware", "0x0F00"}, &why);
+        QVERIFY2(other, qPrintable(why));
+        const bool duplicate = QTest::qWaitFor(
+            [&] { return log->logged(QStringLiteral("duplicate serial %1").arg(Fw1080)); }, CZunNetwork::TickMs + 10000);
+        log.reset();
+        other->process->write("quit\n");
+        QVERIFY(duplicate);
+        QVERIFY(w);
+        QCOMPARE(record->getIpAddress(), address);
+        QCOMPARE(record->firmware(), quint16(1080));
+        QCOMPARE(record->getName(), QStringLiteral("Alpha"));
+        QCOMPARE(zun(Fw1080)->GetFirmwareVersion(), quint16(1080));
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+        sub(w)->close();
+        QTRY_VERIFY(!m_window->deviceWindow(Fw1080));
     }
 
     // A file the processor refuses ends the long operation at once. A good one ends in the

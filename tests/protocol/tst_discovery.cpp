@@ -190,8 +190,13 @@ private slots:
         const QByteArray good = ZunUdpDatagram::encodeAnnounce(announce(3));
         QByteArray foreign = good;
         foreign[2] = 0x00;
+        // no processor's: every field after the maker's prefix all ones, or only the address
+        const QByteArray stray = good.left(4) + QByteArray(45, '\xFF');
+        auto broadcast = announce(4);
+        broadcast.ip = CIpAddr(0xFFFFFFFF);
         const QList<QByteArray> bad {QByteArray(), QByteArray(1, '\x5A'), good.left(4), good.left(48),
-                                     good + QByteArray(1, '\0'), foreign, QByteArray(49, '\xFF'),
+                                     good + QByteArray(1, '\0'), foreign, QByteArray(49, '\xFF'), stray,
+                                     ZunUdpDatagram::encodeAnnounce(broadcast),
                                      QByteArray::fromHex("04"), QByteArray::fromHex("04ff"),
                                      ZunUdpDatagram::statusDatagram(QByteArray(50, '\0'))};
         for (const QByteArray& d : bad)

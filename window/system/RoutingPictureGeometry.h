@@ -18,6 +18,9 @@ constexpr Rect Layers[7] = {
     {397, 207, 79, 183}, {480, 7, 244, 187}, {480, 198, 244, 187},
 };
 
+// A one-board processor's picture ends below DSP 1's box (its outputs 1-4).
+constexpr int OneBoardHeight = 202;
+
 // The vertical centre, on the base picture, of the signal row of routing slot or output
 // 0-7 (0-3 on DSP 1, 4-7 on DSP 2).
 constexpr int rowY(int row) { return row < 4 ? 61 + 38 * row : 252 + 38 * (row - 4); }

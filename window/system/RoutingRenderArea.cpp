@@ -125,18 +125,33 @@ void RoutingRenderArea::recompose()
 
 void RoutingRenderArea::createPixmap()
 {
-    QPixmap composite(m_baseSize.isValid() ? m_baseSize : QSize(1, 1));
+    QSize size = m_baseSize.isValid() ? m_baseSize : QSize(1, 1);
+    if (!m_doubleBoard)
+        size.setHeight(qMin(size.height(), RoutingPictureGeometry::OneBoardHeight + m_margin.height()));
+    QPixmap composite(size);
     // The margin strips at the right and bottom stay clear instead of holding whatever a
     // new pixmap holds.
     composite.fill(Qt::transparent);
     QPainter p(&composite);
+    if (!m_doubleBoard)
+        p.setClipRect(0, 0, size.width(), RoutingPictureGeometry::OneBoardHeight);
     for (int i = 0; i < LayerCount; ++i) {
+        if (!m_doubleBoard && (i == Multipath2 || i == SignalPath2))
+            continue;
         const RoutingPictureGeometry::Rect& r = RoutingPictureGeometry::Layers[i];
         if (!m_layers[i].isNull())
             p.drawPixmap(r.x, r.y, m_layers[i]);
     }
     p.end();
     m_composite = composite;
+}
+
+void RoutingRenderArea::setDoubleBoard(bool doubleBoard)
+{
+    if (doubleBoard == m_doubleBoard)
+        return;
+    m_doubleBoard = doubleBoard;
+    recompose();
 }
 
 void RoutingRenderArea::setInputPreset(CZunInputPreset preset)

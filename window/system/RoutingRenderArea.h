@@ -49,6 +49,9 @@ public:
     const QPixmap& composite() const { return m_composite; }
     int copyMode1() const { return m_copyMode1; }
     int copyMode2() const { return m_copyMode2; }
+    // A one-board processor has no DSP 2 and no outputs 5-8: the picture leaves them out.
+    void setDoubleBoard(bool doubleBoard);
+    bool isDoubleBoard() const { return m_doubleBoard; }
 
 public slots:
     void createPixmap();
@@ -85,6 +88,7 @@ private:
     int m_multipath2 = 0;
     int m_copyMode1 = 0;
     int m_copyMode2 = 0;
+    bool m_doubleBoard = true;
     CZunFullRoutingPreset m_fullRoutingPreset;
     CZunRoutingPreset m_routingPreset;
     CZunInputPreset m_inputPreset;

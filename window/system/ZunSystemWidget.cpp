@@ -193,6 +193,7 @@ void ZunSystemWidget::initializeRoutingRenderArea()
 {
     if (!m_zun)
         return;
+    m_routingRenderArea->setDoubleBoard(m_zun->GetHardwareInfo().isDoubleBoard());
     const CRoutingManager* rm = m_zun->GetRoutingManager();
     const CZunFullRoutingPreset full = rm->GetFullRouting();
     const CZunRoutingPreset spi = rm->GetSPIRouting();

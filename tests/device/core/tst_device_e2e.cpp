@@ -361,21 +361,40 @@ private slots:
         QVERIFY(!m_zun->IsConnected());
     }
 
+    // A firmware without a command table, announced when the processor was registered or
+    // after (a firmware change that ReInit refuses): every connect warns, the link stays.
+    void unsupportedFirmwareIsReportedAndTheLinkStays_data()
+    {
+        QTest::addColumn<bool>("later");
+        QTest::newRow("at registration") << false;
+        QTest::newRow("after a firmware change") << true;
+    }
     void unsupportedFirmwareIsReportedAndTheLinkStays()
     {
+        QFETCH(bool, later);
         m_sim.reset(new TcpSimProcess);
         QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
         // announced as 1081, for which no table exists; the map keeps its version
-        m_zun.reset(new CZun(record(1081, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        const auto announced = record(later ? 1080 : 1081, 42);
+        m_zun.reset(new CZun(announced, map(1080), QSharedPointer<CRoutingLibrary>()));
         m_zun->SetPort(m_sim->tcpPort());
+        if (later) {
+            announced->setFirmware(1081); // as discovery does before the re-initialisation
+            QVERIFY_EXCEPTION_THROWN(m_zun->ReInit(announced, map(1081), QSharedPointer<CRoutingLibrary>()),
+                                     std::logic_error);
+        }
         ZunSignalSpy exception(m_zun.get(), &CZun::signal_exception);
-        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
-        m_zun->connect();
-        QVERIFY(status.count() > 0 || status.wait(20000));
-        QCOMPARE(exception.count(), 1);
-        QCOMPARE(exception.at(0).at(0).toString(), QStringLiteral("Firmware Version 1081 is not supported"));
-        QCOMPARE(exception.at(0).at(1).toString(), QStringLiteral("Warning"));
-        QVERIFY(m_zun->IsConnected());
+        for (int connect = 1; connect <= 2; ++connect) {
+            ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+            m_zun->connect();
+            QVERIFY(status.count() > 0 || status.wait(20000));
+            QCOMPARE(exception.count(), connect);
+            QCOMPARE(exception.last().at(0).toString(), QStringLiteral("Firmware Version 1081 is not supported"));
+            QCOMPARE(exception.last().at(1).toString(), QStringLiteral("Warning"));
+            QVERIFY(m_zun->IsConnected());
+            m_zun->disconnect();
+            QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        }
     }
 
     void logFileInTheDeviceFolder()

@@ -6,6 +6,9 @@
 #include "CZunImageDefaults.h"
 #include "CZunServer.h"
 #include "CZunFIRLimManager.h"
+#include "CRoutingManager.h"
+#include "FilterLimiterEWS.h"
+#include "ZunDSPProgramInfo.h"
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
@@ -47,6 +50,11 @@ class TestMaintenanceE2E : public QObject
 
     static QString field(const QString& state, const QString& name) { return stateField(state, name); }
     QString state() { return m_sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
+    // One word as the processor holds it.
+    int held(const char* name)
+    {
+        return m_sim->query(QStringLiteral("get %1").arg(nr(name)), QStringLiteral("word ")).section(' ', 2, 2).toInt();
+    }
 
     // A pass-through set (from the first connection), two setups and a deleted one.
     void fillFlash()
@@ -159,6 +167,63 @@ private slots:
             return now != 0 && now != before;
         }, 30000));
         QCOMPARE(field(state(), "filters"), QStringLiteral("2"));
+    }
+
+    // A FIR configuration with a file for each DSP: each DSP boots the program its own set
+    // needs (a longer filter on DSP 2 needs another), and a boot the processor refuses
+    // reaches the operator.
+    void firConfigurationBootsTheProgramEachSetNeeds_data()
+    {
+        QTest::addColumn<bool>("refuseBoot");
+        QTest::newRow("booted") << false;
+        QTest::newRow("boot refused") << true;
+    }
+    void firConfigurationBootsTheProgramEachSetNeeds()
+    {
+        QFETCH(bool, refuseBoot);
+        start({"--hardware", "0x0F80"});
+        m_zun->SetRoutingPauseMs(20);
+        QTemporaryDir dir;
+        quint16 expected[2];
+        QString files[2];
+        for (int d = 0; d < 2; ++d) {
+            FilterLimiterEWS set(QString(), 48000.0);
+            for (int o = 0; o < 4; ++o)
+                set.setOutput(o, QVector<qint32>(o == 0 && d == 1 ? 512 : 64, 2000 * (o + 1)), 10, o);
+            set.SetName(QStringLiteral("DSP %1").arg(d + 1));
+            files[d] = dir.filePath(QStringLiteral("dsp%1.fir").arg(d + 1));
+            set.toFile(files[d]);
+            CBlockFIR probe = set;
+            probe.checkFilterResources();
+            ZunDSPProgramInfo program(probe.dspProgramId(), 1080);
+            program.setDSPType(m_zun->GetDSPType());
+            expected[d] = program.progID();
+        }
+        QVERIFY(expected[0] != expected[1]);
+        if (refuseBoot)
+            QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_DSP_Boot"))));
+        QStringList boxes;
+        QObject listening; // ends with the list: a late report finds no dangling list
+        connect(m_zun.get(), &CZun::signal_exception, &listening, [&](QString text, QString) { boxes << text; });
+        const CRoutingManager* routing = m_zun->GetRoutingManager();
+        m_zun->ApplyRoutingPreset(1, 0, 0, 0, 1, routing->GetSPIRouting(), files[0], files[1], routing->GetDSPRouting(),
+                                  ZunC::NoCopies, ZunC::NoCopies, true);
+        if (refuseBoot) {
+            QVERIFY(waitUntil([&]() { return !boxes.isEmpty(); }, 30000));
+            settle();
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes.first().contains(QStringLiteral("refused to start the DSP programs")),
+                     qPrintable(boxes.first()));
+            return;
+        }
+        const bool booted = waitUntil([&]() {
+            return held("Cmd_0_DSP_ID") == expected[0] && held("Cmd_1_DSP_ID") == expected[1];
+        }, 30000);
+        QVERIFY2(booted, qPrintable(QStringLiteral("DSPs run %1 %2, expected %3 %4")
+                                        .arg(held("Cmd_0_DSP_ID")).arg(held("Cmd_1_DSP_ID"))
+                                        .arg(expected[0]).arg(expected[1])));
+        settle();
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(" / ")));
     }
 
     // The device server's setup upload and selection over three processors, one of them

@@ -7,36 +7,12 @@
 #include "CZunServer.h"
 #include "RoutingServer.h"
 #include "ZunMetaTypes.h"
+#include "ZunLogCapture.h"
 #include "ZunNetnsRig.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
 
-#include <QMutex>
 #include <QtTest>
-
-namespace
-{
-// Warnings of the discovery thread, for the duplicate-serial line.
-QMutex g_linesMutex;
-QStringList g_lines;
-QtMessageHandler g_previous = nullptr;
-void capture(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    {
-        QMutexLocker lock(&g_linesMutex);
-        g_lines << text;
-    }
-    g_previous(type, context, text);
-}
-bool logged(const QString& part)
-{
-    QMutexLocker lock(&g_linesMutex);
-    for (const QString& l : qAsConst(g_lines))
-        if (l.contains(part))
-            return true;
-    return false;
-}
-} // namespace
 
 class TstReaddressNetns : public QObject
 {
@@ -132,13 +108,12 @@ private slots:
 
         ZunSignalSpy firmware(m_net.get(), &CZunNetwork::firmwareChanged);
         ZunSignalSpy disconnected(z.data(), &CZun::signal_Disconnected);
-        g_previous = qInstallMessageHandler(capture);
+        ZunLogCapture log;
         other->process->write("nobroadcast off\n");
         QVERIFY(other->process->waitForBytesWritten(5000));
         const QString line = QStringLiteral("duplicate serial %1").arg(0x0302);
-        QTRY_VERIFY_WITH_TIMEOUT(logged(line), 15000);
-        qInstallMessageHandler(g_previous);
-        QVERIFY(logged(other->address.toString()));
+        QTRY_VERIFY_WITH_TIMEOUT(log.logged(line), 15000);
+        QVERIFY(log.logged(other->address.toString()));
 
         QCOMPARE(record->getIpAddress(), own->address);
         QCOMPARE(record->firmware(), quint16(1080));

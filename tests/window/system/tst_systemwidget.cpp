@@ -8,6 +8,7 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
+#include "RoutingPictureGeometry.h"
 #include "RoutingRenderArea.h"
 #include "TcpSimProcess.h"
 #include "ZunMetaTypes.h"
@@ -40,13 +41,15 @@ class TestSystemWidget : public QObject
     QComboBox* combo(const char* name) const { return child<QComboBox>(name); }
     QCheckBox* check(const char* name) const { return child<QCheckBox>(name); }
 
-    void start(quint16 serial = 42)
+    void start(quint16 serial = 42, quint16 hardware = 0x0F80)
     {
         m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", QString::number(serial), "--firmware", "1080", "--hardware", "0x0F80"}),
+        QVERIFY2(m_sim->start({"--serial", QString::number(serial), "--firmware", "1080", "--hardware",
+                               QString::number(hardware)}),
                  qPrintable(m_sim->error()));
         auto m = map(1080);
-        m_zun = QSharedPointer<CZun>::create(record(1080, serial, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m));
+        m_zun = QSharedPointer<CZun>::create(record(1080, serial, 0, hardware), m,
+                                             QSharedPointer<CRoutingLibrary>::create(m));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.data());
         m_tab.reset(new ZunSystemWidget(m_zun));
@@ -199,6 +202,25 @@ private slots:
         QVERIFY(!button->isChecked());
         QVERIFY(!combo("comboSetupSelect")->isEnabled());
         QVERIFY(!combo("comboAESInput")->isEnabled());
+    }
+
+    // The routing picture shows the boards the processor has: DSP 2 and outputs 5-8 only
+    // on a double board.
+    void routingPictureShowsTheProcessorsBoards_data()
+    {
+        QTest::addColumn<int>("hardware");
+        QTest::addColumn<bool>("secondDSP");
+        QTest::newRow("double board") << 0x0F80 << true;
+        QTest::newRow("one board") << 0x0F00 << false;
+    }
+    void routingPictureShowsTheProcessorsBoards()
+    {
+        QFETCH(int, hardware);
+        QFETCH(bool, secondDSP);
+        start(42, quint16(hardware));
+        const QPixmap& picture = m_tab->routingRenderArea()->composite();
+        QVERIFY(!picture.isNull());
+        QCOMPARE(picture.height() > RoutingPictureGeometry::rowY(4), secondDSP);
     }
 
     void aesJacksReachTheProcessorAndComeBack()
