@@ -307,7 +307,9 @@ void CZunSetupManager::initialize()
         }
     });
     emitFirMap();
-    emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
+    // An active setup still on its way (one just stored) is named when its download ends.
+    if (m_pendingDownloads == 0 || !activeSetupName().isEmpty())
+        emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
 }
 
 QString CZunSetupManager::activeSetupName() const

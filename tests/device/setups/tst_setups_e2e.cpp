@@ -174,7 +174,8 @@ private slots:
     }
 
     // Every "setup changed" names the setup that is active: a download ending or a new
-    // directory never reports the active position with an empty name.
+    // directory never reports the active position with an empty name. A setup stored is
+    // the active one from then on, as on the processor.
     void setupChangedNamesTheActiveSetup()
     {
         startWithSetup0("Named");
@@ -190,8 +191,8 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(changed.count() > 1);
         for (const QVariantList& args : qAsConst(changed)) {
-            QCOMPARE(args.at(0).toInt(), 0);
-            QCOMPARE(args.at(1).toString().trimmed(), QString("Named"));
+            QCOMPARE(args.at(0).toInt(), 1);
+            QCOMPARE(args.at(1).toString().trimmed(), QString("Other"));
         }
     }
 

@@ -102,7 +102,8 @@ class TestAdvancedTabE2E : public QObject
     }
     // Runs "Save setup as ..." choosing row position, typing name (when not empty) and
     // pressing Enter, then "Save setup".
-    void saveSetupAs(int position, const QString& name)
+    // startRow: the row the form opened on.
+    void saveSetupAs(int position, const QString& name, int* startRow = nullptr)
     {
         bool done = false;
         QTimer driver;
@@ -111,6 +112,8 @@ class TestAdvancedTabE2E : public QObject
             if (!form || done)
                 return;
             done = true;
+            if (startRow)
+                *startRow = form->comboBox->currentIndex();
             form->comboBox->setCurrentIndex(position);
             if (!name.isEmpty()) {
                 form->comboBox->lineEdit()->selectAll();
@@ -163,6 +166,25 @@ private slots:
         QCOMPARE(m_boxes->texts.size(), 1);
         QVERIFY(waitUntil([&]() { return setupRow(1) == QLatin1String("Beta"); }, 30000));
         QCOMPARE(field("setups"), QStringLiteral("1"));
+
+        // The new setup is the current one, as on the processor: the window's title and
+        // "Activate Setup" follow it, and the next save starts on its row.
+        ZunSignalSpy current(m_rig.zun->GetSetupManager(), &CZunSetupManager::signal_SetupChanged);
+        saveSetupAs(3, QStringLiteral("Gamma"));
+        QVERIFY(waitUntil([&]() { return setupRow(3) == QLatin1String("Gamma"); }, 30000));
+        settle();
+        QCOMPARE(m_rig.sim->query(QStringLiteral("get %1").arg(nr("Cmd_SetupSelect")), QStringLiteral("word ")),
+                 QStringLiteral("word %1 3").arg(nr("Cmd_SetupSelect")));
+        QCOMPARE(m_rig.zun->GetActiveSetup(), quint16(3));
+        QCOMPARE(m_rig.zun->GetActiveSetupName().trimmed(), QStringLiteral("Gamma"));
+        QVERIFY(waitUntil([&]() {
+            return !current.isEmpty() && current.last().at(0).toInt() == 3
+                && current.last().at(1).toString().trimmed() == QLatin1String("Gamma");
+        }));
+        int start = -1;
+        m_boxes->yes = false;
+        saveSetupAs(3, QStringLiteral("Delta"), &start);
+        QCOMPARE(start, 3);
     }
 
     // A set is removed only when no DSP runs it and no stored setup uses it.
