@@ -188,8 +188,7 @@ private slots:
         m_zun->SaveSetup(1, QStringLiteral("Other"));
         afterFlashChange([&]() { return dir()->setupIdAt(1) != 0; });
         QVERIFY(waitUntil([&]() { return mgr()->GetSetup(1) != nullptr && mgr()->pendingDownloads() == 0; }));
-        QCoreApplication::processEvents();
-        QVERIFY(changed.count() > 1);
+        QVERIFY(waitUntil([&]() { return !changed.isEmpty(); }));
         for (const QVariantList& args : qAsConst(changed)) {
             QCOMPARE(args.at(0).toInt(), 1);
             QCOMPARE(args.at(1).toString().trimmed(), QString("Other"));
