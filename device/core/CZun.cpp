@@ -372,9 +372,12 @@ void CZun::on_MemDirChanged()
     QDir gc(folder);
     if (m_restorePending) {
         if (gc.exists()) {
-            const ZunConfigFolder found = InvokeFromDir(gc.absolutePath());
-            if (!found.refused().isEmpty())
-                emit signal_exception(found.report(), QStringLiteral("ZunControl"));
+            // The backup holds the processor's own sets and setups: they all go back as
+            // they were, without the all-or-nothing check of a folder brought from outside.
+            QMetaObject::invokeMethod(m_firLimManager, "fromDir", Qt::BlockingQueuedConnection,
+                                      Q_ARG(QString, gc.absolutePath()));
+            QMetaObject::invokeMethod(m_setupManager, "restoreDir", Qt::BlockingQueuedConnection,
+                                      Q_ARG(QString, gc.absolutePath()));
             m_restorePending = false;
             m_restoreStarted = true;
         }

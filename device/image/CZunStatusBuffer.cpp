@@ -658,6 +658,8 @@ void CZunStatusBuffer::flashStep(quint16 v, bool err)
     } else if (firmware() < 1068 && m_map->contains(QStringLiteral("CmdS_SaveParF"))
                && (v & 0xFF00) == nr("CmdS_SaveParF")) {
         // Firmware before Cmd_SetupStore stores a setup with a flash copy.
+        if (!err)
+            setValue(nr("Cmd_SetupSelect"), v & 0xFF);
         emit signal_SetupStored(!err);
     } else if ((v & 0xFF00) == nr("CmdS_CopyRxTxBuf2F_Raw")) {
         emit signal_MemCopyFinished();
@@ -692,11 +694,14 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
     const CCmdMap& map = *m_map;
     const quint16 fw = firmware();
     if (fw >= 1068 && is(map, c, "Cmd_SetupStore")) {
+        // A refused store saved nothing: the edits are still only in the image. A stored
+        // one is the processor's active setup from now on (its SetupSelect points at it).
+        if (!noValue) {
+            setValue(nr("Cmd_SetupSelect"), w);
+            clearModified();
+        }
         if (m_owner)
             QMetaObject::invokeMethod(m_owner, "RefreshMemDir", Qt::QueuedConnection);
-        // A refused store saved nothing: the edits are still only in the image.
-        if (!noValue)
-            clearModified();
         handled = true;
         emit signal_SetupStored(!noValue);
     }

@@ -31,13 +31,34 @@ constexpr double FileSampleRate = 48000.0;
 
 std::logic_error error(const QString& text) { return std::logic_error(text.toStdString()); }
 
+constexpr int NameRole = Qt::UserRole + 1;
+
 QStandardItem* makeItem(const QString& name, uint id, const QString& tip)
 {
     auto* item = new QStandardItem(name);
     item->setData(id, Qt::UserRole);
+    item->setData(name, NameRole);
     item->setData(tip, Qt::ToolTipRole);
     item->setEditable(false);
     return item;
+}
+
+// Sets of one name (two pass-through sets, or sets stored in place after a limiter edit)
+// are told apart in every list by their ids.
+void labelRows(QStandardItemModel* m)
+{
+    QHash<QString, int> uses;
+    for (int row = 0; row < m->rowCount(); ++row)
+        ++uses[m->item(row)->data(NameRole).toString()];
+    for (int row = 0; row < m->rowCount(); ++row) {
+        QStandardItem* item = m->item(row);
+        const QString name = item->data(NameRole).toString();
+        const QString text = uses.value(name) < 2 ? name
+                                                  : QStringLiteral("%1 (%2)").arg(name).arg(
+                                                        item->data(Qt::UserRole).toUInt(), 8, 16, QLatin1Char('0'));
+        if (item->text() != text)
+            item->setText(text);
+    }
 }
 } // namespace
 
@@ -197,6 +218,7 @@ void CZunFIRLimManager::removeFromList(int row, bool deleteFile)
     postModel([row](QStandardItemModel* m) {
         if (row < m->rowCount())
             m->removeRow(row);
+        labelRows(m);
     });
     if (deleteFile) {
         const QString file = cacheFile(set);
@@ -304,7 +326,10 @@ void CZunFIRLimManager::AddFIRFilterToList(QShPtrFLE set)
             QMutexLocker data(&m_dataLock);
             m_sets.append(set);
         }
-        postModel([name, id, tip](QStandardItemModel* m) { m->appendRow(makeItem(name, id, tip)); });
+        postModel([name, id, tip](QStandardItemModel* m) {
+            m->appendRow(makeItem(name, id, tip));
+            labelRows(m);
+        });
         cacheSet(set);
     } else {
         {
@@ -314,6 +339,7 @@ void CZunFIRLimManager::AddFIRFilterToList(QShPtrFLE set)
         postModel([row, name, id, tip](QStandardItemModel* m) {
             if (row < m->rowCount())
                 m->setItem(row, 0, makeItem(name, id, tip));
+            labelRows(m);
         });
     }
 }

@@ -308,7 +308,9 @@ void CZunSetupManager::initialize()
         }
     });
     emitFirMap();
-    emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
+    // An active setup still on its way (one just stored) is named when its download ends.
+    if (m_pendingDownloads == 0 || !activeSetupName().isEmpty())
+        emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
 }
 
 QString CZunSetupManager::activeSetupName() const
@@ -367,7 +369,7 @@ void CZunSetupManager::UploadSetup(ZunSetup* setup, int position)
     guarded([&]() { uploadSetup(setup, position); });
 }
 
-void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
+void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRanges)
 {
     if (!setup)
         fail(QStringLiteral("CZunSetupManager: no setup to upload."));
@@ -382,7 +384,7 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
         fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
     // A recalled setup runs its words as they are: one the processor would refuse as a
     // command never reaches its flash.
-    const QString bad = setup->outOfRange(m_zun);
+    const QString bad = checkRanges ? setup->outOfRange(m_zun) : QString();
     if (!bad.isEmpty())
         fail(QStringLiteral("The setup %1 was not uploaded: %2.").arg(setup->GetSetupName().trimmed(), bad));
     // Before the hold: a setup whose programs do not suit the DSP is refused without one.
@@ -557,5 +559,33 @@ void CZunSetupManager::fromDir(QString folder)
         }
         if (!m_zun->GetLogFolder().isEmpty())
             allToFile(m_zun->GetLogFolder());
+    });
+}
+
+// The setups of a garbage collection's backup are the processor's own: each goes back to
+// its position as it was, without the range check meant for files brought from outside,
+// and one that can not be stored stops none of the others: it is named.
+void CZunSetupManager::restoreDir(QString folder)
+{
+    QStringList failed;
+    {
+        QMutexLocker lock(m_lock);
+        const QDir dir(folder);
+        for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
+            try {
+                auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
+                adopt(setup);
+                uploadSetup(setup, ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName()), false);
+            } catch (const std::exception& e) {
+                failed << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
+            }
+        }
+    }
+    guarded([&]() {
+        if (!m_zun->GetLogFolder().isEmpty())
+            allToFile(m_zun->GetLogFolder());
+        if (!failed.isEmpty())
+            fail(QStringLiteral("The garbage collection could not put these setups back (their files are in %1):\n%2")
+                     .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
 }

@@ -73,6 +73,8 @@ public slots:
     void on_SetupModified();
     void allToFile(QString folder);
     void fromDir(QString folder);
+    // The garbage collection's restore of its backup folder (see the .cpp).
+    void restoreDir(QString folder);
 
 signals:
     void signal_SetupChanged(int position, QString name);
@@ -84,7 +86,7 @@ private:
 
     quint16 nr(const char* name) const;
     void guarded(const std::function<void()>& work);
-    void uploadSetup(ZunSetup* setup, int position);
+    void uploadSetup(ZunSetup* setup, int position, bool checkRanges = true);
     void removeSetup(int position);
     void addToList(int position, ZunSetup* setup, bool refreshFirMap = true);
     void adopt(ZunSetup* setup);

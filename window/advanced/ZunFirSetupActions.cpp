@@ -4,6 +4,7 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
+#include "XOverPage.h"
 #include "ZunKeepAliveRest.h"
 #include "ZunSetup.h"
 
@@ -87,12 +88,20 @@ void ZunFirSetupActions::chooseFIRFilter(int dsp, quint32 id, bool linked)
         emit longOperationFinished(ZunLongOperation::FirChoice); // no set in that row: nothing to activate
         return;
     }
+    // Refused before anything is sent: a set at another rate than the processor runs (its
+    // crossovers and limiter times would scale with the ratio), or one the DSP can not run.
+    QString refusal;
     try {
-        m_zun->CheckFIRFilterResources(id, 0);
+        if (const QShPtrFLE set = m_zun->GetFIRLimManager()->GetFIRFilter(id))
+            refusal = XOverPage::sampleRateRefusal(*m_zun, set->sampleRate(), true);
+        if (refusal.isEmpty())
+            m_zun->CheckFIRFilterResources(id, 0);
     } catch (const std::exception& e) {
-        // Refused before anything is sent.
+        refusal = libraryMessage(e);
+    }
+    if (!refusal.isEmpty()) {
         emit firChoiceRefused();
-        emit signal_exception(libraryMessage(e), QStringLiteral("ZunControl"));
+        emit signal_exception(refusal, QStringLiteral("ZunControl"));
         emit longOperationFinished(ZunLongOperation::FirChoice);
         return;
     }
@@ -125,15 +134,23 @@ void ZunFirSetupActions::uploadFIRFilter()
 bool ZunFirSetupActions::startFIRFilterUpload(const QString& file)
 {
     // Read here first: a file the filters library refuses is refused with its message,
-    // and a set the device holds already starts nothing that would never end.
+    // and a set the device holds already starts nothing that would never end. A rate no
+    // clock of this processor runs is refused as the configuration wizard refuses it; one
+    // it runs after a clock change is stored (a setup may need it), though it can not be
+    // chosen while the processor runs another.
     quint32 key = 0;
     QString name;
+    QString refusal;
     try {
         const FilterLimiterEWS probe(file, FileSampleRate);
         key = probe.getKey();
         name = probe.GetName();
+        refusal = XOverPage::sampleRateRefusal(*m_zun, probe.sampleRate(), false);
     } catch (const std::exception& e) {
-        emit signal_exception(libraryMessage(e), tr("Upload FIR Filter"));
+        refusal = libraryMessage(e);
+    }
+    if (!refusal.isEmpty()) {
+        emit signal_exception(refusal, tr("Upload FIR Filter"));
         return false;
     }
     if (m_zun->GetFIRLimManager()->GetFIRFilter(key)) {

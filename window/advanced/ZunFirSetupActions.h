@@ -54,7 +54,8 @@ public:
     void setPrompts(std::unique_ptr<Prompts> prompts);
 
     // Activates the set id on dsp (1 or 2; linked: on both DSPs), each DSP keeping its copy
-    // mode. A set the DSP cannot run is refused before anything is sent.
+    // mode. A set at another sample rate than the processor runs, or one the DSP cannot
+    // run, is refused before anything is sent.
     void chooseFIRFilter(int dsp, quint32 id, bool linked);
     // The steps of the actions after the operator's choice; the slots ask first. Each
     // reports a refusal through signal_exception and returns false.

@@ -174,6 +174,40 @@ void XOverPage::syncFIR(bool same)
 void XOverPage::onFIRFilter1Changed(QVariant value) { onFIRFilterChanged(1, value.toString()); }
 void XOverPage::onFIRFilter2Changed(QVariant value) { onFIRFilterChanged(2, value.toString()); }
 
+QString XOverPage::sampleRateRefusal(const CZun& zun, double rate, bool clockStays)
+{
+    if (rate == 0.0)
+        return QString();
+    auto clockOf = [](double hz) {
+        try {
+            return ZunC::clockFromSampleRate(hz);
+        } catch (const std::logic_error&) {
+            return -1;
+        }
+    };
+    const int clock = clockOf(rate);
+    const QMap<int, QString> clocks = MultipathClockPage::clockChoices(zun);
+    if (clock < 0 || !clocks.contains(clock))
+        return tr("The filter runs at %1 Hz, a sample rate the DSPs of this Zun cannot run. Please select a "
+                  "different filter.")
+            .arg(rate);
+    if (!clockStays)
+        return QString();
+    // The clock the processor is set to; on its external clock, the rate it measures.
+    int running = zun.GetClockSelect();
+    QString runningText = clocks.value(running);
+    if (running == 0 || runningText.isEmpty()) {
+        running = clockOf(zun.GetSampleRate());
+        runningText = tr("%1 Hz").arg(zun.GetSampleRate());
+    }
+    if (clock == running)
+        return QString();
+    return tr("The filter runs at %1 Hz, but the Zun runs at %2. Please select a filter for %2, or change the "
+              "sample rate with the configuration wizard.")
+        .arg(rate)
+        .arg(runningText);
+}
+
 void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
 {
     QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
@@ -199,17 +233,15 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path)
         emit completeChanged();
         return;
     }
-    int clock = 0;
     int multipath = 0;
     double rate = 0.0;
     try {
         const FilterLimiterEWS set(path, 48000.0);
         multipath = set.multipathMode();
         rate = set.sampleRate();
-        clock = ZunC::clockFromSampleRate(rate);
     } catch (const std::exception& e) {
-        // A damaged file or one at a rate no clock runs is not accepted; the operator
-        // learns why instead of the wizard ending.
+        // A damaged file is not accepted; the operator learns why instead of the wizard
+        // ending.
         valid = false;
         QMessageBox::warning(nullptr, tr("Invalid FIR filter"),
                              ZunOperatorMessage::text(QString::fromLocal8Bit(e.what())));
@@ -218,16 +250,15 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path)
     }
     // A rate this processor's DSPs cannot run would leave the clock without a choice
     // (and the processor on its external clock).
-    if (!MultipathClockPage::clockChoices(*m_zun).contains(clock)) {
+    const QString refusal = sampleRateRefusal(*m_zun, rate, false);
+    if (!refusal.isEmpty()) {
         valid = false;
-        QMessageBox::warning(nullptr, tr("Invalid FIR filter"),
-                             tr("The filter runs at %1 Hz, a sample rate the DSPs of this Zun cannot run. Please "
-                                "select a different filter.")
-                                 .arg(rate));
+        QMessageBox::warning(nullptr, tr("Invalid FIR filter"), refusal);
         resetChoice(choice);
         emit completeChanged();
         return;
     }
+    const int clock = ZunC::clockFromSampleRate(rate);
     setField(dsp == 1 ? QStringLiteral("Multipath1") : QStringLiteral("Multipath2"), multipath);
 
     // DSP 2 follows DSP 1 when both use the same file; only DSP 1's rate is compared then.

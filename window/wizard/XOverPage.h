@@ -20,6 +20,11 @@ public:
     explicit XOverPage(QSharedPointer<CZun> zun, QWidget* parent = nullptr);
     ~XOverPage() override;
 
+    // Why a FIR set at rate can not run on zun, empty when it can: a rate that no clock of
+    // its DSPs runs, or, where the clock stays as it is (clockStays), a rate other than the
+    // one the processor runs. A set without a rate of its own runs at any.
+    static QString sampleRateRefusal(const CZun& zun, double rate, bool clockStays);
+
     void initializePage() override;
     bool validatePage() override;
     bool isComplete() const override;

@@ -82,24 +82,65 @@ private slots:
         m_sim.reset();
     }
 
+    // The restore puts back every set and setup as it was, a word outside the range table
+    // included (they are the processor's own); a setup that can not be stored is named,
+    // the others are stored, and the backup stays.
+    void garbageCollectionPutsEverythingBack_data()
+    {
+        QTest::addColumn<bool>("outOfRange");   // a stored master gain offset above its range
+        QTest::addColumn<bool>("unstorable");   // position 1's backup names programs of no DSP
+        QTest::newRow("clean setups") << false << false;
+        QTest::newRow("a stored word outside its range") << true << false;
+        QTest::newRow("one setup that can not be stored") << false << true;
+    }
     void garbageCollectionPutsEverythingBack()
     {
+        QFETCH(bool, outOfRange);
+        QFETCH(bool, unstorable);
         start();
+        if (outOfRange)
+            QVERIFY(m_sim->control(QStringLiteral("set %1 250").arg(nr("Cmd_0_MasterGainOfs"))));
         fillFlash();
         ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir(folder).exists());
+        if (unstorable) {
+            const QStringList first = QDir(folder).entryList({QStringLiteral("Set01_*.zun")}, QDir::Files);
+            QCOMPARE(first.size(), 1);
+            ZunSetup damaged(nullptr, QDir(folder).filePath(first.first()));
+            damaged.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
+            damaged.toFile(folder, 1, QShPtrFLE(), QShPtrFLE());
+        }
         QVERIFY(erased.count() > 0 || erased.wait(20000));
+        const QString setups = unstorable ? QStringLiteral("1") : QStringLiteral("2");
         QVERIFY(waitUntil([&]() {
             const QString s = state();
-            return field(s, "setups") == QLatin1String("2") && field(s, "filters").toInt() >= 1
+            return field(s, "setups") == setups && field(s, "filters").toInt() >= 1
                 && field(s, "deleted") == QLatin1String("0");
         }, 30000));
-        // Gone only once the directory shows them back.
-        QVERIFY(waitUntil([&]() { return !QDir(folder).exists(); }, 30000));
         QVERIFY(!m_zun->IsRestorePending());
         QVERIFY(m_zun->IsTcpCheckOn());
+        if (unstorable) {
+            QVERIFY(waitUntil([&]() {
+                for (const QList<QVariant>& e : failed)
+                    if (e.at(0).toString().contains(QStringLiteral("Set01_")))
+                        return true;
+                return false;
+            }, 30000));
+            settle();
+            QVERIFY(QDir(folder).exists());
+            QVERIFY(QDir(folder).removeRecursively());
+        } else {
+            // Gone only once the directory shows them back.
+            QVERIFY(waitUntil([&]() { return !QDir(folder).exists(); }, 30000));
+        }
+        if (outOfRange)
+            QVERIFY(waitUntil([&]() {
+                const ZunSetup* restored = m_zun->GetSetupManager()->GetSetup(2);
+                return restored && restored->getValue(nr("Cmd_0_MasterGainOfs")) == 250;
+            }));
     }
 
     void backupStaysWhenTheRestoreFails()

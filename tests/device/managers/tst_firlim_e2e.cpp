@@ -275,6 +275,30 @@ private slots:
         QCOMPARE(fir()->activeSet(2)->getKey(), again);
     }
 
+    // Sets of one name (two pass-through sets; a limiter edit stored in place keeps its
+    // set's name): every list tells them apart, and a name alone again is shown alone.
+    void setsOfOneNameAreToldApart()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        const QShPtrFLE a = fir()->CreateThruFIRFilter(96000.0, 0), b = fir()->CreateThruFIRFilter(96000.0, 0);
+        b->setAmpGain(18.0, 0);
+        b->computeKey();
+        QCOMPARE(a->GetName(), b->GetName());
+        m_zun->UploadFIRFilter(a, 0);
+        m_zun->UploadFIRFilter(b, 0);
+        settle();
+        QStandardItemModel* model = fir()->GetFirModel();
+        QTRY_COMPARE(model->rowCount(), 2);
+        QTRY_VERIFY(model->item(0)->text() != model->item(1)->text());
+        QVERIFY(model->item(0)->text().startsWith(a->GetName()) && model->item(1)->text().startsWith(a->GetName()));
+
+        m_zun->RemoveFIRFilter(b->getKey());
+        QTRY_COMPARE(model->rowCount(), 1);
+        QTRY_COMPARE(model->item(0)->text(), a->GetName());
+    }
+
     // Import from a folder (XML only when "xmlFir" says so), the setups' names in the
     // tool tips, and writing every set out.
     void importToolTipsAndExport()

@@ -2,6 +2,7 @@
 // and what a bad setup file must not do.
 #include "CCmdMap.h"
 #include "CZun.h"
+#include "CZunImageDefaults.h"
 #include "CZunStatusBuffer.h"
 #include "ZunDeviceResources.h"
 #include "ZunSetup.h"
@@ -278,6 +279,33 @@ private slots:
         f.write(full);
         f.close();
         QCOMPARE(ZunSetup(nullptr, path).toByteArray(), full);
+    }
+
+    // The range check of an uploaded setup refuses a word beyond either end of its range,
+    // and no word at an end.
+    void rangeCheckRefusesBothEnds_data()
+    {
+        QTest::addColumn<bool>("maximum"); // which end
+        QTest::addColumn<int>("beyond");   // how far beyond it
+        QTest::newRow("at the minimum") << false << 0;
+        QTest::newRow("below the minimum") << false << 1;
+        QTest::newRow("at the maximum") << true << 0;
+        QTest::newRow("above the maximum") << true << 1;
+    }
+    void rangeCheckRefusesBothEnds()
+    {
+        QFETCH(bool, maximum);
+        QFETCH(int, beyond);
+        CCmdMap map;
+        map.setVersion(1080);
+        const quint16 gain = map.getCmdNr("Cmd_0_ChGain0");
+        int min = 0, max = 0;
+        QVERIFY(CZunImageDefaults::rawRange(1080, gain, &min, &max));
+        ZunSetup setup(nullptr, stored(1080, "Edge"));
+        setup.setValue(gain, quint16(maximum ? max + beyond : min - beyond));
+        const QString refusal = setup.outOfRange(1080);
+        QCOMPARE(refusal.isEmpty(), beyond == 0);
+        QVERIFY2(beyond == 0 || refusal.contains(QStringLiteral("Cmd_0_ChGain0")), qPrintable(refusal));
     }
 
     void fileNames()

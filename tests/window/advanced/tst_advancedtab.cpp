@@ -38,6 +38,8 @@ class TestAdvancedTab : public QObject
     {
         m_zun.reset(new CZun(record(firmware, 42, 0, hardware), map(qMax<quint16>(firmware, 1075)),
                              QSharedPointer<CRoutingLibrary>()));
+        // At 48 kHz, the rate of the sets listed here.
+        m_zun->GetStatusBuffer()->setValue(nr("Cmd_ClockSel"), nr("Inf_Sel_Clk_48"));
         m_sent.clear();
         m_sent.attach(m_zun.data());
     }

@@ -103,7 +103,8 @@ class TestAdvancedTabE2E : public QObject
     }
     // Runs "Save setup as ..." choosing row position, typing name (when not empty) and
     // pressing Enter, then "Save setup".
-    void saveSetupAs(int position, const QString& name)
+    // startRow: the row the form opened on.
+    void saveSetupAs(int position, const QString& name, int* startRow = nullptr)
     {
         bool done = false;
         QTimer driver;
@@ -112,6 +113,8 @@ class TestAdvancedTabE2E : public QObject
             if (!form || done)
                 return;
             done = true;
+            if (startRow)
+                *startRow = form->comboBox->currentIndex();
             form->comboBox->setCurrentIndex(position);
             if (!name.isEmpty()) {
                 form->comboBox->lineEdit()->selectAll();
@@ -164,6 +167,25 @@ private slots:
         QCOMPARE(m_boxes->texts.size(), 1);
         QVERIFY(waitUntil([&]() { return setupRow(1) == QLatin1String("Beta"); }, 30000));
         QCOMPARE(field("setups"), QStringLiteral("1"));
+
+        // The new setup is the current one, as on the processor: the window's title and
+        // "Activate Setup" follow it, and the next save starts on its row.
+        ZunSignalSpy current(m_rig.zun->GetSetupManager(), &CZunSetupManager::signal_SetupChanged);
+        saveSetupAs(3, QStringLiteral("Gamma"));
+        QVERIFY(waitUntil([&]() { return setupRow(3) == QLatin1String("Gamma"); }, 30000));
+        settle();
+        QCOMPARE(m_rig.sim->query(QStringLiteral("get %1").arg(nr("Cmd_SetupSelect")), QStringLiteral("word ")),
+                 QStringLiteral("word %1 3").arg(nr("Cmd_SetupSelect")));
+        QCOMPARE(m_rig.zun->GetActiveSetup(), quint16(3));
+        QCOMPARE(m_rig.zun->GetActiveSetupName().trimmed(), QStringLiteral("Gamma"));
+        QVERIFY(waitUntil([&]() {
+            return !current.isEmpty() && current.last().at(0).toInt() == 3
+                && current.last().at(1).toString().trimmed() == QLatin1String("Gamma");
+        }));
+        int start = -1;
+        m_boxes->yes = false;
+        saveSetupAs(3, QStringLiteral("Delta"), &start);
+        QCOMPARE(start, 3);
     }
 
     // A set is removed only when no DSP runs it and no stored setup uses it.
@@ -186,6 +208,63 @@ private slots:
                  QStringLiteral("The selected filter is currently active and can not be deleted.  "));
         QCOMPARE(m_tab->firSetup()->firRemovalRefusal(thru), QStringLiteral("The selected filter is being used by the following "
                                                                 "setups:\nUses thru\nYou have to delete the setups first."));
+    }
+
+    // A FIR set at another sample rate than the processor runs never runs on a DSP (its
+    // crossovers and limiter times would scale with the ratio): one at a rate no clock of
+    // this processor runs is refused already as a file, as the configuration wizard
+    // refuses it, and any other one when it is chosen; each time with the reason.
+    void setsAtAnotherRateAreRefused_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<bool>("stored"); // the tab stores the file
+        QTest::addColumn<bool>("chosen"); // the tab makes DSP 1 run it
+        QTest::newRow("the running rate") << 96000.0 << true << true;
+        QTest::newRow("48 kHz") << 48000.0 << true << false;
+        QTest::newRow("192 kHz, which this DSP type can not run") << 192000.0 << false << false;
+        QTest::newRow("44.1 kHz") << 44100.0 << false << false;
+        QTest::newRow("1 kHz") << 1000.0 << false << false;
+    }
+    void setsAtAnotherRateAreRefused()
+    {
+        QFETCH(double, rate);
+        QFETCH(bool, stored);
+        QFETCH(bool, chosen);
+        start();
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(m_rig.zun->GetSampleRate(), 96000.0);
+        FilterLimiterEWS set(QString(), rate);
+        for (int o = 0; o < 4; ++o)
+            set.setOutput(o, QVector<qint32>(64, 2000 * (o + 1)), 10, o);
+        set.SetName(QStringLiteral("Rate"));
+        const quint32 key = set.computeKey();
+        const QString file = m_files.filePath(QStringLiteral("rate.fir"));
+        set.toFile(file);
+        const quint32 running = m_rig.zun->GetActiveFilterIndex(1);
+        const QString reason = QStringLiteral("The filter runs at %1 Hz").arg(rate);
+
+        ZunSignalSpy failed(m_tab->firSetup(), &ZunFirSetupActions::signal_exception);
+        QCOMPARE(m_tab->firSetup()->startFIRFilterUpload(file), stored);
+        if (!stored) {
+            QCOMPARE(failed.count(), 1);
+            QVERIFY2(failed.at(0).at(0).toString().startsWith(reason), qPrintable(failed.at(0).at(0).toString()));
+            // Stored past the tab, as a configuration folder may store it.
+            m_rig.zun->UploadFIRFilterFile(file, 0);
+        }
+        QVERIFY(waitUntil([&]() { return m_rig.zun->GetFIRLimManager()->GetFIRFilter(key) != nullptr; }, 30000));
+        settle();
+        failed.clear();
+        m_tab->firSetup()->chooseFIRFilter(1, key, false);
+        if (chosen) {
+            QVERIFY(waitUntil([&]() { return m_rig.zun->GetActiveFilterIndex(1) == key; }, 30000));
+            QCOMPARE(failed.count(), 0);
+        } else {
+            QCOMPARE(failed.count(), 1);
+            QVERIFY2(failed.at(0).at(0).toString().startsWith(reason), qPrintable(failed.at(0).at(0).toString()));
+            settle();
+            QCOMPARE(m_rig.zun->GetActiveFilterIndex(1), running);
+        }
     }
 
     // A setup whose words the processor would refuse never reaches its flash; the
