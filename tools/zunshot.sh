@@ -9,7 +9,9 @@
 # settings) inside the lab's network namespace, waits, and saves the screen.
 # "pages" shoots the control window's pages (system gain limiter advanced channel outputs
 # wizard), each against an emulated processor on loopback, under Xvfb with tools/zunpageshot
-# (no lab, no root); see that tool for the files it writes.
+# (no lab, no root), at the size the program first opens its control window on a screen of
+# each size in ZUNSHOT_SCREENS (default "1366x768 1920x1080"), into OUTDIR/<screen>/; see
+# that tool for the files it writes.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,8 +20,11 @@ build=${ZUNLAB_BUILD:-$root/build}
 if [ "${1:-}" = pages ]; then
     outdir=${2:-/tmp/zunshot-pages}
     shift $(( $# < 2 ? $# : 2 ))
-    exec xvfb-run -a -s "-screen 0 1600x900x24 -nolisten tcp" \
-        "$build/tools/zunpageshot/zunpageshot" "$outdir" "$@"
+    for screen in ${ZUNSHOT_SCREENS:-1366x768 1920x1080}; do
+        xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" \
+            "$build/tools/zunpageshot/zunpageshot" "$outdir/$screen" "$@"
+    done
+    exit 0
 fi
 
 out=${1:-/tmp/zunshot.png}
