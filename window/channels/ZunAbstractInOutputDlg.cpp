@@ -220,6 +220,8 @@ void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth
     groupLayout->addWidget(buttonNew);
     groupLayout->addWidget(buttonRemove);
     group->setLayout(groupLayout);
+    // Never narrower than its buttons' texts ("Remove" was cut at 70).
+    group->setMinimumWidth(qMax(70, group->minimumSizeHint().width()));
     connect(buttonNew, &QPushButton::clicked, this, onNew);
     connect(buttonRemove, &QPushButton::clicked, this, onRemove);
     auto* column = new QVBoxLayout;
@@ -433,9 +435,11 @@ void ZunAbstractInOutputDlg::onButtonRemoveHOF()
     }
 }
 
-void ZunAbstractInOutputDlg::resizeColEQ(int column) { m_tableEQ->resizeColumnToContents(column); }
+// An open editor (the Type list) measures narrower than the names the column shows: the
+// column only ever widens.
+void ZunAbstractInOutputDlg::resizeColEQ(int) { fitColumns(m_tableEQ); }
 
-void ZunAbstractInOutputDlg::resizeColHOF(int column) { m_tableHOF->resizeColumnToContents(column); }
+void ZunAbstractInOutputDlg::resizeColHOF(int) { fitColumns(m_tableHOF); }
 
 void ZunAbstractInOutputDlg::UpdateGui()
 {

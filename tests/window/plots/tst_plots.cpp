@@ -325,6 +325,13 @@ private slots:
         QVERIFY(p->hofTable()->columnWidth(ZunHOFModel::ColCharacter) > fm.horizontalAdvance("Linkwitz-Riley"));
         for (QTableView* table : {static_cast<QTableView*>(p->eqTable()), static_cast<QTableView*>(p->hofTable())})
             QVERIFY(!table->horizontalScrollBar()->isVisible());
+        // Mended: the Type column shrank to two letters when its list opened, and the
+        // "Remove" buttons were cut at the page's first size.
+        p->eqTable()->edit(p->eqProxy()->index(0, ZunEQModel::ColType));
+        QVERIFY(p->eqTable()->columnWidth(ZunEQModel::ColType) > fm.horizontalAdvance("high shelve 12dB"));
+        p->resize(p->minimumSizeHint());
+        for (QPushButton* button : p->findChildren<QPushButton*>())
+            QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
     }
 
     void proxiesGoWithThePage()
