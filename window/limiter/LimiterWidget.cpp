@@ -108,7 +108,7 @@ QString LimiterWidget::submitStyle(const QColor& enabled, const QColor& button)
 {
     // Disabled is the plain button with a text that reads on it: in the alarm colour, with
     // dark text, it read badly and looked like a fault.
-    const QColor text = QColor::fromHsl(0, 0, button.lightness() < 128 ? 200 : 60);
+    const QColor text = QColor::fromHsl(0, 0, button.lightness() < 140 ? 230 : 40);
     return QStringLiteral("QPushButton {background-color: %1;} QPushButton:disabled {background-color: %2; color: %3;}")
         .arg(enabled.name(), button.name(), text.name());
 }
