@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zunshot: screenshots for the documentation.
 #
-#   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s
+#   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s,
+#                                                 # on a ZUNSHOT_SCREEN (1366x768) screen
 #   tools/zunshot.sh pages [OUTDIR] [PAGE...]     # default /tmp/zunshot-pages, every page
 #
 # The first form shows the program as a new user first sees it: it runs zunlab's emulated
@@ -29,6 +30,7 @@ fi
 
 out=${1:-/tmp/zunshot.png}
 wait=${2:-12}
+screen=${ZUNSHOT_SCREEN:-1366x768}
 
 inner=$(mktemp /tmp/zunshot.XXXXXX.sh)
 trap 'rm -f "$inner"' EXIT
@@ -38,7 +40,7 @@ set -u
 home=\$(mktemp -d /tmp/zunshot-home.XXXXXX)
 export HOME=\$home
 unset XDG_CONFIG_HOME XDG_DATA_HOME
-Xvfb :77 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb :77 -screen 0 ${screen}x24 -nolisten tcp >/dev/null 2>&1 &
 xpid=\$!
 sleep 1
 cd "\$home"
