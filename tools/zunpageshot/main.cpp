@@ -1,15 +1,20 @@
 // zunpageshot: pictures of the control window's pages, each against an emulated processor
 // on loopback, for the documentation. Run it on a display, for example under Xvfb
-// (tools/zunshot.sh pages does):
+// (tools/zunshot.sh pages does, once for each screen size):
 //
 //   zunpageshot OUTDIR [PAGE...]     PAGE: system gain limiter advanced channel outputs wizard
 //
-// Without pages it shoots them all. It writes into OUTDIR
+// Each page takes the size it gets in the control window as the program first opens it on
+// this display's screen: the main window at its first size, the control window added as the
+// program adds it (MainWindow), grown as the program grows it when a page needs more room
+// (ZunControlDlg::frameForPages). Without pages it shoots them all. It writes into OUTDIR
+//   window.png                        the main window with the control window as it opens
 //   system-<one|two>-<routing>.png   the system tab of a one- and a two-board processor,
 //                                     each after switching to three full routings
 //   gain-2in4out-{1,2}.png, gain-8out-{1,2}.png
 //                                     the gain page with live meters, a second apart
-//   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, outputs.png, wizard-N.png
+//   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, channel-type.png (an EQ's
+//   type being chosen), outputs.png, wizard-N.png
 // Settings and files go to a temporary home folder, never the user's.
 #include "Application.h"
 #include "AudioIOStatusServer.h"
@@ -33,6 +38,8 @@
 #include "ZunControlDlg.h"
 #include "ZunFirSetupActions.h"
 #include "ZunEQModel.h"
+#include "ZunEQProxyModel.h"
+#include "ZunFilterTableView.h"
 #include "ZunHOFModel.h"
 #include "ZunLimModel.h"
 #include "ZunMetaTypes.h"
@@ -421,6 +428,9 @@ void shootPlots(const QStringList& pages)
         page.setPointerCZun(zun);
         PageHolder held(page);
         save(held, QStringLiteral("channel.png"));
+        // The third EQ's type being chosen: its editor open in the Type column.
+        page.eqTable()->edit(page.eqProxy()->index(2, ZunEQModel::ColType));
+        save(held, QStringLiteral("channel-type.png"));
     }
     if (pages.contains(QStringLiteral("outputs"))) {
         ZunOutputPlotDlg outputs;
