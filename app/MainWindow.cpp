@@ -38,6 +38,7 @@
 #include <QUrl>
 #include <QWhatsThis>
 
+#include <cmath>
 #include <exception>
 
 namespace {
@@ -103,7 +104,7 @@ MainWindow::MainWindow(QWidget* parent)
     m_statusMonitor->show();
     // First start: room for both monitors; a stored geometry replaces it (main()).
     if (const QScreen* screen = QGuiApplication::primaryScreen())
-        resize(screen->availableGeometry().size().boundedTo(QSize(1180, 760)));
+        resize(firstSize(screen->availableGeometry().size()));
 
     CZunNetwork* net = m_networkScanDlg->network();
     ZunNetworkTableView* table = m_networkScanDlg->tableView();
@@ -158,7 +159,7 @@ void MainWindow::createActions()
     m_closeAllAct = make(tr("Close &All"), tr("Close all the windows"));
     connect(m_closeAllAct, &QAction::triggered, m_mdiArea, &QMdiArea::closeAllSubWindows);
     m_tileAct = make(tr("&Tile"), tr("Tile the windows"));
-    connect(m_tileAct, &QAction::triggered, m_mdiArea, &QMdiArea::tileSubWindows);
+    connect(m_tileAct, &QAction::triggered, this, &MainWindow::tileSubWindows);
     m_cascadeAct = make(tr("&Cascade"), tr("Cascade the windows"));
     connect(m_cascadeAct, &QAction::triggered, m_mdiArea, &QMdiArea::cascadeSubWindows);
     m_nextAct = make(tr("Ne&xt"), tr("Move the focus to the next window"));
@@ -243,6 +244,68 @@ void MainWindow::placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const 
         sub->resize(s);
 }
 
+QSize MainWindow::firstSize(const QSize& available)
+{
+    // The frame is not known before the window is shown: a title bar and borders of the
+    // usual window managers fit in this.
+    const QSize frame(16, 48);
+    return (available - frame).boundedTo(QSize(1180, 760)).expandedTo(QSize(0, 0));
+}
+
+QSize MainWindow::controlWindowFirstSize(const QSize& own, const QSize& view)
+{
+    return own.boundedTo(view).expandedTo(ControlWindowMinimum);
+}
+
+QList<QRect> MainWindow::tileGeometries(const QRect& area, const QList<QSize>& minimums)
+{
+    QList<QRect> out;
+    const int n = minimums.size();
+    if (n == 0 || area.isEmpty())
+        return out;
+    const int columns = int(std::ceil(std::sqrt(double(n))));
+    const int rows = (n + columns - 1) / columns;
+    for (int i = 0; i < n; ++i) {
+        const int c = i % columns, r = i / columns;
+        const int left = area.left() + area.width() * c / columns;
+        const int top = area.top() + area.height() * r / rows;
+        const QRect cell(QPoint(left, top), QPoint(area.left() + area.width() * (c + 1) / columns - 1,
+                                                   area.top() + area.height() * (r + 1) / rows - 1));
+        const QSize size = cell.size().expandedTo(minimums.at(i)).boundedTo(area.size());
+        const QPoint at(qMin(cell.left(), area.right() + 1 - size.width()),
+                        qMin(cell.top(), area.bottom() + 1 - size.height()));
+        out.append(QRect(at, size));
+    }
+    return out;
+}
+
+QMdiSubWindow* MainWindow::addControlWindow(QMdiArea* area, ZunControlDlg* dlg)
+{
+    QMdiSubWindow* sub = area->addSubWindow(dlg);
+    sub->setMinimumSize(ControlWindowMinimum);
+    sub->resize(controlWindowFirstSize(sub->sizeHint(), area->viewport()->size()));
+    return sub;
+}
+
+void MainWindow::tileSubWindows()
+{
+    // The area's own tiling grows the main window past the screen when the windows'
+    // minimum sizes do not fit side by side.
+    QList<QMdiSubWindow*> windows;
+    QList<QSize> minimums;
+    for (QMdiSubWindow* sub : m_mdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (sub->isVisible() && !sub->isMinimized()) {
+            windows.append(sub);
+            minimums.append(sub->minimumSize().expandedTo(sub->minimumSizeHint()));
+        }
+    const QList<QRect> rects = tileGeometries(m_mdiArea->viewport()->rect(), minimums);
+    for (int i = 0; i < windows.size(); ++i) {
+        if (windows.at(i)->isMaximized())
+            windows.at(i)->showNormal();
+        windows.at(i)->setGeometry(rects.at(i));
+    }
+}
+
 void MainWindow::displayMsgBox(QString text, QString caption)
 {
     text = ZunOperatorMessage::text(text);
@@ -310,8 +373,7 @@ ZunControlDlg* MainWindow::findOrCreateDeviceWindow(quint16 serial)
         record->setWindowOpen(true);
         connect(dlg, &QObject::destroyed, this, [record]() { record->setWindowOpen(false); });
     }
-    QMdiSubWindow* sub = m_mdiArea->addSubWindow(dlg);
-    sub->setMinimumSize(910, 520);
+    QMdiSubWindow* sub = addControlWindow(m_mdiArea, dlg);
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     placeSubWindow(sub, settings.value(QStringLiteral("ZunControlDlgNr%1/frameSize").arg(serial)),
                    settings.value(QStringLiteral("ZunControlDlgNr%1/pos").arg(serial)));

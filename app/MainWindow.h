@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QRect>
 #include <QSet>
 #include <QSharedPointer>
 
@@ -53,6 +55,22 @@ public:
     // Places a sub-window from stored geometry (size and position keys).
     static void placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const QVariant& pos);
 
+    // The smallest a control window's frame gets.
+    static constexpr QSize ControlWindowMinimum {910, 520};
+    // The main window's first size on a screen with the given free area: room for both
+    // monitors, and the whole window with the frame the window manager adds (its status
+    // bar) on the screen.
+    static QSize firstSize(const QSize& available);
+    // A control window's first frame size: its own, within the MDI area's view so that its
+    // status bar shows, never below the minimum.
+    static QSize controlWindowFirstSize(const QSize& own, const QSize& view);
+    // Tile: a grid over the area, one cell per window, each window at least its minimum
+    // size; a window larger than its cell overlaps its neighbours, never the area's edge
+    // (the main window keeps its size).
+    static QList<QRect> tileGeometries(const QRect& area, const QList<QSize>& minimums);
+    // Adds a control window to the area as a first opening does (no stored geometry).
+    static QMdiSubWindow* addControlWindow(QMdiArea* area, ZunControlDlg* dlg);
+
 signals:
     // A registration finished: with a device object or (probe failed) without.
     void signal_registered(quint32 serial, bool withDevice);
@@ -67,6 +85,8 @@ public slots:
     void allocateNewCZun(QSharedPointer<ZunDeviceStats> stats);
     void onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats);
     void setActiveSubWindow(QWidget* window);
+    // Window > Tile: the visible sub-windows side by side within the area.
+    void tileSubWindows();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

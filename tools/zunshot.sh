@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # zunshot: screenshots for the documentation.
 #
-#   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s
+#   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s,
+#                                                 # on a ZUNSHOT_SCREEN (1366x768) screen
 #   tools/zunshot.sh pages [OUTDIR] [PAGE...]     # default /tmp/zunshot-pages, every page
 #
 # The first form shows the program as a new user first sees it: it runs zunlab's emulated
@@ -9,7 +10,9 @@
 # settings) inside the lab's network namespace, waits, and saves the screen.
 # "pages" shoots the control window's pages (system gain limiter advanced channel outputs
 # wizard), each against an emulated processor on loopback, under Xvfb with tools/zunpageshot
-# (no lab, no root); see that tool for the files it writes.
+# (no lab, no root), at the size the program first opens its control window on a screen of
+# each size in ZUNSHOT_SCREENS (default "1366x768 1920x1080"), into OUTDIR/<screen>/; see
+# that tool for the files it writes.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,12 +21,16 @@ build=${ZUNLAB_BUILD:-$root/build}
 if [ "${1:-}" = pages ]; then
     outdir=${2:-/tmp/zunshot-pages}
     shift $(( $# < 2 ? $# : 2 ))
-    exec xvfb-run -a -s "-screen 0 1600x900x24 -nolisten tcp" \
-        "$build/tools/zunpageshot/zunpageshot" "$outdir" "$@"
+    for screen in ${ZUNSHOT_SCREENS:-1366x768 1920x1080}; do
+        xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" \
+            "$build/tools/zunpageshot/zunpageshot" "$outdir/$screen" "$@"
+    done
+    exit 0
 fi
 
 out=${1:-/tmp/zunshot.png}
 wait=${2:-12}
+screen=${ZUNSHOT_SCREEN:-1366x768}
 
 inner=$(mktemp /tmp/zunshot.XXXXXX.sh)
 trap 'rm -f "$inner"' EXIT
@@ -33,7 +40,7 @@ set -u
 home=\$(mktemp -d /tmp/zunshot-home.XXXXXX)
 export HOME=\$home
 unset XDG_CONFIG_HOME XDG_DATA_HOME
-Xvfb :77 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb :77 -screen 0 ${screen}x24 -nolisten tcp >/dev/null 2>&1 &
 xpid=\$!
 sleep 1
 cd "\$home"

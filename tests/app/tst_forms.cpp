@@ -2,6 +2,7 @@
 #include "RemoveForm.h"
 #include "SelectIntegerForm.h"
 #include "UploadForm.h"
+#include "ZunPositionDelegate.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -132,6 +133,34 @@ private slots:
         form.set_SelectedPosition(12);
         QCOMPARE(form.spinBox->value(), 12);
         QCOMPARE(form.getSelectedPosition(), 12);
+    }
+
+    // Mended: the title read "Remov... R Filter", and the empty positions of the setup
+    // lists read "---" without their number.
+    void removeFormShowsItsTitleAndNumbersThePositions()
+    {
+        RemoveForm form;
+        form.setWindowTitle(QStringLiteral("Remove FIR Filter"));
+        QVERIFY(form.minimumWidth() >= RemoveForm::widthForTitle(form.fontMetrics(), form.windowTitle()));
+        QVERIFY(form.minimumWidth() > form.fontMetrics().horizontalAdvance(form.windowTitle()) + 100);
+        QStringListModel setups({QStringLiteral("Main"), QStringLiteral("---                    ")});
+        form.setModel(&setups);
+        struct Shown : ZunPositionDelegate
+        {
+            using ZunPositionDelegate::ZunPositionDelegate;
+            QString text(const QModelIndex& index) const
+            {
+                QStyleOptionViewItem option;
+                initStyleOption(&option, index);
+                return option.text;
+            }
+        } shown;
+        QVERIFY(qobject_cast<ZunPositionDelegate*>(form.comboBox->itemDelegate()));
+        QCOMPARE(shown.text(setups.index(0)), QStringLiteral("1: Main"));
+        QCOMPARE(shown.text(setups.index(1)), QStringLiteral("2: ---"));
+        QCOMPARE(form.currentText(), QStringLiteral("Main")); // the name itself, unnumbered
+        UploadForm upload(QStringLiteral("Zun Setup (*.zun)"), {QStringLiteral("zun")}, QString());
+        QVERIFY(qobject_cast<ZunPositionDelegate*>(upload.findChild<QComboBox*>()->itemDelegate()));
     }
 };
 

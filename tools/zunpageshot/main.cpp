@@ -1,17 +1,23 @@
 // zunpageshot: pictures of the control window's pages, each against an emulated processor
 // on loopback, for the documentation. Run it on a display, for example under Xvfb
-// (tools/zunshot.sh pages does):
+// (tools/zunshot.sh pages does, once for each screen size):
 //
 //   zunpageshot OUTDIR [PAGE...]     PAGE: system gain limiter advanced channel outputs wizard
 //
-// Without pages it shoots them all. It writes into OUTDIR
+// Each page takes the size it gets in the control window as the program first opens it on
+// this display's screen: the main window at its first size, the control window added as the
+// program adds it (MainWindow), grown as the program grows it when a page needs more room
+// (ZunControlDlg::frameForPages). Without pages it shoots them all. It writes into OUTDIR
+//   window.png                        the main window with the control window as it opens
 //   system-<one|two>-<routing>.png   the system tab of a one- and a two-board processor,
 //                                     each after switching to three full routings
 //   gain-2in4out-{1,2}.png, gain-8out-{1,2}.png
 //                                     the gain page with live meters, a second apart
-//   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, outputs.png, wizard-N.png
+//   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, channel-type.png (an EQ's
+//   type being chosen), outputs.png, wizard-N.png
 // Settings and files go to a temporary home folder, never the user's.
 #include "Application.h"
+#include "AudioIOStatusServer.h"
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "CEQManager.h"
@@ -21,12 +27,19 @@
 #include "CZunFIRLimManager.h"
 #include "CZunHighOrderFilter.h"
 #include "CZunOutput.h"
+#include "CZunServer.h"
 #include "GainWidget.h"
 #include "LimiterWidget.h"
+#include "MainWindow.h"
+#include "QEditableTabWidget.h"
+#include "RoutingServer.h"
 #include "RoutingRenderArea.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunControlDlg.h"
 #include "ZunFirSetupActions.h"
 #include "ZunEQModel.h"
+#include "ZunEQProxyModel.h"
+#include "ZunFilterTableView.h"
 #include "ZunHOFModel.h"
 #include "ZunLimModel.h"
 #include "ZunMetaTypes.h"
@@ -42,13 +55,21 @@
 #include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QNetworkDatagram>
+#include <QScreen>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <memory>
 
 using DeviceTestRig::waitUntil;
 
@@ -58,11 +79,12 @@ constexpr quint32 OneBoard = 0x0300;   // four analog outputs
 constexpr quint32 TwoBoards = 0x0F80;  // eight analog outputs
 constexpr quint32 FourOutputs = 0x1300;
 constexpr quint32 FirBoard = 0xFF94;   // with FIR filter and limiter sets
-// A tab page of the control window as it first opens (no stored size): the sub-window
-// takes 1052 x 597 in the 1180 x 760 main window, its pages 1022 x 486.
-constexpr QSize FirstOpenPage(1022, 486);
-
 QString g_out;
+// A tab page of the control window as it first opens on this screen, the sub-window around
+// it and the MDI area's view it opens in (firstOpenPage()).
+QSize g_page;
+QRect g_frame;
+QRect g_view;
 bool g_ok = true;
 
 void settle(int ms)
@@ -88,6 +110,87 @@ void save(QWidget& w, const QString& name)
         std::printf("zunpageshot: %s\n", qPrintable(file));
     else
         fail("cannot write " + file);
+}
+
+// Opens the program's main window and a control window in it as a first start does on this
+// screen (no stored sizes, the processor not connected yet), saves the picture and returns
+// the size of the control window's tab pages.
+QSize firstOpenPage()
+{
+    constexpr quint16 serial = 1;
+    constexpr quint16 firmware = 1080;
+    RoutingServer routing;
+    AudioIOStatusServer statuses;
+    auto devices = std::make_unique<CZunServer>();
+    const QSharedPointer<CCmdMap> map = DeviceTestRig::map(firmware);
+    const QSharedPointer<ZunDeviceStats> record = DeviceTestRig::record(firmware, serial, 0, TwoBoards, 0x1191);
+    routing.createLibrary(firmware, map);
+    statuses.addStatus(record, map);
+    devices->newCZun(record, map, routing.getLibrary(firmware));
+    QSize page;
+    {
+        // The main window's frame: its menus, the MDI area and the status bar.
+        QMainWindow frame;
+        auto* area = new QMdiArea;
+        frame.setCentralWidget(area);
+        frame.menuBar()->addMenu(QStringLiteral("&Window"));
+        frame.menuBar()->addMenu(QStringLiteral("&Help"));
+        frame.statusBar()->showMessage(QStringLiteral("Ready"));
+        frame.resize(MainWindow::firstSize(QGuiApplication::primaryScreen()->availableGeometry().size()));
+        frame.show();
+        settle(300);
+        auto* dlg = new ZunControlDlg(serial, devices.get(), &statuses);
+        QMdiSubWindow* sub = MainWindow::addControlWindow(area, dlg);
+        sub->show();
+        settle(500);
+        page = dlg->tabWidget()->currentWidget()->size();
+        g_frame = sub->geometry();
+        g_view = area->viewport()->rect();
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        std::printf("zunpageshot: screen %dx%d, main window %dx%d, control window %dx%d, page %dx%d\n",
+                    screen.width(), screen.height(), frame.width(), frame.height(), sub->width(), sub->height(),
+                    page.width(), page.height());
+        save(frame, QStringLiteral("window.png"));
+        sub->close();
+    }
+    // The server releases its device objects with deleteLater.
+    devices.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return page;
+}
+
+// A page as the control window's tab holds it: a child at the page size, cut where its
+// contents need more room than that. The window grows to what its pages need as far as the
+// MDI area has room (ZunControlDlg::frameForPages), and so does the page. Made after the
+// page, so that it lets go of it first.
+struct PageHolder
+{
+    QWidget holder;
+    QWidget& page;
+    explicit PageHolder(QWidget& p) : page(p)
+    {
+        page.setParent(&holder);
+        fit();
+        page.show();
+    }
+    ~PageHolder() { page.setParent(nullptr); }
+    // Again whenever the page may have grown (tables widen to their texts once filled).
+    void fit()
+    {
+        const QSize around = g_frame.size() - g_page;
+        const QSize size =
+            ZunControlDlg::frameForPages(g_frame, page.minimumSizeHint() + around, g_view).size() - around;
+        holder.setFixedSize(size);
+        page.setGeometry(QRect(QPoint(), size));
+    }
+};
+
+void save(PageHolder& held, const QString& name)
+{
+    held.holder.show();
+    settle(300);
+    held.fit();
+    save(held.holder, name);
 }
 
 bool startDevice(ZunSimDevice& device, quint32 hardware, quint16 routingWord = 0)
@@ -122,8 +225,7 @@ void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QStri
         fail(device.error());
         return;
     }
-    // The size the control window's system page first opens at.
-    window.resize(window.sizeHint());
+    PageHolder held(window);
     const QList<CZunFullRoutingPreset> presets = zun->GetRoutingLibrary()->GetFullRoutingPresets();
     for (const auto& r : routings) {
         bool ok = false;
@@ -140,7 +242,7 @@ void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QStri
             continue;
         }
         tab->UpdateGui();
-        save(window, QStringLiteral("system-%1-%2.png").arg(board, r.first));
+        save(held, QStringLiteral("system-%1-%2.png").arg(board, r.first));
     }
 }
 
@@ -189,12 +291,11 @@ void shootGain(const QString& name, quint32 hardware, quint16 routingWord)
     });
     page.on_connect();
     QCursor::setPos(0, 0); // no strip under the pointer: no hover highlight in the picture
-    page.show();
-    page.resize(FirstOpenPage);
+    PageHolder held(page);
     settle(1200);
-    save(page, QStringLiteral("gain-%1-1.png").arg(name));
+    save(held, QStringLiteral("gain-%1-1.png").arg(name));
     settle(700);
-    save(page, QStringLiteral("gain-%1-2.png").arg(name));
+    save(held, QStringLiteral("gain-%1-2.png").arg(name));
 }
 
 // The limiter tab in W and in dBu, the advanced tab with a second set in its list, and the
@@ -217,7 +318,7 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
     set.SetName(QStringLiteral("Main PA 2x15"));
     set.toFile(configDir, false);
     ZunAdvancedSettingsWidget advanced(zun);
-    advanced.resize(FirstOpenPage);
+    PageHolder heldAdvanced(advanced);
     advanced.firSetup()->startFIRFilterUpload(QDir(configDir).filePath(set.makeFileName()));
     waitUntil([&]() {
         return zun->GetFIRLimManager()->filterCount() == 2 && advanced.cursor().shape() != Qt::WaitCursor;
@@ -233,20 +334,20 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
 
     if (pages.contains(QStringLiteral("limiter"))) {
         LimiterWidget limiter(zun);
-        limiter.resize(FirstOpenPage);
+        PageHolder held(limiter);
         QMetaObject::invokeMethod(zun->GetFIRLimManager(), "on_ZunStatusChanged", Qt::QueuedConnection);
         waitUntil([&]() { return limiter.model()->setOfColumn(0) && limiter.model()->setOfColumn(4); });
         // One threshold above the processor's maximum, to show the warning colour.
         limiter.model()->setData(limiter.model()->index(ZunLimModel::RowPeak, 5), 4000.0);
         limiter.model()->setData(limiter.model()->index(ZunLimModel::RowGain, 6), 32.0);
-        save(limiter, QStringLiteral("limiter-w.png"));
+        save(held, QStringLiteral("limiter-w.png"));
         limiter.unitCombo()->setCurrentIndex(1);
         limiter.referenceCombo()->setCurrentIndex(1);
         settle(200);
-        save(limiter, QStringLiteral("limiter-dbu.png"));
+        save(held, QStringLiteral("limiter-dbu.png"));
     }
     if (pages.contains(QStringLiteral("advanced")))
-        save(advanced, QStringLiteral("advanced.png"));
+        save(heldAdvanced, QStringLiteral("advanced.png"));
     if (pages.contains(QStringLiteral("wizard"))) {
         CZunConfigWizard wizard(zun);
         wizard.show();
@@ -325,16 +426,19 @@ void shootPlots(const QStringList& pages)
         page.setEQModel(&eqModel);
         page.setHOFModel(&hofModel);
         page.setPointerCZun(zun);
-        page.resize(FirstOpenPage);
-        save(page, QStringLiteral("channel.png"));
+        PageHolder held(page);
+        save(held, QStringLiteral("channel.png"));
+        // The third EQ's type being chosen: its editor open in the Type column.
+        page.eqTable()->edit(page.eqProxy()->index(2, ZunEQModel::ColType));
+        save(held, QStringLiteral("channel-type.png"));
     }
     if (pages.contains(QStringLiteral("outputs"))) {
         ZunOutputPlotDlg outputs;
         outputs.setPointerCZun(zun);
         for (const QPointer<CZunOutput>& o : routing->GetOutputs())
             outputs.addOutput(o);
-        outputs.resize(FirstOpenPage);
-        save(outputs, QStringLiteral("outputs.png"));
+        PageHolder held(outputs);
+        save(held, QStringLiteral("outputs.png"));
     }
 }
 } // namespace
@@ -375,6 +479,9 @@ int main(int argc, char** argv)
     settings.setValue(QStringLiteral("ColorButtonInactive"), QColor(Qt::green));
     settings.sync();
 
+    g_page = firstOpenPage();
+    if (g_page.isEmpty())
+        return 1;
     if (pages.contains(QStringLiteral("system"))) {
         shootSystem(QStringLiteral("one"), OneBoard,
                     {{"analog-2x1to4", "10000000000011111111000000100000"},

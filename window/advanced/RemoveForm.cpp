@@ -1,8 +1,11 @@
 #include "RemoveForm.h"
 
+#include "ZunPositionDelegate.h"
 #include "ZunStyle.h"
 
 #include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +26,7 @@ RemoveForm::RemoveForm(QWidget* parent)
     comboBox->setObjectName(QStringLiteral("comboBox"));
     comboBox->setMinimumSize(100, 20);
     ZunStyle::applyTo(comboBox, QStringLiteral("Plastique"));
+    comboBox->setItemDelegate(new ZunPositionDelegate(comboBox));
     bttnRemove = new QPushButton(tr("Remove"), this);
     bttnRemove->setObjectName(QStringLiteral("bttnRemove"));
     bttnRemove->setEnabled(false);
@@ -78,4 +82,16 @@ void RemoveForm::set_SelectedPosition(int position)
         comboBox->lineEdit()->setCursorPosition(0);
         comboBox->lineEdit()->selectAll();
     }
+}
+
+int RemoveForm::widthForTitle(const QFontMetrics& metrics, const QString& title)
+{
+    return metrics.horizontalAdvance(title) * 6 / 5 + 130;
+}
+
+void RemoveForm::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        setMinimumWidth(widthForTitle(fontMetrics(), windowTitle()));
 }

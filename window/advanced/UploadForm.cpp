@@ -1,5 +1,6 @@
 #include "UploadForm.h"
 
+#include "ZunPositionDelegate.h"
 #include "ZunStyle.h"
 
 #include <QComboBox>
@@ -33,6 +34,7 @@ UploadForm::UploadForm(const QString& filter, const QStringList& suffixes, const
     comboBox->setObjectName(QStringLiteral("comboBox"));
     comboBox->setMinimumSize(100, 20);
     ZunStyle::applyTo(comboBox, QStringLiteral("Plastique"));
+    comboBox->setItemDelegate(new ZunPositionDelegate(comboBox));
     bttnUpload = new QPushButton(tr("Upload"), this);
     bttnUpload->setObjectName(QStringLiteral("bttnUpload"));
     bttnUpload->setEnabled(false);

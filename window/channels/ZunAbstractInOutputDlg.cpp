@@ -61,6 +61,11 @@ void fitColumns(QTableView* table, int firstRow = 0, int lastRow = -1)
             need = qMax(need, view->sizeHintForColumn(c));
         for (int r = firstRow; r <= lastRow; ++r)
             need = qMax(need, view->sizeHintForIndex(table->model()->index(r, c)).width() + 1);
+        // An open editor (the Type list with its arrows) needs more than the text it edits;
+        // the view counts only the editors that stay open.
+        for (const QWidget* editor : table->viewport()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (editor->isVisible() && table->indexAt(editor->geometry().center()).column() == c)
+                need = qMax(need, editor->sizeHint().width());
         if (c + 1 < header->count() && need > header->sectionSize(c))
             header->resizeSection(c, need);
         width += c + 1 < header->count() ? header->sectionSize(c) : need;
@@ -220,6 +225,8 @@ void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth
     groupLayout->addWidget(buttonNew);
     groupLayout->addWidget(buttonRemove);
     group->setLayout(groupLayout);
+    // Never narrower than its buttons' texts ("Remove" was cut at 70).
+    group->setMinimumWidth(qMax(70, group->minimumSizeHint().width()));
     connect(buttonNew, &QPushButton::clicked, this, onNew);
     connect(buttonRemove, &QPushButton::clicked, this, onRemove);
     auto* column = new QVBoxLayout;
@@ -433,9 +440,12 @@ void ZunAbstractInOutputDlg::onButtonRemoveHOF()
     }
 }
 
-void ZunAbstractInOutputDlg::resizeColEQ(int column) { m_tableEQ->resizeColumnToContents(column); }
+// An open editor (the Type list) measures narrower than the names the column shows: the
+// column only ever widens.
+// (once the editor has its place in the table).
+void ZunAbstractInOutputDlg::resizeColEQ(int) { fitLater(m_tableEQ); }
 
-void ZunAbstractInOutputDlg::resizeColHOF(int column) { m_tableHOF->resizeColumnToContents(column); }
+void ZunAbstractInOutputDlg::resizeColHOF(int) { fitLater(m_tableHOF); }
 
 void ZunAbstractInOutputDlg::UpdateGui()
 {

@@ -25,6 +25,7 @@
 #include "ZunSystemWidget.h"
 #include "ZunWindowMetaTypes.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -32,14 +33,17 @@
 #include <QLCDNumber>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QMdiArea>
 #include <QPointer>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <exception>
 #include <type_traits>
+#include <utility>
 
 namespace {
 QString settingsKey(quint16 nr, const char* what)
@@ -221,6 +225,87 @@ void ZunControlDlg::buildLayout()
     m_outerLayout->addLayout(m_innerLayout);
     setLayout(m_outerLayout);
     setWindowTitle(tr("ZunControl"));
+    buildTabKeys();
+}
+
+void ZunControlDlg::buildTabKeys()
+{
+    // A click on a tab takes the keyboard focus to the bar: the page that comes up gets no
+    // cursor in a box that writes to the processor.
+    m_tabWidget->tabBar()->setFocusPolicy(Qt::StrongFocus);
+    // Shortcuts of this window come before the MDI area, which would take Ctrl+Shift+Tab
+    // to the next sub-window with its focus.
+    // Each key once: a key listed twice for one action would be ambiguous and do nothing.
+    const auto keysOf = [](QKeySequence::StandardKey standard, QList<QKeySequence> keys) {
+        for (const QKeySequence& k : QKeySequence::keyBindings(standard))
+            if (!keys.contains(k))
+                keys << k;
+        return keys;
+    };
+    const QList<QKeySequence> next = keysOf(QKeySequence::NextChild, {QKeySequence(Qt::CTRL | Qt::Key_Tab)});
+    const QList<QKeySequence> previous =
+        keysOf(QKeySequence::PreviousChild, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab)});
+    for (const auto& keys : {std::make_pair(next, 1), std::make_pair(previous, -1)}) {
+        auto* action = new QAction(this);
+        action->setShortcuts(keys.first);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        const int step = keys.second;
+        connect(action, &QAction::triggered, this, [this, step] { stepTab(step); });
+        addAction(action);
+    }
+}
+
+void ZunControlDlg::stepTab(int step)
+{
+    const int n = m_tabWidget->count();
+    if (n < 2)
+        return;
+    int index = m_tabWidget->currentIndex();
+    for (int tried = 1; tried < n; ++tried) {
+        index = (index + step + n) % n;
+        if (m_tabWidget->isTabEnabled(index))
+            break;
+    }
+    // The focus leaves the old page first: a page losing the focus hands it to the new
+    // page's first box.
+    m_tabWidget->tabBar()->setFocus(Qt::ShortcutFocusReason);
+    m_tabWidget->setCurrentIndex(index);
+}
+
+QRect ZunControlDlg::frameForPages(const QRect& frame, const QSize& need, const QRect& view)
+{
+    QRect out(frame.topLeft(), frame.size().expandedTo(need.boundedTo(view.size())));
+    if (out.size() == frame.size())
+        return frame;
+    if (out.right() > view.right())
+        out.moveLeft(qMax(view.left(), view.right() + 1 - out.width()));
+    if (out.bottom() > view.bottom())
+        out.moveTop(qMax(view.top(), view.bottom() + 1 - out.height()));
+    return out;
+}
+
+void ZunControlDlg::fitFrameToPages()
+{
+    auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget());
+    if (!sub || !sub->mdiArea() || sub->isMaximized() || sub->isMinimized() || !layout())
+        return;
+    // What the sub-window adds around this window (title bar, borders) and what the pages
+    // need inside it.
+    const QSize need = sub->size() - size() + layout()->totalMinimumSize();
+    const QRect frame = frameForPages(sub->geometry(), need, sub->mdiArea()->viewport()->rect());
+    if (frame != sub->geometry())
+        sub->setGeometry(frame);
+}
+
+bool ZunControlDlg::event(QEvent* event)
+{
+    const bool done = QWidget::event(event);
+    // A page built or rebuilt (the gain page's strips, a new routing) may need more room
+    // than the window has: cut off, its scales and buttons would be unreadable.
+    if (event->type() == QEvent::LayoutRequest)
+        fitFrameToPages();
+    return done;
 }
 
 void ZunControlDlg::buildStatusBar()

@@ -56,6 +56,11 @@ public:
     // The Window-menu text: "Not connected" unless the device is connected.
     QString getDisplayName() const;
 
+    // The frame a sub-window takes so that the pages show whole: at least the size they
+    // need, as far as the view has room, and moved back into the view when it grew past its
+    // edge. A frame never shrinks.
+    static QRect frameForPages(const QRect& frame, const QSize& need, const QRect& view);
+
     // What the tests look at.
     QSharedPointer<CZun> device() const { return m_zun; }
     QEditableTabWidget* tabWidget() const { return m_tabWidget; }
@@ -99,6 +104,7 @@ public slots:
     void updateDisplayName(int setupNr, QString setupName);
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -108,6 +114,12 @@ private:
     // The tab widget above the status bar; the first title.
     void buildLayout();
     void buildStatusBar();
+    // Ctrl+Tab and Ctrl+Shift+Tab step through this window's tabs (never to another
+    // window's), and a tab change never leaves the cursor in a box of the page shown.
+    void buildTabKeys();
+    void stepTab(int step);
+    // Grows the enclosing sub-window to what the pages need (frameForPages).
+    void fitFrameToPages();
     // The active setup's name without its blank padding, empty when it cannot be read.
     QString activeSetupName() const;
     // "| Current setup: <name>", empty when there is no name.

@@ -135,7 +135,9 @@ void ZunGainStrip::onButtonMute(bool checked, bool) { muteEdited(checked); }
 void ZunGainStrip::drawGainScale(bool on)
 {
     m_slider->setScalePosition(on ? QwtSlider::LeadingScale : QwtSlider::NoScale);
-    m_slider->setMinimumSize(on ? QSize(20, 120) : sliderSizeWithoutScale());
+    // With its scale the fader is as wide as its widest label needs (no fixed width: the
+    // layout takes the fader's own hint, which follows the labels of its division).
+    m_slider->setMinimumSize(on ? QSize(0, 120) : sliderSizeWithoutScale());
     m_grid->update();
 }
 

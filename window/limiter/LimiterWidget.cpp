@@ -35,9 +35,7 @@ LimiterWidget::LimiterWidget(QSharedPointer<CZun> zun, QWidget* parent) : QWidge
     m_submit->setAutoDefault(false);
     const QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QColor inactive = settings.value(QStringLiteral("ColorButtonInactive")).value<QColor>();
-    const QColor active = settings.value(QStringLiteral("ColorButtonActive")).value<QColor>();
-    m_submit->setStyleSheet(QStringLiteral("QPushButton {background-color: %1;} QPushButton:disabled {background-color: %2;}")
-                                .arg(inactive.name(), active.name()));
+    m_submit->setStyleSheet(submitStyle(inactive, m_submit->palette().color(QPalette::Button)));
     m_submit->setEnabled(false);
     connect(m_submit, &QPushButton::clicked, this, &LimiterWidget::onSubmit);
     row->addWidget(m_submit);
@@ -105,6 +103,15 @@ void LimiterWidget::setReference(int index)
 void LimiterWidget::on_connect() {}
 
 void LimiterWidget::on_disconnect() {}
+
+QString LimiterWidget::submitStyle(const QColor& enabled, const QColor& button)
+{
+    // Disabled is the plain button with a text that reads on it: in the alarm colour, with
+    // dark text, it read badly and looked like a fault.
+    const QColor text = QColor::fromHsl(0, 0, button.lightness() < 140 ? 230 : 40);
+    return QStringLiteral("QPushButton {background-color: %1;} QPushButton:disabled {background-color: %2; color: %3;}")
+        .arg(enabled.name(), button.name(), text.name());
+}
 
 void LimiterWidget::onModified() { m_submit->setEnabled(true); }
 

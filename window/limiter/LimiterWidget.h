@@ -25,6 +25,9 @@ public:
     ZunLimModel* model() const { return m_model; }
     QTableView* view() const { return m_view; }
     QPushButton* submitButton() const { return m_submit; }
+    // Submit's style: enabled in the given colour, disabled as a plain button of the given
+    // colour with readable text.
+    static QString submitStyle(const QColor& enabled, const QColor& button);
     QCheckBox* linkCheckBox() const { return m_link; }
     QComboBox* unitCombo() const { return m_unitCombo; }
     QComboBox* referenceCombo() const { return m_referenceCombo; }

@@ -17,6 +17,7 @@
 #include "WindowTestRig.h"
 #include "ZunStallProbe.h"
 #include "ZunControlDlg.h"
+#include "ZunGainStrip.h"
 #include "ZunInputDlg.h"
 #include "ZunOutputDlg.h"
 #include "ZunOutputPlotDlg.h"
@@ -32,6 +33,7 @@
 #include <QComboBox>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QAbstractSpinBox>
 #include <QtTest>
 
 #include <arpa/inet.h>
@@ -514,6 +516,122 @@ private slots:
         // The picture's smallest text is 11 pixels: at 0.7 it is still 7.7 pixels high.
         QVERIFY2(scale >= 0.7, qPrintable(QString::number(scale)));
         QVERIFY(sub->close());
+    }
+
+    // Mended: Ctrl+Shift+Tab went to the other processor's window, its cursor in its
+    // Output 2 gain box (the next digits went to the other processor).
+    void tabKeysStepThroughTheirOwnWindow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("step");
+        QTest::newRow("Ctrl+Tab") << int(Qt::Key_Tab) << int(Qt::ControlModifier) << 1;
+        QTest::newRow("Ctrl+Shift+Tab") << int(Qt::Key_Backtab) << int(Qt::ControlModifier | Qt::ShiftModifier) << -1;
+        QTest::newRow("Ctrl+Shift+Tab unshifted") << int(Qt::Key_Tab) << int(Qt::ControlModifier | Qt::ShiftModifier) << -1;
+    }
+    void tabKeysStepThroughTheirOwnWindow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, step);
+        QMdiArea area;
+        area.resize(1600, 1000);
+        area.show();
+        QList<QMdiSubWindow*> subs;
+        for (quint16 nr : {Few, Single}) {
+            auto* w = new ZunControlDlg(nr, m_rig->deviceServer(), m_rig->statusServer());
+            subs << area.addSubWindow(w);
+            subs.last()->show();
+            w->UpdateGui();
+            w->enableTabs();
+        }
+        QApplication::setActiveWindow(&area);
+        area.setActiveSubWindow(subs[0]);
+        auto* w = qobject_cast<ZunControlDlg*>(subs[0]->widget());
+        QTabWidget* tabs = w->tabWidget();
+        tabs->setCurrentIndex(1);
+        tabs->tabBar()->setFocus();
+        QTRY_VERIFY(tabs->tabBar()->hasFocus());
+        for (int press = 1; press <= 2; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            QCOMPARE(area.activeSubWindow(), subs[0]);
+            QCOMPARE(tabs->currentIndex(), (1 + press * step + tabs->count()) % tabs->count());
+            QWidget* focus = QApplication::focusWidget();
+            QVERIFY(focus && w->isAncestorOf(focus));
+            QVERIFY2(!qobject_cast<QAbstractSpinBox*>(focus), focus->metaObject()->className());
+        }
+        for (QMdiSubWindow* sub : subs)
+            QVERIFY(sub->close());
+    }
+
+    // Mended: a click on the In-/Outputs tab put the cursor into the master gain box, or
+    // left it on a button of the page it hid.
+    void aTabClickPutsNoCursorIntoABox()
+    {
+        auto w = window(Few, true);
+        w->UpdateGui();
+        w->firstGainPage()->UpdateGui(); // its strips, the master's gain box first
+        m_rig->takeBoxes(); // the inputs' delays, which the image never read carries not
+        w->enableTabs();
+        QApplication::setActiveWindow(w.get());
+        QPushButton* connect = connectButton(w.get()); // the cursor on the system page
+        connect->setFocus();
+        QTRY_VERIFY(connect->hasFocus());
+        QTabBar* bar = w->tabWidget()->tabBar();
+        const int gain = tabTexts(w->tabWidget()).indexOf(QStringLiteral("In-/Outputs"));
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(gain).center());
+        QCOMPARE(w->tabWidget()->currentWidget(), w->firstGainPage());
+        // The next key goes to the tab bar: neither to a box of the page shown nor to a
+        // button of the page left.
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(bar));
+    }
+
+    // Mended: at the size the window first opens (910 wide) the gain page of eight outputs
+    // squeezed its strips below their size: the faders' labels read "-1:" for -12. The
+    // window grows to what its pages need as far as the area has room.
+    void theGainPageOfEightOutputsShowsWhole()
+    {
+        QMdiArea area;
+        area.resize(1600, 900);
+        area.show();
+        auto* w = new ZunControlDlg(Few, m_rig->deviceServer(), m_rig->statusServer());
+        QMdiSubWindow* sub = area.addSubWindow(w);
+        sub->setMinimumSize(910, 520);
+        sub->resize(910, 680); // its first size
+        sub->show();
+        QVERIFY(QTest::qWaitForWindowExposed(sub));
+        w->UpdateGui();
+        w->firstGainPage()->UpdateGui();
+        m_rig->takeBoxes(); // the inputs' delays, which the image never read carries not
+        w->tabWidget()->setCurrentWidget(w->firstGainPage());
+        const QList<ZunGainStrip*> strips = w->firstGainPage()->findChildren<ZunGainStrip*>();
+        QCOMPARE(strips.size(), 11); // master, two inputs, eight outputs
+        QTRY_VERIFY(strips.last()->width() >= strips.last()->minimumSizeHint().width());
+        for (const ZunGainStrip* strip : strips)
+            QVERIFY2(strip->width() >= strip->minimumSizeHint().width(), qPrintable(strip->name()));
+        QVERIFY(area.viewport()->rect().contains(sub->geometry()));
+        QVERIFY(sub->close());
+    }
+
+    // The frame grows to what the pages need, as far as the view has room, and back into it.
+    void frameForPages_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QSize>("need");
+        QTest::addColumn<QRect>("expected");
+        const QRect frame(100, 50, 910, 600);
+        QTest::newRow("room enough") << frame << QSize(900, 500) << frame;
+        QTest::newRow("wider") << frame << QSize(1020, 560) << QRect(100, 50, 1020, 600);
+        QTest::newRow("back into the view") << frame << QSize(1150, 640) << QRect(30, 30, 1150, 640);
+        QTest::newRow("at most the view") << frame << QSize(1400, 900) << QRect(0, 0, 1180, 670);
+        QTest::newRow("a larger frame stays") << QRect(0, 0, 1300, 800) << QSize(1400, 900) << QRect(0, 0, 1300, 800);
+    }
+    void frameForPages()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QSize, need);
+        QFETCH(QRect, expected);
+        QCOMPARE(ZunControlDlg::frameForPages(frame, need, QRect(0, 0, 1180, 670)), expected);
     }
 
     void aChannelTabShownBeforeItsTurnHasItsPageAtOnce()

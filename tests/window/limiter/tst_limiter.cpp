@@ -247,8 +247,22 @@ private slots:
         QVERIFY(!tab.linkCheckBox()); // one board: nothing to link
         tab.model()->on_FIRFilterChanged(1, m_set0, 0);
         QVERIFY(!tab.submitButton()->isEnabled());
-        QCOMPARE(tab.submitButton()->styleSheet(),
-                 QStringLiteral("QPushButton {background-color: #00ff00;} QPushButton:disabled {background-color: #ff0000;}"));
+        // Mended: disabled, it was the alarm colour with dark red text. Now the plain button,
+        // its text readable on it.
+        QVERIFY(tab.submitButton()->styleSheet().startsWith("QPushButton {background-color: #00ff00;}"));
+        QVERIFY(!tab.submitButton()->styleSheet().contains("#ff0000"));
+        tab.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        const QImage submit = tab.submitButton()->grab().toImage();
+        const QColor ground = submit.pixelColor(submit.width() / 8, submit.height() / 2);
+        QVERIFY(qAbs(ground.red() - ground.green()) < 40); // no red
+        int darkest = 255, lightest = 0;
+        for (int y = 0; y < submit.height(); ++y)
+            for (int x = 0; x < submit.width(); ++x) {
+                darkest = qMin(darkest, submit.pixelColor(x, y).lightness());
+                lightest = qMax(lightest, submit.pixelColor(x, y).lightness());
+            }
+        QVERIFY(qMax(lightest - ground.lightness(), ground.lightness() - darkest) >= 90);
         QVERIFY(!tab.referenceCombo()->isEnabled());
         // dBu at the Zun output: the model follows, without the amplifier gain.
         tab.referenceCombo()->setCurrentIndex(1);

@@ -23,6 +23,7 @@
 #include <qwt_scale_draw.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QScrollBar>
 #include <QPushButton>
 #include <QtTest>
@@ -325,6 +326,17 @@ private slots:
         QVERIFY(p->hofTable()->columnWidth(ZunHOFModel::ColCharacter) > fm.horizontalAdvance("Linkwitz-Riley"));
         for (QTableView* table : {static_cast<QTableView*>(p->eqTable()), static_cast<QTableView*>(p->hofTable())})
             QVERIFY(!table->horizontalScrollBar()->isVisible());
+        // Mended: the Type column shrank to two letters when its list opened, and the
+        // "Remove" buttons were cut at the page's first size.
+        p->eqTable()->edit(p->eqProxy()->index(0, ZunEQModel::ColType));
+        QComboBox* types = nullptr;
+        for (QComboBox* box : p->eqTable()->viewport()->findChildren<QComboBox*>())
+            types = box->isVisible() ? box : types;
+        QVERIFY(types);
+        QTRY_VERIFY(p->eqTable()->columnWidth(ZunEQModel::ColType) >= types->sizeHint().width());
+        p->resize(p->minimumSizeHint());
+        for (QPushButton* button : p->findChildren<QPushButton*>())
+            QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
     }
 
     void proxiesGoWithThePage()
