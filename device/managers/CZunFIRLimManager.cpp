@@ -540,6 +540,12 @@ void CZunFIRLimManager::on_FIRFilterRemoved(unsigned int id)
 
 void CZunFIRLimManager::on_Disconnected()
 {
+    for (const quint32 id : qAsConst(m_uploading)) {
+        const QShPtrFLE set = GetFIRFilter(id);
+        emit m_zun->signal_LogMessage(QStringLiteral("FIR set %1 was not stored: the link to the processor was lost.")
+                                          .arg(set ? set->GetName() : QString::number(id, 16)),
+                                      true);
+    }
     abandonTransfers();
 }
 

@@ -126,10 +126,17 @@ void ZunMaintenanceActions::onLoadConfig()
     load->setFuture(QtConcurrent::run([zun, folder]() {
         const ZunConfigFolder found = zun->InvokeFromDir(folder);
         QString report = found.report();
-        if (found.canLoad() && !zun->WaitForFlashTransfers(ConfigLoadLimitMs))
-            report += QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
-                                     "and setups.");
-        return report;
+        if (!found.canLoad() || zun->WaitForFlashTransfers(ConfigLoadLimitMs))
+            return report;
+        // The load ends with the link: what the processor confirmed before is stored.
+        if (!zun->IsConnected())
+            return QStringLiteral("The configuration from %1 was not loaded completely: the link to the processor "
+                                  "was lost. What the processor confirmed before is stored; the FIR sets and setups "
+                                  "named as not stored, and the files not yet sent, are not. Check the lists after "
+                                  "reconnecting.")
+                .arg(QDir::toNativeSeparators(folder));
+        return report + QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
+                                       "and setups.");
     }));
 }
 
