@@ -8,6 +8,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunBlockFailures.h"
+#include "ZunCmdBuffer.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunWaitMs.h"
@@ -672,16 +673,26 @@ void CZunFIRLimManager::importDir(const QString& folder)
 
 // --- activation ------------------------------------------------------------------------------
 
+// Completion slots keep running while we wait. A slow processor's transfers take as long
+// as they take (the link's deadlines bound each reply): the time limit counts only while
+// the link carries nothing. A lost link ends the wait, and the activation with it.
+void CZunFIRLimManager::waitForTransfers()
+{
+    const bool linked = m_zun->IsConnected();
+    for (int round = 0; upDownLoadsInProgress(); ZunWaitMs(5)) {
+        round = m_zun->GetLink()->getCmdBuffer()->isIdle() ? round + 1 : 0;
+        if (round > WaitRounds)
+            throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
+                                       "Please try to disconnect and reconnect"));
+    }
+    if (linked && !m_zun->IsConnected())
+        throw error(QStringLiteral("The FIR filter was not activated: the link to the processor was lost."));
+}
+
 void CZunFIRLimManager::ActivateFIRFilter(ulong id, quint16 dsp)
 {
     guarded([&]() {
-        // Completion slots keep running while we wait.
-        for (int round = 0; upDownLoadsInProgress(); ++round) {
-            if (round > WaitRounds)
-                throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
-                                           "Please try to disconnect and reconnect"));
-            ZunWaitMs(5);
-        }
+        waitForTransfers();
         const quint32 key = quint32(id);
         if (GetFIRFilterPos(key) < 0)
             return;
@@ -711,12 +722,7 @@ void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode m
 
 void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
 {
-    for (int round = 0; upDownLoadsInProgress(); ++round) {
-        if (round > WaitRounds)
-            throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
-                                       "Please try to disconnect and reconnect"));
-        ZunWaitMs(5);
-    }
+    waitForTransfers();
     if (m_zun->GetStatusBuffer()->isLinked()) {
         id1 = id0;
         mode1 = mode0;
