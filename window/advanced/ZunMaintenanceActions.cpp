@@ -20,6 +20,13 @@ constexpr int ConfigLoadLimitMs = 10 * 60 * 1000;
 
 QSettings settings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
 
+void disconnectAll(QList<QMetaObject::Connection>& connections)
+{
+    for (const QMetaObject::Connection& c : qAsConst(connections))
+        QObject::disconnect(c);
+    connections.clear();
+}
+
 // A dotted IPv4 unicast address; anything else (IPv6, 0.0.0.0, loopback, multicast, the
 // broadcast and the reserved range) is no address a processor can take.
 bool isUnicastIPv4(const QString& text, quint32* address)
@@ -51,7 +58,11 @@ ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* 
 }
 
 // The timer is a member: it never fires into a destroyed tab.
-ZunMaintenanceActions::~ZunMaintenanceActions() { disconnectFirmwareProgress(); }
+ZunMaintenanceActions::~ZunMaintenanceActions()
+{
+    disconnectFirmwareProgress();
+    endWizardWatch();
+}
 
 void ZunMaintenanceActions::setPrompts(std::unique_ptr<Prompts> prompts) { m_prompts = std::move(prompts); }
 
@@ -179,12 +190,7 @@ void ZunMaintenanceActions::endFirmwareUpdate()
     emit longOperationFinished(ZunLongOperation::Firmware);
 }
 
-void ZunMaintenanceActions::disconnectFirmwareProgress()
-{
-    for (const QMetaObject::Connection& c : qAsConst(m_firmwareProgress))
-        disconnect(c);
-    m_firmwareProgress.clear();
-}
+void ZunMaintenanceActions::disconnectFirmwareProgress() { disconnectAll(m_firmwareProgress); }
 
 void ZunMaintenanceActions::on_BlockTransfer(quint16 bytes)
 {
@@ -309,4 +315,26 @@ void ZunMaintenanceActions::on_BttnRouting()
         m_zun->ApplyFullRoutingPreset(clock, 0, multipath1, multipath2, crossover, full, full.GetRoutingPreset(),
                                       full.GetInputPreset(), fir1, fir2, copy1, copy2, keep);
     }
+    watchWizard();
 }
+
+void ZunMaintenanceActions::watchWizard()
+{
+    endWizardWatch();
+    const QString lost = tr("The configuration wizard's changes were not applied, or only in part: the link to the "
+                            "processor was lost before it ran them. Check the routing and the FIR sets after "
+                            "reconnecting, and run the wizard again.");
+    if (!m_zun->IsConnected()) {
+        m_prompts->message(QMessageBox::Warning, lost);
+        return;
+    }
+    // The activation's answer is the last of the wizard's changes.
+    m_wizardWatch << connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FIRFilterSelect, this,
+                             &ZunMaintenanceActions::endWizardWatch, Qt::QueuedConnection)
+                  << connect(m_zun.data(), &CZun::signal_Disconnected, this, [this, lost]() {
+                         endWizardWatch();
+                         m_prompts->message(QMessageBox::Warning, lost);
+                     }, Qt::QueuedConnection);
+}
+
+void ZunMaintenanceActions::endWizardWatch() { disconnectAll(m_wizardWatch); }
