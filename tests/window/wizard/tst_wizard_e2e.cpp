@@ -274,6 +274,20 @@ class TestWizardE2E : public QObject
         return path;
     }
 
+    // On the crossover page: fir on both DSPs; then on to Finish, recording what the pages
+    // show, and Finish pressed.
+    bool finishWithFir(CZunConfigWizard& w, const QString& fir, Shown* s)
+    {
+        QWizardPage* xo = w.page(CZunConfigWizard::XOver);
+        fileBox(xo, 1)->setEditText(fir);
+        child<QCheckBox>(xo, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
+        while (w.currentId() != CZunConfigWizard::Finish)
+            if (!next(w))
+                return false;
+        *s = recordShown(w, false);
+        return press(w, QWizard::FinishButton);
+    }
+
 private slots:
     void cleanup()
     {
@@ -372,13 +386,7 @@ private slots:
             fileBox(xo, 1)->setEditText(fast);
             if (xo->isComplete() || boxes.titles != QStringList("Invalid FIR filter"))
                 return false;
-            fileBox(xo, 1)->setEditText(fir);
-            child<QCheckBox>(xo, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
-            while (w.currentId() != CZunConfigWizard::Finish)
-                if (!next(w))
-                    return false;
-            s = recordShown(w, false);
-            return press(w, QWizard::FinishButton);
+            return finishWithFir(w, fir, &s);
         };
         m_answers->wizard = [&](CZunConfigWizard& w) { return walk(w, false); };
         m_actions->on_BttnRouting();
@@ -472,13 +480,7 @@ private slots:
                 if (!next(w))
                     return false;
                 kindBox(xo)->setCurrentIndex(1);
-                fileBox(xo, 1)->setEditText(fir);
-                child<QCheckBox>(xo, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
-                while (w.currentId() != CZunConfigWizard::Finish)
-                    if (!next(w))
-                        return false;
-                s = recordShown(w, false);
-                return press(w, QWizard::FinishButton);
+                return finishWithFir(w, fir, &s);
             };
             m_rig.sent.clear();
             m_answers->shown.clear();
