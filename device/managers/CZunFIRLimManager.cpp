@@ -675,8 +675,9 @@ void CZunFIRLimManager::importDir(const QString& folder)
 
 // Completion slots keep running while we wait. A slow processor's transfers take as long
 // as they take (the link's deadlines bound each reply): the time limit counts only while
-// the link carries nothing. A lost link ends the wait, and the activation with it.
-void CZunFIRLimManager::waitForTransfers()
+// the link carries nothing. A lost link ends the wait, and the activation with it: the
+// link's own message has told the operator, the log says what was not activated.
+bool CZunFIRLimManager::waitForTransfers()
 {
     const bool linked = m_zun->IsConnected();
     for (int round = 0; upDownLoadsInProgress(); ZunWaitMs(5)) {
@@ -685,14 +686,18 @@ void CZunFIRLimManager::waitForTransfers()
             throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
                                        "Please try to disconnect and reconnect"));
     }
-    if (linked && !m_zun->IsConnected())
-        throw error(QStringLiteral("The FIR filter was not activated: the link to the processor was lost."));
+    if (!linked || m_zun->IsConnected())
+        return true;
+    emit m_zun->signal_LogMessage(QStringLiteral("The FIR filter was not activated: the link to the processor was lost."),
+                                  true);
+    return false;
 }
 
 void CZunFIRLimManager::ActivateFIRFilter(ulong id, quint16 dsp)
 {
     guarded([&]() {
-        waitForTransfers();
+        if (!waitForTransfers())
+            return;
         const quint32 key = quint32(id);
         if (GetFIRFilterPos(key) < 0)
             return;
@@ -722,7 +727,8 @@ void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode m
 
 void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
 {
-    waitForTransfers();
+    if (!waitForTransfers())
+        return;
     if (m_zun->GetStatusBuffer()->isLinked()) {
         id1 = id0;
         mode1 = mode0;
