@@ -661,7 +661,7 @@ void CZunFIRLimManager::importDir(const QString& folder)
     for (const QFileInfo& fi : files) {
         const auto set = QShPtrFLE::create(this, fi.absoluteFilePath(), FileSampleRate);
         const quint32 id = set->getKey();
-        if (mem->hasFilterId(id) || !setupsUsing(id).isEmpty())
+        if (mem->hasFilterId(id) || !setupsUsing(id).isEmpty() || skippedWithoutLink(m_zun, fi.fileName()))
             continue;
         uploadSet(set, 0);
     }

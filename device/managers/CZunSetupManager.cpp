@@ -5,6 +5,7 @@
 #include "CZun.h"
 #include "CZunMetaCmd.h"
 #include "CZunStatusBuffer.h"
+#include "ZunBlockFailures.h"
 #include "ZunSetup.h"
 
 #include <QDebug>
@@ -613,6 +614,8 @@ void CZunSetupManager::fromDir(QString folder)
                 qWarning().noquote() << "CZunSetupManager: setup file" << f << "names no valid position; skipped";
                 continue;
             }
+            if (skippedWithoutLink(m_zun, f))
+                continue;
             auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
             adopt(setup);
             uploadSetup(setup, p);
