@@ -1103,13 +1103,14 @@ bool CZun::WaitForFlashTransfers(int timeoutMs) const
     // transfer's end may start another.
     for (int round = 0; round < 2; ++round) {
         while (busy()) {
-            if (clock.elapsed() > timeoutMs)
+            if (clock.elapsed() > timeoutMs || !IsConnected())
                 return false;
             QThread::msleep(20);
         }
         QThread::msleep(round == 0 ? 200 : 0);
     }
-    return true;
+    // The managers give their transfers up when the link goes: idle then is no success.
+    return IsConnected();
 }
 
 bool CZun::GetProcessingStats(int* rate, int* dsp0Load, int* dsp1Load) const

@@ -8,6 +8,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunBlockFailures.h"
+#include "ZunCmdBuffer.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunWaitMs.h"
@@ -566,6 +567,12 @@ void CZunFIRLimManager::on_FIRFilterRemoved(unsigned int id)
 
 void CZunFIRLimManager::on_Disconnected()
 {
+    for (const quint32 id : qAsConst(m_uploading)) {
+        const QShPtrFLE set = GetFIRFilter(id);
+        emit m_zun->signal_LogMessage(QStringLiteral("FIR set %1 was not stored: the link to the processor was lost.")
+                                          .arg(set ? set->GetName() : QString::number(id, 16)),
+                                      true);
+    }
     abandonTransfers();
 }
 
@@ -680,7 +687,7 @@ void CZunFIRLimManager::importDir(const QString& folder)
     for (const QFileInfo& fi : files) {
         const auto set = QShPtrFLE::create(this, fi.absoluteFilePath(), FileSampleRate);
         const quint32 id = set->getKey();
-        if (mem->hasFilterId(id) || !setupsUsing(id).isEmpty())
+        if (mem->hasFilterId(id) || !setupsUsing(id).isEmpty() || skippedWithoutLink(m_zun, fi.fileName()))
             continue;
         uploadSet(set, 0);
     }
@@ -692,16 +699,31 @@ void CZunFIRLimManager::importDir(const QString& folder)
 
 // --- activation ------------------------------------------------------------------------------
 
+// Completion slots keep running while we wait. A slow processor's transfers take as long
+// as they take (the link's deadlines bound each reply): the time limit counts only while
+// the link carries nothing. A lost link ends the wait, and the activation with it: the
+// link's own message has told the operator, the log says what was not activated.
+bool CZunFIRLimManager::waitForTransfers()
+{
+    const bool linked = m_zun->IsConnected();
+    for (int round = 0; upDownLoadsInProgress(); ZunWaitMs(5)) {
+        round = m_zun->GetLink()->getCmdBuffer()->isIdle() ? round + 1 : 0;
+        if (round > WaitRounds)
+            throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
+                                       "Please try to disconnect and reconnect"));
+    }
+    if (!linked || m_zun->IsConnected())
+        return true;
+    emit m_zun->signal_LogMessage(QStringLiteral("The FIR filter was not activated: the link to the processor was lost."),
+                                  true);
+    return false;
+}
+
 void CZunFIRLimManager::ActivateFIRFilter(ulong id, quint16 dsp)
 {
     guarded([&]() {
-        // Completion slots keep running while we wait.
-        for (int round = 0; upDownLoadsInProgress(); ++round) {
-            if (round > WaitRounds)
-                throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
-                                           "Please try to disconnect and reconnect"));
-            ZunWaitMs(5);
-        }
+        if (!waitForTransfers())
+            return;
         const quint32 key = quint32(id);
         if (GetFIRFilterPos(key) < 0)
             return;
@@ -731,12 +753,8 @@ void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode m
 
 void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
 {
-    for (int round = 0; upDownLoadsInProgress(); ++round) {
-        if (round > WaitRounds)
-            throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
-                                       "Please try to disconnect and reconnect"));
-        ZunWaitMs(5);
-    }
+    if (!waitForTransfers())
+        return;
     if (m_zun->GetStatusBuffer()->isLinked()) {
         id1 = id0;
         mode1 = mode0;

@@ -128,6 +128,9 @@ private:
     void removeFromList(int row, bool deleteFile);
     void postModel(const std::function<void(QStandardItemModel*)>& change);
     void holdTransfer();
+    // Waits until no set is on its way to or from the flash; throws when that never comes,
+    // false when the link was lost meanwhile.
+    bool waitForTransfers();
     // Forgets every transfer in flight: counters to 0, held mutex levels released.
     void abandonTransfers();
     void releaseTransfer();

@@ -5,6 +5,7 @@
 #include "CZun.h"
 #include "CZunMetaCmd.h"
 #include "CZunStatusBuffer.h"
+#include "ZunBlockFailures.h"
 #include "ZunSetup.h"
 
 #include <QDebug>
@@ -47,6 +48,7 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
     connect(zun, &CZun::signal_UploadSetup, this, qOverload<QString, int>(&CZunSetupManager::UploadSetup),
             Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_RemoveSetup, this, &CZunSetupManager::RemoveSetup, Qt::BlockingQueuedConnection);
+    connect(zun, &CZun::signal_Disconnected, this, &CZunSetupManager::on_Disconnected, Qt::QueuedConnection);
 }
 
 CZunSetupManager::~CZunSetupManager()
@@ -114,6 +116,49 @@ bool CZunSetupManager::releaseHold(HoldKind kind, int position)
     return true;
 }
 
+void CZunSetupManager::sendHeld(const CZunMetaCmd& meta, HoldKind kind, int position)
+{
+    if (m_zun->SendMetaCmd(meta) == 0)
+        return;
+    releaseHold(kind, position);
+    fail(QStringLiteral("Zun nr. %1 is not connected; the setup at position %2 was not %3.")
+             .arg(m_zun->GetNr())
+             .arg(position)
+             .arg(kind == Removal ? QStringLiteral("removed") : QStringLiteral("stored")));
+}
+
+void CZunSetupManager::on_Disconnected()
+{
+    guarded([&]() {
+        CMemoryManager* mm = m_zun->GetMemoryManager();
+        for (auto it = m_holds.begin(); it != m_holds.end(); it = m_holds.erase(it)) {
+            const int position = it.key() & 0xFFFF;
+            for (int n = it.value(); n > 0; --n) {
+                m_transferLock->unlock();
+                if (it.key() >> 16 != Upload)
+                    continue;
+                mm->decTransfers();
+                QString name;
+                {
+                    QMutexLocker lock(m_lock);
+                    if (position < m_setups.size() && m_setups.at(position))
+                        name = m_setups.at(position)->GetSetupName().trimmed();
+                }
+                emit m_zun->signal_LogMessage(
+                    QStringLiteral("Setup %1 was not stored at position %2: the link to the processor was lost.")
+                        .arg(name)
+                        .arg(position),
+                    true);
+            }
+        }
+        m_pendingUploads = 0;
+        m_pendingDownloads = 0;
+        // A removal the processor never confirmed removed nothing: the next directory
+        // shows the setup again.
+        m_removing.clear();
+    });
+}
+
 // --- model ------------------------------------------------------------------------------
 
 void CZunSetupManager::modelReset(int rows)
@@ -163,11 +208,14 @@ void CZunSetupManager::modelIcon(int row, bool icon, bool all)
 
 ZunSetup* CZunSetupManager::GetSetup(int position) const
 {
-    // Wait for outstanding transfers, but never for ever.
-    if (m_transferLock->tryLock(TransferWaitMs))
-        m_transferLock->unlock();
-    else
-        qWarning() << "CZunSetupManager: a setup transfer did not complete in time; reading the list as it is";
+    // Wait for outstanding transfers, but never for ever, and never in the device object's
+    // (GUI) thread: its title and pages read the list as it is.
+    if (QThread::currentThread() != m_zun->thread()) {
+        if (m_transferLock->tryLock(TransferWaitMs))
+            m_transferLock->unlock();
+        else
+            qWarning() << "CZunSetupManager: a setup transfer did not complete in time; reading the list as it is";
+    }
     QMutexLocker lock(m_lock);
     if (noSetup(position))
         return nullptr;
@@ -401,6 +449,7 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     m_zun->UploadDSPProgram(id0);
     if (id1 != id0)
         m_zun->UploadDSPProgram(id1);
+    ZunSetup* const before = m_setups.at(position).data();
     m_setups[position] = setup;
     modelRow(position, setup->GetSetupName(), QVariant(setup->GetCRC()), false);
     const QByteArray image = setup->toByteArray();
@@ -410,7 +459,14 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyRxTxBuf2F") + nr("ID_FAI_Ctrl_w_RxTxBuf")));
     ++m_pendingUploads;
     mm->incTransfers();
-    m_zun->SendMetaCmd(meta);
+    try {
+        sendHeld(meta, Upload, position);
+    } catch (const std::exception&) {
+        --m_pendingUploads;
+        mm->decTransfers();
+        addToList(position, before, false);
+        throw;
+    }
 }
 
 void CZunSetupManager::on_SetupUploaded(bool ok, int position)
@@ -446,6 +502,7 @@ void CZunSetupManager::removeSetup(int position)
     if (!GetSetup(position))
         fail(QStringLiteral("Empty setups can not be deleted."));
     takeHold(Removal, position);
+    ZunSetup* const before = m_setups.at(position).data();
     // The entry is emptied, not taken out: the other setups keep their positions.
     m_setups[position] = nullptr;
     m_removing.insert(position);
@@ -453,7 +510,13 @@ void CZunSetupManager::removeSetup(int position)
     CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
     meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
-    m_zun->SendMetaCmd(meta);
+    try {
+        sendHeld(meta, Removal, position);
+    } catch (const std::exception&) {
+        m_removing.remove(position);
+        addToList(position, before, false);
+        throw;
+    }
 }
 
 void CZunSetupManager::on_SetupRemoved(int position)
@@ -553,6 +616,8 @@ void CZunSetupManager::fromDir(QString folder)
                 qWarning().noquote() << "CZunSetupManager: setup file" << f << "names no valid position; skipped";
                 continue;
             }
+            if (skippedWithoutLink(m_zun, f))
+                continue;
             auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
             adopt(setup);
             uploadSetup(setup, p);

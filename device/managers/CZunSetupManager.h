@@ -16,6 +16,7 @@
 #include <functional>
 
 class CCmdMap;
+class CZunMetaCmd;
 class CZun;
 class QStandardItemModel;
 class ZunSetup;
@@ -23,10 +24,12 @@ class ZunSetup;
 // The setups stored in the device's flash, one entry per setup-list position. Lives in a
 // worker thread of its device object; the model lives in the device object's (GUI)
 // thread and is updated there. A recursive transfer lock is held from the start of every
-// flash transfer to its completion, so that GetSetup (called from other threads) waits
+// flash transfer to its completion, so that GetSetup (called from worker threads) waits
 // for outstanding transfers while the manager's own slots go on. That wait has a time
-// limit: a completion that never comes (a lost reply) must not freeze the caller. The
-// list itself has a lock of its own that is only ever held briefly.
+// limit: a completion that never comes (a lost reply) must not freeze the caller; the
+// device object's (GUI) thread never waits and reads the list as it is. A lost link gives
+// back every hold and count its transfers took. The list itself has a lock of its own
+// that is only ever held briefly.
 //
 // The manager owns every setup it lists (also the ones handed to UploadSetup) and deletes
 // them only when it is destroyed, so a pointer from GetSetup stays valid.
@@ -71,6 +74,8 @@ public slots:
     void on_SetupUploaded(bool ok, int position);
     void on_SetupRemoved(int position);
     void on_SetupModified();
+    // A lost link answers none of the transfers in flight.
+    void on_Disconnected();
     void allToFile(QString folder);
     void fromDir(QString folder);
     // The garbage collection's restore of its backup folder (see the .cpp).
@@ -94,6 +99,9 @@ private:
     void takeHold(HoldKind kind, int position);
     bool tryTakeHold(HoldKind kind, int position);
     bool releaseHold(HoldKind kind, int position);
+    // Sends meta for a transfer that holds (kind, position); a group the link refuses (no
+    // connection) gives the hold back and throws.
+    void sendHeld(const CZunMetaCmd& meta, HoldKind kind, int position);
     void emitFirMap();
     // The name of the active setup as listed, empty when none is listed there.
     QString activeSetupName() const;

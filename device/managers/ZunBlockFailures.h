@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CZun.h"
 #include "CZunCmd.h"
 #include "ZunBaseComm.h"
 #include "ZunWire.h"
@@ -21,4 +22,15 @@ void forwardFailedBlockWrites(ZunBaseComm* link, Manager* manager)
                                           Q_ARG(QByteArray, cmd.getPayload()));
         },
         Qt::DirectConnection);
+}
+
+// A file of a folder load that a lost link keeps from the processor is named in the log and
+// skipped: the load's report says the link was lost, no box for each file. True if skipped.
+inline bool skippedWithoutLink(CZun* zun, const QString& fileName)
+{
+    if (zun->IsConnected())
+        return false;
+    emit zun->signal_LogMessage(
+        QStringLiteral("%1 was not stored: the link to the processor was lost.").arg(fileName), true);
+    return true;
 }

@@ -22,6 +22,13 @@ constexpr int ConfigConfirmLimitMs = 20 * 1000;
 
 QSettings settings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
 
+void disconnectAll(QList<QMetaObject::Connection>& connections)
+{
+    for (const QMetaObject::Connection& c : qAsConst(connections))
+        QObject::disconnect(c);
+    connections.clear();
+}
+
 // A dotted IPv4 unicast address; anything else (IPv6, 0.0.0.0, loopback, multicast, the
 // broadcast and the reserved range) is no address a processor can take.
 bool isUnicastIPv4(const QString& text, quint32* address)
@@ -53,7 +60,11 @@ ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* 
 }
 
 // The timer is a member: it never fires into a destroyed tab.
-ZunMaintenanceActions::~ZunMaintenanceActions() { disconnectFirmwareProgress(); }
+ZunMaintenanceActions::~ZunMaintenanceActions()
+{
+    disconnectFirmwareProgress();
+    endWizardWatch();
+}
 
 void ZunMaintenanceActions::setPrompts(std::unique_ptr<Prompts> prompts) { m_prompts = std::move(prompts); }
 
@@ -127,13 +138,23 @@ void ZunMaintenanceActions::onLoadConfig()
     });
     load->setFuture(QtConcurrent::run([zun, folder]() {
         ZunConfigFolder found = zun->InvokeFromDir(folder);
-        QString report;
-        if (found.canLoad() && !zun->WaitForFlashTransfers(ConfigLoadLimitMs))
-            report += QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
-                                     "and setups.");
+        if (!found.canLoad())
+            return found.report();
+        const bool settled = zun->WaitForFlashTransfers(ConfigLoadLimitMs);
+        // The load ends with the link: what the processor confirmed before is stored.
+        if (!zun->IsConnected())
+            return QStringLiteral("The configuration from %1 was not loaded completely: the link to the processor "
+                                  "was lost. What the processor confirmed before is stored; the FIR sets and setups "
+                                  "named as not stored, and the files not yet sent, are not. Check the lists after "
+                                  "reconnecting.")
+                .arg(QDir::toNativeSeparators(folder));
         // What the log says was loaded is what the processor's flash shows.
         found.confirm(zun.data(), ConfigConfirmLimitMs);
-        return found.report() + report;
+        QString report = found.report();
+        if (!settled)
+            report += QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
+                                     "and setups.");
+        return report;
     }));
 }
 
@@ -176,12 +197,7 @@ void ZunMaintenanceActions::endFirmwareUpdate()
     emit longOperationFinished(ZunLongOperation::Firmware);
 }
 
-void ZunMaintenanceActions::disconnectFirmwareProgress()
-{
-    for (const QMetaObject::Connection& c : qAsConst(m_firmwareProgress))
-        disconnect(c);
-    m_firmwareProgress.clear();
-}
+void ZunMaintenanceActions::disconnectFirmwareProgress() { disconnectAll(m_firmwareProgress); }
 
 void ZunMaintenanceActions::on_BlockTransfer(quint16 bytes)
 {
@@ -306,4 +322,26 @@ void ZunMaintenanceActions::on_BttnRouting()
         m_zun->ApplyFullRoutingPreset(clock, 0, multipath1, multipath2, crossover, full, full.GetRoutingPreset(),
                                       full.GetInputPreset(), fir1, fir2, copy1, copy2, keep);
     }
+    watchWizard();
 }
+
+void ZunMaintenanceActions::watchWizard()
+{
+    endWizardWatch();
+    const QString lost = tr("The configuration wizard's changes were not applied, or only in part: the link to the "
+                            "processor was lost before it ran them. Check the routing and the FIR sets after "
+                            "reconnecting, and run the wizard again.");
+    if (!m_zun->IsConnected()) {
+        m_prompts->message(QMessageBox::Warning, lost);
+        return;
+    }
+    // The activation's answer is the last of the wizard's changes.
+    m_wizardWatch << connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FIRFilterSelect, this,
+                             &ZunMaintenanceActions::endWizardWatch, Qt::QueuedConnection)
+                  << connect(m_zun.data(), &CZun::signal_Disconnected, this, [this, lost]() {
+                         endWizardWatch();
+                         m_prompts->message(QMessageBox::Warning, lost);
+                     }, Qt::QueuedConnection);
+}
+
+void ZunMaintenanceActions::endWizardWatch() { disconnectAll(m_wizardWatch); }

@@ -85,10 +85,15 @@ private:
     // A firmware update that did not start or whose check failed: nothing more will come.
     void endFirmwareUpdate();
     void disconnectFirmwareProgress();
+    // Until the processor answers the wizard's activation, a lost link is reported as the
+    // loss of the wizard's changes.
+    void watchWizard();
+    void endWizardWatch();
 
     QSharedPointer<CZun> m_zun;
     std::unique_ptr<Prompts> m_prompts;
     QList<QMetaObject::Connection> m_firmwareProgress;
+    QList<QMetaObject::Connection> m_wizardWatch;
     QTimer m_finishTimer;
     int m_finishDelayOverride = -1;
 };

@@ -265,20 +265,26 @@ void ZunLimModel::on_FIRFilterChanged(int dsp, QShPtrFLE set, int position)
     const int d = dsp - 1;
     QVector<Edit>& pending = m_pending[d];
     m_carried[d] = false;
-    if (set != m_sets[d] && !pending.isEmpty()) {
+    if (set != m_sets[d] && !(pending.isEmpty() && m_submitted[d].isEmpty())) {
+        const QVector<Edit> edits = m_submitted[d] + pending;
+        pending.clear();
         if (set && m_sets[d] && set->sameFilter(*m_sets[d])) {
+            m_submitted[d].clear();
             // The same filter again (stored by a submit, or reloaded): what the operator
-            // typed since stays what the table shows, still to be sent.
-            for (const Edit& e : qAsConst(pending)) {
+            // typed and the set does not hold stays what the table shows, still to be sent.
+            for (const Edit& e : edits) {
                 try {
+                    const QByteArray before = set->toByteArray();
                     storeAs(*set, e);
+                    if (set->toByteArray() != before)
+                        pending.append(e);
                 } catch (const std::exception&) {
                     // Taken once already; a value the new set cannot hold is dropped.
                 }
             }
-            m_carried[d] = true;
+            m_carried[d] = !pending.isEmpty();
         } else {
-            pending.clear();
+            m_submitted[d].clear();
         }
     }
     beginResetModel();
@@ -289,6 +295,7 @@ void ZunLimModel::on_FIRFilterChanged(int dsp, QShPtrFLE set, int position)
 void ZunLimModel::submitted()
 {
     for (int d = 0; d < 2; ++d) {
+        m_submitted[d] += m_pending[d];
         m_pending[d].clear();
         m_carried[d] = false;
     }

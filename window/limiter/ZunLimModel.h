@@ -47,8 +47,9 @@ public:
 
     // Edits made since the last submit stay with the filter they were typed for: a set of
     // the same filter that the manager reports (the stored result of a submit, a reload)
-    // gets them again, another filter drops them. True when the last set reported for a
-    // DSP got such edits: they are still to be sent.
+    // gets them again, another filter drops them. So do submitted edits until a set of
+    // that filter holds them: a submit the link took with it stored nothing. True when the
+    // last set reported for a DSP got such edits: they are still to be sent.
     bool carriesEdits() const { return m_carried[0] || m_carried[1]; }
     // The edits made so far are being sent: from now on only later ones are pending.
     void submitted();
@@ -85,6 +86,7 @@ private:
     QSharedPointer<CZun> m_zun;
     QShPtrFLE m_sets[2];
     QVector<Edit> m_pending[2];
+    QVector<Edit> m_submitted[2]; // sent, and not yet seen in a reported set
     bool m_carried[2] = {false, false};
     ZunC::Units m_unit = ZunC::Watt;
     ZunC::LimiterReference m_reference = ZunC::AmplifierOutput;

@@ -260,6 +260,43 @@ private slots:
         QCOMPARE(m_sent.count(nr("Cmd_Block_ID")), 1);
     }
 
+    // A link lost during an upload or a removal leaves no hold, count or removal mark
+    // behind, and the device object's (GUI) thread never waits for a transfer: after a
+    // reconnect the list shows what the processor holds.
+    void linkLostDuringUploadAndRemoval()
+    {
+        startWithSetup0("Kept");
+        // The link drops at the processor's next command; Connect once the loss is reported.
+        auto dropAndReconnect = [&](const std::function<void()>& during) {
+            ZunSignalSpy lost(m_zun.get(), &CZun::signal_exception);
+            QVERIFY(m_sim->control(QStringLiteral("droplink")));
+            during();
+            QVERIFY(waitUntil([&]() {
+                return std::any_of(lost.begin(), lost.end(), [](const QVariantList& a) { return a.at(1) == "Network error"; });
+            }));
+            QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+            ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+            m_zun->connect(true);
+            QVERIFY(status.count() > 0 || status.wait(20000));
+            QVERIFY(settle(m_zun.get()));
+            initialize();
+        };
+        QVERIFY(m_sim->control(QStringLiteral("delay 300")));
+        auto* copy = new ZunSetup(m_zun.get(), img()->toByteArray());
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection, Q_ARG(ZunSetup*, copy),
+                                          Q_ARG(int, 3)));
+        QVERIFY(mgr()->GetSetup(0) != nullptr);
+        QCOMPARE(stateField(m_sim->query("state", "state "), "setups"), QString("1")); // returned before the store
+        dropAndReconnect([&]() {
+            QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
+        });
+        QVERIFY(waitUntil([&]() { return mgr()->pendingDownloads() == 0 && rowText(3) == CZunSetupManager::EmptyRowText; }));
+
+        dropAndReconnect([&]() { m_zun->RemoveSetup(0); });
+        QVERIFY(waitUntil([&]() { return rowText(0).startsWith("Kept"); }));
+        QVERIFY(mgr()->GetSetup(0) != nullptr);
+    }
+
     void failuresSendNothingAndCountNothing()
     {
         start(1080);

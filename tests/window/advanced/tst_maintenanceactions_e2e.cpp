@@ -158,6 +158,40 @@ private slots:
         }, 30000));
     }
 
+    // A load the link takes with it ends with the link, says so, and leaves nothing counted.
+    void configLoadEndsWithTheLink_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("droplink") << "droplink";
+        QTest::newRow("silent") << "silent";
+    }
+    void configLoadEndsWithTheLink()
+    {
+        QFETCH(QString, fault);
+        start();
+        m_rig.zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        QTemporaryDir folder;
+        m_answers->folderChoice = folder.path();
+        m_actions->onSaveConfig();
+        const QDir dir(folder.path());
+        QVERIFY(QFile::rename(dir.filePath(dir.entryList({"Set*.zun"}).value(0)), dir.filePath("Set03_Alpha.zun")));
+        QVERIFY(QFile::copy(dir.filePath("Set03_Alpha.zun"), dir.filePath("Set04_Alpha.zun")));
+
+        ZunSignalSpy log(m_actions, &ZunMaintenanceActions::signal_log);
+        ZunSignalSpy finished(m_actions, &ZunMaintenanceActions::longOperationFinished);
+        QVERIFY(m_rig.sim->control(fault));
+        m_actions->onLoadConfig();
+        QVERIFY(finished.wait(60000)); // a hang guard: the load ends with the link
+        QVERIFY2(log.last().at(0).toString().contains(QStringLiteral("the link to the processor was lost")),
+                 qPrintable(log.last().at(0).toString()));
+        QVERIFY(waitUntil([&]() {
+            return m_rig.zun->GetSetupManager()->pendingUploads() == 0
+                && m_rig.zun->GetMemoryManager()->pendingTransfers() == 0;
+        }));
+        QCOMPARE(field(state(), "setups"), QStringLiteral("1"));
+    }
+
     // The wizard's answers reach the processor in both routing modes; IIR sends no files.
     void wizardAppliedInBothModes()
     {

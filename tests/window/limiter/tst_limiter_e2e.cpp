@@ -106,6 +106,48 @@ private slots:
         QCOMPARE(model->data(gain).toDouble(), 18.0);
     }
 
+    // A Submit the link takes with it stores nothing: after Connect the edit is still in
+    // the table, Submit is offered again, and then stores it.
+    void submitCutByALostLinkStaysOnOffer()
+    {
+        const QSharedPointer<CZun> zun = m_rig->device(Emulated);
+        CZunFIRLimManager* fir = zun->GetFIRLimManager();
+        auto connectAgain = [&]() {
+            ZunSignalSpy initialized(fir, &CZunFIRLimManager::signal_Initialized);
+            zun->connect();
+            QVERIFY(WindowTestRig::waitFor(initialized));
+            QVERIFY(DeviceTestRig::settleTransfers(zun.data()));
+        };
+        LimiterWidget tab(zun);
+        ZunLimModel* model = tab.model();
+        zun->disconnect();
+        QVERIFY(DeviceTestRig::waitUntil([&]() { return !zun->IsConnected(); }));
+        connectAgain();
+        QTRY_VERIFY(model->setOfColumn(0));
+        const QModelIndex gain = model->index(ZunLimModel::RowGain, 0);
+        const double typed = model->data(gain).toDouble() == 15.0 ? 16.0 : 15.0;
+        QVERIFY(model->setData(gain, typed));
+        QTRY_VERIFY(tab.submitButton()->isEnabled());
+
+        ZunSignalSpy lost(zun.data(), &CZun::signal_exception);
+        QVERIFY(m_rig->sim()->control(QStringLiteral("droplink")));
+        tab.submitButton()->click();
+        QVERIFY(DeviceTestRig::waitUntil([&]() {
+            return std::any_of(lost.begin(), lost.end(), [](const QVariantList& a) { return a.at(1) == "Network error"; });
+        }));
+        connectAgain();
+        QVERIFY(fir->GetActiveFIRFilter(1)->ampGain(0) != typed);
+        QTRY_VERIFY(tab.submitButton()->isEnabled());
+        QCOMPARE(model->data(gain).toDouble(), typed);
+
+        tab.submitButton()->click();
+        QVERIFY(DeviceTestRig::waitUntil([&]() {
+            const QShPtrFLE active = fir->GetFIRFilter(zun->GetActiveFilterIndex(1));
+            return active && active->ampGain(0) == typed && DeviceTestRig::transfersIdle(zun.data());
+        }, 30000));
+        QTRY_VERIFY(!tab.submitButton()->isEnabled());
+    }
+
     // The limiter table's failures and a CSV list's unreadable rows: one box each.
     void failuresReachTheWindowsMessageBox()
     {

@@ -274,6 +274,20 @@ class TestWizardE2E : public QObject
         return path;
     }
 
+    // On the crossover page: fir on both DSPs; then on to Finish, recording what the pages
+    // show, and Finish pressed.
+    bool finishWithFir(CZunConfigWizard& w, const QString& fir, Shown* s)
+    {
+        QWizardPage* xo = w.page(CZunConfigWizard::XOver);
+        fileBox(xo, 1)->setEditText(fir);
+        child<QCheckBox>(xo, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
+        while (w.currentId() != CZunConfigWizard::Finish)
+            if (!next(w))
+                return false;
+        *s = recordShown(w, false);
+        return press(w, QWizard::FinishButton);
+    }
+
 private slots:
     void cleanup()
     {
@@ -372,13 +386,7 @@ private slots:
             fileBox(xo, 1)->setEditText(fast);
             if (xo->isComplete() || boxes.titles != QStringList("Invalid FIR filter"))
                 return false;
-            fileBox(xo, 1)->setEditText(fir);
-            child<QCheckBox>(xo, "Use same FIR filter on DSP1 and DSP2")->setChecked(true);
-            while (w.currentId() != CZunConfigWizard::Finish)
-                if (!next(w))
-                    return false;
-            s = recordShown(w, false);
-            return press(w, QWizard::FinishButton);
+            return finishWithFir(w, fir, &s);
         };
         m_answers->wizard = [&](CZunConfigWizard& w) { return walk(w, false); };
         m_actions->on_BttnRouting();
@@ -456,6 +464,42 @@ private slots:
         }
         reader->disconnect();
         QVERIFY(waitUntil([&]() { return !reader->IsConnected(); }));
+    }
+
+    // On a processor that answers slowly, but within the link's deadlines, Finish waits for
+    // the wizard's own uploads (here about 20 s of them) and then runs the set it chose; a
+    // link lost before that is reported as the loss of the wizard's changes.
+    void finishOnASlowProcessor()
+    {
+        start();
+        Shown s;
+        auto finishWith = [&](const QString& fir) {
+            m_answers->wizard = [&](CZunConfigWizard& w) {
+                w.show();
+                QWizardPage* xo = w.page(CZunConfigWizard::XOver);
+                if (!next(w))
+                    return false;
+                kindBox(xo)->setCurrentIndex(1);
+                return finishWithFir(w, fir, &s);
+            };
+            m_rig.sent.clear();
+            m_answers->shown.clear();
+            m_actions->on_BttnRouting();
+        };
+        ZunSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 1500")));
+        finishWith(writeFir("Slow PA", 48000.0));
+        QVERIFY(waitUntil([&]() { return m_rig.sent.count(nr("Cmd_0_DSP_LoadKoef")) > 0 || !failed.isEmpty(); }, 180000));
+        QVERIFY(failed.isEmpty());
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
+        QVERIFY(holdsShown(s, false, "Slow PA"));
+
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 300")));
+        finishWith(writeFir("Lost PA", 48000.0));
+        QVERIFY(m_rig.sim->control(QStringLiteral("droplink")));
+        QVERIFY(waitUntil([&]() { return !m_answers->shown.isEmpty(); }));
+        QVERIFY2(m_answers->shown.first().startsWith(QStringLiteral("The configuration wizard's changes were not applied")),
+                 qPrintable(m_answers->shown.join('\n')));
     }
 
     // Without a routing to choose (no routing library), nothing reaches the processor,
