@@ -138,6 +138,17 @@ private:
     QTcpSocket m_socket;
 };
 
+// On a processor with an empty flash the first connection uploads the pass-through set
+// and then activates it on each DSP, from the FIR manager's thread: between the two the
+// link may be idle for a while. Waits until every DSP runs it and the link has settled.
+inline bool settleFirstSet(CZun* zun)
+{
+    return waitUntil([zun]() {
+        return zun->GetActiveFilterIndex(1) != 0
+            && (!zun->GetHardwareInfo().isDoubleBoard() || zun->GetActiveFilterIndex(2) != 0);
+    }, 30000) && settleTransfers(zun);
+}
+
 // One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
 inline QString stateField(const QString& state, const QString& name)
 {

@@ -39,7 +39,7 @@ class TestMaintenanceE2E : public QObject
         m_sent.attach(m_zun.get());
         m_zun->connect(true);
         QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
-        settle();
+        QVERIFY(settleFirstSet(m_zun.get()));
     }
 
 
