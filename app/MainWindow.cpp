@@ -43,7 +43,6 @@
 
 namespace {
 const char* const MakerUrl = "https://www.orvanta.com";
-const char* const ManualUrl = "https://www.orvanta.com/downloads/Zun_Manual.pdf";
 const Qt::WindowFlags MonitorFlags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
 } // namespace
 
@@ -326,9 +325,10 @@ void MainWindow::help()
     const QString path = QDir::current().absoluteFilePath(QStringLiteral("Zun_Manual.pdf"));
     // An absolute path starts with "/" here, which the "file:///" prefix already carries.
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-        const QString text = QStringLiteral("The manual was not found at %1.<br> You can download it from<br>"
-                                            "<a href=\"%2\"> %2</a>")
-                                 .arg(path, QString::fromLatin1(ManualUrl));
+        // No download address: the project owns none that holds the manual.
+        const QString text = QStringLiteral("The manual was not found at %1.<br> Put the manual \"Zun_Manual.pdf\" "
+                                            "into %2, the folder the program is started from, and choose Help again.")
+                                 .arg(path.toHtmlEscaped(), QDir::currentPath().toHtmlEscaped());
         QMessageBox::information(this, tr("Zun manual not found"), tr(text.toLocal8Bit().constData()),
                                  QMessageBox::Ok);
     }

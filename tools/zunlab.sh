@@ -24,11 +24,16 @@ if [ "$(id -u)" != 0 ]; then
     exit 1
 fi
 if [ ! -x "$zunsim" ]; then
-    echo "zunlab: $zunsim not found; build first (cmake --build build)" >&2
+    echo "zunlab: $zunsim not found; build first:" >&2
+    echo "  tools/install-deps.sh && cmake -S $root -B $build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build $build -j4 --target zunsim ZunControlV2" >&2
     exit 1
 fi
 if [ "${1:-}" = "--" ]; then
     shift
+fi
+if [ $# -eq 0 ] && [ -x "$app" ]; then
+    . "$root/tools/common/need-display.sh"
+    zun_need_display "sudo xvfb-run -a tools/zunlab.sh"
 fi
 
 lab=zunlab$$

@@ -214,6 +214,22 @@ private slots:
         QCOMPARE(m_window->mdiArea()->activeSubWindow(), subs[1]);
     }
 
+    // Help without the manual beside the program says where to put it, and gives no web
+    // address: the project owns none that holds it.
+    void aMissingManualIsExplainedWithoutAnAddress()
+    {
+        QTemporaryDir folder;
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(folder.path()));
+        m_boxes.clear();
+        m_window->help();
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes[0].contains("Put the manual \"Zun_Manual.pdf\" into " + QDir(folder.path()).absolutePath()),
+                 qPrintable(m_boxes[0]));
+        QVERIFY2(!m_boxes[0].contains("http") && !m_boxes[0].contains("www."), qPrintable(m_boxes[0]));
+    }
+
     void identificationBlinksTheTileOnScreen()
     {
         ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Fw1080);

@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QSharedPointer>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -121,6 +122,31 @@ inline bool settleTransfers(CZun* zun)
     t.start();
     waitUntil([&t]() { return t.elapsed() >= 100; });
     return waitUntil([zun]() { return transfersIdle(zun); }, 30000);
+}
+
+// A loopback port that refuses every connection while this lives. A port only freed again
+// may be taken at once by another test's emulator, or by an outgoing socket that then
+// connects to itself; this one stays bound, never listens and is not shared, so neither
+// a listener nor an outgoing socket can get it.
+class RefusingPort
+{
+public:
+    RefusingPort() { m_socket.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress); }
+    quint16 port() const { return m_socket.localPort(); }
+
+private:
+    QTcpSocket m_socket;
+};
+
+// On a processor with an empty flash the first connection uploads the pass-through set
+// and then activates it on each DSP, from the FIR manager's thread: between the two the
+// link may be idle for a while. Waits until every DSP runs it and the link has settled.
+inline bool settleFirstSet(CZun* zun)
+{
+    return waitUntil([zun]() {
+        return zun->GetActiveFilterIndex(1) != 0
+            && (!zun->GetHardwareInfo().isDoubleBoard() || zun->GetActiveFilterIndex(2) != 0);
+    }, 30000) && settleTransfers(zun);
 }
 
 // One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").

@@ -39,8 +39,8 @@ public:
             *error = QStringLiteral("the FIR manager did not become ready");
             return false;
         }
-        if (!DeviceTestRig::settleTransfers(zun.data())) {
-            *error = QStringLiteral("the first transfers did not end");
+        if (!DeviceTestRig::settleFirstSet(zun.data())) {
+            *error = QStringLiteral("the pass-through set did not become active");
             return false;
         }
         return true;

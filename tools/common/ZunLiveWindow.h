@@ -9,6 +9,7 @@
 #include "CZunSetupManager.h"
 #include "QEditableTabWidget.h"
 #include "WindowTestRig.h"
+#include "ZunBenchArgs.h"
 #include "ZunControlDlg.h"
 #include "ZunUdpDatagram.h"
 
@@ -127,8 +128,7 @@ public:
 private:
     static int& offscreenWithoutDisplay(int& argc)
     {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+        zunOffscreenWithoutDisplay();
         return argc;
     }
 

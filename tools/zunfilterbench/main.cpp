@@ -4,6 +4,8 @@
 // model does it after a new image: channel and filter sums are suspended while every EQ
 // and section recalculates, then each filter and each channel sums its members once.
 //
+// Printed beside it, when python3 with scipy is installed: the same recalculation in scipy.
+//
 // Usage: zunfilterbench [sample rate, default 48000] [repetitions, default 200]; --help.
 
 #include "CEQManagerInterface.h"
@@ -14,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTextStream>
 
 #include <algorithm>
@@ -140,6 +143,93 @@ void recalculateAll(Device& d)
     }
 }
 
+// The same recalculation in scipy (every biquad's response on the same grid with
+// scipy.signal.freqz, then each filter's and channel's sum in dB and degrees), timed in
+// its own process; its median in ms, or a negative number when python3 or scipy is missing.
+const char* const ScipyScript = R"(
+import sys, time
+try:
+    import numpy as np
+    from scipy.signal import freqz
+except ImportError:
+    sys.exit(3)
+words = sys.stdin.read().split()
+rate, runs, n = float(words[0]), int(words[1]), int(words[2])
+grid = np.array([float(w) for w in words[3:3 + n]])
+channels, at = [], 3 + n
+while at < len(words):
+    tag = words[at]; at += 1
+    if tag == 'C':
+        channels.append(([], []))
+    elif tag == 'F':
+        channels[-1][1].append([])
+    else:
+        c = [float(w) for w in words[at:at + 5]]; at += 5
+        (channels[-1][0] if tag == 'E' else channels[-1][1][-1]).append(c)
+def response(c):
+    h = freqz(c[:3], [1.0, c[3], c[4]], worN=grid, fs=rate)[1]
+    return 20 * np.log10(np.maximum(np.abs(h), 1e-15)), np.degrees(np.angle(h))
+def wrap(p):
+    return (p + 180.0) % 360.0 - 180.0
+def recalculate():
+    for eqs, filters in channels:
+        parts = [response(c) for c in eqs]
+        for f in filters:
+            sections = [response(c) for c in f]
+            parts.append((sum(m for m, _ in sections), wrap(sum(p for _, p in sections))))
+        sum(m for m, _ in parts), wrap(sum(p for _, p in parts))
+recalculate()
+ms = []
+for _ in range(runs):
+    t = time.perf_counter(); recalculate(); ms.append((time.perf_counter() - t) * 1e3)
+print(sorted(ms)[len(ms) // 2])
+)";
+
+double scipyMedianMs(const Device& d, double rate, int runs)
+{
+    QString input;
+    QTextStream in(&input);
+    const QVector<double>& grid = d.channels.front()->grid().frequencies();
+    in << rate << ' ' << runs << ' ' << grid.size() << '\n';
+    for (double f : grid)
+        in << QString::number(f, 'g', 17) << ' ';
+    const auto coefficients = [&in](char tag, const CZunBiquad* b) {
+        const CZunResponseMath::Coefficients c = b->coefficients();
+        in << '\n' << tag;
+        for (double x : {c.b0, c.b1, c.b2, c.a1, c.a2})
+            in << ' ' << QString::number(x, 'g', 17);
+    };
+    const size_t eqsPerChannel = d.eqs.size() / d.channels.size(), filtersPerChannel = d.filters.size() / d.channels.size();
+    for (size_t ch = 0; ch < d.channels.size(); ++ch) {
+        in << "\nC";
+        for (size_t i = 0; i < eqsPerChannel; ++i)
+            coefficients('E', d.eqs[ch * eqsPerChannel + i]);
+        for (size_t i = 0; i < filtersPerChannel; ++i) {
+            in << "\nF";
+            for (const CZunBiquad* s : d.filters[ch * filtersPerChannel + i]->sections())
+                coefficients('S', s);
+        }
+    }
+    in << '\n';
+    in.flush();
+    // The first python3 on the path may be one without scipy, the system's may have it.
+    for (const QString& program : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
+        QProcess python;
+        python.start(program, {QStringLiteral("-c"), QString::fromLatin1(ScipyScript)});
+        if (!python.waitForStarted(10000))
+            continue;
+        python.write(input.toLatin1());
+        python.closeWriteChannel();
+        if (!python.waitForFinished(600000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0)
+            continue;
+        bool ok = false;
+        const double ms = QString::fromLatin1(python.readAllStandardOutput()).trimmed().toDouble(&ok);
+        if (ok)
+            return ms;
+    }
+    return -1.0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -191,5 +281,12 @@ int main(int argc, char** argv)
         << " ms (goal: under 2 ms)\n"
         << "  per biquad point " << QString::number(ms[ms.size() / 2] * 1e6 / (biquads * 512.0), 'f', 1)
         << " ns\n";
+    out.flush();
+    const double scipy = scipyMedianMs(device, rate, qMin(repetitions, 50));
+    if (scipy < 0)
+        out << "  scipy: not installed (python3 with scipy), no comparison\n";
+    else
+        out << "  scipy, the same biquads and sums (freqz each): median " << QString::number(scipy, 'f', 3)
+            << " ms, " << QString::number(scipy / ms[ms.size() / 2], 'f', 1) << " x this (goal: at least 10 x)\n";
     return 0;
 }

@@ -5,11 +5,14 @@
 // cross one Qt event loop, as the edit's must) and the command round trip of the device's
 // own link. Every wait is on the event that ends it, never a polling sleep. The ratio of
 // the edit to the two-hop floor is the figure. Bounded: a fixed number of rounds, a time
-// limit for each wait.
+// limit for each wait. The page is shown, so that it repaints while an edit is on its way
+// as in the program: under a display when one is named (xvfb-run -a zungainbench), else
+// offscreen; the platform is printed with the figures.
 #include "AudioIOStatus.h"
 #include "GainWidget.h"
 #include "MasterGainDelayWidget.h"
 #include "OutputGainLevelWidget.h"
+#include "ZunBenchArgs.h"
 #include "ZunBaseComm.h"
 #include "ZunFloorClients.h"
 #include "ZunMetaTypes.h"
@@ -18,6 +21,7 @@
 #include <QApplication>
 #include <QDoubleSpinBox>
 #include <QTextStream>
+#include <QWindow>
 
 #include <algorithm>
 #include <vector>
@@ -79,9 +83,14 @@ void line(QTextStream& out, const QString& name, const std::vector<qint64>& v)
 
 int main(int argc, char** argv)
 {
+    zunBenchArgs(argc, argv,
+                 "Usage: zungainbench (no arguments)\n"
+                 "The time from a gain edit on a shown gain page to its strip showing the value the\n"
+                 "emulated processor confirmed, beside bare clients' round trips in the same run. Runs\n"
+                 "under a display when one is named (xvfb-run -a zungainbench), else offscreen, and says which.\n",
+                 {});
     DeviceTestRig::Config config; // settings of the run's own
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    zunOffscreenWithoutDisplay();
     QApplication app(argc, argv);
     registerZunMetaTypes();
 
@@ -97,6 +106,10 @@ int main(int argc, char** argv)
         page.UpdateGui();
         if (!DeviceTestRig::waitUntil([&]() { return !page.outputStrips().isEmpty(); }, 20000))
             fail(QStringLiteral("the page built no output strips"));
+        page.resize(page.sizeHint().expandedTo(QSize(900, 600)));
+        page.show();
+        if (!DeviceTestRig::waitUntil([&]() { return page.windowHandle() && page.windowHandle()->isExposed(); }, 20000))
+            fail(QStringLiteral("the gain page was not shown"));
 
         QDoubleSpinBox* box = page.outputStrip(ZunC::Output2)->gainSpinBox();
         EventWait wait;
@@ -155,6 +168,7 @@ int main(int argc, char** argv)
     }
 
     QTextStream out(stdout);
+    out << "display platform: " << QGuiApplication::platformName() << ", the gain page shown\n";
     out << "rounds: " << Rounds << " (after " << WarmUp << " warm-up rounds), each an edit, a bare round trip, "
         << "a two-hop round trip and a link command\n";
     line(out, QStringLiteral("edit to confirmed strip:"), edits);

@@ -9,6 +9,7 @@
 // Usage: zunmeterbench [seconds per measurement, default 10] [pairs, default 3]
 #include "AudioIOStatus.h"
 #include "GainWidget.h"
+#include "ZunBenchArgs.h"
 #include "ZunLiveWindow.h"
 
 #include <QApplication>
@@ -57,9 +58,15 @@ double median(std::vector<double> v)
 
 int main(int argc, char** argv)
 {
+    const QVector<int> args = zunBenchArgs(
+        argc, argv,
+        "Usage: zunmeterbench [seconds per measurement 1-600, default 10] [pairs 1-100, default 3]\n"
+        "What one open gain page of an emulated eight-output processor costs: the process's CPU time\n"
+        "with the status streams running, beside the same page with them stopped. Runs offscreen, or\n"
+        "under a display when one is named (xvfb-run -a zunmeterbench), and says which.\n",
+        {{"seconds", 10, 1, 600}, {"pairs", 3, 1, 100}});
+    const int seconds = args[0], pairs = args[1];
     ZunBenchProgram program(argc, argv);
-    const int seconds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 10;
-    const int pairs = argc > 2 ? qMax(1, QString::fromLocal8Bit(argv[2]).toInt()) : 3;
 
     ZunLiveWindow live;
     if (!live.start(TwoBoards))

@@ -22,6 +22,7 @@
 #include "ZunFilterTableView.h"
 #include "ZunHOFModel.h"
 #include "ZunInputDlg.h"
+#include "ZunBenchArgs.h"
 #include "ZunOfflineDevice.h"
 #include "ZunOutputPlotDlg.h"
 
@@ -75,10 +76,17 @@ QString line(const char* what, const Figures& f)
 
 int main(int argc, char** argv)
 {
+    const int repetitions = zunBenchArgs(argc, argv,
+                                         "Usage: zunplotbench [repetitions 1-100000, default 500]\n"
+                                         "The time from an EQ edit to the channel page's and the outputs page's curves\n"
+                                         "holding it, with and without the repaint. The repaint counts only under a\n"
+                                         "display: xvfb-run -a -s \"-screen 0 1600x900x24 -nolisten tcp\" zunplotbench.\n"
+                                         "Without one it runs offscreen and says so.\n",
+                                         {{"repetitions", 500, 1, 100000}})[0];
+    zunOffscreenWithoutDisplay();
     ZunToolHome home;
     QApplication app(argc, argv);
     home.storeConfigDir();
-    const int repetitions = app.arguments().size() > 1 ? std::max(1, app.arguments()[1].toInt()) : 500;
     qRegisterMetaType<CZunBiquad*>();
 
     QSharedPointer<CZun> zun = zunOfflineDevice();

@@ -37,6 +37,7 @@ int main(int argc, char** argv)
     p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
                                                "silent [off], nobroadcast [off], droplink [off], corrupt [off], "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
+                                               "get WORD (prints \"word WORD VALUE\": one word of the image), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
                                                "firmware check), state (prints a state line), quit."));
     p.addHelpOption();

@@ -16,8 +16,8 @@
 #include "CZunConfigWizard.h"
 #include "CZunFullRoutingPreset.h"
 #include "CRoutingManager.h"
-#include "PromptAnswers.h"
 #include "QWizardComboBox.h"
+#include "ZunBenchArgs.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunLiveWindow.h"
 #include "ZunStallProbe.h"
@@ -91,6 +91,37 @@ void chooseOtherFullRouting(QWizardPage* page, quint32 current)
                 }
 }
 
+// Goes through the configuration wizard once it is shown, as an operator does: one page
+// at a time, each after the page has been drawn, choose(page) on the full-routing page,
+// Next until the last page, then beforeFinish() and a click on Finish.
+void driveWizard(const std::function<void(QWizardPage*)>& choose, const std::function<void()>& beforeFinish)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, [timer, choose, beforeFinish, steps = 0]() mutable {
+        auto* wizard = dynamic_cast<CZunConfigWizard*>(QApplication::activeModalWidget());
+        if (!wizard || !wizard->isVisible())
+            return;
+        if (++steps > 20) { // a page that does not let the operator on: the image never comes
+            timer->stop();
+            timer->deleteLater();
+            wizard->reject();
+            return;
+        }
+        if (wizard->currentId() == CZunConfigWizard::FullRouting)
+            choose(wizard->currentPage());
+        if (wizard->nextId() != -1) {
+            wizard->button(QWizard::NextButton)->click();
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        beforeFinish();
+        wizard->button(QWizard::FinishButton)->click();
+    });
+    timer->start();
+}
+
 struct Result
 {
     QString action;
@@ -100,8 +131,14 @@ struct Result
 
 int main(int argc, char** argv)
 {
+    const int rounds = zunBenchArgs(argc, argv,
+                                    "Usage: zunstallbench [rounds 1-100, default 5]\n"
+                                    "The longest the GUI thread stays away from its event loop for each operator\n"
+                                    "action of a control window (open, input switch, setup recall, image reload,\n"
+                                    "wizard finish, reconnect) against an emulated processor. Runs offscreen, or\n"
+                                    "under a display when one is named (xvfb-run -a zunstallbench), and says which.\n",
+                                    {{"rounds", 5, 1, 100}})[0];
     ZunBenchProgram program(argc, argv);
-    const int rounds = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
 
     // The program shows its main window at start, before any control window can be opened
     // from it: the display's one-time set-up for the process's first native window (under
@@ -195,22 +232,15 @@ int main(int argc, char** argv)
             measure(QStringLiteral("image reload"), [&]() { zun->RefreshStatusBuffer(); }, imageShown(before));
         }
 
-        // wizard finish: another full routing, from Finish to the reloaded image shown
+        // wizard finish: the wizard shown and gone through page by page with its own
+        // buttons, another full routing chosen, from the click on Finish to the reloaded
+        // image shown
         {
             w->showAdvancedSettings(true);
-            PromptAnswers* answers = PromptAnswers::install(w->advancedTab()->maintenance());
             const int before = images;
-            answers->wizard = [&](CZunConfigWizard& wizard) {
-                wizard.restart();
-                for (int guard = 0; guard < 10 && wizard.nextId() != -1; ++guard) {
-                    if (wizard.currentId() == CZunConfigWizard::FullRouting)
-                        chooseOtherFullRouting(wizard.currentPage(),
-                                               zun->GetRoutingManager()->GetFullRouting().getPattern());
-                    wizard.next();
-                }
-                probe.start(); // the operator's click on Finish
-                return true;
-            };
+            driveWizard([&](QWizardPage* page) {
+                chooseOtherFullRouting(page, zun->GetRoutingManager()->GetFullRouting().getPattern());
+            }, [&]() { probe.start(); });
             w->advancedTab()->findChild<QPushButton*>(QStringLiteral("bttnRouting"))->click();
             check(DeviceTestRig::waitUntil(imageShown(before), 30000), "the wizard's image");
             check(live.settle(), "a settled link");

@@ -12,7 +12,6 @@
 #include "ZunSignalSpy.h"
 
 #include <QNetworkDatagram>
-#include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -292,19 +291,15 @@ private slots:
         QVERIFY2(b.start({"--serial", "62", "--firmware", "1080"}), qPrintable(b.error()));
         QVERIFY(a.control(QStringLiteral("nextfirmware 1079")));
         QVERIFY(b.control(QStringLiteral("nextfirmware 1078")));
-        quint16 deadPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            deadPort = probe.serverPort();
-        }
+        const RefusingPort dead;
+        QVERIFY(dead.port() != 0);
         CZunServer server;
         CCmdMapServer maps;
         server.setConnectPolls(10);
         QStringList reports;
         connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
         QList<QSharedPointer<ZunSignalSpy>> checks;
-        const QList<quint16> ports = {a.tcpPort(), b.tcpPort(), deadPort};
+        const QList<quint16> ports = {a.tcpPort(), b.tcpPort(), dead.port()};
         for (int i = 0; i < 3; ++i) {
             const quint16 serial = quint16(61 + i);
             server.newCZun(record(1080, serial), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());

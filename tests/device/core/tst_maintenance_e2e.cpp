@@ -42,7 +42,7 @@ class TestMaintenanceE2E : public QObject
         m_sent.attach(m_zun.get());
         m_zun->connect(true);
         QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
-        settle();
+        QVERIFY(settleFirstSet(m_zun.get()));
     }
 
 
@@ -275,12 +275,9 @@ private slots:
         TcpSimProcess a, b;
         QVERIFY2(a.start({"--serial", "71", "--firmware", "1080"}), qPrintable(a.error()));
         QVERIFY2(b.start({"--serial", "72", "--firmware", "1080"}), qPrintable(b.error()));
-        quint16 deadPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            deadPort = probe.serverPort();
-        }
+        const RefusingPort dead;
+        QVERIFY(dead.port() != 0);
+        QVERIFY(!QTcpServer().listen(QHostAddress::Any, dead.port())); // nothing else can take it
         // A setup file: the default parameters with a master gain of -12 dB.
         QTemporaryDir dir;
         const QSharedPointer<CCmdMap> m = map(1080);
@@ -304,7 +301,7 @@ private slots:
         server.setReadyTimeoutMs(20000);
         QStringList reports;
         connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
-        const QList<quint16> ports = {a.tcpPort(), b.tcpPort(), deadPort};
+        const QList<quint16> ports = {a.tcpPort(), b.tcpPort(), dead.port()};
         for (int i = 0; i < 3; ++i) {
             const quint16 serial = quint16(71 + i);
             server.newCZun(record(1080, serial), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());

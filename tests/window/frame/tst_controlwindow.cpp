@@ -31,7 +31,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QComboBox>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QAbstractSpinBox>
 #include <QtTest>
@@ -756,14 +755,10 @@ private slots:
     // answered kept it disabled with no way out.
     void aRefusedConnectionShowsAndAnAttemptCanBeGivenUp()
     {
-        quint16 closedPort = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost));
-            closedPort = probe.serverPort();
-        }
+        const DeviceTestRig::RefusingPort closed;
+        QVERIFY(closed.port() != 0);
         const QSharedPointer<CZun> refused = m_rig->addDevice(Refused);
-        refused->SetPort(closedPort);
+        refused->SetPort(closed.port());
         auto w = window(Refused, true);
         QPushButton* button = connectButton(w.get());
         w->connectToZun();
