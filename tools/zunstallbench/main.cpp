@@ -13,15 +13,13 @@
 // wizard finish (from the wizard's Finish to the reloaded image shown), reconnect (the
 // connect button twice), image reload (the processor's image read anew).
 #include "CMemoryManager.h"
-#include "CZunConfigWizard.h"
-#include "CZunFullRoutingPreset.h"
 #include "CRoutingManager.h"
 #include "PromptAnswers.h"
-#include "QWizardComboBox.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunLiveWindow.h"
 #include "ZunStallProbe.h"
 #include "ZunSystemWidget.h"
+#include "ZunWizardWalk.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -77,18 +75,6 @@ void activate(QComboBox* box, int index)
 {
     box->setCurrentIndex(index);
     emit box->activated(index);
-}
-
-// A full-routing choice of the wizard's page other than the processor's current one.
-void chooseOtherFullRouting(QWizardPage* page, quint32 current)
-{
-    for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
-        if (box->count() && box->itemData(0).canConvert<CZunFullRoutingPreset>())
-            for (int i = box->count() - 1; i >= 0; --i)
-                if (box->itemData(i).value<CZunFullRoutingPreset>().getPattern() != current) {
-                    box->setCurrentIndex(i);
-                    return;
-                }
 }
 
 struct Result
@@ -201,13 +187,7 @@ int main(int argc, char** argv)
             PromptAnswers* answers = PromptAnswers::install(w->advancedTab()->maintenance());
             const int before = images;
             answers->wizard = [&](CZunConfigWizard& wizard) {
-                wizard.restart();
-                for (int guard = 0; guard < 10 && wizard.nextId() != -1; ++guard) {
-                    if (wizard.currentId() == CZunConfigWizard::FullRouting)
-                        chooseOtherFullRouting(wizard.currentPage(),
-                                               zun->GetRoutingManager()->GetFullRouting().getPattern());
-                    wizard.next();
-                }
+                walkWizardToFinish(wizard, zun->GetRoutingManager()->GetFullRouting().getPattern());
                 probe.start(); // the operator's click on Finish
                 return true;
             };
