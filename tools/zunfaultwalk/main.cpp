@@ -30,6 +30,7 @@
 #include <QCommandLineParser>
 #include <QDialog>
 #include <QDir>
+#include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -239,8 +240,10 @@ int walk(const QCommandLineParser& p, const QString& self)
     QTextStream out(stdout);
     out << "zunfaultwalk: " << rows.size() << " rows, " << jobs << " at a time, at most " << timeoutS
         << " s each after the fault; two-board processor (8 outputs) emulated on loopback" << Qt::endl;
-    QStringList notes;
-    QString platform;
+    // In the table's order once all have ended; rows end in any order.
+    QMap<int, QString> table, notes;
+    QString platform = QStringLiteral("(none measured)");
+    const int total = rows.size();
     int running = 0;
     auto next = [&](auto& self_) -> void {
         while (running < jobs && !rows.isEmpty()) {
@@ -270,28 +273,21 @@ int walk(const QCommandLineParser& p, const QString& self)
                 QStringList f = child->line.trimmed().split(QLatin1Char('\t'));
                 const QString name = Operations[child->row / Faults.size()], fault = Faults[child->row % Faults.size()];
                 if (f.value(2) == QLatin1String("error") || f.size() < 9) {
-                    out << QString("%1 %2 not measured: %3\n")
+                    table[child->row] = QString("%1 %2 not measured: %3\n")
                                .arg(name, -16)
                                .arg(fault, -11)
                                .arg(f.size() > 3 ? f.value(3)
                                                  : child->killed ? QStringLiteral("ended after the time limit, no answer")
                                                                  : QStringLiteral("the row's process failed"));
                 } else {
-                    if (platform.isEmpty()) {
-                        platform = f[2];
-                        out << "display platform: " << platform << "\n";
-                        out << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                                   .arg("operation", -16).arg("fault", -11).arg("started", -9).arg("ended", -5)
-                                   .arg("s after fault", -13).arg("boxes", -5).arg("longest stall ms", -16)
-                                   .arg("then ready s", -12).arg("quit");
-                    }
-                    out << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
+                    platform = f[2];
+                    table[child->row] = QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                                .arg(name, -16).arg(fault, -11).arg(f[3], -9).arg(f[4], -5).arg(f[5], -13)
                                .arg(f[6], -5).arg(f[7], -16).arg(f[8], -12).arg(child->killed ? "hung" : "yes");
                     if (!f.value(9).isEmpty())
-                        notes << QStringLiteral("%1, %2: %3").arg(name, fault, f[9]);
+                        notes[child->row] = QStringLiteral("%1, %2: %3").arg(name, fault, f[9]);
                 }
-                out.flush();
+                QTextStream(stderr) << "zunfaultwalk: " << table.size() << " of " << total << " rows done" << Qt::endl;
                 child->process->deleteLater();
                 delete child;
                 --running;
@@ -308,9 +304,15 @@ int walk(const QCommandLineParser& p, const QString& self)
         return 0;
     next(next);
     QCoreApplication::exec();
+    out << "display platform: " << platform << "\n"
+        << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
+               .arg("operation", -16).arg("fault", -11).arg("started", -9).arg("ended", -5).arg("s after fault", -13)
+               .arg("boxes", -5).arg("longest stall ms", -16).arg("then ready s", -12).arg("quit");
+    for (const QString& line : table)
+        out << line;
     out << "goal per row: ended yes, 1 box, longest stall under 50 ms, quit yes\n";
     if (!notes.isEmpty())
-        out << "boxes and dialogs shown:\n  " << notes.join(QStringLiteral("\n  ")) << "\n";
+        out << "boxes and dialogs shown:\n  " << notes.values().join(QStringLiteral("\n  ")) << "\n";
     return 0;
 }
 } // namespace
