@@ -114,7 +114,7 @@ int runRow(int row, int timeoutMs)
     // confirmation is the tool's own wait, outside the stall figure.
     QElapsedTimer sinceFault;
     bool faultSet = false;
-    std::function<void()> inject = [&]() {
+    auto inject = [&]() {
         faultSet = live.rig().sim()->control(fault);
         sinceFault.start();
         probe.start();
@@ -174,7 +174,8 @@ int runRow(int row, int timeoutMs)
 
     auto running = [&]() { return flag && tab->isRunning(*flag); };
     auto idle = [&]() {
-        for (QWidget* busy : {static_cast<QWidget*>(w), static_cast<QWidget*>(tab), static_cast<QWidget*>(w->systemTab())})
+        const QList<QWidget*> widgets = {w, tab, w->systemTab()};
+        for (QWidget* busy : widgets)
             if (busy->cursor().shape() == Qt::WaitCursor)
                 return false;
         return !running() && DeviceTestRig::transfersIdle(zun.data());
@@ -182,8 +183,8 @@ int runRow(int row, int timeoutMs)
     if (!injectedByStart)
         inject();
     start();
-    const bool started = DeviceTestRig::waitUntil([&]() { return running() || !DeviceTestRig::transfersIdle(zun.data()); },
-                                                  3000);
+    const bool started =
+        DeviceTestRig::waitUntil([&]() { return running() || !DeviceTestRig::transfersIdle(zun.data()); }, 3000);
     if (!faultSet)
         return refuse(QStringLiteral("the emulator did not take \"%1\"").arg(fault));
     qint64 quietSince = -1;
@@ -210,11 +211,13 @@ int runRow(int row, int timeoutMs)
 
     QStringList shown;
     for (const QString& text : boxes)
-        shown << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\t'), QLatin1Char(' '));
+        shown << text.simplified(); // one line, no tabs
     out << "row\t" << row << "\t" << ZunLiveWindow::platform() << "\t" << (started ? "yes" : "no") << "\t"
-        << (ended ? "yes" : "no") << "\t" << (ended ? QString::number(quietSince / 1000.0, 'f', 1) : QStringLiteral("-"))
+        << (ended ? "yes" : "no") << "\t"
+        << (ended ? QString::number(quietSince / 1000.0, 'f', 1) : QStringLiteral("-"))
         << "\t" << boxes.size() << "\t" << stall << "\t"
-        << (back ? QString::number(reconnectMs / 1000.0, 'f', 1) : QStringLiteral("no")) << "\t" << shown.join(QStringLiteral(" | ")) << Qt::endl;
+        << (back ? QString::number(reconnectMs / 1000.0, 'f', 1) : QStringLiteral("no")) << "\t"
+        << shown.join(QStringLiteral(" | ")) << Qt::endl;
     return 0;
 }
 
@@ -276,9 +279,9 @@ int walk(const QCommandLineParser& p, const QString& self)
                     table[child->row] = QString("%1 %2 not measured: %3\n")
                                .arg(name, -16)
                                .arg(fault, -11)
-                               .arg(f.size() > 3 ? f.value(3)
-                                                 : child->killed ? QStringLiteral("ended after the time limit, no answer")
-                                                                 : QStringLiteral("the row's process failed"));
+                               .arg(f.size() > 3    ? f.value(3)
+                                    : child->killed ? QStringLiteral("ended after the time limit, no answer")
+                                                    : QStringLiteral("the row's process failed"));
                 } else {
                     platform = f[2];
                     table[child->row] = QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
@@ -296,8 +299,8 @@ int walk(const QCommandLineParser& p, const QString& self)
                 else
                     self_(self_);
             });
-            child->process->start(self, {QStringLiteral("--row"), QString::number(child->row), QStringLiteral("--timeout"),
-                                         QString::number(timeoutS)});
+            child->process->start(self, {QStringLiteral("--row"), QString::number(child->row),
+                                         QStringLiteral("--timeout"), QString::number(timeoutS)});
         }
     };
     if (rows.isEmpty())
