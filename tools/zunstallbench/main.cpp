@@ -13,15 +13,13 @@
 // wizard finish (from the wizard's Finish to the reloaded image shown), reconnect (the
 // connect button twice), image reload (the processor's image read anew).
 #include "CMemoryManager.h"
-#include "CZunConfigWizard.h"
-#include "CZunFullRoutingPreset.h"
 #include "CRoutingManager.h"
-#include "QWizardComboBox.h"
 #include "ZunBenchArgs.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunLiveWindow.h"
 #include "ZunStallProbe.h"
 #include "ZunSystemWidget.h"
+#include "ZunWizardWalk.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -77,18 +75,6 @@ void activate(QComboBox* box, int index)
 {
     box->setCurrentIndex(index);
     emit box->activated(index);
-}
-
-// A full-routing choice of the wizard's page other than the processor's current one.
-void chooseOtherFullRouting(QWizardPage* page, quint32 current)
-{
-    for (QWizardComboBox* box : page->findChildren<QWizardComboBox*>())
-        if (box->count() && box->itemData(0).canConvert<CZunFullRoutingPreset>())
-            for (int i = box->count() - 1; i >= 0; --i)
-                if (box->itemData(i).value<CZunFullRoutingPreset>().getPattern() != current) {
-                    box->setCurrentIndex(i);
-                    return;
-                }
 }
 
 // Goes through the configuration wizard once it is shown, as an operator does: one page
