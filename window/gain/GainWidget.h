@@ -124,19 +124,35 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // What a strip's meters show at the frame's end: the peaks and flags of every
+    // refresh the frame covered.
+    struct MeterHold
+    {
+        double level = -Quiet;
+        double reduction = -Quiet;
+        double temperature = -Quiet;
+        bool peak = false;
+        bool thermal = false;
+    };
+    static constexpr double Quiet = 1e9;
     struct InputEntry
     {
         InputGainLevelWidget* strip;
         QPointer<CZunInput> channel;
+        MeterHold held = {};
     };
     struct OutputEntry
     {
         OutputGainLevelWidget* strip;
         QPointer<CZunOutput> channel;
+        MeterHold held = {};
     };
 
-    // A status refresh: shown at once when no frame is running, else at the frame's end.
+    // A status refresh: shown at once when no frame is running, else held for the frame's end.
     void onStatusRefreshed();
+    // Adds the status record to what the frame holds; showHeldMeters shows it and starts over.
+    void holdMeters();
+    void showHeldMeters();
     void rebuild();
     void clearStrips();
     // The master mute the strips show; reports DSPs that disagree (see the source).
