@@ -33,6 +33,10 @@ const char* const Values[] = {
     "CmdS_SaveParF",           "CmdS_DeleteInF",          "ID_List_Setup",      "ID_List_SetupEQ",
     "ID_List_Filter",          "ID_List_DSP_Prog",        "Msg_StatusIdle",     "Msg_CmdChangeN"};
 
+// The reply's state by flag bit.
+void (CZunCmd::*const States[])() = {&CZunCmd::setError,    &CZunCmd::setDone,       &CZunCmd::setNotSent,
+                                     &CZunCmd::setTimedOut, &CZunCmd::setSuperseded, &CZunCmd::setSecret};
+
 // The memory copy that reads a flash entry into the buffer: the sum of two names.
 const quint8 FlashRead = quint8(sizeof(Values) / sizeof(*Values));
 
@@ -91,18 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const quint8 length = in.byte();
         CZunCmd cmd(c, v);
         cmd.setReply(in.take(length == 0xFF ? in.left() : length));
-        if (flags & 1)
-            cmd.setError();
-        if (flags & 2)
-            cmd.setDone();
-        if (flags & 4)
-            cmd.setNotSent();
-        if (flags & 8)
-            cmd.setTimedOut();
-        if (flags & 16)
-            cmd.setSuperseded();
-        if (flags & 32)
-            cmd.setSecret();
+        for (size_t bit = 0; bit < sizeof(States) / sizeof(*States); ++bit)
+            if (flags >> bit & 1)
+                (cmd.*States[bit])();
         // As the link hands it over: in the image's thread, one reply after another.
         QMetaObject::invokeMethod(image, [image, cmd]() { image->cmdCallback(cmd); }, Qt::BlockingQueuedConnection);
     }
