@@ -530,14 +530,14 @@ void GainWidget::holdMeters()
 void GainWidget::showHeldMeters()
 {
     for (InputEntry& e : m_inputs) {
-        if (e.channel && e.held.level > -Quiet)
+        if (e.channel && e.held.level > NoneHeld)
             e.strip->setLevel(e.held.level);
         e.held = {};
     }
     for (OutputEntry& e : m_outputs) {
         const MeterHold h = e.held;
         e.held = {};
-        if (!e.channel || h.level <= -Quiet)
+        if (!e.channel || h.level <= NoneHeld)
             continue;
         e.strip->setLevel(h.level);
         e.strip->setGainReduction(h.reduction);

@@ -42,7 +42,8 @@ class GainWidget : public QWidget
     Q_OBJECT
 public:
     // The meters show the status at most once per frame of this length: datagrams come
-    // every 20 ms, faster than a meter needs to move.
+    // every 20 ms, faster than a meter needs to move. What the frame's refreshes held (the
+    // loudest level, deepest reduction, any limit) shows at its end.
     static constexpr int MeterFrameMs = 40;
     GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent = nullptr);
     ~GainWidget() override;
@@ -126,15 +127,15 @@ protected:
 private:
     // What a strip's meters show at the frame's end: the peaks and flags of every
     // refresh the frame covered.
+    static constexpr double NoneHeld = -1e9;
     struct MeterHold
     {
-        double level = -Quiet;
-        double reduction = -Quiet;
-        double temperature = -Quiet;
+        double level = NoneHeld;
+        double reduction = NoneHeld;
+        double temperature = NoneHeld;
         bool peak = false;
         bool thermal = false;
     };
-    static constexpr double Quiet = 1e9;
     struct InputEntry
     {
         InputGainLevelWidget* strip;
