@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QReadLocker>
 #include <QWriteLocker>
 #include <QtEndian>
@@ -566,10 +567,11 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
     const quint16 last = getValue(nr("Cmd_MemCopy"));
     const int device = m_owner ? m_owner->GetNr() : 0;
     QString dump;
-    auto drop = [this](const QString& text) {
+    // Also called from the memory manager's thread (the directory's hand-off).
+    auto drop = [owner = QPointer<CZun>(m_owner)](const QString& text) {
         qWarning().noquote() << text;
-        if (m_owner)
-            emit m_owner->signal_LogMessage(text, true);
+        if (owner)
+            emit owner->signal_LogMessage(text, true);
     };
     if (last == nr("CmdS_CopyMemDir2RxTxBuf")) {
         // A directory is a whole number of entries of its layout, or it is not used.
@@ -587,9 +589,21 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
         }
         // Dumped before the hand-off, so that whoever reacts to the new directory finds it.
         writeDump(QStringLiteral("MemDir_%1.bin").arg(device), payload);
-        if (m_owner && m_owner->GetMemoryManager())
-            QMetaObject::invokeMethod(m_owner->GetMemoryManager(), "SetMemDir", Qt::QueuedConnection,
-                                      Q_ARG(QByteArray, payload));
+        // A directory the manager cannot read (an entry of unknown type) keeps the one it
+        // has: its error must not leave the manager's event loop, which ends the program.
+        if (CMemoryManager* mm = m_owner ? m_owner->GetMemoryManager() : nullptr)
+            QMetaObject::invokeMethod(
+                mm,
+                [mm, payload, drop]() {
+                    try {
+                        mm->SetMemDir(payload);
+                    } catch (const std::exception& e) {
+                        drop(QStringLiteral("Flash directory of %1 bytes dropped: %2")
+                                 .arg(payload.size())
+                                 .arg(QString::fromStdString(e.what())));
+                    }
+                },
+                Qt::QueuedConnection);
     } else if (last == nr("CmdS_CopyDSPVar2RxTxBuf")) {
         if (payload.size() != ImageBytes) {
             drop(QStringLiteral("Parameter image of %1 bytes dropped (expected %2)").arg(payload.size()).arg(ImageBytes));

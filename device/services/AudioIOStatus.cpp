@@ -104,7 +104,7 @@ void AudioIOStatus::initConstants(QSharedPointer<CCmdMap> map)
     m_header = header;
 }
 
-bool AudioIOStatus::refresh(const QByteArray& datagram)
+bool AudioIOStatus::refresh(const QByteArray& datagram, bool holdEvents)
 {
     const int needed = HeaderBytes + int(m_recordSize);
     const quint16 first =
@@ -119,7 +119,10 @@ bool AudioIOStatus::refresh(const QByteArray& datagram)
         return false;
     }
     // Exactly one record, so every getter reads inside it whatever the datagram's length.
+    const QByteArray before = holdEvents ? m_record : QByteArray();
     m_record = datagram.mid(HeaderBytes, int(m_recordSize));
+    if (holdEvents)
+        this->holdEvents(before);
 
     emit refreshed();
 
@@ -157,6 +160,34 @@ bool AudioIOStatus::SetRouting(quint16 routingWord)
         return false;
     }
     return true;
+}
+
+void AudioIOStatus::holdEvents(const QByteArray& before)
+{
+    if (before.size() != m_record.size())
+        return;
+    auto* now = reinterpret_cast<uchar*>(m_record.data());
+    const auto* held = reinterpret_cast<const uchar*>(before.constData());
+    auto merge = [&](quint16 index, quint16 (*pick)(quint16, quint16)) {
+        const int offset = 2 * int(index);
+        if (offset + 2 > m_record.size())
+            return;
+        qToLittleEndian<quint16>(pick(qFromLittleEndian<quint16>(now + offset), qFromLittleEndian<quint16>(held + offset)),
+                                 now + offset);
+    };
+    const auto louder = [](quint16 a, quint16 b) { return qMax(a, b); };
+    // A smaller gain-reduction word is the deeper reduction.
+    const auto deeper = [](quint16 a, quint16 b) { return qMin(a, b); };
+    const auto either = [](quint16 a, quint16 b) { return quint16(a | b); };
+    for (int i = 0; i < 8; ++i) {
+        merge(m_levelIn[i], louder);
+        merge(m_levelOut[i], louder);
+        merge(m_gainRed[i], deeper);
+        merge(m_temp[i], louder);
+    }
+    // Outputs 0-3 share the first limiter word, 4-7 the second.
+    merge(m_limStat[0], either);
+    merge(m_limStat[4], either);
 }
 
 quint16 AudioIOStatus::word(quint16 index) const

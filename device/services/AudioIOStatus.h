@@ -47,7 +47,12 @@ public:
     // Takes a status datagram (4-byte header, then the record). A datagram that does not
     // begin with the status id or is shorter than header + record is dropped with a
     // debug line; returns whether it was taken.
-    bool refresh(const QByteArray& datagram);
+    //
+    // holdEvents: the datagram follows others of the same batch, which are shown together
+    // (the meters are painted once after the batch). What could flash for one datagram
+    // then stays in the record: limiter flags are ORed, levels, gain reductions and
+    // temperatures keep their peaks. Every other word is the datagram's own.
+    bool refresh(const QByteArray& datagram, bool holdEvents = false);
 
     // The routing of the processor's announced routing word. The form that takes the
     // discovery record (ZunDeviceStats) forwards its routing word here. A word whose
@@ -94,6 +99,8 @@ signals:
 
 private:
     quint16 word(quint16 index) const;
+    // Merges the event words of the record before into the record just taken.
+    void holdEvents(const QByteArray& before);
     bool IsDigitalLocked() const;
     quint16 inputLevelWord(int source, bool* placed) const;
     static double levelDb(quint16 raw);

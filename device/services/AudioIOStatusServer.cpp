@@ -3,6 +3,10 @@
 #include "CCmdMap.h"
 #include "ZunDeviceStats.h"
 
+#include <QVarLengthArray>
+
+#include <algorithm>
+
 AudioIOStatusServer::AudioIOStatusServer(QObject* parent) : QObject(parent) {}
 
 AudioIOStatusServer::~AudioIOStatusServer() = default;
@@ -57,10 +61,20 @@ void AudioIOStatusServer::setStatusData(quint16 serial, QByteArray datagram)
 void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
 {
     bool refreshed = false;
+    // The meters are painted once after the batch: a processor's later datagrams hold the
+    // events of its earlier ones, so a clip or limit of one datagram is not overwritten
+    // unseen.
+    QVarLengthArray<quint16, 16> seen;
     for (const ZunStatusDatagram& d : qAsConst(batch)) {
         const QSharedPointer<AudioIOStatus> record = m_records.value(d.serial);
-        if (record && record->refresh(d.bytes))
+        if (!record)
+            continue;
+        const bool hold = std::find(seen.cbegin(), seen.cend(), d.serial) != seen.cend();
+        if (record->refresh(d.bytes, hold)) {
             refreshed = true;
+            if (!hold)
+                seen.append(d.serial);
+        }
     }
     if (refreshed)
         evaluteMasterMuteStatus();

@@ -3,10 +3,14 @@
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
 #include "CZunStatusMonitorDialog.h"
+#include "GainWidget.h"
 #include "MainWindow.h"
 #include "ZunDeviceStats.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
+#include "OutputGainLevelWidget.h"
+#include "ThermoOutputLevel.h"
+#include "WindowTestRig.h"
 
 #include <QApplication>
 #include <QGraphicsScene>
@@ -265,6 +269,75 @@ private slots:
         QCOMPARE(mute.size(), 0);
         QVERIFY(!tile.indicatorState(true, "SIG", 1));
         QCOMPARE(textColor(tile.indicator(true, "SIG", 1)), QColor(0, 30, 0));
+    }
+
+    // An event of one datagram anywhere in a batch shows on the tile after the batch, and
+    // anywhere in a gain-page frame at the frame's end; a quiet batch or frame after it
+    // shows it no more.
+    void aOneDatagramEventIsShown_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("kind"); // the tile's indicator
+        QTest::addColumn<int>("key");      // output, or -1 for the first input
+        QTest::addColumn<QString>("gain"); // what the gain page's strip shows
+        QTest::newRow("limit, first of two") << "Stat_0_LimStat" << 1 << 0 << 2 << "LIM" << 0 << "peak";
+        QTest::newRow("thermal, middle of three") << "Stat_1_LimStat" << (1 << 5) << 1 << 3 << "TEM" << 5 << "thermal";
+        QTest::newRow("output peak, first of two") << "Stat_0_LevelOut2" << 65535 << 0 << 2 << "SIG" << 2 << "level";
+        QTest::newRow("input clip, first of two") << "" << 65535 << 0 << 2 << "CLP" << -1 << "";
+    }
+    void aOneDatagramEventIsShown()
+    {
+        QFETCH(QString, word);
+        QFETCH(int, value);
+        QFETCH(int, position);
+        QFETCH(int, count);
+        QFETCH(QString, kind);
+        QFETCH(int, key);
+        QFETCH(QString, gain);
+        const quint16 serial = 47;
+        WindowTestRig rig;
+        const QSharedPointer<CZun> zun = rig.addDevice(serial, WindowTestRig::DoubleBoard, WindowTestRig::TwoInputs);
+        AudioIOStatusServer* server = rig.statusServer();
+        const QSharedPointer<AudioIOStatus> audio = server->getStatus(serial);
+        ZunStatusDisplay tile(record(serial, EightOutputs, WindowTestRig::TwoInputs), audio);
+        const bool output = key >= 0;
+        if (!output) {
+            key = tile.inputs().first();
+            const int slot = audio->GetRouting().FindSlotOfSource(key);
+            word = QStringLiteral("Stat_%1_LevelIn%2").arg(slot / 4).arg(slot % 4);
+        }
+        GainWidget page(1, zun, audio);
+        page.UpdateGui();
+        page.on_connect();
+        page.meterFrame()->setInterval(3600 * 1000); // the frame ends when the test says so
+        auto frameEnds = [&page] {
+            page.meterFrame()->stop();
+            QMetaObject::invokeMethod(page.meterFrame(), "timeout");
+        };
+        auto gainShows = [&]() {
+            const OutputGainLevelWidget* strip = page.outputStrip(ZunC::AnalogOutputs(key));
+            return gain == "peak" ? strip->isPeakLEDOn()
+                   : gain == "thermal" ? strip->isThermoLEDOn()
+                                       : strip->levelMeter()->value() > -50.0;
+        };
+        const QByteArray quiet = datagram(audio->GetCmdMap(), {});
+        server->setStatusBatch({{serial, quiet}}); // shown at once, opens a frame
+        ZunStatusBatch batch(count, ZunStatusDatagram {serial, quiet});
+        batch[position].bytes = datagram(audio->GetCmdMap(), {{word, quint16(value)}});
+        server->setStatusBatch(batch);
+        QVERIFY(tile.indicatorState(output, kind, key));
+        server->setStatusBatch({{serial, quiet}});
+        QVERIFY(!tile.indicatorState(output, kind, key));
+        if (gain.isEmpty())
+            return;
+        frameEnds();
+        QVERIFY(gainShows());
+        server->setStatusBatch({{serial, quiet}});
+        frameEnds();
+        QVERIFY(!gainShows());
     }
 
     void masterMuteButtonAsksOnlyForAChange()

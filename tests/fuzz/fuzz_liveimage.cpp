@@ -31,5 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         zun->GetRoutingManager()->GetInputs();
     } catch (const std::exception&) {
     }
+    ZunFuzz::settle();
     return 0;
 }

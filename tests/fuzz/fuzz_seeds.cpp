@@ -80,6 +80,23 @@ QShPtrFLE testSet()
 }
 
 // A list-layout flash directory (firmware 1075) with three entries, the first two listed.
+// One reply for fuzz_dispatch, its command and value as raw numbers of firmware 1080; a
+// payload of 255 bytes or more runs to the input's end, so it comes last.
+QByteArray dispatchReply(const char* command, quint16 value, quint8 flags, const QByteArray& payload)
+{
+    const QByteArray length(1, char(payload.size() < 255 ? payload.size() : 255));
+    return QByteArray(1, '\xff') + le(quint16(mapFor(1080)->getCmdNr(command))) + QByteArray(1, '\xff') + le(value)
+           + QByteArray(1, char(flags)) + length + payload;
+}
+
+// A flash directory read back as the processor hands it over: the memory copy, then the block.
+QByteArray dispatchedDirectory(const QByteArray& block)
+{
+    const quint16 copy = mapFor(1080)->getCmdNr("CmdS_CopyMemDir2RxTxBuf");
+    return dispatchReply("Cmd_MemCopy", copy, 2, le(copy))
+           + dispatchReply("ID_TX_Block", mapFor(1080)->getCmdNr("ID_Block_Flash"), 2, block);
+}
+
 QByteArray listDirectory(int count, bool phantomSlot)
 {
     const auto map = mapFor(1075);
@@ -213,6 +230,25 @@ void seeds(const QString& scratch)
     put("replies", "version-short", QByteArray("\0", 1) + QByteArray("\x0a\xff\x02", 3));
     put("replies", "hardware", QByteArray("\1", 1) + le(quint32(0x0F80), quint16(3)));
 
+    // The reply dispatcher: a flash directory, an image, a status block and refusals.
+    const auto m = mapFor(1080);
+    const quint16 copyImage = m->getCmdNr("CmdS_CopyDSPVar2RxTxBuf");
+    put("dispatch", "directory", dispatchedDirectory(entries.mid(1)));
+    put("dispatch", "image", dispatchReply("Cmd_MemCopy", copyImage, 2, le(copyImage))
+                                 + dispatchReply("ID_TX_Block", m->getCmdNr("ID_Block_Flash"), 2,
+                                                 CZunImageDefaults::defaultImageBytes(1080)));
+    QByteArray statusRecord(108, '\0');
+    qToLittleEndian<quint16>(m->getCmdNr("Msg_CmdChangeN"), statusRecord.data() + 2 * m->getCmdNr("Stat_Status"));
+    put("dispatch", "status-and-refusals",
+        dispatchReply("ID_TX_Block", m->getCmdNr("ID_Block_DSP_Stat"), 2, statusRecord)
+            + dispatchReply("Cmd_0_MasterMute", 1, 2, le(quint16(1)))
+            + dispatchReply("Cmd_1_MasterMute", 1, 1, le(quint16(0xE003)))
+            + dispatchReply("Cmd_SetupSelect", 3, 2, le(quint16(3)))
+            + dispatchReply("Cmd_DSP_Boot", 0, 1, le(quint16(0xE005)))
+            + dispatchReply("Cmd_SetupStore", 2, 4, QByteArray())
+            + dispatchReply("ID_RX_Block_Start", 64, 3, le(quint16(0xE001)))
+            + dispatchReply("ID_TX_Hardware", 0, 2, le(quint32(0x0F80), quint16(3))));
+
     // The neighbour table as /proc/net/arp shows it.
     put("neighbours", "arp", "IP address       HW type     Flags       HW address            Mask     Device\n"
                              "10.77.0.11       0x1         0x2         5a:75:6e:00:01:02     *        zbr0\n"
@@ -240,6 +276,11 @@ void regressions()
     put("memdir", "phantom-entry", listDirectory(2, true));
     // Corners at and above half the sample rate (48 kHz): were accepted.
     put("csv", "half-the-rate", QByteArray(1, '\1') + "1;peq;24000;3;1\n2;hp;30000;3;10;1\n");
+    // A flash directory with an entry of unknown type: its error left the GUI thread's
+    // event loop and ended the program.
+    QByteArray unknown(10, '\0');
+    unknown[8] = char(0x7F);
+    put("dispatch", "unknown-entry-type", dispatchedDirectory(unknown));
 }
 
 } // namespace

@@ -90,7 +90,7 @@ GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioI
         if (!m_metersDue)
             return;
         m_metersDue = false;
-        updateMeters();
+        showHeldMeters();
         m_meterFrame.start();
     });
 
@@ -481,11 +481,19 @@ void GainWidget::on_disconnect()
         disconnect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::onStatusRefreshed);
     m_meterFrame.stop();
     m_metersDue = false;
+    // What the stopped frame held is no status of the next connection.
+    for (InputEntry& e : m_inputs)
+        e.held = {};
+    for (OutputEntry& e : m_outputs)
+        e.held = {};
 }
 
 void GainWidget::onStatusRefreshed()
 {
     if (m_meterFrame.isActive()) {
+        // Only the frame's end is painted: a limit or peak of a refresh in between must
+        // not be overwritten by the next one unseen.
+        holdMeters();
         m_metersDue = true;
         return;
     }
@@ -495,20 +503,47 @@ void GainWidget::onStatusRefreshed()
 
 void GainWidget::updateMeters()
 {
+    holdMeters();
+    showHeldMeters();
+}
+
+void GainWidget::holdMeters()
+{
     if (!m_status)
         return;
-    for (const InputEntry& e : m_inputs)
+    for (InputEntry& e : m_inputs)
         if (e.channel)
-            e.strip->setLevel(m_status->GetInputLevel(e.channel->GetInputPath()));
-    for (const OutputEntry& e : m_outputs) {
+            e.held.level = qMax(e.held.level, m_status->GetInputLevel(e.channel->GetInputPath()));
+    for (OutputEntry& e : m_outputs) {
         if (!e.channel)
             continue;
         const int o = int(e.channel->GetOutput());
-        e.strip->setLevel(m_status->GetOutputLevel(o));
-        e.strip->setGainReduction(m_status->GetGainReduction(o));
-        e.strip->setCoilTemperature(m_status->GetTemperature(o));
-        e.strip->switchPeakLED(m_status->GetLimiterStatusBit(o));
-        e.strip->switchThermoLED(m_status->GetTemperatureStatusBit(o));
+        MeterHold& h = e.held;
+        h.level = qMax(h.level, m_status->GetOutputLevel(o));
+        h.reduction = qMax(h.reduction, m_status->GetGainReduction(o));
+        h.temperature = qMax(h.temperature, m_status->GetTemperature(o));
+        h.peak = h.peak || m_status->GetLimiterStatusBit(o);
+        h.thermal = h.thermal || m_status->GetTemperatureStatusBit(o);
+    }
+}
+
+void GainWidget::showHeldMeters()
+{
+    for (InputEntry& e : m_inputs) {
+        if (e.channel && e.held.level > NoneHeld)
+            e.strip->setLevel(e.held.level);
+        e.held = {};
+    }
+    for (OutputEntry& e : m_outputs) {
+        const MeterHold h = e.held;
+        e.held = {};
+        if (!e.channel || h.level <= NoneHeld)
+            continue;
+        e.strip->setLevel(h.level);
+        e.strip->setGainReduction(h.reduction);
+        e.strip->setCoilTemperature(h.temperature);
+        e.strip->switchPeakLED(h.peak);
+        e.strip->switchThermoLED(h.thermal);
     }
 }
 

@@ -42,7 +42,8 @@ class GainWidget : public QWidget
     Q_OBJECT
 public:
     // The meters show the status at most once per frame of this length: datagrams come
-    // every 20 ms, faster than a meter needs to move.
+    // every 20 ms, faster than a meter needs to move. What the frame's refreshes held (the
+    // loudest level, deepest reduction, any limit) shows at its end.
     static constexpr int MeterFrameMs = 40;
     GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent = nullptr);
     ~GainWidget() override;
@@ -124,19 +125,35 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // What a strip's meters show at the frame's end: the peaks and flags of every
+    // refresh the frame covered.
+    static constexpr double NoneHeld = -1e9;
+    struct MeterHold
+    {
+        double level = NoneHeld;
+        double reduction = NoneHeld;
+        double temperature = NoneHeld;
+        bool peak = false;
+        bool thermal = false;
+    };
     struct InputEntry
     {
         InputGainLevelWidget* strip;
         QPointer<CZunInput> channel;
+        MeterHold held = {};
     };
     struct OutputEntry
     {
         OutputGainLevelWidget* strip;
         QPointer<CZunOutput> channel;
+        MeterHold held = {};
     };
 
-    // A status refresh: shown at once when no frame is running, else at the frame's end.
+    // A status refresh: shown at once when no frame is running, else held for the frame's end.
     void onStatusRefreshed();
+    // Adds the status record to what the frame holds; showHeldMeters shows it and starts over.
+    void holdMeters();
+    void showHeldMeters();
     void rebuild();
     void clearStrips();
     // The master mute the strips show; reports DSPs that disagree (see the source).

@@ -108,11 +108,8 @@ void ZunGainStrip::setDelay(CZunDelay d, bool fromDevice)
 
 void ZunGainStrip::showDelay(CZunDelay d)
 {
-    quint32 samples = 0;
-    if (!CZunDelaySpinBox::samplesOf(d.seconds(), m_rate, &samples))
-        samples = d.seconds() < 0.0 ? 0 : quint32(CZunDelaySpinBox::MaxSamples);
     const QSignalBlocker block(m_delayBox);
-    m_delayBox->setValue(int(qMin<quint32>(samples, quint32(CZunDelaySpinBox::MaxSamples))));
+    m_delayBox->setDelay(d);
 }
 
 void ZunGainStrip::setMute(bool on)
@@ -126,8 +123,13 @@ void ZunGainStrip::setName(QString name) { m_nameLabel->setText(name); }
 void ZunGainStrip::setSamplingrate(double rate)
 {
     m_rate = rate;
-    const QSignalBlocker block(m_delayBox);
-    m_delayBox->setSamplingrate(rate);
+    {
+        const QSignalBlocker block(m_delayBox);
+        m_delayBox->setSamplingrate(rate);
+    }
+    // The box shows the stored delay at the new rate, not its own count carried over: a
+    // delay from the processor that equals the stored one is not shown again.
+    showDelay(m_delay);
 }
 
 void ZunGainStrip::onButtonMute(bool checked, bool) { muteEdited(checked); }

@@ -34,9 +34,18 @@ void CZunDelaySpinBox::setSamplingrate(double rate)
 {
     if (m_rate == 0.0)
         return;
-    const double samples = std::trunc(value() * rate / m_rate);
+    // The nearest sample at the new rate: truncating showed a delay one sample short.
+    const CZunDelay kept = delay();
     m_rate = rate;
-    setValue(samples >= MaxSamples ? MaxSamples : samples <= 0.0 ? 0 : int(samples));
+    setDelay(kept);
+}
+
+void CZunDelaySpinBox::setDelay(CZunDelay d)
+{
+    quint32 samples = 0;
+    if (!samplesOf(d.seconds(), m_rate, &samples))
+        samples = d.seconds() < 0.0 ? 0 : quint32(MaxSamples);
+    setValue(int(qMin<quint32>(samples, quint32(MaxSamples))));
 }
 
 void CZunDelaySpinBox::onValueChanged(int samples) { emit valueChanged(CZunDelay(quint32(samples), m_rate)); }

@@ -19,6 +19,8 @@ public:
 
     double samplingrate() const { return m_rate; }
     CZunDelay delay() const { return CZunDelay(quint32(value()), m_rate); }
+    // Shows a delay as its nearest sample at the box's rate, within the box's range.
+    void setDelay(CZunDelay d);
 
     // Samples of a time at a rate, rounded half up; false (and *samples untouched) for a
     // count below 0 or beyond 32 bits, and for a time that is not a number.

@@ -148,6 +148,9 @@ private slots:
         store("Cmd_MemCopy", nr("CmdS_CopyMemDir2RxTxBuf"));
         flashBlock(QByteArray(25, '\0'));              // not a whole number of entries
         flashBlock(QByteArray(10 * 220, '\0'));        // more entries than a directory holds
+        QByteArray unknown(10, '\0');
+        unknown[8] = char(0x7F);                       // an entry of no known type
+        flashBlock(unknown);
         store("Cmd_MemCopy", nr("CmdS_CopyDSPVar2RxTxBuf"));
         m_zun->RefreshStatusBuffer();
         QVERIFY(m_zun->IsRefreshPending());
@@ -156,8 +159,9 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(changed.count(), 0);
         QCOMPARE(imageChanged.count(), 0);
-        QCOMPARE(log.count(), 4);
-        QVERIFY(log.at(0).at(0).toString().contains(QStringLiteral("dropped")));
+        QCOMPARE(log.count(), 5);
+        for (const QList<QVariant>& line : log)
+            QVERIFY(line.at(0).toString().contains(QStringLiteral("dropped")));
         // a dropped image read-back does not block the next refresh
         QVERIFY(waitUntil([&]() { return !m_zun->IsRefreshPending(); }));
     }
