@@ -42,7 +42,6 @@
 #include <exception>
 
 namespace {
-const char* const MakerUrl = "https://www.orvanta.com";
 const Qt::WindowFlags MonitorFlags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint;
 } // namespace
 
@@ -315,9 +314,9 @@ void MainWindow::displayMsgBox(QString text, QString caption)
 void MainWindow::about()
 {
     QMessageBox::about(this, QStringLiteral("About %1").arg(QCoreApplication::applicationName()),
-                       QStringLiteral("%1 %2 by <a href=\"%3\">Orvanta</a> ")
-                           .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion(),
-                                QString::fromLatin1(MakerUrl)));
+                       // The maker's name without a link: the project owns no address to give.
+                       QStringLiteral("%1 %2 by Orvanta ")
+                           .arg(QCoreApplication::applicationName(), QCoreApplication::applicationVersion()));
 }
 
 void MainWindow::help()
