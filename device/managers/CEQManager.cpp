@@ -1,6 +1,7 @@
 #include "CEQManager.h"
 
 #include "CZunBiquadDesign.h"
+#include "CZunHighOrderDesign.h"
 
 #include "CCmdMap.h"
 #include "CZun.h"
@@ -361,6 +362,67 @@ int CEQManager::GetNrNewHOFiltersOfChannel(int slot)
     QMutexLocker lock(&m_mutex);
     auto room = [this](int s) { return int(m_freeFilters[dspOfSlot(s)].size()); };
     return linked() ? qMin(room(slot), room((slot + 6) % 12)) : room(slot);
+}
+
+int CEQManager::GetNrSectionsOfHOFilter(const HO_FILTER_PARAMS& p)
+{
+    return CZunHighOrderDesign::design(p.passband, p.characteristic, p.order, p.frequency, p.ripple, GetSampleRate())
+        .size();
+}
+
+QString CEQManager::GetListRefusal(int slot, int eqs, const QList<HO_FILTER_PARAMS>& filters, bool replacing)
+{
+    int sections = 0;
+    for (const HO_FILTER_PARAMS& f : filters)
+        sections += GetNrSectionsOfHOFilter(f);
+    // What a replace gives back: the channel's EQs and its filters with their sections (a
+    // linked partner gives back the same on its own DSP).
+    int ownEQs = 0, ownFilters = 0;
+    if (replacing) {
+        ownEQs = GetEQsOfChannel(slot).size();
+        for (const QPointer<CZunHighOrderFilter>& f : GetHighOrderFiltersOfChannel(slot))
+            if (f) {
+                ++ownFilters;
+                ownEQs += f->sections().size();
+            }
+    }
+    auto eqRoom = [&](int s) {
+        const int used = GetNrUsedEQsOfChannel(s);
+        QMutexLocker lock(&m_mutex);
+        const int d = dspOfSlot(s);
+        const int free = qMin(int(m_freeEQs[d].size()) + ownEQs, m_available[d]);
+        return qMax(0, qMin(free, MaxEQsPerChannel - qMax(0, used - ownEQs)));
+    };
+    auto filterRoom = [&](int s) {
+        QMutexLocker lock(&m_mutex);
+        return int(m_freeFilters[dspOfSlot(s)].size()) + ownFilters;
+    };
+    const int partner = (slot + 6) % 12;
+    const int roomEQs = linked() ? qMin(eqRoom(slot), eqRoom(partner)) : eqRoom(slot);
+    const int roomFilters = linked() ? qMin(filterRoom(slot), filterRoom(partner)) : filterRoom(slot);
+    const QString more = replacing ? QString() : QStringLiteral(" more");
+    if (filters.size() > roomFilters)
+        return QStringLiteral("it holds %1 crossover filters, and this channel has room for %2%3")
+            .arg(filters.size())
+            .arg(roomFilters)
+            .arg(more);
+    if (eqs + sections <= roomEQs)
+        return QString();
+    if (sections == 0)
+        return QStringLiteral("it holds %1 EQs, and this channel has room for %2%3").arg(eqs).arg(roomEQs).arg(more);
+    if (eqs == 0)
+        return QStringLiteral("its %1 crossover filters take %2 EQ sections, and this channel has room for %3%4 EQs")
+            .arg(filters.size())
+            .arg(sections)
+            .arg(roomEQs)
+            .arg(more);
+    return QStringLiteral("its %1 EQs and %2 crossover filters take %3 EQs with the filters' sections, and this "
+                          "channel has room for %4%5")
+        .arg(eqs)
+        .arg(filters.size())
+        .arg(eqs + sections)
+        .arg(roomEQs)
+        .arg(more);
 }
 
 int CEQManager::GetAvailableEQs(int dsp) const

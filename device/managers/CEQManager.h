@@ -51,6 +51,12 @@ public:
     // How many new crossover filters the channel of slot can still take (NewHOFilter's rule,
     // the partner slot's too when linked); each also needs free EQs for its sections.
     int GetNrNewHOFiltersOfChannel(int slot);
+    // How many EQ sections a crossover filter of these parameters takes when it is built.
+    int GetNrSectionsOfHOFilter(const HO_FILTER_PARAMS& p);
+    // Why the channel of slot can not take eqs new EQs and these crossover filters (each
+    // with its sections, a linked partner counted), or empty when it can. With replacing the
+    // channel's own EQs and filters count as free: the list takes their place.
+    QString GetListRefusal(int slot, int eqs, const QList<HO_FILTER_PARAMS>& filters, bool replacing);
     int GetAvailableEQs(int dsp) const;
     bool IsEQInHighOrderFilter(int number);
     bool IsEQObjectInHighOrderFilter(CZunBiquad* biquad);

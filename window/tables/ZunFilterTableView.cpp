@@ -149,21 +149,18 @@ void ZunFilterTableView::importFile(const QString& fileName)
         emit signal_exception(tr("%1 holds no EQ or filter to import.").arg(name), QStringLiteral("ZunControl"));
         return;
     }
-    // A list longer than the channel's free EQs (or filters) is refused whole, before
-    // anything is made: each one past the last free one would fail on its own.
+    // A list longer than the channel's free EQs (or filters, or EQs for the filters'
+    // sections) is refused whole, before anything is made: each one past the last free one
+    // would fail on its own.
     const int slot = slotOf(model());
     if (device && slot >= 0) {
         const bool eqTable = qobject_cast<ZunEQProxyModel*>(model()) != nullptr;
-        CEQManager* manager = device->GetEQManager();
-        const int count = eqTable ? read.eqs.size() : read.filters.size();
-        const int room = eqTable ? manager->GetNrNewEQsOfChannel(slot) : manager->GetNrNewHOFiltersOfChannel(slot);
-        if (count > room) {
-            emit signal_exception(tr("%1 was not imported: it holds %2 %3, and this channel has room for %4 more. "
-                                     "Nothing was changed.")
-                                      .arg(name)
-                                      .arg(count)
-                                      .arg(eqTable ? tr("EQs") : tr("crossover filters"))
-                                      .arg(room),
+        const QString refusal = device->GetEQManager()->GetListRefusal(
+            slot, eqTable ? read.eqs.size() : 0,
+            eqTable ? QList<HO_FILTER_PARAMS>() : QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()),
+            false);
+        if (!refusal.isEmpty()) {
+            emit signal_exception(tr("%1 was not imported: %2. Nothing was changed.").arg(name, refusal),
                                   QStringLiteral("ZunControl"));
             return;
         }

@@ -422,7 +422,8 @@ private slots:
     }
 
     // Mended: a list longer than the channel's free EQs gave one box per extra row. It is
-    // refused whole, with one message, before any EQ is made; a filter table's the same.
+    // refused whole, with one message, before any EQ is made; a filter table's the same,
+    // the EQs its filters' sections take counted.
     void aListLongerThanTheChannelTakesIsRefusedWhole()
     {
         showPage();
@@ -435,13 +436,21 @@ private slots:
             return f.open(QIODevice::WriteOnly) && f.write(text) == text.size() ? f.fileName() : QString();
         };
         const int filters = eq()->GetNrNewHOFiltersOfChannel(3) + 1;
+        // filters the free filter records hold, whose sections (five for a 10th order) the
+        // free EQs do not
+        const int tenths = eq()->GetNrNewEQsOfChannel(3) / 5 + 1;
+        QVERIFY(tenths < filters);
         ZunSignalSpy intoB(m_proxyB, SIGNAL(signal_NewZunBiquad(EQ_PARAMS)));
         ZunSignalSpy intoX(m_proxyX, SIGNAL(signal_NewHighOrderFilter(HO_FILTER_PARAMS)));
         for (auto [view, file, expected] :
              {std::make_tuple(m_b, list("eqs.csv", ";peq;1000;-3;2", CEQManager::MaxEQsPerChannel + 5),
                               QStringLiteral("eqs.csv was not imported: it holds 25 EQs")),
               std::make_tuple(m_x, list("xo.csv", ";lp;80;8;4", filters),
-                              QStringLiteral("xo.csv was not imported: it holds %1 crossover filters").arg(filters))}) {
+                              QStringLiteral("xo.csv was not imported: it holds %1 crossover filters").arg(filters)),
+              std::make_tuple(m_x, list("xo10.csv", ";lp;80;2;10", tenths),
+                              QStringLiteral("xo10.csv was not imported: its %1 crossover filters take %2 EQ sections")
+                                  .arg(tenths)
+                                  .arg(5 * tenths))}) {
             ZunSignalSpy said(view, &ZunFilterTableView::signal_exception);
             view->importFile(file);
             QCOMPARE(said.count(), 1);
