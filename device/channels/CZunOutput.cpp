@@ -212,9 +212,16 @@ void CZunOutput::applyMimeData(const QMimeData* data)
             refuse(QStringLiteral("filter ripple %1 is outside 0 to 25.5").arg(p.ripple));
     }
 
+    // A list the DSP's free EQs can not hold would fail part way, leaving part of the old
+    // and part of the new list: it is refused before the old one is removed.
+    const bool replace = payload->replacesFilters();
+    if (replace && IsValidSlot(m_slot)) {
+        const QString refusal = manager->GetListRefusal(m_slot, eqs.size(), payload->getFilters(), true);
+        if (!refusal.isEmpty())
+            refuse(refusal);
+    }
     // A strip's settings never take the crossover away: full range would reach the
     // high-frequency drivers.
-    const bool replace = payload->replacesFilters();
     if (replace) {
         RemoveAllEQs();
         RemoveAllHighOrderFilters();

@@ -753,8 +753,9 @@ void GainWidget::importFile(const QString& fileName)
     payload.setFilters(QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));
     if (!target->canApplyMimeData(&payload))
         return;
-    // A list the channel cannot take (more EQs than it may hold) is refused before anything
-    // changes: one message with the channel's reason, the whole text in the log.
+    // A list the channel cannot take (more EQs than it may hold, or than its DSP has free)
+    // is refused before anything changes: one message with the channel's reason, the whole
+    // text in the log.
     try {
         target->applyMimeData(&payload);
     } catch (const std::logic_error& e) {

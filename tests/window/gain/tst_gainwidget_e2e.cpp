@@ -582,6 +582,27 @@ private slots:
         QVERIFY2(boxes.last().startsWith(QStringLiteral("many.csv was not imported")), qPrintable(boxes.last()));
         QCOMPARE(target->GetEQList().size(), 1);
 
+        // mended: a list within the channel's 20 that the DSP's free EQs can not hold failed
+        // part way, leaving part of the old and part of the new list; refused whole now
+        CEQManager* eqs = m_zun->GetEQManager();
+        const int slot = target->GetSlot();
+        for (int other = 0; eqs->GetNrFreeEQs(slot) > 12; other = (other + 1) % 6) {
+            bool section = false;
+            int at = other;
+            if (other != slot)
+                eqs->CreateEQ(at, section)->writeToDevice(false); // the DSP's other channels
+        }
+        settle();
+        QByteArray full;
+        for (int row = 1; row <= 16; ++row)
+            full += QByteArray::number(row) + ";peq;1000;-3;2\r\n";
+        import("full.csv", full);
+        QCOMPARE(boxes.size(), 3);
+        QVERIFY2(boxes.last().startsWith(QStringLiteral("full.csv was not imported")), qPrintable(boxes.last()));
+        QCOMPARE(target->GetEQList().size(), 1);
+        QCOMPARE(target->GetEQList().first()->getFrequency(), 26000.0);
+        QCOMPARE(target->GetHighOrderFilterList().size(), 1);
+
         // no output strip under the last right click: said so, no file asked for
         boxes.clear();
         chosen.clear();
