@@ -374,7 +374,7 @@ void CZun::on_MemDirChanged()
         if (gc.exists()) {
             // The backup holds the processor's own sets and setups: they all go back as
             // they were, without the all-or-nothing check of a folder brought from outside.
-            QMetaObject::invokeMethod(m_firLimManager, "fromDir", Qt::BlockingQueuedConnection,
+            QMetaObject::invokeMethod(m_firLimManager, "restoreDir", Qt::BlockingQueuedConnection,
                                       Q_ARG(QString, gc.absolutePath()));
             QMetaObject::invokeMethod(m_setupManager, "restoreDir", Qt::BlockingQueuedConnection,
                                       Q_ARG(QString, gc.absolutePath()));

@@ -697,6 +697,38 @@ void CZunFIRLimManager::importDir(const QString& folder)
             s->toFile(cache, true);
 }
 
+// The sets of a garbage collection's backup are the processor's own, and after the erase
+// the backup is their only copy: each goes back, whatever a setup says of it, and one that
+// can not be read or stored stops none of the others.
+void CZunFIRLimManager::restoreDir(QString folder)
+{
+    QStringList failed;
+    {
+        CMemoryManager* mem = m_zun->GetMemoryManager();
+        QMutexLocker lock(&m_mutex);
+        const QDir dir(folder);
+        for (const QString& f : dir.entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name)) {
+            try {
+                const auto set = QShPtrFLE::create(this, dir.absoluteFilePath(f), FileSampleRate);
+                if (!mem->hasFilterId(set->getKey()))
+                    uploadSet(set, 0);
+            } catch (const std::exception& e) {
+                failed << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
+            }
+        }
+    }
+    guarded([&]() {
+        const QString cache = cacheFolder();
+        if (!cache.isEmpty())
+            for (const QShPtrFLE& s : qAsConst(m_sets))
+                s->toFile(cache, true);
+        if (!failed.isEmpty())
+            throw error(QStringLiteral("The garbage collection could not put these FIR/limiter sets back (their files "
+                                       "are in %1):\n%2")
+                            .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
+    });
+}
+
 // --- activation ------------------------------------------------------------------------------
 
 // Completion slots keep running while we wait. A slow processor's transfers take as long

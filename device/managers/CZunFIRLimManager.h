@@ -93,6 +93,9 @@ public slots:
     void UpdateFirModel(QMap<quint32, QStringList> setupsByFir);
     void allToFile(QString folder);
     void fromDir(QString folder);
+    // Puts back the sets of a garbage collection's backup: every one, a set that can not be
+    // stored named (one message) without stopping the others.
+    void restoreDir(QString folder);
     bool upDownLoadsInProgress() const;
 
     void ActivateFIRFilter(ulong id, quint16 dsp);

@@ -83,24 +83,39 @@ private slots:
     }
 
     // The restore puts back every set and setup as it was, a word outside the range table
-    // included (they are the processor's own); a setup that can not be stored is named,
-    // the others are stored, and the backup stays.
+    // included (they are the processor's own); a set or setup that can not be stored is
+    // named, the others are stored, and the backup stays.
     void garbageCollectionPutsEverythingBack_data()
     {
         QTest::addColumn<bool>("outOfRange");   // a stored master gain offset above its range
         QTest::addColumn<bool>("unstorable");   // position 1's backup names programs of no DSP
-        QTest::newRow("clean setups") << false << false;
-        QTest::newRow("a stored word outside its range") << true << false;
-        QTest::newRow("one setup that can not be stored") << false << true;
+        QTest::addColumn<bool>("unreadableSet"); // of three sets, one backup file is cut short
+        QTest::newRow("clean setups") << false << false << false;
+        QTest::newRow("a stored word outside its range") << true << false << false;
+        QTest::newRow("one setup that can not be stored") << false << true << false;
+        QTest::newRow("one set that can not be read") << false << false << true;
     }
     void garbageCollectionPutsEverythingBack()
     {
         QFETCH(bool, outOfRange);
         QFETCH(bool, unstorable);
+        QFETCH(bool, unreadableSet);
         start();
         if (outOfRange)
             QVERIFY(m_sim->control(QStringLiteral("set %1 250").arg(nr("Cmd_0_MasterGainOfs"))));
         fillFlash();
+        if (unreadableSet) {
+            // Only the backup can bring the sets back: no pass-through set fills the gap.
+            m_zun->SetPassThroughOnEmptyFlash(false);
+            for (const double gain : {6.0, 12.0}) {
+                const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+                set->setAmpGain(gain, 0);
+                set->computeKey();
+                m_zun->UploadFIRFilter(set, 0);
+            }
+            settle();
+        }
+        const int sets = field(state(), "filters").toInt();
         ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
         ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
         m_zun->doGarbageCollection();
@@ -113,19 +128,32 @@ private slots:
             damaged.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
             damaged.toFile(folder, 1, QShPtrFLE(), QShPtrFLE());
         }
+        QString unreadable;
+        if (unreadableSet) {
+            // The first the folder lists of the sets no setup carries back: the other one
+            // comes after it, and depends on the restore going on.
+            const QString active = QString::number(m_zun->GetActiveFilterIndex(1), 16);
+            for (const QString& f : QDir(folder).entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::NoSort))
+                if (unreadable.isEmpty() && !f.contains(active))
+                    unreadable = f;
+            QFile file(QDir(folder).filePath(unreadable));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.resize(file.size() / 2);
+        }
         QVERIFY(erased.count() > 0 || erased.wait(20000));
         const QString setups = unstorable ? QStringLiteral("1") : QStringLiteral("2");
         QVERIFY(waitUntil([&]() {
             const QString s = state();
-            return field(s, "setups") == setups && field(s, "filters").toInt() >= 1
+            return field(s, "setups") == setups && field(s, "filters").toInt() == sets - (unreadableSet ? 1 : 0)
                 && field(s, "deleted") == QLatin1String("0");
         }, 30000));
         QVERIFY(!m_zun->IsRestorePending());
         QVERIFY(m_zun->IsTcpCheckOn());
-        if (unstorable) {
+        if (unstorable || unreadableSet) {
+            const QString named = unstorable ? QStringLiteral("Set01_") : unreadable;
             QVERIFY(waitUntil([&]() {
                 for (const QList<QVariant>& e : failed)
-                    if (e.at(0).toString().contains(QStringLiteral("Set01_")))
+                    if (e.at(0).toString().contains(named))
                         return true;
                 return false;
             }, 30000));
