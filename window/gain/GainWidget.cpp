@@ -107,6 +107,7 @@ GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioI
         connect(z, &CZun::signal_MasterGain, this, &GainWidget::on_MasterGain);
         connect(z, &CZun::signal_MasterDelay, this, &GainWidget::on_MasterDelay);
         connect(z, &CZun::signal_MasterMute, this, &GainWidget::on_MasterMute);
+        connect(z, &CZun::signal_ProcessingStats, this, &GainWidget::on_ProcessingStats);
     }
 }
 
@@ -689,6 +690,21 @@ void GainWidget::on_MasterMute(bool on)
         e.strip->disableMute(on);
     for (const OutputEntry& e : m_outputs)
         e.strip->disableMute(on);
+}
+
+void GainWidget::on_ProcessingStats(int, int, int)
+{
+    // Each strip shows its stored delay at the rate the processor now runs: a strip left at
+    // the old rate showed 97 samples at 96 kHz as 98 (49 at 48 kHz).
+    const double rate = m_zun ? m_zun->GetSampleRate() : 0.0;
+    auto follow = [rate](ZunGainStrip* strip) {
+        if (rate > 0.0 && strip->samplingrate() != rate)
+            strip->setSamplingrate(rate);
+    };
+    for (const InputEntry& e : qAsConst(m_inputs))
+        follow(e.strip);
+    for (const OutputEntry& e : qAsConst(m_outputs))
+        follow(e.strip);
 }
 
 // --- copy, paste, drag and drop ----------------------------------------------------------------------

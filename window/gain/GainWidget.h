@@ -107,6 +107,8 @@ public slots:
     void on_MasterGain(int dsp, double gain);
     void on_MasterDelay(int dsp, CZunDelay delay);
     void on_MasterMute(bool on);
+    // The rate the status stream measured: a clock changed at the processor reloads nothing.
+    void on_ProcessingStats(int rate, int, int);
 
     void copy();
     void paste();
