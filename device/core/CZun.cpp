@@ -512,6 +512,7 @@ void CZun::disconnect()
 void CZun::on_connected()
 {
     m_refreshPending = false;
+    m_lossReportedByOperation = false;
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QString configDir = settings.value(QStringLiteral("ConfigDir")).toString();
     if (!configDir.isEmpty()) {
@@ -560,7 +561,10 @@ void CZun::on_disconnected()
 void CZun::onNetworkError(QString text)
 {
     QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
-    emit signal_exception(text, QStringLiteral("Network error"));
+    if (m_lossReportedByOperation)
+        emit signal_LogMessage(text, true);
+    else
+        emit signal_exception(text, QStringLiteral("Network error"));
 }
 
 void CZun::setKeepAlive(bool on)

@@ -110,6 +110,12 @@ public:
     bool IsRefreshPending() const { return m_refreshPending; }
     bool IsTcpCheckOn() const { return m_keepAliveOn; }
     quint16 GetTcpCloseTime() const { return m_tcpCloseTime; }
+    // An operation whose own message will say that the link was lost and what that left
+    // undone takes the link's loss over until the next connection: the link's own message
+    // then goes to the log, so that the operator gets one box for one loss.
+    // Failures that only follow from that loss go to the log as well.
+    void SetLinkLossReportedByOperation(bool on) { m_lossReportedByOperation = on; }
+    bool IsLinkLossReportedByOperation() const { return m_lossReportedByOperation; }
 
     // Test seams: the keep-alive clock, and an observer of every group the device object
     // writes into the link (called in the sender's thread, also when not connected).
@@ -413,6 +419,7 @@ private:
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
     std::atomic<bool> m_imageUnreadable{false};
+    std::atomic<bool> m_lossReportedByOperation{false};
     ZunManagerThread* m_dspProgramThread = nullptr;
     ZunManagerThread* m_firLimThread = nullptr;
     ZunManagerThread* m_imageThread = nullptr;

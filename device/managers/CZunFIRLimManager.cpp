@@ -477,6 +477,8 @@ void CZunFIRLimManager::uploadSet(const QShPtrFLE& set, quint32 oldId)
     if (!mem->canUpload())
         throw error(QStringLiteral("Max capacity of flash mem reached. Filter %1 will not be uploaded.")
                         .arg(set->GetName()));
+    if (keptByReportedLoss(m_zun, set->GetName()))
+        return;
     if (!m_zun->IsConnected())
         throw error(QStringLiteral("Filter %1 was not uploaded: the device is not connected.").arg(set->GetName()));
     AddFIRFilterToList(set);
@@ -498,7 +500,8 @@ void CZunFIRLimManager::uploadSet(const QShPtrFLE& set, quint32 oldId)
         decrement(m_pendingUploads);
         mem->decTransfers();
         removeFromList(GetFIRFilterPos(id), true);
-        throw error(QStringLiteral("Filter %1 was not uploaded: the device is not connected.").arg(set->GetName()));
+        if (!keptByReportedLoss(m_zun, set->GetName()))
+            throw error(QStringLiteral("Filter %1 was not uploaded: the device is not connected.").arg(set->GetName()));
     }
 }
 

@@ -49,6 +49,7 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
             Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_RemoveSetup, this, &CZunSetupManager::RemoveSetup, Qt::BlockingQueuedConnection);
     connect(zun, &CZun::signal_Disconnected, this, &CZunSetupManager::on_Disconnected, Qt::QueuedConnection);
+    forwardFailedBlockWrites(zun->GetLink(), this);
 }
 
 CZunSetupManager::~CZunSetupManager()
@@ -153,6 +154,7 @@ void CZunSetupManager::on_Disconnected()
         }
         m_pendingUploads = 0;
         m_pendingDownloads = 0;
+        m_uploadBlocks.clear();
         // A removal the processor never confirmed removed nothing: the next directory
         // shows the setup again.
         m_removing.clear();
@@ -459,9 +461,11 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyRxTxBuf2F") + nr("ID_FAI_Ctrl_w_RxTxBuf")));
     ++m_pendingUploads;
     mm->incTransfers();
+    m_uploadBlocks.append({position, image});
     try {
         sendHeld(meta, Upload, position);
     } catch (const std::exception&) {
+        m_uploadBlocks.removeLast();
         --m_pendingUploads;
         mm->decTransfers();
         addToList(position, before, false);
@@ -472,6 +476,11 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
 void CZunSetupManager::on_SetupUploaded(bool ok, int position)
 {
     guarded([&]() {
+        for (int i = 0; i < m_uploadBlocks.size(); ++i)
+            if (m_uploadBlocks.at(i).first == position) {
+                m_uploadBlocks.removeAt(i);
+                break;
+            }
         if (!releaseHold(Upload, position))
             return;
         // Failed or not, the transfer is over: both counters go down.
@@ -488,6 +497,18 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
         if (setup && !m_zun->GetLogFolder().isEmpty())
             setup->toFile(m_zun->GetLogFolder(), position);
     });
+}
+
+void CZunSetupManager::on_BlockFailed(QByteArray payload)
+{
+    // A lost link ends every upload at once, naming each in the log (on_Disconnected).
+    if (!m_zun->IsConnected())
+        return;
+    for (const auto& upload : qAsConst(m_uploadBlocks))
+        if (upload.second == payload) {
+            on_SetupUploaded(false, upload.first);
+            return;
+        }
 }
 
 // --- removal -----------------------------------------------------------------------------

@@ -72,6 +72,9 @@ public slots:
     void on_SetupSelect(bool ok, int position);
     void on_SetupDownloaded(int position, QByteArray data);
     void on_SetupUploaded(bool ok, int position);
+    // A setup's block the processor refused (or the link did not send): its store never
+    // comes, so the upload ends here.
+    void on_BlockFailed(QByteArray payload);
     void on_SetupRemoved(int position);
     void on_SetupModified();
     // A lost link answers none of the transfers in flight.
@@ -120,6 +123,7 @@ private:
     mutable QRecursiveMutex* m_transferLock;  // held from a transfer's start to its completion
     QList<ZunSetup*> m_owned;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
+    QList<QPair<int, QByteArray>> m_uploadBlocks; // uploads in flight: position, block sent
     // Positions removed whose deletion the processor has not yet confirmed nor the directory
     // shown: a download of one, asked before the removal, answers with the removed setup.
     QSet<int> m_removing;

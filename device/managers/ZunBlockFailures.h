@@ -24,8 +24,9 @@ void forwardFailedBlockWrites(ZunBaseComm* link, Manager* manager)
         Qt::DirectConnection);
 }
 
-// A file of a folder load that a lost link keeps from the processor is named in the log and
-// skipped: the load's report says the link was lost, no box for each file. True if skipped.
+// A file or set that a lost link keeps from the processor (a folder load's, the wizard's) is
+// named in the log and skipped: the loss has its one message already, no box for each file.
+// True if skipped.
 inline bool skippedWithoutLink(CZun* zun, const QString& fileName)
 {
     if (zun->IsConnected())
@@ -33,4 +34,11 @@ inline bool skippedWithoutLink(CZun* zun, const QString& fileName)
     emit zun->signal_LogMessage(
         QStringLiteral("%1 was not stored: the link to the processor was lost.").arg(fileName), true);
     return true;
+}
+
+// While an operation reports a lost link in its own box (the wizard), what the loss kept from
+// the processor is logged in the same way instead of a box of its own. True if logged.
+inline bool keptByReportedLoss(CZun* zun, const QString& name)
+{
+    return zun->IsLinkLossReportedByOperation() && skippedWithoutLink(zun, name);
 }

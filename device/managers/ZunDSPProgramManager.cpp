@@ -148,6 +148,8 @@ void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record)
         --m_pendingUploads;
         m_programs.removeAll(program);
         release();
+        if (keptByReportedLoss(m_zun, program.fileName()))
+            return;
         throw std::logic_error(QStringLiteral("DSP program %1 was not uploaded: the device is not connected.")
                                    .arg(program.fileName())
                                    .toStdString());

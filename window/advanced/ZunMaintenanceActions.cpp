@@ -312,36 +312,59 @@ void ZunMaintenanceActions::on_BttnRouting()
         emit signal_log(tr("No routing preset was chosen: nothing was sent to the Zun."));
         return;
     }
-    if (advanced) {
-        const auto routing = wizard.field(QStringLiteral("RoutingPreset")).value<CZunRoutingPreset>();
-        const auto input = wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>();
-        m_zun->ApplyRoutingPreset(clock, 0, multipath1, multipath2, crossover, routing, fir1, fir2, input, copy1, copy2,
-                                  keep);
-    } else {
-        const auto full = wizard.field(QStringLiteral("FullRoutingPreset")).value<CZunFullRoutingPreset>();
-        m_zun->ApplyFullRoutingPreset(clock, 0, multipath1, multipath2, crossover, full, full.GetRoutingPreset(),
-                                      full.GetInputPreset(), fir1, fir2, copy1, copy2, keep);
+    // Watched from the first command on: the link may go while the wizard's commands are sent.
+    if (!watchWizard())
+        return;
+    try {
+        if (advanced) {
+            const auto routing = wizard.field(QStringLiteral("RoutingPreset")).value<CZunRoutingPreset>();
+            const auto input = wizard.field(QStringLiteral("InputPreset")).value<CZunInputPreset>();
+            m_zun->ApplyRoutingPreset(clock, 0, multipath1, multipath2, crossover, routing, fir1, fir2, input, copy1,
+                                      copy2, keep);
+        } else {
+            const auto full = wizard.field(QStringLiteral("FullRoutingPreset")).value<CZunFullRoutingPreset>();
+            m_zun->ApplyFullRoutingPreset(clock, 0, multipath1, multipath2, crossover, full, full.GetRoutingPreset(),
+                                          full.GetInputPreset(), fir1, fir2, copy1, copy2, keep);
+        }
+    } catch (...) {
+        endWizardWatch(); // the refusal is reported as it was
+        throw;
     }
-    watchWizard();
+    if (!m_zun->IsConnected())
+        wizardLost();
 }
 
-void ZunMaintenanceActions::watchWizard()
+bool ZunMaintenanceActions::watchWizard()
 {
     endWizardWatch();
-    const QString lost = tr("The configuration wizard's changes were not applied, or only in part: the link to the "
-                            "processor was lost before it ran them. Check the routing and the FIR sets after "
-                            "reconnecting, and run the wizard again.");
-    if (!m_zun->IsConnected()) {
-        m_prompts->message(QMessageBox::Warning, lost);
-        return;
-    }
+    // The wizard's box says that the link was lost and what that left undone: the link's
+    // own message goes to the log.
+    m_zun->SetLinkLossReportedByOperation(true);
     // The activation's answer is the last of the wizard's changes.
     m_wizardWatch << connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FIRFilterSelect, this,
                              &ZunMaintenanceActions::endWizardWatch, Qt::QueuedConnection)
-                  << connect(m_zun.data(), &CZun::signal_Disconnected, this, [this, lost]() {
-                         endWizardWatch();
-                         m_prompts->message(QMessageBox::Warning, lost);
-                     }, Qt::QueuedConnection);
+                  << connect(m_zun.data(), &CZun::signal_Disconnected, this, &ZunMaintenanceActions::wizardLost,
+                             Qt::QueuedConnection);
+    if (m_zun->IsConnected())
+        return true;
+    wizardLost();
+    return false;
 }
 
-void ZunMaintenanceActions::endWizardWatch() { disconnectAll(m_wizardWatch); }
+void ZunMaintenanceActions::wizardLost()
+{
+    if (m_wizardWatch.isEmpty())
+        return; // the changes were run, or their loss was reported already
+    disconnectAll(m_wizardWatch);
+    m_prompts->message(QMessageBox::Warning,
+                       tr("The configuration wizard's changes were not applied, or only in part: the link to the "
+                          "processor was lost before it ran them. Check the routing and the FIR sets after "
+                          "reconnecting, and run the wizard again."));
+}
+
+void ZunMaintenanceActions::endWizardWatch()
+{
+    disconnectAll(m_wizardWatch);
+    if (m_zun)
+        m_zun->SetLinkLossReportedByOperation(false);
+}

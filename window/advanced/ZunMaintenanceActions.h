@@ -87,7 +87,10 @@ private:
     void disconnectFirmwareProgress();
     // Until the processor answers the wizard's activation, a lost link is reported as the
     // loss of the wizard's changes.
-    void watchWizard();
+    // False when the link is gone already (reported).
+    bool watchWizard();
+    // The wizard's changes lost with the link: one box, once.
+    void wizardLost();
     void endWizardWatch();
 
     QSharedPointer<CZun> m_zun;

@@ -281,6 +281,15 @@ private slots:
             QVERIFY(settle(m_zun.get()));
             initialize();
         };
+        // A block the processor refuses (damaged on the way) ends its upload too, the link kept.
+        QVERIFY(m_sim->control(QStringLiteral("corrupt")));
+        auto* damaged = new ZunSetup(m_zun.get(), img()->toByteArray());
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection,
+                                          Q_ARG(ZunSetup*, damaged), Q_ARG(int, 2)));
+        QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
+        QVERIFY(m_zun->IsConnected());
+        QVERIFY(settleTransfers(m_zun.get())); // the refusal's reset of the link done
+
         QVERIFY(m_sim->control(QStringLiteral("delay 300")));
         auto* copy = new ZunSetup(m_zun.get(), img()->toByteArray());
         QVERIFY(QMetaObject::invokeMethod(mgr(), "UploadSetup", Qt::BlockingQueuedConnection, Q_ARG(ZunSetup*, copy),
