@@ -1,4 +1,5 @@
 // The emulator's UDP side on loopback: announce, status stream, commands, faults.
+#include "CCmdMap.h"
 #include "ZunUdpDatagram.h"
 
 #include <QNetworkDatagram>
@@ -180,6 +181,33 @@ private slots:
         got = receive(3000, 1);
         QCOMPARE(got.size(), 1);
         QVERIFY(!(ZunUdpDatagram::word(got[0], 4 + 4) & 0x0004));
+    }
+
+    // Stat_Mute's output bits: each DSP's master mute mutes its own outputs; on a one-board
+    // processor DSP 1's mutes them all.
+    void masterMuteMutesItsOwnOutputs_data()
+    {
+        QTest::addColumn<QString>("hardware");
+        QTest::addColumn<QString>("mute");
+        QTest::addColumn<quint16>("outputBits");
+        QTest::newRow("DSP 1 of two") << "0xff94" << "Cmd_0_MasterMute" << quint16(0x0F00);
+        QTest::newRow("DSP 2 of two") << "0xff94" << "Cmd_1_MasterMute" << quint16(0xF000);
+        QTest::newRow("one board") << "0xff14" << "Cmd_0_MasterMute" << quint16(0xFF00);
+    }
+    void masterMuteMutesItsOwnOutputs()
+    {
+        QFETCH(QString, hardware);
+        QFETCH(QString, mute);
+        QFETCH(quint16, outputBits);
+        auto sim = start({"--firmware", "1080", "--hardware", hardware});
+        QVERIFY(sim);
+        CCmdMap map;
+        map.setVersion(1080);
+        send(*sim, ZunUdpDatagram::command(map.getCmdNr(mute), 1));
+        send(*sim, ZunUdpDatagram::statusRequest(10, 1));
+        const auto got = receive(3000, 1);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(quint16(ZunUdpDatagram::word(got[0], 4 + 2 * map.getCmdNr("Stat_Mute")) & 0xFF00), outputBits);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "ZunSimUdp.h"
 
 #include "CCmdMap.h"
+#include "CZunHardwareInfo.h"
 #include "CZunImageDefaults.h"
 #include "ZunSimDevice.h"
 #include "ZunUdpDatagram.h"
@@ -157,13 +158,17 @@ QByteArray ZunSimUdp::nextStatusRecord()
         const int nr = L.number(name, -1);
         return nr >= 0 && nr < image.size() ? image[nr] : quint16(0);
     };
+    // Each DSP's master mute mutes its own four outputs; a one-board processor has DSP 1
+    // only, whose master mute then stands for every output.
+    const bool doubleBoard = CZunHardwareInfo(id.hardwareWord).isDoubleBoard();
+    const bool dspMasterMuted[2] = {masterMuted, doubleBoard ? imageWord(QStringLiteral("Cmd_1_MasterMute")) != 0 : masterMuted};
     quint16 muteWord = 0;
     bool outputMuted[8];
     double outputGainDb[8];
     for (int i = 0; i < 8; ++i) {
         if (imageWord(QStringLiteral("Cmd_%1_InMute%2").arg(i / 4).arg(QChar('A' + i))))
             muteWord |= quint16(1u << i);
-        outputMuted[i] = imageWord(QStringLiteral("Cmd_%1_ChMute%2").arg(i / 4).arg(i % 4)) != 0 || masterMuted;
+        outputMuted[i] = imageWord(QStringLiteral("Cmd_%1_ChMute%2").arg(i / 4).arg(i % 4)) != 0 || dspMasterMuted[i / 4];
         if (outputMuted[i])
             muteWord |= quint16(1u << (8 + i));
         outputGainDb[i] = 0.1 * qint16(imageWord(QStringLiteral("Cmd_%1_ChGain%2").arg(i / 4).arg(i % 4)));

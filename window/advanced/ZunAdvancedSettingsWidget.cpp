@@ -82,7 +82,7 @@ public:
 
         groupBoxFIRFilter = new QGroupBox(tr("FIR Filter"), form);
         groupBoxFIRFilter->setObjectName(QStringLiteral("groupBoxFIRFilter"));
-        groupBoxFIRFilter->setMinimumSize(528, 80);
+        groupBoxFIRFilter->setMinimumHeight(80); // as wide as its selectors' longest names
         auto* fir = new QGridLayout(groupBoxFIRFilter);
         fir->setSpacing(6);
         fir->setContentsMargins(6, 3, 6, 3);
@@ -187,14 +187,19 @@ private:
     {
         auto* l = new QLabel(text, parent);
         l->setObjectName(QString::fromLatin1(name));
-        l->setMinimumWidth(120);
+        l->setMinimumWidth(qMax(120, l->sizeHint().width())); // never cut when a long set name takes the room
         return l;
     }
     static QComboBox* combo(QWidget* parent, const char* name)
     {
         auto* c = new QComboBox(parent);
         c->setObjectName(QString::fromLatin1(name));
-        c->setMinimumSize(120, 24);
+        // Closed, a selector shows its whole set name, ids of same-named sets included, also
+        // for sets listed after the tab was shown: its width follows its longest name and it
+        // never shrinks below it (a fixed minimum width would let the layout cut it).
+        c->setMinimumHeight(24);
+        c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        c->setSizePolicy(QSizePolicy::Minimum, c->sizePolicy().verticalPolicy());
         return c;
     }
 };

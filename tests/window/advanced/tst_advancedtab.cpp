@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QStyleOptionComboBox>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -265,6 +266,35 @@ private slots:
         }
         QCoreApplication::processEvents();
         QVERIFY(m_sent.commands().isEmpty());
+    }
+
+    // Mended: sets listed after the tab was shown, same-named ones with their ids, were cut
+    // in the closed selectors ("Thru (67a5f21l").
+    void closedSelectorsShowTheWholeName()
+    {
+        make(1080, 0xFF94);
+        ZunAdvancedSettingsWidget tab(m_zun);
+        tab.resize(880, 566);
+        tab.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        listed(QStringLiteral("Thru"), 300);
+        listed(QStringLiteral("Thru"), 290);
+        // The text drawn in a closed selector is cut at the edge of its edit field.
+        auto fits = [](QComboBox* combo) {
+            QStyleOptionComboBox opt;
+            opt.initFrom(combo);
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+            return combo->fontMetrics().horizontalAdvance(combo->currentText()) <= field.width();
+        };
+        for (const char* name : {"comboFIRFilter1", "comboFIRFilter2"}) {
+            auto* combo = child<QComboBox>(tab, name);
+            QTRY_COMPARE(combo->count(), 2);
+            for (int row = 0; row < 2; ++row) {
+                combo->setCurrentIndex(row);
+                QVERIFY(combo->currentText().startsWith(QLatin1String("Thru (")));
+                QTRY_VERIFY2(fits(combo), qPrintable(combo->currentText()));
+            }
+        }
     }
 
     // Refused by the resource check: its text, nothing sent, the selectors back.
