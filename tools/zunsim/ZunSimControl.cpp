@@ -67,7 +67,10 @@ bool ZunSimControl::apply(const QString& line)
     if (cmd == QLatin1String("nobroadcast")) { f.noBroadcastAnswer = on; return true; }
     if (cmd == QLatin1String("droplink")) { f.dropLink = on; return true; }
     if (cmd == QLatin1String("corrupt") && w.size() <= 2) {
-        if (w.size() == 1 || w[1] == QLatin1String("off")) { f.corruptBlocks = on ? 1 : 0; return true; }
+        if (w.size() == 1 || w[1] == QLatin1String("off") || w[1] == QLatin1String("on")) {
+            f.corruptBlocks = on ? 1 : 0;
+            return true;
+        }
         if (!parseNumber(w[1], &a) || a < 0) return false;
         f.corruptBlocks = a;
         return true;
