@@ -332,7 +332,29 @@ void CZun::on_LowFlashMemory()
         emit signal_LowFlashMemory();
 }
 
-void CZun::on_ImageRefreshFailed() { m_refreshPending = false; }
+void CZun::on_ImageRefreshFailed()
+{
+    m_refreshPending = false;
+    // A lost link is reported by the link's own handling; the next connect reads the image.
+    if (!IsConnected()) {
+        m_refreshRetries = 0;
+        return;
+    }
+    constexpr int MaxRefreshRetries = 2;
+    if (m_refreshRetries < MaxRefreshRetries) {
+        ++m_refreshRetries;
+        RefreshStatusBuffer();
+        return;
+    }
+    m_refreshRetries = 0;
+    emit signal_LogMessage(QStringLiteral("The processor's parameter image could not be read back (%1 tries, "
+                                          "each damaged or refused); the window may show a stale image.\n")
+                               .arg(MaxRefreshRetries + 1),
+                           true);
+    emit signal_exception(QStringLiteral("The processor's settings could not be read back, so this window may not "
+                                         "show what the processor holds. Reconnect to read them again."),
+                          QStringLiteral("Settings not read back"));
+}
 
 void CZun::onFirLimManagerInitialized()
 {
@@ -425,6 +447,7 @@ void CZun::on_CmdMapChanged()
 void CZun::on_StatusBufferChanged()
 {
     m_refreshPending = false;
+    m_refreshRetries = 0;
     // The rebuild keeps the processor busy without TCP traffic: keep-alive off, and back
     // on afterwards on every path, also when a step throws.
     const bool keepAlive = m_keepAliveOn;
@@ -512,6 +535,7 @@ void CZun::disconnect()
 void CZun::on_connected()
 {
     m_refreshPending = false;
+    m_refreshRetries = 0;
     m_lossReportedByOperation = false;
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QString configDir = settings.value(QStringLiteral("ConfigDir")).toString();

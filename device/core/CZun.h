@@ -306,7 +306,8 @@ public slots:
     void connect();
     void disconnect();
     void printToLog(QString text);
-    // A full image read-back failed: later refreshes must still run.
+    // A full image read-back failed: read it again a bounded number of times while the
+    // link is up, then tell the operator once; later refreshes must still run.
     void on_ImageRefreshFailed();
 
 signals:
@@ -414,6 +415,7 @@ private:
     std::atomic<bool> m_hasImage{false};
     bool m_restorePending = false;
     bool m_refreshPending = false;
+    int m_refreshRetries = 0; // further reads of the image since its last good one
     bool m_autoConnect = true;
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;

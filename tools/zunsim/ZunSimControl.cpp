@@ -66,7 +66,15 @@ bool ZunSimControl::apply(const QString& line)
     if (cmd == QLatin1String("silent")) { f.silent = on; return true; }
     if (cmd == QLatin1String("nobroadcast")) { f.noBroadcastAnswer = on; return true; }
     if (cmd == QLatin1String("droplink")) { f.dropLink = on; return true; }
-    if (cmd == QLatin1String("corrupt")) { f.corruptChunk = on; return true; }
+    if (cmd == QLatin1String("corrupt") && w.size() <= 2) {
+        if (w.size() == 1 || w[1] == QLatin1String("off") || w[1] == QLatin1String("on")) {
+            f.corruptBlocks = on ? 1 : 0;
+            return true;
+        }
+        if (!parseNumber(w[1], &a) || a < 0) return false;
+        f.corruptBlocks = a;
+        return true;
+    }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }
     if (cmd == QLatin1String("failcheck")) { f.failCheck = on; return true; }
     if (cmd == QLatin1String("refuse") && (w.size() == 2 || w.size() == 3)) {

@@ -37,9 +37,9 @@ public:
         bool dropLink = false;        // closes the TCP link on the next command (once)
         int refuseCmd = -1;           // refuses this command number with an error frame
         int refuseValue = -1;         // ... only with this value (-1: any value)
-        bool corruptChunk = false;    // damages the next block chunk in either direction
-                                      // (once): a received chunk fails its sum, a sent
-                                      // chunk carries a wrong byte
+        int corruptBlocks = 0;        // damages one chunk of each of the next N blocks in
+                                      // either direction: a received chunk fails its sum,
+                                      // a sent chunk carries a wrong byte
         int replyDelayMs = 0;         // delays every TCP reply
         bool failUpload = false;      // refuses every copy into the flash with Msg_ErrFlash
         bool failCheck = false;       // finds every uploaded firmware image damaged

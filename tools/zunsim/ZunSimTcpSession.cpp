@@ -217,10 +217,10 @@ void ZunSimTcpSession::handleChunk(QByteArray chunk, quint16 sum)
 {
     {
         QMutexLocker lock(&m_device->mutex());
-        bool& corrupt = m_device->faults().corruptChunk;
-        if (corrupt && !chunk.isEmpty()) {
+        int& corrupt = m_device->faults().corruptBlocks;
+        if (corrupt > 0 && !chunk.isEmpty()) {
             chunk[0] = char(chunk[0] ^ 0x5A); // damaged on the way in
-            corrupt = false;
+            --corrupt;
         }
     }
     if (ZunWire::byteSum(chunk.constData(), chunk.size()) != sum) {
@@ -246,11 +246,14 @@ void ZunSimTcpSession::handleChunk(QByteArray chunk, quint16 sum)
 
 void ZunSimTcpSession::sendBlock(quint16 kind, const QByteArray& data)
 {
-    bool corrupt;
+    bool corrupt = false;
     {
         QMutexLocker lock(&m_device->mutex());
-        corrupt = m_device->faults().corruptChunk;
-        m_device->faults().corruptChunk = false;
+        int& left = m_device->faults().corruptBlocks;
+        if (left > 0 && !data.isEmpty()) {
+            corrupt = true;
+            --left;
+        }
     }
     const quint32 total = quint32(data.size());
     quint16 index = 0;

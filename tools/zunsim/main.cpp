@@ -35,7 +35,8 @@ int main(int argc, char** argv)
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
-                                               "silent [off], nobroadcast [off], droplink [off], corrupt [off], "
+                                               "silent [off], nobroadcast [off], droplink [off], corrupt [N|off] "
+                                               "(damages one chunk of each of the next N blocks, 1 by default), "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
                                                "get WORD (prints \"word WORD VALUE\": one word of the image), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "

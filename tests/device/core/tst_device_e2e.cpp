@@ -310,6 +310,56 @@ private slots:
         QCOMPARE(m_zun->GetChannelGain(ZunC::Output0), 0.0f);
     }
 
+    // A damaged read-back is read again; only when every try is damaged is the operator
+    // told, once. Nothing but the read requests goes to the processor.
+    void damagedImageReadBackIsReadAgainOrReported_data()
+    {
+        QTest::addColumn<int>("damaged");
+        QTest::addColumn<bool>("reported");
+        QTest::newRow("one read damaged") << 1 << false;
+        QTest::newRow("every read damaged") << 3 << true;
+    }
+
+    void damagedImageReadBackIsReadAgainOrReported()
+    {
+        QFETCH(int, damaged);
+        QFETCH(bool, reported);
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        settle();
+        const quint16 gain3 = nr("Cmd_0_ChGain3");
+        img()->setValue(gain3, 77); // stale here only: a good read-back puts the processor's back
+        ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
+        ZunSignalSpy box(m_zun.get(), &CZun::signal_exception);
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        m_sent.clear();
+        QVERIFY(m_sim->control(QStringLiteral("corrupt %1").arg(damaged)));
+        m_zun->RefreshStatusBuffer();
+        QVERIFY(waitFor([&]() { return status.count() > 0 || box.count() > 0; }));
+        settle();
+        QVERIFY(!m_zun->IsRefreshPending());
+        QCOMPARE(box.count(), reported ? 1 : 0);
+        QCOMPARE(status.count(), reported ? 0 : 1);
+        QCOMPARE(log.count(), reported ? 1 : 0);
+        const QString held = m_sim->query(QStringLiteral("get %1").arg(gain3), QStringLiteral("word "));
+        bool ok = false;
+        const int value = held.section(QLatin1Char(' '), 2).toInt(&ok);
+        QVERIFY(ok && value != 77);
+        QCOMPARE(img()->getValue(gain3), quint16(reported ? 77 : value));
+        const QPair<quint16, quint16> copy(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")),
+            read(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+        QList<QPair<quint16, quint16>> reads, sent = m_sent.commands();
+        for (int i = 0; i < (reported ? 3 : 2); ++i)
+            reads << copy << read;
+        // The rebuild of a good image pauses the keep-alive, as every rebuild does.
+        sent.erase(std::remove_if(sent.begin(), sent.end(),
+                                  [&](const QPair<quint16, quint16>& c) { return c.first == nr("Cmd_TCPCloseTime"); }),
+                   sent.end());
+        QCOMPARE(sent, reads);
+        QVERIFY(m_zun->IsConnected());
+    }
+
     void frontPanelChangeReachesTheGetters()
     {
         start(1080);
