@@ -20,10 +20,10 @@ public:
     ZunLogCapture(const ZunLogCapture&) = delete;
     ZunLogCapture& operator=(const ZunLogCapture&) = delete;
 
-    bool logged(const QString& part) const
+    bool logged(const QString& part, Qt::CaseSensitivity cs = Qt::CaseSensitive) const
     {
         QMutexLocker lock(&mutex());
-        return !lines().filter(part).isEmpty();
+        return !lines().filter(part, cs).isEmpty();
     }
 
 private:
