@@ -57,6 +57,11 @@ ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* 
 {
     m_finishTimer.setSingleShot(true);
     connect(&m_finishTimer, &QTimer::timeout, this, &ZunMaintenanceActions::finishFwUpdate);
+    // A wizard whose last answer never comes must not keep later, unrelated link losses
+    // from their own box: the watch ends well after the slowest Finish.
+    m_wizardWatchLimit.setSingleShot(true);
+    m_wizardWatchLimit.setInterval(5 * 60 * 1000);
+    connect(&m_wizardWatchLimit, &QTimer::timeout, this, &ZunMaintenanceActions::endWizardWatch);
 }
 
 // The timer is a member: it never fires into a destroyed tab.
@@ -345,8 +350,10 @@ bool ZunMaintenanceActions::watchWizard()
                              &ZunMaintenanceActions::endWizardWatch, Qt::QueuedConnection)
                   << connect(m_zun.data(), &CZun::signal_Disconnected, this, &ZunMaintenanceActions::wizardLost,
                              Qt::QueuedConnection);
-    if (m_zun->IsConnected())
+    if (m_zun->IsConnected()) {
+        m_wizardWatchLimit.start();
         return true;
+    }
     wizardLost();
     return false;
 }
@@ -364,6 +371,7 @@ void ZunMaintenanceActions::wizardLost()
 
 void ZunMaintenanceActions::endWizardWatch()
 {
+    m_wizardWatchLimit.stop();
     disconnectAll(m_wizardWatch);
     if (m_zun)
         m_zun->SetLinkLossReportedByOperation(false);

@@ -97,6 +97,7 @@ private:
     std::unique_ptr<Prompts> m_prompts;
     QList<QMetaObject::Connection> m_firmwareProgress;
     QList<QMetaObject::Connection> m_wizardWatch;
+    QTimer m_wizardWatchLimit;
     QTimer m_finishTimer;
     int m_finishDelayOverride = -1;
 };
