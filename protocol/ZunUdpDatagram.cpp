@@ -99,14 +99,11 @@ bool ZunUdpDatagram::decodeAnnounce(const QByteArray& d, Announce* out, QString*
     a.status = word(d, AnnStatus);
     a.flags = word(d, AnnFlags);
     a.linkState = word(d, AnnLinkState);
-    // All ones where a processor always has something else (erased memory, a stray
-    // sender's fill): no firmware carries number 4095, and no host has a broadcast or
-    // multicast address.
+    // All ones where a processor always has a number (a stray sender's fill): no firmware
+    // carries number 4095. The address field alone proves nothing: a processor whose stored
+    // address is erased still announces, and is reached at the address it sends from.
     if (a.firmware() == 0x0FFF)
         return fail(why, QStringLiteral("announce of serial %1 with firmware %2").arg(mac.serial()).arg(a.firmware()));
-    const QHostAddress ip = a.ip.toHostAddress();
-    if (ip.isBroadcast() || ip.isMulticast())
-        return fail(why, QStringLiteral("announce of serial %1 with address %2").arg(mac.serial()).arg(ip.toString()));
     if (out)
         *out = a;
     return true;

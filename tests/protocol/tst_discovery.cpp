@@ -190,13 +190,10 @@ private slots:
         const QByteArray good = ZunUdpDatagram::encodeAnnounce(announce(3));
         QByteArray foreign = good;
         foreign[2] = 0x00;
-        // no processor's: every field after the maker's prefix all ones, or only the address
+        // no processor's: every field after the maker's prefix all ones
         const QByteArray stray = good.left(4) + QByteArray(45, '\xFF');
-        auto broadcast = announce(4);
-        broadcast.ip = CIpAddr(0xFFFFFFFF);
         const QList<QByteArray> bad {QByteArray(), QByteArray(1, '\x5A'), good.left(4), good.left(48),
                                      good + QByteArray(1, '\0'), foreign, QByteArray(49, '\xFF'), stray,
-                                     ZunUdpDatagram::encodeAnnounce(broadcast),
                                      QByteArray::fromHex("04"), QByteArray::fromHex("04ff"),
                                      ZunUdpDatagram::statusDatagram(QByteArray(50, '\0'))};
         for (const QByteArray& d : bad)
@@ -206,6 +203,12 @@ private slots:
         QVERIFY(net->getDeviceList().isEmpty());
         net->handleDatagram(ZunUdpDatagram::ping(), Sender); // our own broadcast
         QVERIFY(net->getDeviceList().isEmpty());
+        // A processor whose stored address is erased is listed, at the address it sends from.
+        auto erased = announce(4);
+        erased.ip = CIpAddr(0xFFFFFFFF);
+        net->handleDatagram(ZunUdpDatagram::encodeAnnounce(erased), Sender);
+        QCOMPARE(detected.count(), 1);
+        QCOMPARE(net->getDeviceList().value(0)->getIpAddress(), Sender);
     }
 
     void statusDatagrams()

@@ -140,6 +140,9 @@ private slots:
         foreign[3] = 0x01;
         QTest::newRow("foreign MAC") << foreign;
         QTest::newRow("garbage") << QByteArray(49, '\xAB');
+        ZunUdpDatagram::Announce noFirmware = sample();
+        noFirmware.versionWord = 0x1FFF; // firmware 4095, a normal address
+        QTest::newRow("firmware 4095") << ZunUdpDatagram::encodeAnnounce(noFirmware);
     }
     void badAnnounces()
     {
