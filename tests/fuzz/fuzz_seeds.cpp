@@ -79,7 +79,6 @@ QShPtrFLE testSet()
     return set;
 }
 
-// A list-layout flash directory (firmware 1075) with three entries, the first two listed.
 // One reply for fuzz_dispatch, its command and value as raw numbers of firmware 1080; a
 // payload of 255 bytes or more runs to the input's end, so it comes last.
 QByteArray dispatchReply(const char* command, quint16 value, quint8 flags, const QByteArray& payload)
@@ -97,6 +96,7 @@ QByteArray dispatchedDirectory(const QByteArray& block)
            + dispatchReply("ID_TX_Block", mapFor(1080)->getCmdNr("ID_Block_Flash"), 2, block);
 }
 
+// A list-layout flash directory (firmware 1075) with three entries, the first two listed.
 QByteArray listDirectory(int count, bool phantomSlot)
 {
     const auto map = mapFor(1075);

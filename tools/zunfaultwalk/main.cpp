@@ -46,6 +46,16 @@ const QStringList Faults = {"droplink", "silent", "corrupt", "delay 3000"};
 constexpr int QuietMs = 1000; // the window idle this long: the operation has ended
 constexpr quint32 TwoBoards = 0x0F80;
 
+// How a row's process ended after its result line: only a clean exit is a clean quit.
+QString quitText(bool killed, int code, QProcess::ExitStatus status)
+{
+    if (killed)
+        return QStringLiteral("hung");
+    if (status == QProcess::CrashExit)
+        return QStringLiteral("crashed");
+    return code == 0 ? QStringLiteral("yes") : QStringLiteral("exit %1").arg(code);
+}
+
 // The maintenance actions' messages shown as the program shows them (a box), its
 // questions answered Yes.
 class BoxedAnswers : public PromptAnswers
@@ -272,7 +282,7 @@ int walk(const QCommandLineParser& p, const QString& self)
                     limit->start(15000); // the result is in: the quit may take this long
             });
             QObject::connect(child->process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished),
-                             [&, child](int, QProcess::ExitStatus) {
+                             [&, child](int code, QProcess::ExitStatus status) {
                 QStringList f = child->line.trimmed().split(QLatin1Char('\t'));
                 const QString name = Operations[child->row / Faults.size()], fault = Faults[child->row % Faults.size()];
                 if (f.value(2) == QLatin1String("error") || f.size() < 9) {
@@ -286,7 +296,7 @@ int walk(const QCommandLineParser& p, const QString& self)
                     platform = f[2];
                     table[child->row] = QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                                .arg(name, -16).arg(fault, -11).arg(f[3], -9).arg(f[4], -5).arg(f[5], -13)
-                               .arg(f[6], -5).arg(f[7], -16).arg(f[8], -12).arg(child->killed ? "hung" : "yes");
+                               .arg(f[6], -5).arg(f[7], -16).arg(f[8], -12).arg(quitText(child->killed, code, status));
                     if (!f.value(9).isEmpty())
                         notes[child->row] = QStringLiteral("%1, %2: %3").arg(name, fault, f[9]);
                 }

@@ -38,7 +38,7 @@ int main(int argc, char** argv)
                                                "silent [off], nobroadcast [off], droplink [off], corrupt [N|off] "
                                                "(damages one chunk of each of the next N blocks, 1 by default), "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
-                                               "get WORD (prints \"word WORD VALUE\": one word of the image), "
+                                               "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
                                                "firmware check), state (prints a state line), quit."));
     p.addHelpOption();
