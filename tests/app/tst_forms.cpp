@@ -156,8 +156,8 @@ private slots:
             }
         } shown;
         QVERIFY(qobject_cast<ZunPositionDelegate*>(form.comboBox->itemDelegate()));
-        QCOMPARE(shown.text(setups.index(0)), QStringLiteral("1: Main"));
-        QCOMPARE(shown.text(setups.index(1)), QStringLiteral("2: ---"));
+        QCOMPARE(shown.text(setups.index(0)), QStringLiteral("0: Main"));
+        QCOMPARE(shown.text(setups.index(1)), QStringLiteral("1: ---"));
         QCOMPARE(form.currentText(), QStringLiteral("Main")); // the name itself, unnumbered
         UploadForm upload(QStringLiteral("Zun Setup (*.zun)"), {QStringLiteral("zun")}, QString());
         QVERIFY(qobject_cast<ZunPositionDelegate*>(upload.findChild<QComboBox*>()->itemDelegate()));

@@ -2,7 +2,7 @@
 
 QString ZunPositionDelegate::positionText(int row, const QString& text)
 {
-    return QStringLiteral("%1: %2").arg(row + 1).arg(text.trimmed());
+    return QStringLiteral("%1: %2").arg(row).arg(text.trimmed());
 }
 
 void ZunPositionDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const

@@ -3,9 +3,9 @@
 #include <QStyledItemDelegate>
 
 // The rows of a list of processor positions (setups, FIR sets) with their position number
-// in front, counted from 1 as the operator counts setups: an empty position ("---") reads
-// "3: ---". Only the shown text changes; the list's own texts (a name typed over a row)
-// stay as they are.
+// in front, the number the tab's log lines, the setup files (SetNN_) and the recall
+// messages give: an empty position 3 ("---") reads "3: ---". Only the shown text changes;
+// the list's own texts (a name typed over a row) stay as they are.
 class ZunPositionDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
