@@ -453,6 +453,8 @@ private slots:
         const auto announced = record(later ? 1080 : 1081, 42);
         m_zun.reset(new CZun(announced, map(1080), QSharedPointer<CRoutingLibrary>()));
         m_zun->SetPort(m_sim->tcpPort());
+        // The empty flash's pass-through upload, cut by the disconnect, has a box of its own.
+        m_zun->SetPassThroughOnEmptyFlash(false);
         if (later) {
             announced->setFirmware(1081); // as discovery does before the re-initialisation
             QVERIFY_EXCEPTION_THROWN(m_zun->ReInit(announced, map(1081), QSharedPointer<CRoutingLibrary>()),
