@@ -67,7 +67,8 @@ public:
     }
 };
 
-// Modal dialogs other than message boxes (the rig closes and counts those): noted, closed.
+// Modal dialogs other than message boxes (the rig closes and counts those) and the
+// wizard (its row walks it): noted, closed.
 class DialogCloser
 {
 public:
@@ -75,7 +76,8 @@ public:
     {
         QObject::connect(&m_timer, &QTimer::timeout, [this]() {
             auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (dialog && !qobject_cast<QMessageBox*>(dialog) && dialog->isVisible()) {
+            if (dialog && !qobject_cast<QMessageBox*>(dialog) && !dynamic_cast<CZunConfigWizard*>(dialog)
+                && dialog->isVisible()) {
                 texts << QStringLiteral("dialog \"%1\"").arg(dialog->windowTitle());
                 dialog->reject();
             }
@@ -162,9 +164,10 @@ int runRow(int row, int timeoutMs)
         start = [&]() { tab->firSetup()->startFIRFilterUpload(setFile); };
     } else if (operation == QLatin1String("wizard finish")) {
         answers->wizard = [&](CZunConfigWizard& wizard) {
-            walkWizardToFinish(wizard, zun->GetRoutingManager()->GetFullRouting().getPattern());
-            inject(); // the operator's click on Finish
-            return true;
+            const quint32 current = zun->GetRoutingManager()->GetFullRouting().getPattern();
+            // The fault just before the operator's click on Finish.
+            driveWizard([current](QWizardPage* page) { chooseOtherFullRouting(page, current); }, inject);
+            return wizard.exec() == QDialog::Accepted;
         };
         injectedByStart = true;
         start = [&]() { tab->findChild<QPushButton*>(QStringLiteral("bttnRouting"))->click(); };

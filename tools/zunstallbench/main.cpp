@@ -77,37 +77,6 @@ void activate(QComboBox* box, int index)
     emit box->activated(index);
 }
 
-// Goes through the configuration wizard once it is shown, as an operator does: one page
-// at a time, each after the page has been drawn, choose(page) on the full-routing page,
-// Next until the last page, then beforeFinish() and a click on Finish.
-void driveWizard(const std::function<void(QWizardPage*)>& choose, const std::function<void()>& beforeFinish)
-{
-    auto* timer = new QTimer;
-    timer->setInterval(100);
-    QObject::connect(timer, &QTimer::timeout, [timer, choose, beforeFinish, steps = 0]() mutable {
-        auto* wizard = dynamic_cast<CZunConfigWizard*>(QApplication::activeModalWidget());
-        if (!wizard || !wizard->isVisible())
-            return;
-        if (++steps > 20) { // a page that does not let the operator on: the image never comes
-            timer->stop();
-            timer->deleteLater();
-            wizard->reject();
-            return;
-        }
-        if (wizard->currentId() == CZunConfigWizard::FullRouting)
-            choose(wizard->currentPage());
-        if (wizard->nextId() != -1) {
-            wizard->button(QWizard::NextButton)->click();
-            return;
-        }
-        timer->stop();
-        timer->deleteLater();
-        beforeFinish();
-        wizard->button(QWizard::FinishButton)->click();
-    });
-    timer->start();
-}
-
 struct Result
 {
     QString action;
