@@ -2,7 +2,12 @@
 
 // A device object for the fuzz targets that need one: firmware 1080, not connected, built
 // once for the run (its threads and image cost far more than one input).
+#include "CZun.h"
+#include "CZunFIRLimManager.h"
+#include "CZunSetupManager.h"
+#include "CZunStatusBuffer.h"
 #include "FuzzSupport.h"
+#include "ZunDSPProgramManager.h"
 #include "ZunOfflineDevice.h"
 
 #include <QEventLoop>
@@ -46,6 +51,20 @@ inline void settle()
 {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Ends an input's work in the device's own threads too (image, managers), which hand work
+// to each other and to this thread: a fault then belongs to the input that caused it.
+// Twice, as work passed on by the first round is done in the second.
+inline void settle(CZun* zun)
+{
+    const QList<QObject*> workers = {zun->GetStatusBuffer(), zun->GetDSPProgramManager(), zun->GetFIRLimManager(),
+                                     zun->GetSetupManager()};
+    for (int round = 0; round < 2; ++round) {
+        for (QObject* worker : workers)
+            QMetaObject::invokeMethod(worker, []() {}, Qt::BlockingQueuedConnection);
+        settle();
+    }
 }
 
 } // namespace ZunFuzz

@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QMetaObject::invokeMethod(image, [image, cmd]() { image->cmdCallback(cmd); }, Qt::BlockingQueuedConnection);
     }
     // The device's queued reactions (hardware, directory, rebuilds) run here.
-    ZunFuzz::settle();
+    ZunFuzz::settle(zun);
     try {
         zun->GetMasterGain(1);
         zun->GetChannelDelay(ZunC::Output2);

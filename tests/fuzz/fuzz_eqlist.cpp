@@ -19,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             outputs.first()->applyMimeData(&list);
     } catch (const std::exception&) {
     }
-    ZunFuzz::settle();
+    ZunFuzz::settle(zun);
     return 0;
 }

@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         zun->GetRoutingManager()->GetInputs();
     } catch (const std::exception&) {
     }
-    ZunFuzz::settle();
+    ZunFuzz::settle(zun);
     return 0;
 }
