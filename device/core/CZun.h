@@ -450,8 +450,12 @@ private:
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};
-    // What the garbage collection backed up, and whether its restore has been started.
-    quint16 m_backupFilters = 0;
-    quint16 m_backupSetups = 0;
+    // What the garbage collection backed up (set ids, setup positions), whether its restore
+    // has been started, and whether every backed-up file was read and sent.
+    QList<quint32> m_backupSets;
+    QList<int> m_backupSetups;
     bool m_restoreStarted = false;
+    bool m_restoreComplete = false;
+    // True when the directory lists every set and setup the collection backed up.
+    bool backupIsBack() const;
 };

@@ -703,7 +703,7 @@ void CZunFIRLimManager::importDir(const QString& folder)
 // The sets of a garbage collection's backup are the processor's own, and after the erase
 // the backup is their only copy: each goes back, whatever a setup says of it, and one that
 // can not be read or stored stops none of the others.
-void CZunFIRLimManager::restoreDir(QString folder)
+bool CZunFIRLimManager::restoreDir(QString folder)
 {
     QStringList failed;
     {
@@ -730,6 +730,7 @@ void CZunFIRLimManager::restoreDir(QString folder)
                                        "are in %1):\n%2")
                             .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
+    return failed.isEmpty();
 }
 
 // --- activation ------------------------------------------------------------------------------

@@ -651,7 +651,7 @@ void CZunSetupManager::fromDir(QString folder)
 // The setups of a garbage collection's backup are the processor's own: each goes back to
 // its position as it was, without the range check meant for files brought from outside,
 // and one that can not be stored stops none of the others: it is named.
-void CZunSetupManager::restoreDir(QString folder)
+bool CZunSetupManager::restoreDir(QString folder)
 {
     QStringList failed;
     {
@@ -674,4 +674,5 @@ void CZunSetupManager::restoreDir(QString folder)
             fail(QStringLiteral("The garbage collection could not put these setups back (their files are in %1):\n%2")
                      .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
+    return failed.isEmpty();
 }
