@@ -363,7 +363,7 @@ void CZun::onFirLimManagerInitialized()
             // A processor without any FIR/limiter set gets the pass-through set; not one a
             // garbage collection emptied: its restore brings the sets back, and the DSPs go
             // on running what they ran (a crossover must not turn into full range).
-            if (m_passThroughOnEmptyFlash && !m_restorePending && !m_restoreStarted) {
+            if (m_passThroughOnEmptyFlash && !m_eraseForRestore && !m_restorePending && !m_restoreStarted) {
                 const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
                 CheckFilterMIPS(set, 0);
                 UploadFIRFilter(set, 0);
@@ -1062,6 +1062,14 @@ void CZun::on_FlashMemoryErased(bool ok)
     // that one is the update's, not a factory reset.
     if (m_firmwareUpdating && !m_map->contains(QStringLiteral("Inf_EraseOnly128K")))
         return;
+    // The garbage collection's restore runs only on a flash that was erased: after a
+    // refused erase it would overwrite whatever the operator stores next.
+    if (m_eraseForRestore) {
+        m_eraseForRestore = false;
+        m_restorePending = ok;
+    } else if (ok) {
+        m_restoreStarted = false; // a factory reset: no earlier restore holds the flash
+    }
     if (ok) {
         SendCmd(72, 0);
         RefreshStatusBuffer();
@@ -1121,7 +1129,7 @@ void CZun::doGarbageCollection()
         if (m_memoryManager->setupIdAt(p) != 0)
             m_backupSetups << p;
     m_restoreStarted = false;
-    m_restorePending = true;
+    m_eraseForRestore = true;
     EraseFlashMemory();
 }
 

@@ -659,9 +659,13 @@ bool CZunSetupManager::restoreDir(QString folder)
         const QDir dir(folder);
         for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
             try {
+                // A setup stored since the erase is newer than its backup: it stays.
+                const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
+                if (m_zun->GetMemoryManager()->setupIdAt(position) != 0)
+                    fail(QStringLiteral("position %1 holds a setup stored since").arg(position));
                 auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
                 adopt(setup);
-                uploadSetup(setup, ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName()), false);
+                uploadSetup(setup, position, false);
             } catch (const std::exception& e) {
                 failed << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
             }

@@ -96,16 +96,19 @@ private slots:
         QTest::addColumn<bool>("outOfRange");   // a stored master gain offset above its range
         QTest::addColumn<bool>("unstorable");   // position 1's backup names programs of no DSP
         QTest::addColumn<bool>("unreadableSet"); // of three sets, one backup file is cut short
-        QTest::newRow("clean setups") << false << false << false;
-        QTest::newRow("a stored word outside its range") << true << false << false;
-        QTest::newRow("one setup that can not be stored") << false << true << false;
-        QTest::newRow("one set that can not be read") << false << false << true;
+        QTest::addColumn<bool>("eraseRefused");  // nothing erased: nothing to put back
+        QTest::newRow("clean setups") << false << false << false << false;
+        QTest::newRow("a stored word outside its range") << true << false << false << false;
+        QTest::newRow("one setup that can not be stored") << false << true << false << false;
+        QTest::newRow("one set that can not be read") << false << false << true << false;
+        QTest::newRow("the erase refused") << false << false << false << true;
     }
     void garbageCollectionPutsEverythingBack()
     {
         QFETCH(bool, outOfRange);
         QFETCH(bool, unstorable);
         QFETCH(bool, unreadableSet);
+        QFETCH(bool, eraseRefused);
         start();
         if (outOfRange)
             QVERIFY(m_sim->control(QStringLiteral("set %1 250").arg(nr("Cmd_0_MasterGainOfs"))));
@@ -130,6 +133,8 @@ private slots:
         const int sets = field(state(), "filters").toInt();
         ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
         ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
+        if (eraseRefused)
+            QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_BulkEraseF"))));
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir(folder).exists());
@@ -153,6 +158,21 @@ private slots:
             file.resize(file.size() / 2);
         }
         QVERIFY(erased.count() > 0 || erased.wait(20000));
+        if (eraseRefused) {
+            QVERIFY(!erased.first().at(0).toBool());
+            QVERIFY(m_sim->control(QStringLiteral("refuse off")));
+            // The operator's next store stays: no backup is put over it.
+            m_zun->SaveSetup(1, QStringLiteral("Delta"));
+            settle();
+            m_zun->RefreshMemDir();
+            settle();
+            QVERIFY(!m_zun->IsRestorePending());
+            const ZunSetup* stored = m_zun->GetSetupManager()->GetSetup(1);
+            QVERIFY(stored && stored->GetSetupName().startsWith(QStringLiteral("Delta")));
+            QCOMPARE(runningSets(), running);
+            QVERIFY(QDir(folder).removeRecursively());
+            return;
+        }
         const QString setups = unstorable ? QStringLiteral("1") : QStringLiteral("2");
         QVERIFY(waitUntil([&]() {
             const QString s = state();
