@@ -297,7 +297,8 @@ void CZunSetupManager::initialize()
     guarded([&]() {
         CMemoryManager* mm = m_zun->GetMemoryManager();
         QMutexLocker lock(m_lock);
-        m_pendingUploads = 0;
+        // Uploads still on their way keep their count: each is counted off when it ends
+        // (or when the link goes).
         m_pendingDownloads = 0;
         const int n = mm->setupListSize();
         if (m_setups.size() != n) {
