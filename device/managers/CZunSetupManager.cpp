@@ -155,6 +155,7 @@ void CZunSetupManager::on_Disconnected()
         m_pendingUploads = 0;
         m_pendingDownloads = 0;
         m_uploadBlocks.clear();
+        m_listedBefore.clear();
         // A removal the processor never confirmed removed nothing: the next directory
         // shows the setup again.
         m_removing.clear();
@@ -453,6 +454,9 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     if (id1 != id0)
         m_zun->UploadDSPProgram(id1);
     ZunSetup* const before = m_setups.at(position).data();
+    const bool firstInFlight = !m_listedBefore.contains(position);
+    if (firstInFlight)
+        m_listedBefore.insert(position, before);
     m_setups[position] = setup;
     modelRow(position, setup->GetSetupName(), QVariant(setup->GetCRC()), false);
     const QByteArray image = setup->toByteArray();
@@ -469,6 +473,8 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
         m_uploadBlocks.removeLast();
         --m_pendingUploads;
         mm->decTransfers();
+        if (firstInFlight)
+            m_listedBefore.remove(position);
         addToList(position, before, false);
         throw;
     }
@@ -487,8 +493,13 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
         // Failed or not, the transfer is over: both counters go down.
         --m_pendingUploads;
         m_zun->GetMemoryManager()->decTransfers();
-        if (!ok)
+        // The row was listed before the store: a refused one shows again what the
+        // processor holds there.
+        const QPointer<ZunSetup> before = m_listedBefore.take(position);
+        if (!ok) {
+            addToList(position, before.data());
             return;
+        }
         ZunSetup* setup = nullptr;
         {
             QMutexLocker lock(m_lock);

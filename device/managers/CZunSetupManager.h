@@ -125,6 +125,7 @@ private:
     QList<ZunSetup*> m_owned;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
     QList<QPair<int, QByteArray>> m_uploadBlocks; // uploads in flight: position, block sent
+    QHash<int, QPointer<ZunSetup>> m_listedBefore; // uploads in flight: what their row showed
     // Positions removed whose deletion the processor has not yet confirmed nor the directory
     // shown: a download of one, asked before the removal, answers with the removed setup.
     QSet<int> m_removing;
