@@ -360,8 +360,10 @@ void CZun::onFirLimManagerInitialized()
 {
     try {
         if (m_memoryManager->filterCount() == 0) {
-            // A processor without any FIR/limiter set gets the pass-through set.
-            if (m_passThroughOnEmptyFlash) {
+            // A processor without any FIR/limiter set gets the pass-through set; not one a
+            // garbage collection emptied: its restore brings the sets back, and the DSPs go
+            // on running what they ran (a crossover must not turn into full range).
+            if (m_passThroughOnEmptyFlash && !m_eraseForRestore && !m_restorePending && !m_restoreStarted) {
                 const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
                 CheckFilterMIPS(set, 0);
                 UploadFIRFilter(set, 0);
@@ -396,24 +398,39 @@ void CZun::on_MemDirChanged()
         if (gc.exists()) {
             // The backup holds the processor's own sets and setups: they all go back as
             // they were, without the all-or-nothing check of a folder brought from outside.
+            bool sets = false, setups = false;
             QMetaObject::invokeMethod(m_firLimManager, "restoreDir", Qt::BlockingQueuedConnection,
-                                      Q_ARG(QString, gc.absolutePath()));
+                                      Q_RETURN_ARG(bool, sets), Q_ARG(QString, gc.absolutePath()));
             QMetaObject::invokeMethod(m_setupManager, "restoreDir", Qt::BlockingQueuedConnection,
-                                      Q_ARG(QString, gc.absolutePath()));
+                                      Q_RETURN_ARG(bool, setups), Q_ARG(QString, gc.absolutePath()));
+            m_restoreComplete = sets && setups;
             m_restorePending = false;
             m_restoreStarted = true;
         }
         return;
     }
     // The backup may be the only copy of the user's setups and sets: it goes only once
-    // the directory shows every one of them back on the processor.
-    if (m_restoreStarted && gc.exists() && m_memoryManager->filterCount() >= m_backupFilters &&
-        m_memoryManager->setupCount() >= m_backupSetups) {
+    // the directory shows every one of them back on the processor. Counts would not do: a
+    // later store can make up the number while a backed-up one is missing.
+    if (m_restoreStarted && gc.exists() && backupIsBack()) {
         m_restoreStarted = false;
         for (const QFileInfo& entry : gc.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden))
             QFile::remove(entry.absoluteFilePath());
         gc.removeRecursively();
     }
+}
+
+bool CZun::backupIsBack() const
+{
+    if (!m_restoreComplete)
+        return false; // a file was not read or not sent: the folder is its only copy
+    for (const quint32 id : m_backupSets)
+        if (!m_memoryManager->hasFilterId(id))
+            return false;
+    for (const int position : m_backupSetups)
+        if (m_memoryManager->setupIdAt(position) == 0)
+            return false;
+    return true;
 }
 
 // --- command map and complete image ----------------------------------------------------
@@ -1045,6 +1062,14 @@ void CZun::on_FlashMemoryErased(bool ok)
     // that one is the update's, not a factory reset.
     if (m_firmwareUpdating && !m_map->contains(QStringLiteral("Inf_EraseOnly128K")))
         return;
+    // The garbage collection's restore runs only on a flash that was erased: after a
+    // refused erase it would overwrite whatever the operator stores next.
+    if (m_eraseForRestore) {
+        m_eraseForRestore = false;
+        m_restorePending = ok;
+    } else if (ok) {
+        m_restoreStarted = false; // a factory reset: no earlier restore holds the flash
+    }
     if (ok) {
         SendCmd(72, 0);
         RefreshStatusBuffer();
@@ -1095,10 +1120,16 @@ void CZun::doGarbageCollection()
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
         return;
     }
-    m_backupFilters = m_memoryManager->filterCount();
-    m_backupSetups = m_memoryManager->setupCount();
+    m_backupSets.clear();
+    for (int i = 0; i < m_memoryManager->filterListSize(); ++i)
+        if (const quint32 id = m_memoryManager->filterIdAt(i))
+            m_backupSets << id;
+    m_backupSetups.clear();
+    for (int p = 0; p < m_memoryManager->setupListSize(); ++p)
+        if (m_memoryManager->setupIdAt(p) != 0)
+            m_backupSetups << p;
     m_restoreStarted = false;
-    m_restorePending = true;
+    m_eraseForRestore = true;
     EraseFlashMemory();
 }
 

@@ -199,7 +199,7 @@ public:
     bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
-    bool IsRestorePending() const { return m_restorePending; }
+    bool IsRestorePending() const { return m_eraseForRestore || m_restorePending; }
     void SetIP(quint32 address);
     QMap<int, QString> GetClockKeys() const;
     QMap<int, QString> GetExtClockKeys() const;
@@ -450,8 +450,13 @@ private:
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};
-    // What the garbage collection backed up, and whether its restore has been started.
-    quint16 m_backupFilters = 0;
-    quint16 m_backupSetups = 0;
+    // What the garbage collection backed up (set ids, setup positions), whether its restore
+    // has been started, and whether every backed-up file was read and sent.
+    QList<quint32> m_backupSets;
+    QList<int> m_backupSetups;
+    bool m_eraseForRestore = false; // the collection's erase, not yet reported
     bool m_restoreStarted = false;
+    bool m_restoreComplete = false;
+    // True when the directory lists every set and setup the collection backed up.
+    bool backupIsBack() const;
 };

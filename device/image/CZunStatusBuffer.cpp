@@ -892,11 +892,13 @@ void CZunStatusBuffer::masterMuteRefused(quint16 c, quint16 asked)
     const bool doubleBoard = m_owner->GetHardwareInfo().isDoubleBoard();
     if (!first && !doubleBoard)
         return; // a one-board processor has no second DSP to mute
-    if (held != 0)
+    // A one-board processor's first DSP has no second one to take its mute over.
+    if (held != 0 && doubleBoard)
         m_owner->SendCmd(nr(first ? "Cmd_1_MasterMute" : "Cmd_0_MasterMute"), held);
     toOwner([o = m_owner, on = masterMuted()] { emit o->signal_MasterMute(on); });
-    const QString text = held != 0 ? QStringLiteral("DSP %1 refused to unmute: both DSPs stay muted.")
-                                   : QStringLiteral("DSP %1 refused the master mute: it is not muted.");
+    const QString text = held == 0     ? QStringLiteral("DSP %1 refused the master mute: it is not muted.")
+                       : doubleBoard ? QStringLiteral("DSP %1 refused to unmute: both DSPs stay muted.")
+                                     : QStringLiteral("DSP %1 refused to unmute: it stays muted.");
     toOwner([o = m_owner, text = text.arg(first ? 1 : 2)] {
         emit o->signal_exception(text, QStringLiteral("ZunControl"));
     });

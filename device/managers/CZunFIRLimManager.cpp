@@ -703,7 +703,7 @@ void CZunFIRLimManager::importDir(const QString& folder)
 // The sets of a garbage collection's backup are the processor's own, and after the erase
 // the backup is their only copy: each goes back, whatever a setup says of it, and one that
 // can not be read or stored stops none of the others.
-void CZunFIRLimManager::restoreDir(QString folder)
+bool CZunFIRLimManager::restoreDir(QString folder)
 {
     QStringList failed;
     {
@@ -730,19 +730,28 @@ void CZunFIRLimManager::restoreDir(QString folder)
                                        "are in %1):\n%2")
                             .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
+    return failed.isEmpty();
 }
 
 // --- activation ------------------------------------------------------------------------------
 
 // Completion slots keep running while we wait. A slow processor's transfers take as long
 // as they take (the link's deadlines bound each reply): the time limit counts only while
-// the link carries nothing. A lost link ends the wait, and the activation with it: the
+// the link carries nothing, and starts again only when a transfer ends (the keep-alive's
+// commands are no progress). A lost link ends the wait, and the activation with it: the
 // link's own message has told the operator, the log says what was not activated.
 bool CZunFIRLimManager::waitForTransfers()
 {
     const bool linked = m_zun->IsConnected();
+    auto pending = [this]() { return quint64(m_pendingDownloads.load()) + m_pendingUploads.load(); };
+    quint64 left = pending();
     for (int round = 0; upDownLoadsInProgress(); ZunWaitMs(5)) {
-        round = m_zun->GetLink()->getCmdBuffer()->isIdle() ? round + 1 : 0;
+        const quint64 now = pending();
+        if (now < left)
+            round = 0;
+        left = now;
+        if (m_zun->GetLink()->getCmdBuffer()->isIdle())
+            ++round;
         if (round > WaitRounds)
             throw error(QStringLiteral("Could not activate FIR filter due to active down- or uploads. "
                                        "Please try to disconnect and reconnect"));

@@ -155,6 +155,7 @@ void CZunSetupManager::on_Disconnected()
         m_pendingUploads = 0;
         m_pendingDownloads = 0;
         m_uploadBlocks.clear();
+        m_listedBefore.clear();
         // A removal the processor never confirmed removed nothing: the next directory
         // shows the setup again.
         m_removing.clear();
@@ -297,7 +298,8 @@ void CZunSetupManager::initialize()
     guarded([&]() {
         CMemoryManager* mm = m_zun->GetMemoryManager();
         QMutexLocker lock(m_lock);
-        m_pendingUploads = 0;
+        // Uploads still on their way keep their count: each is counted off when it ends
+        // (or when the link goes).
         m_pendingDownloads = 0;
         const int n = mm->setupListSize();
         if (m_setups.size() != n) {
@@ -452,6 +454,9 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     if (id1 != id0)
         m_zun->UploadDSPProgram(id1);
     ZunSetup* const before = m_setups.at(position).data();
+    const bool firstInFlight = !m_listedBefore.contains(position);
+    if (firstInFlight)
+        m_listedBefore.insert(position, before);
     m_setups[position] = setup;
     modelRow(position, setup->GetSetupName(), QVariant(setup->GetCRC()), false);
     const QByteArray image = setup->toByteArray();
@@ -468,6 +473,8 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
         m_uploadBlocks.removeLast();
         --m_pendingUploads;
         mm->decTransfers();
+        if (firstInFlight)
+            m_listedBefore.remove(position);
         addToList(position, before, false);
         throw;
     }
@@ -486,8 +493,13 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
         // Failed or not, the transfer is over: both counters go down.
         --m_pendingUploads;
         m_zun->GetMemoryManager()->decTransfers();
-        if (!ok)
+        // The row was listed before the store: a refused one shows again what the
+        // processor holds there.
+        const QPointer<ZunSetup> before = m_listedBefore.take(position);
+        if (!ok) {
+            addToList(position, before.data());
             return;
+        }
         ZunSetup* setup = nullptr;
         {
             QMutexLocker lock(m_lock);
@@ -651,7 +663,7 @@ void CZunSetupManager::fromDir(QString folder)
 // The setups of a garbage collection's backup are the processor's own: each goes back to
 // its position as it was, without the range check meant for files brought from outside,
 // and one that can not be stored stops none of the others: it is named.
-void CZunSetupManager::restoreDir(QString folder)
+bool CZunSetupManager::restoreDir(QString folder)
 {
     QStringList failed;
     {
@@ -659,9 +671,13 @@ void CZunSetupManager::restoreDir(QString folder)
         const QDir dir(folder);
         for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
             try {
+                // A setup stored since the erase is newer than its backup: it stays.
+                const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
+                if (m_zun->GetMemoryManager()->setupIdAt(position) != 0)
+                    fail(QStringLiteral("position %1 holds a setup stored since").arg(position));
                 auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
                 adopt(setup);
-                uploadSetup(setup, ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName()), false);
+                uploadSetup(setup, position, false);
             } catch (const std::exception& e) {
                 failed << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
             }
@@ -674,4 +690,5 @@ void CZunSetupManager::restoreDir(QString folder)
             fail(QStringLiteral("The garbage collection could not put these setups back (their files are in %1):\n%2")
                      .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
+    return failed.isEmpty();
 }

@@ -81,8 +81,9 @@ public slots:
     void on_Disconnected();
     void allToFile(QString folder);
     void fromDir(QString folder);
-    // The garbage collection's restore of its backup folder (see the .cpp).
-    void restoreDir(QString folder);
+    // The garbage collection's restore of its backup folder (see the .cpp); false when a
+    // setup was not sent.
+    bool restoreDir(QString folder);
 
 signals:
     void signal_SetupChanged(int position, QString name);
@@ -124,6 +125,7 @@ private:
     QList<ZunSetup*> m_owned;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
     QList<QPair<int, QByteArray>> m_uploadBlocks; // uploads in flight: position, block sent
+    QHash<int, QPointer<ZunSetup>> m_listedBefore; // uploads in flight: what their row showed
     // Positions removed whose deletion the processor has not yet confirmed nor the directory
     // shown: a download of one, asked before the removal, answers with the removed setup.
     QSet<int> m_removing;

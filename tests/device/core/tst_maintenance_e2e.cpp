@@ -55,6 +55,11 @@ class TestMaintenanceE2E : public QObject
     {
         return m_sim->query(QStringLiteral("get %1").arg(nr(name)), QStringLiteral("word ")).section(' ', 2, 2).toInt();
     }
+    // The FIR sets the DSPs run, as the processor holds them.
+    QList<int> runningSets()
+    {
+        return {held("Cmd_0_FIR_ID0"), held("Cmd_0_FIR_ID1"), held("Cmd_1_FIR_ID0"), held("Cmd_1_FIR_ID1")};
+    }
 
     // A pass-through set (from the first connection), two setups and a deleted one.
     void fillFlash()
@@ -84,40 +89,57 @@ private slots:
 
     // The restore puts back every set and setup as it was, a word outside the range table
     // included (they are the processor's own); a set or setup that can not be stored is
-    // named, the others are stored, and the backup stays.
+    // named, the others are stored, and the backup stays. The DSPs run what they ran: the
+    // emptied flash brings no pass-through set in.
     void garbageCollectionPutsEverythingBack_data()
     {
         QTest::addColumn<bool>("outOfRange");   // a stored master gain offset above its range
         QTest::addColumn<bool>("unstorable");   // position 1's backup names programs of no DSP
         QTest::addColumn<bool>("unreadableSet"); // of three sets, one backup file is cut short
-        QTest::newRow("clean setups") << false << false << false;
-        QTest::newRow("a stored word outside its range") << true << false << false;
-        QTest::newRow("one setup that can not be stored") << false << true << false;
-        QTest::newRow("one set that can not be read") << false << false << true;
+        QTest::addColumn<bool>("eraseRefused");  // nothing erased: nothing to put back
+        QTest::newRow("clean setups") << false << false << false << false;
+        QTest::newRow("a stored word outside its range") << true << false << false << false;
+        QTest::newRow("one setup that can not be stored") << false << true << false << false;
+        QTest::newRow("one set that can not be read") << false << false << true << false;
+        QTest::newRow("the erase refused") << false << false << false << true;
     }
     void garbageCollectionPutsEverythingBack()
     {
         QFETCH(bool, outOfRange);
         QFETCH(bool, unstorable);
         QFETCH(bool, unreadableSet);
+        QFETCH(bool, eraseRefused);
         start();
         if (outOfRange)
             QVERIFY(m_sim->control(QStringLiteral("set %1 250").arg(nr("Cmd_0_MasterGainOfs"))));
         fillFlash();
+        const QString thru = QString::number(m_zun->GetActiveFilterIndex(1), 16);
         if (unreadableSet) {
-            // Only the backup can bring the sets back: no pass-through set fills the gap.
-            m_zun->SetPassThroughOnEmptyFlash(false);
-            for (const double gain : {6.0, 12.0}) {
+            // The DSPs run a set of their own (a crossover), not the pass-through one.
+            quint32 crossover = 0;
+            for (const double gain : {6.0, 12.0, 18.0}) {
                 const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
                 set->setAmpGain(gain, 0);
                 set->computeKey();
                 m_zun->UploadFIRFilter(set, 0);
+                crossover = crossover ? crossover : set->getKey();
             }
             settle();
+            QVERIFY(m_zun->InvokeActivateFIRFilter(crossover, ZunC::NoCopies, crossover, ZunC::NoCopies));
+            QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == crossover; }));
+            settle();
         }
+        const QList<int> running = runningSets();
         const int sets = field(state(), "filters").toInt();
         ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
         ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
+        if (eraseRefused)
+            QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_BulkEraseF"))));
+        int fewestUploads = 0;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this,
+                [&]() { fewestUploads = qMin(fewestUploads, m_zun->GetSetupManager()->pendingUploads()); });
+        watch.start(1);
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir(folder).exists());
@@ -130,17 +152,32 @@ private slots:
         }
         QString unreadable;
         if (unreadableSet) {
-            // The first the folder lists of the sets no setup carries back: the other one
-            // comes after it, and depends on the restore going on.
+            // The first in the restore's (name) order of the sets no setup carries back and
+            // the DSPs do not run: another comes after it, and depends on the restore going on.
             const QString active = QString::number(m_zun->GetActiveFilterIndex(1), 16);
-            for (const QString& f : QDir(folder).entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::NoSort))
-                if (unreadable.isEmpty() && !f.contains(active))
+            for (const QString& f : QDir(folder).entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name))
+                if (unreadable.isEmpty() && !f.contains(active) && !f.contains(thru))
                     unreadable = f;
             QFile file(QDir(folder).filePath(unreadable));
             QVERIFY(file.open(QIODevice::ReadWrite));
             file.resize(file.size() / 2);
         }
         QVERIFY(erased.count() > 0 || erased.wait(20000));
+        if (eraseRefused) {
+            QVERIFY(!erased.first().at(0).toBool());
+            QVERIFY(m_sim->control(QStringLiteral("refuse off")));
+            // The operator's next store stays: no backup is put over it.
+            m_zun->SaveSetup(1, QStringLiteral("Delta"));
+            settle();
+            m_zun->RefreshMemDir();
+            settle();
+            QVERIFY(!m_zun->IsRestorePending());
+            const ZunSetup* stored = m_zun->GetSetupManager()->GetSetup(1);
+            QVERIFY(stored && stored->GetSetupName().startsWith(QStringLiteral("Delta")));
+            QCOMPARE(runningSets(), running);
+            QVERIFY(QDir(folder).removeRecursively());
+            return;
+        }
         const QString setups = unstorable ? QStringLiteral("1") : QStringLiteral("2");
         QVERIFY(waitUntil([&]() {
             const QString s = state();
@@ -149,6 +186,21 @@ private slots:
         }, 30000));
         QVERIFY(!m_zun->IsRestorePending());
         QVERIFY(m_zun->IsTcpCheckOn());
+        settle();
+        QCOMPARE(runningSets(), running);
+        if (!outOfRange && !unstorable && !unreadableSet) {
+            // A directory that arrives while a setup is on its way (a slow processor) does
+            // not count that upload off before it ends.
+            QVERIFY(m_sim->control(QStringLiteral("delay 200")));
+            m_zun->RefreshMemDir();
+            const QDir cache(m_zun->GetLogFolder());
+            m_zun->UploadSetup(cache.filePath(cache.entryList({QStringLiteral("Set01_*.zun")}).value(0)), 3);
+            settle();
+            QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+        }
+        // Every upload is counted off once: none is left, none is owed.
+        QCOMPARE(fewestUploads, 0);
+        QCOMPARE(m_zun->GetSetupManager()->pendingUploads(), 0);
         if (unstorable || unreadableSet) {
             const QString named = unstorable ? QStringLiteral("Set01_") : unreadable;
             QVERIFY(waitUntil([&]() {
@@ -157,6 +209,12 @@ private slots:
                         return true;
                 return false;
             }, 30000));
+            settle();
+            // A later store makes up for nothing the backup still holds alone.
+            m_zun->SaveSetup(3, QStringLiteral("Delta"));
+            settle();
+            QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(3) != 0; }));
+            m_zun->RefreshMemDir();
             settle();
             QVERIFY(QDir(folder).exists());
             QVERIFY(QDir(folder).removeRecursively());

@@ -292,6 +292,7 @@ private slots:
         QVERIFY(m_zun->IsConnected());
         QVERIFY(settleTransfers(m_zun.get())); // the refusal's reset of the link done
         QCOMPARE(stateField(m_sim->query("state", "state "), "setups"), QString("1"));
+        QVERIFY(waitUntil([&]() { return rowText(2) == CZunSetupManager::EmptyRowText; })); // not listed as stored
 
         QVERIFY(m_sim->control(QStringLiteral("delay 300")));
         auto* copy = new ZunSetup(m_zun.get(), img()->toByteArray());

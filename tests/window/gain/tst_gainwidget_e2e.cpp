@@ -62,12 +62,13 @@ class TestGainWidgetE2E : public QObject
     }
     static quint16 rawGain(double dB) { return quint16(qint16(qRound(dB * 10.0))); }
 
-    void start(int mode = 2)
+    void start(int mode = 2, quint16 hardware = 0x0F80)
     {
         m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", "0x0F80"}), qPrintable(m_sim->error()));
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080", "--hardware", QString::number(hardware)}),
+                 qPrintable(m_sim->error()));
         auto m = map(1080);
-        m_zun.reset(new CZun(record(1080, 42, 0, 0x0F80), m, QSharedPointer<CRoutingLibrary>::create(m)));
+        m_zun.reset(new CZun(record(1080, 42, 0, hardware), m, QSharedPointer<CRoutingLibrary>::create(m)));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.data());
         m_status.reset(new AudioIOStatus(m));
@@ -459,10 +460,12 @@ private slots:
         QTest::addColumn<int>("refusing"); // DSP 1 or 2
         QTest::addColumn<int>("held0");
         QTest::addColumn<int>("held1");
-        QTest::newRow("mute, DSP 2 refuses") << false << 2 << 1 << 0;
-        QTest::newRow("mute, DSP 1 refuses") << false << 1 << 0 << 1;
-        QTest::newRow("unmute, DSP 1 refuses") << true << 1 << 1 << 1;
-        QTest::newRow("unmute, DSP 2 refuses") << true << 2 << 1 << 1;
+        QTest::addColumn<bool>("oneBoard"); // no second DSP to take a mute over
+        QTest::newRow("mute, DSP 2 refuses") << false << 2 << 1 << 0 << false;
+        QTest::newRow("mute, DSP 1 refuses") << false << 1 << 0 << 1 << false;
+        QTest::newRow("unmute, DSP 1 refuses") << true << 1 << 1 << 1 << false;
+        QTest::newRow("unmute, DSP 2 refuses") << true << 2 << 1 << 1 << false;
+        QTest::newRow("one board: unmute, DSP 1 refuses") << true << 1 << 1 << 0 << true;
     }
     void refusedMasterMuteNeverUnmutes()
     {
@@ -470,7 +473,8 @@ private slots:
         QFETCH(int, refusing);
         QFETCH(int, held0);
         QFETCH(int, held1);
-        start();
+        QFETCH(bool, oneBoard);
+        start(2, oneBoard ? 0x0F00 : 0x0F80);
         const quint16 mute0 = nr("Cmd_0_MasterMute"), mute1 = nr("Cmd_1_MasterMute");
         QPushButton* button = m_page->masterStrip()->muteButton();
         if (muted) {
@@ -494,6 +498,8 @@ private slots:
         QVERIFY2(boxes.first().startsWith(QStringLiteral("DSP %1 refused").arg(refusing)), qPrintable(boxes.first()));
         if (!muted) // nothing that unmutes follows a refused mute
             QVERIFY(!m_sent.contains(mute0, 0) && !m_sent.contains(mute1, 0));
+        if (oneBoard) // nothing goes to a DSP the processor does not have
+            QVERIFY(!m_sent.contains(mute1, 1));
     }
 
     // DSPs whose master mutes disagree are reported in one box for the whole window (its
