@@ -490,14 +490,15 @@ private slots:
     {
         start();
         Shown s;
-        auto finishWith = [&](const QString& fir, bool dropAtFinish) {
-            m_answers->wizard = [&, fir, dropAtFinish](CZunConfigWizard& w) {
+        // fault: a control line of the emulator, sent at Finish
+        auto finishWith = [&](const QString& fir, const QString& fault) {
+            m_answers->wizard = [&, fir, fault](CZunConfigWizard& w) {
                 w.show();
                 QWizardPage* xo = w.page(CZunConfigWizard::XOver);
                 if (!next(w))
                     return false;
                 kindBox(xo)->setCurrentIndex(1);
-                return finishWithFir(w, fir, &s) && (!dropAtFinish || m_rig.sim->control(QStringLiteral("droplink")));
+                return finishWithFir(w, fir, &s) && (fault.isEmpty() || m_rig.sim->control(fault));
             };
             m_rig.sent.clear();
             m_answers->shown.clear();
@@ -505,7 +506,7 @@ private slots:
         };
         ZunSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
         QVERIFY(m_rig.sim->control(QStringLiteral("delay 1500")));
-        finishWith(writeFir("Slow PA", 48000.0), false);
+        finishWith(writeFir("Slow PA", 48000.0), QString());
         QVERIFY(waitUntil([&]() { return m_rig.sent.count(nr("Cmd_0_DSP_LoadKoef")) > 0 || !failed.isEmpty(); }, 180000));
         QVERIFY(failed.isEmpty());
         QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
@@ -514,8 +515,9 @@ private slots:
 
         for (const bool atFinish : {false, true}) {
             QVERIFY(m_rig.sim->control(QStringLiteral("delay 300")));
-            finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0), atFinish);
-            QVERIFY(atFinish || m_rig.sim->control(QStringLiteral("droplink")));
+            // the link lost at Finish, or when the wizard's first set is on its way
+            finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0),
+                       atFinish ? QStringLiteral("droplink") : QStringLiteral("droplink block"));
             QVERIFY(waitUntil([&]() {
                 return !m_answers->shown.isEmpty() && !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data());
             }));
@@ -541,7 +543,7 @@ private slots:
         // A Finish whose activation the processor never answers (the flash refused its set)
         // watches the link no longer: a later loss has the link's own box, not the wizard's.
         QVERIFY(m_rig.sim->control(QStringLiteral("failupload")));
-        finishWith(writeFir("Refused PA", 48000.0), false);
+        finishWith(writeFir("Refused PA", 48000.0), QString());
         QVERIFY(waitUntil([&]() { return !m_rig.zun->IsLinkLossReportedByOperation(); }));
         QVERIFY(m_rig.sim->control(QStringLiteral("failupload off")));
         lostWithItsOwnBox(failed);
