@@ -765,40 +765,47 @@ bool CZunFIRLimManager::waitForTransfers()
 
 void CZunFIRLimManager::ActivateFIRFilter(ulong id, quint16 dsp)
 {
-    guarded([&]() {
-        if (!waitForTransfers())
-            return;
-        const quint32 key = quint32(id);
-        if (GetFIRFilterPos(key) < 0)
-            return;
-        CZunMetaCmd meta;
-        if (dsp == 0 || dsp == 1) {
-            meta.appendCmd(nr("Cmd_0_FIR_ID0"), quint16(key & 0xFFFF));
-            meta.appendCmd(nr("Cmd_0_FIR_ID1"), quint16(key >> 16));
-            meta.appendCmd(nr("Cmd_0_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
-        }
-        if (dsp == 0 || dsp == 2) {
-            meta.appendCmd(nr("Cmd_1_FIR_ID0"), quint16(key & 0xFFFF));
-            meta.appendCmd(nr("Cmd_1_FIR_ID1"), quint16(key >> 16));
-            meta.appendCmd(nr("Cmd_1_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
-        }
-        if (!meta.isEmpty()) {
-            meta.setSupersede(false);
-            m_zun->SendMetaCmd(meta);
-        }
-    });
+    guarded([&]() { loadSet(quint32(id), dsp); });
+}
+
+bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
+{
+    if (!waitForTransfers())
+        return false;
+    if (GetFIRFilterPos(key) < 0)
+        return false;
+    CZunMetaCmd meta;
+    if (dsp == 0 || dsp == 1) {
+        meta.appendCmd(nr("Cmd_0_FIR_ID0"), quint16(key & 0xFFFF));
+        meta.appendCmd(nr("Cmd_0_FIR_ID1"), quint16(key >> 16));
+        meta.appendCmd(nr("Cmd_0_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
+    }
+    if (dsp == 0 || dsp == 2) {
+        meta.appendCmd(nr("Cmd_1_FIR_ID0"), quint16(key & 0xFFFF));
+        meta.appendCmd(nr("Cmd_1_FIR_ID1"), quint16(key >> 16));
+        meta.appendCmd(nr("Cmd_1_DSP_LoadKoef"), nr("ID_FAI_Ctrl_r"));
+    }
+    if (meta.isEmpty())
+        return false;
+    meta.setSupersede(false);
+    return m_zun->SendMetaCmd(meta) == 0;
 }
 
 void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1,
                                           ZunC::CopyFIRCoeffsMode mode1)
 {
-    guarded([&]() { activate(id0, int(mode0), id1, int(mode1)); });
+    bool loading = false;
+    guarded([&]() { loading = activate(id0, int(mode0), id1, int(mode1)); });
+    // No set was sent to a DSP (skipped, refused before sending, or the link gone): no
+    // signal_FIRFilterSelect will answer this activation.
+    if (!loading)
+        emit signal_ActivationUnanswered();
 }
 
-void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
+bool CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
 {
     if (!waitForTransfers())
-        return;
+        return false;
     if (m_zun->GetStatusBuffer()->isLinked()) {
         id1 = id0;
         mode1 = mode0;
@@ -830,10 +837,12 @@ void CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
     ZunWaitMs(50);
     // A DSP whose set is kept is loaded again only after a boot: otherwise it goes on
     // running its coefficients (copied ones included) untouched.
+    bool loading = false;
     if (set[0] && (ids[0] != KeepSet || boot))
-        ActivateFIRFilter(ulong(set[0]->getKey()), 1);
+        loading = loadSet(set[0]->getKey(), 1);
     if (m_zun->GetHardwareInfo().isDoubleBoard() && set[1] && (ids[1] != KeepSet || boot))
-        ActivateFIRFilter(ulong(set[1]->getKey()), 2);
+        loading = loadSet(set[1]->getKey(), 2) || loading;
+    return loading;
 }
 
 void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)

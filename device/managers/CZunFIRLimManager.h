@@ -116,6 +116,9 @@ signals:
     void signal_FIRFilterChanged(int dsp, QShPtrFLE set, int row);
     void signal_FIRFilterRemoved(uint id);
     void signal_FirFiltersLinked(bool linked);
+    // An activation of sets (both DSPs' form of ActivateFIRFilter) ended without sending a
+    // set to a DSP: no signal_FIRFilterSelect of the image will answer it.
+    void signal_ActivationUnanswered();
 
 private:
     // Throwing forms of the slots; the slots report a failure to the device's
@@ -123,7 +126,9 @@ private:
     void uploadSet(const QShPtrFLE& set, quint32 oldId);
     void removeSet(quint32 id);
     void importDir(const QString& folder);
-    void activate(quint32 id0, int mode0, quint32 id1, int mode1);
+    // True when a set was sent to a DSP (its answer will come).
+    bool activate(quint32 id0, int mode0, quint32 id1, int mode1);
+    bool loadSet(quint32 key, quint16 dsp);
     void updateLimiter(const QShPtrFLE& a0, const QShPtrFLE& a1);
     void guarded(const std::function<void()>& work);
 

@@ -198,6 +198,17 @@ void ZunSimTcpSession::announceChange(quint16 cmd)
 
 void ZunSimTcpSession::handleBlockStart(quint16 value, quint32 total)
 {
+    {
+        QMutexLocker lock(&m_device->mutex());
+        bool& drop = m_device->faults().dropLinkAtBlock;
+        if (drop) {
+            drop = false;
+            lock.unlock();
+            QTextStream(stderr) << "zunsim: dropping the TCP link at a block write" << Qt::endl;
+            m_socket->abort();
+            return;
+        }
+    }
     if (total > quint32(ZunSimDevice::TransferBufferSize)) {
         refuse(quint16(num("Msg_ErrBlockLength", DefaultBlockSize)), ZunWire::BlockWrite, value);
         return;

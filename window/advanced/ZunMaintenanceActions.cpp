@@ -3,6 +3,7 @@
 #include "CMemoryManager.h"
 #include "CZun.h"
 #include "CZunConfigWizard.h"
+#include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunKeepAliveRest.h"
 
@@ -345,24 +346,44 @@ bool ZunMaintenanceActions::watchWizard()
     // The wizard's box says that the link was lost and what that left undone: the link's
     // own message goes to the log.
     m_zun->SetLinkLossReportedByOperation(true);
-    // The activation's answer is the last of the wizard's changes.
+    m_wizardLossShown = false;
+    // The activation's answer is the last of the wizard's changes. An activation that sends
+    // no set, or a refused boot, gets none: the watch ends there too (a refusal has its own
+    // box), and a reconnect ends it once the wizard's loss has been reported.
     m_wizardWatch << connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FIRFilterSelect, this,
                              &ZunMaintenanceActions::endWizardWatch, Qt::QueuedConnection)
+                  << connect(m_zun->GetFIRLimManager(), &CZunFIRLimManager::signal_ActivationUnanswered, this,
+                             [this]() {
+                                 if (!m_zun->IsConnected())
+                                     wizardLost();
+                                 endWizardWatch();
+                             },
+                             Qt::QueuedConnection)
+                  << connect(m_zun.data(), &CZun::signal_DSPProgramSelect, this,
+                             [this](bool ok, quint16 first) {
+                                 if (!ok && first == 0)
+                                     endWizardWatch();
+                             },
+                             Qt::QueuedConnection)
                   << connect(m_zun.data(), &CZun::signal_Disconnected, this, &ZunMaintenanceActions::wizardLost,
+                             Qt::QueuedConnection)
+                  << connect(m_zun.data(), &CZun::signal_Connected, this, &ZunMaintenanceActions::endWizardWatch,
                              Qt::QueuedConnection);
-    if (m_zun->IsConnected()) {
-        m_wizardWatchLimit.start();
+    m_wizardWatchLimit.start();
+    if (m_zun->IsConnected())
         return true;
-    }
     wizardLost();
+    endWizardWatch(); // nothing of the wizard was sent: later losses have their own box
     return false;
 }
 
 void ZunMaintenanceActions::wizardLost()
 {
-    if (m_wizardWatch.isEmpty())
+    if (m_wizardWatch.isEmpty() || m_wizardLossShown)
         return; // the changes were run, or their loss was reported already
-    disconnectAll(m_wizardWatch);
+    // The watch goes on until the wizard's last work has ended (it is only logged), or the
+    // link comes back.
+    m_wizardLossShown = true;
     m_prompts->message(QMessageBox::Warning,
                        tr("The configuration wizard's changes were not applied, or only in part: the link to the "
                           "processor was lost before it ran them. Check the routing and the FIR sets after "

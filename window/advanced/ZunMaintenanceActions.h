@@ -85,8 +85,9 @@ private:
     // A firmware update that did not start or whose check failed: nothing more will come.
     void endFirmwareUpdate();
     void disconnectFirmwareProgress();
-    // Until the processor answers the wizard's activation, a lost link is reported as the
-    // loss of the wizard's changes.
+    // Until the wizard's activation has ended (answered, refused or sent nothing), a lost
+    // link is reported as the loss of the wizard's changes; five minutes at most, and never
+    // past the next connect.
     // False when the link is gone already (reported).
     bool watchWizard();
     // The wizard's changes lost with the link: one box, once.
@@ -98,6 +99,7 @@ private:
     QList<QMetaObject::Connection> m_firmwareProgress;
     QList<QMetaObject::Connection> m_wizardWatch;
     QTimer m_wizardWatchLimit;
+    bool m_wizardLossShown = false;
     QTimer m_finishTimer;
     int m_finishDelayOverride = -1;
 };

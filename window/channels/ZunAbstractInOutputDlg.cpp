@@ -244,8 +244,6 @@ void ZunAbstractInOutputDlg::addTableColumn(const QString& title, int tableWidth
 // to the plot: all go with it.
 ZunAbstractInOutputDlg::~ZunAbstractInOutputDlg() = default;
 
-QString ZunAbstractInOutputDlg::slotFilter(int slot) { return QString("%1").arg(slot, 2); }
-
 void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
 {
     m_modelEQ = model;
@@ -253,7 +251,7 @@ void ZunAbstractInOutputDlg::setEQModel(ZunEQModel* model)
     m_proxyEQ = new ZunEQProxyModel(this);
     m_proxyEQ->setSourceModel(model);
     m_proxyEQ->setDynamicSortFilter(false);
-    m_proxyEQ->setFilterRegularExpression(slotFilter(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot));
+    m_proxyEQ->showSlot(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot);
     m_proxyEQ->setFilterKeyColumn(ZunEQModel::ColBank);
     m_tableEQ->setModel(m_proxyEQ);
     delete old; // the view has let go of it
@@ -279,7 +277,7 @@ void ZunAbstractInOutputDlg::setHOFModel(ZunHOFModel* model)
     ZunHOFProxyModel* old = m_proxyHOF;
     m_proxyHOF = new ZunHOFProxyModel(this);
     m_proxyHOF->setSourceModel(model);
-    m_proxyHOF->setFilterRegularExpression(slotFilter(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot));
+    m_proxyHOF->showSlot(m_channel ? m_channel->GetSlot() : CZunAbstractInOutput::NoSlot);
     m_proxyHOF->setFilterKeyColumn(ZunHOFModel::ColBank);
     m_tableHOF->setModel(m_proxyHOF);
     delete old;

@@ -47,8 +47,6 @@ public:
     ZunHOFProxyModel* hofProxy() const { return m_proxyHOF; }
     EQTableDelegate* eqDelegate() const { return m_delegateEQ; }
     HOFTableDelegate* hofDelegate() const { return m_delegateHOF; }
-    // The filter text that selects this channel's rows: its slot in two characters.
-    static QString slotFilter(int slot);
 
 signals:
     void pointerCZunChanged(QSharedPointer<CZun> zun);

@@ -421,7 +421,7 @@ void ZunControlDlg::UpdateGui()
     const QString setupName = activeSetupName();
     if (!setupName.isEmpty())
         updateDisplayName(0, setupName);
-    else if (!m_linkLost)
+    else if (m_linkUp)
         setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
 
     // An image that completed as the link went: the new tabs are greyed like the old ones;
@@ -548,7 +548,8 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
 void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
 {
     Q_UNUSED(setupNr)
-    if (!m_zun || m_linkLost)
+    // The title says connected only while the link is (not after a refused first connection).
+    if (!m_zun || !m_linkUp)
         return;
     // The setup list reports its changes without a name (a store, a download): the name is
     // the active setup's, as the processor holds it.

@@ -173,10 +173,11 @@ private:
     QLCDNumber* m_rateDisplay = nullptr;
     QLCDNumber* m_dsp0Display = nullptr;
     QLCDNumber* m_dsp1Display = nullptr;
-    // The device reported the link lost and not yet back: late reports of the old
-    // connection (an image, a setup, the discovery record) do not call it connected.
+    // The device reported the link lost and not yet back: the pages are greyed.
     bool m_linkLost = false;
-    bool m_linkUp = false; // between signal_Connected and signal_Disconnected
+    // Between signal_Connected and signal_Disconnected: the only state by which the title
+    // says connected (late reports of an old connection, or of none, never do).
+    bool m_linkUp = false;
     // The channel pages have been built once: later rebuilds keep the operator's page.
     bool m_built = false;
 };

@@ -7,6 +7,13 @@ QVariant ZunFilterProxyModel::headerData(int section, Qt::Orientation orientatio
     return QSortFilterProxyModel::headerData(section, orientation, role);
 }
 
+void ZunFilterProxyModel::showSlot(int slot)
+{
+    m_slot = slot >= 0 && slot <= 11 ? slot : -1;
+    // The bank column shows the slot right-aligned in two places.
+    setFilterRegularExpression(QStringLiteral("%1").arg(slot, 2));
+}
+
 void ZunFilterProxyModel::rowChanged(int number)
 {
     if (!sourceModel())

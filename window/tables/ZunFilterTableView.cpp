@@ -8,6 +8,7 @@
 #include "ZunEQModel.h"
 #include "ZunEQProxyModel.h"
 #include "ZunFilterImport.h"
+#include "ZunFilterProxyModel.h"
 #include "ZunHOFMimeData.h"
 #include "ZunHOFModel.h"
 #include "ZunHOFProxyModel.h"
@@ -38,20 +39,6 @@ QSharedPointer<CZun> deviceOf(QAbstractItemModel* model)
     return {};
 }
 
-// The slot of the channel a page's table shows: its proxy keeps the rows whose bank column
-// reads the slot. -1 for a table of no single channel.
-int slotOf(QAbstractItemModel* model)
-{
-    auto* proxy = qobject_cast<QSortFilterProxyModel*>(model);
-    if (!proxy)
-        return -1;
-    QString pattern = proxy->filterRegularExpression().pattern();
-    if (pattern.isEmpty())
-        pattern = proxy->filterRegExp().pattern();
-    bool ok = false;
-    const int slot = pattern.trimmed().toInt(&ok);
-    return ok && slot >= 0 && slot <= 11 ? slot : -1;
-}
 } // namespace
 
 ZunFilterTableView::ZunFilterTableView(QWidget* parent) : QTableView(parent)
@@ -105,6 +92,40 @@ bool ZunFilterTableView::drop(const QMimeData* data)
     return model()->dropMimeData(data, Qt::CopyAction, 0, 0, QModelIndex());
 }
 
+QString ZunFilterTableView::listRefusal(int eqs, const QList<HO_FILTER_PARAMS>& filters) const
+{
+    const QSharedPointer<CZun> device = deviceOf(model());
+    auto* proxy = qobject_cast<ZunFilterProxyModel*>(model());
+    if (!device || !proxy || proxy->slot() < 0)
+        return QString();
+    // The EQ table takes the EQs of a list, the filter table its crossover filters.
+    const bool eqTable = qobject_cast<ZunEQProxyModel*>(proxy) != nullptr;
+    return device->GetEQManager()->GetListRefusal(proxy->slot(), eqTable ? eqs : 0,
+                                                  eqTable ? QList<HO_FILTER_PARAMS>() : filters, false);
+}
+
+bool ZunFilterTableView::dropWhole(const QMimeData* data, const QString& refused)
+{
+    int eqs = 0;
+    QList<HO_FILTER_PARAMS> filters;
+    if (const auto* rows = qobject_cast<const ZunEQMimeData*>(data))
+        eqs = rows->count();
+    else if (const auto* rows = qobject_cast<const ZunHOFMimeData*>(data))
+        filters = rows->getFilters().toList();
+    else if (const auto* channel = qobject_cast<const ZunChannelMimeData*>(data)) {
+        eqs = channel->getEQs().size();
+        filters = channel->getFilters();
+    }
+    // A list longer than the channel takes is refused whole, before anything is made: each
+    // row past the last free EQ or filter would fail on its own.
+    const QString refusal = listRefusal(eqs, filters);
+    if (!refusal.isEmpty()) {
+        emit signal_exception(refused.arg(refusal), QStringLiteral("ZunControl"));
+        return false;
+    }
+    return drop(data);
+}
+
 void ZunFilterTableView::copy()
 {
     if (!model() || !selectionModel())
@@ -116,7 +137,8 @@ void ZunFilterTableView::copy()
 void ZunFilterTableView::paste()
 {
     // The proxy takes what it knows and refuses anything else.
-    drop(QApplication::clipboard()->mimeData(QClipboard::Clipboard));
+    dropWhole(QApplication::clipboard()->mimeData(QClipboard::Clipboard),
+              tr("The rows were not pasted: %1. Nothing was changed."));
 }
 
 void ZunFilterTableView::fromFile()
@@ -150,20 +172,12 @@ void ZunFilterTableView::importFile(const QString& fileName)
         return;
     }
     // A list longer than the channel's free EQs (or filters, or EQs for the filters'
-    // sections) is refused whole, before anything is made: each one past the last free one
-    // would fail on its own.
-    const int slot = slotOf(model());
-    if (device && slot >= 0) {
-        const bool eqTable = qobject_cast<ZunEQProxyModel*>(model()) != nullptr;
-        const QString refusal = device->GetEQManager()->GetListRefusal(
-            slot, eqTable ? read.eqs.size() : 0,
-            eqTable ? QList<HO_FILTER_PARAMS>() : QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()),
-            false);
-        if (!refusal.isEmpty()) {
-            emit signal_exception(tr("%1 was not imported: %2. Nothing was changed.").arg(name, refusal),
-                                  QStringLiteral("ZunControl"));
-            return;
-        }
+    // sections) is refused whole, before anything is made.
+    const QString refusal = listRefusal(read.eqs.size(), QList<HO_FILTER_PARAMS>(read.filters.cbegin(), read.filters.cend()));
+    if (!refusal.isEmpty()) {
+        emit signal_exception(tr("%1 was not imported: %2. Nothing was changed.").arg(name, refusal),
+                              QStringLiteral("ZunControl"));
+        return;
     }
     ZunChannelMimeData payload;
     payload.setEQs(QList<EQ_PARAMS>(read.eqs.cbegin(), read.eqs.cend()));
@@ -223,6 +237,6 @@ void ZunFilterTableView::dragMoveEvent(QDragMoveEvent* event) { event->accept();
 void ZunFilterTableView::dropEvent(QDropEvent* event)
 {
     if (accepts(event->mimeData()))
-        drop(event->mimeData());
+        dropWhole(event->mimeData(), tr("The rows were not dropped: %1. Nothing was changed."));
     event->acceptProposedAction();
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ZunFilterParams.h"
+
+#include <QList>
 #include <QPoint>
 #include <QTableView>
 
@@ -50,6 +53,12 @@ protected:
 private:
     QAction* newAction(const QString& text, const QString& shortcut, const QString& tip);
     bool drop(const QMimeData* data);
+    // Why the shown channel cannot take a list of so many EQs or filters; "" when it can,
+    // or when the table shows no single channel.
+    QString listRefusal(int eqs, const QList<HO_FILTER_PARAMS>& filters) const;
+    // Drops a pasted or dropped list only if the channel takes it whole; else one message,
+    // refused with %1 for the reason.
+    bool dropWhole(const QMimeData* data, const QString& refused);
 
     QAction* m_copy = nullptr;
     QAction* m_paste = nullptr;

@@ -70,7 +70,7 @@ XOverPage::XOverPage(QSharedPointer<CZun> zun, QWidget* parent) : QWizardPage(pa
     for (int dsp : {1, 2}) {
         QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
         connect(choice, &QWizardComboBox::typingFinished, this,
-                [this, dsp, choice]() { checkFIRFilter(dsp, choice->currentItemData().toString()); });
+                [this, dsp, choice]() { checkFIRFilter(dsp, choice->currentItemData().toString(), true); });
     }
     registerField(QStringLiteral("XOverSelect"), m_xover);
     registerField(QStringLiteral("SameFIRonDSP12"), m_same);
@@ -211,6 +211,8 @@ QString XOverPage::sampleRateRefusal(const CZun& zun, double rate, bool clockSta
 void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
 {
     QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
+    // Another choice, or another key: its check may say why again.
+    (dsp == 1 ? m_refused1 : m_refused2).clear();
     // Each key would check a path half typed ("/" is a folder, not a filter).
     if (choice->isTyping()) {
         (dsp == 1 ? m_valid1 : m_valid2) = false;
@@ -221,14 +223,16 @@ void XOverPage::onFIRFilterChanged(int dsp, const QString& path)
     checkFIRFilter(dsp, path);
 }
 
-void XOverPage::checkFIRFilter(int dsp, const QString& path)
+void XOverPage::checkFIRFilter(int dsp, const QString& path, bool asked)
 {
     bool& valid = dsp == 1 ? m_valid1 : m_valid2;
     const bool otherValid = dsp == 1 ? m_valid2 : m_valid1;
     QWizardComboBox* choice = dsp == 1 ? m_file1 : m_file2;
     (dsp == 1 ? m_typed1 : m_typed2) = false;
 
-    if (!QFileInfo::exists(path)) {
+    // No file chosen yet, or a path left from before that names no file. A path the operator
+    // typed, or goes on with, is refused by the reader, which names it.
+    if (path.isEmpty() || (!asked && !QFileInfo::exists(path))) {
         valid = false;
         emit completeChanged();
         return;
@@ -243,8 +247,7 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path)
         // A damaged file is not accepted; the operator learns why instead of the wizard
         // ending.
         valid = false;
-        QMessageBox::warning(nullptr, tr("Invalid FIR filter"),
-                             ZunOperatorMessage::text(QString::fromLocal8Bit(e.what())));
+        refuseFile(dsp, path, tr("Invalid FIR filter"), ZunOperatorMessage::text(QString::fromLocal8Bit(e.what())));
         emit completeChanged();
         return;
     }
@@ -253,7 +256,7 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path)
     const QString refusal = sampleRateRefusal(*m_zun, rate, false);
     if (!refusal.isEmpty()) {
         valid = false;
-        QMessageBox::warning(nullptr, tr("Invalid FIR filter"), refusal);
+        refuseFile(dsp, path, tr("Invalid FIR filter"), refusal);
         resetChoice(choice);
         emit completeChanged();
         return;
@@ -284,6 +287,15 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path)
         }
     }
     emit completeChanged();
+}
+
+void XOverPage::refuseFile(int dsp, const QString& path, const QString& title, const QString& text)
+{
+    QString& shown = dsp == 1 ? m_refused1 : m_refused2;
+    if (shown == path)
+        return;
+    shown = path;
+    QMessageBox::warning(nullptr, title, text);
 }
 
 void XOverPage::resetChoice(QWizardComboBox* choice)
@@ -322,8 +334,12 @@ void XOverPage::onButtonBrowse2() { browse(m_file2); }
 
 bool XOverPage::validatePage()
 {
-    checkFIRFilter(1, m_file1->currentData().toString());
-    checkFIRFilter(2, m_file2->currentData().toString());
+    // A missing file is named only where a FIR file is needed: DSP 2's own only when it
+    // does not follow DSP 1.
+    const bool fir = field(QStringLiteral("XOverSelect")).toInt() == 1;
+    checkFIRFilter(1, m_file1->currentData().toString(), fir);
+    checkFIRFilter(2, m_file2->currentData().toString(),
+                   fir && isDoubleBoard() && !field(QStringLiteral("SameFIRonDSP12")).toBool());
     // What was just re-checked decides: a file refused for its rate stops the page here.
     return isComplete();
 }

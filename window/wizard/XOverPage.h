@@ -41,9 +41,13 @@ private:
     // What a file choice accepts: a typed path waits until the operator leaves the field
     // or presses Next; any other choice is checked at once.
     void onFIRFilterChanged(int dsp, const QString& path);
-    // Validates the set at path against the other DSP's.
-    void checkFIRFilter(int dsp, const QString& path);
+    // Validates the set at path against the other DSP's. asked: the operator asked for the
+    // check (left the field, or Next), so a path that names no file is refused with a box.
+    void checkFIRFilter(int dsp, const QString& path, bool asked = false);
     void browse(QWizardComboBox* choice);
+    // The box that refuses the file at path, once for each check the operator asks for:
+    // Return leaves the field (a check) and presses Next (the same path again).
+    void refuseFile(int dsp, const QString& path, const QString& title, const QString& text);
     // Back to the prompt of item 0, forgetting a refused file.
     void resetChoice(QWizardComboBox* choice);
     bool isDoubleBoard() const;
@@ -64,4 +68,7 @@ private:
     // A typed path not yet checked: Next stays offered, and checks it.
     bool m_typed1 = false;
     bool m_typed2 = false;
+    // The path whose refusal was shown last, until the choice changes.
+    QString m_refused1;
+    QString m_refused2;
 };

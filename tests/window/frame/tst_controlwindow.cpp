@@ -237,6 +237,7 @@ private slots:
     {
         auto w = window(Few);
         QCOMPARE(w->windowTitle(), QString("ZunControl"));
+        w->enableTabs(); // as the link comes up
         w->UpdateGui();
         QCOMPARE(w->windowTitle(), QString("Rig 43 connected"));
         // No active setup: no empty setup part.
@@ -781,8 +782,12 @@ private slots:
         QVERIFY(button->isEnabled());
         QCOMPARE(button->text(), QString("&Connect"));
         QVERIFY(!refused->IsConnected());
-        // Mended: the next discovery report titled the window "connected".
+        // Mended: the next discovery report, setup report or rebuild titled the window "connected".
         w->updateDisplayName(DeviceTestRig::record(1080, Refused));
+        QVERIFY2(!w->windowTitle().contains("connected"), qPrintable(w->windowTitle()));
+        w->updateDisplayName(3, "Show");
+        QVERIFY2(!w->windowTitle().contains("connected"), qPrintable(w->windowTitle()));
+        w->UpdateGui();
         QVERIFY2(!w->windowTitle().contains("connected"), qPrintable(w->windowTitle()));
         w.reset();
 

@@ -51,7 +51,7 @@ class TestFilterTables : public QObject
     // a page with the EQ tables of slots 2 and 9 and the filter table of slot 3
     std::unique_ptr<QWidget> m_page;
     ZunFilterTableView *m_a = nullptr, *m_b = nullptr, *m_x = nullptr;
-    QSortFilterProxyModel *m_proxyA = nullptr, *m_proxyB = nullptr, *m_proxyX = nullptr;
+    ZunFilterProxyModel *m_proxyA = nullptr, *m_proxyB = nullptr, *m_proxyX = nullptr;
 
     CEQManager* eq() const { return m_zun->GetEQManager(); }
     int N() const { return m_zun->GetCmdMap()->getIntConst("Inf_DSP_EQ_AnzSet"); }
@@ -87,12 +87,12 @@ class TestFilterTables : public QObject
     {
         m_page.reset(new QWidget);
         auto* layout = new QHBoxLayout(m_page.get());
-        auto table = [&](ZunFilterTableView*& view, QSortFilterProxyModel* proxy, QAbstractItemModel* source, int slot) {
+        auto table = [&](ZunFilterTableView*& view, ZunFilterProxyModel* proxy, QAbstractItemModel* source, int slot) {
             layout->addWidget(view = new ZunFilterTableView(m_page.get()));
             proxy->setParent(view);
             proxy->setSourceModel(source);
             proxy->setFilterKeyColumn(2);
-            proxy->setFilterRegExp(QString("%1").arg(slot, 2));
+            proxy->showSlot(slot);
             view->setModel(proxy);
             return proxy;
         };
@@ -423,7 +423,7 @@ private slots:
 
     // Mended: a list longer than the channel's free EQs gave one box per extra row. It is
     // refused whole, with one message, before any EQ is made; a filter table's the same,
-    // the EQs its filters' sections take counted.
+    // the EQs its filters' sections take counted. Imported, pasted or dropped alike.
     void aListLongerThanTheChannelTakesIsRefusedWhole()
     {
         showPage();
@@ -456,6 +456,27 @@ private slots:
             QCOMPARE(said.count(), 1);
             QVERIFY2(said.at(0).at(0).toString().startsWith(expected), qPrintable(said.at(0).at(0).toString()));
         }
+        // the same lists pasted or dropped
+        auto* eqRows = new ZunEQMimeData;
+        for (int i = 0; i < CEQManager::MaxEQsPerChannel + 5; ++i)
+            eqRows->appendEQ(EQ_PARAMS());
+        ZunHOFMimeData filterRows;
+        for (int i = 0; i < filters; ++i)
+            filterRows.appendFilter(HO_FILTER_PARAMS());
+        QApplication::clipboard()->setMimeData(eqRows);
+        ZunSignalSpy pasted(m_b, &ZunFilterTableView::signal_exception);
+        m_b->paste();
+        ZunSignalSpy dropped(m_x, &ZunFilterTableView::signal_exception);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &filterRows, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_x->viewport(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &filterRows, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_x->viewport(), &drop);
+        for (auto [said, expected] : {std::make_pair(&pasted, QStringLiteral("The rows were not pasted: it holds 25 EQs")),
+                                      std::make_pair(&dropped, QStringLiteral("The rows were not dropped: it holds %1 crossover filters").arg(filters))}) {
+            QCOMPARE(said->count(), 1);
+            QVERIFY2(said->at(0).at(0).toString().startsWith(expected), qPrintable(said->at(0).at(0).toString()));
+        }
+        QCoreApplication::processEvents();
         QCOMPARE(intoB.count() + intoX.count(), 0);
     }
 

@@ -452,6 +452,15 @@ private slots:
         leave();
         QVERIFY(!page->isComplete());
         QCOMPARE(boxes.titles, QStringList({"Invalid FIR filter", "Invalid FIR filter"}));
+        // Mended: a path naming no file greyed Next without a word, and Return (the field
+        // left, then Next at once) brought a second box for the same path.
+        for (const QString& path : {m_files.filePath("missing.fir"), QStringLiteral("/")}) {
+            boxes.titles.clear();
+            type(path);
+            QTest::keyClick(file->lineEdit(), Qt::Key_Return);
+            QVERIFY(!page->validatePage());
+            QCOMPARE(boxes.titles, QStringList("Invalid FIR filter"));
+        }
     }
 
     // The files of the device folder are offered; one that cannot be read, or whose rate

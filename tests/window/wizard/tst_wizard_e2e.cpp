@@ -274,6 +274,20 @@ class TestWizardE2E : public QObject
         return path;
     }
 
+    // The link dropped at the next command: the link's own box, then connected again.
+    void lostWithItsOwnBox(ZunSignalSpy& failed)
+    {
+        QVERIFY(m_rig.sim->control(QStringLiteral("droplink")));
+        m_rig.zun->requestCmdStatus(nr("Cmd_KeyLock"));
+        QVERIFY(waitUntil([&]() {
+            return std::any_of(failed.begin(), failed.end(), [](const QVariantList& a) { return a.at(1) == "Network error"; });
+        }));
+        failed.clear();
+        m_rig.zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_rig.zun->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleTransfers(m_rig.zun.data()));
+    }
+
     // On the crossover page: fir on both DSPs; then on to Finish, recording what the pages
     // show, and Finish pressed.
     bool finishWithFir(CZunConfigWizard& w, const QString& fir, Shown* s)
@@ -470,19 +484,21 @@ private slots:
     // the wizard's own uploads (here about 20 s of them) and then runs the set it chose. A
     // link lost before that, while the wizard's sets are on their way or at Finish before its
     // first command, brings one box, the wizard's, saying its changes were lost; the link's
-    // own message and the sets it kept from the processor go to the log.
+    // own message and the sets it kept from the processor go to the log; nothing later is
+    // muted by the wizard's watch.
     void finishOnASlowProcessor()
     {
         start();
         Shown s;
-        auto finishWith = [&](const QString& fir, bool dropAtFinish) {
-            m_answers->wizard = [&, fir, dropAtFinish](CZunConfigWizard& w) {
+        // fault: a control line of the emulator, sent at Finish
+        auto finishWith = [&](const QString& fir, const QString& fault) {
+            m_answers->wizard = [&, fir, fault](CZunConfigWizard& w) {
                 w.show();
                 QWizardPage* xo = w.page(CZunConfigWizard::XOver);
                 if (!next(w))
                     return false;
                 kindBox(xo)->setCurrentIndex(1);
-                return finishWithFir(w, fir, &s) && (!dropAtFinish || m_rig.sim->control(QStringLiteral("droplink")));
+                return finishWithFir(w, fir, &s) && (fault.isEmpty() || m_rig.sim->control(fault));
             };
             m_rig.sent.clear();
             m_answers->shown.clear();
@@ -490,7 +506,7 @@ private slots:
         };
         ZunSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
         QVERIFY(m_rig.sim->control(QStringLiteral("delay 1500")));
-        finishWith(writeFir("Slow PA", 48000.0), false);
+        finishWith(writeFir("Slow PA", 48000.0), QString());
         QVERIFY(waitUntil([&]() { return m_rig.sent.count(nr("Cmd_0_DSP_LoadKoef")) > 0 || !failed.isEmpty(); }, 180000));
         QVERIFY(failed.isEmpty());
         QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
@@ -499,8 +515,9 @@ private slots:
 
         for (const bool atFinish : {false, true}) {
             QVERIFY(m_rig.sim->control(QStringLiteral("delay 300")));
-            finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0), atFinish);
-            QVERIFY(atFinish || m_rig.sim->control(QStringLiteral("droplink")));
+            // the link lost at Finish, or when the wizard's first set is on its way
+            finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0),
+                       atFinish ? QStringLiteral("droplink") : QStringLiteral("droplink block"));
             QVERIFY(waitUntil([&]() {
                 return !m_answers->shown.isEmpty() && !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data());
             }));
@@ -511,11 +528,26 @@ private slots:
             QVERIFY2(m_answers->shown.first().startsWith("The configuration wizard's changes were not applied"),
                      qPrintable(m_answers->shown.join('\n')));
             QVERIFY2(failed.isEmpty(), qPrintable(failed.isEmpty() ? QString() : failed.first().at(0).toString()));
+            // Its loss told, the wizard mutes nothing more: a set sent without the link has its box.
+            QVERIFY(waitUntil([&]() { return !m_rig.zun->IsLinkLossReportedByOperation(); }));
+            m_rig.zun->UploadFIRFilter(QShPtrFLE::create(m_rig.zun->GetFIRLimManager(), writeFir("Late PA", 48000.0), 48000.0), 0);
+            QVERIFY(waitUntil([&]() { return failed.size() == 1; }));
+            failed.clear();
             QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
             m_rig.zun->connect(true);
             QVERIFY(waitUntil([&]() { return m_rig.zun->IsFIRManagerReady(); }, 30000));
             QVERIFY(settleTransfers(m_rig.zun.data()));
+            lostWithItsOwnBox(failed);
         }
+
+        // A Finish whose activation the processor never answers (the flash refused its set)
+        // watches the link no longer: a later loss has the link's own box, not the wizard's.
+        QVERIFY(m_rig.sim->control(QStringLiteral("failupload")));
+        finishWith(writeFir("Refused PA", 48000.0), QString());
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsLinkLossReportedByOperation(); }));
+        QVERIFY(m_rig.sim->control(QStringLiteral("failupload off")));
+        lostWithItsOwnBox(failed);
+        QVERIFY2(m_answers->shown.isEmpty(), qPrintable(m_answers->shown.join('\n')));
     }
 
     // Without a routing to choose (no routing library), nothing reaches the processor,
