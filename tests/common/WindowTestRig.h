@@ -26,8 +26,9 @@
 class WindowTestRig
 {
 public:
-    // Hardware words: a double board with eight outputs, a single board with four.
-    static constexpr quint32 DoubleBoard = 0x0F80;
+    // Hardware words: a double board with eight outputs (and AES receiver, transmitter and
+    // sample-rate converter, so that every input kind is offered), a single board with four.
+    static constexpr quint32 DoubleBoard = 0x8F98;
     static constexpr quint32 SingleBoard = 0x0300;
     // Routing words: two sources over eight outputs (RP_21, IR_21); eight sources, one per
     // output (RP_81 with IR_82).

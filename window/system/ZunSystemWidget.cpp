@@ -10,6 +10,7 @@
 #include "CZunStatusBuffer.h"
 #include "RoutingRenderArea.h"
 #include "ZunBaseComm.h"
+#include "ZunHardwareNeeds.h"
 #include "ZunStyle.h"
 #include "ZunWheelGuard.h"
 
@@ -24,7 +25,17 @@
 namespace
 {
 const char* const SetupCaption = "Setup selection";
+
+// A choice the processor cannot run stays in the list, greyed, with the reason as its tip.
+void disableItem(QComboBox* box, int row, const QString& reason)
+{
+    if (auto* model = qobject_cast<QStandardItemModel*>(box->model()))
+        if (QStandardItem* item = model->item(row)) {
+            item->setEnabled(false);
+            item->setToolTip(reason);
+        }
 }
+} // namespace
 
 ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QWidget(parent), m_zun(std::move(zun))
 {
@@ -148,9 +159,13 @@ void ZunSystemWidget::initializeComboBoxSwitchInput()
         return;
     const CZunFullRoutingPreset current = m_zun->GetRoutingManager()->GetFullRouting();
     const QList<CZunFullRoutingPreset> candidates = m_zun->GetRoutingLibrary()->FindFullRouting(current);
+    const CZunHardwareInfo hardware = m_zun->GetHardwareInfo();
     int selected = -1;
     for (const CZunFullRoutingPreset& c : candidates) {
         comboSwitchInput->addItem(inputKindText(c.getPattern()), QVariant::fromValue(c));
+        const QString missing = ZunHardwareNeeds::missingForPattern(hardware, c.getPattern());
+        if (!missing.isEmpty())
+            disableItem(comboSwitchInput, comboSwitchInput->count() - 1, missing);
         if (selected < 0 && c.getPattern() == current.getPattern() && c.getName() == current.getName())
             selected = comboSwitchInput->count() - 1;
     }
@@ -218,8 +233,11 @@ void ZunSystemWidget::UpdateGui()
     initializeComboBoxAESOutput();
     checkBoxLockFrontPanel->setChecked(m_zun->IsKeyLocked());
     checkBoxStereo->setChecked(m_zun->GetStatusBuffer()->isLinked());
+    // Outputs 5-8 are on the second board: a one-board processor has nothing to link.
     checkBoxStereo->setVisible(m_zun->GetRoutingManager()->GetSPIRouting().getNumber()
-                               == m_zun->GetCmdMap()->getCmdNr("Inf_RP_21"));
+                                   == m_zun->GetCmdMap()->getCmdNr("Inf_RP_21")
+                               && ZunHardwareNeeds::missingForStereoLink(m_zun->GetHardwareInfo()).isEmpty());
+    showHardwareChoices(m_zun->IsConnected());
     initializeRoutingRenderArea();
 }
 
@@ -342,6 +360,10 @@ void ZunSystemWidget::set_SignalInput(int row)
 {
     if (!m_zun || row < 0)
         return;
+    if (!(comboSwitchInput->model()->flags(comboSwitchInput->model()->index(row, 0)) & Qt::ItemIsEnabled)) {
+        initializeComboBoxSwitchInput(); // back to what the processor runs
+        return;
+    }
     m_zun->GetRoutingManager()->SetFullRouting(qvariant_cast<CZunFullRoutingPreset>(comboSwitchInput->itemData(row)));
 }
 
@@ -446,9 +468,20 @@ void ZunSystemWidget::showLinkState()
         bttnConnect->setText(QStringLiteral("&Connect"));
     bttnConnect->setToolTip(m_connectPending && !connected ? tr("Give up the connection attempt")
                                                            : tr("Establish or close a connection"));
-    for (QComboBox* box : {comboAESInput, comboAESOutput, comboSwitchInput})
-        box->setEnabled(connected);
+    comboSwitchInput->setEnabled(connected);
+    showHardwareChoices(connected);
     comboSetupSelect->setEnabled(connected && !m_recallPending);
+}
+
+void ZunSystemWidget::showHardwareChoices(bool connected)
+{
+    const CZunHardwareInfo hardware = m_zun ? m_zun->GetHardwareInfo() : CZunHardwareInfo();
+    for (auto [box, missing] : {std::make_pair(comboAESInput, ZunHardwareNeeds::missingForAESInput(hardware)),
+                                std::make_pair(comboAESOutput, ZunHardwareNeeds::missingForAESOutput(hardware))}) {
+        box->setEnabled(connected && missing.isEmpty());
+        // The form gives each selector the same tool and status tip.
+        box->setToolTip(missing.isEmpty() ? box->statusTip() : missing);
+    }
 }
 
 void ZunSystemWidget::onLinkError()

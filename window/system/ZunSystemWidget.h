@@ -90,6 +90,8 @@ private:
     void restoreSetupSelection();
     // The connect button and the selectors as the link is: connected, being made, or not.
     void showLinkState();
+    // The selectors the link enables, each only where the processor has the part it needs.
+    void showHardwareChoices(bool connected);
     int activeMultipath(int dsp) const;
 
     QSharedPointer<CZun> m_zun;

@@ -5,6 +5,7 @@
 #include "CZun.h"
 #include "QWizardComboBox.h"
 #include "RoutingRenderArea.h"
+#include "ZunHardwareNeeds.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -91,10 +92,21 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
 
     connect(m_presets, &QWizardComboBox::currentItemDataChanged, m_picture,
             QOverload<QVariant>::of(&RoutingRenderArea::setFullRoutingPreset));
-    if (m_zun->GetHardwareInfo().hasSampleRateConverter())
+    const CZunHardwareInfo hardware = m_zun->GetHardwareInfo();
+    // The picture and the choices show what the processor has: one board draws no DSP 2
+    // and no outputs 5-8; without the AES receiver or the converter their filters are off.
+    m_picture->setDoubleBoard(hardware.isDoubleBoard());
+    const QString noDigital = ZunHardwareNeeds::missingForAESInput(hardware);
+    if (!noDigital.isEmpty()) {
+        m_digital->setEnabled(false);
+        m_digital->setToolTip(noDigital);
+    }
+    if (hardware.hasSampleRateConverter()) {
         connect(m_analog, &QRadioButton::toggled, m_rateConverter, &QWidget::setDisabled);
-    else
+    } else {
         m_rateConverter->setEnabled(false);
+        m_rateConverter->setToolTip(ZunHardwareNeeds::missingForPattern(hardware, Digital | RateConverter));
+    }
     connect(m_digital, &QRadioButton::toggled, m_dualRange, &QWidget::setDisabled);
     for (QAbstractButton* b : {static_cast<QAbstractButton*>(m_analog), static_cast<QAbstractButton*>(m_digital),
                                static_cast<QAbstractButton*>(m_dualRange), static_cast<QAbstractButton*>(m_rateConverter)})
@@ -124,6 +136,9 @@ QString FullRoutingPage::presetText(const CZunFullRoutingPreset& preset, const Q
 void FullRoutingPage::addPreset(const CZunFullRoutingPreset& preset)
 {
     if ((preset.getPattern() & NeedsDante) && !dante())
+        return;
+    // A routing whose inputs need a part the processor lacks is not offered.
+    if (!ZunHardwareNeeds::missingForPattern(m_zun->GetHardwareInfo(), preset.getPattern()).isEmpty())
         return;
     m_presets->addItem(presetText(preset, m_list), QVariant::fromValue(preset));
 }

@@ -40,6 +40,7 @@ MultipathClockPage::MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent
     m_copy1->hide();
     m_copy2->hide();
     m_picture = new RoutingRenderArea;
+    m_picture->setDoubleBoard(isDoubleBoard());
     m_multipath1Label = new QLabel(QStringLiteral("&Multipath DSP1"));
     m_multipath2Label = new QLabel(QStringLiteral("Multi&path DSP2"));
     auto* clockLabel = new QLabel(QStringLiteral("&Clock"));

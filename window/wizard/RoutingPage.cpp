@@ -5,6 +5,7 @@
 #include "CZun.h"
 #include "QWizardComboBox.h"
 #include "RoutingRenderArea.h"
+#include "ZunHardwareNeeds.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,6 +17,7 @@ RoutingPage::RoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QWizardPag
     m_routing = new QWizardComboBox(false);
     m_input = new QWizardComboBox(false);
     m_picture = new RoutingRenderArea;
+    m_picture->setDoubleBoard(m_zun->GetHardwareInfo().isDoubleBoard());
     auto* description = new QLabel(QStringLiteral("Please select the basic routing configuration from the drop-down list."));
     description->setWordWrap(true);
     auto* row = new QHBoxLayout;
@@ -28,9 +30,10 @@ RoutingPage::RoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QWizardPag
 
     // A device without a routing library (an unknown firmware) offers no presets.
     if (const QSharedPointer<CRoutingLibrary> library = m_zun->GetRoutingLibrary()) {
-        const bool dante = m_zun->GetHardwareInfo().isDanteEnabled();
+        const CZunHardwareInfo hardware = m_zun->GetHardwareInfo();
+        const bool dante = hardware.isDanteEnabled();
         for (const CZunInputPreset& p : library->GetInputPresets(m_zun->GetRoutingManager()->GetSPIRouting()))
-            if (dante || !p.usesModule())
+            if ((dante || !p.usesModule()) && ZunHardwareNeeds::missingForSources(hardware, p.getSources()).isEmpty())
                 m_input->addItem(p.getName(), QVariant::fromValue(p));
         for (const CZunRoutingPreset& p : library->GetRoutingPresets())
             m_routing->addItem(p.getName(), QVariant::fromValue(p));

@@ -4,12 +4,15 @@
 #include "CRoutingLibrary.h"
 #include "CZunConfigWizard.h"
 #include "CZunFullRoutingPreset.h"
+#include "CZunInputPreset.h"
+#include "CZunRoutingPreset.h"
 #include "CZunStatusBuffer.h"
 #include "DeviceTestRig.h"
 #include "FilterLimiterEWS.h"
 #include "FullRoutingPage.h"
 #include "MultipathClockPage.h"
 #include "QWizardComboBox.h"
+#include "RoutingRenderArea.h"
 #include "TcpSimProcess.h"
 #include "XOverPage.h"
 #include "ZunWizardValues.h"
@@ -32,6 +35,7 @@ namespace
 {
 constexpr quint32 SingleBoard = 0x0F00;
 constexpr quint32 DoubleBoard = 0x0F80;
+constexpr quint32 AESReceiver = 1u << 4;
 
 // Closes every message box as soon as it is shown and counts them by title.
 class BoxCloser : public QObject
@@ -330,7 +334,7 @@ private slots:
     // open; one without it runs on the incoming clock (0) and the choice is closed.
     void clockFollowsTheRateConverter()
     {
-        const QSharedPointer<CZun> zun = device(SingleBoard | 0x8000);
+        const QSharedPointer<CZun> zun = device(SingleBoard | AESReceiver | 0x8000);
         zun->GetStatusBuffer()->setValue(zun->GetCmdMap()->getCmdNr("Cmd_ClockSel"), 2);
         QSet<bool> seen;
         for (int i = 0;; ++i) {
@@ -499,7 +503,7 @@ private slots:
     // presets that need the network-audio module never show without it.
     void routingFilters()
     {
-        CZunConfigWizard w(device(SingleBoard));
+        CZunConfigWizard w(device(SingleBoard | AESReceiver));
         w.restart();
         w.next();
         w.next();
@@ -537,6 +541,70 @@ private slots:
             QAbstractButton* b = child<QAbstractButton>(page, text);
             QVERIFY2(b && b->width() >= b->sizeHint().width(), text);
         }
+    }
+
+    // Mended: on a one-board processor without AES receiver and converter ("Lab 2") the
+    // routing pages offered the AES and SRC presets and the AES inputs, and every page drew
+    // DSP 2 and outputs 5-8. Every routing it can run stays: on four outputs the routing
+    // presets 61, 71 and 81 are the ones with four independent outputs.
+    void routingChoicesFollowTheHardware_data()
+    {
+        QTest::addColumn<int>("hardware");
+        QTest::addColumn<bool>("aes");
+        QTest::addColumn<bool>("converter");
+        QTest::addColumn<bool>("twoBoards");
+        QTest::newRow("one board without AES or converter") << 0x0F04 << false << false << false;
+        QTest::newRow("one board with AES receiver") << 0x0F14 << true << false << false;
+        QTest::newRow("two boards with both") << 0x8F9C << true << true << true;
+    }
+    void routingChoicesFollowTheHardware()
+    {
+        QFETCH(int, hardware);
+        QFETCH(bool, aes);
+        QFETCH(bool, converter);
+        QFETCH(bool, twoBoards);
+        CZunConfigWizard w(device(quint32(hardware)));
+        w.restart();
+        w.next();
+        w.next();
+        QWizardPage* page = w.currentPage();
+        QWizardComboBox* presets = presetChoice(page);
+        QVERIFY(presets);
+        bool anyAES = false, anySRC = false, eightAnalog = false;
+        for (int i = 0; i < presets->count(); ++i) {
+            const quint32 word = presets->itemData(i).value<CZunFullRoutingPreset>().getPattern();
+            anyAES |= (word & (3u << 28)) == (1u << 29);
+            anySRC |= (word & (3u << 28)) == (3u << 28);
+            eightAnalog |= word == 0b10000000000000000000011100000000u;
+        }
+        QCOMPARE(anyAES, aes);
+        QCOMPARE(anySRC, converter);
+        QVERIFY(eightAnalog);
+        QRadioButton* digital = child<QRadioButton>(page, "Digital");
+        QCOMPARE(digital->isEnabled(), aes);
+        QCOMPARE(digital->toolTip().isEmpty(), aes);
+        QCOMPARE(child<QCheckBox>(page, "Sample rate conv.")->toolTip().isEmpty(), converter);
+
+        QWizardPage* expert = w.page(CZunConfigWizard::ExpertRouting);
+        bool aesInputs = false;
+        QList<quint16> routings;
+        for (QWizardComboBox* box : expert->findChildren<QWizardComboBox*>())
+            for (int i = 0; i < box->count(); ++i) {
+                const QVariant data = box->itemData(i);
+                if (data.canConvert<CZunInputPreset>()) {
+                    const CZunInputPreset preset = data.value<CZunInputPreset>();
+                    for (int source : preset.getSources())
+                        aesInputs |= source >= 5 && source <= 10;
+                }
+                if (data.canConvert<CZunRoutingPreset>())
+                    routings << data.value<CZunRoutingPreset>().getNumber();
+            }
+        QCOMPARE(aesInputs, aes);
+        for (quint16 fourIndependent : {0x31, 0x32, 0x33})
+            QVERIFY(routings.contains(fourIndependent));
+
+        for (int id : {CZunConfigWizard::FullRouting, CZunConfigWizard::ExpertRouting, CZunConfigWizard::MultipathClock})
+            QCOMPARE(w.page(id)->findChild<RoutingRenderArea*>()->isDoubleBoard(), twoBoards);
     }
 };
 
