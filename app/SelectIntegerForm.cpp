@@ -1,5 +1,7 @@
 #include "SelectIntegerForm.h"
 
+#include "ZunFormFit.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -11,8 +13,8 @@ SelectIntegerForm::SelectIntegerForm(int minimum, int maximum, QWidget* parent)
     , m_selectedPosition(minimum)
 {
     setObjectName(QStringLiteral("SelectIntegerForm"));
+    ZunFormFit::install(this);
     setWindowTitle(tr("Remove Form"));
-    resize(220, 99);
 
     label = new QLabel(tr("Please enter the desired setup position and click 'Recall'"), this);
     label->setObjectName(QStringLiteral("label"));

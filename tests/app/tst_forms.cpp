@@ -1,7 +1,10 @@
-// The selection forms: when Upload and Remove may be pressed, what the forms hand back.
+// The selection forms: when Upload and Remove may be pressed, what the forms hand back, and
+// that each opens with its texts whole.
+#include "ChangePINForm.h"
 #include "RemoveForm.h"
 #include "SelectIntegerForm.h"
 #include "UploadForm.h"
+#include "ZunFormFit.h"
 #include "ZunPositionDelegate.h"
 
 #include <QComboBox>
@@ -11,6 +14,8 @@
 #include <QSpinBox>
 #include <QStringListModel>
 #include <QtTest>
+
+#include <memory>
 
 class TstForms : public QObject
 {
@@ -25,7 +30,62 @@ class TstForms : public QObject
         return f.fileName();
     }
 
+    // The texts of a shown form that do not get the room they need: a word-wrapped text
+    // cut at the bottom, a line or a button cut at the side, a title the frame shortens.
+    static QStringList cutTexts(QDialog& form)
+    {
+        QStringList cut;
+        for (const QLabel* l : form.findChildren<QLabel*>())
+            if (l->isVisible()
+                && (l->wordWrap() ? l->height() < l->heightForWidth(l->width())
+                                  : l->width() < l->sizeHint().width() || l->height() < l->sizeHint().height()))
+                cut << l->text();
+        for (const QAbstractButton* b : form.findChildren<QAbstractButton*>())
+            if (b->isVisible() && b->width() < b->minimumSizeHint().width())
+                cut << b->text();
+        if (form.width() < ZunFormFit::widthForTitle(form.fontMetrics(), form.windowTitle()))
+            cut << form.windowTitle();
+        return cut;
+    }
+
 private slots:
+    // Mended: the PIN form opened 212 x 98 and cut its rule ("only numbers between 1 and 8"),
+    // the Recall Setup and Upload Setup forms their texts and titles.
+    void eachFormOpensWithItsTextsWhole_data()
+    {
+        QTest::addColumn<int>("form");
+        QTest::newRow("Change PIN") << 0;
+        QTest::newRow("Recall Setup") << 1;
+        QTest::newRow("Upload Setup") << 2;
+        QTest::newRow("Remove FIR Filter") << 3;
+    }
+    void eachFormOpensWithItsTextsWhole()
+    {
+        QFETCH(int, form);
+        std::unique_ptr<QDialog> d;
+        if (form == 0) {
+            d = std::make_unique<ChangePINForm>();
+        } else if (form == 1) {
+            d = std::make_unique<SelectIntegerForm>(1, 30);
+            d->setWindowTitle(QStringLiteral("Recall Setup"));
+        } else if (form == 2) {
+            auto upload = std::make_unique<UploadForm>(QStringLiteral("Zun Setup (*.zun)"), QStringList{"zun"}, QString());
+            upload->setWindowTitle(QStringLiteral("Upload Setup"));
+            for (int i = 0; i < 10; ++i)
+                upload->addPosition(QStringLiteral("---                     "));
+            d = std::move(upload);
+        } else {
+            auto remove = std::make_unique<RemoveForm>();
+            remove->setWindowTitle(QStringLiteral("Remove FIR Filter"));
+            remove->setLabelText(QStringLiteral("Please select the FIR filter set in the drop down list and click "
+                                                "'Remove'. The set active on a DSP cannot be removed."));
+            d = std::move(remove);
+        }
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        QCOMPARE(cutTexts(*d), QStringList());
+    }
+
     void uploadEnabledOnlyForExistingFileWithSuffix()
     {
         QVERIFY(m_dir.isValid());
@@ -141,7 +201,7 @@ private slots:
     {
         RemoveForm form;
         form.setWindowTitle(QStringLiteral("Remove FIR Filter"));
-        QVERIFY(form.minimumWidth() >= RemoveForm::widthForTitle(form.fontMetrics(), form.windowTitle()));
+        QVERIFY(form.minimumWidth() >= ZunFormFit::widthForTitle(form.fontMetrics(), form.windowTitle()));
         QVERIFY(form.minimumWidth() > form.fontMetrics().horizontalAdvance(form.windowTitle()) + 100);
         QStringListModel setups({QStringLiteral("Main"), QStringLiteral("---                    ")});
         form.setModel(&setups);

@@ -1,5 +1,7 @@
 #include "ChangePINForm.h"
 
+#include "ZunFormFit.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,7 +10,7 @@
 
 ChangePINForm::ChangePINForm(QWidget* parent) : QDialog(parent)
 {
-    resize(212, 98);
+    ZunFormFit::install(this);
     m_layout = new QGridLayout();
     m_explanation = new QLabel(tr("To change the keylock PIN, enter old and new pin and click Change button.\nNote: only "
                                   "numbers between 1 and 8 are allowed!"));

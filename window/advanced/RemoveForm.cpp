@@ -1,10 +1,10 @@
 #include "RemoveForm.h"
 
+#include "ZunFormFit.h"
 #include "ZunPositionDelegate.h"
 #include "ZunStyle.h"
 
 #include <QComboBox>
-#include <QEvent>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,8 +16,8 @@ RemoveForm::RemoveForm(QWidget* parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("RemoveForm"));
+    ZunFormFit::install(this);
     setWindowTitle(tr("Remove Form"));
-    resize(215, 128);
 
     label = new QLabel(tr("Please select an item in the drop down list and click 'Remove'"), this);
     label->setObjectName(QStringLiteral("label"));
@@ -82,16 +82,4 @@ void RemoveForm::set_SelectedPosition(int position)
         comboBox->lineEdit()->setCursorPosition(0);
         comboBox->lineEdit()->selectAll();
     }
-}
-
-int RemoveForm::widthForTitle(const QFontMetrics& metrics, const QString& title)
-{
-    return metrics.horizontalAdvance(title) * 6 / 5 + 130;
-}
-
-void RemoveForm::changeEvent(QEvent* event)
-{
-    QDialog::changeEvent(event);
-    if (event->type() == QEvent::WindowTitleChange)
-        setMinimumWidth(widthForTitle(fontMetrics(), windowTitle()));
 }

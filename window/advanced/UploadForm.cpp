@@ -1,5 +1,6 @@
 #include "UploadForm.h"
 
+#include "ZunFormFit.h"
 #include "ZunPositionDelegate.h"
 #include "ZunStyle.h"
 
@@ -19,8 +20,8 @@ UploadForm::UploadForm(const QString& filter, const QStringList& suffixes, const
     , m_directory(directory)
 {
     setObjectName(QStringLiteral("UploadForm"));
+    ZunFormFit::install(this);
     setWindowTitle(tr("Upload Form"));
-    resize(287, 156);
 
     label = new QLabel(tr("Please select a file and a position in the drop down list to upload to and click 'Upload'"), this);
     label->setObjectName(QStringLiteral("label"));
