@@ -38,7 +38,9 @@
 #include <QUrl>
 #include <QWhatsThis>
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <exception>
 
 namespace {
@@ -52,6 +54,10 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/favicon.ico")));
 
     m_mdiArea = new QMdiArea;
+    // Windows that Tile lays past the area's edge (their minimums do not fit side by side)
+    // stay within reach.
+    m_mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdiArea);
     connect(m_mdiArea, &QMdiArea::subWindowActivated, this, &MainWindow::updateMenus);
     m_windowMapper = new QSignalMapper(this);
@@ -91,10 +97,12 @@ MainWindow::MainWindow(QWidget* parent)
     m_statusMonitor = new CZunStatusMonitorDialog(m_mdiArea);
     sub = m_mdiArea->addSubWindow(m_statusMonitor, MonitorFlags);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
-    if (settings.contains(QStringLiteral("StatusMonitor/frameSize")))
+    if (settings.contains(QStringLiteral("StatusMonitor/frameSize"))) {
         placeSubWindow(sub, settings.value(QStringLiteral("StatusMonitor/frameSize")),
                        settings.value(QStringLiteral("StatusMonitor/pos")));
-    else
+        // Opened over the network monitor it would hide it (it opens on top).
+        sub->move(statusMonitorPlace(m_mdiArea->subWindowList().constFirst()->frameGeometry(), sub->frameGeometry()));
+    } else
         // First start: beside the network monitor, two columns of five tiles in view (a
         // narrow monitor under the network monitor would be cut off by a usual window).
         placeSubWindow(sub, QSize(2 * 215 + 40, 5 * 117 + 50),
@@ -261,20 +269,69 @@ QList<QRect> MainWindow::tileGeometries(const QRect& area, const QList<QSize>& m
     const int n = minimums.size();
     if (n == 0 || area.isEmpty())
         return out;
-    const int columns = int(std::ceil(std::sqrt(double(n))));
-    const int rows = (n + columns - 1) / columns;
+    // The widths of a grid's columns and the heights of its rows: each the largest minimum
+    // in it, with the room the area has left shared out among them.
+    struct Grid
+    {
+        QVector<int> widths, heights;
+        int width = 0, height = 0;
+    };
+    const auto grid = [&](int columns) {
+        Grid g;
+        const int rows = (n + columns - 1) / columns;
+        g.widths.fill(0, columns);
+        g.heights.fill(0, rows);
+        for (int i = 0; i < n; ++i) {
+            g.widths[i % columns] = qMax(g.widths[i % columns], minimums.at(i).width());
+            g.heights[i / columns] = qMax(g.heights[i / columns], minimums.at(i).height());
+        }
+        // Grows the smallest part a pixel at a time until the room is used: the parts end
+        // as equal as their minimums allow.
+        const auto share = [](QVector<int>& sizes, int room) {
+            int used = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
+            for (; used < room; ++used)
+                ++*std::min_element(sizes.begin(), sizes.end());
+            return used;
+        };
+        g.width = share(g.widths, area.width());
+        g.height = share(g.heights, area.height());
+        return g;
+    };
+    // Among the grids that fit the area's width, the one that needs the least height
+    // (the usual square grid when everything fits); else the narrowest.
+    const int square = int(std::ceil(std::sqrt(double(n))));
+    Grid best = grid(square);
+    int bestColumns = square;
+    const auto better = [&](const Grid& a, const Grid& b) {
+        const bool aFits = a.width <= area.width(), bFits = b.width <= area.width();
+        if (aFits != bFits)
+            return aFits;
+        return aFits ? a.height < b.height : a.width < b.width;
+    };
+    for (int columns = 1; columns <= n; ++columns) {
+        const Grid g = grid(columns);
+        if (better(g, best)) {
+            best = g;
+            bestColumns = columns;
+        }
+    }
     for (int i = 0; i < n; ++i) {
-        const int c = i % columns, r = i / columns;
-        const int left = area.left() + area.width() * c / columns;
-        const int top = area.top() + area.height() * r / rows;
-        const QRect cell(QPoint(left, top), QPoint(area.left() + area.width() * (c + 1) / columns - 1,
-                                                   area.top() + area.height() * (r + 1) / rows - 1));
-        const QSize size = cell.size().expandedTo(minimums.at(i)).boundedTo(area.size());
-        const QPoint at(qMin(cell.left(), area.right() + 1 - size.width()),
-                        qMin(cell.top(), area.bottom() + 1 - size.height()));
-        out.append(QRect(at, size));
+        const int c = i % bestColumns, r = i / bestColumns;
+        int left = area.left(), top = area.top();
+        for (int k = 0; k < c; ++k)
+            left += best.widths.at(k);
+        for (int k = 0; k < r; ++k)
+            top += best.heights.at(k);
+        out.append(QRect(left, top, best.widths.at(c), best.heights.at(r)));
     }
     return out;
+}
+
+QPoint MainWindow::statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor)
+{
+    if (!networkMonitor.intersects(statusMonitor))
+        return statusMonitor.topLeft();
+    return QPoint(networkMonitor.right() + 1, 0);
 }
 
 QMdiSubWindow* MainWindow::addControlWindow(QMdiArea* area, ZunControlDlg* dlg)

@@ -65,9 +65,13 @@ public:
     // status bar shows, never below the minimum.
     static QSize controlWindowFirstSize(const QSize& own, const QSize& view);
     // Tile: a grid over the area, one cell per window, each window at least its minimum
-    // size; a window larger than its cell overlaps its neighbours, never the area's edge
-    // (the main window keeps its size).
+    // size and none over another. When the minimums do not fit side by side the grid runs
+    // past the area's right or bottom edge (the area scrolls; the main window keeps its
+    // size), preferring a grid as wide as the area.
     static QList<QRect> tileGeometries(const QRect& area, const QList<QSize>& minimums);
+    // Where the status monitor goes at start: where it was, unless that covers the
+    // network monitor (as after Cascade), then beside it as on a first start.
+    static QPoint statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor);
     // Adds a control window to the area as a first opening does (no stored geometry).
     static QMdiSubWindow* addControlWindow(QMdiArea* area, ZunControlDlg* dlg);
 
