@@ -1256,11 +1256,14 @@ quint16 rawDelay(const CZunDelay& delay, double unitRate)
     return boost::numeric_cast<quint16>(delay.seconds() * unitRate + 0.5);
 }
 
+// The bound as the check applies it: the bound itself is taken, so "up to", and cut (never
+// rounded up) to the microsecond, so that the value the text names is one that is taken.
 QString outOfBounds(const CZunDelay& request, const CZunDelay& bound, bool stop)
 {
-    return QStringLiteral("Delay value of %1 is out of bounds. Valid values are below %2%3")
+    const double shown = std::floor(bound.milliseconds() * 1000.0 + 1e-6) / 1000.0;
+    return QStringLiteral("Delay value of %1 ms is out of bounds. Valid values are up to %2 ms%3")
         .arg(request.milliseconds(), 0, 'g')
-        .arg(bound.milliseconds(), 0, 'g')
+        .arg(shown, 0, 'g', 9)
         .arg(stop ? QStringLiteral(".") : QString());
 }
 } // namespace

@@ -232,9 +232,8 @@ private slots:
             m_zun->SetChannelDelay(over, ZunC::Output2);
             QFAIL("accepted");
         } catch (const std::logic_error& e) {
-            QCOMPARE(QString(e.what()), QStringLiteral("Delay value of %1 is out of bounds. Valid values are below %2.")
-                                            .arg(over.milliseconds(), 0, 'g')
-                                            .arg(bound.milliseconds(), 0, 'g'));
+            QVERIFY(QString(e.what()).startsWith(QStringLiteral("Delay value of %1 ms is out of bounds. Valid values are up to ")
+                                                     .arg(over.milliseconds(), 0, 'g')));
         }
         settle();
         QCOMPARE(img()->getValue(nr("Cmd_0_ChDelay2")), raw);
