@@ -4,8 +4,11 @@
 # namespace, and runs the application in that lab namespace, so that its broadcasts and
 # network scans reach the emulators and nothing else. Everything is removed on exit.
 #
-#   sudo tools/zunlab.sh                 # three processors, then build/app/ZunControlV2
-#   sudo tools/zunlab.sh -- CMD ARGS...  # run CMD in the lab namespace instead of the program
+# Run it as root (network namespaces need root; as another user put "sudo " in front):
+#   tools/zunlab.sh                      # three processors, then build/app/ZunControlV2
+#   tools/zunlab.sh -- CMD ARGS...       # run CMD in the lab namespace instead of the program
+#   xvfb-run -a tools/zunlab.sh          # the same without a display, on a virtual one
+#   tools/zunlab.sh --help               # this text
 #
 # ZUNLAB_BUILD names the build folder (default build/). Each emulator reads control lines
 # (silent, nobroadcast, set WORD VALUE, ... see zunsim --help) from the FIFO printed at
@@ -19,8 +22,24 @@ build=${ZUNLAB_BUILD:-$root/build}
 zunsim=$build/tools/zunsim/zunsim
 app=$build/app/ZunControlV2
 
+usage() {
+    sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
+}
+case "${1:-}" in
+    -h | --help)
+        usage
+        exit 0
+        ;;
+    -- | "") ;;
+    -*)
+        echo "zunlab: unknown option $1" >&2
+        usage >&2
+        exit 2
+        ;;
+esac
+
 if [ "$(id -u)" != 0 ]; then
-    echo "zunlab: network namespaces need root (run with sudo)" >&2
+    echo "zunlab: network namespaces need root: run it as root (as this user: sudo $0 $*)" >&2
     exit 1
 fi
 if [ ! -x "$zunsim" ]; then
@@ -33,7 +52,7 @@ if [ "${1:-}" = "--" ]; then
 fi
 if [ $# -eq 0 ] && [ -x "$app" ]; then
     . "$root/tools/common/need-display.sh"
-    zun_need_display "sudo xvfb-run -a tools/zunlab.sh"
+    zun_need_display "xvfb-run -a tools/zunlab.sh (as root)"
 fi
 
 lab=zunlab$$

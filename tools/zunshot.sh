@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # zunshot: screenshots for the documentation.
 #
-#   sudo tools/zunshot.sh [OUT.png] [SECONDS]     # default /tmp/zunshot.png after 12 s,
-#                                                 # on a ZUNSHOT_SCREEN (1366x768) screen
+#   tools/zunshot.sh [OUT.png] [SECONDS]          # as root (it runs zunlab); default
+#                                                 # /tmp/zunshot.png after 12 s, on a
+#                                                 # ZUNSHOT_SCREEN (1366x768) screen
 #   tools/zunshot.sh pages [OUTDIR] [PAGE...]     # default /tmp/zunshot-pages, every page
 #
 # The first form shows the program as a new user first sees it: it runs zunlab's emulated
@@ -40,14 +41,23 @@ set -u
 home=\$(mktemp -d /tmp/zunshot-home.XXXXXX)
 export HOME=\$home
 unset XDG_CONFIG_HOME XDG_DATA_HOME
-Xvfb :77 -screen 0 ${screen}x24 -nolisten tcp >/dev/null 2>&1 &
+# A display no other server holds (Xvfb picks it and names it on the descriptor), so that
+# a server left running elsewhere is never drawn on; its errors are shown.
+Xvfb -displayfd 3 -screen 0 ${screen}x24 -nolisten tcp 3> "\$home/display" &
 xpid=\$!
-sleep 1
+for _ in \$(seq 50); do [ -s "\$home/display" ] && break; kill -0 \$xpid 2>/dev/null || break; sleep 0.1; done
+if [ ! -s "\$home/display" ]; then
+    echo "zunshot: Xvfb did not start (its errors are above)" >&2
+    kill \$xpid 2>/dev/null
+    rm -rf "\$home"
+    exit 1
+fi
+export DISPLAY=:\$(cat "\$home/display")
 cd "\$home"
-DISPLAY=:77 "$build/app/ZunControlV2" > "\$home/app.log" 2>&1 &
+"$build/app/ZunControlV2" > "\$home/app.log" 2>&1 &
 apid=\$!
 sleep $wait
-DISPLAY=:77 import -window root "$out"
+import -window root "$out" || echo "zunshot: the screen could not be saved" >&2
 kill \$apid
 sleep 0.5
 kill \$xpid

@@ -151,6 +151,14 @@ private slots:
             QCOMPARE(f.readAll(), CZunImageDefaults::defaultImageBytes(v));
         }
         QVERIFY(QProcess::execute(tool, {}) != 0);
+        // Mended: "--help" made a folder of that name instead of answering.
+        QProcess help;
+        help.setWorkingDirectory(dir.path());
+        help.start(tool, {"--help"});
+        QVERIFY(help.waitForFinished(10000));
+        QCOMPARE(help.exitCode(), 0);
+        QVERIFY(help.readAllStandardOutput().startsWith("usage: zunmkdefaults"));
+        QVERIFY(!QFileInfo::exists(dir.filePath("--help")));
     }
 };
 

@@ -16,9 +16,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
     const QStringList args = app.arguments();
-    if (args.size() != 2) {
-        err << "usage: zunmkdefaults <output folder>\n";
-        return 2;
+    // An option is never a folder name: "--help" asks for this text, not for a folder.
+    if (args.size() != 2 || args[1].startsWith(QLatin1Char('-'))) {
+        const bool help = args.size() == 2 && (args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h"));
+        QTextStream(help ? stdout : stderr) << "usage: zunmkdefaults <output folder>\n"
+                                               "Writes the default setup image DSPVar<version>.zun of every firmware "
+                                               "version into the folder.\n";
+        return help ? 0 : 2;
     }
     const QDir dir(args[1]);
     if (!QDir().mkpath(dir.absolutePath())) {
