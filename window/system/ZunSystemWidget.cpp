@@ -25,16 +25,6 @@
 namespace
 {
 const char* const SetupCaption = "Setup selection";
-
-// A choice the processor cannot run stays in the list, greyed, with the reason as its tip.
-void disableItem(QComboBox* box, int row, const QString& reason)
-{
-    if (auto* model = qobject_cast<QStandardItemModel*>(box->model()))
-        if (QStandardItem* item = model->item(row)) {
-            item->setEnabled(false);
-            item->setToolTip(reason);
-        }
-}
 } // namespace
 
 ZunSystemWidget::ZunSystemWidget(QSharedPointer<CZun> zun, QWidget* parent) : QWidget(parent), m_zun(std::move(zun))
@@ -162,11 +152,13 @@ void ZunSystemWidget::initializeComboBoxSwitchInput()
     const CZunHardwareInfo hardware = m_zun->GetHardwareInfo();
     int selected = -1;
     for (const CZunFullRoutingPreset& c : candidates) {
+        const bool running = c.getPattern() == current.getPattern() && c.getName() == current.getName();
+        // An input kind that needs a part the processor lacks is not offered; the one it
+        // runs stays listed whatever its hardware word says.
+        if (!running && !ZunHardwareNeeds::missingForPattern(hardware, c.getPattern()).isEmpty())
+            continue;
         comboSwitchInput->addItem(inputKindText(c.getPattern()), QVariant::fromValue(c));
-        const QString missing = ZunHardwareNeeds::missingForPattern(hardware, c.getPattern());
-        if (!missing.isEmpty())
-            disableItem(comboSwitchInput, comboSwitchInput->count() - 1, missing);
-        if (selected < 0 && c.getPattern() == current.getPattern() && c.getName() == current.getName())
+        if (selected < 0 && running)
             selected = comboSwitchInput->count() - 1;
     }
     comboSwitchInput->setCurrentIndex(selected);
@@ -360,10 +352,6 @@ void ZunSystemWidget::set_SignalInput(int row)
 {
     if (!m_zun || row < 0)
         return;
-    if (!(comboSwitchInput->model()->flags(comboSwitchInput->model()->index(row, 0)) & Qt::ItemIsEnabled)) {
-        initializeComboBoxSwitchInput(); // back to what the processor runs
-        return;
-    }
     m_zun->GetRoutingManager()->SetFullRouting(qvariant_cast<CZunFullRoutingPreset>(comboSwitchInput->itemData(row)));
 }
 

@@ -94,18 +94,18 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
             QOverload<QVariant>::of(&RoutingRenderArea::setFullRoutingPreset));
     const CZunHardwareInfo hardware = m_zun->GetHardwareInfo();
     // The picture and the choices show what the processor has: one board draws no DSP 2
-    // and no outputs 5-8; without the AES receiver or the converter their filters are off.
+    // and no outputs 5-8; without the AES receiver or the converter their filters are not
+    // offered (hidden: a disabled button's text does not show on the program's palette).
     m_picture->setDoubleBoard(hardware.isDoubleBoard());
-    const QString noDigital = ZunHardwareNeeds::missingForAESInput(hardware);
-    if (!noDigital.isEmpty()) {
+    if (!ZunHardwareNeeds::missingForAESInput(hardware).isEmpty()) {
         m_digital->setEnabled(false);
-        m_digital->setToolTip(noDigital);
+        m_digital->hide();
     }
     if (hardware.hasSampleRateConverter()) {
         connect(m_analog, &QRadioButton::toggled, m_rateConverter, &QWidget::setDisabled);
     } else {
         m_rateConverter->setEnabled(false);
-        m_rateConverter->setToolTip(ZunHardwareNeeds::missingForPattern(hardware, Digital | RateConverter));
+        m_rateConverter->hide();
     }
     connect(m_digital, &QRadioButton::toggled, m_dualRange, &QWidget::setDisabled);
     for (QAbstractButton* b : {static_cast<QAbstractButton*>(m_analog), static_cast<QAbstractButton*>(m_digital),
