@@ -2,7 +2,7 @@
 // on loopback, for the documentation. Run it on a display, for example under Xvfb
 // (tools/zunshot.sh pages does, once for each screen size):
 //
-//   zunpageshot OUTDIR [PAGE...]     PAGE: system gain limiter advanced channel outputs wizard
+//   zunpageshot OUTDIR [PAGE...]     PAGE: system gain limiter advanced channel outputs wizard forms
 //
 // Each page takes the size it gets in the control window as the program first opens it on
 // this display's screen: the main window at its first size, the control window added as the
@@ -13,10 +13,14 @@
 //                                     each after switching to three full routings
 //   gain-2in4out-{1,2}.png, gain-8out-{1,2}.png
 //                                     the gain page with live meters, a second apart
+//   system-lab2-analog.png            the system tab of zunlab's "Lab 2" (one board, no AES
+//                                     receiver or transmitter, no sample-rate converter)
 //   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, channel-type.png (an EQ's
-//   type being chosen), outputs.png, wizard-N.png
+//   type being chosen), outputs.png, wizard-N.png, wizard-lab2-N.png (the routing pages
+//   of "Lab 2"), form-<name>.png (each form at the size it opens at)
 // Settings and files go to a temporary home folder, never the user's.
 #include "Application.h"
+#include "ChangePINForm.h"
 #include "AudioIOStatusServer.h"
 #include "AudioIOStatus.h"
 #include "CCmdMap.h"
@@ -32,7 +36,10 @@
 #include "LimiterWidget.h"
 #include "MainWindow.h"
 #include "QEditableTabWidget.h"
+#include "RemoveForm.h"
 #include "RoutingServer.h"
+#include "SelectIntegerForm.h"
+#include "UploadForm.h"
 #include "RoutingRenderArea.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunControlDlg.h"
@@ -79,6 +86,7 @@ constexpr quint32 OneBoard = 0x0300;   // four analog outputs
 constexpr quint32 TwoBoards = 0x0F80;  // eight analog outputs
 constexpr quint32 FourOutputs = 0x1300;
 constexpr quint32 FirBoard = 0xFF94;   // with FIR filter and limiter sets
+constexpr quint32 Lab2 = 0x0F04;       // zunlab's "Lab 2": one board, no AES, no converter
 QString g_out;
 // A tab page of the control window as it first opens on this screen, the sub-window around
 // it and the MDI area's view it opens in (firstOpenPage()).
@@ -381,6 +389,43 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
     }
 }
 
+// The routing pages of the configuration wizard on a processor without the parts that the
+// digital inputs need.
+void shootWizardRouting(quint32 hardware, const QString& name)
+{
+    ZunSimDevice device;
+    if (!startDevice(device, hardware))
+        return;
+    CZunConfigWizard wizard(device.zun());
+    wizard.show();
+    wizard.restart();
+    for (int page = 0; page < 6 && wizard.nextId() != -1; ++page) {
+        if (wizard.currentId() == CZunConfigWizard::FullRouting || wizard.currentId() == CZunConfigWizard::MultipathClock)
+            save(wizard, QStringLiteral("wizard-%1-%2.png").arg(name).arg(page));
+        if (!wizard.currentPage()->isComplete())
+            break;
+        wizard.next();
+    }
+}
+
+// The forms of the advanced tab and of the network monitor, each at the size it opens at.
+void shootForms()
+{
+    ChangePINForm pin;
+    save(pin, QStringLiteral("form-pin.png"));
+    SelectIntegerForm recall(1, 30);
+    recall.setWindowTitle(QStringLiteral("Recall Setup"));
+    save(recall, QStringLiteral("form-recall-setup.png"));
+    UploadForm upload(QStringLiteral("Zun Setup (*.zun)"), {QStringLiteral("zun")}, QString());
+    upload.setWindowTitle(QStringLiteral("Upload Setup"));
+    for (int i = 0; i < 10; ++i)
+        upload.addPosition(QStringLiteral("---                     "));
+    save(upload, QStringLiteral("form-upload-setup.png"));
+    RemoveForm remove;
+    remove.setWindowTitle(QStringLiteral("Remove FIR Filter"));
+    save(remove, QStringLiteral("form-remove.png"));
+}
+
 // A channel page (Output 1 with EQs and a Linkwitz-Riley crossover) and the outputs page.
 void shootPlots(const QStringList& pages)
 {
@@ -451,7 +496,7 @@ int main(int argc, char** argv)
     qRegisterMetaType<CZunBiquad*>();
     qRegisterMetaType<CZunHighOrderFilter*>();
 
-    const QStringList all = {"system", "gain", "limiter", "advanced", "channel", "outputs", "wizard"};
+    const QStringList all = {"system", "gain", "limiter", "advanced", "channel", "outputs", "wizard", "forms"};
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty() || args.first().startsWith(QLatin1Char('-'))) {
         std::fprintf(stderr, "usage: zunpageshot OUTDIR [PAGE...]   PAGE: %s\n", qPrintable(all.join(' ')));
@@ -487,6 +532,7 @@ int main(int argc, char** argv)
                     {{"analog-2x1to4", "10000000000011111111000000100000"},
                      {"ana-4x1to2", "10000000000001100110001010000000"},
                      {"aes-4x1to2-alt", "00100000000001100110010010000000"}});
+        shootSystem(QStringLiteral("lab2"), Lab2, {{"analog", "10000000000011111111000000100000"}});
         shootSystem(QStringLiteral("two"), TwoBoards,
                     {{"ana-8x1to1", "10000000000000000000011100000000"},
                      {"drc-4x1to2-alt", "11000000000001100110010010000000"},
@@ -500,7 +546,11 @@ int main(int argc, char** argv)
     if (pages.contains(QStringLiteral("limiter")) || pages.contains(QStringLiteral("advanced"))
         || pages.contains(QStringLiteral("wizard")))
         shootFirPages(pages, config.path());
+    if (pages.contains(QStringLiteral("wizard")))
+        shootWizardRouting(Lab2, QStringLiteral("lab2"));
     if (pages.contains(QStringLiteral("channel")) || pages.contains(QStringLiteral("outputs")))
         shootPlots(pages);
+    if (pages.contains(QStringLiteral("forms")))
+        shootForms();
     return g_ok ? 0 : 1;
 }
