@@ -258,6 +258,15 @@ private slots:
         // Off with its reason as the tip.
         QCOMPARE(combo("comboAESOutput")->toolTip() == QStringLiteral("Select digital output jacks"), transmitter);
         QCOMPARE(!check("checkBoxStereo")->isHidden(), twoBoards);
+        if (receiver)
+            return;
+        // Running AES inputs all the same (its word says otherwise): they stay shown.
+        for (auto [name, value] : {std::make_pair("Cmd_SPI_Routing", 0x1291), std::make_pair("Cmd_DSP_Routing", 0x1291),
+                                   std::make_pair("Cmd_DSP_FullRouting0", 0xF020),
+                                   std::make_pair("Cmd_DSP_FullRouting1", 0x200F)})
+            QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr(name)).arg(value)));
+        reread();
+        QCOMPARE(combo("comboSwitchInput")->currentText(), QStringLiteral("Digital (AES)"));
     }
 
     void aesJacksReachTheProcessorAndComeBack()
