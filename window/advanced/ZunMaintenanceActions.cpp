@@ -6,6 +6,7 @@
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunKeepAliveRest.h"
+#include "ZunTimedSteps.h"
 
 #include <QApplication>
 #include <QDir>
@@ -371,6 +372,11 @@ bool ZunMaintenanceActions::watchWizard()
                                      endWizardWatch();
                              },
                              Qt::QueuedConnection)
+                  << connect(m_zun->GetRoutingSteps(), &ZunTimedSteps::signal_Finished, this,
+                             [this](bool ok) {
+                                 if (!ok)
+                                     endWizardWatch(); // the failed step has its own box
+                             })
                   << connect(m_zun.data(), &CZun::signal_Disconnected, this, &ZunMaintenanceActions::wizardLost,
                              Qt::QueuedConnection)
                   << connect(m_zun.data(), &CZun::signal_Connected, this, &ZunMaintenanceActions::endWizardWatch,
