@@ -4,8 +4,6 @@
 #include "CZun.h"
 #include "CZunBiquadDesign.h"
 #include "CZunImageDefaults.h"
-#include "CZunRoutingPreset.h"
-#include "CZunRoutingWord.h"
 #include "CZunFIRLimManager.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunFirFile.h"
@@ -21,7 +19,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QSet>
 #include <QTextCodec>
 
 #include <stdexcept>
@@ -301,26 +298,8 @@ QString ZunSetup::outOfRange(const CZun* device) const
         if (!rate.isEmpty())
             return QStringLiteral("its FIR set %1 can not be stored. %2").arg(set->GetName().trimmed(), rate);
     }
-    const QSharedPointer<CCmdMap> map = device->GetCmdMap();
-    if (!map)
-        return QString();
-
-    // Each source the routing takes needs an output of its own; outputs a one-board
-    // processor lacks take none.
-    const CZunHardwareInfo hardware = device->GetHardwareInfo();
-    const int outputs = hardware.isValid() ? hardware.analogOutputCount() : 8;
-    const CZunRoutingWord routing(getValue(map->getCmdNr("Cmd_SPI_Routing")));
-    const CZunRoutingPreset preset(map, routing.rpNumber);
-    QSet<int> taken;
-    for (int output = 0; output < outputs; ++output)
-        taken.insert(preset.GetSlotOfOutput(output));
-    taken.remove(8); // no such output in the preset
-    const int sources = taken.size();
-    if (sources > outputs)
-        return QStringLiteral("its routing \"%1\" takes %2 sources, more than the %3 outputs of this processor")
-            .arg(preset.getDescription().trimmed())
-            .arg(sources)
-            .arg(outputs);
+    // A routing needs no check of its own: counted on the outputs the processor has (a
+    // one-board processor lacks 5-8), no preset takes more sources than there are outputs.
     return QString();
 }
 

@@ -62,8 +62,7 @@ public:
     // allowed range; empty when every value lies in its range.
     QString outOfRange(quint16 firmware) const;
     // The same for device's processor, and what it can not take either: DSP programs it can
-    // not run, carried FIR sets at a rate none of its clocks runs, a routing that needs more
-    // sources than the processor has outputs.
+    // not run, carried FIR sets at a rate none of its clocks runs.
     QString outOfRange(const CZun* device) const;
     // What is merely odd for device's processor and is stored as it is (one line each): EQs
     // not below half the sample rate of the setup's own clock (as a clock change leaves

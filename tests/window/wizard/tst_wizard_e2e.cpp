@@ -560,9 +560,10 @@ private slots:
             // the link lost at Finish, or when the wizard's first set is on its way
             finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0),
                        atFinish ? QStringLiteral("droplink") : QStringLiteral("droplink block"));
+            // Every reply 300 ms late: the wizard's commands before its first block take a while.
             QVERIFY(waitUntil([&]() {
                 return !m_answers->shown.isEmpty() && !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data());
-            }));
+            }, 60000));
             // The FIR manager's last word on the lost sets, then the window's queue.
             QMetaObject::invokeMethod(m_rig.zun->GetFIRLimManager(), []() {}, Qt::BlockingQueuedConnection);
             ZunSignalSpy::takeQueued();
