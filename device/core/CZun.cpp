@@ -17,6 +17,8 @@
 #include "ZunLogFile.h"
 #include "ZunManagerThread.h"
 #include "ZunMetaTypes.h"
+#include "ZunClockDelays.h"
+#include "ZunTimedSteps.h"
 #include "ZunWaitMs.h"
 
 #include <QDebug>
@@ -85,6 +87,12 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_eqManager = new CEQManager(this);
 
     m_routingManager = new CRoutingManager(this);
+    m_routingSteps = new ZunTimedSteps(this);
+    // A routing configuration's step that fails ends it with a box, as its call would have.
+    QObject::connect(m_routingSteps, &ZunTimedSteps::signal_Finished, this, [this](bool ok, const QString& text) {
+        if (!ok)
+            emit signal_exception(text, QStringLiteral("ZunControl"));
+    });
     QObject::connect(m_routingManager, &CRoutingManager::signal_exception, this,
                      [this](QString caption, QString text) { emit signal_exception(text, caption); });
     const quint16 routing = record->routingWord();
@@ -1540,10 +1548,18 @@ QString CZun::GetActiveDSPProgramString(quint16 dsp) const
 
 // --- routing configuration ---------------------------------------------------------------------
 
-void CZun::routingPause()
+bool CZun::IsApplyingRouting() const { return m_routingSteps->isRunning(); }
+
+void CZun::addRoutingPause()
 {
-    ZunWaitMs(m_routingPauseMs);
-    SendCmd(nr("Cmd_TCPCloseTime"), 0);
+    m_routingSteps->add(m_routingPauseMs, [this]() { SendCmd(nr("Cmd_TCPCloseTime"), 0); });
+}
+
+void CZun::checkRoutingIdle() const
+{
+    if (m_routingSteps->isRunning())
+        throw error(QStringLiteral("The configuration wizard's last changes are still being sent to the Zun. Please "
+                                   "wait until they are done."));
 }
 
 void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
@@ -1551,10 +1567,12 @@ void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multi
                               const CZunInputPreset& input, ZunC::CopyFIRCoeffsMode mode1,
                               ZunC::CopyFIRCoeffsMode mode2, bool keepSettings)
 {
+    checkRoutingIdle();
     applyRoutingHead(keepSettings, clock);
-    m_routingManager->SetRouting(routing, input);
+    m_routingSteps->add(0, [this, routing, input]() { m_routingManager->SetRouting(routing, input); });
     applyRoutingTail(keepSettings, clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1,
                      mode2);
+    m_routingSteps->start();
 }
 
 void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
@@ -1564,10 +1582,12 @@ void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int m
 {
     Q_UNUSED(routing);
     Q_UNUSED(input);
+    checkRoutingIdle();
     applyRoutingHead(keepSettings, clock);
-    m_routingManager->SetFullRouting(full);
+    m_routingSteps->add(0, [this, full]() { m_routingManager->SetFullRouting(full); });
     applyRoutingTail(keepSettings, clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1,
                      mode2);
+    m_routingSteps->start();
 }
 
 QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const
@@ -1584,31 +1604,53 @@ QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSetting
     return set;
 }
 
-// The FIR sets of the configuration and the final re-initialisation.
+// The steps are run from the event loop, each after its pause (ZunTimedSteps).
 // Before a new routing: the defaults unless kept, the master gain down, the clock.
 void CZun::applyRoutingHead(bool keepSettings, int clock)
 {
     if (!keepSettings)
-        RestoreDefaultSettings(false);
-    routingPause();
-    routingPause();
-    SetMasterGain(0, -40.0);
-    routingPause();
-    routingPause();
-    SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
-    routingPause();
-    routingPause();
+        m_routingSteps->add(0, [this]() { RestoreDefaultSettings(false); });
+    addRoutingPause();
+    addRoutingPause();
+    m_routingSteps->add(0, [this]() { SetMasterGain(0, -40.0); });
+    addRoutingPause();
+    addRoutingPause();
+    m_routingSteps->add(0, [this, keepSettings, clock]() {
+        // Kept delays stay within the limits of the new clock: those beyond go to their
+        // limits before the clock changes (the wizard's last page names them).
+        if (keepSettings) {
+            const ZunClockDelays limited(*this, SampleRateOfClock(quint16(clock & 0xFF)));
+            CZunMetaCmd delays;
+            for (const ZunClockDelays::Change& c : limited.changes())
+                delays.appendCmd(nr(c.command), c.raw);
+            if (!delays.commands().isEmpty())
+                SendMetaCmd(delays);
+        }
+        SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
+    });
+    addRoutingPause();
+    addRoutingPause();
 }
 
+// After the routing words: the external clock, then the FIR sets, copy modes and the final
+// re-initialisation.
 void CZun::applyRoutingTail(bool keepSettings, int clock, int extClock, int multipath1, int multipath2,
                             int crossover, const QString& firFile1, const QString& firFile2,
                             ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2)
 {
-    routingPause();
-    m_routingManager->SetExtClockSelect(extClock);
-    routingPause();
+    addRoutingPause();
+    m_routingSteps->add(0, [this, extClock]() { m_routingManager->SetExtClockSelect(extClock); });
+    addRoutingPause();
+    m_routingSteps->add(5 * m_routingPauseMs, [=]() {
+        applyRoutingSets(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
+    });
+}
+
+void CZun::applyRoutingSets(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+                            const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
+                            ZunC::CopyFIRCoeffsMode mode2)
+{
     const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
-    ZunWaitMs(5 * m_routingPauseMs);
     QShPtrFLE set1;
     QShPtrFLE set2;
     ZunC::CopyFIRCoeffsMode second = mode1;

@@ -34,6 +34,7 @@ class ZunBaseComm;
 class ZunDSPProgramManager;
 class ZunDeviceStats;
 class ZunManagerThread;
+class ZunTimedSteps;
 
 // The device object: one per processor that the application controls. It owns the link
 // (its own thread), the parameter image and the managers (the image and three managers
@@ -259,6 +260,10 @@ public:
                                 ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2, bool keepSettings);
     // The pause between the steps of a routing configuration (100 ms; tests shorten it).
     void SetRoutingPauseMs(int ms) { m_routingPauseMs = ms; }
+    // A routing configuration's steps run from the event loop after the Apply call has
+    // returned; they end with signal_Finished (a failure is also reported as an exception).
+    ZunTimedSteps* GetRoutingSteps() const { return m_routingSteps; }
+    bool IsApplyingRouting() const;
     // Test seam: whether the first start of the FIR/limiter manager on a flash without
     // any set stores and activates the pass-through set (default true).
     void SetPassThroughOnEmptyFlash(bool on) { m_passThroughOnEmptyFlash = on; }
@@ -444,7 +449,14 @@ private:
     // A pass-through set for a DSP; when keeping the settings it carries the limiter
     // values of the set the DSP runs now.
     QShPtrFLE thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const;
-    void routingPause();
+    void applyRoutingSets(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
+                          const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
+                          ZunC::CopyFIRCoeffsMode mode2);
+    // One pause of a routing configuration, the keep-alive's time-out off again after it.
+    void addRoutingPause();
+    // Refuses a routing configuration while the last one is still being sent.
+    void checkRoutingIdle() const;
+    ZunTimedSteps* m_routingSteps = nullptr;
     int m_routingPauseMs = 100;
     bool m_passThroughOnEmptyFlash = true;
     // Set by a firmware update: with a map that cannot tell the update's erase from a

@@ -412,7 +412,13 @@ void CZunSetupManager::UploadSetup(QString fileName, int position)
     guarded([&]() {
         auto* setup = new ZunSetup(m_zun, fileName);
         adopt(setup);
+        // Read before the upload hands the carried sets on.
+        const QStringList odd = setup->oddities(m_zun);
         uploadSetup(setup, position);
+        if (!odd.isEmpty())
+            emit m_zun->signal_exception(QStringLiteral("The setup %1 was uploaded as it is, though it holds:\n%2")
+                                             .arg(setup->GetSetupName().trimmed(), odd.join(QLatin1Char('\n'))),
+                                         QStringLiteral("ZunControl"));
     });
 }
 
@@ -588,6 +594,11 @@ void CZunSetupManager::SelectSetup(const quint16& position)
     QMutexLocker lock(m_lock);
     if (m_zun->GetMemoryManager()->setupIdAt(position) == 0)
         fail(QStringLiteral("CZun::ActiveateDSPProgram(): no valid setup at this position"));
+    if (position < m_setups.size() && m_setups.at(position)) {
+        const QString refusal = m_setups.at(position)->recallRefusal(m_zun);
+        if (!refusal.isEmpty())
+            fail(refusal);
+    }
     CZunMetaCmd meta(nr("Cmd_SetupSelect"), position);
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf"));
     meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));

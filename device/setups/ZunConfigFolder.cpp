@@ -89,6 +89,8 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
                 m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), bad);
                 continue;
             }
+            for (const QString& odd : setup.oddities(device))
+                m_odd << QStringLiteral("%1: %2").arg(fi.fileName(), odd);
             // The image as the upload sends it, and so the id the flash will list.
             setup.AdaptDSPProgIDs(device->GetDSPType(), device->GetFirmwareVersion());
             id = setup.GetCRC();
@@ -168,5 +170,14 @@ QString ZunConfigFolder::report() const
     }
     if (!m_skipped.isEmpty())
         text += QStringLiteral("\nLeft out:\n") + m_skipped.join(QLatin1Char('\n'));
+    if (m_refused.isEmpty() && !m_odd.isEmpty())
+        text += QStringLiteral("\n") + warning();
     return text;
+}
+
+QString ZunConfigFolder::warning() const
+{
+    if (m_odd.isEmpty())
+        return QString();
+    return QStringLiteral("Loaded as they are, though they hold:\n") + m_odd.join(QLatin1Char('\n'));
 }

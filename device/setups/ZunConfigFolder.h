@@ -33,6 +33,12 @@ public:
     // "file" for each file the processor did not store (after confirm).
     const QStringList& notStored() const { return m_notStored; }
 
+    // "file: what" for each setup that is merely odd and is loaded as it is (see
+    // ZunSetup::oddities).
+    const QStringList& oddities() const { return m_odd; }
+    // The operator's one warning about those; empty when there are none.
+    QString warning() const;
+
     // The outcome for the operator: what was refused or skipped and what was loaded.
     QString report() const;
 
@@ -41,6 +47,7 @@ private:
     QStringList m_refused;
     QStringList m_skipped;
     QStringList m_notStored;
+    QStringList m_odd;
     int m_sets = 0;
     int m_setups = 0;
     // What a load writes: set id -> file; setup position -> file and the id its image gets.

@@ -4,11 +4,10 @@
 #include "CZun.h"
 #include "CZunBiquadDesign.h"
 #include "CZunImageDefaults.h"
-#include "CZunRoutingPreset.h"
-#include "CZunRoutingWord.h"
 #include "CZunFIRLimManager.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunFirFile.h"
+#include "ZunSampleRateRule.h"
 
 #include <quazip.h>
 #include <quazipfile.h>
@@ -20,7 +19,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QSet>
 #include <QTextCodec>
 
 #include <stdexcept>
@@ -294,42 +292,71 @@ QString ZunSetup::outOfRange(const CZun* device) const
     } catch (const std::exception&) {
         return programsRefusal();
     }
+    // The sets the archive carries are stored only at a rate the processor's clocks run.
+    for (const QShPtrFLE& set : m_carried) {
+        const QString rate = ZunSampleRateRule::refusal(*device, set->sampleRate(), false);
+        if (!rate.isEmpty())
+            return QStringLiteral("its FIR set %1 can not be stored. %2").arg(set->GetName().trimmed(), rate);
+    }
+    // A routing needs no check of its own: counted on the outputs the processor has (a
+    // one-board processor lacks 5-8), no preset takes more sources than there are outputs.
+    return QString();
+}
+
+QStringList ZunSetup::oddities(const CZun* device) const
+{
+    QStringList odd;
     const QSharedPointer<CCmdMap> map = device->GetCmdMap();
     if (!map)
-        return QString();
-
-    // The EQ editors keep every corner below half the sample rate.
+        return odd;
+    // A clock change leaves EQs above half the new rate: the processor holds them as they
+    // are, and so does the setup.
+    const int clock = getValue(map->getCmdNr("Cmd_ClockSel"));
     const double step = map->getFltConst("Step_EQ_F");
-    const double rate = CZun::SampleRateOfClock(getValue(map->getCmdNr("Cmd_ClockSel")));
+    const double rate = CZun::SampleRateOfClock(quint16(clock));
     const double highest = CZunBiquadDesign::highestCorner(rate, step);
     const int records = map->getIntConst(QStringLiteral("Inf_DSP_EQ_AnzSet"));
     for (int dsp = 0; dsp < 2; ++dsp) {
         const quint16 base = map->getCmdNr(dsp == 0 ? "Inf_DSP0_ParBaseEQ" : "Inf_DSP1_ParBaseEQ");
+        int count = 0;
+        double top = 0.0;
         for (int r = 0; r < records; ++r) {
             const double corner = getValue(quint16(base + 5 * r + 1)) * step;
-            if (corner > highest + step / 2)
-                return QStringLiteral("an EQ of DSP %1 is set to %2 Hz, not below half the sample rate of the "
-                                      "setup (%3 Hz)")
-                    .arg(dsp + 1)
-                    .arg(corner)
-                    .arg(rate / 2);
+            if (corner > highest + step / 2) {
+                ++count;
+                top = qMax(top, corner);
+            }
         }
+        if (count > 0)
+            odd << QStringLiteral("%1 EQ(s) of DSP %2 up to %3 Hz, not below half its sample rate (%4 Hz)")
+                       .arg(count)
+                       .arg(dsp + 1)
+                       .arg(top)
+                       .arg(rate / 2);
     }
+    // A set at another rate than the setup's clock is stored, but not recalled.
+    for (const QShPtrFLE& set : m_carried) {
+        const QString mismatch = ZunSampleRateRule::mismatch(set->sampleRate(), clock);
+        if (!mismatch.isEmpty())
+            odd << QStringLiteral("%1 (%2): it is stored, but can not be recalled").arg(mismatch, set->GetName().trimmed());
+    }
+    return odd;
+}
 
-    // Each source the routing takes needs an output of its own on the processor.
-    const CZunHardwareInfo hardware = device->GetHardwareInfo();
-    const CZunRoutingWord routing(getValue(map->getCmdNr("Cmd_SPI_Routing")));
-    const CZunRoutingPreset preset(map, routing.rpNumber);
-    QSet<int> taken;
-    for (int output = 0; output < 8; ++output)
-        taken.insert(preset.GetSlotOfOutput(output));
-    taken.remove(8); // no such output in the preset
-    const int sources = taken.size();
-    if (hardware.isValid() && sources > hardware.analogOutputCount())
-        return QStringLiteral("its routing \"%1\" takes %2 sources, more than the %3 outputs of this processor")
-            .arg(preset.getDescription().trimmed())
-            .arg(sources)
-            .arg(hardware.analogOutputCount());
+QString ZunSetup::recallRefusal(const CZun* device) const
+{
+    const QSharedPointer<CCmdMap> map = device->GetCmdMap();
+    CZunFIRLimManager* sets = device->GetFIRLimManager();
+    if (!map || !sets)
+        return QString();
+    const int clock = getValue(map->getCmdNr("Cmd_ClockSel"));
+    for (int dsp : {1, 2}) {
+        const QShPtrFLE set = sets->GetFIRFilter(GetActiveFilterIndex(dsp));
+        const QString mismatch = set ? ZunSampleRateRule::mismatch(set->sampleRate(), clock) : QString();
+        if (!mismatch.isEmpty())
+            return QStringLiteral("The setup %1 was not recalled: %2 (%3); the DSPs would run it at the wrong rate.")
+                .arg(GetSetupName().trimmed(), mismatch, set->GetName().trimmed());
+    }
     return QString();
 }
 

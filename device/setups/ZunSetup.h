@@ -3,6 +3,8 @@
 #include "CZunStatusBuffer.h"
 #include "FilterLimiterEWS.h"
 
+#include <QStringList>
+
 class CZun;
 
 // A stored setup: a parameter image with a name. Built from the raw image a processor
@@ -59,10 +61,16 @@ public:
     // the raw range of its parameter), described for the operator with its value and the
     // allowed range; empty when every value lies in its range.
     QString outOfRange(quint16 firmware) const;
-    // The same for device's processor, and what its editors would refuse as well: DSP
-    // programs it can not run, an EQ corner not below half the sample rate of the setup's
-    // own clock, a routing that needs more sources than the processor has outputs.
+    // The same for device's processor, and what it can not take either: DSP programs it can
+    // not run, carried FIR sets at a rate none of its clocks runs.
     QString outOfRange(const CZun* device) const;
+    // What is merely odd for device's processor and is stored as it is (one line each): EQs
+    // not below half the sample rate of the setup's own clock (as a clock change leaves
+    // them), carried FIR sets at another rate than that clock.
+    QStringList oddities(const CZun* device) const;
+    // Why the setup must not be recalled on device's processor: a FIR set it runs at
+    // another rate than its own clock. Empty when it may.
+    QString recallRefusal(const CZun* device) const;
     // The refusal of a setup whose DSP programs do not suit the processor.
     QString programsRefusal() const;
 

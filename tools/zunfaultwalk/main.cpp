@@ -191,13 +191,15 @@ int runRow(int row, int timeoutMs)
         for (QWidget* busy : widgets)
             if (busy->cursor().shape() == Qt::WaitCursor)
                 return false;
-        return !running() && DeviceTestRig::transfersIdle(zun.data());
+        return !running() && !zun->IsApplyingRouting() && DeviceTestRig::transfersIdle(zun.data());
     };
     if (!injectedByStart)
         inject();
     start();
     const bool started =
-        DeviceTestRig::waitUntil([&]() { return running() || !DeviceTestRig::transfersIdle(zun.data()); }, 3000);
+        DeviceTestRig::waitUntil([&]() {
+            return running() || zun->IsApplyingRouting() || !DeviceTestRig::transfersIdle(zun.data());
+        }, 3000);
     if (!faultSet)
         return refuse(QStringLiteral("the emulator did not take \"%1\"").arg(fault));
     qint64 quietSince = -1;

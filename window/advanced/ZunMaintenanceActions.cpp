@@ -6,6 +6,7 @@
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunKeepAliveRest.h"
+#include "ZunTimedSteps.h"
 
 #include <QApplication>
 #include <QDir>
@@ -136,31 +137,37 @@ void ZunMaintenanceActions::onLoadConfig()
     // The load waits for the managers' threads and then for the flash: never in the GUI
     // thread. It ends with its own report, whatever else the processor reports meanwhile.
     QSharedPointer<CZun> zun = m_zun;
-    auto* load = new QFutureWatcher<QString>(this);
-    connect(load, &QFutureWatcher<QString>::finished, this, [this, load]() {
-        emit signal_log(load->result());
+    // The report for the log, and the one warning about what was loaded though odd.
+    using Outcome = QPair<QString, QString>;
+    auto* load = new QFutureWatcher<Outcome>(this);
+    connect(load, &QFutureWatcher<Outcome>::finished, this, [this, load]() {
+        const Outcome outcome = load->result();
+        emit signal_log(outcome.first);
         emit longOperationFinished(ZunLongOperation::ConfigLoad);
+        if (!outcome.second.isEmpty())
+            m_prompts->message(QMessageBox::Warning, outcome.second);
         load->deleteLater();
     });
     load->setFuture(QtConcurrent::run([zun, folder]() {
         ZunConfigFolder found = zun->InvokeFromDir(folder);
         if (!found.canLoad())
-            return found.report();
+            return Outcome(found.report(), QString());
         const bool settled = zun->WaitForFlashTransfers(ConfigLoadLimitMs);
         // The load ends with the link: what the processor confirmed before is stored.
         if (!zun->IsConnected())
-            return QStringLiteral("The configuration from %1 was not loaded completely: the link to the processor "
-                                  "was lost. What the processor confirmed before is stored; the FIR sets and setups "
-                                  "named as not stored, and the files not yet sent, are not. Check the lists after "
-                                  "reconnecting.")
-                .arg(QDir::toNativeSeparators(folder));
+            return Outcome(QStringLiteral("The configuration from %1 was not loaded completely: the link to the "
+                                          "processor was lost. What the processor confirmed before is stored; the "
+                                          "FIR sets and setups named as not stored, and the files not yet sent, are "
+                                          "not. Check the lists after reconnecting.")
+                               .arg(QDir::toNativeSeparators(folder)),
+                           QString());
         // What the log says was loaded is what the processor's flash shows.
         found.confirm(zun.data(), ConfigConfirmLimitMs);
         QString report = found.report();
         if (!settled)
             report += QStringLiteral("\nThe processor did not confirm every transfer; check the lists of FIR sets "
                                      "and setups.");
-        return report;
+        return Outcome(report, found.warning());
     }));
 }
 
@@ -365,6 +372,11 @@ bool ZunMaintenanceActions::watchWizard()
                                      endWizardWatch();
                              },
                              Qt::QueuedConnection)
+                  << connect(m_zun->GetRoutingSteps(), &ZunTimedSteps::signal_Finished, this,
+                             [this](bool ok) {
+                                 if (!ok)
+                                     endWizardWatch(); // the failed step has its own box
+                             })
                   << connect(m_zun.data(), &CZun::signal_Disconnected, this, &ZunMaintenanceActions::wizardLost,
                              Qt::QueuedConnection)
                   << connect(m_zun.data(), &CZun::signal_Connected, this, &ZunMaintenanceActions::endWizardWatch,

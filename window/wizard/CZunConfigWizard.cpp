@@ -20,7 +20,7 @@ CZunConfigWizard::CZunConfigWizard(QSharedPointer<CZun> zun, QWidget* parent) : 
     setPage(ExpertRouting, new RoutingPage(m_zun));
     setPage(XOver, new XOverPage(m_zun));
     setPage(MultipathClock, new MultipathClockPage(m_zun));
-    setPage(Finish, new FinishPage);
+    setPage(Finish, new FinishPage(m_zun));
     setWindowTitle(QStringLiteral("Zun Setup Wizard"));
     resize(615, 622);
 }

@@ -116,13 +116,7 @@ MultipathClockPage::MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent
 
 MultipathClockPage::~MultipathClockPage() = default;
 
-QMap<int, QString> MultipathClockPage::clockChoices(const CZun& zun)
-{
-    QMap<int, QString> clocks = zun.GetClockKeys();
-    if (zun.GetDSPType() == zun.GetCmdMap()->getCmdNr("Inf_DSPTyp0"))
-        clocks.remove(3);
-    return clocks;
-}
+QMap<int, QString> MultipathClockPage::clockChoices(const CZun& zun) { return ZunSampleRateRule::clockChoices(zun); }
 
 bool MultipathClockPage::isComplete() const
 {

@@ -176,36 +176,7 @@ void XOverPage::onFIRFilter2Changed(QVariant value) { onFIRFilterChanged(2, valu
 
 QString XOverPage::sampleRateRefusal(const CZun& zun, double rate, bool clockStays)
 {
-    if (rate == 0.0)
-        return QString();
-    auto clockOf = [](double hz) {
-        try {
-            return ZunC::clockFromSampleRate(hz);
-        } catch (const std::logic_error&) {
-            return -1;
-        }
-    };
-    const int clock = clockOf(rate);
-    const QMap<int, QString> clocks = MultipathClockPage::clockChoices(zun);
-    if (clock < 0 || !clocks.contains(clock))
-        return tr("The filter runs at %1 Hz, a sample rate the DSPs of this Zun cannot run. Please select a "
-                  "different filter.")
-            .arg(rate);
-    if (!clockStays)
-        return QString();
-    // The clock the processor is set to; on its external clock, the rate it measures.
-    int running = zun.GetClockSelect();
-    QString runningText = clocks.value(running);
-    if (running == 0 || runningText.isEmpty()) {
-        running = clockOf(zun.GetSampleRate());
-        runningText = tr("%1 Hz").arg(zun.GetSampleRate());
-    }
-    if (clock == running)
-        return QString();
-    return tr("The filter runs at %1 Hz, but the Zun runs at %2. Please select a filter for %2, or change the "
-              "sample rate with the configuration wizard.")
-        .arg(rate)
-        .arg(runningText);
+    return ZunSampleRateRule::refusal(zun, rate, clockStays);
 }
 
 void XOverPage::onFIRFilterChanged(int dsp, const QString& path)

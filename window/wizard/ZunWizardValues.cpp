@@ -1,8 +1,5 @@
 #include "ZunWizardValues.h"
 
-#include <cmath>
-#include <stdexcept>
-
 namespace ZunC
 {
 QString multipathModeText(int mode)
@@ -15,18 +12,5 @@ QString multipathModeText(int mode)
     case 4: return QStringLiteral("2 x Mid+High");
     default: return QString();
     }
-}
-
-int clockFromSampleRate(double rate)
-{
-    if (std::fabs(rate - 48000.0) < 10.0)
-        return 1;
-    if (std::fabs(rate - 96000.0) < 10.0)
-        return 2;
-    if (std::fabs(rate - 192000.0) < 10.0)
-        return 3;
-    if (rate == 0.0)
-        return 0;
-    throw std::logic_error("Invalid samplingrate");
 }
 } // namespace ZunC

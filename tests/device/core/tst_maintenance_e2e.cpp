@@ -265,6 +265,7 @@ private slots:
         m_sent.clear();
         m_zun->ApplyFullRoutingPreset(1, 0, 0, 0, 0, full, CZunRoutingPreset(), CZunInputPreset(), QString(),
                                       QString(), ZunC::NoCopies, ZunC::NoCopies, false);
+        QVERIFY(waitUntil([&]() { return !m_zun->IsApplyingRouting(); }));
         const auto sent = m_sent.commands();
         auto at = [&](const char* name, int from = 0) {
             for (int i = from; i < sent.size(); ++i)

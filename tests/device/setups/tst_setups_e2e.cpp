@@ -1,8 +1,11 @@
 // The setup manager against the emulator, through the real link on loopback: store, list,
-// read into a file, remove, upload, select, the default settings, and failures that must
-// not leave a transfer counted or anything sent.
+// read into a file, remove, upload, select, the default settings, failures that must not
+// leave a transfer counted or anything sent, and what the program saved loading back.
 #include "TcpSimProcess.h"
 #include "CMemoryManager.h"
+#include "CRoutingLibrary.h"
+#include "CZunRoutingWord.h"
+#include "ZunConfigFolder.h"
 #include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
@@ -14,6 +17,7 @@
 #include "ZunSignalSpy.h"
 
 #include <QStandardItemModel>
+#include <QtConcurrent>
 #include <QtTest>
 
 using namespace DeviceTestRig;
@@ -32,10 +36,11 @@ class TestSetupsE2E : public QObject
     CZunStatusBuffer* img() const { return m_zun->GetStatusBuffer(); }
     quint16 nr(const char* name) const { return m_zun->GetCmdMap()->getCmdNr(name); }
 
-    void start(quint16 fw)
+    void start(quint16 fw, const QStringList& extra = {})
     {
         m_sim.reset(new TcpSimProcess);
-        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", QString::number(fw)}), qPrintable(m_sim->error()));
+        QVERIFY2(m_sim->start(QStringList{"--serial", "42", "--firmware", QString::number(fw)} + extra),
+                 qPrintable(m_sim->error()));
         m_zun.reset(new CZun(record(fw, 42), map(fw), QSharedPointer<CRoutingLibrary>()));
         // No pass-through FIR upload on the empty flash: its block writes would mix with
         // the setups' own.
@@ -308,6 +313,108 @@ private slots:
         dropAndReconnect([&]() { m_zun->RemoveSetup(0); });
         QVERIFY(waitUntil([&]() { return rowText(0).startsWith("Kept"); }));
         QVERIFY(mgr()->GetSetup(0) != nullptr);
+    }
+
+    // What "Save config to PC" wrote loads back whole into the processor it came from, as a
+    // configuration and each setup with "Upload Setup": every routing the wizard offers, on
+    // four outputs and on eight, and the EQ a clock change leaves above half the rate, which
+    // is loaded and named in one warning.
+    void savedConfigurationLoadsBack_data()
+    {
+        QTest::addColumn<QString>("hardware");
+        QTest::addColumn<bool>("clockChange");
+        QTest::newRow("one board, every routing") << "0x0F00" << false;
+        QTest::newRow("two boards, every routing") << "0x0F80" << false;
+        QTest::newRow("an EQ at 26 kHz, then 48 kHz") << "0x0F80" << true;
+    }
+    void savedConfigurationLoadsBack()
+    {
+        QFETCH(QString, hardware);
+        QFETCH(bool, clockChange);
+        start(1080, {"--hardware", hardware});
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(m_zun->GetHardwareInfo().analogOutputCount(), hardware == "0x0F00" ? 4 : 8);
+        QList<quint16> words;
+        if (clockChange) {
+            QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_ClockSel")).arg(nr("Inf_Sel_Clk_96"))));
+            QVERIFY(m_sim->control(QStringLiteral("set %1 52000").arg(nr("Inf_DSP0_ParBaseEQ") + 1)));
+            QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_ClockSel")).arg(nr("Inf_Sel_Clk_48"))));
+            words << img()->getValue(nr("Cmd_SPI_Routing"));
+        } else {
+            const CRoutingLibrary library(m_zun->GetCmdMap());
+            const quint16 input = CZunRoutingWord(img()->getValue(nr("Cmd_SPI_Routing"))).irNumber;
+            for (const CZunRoutingPreset& p : library.GetRoutingPresets())
+                words << CZunRoutingWord::compose(p.getNumber(), input);
+            for (const CZunFullRoutingPreset& p : library.GetFullRoutingPresets())
+                if (!words.contains(p.getRoutingWord().word))
+                    words << p.getRoutingWord().word;
+        }
+        for (int i = 0; i < words.size(); ++i) {
+            for (const char* name : {"Cmd_SPI_Routing", "Cmd_DSP_Routing"})
+                QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr(name)).arg(words.at(i))));
+            m_zun->SaveSetup(quint16(i), QStringLiteral("R%1").arg(words.at(i), 4, 16, QChar('0')));
+            afterFlashChange([&]() { return dir()->setupIdAt(i) != 0; });
+            QVERIFY(waitUntil([&]() { return mgr()->GetSetup(i) != nullptr && mgr()->pendingDownloads() == 0; }));
+        }
+        QTemporaryDir saved;
+        m_zun->BackupToDir(saved.path());
+
+        // Loaded as the advanced tab loads it, away from the device object's thread.
+        ZunSignalSpy boxes(m_zun.get(), &CZun::signal_exception);
+        CZun* zun = m_zun.get();
+        std::unique_ptr<ZunConfigFolder> loaded;
+        QFuture<void> load = QtConcurrent::run([zun, &saved, &loaded]() {
+            auto found = std::make_unique<ZunConfigFolder>(zun->InvokeFromDir(saved.path()));
+            if (found->canLoad() && zun->WaitForFlashTransfers(60000))
+                found->confirm(zun, 20000);
+            loaded = std::move(found);
+        });
+        QVERIFY(waitUntil([&]() { return load.isFinished(); }, 120000));
+        const ZunConfigFolder& found = *loaded;
+        QVERIFY2(found.refused().isEmpty() && found.notStored().isEmpty(), qPrintable(found.report()));
+        QCOMPARE(found.setupCount(), words.size());
+        QCOMPARE(found.oddities().size(), clockChange ? 1 : 0);
+        QVERIFY(found.report().contains(found.warning()));
+
+        // Each file with "Upload Setup": stored, with one warning for the odd one.
+        const QStringList files = QDir(saved.path()).entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), words.size());
+        for (const QString& f : files)
+            m_zun->UploadSetup(QDir(saved.path()).filePath(f), ZunSetup::numberFromFileName(f));
+        QVERIFY(settleTransfers(m_zun.get()));
+        ZunSignalSpy::takeQueued();
+        QCOMPARE(boxes.count(), clockChange ? 1 : 0);
+        if (clockChange)
+            QVERIFY(boxes.first().at(0).toString().contains("26000 Hz"));
+        QCOMPARE(stateField(m_sim->query("state", "state "), "setups"), QString::number(words.size()));
+    }
+
+    // A set carried at another rate than the setup's own clock (48 kHz, the setup at 96 kHz)
+    // is stored with a warning, and its recall is refused instead of running it scaled.
+    // (A rate no clock runs is refused on store: the advanced tab's folder load.)
+    void archiveSetAtAnotherRate()
+    {
+        start(1080);
+        QCOMPARE(m_zun->GetSampleRate(), 96000.0);
+        QTemporaryDir tmp;
+        ZunSignalSpy boxes(m_zun.get(), &CZun::signal_exception);
+        ZunSetup setup(img()->toByteArray());
+        setup.SetSetupName(QStringLiteral("Scaled"));
+        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 0);
+        setup.SetFIRIndex(set->computeKey(), 0);
+        setup.toFile(tmp.path(), 2, set, QShPtrFLE());
+        m_zun->UploadSetup(tmp.filePath(setup.makeFileName(2)), 2);
+        afterFlashChange([&]() { return dir()->setupIdAt(2) != 0; });
+        QVERIFY(settleTransfers(m_zun.get()));
+        ZunSignalSpy::takeQueued();
+        QCOMPARE(boxes.count(), 1);
+        QVERIFY(boxes.first().at(0).toString().contains("runs at 48000 Hz, but the setup's clock at 96000 Hz"));
+
+        m_sent.clear();
+        const QString refusal = failure([&]() { m_zun->SelectSetup(2); });
+        QVERIFY2(refusal.contains("was not recalled"), qPrintable(refusal));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
     }
 
     void failuresSendNothingAndCountNothing()

@@ -377,30 +377,37 @@ private slots:
         QCOMPARE(field("setups").toInt(), setups.toInt() + 1);
     }
 
-    // What the processor's firmware or its own editors would refuse stops the whole folder
-    // before anything is written; what the link loses on the way is named, not counted.
+    // What the processor can not take stops the whole folder before anything is written;
+    // what is merely odd (an EQ a clock change left above half the rate) and a routing whose
+    // outputs 5-8 the processor lacks are loaded, the odd named in one warning; what the
+    // link loses on the way is named, not counted.
     void loadingAFolderReportsWhatWasStored_data()
     {
         QTest::addColumn<quint16>("firmware");
         QTest::addColumn<quint32>("hardware");
         QTest::addColumn<QString>("said");
+        QTest::addColumn<bool>("loads");
         const quint32 two = SimDeviceRig::DoubleBoard, four = 0x0300; // 4 outputs, one board
-        QTest::newRow("newer firmware") << quint16(1077) << two << "Set02_Load.zun: It is not possible to downgrade";
-        QTest::newRow("foreign programs") << quint16(1080) << two << "Set03_Foreign.zun: it names DSP programs (f123";
+        QTest::newRow("newer firmware") << quint16(1077) << two << "Set02_Load.zun: It is not possible to downgrade"
+                                        << false;
+        QTest::newRow("foreign programs") << quint16(1080) << two << "Set03_Foreign.zun: it names DSP programs (f123"
+                                          << false;
+        QTest::newRow("set at 44.1 kHz carried")
+            << quint16(1080) << two << "Set02_Load.zun: its FIR set 44k1 can not be stored. The filter runs at 44100 Hz"
+            << false;
         QTest::newRow("EQ at 26 kHz, 48 kHz clock")
-            << quint16(1080) << two << "Set02_Load.zun: an EQ of DSP 1 is set to 26000 Hz, not below half the sample "
-                                       "rate of the setup (24000 Hz)";
-        QTest::newRow("8 sources, 4 outputs")
-            << quint16(1080) << four << "Set02_Load.zun: its routing \"8x 1->1\" takes 8 sources, more than the 4 "
-                                        "outputs of this processor";
+            << quint16(1080) << two << "Set02_Load.zun: 1 EQ(s) of DSP 1 up to 26000 Hz, not below half its sample "
+                                       "rate (24000 Hz)" << true;
+        QTest::newRow("8x 1->1 on 4 outputs") << quint16(1080) << four << "Configuration loaded from" << true;
         QTest::newRow("set damaged on the way")
-            << quint16(1080) << two << "only in part: 0 FIR sets, 1 setups. The processor did not store:\n%1";
+            << quint16(1080) << two << "only in part: 0 FIR sets, 1 setups. The processor did not store:\n%1" << false;
     }
     void loadingAFolderReportsWhatWasStored()
     {
         QFETCH(quint16, firmware);
         QFETCH(quint32, hardware);
         QFETCH(QString, said);
+        QFETCH(bool, loads);
         const QString row = QString::fromLatin1(QTest::currentDataTag());
         start(firmware, hardware);
         if (QTest::currentTestFailed())
@@ -417,9 +424,15 @@ private slots:
             setup.setValue(nr("Cmd_ClockSel"), 1);
             setup.setValue(quint16(nr("Inf_DSP0_ParBaseEQ") + 1), 52000); // 26 kHz in 0.5 Hz steps
         }
-        if (row.startsWith("8 sources"))
+        if (row.startsWith("8x"))
             setup.setValue(nr("Cmd_SPI_Routing"), 0x32b3);
-        setup.toFile(folder.path(), 2, QShPtrFLE(), QShPtrFLE());
+        QShPtrFLE carried;
+        if (row.startsWith("set at")) {
+            carried = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(44100.0, 0);
+            carried->SetName(QStringLiteral("44k1"));
+            setup.SetFIRIndex(carried->computeKey(), 0);
+        }
+        setup.toFile(folder.path(), 2, carried, QShPtrFLE());
         if (row == "foreign programs") {
             setup.SetSetupName(QStringLiteral("Foreign"));
             setup.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
@@ -430,14 +443,19 @@ private slots:
 
         ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
         m_answers->folderChoice = folder.path();
+        m_answers->shown.clear();
         m_tab->onLoadConfig();
         QVERIFY(finished.wait(60000));
         settle();
         if (said.contains("%1"))
             said = said.arg(set->makeFileName(false));
         QVERIFY2(log().contains(said), qPrintable(log()));
-        QCOMPARE(field("filters"), filters);
-        QCOMPARE(field("setups").toInt(), setups.toInt() + (row.startsWith("set damaged") ? 1 : 0));
+        QCOMPARE(field("filters").toInt(), filters.toInt() + (loads ? 1 : 0));
+        QCOMPARE(field("setups").toInt(), setups.toInt() + (loads || row.startsWith("set damaged") ? 1 : 0));
+        // The odd is named in one warning box; nothing else is asked or shown.
+        QCOMPARE(m_answers->shown.size(), row.startsWith("EQ") ? 1 : 0);
+        if (row.startsWith("EQ"))
+            QVERIFY(m_answers->shown.first().contains(said));
     }
 
     // A firmware file refused before anything is sent gives the tab and the keep-alive

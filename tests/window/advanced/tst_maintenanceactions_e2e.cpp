@@ -215,6 +215,7 @@ private slots:
         };
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
         settle();
         QVERIFY(m_rig.sent.count(nr("Cmd_DSP_FullRouting0")) == 1);
         QVERIFY(m_rig.sent.count(nr("Cmd_ClockSel")) == 1);
@@ -231,6 +232,7 @@ private slots:
         };
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
         settle();
         QVERIFY(m_rig.sent.count(nr("Cmd_ClockSel")) == 1);
         QCOMPARE(m_rig.sent.count(nr("Cmd_DSP_FullRouting0")), 0);

@@ -365,7 +365,14 @@ private slots:
             walked = true;
             return press(w, QWizard::FinishButton) && w.result() == QDialog::Accepted;
         };
+        // Finish neither blocks nor spins the GUI thread: the steps run from its event loop.
+        bool nested = false;
+        QTimer::singleShot(0, this, [&]() { nested = true; });
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
+        QVERIFY(!nested);
+        QVERIFY(m_rig.zun->IsApplyingRouting());
+        QCOMPARE(m_rig.sent.count(nr("Cmd_ClockSel")), 0);
         QVERIFY(walked);
         QCOMPARE(s.clock, 1);
         QCOMPARE(s.multipath1, 1);
@@ -413,6 +420,7 @@ private slots:
         m_answers->wizard = [&](CZunConfigWizard& w) { return walk(w, true); };
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
         QCOMPARE(s.kind, 1);
         QVERIFY(holdsShown(s, false, "Main PA"));
         QCOMPARE(m_rig.sent.count(nr("Cmd_ClockSel")), 1);
@@ -452,6 +460,7 @@ private slots:
         };
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
         QVERIFY(m_rig.sent.count(nr("Cmd_ClockSel")) == 1); // the wizard did run
         QVERIFY(waitUntil([&]() { return transfersIdle(m_rig.zun.data()) && heldSetId(1) != id; }, 30000));
         QVERIFY(settleTransfers(m_rig.zun.data()));
@@ -478,6 +487,39 @@ private slots:
         }
         reader->disconnect();
         QVERIFY(waitUntil([&]() { return !reader->IsConnected(); }));
+    }
+
+    // From 48 to 96 kHz keeping the settings: a delay beyond the limit at 96 kHz (614 ms,
+    // where a delay line holds 341.333 ms) is named on the last page before Finish, and
+    // what reaches the processor is the limit.
+    void keptDelaysWithinTheNewClock()
+    {
+        start();
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_ClockSel")).arg(nr("Inf_Sel_Clk_48"))));
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_0_ChDelay0")).arg(614 * 96)));
+        QVERIFY(reread(m_rig.zun.data()));
+        QString told;
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            w.show();
+            while (w.currentId() != CZunConfigWizard::MultipathClock)
+                if (!next(w))
+                    return false;
+            select(buddyOf(w.page(CZunConfigWizard::MultipathClock), "&Clock"), QString::number(nr("Inf_Sel_Clk_96")));
+            if (!next(w) || w.currentId() != CZunConfigWizard::Finish)
+                return false;
+            for (QLabel* l : w.page(CZunConfigWizard::Finish)->findChildren<QLabel*>())
+                if (l->isVisible() && l->text().contains("beyond"))
+                    told = l->text();
+            w.setField("KeepSettings", true);
+            return press(w, QWizard::FinishButton);
+        };
+        m_rig.sent.clear();
+        m_actions->on_BttnRouting();
+        QVERIFY2(told.contains("delay of output 1: 614 ms to 341.333 ms"), qPrintable(told));
+        QVERIFY(waitUntil([&]() { return held("Cmd_ClockSel") == nr("Inf_Sel_Clk_96") && transfersIdle(m_rig.zun.data()); }, 30000));
+        QCOMPARE(held("Cmd_0_ChDelay0"), 32768);
+        for (const auto& c : m_rig.sent.commands())
+            QVERIFY(c.first != nr("Cmd_0_ChDelay0") || c.second <= 32768);
     }
 
     // On a processor that answers slowly, but within the link's deadlines, Finish waits for
@@ -518,9 +560,10 @@ private slots:
             // the link lost at Finish, or when the wizard's first set is on its way
             finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0),
                        atFinish ? QStringLiteral("droplink") : QStringLiteral("droplink block"));
+            // Every reply 300 ms late: the wizard's commands before its first block take a while.
             QVERIFY(waitUntil([&]() {
                 return !m_answers->shown.isEmpty() && !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data());
-            }));
+            }, 60000));
             // The FIR manager's last word on the lost sets, then the window's queue.
             QMetaObject::invokeMethod(m_rig.zun->GetFIRLimManager(), []() {}, Qt::BlockingQueuedConnection);
             ZunSignalSpy::takeQueued();
