@@ -267,13 +267,25 @@ private slots:
                 n += status->IsOutputMuted(o) ? 1 : 0;
             return n;
         };
+        // A control window open on it keeps its link and shows both DSPs' words.
+        m_window->newDevice(Fw1080);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Fw1080);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
+        m_boxes.clear();
         QVERIFY(!status->IsMasterMuted());
         tile->masterMuteButton()->click();
         // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
         QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted() && outputsMuted() == 8, 8000);
         QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Fw1080)->IsAllMuted(1) && zun(Fw1080)->IsAllMuted(2), 8000);
         tile->masterMuteButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!status->IsMasterMuted() && outputsMuted() == 0, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsAllMuted(1) && !zun(Fw1080)->IsAllMuted(2), 8000);
+        QVERIFY(zun(Fw1080)->IsConnected());
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+        sub(w)->close();
+        QTRY_VERIFY(!w);
     }
 
     void statusIsAskedOnlyWhileTheMonitorIsShown()
