@@ -454,6 +454,11 @@ void MainWindow::newDevice(quint32 serial)
         qDebug() << "Connection request for unknown Zun nr" << serial;
         return;
     }
+    // A firmware this program has no tables for stays unregistered: say so, nothing else.
+    if (stats->firmware() != 0 && !CCmdMap::hasVersion(stats->firmware())) {
+        displayMsgBox(unsupportedText(stats), QStringLiteral("ZunControl"));
+        return;
+    }
     const bool probing = m_probing.contains(nr);
     if (!probing)
         allocateNewCZun(stats);
@@ -495,6 +500,11 @@ void MainWindow::registerDevice(QSharedPointer<ZunDeviceStats> stats)
 {
     const quint16 serial = stats->serial();
     const quint16 firmware = stats->firmware();
+    if (!CCmdMap::hasVersion(firmware)) {
+        emit signal_registered(serial, false);
+        displayMsgBox(unsupportedText(stats), QStringLiteral("ZunControl"));
+        return;
+    }
     try {
         const QSharedPointer<CCmdMap> map = m_cmdMapServer->getMap(firmware);
         const QSharedPointer<AudioIOStatus> audio = m_audioStatusServer->addStatus(stats, map);
@@ -518,6 +528,13 @@ void MainWindow::registerDevice(QSharedPointer<ZunDeviceStats> stats)
         return;
     }
     emit signal_registered(serial, true);
+}
+
+QString MainWindow::unsupportedText(const QSharedPointer<ZunDeviceStats>& stats)
+{
+    return QStringLiteral("Zun %1 could not be registered: Firmware Version %2 is not supported")
+        .arg(stats->serial())
+        .arg(stats->firmware());
 }
 
 void MainWindow::addStatusTile(QSharedPointer<ZunDeviceStats> stats)

@@ -100,6 +100,8 @@ private:
     void createMenus();
     void registerDevice(QSharedPointer<ZunDeviceStats> stats);
     void addStatusTile(QSharedPointer<ZunDeviceStats> stats);
+    // The box text for a processor whose firmware this program has no tables for.
+    static QString unsupportedText(const QSharedPointer<ZunDeviceStats>& stats);
     void closeDeviceWindow(quint32 serial);
     // Activates the processor's control window, or opens one.
     ZunControlDlg* findOrCreateDeviceWindow(quint16 serial);

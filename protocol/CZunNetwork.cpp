@@ -355,8 +355,14 @@ void CZunNetwork::sendUdpCmd(QList<quint32> serials, QByteArray datagram)
 
 void CZunNetwork::masterMute(quint32 serial, bool mute)
 {
-    // Called directly from the GUI thread as well: sendUdpCmd hands it over.
-    sendUdpCmd(QList<quint32>() << serial, ZunUdpDatagram::masterMute(mute));
+    // Called directly from the GUI thread as well: sendUdpCmd hands it over. Each DSP has
+    // its own master mute; a processor whose hardware is not known yet gets both words,
+    // so that a mute never leaves a second DSP playing.
+    const auto dev = serial <= 0xFFFF ? findDevice(quint16(serial)) : QSharedPointer<ZunDeviceStats>();
+    const CZunHardwareInfo hardware = dev ? dev->getHardwareInfo() : CZunHardwareInfo();
+    const bool secondDsp = !hardware.isValid() || hardware.isDoubleBoard();
+    for (const QByteArray& d : ZunUdpDatagram::masterMuteAll(mute, secondDsp))
+        sendUdpCmd(QList<quint32>() << serial, d);
 }
 
 void CZunNetwork::setHardwareInfo(quint32 serial, CZunHardwareInfo info)
@@ -493,17 +499,21 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
 void CZunNetwork::checkLiveness()
 {
     const qint64 t = now();
-    QList<QSharedPointer<ZunDeviceStats>> gone;
+    QList<QSharedPointer<ZunDeviceStats>> changed;
     {
         QMutexLocker lock(&m_mutex);
         for (const auto& d : qAsConst(m_devices)) {
-            if (d->isLive() && t - d->lastAnnounceMs() > LiveTimeoutMs) {
-                d->setLive(false);
-                gone << d;
+            // An announce, the reply to a network scan, a status datagram or a connected
+            // control link: the processor answers (one found by the scan never announces).
+            const qint64 heard = qMax(d->lastAnnounceMs(), d->lastStatusMs());
+            const bool answers = d->isLinkConnected() || (heard >= 0 && t - heard <= LiveTimeoutMs);
+            if (d->isLive() != answers) {
+                d->setLive(answers);
+                changed << d;
             }
         }
     }
-    for (const auto& d : qAsConst(gone))
+    for (const auto& d : qAsConst(changed))
         emit zunNetworkChanged(d);
 }
 

@@ -82,7 +82,9 @@ public:
 
     // Every received datagram goes through here (public for tests of the parsing).
     void handleDatagram(const QByteArray& datagram, const QHostAddress& from);
-    // Marks every record whose last announce is older than LiveTimeoutMs as not live.
+    // Marks every record not live that has given no sign of life (announce, scan reply,
+    // status datagram) for LiveTimeoutMs and has no connected control link; live again
+    // at the next sign.
     void checkLiveness();
 
     // The IPv4 interfaces that are up, can broadcast and are not loopback.
@@ -93,6 +95,7 @@ public slots:
     void startBroadcasting();
     void triggerStatusTx(quint16 serial, int msInterval = 20);
     void sendUdpCmd(QList<quint32> serials, QByteArray datagram);
+    // Mutes or unmutes every output of the processor: the master mute of each of its DSPs.
     void masterMute(quint32 serial, bool mute);
     void setHardwareInfo(quint32 serial, CZunHardwareInfo info);
 

@@ -148,6 +148,14 @@ QByteArray ZunUdpDatagram::masterMute(bool mute)
     return command(CmdMasterMute, mute ? 1 : 0);
 }
 
+QList<QByteArray> ZunUdpDatagram::masterMuteAll(bool mute, bool secondDsp)
+{
+    QList<QByteArray> out {masterMute(mute)};
+    if (secondDsp)
+        out << command(CmdMasterMuteDsp2, mute ? 1 : 0);
+    return out;
+}
+
 QByteArray ZunUdpDatagram::statusDatagram(const QByteArray& record)
 {
     QByteArray d = header(IdStatus, StatusHeaderSize);

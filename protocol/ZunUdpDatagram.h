@@ -4,6 +4,7 @@
 #include "CMacAddr.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The datagrams of the processors' UDP port (1234), built and checked in one place so
@@ -30,8 +31,10 @@ public:
     static constexpr int StatusRecordSmall = 106;
     static constexpr int StatusRecordLarge = 108;
 
-    // The master-mute command sent by UDP (the processor's command 116).
+    // The master-mute commands sent by UDP: DSP 1's word (116, "Cmd_0_MasterMute") mutes
+    // outputs 1-4 only; DSP 2's (886, "Cmd_1_MasterMute") outputs 5-8 of a two-board processor.
     static constexpr quint16 CmdMasterMute = 116;
+    static constexpr quint16 CmdMasterMuteDsp2 = 886;
 
     struct Announce
     {
@@ -63,6 +66,9 @@ public:
     static QByteArray command(quint16 cmd, quint16 value);
     static bool decodeCommand(const QByteArray& d, quint16* cmd, quint16* value, QString* why = nullptr);
     static QByteArray masterMute(bool mute);
+    // What mutes (or unmutes) every output: DSP 1's datagram, then DSP 2's when the
+    // processor has a second DSP.
+    static QList<QByteArray> masterMuteAll(bool mute, bool secondDsp);
 
     // Header 04 FF, record length, then the record.
     static QByteArray statusDatagram(const QByteArray& record);

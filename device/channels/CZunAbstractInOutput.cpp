@@ -234,3 +234,8 @@ void CZunAbstractInOutput::notifyHighOrderFilterToBeDeleted(QObject* object)
     changed();
     emit filterToBeDeleted(filter);
 }
+
+bool CZunAbstractInOutput::masterMutedOnDsp(int dsp) const
+{
+    return m_zun->IsAllMuted(dsp == 1 && m_zun->GetHardwareInfo().isDoubleBoard() ? 2 : 1);
+}

@@ -36,6 +36,8 @@ public:
     virtual void SetGain(float gain) = 0;
     virtual bool IsMuted() const = 0;
     virtual void SetMute(bool mute) = 0;
+    // Silenced by the master mute of the DSP that carries this channel.
+    virtual bool IsMasterMuted() const = 0;
     virtual bool IsPhaseInverted() const { return false; }
     virtual CZunDelay GetDelay() const = 0;
     virtual void SetDelay(const CZunDelay& delay) = 0;
@@ -82,6 +84,8 @@ protected:
     void changed();
     // The gain check of both kinds; fullStop ends the text with one (inputs).
     void checkGain(double gain, bool fullStop) const;
+    // The master mute of DSP 0 or 1; a one-board processor's only DSP mutes every channel.
+    bool masterMutedOnDsp(int dsp) const;
 
     int m_identity = 0; // source id of an input, output index of an output
     bool m_isOutput = false;

@@ -54,6 +54,13 @@ bool CZunInput::IsMuted() const
 
 void CZunInput::SetMute(bool mute) { m_zun->MuteInputPath(path("SetMute"), mute); }
 
+bool CZunInput::IsMasterMuted() const
+{
+    // Paths A-D are DSP 1's, E-H DSP 2's.
+    const int p = GetSource();
+    return p >= 0 && p < 8 ? masterMutedOnDsp(p / 4) : masterMutedOnDsp(0) || masterMutedOnDsp(1);
+}
+
 CZunDelay CZunInput::GetDelay() const { return m_zun->GetInputPathDelay(path("GetDelay")); }
 
 void CZunInput::SetDelay(const CZunDelay& delay) { m_zun->SetInputPathDelay(delay, path("SetDelay")); }

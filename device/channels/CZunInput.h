@@ -22,6 +22,8 @@ public:
     // Sent, and the response follows at once.
     void SetGain(float gain) override;
     bool IsMuted() const override;
+    // A source without an input path is silenced while either DSP is muted.
+    bool IsMasterMuted() const override;
     void SetMute(bool mute) override;
     CZunDelay GetDelay() const override;
     void SetDelay(const CZunDelay& delay) override;

@@ -48,6 +48,8 @@ void CZunOutput::SetGain(float gain)
 
 bool CZunOutput::IsMuted() const { return m_zun->IsChannelMuted(m_output); }
 
+bool CZunOutput::IsMasterMuted() const { return masterMutedOnDsp(int(m_output) / 4); }
+
 void CZunOutput::SetMute(bool mute) { m_zun->MuteChannel(m_output, mute); }
 
 bool CZunOutput::IsPhaseInverted() const { return m_zun->IsChannelPhaseInverted(m_output); }

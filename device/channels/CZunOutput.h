@@ -21,6 +21,7 @@ public:
     double GetGain() const override;
     void SetGain(float gain) override;
     bool IsMuted() const override;
+    bool IsMasterMuted() const override;
     void SetMute(bool mute) override;
     bool IsPhaseInverted() const override;
     void SetPhaseInverted(bool inverted);

@@ -915,11 +915,11 @@ bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
 {
     const CCmdMap& map = *m_map;
     if (is(map, c, "Cmd_0_MasterMute") || is(map, c, "Cmd_1_MasterMute")) {
+        // Every change of either word is told: the master shows muted while either DSP is,
+        // each channel follows its own DSP's word.
         if (!err && w != getValue(c)) {
-            const bool before = masterMuted();
             setValue(c, w);
-            if (masterMuted() != before)
-                toOwner([o = m_owner, on = !before] { emit o->signal_MasterMute(on); });
+            toOwner([o = m_owner, on = masterMuted()] { emit o->signal_MasterMute(on); });
         }
         return true;
     }

@@ -1,6 +1,7 @@
 #include "AudioIOStatus.h"
 
 #include "CCmdMap.h"
+#include "CRoutingManager.h"
 #include "CZun.h"
 
 #include <QDebug>
@@ -299,4 +300,11 @@ void AudioIOStatus::attachDevice(CZun* zun)
     QObject::connect(this, &AudioIOStatus::signal_toLogFile, zun, &CZun::printToLog, Qt::QueuedConnection);
     QObject::connect(this, &AudioIOStatus::signal_CyclesSamplingRateChanged, zun, &CZun::UpdateProcessingPower,
                      Qt::QueuedConnection);
+    // The routing read from the processor places the input meters too: a processor found
+    // only by the network scan announces no routing word.
+    QObject::connect(zun, &CZun::signal_ZunStatusChanged, this, [this, zun] {
+        const quint16 routing = zun->GetRoutingManager()->lastRoutingWord();
+        if (zun->HasImage() && !zun->IsImageUnreadable() && routing != m_routing.getRoutingWord().word)
+            SetRouting(routing);
+    });
 }

@@ -54,9 +54,10 @@ public:
     // temperatures keep their peaks. Every other word is the datagram's own.
     bool refresh(const QByteArray& datagram, bool holdEvents = false);
 
-    // The routing of the processor's announced routing word. The form that takes the
-    // discovery record (ZunDeviceStats) forwards its routing word here. A word whose
-    // presets the map lacks leaves the routing as it was and returns false.
+    // The routing of the processor's announced routing word, and of the one read with its
+    // image (attachDevice). The form that takes the discovery record (ZunDeviceStats)
+    // forwards its routing word here. A word whose presets the map lacks leaves the
+    // routing as it was and returns false.
     bool SetRouting(quint16 routingWord);
     const CZunRoutingRecord& GetRouting() const { return m_routing; }
 
@@ -84,7 +85,7 @@ public:
     // Wires the processor's reports to its device object (queued): a parameter changed on
     // the processor is read back (CZun::requestCmdStatus), an out-of-sync report re-reads
     // the whole image, log lines go to its log. The processing-power report waits for the
-    // device object's processing-power slot.
+    // device object's processing-power slot. Each image read brings its routing word.
     void attachDevice(CZun* zun);
 
     // The digital-lock bit; logs a change since the last call for this processor.

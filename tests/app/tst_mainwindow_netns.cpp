@@ -7,6 +7,7 @@
 #include "CCmdMap.h"
 #include "CRoutingManager.h"
 #include "CZun.h"
+#include "CZunInput.h"
 #include "CZunNetwork.h"
 #include "CZunNetworkScanDlg.h"
 #include "CZunServer.h"
@@ -39,7 +40,7 @@
 #include <QtTest>
 
 namespace {
-enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105 };
+enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105, Newer = 0x0106 };
 } // namespace
 
 class TstMainWindowNetns : public QObject
@@ -111,6 +112,8 @@ private slots:
             {Changing, {"--name", "Changing", "--firmware", "1076"}},
             // Announces no firmware and has no control port where the probe looks.
             {NoProbe, {"--name", "Mute", "--firmware", "1080", "--announce-zero", "--tcp-port", "5099"}},
+            // A firmware newer than this program knows.
+            {Newer, {"--name", "Newer", "--firmware", "1081"}},
         };
         for (const auto& s : sims)
             QVERIFY2(m_rig.startSim(s.first, s.second, &why), qPrintable(why));
@@ -144,6 +147,19 @@ private slots:
         QCOMPARE(net()->findDevice(Probed)->getFirmwareString(), QString("1077.1"));
         QCOMPARE(zun(Probed)->GetFirmwareVersion(), quint16(1077));
         QVERIFY(!listed(Swept));
+    }
+
+    // Registration and a later connection request both say why: nothing about an
+    // outdated firmware or a version that could not be read.
+    void aNewerFirmwareIsToldUnsupported()
+    {
+        const QString text = QStringLiteral("Zun %1 could not be registered: Firmware Version 1081 is not supported").arg(Newer);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.filter("1081").isEmpty(), CZunNetwork::TickMs + 5000);
+        m_window->newDevice(Newer);
+        QTRY_COMPARE(m_boxes.filter("1081"), (QStringList {text, text}));
+        QVERIFY2(m_boxes.filter("outdated").isEmpty() && m_boxes.filter("could not be read").isEmpty(),
+                 qPrintable(m_boxes.join(" / ")));
+        QVERIFY(!zun(Newer));
     }
 
     void theProcessorWithoutProbeAnswerHasNoDeviceObject()
@@ -242,15 +258,34 @@ private slots:
 
     void theTilesMasterMuteMutesTheProcessor()
     {
-        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Probed);
-        const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Probed);
+        // Both DSPs of the two-board processor: every output is muted, and unmuted again.
+        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Fw1080);
+        const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Fw1080);
+        const auto outputsMuted = [&] {
+            int n = 0;
+            for (int o = 0; o < 8; ++o)
+                n += status->IsOutputMuted(o) ? 1 : 0;
+            return n;
+        };
+        // A control window open on it keeps its link and shows both DSPs' words.
+        m_window->newDevice(Fw1080);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Fw1080);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
+        m_boxes.clear();
         QVERIFY(!status->IsMasterMuted());
-        tile->masterMuteButton()->click(); // 11 FF 74 00 01 00 to the processor
-        // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
-        QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted(), 8000);
-        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 3000);
         tile->masterMuteButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!status->IsMasterMuted(), 8000);
+        // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
+        QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted() && outputsMuted() == 8, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Fw1080)->IsAllMuted(1) && zun(Fw1080)->IsAllMuted(2), 8000);
+        tile->masterMuteButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!status->IsMasterMuted() && outputsMuted() == 0, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsAllMuted(1) && !zun(Fw1080)->IsAllMuted(2), 8000);
+        QVERIFY(zun(Fw1080)->IsConnected());
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+        sub(w)->close();
+        QTRY_VERIFY(!w);
     }
 
     void statusIsAskedOnlyWhileTheMonitorIsShown()
@@ -299,6 +334,15 @@ private slots:
         QVERIFY(!zun(Swept)->GetRoutingManager()->GetInputs().isEmpty());
         QCOMPARE(bool(w->dsp1LoadDisplay()), zun(Swept)->GetHardwareInfo().isDoubleBoard());
         QCOMPARE(zun(Swept)->GetName(), QString("Zun Nr. %1").arg(Swept));
+        // It announced no routing: its input meters follow the routing read from it, and
+        // the window's status stream shows their signal.
+        const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Swept);
+        QCOMPARE(status->GetRouting().getRoutingWord().word, zun(Swept)->GetRoutingManager()->lastRoutingWord());
+        for (const QPointer<CZunInput>& input : zun(Swept)->GetRoutingManager()->GetInputs())
+            QTRY_VERIFY_WITH_TIMEOUT(status->GetInputLevel(input->GetInputPath()) > AudioIOStatus::NoInputLevel, 5000);
+        // The open link and the stream are signs of life: online past the scan's timeout.
+        QTest::qWait(CZunNetwork::LiveTimeoutMs + CZunNetwork::TickMs);
+        QVERIFY(net()->findDevice(Swept)->isLive());
         // The processor answers discovery from now on: its name shows.
         QVERIFY(m_rig.control(Swept, "nobroadcast off"));
         QTRY_COMPARE_WITH_TIMEOUT(zun(Swept)->GetName(), QString("Old"), 20000);

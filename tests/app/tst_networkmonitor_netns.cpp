@@ -29,11 +29,12 @@ struct Proc
     QString name;
     int firmware;
     bool broadcast;
+    QString hardware;
 };
 const QList<Proc> Procs {
-    {0x0101, QStringLiteral("Alpha"), 1080, true},
-    {0x0102, QStringLiteral("Beta"), 1077, true},
-    {0x0103, QStringLiteral("Old"), 1076, false},
+    {0x0101, QStringLiteral("Alpha"), 1080, true, QStringLiteral("0x0F80")}, // two DSPs
+    {0x0102, QStringLiteral("Beta"), 1077, true, QStringLiteral("0")},
+    {0x0103, QStringLiteral("Old"), 1076, false, QStringLiteral("0")},
 };
 
 QSettings* userSettings()
@@ -55,6 +56,7 @@ class TstNetworkMonitorNetns : public QObject
     QHash<quint16, QList<QByteArray>> m_status;
     int m_statusWord = 1;
     int m_status2Word = 2;
+    int m_muteWord = 3;
 
     CZunNetwork* net() const { return m_monitor->network(); }
 
@@ -78,6 +80,8 @@ class TstNetworkMonitorNetns : public QObject
     }
 
     bool masterMuted(const QByteArray& d) const { return ZunUdpDatagram::word(d, 4 + 2 * m_status2Word) & 0x0004; }
+    // Outputs 1-8 muted, as the processor reports them.
+    quint8 outputsMuted(const QByteArray& d) const { return quint8(ZunUdpDatagram::word(d, 4 + 2 * m_muteWord) >> 8); }
 
     int rowOf(quint16 serial) const
     {
@@ -108,11 +112,12 @@ private slots:
         map.setVersion(1080);
         m_statusWord = map.getCmdNr("Stat_Status");
         m_status2Word = map.getCmdNr("Stat_Status2");
+        m_muteWord = map.getCmdNr("Stat_Mute");
 
         QString why;
         QVERIFY2(m_rig.setUp(&why), qPrintable(why));
         for (const Proc& p : Procs) {
-            QStringList opts {"--name", p.name, "--firmware", QString::number(p.firmware)};
+            QStringList opts {"--name", p.name, "--firmware", QString::number(p.firmware), "--hardware", p.hardware};
             if (!p.broadcast)
                 opts << "--no-broadcast-answer";
             QVERIFY2(m_rig.startSim(p.serial, opts, &why), qPrintable(why));
@@ -205,7 +210,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 const auto s = streams({0x0101, 0x0102});
-                return masterMuted(s[0x0101].last()) && masterMuted(s[0x0102].last());
+                return masterMuted(s[0x0101].last()) && masterMuted(s[0x0102].last())
+                       && outputsMuted(s[0x0101].last()) == 0xFF && outputsMuted(s[0x0102].last()) == 0xFF;
             }(),
             10000);
 
@@ -214,7 +220,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 const auto s = streams({0x0101, 0x0102});
-                return !masterMuted(s[0x0101].last()) && !masterMuted(s[0x0102].last());
+                return !masterMuted(s[0x0101].last()) && !masterMuted(s[0x0102].last())
+                       && outputsMuted(s[0x0101].last()) == 0 && outputsMuted(s[0x0102].last()) == 0;
             }(),
             10000);
     }

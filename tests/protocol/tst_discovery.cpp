@@ -262,6 +262,44 @@ private slots:
         QCOMPARE(changed.count(), 2);
     }
 
+    // A status datagram or a connected control link says the processor answers as an
+    // announce does (one found by the scan never announces): live until it falls silent,
+    // live again at its next sign.
+    void signsOfLifeKeepTheRecordLive_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("status datagram") << false;
+        QTest::newRow("connected link") << true;
+    }
+    void signsOfLifeKeepTheRecordLive()
+    {
+        QFETCH(bool, link);
+        auto net = makeNet();
+        net->handleDatagram(ZunUdpDatagram::encodeAnnounce(announce(1)), Sender);
+        const QSharedPointer<ZunDeviceStats> dev = net->findDevice(1);
+        const auto sign = [&] {
+            if (link)
+                dev->setLinkConnected(true);
+            else
+                net->handleDatagram(ZunUdpDatagram::statusDatagram(QByteArray(108, '\0')), Sender);
+        };
+        m_now = 1000 + CZunNetwork::LiveTimeoutMs / 2;
+        sign();
+        m_now = 1001 + CZunNetwork::LiveTimeoutMs;
+        net->checkLiveness();
+        QVERIFY(dev->isLive());
+
+        dev->setLinkConnected(false);
+        m_now += CZunNetwork::LiveTimeoutMs;
+        net->checkLiveness();
+        QVERIFY(!dev->isLive());
+        QSignalSpy changed(net.get(), &CZunNetwork::zunNetworkChanged);
+        sign();
+        net->checkLiveness();
+        QVERIFY(dev->isLive());
+        QCOMPARE(changed.count(), 1);
+    }
+
     void hardwareInfoIsKept()
     {
         auto net = makeNet();

@@ -1,4 +1,5 @@
 // The UDP wire format and the value types it carries.
+#include "CCmdMap.h"
 #include "CIpAddr.h"
 #include "CMacAddr.h"
 #include "CZunHardwareInfo.h"
@@ -165,6 +166,16 @@ private slots:
         QCOMPARE(ZunUdpDatagram::command(3400, 65535), QByteArray::fromHex("11ff480dffff"));
         QCOMPARE(ZunUdpDatagram::masterMute(true), QByteArray::fromHex("11ff74000100"));
         QCOMPARE(ZunUdpDatagram::masterMute(false), QByteArray::fromHex("11ff74000000"));
+        // Every output: each DSP's own word, DSP 1's first; the words are the tables' in every firmware.
+        QCOMPARE(ZunUdpDatagram::masterMuteAll(true, true),
+                 (QList<QByteArray> {QByteArray::fromHex("11ff74000100"), QByteArray::fromHex("11ff76030100")}));
+        QCOMPARE(ZunUdpDatagram::masterMuteAll(false, false), QList<QByteArray> {QByteArray::fromHex("11ff74000000")});
+        for (quint16 version : CCmdMap::versions()) {
+            CCmdMap map;
+            map.setVersion(version);
+            QCOMPARE(map.getCmdNr("Cmd_0_MasterMute"), ZunUdpDatagram::CmdMasterMute);
+            QCOMPARE(map.getCmdNr("Cmd_1_MasterMute"), ZunUdpDatagram::CmdMasterMuteDsp2);
+        }
 
         quint16 a = 0, b = 0;
         QVERIFY(ZunUdpDatagram::decodeStatusRequest(QByteArray::fromHex("10ff14007d00"), &a, &b));

@@ -181,6 +181,15 @@ private slots:
         got = receive(3000, 1);
         QCOMPARE(got.size(), 1);
         QVERIFY(!(ZunUdpDatagram::word(got[0], 4 + 4) & 0x0004));
+
+        // Both DSPs' words back to back: "several changed" (0xFF71), not the last one alone.
+        for (const QByteArray& d : ZunUdpDatagram::masterMuteAll(true, true))
+            send(*sim, d);
+        QTest::qWait(100);
+        send(*sim, ZunUdpDatagram::statusRequest(10, 1));
+        got = receive(3000, 1);
+        QCOMPARE(got.size(), 1);
+        QCOMPARE(ZunUdpDatagram::word(got[0], 4 + 2), quint16(0xFF71));
     }
 
     // Stat_Mute's output bits: each DSP's master mute mutes its own outputs; on a one-board

@@ -54,6 +54,7 @@ public:
         return lookup(name, base + offset + qMax(chan, 0));
     }
     int idle() const { return lookup("Msg_StatusIdle", 0xFF70); }
+    int severalChanged() const { return lookup("Msg_CmdChangeN", 0xFF71); }
     int number(const char* name, int fallback) const { return lookup(name, fallback); }
     int number(const QString& name, int fallback) const { return lookup(name, fallback); }
 
@@ -230,7 +231,17 @@ QByteArray ZunSimUdp::nextStatusRecord()
 
 void ZunSimUdp::on_ParameterChanged(quint16 cmd, quint16)
 {
-    m_pendingStatus = cmd;
+    notePending(cmd);
+}
+
+void ZunSimUdp::notePending(quint16 cmd)
+{
+    // One parameter changed since the last record is reported by its number; several (two
+    // UDP commands back to back) as "several changed", so the whole image is read again.
+    if (m_pendingStatus >= 0 && m_pendingStatus != cmd)
+        m_pendingStatus = layoutFor(m_device->identity().firmware).severalChanged();
+    else
+        m_pendingStatus = cmd;
 }
 
 void ZunSimUdp::on_Readable()
@@ -278,7 +289,7 @@ void ZunSimUdp::handle(const QByteArray& d, const QHostAddress& from, quint16 fr
             }
         }
         m_device->image()[a] = b;
-        m_pendingStatus = a;
+        notePending(a);
         return;
     }
     err() << "zunsim: dropped UDP datagram of " << d.size() << " bytes" << Qt::endl;

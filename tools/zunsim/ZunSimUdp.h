@@ -43,6 +43,8 @@ private:
     void handle(const QByteArray& d, const QHostAddress& from, quint16 fromPort);
     void startStream(const QHostAddress& to, quint16 port, quint16 intervalMs, quint16 count);
     void streamTick(const QString& key);
+    // The changed parameter the next status record reports.
+    void notePending(quint16 cmd);
 
     ZunSimDevice* m_device;
     quint16 m_port;

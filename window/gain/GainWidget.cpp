@@ -366,7 +366,7 @@ void GainWidget::showInput(InputGainLevelWidget* strip, CZunInput* input)
         strip->setGain(input->GetGain(), true);
         strip->setDelay(input->GetDelay(), true);
         strip->setMute(input->IsMuted());
-        strip->disableMute(m_masterMuted);
+        strip->disableMute(input->IsMasterMuted());
     } catch (const std::exception& e) {
         report(e, false);
     }
@@ -420,7 +420,7 @@ void GainWidget::showOutput(OutputGainLevelWidget* strip, CZunOutput* output)
         strip->setDelay(output->GetDelay(), true);
         strip->setMute(output->IsMuted());
         strip->setPhaseInvert(output->IsPhaseInverted());
-        strip->disableMute(m_masterMuted);
+        strip->disableMute(output->IsMasterMuted());
     } catch (const std::exception& e) {
         report(e, false);
     }
@@ -686,10 +686,13 @@ void GainWidget::on_MasterMute(bool on)
 {
     if (m_master)
         m_master->setMute(on);
+    // Each strip follows the master mute of its own DSP.
     for (const InputEntry& e : m_inputs)
-        e.strip->disableMute(on);
+        if (e.channel)
+            e.strip->disableMute(e.channel->IsMasterMuted());
     for (const OutputEntry& e : m_outputs)
-        e.strip->disableMute(on);
+        if (e.channel)
+            e.strip->disableMute(e.channel->IsMasterMuted());
 }
 
 void GainWidget::on_ProcessingStats(int, int, int)

@@ -54,7 +54,7 @@ public slots:
     void setGainReduction(double dB);
     void setCoilTemperature(double value);
     void setPhaseInvert(bool on);
-    // The master mute as a reason for a greyed-out Mute.
+    // The master mute of the output's DSP as a reason for a greyed-out Mute.
     void disableMute(bool on);
     // A muted input path (0-7) that feeds this output as a reason.
     void disableMuteForPath(int path, bool on);

@@ -175,12 +175,15 @@ private slots:
         QCOMPARE(only(InMute).value(0).value<ZunC::InputPaths>(), ZunC::PathD);
         ok(nr("Cmd_0_InDelayA"), 48);
         QCOMPARE(only(InDelay).value(0).value<ZunC::InputPaths>(), ZunC::PathA);
-        // master mute: only a change is announced; DSP 1's word never
+        // master mute: a change of either DSP's word is announced, with "muted while either is"
         ok(nr("Cmd_0_MasterMute"), 1);
-        QCOMPARE(only(MasterMute).value(0).toBool(), true);
+        QCOMPARE(only(MasterMute), QList<QVariant> {true});
         ok(nr("Cmd_0_MasterMute"), 1);
-        ok(nr("Cmd_1_MasterMute"), 1);
         QVERIFY(none());
+        ok(nr("Cmd_1_MasterMute"), 1);
+        QCOMPARE(only(MasterMute), QList<QVariant> {true});
+        ok(nr("Cmd_0_MasterMute"), 0);
+        QCOMPARE(only(MasterMute), QList<QVariant> {true});
         QCOMPARE(word(nr("Cmd_1_MasterMute")), quint16(1));
     }
 

@@ -234,6 +234,51 @@ private slots:
         QCOMPARE(pageWordsSent(), 0); // nothing that came in goes back
     }
 
+    // A DSP muted at the processor greys out the Mute of its own strips only; the master
+    // shows muted while either DSP is. Steps are "dsp=value" on the master-mute words.
+    void eachStripShowsItsOwnDspsMasterMute_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<quint16>("hardware");
+        QTest::addColumn<bool>("dsp1Muted");
+        QTest::addColumn<bool>("dsp2Muted");
+        QTest::newRow("DSP 2") << QStringList {"1=1"} << quint16(0x0F80) << false << true;
+        QTest::newRow("DSP 1") << QStringList {"0=1"} << quint16(0x0F80) << true << false;
+        QTest::newRow("DSP 1, DSP 2, DSP 1 unmuted") << QStringList {"0=1", "1=1", "0=0"} << quint16(0x0F80) << false << true;
+        QTest::newRow("one board: DSP 1") << QStringList {"0=1"} << quint16(0x0F00) << true << true;
+    }
+    void eachStripShowsItsOwnDspsMasterMute()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(quint16, hardware);
+        QFETCH(bool, dsp1Muted);
+        QFETCH(bool, dsp2Muted);
+        start(2, hardware);
+        for (const QString& step : qAsConst(steps)) {
+            const quint16 word = nr(QStringLiteral("Cmd_%1_MasterMute").arg(step.section('=', 0, 0)));
+            const int value = step.section('=', 1).toInt();
+            QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(word).arg(value)));
+            QVERIFY(waitUntil([&]() { return m_zun->GetStatusBuffer()->getValue(word) == value; }));
+        }
+        QCoreApplication::processEvents();
+        const auto shown = [&]() {
+            QStringList wrong;
+            for (OutputGainLevelWidget* s : m_page->outputStrips())
+                if (s->isMuteDisabled() != (routing()->GetOutputByName(s->name())->GetOutput() < 4 ? dsp1Muted : dsp2Muted))
+                    wrong << s->name();
+            const QList<InputGainLevelWidget*> inputs = m_page->inputStrips();
+            for (int i = 0; i < inputs.size(); ++i)
+                if (inputs[i]->muteButton()->isEnabled() == (routing()->GetInputs()[i]->GetSource() < 4 ? dsp1Muted : dsp2Muted))
+                    wrong << inputs[i]->name();
+            if (m_page->masterStrip()->muteButton()->isChecked() != (dsp1Muted || dsp2Muted))
+                wrong << "master";
+            return wrong;
+        };
+        QVERIFY(waitUntil([&]() { return shown().isEmpty(); }));
+        m_page->UpdateGui(); // and after a rebuild
+        QVERIFY2(shown().isEmpty(), qPrintable(shown().join(", ")));
+    }
+
     // Two channels under one name keep their own strips: the renamed channel's edits
     // still reach it, never the channel whose name it took.
     void stripsFollowTheirChannelNotTheirName()
