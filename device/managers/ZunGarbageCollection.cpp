@@ -198,19 +198,23 @@ void ZunGarbageCollection::onDirectory()
                              .arg(QDir::toNativeSeparators(path)));
         return;
     }
-    if (m_step == Step::Restoring) {
-        emit signal_Progress(total - lacking.size(), total);
-        emit m_zun->signal_StatusBarMessage(
-            tr("Garbage collection: %1 of %2 sets and setups back").arg(total - lacking.size()).arg(total), 0);
-        if (m_idleTicks >= IdleTicks && transfersIdle())
-            finish(false, tr("The garbage collection could not put these back on the processor:\n%1\nThey are kept "
-                             "in %2: they are put back at the next connection, or load that folder with \"Upload "
-                             "Config to Zun\".")
-                              .arg(lacking.join(QLatin1Char('\n')), QDir::toNativeSeparators(path)));
-        return;
-    }
-    if (!m_restoredOnThisLink)
+    if (m_step != Step::Restoring) {
+        if (m_restoredOnThisLink)
+            return; // its end was told; the next connection puts back again
         restore();
+    }
+    progress(total - lacking.size(), total);
+    if (m_idleTicks >= IdleTicks && transfersIdle())
+        finish(false, tr("The garbage collection could not put these back on the processor:\n%1\nThey are kept in "
+                         "%2: they are put back at the next connection, or load that folder with \"Upload Config to "
+                         "Zun\".")
+                          .arg(lacking.join(QLatin1Char('\n')), QDir::toNativeSeparators(path)));
+}
+
+void ZunGarbageCollection::progress(int done, int total)
+{
+    emit signal_Progress(done, total);
+    emit m_zun->signal_StatusBarMessage(tr("Garbage collection: %1 of %2 sets and setups back").arg(done).arg(total), 0);
 }
 
 void ZunGarbageCollection::onDisconnected()
@@ -254,11 +258,14 @@ QStringList ZunGarbageCollection::missing(int* total) const
 
 void ZunGarbageCollection::restore()
 {
+    // A restore the operator did not start just now (a connection found the backup) is
+    // a collection of its own for the window.
+    if (m_step == Step::Idle)
+        emit signal_Started();
     m_step = Step::Restoring;
     m_restoredOnThisLink = true;
     m_idleTicks = 0;
     m_zun->SetLinkLossReportedByOperation(true);
-    emit signal_Started();
     // The backup holds the processor's own sets and setups: they all go back as they
     // were, without the all-or-nothing check of a folder brought from outside.
     const QString path = folder();

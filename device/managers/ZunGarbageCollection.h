@@ -55,6 +55,7 @@ private:
     // now), with the reason when the restore knows one; total counts every backed-up file.
     QStringList missing(int* total) const;
     void restore();
+    void progress(int done, int total);
     void finish(bool ok, const QString& text);
     bool removeBackup() const;
     bool transfersIdle() const;
