@@ -127,6 +127,9 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
 
 CZunFIRLimManager::~CZunFIRLimManager()
 {
+    // A transfer cut by the quit still holds the lock; its completion never comes.
+    while (m_heldLevels > 0)
+        releaseTransfer();
     // Sets may outlive the manager in the views: they must not point at it any more.
     for (const QShPtrFLE& s : qAsConst(m_sets))
         s->setManager(nullptr);

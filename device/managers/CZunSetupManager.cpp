@@ -54,6 +54,10 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
 
 CZunSetupManager::~CZunSetupManager()
 {
+    // A transfer cut by the quit still holds the lock; its completion never comes.
+    for (auto it = m_holds.cbegin(); it != m_holds.cend(); ++it)
+        for (int i = 0; i < it.value(); ++i)
+            m_transferLock->unlock();
     qDeleteAll(m_owned);
     delete m_model;
     delete m_lock;

@@ -14,6 +14,7 @@
 // The emulator process helper of the protocol tests.
 #include "ZunBaseComm.h"
 #include "ZunGarbageCollection.h"
+#include "ZunLogCapture.h"
 #include "ZunSetup.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
@@ -282,6 +283,7 @@ private slots:
     {
         QFETCH(QString, step);
         QFETCH(QString, cut);
+        const ZunLogCapture log;
         start();
         fillFlash();
         QVERIFY(runOwnSets() != 0);
@@ -320,6 +322,8 @@ private slots:
         }
         if (restart) {
             m_zun.reset(); // the program quits at this step, and starts again
+            // A transfer cut by the quit leaves no lock held.
+            QVERIFY(!log.logged(QStringLiteral("destroying locked mutex")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
             attach();
             listen();
