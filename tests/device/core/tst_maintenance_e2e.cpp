@@ -339,6 +339,12 @@ private slots:
         QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
         QCOMPARE(flashContents(), before);
         QCOMPARE(runningSets(), running);
+        // The window lists each setup the processor holds, and no transfer stays counted.
+        for (const int p : {1, 2})
+            QVERIFY(waitUntil([&]() { return m_zun->GetSetupManager()->GetSetup(p) != nullptr; }));
+        QVERIFY(waitUntil([&]() {
+            return m_zun->GetSetupManager()->pendingDownloads() == 0 && m_zun->GetFIRLimManager()->pendingDownloads() == 0;
+        }));
         QCOMPARE(boxes.size(), restart ? 0 : 1);
         QVERIFY(!m_zun->IsRestorePending());
         qInfo().noquote() << "told:" << (boxes + ends).join(QStringLiteral(" | "));
