@@ -221,9 +221,9 @@ void ZunGarbageCollection::onDisconnected()
 {
     const QString path = QDir::toNativeSeparators(folder());
     if (m_step == Step::Erasing || m_step == Step::Erased) {
-        finish(false, tr("The link to the processor was lost during the garbage collection's erase. At the next "
-                         "connection whatever the erase removed is put back from %1.")
-                          .arg(path));
+        finish(false, tr("The link to the processor was lost %1 the garbage collection's erase. At the next "
+                         "connection whatever the erase removed is put back from %2.")
+                          .arg(m_step == Step::Erasing ? tr("during") : tr("right after"), path));
     } else if (m_step == Step::Restoring) {
         int total = 0;
         const QStringList lacking = missing(&total);
