@@ -14,6 +14,7 @@
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
+#include "ZunGarbageCollection.h"
 #include "ZunLogFile.h"
 #include "ZunManagerThread.h"
 #include "ZunMetaTypes.h"
@@ -145,7 +146,7 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     QObject::connect(m_link, &ZunBaseComm::signal_CmdProcessed, m_image, &CZunStatusBuffer::cmdCallback);
 
     m_freeCycles0 = m_freeCycles1 = 1666;
-    m_restorePending = false;
+    m_collection = new ZunGarbageCollection(this);
     m_sampleRate = 96000;
     m_name = record->getName();
     m_record = record;
@@ -367,11 +368,12 @@ void CZun::on_ImageRefreshFailed()
 void CZun::onFirLimManagerInitialized()
 {
     try {
-        if (m_memoryManager->filterCount() == 0) {
-            // A processor without any FIR/limiter set gets the pass-through set; not one a
-            // garbage collection emptied: its restore brings the sets back, and the DSPs go
-            // on running what they ran (a crossover must not turn into full range).
-            if (m_passThroughOnEmptyFlash && !m_eraseForRestore && !m_restorePending && !m_restoreStarted) {
+        // While a garbage collection's backup is pending its restore brings the sets back, and
+        // the DSPs go on running what they ran (a crossover must not turn into full range).
+        if (m_collection->holdsBackup()) {
+        } else if (m_memoryManager->filterCount() == 0) {
+            // A processor without any FIR/limiter set gets the pass-through set.
+            if (m_passThroughOnEmptyFlash) {
                 const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
                 CheckFilterMIPS(set, 0);
                 UploadFIRFilter(set, 0);
@@ -392,53 +394,14 @@ void CZun::onFirLimManagerInitialized()
     }
     QMetaObject::invokeMethod(m_setupManager, "initialize", Qt::BlockingQueuedConnection);
     m_firManagerReady = true;
+    m_collection->onDirectory();
 }
 
 void CZun::on_MemDirChanged()
 {
+    m_collection->onDirectoryRead();
     QMetaObject::invokeMethod(m_dspProgramManager, "initialize", Qt::BlockingQueuedConnection);
     QMetaObject::invokeMethod(m_firLimManager, "initialize", Qt::BlockingQueuedConnection);
-    const QString folder = GetGarbageCollectionFolder();
-    if (folder.isEmpty())
-        return;
-    QDir gc(folder);
-    if (m_restorePending) {
-        if (gc.exists()) {
-            // The backup holds the processor's own sets and setups: they all go back as
-            // they were, without the all-or-nothing check of a folder brought from outside.
-            bool sets = false, setups = false;
-            QMetaObject::invokeMethod(m_firLimManager, "restoreDir", Qt::BlockingQueuedConnection,
-                                      Q_RETURN_ARG(bool, sets), Q_ARG(QString, gc.absolutePath()));
-            QMetaObject::invokeMethod(m_setupManager, "restoreDir", Qt::BlockingQueuedConnection,
-                                      Q_RETURN_ARG(bool, setups), Q_ARG(QString, gc.absolutePath()));
-            m_restoreComplete = sets && setups;
-            m_restorePending = false;
-            m_restoreStarted = true;
-        }
-        return;
-    }
-    // The backup may be the only copy of the user's setups and sets: it goes only once
-    // the directory shows every one of them back on the processor. Counts would not do: a
-    // later store can make up the number while a backed-up one is missing.
-    if (m_restoreStarted && gc.exists() && backupIsBack()) {
-        m_restoreStarted = false;
-        for (const QFileInfo& entry : gc.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden))
-            QFile::remove(entry.absoluteFilePath());
-        gc.removeRecursively();
-    }
-}
-
-bool CZun::backupIsBack() const
-{
-    if (!m_restoreComplete)
-        return false; // a file was not read or not sent: the folder is its only copy
-    for (const quint32 id : m_backupSets)
-        if (!m_memoryManager->hasFilterId(id))
-            return false;
-    for (const int position : m_backupSetups)
-        if (m_memoryManager->setupIdAt(position) == 0)
-            return false;
-    return true;
 }
 
 // --- command map and complete image ----------------------------------------------------
@@ -604,6 +567,7 @@ void CZun::on_disconnected()
 {
     m_refreshPending = false;
     m_hasImage = false;
+    m_collection->onDisconnected();
     emit signal_Disconnected();
 }
 
@@ -1056,6 +1020,7 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
 
 void CZun::EraseFlashMemory()
 {
+    m_collection->onEraseSent();
     setKeepAlive(false);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
@@ -1070,14 +1035,7 @@ void CZun::on_FlashMemoryErased(bool ok)
     // that one is the update's, not a factory reset.
     if (m_firmwareUpdating && !m_map->contains(QStringLiteral("Inf_EraseOnly128K")))
         return;
-    // The garbage collection's restore runs only on a flash that was erased: after a
-    // refused erase it would overwrite whatever the operator stores next.
-    if (m_eraseForRestore) {
-        m_eraseForRestore = false;
-        m_restorePending = ok;
-    } else if (ok) {
-        m_restoreStarted = false; // a factory reset: no earlier restore holds the flash
-    }
+    m_collection->onErased(ok);
     if (ok) {
         SendCmd(72, 0);
         RefreshStatusBuffer();
@@ -1095,51 +1053,11 @@ void CZun::on_DefaultSettingsRestored(bool ok)
     emit signal_DefaultSettingsRestored(ok);
 }
 
-QString CZun::GetGarbageCollectionFolder() const
-{
-    const QString folder = GetLogFolder();
-    return folder.isEmpty() ? QString() : folder + QStringLiteral("_gc");
-}
+QString CZun::GetGarbageCollectionFolder() const { return m_collection->folder(); }
 
-void CZun::doGarbageCollection()
-{
-    // Without a device folder the backup would land in the working folder.
-    const QString folder = GetGarbageCollectionFolder();
-    if (folder.isEmpty()) {
-        emit signal_exception(QStringLiteral("The garbage collection needs a configuration folder."),
-                              QStringLiteral("ZunControl"));
-        return;
-    }
-    try {
-        if (!QDir().mkpath(folder))
-            throw error(QStringLiteral("Could not create the folder %1.").arg(folder));
-        BackupToDir(folder);
-        // The erase destroys what the backup lacks: every set and setup of the directory
-        // must be in the folder first.
-        const QDir dir(folder);
-        const int sets = dir.entryList({QStringLiteral("*.fir")}, QDir::Files).size();
-        const int setups = dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files).size();
-        if (sets < m_memoryManager->filterCount() || setups < m_memoryManager->setupCount())
-            throw error(QStringLiteral("The backup in %1 does not hold every FIR/limiter set and setup of the "
-                                       "processor. Nothing was erased.")
-                            .arg(folder));
-    } catch (const std::exception& e) {
-        // Nothing is erased without a complete backup.
-        emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
-        return;
-    }
-    m_backupSets.clear();
-    for (int i = 0; i < m_memoryManager->filterListSize(); ++i)
-        if (const quint32 id = m_memoryManager->filterIdAt(i))
-            m_backupSets << id;
-    m_backupSetups.clear();
-    for (int p = 0; p < m_memoryManager->setupListSize(); ++p)
-        if (m_memoryManager->setupIdAt(p) != 0)
-            m_backupSetups << p;
-    m_restoreStarted = false;
-    m_eraseForRestore = true;
-    EraseFlashMemory();
-}
+bool CZun::IsRestorePending() const { return m_collection->isRunning(); }
+
+void CZun::doGarbageCollection() { m_collection->start(); }
 
 void CZun::BackupToDir(const QString& folder)
 {

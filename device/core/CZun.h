@@ -33,6 +33,7 @@ class CZunStatusBuffer;
 class ZunBaseComm;
 class ZunDSPProgramManager;
 class ZunDeviceStats;
+class ZunGarbageCollection;
 class ZunManagerThread;
 class ZunTimedSteps;
 
@@ -200,7 +201,9 @@ public:
     bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
-    bool IsRestorePending() const { return m_eraseForRestore || m_restorePending; }
+    // The collection's erase is on its way or its restore runs.
+    bool IsRestorePending() const;
+    ZunGarbageCollection* GetGarbageCollection() const { return m_collection; }
     void SetIP(quint32 address);
     QMap<int, QString> GetClockKeys() const;
     QMap<int, QString> GetExtClockKeys() const;
@@ -418,7 +421,6 @@ private:
     std::atomic<int> m_statsLoad0{0};
     std::atomic<int> m_statsLoad1{0};
     std::atomic<bool> m_hasImage{false};
-    bool m_restorePending = false;
     bool m_refreshPending = false;
     int m_refreshRetries = 0; // further reads of the image since its last good one
     bool m_autoConnect = true;
@@ -462,13 +464,5 @@ private:
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};
-    // What the garbage collection backed up (set ids, setup positions), whether its restore
-    // has been started, and whether every backed-up file was read and sent.
-    QList<quint32> m_backupSets;
-    QList<int> m_backupSetups;
-    bool m_eraseForRestore = false; // the collection's erase, not yet reported
-    bool m_restoreStarted = false;
-    bool m_restoreComplete = false;
-    // True when the directory lists every set and setup the collection backed up.
-    bool backupIsBack() const;
+    ZunGarbageCollection* m_collection = nullptr; // a child: the collection's transaction
 };

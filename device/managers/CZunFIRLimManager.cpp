@@ -127,6 +127,9 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
 
 CZunFIRLimManager::~CZunFIRLimManager()
 {
+    // A transfer cut by the quit still holds the lock; its completion never comes.
+    while (m_heldLevels > 0)
+        releaseTransfer();
     // Sets may outlive the manager in the views: they must not point at it any more.
     for (const QShPtrFLE& s : qAsConst(m_sets))
         s->setManager(nullptr);
@@ -702,8 +705,9 @@ void CZunFIRLimManager::importDir(const QString& folder)
 
 // The sets of a garbage collection's backup are the processor's own, and after the erase
 // the backup is their only copy: each goes back, whatever a setup says of it, and one that
-// can not be read or stored stops none of the others.
-bool CZunFIRLimManager::restoreDir(QString folder)
+// can not be read or stored stops none of the others. Returns "file: reason" of each set
+// not sent; the collection names them in its one message.
+QStringList CZunFIRLimManager::restoreDir(QString folder)
 {
     QStringList failed;
     {
@@ -725,12 +729,8 @@ bool CZunFIRLimManager::restoreDir(QString folder)
         if (!cache.isEmpty())
             for (const QShPtrFLE& s : qAsConst(m_sets))
                 s->toFile(cache, true);
-        if (!failed.isEmpty())
-            throw error(QStringLiteral("The garbage collection could not put these FIR/limiter sets back (their files "
-                                       "are in %1):\n%2")
-                            .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
-    return failed.isEmpty();
+    return failed;
 }
 
 // --- activation ------------------------------------------------------------------------------

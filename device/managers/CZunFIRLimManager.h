@@ -94,8 +94,8 @@ public slots:
     void allToFile(QString folder);
     void fromDir(QString folder);
     // Puts back the sets of a garbage collection's backup: every one, a set that can not be
-    // stored named (one message) without stopping the others. False when one was not sent.
-    bool restoreDir(QString folder);
+    // stored does not stop the others. Returns "file: reason" of each one not sent.
+    QStringList restoreDir(QString folder);
     bool upDownLoadsInProgress() const;
 
     void ActivateFIRFilter(ulong id, quint16 dsp);

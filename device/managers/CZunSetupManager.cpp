@@ -54,6 +54,10 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
 
 CZunSetupManager::~CZunSetupManager()
 {
+    // A transfer cut by the quit still holds the lock; its completion never comes.
+    for (auto it = m_holds.cbegin(); it != m_holds.cend(); ++it)
+        for (int i = 0; i < it.value(); ++i)
+            m_transferLock->unlock();
     qDeleteAll(m_owned);
     delete m_model;
     delete m_lock;
@@ -673,8 +677,9 @@ void CZunSetupManager::fromDir(QString folder)
 
 // The setups of a garbage collection's backup are the processor's own: each goes back to
 // its position as it was, without the range check meant for files brought from outside,
-// and one that can not be stored stops none of the others: it is named.
-bool CZunSetupManager::restoreDir(QString folder)
+// and one that can not be stored stops none of the others. One already back (a restore
+// cut by the link and started again) is not sent twice.
+QStringList CZunSetupManager::restoreDir(QString folder)
 {
     QStringList failed;
     {
@@ -682,10 +687,15 @@ bool CZunSetupManager::restoreDir(QString folder)
         const QDir dir(folder);
         for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
             try {
-                // A setup stored since the erase is newer than its backup: it stays.
                 const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
-                if (m_zun->GetMemoryManager()->setupIdAt(position) != 0)
+                if (const quint32 held = m_zun->GetMemoryManager()->setupIdAt(position)) {
+                    ZunSetup backedUp(m_zun, dir.absoluteFilePath(f));
+                    backedUp.AdaptDSPProgIDs(m_zun->GetDSPType(), m_zun->GetFirmwareVersion());
+                    if (held == backedUp.GetCRC())
+                        continue;
+                    // A setup stored since the erase is newer than its backup: it stays.
                     fail(QStringLiteral("position %1 holds a setup stored since").arg(position));
+                }
                 auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
                 adopt(setup);
                 uploadSetup(setup, position, false);
@@ -697,9 +707,6 @@ bool CZunSetupManager::restoreDir(QString folder)
     guarded([&]() {
         if (!m_zun->GetLogFolder().isEmpty())
             allToFile(m_zun->GetLogFolder());
-        if (!failed.isEmpty())
-            fail(QStringLiteral("The garbage collection could not put these setups back (their files are in %1):\n%2")
-                     .arg(QDir::toNativeSeparators(folder), failed.join(QLatin1Char('\n'))));
     });
-    return failed.isEmpty();
+    return failed;
 }

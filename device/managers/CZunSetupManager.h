@@ -81,9 +81,9 @@ public slots:
     void on_Disconnected();
     void allToFile(QString folder);
     void fromDir(QString folder);
-    // The garbage collection's restore of its backup folder (see the .cpp); false when a
-    // setup was not sent.
-    bool restoreDir(QString folder);
+    // The garbage collection's restore of its backup folder (see the .cpp); returns
+    // "file: reason" of each setup not sent.
+    QStringList restoreDir(QString folder);
 
 signals:
     void signal_SetupChanged(int position, QString name);

@@ -31,7 +31,12 @@ ZunDSPProgramManager::ZunDSPProgramManager(CZun* zun) : m_zun(zun), m_map(zun->G
     forwardFailedBlockWrites(zun->GetLink(), this);
 }
 
-ZunDSPProgramManager::~ZunDSPProgramManager() = default;
+ZunDSPProgramManager::~ZunDSPProgramManager()
+{
+    // A transfer cut by the quit still holds the lock; its completion never comes.
+    while (m_heldLevels > 0)
+        release();
+}
 
 quint16 ZunDSPProgramManager::nr(const char* name) const { return m_map->getCmdNr(name); }
 

@@ -14,6 +14,7 @@ class PromptAnswers : public ZunMaintenanceActions::Prompts
 public:
     PromptAnswers() : Prompts(nullptr) {}
     bool yes = true;
+    bool collect = false; // the low-memory offer of a garbage collection
     QString folderChoice, textChoice, firmware;
     quint16 oldPin = 0, newPin = 0;
     std::function<bool(CZunConfigWizard&)> wizard;
@@ -39,7 +40,7 @@ public:
     bool pin(quint16* o, quint16* n) override { *o = oldPin; *n = newPin; return true; }
     void message(QMessageBox::Icon, const QString& text) override { shown << text; }
     bool ask(const QString& text) override { shown << text; return yes; }
-    bool garbageCollectionNow(const QString&) override { return false; }
+    bool garbageCollectionNow(const QString&) override { return collect; }
     bool runWizard(CZunConfigWizard& w) override { return wizard && wizard(w); }
 
     // A firmware file of the size the emulator takes as a whole image.

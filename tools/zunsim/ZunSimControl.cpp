@@ -66,7 +66,16 @@ bool ZunSimControl::apply(const QString& line)
     if (cmd == QLatin1String("silent")) { f.silent = on; return true; }
     if (cmd == QLatin1String("nobroadcast")) { f.noBroadcastAnswer = on; return true; }
     if (cmd == QLatin1String("droplink") && w.value(1) == QLatin1String("block")) { f.dropLinkAtBlock = true; return true; }
-    if (cmd == QLatin1String("droplink")) { f.dropLink = on; f.dropLinkAtBlock = f.dropLinkAtBlock && on; return true; }
+    if (cmd == QLatin1String("droplink") && w.value(1) == QLatin1String("reply") && parseNumber(w.value(2), &a)) {
+        f.dropReplyOf = a;
+        return true;
+    }
+    if (cmd == QLatin1String("droplink")) {
+        f.dropLink = on;
+        f.dropLinkAtBlock = f.dropLinkAtBlock && on;
+        f.dropReplyOf = on ? f.dropReplyOf : -1;
+        return true;
+    }
     if (cmd == QLatin1String("corrupt") && w.size() <= 2) {
         if (w.size() == 1 || w[1] == QLatin1String("off") || w[1] == QLatin1String("on")) {
             f.corruptBlocks = on ? 1 : 0;

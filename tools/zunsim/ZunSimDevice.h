@@ -36,6 +36,7 @@ public:
         bool noBroadcastAnswer = false; // ignores the discovery ping (firmware < 1077)
         bool dropLink = false;        // closes the TCP link on the next command (once)
         bool dropLinkAtBlock = false; // ... at the start of the next block write (once)
+        int dropReplyOf = -1;         // runs this command, then closes the link in place of its reply (once)
         int refuseCmd = -1;           // refuses this command number with an error frame
         int refuseValue = -1;         // ... only with this value (-1: any value)
         int corruptBlocks = 0;        // damages one chunk of each of the next N blocks in

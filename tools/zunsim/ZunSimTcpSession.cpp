@@ -172,6 +172,12 @@ void ZunSimTcpSession::reply(quint16 id, const QByteArray& payload)
 {
     if (faultSilent() || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
+    if (m_dropReply) {
+        m_dropReply = false;
+        QTextStream(stderr) << "zunsim: dropping the TCP link in place of a reply" << Qt::endl;
+        m_socket->abort();
+        return;
+    }
     QByteArray f(ZunWire::HeaderSize, '\0');
     qToLittleEndian<quint16>(id, f.data());
     qToLittleEndian<quint16>(quint16(payload.size()), f.data() + 2);
@@ -298,6 +304,10 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
             QTextStream(stderr) << "zunsim: dropping the TCP link" << Qt::endl;
             m_socket->abort();
             return;
+        }
+        if (f.dropReplyOf == int(id)) {
+            f.dropReplyOf = -1;
+            m_dropReply = true;
         }
         if (f.refuseCmd == int(id) && (f.refuseValue < 0 || f.refuseValue == int(value))) {
             lock.unlock();

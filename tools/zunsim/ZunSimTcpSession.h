@@ -57,6 +57,7 @@ private:
     QByteArray m_in;
     Stage m_stage = Stage::Command;
     bool m_deferred = false;
+    bool m_dropReply = false; // the command being handled runs, its reply closes the link
     quint16 m_blockValue = 0;
     quint32 m_blockTotal = 0;
     QByteArray m_block;

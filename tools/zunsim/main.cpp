@@ -35,7 +35,7 @@ int main(int argc, char** argv)
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
-                                               "silent [off], nobroadcast [off], droplink [block|off] (at the next command, or the next block write), corrupt [N|off] "
+                                               "silent [off], nobroadcast [off], droplink [block|reply CMD|off] (at the next command, at the next block write, or in place of the reply to command CMD, which runs), corrupt [N|off] "
                                                "(damages one chunk of each of the next N blocks, 1 by default), "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "

@@ -11,4 +11,5 @@ enum class ZunLongOperation {
     Restore,     // default settings restored
     ConfigLoad,  // a configuration folder loaded into the flash
     Firmware,    // a firmware update up to the processor's restart
+    GarbageCollection, // backup, erase and restore, up to the collection's own end
 };

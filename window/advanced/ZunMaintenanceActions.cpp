@@ -5,6 +5,7 @@
 #include "CZunConfigWizard.h"
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
+#include "ZunGarbageCollection.h"
 #include "ZunKeepAliveRest.h"
 #include "ZunTimedSteps.h"
 
@@ -64,6 +65,23 @@ ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* 
     m_wizardWatchLimit.setSingleShot(true);
     m_wizardWatchLimit.setInterval(5 * 60 * 1000);
     connect(&m_wizardWatchLimit, &QTimer::timeout, this, &ZunMaintenanceActions::endWizardWatch);
+    // A collection runs for minutes on a slow processor, also when started from another
+    // tab or again at a connection: it shows that it runs, how far it is, and its end
+    // (a failure is the device's own box).
+    if (!m_zun)
+        return;
+    const ZunGarbageCollection* collection = m_zun->GetGarbageCollection();
+    connect(collection, &ZunGarbageCollection::signal_Started, this, [this]() {
+        startLongOperation(ZunLongOperation::GarbageCollection, tr("Garbage collection running. Please wait ..."));
+    });
+    connect(collection, &ZunGarbageCollection::signal_Progress, this, [this](int done, int total) {
+        emit signal_log(tr("Garbage collection: %1 of %2 FIR/limiter sets and setups back.").arg(done).arg(total));
+    });
+    connect(collection, &ZunGarbageCollection::signal_Finished, this, [this](bool ok, QString text) {
+        emit longOperationFinished(ZunLongOperation::GarbageCollection);
+        if (ok)
+            m_prompts->message(QMessageBox::Information, text);
+    });
 }
 
 // The timer is a member: it never fires into a destroyed tab.

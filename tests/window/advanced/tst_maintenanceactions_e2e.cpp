@@ -120,6 +120,31 @@ private slots:
         QTest::qWait(200);
     }
 
+    // A garbage collection on a slow processor shows that it runs (the tab's long
+    // operation), how far it is, and its end in one message.
+    void garbageCollectionShowsItsProgress()
+    {
+        start();
+        m_rig.zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 150")));
+        QList<ZunLongOperation> started, finished;
+        QStringList lines;
+        connect(m_actions, &ZunMaintenanceActions::longOperationStarted, this, [&](ZunLongOperation o) { started << o; });
+        connect(m_actions, &ZunMaintenanceActions::longOperationFinished, this, [&](ZunLongOperation o) { finished << o; });
+        connect(m_actions, &ZunMaintenanceActions::signal_log, this, [&](QString line) { lines << line; });
+        m_answers->collect = true;
+        m_actions->on_LowFlashMemory();
+        QCOMPARE(started, QList<ZunLongOperation>{ZunLongOperation::GarbageCollection});
+        QVERIFY(waitUntil([&]() { return !finished.isEmpty(); }, 60000));
+        QCOMPARE(finished, QList<ZunLongOperation>{ZunLongOperation::GarbageCollection});
+        // How far it is, while the restore runs.
+        QVERIFY2(!lines.filter(QStringLiteral("Garbage collection: ")).isEmpty(), qPrintable(lines.join('|')));
+        QCOMPARE(m_answers->shown.size(), 1);
+        QVERIFY2(m_answers->shown.first().contains(QStringLiteral("complete")), qPrintable(m_answers->shown.first()));
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
+    }
+
     // Erase asks first; the saved configuration comes back whole after it.
     void eraseThenLoadTheSavedConfiguration()
     {
