@@ -2,8 +2,14 @@
 
 #include "GainStripScales.h"
 
+#include <qwt_painter.h>
+
 #include <QFontMetrics>
+#include <QPainter>
+#include <QPaintEvent>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOption>
 
 #include <cmath>
 
@@ -15,6 +21,7 @@ ZunGainSlider::ZunGainSlider(const QSize& handle, QWidget* parent) : QwtSlider(Q
     setHandleSize(handle);
     setBorderWidth(3);
     setMinimumSize(16, 120);
+    setAutoFillBackground(true);
     connect(this, &QwtAbstractSlider::sliderPressed, this, [this]() { m_held = true; });
     connect(this, &QwtAbstractSlider::sliderReleased, this, [this]() { m_held = false; });
 }
@@ -68,4 +75,28 @@ void ZunGainSlider::resizeEvent(QResizeEvent* event)
 {
     QwtSlider::resizeEvent(event);
     applyRule();
+}
+
+void ZunGainSlider::sliderChange()
+{
+    // The toolkit asks for the whole fader, scale and labels with it, at every value.
+    update(groove());
+}
+
+void ZunGainSlider::paintEvent(QPaintEvent* event)
+{
+    const QRect g = groove();
+    if (!g.contains(event->rect())) {
+        QwtSlider::paintEvent(event);
+        return;
+    }
+    // A new value: the groove and the handle, drawn as the toolkit draws them.
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    QStyleOption opt;
+    opt.initFrom(this);
+    style()->drawPrimitive(QStyle::PE_Widget, &opt, &painter, this);
+    drawSlider(&painter, g);
+    if (hasFocus())
+        QwtPainter::drawFocusRect(&painter, this, g);
 }

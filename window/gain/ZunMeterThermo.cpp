@@ -22,6 +22,9 @@ ZunMeterThermo::ZunMeterThermo(const QwtScaleDiv& div, const QBrush& fill, QWidg
     setSpacing(1);
     GainStripScales::style(this, abstractScaleDraw(), 1, 1, 1);
     QwtThermo::setValue(div.lowerBound() < div.upperBound() ? div.lowerBound() : div.upperBound());
+    // Opaque (its own background, the strip's colour, also while it is highlighted): a
+    // new value repaints the meter alone, never the page and the window frame behind it.
+    setAutoFillBackground(true);
 }
 
 bool ZunMeterThermo::showValue(double value, double threshold)
