@@ -1,15 +1,13 @@
 #include "ZunGainSlider.h"
 
 #include "GainStripScales.h"
+#include "ZunPartPaint.h"
 
 #include <qwt_painter.h>
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <QPaintEvent>
 #include <QSignalBlocker>
-#include <QStyle>
-#include <QStyleOption>
 
 #include <cmath>
 
@@ -85,17 +83,13 @@ void ZunGainSlider::sliderChange()
 
 void ZunGainSlider::paintEvent(QPaintEvent* event)
 {
+    // A new value: the groove and the handle, drawn as the toolkit draws them.
     const QRect g = groove();
-    if (!g.contains(event->rect())) {
+    QPainter painter;
+    if (!ZunPartPaint::begin(this, event, g, &painter)) {
         QwtSlider::paintEvent(event);
         return;
     }
-    // A new value: the groove and the handle, drawn as the toolkit draws them.
-    QPainter painter(this);
-    painter.setClipRegion(event->region());
-    QStyleOption opt;
-    opt.initFrom(this);
-    style()->drawPrimitive(QStyle::PE_Widget, &opt, &painter, this);
     drawSlider(&painter, g);
     if (hasFocus())
         QwtPainter::drawFocusRect(&painter, this, g);
