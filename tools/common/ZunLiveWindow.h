@@ -45,10 +45,6 @@ public:
             while (m_socket.hasPendingDatagrams())
                 m_rig->statusServer()->setStatusData(Serial, m_socket.receiveDatagram().data());
         });
-        // The discovery's link check every 2000 ms keeps the idle link alive.
-        m_keepAlive.setInterval(2000);
-        QObject::connect(&m_keepAlive, &QTimer::timeout, [this]() { zun()->triggerTcpCheck(); });
-        m_keepAlive.start();
         return true;
     }
 
@@ -165,6 +161,10 @@ private:
         }
         m_rig->setAddress(address);
         m_rig->addDevice(Serial, hardware);
+        // The discovery's link check every 2000 ms keeps the idle link alive.
+        m_keepAlive.setInterval(2000);
+        QObject::connect(&m_keepAlive, &QTimer::timeout, [this]() { zun()->triggerTcpCheck(); });
+        m_keepAlive.start();
         return true;
     }
 
