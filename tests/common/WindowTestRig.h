@@ -17,6 +17,7 @@
 #include "ZunSignalSpy.h"
 
 #include <QApplication>
+#include <QHostAddress>
 #include <QMessageBox>
 #include <QStringList>
 #include <QTimer>
@@ -79,6 +80,7 @@ public:
                                    quint16 firmware = 1080)
     {
         const QSharedPointer<ZunDeviceStats> record = DeviceTestRig::record(firmware, serial, 0, hardware, routing);
+        record->setIpAddress(m_address);
         const QSharedPointer<CCmdMap> map = DeviceTestRig::map(firmware);
         m_routingServer.createLibrary(firmware, map);
         const QSharedPointer<AudioIOStatus> status = m_statusServer.addStatus(record, map);
@@ -101,6 +103,8 @@ public:
                             + extra);
     }
     QString error() const { return m_sim ? m_sim->error() : QString(); }
+    // The address the records of devices added from now on point at (loopback by default).
+    void setAddress(const QHostAddress& address) { m_address = address; }
 
     // The closer of modal boxes runs from the start; a bench that shows none stops it.
     void setBoxCloser(bool on) { on ? m_boxCloser.start(20) : m_boxCloser.stop(); }
@@ -125,6 +129,7 @@ private:
     AudioIOStatusServer m_statusServer;
     std::unique_ptr<CZunServer> m_deviceServer = std::make_unique<CZunServer>();
     std::unique_ptr<TcpSimProcess> m_sim;
+    QHostAddress m_address {QHostAddress::LocalHost};
     QTimer m_boxCloser;
     QStringList m_boxes;
 };

@@ -5,7 +5,14 @@
 // does, and the status streams the window asks for while a gain page is shown: its
 // requests go to the emulator and the datagrams back to the audio-status server, as the
 // discovery object does it. Settings and folders are the run's own (WindowTestRig).
+//
+// With the program's own status path (startProgramPath), the requests and the datagrams
+// go through a discovery object (CZunNetwork, its thread and its batches) to the status
+// server, as in the program: the emulator then listens on the processors' UDP port at an
+// address of its own (127.0.0.2), beside the discovery's socket. Run it in a network
+// namespace of its own (ZunPrivateNetns), where that port is free and nothing else hears.
 #include "AudioIOStatusServer.h"
+#include "CZunNetwork.h"
 #include "CZunSetupManager.h"
 #include "QEditableTabWidget.h"
 #include "WindowTestRig.h"
@@ -19,6 +26,7 @@
 #include <QUdpSocket>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 class ZunLiveWindow
@@ -30,38 +38,71 @@ public:
     // reason in error().
     bool start(quint32 hardware)
     {
-        if (qEnvironmentVariableIsEmpty("ZUNSIM"))
-            qputenv("ZUNSIM", ZUNSIM_PATH);
-        m_rig = std::make_unique<WindowTestRig>();
-        if (!m_rig->startSim(Serial, hardware)) {
-            m_error = m_rig->error();
+        if (!startSim(hardware, {}, QHostAddress(QHostAddress::LocalHost)))
             return false;
-        }
-        m_rig->addDevice(Serial, hardware);
         m_socket.bind(QHostAddress(QHostAddress::LocalHost), 0);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, [this]() {
             while (m_socket.hasPendingDatagrams())
                 m_rig->statusServer()->setStatusData(Serial, m_socket.receiveDatagram().data());
         });
-        // The discovery's link check every 2000 ms keeps the idle link alive.
-        m_keepAlive.setInterval(2000);
-        QObject::connect(&m_keepAlive, &QTimer::timeout, [this]() { zun()->triggerTcpCheck(); });
-        m_keepAlive.start();
         return true;
     }
 
-    // Opens the window (shown) without connecting it.
-    ZunControlDlg* create()
+    // The same with the program's status path: a discovery object that lists the emulated
+    // processor from its announce and asks for and takes its streams. False with a reason.
+    bool startProgramPath(quint32 hardware)
+    {
+        const QHostAddress address(QStringLiteral("127.0.0.2"));
+        if (!startSim(hardware, {"--bind", address.toString(), "--udp-port", QString::number(ZunUdpDatagram::Port)},
+                      address))
+            return false;
+        registerDiscoveryMetaTypes();
+        m_net = std::make_unique<CZunNetwork>();
+        QObject::connect(m_net.get(), &CZunNetwork::zunStatusBatchReceived, m_rig->statusServer(),
+                         &AudioIOStatusServer::setStatusBatch, Qt::QueuedConnection);
+        QObject::connect(m_net.get(), &CZunNetwork::signal_exception, [this](const QString& text) { m_error = text; });
+        m_net->start();
+        // The processor's announce, as it answers a discovery ping (no ping is broadcast).
+        ZunUdpDatagram::Announce announce;
+        announce.mac = CMacAddr::fromSerial(Serial);
+        announce.versionWord = 1080;
+        announce.name = QStringLiteral("Meter bench");
+        announce.ip = CIpAddr(address);
+        QUdpSocket processor;
+        processor.bind(address, 0);
+        const bool listed = DeviceTestRig::waitUntil([&]() {
+            processor.writeDatagram(ZunUdpDatagram::encodeAnnounce(announce), QHostAddress::LocalHost,
+                                    ZunUdpDatagram::Port);
+            return bool(m_net->findDevice(Serial));
+        });
+        if (!listed || !m_error.isEmpty()) {
+            m_error = QStringLiteral("the discovery did not list the emulated processor: ") + m_error;
+            return false;
+        }
+        return true;
+    }
+
+    // Opens the window (shown, or placed and shown by place, as in a main window's area)
+    // without connecting it.
+    ZunControlDlg* create(const std::function<void(ZunControlDlg*)>& place = {})
     {
         m_window = std::make_unique<ZunControlDlg>(Serial, m_rig->deviceServer(), m_rig->statusServer());
         m_window->setAttribute(Qt::WA_DeleteOnClose, false);
-        QObject::connect(m_window.get(), &ZunControlDlg::statusTxTimeOut, [this](quint16) {
-            if (m_streams)
+        QObject::connect(m_window.get(), &ZunControlDlg::statusTxTimeOut, [this](quint16 nr) {
+            if (!m_streams)
+                return;
+            if (CZunNetwork* net = m_net.get())
+                QMetaObject::invokeMethod(net, [net, nr]() { net->triggerStatusTx(nr); }, Qt::QueuedConnection);
+            else
                 m_socket.writeDatagram(ZunUdpDatagram::statusRequest(20, 125), QHostAddress::LocalHost,
                                        m_rig->sim()->udpPort());
         });
-        m_window->resize(1280, 800);
-        m_window->show();
+        if (place) {
+            place(m_window.get());
+        } else {
+            m_window->resize(1280, 800);
+            m_window->show();
+        }
         return m_window.get();
     }
     void close() { m_window.reset(); }
@@ -109,7 +150,26 @@ public:
     }
 
 private:
+    bool startSim(quint32 hardware, const QStringList& extra, const QHostAddress& address)
+    {
+        if (qEnvironmentVariableIsEmpty("ZUNSIM"))
+            qputenv("ZUNSIM", ZUNSIM_PATH);
+        m_rig = std::make_unique<WindowTestRig>();
+        if (!m_rig->startSim(Serial, hardware, extra)) {
+            m_error = m_rig->error();
+            return false;
+        }
+        m_rig->setAddress(address);
+        m_rig->addDevice(Serial, hardware);
+        // The discovery's link check every 2000 ms keeps the idle link alive.
+        m_keepAlive.setInterval(2000);
+        QObject::connect(&m_keepAlive, &QTimer::timeout, [this]() { zun()->triggerTcpCheck(); });
+        m_keepAlive.start();
+        return true;
+    }
+
     std::unique_ptr<WindowTestRig> m_rig;
+    std::unique_ptr<CZunNetwork> m_net;
     std::unique_ptr<ZunControlDlg> m_window;
     QUdpSocket m_socket;
     QTimer m_keepAlive;

@@ -6,6 +6,7 @@
 #include "CZunSetupManager.h"
 #include "XOverPage.h"
 #include "ZunKeepAliveRest.h"
+#include "ZunSettingsWriter.h"
 #include "ZunSetup.h"
 
 #include <QDir>
@@ -26,9 +27,7 @@ QSettings userSettings() { return QSettings(QStringLiteral("Orvanta"), QStringLi
 
 void storeSettingsFolder(const char* key, const QString& folder)
 {
-    QSettings settings = userSettings();
-    settings.setValue(QString::fromLatin1(key), folder);
-    settings.sync();
+    ZunSettingsWriter::store(QString::fromLatin1(key), folder);
 }
 
 bool xmlFir() { return userSettings().value(QStringLiteral("xmlFir"), false).toBool(); }

@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunGarbageCollection.h"
 #include "ZunKeepAliveRest.h"
+#include "ZunSettingsWriter.h"
 #include "ZunTimedSteps.h"
 
 #include <QApplication>
@@ -136,9 +137,7 @@ void ZunMaintenanceActions::onSaveConfig()
                                   "you really want to go on?")))
         return;
     m_zun->BackupToDir(folder);
-    QSettings s = settings();
-    s.setValue(QStringLiteral("SaveConfigDir"), folder);
-    s.sync();
+    ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), folder);
 }
 
 void ZunMaintenanceActions::onLoadConfig()
@@ -148,9 +147,7 @@ void ZunMaintenanceActions::onLoadConfig()
         withoutKeepAlive([&]() { return m_prompts->folder(tr("Select directory to load configuration from"), start); });
     if (folder.isEmpty())
         return;
-    QSettings s = settings();
-    s.setValue(QStringLiteral("SaveConfigDir"), folder);
-    s.sync();
+    ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), folder);
     emit longOperationStarted(ZunLongOperation::ConfigLoad);
     // The load waits for the managers' threads and then for the flash: never in the GUI
     // thread. It ends with its own report, whatever else the processor reports meanwhile.
@@ -198,9 +195,7 @@ void ZunMaintenanceActions::updateFirmware()
     emit signal_log(tr("Updating to firmware %1. Software will automatically try to reconnect to Zun after update. "
                        "Please wait ...")
                         .arg(file));
-    QSettings s = settings();
-    s.setValue(QStringLiteral("FirmwareDir"), QFileInfo(file).absolutePath());
-    s.sync();
+    ZunSettingsWriter::store(QStringLiteral("FirmwareDir"), QFileInfo(file).absolutePath());
 
     // One set of progress connections per update, whatever was started before.
     disconnectFirmwareProgress();

@@ -22,6 +22,7 @@
 #include "ZunOutputDlg.h"
 #include "ZunOperatorMessage.h"
 #include "ZunOutputPlotDlg.h"
+#include "ZunSettingsWriter.h"
 #include "ZunSystemWidget.h"
 #include "ZunWindowMetaTypes.h"
 
@@ -693,10 +694,8 @@ void ZunControlDlg::closeEvent(QCloseEvent* event)
         const QWidget* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
         if (!frame)
             frame = this;
-        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-        settings.setValue(settingsKey(m_nr, "frameSize"), frame->frameSize());
-        settings.setValue(settingsKey(m_nr, "pos"), frame->pos());
-        settings.sync();
+        ZunSettingsWriter::store({{settingsKey(m_nr, "frameSize"), frame->frameSize()},
+                                  {settingsKey(m_nr, "pos"), frame->pos()}});
     }
     QWidget::closeEvent(event);
 }

@@ -7,6 +7,7 @@
 #include "CZunInput.h"
 #include "CZunOutput.h"
 #include "CZunParam.h"
+#include "GainMeterFrame.h"
 #include "InputGainLevelWidget.h"
 #include "MasterGainDelayWidget.h"
 #include "OutputGainLevelWidget.h"
@@ -50,7 +51,7 @@ QSettings userSettings() { return QSettings(QStringLiteral("Orvanta"), QStringLi
 
 GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent)
     : QWidget(parent), m_mode(mode), m_zun(std::move(zun)), m_status(std::move(status)),
-      m_mainLayout(new QVBoxLayout), m_rowLayout(new QHBoxLayout),
+      m_mainLayout(new QVBoxLayout), m_rowLayout(new QHBoxLayout), m_meters(new GainMeterFrame(m_status, this)),
       m_copy(new QAction(tr("&Copy"), this)), m_paste(new QAction(tr("&Paste"), this))
 {
     m_rowLayout->setSpacing(1);
@@ -84,16 +85,6 @@ GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioI
     setContextMenuPolicy(Qt::ActionsContextMenu);
     setWhatsThis(tr(WhatsThis));
 
-    m_meterFrame.setSingleShot(true);
-    m_meterFrame.setInterval(MeterFrameMs);
-    connect(&m_meterFrame, &QTimer::timeout, this, [this]() {
-        if (!m_metersDue)
-            return;
-        m_metersDue = false;
-        showHeldMeters();
-        m_meterFrame.start();
-    });
-
     // Once, for the page's life: a rebuild replaces strips, never these connections. The
     // device emits from its image's thread; the automatic connection queues them here.
     if (CZun* z = m_zun.data()) {
@@ -115,11 +106,11 @@ GainWidget::~GainWidget()
 {
     if (m_zun)
         disconnect(m_zun.data(), nullptr, this, nullptr);
-    if (m_status)
-        disconnect(m_status.data(), nullptr, this, nullptr);
 }
 
 MasterGainDelayWidget* GainWidget::masterStrip() const { return m_master; }
+
+QTimer* GainWidget::meterFrame() { return m_meters->timer(); }
 
 void GainWidget::setMode(int mode) { m_mode = mode; }
 
@@ -197,6 +188,7 @@ void GainWidget::clearStrips()
     m_separators.clear();
     m_inputs.clear();
     m_outputs.clear();
+    m_meters->clear();
 }
 
 bool GainWidget::stripsMatchChannels() const
@@ -331,6 +323,7 @@ void GainWidget::buildInput(CZunInput* input)
     auto* strip = new InputGainLevelWidget(this);
     strip->setName(input->GetName());
     m_inputs.append({strip, input});
+    m_meters->addInput(strip, input);
     m_rowLayout->addWidget(strip);
     // Bound to this channel object: a name shared with another channel cannot mislead it.
     const QPointer<CZunInput> channel = input;
@@ -378,6 +371,7 @@ void GainWidget::buildOutput(CZunOutput* output, bool last)
     setMinimumHeight(strip->minimumSizeHint().height());
     strip->setName(output->GetName());
     m_outputs.append({strip, output});
+    m_meters->addOutput(strip, output);
     m_rowLayout->addWidget(strip);
     const QPointer<CZunOutput> channel = output;
     connect(strip, &OutputGainLevelWidget::muteChannel, this, [channel](const QString&, bool on) {
@@ -469,84 +463,11 @@ void GainWidget::applyInputMutes()
 
 // --- meters ----------------------------------------------------------------------------------
 
-void GainWidget::on_connect()
-{
-    if (m_status)
-        connect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::onStatusRefreshed,
-                Qt::UniqueConnection);
-}
+void GainWidget::on_connect() { m_meters->connectStatus(); }
 
-void GainWidget::on_disconnect()
-{
-    if (m_status)
-        disconnect(m_status.data(), &AudioIOStatus::refreshed, this, &GainWidget::onStatusRefreshed);
-    m_meterFrame.stop();
-    m_metersDue = false;
-    // What the stopped frame held is no status of the next connection.
-    for (InputEntry& e : m_inputs)
-        e.held = {};
-    for (OutputEntry& e : m_outputs)
-        e.held = {};
-}
+void GainWidget::on_disconnect() { m_meters->disconnectStatus(); }
 
-void GainWidget::onStatusRefreshed()
-{
-    if (m_meterFrame.isActive()) {
-        // Only the frame's end is painted: a limit or peak of a refresh in between must
-        // not be overwritten by the next one unseen.
-        holdMeters();
-        m_metersDue = true;
-        return;
-    }
-    updateMeters();
-    m_meterFrame.start();
-}
-
-void GainWidget::updateMeters()
-{
-    holdMeters();
-    showHeldMeters();
-}
-
-void GainWidget::holdMeters()
-{
-    if (!m_status)
-        return;
-    for (InputEntry& e : m_inputs)
-        if (e.channel)
-            e.held.level = qMax(e.held.level, m_status->GetInputLevel(e.channel->GetInputPath()));
-    for (OutputEntry& e : m_outputs) {
-        if (!e.channel)
-            continue;
-        const int o = int(e.channel->GetOutput());
-        MeterHold& h = e.held;
-        h.level = qMax(h.level, m_status->GetOutputLevel(o));
-        h.reduction = qMax(h.reduction, m_status->GetGainReduction(o));
-        h.temperature = qMax(h.temperature, m_status->GetTemperature(o));
-        h.peak = h.peak || m_status->GetLimiterStatusBit(o);
-        h.thermal = h.thermal || m_status->GetTemperatureStatusBit(o);
-    }
-}
-
-void GainWidget::showHeldMeters()
-{
-    for (InputEntry& e : m_inputs) {
-        if (e.channel && e.held.level > NoneHeld)
-            e.strip->setLevel(e.held.level);
-        e.held = {};
-    }
-    for (OutputEntry& e : m_outputs) {
-        const MeterHold h = e.held;
-        e.held = {};
-        if (!e.channel || h.level <= NoneHeld)
-            continue;
-        e.strip->setLevel(h.level);
-        e.strip->setGainReduction(h.reduction);
-        e.strip->setCoilTemperature(h.temperature);
-        e.strip->switchPeakLED(h.peak);
-        e.strip->switchThermoLED(h.thermal);
-    }
-}
+void GainWidget::updateMeters() { m_meters->showNow(); }
 
 // --- edits -------------------------------------------------------------------------------------
 

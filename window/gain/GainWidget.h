@@ -14,6 +14,7 @@
 
 class AudioIOStatus;
 class CZun;
+class GainMeterFrame;
 class CZunInput;
 class CZunOutput;
 class InputGainLevelWidget;
@@ -36,15 +37,11 @@ class ZunGainStrip;
 // event loop during the rebuild) is carried out after it. A new image of the same channels
 // keeps the strips and refreshes what they show.
 //
-// Over 600 lines: the strips are ZunGainStrip; rebuild, meters, edits and paste share the strip list.
+// The strips are ZunGainStrip; their meters follow the status in GainMeterFrame.
 class GainWidget : public QWidget
 {
     Q_OBJECT
 public:
-    // The meters show the status at most once per frame of this length: datagrams come
-    // every 20 ms, faster than a meter needs to move. What the frame's refreshes held (the
-    // loudest level, deepest reduction, any limit) shows at its end.
-    static constexpr int MeterFrameMs = 40;
     GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioIOStatus> status, QWidget* parent = nullptr);
     ~GainWidget() override;
 
@@ -64,8 +61,8 @@ public:
     // the rows are named through signal_exception.
     void importFile(const QString& fileName);
 
-    // The meters' frame (single shot, MeterFrameMs): what the tests drive.
-    QTimer* meterFrame() { return &m_meterFrame; }
+    // The meters' frame (single shot, GainMeterFrame::FrameMs): what the tests drive.
+    QTimer* meterFrame();
 
     QAction* copyAction() const { return m_copy; }
     QAction* pasteAction() const { return m_paste; }
@@ -127,35 +124,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    // What a strip's meters show at the frame's end: the peaks and flags of every
-    // refresh the frame covered.
-    static constexpr double NoneHeld = -1e9;
-    struct MeterHold
-    {
-        double level = NoneHeld;
-        double reduction = NoneHeld;
-        double temperature = NoneHeld;
-        bool peak = false;
-        bool thermal = false;
-    };
     struct InputEntry
     {
         InputGainLevelWidget* strip;
         QPointer<CZunInput> channel;
-        MeterHold held = {};
     };
     struct OutputEntry
     {
         OutputGainLevelWidget* strip;
         QPointer<CZunOutput> channel;
-        MeterHold held = {};
     };
 
-    // A status refresh: shown at once when no frame is running, else held for the frame's end.
-    void onStatusRefreshed();
-    // Adds the status record to what the frame holds; showHeldMeters shows it and starts over.
-    void holdMeters();
-    void showHeldMeters();
     void rebuild();
     void clearStrips();
     // The master mute the strips show; reports DSPs that disagree (see the source).
@@ -191,8 +170,7 @@ private:
     QList<OutputEntry> m_outputs;
     QList<QFrame*> m_separators;
     int m_builtMode = -1; // the mode of the strips built last
-    QTimer m_meterFrame;
-    bool m_metersDue = false;
+    GainMeterFrame* m_meters;
     bool m_rebuilding = false;
     bool m_rebuildPending = false;
     int m_dragsRunning = 0;

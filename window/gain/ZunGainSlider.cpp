@@ -1,8 +1,12 @@
 #include "ZunGainSlider.h"
 
 #include "GainStripScales.h"
+#include "ZunPartPaint.h"
+
+#include <qwt_painter.h>
 
 #include <QFontMetrics>
+#include <QPainter>
 #include <QSignalBlocker>
 
 #include <cmath>
@@ -15,6 +19,7 @@ ZunGainSlider::ZunGainSlider(const QSize& handle, QWidget* parent) : QwtSlider(Q
     setHandleSize(handle);
     setBorderWidth(3);
     setMinimumSize(16, 120);
+    setAutoFillBackground(true);
     connect(this, &QwtAbstractSlider::sliderPressed, this, [this]() { m_held = true; });
     connect(this, &QwtAbstractSlider::sliderReleased, this, [this]() { m_held = false; });
 }
@@ -68,4 +73,24 @@ void ZunGainSlider::resizeEvent(QResizeEvent* event)
 {
     QwtSlider::resizeEvent(event);
     applyRule();
+}
+
+void ZunGainSlider::sliderChange()
+{
+    // The toolkit asks for the whole fader, scale and labels with it, at every value.
+    update(groove());
+}
+
+void ZunGainSlider::paintEvent(QPaintEvent* event)
+{
+    // A new value: the groove and the handle, drawn as the toolkit draws them.
+    const QRect g = groove();
+    QPainter painter;
+    if (!ZunPartPaint::begin(this, event, g, &painter)) {
+        QwtSlider::paintEvent(event);
+        return;
+    }
+    drawSlider(&painter, g);
+    if (hasFocus())
+        QwtPainter::drawFocusRect(&painter, this, g);
 }

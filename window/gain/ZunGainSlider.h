@@ -6,7 +6,9 @@
 #include <functional>
 
 // The vertical gain fader of the gain page's strips: 0.1 dB a step, a groove, no scale
-// until the strip asks for one. The strips' named faders only choose the scale.
+// until the strip asks for one. The strips' named faders only choose the scale. A move of
+// the handle repaints the groove alone, never the scale beside it, and the fader paints its
+// own background, so that nothing behind it is repainted either.
 class ZunGainSlider : public QwtSlider
 {
 public:
@@ -23,9 +25,13 @@ public:
     int labelRoom() const;
     // True while the operator holds the handle.
     bool isHeld() const { return m_held; }
+    // The groove with the handle's travel: all that a new value repaints.
+    QRect groove() const { return sliderRect(); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void sliderChange() override;
 
 private:
     void applyRule();

@@ -1,13 +1,12 @@
 #include "ZunMeterThermo.h"
 
 #include "GainStripScales.h"
+#include "ZunPartPaint.h"
 
 #include <qwt_scale_draw.h>
 
 #include <QPainter>
 #include <QPaintEvent>
-#include <QStyle>
-#include <QStyleOption>
 #include <qdrawutil.h>
 
 #include <cmath>
@@ -22,6 +21,9 @@ ZunMeterThermo::ZunMeterThermo(const QwtScaleDiv& div, const QBrush& fill, QWidg
     setSpacing(1);
     GainStripScales::style(this, abstractScaleDraw(), 1, 1, 1);
     QwtThermo::setValue(div.lowerBound() < div.upperBound() ? div.lowerBound() : div.upperBound());
+    // Opaque (its own background, the strip's colour, also while it is highlighted): a
+    // new value repaints the meter alone, never the page and the window frame behind it.
+    setAutoFillBackground(true);
 }
 
 bool ZunMeterThermo::showValue(double value, double threshold)
@@ -58,15 +60,11 @@ void ZunMeterThermo::paintEvent(QPaintEvent* event)
     // A value change: the pipe alone, drawn as the toolkit draws it but from the kept
     // rectangle.
     const QRect tRect = pipe();
-    if (!tRect.contains(event->rect())) {
+    QPainter painter;
+    if (!ZunPartPaint::begin(this, event, tRect, &painter)) {
         QwtThermo::paintEvent(event);
         return;
     }
-    QPainter painter(this);
-    painter.setClipRegion(event->region());
-    QStyleOption opt;
-    opt.initFrom(this);
-    style()->drawPrimitive(QStyle::PE_Widget, &opt, &painter, this);
     const int bw = borderWidth();
     const QBrush brush = palette().brush(QPalette::Base);
     qDrawShadePanel(&painter, tRect.adjusted(-bw, -bw, bw, bw), palette(), true, bw,

@@ -1,6 +1,7 @@
 #include "ZunEQListFile.h"
 
 #include "ZunKeepAliveRest.h"
+#include "ZunSettingsWriter.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -8,8 +9,7 @@
 
 QString ZunEQListFile::choose(QWidget* parent, CZun* device)
 {
-    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-    const QString folder = settings.value(QStringLiteral("EQDir"), QString()).toString();
+    const QString folder = QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value(QStringLiteral("EQDir"), QString()).toString();
     QString file;
     {
         const ZunKeepAliveRest rest(device);
@@ -17,7 +17,6 @@ QString ZunEQListFile::choose(QWidget* parent, CZun* device)
     }
     if (file.isEmpty())
         return QString();
-    settings.setValue(QStringLiteral("EQDir"), QFileInfo(file).absolutePath());
-    settings.sync();
+    ZunSettingsWriter::store(QStringLiteral("EQDir"), QFileInfo(file).absolutePath());
     return file;
 }

@@ -6,6 +6,7 @@
 #include "MultipathClockPage.h"
 #include "QWizardComboBox.h"
 #include "ZunOperatorMessage.h"
+#include "ZunSettingsWriter.h"
 #include "ZunWizardValues.h"
 
 #include <QCheckBox>
@@ -286,14 +287,14 @@ void XOverPage::resetChoice(QWizardComboBox* choice)
 
 void XOverPage::browse(QWizardComboBox* choice)
 {
-    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-    const QString folder = settings.value(QStringLiteral("FilterDir"), m_zun->GetConfigDir()).toString();
+    const QString folder = QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"))
+                               .value(QStringLiteral("FilterDir"), m_zun->GetConfigDir())
+                               .toString();
     QString selected;
     const QString file = QFileDialog::getOpenFileName(this, tr("Open File"), folder, tr("Zun FIR Filter (*.fir *.blk)"),
                                                       &selected, QFileDialog::DontUseNativeDialog);
     if (!file.isEmpty()) {
-        settings.setValue(QStringLiteral("FilterDir"), QFileInfo(file).absolutePath());
-        settings.sync();
+        ZunSettingsWriter::store(QStringLiteral("FilterDir"), QFileInfo(file).absolutePath());
         choice->setCurrentIndex(0);
         choice->setEditText(file);
     }

@@ -12,6 +12,7 @@
 #include "TcpSimProcess.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
+#include "ZunDiskFlushProbe.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSignalSpy.h"
 
@@ -179,7 +180,12 @@ private slots:
         bool ended = false;
         connect(m_actions, &ZunMaintenanceActions::longOperationFinished, this,
                 [&ended](ZunLongOperation operation) { ended = ended || operation == ZunLongOperation::ConfigLoad; });
+        // The folder is remembered at once, and the GUI thread never waits for it to reach the disk.
+        const int flushes = ZunDiskFlushProbe::guiFlushes();
         m_actions->onLoadConfig();
+        QCOMPARE(ZunDiskFlushProbe::guiFlushes() - flushes, 0);
+        QCOMPARE(QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value("SaveConfigDir").toString(),
+                 folder.path());
         QVERIFY(waitUntil([&]() {
             const QString s = state();
             return field(s, "setups") == field(before, "setups") && field(s, "filters") == field(before, "filters");

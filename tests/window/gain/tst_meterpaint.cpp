@@ -1,20 +1,25 @@
-// What the meters of the gain page cost while a status stream runs: a value change
-// repaints a meter's pipe alone (and draws it as a whole paint does), steady values
-// repaint nothing, and refreshes faster than the meters' frame show once per frame.
+// What the meters and faders of the gain page cost while a status stream runs or the
+// operator edits: a value change repaints a meter's pipe or a fader's groove alone,
+// nothing behind them, and draws it as a whole paint does; steady values repaint nothing,
+// and refreshes faster than the meters' frame show once per frame.
 #include "AudioIOStatus.h"
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
 #include "GainWidget.h"
 #include "OutputGainLevelWidget.h"
+#include "SliderChannelGain.h"
+#include "SliderMasterGain.h"
 #include "ThermoCoilTemperature.h"
 #include "ThermoGainReduction.h"
 #include "ThermoOutputLevel.h"
 #include "WindowTestRig.h"
 
 #include <QtEndian>
+#include <QScreen>
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 // Notes the paint events that reach the watched widgets, and layout requests.
@@ -63,6 +68,32 @@ class TestMeterPaint : public QObject
 {
     Q_OBJECT
 
+    // Changes the value of a shown widget (in a parent window, over its background) and
+    // checks the paints it caused: the widget's part alone, nothing of the window behind
+    // it, and what the screen then shows is what a whole paint shows.
+    void partAlone(QWidget* widget, const std::function<void()>& change, const std::function<QRect()>& part)
+    {
+        QWidget* top = widget->window();
+        top->show();
+        QVERIFY(QTest::qWaitForWindowExposed(top));
+        paintPending();
+        PaintLog log;
+        log.watch(top);
+        change();
+        QTRY_VERIFY(!log.paints.isEmpty());
+        paintPending();
+        const QRect r = part();
+        for (const auto& p : qAsConst(log.paints))
+            QVERIFY2(p.first == widget && r.contains(p.second),
+                     qPrintable(QStringLiteral("%1 painted %2,%3 %4x%5 beyond %6,%7 %8x%9")
+                                    .arg(p.first->metaObject()->className())
+                                    .arg(p.second.x()).arg(p.second.y()).arg(p.second.width()).arg(p.second.height())
+                                    .arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())));
+        const QImage shown = top->screen()->grabWindow(top->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage whole = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown.copy(widget->geometry()), whole.copy(widget->geometry()));
+    }
+
     template <class Meter>
     void pipeAlone(double value, bool scale)
     {
@@ -71,24 +102,20 @@ class TestMeterPaint : public QObject
         auto* meter = new Meter(&top);
         meter->setGeometry(10, 10, 50, 180);
         meter->setScaleShown(scale);
-        top.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&top));
-        paintPending();
-        PaintLog log;
-        log.watch(meter);
-        QVERIFY(meter->showValue(value, 0.5));
-        QTRY_VERIFY(!log.paints.isEmpty());
-        const QRect pipe = meter->pipe();
-        for (const auto& p : qAsConst(log.paints))
-            QVERIFY2(pipe.contains(p.second), qPrintable(QStringLiteral("painted %1,%2 %3x%4 beyond the pipe")
-                                                               .arg(p.second.x()).arg(p.second.y())
-                                                               .arg(p.second.width()).arg(p.second.height())));
-        // The pipe drawn alone looks as it does in a paint of the whole meter.
-        const QImage whole = meter->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QImage alone(meter->size(), QImage::Format_RGB32);
-        alone.fill(Qt::magenta);
-        meter->render(&alone, pipe.topLeft(), QRegion(pipe));
-        QCOMPARE(alone.copy(pipe), whole.copy(pipe));
+        partAlone(meter, [&] { QVERIFY(meter->showValue(value, 0.5)); }, [&] { return meter->pipe(); });
+    }
+
+    template <class Fader>
+    void grooveAlone(const QwtScaleDiv& scale, double value)
+    {
+        QWidget top;
+        top.resize(160, 260);
+        auto* fader = new Fader(&top);
+        fader->setGainScale(scale, 1.0, 1, 2, 3);
+        fader->setScalePosition(QwtSlider::LeadingScale);
+        fader->setGeometry(10, 10, fader->sizeHint().width(), 220);
+        partAlone(fader, [&] { fader->setValue(value); }, [&] { return fader->groove(); });
+        QCOMPARE(fader->value(), value);
     }
 
 private slots:
@@ -100,6 +127,13 @@ private slots:
         pipeAlone<ThermoOutputLevel>(-6.0, false);
         pipeAlone<ThermoGainReduction>(5.0, true);
         pipeAlone<ThermoCoilTemperature>(60.0, false);
+    }
+
+    void aFaderMoveRepaintsTheGrooveAlone()
+    {
+        grooveAlone<SliderChannelGain>(GainStripScales::channelGain(-18.0, 6.0), -7.5);
+        grooveAlone<SliderChannelGain>(GainStripScales::channelGain(-80.0, 12.0, 8), 3.0);
+        grooveAlone<SliderMasterGain>(GainStripScales::masterGain(-96.0, 0.0), -40.0);
     }
 
     void steadyValuesRepaintNothing()

@@ -1,0 +1,65 @@
+// The operator's settings stored from the GUI thread: seen at once by every reader, in the
+// file once written, and never a flush to the disk that the GUI thread waits for.
+#include "WindowTestRig.h"
+#include "ZunControlDlg.h"
+#include "ZunDiskFlushProbe.h"
+#include "ZunSettingsWriter.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QtTest>
+
+#include <functional>
+
+Q_DECLARE_METATYPE(std::function<int()>)
+
+class TestSettingsWriter : public QObject
+{
+    Q_OBJECT
+
+    DeviceTestRig::Config m_config; // before the first settings are read
+
+    static QSettings settings() { return QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")); }
+
+private slots:
+    // Each row stores as the program does and gives the GUI thread's flushes meanwhile.
+    void storedOffTheGuiThread_data()
+    {
+        QTest::addColumn<std::function<int()>>("store");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("a folder") << std::function<int()>([] {
+            const int before = ZunDiskFlushProbe::guiFlushes();
+            ZunSettingsWriter::store(QStringLiteral("EQDir"), QStringLiteral("/srv/eq lists"));
+            return ZunDiskFlushProbe::guiFlushes() - before;
+        }) << "EQDir" << "/srv/eq lists";
+        QTest::newRow("a control window's place as it closes") << std::function<int()>([] {
+            WindowTestRig rig;
+            rig.addDevice(57);
+            ZunControlDlg window(57, rig.deviceServer(), rig.statusServer());
+            window.setAttribute(Qt::WA_DeleteOnClose, false);
+            window.show();
+            if (!QTest::qWaitForWindowExposed(&window))
+                return -1;
+            const int before = ZunDiskFlushProbe::guiFlushes();
+            window.close();
+            return ZunDiskFlushProbe::guiFlushes() - before;
+        }) << "ZunControlDlgNr57/pos" << "[ZunControlDlgNr57]";
+    }
+    void storedOffTheGuiThread()
+    {
+        QFETCH(std::function<int()>, store);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QCOMPARE(store(), 0);
+        QVERIFY(settings().contains(key));
+        ZunSettingsWriter::waitForWritten();
+        QFile file(settings().fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY2(text.contains(value.toUtf8()), text.constData());
+    }
+};
+
+QTEST_MAIN(TestSettingsWriter)
+#include "tst_settingswriter.moc"

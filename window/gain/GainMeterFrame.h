@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QSharedPointer>
+#include <QTimer>
+
+class AudioIOStatus;
+class CZunInput;
+class CZunOutput;
+class InputGainLevelWidget;
+class OutputGainLevelWidget;
+
+// The meters of the gain page's strips: each status refresh of the processor shown at most
+// once per frame of FrameMs. Datagrams come every 20 ms, faster than a meter needs to move;
+// what a frame's refreshes held (the loudest level, deepest reduction, any limit) shows at
+// its end, so that a peak of a refresh in between is never overwritten unseen.
+class GainMeterFrame : public QObject
+{
+public:
+    static constexpr int FrameMs = 40;
+
+    GainMeterFrame(QSharedPointer<AudioIOStatus> status, QObject* parent);
+    ~GainMeterFrame() override;
+
+    // The strips whose meters show the status (the page's, as its last rebuild made them).
+    void addInput(InputGainLevelWidget* strip, CZunInput* channel);
+    void addOutput(OutputGainLevelWidget* strip, CZunOutput* channel);
+    void clear();
+
+    // Refreshes reach the meters (connected) or not; a stopped frame forgets what it held.
+    void connectStatus();
+    void disconnectStatus();
+    // Shows the status record now.
+    void showNow();
+
+    // The frame's timer (single shot): what the tests drive.
+    QTimer* timer() { return &m_frame; }
+
+private:
+    static constexpr double NoneHeld = -1e9;
+    struct Hold
+    {
+        double level = NoneHeld;
+        double reduction = NoneHeld;
+        double temperature = NoneHeld;
+        bool peak = false;
+        bool thermal = false;
+    };
+    struct InputMeter
+    {
+        InputGainLevelWidget* strip;
+        QPointer<CZunInput> channel;
+        Hold held = {};
+    };
+    struct OutputMeter
+    {
+        OutputGainLevelWidget* strip;
+        QPointer<CZunOutput> channel;
+        Hold held = {};
+    };
+
+    // A refresh: shown at once when no frame runs, else held for the frame's end.
+    void onRefreshed();
+    // Adds the status record to what the frame holds; showHeld shows it and starts over.
+    void hold();
+    void showHeld();
+
+    QSharedPointer<AudioIOStatus> m_status;
+    QList<InputMeter> m_inputs;
+    QList<OutputMeter> m_outputs;
+    QTimer m_frame;
+    bool m_due = false;
+};
