@@ -152,10 +152,11 @@ void seeds(const QString& scratch)
     put("tcp", "block-write", QByteArray("\x03\x10", 2) + acks);
     put("tcp", "refusal", QByteArray("\x01\x03", 2)
                               + frame(ZunWire::Refusal, le(quint16(0xFF83), ZunWire::ParRead, quint16(3))));
-    // Block runs (selector 6): a block of 2^31 bytes, and one that fills the transfer buffer.
-    put("tcp", "block-run-huge", QByteArray("\x06\x3f\x01", 3) + le(quint32(0x80000000u), quint16(0), quint16(600))
+    // Block runs (selector 6): a block of 2^31 bytes, and the start of one that fills the
+    // transfer buffer.
+    put("tcp", "block-run-huge", QByteArray("\x06\x3f\x01", 3) + le(quint32(0x80000000u), quint16(0), quint16(20))
                                      + QByteArray(1, 'h'));
-    put("tcp", "block-run-full", QByteArray("\x06\xff\x01", 3) + le(ZunWire::MaxBlockSize, quint16(0), quint16(1024))
+    put("tcp", "block-run-full", QByteArray("\x06\xff\x01", 3) + le(ZunWire::MaxBlockSize, quint16(0), quint16(20))
                                      + QByteArray(1, 'f'));
 
     // Parameter images of every firmware, also in the two older sizes.
