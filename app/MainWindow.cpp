@@ -31,6 +31,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSignalMapper>
@@ -589,8 +590,38 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
     emit signal_registered(serial, true);
 }
 
+QString MainWindow::quitQuestion() const
+{
+    QStringList writing;
+    for (QMdiSubWindow* sub : m_mdiArea->subWindowList(QMdiArea::CreationOrder))
+        if (const auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget()))
+            for (const QString& operation : dlg->writingOperations())
+                writing << QStringLiteral("Zun %1 (%2): %3")
+                               .arg(dlg->deviceNumber())
+                               .arg(dlg->device() ? dlg->device()->GetName() : QString(), operation);
+    if (writing.isEmpty())
+        return QString();
+    return QStringLiteral("Still writing to the processors:\n\n%1\n\nQuitting now stops each of these and "
+                          "leaves its processor part-written. Wait until they have ended, or quit anyway?")
+        .arg(writing.join(QLatin1Char('\n')));
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Quitting stops what a window writes to a processor half-way: the operator decides.
+    const QString question = quitQuestion();
+    if (!question.isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("ZunControl"), question, QMessageBox::NoButton, this);
+        QPushButton* wait = box.addButton(tr("Wait"), QMessageBox::RejectRole);
+        QPushButton* quit = box.addButton(tr("Quit anyway"), QMessageBox::DestructiveRole);
+        box.setDefaultButton(wait);
+        box.setEscapeButton(wait);
+        box.exec();
+        if (box.clickedButton() != quit) {
+            event->ignore();
+            return;
+        }
+    }
     const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
     for (QMdiSubWindow* sub : windows)
         sub->close();

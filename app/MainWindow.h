@@ -74,6 +74,9 @@ public:
     static QPoint statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor);
     // Adds a control window to the area as a first opening does (no stored geometry).
     static QMdiSubWindow* addControlWindow(QMdiArea* area, ZunControlDlg* dlg);
+    // What quitting asks first: the operations the control windows are writing to their
+    // processors, each named; empty when none is.
+    QString quitQuestion() const;
 
 signals:
     // A registration finished: with a device object or (probe failed) without.

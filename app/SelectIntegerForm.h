@@ -6,7 +6,7 @@ class QLabel;
 class QPushButton;
 class QSpinBox;
 
-// Chooses a number in a range (a setup position, counted from 1).
+// Chooses a number in a range (a setup position).
 class SelectIntegerForm : public QDialog
 {
     Q_OBJECT

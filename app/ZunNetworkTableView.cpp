@@ -122,12 +122,13 @@ void ZunNetworkTableView::uploadSetup()
 void ZunNetworkTableView::selectSetup()
 {
     const QList<quint32> serials = selectedSerials();
-    SelectIntegerForm form(1, 30, nullptr);
+    // Positions as every list, log line and message gives them (the upload form beside
+    // this one reads "0: ---"): the number the processor uses.
+    SelectIntegerForm form(0, 29, nullptr);
     form.setWindowTitle(QStringLiteral("Recall Setup"));
     if (form.exec() != QDialog::Accepted)
         return;
-    // The user counts setups from 1, the device from 0.
-    emit requestSelectSetup(serials, quint16(form.getSelectedPosition() - 1));
+    emit requestSelectSetup(serials, quint16(form.getSelectedPosition()));
 }
 
 QString ZunNetworkTableView::parseUdpCommand(const QString& text, QByteArray* datagram)

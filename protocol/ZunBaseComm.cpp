@@ -49,6 +49,14 @@ ZunBaseComm::ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 ve
                              "Cmd_0_DSP_LoadKoef", "Cmd_1_DSP_LoadKoef"})
         add(name, FlashDeadlineMs);
     m_buffer.setLongDeadlines(longer);
+    // Status records and entry names come in one chunk; the flash blocks may fill the
+    // transfer buffer.
+    QHash<quint16, quint32> blocks;
+    if (m_map->contains(QStringLiteral("ID_Block_DSP_Stat")))
+        blocks.insert(m_map->getCmdNr("ID_Block_DSP_Stat"), ZunWire::ChunkSize);
+    if (m_map->contains(QStringLiteral("ID_Block_SetupName")))
+        blocks.insert(m_map->getCmdNr("ID_Block_SetupName"), ZunWire::ChunkSize);
+    m_buffer.setBlockLimits(blocks);
     // The link is its own thread: its slots, the socket and the framing run there.
     moveToThread(this);
 }
@@ -83,6 +91,7 @@ void ZunBaseComm::run()
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ZunBaseComm::hostError);
     connect(&m_buffer, &ZunCmdBuffer::txDataReady, this, &ZunBaseComm::onTxData, Qt::DirectConnection);
     connect(&m_buffer, &ZunCmdBuffer::cmdProcessed, this, &ZunBaseComm::onCmdProcessed, Qt::AutoConnection);
+    connect(&m_buffer, &ZunCmdBuffer::signal_StreamDamaged, this, &ZunBaseComm::on_StreamDamaged, Qt::DirectConnection);
     emit signal_SocketCreated();
 
     exec();
@@ -325,6 +334,16 @@ void ZunBaseComm::on_DeadlineCheck()
         m_socket->abort();
     emit signal_NetworkError(
         QStringLiteral("Zun nr. %1 did not answer in time; the connection was closed.").arg(m_serial));
+}
+
+void ZunBaseComm::on_StreamDamaged(const QString& reason)
+{
+    m_lastError.store(NetworkError);
+    // As after an overdue answer: the connection ends and may be made again.
+    if (m_socket)
+        m_socket->abort();
+    emit signal_NetworkError(
+        QStringLiteral("Zun nr. %1 sent a damaged reply (%2); the connection was closed.").arg(m_serial).arg(reason));
 }
 
 void ZunBaseComm::readData()

@@ -104,6 +104,8 @@ protected:
 private slots:
     void on_SocketStateChanged(QAbstractSocket::SocketState state);
     void on_DeadlineCheck();
+    // The processor sent what no reply can be: the connection is dropped.
+    void on_StreamDamaged(const QString& reason);
 
 private:
     int enqueue(const CZunMetaCmd& meta);

@@ -39,6 +39,17 @@ int ZunCmdBuffer::deadlineFor(quint16 id) const
     return m_longDeadlines.value(id, DefaultDeadlineMs);
 }
 
+void ZunCmdBuffer::setBlockLimits(const QHash<quint16, quint32>& byKind)
+{
+    QMutexLocker lock(&m_cmdMutex);
+    m_blockLimits = byKind;
+}
+
+quint32 ZunCmdBuffer::blockLimitFor(quint16 kind) const
+{
+    return qMin(m_blockLimits.value(kind, ZunWire::MaxBlockSize), ZunWire::MaxBlockSize);
+}
+
 void ZunCmdBuffer::arm(int ms)
 {
     m_deadline = m_clock.elapsed() + ms;
@@ -190,6 +201,7 @@ void ZunCmdBuffer::abandonAll()
         m_index = m_group.size();
     }
     m_rx.clear();
+    m_damaged.clear();
 }
 
 void ZunCmdBuffer::dropRestOfGroup()
@@ -203,7 +215,7 @@ void ZunCmdBuffer::dropRestOfGroup()
 
 void ZunCmdBuffer::startNext()
 {
-    if (m_stage != Stage::Idle)
+    if (m_stage != Stage::Idle || !m_damaged.isEmpty())
         return;
     while (m_index < 0 || m_index >= m_group.size()) {
         QMutexLocker lock(&m_ringMutex);
@@ -267,8 +279,10 @@ void ZunCmdBuffer::finishCurrent()
 void ZunCmdBuffer::receive(const QByteArray& bytes)
 {
     QMutexLocker lock(&m_cmdMutex);
+    if (!m_damaged.isEmpty())
+        return; // the rest of a stream given up
     int offset = 0;
-    while (offset < bytes.size()) {
+    while (offset < bytes.size() && m_damaged.isEmpty()) {
         const int n = m_rx.write(bytes.constData() + offset, bytes.size() - offset);
         offset += n;
         parseFrames();
@@ -277,12 +291,16 @@ void ZunCmdBuffer::receive(const QByteArray& bytes)
             m_rx.clear();
         }
     }
+    if (!m_damaged.isEmpty()) {
+        m_rx.clear();
+        emit signal_StreamDamaged(m_damaged);
+    }
 }
 
 void ZunCmdBuffer::parseFrames()
 {
     char head[ZunWire::HeaderSize];
-    while (m_rx.size() >= ZunWire::HeaderSize) {
+    while (m_rx.size() >= ZunWire::HeaderSize && m_damaged.isEmpty()) {
         m_rx.peek(head, ZunWire::HeaderSize);
         const quint16 id = qFromLittleEndian<quint16>(head);
         const quint16 len = qFromLittleEndian<quint16>(head + 2);
@@ -415,8 +433,30 @@ bool ZunCmdBuffer::handleBlockChunk(const QByteArray& payload)
         qDebug() << "ZunCmdBuffer: block chunk" << index << "out of order, block given up";
         return false;
     }
-    if (index == 0)
+    if (index == 0) {
+        // The length is the processor's word, not ours: a block longer than any of its
+        // kind would have the link collect whatever follows, without end.
+        const quint32 limit = blockLimitFor(m_cmd.getValue());
+        if (total > limit) {
+            const QString reason = QStringLiteral("a block read of kind %1 announced %2 bytes, more than the %3 a "
+                                                  "block of that kind can have")
+                                       .arg(m_cmd.getValue())
+                                       .arg(total)
+                                       .arg(limit);
+            qDebug().noquote() << "ZunCmdBuffer:" << reason << "- damaged reply, block given up";
+            m_damaged = reason;
+            m_stage = Stage::Idle;
+            CZunCmd out = m_cmd;
+            m_cmd = CZunCmd();
+            ++m_index;
+            out.setNotSent();
+            emit cmdProcessed(out);
+            // Nothing more is sent or read until the connection is made again.
+            dropRestOfGroup();
+            return true;
+        }
         m_total = total;
+    }
     if (quint32(n) != qMin<quint32>(ZunWire::ChunkSize, m_total - m_offset)) {
         qDebug() << "ZunCmdBuffer: block chunk" << index << "has a wrong length, block given up";
         return false;

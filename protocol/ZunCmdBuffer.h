@@ -54,6 +54,10 @@ public:
     // block transfer's deadline holds for each of its acknowledgements or chunks.
     void setLongDeadlines(const QHash<quint16, int>& byId);
     int deadlineFor(quint16 id) const;
+    // The longest block of each kind a block read may announce (by kind; others up to
+    // ZunWire::MaxBlockSize). Set before the link runs, read-only after.
+    void setBlockLimits(const QHash<quint16, quint32>& byKind);
+    quint32 blockLimitFor(quint16 kind) const;
     // Milliseconds until the command on the wire is overdue (0: it is), -1 when none waits.
     qint64 msToDeadline() const;
     // When the command on the wire is overdue, in ms of clockMs(); -1 when none waits.
@@ -75,6 +79,10 @@ public:
 signals:
     void txDataReady(QByteArray data);
     void cmdProcessed(CZunCmd cmd);
+    // The processor sent what no reply can be (a block longer than any of its kind): the
+    // request it answered came back not sent; what follows on the stream cannot be trusted,
+    // so the connection is to be dropped (abandonAll) and made again.
+    void signal_StreamDamaged(QString reason);
 
 private:
     enum class Stage { Idle, AwaitReply, AwaitBlockStartAck, AwaitChunkAck, AwaitBlockData };
@@ -107,5 +115,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_deadline = 0;               // on m_clock, for the stage in progress
     QHash<quint16, int> m_longDeadlines; // set before the link runs, read-only after
+    QHash<quint16, quint32> m_blockLimits; // likewise
     CCircularBuffer<char> m_rx;
+    QString m_damaged;                   // why the stream is given up, until abandonAll
 };

@@ -60,6 +60,26 @@ quint16 ZunIcmpSweep::checksum(const QByteArray& data)
     return quint16(~sum & 0xFFFF);
 }
 
+bool ZunIcmpSweep::isEchoReply(const char* data, int size, bool withIpHeader, quint16 id)
+{
+    int off = 0;
+    if (withIpHeader) {
+        // The header's own length word decides where the ICMP message starts: an IPv4
+        // header is 20 to 60 bytes, and the message's first 8 bytes must follow it.
+        if (size < 20 || quint8(data[0]) >> 4 != 4)
+            return false;
+        off = (quint8(data[0]) & 0x0F) * 4;
+        if (off < 20 || size < off + 8)
+            return false;
+        const quint16 rid = quint16((quint8(data[off + 4]) << 8) | quint8(data[off + 5]));
+        if (rid != id)
+            return false;
+    } else if (size < 8) {
+        return false;
+    }
+    return quint8(data[off]) == EchoReply;
+}
+
 bool ZunIcmpSweep::ping(const QList<QHostAddress>& hosts, int timeoutMs, QString* error)
 {
     m_replies = 0;
@@ -113,20 +133,7 @@ bool ZunIcmpSweep::ping(const QList<QHostAddress>& hosts, int timeoutMs, QString
         const ssize_t n = ::recvfrom(sock.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n <= 0)
             continue;
-        int off = 0;
-        if (raw) {
-            // A raw socket hands over the IP header too (and every ICMP message of the host).
-            const int ihl = (quint8(buf[0]) & 0x0F) * 4;
-            if (n < ihl + 8)
-                continue;
-            off = ihl;
-            const quint16 rid = quint16((quint8(buf[off + 4]) << 8) | quint8(buf[off + 5]));
-            if (rid != id)
-                continue;
-        } else if (n < 8) {
-            continue;
-        }
-        if (quint8(buf[off]) != EchoReply)
+        if (!isEchoReply(buf, int(n), raw, id))
             continue;
         if (pending.remove(ntohl(from.sin_addr.s_addr)))
             ++m_replies;

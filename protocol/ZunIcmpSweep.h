@@ -33,6 +33,10 @@ public:
 
     // The Internet checksum of an ICMP message.
     static quint16 checksum(const QByteArray& data);
+    // Whether a received datagram is an echo reply to our requests (identifier id): with
+    // its IPv4 header in front (a raw socket, which hands over every ICMP message of the
+    // host) or without (an ICMP datagram socket, whose kernel matches the identifier).
+    static bool isEchoReply(const char* data, int size, bool withIpHeader, quint16 id);
 
 private:
     int m_replies = 0;

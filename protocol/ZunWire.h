@@ -23,6 +23,9 @@ constexpr int ParReplySize = 4;          // payload of a parameter read: value, 
 constexpr int BlockChunkOverhead = 10;   // kind, chunk index, u32 total, ..., sum
 constexpr int MaxReplyPayload = 64;      // longest payload of an ordinary reply
 constexpr int ImageWords = 1700;         // parameter numbers below this are image words
+// The processor's transfer buffer: no block, in either direction, is longer (twice the
+// flash, so a flash entry, the directory and the parameter image all fit).
+constexpr quint32 MaxBlockSize = 4 * 1024 * 1024;
 
 // The 16-bit sum of a chunk's bytes (each byte taken unsigned, the sum modulo 65536).
 inline quint16 byteSum(const char* data, int size)

@@ -16,7 +16,7 @@ cmake --build "$dir" -j"$(nproc)" --target fuzz_all
 rm -rf "$dir/seeds" "$dir/corpus" "$dir/findings"
 "$dir/tests/fuzz/fuzz_seeds" "$dir/seeds" >/dev/null
 failed=()
-targets=(udp tcp image memdir fir csv setup configfolder liveimage eqlist replies dispatch neighbours ini)
+targets=(udp tcp image memdir fir csv setup configfolder liveimage eqlist replies dispatch neighbours icmp ini)
 # Leaks are findings too; only the platform's own objects are suppressed, each with its
 # reason in the file.
 export LSAN_OPTIONS="suppressions=$here/tests/fuzz/lsan.supp:print_suppressions=0"

@@ -1394,9 +1394,14 @@ QByteArray CZun::deviceNameBytes(const QString& name)
 {
     // One fixed 8-bit encoding, the one the announce is read in: exactly 24 bytes, at
     // least one blank after the name.
-    QByteArray bytes = name.left(23).toLatin1();
-    bytes.append(QByteArray(24 - bytes.size(), ' '));
+    QByteArray bytes = name.left(DeviceNameLength).toLatin1();
+    bytes.append(QByteArray(DeviceNameLength + 1 - bytes.size(), ' '));
     return bytes;
+}
+
+QString CZun::heldDeviceName(const QString& name)
+{
+    return QString::fromLatin1(deviceNameBytes(name)).trimmed();
 }
 
 void CZun::SaveDeviceName(const QString& name)
@@ -1404,7 +1409,9 @@ void CZun::SaveDeviceName(const QString& name)
     CZunMetaCmd meta(0xFF00, 24, deviceNameBytes(name));
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveDeviceName"));
     SendMetaCmd(meta);
-    m_name = name;
+    // Not the name asked for: a longer one is cut, and the title and the network list
+    // show what the processor announces.
+    m_name = heldDeviceName(name);
     m_nameGiven = true;
 }
 

@@ -238,9 +238,12 @@ public:
 
     // --- front panel, name and defaults ------------------------------------------------
     // The name goes to the processor as exactly 24 Latin-1 bytes (at most 23 characters,
-    // blank padded); the device object keeps the whole name.
+    // blank padded); the device object's name becomes what the processor then holds.
+    static constexpr int DeviceNameLength = 23;
     void SaveDeviceName(const QString& name);
     static QByteArray deviceNameBytes(const QString& name);
+    // The name as the processor holds and announces it after SaveDeviceName(name).
+    static QString heldDeviceName(const QString& name);
     void SetKeyLock(bool lock);
     // pins = old PIN | new PIN << 16; the command carries the old PIN, the reply
     // dispatcher sends the new one when the processor has accepted it.

@@ -834,7 +834,7 @@ bool CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
         m_zun->SetCopyFIRCoeffs(2, ZunC::CopyFIRCoeffsMode(mode1));
     const bool boot = !m_zun->GetDSPProgramManager()->isRunning(program[0], program[1]);
     m_zun->ActivateDSPProgram(program[0], program[1]);
-    ZunWaitMs(50);
+    ZunWaitMs(m_bootPauseMs.load());
     // A DSP whose set is kept is loaded again only after a boot: otherwise it goes on
     // running its coefficients (copied ones included) untouched.
     bool loading = false;

@@ -51,6 +51,9 @@ public:
     static const CZunParam& LimImpedanceRange();
 
     QStandardItemModel* GetFirModel() const { return m_model; }
+    // The pause between a DSP program's activation and the load of its sets (50 ms); tools
+    // without a processor set 0.
+    void setBootPauseMs(int ms) { m_bootPauseMs.store(ms); }
     QShPtrFLE GetFIRFilter(uint id) const;
     int GetFIRFilterPos(uint id) const;
     QShPtrFLE GetFIRFilterCopy(uint id) const;
@@ -154,6 +157,7 @@ private:
     QList<QShPtrFLE> m_sets;
     QShPtrFLE m_active[2];
     QStandardItemModel* m_model = nullptr;
+    std::atomic<int> m_bootPauseMs{50};
     std::atomic<quint32> m_pendingDownloads{0};
     std::atomic<quint32> m_pendingUploads{0};
     // The list mutex: serialises list changes with the transfers (held across each).

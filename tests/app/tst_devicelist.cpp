@@ -413,26 +413,33 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
-    void recallSetupCountsFromOne_data()
+    // One numbering in the network monitor's forms: the upload form's rows read "0: ---"
+    // onwards, and the recall form asks for the same numbers.
+    void recallSetupCountsAsTheUploadFormDoes_data()
     {
         QTest::addColumn<int>("chosen");
         QTest::addColumn<int>("requested");
-        QTest::newRow("1") << 1 << 0;
-        QTest::newRow("30") << 30 << 29;
+        QTest::newRow("first position") << 0 << 0;
+        QTest::newRow("position 3") << 3 << 3;
+        QTest::newRow("last position") << 29 << 29;
     }
 
-    void recallSetupCountsFromOne()
+    void recallSetupCountsAsTheUploadFormDoes()
     {
         QFETCH(int, chosen);
         QFETCH(int, requested);
         ZunNetworkTableView view;
         QSignalSpy spy(&view, &ZunNetworkTableView::requestSelectSetup);
+        int lowest = -1;
         whenModal([&](QWidget* w) {
             QCOMPARE(w->windowTitle(), QString("Recall Setup"));
-            w->findChild<QSpinBox*>("spinBox")->setValue(chosen);
+            auto* box = w->findChild<QSpinBox*>("spinBox");
+            lowest = box->minimum();
+            box->setValue(chosen);
             w->findChild<QPushButton*>("bttnRecall")->click();
         });
         view.selectSetup();
+        QCOMPARE(lowest, 0);
         QCOMPARE(spy.size(), 1);
         QCOMPARE(spy[0][1].value<quint16>(), quint16(requested));
     }

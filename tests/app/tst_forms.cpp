@@ -1,5 +1,6 @@
 // The selection forms: when Upload and Remove may be pressed, what the forms hand back, and
 // that each opens with its texts whole.
+#include "CZunSetupManager.h"
 #include "ChangePINForm.h"
 #include "RemoveForm.h"
 #include "SelectIntegerForm.h"
@@ -174,6 +175,36 @@ private slots:
         form.comboBox->setEditable(true);
         form.set_SelectedPosition(1);
         QCOMPARE(form.comboBox->lineEdit()->selectedText(), QString("Beta"));
+    }
+
+    // Mended: a click into the name field of an empty position and a typed name stored
+    // "---                   St"; a named position's name is typed over as a whole.
+    void nameTypedIntoTheFieldIsTheName_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("click");
+        QTest::newRow("empty position, clicked") << 1 << true;
+        QTest::newRow("empty position, typed at once") << 1 << false;
+        QTest::newRow("named position, typed at once") << 0 << false;
+    }
+
+    void nameTypedIntoTheFieldIsTheName()
+    {
+        QFETCH(int, row);
+        QFETCH(bool, click);
+        RemoveForm form;
+        form.comboBox->setEditable(true);
+        form.comboBox->setInsertPolicy(QComboBox::InsertAtCurrent);
+        QStringListModel names({QStringLiteral("Main"), QString::fromLatin1(CZunSetupManager::EmptyRowText)});
+        form.setModel(&names);
+        form.show();
+        form.set_SelectedPosition(row);
+        QLineEdit* edit = form.comboBox->lineEdit();
+        if (click)
+            QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(edit->width() - 4, edit->height() / 2));
+        QTest::keyClicks(edit, QStringLiteral("Stage"));
+        QCOMPARE(form.currentText(), QStringLiteral("Stage"));
+        QCOMPARE(form.getSelectedPosition(), row);
     }
 
     void selectIntegerStaysInRange()

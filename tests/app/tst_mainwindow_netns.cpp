@@ -538,6 +538,31 @@ private slots:
         QCOMPARE(zun(Changing)->GetFirmwareVersion(), quint16(1080));
     }
 
+    // Mended: quitting during a configuration load ended it at once, without a word (a
+    // load stopped after 2 of 20 sets). Quitting while a window writes to its processor
+    // asks first, naming what would be left part-written; anything but "Quit anyway" waits.
+    void quittingWhileAWindowWritesAsksFirst()
+    {
+        m_window->newDevice(Fw1080);
+        ZunControlDlg* w = m_window->deviceWindow(Fw1080);
+        QVERIFY(w);
+        QVERIFY(QTest::qWaitFor([&] { return tabsEnabled(w, true); }, 20000));
+        w->showAdvancedSettings(true);
+        ZunMaintenanceActions* actions = w->advancedTab()->maintenance();
+        QVERIFY(m_window->quitQuestion().isEmpty());
+        emit actions->longOperationStarted(ZunLongOperation::ConfigLoad);
+        m_boxes.clear();
+        QVERIFY(!m_window->close());
+        QVERIFY(m_window->isVisible() && m_window->deviceWindow(Fw1080));
+        QCOMPARE(m_boxes.size(), 1);
+        QVERIFY2(m_boxes[0].contains("Zun 257 (Alpha): a configuration load") && m_boxes[0].contains("part-written"),
+                 qPrintable(m_boxes[0]));
+        emit actions->longOperationFinished(ZunLongOperation::ConfigLoad);
+        QVERIFY(m_window->quitQuestion().isEmpty());
+        sub(w)->close();
+        QTRY_VERIFY(!m_window->deviceWindow(Fw1080));
+    }
+
     void closingKeepsTheGeometry()
     {
         m_window->close();

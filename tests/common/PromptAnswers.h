@@ -17,6 +17,7 @@ public:
     bool collect = false; // the low-memory offer of a garbage collection
     QString folderChoice, textChoice, firmware;
     quint16 oldPin = 0, newPin = 0;
+    int textLimit = -1; // the last limited field's length
     std::function<bool(CZunConfigWizard&)> wizard;
     QStringList shown;
 
@@ -34,6 +35,14 @@ public:
     {
         shown << initial;
         *answer = textChoice;
+        return true;
+    }
+    // As the dialog's field does: no more than it takes.
+    bool textUpTo(const QString&, const QString&, const QString& initial, int maxLength, QString* answer) override
+    {
+        shown << initial;
+        textLimit = maxLength;
+        *answer = textChoice.left(maxLength);
         return true;
     }
     QString firmwareFile(const QString&) override { return firmware; }

@@ -25,6 +25,10 @@ inline CZun* device()
         init();
         home->storeConfigDir();
         zun = new QSharedPointer<CZun>(zunOfflineDevice());
+        // No processor answers: the pauses that give one time to boot or to switch its
+        // routing would only make every input wait (a FIR activation's 50 ms).
+        (*zun)->SetRoutingPauseMs(0);
+        (*zun)->GetFIRLimManager()->setBootPauseMs(0);
         // The device's threads end before the process's own globals go (exit handlers
         // run before the destructors of statics made earlier, such as Qt's).
         std::atexit([]() {

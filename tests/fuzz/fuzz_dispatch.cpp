@@ -88,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CZunStatusBuffer* image = zun->GetStatusBuffer();
     const CCmdMap& map = *zun->GetCmdMap();
     Input in(data, size);
+    QList<CZunCmd> replies;
     while (!in.atEnd()) {
         const quint16 c = in.pick(map, Commands);
         const quint16 v = in.pick(map, Values, true);
@@ -98,9 +99,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (size_t bit = 0; bit < sizeof(States) / sizeof(*States); ++bit)
             if (flags >> bit & 1)
                 (cmd.*States[bit])();
-        // As the link hands it over: in the image's thread, one reply after another.
-        QMetaObject::invokeMethod(image, [image, cmd]() { image->cmdCallback(cmd); }, Qt::BlockingQueuedConnection);
+        replies << cmd;
     }
+    // As the link hands them over: in the image's thread, one reply after another. One
+    // hop for all of them: a hop per reply made the run wait on the thread switches (about
+    // 90 per input), not on the dispatcher.
+    QMetaObject::invokeMethod(
+        image,
+        [image, &replies]() {
+            for (const CZunCmd& cmd : qAsConst(replies))
+                image->cmdCallback(cmd);
+        },
+        Qt::BlockingQueuedConnection);
     // The device's queued reactions (hardware, directory, rebuilds) run here.
     ZunFuzz::settle(zun);
     try {

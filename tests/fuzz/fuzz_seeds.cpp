@@ -152,6 +152,12 @@ void seeds(const QString& scratch)
     put("tcp", "block-write", QByteArray("\x03\x10", 2) + acks);
     put("tcp", "refusal", QByteArray("\x01\x03", 2)
                               + frame(ZunWire::Refusal, le(quint16(0xFF83), ZunWire::ParRead, quint16(3))));
+    // Block runs (selector 6): a block of 2^31 bytes, and the start of one that fills the
+    // transfer buffer.
+    put("tcp", "block-run-huge", QByteArray("\x06\x3f\x01", 3) + le(quint32(0x80000000u), quint16(0), quint16(20))
+                                     + QByteArray(1, 'h'));
+    put("tcp", "block-run-full", QByteArray("\x06\xff\x01", 3) + le(ZunWire::MaxBlockSize, quint16(0), quint16(20))
+                                     + QByteArray(1, 'f'));
 
     // Parameter images of every firmware, also in the two older sizes.
     for (quint16 version = 1075; version <= 1080; ++version)
@@ -253,6 +259,11 @@ void seeds(const QString& scratch)
     put("neighbours", "arp", "IP address       HW type     Flags       HW address            Mask     Device\n"
                              "10.77.0.11       0x1         0x2         5a:75:6e:00:01:02     *        zbr0\n"
                              "10.77.0.12       0x1         0x0         00:00:00:00:00:00     *        zbr0\n");
+
+    // ICMP echo replies: from a raw socket (IPv4 header in front) and a datagram socket.
+    const QByteArray echo = QByteArray::fromHex("0000abcd12340001") + "ZunScan!";
+    put("icmp", "raw-reply", QByteArray(1, '\1') + QByteArray::fromHex("4500001c00000000400100000a4d000b0a4d0001") + echo);
+    put("icmp", "datagram-reply", QByteArray(1, '\0') + echo);
 
     // The start-up INI file.
     put("ini", "config", "developer=1\nverboseLevel=3\nuseNIC=2\nSignalDetectionLevelIn=-60\n"

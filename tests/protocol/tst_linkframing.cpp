@@ -284,6 +284,59 @@ private slots:
         QVERIFY(buf.isIdle());
     }
 
+    // A block's length is the processor's word: one longer than any block of its kind is a
+    // damaged reply at its first chunk, never memory collected for it.
+    void blockLongerThanItsKindIsADamagedReply_data()
+    {
+        QTest::addColumn<quint16>("kind");
+        QTest::addColumn<quint32>("total");
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("flash block of 2^31 bytes") << quint16(7) << 0x80000000u << true;
+        QTest::newRow("flash block past the transfer buffer") << quint16(7) << ZunWire::MaxBlockSize + 1 << true;
+        QTest::newRow("flash block filling the transfer buffer") << quint16(7) << ZunWire::MaxBlockSize << false;
+        QTest::newRow("status record over one chunk") << quint16(8) << quint32(ZunWire::ChunkSize + 1) << true;
+    }
+
+    void blockLongerThanItsKindIsADamagedReply()
+    {
+        QFETCH(quint16, kind);
+        QFETCH(quint32, total);
+        QFETCH(bool, damaged);
+        ZunCmdBuffer buf;
+        buf.setBlockLimits({{8, quint32(ZunWire::ChunkSize)}});
+        QSignalSpy done(&buf, &ZunCmdBuffer::cmdProcessed);
+        QSignalSpy broken(&buf, &ZunCmdBuffer::signal_StreamDamaged);
+        QSignalSpy tx(&buf, &ZunCmdBuffer::txDataReady);
+        CZunMetaCmd g(0xFF04, kind);
+        g.appendCmd(40, 1);
+        buf.append(g);
+        buf.append(CZunMetaCmd(41, 2));
+        const QByteArray chunk(4096, 'h');
+        for (quint16 i = 0; i < 64; ++i)
+            buf.receive(blockChunk(kind, i, total, chunk));
+        if (!damaged) {
+            QCOMPARE(done.count(), 0); // still collecting its 1024 chunks
+            QCOMPARE(broken.count(), 0);
+            return;
+        }
+        QCOMPARE(broken.count(), 1);
+        QVERIFY(broken.at(0).at(0).toString().contains(QString::number(total)));
+        // The read and the rest of its group come back at once; nothing more goes out on a
+        // stream given up, and what waits comes back when the connection ends.
+        QCOMPARE(done.count(), 2);
+        QVERIFY(cmdAt(done, 0).isNotSent() && !cmdAt(done, 0).isDone() && cmdAt(done, 0).getReply().isEmpty());
+        QVERIFY(cmdAt(done, 1).isNotSent());
+        QCOMPARE(tx.count(), 1);
+        buf.abandonAll();
+        QCOMPARE(done.count(), 3);
+        QCOMPARE(cmdAt(done, 2).getCmd(), quint16(41));
+        // A new connection works as before.
+        buf.append(CZunMetaCmd(42, 3));
+        buf.receive(frame(42, le16(3)));
+        QCOMPARE(done.count(), 4);
+        QVERIFY(cmdAt(done, 3).isDone());
+    }
+
     void unsolicitedStatusWordAndBlock()
     {
         ZunCmdBuffer buf;

@@ -190,6 +190,29 @@ private slots:
         QCOMPARE(m_col->cmds[4].replyWord(), quint16(3));
     }
 
+    // A faulty processor announces a block of 2^31 bytes: the read is a damaged reply, the
+    // connection is dropped with one message naming it, and the link is made again.
+    void hugeBlockDropsTheConnectionCleanly()
+    {
+        QString text;
+        connect(m_link.get(), &ZunBaseComm::signal_NetworkError, m_col.get(), [&text](QString t) { text = t; });
+        QVERIFY(m_sim->control("hugeblock"));
+        m_link->sendCmd(0xFF04, nr("ID_Block_Flash"));
+        m_link->sendCmd(nr("Cmd_MemID0"), 3);
+        QVERIFY(waitCmds(2));
+        QVERIFY(m_col->cmds[0].isNotSent() && m_col->cmds[0].getReply().isEmpty());
+        QVERIFY(m_col->cmds[1].isNotSent());
+        QVERIFY(waitUntil([&]() { return m_col->networkErrors > 0; }, 10000));
+        QVERIFY2(text.contains(QLatin1String("damaged reply")) && text.contains(QLatin1String("2147483648")), qPrintable(text));
+        QVERIFY(waitUntil([&]() { return !m_link->isConnected(); }, 10000));
+        QVERIFY(connectLink());
+        m_link->sendCmd(nr("Cmd_MemID0"), 4);
+        QVERIFY(waitCmds(3));
+        QVERIFY(m_col->cmds[2].isDone());
+        QCOMPARE(m_col->cmds[2].replyWord(), quint16(4));
+        QCOMPARE(m_col->networkErrors, 1);
+    }
+
     // After a damaged block the device object empties the link's buffer from its own thread
     // while the link thread goes on with the groups queued behind it. Done many times, every
     // command still comes back exactly once and the link stays in step.

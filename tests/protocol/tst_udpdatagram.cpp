@@ -226,6 +226,37 @@ private slots:
         m[3] = char(c & 0xFF);
         QCOMPARE(ZunIcmpSweep::checksum(m), quint16(0));
     }
+
+    // What the sweep counts as an answer: the header's length word is the processor's (or
+    // any host's) byte, never trusted past the datagram.
+    void icmpEchoReplies_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("withIpHeader");
+        QTest::addColumn<bool>("reply");
+        const QByteArray echo = QByteArray::fromHex("0000abcd12340001") + "ZunScan!";
+        const QByteArray ip = QByteArray::fromHex("4500001c000000004001000"
+                                                  "00a4d000b0a4d0001");
+        QTest::newRow("raw reply") << ip + echo << true << true;
+        QTest::newRow("raw reply, header with options") << QByteArray::fromHex("46") + ip.mid(1) + QByteArray(4, '\1') + echo
+                                                         << true << true;
+        QTest::newRow("raw reply of another program") << ip + QByteArray::fromHex("0000abcd43210001") << true << false;
+        QTest::newRow("raw echo request") << ip + QByteArray::fromHex("0800abcd12340001") << true << false;
+        QTest::newRow("header length 0") << QByteArray::fromHex("40") + ip.mid(1) + echo << true << false;
+        QTest::newRow("header length past the datagram") << QByteArray::fromHex("4f") + ip.mid(1) + echo << true << false;
+        QTest::newRow("no IPv4 header") << QByteArray::fromHex("65") + ip.mid(1) + echo << true << false;
+        QTest::newRow("shorter than a header") << ip.left(12) << true << false;
+        QTest::newRow("datagram socket reply") << echo << false << true;
+        QTest::newRow("datagram socket, short") << echo.left(7) << false << false;
+    }
+
+    void icmpEchoReplies()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, withIpHeader);
+        QFETCH(bool, reply);
+        QCOMPARE(ZunIcmpSweep::isEchoReply(datagram.constData(), datagram.size(), withIpHeader, 0x1234), reply);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstUdpDatagram)

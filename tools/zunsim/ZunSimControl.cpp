@@ -85,6 +85,7 @@ bool ZunSimControl::apply(const QString& line)
         f.corruptBlocks = a;
         return true;
     }
+    if (cmd == QLatin1String("hugeblock")) { f.hugeBlock = on; return true; }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }
     if (cmd == QLatin1String("failcheck")) { f.failCheck = on; return true; }
     if (cmd == QLatin1String("refuse") && (w.size() == 2 || w.size() == 3)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZunSimFlash.h"
+#include "ZunWire.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -43,6 +44,7 @@ public:
                                       // either direction: a received chunk fails its sum,
                                       // a sent chunk carries a wrong byte
         int replyDelayMs = 0;         // delays every TCP reply
+        bool hugeBlock = false;       // the next block read announces 2^31 bytes (once)
         bool failUpload = false;      // refuses every copy into the flash with Msg_ErrFlash
         bool failCheck = false;       // finds every uploaded firmware image damaged
     };
@@ -74,7 +76,7 @@ public:
     ZunSimFlash& flash() { return m_flash; }
     Maintenance& maintenance() { return m_maint; }
     // The largest block the transfer buffer takes.
-    static constexpr int TransferBufferSize = 4 * 1024 * 1024;
+    static constexpr int TransferBufferSize = int(ZunWire::MaxBlockSize);
 
     quint16 versionWord() const { return quint16((m_id.firmware & 0x0FFF) | (m_id.revision << 12)); }
 

@@ -264,6 +264,7 @@ void ZunSimTcpSession::handleChunk(QByteArray chunk, quint16 sum)
 void ZunSimTcpSession::sendBlock(quint16 kind, const QByteArray& data)
 {
     bool corrupt = false;
+    bool huge = false;
     {
         QMutexLocker lock(&m_device->mutex());
         int& left = m_device->faults().corruptBlocks;
@@ -271,6 +272,22 @@ void ZunSimTcpSession::sendBlock(quint16 kind, const QByteArray& data)
             corrupt = true;
             --left;
         }
+        huge = m_device->faults().hugeBlock;
+        m_device->faults().hugeBlock = false;
+    }
+    if (huge) {
+        // A faulty processor: a length no block can have, and chunks that seem to fill it
+        // (as many as a client that believed it would take 2 MiB).
+        QByteArray payload(ZunWire::BlockChunkOverhead + ZunWire::ChunkSize, 'h');
+        qToLittleEndian<quint16>(kind, payload.data());
+        qToLittleEndian<quint32>(0x80000000u, payload.data() + 4);
+        for (quint16 index = 0; index < 512; ++index) {
+            qToLittleEndian<quint16>(index, payload.data() + 2);
+            qToLittleEndian<quint16>(ZunWire::byteSum(payload.constData() + 8, ZunWire::ChunkSize),
+                                     payload.data() + 8 + ZunWire::ChunkSize);
+            reply(ZunWire::BlockRead, payload);
+        }
+        return;
     }
     const quint32 total = quint32(data.size());
     quint16 index = 0;

@@ -36,7 +36,8 @@ int main(int argc, char** argv)
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Emulated Zun processor. Control lines on stdin: "
                                                "silent [off], nobroadcast [off], droplink [block|reply CMD|off] (at the next command, at the next block write, or in place of the reply to command CMD, which runs), corrupt [N|off] "
-                                               "(damages one chunk of each of the next N blocks, 1 by default), "
+                                               "(damages one chunk of each of the next N blocks, 1 by default), hugeblock [off] "
+                                               "(the next block read announces 2^31 bytes), "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "

@@ -1,5 +1,6 @@
 #include "RemoveForm.h"
 
+#include "CZunSetupManager.h"
 #include "ZunFormFit.h"
 #include "ZunPositionDelegate.h"
 #include "ZunStyle.h"
@@ -79,7 +80,15 @@ void RemoveForm::set_SelectedPosition(int position)
         bttnRemove->setEnabled(false);
     }
     if (comboBox->isEditable() && comboBox->lineEdit()) {
-        comboBox->lineEdit()->setCursorPosition(0);
-        comboBox->lineEdit()->selectAll();
+        QLineEdit* edit = comboBox->lineEdit();
+        // An empty position's placeholder is no name: a click into the field and a typed
+        // name would be appended to its padding. Its field starts empty, the placeholder
+        // shown greyed.
+        const QString empty = QString::fromLatin1(CZunSetupManager::EmptyRowText).trimmed();
+        edit->setPlaceholderText(empty);
+        if (edit->text().trimmed() == empty)
+            edit->clear();
+        edit->setCursorPosition(0);
+        edit->selectAll();
     }
 }

@@ -301,6 +301,17 @@ void ZunAdvancedSettingsWidget::beginLongOperation(ZunLongOperation operation)
     emit longOperationStarted();
 }
 
+QStringList ZunAdvancedSettingsWidget::runningOperations() const
+{
+    QStringList names;
+    for (ZunLongOperation op : {ZunLongOperation::FirChoice, ZunLongOperation::FirUpload, ZunLongOperation::SetupUpload,
+                                ZunLongOperation::Erase, ZunLongOperation::Restore, ZunLongOperation::ConfigLoad,
+                                ZunLongOperation::Firmware})
+        if (isRunning(op))
+            names << zunLongOperationText(op);
+    return names;
+}
+
 void ZunAdvancedSettingsWidget::endLongOperation(ZunLongOperation operation) { endLongOperations(bit(operation)); }
 
 void ZunAdvancedSettingsWidget::endLongOperations(int operations)

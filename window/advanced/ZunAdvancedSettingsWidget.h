@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QSharedPointer>
+#include <QStringList>
 #include <QWidget>
 
 class CZun;
@@ -37,6 +38,8 @@ public:
     ZunMaintenanceActions* maintenance() const { return m_maintenance; }
     // Whether that job is running (its wait cursor and disabled selectors are shown).
     bool isRunning(ZunLongOperation operation) const { return m_running & bit(operation); }
+    // The jobs running now, as the operator is told about them; each writes to the processor.
+    QStringList runningOperations() const;
 
 signals:
     void longOperationStarted();

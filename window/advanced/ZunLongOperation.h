@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // The jobs of the advanced tab whose end the device model reports later. Each ends only
 // with its own completion or failure: an image reload or another job's report leaves it
 // running.
@@ -13,3 +15,18 @@ enum class ZunLongOperation {
     Firmware,    // a firmware update up to the processor's restart
     GarbageCollection, // backup, erase and restore, up to the collection's own end
 };
+
+// The job as the operator is told about it ("Quitting now leaves %1 part-written").
+inline QString zunLongOperationText(ZunLongOperation operation)
+{
+    switch (operation) {
+    case ZunLongOperation::FirChoice: return QStringLiteral("the activation of a FIR set");
+    case ZunLongOperation::FirUpload: return QStringLiteral("a FIR set upload");
+    case ZunLongOperation::SetupUpload: return QStringLiteral("a setup upload");
+    case ZunLongOperation::Erase: return QStringLiteral("the erase of the flash");
+    case ZunLongOperation::Restore: return QStringLiteral("the restore of the default settings");
+    case ZunLongOperation::ConfigLoad: return QStringLiteral("a configuration load");
+    case ZunLongOperation::Firmware: return QStringLiteral("a firmware update");
+    }
+    return QString();
+}

@@ -261,7 +261,10 @@ void ZunMaintenanceActions::finishFwUpdate()
 void ZunMaintenanceActions::onSetDeviceName()
 {
     QString name;
-    if (m_prompts->text(tr("Enter desired device name"), tr("Device name:"), tr("Name"), &name) && !name.isEmpty())
+    // The field takes what the processor keeps: the name shown is then the one it holds.
+    if (m_prompts->textUpTo(tr("Enter desired device name"), tr("Device name:"), tr("Name"), CZun::DeviceNameLength,
+                            &name)
+        && !name.isEmpty())
         m_zun->SaveDeviceName(name);
 }
 

@@ -30,6 +30,9 @@ public:
         using ZunActionPrompts::ZunActionPrompts;
         // A line of text; false when cancelled.
         virtual bool text(const QString& title, const QString& label, const QString& initial, QString* answer);
+        // The same with a field that takes at most maxLength characters.
+        virtual bool textUpTo(const QString& title, const QString& label, const QString& initial, int maxLength,
+                              QString* answer);
         // A firmware file, or "" when cancelled.
         virtual QString firmwareFile(const QString& start);
         // The old and the new PIN words; false when cancelled.

@@ -5,6 +5,7 @@
 #include "UploadForm.h"
 
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QPushButton>
 
 // The operator's side of the maintenance actions: the program's own dialogs.
@@ -15,6 +16,22 @@ bool ZunMaintenanceActions::Prompts::text(const QString& title, const QString& l
     bool ok = false;
     *answer = QInputDialog::getText(m_parent, title, label, QLineEdit::Normal, initial, &ok);
     return ok;
+}
+
+bool ZunMaintenanceActions::Prompts::textUpTo(const QString& title, const QString& label, const QString& initial,
+                                              int maxLength, QString* answer)
+{
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(initial.left(maxLength));
+    if (auto* edit = dialog.findChild<QLineEdit*>())
+        edit->setMaxLength(maxLength);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *answer = dialog.textValue().left(maxLength);
+    return true;
 }
 
 QString ZunMaintenanceActions::Prompts::firmwareFile(const QString& start)

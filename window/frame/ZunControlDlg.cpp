@@ -686,6 +686,11 @@ void ZunControlDlg::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+QStringList ZunControlDlg::writingOperations() const
+{
+    return m_advancedTab ? m_advancedTab->runningOperations() : QStringList();
+}
+
 void ZunControlDlg::closeEvent(QCloseEvent* event)
 {
     if (m_zun) {

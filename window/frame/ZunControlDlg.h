@@ -55,6 +55,9 @@ public:
     quint16 deviceNumber() const { return m_nr; }
     // The Window-menu text: "Not connected" unless the device is connected.
     QString getDisplayName() const;
+    // What this window's operations are writing to the processor now (a configuration
+    // load, a FIR upload, a firmware update, ...); empty when nothing is.
+    QStringList writingOperations() const;
 
     // The frame a sub-window takes so that the pages show whole: at least the size they
     // need, as far as the view has room, and moved back into the view when it grew past its

@@ -311,7 +311,10 @@ private slots:
         QCOMPARE(g.commands().at(0).getValue(), quint16(24));
         QCOMPARE(g.commands().at(1).getCmd(), nr("Cmd_MemCopy"));
         QCOMPARE(g.commands().at(1).getValue(), nr("CmdS_SaveDeviceName"));
-        QCOMPARE(m_zun->GetName(), longName + QStringLiteral("xxxxxx"));
+        // The name the window shows is the one the processor keeps.
+        QCOMPARE(m_zun->GetName(), longName.left(CZun::DeviceNameLength));
+        m_zun->SaveDeviceName(QStringLiteral("  B\u00FChne \u4E2D  "));
+        QCOMPARE(m_zun->GetName(), QStringLiteral("B\u00FChne ?"));
         QCOMPARE(CZun::deviceNameBytes(longName), longName.left(23).toLatin1() + ' ');
         QCOMPARE(CZun::deviceNameBytes(QString()), QByteArray(24, ' '));
         // Characters outside Latin-1 are one byte each; Latin-1 ones read back unchanged.

@@ -51,19 +51,23 @@ private slots:
         m_rig.stop();
     }
 
-    // Name and PIN reach the processor; an address is checked before anything is sent.
+    // Name and PIN reach the processor; an address is checked before anything is sent. The
+    // name field takes no more than the processor keeps, and the window names the
+    // processor as it holds the name (a longer name was cut there while the title kept it).
     void nameAndPinAndAddress()
     {
         start();
-        m_answers->textChoice = QStringLiteral("Stage left");
+        m_answers->textChoice = QStringLiteral("Stage_left_main_hang_over_the_pit");
         m_actions->onSetDeviceName();
+        QCOMPARE(m_answers->textLimit, CZun::DeviceNameLength);
         m_answers->oldPin = CZun::pinWord(1, 2, 3, 4);
         m_answers->newPin = CZun::pinWord(4, 3, 2, 1);
         m_actions->onChangeSecurityPIN();
         QVERIFY(waitUntil([&]() {
             const QString s = state();
-            return field(s, "name") == QLatin1String("Stage") && field(s, "pin") == QStringLiteral("0x4321");
+            return field(s, "name") == QLatin1String("Stage_left_main_hang_ov") && field(s, "pin") == QStringLiteral("0x4321");
         }));
+        QCOMPARE(m_rig.zun->GetName(), QStringLiteral("Stage_left_main_hang_ov"));
 
         for (const char* bad : {"::1", "0.0.0.0", "255.255.255.255", "224.0.0.5", "127.0.0.1", "10.1.2", "10.1.2.256",
                                 "10.1.2.3.4", "ten.1.2.3"}) {
