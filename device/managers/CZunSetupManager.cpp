@@ -550,6 +550,8 @@ void CZunSetupManager::removeSetup(int position)
     CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
     meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
+    // A removal still waiting is never replaced by the next one: each holds its position.
+    meta.setSupersede(false);
     try {
         sendHeld(meta, Removal, position);
     } catch (const std::exception&) {
