@@ -5,13 +5,14 @@
 # off, the exit code is TSan's). Qt itself is not instrumented: tools/tsan/qtsync.cpp,
 # preloaded into every test of this build, tells the tool about Qt's locks and queued calls, and the
 # reports that come only from Qt's internals are suppressed in
-# tools/tsan/suppressions.txt, each with why. Needs Qt's private headers
-# (tools/install-deps.sh --tsan).
+# tools/tsan/suppressions.txt, each with why. Installs what it needs when missing (Qt's
+# private headers: tools/install-deps.sh --tsan).
 #   tools/run-tsan.sh [ctest -R regex, default: the device and window tests]
 # The full reports are in build-tsan/tsan-logs/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 pattern=${1:-'^(device|window)_'}
+"$here/tools/install-deps.sh" --tsan
 dir="$here/build-tsan"
 jobs=$(nproc)
 launcher=()

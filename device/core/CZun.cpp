@@ -180,9 +180,14 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
 
 CZun::~CZun()
 {
-    // No more replies into the image while it goes away.
-    QObject::disconnect(m_link, nullptr, m_image, nullptr);
-    QObject::disconnect(m_link, nullptr, this, nullptr);
+    // No more replies into the image, the managers or this object while they go away.
+    for (QObject* receiver : {static_cast<QObject*>(m_image), static_cast<QObject*>(m_dspProgramManager),
+                              static_cast<QObject*>(m_firLimManager), static_cast<QObject*>(m_setupManager),
+                              static_cast<QObject*>(this)})
+        QObject::disconnect(m_link, nullptr, receiver, nullptr);
+    // The managers' forwarders of failed blocks run in the link's thread: one started
+    // before the cut ends before any manager goes.
+    QMetaObject::invokeMethod(m_link, []() {}, Qt::BlockingQueuedConnection);
     // Reverse order of construction.
     if (stopWorker(m_setupThread))
         delete m_setupManager;
@@ -293,8 +298,24 @@ QString CZun::GetLogFolder() const
     return m_logFolder;
 }
 
-quint16 CZun::nr(const char* name) const { return m_map->getCmdNr(name); }
-quint16 CZun::nr(const QString& name) const { return m_map->getCmdNr(name); }
+QSharedPointer<CCmdMap> CZun::GetCmdMap() const
+{
+    QMutexLocker lock(&m_mapMutex);
+    return m_map;
+}
+
+// Looked up under the lock: a map replaced meanwhile stays alive until the lookup is done.
+quint16 CZun::nr(const char* name) const
+{
+    QMutexLocker lock(&m_mapMutex);
+    return m_map->getCmdNr(name);
+}
+
+quint16 CZun::nr(const QString& name) const
+{
+    QMutexLocker lock(&m_mapMutex);
+    return m_map->getCmdNr(name);
+}
 quint16 CZun::word(const char* name) const { return m_image->getValue(nr(name)); }
 quint16 CZun::word(const QString& name) const { return m_image->getValue(nr(name)); }
 bool CZun::linked() const { return m_image->isLinked(); }
@@ -585,7 +606,7 @@ void CZun::setKeepAlive(bool on)
     m_keepAliveOn = on;
     m_keepAliveStart = now();
     m_tcpCloseTime = on ? 15 : 0;
-    if (m_map->contains(QStringLiteral("Cmd_TCPCloseTime")))
+    if (GetCmdMap()->contains(QStringLiteral("Cmd_TCPCloseTime")))
         SendCmd(nr("Cmd_TCPCloseTime"), m_tcpCloseTime);
 }
 
@@ -606,7 +627,7 @@ void CZun::triggerTcpCheck()
     if (t > 10000) {
         onNetworkError(QStringLiteral("The connection to Zun nr. %1 seems to be lost. Time out: %2").arg(GetNr()).arg(t));
     } else if (t > 5000) {
-        if (m_map->contains(QStringLiteral("Cmd_TCPCloseTime")))
+        if (GetCmdMap()->contains(QStringLiteral("Cmd_TCPCloseTime")))
             SendCmd(nr("Cmd_TCPCloseTime"), m_tcpCloseTime);
     }
 }
@@ -643,7 +664,7 @@ void CZun::requestCmdStatus(quint16 cmd)
     if (cmd >= CZunStatusBuffer::ImageWords)
         return;
     CZunMetaCmd meta(ParRead, cmd);
-    if (m_map->contains(QStringLiteral("Cmd_SetupFlags")) && nr("Cmd_SetupFlags") != cmd)
+    if (GetCmdMap()->contains(QStringLiteral("Cmd_SetupFlags")) && nr("Cmd_SetupFlags") != cmd)
         meta.appendCmd(ParRead, nr("Cmd_SetupFlags"));
     meta.setSupersede(false);
     SendMetaCmd(meta);
@@ -995,7 +1016,10 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
             QStringLiteral("Firmware Version %1 is not supported").arg(record->firmware()).toStdString());
     if (map && map != m_map) {
         QObject::disconnect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZun::on_CmdMapChanged);
-        m_map = map;
+        {
+            QMutexLocker lock(&m_mapMutex);
+            m_map = map;
+        }
         QObject::connect(m_map.data(), &CCmdMap::signal_CmdMapChanged, this, &CZun::on_CmdMapChanged);
     }
     m_link->setFirmwareVersion(record->firmware(), record->revision());
@@ -1012,7 +1036,9 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
     m_routingManager->setCmdMap(m_map, m_library);
     const quint16 routing = record->routingWord();
     m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
-    m_dspProgramManager->initialize();
+    // In the manager's thread: an upload there holds its lock until the processor has
+    // answered the last block, which this thread must not wait for.
+    QMetaObject::invokeMethod(m_dspProgramManager, "initialize", Qt::BlockingQueuedConnection);
     m_firmwareUpdating = false;
 }
 
@@ -1146,12 +1172,12 @@ void CZun::SetIP(quint32 address)
 
 QMap<int, QString> CZun::GetClockKeys() const
 {
-    return m_map->GetStringMapForKeysBeginningWith(QStringLiteral("Inf_Sel_Clk_"));
+    return GetCmdMap()->GetStringMapForKeysBeginningWith(QStringLiteral("Inf_Sel_Clk_"));
 }
 
 QMap<int, QString> CZun::GetExtClockKeys() const
 {
-    return m_map->GetStringMapForKeysBeginningWith(QStringLiteral("Inf_Sel_ExtClk_"));
+    return GetCmdMap()->GetStringMapForKeysBeginningWith(QStringLiteral("Inf_Sel_ExtClk_"));
 }
 
 // --- delays and delay memory -------------------------------------------------------------

@@ -63,7 +63,8 @@ public:
     QString GetName() const;
     int GetNr() const { return m_nr.load(); }
     void SetNr(int nr) { m_nr.store(nr); }
-    QSharedPointer<CCmdMap> GetCmdMap() const { return m_map; }
+    // Any thread: a firmware change replaces the map in the device object's thread.
+    QSharedPointer<CCmdMap> GetCmdMap() const;
     QSharedPointer<CRoutingLibrary> GetRoutingLibrary() const { return m_library; }
     CZunStatusBuffer* GetStatusBuffer() const { return m_image; }
     CRoutingManager* GetRoutingManager() const { return m_routingManager; }
@@ -390,6 +391,8 @@ private:
     QSharedPointer<ZunDeviceStats> m_record;
     bool m_nameGiven = false; // SaveDeviceName named it: that name holds
     ZunBaseComm* m_link = nullptr;
+    // Read by the managers' threads too; replaced only under m_mapMutex.
+    mutable QMutex m_mapMutex;
     QSharedPointer<CCmdMap> m_map;
     std::atomic<int> m_nr{0};
     CMemoryManager* m_memoryManager = nullptr;

@@ -467,7 +467,11 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     const bool firstInFlight = !m_listedBefore.contains(position);
     if (firstInFlight)
         m_listedBefore.insert(position, before);
-    m_setups[position] = setup;
+    {
+        // Other threads read the list (the control window's title) while this one runs.
+        QMutexLocker lock(m_lock);
+        m_setups[position] = setup;
+    }
     modelRow(position, setup->GetSetupName(), QVariant(setup->GetCRC()), false);
     const QByteArray image = setup->toByteArray();
     CZunMetaCmd meta(BlockWrite, quint16(image.size()), image);
@@ -546,13 +550,18 @@ void CZunSetupManager::removeSetup(int position)
         fail(QStringLiteral("Empty setups can not be deleted."));
     takeHold(Removal, position);
     ZunSetup* const before = m_setups.at(position).data();
-    // The entry is emptied, not taken out: the other setups keep their positions.
-    m_setups[position] = nullptr;
+    {
+        // The entry is emptied, not taken out: the other setups keep their positions.
+        QMutexLocker lock(m_lock);
+        m_setups[position] = nullptr;
+    }
     m_removing.insert(position);
     modelRow(position, QString::fromLatin1(EmptyRowText), QVariant(), false);
     CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
     meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
+    // A removal still waiting is never replaced by the next one: each holds its position.
+    meta.setSupersede(false);
     try {
         sendHeld(meta, Removal, position);
     } catch (const std::exception&) {
@@ -582,7 +591,11 @@ void CZunSetupManager::StoreSetup(const quint16& position, QString name)
                  .arg(position)
                  .arg(mm->setupListSize()));
     QMutexLocker lock(m_lock);
-    m_removing.remove(position);
+    // The removal marks belong to the manager's thread: queued before the store is sent,
+    // the position is unmarked there before anything the store's answer starts.
+    QMetaObject::invokeMethod(
+        this, [this, position]() { m_removing.remove(position); },
+        QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
     const QByteArray payload = CZunStatusBuffer::encodeSetupName(name);
     CZunMetaCmd meta(nr("ID_RX_Block_Start"), nr("ID_LengthSetupName"), payload);
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_SaveSetupName"));

@@ -28,8 +28,8 @@ class ZunSetup;
 // for outstanding transfers while the manager's own slots go on. That wait has a time
 // limit: a completion that never comes (a lost reply) must not freeze the caller; the
 // device object's (GUI) thread never waits and reads the list as it is. A lost link gives
-// back every hold and count its transfers took. The list itself has a lock of its own
-// that is only ever held briefly.
+// back every hold and count its transfers took. The list itself has a lock of its own,
+// taken for every change of an entry and only ever held briefly.
 //
 // The manager owns every setup it lists (also the ones handed to UploadSetup) and deletes
 // them only when it is destroyed, so a pointer from GetSetup stays valid.
@@ -128,5 +128,6 @@ private:
     QHash<int, QPointer<ZunSetup>> m_listedBefore; // uploads in flight: what their row showed
     // Positions removed whose deletion the processor has not yet confirmed nor the directory
     // shown: a download of one, asked before the removal, answers with the removed setup.
+    // The manager's thread only.
     QSet<int> m_removing;
 };

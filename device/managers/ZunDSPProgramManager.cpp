@@ -140,18 +140,24 @@ void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record)
     meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F")));
     meta.setSupersede(false);
 
-    m_lock.lock();
+    m_transferLock.lock();
     ++m_heldLevels;
-    m_programs.append(program);
-    ++m_pendingUploads;
+    {
+        QMutexLocker lock(&m_lock);
+        m_programs.append(program);
+        ++m_pendingUploads;
+    }
     m_uploading.append(program.progID());
     m_uploadingImages.append(image);
     if (m_zun->SendMetaCmd(meta) != 0) {
         // Not sent: nothing will complete it, and it is not on its way.
         m_uploading.removeLast();
         m_uploadingImages.removeLast();
-        --m_pendingUploads;
-        m_programs.removeAll(program);
+        {
+            QMutexLocker lock(&m_lock);
+            --m_pendingUploads;
+            m_programs.removeAll(program);
+        }
         release();
         if (keptByReportedLoss(m_zun, program.fileName()))
             return;
@@ -166,7 +172,7 @@ void ZunDSPProgramManager::release()
     if (m_heldLevels <= 0)
         return;
     --m_heldLevels;
-    m_lock.unlock();
+    m_transferLock.unlock();
 }
 
 void ZunDSPProgramManager::on_DSPProgUploaded(bool ok)
@@ -231,10 +237,11 @@ bool ZunDSPProgramManager::isRunning(quint16 id0, quint16 id1) const
     ZunDSPProgramInfo p0(id0, fw), p1(id1, fw);
     p0.setDSPType(type);
     p1.setDSPType(type);
-    const CCmdMap& map = *m_zun->GetCmdMap();
+    // A reference of our own: the device object may take another map meanwhile.
+    const QSharedPointer<CCmdMap> map = m_zun->GetCmdMap();
     const CZunStatusBuffer* image = m_zun->GetStatusBuffer();
-    return image->getValue(map.getCmdNr("Cmd_0_DSP_ID")) == p0.progID()
-        && (!m_zun->GetHardwareInfo().isDoubleBoard() || image->getValue(map.getCmdNr("Cmd_1_DSP_ID")) == p1.progID());
+    return image->getValue(map->getCmdNr("Cmd_0_DSP_ID")) == p0.progID()
+        && (!m_zun->GetHardwareInfo().isDoubleBoard() || image->getValue(map->getCmdNr("Cmd_1_DSP_ID")) == p1.progID());
 }
 
 void ZunDSPProgramManager::activate(quint16 id0, quint16 id1)

@@ -16,7 +16,10 @@ class CZun;
 // signal_UploadDSPProgram and signal_ActivateDSPProgram reach it blocking, so the
 // emitter waits until the commands are sent (not until they are answered).
 //
-// An upload holds one level of the recursive lock from its sending to its completion.
+// An upload holds one level of the recursive transfer lock from its sending to its
+// completion; the list has a lock of its own, only ever held briefly, so that no other
+// thread waits for an upload to read it. The command map and the upload records belong to
+// the manager's thread: the device object has the list rebuilt there (initialize).
 // A refused upload is taken off the list again, so the next request tries once more.
 class ZunDSPProgramManager : public QObject
 {
@@ -57,7 +60,8 @@ private:
     QSharedPointer<CCmdMap> m_map;
     QList<ZunDSPProgramInfo> m_programs;
     int m_pendingUploads = 0;
-    mutable QRecursiveMutex m_lock;
+    mutable QRecursiveMutex m_lock;         // the list and the count, held briefly
+    QRecursiveMutex m_transferLock;         // held from an upload's sending to its completion
     // Manager thread only: levels held for uploads in flight, and their program ids.
     int m_heldLevels = 0;
     QList<quint16> m_uploading;

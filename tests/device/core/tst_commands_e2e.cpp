@@ -4,7 +4,9 @@
 #include "CCmdMapServer.h"
 #include "CMemoryManager.h"
 #include "CZunServer.h"
+#include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
+#include "ZunDSPProgramManager.h"
 // The emulator process helper of the protocol tests.
 #include "ZunBaseComm.h"
 #include "ZunUdpDatagram.h"
@@ -15,6 +17,8 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include <atomic>
 
 using namespace DeviceTestRig;
 
@@ -128,6 +132,39 @@ private slots:
         ZunSignalSpy status(m_zun.get(), &CZun::signal_ZunStatusChanged);
         m_zun->RefreshStatusBuffer();
         QVERIFY(status.count() > 0 || status.wait(20000));
+    }
+
+    // A firmware change while a DSP program is on its way to the flash (0.3 s a reply):
+    // the GUI thread answers at once, the managers go on reading the command map from
+    // their threads while it is replaced, and the upload ends as it would have.
+    void firmwareChangeDuringProgramUpload()
+    {
+        start(1080);
+        QVERIFY(settleFirstSet(m_zun.get()));
+        const quint16 program = 0x0249;
+        QVERIFY(!m_zun->GetMemoryManager()->hasDSPProgramId(program));
+        std::atomic<bool> ended{false};
+        const QMetaObject::Connection c = QObject::connect(
+            img(), &CZunStatusBuffer::signal_DSPProgUploaded, img(), [&ended]() { ended = true; }, Qt::DirectConnection);
+        QVERIFY(m_sim->control(QStringLiteral("delay 300")));
+        m_zun->UploadDSPProgram(program);
+        int answered = -1; // 1: while the upload still ran
+        QTimer::singleShot(0, this, [&]() { answered = ended ? 0 : 1; });
+        for (int i = 0; i < 3; ++i) {
+            // The setup manager names the active setup meanwhile, through the map.
+            QMetaObject::invokeMethod(m_zun->GetSetupManager(), "initialize", Qt::QueuedConnection);
+            m_zun->ReInit(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(answered >= 0, 30000);
+        QCOMPARE(answered, 1);
+        QVERIFY(waitUntil([&]() { return bool(ended); }, 60000));
+        QObject::disconnect(c);
+        QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+        QVERIFY(settleTransfers(m_zun.get()));
+        m_zun->RefreshMemDir();
+        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->hasDSPProgramId(program); }));
+        QVERIFY(m_zun->GetDSPProgramManager()->programs().contains(ZunDSPProgramInfo(program, 1080)));
+        QCOMPARE(m_zun->GetDSPProgramManager()->pendingUploads(), 0);
     }
 
     void eraseBringsTheKeepAliveBackAndRereads()

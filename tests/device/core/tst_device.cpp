@@ -9,6 +9,7 @@
 #include "ZunCrc16.h"
 #include "ZunSetup.h"
 #include "ZunWaitMs.h"
+#include "ZunLogCapture.h"
 #include "ZunSignalSpy.h"
 
 #include <QtEndian>
@@ -388,6 +389,21 @@ private slots:
         m_zun.reset();
         QVERIFY(imageThread.isNull());
         QVERIFY(link.isNull());
+    }
+
+    // Block writes failing (not sent) while the device object goes away: the link's
+    // forwarder of failed blocks reaches no manager that is being destroyed.
+    void destructionWhileBlockWritesFail()
+    {
+        ZunLogCapture log;
+        const CZunMetaCmd block(0xFF00, 8, QByteArray(8, 'b'));
+        for (int round = 0; round < 20; ++round) {
+            for (int i = 0; i < 300; ++i)
+                m_zun->SendMetaCmd(block);
+            m_zun.reset();
+            QVERIFY2(!log.logged(QStringLiteral("No such method")), qPrintable(QString::number(round)));
+            init();
+        }
     }
 
     void waitKeepsEventsMoving()

@@ -20,6 +20,8 @@
 #include <QtConcurrent>
 #include <QtTest>
 
+#include <atomic>
+
 using namespace DeviceTestRig;
 
 class TestSetupsE2E : public QObject
@@ -415,6 +417,60 @@ private slots:
         const QString refusal = failure([&]() { m_zun->SelectSetup(2); });
         QVERIFY2(refusal.contains("was not recalled"), qPrintable(refusal));
         QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+    }
+
+    // The list changed from two threads at once: the GUI thread reads the list while an
+    // upload runs from a thread of its own (as the network list's does), and stores while
+    // the link drops under an unconfirmed removal. The list shows what the processor holds.
+    void listChangedFromTwoThreadsAtOnce()
+    {
+        startWithSetup0("Base");
+        QTemporaryDir out;
+        QVERIFY(QMetaObject::invokeMethod(mgr(), "allToFile", Qt::BlockingQueuedConnection, Q_ARG(QString, out.path())));
+        const QString file = out.filePath("Set00_Base.zun");
+        QVERIFY(QFile::exists(file));
+        std::atomic<bool> uploaded{false};
+        std::unique_ptr<QThread> uploader(QThread::create([&]() {
+            m_zun->UploadSetup(file, 7);
+            uploaded = true;
+        }));
+        uploader->start();
+        QElapsedTimer t;
+        t.start();
+        while (!uploaded && t.elapsed() < 20000) {
+            mgr()->GetSetup(7);
+            m_zun->GetActiveSetupName();
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(uploader->wait(20000));
+        afterFlashChange([&]() { return dir()->setupIdAt(7) != 0; });
+        // Every row shows what the processor holds.
+        const QStringList names = {"Base", "", "", "", "", "", "", "Base"};
+        auto listed = [&](int p) {
+            ZunSetup* s = mgr()->GetSetup(p);
+            return s && s->GetCRC() == dir()->setupIdAt(p) ? s->GetSetupName().trimmed() : QString();
+        };
+        for (int p = 0; p < mgr()->listSize(); ++p) {
+            QVERIFY2(waitUntil([&]() { return listed(p) == names.value(p); }), qPrintable(QString::number(p)));
+            QVERIFY2((rowText(p) == CZunSetupManager::EmptyRowText) == names.value(p).isEmpty(), qPrintable(rowText(p)));
+        }
+
+        // Stores while the link drops under an unconfirmed removal: the loss gives every
+        // mark back in the manager's thread.
+        QVERIFY(m_sim->control(QStringLiteral("delay 200")));
+        m_zun->RemoveSetup(7);
+        QVERIFY(m_sim->control(QStringLiteral("droplink")));
+        t.start();
+        while (m_zun->IsConnected() && t.elapsed() < 20000) {
+            failure([&]() { m_zun->SaveSetup(8, QStringLiteral("Late")); });
+            QCoreApplication::processEvents();
+        }
+        for (int i = 0; i < 200; ++i) {
+            failure([&]() { m_zun->SaveSetup(8, QStringLiteral("Late")); });
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(!m_zun->IsConnected());
+        QVERIFY(waitUntil([&]() { return mgr()->pendingUploads() == 0 && dir()->pendingTransfers() == 0; }));
     }
 
     void failuresSendNothingAndCountNothing()
