@@ -76,10 +76,22 @@ QSharedPointer<ZunDeviceStats> CZunNetwork::findDevice(quint16 serial) const
 QSharedPointer<ZunDeviceStats> CZunNetwork::findByAddress(const QHostAddress& ip) const
 {
     const QHostAddress v4 = toV4(ip);
+    bool isV4 = false;
+    const quint32 key = v4.toIPv4Address(&isV4);
     QMutexLocker lock(&m_mutex);
+    // Every status datagram asks: the last answer for its address is checked rather than
+    // the whole list walked. A record moved by hand is found again by the walk.
+    if (isV4) {
+        const QSharedPointer<ZunDeviceStats> known = m_byAddress.value(key);
+        if (known && known->getIpAddress() == v4)
+            return known;
+    }
     for (const auto& d : m_devices)
-        if (d->getIpAddress() == v4)
+        if (d->getIpAddress() == v4) {
+            if (isV4)
+                m_byAddress.insert(key, d);
             return d;
+        }
     return {};
 }
 
@@ -428,6 +440,7 @@ void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)
     bool added = false, changed = false, routing = false, firmware = false;
     {
         QMutexLocker lock(&m_mutex);
+        m_byAddress.clear(); // an announce may move a record
         for (const auto& x : qAsConst(m_devices))
             if (x->serial() == a.mac.serial())
                 dev = x;
@@ -525,6 +538,7 @@ void CZunNetwork::addFromScan(const CMacAddr& mac, const QHostAddress& ip, const
     bool added = false, changed = false;
     {
         QMutexLocker lock(&m_mutex);
+        m_byAddress.clear(); // a scan may move a record
         for (const auto& x : qAsConst(m_devices))
             if (x->serial() == mac.serial())
                 dev = x;

@@ -134,6 +134,8 @@ private:
 
     mutable QRecursiveMutex m_mutex;            // the list, the clock, the interface choice
     QList<QSharedPointer<ZunDeviceStats>> m_devices;
+    // The record last found for an IPv4 address (behind m_mutex; emptied when records move).
+    mutable QHash<quint32, QSharedPointer<ZunDeviceStats>> m_byAddress;
     QList<Interface> m_interfaces;
     int m_useNIC = 0;
     Clock m_clock;

@@ -5,9 +5,11 @@
 #include "CZun.h"
 
 #include <QDebug>
+#include <QVarLengthArray>
 #include <QtEndian>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -105,7 +107,7 @@ void AudioIOStatus::initConstants(QSharedPointer<CCmdMap> map)
     m_header = header;
 }
 
-bool AudioIOStatus::refresh(const QByteArray& datagram, bool holdEvents)
+bool AudioIOStatus::refresh(const QByteArray& datagram, bool holdEvents, bool notify)
 {
     const int needed = HeaderBytes + int(m_recordSize);
     const quint16 first =
@@ -120,12 +122,20 @@ bool AudioIOStatus::refresh(const QByteArray& datagram, bool holdEvents)
         return false;
     }
     // Exactly one record, so every getter reads inside it whatever the datagram's length.
-    const QByteArray before = holdEvents ? m_record : QByteArray();
-    m_record = datagram.mid(HeaderBytes, int(m_recordSize));
-    if (holdEvents)
-        this->holdEvents(before);
+    // Copied into the record's own buffer: no allocation a datagram (unless a reader
+    // still shares the record).
+    const int size = int(m_recordSize);
+    QVarLengthArray<uchar, 256> before;
+    if (holdEvents && m_record.size() == size)
+        before.append(reinterpret_cast<const uchar*>(m_record.constData()), size);
+    if (m_record.size() != size)
+        m_record.resize(size);
+    memcpy(m_record.data(), datagram.constData() + HeaderBytes, size_t(size));
+    if (!before.isEmpty())
+        this->holdEvents(before.constData());
 
-    emit refreshed();
+    if (notify)
+        emit refreshed();
 
     const quint16 s = word(m_status);
     if (s == m_statusIdle) {
@@ -163,12 +173,9 @@ bool AudioIOStatus::SetRouting(quint16 routingWord)
     return true;
 }
 
-void AudioIOStatus::holdEvents(const QByteArray& before)
+void AudioIOStatus::holdEvents(const uchar* held)
 {
-    if (before.size() != m_record.size())
-        return;
     auto* now = reinterpret_cast<uchar*>(m_record.data());
-    const auto* held = reinterpret_cast<const uchar*>(before.constData());
     auto merge = [&](quint16 index, quint16 (*pick)(quint16, quint16)) {
         const int offset = 2 * int(index);
         if (offset + 2 > m_record.size())

@@ -52,7 +52,10 @@ public:
     // (the meters are painted once after the batch). What could flash for one datagram
     // then stays in the record: limiter flags are ORed, levels, gain reductions and
     // temperatures keep their peaks. Every other word is the datagram's own.
-    bool refresh(const QByteArray& datagram, bool holdEvents = false);
+    //
+    // notify: refreshed() is emitted; a batch's taker emits it once a record after the
+    // batch instead, so that the readers see the held events once, not every datagram.
+    bool refresh(const QByteArray& datagram, bool holdEvents = false, bool notify = true);
 
     // The routing of the processor's announced routing word, and of the one read with its
     // image (attachDevice). The form that takes the discovery record (ZunDeviceStats)
@@ -101,7 +104,7 @@ signals:
 private:
     quint16 word(quint16 index) const;
     // Merges the event words of the record before into the record just taken.
-    void holdEvents(const QByteArray& before);
+    void holdEvents(const uchar* held);
     bool IsDigitalLocked() const;
     quint16 inputLevelWord(int source, bool* placed) const;
     static double levelDb(quint16 raw);

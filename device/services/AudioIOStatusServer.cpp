@@ -60,23 +60,27 @@ void AudioIOStatusServer::setStatusData(quint16 serial, QByteArray datagram)
 
 void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
 {
-    bool refreshed = false;
     // The meters are painted once after the batch: a processor's later datagrams hold the
     // events of its earlier ones, so a clip or limit of one datagram is not overwritten
-    // unseen.
-    QVarLengthArray<quint16, 16> seen;
+    // unseen, and its readers are told once, after its last datagram.
+    QVarLengthArray<QSharedPointer<AudioIOStatus>, 16> seen;
+    quint16 lastSerial = 0;
+    QSharedPointer<AudioIOStatus> record;
     for (const ZunStatusDatagram& d : qAsConst(batch)) {
-        const QSharedPointer<AudioIOStatus> record = m_records.value(d.serial);
+        // Mostly runs of one processor: its record is looked up once a run.
+        if (!record || d.serial != lastSerial) {
+            record = m_records.value(d.serial);
+            lastSerial = d.serial;
+        }
         if (!record)
             continue;
-        const bool hold = std::find(seen.cbegin(), seen.cend(), d.serial) != seen.cend();
-        if (record->refresh(d.bytes, hold)) {
-            refreshed = true;
-            if (!hold)
-                seen.append(d.serial);
-        }
+        const bool hold = std::find(seen.cbegin(), seen.cend(), record) != seen.cend();
+        if (record->refresh(d.bytes, hold, false) && !hold)
+            seen.append(record);
     }
-    if (refreshed)
+    for (const QSharedPointer<AudioIOStatus>& r : qAsConst(seen))
+        emit r->refreshed();
+    if (!seen.isEmpty())
         evaluteMasterMuteStatus();
 }
 

@@ -233,6 +233,15 @@ private slots:
         net->handleDatagram(d.left(111), Sender);
         net->handleDatagram(d + QByteArray(2, '\0'), Sender);
         QCOMPARE(status.count(), 2);
+
+        // A record given another address is found there, and no longer at its old one.
+        const QHostAddress moved(QStringLiteral("10.77.0.12"));
+        net->findDevice(0x0203)->setIpAddress(moved);
+        net->handleDatagram(d, Sender);
+        QCOMPARE(status.count(), 2);
+        net->handleDatagram(d, moved);
+        QCOMPARE(status.count(), 3);
+        QCOMPARE(status[2][0].value<ZunStatusBatch>()[0].serial, quint16(0x0203));
     }
 
     void liveness()

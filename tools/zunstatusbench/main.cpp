@@ -256,6 +256,10 @@ public:
         // tiles in this one.
         QObject::connect(&m_net, &CZunNetwork::zunStatusBatchReceived, &m_server, &AudioIOStatusServer::setStatusBatch,
                          Qt::QueuedConnection);
+        // The datagrams handed on (the tiles are told once a record and batch, not once a
+        // datagram), counted where they are handed.
+        QObject::connect(&m_net, &CZunNetwork::zunStatusBatchReceived, &m_net,
+                         [this](const ZunStatusBatch& batch) { m_realReceived += batch.size(); }, Qt::DirectConnection);
         QObject::connect(&m_net, &CZunNetwork::zunDetected, &m_server, [this](QSharedPointer<ZunDeviceStats> stats) {
             auto map = QSharedPointer<CCmdMap>::create();
             map->setVersion(stats->firmware());
@@ -263,7 +267,6 @@ public:
             const auto status = m_server.addStatus(stats, map);
             QObject::connect(status.data(), &AudioIOStatus::refreshed, &m_server, [this, s = status.data()] {
                 m_checksum += readTile(*s);
-                ++m_realReceived;
             });
         });
         m_net.start();
@@ -295,7 +298,7 @@ public:
     void turn(bool real, int seconds, Figure* f)
     {
         const pid_t rxTid = real ? m_netTid : m_bareTid;
-        const qint64 received0 = real ? m_realReceived : m_bareReceived.load();
+        const qint64 received0 = real ? m_realReceived.load() : m_bareReceived.load();
         const qint64 gui0 = wakeUps(m_guiTid), rx0 = wakeUps(rxTid);
         double senderCpu = 0;
         int sent = 0;
@@ -319,7 +322,7 @@ public:
         const qint64 gui1 = wakeUps(m_guiTid), rx1 = wakeUps(rxTid);
         f->cpu += cpu;
         f->wall += double(w1.tv_sec - w0.tv_sec) + double(w1.tv_nsec - w0.tv_nsec) * 1e-9;
-        f->received += (real ? m_realReceived : m_bareReceived.load()) - received0;
+        f->received += (real ? m_realReceived.load() : m_bareReceived.load()) - received0;
         f->sent += sent;
         f->guiWakeUps += gui1 - gui0;
         f->rxWakeUps += rx1 - rx0;
@@ -334,7 +337,7 @@ private:
     AudioIOStatusServer m_server;
     QList<QSharedPointer<CCmdMap>> m_maps;
     double m_checksum = 0;
-    qint64 m_realReceived = 0;
+    std::atomic<qint64> m_realReceived {0};
     std::atomic<qint64> m_bareReceived {0};
     int m_bareFd = -1;
     quint16 m_barePort = 0;
