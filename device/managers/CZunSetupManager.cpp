@@ -359,6 +359,9 @@ void CZunSetupManager::initialize()
             meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
             meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf")));
             meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+            // Every position's download has the same commands: one waiting in a busy link
+            // must not be replaced by the next position's.
+            meta.setSupersede(false);
             ++m_pendingDownloads;
             m_zun->SendMetaCmd(meta);
         }
