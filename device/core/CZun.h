@@ -200,6 +200,8 @@ public:
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
     bool IsRestorePending() const { return m_eraseForRestore || m_restorePending; }
+    // The address from the next start, in two halves (see CZunStatusBuffer::setPendingIp);
+    // the image's signal_IpChangeFinished tells how it ended.
     void SetIP(quint32 address);
     QMap<int, QString> GetClockKeys() const;
     QMap<int, QString> GetExtClockKeys() const;
