@@ -518,6 +518,28 @@ private slots:
         QCOMPARE(zun(Changing)->GetFirmwareVersion(), quint16(1080));
     }
 
+    // Mended: a recall from the network list threw an open window's unsaved changes away
+    // without the window's own question, and cut its link. Cancelled (the closer's answer),
+    // nothing is recalled and the window keeps its link and its changes.
+    void aRecallFromTheListAsksAnOpenWindowFirst()
+    {
+        m_window->newDevice(Fw1080);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Fw1080);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
+        const QSharedPointer<CZun> z = zun(Fw1080);
+        z->SetChannelGain(-3.0, ZunC::Output0);
+        QTRY_VERIFY_WITH_TIMEOUT(z->IsSetupModified(), 10000);
+        m_boxes.clear();
+        m_window->selectSetupOnList({Fw1080}, 0);
+        QCOMPARE(m_boxes.filter("are not saved yet").size(), 1);
+        QTest::qWait(1000);
+        QVERIFY(z->IsConnected() && z->IsSetupModified());
+        QCOMPARE(m_boxes.size(), 1); // no recall, so no report
+        sub(w)->close();
+        QTRY_VERIFY(!w);
+    }
+
     void closingKeepsTheGeometry()
     {
         m_window->close();
