@@ -514,12 +514,12 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
     if (!stats)
         return;
     const quint16 serial = stats->serial();
-    // The window is built for the old firmware's commands: it closes, and opens again on the
-    // new ones. Its own update may have told the operator already.
+    // The window is built for the old firmware's commands: it closes, and the operator is
+    // told, unless the window's own update told it already.
     const ZunControlDlg* open = deviceWindow(serial);
     const ZunMaintenanceActions* actions =
         open && open->advancedTab() ? open->advancedTab()->maintenance() : nullptr;
-    const bool reopen = open != nullptr, told = actions && actions->hasToldFirmwareUpdate();
+    const bool wasOpen = open != nullptr, told = actions && actions->hasToldFirmwareUpdate();
     closeDeviceWindow(serial);
     const QSharedPointer<CZun> zun = m_zunServer->getZun(serial);
     if (!zun) {
@@ -544,17 +544,12 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
                 audio->attachDevice(zun.data());
             addStatusTile(stats);
         }
-        if (reopen && zun->GetFirmwareVersion() == firmware) {
-            newDevice(serial);
-            if (ZunControlDlg* dlg = deviceWindow(serial))
-                dlg->updateDisplayName(stats);
-            if (!told)
-                QMessageBox::information(nullptr, tr("ZunControl"),
-                                         tr("Zun %1 now runs firmware %2. Its control window was opened again for "
-                                            "the new firmware and reconnects.")
-                                             .arg(serial)
-                                             .arg(firmware));
-        }
+        if (wasOpen && !told && zun->GetFirmwareVersion() == firmware)
+            QMessageBox::information(nullptr, tr("ZunControl"),
+                                     tr("Zun %1 now runs firmware %2. Its control window was closed for the new "
+                                        "firmware: open it again to reconnect.")
+                                         .arg(serial)
+                                         .arg(firmware));
     } catch (const std::exception& e) {
         displayMsgBox(QStringLiteral("Zun %1: the firmware change could not be taken over: %2")
                           .arg(serial)

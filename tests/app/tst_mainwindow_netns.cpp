@@ -323,12 +323,9 @@ private slots:
         QVERIFY(m_window->statusMonitor()->getStatusDisplay(Changing));
         // The device object takes the new firmware over.
         QTRY_COMPARE_WITH_TIMEOUT(zun(Changing)->GetFirmwareVersion(), quint16(1077), 3000);
-        // Mended: the window closed without a word. It opens again on the new firmware,
-        // and one box says so.
+        // Mended: the window closed without a word. One box says so.
         QTRY_COMPARE(m_boxes.size(), 1);
         QVERIFY2(m_boxes.takeFirst().contains("now runs firmware 1077"), "told");
-        window = m_window->deviceWindow(Changing);
-        QVERIFY(window);
         QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
 
         // 1077 -> 1078: registered again, no second tile.
@@ -337,12 +334,7 @@ private slots:
         QVERIFY(registered.size() > 0 || registered.wait(CZunNetwork::TickMs + 5000));
         QCOMPARE(m_window->statusMonitor()->serials().count(Changing), 1);
         QTRY_COMPARE_WITH_TIMEOUT(zun(Changing)->GetFirmwareVersion(), quint16(1078), 3000);
-        QTRY_COMPARE(m_boxes.size(), 1);
-        m_boxes.clear();
-        window = m_window->deviceWindow(Changing);
-        QVERIFY(window);
-        sub(window)->close();
-        QTRY_VERIFY(!m_window->deviceWindow(Changing));
+        QVERIFY(m_boxes.isEmpty()); // no window was open
     }
 
     void aDoubleClickOpensTheControlWindow()
@@ -468,7 +460,7 @@ private slots:
         QVERIFY(tab->findChild<QTextEdit*>("textEdit")->toPlainText().contains("invalid firmware."));
         QVERIFY(m_rig.control(Changing, "failcheck off"));
         // Mended: a refused file, and an update that closed the window, said nothing. One box
-        // for each outcome; the window comes back on the new firmware by itself.
+        // for each outcome.
         QTRY_COMPARE(answers->shown.size(), 1);
         QVERIFY2(answers->shown.first().contains("refused the firmware file"), "refused");
 
@@ -485,7 +477,6 @@ private slots:
             update(w);
             QTRY_VERIFY_WITH_TIMEOUT(!closing, CZunNetwork::TickMs + 30000);
             QVERIFY(!actions);
-            QVERIFY(m_window->deviceWindow(Changing));
             if (firmware == 1080) {
                 QTRY_COMPARE(m_boxes.size(), 1);
                 QVERIFY2(m_boxes.takeFirst().contains("now runs firmware 1080"), "told by the main window");
