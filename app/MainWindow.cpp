@@ -14,7 +14,12 @@
 #include "ZunManagerThread.h"
 #include "ZunNetworkTableView.h"
 #include "ZunOperatorMessage.h"
+#include "ZunAdvancedSettingsWidget.h"
 #include "ZunControlDlg.h"
+#include "ZunRecallQuestion.h"
+#include "ZunSystemWidget.h"
+#include "CMemoryManager.h"
+#include "ZunMaintenanceActions.h"
 #include "ZunStatusDisplay.h"
 #include "ZunVersionProbe.h"
 
@@ -137,8 +142,7 @@ MainWindow::MainWindow(QWidget* parent)
             Qt::QueuedConnection);
     connect(table, &ZunNetworkTableView::requestSetupUpload, m_zunServer, &CZunServer::doSetupUpload,
             Qt::QueuedConnection);
-    connect(table, &ZunNetworkTableView::requestSelectSetup, m_zunServer, &CZunServer::doSelectSetup,
-            Qt::QueuedConnection);
+    connect(table, &ZunNetworkTableView::requestSelectSetup, this, &MainWindow::selectSetupOnList);
     connect(table, &ZunNetworkTableView::requestSendUdpCommand, net, &CZunNetwork::sendUdpCmd, Qt::QueuedConnection);
     // The device server's own failures are announced in the manager thread.
     connect(m_zunServer, &CZunServer::signal_information, this,
@@ -552,11 +556,45 @@ void MainWindow::addStatusTile(QSharedPointer<ZunDeviceStats> stats)
     connect(tile, &ZunStatusDisplay::connectionRequest, this, &MainWindow::newDevice);
 }
 
+void MainWindow::selectSetupOnList(QList<quint32> serials, quint16 number)
+{
+    // A processor whose control window holds changes no setup holds asks what its own
+    // recall asks; a cancelled one is left out.
+    QList<quint32> recall, storeFirst;
+    for (quint32 serial : qAsConst(serials)) {
+        ZunControlDlg* dlg = deviceWindow(quint16(serial));
+        const QSharedPointer<CZun> zun = m_zunServer->getZun(quint16(serial));
+        if (dlg && zun && zun->IsConnected() && zun->IsSetupModified()) {
+            m_mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
+            const bool canStore =
+                ZunSystemWidget::isStorePosition(zun->GetActiveSetup(), zun->GetMemoryManager()->setupListSize());
+            const ZunRecallQuestion::Answer answer = ZunRecallQuestion::ask(dlg, canStore);
+            if (answer == ZunRecallQuestion::Cancel)
+                continue;
+            if (answer == ZunRecallQuestion::Store)
+                storeFirst << serial;
+        }
+        recall << serial;
+    }
+    if (recall.isEmpty())
+        return;
+    CZunServer* server = m_zunServer;
+    QMetaObject::invokeMethod(
+        server, [server, recall, number, storeFirst]() { server->doSelectSetup(recall, number, storeFirst); },
+        Qt::QueuedConnection);
+}
+
 void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
 {
     if (!stats)
         return;
     const quint16 serial = stats->serial();
+    // The window is built for the old firmware's commands: it closes, and the operator is
+    // told, unless the window's own update told it already.
+    const ZunControlDlg* open = deviceWindow(serial);
+    const ZunMaintenanceActions* actions =
+        open && open->advancedTab() ? open->advancedTab()->maintenance() : nullptr;
+    const bool wasOpen = open != nullptr, told = actions && actions->hasToldFirmwareUpdate();
     closeDeviceWindow(serial);
     const QSharedPointer<CZun> zun = m_zunServer->getZun(serial);
     if (!zun) {
@@ -581,6 +619,12 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
                 audio->attachDevice(zun.data());
             addStatusTile(stats);
         }
+        if (wasOpen && !told && zun->GetFirmwareVersion() == firmware)
+            QMessageBox::information(nullptr, tr("ZunControl"),
+                                     tr("Zun %1 now runs firmware %2. Its control window was closed for the new "
+                                        "firmware: open it again to reconnect.")
+                                         .arg(serial)
+                                         .arg(firmware));
     } catch (const std::exception& e) {
         displayMsgBox(QStringLiteral("Zun %1: the firmware change could not be taken over: %2")
                           .arg(serial)

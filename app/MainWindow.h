@@ -91,6 +91,9 @@ public slots:
     void about();
     void allocateNewCZun(QSharedPointer<ZunDeviceStats> stats);
     void onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats);
+    // "Recall Setup" of the network list: asks first where an open window holds unsaved
+    // changes, then hands the recall to the device server.
+    void selectSetupOnList(QList<quint32> serials, quint16 number);
     void setActiveSubWindow(QWidget* window);
     // Window > Tile: the visible sub-windows side by side within the area.
     void tileSubWindows();

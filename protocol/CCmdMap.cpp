@@ -121,6 +121,15 @@ QSet<QString> CCmdMap::getKeysBeginningWith(const QString& prefix) const
     return keys;
 }
 
+QString CCmdMap::cmdName(quint16 nr) const
+{
+    QString found;
+    for (const QString& key : getKeysBeginningWith(QStringLiteral("Cmd_")))
+        if (m_table.ints.value(key) == nr && (found.isEmpty() || key < found))
+            found = key;
+    return found;
+}
+
 QSet<QString> CCmdMap::getNameSet() const
 {
     QSet<QString> names;

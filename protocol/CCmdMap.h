@@ -76,6 +76,10 @@ public:
     // string constant whose name has "S" inserted before the first "_".
     QMap<int, QString> GetStringMapForKeysBeginningWith(const QString& prefix) const;
 
+    // The command name ("Cmd_...") of a command number, for the operator's reports; the
+    // first in sort order when two share it, empty when none has it.
+    QString cmdName(quint16 nr) const;
+
     int failedLookups() const { return m_failed; }
 
 signals:

@@ -1164,10 +1164,9 @@ int CZun::GetFIRFilterParam(uint id) const
 
 void CZun::SetIP(quint32 address)
 {
-    CZunMetaCmd meta;
-    meta.appendCmd(nr("Cmd_IP_Hi"), quint16(address >> 16));
-    meta.appendCmd(nr("Cmd_IP_Lo"), quint16(address & 0xFFFF));
-    SendMetaCmd(meta);
+    // The lower half follows from the reply dispatcher once the upper half is taken.
+    m_image->setPendingIp(address, quint16(GetIpAddress().toIPv4Address() >> 16));
+    SendCmd(nr("Cmd_IP_Hi"), quint16(address >> 16));
 }
 
 QMap<int, QString> CZun::GetClockKeys() const

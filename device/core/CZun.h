@@ -205,6 +205,8 @@ public:
     // The collection's erase is on its way or its restore runs.
     bool IsRestorePending() const;
     ZunGarbageCollection* GetGarbageCollection() const { return m_collection; }
+    // The address from the next start, in two halves (see CZunStatusBuffer::setPendingIp);
+    // the image's signal_IpChangeFinished tells how it ended.
     void SetIP(quint32 address);
     QMap<int, QString> GetClockKeys() const;
     QMap<int, QString> GetExtClockKeys() const;

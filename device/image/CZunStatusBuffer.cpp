@@ -391,13 +391,15 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         if (imageReadBackFailed(cmd))
             emit signal_ImageRefreshFailed();
         if (is(map, cmd.getCmd(), "Cmd_CheckFirmware"))
-            emit signal_FirmwareCheckFinished(false);
+            emit signal_FirmwareCheckUnanswered();
         if (is(map, cmd.getCmd(), "Cmd_SetupSelect"))
             setupSelectFinished(false, cmd.getValue());
         if (is(map, cmd.getCmd(), "Cmd_SetupStore"))
             emit signal_SetupStored(false);
         if (firmware() >= 1073 && is(map, cmd.getCmd(), "Cmd_Pin"))
             m_pendingPin.store(0); // the change the operator asked has ended
+        if (is(map, cmd.getCmd(), "Cmd_IP_Hi") || is(map, cmd.getCmd(), "Cmd_IP_Lo"))
+            ipReply(cmd.getCmd(), cmd.getValue(), false, true);
         return;
     }
     const quint16 c = cmd.getCmd();
@@ -518,6 +520,8 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     }
     if (noValue && firmware() >= 1072 && (is(map, c, "Cmd_0_MasterMute") || is(map, c, "Cmd_1_MasterMute")))
         masterMuteRefused(c, v);
+    if (is(map, c, "Cmd_IP_Hi") || is(map, c, "Cmd_IP_Lo"))
+        ipReply(c, v, !noValue, false);
     tail(c, w, noValue, handled);
 }
 
@@ -1130,4 +1134,52 @@ void CZunStatusBuffer::importSetup(const CZunStatusBuffer& source, quint16 versi
         m_modified.store(true);
     }
     emit signal_SetupModified();
+}
+
+// ---------------------------------------------------------------------------------------
+
+namespace
+{
+enum IpStep : quint64 { HighSent = 1, LowSent = 2, HighPutBack = 3 };
+quint64 ipState(quint64 step, quint16 oldHigh, quint32 asked) { return step << 48 | quint64(oldHigh) << 32 | asked; }
+} // namespace
+
+void CZunStatusBuffer::setPendingIp(quint32 asked, quint16 oldHigh)
+{
+    m_pendingIp.store(ipState(HighSent, oldHigh, asked));
+}
+
+void CZunStatusBuffer::ipReply(quint16 c, quint16 v, bool taken, bool unanswered)
+{
+    const quint64 state = m_pendingIp.load();
+    const quint64 step = state >> 48;
+    if (step == 0 || !m_owner)
+        return; // no change of the operator's runs
+    const quint16 oldHigh = quint16(state >> 32);
+    const quint32 asked = quint32(state);
+    const bool high = c == nr("Cmd_IP_Hi");
+    auto finish = [this](IpChangeOutcome outcome, quint16 cmd, quint16 value) {
+        m_pendingIp.store(0);
+        emit signal_IpChangeFinished(outcome, cmd, value);
+    };
+    if (step == HighSent && high) {
+        if (unanswered || !taken) {
+            finish(unanswered ? IpUnanswered : IpRefused, c, v);
+            return;
+        }
+        m_pendingIp.store(ipState(LowSent, oldHigh, asked));
+        m_owner->SendCmd(nr("Cmd_IP_Lo"), quint16(asked & 0xFFFF));
+    } else if (step == LowSent && !high) {
+        if (unanswered) {
+            finish(IpUnanswered, c, v);
+        } else if (taken) {
+            finish(IpStored, 0, 0);
+        } else {
+            m_pendingIp.store(ipState(HighPutBack, oldHigh, asked));
+            m_owner->SendCmd(nr("Cmd_IP_Hi"), oldHigh);
+        }
+    } else if (step == HighPutBack && high) {
+        // The report names the half that was refused, not the one put back.
+        finish(taken ? IpPutBack : IpMixed, nr("Cmd_IP_Lo"), quint16(asked & 0xFFFF));
+    }
 }

@@ -77,6 +77,13 @@ public:
     // The new PIN that the second PIN step sends (set by CZun::SetPin).
     void setPendingPin(quint16 pin) { m_pendingPin.store(pin); }
     quint16 pendingPin() const { return m_pendingPin.load(); }
+    // An address change for the next start goes in two halves, the upper first, each sent
+    // once the processor has taken the one before: a refused half never leaves a mixed
+    // address behind (after a refused lower half the old upper half is put back). Set by
+    // CZun::SetIP; the change ends with signal_IpChangeFinished.
+    enum IpChangeOutcome { IpStored, IpRefused, IpPutBack, IpMixed, IpUnanswered };
+    void setPendingIp(quint32 asked, quint16 oldHigh);
+    bool isIpChangePending() const { return m_pendingIp.load() != 0; }
     // Whether a finished bulk erase of that value is a factory reset: every erase but the
     // one before a firmware upload, and every erase when the map cannot tell them apart.
     static bool isFactoryErase(bool mapHasEraseOnly128K, quint16 eraseOnly128K, quint16 value)
@@ -106,7 +113,10 @@ signals:
     void signal_WaitLoop(quint16);
     void signal_BlockCheckFinished(bool);
     void signal_BlockTransferFinished(quint16);
+    // The processor's verdict on an uploaded firmware.
     void signal_FirmwareCheckFinished(bool);
+    // The check got no verdict: the link gave the update up before the processor answered.
+    void signal_FirmwareCheckUnanswered();
     void signal_Block_ID_Flash();
     void signal_DSPProgUploaded(bool);
     void signal_FIRUploaded(bool);
@@ -134,6 +144,9 @@ signals:
     // A full image read-back failed (refused, not sent or a malformed block): the device
     // object clears its refresh-pending flag so that later refreshes still run.
     void signal_ImageRefreshFailed();
+    // An address change has ended (IpChangeOutcome); cmd and value name the half the
+    // processor refused or left unanswered (both 0 when the address was stored).
+    void signal_IpChangeFinished(int outcome, quint16 cmd, quint16 value);
 
 private slots:
     // initConstants for the map's change signal, which reaches the image in its worker
@@ -164,6 +177,8 @@ private:
                      int* channel, quint16* value);
     bool inputReply(quint16 c, quint16 w, bool err);
     void masterMuteRefused(quint16 c, quint16 asked);
+    // One answer to a half of the address change (taken: the processor holds it).
+    void ipReply(quint16 c, quint16 v, bool taken, bool unanswered);
     bool masterMuted() const;
     bool locateRecordWord(quint16 c, const char* base0Name, const char* base1Name, const char* sizeName, int* dsp,
                           int* offset) const;
@@ -198,6 +213,8 @@ private:
     quint16 m_savedDSPID[2] = {0, 0};
     quint16 m_savedFIRID[4] = {0, 0, 0, 0};
     std::atomic<quint16> m_pendingPin{0};
+    // The address change running: step << 48 | old upper half << 32 | address asked.
+    std::atomic<quint64> m_pendingIp{0};
 
     // The EQ and filter records being answered word by word (image thread only). The EQ's
     // raw words are kept as the processor sent them, so that storing them loses nothing.

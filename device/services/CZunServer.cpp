@@ -2,13 +2,17 @@
 
 #include "CCmdMap.h"
 #include "CRoutingLibrary.h"
+#include "CMemoryManager.h"
 #include "CZun.h"
+#include "CZunStatusBuffer.h"
+#include "ZunListReport.h"
 #include "ZunDeviceStats.h"
 #include "ZunWaitMs.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QtConcurrent>
 
@@ -74,19 +78,29 @@ void CZunServer::triggerTcpCheck()
     }
 }
 
-QSharedPointer<CZun> CZunServer::connectZun(quint32 serial, Connect how)
+QSharedPointer<CZun> CZunServer::connectZun(quint32 serial, Connect how, QString* why, bool* connectedHere)
 {
     const QSharedPointer<CZun> zun = getZun(quint16(serial));
     const QString nr = QString::number(quint16(serial));
+    auto fail = [&](const QString& text, const QString& reason) {
+        qDebug().noquote() << text;
+        if (why)
+            *why = reason;
+        else
+            emit signal_information(QLatin1String(NetworkErrorCaption), text);
+    };
+    if (connectedHere)
+        *connectedHere = false;
     if (!zun) {
-        qDebug().noquote() << QStringLiteral("No Zun nr %1 registered").arg(nr);
-        emit signal_information(QLatin1String(NetworkErrorCaption), QStringLiteral("No Zun nr %1 registered").arg(nr));
+        fail(QStringLiteral("No Zun nr %1 registered").arg(nr), QStringLiteral("it is not registered."));
         return {};
     }
     qDebug().noquote() << QStringLiteral("Trying to connect to Zun nr %1").arg(nr);
     if (how == Connect::Always) {
         zun->connect(false);
     } else if (!zun->IsConnected()) {
+        if (connectedHere)
+            *connectedHere = true;
         zun->EnableTcpCheck(false);
         zun->connect(true);
     }
@@ -95,14 +109,12 @@ QSharedPointer<CZun> CZunServer::connectZun(quint32 serial, Connect how)
         if (zun->IsConnected())
             return zun;
     }
-    const QString text = QStringLiteral("Could not connect to Zun nr %1").arg(nr);
-    qDebug().noquote() << text;
     // Every operation tells the operator, the firmware update too.
-    emit signal_information(QLatin1String(NetworkErrorCaption), text);
+    fail(QStringLiteral("Could not connect to Zun nr %1").arg(nr), QStringLiteral("it could not be connected."));
     return {};
 }
 
-bool CZunServer::waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial)
+bool CZunServer::waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial, QString* why)
 {
     QElapsedTimer t;
     t.start();
@@ -111,7 +123,10 @@ bool CZunServer::waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial)
             const QString text =
                 QStringLiteral("Zun nr %1 did not get ready for the operation (no FIR/limiter data).").arg(quint16(serial));
             qDebug().noquote() << text;
-            emit signal_information(QLatin1String(NetworkErrorCaption), text);
+            if (why)
+                *why = QStringLiteral("it did not get ready for the operation (no FIR/limiter data).");
+            else
+                emit signal_information(QLatin1String(NetworkErrorCaption), text);
             return false;
         }
         ZunWaitMs(100);
@@ -143,36 +158,177 @@ void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
     }
 }
 
-void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int position)
+struct CZunServer::Watch
 {
-    for (quint32 serial : serials) {
-        const QSharedPointer<CZun> zun = connectZun(serial, Connect::WhenDisconnected);
-        if (!zun)
-            continue;
-        qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
-        if (!waitUntilReady(zun, serial))
-            continue;
-        runLong(zun, [file, position](CZun* z) { z->UploadSetup(file, position); });
-        ZunWaitMs(2000);
+    QMutex mutex;
+    enum State { Running, Done, Failed } state = Running;
+    QString reason;
+    QList<QMetaObject::Connection> connections;
+
+    void finish(bool ok, const QString& why)
+    {
+        QMutexLocker lock(&mutex);
+        if (state == Running) {
+            state = ok ? Done : Failed;
+            reason = why;
+        }
     }
-    ZunWaitMs(5000);
-    doDisconnect(serials);
+    State current()
+    {
+        QMutexLocker lock(&mutex);
+        return state;
+    }
+    ~Watch()
+    {
+        for (const QMetaObject::Connection& c : qAsConst(connections))
+            QObject::disconnect(c);
+    }
+};
+
+void CZunServer::runWatched(const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch,
+                            std::function<void(CZun*)> step)
+{
+    QtConcurrent::run([zun, watch, step]() {
+        try {
+            step(zun.data());
+        } catch (const std::exception& e) {
+            watch->finish(false, QString::fromStdString(e.what()));
+        }
+    });
 }
 
-void CZunServer::doSelectSetup(QList<quint32> serials, quint16 number)
+void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
 {
-    for (quint32 serial : serials) {
-        const QSharedPointer<CZun> zun = connectZun(serial, Connect::WhenDisconnected);
-        if (!zun)
-            continue;
-        if (!waitUntilReady(zun, serial))
-            continue;
-        qDebug().noquote() << QStringLiteral("Selecting Setup %1 at Zun nr %2").arg(number).arg(quint16(serial));
-        runLong(zun, [number](CZun* z) { z->SelectSetup(number); });
+    QElapsedTimer t;
+    t.start();
+    auto pending = [&running]() {
+        for (const Running& r : qAsConst(running))
+            if (r.watch->current() == Watch::Running && r.zun->IsConnected())
+                return true;
+        return false;
+    };
+    while (pending() && t.elapsed() < m_resultTimeoutMs)
         ZunWaitMs(100);
+    for (const Running& r : qAsConst(running)) {
+        if (r.watch->current() == Watch::Running)
+            r.watch->finish(false, r.zun->IsConnected()
+                                       ? QStringLiteral("the processor did not answer within %1 s.").arg(m_resultTimeoutMs / 1000)
+                                       : QStringLiteral("the link to the processor was lost."));
+        if (r.watch->current() == Watch::Done)
+            report.done(r.serial);
+        else
+            report.notDone(r.serial, r.watch->reason);
     }
-    ZunWaitMs(5000);
-    doDisconnect(serials);
+    // Only what the operation connected goes: an open control window keeps its link.
+    QList<quint32> connectedHere;
+    for (const Running& r : qAsConst(running))
+        if (r.connectedHere)
+            connectedHere << r.serial;
+    doDisconnect(connectedHere);
+    running.clear();
+}
+
+void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int position)
+{
+    ZunListReport report(QStringLiteral("Upload of setup %1 to position %2").arg(QFileInfo(file).fileName()).arg(position),
+                         QStringLiteral("stored"));
+    QList<Running> running;
+    for (quint32 serial : serials) {
+        QString why;
+        bool connectedHere = false;
+        const QSharedPointer<CZun> zun = connectZun(serial, Connect::WhenDisconnected, &why, &connectedHere);
+        if (!zun) {
+            report.notDone(quint16(serial), why);
+            continue;
+        }
+        const auto watch = QSharedPointer<Watch>::create();
+        running.append({quint16(serial), zun, watch, connectedHere});
+        qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
+        if (!waitUntilReady(zun, serial, &why)) {
+            watch->finish(false, why);
+            continue;
+        }
+        // The store's answer, or a failure the setup manager reports instead.
+        const QWeakPointer<Watch> w = watch;
+        watch->connections << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupUploaded, zun.data(),
+                                      [w](bool ok, int) {
+                                          if (const auto watch = w.toStrongRef())
+                                              watch->finish(ok, QStringLiteral("the processor refused the store."));
+                                      },
+                                      Qt::DirectConnection)
+                           << connect(zun.data(), &CZun::signal_exception, zun.data(),
+                                      [w](QString text, QString) {
+                                          if (const auto watch = w.toStrongRef())
+                                              watch->finish(false, text);
+                                      },
+                                      Qt::DirectConnection);
+        zun->UploadSetup(file, position);
+    }
+    finishAll(running, report);
+    emit signal_information(QStringLiteral("ZunControl"), report.text());
+}
+
+void CZunServer::doSelectSetup(QList<quint32> serials, quint16 number, QList<quint32> storeFirst)
+{
+    // The operator counts setups from 1, the processor from 0.
+    ZunListReport report(QStringLiteral("Recall of setup %1").arg(number + 1), QStringLiteral("recalled"));
+    QList<Running> running;
+    for (quint32 serial : serials) {
+        QString why;
+        bool connectedHere = false;
+        const QSharedPointer<CZun> zun = connectZun(serial, Connect::WhenDisconnected, &why, &connectedHere);
+        if (!zun) {
+            report.notDone(quint16(serial), why);
+            continue;
+        }
+        const auto watch = QSharedPointer<Watch>::create();
+        running.append({quint16(serial), zun, watch, connectedHere});
+        if (!waitUntilReady(zun, serial, &why)) {
+            watch->finish(false, why);
+            continue;
+        }
+        if (zun->GetMemoryManager()->setupIdAt(number) == 0) {
+            watch->finish(false, QStringLiteral("it holds no setup at that position."));
+            continue;
+        }
+        if (storeFirst.contains(serial)) {
+            // The recall would discard the changes: it waits for the processor to have
+            // stored them.
+            const auto stored = QSharedPointer<Watch>::create();
+            const QWeakPointer<Watch> s = stored;
+            stored->connections << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupStored, zun.data(),
+                                           [s](bool ok) {
+                                               if (const auto watch = s.toStrongRef())
+                                                   watch->finish(ok, QString());
+                                           },
+                                           Qt::DirectConnection);
+            runWatched(zun, stored, [](CZun* z) { z->SaveSetup(z->GetActiveSetup(), z->GetActiveSetupName()); });
+            QElapsedTimer t;
+            t.start();
+            while (stored->current() == Watch::Running && zun->IsConnected() && t.elapsed() < m_resultTimeoutMs)
+                ZunWaitMs(100);
+            if (stored->current() != Watch::Done) {
+                watch->finish(false, QStringLiteral("the unsaved changes could not be stored first (%1); nothing was "
+                                                    "recalled, the changes are kept.")
+                                         .arg(stored->reason.isEmpty() ? QStringLiteral("no answer") : stored->reason));
+                continue;
+            }
+        }
+        const QWeakPointer<Watch> w = watch;
+        watch->connections << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupSelect, zun.data(),
+                                      [w, z = zun.data()](bool ok, int) {
+                                          if (const auto watch = w.toStrongRef())
+                                              watch->finish(ok, z->IsConnected()
+                                                                    ? QStringLiteral("the processor refused the recall or "
+                                                                                     "did not answer it.")
+                                                                    : QStringLiteral("the link to the processor was lost."));
+                                      },
+                                      Qt::DirectConnection);
+        qDebug().noquote() << QStringLiteral("Selecting Setup %1 at Zun nr %2").arg(number).arg(quint16(serial));
+        runWatched(zun, watch, [number](CZun* z) { z->SelectSetup(number); });
+    }
+    finishAll(running, report);
+    emit signal_information(QStringLiteral("ZunControl"), report.text());
 }
 
 void CZunServer::doDisconnect(QList<quint32> serials)

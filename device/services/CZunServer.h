@@ -15,6 +15,7 @@ class CCmdMap;
 class CRoutingLibrary;
 class CZun;
 class ZunDeviceStats;
+class ZunListReport;
 
 // The device server: creates the device object of every processor that is added, keeps
 // them by serial, passes the keep-alive tick on, and runs the long operations that the
@@ -48,6 +49,8 @@ public:
     void setReadyTimeoutMs(int ms) { m_readyTimeoutMs = ms; }
     // Test seam: the connection polls (default 50 of 100 ms).
     void setConnectPolls(int polls) { m_connectPolls = polls; }
+    // How long a setup operation waits for each processor's answer (default 180 s).
+    void setResultTimeoutMs(int ms) { m_resultTimeoutMs = ms; }
 
 signals:
     void hardwareInfoUpdated(quint32, CZunHardwareInfo);
@@ -60,18 +63,41 @@ public slots:
                                QSharedPointer<CRoutingLibrary> library);
     void triggerTcpCheck();
     void doFirmwareUpdate(QList<quint32> serials, QString file);
+    // The setup operations end with one report (signal_information) that says, for each
+    // processor, what was done or why not. A processor that was connected before (its
+    // control window open) stays connected; those the operation connected are disconnected
+    // at its end. storeFirst: processors whose unsaved changes are stored as their active
+    // setup before the recall (the operator chose Store).
     void doSetupUpload(QList<quint32> serials, QString file, int position);
-    void doSelectSetup(QList<quint32> serials, quint16 number);
+    void doSelectSetup(QList<quint32> serials, quint16 number, QList<quint32> storeFirst = {});
     void doDisconnect(QList<quint32> serials);
 
 private:
     enum class Connect { Always, WhenDisconnected };
-    // Connects the processor by the per-device rule; null (after reporting) when it is
-    // not registered or does not connect.
-    QSharedPointer<CZun> connectZun(quint32 serial, Connect how);
-    // Waits for the FIR/limiter manager; false (after reporting) on the time limit or a
-    // lost connection.
-    bool waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial);
+    // Connects the processor by the per-device rule; null when it is not registered or
+    // does not connect: reported, or with why set the reason goes there. connectedHere:
+    // whether this call made the link.
+    QSharedPointer<CZun> connectZun(quint32 serial, Connect how, QString* why = nullptr,
+                                    bool* connectedHere = nullptr);
+    // Waits for the FIR/limiter manager; false on the time limit or a lost connection
+    // (reported, or the reason in why).
+    bool waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial, QString* why = nullptr);
+    // One processor's part of a setup operation: how it is going, set from the threads
+    // that learn it (first word holds).
+    struct Watch;
+    struct Running
+    {
+        quint16 serial;
+        QSharedPointer<CZun> zun;
+        QSharedPointer<Watch> watch;
+        bool connectedHere;
+    };
+    // Waits until every running part has ended, the link of each is lost or the time limit
+    // passed, then fills the report and disconnects what the operation connected.
+    void finishAll(QList<Running>& running, ZunListReport& report);
+    // Runs the step on the global thread pool; what it throws fails the watch.
+    static void runWatched(const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch,
+                           std::function<void(CZun*)> step);
     // Runs the operation on the global thread pool; an exception goes to the device
     // object's signal_exception.
     static void runLong(const QSharedPointer<CZun>& zun, std::function<void(CZun*)> operation);
@@ -80,4 +106,5 @@ private:
     QMap<quint16, QSharedPointer<CZun>> m_registry;
     int m_readyTimeoutMs = 30000;
     int m_connectPolls = 50;
+    int m_resultTimeoutMs = 180000;
 };

@@ -130,6 +130,19 @@ void ZunFirSetupActions::uploadFIRFilter()
         startFIRFilterUpload(file);
 }
 
+bool ZunFirSetupActions::refusedWithoutLink(const QString& what, const QString& caption)
+{
+    // Started without a link, a transfer would end in no report at all (an operation that
+    // reported the loss itself, as the wizard does, keeps the managers' reports in the log):
+    // the tab would stay busy. Refused here, with its own box.
+    if (m_zun->IsConnected())
+        return false;
+    emit signal_exception(tr("%1 was not stored: the link to the processor is lost. Reconnect, then upload it again.")
+                              .arg(what),
+                          caption);
+    return true;
+}
+
 bool ZunFirSetupActions::startFIRFilterUpload(const QString& file)
 {
     // Read here first: a file the filters library refuses is refused with its message,
@@ -156,6 +169,8 @@ bool ZunFirSetupActions::startFIRFilterUpload(const QString& file)
         emit signal_log(tr("FIR filter %1 is already stored in the Zun.").arg(name));
         return false;
     }
+    if (refusedWithoutLink(tr("FIR filter %1").arg(name), tr("Upload FIR Filter")))
+        return false;
     m_zun->UploadFIRFilterFile(file, 0);
     emit signal_log(tr("Uploading filter from %1. Please wait ...").arg(file));
     emit longOperationStarted(ZunLongOperation::FirUpload);
@@ -278,6 +293,8 @@ bool ZunFirSetupActions::startSetupUpload(const QString& file, int position)
         emit signal_exception(libraryMessage(e), tr("Upload Setup"));
         return false;
     }
+    if (refusedWithoutLink(tr("The setup from %1").arg(QFileInfo(file).fileName()), tr("Upload Setup")))
+        return false;
     emit signal_log(tr("Uploading setup from %1. Please wait ...").arg(file));
     emit longOperationStarted(ZunLongOperation::SetupUpload);
     m_zun->UploadSetup(file, position);

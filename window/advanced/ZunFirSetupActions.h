@@ -90,6 +90,8 @@ public slots:
     void storeSetup();
 
 private:
+    // True (after one box naming what) when the link is gone: nothing is started.
+    bool refusedWithoutLink(const QString& what, const QString& caption);
     bool confirmOverwrite(int position);
     QString settingsFolder(const char* key) const;
     // The folder to download into, starting at the one remembered under key (which then

@@ -9,8 +9,10 @@
 #include "ZunKeepAliveRest.h"
 #include "ZunSettingsWriter.h"
 #include "ZunTimedSteps.h"
+#include "ZunOperatorMessage.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -66,6 +68,9 @@ ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* 
     m_wizardWatchLimit.setSingleShot(true);
     m_wizardWatchLimit.setInterval(5 * 60 * 1000);
     connect(&m_wizardWatchLimit, &QTimer::timeout, this, &ZunMaintenanceActions::endWizardWatch);
+    if (m_zun)
+        connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_IpChangeFinished, this,
+                &ZunMaintenanceActions::on_IpChangeFinished, Qt::QueuedConnection);
     // A collection runs for minutes on a slow processor, also when started from another
     // tab or again at a connection: it shows that it runs, how far it is, and its end
     // (a failure is the device's own box).
@@ -136,8 +141,35 @@ void ZunMaintenanceActions::onSaveConfig()
         && !m_prompts->confirm(tr("The selected directory is not empty which can produce unpredictable behaviour. Do "
                                   "you really want to go on?")))
         return;
+    const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
     m_zun->BackupToDir(folder);
     ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), folder);
+    // What the folder got, beside what the processor lists: the program writes what it has
+    // read, and a set or setup not read (yet) is not in the folder.
+    auto written = [&](const QString& pattern) {
+        int n = 0;
+        for (const QFileInfo& f : QDir(folder).entryInfoList({pattern}, QDir::Files))
+            n += f.lastModified() >= started ? 1 : 0;
+        return n;
+    };
+    const int sets = written(QStringLiteral("*.fir")), setups = written(QStringLiteral("Set*.zun"));
+    const int listedSets = m_zun->GetMemoryManager()->filterCount();
+    const int listedSetups = m_zun->GetMemoryManager()->setupCount();
+    const QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
+                            "the processor lists.")
+                             .arg(m_zun->GetNr())
+                             .arg(QDir::toNativeSeparators(folder))
+                             .arg(sets)
+                             .arg(listedSets)
+                             .arg(setups)
+                             .arg(listedSetups);
+    emit signal_log(text);
+    if (sets < listedSets || setups < listedSetups)
+        m_prompts->message(QMessageBox::Warning,
+                           text + tr("\nThe others were not read from the processor, so they are NOT in the folder. "
+                                     "Save again once the link is back and the lists are complete."));
+    else
+        m_prompts->message(QMessageBox::Information, text);
 }
 
 void ZunMaintenanceActions::onLoadConfig()
@@ -205,7 +237,11 @@ void ZunMaintenanceActions::updateFirmware()
                        << connect(image, &CZunStatusBuffer::signal_MemCopyFinished, this,
                                   &ZunMaintenanceActions::on_MemCopy)
                        << connect(image, &CZunStatusBuffer::signal_FirmwareCheckFinished, this,
-                                  &ZunMaintenanceActions::on_FirmwareCheck);
+                                  &ZunMaintenanceActions::on_FirmwareCheck)
+                       << connect(image, &CZunStatusBuffer::signal_FirmwareCheckUnanswered, this,
+                                  &ZunMaintenanceActions::on_FirmwareCheckUnanswered);
+    m_firmwareFile = file;
+    m_firmwareUpdateTold = false;
     emit longOperationStarted(ZunLongOperation::Firmware);
     try {
         m_zun->UpdateFirmware(file);
@@ -240,6 +276,10 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
     if (!ok) {
         // Nothing more will come for this update: give the tab back now.
         endFirmwareUpdate();
+        m_prompts->message(QMessageBox::Warning,
+                           tr("The processor refused the firmware file %1: it failed the processor's check. Nothing "
+                              "was changed; the processor keeps its firmware.")
+                               .arg(QDir::toNativeSeparators(m_firmwareFile)));
         return;
     }
     // The FIR selectors stay off until the processor is back.
@@ -249,13 +289,30 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
     m_finishTimer.start(delay);
 }
 
+void ZunMaintenanceActions::on_FirmwareCheckUnanswered()
+{
+    // Not the file's fault: the check never got its answer.
+    emit signal_log(tr("Firmware uploaded.\n Checking data: no answer, the link to the processor was lost.\nUpdate "
+                       "not confirmed."));
+    endFirmwareUpdate();
+    m_prompts->message(QMessageBox::Warning,
+                       tr("The firmware update was cut by the link to the processor before the processor confirmed "
+                          "its check of %1. It may still run its old firmware: reconnect, look at its firmware "
+                          "version, and update again if it is the old one.")
+                           .arg(QDir::toNativeSeparators(m_firmwareFile)));
+}
+
 void ZunMaintenanceActions::finishFwUpdate()
 {
     m_finishTimer.stop();
+    m_firmwareUpdateTold = true;
     emit signal_log(tr("Update finished."));
     emit ipChanged(m_zun->GetIpAddress());
     emit signal_log(tr("Trying to reconnect..."));
     emit longOperationFinished(ZunLongOperation::Firmware);
+    // Last: the window may close (a new firmware announced) while the box is open.
+    m_prompts->message(QMessageBox::Information,
+                       tr("The firmware was updated and the processor restarted. The program reconnects to it."));
 }
 
 void ZunMaintenanceActions::onSetDeviceName()
@@ -294,8 +351,40 @@ void ZunMaintenanceActions::onSetIP()
                                  .arg(m_zun->GetIpAddress().toString(), QHostAddress(address).toString());
     if (!m_prompts->ask(question))
         return;
+    m_askedIp = QHostAddress(address);
+    // The box comes with the processor's answer to both halves.
     m_zun->SetIP(address);
-    m_prompts->message(QMessageBox::Information, tr("IP address transferred to Zun. Switch device off and on again."));
+}
+
+void ZunMaintenanceActions::on_IpChangeFinished(int outcome, quint16 cmd, quint16 value)
+{
+    const QString asked = m_askedIp.toString();
+    const QString refused = ZunOperatorMessage::command(cmd, QString::number(value), m_zun->GetCmdMap().data());
+    switch (outcome) {
+    case CZunStatusBuffer::IpStored:
+        m_prompts->message(QMessageBox::Information,
+                           tr("IP address %1 transferred to Zun. Switch device off and on again.").arg(asked));
+        return;
+    case CZunStatusBuffer::IpRefused:
+    case CZunStatusBuffer::IpPutBack:
+        m_prompts->message(QMessageBox::Warning,
+                           tr("The Zun refused the new IP address %1 (%2). Its address for the next start is "
+                              "unchanged.")
+                               .arg(asked, refused));
+        return;
+    case CZunStatusBuffer::IpMixed:
+        m_prompts->message(QMessageBox::Warning,
+                           tr("The Zun refused the new IP address %1 (%2), and the half it had taken could not be "
+                              "put back: its address for the next start is a mix of the old and the new one. Change "
+                              "the IP address again before switching the device off.")
+                               .arg(asked, refused));
+        return;
+    default:
+        m_prompts->message(QMessageBox::Warning,
+                           tr("The Zun did not answer the change of its IP address to %1 (%2): its address for the "
+                              "next start is not known. Change the IP address again once the link is back.")
+                               .arg(asked, refused));
+    }
 }
 
 void ZunMaintenanceActions::on_LowFlashMemory()

@@ -56,6 +56,8 @@ public:
     // (45 s for a flash below 2 MiB, else 60 s); tests shorten it.
     void setFirmwareFinishDelayMs(int ms) { m_finishDelayOverride = ms; }
     bool isFirmwareFinishPending() const { return m_finishTimer.isActive(); }
+    // Whether the last firmware update's end has been told to the operator (its finish ran).
+    bool hasToldFirmwareUpdate() const { return m_firmwareUpdateTold; }
 
 signals:
     void signal_log(QString text);
@@ -72,10 +74,13 @@ public slots:
     void on_BlockTransfer(quint16 bytes);
     void on_MemCopy();
     void on_FirmwareCheck(bool ok);
+    void on_FirmwareCheckUnanswered();
     void finishFwUpdate();
     void onSetDeviceName();
     void onChangeSecurityPIN();
     void onSetIP();
+    // The processor's answer to the address change: one box, stored or not.
+    void on_IpChangeFinished(int outcome, quint16 cmd, quint16 value);
     void on_LowFlashMemory();
     void on_BttnRouting();
 
@@ -105,4 +110,7 @@ private:
     bool m_wizardLossShown = false;
     QTimer m_finishTimer;
     int m_finishDelayOverride = -1;
+    QHostAddress m_askedIp;
+    QString m_firmwareFile;
+    bool m_firmwareUpdateTold = false;
 };

@@ -126,6 +126,15 @@ ZunControlDlg::ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatus
             QOverload<QString, int>::of(&ZunControlDlg::showStatusBarMessage));
     connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_StatusBarMessage, this,
             QOverload<QString, int>::of(&ZunControlDlg::showStatusBarMessage));
+    // A refused setting is seen whether or not the advanced tab with its log is shown: the
+    // control goes back to the processor's value, and the status bar says which it was.
+    connect(zun, &CZun::signal_LogMessage, this,
+            [this](QString text, bool alarm) {
+                if (alarm && ZunOperatorMessage::isRefusal(text))
+                    showStatusBarMessage(ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr),
+                                         RefusalShownMs);
+            },
+            Qt::QueuedConnection);
     // The routing manager's failures reach the window through the device object, which
     // passes them on as its own signal_exception (connected above).
     connect(zun->GetSetupManager(), &CZunSetupManager::signal_SetupChanged, this,

@@ -46,6 +46,8 @@ class ZunControlDlg : public QWidget
 {
     Q_OBJECT
 public:
+    // How long the status bar names a setting the processor refused.
+    static constexpr int RefusalShownMs = 20000;
     static constexpr int StatusTimerMs = 2300;
 
     ZunControlDlg(quint16 nr, CZunServer* deviceServer, AudioIOStatusServer* statusServer,

@@ -20,15 +20,24 @@ QString quotedFile(const QString& detail, bool last)
     return file.isEmpty() ? file : QFileInfo(file).fileName() + QLatin1Char(' ');
 }
 
+QRegularExpressionMatch refusalMatch(const QString& detail)
+{
+    static const QRegularExpression refusal(
+        QStringLiteral("^Internal error ([0-9a-fA-F]+) at Cmd:([0-9]+), Val:(\\S+)"));
+    return refusal.match(detail);
+}
+
 QString translate(const QString& detail, const CCmdMap* map)
 {
-    static const QRegularExpression refusal(QStringLiteral("^Internal error ([0-9a-fA-F]+) at Cmd:"));
-    if (const QRegularExpressionMatch m = refusal.match(detail); m.hasMatch()) {
+    if (const QRegularExpressionMatch m = refusalMatch(detail); m.hasMatch()) {
         const int code = m.captured(1).toInt(nullptr, 16);
         QString reason = map ? map->GetStringMapForKeysBeginningWith(QStringLiteral("Msg_")).value(code) : QString();
         if (reason.isEmpty())
             reason = QStringLiteral("error code %1").arg(m.captured(1));
-        return QStringLiteral("The processor refused a command: %1.").arg(reason);
+        // Which setting it was: the control shows the processor's value again, which alone
+        // does not say that anything was refused.
+        return QStringLiteral("The processor refused %1: %2.")
+            .arg(ZunOperatorMessage::command(quint16(m.captured(2).toUInt()), m.captured(3), map), reason);
     }
     // Both may come inside the text of the operation that read the file.
     if (detail.contains(QLatin1String("ZunSetup::fromFile()")))
@@ -46,6 +55,15 @@ QString translate(const QString& detail, const CCmdMap* map)
     return detail;
 }
 } // namespace
+
+bool ZunOperatorMessage::isRefusal(const QString& detail) { return refusalMatch(detail.trimmed()).hasMatch(); }
+
+QString ZunOperatorMessage::command(quint16 cmd, const QString& value, const CCmdMap* map)
+{
+    const QString name = map ? map->cmdName(cmd) : QString();
+    return name.isEmpty() ? QStringLiteral("command %1 = %2").arg(cmd).arg(value)
+                          : QStringLiteral("%1 (%2) = %3").arg(name).arg(cmd).arg(value);
+}
 
 QString ZunOperatorMessage::text(const QString& detail, const CCmdMap* map)
 {

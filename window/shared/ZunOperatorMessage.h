@@ -13,4 +13,8 @@ class ZunOperatorMessage
 public:
     // map: the processor's command map, which names a refusal code (none: the code shows).
     static QString text(const QString& detail, const CCmdMap* map = nullptr);
+    // A command and its value as the operator's reports name them: "Cmd_KeyLock (20) = 1".
+    static QString command(quint16 cmd, const QString& value, const CCmdMap* map);
+    // Whether the text is the device model's report of a command the processor refused.
+    static bool isRefusal(const QString& detail);
 };

@@ -11,6 +11,7 @@
 #include "RoutingRenderArea.h"
 #include "ZunBaseComm.h"
 #include "ZunHardwareNeeds.h"
+#include "ZunRecallQuestion.h"
 #include "ZunStyle.h"
 #include "ZunWheelGuard.h"
 
@@ -246,23 +247,10 @@ void ZunSystemWidget::set_Setup(int row)
         return;
     }
     if (m_zun->IsSetupModified()) {
-        QMessageBox box(QMessageBox::Warning, tr("ZunControl"),
-                        tr("The modifications since the last setup recall are not saved yet. If you continue, these "
-                           "will be lost.You can store the current setup under its current name or discard the "
-                           "changes and continue."),
-                        QMessageBox::NoButton, this);
-        QPushButton* store = box.addButton(tr("Store"), QMessageBox::ActionRole);
-        QPushButton* discard = box.addButton(tr("Discard and continue"), QMessageBox::ActionRole);
-        box.addButton(QMessageBox::Cancel);
-        // Without an active setup there is no position to store to: the image would go to
-        // a position that does not exist.
         const quint16 active = m_zun->GetActiveSetup();
-        if (!isStorePosition(active, m_zun->GetMemoryManager()->setupListSize())) {
-            store->setEnabled(false);
-            store->setToolTip(tr("No setup is active: there is no position to store the current settings to."));
-        }
-        box.exec();
-        if (box.clickedButton() == store && store->isEnabled()) {
+        const ZunRecallQuestion::Answer answer =
+            ZunRecallQuestion::ask(this, isStorePosition(active, m_zun->GetMemoryManager()->setupListSize()));
+        if (answer == ZunRecallQuestion::Store) {
             // The recall would discard the changes: it waits for the processor to have
             // stored them (onSetupStoreReply).
             m_recallPending = true;
@@ -279,7 +267,7 @@ void ZunSystemWidget::set_Setup(int row)
                 emit signal_exception(QString::fromLocal8Bit(e.what()), QString::fromLatin1(SetupCaption));
             }
             return;
-        } else if (box.clickedButton() != discard) {
+        } else if (answer == ZunRecallQuestion::Cancel) {
             restoreSetupSelection();
             return;
         }

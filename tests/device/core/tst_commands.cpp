@@ -295,11 +295,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(img()->pendingPin(), quint16(0), 10000);
     }
 
-    void ipAddressInOneGroupHighWordFirst()
+    // The lower half goes only once the processor has taken the upper one: not connected,
+    // the upper half comes back unsent and the change ends there.
+    void ipAddressHighWordFirst()
     {
+        QSignalSpy finished(img(), &CZunStatusBuffer::signal_IpChangeFinished);
         m_zun->SetIP(QHostAddress(QStringLiteral("192.168.1.15")).toIPv4Address());
-        QCOMPARE(m_sent.groups().size(), 1);
-        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_IP_Hi"), 0xC0A8}, {nr("Cmd_IP_Lo"), 0x010F}}));
+        QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_IP_Hi"), 0xC0A8}}));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+        QCOMPARE(finished.at(0).at(0).toInt(), int(CZunStatusBuffer::IpUnanswered));
+        QVERIFY(!img()->isIpChangePending());
+        QCOMPARE(m_sent.commands().size(), 1);
     }
 
     void deviceNameIsAlwaysTwentyFourBytes()

@@ -245,8 +245,9 @@ private slots:
         m_zun->SetKeyLock(true);
         m_zun->SetIP(QHostAddress(QStringLiteral("192.168.1.15")).toIPv4Address());
         settle();
+        // The lower half follows the processor's answer to the upper one.
+        QVERIFY(waitUntil([&]() { return field(state(*m_sim), "nextip") == QLatin1String("192.168.1.15"); }));
         const QString s = state(*m_sim);
-        QCOMPARE(field(s, "nextip"), QStringLiteral("192.168.1.15"));
         QCOMPARE(field(s, "keylock"), QStringLiteral("1"));
         ZunUdpDatagram::Announce a;
         QVERIFY(announce(*m_sim, &a));

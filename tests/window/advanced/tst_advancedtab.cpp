@@ -8,6 +8,7 @@
 #include "ZunFirSetupActions.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunMaintenanceActions.h"
+#include "PromptAnswers.h"
 #include "ZunSignalSpy.h"
 
 #include <QApplication>
@@ -151,6 +152,7 @@ private slots:
         QFETCH(bool, ends);
         make(1080, 0xFF94);
         ZunAdvancedSettingsWidget tab(m_zun);
+        PromptAnswers::install(tab.maintenance()); // the firmware's outcomes are told
         auto* combo1 = child<QComboBox>(tab, "comboFIRFilter1");
         auto* combo2 = child<QComboBox>(tab, "comboFIRFilter2");
         ZunSignalSpy finished(&tab, &ZunAdvancedSettingsWidget::longOperationFinished);
@@ -346,6 +348,24 @@ private slots:
         QVERIFY(!tab.firSetup()->startFIRFilterUpload(m_files.filePath(set->makeFileName())));
         QVERIFY(log(tab).contains(QStringLiteral("FIR filter Stored is already stored in the Zun.")));
         QCOMPARE(started.count(), 0);
+
+        // Mended: without a link, after an operation (the wizard) had reported its loss, an
+        // upload was only logged, and the tab stayed busy. One box each, nothing started.
+        m_zun->SetLinkLossReportedByOperation(true);
+        auto fresh = QShPtrFLE::create(QString(), 48000.0);
+        for (int o = 0; o < 4; ++o)
+            fresh->setOutput(o, QVector<qint32>(12, 4000), 0, o);
+        fresh->SetName(QStringLiteral("Fresh"));
+        fresh->computeKey();
+        fresh->toFile(m_files.path(), false);
+        failed.clear();
+        QVERIFY(!tab.firSetup()->startFIRFilterUpload(m_files.filePath(fresh->makeFileName())));
+        QCOMPARE(failed.count(), 1);
+        QVERIFY2(failed.at(0).at(0).toString().contains(QStringLiteral("FIR filter Fresh was not stored")),
+                 qPrintable(failed.at(0).at(0).toString()));
+        QCOMPARE(started.count(), 0);
+        QVERIFY(!waiting(tab));
+        m_zun->SetLinkLossReportedByOperation(false);
     }
 
     void downloadsStayInTheirFolder()
@@ -391,8 +411,8 @@ private slots:
         QVERIFY(!tab.findChild<QObject*>(QStringLiteral("alarmSound")));
         // Mended: a refusal was logged in the dispatcher's words only.
         emit m_zun->signal_LogMessage(QStringLiteral("Internal error e003 at Cmd:65280, Val:24\n"), true);
-        QTRY_VERIFY2(log(tab).endsWith(QStringLiteral("The processor refused a command: Block checksum error. "
-                                                      "(Internal error e003 at Cmd:65280, Val:24)")),
+        QTRY_VERIFY2(log(tab).endsWith(QStringLiteral("The processor refused command 65280 = 24: Block checksum "
+                                                      "error. (Internal error e003 at Cmd:65280, Val:24)")),
                      qPrintable(log(tab)));
         QDir::setCurrent(cwd);
     }

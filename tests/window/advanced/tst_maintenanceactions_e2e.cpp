@@ -78,9 +78,25 @@ private slots:
             QCOMPARE(m_answers->shown, QStringList({"192.168.1.15", "Invalid entry, try again."}));
             QCOMPARE(m_rig.sent.count(nr("Cmd_IP_Hi")), 0);
         }
-        m_answers->textChoice = QStringLiteral("10.20.30.40");
-        m_actions->onSetIP();
-        QVERIFY(waitUntil([&]() { return field(state(), "nextip") == QLatin1String("10.20.30.40"); }));
+        // Mended: a refused half was reported as transferred, and left a mixed address. The
+        // next address is the one asked or the old one (the upper half of the running
+        // address put back), and the box names the refused command and value.
+        const struct { const char* refused; const char* next; const char* said; } rows[] = {
+            {"Cmd_IP_Hi", "none", "Cmd_IP_Hi (4) = 2638"},
+            {"Cmd_IP_Lo", "127.0.0.0", "Cmd_IP_Lo (5) = 300"},
+            {nullptr, "10.78.1.44", "IP address 10.78.1.44 transferred"},
+        };
+        for (const auto& row : rows) {
+            QVERIFY(m_rig.sim->control(row.refused ? QStringLiteral("refuse %1").arg(nr(row.refused))
+                                                   : QStringLiteral("refuse off")));
+            m_answers->shown.clear();
+            m_answers->textChoice = QStringLiteral("10.78.1.44");
+            m_actions->onSetIP();
+            QVERIFY(waitUntil([&]() { return m_answers->shown.size() == 3; }));
+            QVERIFY2(m_answers->shown.last().contains(QLatin1String(row.said)), qPrintable(m_answers->shown.last()));
+            QCOMPARE(m_answers->shown.last().contains(QLatin1String("refused")), row.refused != nullptr);
+            QCOMPARE(field(state(), "nextip"), QString::fromLatin1(row.next));
+        }
     }
 
     // A good file ends after the finish delay with the address handed on; a file the
@@ -105,15 +121,35 @@ private slots:
             lines << l.at(0).toString();
         QVERIFY(lines.join('|').contains("Checking data: ok."));
         QCOMPARE(lines.last(), QStringLiteral("Trying to reconnect..."));
+        // Mended: each outcome was only logged. One box for each.
+        QCOMPARE(m_answers->shown.filter(QStringLiteral("firmware was updated")).size(), 1);
 
         settle();
         QVERIFY(m_rig.sim->control(QStringLiteral("failcheck")));
         log.clear();
+        m_answers->shown.clear();
         m_actions->updateFirmware();
         QVERIFY(waitUntil([&]() { return finished.count() == 2; }, 30000));
         QVERIFY(!m_actions->isFirmwareFinishPending());
         QCOMPARE(address.count(), 1);
         QCOMPARE(log.last().at(0).toString(), QStringLiteral("Firmware uploaded.\n Checking data: invalid firmware.\nUpdate failed."));
+        QCOMPARE(m_answers->shown.size(), 1);
+        QVERIFY2(m_answers->shown.last().contains(QLatin1String("refused the firmware file")),
+                 qPrintable(m_answers->shown.last()));
+
+        // Mended: an update the link cut blamed the file ("invalid firmware").
+        QVERIFY(m_rig.sim->control(QStringLiteral("failcheck off")));
+        QVERIFY(m_rig.sim->control(QStringLiteral("droplink block")));
+        log.clear();
+        m_answers->shown.clear();
+        m_actions->updateFirmware();
+        QVERIFY(waitUntil([&]() { return finished.count() == 3; }, 30000));
+        QCOMPARE(address.count(), 1);
+        QVERIFY(!log.last().at(0).toString().contains(QLatin1String("invalid")));
+        QCOMPARE(m_answers->shown.size(), 1);
+        QVERIFY2(m_answers->shown.last().contains(QLatin1String("cut by the link")), qPrintable(m_answers->shown.last()));
+        m_rig.zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_rig.zun->IsConnected(); }, 20000));
 
         // A finish still pending when the tab goes away never runs.
         settle();

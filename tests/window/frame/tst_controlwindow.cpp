@@ -270,8 +270,11 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("refusal") << "Internal error e003 at Cmd:65280, Val:24\n"
-                                 << "The processor refused a command: Block checksum error.";
+        // Mended: a refusal did not say which command and value it was.
+        QTest::newRow("refusal") << "Internal error e003 at Cmd:8, Val:1\n"
+                                 << "The processor refused Cmd_KeyLock (8) = 1: Block checksum error.";
+        QTest::newRow("refusal, no name") << "Internal error e003 at Cmd:65280, Val:24\n"
+                                          << "The processor refused command 65280 = 24: Block checksum error.";
         QTest::newRow("archive") << "ZunSetup::fromFile() : the entry 'setup.bin' in '/x/Show.zip' is damaged or not of "
                                     "its declared size."
                                  << "The setup file Show.zip could not be read: it is damaged or is no Zun setup.";
@@ -290,6 +293,18 @@ private slots:
         m_rig->takeBoxes();
         emit m_rig->device(Few)->signal_exception(text, "ZunControl");
         QCOMPARE(m_rig->takeBoxes(), QStringList(shown));
+    }
+
+    // Mended: a refused setting reached only the advanced tab's log, hidden by default.
+    void aRefusedSettingIsNamedInTheStatusBar()
+    {
+        auto w = window(Few);
+        emit m_rig->device(Few)->signal_LogMessage("Internal error e003 at Cmd:8, Val:1\n", true);
+        QTRY_COMPARE(w->statusBar()->currentMessage(),
+                     QString("The processor refused Cmd_KeyLock (8) = 1: Block checksum error."));
+        emit m_rig->device(Few)->signal_LogMessage("Output 3 is limiting", true);
+        QTest::qWait(50);
+        QVERIFY(w->statusBar()->currentMessage().startsWith("The processor refused"));
     }
 
     void renamingAChannelTabRenamesTheChannel()

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// What an operation on a list of processors (setup upload, setup recall) did on each of
+// them, as the one message the operator gets at its end: a line for each processor,
+// saying what was done or why it was not.
+class ZunListReport
+{
+public:
+    // what: the operation ("Upload of setup Show.zun to position 3"); doneText: what a
+    // processor that took it did ("stored").
+    ZunListReport(const QString& what, const QString& doneText);
+
+    void done(quint16 serial);
+    void notDone(quint16 serial, const QString& reason);
+    bool allDone() const;
+    QString text() const;
+
+private:
+    struct Line
+    {
+        quint16 serial;
+        bool done;
+        QString reason;
+    };
+    QString m_what;
+    QString m_doneText;
+    QList<Line> m_lines;
+};
