@@ -279,13 +279,14 @@ void ZunSimTcpSession::sendBlock(quint16 kind, const QByteArray& data)
         // A faulty processor: a length no block can have, and chunks that seem to fill it
         // (as many as a client that believed it would take 2 MiB).
         QByteArray payload(ZunWire::BlockChunkOverhead + ZunWire::ChunkSize, 'h');
-        qToLittleEndian<quint16>(kind, payload.data());
-        qToLittleEndian<quint32>(0x80000000u, payload.data() + 4);
+        char* const bytes = payload.data();
+        qToLittleEndian<quint16>(kind, bytes);
+        qToLittleEndian<quint32>(0x80000000u, bytes + 4);
+        const quint16 sum = ZunWire::byteSum(bytes + 8, ZunWire::ChunkSize);
         for (quint16 index = 0; index < 512; ++index) {
-            qToLittleEndian<quint16>(index, payload.data() + 2);
-            qToLittleEndian<quint16>(ZunWire::byteSum(payload.constData() + 8, ZunWire::ChunkSize),
-                                     payload.data() + 8 + ZunWire::ChunkSize);
-            reply(ZunWire::BlockRead, payload);
+            qToLittleEndian<quint16>(index, bytes + 2);
+            qToLittleEndian<quint16>(sum, bytes + 8 + ZunWire::ChunkSize);
+            reply(ZunWire::BlockRead, QByteArray(payload.constData(), payload.size()));
         }
         return;
     }

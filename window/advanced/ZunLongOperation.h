@@ -27,6 +27,7 @@ inline QString zunLongOperationText(ZunLongOperation operation)
     case ZunLongOperation::Restore: return QStringLiteral("the restore of the default settings");
     case ZunLongOperation::ConfigLoad: return QStringLiteral("a configuration load");
     case ZunLongOperation::Firmware: return QStringLiteral("a firmware update");
+    case ZunLongOperation::GarbageCollection: return QStringLiteral("a garbage collection");
     }
     return QString();
 }
