@@ -433,13 +433,20 @@ private slots:
     // reaches the operator.
     void firConfigurationBootsTheProgramEachSetNeeds_data()
     {
-        QTest::addColumn<bool>("refuseBoot");
-        QTest::newRow("booted") << false;
-        QTest::newRow("boot refused") << true;
+        // The emulator's fault while the sets and their programs go up, and the one box it
+        // gives (none: the programs run).
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("booted") << QString() << QString();
+        QTest::newRow("boot refused") << QStringLiteral("refuse Cmd_DSP_Boot")
+                                      << QStringLiteral("refused to start the DSP programs");
+        QTest::newRow("corrupt") << QStringLiteral("corrupt") << QString();
+        QTest::newRow("silent") << QStringLiteral("silent") << QStringLiteral("did not answer in time");
     }
     void firConfigurationBootsTheProgramEachSetNeeds()
     {
-        QFETCH(bool, refuseBoot);
+        QFETCH(QString, fault);
+        QFETCH(QString, box);
         start({"--hardware", "0x0F80"});
         m_zun->SetRoutingPauseMs(20);
         QTemporaryDir dir;
@@ -459,20 +466,20 @@ private slots:
             expected[d] = program.progID();
         }
         QVERIFY(expected[0] != expected[1]);
-        if (refuseBoot)
-            QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_DSP_Boot"))));
+        if (!fault.isEmpty())
+            QVERIFY(m_sim->control(fault.replace(QStringLiteral("Cmd_DSP_Boot"), QString::number(nr("Cmd_DSP_Boot")))));
         QStringList boxes;
         QObject listening; // ends with the list: a late report finds no dangling list
         connect(m_zun.get(), &CZun::signal_exception, &listening, [&](QString text, QString) { boxes << text; });
         const CRoutingManager* routing = m_zun->GetRoutingManager();
         m_zun->ApplyRoutingPreset(1, 0, 0, 0, 1, routing->GetSPIRouting(), files[0], files[1], routing->GetDSPRouting(),
                                   ZunC::NoCopies, ZunC::NoCopies, true);
-        if (refuseBoot) {
+        if (!box.isEmpty()) {
+            // One failure, one box: what it kept from the processor goes to the log.
             QVERIFY(waitUntil([&]() { return !boxes.isEmpty(); }, 30000));
             settle();
             QCOMPARE(boxes.size(), 1);
-            QVERIFY2(boxes.first().contains(QStringLiteral("refused to start the DSP programs")),
-                     qPrintable(boxes.first()));
+            QVERIFY2(boxes.first().contains(box), qPrintable(boxes.first()));
             return;
         }
         const bool booted = waitUntil([&]() {
