@@ -278,15 +278,15 @@ void ZunSimTcpSession::sendBlock(quint16 kind, const QByteArray& data)
     if (huge) {
         // A faulty processor: a length no block can have, and chunks that seem to fill it
         // (as many as a client that believed it would take 2 MiB).
-        QByteArray payload(ZunWire::BlockChunkOverhead + ZunWire::ChunkSize, 'h');
-        char* const bytes = payload.data();
-        qToLittleEndian<quint16>(kind, bytes);
-        qToLittleEndian<quint32>(0x80000000u, bytes + 4);
-        const quint16 sum = ZunWire::byteSum(bytes + 8, ZunWire::ChunkSize);
+        const QByteArray chunk(ZunWire::ChunkSize, 'h');
+        char sum[2];
+        qToLittleEndian<quint16>(ZunWire::byteSum(chunk.constData(), chunk.size()), sum);
         for (quint16 index = 0; index < 512; ++index) {
-            qToLittleEndian<quint16>(index, bytes + 2);
-            qToLittleEndian<quint16>(sum, bytes + 8 + ZunWire::ChunkSize);
-            reply(ZunWire::BlockRead, QByteArray(payload.constData(), payload.size()));
+            char header[8];
+            qToLittleEndian<quint16>(kind, header);
+            qToLittleEndian<quint16>(index, header + 2);
+            qToLittleEndian<quint32>(0x80000000u, header + 4);
+            reply(ZunWire::BlockRead, QByteArray(header, 8) + chunk + QByteArray(sum, 2));
         }
         return;
     }
