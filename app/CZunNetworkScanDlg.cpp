@@ -4,6 +4,7 @@
 #include "ZunDeviceStatsModel.h"
 #include "ZunDeviceStatsProxyModel.h"
 #include "ZunNetworkTableView.h"
+#include "ZunSettingsWriter.h"
 
 #include <QCloseEvent>
 #include <QColor>
@@ -210,9 +211,7 @@ void CZunNetworkScanDlg::onRowClicked(QModelIndex index)
 void CZunNetworkScanDlg::closeEvent(QCloseEvent* event)
 {
     QWidget* frame = parentWidget() ? parentWidget() : this;
-    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-    settings.setValue(QStringLiteral("NetworkMonitor/frameSize"), frame->frameSize());
-    settings.setValue(QStringLiteral("NetworkMonitor/pos"), frame->pos());
-    settings.sync();
+    ZunSettingsWriter::store({{QStringLiteral("NetworkMonitor/frameSize"), frame->frameSize()},
+                              {QStringLiteral("NetworkMonitor/pos"), frame->pos()}});
     QWidget::closeEvent(event);
 }

@@ -3,6 +3,7 @@
 #include "AudioIOStatus.h"
 #include "ZunDeviceStats.h"
 #include "ZunStatusDisplay.h"
+#include "ZunSettingsWriter.h"
 #include "ZunStatusProxyWidget.h"
 
 #include <QCloseEvent>
@@ -11,7 +12,6 @@
 #include <QMdiSubWindow>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTimer>
 
 namespace {
@@ -118,10 +118,8 @@ void CZunStatusMonitorDialog::hideEvent(QHideEvent* event)
 void CZunStatusMonitorDialog::closeEvent(QCloseEvent* event)
 {
     if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
-        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-        settings.setValue(QStringLiteral("StatusMonitor/frameSize"), sub->frameSize());
-        settings.setValue(QStringLiteral("StatusMonitor/pos"), sub->pos());
-        settings.sync();
+        ZunSettingsWriter::store({{QStringLiteral("StatusMonitor/frameSize"), sub->frameSize()},
+                                  {QStringLiteral("StatusMonitor/pos"), sub->pos()}});
     }
     QGraphicsView::closeEvent(event);
 }

@@ -21,6 +21,7 @@
 #include "CMemoryManager.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunStatusDisplay.h"
+#include "ZunSettingsWriter.h"
 #include "ZunVersionProbe.h"
 
 #include <QAction>
@@ -669,8 +670,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
     const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
     for (QMdiSubWindow* sub : windows)
         sub->close();
-    QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-    settings.setValue(QStringLiteral("MainWindow/geometry"), saveGeometry());
-    settings.sync();
+    ZunSettingsWriter::store(QStringLiteral("MainWindow/geometry"), saveGeometry());
     QWidget::closeEvent(event);
 }

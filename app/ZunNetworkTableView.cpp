@@ -2,6 +2,7 @@
 
 #include "SelectIntegerForm.h"
 #include "UploadForm.h"
+#include "ZunSettingsWriter.h"
 
 #include <QAction>
 #include <QDir>
@@ -97,8 +98,7 @@ void ZunNetworkTableView::fwUpdate()
     if (form.exec() != QDialog::Accepted)
         return;
     const QString file = form.getFilename();
-    settings.setValue(QStringLiteral("FirmwareDir"), QFileInfo(file).dir().path());
-    settings.sync();
+    ZunSettingsWriter::store(QStringLiteral("FirmwareDir"), QFileInfo(file).dir().path());
     emit requestFwUpdate(serials, file);
 }
 
@@ -115,8 +115,7 @@ void ZunNetworkTableView::uploadSetup()
         return;
     const QString file = form.getFilename();
     emit requestSetupUpload(serials, file, form.getSelectedPosition());
-    settings.setValue(QStringLiteral("SetupDir"), QFileInfo(file).dir().path());
-    settings.sync();
+    ZunSettingsWriter::store(QStringLiteral("SetupDir"), QFileInfo(file).dir().path());
 }
 
 void ZunNetworkTableView::selectSetup()

@@ -18,6 +18,7 @@
 #include "PromptAnswers.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunDeviceStats.h"
+#include "ZunDiskFlushProbe.h"
 #include "ZunLogCapture.h"
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
@@ -600,9 +601,13 @@ private slots:
         QTRY_VERIFY(!w);
     }
 
+    // Mended: closing flushed the settings file to the disk six times in the GUI thread
+    // (the main window and both monitors), which waits on a busy disk.
     void closingKeepsTheGeometry()
     {
+        const int flushes = ZunDiskFlushProbe::guiFlushes();
         m_window->close();
+        QCOMPARE(ZunDiskFlushProbe::guiFlushes() - flushes, 0);
         QSettings s(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
         QVERIFY(!s.value("MainWindow/geometry").toByteArray().isEmpty());
         QVERIFY(s.value("StatusMonitor/frameSize").toSize().isValid());

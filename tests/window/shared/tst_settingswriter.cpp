@@ -28,6 +28,14 @@ private slots:
         QTest::addColumn<std::function<int()>>("store");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
+        // Mended: a store while the last one waited for the writer wrote both in the GUI thread
+        // (first, while the writer is still starting).
+        QTest::newRow("two folders at once") << std::function<int()>([] {
+            const int before = ZunDiskFlushProbe::guiFlushes();
+            ZunSettingsWriter::store(QStringLiteral("SetupDir"), QStringLiteral("/srv/setups"));
+            ZunSettingsWriter::store(QStringLiteral("FirmwareDir"), QStringLiteral("/srv/firmware"));
+            return ZunDiskFlushProbe::guiFlushes() - before;
+        }) << "FirmwareDir" << "/srv/firmware";
         QTest::newRow("a folder") << std::function<int()>([] {
             const int before = ZunDiskFlushProbe::guiFlushes();
             ZunSettingsWriter::store(QStringLiteral("EQDir"), QStringLiteral("/srv/eq lists"));
