@@ -514,6 +514,9 @@ void CZun::onSocketCreated()
     if (!socket || property("zunSocketWired").toBool())
         return;
     setProperty("zunSocketWired", true);
+    // Counted in the link's thread, before a step can find the link gone and ask.
+    QObject::connect(m_link, &ZunBaseComm::signal_NetworkError, this, [this]() { m_linkLosses.noteLoss(); },
+                     Qt::DirectConnection);
     QObject::connect(m_link, &ZunBaseComm::signal_NetworkError, this, &CZun::onNetworkError, Qt::QueuedConnection);
     QObject::connect(m_link, &ZunBaseComm::signal_TcpDataReceived, this, &CZun::resetTcpCheckTime,
                      Qt::DirectConnection);
@@ -1591,7 +1594,9 @@ void CZun::applyRoutingTail(bool keepSettings, int clock, int extClock, int mult
     addRoutingPause();
     m_routingSteps->add(0, [this, extClock]() { m_routingManager->SetExtClockSelect(extClock); });
     addRoutingPause();
+    const quint64 started = m_linkLosses.count();
     m_routingSteps->add(5 * m_routingPauseMs, [=]() {
+        const ZunLinkLosses::InFlight operation(m_linkLosses, started);
         applyRoutingSets(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
     });
 }

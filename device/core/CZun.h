@@ -10,6 +10,7 @@
 #include "CZunRoutingPreset.h"
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
+#include "ZunLinkLosses.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -119,6 +120,8 @@ public:
     // Failures that only follow from that loss go to the log as well.
     void SetLinkLossReportedByOperation(bool on) { m_lossReportedByOperation = on; }
     bool IsLinkLossReportedByOperation() const { return m_lossReportedByOperation; }
+    // The link's losses, and whether the operation in flight was cut by one (any thread).
+    ZunLinkLosses& GetLinkLosses() { return m_linkLosses; }
 
     // Test seams: the keep-alive clock, and an observer of every group the device object
     // writes into the link (called in the sender's thread, also when not connected).
@@ -437,6 +440,7 @@ private:
     std::atomic<bool> m_firManagerReady{false};
     std::atomic<bool> m_imageUnreadable{false};
     std::atomic<bool> m_lossReportedByOperation{false};
+    ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;
     ZunManagerThread* m_firLimThread = nullptr;
     ZunManagerThread* m_imageThread = nullptr;

@@ -36,9 +36,14 @@ inline bool skippedWithoutLink(CZun* zun, const QString& fileName)
     return true;
 }
 
-// While an operation reports a lost link in its own box (the wizard), what the loss kept from
-// the processor is logged in the same way instead of a box of its own. True if logged.
+// What a lost link kept from the processor is logged in the same way instead of a box of its
+// own when the operator has been told already: an operation reports the loss in its own box
+// (the wizard), the loss cut the operation in flight (its box is the link's), or an earlier
+// step of an operation started without a link had the box. True if logged.
 inline bool keptByReportedLoss(CZun* zun, const QString& name)
 {
-    return zun->IsLinkLossReportedByOperation() && skippedWithoutLink(zun, name);
+    if (zun->IsConnected())
+        return false;
+    return (zun->IsLinkLossReportedByOperation() || zun->GetLinkLosses().toldAlready())
+        && skippedWithoutLink(zun, name);
 }

@@ -11,6 +11,7 @@
 #include "SimDeviceRig.h"
 #include "TcpSimProcess.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunDSPProgramInfo.h"
 #include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunSetup.h"
@@ -265,6 +266,60 @@ private slots:
             settle();
             QCOMPARE(m_rig.zun->GetActiveFilterIndex(1), running);
         }
+    }
+
+    // A FIR set stored, or chosen so that its DSP boots another program, while the link is
+    // cut at that block: the tab is free again, and the operator gets the link's box,
+    // nothing from the tab or the managers on top.
+    void firTransferCutByTheLinkHasOneBox_data()
+    {
+        QTest::addColumn<bool>("choice"); // a stored set chosen, or a file stored
+        QTest::newRow("upload") << false;
+        QTest::newRow("choice booting another program") << true;
+    }
+    void firTransferCutByTheLinkHasOneBox()
+    {
+        QFETCH(bool, choice);
+        start();
+        if (QTest::currentTestFailed())
+            return;
+        FilterLimiterEWS set(QString(), 96000.0);
+        for (int o = 0; o < 4; ++o)
+            set.setOutput(o, QVector<qint32>(o == 0 ? 512 : 64, 2000 * (o + 1)), 10, o);
+        set.SetName(QStringLiteral("Cut"));
+        const quint32 key = set.computeKey();
+        const QString file = m_files.filePath(QStringLiteral("cut.fir"));
+        set.toFile(file);
+        if (choice) {
+            m_rig.zun->UploadFIRFilterFile(file, 0);
+            QVERIFY(waitUntil([&]() { return m_rig.zun->GetFIRLimManager()->GetFIRFilter(key) != nullptr; }, 30000));
+            settle();
+            CBlockFIR probe = set;
+            probe.checkFilterResources();
+            ZunDSPProgramInfo program(probe.dspProgramId(), m_rig.zun->GetFirmwareVersion());
+            program.setDSPType(m_rig.zun->GetDSPType());
+            QVERIFY(program.progID() != m_rig.zun->GetActiveDSPProgramID(1)); // its program's block is the cut one
+        }
+        QVERIFY(m_rig.sim->control(QStringLiteral("droplink block")));
+        ZunSignalSpy device(m_rig.zun.data(), &CZun::signal_exception);
+        ZunSignalSpy tab(m_tab.get(), &ZunAdvancedSettingsWidget::signal_exception);
+        m_answers->shown.clear();
+        if (choice)
+            m_tab->firSetup()->chooseFIRFilter(1, key, false);
+        else
+            QVERIFY(m_tab->firSetup()->startFIRFilterUpload(file));
+        const ZunLongOperation operation = choice ? ZunLongOperation::FirChoice : ZunLongOperation::FirUpload;
+        QVERIFY(waitUntil([&]() {
+            return !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data()) && !m_tab->isRunning(operation);
+        }, 30000));
+        // The managers' last word, then the window's queue.
+        QMetaObject::invokeMethod(m_rig.zun->GetFIRLimManager(), []() {}, Qt::BlockingQueuedConnection);
+        ZunSignalSpy::takeQueued();
+        QStringList boxes = m_boxes->texts + m_answers->shown;
+        for (const ZunSignalSpy* spy : {&device, &tab})
+            for (const QVariantList& args : *spy)
+                boxes << args.at(0).toString();
+        QVERIFY2(boxes.size() == 1 && boxes.first().contains(QStringLiteral("closed")), qPrintable(boxes.join(" / ")));
     }
 
     // A setup whose words the processor would refuse never reaches its flash; the
