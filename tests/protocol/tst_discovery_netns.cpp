@@ -296,7 +296,7 @@ private slots:
                 record[1] = char(total >> 8);
                 QVERIFY(send(ZunUdpDatagram::statusDatagram(record)));
             }
-            QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= total, 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= total, 10000);
         }
         QTest::qWait(100); // nothing more, nothing twice
         disconnect(c);
