@@ -10,8 +10,9 @@
 // CZunNetwork::StatusBatchMs, until a batch finds none. The sender is a thread of
 // its own; its CPU time is not counted. The two take turns of a second each, so that both
 // see the same load of the machine. Prints the CPU time per datagram, the share of one
-// core, the wake-ups a second of the receiving thread and the GUI thread, and the ratio of
-// the two paths (over the whole run, and the range over the pairs of turns).
+// core, the wake-ups a second of the receiving thread and the GUI thread, the receiving
+// thread's own share of a core (the rest of the real path is the GUI thread's), and the
+// ratio of the two paths (over the whole run, and the range over the pairs of turns).
 //
 // Runs in a private network namespace when it may (as root), so that the discovery's port
 // 1234 is its own; otherwise on the loopback addresses of this host.
