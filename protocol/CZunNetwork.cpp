@@ -78,18 +78,31 @@ QSharedPointer<ZunDeviceStats> CZunNetwork::findByAddress(const QHostAddress& ip
     const QHostAddress v4 = toV4(ip);
     bool isV4 = false;
     const quint32 key = v4.toIPv4Address(&isV4);
+    if (isV4)
+        return findByAddress(key);
+    QMutexLocker lock(&m_mutex);
+    for (const auto& d : m_devices)
+        if (d->getIpAddress() == v4)
+            return d;
+    return {};
+}
+
+QSharedPointer<ZunDeviceStats> CZunNetwork::findByAddress(quint32 ipv4) const
+{
+    const auto at = [ipv4](const QSharedPointer<ZunDeviceStats>& d) {
+        bool isV4 = false;
+        const quint32 own = d->getIpAddress().toIPv4Address(&isV4);
+        return isV4 && own == ipv4;
+    };
     QMutexLocker lock(&m_mutex);
     // Every status datagram asks: the last answer for its address is checked rather than
     // the whole list walked. A record moved by hand is found again by the walk.
-    if (isV4) {
-        const QSharedPointer<ZunDeviceStats> known = m_byAddress.value(key);
-        if (known && known->getIpAddress() == v4)
-            return known;
-    }
+    const QSharedPointer<ZunDeviceStats> known = m_byAddress.value(ipv4);
+    if (known && at(known))
+        return known;
     for (const auto& d : m_devices)
-        if (d->getIpAddress() == v4) {
-            if (isV4)
-                m_byAddress.insert(key, d);
+        if (at(d)) {
+            m_byAddress.insert(ipv4, d);
             return d;
         }
     return {};
@@ -168,8 +181,8 @@ void CZunNetwork::run()
     m_timer = new QTimer;
     m_timer->setInterval(TickMs);
     connect(m_timer, &QTimer::timeout, this, &CZunNetwork::on_Tick);
+    // Runs while status datagrams arrive (not armed again for each batch).
     m_statusTimer = new QTimer;
-    m_statusTimer->setSingleShot(true);
     m_statusTimer->setInterval(StatusBatchMs);
     connect(m_statusTimer, &QTimer::timeout, this, &CZunNetwork::on_StatusFlush);
     connect(m_socket, &QUdpSocket::readyRead, this, &CZunNetwork::on_Readable);
@@ -189,8 +202,10 @@ void CZunNetwork::openSocket()
 {
     if (m_socket->state() == QAbstractSocket::BoundState || m_bindReported)
         return;
-    if (!m_socket->bind(QHostAddress::AnyIPv4, ZunUdpDatagram::Port,
-                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+    if (m_socket->bind(QHostAddress::AnyIPv4, ZunUdpDatagram::Port,
+                       QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferBytes);
+    } else {
         // Reported once. Sending still binds the socket to a free port, and processors
         // answer to the port a request came from.
         m_bindReported = true;
@@ -287,9 +302,12 @@ bool CZunNetwork::readPendingDirect()
         if (n <= 0)
             return n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         for (int i = 0; i < n; ++i) {
-            const QHostAddress sender = from[i].sin_family == AF_INET ? QHostAddress(ntohl(from[i].sin_addr.s_addr))
-                                                                       : QHostAddress();
-            handleDatagram(QByteArray(buffers[i], int(msgs[i].msg_len)), sender);
+            const QByteArray d(buffers[i], int(msgs[i].msg_len));
+            const bool v4 = from[i].sin_family == AF_INET;
+            if (v4 && ZunUdpDatagram::isStatus(d))
+                handleStatus(d, quint32(ntohl(from[i].sin_addr.s_addr)));
+            else
+                handleDatagram(d, v4 ? QHostAddress(ntohl(from[i].sin_addr.s_addr)) : QHostAddress());
         }
         if (n < Slots)
             return true;
@@ -305,19 +323,17 @@ void CZunNetwork::on_StatusFlush()
         readPending();
     if (m_statusBatch.isEmpty()) {
         // The streams ended: datagrams are read as they come again (this read arms the
-        // socket's notifier).
+        // socket's notifier), unless one came in between.
         if (m_socket)
             readPending();
-        if (!m_statusBatch.isEmpty() && m_statusTimer)
-            m_statusTimer->start();
+        if (m_statusBatch.isEmpty() && m_statusTimer)
+            m_statusTimer->stop();
         return;
     }
     ZunStatusBatch batch;
     batch.swap(m_statusBatch);
     m_statusBatch.reserve(batch.size());
     emit zunStatusBatchReceived(batch);
-    if (m_statusTimer)
-        m_statusTimer->start();
 }
 
 void CZunNetwork::triggerStatusTx(quint16 serial, int msInterval)
@@ -403,14 +419,25 @@ void CZunNetwork::handleDatagram(const QByteArray& d, const QHostAddress& from)
 
 void CZunNetwork::handleStatus(const QByteArray& d, const QHostAddress& from)
 {
-    QString why;
-    if (!ZunUdpDatagram::checkStatus(d, &why)) {
-        qDebug() << "CZunNetwork: dropped" << why << "from" << from.toString();
+    bool isV4 = false;
+    const quint32 v4 = toV4(from).toIPv4Address(&isV4);
+    if (isV4) {
+        handleStatus(d, v4);
         return;
     }
-    const auto dev = findByAddress(from);
+    qDebug() << "CZunNetwork: dropped status datagram from unlisted" << from.toString();
+}
+
+void CZunNetwork::handleStatus(const QByteArray& d, quint32 ipv4)
+{
+    QString why;
+    if (!ZunUdpDatagram::checkStatus(d, &why)) {
+        qDebug() << "CZunNetwork: dropped" << why << "from" << QHostAddress(ipv4).toString();
+        return;
+    }
+    const auto dev = findByAddress(ipv4);
     if (!dev) {
-        qDebug() << "CZunNetwork: dropped status datagram from unlisted" << from.toString();
+        qDebug() << "CZunNetwork: dropped status datagram from unlisted" << QHostAddress(ipv4).toString();
         return;
     }
     dev->setLastStatusMs(now());

@@ -47,6 +47,10 @@ public:
     // not for each. A wake-up of the two threads costs more than the datagrams of a batch;
     // the meters, which show at most one frame in 40 ms, still get a batch every frame.
     static constexpr int StatusBatchMs = 30;
+    // The socket holds what arrives while a batch waits: many processors streaming at
+    // once send more in StatusBatchMs than a socket's default buffer holds. Asked of the
+    // system, which may give less (net.core.rmem_max).
+    static constexpr int ReceiveBufferBytes = 4 * 1024 * 1024;
     // Every datagram this program takes is far shorter.
     static constexpr int MaxDatagram = 2048;
     // Subnets with a shorter prefix are not swept (more than 1022 hosts).
@@ -128,7 +132,10 @@ private:
     void writeTo(const QHostAddress& ip, const QByteArray& datagram);
     void handleAnnounce(const QByteArray& datagram, const QHostAddress& from);
     void handleStatus(const QByteArray& datagram, const QHostAddress& from);
+    // The same for an IPv4 sender, without an address object a datagram.
+    void handleStatus(const QByteArray& datagram, quint32 ipv4);
     QSharedPointer<ZunDeviceStats> findByAddress(const QHostAddress& ip) const;
+    QSharedPointer<ZunDeviceStats> findByAddress(quint32 ipv4) const;
     Interface interfaceFor(const QHostAddress& ip) const;
     void addFromScan(const CMacAddr& mac, const QHostAddress& ip, const Interface& iface);
 

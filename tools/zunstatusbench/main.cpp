@@ -10,8 +10,9 @@
 // CZunNetwork::StatusBatchMs, until a batch finds none. The sender is a thread of
 // its own; its CPU time is not counted. The two take turns of a second each, so that both
 // see the same load of the machine. Prints the CPU time per datagram, the share of one
-// core, the wake-ups a second of the receiving thread and the GUI thread, and the ratio of
-// the two paths (over the whole run, and the range over the pairs of turns).
+// core, the wake-ups a second of the receiving thread and the GUI thread, the receiving
+// thread's own share of a core (the rest of the real path is the GUI thread's), and the
+// ratio of the two paths (over the whole run, and the range over the pairs of turns).
 //
 // Runs in a private network namespace when it may (as root), so that the discovery's port
 // 1234 is its own; otherwise on the loopback addresses of this host.
@@ -167,6 +168,15 @@ qint64 wakeUps(pid_t tid)
 
 pid_t currentTid() { return pid_t(::syscall(SYS_gettid)); }
 
+// The CPU time a thread of this process (by its kernel id) has run, in seconds.
+double threadCpu(pid_t tid)
+{
+    QFile stat(QStringLiteral("/proc/self/task/%1/schedstat").arg(tid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    return stat.readAll().split(' ').value(0).toDouble() * 1e-9;
+}
+
 struct Figure
 {
     double cpu = 0;         // seconds, the receiving side only
@@ -175,6 +185,7 @@ struct Figure
     qint64 sent = 0;
     qint64 guiWakeUps = 0;
     qint64 rxWakeUps = 0;   // the receiving thread: the bare loop's, or the discovery's
+    double rxCpu = 0;       // seconds of the receiving thread alone
 
     double usPerDatagram() const { return received ? cpu / double(received) * 1e6 : 0; }
     double percentOfCore() const { return wall > 0 ? cpu / wall * 100 : 0; }
@@ -300,6 +311,7 @@ public:
         const pid_t rxTid = real ? m_netTid : m_bareTid;
         const qint64 received0 = real ? m_realReceived.load() : m_bareReceived.load();
         const qint64 gui0 = wakeUps(m_guiTid), rx0 = wakeUps(rxTid);
+        const double rxCpu0 = threadCpu(rxTid);
         double senderCpu = 0;
         int sent = 0;
         timespec w0 {}, w1 {};
@@ -320,6 +332,7 @@ public:
         tx->wait();
         delete tx;
         const qint64 gui1 = wakeUps(m_guiTid), rx1 = wakeUps(rxTid);
+        f->rxCpu += threadCpu(rxTid) - rxCpu0;
         f->cpu += cpu;
         f->wall += double(w1.tv_sec - w0.tv_sec) + double(w1.tv_nsec - w0.tv_nsec) * 1e-9;
         f->received += (real ? m_realReceived.load() : m_bareReceived.load()) - received0;
@@ -410,6 +423,7 @@ int main(int argc, char** argv)
             f->sent += x.sent;
             f->guiWakeUps += x.guiWakeUps;
             f->rxWakeUps += x.rxWakeUps;
+            f->rxCpu += x.rxCpu;
         }
         if (b.usPerDatagram() > 0) {
             lowest = qMin(lowest, r.usPerDatagram() / b.usPerDatagram());
@@ -422,7 +436,8 @@ int main(int argc, char** argv)
         out << name << QString::number(f.usPerDatagram(), 'f', 1) << " us a datagram, "
             << QString::number(f.percentOfCore(), 'f', 2) << " % of one core (" << f.received << " of " << f.sent
             << " datagrams); wake-ups a second: " << rx << " " << qRound64(double(f.rxWakeUps) / f.wall)
-            << ", GUI thread " << qRound64(double(f.guiWakeUps) / f.wall) << "\n";
+            << ", GUI thread " << qRound64(double(f.guiWakeUps) / f.wall) << "; " << rx << " alone "
+            << QString::number(f.rxCpu / f.wall * 100, 'f', 2) << " % of one core\n";
     };
     line("bare receive loop:  ", bare, "receiver");
     line("real status path:   ", real, "discovery thread");
