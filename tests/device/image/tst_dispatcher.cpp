@@ -2,6 +2,7 @@
 #include "CMemoryManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunCmdNumbers.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
 
@@ -116,6 +117,20 @@ private slots:
         checked.clear();
         store("Cmd_TCPCloseTime", 15);
         QCOMPARE(checked.count(), 2);
+    }
+
+    // The dispatcher knows a command by its number in the map as the map is now: after the
+    // map took another firmware's table, a name the old one lacked is found at its number.
+    void commandNumbersFollowTheMap()
+    {
+        CCmdMap map;
+        ZunCmdNumbers numbers;
+        map.setVersion(1079);
+        QCOMPARE(numbers.number(map, "Cmd_String2App"), ZunCmdNumbers::Missing);
+        QCOMPARE(numbers.number(map, "Cmd_SetupFlags"), 14);
+        map.setVersion(1080);
+        QCOMPARE(numbers.number(map, "Cmd_String2App"), 15);
+        QCOMPARE(numbers.number(map, "Cmd_SetupFlags"), 14);
     }
 
     void directoryBlockGoesToTheMemoryManagerAndItsDump()
