@@ -146,10 +146,13 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     QObject::connect(m_memoryManager, &CMemoryManager::signal_MemDirChanged, this, &CZun::on_MemDirChanged,
                      Qt::QueuedConnection);
 
-    // Queued although both live in one thread: the link hands a reply on while it holds its
-    // buffer, and the dispatcher may send (a refusal's realignment, the next PIN step).
-    QObject::connect(m_link, &ZunBaseComm::signal_CmdProcessed, m_image, &CZunStatusBuffer::cmdCallback,
-                     Qt::QueuedConnection);
+    // The link hands a reply on while it holds its buffer, and the dispatcher may send (a
+    // refusal's realignment, the next PIN step): the image keeps the replies, and handles
+    // them as soon as the read that brought them has let go of the buffer.
+    QObject::connect(m_link, &ZunBaseComm::signal_CmdProcessed, m_image, &CZunStatusBuffer::keepReply,
+                     Qt::DirectConnection);
+    QObject::connect(m_link, &ZunBaseComm::signal_TcpDataReceived, m_image, &CZunStatusBuffer::takeReplies,
+                     Qt::DirectConnection);
 
     m_freeCycles0 = m_freeCycles1 = 1666;
     m_collection = new ZunGarbageCollection(this);

@@ -320,6 +320,28 @@ bool CZunStatusBuffer::is(quint16 c, const char* name) const
     return m_numbers.number(*m_map, name) == int(c);
 }
 
+void CZunStatusBuffer::keepReply(CZunCmd cmd)
+{
+    m_replies.append(cmd);
+    if (m_takeQueued)
+        return;
+    m_takeQueued = true;
+    QMetaObject::invokeMethod(this, &CZunStatusBuffer::takeReplies, Qt::QueuedConnection);
+}
+
+void CZunStatusBuffer::takeReplies()
+{
+    // One reply after the other, those kept while one is handled too; never from
+    // within the handling of one (a reply's handling may send, and so keep another).
+    if (m_taking)
+        return;
+    m_taking = true;
+    while (!m_replies.isEmpty())
+        cmdCallback(m_replies.takeFirst());
+    m_taking = false;
+    m_takeQueued = false;
+}
+
 void CZunStatusBuffer::cmdCallback(CZunCmd cmd)
 {
     // Nothing may leave this slot: an exception escaping a worker thread's event handler

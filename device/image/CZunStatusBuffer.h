@@ -102,6 +102,13 @@ public:
     static QByteArray encodeSetupName(const QString& name);
     static QString decodeSetupName(const QByteArray& bytes);
 
+    // The link's replies as it hands them over, in its thread and order (connected
+    // directly: the link holds its buffer meanwhile, so they are only kept here), and
+    // their handling right after the link's read has let go of it. Replies that came
+    // without a read (a time-out, an unsent command) are handled by a queued call.
+    void keepReply(CZunCmd cmd);
+    void takeReplies();
+
 public slots:
     void cmdCallback(CZunCmd cmd);
     void initConstants();
@@ -223,6 +230,10 @@ private:
     quint16 m_savedDSPID[2] = {0, 0};
     quint16 m_savedFIRID[4] = {0, 0, 0, 0};
     std::atomic<quint16> m_pendingPin{0};
+    // Replies kept until takeReplies (dispatcher's thread only).
+    QList<CZunCmd> m_replies;
+    bool m_takeQueued = false;
+    bool m_taking = false;
     // The address change running: step << 48 | old upper half << 32 | address asked.
     std::atomic<quint64> m_pendingIp{0};
 
