@@ -444,6 +444,16 @@ private slots:
         QVERIFY(waitUntil([&]() { return m_sent.contains(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")); }));
     }
 
+    // A reply the link hands over without a read (a command it could not send) reaches
+    // the dispatcher too, and in its turn: the unsent store is reported as failed.
+    void replyWithoutAReadIsHandled()
+    {
+        ZunSignalSpy stored(img(), &CZunStatusBuffer::signal_SetupStored);
+        m_zun->SendCmd(nr("Cmd_SetupStore"), 2); // no connection: it comes back unsent
+        QVERIFY(waitUntil([&]() { return stored.size() == 1; }));
+        QCOMPARE(stored.at(0).at(0).toBool(), false);
+    }
+
     void setupStoreAndPin()
     {
         ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
