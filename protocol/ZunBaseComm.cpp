@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <limits>
 #include <stdexcept>
 
 #ifdef Q_OS_LINUX
@@ -350,9 +351,16 @@ void ZunBaseComm::readData()
 {
     if (!m_socket)
         return;
-    const QByteArray bytes = m_socket->readAll();
-    if (bytes.isEmpty())
+    // What the socket holds, in an array of that size: readAll sizes its array for 16 KiB
+    // first, a large allocation (and a sweep of the heap's small free blocks) per reply.
+    const qint64 available = m_socket->bytesAvailable();
+    if (available <= 0)
         return;
+    QByteArray bytes(int(qMin<qint64>(available, std::numeric_limits<int>::max())), Qt::Uninitialized);
+    const qint64 n = m_socket->read(bytes.data(), bytes.size());
+    if (n <= 0)
+        return;
+    bytes.truncate(int(n));
     m_buffer.receive(bytes);
     emit signal_TcpDataReceived();
 }

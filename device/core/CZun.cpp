@@ -100,7 +100,10 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
 
     m_image = new CZunStatusBuffer(this);
-    startWorker(m_image, m_imageThread);
+    // The image takes the replies in the link's thread, right after the link has read
+    // them: a thread of its own would add one more wake-up between every reply and the
+    // window showing it.
+    m_image->moveToThread(m_link);
     // Replies restart the keep-alive's silence where they are handled: a queued call for
     // each would wake the GUI thread once more for every reply.
     QObject::connect(m_image, &CZunStatusBuffer::signal_TcpChecked, this, &CZun::resetTcpCheckTime, Qt::DirectConnection);
@@ -143,7 +146,13 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     QObject::connect(m_memoryManager, &CMemoryManager::signal_MemDirChanged, this, &CZun::on_MemDirChanged,
                      Qt::QueuedConnection);
 
-    QObject::connect(m_link, &ZunBaseComm::signal_CmdProcessed, m_image, &CZunStatusBuffer::cmdCallback);
+    // The link hands a reply on while it holds its buffer, and the dispatcher may send (a
+    // refusal's realignment, the next PIN step): the image keeps the replies, and handles
+    // them as soon as the read that brought them has let go of the buffer.
+    QObject::connect(m_link, &ZunBaseComm::signal_CmdProcessed, m_image, &CZunStatusBuffer::keepReply,
+                     Qt::DirectConnection);
+    QObject::connect(m_link, &ZunBaseComm::signal_TcpDataReceived, m_image, &CZunStatusBuffer::takeReplies,
+                     Qt::DirectConnection);
 
     m_freeCycles0 = m_freeCycles1 = 1666;
     m_collection = new ZunGarbageCollection(this);
@@ -186,8 +195,11 @@ CZun::~CZun()
                               static_cast<QObject*>(this)})
         QObject::disconnect(m_link, nullptr, receiver, nullptr);
     // The managers' forwarders of failed blocks run in the link's thread: one started
-    // before the cut ends before any manager goes.
-    QMetaObject::invokeMethod(m_link, []() {}, Qt::BlockingQueuedConnection);
+    // before the cut ends before any manager goes. The replies queued for the image before
+    // the cut are handled by then too, and the image comes back to this thread to go.
+    CZunStatusBuffer* image = m_image;
+    QThread* here = thread();
+    QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, Qt::BlockingQueuedConnection);
     // Reverse order of construction.
     if (stopWorker(m_setupThread))
         delete m_setupManager;
@@ -195,8 +207,7 @@ CZun::~CZun()
         delete m_firLimManager;
     if (stopWorker(m_dspProgramThread))
         delete m_dspProgramManager;
-    if (stopWorker(m_imageThread))
-        delete m_image;
+    delete m_image;
     delete m_routingManager;
     delete m_eqManager;
     delete m_memoryManager;

@@ -53,7 +53,7 @@ class CZun : public QObject
     Q_OBJECT
 public:
     // Milliseconds of a monotonic clock; the keep-alive measures silence with it. Read
-    // from the link's and the image's threads too (each reply restarts the silence).
+    // from the link's thread too (each reply restarts the silence).
     using Clock = std::function<qint64()>;
 
     CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
@@ -75,7 +75,7 @@ public:
     CZunFIRLimManager* GetFIRLimManager() const { return m_firLimManager; }
     ZunDSPProgramManager* GetDSPProgramManager() const { return m_dspProgramManager; }
     ZunBaseComm* GetLink() const { return m_link; }
-    // A copy: the dispatcher reads it from the image's thread.
+    // A copy: the dispatcher reads it from the link's thread.
     CZunHardwareInfo GetHardwareInfo() const;
     CZunParam* GetMasterGainParam() const { return m_masterGainRange; }
     CZunParam* GetChannelGainParam() const { return m_channelGainRange; }
@@ -443,7 +443,6 @@ private:
     ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;
     ZunManagerThread* m_firLimThread = nullptr;
-    ZunManagerThread* m_imageThread = nullptr;
     ZunManagerThread* m_setupThread = nullptr;
 
     Clock m_clock;

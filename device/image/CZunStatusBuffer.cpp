@@ -313,17 +313,34 @@ QString CZunStatusBuffer::GetSetupName() const
 
 // ---------------------------------------------------------------------------------------
 // Reply dispatcher: every processed command of the processor comes back here, in the
-// image's worker thread, one at a time.
+// link's thread, one at a time, each right after the link has read it.
 
-namespace
+bool CZunStatusBuffer::is(quint16 c, const char* name) const
 {
-// True when the map defines name and c is its number. A name the firmware lacks matches
-// nothing, so one missing name cannot stop every later reply.
-bool is(const CCmdMap& map, quint16 c, const char* name)
-{
-    return map.contains(QLatin1String(name)) && map.getCmdNr(name) == c;
+    return m_numbers.number(*m_map, name) == int(c);
 }
-} // namespace
+
+void CZunStatusBuffer::keepReply(CZunCmd cmd)
+{
+    m_replies.append(cmd);
+    if (m_takeQueued)
+        return;
+    m_takeQueued = true;
+    QMetaObject::invokeMethod(this, &CZunStatusBuffer::takeReplies, Qt::QueuedConnection);
+}
+
+void CZunStatusBuffer::takeReplies()
+{
+    // One reply after the other, those kept while one is handled too; never from
+    // within the handling of one (a reply's handling may send, and so keep another).
+    if (m_taking)
+        return;
+    m_taking = true;
+    while (!m_replies.isEmpty())
+        cmdCallback(m_replies.takeFirst());
+    m_taking = false;
+    m_takeQueued = false;
+}
 
 void CZunStatusBuffer::cmdCallback(CZunCmd cmd)
 {
@@ -349,9 +366,9 @@ bool CZunStatusBuffer::imageReadBackFailed(const CZunCmd& cmd) const
     if (!map.contains(QStringLiteral("Cmd_MemCopy")) || !map.contains(QStringLiteral("CmdS_CopyDSPVar2RxTxBuf")))
         return false;
     const quint16 dspVar = map.getCmdNr("CmdS_CopyDSPVar2RxTxBuf");
-    if (is(map, cmd.getCmd(), "Cmd_MemCopy"))
+    if (is(cmd.getCmd(), "Cmd_MemCopy"))
         return cmd.getValue() == dspVar;
-    return is(map, cmd.getCmd(), "ID_TX_Block") && is(map, cmd.getValue(), "ID_Block_Flash")
+    return is(cmd.getCmd(), "ID_TX_Block") && is(cmd.getValue(), "ID_Block_Flash")
         && getValue(map.getCmdNr("Cmd_MemCopy")) == dspVar;
 }
 
@@ -390,15 +407,15 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         // operation that waits for its answer learns that it failed.
         if (imageReadBackFailed(cmd))
             emit signal_ImageRefreshFailed();
-        if (is(map, cmd.getCmd(), "Cmd_CheckFirmware"))
+        if (is(cmd.getCmd(), "Cmd_CheckFirmware"))
             emit signal_FirmwareCheckUnanswered();
-        if (is(map, cmd.getCmd(), "Cmd_SetupSelect"))
+        if (is(cmd.getCmd(), "Cmd_SetupSelect"))
             setupSelectFinished(false, cmd.getValue());
-        if (is(map, cmd.getCmd(), "Cmd_SetupStore"))
+        if (is(cmd.getCmd(), "Cmd_SetupStore"))
             emit signal_SetupStored(false);
-        if (firmware() >= 1073 && is(map, cmd.getCmd(), "Cmd_Pin"))
+        if (firmware() >= 1073 && is(cmd.getCmd(), "Cmd_Pin"))
             m_pendingPin.store(0); // the change the operator asked has ended
-        if (is(map, cmd.getCmd(), "Cmd_IP_Hi") || is(map, cmd.getCmd(), "Cmd_IP_Lo"))
+        if (is(cmd.getCmd(), "Cmd_IP_Hi") || is(cmd.getCmd(), "Cmd_IP_Lo"))
             ipReply(cmd.getCmd(), cmd.getValue(), false, true);
         return;
     }
@@ -423,21 +440,21 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     }
     emit signal_TcpChecked();
 
-    if (is(map, c, "ID_TX_Block")) {
+    if (is(c, "ID_TX_Block")) {
         if (!err)
             blockReply(v, payload, err);
-    } else if (is(map, c, "ID_TX_Status")) {
+    } else if (is(c, "ID_TX_Status")) {
         if (statusWord(w))
             return;
-    } else if (is(map, c, "Cmd_0_DSP_WaitLoop") || is(map, c, "Cmd_1_DSP_WaitLoop")) {
+    } else if (is(c, "Cmd_0_DSP_WaitLoop") || is(c, "Cmd_1_DSP_WaitLoop")) {
         // stored by the generic rule
-    } else if (is(map, c, "Cmd_0_DSP_TestReg")) {
+    } else if (is(c, "Cmd_0_DSP_TestReg")) {
         if (!err && payload.size() >= 2)
             setValue(c, w);
         handled = true;
-    } else if (is(map, c, "ID_TX_Version") || is(map, c, "ID_TX_CmdReq")) {
+    } else if (is(c, "ID_TX_Version") || is(c, "ID_TX_CmdReq")) {
         handled = true;
-    } else if (is(map, c, "ID_TX_Hardware")) {
+    } else if (is(c, "ID_TX_Hardware")) {
         if (!err && payload.size() >= 6 && m_owner) {
             const quint64 hw = qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(payload.constData()));
             const quint64 extra = qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(payload.constData()) + 4);
@@ -450,7 +467,7 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
                 emit m_owner->signal_LogMessage(text, true);
         }
         handled = true;
-    } else if (is(map, c, "ID_RX_Block_Start")) {
+    } else if (is(c, "ID_RX_Block_Start")) {
         if (cmd.isDone())
             emit signal_BlockTransferFinished(v);
         if (err) {
@@ -468,17 +485,17 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
                                        .toStdString());
         }
         handled = true;
-    } else if (is(map, c, "Cmd_MemCopy")) {
+    } else if (is(c, "Cmd_MemCopy")) {
         flashStep(v, err);
-    } else if (is(map, c, "Cmd_CheckBlockF")) {
+    } else if (is(c, "Cmd_CheckBlockF")) {
         emit signal_BlockCheckFinished(w != 0);
         handled = true;
-    } else if (is(map, c, "Cmd_CheckFirmware")) {
+    } else if (is(c, "Cmd_CheckFirmware")) {
         emit signal_FirmwareCheckFinished(w != 0);
         handled = true;
     } else if (masterReply(c, w, noValue)) {
         handled = true;
-    } else if (is(map, c, "Cmd_SetupSelect")) {
+    } else if (is(c, "Cmd_SetupSelect")) {
         const quint16 x = w;
         const bool defaults = x == 0xFF || x == 0xFE;
         if (!err) {
@@ -487,30 +504,30 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         }
         handled = true;
         setupSelectFinished(!err, x);
-    } else if (is(map, c, "Cmd_DSP_Boot")) {
+    } else if (is(c, "Cmd_DSP_Boot")) {
         if (firmware() >= 1071 && err) {
             setValue(nr("Cmd_0_DSP_ID"), m_savedDSPID[0]);
             setValue(nr("Cmd_1_DSP_ID"), m_savedDSPID[1]);
             emit signal_DSPInitialized(false, 0, m_savedDSPID[0]);
         }
-    } else if (is(map, c, "Cmd_DSP_InitAllPar") && firmware() >= 1071) {
+    } else if (is(c, "Cmd_DSP_InitAllPar") && firmware() >= 1071) {
         emit signal_DSPInitialized(!err, 1, getValue(nr("Cmd_0_DSP_ID")));
         if (m_owner && m_owner->GetHardwareInfo().isDoubleBoard())
             emit signal_DSPInitialized(!err, 2, getValue(nr("Cmd_1_DSP_ID")));
         handled = true;
-    } else if (is(map, c, "Cmd_0_DSP_LoadKoef") || is(map, c, "Cmd_1_DSP_LoadKoef")) {
+    } else if (is(c, "Cmd_0_DSP_LoadKoef") || is(c, "Cmd_1_DSP_LoadKoef")) {
         loadKoef(c, w, err);
         handled = true;
     } else if (channelReply(c, w, noValue)) {
         handled = true;
-    } else if (is(map, c, "Cmd_BulkEraseF")) {
+    } else if (is(c, "Cmd_BulkEraseF")) {
         // Without "Inf_EraseOnly128K" every erase is reported: one the processor finished
         // must bring the keep-alive back and let a pending restore run.
         const bool known = map.contains(QStringLiteral("Inf_EraseOnly128K"));
         if (isFactoryErase(known, known ? nr("Inf_EraseOnly128K") : 0, v))
             emit signal_FactoryReset(!err);
         handled = true;
-    } else if (is(map, c, "Cmd_SPI_Routing")) {
+    } else if (is(c, "Cmd_SPI_Routing")) {
         if (!err && payload.size() >= 2)
             setValue(c, w);
         emit signal_RoutingPreset(!err, w);
@@ -518,9 +535,9 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
     } else if (eqReply(c, v, err) || filterReply(c, v, err)) {
         handled = true;
     }
-    if (noValue && firmware() >= 1072 && (is(map, c, "Cmd_0_MasterMute") || is(map, c, "Cmd_1_MasterMute")))
+    if (noValue && firmware() >= 1072 && (is(c, "Cmd_0_MasterMute") || is(c, "Cmd_1_MasterMute")))
         masterMuteRefused(c, v);
-    if (is(map, c, "Cmd_IP_Hi") || is(map, c, "Cmd_IP_Lo"))
+    if (is(c, "Cmd_IP_Hi") || is(c, "Cmd_IP_Lo"))
         ipReply(c, v, !noValue, false);
     tail(c, w, noValue, handled);
 }
@@ -528,9 +545,9 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
 void CZunStatusBuffer::blockReply(quint16 v, const QByteArray& payload, bool)
 {
     const CCmdMap& map = *m_map;
-    if (is(map, v, "ID_Block_Flash")) {
+    if (is(v, "ID_Block_Flash")) {
         flashBlock(payload);
-    } else if (is(map, v, "ID_Block_DSP_Stat")) {
+    } else if (is(v, "ID_Block_DSP_Stat")) {
         const int statIndex = map.contains(QStringLiteral("Stat_Status")) ? nr("Stat_Status") : 1;
         const int recordSize = qMax(firmware() >= 1077 ? 108 : 106, 2 * statIndex + 2);
         if (payload.size() < recordSize) {
@@ -553,7 +570,7 @@ void CZunStatusBuffer::blockReply(quint16 v, const QByteArray& payload, bool)
             if (s == nr("Cmd_0_MasterGain"))
                 m_owner->SendCmd(ParRead, nr("Cmd_1_MasterGain"));
         }
-    } else if (is(map, v, "ID_Block_SetupName")) {
+    } else if (is(v, "ID_Block_SetupName")) {
         QByteArray name = payload;
         const int nul = name.indexOf('\0');
         if (nul >= 0)
@@ -686,7 +703,7 @@ void CZunStatusBuffer::flashStep(quint16 v, bool err)
 
 void CZunStatusBuffer::loadKoef(quint16 c, quint16 w, bool err)
 {
-    const bool dsp1 = is(*m_map, c, "Cmd_1_DSP_LoadKoef");
+    const bool dsp1 = is(c, "Cmd_1_DSP_LoadKoef");
     const quint16 low = nr(dsp1 ? "Cmd_1_FIR_ID0" : "Cmd_0_FIR_ID0");
     const quint16 high = nr(dsp1 ? "Cmd_1_FIR_ID1" : "Cmd_0_FIR_ID1");
     const quint16 savedLow = m_savedFIRID[dsp1 ? 2 : 0], savedHigh = m_savedFIRID[dsp1 ? 3 : 1];
@@ -709,9 +726,8 @@ void CZunStatusBuffer::loadKoef(quint16 c, quint16 w, bool err)
 
 void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
 {
-    const CCmdMap& map = *m_map;
     const quint16 fw = firmware();
-    if (fw >= 1068 && is(map, c, "Cmd_SetupStore")) {
+    if (fw >= 1068 && is(c, "Cmd_SetupStore")) {
         // A refused store saved nothing: the edits are still only in the image. A stored
         // one is the processor's active setup from now on (its SetupSelect points at it).
         if (!noValue) {
@@ -728,21 +744,21 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
         static const char* const firIds[4] = {"Cmd_0_FIR_ID0", "Cmd_0_FIR_ID1", "Cmd_1_FIR_ID0", "Cmd_1_FIR_ID1"};
         bool saved = false;
         for (int i = 0; i < 2 && !saved; ++i)
-            if (is(map, c, dspIds[i])) {
+            if (is(c, dspIds[i])) {
                 m_savedDSPID[i] = getValue(c);
                 saved = true;
             }
         for (int i = 0; i < 4 && !saved; ++i)
-            if (is(map, c, firIds[i])) {
+            if (is(c, firIds[i])) {
                 m_savedFIRID[i] = getValue(c);
                 saved = true;
             }
-        if (!saved && is(map, c, "Cmd_TCPCloseTime"))
+        if (!saved && is(c, "Cmd_TCPCloseTime"))
             emit signal_TcpChecked();
     }
     if (fw >= 1072 && inputReply(c, w, noValue))
         handled = true;
-    if (fw >= 1073 && is(map, c, "Cmd_Pin")) {
+    if (fw >= 1073 && is(c, "Cmd_Pin")) {
         handled = true;
         // The new PIN goes once, for the change asked: taken here, a later "old PIN
         // correct" reply finds none to send.
@@ -756,12 +772,12 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
                                             false);
         }
     }
-    if ((fw >= 1077 && is(map, c, "Cmd_SetupFlags")) || (fw >= 1080 && is(map, c, "Cmd_String2App"))) {
+    if ((fw >= 1077 && is(c, "Cmd_SetupFlags")) || (fw >= 1080 && is(c, "Cmd_String2App"))) {
         const quint16 old = getValue(c);
         const quint16 x = noValue ? old : w;
         setValue(c, x);
         handled = true;
-        if (is(map, c, "Cmd_String2App"))
+        if (is(c, "Cmd_String2App"))
             return;
         if (x != old)
             emit signal_LinkChanged((x & 0x02) != 0);
@@ -775,28 +791,23 @@ void CZunStatusBuffer::tail(quint16 c, quint16 w, bool noValue, bool handled)
 // Audio parameter replies: the image takes the processor's word (an error reply stores
 // nothing), and the device object announces the value the image then holds.
 
-namespace
+int CZunStatusBuffer::indexIn(quint16 c, const char* first, const char* last) const
 {
-// The index of c in the inclusive range first..last of the map, or -1.
-int indexIn(const CCmdMap& map, quint16 c, const char* first, const char* last)
-{
-    if (!map.contains(QLatin1String(first)) || !map.contains(QLatin1String(last)))
+    const int a = m_numbers.number(*m_map, first), b = m_numbers.number(*m_map, last);
+    if (a == ZunCmdNumbers::Missing || b == ZunCmdNumbers::Missing)
         return -1;
-    const quint16 a = map.getCmdNr(first), b = map.getCmdNr(last);
-    return c >= a && c <= b ? c - a : -1;
+    return int(c) >= a && int(c) <= b ? int(c) - a : -1;
 }
 
-// The channel of c in a DSP 0 range (0-3) or a DSP 1 range (4-7), or -1.
-int channelOf(const CCmdMap& map, quint16 c, const char* first0, const char* last0, const char* first1,
-              const char* last1)
+int CZunStatusBuffer::channelOf(quint16 c, const char* first0, const char* last0, const char* first1,
+                                const char* last1) const
 {
-    const int i = indexIn(map, c, first0, last0);
+    const int i = indexIn(c, first0, last0);
     if (i >= 0)
         return i;
-    const int j = indexIn(map, c, first1, last1);
+    const int j = indexIn(c, first1, last1);
     return j >= 0 ? j + 4 : -1;
 }
-} // namespace
 
 namespace
 {
@@ -806,10 +817,9 @@ double decimalStep(float step) { return std::round(double(step) * 1e6) / 1e6; }
 
 bool CZunStatusBuffer::masterReply(quint16 c, quint16 w, bool err)
 {
-    const CCmdMap& map = *m_map;
-    const bool gain0 = is(map, c, "Cmd_0_MasterGain"), gain1 = is(map, c, "Cmd_1_MasterGain");
-    const bool delay0 = is(map, c, "Cmd_0_MasterDelay"), delay1 = is(map, c, "Cmd_1_MasterDelay");
-    const bool keyLock = is(map, c, "Cmd_KeyLock");
+    const bool gain0 = is(c, "Cmd_0_MasterGain"), gain1 = is(c, "Cmd_1_MasterGain");
+    const bool delay0 = is(c, "Cmd_0_MasterDelay"), delay1 = is(c, "Cmd_1_MasterDelay");
+    const bool keyLock = is(c, "Cmd_KeyLock");
     if (!(gain0 || gain1 || delay0 || delay1 || keyLock))
         return false;
     const quint16 x = err ? getValue(c) : w;
@@ -844,7 +854,7 @@ bool CZunStatusBuffer::channelWord(const char* const (*names)[4], int kinds, qui
                                    int* kind, int* channel, quint16* value)
 {
     for (int k = 0; k < kinds; ++k) {
-        const int i = channelOf(*m_map, c, names[k][0], names[k][1], names[k][2], names[k][3]);
+        const int i = channelOf(c, names[k][0], names[k][1], names[k][2], names[k][3]);
         if (i < 0)
             continue;
         // A refusal leaves the word as it was, and the window is told that value.
@@ -892,7 +902,7 @@ void CZunStatusBuffer::masterMuteRefused(quint16 c, quint16 asked)
     const quint16 held = getValue(c);
     if (asked == held || !m_owner)
         return;
-    const bool first = is(*m_map, c, "Cmd_0_MasterMute");
+    const bool first = is(c, "Cmd_0_MasterMute");
     const bool doubleBoard = m_owner->GetHardwareInfo().isDoubleBoard();
     if (!first && !doubleBoard)
         return; // a one-board processor has no second DSP to mute
@@ -917,8 +927,7 @@ bool CZunStatusBuffer::masterMuted() const
 
 bool CZunStatusBuffer::inputReply(quint16 c, quint16 w, bool err)
 {
-    const CCmdMap& map = *m_map;
-    if (is(map, c, "Cmd_0_MasterMute") || is(map, c, "Cmd_1_MasterMute")) {
+    if (is(c, "Cmd_0_MasterMute") || is(c, "Cmd_1_MasterMute")) {
         // Every change of either word is told: the master shows muted while either DSP is,
         // each channel follows its own DSP's word.
         if (!err && w != getValue(c)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CZunCmd.h"
+#include "ZunCmdNumbers.h"
 #include "ZunFilterParams.h"
 
 #include <QByteArray>
@@ -17,7 +18,7 @@ class CZun;
 
 // The mirror of one processor's parameter memory: 1,700 16-bit words (little-endian),
 // word n holding the parameter whose command number is n. Getters of the device object
-// read it; the reply dispatcher (cmdCallback, running in the image's worker thread)
+// read it; the reply dispatcher (cmdCallback, running in the link's thread)
 // writes it. Every access to the bytes is under the (non-recursive) read/write lock.
 //
 // Without a device the same class carries a stored setup.
@@ -101,6 +102,13 @@ public:
     static QByteArray encodeSetupName(const QString& name);
     static QString decodeSetupName(const QByteArray& bytes);
 
+    // The link's replies as it hands them over, in its thread and order (connected
+    // directly: the link holds its buffer meanwhile, so they are only kept here), and
+    // their handling right after the link's read has let go of it. Replies that came
+    // without a read (a time-out, an unsent command) are handled by a queued call.
+    void keepReply(CZunCmd cmd);
+    void takeReplies();
+
 public slots:
     void cmdCallback(CZunCmd cmd);
     void initConstants();
@@ -166,6 +174,13 @@ private:
     void writeDump(const QString& name, const QByteArray& payload);
     bool imageReadBackFailed(const CZunCmd& cmd) const;
     quint16 nr(const char* name) const;
+    // Whether c is the command the map names so; a name the firmware lacks matches
+    // nothing, so one missing name cannot stop every later reply. Dispatcher only.
+    bool is(quint16 c, const char* name) const;
+    // The index of c in the inclusive range first..last of the map, or -1; the channel of c
+    // in a DSP 0 range (0-3) or a DSP 1 range (4-7), or -1. Dispatcher only.
+    int indexIn(quint16 c, const char* first, const char* last) const;
+    int channelOf(quint16 c, const char* first0, const char* last0, const char* first1, const char* last1) const;
     quint16 firmware() const;
     // Audio parameter replies; each returns true when it took the reply.
     bool masterReply(quint16 c, quint16 w, bool err);
@@ -195,6 +210,8 @@ private:
 
     CZun* m_owner = nullptr;
     QSharedPointer<CCmdMap> m_map;
+    // The dispatcher's names as numbers of m_map.
+    mutable ZunCmdNumbers m_numbers;
     QString m_text;
     std::atomic<bool> m_modified{false};
     quint32 m_crc = 0;
@@ -209,14 +226,18 @@ private:
     float m_stepMDelay = 0.041666668f;
     quint16 m_mdelayFactor = 4;
 
-    // Working state of the reply dispatcher (image thread only, except the pending PIN).
+    // Working state of the reply dispatcher (dispatcher's thread only, except the pending PIN).
     quint16 m_savedDSPID[2] = {0, 0};
     quint16 m_savedFIRID[4] = {0, 0, 0, 0};
     std::atomic<quint16> m_pendingPin{0};
+    // Replies kept until takeReplies (dispatcher's thread only).
+    QList<CZunCmd> m_replies;
+    bool m_takeQueued = false;
+    bool m_taking = false;
     // The address change running: step << 48 | old upper half << 32 | address asked.
     std::atomic<quint64> m_pendingIp{0};
 
-    // The EQ and filter records being answered word by word (image thread only). The EQ's
+    // The EQ and filter records being answered word by word (dispatcher's thread only). The EQ's
     // raw words are kept as the processor sent them, so that storing them loses nothing.
     int m_pendingEQNumber = 0;
     quint16 m_pendingEQWords[5] = {0, 0, 0, 0, 0};

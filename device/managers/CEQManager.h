@@ -23,7 +23,7 @@ class CZunParam;
 // the decoded records, change only when the replies come back.
 //
 // Lives with its device object in the GUI thread, like the EQ and filter objects. The
-// reply dispatcher (image thread) only decodes, asks whether a number is used and has
+// reply dispatcher (link thread) only decodes, asks whether a number is used and has
 // objects refreshed through refreshEQ / refreshHighOrderFilter, which it reaches queued.
 //
 // Over 600 lines: both pools share one numbering, record layout and command group per operation.

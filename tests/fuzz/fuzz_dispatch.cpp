@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 (cmd.*States[bit])();
         replies << cmd;
     }
-    // As the link hands them over: in the image's thread, one reply after another. One
+    // As the link hands them over: in the link's thread, one reply after another. One
     // hop for all of them: a hop per reply made the run wait on the thread switches (about
     // 90 per input), not on the dispatcher.
     QMetaObject::invokeMethod(

@@ -63,7 +63,7 @@ void hardwareReply(const QByteArray& payload)
     CZunCmd cmd(zun->GetCmdMap()->getCmdNr("ID_TX_Hardware"), 0);
     cmd.setReply(payload);
     cmd.setDone();
-    // As the link hands it over: the dispatcher in the image's thread, then the device's
+    // As the link hands it over: the dispatcher in the link's thread, then the device's
     // queued hardware update and the rebuild that follows it.
     QMetaObject::invokeMethod(image, [image, cmd]() { image->cmdCallback(cmd); }, Qt::BlockingQueuedConnection);
     QCoreApplication::sendPostedEvents();

@@ -86,7 +86,7 @@ GainWidget::GainWidget(int mode, QSharedPointer<CZun> zun, QSharedPointer<AudioI
     setWhatsThis(tr(WhatsThis));
 
     // Once, for the page's life: a rebuild replaces strips, never these connections. The
-    // device emits from its image's thread; the automatic connection queues them here.
+    // device emits from its link's thread; the automatic connection queues them here.
     if (CZun* z = m_zun.data()) {
         connect(z, &CZun::signal_ChannelGain, this, &GainWidget::on_ChannelGain);
         connect(z, &CZun::signal_ChannelDelay, this, &GainWidget::on_ChannelDelay);

@@ -52,7 +52,7 @@ class TestDeviceE2E : public QObject
     // Waits until the link has nothing left to send or to wait for.
     // Waits until nothing is on its way: the link idle and no set or setup in transfer,
     // twice (a transfer's end may start another). A reply that arrived later would
-    // restart the keep-alive clock these tests set by hand; so would one the image thread
+    // restart the keep-alive clock these tests set by hand; so would one the dispatcher
     // has been given but not yet handled, however late it gets to it.
     void settle()
     {

@@ -2,6 +2,7 @@
 #include "CMemoryManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
+#include "ZunCmdNumbers.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
 
@@ -116,6 +117,20 @@ private slots:
         checked.clear();
         store("Cmd_TCPCloseTime", 15);
         QCOMPARE(checked.count(), 2);
+    }
+
+    // The dispatcher knows a command by its number in the map as the map is now: after the
+    // map took another firmware's table, a name the old one lacked is found at its number.
+    void commandNumbersFollowTheMap()
+    {
+        CCmdMap map;
+        ZunCmdNumbers numbers;
+        map.setVersion(1079);
+        QCOMPARE(numbers.number(map, "Cmd_String2App"), ZunCmdNumbers::Missing);
+        QCOMPARE(numbers.number(map, "Cmd_SetupFlags"), 14);
+        map.setVersion(1080);
+        QCOMPARE(numbers.number(map, "Cmd_String2App"), 15);
+        QCOMPARE(numbers.number(map, "Cmd_SetupFlags"), 14);
     }
 
     void directoryBlockGoesToTheMemoryManagerAndItsDump()
@@ -427,6 +442,16 @@ private slots:
         QCOMPARE(routing.at(0), (QList<QVariant>{true, 0x1191}));
         // a routing preset makes the device object re-read the image
         QVERIFY(waitUntil([&]() { return m_sent.contains(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")); }));
+    }
+
+    // A reply the link hands over without a read (a command it could not send) reaches
+    // the dispatcher too, and in its turn: the unsent store is reported as failed.
+    void replyWithoutAReadIsHandled()
+    {
+        ZunSignalSpy stored(img(), &CZunStatusBuffer::signal_SetupStored);
+        m_zun->SendCmd(nr("Cmd_SetupStore"), 2); // no connection: it comes back unsent
+        QVERIFY(waitUntil([&]() { return stored.size() == 1; }));
+        QCOMPARE(stored.at(0).at(0).toBool(), false);
     }
 
     void setupStoreAndPin()
