@@ -1,13 +1,11 @@
 #include "ZunMeterThermo.h"
 
 #include "GainStripScales.h"
-#include "ZunPartPaint.h"
 
 #include <qwt_scale_draw.h>
 
 #include <QPainter>
 #include <QPaintEvent>
-#include <qdrawutil.h>
 
 #include <cmath>
 
@@ -21,9 +19,10 @@ ZunMeterThermo::ZunMeterThermo(const QwtScaleDiv& div, const QBrush& fill, QWidg
     setSpacing(1);
     GainStripScales::style(this, abstractScaleDraw(), 1, 1, 1);
     QwtThermo::setValue(div.lowerBound() < div.upperBound() ? div.lowerBound() : div.upperBound());
-    // Opaque (its own background, the strip's colour, also while it is highlighted): a
-    // new value repaints the meter alone, never the page and the window frame behind it.
-    setAutoFillBackground(true);
+    // Opaque (it paints its own background, the strip's colour, also while the strip is
+    // highlighted): a new value repaints the meter alone, never the page and the window
+    // frame behind it, and the toolkit does not fill a background the pipe covers.
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
 }
 
 bool ZunMeterThermo::showValue(double value, double threshold)
@@ -37,14 +36,18 @@ bool ZunMeterThermo::showValue(double value, double threshold)
 
 void ZunMeterThermo::setValue(double value)
 {
-    // Only the liquid moves: the pipe alone is repainted, never the scale, whose labels
-    // cost far more to lay out than the bar to fill. The toolkit's own setter asks for the
-    // whole widget, so it runs with updates held off.
+    // Only the liquid's edge moves: the band between the old and the new edge alone is
+    // repainted, and nothing when the edge stays on its pixel. The toolkit's own setter
+    // asks for the whole widget, so it runs with updates held off.
+    const QRect tRect = pipe();
+    const QRect before = fillRect(tRect);
     const bool held = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true);
     QwtThermo::setValue(value);
     setAttribute(Qt::WA_UpdatesDisabled, held);
-    update(pipe());
+    const QRect after = fillRect(tRect);
+    if (after != before)
+        update(QRegion(before).xored(QRegion(after)) & tRect);
 }
 
 QRect ZunMeterThermo::pipe() const
@@ -57,18 +60,22 @@ QRect ZunMeterThermo::pipe() const
 
 void ZunMeterThermo::paintEvent(QPaintEvent* event)
 {
-    // A value change: the pipe alone, drawn as the toolkit draws it but from the kept
-    // rectangle.
     const QRect tRect = pipe();
-    QPainter painter;
-    if (!ZunPartPaint::begin(this, event, tRect, &painter)) {
+    if (!tRect.contains(event->rect())) {
+        // A whole paint: the meter's own background first (it is opaque), then as the
+        // toolkit paints it.
+        {
+            QPainter background(this);
+            background.fillRect(event->rect(), palette().brush(backgroundRole()));
+        }
         QwtThermo::paintEvent(event);
         return;
     }
-    const int bw = borderWidth();
-    const QBrush brush = palette().brush(QPalette::Base);
-    qDrawShadePanel(&painter, tRect.adjusted(-bw, -bw, bw, bw), palette(), true, bw,
-                    &brush);
+    // A part of the pipe: its empty colour and the liquid, as the toolkit fills them; the
+    // border and the scale lie outside it.
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    painter.fillRect(tRect, palette().brush(QPalette::Base));
     drawLiquid(&painter, tRect);
 }
 

@@ -23,7 +23,7 @@ public:
         setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale);
         m_pipe = QRect();
     }
-    // Repaints the pipe alone.
+    // Repaints what the liquid's edge moved over alone.
     void setValue(double value) override;
 
     // The pipe's rectangle, kept until the size, the scale or the look change.
