@@ -46,8 +46,22 @@ void ZunMeterThermo::setValue(double value)
     QwtThermo::setValue(value);
     setAttribute(Qt::WA_UpdatesDisabled, held);
     const QRect after = fillRect(tRect);
-    if (after != before)
-        update(QRegion(before).xored(QRegion(after)) & tRect);
+    if (after == before)
+        return;
+    // The liquid is a bar of the pipe's width (or height) from its origin; what differs
+    // between two of them lies between their starts and between their ends.
+    const bool vertical = orientation() == Qt::Vertical;
+    const int b0 = vertical ? before.top() : before.left(), b1 = vertical ? before.bottom() : before.right();
+    const int a0 = vertical ? after.top() : after.left(), a1 = vertical ? after.bottom() : after.right();
+    auto band = [&](int from, int to) {
+        if (from == to)
+            return;
+        const QRect r = vertical ? QRect(QPoint(tRect.left(), qMin(from, to)), QPoint(tRect.right(), qMax(from, to) - 1))
+                                 : QRect(QPoint(qMin(from, to), tRect.top()), QPoint(qMax(from, to) - 1, tRect.bottom()));
+        update(r & tRect);
+    };
+    band(b0, a0);
+    band(b1 + 1, a1 + 1);
 }
 
 QRect ZunMeterThermo::pipe() const

@@ -214,6 +214,7 @@ private slots:
         const CCmdMap& map = *zun->GetCmdMap();
         GainWidget page(1, zun, status);
         page.UpdateGui();
+        page.show();
         page.on_connect();
         ThermoOutputLevel* meter = page.outputStrip(ZunC::Output0)->levelMeter();
         page.meterFrame()->setInterval(3600 * 1000); // the frame ends when the test says so
@@ -237,12 +238,22 @@ private slots:
         QVERIFY(!page.meterFrame()->isActive());
         QVERIFY(status->refresh(statusDatagram(map, -6.0)));
         QCOMPARE(meter->value(), -6.0);
+        // A page that is not shown (another tab is): refreshes pass it, no frame wakes it;
+        // shown again, it shows the record at once.
+        frameEnds();
+        page.hide();
+        QVERIFY(status->refresh(statusDatagram(map, -24.0)));
+        QVERIFY(!page.meterFrame()->isActive());
+        QCOMPARE(meter->value(), -6.0);
+        page.show();
+        QCOMPARE(meter->value(), -24.0);
         // Disconnected: nothing more reaches the meters, nothing waits.
+        QVERIFY(status->refresh(statusDatagram(map, -18.0)));
         QVERIFY(status->refresh(statusDatagram(map, -40.0)));
         page.on_disconnect();
         QVERIFY(!page.meterFrame()->isActive());
         QVERIFY(status->refresh(statusDatagram(map, -42.0)));
-        QCOMPARE(meter->value(), -6.0);
+        QCOMPARE(meter->value(), -18.0);
     }
 };
 
