@@ -85,12 +85,15 @@ void ZunMeterThermo::paintEvent(QPaintEvent* event)
         QwtThermo::paintEvent(event);
         return;
     }
-    // A part of the pipe: its empty colour and the liquid, as the toolkit fills them; the
+    // A band of the pipe: its empty colour and the liquid as plain fills (the meters have
+    // neither alarm nor colour map), without the toolkit's clip and state juggling; the
     // border and the scale lie outside it.
+    const QRect band = event->rect();
     QPainter painter(this);
-    painter.setClipRegion(event->region());
-    painter.fillRect(tRect, palette().brush(QPalette::Base));
-    drawLiquid(&painter, tRect);
+    painter.fillRect(band, palette().brush(QPalette::Base));
+    const QRect liquid = fillRect(tRect) & band;
+    if (!liquid.isEmpty())
+        painter.fillRect(liquid, fillBrush());
 }
 
 void ZunMeterThermo::resizeEvent(QResizeEvent* event)
