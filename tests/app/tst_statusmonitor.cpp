@@ -311,6 +311,7 @@ private slots:
         }
         GainWidget page(1, zun, audio);
         page.UpdateGui();
+        page.show(); // a page that is not shown leaves its meters be
         page.on_connect();
         page.meterFrame()->setInterval(3600 * 1000); // the frame ends when the test says so
         auto frameEnds = [&page] {

@@ -6,8 +6,10 @@
 #include "InputGainLevelWidget.h"
 #include "OutputGainLevelWidget.h"
 
-GainMeterFrame::GainMeterFrame(QSharedPointer<AudioIOStatus> status, QObject* parent)
-    : QObject(parent), m_status(std::move(status))
+#include <QWidget>
+
+GainMeterFrame::GainMeterFrame(QSharedPointer<AudioIOStatus> status, QWidget* page)
+    : QObject(page), m_page(page), m_status(std::move(status))
 {
     m_frame.setSingleShot(true);
     m_frame.setInterval(FrameMs);
@@ -41,12 +43,14 @@ void GainMeterFrame::clear()
 
 void GainMeterFrame::connectStatus()
 {
+    m_connected = true;
     if (m_status)
         connect(m_status.data(), &AudioIOStatus::refreshed, this, &GainMeterFrame::onRefreshed, Qt::UniqueConnection);
 }
 
 void GainMeterFrame::disconnectStatus()
 {
+    m_connected = false;
     if (m_status)
         disconnect(m_status.data(), &AudioIOStatus::refreshed, this, &GainMeterFrame::onRefreshed);
     m_frame.stop();
@@ -60,6 +64,9 @@ void GainMeterFrame::disconnectStatus()
 
 void GainMeterFrame::onRefreshed()
 {
+    // Meters nobody sees neither move nor wake a frame (the other board's page, another tab).
+    if (!m_page->isVisible())
+        return;
     if (m_frame.isActive()) {
         hold();
         m_due = true;
@@ -73,6 +80,12 @@ void GainMeterFrame::showNow()
 {
     hold();
     showHeld();
+}
+
+void GainMeterFrame::pageShown()
+{
+    if (m_connected)
+        showNow();
 }
 
 void GainMeterFrame::hold()

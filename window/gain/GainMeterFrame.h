@@ -11,17 +11,20 @@ class CZunInput;
 class CZunOutput;
 class InputGainLevelWidget;
 class OutputGainLevelWidget;
+class QWidget;
 
 // The meters of the gain page's strips: each status refresh of the processor shown at most
 // once per frame of FrameMs. Datagrams come every 20 ms, faster than a meter needs to move;
 // what a frame's refreshes held (the loudest level, deepest reduction, any limit) shows at
-// its end, so that a peak of a refresh in between is never overwritten unseen.
+// its end, so that a peak of a refresh in between is never overwritten unseen. A page
+// that is not shown (another tab is) lets the refreshes pass, and shows the record as it
+// is shown again.
 class GainMeterFrame : public QObject
 {
 public:
     static constexpr int FrameMs = 40;
 
-    GainMeterFrame(QSharedPointer<AudioIOStatus> status, QObject* parent);
+    GainMeterFrame(QSharedPointer<AudioIOStatus> status, QWidget* page);
     ~GainMeterFrame() override;
 
     // The strips whose meters show the status (the page's, as its last rebuild made them).
@@ -34,6 +37,8 @@ public:
     void disconnectStatus();
     // Shows the status record now.
     void showNow();
+    // The page is shown again: its meters show the record at once, while connected.
+    void pageShown();
 
     // The frame's timer (single shot): what the tests drive.
     QTimer* timer() { return &m_frame; }
@@ -67,9 +72,11 @@ private:
     void hold();
     void showHeld();
 
+    QWidget* m_page;
     QSharedPointer<AudioIOStatus> m_status;
     QList<InputMeter> m_inputs;
     QList<OutputMeter> m_outputs;
     QTimer m_frame;
     bool m_due = false;
+    bool m_connected = false;
 };

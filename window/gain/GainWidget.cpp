@@ -709,6 +709,7 @@ void GainWidget::importFile(const QString& fileName)
 void GainWidget::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_meters->pageShown();
     emit changedVisibility(true);
 }
 

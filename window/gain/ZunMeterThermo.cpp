@@ -1,13 +1,11 @@
 #include "ZunMeterThermo.h"
 
 #include "GainStripScales.h"
-#include "ZunPartPaint.h"
 
 #include <qwt_scale_draw.h>
 
 #include <QPainter>
 #include <QPaintEvent>
-#include <qdrawutil.h>
 
 #include <cmath>
 
@@ -21,9 +19,10 @@ ZunMeterThermo::ZunMeterThermo(const QwtScaleDiv& div, const QBrush& fill, QWidg
     setSpacing(1);
     GainStripScales::style(this, abstractScaleDraw(), 1, 1, 1);
     QwtThermo::setValue(div.lowerBound() < div.upperBound() ? div.lowerBound() : div.upperBound());
-    // Opaque (its own background, the strip's colour, also while it is highlighted): a
-    // new value repaints the meter alone, never the page and the window frame behind it.
-    setAutoFillBackground(true);
+    // Opaque (it paints its own background, the strip's colour, also while the strip is
+    // highlighted): a new value repaints the meter alone, never the page and the window
+    // frame behind it, and the toolkit does not fill a background the pipe covers.
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
 }
 
 bool ZunMeterThermo::showValue(double value, double threshold)
@@ -37,14 +36,32 @@ bool ZunMeterThermo::showValue(double value, double threshold)
 
 void ZunMeterThermo::setValue(double value)
 {
-    // Only the liquid moves: the pipe alone is repainted, never the scale, whose labels
-    // cost far more to lay out than the bar to fill. The toolkit's own setter asks for the
-    // whole widget, so it runs with updates held off.
+    // Only the liquid's edge moves: the band between the old and the new edge alone is
+    // repainted, and nothing when the edge stays on its pixel. The toolkit's own setter
+    // asks for the whole widget, so it runs with updates held off.
+    const QRect tRect = pipe();
+    const QRect before = fillRect(tRect);
     const bool held = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true);
     QwtThermo::setValue(value);
     setAttribute(Qt::WA_UpdatesDisabled, held);
-    update(pipe());
+    const QRect after = fillRect(tRect);
+    if (after == before)
+        return;
+    // The liquid is a bar of the pipe's width (or height) from its origin; what differs
+    // between two of them lies between their starts and between their ends.
+    const bool vertical = orientation() == Qt::Vertical;
+    const int b0 = vertical ? before.top() : before.left(), b1 = vertical ? before.bottom() : before.right();
+    const int a0 = vertical ? after.top() : after.left(), a1 = vertical ? after.bottom() : after.right();
+    auto band = [&](int from, int to) {
+        if (from == to)
+            return;
+        const QRect r = vertical ? QRect(QPoint(tRect.left(), qMin(from, to)), QPoint(tRect.right(), qMax(from, to) - 1))
+                                 : QRect(QPoint(qMin(from, to), tRect.top()), QPoint(qMax(from, to) - 1, tRect.bottom()));
+        update(r & tRect);
+    };
+    band(b0, a0);
+    band(b1 + 1, a1 + 1);
 }
 
 QRect ZunMeterThermo::pipe() const
@@ -57,19 +74,26 @@ QRect ZunMeterThermo::pipe() const
 
 void ZunMeterThermo::paintEvent(QPaintEvent* event)
 {
-    // A value change: the pipe alone, drawn as the toolkit draws it but from the kept
-    // rectangle.
     const QRect tRect = pipe();
-    QPainter painter;
-    if (!ZunPartPaint::begin(this, event, tRect, &painter)) {
+    if (!tRect.contains(event->rect())) {
+        // A whole paint: the meter's own background first (it is opaque), then as the
+        // toolkit paints it.
+        {
+            QPainter background(this);
+            background.fillRect(event->rect(), palette().brush(backgroundRole()));
+        }
         QwtThermo::paintEvent(event);
         return;
     }
-    const int bw = borderWidth();
-    const QBrush brush = palette().brush(QPalette::Base);
-    qDrawShadePanel(&painter, tRect.adjusted(-bw, -bw, bw, bw), palette(), true, bw,
-                    &brush);
-    drawLiquid(&painter, tRect);
+    // A band of the pipe: its empty colour and the liquid as plain fills (the meters have
+    // neither alarm nor colour map), without the toolkit's clip and state juggling; the
+    // border and the scale lie outside it.
+    const QRect band = event->rect();
+    QPainter painter(this);
+    painter.fillRect(band, palette().brush(QPalette::Base));
+    const QRect liquid = fillRect(tRect) & band;
+    if (!liquid.isEmpty())
+        painter.fillRect(liquid, fillBrush());
 }
 
 void ZunMeterThermo::resizeEvent(QResizeEvent* event)

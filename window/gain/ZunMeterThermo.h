@@ -4,7 +4,8 @@
 #include <qwt_thermo.h>
 
 // A vertical meter of the gain page: pipe 10 wide, tick length 1, and a shown value that
-// only moves (and repaints) when the new value is further than a threshold from it.
+// only moves when the new value is further than a threshold from it, and repaints only
+// when its liquid's edge leaves its pixel.
 class ZunMeterThermo : public QwtThermo
 {
 public:
@@ -23,7 +24,7 @@ public:
         setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale);
         m_pipe = QRect();
     }
-    // Repaints the pipe alone.
+    // Repaints what the liquid's edge moved over alone.
     void setValue(double value) override;
 
     // The pipe's rectangle, kept until the size, the scale or the look change.

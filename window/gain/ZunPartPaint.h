@@ -5,9 +5,9 @@ class QPainter;
 class QRect;
 class QWidget;
 
-// What the meters and faders share when a new value repaints their moving part alone (a
-// meter's pipe, a fader's groove): the painter on the widget, clipped to the event, over
-// the widget's own background.
+// The start of a paint of a fader's moving part alone (its groove) when a new value
+// repaints only that: the painter on the widget, clipped to the event, over the widget's
+// own background.
 class ZunPartPaint
 {
 public:

@@ -94,15 +94,47 @@ class TestMeterPaint : public QObject
         QCOMPARE(shown.copy(widget->geometry()), whole.copy(widget->geometry()));
     }
 
+    // Moves a shown meter (in a parent window, over its background) from one value to
+    // another and checks what it repainted: the pixels the move changed at most (nothing
+    // for a move of less than a pixel), nothing of the window behind it, and the screen
+    // then shows what a whole paint shows.
     template <class Meter>
-    void pipeAlone(double value, bool scale)
+    void repaintsWhatMoved(bool scale, int height, double from, double to, bool moves)
     {
         QWidget top;
-        top.resize(120, 220);
+        top.resize(120, height + 40);
         auto* meter = new Meter(&top);
-        meter->setGeometry(10, 10, 50, 180);
+        meter->setGeometry(10, 10, 50, height);
         meter->setScaleShown(scale);
-        partAlone(meter, [&] { QVERIFY(meter->showValue(value, 0.5)); }, [&] { return meter->pipe(); });
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        if (from != ZunMeterThermo::NothingShown)
+            QVERIFY(meter->showValue(from, 0.0));
+        paintPending();
+        auto shown = [meter] { return meter->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+        const QImage before = shown();
+        PaintLog log;
+        log.watch(&top);
+        QVERIFY(meter->showValue(to, 0.5));
+        if (moves)
+            QTRY_VERIFY(!log.paints.isEmpty());
+        paintPending();
+        const auto paints = log.paints; // before the grab, which paints the whole meter
+        const QImage after = shown();
+        QRect changed;
+        for (int y = 0; y < after.height(); ++y)
+            for (int x = 0; x < after.width(); ++x)
+                if (before.pixel(x, y) != after.pixel(x, y))
+                    changed |= QRect(x, y, 1, 1);
+        QCOMPARE(!changed.isEmpty(), moves);
+        for (const auto& p : paints)
+            QVERIFY2(p.first == meter && changed.contains(p.second),
+                     qPrintable(QStringLiteral("%1 painted %2,%3 %4x%5 beyond the %6,%7 %8x%9 that changed")
+                                    .arg(p.first->metaObject()->className())
+                                    .arg(p.second.x()).arg(p.second.y()).arg(p.second.width()).arg(p.second.height())
+                                    .arg(changed.x()).arg(changed.y()).arg(changed.width()).arg(changed.height())));
+        const QImage screen = top.screen()->grabWindow(top.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(screen.copy(meter->geometry()), after);
     }
 
     template <class Fader>
@@ -121,12 +153,20 @@ class TestMeterPaint : public QObject
 private slots:
     void initTestCase() { registerWindowMetaTypes(); }
 
-    void aValueChangeRepaintsThePipeAlone()
+    void aMeterRepaintsWhatMoved()
     {
-        pipeAlone<ThermoOutputLevel>(-20.0, true);
-        pipeAlone<ThermoOutputLevel>(-6.0, false);
-        pipeAlone<ThermoGainReduction>(5.0, true);
-        pipeAlone<ThermoCoilTemperature>(60.0, false);
+        constexpr double First = ZunMeterThermo::NothingShown;
+        repaintsWhatMoved<ThermoOutputLevel>(true, 180, First, -20.0, true);
+        repaintsWhatMoved<ThermoOutputLevel>(false, 180, First, -6.0, true);
+        repaintsWhatMoved<ThermoGainReduction>(true, 180, First, 5.0, true);
+        repaintsWhatMoved<ThermoCoilTemperature>(false, 180, First, 60.0, true);
+        // A move repaints the band between the two edges, not the whole pipe.
+        repaintsWhatMoved<ThermoOutputLevel>(true, 180, -20.0, -12.0, true);
+        repaintsWhatMoved<ThermoOutputLevel>(false, 180, -6.0, -30.0, true);
+        repaintsWhatMoved<ThermoGainReduction>(true, 180, 5.0, 2.0, true);
+        // A coil meter as short as the page's: a step of its threshold can stay within a pixel.
+        repaintsWhatMoved<ThermoCoilTemperature>(false, 50, 62.0, 63.2, false);
+        repaintsWhatMoved<ThermoCoilTemperature>(false, 50, 62.0, 70.0, true);
     }
 
     void aFaderMoveRepaintsTheGrooveAlone()
@@ -174,6 +214,7 @@ private slots:
         const CCmdMap& map = *zun->GetCmdMap();
         GainWidget page(1, zun, status);
         page.UpdateGui();
+        page.show();
         page.on_connect();
         ThermoOutputLevel* meter = page.outputStrip(ZunC::Output0)->levelMeter();
         page.meterFrame()->setInterval(3600 * 1000); // the frame ends when the test says so
@@ -197,12 +238,22 @@ private slots:
         QVERIFY(!page.meterFrame()->isActive());
         QVERIFY(status->refresh(statusDatagram(map, -6.0)));
         QCOMPARE(meter->value(), -6.0);
+        // A page that is not shown (another tab is): refreshes pass it, no frame wakes it;
+        // shown again, it shows the record at once.
+        frameEnds();
+        page.hide();
+        QVERIFY(status->refresh(statusDatagram(map, -24.0)));
+        QVERIFY(!page.meterFrame()->isActive());
+        QCOMPARE(meter->value(), -6.0);
+        page.show();
+        QCOMPARE(meter->value(), -24.0);
         // Disconnected: nothing more reaches the meters, nothing waits.
+        QVERIFY(status->refresh(statusDatagram(map, -18.0)));
         QVERIFY(status->refresh(statusDatagram(map, -40.0)));
         page.on_disconnect();
         QVERIFY(!page.meterFrame()->isActive());
         QVERIFY(status->refresh(statusDatagram(map, -42.0)));
-        QCOMPARE(meter->value(), -6.0);
+        QCOMPARE(meter->value(), -18.0);
     }
 };
 
