@@ -83,9 +83,10 @@ void putLeDouble(QByteArray& a, int off, double v)
 void put24(QByteArray& a, int off, qint32 v)
 {
     const quint32 u = static_cast<quint32>(v) & 0xFFFFFFu;
-    a[off] = static_cast<char>((u >> 16) & 0xFF);
-    a[off + 1] = static_cast<char>((u >> 8) & 0xFF);
-    a[off + 2] = static_cast<char>(u & 0xFF);
+    char* p = a.data() + off;
+    p[0] = static_cast<char>((u >> 16) & 0xFF);
+    p[1] = static_cast<char>((u >> 8) & 0xFF);
+    p[2] = static_cast<char>(u & 0xFF);
 }
 qint32 get24(const char* p)
 {

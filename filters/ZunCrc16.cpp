@@ -46,9 +46,10 @@ quint32 ZunCrc16(const QByteArray& data)
     const quint16 low = Crc16_8BB7(data.constData(), data.size());
     // Same CRC over the bytes read backwards; no reversed copy needed.
     const quint16* table = Crc16Table8BB7();
+    const char* bytes = data.constData();
     quint16 high = 0;
     for (qsizetype i = data.size() - 1; i >= 0; --i) {
-        const quint8 b = static_cast<quint8>(data.at(i));
+        const quint8 b = static_cast<quint8>(bytes[i]);
         high = static_cast<quint16>((high << 8) ^ table[((high >> 8) ^ b) & 0xFF]);
     }
     return (static_cast<quint32>(high) << 16) | low;

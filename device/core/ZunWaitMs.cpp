@@ -19,7 +19,9 @@ int ZunWaitMs(int ms)
             throw std::runtime_error("ZunWaitMs(): the thread is being stopped");
         QCoreApplication::sendPostedEvents(nullptr, 0);
         QCoreApplication::processEvents(QEventLoop::AllEvents, step);
-        QThread::msleep(unsigned(step));
+        // A wait of no time only runs the queue: a sleep of 0 still gives the CPU away.
+        if (step > 0)
+            QThread::msleep(unsigned(step));
     } while (t.elapsed() < ms);
     return int(t.elapsed());
 }

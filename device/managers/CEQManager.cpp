@@ -585,10 +585,10 @@ CZunBiquad* CEQManager::CreateZunBiquad(int number, bool section)
     p.number = quint16(number);
     GetEQ(p);
     p.section = section;
+    // Its response is computed as it is made.
     auto* biquad = new CZunBiquad(this, p, section);
     if (!section)
         m_eqs[d].append(biquad);
-    biquad->recalculate();
     return biquad;
 }
 

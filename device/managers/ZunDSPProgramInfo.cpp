@@ -57,10 +57,19 @@ void ZunDSPProgramInfo::fromProgID(quint16 id, quint16 firmware, quint16 dspType
     m_progID = static_cast<quint16>((id & 0xFFF) | (variant << 12));
     // The path names the folder of the firmware the record is made for.
     m_firmware = firmware;
-    m_resourcePath = kSystemFolder + QString::number(m_firmware) + QLatin1Char('/') + fileName();
-    m_displayText = QString::number(m_family);
+}
+
+QString ZunDSPProgramInfo::displayText() const
+{
+    QString text = QString::number(m_family);
     for (quint16 d : m_digit)
-        m_displayText += QLatin1Char(' ') + QString::number(1 << d);
+        text += QLatin1Char(' ') + QString::number(1 << d);
+    return text;
+}
+
+QString ZunDSPProgramInfo::resourcePath() const
+{
+    return kSystemFolder + QString::number(m_firmware) + QLatin1Char('/') + fileName();
 }
 
 void ZunDSPProgramInfo::setDSPType(quint16 dspType)
@@ -86,8 +95,9 @@ quint16 ZunDSPProgramInfo::digit(int index) const
 QByteArray ZunDSPProgramInfo::readProgram() const
 {
     initDeviceResources();
-    if (QFile::exists(m_resourcePath))
-        return readWhole(m_resourcePath);
+    const QString own = resourcePath();
+    if (QFile::exists(own))
+        return readWhole(own);
 
     // A firmware that shares another's programs names that firmware's folder.
     QFile version(kSystemFolder + QString::number(m_firmware) + QStringLiteral("/version.txt"));

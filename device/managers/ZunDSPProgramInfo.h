@@ -42,8 +42,10 @@ public:
     quint16 subVariant() const { return m_subVariant; }
     quint16 firmware() const { return m_firmware; }
     quint16 progID() const { return m_progID; }
-    QString displayText() const { return m_displayText; }
-    QString resourcePath() const { return m_resourcePath; }
+    // Both texts are made when asked: the record is built far more often (to compare ids)
+    // than it is shown or read.
+    QString displayText() const;
+    QString resourcePath() const;
     // The image's file name, "2121_307_0.dsp" for id 0x0451.
     QString fileName() const;
 
@@ -60,8 +62,6 @@ private:
     quint16 m_subVariant = 0;
     quint16 m_firmware = 0;
     quint16 m_progID = 0;
-    QString m_displayText;
-    QString m_resourcePath;
 };
 
 Q_DECLARE_METATYPE(ZunDSPProgramInfo)
