@@ -333,7 +333,7 @@ void ZunBaseComm::on_DeadlineCheck()
     // sent) and may be made again.
     if (m_socket)
         m_socket->abort();
-    emit signal_NetworkError(
+    reportLoss(
         QStringLiteral("Zun nr. %1 did not answer in time; the connection was closed.").arg(m_serial));
 }
 
@@ -343,7 +343,7 @@ void ZunBaseComm::on_StreamDamaged(const QString& reason)
     // As after an overdue answer: the connection ends and may be made again.
     if (m_socket)
         m_socket->abort();
-    emit signal_NetworkError(
+    reportLoss(
         QStringLiteral("Zun nr. %1 sent a damaged reply (%2); the connection was closed.").arg(m_serial).arg(reason));
 }
 
@@ -368,7 +368,15 @@ void ZunBaseComm::readData()
 void ZunBaseComm::hostError(QAbstractSocket::SocketError)
 {
     m_lastError.store(NetworkError);
-    emit signal_NetworkError(m_socket ? m_socket->errorString() : QStringLiteral("Socket error"));
+    reportLoss(m_socket ? m_socket->errorString() : QStringLiteral("Socket error"));
+}
+
+void ZunBaseComm::reportLoss(const QString& text)
+{
+    // Counted before it is told: a step that finds the link gone after this can tell the
+    // loss has its own report.
+    ++m_lossesReported;
+    emit signal_NetworkError(text);
 }
 
 void ZunBaseComm::onCmdProcessed(CZunCmd cmd)

@@ -81,6 +81,8 @@ public:
         m_version.store(quint32(firmware) << 16 | revision);
     }
     int getLastError() const { return m_lastError.load(); }
+    // The losses reported so far (signal_NetworkError), counted before each is told.
+    quint64 lossesReported() const { return m_lossesReported.load(); }
     QSharedPointer<CCmdMap> getCmdMap() const { return m_map; }
     ZunCmdBuffer* getCmdBuffer() { return &m_buffer; }
 
@@ -116,6 +118,7 @@ private:
     bool sendFromCaller(QByteArray* data);
     void setCallerFd(int fd);
     void watchSocket();
+    void reportLoss(const QString& text);
 
     mutable QMutex m_addressMutex;
     QHostAddress m_address;
@@ -127,6 +130,7 @@ private:
     std::atomic<quint32> m_version; // firmware << 16 | revision
     QSharedPointer<CCmdMap> m_map;
     std::atomic<int> m_lastError{NoError};
+    std::atomic<quint64> m_lossesReported{0};
     std::atomic<bool> m_connected{false};
     ZunCmdBuffer m_buffer;
     QTcpSocket* m_socket = nullptr;

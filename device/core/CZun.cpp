@@ -66,7 +66,8 @@ std::logic_error error(const QString& text)
 
 CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
            QSharedPointer<CRoutingLibrary> library, QObject* parent)
-    : QObject(parent), m_map(std::move(map)), m_library(std::move(library)), m_clock(monotonicMs)
+    : QObject(parent), m_map(std::move(map)), m_library(std::move(library)),
+      m_linkLosses([this]() { return m_link->lossesReported(); }), m_clock(monotonicMs)
 {
     // Every type a queued connection below carries is known before the first one.
     registerZunMetaTypes();
@@ -525,9 +526,6 @@ void CZun::onSocketCreated()
     if (!socket || property("zunSocketWired").toBool())
         return;
     setProperty("zunSocketWired", true);
-    // Counted in the link's thread, before a step can find the link gone and ask.
-    QObject::connect(m_link, &ZunBaseComm::signal_NetworkError, this, [this]() { m_linkLosses.noteLoss(); },
-                     Qt::DirectConnection);
     QObject::connect(m_link, &ZunBaseComm::signal_NetworkError, this, &CZun::onNetworkError, Qt::QueuedConnection);
     QObject::connect(m_link, &ZunBaseComm::signal_TcpDataReceived, this, &CZun::resetTcpCheckTime,
                      Qt::DirectConnection);

@@ -13,7 +13,7 @@ bool ZunLinkLosses::toldAlready()
     const qint64 since = m_inFlightSince.load();
     if (since == None)
         return false;
-    if (m_losses.load() > quint64(since))
+    if (m_losses() > quint64(since))
         return true;
     return m_inFlightTold.exchange(true);
 }

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <atomic>
+#include <functional>
 
 // Tells a step that failed for want of a link whether the operator has been told already.
 // The link's losses are counted as the link reports them (each has its own box). An
@@ -15,9 +16,10 @@
 class ZunLinkLosses
 {
 public:
-    void noteLoss() { ++m_losses; }
+    // `losses` gives the link's count of the losses it has reported.
+    explicit ZunLinkLosses(std::function<quint64()> losses) : m_losses(std::move(losses)) {}
     // The count an operation starts at.
-    quint64 count() const { return m_losses.load(); }
+    quint64 count() const { return m_losses(); }
 
     // Marks the operation started at count `since` in flight while a step of it runs.
     class InFlight
@@ -39,7 +41,7 @@ public:
 
 private:
     static constexpr qint64 None = -1;
-    std::atomic<quint64> m_losses{0};
+    const std::function<quint64()> m_losses;
     std::atomic<qint64> m_inFlightSince{None};
     std::atomic<bool> m_inFlightTold{false};
 };

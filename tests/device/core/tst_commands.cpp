@@ -299,7 +299,7 @@ private slots:
     // the upper half comes back unsent and the change ends there.
     void ipAddressHighWordFirst()
     {
-        QSignalSpy finished(img(), &CZunStatusBuffer::signal_IpChangeFinished);
+        ZunSignalSpy finished(img(), &CZunStatusBuffer::signal_IpChangeFinished);
         m_zun->SetIP(QHostAddress(QStringLiteral("192.168.1.15")).toIPv4Address());
         QCOMPARE(m_sent.commands(), (Commands{{nr("Cmd_IP_Hi"), 0xC0A8}}));
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);

@@ -402,6 +402,7 @@ private slots:
             loaded = std::move(found);
         });
         QVERIFY(waitUntil([&]() { return load.isFinished(); }, 120000));
+        load.waitForFinished(); // under the future's lock: what the load wrote is seen here
         const ZunConfigFolder& found = *loaded;
         QVERIFY2(found.refused().isEmpty() && found.notStored().isEmpty(), qPrintable(found.report()));
         QCOMPARE(found.setupCount(), words.size());
