@@ -119,6 +119,14 @@ public:
     // Failures that only follow from that loss go to the log as well.
     void SetLinkLossReportedByOperation(bool on) { m_lossReportedByOperation = on; }
     bool IsLinkLossReportedByOperation() const { return m_lossReportedByOperation; }
+    // Such an operation's end: while the link is up, its losses have their own box again.
+    // After a loss the flag stays until the next connection, because the link's message
+    // may be handled only after the operation has told its own.
+    void EndLinkLossReport()
+    {
+        if (IsConnected())
+            m_lossReportedByOperation = false;
+    }
 
     // Test seams: the keep-alive clock, and an observer of every group the device object
     // writes into the link (called in the sender's thread, also when not connected).

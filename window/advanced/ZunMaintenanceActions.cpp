@@ -243,6 +243,8 @@ void ZunMaintenanceActions::updateFirmware()
     m_firmwareFile = file;
     m_firmwareUpdateTold = false;
     emit longOperationStarted(ZunLongOperation::Firmware);
+    // The update's own message says when the link cut it.
+    m_zun->SetLinkLossReportedByOperation(true);
     try {
         m_zun->UpdateFirmware(file);
     } catch (const std::exception& e) {
@@ -256,6 +258,7 @@ void ZunMaintenanceActions::updateFirmware()
 void ZunMaintenanceActions::endFirmwareUpdate()
 {
     disconnectFirmwareProgress();
+    m_zun->EndLinkLossReport();
     emit longOperationFinished(ZunLongOperation::Firmware);
 }
 
@@ -306,6 +309,7 @@ void ZunMaintenanceActions::finishFwUpdate()
 {
     m_finishTimer.stop();
     m_firmwareUpdateTold = true;
+    m_zun->EndLinkLossReport();
     emit signal_log(tr("Update finished."));
     emit ipChanged(m_zun->GetIpAddress());
     emit signal_log(tr("Trying to reconnect..."));
@@ -352,7 +356,8 @@ void ZunMaintenanceActions::onSetIP()
     if (!m_prompts->ask(question))
         return;
     m_askedIp = QHostAddress(address);
-    // The box comes with the processor's answer to both halves.
+    // The box comes with the processor's answer to both halves, and says when there was none.
+    m_zun->SetLinkLossReportedByOperation(true);
     m_zun->SetIP(address);
 }
 
@@ -360,6 +365,7 @@ void ZunMaintenanceActions::on_IpChangeFinished(int outcome, quint16 cmd, quint1
 {
     const QString asked = m_askedIp.toString();
     const QString refused = ZunOperatorMessage::command(cmd, QString::number(value), m_zun->GetCmdMap().data());
+    m_zun->EndLinkLossReport();
     switch (outcome) {
     case CZunStatusBuffer::IpStored:
         m_prompts->message(QMessageBox::Information,
