@@ -164,7 +164,18 @@ void ZunMaintenanceActions::onSaveConfig()
                              .arg(setups)
                              .arg(listedSetups);
     emit signal_log(text);
-    if (sets < listedSets || setups < listedSetups)
+    // Before the processor's lists were read (just after connecting, or a link lost before
+    // then) "0 of 0" would read as complete.
+    if (!m_zun->GetMemoryManager()->isValid())
+        m_prompts->message(QMessageBox::Warning,
+                           tr("Configuration of Zun nr %1 saved to %2: %3 FIR/limiter sets and %4 setups.\nThe "
+                              "processor's lists were not read yet, so what it holds is NOT all in the folder. Save "
+                              "again once the link is up and the lists are complete.")
+                               .arg(m_zun->GetNr())
+                               .arg(QDir::toNativeSeparators(folder))
+                               .arg(sets)
+                               .arg(setups));
+    else if (sets < listedSets || setups < listedSetups)
         m_prompts->message(QMessageBox::Warning,
                            text + tr("\nThe others were not read from the processor, so they are NOT in the folder. "
                                      "Save again once the link is back and the lists are complete."));
