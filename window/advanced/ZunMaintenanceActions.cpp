@@ -262,6 +262,7 @@ void ZunMaintenanceActions::updateFirmware()
         // Refused before anything was sent: the tab and the keep-alive are given back.
         emit signal_log(QString::fromStdString(e.what()));
         m_prompts->message(QMessageBox::Warning, QString::fromStdString(e.what()));
+        m_zun->EndLinkLossReport();
         endFirmwareUpdate();
     }
 }
@@ -269,7 +270,6 @@ void ZunMaintenanceActions::updateFirmware()
 void ZunMaintenanceActions::endFirmwareUpdate()
 {
     disconnectFirmwareProgress();
-    m_zun->EndLinkLossReport();
     emit longOperationFinished(ZunLongOperation::Firmware);
 }
 
@@ -289,6 +289,7 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
     disconnectFirmwareProgress();
     if (!ok) {
         // Nothing more will come for this update: give the tab back now.
+        m_zun->EndLinkLossReport();
         endFirmwareUpdate();
         m_prompts->message(QMessageBox::Warning,
                            tr("The processor refused the firmware file %1: it failed the processor's check. Nothing "
@@ -376,7 +377,10 @@ void ZunMaintenanceActions::on_IpChangeFinished(int outcome, quint16 cmd, quint1
 {
     const QString asked = m_askedIp.toString();
     const QString refused = ZunOperatorMessage::command(cmd, QString::number(value), m_zun->GetCmdMap().data());
-    m_zun->EndLinkLossReport();
+    // No answer means the link is being lost (a command left unanswered ends the
+    // connection): the flag then stays until the next connection.
+    if (outcome != CZunStatusBuffer::IpUnanswered)
+        m_zun->EndLinkLossReport();
     switch (outcome) {
     case CZunStatusBuffer::IpStored:
         m_prompts->message(QMessageBox::Information,
