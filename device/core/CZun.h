@@ -122,6 +122,14 @@ public:
     bool IsLinkLossReportedByOperation() const { return m_lossReportedByOperation; }
     // The link's losses, and whether the operation in flight was cut by one (any thread).
     ZunLinkLosses& GetLinkLosses() { return m_linkLosses; }
+    // Such an operation's end: while the link is up, its losses have their own box again.
+    // After a loss the flag stays until the next connection, because the link's message
+    // may be handled only after the operation has told its own.
+    void EndLinkLossReport()
+    {
+        if (IsConnected())
+            m_lossReportedByOperation = false;
+    }
 
     // Test seams: the keep-alive clock, and an observer of every group the device object
     // writes into the link (called in the sender's thread, also when not connected).

@@ -209,11 +209,19 @@ void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
     };
     while (pending() && t.elapsed() < m_resultTimeoutMs)
         ZunWaitMs(100);
+    // A command left unanswered is reported just before its link closes: a failure gets
+    // that moment, so that a loss is not taken for an open link.
+    for (const Running& r : qAsConst(running))
+        if (r.watch->current() == Watch::Failed && r.zun->IsConnected()) {
+            ZunWaitMs(300);
+            break;
+        }
     for (const Running& r : qAsConst(running)) {
         if (r.watch->current() == Watch::Running)
             r.watch->finish(false, r.zun->IsConnected()
                                        ? QStringLiteral("the processor did not answer within %1 s.").arg(m_resultTimeoutMs / 1000)
                                        : QStringLiteral("the link to the processor was lost."));
+        r.zun->EndLinkLossReport();
         if (r.watch->current() == Watch::Done)
             report.done(r.serial);
         else
@@ -243,6 +251,8 @@ void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int positio
         }
         const auto watch = QSharedPointer<Watch>::create();
         running.append({quint16(serial), zun, watch, connectedHere});
+        // The report names a lost link: the link's own box goes to the log.
+        zun->SetLinkLossReportedByOperation(true);
         qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
         if (!waitUntilReady(zun, serial, &why)) {
             watch->finish(false, why);
@@ -283,6 +293,7 @@ void CZunServer::doSelectSetup(QList<quint32> serials, quint16 number, QList<qui
         }
         const auto watch = QSharedPointer<Watch>::create();
         running.append({quint16(serial), zun, watch, connectedHere});
+        zun->SetLinkLossReportedByOperation(true);
         if (!waitUntilReady(zun, serial, &why)) {
             watch->finish(false, why);
             continue;

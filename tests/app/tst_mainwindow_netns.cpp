@@ -2,9 +2,12 @@
 // ZunNetnsRig.h). Discovery, version probe, registration with device objects, status
 // tiles, status streams while the status monitor is shown, a firmware change, a
 // processor that does not answer the probe, the control window that a double click
-// opens, and a firmware update from its advanced tab. Needs root; skips otherwise.
+// opens, a firmware update from its advanced tab, and each list and maintenance action
+// under each link fault of the emulator. Needs root; skips otherwise.
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
+#include "CMemoryManager.h"
+#include "DeviceTestRig.h"
 #include "CRoutingManager.h"
 #include "CZun.h"
 #include "CZunInput.h"
@@ -41,7 +44,7 @@
 #include <QtTest>
 
 namespace {
-enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105, Newer = 0x0106 };
+enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105, Newer = 0x0106, Faulty = 0x0107 };
 } // namespace
 
 class TstMainWindowNetns : public QObject
@@ -115,6 +118,8 @@ private slots:
             {NoProbe, {"--name", "Mute", "--firmware", "1080", "--announce-zero", "--tcp-port", "5099"}},
             // A firmware newer than this program knows.
             {Newer, {"--name", "Newer", "--firmware", "1081"}},
+            // Takes the link faults of the actions' table.
+            {Faulty, {"--name", "Faulty", "--firmware", "1080", "--hardware", "0x0F80"}},
         };
         for (const auto& s : sims)
             QVERIFY2(m_rig.startSim(s.first, s.second, &why), qPrintable(why));
@@ -599,6 +604,140 @@ private slots:
         QCOMPARE(m_boxes.size(), 1); // no recall, so no report
         sub(w)->close();
         QTRY_VERIFY(!w);
+    }
+
+    // Each action of the lists and the maintenance actions under each link fault, the
+    // processor's control window open: what the processor holds afterwards, what the
+    // operator is told (every box and message, one per failure), whether the window keeps
+    // its link. Mended: an operation that says the link cut it came with the link's own box
+    // as a second one (recall and upload from the list, IP change, firmware update).
+    void eachActionUnderEachFault_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("held");      // what the processor holds: "applied" or "unchanged"
+        QTest::addColumn<QStringList>("told");  // each message, by a part of its text
+        QTest::addColumn<bool>("linkKept");
+        const QString lost = "the link to the processor was lost";
+        QTest::newRow("mute all / droplink") << "mute all" << "droplink" << "applied" << QStringList {"closed the connection"} << false;
+        // The keep-alive or the window's read-back notices it first.
+        QTest::newRow("mute all / silent") << "mute all" << "silent" << "unchanged"
+                                           << QStringList {"seems to be lost|did not answer in time"} << false;
+        QTest::newRow("mute all / delay 3000") << "mute all" << "delay 3000" << "applied" << QStringList {} << true;
+        QTest::newRow("tile mute / droplink") << "tile mute" << "droplink" << "applied" << QStringList {"closed the connection"} << false;
+        QTest::newRow("tile mute / delay 3000") << "tile mute" << "delay 3000" << "applied" << QStringList {} << true;
+        QTest::newRow("recall / droplink") << "recall" << "droplink" << "unchanged" << QStringList {"NOT recalled: " + lost} << false;
+        QTest::newRow("recall / silent") << "recall" << "silent" << "unchanged" << QStringList {"NOT recalled: " + lost} << false;
+        QTest::newRow("recall / delay 3000") << "recall" << "delay 3000" << "applied" << QStringList {"263: recalled."} << true;
+        QTest::newRow("upload / droplink") << "upload" << "droplink" << "unchanged" << QStringList {"263: NOT stored: " + lost} << false;
+        QTest::newRow("upload / silent") << "upload" << "silent" << "unchanged" << QStringList {"263: NOT stored: " + lost} << false;
+        QTest::newRow("save config / silent") << "save config" << "silent" << "unchanged" << QStringList {"saved to"} << true;
+        QTest::newRow("ip change / droplink") << "ip change" << "droplink" << "unchanged" << QStringList {"did not answer the change"} << false;
+        QTest::newRow("ip change / silent") << "ip change" << "silent" << "unchanged" << QStringList {"did not answer the change"} << false;
+        QTest::newRow("ip change / delay 3000") << "ip change" << "delay 3000" << "applied" << QStringList {"transferred"} << true;
+        QTest::newRow("firmware / droplink") << "firmware" << "droplink" << "unchanged" << QStringList {"cut by the link"} << false;
+        QTest::newRow("firmware / silent") << "firmware" << "silent" << "unchanged" << QStringList {"cut by the link"} << false;
+    }
+    void eachActionUnderEachFault()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, fault);
+        QFETCH(QString, held);
+        QFETCH(QStringList, told);
+        QFETCH(bool, linkKept);
+        const bool muting = action.contains("mute");
+        for (const char* off : {"droplink off", "silent off", "delay 0"})
+            QVERIFY(m_rig.control(Faulty, off));
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Faulty), CZunNetwork::TickMs + 5000);
+        const QSharedPointer<CZun> z = zun(Faulty);
+        m_window->newDevice(Faulty);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Faulty);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true) && z->GetMemoryManager()->isValid(), 30000);
+        w->showAdvancedSettings(true);
+        ZunMaintenanceActions* actions = w->advancedTab()->maintenance();
+        PromptAnswers* answers = PromptAnswers::install(actions);
+        ZunStatusDisplay* tile = m_window->statusMonitor()->getStatusDisplay(Faulty);
+        QTRY_VERIFY_WITH_TIMEOUT(tile->isEnabled(), 20000); // live again after an earlier row's fault
+        QPushButton* mute = action == "tile mute" ? tile->masterMuteButton() : m_window->networkMonitor()->muteButton();
+        const auto word = [&](const char* name) {
+            return m_rig.query(Faulty, QStringLiteral("get %1").arg(z->GetCmdMap()->getCmdNr(name)), "word").section(' ', 2).toInt();
+        };
+        // What the action changes at the processor.
+        const auto holds = [&]() -> QString {
+            if (muting)
+                return QStringLiteral("%1 %2").arg(word("Cmd_0_MasterMute")).arg(word("Cmd_1_MasterMute"));
+            if (action == "recall")
+                return QString::number(word("Cmd_SetupSelect"));
+            const QString state = m_rig.query(Faulty, "state", "state");
+            const QString field = action == "upload" ? " setups " : action == "ip change" ? " nextip " : " firmware ";
+            return state.section(field, 1).section(' ', 0, 0);
+        };
+        QTemporaryDir dir;
+        if (action == "recall" || action == "upload") {
+            // Two setups, the second one recalled.
+            for (const quint16 position : {0, 1})
+                if (z->GetMemoryManager()->setupIdAt(position) == 0) {
+                    z->SaveSetup(position, QStringLiteral("Setup %1").arg(position));
+                    QTRY_VERIFY_WITH_TIMEOUT(z->GetMemoryManager()->setupIdAt(position) != 0, 20000);
+                }
+            z->SelectSetup(1);
+            QTRY_COMPARE_WITH_TIMEOUT(word("Cmd_SetupSelect"), 1, 10000);
+            z->BackupToDir(dir.path());
+        }
+        // The action is the first to meet the fault, not the window's own reads.
+        QVERIFY(DeviceTestRig::settleTransfers(z.data()));
+        const QString before = holds();
+        m_boxes.clear();
+        int from = 0;
+        QVERIFY(m_rig.control(Faulty, fault));
+        if (muting) {
+            mute->click();
+        } else if (action == "recall") {
+            m_window->selectSetupOnList({Faulty}, 0);
+        } else if (action == "upload") {
+            // To a second processor as well, which stores it.
+            const QString file = QDir(dir.path()).absoluteFilePath(QDir(dir.path()).entryList({"Set*.zun"}).value(0));
+            emit m_window->networkMonitor()->tableView()->requestSetupUpload({Faulty, Fw1080}, file, 5);
+        } else if (action == "save config") {
+            answers->folderChoice = dir.path();
+            actions->onSaveConfig();
+        } else if (action == "ip change") {
+            answers->textChoice = before == "10.78.1.44" ? "10.78.1.45" : "10.78.1.44";
+            actions->onSetIP();
+            from = answers->shown.size(); // past the questions
+        } else {
+            answers->firmware = PromptAnswers::writeFirmware(dir.path());
+            actions->setFirmwareFinishDelayMs(0);
+            actions->updateFirmware();
+        }
+        const auto all = [&] { return m_boxes + answers->shown.mid(from); };
+        // Each message, then time for a second box of the same failure.
+        QTRY_VERIFY2_WITH_TIMEOUT(all().size() >= told.size() && z->IsConnected() == linkKept
+                                      && (held == "unchanged" || holds() != before)
+                                      && (!muting || linkKept || fault != "silent" || !tile->isEnabled()),
+                                  qPrintable(all().join(" / ")), 30000);
+        QTest::qWait(1500);
+        const QStringList shown = all();
+        QCOMPARE(shown.size(), told.size());
+        for (int i = 0; i < told.size(); ++i)
+            QVERIFY2(shown.filter(QRegularExpression(told[i])).size() == 1, qPrintable(shown.join(" / ")));
+        const QString after = holds();
+        QVERIFY2((after != before) == (held == "applied"), qPrintable(before + " -> " + after));
+        if (muting && linkKept)
+            QTRY_VERIFY_WITH_TIMEOUT(z->IsAllMuted(1) && z->IsAllMuted(2) && tile->masterMuteButton()->isChecked(), 20000);
+        if (action == "upload")
+            QVERIFY2(shown.first().contains(QStringLiteral("257: stored.")), qPrintable(shown.first()));
+        QCOMPARE(w->windowTitle().contains("disconnected"), !linkKept);
+
+        QVERIFY(m_rig.control(Faulty, fault.startsWith("delay") ? QString("delay 0") : fault + " off"));
+        if (mute->isChecked())
+            mute->click();
+        sub(w)->close();
+        QTRY_VERIFY(!w);
+        if (muting)
+            QTRY_COMPARE_WITH_TIMEOUT(word("Cmd_0_MasterMute") + word("Cmd_1_MasterMute"), 0, 5000);
+        m_boxes.clear();
     }
 
     // Mended: closing flushed the settings file to the disk six times in the GUI thread

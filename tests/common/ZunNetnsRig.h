@@ -198,6 +198,26 @@ public:
         return s->process->waitForBytesWritten(2000);
     }
 
+    // Writes one control line and returns the first line of the emulator's output that
+    // starts with prefix ("state", "word"), or an empty string after 10 s.
+    QString query(quint16 serial, const QString& line, const QString& prefix)
+    {
+        Sim* s = sim(serial);
+        if (!s || !control(serial, line))
+            return QString();
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000 && s->process->state() == QProcess::Running) {
+            while (s->process->canReadLine()) {
+                const QString found = QString::fromUtf8(s->process->readLine()).trimmed();
+                if (found.startsWith(prefix))
+                    return found;
+            }
+            s->process->waitForReadyRead(100);
+        }
+        return QString();
+    }
+
     void tearDown()
     {
         for (auto& s : m_sims) {

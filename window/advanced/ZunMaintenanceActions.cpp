@@ -164,7 +164,18 @@ void ZunMaintenanceActions::onSaveConfig()
                              .arg(setups)
                              .arg(listedSetups);
     emit signal_log(text);
-    if (sets < listedSets || setups < listedSetups)
+    // Before the processor's lists were read (just after connecting, or a link lost before
+    // then) "0 of 0" would read as complete.
+    if (!m_zun->GetMemoryManager()->isValid())
+        m_prompts->message(QMessageBox::Warning,
+                           tr("Configuration of Zun nr %1 saved to %2: %3 FIR/limiter sets and %4 setups.\nThe "
+                              "processor's lists were not read yet, so what it holds is NOT all in the folder. Save "
+                              "again once the link is up and the lists are complete.")
+                               .arg(m_zun->GetNr())
+                               .arg(QDir::toNativeSeparators(folder))
+                               .arg(sets)
+                               .arg(setups));
+    else if (sets < listedSets || setups < listedSetups)
         m_prompts->message(QMessageBox::Warning,
                            text + tr("\nThe others were not read from the processor, so they are NOT in the folder. "
                                      "Save again once the link is back and the lists are complete."));
@@ -243,12 +254,15 @@ void ZunMaintenanceActions::updateFirmware()
     m_firmwareFile = file;
     m_firmwareUpdateTold = false;
     emit longOperationStarted(ZunLongOperation::Firmware);
+    // The update's own message says when the link cut it.
+    m_zun->SetLinkLossReportedByOperation(true);
     try {
         m_zun->UpdateFirmware(file);
     } catch (const std::exception& e) {
         // Refused before anything was sent: the tab and the keep-alive are given back.
         emit signal_log(QString::fromStdString(e.what()));
         m_prompts->message(QMessageBox::Warning, QString::fromStdString(e.what()));
+        m_zun->EndLinkLossReport();
         endFirmwareUpdate();
     }
 }
@@ -275,6 +289,7 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
     disconnectFirmwareProgress();
     if (!ok) {
         // Nothing more will come for this update: give the tab back now.
+        m_zun->EndLinkLossReport();
         endFirmwareUpdate();
         m_prompts->message(QMessageBox::Warning,
                            tr("The processor refused the firmware file %1: it failed the processor's check. Nothing "
@@ -306,6 +321,7 @@ void ZunMaintenanceActions::finishFwUpdate()
 {
     m_finishTimer.stop();
     m_firmwareUpdateTold = true;
+    m_zun->EndLinkLossReport();
     emit signal_log(tr("Update finished."));
     emit ipChanged(m_zun->GetIpAddress());
     emit signal_log(tr("Trying to reconnect..."));
@@ -352,7 +368,8 @@ void ZunMaintenanceActions::onSetIP()
     if (!m_prompts->ask(question))
         return;
     m_askedIp = QHostAddress(address);
-    // The box comes with the processor's answer to both halves.
+    // The box comes with the processor's answer to both halves, and says when there was none.
+    m_zun->SetLinkLossReportedByOperation(true);
     m_zun->SetIP(address);
 }
 
@@ -360,6 +377,10 @@ void ZunMaintenanceActions::on_IpChangeFinished(int outcome, quint16 cmd, quint1
 {
     const QString asked = m_askedIp.toString();
     const QString refused = ZunOperatorMessage::command(cmd, QString::number(value), m_zun->GetCmdMap().data());
+    // No answer means the link is being lost (a command left unanswered ends the
+    // connection): the flag then stays until the next connection.
+    if (outcome != CZunStatusBuffer::IpUnanswered)
+        m_zun->EndLinkLossReport();
     switch (outcome) {
     case CZunStatusBuffer::IpStored:
         m_prompts->message(QMessageBox::Information,

@@ -202,6 +202,17 @@ private slots:
         m_actions->onSaveConfig();
         const int saved = QDir(folder.path()).entryList(QDir::Files).size();
         QCOMPARE(saved, 3); // the pass-through set and two setups
+        {
+            // Mended: a device object that had not read the processor's lists yet (just
+            // connected, or its link lost before) said "0 of 0 setups", as if all were saved.
+            QWidget otherTab;
+            PromptAnswers* answers = PromptAnswers::install(new ZunMaintenanceActions(m_rig.newDevice({}), &otherTab));
+            QTemporaryDir unread;
+            answers->folderChoice = unread.path();
+            otherTab.findChild<ZunMaintenanceActions*>()->onSaveConfig();
+            QCOMPARE(answers->shown.size(), 1);
+            QVERIFY2(answers->shown[0].contains(QLatin1String("lists were not read yet")), qPrintable(answers->shown[0]));
+        }
 
         m_answers->yes = false;
         m_rig.sent.clear();
