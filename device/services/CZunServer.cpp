@@ -209,13 +209,6 @@ void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
     };
     while (pending() && t.elapsed() < m_resultTimeoutMs)
         ZunWaitMs(100);
-    // A command left unanswered is reported just before its link closes: a failure gets
-    // that moment, so that a loss is not taken for an open link.
-    for (const Running& r : qAsConst(running))
-        if (r.watch->current() == Watch::Failed && r.zun->IsConnected()) {
-            ZunWaitMs(300);
-            break;
-        }
     for (const Running& r : qAsConst(running)) {
         if (r.watch->current() == Watch::Running)
             r.watch->finish(false, r.zun->IsConnected()

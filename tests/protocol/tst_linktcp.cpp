@@ -335,17 +335,25 @@ private slots:
     }
 
     // A command with the usual deadline after one with a long deadline: its own deadline
-    // counts, not the one the link was watching.
+    // counts, not the one the link was watching; the late command ends the link.
     void shortDeadlineAfterALongOneHolds()
     {
         m_link->sendCmd(nr("Cmd_SetupSelect"), 1); // answered (or refused) at once
         QVERIFY(waitCmds(1));
         QVERIFY(m_sim->control("silent"));
+        // Heard where it is told (the link's thread): the link is already down then.
+        std::atomic<int> upWhenLate {-1};
+        const auto heard = connect(m_link.get(), &ZunBaseComm::signal_CmdProcessed, m_col.get(), [&](const CZunCmd& cmd) {
+            if (cmd.isTimedOut())
+                upWhenLate = m_link->isConnected();
+        }, Qt::DirectConnection);
         QElapsedTimer t;
         t.start();
         m_link->sendCmd(34, 1);
         QVERIFY(waitUntil([this]() { return m_col->cmds.size() >= 2; }, 3 * ZunCmdBuffer::DefaultDeadlineMs));
         QVERIFY(m_col->cmds[1].isTimedOut());
+        disconnect(heard);
+        QCOMPARE(upWhenLate.load(), 0);
         QVERIFY2(t.elapsed() < ZunBaseComm::FlashDeadlineMs - 5000, qPrintable(QString::number(t.elapsed())));
     }
 
