@@ -18,7 +18,7 @@
 #include "ZunLogFile.h"
 #include "ZunManagerThread.h"
 #include "ZunMetaTypes.h"
-#include "ZunClockDelays.h"
+#include "ZunRoutingConfiguration.h"
 #include "ZunTimedSteps.h"
 #include "ZunWaitMs.h"
 
@@ -89,9 +89,9 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_eqManager = new CEQManager(this);
 
     m_routingManager = new CRoutingManager(this);
-    m_routingSteps = new ZunTimedSteps(this);
+    m_routing = std::make_unique<ZunRoutingConfiguration>(*this);
     // A routing configuration's step that fails ends it with a box, as its call would have.
-    QObject::connect(m_routingSteps, &ZunTimedSteps::signal_Finished, this, [this](bool ok, const QString& text) {
+    QObject::connect(m_routing->steps(), &ZunTimedSteps::signal_Finished, this, [this](bool ok, const QString& text) {
         if (!ok)
             emit signal_exception(text, QStringLiteral("ZunControl"));
     });
@@ -1510,31 +1510,17 @@ QString CZun::GetActiveDSPProgramString(quint16 dsp) const
 
 // --- routing configuration ---------------------------------------------------------------------
 
-bool CZun::IsApplyingRouting() const { return m_routingSteps->isRunning(); }
-
-void CZun::addRoutingPause()
-{
-    m_routingSteps->add(m_routingPauseMs, [this]() { SendCmd(nr("Cmd_TCPCloseTime"), 0); });
-}
-
-void CZun::checkRoutingIdle() const
-{
-    if (m_routingSteps->isRunning())
-        throw error(QStringLiteral("The configuration wizard's last changes are still being sent to the Zun. Please "
-                                   "wait until they are done."));
-}
+bool CZun::IsApplyingRouting() const { return m_routing->isRunning(); }
+ZunTimedSteps* CZun::GetRoutingSteps() const { return m_routing->steps(); }
+void CZun::SetRoutingPauseMs(int ms) { m_routing->setPauseMs(ms); }
 
 void CZun::ApplyRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
                               const CZunRoutingPreset& routing, const QString& firFile1, const QString& firFile2,
                               const CZunInputPreset& input, ZunC::CopyFIRCoeffsMode mode1,
                               ZunC::CopyFIRCoeffsMode mode2, bool keepSettings)
 {
-    checkRoutingIdle();
-    applyRoutingHead(keepSettings, clock);
-    m_routingSteps->add(0, [this, routing, input]() { m_routingManager->SetRouting(routing, input); });
-    applyRoutingTail(keepSettings, clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1,
-                     mode2);
-    m_routingSteps->start();
+    m_routing->apply({clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2, keepSettings},
+                     [this, routing, input]() { m_routingManager->SetRouting(routing, input); });
 }
 
 void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int multipath2, int crossover,
@@ -1544,121 +1530,8 @@ void CZun::ApplyFullRoutingPreset(int clock, int extClock, int multipath1, int m
 {
     Q_UNUSED(routing);
     Q_UNUSED(input);
-    checkRoutingIdle();
-    applyRoutingHead(keepSettings, clock);
-    m_routingSteps->add(0, [this, full]() { m_routingManager->SetFullRouting(full); });
-    applyRoutingTail(keepSettings, clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1,
-                     mode2);
-    m_routingSteps->start();
-}
-
-QShPtrFLE CZun::thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const
-{
-    const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(rate, multipath);
-    // Fresh limiters would reset the speakers' protection (a raised limit): kept settings
-    // keep the limits too.
-    if (keepSettings) {
-        if (const QShPtrFLE current = m_firLimManager->GetActiveFIRFilter(uint(dsp))) {
-            set->takeLimiterValues(*current);
-            set->computeKey();
-        }
-    }
-    return set;
-}
-
-// The steps are run from the event loop, each after its pause (ZunTimedSteps).
-// Before a new routing: the defaults unless kept, the master gain down, the clock.
-void CZun::applyRoutingHead(bool keepSettings, int clock)
-{
-    if (!keepSettings)
-        m_routingSteps->add(0, [this]() { RestoreDefaultSettings(false); });
-    addRoutingPause();
-    addRoutingPause();
-    m_routingSteps->add(0, [this]() { SetMasterGain(0, -40.0); });
-    addRoutingPause();
-    addRoutingPause();
-    m_routingSteps->add(0, [this, keepSettings, clock]() {
-        // Kept delays stay within the limits of the new clock: those beyond go to their
-        // limits before the clock changes (the wizard's last page names them).
-        if (keepSettings) {
-            const ZunClockDelays limited(*this, SampleRateOfClock(quint16(clock & 0xFF)));
-            CZunMetaCmd delays;
-            for (const ZunClockDelays::Change& c : limited.changes())
-                delays.appendCmd(nr(c.command), c.raw);
-            if (!delays.commands().isEmpty())
-                SendMetaCmd(delays);
-        }
-        SendCmd(nr("Cmd_ClockSel"), quint16(clock & 0xFF));
-    });
-    addRoutingPause();
-    addRoutingPause();
-}
-
-// After the routing words: the external clock, then the FIR sets, copy modes and the final
-// re-initialisation.
-void CZun::applyRoutingTail(bool keepSettings, int clock, int extClock, int multipath1, int multipath2,
-                            int crossover, const QString& firFile1, const QString& firFile2,
-                            ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2)
-{
-    addRoutingPause();
-    m_routingSteps->add(0, [this, extClock]() { m_routingManager->SetExtClockSelect(extClock); });
-    addRoutingPause();
-    const quint64 started = m_linkLosses.count();
-    m_routingSteps->add(5 * m_routingPauseMs, [=]() {
-        const ZunLinkLosses::InFlight operation(m_linkLosses, started);
-        applyRoutingSets(keepSettings, clock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2);
-    });
-}
-
-void CZun::applyRoutingSets(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
-                            const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
-                            ZunC::CopyFIRCoeffsMode mode2)
-{
-    const bool doubleBoard = GetHardwareInfo().isDoubleBoard();
-    QShPtrFLE set1;
-    QShPtrFLE set2;
-    ZunC::CopyFIRCoeffsMode second = mode1;
-    if (crossover == 0) {
-        // Pass-through sets at the rate of the clock choice.
-        const double rate = clock == 0 ? 0.0 : clock == 2 ? 96000.0 : clock == 3 ? 192000.0 : 48000.0;
-        set1 = thruSetFor(1, rate, multipath1, keepSettings);
-        // DSP 2 shares DSP 1's set while both would be the same set (compared before the
-        // resource check writes DSP 1's program into its set).
-        const QShPtrFLE own = doubleBoard ? thruSetFor(2, rate, multipath2, keepSettings) : QShPtrFLE();
-        const bool shared = !own || own->getKey() == set1->getKey();
-        CheckFilterMIPS(set1, mode1);
-        UploadFIRFilter(set1, 0);
-        set2 = set1;
-        if (doubleBoard) {
-            if (!shared) {
-                set2 = own;
-                UploadFIRFilter(set2, 0);
-            }
-            second = mode2;
-        }
-    } else {
-        CFIRLimManagerInterface* manager = m_firLimManager;
-        set1 = QShPtrFLE::create(manager, firFile1, 48000.0);
-        CheckFilterMIPS(set1, mode1);
-        UploadFIRFilter(set1, 0);
-        set2 = set1;
-        if (doubleBoard) {
-            if (firFile2 != firFile1 || mode2 != mode1) {
-                // Each set is checked for the program it needs: two files of one kind may
-                // still need two programs (a longer filter on DSP 2).
-                set2 = QShPtrFLE::create(manager, firFile2, 48000.0);
-                CheckFilterMIPS(set2, mode2);
-                UploadFIRFilter(set2, 0);
-            }
-            second = mode2;
-        }
-    }
-    InvokeActivateFIRFilter(set1->getKey(), mode1, set2->getKey(), second);
-    CZunMetaCmd meta;
-    meta.appendCmd(nr("Cmd_SPI_InitAllPar"), 0);
-    meta.appendCmd(nr("Cmd_DSP_InitAll"), 0);
-    meta.setSupersede(false);
-    SendMetaCmd(meta);
+    m_routing->apply({clock, extClock, multipath1, multipath2, crossover, firFile1, firFile2, mode1, mode2, keepSettings},
+                     [this, full]() { m_routingManager->SetFullRouting(full); });
 }
 
 // --- FIR hand-offs -------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class CCmdMap;
 class CEQManager;
@@ -36,6 +37,7 @@ class ZunDSPProgramManager;
 class ZunDeviceStats;
 class ZunGarbageCollection;
 class ZunManagerThread;
+class ZunRoutingConfiguration;
 class ZunTimedSteps;
 
 // The device object: one per processor that the application controls. It owns the link
@@ -279,10 +281,10 @@ public:
                                 const CZunInputPreset& input, const QString& firFile1, const QString& firFile2,
                                 ZunC::CopyFIRCoeffsMode mode1, ZunC::CopyFIRCoeffsMode mode2, bool keepSettings);
     // The pause between the steps of a routing configuration (100 ms; tests shorten it).
-    void SetRoutingPauseMs(int ms) { m_routingPauseMs = ms; }
+    void SetRoutingPauseMs(int ms);
     // A routing configuration's steps run from the event loop after the Apply call has
     // returned; they end with signal_Finished (a failure is also reported as an exception).
-    ZunTimedSteps* GetRoutingSteps() const { return m_routingSteps; }
+    ZunTimedSteps* GetRoutingSteps() const;
     bool IsApplyingRouting() const;
     // Test seam: whether the first start of the FIR/limiter manager on a flash without
     // any set stores and activates the pass-through set (default true).
@@ -462,23 +464,8 @@ private:
     QShPtrFLE activeFIRSet(quint16 dsp) const;
     CZunDelay firLatency(quint16 dspCode, const QList<int>& outputs) const;
     quint16 numDelayLines(int dspCode) const;
-    void applyRoutingHead(bool keepSettings, int clock);
-    // After the routing words: the external clock, then the FIR sets and copy modes.
-    void applyRoutingTail(bool keepSettings, int clock, int extClock, int multipath1, int multipath2, int crossover,
-                          const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
-                          ZunC::CopyFIRCoeffsMode mode2);
-    // A pass-through set for a DSP; when keeping the settings it carries the limiter
-    // values of the set the DSP runs now.
-    QShPtrFLE thruSetFor(int dsp, double rate, int multipath, bool keepSettings) const;
-    void applyRoutingSets(bool keepSettings, int clock, int multipath1, int multipath2, int crossover,
-                          const QString& firFile1, const QString& firFile2, ZunC::CopyFIRCoeffsMode mode1,
-                          ZunC::CopyFIRCoeffsMode mode2);
-    // One pause of a routing configuration, the keep-alive's time-out off again after it.
-    void addRoutingPause();
-    // Refuses a routing configuration while the last one is still being sent.
-    void checkRoutingIdle() const;
-    ZunTimedSteps* m_routingSteps = nullptr;
-    int m_routingPauseMs = 100;
+    friend class ZunRoutingConfiguration; // its steps look up command numbers as this object does
+    std::unique_ptr<ZunRoutingConfiguration> m_routing;
     bool m_passThroughOnEmptyFlash = true;
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
