@@ -329,11 +329,8 @@ void ZunBaseComm::on_DeadlineCheck()
     // The link ends here. It says so before the late command is reported: whoever hears
     // of that failure (another thread too) must find the link down, not open for a moment
     // longer, or it takes the loss for a refusal on a live link.
-    m_connected.store(false);
-    if (!m_buffer.expireOverdue()) {
-        m_connected.store(m_socket && m_socket->state() == QAbstractSocket::ConnectedState);
+    if (!m_buffer.expireOverdue([this]() { m_connected.store(false); }))
         return;
-    }
     m_lastError.store(NetworkError);
     // As after any loss: the connection ends (everything still waiting comes back as not
     // sent) and may be made again.

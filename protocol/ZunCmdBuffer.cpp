@@ -69,7 +69,7 @@ qint64 ZunCmdBuffer::deadlineAt() const
     return m_stage == Stage::Idle ? -1 : m_deadline;
 }
 
-bool ZunCmdBuffer::expireOverdue()
+bool ZunCmdBuffer::expireOverdue(const std::function<void()>& ending)
 {
     QMutexLocker lock(&m_cmdMutex);
     if (m_stage == Stage::Idle || m_clock.elapsed() < m_deadline)
@@ -82,6 +82,8 @@ bool ZunCmdBuffer::expireOverdue()
     ++m_index;
     CZunCmd out = late;
     out.setTimedOut();
+    if (ending)
+        ending();
     emit cmdProcessed(out);
     // What follows in the group acted on the late command's effect; nothing more is sent
     // until the connection has been dropped and made again.

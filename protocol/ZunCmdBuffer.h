@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QRecursiveMutex>
 
+#include <functional>
+
 // The command buffer of one link: the ring of waiting command groups, the ring of
 // received bytes, the framing of the processor's frames and the one command in progress.
 // The frame formats are described in docs/protocol.md ("TCP control link").
@@ -65,8 +67,9 @@ public:
     qint64 clockMs() const { return m_clock.elapsed(); }
     // When the command on the wire is overdue: finishes it as timed out and the rest of
     // its group as not sent, and returns true. The connection must then be dropped
-    // (abandonAll): a late reply would be taken for the next command's.
-    bool expireOverdue();
+    // (abandonAll): a late reply would be taken for the next command's. ending runs first,
+    // before the late command is reported.
+    bool expireOverdue(const std::function<void()>& ending = {});
 
     bool isIdle() const;
     int waitingGroups() const;
