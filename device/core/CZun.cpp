@@ -201,7 +201,7 @@ CZun::~CZun()
     // the cut are handled by then too, and the image comes back to this thread to go.
     CZunStatusBuffer* image = m_image;
     QThread* here = thread();
-    QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, zunWaitingCall(m_link));
     // Reverse order of construction.
     if (stopWorker(m_setupThread))
         delete m_setupManager;
@@ -219,7 +219,7 @@ CZun::~CZun()
     delete m_masterDelayRange;
     delete m_masterGainRange;
     if (m_link->isConnected())
-        QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
     delete m_link; // quits and waits for the link thread
 }
 
@@ -542,16 +542,16 @@ void CZun::connect(bool autoConnect)
     m_firManagerReady = false;
     // The socket's signals must be wired before it can report the connection: wait until
     // the link thread runs its event loop (so the socket exists), then wire it here.
-    QMetaObject::invokeMethod(m_link, []() {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, []() {}, zunWaitingCall(m_link));
     onSocketCreated();
-    QMetaObject::invokeMethod(m_link, "connectZun", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, "connectZun", zunWaitingCall(m_link));
 }
 
 void CZun::connect() { connect(true); }
 
 void CZun::disconnect()
 {
-    QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
 }
 
 void CZun::on_connected()
@@ -607,7 +607,7 @@ void CZun::on_disconnected()
 
 void CZun::onNetworkError(QString text)
 {
-    QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
     if (m_lossReportedByOperation)
         emit signal_LogMessage(text, true);
     else
