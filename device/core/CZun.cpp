@@ -21,6 +21,7 @@
 #include "ZunRoutingConfiguration.h"
 #include "ZunTimedSteps.h"
 #include "ZunWaitMs.h"
+#include "ZunWaitingCall.h"
 
 #include <QDebug>
 #include <QDir>
@@ -200,7 +201,7 @@ CZun::~CZun()
     // the cut are handled by then too, and the image comes back to this thread to go.
     CZunStatusBuffer* image = m_image;
     QThread* here = thread();
-    QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, zunWaitingCall(m_link));
     // Reverse order of construction.
     if (stopWorker(m_setupThread))
         delete m_setupManager;
@@ -218,7 +219,7 @@ CZun::~CZun()
     delete m_masterDelayRange;
     delete m_masterGainRange;
     if (m_link->isConnected())
-        QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
     delete m_link; // quits and waits for the link thread
 }
 
@@ -425,7 +426,7 @@ void CZun::onFirLimManagerInitialized()
         // that nothing waits for this manager forever.
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
     }
-    QMetaObject::invokeMethod(m_setupManager, "initialize", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_setupManager, "initialize", zunWaitingCall(m_setupManager));
     m_firManagerReady = true;
     m_collection->onDirectory();
 }
@@ -433,8 +434,8 @@ void CZun::onFirLimManagerInitialized()
 void CZun::on_MemDirChanged()
 {
     m_collection->onDirectoryRead();
-    QMetaObject::invokeMethod(m_dspProgramManager, "initialize", Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(m_firLimManager, "initialize", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_dspProgramManager, "initialize", zunWaitingCall(m_dspProgramManager));
+    QMetaObject::invokeMethod(m_firLimManager, "initialize", zunWaitingCall(m_firLimManager));
 }
 
 // --- command map and complete image ----------------------------------------------------
@@ -541,16 +542,16 @@ void CZun::connect(bool autoConnect)
     m_firManagerReady = false;
     // The socket's signals must be wired before it can report the connection: wait until
     // the link thread runs its event loop (so the socket exists), then wire it here.
-    QMetaObject::invokeMethod(m_link, []() {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, []() {}, zunWaitingCall(m_link));
     onSocketCreated();
-    QMetaObject::invokeMethod(m_link, "connectZun", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, "connectZun", zunWaitingCall(m_link));
 }
 
 void CZun::connect() { connect(true); }
 
 void CZun::disconnect()
 {
-    QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
 }
 
 void CZun::on_connected()
@@ -606,7 +607,7 @@ void CZun::on_disconnected()
 
 void CZun::onNetworkError(QString text)
 {
-    QMetaObject::invokeMethod(m_link, "disconnectZun", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
     if (m_lossReportedByOperation)
         emit signal_LogMessage(text, true);
     else
@@ -1039,7 +1040,7 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
     // The reply dispatcher reads command numbers from the map: it takes the new one too.
     CZunStatusBuffer* image = m_image;
     QMetaObject::invokeMethod(
-        m_image, [image, this]() { image->setCmdMap(this); }, Qt::BlockingQueuedConnection);
+        m_image, [image, this]() { image->setCmdMap(this); }, zunWaitingCall(m_image));
     m_memoryManager->initConstants(this);
     {
         QMutexLocker lock(&m_hardwareMutex);
@@ -1050,7 +1051,7 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
     m_routingManager->rebuild(routing == 0 ? 0x1191 : routing);
     // In the manager's thread: an upload there holds its lock until the processor has
     // answered the last block, which this thread must not wait for.
-    QMetaObject::invokeMethod(m_dspProgramManager, "initialize", Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_dspProgramManager, "initialize", zunWaitingCall(m_dspProgramManager));
     m_firmwareUpdating = false;
 }
 
@@ -1109,8 +1110,8 @@ ZunConfigFolder CZun::InvokeFromDir(const QString& folder)
     ZunConfigFolder found(this, folder);
     if (!found.canLoad())
         return found;
-    QMetaObject::invokeMethod(m_firLimManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
-    QMetaObject::invokeMethod(m_setupManager, "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder));
+    QMetaObject::invokeMethod(m_firLimManager, "fromDir", zunWaitingCall(m_firLimManager), Q_ARG(QString, folder));
+    QMetaObject::invokeMethod(m_setupManager, "fromDir", zunWaitingCall(m_setupManager), Q_ARG(QString, folder));
     return found;
 }
 

@@ -12,6 +12,7 @@
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunWaitMs.h"
+#include "ZunWaitingCall.h"
 
 #include <QDebug>
 #include <QDir>
@@ -114,13 +115,11 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_FIRUploaded, this, &CZunFIRLimManager::on_FIRUploaded,
             Qt::QueuedConnection);
-    connect(zun, QOverload<QShPtrFLE, uint>::of(&CZun::signal_UploadFIRFilter), this,
-            QOverload<QShPtrFLE, unsigned int>::of(&CZunFIRLimManager::UploadFIRFilter),
-            Qt::BlockingQueuedConnection);
-    connect(zun, QOverload<QString, uint>::of(&CZun::signal_UploadFIRFilter), this,
-            QOverload<QString, unsigned int>::of(&CZunFIRLimManager::UploadFIRFilter), Qt::BlockingQueuedConnection);
-    connect(zun, &CZun::signal_RemoveFIRFilter, this, &CZunFIRLimManager::RemoveFIRFilter,
-            Qt::BlockingQueuedConnection);
+    zunConnectWaiting(zun, QOverload<QShPtrFLE, uint>::of(&CZun::signal_UploadFIRFilter), this,
+                      QOverload<QShPtrFLE, unsigned int>::of(&CZunFIRLimManager::UploadFIRFilter));
+    zunConnectWaiting(zun, QOverload<QString, uint>::of(&CZun::signal_UploadFIRFilter), this,
+                      QOverload<QString, unsigned int>::of(&CZunFIRLimManager::UploadFIRFilter));
+    zunConnectWaiting(zun, &CZun::signal_RemoveFIRFilter, this, &CZunFIRLimManager::RemoveFIRFilter);
     connect(zun, &CZun::signal_Disconnected, this, &CZunFIRLimManager::on_Disconnected, Qt::QueuedConnection);
     forwardFailedBlockWrites(zun->GetLink(), this);
 }

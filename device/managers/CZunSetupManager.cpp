@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBlockFailures.h"
 #include "ZunSetup.h"
+#include "ZunWaitingCall.h"
 
 #include <QDebug>
 #include <QDir>
@@ -45,9 +46,8 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_SetupModified, this, &CZunSetupManager::on_SetupModified,
             Qt::QueuedConnection);
-    connect(zun, &CZun::signal_UploadSetup, this, qOverload<QString, int>(&CZunSetupManager::UploadSetup),
-            Qt::BlockingQueuedConnection);
-    connect(zun, &CZun::signal_RemoveSetup, this, &CZunSetupManager::RemoveSetup, Qt::BlockingQueuedConnection);
+    zunConnectWaiting(zun, &CZun::signal_UploadSetup, this, qOverload<QString, int>(&CZunSetupManager::UploadSetup));
+    zunConnectWaiting(zun, &CZun::signal_RemoveSetup, this, &CZunSetupManager::RemoveSetup);
     connect(zun, &CZun::signal_Disconnected, this, &CZunSetupManager::on_Disconnected, Qt::QueuedConnection);
     forwardFailedBlockWrites(zun->GetLink(), this);
 }

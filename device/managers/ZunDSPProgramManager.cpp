@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunBlockFailures.h"
+#include "ZunWaitingCall.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -23,10 +24,9 @@ ZunDSPProgramManager::ZunDSPProgramManager(CZun* zun) : m_zun(zun), m_map(zun->G
     m_programs.append(ZunDSPProgramInfo(0, zun->GetFirmwareVersion()));
     connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_DSPProgUploaded, this,
             &ZunDSPProgramManager::on_DSPProgUploaded);
-    connect(zun, &CZun::signal_UploadDSPProgram, this, QOverload<quint16>::of(&ZunDSPProgramManager::UploadDSPProgram),
-            Qt::BlockingQueuedConnection);
-    connect(zun, &CZun::signal_ActivateDSPProgram, this, &ZunDSPProgramManager::ActivateDSPProgram,
-            Qt::BlockingQueuedConnection);
+    zunConnectWaiting(zun, &CZun::signal_UploadDSPProgram, this,
+                      QOverload<quint16>::of(&ZunDSPProgramManager::UploadDSPProgram));
+    zunConnectWaiting(zun, &CZun::signal_ActivateDSPProgram, this, &ZunDSPProgramManager::ActivateDSPProgram);
     connect(zun, &CZun::signal_Disconnected, this, &ZunDSPProgramManager::on_Disconnected, Qt::QueuedConnection);
     forwardFailedBlockWrites(zun->GetLink(), this);
 }

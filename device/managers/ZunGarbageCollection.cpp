@@ -8,6 +8,7 @@
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunSetup.h"
+#include "ZunWaitingCall.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -270,9 +271,9 @@ void ZunGarbageCollection::restore()
     // were, without the all-or-nothing check of a folder brought from outside.
     const QString path = folder();
     QStringList sets, setups;
-    QMetaObject::invokeMethod(m_zun->GetFIRLimManager(), "restoreDir", Qt::BlockingQueuedConnection,
+    QMetaObject::invokeMethod(m_zun->GetFIRLimManager(), "restoreDir", zunWaitingCall(m_zun->GetFIRLimManager()),
                               Q_RETURN_ARG(QStringList, sets), Q_ARG(QString, path));
-    QMetaObject::invokeMethod(m_zun->GetSetupManager(), "restoreDir", Qt::BlockingQueuedConnection,
+    QMetaObject::invokeMethod(m_zun->GetSetupManager(), "restoreDir", zunWaitingCall(m_zun->GetSetupManager()),
                               Q_RETURN_ARG(QStringList, setups), Q_ARG(QString, path));
     m_refused = sets + setups;
     m_watch.start();

@@ -7,6 +7,7 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "FuzzSupport.h"
+#include "ZunBaseComm.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunOfflineDevice.h"
 
@@ -16,10 +17,19 @@
 
 namespace ZunFuzz {
 
+// The device's workers, each with its own thread in the program: the link (which reports
+// what it could not send), the image (in the link's thread), the managers.
+inline QList<QObject*> workers(CZun* zun)
+{
+    return {zun->GetLink(), zun->GetStatusBuffer(), zun->GetDSPProgramManager(), zun->GetFIRLimManager(),
+            zun->GetSetupManager()};
+}
+
 inline CZun* device()
 {
     static ZunToolHome* home = nullptr;
     static QSharedPointer<CZun>* zun = nullptr;
+    static QList<QThread*> homes;
     if (!zun) {
         home = new ZunToolHome;
         init();
@@ -29,9 +39,24 @@ inline CZun* device()
         // routing would only make every input wait (a FIR activation's 50 ms).
         (*zun)->SetRoutingPauseMs(0);
         (*zun)->GetFIRLimManager()->setBootPauseMs(0);
+        // The workers run in this thread while fuzzing: their queued work is done by
+        // settle() in the order it was posted, an input is one thread's work (no thread
+        // switches, two wake-ups each, on every hand-over: most of an input's time), and a
+        // finding replays the same way. The device waits for a worker directly when it
+        // lives in the caller's thread.
+        QThread* here = QThread::currentThread();
+        for (QObject* worker : workers(zun->data())) {
+            homes << worker->thread();
+            QMetaObject::invokeMethod(
+                worker, [worker, here]() { worker->moveToThread(here); }, Qt::BlockingQueuedConnection);
+        }
         // The device's threads end before the process's own globals go (exit handlers
-        // run before the destructors of statics made earlier, such as Qt's).
+        // run before the destructors of statics made earlier, such as Qt's). The workers
+        // go home first: the device stops and deletes them there.
         std::atexit([]() {
+            const QList<QObject*> all = workers(zun->data());
+            for (int i = 0; i < all.size(); ++i)
+                all[i]->moveToThread(homes[i]);
             delete zun;
             zun = nullptr;
         });
@@ -57,16 +82,14 @@ inline void settle()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Ends an input's work in the device's own threads too (image, managers), which hand work
-// to each other and to this thread: a fault then belongs to the input that caused it.
-// Twice, as work passed on by the first round is done in the second.
-inline void settle(CZun* zun)
+// Ends an input's work in the device's workers too (see device()), which hand work to
+// each other: a fault then belongs to the input that caused it. Twice, as objects deleted
+// by the first round may post work of their own.
+inline void settle(CZun*)
 {
-    const QList<QObject*> workers = {zun->GetStatusBuffer(), zun->GetDSPProgramManager(), zun->GetFIRLimManager(),
-                                     zun->GetSetupManager()};
     for (int round = 0; round < 2; ++round) {
-        for (QObject* worker : workers)
-            QMetaObject::invokeMethod(worker, []() {}, Qt::BlockingQueuedConnection);
+        // The workers' timers that are due fire too, as they would in their threads.
+        QCoreApplication::processEvents();
         settle();
     }
 }

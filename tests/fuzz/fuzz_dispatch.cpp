@@ -108,16 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 (cmd.*States[bit])();
         replies << cmd;
     }
-    // As the link hands them over: in the link's thread, one reply after another. One
-    // hop for all of them: a hop per reply made the run wait on the thread switches (about
-    // 90 per input), not on the dispatcher.
-    QMetaObject::invokeMethod(
-        image,
-        [image, &replies]() {
-            for (const CZunCmd& cmd : qAsConst(replies))
-                image->cmdCallback(cmd);
-        },
-        Qt::BlockingQueuedConnection);
+    // As the link hands them over, one reply after another.
+    for (const CZunCmd& cmd : qAsConst(replies))
+        image->cmdCallback(cmd);
     // The device's queued reactions (hardware, directory, rebuilds) run here.
     ZunFuzz::settle(zun);
     try {

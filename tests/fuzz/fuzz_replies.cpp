@@ -63,9 +63,9 @@ void hardwareReply(const QByteArray& payload)
     CZunCmd cmd(zun->GetCmdMap()->getCmdNr("ID_TX_Hardware"), 0);
     cmd.setReply(payload);
     cmd.setDone();
-    // As the link hands it over: the dispatcher in the link's thread, then the device's
-    // queued hardware update and the rebuild that follows it.
-    QMetaObject::invokeMethod(image, [image, cmd]() { image->cmdCallback(cmd); }, Qt::BlockingQueuedConnection);
+    // As the link hands it over: the dispatcher (in this thread, see ZunFuzz::device()),
+    // then the device's queued hardware update and the rebuild that follows it.
+    image->cmdCallback(cmd);
     QCoreApplication::sendPostedEvents();
     try {
         zun->GetHardwareInfo().analogOutputCount();

@@ -9,6 +9,7 @@
 #include "ZunCrc16.h"
 #include "ZunSetup.h"
 #include "ZunWaitMs.h"
+#include "ZunWaitingCall.h"
 #include "ZunLogCapture.h"
 #include "ZunSignalSpy.h"
 
@@ -413,6 +414,40 @@ private slots:
         QVERIFY(ZunWaitMs(0) >= 0);
         QVERIFY(fired);
         QVERIFY(ZunWaitMs(20) >= 20);
+    }
+
+    // A caller waits for a worker's slot wherever the worker lives: in another thread as
+    // blocking queued, in the caller's own at once (blocking queued would wait on itself).
+    void waitingCallsInAnyThread_data()
+    {
+        QTest::addColumn<bool>("ownThread");
+        QTest::newRow("worker in another thread") << true;
+        QTest::newRow("worker in the caller's thread") << false;
+    }
+
+    void waitingCallsInAnyThread()
+    {
+        QFETCH(bool, ownThread);
+        QThread thread;
+        const auto stop = qScopeGuard([&thread]() {
+            thread.quit();
+            thread.wait();
+        });
+        QObject sender, worker;
+        if (ownThread) {
+            thread.start();
+            worker.moveToThread(&thread);
+        }
+        QThread* ranIn = nullptr;
+        zunConnectWaiting(&sender, &QObject::objectNameChanged, &worker, &QObject::setObjectName);
+        QObject::connect(&worker, &QObject::objectNameChanged, &worker,
+                         [&ranIn]() { ranIn = QThread::currentThread(); }, Qt::DirectConnection);
+        sender.setObjectName(QStringLiteral("by signal"));
+        QCOMPARE(worker.objectName(), QStringLiteral("by signal"));
+        QCOMPARE(ranIn, worker.thread());
+        QMetaObject::invokeMethod(
+            &worker, [&worker]() { worker.setObjectName(QStringLiteral("by call")); }, zunWaitingCall(&worker));
+        QCOMPARE(worker.objectName(), QStringLiteral("by call"));
     }
 };
 
