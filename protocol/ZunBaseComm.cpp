@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QScopedValueRollback>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -364,6 +365,7 @@ void ZunBaseComm::readData()
     if (n <= 0)
         return;
     bytes.truncate(int(n));
+    const QScopedValueRollback<bool> reading(m_reading, true);
     m_buffer.receive(bytes);
     emit signal_TcpDataReceived();
 }

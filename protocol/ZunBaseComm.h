@@ -57,6 +57,9 @@ public:
     int sendMetaCmd(const CZunMetaCmd& meta);
     // Drops the waiting commands (finished as "not sent"); see ZunCmdBuffer::reset().
     void resetBuffer();
+    // In the link's thread: a read is handing its replies on through signal_CmdProcessed,
+    // and signal_TcpDataReceived follows before the event loop runs again.
+    bool isReading() const { return m_reading; }
     // Queues the firmware update group for the file. Throws std::logic_error for a missing
     // file and, before anything is queued, for a file too large for the 16-bit words of
     // the group (see docs/protocol.md).
@@ -144,4 +147,5 @@ private:
     // writers never interleave. Closed by this thread when the connection ends.
     QMutex m_callerFdMutex;
     int m_callerFd = -1;
+    bool m_reading = false; // link thread
 };

@@ -151,8 +151,12 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     // The link hands a reply on while it holds its buffer, and the dispatcher may send (a
     // refusal's realignment, the next PIN step): the image keeps the replies, and handles
     // them as soon as the read that brought them has let go of the buffer.
-    QObject::connect(m_link, &ZunBaseComm::signal_CmdProcessed, m_image, &CZunStatusBuffer::keepReply,
-                     Qt::DirectConnection);
+    // The read's own replies need no queued call: its end takes them.
+    const ZunBaseComm* link = m_link;
+    CZunStatusBuffer* image = m_image;
+    QObject::connect(
+        m_link, &ZunBaseComm::signal_CmdProcessed, m_image,
+        [image, link](const CZunCmd& cmd) { image->keepReply(cmd, link->isReading()); }, Qt::DirectConnection);
     QObject::connect(m_link, &ZunBaseComm::signal_TcpDataReceived, m_image, &CZunStatusBuffer::takeReplies,
                      Qt::DirectConnection);
 

@@ -320,10 +320,10 @@ bool CZunStatusBuffer::is(quint16 c, const char* name) const
     return m_numbers.number(*m_map, name) == int(c);
 }
 
-void CZunStatusBuffer::keepReply(CZunCmd cmd)
+void CZunStatusBuffer::keepReply(CZunCmd cmd, bool takenAfterRead)
 {
     m_replies.append(cmd);
-    if (m_takeQueued)
+    if (takenAfterRead || m_takeQueued)
         return;
     m_takeQueued = true;
     QMetaObject::invokeMethod(this, &CZunStatusBuffer::takeReplies, Qt::QueuedConnection);

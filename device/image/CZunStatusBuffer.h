@@ -105,8 +105,9 @@ public:
     // The link's replies as it hands them over, in its thread and order (connected
     // directly: the link holds its buffer meanwhile, so they are only kept here), and
     // their handling right after the link's read has let go of it. Replies that came
-    // without a read (a time-out, an unsent command) are handled by a queued call.
-    void keepReply(CZunCmd cmd);
+    // without a read (a time-out, an unsent command) are handled by a queued call;
+    // takenAfterRead: a read brought it, and takeReplies follows that read.
+    void keepReply(CZunCmd cmd, bool takenAfterRead = false);
     void takeReplies();
 
 public slots:

@@ -173,7 +173,8 @@ private slots:
     }
 
     // A confirmed value reaches the GUI thread as one queued call, however many pages,
-    // strips and channels listen, and the reply's keep-alive restart adds none.
+    // strips and channels listen, and the reply's keep-alive restart adds none; in the
+    // link's thread the image handles it in the pass of the read that brought it.
     void aConfirmedValueWakesTheGuiThreadOnce()
     {
         start(1080);
@@ -183,7 +184,7 @@ private slots:
         class CountCalls : public QObject
         {
         public:
-            int calls = 0;
+            std::atomic<int> calls{0};
             bool eventFilter(QObject*, QEvent* e) override
             {
                 if (e->type() == QEvent::MetaCall)
@@ -195,16 +196,23 @@ private slots:
         int seen = 0;
         for (QObject& l : listeners)
             connect(m_zun.get(), &CZun::signal_ChannelGain, &l, [&](ZunC::AnalogOutputs, double) { ++seen; });
-        CountCalls counter;
+        CountCalls counter, imageCalls;
         QCoreApplication::instance()->installEventFilter(&counter);
+        imageCalls.moveToThread(img()->thread());
+        QMetaObject::invokeMethod(&imageCalls, [&]() { img()->installEventFilter(&imageCalls); }, Qt::BlockingQueuedConnection);
         constexpr int Edits = 10;
         for (int i = 0; i < Edits; ++i) {
             m_zun->SetChannelGain(-1.0f - float(i), ZunC::Output3);
             QVERIFY(waitFor([&]() { return seen >= 5 * (i + 1) && m_zun->GetLink()->getCmdBuffer()->isIdle(); }));
         }
         QCoreApplication::instance()->removeEventFilter(&counter);
+        QMetaObject::invokeMethod(&imageCalls, [&]() {
+            img()->removeEventFilter(&imageCalls);
+            imageCalls.moveToThread(QCoreApplication::instance()->thread());
+        }, Qt::BlockingQueuedConnection);
+        QCOMPARE(imageCalls.calls.load(), 0);
         QCOMPARE(seen, 5 * Edits);
-        QVERIFY2(counter.calls <= 2 * Edits, qPrintable(QString::number(counter.calls)));
+        QVERIFY2(counter.calls <= 2 * Edits, qPrintable(QString::number(counter.calls.load())));
         QCOMPARE(m_zun->GetChannelGain(ZunC::Output3), -1.0f - float(Edits - 1));
     }
 
