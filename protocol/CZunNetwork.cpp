@@ -184,6 +184,9 @@ void CZunNetwork::run()
     // Runs while status datagrams arrive (not armed again for each batch).
     m_statusTimer = new QTimer;
     m_statusTimer->setInterval(StatusBatchMs);
+    // Batches a frame apart: a coarse timer's 5 % either way would have the meters' own
+    // frame timer wake the GUI thread for every other batch.
+    m_statusTimer->setTimerType(Qt::PreciseTimer);
     connect(m_statusTimer, &QTimer::timeout, this, &CZunNetwork::on_StatusFlush);
     connect(m_socket, &QUdpSocket::readyRead, this, &CZunNetwork::on_Readable);
     openSocket();

@@ -44,9 +44,10 @@ public:
     static constexpr int StatusStreamMs = 2500;
     // While status datagrams arrive, the socket is read and they are handed on every
     // StatusBatchMs, as one batch: the threads that take them wake once for all of them,
-    // not for each. A wake-up of the two threads costs more than the datagrams of a batch;
-    // the meters, which show at most one frame in 40 ms, still get a batch every frame.
-    static constexpr int StatusBatchMs = 30;
+    // not for each. A wake-up of the two threads costs more than the datagrams of a batch.
+    // It is the meters' frame: a gain page shows each batch as it comes, and its thread
+    // wakes for nothing else while the status streams.
+    static constexpr int StatusBatchMs = 40;
     // The socket holds what arrives while a batch waits: many processors streaming at
     // once send more in StatusBatchMs than a socket's default buffer holds. Asked of the
     // system, which may give less (net.core.rmem_max).

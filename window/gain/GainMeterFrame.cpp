@@ -12,7 +12,8 @@ GainMeterFrame::GainMeterFrame(QSharedPointer<AudioIOStatus> status, QWidget* pa
     : QObject(page), m_page(page), m_status(std::move(status))
 {
     m_frame.setSingleShot(true);
-    m_frame.setInterval(FrameMs);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    m_frame.setInterval(FrameMs + EndMs);
     connect(&m_frame, &QTimer::timeout, this, [this]() {
         if (!m_due)
             return;
@@ -67,11 +68,12 @@ void GainMeterFrame::onRefreshed()
     // Meters nobody sees neither move nor wake a frame (the other board's page, another tab).
     if (!m_page->isVisible())
         return;
-    if (m_frame.isActive()) {
+    if (m_frame.isActive() && m_frame.remainingTime() > 2 * EndMs) {
         hold();
         m_due = true;
         return;
     }
+    m_due = false;
     showNow();
     m_frame.start();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CZunNetwork.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -19,10 +21,17 @@ class QWidget;
 // its end, so that a peak of a refresh in between is never overwritten unseen. A page
 // that is not shown (another tab is) lets the refreshes pass, and shows the record as it
 // is shown again.
+//
+// The status comes a batch a frame: the batch that arrives as its frame ends shows at
+// once and opens the next frame, so that the thread wakes once a frame for the batch and
+// not once more for the frame's timer, which ends a frame only when no batch came in time.
 class GainMeterFrame : public QObject
 {
 public:
-    static constexpr int FrameMs = 40;
+    static constexpr int FrameMs = CZunNetwork::StatusBatchMs;
+    // A refresh this close to its frame's end shows at once; the timer waits this much past
+    // the end, so that a batch a little late is not beaten by the timer.
+    static constexpr int EndMs = 4;
 
     GainMeterFrame(QSharedPointer<AudioIOStatus> status, QWidget* page);
     ~GainMeterFrame() override;
@@ -40,7 +49,7 @@ public:
     // The page is shown again: its meters show the record at once, while connected.
     void pageShown();
 
-    // The frame's timer (single shot): what the tests drive.
+    // The frame's timer (single shot, FrameMs + EndMs): what the tests drive.
     QTimer* timer() { return &m_frame; }
 
 private:

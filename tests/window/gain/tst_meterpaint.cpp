@@ -5,6 +5,7 @@
 #include "AudioIOStatus.h"
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
+#include "GainMeterFrame.h"
 #include "GainWidget.h"
 #include "OutputGainLevelWidget.h"
 #include "SliderChannelGain.h"
@@ -237,6 +238,17 @@ private slots:
         frameEnds();
         QVERIFY(!page.meterFrame()->isActive());
         QVERIFY(status->refresh(statusDatagram(map, -6.0)));
+        QCOMPARE(meter->value(), -6.0);
+        // The batch that comes as its frame ends shows at once and opens the next frame,
+        // before the frame's timer wakes the page for it.
+        page.meterFrame()->start(GainMeterFrame::EndMs);
+        QVERIFY(status->refresh(statusDatagram(map, -12.0)));
+        QCOMPARE(meter->value(), -12.0);
+        QVERIFY(page.meterFrame()->isActive());
+        page.meterFrame()->setInterval(3600 * 1000);
+        QVERIFY(status->refresh(statusDatagram(map, -6.0)));
+        QCOMPARE(meter->value(), -12.0);
+        frameEnds();
         QCOMPARE(meter->value(), -6.0);
         // A page that is not shown (another tab is): refreshes pass it, no frame wakes it;
         // shown again, it shows the record at once.
