@@ -169,6 +169,15 @@ CBlockFIR::invalid_filter::invalid_filter(std::string detail) : invalid_filter()
 
 CBlockFIR::CBlockFIR()
 {
+    // Every set starts as the same pass-through set: it is written and derived once and
+    // copied, the copies sharing its image until they change theirs. It outlives every set
+    // (a thread may still make one while the process ends).
+    static const CBlockFIR* const defaults = new CBlockFIR(Defaults());
+    *this = *defaults;
+}
+
+CBlockFIR::CBlockFIR(Defaults)
+{
     writeDefaults();
     recompute();
 }

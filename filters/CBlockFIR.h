@@ -169,6 +169,10 @@ protected:
     static void checkOutput(int output, const char* where);
 
 private:
+    struct Defaults {};
+    // The pass-through set built from nothing (the default constructor copies one).
+    explicit CBlockFIR(Defaults);
+
     void parse(const QByteArray& image);
     void writeDefaults();
     void recompute();

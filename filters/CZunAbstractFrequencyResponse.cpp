@@ -5,8 +5,9 @@ CZunAbstractFrequencyResponse::CZunAbstractFrequencyResponse(int points, double 
     : QObject(parent),
       m_grid(CZunFrequencyGrid::get(points, start, end)),
       m_frequencies(new QVector<double>(m_grid->frequencies())),
-      m_magnitude(new QVector<double>(m_grid->size(), 0.0)),
-      m_phase(new QVector<double>(m_grid->size(), 0.0))
+      // Shared with the grid until the response is first computed (writing detaches).
+      m_magnitude(new QVector<double>(m_grid->zeros())),
+      m_phase(new QVector<double>(m_grid->zeros()))
 {
 }
 

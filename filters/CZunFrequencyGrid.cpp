@@ -37,6 +37,7 @@ CZunFrequencyGrid::CZunFrequencyGrid(int points, double start, double end)
 {
     if (points < 1)
         points = 1;
+    m_zeros = QVector<double>(points, 0.0);
     m_frequencies.resize(points);
     if (points == 1) {
         m_frequencies[0] = start;

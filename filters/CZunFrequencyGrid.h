@@ -23,6 +23,8 @@ public:
     double start() const { return m_start; }
     double end() const { return m_end; }
     const QVector<double>& frequencies() const { return m_frequencies; }
+    // 0.0 at every point: the values of a flat response, shared by every new one.
+    const QVector<double>& zeros() const { return m_zeros; }
 
     // The table for a sample rate, built on first use; thread-safe.
     QSharedPointer<const Exponentials> exponentials(double sampleRate) const;
@@ -33,4 +35,5 @@ private:
     double m_start;
     double m_end;
     QVector<double> m_frequencies;
+    QVector<double> m_zeros;
 };

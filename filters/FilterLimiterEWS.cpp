@@ -3,8 +3,11 @@
 #include "ZunCrc16.h"
 #include "ZunFirFile.h"
 
+#include <QMutex>
 #include <QRegularExpression>
+#include <QVector>
 
+#include <cstring>
 #include <stdexcept>
 
 const char* const FilterLimiterEWS::DefaultName = "FIR filter";
@@ -21,6 +24,41 @@ QString multipathText(int mode)
     case 4: return "2 x Mid+High";
     default: return QString();
     }
+}
+
+const char* const ThruName = "Thru";
+
+// The pass-through set of a rate: its image and its key.
+struct PassThrough
+{
+    quint64 rateBits = 0;   // the rate as asked for (0.0 and -0.0 store different images)
+    CBlockFIR image;
+    quint32 key = 0;
+};
+
+// A device builds the pass-through set on every directory it reads from a processor
+// without sets, and it is the same set every time at a rate: it is made once per rate and
+// copied, each copy sharing the image until it changes its own. The last few rates are
+// kept; a program meets one or two. They outlive every set (a thread may still make one
+// while the process ends).
+PassThrough passThrough(double sampleRate)
+{
+    static QMutex* const lock = new QMutex;
+    static QVector<PassThrough>* const made = new QVector<PassThrough>;
+    quint64 bits;
+    std::memcpy(&bits, &sampleRate, sizeof bits);
+    QMutexLocker locker(lock);
+    for (const PassThrough& p : qAsConst(*made))
+        if (p.rateBits == bits)
+            return p;
+    PassThrough p;
+    p.rateBits = bits;
+    p.image.setSampleRate(sampleRate);   // throws for a rate out of bounds, which is not kept
+    p.key = ZunCrc16Data(p.image.serialise(ThruName));
+    if (made->size() == 8)
+        made->removeFirst();
+    made->append(p);
+    return p;
 }
 
 } // namespace
@@ -49,8 +87,10 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
 {
     m_defaultName = DefaultName;
     if (fileName.isEmpty()) {
-        setSampleRate(sampleRate);
-        m_name = "Thru";
+        const PassThrough thru = passThrough(sampleRate);
+        CBlockFIR::operator=(thru.image);
+        m_name = ThruName;
+        m_key = thru.key;
     } else {
         const QByteArray image = ZunFirFile::readImage(fileName);
         try {
@@ -66,8 +106,8 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
         // uploaded limits as the table says (as reading a setup does).
         update();
         m_name = storedName();
+        computeKey();
     }
-    computeKey();
 }
 
 QByteArray FilterLimiterEWS::toByteArray() const

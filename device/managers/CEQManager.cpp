@@ -13,6 +13,7 @@
 
 #include <QDebug>
 #include <QMutexLocker>
+#include <QSet>
 
 #include <cmath>
 #include <stdexcept>
@@ -613,10 +614,16 @@ void CEQManager::Rebuild()
         deleteObjects(d);
         m_freeFilters[d].clear();
         m_freeEQs[d].clear();
+        // The EQ records that the DSP's filter records name as sections (what
+        // IsEQInHighOrderFilter looks for), gathered as the filters are read rather than
+        // read again for every EQ.
+        QSet<int> sections;
         for (int m = f * d; m < f * (d + 1); ++m) {
             HO_FILTER_PARAMS p;
             p.number = quint16(m);
             GetHighOrderFilter(p);
+            for (quint16 s : p.sections)
+                sections.insert(s);
             if (p.sections[0] != HO_FILTER_PARAMS::NoSection) {
                 auto* filter = new CZunHighOrderFilter(this, p);
                 m_filters[d].append(filter);
@@ -630,7 +637,7 @@ void CEQManager::Rebuild()
             EQ_PARAMS p;
             p.number = quint16(e);
             GetEQ(p);
-            if (IsEQInHighOrderFilter(e))
+            if (sections.contains(e))
                 continue;
             if (isActiveEQType(p))
                 emit signal_NewEQ(CreateZunBiquad(e, false));

@@ -65,6 +65,21 @@ private slots:
         QCOMPARE(thru.maxOutputEntryWord0(), quint16(0));
         QCOMPARE(thru.maxOutputLevel(0, 3, 1), 18.0);
         QVERIFY_EXCEPTION_THROWN(FilterLimiterEWS(QString(), -1.0), std::logic_error);
+        // Each set is its own: an edited one changes neither the next made at its rate nor
+        // one made at another.
+        thru.setImpedance(4.0, 0);
+        thru.setOutput(1, {1 << 20, 0, 0}, 0, 1);
+        thru.multipathLabel(2, 1);
+        thru.computeKey();
+        for (double rate : {96000.0, 88200.0}) {
+            const FilterLimiterEWS next(QString(), rate);
+            QVERIFY(next.isDefaultCrossover() && !next.limiterModified());
+            QCOMPARE(next.GetName(), QString("Thru"));
+            QCOMPARE(next.multipathMode(), qint8(0));
+            QCOMPARE(next.impedance(0), 8.0);
+            QCOMPARE(next.sampleRate(), rate);
+            QCOMPARE(next.getKey(), ZunCrc16Data(next.toByteArray()));
+        }
     }
 
     void imageRoundTripAndKey()

@@ -38,8 +38,15 @@ private slots:
         const double step = std::pow(1000.0, 1.0 / 511.0);
         for (int i = 1; i < f->size(); ++i)
             QVERIFY(std::fabs(f->at(i) / f->at(i - 1) - step) < 1e-12);
-        // A new response is flat, and the vectors are shared, not copied.
-        QCOMPARE(r.getMagnitude()->at(100), 0.0);
+        // A new response is flat, and stays so while others on its grid are computed; the
+        // vectors are shared, not copied.
+        FakeEQManager m;
+        const CZunBiquad computed(&m, peak(1000, 12, 1), false);
+        CZunAbstractFrequencyResponse later;
+        for (const CZunAbstractFrequencyResponse* flat : {&r, &later}) {
+            QCOMPARE(*flat->getMagnitude(), QVector<double>(512, 0.0));
+            QCOMPARE(*flat->getPhase(), QVector<double>(512, 0.0));
+        }
         QCOMPARE(r.getMagnitude().data(), r.getMagnitude().data());
     }
 
