@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, when missing.
+#   tools/install-deps.sh [--fuzz | --tsan | --stress]   with what those scripts also need
+#   tools/install-deps.sh --help                          this text
 set -euo pipefail
+. "$(dirname "$0")/common/usage.sh"
+zun_help "$@"
+case ${1:-} in "" | --fuzz | --tsan | --stress) ;; *) zun_refuse "unknown option $1" ;; esac
+[ $# -le 1 ] || zun_refuse "unexpected argument $2"
 pkgs=(build-essential cmake qtbase5-dev qtbase5-dev-tools libqt5svg5-dev libqwt-qt5-dev
       libquazip1-qt5-dev zlib1g-dev libboost-dev qt5-style-plugins iproute2 iputils-ping
       procps xvfb xauth fonts-dejavu-core fonts-urw-base35 imagemagick)

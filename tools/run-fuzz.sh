@@ -3,12 +3,16 @@
 # each for a fixed time, starting from seeds made by the program's own writers and the
 # kept regression inputs. New inputs go to a scratch corpus, never into the sources.
 #   tools/run-fuzz.sh [SECONDS per target, default 10]
+#   tools/run-fuzz.sh --help      this text
 # A crash leaves its input as crash-* in build-fuzz/findings/<target>/; add it to
 # tests/fuzz/regressions/<target>/ once the fault is mended.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/tools/common/usage.sh"
+zun_help "$@"
 seconds=${1:-10}
-case $seconds in ''|*[!0-9]*) echo "usage: tools/run-fuzz.sh [SECONDS]" >&2; exit 2;; esac
+case $seconds in -*) zun_refuse "unknown option $seconds";; ''|*[!0-9]*) zun_refuse "SECONDS must be a whole number, not $seconds";; esac
+[ $# -le 1 ] || zun_refuse "unexpected argument $2"
 "$here/tools/install-deps.sh" --fuzz
 dir="$here/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUN_FUZZ=ON >/dev/null

@@ -4,8 +4,14 @@
 # target of tests/fuzz runs for 10 seconds (tools/run-fuzz.sh, a clang build).
 # Tests labelled "netns" create network namespaces and need root; they are skipped
 # (with a notice) otherwise.
+#   tools/run-tests.sh [--with-sanitizers]
+#   tools/run-tests.sh --help      this text
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/tools/common/usage.sh"
+zun_help "$@"
+case ${1:-} in "" | --with-sanitizers) ;; *) zun_refuse "unknown option $1" ;; esac
+[ $# -le 1 ] || zun_refuse "unexpected argument $2"
 "$here/tools/install-deps.sh"
 jobs=$(nproc)
 labels=()

@@ -8,9 +8,14 @@
 # tools/tsan/suppressions.txt, each with why. Installs what it needs when missing (Qt's
 # private headers: tools/install-deps.sh --tsan).
 #   tools/run-tsan.sh [ctest -R regex, default: the device and window tests]
+#   tools/run-tsan.sh --help      this text
 # The full reports are in build-tsan/tsan-logs/.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/tools/common/usage.sh"
+zun_help "$@"
+case ${1:-} in -*) zun_refuse "unknown option $1" ;; esac
+[ $# -le 1 ] || zun_refuse "unexpected argument $2"
 pattern=${1:-'^(device|window)_'}
 "$here/tools/install-deps.sh" --tsan
 dir="$here/build-tsan"

@@ -3,6 +3,7 @@
 # to find the tests that fail at random under load. Every failure is reported with the
 # test's own output; the logs of each round stay in BUILD/stress/.
 #   tools/stress-tests.sh [-n ROUNDS, default 20] [-j JOBS, default nproc] [-R REGEX] [BUILD]
+#   tools/stress-tests.sh --help      this text
 # BUILD defaults to build/ (configured and built when missing). Exits non-zero when any
 # test failed in any round.
 set -euo pipefail
@@ -10,17 +11,24 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 rounds=20
 jobs=$(nproc)
 regex=()
-usage() { echo "usage: tools/stress-tests.sh [-n ROUNDS] [-j JOBS] [-R REGEX] [BUILD]" >&2; exit 2; }
-while getopts "n:j:R:" opt; do
+. "$here/tools/common/usage.sh"
+zun_help "$@"
+# Only short options: getopts would read "--jobs" as the options "-", "j", "o"...
+for a in "$@"; do
+  case $a in --?*) zun_refuse "unknown option $a" ;; esac
+done
+while getopts ":n:j:R:" opt; do
   case $opt in
     n) rounds=$OPTARG ;;
     j) jobs=$OPTARG ;;
     R) regex=(-R "$OPTARG") ;;
-    *) usage ;;
+    :) zun_refuse "-$OPTARG needs a value" ;;
+    *) zun_refuse "unknown option -$OPTARG" ;;
   esac
 done
 shift $((OPTIND - 1))
-case $rounds$jobs in ''|*[!0-9]*) usage ;; esac
+case $rounds$jobs in ''|*[!0-9]*) zun_refuse "ROUNDS and JOBS are whole numbers" ;; esac
+[ $# -le 1 ] || zun_refuse "unexpected argument $2"
 dir=$(realpath -m "${1:-$here/build}")
 "$here/tools/install-deps.sh" --stress
 if [ ! -f "$dir/CTestTestfile.cmake" ]; then

@@ -22,20 +22,14 @@ build=${ZUNLAB_BUILD:-$root/build}
 zunsim=$build/tools/zunsim/zunsim
 app=$build/app/ZunControlV2
 
-usage() {
-    sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
-}
+. "$root/tools/common/usage.sh"
 case "${1:-}" in
     -h | --help)
-        usage
+        zun_usage
         exit 0
         ;;
     -- | "") ;;
-    -*)
-        echo "zunlab: unknown option $1" >&2
-        usage >&2
-        exit 2
-        ;;
+    -*) zun_refuse "unknown option $1" ;;
 esac
 
 if [ "$(id -u)" != 0 ]; then

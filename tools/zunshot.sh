@@ -5,6 +5,7 @@
 #                                                 # /tmp/zunshot.png after 12 s, on a
 #                                                 # ZUNSHOT_SCREEN (1366x768) screen
 #   tools/zunshot.sh pages [OUTDIR] [PAGE...]     # default /tmp/zunshot-pages, every page
+#   tools/zunshot.sh --help                       # this text
 #
 # The first form shows the program as a new user first sees it: it runs zunlab's emulated
 # processors, starts Xvfb and the program (with an empty home folder, so no stored
@@ -18,6 +19,11 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZUNLAB_BUILD:-$root/build}
+. "$root/tools/common/usage.sh"
+zun_help "$@"
+for a in "$@"; do
+    case $a in -*) zun_refuse "unknown option $a" ;; esac
+done
 
 if [ "${1:-}" = pages ]; then
     outdir=${2:-/tmp/zunshot-pages}
@@ -29,8 +35,10 @@ if [ "${1:-}" = pages ]; then
     exit 0
 fi
 
+[ $# -le 2 ] || zun_refuse "unexpected argument $3"
 out=${1:-/tmp/zunshot.png}
 wait=${2:-12}
+case $wait in '' | *[!0-9]*) zun_refuse "SECONDS must be a whole number, not $wait" ;; esac
 screen=${ZUNSHOT_SCREEN:-1366x768}
 
 inner=$(mktemp /tmp/zunshot.XXXXXX.sh)

@@ -84,9 +84,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
     const QStringList args = app.arguments();
-    if (args.size() < 3) {
-        err << "usage: zunmkdsp <System folder> <qrc file> [further file of the folder ...]\n";
-        return 2;
+    // An option is never a folder name: "--help" asks for this text.
+    const bool help = args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
+    if (help || args.size() < 3 || args[1].startsWith(QLatin1Char('-')) || args[2].startsWith(QLatin1Char('-'))) {
+        QTextStream(help ? stdout : stderr)
+            << "usage: zunmkdsp <System folder> <qrc file> [further file of the folder ...]\n"
+               "Writes the DSP program images and their resource file (the build runs it).\n";
+        return help ? 0 : 2;
     }
     const QDir system(args[1]);
     const QString qrcPath = args[2];

@@ -308,9 +308,13 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        QTextStream(stderr) << "usage: zunmkrouting OUTDIR QRCFILE" << Qt::endl;
-        return 2;
+    // An option is never a folder name: "--help" asks for this text.
+    const bool help = args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
+    if (help || args.size() != 3 || args[1].startsWith(QLatin1Char('-')) || args[2].startsWith(QLatin1Char('-'))) {
+        QTextStream(help ? stdout : stderr)
+            << "usage: zunmkrouting OUTDIR QRCFILE\n"
+               "Draws the routing pictures and the logo and lists them in QRCFILE (the build runs it).\n";
+        return help ? 0 : 2;
     }
     if (!QDir().mkpath(args[1])) {
         QTextStream(stderr) << "zunmkrouting: cannot create " << args[1] << Qt::endl;

@@ -509,16 +509,27 @@ void shootPlots(const QStringList& pages)
 
 int main(int argc, char** argv)
 {
-    DeviceTestRig::Config config; // before the application object: settings of the run's own
-    Application app(argc, argv); // the program's own style
-    registerZunMetaTypes();
-    qRegisterMetaType<CZunBiquad*>();
-    qRegisterMetaType<CZunHighOrderFilter*>();
-
+    // The command line is read before anything starts: --help needs no display, no
+    // settings and no emulator.
     const QStringList all = {"system", "gain", "limiter", "advanced", "channel", "outputs", "wizard", "forms"};
-    QStringList args = app.arguments().mid(1);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    const auto usage = [&all](FILE* to) {
+        std::fprintf(to,
+                     "usage: zunpageshot OUTDIR [PAGE...]   PAGE: %s\n"
+                     "Pictures of the control window's pages against emulated processors, into OUTDIR;\n"
+                     "on a display (tools/zunshot.sh pages runs it under Xvfb).\n",
+                     qPrintable(all.join(' ')));
+    };
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        usage(stdout);
+        return 0;
+    }
     if (args.isEmpty() || args.first().startsWith(QLatin1Char('-'))) {
-        std::fprintf(stderr, "usage: zunpageshot OUTDIR [PAGE...]   PAGE: %s\n", qPrintable(all.join(' ')));
+        if (!args.isEmpty())
+            std::fprintf(stderr, "zunpageshot: unknown option %s\n", qPrintable(args.first()));
+        usage(stderr);
         return 2;
     }
     g_out = args.takeFirst();
@@ -528,6 +539,18 @@ int main(int argc, char** argv)
             return 2;
         }
     const QStringList pages = args.isEmpty() ? all : args;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "zunpageshot: no display is set; run it on one (xvfb-run -a, or tools/zunshot.sh pages)\n");
+        return 1;
+    }
+
+    DeviceTestRig::Config config; // before the application object: settings of the run's own
+    Application app(argc, argv); // the program's own style
+    registerZunMetaTypes();
+    qRegisterMetaType<CZunBiquad*>();
+    qRegisterMetaType<CZunHighOrderFilter*>();
+
     if (!QDir().mkpath(g_out)) {
         std::fprintf(stderr, "zunpageshot: cannot make %s\n", qPrintable(g_out));
         return 1;
