@@ -32,7 +32,8 @@ endfunction()
 # library's own), becomes one QtTest executable and one CTest test, named <dir>_tst_<name>
 # whatever its folder. Files named tst_*_netns.cpp need root and network namespaces: they
 # get the label "netns" so they can be run or skipped as a group. Support code of a test
-# folder lies in its support/ sub-folder.
+# folder lies in its support/ sub-folder. Run by itself (build/tests/<target>), a test has
+# the emulator, the source folder and the offscreen platform as defaults (zuntestenvironment).
 function(zun_add_tests dir)
   cmake_parse_arguments(ZT "" "" "LIBS" ${ARGN})
   file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/tst_*.cpp
@@ -44,7 +45,9 @@ function(zun_add_tests dir)
     set(_target ${dir}_${_n})
     string(REPLACE "/" "_" _target ${_target})
     add_executable(${_target} ${_t} ${_support})
-    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zuntestcommon Qt5::Test)
+    target_link_libraries(${_target} PRIVATE ${ZT_LIBS} zuntestcommon zuntestenvironment Qt5::Test)
+    # Building a test builds the emulator it talks to.
+    add_dependencies(${_target} zunsim)
     target_include_directories(${_target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${dir}
                                                   ${CMAKE_CURRENT_SOURCE_DIR}/common)
     add_test(NAME ${_target} COMMAND ${_target})

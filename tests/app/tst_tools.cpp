@@ -1,7 +1,12 @@
-// The tools as a newcomer first runs them. Every script of tools/ and every
+// The tools and the tests as a newcomer first runs them. Every script of tools/ and every
 // program built there answers --help with its usage and refuses an option it does not
 // know, with no display and with nothing installed, built or started: each command they
-// could start (package tools, cmake, ip, Xvfb...) is a stub here that notes its call.
+// could start (package tools, cmake, ip, Xvfb...) is a stub here that notes its call. A
+// test run by itself from the build folder, without what ctest sets, finds the emulator
+// and needs no display.
+#include "TcpSimProcess.h"
+
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +15,7 @@
 
 namespace
 {
+const char* const ChildMode = "TST_TOOLS_CHILD";
 const QStringList Started = {"apt-get", "sudo", "dpkg-query", "cmake", "ctest", "make", "ip", "Xvfb", "xvfb-run",
                              "import", "stress-ng", "clang", "clang++"};
 } // namespace
@@ -89,10 +95,46 @@ private slots:
         QVERIFY2(!started.exists(), started.open(QIODevice::ReadOnly) ? started.readAll().constData() : "");
         QCOMPARE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
+
+    // Mended: run by itself, a test aborted without a display and could not start the
+    // emulator ("ZUNSIM is not set").
+    void aTestRunByItselfFindsTheEmulatorWithoutADisplay()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "ZUNSIM", "ZUN_SOURCE_DIR"})
+            env.remove(v);
+        env.insert(ChildMode, "1");
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray out = p.readAllStandardOutput() + p.readAllStandardError();
+        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, out.constData());
+        QVERIFY2(out.contains("emulator ready"), out.constData());
+    }
 };
+
+// The child: what a test needs first, a window system and the emulator.
+static int child(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (!QFileInfo::exists(QDir(qEnvironmentVariable("ZUN_SOURCE_DIR")).filePath("README.md"))) {
+        std::fprintf(stderr, "no source folder\n");
+        return 1;
+    }
+    TcpSimProcess sim;
+    if (!sim.start()) {
+        std::fprintf(stderr, "%s\n", qPrintable(sim.error()));
+        return 1;
+    }
+    std::printf("emulator ready\n");
+    return 0;
+}
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariableIsSet(ChildMode))
+        return child(argc, argv);
     QCoreApplication app(argc, argv);
     TstTools tc;
     return QTest::qExec(&tc, argc, argv);
