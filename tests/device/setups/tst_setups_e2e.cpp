@@ -455,6 +455,53 @@ private slots:
         QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
     }
 
+    // A setup the processor stored itself is recalled as it holds it: at 96 kHz with a FIR
+    // set running, the clock changed to 48 kHz and "Store" pressed at the front panel. A
+    // warning names the set's rate; the same from a file is refused (above).
+    void frontPanelStoreAfterAClockChangeIsRecalled()
+    {
+        start(1080);
+        QCOMPARE(m_zun->GetSampleRate(), 96000.0);
+        // A set at 96 kHz running: brought with a setup archive, and that setup recalled.
+        QTemporaryDir tmp;
+        ZunSetup setup(img()->toByteArray());
+        setup.SetSetupName(QStringLiteral("At 96"));
+        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(96000.0, 0);
+        setup.SetFIRIndex(set->computeKey(), 0);
+        setup.toFile(tmp.path(), 1, set, QShPtrFLE());
+        m_zun->UploadSetup(tmp.filePath(setup.makeFileName(1)), 1);
+        afterFlashChange([&]() { return dir()->setupIdAt(1) != 0; });
+        QVERIFY(settleTransfers(m_zun.get()));
+        m_zun->SelectSetup(1);
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == set->getKey(); }));
+        QVERIFY(settleTransfers(m_zun.get()));
+
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_ClockSel")).arg(nr("Inf_Sel_Clk_48"))));
+        QVERIFY(m_sim->control(QStringLiteral("store 3 Front panel")));
+        // The processor tells of the store: the program reads its directory and the setup.
+        afterFlashChange([&]() { return dir()->setupIdAt(3) != 0; });
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(3) != nullptr && mgr()->pendingDownloads() == 0; }));
+        QCOMPARE(mgr()->GetSetup(3)->GetSetupName().trimmed(), QStringLiteral("Front panel"));
+        QCOMPARE(m_zun->GetActiveSetup(), 3);
+
+        m_sent.clear();
+        const QString refusal = failure([&]() { m_zun->SelectSetup(3); });
+        QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 1);
+        QVERIFY(settleTransfers(m_zun.get()));
+        const QString selected = m_sim->query(QStringLiteral("get %1").arg(nr("Cmd_SetupSelect")), "word ");
+        QCOMPARE(selected.section(' ', 2, 2), QStringLiteral("3"));
+        ZunSignalSpy::takeQueued();
+        QStringList warnings;
+        for (const QList<QVariant>& l : log)
+            if (l.at(1).toBool())
+                warnings << l.at(0).toString();
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains("runs at 96000 Hz, but the setup's clock at 48000 Hz"),
+                 qPrintable(warnings.first()));
+    }
+
     // The list changed from two threads at once: the GUI thread reads the list while an
     // upload runs from a thread of its own (as the network list's does), and stores while
     // the link drops under an unconfirmed removal. The list shows what the processor holds.
