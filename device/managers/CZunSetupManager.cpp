@@ -363,6 +363,8 @@ void CZunSetupManager::initialize()
             // Every position's download has the same commands: one waiting in a busy link
             // must not be replaced by the next position's.
             meta.setSupersede(false);
+            // A hundred of them on a slow link take long: the operator's edits go first.
+            meta.setBackground(true);
             ++m_pendingDownloads;
             m_zun->SendMetaCmd(meta);
         }

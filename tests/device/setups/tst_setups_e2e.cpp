@@ -16,6 +16,7 @@
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
 
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QtTest>
 
@@ -45,10 +46,13 @@ class TestSetupsE2E : public QObject
                  qPrintable(m_sim->error()));
         connectDevice(fw);
     }
-    // A device object of its own against the running emulator, as at a program start.
-    void connectDevice(quint16 fw)
+    // A device object of its own against the running emulator, as at a program start;
+    // watch runs before it connects.
+    void connectDevice(quint16 fw, const std::function<void()>& watch = {})
     {
         m_zun.reset(new CZun(record(fw, 42), map(fw), QSharedPointer<CRoutingLibrary>()));
+        if (watch)
+            watch();
         // No pass-through FIR upload on the empty flash: its block writes would mix with
         // the setups' own.
         m_zun->SetPassThroughOnEmptyFlash(false);
@@ -500,6 +504,57 @@ private slots:
         QCOMPARE(warnings.size(), 1);
         QVERIFY2(warnings.first().contains("runs at 96000 Hz, but the setup's clock at 48000 Hz"),
                  qPrintable(warnings.first()));
+    }
+
+    // On a slow link, an edit made right after connecting goes ahead of the downloads of a
+    // hundred stored setups: the processor confirms it before the downloads end, and every
+    // download completes. Order on the link, not durations.
+    void editGoesAheadOfTheSetupDownloads()
+    {
+        constexpr int Setups = 100;
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
+        for (int p = 0; p < Setups; ++p)
+            QVERIFY(m_sim->control(QStringLiteral("store %1 Stored %1").arg(p)));
+        QVERIFY(m_sim->control(QStringLiteral("delay 10")));
+        const quint16 gainWord = map(1080)->getCmdNr("Cmd_0_ChGain0");
+        const quint16 blockRead = map(1080)->getCmdNr("ID_TX_Block");
+        const quint16 flash = map(1080)->getCmdNr("ID_Block_Flash");
+        QMutex mutex;
+        QStringList replies;
+        QMetaObject::Connection heard;
+        const auto unhear = qScopeGuard([&heard]() { disconnect(heard); });
+        connectDevice(1080, [&]() {
+            heard = connect(
+                m_zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
+                [&](const CZunCmd& cmd) {
+                    if (!cmd.isDone() || cmd.isError())
+                        return;
+                    QMutexLocker lock(&mutex);
+                    if (cmd.getCmd() == gainWord)
+                        replies << QStringLiteral("edit");
+                    else if (cmd.getCmd() == blockRead && cmd.getValue() == flash)
+                        replies << QStringLiteral("download");
+                },
+                Qt::DirectConnection);
+        }); // the downloads are asked for
+        if (QTest::currentTestFailed())
+            return;
+        m_zun->SetChannelGain(-3.0, ZunC::Output0);
+        QVERIFY(waitUntil([&]() { return mgr()->pendingDownloads() == 0; }, 120000));
+        QVERIFY(waitUntil([&]() {
+            QMutexLocker lock(&mutex);
+            return replies.contains(QStringLiteral("edit"));
+        }));
+        for (int p = 0; p < Setups; ++p)
+            QVERIFY2(mgr()->GetSetup(p) != nullptr, qPrintable(QStringLiteral("setup %1 not listed").arg(p)));
+        QMutexLocker lock(&mutex);
+        QCOMPARE(replies.count(QStringLiteral("edit")), 1);
+        // Flash reads that came after the edit's confirmation (the directory's among them).
+        const int after = replies.size() - 1 - replies.indexOf(QStringLiteral("edit"));
+        QVERIFY2(after >= Setups / 2, qPrintable(QStringLiteral("only %1 of %2 flash reads came after the edit's confirmation")
+                                                     .arg(after)
+                                                     .arg(replies.size() - 1)));
     }
 
     // The list changed from two threads at once: the GUI thread reads the list while an
