@@ -86,6 +86,19 @@ class TestSetupsE2E : public QObject
         const QString file = QDir(m_zun->GetLogFolder()).filePath("Set00_" + name + ".zun");
         QVERIFY(waitUntil([&]() { return QFile::exists(file); }));
     }
+    // Uploads a setup archive of the current parameters whose DSPs run a pass-through set at
+    // rate, carried with it, written into folder; returns the set.
+    QShPtrFLE uploadArchive(const QString& folder, int position, const QString& name, double rate)
+    {
+        ZunSetup setup(img()->toByteArray());
+        setup.SetSetupName(name);
+        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(rate, 0);
+        setup.SetFIRIndex(set->computeKey(), 0);
+        setup.toFile(folder, position, set, QShPtrFLE());
+        m_zun->UploadSetup(QDir(folder).filePath(setup.makeFileName(position)), position);
+        afterFlashChange([&]() { return dir()->setupIdAt(position) != 0; });
+        return set;
+    }
     QString rowText(int row)
     {
         QCoreApplication::processEvents();
@@ -441,13 +454,7 @@ private slots:
         QCOMPARE(m_zun->GetSampleRate(), 96000.0);
         QTemporaryDir tmp;
         ZunSignalSpy boxes(m_zun.get(), &CZun::signal_exception);
-        ZunSetup setup(img()->toByteArray());
-        setup.SetSetupName(QStringLiteral("Scaled"));
-        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 0);
-        setup.SetFIRIndex(set->computeKey(), 0);
-        setup.toFile(tmp.path(), 2, set, QShPtrFLE());
-        m_zun->UploadSetup(tmp.filePath(setup.makeFileName(2)), 2);
-        afterFlashChange([&]() { return dir()->setupIdAt(2) != 0; });
+        uploadArchive(tmp.path(), 2, QStringLiteral("Scaled"), 48000.0);
         QVERIFY(settleTransfers(m_zun.get()));
         ZunSignalSpy::takeQueued();
         QCOMPARE(boxes.count(), 1);
@@ -468,13 +475,7 @@ private slots:
         QCOMPARE(m_zun->GetSampleRate(), 96000.0);
         // A set at 96 kHz running: brought with a setup archive, and that setup recalled.
         QTemporaryDir tmp;
-        ZunSetup setup(img()->toByteArray());
-        setup.SetSetupName(QStringLiteral("At 96"));
-        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(96000.0, 0);
-        setup.SetFIRIndex(set->computeKey(), 0);
-        setup.toFile(tmp.path(), 1, set, QShPtrFLE());
-        m_zun->UploadSetup(tmp.filePath(setup.makeFileName(1)), 1);
-        afterFlashChange([&]() { return dir()->setupIdAt(1) != 0; });
+        const QShPtrFLE set = uploadArchive(tmp.path(), 1, QStringLiteral("At 96"), 96000.0);
         QVERIFY(settleTransfers(m_zun.get()));
         m_zun->SelectSetup(1);
         QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == set->getKey(); }));
