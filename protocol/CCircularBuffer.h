@@ -61,6 +61,15 @@ public:
         return true;
     }
 
+    // Removes the i-th waiting item (i below size()) into out; the others keep their order.
+    void takeAt(int i, T* out)
+    {
+        *out = at(i);
+        for (int k = i; k > 0; --k)
+            at(k) = at(k - 1);
+        discard(1);
+    }
+
     // Drops up to n of the oldest items; returns how many it dropped.
     int discard(int n)
     {

@@ -32,3 +32,13 @@ void CZunMetaCmd::addToKey(const CZunCmd& cmd)
     if (cmd.isBlockTransfer())
         m_hasBlock = true;
 }
+
+bool CZunMetaCmd::touchesWordOf(const CZunMetaCmd& other) const
+{
+    auto wordOf = [](const CZunCmd& c) { return c.getCmd() == ZunWire::ParRead ? c.getValue() : c.getCmd(); };
+    for (const CZunCmd& mine : m_cmds)
+        for (const CZunCmd& theirs : other.m_cmds)
+            if (wordOf(mine) == wordOf(theirs))
+                return true;
+    return false;
+}

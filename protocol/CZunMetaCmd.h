@@ -13,6 +13,11 @@
 // read request (0xFF04) count with their value, since the value names what they read.
 // A group that carries a block transfer to the processor never supersedes: its data
 // would be lost.
+//
+// Background: a read the program makes on its own (a stored setup or FIR set downloaded
+// to be listed). The operator's groups go ahead of waiting background groups, unless
+// they touch a word one of those groups touches (see touchesWordOf); groups of one kind
+// keep their order.
 class CZunMetaCmd
 {
 public:
@@ -32,6 +37,11 @@ public:
     void setSupersede(bool on) { m_supersede = on; }
     // True when a later group may replace this one while it waits (flag set, no block).
     bool isReplaceable() const { return m_supersede && !m_hasBlock; }
+    bool isBackground() const { return m_background; }
+    void setBackground(bool on) { m_background = on; }
+    // True when a command of this group and one of other write or read the same word (a
+    // parameter read counts as the word it reads): their order then matters.
+    bool touchesWordOf(const CZunMetaCmd& other) const;
 
 private:
     void addToKey(const CZunCmd& cmd);
@@ -40,4 +50,5 @@ private:
     QByteArray m_key;
     bool m_supersede = true;
     bool m_hasBlock = false;
+    bool m_background = false;
 };

@@ -221,7 +221,7 @@ void ZunCmdBuffer::startNext()
         return;
     while (m_index < 0 || m_index >= m_group.size()) {
         QMutexLocker lock(&m_ringMutex);
-        if (!m_ring.pop(&m_group)) {
+        if (!takeNextGroup(&m_group)) {
             m_group = CZunMetaCmd();
             m_index = 0;
             return;
@@ -230,6 +230,24 @@ void ZunCmdBuffer::startNext()
     }
     m_cmd = m_group.commands().at(m_index);
     sendCurrent();
+}
+
+bool ZunCmdBuffer::takeNextGroup(CZunMetaCmd* out)
+{
+    // The oldest group, unless background reads wait ahead of the oldest of the others:
+    // that one goes first when it touches no word of theirs. The operator's edit does not
+    // wait behind a hundred setup downloads, and no write overtakes one of the same word.
+    for (int i = 0; i < m_ring.size(); ++i) {
+        const CZunMetaCmd& group = m_ring.at(i);
+        if (group.isBackground())
+            continue;
+        for (int j = 0; j < i; ++j)
+            if (group.touchesWordOf(m_ring.at(j)))
+                return m_ring.pop(out);
+        m_ring.takeAt(i, out);
+        return true;
+    }
+    return m_ring.pop(out);
 }
 
 void ZunCmdBuffer::sendCurrent()

@@ -22,7 +22,9 @@
 // both queued, so they may be emitted from either thread.
 //
 // One command is on the wire at a time: the next goes out when the reply to the previous
-// one has arrived (a block write also waits for each chunk's acknowledgement).
+// one has arrived (a block write also waits for each chunk's acknowledgement). Groups go
+// out whole, in the order they came, except that a group goes ahead of the background
+// reads waiting before it when it touches none of their words (CZunMetaCmd).
 class ZunCmdBuffer : public QObject
 {
     Q_OBJECT
@@ -91,6 +93,8 @@ private:
     enum class Stage { Idle, AwaitReply, AwaitBlockStartAck, AwaitChunkAck, AwaitBlockData };
 
     void startNext();
+    // Takes the group to send next out of the ring (its lock held); false when empty.
+    bool takeNextGroup(CZunMetaCmd* out);
     void sendCurrent();
     void sendChunk();
     void finishCurrent();

@@ -404,6 +404,7 @@ void CZunFIRLimManager::initialize()
             meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r")));
             meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
             meta.setSupersede(false);
+            meta.setBackground(true); // the operator's edits go first
             holdTransfer();
             ++m_pendingDownloads;
             if (m_zun->SendMetaCmd(meta) != 0) {

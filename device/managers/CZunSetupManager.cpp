@@ -6,6 +6,7 @@
 #include "CZunMetaCmd.h"
 #include "CZunStatusBuffer.h"
 #include "ZunBlockFailures.h"
+#include "ZunCrc16.h"
 #include "ZunSetup.h"
 #include "ZunWaitingCall.h"
 
@@ -362,6 +363,8 @@ void CZunSetupManager::initialize()
             // Every position's download has the same commands: one waiting in a busy link
             // must not be replaced by the next position's.
             meta.setSupersede(false);
+            // A hundred of them on a slow link take long: the operator's edits go first.
+            meta.setBackground(true);
             ++m_pendingDownloads;
             m_zun->SendMetaCmd(meta);
         }
@@ -421,7 +424,7 @@ void CZunSetupManager::UploadSetup(QString fileName, int position)
         adopt(setup);
         // Read before the upload hands the carried sets on.
         const QStringList odd = setup->oddities(m_zun);
-        uploadSetup(setup, position);
+        uploadSetup(setup, position, true, true);
         if (!odd.isEmpty())
             emit m_zun->signal_exception(QStringLiteral("The setup %1 was uploaded as it is, though it holds:\n%2")
                                              .arg(setup->GetSetupName().trimmed(), odd.join(QLatin1Char('\n'))),
@@ -434,7 +437,7 @@ void CZunSetupManager::UploadSetup(ZunSetup* setup, int position)
     guarded([&]() { uploadSetup(setup, position); });
 }
 
-void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRanges)
+void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRanges, bool fromFile)
 {
     if (!setup)
         fail(QStringLiteral("CZunSetupManager: no setup to upload."));
@@ -477,6 +480,11 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
     }
     modelRow(position, setup->GetSetupName(), QVariant(setup->GetCRC()), false);
     const QByteArray image = setup->toByteArray();
+    if (fromFile) {
+        // The processor lists a setup under the checksum of its image.
+        QMutexLocker lock(m_lock);
+        m_archives.insert(ZunCrc16(image));
+    }
     CZunMetaCmd meta(BlockWrite, quint16(image.size()), image);
     meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Setup"));
     meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
@@ -614,15 +622,26 @@ void CZunSetupManager::SelectSetup(const quint16& position)
     QMutexLocker lock(m_lock);
     if (m_zun->GetMemoryManager()->setupIdAt(position) == 0)
         fail(QStringLiteral("CZun::ActiveateDSPProgram(): no valid setup at this position"));
+    QString warning;
     if (position < m_setups.size() && m_setups.at(position)) {
-        const QString refusal = m_setups.at(position)->recallRefusal(m_zun);
-        if (!refusal.isEmpty())
-            fail(refusal);
+        const ZunSetup* setup = m_setups.at(position);
+        const QString mismatch = setup->recallMismatch(m_zun);
+        // An archive brought from a file would run its set at a rate nobody heard it at; a
+        // setup the processor stored so itself (its clock changed at the front panel) runs
+        // as it ran when stored.
+        if (!mismatch.isEmpty() && m_archives.contains(m_zun->GetMemoryManager()->setupIdAt(position)))
+            fail(QStringLiteral("The setup %1 was not recalled: %2; the DSPs would run it at the wrong rate.")
+                     .arg(setup->GetSetupName().trimmed(), mismatch));
+        if (!mismatch.isEmpty())
+            warning = QStringLiteral("The setup %1 is recalled as the processor stored it, though %2.")
+                          .arg(setup->GetSetupName().trimmed(), mismatch);
     }
     CZunMetaCmd meta(nr("Cmd_SetupSelect"), position);
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf"));
     meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
     m_zun->SendMetaCmd(meta);
+    if (!warning.isEmpty())
+        emit m_zun->signal_LogMessage(warning, true);
     // The processor is busy loading the setup: no keep-alive meanwhile.
     if (QThread::currentThread() == m_zun->thread())
         m_zun->EnableTcpCheck(false);
@@ -684,7 +703,7 @@ void CZunSetupManager::fromDir(QString folder)
                 continue;
             auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
             adopt(setup);
-            uploadSetup(setup, p);
+            uploadSetup(setup, p, true, true);
         }
         if (!m_zun->GetLogFolder().isEmpty())
             allToFile(m_zun->GetLogFolder());

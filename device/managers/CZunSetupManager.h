@@ -95,7 +95,8 @@ private:
 
     quint16 nr(const char* name) const;
     void guarded(const std::function<void()>& work);
-    void uploadSetup(ZunSetup* setup, int position, bool checkRanges = true);
+    // fromFile: an archive the operator brought (see SelectSetup).
+    void uploadSetup(ZunSetup* setup, int position, bool checkRanges = true, bool fromFile = false);
     void removeSetup(int position);
     void addToList(int position, ZunSetup* setup, bool refreshFirMap = true);
     void adopt(ZunSetup* setup);
@@ -123,6 +124,10 @@ private:
     mutable QRecursiveMutex* m_lock;          // the list, held briefly
     mutable QRecursiveMutex* m_transferLock;  // held from a transfer's start to its completion
     QList<ZunSetup*> m_owned;
+    // The ids (image checksums) of the setups uploaded from archives the operator brought
+    // from files (Upload Setup, a configuration folder), as against those the processor
+    // stored itself: the sample-rate rule of the recall holds for these.
+    QSet<quint32> m_archives;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
     QList<QPair<int, QByteArray>> m_uploadBlocks; // uploads in flight: position, block sent
     QHash<int, QPointer<ZunSetup>> m_listedBefore; // uploads in flight: what their row showed

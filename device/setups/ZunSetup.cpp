@@ -343,7 +343,7 @@ QStringList ZunSetup::oddities(const CZun* device) const
     return odd;
 }
 
-QString ZunSetup::recallRefusal(const CZun* device) const
+QString ZunSetup::recallMismatch(const CZun* device) const
 {
     const QSharedPointer<CCmdMap> map = device->GetCmdMap();
     CZunFIRLimManager* sets = device->GetFIRLimManager();
@@ -354,8 +354,7 @@ QString ZunSetup::recallRefusal(const CZun* device) const
         const QShPtrFLE set = sets->GetFIRFilter(GetActiveFilterIndex(dsp));
         const QString mismatch = set ? ZunSampleRateRule::mismatch(set->sampleRate(), clock) : QString();
         if (!mismatch.isEmpty())
-            return QStringLiteral("The setup %1 was not recalled: %2 (%3); the DSPs would run it at the wrong rate.")
-                .arg(GetSetupName().trimmed(), mismatch, set->GetName().trimmed());
+            return QStringLiteral("%1 (%2)").arg(mismatch, set->GetName().trimmed());
     }
     return QString();
 }

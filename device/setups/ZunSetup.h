@@ -68,9 +68,11 @@ public:
     // not below half the sample rate of the setup's own clock (as a clock change leaves
     // them), carried FIR sets at another rate than that clock.
     QStringList oddities(const CZun* device) const;
-    // Why the setup must not be recalled on device's processor: a FIR set it runs at
-    // another rate than its own clock. Empty when it may.
-    QString recallRefusal(const CZun* device) const;
+    // A FIR set the setup runs on device's processor at another rate than the setup's own
+    // clock ("its FIR set runs at ..., but the setup's clock at ... (set name)"); empty when
+    // none does. Such an archive from a file is not recalled; a setup the processor stored
+    // so itself (its clock changed at the front panel) is recalled as it holds it.
+    QString recallMismatch(const CZun* device) const;
     // The refusal of a setup whose DSP programs do not suit the processor.
     QString programsRefusal() const;
 

@@ -406,6 +406,55 @@ private slots:
         QVERIFY(buf.isIdle());
     }
 
+    // The operator's groups go ahead of waiting background reads, unless they touch a word
+    // of one waiting before them; each kind keeps its order. Groups as "b" (background) or
+    // "f" with their words ("r" a parameter read of that word); the first goes on the wire
+    // at once, before anything else waits.
+    void groupsGoAheadOfBackgroundReads_data()
+    {
+        QTest::addColumn<QStringList>("groups");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("edits ahead of downloads")
+            << QStringList {"f 1", "b 10 11", "b 10 11", "f 20", "f 21"}
+            << QStringList {"1", "20", "21", "10", "11", "10", "11"};
+        QTest::newRow("a write of a download's word waits, and so does what follows it")
+            << QStringList {"f 1", "b 10 11", "b 12", "f 20", "f 11", "f 21", "b 13"}
+            << QStringList {"1", "20", "10", "11", "11", "21", "12", "13"};
+        QTest::newRow("a read of a download's word waits")
+            << QStringList {"f 1", "b 10 11", "f r11", "f 20"} << QStringList {"1", "10", "11", "r11", "20"};
+        QTest::newRow("only background: in order")
+            << QStringList {"b 1", "b 2", "b 3 4"} << QStringList {"1", "2", "3", "4"};
+    }
+    void groupsGoAheadOfBackgroundReads()
+    {
+        QFETCH(QStringList, groups);
+        QFETCH(QStringList, sent);
+        ZunCmdBuffer buf;
+        QSignalSpy tx(&buf, &ZunCmdBuffer::txDataReady);
+        for (const QString& g : groups) {
+            QStringList words = g.split(' ');
+            CZunMetaCmd meta;
+            meta.setSupersede(false);
+            meta.setBackground(words.takeFirst() == "b");
+            for (const QString& w : words)
+                if (w.startsWith('r'))
+                    meta.appendCmd(ZunWire::ParRead, quint16(w.mid(1).toUInt()));
+                else
+                    meta.appendCmd(quint16(w.toUInt()), 0);
+            buf.append(meta);
+        }
+        QStringList order;
+        while (!tx.isEmpty()) {
+            const QByteArray out = tx.takeFirst().at(0).toByteArray();
+            const quint16 id = qFromLittleEndian<quint16>(out.constData());
+            const quint16 value = qFromLittleEndian<quint16>(out.constData() + 2);
+            order << (id == ZunWire::ParRead ? QStringLiteral("r%1").arg(value) : QString::number(id));
+            buf.receive(id == ZunWire::ParRead ? frame(id, le16(0) + le16(value)) : frame(id, le16(value)));
+        }
+        QCOMPARE(order, sent);
+        QVERIFY(buf.isIdle());
+    }
+
     void wireIdsAgreeWithEveryTable()
     {
         for (quint16 version : CCmdMap::versions()) {

@@ -1,6 +1,8 @@
 #include "ZunSimControl.h"
 
+#include "CCmdMap.h"
 #include "ZunSimDevice.h"
+#include "ZunSimOperations.h"
 
 #include <QCoreApplication>
 #include <QMutexLocker>
@@ -14,8 +16,12 @@ constexpr int KeyLockWord = 8; // "Cmd_KeyLock" in every command table
 }
 
 ZunSimControl::ZunSimControl(ZunSimDevice* device, QObject* parent)
-    : QObject(parent), m_device(device), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
+    : QObject(parent), m_device(device), m_map(new CCmdMap), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
 {
+    {
+        QMutexLocker lock(&m_device->mutex());
+        m_map->setVersion(m_device->identity().firmware);
+    }
     connect(&m_notifier, &QSocketNotifier::activated, this, &ZunSimControl::on_Readable);
 }
 
@@ -137,6 +143,17 @@ bool ZunSimControl::apply(const QString& line)
     if (cmd == QLatin1String("get") && w.size() == 2 && parseNumber(w[1], &a) && a >= 0
         && a < m_device->image().size()) {
         QTextStream(stdout) << "word " << a << " " << m_device->image().value(a) << Qt::endl;
+        return true;
+    }
+    // "Store" at the front panel: announced as a change of the word that names the slot.
+    if (cmd == QLatin1String("store") && w.size() >= 2 && parseNumber(w[1], &a) && a >= 0 && a < 254) {
+        const QByteArray name = w.mid(2).join(QLatin1Char(' ')).toLatin1();
+        if (ZunSimOperations(m_device, m_map).frontPanelStore(quint16(a), name).refused) {
+            QTextStream(stderr) << "zunsim: the flash refused the store" << Qt::endl;
+            return false;
+        }
+        lock.unlock();
+        emit signal_FrontPanelChange(m_map->getCmdNr("Cmd_SetupStore"), quint16(a));
         return true;
     }
     if (cmd == QLatin1String("set") && w.size() == 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QSharedPointer>
 #include <QSocketNotifier>
 
+class CCmdMap;
 class ZunSimDevice;
 
 // Reads control lines from standard input so that a test can switch faults on and off
@@ -10,6 +12,7 @@ class ZunSimDevice;
 // line; unknown lines are reported on stderr and ignored, applied ones are confirmed
 // with "ok <line>" on stdout. "quit" ends the emulator. "failupload [off]" makes every
 // copy into the flash (entry upload, setup store, firmware piece) fail with Msg_ErrFlash.
+// "store SLOT [NAME]" is "Store" at the front panel.
 class ZunSimControl : public QObject
 {
     Q_OBJECT
@@ -28,6 +31,7 @@ private slots:
 
 private:
     ZunSimDevice* m_device;
+    QSharedPointer<CCmdMap> m_map; // of the firmware the emulator started with
     QSocketNotifier m_notifier;
     QByteArray m_pending;
 };

@@ -312,6 +312,15 @@ ZunSimOperations::Answer ZunSimOperations::storeSetup(quint16 slot)
     }
 }
 
+ZunSimOperations::Answer ZunSimOperations::frontPanelStore(quint16 slot, const QByteArray& name)
+{
+    m_device->maintenance().setupName = name;
+    const Answer stored = storeSetup(slot);
+    if (!stored.refused)
+        setWord("Cmd_SetupStore", slot);
+    return stored;
+}
+
 ZunSimOperations::Answer ZunSimOperations::selectSetup(quint16 slot)
 {
     if (slot == 0xFE || slot == 0xFF) {

@@ -30,6 +30,9 @@ public:
     bool blockRead(quint16 kind, QByteArray* data, Answer* answer);
     // A complete block write arrived in the transfer buffer.
     void blockWritten();
+    // "Store" at the front panel: the parameters as they are, under name, at slot; the
+    // "Cmd_SetupStore" word then holds the slot, for the clients to read back.
+    Answer frontPanelStore(quint16 slot, const QByteArray& name);
 
 private:
     int num(const char* name, int fallback = -1) const;

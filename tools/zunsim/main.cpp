@@ -39,6 +39,7 @@ int main(int argc, char** argv)
                                                "(damages one chunk of each of the next N blocks, 1 by default), hugeblock [off] "
                                                "(the next block read announces 2^31 bytes), "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
+                                               "store SLOT [NAME] (\"Store\" at the front panel), "
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
                                                "firmware check), state (prints a state line), quit."));

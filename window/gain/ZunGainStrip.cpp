@@ -4,6 +4,7 @@
 #include "GainStripScales.h"
 #include "ZunGainSlider.h"
 #include "ZunMeterThermo.h"
+#include "ZunWheelGuard.h"
 
 #include <QApplication>
 #include <QDoubleSpinBox>
@@ -38,6 +39,8 @@ ZunGainStrip::ZunGainStrip(ZunGainSlider* slider, QWidget* parent)
     digits.setStyleStrategy(QFont::PreferNoShaping);
     m_gainBox->setFont(digits);
     m_mute->setCheckable(true);
+    // A wheel turned to scroll the page must not move a gain or a delay under the pointer.
+    ZunWheelGuard::install({m_slider, m_gainBox, m_delayBox});
 
     // The fader and its box follow each other; the fader's move is the edit (a second
     // setGain with the same value finds it stored and stays silent). The edit is sent

@@ -5,7 +5,7 @@
 
 ZunWheelGuard::ZunWheelGuard(QWidget* widget) : QObject(widget)
 {
-    // The default wheel focus would focus the box on the very notch it must ignore.
+    // The default wheel focus would focus the control on the very notch it must ignore.
     widget->setFocusPolicy(Qt::StrongFocus);
     widget->installEventFilter(this);
 }

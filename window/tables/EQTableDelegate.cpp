@@ -6,6 +6,7 @@
 #include "CZunParam.h"
 #include "CZunSpinBox.h"
 #include "ZunEQModel.h"
+#include "ZunWheelGuard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,6 +32,7 @@ CZunSpinBox* EQTableDelegate::newSpinBox(QWidget* parent, const CZunParam* steps
 {
     auto* box = new CZunSpinBox(steps, parent);
     box->setKeyboardTracking(false);
+    ZunWheelGuard::install({box});
     if (steps)
         box->setRange(int(std::ceil(steps->GetMin())), int(steps->GetMax()));
     return box;
@@ -40,6 +42,7 @@ CZunDoubleSpinBox* EQTableDelegate::newDoubleSpinBox(QWidget* parent, const CZun
 {
     auto* box = new CZunDoubleSpinBox(steps, parent);
     box->setKeyboardTracking(false);
+    ZunWheelGuard::install({box});
     if (steps)
         box->setRange(steps->GetMin(), steps->GetMax());
     return box;
@@ -67,6 +70,7 @@ void EQTableDelegate::loadCheckBox(QWidget* box, const QVariant& value)
 QComboBox* EQTableDelegate::newCombo(QWidget* parent) const
 {
     auto* combo = new QComboBox(parent);
+    ZunWheelGuard::install({combo});
     connect(combo, QOverload<int>::of(&QComboBox::activated), this, &EQTableDelegate::commitAndCloseCombo);
     return combo;
 }

@@ -16,6 +16,7 @@
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
 
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QtTest>
 
@@ -45,10 +46,13 @@ class TestSetupsE2E : public QObject
                  qPrintable(m_sim->error()));
         connectDevice(fw);
     }
-    // A device object of its own against the running emulator, as at a program start.
-    void connectDevice(quint16 fw)
+    // A device object of its own against the running emulator, as at a program start;
+    // watch runs before it connects.
+    void connectDevice(quint16 fw, const std::function<void()>& watch = {})
     {
         m_zun.reset(new CZun(record(fw, 42), map(fw), QSharedPointer<CRoutingLibrary>()));
+        if (watch)
+            watch();
         // No pass-through FIR upload on the empty flash: its block writes would mix with
         // the setups' own.
         m_zun->SetPassThroughOnEmptyFlash(false);
@@ -81,6 +85,19 @@ class TestSetupsE2E : public QObject
         afterFlashChange([&]() { return dir()->setupIdAt(0) != 0; });
         const QString file = QDir(m_zun->GetLogFolder()).filePath("Set00_" + name + ".zun");
         QVERIFY(waitUntil([&]() { return QFile::exists(file); }));
+    }
+    // Uploads a setup archive of the current parameters whose DSPs run a pass-through set at
+    // rate, carried with it, written into folder; returns the set.
+    QShPtrFLE uploadArchive(const QString& folder, int position, const QString& name, double rate)
+    {
+        ZunSetup setup(img()->toByteArray());
+        setup.SetSetupName(name);
+        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(rate, 0);
+        setup.SetFIRIndex(set->computeKey(), 0);
+        setup.toFile(folder, position, set, QShPtrFLE());
+        m_zun->UploadSetup(QDir(folder).filePath(setup.makeFileName(position)), position);
+        afterFlashChange([&]() { return dir()->setupIdAt(position) != 0; });
+        return set;
     }
     QString rowText(int row)
     {
@@ -437,13 +454,7 @@ private slots:
         QCOMPARE(m_zun->GetSampleRate(), 96000.0);
         QTemporaryDir tmp;
         ZunSignalSpy boxes(m_zun.get(), &CZun::signal_exception);
-        ZunSetup setup(img()->toByteArray());
-        setup.SetSetupName(QStringLiteral("Scaled"));
-        const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 0);
-        setup.SetFIRIndex(set->computeKey(), 0);
-        setup.toFile(tmp.path(), 2, set, QShPtrFLE());
-        m_zun->UploadSetup(tmp.filePath(setup.makeFileName(2)), 2);
-        afterFlashChange([&]() { return dir()->setupIdAt(2) != 0; });
+        uploadArchive(tmp.path(), 2, QStringLiteral("Scaled"), 48000.0);
         QVERIFY(settleTransfers(m_zun.get()));
         ZunSignalSpy::takeQueued();
         QCOMPARE(boxes.count(), 1);
@@ -453,6 +464,98 @@ private slots:
         const QString refusal = failure([&]() { m_zun->SelectSetup(2); });
         QVERIFY2(refusal.contains("was not recalled"), qPrintable(refusal));
         QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+    }
+
+    // A setup the processor stored itself is recalled as it holds it: at 96 kHz with a FIR
+    // set running, the clock changed to 48 kHz and "Store" pressed at the front panel. A
+    // warning names the set's rate; the same from a file is refused (above).
+    void frontPanelStoreAfterAClockChangeIsRecalled()
+    {
+        start(1080);
+        QCOMPARE(m_zun->GetSampleRate(), 96000.0);
+        // A set at 96 kHz running: brought with a setup archive, and that setup recalled.
+        QTemporaryDir tmp;
+        const QShPtrFLE set = uploadArchive(tmp.path(), 1, QStringLiteral("At 96"), 96000.0);
+        QVERIFY(settleTransfers(m_zun.get()));
+        m_zun->SelectSetup(1);
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == set->getKey(); }));
+        QVERIFY(settleTransfers(m_zun.get()));
+
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_ClockSel")).arg(nr("Inf_Sel_Clk_48"))));
+        QVERIFY(m_sim->control(QStringLiteral("store 3 Front panel")));
+        // The processor tells of the store: the program reads its directory and the setup.
+        afterFlashChange([&]() { return dir()->setupIdAt(3) != 0; });
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(3) != nullptr && mgr()->pendingDownloads() == 0; }));
+        QCOMPARE(mgr()->GetSetup(3)->GetSetupName().trimmed(), QStringLiteral("Front panel"));
+        QCOMPARE(m_zun->GetActiveSetup(), 3);
+
+        m_sent.clear();
+        const QString refusal = failure([&]() { m_zun->SelectSetup(3); });
+        QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 1);
+        QVERIFY(settleTransfers(m_zun.get()));
+        const QString selected = m_sim->query(QStringLiteral("get %1").arg(nr("Cmd_SetupSelect")), "word ");
+        QCOMPARE(selected.section(' ', 2, 2), QStringLiteral("3"));
+        ZunSignalSpy::takeQueued();
+        QStringList warnings;
+        for (const QList<QVariant>& l : log)
+            if (l.at(1).toBool())
+                warnings << l.at(0).toString();
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains("runs at 96000 Hz, but the setup's clock at 48000 Hz"),
+                 qPrintable(warnings.first()));
+    }
+
+    // On a slow link, an edit made right after connecting goes ahead of the downloads of a
+    // hundred stored setups: the processor confirms it before the downloads end, and every
+    // download completes. Order on the link, not durations.
+    void editGoesAheadOfTheSetupDownloads()
+    {
+        constexpr int Setups = 100;
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
+        for (int p = 0; p < Setups; ++p)
+            QVERIFY(m_sim->control(QStringLiteral("store %1 Stored %1").arg(p)));
+        QVERIFY(m_sim->control(QStringLiteral("delay 10")));
+        const quint16 gainWord = map(1080)->getCmdNr("Cmd_0_ChGain0");
+        const quint16 blockRead = map(1080)->getCmdNr("ID_TX_Block");
+        const quint16 flash = map(1080)->getCmdNr("ID_Block_Flash");
+        QMutex mutex;
+        QStringList replies;
+        QMetaObject::Connection heard;
+        const auto unhear = qScopeGuard([&heard]() { disconnect(heard); });
+        connectDevice(1080, [&]() {
+            heard = connect(
+                m_zun->GetLink(), &ZunBaseComm::signal_CmdProcessed, this,
+                [&](const CZunCmd& cmd) {
+                    if (!cmd.isDone() || cmd.isError())
+                        return;
+                    QMutexLocker lock(&mutex);
+                    if (cmd.getCmd() == gainWord)
+                        replies << QStringLiteral("edit");
+                    else if (cmd.getCmd() == blockRead && cmd.getValue() == flash)
+                        replies << QStringLiteral("download");
+                },
+                Qt::DirectConnection);
+        }); // the downloads are asked for
+        if (QTest::currentTestFailed())
+            return;
+        m_zun->SetChannelGain(-3.0, ZunC::Output0);
+        QVERIFY(waitUntil([&]() { return mgr()->pendingDownloads() == 0; }, 120000));
+        QVERIFY(waitUntil([&]() {
+            QMutexLocker lock(&mutex);
+            return replies.contains(QStringLiteral("edit"));
+        }));
+        for (int p = 0; p < Setups; ++p)
+            QVERIFY2(mgr()->GetSetup(p) != nullptr, qPrintable(QStringLiteral("setup %1 not listed").arg(p)));
+        QMutexLocker lock(&mutex);
+        QCOMPARE(replies.count(QStringLiteral("edit")), 1);
+        // Flash reads that came after the edit's confirmation (the directory's among them).
+        const int after = replies.size() - 1 - replies.indexOf(QStringLiteral("edit"));
+        QVERIFY2(after >= Setups / 2, qPrintable(QStringLiteral("only %1 of %2 flash reads came after the edit's confirmation")
+                                                     .arg(after)
+                                                     .arg(replies.size() - 1)));
     }
 
     // The list changed from two threads at once: the GUI thread reads the list while an

@@ -35,6 +35,10 @@
 #include <QLineEdit>
 #include <QNetworkDatagram>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QScopeGuard>
+#include <QVBoxLayout>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -216,6 +220,65 @@ private slots:
         QVERIFY(sentOnce(nr("Cmd_0_MasterGain"), rawGain(-10.0)));
         QVERIFY(sentOnce(nr("Cmd_0_ChGain2"), rawGain(-6.0)));
         QCOMPARE(m_sent.count(nr("Cmd_0_ChMute2")), 1);
+    }
+
+    // A wheel turned to scroll the window passes over the page's controls: one the operator
+    // has not focused sends nothing, and the area around the page scrolls instead.
+    void wheelOverAnUnfocusedControlScrollsThePage_data()
+    {
+        QTest::addColumn<QString>("strip");
+        QTest::addColumn<QString>("control");
+        for (const char* strip : {"output", "input", "master"})
+            for (const char* control : {"fader", "gain box", "delay box"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(strip, control))) << strip << control;
+    }
+    void wheelOverAnUnfocusedControlScrollsThePage()
+    {
+        QFETCH(QString, strip);
+        QFETCH(QString, control);
+        start();
+        ZunGainStrip* s = strip == "output"  ? static_cast<ZunGainStrip*>(m_page->outputStrip(ZunC::Output3))
+                          : strip == "input" ? static_cast<ZunGainStrip*>(m_page->inputStrips().first())
+                                             : static_cast<ZunGainStrip*>(m_page->masterStrip());
+        QWidget* target = control == "fader"      ? static_cast<QWidget*>(s->gainSlider())
+                          : control == "gain box" ? static_cast<QWidget*>(s->gainSpinBox())
+                                                  : static_cast<QWidget*>(s->delaySpinBox());
+        // The page in a window too small for it, the keyboard focus elsewhere.
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* elsewhere = new QLineEdit(&window);
+        auto* area = new QScrollArea(&window);
+        layout->addWidget(elsewhere);
+        layout->addWidget(area);
+        area->setWidget(m_page.get());
+        const auto giveBack = qScopeGuard([area]() { area->takeWidget(); }); // the page stays the test's
+        window.resize(500, 350);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        area->ensureWidgetVisible(target);
+        elsewhere->setFocus();
+        QTRY_VERIFY(elsewhere->hasFocus());
+        QScrollBar* bar = area->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        const int scrolled = bar->value();
+        const double gain = s->gain();
+        const CZunDelay delay = s->delay();
+        m_sent.clear();
+
+        // A notch as the window system delivers it (a sent event would go to no parent),
+        // towards where the area can still scroll.
+        const QPoint at = target->rect().center();
+        QWheelEvent notch(at, target->mapToGlobal(at), QPoint(), QPoint(0, scrolled < bar->maximum() ? -120 : 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&notch);
+        qApp->notify(target, &notch);
+        settle();
+        QCOMPARE(pageCommands(), (QList<QPair<quint16, quint16>>()));
+        QCOMPARE(s->gain(), gain);
+        QCOMPARE(s->delay(), delay);
+        QVERIFY(bar->value() != scrolled);
+        QVERIFY(elsewhere->hasFocus());
     }
 
     void processorChangesShowWithoutEcho()

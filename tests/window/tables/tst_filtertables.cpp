@@ -351,6 +351,40 @@ private slots:
         }
     }
 
+    // A wheel turned to scroll the table passes over an editor the operator has not
+    // focused: every value editor of both tables keeps its value and sends nothing.
+    void unfocusedEditorsLeaveTheWheelToTheTable()
+    {
+        QTableView view;
+        HOFTableDelegate filters(m_zun, &view);
+        EQTableDelegate eqs(m_zun, &view);
+        const QModelIndex eqRow = m_eqs->index(0, 0), filterRow = at(m_lr, 0);
+        int editors = 0;
+        for (auto [delegate, row] : {std::make_pair(static_cast<EQTableDelegate*>(&eqs), eqRow),
+                                     std::make_pair(static_cast<EQTableDelegate*>(&filters), filterRow)}) {
+            for (int column = 0; column < row.model()->columnCount(); ++column) {
+                const QModelIndex i = row.sibling(row.row(), column);
+                std::unique_ptr<QWidget> editor(delegate->createEditor(view.viewport(), QStyleOptionViewItem(), i));
+                auto* spin = qobject_cast<QAbstractSpinBox*>(editor.get());
+                auto* combo = qobject_cast<QComboBox*>(editor.get());
+                if (!spin && !combo)
+                    continue;
+                delegate->setEditorData(editor.get(), i);
+                const QString before = spin ? spin->text() : combo->currentText();
+                QWheelEvent notch(QPointF(5, 5), editor->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, -120),
+                                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QSpontaneKeyEvent::setSpontaneous(&notch);
+                qApp->notify(editor.get(), &notch);
+                QCoreApplication::processEvents();
+                QCOMPARE(spin ? spin->text() : combo->currentText(), before);
+                QVERIFY(!editor->hasFocus());
+                ++editors;
+            }
+        }
+        QCOMPARE(editors, 9);
+        QCOMPARE(m_sent.commands().size(), 0);
+    }
+
     void openEditorsReloadForTheirCellOnly()
     {
         for (bool filter : {false, true}) {
