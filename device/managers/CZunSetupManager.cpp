@@ -434,7 +434,7 @@ void CZunSetupManager::UploadSetup(ZunSetup* setup, int position)
     guarded([&]() { uploadSetup(setup, position); });
 }
 
-void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRanges)
+void CZunSetupManager::uploadSetup(ZunSetup* setup, int position)
 {
     if (!setup)
         fail(QStringLiteral("CZunSetupManager: no setup to upload."));
@@ -449,7 +449,7 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
         fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
     // A recalled setup runs its words as they are: one the processor would refuse as a
     // command never reaches its flash.
-    const QString bad = checkRanges ? setup->outOfRange(m_zun) : QString();
+    const QString bad = setup->outOfRange(m_zun);
     if (!bad.isEmpty())
         fail(QStringLiteral("The setup %1 was not uploaded: %2.").arg(setup->GetSetupName().trimmed(), bad));
     // Before the hold: a setup whose programs do not suit the DSP is refused without one.
@@ -691,17 +691,19 @@ void CZunSetupManager::fromDir(QString folder)
     });
 }
 
-// The setups of a garbage collection's backup are the processor's own: each goes back to
-// its position as it was, without the range check meant for files brought from outside,
-// and one that can not be stored stops none of the others. One already back (a restore
-// cut by the link and started again) is not sent twice.
-QStringList CZunSetupManager::restoreDir(QString folder)
+// The setups of a garbage collection's backup go back to their positions as the
+// collection's checks found them (the same as a configuration folder's), and one that can
+// not be stored stops none of the others. One already back (a restore cut by the link and
+// started again) is not sent twice.
+QStringList CZunSetupManager::restoreDir(QString folder, QStringList files)
 {
     QStringList failed;
     {
         QMutexLocker lock(m_lock);
         const QDir dir(folder);
         for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
+            if (!files.contains(f))
+                continue;
             try {
                 const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
                 if (const quint32 held = m_zun->GetMemoryManager()->setupIdAt(position)) {
@@ -714,7 +716,7 @@ QStringList CZunSetupManager::restoreDir(QString folder)
                 }
                 auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
                 adopt(setup);
-                uploadSetup(setup, position, false);
+                uploadSetup(setup, position);
             } catch (const std::exception& e) {
                 failed << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
             }
