@@ -327,9 +327,14 @@ void CZunSetupManager::initialize()
                 if (m_removing.contains(p))
                     continue; // a directory read before the deletion still lists it
                 try {
+                    // A copy on disk: it stands for the download only when it is the setup
+                    // the flash lists there, and nothing it carries goes to the processor.
                     auto* setup = new ZunSetup(m_zun, path);
                     adopt(setup);
-                    setup->uploadCarriedSets();
+                    if (setup->GetCRC() != mm->setupIdAt(p)) {
+                        QFile::remove(path);
+                        continue;
+                    }
                     addToList(p, setup, false);
                 } catch (const std::exception& e) {
                     qWarning().noquote() << "CZunSetupManager: cached setup" << path << "dropped:" << e.what();
