@@ -468,6 +468,12 @@ private slots:
         const QString refusal = failure([&]() { m_zun->SelectSetup(2); });
         QVERIFY2(refusal.contains("was not recalled"), qPrintable(refusal));
         QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+
+        // A folder's FIR set at a rate none of the clocks runs is refused as "Upload FIR
+        // Filter" refuses it.
+        m_zun->GetFIRLimManager()->CreateThruFIRFilter(192000.0, 0)->toFile(tmp.path(), false);
+        const ZunConfigFolder folder(m_zun.get(), tmp.path());
+        QVERIFY2(folder.refused().join('\n').contains("192000 Hz"), qPrintable(folder.report()));
     }
 
     // The list changed from two threads at once: the GUI thread reads the list while an
