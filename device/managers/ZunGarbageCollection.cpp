@@ -384,7 +384,10 @@ bool ZunGarbageCollection::transfersIdle() const
 QString ZunGarbageCollection::archive()
 {
     const QString path = folder();
-    const QString kept = path + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-hhmmss"));
+    const QString stamped = path + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-hhmmss"));
+    QString kept = stamped;
+    for (int n = 2; QFileInfo::exists(kept); ++n)
+        kept = stamped + QStringLiteral("-%1").arg(n);
     if (QDir().rename(path, kept))
         return kept;
     // Not renamed (a folder that can not be changed): it is no record any more all the same.

@@ -305,7 +305,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 5000);
         const QRegularExpression line(QStringLiteral("%1[^\n]*(%2)").arg(QRegularExpression::escape(file), named));
         QVERIFY2(boxes.first().contains(line), qPrintable(boxes.first()));
-        qInfo().noquote() << "told:" << boxes.first();
+        QVERIFY2(!boxes.first().contains(QStringLiteral("Upload Config")), qPrintable(boxes.first()));
+        qInfo().noquote() << "told:" << QString(boxes.first()).replace('\n', QStringLiteral(" // "));
         const QStringList archives =
             QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
         if (fault == QLatin1String("immutable")) {
