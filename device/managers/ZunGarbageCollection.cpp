@@ -268,11 +268,11 @@ void ZunGarbageCollection::onDirectory()
         const QString kept = removeBackup();
         if (restoring)
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
-                            "processor.") + kept, !kept.isEmpty());
+                            "processor.") + kept);
         else if (!restoredBefore)
             finish(true, tr("An earlier garbage collection had not erased the processor: it holds every FIR/limiter "
                             "set and setup it held. That collection is over, its backup %1 was removed.")
-                             .arg(QDir::toNativeSeparators(path)) + kept, !kept.isEmpty());
+                             .arg(QDir::toNativeSeparators(path)) + kept);
         return;
     }
     if (m_step != Step::Restoring) {
@@ -419,10 +419,10 @@ void ZunGarbageCollection::close(const QString& text, bool ok)
             : tr("Its backup is closed: it is not put back again, and is kept in %1. A file from there can be loaded "
                  "by hand with \"Upload FIR Filter\" or \"Upload Setup\" (which asks before it replaces a setup).")
                   .arg(QDir::toNativeSeparators(kept));
-    finish(ok, text + QLatin1Char('\n') + where, true);
+    finish(ok, text + QLatin1Char('\n') + where);
 }
 
-void ZunGarbageCollection::finish(bool ok, const QString& text, bool box)
+void ZunGarbageCollection::finish(bool ok, const QString& text)
 {
     m_step = Step::Idle;
     m_watch.stop();
@@ -430,7 +430,7 @@ void ZunGarbageCollection::finish(bool ok, const QString& text, bool box)
     emit m_zun->signal_StatusBarMessage(ok ? tr("Garbage collection complete") : tr("Garbage collection not complete"),
                                         5000);
     emit m_zun->signal_LogMessage(text + QLatin1Char('\n'), !ok);
-    if (!ok || box)
+    if (!ok)
         emit m_zun->signal_exception(text, tr("Garbage collection"));
     emit signal_Finished(ok, text);
 }

@@ -67,8 +67,8 @@ private:
     QString reason(const Backup& backup, const QString& file) const;
     void restore(const Backup& backup, const QStringList& lacking);
     void progress(int done, int total);
-    // box: told in a box also when ok.
-    void finish(bool ok, const QString& text, bool box = false);
+    // The end, told once: a failure in the device's box, a success by the window.
+    void finish(bool ok, const QString& text);
     // The record ends without everything back: the folder is kept under another name and
     // the text says where; ok when the processor holds everything all the same.
     void close(const QString& text, bool ok = false);
