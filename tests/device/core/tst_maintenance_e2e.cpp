@@ -458,6 +458,56 @@ private slots:
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
     }
 
+    // A setup stored after the erase (by another program, this one's link cut) is newer
+    // than its backup: the restore names it once and closes the record, and the next
+    // connections leave it where it is.
+    void garbageCollectionKeepsWhatIsStoredSince()
+    {
+        start();
+        fillFlash();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        QVERIFY(m_sim->control(QStringLiteral("droplink reply %1").arg(nr("Cmd_BulkEraseF"))));
+        m_zun->doGarbageCollection();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 40000));
+        QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("0"); }));
+        // Another program, without this one's backup folder.
+        const QString aside = folder + QStringLiteral("-elsewhere");
+        QVERIFY(QDir().rename(folder, aside));
+        {
+            CZun other(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>());
+            other.SetPassThroughOnEmptyFlash(false);
+            other.SetPort(m_sim->tcpPort());
+            other.connect(true);
+            QVERIFY(waitUntil([&]() { return other.IsFIRManagerReady(); }, 30000));
+            other.SaveSetup(2, QStringLiteral("Delta"));
+            QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("1"); }));
+            QVERIFY(settleTransfers(&other));
+            other.disconnect();
+        }
+        QVERIFY(QDir().rename(aside, folder));
+        auto deltaAt2 = [&]() {
+            const ZunSetup* s = m_zun->GetSetupManager()->GetSetup(2);
+            return s && s->GetSetupName().startsWith(QStringLiteral("Delta"));
+        };
+        for (int connection = 0; connection < 2; ++connection) {
+            m_zun->connect(true);
+            QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+            QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
+            settle();
+            QTest::qWait(1000);
+            QVERIFY(waitUntil(deltaAt2));
+            QCOMPARE(field(state(), "setups"), QStringLiteral("2"));
+            // The cut's box, and the restore's: once.
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 5000);
+            QVERIFY2(boxes.last().contains(QRegularExpression(QStringLiteral("Set02_[^\n]*stored since"))),
+                     qPrintable(boxes.last()));
+            m_zun->disconnect();
+            QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        }
+    }
+
     // Every upload of the restore refused by the processor: the one box names each file
     // with that reason, and the backup is kept whole under another name.
     void backupStaysWhenTheRestoreFails()
