@@ -5,8 +5,10 @@
 #include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
 #include "FilterLimiterEWS.h"
+#include "ZunBackupRecord.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
+#include "ZunConfigFolder.h"
 #include "ZunSetup.h"
 #include "ZunWaitingCall.h"
 
@@ -14,48 +16,67 @@
 #include <QDir>
 #include <QMap>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
-// The rate a set file is read at (its id does not depend on it), as the FIR manager reads it.
-constexpr double FileSampleRate = 48000.0;
 constexpr int WatchMs = 250;
 constexpr int IdleTicks = 2; // transfers idle this long: the restore has ended
 
 std::logic_error error(const QString& text) { return std::logic_error(text.toStdString()); }
 
-// What a backup folder holds, by id: file name -> set id, file name -> (position, setup id).
-struct Backup
+QString lines(const QMap<QString, QString>& reasons)
 {
-    QMap<QString, quint32> sets;
-    QMap<QString, QPair<int, quint32>> setups;
-    QStringList unreadable; // "file: reason": its set or setup can not go back
+    QStringList out;
+    for (auto r = reasons.cbegin(); r != reasons.cend(); ++r)
+        out << QStringLiteral("%1: %2").arg(r.key(), r.value());
+    return out.join(QLatin1Char('\n'));
+}
+} // namespace
+
+// What a backup folder holds for the restore: its record, and for each file that can not
+// go back from it, why. Each file gets the checks of a configuration folder, and must be
+// in the record as the record names it.
+struct ZunGarbageCollection::Backup
+{
+    ZunBackupRecord record;
+    QString whole;                  // why nothing of the folder may go back; empty when it may
+    QMap<QString, QString> refused; // file -> reason
 };
 
-Backup readBackup(CZun* zun, const QString& folder)
+ZunGarbageCollection::Backup ZunGarbageCollection::readBackup(CZun* zun, const QString& folder)
 {
     Backup b;
+    b.record = ZunBackupRecord::read(folder);
+    b.whole = b.record.refusal(zun->GetNr());
+    if (!b.whole.isEmpty())
+        return b;
     const QDir dir(folder);
-    for (const QString& f : dir.entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name)) {
-        try {
-            b.sets.insert(f, FilterLimiterEWS(dir.absoluteFilePath(f), FileSampleRate).getKey());
-        } catch (const std::exception& e) {
-            b.unreadable << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
-        }
-    }
-    for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
-        try {
-            // The image as the upload sends it, and so the id the flash lists.
-            ZunSetup setup(zun, dir.absoluteFilePath(f));
-            setup.AdaptDSPProgIDs(zun->GetDSPType(), zun->GetFirmwareVersion());
-            b.setups.insert(f, {ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName()), setup.GetCRC()});
-        } catch (const std::exception& e) {
-            b.unreadable << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
-        }
+    for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+        if (f != QLatin1String(ZunBackupRecord::FileName) && !b.record.entry(f))
+            b.refused.insert(f, QStringLiteral("not part of the backup (the garbage collection did not write it)"));
+    for (const ZunBackupRecord::Entry& e : b.record.entries()) {
+        const QString path = dir.filePath(e.file);
+        const bool setup = e.position >= 0;
+        quint32 id = 0;
+        QStringList odd;
+        QString why;
+        if (!QFileInfo(path).isFile())
+            why = QStringLiteral("the file is missing from the folder");
+        else if (setup ? !QDir::match(QStringLiteral("Set*.zun"), e.file)
+                             || ZunSetup::numberFromFileName(QFileInfo(e.file).completeBaseName()) != e.position
+                       : !QDir::match(QStringLiteral("*.fir"), e.file))
+            why = QStringLiteral("its name does not match the backup's record");
+        else
+            why = setup ? ZunConfigFolder::setupRefusal(zun, path, e.position, &id, &odd)
+                        : ZunConfigFolder::setRefusal(zun, path, &id);
+        if (why.isEmpty() && id != e.id)
+            why = QStringLiteral("changed since the backup was taken");
+        if (!why.isEmpty())
+            b.refused.insert(e.file, why);
     }
     return b;
 }
-} // namespace
 
 ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
 {
@@ -72,7 +93,7 @@ QString ZunGarbageCollection::folder() const
 bool ZunGarbageCollection::holdsBackup() const
 {
     const QString path = folder();
-    return m_step == Step::Erasing || (!path.isEmpty() && QDir(path).exists());
+    return m_step == Step::Erasing || m_closedWithLoss || (!path.isEmpty() && QDir(path).exists());
 }
 
 void ZunGarbageCollection::start()
@@ -91,26 +112,62 @@ void ZunGarbageCollection::start()
     try {
         // A folder left by an earlier collection may be the only copy of what it backed
         // up: it is put back first.
+        if (path == m_stuckFolder)
+            throw error(tr("The backup folder %1 of an earlier garbage collection could not be removed. Remove it "
+                           "by hand, then start the garbage collection again.")
+                            .arg(QDir::toNativeSeparators(path)));
         if (QDir(path).exists())
-            throw error(tr("The backup of an earlier garbage collection in %1 is not all back on the processor. "
-                           "Reconnect to put it back, or load that folder with \"Upload Config to Zun\".")
+            throw error(tr("The backup of an earlier garbage collection in %1 is not all back on the processor yet. "
+                           "It is put back at the next connection; start again after that.")
                             .arg(QDir::toNativeSeparators(path)));
         if (!QDir().mkpath(path))
             throw error(tr("Could not create the folder %1.").arg(path));
         m_zun->BackupToDir(path);
-        // The erase destroys what the backup lacks: each set and setup of the directory
-        // must be in the folder, as itself.
-        const Backup b = readBackup(m_zun, path);
+        // The erase destroys what the restore could not put back: each file must pass the
+        // restore's checks, and each set and setup of the directory be in the folder as
+        // itself. The record then says what the folder holds.
+        const QDir dir(path);
+        QList<ZunBackupRecord::Entry> entries;
+        QMap<QString, QString> unfit;
+        for (const QString& f : dir.entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name)) {
+            quint32 id = 0;
+            const QString why = ZunConfigFolder::setRefusal(m_zun, dir.filePath(f), &id);
+            if (why.isEmpty())
+                entries.append({f, -1, id});
+            else
+                unfit.insert(f, why);
+        }
+        for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
+            const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
+            quint32 id = 0;
+            QStringList odd;
+            const QString why = ZunConfigFolder::setupRefusal(m_zun, dir.filePath(f), position, &id, &odd);
+            if (why.isEmpty())
+                entries.append({f, position, id});
+            else
+                unfit.insert(f, why);
+        }
         const CMemoryManager* mem = m_zun->GetMemoryManager();
-        const QList<quint32> sets = b.sets.values();
-        QMap<int, quint32> setups;
-        for (const auto& s : b.setups)
-            setups.insert(s.first, s.second);
-        bool whole = b.unreadable.isEmpty();
+        bool whole = true;
         for (int i = 0; whole && i < mem->filterListSize(); ++i)
-            whole = mem->filterIdAt(i) == 0 || sets.contains(mem->filterIdAt(i));
+            whole = mem->filterIdAt(i) == 0
+                || std::any_of(entries.cbegin(), entries.cend(), [&](const ZunBackupRecord::Entry& e) {
+                       return e.position < 0 && e.id == mem->filterIdAt(i);
+                   });
         for (int p = 0; whole && p < mem->setupListSize(); ++p)
-            whole = mem->setupIdAt(p) == 0 || setups.value(p) == mem->setupIdAt(p);
+            whole = mem->setupIdAt(p) == 0
+                || std::any_of(entries.cbegin(), entries.cend(), [&](const ZunBackupRecord::Entry& e) {
+                       return e.position == p && e.id == mem->setupIdAt(p);
+                   });
+        QString written;
+        if (unfit.isEmpty() && whole && !ZunBackupRecord(m_zun->GetNr(), entries).write(path, &written))
+            unfit.insert(QString::fromLatin1(ZunBackupRecord::FileName), written);
+        if (!unfit.isEmpty()) {
+            QDir(path).removeRecursively();
+            throw error(tr("The garbage collection could not put these back after the erase:\n%1\nNothing was "
+                           "erased.")
+                            .arg(lines(unfit)));
+        }
         if (!whole) {
             QDir(path).removeRecursively();
             throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor. "
@@ -124,6 +181,8 @@ void ZunGarbageCollection::start()
     m_step = Step::Erasing;
     m_restoredOnThisLink = false;
     m_refused.clear();
+    m_sent.clear();
+    m_closedWithLoss = false;
     // This collection's own message says what a lost link left undone.
     m_zun->SetLinkLossReportedByOperation(true);
     emit signal_Started();
@@ -146,11 +205,10 @@ void ZunGarbageCollection::onErased(bool ok)
         // an erase again at the next connection: that one is no reason.)
         const bool operatorErase = std::exchange(m_operatorErase, false);
         if (ok && operatorErase && !path.isEmpty() && QDir(path).exists()) {
-            const QString kept = path + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-hhmmss"));
-            QDir().rename(path, kept);
+            const QString kept = archive();
             emit m_zun->signal_LogMessage(tr("The backup of an unfinished garbage collection is kept in %1; the flash "
                                              "was erased, it is not put back.\n")
-                                              .arg(QDir::toNativeSeparators(kept)));
+                                              .arg(QDir::toNativeSeparators(kept.isEmpty() ? path : kept)));
         }
         return;
     }
@@ -158,9 +216,9 @@ void ZunGarbageCollection::onErased(bool ok)
     if (!ok) {
         // Nothing was erased: the processor holds everything, the collection is over.
         m_zun->SetLinkLossReportedByOperation(false);
-        removeBackup();
         finish(false, tr("The processor refused the erase of the garbage collection: nothing was erased, and it "
-                         "holds every FIR/limiter set and setup as before."));
+                         "holds every FIR/limiter set and setup as before.")
+                          + removeBackup());
         return;
     }
     // The directory read after the erase starts the restore.
@@ -181,35 +239,58 @@ void ZunGarbageCollection::onDirectory()
                               .arg(QDir::toNativeSeparators(path)));
         return;
     }
+    if (path == m_stuckFolder)
+        return; // closed, and named once: it stays only because it can not be removed
+    const Backup b = readBackup(m_zun, path);
+    if (!b.whole.isEmpty()) {
+        close(tr("Nothing of the garbage collection's backup %1 was put back on the processor: %2.")
+                  .arg(QDir::toNativeSeparators(path), b.whole));
+        return;
+    }
     int total = 0;
-    const QStringList lacking = missing(&total);
+    const QStringList lacking = missing(b.record, &total);
     // A directory read before the erase may come after its answer: it lists everything.
     if (m_step == Step::Erased && lacking.isEmpty() && total > 0)
         return;
     if (lacking.isEmpty()) {
         const bool restoring = m_step != Step::Idle, restoredBefore = m_restoredOnThisLink;
-        if (!removeBackup())
+        // Files the collection did not write are not the processor's: named, and kept.
+        QMap<QString, QString> added = b.refused;
+        for (const ZunBackupRecord::Entry& e : b.record.entries())
+            added.remove(e.file);
+        if (!added.isEmpty()) {
+            close(tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
+                     "processor. These files of its backup folder were not put back:\n%1")
+                      .arg(lines(added)),
+                  true);
             return;
+        }
+        const QString kept = removeBackup();
         if (restoring)
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
-                            "processor."));
+                            "processor.") + kept);
         else if (!restoredBefore)
             finish(true, tr("An earlier garbage collection had not erased the processor: it holds every FIR/limiter "
                             "set and setup it held. That collection is over, its backup %1 was removed.")
-                             .arg(QDir::toNativeSeparators(path)));
+                             .arg(QDir::toNativeSeparators(path)) + kept);
         return;
     }
     if (m_step != Step::Restoring) {
         if (m_restoredOnThisLink)
-            return; // its end was told; the next connection puts back again
-        restore();
+            return; // its end was told
+        restore(b, lacking);
     }
     progress(total - lacking.size(), total);
-    if (m_idleTicks >= IdleTicks && transfersIdle())
-        finish(false, tr("The garbage collection could not put these back on the processor:\n%1\nThey are kept in "
-                         "%2: they are put back at the next connection, or load that folder with \"Upload Config to "
-                         "Zun\".")
-                          .arg(lacking.join(QLatin1Char('\n')), QDir::toNativeSeparators(path)));
+    if (m_idleTicks >= IdleTicks && transfersIdle()) {
+        // The one try of this connection has ended: what it could not put back is named,
+        // each with its reason, and the record closes.
+        QMap<QString, QString> reasons;
+        for (const QString& file : lacking)
+            reasons.insert(file, reason(b, file));
+        for (auto r = b.refused.cbegin(); r != b.refused.cend(); ++r)
+            reasons.insert(r.key(), r.value());
+        close(tr("The garbage collection could not put these back on the processor:\n%1").arg(lines(reasons)));
+    }
 }
 
 void ZunGarbageCollection::progress(int done, int total)
@@ -226,38 +307,38 @@ void ZunGarbageCollection::onDisconnected()
                          "connection whatever the erase removed is put back from %2.")
                           .arg(m_step == Step::Erasing ? tr("during") : tr("right after"), path));
     } else if (m_step == Step::Restoring) {
-        int total = 0;
-        const QStringList lacking = missing(&total);
+        // Which uploads the processor stored before the cut the next directory tells.
         finish(false, tr("The link to the processor was lost while the garbage collection put its backup back. "
-                         "Not back yet:\n%1\nThey are kept in %2 and put back at the next connection.")
-                          .arg(lacking.join(QLatin1Char('\n')), path));
+                         "At the next connection whatever the processor lacks is put back from %1.")
+                          .arg(path));
     }
     m_restoredOnThisLink = false;
     m_directoryRead = false;
 }
 
-QStringList ZunGarbageCollection::missing(int* total) const
+QStringList ZunGarbageCollection::missing(const ZunBackupRecord& record, int* total) const
 {
-    const Backup b = readBackup(m_zun, folder());
+    // By the ids the record names: a set back inside a setup is back, whatever its own file.
     const CMemoryManager* mem = m_zun->GetMemoryManager();
-    QStringList lacking = b.unreadable;
-    auto reason = [this](const QString& file) {
-        for (const QString& r : m_refused)
-            if (r.startsWith(file + QLatin1Char(':')))
-                return r;
-        return file;
-    };
-    for (auto s = b.sets.cbegin(); s != b.sets.cend(); ++s)
-        if (!mem->hasFilterId(s.value()))
-            lacking << reason(s.key());
-    for (auto s = b.setups.cbegin(); s != b.setups.cend(); ++s)
-        if (mem->setupIdAt(s.value().first) != s.value().second)
-            lacking << reason(s.key());
-    *total = b.sets.size() + b.setups.size() + b.unreadable.size();
+    QStringList lacking;
+    for (const ZunBackupRecord::Entry& e : record.entries())
+        if (e.position < 0 ? !mem->hasFilterId(e.id) : mem->setupIdAt(e.position) != e.id)
+            lacking << e.file;
+    *total = record.entries().size();
     return lacking;
 }
 
-void ZunGarbageCollection::restore()
+QString ZunGarbageCollection::reason(const Backup& backup, const QString& file) const
+{
+    if (backup.refused.contains(file))
+        return backup.refused.value(file);
+    for (const QString& r : m_refused)
+        if (r.startsWith(file + QLatin1Char(':')))
+            return r.mid(file.size() + 1).trimmed();
+    return m_sent.contains(file) ? tr("sent, but the processor did not store it") : tr("not sent");
+}
+
+void ZunGarbageCollection::restore(const Backup& backup, const QStringList& lacking)
 {
     // A restore the operator did not start just now (a connection found the backup) is
     // a collection of its own for the window.
@@ -267,14 +348,18 @@ void ZunGarbageCollection::restore()
     m_restoredOnThisLink = true;
     m_idleTicks = 0;
     m_zun->SetLinkLossReportedByOperation(true);
-    // The backup holds the processor's own sets and setups: they all go back as they
-    // were, without the all-or-nothing check of a folder brought from outside.
+    // What the processor lacks and passed the checks goes back, each on its own: one that
+    // can not be stored stops none of the others.
     const QString path = folder();
+    m_sent.clear();
+    for (const QString& file : lacking)
+        if (!backup.refused.contains(file))
+            m_sent << file;
     QStringList sets, setups;
     QMetaObject::invokeMethod(m_zun->GetFIRLimManager(), "restoreDir", zunWaitingCall(m_zun->GetFIRLimManager()),
-                              Q_RETURN_ARG(QStringList, sets), Q_ARG(QString, path));
+                              Q_RETURN_ARG(QStringList, sets), Q_ARG(QString, path), Q_ARG(QStringList, m_sent));
     QMetaObject::invokeMethod(m_zun->GetSetupManager(), "restoreDir", zunWaitingCall(m_zun->GetSetupManager()),
-                              Q_RETURN_ARG(QStringList, setups), Q_ARG(QString, path));
+                              Q_RETURN_ARG(QStringList, setups), Q_ARG(QString, path), Q_ARG(QStringList, m_sent));
     m_refused = sets + setups;
     m_watch.start();
 }
@@ -296,10 +381,45 @@ bool ZunGarbageCollection::transfersIdle() const
         && m_zun->GetMemoryManager()->pendingTransfers() == 0 && m_zun->GetLink()->getCmdBuffer()->isIdle();
 }
 
-bool ZunGarbageCollection::removeBackup() const
+QString ZunGarbageCollection::archive()
 {
-    // Hidden files too: the folder is the record, it goes whole or not at all.
-    return QDir(folder()).removeRecursively();
+    const QString path = folder();
+    const QString stamped = path + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-hhmmss"));
+    QString kept = stamped;
+    for (int n = 2; QFileInfo::exists(kept); ++n)
+        kept = stamped + QStringLiteral("-%1").arg(n);
+    if (QDir().rename(path, kept))
+        return kept;
+    // Not renamed (a folder that can not be changed): it is no record any more all the same.
+    m_stuckFolder = path;
+    return QString();
+}
+
+QString ZunGarbageCollection::removeBackup()
+{
+    // Renamed first: a folder that keeps some of its files is no record any more.
+    const QString path = folder();
+    const QString kept = archive();
+    if (!kept.isEmpty() && QDir(kept).removeRecursively())
+        return QString();
+    return tr("\nIts backup folder could not be removed: remove %1 by hand.")
+        .arg(QDir::toNativeSeparators(kept.isEmpty() ? path : kept));
+}
+
+void ZunGarbageCollection::close(const QString& text, bool ok)
+{
+    m_closedWithLoss = !ok;
+    const QString path = folder();
+    const QString kept = archive();
+    const QString where =
+        kept.isEmpty()
+            ? tr("Its backup folder %1 could not be renamed; it is not put back again while the program runs. Rename "
+                 "or remove it by hand.")
+                  .arg(QDir::toNativeSeparators(path))
+            : tr("Its backup is closed: it is not put back again, and is kept in %1. A file from there can be loaded "
+                 "by hand with \"Upload FIR Filter\" or \"Upload Setup\" (which asks before it replaces a setup).")
+                  .arg(QDir::toNativeSeparators(kept));
+    finish(ok, text + QLatin1Char('\n') + where);
 }
 
 void ZunGarbageCollection::finish(bool ok, const QString& text)

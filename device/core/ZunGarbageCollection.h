@@ -1,18 +1,23 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 class CZun;
+class ZunBackupRecord;
 
 // The garbage collection as one transaction: every FIR/limiter set and setup of the
-// processor is backed up to a folder beside the device folder, the flash is erased, and
-// the backup is put back. The folder on disk is the record of a collection in progress:
-// at each directory read while it is there (after a lost link, a refused step, a program
-// restart) whatever of it the processor lacks is put back, and it goes only once each
-// backed-up set and setup is on the processor again, told apart by its id. A collection
-// whose erase never happened is over: its folder goes.
+// processor is backed up to a folder beside the device folder with a record of what it
+// holds, the flash is erased, and the backup is put back. The folder on disk is the record
+// of a collection in progress, with one end: at a connection that finds it (after a lost
+// link, a refused step, a program restart) whatever of it the processor lacks is tried
+// once, each file checked as any configuration folder is and against the record; what
+// the try could not put back is named with its reasons and the record closes (the folder
+// is kept under another name, never put back again). It goes once each backed-up set and
+// setup is on the processor again, told apart by its id. A collection whose erase never
+// happened is over: its folder goes.
 //
 // Lives in the GUI thread beside its device object, which forwards to it.
 class ZunGarbageCollection : public QObject
@@ -23,8 +28,9 @@ public:
 
     // The device folder with "_gc" appended (empty before the first connection).
     QString folder() const;
-    // The processor may lack a backup of its sets: the erase is on its way or the folder
-    // is there. A pass-through set must not be activated over it.
+    // The processor may lack a backup of its sets: the erase is on its way, the folder is
+    // there, or its record closed without all of it back. A pass-through set must not be
+    // activated over it.
     bool holdsBackup() const;
     // The erase is on its way or the restore runs on this link.
     bool isRunning() const { return m_step != Step::Idle; }
@@ -51,13 +57,26 @@ signals:
 private:
     // Erased: the erase was done, the restore starts with the first directory that shows it.
     enum class Step { Idle, Erasing, Erased, Restoring };
-    // The backed-up files whose set or setup the processor does not hold (as listed
-    // now), with the reason when the restore knows one; total counts every backed-up file.
-    QStringList missing(int* total) const;
-    void restore();
+    // What a backup folder holds for the restore (see the .cpp).
+    struct Backup;
+    static Backup readBackup(CZun* zun, const QString& folder);
+    // The record's files whose set or setup the processor does not hold (as listed now);
+    // total counts every file of the record.
+    QStringList missing(const ZunBackupRecord& record, int* total) const;
+    // Why file is not back: the checks' refusal, the managers', or the processor's.
+    QString reason(const Backup& backup, const QString& file) const;
+    void restore(const Backup& backup, const QStringList& lacking);
     void progress(int done, int total);
+    // The end, told once: a failure in the device's box, a success by the window.
     void finish(bool ok, const QString& text);
-    bool removeBackup() const;
+    // The record ends without everything back: the folder is kept under another name and
+    // the text says where; ok when the processor holds everything all the same.
+    void close(const QString& text, bool ok = false);
+    // The folder renamed to an archive of its own; empty (and m_stuckFolder set) when it
+    // can not be.
+    QString archive();
+    // Removes the folder; empty, or what the operator must do about a folder that stays.
+    QString removeBackup();
     bool transfersIdle() const;
     void onWatch();
 
@@ -66,7 +85,10 @@ private:
     bool m_restoredOnThisLink = false;
     bool m_operatorErase = false; // an erase of the operator's own is on its way
     bool m_directoryRead = false;  // since the link came up
-    QStringList m_refused; // "file: reason" of what the restore could not read or send
+    QStringList m_refused; // "file: reason" of what the managers could not read or send
+    QStringList m_sent;    // the files this try handed to the managers
+    QString m_stuckFolder; // a closed record that could not be renamed or removed
+    bool m_closedWithLoss = false; // the processor lacks what the closed record held
     QTimer m_watch;        // while restoring: asks for a directory once transfers end
     int m_idleTicks = 0;
 };

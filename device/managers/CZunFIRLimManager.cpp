@@ -707,7 +707,7 @@ void CZunFIRLimManager::importDir(const QString& folder)
 // the backup is their only copy: each goes back, whatever a setup says of it, and one that
 // can not be read or stored stops none of the others. Returns "file: reason" of each set
 // not sent; the collection names them in its one message.
-QStringList CZunFIRLimManager::restoreDir(QString folder)
+QStringList CZunFIRLimManager::restoreDir(QString folder, QStringList files)
 {
     QStringList failed;
     {
@@ -715,6 +715,8 @@ QStringList CZunFIRLimManager::restoreDir(QString folder)
         QMutexLocker lock(&m_mutex);
         const QDir dir(folder);
         for (const QString& f : dir.entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name)) {
+            if (!files.contains(f))
+                continue;
             try {
                 const auto set = QShPtrFLE::create(this, dir.absoluteFilePath(f), FileSampleRate);
                 if (!mem->hasFilterId(set->getKey()))

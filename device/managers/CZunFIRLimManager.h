@@ -96,9 +96,10 @@ public slots:
     void UpdateFirModel(QMap<quint32, QStringList> setupsByFir);
     void allToFile(QString folder);
     void fromDir(QString folder);
-    // Puts back the sets of a garbage collection's backup: every one, a set that can not be
-    // stored does not stop the others. Returns "file: reason" of each one not sent.
-    QStringList restoreDir(QString folder);
+    // Puts back the sets of a garbage collection's backup (the files named, which the
+    // collection has checked): a set that can not be stored does not stop the others.
+    // Returns "file: reason" of each one not sent.
+    QStringList restoreDir(QString folder, QStringList files);
     bool upDownLoadsInProgress() const;
 
     void ActivateFIRFilter(ulong id, quint16 dsp);

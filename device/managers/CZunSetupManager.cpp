@@ -328,9 +328,14 @@ void CZunSetupManager::initialize()
                 if (m_removing.contains(p))
                     continue; // a directory read before the deletion still lists it
                 try {
+                    // A copy on disk: it stands for the download only when it is the setup
+                    // the flash lists there, and nothing it carries goes to the processor.
                     auto* setup = new ZunSetup(m_zun, path);
                     adopt(setup);
-                    setup->uploadCarriedSets();
+                    if (setup->GetCRC() != mm->setupIdAt(p)) {
+                        QFile::remove(path);
+                        continue;
+                    }
                     addToList(p, setup, false);
                 } catch (const std::exception& e) {
                     qWarning().noquote() << "CZunSetupManager: cached setup" << path << "dropped:" << e.what();
@@ -424,7 +429,7 @@ void CZunSetupManager::UploadSetup(QString fileName, int position)
         adopt(setup);
         // Read before the upload hands the carried sets on.
         const QStringList odd = setup->oddities(m_zun);
-        uploadSetup(setup, position, true, true);
+        uploadSetup(setup, position, true);
         if (!odd.isEmpty())
             emit m_zun->signal_exception(QStringLiteral("The setup %1 was uploaded as it is, though it holds:\n%2")
                                              .arg(setup->GetSetupName().trimmed(), odd.join(QLatin1Char('\n'))),
@@ -437,7 +442,7 @@ void CZunSetupManager::UploadSetup(ZunSetup* setup, int position)
     guarded([&]() { uploadSetup(setup, position); });
 }
 
-void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRanges, bool fromFile)
+void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool fromFile)
 {
     if (!setup)
         fail(QStringLiteral("CZunSetupManager: no setup to upload."));
@@ -452,7 +457,7 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool checkRang
         fail(QStringLiteral("Max capacity of flash mem reached. Setup %1 will not be uploaded.").arg(setup->GetSetupName()));
     // A recalled setup runs its words as they are: one the processor would refuse as a
     // command never reaches its flash.
-    const QString bad = checkRanges ? setup->outOfRange(m_zun) : QString();
+    const QString bad = setup->outOfRange(m_zun);
     if (!bad.isEmpty())
         fail(QStringLiteral("The setup %1 was not uploaded: %2.").arg(setup->GetSetupName().trimmed(), bad));
     // Before the hold: a setup whose programs do not suit the DSP is refused without one.
@@ -703,24 +708,26 @@ void CZunSetupManager::fromDir(QString folder)
                 continue;
             auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
             adopt(setup);
-            uploadSetup(setup, p, true, true);
+            uploadSetup(setup, p, true);
         }
         if (!m_zun->GetLogFolder().isEmpty())
             allToFile(m_zun->GetLogFolder());
     });
 }
 
-// The setups of a garbage collection's backup are the processor's own: each goes back to
-// its position as it was, without the range check meant for files brought from outside,
-// and one that can not be stored stops none of the others. One already back (a restore
-// cut by the link and started again) is not sent twice.
-QStringList CZunSetupManager::restoreDir(QString folder)
+// The setups of a garbage collection's backup go back to their positions as the
+// collection's checks found them (the same as a configuration folder's), and one that can
+// not be stored stops none of the others. One already back (a restore cut by the link and
+// started again) is not sent twice.
+QStringList CZunSetupManager::restoreDir(QString folder, QStringList files)
 {
     QStringList failed;
     {
         QMutexLocker lock(m_lock);
         const QDir dir(folder);
         for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
+            if (!files.contains(f))
+                continue;
             try {
                 const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
                 if (const quint32 held = m_zun->GetMemoryManager()->setupIdAt(position)) {
@@ -733,7 +740,7 @@ QStringList CZunSetupManager::restoreDir(QString folder)
                 }
                 auto* setup = new ZunSetup(m_zun, dir.absoluteFilePath(f));
                 adopt(setup);
-                uploadSetup(setup, position, false);
+                uploadSetup(setup, position);
             } catch (const std::exception& e) {
                 failed << QStringLiteral("%1: %2").arg(f, QString::fromStdString(e.what()));
             }

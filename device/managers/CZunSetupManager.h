@@ -81,9 +81,9 @@ public slots:
     void on_Disconnected();
     void allToFile(QString folder);
     void fromDir(QString folder);
-    // The garbage collection's restore of its backup folder (see the .cpp); returns
-    // "file: reason" of each setup not sent.
-    QStringList restoreDir(QString folder);
+    // The garbage collection's restore of the files named of its backup folder (see the
+    // .cpp); returns "file: reason" of each setup not sent.
+    QStringList restoreDir(QString folder, QStringList files);
 
 signals:
     void signal_SetupChanged(int position, QString name);
@@ -96,7 +96,7 @@ private:
     quint16 nr(const char* name) const;
     void guarded(const std::function<void()>& work);
     // fromFile: an archive the operator brought (see SelectSetup).
-    void uploadSetup(ZunSetup* setup, int position, bool checkRanges = true, bool fromFile = false);
+    void uploadSetup(ZunSetup* setup, int position, bool fromFile = false);
     void removeSetup(int position);
     void addToList(int position, ZunSetup* setup, bool refreshFirMap = true);
     void adopt(ZunSetup* setup);

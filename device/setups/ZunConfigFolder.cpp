@@ -4,6 +4,8 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "FilterLimiterEWS.h"
+#include "ZunBackupRecord.h"
+#include "ZunSampleRateRule.h"
 #include "ZunSetup.h"
 
 #include <QAtomicInt>
@@ -44,23 +46,22 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
         firFilters << QStringLiteral("*.xml");
     // The managers read neither hidden files nor files of other kinds: each is named.
     for (const QFileInfo& fi : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+        if (fi.fileName() == QLatin1String(ZunBackupRecord::FileName))
+            continue; // a garbage collection's record of its backup: no file to load
         if (fi.isHidden())
             m_skipped << QStringLiteral("%1: hidden files are not loaded").arg(fi.fileName());
         else if (!QDir::match(firFilters + QStringList(QStringLiteral("*.zun")), fi.fileName()))
             m_skipped << QStringLiteral("%1: neither a FIR set (.fir) nor a setup (.zun)").arg(fi.fileName());
     }
     for (const QFileInfo& fi : dir.entryInfoList(firFilters, QDir::Files, QDir::Name)) {
-        try {
-            const FilterLimiterEWS set(fi.absoluteFilePath(), FileSampleRate);
-            const quint32 id = set.getKey();
-            if (memory->hasFilterId(id) || device->GetFIRLimManager()->GetFIRFilter(id))
-                m_skipped << QStringLiteral("%1: the FIR set %2 is stored in the processor already")
-                                 .arg(fi.fileName(), set.GetName());
-            else if (!m_setFiles.contains(id))
-                m_setFiles.insert(id, fi.fileName());
-        } catch (const std::exception& e) {
-            m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), reasonOf(e));
-        }
+        quint32 id = 0;
+        const QString refusal = setRefusal(device, fi.absoluteFilePath(), &id);
+        if (!refusal.isEmpty())
+            m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), refusal);
+        else if (memory->hasFilterId(id) || device->GetFIRLimManager()->GetFIRFilter(id))
+            m_skipped << QStringLiteral("%1: the FIR set is stored in the processor already").arg(fi.fileName());
+        else if (!m_setFiles.contains(id))
+            m_setFiles.insert(id, fi.fileName());
     }
     m_sets = m_setFiles.size();
 
@@ -73,31 +74,21 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
             m_skipped << QStringLiteral("%1: the name gives no setup position (\"SetNN_name.zun\")").arg(fi.fileName());
             continue;
         }
+        quint32 id = 0;
+        QStringList odd;
+        const QString refusal = setupRefusal(device, fi.absoluteFilePath(), position, &id, &odd);
         if (position >= positions) {
             // Left out, but counted against the room in the flash as the load counts it.
-            m_skipped << QStringLiteral("%1: the processor has no setup position %2").arg(fi.fileName()).arg(position);
+            m_skipped << QStringLiteral("%1: %2").arg(fi.fileName(), refusal);
             ++outside;
             continue;
         }
-        quint32 id = 0;
-        try {
-            // Read for this processor as the setup manager reads it (its firmware: a setup of
-            // newer firmware is refused here); the FIR sets inside are not handed on.
-            ZunSetup setup(device, fi.absoluteFilePath());
-            const QString bad = setup.outOfRange(device);
-            if (!bad.isEmpty()) {
-                m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), bad);
-                continue;
-            }
-            for (const QString& odd : setup.oddities(device))
-                m_odd << QStringLiteral("%1: %2").arg(fi.fileName(), odd);
-            // The image as the upload sends it, and so the id the flash will list.
-            setup.AdaptDSPProgIDs(device->GetDSPType(), device->GetFirmwareVersion());
-            id = setup.GetCRC();
-        } catch (const std::exception& e) {
-            m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), reasonOf(e));
+        if (!refusal.isEmpty()) {
+            m_refused << QStringLiteral("%1: %2").arg(fi.fileName(), refusal);
             continue;
         }
+        for (const QString& o : qAsConst(odd))
+            m_odd << QStringLiteral("%1: %2").arg(fi.fileName(), o);
         if (m_setupFiles.contains(position)) {
             m_refused << QStringLiteral("%1: a second setup for position %2").arg(fi.fileName()).arg(position);
             continue;
@@ -109,6 +100,40 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
         m_refused << QStringLiteral("%1 FIR sets and %2 setups need more room than the flash of the processor has left")
                          .arg(m_sets)
                          .arg(m_setups);
+}
+
+QString ZunConfigFolder::setRefusal(CZun* device, const QString& path, quint32* id)
+{
+    try {
+        const FilterLimiterEWS set(path, FileSampleRate);
+        *id = set.getKey();
+        // As "Upload FIR Filter" refuses it: a set one of the clocks runs may be needed by a
+        // setup after a clock change.
+        return ZunSampleRateRule::refusal(*device, set.sampleRate(), false);
+    } catch (const std::exception& e) {
+        return reasonOf(e);
+    }
+}
+
+QString ZunConfigFolder::setupRefusal(CZun* device, const QString& path, int position, quint32* id, QStringList* odd)
+{
+    if (position < 0 || position >= device->GetMemoryManager()->setupListSize())
+        return QStringLiteral("the processor has no setup position %1").arg(position);
+    try {
+        // Read for this processor as the setup manager reads it (its firmware: a setup of
+        // newer firmware is refused here); the FIR sets inside are not handed on.
+        ZunSetup setup(device, path);
+        const QString bad = setup.outOfRange(device);
+        if (!bad.isEmpty())
+            return bad;
+        *odd = setup.oddities(device);
+        // The image as the upload sends it, and so the id the flash will list.
+        setup.AdaptDSPProgIDs(device->GetDSPType(), device->GetFirmwareVersion());
+        *id = setup.GetCRC();
+    } catch (const std::exception& e) {
+        return reasonOf(e);
+    }
+    return QString();
 }
 
 void ZunConfigFolder::confirm(CZun* device, int timeoutMs)

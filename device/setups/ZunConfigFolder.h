@@ -17,6 +17,16 @@ public:
     // Reads the folder for device (its firmware, flash directory and setup positions).
     ZunConfigFolder(CZun* device, const QString& folder);
 
+    // The checks of each file, also for folders the program reads back (a garbage
+    // collection's backup). Each returns why the file can not be stored on device, empty
+    // when it can; *id is then the id the flash will list.
+    // A FIR/limiter set file: readable, at a rate a clock of the processor runs.
+    static QString setRefusal(CZun* device, const QString& path, quint32* id);
+    // A setup file: a position the processor has, read as the setup manager reads it, its
+    // words in their ranges, DSP programs and carried sets the processor can run; *odd
+    // gets what is merely odd (see ZunSetup::oddities).
+    static QString setupRefusal(CZun* device, const QString& path, int position, quint32* id, QStringList* odd);
+
     QString folder() const { return m_folder; }
     // "file: reason" for each file that can not be loaded.
     const QStringList& refused() const { return m_refused; }

@@ -39,6 +39,9 @@ QString translate(const QString& detail, const CCmdMap* map)
         return QStringLiteral("The processor refused %1: %2.")
             .arg(ZunOperatorMessage::command(quint16(m.captured(2).toUInt()), m.captured(3), map), reason);
     }
+    // A report of several lines names each file with its reason itself: it is shown whole.
+    if (detail.contains(QLatin1Char('\n')))
+        return detail;
     // Both may come inside the text of the operation that read the file.
     if (detail.contains(QLatin1String("ZunSetup::fromFile()")))
         return QStringLiteral("The setup file %1could not be read: it is damaged or is no Zun setup.")

@@ -133,43 +133,65 @@ private slots:
         m_zun.reset();
         m_sim.reset();
         // A backup left by a failed row would be put back at the next row's start.
-        QDir(m_config->path() + QStringLiteral("/42_gc")).removeRecursively();
+        const QDir config(m_config->path());
+        for (const QString& f : config.entryList({QStringLiteral("42_gc*")}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), config.filePath(f)});
+            QDir(config.filePath(f)).removeRecursively();
+        }
     }
 
-    // The restore puts back every set and setup as it was, a word outside the range table
-    // included (they are the processor's own); a set or setup that can not be stored is
-    // named, the others are stored, and the backup stays. The DSPs run what they ran: the
-    // emptied flash brings no pass-through set in.
+    // Every set and setup goes back as it was; the DSPs run what they ran (the emptied flash
+    // brings no pass-through set in). What the restore could not put back, or refuses from a
+    // backup folder tampered with on disk (checked as a configuration folder is, and against
+    // the folder's own record), is named once in one box, each file with its reason; then
+    // the record is closed: kept under another name, never put back again (a setup removed
+    // on purpose stays removed, no box at the next connection) and a new collection runs. A
+    // set whose file is unreadable but is back inside its setup is back. A folder that can
+    // not be removed still ends the collection with one message. A stored word outside its
+    // range would be refused by the restore: nothing is erased.
     void garbageCollectionPutsEverythingBack_data()
     {
-        QTest::addColumn<bool>("outOfRange");   // a stored master gain offset above its range
-        QTest::addColumn<bool>("unstorable");   // position 1's backup names programs of no DSP
-        QTest::addColumn<bool>("unreadableSet"); // of three sets, one backup file is cut short
-        QTest::addColumn<bool>("eraseRefused");  // nothing erased: nothing to put back
-        QTest::newRow("clean setups") << false << false << false << false;
-        QTest::newRow("a stored word outside its range") << true << false << false << false;
-        QTest::newRow("one setup that can not be stored") << false << true << false << false;
-        QTest::newRow("one set that can not be read") << false << false << true << false;
-        QTest::newRow("the erase refused") << false << false << false << true;
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("named"); // in the one box, beside the file or folder it names
+        QTest::addColumn<int>("lostSets");
+        QTest::addColumn<int>("lostSetups");
+        QTest::newRow("clean setups") << "" << "" << 0 << 0;
+        QTest::newRow("a stored word outside its range") << "outOfRange" << "outside the range" << 0 << 0;
+        QTest::newRow("one setup that can not be stored") << "unstorable" << "DSP programs|outside the range" << 0 << 1;
+        QTest::newRow("one set that can not be read") << "unreadableSet" << "can not be read" << 1 << 0;
+        QTest::newRow("the erase refused") << "eraseRefused" << "" << 0 << 0;
+        QTest::newRow("tampered: output gain +60 dB") << "gain" << "outside the range" << 0 << 1;
+        QTest::newRow("tampered: a set at 192 kHz") << "rate" << "192000 Hz" << 1 << 0;
+        QTest::newRow("tampered: added setups") << "added" << "not part of the backup" << 0 << 0;
+        QTest::newRow("tampered: another processor's") << "record" << "processor 17" << 4 << 2;
+        QTest::newRow("the set's file unreadable, back in a setup") << "carriedUnreadable" << "" << 0 << 0;
+        QTest::newRow("the folder can not be removed") << "immutable" << "by hand" << 0 << 0;
     }
     void garbageCollectionPutsEverythingBack()
     {
-        QFETCH(bool, outOfRange);
-        QFETCH(bool, unstorable);
-        QFETCH(bool, unreadableSet);
-        QFETCH(bool, eraseRefused);
+        QFETCH(QString, fault);
+        QFETCH(QString, named);
+        QFETCH(int, lostSets);
+        QFETCH(int, lostSetups);
         start();
-        if (outOfRange)
+        if (fault == QLatin1String("outOfRange"))
             QVERIFY(m_sim->control(QStringLiteral("set %1 250").arg(nr("Cmd_0_MasterGainOfs"))));
         fillFlash();
         const QString thru = QString::number(m_zun->GetActiveFilterIndex(1), 16);
-        if (unreadableSet)
+        if (fault != QLatin1String("carriedUnreadable"))
             QVERIFY(runOwnSets() != 0);
         const QList<int> running = runningSets();
+        const QStringList before = flashContents();
         const int sets = field(state(), "filters").toInt();
         ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
-        ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
-        if (eraseRefused)
+        // What the operator is shown: the device's boxes, and a success as the window shows it.
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        connect(m_zun->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished, this, [&](bool ok, QString text) {
+            if (ok)
+                boxes << text;
+        });
+        if (fault == QLatin1String("eraseRefused"))
             QVERIFY(m_sim->control(QStringLiteral("refuse %1").arg(nr("Cmd_BulkEraseF"))));
         int fewestUploads = 0;
         QTimer watch;
@@ -178,28 +200,69 @@ private slots:
         watch.start(1);
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
-        QVERIFY(QDir(folder).exists());
-        if (unstorable) {
-            const QStringList first = QDir(folder).entryList({QStringLiteral("Set01_*.zun")}, QDir::Files);
-            QCOMPARE(first.size(), 1);
-            ZunSetup damaged(nullptr, QDir(folder).filePath(first.first()));
-            damaged.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
-            damaged.toFile(folder, 1, QShPtrFLE(), QShPtrFLE());
+        const QDir dir(folder);
+        if (fault == QLatin1String("outOfRange")) {
+            // Refused before the erase, naming each setup that holds the word.
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes.first().contains(named) && boxes.first().contains("Set01_"), qPrintable(boxes.first()));
+            QVERIFY(!dir.exists());
+            QVERIFY(!erased.wait(1000));
+            QCOMPARE(flashContents(), before);
+            QVERIFY(!m_zun->IsRestorePending());
+            return;
         }
-        QString unreadable;
-        if (unreadableSet) {
-            // The first in the restore's (name) order of the sets no setup carries back and
-            // the DSPs do not run: another comes after it, and depends on the restore going on.
-            const QString active = QString::number(m_zun->GetActiveFilterIndex(1), 16);
-            for (const QString& f : QDir(folder).entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name))
-                if (unreadable.isEmpty() && !f.contains(active) && !f.contains(thru))
-                    unreadable = f;
-            QFile file(QDir(folder).filePath(unreadable));
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            file.resize(file.size() / 2);
+        QVERIFY(dir.exists());
+        const QStringList setFiles = dir.entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name);
+        const QStringList setupFiles = dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name);
+        // The first in the restore's (name) order of the sets no setup carries back and the
+        // DSPs do not run: another comes after it, and depends on the restore going on.
+        const QString active = QString::number(m_zun->GetActiveFilterIndex(1), 16);
+        QString loose;
+        for (const QString& f : setFiles)
+            if (loose.isEmpty() && !f.contains(active) && !f.contains(thru))
+                loose = f;
+        QString file; // the one the box names
+        if (fault == QLatin1String("unstorable") || fault == QLatin1String("gain")) {
+            file = setupFiles.value(fault == QLatin1String("gain") ? 1 : 0);
+            ZunSetup edited(nullptr, dir.filePath(file));
+            if (fault == QLatin1String("gain"))
+                edited.setValue(94, 600); // an output gain of +60 dB, the limit is +12 dB
+            else
+                edited.setValue(nr("Cmd_0_DSP_ID"), 0xF123);
+            edited.toFile(folder, ZunSetup::numberFromFileName(file), QShPtrFLE(), QShPtrFLE());
+        } else if (fault == QLatin1String("unreadableSet") || fault == QLatin1String("carriedUnreadable")) {
+            file = fault == QLatin1String("unreadableSet") ? loose : setFiles.filter(thru).value(0);
+            QFile f(dir.filePath(file));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            f.resize(f.size() / 2);
+        } else if (fault == QLatin1String("rate")) {
+            file = loose;
+            const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(192000.0, 0);
+            QVERIFY(QFile::remove(dir.filePath(file)));
+            set->toFile(folder, false);
+            QVERIFY(QFile::rename(dir.filePath(set->makeFileName(false)), dir.filePath(file)));
+        } else if (fault == QLatin1String("added")) {
+            file = QStringLiteral("Set99_Far.zun");
+            QVERIFY(QFile::copy(dir.filePath(setupFiles.first()), dir.filePath(QStringLiteral("Set05_Added.zun"))));
+            QVERIFY(QFile::copy(dir.filePath(setupFiles.first()), dir.filePath(file)));
+        } else if (fault == QLatin1String("record")) {
+            // Another processor's folder renamed to this one's number.
+            file = QDir::toNativeSeparators(folder);
+            const QString record = dir.entryList(QDir::Files).filter(QStringLiteral(".json")).value(0);
+            QFile f(dir.filePath(record));
+            if (f.open(QIODevice::ReadOnly)) {
+                const QByteArray text = f.readAll().replace("42", "17");
+                f.close();
+                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                f.write(text);
+            }
+        } else if (fault == QLatin1String("immutable")) {
+            file = QDir::toNativeSeparators(folder);
+            if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) != 0)
+                QSKIP("chattr +i is not available here");
         }
         QVERIFY(erased.count() > 0 || erased.wait(20000));
-        if (eraseRefused) {
+        if (fault == QLatin1String("eraseRefused")) {
             QVERIFY(!erased.first().at(0).toBool());
             QVERIFY(m_sim->control(QStringLiteral("refuse off")));
             // The operator's next store stays: no backup is put over it.
@@ -214,17 +277,15 @@ private slots:
             QVERIFY(!QDir(folder).exists()); // nothing was erased: the collection is over
             return;
         }
-        const QString setups = unstorable ? QStringLiteral("1") : QStringLiteral("2");
-        QVERIFY(waitUntil([&]() {
-            const QString s = state();
-            return field(s, "setups") == setups && field(s, "filters").toInt() == sets - (unreadableSet ? 1 : 0)
-                && field(s, "deleted") == QLatin1String("0");
-        }, 30000));
-        QVERIFY(waitUntil([&]() { return !m_zun->IsRestorePending(); }));
+        QVERIFY2(waitUntil([&]() { return !m_zun->IsRestorePending(); }, 30000), qPrintable(boxes.join(" / ")));
         QVERIFY(m_zun->IsTcpCheckOn());
+        const QString s = state();
+        QCOMPARE(field(s, "setups").toInt(), 2 - lostSetups);
+        QCOMPARE(field(s, "filters").toInt(), sets - lostSets);
+        QCOMPARE(field(s, "deleted"), QStringLiteral("0"));
         settle();
         QCOMPARE(runningSets(), running);
-        if (!outOfRange && !unstorable && !unreadableSet) {
+        if (fault.isEmpty()) {
             // A directory that arrives while a setup is on its way (a slow processor) does
             // not count that upload off before it ends.
             QVERIFY(m_sim->control(QStringLiteral("delay 200")));
@@ -237,32 +298,65 @@ private slots:
         // Every upload is counted off once: none is left, none is owed.
         QCOMPARE(fewestUploads, 0);
         QCOMPARE(m_zun->GetSetupManager()->pendingUploads(), 0);
-        if (unstorable || unreadableSet) {
-            const QString named = unstorable ? QStringLiteral("Set01_") : unreadable;
-            QVERIFY(waitUntil([&]() {
-                for (const QList<QVariant>& e : failed)
-                    if (e.at(0).toString().contains(named))
-                        return true;
-                return false;
-            }, 30000));
-            settle();
-            // A later store makes up for nothing the backup still holds alone.
-            m_zun->SaveSetup(3, QStringLiteral("Delta"));
-            settle();
-            QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(3) != 0; }));
-            m_zun->RefreshMemDir();
-            settle();
-            QVERIFY(QDir(folder).exists());
-            QVERIFY(QDir(folder).removeRecursively());
-        } else {
-            // Gone only once the directory shows them back.
+        if (named.isEmpty()) {
+            // Gone only once the directory shows them back, and nothing to tell.
             QVERIFY(waitUntil([&]() { return !QDir(folder).exists(); }, 30000));
+            if (!fault.isEmpty())
+                QCOMPARE(flashContents(), before);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 5000);
+            QVERIFY2(boxes.first().startsWith(QStringLiteral("The garbage collection is complete"))
+                         && !boxes.first().contains(QStringLiteral(".fir")),
+                     qPrintable(boxes.join(" / ")));
+            return;
         }
-        if (outOfRange)
-            QVERIFY(waitUntil([&]() {
-                const ZunSetup* restored = m_zun->GetSetupManager()->GetSetup(2);
-                return restored && restored->getValue(nr("Cmd_0_MasterGainOfs")) == 250;
-            }));
+        // One box, the file with its reason, and where the backup is kept.
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 5000);
+        const QRegularExpression line(QStringLiteral("%1[^\n]*(%2)").arg(QRegularExpression::escape(file), named));
+        QVERIFY2(boxes.first().contains(line), qPrintable(boxes.first()));
+        QVERIFY2(!boxes.first().contains(QStringLiteral("Upload Config")), qPrintable(boxes.first()));
+        qInfo().noquote() << "told:" << QString(boxes.first()).replace('\n', QStringLiteral(" // "));
+        const QStringList archives =
+            QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        if (fault == QLatin1String("immutable")) {
+            QVERIFY(dir.exists());
+        } else {
+            QVERIFY(!dir.exists());
+            QCOMPARE(archives.size(), 1);
+            QVERIFY2(boxes.first().contains(archives.first()), qPrintable(boxes.first()));
+        }
+        // A setup removed on purpose stays removed over the next connection, and nothing
+        // more is told.
+        const int removed = fault == QLatin1String("record") ? -1 : 2 - (lostSetups && file.startsWith("Set02") ? 1 : 0);
+        if (removed >= 0) {
+            m_zun->RemoveSetup(removed);
+            QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(removed) == 0; }));
+        }
+        const QString kept = state();
+        m_zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        settle();
+        QTest::qWait(1500);
+        settle();
+        QCOMPARE(field(state(), "setups"), field(kept, "setups"));
+        QCOMPARE(boxes.size(), 1);
+        if (fault == QLatin1String("record"))
+            return; // an empty flash under running crossovers: a later collection is no case here
+        if (fault == QLatin1String("immutable")) {
+            // The folder stays, no record any more: a new collection asks for it to go.
+            m_zun->doGarbageCollection();
+            QCOMPARE(boxes.size(), 2);
+            QVERIFY2(boxes.last().contains(QDir::toNativeSeparators(folder)), qPrintable(boxes.last()));
+            return;
+        }
+        // A new collection runs.
+        m_zun->doGarbageCollection();
+        QVERIFY(QDir(folder).exists());
+        QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 30000), qPrintable(boxes.join(" / ")));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 5000);
+        QVERIFY2(boxes.last().startsWith(QStringLiteral("The garbage collection is complete")), qPrintable(boxes.last()));
+        QCOMPARE(field(state(), "setups"), field(kept, "setups"));
     }
 
     // The collection is one transaction: the link cut or the program restarted at the
@@ -332,6 +426,10 @@ private slots:
             // One box for the cut, naming the backup.
             QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 5000);
             QVERIFY2(boxes.first().contains(QDir::toNativeSeparators(folder)), qPrintable(boxes.first()));
+            // What the processor stored before the cut the next directory tells: the box
+            // lists no file as not back.
+            QVERIFY2(!boxes.first().contains(QStringLiteral(".fir")) && !boxes.first().contains(QStringLiteral(".zun")),
+                     qPrintable(boxes.first()));
             QVERIFY(m_sim->control(QStringLiteral("silent off")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
             m_zun->connect(true);
@@ -360,15 +458,68 @@ private slots:
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
     }
 
+    // A setup stored after the erase (by another program, this one's link cut) is newer
+    // than its backup: the restore names it once and closes the record, and the next
+    // connections leave it where it is.
+    void garbageCollectionKeepsWhatIsStoredSince()
+    {
+        start();
+        fillFlash();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        QVERIFY(m_sim->control(QStringLiteral("droplink reply %1").arg(nr("Cmd_BulkEraseF"))));
+        m_zun->doGarbageCollection();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 40000));
+        QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("0"); }));
+        // Another program, without this one's backup folder.
+        const QString aside = folder + QStringLiteral("-elsewhere");
+        QVERIFY(QDir().rename(folder, aside));
+        {
+            CZun other(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>());
+            other.SetPassThroughOnEmptyFlash(false);
+            other.SetPort(m_sim->tcpPort());
+            other.connect(true);
+            QVERIFY(waitUntil([&]() { return other.IsFIRManagerReady(); }, 30000));
+            other.SaveSetup(2, QStringLiteral("Delta"));
+            QVERIFY(waitUntil([&]() { return field(state(), "setups") == QLatin1String("1"); }));
+            QVERIFY(settleTransfers(&other));
+            other.disconnect();
+        }
+        QVERIFY(QDir().rename(aside, folder));
+        auto deltaAt2 = [&]() {
+            const ZunSetup* s = m_zun->GetSetupManager()->GetSetup(2);
+            return s && s->GetSetupName().startsWith(QStringLiteral("Delta"));
+        };
+        for (int connection = 0; connection < 2; ++connection) {
+            m_zun->connect(true);
+            QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+            QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
+            settle();
+            QTest::qWait(1000);
+            QVERIFY(waitUntil(deltaAt2));
+            QCOMPARE(field(state(), "setups"), QStringLiteral("2"));
+            // The cut's box, and the restore's: once.
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 5000);
+            QVERIFY2(boxes.last().contains(QRegularExpression(QStringLiteral("Set02_[^\n]*stored since"))),
+                     qPrintable(boxes.last()));
+            m_zun->disconnect();
+            QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        }
+    }
+
+    // Every upload of the restore refused by the processor: the one box names each file
+    // with that reason, and the backup is kept whole under another name.
     void backupStaysWhenTheRestoreFails()
     {
         start();
         fillFlash();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
-        const int files = QDir(folder).entryList(QDir::Files).size();
-        QVERIFY(files >= 3);
-        // Every upload of the restore is refused.
+        const QStringList files = QDir(folder).entryList({QStringLiteral("*.fir"), QStringLiteral("*.zun")}, QDir::Files);
+        QVERIFY(files.size() >= 3);
         QVERIFY(m_sim->control(QStringLiteral("failupload")));
         QVERIFY(waitUntil([&]() { return !m_zun->IsRestorePending(); }, 30000));
         QTest::qWait(1500);
@@ -376,8 +527,17 @@ private slots:
         m_zun->RefreshMemDir();
         QTest::qWait(1000);
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
-        QVERIFY(QDir(folder).exists());
-        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), files);
+        QCOMPARE(boxes.size(), 1);
+        for (const QString& f : files)
+            QVERIFY2(boxes.first().contains(f + QStringLiteral(": sent, but the processor did not store it")),
+                     qPrintable(boxes.first()));
+        const QStringList archives =
+            QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        QCOMPARE(archives.size(), 1);
+        QCOMPARE(QDir(m_config->path()).filePath(archives.first()) == folder, false);
+        QCOMPARE(QDir(QDir(m_config->path()).filePath(archives.first()))
+                     .entryList({QStringLiteral("*.fir"), QStringLiteral("*.zun")}, QDir::Files),
+                 files);
     }
 
     // Defaults, master gain, clock, routing, external clock, the pass-through set and the

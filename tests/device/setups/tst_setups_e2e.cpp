@@ -267,6 +267,21 @@ private slots:
         QVERIFY(!m_sent.contains(nr("Cmd_MemCopy"), download));
         QVERIFY(mgr()->GetSetup(0) != nullptr);
 
+        // A cache file edited to carry a foreign FIR set is no copy of what the flash holds:
+        // the setup is downloaded again, and nothing the file carries reaches the processor.
+        ZunSetup edited(nullptr, folder.filePath("Set00_Cached.zun"));
+        const QShPtrFLE foreign = m_zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 0);
+        foreign->setAmpGain(6.0, 0);
+        edited.SetFIRIndex(foreign->computeKey(), 0);
+        edited.toFile(folder.path(), 0, foreign, QShPtrFLE());
+        const QString sets = stateField(m_sim->query("state", "state "), "filters");
+        m_zun.reset(); // the program starts again: the cache is all it has read
+        connectDevice(1080);
+        QVERIFY(settleTransfers(m_zun.get()));
+        QCOMPARE(stateField(m_sim->query("state", "state "), "filters"), sets);
+        QVERIFY(m_sent.contains(nr("Cmd_MemCopy"), download));
+        QVERIFY(waitUntil([&]() { return mgr()->GetSetup(0) && mgr()->GetSetup(0)->GetCRC() == dir()->setupIdAt(0); }));
+
         // A folder of setup files goes back to the numbered positions; an unnumbered file
         // is skipped, not uploaded to position -1.
         QTemporaryDir backup;
@@ -464,6 +479,12 @@ private slots:
         const QString refusal = failure([&]() { m_zun->SelectSetup(2); });
         QVERIFY2(refusal.contains("was not recalled"), qPrintable(refusal));
         QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+
+        // A folder's FIR set at a rate none of the clocks runs is refused as "Upload FIR
+        // Filter" refuses it.
+        m_zun->GetFIRLimManager()->CreateThruFIRFilter(192000.0, 0)->toFile(tmp.path(), false);
+        const ZunConfigFolder folder(m_zun.get(), tmp.path());
+        QVERIFY2(folder.refused().join('\n').contains("192000 Hz"), qPrintable(folder.report()));
     }
 
     // A setup the processor stored itself is recalled as it holds it: at 96 kHz with a FIR

@@ -284,6 +284,11 @@ private slots:
                                     << "No EQ is left for this channel: it holds 20 EQs already, or its DSP has no "
                                        "free EQ. Remove an EQ first.";
         QTest::newRow("operator's own") << "Connection refused" << "Connection refused";
+        // Mended: a report naming several files was cut to the first file's reason.
+        const QString report = "The garbage collection could not put these back on the processor:\nSet01_A.zun: "
+                               "ZunSetup::fromFile() : Invalid file '/x/Set01_A.zun'\nSet02_B.zun: sent, but the "
+                               "processor did not store it\nIts backup is kept in /x.";
+        QTest::newRow("a report of several files") << report << report;
     }
     void failuresReachTheBoxInTheOperatorsWords()
     {
