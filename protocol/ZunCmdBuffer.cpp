@@ -234,6 +234,7 @@ void ZunCmdBuffer::startNext()
 
 void ZunCmdBuffer::sendCurrent()
 {
+    m_cmd.setWentOut();
     if (m_cmd.isBlockTransfer()) {
         m_total = quint32(m_cmd.getPayload().size());
         m_offset = 0;
