@@ -663,7 +663,7 @@ void CZunFIRLimManager::UpdateFirModel(QMap<quint32, QStringList> setupsByFir)
     });
 }
 
-void CZunFIRLimManager::allToFile(QString folder)
+void CZunFIRLimManager::allToFile(QString folder, QStringList* failed)
 {
     guarded([&]() {
         QList<QShPtrFLE> sets;
@@ -671,8 +671,15 @@ void CZunFIRLimManager::allToFile(QString folder)
             QMutexLocker data(&m_dataLock);
             sets = m_sets;
         }
-        for (const QShPtrFLE& s : qAsConst(sets))
-            s->toFile(folder, true);
+        for (const QShPtrFLE& s : qAsConst(sets)) {
+            try {
+                s->toFile(folder, true);
+            } catch (const std::exception& e) {
+                if (!failed)
+                    throw;
+                *failed << QString::fromStdString(e.what());
+            }
+        }
     });
 }
 

@@ -648,13 +648,21 @@ void CZunSetupManager::on_SetupModified()
 
 // --- folders -------------------------------------------------------------------------------
 
-void CZunSetupManager::allToFile(QString folder)
+void CZunSetupManager::allToFile(QString folder, QStringList* failed)
 {
     guarded([&]() {
         QMutexLocker lock(m_lock);
-        for (int p = 0; p < m_setups.size(); ++p)
-            if (m_setups.at(p))
+        for (int p = 0; p < m_setups.size(); ++p) {
+            if (!m_setups.at(p))
+                continue;
+            try {
                 m_setups.at(p)->toFile(folder, p);
+            } catch (const std::exception& e) {
+                if (!failed)
+                    throw;
+                *failed << QString::fromStdString(e.what());
+            }
+        }
     });
 }
 

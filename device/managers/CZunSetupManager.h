@@ -79,7 +79,10 @@ public slots:
     void on_SetupModified();
     // A lost link answers none of the transfers in flight.
     void on_Disconnected();
-    void allToFile(QString folder);
+    // Each setup into the folder. With failed, the failure of each that could not be
+    // written (naming the file and why), and the others are written; without, the first
+    // failure is told.
+    void allToFile(QString folder, QStringList* failed = nullptr);
     void fromDir(QString folder);
     // The garbage collection's restore of its backup folder (see the .cpp); returns
     // "file: reason" of each setup not sent.
