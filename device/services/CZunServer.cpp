@@ -308,15 +308,17 @@ void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int positio
                                       Qt::DirectConnection)
                            << connect(image, &CZunStatusBuffer::signal_Unanswered, zun.data(),
                                       [=](quint16 cmd, quint16 value, bool wentOut) {
-                                          // The entry words went before the copy: the image
-                                          // holds them when the copy had gone out.
-                                          if (cmd != memCopy || value != copy
-                                              || (wentOut && (image->getValue(kindWord) != setupList
-                                                              || image->getValue(slotWord) != position)))
+                                          // The entry words were answered before the copy
+                                          // went out: the image holds them. A copy never sent
+                                          // is not told apart from another's: the lost link
+                                          // ends the part.
+                                          if (!wentOut || cmd != memCopy || value != copy
+                                              || image->getValue(kindWord) != setupList
+                                              || image->getValue(slotWord) != position)
                                               return;
                                           if (const auto watch = w.toStrongRef())
-                                              watch->unanswered(wentOut, QStringLiteral("Check the processor's setup "
-                                                                                        "list at that position."));
+                                              watch->unanswered(true, QStringLiteral("Check the processor's setup "
+                                                                                     "list at that position."));
                                       },
                                       Qt::DirectConnection)
                            << connect(zun.data(), &CZun::signal_exception, zun.data(),

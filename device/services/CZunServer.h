@@ -112,5 +112,5 @@ private:
     int m_readyTimeoutMs = 30000;
     int m_connectPolls = 50;
     int m_resultTimeoutMs = 180000;
-    int m_lostGraceMs = 5000; // after a lost link, for its outcomes to arrive
+    int m_lostGraceMs = 2000; // after a lost link, for its outcomes to arrive
 };

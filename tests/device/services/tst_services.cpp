@@ -26,6 +26,17 @@ class TestServices : public QObject
         return record(firmware, serial, 0, 0x0F80);
     }
 
+    // An emulated processor on loopback, registered with the server as the program does.
+    static QSharedPointer<CZun> registerSim(CZunServer& server, CCmdMapServer& maps, TcpSimProcess& sim, quint16 serial)
+    {
+        if (!sim.start({"--serial", QString::number(serial), "--firmware", "1080"}))
+            return {};
+        server.newCZun(rec(serial), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
+        const QSharedPointer<CZun> zun = server.getZun(serial);
+        zun->SetPort(sim.tcpPort());
+        return zun;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -133,12 +144,10 @@ private slots:
     void uploadUsesAnOpenLinkAndKeepsIt()
     {
         TcpSimProcess sim;
-        QVERIFY2(sim.start({"--serial", "8", "--firmware", "1080"}), qPrintable(sim.error()));
         CZunServer server;
         CCmdMapServer maps;
-        server.newCZun(rec(8), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
-        const QSharedPointer<CZun> zun = server.getZun(8);
-        zun->SetPort(sim.tcpPort());
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 8);
+        QVERIFY2(zun, qPrintable(sim.error()));
         ZunSignalSpy connected(zun.data(), &CZun::signal_Connected);
         ZunSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->connect();
@@ -243,12 +252,10 @@ private slots:
         QFETCH(bool, applied);
         QFETCH(QString, told);
         TcpSimProcess sim;
-        QVERIFY2(sim.start({"--serial", "31", "--firmware", "1080"}), qPrintable(sim.error()));
         CZunServer server;
         CCmdMapServer maps;
-        server.newCZun(rec(31), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
-        const QSharedPointer<CZun> zun = server.getZun(31);
-        zun->SetPort(sim.tcpPort());
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 31);
+        QVERIFY2(zun, qPrintable(sim.error()));
         zun->connect();
         QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
         QVERIFY(settleFirstSet(zun.data()));
@@ -294,12 +301,10 @@ private slots:
     void setupSelectionCannotHang()
     {
         TcpSimProcess sim;
-        QVERIFY2(sim.start({"--serial", "9", "--firmware", "1080"}), qPrintable(sim.error()));
         CZunServer server;
         CCmdMapServer maps;
-        server.newCZun(rec(9), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
-        const QSharedPointer<CZun> zun = server.getZun(9);
-        zun->SetPort(sim.tcpPort());
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 9);
+        QVERIFY2(zun, qPrintable(sim.error()));
         server.setReadyTimeoutMs(500);
         QStringList reports;
         connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
