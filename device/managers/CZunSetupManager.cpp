@@ -77,6 +77,20 @@ void CZunSetupManager::guarded(const std::function<void()>& work)
     }
 }
 
+// Only a copy (the flash holds the setup): one that can not be written (a full disk) goes
+// to the log, not into a box at every download.
+void CZunSetupManager::cacheSetup(ZunSetup* setup, int position)
+{
+    const QString folder = m_zun->GetLogFolder();
+    if (!setup || folder.isEmpty())
+        return;
+    try {
+        setup->toFile(folder, position);
+    } catch (const std::exception& e) {
+        emit m_zun->signal_LogMessage(QString::fromStdString(e.what()) + QLatin1Char('\n'), true);
+    }
+}
+
 int CZunSetupManager::listSize() const
 {
     QMutexLocker lock(m_lock);
@@ -407,8 +421,8 @@ void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
                 emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
             }
         }
-        if (listed && !m_zun->GetLogFolder().isEmpty())
-            setup->toFile(m_zun->GetLogFolder(), position);
+        if (listed)
+            cacheSetup(setup, position);
     });
 }
 
@@ -523,8 +537,7 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
             if (position >= 0 && position < m_setups.size())
                 setup = m_setups.at(position).data();
         }
-        if (setup && !m_zun->GetLogFolder().isEmpty())
-            setup->toFile(m_zun->GetLogFolder(), position);
+        cacheSetup(setup, position);
     });
 }
 

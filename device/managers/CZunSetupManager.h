@@ -102,6 +102,8 @@ private:
     void removeSetup(int position);
     void addToList(int position, ZunSetup* setup, bool refreshFirMap = true);
     void adopt(ZunSetup* setup);
+    // The setup's copy in the device folder, when there is one.
+    void cacheSetup(ZunSetup* setup, int position);
     void checkPosition(int position) const;
     void takeHold(HoldKind kind, int position);
     bool tryTakeHold(HoldKind kind, int position);

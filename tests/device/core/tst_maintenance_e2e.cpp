@@ -205,6 +205,20 @@ private slots:
             QVERIFY(!m_zun->IsRestorePending());
             QVERIFY(!QDir(m_zun->GetGarbageCollectionFolder()).exists());
             QCOMPARE(field(state(), "setups") + " " + field(state(), "filters"), held);
+            // A setup stored meanwhile is listed; its copy in the device folder, which can
+            // not be written, goes to the log, not into a box at every download.
+            ZunSignalSpy logged(m_zun.get(), &CZun::signal_LogMessage);
+            m_zun->SaveSetup(3, QStringLiteral("Delta"));
+            settle();
+            QVERIFY(waitUntil([&]() { return m_zun->GetSetupManager()->GetSetup(3) != nullptr; }));
+            settle();
+            QCOMPARE(failed.size(), 1);
+            QVERIFY(waitUntil([&]() {
+                for (const QList<QVariant>& line : logged)
+                    if (line.at(0).toString().contains("Set03_Delta") && line.at(0).toString().contains("No space left"))
+                        return true;
+                return false;
+            }));
             return;
         }
         m_zun->doGarbageCollection();
