@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -118,7 +119,11 @@ void ZunStartup::applyConfiguration(const CommandLine& cmd, QSettings& settings)
     }
     settings.setValue(QStringLiteral("UserMode"),
                       cmd.developer || iniDeveloper ? QStringLiteral("Developer") : QStringLiteral("NormalUser"));
-    settings.setValue(QStringLiteral("verboseLevel"), numberOr(cmd.verboseLevel, iniVerbose));
+    const int verbose = numberOr(cmd.verboseLevel, iniVerbose);
+    settings.setValue(QStringLiteral("verboseLevel"), verbose);
+    // Progress and diagnostics go to the debug output only when asked for; warnings always.
+    // QT_LOGGING_RULES still decides over this.
+    QLoggingCategory::setFilterRules(verbose > 0 ? QString() : QStringLiteral("default.debug=false"));
     settings.setValue(QStringLiteral("useNIC"), numberOr(cmd.useNIC, iniNic));
     settings.sync();
 

@@ -62,7 +62,8 @@ public:
 
     // Steps 9 to 12 and 15 (after the command line is parsed): writes "xmlFir",
     // "importEqs", the signal-detection levels, "UserMode", "verboseLevel", "useNIC" and
-    // the four colours into settings, reading the INI file named by the command line.
+    // the four colours into settings, reading the INI file named by the command line. The
+    // debug output is on only with a verbose level above 0.
     static void applyConfiguration(const CommandLine& cmd, QSettings& settings);
     // The application palette of the INI file's "buttonColor" and "windowColor".
     static QPalette paletteFromIni(const QSettings& ini);

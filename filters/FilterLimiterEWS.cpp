@@ -224,8 +224,10 @@ quint8 FilterLimiterEWS::pathFlag(int output) const
 void FilterLimiterEWS::toFile(const QString& folder, bool withKey) const
 {
     const QString name = makeFileName(withKey);
-    if (!ZunFirFile::writeZip(folder + "/" + name, name, toByteArray()))
-        throw std::logic_error("FilterLimiterEWS::toFile(): error writing to FIR file! Contact support.");
+    QString why;
+    if (!ZunFirFile::writeZip(folder + "/" + name, name, toByteArray(), &why))
+        throw std::logic_error(
+            QString("FilterLimiterEWS::toFile(): error writing to FIR file %1: %2").arg(name, why).toStdString());
 }
 
 void FilterLimiterEWS::toFile(const QString& path) const

@@ -96,16 +96,6 @@ QByteArray readZip(QByteArray data, const QString& file)
     refuse(file, "a two-entry archive must hold one .blk and one .fcs entry");
 }
 
-bool saveFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(bytes) != bytes.size())
-        return false;
-    return f.commit();
-}
-
 QByteArray zipBytes(const QList<QPair<QString, QByteArray>>& entries, bool* ok)
 {
     *ok = false;
@@ -157,6 +147,17 @@ public:
 };
 
 } // namespace
+
+bool ZunFirFile::saveFile(const QString& path, const QByteArray& bytes, QString* why)
+{
+    QSaveFile f(path);
+    // Flushed before the commit: the commit of this Qt keeps a file that its last write
+    // could not fill (a full disk) and reports success.
+    const bool ok = f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush() && f.commit();
+    if (!ok && why)
+        *why = f.errorString();
+    return ok;
+}
 
 bool ZunFirFile::isSafeEntryName(const QString& name)
 {
@@ -246,6 +247,13 @@ QByteArray ZunFirFile::imageFromXml(const QByteArray& xml)
     while (r.readNextStartElement()) {
         if (r.name() == QLatin1String("name")) {
             name = r.readElementText();
+            // The image keeps 24 Latin-1 characters: a name it would cut or garble is
+            // refused while the operator can still mend the file.
+            if (name.size() > CBlockFIR::NameSize || QString::fromLatin1(name.toLatin1()) != name)
+                fail(QString("the name '%1' has %2 characters; a FIR set's name holds at most %3 Latin-1 characters")
+                         .arg(name.size() > 40 ? name.left(40) + "..." : name)
+                         .arg(name.size())
+                         .arg(CBlockFIR::NameSize));
         } else if (r.name() == QLatin1String("samplerate")) {
             const QString t = r.readElementText();
             set.setSampleRate(toDouble(QStringRef(&t), "samplerate"));
@@ -360,11 +368,13 @@ QByteArray ZunFirFile::xmlFromImage(const QByteArray& image)
     return out;
 }
 
-bool ZunFirFile::writeZip(const QString& path, const QString& entryName, const QByteArray& image)
+bool ZunFirFile::writeZip(const QString& path, const QString& entryName, const QByteArray& image, QString* why)
 {
     bool ok = false;
     const QByteArray z = zipBytes({{entryName, image}}, &ok);
-    return ok && saveFile(path, z);
+    if (!ok && why)
+        *why = QStringLiteral("the archive could not be made");
+    return ok && saveFile(path, z, why);
 }
 
 bool ZunFirFile::writeBlkZip(const QString& path, const QString& baseName, const QByteArray& image)

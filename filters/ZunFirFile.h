@@ -29,8 +29,13 @@ public:
     static QByteArray imageFromXml(const QByteArray& xml);
     static QByteArray xmlFromImage(const QByteArray& image);
 
+    // Writes the bytes as the file's whole content, or leaves the file as it was. why: the
+    // reason of a failure, as the system gives it ("No space left on device").
+    static bool saveFile(const QString& path, const QByteArray& bytes, QString* why = nullptr);
+
     // Writers. entryName must be a plain file name (no folder part).
-    static bool writeZip(const QString& path, const QString& entryName, const QByteArray& image);
+    static bool writeZip(const QString& path, const QString& entryName, const QByteArray& image,
+                         QString* why = nullptr);
     static bool writeBlkZip(const QString& path, const QString& baseName, const QByteArray& image);
     static bool writeRaw(const QString& path, const QByteArray& image);
     // Writes path (".blk", the coefficient blocks) and its ".fcs" companion.

@@ -21,7 +21,10 @@
 //   connection. bytesSent() tells how much of a block the processor acknowledged.
 // - superseded: the group waited and a later group with the same key took its place; the
 //   later group carries the command to the processor.
-// Receivers act only on done and error: gotNoReply() covers the three others.
+// Receivers act only on done and error: gotNoReply() covers the three others. Of a
+// command that got no reply, wentOut() tells whether its frame had gone to the processor
+// (timed out, or the connection ended while it waited): then whether the processor ran
+// it is not known, where one never sent certainly did not run.
 class CZunCmd
 {
 public:
@@ -49,6 +52,8 @@ public:
     bool gotNoReply() const { return m_notSent || m_timedOut || m_superseded; }
     // True once the link has finished with the command (any outcome).
     bool isFinished() const { return m_done || m_error || gotNoReply(); }
+    // Its frame was handed to the connection (the link sets it as the command goes out).
+    bool wentOut() const { return m_wentOut; }
 
     // Bytes of the payload the processor has acknowledged / bytes of reply received.
     quint32 bytesSent() const { return m_bytesSent; }
@@ -63,6 +68,7 @@ public:
     void setNotSent() { m_notSent = true; }
     void setTimedOut() { m_timedOut = true; }
     void setSuperseded() { m_superseded = true; }
+    void setWentOut() { m_wentOut = true; }
     void setCmd(quint16 id, quint16 value) { m_id = id; m_value = value; }
 
 private:
@@ -79,6 +85,7 @@ private:
     bool m_notSent = false;
     bool m_timedOut = false;
     bool m_superseded = false;
+    bool m_wentOut = false;
 };
 
 Q_DECLARE_METATYPE(CZunCmd)

@@ -252,6 +252,7 @@ bool ZunCmdBuffer::takeNextGroup(CZunMetaCmd* out)
 
 void ZunCmdBuffer::sendCurrent()
 {
+    m_cmd.setWentOut();
     if (m_cmd.isBlockTransfer()) {
         m_total = quint32(m_cmd.getPayload().size());
         m_offset = 0;

@@ -1102,10 +1102,10 @@ bool CZun::IsRestorePending() const { return m_collection->isRunning(); }
 
 void CZun::doGarbageCollection() { m_collection->start(); }
 
-void CZun::BackupToDir(const QString& folder)
+void CZun::BackupToDir(const QString& folder, QStringList* failed)
 {
-    m_firLimManager->allToFile(folder);
-    m_setupManager->allToFile(folder);
+    m_firLimManager->allToFile(folder, failed);
+    m_setupManager->allToFile(folder, failed);
 }
 
 ZunConfigFolder CZun::InvokeFromDir(const QString& folder)

@@ -204,7 +204,10 @@ public:
 
     // --- maintenance ------------------------------------------------------------------
     void EraseFlashMemory();
-    void BackupToDir(const QString& folder);
+    // Every FIR/limiter set and setup into the folder. With failed: the failure of each
+    // that could not be written, naming the file and why (nothing told); without, a
+    // failure is told.
+    void BackupToDir(const QString& folder, QStringList* failed = nullptr);
     // Reads the whole folder first; only when every file can be loaded are its FIR sets
     // and setups handed to the managers (blocking queued: never call it from a manager's
     // thread). Returns what was found, for the report.

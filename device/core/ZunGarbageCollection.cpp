@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QMap>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <utility>
@@ -24,6 +25,16 @@ constexpr int WatchMs = 250;
 constexpr int IdleTicks = 2; // transfers idle this long: the restore has ended
 
 std::logic_error error(const QString& text) { return std::logic_error(text.toStdString()); }
+
+// What the disk that holds the folder (or the nearest folder above it that exists) has free.
+QString freeOnDisk(const QString& folder)
+{
+    QDir dir(folder);
+    while (!dir.exists() && dir.cdUp()) {
+    }
+    const QStorageInfo disk(dir.absolutePath());
+    return disk.isValid() ? QStringLiteral("%1 kB").arg(disk.bytesAvailable() / 1024) : QStringLiteral("an unknown space");
+}
 
 QString lines(const QMap<QString, QString>& reasons)
 {
@@ -121,8 +132,19 @@ void ZunGarbageCollection::start()
                            "It is put back at the next connection; start again after that.")
                             .arg(QDir::toNativeSeparators(path)));
         if (!QDir().mkpath(path))
-            throw error(tr("Could not create the folder %1.").arg(path));
-        m_zun->BackupToDir(path);
+            throw error(tr("Could not create the folder %1 for the backup of the garbage collection (its disk has %2 "
+                           "free). Nothing was erased.")
+                            .arg(QDir::toNativeSeparators(path), freeOnDisk(path)));
+        // A backup that could not be written whole (a full disk) says what is missing and why.
+        QStringList unwritten;
+        m_zun->BackupToDir(path, &unwritten);
+        if (!unwritten.isEmpty()) {
+            const QString free = freeOnDisk(path);
+            QDir(path).removeRecursively();
+            throw error(tr("The garbage collection could not write its backup to %1 (its disk has %2 free). Nothing "
+                           "was erased. Not written:\n%3")
+                            .arg(QDir::toNativeSeparators(path), free, unwritten.join(QLatin1Char('\n'))));
+        }
         // The erase destroys what the restore could not put back: each file must pass the
         // restore's checks, and each set and setup of the directory be in the folder as
         // itself. The record then says what the folder holds.

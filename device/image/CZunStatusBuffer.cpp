@@ -404,7 +404,9 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         return; // a later group with the same key carries it
     if (cmd.gotNoReply()) {
         // The link gave up on it; nothing about the processor follows from it, but an
-        // operation that waits for its answer learns that it failed.
+        // operation that waits for its answer learns that it failed, or, when it had gone
+        // out, that the processor may have run it.
+        emit signal_Unanswered(cmd.getCmd(), cmd.getValue(), cmd.wentOut());
         if (imageReadBackFailed(cmd))
             emit signal_ImageRefreshFailed();
         if (is(cmd.getCmd(), "Cmd_CheckFirmware"))

@@ -136,6 +136,10 @@ signals:
     void signal_SetupRemoved(int);
     void signal_HardwareFlags(quint64);
     void signal_SetupSelect(bool, int);
+    // The link gave up on a command (no reply). wentOut: it had gone to the processor,
+    // which may have run it or not; otherwise it did not run. Emitted before the
+    // command's own failure signal.
+    void signal_Unanswered(quint16 cmd, quint16 value, bool wentOut);
     // The processor's answer to a setup store: false when it refused the store or the link
     // gave up on it (the image then stays modified).
     void signal_SetupStored(bool);

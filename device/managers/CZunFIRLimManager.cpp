@@ -195,11 +195,18 @@ QString CZunFIRLimManager::cacheFile(const QShPtrFLE& set) const
     return folder.isEmpty() ? QString() : QDir(folder).filePath(set->makeFileName(true));
 }
 
+// Only a copy (the flash holds the set): one that can not be written (a full disk) goes to
+// the log, not into a box at every download.
 void CZunFIRLimManager::cacheSet(const QShPtrFLE& set) const
 {
     const QString folder = cacheFolder();
-    if (!folder.isEmpty())
+    if (folder.isEmpty())
+        return;
+    try {
         set->toFile(folder, true);
+    } catch (const std::exception& e) {
+        emit m_zun->signal_LogMessage(QString::fromStdString(e.what()) + QLatin1Char('\n'), true);
+    }
 }
 
 QStringList CZunFIRLimManager::setupsUsing(quint32 id) const
@@ -664,7 +671,7 @@ void CZunFIRLimManager::UpdateFirModel(QMap<quint32, QStringList> setupsByFir)
     });
 }
 
-void CZunFIRLimManager::allToFile(QString folder)
+void CZunFIRLimManager::allToFile(QString folder, QStringList* failed)
 {
     guarded([&]() {
         QList<QShPtrFLE> sets;
@@ -672,8 +679,15 @@ void CZunFIRLimManager::allToFile(QString folder)
             QMutexLocker data(&m_dataLock);
             sets = m_sets;
         }
-        for (const QShPtrFLE& s : qAsConst(sets))
-            s->toFile(folder, true);
+        for (const QShPtrFLE& s : qAsConst(sets)) {
+            try {
+                s->toFile(folder, true);
+            } catch (const std::exception& e) {
+                if (!failed)
+                    throw;
+                *failed << QString::fromStdString(e.what());
+            }
+        }
     });
 }
 

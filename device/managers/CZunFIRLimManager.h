@@ -94,7 +94,8 @@ public slots:
     void on_FIRFilterRemoved(unsigned int id);
     void on_ZunStatusChanged();
     void UpdateFirModel(QMap<quint32, QStringList> setupsByFir);
-    void allToFile(QString folder);
+    // Each set into the folder; failed as for the setup manager's.
+    void allToFile(QString folder, QStringList* failed = nullptr);
     void fromDir(QString folder);
     // Puts back the sets of a garbage collection's backup (the files named, which the
     // collection has checked): a set that can not be stored does not stop the others.

@@ -78,6 +78,20 @@ void CZunSetupManager::guarded(const std::function<void()>& work)
     }
 }
 
+// Only a copy (the flash holds the setup): one that can not be written (a full disk) goes
+// to the log, not into a box at every download.
+void CZunSetupManager::cacheSetup(ZunSetup* setup, int position)
+{
+    const QString folder = m_zun->GetLogFolder();
+    if (!setup || folder.isEmpty())
+        return;
+    try {
+        setup->toFile(folder, position);
+    } catch (const std::exception& e) {
+        emit m_zun->signal_LogMessage(QString::fromStdString(e.what()) + QLatin1Char('\n'), true);
+    }
+}
+
 int CZunSetupManager::listSize() const
 {
     QMutexLocker lock(m_lock);
@@ -415,8 +429,8 @@ void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
                 emit signal_SetupChanged(m_zun->GetActiveSetup(), activeSetupName());
             }
         }
-        if (listed && !m_zun->GetLogFolder().isEmpty())
-            setup->toFile(m_zun->GetLogFolder(), position);
+        if (listed)
+            cacheSetup(setup, position);
     });
 }
 
@@ -536,8 +550,7 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
             if (position >= 0 && position < m_setups.size())
                 setup = m_setups.at(position).data();
         }
-        if (setup && !m_zun->GetLogFolder().isEmpty())
-            setup->toFile(m_zun->GetLogFolder(), position);
+        cacheSetup(setup, position);
     });
 }
 
@@ -672,13 +685,21 @@ void CZunSetupManager::on_SetupModified()
 
 // --- folders -------------------------------------------------------------------------------
 
-void CZunSetupManager::allToFile(QString folder)
+void CZunSetupManager::allToFile(QString folder, QStringList* failed)
 {
     guarded([&]() {
         QMutexLocker lock(m_lock);
-        for (int p = 0; p < m_setups.size(); ++p)
-            if (m_setups.at(p))
+        for (int p = 0; p < m_setups.size(); ++p) {
+            if (!m_setups.at(p))
+                continue;
+            try {
                 m_setups.at(p)->toFile(folder, p);
+            } catch (const std::exception& e) {
+                if (!failed)
+                    throw;
+                *failed << QString::fromStdString(e.what());
+            }
+        }
     });
 }
 

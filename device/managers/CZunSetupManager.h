@@ -79,7 +79,10 @@ public slots:
     void on_SetupModified();
     // A lost link answers none of the transfers in flight.
     void on_Disconnected();
-    void allToFile(QString folder);
+    // Each setup into the folder. With failed, the failure of each that could not be
+    // written (naming the file and why), and the others are written; without, the first
+    // failure is told.
+    void allToFile(QString folder, QStringList* failed = nullptr);
     void fromDir(QString folder);
     // The garbage collection's restore of the files named of its backup folder (see the
     // .cpp); returns "file: reason" of each setup not sent.
@@ -100,6 +103,8 @@ private:
     void removeSetup(int position);
     void addToList(int position, ZunSetup* setup, bool refreshFirMap = true);
     void adopt(ZunSetup* setup);
+    // The setup's copy in the device folder, when there is one.
+    void cacheSetup(ZunSetup* setup, int position);
     void checkPosition(int position) const;
     void takeHold(HoldKind kind, int position);
     bool tryTakeHold(HoldKind kind, int position);

@@ -161,17 +161,29 @@ void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
 struct CZunServer::Watch
 {
     QMutex mutex;
-    enum State { Running, Done, Failed } state = Running;
+    enum State { Running, Done, Failed, Unknown } state = Running;
     QString reason;
     QList<QMetaObject::Connection> connections;
 
-    void finish(bool ok, const QString& why)
+    void end(State outcome, const QString& why)
     {
         QMutexLocker lock(&mutex);
         if (state == Running) {
-            state = ok ? Done : Failed;
+            state = outcome;
             reason = why;
         }
+    }
+    void finish(bool ok, const QString& why) { end(ok ? Done : Failed, why); }
+    // The command that does it got no answer: whether it ran follows from whether it had
+    // gone out.
+    void unanswered(bool wentOut, const QString& check)
+    {
+        if (wentOut)
+            end(Unknown, QStringLiteral("the link to the processor was lost after the command went out, before its "
+                                        "answer. %1")
+                             .arg(check));
+        else
+            end(Failed, QStringLiteral("the link to the processor was lost."));
     }
     State current()
     {
@@ -199,13 +211,26 @@ void CZunServer::runWatched(const QSharedPointer<CZun>& zun, const QSharedPointe
 
 void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
 {
-    QElapsedTimer t;
+    QElapsedTimer t, lost;
     t.start();
-    auto pending = [&running]() {
+    // A lost link reports every command it gave up on: the outcome of each part follows
+    // within a moment, and tells whether its command had gone out.
+    auto pending = [&]() {
+        bool waiting = false, connected = false;
         for (const Running& r : qAsConst(running))
-            if (r.watch->current() == Watch::Running && r.zun->IsConnected())
-                return true;
-        return false;
+            if (r.watch->current() == Watch::Running) {
+                waiting = true;
+                connected = connected || r.zun->IsConnected();
+            }
+        if (!waiting)
+            return false;
+        if (connected) {
+            lost.invalidate();
+            return true;
+        }
+        if (!lost.isValid())
+            lost.start();
+        return lost.elapsed() < m_lostGraceMs;
     };
     while (pending() && t.elapsed() < m_resultTimeoutMs)
         ZunWaitMs(100);
@@ -215,10 +240,16 @@ void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
                                        ? QStringLiteral("the processor did not answer within %1 s.").arg(m_resultTimeoutMs / 1000)
                                        : QStringLiteral("the link to the processor was lost."));
         r.zun->EndLinkLossReport();
-        if (r.watch->current() == Watch::Done)
+        switch (r.watch->current()) {
+        case Watch::Done:
             report.done(r.serial);
-        else
+            break;
+        case Watch::Unknown:
+            report.unknown(r.serial, r.watch->reason);
+            break;
+        default:
             report.notDone(r.serial, r.watch->reason);
+        }
     }
     // Only what the operation connected goes: an open control window keeps its link.
     QList<quint32> connectedHere;
@@ -229,10 +260,8 @@ void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
     running.clear();
 }
 
-void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int position)
+void CZunServer::runOnList(const QList<quint32>& serials, ZunListReport& report, const ListStep& step)
 {
-    ZunListReport report(QStringLiteral("Upload of setup %1 to position %2").arg(QFileInfo(file).fileName()).arg(position),
-                         QStringLiteral("stored"));
     QList<Running> running;
     for (quint32 serial : serials) {
         QString why;
@@ -246,17 +275,50 @@ void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int positio
         running.append({quint16(serial), zun, watch, connectedHere});
         // The report names a lost link: the link's own box goes to the log.
         zun->SetLinkLossReportedByOperation(true);
-        qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
         if (!waitUntilReady(zun, serial, &why)) {
             watch->finish(false, why);
             continue;
         }
-        // The store's answer, or a failure the setup manager reports instead.
+        step(serial, zun, watch);
+    }
+    finishAll(running, report);
+    emit signal_information(QStringLiteral("ZunControl"), report.text());
+}
+
+void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int position)
+{
+    ZunListReport report(QStringLiteral("Upload of setup %1 to position %2").arg(QFileInfo(file).fileName()).arg(position),
+                         QStringLiteral("stored"));
+    runOnList(serials, report, [this, file, position](quint32 serial, const QSharedPointer<CZun>& zun,
+                                                      const QSharedPointer<Watch>& watch) {
+        qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
+        // The store's answer, or a failure the setup manager reports instead. The store is
+        // the flash copy of the setup list's entry at the position.
+        const QSharedPointer<CCmdMap> map = zun->GetCmdMap();
+        const quint16 copy = quint16(map->getCmdNr("CmdS_CopyRxTxBuf2F") + map->getCmdNr("ID_FAI_Ctrl_w_RxTxBuf"));
+        const quint16 memCopy = map->getCmdNr("Cmd_MemCopy"), kindWord = map->getCmdNr("Cmd_MemID2"),
+                      slotWord = map->getCmdNr("Cmd_MemID0"), setupList = map->getCmdNr("ID_List_Setup");
+        CZunStatusBuffer* image = zun->GetStatusBuffer();
         const QWeakPointer<Watch> w = watch;
-        watch->connections << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupUploaded, zun.data(),
+        watch->connections << connect(image, &CZunStatusBuffer::signal_SetupUploaded, zun.data(),
                                       [w](bool ok, int) {
                                           if (const auto watch = w.toStrongRef())
                                               watch->finish(ok, QStringLiteral("the processor refused the store."));
+                                      },
+                                      Qt::DirectConnection)
+                           << connect(image, &CZunStatusBuffer::signal_Unanswered, zun.data(),
+                                      [=](quint16 cmd, quint16 value, bool wentOut) {
+                                          // The entry words were answered before the copy
+                                          // went out: the image holds them. A copy never sent
+                                          // is not told apart from another's: the lost link
+                                          // ends the part.
+                                          if (!wentOut || cmd != memCopy || value != copy
+                                              || image->getValue(kindWord) != setupList
+                                              || image->getValue(slotWord) != position)
+                                              return;
+                                          if (const auto watch = w.toStrongRef())
+                                              watch->unanswered(true, QStringLiteral("Check the processor's setup "
+                                                                                     "list at that position."));
                                       },
                                       Qt::DirectConnection)
                            << connect(zun.data(), &CZun::signal_exception, zun.data(),
@@ -266,34 +328,18 @@ void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int positio
                                       },
                                       Qt::DirectConnection);
         zun->UploadSetup(file, position);
-    }
-    finishAll(running, report);
-    emit signal_information(QStringLiteral("ZunControl"), report.text());
+    });
 }
 
 void CZunServer::doSelectSetup(QList<quint32> serials, quint16 number, QList<quint32> storeFirst)
 {
-    // The operator counts setups from 1, the processor from 0.
-    ZunListReport report(QStringLiteral("Recall of setup %1").arg(number + 1), QStringLiteral("recalled"));
-    QList<Running> running;
-    for (quint32 serial : serials) {
-        QString why;
-        bool connectedHere = false;
-        const QSharedPointer<CZun> zun = connectZun(serial, Connect::WhenDisconnected, &why, &connectedHere);
-        if (!zun) {
-            report.notDone(quint16(serial), why);
-            continue;
-        }
-        const auto watch = QSharedPointer<Watch>::create();
-        running.append({quint16(serial), zun, watch, connectedHere});
-        zun->SetLinkLossReportedByOperation(true);
-        if (!waitUntilReady(zun, serial, &why)) {
-            watch->finish(false, why);
-            continue;
-        }
+    // The number the operator chose: the form counts positions as the processor does.
+    ZunListReport report(QStringLiteral("Recall of setup %1").arg(number), QStringLiteral("recalled"));
+    runOnList(serials, report, [this, number, storeFirst](quint32 serial, const QSharedPointer<CZun>& zun,
+                                                          const QSharedPointer<Watch>& watch) {
         if (zun->GetMemoryManager()->setupIdAt(number) == 0) {
             watch->finish(false, QStringLiteral("it holds no setup at that position."));
-            continue;
+            return;
         }
         if (storeFirst.contains(serial)) {
             // The recall would discard the changes: it waits for the processor to have
@@ -315,24 +361,29 @@ void CZunServer::doSelectSetup(QList<quint32> serials, quint16 number, QList<qui
                 watch->finish(false, QStringLiteral("the unsaved changes could not be stored first (%1); nothing was "
                                                     "recalled, the changes are kept.")
                                          .arg(stored->reason.isEmpty() ? QStringLiteral("no answer") : stored->reason));
-                continue;
+                return;
             }
         }
+        const quint16 select = zun->GetCmdMap()->getCmdNr("Cmd_SetupSelect");
         const QWeakPointer<Watch> w = watch;
-        watch->connections << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupSelect, zun.data(),
-                                      [w, z = zun.data()](bool ok, int) {
+        watch->connections << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_Unanswered, zun.data(),
+                                      [w, select, number](quint16 cmd, quint16 value, bool wentOut) {
+                                          if (cmd != select || value != number)
+                                              return;
                                           if (const auto watch = w.toStrongRef())
-                                              watch->finish(ok, z->IsConnected()
-                                                                    ? QStringLiteral("the processor refused the recall or "
-                                                                                     "did not answer it.")
-                                                                    : QStringLiteral("the link to the processor was lost."));
+                                              watch->unanswered(wentOut, QStringLiteral("Check which setup the "
+                                                                                        "processor runs."));
+                                      },
+                                      Qt::DirectConnection)
+                           << connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupSelect, zun.data(),
+                                      [w](bool ok, int) {
+                                          if (const auto watch = w.toStrongRef())
+                                              watch->finish(ok, QStringLiteral("the processor refused the recall."));
                                       },
                                       Qt::DirectConnection);
         qDebug().noquote() << QStringLiteral("Selecting Setup %1 at Zun nr %2").arg(number).arg(quint16(serial));
         runWatched(zun, watch, [number](CZun* z) { z->SelectSetup(number); });
-    }
-    finishAll(running, report);
-    emit signal_information(QStringLiteral("ZunControl"), report.text());
+    });
 }
 
 void CZunServer::doDisconnect(QList<quint32> serials)

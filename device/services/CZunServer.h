@@ -92,9 +92,14 @@ private:
         QSharedPointer<Watch> watch;
         bool connectedHere;
     };
-    // Waits until every running part has ended, the link of each is lost or the time limit
-    // passed, then fills the report and disconnects what the operation connected.
+    // Waits until every running part has ended, the link of each is lost (and what it
+    // gave up on is reported) or the time limit passed, then fills the report and
+    // disconnects what the operation connected.
     void finishAll(QList<Running>& running, ZunListReport& report);
+    // A setup operation on each processor of the list: connects it, waits until it is
+    // ready, runs the step that starts its part, then waits for every part and reports.
+    using ListStep = std::function<void(quint32 serial, const QSharedPointer<CZun>&, const QSharedPointer<Watch>&)>;
+    void runOnList(const QList<quint32>& serials, ZunListReport& report, const ListStep& step);
     // Runs the step on the global thread pool; what it throws fails the watch.
     static void runWatched(const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch,
                            std::function<void(CZun*)> step);
@@ -107,4 +112,5 @@ private:
     int m_readyTimeoutMs = 30000;
     int m_connectPolls = 50;
     int m_resultTimeoutMs = 180000;
+    int m_lostGraceMs = 2000; // after a lost link, for its outcomes to arrive
 };

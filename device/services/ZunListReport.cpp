@@ -4,14 +4,16 @@
 
 ZunListReport::ZunListReport(const QString& what, const QString& doneText) : m_what(what), m_doneText(doneText) {}
 
-void ZunListReport::done(quint16 serial) { m_lines.append({serial, true, QString()}); }
+void ZunListReport::done(quint16 serial) { m_lines.append({serial, Outcome::Done, QString()}); }
 
-void ZunListReport::notDone(quint16 serial, const QString& reason) { m_lines.append({serial, false, reason}); }
+void ZunListReport::notDone(quint16 serial, const QString& reason) { m_lines.append({serial, Outcome::NotDone, reason}); }
+
+void ZunListReport::unknown(quint16 serial, const QString& reason) { m_lines.append({serial, Outcome::Unknown, reason}); }
 
 bool ZunListReport::allDone() const
 {
     for (const Line& l : m_lines)
-        if (!l.done)
+        if (l.outcome != Outcome::Done)
             return false;
     return true;
 }
@@ -19,15 +21,26 @@ bool ZunListReport::allDone() const
 QString ZunListReport::text() const
 {
     QStringList lines;
-    int done = 0;
+    int done = 0, unknown = 0;
     for (const Line& l : m_lines) {
-        done += l.done ? 1 : 0;
-        lines << (l.done ? QStringLiteral("Zun nr %1: %2.").arg(l.serial).arg(m_doneText)
-                         : QStringLiteral("Zun nr %1: NOT %2: %3").arg(l.serial).arg(m_doneText, l.reason));
+        switch (l.outcome) {
+        case Outcome::Done:
+            ++done;
+            lines << QStringLiteral("Zun nr %1: %2.").arg(l.serial).arg(m_doneText);
+            break;
+        case Outcome::NotDone:
+            lines << QStringLiteral("Zun nr %1: NOT %2: %3").arg(l.serial).arg(m_doneText, l.reason);
+            break;
+        case Outcome::Unknown:
+            ++unknown;
+            lines << QStringLiteral("Zun nr %1: not known whether %2: %3").arg(l.serial).arg(m_doneText, l.reason);
+            break;
+        }
     }
-    return QStringLiteral("%1: done on %2 of %3 processors.\n\n%4")
+    const QString unknownText = unknown ? QStringLiteral(", not known on %1").arg(unknown) : QString();
+    return QStringLiteral("%1: done on %2 of %3 processors%4.\n\n%5")
         .arg(m_what)
         .arg(done)
         .arg(m_lines.size())
-        .arg(lines.join(QLatin1Char('\n')));
+        .arg(unknownText, lines.join(QLatin1Char('\n')));
 }

@@ -5,7 +5,7 @@
 
 // What an operation on a list of processors (setup upload, setup recall) did on each of
 // them, as the one message the operator gets at its end: a line for each processor,
-// saying what was done or why it was not.
+// saying what was done, why it was not, or why that is not known.
 class ZunListReport
 {
 public:
@@ -15,14 +15,17 @@ public:
 
     void done(quint16 serial);
     void notDone(quint16 serial, const QString& reason);
+    // The processor may have done it: its answer was lost.
+    void unknown(quint16 serial, const QString& reason);
     bool allDone() const;
     QString text() const;
 
 private:
+    enum class Outcome { Done, NotDone, Unknown };
     struct Line
     {
         quint16 serial;
-        bool done;
+        Outcome outcome;
         QString reason;
     };
     QString m_what;

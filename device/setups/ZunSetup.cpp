@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include <stdexcept>
@@ -223,11 +222,9 @@ void ZunSetup::toFile(const QString& folder, int number, QShPtrFLE set0, QShPtrF
     zip.close();
     if (zip.getZipError() != ZIP_OK)
         fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file! Contact support."));
-    QSaveFile file(QDir(folder).filePath(makeFileName(number)));
-    if (!file.open(QIODevice::WriteOnly))
-        fail(openError);
-    if (file.write(buffer.data()) != buffer.data().size() || !file.commit())
-        fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file! Contact support."));
+    QString why;
+    if (!ZunFirFile::saveFile(QDir(folder).filePath(makeFileName(number)), buffer.data(), &why))
+        fail(QStringLiteral("ZunSetup::toFile(): error writing to setup file %1: %2").arg(makeFileName(number), why));
 }
 
 QString ZunSetup::makeFileName(int number) const

@@ -2,6 +2,7 @@
 // the data directory, palette and version text. Runs in Qt's test mode: the user's own
 // settings and data folders are never touched.
 #include "CFileVersionInfo.h"
+#include "ZunLogCapture.h"
 #include "ZunStartup.h"
 
 #include <QtTest>
@@ -140,6 +141,15 @@ private slots:
         QFETCH(QString, mode);
         QVERIFY(!writeIni("ZunControlV2.cfg", ini).isEmpty());
         configureWith(args);
+        // The debug output only when asked for. Mended: a line for every FIR set at every
+        // directory read, hundreds a run, without -v.
+        {
+            const ZunLogCapture log;
+            qDebug("a debug line");
+            qWarning("a warning");
+            QCOMPARE(log.logged("a debug line"), verbose > 0);
+            QVERIFY(log.logged("a warning"));
+        }
         std::unique_ptr<QSettings> s(userSettings());
         QCOMPARE(s->value("verboseLevel").toInt(), verbose);
         QCOMPARE(s->value("useNIC").toInt(), nic);

@@ -192,7 +192,11 @@ private slots:
             evil.toFile(path("no/such/folder"), false);
             QFAIL("no exception");
         } catch (const std::logic_error& e) {
-            QCOMPARE(QString(e.what()), QString("FilterLimiterEWS::toFile(): error writing to FIR file! Contact support."));
+            // The file and the system's reason.
+            QVERIFY2(QRegularExpression("^FilterLimiterEWS::toFile\\(\\): error writing to FIR file escape\\.fir: \\w")
+                         .match(e.what())
+                         .hasMatch(),
+                     e.what());
         }
         QVERIFY_EXCEPTION_THROWN(evil.exportXml(path("no/such/folder/x.xml")), std::logic_error);
     }
@@ -294,6 +298,19 @@ private slots:
         variant("impedance=\"", "impedance=\"-");
         variant("<samplerate>", "<samplerate>x");
         variant("</zun-firdata>", "");
+        // The processor keeps 24 Latin-1 characters of a name: one it would cut or garble is
+        // refused, naming the rule. Mended: a name of 200 characters was cut without a word.
+        for (const QByteArray& name : {QByteArray(200, 'A'), QByteArray(25, 'A'), QByteArray("Main \xe2\x82\xac")}) {
+            variant("<name>Main PA v1.2</name>", "<name>" + name + "</name>");
+            try {
+                FilterLimiterEWS set(path("v.xml"), 0.0);
+            } catch (const std::exception& e) {
+                QVERIFY2(QString(e.what()).contains("holds at most 24 Latin-1 characters"), e.what());
+            }
+        }
+        QByteArray longest = xml;
+        writeBytes(path("v.xml"), longest.replace("Main PA v1.2", QByteArray(24, 'A')));
+        QCOMPARE(FilterLimiterEWS(path("v.xml"), 0.0).GetName(), QString(24, 'A'));
         writeBytes(path("root.xml"), "<?xml version=\"1.0\"?><other/>");
         expectRefused(path("root.xml"));
     }

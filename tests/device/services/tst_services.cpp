@@ -3,6 +3,7 @@
 // never gets ready), the reports reaching the GUI thread.
 #include "TcpSimProcess.h"
 #include "CCmdMapServer.h"
+#include "CMemoryManager.h"
 #include "CRoutingLibrary.h"
 #include "CZunServer.h"
 #include "ZunBaseComm.h"
@@ -23,6 +24,17 @@ class TestServices : public QObject
     static QSharedPointer<ZunDeviceStats> rec(quint16 serial, quint16 firmware = 1080)
     {
         return record(firmware, serial, 0, 0x0F80);
+    }
+
+    // An emulated processor on loopback, registered with the server as the program does.
+    static QSharedPointer<CZun> registerSim(CZunServer& server, CCmdMapServer& maps, TcpSimProcess& sim, quint16 serial)
+    {
+        if (!sim.start({"--serial", QString::number(serial), "--firmware", "1080"}))
+            return {};
+        server.newCZun(rec(serial), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
+        const QSharedPointer<CZun> zun = server.getZun(serial);
+        zun->SetPort(sim.tcpPort());
+        return zun;
     }
 
 private slots:
@@ -132,12 +144,10 @@ private slots:
     void uploadUsesAnOpenLinkAndKeepsIt()
     {
         TcpSimProcess sim;
-        QVERIFY2(sim.start({"--serial", "8", "--firmware", "1080"}), qPrintable(sim.error()));
         CZunServer server;
         CCmdMapServer maps;
-        server.newCZun(rec(8), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
-        const QSharedPointer<CZun> zun = server.getZun(8);
-        zun->SetPort(sim.tcpPort());
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 8);
+        QVERIFY2(zun, qPrintable(sim.error()));
         ZunSignalSpy connected(zun.data(), &CZun::signal_Connected);
         ZunSignalSpy image(zun.data(), &CZun::signal_ZunStatusChanged);
         zun->connect();
@@ -206,9 +216,83 @@ private slots:
         reports.clear();
         server.doSelectSetup({21, 23}, 4);
         QCOMPARE(reports.size(), 1);
+        // The position as the operator chose it (mended: "Recall of setup 5").
+        QVERIFY2(reports.first().startsWith("Recall of setup 4: done on 1 of 2"), qPrintable(reports.first()));
         QVERIFY2(reports.first().contains("Zun nr 21: recalled.") && reports.first().contains("Zun nr 23: NOT recalled"),
                  qPrintable(reports.first()));
         QVERIFY(first->IsConnected());
+    }
+
+    // Each list operation's report says what the processor did, as far as it is known: a
+    // command whose answer was lost after it went out may have run (with "droplink reply"
+    // it did), one never sent did not. Mended: a recall that happened was reported as
+    // "NOT recalled: the link to the processor was lost".
+    void aLostAnswerIsReportedAsItIsKnown_data()
+    {
+        QTest::addColumn<QString>("operation"); // "recall" of position 1, "upload" to position 3
+        QTest::addColumn<QString>("fault");     // a control line of the emulator; NAME for its number
+        QTest::addColumn<bool>("applied");      // what the processor holds afterwards
+        QTest::addColumn<QString>("told");      // the processor's line of the report
+        const QString unknown = "Zun nr 31: not known whether %1: the link to the processor was lost after the command "
+                                "went out, before its answer. Check ";
+        QTest::newRow("recall, its reply lost") << "recall" << "droplink reply Cmd_SetupSelect" << true
+                                                << unknown.arg("recalled") + "which setup the processor runs.";
+        QTest::newRow("recall, no answer") << "recall" << "silent" << false << unknown.arg("recalled");
+        QTest::newRow("recall refused") << "recall" << "refuse Cmd_SetupSelect" << false
+                                        << "Zun nr 31: NOT recalled: the processor refused the recall.";
+        QTest::newRow("upload, the store's reply lost") << "upload" << "droplink reply Cmd_MemCopy" << true
+                                                        << unknown.arg("stored") + "the processor's setup list";
+        QTest::newRow("upload, the link lost in the block") << "upload" << "droplink block" << false
+                                                            << "Zun nr 31: NOT stored: the link to the processor was lost.";
+    }
+    void aLostAnswerIsReportedAsItIsKnown()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, fault);
+        QFETCH(bool, applied);
+        QFETCH(QString, told);
+        TcpSimProcess sim;
+        CZunServer server;
+        CCmdMapServer maps;
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 31);
+        QVERIFY2(zun, qPrintable(sim.error()));
+        zun->connect();
+        QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleFirstSet(zun.data()));
+        // Setups at 1 and 2, the processor on 2; the file is setup 1.
+        for (const quint16 position : {1, 2}) {
+            zun->SaveSetup(position, QStringLiteral("Setup %1").arg(position));
+            QVERIFY(settleTransfers(zun.data()));
+        }
+        QVERIFY(waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(2) != 0; }));
+        QTemporaryDir folder;
+        zun->BackupToDir(folder.path());
+        const QString file = QDir(folder.path()).absoluteFilePath(QDir(folder.path()).entryList({"Set01*.zun"}).value(0));
+        const quint16 select = zun->GetCmdMap()->getCmdNr("Cmd_SetupSelect");
+        const auto holds = [&]() -> QString {
+            if (operation == "recall")
+                return sim.query(QStringLiteral("get %1").arg(select), "word ").section(' ', 2, 2);
+            return stateField(sim.query("state", "state "), "setups");
+        };
+        QVERIFY(settleTransfers(zun.data()));
+        const QString before = holds();
+
+        QString line = fault;
+        for (const QString& word : fault.split(' '))
+            if (word.startsWith("Cmd_"))
+                line.replace(word, QString::number(zun->GetCmdMap()->getCmdNr(word)));
+        QVERIFY(sim.control(line));
+        server.setResultTimeoutMs(20000);
+        QStringList reports;
+        connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
+        if (operation == "recall")
+            server.doSelectSetup({31}, 1);
+        else
+            server.doSetupUpload({31}, file, 3);
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports.first().contains(told), qPrintable(reports.first()));
+        QVERIFY(sim.control(fault.section(' ', 0, 0) + " off"));
+        QCOMPARE(holds() != before, applied);
     }
 
     // A connected processor whose FIR/limiter manager is not ready in time: the selection
@@ -217,12 +301,10 @@ private slots:
     void setupSelectionCannotHang()
     {
         TcpSimProcess sim;
-        QVERIFY2(sim.start({"--serial", "9", "--firmware", "1080"}), qPrintable(sim.error()));
         CZunServer server;
         CCmdMapServer maps;
-        server.newCZun(rec(9), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
-        const QSharedPointer<CZun> zun = server.getZun(9);
-        zun->SetPort(sim.tcpPort());
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 9);
+        QVERIFY2(zun, qPrintable(sim.error()));
         server.setReadyTimeoutMs(500);
         QStringList reports;
         connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
