@@ -242,16 +242,23 @@ bool startDevice(ZunSimDevice& device, quint32 hardware, quint16 routingWord = 0
     return false;
 }
 
+// The emulator and a device object for it, not yet connected.
+bool launchDevice(ZunSimDevice& device, quint32 hardware)
+{
+    ZunSimDevice::Options o;
+    o.hardware = hardware;
+    if (device.launch(o))
+        return true;
+    fail(device.error());
+    return false;
+}
+
 // The system tab after switching to each full routing given (name, 32 binary digits).
 void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QString, QString>>& routings)
 {
     ZunSimDevice device;
-    ZunSimDevice::Options o;
-    o.hardware = hardware;
-    if (!device.launch(o)) {
-        fail(device.error());
+    if (!launchDevice(device, hardware))
         return;
-    }
     const QSharedPointer<CZun> zun = device.zun();
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
@@ -494,12 +501,8 @@ void shootForms()
     save(remove, QStringLiteral("form-remove.png"));
     // The name and the address of a processor, as the advanced tab asks for them.
     ZunSimDevice device;
-    ZunSimDevice::Options o;
-    o.hardware = TwoBoards;
-    if (!device.launch(o)) {
-        fail(device.error());
+    if (!launchDevice(device, TwoBoards))
         return;
-    }
     QWidget tab;
     ZunMaintenanceActions actions(device.zun(), &tab);
     saveModal(QStringLiteral("form-device-name.png"), [&]() { actions.onSetDeviceName(); });
