@@ -49,16 +49,20 @@ enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x
 class BoxShowWatch : public QObject
 {
 public:
-    explicit BoxShowWatch(std::function<void()> onShow) : m_onShow(std::move(onShow)) { qApp->installEventFilter(this); }
+    explicit BoxShowWatch(std::function<void(const QMessageBox*)> onShow) : m_onShow(std::move(onShow))
+    {
+        qApp->installEventFilter(this);
+    }
     bool eventFilter(QObject* o, QEvent* e) override
     {
-        if (e->type() == QEvent::Show && qobject_cast<QMessageBox*>(o))
-            m_onShow();
+        if (e->type() == QEvent::Show)
+            if (const auto* box = qobject_cast<QMessageBox*>(o))
+                m_onShow(box);
         return false;
     }
 
 private:
-    std::function<void()> m_onShow;
+    std::function<void(const QMessageBox*)> m_onShow;
 };
 } // namespace
 
@@ -476,13 +480,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
         QTRY_VERIFY2(w->windowTitle().startsWith("First connected"), qPrintable(w->windowTitle()));
         QStringList atBoxes;
-        BoxShowWatch watch([&] { atBoxes << (w ? w->windowTitle() : QString()); });
+        BoxShowWatch watch([&](const QMessageBox* box) { atBoxes << (w ? w->windowTitle() : QString()) + " : " + box->text(); });
         m_boxes.clear();
 
         // Switched off: one box, and the title says so while it is open.
         QVERIFY(m_rig.killSim(Titled));
         QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty() && tabsEnabled(w, false), 20000);
-        QVERIFY2(!atBoxes.isEmpty() && atBoxes.first().startsWith("First disconnected"), qPrintable(atBoxes.join(" / ")));
+        const auto linkBoxes = [&] { return atBoxes.filter("closed the connection"); };
+        QVERIFY2(!linkBoxes().isEmpty() && linkBoxes().first().startsWith("First disconnected : "),
+                 qPrintable(atBoxes.join(" / ")));
         QVERIFY2(w->windowTitle().startsWith("First disconnected"), qPrintable(w->windowTitle()));
         // And on again.
         QVERIFY2(m_rig.relaunchSim(Titled, {"--name", "First", "--firmware", "1080"}, &why), qPrintable(why));
@@ -504,8 +510,10 @@ private slots:
         QVERIFY(connectAgain(w));
         QTRY_VERIFY2(w->windowTitle().startsWith("Second connected"), qPrintable(w->windowTitle()));
         QCOMPARE(zun(Titled)->GetName(), QString("Second"));
-        for (const QString& title : qAsConst(atBoxes))
-            QVERIFY2(!title.contains(" connected"), qPrintable(atBoxes.join(" / ")));
+        // Each box of the lost link (the window's title, then the box's text).
+        QCOMPARE(linkBoxes().size(), 2);
+        for (const QString& box : linkBoxes())
+            QVERIFY2(box.section(" : ", 0, 0).contains(" disconnected"), qPrintable(atBoxes.join(" / ")));
         sub(w)->close();
         QTRY_VERIFY(!w);
         m_boxes.clear();
