@@ -47,7 +47,6 @@
 #include <QWhatsThis>
 
 #include <algorithm>
-#include <cmath>
 #include <numeric>
 #include <exception>
 
