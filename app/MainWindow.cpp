@@ -12,6 +12,7 @@
 #include "ZunDeviceStats.h"
 #include "ZunDeviceStatsModel.h"
 #include "ZunManagerThread.h"
+#include "ZunListReport.h"
 #include "ZunNetworkTableView.h"
 #include "ZunOperatorMessage.h"
 #include "ZunAdvancedSettingsWidget.h"
@@ -46,7 +47,6 @@
 #include <QWhatsThis>
 
 #include <algorithm>
-#include <cmath>
 #include <numeric>
 #include <exception>
 
@@ -107,8 +107,8 @@ MainWindow::MainWindow(QWidget* parent)
     if (settings.contains(QStringLiteral("StatusMonitor/frameSize"))) {
         placeSubWindow(sub, settings.value(QStringLiteral("StatusMonitor/frameSize")),
                        settings.value(QStringLiteral("StatusMonitor/pos")));
-        // Opened over the network monitor it would hide it (it opens on top).
-        sub->move(statusMonitorPlace(m_mdiArea->subWindowList().constFirst()->frameGeometry(), sub->frameGeometry()));
+        // Placed again once the area has its size (showEvent).
+        m_placeStatusMonitor = true;
     } else
         // First start: beside the network monitor, two columns of five tiles in view (a
         // narrow monitor under the network monitor would be cut off by a usual window).
@@ -145,9 +145,16 @@ MainWindow::MainWindow(QWidget* parent)
             Qt::QueuedConnection);
     connect(table, &ZunNetworkTableView::requestSelectSetup, this, &MainWindow::selectSetupOnList);
     connect(table, &ZunNetworkTableView::requestSendUdpCommand, net, &CZunNetwork::sendUdpCmd, Qt::QueuedConnection);
-    // The device server's own failures are announced in the manager thread.
+    // The device server's own failures and the reports of the list's operations are
+    // announced in the manager thread; a report that all was done is no warning.
     connect(m_zunServer, &CZunServer::signal_information, this,
-            [this](QString caption, QString text) { displayMsgBox(text, caption); }, Qt::QueuedConnection);
+            [this](QString caption, QString text) {
+                if (!ZunListReport::saysAllDone(text))
+                    displayMsgBox(text, caption);
+                else
+                    QMessageBox::information(nullptr, caption, ZunOperatorMessage::text(text), QMessageBox::Ok);
+            },
+            Qt::QueuedConnection);
 }
 
 MainWindow::~MainWindow()
@@ -173,7 +180,7 @@ void MainWindow::createActions()
     m_tileAct = make(tr("&Tile"), tr("Tile the windows"));
     connect(m_tileAct, &QAction::triggered, this, &MainWindow::tileSubWindows);
     m_cascadeAct = make(tr("&Cascade"), tr("Cascade the windows"));
-    connect(m_cascadeAct, &QAction::triggered, m_mdiArea, &QMdiArea::cascadeSubWindows);
+    connect(m_cascadeAct, &QAction::triggered, this, &MainWindow::cascadeSubWindows);
     m_nextAct = make(tr("Ne&xt"), tr("Move the focus to the next window"));
     connect(m_nextAct, &QAction::triggered, m_mdiArea, &QMdiArea::activateNextSubWindow);
     m_previousAct = make(tr("Pre&vious"), tr("Move the focus to the previous window"));
@@ -275,69 +282,70 @@ QList<QRect> MainWindow::tileGeometries(const QRect& area, const QList<QSize>& m
     const int n = minimums.size();
     if (n == 0 || area.isEmpty())
         return out;
-    // The widths of a grid's columns and the heights of its rows: each the largest minimum
-    // in it, with the room the area has left shared out among them.
-    struct Grid
-    {
-        QVector<int> widths, heights;
-        int width = 0, height = 0;
-    };
-    const auto grid = [&](int columns) {
-        Grid g;
-        const int rows = (n + columns - 1) / columns;
-        g.widths.fill(0, columns);
-        g.heights.fill(0, rows);
-        for (int i = 0; i < n; ++i) {
-            g.widths[i % columns] = qMax(g.widths[i % columns], minimums.at(i).width());
-            g.heights[i / columns] = qMax(g.heights[i / columns], minimums.at(i).height());
-        }
-        // Grows the smallest part a pixel at a time until the room is used: the parts end
-        // as equal as their minimums allow.
-        const auto share = [](QVector<int>& sizes, int room) {
-            int used = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
-            for (; used < room; ++used)
-                ++*std::min_element(sizes.begin(), sizes.end());
-            return used;
-        };
-        g.width = share(g.widths, area.width());
-        g.height = share(g.heights, area.height());
-        return g;
-    };
-    // Among the grids that fit the area's width, the one that needs the least height
-    // (the usual square grid when everything fits); else the narrowest.
-    const int square = int(std::ceil(std::sqrt(double(n))));
-    Grid best = grid(square);
-    int bestColumns = square;
-    const auto better = [&](const Grid& a, const Grid& b) {
-        const bool aFits = a.width <= area.width(), bFits = b.width <= area.width();
-        if (aFits != bFits)
-            return aFits;
-        return aFits ? a.height < b.height : a.width < b.width;
-    };
-    for (int columns = 1; columns <= n; ++columns) {
-        const Grid g = grid(columns);
-        if (better(g, best)) {
-            best = g;
-            bestColumns = columns;
-        }
-    }
+    // Rows in creation order, each with as many windows as fit the area's width side by
+    // side (at least one): the monitors share the first row, and a control window, as wide
+    // as most of the area, gets a row of its own below them. A grid of equal columns put
+    // them all in one column, the monitors at their smallest.
+    QVector<QVector<int>> rows;
+    int used = 0;
     for (int i = 0; i < n; ++i) {
-        const int c = i % bestColumns, r = i / bestColumns;
-        int left = area.left(), top = area.top();
-        for (int k = 0; k < c; ++k)
-            left += best.widths.at(k);
-        for (int k = 0; k < r; ++k)
-            top += best.heights.at(k);
-        out.append(QRect(left, top, best.widths.at(c), best.heights.at(r)));
+        const int w = minimums.at(i).width();
+        if (rows.isEmpty() || used + w > area.width()) {
+            rows.append(QVector<int>());
+            used = 0;
+        }
+        rows.last().append(i);
+        used += w;
     }
+    // Grows the smallest part a pixel at a time until the room is used: the parts end as
+    // equal as their minimums allow.
+    const auto share = [](QVector<int>& sizes, int room) {
+        int total = std::accumulate(sizes.cbegin(), sizes.cend(), 0);
+        for (; total < room; ++total)
+            ++*std::min_element(sizes.begin(), sizes.end());
+    };
+    QVector<int> heights;
+    for (const QVector<int>& row : qAsConst(rows)) {
+        int h = 0;
+        for (int i : row)
+            h = qMax(h, minimums.at(i).height());
+        heights.append(h);
+    }
+    share(heights, area.height());
+    QVector<QRect> rects(n);
+    int top = area.top();
+    for (int r = 0; r < rows.size(); ++r) {
+        QVector<int> widths;
+        for (int i : rows.at(r))
+            widths.append(minimums.at(i).width());
+        share(widths, area.width());
+        int left = area.left();
+        for (int k = 0; k < rows.at(r).size(); ++k) {
+            rects[rows.at(r).at(k)] = QRect(left, top, widths.at(k), heights.at(r));
+            left += widths.at(k);
+        }
+        top += heights.at(r);
+    }
+    for (const QRect& rect : qAsConst(rects))
+        out.append(rect);
     return out;
 }
 
-QPoint MainWindow::statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor)
+QRect MainWindow::statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor, const QRect& area)
 {
-    if (!networkMonitor.intersects(statusMonitor))
-        return statusMonitor.topLeft();
-    return QPoint(networkMonitor.right() + 1, 0);
+    const QSize size = statusMonitor.size().boundedTo(area.size());
+    const auto within = [&](const QRect& r) { return area.contains(r); };
+    if (!networkMonitor.intersects(statusMonitor) && within(statusMonitor))
+        return statusMonitor;
+    // Beside the network monitor as on a first start, narrower if need be but one column of
+    // tiles wide; else below it; else where it fits in the area, over the least of it.
+    const int besideWidth = qMin(size.width(), area.right() - networkMonitor.right());
+    if (besideWidth >= StatusMonitorNarrowest)
+        return QRect(networkMonitor.right() + 1, area.top(), besideWidth, size.height());
+    const QRect below(QPoint(area.left(), networkMonitor.bottom() + 1), size);
+    if (within(below))
+        return below;
+    return QRect(QPoint(area.right() + 1 - size.width(), area.top()), size);
 }
 
 QMdiSubWindow* MainWindow::addControlWindow(QMdiArea* area, ZunControlDlg* dlg)
@@ -346,6 +354,25 @@ QMdiSubWindow* MainWindow::addControlWindow(QMdiArea* area, ZunControlDlg* dlg)
     sub->setMinimumSize(ControlWindowMinimum);
     sub->resize(controlWindowFirstSize(sub->sizeHint(), area->viewport()->size()));
     return sub;
+}
+
+QSize MainWindow::tileMinimum(const QMdiSubWindow* sub) const
+{
+    // At their bare minimums the network list showed one and a half rows and the status
+    // monitor a sliver: the list gets its columns and four rows, the monitor a row of two
+    // tiles (its first size holds two columns of five).
+    if (sub->widget() == m_networkScanDlg) {
+        const ZunNetworkTableView* view = m_networkScanDlg->tableView();
+        const QSize around = sub->size() - view->size();
+        const int frame = 2 * view->frameWidth();
+        return around
+               + QSize(view->horizontalHeader()->length() + view->verticalHeader()->width()
+                           + view->verticalScrollBar()->sizeHint().width() + frame,
+                       view->horizontalHeader()->height() + 4 * view->verticalHeader()->defaultSectionSize() + frame);
+    }
+    if (sub->widget() == m_statusMonitor)
+        return QSize(2 * 215 + 40, 117 + 50);
+    return QSize();
 }
 
 void MainWindow::tileSubWindows()
@@ -357,9 +384,19 @@ void MainWindow::tileSubWindows()
     for (QMdiSubWindow* sub : m_mdiArea->subWindowList(QMdiArea::CreationOrder))
         if (sub->isVisible() && !sub->isMinimized()) {
             windows.append(sub);
-            minimums.append(sub->minimumSize().expandedTo(sub->minimumSizeHint()));
+            minimums.append(sub->minimumSize().expandedTo(sub->minimumSizeHint()).expandedTo(tileMinimum(sub)));
         }
-    const QList<QRect> rects = tileGeometries(m_mdiArea->viewport()->rect(), minimums);
+    QRect area = m_mdiArea->viewport()->rect();
+    QList<QRect> rects = tileGeometries(area, minimums);
+    // Laid past the bottom, the area shows its scroll bar, which takes its width from the
+    // view: the windows keep to what is left, else the bar covers their right edges.
+    int bottom = area.bottom();
+    for (const QRect& r : qAsConst(rects))
+        bottom = qMax(bottom, r.bottom());
+    if (bottom > area.bottom() && !m_mdiArea->verticalScrollBar()->isVisible()) {
+        area.setWidth(area.width() - m_mdiArea->verticalScrollBar()->sizeHint().width());
+        rects = tileGeometries(area, minimums);
+    }
     for (int i = 0; i < windows.size(); ++i) {
         if (windows.at(i)->isMaximized())
             windows.at(i)->showNormal();
@@ -649,6 +686,29 @@ QString MainWindow::quitQuestion() const
     return QStringLiteral("Still writing to the processors:\n\n%1\n\nQuitting now stops each of these and "
                           "leaves its processor part-written. Wait until they have ended, or quit anyway?")
         .arg(writing.join(QLatin1Char('\n')));
+}
+
+void MainWindow::cascadeSubWindows()
+{
+    m_mdiArea->cascadeSubWindows();
+    // Windows that leave the area's scrolled part left their old frames on its background.
+    m_mdiArea->viewport()->update();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_placeStatusMonitor)
+        return;
+    m_placeStatusMonitor = false;
+    const QList<QMdiSubWindow*> subs = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    if (subs.size() < 2)
+        return;
+    // Opened over the network monitor it would hide it (it opens on top); past the area's
+    // edge (its place and size after Cascade) it is cut off.
+    const QRect place = statusMonitorPlace(subs.at(0)->geometry(), subs.at(1)->geometry(), m_mdiArea->viewport()->rect());
+    if (place != subs.at(1)->geometry())
+        subs.at(1)->setGeometry(place);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

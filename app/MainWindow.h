@@ -69,9 +69,12 @@ public:
     // past the area's right or bottom edge (the area scrolls; the main window keeps its
     // size), preferring a grid as wide as the area.
     static QList<QRect> tileGeometries(const QRect& area, const QList<QSize>& minimums);
-    // Where the status monitor goes at start: where it was, unless that covers the
-    // network monitor (as after Cascade), then beside it as on a first start.
-    static QPoint statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor);
+    // Where the status monitor goes at start, in the area: where it was, unless that covers
+    // the network monitor or runs past the area (as after Cascade), then beside the network
+    // monitor as on a first start (narrower if need be), else below it.
+    static QRect statusMonitorPlace(const QRect& networkMonitor, const QRect& statusMonitor, const QRect& area);
+    // One column of status tiles.
+    static constexpr int StatusMonitorNarrowest = 215 + 40;
     // Adds a control window to the area as a first opening does (no stored geometry).
     static QMdiSubWindow* addControlWindow(QMdiArea* area, ZunControlDlg* dlg);
     // What quitting asks first: the operations the control windows are writing to their
@@ -97,9 +100,12 @@ public slots:
     void setActiveSubWindow(QWidget* window);
     // Window > Tile: the visible sub-windows side by side within the area.
     void tileSubWindows();
+    // Window > Cascade: the area's own, and the area painted anew after it.
+    void cascadeSubWindows();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void createActions();
@@ -109,9 +115,14 @@ private:
     // The box text for a processor whose firmware this program has no tables for.
     static QString unsupportedText(const QSharedPointer<ZunDeviceStats>& stats);
     void closeDeviceWindow(quint32 serial);
+    // What Tile gives a window at least beside its minimum size: a monitor room to show
+    // what it is for.
+    QSize tileMinimum(const QMdiSubWindow* sub) const;
     // Activates the processor's control window, or opens one.
     ZunControlDlg* findOrCreateDeviceWindow(quint16 serial);
 
+    // The status monitor's stored place is checked against the area at the first show.
+    bool m_placeStatusMonitor = false;
     QMenu* m_windowMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
     QAction* m_aboutAct = nullptr;

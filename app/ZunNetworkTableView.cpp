@@ -121,9 +121,7 @@ void ZunNetworkTableView::uploadSetup()
 void ZunNetworkTableView::selectSetup()
 {
     const QList<quint32> serials = selectedSerials();
-    // Positions as every list, log line and message gives them (the upload form beside
-    // this one reads "0: ---"): the number the processor uses.
-    SelectIntegerForm form(0, 29, nullptr);
+    SelectIntegerForm form(FirstRecallPosition, LastRecallPosition, nullptr);
     form.setWindowTitle(QStringLiteral("Recall Setup"));
     if (form.exec() != QDialog::Accepted)
         return;

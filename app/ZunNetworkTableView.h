@@ -27,6 +27,11 @@ public:
 
     static bool isDeveloperMode();
 
+    // The setup positions Recall Setup offers, as every list, log line and message counts
+    // them (the upload form beside it reads "0: ---"): the numbers the processor uses.
+    static constexpr int FirstRecallPosition = 0;
+    static constexpr int LastRecallPosition = 29;
+
     QAction* fwUpdateAct = nullptr;
     QAction* uploadSetupAct = nullptr;
     QAction* selectSetupAct = nullptr;

@@ -232,8 +232,10 @@ CZun::~CZun()
 QString CZun::GetName() const
 {
     // A processor that did not announce itself (found by a network scan) has no name in
-    // its record at first; the name it announces later is its name.
-    if (!m_nameGiven && m_record) {
+    // its record at first; the name it announces later is its name. A name given here
+    // holds until the processor announces another than it did then (the new name, or
+    // another processor put in its place).
+    if (m_record && (!m_nameGiven || m_record->rawName() != m_nameBeforeGiven)) {
         const QString announced = m_record->rawName().trimmed();
         if (!announced.isEmpty())
             return announced;
@@ -1455,6 +1457,7 @@ void CZun::SaveDeviceName(const QString& name)
     // show what the processor announces.
     m_name = heldDeviceName(name);
     m_nameGiven = true;
+    m_nameBeforeGiven = m_record ? m_record->rawName() : QString();
 }
 
 void CZun::SetKeyLock(bool lock) { SendCmd(nr("Cmd_KeyLock"), lock ? 1 : 255); }

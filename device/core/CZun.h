@@ -408,6 +408,7 @@ private:
     // The discovery record: a processor found by a network scan is named by it only later.
     QSharedPointer<ZunDeviceStats> m_record;
     bool m_nameGiven = false; // SaveDeviceName named it: that name holds
+    QString m_nameBeforeGiven; // what the record announced then: until it announces another
     ZunBaseComm* m_link = nullptr;
     // Read by the managers' threads too; replaced only under m_mapMutex.
     mutable QMutex m_mapMutex;

@@ -2,6 +2,7 @@
 
 #include "CCmdMap.h"
 #include "CZun.h"
+#include "CZunHardwareInfo.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -39,6 +40,10 @@ QMap<int, QString> ZunSampleRateRule::clockChoices(const CZun& zun)
     QMap<int, QString> clocks = zun.GetClockKeys();
     if (zun.GetDSPType() == zun.GetCmdMap()->getCmdNr("Inf_DSPTyp0"))
         clocks.remove(3);
+    // The external clock comes in through the AES receiver: without one there is none.
+    const CZunHardwareInfo hardware = zun.GetHardwareInfo();
+    if (hardware.isValid() && !hardware.hasAESReceiver())
+        clocks.remove(zun.GetCmdMap()->getCmdNr("Inf_Sel_Clk_Ext"));
     return clocks;
 }
 

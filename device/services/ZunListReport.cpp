@@ -1,5 +1,6 @@
 #include "ZunListReport.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 ZunListReport::ZunListReport(const QString& what, const QString& doneText) : m_what(what), m_doneText(doneText) {}
@@ -16,6 +17,13 @@ bool ZunListReport::allDone() const
         if (l.outcome != Outcome::Done)
             return false;
     return true;
+}
+
+bool ZunListReport::saysAllDone(const QString& text)
+{
+    static const QRegularExpression head(QStringLiteral(": done on (\\d+) of (\\d+) processors\\.\\n"));
+    const QRegularExpressionMatch m = head.match(text);
+    return m.hasMatch() && m.captured(1) == m.captured(2) && m.captured(1) != QLatin1String("0");
 }
 
 QString ZunListReport::text() const

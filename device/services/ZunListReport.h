@@ -19,6 +19,9 @@ public:
     void unknown(quint16 serial, const QString& reason);
     bool allDone() const;
     QString text() const;
+    // Whether a report's text (text()) says the operation was done on every processor: a
+    // success, which its box shows as such.
+    static bool saysAllDone(const QString& text);
 
 private:
     enum class Outcome { Done, NotDone, Unknown };

@@ -6,8 +6,11 @@
 #include "SelectIntegerForm.h"
 #include "UploadForm.h"
 #include "ZunFormFit.h"
+#include "ZunMaintenanceActions.h"
+#include "ZunNetworkTableView.h"
 #include "ZunPositionDelegate.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,15 +62,42 @@ private slots:
         QTest::newRow("Recall Setup") << 1;
         QTest::newRow("Upload Setup") << 2;
         QTest::newRow("Remove FIR Filter") << 3;
+        // Mended: the name dialog opened 200 px wide and cut its title.
+        QTest::newRow("Device name") << 4;
+        QTest::newRow("Change IP address") << 5;
     }
     void eachFormOpensWithItsTextsWhole()
     {
         QFETCH(int, form);
+        if (form >= 4) {
+            // The maintenance prompts' own dialogs, as they open.
+            QStringList cut;
+            bool seen = false;
+            QTimer::singleShot(0, [&]() {
+                auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (!d)
+                    return;
+                seen = QTest::qWaitForWindowExposed(d);
+                cut = cutTexts(*d);
+                d->reject();
+            });
+            ZunMaintenanceActions::Prompts prompts(nullptr);
+            QString answer;
+            if (form == 4)
+                QVERIFY(!prompts.textUpTo("Enter desired device name", "Device name:", "Name", 24, &answer));
+            else
+                QVERIFY(!prompts.text("Change IP address", "Enter desired IP address in format 012.345.678.901",
+                                      "10.78.1.44", &answer));
+            QVERIFY(seen);
+            QCOMPARE(cut, QStringList());
+            return;
+        }
         std::unique_ptr<QDialog> d;
         if (form == 0) {
             d = std::make_unique<ChangePINForm>();
         } else if (form == 1) {
-            d = std::make_unique<SelectIntegerForm>(1, 30);
+            d = std::make_unique<SelectIntegerForm>(ZunNetworkTableView::FirstRecallPosition,
+                                                    ZunNetworkTableView::LastRecallPosition);
             d->setWindowTitle(QStringLiteral("Recall Setup"));
         } else if (form == 2) {
             auto upload = std::make_unique<UploadForm>(QStringLiteral("Zun Setup (*.zun)"), QStringList{"zun"}, QString());

@@ -44,7 +44,26 @@
 #include <QtTest>
 
 namespace {
-enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105, Newer = 0x0106, Faulty = 0x0107 };
+enum : quint16 { Fw1080 = 0x0101, Probed = 0x0102, Swept = 0x0103, Changing = 0x0104, NoProbe = 0x0105, Newer = 0x0106, Faulty = 0x0107, Titled = 0x0108 };
+// Calls back as each message box shows, before it waits for the operator.
+class BoxShowWatch : public QObject
+{
+public:
+    explicit BoxShowWatch(std::function<void(const QMessageBox*)> onShow) : m_onShow(std::move(onShow))
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::Show)
+            if (const auto* box = qobject_cast<QMessageBox*>(o))
+                m_onShow(box);
+        return false;
+    }
+
+private:
+    std::function<void(const QMessageBox*)> m_onShow;
+};
 } // namespace
 
 class TstMainWindowNetns : public QObject
@@ -56,6 +75,7 @@ class TstMainWindowNetns : public QObject
     QTemporaryDir m_settingsDir;
     MainWindow* m_window = nullptr;
     QStringList m_boxes;
+    QList<QMessageBox::Icon> m_icons; // of m_boxes
     QTimer m_boxCloser;
 
     CZunNetwork* net() const { return m_window->networkMonitor()->network(); }
@@ -102,6 +122,7 @@ private slots:
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
                     m_boxes << box->text();
+                    m_icons << box->icon();
                     box->done(QMessageBox::Ok);
                 }
         });
@@ -420,7 +441,7 @@ private slots:
                 (zun(Fw1080)->requestCmdStatus(zun(Fw1080)->GetCmdMap()->getCmdNr("Cmd_KeyLock")), !disconnected.isEmpty()),
                 5000);
             QTRY_VERIFY(tabsEnabled(w, false));
-            QVERIFY2(w->windowTitle().startsWith("Zun 257 disconnected"), qPrintable(w->windowTitle()));
+            QVERIFY2(w->windowTitle().startsWith("Alpha disconnected"), qPrintable(w->windowTitle()));
             QVERIFY(windowMenuTexts().contains("Not connected"));
             m_boxes.clear();
         }
@@ -435,6 +456,67 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!zun(Fw1080)->IsConnected(), 5000);
         emit zun(Fw1080)->signal_exception("Later failure", "ZunControl");
         QCOMPARE(m_boxes.count("Later failure"), 1);
+    }
+
+    // Mended: the title said "connected" while the box of the lost link was open; after the
+    // processor was switched off and on again it said "Zun 264 connected"; after another
+    // processor was put in its place (same serial and address, another name) it kept the
+    // name given to the first. The title names the processor as the list does, and its link.
+    void theTitleNamesTheProcessorAsTheListDoes()
+    {
+        QString why;
+        QVERIFY2(m_rig.startSim(Titled, {"--name", "First", "--firmware", "1080"}, &why), qPrintable(why));
+        QTRY_VERIFY_WITH_TIMEOUT(zun(Titled), CZunNetwork::TickMs + 5000);
+        const auto listed = [&] { return net()->findDevice(Titled)->getName(); };
+        const auto connectAgain = [&](ZunControlDlg* w) {
+            if (!QTest::qWaitFor([&] { return net()->findDevice(Titled)->isLive(); }, CZunNetwork::TickMs + 5000))
+                return false;
+            m_window->newDevice(Titled);
+            return QTest::qWaitFor([&] { return tabsEnabled(w, true); }, 20000);
+        };
+        m_window->newDevice(Titled);
+        QPointer<ZunControlDlg> w = m_window->deviceWindow(Titled);
+        QVERIFY(w);
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
+        QTRY_VERIFY2(w->windowTitle().startsWith("First connected"), qPrintable(w->windowTitle()));
+        QStringList atBoxes;
+        BoxShowWatch watch([&](const QMessageBox* box) { atBoxes << (w ? w->windowTitle() : QString()) + " : " + box->text(); });
+        m_boxes.clear();
+
+        // Switched off: one box, and the title says so while it is open.
+        QVERIFY(m_rig.killSim(Titled));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty() && tabsEnabled(w, false), 20000);
+        const auto linkBoxes = [&] { return atBoxes.filter("closed the connection"); };
+        QVERIFY2(!linkBoxes().isEmpty() && linkBoxes().first().startsWith("First disconnected : "),
+                 qPrintable(atBoxes.join(" / ")));
+        QVERIFY2(w->windowTitle().startsWith("First disconnected"), qPrintable(w->windowTitle()));
+        // And on again.
+        QVERIFY2(m_rig.relaunchSim(Titled, {"--name", "First", "--firmware", "1080"}, &why), qPrintable(why));
+        QVERIFY(connectAgain(w));
+        QTRY_VERIFY2(w->windowTitle().startsWith("First connected"), qPrintable(w->windowTitle()));
+
+        // Named here, then another processor in its place.
+        w->showAdvancedSettings(true);
+        PromptAnswers* answers = PromptAnswers::install(w->advancedTab()->maintenance());
+        answers->textChoice = "Given";
+        w->advancedTab()->maintenance()->onSetDeviceName();
+        QTRY_COMPARE_WITH_TIMEOUT(listed(), QString("Given"), CZunNetwork::TickMs + 5000);
+        QTRY_VERIFY2(w->windowTitle().startsWith("Given connected"), qPrintable(w->windowTitle()));
+        QVERIFY(m_rig.killSim(Titled));
+        QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, false), 20000);
+        QVERIFY2(m_rig.relaunchSim(Titled, {"--name", "Second", "--firmware", "1080"}, &why), qPrintable(why));
+        QTRY_COMPARE_WITH_TIMEOUT(listed(), QString("Second"), CZunNetwork::TickMs + 5000);
+        QTRY_VERIFY2(w->windowTitle().startsWith("Second disconnected"), qPrintable(w->windowTitle()));
+        QVERIFY(connectAgain(w));
+        QTRY_VERIFY2(w->windowTitle().startsWith("Second connected"), qPrintable(w->windowTitle()));
+        QCOMPARE(zun(Titled)->GetName(), QString("Second"));
+        // Each box of the lost link (the window's title, then the box's text).
+        QCOMPARE(linkBoxes().size(), 2);
+        for (const QString& box : linkBoxes())
+            QVERIFY2(box.section(" : ", 0, 0).contains(" disconnected"), qPrintable(atBoxes.join(" / ")));
+        sub(w)->close();
+        QTRY_VERIFY(!w);
+        m_boxes.clear();
     }
 
     // A second host announcing an open window's serial with another firmware is a
@@ -742,6 +824,9 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(z->IsAllMuted(1) && z->IsAllMuted(2) && tile->masterMuteButton()->isChecked(), 20000);
         if (action == "upload")
             QVERIFY2(shown.first().contains(QStringLiteral("257: stored.")), qPrintable(shown.first()));
+        // Mended: a report that all was done came with the warning icon.
+        if (action == "recall" || action == "upload")
+            QCOMPARE(m_icons.last(), linkKept && held == "applied" ? QMessageBox::Information : QMessageBox::Warning);
         QCOMPARE(w->windowTitle().contains("disconnected"), !linkKept);
 
         QVERIFY(m_rig.control(Faulty, fault.startsWith("delay") ? QString("delay 0") : fault.section(' ', 0, 0) + " off"));

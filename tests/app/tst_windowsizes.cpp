@@ -78,15 +78,61 @@ private slots:
             QCOMPARE(covered.width(), area.width());
     }
 
-    // Mended: after Cascade the status monitor opened over the network monitor at the next
-    // start and hid it; a place beside it or anywhere clear of it stays.
-    void theStatusMonitorNeverOpensOverTheNetworkMonitor()
+    // Mended: Tile laid both monitors and a control window in one column, the network list
+    // showing one and a half rows and the status monitor a sliver. The monitors share the
+    // first row at the room they need to be read (MainWindow::tileMinimum), the control
+    // window takes the area's width below them.
+    void tileKeepsTheMonitorsSideBySide_data()
     {
+        QTest::addColumn<QRect>("area");
+        QTest::newRow("1366x768") << QRect(0, 0, 1180, 600);
+        QTest::newRow("1920x1080") << QRect(0, 0, 1180, 680);
+    }
+    void tileKeepsTheMonitorsSideBySide()
+    {
+        QFETCH(QRect, area);
+        const QList<QRect> rects
+            = MainWindow::tileGeometries(area, {QSize(620, 230), QSize(470, 167), MainWindow::ControlWindowMinimum});
+        QCOMPARE(rects.size(), 3);
+        QCOMPARE(rects[0].top(), area.top());
+        QCOMPARE(rects[1].top(), area.top());
+        QCOMPARE(rects[1].left(), rects[0].right() + 1);
+        QCOMPARE(rects[1].right(), area.right());
+        QCOMPARE(rects[2].top(), rects[0].bottom() + 1);
+        QCOMPARE(rects[2].width(), area.width());
+        QVERIFY(rects[0].height() >= 230 && rects[2].height() >= 520);
+    }
+
+    // Mended: after Cascade the status monitor opened over the network monitor at the next
+    // start and hid it; then, put beside it at the size Cascade had given it, it ran past the
+    // area's right edge. A place clear of it within the area stays; else beside it (narrower
+    // if need be), else below it, else within the area.
+    void theStatusMonitorOpensClearOfTheNetworkMonitorWithinTheArea_data()
+    {
+        QTest::addColumn<QRect>("network");
+        QTest::addColumn<QRect>("status");
+        QTest::addColumn<QRect>("expected");
         const QRect network(0, 0, 600, 340);
-        QCOMPARE(MainWindow::statusMonitorPlace(network, QRect(30, 30, 470, 600)), QPoint(600, 0));
-        QCOMPARE(MainWindow::statusMonitorPlace(network, QRect(0, 0, 470, 600)), QPoint(600, 0));
-        QCOMPARE(MainWindow::statusMonitorPlace(network, QRect(600, 0, 470, 600)), QPoint(600, 0));
-        QCOMPARE(MainWindow::statusMonitorPlace(network, QRect(0, 340, 470, 300)), QPoint(0, 340));
+        QTest::newRow("over it") << network << QRect(30, 30, 470, 600) << QRect(600, 0, 470, 600);
+        QTest::newRow("at its place") << network << QRect(0, 0, 470, 600) << QRect(600, 0, 470, 600);
+        QTest::newRow("beside it") << network << QRect(600, 0, 470, 600) << QRect(600, 0, 470, 600);
+        QTest::newRow("below it") << network << QRect(0, 340, 470, 250) << QRect(0, 340, 470, 250);
+        QTest::newRow("cascaded as wide as the area") << network << QRect(60, 60, 1100, 540) << QRect(600, 0, 580, 540);
+        QTest::newRow("taller than the area") << network << QRect(600, 0, 800, 900) << QRect(600, 0, 580, 620);
+        QTest::newRow("a wide network monitor") << QRect(0, 0, 1000, 340) << QRect(30, 30, 470, 250)
+                                                << QRect(0, 340, 470, 250);
+        QTest::newRow("no room clear of it") << QRect(0, 0, 1000, 500) << QRect(30, 30, 470, 300)
+                                             << QRect(710, 0, 470, 300);
+    }
+    void theStatusMonitorOpensClearOfTheNetworkMonitorWithinTheArea()
+    {
+        QFETCH(QRect, network);
+        QFETCH(QRect, status);
+        QFETCH(QRect, expected);
+        const QRect area(0, 0, 1180, 620);
+        const QRect place = MainWindow::statusMonitorPlace(network, status, area);
+        QCOMPARE(place, expected);
+        QVERIFY(area.contains(place));
     }
 };
 

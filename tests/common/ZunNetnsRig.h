@@ -122,10 +122,41 @@ public:
             || !ip({"-n", sim->ns, "link", "set", "eth0", "up"}, why))
             return nullptr;
 
+        if (!launch(sim.get(), options, why))
+            return nullptr;
+        m_sims.push_back(std::move(sim));
+        return m_sims.back().get();
+    }
+
+    // Kills the emulator, as a processor switched off: its host (address, cable) stays.
+    bool killSim(quint16 serial)
+    {
+        Sim* s = sim(serial);
+        if (!s || !s->process)
+            return false;
+        s->process->kill();
+        return s->process->waitForFinished(5000);
+    }
+
+    // Starts an emulator again on a killed one's host: the processor switched on again, or
+    // another one put in its place (same serial and address, other options).
+    bool relaunchSim(quint16 serial, const QStringList& options, QString* why)
+    {
+        Sim* s = sim(serial);
+        if (!s) {
+            *why = QStringLiteral("no emulator %1").arg(serial);
+            return false;
+        }
+        return launch(s, options, why);
+    }
+
+    bool launch(Sim* sim, const QStringList& options, QString* why)
+    {
+        const quint16 serial = sim->serial;
         const QString zunsim = QString::fromLocal8Bit(qgetenv("ZUNSIM"));
         if (zunsim.isEmpty() || !QFileInfo(zunsim).isExecutable()) {
             *why = QStringLiteral("ZUNSIM does not name the emulator");
-            return nullptr;
+            return false;
         }
         sim->process = std::make_unique<QProcess>();
         sim->process->setProcessChannelMode(QProcess::SeparateChannels);
@@ -146,10 +177,9 @@ public:
         }
         if (!out.contains("zunsim ready")) {
             *why = QStringLiteral("emulator %1 did not start: %2").arg(serial).arg(QString::fromLocal8Bit(sim->process->readAllStandardError()));
-            return nullptr;
+            return false;
         }
-        m_sims.push_back(std::move(sim));
-        return m_sims.back().get();
+        return true;
     }
 
     Sim* sim(quint16 serial) const

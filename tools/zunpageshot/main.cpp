@@ -14,10 +14,13 @@
 //   gain-2in4out-{1,2}.png, gain-8out-{1,2}.png
 //                                     the gain page with live meters, a second apart
 //   system-lab2-analog.png            the system tab of zunlab's "Lab 2" (one board, no AES
-//                                     receiver or transmitter, no sample-rate converter)
+//                                     receiver or transmitter, no sample-rate converter);
+//                                     system-lab2-linked.png with an image that reads as linked
 //   limiter-w.png, limiter-dbu.png, advanced.png, channel.png, channel-type.png (an EQ's
-//   type being chosen), outputs.png, wizard-N.png, wizard-lab2-N.png (the routing pages
-//   of "Lab 2"), form-<name>.png (each form at the size it opens at)
+//   type being chosen), outputs.png, wizard-N.png, wizard-presets.png and
+//   wizard-presets-open.png (the routing presets, their list open: the whole screen),
+//   wizard-lab2-N.png (the routing and clock pages of "Lab 2"), form-<name>.png (each form
+//   at the size it opens at, the device name and IP address dialogs among them)
 // Settings and files go to a temporary home folder, never the user's.
 #include "Application.h"
 #include "ChangePINForm.h"
@@ -35,6 +38,8 @@
 #include "GainWidget.h"
 #include "LimiterWidget.h"
 #include "MainWindow.h"
+#include "ZunMaintenanceActions.h"
+#include "ZunNetworkTableView.h"
 #include "QEditableTabWidget.h"
 #include "RemoveForm.h"
 #include "RoutingServer.h"
@@ -76,6 +81,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 using DeviceTestRig::waitUntil;
@@ -118,6 +124,30 @@ void save(QWidget& w, const QString& name)
         std::printf("zunpageshot: %s\n", qPrintable(file));
     else
         fail("cannot write " + file);
+}
+
+void saveScreen(const QString& name)
+{
+    const QString file = QDir(g_out).filePath(name);
+    if (QGuiApplication::primaryScreen()->grabWindow(0).save(file))
+        std::printf("zunpageshot: %s\n", qPrintable(file));
+    else
+        fail("cannot write " + file);
+}
+
+// The dialog the call opens, as it opens: saved and cancelled.
+void saveModal(const QString& name, const std::function<void()>& opens)
+{
+    QTimer::singleShot(0, [name]() {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            fail("no dialog for " + name);
+            return;
+        }
+        save(*dialog, name);
+        dialog->reject();
+    });
+    opens();
 }
 
 // Opens the program's main window and a control window in it as a first start does on this
@@ -212,16 +242,23 @@ bool startDevice(ZunSimDevice& device, quint32 hardware, quint16 routingWord = 0
     return false;
 }
 
+// The emulator and a device object for it, not yet connected.
+bool launchDevice(ZunSimDevice& device, quint32 hardware)
+{
+    ZunSimDevice::Options o;
+    o.hardware = hardware;
+    if (device.launch(o))
+        return true;
+    fail(device.error());
+    return false;
+}
+
 // The system tab after switching to each full routing given (name, 32 binary digits).
 void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QString, QString>>& routings)
 {
     ZunSimDevice device;
-    ZunSimDevice::Options o;
-    o.hardware = hardware;
-    if (!device.launch(o)) {
-        fail(device.error());
+    if (!launchDevice(device, hardware))
         return;
-    }
     const QSharedPointer<CZun> zun = device.zun();
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
@@ -251,6 +288,16 @@ void shootSystem(const QString& board, quint32 hardware, const QList<QPair<QStri
         }
         tab->UpdateGui();
         save(held, QStringLiteral("system-%1-%2.png").arg(board, r.first));
+    }
+    if (hardware == Lab2) {
+        // An image that reads as linked on one board: the link shows, and can be undone.
+        device.sim().control(QStringLiteral("set %1 2").arg(zun->GetCmdMap()->getCmdNr("Cmd_SetupFlags")));
+        if (!DeviceTestRig::reread(zun.data())) {
+            fail("no image after the link");
+            return;
+        }
+        tab->UpdateGui();
+        save(held, QStringLiteral("system-%1-linked.png").arg(board));
     }
 }
 
@@ -375,6 +422,15 @@ void shootFirPages(const QStringList& pages, const QString& configDir)
                     if (i >= 0)
                         presets->setCurrentIndex(i);
                 }
+                save(wizard, QStringLiteral("wizard-presets.png"));
+                // The open list, a window of its own: the screen around the wizard.
+                for (QComboBox* presets : wizard.currentPage()->findChildren<QComboBox*>())
+                    if (presets->findText(QStringLiteral("(variant"), Qt::MatchContains) >= 0) {
+                        presets->showPopup();
+                        settle(300);
+                        saveScreen(QStringLiteral("wizard-presets-open.png"));
+                        presets->hidePopup();
+                    }
                 wizard.setField(QStringLiteral("AdvancedMode"), true);
             }
             save(wizard, QStringLiteral("wizard-%1.png").arg(page));
@@ -432,7 +488,7 @@ void shootForms()
 {
     ChangePINForm pin;
     save(pin, QStringLiteral("form-pin.png"));
-    SelectIntegerForm recall(1, 30);
+    SelectIntegerForm recall(ZunNetworkTableView::FirstRecallPosition, ZunNetworkTableView::LastRecallPosition);
     recall.setWindowTitle(QStringLiteral("Recall Setup"));
     save(recall, QStringLiteral("form-recall-setup.png"));
     UploadForm upload(QStringLiteral("Zun Setup (*.zun)"), {QStringLiteral("zun")}, QString());
@@ -443,6 +499,14 @@ void shootForms()
     RemoveForm remove;
     remove.setWindowTitle(QStringLiteral("Remove FIR Filter"));
     save(remove, QStringLiteral("form-remove.png"));
+    // The name and the address of a processor, as the advanced tab asks for them.
+    ZunSimDevice device;
+    if (!launchDevice(device, TwoBoards))
+        return;
+    QWidget tab;
+    ZunMaintenanceActions actions(device.zun(), &tab);
+    saveModal(QStringLiteral("form-device-name.png"), [&]() { actions.onSetDeviceName(); });
+    saveModal(QStringLiteral("form-ip-address.png"), [&]() { actions.onSetIP(); });
 }
 
 // A channel page (Output 1 with EQs and a Linkwitz-Riley crossover) and the outputs page.

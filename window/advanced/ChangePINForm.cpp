@@ -27,11 +27,15 @@ ChangePINForm::ChangePINForm(QWidget* parent) : QDialog(parent)
     m_changeButton = new QPushButton(tr("Change PIN"));
     m_changeButton->setEnabled(false);
     m_layout->addWidget(m_changeButton, 2, 2);
+    // A way out that is not the frame's close button, which some window managers hide.
+    m_cancelButton = new QPushButton(tr("Cancel"));
+    m_layout->addWidget(m_cancelButton, 3, 2);
     setLayout(m_layout);
     // Typing only: a PIN set by the program does not count as entered.
     connect(m_oldEdit, &QLineEdit::textEdited, this, &ChangePINForm::validatePINs);
     connect(m_newEdit, &QLineEdit::textEdited, this, &ChangePINForm::validatePINs);
     connect(m_changeButton, &QPushButton::clicked, this, &ChangePINForm::onButtonChange);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     setWindowTitle(tr("Change PIN"));
 }
 

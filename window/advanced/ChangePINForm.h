@@ -37,6 +37,7 @@ private:
     QLineEdit* m_oldEdit;
     QLineEdit* m_newEdit;
     QPushButton* m_changeButton;
+    QPushButton* m_cancelButton;
     quint16 m_oldPin = 0;
     quint16 m_newPin = 0;
 };

@@ -202,8 +202,11 @@ void ZunMaintenanceActions::onLoadConfig()
         const Outcome outcome = load->result();
         emit signal_log(outcome.first);
         emit longOperationFinished(ZunLongOperation::ConfigLoad);
+        // Several windows may load at once: the box says which processor it is about.
         if (!outcome.second.isEmpty())
-            m_prompts->message(QMessageBox::Warning, outcome.second);
+            m_prompts->message(QMessageBox::Warning, tr("Configuration load to Zun nr %1 (%2):\n%3")
+                                                         .arg(m_zun->GetNr())
+                                                         .arg(m_zun->GetName(), outcome.second));
         load->deleteLater();
     });
     load->setFuture(QtConcurrent::run([zun, folder]() {
@@ -353,7 +356,7 @@ void ZunMaintenanceActions::onSetIP()
 {
     QString text;
     if (!m_prompts->text(tr("Change IP address"), tr("Enter desired IP address in format 012.345.678.901"),
-                         QStringLiteral("192.168.1.15"), &text)
+                         m_zun->GetIpAddress().toString(), &text)
         || text.isEmpty())
         return;
     quint32 address = 0;

@@ -3,35 +3,52 @@
 #include "CZunConfigWizard.h"
 #include "ChangePINForm.h"
 #include "UploadForm.h"
+#include "ZunFormFit.h"
 
 #include <QInputDialog>
+#include <QStyle>
 #include <QLineEdit>
 #include <QPushButton>
 
 // The operator's side of the maintenance actions: the program's own dialogs.
 
+namespace
+{
+// A line of text in a dialog that opens with its title whole (at its own first width the
+// window manager cut it); maxLength < 0: no limit.
+bool askText(QWidget* parent, const QString& title, const QString& label, const QString& initial, int maxLength,
+             QString* answer)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(maxLength < 0 ? initial : initial.left(maxLength));
+    if (auto* edit = dialog.findChild<QLineEdit*>()) {
+        if (maxLength >= 0)
+            edit->setMaxLength(maxLength);
+        // The dialog keeps to its layout's size: the field makes the room for the title.
+        const int margins = dialog.style()->pixelMetric(QStyle::PM_LayoutLeftMargin)
+                            + dialog.style()->pixelMetric(QStyle::PM_LayoutRightMargin);
+        edit->setMinimumWidth(ZunFormFit::widthForTitle(dialog.fontMetrics(), title) - margins);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *answer = maxLength < 0 ? dialog.textValue() : dialog.textValue().left(maxLength);
+    return true;
+}
+} // namespace
+
 bool ZunMaintenanceActions::Prompts::text(const QString& title, const QString& label, const QString& initial,
                                           QString* answer)
 {
-    bool ok = false;
-    *answer = QInputDialog::getText(m_parent, title, label, QLineEdit::Normal, initial, &ok);
-    return ok;
+    return askText(m_parent, title, label, initial, -1, answer);
 }
 
 bool ZunMaintenanceActions::Prompts::textUpTo(const QString& title, const QString& label, const QString& initial,
                                               int maxLength, QString* answer)
 {
-    QInputDialog dialog(m_parent);
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(label);
-    dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setTextValue(initial.left(maxLength));
-    if (auto* edit = dialog.findChild<QLineEdit*>())
-        edit->setMaxLength(maxLength);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
-    *answer = dialog.textValue().left(maxLength);
-    return true;
+    return askText(m_parent, title, label, initial, maxLength, answer);
 }
 
 QString ZunMaintenanceActions::Prompts::firmwareFile(const QString& start)

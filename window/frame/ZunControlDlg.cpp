@@ -428,11 +428,7 @@ void ZunControlDlg::UpdateGui()
         rebuildTabs(inputs, outputs);
     }
 
-    const QString setupName = activeSetupName();
-    if (!setupName.isEmpty())
-        updateDisplayName(0, setupName);
-    else if (m_linkUp)
-        setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
+    showTitle();
 
     // An image that completed as the link went: the new tabs are greyed like the old ones;
     // pages put back after a lost link are usable again with the link.
@@ -549,27 +545,32 @@ void ZunControlDlg::updateDisplayName(QSharedPointer<ZunDeviceStats> stats)
         return;
     m_displayName = stats->getName().isEmpty() ? QStringLiteral("Zun %1").arg(m_nr)
                                                : QStringLiteral("Zun %1 : %2").arg(m_nr).arg(stats->getName());
-    // Discovery reports the record now and then: a lost link, or one never made (a refused
-    // first connection), keeps its title.
-    if (m_linkUp)
-        setWindowTitle(QStringLiteral("%1 connected %2").arg(stats->getName(), setupPart()).trimmed());
+    m_listName = stats->getName().trimmed();
+    // Discovery reports the record now and then: the name follows it (another processor put
+    // in this one's place, a name given at the processor) whether the link is up or not.
+    showTitle();
 }
 
 void ZunControlDlg::updateDisplayName(int setupNr, QString setupName)
 {
     Q_UNUSED(setupNr)
-    // The title says connected only while the link is (not after a refused first connection).
-    if (!m_zun || !m_linkUp)
-        return;
     // The setup list reports its changes without a name (a store, a download): the name is
     // the active setup's, as the processor holds it.
-    QString name = setupName.trimmed();
-    if (name.isEmpty())
-        name = activeSetupName();
-    if (name.isEmpty())
-        setWindowTitle(QStringLiteral("%1 connected").arg(m_zun->GetName()));
-    else
-        setWindowTitle(QStringLiteral("%1 connected | Current setup: %2").arg(m_zun->GetName(), name));
+    showTitle(setupName);
+}
+
+void ZunControlDlg::showTitle(const QString& setupName)
+{
+    // Before its first link the window keeps the program's title.
+    if (!m_zun || (!m_linkUp && !m_linkLost))
+        return;
+    const QString name = m_listName.isEmpty() ? m_zun->GetName().trimmed() : m_listName;
+    const QString setup = setupName.trimmed();
+    setWindowTitle(QStringLiteral("%1 %2 %3")
+                       .arg(name.isEmpty() ? QStringLiteral("Zun %1").arg(m_nr) : name,
+                            m_linkUp ? QStringLiteral("connected") : QStringLiteral("disconnected"),
+                            setup.isEmpty() ? setupPart() : QStringLiteral("| Current setup: %1").arg(setup))
+                       .trimmed());
 }
 
 void ZunControlDlg::connectToZun()
@@ -589,8 +590,7 @@ void ZunControlDlg::enableTabs()
 {
     m_linkLost = false;
     m_linkUp = true;
-    if (m_zun)
-        setWindowTitle(QStringLiteral("Zun %1 connected %2").arg(QString::number(m_nr), setupPart()).trimmed());
+    showTitle();
     setTabsEnabled(true);
 }
 
@@ -598,8 +598,7 @@ void ZunControlDlg::disableTabs()
 {
     m_linkLost = true;
     m_linkUp = false;
-    if (m_zun)
-        setWindowTitle(QStringLiteral("Zun %1 disconnected %2").arg(QString::number(m_nr), setupPart()).trimmed());
+    showTitle();
     setTabsEnabled(false);
 }
 
@@ -607,6 +606,10 @@ void ZunControlDlg::displayMsgBox(QString text, QString caption)
 {
     // The box runs an event loop of its own, in which the window may be closed.
     QPointer<ZunControlDlg> self(this);
+    // The box about a lost link comes before the device's queued report of it: the window
+    // says so before the box waits for the operator.
+    if (m_linkUp && m_zun && !m_zun->IsConnected())
+        disableTabs();
     text = ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr);
     QMessageBox::warning(nullptr, tr(caption.toLocal8Bit().constData()), tr(text.toLocal8Bit().constData()),
                          QMessageBox::Ok, QMessageBox::NoButton);

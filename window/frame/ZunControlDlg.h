@@ -129,6 +129,9 @@ private:
     QString activeSetupName() const;
     // "| Current setup: <name>", empty when there is no name.
     QString setupPart() const;
+    // The one title: the processor's name as the network list shows it, the link as it is
+    // (connected only while it is up), and the setup (setupName, else the active one's).
+    void showTitle(const QString& setupName = QString());
     void setTabsEnabled(bool on);
     // A tab put (back) into the widget shows the link as it is now.
     void showLinkStateOn(QWidget* page);
@@ -183,6 +186,8 @@ private:
     // Between signal_Connected and signal_Disconnected: the only state by which the title
     // says connected (late reports of an old connection, or of none, never do).
     bool m_linkUp = false;
+    // The processor's name as the network list last showed it (empty: none reported yet).
+    QString m_listName;
     // The channel pages have been built once: later rebuilds keep the operator's page.
     bool m_built = false;
 };

@@ -226,10 +226,7 @@ void ZunSystemWidget::UpdateGui()
     initializeComboBoxAESOutput();
     checkBoxLockFrontPanel->setChecked(m_zun->IsKeyLocked());
     checkBoxStereo->setChecked(m_zun->GetStatusBuffer()->isLinked());
-    // Outputs 5-8 are on the second board: a one-board processor has nothing to link.
-    checkBoxStereo->setVisible(m_zun->GetRoutingManager()->GetSPIRouting().getNumber()
-                                   == m_zun->GetCmdMap()->getCmdNr("Inf_RP_21")
-                               && ZunHardwareNeeds::missingForStereoLink(m_zun->GetHardwareInfo()).isEmpty());
+    showStereoChoice(m_zun->GetStatusBuffer()->isLinked());
     showHardwareChoices(m_zun->IsConnected());
     initializeRoutingRenderArea();
 }
@@ -363,6 +360,15 @@ void ZunSystemWidget::onCheckLockFrontPanel(bool checked)
         m_zun->SetKeyLock(checked);
 }
 
+void ZunSystemWidget::showStereoChoice(bool linked)
+{
+    // Outputs 5-8 are on the second board: a one-board processor has nothing to link.
+    checkBoxStereo->setVisible(linked
+                               || (m_zun->GetRoutingManager()->GetSPIRouting().getNumber()
+                                       == m_zun->GetCmdMap()->getCmdNr("Inf_RP_21")
+                                   && ZunHardwareNeeds::missingForStereoLink(m_zun->GetHardwareInfo()).isEmpty()));
+}
+
 void ZunSystemWidget::onCheckStereo(bool on)
 {
     if (!m_zun)
@@ -385,6 +391,7 @@ void ZunSystemWidget::onCheckStereo(bool on)
         return;
     }
     // The device changed the link; a state the box already shows changes nothing.
+    showStereoChoice(on);
     if (checkBoxStereo->isChecked() == on)
         return;
     if (!on)

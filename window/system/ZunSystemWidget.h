@@ -92,6 +92,9 @@ private:
     void showLinkState();
     // The selectors the link enables, each only where the processor has the part it needs.
     void showHardwareChoices(bool connected);
+    // The DSP link is offered where outputs 5-8 can follow outputs 1-4, and shown wherever
+    // the processor holds it, so that it can be undone.
+    void showStereoChoice(bool linked);
     int activeMultipath(int dsp) const;
 
     QSharedPointer<CZun> m_zun;

@@ -34,7 +34,6 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
 {
     setTitle(QStringLiteral("Routing"));
     m_fanOut = new QWizardComboBox(false);
-    m_fanOut->setMaximumSize(60, 20);
     m_fanOut->addItem(QStringLiteral("All"), 0);
     m_fanOut->addItem(QStringLiteral("1->4"), 4);
     m_fanOut->addItem(QStringLiteral("1->3"), 3);
@@ -45,7 +44,9 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
     m_dualRange = new QCheckBox(tr("Dual range ADC"));
     m_rateConverter = new QCheckBox(tr("Sample rate conv."));
     m_presets = new QWizardComboBox(false);
-    m_presets->setMaximumWidth(220);
+    // As wide as its longest preset: a fixed 220 cut them ("4xAna DRC In 4x1->2 (varian").
+    m_presets->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_presets->setSizePolicy(QSizePolicy::Fixed, m_presets->sizePolicy().verticalPolicy());
     m_picture = new RoutingRenderArea;
     m_picture->setSizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
     auto* advanced = m_advanced = new QCheckBox(
@@ -66,7 +67,6 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
     optionsLayout->addWidget(m_dualRange);
     optionsLayout->addWidget(m_rateConverter);
     auto* preset = new QGroupBox(tr("Routing preset"));
-    preset->setMaximumWidth(240);
     auto* presetLayout = new QHBoxLayout(preset);
     presetLayout->addWidget(m_presets);
     auto* xover = new QGroupBox(tr("X-Over"));
@@ -75,7 +75,7 @@ FullRoutingPage::FullRoutingPage(QSharedPointer<CZun> zun, QWidget* parent) : QW
     xoverLayout->addWidget(m_fanOut);
     // Narrow, but never so narrow that they cut their buttons' texts: a fixed maximum did
     // with the usual fonts ("Analo", "Dual range A"); the groups now keep to their own size.
-    for (QGroupBox* box : {inputType, options, xover}) {
+    for (QGroupBox* box : {inputType, options, preset, xover}) {
         box->setMaximumWidth(QWIDGETSIZE_MAX);
         box->setSizePolicy(QSizePolicy::Maximum, box->sizePolicy().verticalPolicy());
     }

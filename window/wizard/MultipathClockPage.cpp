@@ -94,6 +94,11 @@ MultipathClockPage::MultipathClockPage(QSharedPointer<CZun> zun, QWidget* parent
     for (auto it = extClocks.cbegin(); it != extClocks.cend(); ++it)
         m_extClock->addItem(it.value(), it.key());
     m_extClock->setEnabled(false);
+    // A processor without an external clock input has no external clock to name.
+    if (!clocks.contains(m_zun->GetCmdMap()->getCmdNr("Inf_Sel_Clk_Ext"))) {
+        extClockLabel->hide();
+        m_extClock->hide();
+    }
 
     connect(m_multipath1, &QWizardComboBox::currentItemDataChanged, m_picture,
             QOverload<QVariant>::of(&RoutingRenderArea::setMultipath1));

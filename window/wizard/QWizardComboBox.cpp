@@ -2,13 +2,24 @@
 
 #include "ZunStyle.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QScrollBar>
 
 QWizardComboBox::QWizardComboBox(bool editableFirst, QWidget* parent) : QComboBox(parent), m_editableFirst(editableFirst)
 {
     connect(this, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QWizardComboBox::onCurrentIdxChanged);
     connect(this, &QComboBox::editTextChanged, this, &QWizardComboBox::onEditTextChanged);
     ZunStyle::applyTo(this, QStringLiteral("Plastique"));
+}
+
+void QWizardComboBox::showPopup()
+{
+    QAbstractItemView* list = view();
+    list->setTextElideMode(Qt::ElideNone);
+    list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth()
+                          + (count() > maxVisibleItems() ? list->verticalScrollBar()->sizeHint().width() : 0));
+    QComboBox::showPopup();
 }
 
 void QWizardComboBox::onCurrentIdxChanged(int index)

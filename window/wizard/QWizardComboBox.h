@@ -17,6 +17,10 @@ public:
     // Return) since their last key.
     bool isTyping() const { return m_typing; }
 
+    // The open list is as wide as its longest text: narrower, the style cut the texts in
+    // their middle ("4…>2").
+    void showPopup() override;
+
 signals:
     void currentItemDataChanged(QVariant value);
     // The operator left the field, or pressed Return, after typing into it.

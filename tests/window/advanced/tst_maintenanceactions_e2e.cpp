@@ -75,7 +75,8 @@ private slots:
             m_answers->shown.clear();
             m_answers->textChoice = QString::fromLatin1(bad);
             m_actions->onSetIP();
-            QCOMPARE(m_answers->shown, QStringList({"192.168.1.15", "Invalid entry, try again."}));
+            // Mended: the field offered 192.168.1.15, not the processor's own address.
+            QCOMPARE(m_answers->shown, QStringList({m_rig.zun->GetIpAddress().toString(), "Invalid entry, try again."}));
             QCOMPARE(m_rig.sent.count(nr("Cmd_IP_Hi")), 0);
         }
         // Mended: a refused half was reported as transferred, and left a mixed address. The
@@ -245,6 +246,33 @@ private slots:
         // may come after the emulator shows everything: a load still waiting when the test
         // ends would outlive its processor and hold the test's exit.
         QVERIFY(waitUntil([&]() { return ended; }, 30000));
+    }
+
+    // Mended: the load's warning about what it loaded though odd did not say which
+    // processor it was about (windows of several may load at once).
+    void theLoadsWarningNamesTheProcessor()
+    {
+        start();
+        // At 48 kHz, an EQ at 25 kHz: above half the sample rate.
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 1").arg(nr("Cmd_ClockSel"))));
+        QVERIFY(m_rig.sim->control(QStringLiteral("set %1 50000").arg(nr("Inf_DSP0_ParBaseEQ") + 1)));
+        QVERIFY(reread(m_rig.zun.data()));
+        m_rig.zun->SaveSetup(1, QStringLiteral("Odd"));
+        settle();
+        QVERIFY(waitUntil([&]() { return m_rig.zun->GetMemoryManager()->setupCount() == 1; }));
+        QTemporaryDir folder;
+        m_answers->folderChoice = folder.path();
+        m_actions->onSaveConfig();
+        m_answers->shown.clear();
+        bool ended = false;
+        connect(m_actions, &ZunMaintenanceActions::longOperationFinished, this,
+                [&ended](ZunLongOperation operation) { ended = ended || operation == ZunLongOperation::ConfigLoad; });
+        m_actions->onLoadConfig();
+        QVERIFY(waitUntil([&]() { return ended; }, 60000));
+        const QStringList warnings = m_answers->shown.filter(QStringLiteral("though they hold"));
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings[0].startsWith(QStringLiteral("Configuration load to Zun nr %1 (").arg(m_rig.zun->GetNr())),
+                 qPrintable(warnings[0]));
     }
 
     // A load the link takes with it ends with the link, says so, and leaves nothing counted.

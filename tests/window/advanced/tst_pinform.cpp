@@ -107,12 +107,20 @@ private slots:
         QCOMPARE(f.newPin(), quint16(0x8172));
     }
 
-    void rejectingLeavesBothPinsZero()
+    // Mended: the form had no Cancel; the frame's close button was the only way out.
+    void cancelLeavesBothPinsZero()
     {
         ChangePINForm f;
         QTest::keyClicks(edits(f)[0], "1234");
         QTest::keyClicks(edits(f)[1], "8172");
-        f.reject();
+        QPushButton* cancel = nullptr;
+        for (QPushButton* b : f.findChildren<QPushButton*>())
+            if (b->text() == "Cancel")
+                cancel = b;
+        QVERIFY(cancel);
+        QSignalSpy rejected(&f, &QDialog::rejected);
+        cancel->click();
+        QCOMPARE(rejected.count(), 1);
         QCOMPARE(f.oldPin(), quint16(0));
         QCOMPARE(f.newPin(), quint16(0));
     }

@@ -258,6 +258,23 @@ private slots:
         // Off with its reason as the tip.
         QCOMPARE(combo("comboAESOutput")->toolTip() == QStringLiteral("Select digital output jacks"), transmitter);
         QCOMPARE(!check("checkBoxStereo")->isHidden(), twoBoards);
+        // Mended: a one-board processor whose image reads as linked hid the box, so the
+        // link could not be undone. It shows while linked; unchecked, the processor holds
+        // no link and the box goes.
+        if (!twoBoards) {
+            QCheckBox* stereo = check("checkBoxStereo");
+            QVERIFY(m_sim->control(QStringLiteral("set %1 2").arg(nr("Cmd_SetupFlags"))));
+            reread();
+            QVERIFY(!stereo->isHidden() && stereo->isChecked());
+            stereo->click();
+            QVERIFY(waitUntil([&]() { return !m_zun->GetStatusBuffer()->isLinked(); }));
+            settle();
+            const QString flags = m_sim->query(QStringLiteral("get %1").arg(nr("Cmd_SetupFlags")), QStringLiteral("word "));
+            QVERIFY2(!(flags.section(QLatin1Char(' '), 2).toUInt() & 2), qPrintable(flags));
+            reread();
+            QVERIFY(stereo->isHidden());
+            QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(" / ")));
+        }
         if (receiver)
             return;
         // Running AES inputs all the same (its word says otherwise): they stay shown.

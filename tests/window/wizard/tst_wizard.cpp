@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -296,6 +297,8 @@ private slots:
         QFETCH(bool, advanced);
         QFETCH(QList<int>, pages);
         const QSharedPointer<CZun> zun = device(SingleBoard);
+        // Without an AES receiver it runs on a clock of its own.
+        zun->GetStatusBuffer()->setValue(zun->GetCmdMap()->getCmdNr("Cmd_ClockSel"), 2);
         CZunConfigWizard w(zun);
         const QList<int> ids = walk(w, [&](int id) {
             if (id == CZunConfigWizard::FullRouting)
@@ -543,6 +546,30 @@ private slots:
         }
     }
 
+    // Mended: the routing presets were cut in their box ("4xAna DRC In 4x1->2 (varian") and
+    // in the open list in their middle ("4…>2"). The box is as wide as its longest preset,
+    // the open list as its longest text.
+    void presetTextsAreWhole()
+    {
+        CZunConfigWizard w(device(DoubleBoard | AESReceiver | 0x8000));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.restart();
+        w.next();
+        w.next();
+        QApplication::processEvents(); // the layout's turn
+        QWizardComboBox* presets = presetChoice(w.currentPage());
+        QVERIFY(presets && presets->count() > 1);
+        QVERIFY2(presets->width() >= presets->sizeHint().width(),
+                 qPrintable(QStringLiteral("%1 < %2").arg(presets->width()).arg(presets->sizeHint().width())));
+        presets->showPopup();
+        QAbstractItemView* list = presets->view();
+        QTRY_VERIFY(list->isVisible());
+        QVERIFY2(list->viewport()->width() >= list->sizeHintForColumn(0),
+                 qPrintable(QStringLiteral("%1 < %2").arg(list->viewport()->width()).arg(list->sizeHintForColumn(0))));
+        presets->hidePopup();
+    }
+
     // Mended: on a one-board processor without AES receiver and converter ("Lab 2") the
     // routing pages offered the AES and SRC presets, the Digital filter and the AES inputs,
     // and every page drew
@@ -607,6 +634,13 @@ private slots:
 
         for (int id : {CZunConfigWizard::FullRouting, CZunConfigWizard::ExpertRouting, CZunConfigWizard::MultipathClock})
             QCOMPARE(w.page(id)->findChild<RoutingRenderArea*>()->isDoubleBoard(), twoBoards);
+
+        // Mended: without an AES receiver the clock offered "External", with nothing to
+        // take it from (the external clock's box listing "AES").
+        QWizardPage* clockPage = w.page(CZunConfigWizard::MultipathClock);
+        QWizardComboBox* clock = buddyOf(clockPage, "&Clock");
+        QCOMPARE(clock->findText("External") >= 0, aes);
+        QCOMPARE(!buddyOf(clockPage, "External Clock")->isHidden(), aes);
     }
 };
 
