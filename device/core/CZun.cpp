@@ -39,6 +39,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace
 {
@@ -408,7 +409,21 @@ void CZun::onFirLimManagerInitialized()
     try {
         // While a garbage collection's backup is pending its restore brings the sets back, and
         // the DSPs go on running what they ran (a crossover must not turn into full range).
+        // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
+        // short, with its backup on another computer or in another configuration folder).
+        quint32 unstored = 0;
         if (m_collection->holdsBackup()) {
+        } else if ((unstored = unstoredRunningSet()) != 0) {
+            if (std::exchange(m_unstoredSetTold, unstored) != unstored)
+                emit signal_exception(
+                    tr("The DSPs run the FIR/limiter set %1, which the processor's flash does not hold (an erase removed it, "
+                       "or a garbage collection was cut short). It goes on running, and no other set was activated over "
+                       "it, but it is lost when the processor restarts.\nTo store it, connect from the computer and "
+                       "configuration folder that ran the garbage collection (it puts its backup back), or upload "
+                       "its FIR file (\"Upload to Zun\" beside \"Select FIR for DSP1\") or a configuration folder "
+                       "that holds it (\"Upload Config to Zun\").")
+                        .arg(unstored, 8, 16, QLatin1Char('0')),
+                    tr("FIR/limiter set not stored"));
         } else if (m_memoryManager->filterCount() == 0) {
             // A processor without any FIR/limiter set gets the pass-through set.
             if (m_passThroughOnEmptyFlash) {
@@ -433,6 +448,17 @@ void CZun::onFirLimManagerInitialized()
     QMetaObject::invokeMethod(m_setupManager, "initialize", zunWaitingCall(m_setupManager));
     m_firManagerReady = true;
     m_collection->onDirectory();
+}
+
+quint32 CZun::unstoredRunningSet()
+{
+    for (const quint16 dsp : {quint16(1), quint16(2)}) {
+        const quint32 id = GetActiveFilterIndex(dsp);
+        if (id != 0 && !m_memoryManager->hasFilterId(id))
+            return id;
+    }
+    m_unstoredSetTold = 0; // stored again: a later loss is told again
+    return 0;
 }
 
 void CZun::on_MemDirChanged()

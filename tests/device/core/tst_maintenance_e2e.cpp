@@ -108,6 +108,32 @@ class TestMaintenanceE2E : public QObject
         return crossover;
     }
 
+    // Another program, whose configuration folder holds no backup, connects to the erased
+    // processor: it activates nothing over the sets the DSPs still run, stores nothing, and
+    // says once that the running set is not stored.
+    void secondProgramLeavesTheDSPs(const QList<int>& running)
+    {
+        QTemporaryDir otherFolder;
+        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        settings.setValue(QStringLiteral("ConfigDir"), otherFolder.path());
+        CZun other(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>());
+        other.SetPort(m_sim->tcpPort());
+        QStringList told;
+        connect(&other, &CZun::signal_exception, this, [&](QString text, QString) { told << text; });
+        other.connect(true);
+        const bool ready = waitUntil([&]() { return other.IsFIRManagerReady(); }, 30000) && settleTransfers(&other);
+        other.RefreshMemDir(); // a second directory read tells nothing more
+        const bool settled = settleTransfers(&other);
+        settings.setValue(QStringLiteral("ConfigDir"), m_config->path());
+        QVERIFY(ready && settled);
+        QCOMPARE(runningSets(), running);
+        QCOMPARE(field(state(), "filters"), QStringLiteral("0"));
+        QCOMPARE(told.size(), 1);
+        const QString id = QStringLiteral("%1").arg(other.GetActiveFilterIndex(1), 8, 16, QLatin1Char('0'));
+        QVERIFY2(told.first().contains(id) && told.first().contains(QStringLiteral("Upload")), qPrintable(told.first()));
+        other.disconnect();
+    }
+
     // A pass-through set (from the first connection), two setups and a deleted one.
     void fillFlash()
     {
@@ -278,6 +304,9 @@ private slots:
             for (const char* step : {"erase", "erase reply", "upload 1", "upload 4"})
                 if (QByteArray(step) != "erase reply" || QByteArray(cut) != "silent")
                     QTest::addRow("%s x %s", step, cut) << QString::fromLatin1(step) << QString::fromLatin1(cut);
+        // The link dropped, and another program (another configuration folder: no backup)
+        // connects before this one comes back.
+        QTest::addRow("erase reply x second program") << QStringLiteral("erase reply") << QStringLiteral("second program");
     }
     void garbageCollectionSurvivesACut()
     {
@@ -334,6 +363,11 @@ private slots:
             QVERIFY2(boxes.first().contains(QDir::toNativeSeparators(folder)), qPrintable(boxes.first()));
             QVERIFY(m_sim->control(QStringLiteral("silent off")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+            if (cut == QLatin1String("second program")) {
+                secondProgramLeavesTheDSPs(running);
+                if (QTest::currentTestFailed())
+                    return;
+            }
             m_zun->connect(true);
         }
         QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
