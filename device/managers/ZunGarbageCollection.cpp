@@ -55,6 +55,18 @@ Backup readBackup(CZun* zun, const QString& folder)
     }
     return b;
 }
+// A setup stored under older firmware is listed by the id of its old image, and backed up
+// converted, as the restore stores it: the id of that conversion when the setup manager holds
+// the setup read from the listed image (0 otherwise).
+quint32 convertedId(CZun* zun, int position)
+{
+    ZunSetup* held = zun->GetSetupManager()->GetSetup(position);
+    if (!held || held->storedId() != zun->GetMemoryManager()->setupIdAt(position))
+        return 0;
+    ZunSetup converted(held->toByteArray());
+    converted.AdaptDSPProgIDs(zun->GetDSPType(), zun->GetFirmwareVersion());
+    return converted.GetCRC();
+}
 } // namespace
 
 ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
@@ -110,7 +122,8 @@ void ZunGarbageCollection::start()
         for (int i = 0; whole && i < mem->filterListSize(); ++i)
             whole = mem->filterIdAt(i) == 0 || sets.contains(mem->filterIdAt(i));
         for (int p = 0; whole && p < mem->setupListSize(); ++p)
-            whole = mem->setupIdAt(p) == 0 || setups.value(p) == mem->setupIdAt(p);
+            whole = mem->setupIdAt(p) == 0 || setups.value(p) == mem->setupIdAt(p)
+                 || (setups.contains(p) && setups.value(p) == convertedId(m_zun, p));
         if (!whole) {
             QDir(path).removeRecursively();
             throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor. "

@@ -40,6 +40,7 @@ int main(int argc, char** argv)
                                                "(the next block read announces 2^31 bytes), "
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
+                                               "oldsetup SLOT FIRMWARE NAME (stores a setup as that older firmware stored it), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
                                                "firmware check), state (prints a state line), quit."));
     p.addHelpOption();

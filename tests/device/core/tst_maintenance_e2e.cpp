@@ -394,6 +394,38 @@ private slots:
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
     }
 
+    // A setup stored under older firmware is listed by the id of its old image and backed up
+    // converted: the collection runs, and the setup comes back converted, as it is read.
+    void garbageCollectionConvertsASetupOfOlderFirmware()
+    {
+        start();
+        fillFlash();
+        QVERIFY(m_sim->control(QStringLiteral("oldsetup 3 1077 Older")));
+        m_zun->RefreshMemDir();
+        auto older = [&]() {
+            const ZunSetup* s = m_zun->GetSetupManager()->GetSetup(3);
+            return s && s->GetSetupName().startsWith(QLatin1String("Older"));
+        };
+        QVERIFY(waitUntil(older, 30000));
+        settle();
+        const quint32 stored = m_zun->GetMemoryManager()->setupIdAt(3);
+        const QList<int> running = runningSets();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        m_zun->doGarbageCollection();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000) && boxes.isEmpty(),
+                 qPrintable(boxes.join(QStringLiteral(" / "))));
+        const QString s = state();
+        QCOMPARE(field(s, "setups"), QStringLiteral("3"));
+        QCOMPARE(field(s, "deleted"), QStringLiteral("0"));
+        QVERIFY(waitUntil(older, 30000));
+        const quint32 converted = m_zun->GetMemoryManager()->setupIdAt(3);
+        QVERIFY(converted != 0 && converted != stored);
+        QCOMPARE(m_zun->GetSetupManager()->GetSetup(3)->GetCRC(), converted);
+        QCOMPARE(runningSets(), running);
+    }
+
     void backupStaysWhenTheRestoreFails()
     {
         start();
