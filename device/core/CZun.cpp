@@ -376,7 +376,9 @@ void CZun::on_SetupModified() { emit signal_SetupModified(); }
 
 void CZun::on_LowFlashMemory()
 {
-    if (m_memoryManager->deletedCount() != 0)
+    // Offered once each time the flash runs low on a link: every directory read finds it
+    // low again until a collection (or a removal) makes room.
+    if (m_memoryManager->deletedCount() != 0 && !std::exchange(m_lowMemoryOffered, true))
         emit signal_LowFlashMemory();
 }
 
@@ -463,6 +465,8 @@ quint32 CZun::unstoredRunningSet()
 
 void CZun::on_MemDirChanged()
 {
+    if (!m_memoryManager->isLow())
+        m_lowMemoryOffered = false;
     m_collection->onDirectoryRead();
     QMetaObject::invokeMethod(m_dspProgramManager, "initialize", zunWaitingCall(m_dspProgramManager));
     QMetaObject::invokeMethod(m_firLimManager, "initialize", zunWaitingCall(m_firLimManager));
@@ -589,6 +593,7 @@ void CZun::on_connected()
     m_refreshPending = false;
     m_refreshRetries = 0;
     m_lossReportedByOperation = false;
+    m_lowMemoryOffered = false;
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QString configDir = settings.value(QStringLiteral("ConfigDir")).toString();
     if (!configDir.isEmpty()) {

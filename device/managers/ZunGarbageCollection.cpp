@@ -75,6 +75,16 @@ ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
     connect(&m_watch, &QTimer::timeout, this, &ZunGarbageCollection::onWatch);
 }
 
+QString ZunGarbageCollection::offerText()
+{
+    return tr("There is less than 48 kB of memory left in the Zun's flash.\n"
+              "A garbage collection may free some: it saves every FIR/limiter set and setup to this computer, erases "
+              "the flash and puts them back. This can take about a minute; the Zun goes on running its current "
+              "settings meanwhile. You can perform it now or keep the current state and do it later.\n"
+              "If you don't make a garbage collection now, storing setups and FIR/limiter sets and changing limiters "
+              "may fail for want of memory.");
+}
+
 QString ZunGarbageCollection::folder() const
 {
     const QString device = m_zun->GetLogFolder();
