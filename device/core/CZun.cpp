@@ -175,8 +175,8 @@ void CZun::startWorker(QObject* object, ZunManagerThread*& thread)
     object->moveToThread(thread);
 }
 
-// Quits a worker thread and waits for it. A thread that does not end in time is left
-// running (and its object alive): deleting a running QThread aborts the program.
+// Quits a worker thread and joins it: its manager may still reach this object until the
+// thread has ended, so it is never left running.
 bool CZun::stopWorker(ZunManagerThread*& thread)
 {
     if (!thread)
@@ -184,11 +184,8 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
     // Ends the polling waits of a manager that is inside one (see ZunWaitMs).
     thread->requestInterruption();
     thread->quit();
-    if (!thread->wait(ThreadStopMs)) {
-        qWarning() << "CZun: a worker thread did not stop in time; it is left running";
-        thread = nullptr;
-        return false;
-    }
+    while (!thread->wait(ThreadStopMs))
+        qWarning() << "CZun: still waiting for a worker thread to end";
     delete thread;
     thread = nullptr;
     return true;
@@ -207,7 +204,11 @@ CZun::~CZun()
     CZunStatusBuffer* image = m_image;
     QThread* here = thread();
     QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, zunWaitingCall(m_link));
-    // Reverse order of construction.
+    // Every manager leaves its waits first: one may be waiting for a call into another.
+    for (ZunManagerThread* worker : {m_setupThread, m_firLimThread, m_dspProgramThread})
+        if (worker)
+            worker->requestInterruption();
+    // Reverse order of construction: a manager calls (and waits) only into those after it.
     if (stopWorker(m_setupThread))
         delete m_setupManager;
     if (stopWorker(m_firLimThread))

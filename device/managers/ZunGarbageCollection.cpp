@@ -128,17 +128,28 @@ void ZunGarbageCollection::start()
         QMap<int, quint32> setups;
         for (const auto& s : b.setups)
             setups.insert(s.first, s.second);
-        bool whole = b.unreadable.isEmpty();
-        for (int i = 0; whole && i < mem->filterListSize(); ++i)
-            whole = mem->filterIdAt(i) == 0 || sets.contains(mem->filterIdAt(i));
-        for (int p = 0; whole && p < mem->setupListSize(); ++p)
-            whole = mem->setupIdAt(p) == 0 || setups.value(p) == mem->setupIdAt(p)
-                 || (setups.contains(p) && setups.value(p) == convertedId(m_zun, p));
-        if (!whole) {
+        // What the backup lacks, each with why: a file that can not be read back, or a set or
+        // setup the program has not read from the processor yet (just stored, or a slow link).
+        QStringList lacking = b.unreadable;
+        const QString unread = tr("not read from the processor yet");
+        for (int i = 0; i < mem->filterListSize(); ++i)
+            if (mem->filterIdAt(i) != 0 && !sets.contains(mem->filterIdAt(i)))
+                lacking << tr("FIR/limiter set %1: %2")
+                               .arg(mem->filterIdAt(i), 8, 16, QLatin1Char('0'))
+                               .arg(m_zun->GetFIRLimManager()->GetFIRFilter(mem->filterIdAt(i)) ? tr("not saved")
+                                                                                                : unread);
+        for (int p = 0; p < mem->setupListSize(); ++p)
+            if (mem->setupIdAt(p) != 0 && setups.value(p) != mem->setupIdAt(p)
+                && !(setups.contains(p) && setups.value(p) == convertedId(m_zun, p)))
+                lacking << tr("setup %1: %2")
+                               .arg(p)
+                               .arg(m_zun->GetSetupManager()->GetSetup(p) ? tr("not saved as the processor holds it")
+                                                                          : unread);
+        if (!lacking.isEmpty()) {
             QDir(path).removeRecursively();
-            throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor. "
-                           "Nothing was erased.")
-                            .arg(QDir::toNativeSeparators(path)));
+            throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor:\n%2\n"
+                           "Nothing was erased. What was not read yet is read within moments: try again then.")
+                            .arg(QDir::toNativeSeparators(path), lacking.join(QLatin1Char('\n'))));
         }
     } catch (const std::exception& e) {
         emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));

@@ -426,6 +426,27 @@ private slots:
         QCOMPARE(runningSets(), running);
     }
 
+    // A setup the program has not read from the processor yet (here: every read of it is
+    // refused) is not in the backup: the collection erases nothing and says why.
+    void garbageCollectionRefusalNamesWhatWasNotRead()
+    {
+        start();
+        QVERIFY(m_sim->control(QStringLiteral("refuse %1 %2")
+                                   .arg(nr("Cmd_MemCopy"))
+                                   .arg(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf"))));
+        m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(1) != 0; }));
+        QVERIFY(DeviceTestRig::settle(m_zun.get()));
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        m_zun->doGarbageCollection();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().contains(QStringLiteral("setup 1: not read from the processor yet")), qPrintable(boxes.first()));
+        QVERIFY(m_sim->control(QStringLiteral("refuse off")));
+        QCOMPARE(field(state(), "setups"), QStringLiteral("1"));
+        QVERIFY(!QDir(m_zun->GetGarbageCollectionFolder()).exists());
+    }
+
     void backupStaysWhenTheRestoreFails()
     {
         start();
