@@ -447,6 +447,52 @@ private slots:
         QVERIFY(!QDir(m_zun->GetGarbageCollectionFolder()).exists());
     }
 
+    // A setup stored since the erase (by another program, at the front panel) is newer
+    // than its backup: the restore leaves it in its place.
+    void restoreKeepsASetupStoredSinceTheErase()
+    {
+        start();
+        fillFlash();
+        QVERIFY(m_sim->control(QStringLiteral("droplink reply %1").arg(nr("Cmd_BulkEraseF"))));
+        ZunSignalSpy cut(m_zun->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished);
+        m_zun->doGarbageCollection();
+        QVERIFY(cut.wait(40000)); // the link lost right after the erase
+        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        QVERIFY(m_sim->control(QStringLiteral("oldsetup 1 1080 Newer")));
+        m_zun->connect(true);
+        QVERIFY2(waitUntil([&]() { return field(state(), "setups") == QLatin1String("2"); }, 30000), qPrintable(state()));
+        settle();
+        QVERIFY(waitUntil([&]() {
+            ZunSetup* s = m_zun->GetSetupManager()->GetSetup(1);
+            return s && s->GetCRC() == m_zun->GetMemoryManager()->setupIdAt(1);
+        }, 30000));
+        QVERIFY2(m_zun->GetSetupManager()->GetSetup(1)->GetSetupName().startsWith(QLatin1String("Newer")),
+                 qPrintable(m_zun->GetSetupManager()->GetSetup(1)->GetSetupName()));
+    }
+
+    // The operator's erase while the backup of an earlier collection waits (a folder an
+    // earlier run left) ends that collection: the folder is kept under another name, and
+    // nothing of it is put back over the erase.
+    void operatorEraseSetsAPendingBackupAside()
+    {
+        start();
+        fillFlash();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY(QDir().mkpath(folder));
+        m_zun->BackupToDir(folder);
+        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        m_zun->EraseFlashMemory();
+        QVERIFY(erased.wait(20000));
+        settle();
+        QTest::qWait(1000);
+        settle();
+        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        QVERIFY(!QDir(folder).exists());
+        const QStringList kept = QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(QDir(QDir(m_config->path()).filePath(kept.first())).removeRecursively());
+    }
+
     void backupStaysWhenTheRestoreFails()
     {
         start();
