@@ -134,6 +134,18 @@ class TestMaintenanceE2E : public QObject
         other.disconnect();
     }
 
+    // The operator's erase, and a while after it: no setup comes back.
+    void eraseAndStayErased()
+    {
+        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        m_zun->EraseFlashMemory();
+        QVERIFY(erased.wait(20000));
+        settle();
+        QTest::qWait(1000);
+        settle();
+        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+    }
+
     // A pass-through set (from the first connection), two setups and a deleted one.
     void fillFlash()
     {
@@ -385,13 +397,7 @@ private slots:
         if (step != QLatin1String("erase") || restart)
             return;
         // The erase never ran: the operator's own erase is not followed by the old backup.
-        ZunSignalSpy reset(m_zun.get(), &CZun::signal_FlashMemErased);
-        m_zun->EraseFlashMemory();
-        QVERIFY(reset.wait(20000));
-        settle();
-        QTest::qWait(1000);
-        settle();
-        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        eraseAndStayErased();
     }
 
     // A setup stored under older firmware is listed by the id of its old image and backed up
@@ -480,13 +486,7 @@ private slots:
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir().mkpath(folder));
         m_zun->BackupToDir(folder);
-        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
-        m_zun->EraseFlashMemory();
-        QVERIFY(erased.wait(20000));
-        settle();
-        QTest::qWait(1000);
-        settle();
-        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        eraseAndStayErased();
         QVERIFY(!QDir(folder).exists());
         const QStringList kept = QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs);
         QCOMPARE(kept.size(), 1);
