@@ -39,6 +39,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace
 {
@@ -174,8 +175,8 @@ void CZun::startWorker(QObject* object, ZunManagerThread*& thread)
     object->moveToThread(thread);
 }
 
-// Quits a worker thread and waits for it. A thread that does not end in time is left
-// running (and its object alive): deleting a running QThread aborts the program.
+// Quits a worker thread and joins it: its manager may still reach this object until the
+// thread has ended, so it is never left running.
 bool CZun::stopWorker(ZunManagerThread*& thread)
 {
     if (!thread)
@@ -183,11 +184,8 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
     // Ends the polling waits of a manager that is inside one (see ZunWaitMs).
     thread->requestInterruption();
     thread->quit();
-    if (!thread->wait(ThreadStopMs)) {
-        qWarning() << "CZun: a worker thread did not stop in time; it is left running";
-        thread = nullptr;
-        return false;
-    }
+    while (!thread->wait(ThreadStopMs))
+        qWarning() << "CZun: still waiting for a worker thread to end";
     delete thread;
     thread = nullptr;
     return true;
@@ -206,7 +204,11 @@ CZun::~CZun()
     CZunStatusBuffer* image = m_image;
     QThread* here = thread();
     QMetaObject::invokeMethod(m_link, [image, here]() { image->moveToThread(here); }, zunWaitingCall(m_link));
-    // Reverse order of construction.
+    // Every manager leaves its waits first: one may be waiting for a call into another.
+    for (ZunManagerThread* worker : {m_setupThread, m_firLimThread, m_dspProgramThread})
+        if (worker)
+            worker->requestInterruption();
+    // Reverse order of construction: a manager calls (and waits) only into those after it.
     if (stopWorker(m_setupThread))
         delete m_setupManager;
     if (stopWorker(m_firLimThread))
@@ -377,7 +379,9 @@ void CZun::on_SetupModified() { emit signal_SetupModified(); }
 
 void CZun::on_LowFlashMemory()
 {
-    if (m_memoryManager->deletedCount() != 0)
+    // Offered once each time the flash runs low on a link: every directory read finds it
+    // low again until a collection (or a removal) makes room.
+    if (m_memoryManager->deletedCount() != 0 && !std::exchange(m_lowMemoryOffered, true))
         emit signal_LowFlashMemory();
 }
 
@@ -410,7 +414,21 @@ void CZun::onFirLimManagerInitialized()
     try {
         // While a garbage collection's backup is pending its restore brings the sets back, and
         // the DSPs go on running what they ran (a crossover must not turn into full range).
+        // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
+        // short, with its backup on another computer or in another configuration folder).
+        quint32 unstored = 0;
         if (m_collection->holdsBackup()) {
+        } else if ((unstored = unstoredRunningSet()) != 0) {
+            if (std::exchange(m_unstoredSetTold, unstored) != unstored)
+                emit signal_exception(
+                    tr("The DSPs run the FIR/limiter set %1, which the processor's flash does not hold (an erase removed it, "
+                       "or a garbage collection was cut short). It goes on running, and no other set was activated over "
+                       "it, but it is lost when the processor restarts.\nTo store it, connect from the computer and "
+                       "configuration folder that ran the garbage collection (it puts its backup back), or upload "
+                       "its FIR file (\"Upload to Zun\" beside \"Select FIR for DSP1\") or a configuration folder "
+                       "that holds it (\"Upload Config to Zun\").")
+                        .arg(unstored, 8, 16, QLatin1Char('0')),
+                    tr("FIR/limiter set not stored"));
         } else if (m_memoryManager->filterCount() == 0) {
             // A processor without any FIR/limiter set gets the pass-through set.
             if (m_passThroughOnEmptyFlash) {
@@ -437,8 +455,21 @@ void CZun::onFirLimManagerInitialized()
     m_collection->onDirectory();
 }
 
+quint32 CZun::unstoredRunningSet()
+{
+    for (const quint16 dsp : {quint16(1), quint16(2)}) {
+        const quint32 id = GetActiveFilterIndex(dsp);
+        if (id != 0 && !m_memoryManager->hasFilterId(id))
+            return id;
+    }
+    m_unstoredSetTold = 0; // stored again: a later loss is told again
+    return 0;
+}
+
 void CZun::on_MemDirChanged()
 {
+    if (!m_memoryManager->isLow())
+        m_lowMemoryOffered = false;
     m_collection->onDirectoryRead();
     QMetaObject::invokeMethod(m_dspProgramManager, "initialize", zunWaitingCall(m_dspProgramManager));
     QMetaObject::invokeMethod(m_firLimManager, "initialize", zunWaitingCall(m_firLimManager));
@@ -565,6 +596,7 @@ void CZun::on_connected()
     m_refreshPending = false;
     m_refreshRetries = 0;
     m_lossReportedByOperation = false;
+    m_lowMemoryOffered = false;
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QString configDir = settings.value(QStringLiteral("ConfigDir")).toString();
     if (!configDir.isEmpty()) {

@@ -471,6 +471,10 @@ private:
     friend class ZunRoutingConfiguration; // its steps look up command numbers as this object does
     std::unique_ptr<ZunRoutingConfiguration> m_routing;
     bool m_passThroughOnEmptyFlash = true;
+    // The set a DSP runs that the flash lacks (0: none); the operator is told once per set.
+    quint32 unstoredRunningSet();
+    quint32 m_unstoredSetTold = 0;
+    bool m_lowMemoryOffered = false; // a garbage collection was offered on this link for the flash running low
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};

@@ -43,6 +43,18 @@ QString lines(const QMap<QString, QString>& reasons)
         out << QStringLiteral("%1: %2").arg(r.key(), r.value());
     return out.join(QLatin1Char('\n'));
 }
+// A setup stored under older firmware is listed by the id of its old image, and backed up
+// converted, as the restore stores it: the id of that conversion when the setup manager holds
+// the setup read from the listed image (0 otherwise).
+quint32 convertedId(CZun* zun, int position)
+{
+    ZunSetup* held = zun->GetSetupManager()->GetSetup(position);
+    if (!held || held->storedId() != zun->GetMemoryManager()->setupIdAt(position))
+        return 0;
+    ZunSetup converted(held->toByteArray());
+    converted.AdaptDSPProgIDs(zun->GetDSPType(), zun->GetFirmwareVersion());
+    return converted.GetCRC();
+}
 } // namespace
 
 // What a backup folder holds for the restore: its record, and for each file that can not
@@ -93,6 +105,16 @@ ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
 {
     m_watch.setInterval(WatchMs);
     connect(&m_watch, &QTimer::timeout, this, &ZunGarbageCollection::onWatch);
+}
+
+QString ZunGarbageCollection::offerText()
+{
+    return tr("There is less than 48 kB of memory left in the Zun's flash.\n"
+              "A garbage collection may free some: it saves every FIR/limiter set and setup to this computer, erases "
+              "the flash and puts them back. This can take about a minute; the Zun goes on running its current "
+              "settings meanwhile. You can perform it now or keep the current state and do it later.\n"
+              "If you don't make a garbage collection now, storing setups and FIR/limiter sets and changing limiters "
+              "may fail for want of memory.");
 }
 
 QString ZunGarbageCollection::folder() const
@@ -170,17 +192,28 @@ void ZunGarbageCollection::start()
                 unfit.insert(f, why);
         }
         const CMemoryManager* mem = m_zun->GetMemoryManager();
-        bool whole = true;
-        for (int i = 0; whole && i < mem->filterListSize(); ++i)
-            whole = mem->filterIdAt(i) == 0
-                || std::any_of(entries.cbegin(), entries.cend(), [&](const ZunBackupRecord::Entry& e) {
-                       return e.position < 0 && e.id == mem->filterIdAt(i);
-                   });
-        for (int p = 0; whole && p < mem->setupListSize(); ++p)
-            whole = mem->setupIdAt(p) == 0
-                || std::any_of(entries.cbegin(), entries.cend(), [&](const ZunBackupRecord::Entry& e) {
-                       return e.position == p && e.id == mem->setupIdAt(p);
-                   });
+        const auto inBackup = [&](int position, quint32 id) {
+            return std::any_of(entries.cbegin(), entries.cend(),
+                               [&](const ZunBackupRecord::Entry& e) { return e.position == position && e.id == id; });
+        };
+        // What the backup lacks, each with why: a set or setup the program has not read from
+        // the processor yet (just stored, or a slow link), or one it could not save.
+        QStringList lacking;
+        const QString unread = tr("not read from the processor yet");
+        for (int i = 0; i < mem->filterListSize(); ++i)
+            if (mem->filterIdAt(i) != 0 && !inBackup(-1, mem->filterIdAt(i)))
+                lacking << tr("FIR/limiter set %1: %2")
+                               .arg(mem->filterIdAt(i), 8, 16, QLatin1Char('0'))
+                               .arg(m_zun->GetFIRLimManager()->GetFIRFilter(mem->filterIdAt(i)) ? tr("not saved")
+                                                                                                : unread);
+        // A setup stored under older firmware is backed up converted, as the restore stores it.
+        for (int p = 0; p < mem->setupListSize(); ++p)
+            if (mem->setupIdAt(p) != 0 && !inBackup(p, mem->setupIdAt(p)) && !inBackup(p, convertedId(m_zun, p)))
+                lacking << tr("setup %1: %2")
+                               .arg(p)
+                               .arg(m_zun->GetSetupManager()->GetSetup(p) ? tr("not saved as the processor holds it")
+                                                                          : unread);
+        const bool whole = lacking.isEmpty();
         QString written;
         if (unfit.isEmpty() && whole && !ZunBackupRecord(m_zun->GetNr(), entries).write(path, &written))
             unfit.insert(QString::fromLatin1(ZunBackupRecord::FileName), written);
@@ -192,9 +225,9 @@ void ZunGarbageCollection::start()
         }
         if (!whole) {
             QDir(path).removeRecursively();
-            throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor. "
-                           "Nothing was erased.")
-                            .arg(QDir::toNativeSeparators(path)));
+            throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor:\n%2\n"
+                           "Nothing was erased. What was not read yet is read within moments: try again then.")
+                            .arg(QDir::toNativeSeparators(path), lacking.join(QLatin1Char('\n'))));
         }
     } catch (const std::exception& e) {
         emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));

@@ -26,6 +26,9 @@ class ZunGarbageCollection : public QObject
 public:
     explicit ZunGarbageCollection(CZun* zun);
 
+    // The offer of a collection when the flash runs low, as the window asks it.
+    static QString offerText();
+
     // The device folder with "_gc" appended (empty before the first connection).
     QString folder() const;
     // The processor may lack a backup of its sets: the erase is on its way, the folder is

@@ -234,16 +234,17 @@ void CMemoryManager::SetMemDir(QByteArray directory)
     quint32 lastPosition = 0;
     if (parsed.entryCount != 0 && parsed.entryCount - 1 != c.listNoEntry)
         lastPosition = entryField(c, parsed.raw, parsed.entryCount, quint16(parsed.entryCount - 1), 0, PosCaller);
+    // A last entry beyond the flash end leaves nothing, not a wrapped-around 4 GiB.
+    const quint32 left = lastPosition >= flash ? 0 : flash - lastPosition;
 
     {
         QWriteLocker lock(&m_lock);
         m_dir = std::move(parsed);
         m_valid = true;
+        m_low = left < LowMemoryThreshold;
     }
     emit signal_MemDirChanged();
 
-    // A last entry beyond the flash end leaves nothing, not a wrapped-around 4 GiB.
-    const quint32 left = lastPosition >= flash ? 0 : flash - lastPosition;
     if (left < LowMemoryThreshold)
         emit signal_LowMemory();
 }
@@ -304,6 +305,12 @@ bool CMemoryManager::isValid() const
 {
     QReadLocker lock(&m_lock);
     return m_valid;
+}
+
+bool CMemoryManager::isLow() const
+{
+    QReadLocker lock(&m_lock);
+    return m_low;
 }
 
 quint32 CMemoryManager::flashSize() const

@@ -72,6 +72,8 @@ public:
     // Number of entries of the last directory (deleted and unlisted ones included).
     quint32 entryCount() const;
     bool isValid() const;
+    // The last directory left less than LowMemoryThreshold bytes behind its last entry.
+    bool isLow() const;
 
     quint32 flashSize() const;
     void setFlashSize(quint32 bytes);
@@ -170,6 +172,7 @@ private:
     Directory m_dir;
     quint32 m_flashSize = 0x200000;
     bool m_valid = false;
+    bool m_low = false;
 
     mutable QMutex m_transferMutex;
     quint16 m_pendingTransfers = 0;

@@ -779,9 +779,25 @@ bool CZunFIRLimManager::waitForTransfers()
     return false;
 }
 
+void CZunFIRLimManager::oneActivationAtATime(std::function<void()> activation)
+{
+    if (m_activating) {
+        m_laterActivations.append(std::move(activation));
+        return;
+    }
+    m_activating = true;
+    for (;;) {
+        activation();
+        if (m_laterActivations.isEmpty())
+            break;
+        activation = m_laterActivations.takeFirst();
+    }
+    m_activating = false;
+}
+
 void CZunFIRLimManager::ActivateFIRFilter(ulong id, quint16 dsp)
 {
-    guarded([&]() { loadSet(quint32(id), dsp); });
+    oneActivationAtATime([this, id, dsp]() { guarded([&]() { loadSet(quint32(id), dsp); }); });
 }
 
 bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
@@ -810,12 +826,14 @@ bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
 void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1,
                                           ZunC::CopyFIRCoeffsMode mode1)
 {
-    bool loading = false;
-    guarded([&]() { loading = activate(id0, int(mode0), id1, int(mode1)); });
-    // No set was sent to a DSP (skipped, refused before sending, or the link gone): no
-    // signal_FIRFilterSelect will answer this activation.
-    if (!loading)
-        emit signal_ActivationUnanswered();
+    oneActivationAtATime([this, id0, mode0, id1, mode1]() {
+        bool loading = false;
+        guarded([&]() { loading = activate(id0, int(mode0), id1, int(mode1)); });
+        // No set was sent to a DSP (skipped, refused before sending, or the link gone): no
+        // signal_FIRFilterSelect will answer this activation.
+        if (!loading)
+            emit signal_ActivationUnanswered();
+    });
 }
 
 bool CZunFIRLimManager::activate(quint32 id0, int mode0, quint32 id1, int mode1)
@@ -908,7 +926,7 @@ bool CZunFIRLimManager::SubmitLimiter()
 
 void CZunFIRLimManager::UpdateLimiter(QShPtrFLE set0, QShPtrFLE set1)
 {
-    guarded([&]() { updateLimiter(set0, set1); });
+    oneActivationAtATime([this, set0, set1]() { guarded([&]() { updateLimiter(set0, set1); }); });
 }
 
 void CZunFIRLimManager::updateLimiter(const QShPtrFLE& a0, const QShPtrFLE& a1)

@@ -136,6 +136,9 @@ private:
     bool loadSet(quint32 key, quint16 dsp);
     void updateLimiter(const QShPtrFLE& a0, const QShPtrFLE& a1);
     void guarded(const std::function<void()>& work);
+    // Runs an activation, or, when one runs already (its waits run this thread's events),
+    // keeps it to run after that one ends: activations reach the DSPs in the order asked.
+    void oneActivationAtATime(std::function<void()> activation);
 
     void refreshActive();
     void removeFromList(int row, bool deleteFile);
@@ -175,6 +178,9 @@ private:
     QList<QByteArray> m_uploadingImages;
     // Ids of the removals in flight, oldest first.
     QList<quint32> m_removing;
+    // An activation is running (manager thread only), and those asked meanwhile.
+    bool m_activating = false;
+    QList<std::function<void()>> m_laterActivations;
     // Setup names by the set id they use, as the setup manager last reported them.
     QMap<quint32, QStringList> m_setupsByFir;
 };

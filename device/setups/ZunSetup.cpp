@@ -5,6 +5,7 @@
 #include "CZunBiquadDesign.h"
 #include "CZunImageDefaults.h"
 #include "CZunFIRLimManager.h"
+#include "ZunCrc16.h"
 #include "ZunDSPProgramInfo.h"
 #include "ZunFirFile.h"
 #include "ZunSampleRateRule.h"
@@ -97,6 +98,7 @@ void ZunSetup::fromByteArray(QByteArray image)
 {
     if (!validSetupSize(image.size()))
         fail(QStringLiteral("ZunSetup::fromByteArray(): invalid setup. Aborting"));
+    m_storedId = ZunCrc16(image);
     image.prepend(QByteArray(ImageBytes - image.size(), '\0'));
     const CZunStatusBuffer stored(image);
     importSetup(stored, quint16(stored.getValue(VersionWord) & 0xFFF), m_device);

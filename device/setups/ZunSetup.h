@@ -32,6 +32,9 @@ public:
     ~ZunSetup() override;
 
     CZun* device() const { return m_device; }
+    // The checksum of the raw image this was read from, before any conversion: the id a
+    // flash lists it under (a setup stored under older firmware is converted when read).
+    quint32 storedId() const { return m_storedId; }
 
     // A raw image of 3,400, 3,396 or 3,394 bytes, converted from its firmware version.
     void fromByteArray(QByteArray image);
@@ -88,5 +91,6 @@ public:
 
 private:
     CZun* m_device = nullptr;
+    quint32 m_storedId = 0;
     QList<QShPtrFLE> m_carried;
 };

@@ -15,6 +15,7 @@
 #include <QList>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QSettings>
 #include <QSharedPointer>
 #include <QStandardPaths>
@@ -156,12 +157,22 @@ inline QString stateField(const QString& state, const QString& name)
     return w.value(w.indexOf(name) + 1);
 }
 
-// Records every group a device object writes into its link (any thread).
+// Records every group a device object writes into its link (any thread). A log that goes
+// before its device object detaches from it: the device's workers may still send then.
 class SendLog
 {
 public:
+    SendLog() = default;
+    SendLog(const SendLog&) = delete;
+    SendLog& operator=(const SendLog&) = delete;
+    ~SendLog()
+    {
+        if (m_zun)
+            m_zun->SetSendObserver(nullptr);
+    }
     void attach(CZun* zun)
     {
+        m_zun = zun;
         zun->SetSendObserver([this](const CZunMetaCmd& m) {
             QMutexLocker lock(&m_mutex);
             m_groups.append(m);
@@ -196,6 +207,7 @@ public:
     }
 
 private:
+    QPointer<CZun> m_zun;
     mutable QMutex m_mutex;
     QList<CZunMetaCmd> m_groups;
 };

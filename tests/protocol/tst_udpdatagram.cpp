@@ -243,6 +243,9 @@ private slots:
         QTest::newRow("raw reply of another program") << ip + QByteArray::fromHex("0000abcd43210001") << true << false;
         QTest::newRow("raw echo request") << ip + QByteArray::fromHex("0800abcd12340001") << true << false;
         QTest::newRow("header length 0") << QByteArray::fromHex("40") + ip.mid(1) + echo << true << false;
+        // A length word below the 20 bytes of any IPv4 header: what follows it is no message.
+        QTest::newRow("header length 8, an echo reply behind it")
+            << QByteArray::fromHex("4200001800000000") + echo << true << false;
         QTest::newRow("header length past the datagram") << QByteArray::fromHex("4f") + ip.mid(1) + echo << true << false;
         QTest::newRow("no IPv4 header") << QByteArray::fromHex("65") + ip.mid(1) + echo << true << false;
         QTest::newRow("shorter than a header") << ip.left(12) << true << false;

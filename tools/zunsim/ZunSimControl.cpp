@@ -4,6 +4,9 @@
 #include "ZunSimDevice.h"
 #include "ZunSimOperations.h"
 
+#include "CZunImageDefaults.h"
+#include "ZunCrc16.h"
+
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QTextStream>
@@ -155,6 +158,18 @@ bool ZunSimControl::apply(const QString& line)
         lock.unlock();
         emit signal_FrontPanelChange(m_map->getCmdNr("Cmd_SetupStore"), quint16(a));
         return true;
+    }
+    // A setup stored before the processor's firmware was updated: the default image of that
+    // older version under a name, kept as stored (listed under the checksum of that image).
+    if (cmd == QLatin1String("oldsetup") && w.size() >= 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)
+        && a >= 0 && a < m_device->flash().listSize(m_device->flash().setupKind())
+        && !CZunImageDefaults::defaultImage(quint16(b)).isEmpty()) {
+        QByteArray bytes = CZunImageDefaults::defaultImageBytes(quint16(b));
+        const QByteArray name = w.mid(3).join(QLatin1Char(' ')).toLatin1();
+        bytes.replace(CZunImageDefaults::SetupNameByte, CZunImageDefaults::SetupNameLength,
+                      name.leftJustified(CZunImageDefaults::SetupNameLength, ' ', true));
+        return m_device->flash().store(m_device->flash().setupKind(), quint8(a), ZunCrc16(bytes), bytes)
+            == ZunSimFlash::Result::Ok;
     }
     if (cmd == QLatin1String("set") && w.size() == 3 && parseNumber(w[1], &a) && parseNumber(w[2], &b)
         && a >= 0 && a < m_device->image().size()) {

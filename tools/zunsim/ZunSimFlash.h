@@ -39,6 +39,7 @@ public:
     quint8 appendSlot() const { return m_append; }
     quint8 deletedSlot() const { return m_append; }   // the same marker: 254
     quint8 noSlot() const { return m_noEntry; }
+    quint8 setupKind() const { return m_kindSetup; }
 
     // Stores data under kind and slot (appendSlot() = the first free slot of the list).
     // An entry already in that slot is marked deleted. *usedSlot receives the slot.

@@ -41,6 +41,7 @@ int main(int argc, char** argv)
                                                "failupload [off] (copies into the flash fail), failcheck [off] (firmware checks fail), refuse CMD [VALUE]|off, delay MS, set WORD VALUE, "
                                                "store SLOT [NAME] (\"Store\" at the front panel), "
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
+                                               "oldsetup SLOT FIRMWARE NAME (stores a setup as that older firmware stored it), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
                                                "firmware check), state (prints a state line), quit."));
     p.addHelpOption();

@@ -5,6 +5,7 @@
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
 #include "ZunFirSetupActions.h"
+#include "ZunGarbageCollection.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunOperatorMessage.h"
 #include "ZunWheelGuard.h"
@@ -258,6 +259,12 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
     CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
     ui->comboFIRFilter1->setModel(fir->GetFirModel());
     ui->comboFIRFilter2->setModel(fir->GetFirModel());
+    // A set listed or taken off the list (a restore, an erase) moves no selector off what
+    // the DSPs run.
+    QStandardItemModel* firModel = fir->GetFirModel();
+    for (auto changed : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(firModel, changed, this, &ZunAdvancedSettingsWidget::showActiveFIRFilters);
+    connect(firModel, &QAbstractItemModel::modelReset, this, &ZunAdvancedSettingsWidget::showActiveFIRFilters);
 
     const auto queued = Qt::QueuedConnection;
     CZun* zunObject = m_zun.data();
@@ -387,8 +394,17 @@ void ZunAdvancedSettingsWidget::on_Disconnected()
 
 void ZunAdvancedSettingsWidget::on_FlashMemErased(bool ok)
 {
-    addLogEntry(ok ? tr("Memory erased, factory settings restored.\n")
-                   : tr("An error occured while erasing the internal memory.\n"));
+    // Only the operator's erase restores the factory settings; the garbage collection's
+    // leaves the DSPs running what they ran and puts its backup back.
+    if (!ok)
+        addLogEntry(tr("An error occured while erasing the internal memory.\n"));
+    else if (isRunning(ZunLongOperation::Erase))
+        addLogEntry(tr("Memory erased, factory settings restored.\n"));
+    else if (isRunning(ZunLongOperation::GarbageCollection) || (m_zun && m_zun->GetGarbageCollection()->isRunning()))
+        addLogEntry(tr("Flash memory erased by the garbage collection; it puts its backup back now. The DSPs go on "
+                       "running what they ran.\n"));
+    else
+        addLogEntry(tr("The processor reports its flash memory erased.\n"));
     endLongOperation(ZunLongOperation::Erase);
 }
 
@@ -413,11 +429,10 @@ void ZunAdvancedSettingsWidget::on_DSPInitialized(bool ok, quint16 dsp, quint16 
 
 void ZunAdvancedSettingsWidget::on_FIRFilterChanged(int dsp, QShPtrFLE filter, int index)
 {
+    Q_UNUSED(dsp);
     Q_UNUSED(filter);
-    if (dsp != 2)
-        ui->comboFIRFilter1->setCurrentIndex(index);
-    if (dsp != 1)
-        ui->comboFIRFilter2->setCurrentIndex(index);
+    Q_UNUSED(index);
+    showActiveFIRFilters();
     endLongOperations(bit(ZunLongOperation::FirChoice) | bit(ZunLongOperation::FirUpload));
 }
 
@@ -509,9 +524,18 @@ void ZunAdvancedSettingsWidget::activate(int dsp, int index)
 
 void ZunAdvancedSettingsWidget::showActiveFIRFilters()
 {
-    CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
-    ui->comboFIRFilter1->setCurrentIndex(fir->GetActiveFIRFilterRow(1));
-    ui->comboFIRFilter2->setCurrentIndex(fir->GetActiveFIRFilterRow(2));
+    if (!m_zun)
+        return;
+    // The set each DSP runs, by its id: one the flash lacks (erased, on its way back) is
+    // named as not stored, never shown as the first set listed.
+    for (const quint16 dsp : {quint16(1), quint16(2)}) {
+        QComboBox* combo = dsp == 1 ? ui->comboFIRFilter1 : ui->comboFIRFilter2;
+        const quint32 id = m_zun->GetActiveFilterIndex(dsp);
+        const int row = id == 0 ? -1 : combo->findData(id, IdRole);
+        combo->setPlaceholderText(row < 0 && id != 0 ? tr("%1 (not stored)").arg(id, 8, 16, QLatin1Char('0'))
+                                                     : QString());
+        combo->setCurrentIndex(row);
+    }
 }
 
 void ZunAdvancedSettingsWidget::onCheckSameFIR(bool linked)

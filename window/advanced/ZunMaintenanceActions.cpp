@@ -413,12 +413,7 @@ void ZunMaintenanceActions::on_IpChangeFinished(int outcome, quint16 cmd, quint1
 
 void ZunMaintenanceActions::on_LowFlashMemory()
 {
-    const QString text = tr(
-        "There is only less than 48kB remaining memory inside the Zun.\nA garbage collection may free some memory. This "
-        "can take about a minute and the Zun will be set to default settings for some seconds. You can perform this now "
-        "or keep the current state and do it later.\nIf you don't make a garbage collection now, actions like "
-        "load/store setups and changing limiters are disabled");
-    if (m_prompts->garbageCollectionNow(text))
+    if (m_prompts->garbageCollectionNow(ZunGarbageCollection::offerText()))
         m_zun->doGarbageCollection();
 }
 

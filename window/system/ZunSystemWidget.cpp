@@ -10,6 +10,7 @@
 #include "CZunStatusBuffer.h"
 #include "RoutingRenderArea.h"
 #include "ZunBaseComm.h"
+#include "ZunGarbageCollection.h"
 #include "ZunHardwareNeeds.h"
 #include "ZunRecallQuestion.h"
 #include "ZunStyle.h"
@@ -18,6 +19,7 @@
 #include <QColor>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSettings>
 #include <QStandardItemModel>
 
@@ -559,12 +561,12 @@ void ZunSystemWidget::on_FrontPanelLocked(bool locked)
 
 void ZunSystemWidget::on_LowFlashMemory()
 {
-    QMessageBox box(QMessageBox::Warning, tr("ZunControl"),
-                    tr("There is only less than 48kB remaining memory inside the Zun.A garbage collection may free some "
-                       "memory. This can take about a minute and the Zun will be set to to default settings for some "
-                       "seconds. You can perform this now or keep the current state and do it later.If you don't make a "
-                       "garbage collection now, actions like load/store setups and changing limiters are disabled"),
-                    QMessageBox::NoButton, this);
+    // One offer at a time: the device offers once each time the flash runs low.
+    if (m_lowMemoryAsking)
+        return;
+    const QScopedValueRollback<bool> asking(m_lowMemoryAsking, true);
+    QMessageBox box(QMessageBox::Warning, tr("ZunControl"), ZunGarbageCollection::offerText(), QMessageBox::NoButton,
+                    this);
     QPushButton* now = box.addButton(tr("Garbage collection now"), QMessageBox::ActionRole);
     box.addButton(tr("Later"), QMessageBox::ActionRole);
     box.exec();

@@ -101,6 +101,7 @@ private:
     RoutingRenderArea* m_routingRenderArea = nullptr;
     bool m_recallPending = false;
     bool m_connectPending = false;
+    bool m_lowMemoryAsking = false; // the offer of a garbage collection is open
     // The recall that waits for the store's answer, -1 when none does.
     int m_recallAfterStore = -1;
 };

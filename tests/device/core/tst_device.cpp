@@ -7,6 +7,7 @@
 #include "DeviceTestRig.h"
 #include "ZunBaseComm.h"
 #include "ZunCrc16.h"
+#include "ZunDSPProgramManager.h"
 #include "ZunSetup.h"
 #include "ZunWaitMs.h"
 #include "ZunWaitingCall.h"
@@ -382,14 +383,27 @@ private slots:
         QVERIFY(m_sent.groups().isEmpty());
     }
 
+    // Every thread ends with the device object, and each manager goes only after the
+    // link's connections to it were cut: nothing the link reports reaches a manager while
+    // it is being destroyed.
     void destructionStopsEveryThread()
     {
         QPointer<QThread> imageThread = img()->thread();
         QPointer<ZunBaseComm> link = m_zun->GetLink();
         QVERIFY(imageThread->isRunning());
+        QStringList reached;
+        const QList<QPair<QObject*, QString>> managers{{m_zun->GetSetupManager(), QStringLiteral("setups")},
+                                                       {m_zun->GetFIRLimManager(), QStringLiteral("FIR sets")},
+                                                       {m_zun->GetDSPProgramManager(), QStringLiteral("DSP programs")}};
+        for (const auto& [manager, name] : managers)
+            connect(manager, &QObject::destroyed, [&reached, link, name = name](QObject* gone) {
+                if (QObject::disconnect(link, nullptr, gone, nullptr))
+                    reached << name;
+            });
         m_zun.reset();
         QVERIFY(imageThread.isNull());
         QVERIFY(link.isNull());
+        QVERIFY2(reached.isEmpty(), qPrintable(reached.join(QStringLiteral(", "))));
     }
 
     // Block writes failing (not sent) while the device object goes away: the link's

@@ -110,6 +110,44 @@ class TestMaintenanceE2E : public QObject
         return crossover;
     }
 
+    // Another program, whose configuration folder holds no backup, connects to the erased
+    // processor: it activates nothing over the sets the DSPs still run, stores nothing, and
+    // says once that the running set is not stored.
+    void secondProgramLeavesTheDSPs(const QList<int>& running)
+    {
+        QTemporaryDir otherFolder;
+        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+        settings.setValue(QStringLiteral("ConfigDir"), otherFolder.path());
+        CZun other(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>());
+        other.SetPort(m_sim->tcpPort());
+        QStringList told;
+        connect(&other, &CZun::signal_exception, this, [&](QString text, QString) { told << text; });
+        other.connect(true);
+        const bool ready = waitUntil([&]() { return other.IsFIRManagerReady(); }, 30000) && settleTransfers(&other);
+        other.RefreshMemDir(); // a second directory read tells nothing more
+        const bool settled = settleTransfers(&other);
+        settings.setValue(QStringLiteral("ConfigDir"), m_config->path());
+        QVERIFY(ready && settled);
+        QCOMPARE(runningSets(), running);
+        QCOMPARE(field(state(), "filters"), QStringLiteral("0"));
+        QCOMPARE(told.size(), 1);
+        const QString id = QStringLiteral("%1").arg(other.GetActiveFilterIndex(1), 8, 16, QLatin1Char('0'));
+        QVERIFY2(told.first().contains(id) && told.first().contains(QStringLiteral("Upload")), qPrintable(told.first()));
+        other.disconnect();
+    }
+
+    // The operator's erase, and a while after it: no setup comes back.
+    void eraseAndStayErased()
+    {
+        ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+        m_zun->EraseFlashMemory();
+        QVERIFY(erased.wait(20000));
+        settle();
+        QTest::qWait(1000);
+        settle();
+        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+    }
+
     // A pass-through set (from the first connection), two setups and a deleted one.
     void fillFlash()
     {
@@ -416,6 +454,9 @@ private slots:
             for (const char* step : {"erase", "erase reply", "upload 1", "upload 4"})
                 if (QByteArray(step) != "erase reply" || QByteArray(cut) != "silent")
                     QTest::addRow("%s x %s", step, cut) << QString::fromLatin1(step) << QString::fromLatin1(cut);
+        // The link dropped, and another program (another configuration folder: no backup)
+        // connects before this one comes back.
+        QTest::addRow("erase reply x second program") << QStringLiteral("erase reply") << QStringLiteral("second program");
     }
     void garbageCollectionSurvivesACut()
     {
@@ -476,6 +517,11 @@ private slots:
                      qPrintable(boxes.first()));
             QVERIFY(m_sim->control(QStringLiteral("silent off")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+            if (cut == QLatin1String("second program")) {
+                secondProgramLeavesTheDSPs(running);
+                if (QTest::currentTestFailed())
+                    return;
+            }
             m_zun->connect(true);
         }
         QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
@@ -493,13 +539,100 @@ private slots:
         if (step != QLatin1String("erase") || restart)
             return;
         // The erase never ran: the operator's own erase is not followed by the old backup.
-        ZunSignalSpy reset(m_zun.get(), &CZun::signal_FlashMemErased);
-        m_zun->EraseFlashMemory();
-        QVERIFY(reset.wait(20000));
+        eraseAndStayErased();
+    }
+
+    // A setup stored under older firmware is listed by the id of its old image and backed up
+    // converted: the collection runs, and the setup comes back converted, as it is read.
+    void garbageCollectionConvertsASetupOfOlderFirmware()
+    {
+        start();
+        fillFlash();
+        QVERIFY(m_sim->control(QStringLiteral("oldsetup 3 1077 Older")));
+        m_zun->RefreshMemDir();
+        auto older = [&]() {
+            const ZunSetup* s = m_zun->GetSetupManager()->GetSetup(3);
+            return s && s->GetSetupName().startsWith(QLatin1String("Older"));
+        };
+        QVERIFY(waitUntil(older, 30000));
         settle();
-        QTest::qWait(1000);
-        settle();
+        const quint32 stored = m_zun->GetMemoryManager()->setupIdAt(3);
+        const QList<int> running = runningSets();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        m_zun->doGarbageCollection();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000) && boxes.isEmpty(),
+                 qPrintable(boxes.join(QStringLiteral(" / "))));
+        const QString s = state();
+        QCOMPARE(field(s, "setups"), QStringLiteral("3"));
+        QCOMPARE(field(s, "deleted"), QStringLiteral("0"));
+        QVERIFY(waitUntil(older, 30000));
+        const quint32 converted = m_zun->GetMemoryManager()->setupIdAt(3);
+        QVERIFY(converted != 0 && converted != stored);
+        QCOMPARE(m_zun->GetSetupManager()->GetSetup(3)->GetCRC(), converted);
+        QCOMPARE(runningSets(), running);
+    }
+
+    // A setup the program has not read from the processor yet (here: every read of it is
+    // refused) is not in the backup: the collection erases nothing and says why.
+    void garbageCollectionRefusalNamesWhatWasNotRead()
+    {
+        start();
+        QVERIFY(m_sim->control(QStringLiteral("refuse %1 %2")
+                                   .arg(nr("Cmd_MemCopy"))
+                                   .arg(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf"))));
+        m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(1) != 0; }));
+        QVERIFY(DeviceTestRig::settle(m_zun.get()));
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        m_zun->doGarbageCollection();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().contains(QStringLiteral("setup 1: not read from the processor yet")), qPrintable(boxes.first()));
+        QVERIFY(m_sim->control(QStringLiteral("refuse off")));
+        QCOMPARE(field(state(), "setups"), QStringLiteral("1"));
+        QVERIFY(!QDir(m_zun->GetGarbageCollectionFolder()).exists());
+    }
+
+    // A setup stored since the erase (by another program, at the front panel) is newer
+    // than its backup: the restore leaves it in its place.
+    void restoreKeepsASetupStoredSinceTheErase()
+    {
+        start();
+        fillFlash();
+        QVERIFY(m_sim->control(QStringLiteral("droplink reply %1").arg(nr("Cmd_BulkEraseF"))));
+        ZunSignalSpy cut(m_zun->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished);
+        m_zun->doGarbageCollection();
+        QVERIFY(cut.wait(40000)); // the link lost right after the erase
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        QVERIFY(m_sim->control(QStringLiteral("oldsetup 1 1080 Newer")));
+        m_zun->connect(true);
+        QVERIFY2(waitUntil([&]() { return field(state(), "setups") == QLatin1String("2"); }, 30000), qPrintable(state()));
+        settle();
+        QVERIFY(waitUntil([&]() {
+            ZunSetup* s = m_zun->GetSetupManager()->GetSetup(1);
+            return s && s->GetCRC() == m_zun->GetMemoryManager()->setupIdAt(1);
+        }, 30000));
+        QVERIFY2(m_zun->GetSetupManager()->GetSetup(1)->GetSetupName().startsWith(QLatin1String("Newer")),
+                 qPrintable(m_zun->GetSetupManager()->GetSetup(1)->GetSetupName()));
+    }
+
+    // The operator's erase while the backup of an earlier collection waits (a folder an
+    // earlier run left) ends that collection: the folder is kept under another name, and
+    // nothing of it is put back over the erase.
+    void operatorEraseSetsAPendingBackupAside()
+    {
+        start();
+        fillFlash();
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY(QDir().mkpath(folder));
+        m_zun->BackupToDir(folder);
+        eraseAndStayErased();
+        QVERIFY(!QDir(folder).exists());
+        const QStringList kept = QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(QDir(QDir(m_config->path()).filePath(kept.first())).removeRecursively());
     }
 
     // A setup stored after the erase (by another program, this one's link cut) is newer

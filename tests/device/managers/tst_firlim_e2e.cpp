@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunDSPProgramManager.h"
+#include "ZunLogCapture.h"
 // The emulator process helper of the protocol tests.
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
@@ -277,6 +278,69 @@ private slots:
 
     // Sets of one name (two pass-through sets; a limiter edit stored in place keeps its
     // set's name): every list tells them apart, and a name alone again is shown alone.
+    // Activations asked back to back reach the DSPs in that order and the last one asked
+    // runs at the end: none runs inside another's wait for the DSPs' boot.
+    void activationsRunOneAfterAnother()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        QList<quint32> keys;
+        for (const int multipath : {1, 2}) {
+            const QShPtrFLE set = fir()->CreateThruFIRFilter(48000.0, multipath);
+            m_zun->UploadFIRFilter(set, 0);
+            keys << set->getKey();
+        }
+        settle();
+        QVERIFY(waitFor([&]() { return fir()->GetFIRFilterPos(keys[0]) >= 0 && fir()->GetFIRFilterPos(keys[1]) >= 0; }));
+        // The DSPs run the first (from here on nothing is activated unasked).
+        QVERIFY(m_zun->InvokeActivateFIRFilter(keys[0], ZunC::NoCopies, keys[0], ZunC::NoCopies));
+        QVERIFY(waitFor([&]() { return m_zun->GetActiveFilterIndex(1) == keys[0]; }));
+        settle();
+        fir()->setBootPauseMs(300);
+        m_sent.clear();
+        const QList<quint32> asked{keys[1], keys[0]};
+        for (const quint32 key : asked)
+            QVERIFY(m_zun->InvokeActivateFIRFilter(key, ZunC::NoCopies, key, ZunC::NoCopies));
+        auto loaded = [&]() {
+            QList<quint32> ids;
+            for (const auto& c : m_sent.commands())
+                if (c.first == nr("Cmd_0_FIR_ID0"))
+                    ids << c.second;
+            return ids;
+        };
+        QVERIFY(waitFor([&]() { return loaded().size() >= 2 && loaded().contains(asked[0] & 0xFFFF); }));
+        settle();
+        QTest::qWait(700); // a load still inside a wait is sent by now
+        settle();
+        fir()->setBootPauseMs(50);
+        QCOMPARE(loaded().mid(loaded().size() - 2), (QList<quint32>{asked[0] & 0xFFFF, asked[1] & 0xFFFF}));
+        QCOMPARE(m_zun->GetActiveFilterIndex(1), asked[1]);
+    }
+
+    // A device object goes only once no worker can reach it: one busy past the stop's
+    // first wait (5.5 s without a look at its interruption) is waited for, not left
+    // running against a freed object.
+    void aBusyWorkerKeepsItsDeviceObject()
+    {
+        start(1080);
+        if (QTest::currentTestFailed())
+            return;
+        const ZunLogCapture log;
+        std::atomic<bool> done{false};
+        const CZun* zun = m_zun.get();
+        QVERIFY(QMetaObject::invokeMethod(
+            fir(),
+            [zun, &done]() {
+                QThread::msleep(5500);
+                done = zun->GetFirmwareVersion() == 1080;
+            },
+            Qt::QueuedConnection));
+        m_zun.reset();
+        QVERIFY(done);
+        QVERIFY(!log.logged(QStringLiteral("left running")));
+    }
+
     void setsOfOneNameAreToldApart()
     {
         start(1080);

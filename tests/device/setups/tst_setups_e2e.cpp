@@ -579,6 +579,26 @@ private slots:
                                                      .arg(replies.size() - 1)));
     }
 
+    // Removals asked back to back while the link is slow each reach the processor: none
+    // takes the place of another still waiting, and the list shows each position empty.
+    void removalsBackToBackEachReachTheProcessor()
+    {
+        startWithSetup0("Base");
+        for (int p = 1; p <= 3; ++p)
+            m_zun->SaveSetup(quint16(p), QStringLiteral("Old %1").arg(p));
+        afterFlashChange([&]() { return dir()->setupIdAt(3) != 0; });
+        QVERIFY(settleTransfers(m_zun.get()));
+        QVERIFY(m_sim->control(QStringLiteral("delay 100")));
+        for (int p = 1; p <= 3; ++p)
+            m_zun->RemoveSetup(p);
+        QVERIFY(settleTransfers(m_zun.get()));
+        QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+        QCOMPARE(stateField(m_sim->query("state", "state "), "setups"), QString("1"));
+        afterFlashChange([&]() { return dir()->setupIdAt(1) == 0 && dir()->setupIdAt(2) == 0 && dir()->setupIdAt(3) == 0; });
+        for (int p = 1; p <= 3; ++p)
+            QVERIFY2(waitUntil([&]() { return rowText(p) == CZunSetupManager::EmptyRowText; }), qPrintable(rowText(p)));
+    }
+
     // The list changed from two threads at once: the GUI thread reads the list while an
     // upload runs from a thread of its own (as the network list's does), and stores while
     // the link drops under an unconfirmed removal. The list shows what the processor holds.

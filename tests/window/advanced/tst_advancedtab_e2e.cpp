@@ -211,6 +211,47 @@ private slots:
                                                                 "setups:\nUses thru\nYou have to delete the setups first."));
     }
 
+    // Through a garbage collection the selectors show what the DSPs run (a set the flash
+    // lacks for a while is named so, never shown as the first set back), and the log does
+    // not call its erase a return to factory settings.
+    void garbageCollectionShowsWhatTheDSPsRun()
+    {
+        start();
+        if (QTest::currentTestFailed())
+            return;
+        const QShPtrFLE crossover = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 1);
+        m_rig.zun->UploadFIRFilter(crossover, 0);
+        settle();
+        const quint32 running = crossover->getKey();
+        QVERIFY(m_rig.zun->InvokeActivateFIRFilter(running, ZunC::NoCopies, running, ZunC::NoCopies));
+        QVERIFY(waitUntil([&]() { return selector(1)->currentData().toUInt() == running; }, 30000));
+        settle();
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 30")));
+        QStringList shown; // each selector state the restore passed through, but the running set's
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&]() {
+            for (const int dsp : {1, 2}) {
+                const QComboBox* s = selector(dsp);
+                const QString now = s->currentIndex() < 0 ? QStringLiteral("(none) ") + s->placeholderText()
+                                                          : QString::number(s->currentData().toUInt(), 16);
+                if (now != QString::number(running, 16) && !shown.contains(now))
+                    shown << now;
+            }
+        });
+        watch.start(2);
+        m_rig.zun->doGarbageCollection();
+        const QString folder = m_rig.zun->GetGarbageCollectionFolder();
+        QVERIFY(waitUntil([&]() { return !QDir(folder).exists(); }, 60000));
+        settle();
+        watch.stop();
+        QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
+        const QString notStored = QStringLiteral("(none) %1 (not stored)").arg(running, 8, 16, QLatin1Char('0'));
+        QVERIFY2(shown.isEmpty() || shown == QStringList{notStored}, qPrintable(shown.join(QStringLiteral(" / "))));
+        QCOMPARE(selector(1)->currentData().toUInt(), running);
+        QVERIFY2(!log().contains(QStringLiteral("factory settings")), qPrintable(log()));
+        QVERIFY2(log().contains(QStringLiteral("erased by the garbage collection")), qPrintable(log()));
+    }
+
     // A FIR set at another sample rate than the processor runs never runs on a DSP (its
     // crossovers and limiter times would scale with the ratio): one at a rate no clock of
     // this processor runs is refused already as a file, as the configuration wizard

@@ -168,6 +168,8 @@ private slots:
     {
         start();
         m_rig.zun->SaveSetup(1, QStringLiteral("Alpha"));
+        // Read back before the collection saves it: one not read yet would be refused.
+        QVERIFY(waitUntil([&]() { return m_rig.zun->GetSetupManager()->GetSetup(1) != nullptr; }, 30000));
         settle();
         QVERIFY(m_rig.sim->control(QStringLiteral("delay 150")));
         QList<ZunLongOperation> started, finished;

@@ -384,6 +384,54 @@ private slots:
         QCOMPARE(m_boxes.size(), 4);
     }
 
+    // The flash running low with garbage in it: one offer of a garbage collection however
+    // many directory reads find it low, one again after a reconnect, each answered "Later";
+    // its sentences whole, and it does not say the processor goes to default settings.
+    void lowMemoryIsOfferedOncePerCondition()
+    {
+        start();
+        m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        m_zun->SaveSetup(1, QStringLiteral("Beta")); // Alpha's entry stays as garbage
+        QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->deletedCount() != 0; }));
+        settle();
+        QTimer later;
+        connect(&later, &QTimer::timeout, this, [this]() {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            m_boxes << box->text();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == QLatin1String("Later"))
+                    b->click();
+        });
+        later.start(5);
+        // Entries start behind the firmware's 128 KiB: of 170 KiB, less than 48 KiB are left.
+        QVERIFY(m_sim->control(QStringLiteral("set %1 170").arg(nr("Cmd_FlashSize"))));
+        reread();
+        auto readDirectory = [this](int times) {
+            for (int i = 0; i < times; ++i) {
+                ZunSignalSpy read(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+                m_zun->RefreshMemDir();
+                QVERIFY(read.wait(10000));
+            }
+            settle();
+            QTest::qWait(200);
+        };
+        readDirectory(3);
+        QCOMPARE(m_boxes.size(), 1);
+        m_zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        readDirectory(2);
+        QCOMPARE(m_boxes.size(), 2);
+        const QString text = m_boxes.first();
+        QVERIFY2(!text.contains(QRegularExpression(QStringLiteral("[a-z]\\.[A-Z]"))) && !text.contains(QLatin1String("to to"))
+                     && !text.contains(QLatin1String("default settings")),
+                 qPrintable(text));
+    }
+
     void setupRecallAsksSendsAndEnds()
     {
         start();
