@@ -23,6 +23,9 @@
 #include "ZunStatusDisplay.h"
 #include "ZunSettingsWriter.h"
 #include "ZunVersionProbe.h"
+#include "ZunFirmwareUpdate.h"
+#include "ZunOperations.h"
+#include "ZunStartup.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -41,6 +44,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalMapper>
+#include <QTimer>
 #include <QStatusBar>
 #include <QUrl>
 #include <QWhatsThis>
@@ -148,6 +152,12 @@ MainWindow::MainWindow(QWidget* parent)
     // The device server's own failures are announced in the manager thread.
     connect(m_zunServer, &CZunServer::signal_information, this,
             [this](QString caption, QString text) { displayMsgBox(text, caption); }, Qt::QueuedConnection);
+    // A collection the program left unfinished (quit, killed) is put back only when its
+    // processor connects: the operator is told once, at the start.
+    const QString unfinished =
+        ZunStartup::unfinishedCollections(settings.value(QStringLiteral("ConfigDir")).toString());
+    if (!unfinished.isEmpty())
+        QTimer::singleShot(0, this, [this, unfinished]() { displayMsgBox(unfinished, QStringLiteral("ZunControl")); });
 }
 
 MainWindow::~MainWindow()
@@ -595,9 +605,11 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
     const ZunControlDlg* open = deviceWindow(serial);
     const ZunMaintenanceActions* actions =
         open && open->advancedTab() ? open->advancedTab()->maintenance() : nullptr;
-    const bool wasOpen = open != nullptr, told = actions && actions->hasToldFirmwareUpdate();
-    closeDeviceWindow(serial);
     const QSharedPointer<CZun> zun = m_zunServer->getZun(serial);
+    // An update still waiting for the processor's restart is done: this box is its one end.
+    const bool ended = zun && zun->GetFirmwareUpdate()->endByAnnouncement();
+    const bool wasOpen = open != nullptr, told = !ended && actions && actions->hasToldFirmwareUpdate();
+    closeDeviceWindow(serial);
     if (!zun) {
         // Never registered (its probe failed): register it now with the new firmware.
         allocateNewCZun(stats);
@@ -637,13 +649,13 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
 
 QString MainWindow::quitQuestion() const
 {
+    // Every processor's long operations, whoever started them (a control window, the
+    // network list, a connection that puts a backup back).
     QStringList writing;
-    for (QMdiSubWindow* sub : m_mdiArea->subWindowList(QMdiArea::CreationOrder))
-        if (const auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget()))
-            for (const QString& operation : dlg->writingOperations())
-                writing << QStringLiteral("Zun %1 (%2): %3")
-                               .arg(dlg->deviceNumber())
-                               .arg(dlg->device() ? dlg->device()->GetName() : QString(), operation);
+    for (quint16 serial : m_zunServer->serials())
+        if (const QSharedPointer<CZun> zun = m_zunServer->getZun(serial))
+            for (const QString& operation : zun->GetOperations()->runningTexts())
+                writing << QStringLiteral("Zun %1 (%2): %3").arg(serial).arg(zun->GetName(), operation);
     if (writing.isEmpty())
         return QString();
     return QStringLiteral("Still writing to the processors:\n\n%1\n\nQuitting now stops each of these and "

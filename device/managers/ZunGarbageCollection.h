@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QObject>
+#include <QSharedPointer>
 #include <QStringList>
 #include <QTimer>
 
 class CZun;
+class ZunOperation;
 
 // The garbage collection as one transaction: every FIR/limiter set and setup of the
 // processor is backed up to a folder beside the device folder, the flash is erased, and
@@ -69,4 +71,7 @@ private:
     QStringList m_refused; // "file: reason" of what the restore could not read or send
     QTimer m_watch;        // while restoring: asks for a directory once transfers end
     int m_idleTicks = 0;
+    // The collection, or the restore a connection started, while it runs: it holds the
+    // loss report and is listed; finish() gives it back.
+    QSharedPointer<ZunOperation> m_operation;
 };

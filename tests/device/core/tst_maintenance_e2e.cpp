@@ -22,6 +22,8 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <functional>
+
 using namespace DeviceTestRig;
 
 class TestMaintenanceE2E : public QObject
@@ -122,6 +124,24 @@ class TestMaintenanceE2E : public QObject
         QCOMPARE(field(s, "setups"), QStringLiteral("2"));
         QVERIFY(field(s, "deleted").toInt() >= 1);
         QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupCount() == 2; }));
+        settle();
+    }
+
+    // What an operation took for its time is back after its end: the processor's keep-alive
+    // at its normal value and watched, and a later lost link has its own box (boxes: how
+    // many the device has shown).
+    void takenIsBack(const std::function<int()>& boxes)
+    {
+        settle();
+        QCOMPARE(held("Cmd_TCPCloseTime"), 15);
+        QVERIFY(m_zun->IsTcpCheckOn());
+        const int before = boxes();
+        QVERIFY(m_sim->control(QStringLiteral("droplink")));
+        m_zun->RefreshMemDir();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 20000));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes(), before + 1, 5000);
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
         settle();
     }
 
@@ -263,6 +283,8 @@ private slots:
                 const ZunSetup* restored = m_zun->GetSetupManager()->GetSetup(2);
                 return restored && restored->getValue(nr("Cmd_0_MasterGainOfs")) == 250;
             }));
+        // Mended: the collection kept the link's loss report, so a later loss had no box.
+        takenIsBack([&]() { return failed.count(); });
     }
 
     // The collection is one transaction: the link cut or the program restarted at the
@@ -348,6 +370,9 @@ private slots:
         QCOMPARE(boxes.size(), restart ? 0 : 1);
         QVERIFY(!m_zun->IsRestorePending());
         qInfo().noquote() << "told:" << (boxes + ends).join(QStringLiteral(" | "));
+        // Mended: the loss report stayed with the collection (or the restore a connection
+        // ran), and the keep-alive stayed off after an erase whose reply was lost.
+        takenIsBack([&]() { return boxes.size(); });
         if (step != QLatin1String("erase") || restart)
             return;
         // The erase never ran: the operator's own erase is not followed by the old backup.
@@ -364,6 +389,7 @@ private slots:
     {
         start();
         fillFlash();
+        ZunSignalSpy failed(m_zun.get(), &CZun::signal_exception);
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         const int files = QDir(folder).entryList(QDir::Files).size();
@@ -378,6 +404,9 @@ private slots:
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
         QVERIFY(QDir(folder).exists());
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), files);
+        // With its backup left over, a later lost link still has its own box.
+        QVERIFY(m_sim->control(QStringLiteral("failupload off")));
+        takenIsBack([&]() { return failed.count(); });
     }
 
     // Defaults, master gain, clock, routing, external clock, the pass-through set and the
