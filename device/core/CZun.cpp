@@ -164,14 +164,9 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                      Qt::DirectConnection);
 
     m_freeCycles0 = m_freeCycles1 = 1666;
-    // What a long operation took for its time comes back when the last holder ends: the
-    // keep-alive at once while the link is up, else with the next connection.
-    m_operations = new ZunOperations([this]() { return IsConnected(); },
-                                     [this]() {
-                                         if (IsConnected())
-                                             setKeepAlive(true);
-                                     },
-                                     this);
+    // What a long operation took for its time comes back when the last holder ends (the
+    // keep-alive; each connection gives the processor its normal value anyway).
+    m_operations = new ZunOperations([this]() { return IsConnected(); }, [this]() { setKeepAlive(true); }, this);
     m_collection = new ZunGarbageCollection(this);
     m_firmwareUpdate = new ZunFirmwareUpdate(this);
     m_sampleRate = 96000;

@@ -178,6 +178,8 @@ private slots:
         QVERIFY(zun()->IsTcpCheckOn());
         QVERIFY2(m_rig->takeBoxes().isEmpty(), "no failure shown");
         QTRY_VERIFY_WITH_TIMEOUT(m_window->writingOperations().isEmpty(), 30000);
+        // Mended: the wizard's pauses left the processor without its keep-alive.
+        QTRY_COMPARE(word("Cmd_TCPCloseTime"), 15);
     }
 
     // The finish is the tab's: a window closed while it is pending never runs it.
