@@ -24,6 +24,9 @@
 #include "ZunStatusDisplay.h"
 #include "ZunSettingsWriter.h"
 #include "ZunVersionProbe.h"
+#include "ZunFirmwareUpdate.h"
+#include "ZunOperations.h"
+#include "ZunStartup.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -42,6 +45,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSignalMapper>
+#include <QTimer>
 #include <QStatusBar>
 #include <QUrl>
 #include <QWhatsThis>
@@ -155,6 +159,12 @@ MainWindow::MainWindow(QWidget* parent)
                     QMessageBox::information(nullptr, caption, ZunOperatorMessage::text(text), QMessageBox::Ok);
             },
             Qt::QueuedConnection);
+    // A collection the program left unfinished (quit, killed) is put back only when its
+    // processor connects: the operator is told once, at the start.
+    const QString unfinished =
+        ZunStartup::unfinishedCollections(settings.value(QStringLiteral("ConfigDir")).toString());
+    if (!unfinished.isEmpty())
+        QTimer::singleShot(0, this, [this, unfinished]() { displayMsgBox(unfinished, QStringLiteral("ZunControl")); });
 }
 
 MainWindow::~MainWindow()
@@ -632,9 +642,11 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
     const ZunControlDlg* open = deviceWindow(serial);
     const ZunMaintenanceActions* actions =
         open && open->advancedTab() ? open->advancedTab()->maintenance() : nullptr;
-    const bool wasOpen = open != nullptr, told = actions && actions->hasToldFirmwareUpdate();
-    closeDeviceWindow(serial);
     const QSharedPointer<CZun> zun = m_zunServer->getZun(serial);
+    // An update still waiting for the processor's restart is done: this box is its one end.
+    const bool ended = zun && zun->GetFirmwareUpdate()->endByAnnouncement();
+    const bool wasOpen = open != nullptr, told = !ended && actions && actions->hasToldFirmwareUpdate();
+    closeDeviceWindow(serial);
     if (!zun) {
         // Never registered (its probe failed): register it now with the new firmware.
         allocateNewCZun(stats);
@@ -674,13 +686,13 @@ void MainWindow::onFirmwareUpdated(QSharedPointer<ZunDeviceStats> stats)
 
 QString MainWindow::quitQuestion() const
 {
+    // Every processor's long operations, whoever started them (a control window, the
+    // network list, a connection that puts a backup back).
     QStringList writing;
-    for (QMdiSubWindow* sub : m_mdiArea->subWindowList(QMdiArea::CreationOrder))
-        if (const auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget()))
-            for (const QString& operation : dlg->writingOperations())
-                writing << QStringLiteral("Zun %1 (%2): %3")
-                               .arg(dlg->deviceNumber())
-                               .arg(dlg->device() ? dlg->device()->GetName() : QString(), operation);
+    for (quint16 serial : m_zunServer->serials())
+        if (const QSharedPointer<CZun> zun = m_zunServer->getZun(serial))
+            for (const QString& operation : zun->GetOperations()->runningTexts())
+                writing << QStringLiteral("Zun %1 (%2): %3").arg(serial).arg(zun->GetName(), operation);
     if (writing.isEmpty())
         return QString();
     return QStringLiteral("Still writing to the processors:\n\n%1\n\nQuitting now stops each of these and "

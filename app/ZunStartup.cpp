@@ -53,6 +53,28 @@ QString ZunStartup::makeDataDirectory(const QString& base)
     return appDir + QStringLiteral("/Zun_Config");
 }
 
+QString ZunStartup::unfinishedCollections(const QString& configDir)
+{
+    if (configDir.isEmpty())
+        return QString();
+    const QDir dir(configDir);
+    QStringList lines;
+    for (const QString& name : dir.entryList({QStringLiteral("*_gc")}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        bool ok = false;
+        const uint serial = name.chopped(3).toUInt(&ok);
+        if (ok && serial <= 0xFFFF)
+            lines << QStringLiteral("Zun %1: its backup is in %2.")
+                         .arg(serial)
+                         .arg(QDir::toNativeSeparators(dir.absoluteFilePath(name)));
+    }
+    if (lines.isEmpty())
+        return QString();
+    return QStringLiteral("A garbage collection was not finished when the program last ended: what it erased may not "
+                          "all be back on the processor.\n\n%1\n\nOpening the processor's control window puts its "
+                          "backup back.")
+        .arg(lines.join(QLatin1Char('\n')));
+}
+
 ZunStartup::CommandLine ZunStartup::parseCommandLine(const QStringList& arguments)
 {
     CommandLine c;

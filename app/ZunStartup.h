@@ -52,6 +52,10 @@ public:
     // Enters or makes base/ZunControlV2/Zun_Config and returns its path; throws
     // startup_error with the user-facing text when a level cannot be made.
     static QString makeDataDirectory(const QString& base);
+    // What the start tells once about the garbage collections left unfinished in the
+    // configuration folder (a backup folder "<serial>_gc" beside a device folder): which
+    // processors, and that opening each one's window puts its backup back. Empty: none.
+    static QString unfinishedCollections(const QString& configDir);
 
     // Parses the given arguments (first word: the program) as start-up does.
     static CommandLine parseCommandLine(const QStringList& arguments);

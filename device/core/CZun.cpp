@@ -14,10 +14,12 @@
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
+#include "ZunFirmwareUpdate.h"
 #include "ZunGarbageCollection.h"
 #include "ZunLogFile.h"
 #include "ZunManagerThread.h"
 #include "ZunMetaTypes.h"
+#include "ZunOperations.h"
 #include "ZunRoutingConfiguration.h"
 #include "ZunTimedSteps.h"
 #include "ZunWaitMs.h"
@@ -36,6 +38,7 @@
 #include <boost/numeric/conversion/cast.hpp>
 
 #include <cmath>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -162,7 +165,11 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                      Qt::DirectConnection);
 
     m_freeCycles0 = m_freeCycles1 = 1666;
+    // What a long operation took for its time comes back when the last holder ends (the
+    // keep-alive; each connection gives the processor its normal value anyway).
+    m_operations = new ZunOperations([this]() { return IsConnected(); }, [this]() { setKeepAlive(true); }, this);
     m_collection = new ZunGarbageCollection(this);
+    m_firmwareUpdate = new ZunFirmwareUpdate(this);
     m_sampleRate = 96000;
     m_name = record->getName();
     m_record = record;
@@ -193,6 +200,7 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
 
 CZun::~CZun()
 {
+    m_operations->close();
     // No more replies into the image, the managers or this object while they go away.
     for (QObject* receiver : {static_cast<QObject*>(m_image), static_cast<QObject*>(m_dspProgramManager),
                               static_cast<QObject*>(m_firLimManager), static_cast<QObject*>(m_setupManager),
@@ -595,8 +603,12 @@ void CZun::on_connected()
 {
     m_refreshPending = false;
     m_refreshRetries = 0;
-    m_lossReportedByOperation = false;
     m_lowMemoryOffered = false;
+    m_operations->onConnected();
+    // The processor takes its normal keep-alive (sent below) at every connection; the
+    // program watches it unless a running operation holds it off.
+    m_keepAliveOn = m_autoConnect && !m_operations->holdsKeepAlive();
+    m_tcpCloseTime = 15;
     QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
     const QString configDir = settings.value(QStringLiteral("ConfigDir")).toString();
     if (!configDir.isEmpty()) {
@@ -640,13 +652,14 @@ void CZun::on_disconnected()
     m_refreshPending = false;
     m_hasImage = false;
     m_collection->onDisconnected();
+    m_operations->onDisconnected();
     emit signal_Disconnected();
 }
 
 void CZun::onNetworkError(QString text)
 {
     QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
-    if (m_lossReportedByOperation)
+    if (IsLinkLossReportedByOperation())
         emit signal_LogMessage(text, true);
     else
         emit signal_exception(text, QStringLiteral("Network error"));
@@ -1027,33 +1040,7 @@ bool CZun::IsKeyLocked() const { return word("Cmd_KeyLock") == 1; }
 
 // --- long operations of the device services ------------------------------------------
 
-void CZun::UpdateFirmware(const QString& file)
-{
-    // Refused before the keep-alive goes off: a processor must not be left without its
-    // keep-alive for an update that never starts.
-    const QFileInfo info(file);
-    const QString name = QDir::toNativeSeparators(file);
-    if (!info.isFile() || !info.isReadable())
-        throw error(QStringLiteral("The firmware file %1 was not found or can not be read. Nothing was sent.").arg(name));
-    if (info.size() == 0)
-        throw error(QStringLiteral("The firmware file %1 is empty. Nothing was sent.").arg(name));
-    if (quint64(info.size()) > m_link->maxFirmwareSize())
-        throw error(QStringLiteral("The firmware file %1 has %2 bytes, more than a firmware of this processor can "
-                                   "have (%3 bytes). Nothing was sent.")
-                        .arg(name)
-                        .arg(info.size())
-                        .arg(m_link->maxFirmwareSize()));
-    const bool keepAlive = m_keepAliveOn;
-    setKeepAlive(false);
-    m_firmwareUpdating = true;
-    try {
-        m_link->uploadFirmware(file);
-    } catch (...) {
-        m_firmwareUpdating = false;
-        setKeepAlive(keepAlive);
-        throw;
-    }
-}
+void CZun::UpdateFirmware(const QString& file) { m_firmwareUpdate->start(file); }
 
 void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                   QSharedPointer<CRoutingLibrary> library)
@@ -1098,6 +1085,10 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
 void CZun::EraseFlashMemory()
 {
     m_collection->onEraseSent();
+    // The collection's own erase is a step of it: the lists name the collection.
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink
+                    | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
+    m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
     setKeepAlive(false);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
@@ -1119,13 +1110,23 @@ void CZun::on_FlashMemoryErased(bool ok)
         ZunWaitMs(10);
         RefreshMemDir();
     }
-    setKeepAlive(true);
+    // The erase gives the keep-alive back; one the processor reports by itself (at a
+    // connection) turns it on as before.
+    const QSharedPointer<ZunOperation> erase = std::exchange(m_eraseOperation, {});
+    if (erase && erase->isRunning())
+        erase->finish(ok ? ZunOperation::Outcome::Done : ZunOperation::Outcome::Refused);
+    else
+        setKeepAlive(true);
     emit signal_FlashMemErased(ok);
 }
 
 void CZun::on_DefaultSettingsRestored(bool ok)
 {
-    setKeepAlive(true);
+    const QSharedPointer<ZunOperation> restore = std::exchange(m_defaultsOperation, {});
+    if (restore && restore->isRunning())
+        restore->finish(ok ? ZunOperation::Outcome::Done : ZunOperation::Outcome::Refused);
+    else
+        setKeepAlive(true);
     RefreshStatusBuffer();
     emit signal_DefaultSettingsRestored(ok);
 }
@@ -1519,6 +1520,9 @@ void CZun::SendPinStep(quint16 pin)
 
 void CZun::RestoreDefaultSettings(bool full)
 {
+    // The wizard's partial restore is a step of the wizard.
+    m_defaultsOperation = m_operations->begin(ZunLongOperation::Restore, ZunOperation::KeepAlive | ZunOperation::EndsWithLink
+                                                                           | (full ? 0 : ZunOperation::Unlisted));
     setKeepAlive(false);
     if (!full) {
         SendMetaCmd(CZunMetaCmd(nr("Cmd_SetupSelect"), 254));
@@ -1627,3 +1631,13 @@ void CZun::CheckFilterMIPS(QShPtrFLE set, int mode)
 }
 
 void CZun::UploadFIRFilter(QShPtrFLE set, const uint& oldId) { emit signal_UploadFIRFilter(set, oldId); }
+
+// --- long operations ---------------------------------------------------------------------
+
+void CZun::SetLinkLossReportedByOperation(bool on) { m_operations->takeLossReport(on); }
+
+bool CZun::IsLinkLossReportedByOperation() const { return m_operations->reportsLinkLoss(); }
+
+void CZun::EndLinkLossReport() { m_operations->endLossReport(); }
+
+bool CZun::IsFirmwareUpdateRunning() const { return m_firmwareUpdate->isRunning(); }

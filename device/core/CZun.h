@@ -36,6 +36,9 @@ class ZunBaseComm;
 class ZunDSPProgramManager;
 class ZunDeviceStats;
 class ZunGarbageCollection;
+class ZunFirmwareUpdate;
+class ZunOperation;
+class ZunOperations;
 class ZunManagerThread;
 class ZunRoutingConfiguration;
 class ZunTimedSteps;
@@ -117,21 +120,22 @@ public:
     bool IsTcpCheckOn() const { return m_keepAliveOn; }
     quint16 GetTcpCloseTime() const { return m_tcpCloseTime; }
     // An operation whose own message will say that the link was lost and what that left
-    // undone takes the link's loss over until the next connection: the link's own message
-    // then goes to the log, so that the operator gets one box for one loss.
-    // Failures that only follow from that loss go to the log as well.
-    void SetLinkLossReportedByOperation(bool on) { m_lossReportedByOperation = on; }
-    bool IsLinkLossReportedByOperation() const { return m_lossReportedByOperation; }
+    // undone takes the link's loss over: the link's own message then goes to the log, so
+    // that the operator gets one box for one loss. Failures that only follow from that loss
+    // go to the log as well. Operations of their own take it through GetOperations(); these
+    // thin calls take it for callers without one.
+    void SetLinkLossReportedByOperation(bool on);
+    bool IsLinkLossReportedByOperation() const;
     // The link's losses, and whether the operation in flight was cut by one (any thread).
     ZunLinkLosses& GetLinkLosses() { return m_linkLosses; }
-    // Such an operation's end: while the link is up, its losses have their own box again.
-    // After a loss the flag stays until the next connection, because the link's message
-    // may be handled only after the operation has told its own.
-    void EndLinkLossReport()
-    {
-        if (IsConnected())
-            m_lossReportedByOperation = false;
-    }
+    // Such a caller's end: while the link is up, its losses have their own box again.
+    // After a loss it stays taken until the next connection, because the link's message
+    // may be handled only after the caller has told its own.
+    void EndLinkLossReport();
+    // The long operations running now, and what each took for its time.
+    ZunOperations* GetOperations() const { return m_operations; }
+    ZunFirmwareUpdate* GetFirmwareUpdate() const { return m_firmwareUpdate; }
+    bool IsFirmwareUpdateRunning() const; // any thread
 
     // Test seams: the keep-alive clock, and an observer of every group the device object
     // writes into the link (called in the sender's thread, also when not connected).
@@ -453,7 +457,6 @@ private:
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
     std::atomic<bool> m_imageUnreadable{false};
-    std::atomic<bool> m_lossReportedByOperation{false};
     ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;
     ZunManagerThread* m_firLimThread = nullptr;
@@ -469,6 +472,7 @@ private:
     CZunDelay firLatency(quint16 dspCode, const QList<int>& outputs) const;
     quint16 numDelayLines(int dspCode) const;
     friend class ZunRoutingConfiguration; // its steps look up command numbers as this object does
+    friend class ZunFirmwareUpdate;       // it turns the keep-alive off and marks the update
     std::unique_ptr<ZunRoutingConfiguration> m_routing;
     bool m_passThroughOnEmptyFlash = true;
     // The set a DSP runs that the flash lacks (0: none); the operator is told once per set.
@@ -479,4 +483,9 @@ private:
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};
     ZunGarbageCollection* m_collection = nullptr; // a child: the collection's transaction
+    ZunOperations* m_operations = nullptr;        // a child
+    ZunFirmwareUpdate* m_firmwareUpdate = nullptr; // a child
+    // The erase and the default settings' restore in flight (GUI thread).
+    QSharedPointer<ZunOperation> m_eraseOperation;
+    QSharedPointer<ZunOperation> m_defaultsOperation;
 };

@@ -1,5 +1,7 @@
 #include "ZunGarbageCollection.h"
 
+#include "ZunOperations.h"
+
 #include "CMemoryManager.h"
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
@@ -239,7 +241,7 @@ void ZunGarbageCollection::start()
     m_sent.clear();
     m_closedWithLoss = false;
     // This collection's own message says what a lost link left undone.
-    m_zun->SetLinkLossReportedByOperation(true);
+    m_operation = m_zun->GetOperations()->begin(ZunLongOperation::GarbageCollection, ZunOperation::LossReport);
     emit signal_Started();
     emit m_zun->signal_StatusBarMessage(tr("Garbage collection: erasing the flash ..."), 0);
     m_zun->EraseFlashMemory();
@@ -270,7 +272,6 @@ void ZunGarbageCollection::onErased(bool ok)
     m_step = ok ? Step::Erased : Step::Idle;
     if (!ok) {
         // Nothing was erased: the processor holds everything, the collection is over.
-        m_zun->SetLinkLossReportedByOperation(false);
         finish(false, tr("The processor refused the erase of the garbage collection: nothing was erased, and it "
                          "holds every FIR/limiter set and setup as before.")
                           + removeBackup());
@@ -402,7 +403,9 @@ void ZunGarbageCollection::restore(const Backup& backup, const QStringList& lack
     m_step = Step::Restoring;
     m_restoredOnThisLink = true;
     m_idleTicks = 0;
-    m_zun->SetLinkLossReportedByOperation(true);
+    // A restore a connection started is an operation of its own; the collection's goes on.
+    if (!m_operation || !m_operation->isRunning())
+        m_operation = m_zun->GetOperations()->begin(ZunLongOperation::BackupRestore, ZunOperation::LossReport);
     // What the processor lacks and passed the checks goes back, each on its own: one that
     // can not be stored stops none of the others.
     const QString path = folder();
@@ -482,6 +485,10 @@ void ZunGarbageCollection::finish(bool ok, const QString& text)
     m_step = Step::Idle;
     m_watch.stop();
     m_idleTicks = 0;
+    // What it took comes back here, on every end.
+    if (const QSharedPointer<ZunOperation> operation = std::exchange(m_operation, {}))
+        operation->finish(ok ? ZunOperation::Outcome::Done
+                             : m_zun->IsConnected() ? ZunOperation::Outcome::Refused : ZunOperation::Outcome::LinkLost);
     emit m_zun->signal_StatusBarMessage(ok ? tr("Garbage collection complete") : tr("Garbage collection not complete"),
                                         5000);
     emit m_zun->signal_LogMessage(text + QLatin1Char('\n'), !ok);

@@ -2,10 +2,12 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSharedPointer>
 #include <QStringList>
 #include <QTimer>
 
 class CZun;
+class ZunOperation;
 class ZunBackupRecord;
 
 // The garbage collection as one transaction: every FIR/limiter set and setup of the
@@ -94,4 +96,7 @@ private:
     bool m_closedWithLoss = false; // the processor lacks what the closed record held
     QTimer m_watch;        // while restoring: asks for a directory once transfers end
     int m_idleTicks = 0;
+    // The collection, or the restore a connection started, while it runs: it holds the
+    // loss report and is listed; finish() gives it back.
+    QSharedPointer<ZunOperation> m_operation;
 };

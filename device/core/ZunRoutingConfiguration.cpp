@@ -10,7 +10,12 @@
 
 #include <stdexcept>
 
-ZunRoutingConfiguration::ZunRoutingConfiguration(CZun& zun) : m_zun(zun), m_steps(new ZunTimedSteps(&zun)) {}
+ZunRoutingConfiguration::ZunRoutingConfiguration(CZun& zun) : m_zun(zun), m_steps(new ZunTimedSteps(&zun))
+{
+    // The pauses turn the processor's keep-alive off: it comes back at the sequence's end,
+    // whichever way it ends.
+    QObject::connect(m_steps, &ZunTimedSteps::signal_Finished, m_steps, [this]() { m_zun.setKeepAlive(true); });
+}
 
 bool ZunRoutingConfiguration::isRunning() const { return m_steps->isRunning(); }
 

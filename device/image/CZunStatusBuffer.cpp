@@ -480,6 +480,10 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
             for (const QString& name : map.getKeysBeginningWith(QStringLiteral("Msg_")))
                 if (map.getCmdNr(name) == w && map.containsString(QStringLiteral("MsgS_") + name.mid(4)))
                     reason = map.getStringConst(QStringLiteral("MsgS_") + name.mid(4));
+            if (m_owner && m_owner->IsFirmwareUpdateRunning()) {
+                emit signal_FirmwareBlockRefused(reason);
+                return;
+            }
             throw std::logic_error(QStringLiteral("The processor refused a block of %1 bytes (%2). The transfer was "
                                                   "stopped; please try again.")
                                        .arg(v)

@@ -126,6 +126,8 @@ signals:
     void signal_FirmwareCheckFinished(bool);
     // The check got no verdict: the link gave the update up before the processor answered.
     void signal_FirmwareCheckUnanswered();
+    // A block of a running firmware update refused: the update's own end tells it.
+    void signal_FirmwareBlockRefused(QString reason);
     void signal_Block_ID_Flash();
     void signal_DSPProgUploaded(bool);
     void signal_FIRUploaded(bool);

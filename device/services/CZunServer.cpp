@@ -5,6 +5,9 @@
 #include "CMemoryManager.h"
 #include "CZun.h"
 #include "CZunStatusBuffer.h"
+#include "ZunBaseComm.h"
+#include "ZunCmdBuffer.h"
+#include "ZunFirmwareUpdate.h"
 #include "ZunListReport.h"
 #include "ZunDeviceStats.h"
 #include "ZunWaitMs.h"
@@ -18,6 +21,8 @@
 
 namespace {
 const char* const NetworkErrorCaption = "ZunControl Network Error";
+// How long a firmware update from the list may take: transfer, check and restart.
+constexpr int FirmwareLimitMs = 10 * 60 * 1000;
 }
 
 CZunServer::CZunServer(QObject* parent) : QObject(parent) {}
@@ -134,28 +139,93 @@ bool CZunServer::waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial,
     return true;
 }
 
-void CZunServer::runLong(const QSharedPointer<CZun>& zun, std::function<void(CZun*)> operation)
-{
-    QtConcurrent::run([zun, operation]() {
-        try {
-            operation(zun.data());
-        } catch (const std::exception& e) {
-            emit zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
-        }
-    });
-}
-
 void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
 {
+    // One report at the end, also when no control window listens: each processor's update
+    // ends once (the device's update object), with its keep-alive given back.
+    ZunListReport report(QStringLiteral("Firmware update with %1").arg(QFileInfo(file).fileName()),
+                         QStringLiteral("updated"));
+    struct End
+    {
+        QMutex mutex;
+        bool ended = false;
+        bool done = false;
+        QString text;
+    };
+    struct Update
+    {
+        quint16 serial;
+        QSharedPointer<CZun> zun;
+        QSharedPointer<End> end;
+        QMetaObject::Connection connection;
+        bool connectedHere;
+    };
+    QList<Update> updates;
     for (quint32 serial : serials) {
+        const QSharedPointer<CZun> known = getZun(quint16(serial));
+        const bool wasConnected = known && known->IsConnected();
         const QSharedPointer<CZun> zun = connectZun(serial, Connect::Always);
         if (!zun)
             continue;
         qDebug().noquote() << QStringLiteral("Starting update for Zun nr %1").arg(quint16(serial));
         zun->EnableTcpCheck(false);
-        runLong(zun, [file](CZun* z) { z->UpdateFirmware(file); });
+        const auto end = QSharedPointer<End>::create();
+        const QMetaObject::Connection connection =
+            connect(zun->GetFirmwareUpdate(), &ZunFirmwareUpdate::signal_Finished, zun.data(),
+                    [end](int outcome, QString text) {
+                        QMutexLocker lock(&end->mutex);
+                        end->ended = true;
+                        end->done = outcome == int(ZunOperation::Outcome::Done);
+                        end->text = text;
+                    },
+                    Qt::DirectConnection);
+        updates.append({quint16(serial), zun, end, connection, !wasConnected});
+        QtConcurrent::run([zun, file]() {
+            try {
+                zun->UpdateFirmware(file);
+            } catch (const std::exception&) {
+                // A refusal is one of the update's ends: in the report.
+            }
+        });
         ZunWaitMs(2000);
     }
+    if (updates.isEmpty())
+        return;
+    auto ended = [](const Update& u) {
+        QMutexLocker lock(&u.end->mutex);
+        return u.end->ended;
+    };
+    QElapsedTimer t;
+    t.start();
+    auto pending = [&]() {
+        for (const Update& u : qAsConst(updates))
+            if (!ended(u))
+                return true;
+        return false;
+    };
+    while (pending() && t.elapsed() < FirmwareLimitMs)
+        ZunWaitMs(100);
+    for (const Update& u : qAsConst(updates)) {
+        QObject::disconnect(u.connection);
+        QMutexLocker lock(&u.end->mutex);
+        if (!u.end->ended)
+            report.notDone(u.serial, QStringLiteral("the update did not end within %1 minutes.").arg(FirmwareLimitMs / 60000));
+        else if (u.end->done)
+            report.done(u.serial);
+        else
+            report.notDone(u.serial, u.end->text);
+    }
+    // The links the update made go, once the keep-alive given back has been sent; an open
+    // control window keeps its own.
+    for (const Update& u : qAsConst(updates)) {
+        if (!u.connectedHere || !u.zun->IsConnected())
+            continue;
+        t.restart();
+        while (!u.zun->GetLink()->getCmdBuffer()->isIdle() && u.zun->IsConnected() && t.elapsed() < 5000)
+            ZunWaitMs(20);
+        u.zun->disconnect();
+    }
+    emit signal_information(QStringLiteral("ZunControl"), report.text());
 }
 
 struct CZunServer::Watch

@@ -62,6 +62,8 @@ public slots:
     void updateFirmwareVersion(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
                                QSharedPointer<CRoutingLibrary> library);
     void triggerTcpCheck();
+    // Ends with one report (signal_information) of each processor's update, once each has
+    // ended (its check refused or unanswered, or its restart); the links it made go.
     void doFirmwareUpdate(QList<quint32> serials, QString file);
     // The setup operations end with one report (signal_information) that says, for each
     // processor, what was done or why not. A processor that was connected before (its
@@ -103,9 +105,6 @@ private:
     // Runs the step on the global thread pool; what it throws fails the watch.
     static void runWatched(const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch,
                            std::function<void(CZun*)> step);
-    // Runs the operation on the global thread pool; an exception goes to the device
-    // object's signal_exception.
-    static void runLong(const QSharedPointer<CZun>& zun, std::function<void(CZun*)> operation);
 
     mutable QMutex m_mutex;
     QMap<quint16, QSharedPointer<CZun>> m_registry;

@@ -8,13 +8,17 @@
 // other modal dialogs it showed (each closed as it shows; one is what an operator should
 // see); the longest time the GUI thread stayed away from its event loop (goal: under
 // 50 ms), up to the window ready again after the fault is cleared (connected anew with its
-// own button when the link is gone); how long that took; whether the process then quit.
+// own button when the link is gone); how long that took; what the operation took for its
+// time and had not given back by then (the loss report, the processor's keep-alive, its
+// place in the list of long operations, the busy tab, a collection's backup folder);
+// whether the process then quit.
 // Every row has its time limit; a process that does not answer is ended.
 //
 // Usage: zunfaultwalk [--timeout SECONDS] [--jobs N] [--only TEXT] [--verbose]
 #include "CMemoryManager.h"
 #include "CRoutingManager.h"
 #include "CZunFIRLimManager.h"
+#include "ZunOperations.h"
 #include "FilterLimiterEWS.h"
 #include "LimiterWidget.h"
 #include "PromptAnswers.h"
@@ -41,8 +45,10 @@
 namespace
 {
 const QStringList Operations = {"setup store",   "setup upload", "limiter submit",  "FIR upload",
-                                "wizard finish", "config load",  "firmware update"};
-const QStringList Faults = {"droplink", "silent", "corrupt", "delay 3000"};
+                                "wizard finish", "config load",  "firmware update", "garbage collection"};
+// "none": the operation's own end; "refuse": the processor refuses the operation's
+// decisive step (its store, its copy into the flash, its check, its erase).
+const QStringList Faults = {"none", "refuse", "droplink", "silent", "corrupt", "delay 3000"};
 constexpr int QuietMs = 1000; // the window idle this long: the operation has ended
 constexpr quint32 TwoBoards = 0x0F80;
 
@@ -126,8 +132,17 @@ int runRow(int row, int timeoutMs)
     // confirmation is the tool's own wait, outside the stall figure.
     QElapsedTimer sinceFault;
     bool faultSet = false;
+    const auto nr = [&](const char* name) { return zun->GetCmdMap()->getCmdNr(name); };
+    QString control = fault;
+    if (fault == QLatin1String("none"))
+        control = QStringLiteral("delay 0");
+    else if (fault == QLatin1String("refuse"))
+        control = operation == QLatin1String("firmware update")      ? QStringLiteral("failcheck")
+                  : operation == QLatin1String("garbage collection") ? QStringLiteral("refuse %1").arg(nr("Cmd_BulkEraseF"))
+                  : operation == QLatin1String("setup store")        ? QStringLiteral("refuse %1").arg(nr("Cmd_SetupStore"))
+                                                                      : QStringLiteral("failupload");
     auto inject = [&]() {
-        faultSet = live.rig().sim()->control(fault);
+        faultSet = live.rig().sim()->control(control);
         sinceFault.start();
         probe.start();
     };
@@ -175,17 +190,26 @@ int runRow(int row, int timeoutMs)
         flag = ZunLongOperation::ConfigLoad;
         answers->folderChoice = files.path();
         start = [&]() { tab->onLoadConfig(); };
-    } else {
+    } else if (operation == QLatin1String("firmware update")) {
         flag = ZunLongOperation::Firmware;
         answers->firmware = PromptAnswers::writeFirmware(files.path());
         start = [&]() { tab->updateFirmware(); };
+    } else {
+        // The collection of a processor holding a setup of its own beside its sets.
+        zun->SaveSetup(1, QStringLiteral("Walk"));
+        if (!live.settle())
+            return refuse(QStringLiteral("the setup was not stored"));
+        flag = ZunLongOperation::GarbageCollection;
+        start = [&]() { zun->doGarbageCollection(); };
     }
     if (!live.settle())
         return refuse(QStringLiteral("the link did not settle"));
     live.rig().takeBoxes();
     DialogCloser dialogs;
 
-    auto running = [&]() { return flag && tab->isRunning(*flag); };
+    // Any long operation the device lists (a collection goes on as the restore a
+    // connection runs).
+    auto running = [&]() { return !zun->GetOperations()->running().isEmpty(); };
     auto idle = [&]() {
         const QList<QWidget*> widgets = {w, tab, w->systemTab()};
         for (QWidget* busy : widgets)
@@ -215,13 +239,31 @@ int runRow(int row, int timeoutMs)
     // The fault cleared, the window connected again with its own button (when the link is
     // gone) and its image shown: still within the stall figure.
     stall = qMax(stall, probe.stop());
-    live.rig().sim()->control(fault.section(QLatin1Char(' '), 0, 0) + (fault.startsWith("delay") ? " 0" : " off"));
+    live.rig().sim()->control(control.section(QLatin1Char(' '), 0, 0) + (control.startsWith("delay") ? " 0" : " off"));
     QElapsedTimer reconnect;
     reconnect.start();
     probe.start();
     const bool back = zun->IsConnected() ? live.settle() : live.connect();
     const qint64 reconnectMs = reconnect.elapsed();
     stall = qMax(stall, probe.stop());
+    // What the operation took and has not given back once the window is ready again (a
+    // restore the connection started has its time to end first).
+    const QString backup = zun->GetGarbageCollectionFolder();
+    DeviceTestRig::waitUntil([&]() { return idle() && (backup.isEmpty() || !QDir(backup).exists()); }, 30000);
+    live.settle();
+    QStringList kept;
+    if (zun->IsLinkLossReportedByOperation())
+        kept << QStringLiteral("loss report");
+    const int closeTime = live.rig().sim()->query(QStringLiteral("get %1").arg(nr("Cmd_TCPCloseTime")),
+                                                  QStringLiteral("word ")).section(QLatin1Char(' '), 2, 2).toInt();
+    if (closeTime != 15 || !zun->IsTcpCheckOn())
+        kept << QStringLiteral("keep-alive %1%2").arg(closeTime).arg(zun->IsTcpCheckOn() ? "" : " unwatched");
+    if (!zun->GetOperations()->running().isEmpty())
+        kept << QStringLiteral("listed: %1").arg(zun->GetOperations()->runningTexts().join(QStringLiteral(", ")));
+    if (tab->cursor().shape() == Qt::WaitCursor)
+        kept << QStringLiteral("tab busy");
+    if (!backup.isEmpty() && QDir(backup).exists())
+        kept << QStringLiteral("backup folder");
     const QStringList boxes = live.rig().takeBoxes() + dialogs.texts;
 
     QStringList shown;
@@ -232,6 +274,7 @@ int runRow(int row, int timeoutMs)
         << (ended ? QString::number(quietSince / 1000.0, 'f', 1) : QStringLiteral("-"))
         << "\t" << boxes.size() << "\t" << stall << "\t"
         << (back ? QString::number(reconnectMs / 1000.0, 'f', 1) : QStringLiteral("no")) << "\t"
+        << (kept.isEmpty() ? QStringLiteral("all") : QStringLiteral("not: ") + kept.join(QStringLiteral(", "))) << "\t"
         << shown.join(QStringLiteral(" | ")) << Qt::endl;
     return 0;
 }
@@ -290,20 +333,21 @@ int walk(const QCommandLineParser& p, const QString& self)
                              [&, child](int code, QProcess::ExitStatus status) {
                 QStringList f = child->line.trimmed().split(QLatin1Char('\t'));
                 const QString name = Operations[child->row / Faults.size()], fault = Faults[child->row % Faults.size()];
-                if (f.value(2) == QLatin1String("error") || f.size() < 9) {
+                if (f.value(2) == QLatin1String("error") || f.size() < 10) {
                     table[child->row] = QString("%1 %2 not measured: %3\n")
-                               .arg(name, -16)
+                               .arg(name, -18)
                                .arg(fault, -11)
                                .arg(f.size() > 3    ? f.value(3)
                                     : child->killed ? QStringLiteral("ended after the time limit, no answer")
                                                     : QStringLiteral("the row's process failed"));
                 } else {
                     platform = f[2];
-                    table[child->row] = QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-                               .arg(name, -16).arg(fault, -11).arg(f[3], -9).arg(f[4], -5).arg(f[5], -13)
-                               .arg(f[6], -5).arg(f[7], -16).arg(f[8], -12).arg(quitText(child->killed, code, status));
-                    if (!f.value(9).isEmpty())
-                        notes[child->row] = QStringLiteral("%1, %2: %3").arg(name, fault, f[9]);
+                    table[child->row] = QString("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10\n")
+                               .arg(name, -18).arg(fault, -11).arg(f[3], -9).arg(f[4], -5).arg(f[5], -13)
+                               .arg(f[6], -5).arg(f[7], -16).arg(f[8], -12).arg(quitText(child->killed, code, status), -5)
+                               .arg(f[9]);
+                    if (!f.value(10).isEmpty())
+                        notes[child->row] = QStringLiteral("%1, %2: %3").arg(name, fault, f[10]);
                 }
                 QTextStream(stderr) << "zunfaultwalk: " << table.size() << " of " << total << " rows done" << Qt::endl;
                 child->process->deleteLater();
@@ -323,12 +367,13 @@ int walk(const QCommandLineParser& p, const QString& self)
     next(next);
     QCoreApplication::exec();
     out << "display platform: " << platform << "\n"
-        << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
-               .arg("operation", -16).arg("fault", -11).arg("started", -9).arg("ended", -5).arg("s after fault", -13)
-               .arg("boxes", -5).arg("longest stall ms", -16).arg("then ready s", -12).arg("quit");
+        << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10\n")
+               .arg("operation", -18).arg("fault", -11).arg("started", -9).arg("ended", -5).arg("s after fault", -13)
+               .arg("boxes", -5).arg("longest stall ms", -16).arg("then ready s", -12).arg("quit", -5).arg("given back");
     for (const QString& line : table)
         out << line;
-    out << "goal per row: ended yes, 1 box, longest stall under 50 ms, quit yes\n";
+    out << "goal per row: ended yes, 1 box (its end's), longest stall under 50 ms, quit yes, "
+           "given back all\n";
     if (!notes.isEmpty())
         out << "boxes and dialogs shown:\n  " << notes.values().join(QStringLiteral("\n  ")) << "\n";
     return 0;

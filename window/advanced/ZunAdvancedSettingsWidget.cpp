@@ -7,6 +7,7 @@
 #include "ZunFirSetupActions.h"
 #include "ZunGarbageCollection.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunOperations.h"
 #include "ZunOperatorMessage.h"
 #include "ZunWheelGuard.h"
 
@@ -234,6 +235,8 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
 
     if (!m_zun)
         return;
+    connect(m_zun->GetOperations(), &ZunOperations::signal_Changed, this, &ZunAdvancedSettingsWidget::showBusy,
+            Qt::QueuedConnection);
     m_maintenance = new ZunMaintenanceActions(m_zun, this);
     connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
     connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this,
@@ -303,20 +306,20 @@ ZunAdvancedSettingsWidget::~ZunAdvancedSettingsWidget()
 
 void ZunAdvancedSettingsWidget::beginLongOperation(ZunLongOperation operation)
 {
-    m_running |= bit(operation);
-    setCursor(Qt::WaitCursor);
-    emit longOperationStarted();
+    // The device lists its collection (or the restore a connection started) itself.
+    if (m_zun && operation != ZunLongOperation::GarbageCollection && !m_jobs.value(operation))
+        m_jobs.insert(operation, m_zun->GetOperations()->begin(operation, 0));
+    showBusy();
+}
+
+bool ZunAdvancedSettingsWidget::isRunning(ZunLongOperation operation) const
+{
+    return m_zun && m_zun->GetOperations()->isRunning(operation);
 }
 
 QStringList ZunAdvancedSettingsWidget::runningOperations() const
 {
-    QStringList names;
-    for (ZunLongOperation op : {ZunLongOperation::FirChoice, ZunLongOperation::FirUpload, ZunLongOperation::SetupUpload,
-                                ZunLongOperation::Erase, ZunLongOperation::Restore, ZunLongOperation::ConfigLoad,
-                                ZunLongOperation::Firmware})
-        if (isRunning(op))
-            names << zunLongOperationText(op);
-    return names;
+    return m_zun ? m_zun->GetOperations()->runningTexts() : QStringList();
 }
 
 void ZunAdvancedSettingsWidget::endLongOperation(ZunLongOperation operation) { endLongOperations(bit(operation)); }
@@ -325,13 +328,29 @@ void ZunAdvancedSettingsWidget::endLongOperations(int operations)
 {
     // A report of a job that is not running (an image reload, another job's report)
     // leaves the running ones as they are.
-    if (!(m_running & operations))
+    for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+        if (operations & bit(job.key())) {
+            job.value()->finish(ZunOperation::Outcome::Done);
+            job = m_jobs.erase(job);
+        } else {
+            ++job;
+        }
+    }
+    showBusy();
+}
+
+void ZunAdvancedSettingsWidget::showBusy()
+{
+    // Busy while the device runs any long operation, whoever started it.
+    const bool busy = m_zun && !m_zun->GetOperations()->running().isEmpty();
+    if (busy == m_busy)
         return;
-    m_running &= ~operations;
-    if (m_running)
-        return;
-    setCursor(Qt::ArrowCursor);
-    emit longOperationFinished();
+    m_busy = busy;
+    setCursor(busy ? Qt::WaitCursor : Qt::ArrowCursor);
+    if (busy)
+        emit longOperationStarted();
+    else
+        emit longOperationFinished();
 }
 
 void ZunAdvancedSettingsWidget::disableControls()

@@ -3,6 +3,9 @@
 #include "CZunHardwareInfo.h"
 #include "FilterLimiterEWS.h"
 #include "ZunLongOperation.h"
+#include "ZunOperation.h"
+
+#include <QMap>
 
 #include <QHostAddress>
 #include <QSharedPointer>
@@ -36,8 +39,8 @@ public:
     // a device).
     ZunFirSetupActions* firSetup() const { return m_firSetup; }
     ZunMaintenanceActions* maintenance() const { return m_maintenance; }
-    // Whether that job is running (its wait cursor and disabled selectors are shown).
-    bool isRunning(ZunLongOperation operation) const { return m_running & bit(operation); }
+    // Whether that job runs on the device (its wait cursor and disabled selectors are shown).
+    bool isRunning(ZunLongOperation operation) const;
     // The jobs running now, as the operator is told about them; each writes to the processor.
     QStringList runningOperations() const;
 
@@ -95,6 +98,8 @@ private:
     // Ends that job (when it runs); the tab is given back when no job is left.
     void endLongOperation(ZunLongOperation operation);
     void endLongOperations(int operations);
+    // The wait cursor and the selectors follow the device's list of long operations.
+    void showBusy();
     void activate(int dsp, int index);
     // The selectors show the sets the DSPs run.
     void showActiveFIRFilters();
@@ -104,5 +109,7 @@ private:
     QObject* m_alarm = nullptr;
     ZunFirSetupActions* m_firSetup = nullptr;
     ZunMaintenanceActions* m_maintenance = nullptr;
-    int m_running = 0; // the jobs running, one bit each
+    // The jobs this tab started and ends on the device's reports; the device lists them.
+    QMap<ZunLongOperation, QSharedPointer<ZunOperation>> m_jobs;
+    bool m_busy = false; // the device runs a long operation: shown
 };

@@ -5,8 +5,10 @@
 #include "CZunConfigWizard.h"
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
+#include "ZunFirmwareUpdate.h"
 #include "ZunGarbageCollection.h"
 #include "ZunKeepAliveRest.h"
+#include "ZunOperations.h"
 #include "ZunSettingsWriter.h"
 #include "ZunTimedSteps.h"
 #include "ZunOperatorMessage.h"
@@ -18,6 +20,8 @@
 #include <QSettings>
 #include <QFutureWatcher>
 #include <QtConcurrent>
+
+#include <utility>
 
 namespace
 {
@@ -61,8 +65,6 @@ bool isUnicastIPv4(const QString& text, quint32* address)
 ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab)
     : QObject(tab), m_zun(std::move(zun)), m_prompts(new Prompts(tab))
 {
-    m_finishTimer.setSingleShot(true);
-    connect(&m_finishTimer, &QTimer::timeout, this, &ZunMaintenanceActions::finishFwUpdate);
     // A wizard whose last answer never comes must not keep later, unrelated link losses
     // from their own box: the watch ends well after the slowest Finish.
     m_wizardWatchLimit.setSingleShot(true);
@@ -252,29 +254,29 @@ void ZunMaintenanceActions::updateFirmware()
                                   &ZunMaintenanceActions::on_MemCopy)
                        << connect(image, &CZunStatusBuffer::signal_FirmwareCheckFinished, this,
                                   &ZunMaintenanceActions::on_FirmwareCheck)
-                       << connect(image, &CZunStatusBuffer::signal_FirmwareCheckUnanswered, this,
-                                  &ZunMaintenanceActions::on_FirmwareCheckUnanswered);
+                       // The update's one end, however it ends: told here once.
+                       << connect(m_zun->GetFirmwareUpdate(), &ZunFirmwareUpdate::signal_Finished, this,
+                                  &ZunMaintenanceActions::on_FirmwareUpdateFinished);
     m_firmwareFile = file;
     m_firmwareUpdateTold = false;
+    m_firmwareEnded = false;
     emit longOperationStarted(ZunLongOperation::Firmware);
-    // The update's own message says when the link cut it.
-    m_zun->SetLinkLossReportedByOperation(true);
     try {
         m_zun->UpdateFirmware(file);
-    } catch (const std::exception& e) {
-        // Refused before anything was sent: the tab and the keep-alive are given back.
-        emit signal_log(QString::fromStdString(e.what()));
-        m_prompts->message(QMessageBox::Warning, QString::fromStdString(e.what()));
-        m_zun->EndLinkLossReport();
-        endFirmwareUpdate();
+    } catch (const std::exception&) {
+        // Refused before anything was sent: logged and told by the update's end.
     }
 }
 
 void ZunMaintenanceActions::endFirmwareUpdate()
 {
-    disconnectFirmwareProgress();
-    emit longOperationFinished(ZunLongOperation::Firmware);
+    if (!std::exchange(m_firmwareEnded, true))
+        emit longOperationFinished(ZunLongOperation::Firmware);
 }
+
+void ZunMaintenanceActions::setFirmwareFinishDelayMs(int ms) { m_zun->GetFirmwareUpdate()->setFinishDelayMs(ms); }
+
+bool ZunMaintenanceActions::isFirmwareFinishPending() const { return m_zun->GetFirmwareUpdate()->isFinishPending(); }
 
 void ZunMaintenanceActions::disconnectFirmwareProgress() { disconnectAll(m_firmwareProgress); }
 
@@ -287,51 +289,57 @@ void ZunMaintenanceActions::on_MemCopy() { emit signal_log(tr("copied.")); }
 
 void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
 {
-    emit signal_log(tr("Firmware uploaded.\n Checking data: %1")
-                        .arg(ok ? tr("ok.\nPerforming update...") : tr("invalid firmware.\nUpdate failed.")));
-    disconnectFirmwareProgress();
-    if (!ok) {
-        // Nothing more will come for this update: give the tab back now.
-        m_zun->EndLinkLossReport();
+    // The FIR selectors stay off until the processor is back; a refusal ends the update.
+    if (ok)
+        emit signal_log(tr("Firmware uploaded.\n Checking data: ok.\nPerforming update..."));
+    else
         endFirmwareUpdate();
-        m_prompts->message(QMessageBox::Warning,
-                           tr("The processor refused the firmware file %1: it failed the processor's check. Nothing "
-                              "was changed; the processor keeps its firmware.")
-                               .arg(QDir::toNativeSeparators(m_firmwareFile)));
-        return;
-    }
-    // The FIR selectors stay off until the processor is back.
-    int delay = m_zun->GetMemoryManager()->flashSize() < 0x200000 ? 45000 : 60000;
-    if (m_finishDelayOverride >= 0)
-        delay = m_finishDelayOverride;
-    m_finishTimer.start(delay);
 }
 
-void ZunMaintenanceActions::on_FirmwareCheckUnanswered()
+void ZunMaintenanceActions::on_FirmwareUpdateFinished(int outcome, QString text)
 {
-    // Not the file's fault: the check never got its answer.
-    emit signal_log(tr("Firmware uploaded.\n Checking data: no answer, the link to the processor was lost.\nUpdate "
-                       "not confirmed."));
+    disconnectFirmwareProgress();
+    switch (ZunOperation::Outcome(outcome)) {
+    case ZunOperation::Outcome::Done:
+        finishFwUpdate(text);
+        return;
+    case ZunOperation::Outcome::Refused:
+        emit signal_log(text.contains(QLatin1String("failed the processor's check"))
+                            ? tr("Firmware uploaded.\n Checking data: invalid firmware.\nUpdate failed.")
+                            : text);
+        break;
+    default:
+        // Not the file's fault: the check never got its answer.
+        emit signal_log(tr("Firmware uploaded.\n Checking data: no answer%1.\nUpdate not confirmed.")
+                            .arg(m_zun->IsConnected() ? QString() : tr(", the link to the processor was lost")));
+        break;
+    }
     endFirmwareUpdate();
-    m_prompts->message(QMessageBox::Warning,
-                       tr("The firmware update was cut by the link to the processor before the processor confirmed "
-                          "its check of %1. It may still run its old firmware: reconnect, look at its firmware "
-                          "version, and update again if it is the old one.")
-                           .arg(QDir::toNativeSeparators(m_firmwareFile)));
+    m_prompts->message(QMessageBox::Warning, text);
 }
+
+void ZunMaintenanceActions::on_FirmwareCheckUnanswered() { endFirmwareUpdate(); }
 
 void ZunMaintenanceActions::finishFwUpdate()
 {
-    m_finishTimer.stop();
+    // The update's timed end, run now: its end is told as any other.
+    if (!m_zun->GetFirmwareUpdate()->finishNow())
+        finishFwUpdate(tr("The firmware was updated and the processor restarted. The program reconnects to it."));
+}
+
+void ZunMaintenanceActions::finishFwUpdate(const QString& text)
+{
     m_firmwareUpdateTold = true;
-    m_zun->EndLinkLossReport();
+    endFirmwareUpdate();
+    // The processor announced its new firmware: the main window closes this window for it
+    // and tells the end.
+    if (text.isEmpty())
+        return;
     emit signal_log(tr("Update finished."));
     emit ipChanged(m_zun->GetIpAddress());
     emit signal_log(tr("Trying to reconnect..."));
-    emit longOperationFinished(ZunLongOperation::Firmware);
     // Last: the window may close (a new firmware announced) while the box is open.
-    m_prompts->message(QMessageBox::Information,
-                       tr("The firmware was updated and the processor restarted. The program reconnects to it."));
+    m_prompts->message(QMessageBox::Information, text);
 }
 
 void ZunMaintenanceActions::onSetDeviceName()
@@ -475,8 +483,8 @@ bool ZunMaintenanceActions::watchWizard()
 {
     endWizardWatch();
     // The wizard's box says that the link was lost and what that left undone: the link's
-    // own message goes to the log.
-    m_zun->SetLinkLossReportedByOperation(true);
+    // own message goes to the log. Quitting meanwhile asks first.
+    m_wizardOperation = m_zun->GetOperations()->begin(ZunLongOperation::Wizard, ZunOperation::LossReport);
     m_wizardLossShown = false;
     // The activation's answer is the last of the wizard's changes. An activation that sends
     // no set, or a refused boot, gets none: the watch ends there too (a refusal has its own
@@ -530,6 +538,7 @@ void ZunMaintenanceActions::endWizardWatch()
 {
     m_wizardWatchLimit.stop();
     disconnectAll(m_wizardWatch);
-    if (m_zun)
-        m_zun->SetLinkLossReportedByOperation(false);
+    // A loss it told in its own box ends it too: later losses have their own box.
+    if (const QSharedPointer<ZunOperation> wizard = std::exchange(m_wizardOperation, {}))
+        wizard->finish(ZunOperation::Outcome::Done);
 }

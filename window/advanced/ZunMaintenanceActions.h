@@ -13,6 +13,7 @@
 
 class CZun;
 class CZunConfigWizard;
+class ZunOperation;
 
 // The advanced tab's actions on the processor as a whole: erase, default settings,
 // configuration folder save and load, firmware update with its timed finish, device name,
@@ -54,8 +55,8 @@ public:
     void setPrompts(std::unique_ptr<Prompts> prompts);
     // How long the processor needs after a good firmware check before it answers again
     // (45 s for a flash below 2 MiB, else 60 s); tests shorten it.
-    void setFirmwareFinishDelayMs(int ms) { m_finishDelayOverride = ms; }
-    bool isFirmwareFinishPending() const { return m_finishTimer.isActive(); }
+    void setFirmwareFinishDelayMs(int ms);
+    bool isFirmwareFinishPending() const;
     // Whether the last firmware update's end has been told to the operator (its finish ran).
     bool hasToldFirmwareUpdate() const { return m_firmwareUpdateTold; }
 
@@ -76,6 +77,8 @@ public slots:
     void on_FirmwareCheck(bool ok);
     void on_FirmwareCheckUnanswered();
     void finishFwUpdate();
+    // The device's firmware update ended (ZunOperation::Outcome): one box, said once.
+    void on_FirmwareUpdateFinished(int outcome, QString text);
     void onSetDeviceName();
     void onChangeSecurityPIN();
     void onSetIP();
@@ -92,6 +95,7 @@ private:
     void startLongOperation(ZunLongOperation operation, const QString& logLine);
     // A firmware update that did not start or whose check failed: nothing more will come.
     void endFirmwareUpdate();
+    void finishFwUpdate(const QString& text);
     void disconnectFirmwareProgress();
     // Until the wizard's activation has ended (answered, refused or sent nothing), a lost
     // link is reported as the loss of the wizard's changes; five minutes at most, and never
@@ -108,9 +112,9 @@ private:
     QList<QMetaObject::Connection> m_wizardWatch;
     QTimer m_wizardWatchLimit;
     bool m_wizardLossShown = false;
-    QTimer m_finishTimer;
-    int m_finishDelayOverride = -1;
     QHostAddress m_askedIp;
     QString m_firmwareFile;
     bool m_firmwareUpdateTold = false;
+    bool m_firmwareEnded = false; // the tab was given back for this update
+    QSharedPointer<ZunOperation> m_wizardOperation;
 };

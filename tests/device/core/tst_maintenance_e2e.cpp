@@ -24,6 +24,8 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <functional>
+
 using namespace DeviceTestRig;
 
 class TestMaintenanceE2E : public QObject
@@ -162,6 +164,24 @@ class TestMaintenanceE2E : public QObject
         QCOMPARE(field(s, "setups"), QStringLiteral("2"));
         QVERIFY(field(s, "deleted").toInt() >= 1);
         QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupCount() == 2; }));
+        settle();
+    }
+
+    // What an operation took for its time is back after its end: the processor's keep-alive
+    // at its normal value and watched, and a later lost link has its own box (boxes: how
+    // many the device has shown).
+    void takenIsBack(const std::function<int()>& boxes)
+    {
+        settle();
+        QCOMPARE(held("Cmd_TCPCloseTime"), 15);
+        QVERIFY(m_zun->IsTcpCheckOn());
+        const int before = boxes();
+        QVERIFY(m_sim->control(QStringLiteral("droplink")));
+        m_zun->RefreshMemDir();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 20000));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes(), before + 1, 5000);
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
         settle();
     }
 
@@ -389,6 +409,8 @@ private slots:
             QVERIFY2(boxes.first().startsWith(QStringLiteral("The garbage collection is complete"))
                          && !boxes.first().contains(QStringLiteral(".fir")),
                      qPrintable(boxes.join(" / ")));
+            // Mended: the collection kept the link's loss report, so a later loss had no box.
+            takenIsBack([&]() { return int(boxes.size()); });
             return;
         }
         // One box, the file with its reason, and where the backup is kept.
@@ -536,6 +558,9 @@ private slots:
         QCOMPARE(boxes.size(), restart ? 0 : 1);
         QVERIFY(!m_zun->IsRestorePending());
         qInfo().noquote() << "told:" << (boxes + ends).join(QStringLiteral(" | "));
+        // Mended: the loss report stayed with the collection (or the restore a connection
+        // ran), and the keep-alive stayed off after an erase whose reply was lost.
+        takenIsBack([&]() { return boxes.size(); });
         if (step != QLatin1String("erase") || restart)
             return;
         // The erase never ran: the operator's own erase is not followed by the old backup.
@@ -715,6 +740,9 @@ private slots:
         QCOMPARE(QDir(QDir(m_config->path()).filePath(archives.first()))
                      .entryList({QStringLiteral("*.fir"), QStringLiteral("*.zun")}, QDir::Files),
                  files);
+        // With its backup closed, a later lost link still has its own box.
+        QVERIFY(m_sim->control(QStringLiteral("failupload off")));
+        takenIsBack([&]() { return int(boxes.size()); });
     }
 
     // Defaults, master gain, clock, routing, external clock, the pass-through set and the

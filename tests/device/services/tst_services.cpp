@@ -7,6 +7,7 @@
 #include "CRoutingLibrary.h"
 #include "CZunServer.h"
 #include "ZunBaseComm.h"
+#include "ZunFirmwareUpdate.h"
 #include "ZunMetaTypes.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
@@ -293,6 +294,36 @@ private slots:
         QVERIFY2(reports.first().contains(told), qPrintable(reports.first()));
         QVERIFY(sim.control(fault.section(' ', 0, 0) + " off"));
         QCOMPARE(holds() != before, applied);
+    }
+
+    // Mended: an update from the list with no control window open never told its end, and
+    // left the link open with the keep-alive off. A file the processor's check refuses is
+    // reported once; the processor keeps its normal keep-alive and the link goes.
+    void firmwareUpdateFromTheListReportsItsEnd()
+    {
+        TcpSimProcess sim;
+        QVERIFY2(sim.start({"--serial", "31", "--firmware", "1080"}), qPrintable(sim.error()));
+        QVERIFY(sim.control(QStringLiteral("failcheck")));
+        CZunServer server;
+        CCmdMapServer maps;
+        server.newCZun(rec(31), maps.getMap(1080), QSharedPointer<CRoutingLibrary>());
+        const QSharedPointer<CZun> zun = server.getZun(31);
+        zun->SetPort(sim.tcpPort());
+        zun->GetFirmwareUpdate()->setFinishDelayMs(200);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("zun.fwu")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(20000, '\x5A')) == 20000);
+        file.close();
+        QStringList reports;
+        connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
+        connect(zun.data(), &CZun::signal_exception, this, [&](QString t, QString) { reports << t; });
+        server.doFirmwareUpdate({31}, file.fileName());
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].contains(QStringLiteral("Zun nr 31: NOT updated: The processor refused the firmware file")),
+                 qPrintable(reports[0]));
+        QVERIFY(!zun->IsConnected());
+        const quint16 closeTime = zun->GetCmdMap()->getCmdNr("Cmd_TCPCloseTime");
+        QCOMPARE(sim.query(QStringLiteral("get %1").arg(closeTime), QStringLiteral("word ")).section(' ', 2, 2).toInt(), 15);
     }
 
     // A connected processor whose FIR/limiter manager is not ready in time: the selection

@@ -138,19 +138,39 @@ private slots:
         QVERIFY2(m_answers->shown.last().contains(QLatin1String("refused the firmware file")),
                  qPrintable(m_answers->shown.last()));
 
-        // Mended: an update the link cut blamed the file ("invalid firmware").
+        // Mended: a block the processor refused gave a second box, blaming a link that stayed up.
         QVERIFY(m_rig.sim->control(QStringLiteral("failcheck off")));
+        QVERIFY(m_rig.sim->control(QStringLiteral("corrupt")));
+        ZunSignalSpy failed(m_rig.zun.data(), &CZun::signal_exception);
+        m_answers->shown.clear();
+        m_actions->updateFirmware();
+        QVERIFY(waitUntil([&]() { return finished.count() == 3; }, 30000));
+        QTest::qWait(1500); // time for a second box
+        const QStringList told = m_answers->shown + (failed.isEmpty() ? QStringList() : QStringList{failed.first().at(0).toString()});
+        QVERIFY2(told.size() == 1 && failed.isEmpty() && told.first().contains(QLatin1String("refused a block"))
+                     && !told.first().contains(QLatin1String("link")),
+                 qPrintable(told.join(" / ") + QStringLiteral(" (%1 device boxes)").arg(failed.count())));
+        QVERIFY(m_rig.zun->IsConnected());
+        settle();
+
+        // Mended: an update the link cut blamed the file ("invalid firmware").
         QVERIFY(m_rig.sim->control(QStringLiteral("droplink block")));
         log.clear();
         m_answers->shown.clear();
         m_actions->updateFirmware();
-        QVERIFY(waitUntil([&]() { return finished.count() == 3; }, 30000));
+        QVERIFY(waitUntil([&]() { return finished.count() == 4; }, 30000));
         QCOMPARE(address.count(), 1);
         QVERIFY(!log.last().at(0).toString().contains(QLatin1String("invalid")));
         QCOMPARE(m_answers->shown.size(), 1);
         QVERIFY2(m_answers->shown.last().contains(QLatin1String("cut by the link")), qPrintable(m_answers->shown.last()));
         m_rig.zun->connect(true);
         QVERIFY(waitUntil([&]() { return m_rig.zun->IsConnected(); }, 20000));
+        // Mended: the keep-alive stayed off through every reconnect after an update the link cut.
+        settle();
+        const quint16 closeTime = m_rig.zun->GetCmdMap()->getCmdNr("Cmd_TCPCloseTime");
+        QCOMPARE(m_rig.sim->query(QStringLiteral("get %1").arg(closeTime), QStringLiteral("word ")).section(' ', 2, 2).toInt(),
+                 15);
+        QVERIFY(m_rig.zun->IsTcpCheckOn());
 
         // A finish still pending when the tab goes away never runs.
         settle();

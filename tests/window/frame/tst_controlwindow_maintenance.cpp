@@ -135,6 +135,10 @@ private slots:
             return true;
         };
         click("bttnRouting");
+        // Mended: quitting during the wizard's Finish asked nothing (it mutes, changes the
+        // clock, the routing and the FIR sets on its way).
+        QVERIFY2(m_window->writingOperations().contains(QStringLiteral("the configuration wizard's changes")),
+                 qPrintable(m_window->writingOperations().join('|')));
         QVERIFY(!chosenRouting.getName().isEmpty() && !chosenInput.getName().isEmpty());
         QCOMPARE(multipath1, 2);
         QCOMPARE(multipath2, 3);
@@ -173,6 +177,9 @@ private slots:
         QTRY_COMPARE(m_window->inputPages().size(), split ? 0 : inputs);
         QVERIFY(zun()->IsTcpCheckOn());
         QVERIFY2(m_rig->takeBoxes().isEmpty(), "no failure shown");
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->writingOperations().isEmpty(), 30000);
+        // Mended: the wizard's pauses left the processor without its keep-alive.
+        QTRY_COMPARE(word("Cmd_TCPCloseTime"), 15);
     }
 
     // The finish is the tab's: a window closed while it is pending never runs it.

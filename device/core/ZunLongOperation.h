@@ -2,9 +2,9 @@
 
 #include <QString>
 
-// The jobs of the advanced tab whose end the device model reports later. Each ends only
-// with its own completion or failure: an image reload or another job's report leaves it
-// running.
+// The long operations of a processor, as the quit question and the busy tabs name them.
+// Each ends only with its own completion or failure: an image reload or another
+// operation's report leaves it running.
 enum class ZunLongOperation {
     FirChoice,   // a FIR set activated on one or both DSPs
     FirUpload,   // a FIR set file stored in the flash
@@ -14,6 +14,8 @@ enum class ZunLongOperation {
     ConfigLoad,  // a configuration folder loaded into the flash
     Firmware,    // a firmware update up to the processor's restart
     GarbageCollection, // backup, erase and restore, up to the collection's own end
+    BackupRestore,     // a collection's backup put back by a connection
+    Wizard,            // the configuration wizard's changes, up to the last one's answer
 };
 
 // The job as the operator is told about it ("Quitting now leaves %1 part-written").
@@ -28,6 +30,9 @@ inline QString zunLongOperationText(ZunLongOperation operation)
     case ZunLongOperation::ConfigLoad: return QStringLiteral("a configuration load");
     case ZunLongOperation::Firmware: return QStringLiteral("a firmware update");
     case ZunLongOperation::GarbageCollection: return QStringLiteral("a garbage collection");
+    case ZunLongOperation::BackupRestore:
+        return QStringLiteral("the restore of a garbage collection's backup");
+    case ZunLongOperation::Wizard: return QStringLiteral("the configuration wizard's changes");
     }
     return QString();
 }

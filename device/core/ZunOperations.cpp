@@ -1,0 +1,150 @@
+#include "ZunOperations.h"
+
+#include <QMutex>
+
+namespace {
+// One lock for every registry and its operations: an operation may end in any thread, also
+// after its registry.
+QMutex& lock()
+{
+    static QMutex mutex;
+    return mutex;
+}
+} // namespace
+
+ZunOperations::ZunOperations(std::function<bool()> connected, std::function<void()> keepAliveFree, QObject* parent)
+    : QObject(parent), m_connected(std::move(connected)), m_keepAliveFree(std::move(keepAliveFree))
+{
+}
+
+ZunOperations::~ZunOperations() { close(); }
+
+void ZunOperations::close()
+{
+    QMutexLocker locker(&lock());
+    for (ZunOperation* operation : qAsConst(m_running))
+        operation->m_registry = nullptr;
+    m_running.clear();
+    m_keepAliveFree = nullptr;
+}
+
+QSharedPointer<ZunOperation> ZunOperations::begin(ZunLongOperation kind, int takes)
+{
+    QSharedPointer<ZunOperation> operation(new ZunOperation(this, kind, takes));
+    {
+        QMutexLocker locker(&lock());
+        m_running << operation.data();
+    }
+    emit signal_Changed();
+    return operation;
+}
+
+QList<ZunLongOperation> ZunOperations::running() const
+{
+    QMutexLocker locker(&lock());
+    QList<ZunLongOperation> kinds;
+    for (const ZunOperation* operation : m_running)
+        if (!(operation->takes() & ZunOperation::Unlisted) && !kinds.contains(operation->kind()))
+            kinds << operation->kind();
+    return kinds;
+}
+
+QStringList ZunOperations::runningTexts() const
+{
+    QStringList texts;
+    for (ZunLongOperation kind : running())
+        texts << zunLongOperationText(kind);
+    return texts;
+}
+
+bool ZunOperations::isRunning(ZunLongOperation kind) const { return running().contains(kind); }
+
+bool ZunOperations::reportsLinkLoss() const
+{
+    QMutexLocker locker(&lock());
+    if (m_lossTaken || m_lossLatched)
+        return true;
+    for (const ZunOperation* operation : m_running)
+        if (operation->takes() & ZunOperation::LossReport)
+            return true;
+    return false;
+}
+
+bool ZunOperations::holdsKeepAlive() const
+{
+    QMutexLocker locker(&lock());
+    for (const ZunOperation* operation : m_running)
+        if (operation->takes() & ZunOperation::KeepAlive)
+            return true;
+    return false;
+}
+
+void ZunOperations::takeLossReport(bool on)
+{
+    QMutexLocker locker(&lock());
+    m_lossTaken = on;
+}
+
+void ZunOperations::endLossReport()
+{
+    const bool connected = m_connected();
+    QMutexLocker locker(&lock());
+    if (!m_lossTaken)
+        return;
+    m_lossTaken = false;
+    m_lossLatched = m_lossLatched || !connected;
+}
+
+void ZunOperations::onConnected()
+{
+    QMutexLocker locker(&lock());
+    m_lossTaken = false;
+    m_lossLatched = false;
+}
+
+void ZunOperations::onDisconnected()
+{
+    QList<ZunOperation*> cut;
+    {
+        QMutexLocker locker(&lock());
+        for (ZunOperation* operation : qAsConst(m_running))
+            if (operation->takes() & ZunOperation::EndsWithLink)
+                cut << operation;
+    }
+    // Each ends once: one that ended meanwhile is no longer listed.
+    for (ZunOperation* operation : qAsConst(cut))
+        release(operation, ZunOperation::Outcome::LinkLost);
+}
+
+bool ZunOperations::isRunning(const ZunOperation* operation)
+{
+    QMutexLocker locker(&lock());
+    return operation->m_registry != nullptr;
+}
+
+void ZunOperations::release(ZunOperation* operation, ZunOperation::Outcome outcome)
+{
+    ZunOperations* registry = nullptr;
+    bool keepAliveFree = false;
+    {
+        QMutexLocker locker(&lock());
+        registry = operation->m_registry;
+        if (!registry || !registry->m_running.removeOne(operation))
+            return;
+        operation->m_registry = nullptr;
+        if (operation->takes() & ZunOperation::KeepAlive) {
+            keepAliveFree = true;
+            for (const ZunOperation* other : qAsConst(registry->m_running))
+                keepAliveFree = keepAliveFree && !(other->takes() & ZunOperation::KeepAlive);
+        }
+    }
+    // Cut by a lost link: the link's own message for that loss may still come.
+    if ((operation->takes() & ZunOperation::LossReport) && outcome == ZunOperation::Outcome::LinkLost) {
+        const bool connected = registry->m_connected();
+        QMutexLocker locker(&lock());
+        registry->m_lossLatched = registry->m_lossLatched || !connected;
+    }
+    if (keepAliveFree && registry->m_keepAliveFree)
+        registry->m_keepAliveFree();
+    emit registry->signal_Changed();
+}
