@@ -326,8 +326,12 @@ private slots:
         };
         const QByteArray quiet = datagram(audio->GetCmdMap(), {});
         server->setStatusBatch({{serial, quiet}}); // shown at once, opens a frame
-        ZunStatusBatch batch(count, ZunStatusDatagram {serial, quiet});
-        batch[position].bytes = datagram(audio->GetCmdMap(), {{word, quint16(value)}});
+        const QByteArray event = datagram(audio->GetCmdMap(), {{word, quint16(value)}});
+        ZunStatusBatch batch;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray& d = i == position ? event : quiet;
+            batch.append(serial, d.constData(), d.size());
+        }
         server->setStatusBatch(batch);
         QVERIFY(tile.indicatorState(output, kind, key));
         server->setStatusBatch({{serial, quiet}});
