@@ -287,6 +287,8 @@ private slots:
         QTest::newRow("thermal, middle of three") << "Stat_1_LimStat" << (1 << 5) << 1 << 3 << "TEM" << 5 << "thermal";
         QTest::newRow("output peak, first of two") << "Stat_0_LevelOut2" << 65535 << 0 << 2 << "SIG" << 2 << "level";
         QTest::newRow("input clip, first of two") << "" << 65535 << 0 << 2 << "CLP" << -1 << "";
+        // A mute is the processor's state, not an event: the batch's last datagram says it.
+        QTest::newRow("output mute, last of three") << "Stat_Mute" << (1 << (8 + 6)) << 2 << 3 << "MUT" << 6 << "";
     }
     void aOneDatagramEventIsShown()
     {

@@ -86,21 +86,11 @@ double threadCpu()
 // Processor p sends from 127.0.0.(2 + p).
 quint32 processorAddress(int p) { return (127u << 24) + 2u + quint32(p); }
 
-// A record of the firmware's size whose levels and reductions change with n.
-QByteArray record(int size, int n)
-{
-    QByteArray r(size, '\0');
-    for (int w = 3; w < size / 2; ++w) {
-        const quint16 v = quint16(2000 + (std::sin(0.1 * n + w) * 0.5 + 0.5) * 63000);
-        qToLittleEndian<quint16>(v, reinterpret_cast<uchar*>(r.data()) + 2 * w);
-    }
-    qToLittleEndian<quint16>(0xFF70, reinterpret_cast<uchar*>(r.data()) + 2); // idle
-    return ZunUdpDatagram::statusDatagram(r);
-}
-
-// A record as an idle processor with signal on every input and output sends it: the levels
-// move (always above the tiles' signal thresholds), every other word stays.
-QByteArray idleRecord(int firmware, int n)
+// A record as a processor with signal on every input and output sends it: its levels,
+// gain reductions and temperatures move with n (the levels always above the tiles' signal
+// thresholds); every other word (status, mute, limiter flags, sample rate, DSP load) stays,
+// as it does while nobody changes the processor.
+QByteArray record(int firmware, int n)
 {
     CCmdMap map;
     map.setVersion(quint16(firmware));
@@ -110,16 +100,21 @@ QByteArray idleRecord(int firmware, int n)
             qToLittleEndian<quint16>(v, reinterpret_cast<uchar*>(r.data()) + 2 * index);
     };
     put(map.getCmdNr("Stat_Status"), quint16(map.getCmdNr("Msg_StatusIdle")));
-    for (int dsp = 0; dsp < 2; ++dsp)
+    for (int dsp = 0; dsp < 2; ++dsp) {
+        put(map.getCmdNr(QStringLiteral("Stat_%1_SR").arg(dsp)), 48000 / 4);
+        put(map.getCmdNr(QStringLiteral("Stat_%1_CycMain").arg(dsp)), 1200 << 2);
         for (int i = 0; i < 4; ++i) {
-            const quint16 level = quint16(20000 + (std::sin(0.1 * n + i) * 0.5 + 0.5) * 40000);
-            put(map.getCmdNr(QStringLiteral("Stat_%1_LevelIn%2").arg(dsp).arg(i)), level);
-            put(map.getCmdNr(QStringLiteral("Stat_%1_LevelOut%2").arg(dsp).arg(i)), level);
-            put(map.getCmdNr(QStringLiteral("Stat_%1_GainRed%2").arg(dsp).arg(i)), 32512);
+            const double x = std::sin(0.1 * n + 4 * dsp + i) * 0.5 + 0.5;
+            put(map.getCmdNr(QStringLiteral("Stat_%1_LevelIn%2").arg(dsp).arg(i)), quint16(20000 + x * 40000));
+            put(map.getCmdNr(QStringLiteral("Stat_%1_LevelOut%2").arg(dsp).arg(i)), quint16(20000 + x * 40000));
+            put(map.getCmdNr(QStringLiteral("Stat_%1_GainRed%2").arg(dsp).arg(i)), quint16(20000 + x * 12512));
+            put(map.getCmdNr(QStringLiteral("Stat_%1_Temp%2").arg(dsp).arg(i)), quint16(300 + x * 200));
         }
+    }
     return ZunUdpDatagram::statusDatagram(r);
 }
 
+// Both record layouts, but in the status monitor, which shows processors from 1077 on.
 int firmwareOf(int p, const Options& o) { return o.monitor || p % 2 ? 1080 : 1076; }
 
 // Eight outputs, inputs 1 2 1 2 3 4 3 4 on the slots (routing preset 4): four input columns
@@ -150,7 +145,7 @@ public:
             m_fds << fd;
             QList<QByteArray> own;
             for (int n = 0; n < 64; ++n)
-                own << (o.monitor ? idleRecord(firmwareOf(p, o), n) : record(firmwareOf(p, o) >= 1077 ? 108 : 106, n));
+                own << record(firmwareOf(p, o), n);
             m_records << own;
         }
     }
@@ -505,8 +500,8 @@ int main(int argc, char** argv)
     parser.addOption({"interval", "Interval of each stream in ms (1-2500, default 20).", "ms", "20"});
     parser.addOption({"seconds", "Seconds of each path, in turns of one second (1-600, default 10).", "s", "10"});
     parser.addOption({"monitor", "The real path ends in the program's status monitor, one tile a processor "
-                                 "(offscreen, or under the display named), instead of a stand-in reader; the "
-                                 "processors idle with signal (the monitor asks for 100 ms: --interval 100)."});
+                                 "(offscreen, or under the display named), instead of a stand-in reader (the "
+                                 "monitor asks for 100 ms: --interval 100)."});
     parser.process(*app);
     if (!parser.positionalArguments().isEmpty()) {
         QTextStream(stderr) << "zunstatusbench: unexpected argument " << parser.positionalArguments().first() << Qt::endl;
