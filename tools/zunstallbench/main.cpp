@@ -23,10 +23,9 @@
 // thread that waits off the CPU.
 #include "CMemoryManager.h"
 #include "CRoutingManager.h"
-#include "FilterLimiterEWS.h"
 #include "GainWidget.h"
+#include "ZunBenchFiles.h"
 #include "ZunMaintenanceActions.h"
-#include "ZunSetup.h"
 #include "ZunBenchArgs.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunLiveWindow.h"
@@ -177,13 +176,7 @@ int main(int argc, char** argv)
     };
     // What a configuration load takes: a FIR set file and a setup file, new to the processor.
     QTemporaryDir configuration;
-    {
-        FilterLimiterEWS set(QString(), 48000.0);
-        for (int o = 0; o < 4; ++o)
-            set.setOutput(o, QVector<qint32>(64, 900 * (o + 1)), 8, o);
-        set.SetName(QStringLiteral("Stall"));
-        set.toFile(configuration.path(), false);
-    }
+    zunWriteFirSet(configuration.path(), QStringLiteral("Stall"));
     // Runs an action that ends once done() holds; the figure reaches up to the settled link.
     int images = 0;
     QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, [&images]() { ++images; });
@@ -222,9 +215,7 @@ int main(int argc, char** argv)
             check(DeviceTestRig::waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(0) != 0; }), "a stored setup");
             QMetaObject::invokeMethod(zun->GetSetupManager(), "initialize", Qt::BlockingQueuedConnection);
             check(live.settle(), "the setup list");
-            ZunSetup setup(zun->GetStatusBuffer()->toByteArray());
-            setup.SetSetupName(QStringLiteral("Stall"));
-            setup.toFile(configuration.path(), 2, QShPtrFLE(), QShPtrFLE());
+            zunWriteSetup(configuration.path(), zun->GetStatusBuffer()->toByteArray(), QStringLiteral("Stall"), 2);
         }
 
         // a planted 200 ms sleep: what each column sees of a thread waiting off the CPU
