@@ -108,7 +108,7 @@ void ZunStatusDisplay::buildDisplay()
     m_inputs.clear();
     m_outputs.clear();
 
-    m_shownName = m_stats ? m_stats->getName() : QString();
+    m_shownName = m_stats ? m_stats->rawName() : QString();
     m_title = new QLabel(titleText());
     m_title->setFont(QFont(QStringLiteral("Helvetica"), 8));
 
@@ -176,7 +176,8 @@ void ZunStatusDisplay::setIndicator(Indicator& indicator, bool green, bool on)
 void ZunStatusDisplay::updateMeters()
 {
     // The name comes with the processor's announce; the title is set only when it changed.
-    const QString name = m_stats ? m_stats->getName() : QString();
+    // (Its raw form: the shown one is made anew at each call.)
+    const QString name = m_stats ? m_stats->rawName() : QString();
     if (name != m_shownName) {
         m_shownName = name;
         m_title->setText(titleText());
