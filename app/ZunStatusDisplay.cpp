@@ -89,11 +89,11 @@ void ZunStatusDisplay::onNetworkChanged()
     setEnabled(m_stats && m_stats->isLive());
 }
 
-QLabel* ZunStatusDisplay::newIndicator(Kind kind, int key, const QString& text)
+QLabel* ZunStatusDisplay::newIndicator(Column& column, Row row, const QString& text)
 {
     auto* label = new QLabel(text);
-    setTextColor(label, (kind == OutSig || kind == InSig) ? DarkGreen : DarkRed);
-    m_indicators[kind].insert(key, Indicator{label, false});
+    setTextColor(label, row == Signal ? DarkGreen : DarkRed);
+    column.indicators[row] = Indicator {label, false};
     return label;
 }
 
@@ -103,11 +103,12 @@ void ZunStatusDisplay::buildDisplay()
         delete item->widget();
         delete item;
     }
-    for (auto& map : m_indicators)
-        map.clear();
+    m_inputColumns.clear();
+    m_outputColumns.clear();
     m_inputs.clear();
     m_outputs.clear();
 
+    m_shownName = m_stats ? m_stats->rawName() : QString();
     m_title = new QLabel(titleText());
     m_title->setFont(QFont(QStringLiteral("Helvetica"), 8));
 
@@ -136,21 +137,25 @@ void ZunStatusDisplay::buildDisplay()
     }
 
     int c = 0;
-    for (int s : qAsConst(m_inputs)) {
+    m_inputColumns.resize(size_t(m_inputs.size()));
+    for (Column& column : m_inputColumns) {
+        column.key = m_inputs.at(c);
         m_layout->addWidget(new QLabel(QStringLiteral("In %1").arg(c + 1)), 1, c);
-        m_layout->addWidget(newIndicator(InClp, s, QStringLiteral("CLP")), 2, c);
-        m_layout->addWidget(newIndicator(InLck, s, QStringLiteral("LCK")), 3, c);
-        m_layout->addWidget(newIndicator(InSig, s, QStringLiteral("SIG")), 4, c);
-        m_layout->addWidget(newIndicator(InMut, s, QStringLiteral("MUT")), 5, c);
+        m_layout->addWidget(newIndicator(column, Event, QStringLiteral("CLP")), 2, c);
+        m_layout->addWidget(newIndicator(column, LockOrLimit, QStringLiteral("LCK")), 3, c);
+        m_layout->addWidget(newIndicator(column, Signal, QStringLiteral("SIG")), 4, c);
+        m_layout->addWidget(newIndicator(column, Mute, QStringLiteral("MUT")), 5, c);
         ++c;
     }
     int k = 0;
-    for (int o : qAsConst(m_outputs)) {
+    m_outputColumns.resize(size_t(m_outputs.size()));
+    for (Column& column : m_outputColumns) {
+        column.key = m_outputs.at(k);
         m_layout->addWidget(new QLabel(QStringLiteral("Out %1").arg(k + 1)), 1, c);
-        m_layout->addWidget(newIndicator(OutTem, o, QStringLiteral("TEM")), 2, c);
-        m_layout->addWidget(newIndicator(OutLim, o, QStringLiteral("LIM")), 3, c);
-        m_layout->addWidget(newIndicator(OutSig, o, QStringLiteral("SIG")), 4, c);
-        m_layout->addWidget(newIndicator(OutMut, o, QStringLiteral("MUT")), 5, c);
+        m_layout->addWidget(newIndicator(column, Event, QStringLiteral("TEM")), 2, c);
+        m_layout->addWidget(newIndicator(column, LockOrLimit, QStringLiteral("LIM")), 3, c);
+        m_layout->addWidget(newIndicator(column, Signal, QStringLiteral("SIG")), 4, c);
+        m_layout->addWidget(newIndicator(column, Mute, QStringLiteral("MUT")), 5, c);
         ++c;
         ++k;
     }
@@ -160,36 +165,43 @@ void ZunStatusDisplay::buildDisplay()
     adjustSize();
 }
 
-void ZunStatusDisplay::setIndicator(Kind kind, int key, bool on)
+void ZunStatusDisplay::setIndicator(Indicator& indicator, bool green, bool on)
 {
-    auto it = m_indicators[kind].find(key);
-    if (it == m_indicators[kind].end() || it->state == on)
+    if (!indicator.label || indicator.state == on)
         return;
-    it->state = on;
-    const bool green = kind == InLck || kind == InSig || kind == OutSig;
-    setTextColor(it->label, green ? (on ? Green : DarkGreen) : (on ? Red : DarkRed));
+    indicator.state = on;
+    setTextColor(indicator.label, green ? (on ? Green : DarkGreen) : (on ? Red : DarkRed));
 }
 
 void ZunStatusDisplay::updateMeters()
 {
-    m_title->setText(titleText());
+    // The name comes with the processor's announce; the title is set only when it changed.
+    // (Its raw form: the shown one is made anew at each call.)
+    const QString name = m_stats ? m_stats->rawName() : QString();
+    if (name != m_shownName) {
+        m_shownName = name;
+        m_title->setText(titleText());
+    }
     if (!m_audioStatus)
         return;
-    const bool m = m_audioStatus->IsMasterMuted();
+    const AudioIOStatus& status = *m_audioStatus;
+    const bool m = status.IsMasterMuted();
     if (m_buttonMute->isChecked() != m)
         m_buttonMute->setChecked(m);
-    const bool locked = m_audioStatus->IsDigitalInputLocked();
-    for (int s : qAsConst(m_inputs)) {
-        setIndicator(InClp, s, m_audioStatus->IsOverload(s));
-        setIndicator(InLck, s, locked);
-        setIndicator(InSig, s, m_audioStatus->GetInputLevel(s) > m_levelIn);
-        setIndicator(InMut, s, m_audioStatus->IsInputMuted(s) || m);
+    const bool locked = status.IsDigitalInputLocked();
+    for (Column& column : m_inputColumns) {
+        const int s = column.key;
+        setIndicator(column.indicators[Event], false, status.IsOverload(s));
+        setIndicator(column.indicators[LockOrLimit], true, locked);
+        setIndicator(column.indicators[Signal], true, status.GetInputLevel(s) > m_levelIn);
+        setIndicator(column.indicators[Mute], false, status.IsInputMuted(s) || m);
     }
-    for (int o : qAsConst(m_outputs)) {
-        setIndicator(OutTem, o, m_audioStatus->IsThermalLimiting(o));
-        setIndicator(OutLim, o, m_audioStatus->IsPeakLimiting(o));
-        setIndicator(OutSig, o, m_audioStatus->GetOutputLevel(o) > m_levelOut);
-        setIndicator(OutMut, o, m_audioStatus->IsOutputMuted(o) || m);
+    for (Column& column : m_outputColumns) {
+        const int o = column.key;
+        setIndicator(column.indicators[Event], false, status.IsThermalLimiting(o));
+        setIndicator(column.indicators[LockOrLimit], false, status.IsPeakLimiting(o));
+        setIndicator(column.indicators[Signal], true, status.GetOutputLevel(o) > m_levelOut);
+        setIndicator(column.indicators[Mute], false, status.IsOutputMuted(o) || m);
     }
 }
 
@@ -223,24 +235,28 @@ void ZunStatusDisplay::mouseDoubleClickEvent(QMouseEvent*)
     emit connectionRequest(serial());
 }
 
-int ZunStatusDisplay::kindOf(bool output, const QString& kind)
+const ZunStatusDisplay::Indicator* ZunStatusDisplay::findIndicator(bool output, const QString& kind, int key) const
 {
     static const char* const outNames[] = {"TEM", "LIM", "SIG", "MUT"};
     static const char* const inNames[] = {"CLP", "LCK", "SIG", "MUT"};
-    for (int i = 0; i < 4; ++i)
-        if (kind == QLatin1String(output ? outNames[i] : inNames[i]))
-            return (output ? OutTem : InClp) + i;
-    return -1;
+    for (int row = 0; row < 4; ++row) {
+        if (kind != QLatin1String(output ? outNames[row] : inNames[row]))
+            continue;
+        for (const Column& column : output ? m_outputColumns : m_inputColumns)
+            if (column.key == key)
+                return &column.indicators[row];
+    }
+    return nullptr;
 }
 
 QLabel* ZunStatusDisplay::indicator(bool output, const QString& kind, int key) const
 {
-    const int k = kindOf(output, kind);
-    return k < 0 ? nullptr : m_indicators[k].value(key).label;
+    const Indicator* i = findIndicator(output, kind, key);
+    return i ? i->label : nullptr;
 }
 
 bool ZunStatusDisplay::indicatorState(bool output, const QString& kind, int key) const
 {
-    const int k = kindOf(output, kind);
-    return k >= 0 && m_indicators[k].value(key).state;
+    const Indicator* i = findIndicator(output, kind, key);
+    return i && i->state;
 }

@@ -3,9 +3,10 @@
 #include "CZunRoutingRecord.h"
 
 #include <QList>
-#include <QMap>
 #include <QSharedPointer>
 #include <QWidget>
+
+#include <vector>
 
 class AudioIOStatus;
 class QGridLayout;
@@ -60,17 +61,27 @@ private:
         QLabel* label = nullptr;
         bool state = false;
     };
-    enum Kind { OutTem, OutLim, OutSig, OutMut, InClp, InLck, InSig, InMut, KindCount };
+    // One column's indicators, top to bottom: CLP LCK SIG MUT (input) or TEM LIM SIG MUT
+    // (output). A refresh walks the columns in order, without a look-up per indicator.
+    struct Column
+    {
+        int key = 0; // the source or output
+        Indicator indicators[4];
+    };
+    enum Row { Event, LockOrLimit, Signal, Mute };
 
     void buildDisplay();
-    QLabel* newIndicator(Kind kind, int key, const QString& text);
-    void setIndicator(Kind kind, int key, bool on);
-    static int kindOf(bool output, const QString& kind);
+    QLabel* newIndicator(Column& column, Row row, const QString& text);
+    static void setIndicator(Indicator& indicator, bool green, bool on);
+    const Indicator* findIndicator(bool output, const QString& kind, int key) const;
     QString titleText() const;
 
     QLabel* m_title = nullptr;
     QPushButton* m_buttonMute = nullptr;
-    QMap<int, Indicator> m_indicators[KindCount];
+    std::vector<Column> m_inputColumns;
+    std::vector<Column> m_outputColumns;
+    // The name the title shows: the title is set again only when it changes.
+    QString m_shownName;
     QGridLayout* m_layout = nullptr;
     QPropertyAnimation* m_animation = nullptr;
     double m_levelIn = InputSignalLevel;

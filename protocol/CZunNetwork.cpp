@@ -305,12 +305,15 @@ bool CZunNetwork::readPendingDirect()
         if (n <= 0)
             return n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
         for (int i = 0; i < n; ++i) {
-            const QByteArray d(buffers[i], int(msgs[i].msg_len));
+            // A status datagram is read in place (its batch copies it); any other is a
+            // copy of its own, as whatever reads it may keep it.
+            const QByteArray d = QByteArray::fromRawData(buffers[i], int(msgs[i].msg_len));
             const bool v4 = from[i].sin_family == AF_INET;
             if (v4 && ZunUdpDatagram::isStatus(d))
                 handleStatus(d, quint32(ntohl(from[i].sin_addr.s_addr)));
             else
-                handleDatagram(d, v4 ? QHostAddress(ntohl(from[i].sin_addr.s_addr)) : QHostAddress());
+                handleDatagram(QByteArray(d.constData(), d.size()),
+                               v4 ? QHostAddress(ntohl(from[i].sin_addr.s_addr)) : QHostAddress());
         }
         if (n < Slots)
             return true;
@@ -335,7 +338,7 @@ void CZunNetwork::on_StatusFlush()
     }
     ZunStatusBatch batch;
     batch.swap(m_statusBatch);
-    m_statusBatch.reserve(batch.size());
+    m_statusBatch.reserveLike(batch);
     emit zunStatusBatchReceived(batch);
 }
 
@@ -448,7 +451,7 @@ void CZunNetwork::handleStatus(const QByteArray& d, quint32 ipv4)
         emit zunStatusBatchReceived(ZunStatusBatch {ZunStatusDatagram {dev->serial(), d}});
         return;
     }
-    m_statusBatch.append(ZunStatusDatagram {dev->serial(), d});
+    m_statusBatch.append(dev->serial(), d.constData(), d.size());
 }
 
 void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)

@@ -8,8 +8,10 @@
 #include <QVarLengthArray>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -107,15 +109,14 @@ void AudioIOStatus::initConstants(QSharedPointer<CCmdMap> map)
     m_header = header;
 }
 
-bool AudioIOStatus::refresh(const QByteArray& datagram, bool holdEvents, bool notify)
+bool AudioIOStatus::refresh(const char* datagram, int length, bool holdEvents, bool notify)
 {
     const int needed = HeaderBytes + int(m_recordSize);
-    const quint16 first =
-        datagram.size() >= 2 ? qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(datagram.constData())) : 0;
-    if (datagram.size() < needed || first != m_header) {
+    const quint16 first = length >= 2 ? qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(datagram)) : 0;
+    if (length < needed || first != m_header) {
         qDebug().noquote() << QStringLiteral("AudioIOStatus: status datagram dropped (%1 bytes, first word 0x%2; "
                                              "expected %3 bytes beginning with 0x%4)")
-                                  .arg(datagram.size())
+                                  .arg(length)
                                   .arg(first, 4, 16, QLatin1Char('0'))
                                   .arg(needed)
                                   .arg(m_header, 4, 16, QLatin1Char('0'));
@@ -130,7 +131,7 @@ bool AudioIOStatus::refresh(const QByteArray& datagram, bool holdEvents, bool no
         before.append(reinterpret_cast<const uchar*>(m_record.constData()), size);
     if (m_record.size() != size)
         m_record.resize(size);
-    memcpy(m_record.data(), datagram.constData() + HeaderBytes, size_t(size));
+    memcpy(m_record.data(), datagram + HeaderBytes, size_t(size));
     if (!before.isEmpty())
         this->holdEvents(before.constData());
 
@@ -208,8 +209,41 @@ quint16 AudioIOStatus::word(quint16 index) const
 
 double AudioIOStatus::levelDb(quint16 raw)
 {
-    const double x = raw != 0 ? 20.0 * std::log10(raw / 65535.0) : -99.99;
-    return std::floor(x + 0.5);
+    const auto exact = [](quint16 r) {
+        const double x = r != 0 ? 20.0 * std::log10(r / 65535.0) : -99.99;
+        return std::floor(x + 0.5);
+    };
+    // The status monitor reads up to 16 levels of every processor at each refresh; a
+    // logarithm each cost more than the rest of the refresh. The whole dB of a word is
+    // found among the smallest word of each whole dB instead, taken once from the formula
+    // itself (which rises with the word), so both give the same for every word.
+    struct Steps
+    {
+        double silence = 0; // the word 0
+        double first = 0;   // the word 1
+        std::vector<quint16> lowest;
+    };
+    static const Steps steps = [&exact] {
+        Steps t;
+        t.silence = exact(0);
+        t.first = exact(1);
+        for (double db = t.first; db <= exact(65535); ++db) {
+            int low = 1, high = 65535;
+            while (low < high) {
+                const int mid = (low + high) / 2;
+                if (exact(quint16(mid)) >= db)
+                    high = mid;
+                else
+                    low = mid + 1;
+            }
+            t.lowest.push_back(quint16(low));
+        }
+        return t;
+    }();
+    if (raw == 0)
+        return steps.silence;
+    const auto above = std::upper_bound(steps.lowest.cbegin(), steps.lowest.cend(), raw);
+    return steps.first + double(above - steps.lowest.cbegin() - 1);
 }
 
 quint16 AudioIOStatus::inputLevelWord(int source, bool* placed) const

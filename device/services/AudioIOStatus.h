@@ -55,7 +55,12 @@ public:
     //
     // notify: refreshed() is emitted; a batch's taker emits it once a record after the
     // batch instead, so that the readers see the held events once, not every datagram.
-    bool refresh(const QByteArray& datagram, bool holdEvents = false, bool notify = true);
+    bool refresh(const QByteArray& datagram, bool holdEvents = false, bool notify = true)
+    {
+        return refresh(datagram.constData(), datagram.size(), holdEvents, notify);
+    }
+    // The same for a datagram in place (a status batch's buffer).
+    bool refresh(const char* datagram, int size, bool holdEvents, bool notify);
 
     // The routing of the processor's announced routing word, and of the one read with its
     // image (attachDevice). The form that takes the discovery record (ZunDeviceStats)

@@ -5,7 +5,6 @@
 
 #include <QVarLengthArray>
 
-#include <algorithm>
 
 AudioIOStatusServer::AudioIOStatusServer(QObject* parent) : QObject(parent) {}
 
@@ -14,7 +13,7 @@ AudioIOStatusServer::~AudioIOStatusServer() = default;
 QSharedPointer<AudioIOStatus> AudioIOStatusServer::addStatus(quint16 serial, QSharedPointer<CCmdMap> map,
                                                              quint16 routingWord)
 {
-    QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    QSharedPointer<AudioIOStatus> record = recordOf(serial);
     if (record) {
         // After a firmware update the record layout may have changed (106 -> 108 bytes);
         // the windows keep the same record object.
@@ -28,7 +27,7 @@ QSharedPointer<AudioIOStatus> AudioIOStatusServer::addStatus(quint16 serial, QSh
     // The discovery reports routing changes only; without this a processor whose routing
     // never changes would show no input levels.
     record->SetRouting(routingWord);
-    m_records.insert(serial, record);
+    m_records.insert(serial, Entry {record});
     return record;
 }
 
@@ -39,19 +38,19 @@ void AudioIOStatusServer::removeStatus(quint16 serial)
 
 QSharedPointer<AudioIOStatus> AudioIOStatusServer::getStatus(quint16 serial) const
 {
-    return m_records.value(serial);
+    return recordOf(serial);
 }
 
 void AudioIOStatusServer::onRequest(quint16 serial)
 {
-    const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    const QSharedPointer<AudioIOStatus> record = recordOf(serial);
     if (record)
         emit serveAudioStats(serial, record);
 }
 
 void AudioIOStatusServer::setStatusData(quint16 serial, QByteArray datagram)
 {
-    const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    const QSharedPointer<AudioIOStatus> record = recordOf(serial);
     if (!record)
         return;
     if (record->refresh(datagram))
@@ -62,21 +61,24 @@ void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
 {
     // The meters are painted once after the batch: a processor's later datagrams hold the
     // events of its earlier ones, so a clip or limit of one datagram is not overwritten
-    // unseen, and its readers are told once, after its last datagram.
+    // unseen, and its readers are told once, after its last datagram. Whether a record has
+    // had a datagram of this batch is the batch's number on its entry: no search a datagram.
     QVarLengthArray<QSharedPointer<AudioIOStatus>, 16> seen;
-    quint16 lastSerial = 0;
-    QSharedPointer<AudioIOStatus> record;
-    for (const ZunStatusDatagram& d : qAsConst(batch)) {
-        // Mostly runs of one processor: its record is looked up once a run.
-        if (!record || d.serial != lastSerial) {
-            record = m_records.value(d.serial);
-            lastSerial = d.serial;
-        }
-        if (!record)
+    const quint64 number = ++m_batches;
+    for (int i = 0; i < batch.size(); ++i) {
+        const quint16 serial = batch.serial(i);
+        const auto it = m_records.constFind(serial);
+        if (it == m_records.cend())
             continue;
-        const bool hold = std::find(seen.cbegin(), seen.cend(), record) != seen.cend();
-        if (record->refresh(d.bytes, hold, false) && !hold)
-            seen.append(record);
+        const bool hold = it->batch == number;
+        if (!it->record->refresh(batch.data(i), batch.length(i), hold, false) || hold)
+            continue;
+        // Found again: the refresh's readers may have changed the list meanwhile.
+        const auto again = m_records.find(serial);
+        if (again != m_records.end()) {
+            again->batch = number;
+            seen.append(again->record);
+        }
     }
     for (const QSharedPointer<AudioIOStatus>& r : qAsConst(seen))
         emit r->refreshed();
@@ -86,7 +88,7 @@ void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
 
 void AudioIOStatusServer::onRoutingChanged(quint16 serial, quint16 routingWord)
 {
-    const QSharedPointer<AudioIOStatus> record = m_records.value(serial);
+    const QSharedPointer<AudioIOStatus> record = recordOf(serial);
     if (record)
         record->SetRouting(routingWord);
 }
@@ -107,8 +109,8 @@ void AudioIOStatusServer::evaluteMasterMuteStatus()
 {
     // No processor at all is not "every processor muted".
     bool all = !m_records.isEmpty();
-    for (const QSharedPointer<AudioIOStatus>& record : qAsConst(m_records))
-        all = all && record->IsMasterMuted();
+    for (auto it = m_records.cbegin(); all && it != m_records.cend(); ++it)
+        all = it->record->IsMasterMuted();
     if (all != m_masterMuted) {
         m_masterMuted = all;
         emit masterMuteStatusChanged(all);

@@ -4,7 +4,7 @@
 #include "ZunStatusBatch.h"
 
 #include <QByteArray>
-#include <QMap>
+#include <QHash>
 #include <QObject>
 #include <QSharedPointer>
 
@@ -52,6 +52,14 @@ signals:
     void masterMuteStatusChanged(bool);
 
 private:
-    QMap<quint16, QSharedPointer<AudioIOStatus>> m_records;
+    struct Entry
+    {
+        QSharedPointer<AudioIOStatus> record;
+        quint64 batch = 0; // the last batch that refreshed the record
+    };
+    QSharedPointer<AudioIOStatus> recordOf(quint16 serial) const { return m_records.value(serial).record; }
+
+    QHash<quint16, Entry> m_records;
+    quint64 m_batches = 0;
     bool m_masterMuted = false;
 };

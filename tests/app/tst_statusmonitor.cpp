@@ -287,6 +287,8 @@ private slots:
         QTest::newRow("thermal, middle of three") << "Stat_1_LimStat" << (1 << 5) << 1 << 3 << "TEM" << 5 << "thermal";
         QTest::newRow("output peak, first of two") << "Stat_0_LevelOut2" << 65535 << 0 << 2 << "SIG" << 2 << "level";
         QTest::newRow("input clip, first of two") << "" << 65535 << 0 << 2 << "CLP" << -1 << "";
+        // A mute is the processor's state, not an event: the batch's last datagram says it.
+        QTest::newRow("output mute, last of three") << "Stat_Mute" << (1 << (8 + 6)) << 2 << 3 << "MUT" << 6 << "";
     }
     void aOneDatagramEventIsShown()
     {
@@ -326,8 +328,12 @@ private slots:
         };
         const QByteArray quiet = datagram(audio->GetCmdMap(), {});
         server->setStatusBatch({{serial, quiet}}); // shown at once, opens a frame
-        ZunStatusBatch batch(count, ZunStatusDatagram {serial, quiet});
-        batch[position].bytes = datagram(audio->GetCmdMap(), {{word, quint16(value)}});
+        const QByteArray event = datagram(audio->GetCmdMap(), {{word, quint16(value)}});
+        ZunStatusBatch batch;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray& d = i == position ? event : quiet;
+            batch.append(serial, d.constData(), d.size());
+        }
         server->setStatusBatch(batch);
         QVERIFY(tile.indicatorState(output, kind, key));
         server->setStatusBatch({{serial, quiet}});

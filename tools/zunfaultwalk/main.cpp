@@ -22,18 +22,17 @@
 #include "FilterLimiterEWS.h"
 #include "LimiterWidget.h"
 #include "PromptAnswers.h"
+#include "ZunBenchFiles.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunFirSetupActions.h"
 #include "ZunLimModel.h"
 #include "ZunLiveWindow.h"
-#include "ZunSetup.h"
 #include "ZunStallProbe.h"
 #include "ZunSystemWidget.h"
 #include "ZunWizardWalk.h"
 
 #include <QCommandLineParser>
 #include <QDialog>
-#include <QDir>
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
@@ -149,16 +148,9 @@ int runRow(int row, int timeoutMs)
 
     // What the operation takes: a FIR set file and a setup file, both new to the processor.
     QTemporaryDir files;
-    FilterLimiterEWS set(QString(), 48000.0);
-    for (int o = 0; o < 4; ++o)
-        set.setOutput(o, QVector<qint32>(64, 900 * (o + 1)), 8, o);
-    set.SetName(QStringLiteral("Walk"));
-    set.toFile(files.path(), false);
-    const QString setFile = QDir(files.path()).filePath(set.makeFileName(false));
-    ZunSetup setup(zun->GetStatusBuffer()->toByteArray());
-    setup.SetSetupName(QStringLiteral("Walk"));
-    setup.toFile(files.path(), 2, QShPtrFLE(), QShPtrFLE());
-    const QString setupFile = QDir(files.path()).filePath(setup.makeFileName(2));
+    const QString setFile = zunWriteFirSet(files.path(), QStringLiteral("Walk"));
+    const QString setupFile =
+        zunWriteSetup(files.path(), zun->GetStatusBuffer()->toByteArray(), QStringLiteral("Walk"), 2);
 
     std::function<void()> start;
     std::optional<ZunLongOperation> flag;

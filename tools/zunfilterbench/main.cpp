@@ -4,7 +4,8 @@
 // model does it after a new image: channel and filter sums are suspended while every EQ
 // and section recalculates, then each filter and each channel sums its members once.
 //
-// Printed beside it, when python3 with scipy is installed: the same recalculation in scipy.
+// Printed beside it, when python3 with scipy is installed: the same recalculation in scipy,
+// timed in turns with this side's runs.
 //
 // Usage: zunfilterbench [sample rate, default 48000] [repetitions, default 200]; --help.
 
@@ -144,8 +145,10 @@ void recalculateAll(Device& d)
 }
 
 // The same recalculation in scipy (every biquad's response on the same grid with
-// scipy.signal.freqz, then each filter's and channel's sum in dB and degrees), timed in
-// its own process; its median in ms, or a negative number when python3 or scipy is missing.
+// scipy.signal.freqz, then each filter's and channel's sum in dB and degrees), in a process
+// of its own that stays up for the whole run: told the device once, then asked for a
+// number of timed runs at a time, so that its turns alternate with this side's and both see
+// the same load of the machine.
 const char* const ScipyScript = R"(
 import sys, time
 try:
@@ -153,10 +156,10 @@ try:
     from scipy.signal import freqz
 except ImportError:
     sys.exit(3)
-words = sys.stdin.read().split()
-rate, runs, n = float(words[0]), int(words[1]), int(words[2])
-grid = np.array([float(w) for w in words[3:3 + n]])
-channels, at = [], 3 + n
+words = sys.stdin.readline().split()
+rate, n = float(words[0]), int(words[1])
+grid = np.array([float(w) for w in words[2:2 + n]])
+channels, at = [], 2 + n
 while at < len(words):
     tag = words[at]; at += 1
     if tag == 'C':
@@ -179,55 +182,100 @@ def recalculate():
             parts.append((sum(m for m, _ in sections), wrap(sum(p for _, p in sections))))
         sum(m for m, _ in parts), wrap(sum(p for _, p in parts))
 recalculate()
-ms = []
-for _ in range(runs):
-    t = time.perf_counter(); recalculate(); ms.append((time.perf_counter() - t) * 1e3)
-print(sorted(ms)[len(ms) // 2])
+print('ready', flush=True)
+for line in sys.stdin:
+    ms = []
+    for _ in range(int(line)):
+        t = time.perf_counter(); recalculate(); ms.append((time.perf_counter() - t) * 1e3)
+    print(' '.join(repr(x) for x in ms), flush=True)
 )";
 
-double scipyMedianMs(const Device& d, double rate, int runs)
+// The scipy side: started once, then asked for its turns; not running when python3 or
+// scipy is missing.
+class Scipy
 {
-    QString input;
-    QTextStream in(&input);
-    const QVector<double>& grid = d.channels.front()->grid().frequencies();
-    in << rate << ' ' << runs << ' ' << grid.size() << '\n';
-    for (double f : grid)
-        in << QString::number(f, 'g', 17) << ' ';
-    const auto coefficients = [&in](char tag, const CZunBiquad* b) {
-        const CZunResponseMath::Coefficients c = b->coefficients();
-        in << '\n' << tag;
-        for (double x : {c.b0, c.b1, c.b2, c.a1, c.a2})
-            in << ' ' << QString::number(x, 'g', 17);
-    };
-    const size_t eqsPerChannel = d.eqs.size() / d.channels.size(), filtersPerChannel = d.filters.size() / d.channels.size();
-    for (size_t ch = 0; ch < d.channels.size(); ++ch) {
-        in << "\nC";
-        for (size_t i = 0; i < eqsPerChannel; ++i)
-            coefficients('E', d.eqs[ch * eqsPerChannel + i]);
-        for (size_t i = 0; i < filtersPerChannel; ++i) {
-            in << "\nF";
-            for (const CZunBiquad* s : d.filters[ch * filtersPerChannel + i]->sections())
-                coefficients('S', s);
+public:
+    Scipy(const Device& d, double rate)
+    {
+        QString input;
+        QTextStream in(&input);
+        const QVector<double>& grid = d.channels.front()->grid().frequencies();
+        in << rate << ' ' << grid.size();
+        for (double f : grid)
+            in << ' ' << QString::number(f, 'g', 17);
+        const auto coefficients = [&in](char tag, const CZunBiquad* b) {
+            const CZunResponseMath::Coefficients c = b->coefficients();
+            in << ' ' << tag;
+            for (double x : {c.b0, c.b1, c.b2, c.a1, c.a2})
+                in << ' ' << QString::number(x, 'g', 17);
+        };
+        const size_t eqsPerChannel = d.eqs.size() / d.channels.size(),
+                     filtersPerChannel = d.filters.size() / d.channels.size();
+        for (size_t ch = 0; ch < d.channels.size(); ++ch) {
+            in << " C";
+            for (size_t i = 0; i < eqsPerChannel; ++i)
+                coefficients('E', d.eqs[ch * eqsPerChannel + i]);
+            for (size_t i = 0; i < filtersPerChannel; ++i) {
+                in << " F";
+                for (const CZunBiquad* s : d.filters[ch * filtersPerChannel + i]->sections())
+                    coefficients('S', s);
+            }
+        }
+        in << '\n';
+        in.flush();
+        // The first python3 on the path may be one without scipy, the system's may have it.
+        for (const QString& program : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
+            m_python.start(program, {QStringLiteral("-c"), QString::fromLatin1(ScipyScript)});
+            if (!m_python.waitForStarted(10000))
+                continue;
+            m_python.write(input.toLatin1());
+            if (readLine() == "ready")
+                return;
+            m_python.kill();
+            m_python.waitForFinished();
         }
     }
-    in << '\n';
-    in.flush();
-    // The first python3 on the path may be one without scipy, the system's may have it.
-    for (const QString& program : {QStringLiteral("python3"), QStringLiteral("/usr/bin/python3")}) {
-        QProcess python;
-        python.start(program, {QStringLiteral("-c"), QString::fromLatin1(ScipyScript)});
-        if (!python.waitForStarted(10000))
-            continue;
-        python.write(input.toLatin1());
-        python.closeWriteChannel();
-        if (!python.waitForFinished(600000) || python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0)
-            continue;
-        bool ok = false;
-        const double ms = QString::fromLatin1(python.readAllStandardOutput()).trimmed().toDouble(&ok);
-        if (ok)
-            return ms;
+    ~Scipy()
+    {
+        m_python.closeWriteChannel();
+        if (!m_python.waitForFinished(10000))
+            m_python.kill();
     }
-    return -1.0;
+
+    bool isRunning() const { return m_python.state() == QProcess::Running; }
+
+    // The times of the given number of runs in ms; empty when it stopped.
+    std::vector<double> turn(int runs)
+    {
+        std::vector<double> ms;
+        if (!isRunning())
+            return ms;
+        m_python.write(QByteArray::number(runs) + '\n');
+        for (const QByteArray& w : readLine().split(' ')) {
+            bool ok = false;
+            const double x = w.toDouble(&ok);
+            if (ok)
+                ms.push_back(x);
+        }
+        return ms;
+    }
+
+private:
+    QByteArray readLine()
+    {
+        while (!m_python.canReadLine())
+            if (!m_python.waitForReadyRead(600000))
+                return QByteArray();
+        return m_python.readLine().trimmed();
+    }
+
+    QProcess m_python;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 } // namespace
@@ -260,14 +308,27 @@ int main(int argc, char** argv)
     build(device, manager);
     recalculateAll(device); // warm the grid tables and caches
 
-    std::vector<double> ms;
+    // Both sides in turns: a tenth of the runs here, then scipy's share, ten times over.
+    Scipy scipy(device, rate);
+    const int turns = qMin(10, repetitions);
+    const int scipyRuns = qMax(1, qMin(repetitions, 50) / turns);
+    std::vector<double> ms, scipyMs, ratios;
     QElapsedTimer timer;
-    for (int r = 0; r < repetitions; ++r) {
-        timer.start();
-        recalculateAll(device);
-        ms.push_back(timer.nsecsElapsed() / 1e6);
+    for (int t = 0; t < turns; ++t) {
+        std::vector<double> own;
+        for (int r = t * repetitions / turns; r < (t + 1) * repetitions / turns; ++r) {
+            timer.start();
+            recalculateAll(device);
+            own.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        ms.insert(ms.end(), own.begin(), own.end());
+        const std::vector<double> theirs = scipy.turn(scipyRuns);
+        scipyMs.insert(scipyMs.end(), theirs.begin(), theirs.end());
+        if (!theirs.empty())
+            ratios.push_back(median(theirs) / median(own));
     }
     std::sort(ms.begin(), ms.end());
+    std::sort(ratios.begin(), ratios.end());
 
     QTextStream out(stdout);
     const int biquads = int(device.eqs.size() + device.sections.size());
@@ -281,12 +342,12 @@ int main(int argc, char** argv)
         << " ms (goal: under 2 ms)\n"
         << "  per biquad point " << QString::number(ms[ms.size() / 2] * 1e6 / (biquads * 512.0), 'f', 1)
         << " ns\n";
-    out.flush();
-    const double scipy = scipyMedianMs(device, rate, qMin(repetitions, 50));
-    if (scipy < 0)
+    if (scipyMs.empty())
         out << "  scipy: not installed (python3 with scipy), no comparison\n";
     else
-        out << "  scipy, the same biquads and sums (freqz each): median " << QString::number(scipy, 'f', 3)
-            << " ms, " << QString::number(scipy / ms[ms.size() / 2], 'f', 1) << " x this (goal: at least 10 x)\n";
+        out << "  scipy, the same biquads and sums (freqz each), in turns with the runs above: median "
+            << QString::number(median(scipyMs), 'f', 3) << " ms, " << QString::number(median(scipyMs) / median(ms), 'f', 1)
+            << " x this (goal: at least 10 x); turn by turn " << QString::number(ratios.front(), 'f', 1) << " to "
+            << QString::number(ratios.back(), 'f', 1) << " x\n";
     return 0;
 }

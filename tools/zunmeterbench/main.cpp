@@ -98,8 +98,9 @@ int main(int argc, char** argv)
     if (window->tabWidget()->currentWidget() != page || page->outputStrips().size() != 8)
         fail(QStringLiteral("the gain page with 8 output strips is not shown"));
     const QSharedPointer<AudioIOStatus> status = live.rig().statusServer()->getStatus(ZunLiveWindow::Serial);
-    int datagrams = 0;
-    QObject::connect(status.data(), &AudioIOStatus::refreshed, [&datagrams]() { ++datagrams; });
+    // The record tells its readers once a batch, not once a datagram: these are refreshes.
+    int refreshes = 0;
+    QObject::connect(status.data(), &AudioIOStatus::refreshed, [&refreshes]() { ++refreshes; });
 
     std::vector<double> running, stopped;
     std::vector<int> rates;
@@ -110,13 +111,13 @@ int main(int argc, char** argv)
         stopped.push_back(cpuPercentOver(seconds * 1000));
         // Running: the page's request at once (as when it is shown) and every 2300 ms.
         live.setStreams(true);
-        const int first = datagrams;
+        const int first = refreshes;
         window->retriggerStatusTxOnOff(true);
-        if (!DeviceTestRig::waitUntil([&]() { return datagrams > first + 10; }))
+        if (!DeviceTestRig::waitUntil([&]() { return refreshes > first + 10; }))
             fail(QStringLiteral("no status stream"));
-        const int before = datagrams;
+        const int before = refreshes;
         running.push_back(cpuPercentOver(seconds * 1000));
-        rates.push_back((datagrams - before) / seconds);
+        rates.push_back((refreshes - before) / seconds);
     }
 
     QTextStream out(stdout);
@@ -136,7 +137,7 @@ int main(int argc, char** argv)
     QStringList perSecond;
     for (int n : rates)
         perSecond << QString::number(n);
-    out << QString("streams running: %1 % of a core (median; each: %2), datagrams/s: %3\n")
+    out << QString("streams running: %1 % of a core (median; each: %2), status refreshes/s: %3\n")
                .arg(r, 0, 'f', 2)
                .arg(list(running))
                .arg(perSecond.join(QStringLiteral(" ")));

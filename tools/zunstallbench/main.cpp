@@ -1,22 +1,31 @@
 // zunstallbench: the longest time the GUI thread stays away from its event loop during
 // each operator action on the program's real control window, against an emulated
 // two-board processor on loopback, with the status streams running while a gain page is
-// shown. Each action is done several times; printed per action are the worst stall of each
-// round, their median and their maximum, in wall time and, beside it, in the GUI thread's
-// own CPU time (its CPU clock: on a loaded machine the thread also waits for a core, which
-// is no work of the program's). Goal: every one under 50 ms, in wall time on a quiet
-// machine and in CPU time under load. The display
-// platform is printed too: run it offscreen (the default) or under a display (Xvfb). As in
-// the program, a main window is shown before the first control window opens.
+// shown. Each action is done several times, on the page the operator does it from; printed
+// per action are the worst stall of each round, their median and their maximum, in wall
+// time and, beside it, in the GUI thread's own CPU time (its CPU clock: on a loaded machine
+// the thread also waits for a core, which is no work of the program's) and the time it was
+// blocked (off the CPU while not idle in its event loop: a sleep, a lock, a flush to the
+// disk, which its CPU time cannot see). Goal: every one under 50 ms, in wall time on a
+// quiet machine and in CPU and blocked time under load. The display platform is printed
+// too: run it offscreen (the default) or under a display (Xvfb). As in the program, a main
+// window is shown before the first control window opens.
 //
 // Usage: zunstallbench [rounds, default 5]
 //
-// Actions: open (window made, shown, connected, image shown), input switch (the system
-// tab's "Switch Input"), setup recall (the system tab's "Activate Setup", answered Yes),
-// wizard finish (from the wizard's Finish to the reloaded image shown), reconnect (the
-// connect button twice), image reload (the processor's image read anew).
+// Actions: open (window made, shown, connected, image shown; the gain page), input switch
+// (the system tab's "Switch Input"), setup recall (the system tab's "Activate Setup",
+// answered Yes), image reload (the processor's image read anew, the gain page shown),
+// wizard finish (from the wizard's Finish to the reloaded image shown), configuration load
+// (the advanced tab's "Upload Config to Zun", its folder dialog answered, to the load's
+// end), reconnect (the system tab's connect button twice: the program shows the system tab
+// when the link drops), and a planted 200 ms sleep, which shows what each column sees of a
+// thread that waits off the CPU.
 #include "CMemoryManager.h"
 #include "CRoutingManager.h"
+#include "GainWidget.h"
+#include "ZunBenchFiles.h"
+#include "ZunMaintenanceActions.h"
 #include "ZunBenchArgs.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunLiveWindow.h"
@@ -27,7 +36,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QTextStream>
 #include <QTimer>
@@ -74,6 +86,23 @@ void answerNextBoxToContinue()
     timer->start();
 }
 
+// Answers the next folder dialog with the folder, as the operator picks it and clicks Choose.
+void answerNextFolderDialog(const QString& folder)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, [timer, folder]() {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        dialog->selectFile(folder);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    timer->start();
+}
+
 void activate(QComboBox* box, int index)
 {
     box->setCurrentIndex(index);
@@ -85,6 +114,7 @@ struct Result
     QString action;
     std::vector<qint64> worst;
     std::vector<double> worstCpu;
+    std::vector<double> worstBlocked;
 };
 
 QString figures(std::vector<double> v, int decimals)
@@ -106,8 +136,10 @@ int main(int argc, char** argv)
                                     "Usage: zunstallbench [rounds 1-100, default 5]\n"
                                     "The longest the GUI thread stays away from its event loop for each operator\n"
                                     "action of a control window (open, input switch, setup recall, image reload,\n"
-                                    "wizard finish, reconnect) against an emulated processor. Runs offscreen, or\n"
-                                    "under a display when one is named (xvfb-run -a zunstallbench), and says which.\n",
+                                    "wizard finish, configuration load, reconnect, and a planted 200 ms sleep)\n"
+                                    "against an emulated processor, in wall, CPU and blocked time. Runs offscreen,\n"
+                                    "or under a display when one is named (xvfb-run -a zunstallbench), and says\n"
+                                    "which.\n",
                                     {{"rounds", 5, 1, 100}})[0];
     ZunBenchProgram program(argc, argv);
 
@@ -130,12 +162,21 @@ int main(int argc, char** argv)
     auto record = [&](const QString& action, qint64 ms) {
         auto it = std::find_if(results.begin(), results.end(), [&](const Result& r) { return r.action == action; });
         if (it == results.end()) {
-            results.append({action, {}, {}});
+            results.append({action, {}, {}, {}});
             it = results.end() - 1;
         }
         it->worst.push_back(ms);
         it->worstCpu.push_back(probe.worstCpuMs());
+        it->worstBlocked.push_back(probe.worstBlockedMs());
     };
+    // The page the operator does the next action from, shown and settled before it.
+    auto onPage = [&](QWidget* page) {
+        live.window()->tabWidget()->setCurrentWidget(page);
+        check(live.settle(), "a settled link");
+    };
+    // What a configuration load takes: a FIR set file and a setup file, new to the processor.
+    QTemporaryDir configuration;
+    zunWriteFirSet(configuration.path(), QStringLiteral("Stall"));
     // Runs an action that ends once done() holds; the figure reaches up to the settled link.
     int images = 0;
     QObject::connect(zun.data(), &CZun::signal_ZunStatusChanged, [&images]() { ++images; });
@@ -174,7 +215,14 @@ int main(int argc, char** argv)
             check(DeviceTestRig::waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(0) != 0; }), "a stored setup");
             QMetaObject::invokeMethod(zun->GetSetupManager(), "initialize", Qt::BlockingQueuedConnection);
             check(live.settle(), "the setup list");
+            zunWriteSetup(configuration.path(), zun->GetStatusBuffer()->toByteArray(), QStringLiteral("Stall"), 2);
         }
+
+        // a planted 200 ms sleep: what each column sees of a thread waiting off the CPU
+        measure(QStringLiteral("planted sleep"), []() { QThread::msleep(200); }, []() { return true; });
+
+        // The system tab's actions from the system tab.
+        onPage(system);
 
         // input switch: another input of the current routing
         auto* inputs = system->findChild<QComboBox*>(QStringLiteral("comboSwitchInput"));
@@ -199,6 +247,7 @@ int main(int argc, char** argv)
         }
 
         // image reload: the processor's image read anew (as when it reports it out of sync)
+        onPage(w->firstGainPage());
         {
             const int before = images;
             measure(QStringLiteral("image reload"), [&]() { zun->RefreshStatusBuffer(); }, imageShown(before));
@@ -217,10 +266,29 @@ int main(int argc, char** argv)
             check(DeviceTestRig::waitUntil(imageShown(before), 30000), "the wizard's image");
             check(live.settle(), "a settled link");
             record(QStringLiteral("wizard finish"), probe.stop());
+        }
+
+        // configuration load: the advanced tab's button, its folder dialog answered, to the
+        // load's end
+        {
+            onPage(w->advancedTab());
+            int ended = 0;
+            const QMetaObject::Connection c = QObject::connect(
+                w->advancedTab()->maintenance(), &ZunMaintenanceActions::longOperationFinished,
+                [&ended](ZunLongOperation operation) { ended += operation == ZunLongOperation::ConfigLoad; });
+            measure(QStringLiteral("config load"),
+                    [&]() {
+                        answerNextFolderDialog(configuration.path());
+                        w->advancedTab()->findChild<QPushButton*>(QStringLiteral("bttnUploadConfig"))->click();
+                    },
+                    [&]() { return ended > 0; });
+            QObject::disconnect(c);
             w->showAdvancedSettings(false);
         }
 
-        // reconnect: the connect button to disconnect and again to connect
+        // reconnect: the connect button to disconnect and again to connect, on the system
+        // tab (where the program puts the operator when the link drops)
+        onPage(system);
         {
             auto* button = system->findChild<QPushButton*>(QStringLiteral("bttnConnect"));
             probe.start();
@@ -239,11 +307,13 @@ int main(int argc, char** argv)
     QTextStream out(stdout);
     out << "display platform: " << ZunLiveWindow::platform() << ", two-board processor (8 outputs), " << rounds
         << " rounds, status streams running\n";
-    out << "worst event-loop stall per action, wall time and the GUI thread's CPU time (goal: under 50 ms, "
-           "wall on a quiet machine, CPU under load)\n";
+    out << "worst event-loop stall per action: wall time, the GUI thread's CPU time and the time it was blocked "
+           "(off the CPU while not idle in its event loop) (goal: under 50 ms, wall on a quiet machine, CPU and "
+           "blocked under load)\n";
     for (const Result& r : qAsConst(results)) {
-        out << QString("  %1 wall %2\n").arg(r.action + QLatin1Char(':'), -15).arg(figures({r.worst.begin(), r.worst.end()}, 0));
-        out << QString("  %1 CPU  %2\n").arg(QString(), -15).arg(figures(r.worstCpu, 1));
+        out << QString("  %1 wall    %2\n").arg(r.action + QLatin1Char(':'), -15).arg(figures({r.worst.begin(), r.worst.end()}, 0));
+        out << QString("  %1 CPU     %2\n").arg(QString(), -15).arg(figures(r.worstCpu, 1));
+        out << QString("  %1 blocked %2\n").arg(QString(), -15).arg(figures(r.worstBlocked, 1));
     }
     return 0;
 }
