@@ -9,6 +9,7 @@ enum class ZunLongOperation {
     FirChoice,   // a FIR set activated on one or both DSPs
     FirUpload,   // a FIR set file stored in the flash
     SetupUpload, // a setup file stored in the flash
+    SetupRecall, // a setup recalled on the processors of the network list, one after another
     Erase,       // the flash erased to factory state
     Restore,     // default settings restored
     ConfigLoad,  // a configuration folder loaded into the flash
@@ -25,6 +26,7 @@ inline QString zunLongOperationText(ZunLongOperation operation)
     case ZunLongOperation::FirChoice: return QStringLiteral("the activation of a FIR set");
     case ZunLongOperation::FirUpload: return QStringLiteral("a FIR set upload");
     case ZunLongOperation::SetupUpload: return QStringLiteral("a setup upload");
+    case ZunLongOperation::SetupRecall: return QStringLiteral("a setup recall");
     case ZunLongOperation::Erase: return QStringLiteral("the erase of the flash");
     case ZunLongOperation::Restore: return QStringLiteral("the restore of the default settings");
     case ZunLongOperation::ConfigLoad: return QStringLiteral("a configuration load");

@@ -37,7 +37,7 @@ public:
     bool holdsKeepAlive() const;
 
     // A loss report taken by a caller without an operation object of its own (an address
-    // change, a list's setup operations): taken, and ended like an operation's.
+    // change): taken, and ended like an operation's.
     void takeLossReport(bool on);
     void endLossReport();
 

@@ -9,6 +9,7 @@
 #include "ZunCmdBuffer.h"
 #include "ZunFirmwareUpdate.h"
 #include "ZunListReport.h"
+#include "ZunOperations.h"
 #include "ZunDeviceStats.h"
 #include "ZunWaitMs.h"
 
@@ -305,11 +306,20 @@ void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
     while (pending() && t.elapsed() < m_resultTimeoutMs)
         ZunWaitMs(100);
     for (const Running& r : qAsConst(running)) {
-        if (r.watch->current() == Watch::Running)
-            r.watch->finish(false, r.zun->IsConnected()
+        // The part's one end: what it took is given back. Cut by the link, its report tells
+        // the loss, and the link's own message for it may come only now.
+        const bool connected = r.zun->IsConnected();
+        ZunOperation::Outcome outcome = connected ? ZunOperation::Outcome::Refused : ZunOperation::Outcome::LinkLost;
+        if (r.watch->current() == Watch::Running) {
+            r.watch->finish(false, connected
                                        ? QStringLiteral("the processor did not answer within %1 s.").arg(m_resultTimeoutMs / 1000)
                                        : QStringLiteral("the link to the processor was lost."));
-        r.zun->EndLinkLossReport();
+            if (connected)
+                outcome = ZunOperation::Outcome::TimedOut;
+        }
+        if (r.watch->current() == Watch::Done)
+            outcome = ZunOperation::Outcome::Done;
+        r.operation->finish(outcome);
         switch (r.watch->current()) {
         case Watch::Done:
             report.done(r.serial);
@@ -330,7 +340,8 @@ void CZunServer::finishAll(QList<Running>& running, ZunListReport& report)
     running.clear();
 }
 
-void CZunServer::runOnList(const QList<quint32>& serials, ZunListReport& report, const ListStep& step)
+void CZunServer::runOnList(const QList<quint32>& serials, ZunLongOperation kind, ZunListReport& report,
+                           const ListStep& step)
 {
     QList<Running> running;
     for (quint32 serial : serials) {
@@ -342,9 +353,9 @@ void CZunServer::runOnList(const QList<quint32>& serials, ZunListReport& report,
             continue;
         }
         const auto watch = QSharedPointer<Watch>::create();
-        running.append({quint16(serial), zun, watch, connectedHere});
         // The report names a lost link: the link's own box goes to the log.
-        zun->SetLinkLossReportedByOperation(true);
+        running.append({quint16(serial), zun, watch, connectedHere,
+                        zun->GetOperations()->begin(kind, ZunOperation::LossReport)});
         if (!waitUntilReady(zun, serial, &why)) {
             watch->finish(false, why);
             continue;
@@ -359,8 +370,8 @@ void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int positio
 {
     ZunListReport report(QStringLiteral("Upload of setup %1 to position %2").arg(QFileInfo(file).fileName()).arg(position),
                          QStringLiteral("stored"));
-    runOnList(serials, report, [this, file, position](quint32 serial, const QSharedPointer<CZun>& zun,
-                                                      const QSharedPointer<Watch>& watch) {
+    runOnList(serials, ZunLongOperation::SetupUpload, report,
+              [this, file, position](quint32 serial, const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch) {
         qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
         // The store's answer, or a failure the setup manager reports instead. The store is
         // the flash copy of the setup list's entry at the position.
@@ -405,8 +416,8 @@ void CZunServer::doSelectSetup(QList<quint32> serials, quint16 number, QList<qui
 {
     // The number the operator chose: the form counts positions as the processor does.
     ZunListReport report(QStringLiteral("Recall of setup %1").arg(number), QStringLiteral("recalled"));
-    runOnList(serials, report, [this, number, storeFirst](quint32 serial, const QSharedPointer<CZun>& zun,
-                                                          const QSharedPointer<Watch>& watch) {
+    runOnList(serials, ZunLongOperation::SetupRecall, report,
+              [this, number, storeFirst](quint32 serial, const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch) {
         if (zun->GetMemoryManager()->setupIdAt(number) == 0) {
             watch->finish(false, QStringLiteral("it holds no setup at that position."));
             return;

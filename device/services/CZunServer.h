@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CZunHardwareInfo.h"
+#include "ZunLongOperation.h"
 
 #include <QList>
 #include <QMap>
@@ -14,6 +15,7 @@
 class CCmdMap;
 class CRoutingLibrary;
 class CZun;
+class ZunOperation;
 class ZunDeviceStats;
 class ZunListReport;
 
@@ -93,15 +95,18 @@ private:
         QSharedPointer<CZun> zun;
         QSharedPointer<Watch> watch;
         bool connectedHere;
+        // Listed for the quit question and the busy tab, holding the loss report, until
+        // the part's end in finishAll.
+        QSharedPointer<ZunOperation> operation;
     };
     // Waits until every running part has ended, the link of each is lost (and what it
     // gave up on is reported) or the time limit passed, then fills the report and
     // disconnects what the operation connected.
     void finishAll(QList<Running>& running, ZunListReport& report);
-    // A setup operation on each processor of the list: connects it, waits until it is
-    // ready, runs the step that starts its part, then waits for every part and reports.
+    // A setup operation (kind) on each processor of the list: connects it, waits until it
+    // is ready, runs the step that starts its part, then waits for every part and reports.
     using ListStep = std::function<void(quint32 serial, const QSharedPointer<CZun>&, const QSharedPointer<Watch>&)>;
-    void runOnList(const QList<quint32>& serials, ZunListReport& report, const ListStep& step);
+    void runOnList(const QList<quint32>& serials, ZunLongOperation kind, ZunListReport& report, const ListStep& step);
     // Runs the step on the global thread pool; what it throws fails the watch.
     static void runWatched(const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch,
                            std::function<void(CZun*)> step);
