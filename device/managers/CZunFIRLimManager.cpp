@@ -833,6 +833,8 @@ void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode m
         // signal_FIRFilterSelect will answer this activation.
         if (!loading)
             emit signal_ActivationUnanswered();
+        else
+            emit signal_ActivationSent();
     });
 }
 

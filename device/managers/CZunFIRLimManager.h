@@ -124,6 +124,9 @@ signals:
     // An activation of sets (both DSPs' form of ActivateFIRFilter) ended without sending a
     // set to a DSP: no signal_FIRFilterSelect of the image will answer it.
     void signal_ActivationUnanswered();
+    // An activation sent a set to a DSP: its answer comes with the image, unless the link
+    // is lost before.
+    void signal_ActivationSent();
 
 private:
     // Throwing forms of the slots; the slots report a failure to the device's

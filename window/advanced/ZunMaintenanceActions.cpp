@@ -486,9 +486,18 @@ bool ZunMaintenanceActions::watchWizard()
     // own message goes to the log. Quitting meanwhile asks first.
     m_wizardOperation = m_zun->GetOperations()->begin(ZunLongOperation::Wizard, ZunOperation::LossReport);
     m_wizardLossShown = false;
+    m_wizardActivationSent = false;
     // The activation's answer is the last of the wizard's changes. An activation that sends
     // no set, or a refused boot, gets none: the watch ends there too (a refusal has its own
-    // box), and a reconnect ends it once the wizard's loss has been reported.
+    // box), and a reconnect ends it once the wizard's loss has been reported. Nor does one
+    // sent before the link is lost (a processor fallen silent): once sent and the link lost,
+    // nothing of the wizard is left to come.
+    auto lostAfterActivation = [this]() {
+        if (m_zun->IsConnected() || !m_wizardActivationSent)
+            return;
+        wizardLost();
+        endWizardWatch();
+    };
     m_wizardWatch << connect(m_zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FIRFilterSelect, this,
                              &ZunMaintenanceActions::endWizardWatch, Qt::QueuedConnection)
                   << connect(m_zun->GetFIRLimManager(), &CZunFIRLimManager::signal_ActivationUnanswered, this,
@@ -496,6 +505,13 @@ bool ZunMaintenanceActions::watchWizard()
                                  if (!m_zun->IsConnected())
                                      wizardLost();
                                  endWizardWatch();
+                             },
+                             Qt::QueuedConnection)
+                  << connect(m_zun->GetFIRLimManager(), &CZunFIRLimManager::signal_ActivationSent, this,
+                             [this, lostAfterActivation]() {
+                                 // the wizard's own: sent by its last step
+                                 m_wizardActivationSent = m_wizardActivationSent || !m_zun->IsApplyingRouting();
+                                 lostAfterActivation();
                              },
                              Qt::QueuedConnection)
                   << connect(m_zun.data(), &CZun::signal_DSPProgramSelect, this,
@@ -509,7 +525,11 @@ bool ZunMaintenanceActions::watchWizard()
                                  if (!ok)
                                      endWizardWatch(); // the failed step has its own box
                              })
-                  << connect(m_zun.data(), &CZun::signal_Disconnected, this, &ZunMaintenanceActions::wizardLost,
+                  << connect(m_zun.data(), &CZun::signal_Disconnected, this,
+                             [this, lostAfterActivation]() {
+                                 wizardLost();
+                                 lostAfterActivation();
+                             },
                              Qt::QueuedConnection)
                   << connect(m_zun.data(), &CZun::signal_Connected, this, &ZunMaintenanceActions::endWizardWatch,
                              Qt::QueuedConnection);

@@ -99,7 +99,8 @@ private:
     void disconnectFirmwareProgress();
     // Until the wizard's activation has ended (answered, refused or sent nothing), a lost
     // link is reported as the loss of the wizard's changes; five minutes at most, and never
-    // past the next connect.
+    // past the next connect. A sent activation's answer never comes over a lost link: the
+    // watch ends with the loss.
     // False when the link is gone already (reported).
     bool watchWizard();
     // The wizard's changes lost with the link: one box, once.
@@ -112,6 +113,7 @@ private:
     QList<QMetaObject::Connection> m_wizardWatch;
     QTimer m_wizardWatchLimit;
     bool m_wizardLossShown = false;
+    bool m_wizardActivationSent = false;
     QHostAddress m_askedIp;
     QString m_firmwareFile;
     bool m_firmwareUpdateTold = false;

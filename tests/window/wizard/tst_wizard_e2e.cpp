@@ -14,6 +14,7 @@
 #include "SimDeviceRig.h"
 #include "TcpSimProcess.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunOperations.h"
 #include "ZunSignalSpy.h"
 
 #include <QAbstractButton>
@@ -555,15 +556,22 @@ private slots:
         QVERIFY(holdsShown(s, false, "Slow PA"));
         QVERIFY(settleTransfers(m_rig.zun.data())); // the activation answered
 
-        for (const bool atFinish : {false, true}) {
+        // The link lost when the wizard's first set is on its way, or at Finish; or a processor
+        // that falls silent at Finish, noticed only by its unanswered commands, after the
+        // wizard has sent its activation (of a set the processor holds: nothing to upload).
+        const QList<QPair<QString, QString>> losses = {
+            {"droplink block", "Lost PA"}, {"droplink", "Cut PA"}, {"silent", "Slow PA"}};
+        for (const auto& [fault, name] : losses) {
             QVERIFY(m_rig.sim->control(QStringLiteral("delay 300")));
-            // the link lost at Finish, or when the wizard's first set is on its way
-            finishWith(writeFir(atFinish ? "Cut PA" : "Lost PA", 48000.0),
-                       atFinish ? QStringLiteral("droplink") : QStringLiteral("droplink block"));
+            finishWith(writeFir(name, 48000.0), fault);
             // Every reply 300 ms late: the wizard's commands before its first block take a while.
             QVERIFY(waitUntil([&]() {
                 return !m_answers->shown.isEmpty() && !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data());
             }, 60000));
+            // Its loss told, the wizard has ended: nothing lists it (a quit asks nothing, no tab busy).
+            QVERIFY2(waitUntil([&]() { return m_rig.zun->GetOperations()->running().isEmpty(); }, 20000),
+                     qPrintable(m_rig.zun->GetOperations()->runningTexts().join(", ")));
+            QVERIFY(!m_rig.zun->IsApplyingRouting());
             // The FIR manager's last word on the lost sets, then the window's queue.
             QMetaObject::invokeMethod(m_rig.zun->GetFIRLimManager(), []() {}, Qt::BlockingQueuedConnection);
             ZunSignalSpy::takeQueued();
@@ -577,9 +585,12 @@ private slots:
             QVERIFY(waitUntil([&]() { return failed.size() == 1; }));
             failed.clear();
             QVERIFY(m_rig.sim->control(QStringLiteral("delay 0")));
+            QVERIFY(m_rig.sim->control(QStringLiteral("silent off")));
             m_rig.zun->connect(true);
             QVERIFY(waitUntil([&]() { return m_rig.zun->IsFIRManagerReady(); }, 30000));
             QVERIFY(settleTransfers(m_rig.zun.data()));
+            // The processor has its keep-alive back, and the program watches it.
+            QVERIFY(waitUntil([&]() { return held("Cmd_TCPCloseTime") == 15 && m_rig.zun->IsTcpCheckOn(); }));
             lostWithItsOwnBox(failed);
         }
 
