@@ -111,9 +111,10 @@ void ZunOperations::onDisconnected()
             if (operation->takes() & ZunOperation::EndsWithLink)
                 cut << operation;
     }
-    // Each ends once: one that ended meanwhile is no longer listed.
+    // Each ends once: one that ended (and may be gone) meanwhile is no longer listed, and is
+    // not touched.
     for (ZunOperation* operation : qAsConst(cut))
-        release(operation, ZunOperation::Outcome::LinkLost);
+        end(this, operation, ZunOperation::Outcome::LinkLost);
 }
 
 bool ZunOperations::isRunning(const ZunOperation* operation)
@@ -124,27 +125,42 @@ bool ZunOperations::isRunning(const ZunOperation* operation)
 
 void ZunOperations::release(ZunOperation* operation, ZunOperation::Outcome outcome)
 {
+    end(nullptr, operation, outcome);
+}
+
+void ZunOperations::end(ZunOperations* listedIn, ZunOperation* operation, ZunOperation::Outcome outcome)
+{
     ZunOperations* registry = nullptr;
+    int takes = 0;
     bool keepAliveFree = false;
+    std::function<void()> giveKeepAlive;
     {
         QMutexLocker locker(&lock());
+        // Ended by its registry (a lost link), the operation may have ended and gone in its
+        // owner's thread: only one still listed is touched.
+        if (listedIn && !listedIn->m_running.contains(operation))
+            return;
         registry = operation->m_registry;
         if (!registry || !registry->m_running.removeOne(operation))
             return;
         operation->m_registry = nullptr;
-        if (operation->takes() & ZunOperation::KeepAlive) {
+        // Read while listed: once it is not, its owner may free it.
+        takes = operation->takes();
+        if (takes & ZunOperation::KeepAlive) {
             keepAliveFree = true;
             for (const ZunOperation* other : qAsConst(registry->m_running))
                 keepAliveFree = keepAliveFree && !(other->takes() & ZunOperation::KeepAlive);
         }
+        if (keepAliveFree)
+            giveKeepAlive = registry->m_keepAliveFree;
     }
     // Cut by a lost link: the link's own message for that loss may still come.
-    if ((operation->takes() & ZunOperation::LossReport) && outcome == ZunOperation::Outcome::LinkLost) {
+    if ((takes & ZunOperation::LossReport) && outcome == ZunOperation::Outcome::LinkLost) {
         const bool connected = registry->m_connected();
         QMutexLocker locker(&lock());
         registry->m_lossLatched = registry->m_lossLatched || !connected;
     }
-    if (keepAliveFree && registry->m_keepAliveFree)
-        registry->m_keepAliveFree();
+    if (giveKeepAlive)
+        giveKeepAlive();
     emit registry->signal_Changed();
 }

@@ -57,6 +57,9 @@ signals:
     void signal_Changed();
 
 private:
+    // listedIn: end the operation only while it is still listed there.
+    static void end(ZunOperations* listedIn, ZunOperation* operation, ZunOperation::Outcome outcome);
+
     std::function<bool()> m_connected;
     std::function<void()> m_keepAliveFree;
     QList<ZunOperation*> m_running;
