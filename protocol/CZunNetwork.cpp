@@ -7,16 +7,18 @@
 #include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QTimer>
-#include <QUdpSocket>
+#include <QtEndian>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
-#ifdef Q_OS_LINUX
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
-#endif
+#include <unistd.h>
 
 namespace {
 const QString NetworkCaption = QStringLiteral("ZunControl Network Error");
@@ -177,53 +179,74 @@ CZunNetwork::Interface CZunNetwork::interfaceFor(const QHostAddress& ip) const
 
 void CZunNetwork::run()
 {
-    m_socket = new QUdpSocket;
     m_timer = new QTimer;
     m_timer->setInterval(TickMs);
     connect(m_timer, &QTimer::timeout, this, &CZunNetwork::on_Tick);
-    // Runs while status datagrams arrive (not armed again for each batch).
-    m_statusTimer = new QTimer;
-    m_statusTimer->setInterval(StatusBatchMs);
-    // Batches a frame apart: a coarse timer's 5 % either way would have the meters' own
-    // frame timer wake the GUI thread for every other batch.
-    m_statusTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_statusTimer, &QTimer::timeout, this, &CZunNetwork::on_StatusFlush);
-    connect(m_socket, &QUdpSocket::readyRead, this, &CZunNetwork::on_Readable);
     openSocket();
+    // The reader wakes for the socket and for the end, never for this thread's events.
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    QThread* reader = nullptr;
+    if (m_fd >= 0 && m_wakeFd >= 0) {
+        reader = QThread::create([this] { readLoop(); });
+        reader->setObjectName(QStringLiteral("CZunNetwork reader"));
+        reader->start();
+    }
     exec();
-    m_statusTimer->stop();
-    on_StatusFlush();
-    delete m_statusTimer;
-    m_statusTimer = nullptr;
+    if (reader) {
+        const quint64 one = 1;
+        if (::write(m_wakeFd, &one, sizeof one) < 0)
+            qWarning() << "CZunNetwork: cannot stop the reader:" << strerror(errno);
+        reader->wait();
+        delete reader;
+    }
     delete m_timer;
     m_timer = nullptr;
-    delete m_socket;
-    m_socket = nullptr;
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_wakeFd = -1;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
 }
 
 void CZunNetwork::openSocket()
 {
-    if (m_socket->state() == QAbstractSocket::BoundState || m_bindReported)
+    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(strerror(errno)),
+                              NetworkCaption);
         return;
-    if (m_socket->bind(QHostAddress::AnyIPv4, ZunUdpDatagram::Port,
-                       QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
-        m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBufferBytes);
-    } else {
+    }
+    const int on = 1;
+    // The pings go to each network's broadcast address; other programs may share the port.
+    ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const int bytes = ReceiveBufferBytes;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    sockaddr_in any {};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(ZunUdpDatagram::Port);
+    any.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
         // Reported once. Sending still binds the socket to a free port, and processors
         // answer to the port a request came from.
-        m_bindReported = true;
-        emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(m_socket->errorString()),
+        emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(strerror(errno)),
                               NetworkCaption);
     }
 }
 
 void CZunNetwork::writeTo(const QHostAddress& ip, const QByteArray& datagram)
 {
-    if (!m_socket)
+    bool isV4 = false;
+    const quint32 v4 = toV4(ip).toIPv4Address(&isV4);
+    if (m_fd < 0 || !isV4)
         return;
-    openSocket();
-    if (m_socket->writeDatagram(datagram, ip, ZunUdpDatagram::Port) < 0)
-        qDebug() << "CZunNetwork: cannot send to" << ip.toString() << ":" << m_socket->errorString();
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(ZunUdpDatagram::Port);
+    to.sin_addr.s_addr = htonl(v4);
+    if (::sendto(m_fd, datagram.constData(), size_t(datagram.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0)
+        qDebug() << "CZunNetwork: cannot send to" << ip.toString() << ":" << strerror(errno);
 }
 
 void CZunNetwork::startBroadcasting()
@@ -251,47 +274,47 @@ void CZunNetwork::on_Tick()
     emit timeoutTcpCheck();
 }
 
-void CZunNetwork::on_Readable()
-{
-    // While status streams run, the socket is read every StatusBatchMs (on_StatusFlush)
-    // and not at every datagram: the datagrams wait in the socket meanwhile.
-    if (m_statusTimer && m_statusTimer->isActive())
-        return;
-    readPending();
-    if (!m_statusBatch.isEmpty() && m_statusTimer)
-        m_statusTimer->start();
-}
+// ---- reader thread -----------------------------------------------------------------
 
-void CZunNetwork::readPending()
+bool CZunNetwork::waitForReader(bool socketToo, int timeoutMs) const
 {
-    // Every datagram this program takes is far shorter; a longer one arrives cut to this
-    // size and is dropped for its length. Read until the socket has none left: one system
-    // call a datagram and one more for the end, without asking first whether one waits.
-    // Reading through the socket object also arms its notifier again.
-    char buffer[MaxDatagram];
-    QHostAddress from;
+    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
     for (;;) {
-        const qint64 n = m_socket->readDatagram(buffer, MaxDatagram, &from);
-        if (n < 0)
-            break;
-        handleDatagram(QByteArray(buffer, int(n)), from);
+        const int n = ::poll(fds, socketToo ? 2 : 1, timeoutMs);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n >= 0 && !(fds[0].revents & POLLIN);
     }
 }
 
-bool CZunNetwork::readPendingDirect()
+void CZunNetwork::readLoop()
 {
-#ifdef Q_OS_LINUX
-    // Many datagrams a system call, read past the socket object: its notifier, which
-    // reported the first datagram after the last batch, then stays off and the thread is
-    // woken by the batch timer alone while the streams run.
+    // Idle, the thread sleeps until a datagram comes. While status streams run it reads
+    // the socket every StatusBatchMs and hands what came on as one batch, until a read
+    // finds no status datagram; the datagrams wait in the socket meanwhile.
+    while (waitForReader(true, -1)) {
+        for (int taken = drain(); taken > 0;) {
+            if (!waitForReader(false, StatusBatchMs))
+                break;
+            taken = drain();
+            flushStatus();
+        }
+    }
+    flushStatus();
+}
+
+int CZunNetwork::drain()
+{
+    // Many datagrams a system call. A status datagram is read in place (its batch copies
+    // it); any other is handed to the discovery thread as a copy of its own.
     constexpr int Slots = 32;
     static thread_local char buffers[Slots][MaxDatagram];
     mmsghdr msgs[Slots];
     iovec iov[Slots];
     sockaddr_in from[Slots];
-    const int fd = int(m_socket->socketDescriptor());
-    if (fd < 0)
-        return false;
+    const qint64 t = now();
+    ++m_drains;
+    int status = 0;
     for (;;) {
         for (int i = 0; i < Slots; ++i) {
             iov[i] = {buffers[i], MaxDatagram};
@@ -301,41 +324,61 @@ bool CZunNetwork::readPendingDirect()
             msgs[i].msg_hdr.msg_name = &from[i];
             msgs[i].msg_hdr.msg_namelen = sizeof from[i];
         }
-        const int n = ::recvmmsg(fd, msgs, Slots, MSG_DONTWAIT, nullptr);
+        const int n = ::recvmmsg(m_fd, msgs, Slots, MSG_DONTWAIT, nullptr);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            return n == 0 || errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+            return status;
         for (int i = 0; i < n; ++i) {
-            // A status datagram is read in place (its batch copies it); any other is a
-            // copy of its own, as whatever reads it may keep it.
-            const QByteArray d = QByteArray::fromRawData(buffers[i], int(msgs[i].msg_len));
-            const bool v4 = from[i].sin_family == AF_INET;
-            if (v4 && ZunUdpDatagram::isStatus(d))
-                handleStatus(d, quint32(ntohl(from[i].sin_addr.s_addr)));
-            else
-                handleDatagram(QByteArray(d.constData(), d.size()),
-                               v4 ? QHostAddress(ntohl(from[i].sin_addr.s_addr)) : QHostAddress());
+            const char* data = buffers[i];
+            const int size = int(msgs[i].msg_len);
+            const quint32 v4 = from[i].sin_family == AF_INET ? quint32(ntohl(from[i].sin_addr.s_addr)) : 0;
+            if (v4 && size >= 2 && qFromLittleEndian<quint16>(data) == ZunUdpDatagram::IdStatus) {
+                status += takeStatus(data, size, v4, t);
+                continue;
+            }
+            const QByteArray d(data, size);
+            if (ZunUdpDatagram::isPing(d))
+                continue; // our own broadcast, looped back
+            const QHostAddress sender = v4 ? QHostAddress(v4) : QHostAddress();
+            QMetaObject::invokeMethod(this, [this, d, sender] { handleDatagram(d, sender); }, Qt::QueuedConnection);
         }
         if (n < Slots)
-            return true;
+            return status;
     }
-#else
-    return false;
-#endif
 }
 
-void CZunNetwork::on_StatusFlush()
+int CZunNetwork::takeStatus(const char* data, int size, quint32 ipv4, qint64 t)
 {
-    if (m_socket && !readPendingDirect())
-        readPending();
-    if (m_statusBatch.isEmpty()) {
-        // The streams ended: datagrams are read as they come again (this read arms the
-        // socket's notifier), unless one came in between.
-        if (m_socket)
-            readPending();
-        if (m_statusBatch.isEmpty() && m_statusTimer)
-            m_statusTimer->stop();
-        return;
+    const int record = size - ZunUdpDatagram::StatusHeaderSize;
+    if (record != ZunUdpDatagram::StatusRecordSmall && record != ZunUdpDatagram::StatusRecordLarge) {
+        handleStatus(QByteArray(data, size), ipv4); // says why it is dropped
+        return 0;
     }
+    // A processor sends several datagrams a batch: its record is found once a read, and
+    // then while it keeps its address, without the list's lock.
+    auto it = m_readerKnown.find(ipv4);
+    if (it == m_readerKnown.end() || it->drain != m_drains) {
+        bool isV4 = false;
+        if (it == m_readerKnown.end() || it->record->getIpAddress().toIPv4Address(&isV4) != ipv4 || !isV4) {
+            const QSharedPointer<ZunDeviceStats> dev = findByAddress(ipv4);
+            if (!dev) {
+                qDebug() << "CZunNetwork: dropped status datagram from unlisted" << QHostAddress(ipv4).toString();
+                return 0;
+            }
+            it = m_readerKnown.insert(ipv4, ReaderKnown {dev, dev->serial(), 0});
+        }
+        it->drain = m_drains;
+        it->record->setLastStatusMs(t);
+    }
+    m_statusBatch.append(it->serial, data, size);
+    return 1;
+}
+
+void CZunNetwork::flushStatus()
+{
+    if (m_statusBatch.isEmpty())
+        return;
     ZunStatusBatch batch;
     batch.swap(m_statusBatch);
     m_statusBatch.reserveLike(batch);
@@ -447,11 +490,8 @@ void CZunNetwork::handleStatus(const QByteArray& d, quint32 ipv4)
         return;
     }
     dev->setLastStatusMs(now());
-    if (!inOwnThread() || !m_statusTimer) {
-        emit zunStatusBatchReceived(ZunStatusBatch {ZunStatusDatagram {dev->serial(), d}});
-        return;
-    }
-    m_statusBatch.append(dev->serial(), d.constData(), d.size());
+    // Not read from the socket (the reader batches those): handed on at once.
+    emit zunStatusBatchReceived(ZunStatusBatch {ZunStatusDatagram {dev->serial(), d}});
 }
 
 void CZunNetwork::handleAnnounce(const QByteArray& d, const QHostAddress& from)

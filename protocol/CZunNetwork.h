@@ -17,7 +17,6 @@
 #include <functional>
 
 class QTimer;
-class QUdpSocket;
 
 // Registers every type that the discovery object's queued signals and slots carry
 // (QSharedPointer<ZunDeviceStats>, CZunHardwareInfo, QList<quint32>, ...). Call before the
@@ -29,9 +28,13 @@ void registerDiscoveryMetaTypes();
 // single UDP commands and runs the ICMP/ARP network scan.
 //
 // It is a QThread that lives in itself: the UDP socket and the tick timer are created in
-// run() and touched only in that thread. getDeviceList(), masterMute() and scanNetwork()
-// may be called from any thread: the device list is behind a mutex, and what must go
-// through the socket is handed to the discovery thread by a queued call.
+// run(), which sends through the socket. A reader thread of its own, started and joined
+// by run(), is the only one that reads the socket: it batches the status datagrams and
+// hands every other datagram to the discovery thread by a queued call, so that neither
+// the discovery thread nor its event loop wakes for a status stream. getDeviceList(),
+// masterMute() and scanNetwork() may be called from any thread: the device list is
+// behind a mutex, and what must go through the socket is handed to the discovery
+// thread by a queued call.
 class CZunNetwork : public QThread
 {
     Q_OBJECT
@@ -110,8 +113,8 @@ signals:
     void routingChanged(QSharedPointer<ZunDeviceStats> stats);
     void firmwareChanged(QSharedPointer<ZunDeviceStats> stats);
     // Every valid status datagram of a listed processor, in arrival order; a batch holds
-    // those of one StatusBatchMs (one datagram when handleDatagram() is called from
-    // another thread or the thread does not run).
+    // those of one StatusBatchMs (one datagram when handleDatagram() is called). Emitted
+    // in the reader thread.
     void zunStatusBatchReceived(ZunStatusBatch batch);
     void signal_exception(QString text, QString caption);
     void timeoutTcpCheck();
@@ -121,19 +124,21 @@ protected:
 
 private slots:
     void on_Tick();
-    void on_Readable();
-    void on_StatusFlush();
 
 private:
     bool inOwnThread() const { return QThread::currentThread() == this; }
     void openSocket();
-    void readPending();
-    // False when the descriptor cannot be read directly here; readPending() then.
-    bool readPendingDirect();
+    // The reader thread: readLoop() until the wake descriptor is written.
+    void readLoop();
+    // Waits for a datagram (socketToo) or for the time; false once woken to end.
+    bool waitForReader(bool socketToo, int timeoutMs) const;
+    // Reads what the socket holds; returns the status datagrams taken into the batch.
+    int drain();
+    int takeStatus(const char* data, int size, quint32 ipv4, qint64 now);
+    void flushStatus();
     void writeTo(const QHostAddress& ip, const QByteArray& datagram);
     void handleAnnounce(const QByteArray& datagram, const QHostAddress& from);
     void handleStatus(const QByteArray& datagram, const QHostAddress& from);
-    // The same for an IPv4 sender, without an address object a datagram.
     void handleStatus(const QByteArray& datagram, quint32 ipv4);
     QSharedPointer<ZunDeviceStats> findByAddress(const QHostAddress& ip) const;
     QSharedPointer<ZunDeviceStats> findByAddress(quint32 ipv4) const;
@@ -149,12 +154,24 @@ private:
     Clock m_clock;
     QElapsedTimer m_elapsed;
 
-    // Discovery thread only.
-    QUdpSocket* m_socket = nullptr;
-    QTimer* m_timer = nullptr;
-    QTimer* m_statusTimer = nullptr;
+    // Set up and closed by run(); the descriptor is written by the discovery thread and
+    // read by the reader.
+    int m_fd = -1;
+    int m_wakeFd = -1;
+
+    // Reader thread only.
     ZunStatusBatch m_statusBatch;
-    bool m_bindReported = false;
+    struct ReaderKnown
+    {
+        QSharedPointer<ZunDeviceStats> record;
+        quint16 serial = 0;
+        quint64 drain = 0; // the read in which its address was last checked
+    };
+    QHash<quint32, ReaderKnown> m_readerKnown;
+    quint64 m_drains = 0;
+
+    // Discovery thread only.
+    QTimer* m_timer = nullptr;
     // The interval last asked of each processor (by serial): the rule against a slower
     // request replacing a running faster stream holds per processor.
     QHash<quint16, int> m_lastInterval;
