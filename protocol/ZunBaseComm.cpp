@@ -373,7 +373,12 @@ void ZunBaseComm::readData()
 void ZunBaseComm::hostError(QAbstractSocket::SocketError)
 {
     m_lastError.store(NetworkError);
-    reportLoss(m_socket ? m_socket->errorString() : QStringLiteral("Socket error"));
+    const QString text = m_socket ? m_socket->errorString() : QStringLiteral("Socket error");
+    // The connection ends here, in this thread, before the loss is told: the owner's
+    // handling of the report may come after a reconnect, and must find nothing to end.
+    if (m_socket && m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->abort();
+    reportLoss(text);
 }
 
 void ZunBaseComm::reportLoss(const QString& text)

@@ -167,7 +167,7 @@ CZun::CZun(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap> map,
     m_freeCycles0 = m_freeCycles1 = 1666;
     // What a long operation took for its time comes back when the last holder ends (the
     // keep-alive; each connection gives the processor its normal value anyway).
-    m_operations = new ZunOperations([this]() { return IsConnected(); }, [this]() { setKeepAlive(true); }, this);
+    m_operations = new ZunOperations([this]() { return IsConnected() && !m_losingLink; }, [this]() { setKeepAlive(true); }, this);
     m_collection = new ZunGarbageCollection(this);
     m_firmwareUpdate = new ZunFirmwareUpdate(this);
     m_sampleRate = 96000;
@@ -651,14 +651,17 @@ void CZun::on_disconnected()
 {
     m_refreshPending = false;
     m_hasImage = false;
+    m_losingLink = true;
     m_collection->onDisconnected();
     m_operations->onDisconnected();
+    m_losingLink = false;
     emit signal_Disconnected();
 }
 
 void CZun::onNetworkError(QString text)
 {
-    QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
+    // The link has ended the connection it reports lost. Ending it again here would end
+    // the next one when this report comes after a reconnect.
     if (IsLinkLossReportedByOperation())
         emit signal_LogMessage(text, true);
     else
@@ -689,6 +692,7 @@ void CZun::triggerTcpCheck()
     const qint64 start = m_keepAliveStart.load();
     const qint64 t = start < 0 ? 0 : now() - start;
     if (t > 10000) {
+        QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
         onNetworkError(QStringLiteral("The connection to Zun nr. %1 seems to be lost. Time out: %2").arg(GetNr()).arg(t));
     } else if (t > 5000) {
         if (GetCmdMap()->contains(QStringLiteral("Cmd_TCPCloseTime")))

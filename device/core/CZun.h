@@ -482,6 +482,9 @@ private:
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.
     std::atomic<bool> m_firmwareUpdating{false};
+    // While a lost connection is handled: a reconnect the link made meanwhile does not
+    // count yet for what that loss ends (the loss's own report still comes).
+    std::atomic<bool> m_losingLink{false};
     ZunGarbageCollection* m_collection = nullptr; // a child: the collection's transaction
     ZunOperations* m_operations = nullptr;        // a child
     ZunFirmwareUpdate* m_firmwareUpdate = nullptr; // a child

@@ -361,12 +361,14 @@ void ZunGarbageCollection::onDisconnected()
     if (m_step == Step::Erasing || m_step == Step::Erased) {
         finish(false, tr("The link to the processor was lost %1 the garbage collection's erase. At the next "
                          "connection whatever the erase removed is put back from %2.")
-                          .arg(m_step == Step::Erasing ? tr("during") : tr("right after"), path));
+                          .arg(m_step == Step::Erasing ? tr("during") : tr("right after"), path),
+               true);
     } else if (m_step == Step::Restoring) {
         // Which uploads the processor stored before the cut the next directory tells.
         finish(false, tr("The link to the processor was lost while the garbage collection put its backup back. "
                          "At the next connection whatever the processor lacks is put back from %1.")
-                          .arg(path));
+                          .arg(path),
+               true);
     }
     m_restoredOnThisLink = false;
     m_directoryRead = false;
@@ -480,15 +482,16 @@ void ZunGarbageCollection::close(const QString& text, bool ok)
     finish(ok, text + QLatin1Char('\n') + where);
 }
 
-void ZunGarbageCollection::finish(bool ok, const QString& text)
+void ZunGarbageCollection::finish(bool ok, const QString& text, bool linkLost)
 {
     m_step = Step::Idle;
     m_watch.stop();
     m_idleTicks = 0;
     // What it took comes back here, on every end.
     if (const QSharedPointer<ZunOperation> operation = std::exchange(m_operation, {}))
-        operation->finish(ok ? ZunOperation::Outcome::Done
-                             : m_zun->IsConnected() ? ZunOperation::Outcome::Refused : ZunOperation::Outcome::LinkLost);
+        operation->finish(ok                                  ? ZunOperation::Outcome::Done
+                          : linkLost || !m_zun->IsConnected() ? ZunOperation::Outcome::LinkLost
+                                                              : ZunOperation::Outcome::Refused);
     emit m_zun->signal_StatusBarMessage(ok ? tr("Garbage collection complete") : tr("Garbage collection not complete"),
                                         5000);
     emit m_zun->signal_LogMessage(text + QLatin1Char('\n'), !ok);

@@ -73,7 +73,8 @@ private:
     void restore(const Backup& backup, const QStringList& lacking);
     void progress(int done, int total);
     // The end, told once: a failure in the device's box, a success by the window.
-    void finish(bool ok, const QString& text);
+    // linkLost: ended by the loss of the link (another may be up already).
+    void finish(bool ok, const QString& text, bool linkLost = false);
     // The record ends without everything back: the folder is kept under another name and
     // the text says where; ok when the processor holds everything all the same.
     void close(const QString& text, bool ok = false);
