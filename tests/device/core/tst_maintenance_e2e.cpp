@@ -853,9 +853,11 @@ private slots:
         if (!fault.isEmpty())
             QVERIFY(m_sim->control(fault.replace(QStringLiteral("Cmd_DSP_Boot"), QString::number(nr("Cmd_DSP_Boot")))));
         if (fault == QLatin1String("droplink")) {
+            // The link is down before it reports the loss: the loss's own box is waited
+            // for, so that the configuration starts after it.
+            ZunSignalSpy loss(m_zun.get(), &CZun::signal_exception);
             m_zun->requestCmdStatus(nr("Cmd_KeyLock"));
-            QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
-            ZunSignalSpy::takeQueued(); // the loss's own box, before the configuration
+            QVERIFY(waitUntil([&]() { return !m_zun->IsConnected() && !loss.isEmpty(); }));
         }
         QStringList boxes;
         QObject listening; // ends with the list: a late report finds no dangling list

@@ -341,6 +341,7 @@ private slots:
             program.setDSPType(m_rig.zun->GetDSPType());
             QVERIFY(program.progID() != m_rig.zun->GetActiveDSPProgramID(1)); // its program's block is the cut one
         }
+        const quint64 lossesBefore = m_rig.zun->GetLink()->lossesReported();
         QVERIFY(m_rig.sim->control(QStringLiteral("droplink block")));
         ZunSignalSpy device(m_rig.zun.data(), &CZun::signal_exception);
         ZunSignalSpy tab(m_tab.get(), &ZunAdvancedSettingsWidget::signal_exception);
@@ -350,8 +351,10 @@ private slots:
         else
             QVERIFY(m_tab->firSetup()->startFIRFilterUpload(file));
         const ZunLongOperation operation = choice ? ZunLongOperation::FirChoice : ZunLongOperation::FirUpload;
+        // The link is down before it reports the loss: the report is waited for too.
         QVERIFY(waitUntil([&]() {
-            return !m_rig.zun->IsConnected() && transfersIdle(m_rig.zun.data()) && !m_tab->isRunning(operation);
+            return !m_rig.zun->IsConnected() && m_rig.zun->GetLink()->lossesReported() > lossesBefore
+                && transfersIdle(m_rig.zun.data()) && !m_tab->isRunning(operation);
         }, 30000));
         // The managers' last word, then the window's queue.
         QMetaObject::invokeMethod(m_rig.zun->GetFIRLimManager(), []() {}, Qt::BlockingQueuedConnection);
