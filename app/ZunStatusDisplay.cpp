@@ -87,13 +87,17 @@ void ZunStatusDisplay::onRoutingChanged(QSharedPointer<ZunDeviceStats> changed)
 void ZunStatusDisplay::onNetworkChanged()
 {
     setEnabled(m_stats && m_stats->isLive());
+    // A new name comes with the processor's announce, which the discovery reports as a
+    // network change: the title is not looked at for each status.
+    if (m_title)
+        m_title->setText(titleText());
 }
 
 QLabel* ZunStatusDisplay::newIndicator(Column& column, Row row, const QString& text)
 {
     auto* label = new QLabel(text);
     setTextColor(label, row == Signal ? DarkGreen : DarkRed);
-    column.indicators[row] = Indicator {label, false};
+    column.labels[row] = label;
     return label;
 }
 
@@ -107,8 +111,8 @@ void ZunStatusDisplay::buildDisplay()
     m_outputColumns.clear();
     m_inputs.clear();
     m_outputs.clear();
+    m_states = 0;
 
-    m_shownName = m_stats ? m_stats->rawName() : QString();
     m_title = new QLabel(titleText());
     m_title->setFont(QFont(QStringLiteral("Helvetica"), 8));
 
@@ -136,6 +140,7 @@ void ZunStatusDisplay::buildDisplay()
             m_inputs << s;
     }
 
+    Q_ASSERT(m_inputs.size() <= 8 && m_outputs.size() <= 8); // the bits of m_states
     int c = 0;
     m_inputColumns.resize(size_t(m_inputs.size()));
     for (Column& column : m_inputColumns) {
@@ -165,23 +170,8 @@ void ZunStatusDisplay::buildDisplay()
     adjustSize();
 }
 
-void ZunStatusDisplay::setIndicator(Indicator& indicator, bool green, bool on)
-{
-    if (!indicator.label || indicator.state == on)
-        return;
-    indicator.state = on;
-    setTextColor(indicator.label, green ? (on ? Green : DarkGreen) : (on ? Red : DarkRed));
-}
-
 void ZunStatusDisplay::updateMeters()
 {
-    // The name comes with the processor's announce; the title is set only when it changed.
-    // (Its raw form: the shown one is made anew at each call.)
-    const QString name = m_stats ? m_stats->rawName() : QString();
-    if (name != m_shownName) {
-        m_shownName = name;
-        m_title->setText(titleText());
-    }
     if (!m_audioStatus)
         return;
     const AudioIOStatus& status = *m_audioStatus;
@@ -189,20 +179,47 @@ void ZunStatusDisplay::updateMeters()
     if (m_buttonMute->isChecked() != m)
         m_buttonMute->setChecked(m);
     const bool locked = status.IsDigitalInputLocked();
-    for (Column& column : m_inputColumns) {
-        const int s = column.key;
-        setIndicator(column.indicators[Event], false, status.IsOverload(s));
-        setIndicator(column.indicators[LockOrLimit], true, locked);
-        setIndicator(column.indicators[Signal], true, status.GetInputLevel(s) > m_levelIn);
-        setIndicator(column.indicators[Mute], false, status.IsInputMuted(s) || m);
+    quint64 states = 0;
+    int bit = 0;
+    const auto put = [&states, &bit](bool on) { states |= quint64(on) << bit++; };
+    for (const int s : qAsConst(m_inputs)) {
+        put(status.IsOverload(s));
+        put(locked);
+        put(status.GetInputLevel(s) > m_levelIn);
+        put(status.IsInputMuted(s) || m);
     }
-    for (Column& column : m_outputColumns) {
-        const int o = column.key;
-        setIndicator(column.indicators[Event], false, status.IsThermalLimiting(o));
-        setIndicator(column.indicators[LockOrLimit], false, status.IsPeakLimiting(o));
-        setIndicator(column.indicators[Signal], true, status.GetOutputLevel(o) > m_levelOut);
-        setIndicator(column.indicators[Mute], false, status.IsOutputMuted(o) || m);
+    for (const int o : qAsConst(m_outputs)) {
+        put(status.IsThermalLimiting(o));
+        put(status.IsPeakLimiting(o));
+        put(status.GetOutputLevel(o) > m_levelOut);
+        put(status.IsOutputMuted(o) || m);
     }
+    const quint64 changed = states ^ m_states;
+    m_states = states;
+    if (changed)
+        paintIndicators(changed);
+}
+
+void ZunStatusDisplay::paintIndicators(quint64 changed)
+{
+    const int inputBits = Rows * int(m_inputColumns.size());
+    for (int bit = 0; bit < Rows * int(m_inputColumns.size() + m_outputColumns.size()); ++bit) {
+        if (!((changed >> bit) & 1))
+            continue;
+        const int row = bit % Rows;
+        // LCK and SIG light green, every other indicator red.
+        const bool green = row == Signal || (bit < inputBits && row == LockOrLimit);
+        const bool on = (m_states >> bit) & 1;
+        setTextColor(labelOf(bit), green ? (on ? Green : DarkGreen) : (on ? Red : DarkRed));
+    }
+}
+
+QLabel* ZunStatusDisplay::labelOf(int bit) const
+{
+    const int inputBits = Rows * int(m_inputColumns.size());
+    const Column& column = bit < inputBits ? m_inputColumns[size_t(bit / Rows)]
+                                           : m_outputColumns[size_t((bit - inputBits) / Rows)];
+    return column.labels[bit % Rows];
 }
 
 void ZunStatusDisplay::onButtonMasterMute(bool checked)
@@ -235,28 +252,30 @@ void ZunStatusDisplay::mouseDoubleClickEvent(QMouseEvent*)
     emit connectionRequest(serial());
 }
 
-const ZunStatusDisplay::Indicator* ZunStatusDisplay::findIndicator(bool output, const QString& kind, int key) const
+int ZunStatusDisplay::findIndicator(bool output, const QString& kind, int key) const
 {
     static const char* const outNames[] = {"TEM", "LIM", "SIG", "MUT"};
     static const char* const inNames[] = {"CLP", "LCK", "SIG", "MUT"};
-    for (int row = 0; row < 4; ++row) {
+    const std::vector<Column>& columns = output ? m_outputColumns : m_inputColumns;
+    const int first = output ? Rows * int(m_inputColumns.size()) : 0;
+    for (int row = 0; row < Rows; ++row) {
         if (kind != QLatin1String(output ? outNames[row] : inNames[row]))
             continue;
-        for (const Column& column : output ? m_outputColumns : m_inputColumns)
-            if (column.key == key)
-                return &column.indicators[row];
+        for (size_t c = 0; c < columns.size(); ++c)
+            if (columns[c].key == key)
+                return first + Rows * int(c) + row;
     }
-    return nullptr;
+    return -1;
 }
 
 QLabel* ZunStatusDisplay::indicator(bool output, const QString& kind, int key) const
 {
-    const Indicator* i = findIndicator(output, kind, key);
-    return i ? i->label : nullptr;
+    const int bit = findIndicator(output, kind, key);
+    return bit >= 0 ? labelOf(bit) : nullptr;
 }
 
 bool ZunStatusDisplay::indicatorState(bool output, const QString& kind, int key) const
 {
-    const Indicator* i = findIndicator(output, kind, key);
-    return i && i->state;
+    const int bit = findIndicator(output, kind, key);
+    return bit >= 0 && ((m_states >> bit) & 1);
 }

@@ -56,39 +56,43 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    struct Indicator
-    {
-        QLabel* label = nullptr;
-        bool state = false;
-    };
     // One column's indicators, top to bottom: CLP LCK SIG MUT (input) or TEM LIM SIG MUT
-    // (output). A refresh walks the columns in order, without a look-up per indicator.
+    // (output).
     struct Column
     {
         int key = 0; // the source or output
-        Indicator indicators[4];
+        QLabel* labels[4] = {};
     };
     enum Row { Event, LockOrLimit, Signal, Mute };
+    static constexpr int Rows = 4;
 
     void buildDisplay();
     QLabel* newIndicator(Column& column, Row row, const QString& text);
-    static void setIndicator(Indicator& indicator, bool green, bool on);
-    const Indicator* findIndicator(bool output, const QString& kind, int key) const;
+    // Paints the indicators whose bits are set in changed with their states in m_states.
+    void paintIndicators(quint64 changed);
+    // The bit of an indicator in m_states, -1 when there is none.
+    int findIndicator(bool output, const QString& kind, int key) const;
+    QLabel* labelOf(int bit) const;
     QString titleText() const;
 
-    QLabel* m_title = nullptr;
+    // What a refresh reads and writes comes first, together: with a hundred processors a
+    // tile is refreshed a few times a second, mostly out of cache.
+    QSharedPointer<AudioIOStatus> m_audioStatus;
     QPushButton* m_buttonMute = nullptr;
-    std::vector<Column> m_inputColumns;
-    std::vector<Column> m_outputColumns;
-    // The name the title shows: the title is set again only when it changes.
-    QString m_shownName;
-    QGridLayout* m_layout = nullptr;
-    QPropertyAnimation* m_animation = nullptr;
+    QList<int> m_inputs;
+    QList<int> m_outputs;
     double m_levelIn = InputSignalLevel;
     double m_levelOut = OutputSignalLevel;
-    QSharedPointer<AudioIOStatus> m_audioStatus;
+    // The state of every indicator, one bit each: the rows of the input columns, then of
+    // the output columns (at most 8 of each: 64 bits). A label is touched only when its
+    // bit changes.
+    quint64 m_states = 0;
+
+    QLabel* m_title = nullptr;
+    std::vector<Column> m_inputColumns;
+    std::vector<Column> m_outputColumns;
+    QGridLayout* m_layout = nullptr;
+    QPropertyAnimation* m_animation = nullptr;
     QSharedPointer<ZunDeviceStats> m_stats;
     CZunRoutingRecord m_routing;
-    QList<int> m_outputs;
-    QList<int> m_inputs;
 };

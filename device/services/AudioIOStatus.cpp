@@ -5,13 +5,10 @@
 #include "CZun.h"
 
 #include <QDebug>
-#include <QVarLengthArray>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -28,6 +25,71 @@ QString statName(int dsp, const char* field)
 {
     return QStringLiteral("Stat_%1_%2").arg(dsp).arg(QLatin1String(field));
 }
+
+// The two conversions of a status word to whole dB, each written once: a level (65535 is
+// 0 dB, 0 gives -100) and a gain-reduction word before its sign is turned (32512 is 0 dB,
+// 0 gives -100).
+double levelFormula(quint16 raw)
+{
+    const double x = raw != 0 ? 20.0 * std::log10(raw / 65535.0) : -99.99;
+    return std::floor(x + 0.5);
+}
+
+double reductionFormula(quint16 raw)
+{
+    const double x = raw != 0 ? 20.0 * std::log10(raw / 32512.0) : -99.99;
+    return std::floor(x + 0.5);
+}
+
+// A conversion read without a logarithm: the tiles of a hundred processors read up to 24
+// dB values each at every refresh. The formula never falls as the word rises, so the dB of
+// a word is the dB of the word 0 plus the number of whole-dB steps whose smallest word is
+// at or below it; those smallest words are taken once from the formula itself, so both
+// give the same for every word.
+class WholeDb
+{
+public:
+    explicit WholeDb(double (*formula)(quint16)) : m_zero(formula(0))
+    {
+        int steps = 0;
+        // The last place stays above every word.
+        for (double db = m_zero + 1; db <= formula(65535) && steps < Steps - 1; ++db) {
+            quint32 low = 0, high = 65535;
+            while (low < high) {
+                const quint32 mid = (low + high) / 2;
+                if (formula(quint16(mid)) >= db)
+                    high = mid;
+                else
+                    low = mid + 1;
+            }
+            m_lowest[steps++] = low;
+        }
+        std::fill(m_lowest + steps, m_lowest + Steps, 65536u);
+    }
+
+    // Counted without branches, in seven halvings of the table.
+    double operator()(quint16 raw) const
+    {
+        static_assert(Steps == 128, "one halving a bit of the step count");
+        int below = 0;
+        below += m_lowest[below + 63] <= raw ? 64 : 0;
+        below += m_lowest[below + 31] <= raw ? 32 : 0;
+        below += m_lowest[below + 15] <= raw ? 16 : 0;
+        below += m_lowest[below + 7] <= raw ? 8 : 0;
+        below += m_lowest[below + 3] <= raw ? 4 : 0;
+        below += m_lowest[below + 1] <= raw ? 2 : 0;
+        below += m_lowest[below] <= raw ? 1 : 0;
+        return m_zero + below;
+    }
+
+private:
+    static constexpr int Steps = 128; // room for the steps of both conversions
+    double m_zero;
+    quint32 m_lowest[Steps];
+};
+
+const WholeDb LevelDb(levelFormula);
+const WholeDb ReductionDb(reductionFormula);
 
 } // namespace
 
@@ -86,27 +148,42 @@ void AudioIOStatus::initConstants(QSharedPointer<CCmdMap> map)
     m_map = map;
     m_layoutVersion = m.version();
     m_recordSize = recordSize;
-    m_record = QByteArray(int(recordSize), '\0');
-    std::copy(levelIn, levelIn + 8, m_levelIn);
-    std::copy(levelOut, levelOut + 8, m_levelOut);
-    std::copy(gainRed, gainRed + 8, m_gainRed);
-    std::copy(temp, temp + 8, m_temp);
-    std::copy(limStat, limStat + 12, m_limStat);
-    std::copy(mpMode, mpMode + 2, m_mpMode);
-    std::copy(imp0, imp0 + 2, m_imp0);
-    std::copy(imp1, imp1 + 2, m_imp1);
-    std::copy(ampOut0, ampOut0 + 2, m_ampOut0);
-    std::copy(ampOut1, ampOut1 + 2, m_ampOut1);
-    std::copy(cycFull, cycFull + 2, m_cycFull);
-    std::copy(cycMain, cycMain + 2, m_cycMain);
-    std::copy(cycFIR, cycFIR + 2, m_cycFIR);
-    std::copy(sr, sr + 2, m_sr);
-    m_status = status;
-    m_status2 = status2;
-    m_mute = mute;
+    // The record's words, then the zero word that every index outside them reads.
+    m_zeroWord = quint16((recordSize + 1) / 2);
+    m_words.resize(2 * m_zeroWord + 2);
+    std::fill(m_words.begin(), m_words.end(), uchar(0));
+    const auto inRecord = [this](const quint16* from, int n, quint16* to) {
+        for (int i = 0; i < n; ++i)
+            to[i] = 2 * quint32(from[i]) + 2 <= m_recordSize ? from[i] : m_zeroWord;
+    };
+    inRecord(levelIn, 8, m_levelIn);
+    inRecord(levelOut, 8, m_levelOut);
+    inRecord(gainRed, 8, m_gainRed);
+    inRecord(temp, 8, m_temp);
+    inRecord(limStat, 12, m_limStat);
+    inRecord(mpMode, 2, m_mpMode);
+    inRecord(imp0, 2, m_imp0);
+    inRecord(imp1, 2, m_imp1);
+    inRecord(ampOut0, 2, m_ampOut0);
+    inRecord(ampOut1, 2, m_ampOut1);
+    inRecord(cycFull, 2, m_cycFull);
+    inRecord(cycMain, 2, m_cycMain);
+    inRecord(cycFIR, 2, m_cycFIR);
+    inRecord(sr, 2, m_sr);
+    inRecord(&status, 1, &m_status);
+    inRecord(&status2, 1, &m_status2);
+    if (mute != 0)
+        inRecord(&mute, 1, &m_mute);
+    else
+        m_mute = m_zeroWord;
     m_statusIdle = statusIdle;
     m_cmdChangeN = cmdChangeN;
     m_header = header;
+}
+
+QByteArray AudioIOStatus::GetRecord() const
+{
+    return QByteArray(reinterpret_cast<const char*>(m_words.constData()), int(m_recordSize));
 }
 
 bool AudioIOStatus::refresh(const char* datagram, int length, bool holdEvents, bool notify)
@@ -122,17 +199,12 @@ bool AudioIOStatus::refresh(const char* datagram, int length, bool holdEvents, b
                                   .arg(m_header, 4, 16, QLatin1Char('0'));
         return false;
     }
-    // Exactly one record, so every getter reads inside it whatever the datagram's length.
-    // Copied into the record's own buffer: no allocation a datagram (unless a reader
-    // still shares the record).
-    const int size = int(m_recordSize);
-    QVarLengthArray<uchar, 256> before;
-    if (holdEvents && m_record.size() == size)
-        before.append(reinterpret_cast<const uchar*>(m_record.constData()), size);
-    if (m_record.size() != size)
-        m_record.resize(size);
-    memcpy(m_record.data(), datagram + HeaderBytes, size_t(size));
-    if (!before.isEmpty())
+    // Exactly one record, whatever the datagram's length; the zero word after it stays.
+    QVarLengthArray<uchar, 128> before;
+    if (holdEvents)
+        before.append(m_words.constData(), m_words.size());
+    memcpy(m_words.data(), datagram + HeaderBytes, m_recordSize);
+    if (holdEvents)
         this->holdEvents(before.constData());
 
     if (notify)
@@ -171,16 +243,29 @@ bool AudioIOStatus::SetRouting(quint16 routingWord)
                                   .arg(QString::fromStdString(e.text()));
         return false;
     }
+    for (int source = 0; source < PlacedSources; ++source)
+        m_inputs[source] = placeInput(source);
     return true;
+}
+
+AudioIOStatus::InputPlace AudioIOStatus::placeInput(int source) const
+{
+    InputPlace place;
+    const int slot = m_routing.FindSlotOfSource(source);
+    if (slot >= 0 && slot < 8)
+        place.slot = quint8(slot);
+    const int path = m_routing.GetKeypadInfoOfSource(source);
+    if (path >= 0 && path < 8)
+        place.path = quint8(path);
+    return place;
 }
 
 void AudioIOStatus::holdEvents(const uchar* held)
 {
-    auto* now = reinterpret_cast<uchar*>(m_record.data());
-    auto merge = [&](quint16 index, quint16 (*pick)(quint16, quint16)) {
+    // Every index lies in the record or on the zero word, which stays zero either way.
+    uchar* now = m_words.data();
+    const auto merge = [&](quint16 index, auto pick) {
         const int offset = 2 * int(index);
-        if (offset + 2 > m_record.size())
-            return;
         qToLittleEndian<quint16>(pick(qFromLittleEndian<quint16>(now + offset), qFromLittleEndian<quint16>(held + offset)),
                                  now + offset);
     };
@@ -199,86 +284,26 @@ void AudioIOStatus::holdEvents(const uchar* held)
     merge(m_limStat[4], either);
 }
 
-quint16 AudioIOStatus::word(quint16 index) const
-{
-    const int offset = 2 * int(index);
-    if (offset + 2 > m_record.size())
-        return 0;
-    return qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(m_record.constData() + offset));
-}
-
-double AudioIOStatus::levelDb(quint16 raw)
-{
-    const auto exact = [](quint16 r) {
-        const double x = r != 0 ? 20.0 * std::log10(r / 65535.0) : -99.99;
-        return std::floor(x + 0.5);
-    };
-    // The status monitor reads up to 16 levels of every processor at each refresh; a
-    // logarithm each cost more than the rest of the refresh. The whole dB of a word is
-    // found among the smallest word of each whole dB instead, taken once from the formula
-    // itself (which rises with the word), so both give the same for every word.
-    struct Steps
-    {
-        double silence = 0; // the word 0
-        double first = 0;   // the word 1
-        std::vector<quint16> lowest;
-    };
-    static const Steps steps = [&exact] {
-        Steps t;
-        t.silence = exact(0);
-        t.first = exact(1);
-        for (double db = t.first; db <= exact(65535); ++db) {
-            int low = 1, high = 65535;
-            while (low < high) {
-                const int mid = (low + high) / 2;
-                if (exact(quint16(mid)) >= db)
-                    high = mid;
-                else
-                    low = mid + 1;
-            }
-            t.lowest.push_back(quint16(low));
-        }
-        return t;
-    }();
-    if (raw == 0)
-        return steps.silence;
-    const auto above = std::upper_bound(steps.lowest.cbegin(), steps.lowest.cend(), raw);
-    return steps.first + double(above - steps.lowest.cbegin() - 1);
-}
-
-quint16 AudioIOStatus::inputLevelWord(int source, bool* placed) const
-{
-    const int slot = m_routing.FindSlotOfSource(source);
-    *placed = slot >= 0 && slot < 8;
-    return *placed ? word(m_levelIn[slot]) : 0;
-}
-
 double AudioIOStatus::GetOutputLevel(int output) const
 {
-    if (output < 0 || output >= 8)
-        return levelDb(0);
-    return levelDb(word(m_levelOut[output]));
+    return LevelDb(output >= 0 && output < 8 ? word(m_levelOut[output]) : 0);
 }
 
 double AudioIOStatus::GetInputLevel(int source) const
 {
-    bool placed = false;
-    const quint16 raw = inputLevelWord(source, &placed);
-    return placed ? levelDb(raw) : NoInputLevel;
+    const int slot = inputPlace(source).slot;
+    return slot < 8 ? LevelDb(word(m_levelIn[slot])) : NoInputLevel;
 }
 
 bool AudioIOStatus::IsOverload(int source) const
 {
-    bool placed = false;
-    const quint16 raw = inputLevelWord(source, &placed);
-    return placed && raw >= 65530;
+    const int slot = inputPlace(source).slot;
+    return slot < 8 && word(m_levelIn[slot]) >= 65530;
 }
 
 double AudioIOStatus::GetGainReduction(int output) const
 {
-    const quint16 raw = (output >= 0 && output < 8) ? word(m_gainRed[output]) : 32512;
-    const double x = raw != 0 ? 20.0 * std::log10(raw / 32512.0) : -99.99;
-    return -std::floor(x + 0.5);
+    return -ReductionDb(output >= 0 && output < 8 ? word(m_gainRed[output]) : 32512);
 }
 
 double AudioIOStatus::GetTemperature(int output) const
@@ -298,19 +323,13 @@ bool AudioIOStatus::IsThermalLimiting(int n) const
 
 bool AudioIOStatus::IsOutputMuted(int output) const
 {
-    if (m_mute == 0 || output < 0 || output >= 8)
-        return false;
-    return (word(m_mute) >> (8 + output)) & 1;
+    return output >= 0 && output < 8 && ((word(m_mute) >> (8 + output)) & 1);
 }
 
 bool AudioIOStatus::IsInputMuted(int source) const
 {
-    if (m_mute == 0)
-        return false;
-    const int path = m_routing.GetKeypadInfoOfSource(source);
-    if (path < 0 || path >= 8)
-        return false;
-    return (word(m_mute) >> path) & 1;
+    const int path = inputPlace(source).path;
+    return path < 8 && ((word(m_mute) >> path) & 1);
 }
 
 bool AudioIOStatus::IsMasterMuted() const

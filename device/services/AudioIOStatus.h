@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
+#include <QVarLengthArray>
+#include <QtEndian>
 
 class CCmdMap;
 class CZun;
@@ -42,7 +44,8 @@ public:
     // The firmware version whose layout initConstants last took.
     quint16 GetLayoutVersion() const { return m_layoutVersion; }
     quint32 GetRecordSize() const { return m_recordSize; }
-    const QByteArray& GetRecord() const { return m_record; }
+    // A copy of the record.
+    QByteArray GetRecord() const;
 
     // Takes a status datagram (4-byte header, then the record). A datagram that does not
     // begin with the status id or is shorter than header + record is dropped with a
@@ -107,42 +110,60 @@ signals:
     void signal_toLogFile(QString);
 
 private:
-    quint16 word(quint16 index) const;
+    // The slot and input path of each source id the routing names (1-26), worked out when
+    // the routing is set; any other id is looked up at the call.
+    static constexpr int PlacedSources = 32;
+    struct InputPlace
+    {
+        quint8 slot = 8; // 0-7, 8 when on no slot
+        quint8 path = 8; // 0-7, 8 when none
+    };
+
+    // Every index a getter reads was checked against the record when the layout was set:
+    // one outside it reads the zero word kept after the record.
+    quint16 word(quint16 index) const { return qFromLittleEndian<quint16>(m_words.constData() + 2 * index); }
     // Merges the event words of the record before into the record just taken.
     void holdEvents(const uchar* held);
     bool IsDigitalLocked() const;
-    quint16 inputLevelWord(int source, bool* placed) const;
-    static double levelDb(quint16 raw);
+    InputPlace placeInput(int source) const;
+    InputPlace inputPlace(int source) const
+    {
+        return source >= 0 && source < PlacedSources ? m_inputs[source] : placeInput(source);
+    }
 
-    QSharedPointer<CCmdMap> m_map;
-    quint16 m_layoutVersion = 0;
-    quint32 m_recordSize = 0;
-    QByteArray m_record;
-    CZunRoutingRecord m_routing;
-
+    // What a refresh and the readers of a refresh touch comes first, together: with a
+    // hundred processors a record is touched a few times a second, mostly out of cache.
+    //
+    // The record as received, then the zero word.
+    QVarLengthArray<uchar, 128> m_words;
     quint16 m_levelIn[8] = {};
     quint16 m_levelOut[8] = {};
     quint16 m_gainRed[8] = {};
     quint16 m_temp[8] = {};
     quint16 m_limStat[12] = {};
-
     quint16 m_header = 0;
     quint16 m_status = 0;
     quint16 m_status2 = 0;
-    quint16 m_mute = 0;
+    quint16 m_mute = 0; // the zero word when the firmware has none
+    quint16 m_cycMain[2] = {};
+    quint16 m_sr[2] = {};
+    quint16 m_statusIdle = 0;
+    quint16 m_cmdChangeN = 0;
+    quint16 m_zeroWord = 0; // its index
+    quint32 m_recordSize = 0;
+    int m_cycles[4] = {};
+    InputPlace m_inputs[PlacedSources];
+
+    QSharedPointer<CCmdMap> m_map;
+    quint16 m_layoutVersion = 0;
+    CZunRoutingRecord m_routing;
     quint16 m_mpMode[2] = {};
     quint16 m_imp0[2] = {};
     quint16 m_imp1[2] = {};
     quint16 m_ampOut0[2] = {};
     quint16 m_ampOut1[2] = {};
     quint16 m_cycFull[2] = {};
-    quint16 m_cycMain[2] = {};
     quint16 m_cycFIR[2] = {};
-    quint16 m_sr[2] = {};
-    quint16 m_statusIdle = 0;
-    quint16 m_cmdChangeN = 0;
-
-    int m_cycles[4] = {};
     bool m_lastDigitalLock = true;
 };
 

@@ -63,7 +63,7 @@ void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
     // events of its earlier ones, so a clip or limit of one datagram is not overwritten
     // unseen, and its readers are told once, after its last datagram. Whether a record has
     // had a datagram of this batch is the batch's number on its entry: no search a datagram.
-    QVarLengthArray<QSharedPointer<AudioIOStatus>, 16> seen;
+    QVarLengthArray<QSharedPointer<AudioIOStatus>, 256> seen; // on the stack up to 256 processors
     const quint64 number = ++m_batches;
     for (int i = 0; i < batch.size(); ++i) {
         const quint16 serial = batch.serial(i);

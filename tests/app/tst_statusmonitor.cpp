@@ -383,9 +383,12 @@ private slots:
             QCOMPARE(label->palette().color(QPalette::Disabled, QPalette::WindowText), disabled);
         }
         QVERIFY(disabled != QColor(0, 255, 0));
+        // A new name comes with the announce that brings the processor back.
         stats->setLive(true);
+        stats->setName(QStringLiteral("Renamed"));
         tile.onNetworkChanged();
         QVERIFY(tile.isEnabled());
+        QCOMPARE(tile.titleLabel()->text(), QString("Zun 11 : Renamed"));
     }
 
     void aPressOnTheButtonClicksItElsewhereItDrags()

@@ -6,6 +6,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
+
 namespace {
 
 QSharedPointer<CCmdMap> mapOf(quint16 version)
@@ -85,6 +87,50 @@ private slots:
         QCOMPARE(status.GetOutputLevel(8), -100.0);
         QCOMPARE(status.GetGainReduction(-1), 0.0);
         QCOMPARE(status.GetTemperature(8), 0.0);
+    }
+
+    // The dB the getters give is the formula's for every one of the 65,536 words, sign of
+    // zero included: 20 log10 of the word over full scale (65535) or over no reduction
+    // (32512), -99.99 for the word 0, rounded half up; a reduction turns its sign.
+    void wholeDbOfEveryWord()
+    {
+        const auto formula = [](quint16 raw, double unity) {
+            const double x = raw != 0 ? 20.0 * std::log10(raw / unity) : -99.99;
+            return std::floor(x + 0.5);
+        };
+        const auto map = mapOf(1077);
+        AudioIOStatus status(map);
+        QVERIFY(status.SetRouting(RP41_IR41)); // sources 1 2 - - 3 4 on slots 0 1 4 5
+        const int sourceSlots[][2] = {{1, 0}, {2, 1}, {3, 4}, {4, 5}};
+        int levelIn[8], levelOut[8], gainRed[8];
+        for (int i = 0; i < 8; ++i) {
+            levelIn[i] = map->getCmdNr(QStringLiteral("Stat_%1_LevelIn%2").arg(i / 4).arg(i % 4));
+            levelOut[i] = map->getCmdNr(QStringLiteral("Stat_%1_LevelOut%2").arg(i / 4).arg(i % 4));
+            gainRed[i] = map->getCmdNr(QStringLiteral("Stat_%1_GainRed%2").arg(i / 4).arg(i % 4));
+        }
+        QStringList wrong;
+        const auto check = [&wrong](const char* what, int raw, double got, double expected) {
+            if (got != expected || std::signbit(got) != std::signbit(expected))
+                wrong << QString::asprintf("%s of %d: %g, not %g", what, raw, got, expected);
+        };
+        Datagram d(map);
+        for (int first = 0; first < 65536; first += 8) {
+            for (int i = 0; i < 8; ++i) {
+                const quint16 raw = quint16(first + i);
+                d.setIndex(levelIn[i], raw).setIndex(levelOut[i], raw).setIndex(gainRed[i], raw);
+            }
+            QVERIFY(status.refresh(d.bytes()));
+            for (int i = 0; i < 8; ++i) {
+                const quint16 raw = quint16(first + i);
+                check("level", raw, status.GetOutputLevel(i), formula(raw, 65535.0));
+                check("reduction", raw, status.GetGainReduction(i), -formula(raw, 32512.0));
+            }
+            for (const auto& sourceSlot : sourceSlots) {
+                const quint16 raw = quint16(first + sourceSlot[1]);
+                check("input level", raw, status.GetInputLevel(sourceSlot[0]), formula(raw, 65535.0));
+            }
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 5).join("; ")));
     }
 
     // Input levels are found through the routing and the firmware's own indexes.
