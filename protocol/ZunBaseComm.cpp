@@ -330,7 +330,10 @@ void ZunBaseComm::on_DeadlineCheck()
     // The link ends here. It says so before the late command is reported: whoever hears
     // of that failure (another thread too) must find the link down, not open for a moment
     // longer, or it takes the loss for a refusal on a live link.
-    if (!m_buffer.expireOverdue([this]() { m_connected.store(false); }))
+    if (!m_buffer.expireOverdue([this]() {
+            countLoss();
+            m_connected.store(false);
+        }))
         return;
     m_lastError.store(NetworkError);
     // As after any loss: the connection ends (everything still waiting comes back as not
@@ -344,6 +347,7 @@ void ZunBaseComm::on_DeadlineCheck()
 void ZunBaseComm::on_StreamDamaged(const QString& reason)
 {
     m_lastError.store(NetworkError);
+    countLoss();
     // As after an overdue answer: the connection ends and may be made again.
     if (m_socket)
         m_socket->abort();
@@ -374,6 +378,7 @@ void ZunBaseComm::hostError(QAbstractSocket::SocketError)
 {
     m_lastError.store(NetworkError);
     const QString text = m_socket ? m_socket->errorString() : QStringLiteral("Socket error");
+    countLoss();
     // The connection ends here, in this thread, before the loss is told: the owner's
     // handling of the report may come after a reconnect, and must find nothing to end.
     if (m_socket && m_socket->state() != QAbstractSocket::UnconnectedState)
@@ -381,11 +386,15 @@ void ZunBaseComm::hostError(QAbstractSocket::SocketError)
     reportLoss(text);
 }
 
+void ZunBaseComm::countLoss()
+{
+    // Counted before the link is seen down: a step that finds it gone can tell the loss
+    // has its own report, which follows.
+    ++m_lossesReported;
+}
+
 void ZunBaseComm::reportLoss(const QString& text)
 {
-    // Counted before it is told: a step that finds the link gone after this can tell the
-    // loss has its own report.
-    ++m_lossesReported;
     emit signal_NetworkError(text);
 }
 

@@ -84,7 +84,8 @@ public:
         m_version.store(quint32(firmware) << 16 | revision);
     }
     int getLastError() const { return m_lastError.load(); }
-    // The losses reported so far (signal_NetworkError), counted before each is told.
+    // The losses reported so far (signal_NetworkError), each counted before the link is
+    // seen down and before it is told.
     quint64 lossesReported() const { return m_lossesReported.load(); }
     QSharedPointer<CCmdMap> getCmdMap() const { return m_map; }
     ZunCmdBuffer* getCmdBuffer() { return &m_buffer; }
@@ -121,6 +122,8 @@ private:
     bool sendFromCaller(QByteArray* data);
     void setCallerFd(int fd);
     void watchSocket();
+    // A loss is counted (before the link is seen down), then told.
+    void countLoss();
     void reportLoss(const QString& text);
 
     mutable QMutex m_addressMutex;
