@@ -276,6 +276,11 @@ void CZunNetwork::on_Tick()
 
 // ---- reader thread -----------------------------------------------------------------
 
+int CZunNetwork::statusBatchMs() const
+{
+    return now() < m_fastStreamsUntil.load() ? StatusBatchMs : StatusSlowBatchMs;
+}
+
 bool CZunNetwork::waitForReader(bool socketToo, int timeoutMs) const
 {
     pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
@@ -290,11 +295,11 @@ bool CZunNetwork::waitForReader(bool socketToo, int timeoutMs) const
 void CZunNetwork::readLoop()
 {
     // Idle, the thread sleeps until a datagram comes. While status streams run it reads
-    // the socket every StatusBatchMs and hands what came on as one batch, until a read
+    // the socket every statusBatchMs() and hands what came on as one batch, until a read
     // finds no status datagram; the datagrams wait in the socket meanwhile.
     while (waitForReader(true, -1)) {
         for (int taken = drain(); taken > 0;) {
-            if (!waitForReader(false, StatusBatchMs))
+            if (!waitForReader(false, statusBatchMs()))
                 break;
             taken = drain();
             flushStatus();
@@ -359,8 +364,7 @@ int CZunNetwork::takeStatus(const char* data, int size, quint32 ipv4, qint64 t)
     // then while it keeps its address, without the list's lock.
     auto it = m_readerKnown.find(ipv4);
     if (it == m_readerKnown.end() || it->drain != m_drains) {
-        bool isV4 = false;
-        if (it == m_readerKnown.end() || it->record->getIpAddress().toIPv4Address(&isV4) != ipv4 || !isV4) {
+        if (it == m_readerKnown.end() || it->record->ipv4Address() != ipv4) {
             const QSharedPointer<ZunDeviceStats> dev = findByAddress(ipv4);
             if (!dev) {
                 qDebug() << "CZunNetwork: dropped status datagram from unlisted" << QHostAddress(ipv4).toString();
@@ -408,7 +412,23 @@ void CZunNetwork::triggerStatusTx(quint16 serial, int msInterval)
     if (msInterval > m_lastInterval.value(serial, 0) && last >= 0 && now() - last < StatusQuietMs)
         return;
     m_lastInterval.insert(serial, msInterval);
+    if (msInterval < StatusSlowBatchMs) {
+        const qint64 until = now() + StatusStreamMs;
+        if (until > m_fastStreamsUntil.load())
+            m_fastStreamsUntil = until;
+    }
     writeTo(dev->getIpAddress(), ZunUdpDatagram::statusRequest(quint16(msInterval), quint16(StatusStreamMs / msInterval)));
+}
+
+void CZunNetwork::triggerStatusTxOf(QList<quint16> serials, int msInterval)
+{
+    if (!inOwnThread()) {
+        QMetaObject::invokeMethod(this, [this, serials, msInterval] { triggerStatusTxOf(serials, msInterval); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    for (quint16 serial : qAsConst(serials))
+        triggerStatusTx(serial, msInterval);
 }
 
 void CZunNetwork::sendUdpCmd(QList<quint32> serials, QByteArray datagram)

@@ -14,6 +14,7 @@
 #include <QSharedPointer>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 
 class QTimer;
@@ -51,6 +52,15 @@ public:
     // It is the meters' frame: a gain page shows each batch as it comes, and its thread
     // wakes for nothing else while the status streams.
     static constexpr int StatusBatchMs = 40;
+    // Streams no faster than this (the status monitor's) are batched at their own pace:
+    // every record still comes in each batch, and the threads wake 2.5 times less often.
+    static constexpr int StatusSlowBatchMs = 100;
+    // The batch period while the fastest stream running has this interval (as the reader
+    // chooses it: for those who batch alike).
+    static constexpr int batchMsFor(int fastestIntervalMs)
+    {
+        return fastestIntervalMs < StatusSlowBatchMs ? StatusBatchMs : StatusSlowBatchMs;
+    }
     // The socket holds what arrives while a batch waits: many processors streaming at
     // once send more in StatusBatchMs than a socket's default buffer holds. Asked of the
     // system, which may give less (net.core.rmem_max).
@@ -88,6 +98,11 @@ public:
     void setClock(Clock clock);
     qint64 now() const;
 
+    // The reader's batch period now: StatusBatchMs while a stream faster than
+    // StatusSlowBatchMs may run (one was asked for within StatusStreamMs), else
+    // StatusSlowBatchMs.
+    int statusBatchMs() const;
+
     // Every received datagram goes through here (public for tests of the parsing).
     void handleDatagram(const QByteArray& datagram, const QHostAddress& from);
     // Marks every record not live that has given no sign of life (announce, scan reply,
@@ -102,6 +117,9 @@ public slots:
     // Sends the discovery ping at once and then every TickMs.
     void startBroadcasting();
     void triggerStatusTx(quint16 serial, int msInterval = 20);
+    // The same for each processor in turn: one call for many, so that the discovery thread
+    // wakes once for them all.
+    void triggerStatusTxOf(QList<quint16> serials, int msInterval);
     void sendUdpCmd(QList<quint32> serials, QByteArray datagram);
     // Mutes or unmutes every output of the processor: the master mute of each of its DSPs.
     void masterMute(quint32 serial, bool mute);
@@ -132,6 +150,7 @@ private:
     void readLoop();
     // Waits for a datagram (socketToo) or for the time; false once woken to end.
     bool waitForReader(bool socketToo, int timeoutMs) const;
+
     // Reads what the socket holds; returns the status datagrams taken into the batch.
     int drain();
     int takeStatus(const char* data, int size, quint32 ipv4, qint64 now);
@@ -175,6 +194,9 @@ private:
     // The interval last asked of each processor (by serial): the rule against a slower
     // request replacing a running faster stream holds per processor.
     QHash<quint16, int> m_lastInterval;
+    // Until when (now()) a stream faster than StatusSlowBatchMs may run; read by the
+    // reader.
+    std::atomic<qint64> m_fastStreamsUntil {-1};
     // The address last logged as announcing a connected processor's serial (by serial),
     // so that a duplicate is logged once and not at every announce.
     QHash<quint16, QHostAddress> m_duplicates;

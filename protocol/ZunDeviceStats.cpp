@@ -6,12 +6,26 @@
 
 #define LOCKED QMutexLocker lock(&m_mutex)
 
+namespace {
+quint32 ipv4Of(const QHostAddress& ip)
+{
+    bool isV4 = false;
+    const quint32 v4 = ip.toIPv4Address(&isV4);
+    return isV4 ? v4 : 0;
+}
+} // namespace
+
 CMacAddr ZunDeviceStats::mac() const { LOCKED; return m_mac; }
 void ZunDeviceStats::setMac(const CMacAddr& mac) { LOCKED; m_mac = mac; }
 quint16 ZunDeviceStats::serial() const { LOCKED; return m_mac.serial(); }
 
 QHostAddress ZunDeviceStats::getIpAddress() const { LOCKED; return m_ip; }
-void ZunDeviceStats::setIpAddress(const QHostAddress& ip) { LOCKED; m_ip = ip; }
+void ZunDeviceStats::setIpAddress(const QHostAddress& ip)
+{
+    LOCKED;
+    m_ip = ip;
+    m_ipv4 = ipv4Of(ip);
+}
 
 QString ZunDeviceStats::getName() const
 {
@@ -61,8 +75,8 @@ bool ZunDeviceStats::isLive() const { LOCKED; return m_live; }
 void ZunDeviceStats::setLive(bool live) { LOCKED; m_live = live; }
 qint64 ZunDeviceStats::lastAnnounceMs() const { LOCKED; return m_lastAnnounce; }
 void ZunDeviceStats::setLastAnnounceMs(qint64 ms) { LOCKED; m_lastAnnounce = ms; }
-qint64 ZunDeviceStats::lastStatusMs() const { LOCKED; return m_lastStatus; }
-void ZunDeviceStats::setLastStatusMs(qint64 ms) { LOCKED; m_lastStatus = ms; }
+qint64 ZunDeviceStats::lastStatusMs() const { return m_lastStatus.load(std::memory_order_relaxed); }
+void ZunDeviceStats::setLastStatusMs(qint64 ms) { m_lastStatus.store(ms, std::memory_order_relaxed); }
 
 int ZunDeviceStats::nic() const { LOCKED; return m_nic; }
 QString ZunDeviceStats::adapter() const { LOCKED; return m_adapter; }
@@ -131,6 +145,7 @@ bool ZunDeviceStats::applyAnnounce(const ZunUdpDatagram::Announce& a, const QHos
         || m_status != a.status || m_flags != a.flags || m_linkState != a.linkState;
     m_mac = a.mac;
     m_ip = ip;
+    m_ipv4 = ipv4Of(ip);
     m_name = a.name;
     m_hardware = hw;
     m_status = a.status;

@@ -11,10 +11,14 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <atomic>
+
 // The discovery record of one processor, filled from its announces (or from the network
 // scan) and shared as QSharedPointer<ZunDeviceStats> between the discovery thread, which
 // writes it, and the GUI and device threads, which read it. Every accessor takes the
-// record's own lock, so a reader never sees a half-written field.
+// record's own lock, so a reader never sees a half-written field; the two that the status
+// reader uses for every processor of every batch (ipv4Address, the last status time) are
+// atomic instead.
 class ZunDeviceStats
 {
 public:
@@ -34,6 +38,8 @@ public:
 
     QHostAddress getIpAddress() const;
     void setIpAddress(const QHostAddress& ip);
+    // The address as a number, 0 when it is not IPv4.
+    quint32 ipv4Address() const { return m_ipv4.load(std::memory_order_relaxed); }
     // The announced name, trimmed; "Zun Nr. %1" (serial) when that is empty.
     QString getName() const;
     QString rawName() const;
@@ -104,6 +110,7 @@ private:
     mutable QMutex m_mutex;
     CMacAddr m_mac;
     QHostAddress m_ip;
+    std::atomic<quint32> m_ipv4 {0}; // m_ip's, kept beside it
     QString m_name;
     quint16 m_firmware = 0;
     quint16 m_revision = 0;
@@ -117,7 +124,7 @@ private:
     bool m_linkConnected = false;
     bool m_windowOpen = false;
     qint64 m_lastAnnounce = -1;
-    qint64 m_lastStatus = -1;
+    std::atomic<qint64> m_lastStatus {-1}; // set by the status reader, without the lock
     int m_nic = 0;
     QString m_adapter;
     QHostAddress m_adapterIp;

@@ -202,7 +202,11 @@ private slots:
         renewal.start();
         // 6.5 s of the slow stream; refused renewals would leave it 1.5 s gaps.
         const bool complete = QTest::qWaitFor([&] { return arrivals.value(0x0102).size() >= 65; }, 9000);
+        // Batched at the meters' frame while the fast stream may run, at the slow stream's
+        // pace once it can no longer.
+        QCOMPARE(m_net->statusBatchMs(), CZunNetwork::StatusBatchMs);
         renewal.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(m_net->statusBatchMs(), CZunNetwork::StatusSlowBatchMs, CZunNetwork::StatusStreamMs + 2000);
         // Let both streams run out, so that later requests start afresh.
         QTRY_VERIFY_WITH_TIMEOUT(t.elapsed() - qMax(arrivals.value(0x0101).last(), arrivals.value(0x0102).last()) > 400,
                                  5000);
