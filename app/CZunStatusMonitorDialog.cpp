@@ -1,6 +1,7 @@
 #include "CZunStatusMonitorDialog.h"
 
 #include "AudioIOStatus.h"
+#include "AudioIOStatusServer.h"
 #include "ZunDeviceStats.h"
 #include "ZunStatusDisplay.h"
 #include "ZunSettingsWriter.h"
@@ -13,6 +14,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 // Where the next tile goes: one set for the whole program, only ever moving on.
@@ -68,7 +71,15 @@ void CZunStatusMonitorDialog::addStatusWindow(QSharedPointer<ZunDeviceStats> sta
     m_serials << serial;
     auto* proxy = new ZunStatusProxyWidget;
     m_tiles.insert(serial, proxy);
-    proxy->setWidget(new ZunStatusDisplay(stats, audioStatus));
+    auto* tile = new ZunStatusDisplay(stats, audioStatus);
+    if (m_followsServer)
+        tile->followBatches();
+    const auto byKey = [](const QPair<quint16, ZunStatusDisplay*>& a, const QPair<quint16, ZunStatusDisplay*>& b) {
+        return a.first < b.first;
+    };
+    const QPair<quint16, ZunStatusDisplay*> entry(quint16(serial), tile);
+    m_bySerial.insert(std::upper_bound(m_bySerial.begin(), m_bySerial.end(), entry, byKey), entry);
+    proxy->setWidget(tile);
     m_scene->addItem(proxy);
     // On a small screen the scene (70 % of it) may end above the next place: it grows to
     // take the tile, rather than the tile being pushed onto the edge over its neighbours.
@@ -85,10 +96,33 @@ void CZunStatusMonitorDialog::addStatusWindow(QSharedPointer<ZunDeviceStats> sta
     }
 }
 
+void CZunStatusMonitorDialog::followStatusServer(AudioIOStatusServer* server)
+{
+    if (m_followsServer || !server)
+        return;
+    m_followsServer = true;
+    for (const auto& entry : qAsConst(m_bySerial))
+        entry.second->followBatches();
+    connect(server, &AudioIOStatusServer::signal_batchRefreshed, this, &CZunStatusMonitorDialog::on_BatchRefreshed);
+}
+
+void CZunStatusMonitorDialog::on_BatchRefreshed(const QVector<quint16>& serials)
+{
+    for (const quint16 serial : serials) {
+        auto it = std::lower_bound(m_bySerial.cbegin(), m_bySerial.cend(), serial,
+                                   [](const QPair<quint16, ZunStatusDisplay*>& e, quint16 s) { return e.first < s; });
+        for (; it != m_bySerial.cend() && it->first == serial; ++it)
+            it->second->updateMeters();
+    }
+}
+
 void CZunStatusMonitorDialog::triggerStatusTx()
 {
+    QList<quint16> serials;
+    serials.reserve(m_serials.size());
     for (quint32 serial : qAsConst(m_serials))
-        emit statusTxTimeOut(quint16(serial), StatusIntervalMs);
+        serials << quint16(serial);
+    emit signal_statusTxTimeOut(serials, StatusIntervalMs);
 }
 
 void CZunStatusMonitorDialog::animate(quint32 serial)

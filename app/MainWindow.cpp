@@ -127,8 +127,8 @@ MainWindow::MainWindow(QWidget* parent)
     ZunNetworkTableView* table = m_networkScanDlg->tableView();
     connect(m_networkScanDlg, &CZunNetworkScanDlg::identificationRequest, m_statusMonitor,
             &CZunStatusMonitorDialog::animate);
-    connect(m_statusMonitor, &CZunStatusMonitorDialog::statusTxTimeOut, net, &CZunNetwork::triggerStatusTx,
-            Qt::QueuedConnection);
+    connect(m_statusMonitor, &CZunStatusMonitorDialog::signal_statusTxTimeOut, net, &CZunNetwork::triggerStatusTxOf);
+    m_statusMonitor->followStatusServer(m_audioStatusServer);
     connect(net, &CZunNetwork::zunDetected, this, &MainWindow::allocateNewCZun, Qt::QueuedConnection);
     connect(net, &CZunNetwork::zunDetected, m_cmdMapServer, &CCmdMapServer::newCmdMap, Qt::QueuedConnection);
     connect(net, &CZunNetwork::routingChanged, m_audioStatusServer,

@@ -131,6 +131,8 @@ void ZunStatusDisplay::buildDisplay()
     m_levelIn = InputSignalLevel;
     m_levelOut = OutputSignalLevel;
     connect(m_buttonMute, &QPushButton::clicked, this, &ZunStatusDisplay::onButtonMasterMute);
+    m_muteShown = false;
+    connect(m_buttonMute, &QPushButton::toggled, this, [this](bool on) { m_muteShown = on; });
 
     const int n = m_stats ? m_stats->getHardwareInfo().analogOutputCount() : 0;
     for (int o = 0; o < n; ++o) {
@@ -141,6 +143,12 @@ void ZunStatusDisplay::buildDisplay()
     }
 
     Q_ASSERT(m_inputs.size() <= 8 && m_outputs.size() <= 8); // the bits of m_states
+    m_inputCount = quint8(m_inputs.size());
+    m_outputCount = quint8(m_outputs.size());
+    for (int i = 0; i < m_inputCount; ++i)
+        m_keys[i] = quint8(m_inputs.at(i));
+    for (int o = 0; o < m_outputCount; ++o)
+        m_keys[m_inputCount + o] = quint8(m_outputs.at(o));
     int c = 0;
     m_inputColumns.resize(size_t(m_inputs.size()));
     for (Column& column : m_inputColumns) {
@@ -170,25 +178,33 @@ void ZunStatusDisplay::buildDisplay()
     adjustSize();
 }
 
+void ZunStatusDisplay::followBatches()
+{
+    if (m_audioStatus)
+        disconnect(m_audioStatus.data(), &AudioIOStatus::refreshed, this, &ZunStatusDisplay::updateMeters);
+}
+
 void ZunStatusDisplay::updateMeters()
 {
     if (!m_audioStatus)
         return;
     const AudioIOStatus& status = *m_audioStatus;
     const bool m = status.IsMasterMuted();
-    if (m_buttonMute->isChecked() != m)
+    if (m_muteShown != m)
         m_buttonMute->setChecked(m);
     const bool locked = status.IsDigitalInputLocked();
     quint64 states = 0;
     int bit = 0;
     const auto put = [&states, &bit](bool on) { states |= quint64(on) << bit++; };
-    for (const int s : qAsConst(m_inputs)) {
+    for (int i = 0; i < m_inputCount; ++i) {
+        const int s = m_keys[i];
         put(status.IsOverload(s));
         put(locked);
         put(status.GetInputLevel(s) > m_levelIn);
         put(status.IsInputMuted(s) || m);
     }
-    for (const int o : qAsConst(m_outputs)) {
+    for (int i = 0; i < m_outputCount; ++i) {
+        const int o = m_keys[m_inputCount + i];
         put(status.IsThermalLimiting(o));
         put(status.IsPeakLimiting(o));
         put(status.GetOutputLevel(o) > m_levelOut);

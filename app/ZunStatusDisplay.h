@@ -37,6 +37,9 @@ public:
     QLabel* indicator(bool output, const QString& kind, int key) const;
     bool indicatorState(bool output, const QString& kind, int key) const;
     QPropertyAnimation* blinkAnimation() const { return m_animation; }
+    // The tile no longer follows its record's refreshed(): whoever calls this calls
+    // updateMeters() after each of the record's refreshes (the status monitor does).
+    void followBatches();
 
     static constexpr double InputSignalLevel = -60.0;
     static constexpr double OutputSignalLevel = -70.0;
@@ -87,6 +90,12 @@ private:
     // the output columns (at most 8 of each: 64 bits). A label is touched only when its
     // bit changes.
     quint64 m_states = 0;
+    // The same keys as m_inputs then m_outputs, here beside the state: a list's items
+    // lie elsewhere in memory, a trip a refresh each.
+    quint8 m_keys[16] = {};
+    quint8 m_inputCount = 0;
+    quint8 m_outputCount = 0;
+    bool m_muteShown = false; // the master-mute button's state, as it last toggled
 
     QLabel* m_title = nullptr;
     std::vector<Column> m_inputColumns;

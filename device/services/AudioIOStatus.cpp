@@ -5,6 +5,7 @@
 #include "CZun.h"
 
 #include <QDebug>
+#include <QMetaMethod>
 
 #include <algorithm>
 #include <cmath>
@@ -231,6 +232,24 @@ bool AudioIOStatus::refresh(const char* datagram, int length, bool holdEvents, b
         emit signal_CyclesSamplingRateChanged(rate0, rate1, cycles0, cycles1);
     }
     return true;
+}
+
+void AudioIOStatus::connectNotify(const QMetaMethod& signal)
+{
+    if (signal == QMetaMethod::fromSignal(&AudioIOStatus::refreshed))
+        ++m_refreshReaders;
+}
+
+void AudioIOStatus::disconnectNotify(const QMetaMethod& signal)
+{
+    // Qt tells each connection's end (a receiver destroyed too), except that a disconnection
+    // from every signal at once comes as one invalid method: the count is then whether any
+    // is left, or stays as it was (too many at worst: told for nothing).
+    const QMetaMethod refreshedSignal = QMetaMethod::fromSignal(&AudioIOStatus::refreshed);
+    if (signal == refreshedSignal)
+        --m_refreshReaders;
+    else if (!signal.isValid() && !isSignalConnected(refreshedSignal))
+        m_refreshReaders = 0;
 }
 
 bool AudioIOStatus::SetRouting(quint16 routingWord)

@@ -10,6 +10,8 @@
 #include <QVarLengthArray>
 #include <QtEndian>
 
+#include <atomic>
+
 class CCmdMap;
 class CZun;
 
@@ -64,6 +66,11 @@ public:
     }
     // The same for a datagram in place (a status batch's buffer).
     bool refresh(const char* datagram, int size, bool holdEvents, bool notify);
+    // Whether anything may listen to refreshed(): a batch's taker tells a record only then.
+    // Kept by connectNotify, without Qt's walk through the record's connections. Never
+    // false while a reader listens; after a disconnection from every signal at once it may
+    // stay true with none.
+    bool hasRefreshReaders() const { return m_refreshReaders.load(std::memory_order_relaxed) > 0; }
 
     // The routing of the processor's announced routing word, and of the one read with its
     // image (attachDevice). The form that takes the discovery record (ZunDeviceStats)
@@ -109,6 +116,10 @@ signals:
     void signal_CyclesSamplingRateChanged(int, int, int, int);
     void signal_toLogFile(QString);
 
+protected:
+    void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
+
 private:
     // The slot and input path of each source id the routing names (1-26), worked out when
     // the routing is set; any other id is looked up at the call.
@@ -151,6 +162,7 @@ private:
     quint16 m_cmdChangeN = 0;
     quint16 m_zeroWord = 0; // its index
     quint32 m_recordSize = 0;
+    std::atomic<int> m_refreshReaders {0};
     int m_cycles[4] = {};
     InputPlace m_inputs[PlacedSources];
 

@@ -5,6 +5,8 @@
 
 #include <QVarLengthArray>
 
+#include <algorithm>
+
 
 AudioIOStatusServer::AudioIOStatusServer(QObject* parent) : QObject(parent) {}
 
@@ -27,13 +29,27 @@ QSharedPointer<AudioIOStatus> AudioIOStatusServer::addStatus(quint16 serial, QSh
     // The discovery reports routing changes only; without this a processor whose routing
     // never changes would show no input levels.
     record->SetRouting(routingWord);
-    m_records.insert(serial, Entry {record});
+    const int at = int(std::lower_bound(m_serials.cbegin(), m_serials.cend(), serial) - m_serials.cbegin());
+    m_serials.insert(at, serial);
+    m_entries.insert(at, Entry {record});
+    ++m_changes;
     return record;
 }
 
 void AudioIOStatusServer::removeStatus(quint16 serial)
 {
-    m_records.remove(serial);
+    const int i = indexOf(serial);
+    if (i < 0)
+        return;
+    m_serials.remove(i);
+    m_entries.remove(i);
+    ++m_changes;
+}
+
+int AudioIOStatusServer::indexOf(quint16 serial) const
+{
+    const auto it = std::lower_bound(m_serials.cbegin(), m_serials.cend(), serial);
+    return it != m_serials.cend() && *it == serial ? int(it - m_serials.cbegin()) : -1;
 }
 
 QSharedPointer<AudioIOStatus> AudioIOStatusServer::getStatus(quint16 serial) const
@@ -53,8 +69,11 @@ void AudioIOStatusServer::setStatusData(quint16 serial, QByteArray datagram)
     const QSharedPointer<AudioIOStatus> record = recordOf(serial);
     if (!record)
         return;
-    if (record->refresh(datagram))
-        evaluteMasterMuteStatus();
+    if (!record->refresh(datagram))
+        return;
+    m_refreshed = {serial};
+    emit signal_batchRefreshed(QVector<quint16>(m_refreshed));
+    evaluteMasterMuteStatus();
 }
 
 void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
@@ -64,26 +83,34 @@ void AudioIOStatusServer::setStatusBatch(ZunStatusBatch batch)
     // unseen, and its readers are told once, after its last datagram. Whether a record has
     // had a datagram of this batch is the batch's number on its entry: no search a datagram.
     QVarLengthArray<QSharedPointer<AudioIOStatus>, 256> seen; // on the stack up to 256 processors
+    m_refreshed.clear();
     const quint64 number = ++m_batches;
     for (int i = 0; i < batch.size(); ++i) {
-        const quint16 serial = batch.serial(i);
-        const auto it = m_records.constFind(serial);
-        if (it == m_records.cend())
+        const int at = indexOf(batch.serial(i));
+        if (at < 0)
             continue;
-        const bool hold = it->batch == number;
-        if (!it->record->refresh(batch.data(i), batch.length(i), hold, false) || hold)
+        const bool hold = m_entries.at(at).batch == number;
+        const quint64 changes = m_changes;
+        if (!m_entries.at(at).record->refresh(batch.data(i), batch.length(i), hold, false) || hold)
             continue;
-        // Found again: the refresh's readers may have changed the list meanwhile.
-        const auto again = m_records.find(serial);
-        if (again != m_records.end()) {
-            again->batch = number;
-            seen.append(again->record);
+        // Found again if the refresh's readers (a processor's front-panel change, say)
+        // changed the list meanwhile.
+        const int again = changes == m_changes ? at : indexOf(batch.serial(i));
+        if (again >= 0) {
+            Entry& entry = m_entries[again];
+            entry.batch = number;
+            if (entry.record->hasRefreshReaders())
+                seen.append(entry.record);
+            m_refreshed.append(batch.serial(i));
         }
     }
+    if (m_refreshed.isEmpty())
+        return;
     for (const QSharedPointer<AudioIOStatus>& r : qAsConst(seen))
         emit r->refreshed();
-    if (!seen.isEmpty())
-        evaluteMasterMuteStatus();
+    // A copy: a reader that waits in an event loop may see the next batch meanwhile.
+    emit signal_batchRefreshed(QVector<quint16>(m_refreshed));
+    evaluteMasterMuteStatus();
 }
 
 void AudioIOStatusServer::onRoutingChanged(quint16 serial, quint16 routingWord)
@@ -108,8 +135,8 @@ void AudioIOStatusServer::onRoutingChanged(QSharedPointer<ZunDeviceStats> stats)
 void AudioIOStatusServer::evaluteMasterMuteStatus()
 {
     // No processor at all is not "every processor muted".
-    bool all = !m_records.isEmpty();
-    for (auto it = m_records.cbegin(); all && it != m_records.cend(); ++it)
+    bool all = !m_entries.isEmpty();
+    for (auto it = m_entries.cbegin(); all && it != m_entries.cend(); ++it)
         all = it->record->IsMasterMuted();
     if (all != m_masterMuted) {
         m_masterMuted = all;

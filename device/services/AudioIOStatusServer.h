@@ -4,9 +4,9 @@
 #include "ZunStatusBatch.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QSharedPointer>
+#include <QVector>
 
 class CCmdMap;
 class ZunDeviceStats;
@@ -49,6 +49,11 @@ public slots:
 
 signals:
     void serveAudioStats(quint16, QSharedPointer<AudioIOStatus>);
+    // After each batch (or single datagram), once: the serials of the records it refreshed,
+    // each once, in the order of their first datagram, after each record's refreshed(). For
+    // a reader of many records (the status monitor's tiles): a record's own signal wakes
+    // its readers record by record, which costs more than the record's refresh.
+    void signal_batchRefreshed(const QVector<quint16>& serials);
     void masterMuteStatusChanged(bool);
 
 private:
@@ -57,9 +62,20 @@ private:
         QSharedPointer<AudioIOStatus> record;
         quint64 batch = 0; // the last batch that refreshed the record
     };
-    QSharedPointer<AudioIOStatus> recordOf(quint16 serial) const { return m_records.value(serial).record; }
+    // The entry's index, -1 when the serial has none.
+    int indexOf(quint16 serial) const;
+    QSharedPointer<AudioIOStatus> recordOf(quint16 serial) const
+    {
+        const int i = indexOf(serial);
+        return i >= 0 ? m_entries.at(i).record : QSharedPointer<AudioIOStatus>();
+    }
 
-    QHash<quint16, Entry> m_records;
+    // The serials in order, and their entries at the same places: a batch looks up every
+    // datagram's serial, and a hundred serials lie in a few cache lines.
+    QVector<quint16> m_serials;
+    QVector<Entry> m_entries;
+    quint64 m_changes = 0; // entries added or removed, ever
+    QVector<quint16> m_refreshed; // the last batch's, kept for its room
     quint64 m_batches = 0;
     bool m_masterMuted = false;
 };

@@ -327,7 +327,7 @@ private slots:
         CZunStatusMonitorDialog* monitor = m_window->statusMonitor();
         QVERIFY(monitor->isVisible());
         QVERIFY(monitor->isStatusTimerActive());
-        QSignalSpy asked(monitor, &CZunStatusMonitorDialog::statusTxTimeOut);
+        QSignalSpy asked(monitor, &CZunStatusMonitorDialog::signal_statusTxTimeOut);
         const QSharedPointer<AudioIOStatus> status = m_window->audioStatusServer()->getStatus(Fw1080);
         QSignalSpy refreshed(status.data(), &AudioIOStatus::refreshed);
         QVERIFY(asked.wait(CZunStatusMonitorDialog::StatusTimerMs + 1000));

@@ -333,14 +333,37 @@ private slots:
         QList<quint16> refreshedBy;
         connect(a.data(), &AudioIOStatus::refreshed, this, [&] { refreshedBy << 0x0101; });
         connect(b.data(), &AudioIOStatus::refreshed, this, [&] { refreshedBy << 0x0202; });
+        QSignalSpy batches(&server, &AudioIOStatusServer::signal_batchRefreshed);
         server.setStatusBatch({{0x0101, muted.bytes()}, {0x0303, muted.bytes()}, {0x0202, open.bytes()},
                                {0x0202, muted.bytes()}, {0x0101, muted.bytes()}});
         QCOMPARE(refreshedBy, (QList<quint16> {0x0101, 0x0202}));
+        QCOMPARE(batches.size(), 1);
+        QCOMPARE(batches[0][0].value<QVector<quint16>>(), (QVector<quint16> {0x0101, 0x0202}));
         QCOMPARE(mute.count(), 3);
         QVERIFY(server.masterMuteStatus());
         server.setStatusBatch({{0x0101, open.bytes()}});
         QCOMPARE(mute.count(), 4);
         QVERIFY(!server.masterMuteStatus());
+
+        // A record is told while it has readers, however the others left: a receiver
+        // destroyed, a disconnection from every signal at once.
+        refreshedBy.clear();
+        disconnect(a.data(), &AudioIOStatus::refreshed, this, nullptr);
+        auto* gone = new QObject;
+        connect(a.data(), &AudioIOStatus::refreshed, gone, [&] { refreshedBy << 0x0101; });
+        QObject all;
+        connect(a.data(), &AudioIOStatus::refreshed, &all, [&] { refreshedBy << 0x0101; });
+        connect(a.data(), &AudioIOStatus::signal_ZunOutOfSync, &all, [] {});
+        server.setStatusBatch({{0x0101, open.bytes()}});
+        QCOMPARE(refreshedBy.size(), 2);
+        delete gone;
+        QVERIFY(disconnect(a.data(), nullptr, &all, nullptr));
+        QVERIFY(!a->hasRefreshReaders());
+        QSignalSpy later(a.data(), &AudioIOStatus::refreshed);
+        server.setStatusBatch({{0x0101, open.bytes()}});
+        QCOMPARE(later.size(), 1);
+        QCOMPARE(refreshedBy.size(), 2);
+        QCOMPARE(batches.size(), 4); // told with or without readers
 
         server.onRoutingChanged(0x0202, RP41_IR41);
         QCOMPARE(b->GetRouting().FindSlotOfSource(2), 1);
