@@ -3,12 +3,14 @@
 //
 // Real path: status datagrams of N processors, each every I ms, sent through a UDP socket
 // from the processors' own addresses to the discovery object (CZunNetwork, its reader
-// thread, its checks), handed on to the audio-status server in this (the GUI) thread, and read by
-// a stand-in for each status tile after every refresh; with --monitor, by the program's
-// own status monitor instead (one real tile a processor, shown), as in the program with
-// the monitor open. Bare: a thread that receives the same datagrams and does nothing else,
+// thread, its checks), handed on to the audio-status server in this (the GUI) thread, and read
+// after each batch by a stand-in for each status tile, told as the monitor's tiles are; with
+// --monitor, by the program's own status monitor instead (one real tile a processor, shown),
+// as in the program with the monitor open. The streams are asked for as the program asks
+// for them (the discovery batches by what it asked for). Bare: a thread that receives the same datagrams and does nothing else,
 // woken as the real path is while streams run: the first datagram wakes it, and from then
-// on it takes what has arrived every CZunNetwork::StatusBatchMs, until a batch finds none.
+// on it takes what has arrived every batch period the discovery chooses for the streams'
+// interval (CZunNetwork::batchMsFor), until a batch finds none.
 // Floor: the same reader, handing each batch it took to this (the GUI) thread through a
 // queued call, as the discovery does: the two wake-ups a batch the program's design
 // costs, without its work. The bare and floor sockets ask for the buffer the discovery's
@@ -26,6 +28,7 @@
 #include "CCmdMap.h"
 #include "CZunNetwork.h"
 #include "CZunStatusMonitorDialog.h"
+#include "ZunStatusDisplay.h"
 #include "ZunMetaTypes.h"
 #include "ZunPrivateNetns.h"
 #include "ZunUdpDatagram.h"
@@ -83,7 +86,8 @@ double threadCpu()
     ::exit(1);
 }
 
-// Processor p sends from 127.0.0.(2 + p).
+// Processor p has the serial FirstSerial + p and sends from 127.0.0.(2 + p).
+constexpr quint16 FirstSerial = 0x0100;
 quint32 processorAddress(int p) { return (127u << 24) + 2u + quint32(p); }
 
 // A record as a processor with signal on every input and output sends it: its levels,
@@ -292,17 +296,33 @@ public:
             map->setVersion(stats->firmware());
             m_maps << map;
             const auto status = m_server.addStatus(stats, map);
-            if (m_monitor) {
+            const int index = stats->serial() - FirstSerial;
+            if (index >= 0 && index < m_statuses.size())
+                m_statuses[index] = status;
+            // The tiles are the records' only readers, as in the program.
+            if (m_monitor)
                 m_monitor->addStatusWindow(stats, status);
-                QObject::connect(status.data(), &AudioIOStatus::refreshed, &m_server, [this] { m_checksum += 1; });
-                return;
-            }
-            QObject::connect(status.data(), &AudioIOStatus::refreshed, &m_server, [this, s = status.data()] {
-                m_checksum += readTile(*s);
-            });
         });
+        // The stand-in tiles are told as the monitor's are: once a batch, tile after tile.
+        if (!m_monitor)
+            QObject::connect(&m_server, &AudioIOStatusServer::signal_batchRefreshed, &m_server,
+                             [this](const QVector<quint16>& serials) {
+                                 for (const quint16 serial : serials)
+                                     if (const AudioIOStatus* status = m_statuses.value(serial - FirstSerial).data())
+                                         m_checksum += readTile(*status);
+                             });
         m_net.start();
         QMetaObject::invokeMethod(&m_net, [this] { m_netTid = currentTid(); }, Qt::BlockingQueuedConnection);
+        // The streams are asked for as the program asks: by the status monitor, or by a
+        // control window's meters every 2300 ms. The processors here stream regardless.
+        if (m_monitor) {
+            QObject::connect(m_monitor, &CZunStatusMonitorDialog::signal_statusTxTimeOut, &m_net,
+                             &CZunNetwork::triggerStatusTxOf);
+            m_monitor->followStatusServer(&m_server);
+        } else {
+            m_asking.setInterval(2300);
+            QObject::connect(&m_asking, &QTimer::timeout, &m_net, [this] { askForStreams(); });
+        }
 
         // The processors announce themselves first, as they answer the ping, again until
         // the discovery (whose socket is bound in its thread) has listed them all.
@@ -311,7 +331,7 @@ public:
         while (m_maps.size() < m_o.processors) {
             for (int p = 0; p < m_o.processors; ++p) {
                 ZunUdpDatagram::Announce an;
-                an.mac = CMacAddr::fromSerial(quint16(0x0100 + p));
+                an.mac = CMacAddr::fromSerial(quint16(FirstSerial + p));
                 an.versionWord = quint16(firmwareOf(p, m_o));
                 an.hardwareWord = EightOutputs;
                 an.routingWord = Routing41;
@@ -325,6 +345,12 @@ public:
             if (wait.elapsed() > 10000)
                 fail(QStringLiteral("the discovery listed %1 of %2 processors (is UDP port %3 free?)")
                          .arg(m_maps.size()).arg(m_o.processors).arg(ZunUdpDatagram::Port));
+        }
+        if (m_monitor) {
+            m_monitor->triggerStatusTx();
+        } else {
+            askForStreams();
+            m_asking.start();
         }
         // The tiles laid out and painted once before anything is measured.
         QEventLoop settle;
@@ -370,8 +396,8 @@ public:
         QObject::connect(tx, &QThread::finished, &loop, &QEventLoop::quit);
         tx->start();
         loop.exec();
-        // What is still on its way (a batch is handed on every CZunNetwork::StatusBatchMs).
-        QTimer::singleShot(50, &loop, &QEventLoop::quit);
+        // What is still on its way (a batch is handed on every CZunNetwork::batchMsFor()).
+        QTimer::singleShot(CZunNetwork::batchMsFor(m_o.intervalMs) + 10, &loop, &QEventLoop::quit);
         loop.exec();
         const double cpu = processCpu() - cpu0 - senderCpu;
         tx->wait();
@@ -386,12 +412,26 @@ public:
         f->rxWakeUps += rx1 - rx0;
     }
 
-    bool reachedRecords() const { return m_checksum != 0; }
+    bool reachedRecords() const
+    {
+        bool any = m_checksum != 0;
+        for (const auto& status : m_statuses)
+            any = any || (status && status->GetOutputLevel(0) > ZunStatusDisplay::OutputSignalLevel);
+        return any;
+    }
 
 private:
+    void askForStreams()
+    {
+        QList<quint16> serials;
+        for (int p = 0; p < m_o.processors; ++p)
+            serials << quint16(FirstSerial + p);
+        m_net.triggerStatusTxOf(serials, m_o.intervalMs);
+    }
+
     // A bare or floor receiver: a thread that blocks until a datagram comes, then takes
-    // what has arrived every CZunNetwork::StatusBatchMs until a batch finds none. The
-    // floor's hands each batch to the GUI thread (queued); the bare one keeps it.
+    // what has arrived every batch period (CZunNetwork::batchMsFor) until a batch finds
+    // none. The floor's hands each batch to the GUI thread (queued); the bare one keeps it.
     struct Reader
     {
         int fd = -1;
@@ -447,7 +487,7 @@ private:
                 if (take(::recv(r.fd, buf, sizeof buf, 0)))
                     return;
                 for (bool any = true; any;) {
-                    const timespec pause {0, long(CZunNetwork::StatusBatchMs) * 1000000L};
+                    const timespec pause {0, long(CZunNetwork::batchMsFor(m_o.intervalMs)) * 1000000L};
                     clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
                     any = false;
                     for (ssize_t n; (n = ::recv(r.fd, buf, sizeof buf, MSG_DONTWAIT)) > 0; any = true)
@@ -469,6 +509,8 @@ private:
     AudioIOStatusServer m_server;
     CZunStatusMonitorDialog* m_monitor = nullptr;
     QList<QSharedPointer<CCmdMap>> m_maps;
+    QVector<QSharedPointer<AudioIOStatus>> m_statuses {m_o.processors}; // by serial, from FirstSerial
+    QTimer m_asking;
     double m_checksum = 0;
     std::atomic<qint64> m_realReceived {0};
     Reader m_readers[2];
