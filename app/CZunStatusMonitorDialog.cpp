@@ -49,7 +49,12 @@ CZunStatusMonitorDialog::CZunStatusMonitorDialog(QWidget* parent)
     m_timer->setInterval(StatusTimerMs);
 }
 
-CZunStatusMonitorDialog::~CZunStatusMonitorDialog() = default;
+CZunStatusMonitorDialog::~CZunStatusMonitorDialog()
+{
+    // The tiles go with the scene while this monitor's lists still stand (as a child the
+    // scene would go after them, and the tiles' farewells would find them gone).
+    delete m_scene;
+}
 
 ZunStatusDisplay* CZunStatusMonitorDialog::getStatusDisplay(quint32 serial) const
 {
@@ -79,6 +84,16 @@ void CZunStatusMonitorDialog::addStatusWindow(QSharedPointer<ZunDeviceStats> sta
     };
     const QPair<quint16, ZunStatusDisplay*> entry(quint16(serial), tile);
     m_bySerial.insert(std::upper_bound(m_bySerial.begin(), m_bySerial.end(), entry, byKey), entry);
+    // A tile that goes (its proxy deleted with it) is no longer refreshed nor found.
+    connect(tile, &QObject::destroyed, this, [this, tile] {
+        m_bySerial.erase(std::remove_if(m_bySerial.begin(), m_bySerial.end(),
+                                        [tile](const QPair<quint16, ZunStatusDisplay*>& e) { return e.second == tile; }),
+                         m_bySerial.end());
+    });
+    connect(proxy, &QObject::destroyed, this, [this, serial, proxy] {
+        if (m_tiles.value(serial) == proxy)
+            m_tiles.remove(serial);
+    });
     proxy->setWidget(tile);
     m_scene->addItem(proxy);
     // On a small screen the scene (70 % of it) may end above the next place: it grows to

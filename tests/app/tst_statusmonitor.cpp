@@ -344,6 +344,9 @@ private slots:
         QVERIFY(tile.indicatorState(output, kind, key));
         server->setStatusBatch({{serial, quiet}});
         QVERIFY(!tile.indicatorState(output, kind, key));
+        delete monitor.proxyOf(serial); // a tile gone: the next batch passes it by
+        server->setStatusBatch(batch);
+        QVERIFY(!monitor.getStatusDisplay(serial));
         if (gain.isEmpty())
             return;
         frameEnds();
