@@ -41,6 +41,8 @@ void registerDiscoveryMetaTypes()
         qRegisterMetaType<CMacAddr>("CMacAddr");
         qRegisterMetaType<CIpAddr>("CIpAddr");
         qRegisterMetaType<QList<quint32>>("QList<quint32>");
+        // The status monitor's round of requests to the discovery thread.
+        qRegisterMetaType<QList<quint16>>("QList<quint16>");
         qRegisterMetaType<ZunStatusBatch>("ZunStatusBatch");
     });
 }

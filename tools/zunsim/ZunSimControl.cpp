@@ -133,7 +133,7 @@ bool ZunSimControl::apply(const QString& line)
                                                   .arg(m.nextIpLo & 0xFF)
                                             : QStringLiteral("none"))
                             << " filters " << live(2) << " setups " << live(1) << " deleted " << deleted
-                            << " keylock " << m_device->image().value(KeyLockWord) << " name " << m_device->identity().name
+                            << " statusrequests " << m_device->statusRequests() << " keylock " << m_device->image().value(KeyLockWord) << " name " << m_device->identity().name
                             << Qt::endl;
         return true;
     }

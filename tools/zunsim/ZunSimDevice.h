@@ -75,6 +75,9 @@ public:
     QByteArray& transferBuffer() { return m_transfer; }
     ZunSimFlash& flash() { return m_flash; }
     Maintenance& maintenance() { return m_maint; }
+    // Status requests taken from any client since the start: a test sees whether the
+    // program asked for the streams at all.
+    int& statusRequests() { return m_statusRequests; }
     // The largest block the transfer buffer takes.
     static constexpr int TransferBufferSize = int(ZunWire::MaxBlockSize);
 
@@ -88,4 +91,5 @@ private:
     QByteArray m_transfer;
     ZunSimFlash m_flash;
     Maintenance m_maint;
+    int m_statusRequests = 0;
 };

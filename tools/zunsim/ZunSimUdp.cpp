@@ -270,6 +270,10 @@ void ZunSimUdp::handle(const QByteArray& d, const QHostAddress& from, quint16 fr
         return;
     }
     if (ZunUdpDatagram::decodeStatusRequest(d, &a, &b)) {
+        {
+            QMutexLocker lock(&m_device->mutex());
+            ++m_device->statusRequests();
+        }
         startStream(from, fromPort, a, b);
         return;
     }
