@@ -5,17 +5,20 @@
 // test run by itself from the build folder, without what ctest sets, finds the emulator
 // and needs no display.
 #include "TcpSimProcess.h"
+#include "ZunLogCapture.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 namespace
 {
 const char* const ChildMode = "TST_TOOLS_CHILD";
+const char* const GuardChild = "guard";
 const QStringList Started = {"apt-get", "sudo", "dpkg-query", "cmake", "ctest", "make", "ip", "Xvfb", "xvfb-run",
                              "import", "stress-ng", "clang", "clang++"};
 } // namespace
@@ -112,6 +115,52 @@ private slots:
         QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, out.constData());
         QVERIFY2(out.contains("emulator ready"), out.constData());
     }
+
+    // A queued call Qt cannot make is only a warning, and the call is dropped: every test
+    // program fails on it, under QTest's own handler and under a test's log capture alike.
+    void aDroppedQueuedCallFailsTheTestProgram()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(ChildMode, GuardChild);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray out = p.readAllStandardOutput() + p.readAllStandardError();
+        QVERIFY2(p.exitStatus() == QProcess::CrashExit || p.exitCode() != 0, out.constData());
+        QVERIFY2(out.contains("FAIL!") && out.contains("Cannot queue arguments of type 'GuardProbe'"), out.constData());
+        QVERIFY2(!out.contains("the queued call arrived"), out.constData());
+    }
+};
+
+struct GuardProbe
+{
+    int value = 0;
+};
+Q_DECLARE_METATYPE(GuardProbe)
+
+// The guard's child: a test function whose queued call cannot be made, its type unregistered.
+class GuardChildTest : public QObject
+{
+    Q_OBJECT
+signals:
+    void signal_probe(GuardProbe probe);
+private slots:
+    void aQueuedCallOfAnUnregisteredType()
+    {
+        ZunLogCapture log; // a handler of the test's own, before the guard
+        QThread other;
+        QObject receiver;
+        receiver.moveToThread(&other);
+        other.start();
+        // Automatic, as the program connects across threads: Qt looks the type up by name
+        // when the signal is emitted.
+        connect(this, &GuardChildTest::signal_probe, &receiver, [] { std::printf("the queued call arrived\n"); });
+        emit signal_probe(GuardProbe());
+        QTest::qWait(200);
+        other.quit();
+        other.wait();
+    }
 };
 
 // The child: what a test needs first, a window system and the emulator.
@@ -133,6 +182,11 @@ static int child(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariable(ChildMode) == QLatin1String(GuardChild)) {
+        QCoreApplication app(argc, argv);
+        GuardChildTest tc;
+        return QTest::qExec(&tc, argc, argv);
+    }
     if (qEnvironmentVariableIsSet(ChildMode))
         return child(argc, argv);
     QCoreApplication app(argc, argv);
