@@ -1,13 +1,15 @@
 // zunstatusbench: the CPU cost of the status stream as the program receives it, beside a
 // bare receive loop and a two-thread floor of the same datagrams.
 //
-// Real path: status datagrams of N processors, each every I ms, sent through a UDP socket
+// Real path: status datagrams of N processors, each every I ms while a request of the program is in
+// force (the processors stream only when asked, from the processors' port), sent through a UDP socket
 // from the processors' own addresses to the discovery object (CZunNetwork, its reader
 // thread, its checks), handed on to the audio-status server in this (the GUI) thread, and read
 // after each batch by a stand-in for each status tile, told as the monitor's tiles are; with
 // --monitor, by the program's own status monitor instead (one real tile a processor, shown),
-// as in the program with the monitor open. The streams are asked for as the program asks
-// for them (the discovery batches by what it asked for). Bare: a thread that receives the same datagrams and does nothing else,
+// as in the program with the monitor open, and then the time from a one-datagram clip to
+// its tile's lamp. The streams are asked for as the program asks for them (the discovery
+// batches by what it asked for). Bare: a thread that receives the same datagrams and does nothing else,
 // woken as the real path is while streams run: the first datagram wakes it, and from then
 // on it takes what has arrived every batch period the discovery chooses for the streams'
 // interval (CZunNetwork::batchMsFor), until a batch finds none.
@@ -48,13 +50,16 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -86,6 +91,9 @@ double threadCpu()
     ::exit(1);
 }
 
+// One-datagram clips timed to the tile's lamp with --monitor.
+constexpr int ClipTrials = 60;
+
 // Processor p has the serial FirstSerial + p and sends from 127.0.0.(2 + p).
 constexpr quint16 FirstSerial = 0x0100;
 quint32 processorAddress(int p) { return (127u << 24) + 2u + quint32(p); }
@@ -94,7 +102,7 @@ quint32 processorAddress(int p) { return (127u << 24) + 2u + quint32(p); }
 // gain reductions and temperatures move with n (the levels always above the tiles' signal
 // thresholds); every other word (status, mute, limiter flags, sample rate, DSP load) stays,
 // as it does while nobody changes the processor.
-QByteArray record(int firmware, int n)
+QByteArray record(int firmware, int n, bool clip = false)
 {
     CCmdMap map;
     map.setVersion(quint16(firmware));
@@ -115,6 +123,8 @@ QByteArray record(int firmware, int n)
             put(map.getCmdNr(QStringLiteral("Stat_%1_Temp%2").arg(dsp).arg(i)), quint16(300 + x * 200));
         }
     }
+    if (clip) // the first input at full scale: the tile's "CLP" of source 1
+        put(map.getCmdNr("Stat_0_LevelIn0"), 65535);
     return ZunUdpDatagram::statusDatagram(r);
 }
 
@@ -133,28 +143,48 @@ void programBuffer(int fd)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
-// The processors: one socket each, bound to its own loopback address.
+// The processors: one socket each, bound to the processors' port on its own loopback
+// address, so that the discovery's requests reach the processor they are meant for (and
+// not the discovery's own socket). A processor streams only while a request it took is in
+// force, as processors do: a program that asks nothing receives nothing.
 class Sender
 {
 public:
-    explicit Sender(const Options& o) : m_o(o)
+    explicit Sender(const Options& o) : m_o(o), m_askedUntilNs(size_t(o.processors))
     {
         for (int p = 0; p < o.processors; ++p) {
             const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const int on = 1;
+            if (fd >= 0)
+                ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
             sockaddr_in a {};
             a.sin_family = AF_INET;
+            a.sin_port = htons(ZunUdpDatagram::Port);
             a.sin_addr.s_addr = htonl(processorAddress(p));
             if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-                fail(QStringLiteral("cannot bind 127.0.0.%1: %2").arg(2 + p).arg(strerror(errno)));
+                fail(QStringLiteral("cannot bind 127.0.0.%1:%2: %3").arg(2 + p).arg(ZunUdpDatagram::Port).arg(strerror(errno)));
             m_fds << fd;
             QList<QByteArray> own;
             for (int n = 0; n < 64; ++n)
                 own << record(firmwareOf(p, o), n);
             m_records << own;
+            m_clipRecords << record(firmwareOf(p, o), 0, true);
         }
+        if (::pipe(m_stop) != 0)
+            fail(QStringLiteral("cannot make a pipe: %1").arg(strerror(errno)));
+        m_listener = QThread::create([this] { listen(); });
+        m_listener->setObjectName(QStringLiteral("processors"));
+        m_listener->start();
     }
     ~Sender()
     {
+        const char end = 0;
+        if (::write(m_stop[1], &end, 1) != 1)
+            ::perror("zunstatusbench: stopping the processors");
+        m_listener->wait();
+        delete m_listener;
+        ::close(m_stop[0]);
+        ::close(m_stop[1]);
         for (int fd : qAsConst(m_fds))
             ::close(fd);
     }
@@ -168,18 +198,30 @@ public:
         ::sendto(m_fds[p], d.constData(), size_t(d.size()), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     }
 
-    // The stream: one datagram every interval / processors, processors in turn, for the
-    // given time. Returns the datagrams sent; its own CPU time goes to *cpu.
+    // The streams: a step every interval / processors, processors in turn, for the given
+    // time; a processor sends at its step while a request is in force. Returns the
+    // datagrams sent; its own CPU time goes to *cpu.
     int stream(quint16 port, int seconds, double* cpu) const
     {
         const double start = threadCpu();
         const qint64 stepNs = qint64(m_o.intervalMs) * 1000000 / m_o.processors;
-        const int total = qMax(1, seconds * 1000 / m_o.intervalMs) * m_o.processors;
+        const int steps = qMax(1, seconds * 1000 / m_o.intervalMs) * m_o.processors;
+        int sent = 0;
         timespec next {};
         clock_gettime(CLOCK_MONOTONIC, &next);
-        for (int i = 0; i < total; ++i) {
+        for (int i = 0; i < steps && !m_stopStream.load(); ++i) {
             const int p = i % m_o.processors;
-            sendOnce(p, port, m_records[p][(m_next++ / m_o.processors) % m_records[p].size()]);
+            if (nowNs() < m_askedUntilNs[size_t(p)].load()) {
+                int clipping = p;
+                if (m_clipFor.compare_exchange_strong(clipping, -1)) {
+                    m_clipSentNs = nowNs();
+                    sendOnce(p, port, m_clipRecords[p]);
+                } else {
+                    sendOnce(p, port, m_records[p][(m_next / m_o.processors) % m_records[p].size()]);
+                }
+                ++sent;
+            }
+            ++m_next;
             next.tv_nsec += long(stepNs);
             while (next.tv_nsec >= 1000000000L) {
                 next.tv_nsec -= 1000000000L;
@@ -188,14 +230,69 @@ public:
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
         }
         *cpu = threadCpu() - start;
-        return total;
+        return sent;
     }
 
+    int requests() const { return m_requests.load(); }
+    // Ends a stream before its time (from another thread).
+    void stopStream(bool stop) const { m_stopStream = stop; }
+    // Processor p's next datagram reports a clip of its first input, that datagram alone.
+    void clipOnce(int p) const { m_clipFor = p; }
+    bool clipPending() const { return m_clipFor.load() >= 0; }
+    qint64 clipSentNs() const { return m_clipSentNs.load(); }
+    static qint64 nowNs()
+    {
+        timespec t {};
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return qint64(t.tv_sec) * 1000000000LL + t.tv_nsec;
+    }
+    // The interval of a request unlike the bench's own (0: none was).
+    int otherInterval() const { return m_otherInterval.load(); }
+
 private:
+    // Takes the status requests as they come: each puts its stream in force for its
+    // interval times its count.
+    void listen()
+    {
+        QVector<pollfd> fds;
+        fds.append(pollfd {m_stop[0], POLLIN, 0});
+        for (int fd : qAsConst(m_fds))
+            fds.append(pollfd {fd, POLLIN, 0});
+        char buf[2048];
+        for (;;) {
+            if (::poll(fds.data(), nfds_t(fds.size()), -1) < 0 && errno != EINTR)
+                return;
+            if (fds[0].revents)
+                return;
+            for (int p = 0; p < m_fds.size(); ++p) {
+                if (!(fds[p + 1].revents & POLLIN))
+                    continue;
+                for (ssize_t n; (n = ::recv(m_fds[p], buf, sizeof buf, MSG_DONTWAIT)) > 0;) {
+                    quint16 intervalMs = 0, count = 0;
+                    if (!ZunUdpDatagram::decodeStatusRequest(QByteArray::fromRawData(buf, int(n)), &intervalMs, &count))
+                        continue; // a ping: the bench's processors announced themselves already
+                    ++m_requests;
+                    if (intervalMs != m_o.intervalMs)
+                        m_otherInterval = intervalMs;
+                    m_askedUntilNs[size_t(p)] = nowNs() + qint64(intervalMs) * count * 1000000LL;
+                }
+            }
+        }
+    }
+
     Options m_o;
     QList<int> m_fds;
     QList<QList<QByteArray>> m_records;
+    QList<QByteArray> m_clipRecords;
     mutable int m_next = 0; // the records go on changing from one turn to the next
+    mutable std::atomic<int> m_clipFor {-1};
+    mutable std::atomic<bool> m_stopStream {false};
+    mutable std::atomic<qint64> m_clipSentNs {0};
+    std::vector<std::atomic<qint64>> m_askedUntilNs;
+    std::atomic<int> m_requests {0};
+    std::atomic<int> m_otherInterval {0};
+    int m_stop[2] = {-1, -1};
+    QThread* m_listener = nullptr;
 };
 
 // The times a thread of this process (by its kernel id) went to sleep to be woken again.
@@ -314,7 +411,7 @@ public:
         m_net.start();
         QMetaObject::invokeMethod(&m_net, [this] { m_netTid = currentTid(); }, Qt::BlockingQueuedConnection);
         // The streams are asked for as the program asks: by the status monitor, or by a
-        // control window's meters every 2300 ms. The processors here stream regardless.
+        // control window's meters every 2300 ms. The processors stream only when asked.
         if (m_monitor) {
             QObject::connect(m_monitor, &CZunStatusMonitorDialog::signal_statusTxTimeOut, &m_net,
                              &CZunNetwork::triggerStatusTxOf);
@@ -410,6 +507,53 @@ public:
         f->sent += sent;
         f->guiWakeUps += gui1 - gui0;
         f->rxWakeUps += rx1 - rx0;
+    }
+
+    // The time from the datagram that reports a clip (that datagram alone; the next one is
+    // quiet again) to the batch that lights the tile's lamp: each trial waits for the lamp
+    // to be dark, has one processor report a clip once, and times the batch whose refresh
+    // shows it. Milliseconds, one a trial; empty without the monitor.
+    QVector<double> clipLatencies(int trials)
+    {
+        QVector<double> ms;
+        if (!m_monitor)
+            return ms;
+        int p = 0;
+        bool waitingDark = true;
+        const auto lamp = [this](int processor) {
+            const ZunStatusDisplay* tile = m_monitor->getStatusDisplay(quint16(FirstSerial + processor));
+            return tile && tile->indicatorState(false, QStringLiteral("CLP"), 1);
+        };
+        QEventLoop loop;
+        // After the monitor's own refresh of the batch's tiles (connected before).
+        const QMetaObject::Connection c = QObject::connect(&m_server, &AudioIOStatusServer::signal_batchRefreshed, &loop,
+                                                           [&](const QVector<quint16>&) {
+            if (waitingDark) {
+                if (!lamp(p)) {
+                    waitingDark = false;
+                    m_sender.clipOnce(p);
+                }
+                return;
+            }
+            if (m_sender.clipPending() || !lamp(p))
+                return;
+            ms << double(Sender::nowNs() - m_sender.clipSentNs()) / 1e6;
+            if (ms.size() >= trials)
+                loop.quit();
+            p = (p + 7) % m_o.processors; // spread over the processors
+            waitingDark = true;
+        });
+        double cpu = 0;
+        QThread* tx = QThread::create([&] { m_sender.stream(ZunUdpDatagram::Port, trials, &cpu); });
+        QObject::connect(tx, &QThread::finished, &loop, &QEventLoop::quit);
+        tx->start();
+        loop.exec();
+        QObject::disconnect(c);
+        m_sender.stopStream(true);
+        tx->wait();
+        delete tx;
+        m_sender.stopStream(false);
+        return ms;
     }
 
     bool reachedRecords() const
@@ -630,6 +774,10 @@ int main(int argc, char** argv)
         if (round[Bench::Floor].usPerDatagram() > 0)
             toFloor.add(real / round[Bench::Floor].usPerDatagram());
     }
+    if (sender.requests() == 0 || figures[Bench::Real].sent == 0)
+        fail(QStringLiteral("the program asked no processor for its status"));
+    if (sender.otherInterval() != 0)
+        fail(QStringLiteral("the program asks for a stream every %1 ms: run with --interval %1").arg(sender.otherInterval()));
     if (!bench.reachedRecords())
         fail(QStringLiteral("no status reached the records"));
     const auto line = [&](const char* name, const Figure& f, const char* rx) {
@@ -645,14 +793,25 @@ int main(int argc, char** argv)
     line("bare receive loop:  ", bare, "receiver");
     line("two-thread floor:   ", floor, "reader");
     line(o.monitor ? "real path + tiles:  " : "real status path:   ", real, "discovery threads");
+    out << "status requests the processors took: " << sender.requests() << "\n";
     out << "ratio real / floor: " << QString::number(real.usPerDatagram() / floor.usPerDatagram(), 'f', 2)
         << " (rounds: " << QString::number(toFloor.lowest, 'f', 2) << " to " << QString::number(toFloor.highest, 'f', 2)
         << "; goal: at most 1.5)\n";
     out << "ratio real / bare:  " << QString::number(real.usPerDatagram() / bare.usPerDatagram(), 'f', 2)
         << " (rounds: " << QString::number(toBare.lowest, 'f', 2) << " to " << QString::number(toBare.highest, 'f', 2)
         << ")\n";
-    if (o.monitor)
+    if (o.monitor) {
         out << "real path + tiles:  " << QString::number(real.percentOfCore(), 'f', 2)
             << " % of one core (goal at 100 processors every 100 ms: at most 1 %)\n";
+        out.flush();
+        QVector<double> ms = bench.clipLatencies(ClipTrials);
+        std::sort(ms.begin(), ms.end());
+        if (ms.isEmpty())
+            fail(QStringLiteral("no clip reached a tile's lamp"));
+        const auto at = [&ms](double q) { return ms[qBound(0, int(std::ceil(q * ms.size())) - 1, ms.size() - 1)]; };
+        out << "clip to tile lamp:  p50 " << QString::number(at(0.5), 'f', 1) << " ms, p99 "
+            << QString::number(at(0.99), 'f', 1) << " ms, max " << QString::number(ms.last(), 'f', 1) << " ms ("
+            << ms.size() << " one-datagram clips; batches every " << CZunNetwork::batchMsFor(o.intervalMs) << " ms)\n";
+    }
     return real.received == real.sent ? 0 : 1;
 }
