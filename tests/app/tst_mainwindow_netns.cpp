@@ -154,9 +154,16 @@ private slots:
             QVERIFY2(m_rig.startSim(s.first, s.second, &why), qPrintable(why));
 
         m_window = new MainWindow;
+        QSet<quint16> registered;
+        connect(m_window, &MainWindow::signal_registered, this, [&registered](quint32 serial) { registered << quint16(serial); });
         m_window->resize(1000, 700);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        // Every function starts with each processor that answers the ping registered (or
+        // refused), so that each runs by itself too: one ping period and the probes.
+        const QSet<quint16> answering {Fw1080, Probed, Changing, NoProbe, Newer, Faulty};
+        QTRY_VERIFY2_WITH_TIMEOUT(registered.contains(answering), qPrintable(m_boxes.join(" / ")), CZunNetwork::TickMs + 10000);
+        disconnect(m_window, &MainWindow::signal_registered, this, nullptr);
     }
 
     // Every operation these tests start is measured for how long it keeps the GUI thread
@@ -616,9 +623,9 @@ private slots:
         QVERIFY(m_rig.control(Changing, "failcheck"));
         update(w);
         QCOMPARE(tab->cursor().shape(), Qt::WaitCursor);
-        QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty() && log.last().at(0).toString()
-                                     == "Firmware uploaded.\n Checking data: invalid firmware.\nUpdate failed.",
-                                 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!log.isEmpty() && log.last().at(0).toString()
+                                      == "Firmware uploaded.\n Checking data: invalid firmware.\nUpdate failed.",
+                                  qPrintable(log.isEmpty() ? QString() : log.last().at(0).toString()), 30000);
         QTRY_COMPARE(tab->cursor().shape(), Qt::ArrowCursor);
         QVERIFY(tab->findChild<QTextEdit*>("textEdit")->toPlainText().contains("invalid firmware."));
         QVERIFY(m_rig.control(Changing, "failcheck off"));

@@ -42,6 +42,12 @@ class TstDiscoveryNetns : public QObject
     int m_ticks = 0;
 
     QSharedPointer<ZunDeviceStats> device(quint16 serial) { return m_net->findDevice(serial); }
+    // The processor that ignores the ping listed too, as the scan's own test leaves it.
+    void listEvenTheSilentOne()
+    {
+        if (!device(0x0304))
+            m_net->scanNetwork();
+    }
 
     // The status datagrams that arrive for a serial after asking for a stream.
     QList<QByteArray> streamOf(quint16 serial, int intervalMs, int expected)
@@ -79,6 +85,9 @@ private slots:
         connect(m_net.get(), &CZunNetwork::timeoutTcpCheck, this, [this] { ++m_ticks; });
         m_net->start();
         QMetaObject::invokeMethod(m_net.get(), "startBroadcasting", Qt::QueuedConnection);
+        // Every function starts with the processors that answer the ping listed, so that
+        // each runs by itself too.
+        QTRY_COMPARE_WITH_TIMEOUT(m_net->getDeviceList().size(), 3, 10000);
     }
 
     void cleanupTestCase()
@@ -150,6 +159,7 @@ private slots:
 
     void statusStreamArrivesAtTheAskedRate()
     {
+        listEvenTheSilentOne();
         // 20 ms for 2.5 s: 125 datagrams of the 1077-1080 record size.
         const QList<QByteArray> fast = streamOf(0x0101, 20, 125);
         QCOMPARE(fast.size(), 125);
@@ -224,6 +234,7 @@ private slots:
 
     void interfaceChoiceRestrictsTheScan()
     {
+        listEvenTheSilentOne();
         QStringList errors;
         auto e = connect(m_net.get(), &CZunNetwork::signal_exception, this,
                          [&](QString text, QString) { errors << text; }, Qt::DirectConnection);
@@ -237,6 +248,7 @@ private slots:
 
     void muteAllReachesEveryProcessor()
     {
+        listEvenTheSilentOne();
         const auto list = m_net->getDeviceList();
         QCOMPARE(list.size(), 4);
         for (const auto& d : list)

@@ -154,6 +154,8 @@ private slots:
     void frontPanelChangeIsReadBack()
     {
         const auto z = zun(0x0203);
+        if (!z->IsConnected()) // as the routing's test leaves it
+            connectAndRead(z);
         const auto s = m_status->getStatus(0x0203);
         s->attachDevice(z.data());
         const quint16 gain = z->GetCmdMap()->getCmdNr("Cmd_1_ChGain2");

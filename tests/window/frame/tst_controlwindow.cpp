@@ -878,13 +878,25 @@ private slots:
         QTRY_VERIFY(!zun->IsConnected());
     }
 
+    // The threads of this process but Qt's shared pool, whose workers the first window may
+    // start and which end by themselves when idle.
+    static int threadsBesidesThePool()
+    {
+        int n = 0;
+        for (const QString& t : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(t));
+            n += comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "Thread (pooled)" ? 0 : 1;
+        }
+        return n;
+    }
+
     void closingWhileConnectingLeavesNothingBehind()
     {
         StalledListener listener;
         QVERIFY(listener.start());
         const QSharedPointer<CZun> zun = m_rig->addDevice(Stalled);
         zun->SetPort(listener.port);
-        const int threads = QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        const int threads = threadsBesidesThePool();
         auto w = window(Stalled, true);
         w->connectToZun();
         QTRY_COMPARE(socketsTo(listener.port, "02"), 1);
@@ -893,7 +905,7 @@ private slots:
         QCOMPARE(socketsTo(listener.port, "02"), 0);
         QTRY_COMPARE(socketsTo(listener.port, "01"), 1); // read again should the table skip it
         QVERIFY(!zun->IsConnected());
-        QCOMPARE(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), threads);
+        QCOMPARE(threadsBesidesThePool(), threads);
     }
 };
 
