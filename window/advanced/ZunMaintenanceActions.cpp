@@ -363,8 +363,10 @@ void ZunMaintenanceActions::onChangeSecurityPIN()
 void ZunMaintenanceActions::onSetIP()
 {
     QString text;
+    // Always the same proposal, not the processor's own address: the question that follows
+    // shows both, the current and the new one.
     if (!m_prompts->text(tr("Change IP address"), tr("Enter desired IP address in format 012.345.678.901"),
-                         m_zun->GetIpAddress().toString(), &text)
+                         QStringLiteral("192.168.1.15"), &text)
         || text.isEmpty())
         return;
     quint32 address = 0;
