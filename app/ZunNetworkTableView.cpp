@@ -58,9 +58,16 @@ void ZunNetworkTableView::initContextMenu()
 
 void ZunNetworkTableView::mousePressEvent(QMouseEvent* e)
 {
+    // After the press has selected the row under the cursor: the menu acts on that row.
+    QTableView::mousePressEvent(e);
     if (e->button() == Qt::RightButton)
         validateActions();
-    QTableView::mousePressEvent(e);
+}
+
+void ZunNetworkTableView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    QTableView::selectionChanged(selected, deselected);
+    validateActions();
 }
 
 void ZunNetworkTableView::validateActions()

@@ -52,6 +52,8 @@ public slots:
 
 protected:
     void mousePressEvent(QMouseEvent* e) override;
+    // The actions follow the selection also when it changes by keyboard (the menu key).
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     QList<QAction*> actions_() const;

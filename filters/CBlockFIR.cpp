@@ -167,6 +167,17 @@ CBlockFIR::invalid_filter::invalid_filter(std::string detail) : invalid_filter()
     m_detail = std::move(detail);
 }
 
+QString CBlockFIR::invalid_filter::textOf(const std::exception& e)
+{
+    QString text = QString::fromStdString(e.what());
+    if (const auto* fir = dynamic_cast<const invalid_filter*>(&e); fir && !fir->detail().empty()) {
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+        text += QStringLiteral(": ") + QString::fromStdString(fir->detail()) + QLatin1Char('.');
+    }
+    return text;
+}
+
 CBlockFIR::CBlockFIR()
 {
     // Every set starts as the same pass-through set: it is written and derived once and
@@ -315,9 +326,7 @@ void CBlockFIR::parse(const QByteArray& image)
 QByteArray CBlockFIR::serialise(const QString& name) const
 {
     QByteArray p = m_param;
-    QByteArray nameBytes = name.toLatin1().left(NameSize);
-    if (nameBytes.contains('\0'))
-        nameBytes.truncate(nameBytes.indexOf('\0'));
+    QByteArray nameBytes = storableName(name).toLatin1();
     nameBytes.append(QByteArray(NameSize - nameBytes.size(), '\0'));
     std::memcpy(p.data() + OffName, nameBytes.constData(), NameSize);
 
@@ -341,6 +350,14 @@ QByteArray CBlockFIR::serialise(const QString& name) const
     putLe16(p, OffParamCrc, 0);
     putLe16(p, OffParamCrc, Crc16_8BB7(p.constData(), p.size()));
     return p + blocks;
+}
+
+QString CBlockFIR::storableName(const QString& name)
+{
+    QByteArray bytes = name.toLatin1().left(NameSize);
+    if (bytes.contains('\0'))
+        bytes.truncate(bytes.indexOf('\0'));
+    return QString::fromLatin1(bytes);
 }
 
 QString CBlockFIR::storedName() const

@@ -31,6 +31,9 @@ public:
         invalid_filter();
         explicit invalid_filter(std::string detail);
         const std::string& detail() const noexcept { return m_detail; }
+        // The text of any failure to read or check a set: what() and, for a set that
+        // cannot run, what exactly (the count, the cycles).
+        static QString textOf(const std::exception& e);
 
     private:
         std::string m_detail;
@@ -87,6 +90,9 @@ public:
     QByteArray serialise(const QString& name) const;
     // The name stored in an image read from bytes.
     QString storedName() const;
+    // The name as the image keeps it: Latin-1 ("?" for any other character), at most
+    // NameSize characters, up to a NUL.
+    static QString storableName(const QString& name);
 
     // Header fields.
     double sampleRate() const;

@@ -3,6 +3,7 @@
 #include "ZunCrc16.h"
 #include "ZunFirFile.h"
 
+#include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QVector>
@@ -92,7 +93,10 @@ void FilterLimiterEWS::init(const QString& fileName, double sampleRate)
         m_name = ThruName;
         m_key = thru.key;
     } else {
-        const QByteArray image = ZunFirFile::readImage(fileName);
+        QStringList notes;
+        const QByteArray image = ZunFirFile::readImage(fileName, &notes);
+        if (!notes.isEmpty())
+            m_readNote = QString("FIR file %1: %2.").arg(QFileInfo(fileName).fileName(), notes.join("; "));
         try {
             CBlockFIR::operator=(CBlockFIR(image));
         } catch (const std::logic_error& e) {

@@ -47,6 +47,11 @@ public:
     quint16 outputEntryWord0(int output) const;
     quint16 maxOutputEntryWord0() const;
 
+    // For a set read from a file: what was read otherwise than the file says (a name cut
+    // to what the image keeps, outputs without coefficients), naming the file, for the
+    // log; empty when nothing was.
+    QString readNote() const { return m_readNote; }
+
     QString getInfoHtml(const QStringList& setups);
     QString infoHtml() const { return m_infoHtml; }
 
@@ -67,6 +72,7 @@ private:
     CFIRLimManagerInterface* m_manager = nullptr;
     quint32 m_key = 0;
     QString m_infoHtml;
+    QString m_readNote;
 };
 
 typedef QSharedPointer<FilterLimiterEWS> QShPtrFLE;

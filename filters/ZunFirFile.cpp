@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QTextCodec>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -140,6 +141,25 @@ double limiterValue(const CBlockFIR& s, int o, int field)
 }
 
 // A CBlockFIR that can take raw limiter values without the setters' change thresholds.
+// The first line (from 1) holding bytes that are not UTF-8; 0 when every line is. A file
+// that declares another encoding is left to the XML reader.
+int firstLineNotUtf8(const QByteArray& xml)
+{
+    const QByteArray head = xml.left(100).toLower();
+    const int declared = head.indexOf("encoding=");
+    if (declared >= 0 && !head.mid(declared + 10, 5).startsWith("utf-8"))
+        return 0;
+    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
+    const QList<QByteArray> lines = xml.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QTextCodec::ConverterState state;
+        utf8->toUnicode(lines.at(i).constData(), lines.at(i).size(), &state);
+        if (state.invalidChars > 0 || state.remainingChars > 0)
+            return i + 1;
+    }
+    return 0;
+}
+
 class XmlBuilder : public CBlockFIR
 {
 public:
@@ -190,7 +210,7 @@ QString ZunFirFile::companionOf(const QString& blkPath)
     return fi.path() + "/" + fi.completeBaseName() + ".fcs";
 }
 
-QByteArray ZunFirFile::readImage(const QString& fileName)
+QByteArray ZunFirFile::readImage(const QString& fileName, QStringList* notes)
 {
     const QByteArray data = readBounded(fileName, fileName);
     if (QFileInfo(fileName).suffix().compare("blk", Qt::CaseInsensitive) == 0) {
@@ -204,7 +224,7 @@ QByteArray ZunFirFile::readImage(const QString& fileName)
     const QByteArray start = data.startsWith("\xEF\xBB\xBF") ? data.mid(3) : data;
     if (start.trimmed().startsWith('<')) {
         try {
-            return imageFromXml(data);
+            return imageFromXml(data, notes);
         } catch (const CBlockFIR::invalid_filter&) {
             throw;
         } catch (const std::logic_error& e) {
@@ -214,13 +234,24 @@ QByteArray ZunFirFile::readImage(const QString& fileName)
     refuse(fileName, "unknown file format");
 }
 
-QByteArray ZunFirFile::imageFromXml(const QByteArray& xml)
+QByteArray ZunFirFile::imageFromXml(const QByteArray& xml, QStringList* notes)
 {
     auto fail = [](const QString& why) -> void {
         throw std::logic_error(("invalid XML FIR data: " + why).toStdString());
     };
     QXmlStreamReader r(xml);
-    if (!r.readNextStartElement() || r.name() != QLatin1String("zun-firdata"))
+    if (!r.readNextStartElement()) {
+        // The reader stops at the first byte it cannot decode, before any element: the
+        // file's text is named, not a root element it never reached.
+        const int line = firstLineNotUtf8(xml);
+        if (line > 0)
+            fail(QString("line %1 holds bytes that are not UTF-8, the encoding the file declares or XML assumes "
+                         "(saved as Latin-1?); save the file as UTF-8")
+                     .arg(line));
+        if (r.hasError())
+            fail(QString("line %1: %2").arg(r.lineNumber()).arg(r.errorString()));
+    }
+    if (r.name() != QLatin1String("zun-firdata"))
         fail("the root element must be zun-firdata");
     if (r.attributes().value("version") != QLatin1String("1"))
         fail("unsupported version");
@@ -247,13 +278,16 @@ QByteArray ZunFirFile::imageFromXml(const QByteArray& xml)
     while (r.readNextStartElement()) {
         if (r.name() == QLatin1String("name")) {
             name = r.readElementText();
-            // The image keeps 24 Latin-1 characters: a name it would cut or garble is
-            // refused while the operator can still mend the file.
-            if (name.size() > CBlockFIR::NameSize || QString::fromLatin1(name.toLatin1()) != name)
-                fail(QString("the name '%1' has %2 characters; a FIR set's name holds at most %3 Latin-1 characters")
-                         .arg(name.size() > 40 ? name.left(40) + "..." : name)
-                         .arg(name.size())
-                         .arg(CBlockFIR::NameSize));
+            // The image keeps 24 Latin-1 characters: a longer name is cut, a character
+            // outside Latin-1 becomes "?", as the image is written; the log says so.
+            const QString kept = CBlockFIR::storableName(name);
+            if (kept != name && notes)
+                *notes << QString("the name '%1' (%2 characters) was cut to '%3', the %4 Latin-1 characters a FIR "
+                                  "set's name holds")
+                              .arg(name.size() > 40 ? name.left(40) + "..." : name)
+                              .arg(name.size())
+                              .arg(kept)
+                              .arg(CBlockFIR::NameSize);
         } else if (r.name() == QLatin1String("samplerate")) {
             const QString t = r.readElementText();
             set.setSampleRate(toDouble(QStringRef(&t), "samplerate"));
@@ -314,12 +348,25 @@ QByteArray ZunFirFile::imageFromXml(const QByteArray& xml)
         }
     }
     if (r.hasError())
-        fail(r.errorString());
+        fail(QString("line %1: %2").arg(r.lineNumber()).arg(r.errorString()));
     for (bool s : seen)
         if (!s)
             fail("every output 0 to 3 needs an output element");
     if (!haveRate)
         fail("samplerate missing");
+    // The form has no mark of its own for an output without FIR: one without coefficients
+    // in a set whose other outputs have some may be a file made wrong, so it is said.
+    QStringList bare;
+    bool anyFir = false;
+    for (int o = 0; o < CBlockFIR::Outputs; ++o) {
+        const bool none = set.coefficients(o).isEmpty();
+        anyFir = anyFir || !none;
+        if (none)
+            bare << QString::number(o);
+    }
+    if (anyFir && !bare.isEmpty() && notes)
+        *notes << QString("output %1 %2 no coefficients: %3 without FIR (its IIR crossover alone)")
+                      .arg(bare.join(", "), bare.size() == 1 ? "has" : "have", bare.size() == 1 ? "it runs" : "they run");
     // Parsing the built image once more applies the image's own plausibility checks.
     const QByteArray image = set.serialise(name);
     CBlockFIR check(image);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The file forms of a FIR/limiter set, each converted to and from the serialised
 // filter image (CBlockFIR). docs/filters.md describes every form.
@@ -23,10 +24,12 @@ public:
     // - a zip archive with one entry (the image) or with one ".blk" and one ".fcs" entry;
     // - an XML document whose root element is "zun-firdata";
     // - a raw image (starts with the signature "ZFIR").
-    static QByteArray readImage(const QString& fileName);
+    // notes: what was read otherwise than the file says, one phrase each (an XML name cut
+    // to what the image keeps, an output without coefficients), for the log.
+    static QByteArray readImage(const QString& fileName, QStringList* notes = nullptr);
 
     // XML form <-> image.
-    static QByteArray imageFromXml(const QByteArray& xml);
+    static QByteArray imageFromXml(const QByteArray& xml, QStringList* notes = nullptr);
     static QByteArray xmlFromImage(const QByteArray& image);
 
     // Writes the bytes as the file's whole content, or leaves the file as it was. why: the

@@ -424,19 +424,29 @@ void CZun::onFirLimManagerInitialized()
         // the DSPs go on running what they ran (a crossover must not turn into full range).
         // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
         // short, with its backup on another computer or in another configuration folder).
-        quint32 unstored = 0;
+        QList<quint32> unstored;
         if (m_collection->holdsBackup()) {
-        } else if ((unstored = unstoredRunningSet()) != 0) {
-            if (std::exchange(m_unstoredSetTold, unstored) != unstored)
+        } else if (!(unstored = unstoredRunningSets()).isEmpty()) {
+            if (std::exchange(m_unstoredSetsTold, unstored) != unstored) {
+                // Each set by its id, with the DSP that runs it when the two differ.
+                QStringList named;
+                const bool one = unstored.size() == 1;
+                for (const quint32 id : qAsConst(unstored)) {
+                    const QString hex = QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0'));
+                    named << (one ? hex : tr("%1 (DSP %2)").arg(hex).arg(GetActiveFilterIndex(1) == id ? 1 : 2));
+                }
                 emit signal_exception(
-                    tr("The DSPs run the FIR/limiter set %1, which the processor's flash does not hold (an erase removed it, "
-                       "or a garbage collection was cut short). It goes on running, and no other set was activated over "
-                       "it, but it is lost when the processor restarts.\nTo store it, connect from the computer and "
-                       "configuration folder that ran the garbage collection (it puts its backup back), or upload "
-                       "its FIR file (\"Upload to Zun\" beside \"Select FIR for DSP1\") or a configuration folder "
-                       "that holds it (\"Upload Config to Zun\").")
-                        .arg(unstored, 8, 16, QLatin1Char('0')),
+                    tr("The DSPs run the FIR/limiter %1 %2, which the processor's flash does not hold (an erase "
+                       "removed %3, or a garbage collection was cut short). %4 on running, and no other set was "
+                       "activated over %3, but %5 lost when the processor restarts.\nTo store %3, connect from the "
+                       "computer and configuration folder that ran the garbage collection (it puts its backup back), "
+                       "or upload %6 (\"Upload to Zun\" beside \"Select FIR for DSP1\") or a configuration folder "
+                       "that holds %3 (\"Upload Config to Zun\").")
+                        .arg(one ? tr("set") : tr("sets"), named.join(tr(" and ")), one ? tr("it") : tr("them"),
+                             one ? tr("It goes") : tr("They go"), one ? tr("it is") : tr("they are"),
+                             one ? tr("its FIR file") : tr("their FIR files")),
                     tr("FIR/limiter set not stored"));
+            }
         } else if (m_memoryManager->filterCount() == 0) {
             // A processor without any FIR/limiter set gets the pass-through set.
             if (m_passThroughOnEmptyFlash) {
@@ -463,15 +473,17 @@ void CZun::onFirLimManagerInitialized()
     m_collection->onDirectory();
 }
 
-quint32 CZun::unstoredRunningSet()
+QList<quint32> CZun::unstoredRunningSets()
 {
+    QList<quint32> ids;
     for (const quint16 dsp : {quint16(1), quint16(2)}) {
         const quint32 id = GetActiveFilterIndex(dsp);
-        if (id != 0 && !m_memoryManager->hasFilterId(id))
-            return id;
+        if (id != 0 && !m_memoryManager->hasFilterId(id) && !ids.contains(id))
+            ids << id;
     }
-    m_unstoredSetTold = 0; // stored again: a later loss is told again
-    return 0;
+    if (ids.isEmpty())
+        m_unstoredSetsTold.clear(); // stored again: a later loss is told again
+    return ids;
 }
 
 void CZun::on_MemDirChanged()

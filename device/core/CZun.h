@@ -475,9 +475,10 @@ private:
     friend class ZunFirmwareUpdate;       // it turns the keep-alive off and marks the update
     std::unique_ptr<ZunRoutingConfiguration> m_routing;
     bool m_passThroughOnEmptyFlash = true;
-    // The set a DSP runs that the flash lacks (0: none); the operator is told once per set.
-    quint32 unstoredRunningSet();
-    quint32 m_unstoredSetTold = 0;
+    // The sets the DSPs run that the flash lacks, DSP 1's first, each once (none: empty); the
+    // operator is told once per such list.
+    QList<quint32> unstoredRunningSets();
+    QList<quint32> m_unstoredSetsTold;
     bool m_lowMemoryOffered = false; // a garbage collection was offered on this link for the flash running low
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.

@@ -34,10 +34,7 @@ void ZunTimedSteps::on_Next()
         try {
             step.run();
         } catch (const std::exception& e) {
-            QString text = QString::fromStdString(e.what());
-            if (const auto* fir = dynamic_cast<const CBlockFIR::invalid_filter*>(&e))
-                if (!fir->detail().empty())
-                    text += QStringLiteral(" ") + QString::fromStdString(fir->detail());
+            const QString text = CBlockFIR::invalid_filter::textOf(e);
             m_steps.clear();
             m_running = false;
             emit signal_Finished(false, text);

@@ -149,7 +149,7 @@ void CZunFIRLimManager::guarded(const std::function<void()>& work)
         work();
         return;
     } catch (const CBlockFIR::invalid_filter& e) {
-        text = QString::fromStdString(e.what());
+        text = CBlockFIR::invalid_filter::textOf(e);
     } catch (const CCmdMap::invalid_cmd& e) {
         text = QStringLiteral("%1 (%2)").arg(QString::fromStdString(e.what()), QString::fromStdString(e.text()));
     } catch (const std::exception& e) {
@@ -491,6 +491,9 @@ void CZunFIRLimManager::uploadSet(const QShPtrFLE& set, quint32 oldId)
         return;
     if (!m_zun->IsConnected())
         throw error(QStringLiteral("Filter %1 was not uploaded: the device is not connected.").arg(set->GetName()));
+    // Stored as read: what the reading changed (a name cut to what the flash keeps) is said.
+    if (!set->readNote().isEmpty())
+        emit m_zun->signal_LogMessage(set->readNote(), false);
     AddFIRFilterToList(set);
 
     const QByteArray image = set->toByteArray();

@@ -153,19 +153,21 @@ void CZunSetupManager::on_Disconnected()
         CMemoryManager* mm = m_zun->GetMemoryManager();
         for (auto it = m_holds.begin(); it != m_holds.end(); it = m_holds.erase(it)) {
             const int position = it.key() & 0xFFFF;
-            for (int n = it.value(); n > 0; --n) {
+            QStringList names; // of the uploads to this position, in the order they were sent
+            for (const UploadInFlight& upload : qAsConst(m_uploadBlocks))
+                if (upload.position == position)
+                    names << upload.name;
+            for (int n = 0; n < it.value(); ++n) {
                 m_transferLock->unlock();
                 if (it.key() >> 16 != Upload)
                     continue;
                 mm->decTransfers();
-                QString name;
-                {
-                    QMutexLocker lock(m_lock);
-                    if (position < m_setups.size() && m_setups.at(position))
-                        name = m_setups.at(position)->GetSetupName().trimmed();
-                }
+                const QString name = names.value(n);
                 emit m_zun->signal_LogMessage(
-                    QStringLiteral("Setup %1 was not stored at position %2: the link to the processor was lost.")
+                    (name.isEmpty() ? QStringLiteral("A setup without a name was not stored at position %2: the link "
+                                                     "to the processor was lost.")
+                                    : QStringLiteral("Setup %1 was not stored at position %2: the link to the "
+                                                     "processor was lost."))
                         .arg(name)
                         .arg(position),
                     true);
@@ -510,7 +512,7 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool fromFile)
     meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyRxTxBuf2F") + nr("ID_FAI_Ctrl_w_RxTxBuf")));
     ++m_pendingUploads;
     mm->incTransfers();
-    m_uploadBlocks.append({position, image});
+    m_uploadBlocks.append({position, image, setup->GetSetupName().trimmed()});
     try {
         sendHeld(meta, Upload, position);
     } catch (const std::exception&) {
@@ -528,7 +530,7 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
 {
     guarded([&]() {
         for (int i = 0; i < m_uploadBlocks.size(); ++i)
-            if (m_uploadBlocks.at(i).first == position) {
+            if (m_uploadBlocks.at(i).position == position) {
                 m_uploadBlocks.removeAt(i);
                 break;
             }
@@ -560,8 +562,8 @@ void CZunSetupManager::on_BlockFailed(QByteArray payload)
     if (!m_zun->IsConnected())
         return;
     for (const auto& upload : qAsConst(m_uploadBlocks))
-        if (upload.second == payload) {
-            on_SetupUploaded(false, upload.first);
+        if (upload.block == payload) {
+            on_SetupUploaded(false, upload.position);
             return;
         }
 }

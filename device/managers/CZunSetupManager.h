@@ -134,7 +134,15 @@ private:
     // stored itself: the sample-rate rule of the recall holds for these.
     QSet<quint32> m_archives;
     QHash<int, int> m_holds; // (kind << 16 | position) -> holds taken and not released
-    QList<QPair<int, QByteArray>> m_uploadBlocks; // uploads in flight: position, block sent
+    // An upload in flight: its position, the block sent and the setup's name (its row may
+    // show another setup meanwhile, a directory read having listed what the flash holds).
+    struct UploadInFlight
+    {
+        int position;
+        QByteArray block;
+        QString name;
+    };
+    QList<UploadInFlight> m_uploadBlocks;
     QHash<int, QPointer<ZunSetup>> m_listedBefore; // uploads in flight: what their row showed
     // Positions removed whose deletion the processor has not yet confirmed nor the directory
     // shown: a download of one, asked before the removal, answers with the removed setup.

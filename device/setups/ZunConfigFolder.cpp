@@ -11,23 +11,42 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QSharedPointer>
 #include <QThread>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#endif
 
 namespace
 {
 // The sample rate the FIR/limiter manager reads FIR files with.
 constexpr double FileSampleRate = 48000.0;
 
-QString reasonOf(const std::exception& e)
+QString reasonOf(const std::exception& e) { return CBlockFIR::invalid_filter::textOf(e); }
+
+// The files whose names the system's encoding can not read: the folder listing leaves them
+// out without a word, and no load can open them.
+QStringList unreadableNames(const QString& folder)
 {
-    QString text = QString::fromStdString(e.what());
-    if (const auto* fir = dynamic_cast<const CBlockFIR::invalid_filter*>(&e))
-        if (!fir->detail().empty())
-            text += QStringLiteral(" ") + QString::fromStdString(fir->detail());
-    return text;
+    QStringList names;
+#ifdef Q_OS_UNIX
+    if (DIR* dir = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray raw(entry->d_name);
+            if (QFile::encodeName(QFile::decodeName(raw)) != raw)
+                names << QString::fromUtf8(raw); // the bytes it can not read shown as such
+        }
+        ::closedir(dir);
+    }
+    names.sort();
+#else
+    Q_UNUSED(folder);
+#endif
+    return names;
 }
 } // namespace
 
@@ -44,6 +63,10 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
     QStringList firFilters{QStringLiteral("*.fir")};
     if (xml)
         firFilters << QStringLiteral("*.xml");
+    for (const QString& name : unreadableNames(folder))
+        m_skipped << QStringLiteral("%1: its name is not text in the system's encoding (UTF-8), so it can not be "
+                                    "opened; rename it to load it")
+                         .arg(name);
     // The managers read neither hidden files nor files of other kinds: each is named.
     for (const QFileInfo& fi : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
         if (fi.fileName() == QLatin1String(ZunBackupRecord::FileName))

@@ -299,19 +299,31 @@ private slots:
         variant("impedance=\"", "impedance=\"-");
         variant("<samplerate>", "<samplerate>x");
         variant("</zun-firdata>", "");
-        // The processor keeps 24 Latin-1 characters of a name: one it would cut or garble is
-        // refused, naming the rule. Mended: a name of 200 characters was cut without a word.
-        for (const QByteArray& name : {QByteArray(200, 'A'), QByteArray(25, 'A'), QByteArray("Main \xe2\x82\xac")}) {
-            variant("<name>Main PA v1.2</name>", "<name>" + name + "</name>");
-            try {
-                FilterLimiterEWS set(path("v.xml"), 0.0);
-            } catch (const std::exception& e) {
-                QVERIFY2(QString(e.what()).contains("holds at most 24 Latin-1 characters"), e.what());
-            }
+        // A name the image can not keep whole is cut as the image is written, and the note
+        // for the log says so. Mended: such a file was refused.
+        const QPair<QByteArray, QString> names[] = {
+            {QByteArray(200, 'A'), QString(24, 'A')}, {QByteArray(25, 'A'), QString(24, 'A')},
+            {"Main \xe2\x82\xac", "Main ?"}, {QByteArray(24, 'A'), QString()}};
+        for (const auto& name : names) {
+            QByteArray x = xml;
+            writeBytes(path("v.xml"), x.replace("Main PA v1.2", name.first));
+            const FilterLimiterEWS set(path("v.xml"), 0.0);
+            const QString kept = name.second.isEmpty() ? QString(name.first) : name.second;
+            QCOMPARE(set.GetName(), kept);
+            QCOMPARE(set.readNote().contains(QString("was cut to '%1'").arg(kept)), !name.second.isEmpty());
+            // Mended: an output without coefficients beside others with some was taken without a word.
+            QVERIFY2(set.readNote().startsWith("FIR file v.xml: ") && set.readNote().contains("output 3 has no coefficients"),
+                     qPrintable(set.readNote()));
         }
-        QByteArray longest = xml;
-        writeBytes(path("v.xml"), longest.replace("Main PA v1.2", QByteArray(24, 'A')));
-        QCOMPARE(FilterLimiterEWS(path("v.xml"), 0.0).GetName(), QString(24, 'A'));
+        // Mended: a name saved as Latin-1 in a file read as UTF-8 was refused for its root element.
+        QByteArray latin = xml;
+        writeBytes(path("v.xml"), latin.replace("Main PA v1.2", "S\xfc" "d"));
+        try {
+            FilterLimiterEWS set(path("v.xml"), 0.0);
+            QFAIL("no exception");
+        } catch (const std::logic_error& e) {
+            QVERIFY2(QString(e.what()).contains("line 3 holds bytes that are not UTF-8"), e.what());
+        }
         writeBytes(path("root.xml"), "<?xml version=\"1.0\"?><other/>");
         expectRefused(path("root.xml"));
     }

@@ -33,14 +33,7 @@ void storeSettingsFolder(const char* key, const QString& folder)
 bool xmlFir() { return userSettings().value(QStringLiteral("xmlFir"), false).toBool(); }
 
 // The filters library's message: its text and, for a set that cannot run, what exactly.
-QString libraryMessage(const std::exception& e)
-{
-    QString text = QString::fromStdString(e.what());
-    if (const auto* fir = dynamic_cast<const CBlockFIR::invalid_filter*>(&e))
-        if (!fir->detail().empty())
-            text += QStringLiteral("\n") + QString::fromStdString(fir->detail());
-    return text;
-}
+QString libraryMessage(const std::exception& e) { return CBlockFIR::invalid_filter::textOf(e); }
 
 // The file in folder under name, or empty when it would lie anywhere else.
 QString fileInFolder(const QString& folder, const QString& name)

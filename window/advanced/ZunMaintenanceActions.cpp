@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStorageInfo>
 #include <QFutureWatcher>
 #include <QtConcurrent>
 
@@ -144,7 +145,9 @@ void ZunMaintenanceActions::onSaveConfig()
                                   "you really want to go on?")))
         return;
     const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
-    m_zun->BackupToDir(folder);
+    // Each file that could not be written is named with its reason, in the one box.
+    QStringList unwritten;
+    m_zun->BackupToDir(folder, &unwritten);
     ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), folder);
     // What the folder got, beside what the processor lists: the program writes what it has
     // read, and a set or setup not read (yet) is not in the folder.
@@ -157,6 +160,24 @@ void ZunMaintenanceActions::onSaveConfig()
     const int sets = written(QStringLiteral("*.fir")), setups = written(QStringLiteral("Set*.zun"));
     const int listedSets = m_zun->GetMemoryManager()->filterCount();
     const int listedSetups = m_zun->GetMemoryManager()->setupCount();
+    if (!unwritten.isEmpty()) {
+        QStringList files;
+        for (const QString& u : qAsConst(unwritten))
+            files << ZunOperatorMessage::unwritten(u);
+        const QStorageInfo disk(folder);
+        const QString text = tr("The configuration of Zun nr %1 was NOT saved whole to %2 (its disk has %3 free): %4 "
+                                "FIR/limiter sets and %5 setups were written. Not saved:\n%6")
+                                 .arg(m_zun->GetNr())
+                                 .arg(QDir::toNativeSeparators(folder),
+                                      disk.isValid() ? tr("%1 kB").arg(disk.bytesAvailable() / 1024)
+                                                     : tr("an unknown space"))
+                                 .arg(sets)
+                                 .arg(setups)
+                                 .arg(files.join(QLatin1Char('\n')));
+        emit signal_log(text);
+        m_prompts->message(QMessageBox::Warning, text);
+        return;
+    }
     const QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
                             "the processor lists.")
                              .arg(m_zun->GetNr())
@@ -179,8 +200,11 @@ void ZunMaintenanceActions::onSaveConfig()
                                .arg(setups));
     else if (sets < listedSets || setups < listedSetups)
         m_prompts->message(QMessageBox::Warning,
-                           text + tr("\nThe others were not read from the processor, so they are NOT in the folder. "
-                                     "Save again once the link is back and the lists are complete."));
+                           text + (m_zun->IsConnected()
+                                       ? tr("\nThe others have not been read from the processor yet, so they are NOT "
+                                            "in the folder. Save again once its lists are read.")
+                                       : tr("\nThe others were not read from the processor, so they are NOT in the "
+                                            "folder. Save again once the link is back and the lists are complete.")));
     else
         m_prompts->message(QMessageBox::Information, text);
 }
@@ -363,8 +387,10 @@ void ZunMaintenanceActions::onChangeSecurityPIN()
 void ZunMaintenanceActions::onSetIP()
 {
     QString text;
+    // Always the same proposal, not the processor's own address: the question that follows
+    // shows both, the current and the new one.
     if (!m_prompts->text(tr("Change IP address"), tr("Enter desired IP address in format 012.345.678.901"),
-                         m_zun->GetIpAddress().toString(), &text)
+                         QStringLiteral("192.168.1.15"), &text)
         || text.isEmpty())
         return;
     quint32 address = 0;

@@ -59,6 +59,16 @@ QString translate(const QString& detail, const CCmdMap* map)
 }
 } // namespace
 
+QString ZunOperatorMessage::unwritten(const QString& detail)
+{
+    static const QRegularExpression failure(
+        QStringLiteral("^\\w+::toFile\\(\\): error writing to (?:FIR|setup) file (.+?): (.+)$"));
+    static const QRegularExpression method(QStringLiteral("^\\w+::toFile\\(\\): "));
+    const QRegularExpressionMatch m = failure.match(detail.trimmed());
+    return m.hasMatch() ? QStringLiteral("%1: %2").arg(m.captured(1), m.captured(2))
+                        : detail.trimmed().remove(method);
+}
+
 bool ZunOperatorMessage::isRefusal(const QString& detail) { return refusalMatch(detail.trimmed()).hasMatch(); }
 
 QString ZunOperatorMessage::command(quint16 cmd, const QString& value, const CCmdMap* map)

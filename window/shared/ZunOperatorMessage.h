@@ -15,6 +15,9 @@ public:
     static QString text(const QString& detail, const CCmdMap* map = nullptr);
     // A command and its value as the operator's reports name them: "Cmd_KeyLock (20) = 1".
     static QString command(quint16 cmd, const QString& value, const CCmdMap* map);
+    // A file the device model could not write, as "file: reason" (the system's words, "No
+    // space left on device"); a text of another kind as it is.
+    static QString unwritten(const QString& detail);
     // Whether the text is the device model's report of a command the processor refused.
     static bool isRefusal(const QString& detail);
 };

@@ -219,7 +219,7 @@ void XOverPage::checkFIRFilter(int dsp, const QString& path, bool asked)
         // A damaged file is not accepted; the operator learns why instead of the wizard
         // ending.
         valid = false;
-        refuseFile(dsp, path, tr("Invalid FIR filter"), ZunOperatorMessage::text(QString::fromLocal8Bit(e.what())));
+        refuseFile(dsp, path, tr("Invalid FIR filter"), ZunOperatorMessage::text(CBlockFIR::invalid_filter::textOf(e)));
         emit completeChanged();
         return;
     }

@@ -93,20 +93,23 @@ class TestMaintenanceE2E : public QObject
     }
 
     // Three sets of its own stored beside the pass-through one, the first run by the DSPs
-    // (a crossover, not full range); returns its id.
-    quint32 runOwnSets()
+    // (a crossover, not full range), or by DSP 1 and the second by DSP 2; returns the first's id.
+    quint32 runOwnSets(bool dsp2Apart = false)
     {
-        quint32 crossover = 0;
+        QList<quint32> keys;
         for (const double gain : {6.0, 12.0, 18.0}) {
             const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
             set->setAmpGain(gain, 0);
             set->computeKey();
             m_zun->UploadFIRFilter(set, 0);
-            crossover = crossover ? crossover : set->getKey();
+            keys << set->getKey();
         }
+        const quint32 crossover = keys.first(), second = dsp2Apart ? keys.at(1) : crossover;
         settle();
-        if (!m_zun->InvokeActivateFIRFilter(crossover, ZunC::NoCopies, crossover, ZunC::NoCopies)
-            || !waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == crossover; }))
+        if (!m_zun->InvokeActivateFIRFilter(crossover, ZunC::NoCopies, second, ZunC::NoCopies) || !waitUntil([&]() {
+                return m_zun->GetActiveFilterIndex(1) == crossover
+                    && (!dsp2Apart || m_zun->GetActiveFilterIndex(2) == second);
+            }))
             return 0;
         settle();
         return crossover;
@@ -133,8 +136,13 @@ class TestMaintenanceE2E : public QObject
         QCOMPARE(runningSets(), running);
         QCOMPARE(field(state(), "filters"), QStringLiteral("0"));
         QCOMPARE(told.size(), 1);
-        const QString id = QStringLiteral("%1").arg(other.GetActiveFilterIndex(1), 8, 16, QLatin1Char('0'));
-        QVERIFY2(told.first().contains(id) && told.first().contains(QStringLiteral("Upload")), qPrintable(told.first()));
+        // Each set the DSPs run is named. Mended: DSP 2's own was not.
+        for (const quint16 dsp : {1, 2}) {
+            if (other.GetActiveFilterIndex(dsp) == 0)
+                continue; // one board: no second DSP
+            const QString id = QStringLiteral("%1").arg(other.GetActiveFilterIndex(dsp), 8, 16, QLatin1Char('0'));
+            QVERIFY2(told.first().contains(id) && told.first().contains(QStringLiteral("Upload")), qPrintable(told.first()));
+        }
         other.disconnect();
     }
 
@@ -479,6 +487,8 @@ private slots:
         // The link dropped, and another program (another configuration folder: no backup)
         // connects before this one comes back.
         QTest::addRow("erase reply x second program") << QStringLiteral("erase reply") << QStringLiteral("second program");
+        QTest::addRow("erase reply x second program, DSP 2 apart")
+            << QStringLiteral("erase reply") << QStringLiteral("second program, DSP 2 apart");
         // The restore's link is lost too (a slow processor, a loaded computer), and the
         // program connects again at once: the loss's own report, handled after that, ends
         // nothing of the new connection and is no box of its own; that connection puts the
@@ -490,9 +500,10 @@ private slots:
         QFETCH(QString, step);
         QFETCH(QString, cut);
         const ZunLogCapture log;
-        start();
+        const bool dsp2Apart = cut.endsWith(QLatin1String("DSP 2 apart")); // two boards
+        start(dsp2Apart ? QStringList{"--hardware", "0xFF94"} : QStringList());
         fillFlash();
-        QVERIFY(runOwnSets() != 0);
+        QVERIFY(runOwnSets(dsp2Apart) != 0);
         const QStringList before = flashContents();
         const QList<int> running = runningSets();
         QStringList boxes, ends;
@@ -545,7 +556,7 @@ private slots:
                      qPrintable(boxes.first()));
             QVERIFY(m_sim->control(QStringLiteral("silent off")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
-            if (cut == QLatin1String("second program")) {
+            if (cut.startsWith(QLatin1String("second program"))) {
                 secondProgramLeavesTheDSPs(running);
                 if (QTest::currentTestFailed())
                     return;

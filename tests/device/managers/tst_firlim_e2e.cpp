@@ -372,11 +372,20 @@ private slots:
             return;
         QTemporaryDir folder;
         QVERIFY(QFile::copy(m_firFile, folder.filePath(QStringLiteral("a.fir"))));
+        // A name longer than the flash keeps is stored cut, and the log says so. Mended: the
+        // file was refused.
+        const QString longName = QStringLiteral("From XML, stage left hang");
         FilterLimiterEWS other(QString(), 48000.0);
         other.setOutput(0, QVector<qint32>(100, 77), 5, 0);
-        other.SetName(QStringLiteral("From XML"));
+        other.SetName(longName);
         const quint32 xmlKey = other.computeKey();
         other.exportXml(folder.filePath(QStringLiteral("b.xml")));
+        QFile xml(folder.filePath(QStringLiteral("b.xml")));
+        QVERIFY(xml.open(QIODevice::ReadWrite));
+        const QByteArray text = xml.readAll().replace(longName.left(24).toLatin1(), longName.toLatin1());
+        QVERIFY(xml.resize(0) && xml.write(text) == text.size());
+        xml.close();
+        ZunSignalSpy log(m_zun.get(), &CZun::signal_LogMessage);
 
         QMetaObject::invokeMethod(fir(), "fromDir", Qt::BlockingQueuedConnection, Q_ARG(QString, folder.path()));
         settle();
@@ -388,6 +397,13 @@ private slots:
         settle();
         QVERIFY(waitFor([&]() { return mem()->hasFilterId(xmlKey); }));
         QCOMPARE(m_sent.count(0xFF00), 2); // the set already stored was not sent again
+        QStringList lines;
+        for (const QList<QVariant>& line : log)
+            lines << line.at(0).toString();
+        QVERIFY2(lines.filter(QStringLiteral("FIR file b.xml: the name '%1' (25 characters) was cut to '%2'")
+                                  .arg(longName, longName.left(24)))
+                         .size() == 1,
+                 qPrintable(lines.join('|')));
         QTRY_COMPARE(fir()->GetFirModel()->rowCount(), 2);
         QCOMPARE(cached().size(), 2);
 

@@ -28,6 +28,8 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <cstdio>
+
 using namespace DeviceTestRig;
 
 namespace
@@ -498,6 +500,10 @@ private slots:
             << quint16(1080) << two << "Set02_Load.zun: 1 EQ(s) of DSP 1 up to 26000 Hz, not below half its sample "
                                        "rate (24000 Hz)" << true;
         QTest::newRow("8x 1->1 on 4 outputs") << quint16(1080) << four << "Configuration loaded from" << true;
+        // Mended: a file whose name the system can not read was left out without a word.
+        QTest::newRow("a name not UTF-8") << quint16(1080) << two
+                                          << QString::fromUtf8("Set03_S\xef\xbf\xbd" "d.zun: its name is not text")
+                                          << true;
         QTest::newRow("set damaged on the way")
             << quint16(1080) << two << "only in part: 0 FIR sets, 1 setups. The processor did not store:\n%1" << false;
     }
@@ -539,6 +545,14 @@ private slots:
         }
         if (row.startsWith("set damaged"))
             QVERIFY(m_rig.sim->control(QStringLiteral("corrupt")));
+        if (row.startsWith("a name")) {
+            QFile setupFile(folder.filePath(setup.makeFileName(2)));
+            QVERIFY(setupFile.open(QIODevice::ReadOnly));
+            const QByteArray bytes = setupFile.readAll();
+            FILE* raw = std::fopen(QFile::encodeName(folder.path()) + "/Set03_S\xfc" "d.zun", "wb");
+            QVERIFY(raw && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), raw) == size_t(bytes.size()));
+            std::fclose(raw);
+        }
 
         ZunSignalSpy finished(m_tab->maintenance(), &ZunMaintenanceActions::longOperationFinished);
         m_answers->folderChoice = folder.path();

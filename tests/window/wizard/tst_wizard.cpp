@@ -15,6 +15,8 @@
 #include "RoutingRenderArea.h"
 #include "TcpSimProcess.h"
 #include "XOverPage.h"
+#include "ZunCrc16.h"
+#include "ZunFirFile.h"
 #include "ZunWizardValues.h"
 #include "ZunSignalSpy.h"
 
@@ -49,12 +51,13 @@ public:
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
                     titles << box->windowTitle();
+                    texts << box->text();
                     box->done(QMessageBox::Ok);
                 }
         });
         m_timer.start();
     }
-    QStringList titles;
+    QStringList titles, texts;
 
 private:
     QTimer m_timer;
@@ -468,6 +471,20 @@ private slots:
             QVERIFY(!page->validatePage());
             QCOMPARE(boxes.titles, QStringList("Invalid FIR filter"));
         }
+        // Mended: a file of 4097 taps said only "Invalid FIR filter", not why.
+        FilterLimiterEWS set(QString(), 48000.0);
+        set.setOutput(0, QVector<qint32>(17, 5), 0, 0);
+        QByteArray image = set.toByteArray();
+        image[CBlockFIR::OffOutputEntries + 2] = 0x01;
+        image[CBlockFIR::OffOutputEntries + 3] = 0x10; // 4097
+        image[CBlockFIR::OffParamCrc] = image[CBlockFIR::OffParamCrc + 1] = 0;
+        const quint16 crc = Crc16_8BB7(image.constData(), CBlockFIR::ParamAreaSize);
+        image[CBlockFIR::OffParamCrc] = char(crc & 0xFF);
+        image[CBlockFIR::OffParamCrc + 1] = char(crc >> 8);
+        QVERIFY(ZunFirFile::writeRaw(m_files.filePath("long.fir"), image));
+        type(m_files.filePath("long.fir"));
+        QVERIFY(!page->validatePage());
+        QVERIFY2(boxes.texts.last().contains("output 0 has 4097 coefficients"), qPrintable(boxes.texts.last()));
     }
 
     // The files of the device folder are offered; one that cannot be read, or whose rate
