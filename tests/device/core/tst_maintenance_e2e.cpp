@@ -208,8 +208,10 @@ private slots:
     // the record is closed: kept under another name, never put back again (a setup removed
     // on purpose stays removed, no box at the next connection) and a new collection runs. A
     // set whose file is unreadable but is back inside its setup is back. A folder that can
-    // not be removed still ends the collection with one message. A stored word outside its
-    // range would be refused by the restore: nothing is erased.
+    // not be removed still ends the collection with one message. A folder an earlier version
+    // wrote without a record is tried once, then kept. A stored word outside its range would
+    // be refused by the restore, a record the disk can not hold would not be read back, a
+    // connection's flash not read yet says nothing of what to back up: nothing is erased.
     void garbageCollectionPutsEverythingBack_data()
     {
         QTest::addColumn<QString>("fault");
@@ -483,7 +485,8 @@ private slots:
         }
         // A setup removed on purpose stays removed over the next connection, and nothing
         // more is told.
-        const int removed = fault == QLatin1String("record") || fault == QLatin1String("emptyRecord") ? -1 : 2 - (lostSetups && file.startsWith("Set02") ? 1 : 0);
+        const bool foreign = fault == QLatin1String("record") || fault == QLatin1String("emptyRecord");
+        const int removed = foreign ? -1 : 2 - (lostSetups && file.startsWith("Set02") ? 1 : 0);
         if (removed >= 0) {
             m_zun->RemoveSetup(removed);
             QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(removed) == 0; }));
@@ -498,7 +501,7 @@ private slots:
         settle();
         QCOMPARE(field(state(), "setups"), field(kept, "setups"));
         QCOMPARE(boxes.size(), 1);
-        if (fault == QLatin1String("record") || fault == QLatin1String("emptyRecord"))
+        if (foreign)
             return; // an empty flash under running crossovers: a later collection is no case here
         if (fault == QLatin1String("immutable")) {
             // The folder stays, no record any more: a new collection asks for it to go.
@@ -825,7 +828,7 @@ private slots:
         const QString running = QStringLiteral("%1").arg(m_zun->GetActiveFilterIndex(1), 8, 16, QLatin1Char('0'));
         QVERIFY2(boxes.first().contains(QRegularExpression(
                      QStringLiteral("set %1, which the processor's flash does not hold[^\n]*%2[^\n]*Upload to Zun")
-                         .arg(running, files.filter(QStringLiteral(".fir")).filter(running.mid(1)).value(0, "?")))),
+                         .arg(running, QRegularExpression::escape(files.filter(running.mid(1)).value(0, "-"))))),
                  qPrintable(boxes.first()));
         const QStringList archives =
             QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
