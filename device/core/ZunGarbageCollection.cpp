@@ -61,22 +61,32 @@ quint32 convertedId(CZun* zun, int position)
 
 // What a backup folder holds for the restore: its record, and for each file that can not
 // go back from it, why. Each file gets the checks of a configuration folder, and must be
-// in the record as the record names it.
+// in the record as the record names it. A folder written by an earlier version holds no
+// record: each of its files that passes the checks is tried as if a record named it.
 struct ZunGarbageCollection::Backup
 {
     ZunBackupRecord record;
     QString whole;                  // why nothing of the folder may go back; empty when it may
     QMap<QString, QString> refused; // file -> reason
+    bool earlier = false;           // written without a record
 };
 
 ZunGarbageCollection::Backup ZunGarbageCollection::readBackup(CZun* zun, const QString& folder)
 {
     Backup b;
+    const QDir dir(folder);
+    if (!ZunBackupRecord::isIn(folder)) {
+        b.earlier = true;
+        b.record = ZunBackupRecord::ofFolder(zun, folder, &b.refused);
+        for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
+            if (!b.record.entry(f) && !b.refused.contains(f))
+                b.refused.insert(f, QStringLiteral("neither a FIR/limiter set (.fir) nor a setup (SetNN_name.zun)"));
+        return b;
+    }
     b.record = ZunBackupRecord::read(folder);
     b.whole = b.record.refusal(zun->GetNr());
     if (!b.whole.isEmpty())
         return b;
-    const QDir dir(folder);
     for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name))
         if (f != QLatin1String(ZunBackupRecord::FileName) && !b.record.entry(f))
             b.refused.insert(f, QStringLiteral("not part of the backup (the garbage collection did not write it)"));
@@ -155,6 +165,11 @@ void ZunGarbageCollection::start()
             throw error(tr("The backup of an earlier garbage collection in %1 is not all back on the processor yet. "
                            "It is put back at the next connection; start again after that.")
                             .arg(QDir::toNativeSeparators(path)));
+        // What the flash lists is known from a directory read over this link alone: before
+        // it, the backup would hold nothing and the erase remove everything.
+        if (!m_directoryRead)
+            throw error(tr("The processor's flash has not been read since the link came up, so the garbage "
+                           "collection can not tell what to back up. Nothing was erased: try again in a moment."));
         if (!QDir().mkpath(path))
             throw error(tr("Could not create the folder %1 for the backup of the garbage collection (its disk has %2 "
                            "free). Nothing was erased.")
@@ -172,27 +187,9 @@ void ZunGarbageCollection::start()
         // The erase destroys what the restore could not put back: each file must pass the
         // restore's checks, and each set and setup of the directory be in the folder as
         // itself. The record then says what the folder holds.
-        const QDir dir(path);
-        QList<ZunBackupRecord::Entry> entries;
         QMap<QString, QString> unfit;
-        for (const QString& f : dir.entryList({QStringLiteral("*.fir")}, QDir::Files, QDir::Name)) {
-            quint32 id = 0;
-            const QString why = ZunConfigFolder::setRefusal(m_zun, dir.filePath(f), &id);
-            if (why.isEmpty())
-                entries.append({f, -1, id});
-            else
-                unfit.insert(f, why);
-        }
-        for (const QString& f : dir.entryList({QStringLiteral("Set*.zun")}, QDir::Files, QDir::Name)) {
-            const int position = ZunSetup::numberFromFileName(QFileInfo(f).completeBaseName());
-            quint32 id = 0;
-            QStringList odd;
-            const QString why = ZunConfigFolder::setupRefusal(m_zun, dir.filePath(f), position, &id, &odd);
-            if (why.isEmpty())
-                entries.append({f, position, id});
-            else
-                unfit.insert(f, why);
-        }
+        const ZunBackupRecord record = ZunBackupRecord::ofFolder(m_zun, path, &unfit);
+        const QList<ZunBackupRecord::Entry>& entries = record.entries();
         const CMemoryManager* mem = m_zun->GetMemoryManager();
         const auto inBackup = [&](int position, quint32 id) {
             return std::any_of(entries.cbegin(), entries.cend(),
@@ -215,22 +212,43 @@ void ZunGarbageCollection::start()
                                .arg(p)
                                .arg(m_zun->GetSetupManager()->GetSetup(p) ? tr("not saved as the processor holds it")
                                                                           : unread);
-        const bool whole = lacking.isEmpty();
-        QString written;
-        if (unfit.isEmpty() && whole && !ZunBackupRecord(m_zun->GetNr(), entries).write(path, &written))
-            unfit.insert(QString::fromLatin1(ZunBackupRecord::FileName), written);
         if (!unfit.isEmpty()) {
             QDir(path).removeRecursively();
             throw error(tr("The garbage collection could not put these back after the erase:\n%1\nNothing was "
                            "erased.")
                             .arg(lines(unfit)));
         }
-        if (!whole) {
+        if (!lacking.isEmpty()) {
             QDir(path).removeRecursively();
             throw error(tr("The backup in %1 did not hold every FIR/limiter set and setup of the processor:\n%2\n"
                            "Nothing was erased. What was not read yet is read within moments: try again then.")
                             .arg(QDir::toNativeSeparators(path), lacking.join(QLatin1Char('\n'))));
         }
+        if (entries.isEmpty()) {
+            QDir(path).removeRecursively();
+            throw error(tr("The processor's flash lists no FIR/limiter set and no setup: the garbage collection has "
+                           "nothing to back up. Nothing was erased."));
+        }
+        // The record is read back as the restore reads it, with the checks of every file: a
+        // disk that could not hold it refuses the collection before the erase.
+        QString unreadable;
+        if (record.write(path, &unreadable)) {
+            const Backup back = readBackup(m_zun, path);
+            if (!back.whole.isEmpty())
+                unreadable = back.whole;
+            else if (!back.refused.isEmpty())
+                unreadable = lines(back.refused);
+            else if (back.record.entries() != entries)
+                unreadable = tr("it was not read back as it was written");
+        }
+        if (!unreadable.isEmpty()) {
+            const QString free = freeOnDisk(path);
+            QDir(path).removeRecursively();
+            throw error(tr("The garbage collection could not write the record of its backup to %1 (its disk has %2 "
+                           "free): %3\nNothing was erased.")
+                            .arg(QDir::toNativeSeparators(path), free, unreadable));
+        }
+        m_written = record;
     } catch (const std::exception& e) {
         emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
         return;
@@ -274,7 +292,7 @@ void ZunGarbageCollection::onErased(bool ok)
         // Nothing was erased: the processor holds everything, the collection is over.
         finish(false, tr("The processor refused the erase of the garbage collection: nothing was erased, and it "
                          "holds every FIR/limiter set and setup as before.")
-                          + removeBackup());
+                          + removeBackup(ZunBackupRecord::read(path)));
         return;
     }
     // The directory read after the erase starts the restore.
@@ -297,17 +315,24 @@ void ZunGarbageCollection::onDirectory()
     }
     if (path == m_stuckFolder)
         return; // closed, and named once: it stays only because it can not be removed
+    // A directory read before the erase may come after its answer: it lists everything
+    // this collection backed up, whatever the folder on disk says now.
+    int written = 0;
+    if (m_step == Step::Erased && missing(m_written, &written).isEmpty())
+        return;
     const Backup b = readBackup(m_zun, path);
     if (!b.whole.isEmpty()) {
         close(tr("Nothing of the garbage collection's backup %1 was put back on the processor: %2.")
-                  .arg(QDir::toNativeSeparators(path), b.whole));
+                  .arg(QDir::toNativeSeparators(path), b.whole),
+              b.record);
         return;
     }
     int total = 0;
     const QStringList lacking = missing(b.record, &total);
-    // A directory read before the erase may come after its answer: it lists everything.
-    if (m_step == Step::Erased && lacking.isEmpty() && total > 0)
+    if (lacking.isEmpty() && b.earlier) {
+        closeEarlier(b, b.refused, total);
         return;
+    }
     if (lacking.isEmpty()) {
         const bool restoring = m_step != Step::Idle, restoredBefore = m_restoredOnThisLink;
         // Files the collection did not write are not the processor's: named, and kept.
@@ -318,10 +343,10 @@ void ZunGarbageCollection::onDirectory()
             close(tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
                      "processor. These files of its backup folder were not put back:\n%1")
                       .arg(lines(added)),
-                  true);
+                  b.record, true);
             return;
         }
-        const QString kept = removeBackup();
+        const QString kept = removeBackup(b.record);
         if (restoring)
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
                             "processor.") + kept);
@@ -345,8 +370,27 @@ void ZunGarbageCollection::onDirectory()
             reasons.insert(file, reason(b, file));
         for (auto r = b.refused.cbegin(); r != b.refused.cend(); ++r)
             reasons.insert(r.key(), r.value());
-        close(tr("The garbage collection could not put these back on the processor:\n%1").arg(lines(reasons)));
+        if (b.earlier)
+            closeEarlier(b, reasons, total - lacking.size());
+        else
+            close(tr("The garbage collection could not put these back on the processor:\n%1").arg(lines(reasons)),
+                  b.record);
     }
+}
+
+void ZunGarbageCollection::closeEarlier(const Backup& backup, const QMap<QString, QString>& reasons, int back)
+{
+    const int total = backup.record.entries().size();
+    QString text = tr("The backup %1 was written by an earlier version of the program, without a record of what it "
+                      "held: each of its files was checked as any configuration folder is, and tried once.")
+                       .arg(QDir::toNativeSeparators(folder()));
+    text += total == 0 ? tr(" It holds no FIR/limiter set or setup that passed those checks.")
+                       : tr(" The processor holds %1 of the %2 FIR/limiter sets and setups that passed them.")
+                             .arg(back)
+                             .arg(total);
+    if (!reasons.isEmpty())
+        text += tr("\nNot put back:\n%1").arg(lines(reasons));
+    close(text, backup.record, reasons.isEmpty());
 }
 
 void ZunGarbageCollection::progress(int done, int total)
@@ -455,18 +499,28 @@ QString ZunGarbageCollection::archive()
     return QString();
 }
 
-QString ZunGarbageCollection::removeBackup()
+QString ZunGarbageCollection::removeBackup(const ZunBackupRecord& record)
 {
     // Renamed first: a folder that keeps some of its files is no record any more.
     const QString path = folder();
     const QString kept = archive();
-    if (!kept.isEmpty() && QDir(kept).removeRecursively())
-        return QString();
-    return tr("\nIts backup folder could not be removed: remove %1 by hand.")
-        .arg(QDir::toNativeSeparators(kept.isEmpty() ? path : kept));
+    if (kept.isEmpty())
+        return tr("\nIts backup folder could not be removed: remove %1 by hand.").arg(QDir::toNativeSeparators(path));
+    // Only what the collection wrote goes: a folder that is a link keeps what its target
+    // holds besides, and a file or folder put beside the backup stays.
+    QDir dir(kept);
+    bool removed = true;
+    for (const ZunBackupRecord::Entry& e : record.entries())
+        removed = (!dir.exists(e.file) || dir.remove(e.file)) && removed;
+    removed = dir.remove(QString::fromLatin1(ZunBackupRecord::FileName)) && removed;
+    if (QFileInfo(kept).isSymLink() ? QFile::remove(kept) : QDir().rmdir(kept))
+        return removed ? QString()
+                       : tr("\nSome files of its backup could not be removed from %1.").arg(QDir::toNativeSeparators(kept));
+    return tr("\nIts backup folder held what the garbage collection did not write; that is kept in %1.")
+        .arg(QDir::toNativeSeparators(kept));
 }
 
-void ZunGarbageCollection::close(const QString& text, bool ok)
+void ZunGarbageCollection::close(const QString& text, const ZunBackupRecord& record, bool ok)
 {
     m_closedWithLoss = !ok;
     const QString path = folder();
@@ -479,7 +533,31 @@ void ZunGarbageCollection::close(const QString& text, bool ok)
             : tr("Its backup is closed: it is not put back again, and is kept in %1. A file from there can be loaded "
                  "by hand with \"Upload FIR Filter\" or \"Upload Setup\" (which asks before it replaces a setup).")
                   .arg(QDir::toNativeSeparators(kept));
-    finish(ok, text + QLatin1Char('\n') + where);
+    finish(ok, text + QLatin1Char('\n') + where + (ok ? QString() : unstoredRunning(record, kept.isEmpty() ? path : kept)));
+}
+
+QString ZunGarbageCollection::unstoredRunning(const ZunBackupRecord& record, const QString& kept) const
+{
+    // Said here once: while the closed record keeps the pass-through set away for the
+    // session, no connection of it tells of a running set the flash lacks.
+    QString text;
+    QList<quint32> told;
+    for (const quint16 dsp : {quint16(1), quint16(2)}) {
+        const quint32 id = m_zun->GetActiveFilterIndex(dsp);
+        if (id == 0 || told.contains(id) || m_zun->GetMemoryManager()->hasFilterId(id))
+            continue;
+        told << id;
+        const auto file = std::find_if(record.entries().cbegin(), record.entries().cend(),
+                                       [id](const ZunBackupRecord::Entry& e) { return e.position < 0 && e.id == id; });
+        text += tr("\nThe DSPs run the FIR/limiter set %1, which the processor's flash does not hold: it goes on "
+                   "running, but is lost when the processor restarts. To store it, upload %2 with \"Upload to Zun\" "
+                   "beside \"Select FIR for DSP1\".")
+                    .arg(id, 8, 16, QLatin1Char('0'))
+                    .arg(file == record.entries().cend()
+                             ? tr("its FIR file")
+                             : tr("its file %1").arg(QDir::toNativeSeparators(QDir(kept).filePath(file->file))));
+    }
+    return text;
 }
 
 void ZunGarbageCollection::finish(bool ok, const QString& text, bool linkLost)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZunBackupRecord.h"
+
 #include <QMap>
 #include <QObject>
 #include <QSharedPointer>
@@ -8,7 +10,6 @@
 
 class CZun;
 class ZunOperation;
-class ZunBackupRecord;
 
 // The garbage collection as one transaction: every FIR/limiter set and setup of the
 // processor is backed up to a folder beside the device folder with a record of what it
@@ -18,8 +19,11 @@ class ZunBackupRecord;
 // once, each file checked as any configuration folder is and against the record; what
 // the try could not put back is named with its reasons and the record closes (the folder
 // is kept under another name, never put back again). It goes once each backed-up set and
-// setup is on the processor again, told apart by its id. A collection whose erase never
-// happened is over: its folder goes.
+// setup is on the processor again, told apart by its id, and with it only what the
+// collection wrote. A collection whose erase never happened is over: its folder goes.
+// Nothing is erased before the record reads back whole and names every set and setup the
+// flash lists. A folder an earlier version left without a record is tried once as a
+// configuration folder, then kept under another name.
 //
 // Lives in the GUI thread beside its device object, which forwards to it.
 class ZunGarbageCollection : public QObject
@@ -72,17 +76,23 @@ private:
     QString reason(const Backup& backup, const QString& file) const;
     void restore(const Backup& backup, const QStringList& lacking);
     void progress(int done, int total);
+    // A folder without a record has been tried: what it holds is named, and it closes.
+    void closeEarlier(const Backup& backup, const QMap<QString, QString>& reasons, int back);
     // The end, told once: a failure in the device's box, a success by the window.
     // linkLost: ended by the loss of the link (another may be up already).
     void finish(bool ok, const QString& text, bool linkLost = false);
     // The record ends without everything back: the folder is kept under another name and
-    // the text says where; ok when the processor holds everything all the same.
-    void close(const QString& text, bool ok = false);
+    // the text says where; ok when the processor holds everything all the same. Without
+    // it, the text also names each running set the flash lacks, and how to store it.
+    void close(const QString& text, const ZunBackupRecord& record, bool ok = false);
+    // What the DSPs run that the flash lacks, each with the file of kept that holds it.
+    QString unstoredRunning(const ZunBackupRecord& record, const QString& kept) const;
     // The folder renamed to an archive of its own; empty (and m_stuckFolder set) when it
     // can not be.
     QString archive();
-    // Removes the folder; empty, or what the operator must do about a folder that stays.
-    QString removeBackup();
+    // Removes what the record says the collection wrote, and the folder (a link: the link)
+    // once empty; empty, or what the operator must know of a folder that stays.
+    QString removeBackup(const ZunBackupRecord& record);
     bool transfersIdle() const;
     void onWatch();
 
@@ -100,4 +110,6 @@ private:
     // The collection, or the restore a connection started, while it runs: it holds the
     // loss report and is listed; finish() gives it back.
     QSharedPointer<ZunOperation> m_operation;
+    // What this collection backed up, as its record says (for its directories alone).
+    ZunBackupRecord m_written;
 };

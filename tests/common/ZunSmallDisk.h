@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 class ZunSmallDisk
@@ -48,8 +49,16 @@ public:
 
     bool ok() const { return m_mounted; }
 
-    // Fills the disk until it refuses a byte more; true when it did.
-    bool fill() const
+    // What the disk has free, in bytes (-1 when it can not tell).
+    qint64 freeBytes() const
+    {
+        struct statvfs s {};
+        return ::statvfs(m_folder.toLocal8Bit().constData(), &s) == 0 ? qint64(s.f_bavail) * qint64(s.f_frsize) : -1;
+    }
+
+    // Fills the disk until it refuses a byte more, then gives back leave bytes (whole
+    // pages, as freeBytes() counts them); true when it did.
+    bool fill(qint64 leave = 0) const
     {
         const QByteArray path = (m_folder + QStringLiteral("/.filler")).toLocal8Bit();
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -70,6 +79,9 @@ public:
                 break;
             }
         }
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        if (full && leave > 0)
+            full = size >= leave && ::ftruncate(fd, size - leave) == 0;
         ::close(fd);
         return full;
     }

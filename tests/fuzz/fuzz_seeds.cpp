@@ -8,6 +8,7 @@
 #include "CCmdMap.h"
 #include "CMacAddr.h"
 #include "CZunImageDefaults.h"
+#include "ZunBackupRecord.h"
 #include "FilterLimiterEWS.h"
 #include "ZunFirFile.h"
 #include "ZunSetup.h"
@@ -221,6 +222,15 @@ void seeds(const QString& scratch)
         QByteArray(1, '\0') + record(5, firFile) + record(0, archive.left(archive.size() / 2)));
     put("configfolder", "renamed", QByteArray(1, '\0') + record(4, archive) + record(1, firFile));
 
+    // A garbage collection's record of its backup, as the collection writes it.
+    QString unwritten;
+    if (!ZunBackupRecord(42, {{"Thru___35303c0.fir", -1, 0x035303c0u}, {"Set01_Main.zun", 1, 0xFFFFFFFFu}})
+             .write(scratch, &unwritten)) {
+        std::fprintf(stderr, "cannot write a backup record: %s\n", qPrintable(unwritten));
+        std::exit(1);
+    }
+    put("backuprecord", "written", fileBytes(scratch + "/" + ZunBackupRecord::FileName));
+
     // Images a device applies: a fresh processor's, and one with other gains and routing.
     put("liveimage", "fresh-1080", CZunImageDefaults::defaultImageBytes(1080));
     QByteArray moved = CZunImageDefaults::defaultImageBytes(1080);
@@ -292,6 +302,13 @@ void regressions()
     QByteArray unknown(10, '\0');
     unknown[8] = char(0x7F);
     put("dispatch", "unknown-entry-type", dispatchedDirectory(unknown));
+    // Ids outside what a flash lists: were read as undefined conversions, and trusted.
+    put("backuprecord", "id-minus-one", R"({"processor": 42, "files": [{"file": "a.fir", "position": -1, "id": -1}]})");
+    put("backuprecord", "id-1e20", R"({"processor": 42, "files": [{"file": "a.fir", "position": -1, "id": 1e20}]})");
+    // Duplicate keys, one of them a list: the parser keeps one of each (and Qt's parser
+    // leaks the list it replaces: tests/fuzz/lsan.supp).
+    put("backuprecord", "duplicate-keys",
+        R"({"processor": 42, "files": [{"file": "a.fir", "position": -1, "id": 5}], "files": [{"file": "b.fir", "file": "c.fir", "position": -1, "id": 6}]})");
 }
 
 } // namespace

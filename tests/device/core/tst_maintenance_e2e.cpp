@@ -13,6 +13,7 @@
 #include "CZunStatusBuffer.h"
 // The emulator process helper of the protocol tests.
 #include "ZunBaseComm.h"
+#include "ZunBackupRecord.h"
 #include "ZunGarbageCollection.h"
 #include "ZunLogCapture.h"
 #include "ZunSetup.h"
@@ -215,8 +216,10 @@ private slots:
     // the record is closed: kept under another name, never put back again (a setup removed
     // on purpose stays removed, no box at the next connection) and a new collection runs. A
     // set whose file is unreadable but is back inside its setup is back. A folder that can
-    // not be removed still ends the collection with one message. A stored word outside its
-    // range would be refused by the restore: nothing is erased.
+    // not be removed still ends the collection with one message. A folder an earlier version
+    // wrote without a record is tried once, then kept. A stored word outside its range would
+    // be refused by the restore, a record the disk can not hold would not be read back, a
+    // connection's flash not read yet says nothing of what to back up: nothing is erased.
     void garbageCollectionPutsEverythingBack_data()
     {
         QTest::addColumn<QString>("fault");
@@ -232,9 +235,15 @@ private slots:
         QTest::newRow("tampered: a set at 192 kHz") << "rate" << "192000 Hz" << 1 << 0;
         QTest::newRow("tampered: added setups") << "added" << "not part of the backup" << 0 << 0;
         QTest::newRow("tampered: another processor's") << "record" << "processor 17" << 4 << 2;
+        QTest::newRow("tampered: a record that lists no file") << "emptyRecord" << "lists no file" << 4 << 2;
+        // Tried once with the checks of a configuration folder, then kept under another name.
+        QTest::newRow("an earlier version's folder, without a record") << "earlier" << "earlier version" << 0 << 0;
         QTest::newRow("the set's file unreadable, back in a setup") << "carriedUnreadable" << "" << 0 << 0;
         QTest::newRow("the folder can not be removed") << "immutable" << "by hand" << 0 << 0;
         QTest::newRow("the disk full") << "diskFull" << "" << 0 << 0;
+        QTest::newRow("the disk full for the record alone") << "diskFullRecord" << "" << 0 << 0;
+        // A connection whose flash directory has not come yet: nothing to back up is known.
+        QTest::newRow("the flash not read yet") << "unread" << "" << 0 << 0;
     }
     void garbageCollectionPutsEverythingBack()
     {
@@ -242,7 +251,7 @@ private slots:
         QFETCH(QString, named);
         QFETCH(int, lostSets);
         QFETCH(int, lostSetups);
-        const bool diskFull = fault == QLatin1String("diskFull");
+        const bool diskFull = fault.startsWith(QLatin1String("diskFull"));
         // The configuration folder on a disk of its own, filled before the collection.
         std::unique_ptr<ZunSmallDisk> disk;
         if (diskFull) {
@@ -251,6 +260,27 @@ private slots:
                 QSKIP("A disk of the test's own needs root.");
         }
         start();
+        if (fault == QLatin1String("unread")) {
+            fillFlash();
+            const QString held = field(state(), "setups") + " " + field(state(), "filters");
+            const QString refuse = QStringLiteral("refuse %1 %2").arg(nr("Cmd_MemCopy")).arg(nr("CmdS_CopyMemDir2RxTxBuf"));
+            m_zun.reset();
+            QVERIFY(m_sim->control(refuse));
+            m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+            m_zun->SetPort(m_sim->tcpPort());
+            QStringList boxes;
+            connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+            ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
+            m_zun->connect(true);
+            QVERIFY(waitUntil([&]() { return !m_zun->GetGarbageCollectionFolder().isEmpty(); }, 30000));
+            m_zun->doGarbageCollection();
+            QVERIFY(!erased.wait(1000));
+            QVERIFY2(boxes.filter("has not been read").size() == 1, qPrintable(boxes.join(" / ")));
+            QVERIFY(!QDir(m_zun->GetGarbageCollectionFolder()).exists());
+            QVERIFY(m_sim->control(QStringLiteral("refuse off")));
+            QCOMPARE(field(state(), "setups") + " " + field(state(), "filters"), held);
+            return;
+        }
         if (fault == QLatin1String("outOfRange"))
             QVERIFY(m_sim->control(QStringLiteral("set %1 250").arg(nr("Cmd_0_MasterGainOfs"))));
         fillFlash();
@@ -279,12 +309,31 @@ private slots:
             // One box that says the disk is full and what could not be written; nothing
             // erased, no backup left. Mended: it named no reason.
             const QString held = field(state(), "setups") + " " + field(state(), "filters");
-            QVERIFY(disk->fill());
+            // Room for the backup's files alone, as a first backup takes it.
+            qint64 files = 0;
+            if (fault == QLatin1String("diskFullRecord")) {
+                const QString probe = QDir(m_config->path()).filePath(QStringLiteral("probe"));
+                files = disk->freeBytes();
+                QVERIFY(QDir().mkpath(probe));
+                m_zun->BackupToDir(probe);
+                files -= disk->freeBytes();
+                QVERIFY(QDir(probe).removeRecursively());
+            }
+            QVERIFY(disk->fill(files));
             m_zun->doGarbageCollection();
             QTest::qWait(1500);
             QCOMPARE(boxes.size(), 1);
             const QString told = boxes.first();
             qInfo().noquote() << "told:" << told;
+            if (files) {
+                QVERIFY2(told.contains("Nothing was erased") && told.contains("record of its backup")
+                             && told.contains("No space left on device"),
+                         qPrintable(told));
+                QCOMPARE(erased.count(), 0);
+                QVERIFY(!QDir(m_zun->GetGarbageCollectionFolder()).exists());
+                QCOMPARE(field(state(), "setups") + " " + field(state(), "filters"), held);
+                return;
+            }
             QVERIFY2(told.contains("Nothing was erased") && told.contains("its disk has 0 kB free")
                          && told.contains("No space left on device") && told.contains(".fir") && told.contains("Set01_"),
                      qPrintable(told));
@@ -366,6 +415,12 @@ private slots:
                 QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
                 f.write(text);
             }
+        } else if (fault == QLatin1String("emptyRecord") || fault == QLatin1String("earlier")) {
+            file = QDir::toNativeSeparators(folder);
+            QVERIFY(QFile::remove(dir.filePath(QString::fromLatin1(ZunBackupRecord::FileName))));
+            QFile f(dir.filePath(QString::fromLatin1(ZunBackupRecord::FileName)));
+            if (fault == QLatin1String("emptyRecord"))
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write("{\"processor\": 42, \"files\": []}") > 0);
         } else if (fault == QLatin1String("immutable")) {
             file = QDir::toNativeSeparators(folder);
             if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) != 0)
@@ -438,7 +493,8 @@ private slots:
         }
         // A setup removed on purpose stays removed over the next connection, and nothing
         // more is told.
-        const int removed = fault == QLatin1String("record") ? -1 : 2 - (lostSetups && file.startsWith("Set02") ? 1 : 0);
+        const bool foreign = fault == QLatin1String("record") || fault == QLatin1String("emptyRecord");
+        const int removed = foreign ? -1 : 2 - (lostSetups && file.startsWith("Set02") ? 1 : 0);
         if (removed >= 0) {
             m_zun->RemoveSetup(removed);
             QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->setupIdAt(removed) == 0; }));
@@ -453,7 +509,7 @@ private slots:
         settle();
         QCOMPARE(field(state(), "setups"), field(kept, "setups"));
         QCOMPARE(boxes.size(), 1);
-        if (fault == QLatin1String("record"))
+        if (foreign)
             return; // an empty flash under running crossovers: a later collection is no case here
         if (fault == QLatin1String("immutable")) {
             // The folder stays, no record any more: a new collection asks for it to go.
@@ -494,6 +550,10 @@ private slots:
         // nothing of the new connection and is no box of its own; that connection puts the
         // rest back.
         QTest::addRow("upload 1 x silent, restore cut") << QStringLiteral("upload 1") << QStringLiteral("silent twice");
+        // The backup moved elsewhere and linked back before the next connection: at the end
+        // only what the collection wrote goes, not what the link's target holds besides.
+        QTest::addRow("erase reply x droplink, the folder a link") << QStringLiteral("erase reply")
+                                                                    << QStringLiteral("droplink, folder linked");
     }
     void garbageCollectionSurvivesACut()
     {
@@ -529,6 +589,8 @@ private slots:
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir(folder).exists());
+        const QTemporaryDir elsewhere;
+        const QString moved = elsewhere.filePath(QStringLiteral("backup")); // where a linked folder's backup is
         if (upload) {
             QVERIFY(erased.count() > 0 || erased.wait(20000));
             QVERIFY(waitUntil([&]() {
@@ -556,6 +618,13 @@ private slots:
                      qPrintable(boxes.first()));
             QVERIFY(m_sim->control(QStringLiteral("silent off")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+            if (cut.endsWith(QLatin1String("linked"))) {
+                QVERIFY(QDir().rename(folder, moved));
+                QVERIFY(QDir(moved).mkpath(QStringLiteral("notes")));
+                QFile note(QDir(moved).filePath(QStringLiteral("notes/show.txt")));
+                QVERIFY(note.open(QIODevice::WriteOnly) && note.write("not the collection's") > 0);
+                QVERIFY(QFile::link(moved, folder));
+            }
             if (cut.startsWith(QLatin1String("second program"))) {
                 secondProgramLeavesTheDSPs(running);
                 if (QTest::currentTestFailed())
@@ -573,6 +642,10 @@ private slots:
             m_zun->connect(true);
         }
         QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
+        if (cut.endsWith(QLatin1String("linked"))) {
+            QCOMPARE(QDir(moved).entryList(QDir::Files), QStringList());
+            QVERIFY(QFileInfo::exists(QDir(moved).filePath(QStringLiteral("notes/show.txt"))));
+        }
         QCOMPARE(flashContents(), before);
         QCOMPARE(runningSets(), running);
         // The window lists each setup the processor holds, and no transfer stays counted.
@@ -679,6 +752,9 @@ private slots:
         const QString folder = m_zun->GetGarbageCollectionFolder();
         QVERIFY(QDir().mkpath(folder));
         m_zun->BackupToDir(folder);
+        QMap<QString, QString> unfit;
+        QString error;
+        QVERIFY(ZunBackupRecord::ofFolder(m_zun.get(), folder, &unfit).write(folder, &error));
         eraseAndStayErased();
         QVERIFY(!QDir(folder).exists());
         const QStringList kept = QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs);
@@ -759,6 +835,12 @@ private slots:
         for (const QString& f : files)
             QVERIFY2(boxes.first().contains(f + QStringLiteral(": sent, but the processor did not store it")),
                      qPrintable(boxes.first()));
+        // The DSPs run a set the flash lacks now: said in that box, with the file that stores it.
+        const QString running = QStringLiteral("%1").arg(m_zun->GetActiveFilterIndex(1), 8, 16, QLatin1Char('0'));
+        QVERIFY2(boxes.first().contains(QRegularExpression(
+                     QStringLiteral("set %1, which the processor's flash does not hold[^\n]*%2[^\n]*Upload to Zun")
+                         .arg(running, QRegularExpression::escape(files.filter(running.mid(1)).value(0, "-"))))),
+                 qPrintable(boxes.first()));
         const QStringList archives =
             QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
         QCOMPARE(archives.size(), 1);
@@ -769,6 +851,7 @@ private slots:
         // With its backup closed, a later lost link still has its own box.
         QVERIFY(m_sim->control(QStringLiteral("failupload off")));
         takenIsBack([&]() { return int(boxes.size()); });
+        QCOMPARE(boxes.size(), 2); // the loss's, and no second word of the set
     }
 
     // Defaults, master gain, clock, routing, external clock, the pass-through set and the
