@@ -140,6 +140,9 @@ private slots:
         // What the main window connects (queued: the discovery object lives in its thread).
         connect(m_monitor->tableView(), &ZunNetworkTableView::requestSendUdpCommand, net(), &CZunNetwork::sendUdpCmd,
                 Qt::QueuedConnection);
+        // Every function starts with the answering processors listed, so that each runs by
+        // itself too; broadcasting starts on the first pass of the event loop.
+        QTRY_COMPARE_WITH_TIMEOUT(m_monitor->proxy()->rowCount(), 2, CZunNetwork::TickMs + 3000);
     }
 
     // Every operation these tests start is measured for how long it keeps the GUI thread
