@@ -7,10 +7,16 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QMessageBox>
 #include <QSettings>
 
 #include <stdexcept>
+
+#include <cerrno>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 static void displayMsgBox(const QString& text, const QString& caption)
 {
@@ -18,8 +24,30 @@ static void displayMsgBox(const QString& text, const QString& caption)
                          QCoreApplication::translate("MainWindow", text.toUtf8().constData()), QMessageBox::Ok);
 }
 
+// Started without a desktop session (by root in a lab, over ssh), no runtime folder is
+// named, and Qt warns at every start before it takes the one it would make. That folder,
+// private to this user, is named instead; anything amiss with it leaves the choice to Qt.
+static void nameRuntimeFolder()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const uid_t uid = ::geteuid();
+    const passwd* pw = ::getpwuid(uid);
+    const QByteArray dir = QFile::encodeName(QDir::tempPath() + QStringLiteral("/runtime-")
+                                             + (pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid)));
+    if (::mkdir(dir.constData(), 0700) != 0 && errno != EEXIST)
+        return;
+    struct stat st {};
+    if (::lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
+        return;
+    if ((st.st_mode & 0777) != 0700 && ::chmod(dir.constData(), 0700) != 0)
+        return;
+    qputenv("XDG_RUNTIME_DIR", dir);
+}
+
 int main(int argc, char** argv)
 {
+    nameRuntimeFolder();
     registerZunMetaTypes();
     registerDiscoveryMetaTypes();
 
