@@ -330,6 +330,13 @@ void ZunAdvancedSettingsWidget::endLongOperations(int operations)
     // leaves the running ones as they are.
     for (auto job = m_jobs.begin(); job != m_jobs.end();) {
         if (operations & bit(job.key())) {
+            // An upload's end is logged as its start is.
+            if (job.key() == ZunLongOperation::FirUpload && m_firSetup) {
+                bool stored = false;
+                const QString ended = m_firSetup->firUploadEnded(&stored);
+                if (!ended.isEmpty())
+                    addLogEntry(ended, !stored);
+            }
             job.value()->finish(ZunOperation::Outcome::Done);
             job = m_jobs.erase(job);
         } else {
