@@ -89,8 +89,10 @@ void ZunOperationJournal::markStopped(int id)
 {
     QMutexLocker lock(&m_mutex);
     for (Entry& e : m_running)
-        if (e.id == id)
+        if (e.id == id) {
             e.closing = true;
+            write(); // a quit anyway ends the program with it running: the record says stopped
+        }
 }
 
 void ZunOperationJournal::remove(int id, bool done)
@@ -130,7 +132,7 @@ void ZunOperationJournal::write()
     for (const Entry& e : all)
         list.append(QJsonObject {{QStringLiteral("kind"), QLatin1String(nameOf(e.kind))},
                                  {QStringLiteral("started"), e.started.toString(Qt::ISODate)},
-                                 {QStringLiteral("stopped"), e.stopped},
+                                 {QStringLiteral("stopped"), e.stopped || e.closing},
                                  {QStringLiteral("detail"), QJsonObject::fromVariantMap(e.detail)}});
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly))

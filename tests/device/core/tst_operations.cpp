@@ -79,6 +79,7 @@ private slots:
         QTest::newRow("stopped, then cut by the link") << true << int(ZunOperation::Outcome::LinkLost) << true;
         QTest::newRow("stopped, yet done") << true << int(ZunOperation::Outcome::Done) << false;
         QTest::newRow("killed") << false << -1 << true;
+        QTest::newRow("stopped, then the program quits with it") << true << -1 << true;
     }
     void theRecordKeepsWhatDidNotEnd()
     {
