@@ -619,6 +619,9 @@ void CZun::on_connected()
     m_refreshRetries = 0;
     m_lowMemoryOffered = false;
     m_operations->onConnected();
+    // A recall's answer over an earlier link never comes: its rest ends here.
+    if (const QSharedPointer<ZunOperation> rest = std::exchange(m_recallRest, {}))
+        rest->finish(ZunOperation::Outcome::LinkLost);
     // The processor takes its normal keep-alive (sent below) at every connection; the
     // program watches it unless a running operation holds it off.
     m_keepAliveOn = m_autoConnect && !m_operations->holdsKeepAlive();

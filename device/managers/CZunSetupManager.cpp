@@ -663,7 +663,9 @@ void CZunSetupManager::SelectSetup(const quint16& position)
     CZunMetaCmd meta(nr("Cmd_SetupSelect"), position);
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf"));
     meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
-    m_zun->SendMetaCmd(meta);
+    // Not sent (no link): no answer comes to give the keep-alive back.
+    if (m_zun->SendMetaCmd(meta) != 0)
+        QMetaObject::invokeMethod(m_zun, "on_RecallAnswered", Qt::QueuedConnection);
     if (!warning.isEmpty())
         emit m_zun->signal_LogMessage(warning, true);
 }
