@@ -185,22 +185,29 @@ bool ZunFirSetupActions::startFIRFilterUpload(const QString& file)
     return true;
 }
 
-QString ZunFirSetupActions::firUploadEnded(bool* stored)
+QString ZunFirSetupActions::firUploadEnded(bool* failed)
 {
-    *stored = false;
+    *failed = false;
     const Upload upload = std::exchange(m_upload, {});
     if (upload.key == 0)
         return QString();
     // A set the flash refused leaves the list; one whose store is still unconfirmed when the
     // link goes is shown by the next connection.
-    *stored = m_zun->GetMemoryManager()->hasFilterId(upload.key)
-           || (m_zun->IsConnected() && m_zun->GetFIRLimManager()->GetFIRFilter(upload.key));
-    if (*stored)
+    const CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+    const bool listed = fir->GetFIRFilter(upload.key) != nullptr, pending = fir->pendingUploads() > 0;
+    if (m_zun->GetMemoryManager()->hasFilterId(upload.key) || (m_zun->IsConnected() && listed && !pending))
         return tr("FIR filter %1 stored in the Zun.").arg(upload.name);
+    *failed = true;
     if (!m_zun->IsConnected())
         return tr("FIR filter %1: the link to the processor was lost before the Zun confirmed the store. The next "
                   "connection shows whether the Zun holds it.")
             .arg(upload.name);
+    if (listed) {
+        *failed = false; // the answer is still to come
+        return tr("FIR filter %1: the upload ended here before the Zun confirmed the store; the list of sets shows "
+                  "it once the Zun has stored it.")
+            .arg(upload.name);
+    }
     return tr("FIR filter %1 was NOT stored in the Zun.").arg(upload.name);
 }
 

@@ -72,8 +72,9 @@ public:
     QString firRemovalRefusal(quint32 id) const;
     bool isSetupPositionEmpty(int position) const;
     // The log line of the FIR set upload's end, as its start has one ("" when none runs):
-    // stored or not, as the processor's list of sets shows it now.
-    QString firUploadEnded(bool* stored);
+    // stored or not, as the processor's list of sets shows it now; failed: not stored, or
+    // not known.
+    QString firUploadEnded(bool* failed);
 
 signals:
     void signal_log(QString text);
