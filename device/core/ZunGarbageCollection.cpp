@@ -378,16 +378,20 @@ void ZunGarbageCollection::progress(int done, int total)
 void ZunGarbageCollection::onDisconnected()
 {
     const QString path = QDir::toNativeSeparators(folder());
+    // The operator's close of the control window ends the link too: said as such.
+    const QString cut = m_zun->GetOperations()->stoppedByOperator()
+                            ? tr("The processor's control window was closed (which ended the link)")
+                            : tr("The link to the processor was lost");
     if (m_step == Step::Erasing || m_step == Step::Erased) {
-        finish(false, tr("The link to the processor was lost %1 the garbage collection's erase. At the next "
-                         "connection whatever the erase removed is put back from %2.")
-                          .arg(m_step == Step::Erasing ? tr("during") : tr("right after"), path),
+        finish(false, tr("%1 %2 the garbage collection's erase. At the next connection whatever the erase removed "
+                         "is put back from %3.")
+                          .arg(cut, m_step == Step::Erasing ? tr("during") : tr("right after"), path),
                true);
     } else if (m_step == Step::Restoring) {
         // Which uploads the processor stored before the cut the next directory tells.
-        finish(false, tr("The link to the processor was lost while the garbage collection put its backup back. "
-                         "At the next connection whatever the processor lacks is put back from %1.")
-                          .arg(path),
+        finish(false, tr("%1 while the garbage collection put its backup back. At the next connection whatever the "
+                         "processor lacks is put back from %2.")
+                          .arg(cut, path),
                true);
     }
     m_restoredOnThisLink = false;

@@ -97,11 +97,18 @@ void ZunOperations::note(ZunLongOperation kind, const QString& key, const QVaria
         m_journal.note(id, key, value);
 }
 
+bool ZunOperations::stoppedByOperator() const
+{
+    QMutexLocker locker(&lock());
+    return m_stoppedByOperator;
+}
+
 void ZunOperations::markStopped()
 {
     QList<int> ids;
     {
         QMutexLocker locker(&lock());
+        m_stoppedByOperator = !m_running.isEmpty();
         for (const ZunOperation* operation : qAsConst(m_running))
             if (operation->m_journalId)
                 ids << operation->m_journalId;
@@ -171,6 +178,7 @@ void ZunOperations::onConnected()
     QMutexLocker locker(&lock());
     m_lossTaken = false;
     m_lossLatched = false;
+    m_stoppedByOperator = false;
 }
 
 void ZunOperations::onDisconnected()

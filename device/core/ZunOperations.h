@@ -38,6 +38,8 @@ public:
     // The operator stops what runs (closes its window anyway): each operation's entry stays
     // in the record for the next connection to name, unless it still ends done.
     void markStopped();
+    // Until the next connection: the operator stopped what ran (the link ended for that).
+    bool stoppedByOperator() const;
     // The record on disk of the operations running, and of those left unfinished.
     ZunOperationJournal* journal() { return &m_journal; }
     // The listed operations running now, each kind once, in the order they began.
@@ -80,5 +82,6 @@ private:
     QList<ZunOperation*> m_running;
     bool m_lossTaken = false;   // takeLossReport
     bool m_lossLatched = false; // until the next connection
+    bool m_stoppedByOperator = false; // until the next connection
     ZunOperationJournal m_journal;
 };

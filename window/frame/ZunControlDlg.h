@@ -38,7 +38,9 @@ class ZunSystemWidget;
 // rebuilds the channel pages each time the device's parameter image has been read anew,
 // keeps its title in step with the connection and the active setup, shows the sampling
 // rate and DSP loads in its status bar, asks for status streams every 2300 ms while a gain
-// page is on screen, and shows every failure its pages and the device report.
+// page is on screen, and shows every failure its pages and the device report. Its close
+// ends the link: while the processor runs long operations it asks first, as the program's
+// quit does.
 //
 // A number that the device services do not hold (the processor went away meanwhile) gives
 // a window without pages that says so and closes.

@@ -8,6 +8,7 @@
 #include "CZunRoutingWord.h"
 #include "FilterLimiterEWS.h"
 #include "ZunFirSetupActions.h"
+#include "ZunGarbageCollection.h"
 #include "GainWidget.h"
 #include "PromptAnswers.h"
 #include "QEditableTabWidget.h"
@@ -237,6 +238,29 @@ private slots:
         QVERIFY2(told.contains("A FIR set upload of " + QDir::toNativeSeparators(dropped))
                      && told.contains("was stopped before its end"),
                  qPrintable(told));
+    }
+
+    // Mended: a garbage collection cut by closing its window said "The link to the processor
+    // was lost". Closed anyway, its end says that the window was closed, and the window
+    // opened again puts the rest back.
+    void closingTheWindowDuringACollectionSaysSo()
+    {
+        const QSharedPointer<CZun> z = zun();
+        ZunSignalSpy ended(z->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished);
+        m_window->setCloseAnswer([](const QString&) { return true; });
+        QVERIFY(m_rig->sim()->control(QStringLiteral("delay 300")));
+        z->doGarbageCollection();
+        QVERIFY(z->IsRestorePending());
+        const QString folder = z->GetGarbageCollectionFolder();
+        QVERIFY(m_window->close());
+        m_window.reset();
+        QVERIFY(WindowTestRig::waitFor(ended));
+        QVERIFY2(ended.at(0).at(1).toString().startsWith("The processor's control window was closed"),
+                 qPrintable(ended.at(0).at(1).toString()));
+        QVERIFY(m_rig->sim()->control(QStringLiteral("delay 0")));
+        init();
+        QTRY_VERIFY_WITH_TIMEOUT(!z->IsRestorePending() && !QDir(folder).exists(), 60000);
+        m_rig->takeBoxes();
     }
 
     // The finish is the tab's: a window closed while it is pending never runs it.
