@@ -160,9 +160,12 @@ MainWindow::MainWindow(QWidget* parent)
             },
             Qt::QueuedConnection);
     // A collection the program left unfinished (quit, killed) is put back only when its
-    // processor connects: the operator is told once, at the start.
-    const QString unfinished =
-        ZunStartup::unfinishedCollections(settings.value(QStringLiteral("ConfigDir")).toString());
+    // processor connects, and another operation is named then: the operator is told once,
+    // at the start.
+    const QString configDir = settings.value(QStringLiteral("ConfigDir")).toString();
+    QStringList notices {ZunStartup::unfinishedCollections(configDir), ZunStartup::unfinishedOperations(configDir)};
+    notices.removeAll(QString());
+    const QString unfinished = notices.join(QStringLiteral("\n\n"));
     if (!unfinished.isEmpty())
         QTimer::singleShot(0, this, [this, unfinished]() { displayMsgBox(unfinished, QStringLiteral("ZunControl")); });
 }
@@ -739,9 +742,18 @@ void MainWindow::closeEvent(QCloseEvent* event)
             return;
         }
     }
+    // Answered: the windows ask no more, and what the quit stops stays on record for the
+    // next connection to name.
+    if (!question.isEmpty())
+        for (quint16 serial : m_zunServer->serials())
+            if (const QSharedPointer<CZun> zun = m_zunServer->getZun(serial))
+                zun->GetOperations()->markStopped();
     const QList<QMdiSubWindow*> windows = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
-    for (QMdiSubWindow* sub : windows)
+    for (QMdiSubWindow* sub : windows) {
+        if (auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget()))
+            dlg->setClosingAnyway();
         sub->close();
+    }
     ZunSettingsWriter::store(QStringLiteral("MainWindow/geometry"), saveGeometry());
     QWidget::closeEvent(event);
 }

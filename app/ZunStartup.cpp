@@ -1,5 +1,7 @@
 #include "ZunStartup.h"
 
+#include "ZunOperationJournal.h"
+
 #include "CFileVersionInfo.h"
 #include "GetOpt.h"
 
@@ -72,6 +74,17 @@ QString ZunStartup::unfinishedCollections(const QString& configDir)
     return QStringLiteral("A garbage collection was not finished when the program last ended: what it erased may not "
                           "all be back on the processor.\n\n%1\n\nOpening the processor's control window puts its "
                           "backup back.")
+        .arg(lines.join(QLatin1Char('\n')));
+}
+
+QString ZunStartup::unfinishedOperations(const QString& configDir)
+{
+    const QStringList lines = ZunOperationJournal::unfinishedIn(configDir);
+    if (lines.isEmpty())
+        return QString();
+    return QStringLiteral("These operations did not reach their end when the program last ran, and may have left "
+                          "their processor part-written:\n\n%1\n\nThe next connection to each processor names what "
+                          "each left on it.")
         .arg(lines.join(QLatin1Char('\n')));
 }
 

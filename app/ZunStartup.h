@@ -56,6 +56,10 @@ public:
     // configuration folder (a backup folder "<serial>_gc" beside a device folder): which
     // processors, and that opening each one's window puts its backup back. Empty: none.
     static QString unfinishedCollections(const QString& configDir);
+    // The same for the other long operations a kill (or a quit or a window closed anyway)
+    // left unfinished: which processors, which operations, and that the next connection
+    // names what each left. Empty: none.
+    static QString unfinishedOperations(const QString& configDir);
 
     // Parses the given arguments (first word: the program) as start-up does.
     static CommandLine parseCommandLine(const QStringList& arguments);

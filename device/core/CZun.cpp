@@ -22,6 +22,7 @@
 #include "ZunOperations.h"
 #include "ZunRoutingConfiguration.h"
 #include "ZunTimedSteps.h"
+#include "ZunUnfinishedOperations.h"
 #include "ZunWaitMs.h"
 #include "ZunWaitingCall.h"
 
@@ -470,7 +471,18 @@ void CZun::onFirLimManagerInitialized()
     }
     QMetaObject::invokeMethod(m_setupManager, "initialize", zunWaitingCall(m_setupManager));
     m_firManagerReady = true;
+    nameUnfinishedOperations();
     m_collection->onDirectory();
+}
+
+void CZun::nameUnfinishedOperations()
+{
+    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
+    if (left.isEmpty())
+        return;
+    const QString text = ZunUnfinishedOperations::text(this, left);
+    emit signal_LogMessage(text + QLatin1Char('\n'), true);
+    emit signal_exception(text, tr("Operations not finished"));
 }
 
 QList<quint32> CZun::unstoredRunningSets()
@@ -527,16 +539,18 @@ void CZun::on_StatusBufferChanged()
 {
     m_refreshPending = false;
     m_refreshRetries = 0;
-    // The rebuild keeps the processor busy without TCP traffic: keep-alive off, and back
-    // on afterwards on every path, also when a step throws.
-    const bool keepAlive = m_keepAliveOn;
-    setKeepAlive(false);
+    // The rebuild keeps the processor busy without TCP traffic: the keep-alive rests, and
+    // comes back afterwards on every path (also when a step throws) unless an operation
+    // holds it off meanwhile (one may end or begin while the rebuild's signals are handled).
     struct Restore
     {
-        CZun* zun;
-        bool on;
-        ~Restore() { zun->setKeepAlive(on); }
-    } restore{this, keepAlive};
+        QSharedPointer<ZunOperation> rest;
+        ~Restore()
+        {
+            if (rest)
+                rest->finish(ZunOperation::Outcome::Done);
+        }
+    } restore{m_keepAliveOn ? RestKeepAlive() : QSharedPointer<ZunOperation>()};
 
     auto setFlashSize = [this]() {
         const bool has = m_map->contains(QStringLiteral("Cmd_FlashSize"));
@@ -617,6 +631,9 @@ void CZun::on_connected()
     m_refreshRetries = 0;
     m_lowMemoryOffered = false;
     m_operations->onConnected();
+    // A recall's answer over an earlier link never comes: its rest ends here.
+    if (const QSharedPointer<ZunOperation> rest = std::exchange(m_recallRest, {}))
+        rest->finish(ZunOperation::Outcome::LinkLost);
     // The processor takes its normal keep-alive (sent below) at every connection; the
     // program watches it unless a running operation holds it off.
     m_keepAliveOn = m_autoConnect && !m_operations->holdsKeepAlive();
@@ -631,6 +648,9 @@ void CZun::on_connected()
             m_logFolder = dir.absoluteFilePath(sub);
         }
     }
+    // What earlier operations left unfinished is named once the lists are read.
+    const QString folder = GetLogFolder();
+    m_operations->journal()->setFile(folder.isEmpty() ? QString() : folder + QLatin1String(ZunOperationJournal::Suffix));
     emit signal_Connected();
     const int verbose = settings.value(QStringLiteral("verboseLevel"), 0).toInt();
 
@@ -687,6 +707,35 @@ void CZun::setKeepAlive(bool on)
     m_tcpCloseTime = on ? 15 : 0;
     if (GetCmdMap()->contains(QStringLiteral("Cmd_TCPCloseTime")))
         SendCmd(nr("Cmd_TCPCloseTime"), m_tcpCloseTime);
+}
+
+void CZun::giveKeepAliveBack()
+{
+    if (!m_operations->holdsKeepAlive())
+        setKeepAlive(true);
+}
+
+QSharedPointer<ZunOperation> CZun::RestKeepAlive()
+{
+    // Unlisted, its kind names nothing; a lost link ends it (no answer it waits for comes).
+    const QSharedPointer<ZunOperation> rest = m_operations->begin(
+        ZunLongOperation::SetupRecall, ZunOperation::KeepAlive | ZunOperation::Unlisted | ZunOperation::EndsWithLink);
+    setKeepAlive(false);
+    return rest;
+}
+
+void CZun::restKeepAliveForRecall()
+{
+    if (!m_recallRest || !m_recallRest->isRunning())
+        m_recallRest = RestKeepAlive();
+}
+
+void CZun::on_RecallAnswered()
+{
+    if (const QSharedPointer<ZunOperation> rest = std::exchange(m_recallRest, {}))
+        rest->finish(ZunOperation::Outcome::Done);
+    else
+        giveKeepAliveBack();
 }
 
 void CZun::EnableTcpCheck(bool on)
@@ -1104,12 +1153,14 @@ void CZun::EraseFlashMemory()
     // The collection's own erase is a step of it: the lists name the collection.
     const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink
                     | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
+    // The processor's timer comes back after the erase, unless another operation holds it off.
+    const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
     m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
     setKeepAlive(false);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
     meta.appendCmd(nr("Cmd_BulkEraseF"), 0);
-    meta.appendCmd(nr("Cmd_TCPCloseTime"), 15);
+    meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
 }
 
@@ -1132,7 +1183,7 @@ void CZun::on_FlashMemoryErased(bool ok)
     if (erase && erase->isRunning())
         erase->finish(ok ? ZunOperation::Outcome::Done : ZunOperation::Outcome::Refused);
     else
-        setKeepAlive(true);
+        giveKeepAliveBack();
     emit signal_FlashMemErased(ok);
 }
 
@@ -1142,7 +1193,7 @@ void CZun::on_DefaultSettingsRestored(bool ok)
     if (restore && restore->isRunning())
         restore->finish(ok ? ZunOperation::Outcome::Done : ZunOperation::Outcome::Refused);
     else
-        setKeepAlive(true);
+        giveKeepAliveBack();
     RefreshStatusBuffer();
     emit signal_DefaultSettingsRestored(ok);
 }
@@ -1536,6 +1587,8 @@ void CZun::SendPinStep(quint16 pin)
 
 void CZun::RestoreDefaultSettings(bool full)
 {
+    // The processor's timer comes back after the restore, unless another operation holds it off.
+    const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
     // The wizard's partial restore is a step of the wizard.
     m_defaultsOperation = m_operations->begin(ZunLongOperation::Restore, ZunOperation::KeepAlive | ZunOperation::EndsWithLink
                                                                            | (full ? 0 : ZunOperation::Unlisted));
@@ -1547,7 +1600,7 @@ void CZun::RestoreDefaultSettings(bool full)
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
     meta.appendCmd(nr("Cmd_SetupSelect"), 255);
-    meta.appendCmd(nr("Cmd_TCPCloseTime"), 15);
+    meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
     double rate = 48000.0;
     switch (word("Cmd_ClockSel")) {

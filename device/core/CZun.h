@@ -184,6 +184,13 @@ public:
 
     // Keep-alive on or off: sends the matching TCP close time (15 or 0).
     Q_INVOKABLE void EnableTcpCheck(bool on);
+    // The keep-alive off until the returned operation ends (a step of whatever runs, listed
+    // nowhere); it comes back when no operation holds it any more.
+    QSharedPointer<ZunOperation> RestKeepAlive();
+    // A recall rests the keep-alive until its answer (or the link giving up on it) comes
+    // (GUI thread).
+    Q_INVOKABLE void restKeepAliveForRecall();
+    Q_INVOKABLE void on_RecallAnswered();
 
     // Raw gain word of a dB value (rounded half away from zero, checked against range).
     quint16 rawGain(double gain, const CZunParam* range) const;
@@ -404,6 +411,8 @@ private:
     void sendOutput(const char* param, int output, quint16 value);
     void sendPath(const char* param, int path, quint16 value);
     void setKeepAlive(bool on);
+    // On, unless an operation holds it off.
+    void giveKeepAliveBack();
     qint64 now() const;
     void startWorker(QObject* object, ZunManagerThread*& thread);
     static bool stopWorker(ZunManagerThread*& thread);
@@ -490,6 +499,10 @@ private:
     ZunOperations* m_operations = nullptr;        // a child
     ZunFirmwareUpdate* m_firmwareUpdate = nullptr; // a child
     // The erase and the default settings' restore in flight (GUI thread).
+    QSharedPointer<ZunOperation> m_recallRest;
+    // What earlier operations left unfinished is named once a connection has read the
+    // processor's lists (onFirLimManagerInitialized).
+    void nameUnfinishedOperations();
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;
 };

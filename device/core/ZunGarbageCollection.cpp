@@ -6,6 +6,7 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "CZunSetupManager.h"
+#include "CZunStatusBuffer.h"
 #include "FilterLimiterEWS.h"
 #include "ZunBackupRecord.h"
 #include "ZunBaseComm.h"
@@ -117,6 +118,19 @@ ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
 {
     m_watch.setInterval(WatchMs);
     connect(&m_watch, &QTimer::timeout, this, &ZunGarbageCollection::onWatch);
+    // The progress counts each store the processor confirms while the restore runs, not
+    // only what the directory read at its end shows.
+    connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FIRUploaded, this, &ZunGarbageCollection::onStored,
+            Qt::QueuedConnection);
+    connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupUploaded, this,
+            [this](bool ok, int) { onStored(ok); }, Qt::QueuedConnection);
+}
+
+void ZunGarbageCollection::onStored(bool ok)
+{
+    if (m_step != Step::Restoring || !ok || m_back >= m_total)
+        return;
+    progress(++m_back, m_total);
 }
 
 QString ZunGarbageCollection::offerText()
@@ -351,8 +365,11 @@ void ZunGarbageCollection::onDirectory()
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
                             "processor.") + kept);
         else if (!restoredBefore)
-            finish(true, tr("An earlier garbage collection had not erased the processor: it holds every FIR/limiter "
-                            "set and setup it held. That collection is over, its backup %1 was removed.")
+            // Whether that collection's erase happened before its cut is not known here,
+            // only that nothing of its backup is missing.
+            finish(true, tr("An earlier garbage collection did not reach its end; the processor holds every "
+                            "FIR/limiter set and setup of its backup. That collection is over, its backup %1 was "
+                            "removed.")
                              .arg(QDir::toNativeSeparators(path)) + kept);
         return;
     }
@@ -361,7 +378,10 @@ void ZunGarbageCollection::onDirectory()
             return; // its end was told
         restore(b, lacking);
     }
-    progress(total - lacking.size(), total);
+    // The directory tells what is back; stores the processor confirms from now on add to it.
+    m_back = total - lacking.size();
+    m_total = total;
+    progress(m_back, total);
     if (m_idleTicks >= IdleTicks && transfersIdle()) {
         // The one try of this connection has ended: what it could not put back is named,
         // each with its reason, and the record closes.
@@ -402,16 +422,20 @@ void ZunGarbageCollection::progress(int done, int total)
 void ZunGarbageCollection::onDisconnected()
 {
     const QString path = QDir::toNativeSeparators(folder());
+    // The operator's close of the control window ends the link too: said as such.
+    const QString cut = m_zun->GetOperations()->stoppedByOperator()
+                            ? tr("The processor's control window was closed (which ended the link)")
+                            : tr("The link to the processor was lost");
     if (m_step == Step::Erasing || m_step == Step::Erased) {
-        finish(false, tr("The link to the processor was lost %1 the garbage collection's erase. At the next "
-                         "connection whatever the erase removed is put back from %2.")
-                          .arg(m_step == Step::Erasing ? tr("during") : tr("right after"), path),
+        finish(false, tr("%1 %2 the garbage collection's erase. At the next connection whatever the erase removed "
+                         "is put back from %3.")
+                          .arg(cut, m_step == Step::Erasing ? tr("during") : tr("right after"), path),
                true);
     } else if (m_step == Step::Restoring) {
         // Which uploads the processor stored before the cut the next directory tells.
-        finish(false, tr("The link to the processor was lost while the garbage collection put its backup back. "
-                         "At the next connection whatever the processor lacks is put back from %1.")
-                          .arg(path),
+        finish(false, tr("%1 while the garbage collection put its backup back. At the next connection whatever the "
+                         "processor lacks is put back from %2.")
+                          .arg(cut, path),
                true);
     }
     m_restoredOnThisLink = false;

@@ -78,6 +78,8 @@ private:
     void progress(int done, int total);
     // A folder without a record has been tried: what it holds is named, and it closes.
     void closeEarlier(const Backup& backup, const QMap<QString, QString>& reasons, int back);
+    // A store the processor answered while the restore runs.
+    void onStored(bool ok);
     // The end, told once: a failure in the device's box, a success by the window.
     // linkLost: ended by the loss of the link (another may be up already).
     void finish(bool ok, const QString& text, bool linkLost = false);
@@ -107,6 +109,8 @@ private:
     bool m_closedWithLoss = false; // the processor lacks what the closed record held
     QTimer m_watch;        // while restoring: asks for a directory once transfers end
     int m_idleTicks = 0;
+    int m_back = 0;  // what the restore has back, as the processor confirmed it
+    int m_total = 0; // of what the record holds
     // The collection, or the restore a connection started, while it runs: it holds the
     // loss report and is listed; finish() gives it back.
     QSharedPointer<ZunOperation> m_operation;

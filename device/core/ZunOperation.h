@@ -37,6 +37,7 @@ private:
     Q_DISABLE_COPY(ZunOperation)
 
     ZunOperations* m_registry; // null once finished (under the registry's lock)
+    int m_journalId = 0;       // its entry in the registry's journal; 0: none
     const ZunLongOperation m_kind;
     const int m_takes;
 };

@@ -21,22 +21,100 @@ ZunOperations::~ZunOperations() { close(); }
 
 void ZunOperations::close()
 {
-    QMutexLocker locker(&lock());
-    for (ZunOperation* operation : qAsConst(m_running))
-        operation->m_registry = nullptr;
-    m_running.clear();
-    m_keepAliveFree = nullptr;
+    QList<int> ids;
+    {
+        QMutexLocker locker(&lock());
+        for (ZunOperation* operation : qAsConst(m_running)) {
+            operation->m_registry = nullptr;
+            if (operation->m_journalId)
+                ids << operation->m_journalId;
+        }
+        m_running.clear();
+        m_keepAliveFree = nullptr;
+    }
+    // Only what the operator chose to stop (a quit anyway) stays on record; a kill runs
+    // none of this, and its entries stay too.
+    for (int id : qAsConst(ids))
+        m_journal.remove(id, false);
+}
+
+namespace {
+// A collection and its restore are recorded by their backup folder.
+bool journaled(ZunLongOperation kind, int takes)
+{
+    return !(takes & ZunOperation::Unlisted) && kind != ZunLongOperation::GarbageCollection
+        && kind != ZunLongOperation::BackupRestore;
+}
+} // namespace
+
+QSharedPointer<ZunOperation> ZunOperations::listed(ZunLongOperation kind, int takes)
+{
+    QSharedPointer<ZunOperation> operation(new ZunOperation(this, kind, takes));
+    if (journaled(kind, takes))
+        operation->m_journalId = m_journal.add(kind);
+    m_running << operation.data();
+    return operation;
 }
 
 QSharedPointer<ZunOperation> ZunOperations::begin(ZunLongOperation kind, int takes)
 {
-    QSharedPointer<ZunOperation> operation(new ZunOperation(this, kind, takes));
+    QSharedPointer<ZunOperation> operation;
     {
         QMutexLocker locker(&lock());
-        m_running << operation.data();
+        operation = listed(kind, takes);
     }
     emit signal_Changed();
     return operation;
+}
+
+QSharedPointer<ZunOperation> ZunOperations::beginAlone(ZunLongOperation kind, int takes, QString* busy)
+{
+    QSharedPointer<ZunOperation> operation;
+    {
+        QMutexLocker locker(&lock());
+        for (const ZunOperation* other : qAsConst(m_running))
+            if (!(other->takes() & ZunOperation::Unlisted)) {
+                if (busy)
+                    *busy = zunLongOperationText(other->kind());
+                return {};
+            }
+        operation = listed(kind, takes);
+    }
+    emit signal_Changed();
+    return operation;
+}
+
+void ZunOperations::note(ZunLongOperation kind, const QString& key, const QVariant& value)
+{
+    int id = 0;
+    {
+        QMutexLocker locker(&lock());
+        for (const ZunOperation* operation : qAsConst(m_running))
+            if (operation->kind() == kind && operation->m_journalId)
+                id = operation->m_journalId;
+    }
+    if (id)
+        m_journal.note(id, key, value);
+}
+
+bool ZunOperations::stoppedByOperator() const
+{
+    QMutexLocker locker(&lock());
+    return m_stoppedByOperator;
+}
+
+void ZunOperations::markStopped()
+{
+    QList<int> ids;
+    {
+        QMutexLocker locker(&lock());
+        m_stoppedByOperator = !m_running.isEmpty();
+        for (const ZunOperation* operation : qAsConst(m_running))
+            if (operation->m_journalId)
+                ids << operation->m_journalId;
+    }
+    for (int id : qAsConst(ids))
+        m_journal.markStopped(id);
 }
 
 QList<ZunLongOperation> ZunOperations::running() const
@@ -100,6 +178,7 @@ void ZunOperations::onConnected()
     QMutexLocker locker(&lock());
     m_lossTaken = false;
     m_lossLatched = false;
+    m_stoppedByOperator = false;
 }
 
 void ZunOperations::onDisconnected()
@@ -132,6 +211,7 @@ void ZunOperations::end(ZunOperations* listedIn, ZunOperation* operation, ZunOpe
 {
     ZunOperations* registry = nullptr;
     int takes = 0;
+    int journalId = 0;
     bool keepAliveFree = false;
     std::function<void()> giveKeepAlive;
     {
@@ -146,6 +226,7 @@ void ZunOperations::end(ZunOperations* listedIn, ZunOperation* operation, ZunOpe
         operation->m_registry = nullptr;
         // Read while listed: once it is not, its owner may free it.
         takes = operation->takes();
+        journalId = operation->m_journalId;
         if (takes & ZunOperation::KeepAlive) {
             keepAliveFree = true;
             for (const ZunOperation* other : qAsConst(registry->m_running))
@@ -160,6 +241,10 @@ void ZunOperations::end(ZunOperations* listedIn, ZunOperation* operation, ZunOpe
         QMutexLocker locker(&lock());
         registry->m_lossLatched = registry->m_lossLatched || !connected;
     }
+    // Stopped by the operator before its end (a window closed anyway) it stays in the
+    // record, for the next connection to name.
+    if (journalId)
+        registry->m_journal.remove(journalId, outcome == ZunOperation::Outcome::Done);
     if (giveKeepAlive)
         giveKeepAlive();
     emit registry->signal_Changed();

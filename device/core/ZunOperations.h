@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZunOperation.h"
+#include "ZunOperationJournal.h"
 
 #include <QList>
 #include <QObject>
@@ -28,6 +29,19 @@ public:
     ~ZunOperations() override;
 
     QSharedPointer<ZunOperation> begin(ZunLongOperation kind, int takes);
+    // Begins it only while no listed operation runs: one processor runs one long operation
+    // at a time. Null, with the running one's text in *busy, when one does.
+    QSharedPointer<ZunOperation> beginAlone(ZunLongOperation kind, int takes, QString* busy);
+    // Notes on the running operation of that kind what it works on or changed, for the
+    // next connection to name when it does not end (a kill).
+    void note(ZunLongOperation kind, const QString& key, const QVariant& value);
+    // The operator stops what runs (closes its window anyway): each operation's entry stays
+    // in the record for the next connection to name, unless it still ends done.
+    void markStopped();
+    // Until the next connection: the operator stopped what ran (the link ended for that).
+    bool stoppedByOperator() const;
+    // The record on disk of the operations running, and of those left unfinished.
+    ZunOperationJournal* journal() { return &m_journal; }
     // The listed operations running now, each kind once, in the order they began.
     QList<ZunLongOperation> running() const;
     QStringList runningTexts() const;
@@ -42,7 +56,8 @@ public:
     void endLossReport();
 
     // The device object goes: nothing is given back to it any more (a quit ends each
-    // operation; the processor takes its normal keep-alive at its next connection).
+    // operation; the processor takes its normal keep-alive at its next connection). Their
+    // entries in the record stay only when the operator stopped them (markStopped).
     void close();
 
     void onConnected();
@@ -59,10 +74,14 @@ signals:
 private:
     // listedIn: end the operation only while it is still listed there.
     static void end(ZunOperations* listedIn, ZunOperation* operation, ZunOperation::Outcome outcome);
+    // Under the lock.
+    QSharedPointer<ZunOperation> listed(ZunLongOperation kind, int takes);
 
     std::function<bool()> m_connected;
     std::function<void()> m_keepAliveFree;
     QList<ZunOperation*> m_running;
     bool m_lossTaken = false;   // takeLossReport
     bool m_lossLatched = false; // until the next connection
+    bool m_stoppedByOperator = false; // until the next connection
+    ZunOperationJournal m_journal;
 };

@@ -6,15 +6,20 @@
 #include "CZunMetaCmd.h"
 #include "ZunClockDelays.h"
 #include "ZunLinkLosses.h"
+#include "ZunOperation.h"
 #include "ZunTimedSteps.h"
 
 #include <stdexcept>
+#include <utility>
 
 ZunRoutingConfiguration::ZunRoutingConfiguration(CZun& zun) : m_zun(zun), m_steps(new ZunTimedSteps(&zun))
 {
     // The pauses turn the processor's keep-alive off: it comes back at the sequence's end,
     // whichever way it ends.
-    QObject::connect(m_steps, &ZunTimedSteps::signal_Finished, m_steps, [this]() { m_zun.setKeepAlive(true); });
+    QObject::connect(m_steps, &ZunTimedSteps::signal_Finished, m_steps, [this]() {
+        if (const QSharedPointer<ZunOperation> rest = std::exchange(m_rest, {}))
+            rest->finish(ZunOperation::Outcome::Done);
+    });
 }
 
 bool ZunRoutingConfiguration::isRunning() const { return m_steps->isRunning(); }
@@ -24,6 +29,8 @@ void ZunRoutingConfiguration::apply(const Choice& choice, std::function<void()> 
     if (m_steps->isRunning())
         throw std::logic_error("The configuration wizard's last changes are still being sent to the Zun. Please "
                                "wait until they are done.");
+    // Through the operations list: another holder keeps it off after the last step.
+    m_rest = m_zun.RestKeepAlive();
     addHead(choice);
     m_steps->add(0, std::move(routingWords));
     addTail(choice);

@@ -3,11 +3,13 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 
+#include <QSharedPointer>
 #include <QString>
 
 #include <functional>
 
 class CZun;
+class ZunOperation;
 class ZunTimedSteps;
 
 // A routing configuration on its way to the processor: the defaults unless kept, the master
@@ -57,4 +59,5 @@ private:
     CZun& m_zun;
     ZunTimedSteps* m_steps;
     int m_pauseMs = 100;
+    QSharedPointer<ZunOperation> m_rest; // the keep-alive, off until the last step
 };

@@ -377,7 +377,7 @@ bool CZunStatusBuffer::imageReadBackFailed(const CZunCmd& cmd) const
 void CZunStatusBuffer::setupSelectFinished(bool ok, quint16 position)
 {
     if (m_owner)
-        QMetaObject::invokeMethod(m_owner, "EnableTcpCheck", Qt::QueuedConnection, Q_ARG(bool, true));
+        QMetaObject::invokeMethod(m_owner, "on_RecallAnswered", Qt::QueuedConnection);
     if (position == 0xFF || position == 0xFE)
         emit signal_DefaultSettingsRestored(ok);
     else

@@ -656,17 +656,20 @@ void CZunSetupManager::SelectSetup(const quint16& position)
             warning = QStringLiteral("The setup %1 is recalled as the processor stored it, though %2.")
                           .arg(setup->GetSetupName().trimmed(), mismatch);
     }
+    // The processor is busy loading the setup: no keep-alive until its answer, which comes
+    // after this.
+    if (QThread::currentThread() == m_zun->thread())
+        m_zun->restKeepAliveForRecall();
+    else
+        QMetaObject::invokeMethod(m_zun, "restKeepAliveForRecall", Qt::QueuedConnection);
     CZunMetaCmd meta(nr("Cmd_SetupSelect"), position);
     meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf"));
     meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
-    m_zun->SendMetaCmd(meta);
+    // Not sent (no link): no answer comes to give the keep-alive back.
+    if (m_zun->SendMetaCmd(meta) != 0)
+        QMetaObject::invokeMethod(m_zun, "on_RecallAnswered", Qt::QueuedConnection);
     if (!warning.isEmpty())
         emit m_zun->signal_LogMessage(warning, true);
-    // The processor is busy loading the setup: no keep-alive meanwhile.
-    if (QThread::currentThread() == m_zun->thread())
-        m_zun->EnableTcpCheck(false);
-    else
-        QMetaObject::invokeMethod(m_zun, "EnableTcpCheck", Qt::QueuedConnection, Q_ARG(bool, false));
 }
 
 void CZunSetupManager::on_SetupSelect(bool ok, int position)

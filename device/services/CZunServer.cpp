@@ -140,6 +140,11 @@ bool CZunServer::waitUntilReady(const QSharedPointer<CZun>& zun, quint32 serial,
     return true;
 }
 
+QString CZunServer::busyReason(const QString& running)
+{
+    return QStringLiteral("it is running %1; nothing was sent to it. Try again once that has ended.").arg(running);
+}
+
 void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
 {
     // One report at the end, also when no control window listens: each processor's update
@@ -162,9 +167,16 @@ void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
         bool connectedHere;
     };
     QList<Update> updates;
+    bool busy = false; // a processor was left out for another operation: said in the report
     for (quint32 serial : serials) {
         const QSharedPointer<CZun> known = getZun(quint16(serial));
         const bool wasConnected = known && known->IsConnected();
+        // The update reconnects the processor: never under another long operation.
+        if (known && !known->GetOperations()->running().isEmpty()) {
+            report.notDone(quint16(serial), busyReason(known->GetOperations()->runningTexts().value(0)));
+            busy = true;
+            continue;
+        }
         const QSharedPointer<CZun> zun = connectZun(serial, Connect::Always);
         if (!zun)
             continue;
@@ -190,8 +202,11 @@ void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
         });
         ZunWaitMs(2000);
     }
-    if (updates.isEmpty())
+    if (updates.isEmpty()) {
+        if (busy)
+            emit signal_information(QStringLiteral("ZunControl"), report.text());
         return;
+    }
     auto ended = [](const Update& u) {
         QMutexLocker lock(&u.end->mutex);
         return u.end->ended;
@@ -352,10 +367,20 @@ void CZunServer::runOnList(const QList<quint32>& serials, ZunLongOperation kind,
             report.notDone(quint16(serial), why);
             continue;
         }
+        // One long operation at a time on a processor: another's commands would land in the
+        // middle of the one running (a recall during a garbage collection's restore).
+        QString busy;
+        const QSharedPointer<ZunOperation> operation =
+            zun->GetOperations()->beginAlone(kind, ZunOperation::LossReport, &busy);
+        if (!operation) {
+            report.notDone(quint16(serial), busyReason(busy));
+            if (connectedHere)
+                doDisconnect({serial});
+            continue;
+        }
         const auto watch = QSharedPointer<Watch>::create();
         // The report names a lost link: the link's own box goes to the log.
-        running.append({quint16(serial), zun, watch, connectedHere,
-                        zun->GetOperations()->begin(kind, ZunOperation::LossReport)});
+        running.append({quint16(serial), zun, watch, connectedHere, operation});
         if (!waitUntilReady(zun, serial, &why)) {
             watch->finish(false, why);
             continue;

@@ -111,6 +111,9 @@ private:
     static void runWatched(const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch,
                            std::function<void(CZun*)> step);
 
+    // Why a processor that runs another long operation (its text) takes no part.
+    static QString busyReason(const QString& running);
+
     mutable QMutex m_mutex;
     QMap<quint16, QSharedPointer<CZun>> m_registry;
     int m_readyTimeoutMs = 30000;

@@ -241,6 +241,27 @@ private slots:
         QVERIFY(ZunStartup::unfinishedCollections(m_dir.filePath("appdata")).isEmpty());
     }
 
+    // Mended: a configuration load or a wizard's Finish killed part-way was named nowhere.
+    // The start names each processor whose record of running operations a kill left, with
+    // the operations; a record of no known operation, or of no processor, is none.
+    void startNamesUnfinishedOperations()
+    {
+        const QString config = m_dir.filePath("config-ops");
+        QVERIFY(QDir().mkpath(config));
+        const auto write = [&](const QString& name, const QByteArray& json) {
+            QFile f(config + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(json) == json.size());
+        };
+        write("42_operations.json", R"({"operations":[{"kind":"config-load","detail":{"folder":"/x"}},{"kind":"wizard"}]})");
+        write("7_operations.json", R"({"operations":[{"kind":"no-such-thing"}]})");
+        write("notes_operations.json", R"({"operations":[{"kind":"wizard"}]})");
+        const QString text = ZunStartup::unfinishedOperations(config);
+        QVERIFY2(text.contains("Zun 42: a configuration load, the configuration wizard's changes.")
+                     && !text.contains("Zun 7") && !text.contains("notes") && text.contains("The next connection"),
+                 qPrintable(text));
+        QVERIFY(ZunStartup::unfinishedOperations(m_dir.filePath("appdata")).isEmpty());
+    }
+
     void configureStoresConfigDirUnderSharedData()
     {
         ZunStartup::configure({"ZunControlV2", "--developer"});

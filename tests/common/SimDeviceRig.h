@@ -7,6 +7,10 @@
 #include "CRoutingLibrary.h"
 #include "DeviceTestRig.h"
 #include "TcpSimProcess.h"
+#include "ZunOperationJournal.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <memory>
 
@@ -61,6 +65,35 @@ public:
     }
 
     quint16 nr(const char* name) const { return zun->GetCmdMap()->getCmdNr(name); }
+    // The record of the long operations running that a kill leaves on disk, read now, and
+    // put back as the next program finds it.
+    QString operationsRecord() const
+    {
+        return QDir(m_config.path()).filePath(QStringLiteral("42") + QLatin1String(ZunOperationJournal::Suffix));
+    }
+    QByteArray readOperationsRecord() const
+    {
+        QFile file(operationsRecord());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    bool leaveOperationsRecord(const QByteArray& record) const
+    {
+        QFile file(operationsRecord());
+        return file.open(QIODevice::WriteOnly) && file.write(record) == record.size();
+    }
+    // A new device object connected to the emulator, as the next program's; the texts of the
+    // boxes it shows until its lists are read (text: the first that contains it, "" when
+    // none does within moments).
+    QString connectNext(const QString& text, QSharedPointer<CZun>* next)
+    {
+        *next = newDevice({});
+        QStringList boxes;
+        QObject::connect(next->data(), &CZun::signal_exception, next->data(), [&](QString box, QString) { boxes << box; });
+        (*next)->connect(true);
+        DeviceTestRig::waitUntil([&]() { return !boxes.filter(text).isEmpty(); }, 30000);
+        QObject::disconnect(next->data(), &CZun::signal_exception, next->data(), nullptr);
+        return boxes.filter(text).value(0);
+    }
     // The emulator's state line ("state firmware 1080 pin 0x1234 ...").
     QString state() const { return sim->query(QStringLiteral("state"), QStringLiteral("state ")); }
 

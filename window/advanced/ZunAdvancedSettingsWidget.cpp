@@ -330,6 +330,13 @@ void ZunAdvancedSettingsWidget::endLongOperations(int operations)
     // leaves the running ones as they are.
     for (auto job = m_jobs.begin(); job != m_jobs.end();) {
         if (operations & bit(job.key())) {
+            // An upload's end is logged as its start is.
+            if (job.key() == ZunLongOperation::FirUpload && m_firSetup) {
+                bool failed = false;
+                const QString ended = m_firSetup->firUploadEnded(&failed);
+                if (!ended.isEmpty())
+                    addLogEntry(ended, failed);
+            }
             job.value()->finish(ZunOperation::Outcome::Done);
             job = m_jobs.erase(job);
         } else {
@@ -452,7 +459,10 @@ void ZunAdvancedSettingsWidget::on_FIRFilterChanged(int dsp, QShPtrFLE filter, i
     Q_UNUSED(filter);
     Q_UNUSED(index);
     showActiveFIRFilters();
-    endLongOperations(bit(ZunLongOperation::FirChoice) | bit(ZunLongOperation::FirUpload));
+    // An upload ends with the processor's answer to its store, after which the sets are
+    // reported again; a report before it (an image read meanwhile) leaves it running.
+    const bool uploading = m_zun && m_zun->GetFIRLimManager()->pendingUploads() > 0;
+    endLongOperations(bit(ZunLongOperation::FirChoice) | (uploading ? 0 : bit(ZunLongOperation::FirUpload)));
 }
 
 void ZunAdvancedSettingsWidget::on_FIRFilterRemoved(uint id)

@@ -6,6 +6,7 @@
 #include "CZunSetupManager.h"
 #include "XOverPage.h"
 #include "ZunKeepAliveRest.h"
+#include "ZunOperations.h"
 #include "ZunSettingsWriter.h"
 #include "ZunSetup.h"
 
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardItemModel>
+
+#include <utility>
 
 namespace
 {
@@ -166,9 +169,39 @@ bool ZunFirSetupActions::startFIRFilterUpload(const QString& file)
         return false;
     m_zun->UploadFIRFilterFile(file, 0);
     emit signal_log(tr("Uploading filter from %1. Please wait ...").arg(file));
+    m_upload = {key, name};
     emit longOperationStarted(ZunLongOperation::FirUpload);
+    ZunOperations* operations = m_zun->GetOperations();
+    operations->note(ZunLongOperation::FirUpload, QStringLiteral("file"), file);
+    operations->note(ZunLongOperation::FirUpload, QStringLiteral("set"), key);
     storeSettingsFolder("FilterDir", QFileInfo(file).absolutePath());
     return true;
+}
+
+QString ZunFirSetupActions::firUploadEnded(bool* failed)
+{
+    *failed = false;
+    const Upload upload = std::exchange(m_upload, {});
+    if (upload.key == 0)
+        return QString();
+    // A set the flash refused leaves the list; one whose store is still unconfirmed when the
+    // link goes is shown by the next connection.
+    const CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
+    const bool listed = fir->GetFIRFilter(upload.key) != nullptr, pending = fir->pendingUploads() > 0;
+    if (m_zun->GetMemoryManager()->hasFilterId(upload.key) || (m_zun->IsConnected() && listed && !pending))
+        return tr("FIR filter %1 stored in the Zun.").arg(upload.name);
+    *failed = true;
+    if (!m_zun->IsConnected())
+        return tr("FIR filter %1: the link to the processor was lost before the Zun confirmed the store. The next "
+                  "connection shows whether the Zun holds it.")
+            .arg(upload.name);
+    if (listed) {
+        *failed = false; // the answer is still to come
+        return tr("FIR filter %1: the upload ended here before the Zun confirmed the store; the list of sets shows "
+                  "it once the Zun has stored it.")
+            .arg(upload.name);
+    }
+    return tr("FIR filter %1 was NOT stored in the Zun.").arg(upload.name);
 }
 
 void ZunFirSetupActions::downloadFIRFilter()

@@ -71,6 +71,10 @@ public:
     // Why a set may not be removed (active, or used by stored setups); empty when it may.
     QString firRemovalRefusal(quint32 id) const;
     bool isSetupPositionEmpty(int position) const;
+    // The log line of the FIR set upload's end, as its start has one ("" when none runs):
+    // stored or not, as the processor's list of sets shows it now; failed: not stored, or
+    // not known.
+    QString firUploadEnded(bool* failed);
 
 signals:
     void signal_log(QString text);
@@ -100,4 +104,10 @@ private:
 
     QSharedPointer<CZun> m_zun;
     std::unique_ptr<Prompts> m_prompts;
+    struct Upload
+    {
+        quint32 key = 0;
+        QString name;
+    };
+    Upload m_upload; // the FIR set upload running (key 0: none)
 };

@@ -218,6 +218,8 @@ void ZunMaintenanceActions::onLoadConfig()
         return;
     ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), folder);
     emit longOperationStarted(ZunLongOperation::ConfigLoad);
+    // A load cut by a kill is named at the next connection with what of the folder is stored.
+    m_zun->GetOperations()->note(ZunLongOperation::ConfigLoad, QStringLiteral("folder"), folder);
     // The load waits for the managers' threads and then for the flash: never in the GUI
     // thread. It ends with its own report, whatever else the processor reports meanwhile.
     QSharedPointer<CZun> zun = m_zun;

@@ -20,6 +20,7 @@
 #include "ZunInputDlg.h"
 #include "ZunLazyPage.h"
 #include "ZunOutputDlg.h"
+#include "ZunOperations.h"
 #include "ZunOperatorMessage.h"
 #include "ZunOutputPlotDlg.h"
 #include "ZunSettingsWriter.h"
@@ -34,6 +35,7 @@
 #include <QLCDNumber>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QMdiArea>
 #include <QPointer>
 #include <QSettings>
@@ -703,8 +705,45 @@ QStringList ZunControlDlg::writingOperations() const
     return m_advancedTab ? m_advancedTab->runningOperations() : QStringList();
 }
 
+QString ZunControlDlg::closeQuestion() const
+{
+    // Every long operation of the processor, whoever started it: the close ends the link.
+    const QStringList running = m_zun ? m_zun->GetOperations()->runningTexts() : QStringList();
+    if (running.isEmpty())
+        return QString();
+    return tr("Still writing to Zun %1 (%2):\n\n%3\n\nClosing the window now ends the link and stops each of these, "
+              "leaving the processor part-written; the next connection names what each left. Wait until they have "
+              "ended, or close anyway?")
+        .arg(m_nr)
+        .arg(m_zun->GetName(), running.join(QLatin1Char('\n')));
+}
+
 void ZunControlDlg::closeEvent(QCloseEvent* event)
 {
+    const QString question = m_closingAnyway ? QString() : closeQuestion();
+    if (!question.isEmpty()) {
+        bool anyway = false;
+        if (m_closeAnswer) {
+            anyway = m_closeAnswer(question);
+        } else {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("ZunControl"), question, QMessageBox::NoButton, this);
+            QPushButton* wait = box.addButton(tr("Wait"), QMessageBox::RejectRole);
+            QPushButton* close = box.addButton(tr("Close anyway"), QMessageBox::DestructiveRole);
+            box.setDefaultButton(wait);
+            box.setEscapeButton(wait);
+            box.exec();
+            anyway = box.clickedButton() == close;
+        }
+        if (!anyway) {
+            event->ignore();
+            return;
+        }
+        // Nothing stopped without a word: the log says what was left, and the next
+        // connection names each operation with what the processor holds of it.
+        m_zun->printToLog(question.section(QLatin1Char('\n'), 0, -3) + tr("\nThe window was closed anyway."));
+    }
+    if (m_zun && (m_closingAnyway || !question.isEmpty()))
+        m_zun->GetOperations()->markStopped();
     if (m_zun) {
         // The frame the main window places: the enclosing sub-window (the window itself
         // when it is shown on its own).

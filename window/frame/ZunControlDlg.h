@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class AudioIOStatusServer;
 class CZun;
 class CZunAbstractInOutput;
@@ -36,7 +38,9 @@ class ZunSystemWidget;
 // rebuilds the channel pages each time the device's parameter image has been read anew,
 // keeps its title in step with the connection and the active setup, shows the sampling
 // rate and DSP loads in its status bar, asks for status streams every 2300 ms while a gain
-// page is on screen, and shows every failure its pages and the device report.
+// page is on screen, and shows every failure its pages and the device report. Its close
+// ends the link: while the processor runs long operations it asks first, as the program's
+// quit does.
 //
 // A number that the device services do not hold (the processor went away meanwhile) gives
 // a window without pages that says so and closes.
@@ -60,6 +64,15 @@ public:
     // What this window's operations are writing to the processor now (a configuration
     // load, a FIR upload, a firmware update, ...); empty when nothing is.
     QStringList writingOperations() const;
+    // The question a close asks while the processor runs long operations (closing ends the
+    // link and stops them); empty when none runs.
+    QString closeQuestion() const;
+    // Asks the operator: true to close anyway. The default shows a box (Wait, Close
+    // anyway); tests answer in its place.
+    using CloseAnswer = std::function<bool(const QString& question)>;
+    void setCloseAnswer(CloseAnswer answer) { m_closeAnswer = std::move(answer); }
+    // The program quits anyway (its own question was answered): the close asks nothing.
+    void setClosingAnyway() { m_closingAnyway = true; }
 
     // The frame a sub-window takes so that the pages show whole: at least the size they
     // need, as far as the view has room, and moved back into the view when it grew past its
@@ -190,4 +203,6 @@ private:
     QString m_listName;
     // The channel pages have been built once: later rebuilds keep the operator's page.
     bool m_built = false;
+    CloseAnswer m_closeAnswer;
+    bool m_closingAnyway = false;
 };

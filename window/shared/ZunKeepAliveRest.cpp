@@ -1,15 +1,16 @@
 #include "ZunKeepAliveRest.h"
 
 #include "CZun.h"
+#include "ZunOperation.h"
 
-ZunKeepAliveRest::ZunKeepAliveRest(CZun* device) : m_device(device)
+ZunKeepAliveRest::ZunKeepAliveRest(CZun* device)
 {
-    if (m_device)
-        m_device->EnableTcpCheck(false);
+    if (device)
+        m_rest = device->RestKeepAlive();
 }
 
 ZunKeepAliveRest::~ZunKeepAliveRest()
 {
-    if (m_device)
-        m_device->EnableTcpCheck(true);
+    if (m_rest)
+        m_rest->finish(ZunOperation::Outcome::Done);
 }

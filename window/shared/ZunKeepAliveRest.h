@@ -1,12 +1,14 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QSharedPointer>
 
 class CZun;
+class ZunOperation;
 
 // Rests the device's TCP keep-alive while it lives: made around a modal choice so that the
 // link does not expire while the operator decides, and the keep-alive comes back however the
-// choice ends. A null device is left alone.
+// choice ends, unless a long operation holds it off meanwhile (it goes through the device's
+// list of operations). A null device is left alone.
 class ZunKeepAliveRest
 {
 public:
@@ -15,5 +17,5 @@ public:
 
 private:
     Q_DISABLE_COPY(ZunKeepAliveRest)
-    CZun* m_device;
+    QSharedPointer<ZunOperation> m_rest;
 };

@@ -48,11 +48,14 @@ class TestMaintenanceE2E : public QObject
         QVERIFY(settleFirstSet(m_zun.get()));
     }
     // A device object of its own against the running emulator: the program started (again).
-    void attach()
+    // listen: connects to the new device object before it connects.
+    void attach(const std::function<void()>& listen = nullptr)
     {
         m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.get());
+        if (listen)
+            listen();
         m_zun->connect(true);
         QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
     }
@@ -554,6 +557,10 @@ private slots:
         // only what the collection wrote goes, not what the link's target holds besides.
         QTest::addRow("erase reply x droplink, the folder a link") << QStringLiteral("erase reply")
                                                                     << QStringLiteral("droplink, folder linked");
+        // Everything is back, and the program is killed before the collection's end: the
+        // next connection tells that collection's end as it happened. Mended: it said the
+        // collection "had not erased the processor".
+        QTest::addRow("upload all x restart") << QStringLiteral("upload all") << QStringLiteral("restart");
     }
     void garbageCollectionSurvivesACut()
     {
@@ -576,7 +583,8 @@ private slots:
         const bool restart = cut == QLatin1String("restart");
         const bool twice = cut.endsWith(QLatin1String(" twice"));
         const QString fault = cut.startsWith(QLatin1String("silent")) ? QStringLiteral("silent") : QStringLiteral("droplink");
-        const int upload = step.startsWith(QLatin1String("upload")) ? step.section(' ', 1).toInt() : 0;
+        const bool all = step == QLatin1String("upload all");
+        const int upload = all ? before.size() : step.startsWith(QLatin1String("upload")) ? step.section(' ', 1).toInt() : 0;
         if (step == QLatin1String("erase reply"))
             QVERIFY(m_sim->control(QStringLiteral("droplink reply %1").arg(nr("Cmd_BulkEraseF"))));
         else if (step == QLatin1String("erase") && !restart)
@@ -595,8 +603,10 @@ private slots:
             QVERIFY(erased.count() > 0 || erased.wait(20000));
             QVERIFY(waitUntil([&]() {
                 const QString s = state();
-                return field(s, "filters").toInt() + field(s, "setups").toInt() >= upload - 1;
+                return field(s, "filters").toInt() + field(s, "setups").toInt() >= upload - (all ? 0 : 1);
             }, 30000));
+            if (all) // the collection's last directory read never comes: killed before its end
+                QVERIFY(m_sim->control(QStringLiteral("silent")));
             if (!restart && (upload > 1 || fault == QLatin1String("silent")))
                 QVERIFY(m_sim->control(fault));
         }
@@ -605,8 +615,10 @@ private slots:
             // A transfer cut by the quit leaves no lock held.
             QVERIFY(!log.logged(QStringLiteral("destroying locked mutex")));
             QVERIFY(m_sim->control(QStringLiteral("delay 0")));
-            attach();
-            listen();
+            QVERIFY(m_sim->control(QStringLiteral("silent off")));
+            attach(all ? std::function<void()>(listen) : nullptr);
+            if (!all)
+                listen();
         } else {
             QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 40000));
             // One box for the cut, naming the backup.
@@ -657,6 +669,9 @@ private slots:
         QVERIFY2(boxes.size() == (restart ? 0 : twice ? 2 : 1), qPrintable(boxes.join(QStringLiteral(" / "))));
         QVERIFY(!m_zun->IsRestorePending());
         qInfo().noquote() << "told:" << (boxes + ends).join(QStringLiteral(" | "));
+        if (all)
+            QVERIFY2(ends.size() == 1 && ends[0].contains("did not reach its end") && ends[0].contains("holds every"),
+                     qPrintable(ends.join(" | ")));
         // Mended: the loss report stayed with the collection (or the restore a connection
         // ran), and the keep-alive stayed off after an erase whose reply was lost.
         takenIsBack([&]() { return boxes.size(); });

@@ -2,6 +2,8 @@
 // keep-alive only when its last holder ends, the loss report kept only over a lost link.
 #include "ZunOperations.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestOperations : public QObject
@@ -61,6 +63,59 @@ private slots:
         m_connected = true;
         m_list->onConnected();
         QVERIFY(!m_list->reportsLinkLoss());
+    }
+
+    // The record on disk keeps an operation only until its end; one the operator stopped
+    // (its window closed anyway) stays, unless it still ends done; one still running when
+    // the program ends (a kill runs none of its ends) stays, and the next program finds it.
+    void theRecordKeepsWhatDidNotEnd_data()
+    {
+        QTest::addColumn<bool>("stopped"); // the operator closed its window anyway
+        QTest::addColumn<int>("outcome");  // -1: none, the program ends (a kill)
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("done") << false << int(ZunOperation::Outcome::Done) << false;
+        QTest::newRow("refused") << false << int(ZunOperation::Outcome::Refused) << false;
+        QTest::newRow("dropped by a window that closed without a question") << false << int(ZunOperation::Outcome::Quit) << false;
+        QTest::newRow("stopped, then cut by the link") << true << int(ZunOperation::Outcome::LinkLost) << true;
+        QTest::newRow("stopped, yet done") << true << int(ZunOperation::Outcome::Done) << false;
+        QTest::newRow("killed") << false << -1 << true;
+        QTest::newRow("stopped, then the program quits with it") << true << -1 << true;
+    }
+    void theRecordKeepsWhatDidNotEnd()
+    {
+        QFETCH(bool, stopped);
+        QFETCH(int, outcome);
+        QFETCH(bool, kept);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("42") + ZunOperationJournal::Suffix);
+        m_list->journal()->setFile(file);
+        auto load = m_list->begin(ZunLongOperation::ConfigLoad, 0);
+        m_list->note(ZunLongOperation::ConfigLoad, QStringLiteral("folder"), dir.path());
+        auto step = m_list->begin(ZunLongOperation::Erase, ZunOperation::Unlisted); // a step: never on record
+        if (stopped)
+            m_list->markStopped();
+        QFile copy(file);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        const QByteArray running = copy.readAll(); // what a kill leaves
+        copy.close();
+        if (outcome >= 0) {
+            load->finish(ZunOperation::Outcome(outcome));
+            step->finish(ZunOperation::Outcome::Done);
+        } else {
+            QFile back(file);
+            QVERIFY(back.open(QIODevice::WriteOnly) && back.write(running) == running.size());
+        }
+        QCOMPARE(QFileInfo::exists(file), kept);
+        QCOMPARE(ZunOperationJournal::unfinishedIn(dir.path()).size(), kept ? 1 : 0);
+        ZunOperationJournal next; // the next program, or the next connection of this one
+        next.setFile(file);
+        const QList<ZunOperationJournal::Entry> left = outcome >= 0 ? m_list->journal()->takeLeftOver() : next.takeLeftOver();
+        QCOMPARE(left.size(), kept ? 1 : 0);
+        if (kept) {
+            QCOMPARE(left[0].kind, ZunLongOperation::ConfigLoad);
+            QCOMPARE(left[0].detail.value("folder").toString(), dir.path());
+            QCOMPARE(left[0].stopped, stopped);
+        }
     }
 
     // Each kind named once, in the order begun; a step of another operation is not named;

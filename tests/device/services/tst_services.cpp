@@ -9,6 +9,7 @@
 #include "ZunBaseComm.h"
 #include "ZunFirmwareUpdate.h"
 #include "ZunMetaTypes.h"
+#include "ZunOperations.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
 
@@ -294,6 +295,49 @@ private slots:
         QVERIFY2(reports.first().contains(told), qPrintable(reports.first()));
         QVERIFY(sim.control(fault.section(' ', 0, 0) + " off"));
         QCOMPARE(holds() != before, applied);
+    }
+
+    // Mended: a recall from the list was sent while the processor's window ran a garbage
+    // collection (its commands between the collection's). A processor that runs another long
+    // operation takes no part in a list operation, and the report names what it runs.
+    void aBusyProcessorTakesNoPartNamingWhatItRuns()
+    {
+        TcpSimProcess sim;
+        CZunServer server;
+        CCmdMapServer maps;
+        const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 31);
+        QVERIFY2(zun, qPrintable(sim.error()));
+        zun->connect();
+        QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleFirstSet(zun.data()));
+        for (const quint16 position : {1, 2}) {
+            zun->SaveSetup(position, QStringLiteral("Setup %1").arg(position));
+            QVERIFY(settleTransfers(zun.data()));
+        }
+        QVERIFY(waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(2) != 0; }));
+        const quint16 select = zun->GetCmdMap()->getCmdNr("Cmd_SetupSelect");
+        const auto recalled = [&]() { return sim.query(QStringLiteral("get %1").arg(select), "word ").section(' ', 2, 2); };
+        const QString before = recalled();
+        QStringList reports;
+        connect(&server, &CZunServer::signal_information, this, [&](QString, QString t) { reports << t; });
+        auto collection = zun->GetOperations()->begin(ZunLongOperation::GarbageCollection, ZunOperation::LossReport);
+        server.doSelectSetup({31}, 1);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("zun.fwu")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(20000, '\x5A')) == 20000);
+        file.close();
+        server.doFirmwareUpdate({31}, file.fileName());
+        QCOMPARE(reports.size(), 2);
+        for (const QString& report : reports)
+            QVERIFY2(report.contains("Zun nr 31: NOT") && report.contains("it is running a garbage collection"),
+                     qPrintable(report));
+        QVERIFY(settleTransfers(zun.data()));
+        QCOMPARE(recalled(), before);
+        QVERIFY(zun->IsConnected() && !zun->IsFirmwareUpdateRunning());
+        collection->finish(ZunOperation::Outcome::Done);
+        reports.clear();
+        server.doSelectSetup({31}, 1);
+        QVERIFY2(reports.value(0).contains("Zun nr 31: recalled."), qPrintable(reports.value(0)));
     }
 
     // Mended: an update from the list with no control window open never told its end, and

@@ -6,6 +6,9 @@
 #include "CRoutingManager.h"
 #include "CZunFullRoutingPreset.h"
 #include "CZunRoutingWord.h"
+#include "FilterLimiterEWS.h"
+#include "ZunFirSetupActions.h"
+#include "ZunGarbageCollection.h"
 #include "GainWidget.h"
 #include "PromptAnswers.h"
 #include "QEditableTabWidget.h"
@@ -20,6 +23,7 @@
 
 #include <QDialog>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QtTest>
 
 namespace {
@@ -175,11 +179,88 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_window->firstGainPage()->inputStrips().size(), inputs, 30000);
         QCOMPARE(m_window->tabWidget()->indexOf(m_window->secondGainPage()) >= 0, split);
         QTRY_COMPARE(m_window->inputPages().size(), split ? 0 : inputs);
-        QVERIFY(zun()->IsTcpCheckOn());
         QVERIFY2(m_rig->takeBoxes().isEmpty(), "no failure shown");
         QTRY_VERIFY_WITH_TIMEOUT(m_window->writingOperations().isEmpty(), 30000);
+        // The keep-alive rests while the wizard's steps run (the window may follow the
+        // image before the last of them), and is back once they have ended.
+        QTRY_VERIFY_WITH_TIMEOUT(!zun()->IsApplyingRouting(), 30000);
+        QVERIFY(zun()->IsTcpCheckOn());
         // Mended: the wizard's pauses left the processor without its keep-alive.
         QTRY_COMPARE(word("Cmd_TCPCloseTime"), 15);
+    }
+
+    // Mended: closing the window during a FIR set upload asked nothing and dropped it
+    // without a word (nothing said when the window was opened again). The close asks as the
+    // quit does: Wait keeps the window, and the upload logs its end as it logs its start;
+    // closed anyway, the next connection names the upload and what the processor holds of it.
+    void closingTheWindowDuringAnUploadAsksFirst()
+    {
+        QTemporaryDir dir;
+        const auto setFile = [&](const QString& name) {
+            FilterLimiterEWS set(QString(), zun()->GetSampleRate());
+            for (int o = 0; o < 4; ++o)
+                set.setOutput(o, QVector<qint32>(64, 1000 * (o + 1) + name.size()), 10, o);
+            set.SetName(name);
+            set.computeKey();
+            const QString file = dir.filePath(name + ".fir");
+            set.toFile(file);
+            return file;
+        };
+        QStringList asked;
+        bool anyway = false;
+        m_window->setCloseAnswer([&](const QString& question) {
+            asked << question;
+            return anyway;
+        });
+        QVERIFY(m_rig->sim()->control(QStringLiteral("delay 1000")));
+        QVERIFY(m_window->advancedTab()->firSetup()->startFIRFilterUpload(setFile("Waited")));
+        QVERIFY(!m_window->close());
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains("a FIR set upload") && asked[0].contains("close anyway"), qPrintable(asked[0]));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->writingOperations().isEmpty(), 30000);
+        QVERIFY(m_window->isVisible());
+        const QString log = m_window->advancedTab()->findChild<QTextEdit*>("textEdit")->toPlainText();
+        QVERIFY2(log.contains("FIR filter Waited stored in the Zun."), qPrintable(log));
+
+        const QString dropped = setFile("Dropped");
+        QVERIFY(m_window->advancedTab()->firSetup()->startFIRFilterUpload(dropped));
+        anyway = true;
+        QVERIFY(m_window->close());
+        QCOMPARE(asked.size(), 2);
+        m_window.reset();
+        QVERIFY(m_rig->sim()->control(QStringLiteral("delay 0")));
+        QTRY_VERIFY_WITH_TIMEOUT(!zun()->IsConnected(), 10000);
+        m_rig->takeBoxes();
+        init(); // opened again
+        QStringList boxes;
+        QTRY_VERIFY_WITH_TIMEOUT(!(boxes << m_rig->takeBoxes()).filter("did not reach their end").isEmpty(), 20000);
+        const QString told = boxes.filter("did not reach their end").first();
+        QVERIFY2(told.contains("A FIR set upload of " + QDir::toNativeSeparators(dropped))
+                     && told.contains("was stopped before its end"),
+                 qPrintable(told));
+    }
+
+    // Mended: a garbage collection cut by closing its window said "The link to the processor
+    // was lost". Closed anyway, its end says that the window was closed, and the window
+    // opened again puts the rest back.
+    void closingTheWindowDuringACollectionSaysSo()
+    {
+        const QSharedPointer<CZun> z = zun();
+        ZunSignalSpy ended(z->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished);
+        m_window->setCloseAnswer([](const QString&) { return true; });
+        QVERIFY(m_rig->sim()->control(QStringLiteral("delay 300")));
+        z->doGarbageCollection();
+        QVERIFY(z->IsRestorePending());
+        const QString folder = z->GetGarbageCollectionFolder();
+        QVERIFY(m_window->close());
+        m_window.reset();
+        QVERIFY(WindowTestRig::waitFor(ended));
+        QVERIFY2(ended.at(0).at(1).toString().startsWith("The processor's control window was closed"),
+                 qPrintable(ended.at(0).at(1).toString()));
+        QVERIFY(m_rig->sim()->control(QStringLiteral("delay 0")));
+        init();
+        QTRY_VERIFY_WITH_TIMEOUT(!z->IsRestorePending() && !QDir(folder).exists(), 60000);
+        m_rig->takeBoxes();
     }
 
     // The finish is the tab's: a window closed while it is pending never runs it.
