@@ -286,6 +286,7 @@ void ZunMaintenanceActions::updateFirmware()
     m_firmwareFile = file;
     m_firmwareUpdateTold = false;
     m_firmwareEnded = false;
+    m_firmwarePiecesDue = true;
     emit longOperationStarted(ZunLongOperation::Firmware);
     try {
         m_zun->UpdateFirmware(file);
@@ -296,6 +297,7 @@ void ZunMaintenanceActions::updateFirmware()
 
 void ZunMaintenanceActions::endFirmwareUpdate()
 {
+    m_firmwarePiecesDue = false;
     if (!std::exchange(m_firmwareEnded, true))
         emit longOperationFinished(ZunLongOperation::Firmware);
 }
@@ -306,15 +308,27 @@ bool ZunMaintenanceActions::isFirmwareFinishPending() const { return m_zun->GetF
 
 void ZunMaintenanceActions::disconnectFirmwareProgress() { disconnectAll(m_firmwareProgress); }
 
+// The processor's image reports every block written to it and every copy into its flash;
+// only those between the update's start and its check's answer are the update's pieces. A
+// FIR set uploaded behind the update (the pass-through set a fresh processor gets when it
+// connects) would otherwise leave "Copying to flash mem ..." as the last line of an update
+// that has ended, and a call already queued still arrives after the progress is disconnected.
 void ZunMaintenanceActions::on_BlockTransfer(quint16 bytes)
 {
+    if (!m_firmwarePiecesDue)
+        return;
     emit signal_log(tr("%1 bytes successfully transferred.\n Copying to flash mem ... ").arg(bytes));
 }
 
-void ZunMaintenanceActions::on_MemCopy() { emit signal_log(tr("copied.")); }
+void ZunMaintenanceActions::on_MemCopy()
+{
+    if (m_firmwarePiecesDue)
+        emit signal_log(tr("copied."));
+}
 
 void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
 {
+    m_firmwarePiecesDue = false;
     // The FIR selectors stay off until the processor is back; a refusal ends the update.
     if (ok)
         emit signal_log(tr("Firmware uploaded.\n Checking data: ok.\nPerforming update..."));
@@ -325,6 +339,7 @@ void ZunMaintenanceActions::on_FirmwareCheck(bool ok)
 void ZunMaintenanceActions::on_FirmwareUpdateFinished(int outcome, QString text)
 {
     disconnectFirmwareProgress();
+    m_firmwarePiecesDue = false;
     switch (ZunOperation::Outcome(outcome)) {
     case ZunOperation::Outcome::Done:
         finishFwUpdate(text);

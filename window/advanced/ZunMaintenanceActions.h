@@ -118,5 +118,8 @@ private:
     QString m_firmwareFile;
     bool m_firmwareUpdateTold = false;
     bool m_firmwareEnded = false; // the tab was given back for this update
+    // From the update's start to its check's answer: the only time a block written to the
+    // processor is a piece of this update.
+    bool m_firmwarePiecesDue = false;
     QSharedPointer<ZunOperation> m_wizardOperation;
 };
