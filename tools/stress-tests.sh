@@ -117,54 +117,6 @@ wait "$load" 2>/dev/null || true
 # Each failure with what the test printed: ctest puts a failed test's output right after
 # its result line, up to the next result line.
 total=0
-# -f: one line a function, "TEST FUNCTION", of the programs ctest lists (the fuzz replays,
-# which have no functions, are left to the whole-suite rounds).
-functions() {
-  (cd "$dir" && ctest -N "${labels[@]}" "${regex[@]}") | sed -n 's/^ *Test *#[0-9]*: //p' | while read -r name; do
-    [ -x "$dir/tests/$name" ] || continue
-    "$dir/tests/$name" -functions 2>/dev/null | sed -n "s/^\(.*\)()\$/$name \1/p"
-  done
-}
-# Runs "TEST FUNCTION" by itself from the tests' folder, as ctest would, and prints
-# "ok TEST FUNCTION" or "FAIL TEST FUNCTION"; the output goes to the round's folder.
-run_one() {
-  local out="$1/$2.$3.log"
-  if (cd "$dir/tests" && QT_QPA_PLATFORM=offscreen timeout 300 "./$2" "$3") >"$out" 2>&1; then
-    echo "ok $2 $3"
-  else
-    echo "FAIL $2 $3"
-  fi
-}
-export -f run_one
-export dir
-if ((each)); then
-  total=0
-  ran=0
-  for ((i = 1; i <= rounds; i++)); do
-    out="$logs/round$i"
-    mkdir -p "$out"
-    list=$(functions)
-    results="$out/results.txt"
-    { grep -v '_netns ' <<<"$list" || true; } | xargs -r -P "$jobs" -L 1 bash -c 'run_one "$0" "$1" "$2"' "$out" >"$results"
-    { grep '_netns ' <<<"$list" || true; } | xargs -r -L 1 bash -c 'run_one "$0" "$1" "$2"' "$out" >>"$results"
-    failed=$(grep -c '^FAIL' "$results" || true)
-    echo "round $i/$rounds: $(wc -l <"$results") functions run by themselves, $failed failed"
-    ran=$((ran + $(wc -l <"$results")))
-    total=$((total + failed))
-    while read -r _ name fn; do
-      echo "=== round $i: $name $fn"
-      cat "$out/$name.$fn.log"
-    done < <(grep '^FAIL' "$results")
-  done
-  trap - EXIT
-  kill "$load" 2>/dev/null || true
-  wait "$load" 2>/dev/null || true
-  echo
-  echo "stress: $ran function run(s) by themselves, $total failure(s) in $rounds round(s) under load"
-  ((total == 0))
-  exit
-fi
-
 for ((i = 1; i <= rounds; i++)); do
   log="$logs/round$i.log"
   while IFS= read -r name; do
