@@ -25,6 +25,7 @@
 #include "CRoutingManager.h"
 #include "GainWidget.h"
 #include "ZunBenchFiles.h"
+#include "ZunFileDialogAnswer.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunBenchArgs.h"
 #include "ZunAdvancedSettingsWidget.h"
@@ -97,8 +98,7 @@ void answerNextFolderDialog(const QString& folder)
             return;
         timer->stop();
         timer->deleteLater();
-        dialog->selectFile(folder);
-        QMetaObject::invokeMethod(dialog, "accept");
+        zunAnswerFileDialog(dialog, folder);
     });
     timer->start();
 }
