@@ -20,6 +20,7 @@
 #include "ZunBaseComm.h"
 #include "ZunProtocolMetaTypes.h"
 #include "ZunFloorClients.h"
+#include "ZunToolName.h"
 #include "ZunWire.h"
 
 #include <QCommandLineParser>
@@ -189,6 +190,7 @@ int wholeNumber(const QCommandLineParser& p, const QString& name, int min, int m
 
 int main(int argc, char** argv)
 {
+    zunToolName(argv);
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
