@@ -52,6 +52,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 #include <exception>
 
 namespace {
@@ -95,7 +96,9 @@ MainWindow::MainWindow(QWidget* parent)
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     placeSubWindow(sub, settings.value(QStringLiteral("NetworkMonitor/frameSize")),
                    settings.value(QStringLiteral("NetworkMonitor/pos")));
-    if (!settings.contains(QStringLiteral("NetworkMonitor/frameSize"))) {
+    // Fitted into the area once it has its size (showEvent).
+    m_placeNetworkMonitor = settings.contains(QStringLiteral("NetworkMonitor/frameSize"));
+    if (!m_placeNetworkMonitor) {
         // First start: wide enough for every column, with room for the columns to widen to
         // their texts ("not locked", long names) once processors are listed.
         const ZunNetworkTableView* view = m_networkScanDlg->tableView();
@@ -262,7 +265,7 @@ void MainWindow::updateWindowMenu()
 void MainWindow::setActiveSubWindow(QWidget* window)
 {
     if (auto* sub = qobject_cast<QMdiSubWindow*>(window))
-        m_mdiArea->setActiveSubWindow(sub);
+        bringForward(m_mdiArea, sub);
 }
 
 void MainWindow::placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const QVariant& pos)
@@ -274,6 +277,38 @@ void MainWindow::placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const 
         sub->move(p);
     if (s.isValid() && !s.isNull())
         sub->resize(s);
+    const QMdiArea* area = sub->mdiArea();
+    if (area && area->isVisible() && s.isValid() && !s.isNull())
+        sub->setGeometry(fittedFrame(sub->geometry(), area->viewport()->rect(), sub->minimumSize()));
+}
+
+QRect MainWindow::fittedFrame(const QRect& frame, const QRect& area, const QSize& minimum)
+{
+    const QSize size = frame.size().boundedTo(area.size()).expandedTo(minimum);
+    const int x = qMax(area.left(), qMin(frame.left(), area.right() + 1 - size.width()));
+    const int y = qMax(area.top(), qMin(frame.top(), area.bottom() + 1 - size.height()));
+    return QRect(QPoint(x, y), size);
+}
+
+QPoint MainWindow::scrollToShow(const QRect& frame, const QRect& view)
+{
+    const auto along = [](int start, int end, int viewStart, int viewEnd) {
+        if (start < viewStart || end - start > viewEnd - viewStart)
+            return start - viewStart;
+        return end > viewEnd ? end - viewEnd : 0;
+    };
+    return QPoint(along(frame.left(), frame.right(), view.left(), view.right()),
+                  along(frame.top(), frame.bottom(), view.top(), view.bottom()));
+}
+
+void MainWindow::bringForward(QMdiArea* area, QMdiSubWindow* sub)
+{
+    area->setActiveSubWindow(sub);
+    const QPoint by = scrollToShow(sub->geometry(), area->viewport()->rect());
+    if (by.x() != 0)
+        area->horizontalScrollBar()->setValue(area->horizontalScrollBar()->value() + by.x());
+    if (by.y() != 0)
+        area->verticalScrollBar()->setValue(area->verticalScrollBar()->value() + by.y());
 }
 
 QSize MainWindow::firstSize(const QSize& available)
@@ -470,7 +505,7 @@ void MainWindow::closeDeviceWindow(quint32 serial)
 ZunControlDlg* MainWindow::findOrCreateDeviceWindow(quint16 serial)
 {
     if (ZunControlDlg* dlg = deviceWindow(serial)) {
-        m_mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
+        bringForward(m_mdiArea, qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
         return dlg;
     }
     auto* dlg = new ZunControlDlg(serial, m_zunServer, m_audioStatusServer);
@@ -499,6 +534,7 @@ void MainWindow::newDevice(quint32 serial)
     if (const QSharedPointer<CZun> zun = m_zunServer->getZun(nr)) {
         ZunControlDlg* dlg = findOrCreateDeviceWindow(nr);
         dlg->show();
+        bringForward(m_mdiArea, qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
         if (!zun->IsConnected())
             dlg->connectToZun();
         return;
@@ -616,7 +652,7 @@ void MainWindow::selectSetupOnList(QList<quint32> serials, quint16 number)
         ZunControlDlg* dlg = deviceWindow(quint16(serial));
         const QSharedPointer<CZun> zun = m_zunServer->getZun(quint16(serial));
         if (dlg && zun && zun->IsConnected() && zun->IsSetupModified()) {
-            m_mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
+            bringForward(m_mdiArea, qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
             const bool canStore =
                 ZunSystemWidget::isStorePosition(zun->GetActiveSetup(), zun->GetMemoryManager()->setupListSize());
             const ZunRecallQuestion::Answer answer = ZunRecallQuestion::ask(dlg, canStore);
@@ -713,10 +749,13 @@ void MainWindow::cascadeSubWindows()
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
+    const QList<QMdiSubWindow*> subs = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
+    if (std::exchange(m_placeNetworkMonitor, false) && !subs.isEmpty())
+        subs.at(0)->setGeometry(
+            fittedFrame(subs.at(0)->geometry(), m_mdiArea->viewport()->rect(), subs.at(0)->minimumSize()));
     if (!m_placeStatusMonitor)
         return;
     m_placeStatusMonitor = false;
-    const QList<QMdiSubWindow*> subs = m_mdiArea->subWindowList(QMdiArea::CreationOrder);
     if (subs.size() < 2)
         return;
     // Opened over the network monitor it would hide it (it opens on top); past the area's

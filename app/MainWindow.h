@@ -52,8 +52,19 @@ public:
     // The processor's control window, null when none is open.
     ZunControlDlg* deviceWindow(quint16 serial) const;
 
-    // Places a sub-window from stored geometry (size and position keys).
+    // Places a sub-window from stored geometry (size and position keys); in an area already
+    // shown, fitted into it (fittedFrame).
     static void placeSubWindow(QMdiSubWindow* sub, const QVariant& size, const QVariant& pos);
+    // A stored frame in the area it opens in: no larger than the area (never below the
+    // window's minimum), and moved back until it lies inside, its title bar first. A place
+    // stored on a larger screen otherwise put the close button past the area's edge.
+    static QRect fittedFrame(const QRect& frame, const QRect& area, const QSize& minimum);
+    // What the area scrolls by so that a frame lies in the view: none when it does, else
+    // the least that shows it whole, or its top left where it is larger than the view.
+    static QPoint scrollToShow(const QRect& frame, const QRect& view);
+    // A sub-window brought forward (Window menu, a processor's row or tile): activated and
+    // scrolled into view. After Tile a window may lie past the area's visible part.
+    static void bringForward(QMdiArea* area, QMdiSubWindow* sub);
 
     // The smallest a control window's frame gets.
     static constexpr QSize ControlWindowMinimum {910, 520};
@@ -121,8 +132,9 @@ private:
     // Activates the processor's control window, or opens one.
     ZunControlDlg* findOrCreateDeviceWindow(quint16 serial);
 
-    // The status monitor's stored place is checked against the area at the first show.
+    // The monitors' stored places are checked against the area at the first show.
     bool m_placeStatusMonitor = false;
+    bool m_placeNetworkMonitor = false;
     QMenu* m_windowMenu = nullptr;
     QMenu* m_helpMenu = nullptr;
     QAction* m_aboutAct = nullptr;

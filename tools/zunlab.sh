@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# zunlab: try the program without hardware. Starts emulated processors, each a host of its
-# own in a network namespace, joined by veth links to a bridge (10.77.0.1/24) in a lab
-# namespace, and runs the application in that lab namespace, so that its broadcasts and
-# network scans reach the emulators and nothing else. Everything is removed on exit.
+# Tries the program without hardware: starts emulated processors, each a host of its own in
+# a network namespace, joined by veth links to a bridge (10.77.0.1/24) in a lab namespace,
+# and runs the application in that lab namespace, so that its broadcasts and network scans
+# reach the emulators and nothing else. Everything is removed on exit. Run it as root
+# (network namespaces need root; as another user put "sudo " in front):
+#   tools/zunlab.sh                  three processors, then build/app/ZunControlV2
+#   tools/zunlab.sh -- CMD ARGS...   run CMD in the lab namespace instead of the program
+#   xvfb-run -a tools/zunlab.sh      the same without a display, on a virtual one
+#   tools/zunlab.sh --help           this text
 #
-# Run it as root (network namespaces need root; as another user put "sudo " in front):
-#   tools/zunlab.sh                      # three processors, then build/app/ZunControlV2
-#   tools/zunlab.sh -- CMD ARGS...       # run CMD in the lab namespace instead of the program
-#   xvfb-run -a tools/zunlab.sh          # the same without a display, on a virtual one
-#   tools/zunlab.sh --help               # this text
-#
+# It builds what it runs first, as tools/run-app.sh does: the emulator, and the program
+# unless a command is given, with the packages the build needs installed when missing.
 # ZUNLAB_BUILD names the build folder (default build/). Each emulator reads control lines
 # (silent, nobroadcast, set WORD VALUE, ... see zunsim --help) from the FIFO printed at
 # start, e.g.  echo silent > /tmp/zunlab.NNN/sim2.ctl
@@ -36,13 +37,18 @@ if [ "$(id -u)" != 0 ]; then
     echo "zunlab: network namespaces need root: run it as root (as this user: sudo $0 $*)" >&2
     exit 1
 fi
-if [ ! -x "$zunsim" ]; then
-    echo "zunlab: $zunsim not found; build first:" >&2
-    echo "  tools/install-deps.sh && cmake -S $root -B $build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build $build -j4 --target zunsim ZunControlV2" >&2
-    exit 1
-fi
+targets=(zunsim)
 if [ "${1:-}" = "--" ]; then
     shift
+else
+    targets+=(ZunControlV2)
+fi
+"$root/tools/install-deps.sh"
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+if [ ! -x "$zunsim" ]; then
+    echo "zunlab: $zunsim was not built" >&2
+    exit 1
 fi
 if [ $# -eq 0 ] && [ -x "$app" ]; then
     . "$root/tools/common/need-display.sh"

@@ -1,20 +1,19 @@
 #!/usr/bin/env bash
-# zunshot: screenshots for the documentation.
+# Screenshots for the documentation.
+#   tools/zunshot.sh [OUT.png] [SECONDS]        the program as a new user first sees it
+#   tools/zunshot.sh pages [OUTDIR] [PAGE...]   pages of the control window and its forms
+#   tools/zunshot.sh --help                     this text
 #
-#   tools/zunshot.sh [OUT.png] [SECONDS]          # as root (it runs zunlab); default
-#                                                 # /tmp/zunshot.png after 12 s, on a
-#                                                 # ZUNSHOT_SCREEN (1366x768) screen
-#   tools/zunshot.sh pages [OUTDIR] [PAGE...]     # default /tmp/zunshot-pages, every page
-#   tools/zunshot.sh --help                       # this text
-#
-# The first form shows the program as a new user first sees it: it runs zunlab's emulated
-# processors, starts Xvfb and the program (with an empty home folder, so no stored
-# settings) inside the lab's network namespace, waits, and saves the screen.
-# "pages" shoots the control window's pages (system gain limiter advanced channel outputs
-# wizard), each against an emulated processor on loopback, under Xvfb with tools/zunpageshot
-# (no lab, no root), at the size the program first opens its control window on a screen of
-# each size in ZUNSHOT_SCREENS (default "1366x768 1920x1080"), into OUTDIR/<screen>/; see
-# that tool for the files it writes.
+# The first form runs zunlab's emulated processors (as root), starts Xvfb and the program
+# (with an empty home folder, so no stored settings) inside the lab's network namespace,
+# waits SECONDS (default 12), and saves the screen in OUT.png (default /tmp/zunshot.png);
+# the screen is ZUNSHOT_SCREEN (default 1366x768).
+# "pages" shoots each PAGE of: system gain limiter advanced channel outputs wizard forms
+# (default: every one; forms: the advanced tab's and the network monitor's forms), each
+# against an emulated processor on loopback, under Xvfb with tools/zunpageshot (no lab, no
+# root), at the size the program first opens its control window on a screen of each size in
+# ZUNSHOT_SCREENS (default "1366x768 1920x1080"), into OUTDIR/<screen>/ (OUTDIR by default
+# /tmp/zunshot-pages); see that tool for the files it writes.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -396,7 +396,7 @@ void CZunServer::doSetupUpload(QList<quint32> serials, QString file, int positio
     ZunListReport report(QStringLiteral("Upload of setup %1 to position %2").arg(QFileInfo(file).fileName()).arg(position),
                          QStringLiteral("stored"));
     runOnList(serials, ZunLongOperation::SetupUpload, report,
-              [this, file, position](quint32 serial, const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch) {
+              [file, position](quint32 serial, const QSharedPointer<CZun>& zun, const QSharedPointer<Watch>& watch) {
         qDebug().noquote() << QStringLiteral("Starting upload for Zun nr %1").arg(quint16(serial));
         // The store's answer, or a failure the setup manager reports instead. The store is
         // the flash copy of the setup list's entry at the position.

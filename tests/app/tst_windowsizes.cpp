@@ -1,7 +1,10 @@
 // The main window's sizing rules: its first size on a screen, a control window's first size
-// in the MDI area, and Tile; each keeps every window on the screen.
+// in the MDI area, Tile, a stored place and a window brought forward; each keeps every
+// window on the screen.
 #include "MainWindow.h"
 
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QtTest>
 
 class TstWindowSizes : public QObject
@@ -133,6 +136,63 @@ private slots:
         const QRect place = MainWindow::statusMonitorPlace(network, status, area);
         QCOMPARE(place, expected);
         QVERIFY(area.contains(place));
+    }
+
+    // Mended: after Tile a control window lay below the area's visible part, and bringing
+    // it forward (its row, its tile, the Window menu) showed nothing until the operator
+    // scrolled; a size stored on a 1920 x 1080 screen opened larger than the area at
+    // 1366 x 768, its close button past the edge. Each row puts a window where Tile did
+    // and brings it forward, or places it from a stored geometry, in a shown area, and
+    // gives where the operator sees it.
+    void aWindowBroughtForwardOrPlacedIsSeenWhole_data()
+    {
+        QTest::addColumn<QRect>("tiled"); // null: placed from storedSize and storedPos
+        QTest::addColumn<QSize>("storedSize");
+        QTest::addColumn<QPoint>("storedPos");
+        QTest::addColumn<QSize>("seen");
+        QTest::newRow("tiled below the view") << QRect(0, 620, 1000, 520) << QSize() << QPoint() << QSize(1000, 520);
+        QTest::newRow("tiled right of the view") << QRect(1190, 0, 910, 520) << QSize() << QPoint() << QSize(910, 520);
+        QTest::newRow("tiled taller than the view, half below")
+            << QRect(0, 300, 910, 900) << QSize() << QPoint() << QSize(910, 900);
+        QTest::newRow("stored on 1920x1080") << QRect() << QSize(1700, 980) << QPoint(150, 60) << QSize(1180, 600);
+        QTest::newRow("stored near the right edge") << QRect() << QSize(910, 520) << QPoint(900, 300) << QSize(910, 520);
+    }
+    void aWindowBroughtForwardOrPlacedIsSeenWhole()
+    {
+        QFETCH(QRect, tiled);
+        QFETCH(QSize, storedSize);
+        QFETCH(QPoint, storedPos);
+        QFETCH(QSize, seen);
+        QMdiArea area;
+        area.setFrameShape(QFrame::NoFrame);
+        area.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        area.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        area.resize(1180, 600);
+        QMdiSubWindow* monitor = area.addSubWindow(new QWidget);
+        monitor->setGeometry(0, 0, 400, 300);
+        QMdiSubWindow* sub = area.addSubWindow(new QWidget);
+        sub->setMinimumSize(400, 300);
+        area.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&area));
+        sub->show();
+        area.setActiveSubWindow(monitor);
+        // As a processor's window opens (placed, then brought forward), or after Tile.
+        if (tiled.isNull())
+            MainWindow::placeSubWindow(sub, storedSize, storedPos);
+        else
+            sub->setGeometry(tiled);
+        MainWindow::bringForward(&area, sub);
+        QCOMPARE(area.activeSubWindow(), sub);
+        QCOMPARE(sub->size(), seen);
+        const QRect view = area.viewport()->rect();
+        // Whole where it fits the view, else its title bar at the view's top left.
+        if (view.size() == view.size().expandedTo(seen))
+            QVERIFY2(view.contains(sub->geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                                                                     .arg(sub->x()).arg(sub->y()).arg(sub->width())
+                                                                     .arg(sub->height()).arg(view.width())
+                                                                     .arg(view.height())));
+        else
+            QCOMPARE(sub->pos(), QPoint(sub->x(), 0));
     }
 };
 

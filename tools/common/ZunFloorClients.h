@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace ZunFloor
@@ -83,6 +84,21 @@ public:
             data += w;
             n -= int(w);
         }
+    }
+    // Two pieces in one segment, without copying them together first.
+    void send(const char* a, int na, const char* b, int nb)
+    {
+        iovec v[2] = {{const_cast<char*>(a), size_t(na)}, {const_cast<char*>(b), size_t(nb)}};
+        msghdr m {};
+        m.msg_iov = v;
+        m.msg_iovlen = 2;
+        const ssize_t w = ::sendmsg(m_fd, &m, MSG_NOSIGNAL);
+        if (w < 0)
+            fail(QStringLiteral("bare socket: send: %1").arg(strerror(errno)));
+        if (w < na)
+            send(a + w, na - int(w), b, nb);
+        else if (w < na + nb)
+            send(b + (w - na), nb - int(w - na));
     }
     // False when the connection ends.
     bool tryReceive(char* data, int n)

@@ -29,6 +29,7 @@
 #include "ZunLiveWindow.h"
 #include "ZunStallProbe.h"
 #include "ZunSystemWidget.h"
+#include "ZunToolName.h"
 #include "ZunWizardWalk.h"
 
 #include <QCommandLineParser>
@@ -384,6 +385,7 @@ int main(int argc, char** argv)
             ZunBenchProgram program(argc, argv);
             return runRow(row, timeoutS * 1000);
         }
+    zunToolName(argv);
     QCoreApplication app(argc, argv);
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(

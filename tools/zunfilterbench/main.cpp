@@ -13,6 +13,7 @@
 #include "CZunBiquad.h"
 #include "CZunHighOrderFilter.h"
 #include "CZunLinkedFrequencyResponse.h"
+#include "ZunToolName.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -282,6 +283,7 @@ double median(std::vector<double> v)
 
 int main(int argc, char** argv)
 {
+    zunToolName(argv);
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -13,6 +13,7 @@
 #include "ZunDSPProgramInfo.h"
 #include "ZunDSPProgramManager.h"
 #include "ZunDeviceStats.h"
+#include "ZunToolName.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -122,6 +123,7 @@ int main(int argc, char** argv)
     QTemporaryDir home, config;
     qputenv("HOME", home.path().toLocal8Bit());
     QStandardPaths::setTestModeEnabled(true);
+    zunToolName(argv);
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

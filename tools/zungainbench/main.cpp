@@ -88,10 +88,11 @@ void line(QTextStream& out, const QString& name, const std::vector<qint64>& v)
 int main(int argc, char** argv)
 {
     zunBenchArgs(argc, argv,
-                 "Usage: zungainbench (no arguments)\n"
+                 "Usage: zungainbench\n"
                  "The time from a gain edit on a shown gain page to its strip showing the value the\n"
                  "emulated processor confirmed, beside bare clients' round trips in the same run. Runs\n"
-                 "under a display when one is named (xvfb-run -a zungainbench), else offscreen, and says which.\n",
+                 "under a display when one is named (xvfb-run -a zungainbench), else offscreen, and says which.\n"
+                 "Takes no arguments.\n",
                  {});
     DeviceTestRig::Config config; // settings of the run's own
     zunOffscreenWithoutDisplay();

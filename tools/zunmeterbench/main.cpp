@@ -7,8 +7,9 @@
 // over a fixed wall time with the status streams running (a datagram every 20 ms, as the
 // page asks for them) and, as the reference, the same page with the streams stopped. The
 // two alternate; printed are each one's share of a core and the difference (goal: at most
-// 2 % of a core). The display platform is printed too: run it offscreen (the default) or
-// under a display (Xvfb).
+// 1 % of a core). The display platform is printed too: run it offscreen (the default) or
+// under a display (Xvfb). A message box the window shows ends the bench with its text: it
+// would hold the measurement's event loop until someone answered it.
 //
 // Usage: zunmeterbench [seconds per measurement, default 10] [pairs, default 3]
 #include "AudioIOStatus.h"
@@ -22,6 +23,7 @@
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMessageBox>
 #include <QTextStream>
 
 #include <sys/resource.h>
@@ -90,7 +92,15 @@ int main(int argc, char** argv)
     ZunLiveWindow live;
     if (!live.startProgramPath(TwoBoards))
         fail(live.error());
-    live.rig().setBoxCloser(false); // a test's helper, not the program's cost
+    // The test rig's closer looks for boxes 50 times a second, a cost of its own; a look
+    // every 250 ms, in both halves of each pair alike, tells of a box without hanging.
+    live.rig().setBoxCloser(false);
+    QTimer boxWatch;
+    QObject::connect(&boxWatch, &QTimer::timeout, []() {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            fail(QStringLiteral("the window showed a box: %1").arg(box->text()));
+    });
+    boxWatch.start(250);
     ZunControlDlg* window = live.create([area](ZunControlDlg* w) { MainWindow::addControlWindow(area, w)->show(); });
     if (!live.connect())
         fail(QStringLiteral("the emulated processor sent no parameter image"));
@@ -141,6 +151,6 @@ int main(int argc, char** argv)
                .arg(r, 0, 'f', 2)
                .arg(list(running))
                .arg(perSecond.join(QStringLiteral(" ")));
-    out << QString("the page's share: %1 % of a core (goal: at most 2 %)\n").arg(r - s, 0, 'f', 2);
+    out << QString("the page's share: %1 % of a core (goal: at most 1 %)\n").arg(r - s, 0, 'f', 2);
     return 0;
 }

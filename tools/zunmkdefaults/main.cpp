@@ -19,9 +19,9 @@ int main(int argc, char** argv)
     // An option is never a folder name: "--help" asks for this text, not for a folder.
     if (args.size() != 2 || args[1].startsWith(QLatin1Char('-'))) {
         const bool help = args.size() == 2 && (args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h"));
-        QTextStream(help ? stdout : stderr) << "usage: zunmkdefaults <output folder>\n"
+        QTextStream(help ? stdout : stderr) << "Usage: zunmkdefaults OUTDIR\n"
                                                "Writes the default setup image DSPVar<version>.zun of every firmware "
-                                               "version into the folder.\n";
+                                               "version into OUTDIR.\n";
         return help ? 0 : 2;
     }
     const QDir dir(args[1]);

@@ -88,8 +88,9 @@ int main(int argc, char** argv)
     const bool help = args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
     if (help || args.size() < 3 || args[1].startsWith(QLatin1Char('-')) || args[2].startsWith(QLatin1Char('-'))) {
         QTextStream(help ? stdout : stderr)
-            << "usage: zunmkdsp <System folder> <qrc file> [further file of the folder ...]\n"
-               "Writes the DSP program images and their resource file (the build runs it).\n";
+            << "Usage: zunmkdsp SYSTEMDIR QRCFILE [FILE...]\n"
+               "Writes the DSP program images of SYSTEMDIR, and further FILEs of it, and lists them in\n"
+               "QRCFILE (the build runs it).\n";
         return help ? 0 : 2;
     }
     const QDir system(args[1]);

@@ -17,6 +17,7 @@
 #include <QPainterPath>
 #include <QTextStream>
 
+#include <cstdio>
 #include <functional>
 
 namespace
@@ -304,18 +305,22 @@ QImage logo()
 
 int main(int argc, char** argv)
 {
+    // The usage before the application object, whose platform would warn about the
+    // session first. An option is never a folder name: "--help" asks for this text.
+    bool help = false;
+    for (int i = 1; i < argc; ++i)
+        help = help || qstrcmp(argv[i], "--help") == 0 || qstrcmp(argv[i], "-h") == 0;
+    if (help || argc != 3 || argv[1][0] == '-' || argv[2][0] == '-') {
+        std::fputs("Usage: zunmkrouting OUTDIR QRCFILE\n"
+                   "Draws the routing pictures and the logo into OUTDIR and lists them in QRCFILE (the build\n"
+                   "runs it).\n",
+                   help ? stdout : stderr);
+        return help ? 0 : 2;
+    }
     // Drawing text needs the font database of a GUI application, not a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
-    // An option is never a folder name: "--help" asks for this text.
-    const bool help = args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
-    if (help || args.size() != 3 || args[1].startsWith(QLatin1Char('-')) || args[2].startsWith(QLatin1Char('-'))) {
-        QTextStream(help ? stdout : stderr)
-            << "usage: zunmkrouting OUTDIR QRCFILE\n"
-               "Draws the routing pictures and the logo and lists them in QRCFILE (the build runs it).\n";
-        return help ? 0 : 2;
-    }
     if (!QDir().mkpath(args[1])) {
         QTextStream(stderr) << "zunmkrouting: cannot create " << args[1] << Qt::endl;
         return 1;

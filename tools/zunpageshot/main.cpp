@@ -581,7 +581,7 @@ int main(int argc, char** argv)
         args.append(QString::fromLocal8Bit(argv[i]));
     const auto usage = [&all](FILE* to) {
         std::fprintf(to,
-                     "usage: zunpageshot OUTDIR [PAGE...]   PAGE: %s\n"
+                     "Usage: zunpageshot OUTDIR [PAGE...]   PAGE: %s\n"
                      "Pictures of the control window's pages against emulated processors, into OUTDIR;\n"
                      "on a display (tools/zunshot.sh pages runs it under Xvfb).\n",
                      qPrintable(all.join(' ')));

@@ -3,6 +3,7 @@
 #include "ZunSimDevice.h"
 #include "ZunSimTcpServer.h"
 #include "ZunSimUdp.h"
+#include "ZunToolName.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -30,6 +31,7 @@ static bool number(const QCommandLineParser& p, const char* name, quint32 max, q
 
 int main(int argc, char** argv)
 {
+    zunToolName(argv);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zunsim"));
 

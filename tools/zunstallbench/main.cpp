@@ -18,16 +18,20 @@
 // answered Yes), image reload (the processor's image read anew, the gain page shown),
 // wizard finish (from the wizard's Finish to the reloaded image shown), configuration load
 // (the advanced tab's "Upload Config to Zun", its folder dialog answered, to the load's
-// end), reconnect (the system tab's connect button twice: the program shows the system tab
-// when the link drops), and a planted 200 ms sleep, which shows what each column sees of a
-// thread that waits off the CPU.
+// end), garbage collection (the offer the system tab shows when the processor reports its
+// flash low, answered "Garbage collection now", to the collection's end with its backup
+// put back), reconnect (the system tab's connect button twice: the program shows the
+// system tab when the link drops), and a planted 200 ms sleep, which shows what each
+// column sees of a thread that waits off the CPU.
 #include "CMemoryManager.h"
 #include "CRoutingManager.h"
 #include "GainWidget.h"
 #include "ZunBenchFiles.h"
+#include "ZunFileDialogAnswer.h"
 #include "ZunMaintenanceActions.h"
 #include "ZunBenchArgs.h"
 #include "ZunAdvancedSettingsWidget.h"
+#include "ZunGarbageCollection.h"
 #include "ZunLiveWindow.h"
 #include "ZunStallProbe.h"
 #include "ZunSystemWidget.h"
@@ -64,12 +68,13 @@ void check(bool ok, const char* what)
         fail(QStringLiteral("time limit reached while waiting for %1").arg(QLatin1String(what)));
 }
 
-// Answers the next modal box to continue: Yes, or "Discard and continue".
-void answerNextBoxToContinue()
+// Answers the next modal box to continue: Yes, "Discard and continue" or "Garbage collection
+// now"; then runs answered.
+void answerNextBoxToContinue(const std::function<void()>& answered = {})
 {
     auto* timer = new QTimer;
     timer->setInterval(2);
-    QObject::connect(timer, &QTimer::timeout, [timer]() {
+    QObject::connect(timer, &QTimer::timeout, [timer, answered]() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
@@ -77,11 +82,14 @@ void answerNextBoxToContinue()
         timer->deleteLater();
         if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
             yes->click();
-            return;
+        } else {
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == QStringLiteral("Discard and continue")
+                    || b->text() == QStringLiteral("Garbage collection now"))
+                    b->click();
         }
-        for (QAbstractButton* b : box->buttons())
-            if (b->text() == QStringLiteral("Discard and continue"))
-                b->click();
+        if (answered)
+            answered();
     });
     timer->start();
 }
@@ -97,8 +105,7 @@ void answerNextFolderDialog(const QString& folder)
             return;
         timer->stop();
         timer->deleteLater();
-        dialog->selectFile(folder);
-        QMetaObject::invokeMethod(dialog, "accept");
+        zunAnswerFileDialog(dialog, folder);
     });
     timer->start();
 }
@@ -136,7 +143,8 @@ int main(int argc, char** argv)
                                     "Usage: zunstallbench [rounds 1-100, default 5]\n"
                                     "The longest the GUI thread stays away from its event loop for each operator\n"
                                     "action of a control window (open, input switch, setup recall, image reload,\n"
-                                    "wizard finish, configuration load, reconnect, and a planted 200 ms sleep)\n"
+                                    "wizard finish, configuration load, garbage collection, reconnect, and a\n"
+                                    "planted 200 ms sleep)\n"
                                     "against an emulated processor, in wall, CPU and blocked time. Runs offscreen,\n"
                                     "or under a display when one is named (xvfb-run -a zunstallbench), and says\n"
                                     "which.\n",
@@ -286,9 +294,32 @@ int main(int argc, char** argv)
             w->showAdvancedSettings(false);
         }
 
+        // garbage collection: the processor reports its flash low, the offer the system tab
+        // shows is answered to collect now (by this bench alone; the closer takes the boxes
+        // after it), to the collection's end with its backup put back
+        onPage(system);
+        {
+            bool collected = false;
+            const QMetaObject::Connection c =
+                QObject::connect(zun->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished,
+                                 [&collected](bool, const QString&) { collected = true; });
+            const QString backup = zun->GetGarbageCollectionFolder();
+            live.rig().closeBoxes(false);
+            measure(QStringLiteral("garbage collection"),
+                    [&]() {
+                        answerNextBoxToContinue([&live]() { live.rig().closeBoxes(true); });
+                        emit zun->signal_LowFlashMemory();
+                    },
+                    [&]() {
+                        return collected && !zun->GetGarbageCollection()->isRunning()
+                               && (backup.isEmpty() || !QDir(backup).exists());
+                    });
+            live.rig().closeBoxes(true);
+            QObject::disconnect(c);
+        }
+
         // reconnect: the connect button to disconnect and again to connect, on the system
         // tab (where the program puts the operator when the link drops)
-        onPage(system);
         {
             auto* button = system->findChild<QPushButton*>(QStringLiteral("bttnConnect"));
             probe.start();
@@ -311,9 +342,9 @@ int main(int argc, char** argv)
            "(off the CPU while not idle in its event loop) (goal: under 50 ms, wall on a quiet machine, CPU and "
            "blocked under load)\n";
     for (const Result& r : qAsConst(results)) {
-        out << QString("  %1 wall    %2\n").arg(r.action + QLatin1Char(':'), -15).arg(figures({r.worst.begin(), r.worst.end()}, 0));
-        out << QString("  %1 CPU     %2\n").arg(QString(), -15).arg(figures(r.worstCpu, 1));
-        out << QString("  %1 blocked %2\n").arg(QString(), -15).arg(figures(r.worstBlocked, 1));
+        out << QString("  %1 wall    %2\n").arg(r.action + QLatin1Char(':'), -20).arg(figures({r.worst.begin(), r.worst.end()}, 0));
+        out << QString("  %1 CPU     %2\n").arg(QString(), -20).arg(figures(r.worstCpu, 1));
+        out << QString("  %1 blocked %2\n").arg(QString(), -20).arg(figures(r.worstBlocked, 1));
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "UploadForm.h"
 
+#include "ZunFileDialog.h"
 #include "ZunFormFit.h"
 #include "ZunPositionDelegate.h"
 #include "ZunStyle.h"
@@ -106,8 +107,8 @@ void UploadForm::on_FilenameChanged(const QString& name)
 
 void UploadForm::on_Browse()
 {
-    const QString name = QFileDialog::getOpenFileName(this, tr("Open File"), m_directory, tr(m_filter.toUtf8().constData()),
-                                                      nullptr, QFileDialog::DontUseNativeDialog);
+    const QString name = ZunFileDialog::openFile(this, tr("Open File"), m_directory, tr(m_filter.toUtf8().constData()),
+                                                 nullptr, QFileDialog::DontUseNativeDialog);
     if (!name.isEmpty())
         lineEditFilename->setText(name);
 }

@@ -1,5 +1,7 @@
 #include "ZunActionPrompts.h"
 
+#include "ZunFileDialog.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -11,7 +13,7 @@ bool ZunActionPrompts::confirm(const QString& text)
 
 QString ZunActionPrompts::folder(const QString& title, const QString& start)
 {
-    return QFileDialog::getExistingDirectory(m_parent, title, start,
-                                             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog
-                                                 | QFileDialog::DontResolveSymlinks);
+    return ZunFileDialog::existingFolder(m_parent, title, start,
+                                         QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog
+                                             | QFileDialog::DontResolveSymlinks);
 }

@@ -2,6 +2,7 @@
 
 #include "RemoveForm.h"
 #include "UploadForm.h"
+#include "ZunFileDialog.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -10,7 +11,7 @@
 
 QString ZunFirSetupActions::Prompts::openFile(const QString& title, const QString& folder, const QString& filter)
 {
-    return QFileDialog::getOpenFileName(m_parent, title, folder, filter, nullptr, QFileDialog::DontUseNativeDialog);
+    return ZunFileDialog::openFile(m_parent, title, folder, filter, nullptr, QFileDialog::DontUseNativeDialog);
 }
 
 bool ZunFirSetupActions::Prompts::chooseRow(const Choice& choice, QAbstractItemModel* list, int* row, QString* name)

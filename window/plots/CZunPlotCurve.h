@@ -40,7 +40,9 @@ public:
     bool retitle() const { return m_retitle; }
 
 signals:
-    void dataChanged();
+    // New samples, after refresh has set them and replotted once. It takes the place of
+    // the toolkit's own notice of new samples, which would replot at every change.
+    void dataChanged() override;
 
 public slots:
     void refresh();

@@ -1,5 +1,6 @@
 #include "ZunEQListFile.h"
 
+#include "ZunFileDialog.h"
 #include "ZunKeepAliveRest.h"
 #include "ZunSettingsWriter.h"
 
@@ -13,7 +14,7 @@ QString ZunEQListFile::choose(QWidget* parent, CZun* device)
     QString file;
     {
         const ZunKeepAliveRest rest(device);
-        file = QFileDialog::getOpenFileName(parent, QObject::tr("Open File"), folder, QObject::tr("QM CSV file (*.csv)"));
+        file = ZunFileDialog::openFile(parent, QObject::tr("Open File"), folder, QObject::tr("QM CSV file (*.csv)"));
     }
     if (file.isEmpty())
         return QString();

@@ -5,6 +5,7 @@
 #include "FilterLimiterEWS.h"
 #include "MultipathClockPage.h"
 #include "QWizardComboBox.h"
+#include "ZunFileDialog.h"
 #include "ZunOperatorMessage.h"
 #include "ZunSettingsWriter.h"
 #include "ZunWizardValues.h"
@@ -291,8 +292,8 @@ void XOverPage::browse(QWizardComboBox* choice)
                                .value(QStringLiteral("FilterDir"), m_zun->GetConfigDir())
                                .toString();
     QString selected;
-    const QString file = QFileDialog::getOpenFileName(this, tr("Open File"), folder, tr("Zun FIR Filter (*.fir *.blk)"),
-                                                      &selected, QFileDialog::DontUseNativeDialog);
+    const QString file = ZunFileDialog::openFile(this, tr("Open File"), folder, tr("Zun FIR Filter (*.fir *.blk)"),
+                                                 &selected, QFileDialog::DontUseNativeDialog);
     if (!file.isEmpty()) {
         ZunSettingsWriter::store(QStringLiteral("FilterDir"), QFileInfo(file).absolutePath());
         choice->setCurrentIndex(0);

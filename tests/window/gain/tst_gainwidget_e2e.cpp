@@ -22,6 +22,7 @@
 #include "ZunBaseComm.h"
 #include "ZunChannelMimeData.h"
 #include "ZunCmdBuffer.h"
+#include "ZunFileDialogAnswer.h"
 #include "ZunGainSlider.h"
 #include "ZunUdpDatagram.h"
 #include "ZunSignalSpy.h"
@@ -658,8 +659,7 @@ private slots:
                 if (chosen.isEmpty()) {
                     dialog->reject();
                 } else {
-                    dialog->selectFile(chosen);
-                    QMetaObject::invokeMethod(dialog, "accept");
+                    zunAnswerFileDialog(dialog, chosen);
                 }
             });
         };

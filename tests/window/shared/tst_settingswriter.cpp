@@ -1,11 +1,14 @@
 // The operator's settings stored from the GUI thread: seen at once by every reader, in the
 // file once written, and never a flush to the disk that the GUI thread waits for.
 #include "WindowTestRig.h"
+#include "ZunActionPrompts.h"
 #include "ZunControlDlg.h"
 #include "ZunDiskFlushProbe.h"
+#include "ZunFileDialogAnswer.h"
 #include "ZunSettingsWriter.h"
 
 #include <QFile>
+#include <QFileDialog>
 #include <QSettings>
 #include <QtTest>
 
@@ -53,6 +56,23 @@ private slots:
             window.close();
             return ZunDiskFlushProbe::guiFlushes() - before;
         }) << "ZunControlDlgNr57/pos" << "[ZunControlDlgNr57]";
+        // Mended: the file dialog stored its own state with a flush as it went, after each choice.
+        QTest::newRow("a folder chosen in the file dialog, twice") << std::function<int()>([] {
+            QTemporaryDir chosen;
+            ZunActionPrompts prompts(nullptr);
+            const int before = ZunDiskFlushProbe::guiFlushes();
+            for (int i = 0; i < 2; ++i) {
+                QTimer::singleShot(0, [&chosen]() {
+                    if (!QTest::qWaitFor([]() { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); }))
+                        return;
+                    zunAnswerFileDialog(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()), chosen.path());
+                });
+                if (prompts.folder(QStringLiteral("Load"), QDir::tempPath()) != chosen.path())
+                    return -1;
+            }
+            ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), QStringLiteral("/srv/configurations"));
+            return ZunDiskFlushProbe::guiFlushes() - before;
+        }) << "SaveConfigDir" << "/srv/configurations";
     }
     void storedOffTheGuiThread()
     {
