@@ -100,8 +100,6 @@ private slots:
             const QString form = name.endsWith(QLatin1String(".sh"))
                                      ? QStringLiteral("^  tools/%1 --help +this text$")
                                      : QStringLiteral("\\AUsage: %1( |$)");
-            if (name == QLatin1String("zunstatusbench"))
-                QEXPECT_FAIL("", "zunstatusbench still names the path it was started by (zunToolName cuts it)", Continue);
             QVERIFY2(out.contains(QRegularExpression(form.arg(QRegularExpression::escape(name)),
                                                      QRegularExpression::MultilineOption)),
                      qPrintable(out));

@@ -31,6 +31,7 @@
 #include "CZunNetwork.h"
 #include "CZunStatusMonitorDialog.h"
 #include "ZunStatusDisplay.h"
+#include "ZunToolName.h"
 #include "ZunMetaTypes.h"
 #include "ZunPrivateNetns.h"
 #include "ZunUdpDatagram.h"
@@ -678,6 +679,7 @@ int positive(const QCommandLineParser& p, const QString& name, int max)
 
 int main(int argc, char** argv)
 {
+    zunToolName(argv);
     const bool isolated = zunEnterPrivateNetns();
     // The status monitor's tiles are widgets: offscreen unless a display is named. Its
     // settings are the run's own, apart from the user's.
