@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "ZunWaitQuestion.h"
 
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
@@ -770,13 +771,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // Quitting stops what a window writes to a processor half-way: the operator decides.
     const QString question = quitQuestion();
     if (!question.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("ZunControl"), question, QMessageBox::NoButton, this);
-        QPushButton* wait = box.addButton(tr("Wait"), QMessageBox::RejectRole);
-        QPushButton* quit = box.addButton(tr("Quit anyway"), QMessageBox::DestructiveRole);
-        box.setDefaultButton(wait);
-        box.setEscapeButton(wait);
-        box.exec();
-        if (box.clickedButton() != quit) {
+        if (!ZunWaitQuestion::anyway(this, question, tr("Quit anyway"))) {
             event->ignore();
             return;
         }

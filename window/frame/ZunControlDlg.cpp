@@ -1,4 +1,5 @@
 #include "ZunControlDlg.h"
+#include "ZunWaitQuestion.h"
 
 #include "AudioIOStatus.h"
 #include "AudioIOStatusServer.h"
@@ -726,13 +727,7 @@ void ZunControlDlg::closeEvent(QCloseEvent* event)
         if (m_closeAnswer) {
             anyway = m_closeAnswer(question);
         } else {
-            QMessageBox box(QMessageBox::Warning, QStringLiteral("ZunControl"), question, QMessageBox::NoButton, this);
-            QPushButton* wait = box.addButton(tr("Wait"), QMessageBox::RejectRole);
-            QPushButton* close = box.addButton(tr("Close anyway"), QMessageBox::DestructiveRole);
-            box.setDefaultButton(wait);
-            box.setEscapeButton(wait);
-            box.exec();
-            anyway = box.clickedButton() == close;
+            anyway = ZunWaitQuestion::anyway(this, question, tr("Close anyway"));
         }
         if (!anyway) {
             event->ignore();
