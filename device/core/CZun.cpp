@@ -424,8 +424,25 @@ void CZun::onFirLimManagerInitialized()
         // the DSPs go on running what they ran (a crossover must not turn into full range).
         // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
         // short, with its backup on another computer or in another configuration folder).
+        // The operator's own erase (answered, or its answer lost with the link) ends at factory
+        // state: the flash it emptied gets the pass-through set, run by both DSPs, whatever
+        // the erased flash held. A flash that still holds sets was not erased.
+        const bool erasing = m_eraseOperation && m_eraseOperation->isRunning();
+        const bool factoryState = m_factoryErase && !erasing && m_memoryManager->filterCount() == 0
+                               && m_memoryManager->setupCount() == 0;
+        if (!erasing)
+            m_factoryErase = false;
         quint32 unstored = 0;
         if (m_collection->holdsBackup()) {
+        } else if (factoryState) {
+            m_unstoredSetTold = 0;
+            const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
+            CheckFilterMIPS(set, 0);
+            UploadFIRFilter(set, 0);
+            const quint32 id = set->getKey();
+            InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+        } else if (m_firLimManager->activationInFlight()) {
+            // The program's own activation is on its way: its answer names what the DSPs run.
         } else if ((unstored = unstoredRunningSet()) != 0) {
             if (std::exchange(m_unstoredSetTold, unstored) != unstored)
                 emit signal_exception(
@@ -1092,6 +1109,7 @@ void CZun::EraseFlashMemory()
     // The collection's own erase is a step of it: the lists name the collection.
     const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink
                     | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
+    m_factoryErase = !m_collection->isRunning();
     m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
     setKeepAlive(false);
     CZunMetaCmd meta;
@@ -1601,9 +1619,13 @@ void CZun::SetCopyFIRCoeffs(int dsp, ZunC::CopyFIRCoeffsMode mode)
 bool CZun::InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode mode0, const quint32& id1,
                                    ZunC::CopyFIRCoeffsMode mode1)
 {
-    return QMetaObject::invokeMethod(m_firLimManager, "ActivateFIRFilter", Qt::QueuedConnection, Q_ARG(quint32, id0),
-                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode0), Q_ARG(quint32, id1),
-                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
+    m_firLimManager->activationAsked();
+    const bool queued = QMetaObject::invokeMethod(m_firLimManager, "ActivateFIRFilter", Qt::QueuedConnection,
+                                                  Q_ARG(quint32, id0), Q_ARG(ZunC::CopyFIRCoeffsMode, mode0),
+                                                  Q_ARG(quint32, id1), Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
+    if (!queued)
+        m_firLimManager->activationNotAsked();
+    return queued;
 }
 
 bool CZun::InvokeUpdateLimiter(quint32)

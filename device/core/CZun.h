@@ -478,6 +478,9 @@ private:
     // The set a DSP runs that the flash lacks (0: none); the operator is told once per set.
     quint32 unstoredRunningSet();
     quint32 m_unstoredSetTold = 0;
+    // The operator's own erase was sent: the directory read after it finds the flash at
+    // factory state, which gets the pass-through set stored and running (GUI thread).
+    bool m_factoryErase = false;
     bool m_lowMemoryOffered = false; // a garbage collection was offered on this link for the flash running low
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.

@@ -587,6 +587,7 @@ void CZunFIRLimManager::on_Disconnected()
                                       true);
     }
     abandonTransfers();
+    m_loadsAwaited = 0; // no answer comes over a lost link
 }
 
 void CZunFIRLimManager::abandonTransfers()
@@ -820,7 +821,15 @@ bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
     if (meta.isEmpty())
         return false;
     meta.setSupersede(false);
-    return m_zun->SendMetaCmd(meta) == 0;
+    // The answers that will come: a single board answers for DSP 1 alone.
+    const quint32 answers = (dsp == 0 || dsp == 1 ? 1 : 0)
+                          + ((dsp == 0 || dsp == 2) && m_zun->GetHardwareInfo().isDoubleBoard() ? 1 : 0);
+    m_loadsAwaited += answers;
+    if (m_zun->SendMetaCmd(meta) == 0)
+        return true;
+    for (quint32 i = 0; i < answers; ++i)
+        decrement(m_loadsAwaited);
+    return false;
 }
 
 void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1,
@@ -835,6 +844,7 @@ void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode m
             emit signal_ActivationUnanswered();
         else
             emit signal_ActivationSent();
+        decrement(m_activationsAsked);
     });
 }
 
@@ -885,6 +895,7 @@ void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
 {
     if (dsp != 1 && dsp != 2)
         return;
+    decrement(m_loadsAwaited);
     const int row = GetFIRFilterPos(id);
     const bool shared = dsp == 2 && m_linked.load();
     const QShPtrFLE copy = row >= 0 && !shared ? GetFIRFilterCopy(id) : QShPtrFLE();

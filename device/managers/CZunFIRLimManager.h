@@ -77,6 +77,13 @@ public:
     void SetFirFiltersLinked(bool linked);
     bool FirFiltersLinked() const { return m_linked.load(); }
 
+    // An activation was asked (counted at once, in the asking thread, until it has sent its
+    // sets) or its answer is awaited: until then the image's set words may name the sets of
+    // before, or the first word of a pair alone.
+    void activationAsked() { ++m_activationsAsked; }
+    void activationNotAsked() { decrement(m_activationsAsked); }
+    bool activationInFlight() const { return m_activationsAsked.load() + m_loadsAwaited.load() > 0; }
+
     // Waiting hooks for tests: the transfers counted now.
     quint32 pendingDownloads() const { return m_pendingDownloads.load(); }
     quint32 pendingUploads() const { return m_pendingUploads.load(); }
@@ -168,6 +175,8 @@ private:
     std::atomic<int> m_bootPauseMs{50};
     std::atomic<quint32> m_pendingDownloads{0};
     std::atomic<quint32> m_pendingUploads{0};
+    std::atomic<quint32> m_activationsAsked{0};
+    std::atomic<quint32> m_loadsAwaited{0};
     // The list mutex: serialises list changes with the transfers (held across each).
     mutable QRecursiveMutex m_mutex;
     // Guards the list, the active sets and the setup map for readers in any thread, held

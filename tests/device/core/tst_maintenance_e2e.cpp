@@ -47,9 +47,11 @@ class TestMaintenanceE2E : public QObject
         QVERIFY(settleFirstSet(m_zun.get()));
     }
     // A device object of its own against the running emulator: the program started (again).
-    void attach()
+    void attach(QStringList* boxes = nullptr)
     {
         m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+        if (boxes)
+            connect(m_zun.get(), &CZun::signal_exception, this, [boxes](QString text, QString) { *boxes << text; });
         m_zun->SetPort(m_sim->tcpPort());
         m_sent.attach(m_zun.get());
         m_zun->connect(true);
@@ -138,7 +140,8 @@ class TestMaintenanceE2E : public QObject
         other.disconnect();
     }
 
-    // The operator's erase, and a while after it: no setup comes back.
+    // The operator's erase, and a while after it: no setup comes back, and the processor is
+    // at factory state: the pass-through set alone stored, and both DSPs run it.
     void eraseAndStayErased()
     {
         ZunSignalSpy erased(m_zun.get(), &CZun::signal_FlashMemErased);
@@ -148,6 +151,13 @@ class TestMaintenanceE2E : public QObject
         QTest::qWait(1000);
         settle();
         QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        const quint32 thru = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0)->getKey();
+        const int low = int(thru & 0xFFFF), high = int(thru >> 16);
+        // A single board runs DSP 1 alone.
+        const QList<int> factory = m_zun->GetHardwareInfo().isDoubleBoard() ? QList<int>{low, high, low, high}
+                                                                             : QList<int>{low, high, 0, 0};
+        QVERIFY(waitUntil([&]() { return runningSets() == factory; }));
+        QCOMPARE(field(state(), "filters"), QStringLiteral("1"));
     }
 
     // A pass-through set (from the first connection), two setups and a deleted one.
@@ -673,6 +683,24 @@ private slots:
         const QStringList kept = QDir(m_config->path()).entryList({QStringLiteral("42_gc-*")}, QDir::Dirs);
         QCOMPARE(kept.size(), 1);
         QVERIFY(QDir(QDir(m_config->path()).filePath(kept.first())).removeRecursively());
+    }
+
+    // The operator's Erase All over a running crossover ends at factory state, and nothing
+    // says a set is unstored: not after the erase, not at the next start.
+    void operatorEraseEndsAtFactoryState()
+    {
+        start();
+        fillFlash();
+        QVERIFY(runOwnSets() != 0);
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        eraseAndStayErased();
+        m_zun.reset();
+        attach(&boxes);
+        settle();
+        QTest::qWait(500);
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
+        QCOMPARE(field(state(), "filters"), QStringLiteral("1"));
     }
 
     // A setup stored after the erase (by another program, this one's link cut) is newer
