@@ -443,6 +443,7 @@ void CZun::onFirLimManagerInitialized()
             InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
         } else if (m_firLimManager->activationInFlight()) {
             // The program's own activation is on its way: its answer names what the DSPs run.
+        } else if (finishCutActivation()) {
         } else if ((unstored = unstoredRunningSet()) != 0) {
             if (std::exchange(m_unstoredSetTold, unstored) != unstored)
                 emit signal_exception(
@@ -489,6 +490,44 @@ quint32 CZun::unstoredRunningSet()
     }
     m_unstoredSetTold = 0; // stored again: a later loss is told again
     return 0;
+}
+
+bool CZun::finishCutActivation()
+{
+    constexpr quint32 KeepSet = 0xFFFFFFFFu;
+    quint32 ids[2] = {KeepSet, KeepSet};
+    bool cut = false;
+    const int dsps = GetHardwareInfo().isDoubleBoard() ? 2 : 1;
+    for (int d = 0; d < dsps; ++d) {
+        const quint32 named = GetActiveFilterIndex(quint16(d + 1));
+        if (named == 0 || m_memoryManager->hasFilterId(named))
+            continue;
+        quint32 match = 0;
+        int matches = 0;
+        for (int p = 0; p < m_memoryManager->filterListSize(); ++p) {
+            const quint32 id = m_memoryManager->filterIdAt(p);
+            if (id != 0 && (id & 0xFFFF) == (named & 0xFFFF)) {
+                match = id;
+                ++matches;
+            }
+        }
+        if (matches != 1)
+            continue;
+        ids[d] = match;
+        cut = true;
+        emit signal_LogMessage(QStringLiteral("DSP %1 named the FIR/limiter set %2 by its first word alone: an activation "
+                                              "was cut before it ended. It is finished now.")
+                                   .arg(d + 1)
+                                   .arg(match, 8, 16, QLatin1Char('0')),
+                               true);
+    }
+    if (!cut)
+        return false;
+    // Linked DSPs share one set.
+    if (m_image->isLinked())
+        ids[0] = ids[1] = ids[0] != KeepSet ? ids[0] : ids[1];
+    InvokeActivateFIRFilter(ids[0], ZunC::Unchanged, ids[1], ZunC::Unchanged);
+    return true;
 }
 
 void CZun::on_MemDirChanged()

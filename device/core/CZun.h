@@ -477,6 +477,10 @@ private:
     bool m_passThroughOnEmptyFlash = true;
     // The set a DSP runs that the flash lacks (0: none); the operator is told once per set.
     quint32 unstoredRunningSet();
+    // A DSP whose set words name no stored set, but whose low word (the first of the pair
+    // an activation sends) is that of exactly one stored set, was cut between its words:
+    // that activation is finished. True when one was.
+    bool finishCutActivation();
     quint32 m_unstoredSetTold = 0;
     // The operator's own erase was sent: the directory read after it finds the flash at
     // factory state, which gets the pass-through set stored and running (GUI thread).

@@ -703,6 +703,62 @@ private slots:
         QCOMPARE(field(state(), "filters"), QStringLiteral("1"));
     }
 
+    // An activation cut between its two set words (the link lost, the program killed, on a
+    // processor with sets of its own or on an empty one at its first connection) leaves the
+    // processor naming a set by half: the next connection finishes it, and says nothing of
+    // an unstored set.
+    void aCutActivationIsFinished_data()
+    {
+        QTest::addColumn<QString>("cut"); // "link" (the same program connects again) or "kill"
+        QTest::addColumn<bool>("empty");  // the first connection to an empty processor
+        QTest::newRow("link lost") << QStringLiteral("link") << false;
+        QTest::newRow("killed") << QStringLiteral("kill") << false;
+        QTest::newRow("killed at the first connection") << QStringLiteral("kill") << true;
+    }
+    void aCutActivationIsFinished()
+    {
+        QFETCH(QString, cut);
+        QFETCH(bool, empty);
+        const QString cutAtLowWord = QStringLiteral("droplink reply %1");
+        QStringList boxes;
+        quint32 target = 0;
+        quint16 before = 0; // the high word the DSP named before
+        if (empty) {
+            m_sim.reset(new TcpSimProcess);
+            QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
+            QVERIFY(m_sim->control(cutAtLowWord.arg(map(1080)->getCmdNr("Cmd_0_FIR_ID0"))));
+            attach(&boxes);
+            target = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0)->getKey();
+        } else {
+            start();
+            connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+            const quint32 crossover = runOwnSets();
+            QVERIFY(crossover != 0);
+            before = quint16(crossover >> 16);
+            const QStringList sets = flashContents().filter(QStringLiteral("set "));
+            for (const QString& s : sets)
+                if (s.section(' ', 1).toUInt(nullptr, 16) >> 16 != before)
+                    target = s.section(' ', 1).toUInt(nullptr, 16);
+            QVERIFY(target != 0);
+            QVERIFY(m_sim->control(cutAtLowWord.arg(nr("Cmd_0_FIR_ID0"))));
+            m_zun->InvokeActivateFIRFilter(target, ZunC::NoCopies, target, ZunC::NoCopies);
+        }
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 30000));
+        // The processor names the new set's low word beside the high word of before.
+        QCOMPARE(runningSets().mid(0, 2), QList<int>({int(target & 0xFFFF), int(before)}));
+        if (cut == QLatin1String("kill")) {
+            m_zun.reset();
+            attach(&boxes);
+        } else {
+            m_zun->connect(true);
+            QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        }
+        QVERIFY(waitUntil([&]() { return runningSets().mid(0, 2) == QList<int>({int(target & 0xFFFF), int(target >> 16)}); }));
+        settle();
+        QVERIFY2(boxes.filter(QStringLiteral("does not hold")).isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
+        QCOMPARE(m_zun->GetActiveFilterIndex(1), target);
+    }
+
     // A setup stored after the erase (by another program, this one's link cut) is newer
     // than its backup: the restore names it once and closes the record, and the next
     // connections leave it where it is.
