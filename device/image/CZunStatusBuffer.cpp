@@ -618,12 +618,13 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
         writeDump(QStringLiteral("MemDir_%1.bin").arg(device), payload);
         // A directory the manager cannot read (an entry of unknown type) keeps the one it
         // has: its error must not leave the manager's event loop, which ends the program.
+        const quint64 stores = m_storesAnswered.load();
         if (CMemoryManager* mm = m_owner ? m_owner->GetMemoryManager() : nullptr)
             QMetaObject::invokeMethod(
                 mm,
-                [mm, payload, drop]() {
+                [mm, payload, drop, stores]() {
                     try {
-                        mm->SetMemDir(payload);
+                        mm->SetMemDir(payload, stores);
                     } catch (const std::exception& e) {
                         drop(QStringLiteral("Flash directory of %1 bytes dropped: %2")
                                  .arg(payload.size())
@@ -683,6 +684,7 @@ void CZunStatusBuffer::flashStep(quint16 v, bool err)
     const quint16 kind = getValue(nr("Cmd_MemID2"));
     const quint16 slot = getValue(nr("Cmd_MemID0"));
     if (v == quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F"))) {
+        ++m_storesAnswered;
         if (kind == nr("ID_List_DSP_Prog")) {
             emit signal_DSPProgUploaded(!err);
         } else if (kind == nr("ID_List_Filter")) {

@@ -108,6 +108,9 @@ public:
     // without a read (a time-out, an unsent command) are handled by a queued call;
     // takenAfterRead: a read brought it, and takeReplies follows that read.
     void keepReply(CZunCmd cmd, bool takenAfterRead = false);
+    // Stores into the flash the processor has answered (refused ones too), counted in the
+    // order of the link's replies: a directory read later lists each one that was stored.
+    quint64 storesAnswered() const { return m_storesAnswered.load(); }
     void takeReplies();
 
 public slots:
@@ -252,4 +255,5 @@ private:
     quint16 m_pendingEQType = 0;
     HO_FILTER_PARAMS m_pendingHOF;
     quint16 m_pendingHOFWords[5] = {0, 0, 0, 0, 0};
+    std::atomic<quint64> m_storesAnswered{0};
 };

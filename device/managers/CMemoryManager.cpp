@@ -212,7 +212,9 @@ CMemoryManager::Directory CMemoryManager::parseListLayout(const Constants& c, co
     return d;
 }
 
-void CMemoryManager::SetMemDir(QByteArray directory)
+quint64 CMemoryManager::storesAnsweredBefore() const { return m_storesAnswered.load(); }
+
+void CMemoryManager::SetMemDir(QByteArray directory, quint64 storesAnswered)
 {
     Constants c;
     quint32 flash = 0;
@@ -243,6 +245,7 @@ void CMemoryManager::SetMemDir(QByteArray directory)
         m_valid = true;
         m_low = left < LowMemoryThreshold;
     }
+    m_storesAnswered.store(storesAnswered);
     emit signal_MemDirChanged();
 
     if (left < LowMemoryThreshold)

@@ -400,26 +400,26 @@ void CZunFIRLimManager::initialize()
                     removeFromList(i, false);
         }
 
+        {
+            QMutexLocker data(&m_dataLock);
+            for (auto it = m_unreadable.begin(); it != m_unreadable.end();)
+                it = mem->filterIdAt(it.value()) == it.key() ? std::next(it) : m_unreadable.erase(it);
+        }
+        m_rereads.clear();
         const int slotCount = mem->filterListSize();
         for (int p = 0; p < slotCount; ++p) {
             const quint32 id = mem->filterIdAt(p);
-            if (id == 0 || GetFIRFilterPos(id) >= 0)
+            if (id == 0 || GetFIRFilterPos(id) >= 0 || isUnreadableEntry(id))
                 continue;
-            CZunMetaCmd meta;
-            meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Filter"));
-            meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
-            meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r")));
-            meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
-            meta.setSupersede(false);
-            meta.setBackground(true); // the operator's edits go first
             holdTransfer();
             ++m_pendingDownloads;
-            if (m_zun->SendMetaCmd(meta) != 0) {
+            if (!sendDownload(p)) {
                 // Not sent: no completion will come.
                 releaseTransfer();
                 decrement(m_pendingDownloads);
             }
         }
+        verifyStores();
         if (m_pendingDownloads.load() == 0)
             emit signal_Initialized();
         if (loaded) {
@@ -429,19 +429,64 @@ void CZunFIRLimManager::initialize()
     });
 }
 
-void CZunFIRLimManager::on_FIRDownloaded(int, QByteArray data)
+bool CZunFIRLimManager::sendDownload(int slot)
+{
+    CZunMetaCmd meta;
+    meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Filter"));
+    meta.appendCmd(nr("Cmd_MemID0"), quint16(slot));
+    meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r")));
+    meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+    meta.setSupersede(false);
+    meta.setBackground(true); // the operator's edits go first
+    return m_zun->SendMetaCmd(meta) == 0;
+}
+
+QMap<quint32, int> CZunFIRLimManager::unreadableEntries() const
+{
+    QMutexLocker data(&m_dataLock);
+    return m_unreadable;
+}
+
+bool CZunFIRLimManager::isUnreadableEntry(quint32 id) const
+{
+    QMutexLocker data(&m_dataLock);
+    return m_unreadable.contains(id);
+}
+
+void CZunFIRLimManager::on_FIRDownloaded(int slot, QByteArray data)
 {
     if (m_pendingDownloads.load() == 0)
         return; // no download of ours is in flight
-    if (!data.isEmpty()) {
-        try {
-            AddFIRFilterToList(QShPtrFLE::create(this, data));
-        } catch (const std::exception& e) {
-            // A damaged block must not keep the download counted or the mutex held.
-            emit m_zun->signal_LogMessage(
-                QStringLiteral("A FIR filter read from the flash was dropped: %1").arg(QString::fromLatin1(e.what())),
-                true);
+    const quint32 listed = m_zun->GetMemoryManager()->filterIdAt(slot);
+    QShPtrFLE set;
+    QString why;
+    try {
+        if (data.isEmpty())
+            throw error(QStringLiteral("no bytes"));
+        set = QShPtrFLE::create(this, data);
+    } catch (const std::exception& e) {
+        why = QString::fromLatin1(e.what());
+    }
+    // Another client's block may have taken the processor's one transfer buffer between
+    // the copy and the read: what was not asked for is read again, twice at most.
+    if ((!set || set->getKey() != listed) && listed != 0 && ++m_rereads[slot] <= 2 && sendDownload(slot))
+        return;
+    m_rereads.remove(slot);
+    if (set) {
+        AddFIRFilterToList(set);
+    } else if (listed != 0) {
+        {
+            QMutexLocker lock(&m_dataLock);
+            m_unreadable.insert(listed, slot);
         }
+        // A damaged block must not keep the download counted or the mutex held.
+        emit m_zun->signal_LogMessage(
+            QStringLiteral("The flash entry %1 in FIR/limiter slot %2 holds no FIR/limiter set (%3). \"Remove FIR\" "
+                           "offers it for removal; a garbage collection leaves it out.")
+                .arg(listed, 8, 16, QLatin1Char('0'))
+                .arg(slot)
+                .arg(why),
+            true);
     }
     releaseTransfer();
     decrement(m_pendingDownloads);
@@ -522,6 +567,11 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
         return; // a stray completion: none of our uploads is in flight
     const quint32 id = m_uploading.takeFirst();
     m_uploadingImages.removeFirst();
+    // Taken: it counts once a directory lists it.
+    if (ok && id != 0) {
+        m_unverified.insert(id, GetFIRFilter(id));
+        m_answeredAt.insert(id, m_zun->GetStatusBuffer()->storesAnswered());
+    }
     if (!ok && id != 0 && !mem->hasFilterId(id)) {
         // The flash refused the set: it is neither listed, modelled nor cached.
         const int row = GetFIRFilterPos(id);
@@ -535,6 +585,44 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
     if (m_pendingUploads.load() == 0) {
         emit signal_MapFIRFilterRefreshed();
         guarded([this]() { refreshActive(); });
+    }
+}
+
+void CZunFIRLimManager::verifyStores()
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    const QList<quint32> ids = m_unverified.keys();
+    for (const quint32 id : ids) {
+        // Still on its way, or the directory was read before its answer: a later one tells.
+        if (m_uploading.contains(id) || mem->storesAnsweredBefore() < m_answeredAt.value(id))
+            continue;
+        m_answeredAt.remove(id);
+        const QShPtrFLE set = m_unverified.take(id);
+        if (mem->hasFilterId(id) || !set) {
+            m_storeTries.remove(id);
+            continue;
+        }
+        const QString name = set->GetName();
+        const int tries = ++m_storeTries[id];
+        if (tries > 2) {
+            m_storeTries.remove(id);
+            emit m_zun->signal_exception(
+                QStringLiteral("The FIR/limiter set %1 was sent to the processor three times, and each time it stored "
+                               "something else (another program used the processor meanwhile). The set is not "
+                               "stored: upload it again.")
+                    .arg(name),
+                QStringLiteral("FIR/limiter set not stored"));
+            continue;
+        }
+        emit m_zun->signal_LogMessage(QStringLiteral("The processor stored something else in place of the FIR/limiter "
+                                                     "set %1 (another program used it meanwhile): the set is sent again.")
+                                          .arg(name),
+                                      true);
+        try {
+            uploadSet(set, 0);
+        } catch (const std::exception& e) {
+            emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -84,6 +85,12 @@ public:
     void activationNotAsked() { decrement(m_activationsAsked); }
     bool activationInFlight() const { return m_activationsAsked.load() + m_loadsAwaited.load() > 0; }
 
+    // Flash entries of the FIR/limiter list whose bytes are no set (a store that took
+    // another client's transfer buffer): each id with its list slot. They are offered for
+    // removal, and a garbage collection leaves them out.
+    QMap<quint32, int> unreadableEntries() const;
+    bool isUnreadableEntry(quint32 id) const;
+
     // Waiting hooks for tests: the transfers counted now.
     quint32 pendingDownloads() const { return m_pendingDownloads.load(); }
     quint32 pendingUploads() const { return m_pendingUploads.load(); }
@@ -151,6 +158,11 @@ private:
     void oneActivationAtATime(std::function<void()> activation);
 
     void refreshActive();
+    // Asks for the entry in a slot of the list (the transfer counted and held by the caller).
+    bool sendDownload(int slot);
+    // Each stored set that the directory now read does not list is sent again (twice at
+    // most), then named to the operator.
+    void verifyStores();
     void removeFromList(int row, bool deleteFile);
     void postModel(const std::function<void(QStandardItemModel*)>& change);
     void holdTransfer();
@@ -190,6 +202,13 @@ private:
     QList<QByteArray> m_uploadingImages;
     // Ids of the removals in flight, oldest first.
     QList<quint32> m_removing;
+    // Sets the processor took (its store answered) that no directory has listed yet, and
+    // how often each was sent again; reads of a slot that brought what was not asked for.
+    QMap<quint32, QShPtrFLE> m_unverified;
+    QHash<quint32, quint64> m_answeredAt; // the processor's store answers counted with its own
+    QHash<quint32, int> m_storeTries;
+    QHash<int, int> m_rereads;
+    QMap<quint32, int> m_unreadable; // under m_dataLock
     // An activation is running (manager thread only), and those asked meanwhile.
     bool m_activating = false;
     QList<std::function<void()>> m_laterActivations;

@@ -759,6 +759,62 @@ private slots:
         QCOMPARE(m_zun->GetActiveFilterIndex(1), target);
     }
 
+    // A second program's read lands in the processor's one transfer buffer between this
+    // program's block write and its store, which so stores the second program's bytes (a
+    // FIR/limiter set upload, a setup upload as a configuration load sends it): the store
+    // counts only once the processor lists what was sent, so it is sent again. The FIR
+    // entry made of the wrong bytes is offered for removal and does not stop a
+    // collection, which leaves it out.
+    void aStoreCountsOnceTheProcessorListsIt_data()
+    {
+        QTest::addColumn<bool>("setup");
+        QTest::newRow("FIR set") << false;
+        QTest::newRow("setup") << true;
+    }
+    void aStoreCountsOnceTheProcessorListsIt()
+    {
+        QFETCH(bool, setup);
+        start();
+        QString listed;
+        if (setup) {
+            fillFlash();
+            const QTemporaryDir backup;
+            m_zun->BackupToDir(backup.path());
+            const QString file = QDir(backup.path()).entryList({QStringLiteral("Set01*.zun")}).value(0);
+            QVERIFY(!file.isEmpty());
+            listed = QStringLiteral("setup 3: %1").arg(m_zun->GetMemoryManager()->setupIdAt(1), 0, 16);
+            QVERIFY(m_sim->control(QStringLiteral("hold block")));
+            m_zun->UploadSetup(QDir(backup.path()).filePath(file), 3);
+        } else {
+            settle();
+            QVERIFY(m_sim->control(QStringLiteral("hold block")));
+            const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+            set->setAmpGain(9.0, 0);
+            listed = QStringLiteral("set %1").arg(set->computeKey(), 0, 16);
+            m_zun->UploadFIRFilter(set, 0);
+        }
+        QVERIFY(waitUntil([&]() { return field(state(), "held") == QLatin1String("1"); }));
+        QVERIFY(secondClientReadsTheImage(m_sim->tcpPort(), nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")));
+        QVERIFY(m_sim->control(QStringLiteral("release")));
+        QVERIFY2(waitUntil([&]() { return flashContents().contains(listed); }, 30000), qPrintable(flashContents().join(' ')));
+        if (setup)
+            return;
+        QVERIFY(waitUntil([&]() { return m_zun->GetFIRLimManager()->unreadableEntries().size() == 1; }));
+        const QString garbage = QStringLiteral("set %1").arg(m_zun->GetFIRLimManager()->unreadableEntries().firstKey(), 0, 16);
+        QVERIFY(flashContents().contains(garbage));
+        // The collection runs, and puts back every set but that entry.
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        QStringList expected = flashContents();
+        expected.removeAll(garbage);
+        m_zun->doGarbageCollection();
+        QVERIFY2(m_zun->IsRestorePending(), qPrintable(boxes.join(QStringLiteral(" / "))));
+        const QString folder = m_zun->GetGarbageCollectionFolder();
+        QVERIFY2(waitUntil([&]() { return !QDir(folder).exists(); }, 60000), qPrintable(boxes.join(" / ")));
+        QCOMPARE(flashContents(), expected);
+        QVERIFY(m_zun->GetFIRLimManager()->unreadableEntries().isEmpty());
+    }
+
     // A setup stored after the erase (by another program, this one's link cut) is newer
     // than its backup: the restore names it once and closes the record, and the next
     // connections leave it where it is.
