@@ -530,8 +530,19 @@ bool CZun::finishCutActivation()
     return true;
 }
 
+void CZun::on_MemDirReadFailed()
+{
+    if (IsConnected() && m_memDirRereads < 2) {
+        ++m_memDirRereads;
+        RefreshMemDir();
+        return;
+    }
+    m_memDirRereads = 0;
+}
+
 void CZun::on_MemDirChanged()
 {
+    m_memDirRereads = 0;
     if (!m_memoryManager->isLow())
         m_lowMemoryOffered = false;
     m_collection->onDirectoryRead();

@@ -612,6 +612,8 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
         }
         if (!whole) {
             drop(QStringLiteral("Flash directory of %1 bytes dropped: not a whole directory").arg(payload.size()));
+            if (m_owner)
+                QMetaObject::invokeMethod(m_owner, "on_MemDirReadFailed", Qt::QueuedConnection);
             return;
         }
         // Dumped before the hand-off, so that whoever reacts to the new directory finds it.
@@ -622,13 +624,15 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
         if (CMemoryManager* mm = m_owner ? m_owner->GetMemoryManager() : nullptr)
             QMetaObject::invokeMethod(
                 mm,
-                [mm, payload, drop, stores]() {
+                [mm, payload, drop, stores, owner = QPointer<CZun>(m_owner)]() {
                     try {
                         mm->SetMemDir(payload, stores);
                     } catch (const std::exception& e) {
                         drop(QStringLiteral("Flash directory of %1 bytes dropped: %2")
                                  .arg(payload.size())
                                  .arg(QString::fromStdString(e.what())));
+                        if (owner)
+                            QMetaObject::invokeMethod(owner.data(), "on_MemDirReadFailed", Qt::QueuedConnection);
                     }
                 },
                 Qt::QueuedConnection);

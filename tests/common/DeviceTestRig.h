@@ -170,6 +170,35 @@ inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dsp
     return waitUntil([&]() { return other.bytesAvailable() >= 6 || other.waitForReadyRead(10); });
 }
 
+// A second program's block write (one chunk, at most 4096 bytes) into the processor's one
+// transfer buffer, over a connection of its own; true once it is acknowledged whole.
+inline bool secondClientWritesABlock(quint16 port, const QByteArray& block)
+{
+    QTcpSocket other;
+    other.connectToHost(QHostAddress::LocalHost, port);
+    if (!other.waitForConnected(5000))
+        return false;
+    auto word = [](QByteArray* b, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b->append(char((v >> (8 * i)) & 0xFF));
+    };
+    QByteArray start;
+    word(&start, 0xFF00, 2);
+    word(&start, quint32(block.size()) & 0xFFFF, 2);
+    word(&start, quint32(block.size()), 4);
+    other.write(start);
+    if (!waitUntil([&]() { return other.bytesAvailable() >= 10 || other.waitForReadyRead(10); }))
+        return false;
+    other.readAll();
+    quint32 sum = 0;
+    for (const char c : block)
+        sum += quint8(c);
+    QByteArray chunk = block;
+    word(&chunk, sum & 0xFFFF, 2);
+    other.write(chunk);
+    return waitUntil([&]() { return other.bytesAvailable() >= 10 || other.waitForReadyRead(10); });
+}
+
 inline QString stateField(const QString& state, const QString& name)
 {
     const QStringList w = state.split(QLatin1Char(' '));

@@ -96,8 +96,15 @@ bool ZunSimControl::apply(const QString& line)
     }
     if (cmd == QLatin1String("hugeblock")) { f.hugeBlock = on; return true; }
     if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("block")) { f.holdAtBlock = true; return true; }
+    if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("reply") && (w.size() == 3 || w.size() == 4)
+        && parseNumber(w[2], &a) && (w.size() == 3 || parseNumber(w[3], &b))) {
+        f.holdReplyCmd = a;
+        f.holdReplyValue = w.size() == 4 ? b : -1;
+        return true;
+    }
     if (cmd == QLatin1String("release")) {
         f.holdAtBlock = false;
+        f.holdReplyCmd = -1;
         f.holding = false;
         return true;
     }

@@ -50,6 +50,8 @@ public:
         bool holdAtBlock = false;     // the connection that completes the next block write
                                       // reads nothing more of its client until released
                                       // (once): other clients use the transfer buffer meanwhile
+        int holdReplyCmd = -1;        // ... or the connection that answers this command
+        int holdReplyValue = -1;      // ... with this value (-1: any value)
         bool holding = false;         // a connection is held so
     };
 

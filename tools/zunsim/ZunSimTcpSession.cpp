@@ -343,6 +343,13 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
             m_socket->abort();
             return;
         }
+        if (f.holdReplyCmd == int(id) && (f.holdReplyValue < 0 || f.holdReplyValue == int(value))) {
+            // Answered as always; what the client sends after it waits.
+            f.holdReplyCmd = -1;
+            f.holding = true;
+            m_held = true;
+            m_holdCheck.start();
+        }
         if (f.dropReplyOf == int(id)) {
             f.dropReplyOf = -1;
             m_dropReply = true;

@@ -815,6 +815,57 @@ private slots:
         QVERIFY(m_zun->GetFIRLimManager()->unreadableEntries().isEmpty());
     }
 
+    // A second program's block write lands in the processor's one transfer buffer between
+    // this program's copy into it and its block read, which so brings the second program's
+    // bytes: what was not asked for is read again (the directory, a FIR/limiter set, a
+    // setup), and each is read as the processor holds it.
+    void aReadThatBringsWhatWasNotAskedForIsReadAgain_data()
+    {
+        QTest::addColumn<QString>("read");
+        QTest::newRow("directory") << QStringLiteral("directory");
+        QTest::newRow("FIR set") << QStringLiteral("set");
+        QTest::newRow("setup") << QStringLiteral("setup");
+    }
+    void aReadThatBringsWhatWasNotAskedForIsReadAgain()
+    {
+        QFETCH(QString, read);
+        start();
+        if (read == QLatin1String("setup"))
+            m_zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        const quint32 thru = m_zun->GetActiveFilterIndex(1);
+        const quint16 copy = read == QLatin1String("directory") ? nr("CmdS_CopyMemDir2RxTxBuf")
+                                                                 : quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r"));
+        if (read == QLatin1String("directory")) {
+            QVERIFY(m_sim->control(QStringLiteral("hold reply %1 %2").arg(nr("Cmd_MemCopy")).arg(copy)));
+            m_zun->RefreshMemDir();
+        } else {
+            // The program starts again without its copies of what the flash holds.
+            m_zun.reset();
+            for (const QString& f : QDir(m_config->path() + QStringLiteral("/42")).entryList(QDir::Files))
+                if (f.endsWith(read == QLatin1String("set") ? QLatin1String(".fir") : QLatin1String(".zun")))
+                    QVERIFY(QFile::remove(m_config->path() + QStringLiteral("/42/") + f));
+            QVERIFY(m_sim->control(QStringLiteral("hold reply %1 %2").arg(map(1080)->getCmdNr("Cmd_MemCopy")).arg(copy)));
+            m_zun.reset(new CZun(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>()));
+            m_zun->SetPort(m_sim->tcpPort());
+            m_zun->connect(true);
+        }
+        ZunSignalSpy directories(m_zun->GetMemoryManager(), &CMemoryManager::signal_MemDirChanged);
+        QVERIFY(waitUntil([&]() { return field(state(), "held") == QLatin1String("1"); }));
+        QVERIFY(secondClientWritesABlock(m_sim->tcpPort(), QByteArray(1001, 'x')));
+        QVERIFY(m_sim->control(QStringLiteral("release")));
+        if (read == QLatin1String("directory"))
+            QVERIFY(directories.count() > 0 || directories.wait(10000));
+        else if (read == QLatin1String("set"))
+            QVERIFY(waitUntil([&]() { return m_zun->GetFIRLimManager()->GetFIRFilter(thru) != nullptr; }));
+        else
+            QVERIFY(waitUntil([&]() {
+                const ZunSetup* s = m_zun->GetSetupManager()->GetSetup(1);
+                return s && s->GetSetupName().startsWith(QLatin1String("Alpha"));
+            }));
+        QVERIFY(m_zun->GetFIRLimManager()->unreadableEntries().isEmpty());
+    }
+
     // A setup stored after the erase (by another program, this one's link cut) is newer
     // than its backup: the restore names it once and closes the record, and the next
     // connections leave it where it is.
