@@ -492,7 +492,7 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         }
         handled = true;
     } else if (is(c, "Cmd_MemCopy")) {
-        flashStep(v, err);
+        flashStep(v, err, w);
     } else if (is(c, "Cmd_CheckBlockF")) {
         emit signal_BlockCheckFinished(w != 0);
         handled = true;
@@ -683,12 +683,14 @@ bool CZunStatusBuffer::statusWord(quint16 w)
     return false;
 }
 
-void CZunStatusBuffer::flashStep(quint16 v, bool err)
+void CZunStatusBuffer::flashStep(quint16 v, bool err, quint16 code)
 {
     const quint16 kind = getValue(nr("Cmd_MemID2"));
     const quint16 slot = getValue(nr("Cmd_MemID0"));
     if (v == quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F"))) {
         ++m_storesAnswered;
+        if (err)
+            emit signal_StoreRefused(kind, code);
         if (kind == nr("ID_List_DSP_Prog")) {
             emit signal_DSPProgUploaded(!err);
         } else if (kind == nr("ID_List_Filter")) {

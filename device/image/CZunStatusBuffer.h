@@ -134,6 +134,9 @@ signals:
     void signal_Block_ID_Flash();
     void signal_DSPProgUploaded(bool);
     void signal_FIRUploaded(bool);
+    // A store into the flash was refused, with the processor's code: emitted just before
+    // the refused upload's own signal, to the same receivers in the same order.
+    void signal_StoreRefused(quint16 kind, quint16 code);
     void signal_FIRDownloaded(int, QByteArray);
     void signal_FIRFilterRemoved(uint);
     void signal_SetupUploaded(bool, int);
@@ -178,7 +181,7 @@ private:
     void blockReply(quint16 v, const QByteArray& payload, bool err);
     void flashBlock(const QByteArray& payload);
     bool statusWord(quint16 w);
-    void flashStep(quint16 v, bool err);
+    void flashStep(quint16 v, bool err, quint16 code);
     void loadKoef(quint16 c, quint16 w, bool err);
     void tail(quint16 c, quint16 w, bool err, bool handled);
     void writeDump(const QString& name, const QByteArray& payload);

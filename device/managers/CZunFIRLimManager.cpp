@@ -24,6 +24,7 @@
 #include <QStandardItemModel>
 
 #include <stdexcept>
+#include <utility>
 
 namespace
 {
@@ -112,6 +113,8 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
     connect(image, &CZunStatusBuffer::signal_FIRFilterSelect, this, &CZunFIRLimManager::on_FIRFilterSelect,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_FIRDownloaded, this, &CZunFIRLimManager::on_FIRDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_StoreRefused, this, &CZunFIRLimManager::on_StoreRefused,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_FIRUploaded, this, &CZunFIRLimManager::on_FIRUploaded,
             Qt::QueuedConnection);
@@ -567,6 +570,26 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
         return; // a stray completion: none of our uploads is in flight
     const quint32 id = m_uploading.takeFirst();
     m_uploadingImages.removeFirst();
+    const quint16 refusal = std::exchange(m_refusal, 0);
+    // Refused for what the transfer buffer held (another program's bytes, or none): sent
+    // again, twice at most, before the refusal counts. The new upload is counted before
+    // this one is counted off, so that nothing waiting sees the uploads end between.
+    const QShPtrFLE again = GetFIRFilter(id);
+    if (!ok && again && refusedForTheBuffer(refusal) && ++m_storeTries[id] <= 2) {
+        emit m_zun->signal_LogMessage(QStringLiteral("The processor refused the FIR/limiter set %1: its transfer buffer "
+                                                     "did not hold it (another program used it meanwhile). The set is "
+                                                     "sent again.")
+                                          .arg(again->GetName()),
+                                      true);
+        removeFromList(GetFIRFilterPos(id), false);
+        guarded([&]() { uploadSet(again, 0); });
+        releaseTransfer();
+        decrement(m_pendingUploads);
+        mem->decTransfers();
+        return;
+    }
+    if (ok || !refusedForTheBuffer(refusal))
+        m_storeTries.remove(id);
     // Taken: it counts once a directory lists it.
     if (ok && id != 0) {
         m_unverified.insert(id, GetFIRFilter(id));
@@ -586,6 +609,18 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
         emit signal_MapFIRFilterRefreshed();
         guarded([this]() { refreshActive(); });
     }
+}
+
+void CZunFIRLimManager::on_StoreRefused(quint16 kind, quint16 code)
+{
+    if (kind == nr("ID_List_Filter"))
+        m_refusal = code;
+}
+
+bool CZunFIRLimManager::refusedForTheBuffer(quint16 code) const
+{
+    auto is = [this, code](const char* name) { return m_map->contains(QLatin1String(name)) && code == nr(name); };
+    return is("Msg_ErrBlockLength") || is("Msg_ErrRange");
 }
 
 void CZunFIRLimManager::verifyStores()

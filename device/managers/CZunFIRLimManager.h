@@ -105,6 +105,7 @@ public slots:
     void RemoveFIRFilter(unsigned int id);
     void on_FIRDownloaded(int position, QByteArray data);
     void on_FIRUploaded(bool ok);
+    void on_StoreRefused(quint16 kind, quint16 code);
     void on_FIRFilterRemoved(unsigned int id);
     void on_ZunStatusChanged();
     void UpdateFirModel(QMap<quint32, QStringList> setupsByFir);
@@ -208,6 +209,10 @@ private:
     QHash<quint32, quint64> m_answeredAt; // the processor's store answers counted with its own
     QHash<quint32, int> m_storeTries;
     QHash<int, int> m_rereads;
+    quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
+    // Whether a refusal code says the processor's transfer buffer did not hold what was
+    // sent (another client's bytes, or none), as against a full flash.
+    bool refusedForTheBuffer(quint16 code) const;
     QMap<quint32, int> m_unreadable; // under m_dataLock
     // An activation is running (manager thread only), and those asked meanwhile.
     bool m_activating = false;

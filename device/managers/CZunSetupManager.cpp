@@ -19,6 +19,7 @@
 #include <QThread>
 
 #include <stdexcept>
+#include <utility>
 
 const char* const CZunSetupManager::EmptyRowText = "---                    ";
 
@@ -42,6 +43,8 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
     CZunStatusBuffer* image = zun->GetStatusBuffer();
     connect(image, &CZunStatusBuffer::signal_SetupSelect, this, &CZunSetupManager::on_SetupSelect, Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_SetupDownloaded, this, &CZunSetupManager::on_SetupDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_StoreRefused, this, &CZunSetupManager::on_StoreRefused,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_SetupUploaded, this, &CZunSetupManager::on_SetupUploaded,
             Qt::QueuedConnection);
@@ -310,6 +313,12 @@ void CZunSetupManager::addToList(int position, ZunSetup* setup, bool refreshFirM
 void CZunSetupManager::AddSetupToList(int position, ZunSetup* setup)
 {
     guarded([&]() { addToList(position, setup); });
+}
+
+void CZunSetupManager::on_StoreRefused(quint16 kind, quint16 code)
+{
+    if (kind == nr("ID_List_Setup"))
+        m_refusal = code;
 }
 
 bool CZunSetupManager::sendDownload(int position)
@@ -595,8 +604,43 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
                 sent = m_uploadBlocks.takeAt(i).second;
                 break;
             }
+        const quint16 refusal = std::exchange(m_refusal, 0);
         if (!releaseHold(Upload, position))
             return;
+        // Refused for what the transfer buffer held (another program's bytes, or none): sent
+        // again, twice at most, before the refusal counts; counted before this upload is
+        // counted off, so that nothing waiting sees the uploads end between.
+        QPointer<ZunSetup> again;
+        {
+            QMutexLocker lock(m_lock);
+            if (position >= 0 && position < m_setups.size())
+                again = m_setups.at(position);
+        }
+        auto is = [this, refusal](const char* name) {
+            return m_map->contains(QLatin1String(name)) && refusal == nr(name);
+        };
+        if (!ok && again && (is("Msg_ErrBlockLength") || is("Msg_ErrRange")) && ++m_storeTries[position] <= 2) {
+            emit m_zun->signal_LogMessage(QStringLiteral("The processor refused the setup %1 at position %2: its "
+                                                         "transfer buffer did not hold it (another program used it "
+                                                         "meanwhile). The setup is sent again.")
+                                              .arg(again->GetSetupName().trimmed())
+                                              .arg(position),
+                                          true);
+            const bool fromFile = m_archives.contains(ZunCrc16(sent));
+            const QPointer<ZunSetup> before = m_listedBefore.take(position);
+            try {
+                uploadSetup(again.data(), position, fromFile);
+                m_listedBefore.insert(position, before); // what the row showed before the first try
+            } catch (const std::exception& e) {
+                addToList(position, before.data());
+                emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+            }
+            --m_pendingUploads;
+            m_zun->GetMemoryManager()->decTransfers();
+            return;
+        }
+        if (ok)
+            m_storeTries.remove(position);
         // Failed or not, the transfer is over: both counters go down.
         --m_pendingUploads;
         m_zun->GetMemoryManager()->decTransfers();

@@ -72,6 +72,7 @@ public slots:
     void on_SetupSelect(bool ok, int position);
     void on_SetupDownloaded(int position, QByteArray data);
     void on_SetupUploaded(bool ok, int position);
+    void on_StoreRefused(quint16 kind, quint16 code);
     // A setup's block the processor refused (or the link did not send): its store never
     // comes, so the upload ends here.
     void on_BlockFailed(QByteArray payload);
@@ -152,6 +153,7 @@ private:
     QHash<int, Unverified> m_unverified;
     QHash<int, int> m_storeTries;
     QHash<int, int> m_rereads;
+    quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
     // The stores of the directory now read that it does not list; positions to send again.
     QList<int> verifyStores();
     bool sendDownload(int position);

@@ -759,24 +759,37 @@ private slots:
         QCOMPARE(m_zun->GetActiveFilterIndex(1), target);
     }
 
-    // A second program's read lands in the processor's one transfer buffer between this
-    // program's block write and its store, which so stores the second program's bytes (a
-    // FIR/limiter set upload, a setup upload as a configuration load sends it): the store
-    // counts only once the processor lists what was sent, so it is sent again. The FIR
+    // A second program's read or block lands in the processor's one transfer buffer between
+    // this program's block write and its store, which so stores the second program's bytes
+    // or is refused for them (a FIR/limiter set upload, a setup upload as a configuration
+    // load sends it, a collection's restore): the store counts only once the processor
+    // lists what was sent, so it is sent again. The FIR
     // entry made of the wrong bytes is offered for removal and does not stop a
     // collection, which leaves it out.
     void aStoreCountsOnceTheProcessorListsIt_data()
     {
-        QTest::addColumn<bool>("setup");
-        QTest::newRow("FIR set") << false;
-        QTest::newRow("setup") << true;
+        QTest::addColumn<QString>("store"); // "set", "setup", or the restore of a collection
+        QTest::newRow("FIR set") << QStringLiteral("set");
+        QTest::newRow("setup") << QStringLiteral("setup");
+        // The second program writes a block: the store is refused for what the buffer holds.
+        QTest::newRow("setup, refused") << QStringLiteral("setup refused");
+        // A whole second program (another configuration folder) connects meanwhile.
+        QTest::newRow("a collection's restore, a second program connecting") << QStringLiteral("restore");
     }
     void aStoreCountsOnceTheProcessorListsIt()
     {
-        QFETCH(bool, setup);
+        QFETCH(QString, store);
+        const bool setup = store.startsWith(QLatin1String("setup"));
         start();
         QString listed;
-        if (setup) {
+        QStringList before;
+        if (store == QLatin1String("restore")) {
+            fillFlash();
+            QVERIFY(runOwnSets() != 0);
+            before = flashContents();
+            QVERIFY(m_sim->control(QStringLiteral("hold block")));
+            m_zun->doGarbageCollection();
+        } else if (setup) {
             fillFlash();
             const QTemporaryDir backup;
             m_zun->BackupToDir(backup.path());
@@ -793,8 +806,29 @@ private slots:
             listed = QStringLiteral("set %1").arg(set->computeKey(), 0, 16);
             m_zun->UploadFIRFilter(set, 0);
         }
-        QVERIFY(waitUntil([&]() { return field(state(), "held") == QLatin1String("1"); }));
-        QVERIFY(secondClientReadsTheImage(m_sim->tcpPort(), nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")));
+        QVERIFY(waitUntil([&]() { return field(state(), "held") == QLatin1String("1"); }, 30000));
+        if (store == QLatin1String("restore")) {
+            QTemporaryDir otherFolder;
+            QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
+            settings.setValue(QStringLiteral("ConfigDir"), otherFolder.path());
+            CZun other(record(1080, 42), map(1080), QSharedPointer<CRoutingLibrary>());
+            other.SetPort(m_sim->tcpPort());
+            other.connect(true);
+            const bool ready = waitUntil([&]() { return other.IsFIRManagerReady(); }, 30000) && settleTransfers(&other);
+            settings.setValue(QStringLiteral("ConfigDir"), m_config->path());
+            QVERIFY(ready);
+            QVERIFY(m_sim->control(QStringLiteral("release")));
+            QVERIFY(settleTransfers(&other));
+            other.disconnect();
+            const QString folder = m_zun->GetGarbageCollectionFolder();
+            QVERIFY(waitUntil([&]() { return !QDir(folder).exists(); }, 60000));
+            QCOMPARE(flashContents(), before);
+            return;
+        }
+        if (store == QLatin1String("setup refused"))
+            QVERIFY(secondClientWritesABlock(m_sim->tcpPort(), QByteArray(1001, 'x')));
+        else
+            QVERIFY(secondClientReadsTheImage(m_sim->tcpPort(), nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")));
         QVERIFY(m_sim->control(QStringLiteral("release")));
         QVERIFY2(waitUntil([&]() { return flashContents().contains(listed); }, 30000), qPrintable(flashContents().join(' ')));
         if (setup)
