@@ -94,6 +94,8 @@ public:
     quint32 setupIdAt(int position) const;
     quint32 filterIdAt(int position) const;
     quint16 dspProgramIdAt(int position) const;
+    // A DSP program's whole entry id (its lower half is the checksum of the bytes stored).
+    quint32 dspProgramEntryAt(int position) const;
     bool hasFilterId(quint32 id) const;
     // The stores answered before the directory now held was read: a store counted by then
     // is listed in it, or it was not stored.
@@ -155,6 +157,7 @@ private:
         QList<quint32> filterIds;
         QList<quint32> setupIds;
         QList<quint16> dspProgramIds;
+        QList<quint32> dspProgramEntries; // the whole ids
         quint16 deleted = 0;
         quint16 filters = 0;
         quint16 setups = 0;

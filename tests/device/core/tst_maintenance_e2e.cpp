@@ -8,6 +8,7 @@
 #include "CZunFIRLimManager.h"
 #include "CRoutingManager.h"
 #include "FilterLimiterEWS.h"
+#include "ZunCrc16.h"
 #include "ZunDSPProgramInfo.h"
 #include "CZunSetupManager.h"
 #include "CZunStatusBuffer.h"
@@ -32,6 +33,7 @@ class TestMaintenanceE2E : public QObject
 {
     Q_OBJECT
 
+    static constexpr quint16 Program = 0x0249; // a DSP program of the emulator's firmware
     std::unique_ptr<Config> m_config;
     std::unique_ptr<TcpSimProcess> m_sim;
     std::unique_ptr<CZun> m_zun;
@@ -773,6 +775,7 @@ private slots:
         QTest::newRow("setup") << QStringLiteral("setup");
         // The second program writes a block: the store is refused for what the buffer holds.
         QTest::newRow("setup, refused") << QStringLiteral("setup refused");
+        QTest::newRow("DSP program") << QStringLiteral("program");
         // A whole second program (another configuration folder) connects meanwhile.
         QTest::newRow("a collection's restore, a second program connecting") << QStringLiteral("restore");
     }
@@ -789,6 +792,10 @@ private slots:
             before = flashContents();
             QVERIFY(m_sim->control(QStringLiteral("hold block")));
             m_zun->doGarbageCollection();
+        } else if (store == QLatin1String("program")) {
+            settle();
+            QVERIFY(m_sim->control(QStringLiteral("hold block")));
+            m_zun->UploadDSPProgram(Program);
         } else if (setup) {
             fillFlash();
             const QTemporaryDir backup;
@@ -835,6 +842,19 @@ private slots:
         else
             QVERIFY(secondClientReadsTheImage(m_sim->tcpPort(), nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")));
         QVERIFY(m_sim->control(QStringLiteral("release")));
+        if (store == QLatin1String("program")) {
+            // Listed under the checksum of the program's own bytes.
+            const quint16 checksum = quint16(ZunCrc16(ZunDSPProgramInfo(Program, 1080).readProgram()) & 0xFFFF);
+            const CMemoryManager* mem = m_zun->GetMemoryManager();
+            QVERIFY(waitUntil([&]() {
+                flashContents();
+                for (int p = 0; p < mem->dspProgramListSize(); ++p)
+                    if (mem->dspProgramIdAt(p) == Program && quint16(mem->dspProgramEntryAt(p)) == checksum)
+                        return true;
+                return false;
+            }, 30000));
+            return;
+        }
         QVERIFY2(waitUntil([&]() { return flashContents().contains(listed); }, 30000), qPrintable(flashContents().join(' ')));
         if (setup)
             return;
