@@ -761,6 +761,26 @@ private slots:
         QCOMPARE(m_zun->GetActiveFilterIndex(1), target);
     }
 
+    // Mended: at a first connection the program's own activation of the pass-through set,
+    // answered for its low word alone when the FIR/limiter manager's start ended, was taken
+    // for a set the flash lacks, with a box that blamed an erase.
+    void theProgramsOwnActivationIsNoUnstoredSet()
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
+        QVERIFY(m_sim->control(QStringLiteral("hold reply %1").arg(map(1080)->getCmdNr("Cmd_0_FIR_ID0"))));
+        QStringList boxes;
+        attach(&boxes);
+        QVERIFY(waitUntil([&]() { return field(state(), "held") == QLatin1String("1"); }, 30000));
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) != 0; }));
+        QMetaObject::invokeMethod(m_zun.get(), "onFirLimManagerInitialized");
+        QVERIFY(m_sim->control(QStringLiteral("release")));
+        const quint32 thru = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0)->getKey();
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == thru; }));
+        settle();
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
+    }
+
     // A second program's read or block lands in the processor's one transfer buffer between
     // this program's block write and its store, which so stores the second program's bytes
     // or is refused for them (a FIR/limiter set upload, a setup upload as a configuration
