@@ -425,8 +425,26 @@ void CZun::onFirLimManagerInitialized()
         // the DSPs go on running what they ran (a crossover must not turn into full range).
         // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
         // short, with its backup on another computer or in another configuration folder).
+        // The operator's own erase (answered, or its answer lost with the link) ends at factory
+        // state: the flash it emptied gets the pass-through set, run by both DSPs, whatever
+        // the erased flash held. A flash that still holds sets was not erased.
+        const bool erasing = m_eraseOperation && m_eraseOperation->isRunning();
+        const bool factoryState = m_factoryErase && !erasing && m_memoryManager->filterCount() == 0
+                               && m_memoryManager->setupCount() == 0;
+        if (!erasing)
+            m_factoryErase = false;
         QList<quint32> unstored;
         if (m_collection->holdsBackup()) {
+        } else if (factoryState) {
+            m_unstoredSetsTold.clear();
+            const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
+            CheckFilterMIPS(set, 0);
+            UploadFIRFilter(set, 0);
+            const quint32 id = set->getKey();
+            InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+        } else if (m_firLimManager->activationInFlight()) {
+            // The program's own activation is on its way: its answer names what the DSPs run.
+        } else if (finishCutActivation()) {
         } else if (!(unstored = unstoredRunningSets()).isEmpty()) {
             if (std::exchange(m_unstoredSetsTold, unstored) != unstored) {
                 // Each set by its id, with the DSP that runs it when the two differ.
@@ -498,8 +516,57 @@ QList<quint32> CZun::unstoredRunningSets()
     return ids;
 }
 
+bool CZun::finishCutActivation()
+{
+    constexpr quint32 KeepSet = 0xFFFFFFFFu;
+    quint32 ids[2] = {KeepSet, KeepSet};
+    bool cut = false;
+    const int dsps = GetHardwareInfo().isDoubleBoard() ? 2 : 1;
+    for (int d = 0; d < dsps; ++d) {
+        const quint32 named = GetActiveFilterIndex(quint16(d + 1));
+        if (named == 0 || m_memoryManager->hasFilterId(named))
+            continue;
+        quint32 match = 0;
+        int matches = 0;
+        for (int p = 0; p < m_memoryManager->filterListSize(); ++p) {
+            const quint32 id = m_memoryManager->filterIdAt(p);
+            if (id != 0 && (id & 0xFFFF) == (named & 0xFFFF)) {
+                match = id;
+                ++matches;
+            }
+        }
+        if (matches != 1)
+            continue;
+        ids[d] = match;
+        cut = true;
+        emit signal_LogMessage(QStringLiteral("DSP %1 named the FIR/limiter set %2 by its first word alone: an activation "
+                                              "was cut before it ended. It is finished now.")
+                                   .arg(d + 1)
+                                   .arg(match, 8, 16, QLatin1Char('0')),
+                               true);
+    }
+    if (!cut)
+        return false;
+    // Linked DSPs share one set.
+    if (m_image->isLinked())
+        ids[0] = ids[1] = ids[0] != KeepSet ? ids[0] : ids[1];
+    InvokeActivateFIRFilter(ids[0], ZunC::Unchanged, ids[1], ZunC::Unchanged);
+    return true;
+}
+
+void CZun::on_MemDirReadFailed()
+{
+    if (IsConnected() && m_memDirRereads < 2) {
+        ++m_memDirRereads;
+        RefreshMemDir();
+        return;
+    }
+    m_memDirRereads = 0;
+}
+
 void CZun::on_MemDirChanged()
 {
+    m_memDirRereads = 0;
     if (!m_memoryManager->isLow())
         m_lowMemoryOffered = false;
     m_collection->onDirectoryRead();
@@ -1155,6 +1222,7 @@ void CZun::EraseFlashMemory()
                     | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
     // The processor's timer comes back after the erase, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
+    m_factoryErase = !m_collection->isRunning();
     m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
     setKeepAlive(false);
     CZunMetaCmd meta;
@@ -1666,9 +1734,13 @@ void CZun::SetCopyFIRCoeffs(int dsp, ZunC::CopyFIRCoeffsMode mode)
 bool CZun::InvokeActivateFIRFilter(const quint32& id0, ZunC::CopyFIRCoeffsMode mode0, const quint32& id1,
                                    ZunC::CopyFIRCoeffsMode mode1)
 {
-    return QMetaObject::invokeMethod(m_firLimManager, "ActivateFIRFilter", Qt::QueuedConnection, Q_ARG(quint32, id0),
-                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode0), Q_ARG(quint32, id1),
-                                     Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
+    m_firLimManager->activationAsked();
+    const bool queued = QMetaObject::invokeMethod(m_firLimManager, "ActivateFIRFilter", Qt::QueuedConnection,
+                                                  Q_ARG(quint32, id0), Q_ARG(ZunC::CopyFIRCoeffsMode, mode0),
+                                                  Q_ARG(quint32, id1), Q_ARG(ZunC::CopyFIRCoeffsMode, mode1));
+    if (!queued)
+        m_firLimManager->activationNotAsked();
+    return queued;
 }
 
 bool CZun::InvokeUpdateLimiter(quint32)

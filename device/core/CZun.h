@@ -350,6 +350,10 @@ public slots:
     // A full image read-back failed: read it again a bounded number of times while the
     // link is up, then tell the operator once; later refreshes must still run.
     void on_ImageRefreshFailed();
+    // A directory read brought no directory (another client's block may have taken the
+    // processor's one transfer buffer between the copy and the read): read again, twice
+    // at most.
+    void on_MemDirReadFailed();
 
 signals:
     void signal_ZunStatusChanged();
@@ -488,6 +492,14 @@ private:
     // operator is told once per such list.
     QList<quint32> unstoredRunningSets();
     QList<quint32> m_unstoredSetsTold;
+    // A DSP whose set words name no stored set, but whose low word (the first of the pair
+    // an activation sends) is that of exactly one stored set, was cut between its words:
+    // that activation is finished. True when one was.
+    bool finishCutActivation();
+    // The operator's own erase was sent: the directory read after it finds the flash at
+    // factory state, which gets the pass-through set stored and running (GUI thread).
+    bool m_factoryErase = false;
+    int m_memDirRereads = 0; // directory reads again since the last directory taken
     bool m_lowMemoryOffered = false; // a garbage collection was offered on this link for the flash running low
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.

@@ -213,8 +213,11 @@ void ZunGarbageCollection::start()
         // the processor yet (just stored, or a slow link), or one it could not save.
         QStringList lacking;
         const QString unread = tr("not read from the processor yet");
+        // An entry whose bytes are no set (a store that took another client's transfer
+        // buffer) has nothing to put back: the erase removes it.
+        const CZunFIRLimManager* fir = m_zun->GetFIRLimManager();
         for (int i = 0; i < mem->filterListSize(); ++i)
-            if (mem->filterIdAt(i) != 0 && !inBackup(-1, mem->filterIdAt(i)))
+            if (mem->filterIdAt(i) != 0 && !inBackup(-1, mem->filterIdAt(i)) && !fir->isUnreadableEntry(mem->filterIdAt(i)))
                 lacking << tr("FIR/limiter set %1: %2")
                                .arg(mem->filterIdAt(i), 8, 16, QLatin1Char('0'))
                                .arg(m_zun->GetFIRLimManager()->GetFIRFilter(mem->filterIdAt(i)) ? tr("not saved")

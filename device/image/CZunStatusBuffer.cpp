@@ -492,7 +492,7 @@ void CZunStatusBuffer::dispatch(const CZunCmd& cmd)
         }
         handled = true;
     } else if (is(c, "Cmd_MemCopy")) {
-        flashStep(v, err);
+        flashStep(v, err, w);
     } else if (is(c, "Cmd_CheckBlockF")) {
         emit signal_BlockCheckFinished(w != 0);
         handled = true;
@@ -612,22 +612,27 @@ void CZunStatusBuffer::flashBlock(const QByteArray& payload)
         }
         if (!whole) {
             drop(QStringLiteral("Flash directory of %1 bytes dropped: not a whole directory").arg(payload.size()));
+            if (m_owner)
+                QMetaObject::invokeMethod(m_owner, "on_MemDirReadFailed", Qt::QueuedConnection);
             return;
         }
         // Dumped before the hand-off, so that whoever reacts to the new directory finds it.
         writeDump(QStringLiteral("MemDir_%1.bin").arg(device), payload);
         // A directory the manager cannot read (an entry of unknown type) keeps the one it
         // has: its error must not leave the manager's event loop, which ends the program.
+        const quint64 stores = m_storesAnswered.load();
         if (CMemoryManager* mm = m_owner ? m_owner->GetMemoryManager() : nullptr)
             QMetaObject::invokeMethod(
                 mm,
-                [mm, payload, drop]() {
+                [mm, payload, drop, stores, owner = QPointer<CZun>(m_owner)]() {
                     try {
-                        mm->SetMemDir(payload);
+                        mm->SetMemDir(payload, stores);
                     } catch (const std::exception& e) {
                         drop(QStringLiteral("Flash directory of %1 bytes dropped: %2")
                                  .arg(payload.size())
                                  .arg(QString::fromStdString(e.what())));
+                        if (owner)
+                            QMetaObject::invokeMethod(owner.data(), "on_MemDirReadFailed", Qt::QueuedConnection);
                     }
                 },
                 Qt::QueuedConnection);
@@ -678,11 +683,14 @@ bool CZunStatusBuffer::statusWord(quint16 w)
     return false;
 }
 
-void CZunStatusBuffer::flashStep(quint16 v, bool err)
+void CZunStatusBuffer::flashStep(quint16 v, bool err, quint16 code)
 {
     const quint16 kind = getValue(nr("Cmd_MemID2"));
     const quint16 slot = getValue(nr("Cmd_MemID0"));
     if (v == quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F"))) {
+        ++m_storesAnswered;
+        if (err)
+            emit signal_StoreRefused(kind, code);
         if (kind == nr("ID_List_DSP_Prog")) {
             emit signal_DSPProgUploaded(!err);
         } else if (kind == nr("ID_List_Filter")) {

@@ -108,6 +108,9 @@ public:
     // without a read (a time-out, an unsent command) are handled by a queued call;
     // takenAfterRead: a read brought it, and takeReplies follows that read.
     void keepReply(CZunCmd cmd, bool takenAfterRead = false);
+    // Stores into the flash the processor has answered (refused ones too), counted in the
+    // order of the link's replies: a directory read later lists each one that was stored.
+    quint64 storesAnswered() const { return m_storesAnswered.load(); }
     void takeReplies();
 
 public slots:
@@ -131,6 +134,9 @@ signals:
     void signal_Block_ID_Flash();
     void signal_DSPProgUploaded(bool);
     void signal_FIRUploaded(bool);
+    // A store into the flash was refused, with the processor's code: emitted just before
+    // the refused upload's own signal, to the same receivers in the same order.
+    void signal_StoreRefused(quint16 kind, quint16 code);
     void signal_FIRDownloaded(int, QByteArray);
     void signal_FIRFilterRemoved(uint);
     void signal_SetupUploaded(bool, int);
@@ -175,7 +181,7 @@ private:
     void blockReply(quint16 v, const QByteArray& payload, bool err);
     void flashBlock(const QByteArray& payload);
     bool statusWord(quint16 w);
-    void flashStep(quint16 v, bool err);
+    void flashStep(quint16 v, bool err, quint16 code);
     void loadKoef(quint16 c, quint16 w, bool err);
     void tail(quint16 c, quint16 w, bool err, bool handled);
     void writeDump(const QString& name, const QByteArray& payload);
@@ -252,4 +258,5 @@ private:
     quint16 m_pendingEQType = 0;
     HO_FILTER_PARAMS m_pendingHOF;
     quint16 m_pendingHOFWords[5] = {0, 0, 0, 0, 0};
+    std::atomic<quint64> m_storesAnswered{0};
 };

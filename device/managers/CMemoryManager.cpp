@@ -135,6 +135,7 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
         d.filterIds.append(0);
         d.setupIds.append(0);
         d.dspProgramIds.append(0);
+        d.dspProgramEntries.append(0);
     }
     for (quint32 n = 0; n < d.entryCount; ++n) {
         const int at = int(n) * EntrySize;
@@ -172,6 +173,7 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
         } else {
             // a DSP program is known by the upper half of its id
             d.dspProgramIds[slot] = quint16(id >> 16);
+            d.dspProgramEntries[slot] = id;
             ++d.dspPrograms;
         }
     }
@@ -200,8 +202,10 @@ CMemoryManager::Directory CMemoryManager::parseListLayout(const Constants& c, co
             ++d.setups;
     }
     for (int i = 0; i < c.sizeListDSPProg; ++i) {
-        const quint16 program = quint16(idOfSlot(c.startListDSPProg, i) >> 16);
+        const quint32 entry = idOfSlot(c.startListDSPProg, i);
+        const quint16 program = quint16(entry >> 16);
         d.dspProgramIds.append(program);
+        d.dspProgramEntries.append(entry);
         if (program != 0)
             ++d.dspPrograms;
     }
@@ -212,7 +216,9 @@ CMemoryManager::Directory CMemoryManager::parseListLayout(const Constants& c, co
     return d;
 }
 
-void CMemoryManager::SetMemDir(QByteArray directory)
+quint64 CMemoryManager::storesAnsweredBefore() const { return m_storesAnswered.load(); }
+
+void CMemoryManager::SetMemDir(QByteArray directory, quint64 storesAnswered)
 {
     Constants c;
     quint32 flash = 0;
@@ -243,6 +249,7 @@ void CMemoryManager::SetMemDir(QByteArray directory)
         m_valid = true;
         m_low = left < LowMemoryThreshold;
     }
+    m_storesAnswered.store(storesAnswered);
     emit signal_MemDirChanged();
 
     if (left < LowMemoryThreshold)
@@ -383,6 +390,12 @@ quint16 CMemoryManager::dspProgramIdAt(int position) const
 {
     QReadLocker lock(&m_lock);
     return m_dir.dspProgramIds.value(position, 0);
+}
+
+quint32 CMemoryManager::dspProgramEntryAt(int position) const
+{
+    QReadLocker lock(&m_lock);
+    return m_dir.dspProgramEntries.value(position, 0);
 }
 
 bool CMemoryManager::hasFilterId(quint32 id) const

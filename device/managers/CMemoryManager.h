@@ -7,6 +7,8 @@
 #include <QReadWriteLock>
 #include <QSharedPointer>
 
+#include <atomic>
+
 class CCmdMap;
 class CZun;
 
@@ -92,7 +94,12 @@ public:
     quint32 setupIdAt(int position) const;
     quint32 filterIdAt(int position) const;
     quint16 dspProgramIdAt(int position) const;
+    // A DSP program's whole entry id (its lower half is the checksum of the bytes stored).
+    quint32 dspProgramEntryAt(int position) const;
     bool hasFilterId(quint32 id) const;
+    // The stores answered before the directory now held was read: a store counted by then
+    // is listed in it, or it was not stored.
+    quint64 storesAnsweredBefore() const;
     bool hasDSPProgramId(quint16 id) const;
     // First filter-list position holding id; -1 when absent.
     int GetFilterListPos(quint32 id) const;
@@ -101,7 +108,9 @@ public slots:
     // Parses a received directory block. A block of the wrong size is refused with a
     // warning and changes nothing; an entry of unknown type or a list byte naming an
     // entry the block does not hold throws std::logic_error and also changes nothing.
-    void SetMemDir(QByteArray directory);
+    // storesAnswered: how many stores into the flash the processor had answered on the
+    // link before this directory was read (the reply dispatcher counts them).
+    void SetMemDir(QByteArray directory, quint64 storesAnswered = 0);
 
 signals:
     // The pending-transfer count fell to 0: the directory should be read again.
@@ -148,6 +157,7 @@ private:
         QList<quint32> filterIds;
         QList<quint32> setupIds;
         QList<quint16> dspProgramIds;
+        QList<quint32> dspProgramEntries; // the whole ids
         quint16 deleted = 0;
         quint16 filters = 0;
         quint16 setups = 0;
@@ -176,4 +186,5 @@ private:
 
     mutable QMutex m_transferMutex;
     quint16 m_pendingTransfers = 0;
+    std::atomic<quint64> m_storesAnswered{0};
 };

@@ -24,6 +24,7 @@
 #include <QStandardItemModel>
 
 #include <stdexcept>
+#include <utility>
 
 namespace
 {
@@ -112,6 +113,8 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
     connect(image, &CZunStatusBuffer::signal_FIRFilterSelect, this, &CZunFIRLimManager::on_FIRFilterSelect,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_FIRDownloaded, this, &CZunFIRLimManager::on_FIRDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_StoreRefused, this, &CZunFIRLimManager::on_StoreRefused,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_FIRUploaded, this, &CZunFIRLimManager::on_FIRUploaded,
             Qt::QueuedConnection);
@@ -400,26 +403,26 @@ void CZunFIRLimManager::initialize()
                     removeFromList(i, false);
         }
 
+        {
+            QMutexLocker data(&m_dataLock);
+            for (auto it = m_unreadable.begin(); it != m_unreadable.end();)
+                it = mem->filterIdAt(it.value()) == it.key() ? std::next(it) : m_unreadable.erase(it);
+        }
+        m_rereads.clear();
         const int slotCount = mem->filterListSize();
         for (int p = 0; p < slotCount; ++p) {
             const quint32 id = mem->filterIdAt(p);
-            if (id == 0 || GetFIRFilterPos(id) >= 0)
+            if (id == 0 || GetFIRFilterPos(id) >= 0 || isUnreadableEntry(id))
                 continue;
-            CZunMetaCmd meta;
-            meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Filter"));
-            meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
-            meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r")));
-            meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
-            meta.setSupersede(false);
-            meta.setBackground(true); // the operator's edits go first
             holdTransfer();
             ++m_pendingDownloads;
-            if (m_zun->SendMetaCmd(meta) != 0) {
+            if (!sendDownload(p)) {
                 // Not sent: no completion will come.
                 releaseTransfer();
                 decrement(m_pendingDownloads);
             }
         }
+        verifyStores();
         if (m_pendingDownloads.load() == 0)
             emit signal_Initialized();
         if (loaded) {
@@ -429,19 +432,64 @@ void CZunFIRLimManager::initialize()
     });
 }
 
-void CZunFIRLimManager::on_FIRDownloaded(int, QByteArray data)
+bool CZunFIRLimManager::sendDownload(int slot)
+{
+    CZunMetaCmd meta;
+    meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_Filter"));
+    meta.appendCmd(nr("Cmd_MemID0"), quint16(slot));
+    meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r")));
+    meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+    meta.setSupersede(false);
+    meta.setBackground(true); // the operator's edits go first
+    return m_zun->SendMetaCmd(meta) == 0;
+}
+
+QMap<quint32, int> CZunFIRLimManager::unreadableEntries() const
+{
+    QMutexLocker data(&m_dataLock);
+    return m_unreadable;
+}
+
+bool CZunFIRLimManager::isUnreadableEntry(quint32 id) const
+{
+    QMutexLocker data(&m_dataLock);
+    return m_unreadable.contains(id);
+}
+
+void CZunFIRLimManager::on_FIRDownloaded(int slot, QByteArray data)
 {
     if (m_pendingDownloads.load() == 0)
         return; // no download of ours is in flight
-    if (!data.isEmpty()) {
-        try {
-            AddFIRFilterToList(QShPtrFLE::create(this, data));
-        } catch (const std::exception& e) {
-            // A damaged block must not keep the download counted or the mutex held.
-            emit m_zun->signal_LogMessage(
-                QStringLiteral("A FIR filter read from the flash was dropped: %1").arg(QString::fromLatin1(e.what())),
-                true);
+    const quint32 listed = m_zun->GetMemoryManager()->filterIdAt(slot);
+    QShPtrFLE set;
+    QString why;
+    try {
+        if (data.isEmpty())
+            throw error(QStringLiteral("no bytes"));
+        set = QShPtrFLE::create(this, data);
+    } catch (const std::exception& e) {
+        why = QString::fromLatin1(e.what());
+    }
+    // Another client's block may have taken the processor's one transfer buffer between
+    // the copy and the read: what was not asked for is read again, twice at most.
+    if ((!set || set->getKey() != listed) && listed != 0 && ++m_rereads[slot] <= 2 && sendDownload(slot))
+        return;
+    m_rereads.remove(slot);
+    if (set) {
+        AddFIRFilterToList(set);
+    } else if (listed != 0) {
+        {
+            QMutexLocker lock(&m_dataLock);
+            m_unreadable.insert(listed, slot);
         }
+        // A damaged block must not keep the download counted or the mutex held.
+        emit m_zun->signal_LogMessage(
+            QStringLiteral("The flash entry %1 in FIR/limiter slot %2 holds no FIR/limiter set (%3). \"Remove FIR\" "
+                           "offers it for removal; a garbage collection leaves it out.")
+                .arg(listed, 8, 16, QLatin1Char('0'))
+                .arg(slot)
+                .arg(why),
+            true);
     }
     releaseTransfer();
     decrement(m_pendingDownloads);
@@ -525,6 +573,31 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
         return; // a stray completion: none of our uploads is in flight
     const quint32 id = m_uploading.takeFirst();
     m_uploadingImages.removeFirst();
+    const quint16 refusal = std::exchange(m_refusal, 0);
+    // Refused for what the transfer buffer held (another program's bytes, or none): sent
+    // again, twice at most, before the refusal counts. The new upload is counted before
+    // this one is counted off, so that nothing waiting sees the uploads end between.
+    const QShPtrFLE again = GetFIRFilter(id);
+    if (!ok && again && refusedForTheBuffer(refusal) && ++m_storeTries[id] <= 2) {
+        emit m_zun->signal_LogMessage(QStringLiteral("The processor refused the FIR/limiter set %1: its transfer buffer "
+                                                     "did not hold it (another program used it meanwhile). The set is "
+                                                     "sent again.")
+                                          .arg(again->GetName()),
+                                      true);
+        removeFromList(GetFIRFilterPos(id), false);
+        guarded([&]() { uploadSet(again, 0); });
+        releaseTransfer();
+        decrement(m_pendingUploads);
+        mem->decTransfers();
+        return;
+    }
+    if (ok || !refusedForTheBuffer(refusal))
+        m_storeTries.remove(id);
+    // Taken: it counts once a directory lists it.
+    if (ok && id != 0) {
+        m_unverified.insert(id, GetFIRFilter(id));
+        m_answeredAt.insert(id, m_zun->GetStatusBuffer()->storesAnswered());
+    }
     if (!ok && id != 0 && !mem->hasFilterId(id)) {
         // The flash refused the set: it is neither listed, modelled nor cached.
         const int row = GetFIRFilterPos(id);
@@ -538,6 +611,56 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
     if (m_pendingUploads.load() == 0) {
         emit signal_MapFIRFilterRefreshed();
         guarded([this]() { refreshActive(); });
+    }
+}
+
+void CZunFIRLimManager::on_StoreRefused(quint16 kind, quint16 code)
+{
+    if (kind == nr("ID_List_Filter"))
+        m_refusal = code;
+}
+
+bool CZunFIRLimManager::refusedForTheBuffer(quint16 code) const
+{
+    auto is = [this, code](const char* name) { return m_map->contains(QLatin1String(name)) && code == nr(name); };
+    return is("Msg_ErrBlockLength") || is("Msg_ErrRange");
+}
+
+void CZunFIRLimManager::verifyStores()
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    const QList<quint32> ids = m_unverified.keys();
+    for (const quint32 id : ids) {
+        // Still on its way, or the directory was read before its answer: a later one tells.
+        if (m_uploading.contains(id) || mem->storesAnsweredBefore() < m_answeredAt.value(id))
+            continue;
+        m_answeredAt.remove(id);
+        const QShPtrFLE set = m_unverified.take(id);
+        if (mem->hasFilterId(id) || !set) {
+            m_storeTries.remove(id);
+            continue;
+        }
+        const QString name = set->GetName();
+        const int tries = ++m_storeTries[id];
+        if (tries > 2) {
+            m_storeTries.remove(id);
+            emit m_zun->signal_exception(
+                QStringLiteral("The FIR/limiter set %1 was sent to the processor three times, and each time it stored "
+                               "something else (another program used the processor meanwhile). The set is not "
+                               "stored: upload it again.")
+                    .arg(name),
+                QStringLiteral("FIR/limiter set not stored"));
+            continue;
+        }
+        emit m_zun->signal_LogMessage(QStringLiteral("The processor stored something else in place of the FIR/limiter "
+                                                     "set %1 (another program used it meanwhile): the set is sent again.")
+                                          .arg(name),
+                                      true);
+        try {
+            uploadSet(set, 0);
+        } catch (const std::exception& e) {
+            emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+        }
     }
 }
 
@@ -590,6 +713,7 @@ void CZunFIRLimManager::on_Disconnected()
                                       true);
     }
     abandonTransfers();
+    m_loadsAwaited = 0; // no answer comes over a lost link
 }
 
 void CZunFIRLimManager::abandonTransfers()
@@ -823,7 +947,15 @@ bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
     if (meta.isEmpty())
         return false;
     meta.setSupersede(false);
-    return m_zun->SendMetaCmd(meta) == 0;
+    // The answers that will come: a single board answers for DSP 1 alone.
+    const quint32 answers = (dsp == 0 || dsp == 1 ? 1 : 0)
+                          + ((dsp == 0 || dsp == 2) && m_zun->GetHardwareInfo().isDoubleBoard() ? 1 : 0);
+    m_loadsAwaited += answers;
+    if (m_zun->SendMetaCmd(meta) == 0)
+        return true;
+    for (quint32 i = 0; i < answers; ++i)
+        decrement(m_loadsAwaited);
+    return false;
 }
 
 void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1,
@@ -838,6 +970,7 @@ void CZunFIRLimManager::ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode m
             emit signal_ActivationUnanswered();
         else
             emit signal_ActivationSent();
+        decrement(m_activationsAsked);
     });
 }
 
@@ -888,6 +1021,7 @@ void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
 {
     if (dsp != 1 && dsp != 2)
         return;
+    decrement(m_loadsAwaited);
     const int row = GetFIRFilterPos(id);
     const bool shared = dsp == 2 && m_linked.load();
     const QShPtrFLE copy = row >= 0 && !shared ? GetFIRFilterCopy(id) : QShPtrFLE();

@@ -4,6 +4,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QMutex>
@@ -77,6 +78,19 @@ public:
     void SetFirFiltersLinked(bool linked);
     bool FirFiltersLinked() const { return m_linked.load(); }
 
+    // An activation was asked (counted at once, in the asking thread, until it has sent its
+    // sets) or its answer is awaited: until then the image's set words may name the sets of
+    // before, or the first word of a pair alone.
+    void activationAsked() { ++m_activationsAsked; }
+    void activationNotAsked() { decrement(m_activationsAsked); }
+    bool activationInFlight() const { return m_activationsAsked.load() + m_loadsAwaited.load() > 0; }
+
+    // Flash entries of the FIR/limiter list whose bytes are no set (a store that took
+    // another client's transfer buffer): each id with its list slot. They are offered for
+    // removal, and a garbage collection leaves them out.
+    QMap<quint32, int> unreadableEntries() const;
+    bool isUnreadableEntry(quint32 id) const;
+
     // Waiting hooks for tests: the transfers counted now.
     quint32 pendingDownloads() const { return m_pendingDownloads.load(); }
     quint32 pendingUploads() const { return m_pendingUploads.load(); }
@@ -91,6 +105,7 @@ public slots:
     void RemoveFIRFilter(unsigned int id);
     void on_FIRDownloaded(int position, QByteArray data);
     void on_FIRUploaded(bool ok);
+    void on_StoreRefused(quint16 kind, quint16 code);
     void on_FIRFilterRemoved(unsigned int id);
     void on_ZunStatusChanged();
     void UpdateFirModel(QMap<quint32, QStringList> setupsByFir);
@@ -144,6 +159,11 @@ private:
     void oneActivationAtATime(std::function<void()> activation);
 
     void refreshActive();
+    // Asks for the entry in a slot of the list (the transfer counted and held by the caller).
+    bool sendDownload(int slot);
+    // Each stored set that the directory now read does not list is sent again (twice at
+    // most), then named to the operator.
+    void verifyStores();
     void removeFromList(int row, bool deleteFile);
     void postModel(const std::function<void(QStandardItemModel*)>& change);
     void holdTransfer();
@@ -168,6 +188,8 @@ private:
     std::atomic<int> m_bootPauseMs{50};
     std::atomic<quint32> m_pendingDownloads{0};
     std::atomic<quint32> m_pendingUploads{0};
+    std::atomic<quint32> m_activationsAsked{0};
+    std::atomic<quint32> m_loadsAwaited{0};
     // The list mutex: serialises list changes with the transfers (held across each).
     mutable QRecursiveMutex m_mutex;
     // Guards the list, the active sets and the setup map for readers in any thread, held
@@ -181,6 +203,17 @@ private:
     QList<QByteArray> m_uploadingImages;
     // Ids of the removals in flight, oldest first.
     QList<quint32> m_removing;
+    // Sets the processor took (its store answered) that no directory has listed yet, and
+    // how often each was sent again; reads of a slot that brought what was not asked for.
+    QMap<quint32, QShPtrFLE> m_unverified;
+    QHash<quint32, quint64> m_answeredAt; // the processor's store answers counted with its own
+    QHash<quint32, int> m_storeTries;
+    QHash<int, int> m_rereads;
+    quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
+    // Whether a refusal code says the processor's transfer buffer did not hold what was
+    // sent (another client's bytes, or none), as against a full flash.
+    bool refusedForTheBuffer(quint16 code) const;
+    QMap<quint32, int> m_unreadable; // under m_dataLock
     // An activation is running (manager thread only), and those asked meanwhile.
     bool m_activating = false;
     QList<std::function<void()>> m_laterActivations;

@@ -19,6 +19,7 @@
 #include <QThread>
 
 #include <stdexcept>
+#include <utility>
 
 const char* const CZunSetupManager::EmptyRowText = "---                    ";
 
@@ -42,6 +43,8 @@ CZunSetupManager::CZunSetupManager(CZun* zun)
     CZunStatusBuffer* image = zun->GetStatusBuffer();
     connect(image, &CZunStatusBuffer::signal_SetupSelect, this, &CZunSetupManager::on_SetupSelect, Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_SetupDownloaded, this, &CZunSetupManager::on_SetupDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_StoreRefused, this, &CZunSetupManager::on_StoreRefused,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_SetupUploaded, this, &CZunSetupManager::on_SetupUploaded,
             Qt::QueuedConnection);
@@ -314,8 +317,69 @@ void CZunSetupManager::AddSetupToList(int position, ZunSetup* setup)
     guarded([&]() { addToList(position, setup); });
 }
 
+void CZunSetupManager::on_StoreRefused(quint16 kind, quint16 code)
+{
+    if (kind == nr("ID_List_Setup"))
+        m_refusal = code;
+}
+
+bool CZunSetupManager::sendDownload(int position)
+{
+    CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
+    meta.appendCmd(nr("Cmd_MemID0"), quint16(position));
+    meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf")));
+    meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
+    // Every position's download has the same commands: one waiting in a busy link
+    // must not be replaced by the next position's.
+    meta.setSupersede(false);
+    // A hundred of them on a slow link take long: the operator's edits go first.
+    meta.setBackground(true);
+    return m_zun->SendMetaCmd(meta) == 0;
+}
+
+QList<int> CZunSetupManager::verifyStores()
+{
+    CMemoryManager* mm = m_zun->GetMemoryManager();
+    QList<int> resend;
+    const QList<int> positions = m_unverified.keys();
+    for (const int p : positions) {
+        // Still on its way (or sent again), or the directory was read before its answer:
+        // a later directory tells.
+        const Unverified store = m_unverified.value(p);
+        if (m_holds.contains(int(Upload) << 16 | p) || mm->storesAnsweredBefore() < store.answeredAt)
+            continue;
+        if (mm->setupIdAt(p) == store.id || !store.setup) {
+            m_unverified.remove(p);
+            m_storeTries.remove(p);
+            continue;
+        }
+        const QString name = store.setup->GetSetupName().trimmed();
+        if (++m_storeTries[p] > 2) {
+            m_unverified.remove(p);
+            m_storeTries.remove(p);
+            emit m_zun->signal_exception(
+                QStringLiteral("The setup %1 was sent to position %2 three times, and each time the processor stored "
+                               "something else there (another program used it meanwhile). The setup is not stored: "
+                               "upload it again.")
+                    .arg(name)
+                    .arg(p),
+                QStringLiteral("Setup not stored"));
+            continue;
+        }
+        emit m_zun->signal_LogMessage(QStringLiteral("The processor stored something else in place of the setup %1 at "
+                                                     "position %2 (another program used it meanwhile): the setup is "
+                                                     "sent again.")
+                                          .arg(name)
+                                          .arg(p),
+                                      true);
+        resend << p;
+    }
+    return resend;
+}
+
 void CZunSetupManager::initialize()
 {
+    QList<int> resend;
     guarded([&]() {
         CMemoryManager* mm = m_zun->GetMemoryManager();
         QMutexLocker lock(m_lock);
@@ -359,8 +423,12 @@ void CZunSetupManager::initialize()
                 }
             }
         }
+        resend = verifyStores();
+        m_rereads.clear();
         for (int p = 0; p < n; ++p) {
             const quint32 id = mm->setupIdAt(p);
+            if (resend.contains(p))
+                continue; // what the processor holds there now is replaced at once
             if (m_setups.at(p)) {
                 if (m_setups.at(p)->GetCRC() == id)
                     continue;
@@ -377,19 +445,15 @@ void CZunSetupManager::initialize()
             // one reply would leave the second hold taken for good).
             if (!m_holds.contains(int(Download) << 16 | p))
                 tryTakeHold(Download, p);
-            CZunMetaCmd meta(nr("Cmd_MemID2"), nr("ID_List_Setup"));
-            meta.appendCmd(nr("Cmd_MemID0"), quint16(p));
-            meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_r") + nr("CmdS_CopyF2RxTxBuf")));
-            meta.appendCmd(nr("ID_TX_Block"), nr("ID_Block_Flash"));
-            // Every position's download has the same commands: one waiting in a busy link
-            // must not be replaced by the next position's.
-            meta.setSupersede(false);
-            // A hundred of them on a slow link take long: the operator's edits go first.
-            meta.setBackground(true);
             ++m_pendingDownloads;
-            m_zun->SendMetaCmd(meta);
+            sendDownload(p);
         }
     });
+    for (const int p : qAsConst(resend))
+        guarded([&]() {
+            const Unverified store = m_unverified.take(p);
+            uploadSetup(store.setup.data(), p, m_archives.contains(store.id));
+        });
     emitFirMap();
     // An active setup still on its way (one just stored) is named when its download ends.
     if (m_pendingDownloads == 0 || !activeSetupName().isEmpty())
@@ -419,6 +483,13 @@ void CZunSetupManager::on_SetupDownloaded(int position, QByteArray data)
                 setup = nullptr;
             }
         }
+        // Another client's block may have taken the processor's one transfer buffer between
+        // the copy and the read: what was not asked for is read again, twice at most.
+        const quint32 held = m_zun->GetMemoryManager()->setupIdAt(position);
+        if ((!setup || (setup->GetCRC() != held && ZunCrc16(data) != held)) && held != 0
+            && m_holds.contains(int(Download) << 16 | position) && ++m_rereads[position] <= 2 && sendDownload(position))
+            return;
+        m_rereads.remove(position);
         const bool ours = releaseHold(Download, position);
         bool listed = false;
         if (setup && position >= 0 && position < listSize() && !m_removing.contains(position)) {
@@ -529,13 +600,49 @@ void CZunSetupManager::uploadSetup(ZunSetup* setup, int position, bool fromFile)
 void CZunSetupManager::on_SetupUploaded(bool ok, int position)
 {
     guarded([&]() {
+        QByteArray sent;
         for (int i = 0; i < m_uploadBlocks.size(); ++i)
             if (m_uploadBlocks.at(i).position == position) {
-                m_uploadBlocks.removeAt(i);
+                sent = m_uploadBlocks.takeAt(i).block;
                 break;
             }
+        const quint16 refusal = std::exchange(m_refusal, 0);
         if (!releaseHold(Upload, position))
             return;
+        // Refused for what the transfer buffer held (another program's bytes, or none): sent
+        // again, twice at most, before the refusal counts; counted before this upload is
+        // counted off, so that nothing waiting sees the uploads end between.
+        QPointer<ZunSetup> again;
+        {
+            QMutexLocker lock(m_lock);
+            if (position >= 0 && position < m_setups.size())
+                again = m_setups.at(position);
+        }
+        auto is = [this, refusal](const char* name) {
+            return m_map->contains(QLatin1String(name)) && refusal == nr(name);
+        };
+        if (!ok && again && (is("Msg_ErrBlockLength") || is("Msg_ErrRange")) && ++m_storeTries[position] <= 2) {
+            emit m_zun->signal_LogMessage(QStringLiteral("The processor refused the setup %1 at position %2: its "
+                                                         "transfer buffer did not hold it (another program used it "
+                                                         "meanwhile). The setup is sent again.")
+                                              .arg(again->GetSetupName().trimmed())
+                                              .arg(position),
+                                          true);
+            const bool fromFile = m_archives.contains(ZunCrc16(sent));
+            const QPointer<ZunSetup> before = m_listedBefore.take(position);
+            try {
+                uploadSetup(again.data(), position, fromFile);
+                m_listedBefore.insert(position, before); // what the row showed before the first try
+            } catch (const std::exception& e) {
+                addToList(position, before.data());
+                emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+            }
+            --m_pendingUploads;
+            m_zun->GetMemoryManager()->decTransfers();
+            return;
+        }
+        if (ok)
+            m_storeTries.remove(position);
         // Failed or not, the transfer is over: both counters go down.
         --m_pendingUploads;
         m_zun->GetMemoryManager()->decTransfers();
@@ -552,6 +659,10 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
             if (position >= 0 && position < m_setups.size())
                 setup = m_setups.at(position).data();
         }
+        // Taken: it counts once a directory lists it. The processor lists a setup under
+        // the checksum of its image.
+        if (setup && !sent.isEmpty())
+            m_unverified.insert(position, {setup, ZunCrc16(sent), m_zun->GetStatusBuffer()->storesAnswered()});
         cacheSetup(setup, position);
     });
 }

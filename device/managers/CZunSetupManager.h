@@ -72,6 +72,7 @@ public slots:
     void on_SetupSelect(bool ok, int position);
     void on_SetupDownloaded(int position, QByteArray data);
     void on_SetupUploaded(bool ok, int position);
+    void on_StoreRefused(quint16 kind, quint16 code);
     // A setup's block the processor refused (or the link did not send): its store never
     // comes, so the upload ends here.
     void on_BlockFailed(QByteArray payload);
@@ -148,4 +149,20 @@ private:
     // shown: a download of one, asked before the removal, answers with the removed setup.
     // The manager's thread only.
     QSet<int> m_removing;
+    // Stores the processor answered that no directory has listed yet (position -> the
+    // setup and the checksum of the image sent), how often each was sent again, and the
+    // reads of a position that brought what was not asked for (manager's thread only).
+    struct Unverified
+    {
+        QPointer<ZunSetup> setup;
+        quint32 id = 0;
+        quint64 answeredAt = 0; // the processor's store answers counted with its own
+    };
+    QHash<int, Unverified> m_unverified;
+    QHash<int, int> m_storeTries;
+    QHash<int, int> m_rereads;
+    quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
+    // The stores of the directory now read that it does not list; positions to send again.
+    QList<int> verifyStores();
+    bool sendDownload(int position);
 };

@@ -7,6 +7,7 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunBlockFailures.h"
+#include "ZunCrc16.h"
 #include "ZunWaitingCall.h"
 
 #include <QDebug>
@@ -88,13 +89,16 @@ void ZunDSPProgramManager::initialize()
                 qWarning() << "ZunDSPProgramManager: unknown DSP program id in the flash" << Qt::hex << id;
             }
         }
-        // Uploads in flight stay listed: the flash lists them once they are stored.
-        QMutexLocker lock(&m_lock);
-        for (quint16 id : qAsConst(m_uploading)) {
-            ZunDSPProgramInfo p(id, fw);
-            if (!m_programs.contains(p))
-                m_programs.append(p);
+        {
+            // Uploads in flight stay listed: the flash lists them once they are stored.
+            QMutexLocker lock(&m_lock);
+            for (quint16 id : qAsConst(m_uploading)) {
+                ZunDSPProgramInfo p(id, fw);
+                if (!m_programs.contains(p))
+                    m_programs.append(p);
+            }
         }
+        verifyStores();
     } catch (const std::exception& e) {
         report(e);
     }
@@ -119,22 +123,62 @@ void ZunDSPProgramManager::UploadDSPProgram(ZunDSPProgramInfo program)
     }
 }
 
-void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record)
+void ZunDSPProgramManager::verifyStores()
+{
+    CMemoryManager* mem = m_zun->GetMemoryManager();
+    const QList<quint16> ids = m_unverified.keys();
+    for (const quint16 id : ids) {
+        const Unverified store = m_unverified.value(id);
+        if (m_uploading.contains(id) || mem->storesAnsweredBefore() < store.answeredAt)
+            continue; // a later directory tells
+        m_unverified.remove(id);
+        int slot = -1;
+        for (int p = 0; p < mem->dspProgramListSize() && slot < 0; ++p)
+            if (mem->dspProgramIdAt(p) == id)
+                slot = p;
+        if (slot >= 0 && quint16(mem->dspProgramEntryAt(slot) & 0xFFFF) == store.checksum) {
+            m_storeTries.remove(id);
+            continue;
+        }
+        const QString name = QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
+        if (++m_storeTries[id] > 2) {
+            m_storeTries.remove(id);
+            emit m_zun->signal_exception(QStringLiteral("The DSP program %1 was sent to the processor three times, and "
+                                                        "each time it stored something else (another program used it "
+                                                        "meanwhile). Activate what needs it again to send it once more.")
+                                             .arg(name),
+                                         QStringLiteral("DSP program not stored"));
+            continue;
+        }
+        emit m_zun->signal_LogMessage(QStringLiteral("The processor stored something else in place of the DSP program "
+                                                     "%1 (another program used it meanwhile): it is sent again.")
+                                          .arg(name),
+                                      true);
+        try {
+            upload(ZunDSPProgramInfo(id, m_zun->GetFirmwareVersion()), slot);
+        } catch (const std::exception& e) {
+            report(e);
+        }
+    }
+}
+
+void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record, int slot)
 {
     ZunDSPProgramInfo program = record;
     program.setDSPType(m_zun->GetDSPType());
-    if (m_zun->GetMemoryManager()->hasDSPProgramId(program.progID()))
+    // Sent again into its slot: the entry there holds other bytes under its id.
+    if (slot < 0 && m_zun->GetMemoryManager()->hasDSPProgramId(program.progID()))
         return;
     {
         QMutexLocker lock(&m_lock);
-        if (m_programs.lastIndexOf(program) >= 0)
+        if (slot < 0 && m_programs.lastIndexOf(program) >= 0)
             return; // in the flash, or on its way there
     }
     const QByteArray image = program.readProgram();
 
     CZunMetaCmd meta(nr("ID_RX_Block_Start"), quint16(image.size()), image);
     meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_DSP_Prog"));
-    meta.appendCmd(nr("Cmd_MemID0"), ListAppend);
+    meta.appendCmd(nr("Cmd_MemID0"), slot < 0 ? ListAppend : quint16(slot));
     if (m_zun->GetFirmwareVersion() >= 1071)
         meta.appendCmd(nr("Cmd_Block_ID"), program.progID());
     meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F")));
@@ -182,8 +226,10 @@ void ZunDSPProgramManager::on_DSPProgUploaded(bool ok)
     {
         QMutexLocker lock(&m_lock);
         const quint16 id = m_uploading.isEmpty() ? 0 : m_uploading.takeFirst();
-        if (!m_uploadingImages.isEmpty())
-            m_uploadingImages.removeFirst();
+        const QByteArray sent = m_uploadingImages.isEmpty() ? QByteArray() : m_uploadingImages.takeFirst();
+        // Taken: it counts once a directory lists it with the checksum of what was sent.
+        if (ok && id != 0 && !sent.isEmpty())
+            m_unverified.insert(id, {quint16(ZunCrc16(sent) & 0xFFFF), m_zun->GetStatusBuffer()->storesAnswered()});
         if (m_pendingUploads > 0)
             --m_pendingUploads;
         if (!ok) {

@@ -2,6 +2,7 @@
 
 #include "ZunDSPProgramInfo.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QRecursiveMutex>
@@ -50,7 +51,11 @@ signals:
     void signal_ListDSPProgramsRefreshed();
 
 private:
-    void upload(const ZunDSPProgramInfo& program);
+    // slot: a list slot to store it in (the one whose entry did not hold it), or append.
+    void upload(const ZunDSPProgramInfo& program, int slot = -1);
+    // Each stored program that the directory now read does not list with the checksum of
+    // what was sent is sent again into its slot (twice at most), then named to the operator.
+    void verifyStores();
     void activate(quint16 id0, quint16 id1);
     void report(const std::exception& e);
     void release();
@@ -66,4 +71,13 @@ private:
     int m_heldLevels = 0;
     QList<quint16> m_uploading;
     QList<QByteArray> m_uploadingImages;
+    // Stores the processor answered that no directory has confirmed yet: the checksum half
+    // of the id it lists for the bytes sent, and its store answers counted with this one.
+    struct Unverified
+    {
+        quint16 checksum = 0;
+        quint64 answeredAt = 0;
+    };
+    QHash<quint16, Unverified> m_unverified;
+    QHash<quint16, int> m_storeTries;
 };

@@ -151,6 +151,54 @@ inline bool settleFirstSet(CZun* zun)
 }
 
 // One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
+// A second program's read of the parameter image into the processor's one transfer buffer
+// (its command "Cmd_MemCopy" = "CmdS_CopyDSPVar2RxTxBuf", answered), over a connection of
+// its own to the emulator's port: with the emulator's "hold block" it lands between a
+// block write and its store.
+inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dspVar)
+{
+    QTcpSocket other;
+    other.connectToHost(QHostAddress::LocalHost, port);
+    if (!other.waitForConnected(5000))
+        return false;
+    QByteArray copy(4, '\0');
+    copy[0] = char(memCopy & 0xFF);
+    copy[1] = char(memCopy >> 8);
+    copy[2] = char(dspVar & 0xFF);
+    copy[3] = char(dspVar >> 8);
+    other.write(copy);
+    return waitUntil([&]() { return other.bytesAvailable() >= 6 || other.waitForReadyRead(10); });
+}
+
+// A second program's block write (one chunk, at most 4096 bytes) into the processor's one
+// transfer buffer, over a connection of its own; true once it is acknowledged whole.
+inline bool secondClientWritesABlock(quint16 port, const QByteArray& block)
+{
+    QTcpSocket other;
+    other.connectToHost(QHostAddress::LocalHost, port);
+    if (!other.waitForConnected(5000))
+        return false;
+    auto word = [](QByteArray* b, quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            b->append(char((v >> (8 * i)) & 0xFF));
+    };
+    QByteArray start;
+    word(&start, 0xFF00, 2);
+    word(&start, quint32(block.size()) & 0xFFFF, 2);
+    word(&start, quint32(block.size()), 4);
+    other.write(start);
+    if (!waitUntil([&]() { return other.bytesAvailable() >= 10 || other.waitForReadyRead(10); }))
+        return false;
+    other.readAll();
+    quint32 sum = 0;
+    for (const char c : block)
+        sum += quint8(c);
+    QByteArray chunk = block;
+    word(&chunk, sum & 0xFFFF, 2);
+    other.write(chunk);
+    return waitUntil([&]() { return other.bytesAvailable() >= 10 || other.waitForReadyRead(10); });
+}
+
 inline QString stateField(const QString& state, const QString& name)
 {
     const QStringList w = state.split(QLatin1Char(' '));

@@ -95,6 +95,19 @@ bool ZunSimControl::apply(const QString& line)
         return true;
     }
     if (cmd == QLatin1String("hugeblock")) { f.hugeBlock = on; return true; }
+    if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("block")) { f.holdAtBlock = true; return true; }
+    if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("reply") && (w.size() == 3 || w.size() == 4)
+        && parseNumber(w[2], &a) && (w.size() == 3 || parseNumber(w[3], &b))) {
+        f.holdReplyCmd = a;
+        f.holdReplyValue = w.size() == 4 ? b : -1;
+        return true;
+    }
+    if (cmd == QLatin1String("release")) {
+        f.holdAtBlock = false;
+        f.holdReplyCmd = -1;
+        f.holding = false;
+        return true;
+    }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }
     if (cmd == QLatin1String("failcheck")) { f.failCheck = on; return true; }
     if (cmd == QLatin1String("refuse") && (w.size() == 2 || w.size() == 3)) {
@@ -133,7 +146,9 @@ bool ZunSimControl::apply(const QString& line)
                                                   .arg(m.nextIpLo & 0xFF)
                                             : QStringLiteral("none"))
                             << " filters " << live(2) << " setups " << live(1) << " deleted " << deleted
-                            << " statusrequests " << m_device->statusRequests() << " keylock " << m_device->image().value(KeyLockWord) << " name " << m_device->identity().name
+                            << " statusrequests " << m_device->statusRequests() << " keylock "
+                            << m_device->image().value(KeyLockWord) << " held " << (f.holding ? 1 : 0)
+                            << " name " << m_device->identity().name
                             << Qt::endl;
         return true;
     }

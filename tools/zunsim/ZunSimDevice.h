@@ -47,6 +47,12 @@ public:
         bool hugeBlock = false;       // the next block read announces 2^31 bytes (once)
         bool failUpload = false;      // refuses every copy into the flash with Msg_ErrFlash
         bool failCheck = false;       // finds every uploaded firmware image damaged
+        bool holdAtBlock = false;     // the connection that completes the next block write
+                                      // reads nothing more of its client until released
+                                      // (once): other clients use the transfer buffer meanwhile
+        int holdReplyCmd = -1;        // ... or the connection that answers this command
+        int holdReplyValue = -1;      // ... with this value (-1: any value)
+        bool holding = false;         // a connection is held so
     };
 
     // What the processor keeps besides its parameter image and its flash entries.

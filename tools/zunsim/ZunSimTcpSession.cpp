@@ -38,6 +38,17 @@ ZunSimTcpSession::ZunSimTcpSession(QTcpSocket* socket, ZunSimDevice* device, QSh
     connect(&m_idle, &QTimer::timeout, this, &ZunSimTcpSession::on_IdleTimeout);
     connect(m_socket, &QTcpSocket::readyRead, this, &ZunSimTcpSession::on_ReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    m_holdCheck.setInterval(10);
+    connect(&m_holdCheck, &QTimer::timeout, this, [this]() {
+        {
+            QMutexLocker lock(&m_device->mutex());
+            if (m_device->faults().holding)
+                return;
+        }
+        m_holdCheck.stop();
+        m_held = false;
+        parse();
+    });
     updateCloseTime();
 }
 
@@ -111,7 +122,7 @@ void ZunSimTcpSession::on_ReadyRead()
 void ZunSimTcpSession::parse()
 {
     std::function<void()> unit;
-    while (!m_deferred && extractUnit(&unit)) {
+    while (!m_deferred && !m_held && extractUnit(&unit)) {
         int delay;
         {
             QMutexLocker lock(&m_device->mutex());
@@ -257,6 +268,15 @@ void ZunSimTcpSession::handleChunk(QByteArray chunk, quint16 sum)
         m_device->transferBuffer() = m_block;
         m_ops.blockWritten();
         m_block.clear();
+        ZunSimDevice::Faults& f = m_device->faults();
+        if (f.holdAtBlock) {
+            // The block is in; what the client sends next waits, as it would behind the
+            // commands of another client that came first.
+            f.holdAtBlock = false;
+            f.holding = true;
+            m_held = true;
+            m_holdCheck.start();
+        }
     }
     reply(ZunWire::BlockWrite, ack);
 }
@@ -322,6 +342,13 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
             QTextStream(stderr) << "zunsim: dropping the TCP link" << Qt::endl;
             m_socket->abort();
             return;
+        }
+        if (f.holdReplyCmd == int(id) && (f.holdReplyValue < 0 || f.holdReplyValue == int(value))) {
+            // Answered as always; what the client sends after it waits.
+            f.holdReplyCmd = -1;
+            f.holding = true;
+            m_held = true;
+            m_holdCheck.start();
         }
         if (f.dropReplyOf == int(id)) {
             f.dropReplyOf = -1;

@@ -57,6 +57,10 @@ private:
     QByteArray m_in;
     Stage m_stage = Stage::Command;
     bool m_deferred = false;
+    // Held after a block write ("hold block"): nothing more of this client is read until
+    // the control line "release"; the timer looks for it.
+    bool m_held = false;
+    QTimer m_holdCheck;
     bool m_dropReply = false; // the command being handled runs, its reply closes the link
     quint16 m_blockValue = 0;
     quint32 m_blockTotal = 0;

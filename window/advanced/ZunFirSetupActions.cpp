@@ -264,13 +264,28 @@ QString ZunFirSetupActions::firRemovalRefusal(quint32 id) const
 
 void ZunFirSetupActions::removeFIRFilter()
 {
-    QStandardItemModel* model = m_zun->GetFIRLimManager()->GetFirModel();
+    // The sets, and the flash entries of the list that hold no set (a store that took
+    // another program's bytes): those can only be removed.
+    const QStandardItemModel* sets = m_zun->GetFIRLimManager()->GetFirModel();
+    QStandardItemModel offered;
+    for (int r = 0; r < sets->rowCount(); ++r) {
+        auto* item = new QStandardItem(sets->item(r)->text());
+        item->setData(sets->item(r)->data(IdRole), IdRole);
+        offered.appendRow(item);
+    }
+    const QMap<quint32, int> unreadable = m_zun->GetFIRLimManager()->unreadableEntries();
+    for (auto it = unreadable.cbegin(); it != unreadable.cend(); ++it) {
+        auto* item = new QStandardItem(
+            tr("Flash entry %1 (holds no FIR/limiter set)").arg(it.key(), 8, 16, QLatin1Char('0')));
+        item->setData(it.key(), IdRole);
+        offered.appendRow(item);
+    }
     Prompts::Choice choice;
     choice.title = QStringLiteral("Remove FIR Filter");
     int position = -1;
-    if (!m_prompts->chooseRow(choice, model, &position, nullptr))
+    if (!m_prompts->chooseRow(choice, &offered, &position, nullptr))
         return;
-    const QModelIndex row = model->index(position, 0);
+    const QModelIndex row = offered.index(position, 0);
     const quint32 id = row.data(IdRole).toUInt();
     const QString refusal = firRemovalRefusal(id);
     if (!refusal.isEmpty()) {

@@ -184,6 +184,44 @@ private slots:
         QVERIFY(mem()->hasFilterId(active));
     }
 
+    // Mended: a flash entry that holds no set (a store that took a second program's bytes
+    // from the processor's transfer buffer) was in no list, so nothing could remove it.
+    // "Remove FIR" offers it, and removes it.
+    void removeFirOffersAnEntryThatHoldsNoSet()
+    {
+        settle();
+        QVERIFY(m_sim->control(QStringLiteral("hold block")));
+        const QShPtrFLE set = fir()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+        set->setAmpGain(4.0, 0);
+        const quint32 key = set->computeKey();
+        m_zun->UploadFIRFilter(set, 0);
+        QVERIFY(waitUntil([&]() { return stateField(m_sim->query("state", "state "), "held") == QLatin1String("1"); }));
+        QVERIFY(secondClientReadsTheImage(m_sim->tcpPort(), nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")));
+        QVERIFY(m_sim->control(QStringLiteral("release")));
+        QVERIFY(waitUntil([&]() { return !fir()->unreadableEntries().isEmpty() && mem()->hasFilterId(key); }, 30000));
+        settle();
+        const quint32 garbage = fir()->unreadableEntries().firstKey();
+        ZunAdvancedSettingsWidget tab(m_zun);
+        bool offered = false;
+        ModalScript script;
+        script.steps << [&](QWidget* w) {
+            auto* form = qobject_cast<RemoveForm*>(w);
+            if (!form)
+                return false;
+            const int row = form->comboBox->findText(QStringLiteral("%1").arg(garbage, 8, 16, QLatin1Char('0')),
+                                                     Qt::MatchContains);
+            offered = row >= 0;
+            form->set_SelectedPosition(row);
+            offered ? form->accept() : form->reject();
+            return true;
+        };
+        tab.firSetup()->removeFIRFilter();
+        QVERIFY(waitUntil([&]() { return script.steps.isEmpty(); }));
+        QVERIFY(offered);
+        QVERIFY(waitUntil([&]() { return !mem()->hasFilterId(garbage) && fir()->unreadableEntries().isEmpty(); }));
+        QVERIFY(mem()->hasFilterId(key));
+    }
+
     void limiterSubmitStoresTheEditInTheFlash()
     {
         // The tab made after the first report still shows the sets (status reload).
