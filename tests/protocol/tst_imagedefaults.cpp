@@ -157,7 +157,7 @@ private slots:
         help.start(tool, {"--help"});
         QVERIFY(help.waitForFinished(10000));
         QCOMPARE(help.exitCode(), 0);
-        QVERIFY(help.readAllStandardOutput().startsWith("usage: zunmkdefaults"));
+        QVERIFY(help.readAllStandardOutput().startsWith("Usage: zunmkdefaults"));
         QVERIFY(!QFileInfo::exists(dir.filePath("--help")));
     }
 };
