@@ -4,6 +4,7 @@
 // the routing picture and the gain page follow; a window closed while a firmware finish
 // is pending never runs it, and the tab keeps one set of actions.
 #include "CRoutingManager.h"
+#include "DeviceTestRig.h"
 #include "CZunFullRoutingPreset.h"
 #include "CZunRoutingWord.h"
 #include "FilterLimiterEWS.h"
@@ -248,6 +249,8 @@ private slots:
         const QSharedPointer<CZun> z = zun();
         ZunSignalSpy ended(z->GetGarbageCollection(), &ZunGarbageCollection::signal_Finished);
         m_window->setCloseAnswer([](const QString&) { return true; });
+        // The collection backs up what this link read of the flash: once it has read it.
+        QVERIFY(DeviceTestRig::settleFirstSet(z.data()) && DeviceTestRig::waitUntil([&]() { return z->IsFIRManagerReady(); }));
         QVERIFY(m_rig->sim()->control(QStringLiteral("delay 300")));
         z->doGarbageCollection();
         QVERIFY(z->IsRestorePending());
