@@ -213,6 +213,9 @@ private slots:
             asked << question;
             return anyway;
         });
+        // Once the link has read the processor's sets: the manager's first reading drops
+        // what was sent before it.
+        QVERIFY(DeviceTestRig::waitUntil([&]() { return zun()->IsFIRManagerReady(); }));
         QVERIFY(m_rig->sim()->control(QStringLiteral("delay 1000")));
         QVERIFY(m_window->advancedTab()->firSetup()->startFIRFilterUpload(setFile("Waited")));
         QVERIFY(!m_window->close());
