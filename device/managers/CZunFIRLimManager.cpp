@@ -578,7 +578,7 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
     // again, twice at most, before the refusal counts. The new upload is counted before
     // this one is counted off, so that nothing waiting sees the uploads end between.
     const QShPtrFLE again = GetFIRFilter(id);
-    if (!ok && again && refusedForTheBuffer(refusal) && ++m_storeTries[id] <= 2) {
+    if (!ok && again && zunRefusedForTheBuffer(*m_map, refusal) && m_storeTries.sendAgain(id)) {
         emit m_zun->signal_LogMessage(QStringLiteral("The processor refused the FIR/limiter set %1: its transfer buffer "
                                                      "did not hold it (another program used it meanwhile). The set is "
                                                      "sent again.")
@@ -591,8 +591,11 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
         mem->decTransfers();
         return;
     }
-    if (ok || !refusedForTheBuffer(refusal))
-        m_storeTries.remove(id);
+    // A failure another try would not mend ends the tries; a store taken keeps them until a
+    // directory lists it (verifyStores), so that a set the processor always stores as
+    // something else is not sent for ever.
+    if (!ok && !zunRefusedForTheBuffer(*m_map, refusal))
+        m_storeTries.forget(id);
     // Taken: it counts once a directory lists it.
     if (ok && id != 0) {
         m_unverified.insert(id, GetFIRFilter(id));
@@ -620,12 +623,6 @@ void CZunFIRLimManager::on_StoreRefused(quint16 kind, quint16 code)
         m_refusal = code;
 }
 
-bool CZunFIRLimManager::refusedForTheBuffer(quint16 code) const
-{
-    auto is = [this, code](const char* name) { return m_map->contains(QLatin1String(name)) && code == nr(name); };
-    return is("Msg_ErrBlockLength") || is("Msg_ErrRange");
-}
-
 void CZunFIRLimManager::verifyStores()
 {
     CMemoryManager* mem = m_zun->GetMemoryManager();
@@ -637,13 +634,11 @@ void CZunFIRLimManager::verifyStores()
         m_answeredAt.remove(id);
         const QShPtrFLE set = m_unverified.take(id);
         if (mem->hasFilterId(id) || !set) {
-            m_storeTries.remove(id);
+            m_storeTries.forget(id);
             continue;
         }
         const QString name = set->GetName();
-        const int tries = ++m_storeTries[id];
-        if (tries > 2) {
-            m_storeTries.remove(id);
+        if (!m_storeTries.sendAgain(id)) {
             emit m_zun->signal_exception(
                 QStringLiteral("The FIR/limiter set %1 was sent to the processor three times, and each time it stored "
                                "something else (another program used the processor meanwhile). The set is not "
@@ -714,6 +709,7 @@ void CZunFIRLimManager::on_Disconnected()
     }
     abandonTransfers();
     m_loadsAwaited = 0; // no answer comes over a lost link
+    m_storeTries.clear();
 }
 
 void CZunFIRLimManager::abandonTransfers()

@@ -3,6 +3,7 @@
 #include "CFIRLimManagerInterface.h"
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
+#include "ZunStoreTries.h"
 
 #include <QHash>
 #include <QList>
@@ -207,12 +208,11 @@ private:
     // how often each was sent again; reads of a slot that brought what was not asked for.
     QMap<quint32, QShPtrFLE> m_unverified;
     QHash<quint32, quint64> m_answeredAt; // the processor's store answers counted with its own
-    QHash<quint32, int> m_storeTries;
+    ZunStoreTries<quint32> m_storeTries;
     QHash<int, int> m_rereads;
     quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
     // Whether a refusal code says the processor's transfer buffer did not hold what was
     // sent (another client's bytes, or none), as against a full flash.
-    bool refusedForTheBuffer(quint16 code) const;
     QMap<quint32, int> m_unreadable; // under m_dataLock
     // An activation is running (manager thread only), and those asked meanwhile.
     bool m_activating = false;

@@ -152,6 +152,7 @@ void CZunSetupManager::sendHeld(const CZunMetaCmd& meta, HoldKind kind, int posi
 
 void CZunSetupManager::on_Disconnected()
 {
+    m_storeTries.clear();
     guarded([&]() {
         CMemoryManager* mm = m_zun->GetMemoryManager();
         for (auto it = m_holds.begin(); it != m_holds.end(); it = m_holds.erase(it)) {
@@ -350,13 +351,12 @@ QList<int> CZunSetupManager::verifyStores()
             continue;
         if (mm->setupIdAt(p) == store.id || !store.setup) {
             m_unverified.remove(p);
-            m_storeTries.remove(p);
+            m_storeTries.forget(p);
             continue;
         }
         const QString name = store.setup->GetSetupName().trimmed();
-        if (++m_storeTries[p] > 2) {
+        if (!m_storeTries.sendAgain(p)) {
             m_unverified.remove(p);
-            m_storeTries.remove(p);
             emit m_zun->signal_exception(
                 QStringLiteral("The setup %1 was sent to position %2 three times, and each time the processor stored "
                                "something else there (another program used it meanwhile). The setup is not stored: "
@@ -618,10 +618,7 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
             if (position >= 0 && position < m_setups.size())
                 again = m_setups.at(position);
         }
-        auto is = [this, refusal](const char* name) {
-            return m_map->contains(QLatin1String(name)) && refusal == nr(name);
-        };
-        if (!ok && again && (is("Msg_ErrBlockLength") || is("Msg_ErrRange")) && ++m_storeTries[position] <= 2) {
+        if (!ok && again && zunRefusedForTheBuffer(*m_map, refusal) && m_storeTries.sendAgain(position)) {
             emit m_zun->signal_LogMessage(QStringLiteral("The processor refused the setup %1 at position %2: its "
                                                          "transfer buffer did not hold it (another program used it "
                                                          "meanwhile). The setup is sent again.")
@@ -641,8 +638,10 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
             m_zun->GetMemoryManager()->decTransfers();
             return;
         }
-        if (ok)
-            m_storeTries.remove(position);
+        // A failure ends the tries; a store taken keeps them until a directory lists it
+        // (verifyStores), so that a setup stored as something else is not sent for ever.
+        if (!ok)
+            m_storeTries.forget(position);
         // Failed or not, the transfer is over: both counters go down.
         --m_pendingUploads;
         m_zun->GetMemoryManager()->decTransfers();

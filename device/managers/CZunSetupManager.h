@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FilterLimiterEWS.h"
+#include "ZunStoreTries.h"
 
 #include <QHash>
 #include <QSet>
@@ -159,7 +160,7 @@ private:
         quint64 answeredAt = 0; // the processor's store answers counted with its own
     };
     QHash<int, Unverified> m_unverified;
-    QHash<int, int> m_storeTries;
+    ZunStoreTries<int> m_storeTries;
     QHash<int, int> m_rereads;
     quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
     // The stores of the directory now read that it does not list; positions to send again.

@@ -137,12 +137,11 @@ void ZunDSPProgramManager::verifyStores()
             if (mem->dspProgramIdAt(p) == id)
                 slot = p;
         if (slot >= 0 && quint16(mem->dspProgramEntryAt(slot) & 0xFFFF) == store.checksum) {
-            m_storeTries.remove(id);
+            m_storeTries.forget(id);
             continue;
         }
         const QString name = QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-        if (++m_storeTries[id] > 2) {
-            m_storeTries.remove(id);
+        if (!m_storeTries.sendAgain(id)) {
             emit m_zun->signal_exception(QStringLiteral("The DSP program %1 was sent to the processor three times, and "
                                                         "each time it stored something else (another program used it "
                                                         "meanwhile). Activate what needs it again to send it once more.")
@@ -248,6 +247,7 @@ void ZunDSPProgramManager::on_DSPProgUploaded(bool ok)
 void ZunDSPProgramManager::on_Disconnected()
 {
     QMutexLocker lock(&m_lock);
+    m_storeTries.clear();
     const quint16 fw = m_zun->GetFirmwareVersion();
     for (quint16 id : qAsConst(m_uploading)) {
         const int i = m_programs.lastIndexOf(ZunDSPProgramInfo(id, fw));

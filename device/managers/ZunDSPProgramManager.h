@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZunDSPProgramInfo.h"
+#include "ZunStoreTries.h"
 
 #include <QHash>
 #include <QList>
@@ -79,5 +80,5 @@ private:
         quint64 answeredAt = 0;
     };
     QHash<quint16, Unverified> m_unverified;
-    QHash<quint16, int> m_storeTries;
+    ZunStoreTries<quint16> m_storeTries;
 };
