@@ -429,8 +429,8 @@ void CZun::onFirLimManagerInitialized()
         // state: the flash it emptied gets the pass-through set, run by both DSPs, whatever
         // the erased flash held. A flash that still holds sets was not erased.
         const bool erasing = m_eraseOperation && m_eraseOperation->isRunning();
-        const bool factoryState = m_factoryErase && !erasing && m_memoryManager->filterCount() == 0
-                               && m_memoryManager->setupCount() == 0;
+        const bool factoryState = m_factoryErase && m_passThroughOnEmptyFlash && !erasing
+                               && m_memoryManager->filterCount() == 0 && m_memoryManager->setupCount() == 0;
         if (!erasing)
             m_factoryErase = false;
         QList<quint32> unstored;
@@ -1239,6 +1239,9 @@ void CZun::on_FlashMemoryErased(bool ok)
     if (m_firmwareUpdating && !m_map->contains(QStringLiteral("Inf_EraseOnly128K")))
         return;
     m_collection->onErased(ok);
+    // A refused erase emptied nothing: a later empty flash is not the operator's reset.
+    if (!ok)
+        m_factoryErase = false;
     if (ok) {
         SendCmd(72, 0);
         RefreshStatusBuffer();
