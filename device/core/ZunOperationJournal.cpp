@@ -7,8 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
-#include <QSaveFile>
 
+#include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -134,11 +135,19 @@ void ZunOperationJournal::write()
                                  {QStringLiteral("started"), e.started.toString(Qt::ISODate)},
                                  {QStringLiteral("stopped"), e.stopped || e.closing},
                                  {QStringLiteral("detail"), QJsonObject::fromVariantMap(e.detail)}});
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Written beside and renamed over the record, not synced to the disk: the record must
+    // outlive a kill of the program, which keeps what was written, not a power cut; a sync
+    // would hold the GUI thread at each operation's start, note and end.
+    const QString part = m_path + QStringLiteral(".part");
+    QFile file(part);
+    const QByteArray bytes = QJsonDocument(QJsonObject {{QStringLiteral("operations"), list}}).toJson();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
+        file.remove();
         return; // the operation runs all the same; only a kill would go unnamed
-    file.write(QJsonDocument(QJsonObject {{QStringLiteral("operations"), list}}).toJson());
-    file.commit();
+    }
+    file.close();
+    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(m_path).constData()) != 0)
+        file.remove();
 }
 
 QList<ZunOperationJournal::Entry> ZunOperationJournal::read(const QString& path)
@@ -148,6 +157,10 @@ QList<ZunOperationJournal::Entry> ZunOperationJournal::read(const QString& path)
     if (!file.open(QIODevice::ReadOnly) || file.size() > 1 << 20)
         return entries;
     const QJsonArray list = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("operations")).toArray();
+    // Read back like any file: a damaged or tampered record gives at most a few entries of
+    // plain values (each names its operation in a box and may have a folder read), the
+    // same one once.
+    constexpr int MaxEntries = 32, MaxText = 4096;
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
         Entry e;
@@ -155,8 +168,16 @@ QList<ZunOperationJournal::Entry> ZunOperationJournal::read(const QString& path)
             continue;
         e.started = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODate);
         e.stopped = o.value(QStringLiteral("stopped")).toBool();
-        e.detail = o.value(QStringLiteral("detail")).toObject().toVariantMap();
-        entries << e;
+        const QJsonObject detail = o.value(QStringLiteral("detail")).toObject();
+        for (auto it = detail.begin(); it != detail.end(); ++it)
+            if ((it->isString() && it->toString().size() <= MaxText) || it->isDouble())
+                e.detail.insert(it.key(), it->toVariant());
+        const bool again = std::any_of(entries.cbegin(), entries.cend(),
+                                       [&e](const Entry& x) { return x.kind == e.kind && x.detail == e.detail; });
+        if (!again)
+            entries << e;
+        if (entries.size() == MaxEntries)
+            break;
     }
     return entries;
 }

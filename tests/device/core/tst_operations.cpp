@@ -4,6 +4,9 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 class TestOperations : public QObject
@@ -116,6 +119,30 @@ private slots:
             QCOMPARE(left[0].detail.value("folder").toString(), dir.path());
             QCOMPARE(left[0].stopped, stopped);
         }
+    }
+
+    // A record read back is a file like any other: a tampered one names a few operations
+    // with plain values, each once, not thousands of lines or a megabyte-long path.
+    void aTamperedRecordIsReadWithinItsBounds()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("42") + ZunOperationJournal::Suffix);
+        QJsonArray list;
+        for (int i = 0; i < 100; ++i)
+            list.append(QJsonObject {{"kind", "config-load"},
+                                     {"detail", QJsonObject {{"folder", QStringLiteral("/f%1").arg(i % 40)},
+                                                             {"file", QString(5000, 'x')},
+                                                             {"set", QJsonArray {1, 2}}}}});
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(QJsonDocument(QJsonObject {{"operations", list}}).toJson(QJsonDocument::Compact));
+        out.close();
+        ZunOperationJournal journal;
+        journal.setFile(file);
+        const QList<ZunOperationJournal::Entry> left = journal.takeLeftOver();
+        QCOMPARE(left.size(), 32);
+        for (const ZunOperationJournal::Entry& e : left)
+            QCOMPARE(e.detail.keys(), QStringList {"folder"});
     }
 
     // Each kind named once, in the order begun; a step of another operation is not named;
