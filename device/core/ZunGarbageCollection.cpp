@@ -309,7 +309,7 @@ void ZunGarbageCollection::onErased(bool ok)
         // Nothing was erased: the processor holds everything, the collection is over.
         finish(false, tr("The processor refused the erase of the garbage collection: nothing was erased, and it "
                          "holds every FIR/limiter set and setup as before.")
-                          + removeBackup(ZunBackupRecord::read(path)));
+                          + removeBackup(m_written));
         return;
     }
     // The directory read after the erase starts the restore.
