@@ -497,6 +497,9 @@ void MainWindow::closeDeviceWindow(quint32 serial)
     for (QMdiSubWindow* sub : windows) {
         auto* dlg = qobject_cast<ZunControlDlg*>(sub->widget());
         if (dlg && dlg->deviceNumber() == quint16(serial)) {
+            // The program's own close (the processor runs another firmware): the window
+            // built for the old one goes whatever runs; the next connection names it.
+            dlg->setClosingAnyway();
             m_mdiArea->setActiveSubWindow(sub);
             m_mdiArea->closeActiveSubWindow();
         }
@@ -732,7 +735,8 @@ QString MainWindow::quitQuestion() const
     for (quint16 serial : m_zunServer->serials())
         if (const QSharedPointer<CZun> zun = m_zunServer->getZun(serial))
             for (const QString& operation : zun->GetOperations()->runningTexts())
-                writing << QStringLiteral("Zun %1 (%2): %3").arg(serial).arg(zun->GetName(), operation);
+                writing << (zun->GetName().isEmpty() ? QStringLiteral("Zun %1: %2").arg(serial).arg(operation)
+                                                      : QStringLiteral("Zun %1 (%2): %3").arg(serial).arg(zun->GetName(), operation));
     if (writing.isEmpty())
         return QString();
     return QStringLiteral("Still writing to the processors:\n\n%1\n\nQuitting now stops each of these and "

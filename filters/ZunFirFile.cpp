@@ -140,7 +140,6 @@ double limiterValue(const CBlockFIR& s, int o, int field)
     }
 }
 
-// A CBlockFIR that can take raw limiter values without the setters' change thresholds.
 // The first line (from 1) holding bytes that are not UTF-8; 0 when every line is. A file
 // that declares another encoding is left to the XML reader.
 int firstLineNotUtf8(const QByteArray& xml)
@@ -160,6 +159,7 @@ int firstLineNotUtf8(const QByteArray& xml)
     return 0;
 }
 
+// A CBlockFIR that can take raw limiter values without the setters' change thresholds.
 class XmlBuilder : public CBlockFIR
 {
 public:

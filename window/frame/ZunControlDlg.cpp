@@ -712,11 +712,11 @@ QString ZunControlDlg::closeQuestion() const
     const QStringList running = m_zun ? m_zun->GetOperations()->runningTexts() : QStringList();
     if (running.isEmpty())
         return QString();
-    return tr("Still writing to Zun %1 (%2):\n\n%3\n\nClosing the window now ends the link and stops each of these, "
+    const QString who = m_zun->GetName().isEmpty() ? QString::number(m_nr) : tr("%1 (%2)").arg(m_nr).arg(m_zun->GetName());
+    return tr("Still writing to Zun %1:\n\n%2\n\nClosing the window now ends the link and stops each of these, "
               "leaving the processor part-written; the next connection names what each left. Wait until they have "
               "ended, or close anyway?")
-        .arg(m_nr)
-        .arg(m_zun->GetName(), running.join(QLatin1Char('\n')));
+        .arg(who, running.join(QLatin1Char('\n')));
 }
 
 void ZunControlDlg::closeEvent(QCloseEvent* event)
