@@ -39,6 +39,20 @@ class TestServices : public QObject
         return zun;
     }
 
+    // Connected, its first FIR set settled, and setups stored at positions 1 and 2 (the
+    // processor runs setup 2).
+    static void connectWithTwoSetups(const QSharedPointer<CZun>& zun)
+    {
+        zun->connect();
+        QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleFirstSet(zun.data()));
+        for (const quint16 position : {1, 2}) {
+            zun->SaveSetup(position, QStringLiteral("Setup %1").arg(position));
+            QVERIFY(settleTransfers(zun.data()));
+        }
+        QVERIFY(waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(2) != 0; }));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -258,15 +272,10 @@ private slots:
         CCmdMapServer maps;
         const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 31);
         QVERIFY2(zun, qPrintable(sim.error()));
-        zun->connect();
-        QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
-        QVERIFY(settleFirstSet(zun.data()));
         // Setups at 1 and 2, the processor on 2; the file is setup 1.
-        for (const quint16 position : {1, 2}) {
-            zun->SaveSetup(position, QStringLiteral("Setup %1").arg(position));
-            QVERIFY(settleTransfers(zun.data()));
-        }
-        QVERIFY(waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(2) != 0; }));
+        connectWithTwoSetups(zun);
+        if (QTest::currentTestFailed())
+            return;
         QTemporaryDir folder;
         zun->BackupToDir(folder.path());
         const QString file = QDir(folder.path()).absoluteFilePath(QDir(folder.path()).entryList({"Set01*.zun"}).value(0));
@@ -307,14 +316,9 @@ private slots:
         CCmdMapServer maps;
         const QSharedPointer<CZun> zun = registerSim(server, maps, sim, 31);
         QVERIFY2(zun, qPrintable(sim.error()));
-        zun->connect();
-        QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
-        QVERIFY(settleFirstSet(zun.data()));
-        for (const quint16 position : {1, 2}) {
-            zun->SaveSetup(position, QStringLiteral("Setup %1").arg(position));
-            QVERIFY(settleTransfers(zun.data()));
-        }
-        QVERIFY(waitUntil([&]() { return zun->GetMemoryManager()->setupIdAt(2) != 0; }));
+        connectWithTwoSetups(zun);
+        if (QTest::currentTestFailed())
+            return;
         const quint16 select = zun->GetCmdMap()->getCmdNr("Cmd_SetupSelect");
         const auto recalled = [&]() { return sim.query(QStringLiteral("get %1").arg(select), "word ").section(' ', 2, 2); };
         const QString before = recalled();
