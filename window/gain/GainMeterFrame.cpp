@@ -3,13 +3,18 @@
 #include "AudioIOStatus.h"
 #include "CZunInput.h"
 #include "CZunOutput.h"
+#include "GainMeterLayer.h"
 #include "InputGainLevelWidget.h"
 #include "OutputGainLevelWidget.h"
+#include "ThermoCoilTemperature.h"
+#include "ThermoGainReduction.h"
+#include "ThermoInputLevel.h"
+#include "ThermoOutputLevel.h"
 
 #include <QWidget>
 
 GainMeterFrame::GainMeterFrame(QSharedPointer<AudioIOStatus> status, QWidget* page)
-    : QObject(page), m_page(page), m_status(std::move(status))
+    : QObject(page), m_page(page), m_layer(new GainMeterLayer(page)), m_status(std::move(status))
 {
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
@@ -29,17 +34,25 @@ GainMeterFrame::~GainMeterFrame()
         disconnect(m_status.data(), nullptr, this, nullptr);
 }
 
-void GainMeterFrame::addInput(InputGainLevelWidget* strip, CZunInput* channel) { m_inputs.append({strip, channel}); }
+void GainMeterFrame::addInput(InputGainLevelWidget* strip, CZunInput* channel)
+{
+    m_inputs.append({strip, channel});
+    m_layer->addMeter(strip->levelMeter());
+}
 
 void GainMeterFrame::addOutput(OutputGainLevelWidget* strip, CZunOutput* channel)
 {
     m_outputs.append({strip, channel});
+    m_layer->addMeter(strip->levelMeter());
+    m_layer->addMeter(strip->gainReductionMeter());
+    m_layer->addMeter(strip->temperatureMeter());
 }
 
 void GainMeterFrame::clear()
 {
     m_inputs.clear();
     m_outputs.clear();
+    m_layer->clear();
 }
 
 void GainMeterFrame::connectStatus()
@@ -112,6 +125,7 @@ void GainMeterFrame::hold()
 
 void GainMeterFrame::showHeld()
 {
+    m_layer->beginFrame();
     for (InputMeter& m : m_inputs) {
         if (m.channel && m.held.level > NoneHeld)
             m.strip->setLevel(m.held.level);
@@ -128,4 +142,5 @@ void GainMeterFrame::showHeld()
         m.strip->switchPeakLED(h.peak);
         m.strip->switchThermoLED(h.thermal);
     }
+    m_layer->endFrame();
 }

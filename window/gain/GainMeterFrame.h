@@ -9,6 +9,7 @@
 #include <QTimer>
 
 class AudioIOStatus;
+class GainMeterLayer;
 class CZunInput;
 class CZunOutput;
 class InputGainLevelWidget;
@@ -25,6 +26,7 @@ class QWidget;
 // The status comes a batch a frame: the batch that arrives as its frame ends shows at
 // once and opens the next frame, so that the thread wakes once a frame for the batch and
 // not once more for the frame's timer, which ends a frame only when no batch came in time.
+// The meters' pipes are painted by one layer over the page, a frame's moves in one paint.
 class GainMeterFrame : public QObject
 {
 public:
@@ -51,6 +53,7 @@ public:
 
     // The frame's timer (single shot, FrameMs + EndMs): what the tests drive.
     QTimer* timer() { return &m_frame; }
+    GainMeterLayer* layer() const { return m_layer; }
 
 private:
     static constexpr double NoneHeld = -1e9;
@@ -82,6 +85,7 @@ private:
     void showHeld();
 
     QWidget* m_page;
+    GainMeterLayer* m_layer;
     QSharedPointer<AudioIOStatus> m_status;
     QList<InputMeter> m_inputs;
     QList<OutputMeter> m_outputs;

@@ -1,5 +1,6 @@
 #include "ZunMeterThermo.h"
 
+#include "GainMeterLayer.h"
 #include "GainStripScales.h"
 
 #include <qwt_scale_draw.h>
@@ -58,7 +59,10 @@ void ZunMeterThermo::setValue(double value)
             return;
         const QRect r = vertical ? QRect(QPoint(tRect.left(), qMin(from, to)), QPoint(tRect.right(), qMax(from, to) - 1))
                                  : QRect(QPoint(qMin(from, to), tRect.top()), QPoint(qMax(from, to) - 1, tRect.bottom()));
-        update(r & tRect);
+        if (m_layer)
+            m_layer->repaintBand(this, r & tRect);
+        else
+            update(r & tRect);
     };
     band(b0, a0);
     band(b1 + 1, a1 + 1);
@@ -72,8 +76,44 @@ QRect ZunMeterThermo::pipe() const
     return m_pipe;
 }
 
+void ZunMeterThermo::setScaleShown(bool on)
+{
+    setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale);
+    pipeChanged();
+}
+
+void ZunMeterThermo::setLayer(GainMeterLayer* layer) { m_layer = layer; }
+
+void ZunMeterThermo::pipeChanged()
+{
+    m_pipe = QRect();
+    if (m_layer)
+        m_layer->pipeMayHaveMoved();
+}
+
+void ZunMeterThermo::paintPipe(QPainter* painter, const QRegion& part) const
+{
+    // Its empty colour and the liquid as plain fills (the meters have neither alarm nor
+    // colour map), without the toolkit's clip and state juggling.
+    const QBrush empty = palette().brush(QPalette::Base);
+    const QRect liquid = fillRect(pipe());
+    for (const QRect& r : part) {
+        // Each part clipped to itself: under the many bands of a page's frame the toolkit
+        // would cut every fill's lines against all of them.
+        painter->setClipRect(r, Qt::ReplaceClip);
+        painter->fillRect(r, empty);
+        const QRect filled = liquid & r;
+        if (!filled.isEmpty())
+            painter->fillRect(filled, fillBrush());
+    }
+}
+
 void ZunMeterThermo::paintEvent(QPaintEvent* event)
 {
+    // What reaches the meter's own paint (a new look, the window disabled) reaches the
+    // pipe the layer paints over it too.
+    if (m_layer)
+        m_layer->meterPainted(this);
     const QRect tRect = pipe();
     if (!tRect.contains(event->rect())) {
         // A whole paint: the meter's own background first (it is opaque), then as the
@@ -85,32 +125,26 @@ void ZunMeterThermo::paintEvent(QPaintEvent* event)
         QwtThermo::paintEvent(event);
         return;
     }
-    // A band of the pipe: its empty colour and the liquid as plain fills (the meters have
-    // neither alarm nor colour map), without the toolkit's clip and state juggling; the
-    // border and the scale lie outside it.
-    const QRect band = event->rect();
+    // A band of the pipe; the border and the scale lie outside it.
     QPainter painter(this);
-    painter.fillRect(band, palette().brush(QPalette::Base));
-    const QRect liquid = fillRect(tRect) & band;
-    if (!liquid.isEmpty())
-        painter.fillRect(liquid, fillBrush());
+    paintPipe(&painter, event->rect());
 }
 
 void ZunMeterThermo::resizeEvent(QResizeEvent* event)
 {
-    m_pipe = QRect();
+    pipeChanged();
     QwtThermo::resizeEvent(event);
 }
 
 void ZunMeterThermo::changeEvent(QEvent* event)
 {
-    m_pipe = QRect();
+    pipeChanged();
     QwtThermo::changeEvent(event);
 }
 
 void ZunMeterThermo::scaleChange()
 {
-    m_pipe = QRect();
+    pipeChanged();
     QwtThermo::scaleChange();
 }
 

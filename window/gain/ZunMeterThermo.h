@@ -3,9 +3,14 @@
 #include <qwt_scale_div.h>
 #include <qwt_thermo.h>
 
+#include <QPointer>
+
+class GainMeterLayer;
+
 // A vertical meter of the gain page: pipe 10 wide, tick length 1, and a shown value that
 // only moves when the new value is further than a threshold from it, and repaints only
-// when its liquid's edge leaves its pixel.
+// when its liquid's edge leaves its pixel. On a page its pipe is painted by the page's
+// meter layer, with every other meter's in one paint.
 class ZunMeterThermo : public QwtThermo
 {
 public:
@@ -19,16 +24,17 @@ public:
     double shownValue() const { return m_shown; }
     // The larger of the scale's two border-distance hints (the room a scale needs at its ends).
     int borderDistance() const;
-    void setScaleShown(bool on)
-    {
-        setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale);
-        m_pipe = QRect();
-    }
+    void setScaleShown(bool on);
     // Repaints what the liquid's edge moved over alone.
     void setValue(double value) override;
 
     // The pipe's rectangle, kept until the size, the scale or the look change.
     QRect pipe() const;
+    // Paints part of the pipe (its empty colour and the liquid) with painter, in the
+    // meter's coordinates.
+    void paintPipe(QPainter* painter, const QRegion& part) const;
+    // The layer that paints the pipe from now on (none: the meter paints it).
+    void setLayer(GainMeterLayer* layer);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -40,6 +46,10 @@ protected:
     QSize hintWithoutScale(int noScaleHeight) const;
 
 private:
+    // The pipe's rectangle is worked out again, and the layer follows it.
+    void pipeChanged();
+
     double m_shown = NothingShown;
     mutable QRect m_pipe;
+    QPointer<GainMeterLayer> m_layer;
 };

@@ -6,6 +6,7 @@
 #include "AudioIOStatusServer.h"
 #include "CCmdMap.h"
 #include "GainMeterFrame.h"
+#include "GainMeterLayer.h"
 #include "GainWidget.h"
 #include "OutputGainLevelWidget.h"
 #include "SliderChannelGain.h"
@@ -16,6 +17,7 @@
 #include "WindowTestRig.h"
 
 #include <QtEndian>
+#include <QLabel>
 #include <QScreen>
 #include <QtTest>
 
@@ -53,14 +55,20 @@ void paintPending()
     }
 }
 
-// A status datagram whose first output level is dB.
-QByteArray statusDatagram(const CCmdMap& map, double dB)
+// A status datagram whose first output level is dB (and the next outputs' of the first
+// DSP, one apart each, when more is given).
+QByteArray statusDatagram(const CCmdMap& map, double dB, int outputs = 1)
 {
     QByteArray d(4 + int(map.getCmdNr("Inf_DSP_StatSize")) * 2, '\0');
-    auto put = [&d](int word, quint16 value) { qToLittleEndian(value, reinterpret_cast<uchar*>(d.data()) + 4 + 2 * word); };
+    auto put = [&d](int word, quint16 value) {
+        const quint16 le = qToLittleEndian(value);
+        d.replace(4 + 2 * word, 2, reinterpret_cast<const char*>(&le), 2);
+    };
     qToLittleEndian(quint16(map.getCmdNr("ID_TX_Block")), reinterpret_cast<uchar*>(d.data()));
     put(map.getCmdNr("Stat_Status"), quint16(map.getCmdNr("Msg_StatusIdle")));
-    put(map.getCmdNr("Stat_0_LevelOut0"), quint16(std::lround(65535.0 * std::pow(10.0, dB / 20.0))));
+    for (int o = 0; o < outputs; ++o)
+        put(map.getCmdNr(QStringLiteral("Stat_0_LevelOut%1").arg(o).toLatin1().constData()),
+            quint16(std::lround(65535.0 * std::pow(10.0, (dB - o) / 20.0))));
     return d;
 }
 } // namespace
@@ -205,6 +213,75 @@ private slots:
         strip.switchThermoLED(false);
         QVERIFY(!strip.isThermoLEDOn());
         QTRY_VERIFY(!log.paints.isEmpty());
+    }
+
+    // A frame's moved meters are one paint of the page's meter layer, and what the screen
+    // shows of every meter is the meter's own whole paint, also after the strips were laid
+    // out anew (the page resized, a scale shown) and the strips built again.
+    void aPageRepaintsItsMetersInOnePaint()
+    {
+        WindowTestRig rig;
+        const QSharedPointer<CZun> zun = rig.addDevice(46);
+        const QSharedPointer<AudioIOStatus> status = rig.statusServer()->getStatus(46);
+        const CCmdMap& map = *zun->GetCmdMap();
+        QWidget top;
+        auto* page = new GainWidget(1, zun, status, &top);
+        page->UpdateGui();
+        page->resize(900, 560);
+        top.resize(960, 600);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        page->on_connect();
+        page->meterFrame()->setInterval(3600 * 1000);
+        auto frame = [&](double dB) {
+            page->meterFrame()->stop();
+            QVERIFY(status->refresh(statusDatagram(map, dB, 4)));
+            paintPending();
+        };
+        // The first meter (class, strip, place) whose pixels on the screen differ from its
+        // own whole paint; none: empty.
+        auto meterShownUnlikeItsOwnPaint = [&]() -> QString {
+            QList<QPair<ZunMeterThermo*, QImage>> own;
+            for (ZunMeterThermo* meter : page->findChildren<ZunMeterThermo*>())
+                own.append({meter, meter->grab().toImage().convertToFormat(QImage::Format_RGB32)});
+            paintPending(); // what the grabs laid out anew is on the screen too
+            const QImage screen = top.screen()->grabWindow(top.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+            for (const auto& m : own) {
+                const QRect at(m.first->mapTo(&top, QPoint(0, 0)), m.first->size());
+                if (screen.copy(at) != m.second)
+                    return QStringLiteral("%1 of %2 at %3,%4")
+                        .arg(m.first->metaObject()->className(),
+                             m.first->parentWidget()->findChild<QLabel*>()->text())
+                        .arg(at.x())
+                        .arg(at.y());
+            }
+            return QString();
+        };
+        frame(-30.0);
+        QString unlike = meterShownUnlikeItsOwnPaint();
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
+
+        PaintLog log;
+        log.watch(&top);
+        frame(-12.0);
+        QCOMPARE(log.paints.size(), 1);
+        QCOMPARE(log.paints.first().first, page->findChild<GainMeterLayer*>());
+        unlike = meterShownUnlikeItsOwnPaint();
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
+
+        page->resize(700, 500);
+        page->outputStrip(ZunC::Output1)->drawLevelScale(false);
+        paintPending();
+        frame(-40.0);
+        unlike = meterShownUnlikeItsOwnPaint();
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
+
+        page->setMode(2); // built again: new strips, new meters, the inputs' too
+        page->UpdateGui();
+        paintPending();
+        frame(-6.0);
+        unlike = meterShownUnlikeItsOwnPaint();
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
     }
 
     void refreshesShowOncePerFrame()
