@@ -526,16 +526,24 @@ bool CZun::finishCutActivation()
         const quint32 named = GetActiveFilterIndex(quint16(d + 1));
         if (named == 0 || m_memoryManager->hasFilterId(named))
             continue;
+        // The cut left the high word of the set the DSP ran before: a stored one's, or none
+        // on a DSP that ran none. Any other high word names a set the flash lacks, whose low
+        // word matches a stored set's by chance: it goes on running.
+        const quint32 before = named >> 16;
+        bool ranStored = before == 0;
         quint32 match = 0;
         int matches = 0;
         for (int p = 0; p < m_memoryManager->filterListSize(); ++p) {
             const quint32 id = m_memoryManager->filterIdAt(p);
-            if (id != 0 && (id & 0xFFFF) == (named & 0xFFFF)) {
+            if (id == 0)
+                continue;
+            ranStored = ranStored || (id >> 16) == before;
+            if ((id & 0xFFFF) == (named & 0xFFFF)) {
                 match = id;
                 ++matches;
             }
         }
-        if (matches != 1)
+        if (matches != 1 || !ranStored)
             continue;
         ids[d] = match;
         cut = true;

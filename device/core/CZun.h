@@ -493,8 +493,9 @@ private:
     QList<quint32> unstoredRunningSets();
     QList<quint32> m_unstoredSetsTold;
     // A DSP whose set words name no stored set, but whose low word (the first of the pair
-    // an activation sends) is that of exactly one stored set, was cut between its words:
-    // that activation is finished. True when one was.
+    // an activation sends) is that of exactly one stored set and whose high word that of a
+    // stored set (the one it ran before) or none, was cut between its words: that
+    // activation is finished. True when one was.
     bool finishCutActivation();
     // The operator's own erase was sent: the directory read after it finds the flash at
     // factory state, which gets the pass-through set stored and running (GUI thread).

@@ -863,6 +863,43 @@ private slots:
         QCOMPARE(m_zun->GetActiveFilterIndex(1), target);
     }
 
+    // Mended: a set the DSPs run that the flash lacks was replaced at the next connection by
+    // the stored set that shares its low word, taken for the end of a cut activation. Only
+    // the high word of a stored set (the one run before) or none marks such a cut.
+    void anUnstoredSetSharingALowWordIsLeftRunning()
+    {
+        start();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        const quint32 running = runOwnSets();
+        QVERIFY(running != 0);
+        quint32 other = 0;
+        QSet<quint32> highs;
+        for (const QString& s : flashContents().filter(QStringLiteral("set "))) {
+            const quint32 id = s.section(' ', 1).toUInt(nullptr, 16);
+            highs << (id >> 16);
+            if (id != running)
+                other = id;
+        }
+        quint32 high = 0xBEEF;
+        while (highs.contains(high))
+            ++high;
+        m_zun->disconnect();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }));
+        // Another program ran a set it did not store, whose low word is that of a stored set.
+        for (const char* word : {"Cmd_0_FIR_ID0", "Cmd_1_FIR_ID0"})
+            QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr(word)).arg(other & 0xFFFF)));
+        for (const char* word : {"Cmd_0_FIR_ID1", "Cmd_1_FIR_ID1"})
+            QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr(word)).arg(high)));
+        const QList<int> unstored = {int(other & 0xFFFF), int(high), int(other & 0xFFFF), int(high)};
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        settle();
+        QTest::qWait(500);
+        QCOMPARE(runningSets(), unstored);
+        QCOMPARE(boxes.filter(QStringLiteral("does not hold")).size(), 1);
+    }
+
     // Mended: at a first connection the program's own activation of the pass-through set,
     // answered for its low word alone when the FIR/limiter manager's start ended, was taken
     // for a set the flash lacks, with a box that blamed an erase.
