@@ -91,21 +91,17 @@ void ZunMeterThermo::pipeChanged()
         m_layer->pipeMayHaveMoved();
 }
 
-void ZunMeterThermo::paintPipe(QPainter* painter, const QRegion& part) const
+void ZunMeterThermo::paintPipe(QPainter* painter, const QRect& part) const
 {
     // Its empty colour and the liquid as plain fills (the meters have neither alarm nor
-    // colour map), without the toolkit's clip and state juggling.
-    const QBrush empty = palette().brush(QPalette::Base);
-    const QRect liquid = fillRect(pipe());
-    for (const QRect& r : part) {
-        // Each part clipped to itself: under the many bands of a page's frame the toolkit
-        // would cut every fill's lines against all of them.
-        painter->setClipRect(r, Qt::ReplaceClip);
-        painter->fillRect(r, empty);
-        const QRect filled = liquid & r;
-        if (!filled.isEmpty())
-            painter->fillRect(filled, fillBrush());
-    }
+    // colour map), without the toolkit's clip and state juggling. The part is its own
+    // clip: under the many bands of a page's frame the toolkit would cut every fill's
+    // lines against all of them.
+    painter->setClipRect(part, Qt::ReplaceClip);
+    painter->fillRect(part, palette().brush(QPalette::Base));
+    const QRect filled = fillRect(pipe()) & part;
+    if (!filled.isEmpty())
+        painter->fillRect(filled, fillBrush());
 }
 
 void ZunMeterThermo::paintEvent(QPaintEvent* event)

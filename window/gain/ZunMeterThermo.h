@@ -32,7 +32,7 @@ public:
     QRect pipe() const;
     // Paints part of the pipe (its empty colour and the liquid) with painter, in the
     // meter's coordinates.
-    void paintPipe(QPainter* painter, const QRegion& part) const;
+    void paintPipe(QPainter* painter, const QRect& part) const;
     // The layer that paints the pipe from now on (none: the meter paints it).
     void setLayer(GainMeterLayer* layer);
 

@@ -264,8 +264,12 @@ private slots:
         PaintLog log;
         log.watch(&top);
         frame(-12.0);
-        QCOMPARE(log.paints.size(), 1);
-        QCOMPARE(log.paints.first().first, page->findChild<GainMeterLayer*>());
+        // Of the meters and the layer (a spin box's cursor may blink meanwhile).
+        QList<QObject*> painted;
+        for (const auto& p : qAsConst(log.paints))
+            if (qobject_cast<GainMeterLayer*>(p.first) || qobject_cast<QwtThermo*>(p.first))
+                painted << p.first;
+        QCOMPARE(painted, QList<QObject*>({page->findChild<GainMeterLayer*>()}));
         unlike = meterShownUnlikeItsOwnPaint();
         QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
 
