@@ -7,8 +7,9 @@
 // over a fixed wall time with the status streams running (a datagram every 20 ms, as the
 // page asks for them) and, as the reference, the same page with the streams stopped. The
 // two alternate; printed are each one's share of a core and the difference (goal: at most
-// 1 % of a core). The display platform is printed too: run it offscreen (the default) or
-// under a display (Xvfb). A message box the window shows ends the bench with its text: it
+// 1 % of a core), and the window's frames while running with the GUI thread's time in
+// each. The display platform is printed too: run it offscreen (the default) or under a
+// display (Xvfb). A message box the window shows ends the bench with its text: it
 // would hold the measurement's event loop until someone answered it.
 //
 // Usage: zunmeterbench [seconds per measurement, default 10] [pairs, default 3]
@@ -27,6 +28,7 @@
 #include <QTextStream>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <vector>
@@ -60,6 +62,34 @@ double cpuPercentOver(int ms)
     return 100.0 * (cpuSeconds() - before) / (double(wall.nsecsElapsed()) / 1e9);
 }
 
+double threadCpuMicroseconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e6 + double(t.tv_nsec) / 1e3;
+}
+
+// The main window, counting its frames (the toolkit's update requests: the paints of all of
+// its widgets and their transfer to the display) and the GUI thread's CPU time in them.
+class FrameTimedWindow : public QMainWindow
+{
+public:
+    int frames = 0;
+    double microseconds = 0;
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() != QEvent::UpdateRequest)
+            return QMainWindow::event(e);
+        const double start = threadCpuMicroseconds();
+        const bool done = QMainWindow::event(e);
+        microseconds += threadCpuMicroseconds() - start;
+        ++frames;
+        return done;
+    }
+};
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -83,7 +113,7 @@ int main(int argc, char** argv)
     ZunBenchProgram program(argc, argv);
 
     // The program's main window: its area holds the control windows.
-    QMainWindow mainWindow;
+    FrameTimedWindow mainWindow;
     auto* area = new QMdiArea;
     mainWindow.setCentralWidget(area);
     mainWindow.resize(1366, 768);
@@ -114,6 +144,7 @@ int main(int argc, char** argv)
 
     std::vector<double> running, stopped;
     std::vector<int> rates;
+    std::vector<double> frameRates, frameCosts, guiShares;
     for (int pair = 0; pair < pairs; ++pair) {
         // Stopped: no requests, and the last stream has run out.
         live.setStreams(false);
@@ -126,8 +157,14 @@ int main(int argc, char** argv)
         if (!DeviceTestRig::waitUntil([&]() { return refreshes > first + 10; }))
             fail(QStringLiteral("no status stream"));
         const int before = refreshes;
+        mainWindow.frames = 0;
+        mainWindow.microseconds = 0;
+        const double guiBefore = threadCpuMicroseconds();
         running.push_back(cpuPercentOver(seconds * 1000));
+        guiShares.push_back((threadCpuMicroseconds() - guiBefore) / 1e4 / seconds);
         rates.push_back((refreshes - before) / seconds);
+        frameRates.push_back(double(mainWindow.frames) / seconds);
+        frameCosts.push_back(mainWindow.microseconds / qMax(1, mainWindow.frames));
     }
 
     QTextStream out(stdout);
@@ -151,6 +188,11 @@ int main(int argc, char** argv)
                .arg(r, 0, 'f', 2)
                .arg(list(running))
                .arg(perSecond.join(QStringLiteral(" ")));
+    out << QString("while running, the GUI thread: %1 % of a core; the window's frames: %2 a second, %3 us of it each "
+                   "(medians)\n")
+               .arg(median(guiShares), 0, 'f', 2)
+               .arg(median(frameRates), 0, 'f', 1)
+               .arg(median(frameCosts), 0, 'f', 0);
     out << QString("the page's share: %1 % of a core (goal: at most 1 %)\n").arg(r - s, 0, 'f', 2);
     return 0;
 }

@@ -103,6 +103,7 @@ void GainMeterLayer::paintEvent(QPaintEvent* event)
     // Rectangle by rectangle of what is asked: the region as a whole would clip every fill
     // against all of a frame's bands.
     QPainter painter(this);
+    const bool active = isActiveWindow();
     for (const QRect& r : event->region()) {
         for (const Pipe& p : qAsConst(m_pipes)) {
             const QRect part = r.translated(-p.at) & p.pipe;
@@ -110,7 +111,7 @@ void GainMeterLayer::paintEvent(QPaintEvent* event)
                 continue;
             // In the meter's own coordinates, so that a gradient lies as on the meter.
             painter.setTransform(QTransform::fromTranslate(p.at.x(), p.at.y()));
-            p.meter->paintPipe(&painter, part);
+            p.meter->paintPipe(&painter, part, p.meter->pipeColour(active));
         }
     }
 }

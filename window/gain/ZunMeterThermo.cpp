@@ -41,12 +41,13 @@ void ZunMeterThermo::setValue(double value)
     // repainted, and nothing when the edge stays on its pixel. The toolkit's own setter
     // asks for the whole widget, so it runs with updates held off.
     const QRect tRect = pipe();
-    const QRect before = fillRect(tRect);
+    const QRect before = filled();
     const bool held = testAttribute(Qt::WA_UpdatesDisabled);
     setAttribute(Qt::WA_UpdatesDisabled, true);
     QwtThermo::setValue(value);
     setAttribute(Qt::WA_UpdatesDisabled, held);
-    const QRect after = fillRect(tRect);
+    m_filled = fillRect(tRect);
+    const QRect after = m_filled;
     if (after == before)
         return;
     // The liquid is a bar of the pipe's width (or height) from its origin; what differs
@@ -76,6 +77,16 @@ QRect ZunMeterThermo::pipe() const
     return m_pipe;
 }
 
+QRect ZunMeterThermo::filled() const
+{
+    // The toolkit copies its scale map (and the map's transformation) each time.
+    if (!m_filledKnown) {
+        m_filled = fillRect(pipe());
+        m_filledKnown = true;
+    }
+    return m_filled;
+}
+
 void ZunMeterThermo::setScaleShown(bool on)
 {
     setScalePosition(on ? QwtThermo::TrailingScale : QwtThermo::NoScale);
@@ -87,21 +98,35 @@ void ZunMeterThermo::setLayer(GainMeterLayer* layer) { m_layer = layer; }
 void ZunMeterThermo::pipeChanged()
 {
     m_pipe = QRect();
+    m_filledKnown = false;
     if (m_layer)
         m_layer->pipeMayHaveMoved();
 }
 
-void ZunMeterThermo::paintPipe(QPainter* painter, const QRect& part) const
+QBrush ZunMeterThermo::pipeColour(bool activeWindow) const
+{
+    // The widget's palette works out whether its window is active each time it is asked.
+    if (!m_lookKnown) {
+        m_look = palette();
+        m_lookKnown = true;
+    }
+    const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
+                                       : activeWindow ? QPalette::Active
+                                                      : QPalette::Inactive;
+    return m_look.brush(group, QPalette::Base);
+}
+
+void ZunMeterThermo::paintPipe(QPainter* painter, const QRect& part, const QBrush& empty) const
 {
     // Its empty colour and the liquid as plain fills (the meters have neither alarm nor
     // colour map), without the toolkit's clip and state juggling. The part is its own
     // clip: under the many bands of a page's frame the toolkit would cut every fill's
     // lines against all of them.
     painter->setClipRect(part, Qt::ReplaceClip);
-    painter->fillRect(part, palette().brush(QPalette::Base));
-    const QRect filled = fillRect(pipe()) & part;
-    if (!filled.isEmpty())
-        painter->fillRect(filled, fillBrush());
+    painter->fillRect(part, empty);
+    const QRect liquid = filled() & part;
+    if (!liquid.isEmpty())
+        painter->fillRect(liquid, fillBrush());
 }
 
 void ZunMeterThermo::paintEvent(QPaintEvent* event)
@@ -123,7 +148,7 @@ void ZunMeterThermo::paintEvent(QPaintEvent* event)
     }
     // A band of the pipe; the border and the scale lie outside it.
     QPainter painter(this);
-    paintPipe(&painter, event->rect());
+    paintPipe(&painter, event->rect(), palette().brush(QPalette::Base));
 }
 
 void ZunMeterThermo::resizeEvent(QResizeEvent* event)
@@ -134,6 +159,8 @@ void ZunMeterThermo::resizeEvent(QResizeEvent* event)
 
 void ZunMeterThermo::changeEvent(QEvent* event)
 {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        m_lookKnown = false;
     pipeChanged();
     QwtThermo::changeEvent(event);
 }

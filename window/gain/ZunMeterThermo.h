@@ -30,9 +30,13 @@ public:
 
     // The pipe's rectangle, kept until the size, the scale or the look change.
     QRect pipe() const;
-    // Paints part of the pipe (its empty colour and the liquid) with painter, in the
-    // meter's coordinates.
-    void paintPipe(QPainter* painter, const QRect& part) const;
+    // The liquid's rectangle in the pipe, kept until the value or the pipe change.
+    QRect filled() const;
+    // The colour of the pipe's empty part, while the meter's window is active or not.
+    QBrush pipeColour(bool activeWindow) const;
+    // Paints part of the pipe (empty, then the liquid) with painter, in the meter's
+    // coordinates.
+    void paintPipe(QPainter* painter, const QRect& part, const QBrush& empty) const;
     // The layer that paints the pipe from now on (none: the meter paints it).
     void setLayer(GainMeterLayer* layer);
 
@@ -51,5 +55,9 @@ private:
 
     double m_shown = NothingShown;
     mutable QRect m_pipe;
+    mutable QRect m_filled;
+    mutable bool m_filledKnown = false;
+    mutable QPalette m_look;
+    mutable bool m_lookKnown = false;
     QPointer<GainMeterLayer> m_layer;
 };

@@ -286,6 +286,15 @@ private slots:
         frame(-6.0);
         unlike = meterShownUnlikeItsOwnPaint();
         QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
+
+        // A new look reaches the pipes the layer paints.
+        QPalette look = page->palette();
+        look.setColor(QPalette::Base, Qt::yellow);
+        page->setPalette(look);
+        paintPending();
+        frame(-20.0);
+        unlike = meterShownUnlikeItsOwnPaint();
+        QVERIFY2(unlike.isEmpty(), qPrintable(unlike));
     }
 
     void refreshesShowOncePerFrame()
