@@ -492,11 +492,13 @@ private:
     // operator is told once per such list.
     QList<quint32> unstoredRunningSets();
     QList<quint32> m_unstoredSetsTold;
-    // A DSP whose set words name no stored set, but whose low word (the first of the pair
-    // an activation sends) is that of exactly one stored set and whose high word that of a
-    // stored set (the one it ran before) or none, was cut between its words: that
-    // activation is finished. True when one was.
-    bool finishCutActivation();
+    // A DSP whose set words name no stored set, but whose low word (the first of the pair an
+    // activation sends) is that of a stored set, was cut between its words: the load never
+    // went, and the DSP runs what it ran. Its words are named again for the stored set that
+    // owns the high word left there (or none), and nothing is loaded; where that set can not
+    // be told, the DSP is left as it runs and the operator is told once. True when a DSP
+    // was cut so.
+    bool repairCutActivation();
     // The operator's own erase was sent: the directory read after it finds the flash at
     // factory state, which gets the pass-through set stored and running (GUI thread).
     bool m_factoryErase = false;

@@ -57,6 +57,8 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
     case ZunLongOperation::SetupRecall:
         return QStringLiteral("It runs setup %1 now. Check the setups.").arg(zun->GetActiveSetup());
     case ZunLongOperation::FirChoice:
+        if (!zun->GetHardwareInfo().isDoubleBoard())
+            return QStringLiteral("The DSP runs the set %1.").arg(hex(zun->GetActiveFilterIndex(1)));
         return QStringLiteral("The DSPs run the sets %1 and %2.")
             .arg(hex(zun->GetActiveFilterIndex(1)), hex(zun->GetActiveFilterIndex(2)));
     case ZunLongOperation::Firmware:

@@ -17,6 +17,7 @@
 #include "ZunBackupRecord.h"
 #include "ZunGarbageCollection.h"
 #include "ZunLogCapture.h"
+#include "ZunOperations.h"
 #include "ZunSetup.h"
 #include "DeviceTestRig.h"
 #include "ZunSignalSpy.h"
@@ -809,9 +810,12 @@ private slots:
 
     // An activation cut between its two set words (the link lost, the program killed, on a
     // processor with sets of its own or on an empty one at its first connection) leaves the
-    // processor naming a set by half: the next connection finishes it, and says nothing of
-    // an unstored set.
-    void aCutActivationIsFinished_data()
+    // processor naming a set by half while the DSP runs what it ran (the load never went).
+    // Mended: the next connection loaded the half-named set over the one that runs. Its words
+    // are named again for the set that runs (the stored set that owns the high word left,
+    // or none), nothing is loaded, the log says the activation did not happen, no box names
+    // an unstored set, and a killed activation's box names what runs.
+    void aCutActivationIsNamedAgainForTheSetThatRuns_data()
     {
         QTest::addColumn<QString>("cut"); // "link" (the same program connects again) or "kill"
         QTest::addColumn<bool>("empty");  // the first connection to an empty processor
@@ -819,14 +823,16 @@ private slots:
         QTest::newRow("killed") << QStringLiteral("kill") << false;
         QTest::newRow("killed at the first connection") << QStringLiteral("kill") << true;
     }
-    void aCutActivationIsFinished()
+    void aCutActivationIsNamedAgainForTheSetThatRuns()
     {
         QFETCH(QString, cut);
         QFETCH(bool, empty);
         const QString cutAtLowWord = QStringLiteral("droplink reply %1");
-        QStringList boxes;
-        quint32 target = 0;
-        quint16 before = 0; // the high word the DSP named before
+        QStringList boxes, log;
+        auto listen = [&]() {
+            connect(m_zun.get(), &CZun::signal_LogMessage, this, [&](QString text, bool) { log << text; });
+        };
+        quint32 target = 0, before = 0; // the set activated, the set the DSP ran
         if (empty) {
             m_sim.reset(new TcpSimProcess);
             QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
@@ -836,31 +842,54 @@ private slots:
         } else {
             start();
             connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
-            const quint32 crossover = runOwnSets();
-            QVERIFY(crossover != 0);
-            before = quint16(crossover >> 16);
+            before = runOwnSets();
+            QVERIFY(before != 0);
             const QStringList sets = flashContents().filter(QStringLiteral("set "));
             for (const QString& s : sets)
-                if (s.section(' ', 1).toUInt(nullptr, 16) >> 16 != before)
+                if (s.section(' ', 1).toUInt(nullptr, 16) >> 16 != before >> 16)
                     target = s.section(' ', 1).toUInt(nullptr, 16);
             QVERIFY(target != 0);
             QVERIFY(m_sim->control(cutAtLowWord.arg(nr("Cmd_0_FIR_ID0"))));
+            // The operator's choice, as the window records it.
+            m_zun->GetOperations()->journal()->add(ZunLongOperation::FirChoice);
             m_zun->InvokeActivateFIRFilter(target, ZunC::NoCopies, target, ZunC::NoCopies);
         }
         QVERIFY(waitUntil([&]() { return !m_zun->IsConnected(); }, 30000));
         // The processor names the new set's low word beside the high word of before.
-        QCOMPARE(runningSets().mid(0, 2), QList<int>({int(target & 0xFFFF), int(before)}));
+        const QList<int> runs = {int(before & 0xFFFF), int(before >> 16)};
+        QCOMPARE(runningSets().mid(0, 2), QList<int>({int(target & 0xFFFF), runs.at(1)}));
         if (cut == QLatin1String("kill")) {
+            QFile record(QDir(m_config->path()).filePath(QStringLiteral("42_operations.json")));
+            const QByteArray killed = record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
+            record.close();
             m_zun.reset();
-            attach(&boxes);
+            if (!killed.isEmpty()) {
+                QVERIFY(record.open(QIODevice::WriteOnly));
+                record.write(killed);
+                record.close();
+            }
+            attach(&boxes, listen);
         } else {
+            listen();
             m_zun->connect(true);
             QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
         }
-        QVERIFY(waitUntil([&]() { return runningSets().mid(0, 2) == QList<int>({int(target & 0xFFFF), int(target >> 16)}); }));
+        QVERIFY(waitUntil([&]() { return runningSets().mid(0, 2) == runs; }));
         settle();
+        QTest::qWait(500);
+        settle();
+        QCOMPARE(runningSets().mid(0, 2), runs);
+        QCOMPARE(m_zun->GetActiveFilterIndex(1), before);
+        QVERIFY2(log.filter(QStringLiteral("did not happen")).size() == 1, qPrintable(log.join(QStringLiteral(" / "))));
         QVERIFY2(boxes.filter(QStringLiteral("does not hold")).isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
-        QCOMPARE(m_zun->GetActiveFilterIndex(1), target);
+        const QString hex = QStringLiteral("%1").arg(before, 8, 16, QLatin1Char('0'));
+        if (cut == QLatin1String("kill") && !empty) {
+            const QStringList told = boxes.filter(QStringLiteral("did not reach their end"));
+            const QString named = m_zun->GetHardwareInfo().isDoubleBoard() ? QStringLiteral("the sets %1 and %1")
+                                                                            : QStringLiteral("the set %1");
+            QVERIFY2(told.size() == 1 && told.first().contains(named.arg(hex)),
+                     qPrintable(boxes.join(QStringLiteral(" / "))));
+        }
     }
 
     // Mended: a set the DSPs run that the flash lacks was replaced at the next connection by
@@ -898,6 +927,8 @@ private slots:
         QTest::qWait(500);
         QCOMPARE(runningSets(), unstored);
         QCOMPARE(boxes.filter(QStringLiteral("does not hold")).size(), 1);
+        // Nothing in the processor tells an erase or a collection.
+        QVERIFY2(boxes.filter(QStringLiteral("erase")).isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
     }
 
     // Mended: at a first connection the program's own activation of the pass-through set,
