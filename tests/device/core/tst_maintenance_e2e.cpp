@@ -892,6 +892,44 @@ private slots:
         }
     }
 
+    // Mended: a block the processor refused (damaged on the way) just before the operator's
+    // activation emptied the link's queue, the load among it: the words named no stored set,
+    // the activation counted as in flight for ever, and a set the flash lacks that another
+    // program ran later was never told. The dropped load ends the wait for its answer, the
+    // words name the set that runs, and the operator is told.
+    void aDroppedActivationIsUndoneAndTold()
+    {
+        start();
+        QStringList boxes;
+        connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        const quint32 before = runOwnSets();
+        QVERIFY(before != 0);
+        quint32 target = 0;
+        for (const QString& s : flashContents().filter(QStringLiteral("set ")))
+            if (s.section(' ', 1).toUInt(nullptr, 16) != before)
+                target = s.section(' ', 1).toUInt(nullptr, 16);
+        // A slow processor: the refusal of the damaged block comes after the activation was
+        // queued behind it, and the queue is emptied while the first command of it is answered.
+        QVERIFY(m_sim->control(QStringLiteral("corrupt 1")));
+        QVERIFY(m_sim->control(QStringLiteral("delay 300")));
+        m_zun->GetStatusBuffer()->UploadImage();
+        m_zun->InvokeActivateFIRFilter(target, ZunC::NoCopies, target, ZunC::NoCopies);
+        const QList<int> runs = {int(before & 0xFFFF), int(before >> 16)};
+        QVERIFY2(waitUntil([&]() { return !boxes.filter(QStringLiteral("not activated")).isEmpty(); }, 30000),
+                 qPrintable(boxes.join(QStringLiteral(" / "))));
+        QVERIFY(m_sim->control(QStringLiteral("delay 0")));
+        settle();
+        QVERIFY(waitUntil([&]() { return runningSets().mid(0, 2) == runs; }));
+        QVERIFY2(boxes.filter(QStringLiteral("not activated")).size() == 1, qPrintable(boxes.join(QStringLiteral(" / "))));
+        // Another program runs a set the flash lacks: the next directory tells it.
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_0_FIR_ID1")).arg(0xBEEF)));
+        QVERIFY(m_sim->control(QStringLiteral("set %1 %2").arg(nr("Cmd_0_FIR_ID0")).arg(0xBEEF)));
+        QVERIFY(waitUntil([&]() { return m_zun->GetActiveFilterIndex(1) == 0xBEEFBEEF; }));
+        m_zun->RefreshMemDir();
+        QVERIFY2(waitUntil([&]() { return !boxes.filter(QStringLiteral("does not hold")).isEmpty(); }),
+                 qPrintable(boxes.join(QStringLiteral(" / "))));
+    }
+
     // Mended: a set the DSPs run that the flash lacks was replaced at the next connection by
     // the stored set that shares its low word, taken for the end of a cut activation. Only
     // the high word of a stored set (the one run before) or none marks such a cut.
