@@ -437,11 +437,7 @@ void CZun::onFirLimManagerInitialized()
         if (m_collection->holdsBackup()) {
         } else if (factoryState) {
             m_unstoredSetsTold.clear();
-            const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
-            CheckFilterMIPS(set, 0);
-            UploadFIRFilter(set, 0);
-            const quint32 id = set->getKey();
-            InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+            runPassThroughSet();
         } else if (m_firLimManager->activationInFlight()) {
             // The program's own activation is on its way: its answer names what the DSPs run.
         } else if (repairCutActivation()) {
@@ -469,11 +465,7 @@ void CZun::onFirLimManagerInitialized()
         } else if (m_memoryManager->filterCount() == 0) {
             // A processor without any FIR/limiter set gets the pass-through set.
             if (m_passThroughOnEmptyFlash) {
-                const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
-                CheckFilterMIPS(set, 0);
-                UploadFIRFilter(set, 0);
-                const quint32 id = set->getKey();
-                InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+                runPassThroughSet();
             }
         } else {
             const QStandardItemModel* model = m_firLimManager->GetFirModel();
@@ -491,6 +483,16 @@ void CZun::onFirLimManagerInitialized()
     m_firManagerReady = true;
     nameUnfinishedOperations();
     m_collection->onDirectory();
+}
+
+void CZun::runPassThroughSet()
+{
+    const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
+    CheckFilterMIPS(set, 0);
+    QMetaObject::invokeMethod(m_firLimManager, "UploadOwnFIRFilter", zunWaitingCall(m_firLimManager),
+                              Q_ARG(QShPtrFLE, set));
+    const quint32 id = set->getKey();
+    InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
 }
 
 void CZun::nameUnfinishedOperations()
@@ -700,6 +702,7 @@ void CZun::onSocketCreated()
 void CZun::connect(bool autoConnect)
 {
     m_autoConnect = autoConnect;
+    m_disconnectAsked = false;
     if (!autoConnect)
         m_keepAliveOn = false;
     m_firManagerReady = false;
@@ -714,6 +717,7 @@ void CZun::connect() { connect(true); }
 
 void CZun::disconnect()
 {
+    m_disconnectAsked = true;
     QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
 }
 

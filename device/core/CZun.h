@@ -100,6 +100,8 @@ public:
     quint16 GetFirmwareVersion() const;
     quint16 GetFirmwareSubVersion() const;
     bool IsConnected() const;
+    // The link was closed on request (disconnect()), not lost, and not opened again since.
+    bool IsDisconnectAsked() const { return m_disconnectAsked.load(); }
     int SendCmd(quint16 id, quint16 value);
     int SendMetaCmd(const CZunMetaCmd& meta);
     bool IsSetupModified() const;
@@ -469,6 +471,7 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<bool> m_disconnectAsked{false};
     std::atomic<bool> m_imageUnreadable{false};
     ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;
@@ -517,6 +520,9 @@ private:
     QSharedPointer<ZunOperation> m_recallRest;
     // What earlier operations left unfinished is named once a connection has read the
     // processor's lists (onFirLimManagerInitialized).
+    // The program's own store of the pass-through set (an empty flash at a connection),
+    // run by both DSPs.
+    void runPassThroughSet();
     void nameUnfinishedOperations();
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;

@@ -509,6 +509,22 @@ void CZunFIRLimManager::UploadFIRFilter(QShPtrFLE set, unsigned int oldId)
 
 void CZunFIRLimManager::UploadFIRFilter(QShPtrFLE set) { UploadFIRFilter(set, 0); }
 
+void CZunFIRLimManager::UploadOwnFIRFilter(QShPtrFLE set)
+{
+    guarded([&]() {
+        try {
+            uploadSet(set, 0);
+        } catch (const std::exception&) {
+            if (m_zun->IsConnected() || !m_zun->IsDisconnectAsked())
+                throw;
+            emit m_zun->signal_LogMessage(QStringLiteral("FIR set %1 was not stored: the link to the processor was "
+                                                         "closed. It is stored at the next connection.")
+                                              .arg(set ? set->GetName() : QString()),
+                                          true);
+        }
+    });
+}
+
 void CZunFIRLimManager::UploadFIRFilter(QString file, unsigned int oldId)
 {
     guarded([&]() { uploadSet(QShPtrFLE::create(this, file, FileSampleRate), oldId); });

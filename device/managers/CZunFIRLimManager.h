@@ -100,6 +100,9 @@ public slots:
     void initialize();
     void UploadFIRFilter(QShPtrFLE set, unsigned int oldId);
     void UploadFIRFilter(QShPtrFLE set);
+    // A store the program starts of its own (the pass-through set of an empty flash): a
+    // disconnect asked meanwhile ends it quietly, and the next connection stores it again.
+    void UploadOwnFIRFilter(QShPtrFLE set);
     void UploadFIRFilter(QString file, unsigned int oldId);
     void UploadFIRFilter(QString file);
     void AddFIRFilterToList(QShPtrFLE set);

@@ -228,6 +228,10 @@ void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record, const QList<i
         release();
         if (keptByReportedLoss(m_zun, program.fileName()))
             return;
+        // Never a store the operator started: a disconnect asked meanwhile ends it quietly,
+        // and what needs the program sends it again at the next connection.
+        if (!m_zun->IsConnected() && m_zun->IsDisconnectAsked() && skippedWithoutLink(m_zun, program.fileName()))
+            return;
         throw std::logic_error(QStringLiteral("DSP program %1 was not uploaded: the device is not connected.")
                                    .arg(program.fileName())
                                    .toStdString());

@@ -990,6 +990,37 @@ private slots:
         QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
     }
 
+    // Mended: the operator's Disconnect while the first connection stored the pass-through
+    // set of its own gave a box: "Filter Thru was not uploaded: the device is not
+    // connected". The store ends quietly, and the next connection stores and runs the set.
+    void aDisconnectEndsTheProgramsOwnStoreQuietly()
+    {
+        m_sim.reset(new TcpSimProcess);
+        QVERIFY2(m_sim->start({"--serial", "42", "--firmware", "1080"}), qPrintable(m_sim->error()));
+        QStringList boxes;
+        bool pressed = false;
+        // The operator presses Disconnect as the set's program is made sure of, just before
+        // the set is stored.
+        attach(&boxes, [&]() {
+            connect(m_zun.get(), &CZun::signal_UploadDSPProgram, this, [&]() {
+                if (!std::exchange(pressed, true))
+                    m_zun->disconnect();
+            }, Qt::DirectConnection);
+        });
+        QVERIFY(pressed);
+        QVERIFY(!m_zun->IsConnected());
+        // The activation that followed the store ends without a link.
+        QVERIFY(waitUntil([&]() { return !m_zun->GetFIRLimManager()->activationInFlight(); }));
+        QCOMPARE(field(state(), "filters"), QStringLiteral("0"));
+        m_zun->connect(true);
+        QVERIFY(waitUntil([&]() { return m_zun->IsFIRManagerReady(); }, 30000));
+        const quint32 thru = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0)->getKey();
+        QVERIFY(waitUntil([&]() { return runningSets().mid(0, 2) == QList<int>({int(thru & 0xFFFF), int(thru >> 16)}); }));
+        settle();
+        QCOMPARE(field(state(), "filters"), QStringLiteral("1"));
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(QStringLiteral(" / "))));
+    }
+
     // A second program's read or block lands in the processor's one transfer buffer between
     // this program's block write and its store, which so stores the second program's bytes
     // or is refused for them (a FIR/limiter set upload, a setup upload as a configuration
