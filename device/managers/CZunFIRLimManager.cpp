@@ -728,6 +728,7 @@ void CZunFIRLimManager::on_Disconnected()
     abandonTransfers();
     m_loadsAwaited = 0; // no answer comes over a lost link
     m_droppedLoads.clear();
+    ++m_linkEnds;
     m_storeTries.clear();
 }
 
@@ -970,8 +971,10 @@ bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
         m_runs[1] = m_zun->GetActiveFilterIndex(2);
     }
     for (const int d : {0, 1})
-        if (dsp == 0 || dsp == d + 1)
+        if (dsp == 0 || dsp == d + 1) {
             m_sent[d] = key;
+            m_sentOnLink[d] = m_linkEnds;
+        }
     m_loadsAwaited += answers;
     if (m_zun->SendMetaCmd(meta) == 0)
         return true;
@@ -1068,11 +1071,15 @@ void CZunFIRLimManager::on_Unanswered(quint16 cmd, quint16, bool wentOut)
     const bool dsp1 = cmd == nr("Cmd_0_DSP_LoadKoef");
     if (!dsp1 && !(cmd == nr("Cmd_1_DSP_LoadKoef") && m_zun->GetHardwareInfo().isDoubleBoard()))
         return;
+    const int d = dsp1 ? 0 : 1;
+    // A load of a link that has ended since (its commands may be told after the next one's
+    // image was read): that end counted it off.
+    if (m_sentOnLink[d] != m_linkEnds)
+        return;
     decrement(m_loadsAwaited);
     // Gone out, its answer lost with the link: the next connection reads what runs.
     if (wentOut || !m_zun->IsConnected())
         return;
-    const int d = dsp1 ? 0 : 1;
     if (!m_droppedLoads.contains(d))
         m_droppedLoads << d;
     // The words of the pair that went (the first alone, or both) name the set asked for.
