@@ -820,14 +820,17 @@ private slots:
     {
         QTest::addColumn<QString>("cut"); // "link" (the same program connects again) or "kill"
         QTest::addColumn<bool>("empty");  // the first connection to an empty processor
-        QTest::newRow("link lost") << QStringLiteral("link") << false;
-        QTest::newRow("killed") << QStringLiteral("kill") << false;
-        QTest::newRow("killed at the first connection") << QStringLiteral("kill") << true;
+        QTest::addColumn<bool>("shared"); // two stored sets have the low word sent
+        QTest::newRow("link lost") << QStringLiteral("link") << false << false;
+        QTest::newRow("killed") << QStringLiteral("kill") << false << false;
+        QTest::newRow("killed at the first connection") << QStringLiteral("kill") << true << false;
+        QTest::newRow("two stored sets share the low word") << QStringLiteral("link") << false << true;
     }
     void aCutActivationIsNamedAgainForTheSetThatRuns()
     {
         QFETCH(QString, cut);
         QFETCH(bool, empty);
+        QFETCH(bool, shared);
         const QString cutAtLowWord = QStringLiteral("droplink reply %1");
         QStringList boxes, log;
         auto listen = [&]() {
@@ -849,6 +852,29 @@ private slots:
             for (const QString& s : sets)
                 if (s.section(' ', 1).toUInt(nullptr, 16) >> 16 != before >> 16)
                     target = s.section(' ', 1).toUInt(nullptr, 16);
+            if (shared) {
+                // Names tried in turn until two sets have one low word.
+                const QShPtrFLE probe = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+                QHash<quint16, QString> named;
+                QStringList pair;
+                for (int n = 0; pair.isEmpty(); ++n) {
+                    probe->SetName(QStringLiteral("L%1").arg(n));
+                    const quint32 key = probe->computeKey();
+                    if (key >> 16 == before >> 16)
+                        continue;
+                    if (named.contains(quint16(key)))
+                        pair = QStringList{named.value(quint16(key)), probe->GetName()};
+                    named.insert(quint16(key), probe->GetName());
+                }
+                for (const QString& name : pair) {
+                    const QShPtrFLE set = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+                    set->SetName(name);
+                    target = set->computeKey();
+                    m_zun->UploadFIRFilter(set, 0);
+                }
+                settle();
+                QVERIFY(waitUntil([&]() { return m_zun->GetMemoryManager()->hasFilterId(target); }));
+            }
             QVERIFY(target != 0);
             QVERIFY(m_sim->control(cutAtLowWord.arg(nr("Cmd_0_FIR_ID0"))));
             // The operator's choice, as the window records it.
