@@ -1088,6 +1088,13 @@ void CZunFIRLimManager::on_Unanswered(quint16 cmd, quint16, bool wentOut)
     meta.appendCmd(nr(dsp1 ? "Cmd_0_FIR_ID1" : "Cmd_1_FIR_ID1"), quint16(m_runs[d] >> 16));
     meta.setSupersede(false);
     m_zun->SendMetaCmd(meta);
+    // The selection shows again what the DSP runs.
+    QShPtrFLE active;
+    {
+        QMutexLocker data(&m_dataLock);
+        active = m_active[d];
+    }
+    emit signal_FIRFilterChanged(d + 1, active, active ? GetFIRFilterPos(active->getKey()) : -1);
     if (m_loadsAwaited.load() != 0)
         return; // the other DSP's answer is still to come: one box for the activation
     auto hex = [](quint32 id) { return QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0')); };
