@@ -56,11 +56,19 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
     case ZunLongOperation::SetupUpload:
     case ZunLongOperation::SetupRecall:
         return QStringLiteral("It runs setup %1 now. Check the setups.").arg(zun->GetActiveSetup());
-    case ZunLongOperation::FirChoice:
+    case ZunLongOperation::FirChoice: {
+        // Words that name no stored set (an activation cut between them, whose set could not
+        // be told) are no set that runs.
+        auto set = [&](quint16 dsp) {
+            const quint32 id = zun->GetActiveFilterIndex(dsp);
+            return id == 0 || mem->hasFilterId(id)
+                       ? hex(id)
+                       : QStringLiteral("named %1, which the flash does not hold").arg(hex(id));
+        };
         if (!zun->GetHardwareInfo().isDoubleBoard())
-            return QStringLiteral("The DSP runs the set %1.").arg(hex(zun->GetActiveFilterIndex(1)));
-        return QStringLiteral("The DSPs run the sets %1 and %2.")
-            .arg(hex(zun->GetActiveFilterIndex(1)), hex(zun->GetActiveFilterIndex(2)));
+            return QStringLiteral("The DSP runs the set %1.").arg(set(1));
+        return QStringLiteral("The DSPs run the sets %1 and %2.").arg(set(1), set(2));
+    }
     case ZunLongOperation::Firmware:
         return QStringLiteral("It runs firmware %1.").arg(zun->GetFirmwareVersion());
     default:
