@@ -454,11 +454,14 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             const int windows = m_window->mdiArea()->subWindowList().size();
             image.clear();
+            if (round == 1) // its row brings a minimised window back
+                sub(m_window->deviceWindow(Fw1080))->showMinimized();
             doubleClickRow(Fw1080);
             ZunControlDlg* w = m_window->deviceWindow(Fw1080);
             QVERIFY(w);
             QCOMPARE(m_window->mdiArea()->subWindowList().size(), windows + (round == 0 ? 1 : 0));
             QCOMPARE(m_window->mdiArea()->activeSubWindow(), sub(w));
+            QVERIFY(sub(w)->isVisible() && !sub(w)->isMinimized());
             QCOMPARE(sub(w)->pos(), QPoint(0, 0));
             QCOMPARE(sub(w)->minimumSize(), QSize(910, 520));
             // Connected, and built from the first image: two sources over eight outputs.
