@@ -316,6 +316,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
         m_boxes.clear();
         QVERIFY(!status->IsMasterMuted());
+        // DSP 1's master muted at the front panel: its outputs' lamps light, Out5-8 play on.
+        QVERIFY(m_rig.control(Fw1080, "set 116 1"));
+        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 8000);
+        for (int o = 0; o < 8; ++o)
+            QCOMPARE(tile->indicatorState(true, "MUT", o), o < 4);
+        QVERIFY(m_rig.control(Fw1080, "set 116 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!tile->masterMuteButton()->isChecked() && !tile->indicatorState(true, "MUT", 0), 8000);
         tile->masterMuteButton()->click();
         // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
         QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted() && outputsMuted() == 8, 8000);
