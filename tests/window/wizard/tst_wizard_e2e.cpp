@@ -193,6 +193,16 @@ class TestWizardE2E : public QObject
     static bool back(CZunConfigWizard& w) { return press(w, QWizard::BackButton); }
     // Back and Next again: the page comes back as it was built the first time.
     static bool backAndNext(CZunConfigWizard& w) { return back(w) && next(w); }
+    // Shown, on through the pages to Finish, "Keep current settings" as given.
+    static bool onToFinish(CZunConfigWizard& w, bool keep)
+    {
+        w.show();
+        while (w.currentId() != CZunConfigWizard::Finish)
+            if (!next(w))
+                return false;
+        w.setField("KeepSettings", keep);
+        return true;
+    }
     static void select(QComboBox* box, const QString& k)
     {
         for (int i = 0; i < box->count(); ++i)
@@ -452,14 +462,7 @@ private slots:
         QVERIFY(settleTransfers(m_rig.zun.data()));
         QVERIFY(reread(m_rig.zun.data()));
 
-        m_answers->wizard = [&](CZunConfigWizard& w) {
-            w.show();
-            while (w.currentId() != CZunConfigWizard::Finish)
-                if (!next(w))
-                    return false;
-            w.setField("KeepSettings", true);
-            return press(w, QWizard::FinishButton);
-        };
+        m_answers->wizard = [&](CZunConfigWizard& w) { return onToFinish(w, true) && press(w, QWizard::FinishButton); };
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
         QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
@@ -632,12 +635,8 @@ private slots:
             QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(word).arg(quint16(value))));
         QVERIFY(reread(m_rig.zun.data()));
         m_answers->wizard = [&](CZunConfigWizard& w) {
-            w.show();
-            while (w.currentId() != CZunConfigWizard::Finish)
-                if (!next(w))
-                    return false;
-            w.setField("KeepSettings", keep);
-            return m_rig.sim->control(QStringLiteral("watch %1 %2 %3").arg(words[0]).arg(words[1]).arg(words[2]))
+            return onToFinish(w, keep)
+                && m_rig.sim->control(QStringLiteral("watch %1 %2 %3").arg(words[0]).arg(words[1]).arg(words[2]))
                 && press(w, QWizard::FinishButton);
         };
         m_actions->on_BttnRouting();
