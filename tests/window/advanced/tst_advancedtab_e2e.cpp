@@ -86,6 +86,13 @@ class TestAdvancedTabE2E : public QObject
         return m_rig.zun->GetSetupManager()->setupModel()->index(position, 0).data().toString().trimmed();
     }
     void settle() { QVERIFY(settleTransfers(m_rig.zun.data())); }
+    // A firmware file of that many bytes in dir; empty when it could not be written.
+    static QString firmwareFile(const QTemporaryDir& dir, const char* name, int bytes)
+    {
+        QFile file(dir.filePath(QLatin1String(name)));
+        return file.open(QIODevice::WriteOnly) && file.write(QByteArray(bytes, '\x5A')) == bytes ? file.fileName()
+                                                                                                 : QString();
+    }
 
     void start(quint16 firmware = 1080, quint32 hardware = SimDeviceRig::DoubleBoard)
     {
@@ -505,8 +512,7 @@ private slots:
         settle();
         m_rig.zun->RemoveFIRFilter(ids.at(1)); // as if the kill came before its store
         QVERIFY(waitUntil([&]() { return !m_rig.zun->GetMemoryManager()->hasFilterId(ids.at(1)); }, 30000));
-        m_rig.zun->disconnect();
-        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsConnected(); }));
+        m_tab.reset();
         QVERIFY(m_rig.leaveOperationsRecord(killed));
         QSharedPointer<CZun> next;
         const QString text = m_rig.connectNext("did not reach their end", &next);
@@ -613,14 +619,9 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QTemporaryDir dir;
-        QFile empty(dir.filePath(QStringLiteral("empty.fwu")));
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
-        QFile big(dir.filePath(QStringLiteral("big.fwu")));
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        big.write(QByteArray(int(m_rig.zun->GetLink()->maxFirmwareSize()) + 1, '\x5A'));
-        big.close();
-        for (const QString& file : {empty.fileName(), big.fileName(), dir.filePath(QStringLiteral("missing.fwu"))}) {
+        const QString empty = firmwareFile(dir, "empty.fwu", 0);
+        const QString big = firmwareFile(dir, "big.fwu", int(m_rig.zun->GetLink()->maxFirmwareSize()) + 1);
+        for (const QString& file : {empty, big, dir.filePath(QStringLiteral("missing.fwu"))}) {
             m_answers->shown.clear();
             m_rig.sent.clear();
             m_answers->firmware = file;

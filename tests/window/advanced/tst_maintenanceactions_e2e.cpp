@@ -458,9 +458,6 @@ private slots:
         settle();
         m_tab.reset(); // the wizard's end: its entry goes
         QVERIFY(!QFileInfo::exists(m_rig.operationsRecord()));
-        m_rig.zun->disconnect();
-        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsConnected(); }));
-
         QVERIFY(m_rig.leaveOperationsRecord(killed));
         QCOMPARE(ZunOperationJournal::unfinishedIn(QFileInfo(m_rig.operationsRecord()).path()),
                  QStringList("Zun 42: the configuration wizard's changes."));
