@@ -9,6 +9,7 @@
 #include "PromptAnswers.h"
 #include "RemoveForm.h"
 #include "SimDeviceRig.h"
+#include "ZunBaseComm.h"
 #include "TcpSimProcess.h"
 #include "ZunAdvancedSettingsWidget.h"
 #include "ZunDSPProgramInfo.h"
@@ -518,6 +519,37 @@ private slots:
         const QString text = m_rig.connectNext("did not reach their end", &next);
         QVERIFY2(text.contains("A configuration load from " + QDir::toNativeSeparators(folder.path()))
                      && text.contains("holds 1 of its 2 FIR/limiter sets and 0 of its 0 setups"),
+                 qPrintable(text));
+    }
+
+    // Mended: a firmware update killed after the firmware area was erased (5 of its 8 pieces
+    // written) was named once for the tab and once for the device, each with the firmware
+    // the processor runs only. What the kill leaves (read here while the processor holds its
+    // answer to the fifth copy) names it once, with the firmware area left part-written.
+    void aKilledFirmwareUpdateIsNamedPartWritten()
+    {
+        start();
+        if (QTest::currentTestFailed())
+            return;
+        QTemporaryDir dir;
+        const QString firmware = firmwareFile(dir, "eight.fwu", 7 * ZunBaseComm::FirmwarePieceBytes + 1000);
+        QVERIFY(!firmware.isEmpty());
+        const quint16 fifth = quint16(nr("CmdS_CopyRxTxBuf2F_Raw") + (4 << 4));
+        QVERIFY(m_rig.sim->control(QStringLiteral("hold reply %1 %2").arg(nr("Cmd_MemCopy")).arg(fifth)));
+        m_answers->firmware = firmware;
+        m_tab->maintenance()->setFirmwareFinishDelayMs(0);
+        m_tab->updateFirmware();
+        QVERIFY(waitUntil([&]() { return m_rig.readOperationsRecord().contains("\"written\": 5"); }, 30000));
+        const QByteArray killed = m_rig.readOperationsRecord();
+        QVERIFY(m_rig.sim->control(QStringLiteral("release")));
+        QVERIFY(waitUntil([&]() { return !m_tab->isRunning(ZunLongOperation::Firmware); }, 30000));
+        m_tab.reset();
+        QVERIFY(m_rig.leaveOperationsRecord(killed));
+        QSharedPointer<CZun> next;
+        const QString text = m_rig.connectNext("did not reach their end", &next);
+        QVERIFY2(text.count("A firmware update") == 1 && text.contains("written 5 of its 8 pieces")
+                     && text.contains("left part-written")
+                     && text.contains("run the firmware update again before the processor is switched off", Qt::CaseInsensitive),
                  qPrintable(text));
     }
 
