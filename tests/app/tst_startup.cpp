@@ -258,7 +258,7 @@ private slots:
         // Mended: a name no connection reads was named at every start; a record that could
         // not be read was dropped without a word.
         write("00257_operations.json", R"({"operations":[{"kind":"wizard"}]})");
-        write("9_operations.json", R"({"operations":[{"kind":"wiz)");
+        write("9_operations.json", "{\"operations\":[{\"kind\":\"wiz");
         const QString text = ZunStartup::unfinishedOperations(config);
         QVERIFY2(text.contains("Zun 42: a configuration load, the configuration wizard's changes.")
                      && !text.contains("Zun 7") && !text.contains("notes") && text.contains("The next connection")
