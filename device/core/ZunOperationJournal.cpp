@@ -239,8 +239,14 @@ void ZunOperationJournal::setFile(const QString& path)
     QMutexLocker lock(&m_mutex);
     m_path = path;
     if (!m_path.isEmpty()) {
-        // The fixed scratch name of earlier versions, left by a full disk or a kill.
+        // The fixed scratch name of earlier versions, left by a full disk or a kill, and a
+        // scratch file a kill left between its write and its rename (another program's
+        // current one is younger).
         QFile::remove(m_path + QStringLiteral(".part"));
+        const QFileInfo record(m_path);
+        for (const QFileInfo& f : record.dir().entryInfoList({record.fileName() + QStringLiteral(".??????")}, QDir::Files))
+            if (f.lastModified().secsTo(QDateTime::currentDateTime()) > 60)
+                QFile::remove(f.filePath());
         QString notice;
         // At each connection: what programs that have ended left (an earlier one, one that
         // shared the folder and was killed since); this journal's own entries, and a running
