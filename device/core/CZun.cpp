@@ -38,6 +38,7 @@
 
 #include <boost/numeric/conversion/cast.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <cstdio>
@@ -420,16 +421,22 @@ void CZun::on_ImageRefreshFailed()
 
 void CZun::onFirLimManagerInitialized()
 {
+    // What earlier operations left unfinished, named once the sets are seen to.
+    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
     try {
         // While a garbage collection's backup is pending its restore brings the sets back, and
         // the DSPs go on running what they ran (a crossover must not turn into full range).
         // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
         // short, with its backup on another computer or in another configuration folder).
-        // The operator's own erase (answered, or its answer lost with the link) ends at factory
-        // state: the flash it emptied gets the pass-through set, run by both DSPs, whatever
-        // the erased flash held. A flash that still holds sets was not erased.
+        // The operator's own erase (answered, or its answer lost with the link, or that of a
+        // program killed or quit after sending it) ends at factory state: the flash it emptied
+        // gets the pass-through set, run by both DSPs, whatever the erased flash held. A flash
+        // that still holds sets was not erased.
         const bool erasing = m_eraseOperation && m_eraseOperation->isRunning();
-        const bool factoryState = m_factoryErase && m_passThroughOnEmptyFlash && !erasing
+        const bool erasedBefore = std::any_of(left.cbegin(), left.cend(), [](const ZunOperationJournal::Entry& e) {
+            return e.kind == ZunLongOperation::Erase;
+        });
+        const bool factoryState = (m_factoryErase || erasedBefore) && m_passThroughOnEmptyFlash && !erasing
                                && m_memoryManager->filterCount() == 0 && m_memoryManager->setupCount() == 0;
         if (!erasing)
             m_factoryErase = false;
@@ -489,13 +496,12 @@ void CZun::onFirLimManagerInitialized()
     }
     QMetaObject::invokeMethod(m_setupManager, "initialize", zunWaitingCall(m_setupManager));
     m_firManagerReady = true;
-    nameUnfinishedOperations();
+    nameUnfinishedOperations(left);
     m_collection->onDirectory();
 }
 
-void CZun::nameUnfinishedOperations()
+void CZun::nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left)
 {
-    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
     if (left.isEmpty())
         return;
     const QString text = ZunUnfinishedOperations::text(this, left);

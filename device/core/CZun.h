@@ -11,6 +11,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 #include "ZunLinkLosses.h"
+#include "ZunOperationJournal.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -515,7 +516,7 @@ private:
     QSharedPointer<ZunOperation> m_recallRest;
     // What earlier operations left unfinished is named once a connection has read the
     // processor's lists (onFirLimManagerInitialized).
-    void nameUnfinishedOperations();
+    void nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left);
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;
 };

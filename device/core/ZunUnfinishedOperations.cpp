@@ -61,6 +61,12 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
             .arg(hex(zun->GetActiveFilterIndex(1)), hex(zun->GetActiveFilterIndex(2)));
     case ZunLongOperation::Firmware:
         return QStringLiteral("It runs firmware %1.").arg(zun->GetFirmwareVersion());
+    case ZunLongOperation::Erase:
+        // The connection ends it as an erase ends (the sets are seen to before this is told).
+        if (mem->filterCount() == 0 && mem->setupCount() == 0)
+            return QStringLiteral("The flash was erased. This connection finishes it at factory state: the "
+                                  "pass-through FIR/limiter set is stored and run by both DSPs.");
+        return flash;
     default:
         return flash;
     }
