@@ -1228,22 +1228,28 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
 
 // --- maintenance -------------------------------------------------------------------------
 
-void CZun::EraseFlashMemory()
+bool CZun::EraseFlashMemory(QString* running)
 {
-    m_collection->onEraseSent();
     // The collection's own erase is a step of it: the lists name the collection.
-    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink
-                    | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
+    const bool step = m_collection->isRunning();
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink | (step ? ZunOperation::Unlisted : 0);
     // The processor's timer comes back after the erase, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
-    m_factoryErase = !m_collection->isRunning();
-    m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
+    // Beside a load or a restore, their resends would store again what the erase removed.
+    const QSharedPointer<ZunOperation> erase = step ? m_operations->begin(ZunLongOperation::Erase, takes)
+                                                    : m_operations->beginAlone(ZunLongOperation::Erase, takes, running);
+    if (!erase)
+        return false;
+    m_collection->onEraseSent();
+    m_factoryErase = !step;
+    m_eraseOperation = erase;
     setKeepAlive(false);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
     meta.appendCmd(nr("Cmd_BulkEraseF"), 0);
     meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
+    return true;
 }
 
 void CZun::on_FlashMemoryErased(bool ok)
@@ -1670,17 +1676,21 @@ void CZun::SendPinStep(quint16 pin)
     SendMetaCmd(meta);
 }
 
-void CZun::RestoreDefaultSettings(bool full)
+bool CZun::RestoreDefaultSettings(bool full, QString* running)
 {
     // The processor's timer comes back after the restore, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
     // The wizard's partial restore is a step of the wizard.
-    m_defaultsOperation = m_operations->begin(ZunLongOperation::Restore, ZunOperation::KeepAlive | ZunOperation::EndsWithLink
-                                                                           | (full ? 0 : ZunOperation::Unlisted));
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink | (full ? 0 : ZunOperation::Unlisted);
+    const QSharedPointer<ZunOperation> restore = full ? m_operations->beginAlone(ZunLongOperation::Restore, takes, running)
+                                                      : m_operations->begin(ZunLongOperation::Restore, takes);
+    if (!restore)
+        return false;
+    m_defaultsOperation = restore;
     setKeepAlive(false);
     if (!full) {
         SendMetaCmd(CZunMetaCmd(nr("Cmd_SetupSelect"), 254));
-        return;
+        return true;
     }
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
@@ -1699,6 +1709,7 @@ void CZun::RestoreDefaultSettings(bool full)
     UploadFIRFilter(set, 0);
     const quint32 id = set->getKey();
     InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+    return true;
 }
 
 QString CZun::GetActiveDSPProgramString(quint16 dsp) const

@@ -215,7 +215,10 @@ public:
                 QSharedPointer<CRoutingLibrary> library);
 
     // --- maintenance ------------------------------------------------------------------
-    void EraseFlashMemory();
+    // The operator's erase begins only while no other long operation runs: false, with the
+    // running one's text in *running, and nothing sent, when one does. The garbage
+    // collection's own erase is a step of it.
+    bool EraseFlashMemory(QString* running = nullptr);
     // Every FIR/limiter set and setup into the folder. With failed: the failure of each
     // that could not be written, naming the file and why (nothing told); without, a
     // failure is told.
@@ -283,7 +286,9 @@ public:
     void SendPinStep(quint16 pin);
     // PIN word of four digits 1-8, the first digit in the top four bits.
     static quint16 pinWord(int d1, int d2, int d3, int d4);
-    void RestoreDefaultSettings(bool full);
+    // The full restore begins only while no other long operation runs (false, as the erase);
+    // the partial one is a step of the configuration wizard.
+    bool RestoreDefaultSettings(bool full, QString* running = nullptr);
     QString GetActiveDSPProgramString(quint16 dsp) const;
 
     // --- routing configuration -----------------------------------------------------------
