@@ -480,12 +480,6 @@ private slots:
     void aKilledEraseEndsAtFactoryStateAtTheNextConnection()
     {
         start();
-        const QShPtrFLE crossover = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 1);
-        const quint32 erased = crossover->getKey();
-        m_rig.zun->UploadFIRFilter(crossover, 0);
-        settle();
-        QVERIFY(m_rig.zun->InvokeActivateFIRFilter(erased, ZunC::NoCopies, erased, ZunC::NoCopies));
-        QVERIFY(waitUntil([&]() { return m_rig.zun->GetActiveFilterIndex(2) == erased; }));
         m_rig.zun->SaveSetup(1, QStringLiteral("Alpha"));
         settle();
         // The processor erases; its answer never reaches the program, killed meanwhile.
