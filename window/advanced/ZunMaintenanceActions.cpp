@@ -152,7 +152,7 @@ void ZunMaintenanceActions::restoreDefaultSettings()
                                   "the last setup recall will be lost. Proceed?")))
         return;
     QString running;
-    if (!m_zun->RestoreDefaultSettings(true, &running)) {
+    if (!m_zun->RestoreDefaultSettings(true, CZunMetaCmd(), &running)) {
         refused(m_jobs->refusal(what, running));
         return;
     }
