@@ -11,6 +11,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 #include "ZunLinkLosses.h"
+#include "ZunOperationJournal.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -216,7 +217,10 @@ public:
                 QSharedPointer<CRoutingLibrary> library);
 
     // --- maintenance ------------------------------------------------------------------
-    void EraseFlashMemory();
+    // The operator's erase begins only while no other long operation runs: false, with the
+    // running one's text in *running, and nothing sent, when one does. The garbage
+    // collection's own erase is a step of it.
+    bool EraseFlashMemory(QString* running = nullptr);
     // Every FIR/limiter set and setup into the folder. With failed: the failure of each
     // that could not be written, naming the file and why (nothing told); without, a
     // failure is told.
@@ -284,8 +288,10 @@ public:
     void SendPinStep(quint16 pin);
     // PIN word of four digits 1-8, the first digit in the top four bits.
     static quint16 pinWord(int d1, int d2, int d3, int d4);
-    // then: commands the restore's group carries right after the defaults.
-    void RestoreDefaultSettings(bool full, const CZunMetaCmd& then = CZunMetaCmd());
+    // then: commands the restore's group carries right after the defaults. The full restore
+    // begins only while no other long operation runs (false, as the erase); the partial one
+    // is a step of the configuration wizard.
+    bool RestoreDefaultSettings(bool full, const CZunMetaCmd& then = CZunMetaCmd(), QString* running = nullptr);
     QString GetActiveDSPProgramString(quint16 dsp) const;
 
     // --- routing configuration -----------------------------------------------------------
@@ -526,7 +532,7 @@ private:
     // The program's own store of the pass-through set (an empty flash at a connection),
     // run by both DSPs.
     void runPassThroughSet();
-    void nameUnfinishedOperations();
+    void nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left);
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;
 };

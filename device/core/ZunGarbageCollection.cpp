@@ -168,6 +168,19 @@ void ZunGarbageCollection::start()
         emit m_zun->signal_exception(tr("A garbage collection is running already."), QStringLiteral("ZunControl"));
         return;
     }
+    // One long operation at a time: beside a load or a restore, their resends would store
+    // again what the erase removed.
+    const auto refuse = [this](const QString& running) {
+        emit m_zun->signal_exception(tr("Zun nr %1 is running %2: the garbage collection was not started, and nothing "
+                                        "was erased. Try again once that has ended.")
+                                         .arg(m_zun->GetNr())
+                                         .arg(running),
+                                     QStringLiteral("ZunControl"));
+    };
+    if (!m_zun->GetOperations()->running().isEmpty()) {
+        refuse(m_zun->GetOperations()->runningTexts().value(0));
+        return;
+    }
     try {
         // A folder left by an earlier collection may be the only copy of what it backed
         // up: it is put back first.
@@ -270,13 +283,21 @@ void ZunGarbageCollection::start()
         emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
         return;
     }
+    // This collection's own message says what a lost link left undone.
+    QString running;
+    const QSharedPointer<ZunOperation> operation =
+        m_zun->GetOperations()->beginAlone(ZunLongOperation::GarbageCollection, ZunOperation::LossReport, &running);
+    if (!operation) {
+        QDir(path).removeRecursively();
+        refuse(running);
+        return;
+    }
     m_step = Step::Erasing;
     m_restoredOnThisLink = false;
     m_refused.clear();
     m_sent.clear();
     m_closedWithLoss = false;
-    // This collection's own message says what a lost link left undone.
-    m_operation = m_zun->GetOperations()->begin(ZunLongOperation::GarbageCollection, ZunOperation::LossReport);
+    m_operation = operation;
     emit signal_Started();
     emit m_zun->signal_StatusBarMessage(tr("Garbage collection: erasing the flash ..."), 0);
     m_zun->EraseFlashMemory();

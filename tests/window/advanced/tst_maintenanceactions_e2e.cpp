@@ -494,6 +494,43 @@ private slots:
         QVERIFY2(aside.open(QIODevice::ReadOnly) && aside.readAll() == cut, qPrintable(kept));
     }
 
+    // Mended: a program killed after its Erase All was sent left the next connection an
+    // empty flash while the DSPs ran the erased set, with a box that sent the operator to the
+    // computer that ran a garbage collection (none ran). The record of the operations running
+    // names the erase: the next connection ends it at factory state, as an erase that ended.
+    void aKilledEraseEndsAtFactoryStateAtTheNextConnection()
+    {
+        start();
+        m_rig.zun->SaveSetup(1, QStringLiteral("Alpha"));
+        settle();
+        // The processor erases; its answer never reaches the program, killed meanwhile.
+        QVERIFY(m_rig.sim->control(QStringLiteral("droplink reply %1").arg(nr("Cmd_BulkEraseF"))));
+        m_actions->eraseFlashMemory();
+        const QByteArray killed = m_rig.readOperationsRecord();
+        // Its end with the link takes its entry off the record: put back as the kill left it.
+        QVERIFY(waitUntil([&]() { return field(state(), "filters") == "0" && !QFileInfo::exists(m_rig.operationsRecord()); }));
+        QCOMPARE(field(state(), "setups"), QStringLiteral("0"));
+        m_tab.reset();
+        QVERIFY(m_rig.leaveOperationsRecord(killed));
+
+        QSharedPointer<CZun> next;
+        QStringList boxes;
+        const QString text = m_rig.connectNext("did not reach their end", &next, &boxes);
+        QVERIFY2(text.contains("The erase of the flash") && text.contains("finishes it at factory state"), qPrintable(text));
+        QVERIFY2(boxes.filter("garbage collection").isEmpty(), qPrintable(boxes.join(" / ")));
+        const quint32 thru = next->GetFIRLimManager()->CreateThruFIRFilter(next->GetSampleRate(), 0)->getKey();
+        const auto word = [&](const QString& name) {
+            return m_rig.sim->query(QStringLiteral("get %1").arg(next->GetCmdMap()->getCmdNr(name)), "word ")
+                .section(' ', 2, 2)
+                .toUInt();
+        };
+        QVERIFY(waitUntil([&]() {
+            return field(state(), "filters") == "1" && next->GetMemoryManager()->hasFilterId(thru)
+                && (word("Cmd_0_FIR_ID1") << 16 | word("Cmd_0_FIR_ID0")) == thru
+                && (word("Cmd_1_FIR_ID1") << 16 | word("Cmd_1_FIR_ID0")) == thru;
+        }, 30000));
+    }
+
     // The wizard's answers reach the processor in both routing modes; IIR sends no files.
     void wizardAppliedInBothModes()
     {
