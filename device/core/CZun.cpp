@@ -1306,7 +1306,8 @@ bool CZun::WaitForFlashTransfers(int timeoutMs) const
     clock.start();
     auto busy = [this]() {
         return m_firLimManager->pendingUploads() != 0 || m_setupManager->pendingUploads() != 0
-            || m_memoryManager->pendingTransfers() != 0;
+            || m_memoryManager->pendingTransfers() != 0 || m_firLimManager->unsettledStores() != 0
+            || m_setupManager->unsettledStores() != 0;
     };
     // Idle twice with a pause between: a setup hands its FIR sets on queued, so one
     // transfer's end may start another.

@@ -224,8 +224,9 @@ public:
     // thread). Returns what was found, for the report.
     ZunConfigFolder InvokeFromDir(const QString& folder);
     // Waits (in the caller's thread, never the GUI thread's) until no FIR set, setup or
-    // DSP program is on its way to the flash; false after timeoutMs or as soon as the link
-    // is lost (a lost link answers none of them).
+    // DSP program is on its way to the flash, nor a store answered and not yet listed (it
+    // may be sent again, after a pause); false after timeoutMs or as soon as the link is
+    // lost (a lost link answers none of them).
     bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
