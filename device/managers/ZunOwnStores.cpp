@@ -68,8 +68,21 @@ void ZunOwnStores::remove(const CMemoryManager::Entry& entry)
 
 QStringList ZunOwnStores::tidy(int timeoutMs)
 {
-    QStringList done;
     if (!m_zun->IsConnected() || !readDirectory(timeoutMs))
+        return QStringList();
+    const QStringList done = tidyNow();
+    if (!done.isEmpty()) {
+        QThread::msleep(100); // the stores queued to the managers reach them first
+        m_zun->WaitForFlashTransfers(timeoutMs);
+        readDirectory(timeoutMs);
+    }
+    return done;
+}
+
+QStringList ZunOwnStores::tidyNow()
+{
+    QStringList done;
+    if (!m_zun->IsConnected())
         return done;
     const quint16 setupKind = m_zun->GetCmdMap()->getCmdNr("ID_List_Setup");
     const quint16 filterKind = m_zun->GetCmdMap()->getCmdNr("ID_List_Filter");
@@ -81,14 +94,14 @@ QStringList ZunOwnStores::tidy(int timeoutMs)
     for (const CMemoryManager::Entry& e : now)
         if (!known.contains(e.position))
             written << e;
-    // Another program stored too: none of the new entries is known to be this operation's.
+    // Another program stored too: none of the new entries is known to be this operation's,
+    // and only a second copy of a set or setup goes (the first stays, whoever wrote it).
     const quint64 ours = m_zun->GetStatusBuffer()->storesAnswered() - m_storesAnswered;
-    if (quint64(written.size()) > ours)
-        return done;
+    const bool allOurs = quint64(written.size()) <= ours;
 
     auto listedElsewhere = [&](const CMemoryManager::Entry& entry) {
         for (const CMemoryManager::Entry& e : now)
-            if (e.kind == entry.kind && e.id == entry.id && e.position < entry.position)
+            if (e.kind == entry.kind && e.id == entry.id && e.position < entry.position && !m_removed.contains(e.position))
                 return true;
         return false;
     };
@@ -100,18 +113,20 @@ QStringList ZunOwnStores::tidy(int timeoutMs)
     };
     QSet<QPair<quint16, int>> ownSlots; // the slots an entry of this operation's holds
     for (const CMemoryManager::Entry& e : qAsConst(written)) {
-        if (e.kind == 0)
+        if (e.kind == 0 || m_removed.contains(e.position))
             continue;
-        ownSlots.insert({e.kind, e.slot});
+        if (allOurs)
+            ownSlots.insert({e.kind, e.slot});
         bool spoiled = false;
         if (e.kind == filterKind)
             // A set stored twice, one no file of the operation holds (another entry's bytes,
             // or none); a set the flash held at the start stays where this entry is its only copy.
-            spoiled = listedElsewhere(e) || (!m_sets.contains(e.id) && !listedAtStart(e.id));
+            spoiled = listedElsewhere(e) || (allOurs && !m_sets.contains(e.id) && !listedAtStart(e.id));
         else if (e.kind == setupKind)
-            spoiled = m_setups.value(e.slot) != e.id;
+            spoiled = allOurs && m_setups.value(e.slot) != e.id;
         if (!spoiled)
             continue;
+        m_removed.insert(e.position);
         remove(e);
         if (e.kind == filterKind)
             done << QStringLiteral("FIR/limiter slot %1: removed the entry %2, which a store spoiled by another "
@@ -135,7 +150,10 @@ QStringList ZunOwnStores::tidy(int timeoutMs)
             kept = kept || (n.position == e.position && n.kind != 0);
         if (kept)
             continue;
-        if (e.kind == filterKind && m_setCopies.contains(e.id) && !m_zun->GetMemoryManager()->hasFilterId(e.id)) {
+        if (e.kind == filterKind && m_setCopies.contains(e.id) && !m_restored.contains(e.id)
+            && !m_zun->GetMemoryManager()->hasFilterId(e.id)) {
+            m_sets.insert(e.id);
+            m_restored.insert(e.id);
             m_zun->UploadFIRFilter(m_setCopies.value(e.id), 0);
             done << QStringLiteral("FIR/limiter set %1 (%2): stored again, a store spoiled by another program had "
                                    "replaced it")
@@ -145,6 +163,7 @@ QStringList ZunOwnStores::tidy(int timeoutMs)
             CZunSetupManager* setups = m_zun->GetSetupManager();
             ZunSetup* setup = m_setupsBefore.value(e.slot).data();
             const int position = e.slot;
+            m_setups.insert(position, e.id);
             QMetaObject::invokeMethod(setups, [setups, setup, position]() { setups->UploadSetup(setup, position); },
                                       Qt::QueuedConnection);
             done << QStringLiteral("Setup position %1: %2 stored again, a store spoiled by another program had "
@@ -152,11 +171,6 @@ QStringList ZunOwnStores::tidy(int timeoutMs)
                         .arg(e.slot)
                         .arg(setupName(e.id));
         }
-    }
-    if (!done.isEmpty()) {
-        QThread::msleep(100); // the stores queued to the managers reach them first
-        m_zun->WaitForFlashTransfers(timeoutMs);
-        readDirectory(timeoutMs);
     }
     return done;
 }

@@ -40,10 +40,13 @@ public:
     // then waits (at most timeoutMs, while the link holds) for a directory read after that.
     // Returns what it did, one line each, for the operator; empty when there was nothing.
     QStringList tidy(int timeoutMs);
+    // The same without a wait (any thread, the GUI thread's too): judged by the directory
+    // the device holds now, the removals and stores sent; a directory read after them
+    // shows them done, and a tidyNow then returns empty.
+    QStringList tidyNow();
 
 private:
     bool readDirectory(int timeoutMs);
-    bool waitForStores(int timeoutMs);
     void remove(const CMemoryManager::Entry& entry);
     QString setupName(quint32 id) const;
 
@@ -54,5 +57,7 @@ private:
     QMap<int, QPointer<ZunSetup>> m_setupsBefore;   // by position
     QMap<quint32, QString> m_setupNames;            // by id
     QSet<quint32> m_sets;
+    QSet<quint32> m_removed;  // flash positions of the entries removed
+    QSet<quint32> m_restored; // ids of the sets stored again
     QMap<int, quint32> m_setups;
 };

@@ -450,6 +450,51 @@ private slots:
                      qPrintable(report));
     }
 
+    // Mended: a set stored twice, or an entry that holds no set (each left by a store another
+    // program spoiled), made every "Save config" say that the rest was not read yet and to
+    // save again. The entry that holds no set is named, and not waited for.
+    void aSaveIsNotStuckOnWhatASpoiledStoreLeft_data()
+    {
+        QTest::addColumn<bool>("twice");
+        QTest::newRow("an entry that holds no set") << false;
+        QTest::newRow("a set stored twice") << true;
+    }
+    void aSaveIsNotStuckOnWhatASpoiledStoreLeft()
+    {
+        QFETCH(bool, twice);
+        start();
+        const quint32 thru = m_rig.zun->GetActiveFilterIndex(1);
+        const QShPtrFLE set = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(m_rig.zun->GetSampleRate(), 0);
+        set->setAmpGain(9.0, 0);
+        set->computeKey();
+        const QString id = QStringLiteral("set %1").arg(set->getKey(), 8, 16, QLatin1Char('0'));
+        QVERIFY(m_rig.sim->control(QStringLiteral("hold block")));
+        m_rig.zun->UploadFIRFilter(set, 0);
+        QVERIFY(waitUntil([&]() { return field(state(), "held") == QLatin1String("1"); }, 30000));
+        if (twice)
+            QVERIFY(secondClientSends(m_rig.sim->tcpPort(), {{nr("Cmd_MemID2"), nr("ID_List_Filter")}, {nr("Cmd_MemID0"), 0},
+                                                             {nr("Cmd_MemCopy"), quint16(nr("CmdS_CopyF2RxTxBuf") + nr("ID_FAI_Ctrl_r"))}}));
+        else
+            QVERIFY(secondClientSends(m_rig.sim->tcpPort(), {{nr("Cmd_MemCopy"), nr("CmdS_CopyDSPVar2RxTxBuf")}}));
+        QVERIFY(m_rig.sim->control(QStringLiteral("release")));
+        // The set sent again is stored, and its copy or the entry beside it stays.
+        QVERIFY(waitUntil([&]() { return flash().contains(id); }, 30000));
+        settle();
+        if (twice)
+            QCOMPARE(flash().count(QStringLiteral("set %1").arg(thru, 8, 16, QLatin1Char('0'))), 2);
+        else
+            QVERIFY(waitUntil([&]() { return m_rig.zun->GetFIRLimManager()->unreadableEntries().size() == 1; }));
+        QTemporaryDir folder;
+        m_answers->folderChoice = folder.path();
+        m_answers->shown.clear();
+        m_actions->onSaveConfig();
+        QCOMPARE(m_answers->shown.size(), 1);
+        const QString told = m_answers->shown.first();
+        QVERIFY2(told.contains(QStringLiteral("2 of 2 FIR/limiter sets")) && !told.contains(QStringLiteral("Save again")),
+                 qPrintable(told));
+        QCOMPARE(told.contains(QStringLiteral("an entry that holds no FIR/limiter set")), !twice);
+    }
+
     // A load the link takes with it ends with the link, says so, and leaves nothing counted.
     void configLoadEndsWithTheLink_data()
     {
