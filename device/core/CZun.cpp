@@ -446,7 +446,12 @@ void CZun::onFirLimManagerInitialized()
             // The program's own activation is on its way: its answer names what the DSPs run.
         } else if (finishCutActivation()) {
         } else if (!(unstored = unstoredRunningSets()).isEmpty()) {
-            if (std::exchange(m_unstoredSetsTold, unstored) != unstored) {
+            // This program's own stores, still on their way or checked, may have replaced it
+            // (another program used the processor meanwhile): judged once they are over.
+            const bool ownStores = m_runningSetChecks.load() > 0 || m_firLimManager->pendingUploads() != 0
+                                || m_firLimManager->unsettledStores() != 0 || m_setupManager->pendingUploads() != 0
+                                || m_setupManager->unsettledStores() != 0;
+            if (!ownStores && std::exchange(m_unstoredSetsTold, unstored) != unstored) {
                 // Each set by its id, with the DSP that runs it when the two differ.
                 QStringList named;
                 const bool one = unstored.size() == 1;
@@ -560,6 +565,12 @@ bool CZun::finishCutActivation()
         ids[0] = ids[1] = ids[0] != KeepSet ? ids[0] : ids[1];
     InvokeActivateFIRFilter(ids[0], ZunC::Unchanged, ids[1], ZunC::Unchanged);
     return true;
+}
+
+void CZun::releaseRunningSetCheck()
+{
+    if (--m_runningSetChecks == 0 && IsConnected())
+        QMetaObject::invokeMethod(this, "RefreshMemDir", Qt::QueuedConnection);
 }
 
 void CZun::on_MemDirReadFailed()

@@ -199,6 +199,11 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
+    // An operation checks its own stores (ZunOwnStores, any thread): a set the DSPs run that
+    // the flash lacks may be what one of them replaced, and it stores that set again; it is
+    // judged by the first directory read after the last check has ended.
+    void holdRunningSetCheck() { ++m_runningSetChecks; }
+    void releaseRunningSetCheck();
     // The last rebuild from a new image failed (and was reported): the command table does
     // not fit the image, so the managers skip their own refresh instead of reporting the
     // same fault again.
@@ -470,6 +475,7 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<int> m_runningSetChecks{0};
     std::atomic<bool> m_imageUnreadable{false};
     ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;

@@ -13,8 +13,9 @@
 #include <QSharedPointer>
 #include <QThread>
 
-ZunOwnStores::ZunOwnStores(CZun* device) : m_zun(device)
+ZunOwnStores::ZunOwnStores(CZun* device) : m_zun(device), m_device(device)
 {
+    device->holdRunningSetCheck();
     const CMemoryManager* mem = device->GetMemoryManager();
     m_storesAnswered = device->GetStatusBuffer()->storesAnswered();
     m_before = mem->entries();
@@ -32,6 +33,12 @@ ZunOwnStores::ZunOwnStores(CZun* device) : m_zun(device)
             }
         }
     }
+}
+
+ZunOwnStores::~ZunOwnStores()
+{
+    if (m_device)
+        m_device->releaseRunningSetCheck();
 }
 
 QString ZunOwnStores::setupName(quint32 id) const

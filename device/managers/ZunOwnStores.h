@@ -31,6 +31,9 @@ class ZunOwnStores
 {
 public:
     explicit ZunOwnStores(CZun* device);
+    ~ZunOwnStores();
+    ZunOwnStores(const ZunOwnStores&) = delete;
+    ZunOwnStores& operator=(const ZunOwnStores&) = delete;
 
     // What the operation means to store.
     void meanSet(quint32 id) { m_sets.insert(id); }
@@ -51,6 +54,7 @@ private:
     QString setupName(quint32 id) const;
 
     CZun* m_zun;
+    QPointer<CZun> m_device; // gone when the device object goes first
     quint64 m_storesAnswered = 0;
     QList<CMemoryManager::Entry> m_before;
     QMap<quint32, QShPtrFLE> m_setCopies;           // by id
