@@ -375,9 +375,12 @@ void ZunGarbageCollection::onDirectory()
             return;
         }
         const QString kept = removeBackup(b.record);
-        const QString tidied = m_tidied.isEmpty() ? QString()
-                                                  : tr("\nAnother program used the processor meanwhile:\n%1")
-                                                        .arg(m_tidied.join(QLatin1Char('\n')));
+        QString tidied = m_tidied.isEmpty() ? QString()
+                                            : tr("\nAnother program used the processor meanwhile:\n%1")
+                                                  .arg(m_tidied.join(QLatin1Char('\n')));
+        if (m_own && !m_own->leftAlone().isEmpty())
+            tidied += tr("\nAnother program stored meanwhile too; written then and left as it is:\n%1")
+                          .arg(m_own->leftAlone().join(QLatin1Char('\n')));
         if (restoring)
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
                             "processor.") + tidied + kept);

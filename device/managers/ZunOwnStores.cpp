@@ -118,6 +118,7 @@ QStringList ZunOwnStores::tidyNow()
                 return true;
         return false;
     };
+    m_leftAlone.clear();
     QSet<QPair<quint16, int>> ownSlots; // the slots an entry of this operation's holds
     for (const CMemoryManager::Entry& e : qAsConst(written)) {
         if (e.kind == 0 || m_removed.contains(e.position))
@@ -131,8 +132,16 @@ QStringList ZunOwnStores::tidyNow()
             spoiled = listedElsewhere(e) || (allOurs && !m_sets.contains(e.id) && !listedAtStart(e.id));
         else if (e.kind == setupKind)
             spoiled = allOurs && m_setups.value(e.slot) != e.id;
-        if (!spoiled)
+        if (!spoiled) {
+            const bool meant = e.kind == filterKind ? m_sets.contains(e.id) || listedAtStart(e.id)
+                                                    : e.kind != setupKind || m_setups.value(e.slot) == e.id;
+            if (!meant)
+                m_leftAlone << (e.kind == filterKind
+                                    ? QStringLiteral("FIR/limiter slot %1 holds the entry %2").arg(e.slot)
+                                    : QStringLiteral("Setup position %1 holds the entry %2").arg(e.slot))
+                                   .arg(e.id, 8, 16, QLatin1Char('0'));
             continue;
+        }
         m_removed.insert(e.position);
         remove(e);
         if (e.kind == filterKind)

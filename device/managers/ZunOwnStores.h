@@ -47,6 +47,9 @@ public:
     // the device holds now, the removals and stores sent; a directory read after them
     // shows them done, and a tidyNow then returns empty.
     QStringList tidyNow();
+    // What the last tidy found written meanwhile and left as it is (another program stored
+    // too, so it is not known as the operation's own), one line each.
+    QStringList leftAlone() const { return m_leftAlone; }
 
 private:
     bool readDirectory(int timeoutMs);
@@ -63,5 +66,6 @@ private:
     QSet<quint32> m_sets;
     QSet<quint32> m_removed;  // flash positions of the entries removed
     QSet<quint32> m_restored; // ids of the sets stored again
+    QStringList m_leftAlone;
     QMap<int, quint32> m_setups;
 };

@@ -191,6 +191,7 @@ void ZunConfigFolder::confirm(CZun* device, int timeoutMs)
     QObject::disconnect(read);
     if (device->IsConnected())
         m_tidied = m_own->tidy(timeoutMs);
+    m_leftAlone = m_own->leftAlone();
 
     m_notStored = missing();
     m_positions.clear();
@@ -233,6 +234,9 @@ QString ZunConfigFolder::report() const
     }
     if (!m_tidied.isEmpty())
         text += QStringLiteral("\nAnother program used the processor meanwhile:\n") + m_tidied.join(QLatin1Char('\n'));
+    if (!m_leftAlone.isEmpty())
+        text += QStringLiteral("\nAnother program stored meanwhile too; written then and left as it is:\n")
+              + m_leftAlone.join(QLatin1Char('\n'));
     if (!m_notStored.isEmpty() && !m_positions.isEmpty())
         text += QStringLiteral("\nThe setup positions hold:\n") + m_positions.join(QLatin1Char('\n'));
     if (!m_skipped.isEmpty())

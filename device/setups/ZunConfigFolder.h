@@ -70,5 +70,6 @@ private:
     // What the flash held as the folder was read, to tell the load's own spoiled stores by.
     QSharedPointer<ZunOwnStores> m_own;
     QStringList m_tidied;    // what confirm removed or stored again
+    QStringList m_leftAlone; // what it found written meanwhile and did not know as the load's
     QStringList m_positions; // "position: what it holds" of each setup position loaded
 };

@@ -8,7 +8,8 @@
 // second program connected, what the emulator's flash then held (by name, from the files
 // the operation stores; "?" for an entry that is none of them, "x2" for one stored twice)
 // and whether that is exactly what should be there, and what the operator was told (the
-// operation's report and every box).
+// operation's report and every box). In every second collection the second program also
+// stores a FIR set of its own, which then belongs in the flash too.
 //
 // Usage: zunsharewalk [--loads N] [--collections N] [--delay MS] [--verbose]
 #include "CMemoryManager.h"
@@ -122,14 +123,18 @@ public:
 
     // One collection of the folder's sets and setups, stored and some replaced since, with
     // the second program at delayMs.
-    void collect(int row, int delayMs)
+    // otherStores: the second program stores a FIR set of its own once its lists are read.
+    void collect(int row, int delayMs, bool otherStores)
     {
         QString why;
+        const QString operation = otherStores ? QStringLiteral("collection, other stores") : QStringLiteral("collection");
         if (!erase(&why) || !loadAlone(&why)) {
-            line(row, QStringLiteral("collection"), delayMs, QStringLiteral("not measured: ") + why, QString(), false);
+            line(row, operation, delayMs, QStringLiteral("not measured: ") + why, QString(), false);
             return;
         }
-        run(row, QStringLiteral("collection"), delayMs, [this]() { m_zun->doGarbageCollection(); });
+        m_otherStores = otherStores;
+        run(row, operation, delayMs, [this]() { m_zun->doGarbageCollection(); });
+        m_otherStores = false;
     }
 
     // How long a load alone takes (its report once the flash settled).
@@ -320,17 +325,40 @@ private:
             waitUntil([&]() { return clock.elapsed() >= delayMs; }, delayMs + 1000);
             other = secondProgram(otherFolder);
         }
-        const bool otherRead = waitUntil([&]() { return otherDone(other.data()); }, 60000);
+        QStringList told;
+        bool otherRead = waitUntil([&]() { return otherDone(other.data()); }, 60000);
+        QStringList expected = m_expectedLoad;
+        if (m_otherStores) {
+            const QShPtrFLE set = other->GetFIRLimManager()->CreateThruFIRFilter(other->GetSampleRate(), 0);
+            set->setAmpGain(6.0, 0);
+            set->computeKey();
+            m_names.insert(set->getKey(), QStringLiteral("Other"));
+            other->UploadFIRFilter(set, 0);
+            otherRead = waitUntil([&]() { return otherDone(other.data()) && other->GetMemoryManager()->hasFilterId(set->getKey()); },
+                                  60000) && otherRead;
+            if (other->GetMemoryManager()->hasFilterId(set->getKey()))
+                expected << QStringLiteral("set Other");
+            else
+                told << QStringLiteral("(the second program's set was not stored)");
+            expected.sort();
+        }
         other->disconnect();
         other.reset();
         const bool ended = waitUntil([this]() { return m_ended; }, OperationLimitMs);
+        // A link the operation lost is connected again, as the operator would: a collection's
+        // restore goes on then.
+        if (!m_zun->IsConnected()) {
+            m_zun->connect(true);
+            waitUntil([this]() { return m_zun->IsFIRManagerReady(); }, 30000);
+            told << QStringLiteral("(connected again)");
+        }
         settleTransfers(m_zun.data());
         // What a restore or a resend still does after the report is part of the row.
         waitUntil([this]() { return m_zun->GetGarbageCollectionFolder().isEmpty()
                                  || !QDir(m_zun->GetGarbageCollectionFolder()).exists(); }, 30000);
         settleTransfers(m_zun.data());
         const QStringList held = flash();
-        QStringList told = m_told;
+        told = m_told + told;
         for (const QString& s : qAsConst(m_answers->shown))
             told << QStringLiteral("box: ") + s.simplified();
         if (!ended)
@@ -338,7 +366,7 @@ private:
         if (!otherRead)
             told << QStringLiteral("(the second program's lists were not read)");
         line(row, operation, delayMs, held.join(QStringLiteral(", ")), told.join(QStringLiteral(" | ")),
-             held == m_expectedLoad);
+             held == expected);
     }
 
     void line(int row, const QString& operation, int atMs, const QString& held, const QString& told, bool right)
@@ -358,6 +386,7 @@ private:
     QStringList m_expectedLoad;
     QStringList m_told;
     bool m_ended = false;
+    bool m_otherStores = false;
 };
 } // namespace
 
@@ -377,7 +406,7 @@ int main(int argc, char** argv)
     p.addHelpOption();
     p.addOptions({{"loads", "Configuration loads (default 10).", "n", "10"},
                   {"collections", "Garbage collections (default 4).", "n", "4"},
-                  {"delay", "Milliseconds the emulator waits before each answer (default 2).", "ms", "2"},
+                  {"delay", "Milliseconds the emulator waits before each answer (default 10).", "ms", "10"},
                   {"verbose", "The program's warnings and the tool's steps on the error output."}});
     p.process(app);
     verbose = p.isSet(QStringLiteral("verbose"));
@@ -408,8 +437,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < loads; ++i)
         walk.load(row++, moment(alone, i, loads));
     for (int i = 0; i < collections; ++i)
-        walk.collect(row++, moment(collection, i, collections));
-    out << "right: the flash holds the folder's sets and setups, each once at its position, and nothing else"
+        walk.collect(row++, moment(collection, i, collections), i % 2 == 1);
+    out << "right: the flash holds the folder's sets and setups (and the second program's set where it stored one), each "
+           "once at its position, and nothing else"
         << Qt::endl;
     return 0;
 }
