@@ -30,7 +30,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMap>
-#include <QSettings>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -77,7 +77,6 @@ public:
             *error = m_sim->error();
             return false;
         }
-        m_ownConfig = QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value("ConfigDir").toString();
         m_zun = device();
         QObject::connect(m_zun.data(), &CZun::signal_exception, m_zun.data(),
                          [this](QString text, QString) { m_told << QStringLiteral("box: ") + text.simplified(); });
@@ -177,6 +176,11 @@ private:
     {
         const QDir dir(m_folder.path());
         m_names.insert(m_zun->GetActiveFilterIndex(1), QStringLiteral("thru"));
+        // The set the second program stores, when it stores one.
+        const QShPtrFLE other = m_zun->GetFIRLimManager()->CreateThruFIRFilter(m_zun->GetSampleRate(), 0);
+        other->setAmpGain(6.0, 0);
+        other->computeKey();
+        m_names.insert(other->getKey(), QStringLiteral("Other"));
         m_names.insert(writeSet(dir.path(), QStringLiteral("Top A"), 1), QStringLiteral("TopA"));
         m_names.insert(writeSet(dir.path(), QStringLiteral("Sub B"), 2), QStringLiteral("SubB"));
         QStringList shows = {QStringLiteral("ShowA"), QStringLiteral("ShowB"), QStringLiteral("ShowC")};
@@ -271,36 +275,38 @@ private:
         return named;
     }
 
-    // The second program: a device object with a folder of its own (it reads every set and
-    // setup), connected now; it goes once its lists are read (otherDone).
-    QSharedPointer<CZun> secondProgram(const QTemporaryDir& folder)
+    // The second program: this tool again, in a process of its own with settings and a
+    // configuration folder of its own (so it reads every set and setup), started now.
+    std::unique_ptr<QProcess> secondProgram(bool store) const
     {
-        QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
-        settings.setValue(QStringLiteral("ConfigDir"), folder.path());
-        QSharedPointer<CZun> other = device();
-        other->connect(true);
-        waitUntil([&]() { return !other->GetLogFolder().isEmpty() || !other->IsConnected(); }, 20000);
-        settings.setValue(QStringLiteral("ConfigDir"), m_ownConfig);
+        auto other = std::make_unique<QProcess>();
+        other->setProcessChannelMode(verbose ? QProcess::ForwardedErrorChannel : QProcess::SeparateChannels);
+        QStringList args = {QStringLiteral("--second-program"), QString::number(m_sim->tcpPort())};
+        if (store)
+            args << QStringLiteral("--store");
+        other->start(QCoreApplication::applicationFilePath(), args);
         return other;
     }
-    static bool otherDone(CZun* other)
+    // Its one line ("second read 0|1 stored 0|1"), once it has ended.
+    static QString secondProgramLine(QProcess* other)
     {
-        return other->GetMemoryManager()->isValid() && other->IsFIRManagerReady() && transfersIdle(other);
+        waitUntil([&]() { return other->state() == QProcess::NotRunning; }, 120000);
+        if (other->state() != QProcess::NotRunning) {
+            other->kill();
+            other->waitForFinished(5000);
+        }
+        return QString::fromUtf8(other->readAllStandardOutput()).trimmed();
     }
 
 public:
-    // How long the second program takes from its connection until its lists are read.
+    // How long the second program takes from its start until its lists are read and it ends.
     qint64 secondProgramMs()
     {
-        QTemporaryDir folder;
         QElapsedTimer t;
         t.start();
-        const QSharedPointer<CZun> other = secondProgram(folder);
-        waitUntil([&]() { return otherDone(other.data()); }, 30000);
-        settleTransfers(other.data());
-        const qint64 ms = t.elapsed();
-        other->disconnect();
-        return ms;
+        const std::unique_ptr<QProcess> other = secondProgram(false);
+        secondProgramLine(other.get());
+        return t.elapsed();
     }
 
 private:
@@ -311,39 +317,31 @@ private:
         m_told.clear();
         m_answers->shown.clear();
         m_ended = false;
-        QTemporaryDir otherFolder;
         QElapsedTimer clock;
         clock.start();
-        QSharedPointer<CZun> other;
+        std::unique_ptr<QProcess> other;
         if (delayMs < 0) {
-            other = secondProgram(otherFolder);
+            other = secondProgram(m_otherStores);
             waitUntil([&]() { return clock.elapsed() >= -delayMs; }, -delayMs + 1000);
             clock.start();
             start();
         } else {
             start();
             waitUntil([&]() { return clock.elapsed() >= delayMs; }, delayMs + 1000);
-            other = secondProgram(otherFolder);
+            other = secondProgram(m_otherStores);
         }
         QStringList told;
-        bool otherRead = waitUntil([&]() { return otherDone(other.data()); }, 60000);
+        const QString said = secondProgramLine(other.get());
         QStringList expected = m_expectedLoad;
+        if (!said.contains(QStringLiteral("read 1")))
+            told << QStringLiteral("(the second program's lists were not read)");
         if (m_otherStores) {
-            const QShPtrFLE set = other->GetFIRLimManager()->CreateThruFIRFilter(other->GetSampleRate(), 0);
-            set->setAmpGain(6.0, 0);
-            set->computeKey();
-            m_names.insert(set->getKey(), QStringLiteral("Other"));
-            other->UploadFIRFilter(set, 0);
-            otherRead = waitUntil([&]() { return otherDone(other.data()) && other->GetMemoryManager()->hasFilterId(set->getKey()); },
-                                  60000) && otherRead;
-            if (other->GetMemoryManager()->hasFilterId(set->getKey()))
+            if (said.contains(QStringLiteral("stored 1")))
                 expected << QStringLiteral("set Other");
             else
                 told << QStringLiteral("(the second program's set was not stored)");
             expected.sort();
         }
-        other->disconnect();
-        other.reset();
         const bool ended = waitUntil([this]() { return m_ended; }, OperationLimitMs);
         // A link the operation lost is connected again, as the operator would: a collection's
         // restore goes on then.
@@ -363,8 +361,6 @@ private:
             told << QStringLiteral("box: ") + s.simplified();
         if (!ended)
             told << QStringLiteral("(no end within %1 s)").arg(OperationLimitMs / 1000);
-        if (!otherRead)
-            told << QStringLiteral("(the second program's lists were not read)");
         line(row, operation, delayMs, held.join(QStringLiteral(", ")), told.join(QStringLiteral(" | ")),
              held == expected);
     }
@@ -381,7 +377,6 @@ private:
     ZunMaintenanceActions* m_actions = nullptr;
     PromptAnswers* m_answers = nullptr;
     QTemporaryDir m_folder;
-    QString m_ownConfig;
     QMap<quint32, QString> m_names;
     QStringList m_expectedLoad;
     QStringList m_told;
@@ -390,8 +385,45 @@ private:
 };
 } // namespace
 
+// The second program's process: connects to the emulator's port, reads the processor's
+// lists, stores a FIR set of its own when asked, and says so in one line.
+int secondProgramMain(int argc, char** argv, quint16 port, bool store)
+{
+    const DeviceTestRig::Config config;
+    QApplication app(argc, argv);
+    if (!verbose)
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    auto other = QSharedPointer<CZun>::create(record(1080, Serial, 0, TwoBoards), map(1080), QSharedPointer<CRoutingLibrary>());
+    other->SetPort(port);
+    other->connect(true);
+    auto done = [&]() {
+        return other->GetMemoryManager()->isValid() && other->IsFIRManagerReady() && transfersIdle(other.data());
+    };
+    const bool read = waitUntil(done, 60000) && settleTransfers(other.data());
+    bool stored = false;
+    if (store && read) {
+        const QShPtrFLE set = other->GetFIRLimManager()->CreateThruFIRFilter(other->GetSampleRate(), 0);
+        set->setAmpGain(6.0, 0);
+        set->computeKey();
+        other->UploadFIRFilter(set, 0);
+        stored = waitUntil([&]() { return other->GetMemoryManager()->hasFilterId(set->getKey()) && done(); }, 60000);
+    }
+    QTextStream(stdout) << "second read " << (read ? 1 : 0) << " stored " << (stored ? 1 : 0) << Qt::endl;
+    other->disconnect();
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (qstrcmp(argv[i], "--second-program") == 0) {
+            verbose = false;
+            bool store = false;
+            for (int j = 1; j < argc; ++j)
+                store = store || qstrcmp(argv[j], "--store") == 0;
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            return secondProgramMain(argc, argv, quint16(atoi(argv[i + 1])), store);
+        }
     zunToolName(argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("ZUNSIM"))
