@@ -35,13 +35,20 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
                               .arg(mem->setupCount());
     switch (e.kind) {
     case ZunLongOperation::Wizard: {
-        // Its Finish lowers the masters for the new routing before anything else.
+        // Its Finish lowers the masters before anything else; the defaults, when it got to
+        // them, unmuted every output under the lowered masters.
         QString masters = QStringLiteral("DSP 1's master gain is %1 dB").arg(gain(zun->GetMasterGain(1)));
         if (zun->GetHardwareInfo().isDoubleBoard())
             masters += QStringLiteral(", DSP 2's %1 dB").arg(gain(zun->GetMasterGain(2)));
-        return QStringLiteral("Its Finish lowers the master gains to -40 dB, then changes the clock, the routing and "
-                              "the FIR sets: %1. Check the routing and the FIR sets, run the wizard again, and set "
-                              "the master gains.")
+        if (e.detail.contains(QStringLiteral("defaults")))
+            return QStringLiteral("Its Finish lowers the master gains to -40 dB (a lower one stays), then brings back "
+                                  "the default settings, which unmute every output, with the master gains lowered "
+                                  "again, then changes the clock, the routing and the FIR sets: %1. Check the mutes, "
+                                  "the routing and the FIR sets, run the wizard again, and set the master gains.")
+                .arg(masters);
+        return QStringLiteral("Its Finish lowers the master gains to -40 dB (a lower one stays), then changes the "
+                              "clock, the routing and the FIR sets: %1. Check the routing and the FIR sets, run the "
+                              "wizard again, and set the master gains.")
             .arg(masters);
     }
     case ZunLongOperation::ConfigLoad:
@@ -56,9 +63,19 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
     case ZunLongOperation::SetupUpload:
     case ZunLongOperation::SetupRecall:
         return QStringLiteral("It runs setup %1 now. Check the setups.").arg(zun->GetActiveSetup());
-    case ZunLongOperation::FirChoice:
-        return QStringLiteral("The DSPs run the sets %1 and %2.")
-            .arg(hex(zun->GetActiveFilterIndex(1)), hex(zun->GetActiveFilterIndex(2)));
+    case ZunLongOperation::FirChoice: {
+        // Words that name no stored set (an activation cut between them, whose set could not
+        // be told) are no set that runs.
+        auto set = [&](quint16 dsp) {
+            const quint32 id = zun->GetActiveFilterIndex(dsp);
+            return id == 0 || mem->hasFilterId(id)
+                       ? hex(id)
+                       : QStringLiteral("named %1, which the flash does not hold").arg(hex(id));
+        };
+        if (!zun->GetHardwareInfo().isDoubleBoard())
+            return QStringLiteral("The DSP runs the set %1.").arg(set(1));
+        return QStringLiteral("The DSPs run the sets %1 and %2.").arg(set(1), set(2));
+    }
     case ZunLongOperation::Firmware:
         return QStringLiteral("It runs firmware %1.").arg(zun->GetFirmwareVersion());
     default:
