@@ -449,7 +449,12 @@ void CZun::onFirLimManagerInitialized()
             // The program's own activation is on its way: its answer names what the DSPs run.
         } else if (repairCutActivation()) {
         } else if (!(unstored = unstoredRunningSets()).isEmpty()) {
-            if (std::exchange(m_unstoredSetsTold, unstored) != unstored) {
+            // This program's own stores, still on their way or checked, may have replaced it
+            // (another program used the processor meanwhile): judged once they are over.
+            const bool ownStores = m_runningSetChecks.load() > 0 || m_firLimManager->pendingUploads() != 0
+                                || m_firLimManager->unsettledStores() != 0 || m_setupManager->pendingUploads() != 0
+                                || m_setupManager->unsettledStores() != 0;
+            if (!ownStores && std::exchange(m_unstoredSetsTold, unstored) != unstored) {
                 // Each set by its id, with the DSP that runs it when the two differ.
                 QStringList named;
                 const bool one = unstored.size() == 1;
@@ -590,6 +595,12 @@ bool CZun::repairCutActivation()
     if (!unknown.isEmpty() && std::exchange(m_unstoredSetsTold, unknown) != unknown)
         emit signal_exception(told.join(QStringLiteral("\n")), tr("FIR/limiter set not known"));
     return cut;
+}
+
+void CZun::releaseRunningSetCheck()
+{
+    if (--m_runningSetChecks == 0 && IsConnected())
+        QMetaObject::invokeMethod(this, "RefreshMemDir", Qt::QueuedConnection);
 }
 
 void CZun::on_MemDirReadFailed()
@@ -1355,7 +1366,8 @@ bool CZun::WaitForFlashTransfers(int timeoutMs) const
     clock.start();
     auto busy = [this]() {
         return m_firLimManager->pendingUploads() != 0 || m_setupManager->pendingUploads() != 0
-            || m_memoryManager->pendingTransfers() != 0;
+            || m_memoryManager->pendingTransfers() != 0 || m_firLimManager->unsettledStores() != 0
+            || m_setupManager->unsettledStores() != 0;
     };
     // Idle twice with a pause between: a setup hands its FIR sets on queued, so one
     // transfer's end may start another.

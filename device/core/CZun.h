@@ -202,6 +202,11 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
+    // An operation checks its own stores (ZunOwnStores, any thread): a set the DSPs run that
+    // the flash lacks may be what one of them replaced, and it stores that set again; it is
+    // judged by the first directory read after the last check has ended.
+    void holdRunningSetCheck() { ++m_runningSetChecks; }
+    void releaseRunningSetCheck();
     // The last rebuild from a new image failed (and was reported): the command table does
     // not fit the image, so the managers skip their own refresh instead of reporting the
     // same fault again.
@@ -230,8 +235,9 @@ public:
     // thread). Returns what was found, for the report.
     ZunConfigFolder InvokeFromDir(const QString& folder);
     // Waits (in the caller's thread, never the GUI thread's) until no FIR set, setup or
-    // DSP program is on its way to the flash; false after timeoutMs or as soon as the link
-    // is lost (a lost link answers none of them).
+    // DSP program is on its way to the flash, nor a store answered and not yet listed (it
+    // may be sent again, after a pause); false after timeoutMs or as soon as the link is
+    // lost (a lost link answers none of them).
     bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
@@ -480,6 +486,7 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<int> m_runningSetChecks{0};
     std::atomic<bool> m_disconnectAsked{false};
     std::atomic<bool> m_imageUnreadable{false};
     ZunLinkLosses m_linkLosses;

@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QStorageInfo>
 #include <QFutureWatcher>
@@ -184,7 +185,16 @@ void ZunMaintenanceActions::onSaveConfig()
         return n;
     };
     const int sets = written(QStringLiteral("*.fir")), setups = written(QStringLiteral("Set*.zun"));
-    const int listedSets = m_zun->GetMemoryManager()->filterCount();
+    // A set stored twice is one file, and an entry that holds no set is none: a save
+    // waits for neither.
+    const QMap<quint32, int> noSet = m_zun->GetFIRLimManager()->unreadableEntries();
+    QSet<quint32> listed;
+    for (int slot = 0; slot < m_zun->GetMemoryManager()->filterListSize(); ++slot) {
+        const quint32 id = m_zun->GetMemoryManager()->filterIdAt(slot);
+        if (id != 0 && !noSet.contains(id))
+            listed.insert(id);
+    }
+    const int listedSets = listed.size();
     const int listedSetups = m_zun->GetMemoryManager()->setupCount();
     if (!unwritten.isEmpty()) {
         QStringList files;
@@ -204,14 +214,20 @@ void ZunMaintenanceActions::onSaveConfig()
         m_prompts->message(QMessageBox::Warning, text);
         return;
     }
-    const QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
-                            "the processor lists.")
-                             .arg(m_zun->GetNr())
-                             .arg(QDir::toNativeSeparators(folder))
-                             .arg(sets)
-                             .arg(listedSets)
-                             .arg(setups)
-                             .arg(listedSetups);
+    QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
+                      "the processor lists.")
+                       .arg(m_zun->GetNr())
+                       .arg(QDir::toNativeSeparators(folder))
+                       .arg(sets)
+                       .arg(listedSets)
+                       .arg(setups)
+                       .arg(listedSetups);
+    if (!noSet.isEmpty())
+        text += tr("\nThe flash also lists %1 that hold%2 no FIR/limiter set (a store another program spoiled); "
+                   "\"Remove FIR\" offers %3 for removal.")
+                    .arg(noSet.size() == 1 ? tr("an entry") : tr("%1 entries").arg(noSet.size()),
+                         noSet.size() == 1 ? QStringLiteral("s") : QString(),
+                         noSet.size() == 1 ? tr("it") : tr("them"));
     emit signal_log(text);
     // Before the processor's lists were read (just after connecting, or a link lost before
     // then) "0 of 0" would read as complete.
