@@ -428,6 +428,12 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("ZUNSIM"))
         qputenv("ZUNSIM", ZUNSIM_PATH);
+    // The toolkit's start-up notes (a runtime folder of its choice, offscreen) are no row:
+    // without --verbose nothing but the tool's own lines reaches the error output.
+    for (int i = 1; i < argc; ++i)
+        verbose = verbose || qstrcmp(argv[i], "--verbose") == 0;
+    if (!verbose)
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const DeviceTestRig::Config config;
     QApplication app(argc, argv);
     QCommandLineParser p;
@@ -441,9 +447,6 @@ int main(int argc, char** argv)
                   {"delay", "Milliseconds the emulator waits before each answer (default 10).", "ms", "10"},
                   {"verbose", "The program's warnings and the tool's steps on the error output."}});
     p.process(app);
-    verbose = p.isSet(QStringLiteral("verbose"));
-    if (!verbose)
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const int loads = qMax(0, p.value(QStringLiteral("loads")).toInt());
     const int collections = qMax(0, p.value(QStringLiteral("collections")).toInt());
 
