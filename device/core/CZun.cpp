@@ -203,6 +203,8 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
 CZun::~CZun()
 {
     m_operations->close();
+    // A collection's backup on its way to the disk goes through the managers: it ends first.
+    delete std::exchange(m_collection, nullptr);
     // No more replies into the image, the managers or this object while they go away.
     for (QObject* receiver : {static_cast<QObject*>(m_image), static_cast<QObject*>(m_dspProgramManager),
                               static_cast<QObject*>(m_firLimManager), static_cast<QObject*>(m_setupManager),

@@ -21,6 +21,7 @@
 #include "ZunOperations.h"
 #include "ZunSetup.h"
 #include "DeviceTestRig.h"
+#include "ZunDiskFlushProbe.h"
 #include "ZunSignalSpy.h"
 #include "ZunSmallDisk.h"
 
@@ -338,7 +339,7 @@ private slots:
             }
             QVERIFY(disk->fill(files));
             m_zun->doGarbageCollection();
-            QTest::qWait(1500);
+            QVERIFY(waitUntil([&]() { return !boxes.isEmpty() && !m_zun->IsRestorePending(); }));
             QCOMPARE(boxes.size(), 1);
             const QString told = boxes.first();
             qInfo().noquote() << "told:" << told;
@@ -374,9 +375,14 @@ private slots:
             }));
             return;
         }
+        // The backup and its record reach the disk without the GUI thread waiting for them.
+        // Mended: five syncs of the GUI thread in one collection.
+        const int flushes = ZunDiskFlushProbe::guiFlushes();
+        ZunSignalSpy started(m_zun->GetGarbageCollection(), &ZunGarbageCollection::signal_Started);
         m_zun->doGarbageCollection();
         const QString folder = m_zun->GetGarbageCollectionFolder();
         const QDir dir(folder);
+        QVERIFY(waitUntil([&]() { return started.count() > 0 || !m_zun->IsRestorePending(); }));
         if (fault == QLatin1String("outOfRange")) {
             // Refused before the erase, naming each setup that holds the word.
             QCOMPARE(boxes.size(), 1);
@@ -460,6 +466,8 @@ private slots:
             return;
         }
         QVERIFY2(waitUntil([&]() { return !m_zun->IsRestorePending(); }, 30000), qPrintable(boxes.join(" / ")));
+        if (fault.isEmpty()) // the other rows write into the folder themselves
+            QCOMPARE(ZunDiskFlushProbe::guiFlushes() - flushes, 0);
         QVERIFY(m_zun->IsTcpCheckOn());
         const QString s = state();
         QCOMPARE(field(s, "setups").toInt(), 2 - lostSetups);
@@ -741,6 +749,7 @@ private slots:
         QStringList boxes;
         connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
         m_zun->doGarbageCollection();
+        QVERIFY(waitUntil([&]() { return !m_zun->IsRestorePending(); }));
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes.first().contains(QStringLiteral("setup 1: not read from the processor yet")), qPrintable(boxes.first()));
         QVERIFY(m_sim->control(QStringLiteral("refuse off")));
@@ -1324,7 +1333,9 @@ private slots:
         fillFlash();
         QStringList boxes;
         connect(m_zun.get(), &CZun::signal_exception, this, [&](QString text, QString) { boxes << text; });
+        ZunSignalSpy started(m_zun->GetGarbageCollection(), &ZunGarbageCollection::signal_Started);
         m_zun->doGarbageCollection();
+        QVERIFY(started.wait(20000));
         const QString folder = m_zun->GetGarbageCollectionFolder();
         const QStringList files = QDir(folder).entryList({QStringLiteral("*.fir"), QStringLiteral("*.zun")}, QDir::Files);
         QVERIFY(files.size() >= 3);
