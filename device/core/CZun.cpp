@@ -511,11 +511,16 @@ void CZun::runPassThroughSet()
 void CZun::nameUnfinishedOperations()
 {
     const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
-    if (left.isEmpty())
+    // What could not be read, changed or written of the record itself, said once.
+    const QStringList notices = m_operations->journal()->takeNotices();
+    if (left.isEmpty() && notices.isEmpty())
         return;
-    const QString text = ZunUnfinishedOperations::text(this, left);
+    QStringList parts = notices;
+    if (!left.isEmpty())
+        parts.prepend(ZunUnfinishedOperations::text(this, left));
+    const QString text = parts.join(QStringLiteral("\n\n"));
     emit signal_LogMessage(text + QLatin1Char('\n'), true);
-    emit signal_exception(text, tr("Operations not finished"));
+    emit signal_exception(text, left.isEmpty() ? tr("Record of operations") : tr("Operations not finished"));
 }
 
 QList<quint32> CZun::unstoredRunningSets()
