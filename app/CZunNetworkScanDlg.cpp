@@ -26,6 +26,10 @@ CZunNetworkScanDlg::CZunNetworkScanDlg(QWidget* parent)
     m_layout = new QVBoxLayout;
     m_label = new QLabel(this);
     m_layout->addWidget(m_label);
+    m_portNote = new QLabel(this);
+    m_portNote->setWordWrap(true);
+    m_portNote->hide();
+    m_layout->addWidget(m_portNote);
 
     // The discovery object lives in its own thread: it is the thread.
     m_network = new CZunNetwork;
@@ -34,6 +38,8 @@ CZunNetworkScanDlg::CZunNetworkScanDlg(QWidget* parent)
         QSettings settings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl"));
         m_network->setUseNIC(settings.value(QStringLiteral("useNIC"), 0).toInt());
     }
+    connect(m_network, &CZunNetwork::signal_PortHeldElsewhere, this, &CZunNetworkScanDlg::showPortOfItsOwn,
+            Qt::QueuedConnection);
     m_network->start(QThread::InheritPriority);
 
     m_model = new ZunDeviceStatsModel(m_network, this);
@@ -127,6 +133,15 @@ void CZunNetworkScanDlg::fitColumns()
         if (header->sectionSize(c) < needed)
             header->resizeSection(c, needed);
     }
+}
+
+void CZunNetworkScanDlg::showPortOfItsOwn(quint16 port)
+{
+    m_portNote->setText(tr("Another program on this computer holds UDP port 1234 (another ZunControl?). This one "
+                           "listens on port %1 instead: the processors answer its own requests there, so both "
+                           "programs list them.")
+                            .arg(port));
+    m_portNote->show();
 }
 
 void CZunNetworkScanDlg::initScan()

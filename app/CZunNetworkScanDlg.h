@@ -30,6 +30,8 @@ public:
     QPushButton* scanButton() const { return m_scanButton; }
     QPushButton* muteButton() const { return m_muteButton; }
     QLabel* statusLabel() const { return m_statusLabel; }
+    // Shown while another program holds the processors' UDP port.
+    QLabel* portNote() const { return m_portNote; }
     // A network scan is running (in the global thread pool).
     bool isScanning() const { return m_scan.isRunning(); }
 
@@ -51,6 +53,8 @@ protected:
 private slots:
     void fitColumns();
     void onScanFinished();
+    // Says plainly that this program listens on port, another holding the processors' one.
+    void showPortOfItsOwn(quint16 port);
 
 private:
     quint32 serialAt(const QModelIndex& proxyIndex, bool* ok) const;
@@ -63,6 +67,7 @@ private:
     QPushButton* m_scanButton;
     QPushButton* m_muteButton;
     QLabel* m_statusLabel;
+    QLabel* m_portNote;
     CZunNetwork* m_network;
     QFutureWatcher<bool> m_scan;
 };

@@ -220,21 +220,32 @@ void CZunNetwork::openSocket()
         return;
     }
     const int on = 1;
-    // The pings go to each network's broadcast address; other programs may share the port.
+    // The pings go to each network's broadcast address.
     ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const int bytes = ReceiveBufferBytes;
     ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
     sockaddr_in any {};
     any.sin_family = AF_INET;
     any.sin_port = htons(ZunUdpDatagram::Port);
     any.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
-        // Reported once. Sending still binds the socket to a free port, and processors
-        // answer to the port a request came from.
-        emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(strerror(errno)),
-                              NetworkCaption);
+    // The port is not shared: a datagram to a port that several sockets share reaches only
+    // the one bound last, so a second program would take every answer from the first,
+    // whose processors would all go offline.
+    if (::bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0)
+        return;
+    const int why = errno;
+    // Another program holds the port: this one listens on a port of its own, where the
+    // processors answer its requests, and both list them.
+    any.sin_port = 0;
+    socklen_t length = sizeof any;
+    if (why == EADDRINUSE && ::bind(m_fd, reinterpret_cast<sockaddr*>(&any), sizeof any) == 0
+        && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&any), &length) == 0) {
+        emit signal_PortHeldElsewhere(ntohs(any.sin_port));
+        return;
     }
+    // Reported once. Sending still binds the socket to a free port.
+    emit signal_exception(QStringLiteral("Cannot open UDP port %1: %2").arg(ZunUdpDatagram::Port).arg(strerror(why)),
+                          NetworkCaption);
 }
 
 void CZunNetwork::writeTo(const QHostAddress& ip, const QByteArray& datagram)

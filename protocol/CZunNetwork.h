@@ -135,6 +135,8 @@ signals:
     // in the reader thread.
     void zunStatusBatchReceived(ZunStatusBatch batch);
     void signal_exception(QString text, QString caption);
+    // Another program on this computer holds port 1234: this one listens on port instead.
+    void signal_PortHeldElsewhere(quint16 port);
     void timeoutTcpCheck();
 
 protected:

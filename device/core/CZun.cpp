@@ -35,6 +35,7 @@
 #include <QStandardItemModel>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 #include <boost/numeric/conversion/cast.hpp>
 
@@ -203,6 +204,8 @@ bool CZun::stopWorker(ZunManagerThread*& thread)
 CZun::~CZun()
 {
     m_operations->close();
+    // A collection's backup on its way to the disk goes through the managers: it ends first.
+    delete std::exchange(m_collection, nullptr);
     // No more replies into the image, the managers or this object while they go away.
     for (QObject* receiver : {static_cast<QObject*>(m_image), static_cast<QObject*>(m_dspProgramManager),
                               static_cast<QObject*>(m_firLimManager), static_cast<QObject*>(m_setupManager),
@@ -399,24 +402,34 @@ void CZun::on_ImageRefreshFailed()
 {
     m_refreshPending = false;
     // A lost link is reported by the link's own handling; the next connect reads the image.
-    if (!IsConnected()) {
-        m_refreshRetries = 0;
+    const int tries = readAgain(m_imageRereads, &CZun::RefreshStatusBuffer);
+    if (tries == 0)
         return;
-    }
-    constexpr int MaxRefreshRetries = 2;
-    if (m_refreshRetries < MaxRefreshRetries) {
-        ++m_refreshRetries;
-        RefreshStatusBuffer();
-        return;
-    }
-    m_refreshRetries = 0;
     emit signal_LogMessage(QStringLiteral("The processor's parameter image could not be read back (%1 tries, "
                                           "each damaged or refused); the window may show a stale image.\n")
-                               .arg(MaxRefreshRetries + 1),
+                               .arg(tries),
                            true);
     emit signal_exception(QStringLiteral("The processor's settings could not be read back, so this window may not "
-                                         "show what the processor holds. Reconnect to read them again."),
+                                         "show what the processor holds (another program may be sending to it "
+                                         "meanwhile). Reconnect to read them again."),
                           QStringLiteral("Settings not read back"));
+}
+
+int CZun::readAgain(ZunReadTries& tries, void (CZun::*read)())
+{
+    if (!IsConnected()) {
+        tries.clear();
+        return 0;
+    }
+    const int made = tries.tries() + 1;
+    const int wait = tries.nextWaitMs();
+    if (wait < 0)
+        return made;
+    QTimer::singleShot(wait, this, [this, read, link = m_linkCount]() {
+        if (link == m_linkCount && IsConnected())
+            (this->*read)();
+    });
+    return 0;
 }
 
 void CZun::onFirLimManagerInitialized()
@@ -605,20 +618,33 @@ void CZun::releaseRunningSetCheck()
 
 void CZun::on_MemDirReadFailed()
 {
-    if (IsConnected() && m_memDirRereads < 2) {
-        ++m_memDirRereads;
-        RefreshMemDir();
+    const int tries = readAgain(m_memDirRereads, &CZun::RefreshMemDir);
+    if (tries == 0)
         return;
-    }
-    m_memDirRereads = 0;
+    // Without a directory the lists stay unread and nothing that needs them can start.
+    emit signal_exception(tr("The processor's list of FIR/limiter sets and setups could not be read (%1 tries, each "
+                             "brought something else: another program is probably loading or restoring this "
+                             "processor meanwhile). Its sets and setups are not shown, and what needs them can not "
+                             "start. Reconnect once the other program has finished.")
+                              .arg(tries),
+                          tr("Flash not read"));
 }
 
 void CZun::on_MemDirChanged()
 {
-    m_memDirRereads = 0;
+    m_memDirRereads.clear();
     if (!m_memoryManager->isLow())
         m_lowMemoryOffered = false;
     m_collection->onDirectoryRead();
+    // The managers read the DSP type and the running sets from the image: a directory that
+    // came before it (the image read brought another program's block) waits for it.
+    m_directoryWaits = !m_hasImage;
+    if (!m_directoryWaits)
+        initializeManagers();
+}
+
+void CZun::initializeManagers()
+{
     QMetaObject::invokeMethod(m_dspProgramManager, "initialize", zunWaitingCall(m_dspProgramManager));
     QMetaObject::invokeMethod(m_firLimManager, "initialize", zunWaitingCall(m_firLimManager));
 }
@@ -654,7 +680,7 @@ void CZun::on_CmdMapChanged()
 void CZun::on_StatusBufferChanged()
 {
     m_refreshPending = false;
-    m_refreshRetries = 0;
+    m_imageRereads.clear();
     // The rebuild keeps the processor busy without TCP traffic: the keep-alive rests, and
     // comes back afterwards on every path (also when a step throws) unless an operation
     // holds it off meanwhile (one may end or begin while the rebuild's signals are handled).
@@ -700,10 +726,14 @@ void CZun::on_StatusBufferChanged()
         m_hasImage = true;
         emit signal_ZunStatusChanged();
         emit signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+        if (std::exchange(m_directoryWaits, false))
+            initializeManagers();
         return;
     }
     m_hasImage = true;
     emit signal_ZunStatusChanged();
+    if (std::exchange(m_directoryWaits, false))
+        initializeManagers();
 }
 
 // --- connection, keep-alive and log ------------------------------------------------------
@@ -746,7 +776,9 @@ void CZun::disconnect()
 void CZun::on_connected()
 {
     m_refreshPending = false;
-    m_refreshRetries = 0;
+    ++m_linkCount;
+    m_imageRereads.clear();
+    m_memDirRereads.clear();
     m_lowMemoryOffered = false;
     m_operations->onConnected();
     // A recall's answer over an earlier link never comes: its rest ends here.
@@ -800,6 +832,8 @@ void CZun::on_connected()
 void CZun::on_disconnected()
 {
     m_refreshPending = false;
+    ++m_linkCount;
+    m_directoryWaits = false;
     m_hasImage = false;
     m_losingLink = true;
     m_collection->onDisconnected();

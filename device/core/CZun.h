@@ -12,6 +12,7 @@
 #include "ZunC.h"
 #include "ZunLinkLosses.h"
 #include "ZunOperationJournal.h"
+#include "ZunReadTries.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -362,12 +363,12 @@ public slots:
     void connect();
     void disconnect();
     void printToLog(QString text);
-    // A full image read-back failed: read it again a bounded number of times while the
-    // link is up, then tell the operator once; later refreshes must still run.
+    // A full image read-back failed: read it again, spaced out and bounded, while the link
+    // is up, then tell the operator once; later refreshes must still run.
     void on_ImageRefreshFailed();
     // A directory read brought no directory (another client's block may have taken the
-    // processor's one transfer buffer between the copy and the read): read again, twice
-    // at most.
+    // processor's one transfer buffer between the copy and the read): read again, spaced
+    // out and bounded, then tell the operator that the lists stay unread.
     void on_MemDirReadFailed();
 
 signals:
@@ -481,7 +482,8 @@ private:
     std::atomic<int> m_statsLoad1{0};
     std::atomic<bool> m_hasImage{false};
     bool m_refreshPending = false;
-    int m_refreshRetries = 0; // further reads of the image since its last good one
+    ZunReadTries m_imageRereads; // further reads of the image since its last good one
+    int m_linkCount = 0;         // counts the links: a reread waiting for an earlier one is dropped
     bool m_autoConnect = true;
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
@@ -521,7 +523,12 @@ private:
     // The operator's own erase was sent: the directory read after it finds the flash at
     // factory state, which gets the pass-through set stored and running (GUI thread).
     bool m_factoryErase = false;
-    int m_memDirRereads = 0; // directory reads again since the last directory taken
+    ZunReadTries m_memDirRereads; // directory reads again since the last directory taken
+    bool m_directoryWaits = false; // a directory read before the image, whose managers wait for it
+    void initializeManagers();
+    // Sends read again after the wait tries gives, if the link it was meant for is still
+    // up; returns the reads made once the rereads are spent, else 0.
+    int readAgain(ZunReadTries& tries, void (CZun::*read)());
     bool m_lowMemoryOffered = false; // a garbage collection was offered on this link for the flash running low
     // Set by a firmware update: with a map that cannot tell the update's erase from a
     // factory reset, that erase must not run the erase completion.

@@ -17,6 +17,7 @@
 #include "ZunWaitingCall.h"
 
 #include <QDateTime>
+#include <QtConcurrent>
 #include <QDir>
 #include <QMap>
 #include <QStorageInfo>
@@ -117,6 +118,7 @@ ZunGarbageCollection::Backup ZunGarbageCollection::readBackup(CZun* zun, const Q
 
 ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
 {
+    connect(&m_disk, &QFutureWatcher<QStringList>::finished, this, &ZunGarbageCollection::onDiskDone);
     m_watch.setInterval(WatchMs);
     connect(&m_watch, &QTimer::timeout, this, &ZunGarbageCollection::onWatch);
     // The progress counts each store the processor confirms while the restore runs, not
@@ -125,6 +127,12 @@ ZunGarbageCollection::ZunGarbageCollection(CZun* zun) : QObject(zun), m_zun(zun)
             Qt::QueuedConnection);
     connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_SetupUploaded, this,
             [this](bool ok, int) { onStored(ok); }, Qt::QueuedConnection);
+}
+
+ZunGarbageCollection::~ZunGarbageCollection()
+{
+    // The backup on its way to the disk goes through the device's managers.
+    m_disk.waitForFinished();
 }
 
 void ZunGarbageCollection::onStored(bool ok)
@@ -202,9 +210,37 @@ void ZunGarbageCollection::start()
             throw error(tr("Could not create the folder %1 for the backup of the garbage collection (its disk has %2 "
                            "free). Nothing was erased.")
                             .arg(QDir::toNativeSeparators(path), freeOnDisk(path)));
+    } catch (const std::exception& e) {
+        emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+        return;
+    }
+    // The collection runs from here: nothing else starts on the processor meanwhile.
+    // This collection's own message says what a lost link left undone.
+    QString running;
+    m_operation =
+        m_zun->GetOperations()->beginAlone(ZunLongOperation::GarbageCollection, ZunOperation::LossReport, &running);
+    if (!m_operation) {
+        QDir(path).removeRecursively();
+        refuse(running);
+        return;
+    }
+    m_step = Step::Backing;
+    // Written off the GUI thread: each file is synced to the disk as it is committed.
+    CZun* zun = m_zun;
+    onDisk(
+        [zun, path]() {
+            QStringList unwritten;
+            zun->BackupToDir(path, &unwritten);
+            return unwritten;
+        },
+        [this, path](const QStringList& unwritten) { checkBackup(path, unwritten); });
+}
+
+void ZunGarbageCollection::checkBackup(const QString& path, const QStringList& unwritten)
+{
+    ZunBackupRecord record;
+    try {
         // A backup that could not be written whole (a full disk) says what is missing and why.
-        QStringList unwritten;
-        m_zun->BackupToDir(path, &unwritten);
         if (!unwritten.isEmpty()) {
             const QString free = freeOnDisk(path);
             QDir(path).removeRecursively();
@@ -216,7 +252,7 @@ void ZunGarbageCollection::start()
         // restore's checks, and each set and setup of the directory be in the folder as
         // itself. The record then says what the folder holds.
         QMap<QString, QString> unfit;
-        const ZunBackupRecord record = ZunBackupRecord::ofFolder(m_zun, path, &unfit);
+        record = ZunBackupRecord::ofFolder(m_zun, path, &unfit);
         const QList<ZunBackupRecord::Entry>& entries = record.entries();
         const CMemoryManager* mem = m_zun->GetMemoryManager();
         const auto inBackup = [&](int position, quint32 id) {
@@ -260,10 +296,27 @@ void ZunGarbageCollection::start()
             throw error(tr("The processor's flash lists no FIR/limiter set and no setup: the garbage collection has "
                            "nothing to back up. Nothing was erased."));
         }
+    } catch (const std::exception& e) {
+        refuse(QString::fromStdString(e.what()));
+        return;
+    }
+    // The record is synced off the GUI thread too, after every file, and read back before
+    // the erase.
+    onDisk(
+        [record, path]() {
+            QString why;
+            return record.write(path, &why) ? QStringList() : QStringList{why.isEmpty() ? tr("not written") : why};
+        },
+        [this, path, record](const QStringList& unwritten) { checkRecord(path, record, unwritten.value(0)); });
+}
+
+void ZunGarbageCollection::checkRecord(const QString& path, const ZunBackupRecord& record, QString unreadable)
+{
+    const QList<ZunBackupRecord::Entry>& entries = record.entries();
+    try {
         // The record is read back as the restore reads it, with the checks of every file: a
         // disk that could not hold it refuses the collection before the erase.
-        QString unreadable;
-        if (record.write(path, &unreadable)) {
+        if (unreadable.isEmpty()) {
             const Backup back = readBackup(m_zun, path);
             if (!back.whole.isEmpty())
                 unreadable = back.whole;
@@ -281,16 +334,7 @@ void ZunGarbageCollection::start()
         }
         m_written = record;
     } catch (const std::exception& e) {
-        emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
-        return;
-    }
-    // This collection's own message says what a lost link left undone.
-    QString running;
-    const QSharedPointer<ZunOperation> operation =
-        m_zun->GetOperations()->beginAlone(ZunLongOperation::GarbageCollection, ZunOperation::LossReport, &running);
-    if (!operation) {
-        QDir(path).removeRecursively();
-        refuse(running);
+        refuse(QString::fromStdString(e.what()));
         return;
     }
     m_step = Step::Erasing;
@@ -298,10 +342,36 @@ void ZunGarbageCollection::start()
     m_refused.clear();
     m_sent.clear();
     m_closedWithLoss = false;
-    m_operation = operation;
     emit signal_Started();
     emit m_zun->signal_StatusBarMessage(tr("Garbage collection: erasing the flash ..."), 0);
     m_zun->EraseFlashMemory();
+}
+
+void ZunGarbageCollection::onDisk(const std::function<QStringList()>& work,
+                                  const std::function<void(const QStringList&)>& then)
+{
+    m_then = then;
+    m_disk.setFuture(QtConcurrent::run(work));
+}
+
+void ZunGarbageCollection::onDiskDone()
+{
+    const QString path = folder();
+    // The link went meanwhile (its end was told): nothing was erased, the backup goes.
+    if (m_step != Step::Backing) {
+        if (!path.isEmpty())
+            QDir(path).removeRecursively();
+        return;
+    }
+    std::exchange(m_then, {})(m_disk.result());
+}
+
+void ZunGarbageCollection::refuse(const QString& text)
+{
+    m_step = Step::Idle;
+    if (const QSharedPointer<ZunOperation> operation = std::exchange(m_operation, {}))
+        operation->finish(m_zun->IsConnected() ? ZunOperation::Outcome::Refused : ZunOperation::Outcome::LinkLost);
+    emit m_zun->signal_exception(text, QStringLiteral("ZunControl"));
 }
 
 void ZunGarbageCollection::onEraseSent()
@@ -342,7 +412,7 @@ void ZunGarbageCollection::onDirectory()
 {
     // A directory read before the erase lists what the erase will remove; one read over an
     // earlier link, what the processor held then.
-    if (m_step == Step::Erasing || !m_directoryRead)
+    if (m_step == Step::Backing || m_step == Step::Erasing || m_disk.isRunning() || !m_directoryRead)
         return;
     const QString path = folder();
     if (path.isEmpty() || !QDir(path).exists()) {
@@ -467,7 +537,9 @@ void ZunGarbageCollection::onDisconnected()
     const QString cut = m_zun->GetOperations()->stoppedByOperator()
                             ? tr("The processor's control window was closed (which ended the link)")
                             : tr("The link to the processor was lost");
-    if (m_step == Step::Erasing || m_step == Step::Erased) {
+    if (m_step == Step::Backing) {
+        refuse(tr("%1 while the garbage collection wrote its backup. Nothing was erased.").arg(cut));
+    } else if (m_step == Step::Erasing || m_step == Step::Erased) {
         finish(false, tr("%1 %2 the garbage collection's erase. At the next connection whatever the erase removed "
                          "is put back from %3.")
                           .arg(cut, m_step == Step::Erasing ? tr("during") : tr("right after"), path),

@@ -2,11 +2,14 @@
 
 #include "ZunBackupRecord.h"
 
+#include <QFutureWatcher>
 #include <QMap>
 #include <QObject>
 #include <QSharedPointer>
 #include <QStringList>
 #include <QTimer>
+
+#include <functional>
 
 class CZun;
 class ZunOperation;
@@ -32,6 +35,7 @@ class ZunGarbageCollection : public QObject
     Q_OBJECT
 public:
     explicit ZunGarbageCollection(CZun* zun);
+    ~ZunGarbageCollection() override;
 
     // The offer of a collection when the flash runs low, as the window asks it.
     static QString offerText();
@@ -42,8 +46,8 @@ public:
     // there, or its record closed without all of it back. A pass-through set must not be
     // activated over it.
     bool holdsBackup() const;
-    // The erase is on its way or the restore runs on this link.
-    bool isRunning() const { return m_step != Step::Idle; }
+    // The backup is being written, the erase is on its way or the restore runs on this link.
+    bool isRunning() const { return m_step != Step::Idle || m_disk.isRunning(); }
 
     // Backs up, checks the backup and erases (a refusal is told, nothing is erased).
     void start();
@@ -65,8 +69,9 @@ signals:
     void signal_Finished(bool ok, QString text);
 
 private:
-    // Erased: the erase was done, the restore starts with the first directory that shows it.
-    enum class Step { Idle, Erasing, Erased, Restoring };
+    // Backing: the backup and its record go to the disk. Erased: the erase was done, the
+    // restore starts with the first directory that shows it.
+    enum class Step { Idle, Backing, Erasing, Erased, Restoring };
     // What a backup folder holds for the restore (see the .cpp).
     struct Backup;
     static Backup readBackup(CZun* zun, const QString& folder);
@@ -76,6 +81,16 @@ private:
     // Why file is not back: the checks' refusal, the managers', or the processor's.
     QString reason(const Backup& backup, const QString& file) const;
     void restore(const Backup& backup, const QStringList& lacking);
+    // The steps before the erase, each after its writes reached the disk: the files
+    // written (unwritten: "file: reason" of each that was not), then the record.
+    void checkBackup(const QString& path, const QStringList& unwritten);
+    void checkRecord(const QString& path, const ZunBackupRecord& record, QString unreadable);
+    // Runs work (writes synced to the disk) off the GUI thread, then then with its result
+    // here, unless the collection ended meanwhile.
+    void onDisk(const std::function<QStringList()>& work, const std::function<void(const QStringList&)>& then);
+    void onDiskDone();
+    // Refused before the erase: nothing was erased, the text says why.
+    void refuse(const QString& text);
     void progress(int done, int total);
     // A folder without a record has been tried: what it holds is named, and it closes.
     void closeEarlier(const Backup& backup, const QMap<QString, QString>& reasons, int back);
@@ -121,4 +136,6 @@ private:
     // what removing them (or storing again what they replaced) did.
     QSharedPointer<ZunOwnStores> m_own;
     QStringList m_tidied;
+    QFutureWatcher<QStringList> m_disk;
+    std::function<void(const QStringList&)> m_then;
 };

@@ -183,6 +183,21 @@ private slots:
         }
     }
 
+    // A second program's monitor beside this one's: it says plainly that it listens on a
+    // port of its own, and lists the processors too; this one says nothing of the kind.
+    void aSecondProgramSaysWhereItListens()
+    {
+        QMdiArea area;
+        auto* second = new CZunNetworkScanDlg(&area);
+        area.addSubWindow(second);
+        area.show();
+        QTRY_VERIFY_WITH_TIMEOUT(second->portNote()->isVisible(), 5000);
+        QVERIFY2(second->portNote()->text().contains("holds UDP port 1234"), qPrintable(second->portNote()->text()));
+        QTRY_COMPARE_WITH_TIMEOUT(second->proxy()->rowCount(), 2, CZunNetwork::TickMs + 3000);
+        QCOMPARE(second->proxy()->data(second->proxy()->index(0, 4)).toString(), QString("yes"));
+        QVERIFY(!m_monitor->portNote()->isVisible());
+    }
+
     void clickIdentifiesAndDoubleClickConnectsTheShownRow()
     {
         // Sorted by name, descending: Beta is shown first although it was found second.

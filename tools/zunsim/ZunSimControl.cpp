@@ -96,16 +96,26 @@ bool ZunSimControl::apply(const QString& line)
     }
     if (cmd == QLatin1String("hugeblock")) { f.hugeBlock = on; return true; }
     if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("block")) { f.holdAtBlock = true; return true; }
-    if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("reply") && (w.size() == 3 || w.size() == 4)
-        && parseNumber(w[2], &a) && (w.size() == 3 || parseNumber(w[3], &b))) {
+    int times = 1;
+    if (cmd == QLatin1String("hold") && w.value(1) == QLatin1String("reply") && w.size() >= 3 && w.size() <= 5
+        && parseNumber(w[2], &a) && (w.size() == 3 || parseNumber(w[3], &b))
+        && (w.size() < 5 || (parseNumber(w[4], &times) && times >= 1))) {
         f.holdReplyCmd = a;
-        f.holdReplyValue = w.size() == 4 ? b : -1;
+        f.holdReplyValue = w.size() >= 4 ? b : -1;
+        f.holdReplyAgain = times - 1;
         return true;
     }
     if (cmd == QLatin1String("release")) {
         f.holdAtBlock = false;
-        f.holdReplyCmd = -1;
         f.holding = false;
+        // A reply held several times waits for its next answer again.
+        if (f.holdReplyAgain > 0 && f.holdReplyCmd < 0) {
+            --f.holdReplyAgain;
+            f.holdReplyCmd = f.heldReplyCmd;
+        } else {
+            f.holdReplyCmd = -1;
+            f.holdReplyAgain = 0;
+        }
         return true;
     }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }

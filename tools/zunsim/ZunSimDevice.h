@@ -57,6 +57,8 @@ public:
                                       // (once): other clients use the transfer buffer meanwhile
         int holdReplyCmd = -1;        // ... or the connection that answers this command
         int holdReplyValue = -1;      // ... with this value (-1: any value)
+        int holdReplyAgain = 0;       // holds of that reply still to come after a release
+        int heldReplyCmd = -1;        // the command of the last reply held
         bool holding = false;         // a connection is held so
     };
 

@@ -10,6 +10,8 @@
 #include <QTextStream>
 #include <QtEndian>
 
+#include <utility>
+
 namespace
 {
 QByteArray words(std::initializer_list<quint16> list)
@@ -345,7 +347,7 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
         }
         if (f.holdReplyCmd == int(id) && (f.holdReplyValue < 0 || f.holdReplyValue == int(value))) {
             // Answered as always; what the client sends after it waits.
-            f.holdReplyCmd = -1;
+            f.heldReplyCmd = std::exchange(f.holdReplyCmd, -1);
             f.holding = true;
             m_held = true;
             m_holdCheck.start();

@@ -224,6 +224,7 @@ private slots:
         connect(m_actions, &ZunMaintenanceActions::signal_log, this, [&](QString line) { lines << line; });
         m_answers->collect = true;
         m_actions->on_LowFlashMemory();
+        QVERIFY(waitUntil([&]() { return !started.isEmpty(); }));
         QCOMPARE(started, QList<ZunLongOperation>{ZunLongOperation::GarbageCollection});
         QVERIFY(waitUntil([&]() { return !finished.isEmpty(); }, 60000));
         QCOMPARE(finished, QList<ZunLongOperation>{ZunLongOperation::GarbageCollection});

@@ -255,8 +255,10 @@ private slots:
         // The collection backs up what this link read of the flash: once it has read it.
         QVERIFY(DeviceTestRig::settleFirstSet(z.data()) && DeviceTestRig::waitUntil([&]() { return z->IsFIRManagerReady(); }));
         QVERIFY(m_rig->sim()->control(QStringLiteral("delay 300")));
+        ZunSignalSpy started(z->GetGarbageCollection(), &ZunGarbageCollection::signal_Started);
         z->doGarbageCollection();
         QVERIFY(z->IsRestorePending());
+        QVERIFY(WindowTestRig::waitFor(started)); // the backup is on the disk, the erase on its way
         const QString folder = z->GetGarbageCollectionFolder();
         QVERIFY(m_window->close());
         m_window.reset();
