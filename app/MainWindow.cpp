@@ -304,6 +304,9 @@ QPoint MainWindow::scrollToShow(const QRect& frame, const QRect& view)
 
 void MainWindow::bringForward(QMdiArea* area, QMdiSubWindow* sub)
 {
+    // A minimised window comes back as its own restore button brings it back.
+    if (sub->isMinimized())
+        sub->showNormal();
     area->setActiveSubWindow(sub);
     const QPoint by = scrollToShow(sub->geometry(), area->viewport()->rect());
     if (by.x() != 0)

@@ -1041,6 +1041,17 @@ void CZun::SetMasterGain(const int& dsp, const double& gain)
         SendCmd(nr("Cmd_1_MasterGain"), raw);
 }
 
+CZunMetaCmd CZun::mastersAtMost(double ceiling) const
+{
+    const quint16 top = rawGain(ceiling, m_masterGainRange);
+    CZunMetaCmd meta;
+    for (const char* name : {"Cmd_0_MasterGain", "Cmd_1_MasterGain"}) {
+        const quint16 now = word(name);
+        meta.appendCmd(nr(name), qint16(now) < qint16(top) ? now : top);
+    }
+    return meta;
+}
+
 void CZun::SetMasterMute(const int& dsp, bool mute)
 {
     const quint16 v = mute ? 1 : 0;
@@ -1664,7 +1675,7 @@ void CZun::SendPinStep(quint16 pin)
     SendMetaCmd(meta);
 }
 
-void CZun::RestoreDefaultSettings(bool full)
+void CZun::RestoreDefaultSettings(bool full, const CZunMetaCmd& then)
 {
     // The processor's timer comes back after the restore, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
@@ -1672,15 +1683,18 @@ void CZun::RestoreDefaultSettings(bool full)
     m_defaultsOperation = m_operations->begin(ZunLongOperation::Restore, ZunOperation::KeepAlive | ZunOperation::EndsWithLink
                                                                            | (full ? 0 : ZunOperation::Unlisted));
     setKeepAlive(false);
-    if (!full) {
-        SendMetaCmd(CZunMetaCmd(nr("Cmd_SetupSelect"), 254));
-        return;
-    }
     CZunMetaCmd meta;
-    meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
-    meta.appendCmd(nr("Cmd_SetupSelect"), 255);
-    meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
+    if (full)
+        meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
+    meta.appendCmd(nr("Cmd_SetupSelect"), full ? 255 : 254);
+    // Nothing comes between the defaults and what must follow them at once.
+    for (const CZunCmd& c : then.commands())
+        meta.append(c);
+    if (full)
+        meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
+    if (!full)
+        return;
     double rate = 48000.0;
     switch (word("Cmd_ClockSel")) {
     case 0: rate = 0.0; break;

@@ -282,7 +282,8 @@ public:
     void SendPinStep(quint16 pin);
     // PIN word of four digits 1-8, the first digit in the top four bits.
     static quint16 pinWord(int d1, int d2, int d3, int d4);
-    void RestoreDefaultSettings(bool full);
+    // then: commands the restore's group carries right after the defaults.
+    void RestoreDefaultSettings(bool full, const CZunMetaCmd& then = CZunMetaCmd());
     QString GetActiveDSPProgramString(quint16 dsp) const;
 
     // --- routing configuration -----------------------------------------------------------
@@ -407,6 +408,8 @@ private:
     quint16 nr(const QString& name) const;
     quint16 word(const char* name) const;
     quint16 word(const QString& name) const;
+    // Both masters at most ceiling dB, one group; a master already lower stays where it stands.
+    CZunMetaCmd mastersAtMost(double ceiling) const;
     bool linked() const;
     float gainOf(quint16 raw) const;
     void checkGain(double gain, const CZunParam* range) const;

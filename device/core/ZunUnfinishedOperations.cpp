@@ -35,13 +35,20 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
                               .arg(ZunCount::sets(mem->filterCount()), ZunCount::setups(mem->setupCount()));
     switch (e.kind) {
     case ZunLongOperation::Wizard: {
-        // Its Finish lowers the masters for the new routing before anything else.
+        // Its Finish lowers the masters before anything else; the defaults, when it got to
+        // them, unmuted every output under the lowered masters.
         QString masters = QStringLiteral("DSP 1's master gain is %1 dB").arg(gain(zun->GetMasterGain(1)));
         if (zun->GetHardwareInfo().isDoubleBoard())
             masters += QStringLiteral(", DSP 2's %1 dB").arg(gain(zun->GetMasterGain(2)));
-        return QStringLiteral("Its Finish lowers the master gains to -40 dB, then changes the clock, the routing and "
-                              "the FIR sets: %1. Check the routing and the FIR sets, run the wizard again, and set "
-                              "the master gains.")
+        if (e.detail.contains(QStringLiteral("defaults")))
+            return QStringLiteral("Its Finish lowers the master gains to -40 dB (a lower one stays), then brings back "
+                                  "the default settings, which unmute every output, with the master gains lowered "
+                                  "again, then changes the clock, the routing and the FIR sets: %1. Check the mutes, "
+                                  "the routing and the FIR sets, run the wizard again, and set the master gains.")
+                .arg(masters);
+        return QStringLiteral("Its Finish lowers the master gains to -40 dB (a lower one stays), then changes the "
+                              "clock, the routing and the FIR sets: %1. Check the routing and the FIR sets, run the "
+                              "wizard again, and set the master gains.")
             .arg(masters);
     }
     case ZunLongOperation::ConfigLoad:

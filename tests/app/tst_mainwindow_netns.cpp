@@ -316,6 +316,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
         m_boxes.clear();
         QVERIFY(!status->IsMasterMuted());
+        // DSP 1's master muted at the front panel: its outputs' lamps light, Out5-8 play on.
+        QVERIFY(m_rig.control(Fw1080, "set 116 1"));
+        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 8000);
+        for (int o = 0; o < 8; ++o)
+            QCOMPARE(tile->indicatorState(true, "MUT", o), o < 4);
+        QVERIFY(m_rig.control(Fw1080, "set 116 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!tile->masterMuteButton()->isChecked() && !tile->indicatorState(true, "MUT", 0), 8000);
         tile->masterMuteButton()->click();
         // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
         QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted() && outputsMuted() == 8, 8000);
@@ -454,11 +461,14 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             const int windows = m_window->mdiArea()->subWindowList().size();
             image.clear();
+            if (round == 1) // its row brings a minimised window back
+                sub(m_window->deviceWindow(Fw1080))->showMinimized();
             doubleClickRow(Fw1080);
             ZunControlDlg* w = m_window->deviceWindow(Fw1080);
             QVERIFY(w);
             QCOMPARE(m_window->mdiArea()->subWindowList().size(), windows + (round == 0 ? 1 : 0));
             QCOMPARE(m_window->mdiArea()->activeSubWindow(), sub(w));
+            QVERIFY(sub(w)->isVisible() && !sub(w)->isMinimized());
             QCOMPARE(sub(w)->pos(), QPoint(0, 0));
             QCOMPARE(sub(w)->minimumSize(), QSize(910, 520));
             // Connected, and built from the first image: two sources over eight outputs.

@@ -157,6 +157,22 @@ bool ZunSimControl::apply(const QString& line)
         m_device->identity().firmware = quint16(a);
         return true;
     }
+    // The words a test follows over time: "watch WORD..." begins a new record, "watch off"
+    // ends it, "watched" prints it on one line before the "ok": "watched E1;E2;...".
+    if (cmd == QLatin1String("watch") && w.size() >= 2) {
+        QVector<quint16> words;
+        for (int i = 1; i < w.size() && on; ++i) {
+            if (!parseNumber(w[i], &a) || a < 0 || a >= m_device->image().size())
+                return false;
+            words << quint16(a);
+        }
+        m_device->watch(words);
+        return true;
+    }
+    if (cmd == QLatin1String("watched") && w.size() == 1) {
+        QTextStream(stdout) << "watched " << m_device->watched().join(QLatin1Char(';')) << Qt::endl;
+        return true;
+    }
     // One word of the image as the processor holds it: "word WORD VALUE" before the "ok".
     if (cmd == QLatin1String("get") && w.size() == 2 && parseNumber(w[1], &a) && a >= 0
         && a < m_device->image().size()) {

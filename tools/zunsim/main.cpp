@@ -45,7 +45,8 @@ int main(int argc, char** argv)
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
                                                "oldsetup SLOT FIRMWARE NAME (stores a setup as that older firmware stored it), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
-                                               "firmware check), state (prints a state line), quit."));
+                                               "firmware check), state (prints a state line), watch WORD...|off (records "
+                                               "those words after each TCP command), watched (prints the record), quit."));
     p.addHelpOption();
     const QList<QCommandLineOption> opts = {
         {"serial", "Serial number (last two MAC bytes).", "n", "1"},

@@ -1190,8 +1190,9 @@ private slots:
         QCOMPARE(boxes.size(), 2); // the loss's, and no second word of the set
     }
 
-    // Defaults, master gain, clock, routing, external clock, the pass-through set and the
-    // final re-initialisation, in this order.
+    // Master gains down, the defaults with the masters down again in their group, clock,
+    // routing, external clock, the pass-through set and the final re-initialisation, in this
+    // order.
     void fullRoutingConfigurationInOrder()
     {
         start();
@@ -1225,7 +1226,8 @@ private slots:
         const int ext = at("Cmd_ExtClockSel");
         const int spi = at("Cmd_SPI_InitAllPar");
         const int dsp = at("Cmd_DSP_InitAll");
-        QVERIFY(defaults >= 0 && defaults < gain0 && gain0 < gain1 && gain1 < clock && clock < routing
+        QVERIFY(gain0 >= 0 && gain0 < gain1 && gain1 < defaults && at("Cmd_0_MasterGain", defaults) == defaults + 1
+                && at("Cmd_1_MasterGain", defaults) == defaults + 2 && defaults + 2 < clock && clock < routing
                 && routing < ext && ext < spi && spi + 1 == dsp);
         for (const CZunMetaCmd& g : m_sent.groups())
             if (g.commands().first().getCmd() == nr("Cmd_SPI_InitAllPar"))

@@ -469,9 +469,10 @@ private slots:
 
     // Mended: the wizard's Finish killed after its first write left DSP 1's master at -40 dB
     // and the keep-alive off, and the next start said nothing. What a kill leaves on disk
-    // (the record of the operations running, taken here while the Finish runs) makes the
-    // next start name the processor, and the next connection the Finish with what the
-    // processor holds of it.
+    // (the record of the operations running, taken here while the Finish runs, once it has
+    // sent the defaults) makes the next start name the processor, and the next connection
+    // the Finish with what the processor holds of it, in the order it came: the masters
+    // down, then the defaults with every output unmuted (a box said nothing of that).
     void aKilledWizardFinishIsNamedAtTheNextConnection()
     {
         start();
@@ -481,7 +482,9 @@ private slots:
                 w.next();
             return true;
         };
+        m_rig.sent.clear();
         m_actions->on_BttnRouting();
+        QVERIFY(waitUntil([&]() { return m_rig.sent.count(nr("Cmd_SetupSelect")) > 0; }));
         const QByteArray killed = m_rig.readOperationsRecord();
         QVERIFY(!killed.isEmpty());
         QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
@@ -499,6 +502,9 @@ private slots:
         QVERIFY2(text.contains("The configuration wizard's changes") && text.contains("did not end")
                      && text.contains("DSP 1's master gain is -40.0 dB"),
                  qPrintable(text));
+        const int down = text.indexOf("lowers the master gains to -40 dB"), defaults = text.indexOf("default settings, "
+                                                                                                     "which unmute every output");
+        QVERIFY2(down > 0 && defaults > down && text.indexOf("changes the clock") > defaults, qPrintable(text));
         QVERIFY(next->IsTcpCheckOn());
         QVERIFY(!QFileInfo::exists(m_rig.operationsRecord())); // named once
     }
