@@ -100,6 +100,8 @@ public:
     quint16 GetFirmwareVersion() const;
     quint16 GetFirmwareSubVersion() const;
     bool IsConnected() const;
+    // The link was closed on request (disconnect()), not lost, and not opened again since.
+    bool IsDisconnectAsked() const { return m_disconnectAsked.load(); }
     int SendCmd(quint16 id, quint16 value);
     int SendMetaCmd(const CZunMetaCmd& meta);
     bool IsSetupModified() const;
@@ -472,6 +474,7 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<bool> m_disconnectAsked{false};
     std::atomic<bool> m_imageUnreadable{false};
     ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;
@@ -495,11 +498,13 @@ private:
     // operator is told once per such list.
     QList<quint32> unstoredRunningSets();
     QList<quint32> m_unstoredSetsTold;
-    // A DSP whose set words name no stored set, but whose low word (the first of the pair
-    // an activation sends) is that of exactly one stored set and whose high word that of a
-    // stored set (the one it ran before) or none, was cut between its words: that
-    // activation is finished. True when one was.
-    bool finishCutActivation();
+    // A DSP whose set words name no stored set, but whose low word (the first of the pair an
+    // activation sends) is that of a stored set, was cut between its words: the load never
+    // went, and the DSP runs what it ran. Its words are named again for the stored set that
+    // owns the high word left there (or none), and nothing is loaded; where that set can not
+    // be told, the DSP is left as it runs and the operator is told once. True when a DSP
+    // was cut so.
+    bool repairCutActivation();
     // The operator's own erase was sent: the directory read after it finds the flash at
     // factory state, which gets the pass-through set stored and running (GUI thread).
     bool m_factoryErase = false;
@@ -518,6 +523,9 @@ private:
     QSharedPointer<ZunOperation> m_recallRest;
     // What earlier operations left unfinished is named once a connection has read the
     // processor's lists (onFirLimManagerInitialized).
+    // The program's own store of the pass-through set (an empty flash at a connection),
+    // run by both DSPs.
+    void runPassThroughSet();
     void nameUnfinishedOperations();
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;

@@ -135,8 +135,11 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
         d.filterIds.append(0);
         d.setupIds.append(0);
         d.dspProgramIds.append(0);
-        d.dspProgramEntries.append(0);
+        d.dspProgramSpans.append(0);
     }
+    QList<quint32> positions;
+    for (quint32 n = 0; n < d.entryCount; ++n)
+        positions << readU32(block, int(n) * EntrySize);
     for (quint32 n = 0; n < d.entryCount; ++n) {
         const int at = int(n) * EntrySize;
         const quint32 position = readU32(block, at);
@@ -173,7 +176,7 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
         } else {
             // a DSP program is known by the upper half of its id
             d.dspProgramIds[slot] = quint16(id >> 16);
-            d.dspProgramEntries[slot] = id;
+            d.dspProgramSpans[slot] = spanFrom(position, positions);
             ++d.dspPrograms;
         }
     }
@@ -201,11 +204,16 @@ CMemoryManager::Directory CMemoryManager::parseListLayout(const Constants& c, co
         if (id != 0)
             ++d.setups;
     }
+    QList<quint32> positions;
+    for (quint32 n = 0; n < d.entryCount && int(n) < listLayoutCapacity(c) && 4 + 8 * int(n) + 8 <= block.size(); ++n)
+        positions << readU32(block, 4 + 8 * int(n));
     for (int i = 0; i < c.sizeListDSPProg; ++i) {
+        const quint8 nr = byteAt(block, lists + c.startListDSPProg + i);
         const quint32 entry = idOfSlot(c.startListDSPProg, i);
         const quint16 program = quint16(entry >> 16);
         d.dspProgramIds.append(program);
-        d.dspProgramEntries.append(entry);
+        d.dspProgramSpans.append(
+            program == 0 ? 0 : spanFrom(entryField(c, block, d.entryCount, nr, 0, PosCaller), positions));
         if (program != 0)
             ++d.dspPrograms;
     }
@@ -392,10 +400,19 @@ quint16 CMemoryManager::dspProgramIdAt(int position) const
     return m_dir.dspProgramIds.value(position, 0);
 }
 
-quint32 CMemoryManager::dspProgramEntryAt(int position) const
+quint32 CMemoryManager::dspProgramSpanAt(int position) const
 {
     QReadLocker lock(&m_lock);
-    return m_dir.dspProgramEntries.value(position, 0);
+    return m_dir.dspProgramSpans.value(position, 0);
+}
+
+quint32 CMemoryManager::spanFrom(quint32 position, const QList<quint32>& positions)
+{
+    quint32 next = 0;
+    for (const quint32 p : positions)
+        if (p > position && (next == 0 || p < next))
+            next = p;
+    return next == 0 ? 0 : next - position;
 }
 
 bool CMemoryManager::hasFilterId(quint32 id) const

@@ -66,7 +66,8 @@ public:
 
     quint16 nr(const char* name) const { return zun->GetCmdMap()->getCmdNr(name); }
     // The record of the long operations running that a kill leaves on disk, read now, and
-    // put back as the next program finds it.
+    // put back as the next program finds it: the program has ended, its link is closed and
+    // its device object dropped (false when another holder keeps it: drop those first).
     QString operationsRecord() const
     {
         return QDir(m_config.path()).filePath(QStringLiteral("42") + QLatin1String(ZunOperationJournal::Suffix));
@@ -76,8 +77,15 @@ public:
         QFile file(operationsRecord());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    bool leaveOperationsRecord(const QByteArray& record) const
+    bool leaveOperationsRecord(const QByteArray& record)
     {
+        zun->disconnect();
+        if (!DeviceTestRig::waitUntil([this]() { return !zun->IsConnected(); }))
+            return false;
+        const QWeakPointer<CZun> ended = zun;
+        zun.reset();
+        if (!ended.isNull())
+            return false;
         QFile file(operationsRecord());
         return file.open(QIODevice::WriteOnly) && file.write(record) == record.size();
     }

@@ -28,6 +28,9 @@ public:
         quint16 routingWord = 0;
         quint8 routingByte = 0;       // announce offset 7
         quint16 flags = 0;
+        // The low half of a stored DSP program's directory id: the CRC-16 of the bytes stored
+        // (-1), or this word, as another processor may keep there.
+        int programIdLow = -1;
         quint16 status = 0xFF70;
         bool announceFirmwareZero = false;
     };
