@@ -14,8 +14,10 @@
 #include "ZunConfigFolder.h"
 #include "ZunCount.h"
 #include "ZunSetup.h"
+#include "ZunToldOnce.h"
 #include "ZunWaitingCall.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QMap>
@@ -371,11 +373,8 @@ void ZunGarbageCollection::onDirectory()
         else if (!restoredBefore && path == m_stuckFolder)
             // A folder that can not be changed (a read-only configuration folder) is found
             // again at every start: whether its collection ended is not known, only that
-            // the processor needs nothing of it.
-            finish(true, tr("The backup folder %1 of a garbage collection could not be removed; the processor holds "
-                            "every FIR/limiter set and setup of it, so nothing of it is needed. Remove it by hand: "
-                            "until then it is found, and named, at every start of the program.")
-                             .arg(QDir::toNativeSeparators(path)));
+            // the processor needs nothing of it. Said once; later starts log it.
+            stuckBackup(b.record);
         else if (!restoredBefore)
             // Whether that collection's erase happened before its cut is not known here,
             // only that nothing of its backup is missing.
@@ -541,6 +540,24 @@ QString ZunGarbageCollection::archive()
     // Not renamed (a folder that can not be changed): it is no record any more all the same.
     m_stuckFolder = path;
     return QString();
+}
+
+void ZunGarbageCollection::stuckBackup(const ZunBackupRecord& record)
+{
+    const QString path = folder();
+    QByteArray key = "gc " + path.toUtf8();
+    for (const ZunBackupRecord::Entry& e : record.entries())
+        key += '\0' + e.file.toUtf8() + ' ' + QByteArray::number(e.id);
+    key = QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex();
+    const QString text = tr("The backup folder %1 of a garbage collection could not be removed; the processor holds "
+                            "every FIR/limiter set and setup of it, so nothing of it is needed. Remove it by hand.")
+                             .arg(QDir::toNativeSeparators(path));
+    if (ZunToldOnce::wasTold(key)) {
+        emit m_zun->signal_LogMessage(text + QLatin1Char('\n'), false);
+        return;
+    }
+    ZunToldOnce::markTold(key, true);
+    finish(true, text);
 }
 
 QString ZunGarbageCollection::removeBackup(const ZunBackupRecord& record)
