@@ -38,6 +38,7 @@
 
 #include <boost/numeric/conversion/cast.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <cstdio>
@@ -420,16 +421,22 @@ void CZun::on_ImageRefreshFailed()
 
 void CZun::onFirLimManagerInitialized()
 {
+    // What earlier operations left unfinished, named once the sets are seen to.
+    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
     try {
         // While a garbage collection's backup is pending its restore brings the sets back, and
         // the DSPs go on running what they ran (a crossover must not turn into full range).
         // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
         // short, with its backup on another computer or in another configuration folder).
-        // The operator's own erase (answered, or its answer lost with the link) ends at factory
-        // state: the flash it emptied gets the pass-through set, run by both DSPs, whatever
-        // the erased flash held. A flash that still holds sets was not erased.
+        // The operator's own erase (answered, or its answer lost with the link, or that of a
+        // program killed or quit after sending it) ends at factory state: the flash it emptied
+        // gets the pass-through set, run by both DSPs, whatever the erased flash held. A flash
+        // that still holds sets was not erased.
         const bool erasing = m_eraseOperation && m_eraseOperation->isRunning();
-        const bool factoryState = m_factoryErase && m_passThroughOnEmptyFlash && !erasing
+        const bool erasedBefore = std::any_of(left.cbegin(), left.cend(), [](const ZunOperationJournal::Entry& e) {
+            return e.kind == ZunLongOperation::Erase;
+        });
+        const bool factoryState = (m_factoryErase || erasedBefore) && m_passThroughOnEmptyFlash && !erasing
                                && m_memoryManager->filterCount() == 0 && m_memoryManager->setupCount() == 0;
         if (!erasing)
             m_factoryErase = false;
@@ -442,7 +449,12 @@ void CZun::onFirLimManagerInitialized()
             // The program's own activation is on its way: its answer names what the DSPs run.
         } else if (repairCutActivation()) {
         } else if (!(unstored = unstoredRunningSets()).isEmpty()) {
-            if (std::exchange(m_unstoredSetsTold, unstored) != unstored) {
+            // This program's own stores, still on their way or checked, may have replaced it
+            // (another program used the processor meanwhile): judged once they are over.
+            const bool ownStores = m_runningSetChecks.load() > 0 || m_firLimManager->pendingUploads() != 0
+                                || m_firLimManager->unsettledStores() != 0 || m_setupManager->pendingUploads() != 0
+                                || m_setupManager->unsettledStores() != 0;
+            if (!ownStores && std::exchange(m_unstoredSetsTold, unstored) != unstored) {
                 // Each set by its id, with the DSP that runs it when the two differ.
                 QStringList named;
                 const bool one = unstored.size() == 1;
@@ -481,7 +493,7 @@ void CZun::onFirLimManagerInitialized()
     }
     QMetaObject::invokeMethod(m_setupManager, "initialize", zunWaitingCall(m_setupManager));
     m_firManagerReady = true;
-    nameUnfinishedOperations();
+    nameUnfinishedOperations(left);
     m_collection->onDirectory();
 }
 
@@ -495,9 +507,8 @@ void CZun::runPassThroughSet()
     InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
 }
 
-void CZun::nameUnfinishedOperations()
+void CZun::nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left)
 {
-    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
     // What could not be read, changed or written of the record itself, said once.
     const QStringList notices = m_operations->journal()->takeNotices();
     if (left.isEmpty() && notices.isEmpty())
@@ -584,6 +595,12 @@ bool CZun::repairCutActivation()
     if (!unknown.isEmpty() && std::exchange(m_unstoredSetsTold, unknown) != unknown)
         emit signal_exception(told.join(QStringLiteral("\n")), tr("FIR/limiter set not known"));
     return cut;
+}
+
+void CZun::releaseRunningSetCheck()
+{
+    if (--m_runningSetChecks == 0 && IsConnected())
+        QMetaObject::invokeMethod(this, "RefreshMemDir", Qt::QueuedConnection);
 }
 
 void CZun::on_MemDirReadFailed()
@@ -1259,22 +1276,28 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
 
 // --- maintenance -------------------------------------------------------------------------
 
-void CZun::EraseFlashMemory()
+bool CZun::EraseFlashMemory(QString* running)
 {
-    m_collection->onEraseSent();
     // The collection's own erase is a step of it: the lists name the collection.
-    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink
-                    | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
+    const bool step = m_collection->isRunning();
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink | (step ? ZunOperation::Unlisted : 0);
     // The processor's timer comes back after the erase, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
-    m_factoryErase = !m_collection->isRunning();
-    m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
+    // Beside a load or a restore, their resends would store again what the erase removed.
+    const QSharedPointer<ZunOperation> erase = step ? m_operations->begin(ZunLongOperation::Erase, takes)
+                                                    : m_operations->beginAlone(ZunLongOperation::Erase, takes, running);
+    if (!erase)
+        return false;
+    m_collection->onEraseSent();
+    m_factoryErase = !step;
+    m_eraseOperation = erase;
     setKeepAlive(false);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
     meta.appendCmd(nr("Cmd_BulkEraseF"), 0);
     meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
+    return true;
 }
 
 void CZun::on_FlashMemoryErased(bool ok)
@@ -1343,7 +1366,8 @@ bool CZun::WaitForFlashTransfers(int timeoutMs) const
     clock.start();
     auto busy = [this]() {
         return m_firLimManager->pendingUploads() != 0 || m_setupManager->pendingUploads() != 0
-            || m_memoryManager->pendingTransfers() != 0;
+            || m_memoryManager->pendingTransfers() != 0 || m_firLimManager->unsettledStores() != 0
+            || m_setupManager->unsettledStores() != 0;
     };
     // Idle twice with a pause between: a setup hands its FIR sets on queued, so one
     // transfer's end may start another.
@@ -1701,13 +1725,17 @@ void CZun::SendPinStep(quint16 pin)
     SendMetaCmd(meta);
 }
 
-void CZun::RestoreDefaultSettings(bool full, const CZunMetaCmd& then)
+bool CZun::RestoreDefaultSettings(bool full, const CZunMetaCmd& then, QString* running)
 {
     // The processor's timer comes back after the restore, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
     // The wizard's partial restore is a step of the wizard.
-    m_defaultsOperation = m_operations->begin(ZunLongOperation::Restore, ZunOperation::KeepAlive | ZunOperation::EndsWithLink
-                                                                           | (full ? 0 : ZunOperation::Unlisted));
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink | (full ? 0 : ZunOperation::Unlisted);
+    const QSharedPointer<ZunOperation> restore = full ? m_operations->beginAlone(ZunLongOperation::Restore, takes, running)
+                                                      : m_operations->begin(ZunLongOperation::Restore, takes);
+    if (!restore)
+        return false;
+    m_defaultsOperation = restore;
     setKeepAlive(false);
     CZunMetaCmd meta;
     if (full)
@@ -1720,7 +1748,7 @@ void CZun::RestoreDefaultSettings(bool full, const CZunMetaCmd& then)
         meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
     if (!full)
-        return;
+        return true;
     double rate = 48000.0;
     switch (word("Cmd_ClockSel")) {
     case 0: rate = 0.0; break;
@@ -1733,6 +1761,7 @@ void CZun::RestoreDefaultSettings(bool full, const CZunMetaCmd& then)
     UploadFIRFilter(set, 0);
     const quint32 id = set->getKey();
     InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+    return true;
 }
 
 QString CZun::GetActiveDSPProgramString(quint16 dsp) const

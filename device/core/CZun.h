@@ -11,6 +11,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 #include "ZunLinkLosses.h"
+#include "ZunOperationJournal.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -201,6 +202,11 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
+    // An operation checks its own stores (ZunOwnStores, any thread): a set the DSPs run that
+    // the flash lacks may be what one of them replaced, and it stores that set again; it is
+    // judged by the first directory read after the last check has ended.
+    void holdRunningSetCheck() { ++m_runningSetChecks; }
+    void releaseRunningSetCheck();
     // The last rebuild from a new image failed (and was reported): the command table does
     // not fit the image, so the managers skip their own refresh instead of reporting the
     // same fault again.
@@ -216,7 +222,10 @@ public:
                 QSharedPointer<CRoutingLibrary> library);
 
     // --- maintenance ------------------------------------------------------------------
-    void EraseFlashMemory();
+    // The operator's erase begins only while no other long operation runs: false, with the
+    // running one's text in *running, and nothing sent, when one does. The garbage
+    // collection's own erase is a step of it.
+    bool EraseFlashMemory(QString* running = nullptr);
     // Every FIR/limiter set and setup into the folder. With failed: the failure of each
     // that could not be written, naming the file and why (nothing told); without, a
     // failure is told.
@@ -226,8 +235,9 @@ public:
     // thread). Returns what was found, for the report.
     ZunConfigFolder InvokeFromDir(const QString& folder);
     // Waits (in the caller's thread, never the GUI thread's) until no FIR set, setup or
-    // DSP program is on its way to the flash; false after timeoutMs or as soon as the link
-    // is lost (a lost link answers none of them).
+    // DSP program is on its way to the flash, nor a store answered and not yet listed (it
+    // may be sent again, after a pause); false after timeoutMs or as soon as the link is
+    // lost (a lost link answers none of them).
     bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
@@ -284,8 +294,10 @@ public:
     void SendPinStep(quint16 pin);
     // PIN word of four digits 1-8, the first digit in the top four bits.
     static quint16 pinWord(int d1, int d2, int d3, int d4);
-    // then: commands the restore's group carries right after the defaults.
-    void RestoreDefaultSettings(bool full, const CZunMetaCmd& then = CZunMetaCmd());
+    // then: commands the restore's group carries right after the defaults. The full restore
+    // begins only while no other long operation runs (false, as the erase); the partial one
+    // is a step of the configuration wizard.
+    bool RestoreDefaultSettings(bool full, const CZunMetaCmd& then = CZunMetaCmd(), QString* running = nullptr);
     QString GetActiveDSPProgramString(quint16 dsp) const;
 
     // --- routing configuration -----------------------------------------------------------
@@ -474,6 +486,7 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<int> m_runningSetChecks{0};
     std::atomic<bool> m_disconnectAsked{false};
     std::atomic<bool> m_imageUnreadable{false};
     ZunLinkLosses m_linkLosses;
@@ -526,7 +539,7 @@ private:
     // The program's own store of the pass-through set (an empty flash at a connection),
     // run by both DSPs.
     void runPassThroughSet();
-    void nameUnfinishedOperations();
+    void nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left);
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;
 };

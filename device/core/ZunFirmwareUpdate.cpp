@@ -61,9 +61,19 @@ void ZunFirmwareUpdate::start(const QString& file)
                       .arg(name)
                       .arg(info.size())
                       .arg(m_zun->GetLink()->maxFirmwareSize());
+    // One long operation at a time, whoever starts the update (a control window or the list).
+    QSharedPointer<ZunOperation> operation;
+    QString running;
     if (refusal.isEmpty()) {
-        const QSharedPointer<ZunOperation> operation = m_zun->GetOperations()->begin(
-            ZunLongOperation::Firmware, ZunOperation::LossReport | ZunOperation::KeepAlive);
+        operation = m_zun->GetOperations()->beginAlone(ZunLongOperation::Firmware,
+                                                       ZunOperation::LossReport | ZunOperation::KeepAlive, &running);
+        if (!operation)
+            refusal = tr("Zun nr %1 is running %2: the firmware update with %3 was not started, and nothing was sent. "
+                         "Try again once that has ended.")
+                          .arg(m_zun->GetNr())
+                          .arg(running, name);
+    }
+    if (operation) {
         {
             QMutexLocker locker(&m_mutex);
             m_operation = operation;

@@ -99,6 +99,12 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
                               "switched off.")
             .arg(version);
     }
+    case ZunLongOperation::Erase:
+        // The connection ends it as an erase ends (the sets are seen to before this is told).
+        if (mem->filterCount() == 0 && mem->setupCount() == 0)
+            return QStringLiteral("The flash was erased. This connection finishes it at factory state: the "
+                                  "pass-through FIR/limiter set is stored and run by both DSPs.");
+        return flash;
     default:
         return flash;
     }

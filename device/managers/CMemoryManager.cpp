@@ -436,3 +436,40 @@ int CMemoryManager::GetFilterListPos(quint32 id) const
     QReadLocker lock(&m_lock);
     return m_dir.filterIds.indexOf(id);
 }
+
+QList<CMemoryManager::Entry> CMemoryManager::entries() const
+{
+    QReadLocker lock(&m_lock);
+    const Constants& c = m_const;
+    QList<Entry> list;
+    for (quint32 n = 0; n < m_dir.entryCount && n != c.listNoEntry; ++n) {
+        Entry e;
+        e.position = entryField(c, m_dir.raw, m_dir.entryCount, quint16(n), 0, PosCaller);
+        e.id = entryField(c, m_dir.raw, m_dir.entryCount, quint16(n), 1, IdCaller);
+        if (c.entryLayout) {
+            const quint8 slot = byteAt(m_dir.raw, int(n) * EntrySize + 9);
+            if (slot != c.listAppend && slot != c.listNoEntry && slot < c.sizeOfFlagListMDL) {
+                e.kind = byteAt(m_dir.raw, int(n) * EntrySize + 8);
+                e.slot = slot;
+            }
+        }
+        list.append(e);
+    }
+    if (!c.entryLayout) {
+        // The lists name their entries by number.
+        const int lists = listAreaOffset(c);
+        const auto mark = [&](quint16 start, quint16 size, quint16 kind) {
+            for (int i = 0; i < size; ++i) {
+                const int nr = byteAt(m_dir.raw, lists + start + i);
+                if (nr < list.size()) {
+                    list[nr].kind = kind;
+                    list[nr].slot = i;
+                }
+            }
+        };
+        mark(c.startListSetup, c.sizeListSetup, c.typeSetup);
+        mark(c.startListFilter, c.sizeListFilter, c.typeFilter);
+        mark(c.startListDSPProg, c.sizeListDSPProg, c.typeDSPProg);
+    }
+    return list;
+}

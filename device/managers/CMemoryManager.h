@@ -105,6 +105,18 @@ public:
     // First filter-list position holding id; -1 when absent.
     int GetFilterListPos(quint32 id) const;
 
+    // One entry of the directory: its flash position (never reused before an erase), its
+    // id, its list kind ("ID_List_..."; 0 for a deleted or unlisted entry) and list slot.
+    struct Entry
+    {
+        quint32 position = 0;
+        quint32 id = 0;
+        quint16 kind = 0;
+        int slot = -1;
+    };
+    // Every entry of the last directory, in flash order.
+    QList<Entry> entries() const;
+
 public slots:
     // Parses a received directory block. A block of the wrong size is refused with a
     // warning and changes nothing; an entry of unknown type or a list byte naming an

@@ -22,6 +22,7 @@
 #include <QMutexLocker>
 #include <QSettings>
 #include <QStandardItemModel>
+#include <QTimer>
 
 #include <stdexcept>
 #include <utility>
@@ -602,8 +603,7 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
                                                      "sent again.")
                                           .arg(again->GetName()),
                                       true);
-        removeFromList(GetFIRFilterPos(id), false);
-        guarded([&]() { uploadSet(again, 0); });
+        resendLater(again);
         releaseTransfer();
         decrement(m_pendingUploads);
         mem->decTransfers();
@@ -618,6 +618,7 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
     if (ok && id != 0) {
         m_unverified.insert(id, GetFIRFilter(id));
         m_answeredAt.insert(id, m_zun->GetStatusBuffer()->storesAnswered());
+        m_unsettled = m_unverified.size();
     }
     if (!ok && id != 0 && !mem->hasFilterId(id)) {
         // The flash refused the set: it is neither listed, modelled nor cached.
@@ -669,12 +670,29 @@ void CZunFIRLimManager::verifyStores()
                                                      "set %1 (another program used it meanwhile): the set is sent again.")
                                           .arg(name),
                                       true);
-        try {
-            uploadSet(set, 0);
-        } catch (const std::exception& e) {
-            emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
-        }
+        resendLater(set);
     }
+    m_unsettled = m_unverified.size();
+}
+
+void CZunFIRLimManager::resendLater(const QShPtrFLE& set)
+{
+    ++m_resendsDue;
+    const int link = m_links;
+    QTimer::singleShot(m_storeTries.pauseMs(set->getKey()), this, [this, set, link]() {
+        if (link == m_links) {
+            try {
+                // Listed while it waited: taken off so that the upload lists it anew.
+                if (!m_zun->GetMemoryManager()->hasFilterId(set->getKey())) {
+                    removeFromList(GetFIRFilterPos(set->getKey()), false);
+                    uploadSet(set, 0);
+                }
+            } catch (const std::exception& e) {
+                emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+            }
+        }
+        decrement(m_resendsDue);
+    });
 }
 
 void CZunFIRLimManager::RemoveFIRFilter(unsigned int id)
@@ -730,6 +748,7 @@ void CZunFIRLimManager::on_Disconnected()
     m_droppedLoads.clear();
     ++m_linkEnds;
     m_storeTries.clear();
+    ++m_links;
 }
 
 void CZunFIRLimManager::abandonTransfers()

@@ -94,7 +94,10 @@ public:
 
     // Waiting hooks for tests: the transfers counted now.
     quint32 pendingDownloads() const { return m_pendingDownloads.load(); }
-    quint32 pendingUploads() const { return m_pendingUploads.load(); }
+    quint32 pendingUploads() const { return m_pendingUploads.load() + m_resendsDue.load(); }
+    // Stores the processor answered that no directory has listed yet (any thread): until
+    // then a store may still be sent again.
+    int unsettledStores() const { return m_unsettled.load(); }
 
 public slots:
     void initialize();
@@ -172,6 +175,12 @@ private:
     // Each stored set that the directory now read does not list is sent again (twice at
     // most), then named to the operator.
     void verifyStores();
+    // Sends set again after the tries' pause, counted as an upload on its way meanwhile; a
+    // resend whose link has ended meanwhile is dropped.
+    void resendLater(const QShPtrFLE& set);
+    std::atomic<quint32> m_resendsDue{0};
+    std::atomic<int> m_unsettled{0}; // m_unverified's size, for other threads
+    int m_links = 0;                 // links ended (manager's thread only)
     void removeFromList(int row, bool deleteFile);
     void postModel(const std::function<void(QStandardItemModel*)>& change);
     void holdTransfer();

@@ -26,6 +26,7 @@
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
 #include "ZunNetworkTableView.h"
+#include "ZunOperations.h"
 #include "ZunStallProbe.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
@@ -797,6 +798,16 @@ private slots:
         QTest::qWait(1000);
         QVERIFY(z->IsConnected() && z->IsSetupModified());
         QCOMPARE(m_boxes.size(), 1); // no recall, so no report
+        // Mended: a processor that runs another long operation was asked first, then refused.
+        // It is refused at once, its report naming what runs.
+        auto collection = z->GetOperations()->begin(ZunLongOperation::GarbageCollection, ZunOperation::LossReport);
+        m_boxes.clear();
+        m_window->selectSetupOnList({Fw1080}, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 20000);
+        QVERIFY2(m_boxes.size() == 1 && m_boxes[0].contains("it is running a garbage collection"),
+                 qPrintable(m_boxes.join(" / ")));
+        QVERIFY(z->IsConnected() && z->IsSetupModified());
+        collection->finish(ZunOperation::Outcome::Done);
         sub(w)->close();
         QTRY_VERIFY(!w);
     }

@@ -170,6 +170,17 @@ inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dsp
     return waitUntil([&]() { return other.bytesAvailable() >= 6 || other.waitForReadyRead(10); });
 }
 
+// A second program's commands, each answered before the next, over a connection of its
+// own: its entry selectors ("Cmd_MemID2", "Cmd_MemID0") and copies into the one transfer
+// buffer land wherever this program's link is held.
+inline bool secondClientSends(quint16 port, const QList<QPair<quint16, quint16>>& commands)
+{
+    for (const auto& c : commands)
+        if (!secondClientReadsTheImage(port, c.first, c.second))
+            return false;
+    return true;
+}
+
 // A second program's block write (one chunk, at most 4096 bytes) into the processor's one
 // transfer buffer, over a connection of its own; true once it is acknowledged whole.
 inline bool secondClientWritesABlock(quint16 port, const QByteArray& block)

@@ -91,8 +91,8 @@ public:
     }
     // A new device object connected to the emulator, as the next program's; the texts of the
     // boxes it shows until its lists are read (text: the first that contains it, "" when
-    // none does within moments).
-    QString connectNext(const QString& text, QSharedPointer<CZun>* next)
+    // none does within moments; all: every box until then).
+    QString connectNext(const QString& text, QSharedPointer<CZun>* next, QStringList* all = nullptr)
     {
         *next = newDevice({});
         QStringList boxes;
@@ -100,6 +100,8 @@ public:
         (*next)->connect(true);
         DeviceTestRig::waitUntil([&]() { return !boxes.filter(text).isEmpty(); }, 30000);
         QObject::disconnect(next->data(), &CZun::signal_exception, next->data(), nullptr);
+        if (all)
+            *all = boxes;
         return boxes.filter(text).value(0);
     }
     // The emulator's state line ("state firmware 1080 pin 0x1234 ...").

@@ -152,6 +152,24 @@ bool ZunSimControl::apply(const QString& line)
                             << Qt::endl;
         return true;
     }
+    // What the flash lists, one line before the "ok": "flash" and each live entry as
+    // "set SLOT:ID", "setup SLOT:ID" or "program SLOT:ID" in flash order, then "deleted N".
+    if (cmd == QLatin1String("flash") && w.size() == 1) {
+        const ZunSimFlash& flash = m_device->flash();
+        QStringList listed;
+        int deleted = 0;
+        for (const ZunSimFlash::Entry& e : flash.entries()) {
+            if (e.slot == flash.deletedSlot()) {
+                ++deleted;
+                continue;
+            }
+            const char* kind = e.kind == 1 ? "setup" : e.kind == 2 ? "set" : "program";
+            listed << QStringLiteral("%1 %2:%3").arg(QLatin1String(kind)).arg(e.slot).arg(e.id, 8, 16, QLatin1Char('0'));
+        }
+        listed << QStringLiteral("deleted %1").arg(deleted);
+        QTextStream(stdout) << "flash " << listed.join(QLatin1Char(' ')) << Qt::endl;
+        return true;
+    }
     // A firmware update: the processor announces the new version from now on.
     if (cmd == QLatin1String("firmware") && w.size() == 2 && parseNumber(w[1], &a) && a > 0 && a <= 0x0FFF) {
         m_device->identity().firmware = quint16(a);

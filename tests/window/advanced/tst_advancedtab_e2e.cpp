@@ -15,6 +15,7 @@
 #include "ZunDSPProgramInfo.h"
 #include "ZunFirSetupActions.h"
 #include "ZunMaintenanceActions.h"
+#include "ZunOperations.h"
 #include "ZunSetup.h"
 #include "ZunSetupImport.h"
 #include "ZunWindowMetaTypes.h"
@@ -661,6 +662,83 @@ private slots:
         QCOMPARE(m_answers->shown.size(), told ? 1 : 0);
         if (told)
             QVERIFY2(m_answers->shown.first().contains(said), qPrintable(m_answers->shown.first()));
+    }
+
+    // Mended: the tab's actions started beside any other long operation of the processor
+    // (an Erase All during a configuration load or a collection's restore was undone by
+    // their resends). Each is refused, before the operator is asked anything, with a box
+    // naming what runs, and the processor gets nothing of it.
+    void anActionBesideAnotherOperationIsRefused_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("action");
+        using O = ZunLongOperation;
+        QTest::newRow("Erase All during a load") << int(O::ConfigLoad) << "erase";
+        QTest::newRow("Erase All during a restore") << int(O::BackupRestore) << "erase";
+        QTest::newRow("defaults during a wizard") << int(O::Wizard) << "defaults";
+        QTest::newRow("firmware during a recall") << int(O::SetupRecall) << "firmware";
+        QTest::newRow("Finish during a FIR upload") << int(O::FirUpload) << "wizard";
+        QTest::newRow("load during an erase") << int(O::Erase) << "load";
+        QTest::newRow("collection during a load") << int(O::ConfigLoad) << "collection";
+        QTest::newRow("FIR upload during a firmware update") << int(O::Firmware) << "fir upload";
+        QTest::newRow("activation during a load") << int(O::ConfigLoad) << "activation";
+        QTest::newRow("setup upload during a collection") << int(O::GarbageCollection) << "setup upload";
+        QTest::newRow("store during a load") << int(O::ConfigLoad) << "store";
+    }
+    void anActionBesideAnotherOperationIsRefused()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, action);
+        const auto running = ZunLongOperation(kind);
+        start();
+        if (QTest::currentTestFailed())
+            return;
+        QTemporaryDir folder;
+        const QShPtrFLE set = m_rig.zun->GetFIRLimManager()->CreateThruFIRFilter(48000.0, 1);
+        set->toFile(folder.path(), false);
+        const QString file = QDir(folder.path()).filePath(set->makeFileName(false));
+        ZunSetup setup(m_rig.zun->GetStatusBuffer()->toByteArray());
+        setup.SetSetupName(QStringLiteral("Load"));
+        setup.toFile(folder.path(), 2, QShPtrFLE(), QShPtrFLE());
+        const QString setupFile = QDir(folder.path()).filePath(setup.makeFileName(2));
+        m_answers->folderChoice = folder.path();
+        m_answers->firmware = PromptAnswers::writeFirmware(folder.path());
+        m_answers->wizard = [](CZunConfigWizard&) { return true; };
+        QStringList told;
+        connect(m_tab.get(), &ZunAdvancedSettingsWidget::signal_exception, this, [&](QString t, QString) { told << t; });
+        connect(m_rig.zun.data(), &CZun::signal_exception, this, [&](QString t, QString) { told << t; });
+        const QString before = state();
+        m_rig.sent.clear();
+        ZunFirSetupActions* fir = m_tab->firSetup();
+        const QMap<QString, std::function<void()>> press{
+            {"erase", [&]() { m_tab->eraseFlashMemory(); }},
+            {"defaults", [&]() { m_tab->restoreDefaultSettings(); }},
+            {"firmware", [&]() { m_tab->updateFirmware(); }},
+            {"wizard", [&]() { m_tab->on_BttnRouting(); }},
+            {"load", [&]() { m_tab->onLoadConfig(); }},
+            {"collection", [&]() { m_rig.zun->doGarbageCollection(); }},
+            {"fir upload", [&]() { fir->startFIRFilterUpload(file); }},
+            {"activation", [&]() { fir->chooseFIRFilter(1, m_rig.zun->GetActiveFilterIndex(1), false); }},
+            {"setup upload", [&]() { fir->startSetupUpload(setupFile, 3); }},
+            {"store", [&]() { fir->storeSetupAs(3, QStringLiteral("Gamma")); }},
+        };
+        auto other = m_rig.zun->GetOperations()->begin(running, ZunOperation::LossReport);
+        press.value(action)();
+        told << m_answers->shown;
+        QVERIFY(settleTransfers(m_rig.zun.data()));
+        QTest::qWait(200); // a queued box or command, had one been made
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.first().startsWith(QStringLiteral("Zun nr 42 is running %1: ").arg(zunLongOperationText(running)))
+                     && told.first().contains("nothing was"),
+                 qPrintable(told.first()));
+        for (const char* cmd : {"Cmd_BulkEraseF", "Cmd_SetupSelect", "Cmd_SetupStore", "Cmd_MemCopy", "Cmd_0_FIR_ID0",
+                                "ID_RX_Block_Start"})
+            QVERIFY2(m_rig.sent.count(nr(cmd)) == 0, cmd);
+        for (const char* kept : {"filters", "setups", "deleted"})
+            QCOMPARE(stateField(state(), kept), stateField(before, kept));
+        QVERIFY(!m_rig.zun->IsFirmwareUpdateRunning());
+        QCOMPARE(m_rig.zun->GetOperations()->running(), QList<ZunLongOperation>{running});
+        other->finish(ZunOperation::Outcome::Done);
     }
 
     // A firmware file refused before anything is sent gives the tab and the keep-alive
