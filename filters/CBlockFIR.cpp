@@ -114,6 +114,28 @@ qint32 toQ23(double x)
     throw std::logic_error(("CBlockFIR: invalid filter image: " + what).toStdString());
 }
 
+// A limiter value the image may not hold, as the limiter table names it, with the range it
+// must lie in: what a person editing the file needs to correct it. Outputs count from 1.
+QString limiterValueRefusal(int output, int field, double v)
+{
+    static const char* const names[CBlockFIR::LimiterFields] = {
+        "gain", "continuous output", "surge", "surge duration", "thermal limit", "RMS time constant",
+        "peak limit", "impedance", "maximum output"};
+    QString range;
+    switch (field) {
+    case FGain: range = QString("from %1 to %2 dB").arg(-kMaxAbsGainDb).arg(kMaxAbsGainDb); break;
+    case FMaxLevel: range = QString("from %1 to %2 dBu").arg(-kMaxAbsGainDb).arg(kMaxAbsGainDb); break;
+    case FSurgeDuration: case FRmsTime: range = QString("above 0 and at most %1 s").arg(kMaxSeconds, 0, 'f', 0); break;
+    case FImpedance: range = QString("above 0 and at most %1 ohms").arg(kMaxOhms, 0, 'f', 0); break;
+    default: range = QString("above 0 and at most %1 W").arg(kMaxWatts, 0, 'f', 0); break;
+    }
+    const QString value = std::isnan(v)   ? QString("not a number (NaN)")
+                          : std::isinf(v) ? QString(v > 0 ? "infinite" : "minus infinite")
+                                          : QString::number(v, 'g', 10);
+    return QString("limiter value out of range: the %1 of output %2 is %3; it must be %4")
+        .arg(names[field]).arg(output + 1).arg(value, range);
+}
+
 bool isReserved(int off)
 {
     auto in = [off](int from, int size) { return off >= from && off < from + size; };
@@ -267,7 +289,7 @@ void CBlockFIR::parse(const QByteArray& image)
             default: ok = ok && v > 0.0 && v <= kMaxWatts; break;
             }
             if (!ok)
-                bad(QString("limiter value %1 of output %2 is out of range").arg(f).arg(o));
+                bad(limiterValueRefusal(o, f, v));
         }
         const int e = OffOutputEntries + o * OutputEntrySize;
         const quint16 latency = getLe16(p, e);
@@ -278,7 +300,7 @@ void CBlockFIR::parse(const QByteArray& image)
             bad(QString("invalid entry of output %1").arg(o));
         if (count > MaxCoefficients)
             throw invalid_filter(QString("output %1 has %2 coefficients, at most %3 are possible")
-                                     .arg(o).arg(count).arg(MaxCoefficients).toStdString());
+                                     .arg(o + 1).arg(count).arg(MaxCoefficients).toStdString());
         if ((kind == 0) != (count == 0))
             bad(QString("wrong coefficient count %1 for output %2").arg(count).arg(o));
         if (latency > count)
@@ -476,7 +498,7 @@ void CBlockFIR::setOutput(int output, const QVector<qint32>& coefficients, quint
     checkOutput(output, "CBlockFIR::setOutput()");
     if (coefficients.size() > MaxCoefficients)
         throw invalid_filter(QString("output %1 has %2 coefficients, at most %3 are possible")
-                                 .arg(output).arg(coefficients.size()).arg(MaxCoefficients).toStdString());
+                                 .arg(output + 1).arg(coefficients.size()).arg(MaxCoefficients).toStdString());
     if (limiterPath < 0 || limiterPath >= Outputs)
         throw std::out_of_range("CBlockFIR::setOutput(): invalid limiter path " + std::to_string(limiterPath));
     if (latency > coefficients.size())

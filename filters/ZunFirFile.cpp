@@ -323,7 +323,7 @@ QByteArray ZunFirFile::imageFromXml(const QByteArray& xml, QStringList* notes)
                     const uint count = toUInt(r.attributes().value("count"), "coefficient count", 0xFFFF);
                     if (count > uint(CBlockFIR::MaxCoefficients))
                         throw CBlockFIR::invalid_filter(QString("output %1 has %2 coefficients, at most %3 are possible")
-                                                            .arg(o).arg(count).arg(CBlockFIR::MaxCoefficients).toStdString());
+                                                            .arg(o + 1).arg(count).arg(CBlockFIR::MaxCoefficients).toStdString());
                     const QString text = r.readElementText().simplified();
                     const QVector<QStringRef> words = QStringRef(&text).split(' ', Qt::SkipEmptyParts);
                     if (uint(words.size()) != count)
@@ -342,6 +342,12 @@ QByteArray ZunFirFile::imageFromXml(const QByteArray& xml, QStringList* notes)
             }
             if (!haveLimiter)
                 fail(QString("output %1 has no limiter element").arg(o));
+            // The set's own check would name its method; the file's author needs the output.
+            if (latency > coeffs.size())
+                fail(QString("the output of index %1 has a latency of %2 samples but %3 coefficients; a latency "
+                             "can not exceed the coefficient count (0 without coefficients): correct the latency or "
+                             "the coefficients of that output")
+                         .arg(o).arg(latency).arg(coeffs.size()));
             set.setOutput(o, coeffs, latency, path);
         } else {
             fail(QString("unknown element %1").arg(r.name().toString()));

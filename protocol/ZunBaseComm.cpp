@@ -377,7 +377,12 @@ void ZunBaseComm::readData()
 void ZunBaseComm::hostError(QAbstractSocket::SocketError)
 {
     m_lastError.store(NetworkError);
-    const QString text = m_socket ? m_socket->errorString() : QStringLiteral("Socket error");
+    // The socket's own words name no processor: several may be connected.
+    const QString why = m_socket ? m_socket->errorString() : QStringLiteral("Socket error");
+    const QString text = (m_connected.load() ? QStringLiteral("The connection to Zun nr. %1 was lost: %2.")
+                                             : QStringLiteral("Zun nr. %1 could not be reached: %2."))
+                             .arg(m_serial)
+                             .arg(why);
     countLoss();
     // The connection ends here, in this thread, before the loss is told: the owner's
     // handling of the report may come after a reconnect, and must find nothing to end.

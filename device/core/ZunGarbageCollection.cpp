@@ -12,10 +12,13 @@
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunConfigFolder.h"
+#include "ZunCount.h"
 #include "ZunOwnStores.h"
 #include "ZunSetup.h"
+#include "ZunToldOnce.h"
 #include "ZunWaitingCall.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QtConcurrent>
 #include <QDir>
@@ -475,24 +478,36 @@ void ZunGarbageCollection::onDirectory()
         if (restoring)
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
                             "processor.") + tidied + kept);
+        else if (!restoredBefore && path == m_stuckFolder)
+            // A folder that can not be changed (a read-only configuration folder) is found
+            // again at every start: whether its collection ended is not known, only that
+            // the processor needs nothing of it. Said once; later starts log it.
+            stuckBackup(b.record);
         else if (!restoredBefore)
             // Whether that collection's erase happened before its cut is not known here,
             // only that nothing of its backup is missing.
             finish(true, tr("An earlier garbage collection did not reach its end; the processor holds every "
-                            "FIR/limiter set and setup of its backup. That collection is over, its backup %1 was "
-                            "removed.")
-                             .arg(QDir::toNativeSeparators(path)) + kept);
+                            "FIR/limiter set and setup of its backup. That collection is over%1")
+                             .arg(kept.isEmpty()
+                                      ? tr(", its backup %1 was removed.").arg(QDir::toNativeSeparators(path))
+                                      : QStringLiteral(".") + kept));
         return;
     }
-    if (m_step != Step::Restoring) {
+    const bool restoring = m_step == Step::Restoring;
+    if (!restoring) {
         if (m_restoredOnThisLink)
             return; // its end was told
         restore(b, lacking);
     }
     // The directory tells what is back; stores the processor confirms from now on add to it.
-    m_back = total - lacking.size();
+    // A directory asked for before the last confirmed stores lists fewer of them: while the
+    // restore runs, the count only grows.
+    const int back = restoring ? qMax(m_back, total - lacking.size()) : total - lacking.size();
+    const bool moved = !restoring || back != m_back || total != m_total;
+    m_back = back;
     m_total = total;
-    progress(m_back, total);
+    if (moved)
+        progress(m_back, total);
     if (m_idleTicks >= IdleTicks && transfersIdle()) {
         // The one try of this connection has ended: what it could not put back is named,
         // each with its reason, and the record closes.
@@ -516,9 +531,9 @@ void ZunGarbageCollection::closeEarlier(const Backup& backup, const QMap<QString
                       "held: each of its files was checked as any configuration folder is, and tried once.")
                        .arg(QDir::toNativeSeparators(folder()));
     text += total == 0 ? tr(" It holds no FIR/limiter set or setup that passed those checks.")
-                       : tr(" The processor holds %1 of the %2 FIR/limiter sets and setups that passed them.")
+                       : tr(" The processor holds %1 of the %2 that passed them.")
                              .arg(back)
-                             .arg(total);
+                             .arg(ZunCount::setsAndSetups(total));
     if (!reasons.isEmpty())
         text += tr("\nNot put back:\n%1").arg(lines(reasons));
     close(text, backup.record, reasons.isEmpty());
@@ -527,7 +542,8 @@ void ZunGarbageCollection::closeEarlier(const Backup& backup, const QMap<QString
 void ZunGarbageCollection::progress(int done, int total)
 {
     emit signal_Progress(done, total);
-    emit m_zun->signal_StatusBarMessage(tr("Garbage collection: %1 of %2 sets and setups back").arg(done).arg(total), 0);
+    emit m_zun->signal_StatusBarMessage(
+        tr("Garbage collection: %1 of %2 back").arg(done).arg(ZunCount::setsAndSetups(total)), 0);
 }
 
 void ZunGarbageCollection::onDisconnected()
@@ -642,6 +658,24 @@ QString ZunGarbageCollection::archive()
     // Not renamed (a folder that can not be changed): it is no record any more all the same.
     m_stuckFolder = path;
     return QString();
+}
+
+void ZunGarbageCollection::stuckBackup(const ZunBackupRecord& record)
+{
+    const QString path = folder();
+    QByteArray key = "gc " + path.toUtf8();
+    for (const ZunBackupRecord::Entry& e : record.entries())
+        key += '\0' + e.file.toUtf8() + ' ' + QByteArray::number(e.id);
+    key = QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex();
+    const QString text = tr("The backup folder %1 of a garbage collection could not be removed; the processor holds "
+                            "every FIR/limiter set and setup of it, so nothing of it is needed. Remove it by hand.")
+                             .arg(QDir::toNativeSeparators(path));
+    if (ZunToldOnce::wasTold(key)) {
+        emit m_zun->signal_LogMessage(text + QLatin1Char('\n'), false);
+        return;
+    }
+    ZunToldOnce::markTold(key, true);
+    finish(true, text);
 }
 
 QString ZunGarbageCollection::removeBackup(const ZunBackupRecord& record)

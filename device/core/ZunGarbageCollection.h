@@ -111,6 +111,9 @@ private:
     // Removes what the record says the collection wrote, and the folder (a link: the link)
     // once empty; empty, or what the operator must know of a folder that stays.
     QString removeBackup(const ZunBackupRecord& record);
+    // A folder that could not be removed, though the processor holds all it backed up:
+    // named once in a box, in the log at later starts.
+    void stuckBackup(const ZunBackupRecord& record);
     bool transfersIdle() const;
     void onWatch();
 

@@ -1,5 +1,7 @@
 #include "ZunOperationJournal.h"
 
+#include "ZunToldOnce.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -9,10 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
-#include <QSettings>
 #include <QSysInfo>
 #include <QTemporaryFile>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
@@ -134,46 +134,6 @@ bool alive(const QJsonObject& writer)
         return liveJournals().contains(int(whole(writer.value(QStringLiteral("journal")), 1 << 30)));
     }
     return startTicks(pid) == since;
-}
-
-// What was said once and is not said again (a record named that could not be removed, in a
-// read-only folder; a record that could not be written), also by a later program: kept in
-// the settings, written off the caller's thread (a settings file is synced to the disk).
-const char* const ToldKey = "operationRecordsTold";
-QMutex g_toldMutex;
-QStringList& toldList()
-{
-    static QStringList told =
-        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).value(QLatin1String(ToldKey)).toStringList();
-    return told;
-}
-
-bool wasTold(const QByteArray& key)
-{
-    QMutexLocker lock(&g_toldMutex);
-    return toldList().contains(QString::fromLatin1(key));
-}
-
-void markTold(const QByteArray& key, bool told)
-{
-    QMutexLocker lock(&g_toldMutex);
-    QStringList& list = toldList();
-    if (key.isEmpty() || list.contains(QString::fromLatin1(key)) == told)
-        return;
-    if (told)
-        list.prepend(QString::fromLatin1(key));
-    else
-        list.removeAll(QString::fromLatin1(key));
-    list = list.mid(0, 64);
-    // Whichever write runs last writes the list as it is then.
-    QThreadPool::globalInstance()->start([]() {
-        QStringList now;
-        {
-            QMutexLocker lock(&g_toldMutex);
-            now = toldList();
-        }
-        QSettings(QStringLiteral("Orvanta"), QStringLiteral("ZunControl")).setValue(QLatin1String(ToldKey), now);
-    });
 }
 
 QByteArray fingerprint(const QString& path, const QByteArray& bytes)
@@ -340,8 +300,8 @@ QList<ZunOperationJournal::Entry> ZunOperationJournal::takeLeftOver()
     if (!error.isEmpty()) {
         // A folder that can not be changed keeps the record: it is named this once, and
         // what it can not record is said with it.
-        markTold(m_readPrint, true);
-        markTold(unwritable(m_path), true);
+        ZunToldOnce::markTold(m_readPrint, true);
+        ZunToldOnce::markTold(unwritable(m_path), true);
         m_notices << QStringLiteral("The record of running operations %1 could not be changed (%2): what it names "
                                     "is not named again, and an operation that a kill of the program cuts is not "
                                     "named. Remove it by hand, or let the folder be written.")
@@ -361,12 +321,12 @@ void ZunOperationJournal::save()
     // Said once, also to a later program, until a record is written again.
     bool wrote = false;
     const QString error = write(&wrote);
-    if (!error.isEmpty() && !wasTold(unwritable(m_path)))
+    if (!error.isEmpty() && !ZunToldOnce::wasTold(unwritable(m_path)))
         m_notices << QStringLiteral("The record of running operations %1 could not be written (%2): an operation "
                                     "that a kill of the program cuts is not named.")
                          .arg(QDir::toNativeSeparators(m_path), error);
     if (!error.isEmpty() || wrote)
-        markTold(unwritable(m_path), !error.isEmpty());
+        ZunToldOnce::markTold(unwritable(m_path), !error.isEmpty());
 }
 
 QString ZunOperationJournal::write(bool* wrote)
@@ -424,7 +384,7 @@ QList<ZunOperationJournal::Entry> ZunOperationJournal::read(const QString& path,
     const QByteArray named = fingerprint(path, bytes);
     if (print)
         *print = named;
-    if (wasTold(named))
+    if (ZunToldOnce::wasTold(named))
         return entries;
     QJsonParseError parse {};
     const QJsonDocument doc = why.isEmpty() ? QJsonDocument::fromJson(bytes, &parse) : QJsonDocument();
@@ -435,7 +395,7 @@ QList<ZunOperationJournal::Entry> ZunOperationJournal::read(const QString& path,
     if (!why.isEmpty()) {
         const QString kept = moveAside(path);
         if (kept.isEmpty())
-            markTold(named, true);
+            ZunToldOnce::markTold(named, true);
         *notice = kept.isEmpty() ? QStringLiteral("The record of running operations %1 could not be read (%2), so an "
                                                   "operation it held is not named; it could not be moved aside either "
                                                   "and is not named again. Remove it by hand.")

@@ -4,6 +4,7 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "ZunConfigFolder.h"
+#include "ZunCount.h"
 #include "ZunSetup.h"
 
 #include <QDir>
@@ -30,9 +31,8 @@ QString ZunUnfinishedOperations::text(CZun* zun, const QList<ZunOperationJournal
 QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entry& e)
 {
     const CMemoryManager* mem = zun->GetMemoryManager();
-    const QString flash = QStringLiteral("The flash holds %1 FIR/limiter sets and %2 setups.")
-                              .arg(mem->filterCount())
-                              .arg(mem->setupCount());
+    const QString flash = QStringLiteral("The flash holds %1 and %2.")
+                              .arg(ZunCount::sets(mem->filterCount()), ZunCount::setups(mem->setupCount()));
     switch (e.kind) {
     case ZunLongOperation::Wizard: {
         // Its Finish lowers the masters before anything else; the defaults, when it got to
@@ -133,10 +133,9 @@ QString ZunUnfinishedOperations::loadLeft(CZun* zun, const QString& folder)
         ++setups;
         setupsBack += mem->setupIdAt(position) == id ? 1 : 0;
     }
-    return QStringLiteral("The processor holds %1 of its %2 FIR/limiter sets and %3 of its %4 setups; load the folder "
-                          "again for the rest.")
+    return QStringLiteral("The processor holds %1 of its %2 and %3 of its %4; load the folder again for the rest.")
         .arg(setsBack)
-        .arg(sets)
+        .arg(ZunCount::sets(sets))
         .arg(setupsBack)
-        .arg(setups);
+        .arg(ZunCount::setups(setups));
 }

@@ -201,8 +201,8 @@ QString CZunFIRLimManager::cacheFile(const QShPtrFLE& set) const
     return folder.isEmpty() ? QString() : QDir(folder).filePath(set->makeFileName(true));
 }
 
-// Only a copy (the flash holds the set): one that can not be written (a full disk) goes to
-// the log, not into a box at every download.
+// Only a copy (the flash holds the set): one that can not be written (a full disk, a
+// read-only configuration folder) goes to the log, not into a box at every download or load.
 void CZunFIRLimManager::cacheSet(const QShPtrFLE& set) const
 {
     const QString folder = cacheFolder();
@@ -873,10 +873,8 @@ void CZunFIRLimManager::importDir(const QString& folder)
             continue;
         uploadSet(set, 0);
     }
-    const QString cache = cacheFolder();
-    if (!cache.isEmpty())
-        for (const QShPtrFLE& s : qAsConst(m_sets))
-            s->toFile(cache, true);
+    for (const QShPtrFLE& s : qAsConst(m_sets))
+        cacheSet(s);
 }
 
 // The sets of a garbage collection's backup are the processor's own, and after the erase
@@ -902,12 +900,8 @@ QStringList CZunFIRLimManager::restoreDir(QString folder, QStringList files)
             }
         }
     }
-    guarded([&]() {
-        const QString cache = cacheFolder();
-        if (!cache.isEmpty())
-            for (const QShPtrFLE& s : qAsConst(m_sets))
-                s->toFile(cache, true);
-    });
+    for (const QShPtrFLE& s : qAsConst(m_sets))
+        cacheSet(s);
     return failed;
 }
 

@@ -82,8 +82,8 @@ void CZunSetupManager::guarded(const std::function<void()>& work)
     }
 }
 
-// Only a copy (the flash holds the setup): one that can not be written (a full disk) goes
-// to the log, not into a box at every download.
+// Only a copy (the flash holds the setup): one that can not be written (a full disk, a
+// read-only configuration folder) goes to the log, not into a box at every download or load.
 void CZunSetupManager::cacheSetup(ZunSetup* setup, int position)
 {
     const QString folder = m_zun->GetLogFolder();
@@ -94,6 +94,13 @@ void CZunSetupManager::cacheSetup(ZunSetup* setup, int position)
     } catch (const std::exception& e) {
         emit m_zun->signal_LogMessage(QString::fromStdString(e.what()) + QLatin1Char('\n'), true);
     }
+}
+
+void CZunSetupManager::cacheAll()
+{
+    QMutexLocker lock(m_lock);
+    for (int p = 0; p < m_setups.size(); ++p)
+        cacheSetup(m_setups.at(p), p);
 }
 
 int CZunSetupManager::listSize() const
@@ -862,8 +869,7 @@ void CZunSetupManager::fromDir(QString folder)
             adopt(setup);
             uploadSetup(setup, p, true);
         }
-        if (!m_zun->GetLogFolder().isEmpty())
-            allToFile(m_zun->GetLogFolder());
+        cacheAll();
     });
 }
 
@@ -898,9 +904,6 @@ QStringList CZunSetupManager::restoreDir(QString folder, QStringList files)
             }
         }
     }
-    guarded([&]() {
-        if (!m_zun->GetLogFolder().isEmpty())
-            allToFile(m_zun->GetLogFolder());
-    });
+    cacheAll();
     return failed;
 }

@@ -110,6 +110,8 @@ private:
     void adopt(ZunSetup* setup);
     // The setup's copy in the device folder, when there is one.
     void cacheSetup(ZunSetup* setup, int position);
+    // The copy of each setup the list holds, as cacheSetup writes it.
+    void cacheAll();
     void checkPosition(int position) const;
     void takeHold(HoldKind kind, int position);
     bool tryTakeHold(HoldKind kind, int position);

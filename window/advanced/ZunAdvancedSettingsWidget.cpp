@@ -493,9 +493,12 @@ void ZunAdvancedSettingsWidget::setCheckSameFIR(bool linked)
 
 void ZunAdvancedSettingsWidget::addLogEntry(QString text, bool alarm)
 {
-    // A failure in the device model's words says first what failed; its text follows.
+    // A failure in the device model's words is said in the operator's (the model's text goes
+    // to the program's log); a refusal keeps the processor's own report after it.
     const QString shown = alarm ? ZunOperatorMessage::text(text, m_zun ? m_zun->GetCmdMap().data() : nullptr) : text;
-    ui->textEdit->append(shown == text ? text : QStringLiteral("%1 (%2)").arg(shown, text.trimmed()));
+    ui->textEdit->append(shown == text || !ZunOperatorMessage::isRefusal(text)
+                             ? shown
+                             : QStringLiteral("%1 (%2)").arg(shown, text.trimmed()));
     if (!alarm)
         return;
     // The program ships no sound: without the file there is nothing to play.

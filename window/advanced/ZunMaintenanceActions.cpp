@@ -5,6 +5,7 @@
 #include "CZunConfigWizard.h"
 #include "CZunFIRLimManager.h"
 #include "CZunStatusBuffer.h"
+#include "ZunCount.h"
 #include "ZunFirmwareUpdate.h"
 #include "ZunGarbageCollection.h"
 #include "ZunKeepAliveRest.h"
@@ -87,7 +88,7 @@ ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* 
         startLongOperation(ZunLongOperation::GarbageCollection, tr("Garbage collection running. Please wait ..."));
     });
     connect(collection, &ZunGarbageCollection::signal_Progress, this, [this](int done, int total) {
-        emit signal_log(tr("Garbage collection: %1 of %2 FIR/limiter sets and setups back.").arg(done).arg(total));
+        emit signal_log(tr("Garbage collection: %1 of %2 back.").arg(done).arg(ZunCount::setsAndSetups(total)));
     });
     connect(collection, &ZunGarbageCollection::signal_Finished, this, [this](bool ok, QString text) {
         emit longOperationFinished(ZunLongOperation::GarbageCollection);
@@ -202,26 +203,23 @@ void ZunMaintenanceActions::onSaveConfig()
             files << ZunOperatorMessage::unwritten(u);
         const QStorageInfo disk(folder);
         const QString text = tr("The configuration of Zun nr %1 was NOT saved whole to %2 (its disk has %3 free): %4 "
-                                "FIR/limiter sets and %5 setups were written. Not saved:\n%6")
+                                "and %5 were written. Not saved:\n%6")
                                  .arg(m_zun->GetNr())
                                  .arg(QDir::toNativeSeparators(folder),
                                       disk.isValid() ? tr("%1 kB").arg(disk.bytesAvailable() / 1024)
-                                                     : tr("an unknown space"))
-                                 .arg(sets)
-                                 .arg(setups)
-                                 .arg(files.join(QLatin1Char('\n')));
+                                                     : tr("an unknown space"),
+                                      ZunCount::sets(sets), ZunCount::setups(setups), files.join(QLatin1Char('\n')));
         emit signal_log(text);
         m_prompts->message(QMessageBox::Warning, text);
         return;
     }
-    QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
-                      "the processor lists.")
+    QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 and %5 of %6 the processor lists.")
                        .arg(m_zun->GetNr())
                        .arg(QDir::toNativeSeparators(folder))
                        .arg(sets)
-                       .arg(listedSets)
+                       .arg(ZunCount::sets(listedSets))
                        .arg(setups)
-                       .arg(listedSetups);
+                       .arg(ZunCount::setups(listedSetups));
     if (!noSet.isEmpty())
         text += tr("\nThe flash also lists %1 that hold%2 no FIR/limiter set (a store another program spoiled); "
                    "\"Remove FIR\" offers %3 for removal.")
@@ -233,13 +231,11 @@ void ZunMaintenanceActions::onSaveConfig()
     // then) "0 of 0" would read as complete.
     if (!m_zun->GetMemoryManager()->isValid())
         m_prompts->message(QMessageBox::Warning,
-                           tr("Configuration of Zun nr %1 saved to %2: %3 FIR/limiter sets and %4 setups.\nThe "
-                              "processor's lists were not read yet, so what it holds is NOT all in the folder. Save "
-                              "again once the link is up and the lists are complete.")
+                           tr("Configuration of Zun nr %1 saved to %2: %3 and %4.\nThe processor's lists were not "
+                              "read yet, so what it holds is NOT all in the folder. Save again once the link is up "
+                              "and the lists are complete.")
                                .arg(m_zun->GetNr())
-                               .arg(QDir::toNativeSeparators(folder))
-                               .arg(sets)
-                               .arg(setups));
+                               .arg(QDir::toNativeSeparators(folder), ZunCount::sets(sets), ZunCount::setups(setups)));
     else if (sets < listedSets || setups < listedSetups)
         m_prompts->message(QMessageBox::Warning,
                            text + (m_zun->IsConnected()
@@ -278,27 +274,31 @@ void ZunMaintenanceActions::onLoadConfig()
     auto* load = new QFutureWatcher<Outcome>(this);
     connect(load, &QFutureWatcher<Outcome>::finished, this, [this, load]() {
         const Outcome outcome = load->result();
-        emit signal_log(outcome.first);
+        // The reports name each file with the reason the device model gives it.
+        emit signal_log(ZunOperatorMessage::text(outcome.first));
         m_jobs->end(ZunLongOperation::ConfigLoad);
         emit longOperationFinished(ZunLongOperation::ConfigLoad);
         // Several windows may load at once: the box says which processor it is about.
         if (!outcome.second.isEmpty())
-            m_prompts->message(QMessageBox::Warning, tr("Configuration load to Zun nr %1 (%2):\n%3")
-                                                         .arg(m_zun->GetNr())
-                                                         .arg(m_zun->GetName(), outcome.second));
+            m_prompts->message(QMessageBox::Warning,
+                               tr("Configuration load to Zun nr %1 (%2):\n%3")
+                                   .arg(m_zun->GetNr())
+                                   .arg(m_zun->GetName(), ZunOperatorMessage::text(outcome.second)));
         load->deleteLater();
     });
     load->setFuture(QtConcurrent::run([zun, folder]() {
         ZunConfigFolder found = zun->InvokeFromDir(folder);
+        // Nothing was written: the operator, who asked for the load, is told why.
         if (!found.canLoad())
-            return Outcome(found.report(), QString());
+            return Outcome(found.report(), found.report());
         const bool settled = zun->WaitForFlashTransfers(ConfigLoadLimitMs);
-        // The load ends with the link: what the processor confirmed before is stored.
+        // The load ends with the link, before the flash could show what it stored (which
+        // may be everything: the link may go after the last store).
         if (!zun->IsConnected())
-            return Outcome(QStringLiteral("The configuration from %1 was not loaded completely: the link to the "
-                                          "processor was lost. What the processor confirmed before is stored; the "
-                                          "FIR sets and setups named as not stored, and the files not yet sent, are "
-                                          "not. Check the lists after reconnecting.")
+            return Outcome(QStringLiteral("The configuration load from %1 ended when the link to the processor was "
+                                          "lost, before the processor's lists could show what it stored. What it "
+                                          "confirmed before is stored; the files not sent yet are not. Check the "
+                                          "lists after reconnecting, and load the folder again if any is missing.")
                                .arg(QDir::toNativeSeparators(folder)),
                            QString());
         // What the log says was loaded is what the processor's flash shows.

@@ -5,9 +5,11 @@
 class CCmdMap;
 
 // The operator's words for the failures the device model reports in its own: a command the
-// processor refused, a setup archive or FIR image that cannot be read, a channel without a
-// free EQ or crossover filter. The model's text, which tests and logs rely on, goes to the
-// log; a text of any other kind is shown as it is.
+// processor refused, a setup archive or FIR image that cannot be read (a limiter value out
+// of range named with its value), a file that cannot be written, a channel without a free
+// EQ or crossover filter; in a report of several lines, each file's reason. The model's
+// text, which tests and logs rely on, goes to the program's log; a text of any other kind
+// is shown as it is.
 class ZunOperatorMessage
 {
 public:

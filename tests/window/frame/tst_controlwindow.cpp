@@ -285,11 +285,27 @@ private slots:
                                     << "No EQ is left for this channel: it holds 20 EQs already, or its DSP has no "
                                        "free EQ. Remove an EQ first.";
         QTest::newRow("operator's own") << "Connection refused" << "Connection refused";
-        // Mended: a report naming several files was cut to the first file's reason.
-        const QString report = "The garbage collection could not put these back on the processor:\nSet01_A.zun: "
-                               "ZunSetup::fromFile() : Invalid file '/x/Set01_A.zun'\nSet02_B.zun: sent, but the "
-                               "processor did not store it\nIts backup is kept in /x.";
-        QTest::newRow("a report of several files") << report << report;
+        // Mended: a report naming several files was cut to the first file's reason, and
+        // gave each in the device model's words.
+        QTest::newRow("a report of several files")
+            << "The garbage collection could not put these back on the processor:\nSet01_A.zun: ZunSetup::fromFile() : "
+               "Invalid file '/x/Set01_A.zun'\nT.fir: FIR file '/x/T.fir' can not be read: CBlockFIR: invalid filter "
+               "image: CRC error\nSet02_B.zun: sent, but the processor did not store it\nIts backup is kept in /x."
+            << "The garbage collection could not put these back on the processor:\nSet01_A.zun: it is damaged or is no "
+               "Zun setup\nT.fir: it is damaged or is no Zun FIR filter\nSet02_B.zun: sent, but the processor did not "
+               "store it\nIts backup is kept in /x.";
+        // Mended: a file that could not be written (a read-only configuration folder) was
+        // named with the class and method that wrote it.
+        QTest::newRow("unwritten FIR file")
+            << "FilterLimiterEWS::toFile(): error writing to FIR file Top.fir: Permission denied"
+            << "The FIR file Top.fir could not be written: Permission denied. Check that its folder can be written to "
+               "and that its disk has room.";
+        QTest::newRow("unwritten setup file")
+            << "ZunSetup::toFile(): Could not store setup, unable to open file."
+            << "A setup file could not be written. Check that its folder can be written to and that its disk has room.";
+        QTest::newRow("unwritten, in a report")
+            << "Not written:\nZunSetup::toFile(): error writing to setup file Set01_A.zun: Permission denied"
+            << "Not written:\nSet01_A.zun: Permission denied";
     }
     void failuresReachTheBoxInTheOperatorsWords()
     {
@@ -747,6 +763,13 @@ private slots:
             QVERIFY(WindowTestRig::waitFor(disconnected));
             QTRY_VERIFY(tabsEnabled(w->tabWidget(), false));
             QVERIFY2(w->windowTitle().startsWith("Stage disconnected"), qPrintable(w->windowTitle()));
+            // Mended: the box gave the socket's words alone, naming no processor.
+            QStringList boxes;
+            QTRY_VERIFY2((boxes += m_rig->takeBoxes())
+                             .contains(QString("The connection to Zun nr. %1 was lost: The remote host closed the "
+                                               "connection.")
+                                           .arg(Emulated)),
+                         qPrintable(boxes.join(" / ")));
             // Late reports of the old connection: the record, an image, a setup.
             w->updateDisplayName(record);
             w->UpdateGui();
@@ -799,7 +822,10 @@ private slots:
         QPushButton* button = connectButton(w.get());
         w->connectToZun();
         QStringList boxes;
-        QTRY_VERIFY((boxes += m_rig->takeBoxes()).contains("Connection refused"));
+        // Mended: the socket's words alone named no processor.
+        QTRY_VERIFY2((boxes += m_rig->takeBoxes())
+                         .contains(QString("Zun nr. %1 could not be reached: Connection refused.").arg(Refused)),
+                     qPrintable(boxes.join(" / ")));
         QTRY_VERIFY(!w->systemTab()->isConnectPending());
         QVERIFY(!button->isChecked());
         QVERIFY(button->isEnabled());

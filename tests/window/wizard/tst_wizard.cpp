@@ -484,7 +484,32 @@ private slots:
         QVERIFY(ZunFirFile::writeRaw(m_files.filePath("long.fir"), image));
         type(m_files.filePath("long.fir"));
         QVERIFY(!page->validatePage());
-        QVERIFY2(boxes.texts.last().contains("output 0 has 4097 coefficients"), qPrintable(boxes.texts.last()));
+        // Mended: it named the output counted from 0, where the window counts from 1.
+        QVERIFY2(boxes.texts.last().contains("output 1 has 4097 coefficients"), qPrintable(boxes.texts.last()));
+        // Mended: a limiter value that is no number was refused as a damaged file, and a
+        // latency without coefficients in the set's method's words.
+        set.exportXml(m_files.filePath("set.xml"));
+        QFile xml(m_files.filePath("set.xml"));
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(xml.readAll());
+        const struct { const char* from; const char* to; const char* told; } rows[] = {
+            {"impedance=\"8\"", "impedance=\"nan\"",
+             "was not used: its limiter holds a value out of range: the impedance of output 1 is not a number (NaN)"},
+            {"gain=\"26\"", "gain=\"inf\"", "the gain of output 1 is infinite; it must be from -200 to 200 dB"},
+            {"<output index=\"1\" latency=\"0\"", "<output index=\"1\" latency=\"5\"",
+             "the output of index 1 has a latency of 5 samples but 0 coefficients"},
+        };
+        for (const auto& row : rows) {
+            QVERIFY2(text.contains(row.from), row.from);
+            QFile variant(m_files.filePath("variant.xml"));
+            QVERIFY(variant.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            variant.write(QString(text).replace(text.indexOf(row.from), int(qstrlen(row.from)), row.to).toUtf8());
+            variant.close();
+            type(variant.fileName());
+            QVERIFY(!page->validatePage());
+            QVERIFY2(boxes.texts.last().contains(row.told) && !boxes.texts.last().contains("::"),
+                     qPrintable(boxes.texts.last()));
+        }
     }
 
     // The files of the device folder are offered; one that cannot be read, or whose rate
