@@ -103,9 +103,14 @@ bool ZunSimControl::apply(const QString& line)
         return true;
     }
     if (cmd == QLatin1String("release")) {
-        f.holdAtBlock = false;
-        f.holdReplyCmd = -1;
-        f.holding = false;
+        // The held connection goes on; a hold asked for while it was held waits for the
+        // next block or reply. With nothing held, the holds asked for are dropped.
+        if (f.holding) {
+            f.holding = false;
+        } else {
+            f.holdAtBlock = false;
+            f.holdReplyCmd = -1;
+        }
         return true;
     }
     if (cmd == QLatin1String("failupload")) { f.failUpload = on; return true; }
