@@ -151,23 +151,29 @@ inline bool settleFirstSet(CZun* zun)
 }
 
 // One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
-// A second program's read of the parameter image into the processor's one transfer buffer
-// (its command "Cmd_MemCopy" = "CmdS_CopyDSPVar2RxTxBuf", answered), over a connection of
-// its own to the emulator's port: with the emulator's "hold block" it lands between a
-// block write and its store.
-inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dspVar)
+// A second program's command, over a connection of its own to the emulator's port; true
+// once it is answered.
+inline bool secondClientSends(quint16 port, quint16 cmd, quint16 value)
 {
     QTcpSocket other;
     other.connectToHost(QHostAddress::LocalHost, port);
     if (!other.waitForConnected(5000))
         return false;
-    QByteArray copy(4, '\0');
-    copy[0] = char(memCopy & 0xFF);
-    copy[1] = char(memCopy >> 8);
-    copy[2] = char(dspVar & 0xFF);
-    copy[3] = char(dspVar >> 8);
-    other.write(copy);
+    QByteArray words(4, '\0');
+    words[0] = char(cmd & 0xFF);
+    words[1] = char(cmd >> 8);
+    words[2] = char(value & 0xFF);
+    words[3] = char(value >> 8);
+    other.write(words);
     return waitUntil([&]() { return other.bytesAvailable() >= 6 || other.waitForReadyRead(10); });
+}
+
+// A second program's read of the parameter image into the processor's one transfer buffer
+// (its command "Cmd_MemCopy" = "CmdS_CopyDSPVar2RxTxBuf"): with the emulator's "hold
+// block" it lands between a block write and its store.
+inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dspVar)
+{
+    return secondClientSends(port, memCopy, dspVar);
 }
 
 // A second program's block write (one chunk, at most 4096 bytes) into the processor's one
