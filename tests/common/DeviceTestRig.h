@@ -4,10 +4,12 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "CZunMetaCmd.h"
+#include "CMemoryManager.h"
 #include "CZunSetupManager.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunDeviceStats.h"
+#include "ZunSetup.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -148,6 +150,15 @@ inline bool settleFirstSet(CZun* zun)
         return zun->GetActiveFilterIndex(1) != 0
             && (!zun->GetHardwareInfo().isDoubleBoard() || zun->GetActiveFilterIndex(2) != 0);
     }, 30000) && settleTransfers(zun);
+}
+
+// The setup at position p, named name, read back as the processor's directory lists it:
+// what a backup of the flash needs of it.
+inline bool setupReadBack(CZun* zun, int p, const QString& name)
+{
+    const quint32 listed = zun->GetMemoryManager()->setupIdAt(p);
+    const ZunSetup* held = zun->GetSetupManager()->GetSetup(p);
+    return listed != 0 && held && held->storedId() == listed && held->GetSetupName().startsWith(name);
 }
 
 // One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
