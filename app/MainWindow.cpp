@@ -304,6 +304,9 @@ QPoint MainWindow::scrollToShow(const QRect& frame, const QRect& view)
 
 void MainWindow::bringForward(QMdiArea* area, QMdiSubWindow* sub)
 {
+    // A minimised window comes back as its own restore button brings it back.
+    if (sub->isMinimized())
+        sub->showNormal();
     area->setActiveSubWindow(sub);
     const QPoint by = scrollToShow(sub->geometry(), area->viewport()->rect());
     if (by.x() != 0)
@@ -655,7 +658,10 @@ void MainWindow::selectSetupOnList(QList<quint32> serials, quint16 number)
     for (quint32 serial : qAsConst(serials)) {
         ZunControlDlg* dlg = deviceWindow(quint16(serial));
         const QSharedPointer<CZun> zun = m_zunServer->getZun(quint16(serial));
-        if (dlg && zun && zun->IsConnected() && zun->IsSetupModified()) {
+        // One that runs another long operation is refused by the recall, and its report names
+        // what runs: nothing to ask first.
+        const bool busy = zun && !zun->GetOperations()->running().isEmpty();
+        if (dlg && zun && !busy && zun->IsConnected() && zun->IsSetupModified()) {
             bringForward(m_mdiArea, qobject_cast<QMdiSubWindow*>(dlg->parentWidget()));
             const bool canStore =
                 ZunSystemWidget::isStorePosition(zun->GetActiveSetup(), zun->GetMemoryManager()->setupListSize());

@@ -149,6 +149,17 @@ void ZunStatusDisplay::buildDisplay()
         m_keys[i] = quint8(m_inputs.at(i));
     for (int o = 0; o < m_outputCount; ++o)
         m_keys[m_inputCount + o] = quint8(m_outputs.at(o));
+    // The record's master-mute flag is DSP 1's: on two boards it mutes outputs 1-4 and the
+    // input paths A-D, while DSP 2's play on. An output's own mute bit carries its DSP's
+    // master mute besides.
+    const bool twoBoards = m_stats && m_stats->getHardwareInfo().isDoubleBoard();
+    m_firstDspColumns = 0;
+    for (int i = 0; i < m_inputCount + m_outputCount; ++i) {
+        const bool output = i >= m_inputCount;
+        const int path = output ? m_keys[i] : m_routing.GetKeypadInfoOfSource(m_keys[i]);
+        if (!twoBoards || (path >= 0 && path < 4))
+            m_firstDspColumns |= quint16(1u << i);
+    }
     int c = 0;
     m_inputColumns.resize(size_t(m_inputs.size()));
     for (Column& column : m_inputColumns) {
@@ -196,19 +207,20 @@ void ZunStatusDisplay::updateMeters()
     quint64 states = 0;
     int bit = 0;
     const auto put = [&states, &bit](bool on) { states |= quint64(on) << bit++; };
+    const quint16 masterMuted = m ? m_firstDspColumns : 0;
     for (int i = 0; i < m_inputCount; ++i) {
         const int s = m_keys[i];
         put(status.IsOverload(s));
         put(locked);
         put(status.GetInputLevel(s) > m_levelIn);
-        put(status.IsInputMuted(s) || m);
+        put(status.IsInputMuted(s) || ((masterMuted >> i) & 1));
     }
     for (int i = 0; i < m_outputCount; ++i) {
         const int o = m_keys[m_inputCount + i];
         put(status.IsThermalLimiting(o));
         put(status.IsPeakLimiting(o));
         put(status.GetOutputLevel(o) > m_levelOut);
-        put(status.IsOutputMuted(o) || m);
+        put(status.IsOutputMuted(o) || ((masterMuted >> (m_inputCount + i)) & 1));
     }
     const quint64 changed = states ^ m_states;
     m_states = states;

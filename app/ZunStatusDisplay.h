@@ -18,7 +18,8 @@ class ZunDeviceStats;
 // The status tile of one processor in the status monitor: a title, one column of
 // indicators (CLP, LCK, SIG, MUT) per input that feeds an output and one (TEM, LIM, SIG,
 // MUT) per analog output, and a "Master Mute" button that mutes the processor over UDP.
-// The indicators follow the processor's audio-status record (its refreshed() signal).
+// The indicators follow the processor's audio-status record (its refreshed() signal); a MUT
+// lights for what mutes its column, its own DSP's master mute among that.
 class ZunStatusDisplay : public QWidget
 {
     Q_OBJECT
@@ -95,6 +96,8 @@ private:
     quint8 m_keys[16] = {};
     quint8 m_inputCount = 0;
     quint8 m_outputCount = 0;
+    // The columns (bits as m_keys) that DSP 1's master mute, the record's flag, mutes.
+    quint16 m_firstDspColumns = 0;
     bool m_muteShown = false; // the master-mute button's state, as it last toggled
 
     QLabel* m_title = nullptr;

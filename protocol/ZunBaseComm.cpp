@@ -27,7 +27,7 @@
 
 namespace
 {
-constexpr int FirmwarePiece = 16384;
+constexpr int FirmwarePiece = ZunBaseComm::FirmwarePieceBytes;
 }
 
 ZunBaseComm::ZunBaseComm(const QHostAddress& address, quint16 serial, quint16 versionWord,

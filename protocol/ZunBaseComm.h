@@ -64,6 +64,8 @@ public:
     // file and, before anything is queued, for a file too large for the 16-bit words of
     // the group (see docs/protocol.md).
     void uploadFirmware(const QString& file);
+    // The file goes in pieces of this size, each copied into the flash on its own.
+    static constexpr int FirmwarePieceBytes = 16384;
     // The largest firmware file uploadFirmware() accepts with this command map.
     quint32 maxFirmwareSize() const;
 

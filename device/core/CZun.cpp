@@ -38,6 +38,7 @@
 
 #include <boost/numeric/conversion/cast.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <cstdio>
@@ -420,16 +421,22 @@ void CZun::on_ImageRefreshFailed()
 
 void CZun::onFirLimManagerInitialized()
 {
+    // What earlier operations left unfinished, named once the sets are seen to.
+    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
     try {
         // While a garbage collection's backup is pending its restore brings the sets back, and
         // the DSPs go on running what they ran (a crossover must not turn into full range).
         // Nor is anything activated over a set the DSPs run that the flash lacks (an erase cut
         // short, with its backup on another computer or in another configuration folder).
-        // The operator's own erase (answered, or its answer lost with the link) ends at factory
-        // state: the flash it emptied gets the pass-through set, run by both DSPs, whatever
-        // the erased flash held. A flash that still holds sets was not erased.
+        // The operator's own erase (answered, or its answer lost with the link, or that of a
+        // program killed or quit after sending it) ends at factory state: the flash it emptied
+        // gets the pass-through set, run by both DSPs, whatever the erased flash held. A flash
+        // that still holds sets was not erased.
         const bool erasing = m_eraseOperation && m_eraseOperation->isRunning();
-        const bool factoryState = m_factoryErase && m_passThroughOnEmptyFlash && !erasing
+        const bool erasedBefore = std::any_of(left.cbegin(), left.cend(), [](const ZunOperationJournal::Entry& e) {
+            return e.kind == ZunLongOperation::Erase;
+        });
+        const bool factoryState = (m_factoryErase || erasedBefore) && m_passThroughOnEmptyFlash && !erasing
                                && m_memoryManager->filterCount() == 0 && m_memoryManager->setupCount() == 0;
         if (!erasing)
             m_factoryErase = false;
@@ -437,16 +444,17 @@ void CZun::onFirLimManagerInitialized()
         if (m_collection->holdsBackup()) {
         } else if (factoryState) {
             m_unstoredSetsTold.clear();
-            const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
-            CheckFilterMIPS(set, 0);
-            UploadFIRFilter(set, 0);
-            const quint32 id = set->getKey();
-            InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+            runPassThroughSet();
         } else if (m_firLimManager->activationInFlight()) {
             // The program's own activation is on its way: its answer names what the DSPs run.
-        } else if (finishCutActivation()) {
+        } else if (repairCutActivation()) {
         } else if (!(unstored = unstoredRunningSets()).isEmpty()) {
-            if (std::exchange(m_unstoredSetsTold, unstored) != unstored) {
+            // This program's own stores, still on their way or checked, may have replaced it
+            // (another program used the processor meanwhile): judged once they are over.
+            const bool ownStores = m_runningSetChecks.load() > 0 || m_firLimManager->pendingUploads() != 0
+                                || m_firLimManager->unsettledStores() != 0 || m_setupManager->pendingUploads() != 0
+                                || m_setupManager->unsettledStores() != 0;
+            if (!ownStores && std::exchange(m_unstoredSetsTold, unstored) != unstored) {
                 // Each set by its id, with the DSP that runs it when the two differ.
                 QStringList named;
                 const bool one = unstored.size() == 1;
@@ -469,11 +477,7 @@ void CZun::onFirLimManagerInitialized()
         } else if (m_memoryManager->filterCount() == 0) {
             // A processor without any FIR/limiter set gets the pass-through set.
             if (m_passThroughOnEmptyFlash) {
-                const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
-                CheckFilterMIPS(set, 0);
-                UploadFIRFilter(set, 0);
-                const quint32 id = set->getKey();
-                InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+                runPassThroughSet();
             }
         } else {
             const QStandardItemModel* model = m_firLimManager->GetFirModel();
@@ -489,18 +493,32 @@ void CZun::onFirLimManagerInitialized()
     }
     QMetaObject::invokeMethod(m_setupManager, "initialize", zunWaitingCall(m_setupManager));
     m_firManagerReady = true;
-    nameUnfinishedOperations();
+    nameUnfinishedOperations(left);
     m_collection->onDirectory();
 }
 
-void CZun::nameUnfinishedOperations()
+void CZun::runPassThroughSet()
 {
-    const QList<ZunOperationJournal::Entry> left = m_operations->journal()->takeLeftOver();
-    if (left.isEmpty())
+    const QShPtrFLE set = m_firLimManager->CreateThruFIRFilter(GetSampleRate(), 0);
+    CheckFilterMIPS(set, 0);
+    QMetaObject::invokeMethod(m_firLimManager, "UploadOwnFIRFilter", zunWaitingCall(m_firLimManager),
+                              Q_ARG(QShPtrFLE, set));
+    const quint32 id = set->getKey();
+    InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+}
+
+void CZun::nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left)
+{
+    // What could not be read, changed or written of the record itself, said once.
+    const QStringList notices = m_operations->journal()->takeNotices();
+    if (left.isEmpty() && notices.isEmpty())
         return;
-    const QString text = ZunUnfinishedOperations::text(this, left);
+    QStringList parts = notices;
+    if (!left.isEmpty())
+        parts.prepend(ZunUnfinishedOperations::text(this, left));
+    const QString text = parts.join(QStringLiteral("\n\n"));
     emit signal_LogMessage(text + QLatin1Char('\n'), true);
-    emit signal_exception(text, tr("Operations not finished"));
+    emit signal_exception(text, left.isEmpty() ? tr("Record of operations") : tr("Operations not finished"));
 }
 
 QList<quint32> CZun::unstoredRunningSets()
@@ -516,50 +534,73 @@ QList<quint32> CZun::unstoredRunningSets()
     return ids;
 }
 
-bool CZun::finishCutActivation()
+bool CZun::repairCutActivation()
 {
-    constexpr quint32 KeepSet = 0xFFFFFFFFu;
-    quint32 ids[2] = {KeepSet, KeepSet};
+    auto hex = [](quint32 id) { return QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0')); };
     bool cut = false;
+    QList<quint32> unknown;
+    QStringList told;
     const int dsps = GetHardwareInfo().isDoubleBoard() ? 2 : 1;
     for (int d = 0; d < dsps; ++d) {
         const quint32 named = GetActiveFilterIndex(quint16(d + 1));
         if (named == 0 || m_memoryManager->hasFilterId(named))
             continue;
-        // The cut left the high word of the set the DSP ran before: a stored one's, or none
-        // on a DSP that ran none. Any other high word names a set the flash lacks, whose low
-        // word matches a stored set's by chance: it goes on running.
-        const quint32 before = named >> 16;
-        bool ranStored = before == 0;
-        quint32 match = 0;
-        int matches = 0;
+        // The activation that was cut: the stored sets with the first word it sent. The set
+        // the DSP still runs: the stored set that owns the high word left there (none: the
+        // DSP ran none).
+        QList<quint32> asked, before;
         for (int p = 0; p < m_memoryManager->filterListSize(); ++p) {
             const quint32 id = m_memoryManager->filterIdAt(p);
-            if (id == 0)
-                continue;
-            ranStored = ranStored || (id >> 16) == before;
-            if ((id & 0xFFFF) == (named & 0xFFFF)) {
-                match = id;
-                ++matches;
-            }
+            if (id != 0 && (id & 0xFFFF) == (named & 0xFFFF) && !asked.contains(id))
+                asked << id;
+            if (id != 0 && (id >> 16) == (named >> 16) && !before.contains(id))
+                before << id;
         }
-        if (matches != 1 || !ranStored)
-            continue;
-        ids[d] = match;
+        if (asked.isEmpty())
+            continue; // no stored set's first word: a set the flash lacks
         cut = true;
-        emit signal_LogMessage(QStringLiteral("DSP %1 named the FIR/limiter set %2 by its first word alone: an activation "
-                                              "was cut before it ended. It is finished now.")
-                                   .arg(d + 1)
-                                   .arg(match, 8, 16, QLatin1Char('0')),
-                               true);
+        QStringList askedHex;
+        for (const quint32 id : qAsConst(asked))
+            askedHex << hex(id);
+        const QString activation = tr("The activation of the FIR/limiter set %1 on DSP %2")
+                                       .arg(askedHex.join(tr(" or ")))
+                                       .arg(d + 1);
+        if (before.size() == 1 || (named >> 16) == 0) {
+            const quint32 runs = before.size() == 1 ? before.first() : 0;
+            // Nothing is loaded: the words are named again for what the DSP runs, in the image
+            // at once (what is told of the processor now reads them) and in the processor.
+            const quint16 low = nr(d == 0 ? "Cmd_0_FIR_ID0" : "Cmd_1_FIR_ID0");
+            m_image->setValue(low, quint16(runs & 0xFFFF));
+            SendCmd(low, quint16(runs & 0xFFFF));
+            emit signal_LogMessage(
+                tr("%1 did not happen: it was cut after its first word, before the DSP loaded the set. DSP %2 runs %3 "
+                   "as before, and its words name it again.")
+                    .arg(activation)
+                    .arg(d + 1)
+                    .arg(runs == 0 ? tr("no set") : tr("the set %1").arg(hex(runs))),
+                true);
+            continue;
+        }
+        // Two stored sets share the high word, or none owns it (another program may have run
+        // a set it did not store): which set runs is not known, and it goes on running.
+        unknown << named;
+        told << tr("DSP %1 names the FIR/limiter set %2, which the processor's flash does not hold. Its first word is "
+                   "that of the stored set %3: an activation of it may have been cut before it ended, or another "
+                   "program ran a set it did not store. Which set DSP %1 runs can not be told; it goes on running, "
+                   "and nothing was activated over it. Choose the set in \"Select FIR for DSP%1\" to know what runs.")
+                    .arg(d + 1)
+                    .arg(hex(named))
+                    .arg(askedHex.join(tr(" or ")));
     }
-    if (!cut)
-        return false;
-    // Linked DSPs share one set.
-    if (m_image->isLinked())
-        ids[0] = ids[1] = ids[0] != KeepSet ? ids[0] : ids[1];
-    InvokeActivateFIRFilter(ids[0], ZunC::Unchanged, ids[1], ZunC::Unchanged);
-    return true;
+    if (!unknown.isEmpty() && std::exchange(m_unstoredSetsTold, unknown) != unknown)
+        emit signal_exception(told.join(QStringLiteral("\n")), tr("FIR/limiter set not known"));
+    return cut;
+}
+
+void CZun::releaseRunningSetCheck()
+{
+    if (--m_runningSetChecks == 0 && IsConnected())
+        QMetaObject::invokeMethod(this, "RefreshMemDir", Qt::QueuedConnection);
 }
 
 void CZun::on_MemDirReadFailed()
@@ -683,6 +724,7 @@ void CZun::onSocketCreated()
 void CZun::connect(bool autoConnect)
 {
     m_autoConnect = autoConnect;
+    m_disconnectAsked = false;
     if (!autoConnect)
         m_keepAliveOn = false;
     m_firManagerReady = false;
@@ -697,6 +739,7 @@ void CZun::connect() { connect(true); }
 
 void CZun::disconnect()
 {
+    m_disconnectAsked = true;
     QMetaObject::invokeMethod(m_link, "disconnectZun", zunWaitingCall(m_link));
 }
 
@@ -1041,6 +1084,17 @@ void CZun::SetMasterGain(const int& dsp, const double& gain)
         SendCmd(nr("Cmd_1_MasterGain"), raw);
 }
 
+CZunMetaCmd CZun::mastersAtMost(double ceiling) const
+{
+    const quint16 top = rawGain(ceiling, m_masterGainRange);
+    CZunMetaCmd meta;
+    for (const char* name : {"Cmd_0_MasterGain", "Cmd_1_MasterGain"}) {
+        const quint16 now = word(name);
+        meta.appendCmd(nr(name), qint16(now) < qint16(top) ? now : top);
+    }
+    return meta;
+}
+
 void CZun::SetMasterMute(const int& dsp, bool mute)
 {
     const quint16 v = mute ? 1 : 0;
@@ -1222,22 +1276,28 @@ void CZun::ReInit(QSharedPointer<ZunDeviceStats> record, QSharedPointer<CCmdMap>
 
 // --- maintenance -------------------------------------------------------------------------
 
-void CZun::EraseFlashMemory()
+bool CZun::EraseFlashMemory(QString* running)
 {
-    m_collection->onEraseSent();
     // The collection's own erase is a step of it: the lists name the collection.
-    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink
-                    | (m_collection->isRunning() ? ZunOperation::Unlisted : 0);
+    const bool step = m_collection->isRunning();
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink | (step ? ZunOperation::Unlisted : 0);
     // The processor's timer comes back after the erase, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
-    m_factoryErase = !m_collection->isRunning();
-    m_eraseOperation = m_operations->begin(ZunLongOperation::Erase, takes);
+    // Beside a load or a restore, their resends would store again what the erase removed.
+    const QSharedPointer<ZunOperation> erase = step ? m_operations->begin(ZunLongOperation::Erase, takes)
+                                                    : m_operations->beginAlone(ZunLongOperation::Erase, takes, running);
+    if (!erase)
+        return false;
+    m_collection->onEraseSent();
+    m_factoryErase = !step;
+    m_eraseOperation = erase;
     setKeepAlive(false);
     CZunMetaCmd meta;
     meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
     meta.appendCmd(nr("Cmd_BulkEraseF"), 0);
     meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
+    return true;
 }
 
 void CZun::on_FlashMemoryErased(bool ok)
@@ -1306,7 +1366,8 @@ bool CZun::WaitForFlashTransfers(int timeoutMs) const
     clock.start();
     auto busy = [this]() {
         return m_firLimManager->pendingUploads() != 0 || m_setupManager->pendingUploads() != 0
-            || m_memoryManager->pendingTransfers() != 0;
+            || m_memoryManager->pendingTransfers() != 0 || m_firLimManager->unsettledStores() != 0
+            || m_setupManager->unsettledStores() != 0;
     };
     // Idle twice with a pause between: a setup hands its FIR sets on queued, so one
     // transfer's end may start another.
@@ -1664,23 +1725,30 @@ void CZun::SendPinStep(quint16 pin)
     SendMetaCmd(meta);
 }
 
-void CZun::RestoreDefaultSettings(bool full)
+bool CZun::RestoreDefaultSettings(bool full, const CZunMetaCmd& then, QString* running)
 {
     // The processor's timer comes back after the restore, unless another operation holds it off.
     const quint16 after = m_operations->holdsKeepAlive() ? 0 : 15;
     // The wizard's partial restore is a step of the wizard.
-    m_defaultsOperation = m_operations->begin(ZunLongOperation::Restore, ZunOperation::KeepAlive | ZunOperation::EndsWithLink
-                                                                           | (full ? 0 : ZunOperation::Unlisted));
+    const int takes = ZunOperation::KeepAlive | ZunOperation::EndsWithLink | (full ? 0 : ZunOperation::Unlisted);
+    const QSharedPointer<ZunOperation> restore = full ? m_operations->beginAlone(ZunLongOperation::Restore, takes, running)
+                                                      : m_operations->begin(ZunLongOperation::Restore, takes);
+    if (!restore)
+        return false;
+    m_defaultsOperation = restore;
     setKeepAlive(false);
-    if (!full) {
-        SendMetaCmd(CZunMetaCmd(nr("Cmd_SetupSelect"), 254));
-        return;
-    }
     CZunMetaCmd meta;
-    meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
-    meta.appendCmd(nr("Cmd_SetupSelect"), 255);
-    meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
+    if (full)
+        meta.appendCmd(nr("Cmd_TCPCloseTime"), 0);
+    meta.appendCmd(nr("Cmd_SetupSelect"), full ? 255 : 254);
+    // Nothing comes between the defaults and what must follow them at once.
+    for (const CZunCmd& c : then.commands())
+        meta.append(c);
+    if (full)
+        meta.appendCmd(nr("Cmd_TCPCloseTime"), after);
     SendMetaCmd(meta);
+    if (!full)
+        return true;
     double rate = 48000.0;
     switch (word("Cmd_ClockSel")) {
     case 0: rate = 0.0; break;
@@ -1693,6 +1761,7 @@ void CZun::RestoreDefaultSettings(bool full)
     UploadFIRFilter(set, 0);
     const quint32 id = set->getKey();
     InvokeActivateFIRFilter(id, ZunC::NoCopies, id, ZunC::NoCopies);
+    return true;
 }
 
 QString CZun::GetActiveDSPProgramString(quint16 dsp) const

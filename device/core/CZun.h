@@ -11,6 +11,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunC.h"
 #include "ZunLinkLosses.h"
+#include "ZunOperationJournal.h"
 
 #include <QHostAddress>
 #include <QMap>
@@ -100,6 +101,8 @@ public:
     quint16 GetFirmwareVersion() const;
     quint16 GetFirmwareSubVersion() const;
     bool IsConnected() const;
+    // The link was closed on request (disconnect()), not lost, and not opened again since.
+    bool IsDisconnectAsked() const { return m_disconnectAsked.load(); }
     int SendCmd(quint16 id, quint16 value);
     int SendMetaCmd(const CZunMetaCmd& meta);
     bool IsSetupModified() const;
@@ -199,6 +202,11 @@ public:
     // Whether the FIR/limiter manager has finished its start after the last connection
     // (read from the device services' thread).
     bool IsFIRManagerReady() const { return m_firManagerReady.load(); }
+    // An operation checks its own stores (ZunOwnStores, any thread): a set the DSPs run that
+    // the flash lacks may be what one of them replaced, and it stores that set again; it is
+    // judged by the first directory read after the last check has ended.
+    void holdRunningSetCheck() { ++m_runningSetChecks; }
+    void releaseRunningSetCheck();
     // The last rebuild from a new image failed (and was reported): the command table does
     // not fit the image, so the managers skip their own refresh instead of reporting the
     // same fault again.
@@ -214,7 +222,10 @@ public:
                 QSharedPointer<CRoutingLibrary> library);
 
     // --- maintenance ------------------------------------------------------------------
-    void EraseFlashMemory();
+    // The operator's erase begins only while no other long operation runs: false, with the
+    // running one's text in *running, and nothing sent, when one does. The garbage
+    // collection's own erase is a step of it.
+    bool EraseFlashMemory(QString* running = nullptr);
     // Every FIR/limiter set and setup into the folder. With failed: the failure of each
     // that could not be written, naming the file and why (nothing told); without, a
     // failure is told.
@@ -224,8 +235,9 @@ public:
     // thread). Returns what was found, for the report.
     ZunConfigFolder InvokeFromDir(const QString& folder);
     // Waits (in the caller's thread, never the GUI thread's) until no FIR set, setup or
-    // DSP program is on its way to the flash; false after timeoutMs or as soon as the link
-    // is lost (a lost link answers none of them).
+    // DSP program is on its way to the flash, nor a store answered and not yet listed (it
+    // may be sent again, after a pause); false after timeoutMs or as soon as the link is
+    // lost (a lost link answers none of them).
     bool WaitForFlashTransfers(int timeoutMs) const;
     // The garbage-collection folder: the log folder with "_gc" appended (empty without one).
     QString GetGarbageCollectionFolder() const;
@@ -282,7 +294,10 @@ public:
     void SendPinStep(quint16 pin);
     // PIN word of four digits 1-8, the first digit in the top four bits.
     static quint16 pinWord(int d1, int d2, int d3, int d4);
-    void RestoreDefaultSettings(bool full);
+    // then: commands the restore's group carries right after the defaults. The full restore
+    // begins only while no other long operation runs (false, as the erase); the partial one
+    // is a step of the configuration wizard.
+    bool RestoreDefaultSettings(bool full, const CZunMetaCmd& then = CZunMetaCmd(), QString* running = nullptr);
     QString GetActiveDSPProgramString(quint16 dsp) const;
 
     // --- routing configuration -----------------------------------------------------------
@@ -407,6 +422,8 @@ private:
     quint16 nr(const QString& name) const;
     quint16 word(const char* name) const;
     quint16 word(const QString& name) const;
+    // Both masters at most ceiling dB, one group; a master already lower stays where it stands.
+    CZunMetaCmd mastersAtMost(double ceiling) const;
     bool linked() const;
     float gainOf(quint16 raw) const;
     void checkGain(double gain, const CZunParam* range) const;
@@ -469,6 +486,8 @@ private:
     bool m_keepAliveOn = true;
     quint16 m_tcpCloseTime = 15;
     std::atomic<bool> m_firManagerReady{false};
+    std::atomic<int> m_runningSetChecks{0};
+    std::atomic<bool> m_disconnectAsked{false};
     std::atomic<bool> m_imageUnreadable{false};
     ZunLinkLosses m_linkLosses;
     ZunManagerThread* m_dspProgramThread = nullptr;
@@ -492,11 +511,13 @@ private:
     // operator is told once per such list.
     QList<quint32> unstoredRunningSets();
     QList<quint32> m_unstoredSetsTold;
-    // A DSP whose set words name no stored set, but whose low word (the first of the pair
-    // an activation sends) is that of exactly one stored set and whose high word that of a
-    // stored set (the one it ran before) or none, was cut between its words: that
-    // activation is finished. True when one was.
-    bool finishCutActivation();
+    // A DSP whose set words name no stored set, but whose low word (the first of the pair an
+    // activation sends) is that of a stored set, was cut between its words: the load never
+    // went, and the DSP runs what it ran. Its words are named again for the stored set that
+    // owns the high word left there (or none), and nothing is loaded; where that set can not
+    // be told, the DSP is left as it runs and the operator is told once. True when a DSP
+    // was cut so.
+    bool repairCutActivation();
     // The operator's own erase was sent: the directory read after it finds the flash at
     // factory state, which gets the pass-through set stored and running (GUI thread).
     bool m_factoryErase = false;
@@ -515,7 +536,10 @@ private:
     QSharedPointer<ZunOperation> m_recallRest;
     // What earlier operations left unfinished is named once a connection has read the
     // processor's lists (onFirLimManagerInitialized).
-    void nameUnfinishedOperations();
+    // The program's own store of the pass-through set (an empty flash at a connection),
+    // run by both DSPs.
+    void runPassThroughSet();
+    void nameUnfinishedOperations(const QList<ZunOperationJournal::Entry>& left);
     QSharedPointer<ZunOperation> m_eraseOperation;
     QSharedPointer<ZunOperation> m_defaultsOperation;
 };

@@ -19,6 +19,20 @@ ZunFirmwareUpdate::ZunFirmwareUpdate(CZun* zun) : QObject(zun), m_zun(zun)
             Qt::QueuedConnection);
     connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FirmwareCheckUnanswered, this,
             &ZunFirmwareUpdate::onCheckUnanswered, Qt::QueuedConnection);
+    // Each piece copied into the flash is on record: a kill after the first leaves the
+    // firmware area erased and part-written.
+    connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_MemCopyFinished, this,
+            [this]() {
+                int written = 0;
+                {
+                    QMutexLocker locker(&m_mutex);
+                    if (!m_operation || !m_operation->isRunning())
+                        return;
+                    written = ++m_written;
+                }
+                m_zun->GetOperations()->note(ZunLongOperation::Firmware, QStringLiteral("written"), written);
+            },
+            Qt::QueuedConnection);
     connect(zun->GetStatusBuffer(), &CZunStatusBuffer::signal_FirmwareBlockRefused, this,
             [this](QString reason) {
                 // The rest of the update is dropped with it: its check gets no answer.
@@ -47,14 +61,27 @@ void ZunFirmwareUpdate::start(const QString& file)
                       .arg(name)
                       .arg(info.size())
                       .arg(m_zun->GetLink()->maxFirmwareSize());
+    // One long operation at a time, whoever starts the update (a control window or the list).
+    QSharedPointer<ZunOperation> operation;
+    QString running;
     if (refusal.isEmpty()) {
-        const QSharedPointer<ZunOperation> operation = m_zun->GetOperations()->begin(
-            ZunLongOperation::Firmware, ZunOperation::LossReport | ZunOperation::KeepAlive);
+        operation = m_zun->GetOperations()->beginAlone(ZunLongOperation::Firmware,
+                                                       ZunOperation::LossReport | ZunOperation::KeepAlive, &running);
+        if (!operation)
+            refusal = tr("Zun nr %1 is running %2: the firmware update with %3 was not started, and nothing was sent. "
+                         "Try again once that has ended.")
+                          .arg(m_zun->GetNr())
+                          .arg(running, name);
+    }
+    if (operation) {
         {
             QMutexLocker locker(&m_mutex);
             m_operation = operation;
             m_file = file;
+            m_written = 0;
         }
+        const qint64 pieces = (info.size() + ZunBaseComm::FirmwarePieceBytes - 1) / ZunBaseComm::FirmwarePieceBytes;
+        m_zun->GetOperations()->note(ZunLongOperation::Firmware, QStringLiteral("pieces"), pieces);
         m_zun->setKeepAlive(false);
         m_zun->m_firmwareUpdating = true;
         try {

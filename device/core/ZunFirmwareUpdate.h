@@ -53,6 +53,7 @@ private:
     mutable QMutex m_mutex;
     QSharedPointer<ZunOperation> m_operation;
     QString m_file;
+    int m_written = 0; // pieces the processor copied into its flash
     QTimer m_finish;
     int m_delayOverride = -1;
 };

@@ -12,6 +12,7 @@
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunConfigFolder.h"
+#include "ZunOwnStores.h"
 #include "ZunSetup.h"
 #include "ZunWaitingCall.h"
 
@@ -168,6 +169,19 @@ void ZunGarbageCollection::start()
         emit m_zun->signal_exception(tr("A garbage collection is running already."), QStringLiteral("ZunControl"));
         return;
     }
+    // One long operation at a time: beside a load or a restore, their resends would store
+    // again what the erase removed.
+    const auto refuse = [this](const QString& running) {
+        emit m_zun->signal_exception(tr("Zun nr %1 is running %2: the garbage collection was not started, and nothing "
+                                        "was erased. Try again once that has ended.")
+                                         .arg(m_zun->GetNr())
+                                         .arg(running),
+                                     QStringLiteral("ZunControl"));
+    };
+    if (!m_zun->GetOperations()->running().isEmpty()) {
+        refuse(m_zun->GetOperations()->runningTexts().value(0));
+        return;
+    }
     try {
         // A folder left by an earlier collection may be the only copy of what it backed
         // up: it is put back first.
@@ -270,13 +284,21 @@ void ZunGarbageCollection::start()
         emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
         return;
     }
+    // This collection's own message says what a lost link left undone.
+    QString running;
+    const QSharedPointer<ZunOperation> operation =
+        m_zun->GetOperations()->beginAlone(ZunLongOperation::GarbageCollection, ZunOperation::LossReport, &running);
+    if (!operation) {
+        QDir(path).removeRecursively();
+        refuse(running);
+        return;
+    }
     m_step = Step::Erasing;
     m_restoredOnThisLink = false;
     m_refused.clear();
     m_sent.clear();
     m_closedWithLoss = false;
-    // This collection's own message says what a lost link left undone.
-    m_operation = m_zun->GetOperations()->begin(ZunLongOperation::GarbageCollection, ZunOperation::LossReport);
+    m_operation = operation;
     emit signal_Started();
     emit m_zun->signal_StatusBarMessage(tr("Garbage collection: erasing the flash ..."), 0);
     m_zun->EraseFlashMemory();
@@ -350,6 +372,16 @@ void ZunGarbageCollection::onDirectory()
         closeEarlier(b, b.refused, total);
         return;
     }
+    if (lacking.isEmpty() && m_step == Step::Restoring && m_own) {
+        // What the restore's own spoiled stores left goes, and what they replaced is stored
+        // again, before its end is told: the directory after that judges again.
+        const QStringList tidied = m_own->tidyNow();
+        if (!tidied.isEmpty()) {
+            m_tidied << tidied;
+            m_idleTicks = 0;
+            return;
+        }
+    }
     if (lacking.isEmpty()) {
         const bool restoring = m_step != Step::Idle, restoredBefore = m_restoredOnThisLink;
         // Files the collection did not write are not the processor's: named, and kept.
@@ -364,9 +396,15 @@ void ZunGarbageCollection::onDirectory()
             return;
         }
         const QString kept = removeBackup(b.record);
+        QString tidied = m_tidied.isEmpty() ? QString()
+                                            : tr("\nAnother program used the processor meanwhile:\n%1")
+                                                  .arg(m_tidied.join(QLatin1Char('\n')));
+        if (m_own && !m_own->leftAlone().isEmpty())
+            tidied += tr("\nAnother program stored meanwhile too; written then and left as it is:\n%1")
+                          .arg(m_own->leftAlone().join(QLatin1Char('\n')));
         if (restoring)
             finish(true, tr("The garbage collection is complete: every FIR/limiter set and setup is back on the "
-                            "processor.") + kept);
+                            "processor.") + tidied + kept);
         else if (!restoredBefore)
             // Whether that collection's erase happened before its cut is not known here,
             // only that nothing of its backup is missing.
@@ -476,6 +514,14 @@ void ZunGarbageCollection::restore(const Backup& backup, const QStringList& lack
     m_step = Step::Restoring;
     m_restoredOnThisLink = true;
     m_idleTicks = 0;
+    m_own = QSharedPointer<ZunOwnStores>::create(m_zun);
+    m_tidied.clear();
+    for (const ZunBackupRecord::Entry& e : backup.record.entries()) {
+        if (e.position < 0)
+            m_own->meanSet(e.id);
+        else
+            m_own->meanSetup(e.position, e.id);
+    }
     // A restore a connection started is an operation of its own; the collection's goes on.
     if (!m_operation || !m_operation->isRunning())
         m_operation = m_zun->GetOperations()->begin(ZunLongOperation::BackupRestore, ZunOperation::LossReport);
@@ -590,6 +636,7 @@ QString ZunGarbageCollection::unstoredRunning(const ZunBackupRecord& record, con
 void ZunGarbageCollection::finish(bool ok, const QString& text, bool linkLost)
 {
     m_step = Step::Idle;
+    m_own.reset();
     m_watch.stop();
     m_idleTicks = 0;
     // What it took comes back here, on every end.

@@ -10,6 +10,7 @@
 
 class CZun;
 class ZunOperation;
+class ZunOwnStores;
 
 // The garbage collection as one transaction: every FIR/limiter set and setup of the
 // processor is backed up to a folder beside the device folder with a record of what it
@@ -116,4 +117,8 @@ private:
     QSharedPointer<ZunOperation> m_operation;
     // What this collection backed up, as its record says (for its directories alone).
     ZunBackupRecord m_written;
+    // What the flash held as the restore began, to tell its own spoiled stores by, and
+    // what removing them (or storing again what they replaced) did.
+    QSharedPointer<ZunOwnStores> m_own;
+    QStringList m_tidied;
 };

@@ -7,6 +7,7 @@
 #include "ZunClockDelays.h"
 #include "ZunLinkLosses.h"
 #include "ZunOperation.h"
+#include "ZunOperations.h"
 #include "ZunTimedSteps.h"
 
 #include <stdexcept>
@@ -57,14 +58,19 @@ QShPtrFLE ZunRoutingConfiguration::thruSetFor(int dsp, double rate, int multipat
     return set;
 }
 
-// Before a new routing: the defaults unless kept, the master gain down, the clock.
+// Before a new routing: the master gains down, the defaults unless kept, the clock. The
+// masters go down first: the defaults bring them to 0 dB and unmute every output, so their
+// group brings the masters down again with nothing between. A master already lower stays.
 void ZunRoutingConfiguration::addHead(const Choice& choice)
 {
+    m_steps->add(0, [this]() { m_zun.SendMetaCmd(m_zun.mastersAtMost(MasterCeiling)); });
+    addPause();
+    addPause();
     if (!choice.keepSettings)
-        m_steps->add(0, [this]() { m_zun.RestoreDefaultSettings(false); });
-    addPause();
-    addPause();
-    m_steps->add(0, [this]() { m_zun.SetMasterGain(0, -40.0); });
+        m_steps->add(0, [this]() {
+            m_zun.GetOperations()->note(ZunLongOperation::Wizard, QStringLiteral("defaults"), 1);
+            m_zun.RestoreDefaultSettings(false, m_zun.mastersAtMost(MasterCeiling));
+        });
     addPause();
     addPause();
     m_steps->add(0, [this, keepSettings = choice.keepSettings, clock = choice.clock]() {

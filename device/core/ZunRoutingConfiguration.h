@@ -12,8 +12,8 @@ class CZun;
 class ZunOperation;
 class ZunTimedSteps;
 
-// A routing configuration on its way to the processor: the defaults unless kept, the master
-// gain down, the clock, the routing words, the external clock, then the FIR sets with their
+// A routing configuration on its way to the processor: the master gains down, the defaults
+// unless kept, the clock, the routing words, the external clock, then the FIR sets with their
 // copy modes and the final re-initialisation, each step after its pause, run from the event
 // loop. One at a time: a second is refused while the first is still being sent.
 class ZunRoutingConfiguration
@@ -45,6 +45,8 @@ public:
     ZunTimedSteps* steps() const { return m_steps; }
     // The pause between steps (100 ms; tests shorten it).
     void setPauseMs(int ms) { m_pauseMs = ms; }
+    // The master gains the configuration runs under, in dB.
+    static constexpr double MasterCeiling = -40.0;
 
 private:
     void addHead(const Choice& choice);

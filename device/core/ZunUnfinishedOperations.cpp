@@ -35,13 +35,20 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
                               .arg(mem->setupCount());
     switch (e.kind) {
     case ZunLongOperation::Wizard: {
-        // Its Finish lowers the masters for the new routing before anything else.
+        // Its Finish lowers the masters before anything else; the defaults, when it got to
+        // them, unmuted every output under the lowered masters.
         QString masters = QStringLiteral("DSP 1's master gain is %1 dB").arg(gain(zun->GetMasterGain(1)));
         if (zun->GetHardwareInfo().isDoubleBoard())
             masters += QStringLiteral(", DSP 2's %1 dB").arg(gain(zun->GetMasterGain(2)));
-        return QStringLiteral("Its Finish lowers the master gains to -40 dB, then changes the clock, the routing and "
-                              "the FIR sets: %1. Check the routing and the FIR sets, run the wizard again, and set "
-                              "the master gains.")
+        if (e.detail.contains(QStringLiteral("defaults")))
+            return QStringLiteral("Its Finish lowers the master gains to -40 dB (a lower one stays), then brings back "
+                                  "the default settings, which unmute every output, with the master gains lowered "
+                                  "again, then changes the clock, the routing and the FIR sets: %1. Check the mutes, "
+                                  "the routing and the FIR sets, run the wizard again, and set the master gains.")
+                .arg(masters);
+        return QStringLiteral("Its Finish lowers the master gains to -40 dB (a lower one stays), then changes the "
+                              "clock, the routing and the FIR sets: %1. Check the routing and the FIR sets, run the "
+                              "wizard again, and set the master gains.")
             .arg(masters);
     }
     case ZunLongOperation::ConfigLoad:
@@ -56,11 +63,48 @@ QString ZunUnfinishedOperations::left(CZun* zun, const ZunOperationJournal::Entr
     case ZunLongOperation::SetupUpload:
     case ZunLongOperation::SetupRecall:
         return QStringLiteral("It runs setup %1 now. Check the setups.").arg(zun->GetActiveSetup());
-    case ZunLongOperation::FirChoice:
-        return QStringLiteral("The DSPs run the sets %1 and %2.")
-            .arg(hex(zun->GetActiveFilterIndex(1)), hex(zun->GetActiveFilterIndex(2)));
-    case ZunLongOperation::Firmware:
-        return QStringLiteral("It runs firmware %1.").arg(zun->GetFirmwareVersion());
+    case ZunLongOperation::FirChoice: {
+        // Words that name no stored set (an activation cut between them, whose set could not
+        // be told) are no set that runs.
+        auto set = [&](quint16 dsp) {
+            const quint32 id = zun->GetActiveFilterIndex(dsp);
+            return id == 0 || mem->hasFilterId(id)
+                       ? hex(id)
+                       : QStringLiteral("named %1, which the flash does not hold").arg(hex(id));
+        };
+        if (!zun->GetHardwareInfo().isDoubleBoard())
+            return QStringLiteral("The DSP runs the set %1.").arg(set(1));
+        return QStringLiteral("The DSPs run the sets %1 and %2.").arg(set(1), set(2));
+    }
+    case ZunLongOperation::Firmware: {
+        // Its first step erases the firmware area; each piece copied after is on record.
+        const int pieces = e.detail.value(QStringLiteral("pieces")).toInt();
+        const int written = e.detail.value(QStringLiteral("written")).toInt();
+        const QString version = QString::number(zun->GetFirmwareVersion());
+        if (written > 0 && written < pieces)
+            return QStringLiteral("It had erased the processor's firmware area and written %1 of its %2 pieces: the "
+                                  "firmware area was left part-written. The processor runs firmware %3 until it is "
+                                  "switched off, and may not start again after that. Run the firmware update again "
+                                  "before the processor is switched off.")
+                .arg(written)
+                .arg(pieces)
+                .arg(version);
+        if (written > 0)
+            return QStringLiteral("Every piece of the new firmware had been written; the processor runs firmware %1. If "
+                                  "that is the old version, run the firmware update again before the processor is "
+                                  "switched off.")
+                .arg(version);
+        return QStringLiteral("It runs firmware %1. The update may have erased the processor's firmware area before "
+                              "its first piece was written: run the firmware update again before the processor is "
+                              "switched off.")
+            .arg(version);
+    }
+    case ZunLongOperation::Erase:
+        // The connection ends it as an erase ends (the sets are seen to before this is told).
+        if (mem->filterCount() == 0 && mem->setupCount() == 0)
+            return QStringLiteral("The flash was erased. This connection finishes it at factory state: the "
+                                  "pass-through FIR/limiter set is stored and run by both DSPs.");
+        return flash;
     default:
         return flash;
     }

@@ -702,7 +702,7 @@ void CZunStatusBuffer::flashStep(quint16 v, bool err, quint16 code)
     } else if (firmware() >= 1072 && v == nr("CmdS_DeleteInF")) {
         if (kind == nr("ID_List_Setup"))
             emit signal_SetupRemoved(slot);
-        else
+        else if (kind != nr("ID_List_DSP_Prog"))
             emit signal_FIRFilterRemoved((uint(getValue(nr("Cmd_MemID1"))) << 16) + slot);
     } else if (firmware() < 1068 && m_map->contains(QStringLiteral("CmdS_SaveParF"))
                && (v & 0xFF00) == nr("CmdS_SaveParF")) {

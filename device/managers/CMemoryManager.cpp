@@ -135,8 +135,11 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
         d.filterIds.append(0);
         d.setupIds.append(0);
         d.dspProgramIds.append(0);
-        d.dspProgramEntries.append(0);
+        d.dspProgramSpans.append(0);
     }
+    QList<quint32> positions;
+    for (quint32 n = 0; n < d.entryCount; ++n)
+        positions << readU32(block, int(n) * EntrySize);
     for (quint32 n = 0; n < d.entryCount; ++n) {
         const int at = int(n) * EntrySize;
         const quint32 position = readU32(block, at);
@@ -173,7 +176,7 @@ CMemoryManager::Directory CMemoryManager::parseEntryLayout(const Constants& c, c
         } else {
             // a DSP program is known by the upper half of its id
             d.dspProgramIds[slot] = quint16(id >> 16);
-            d.dspProgramEntries[slot] = id;
+            d.dspProgramSpans[slot] = spanFrom(position, positions);
             ++d.dspPrograms;
         }
     }
@@ -201,11 +204,16 @@ CMemoryManager::Directory CMemoryManager::parseListLayout(const Constants& c, co
         if (id != 0)
             ++d.setups;
     }
+    QList<quint32> positions;
+    for (quint32 n = 0; n < d.entryCount && int(n) < listLayoutCapacity(c) && 4 + 8 * int(n) + 8 <= block.size(); ++n)
+        positions << readU32(block, 4 + 8 * int(n));
     for (int i = 0; i < c.sizeListDSPProg; ++i) {
+        const quint8 nr = byteAt(block, lists + c.startListDSPProg + i);
         const quint32 entry = idOfSlot(c.startListDSPProg, i);
         const quint16 program = quint16(entry >> 16);
         d.dspProgramIds.append(program);
-        d.dspProgramEntries.append(entry);
+        d.dspProgramSpans.append(
+            program == 0 ? 0 : spanFrom(entryField(c, block, d.entryCount, nr, 0, PosCaller), positions));
         if (program != 0)
             ++d.dspPrograms;
     }
@@ -392,10 +400,19 @@ quint16 CMemoryManager::dspProgramIdAt(int position) const
     return m_dir.dspProgramIds.value(position, 0);
 }
 
-quint32 CMemoryManager::dspProgramEntryAt(int position) const
+quint32 CMemoryManager::dspProgramSpanAt(int position) const
 {
     QReadLocker lock(&m_lock);
-    return m_dir.dspProgramEntries.value(position, 0);
+    return m_dir.dspProgramSpans.value(position, 0);
+}
+
+quint32 CMemoryManager::spanFrom(quint32 position, const QList<quint32>& positions)
+{
+    quint32 next = 0;
+    for (const quint32 p : positions)
+        if (p > position && (next == 0 || p < next))
+            next = p;
+    return next == 0 ? 0 : next - position;
 }
 
 bool CMemoryManager::hasFilterId(quint32 id) const
@@ -418,4 +435,41 @@ int CMemoryManager::GetFilterListPos(quint32 id) const
 {
     QReadLocker lock(&m_lock);
     return m_dir.filterIds.indexOf(id);
+}
+
+QList<CMemoryManager::Entry> CMemoryManager::entries() const
+{
+    QReadLocker lock(&m_lock);
+    const Constants& c = m_const;
+    QList<Entry> list;
+    for (quint32 n = 0; n < m_dir.entryCount && n != c.listNoEntry; ++n) {
+        Entry e;
+        e.position = entryField(c, m_dir.raw, m_dir.entryCount, quint16(n), 0, PosCaller);
+        e.id = entryField(c, m_dir.raw, m_dir.entryCount, quint16(n), 1, IdCaller);
+        if (c.entryLayout) {
+            const quint8 slot = byteAt(m_dir.raw, int(n) * EntrySize + 9);
+            if (slot != c.listAppend && slot != c.listNoEntry && slot < c.sizeOfFlagListMDL) {
+                e.kind = byteAt(m_dir.raw, int(n) * EntrySize + 8);
+                e.slot = slot;
+            }
+        }
+        list.append(e);
+    }
+    if (!c.entryLayout) {
+        // The lists name their entries by number.
+        const int lists = listAreaOffset(c);
+        const auto mark = [&](quint16 start, quint16 size, quint16 kind) {
+            for (int i = 0; i < size; ++i) {
+                const int nr = byteAt(m_dir.raw, lists + start + i);
+                if (nr < list.size()) {
+                    list[nr].kind = kind;
+                    list[nr].slot = i;
+                }
+            }
+        };
+        mark(c.startListSetup, c.sizeListSetup, c.typeSetup);
+        mark(c.startListFilter, c.sizeListFilter, c.typeFilter);
+        mark(c.startListDSPProg, c.sizeListDSPProg, c.typeDSPProg);
+    }
+    return list;
 }

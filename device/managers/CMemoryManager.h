@@ -94,8 +94,9 @@ public:
     quint32 setupIdAt(int position) const;
     quint32 filterIdAt(int position) const;
     quint16 dspProgramIdAt(int position) const;
-    // A DSP program's whole entry id (its lower half is the checksum of the bytes stored).
-    quint32 dspProgramEntryAt(int position) const;
+    // The flash a DSP program's entry spans: from its position to the next entry's; 0 when
+    // no entry follows it (how long it is can not be told).
+    quint32 dspProgramSpanAt(int position) const;
     bool hasFilterId(quint32 id) const;
     // The stores answered before the directory now held was read: a store counted by then
     // is listed in it, or it was not stored.
@@ -103,6 +104,18 @@ public:
     bool hasDSPProgramId(quint16 id) const;
     // First filter-list position holding id; -1 when absent.
     int GetFilterListPos(quint32 id) const;
+
+    // One entry of the directory: its flash position (never reused before an erase), its
+    // id, its list kind ("ID_List_..."; 0 for a deleted or unlisted entry) and list slot.
+    struct Entry
+    {
+        quint32 position = 0;
+        quint32 id = 0;
+        quint16 kind = 0;
+        int slot = -1;
+    };
+    // Every entry of the last directory, in flash order.
+    QList<Entry> entries() const;
 
 public slots:
     // Parses a received directory block. A block of the wrong size is refused with a
@@ -157,7 +170,7 @@ private:
         QList<quint32> filterIds;
         QList<quint32> setupIds;
         QList<quint16> dspProgramIds;
-        QList<quint32> dspProgramEntries; // the whole ids
+        QList<quint32> dspProgramSpans;
         quint16 deleted = 0;
         quint16 filters = 0;
         quint16 setups = 0;
@@ -176,6 +189,9 @@ private:
                               quint16 nr, int field, const char* caller);
     static Directory parseEntryLayout(const Constants& c, const QByteArray& block);
     static Directory parseListLayout(const Constants& c, const QByteArray& block);
+    // The span of the entry at a flash position among the entries' positions (see
+    // dspProgramSpanAt).
+    static quint32 spanFrom(quint32 position, const QList<quint32>& positions);
 
     mutable QReadWriteLock m_lock; // guards everything below except the counter
     Constants m_const;

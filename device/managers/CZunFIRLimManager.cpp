@@ -22,6 +22,7 @@
 #include <QMutexLocker>
 #include <QSettings>
 #include <QStandardItemModel>
+#include <QTimer>
 
 #include <stdexcept>
 #include <utility>
@@ -113,6 +114,8 @@ CZunFIRLimManager::CZunFIRLimManager(CZun* zun) : m_zun(zun), m_map(zun->GetCmdM
     connect(image, &CZunStatusBuffer::signal_FIRFilterSelect, this, &CZunFIRLimManager::on_FIRFilterSelect,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_FIRDownloaded, this, &CZunFIRLimManager::on_FIRDownloaded,
+            Qt::QueuedConnection);
+    connect(image, &CZunStatusBuffer::signal_Unanswered, this, &CZunFIRLimManager::on_Unanswered,
             Qt::QueuedConnection);
     connect(image, &CZunStatusBuffer::signal_StoreRefused, this, &CZunFIRLimManager::on_StoreRefused,
             Qt::QueuedConnection);
@@ -507,6 +510,22 @@ void CZunFIRLimManager::UploadFIRFilter(QShPtrFLE set, unsigned int oldId)
 
 void CZunFIRLimManager::UploadFIRFilter(QShPtrFLE set) { UploadFIRFilter(set, 0); }
 
+void CZunFIRLimManager::UploadOwnFIRFilter(QShPtrFLE set)
+{
+    guarded([&]() {
+        try {
+            uploadSet(set, 0);
+        } catch (const std::exception&) {
+            if (m_zun->IsConnected() || !m_zun->IsDisconnectAsked())
+                throw;
+            emit m_zun->signal_LogMessage(QStringLiteral("FIR set %1 was not stored: the link to the processor was "
+                                                         "closed. It is stored at the next connection.")
+                                              .arg(set ? set->GetName() : QString()),
+                                          true);
+        }
+    });
+}
+
 void CZunFIRLimManager::UploadFIRFilter(QString file, unsigned int oldId)
 {
     guarded([&]() { uploadSet(QShPtrFLE::create(this, file, FileSampleRate), oldId); });
@@ -584,8 +603,7 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
                                                      "sent again.")
                                           .arg(again->GetName()),
                                       true);
-        removeFromList(GetFIRFilterPos(id), false);
-        guarded([&]() { uploadSet(again, 0); });
+        resendLater(again);
         releaseTransfer();
         decrement(m_pendingUploads);
         mem->decTransfers();
@@ -600,6 +618,7 @@ void CZunFIRLimManager::on_FIRUploaded(bool ok)
     if (ok && id != 0) {
         m_unverified.insert(id, GetFIRFilter(id));
         m_answeredAt.insert(id, m_zun->GetStatusBuffer()->storesAnswered());
+        m_unsettled = m_unverified.size();
     }
     if (!ok && id != 0 && !mem->hasFilterId(id)) {
         // The flash refused the set: it is neither listed, modelled nor cached.
@@ -651,12 +670,29 @@ void CZunFIRLimManager::verifyStores()
                                                      "set %1 (another program used it meanwhile): the set is sent again.")
                                           .arg(name),
                                       true);
-        try {
-            uploadSet(set, 0);
-        } catch (const std::exception& e) {
-            emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
-        }
+        resendLater(set);
     }
+    m_unsettled = m_unverified.size();
+}
+
+void CZunFIRLimManager::resendLater(const QShPtrFLE& set)
+{
+    ++m_resendsDue;
+    const int link = m_links;
+    QTimer::singleShot(m_storeTries.pauseMs(set->getKey()), this, [this, set, link]() {
+        if (link == m_links) {
+            try {
+                // Listed while it waited: taken off so that the upload lists it anew.
+                if (!m_zun->GetMemoryManager()->hasFilterId(set->getKey())) {
+                    removeFromList(GetFIRFilterPos(set->getKey()), false);
+                    uploadSet(set, 0);
+                }
+            } catch (const std::exception& e) {
+                emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+            }
+        }
+        decrement(m_resendsDue);
+    });
 }
 
 void CZunFIRLimManager::RemoveFIRFilter(unsigned int id)
@@ -709,7 +745,10 @@ void CZunFIRLimManager::on_Disconnected()
     }
     abandonTransfers();
     m_loadsAwaited = 0; // no answer comes over a lost link
+    m_droppedLoads.clear();
+    ++m_linkEnds;
     m_storeTries.clear();
+    ++m_links;
 }
 
 void CZunFIRLimManager::abandonTransfers()
@@ -946,6 +985,15 @@ bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
     // The answers that will come: a single board answers for DSP 1 alone.
     const quint32 answers = (dsp == 0 || dsp == 1 ? 1 : 0)
                           + ((dsp == 0 || dsp == 2) && m_zun->GetHardwareInfo().isDoubleBoard() ? 1 : 0);
+    if (m_loadsAwaited.load() == 0) {
+        m_runs[0] = m_zun->GetActiveFilterIndex(1);
+        m_runs[1] = m_zun->GetActiveFilterIndex(2);
+    }
+    for (const int d : {0, 1})
+        if (dsp == 0 || dsp == d + 1) {
+            m_sent[d] = key;
+            m_sentOnLink[d] = m_linkEnds;
+        }
     m_loadsAwaited += answers;
     if (m_zun->SendMetaCmd(meta) == 0)
         return true;
@@ -1018,6 +1066,8 @@ void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
     if (dsp != 1 && dsp != 2)
         return;
     decrement(m_loadsAwaited);
+    if (ok)
+        m_runs[dsp - 1] = id;
     const int row = GetFIRFilterPos(id);
     const bool shared = dsp == 2 && m_linked.load();
     const QShPtrFLE copy = row >= 0 && !shared ? GetFIRFilterCopy(id) : QShPtrFLE();
@@ -1033,6 +1083,51 @@ void CZunFIRLimManager::on_FIRFilterSelect(bool ok, int dsp, uint id)
         emit m_zun->signal_exception(QStringLiteral("Error occurred, possibly, the correct DSP program is not present "
                                                     "in Zun. Filter reverted to old status"),
                                      QStringLiteral("ZunControl"));
+}
+
+void CZunFIRLimManager::on_Unanswered(quint16 cmd, quint16, bool wentOut)
+{
+    const bool dsp1 = cmd == nr("Cmd_0_DSP_LoadKoef");
+    if (!dsp1 && !(cmd == nr("Cmd_1_DSP_LoadKoef") && m_zun->GetHardwareInfo().isDoubleBoard()))
+        return;
+    const int d = dsp1 ? 0 : 1;
+    // A load of a link that has ended since (its commands may be told after the next one's
+    // image was read): that end counted it off.
+    if (m_sentOnLink[d] != m_linkEnds)
+        return;
+    decrement(m_loadsAwaited);
+    // Gone out, its answer lost with the link: the next connection reads what runs.
+    if (wentOut || !m_zun->IsConnected())
+        return;
+    if (!m_droppedLoads.contains(d))
+        m_droppedLoads << d;
+    // The words of the pair that went (the first alone, or both) name the set asked for.
+    CZunMetaCmd meta;
+    meta.appendCmd(nr(dsp1 ? "Cmd_0_FIR_ID0" : "Cmd_1_FIR_ID0"), quint16(m_runs[d] & 0xFFFF));
+    meta.appendCmd(nr(dsp1 ? "Cmd_0_FIR_ID1" : "Cmd_1_FIR_ID1"), quint16(m_runs[d] >> 16));
+    meta.setSupersede(false);
+    m_zun->SendMetaCmd(meta);
+    // The selection shows again what the DSP runs.
+    QShPtrFLE active;
+    {
+        QMutexLocker data(&m_dataLock);
+        active = m_active[d];
+    }
+    emit signal_FIRFilterChanged(d + 1, active, active ? GetFIRFilterPos(active->getKey()) : -1);
+    if (m_loadsAwaited.load() != 0)
+        return; // the other DSP's answer is still to come: one box for the activation
+    auto hex = [](quint32 id) { return QStringLiteral("%1").arg(id, 8, 16, QLatin1Char('0')); };
+    QStringList lines;
+    for (const int dsp : qAsConst(m_droppedLoads))
+        lines << tr("The FIR/limiter set %1 was not activated on DSP %2, which runs %3 as before.")
+                     .arg(hex(m_sent[dsp]))
+                     .arg(dsp + 1)
+                     .arg(m_runs[dsp] == 0 ? tr("no set") : tr("the set %1").arg(hex(m_runs[dsp])));
+    m_droppedLoads.clear();
+    emit m_zun->signal_exception(lines.join(QLatin1Char('\n'))
+                                     + tr("\nThe processor refused a block just before, and the commands waiting "
+                                          "behind it were not sent. Choose the set again."),
+                                 tr("FIR/limiter set not activated"));
 }
 
 bool CZunFIRLimManager::SubmitLimiter()

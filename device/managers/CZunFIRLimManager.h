@@ -94,12 +94,18 @@ public:
 
     // Waiting hooks for tests: the transfers counted now.
     quint32 pendingDownloads() const { return m_pendingDownloads.load(); }
-    quint32 pendingUploads() const { return m_pendingUploads.load(); }
+    quint32 pendingUploads() const { return m_pendingUploads.load() + m_resendsDue.load(); }
+    // Stores the processor answered that no directory has listed yet (any thread): until
+    // then a store may still be sent again.
+    int unsettledStores() const { return m_unsettled.load(); }
 
 public slots:
     void initialize();
     void UploadFIRFilter(QShPtrFLE set, unsigned int oldId);
     void UploadFIRFilter(QShPtrFLE set);
+    // A store the program starts of its own (the pass-through set of an empty flash): a
+    // disconnect asked meanwhile ends it quietly, and the next connection stores it again.
+    void UploadOwnFIRFilter(QShPtrFLE set);
     void UploadFIRFilter(QString file, unsigned int oldId);
     void UploadFIRFilter(QString file);
     void AddFIRFilterToList(QShPtrFLE set);
@@ -122,6 +128,10 @@ public slots:
     void ActivateFIRFilter(ulong id, quint16 dsp);
     void ActivateFIRFilter(quint32 id0, ZunC::CopyFIRCoeffsMode mode0, quint32 id1, ZunC::CopyFIRCoeffsMode mode1);
     void on_FIRFilterSelect(bool ok, int dsp, uint id);
+    // A command the link dropped before sending it (the processor refused an earlier
+    // block, and the queue behind it was emptied): a load dropped so ends the wait for its
+    // answer, and the DSP's words name again the set it runs.
+    void on_Unanswered(quint16 cmd, quint16 value, bool wentOut);
     // Stores the modified ones of the given copies of the active sets (the same object
     // twice when the DSPs share one) and activates what the DSPs then run.
     void UpdateLimiter(QShPtrFLE set0, QShPtrFLE set1);
@@ -165,6 +175,12 @@ private:
     // Each stored set that the directory now read does not list is sent again (twice at
     // most), then named to the operator.
     void verifyStores();
+    // Sends set again after the tries' pause, counted as an upload on its way meanwhile; a
+    // resend whose link has ended meanwhile is dropped.
+    void resendLater(const QShPtrFLE& set);
+    std::atomic<quint32> m_resendsDue{0};
+    std::atomic<int> m_unsettled{0}; // m_unverified's size, for other threads
+    int m_links = 0;                 // links ended (manager's thread only)
     void removeFromList(int row, bool deleteFile);
     void postModel(const std::function<void(QStandardItemModel*)>& change);
     void holdTransfer();
@@ -191,6 +207,15 @@ private:
     std::atomic<quint32> m_pendingUploads{0};
     std::atomic<quint32> m_activationsAsked{0};
     std::atomic<quint32> m_loadsAwaited{0};
+    // Manager thread only: the set each DSP runs by the loads answered (taken from its words
+    // when no load is awaited), the set last sent to it and on which link (counted by the
+    // links ended), and the DSPs whose load was dropped before it went, told once no load
+    // is awaited any more.
+    quint32 m_runs[2] = {0, 0};
+    quint32 m_sent[2] = {0, 0};
+    quint64 m_sentOnLink[2] = {0, 0};
+    quint64 m_linkEnds = 0;
+    QList<int> m_droppedLoads;
     // The list mutex: serialises list changes with the transfers (held across each).
     mutable QRecursiveMutex m_mutex;
     // Guards the list, the active sets and the setup map for readers in any thread, held

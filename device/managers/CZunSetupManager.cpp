@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QStandardItemModel>
 #include <QThread>
+#include <QTimer>
 
 #include <stdexcept>
 #include <utility>
@@ -153,6 +154,7 @@ void CZunSetupManager::sendHeld(const CZunMetaCmd& meta, HoldKind kind, int posi
 void CZunSetupManager::on_Disconnected()
 {
     m_storeTries.clear();
+    ++m_links;
     guarded([&]() {
         CMemoryManager* mm = m_zun->GetMemoryManager();
         for (auto it = m_holds.begin(); it != m_holds.end(); it = m_holds.erase(it)) {
@@ -449,11 +451,11 @@ void CZunSetupManager::initialize()
             sendDownload(p);
         }
     });
-    for (const int p : qAsConst(resend))
-        guarded([&]() {
-            const Unverified store = m_unverified.take(p);
-            uploadSetup(store.setup.data(), p, m_archives.contains(store.id));
-        });
+    for (const int p : qAsConst(resend)) {
+        const Unverified store = m_unverified.take(p);
+        resendLater(p, store.setup, m_archives.contains(store.id), QPointer<ZunSetup>());
+    }
+    m_unsettled = m_unverified.size();
     emitFirMap();
     // An active setup still on its way (one just stored) is named when its download ends.
     if (m_pendingDownloads == 0 || !activeSetupName().isEmpty())
@@ -625,15 +627,7 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
                                               .arg(again->GetSetupName().trimmed())
                                               .arg(position),
                                           true);
-            const bool fromFile = m_archives.contains(ZunCrc16(sent));
-            const QPointer<ZunSetup> before = m_listedBefore.take(position);
-            try {
-                uploadSetup(again.data(), position, fromFile);
-                m_listedBefore.insert(position, before); // what the row showed before the first try
-            } catch (const std::exception& e) {
-                addToList(position, before.data());
-                emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
-            }
+            resendLater(position, again, m_archives.contains(ZunCrc16(sent)), m_listedBefore.take(position));
             --m_pendingUploads;
             m_zun->GetMemoryManager()->decTransfers();
             return;
@@ -662,7 +656,29 @@ void CZunSetupManager::on_SetupUploaded(bool ok, int position)
         // the checksum of its image.
         if (setup && !sent.isEmpty())
             m_unverified.insert(position, {setup, ZunCrc16(sent), m_zun->GetStatusBuffer()->storesAnswered()});
+        m_unsettled = m_unverified.size();
         cacheSetup(setup, position);
+    });
+}
+
+void CZunSetupManager::resendLater(int position, QPointer<ZunSetup> setup, bool fromFile, QPointer<ZunSetup> before)
+{
+    ++m_pendingUploads;
+    const int link = m_links;
+    QTimer::singleShot(m_storeTries.pauseMs(position), this, [this, position, setup, fromFile, before, link]() {
+        if (link != m_links)
+            return; // the link's end counted it off
+        if (setup) {
+            try {
+                uploadSetup(setup.data(), position, fromFile);
+                if (before)
+                    m_listedBefore.insert(position, before); // what the row showed before the first try
+            } catch (const std::exception& e) {
+                guarded([&]() { addToList(position, before.data()); });
+                emit m_zun->signal_exception(QString::fromStdString(e.what()), QStringLiteral("ZunControl"));
+            }
+        }
+        --m_pendingUploads;
     });
 }
 

@@ -61,6 +61,9 @@ public:
     void SelectSetup(const quint16& position);
 
     int pendingUploads() const { return m_pendingUploads.load(); }
+    // Stores the processor answered that no directory has listed yet (any thread): until
+    // then a store may still be sent again.
+    int unsettledStores() const { return m_unsettled.load(); }
     int pendingDownloads() const { return m_pendingDownloads.load(); }
     int listSize() const;
 
@@ -165,5 +168,11 @@ private:
     quint16 m_refusal = 0; // the code of the store refusal whose upload signal comes next
     // The stores of the directory now read that it does not list; positions to send again.
     QList<int> verifyStores();
+    // Sends setup to position again after the tries' pause, counted as an upload on its
+    // way meanwhile; before: what the row showed before the first try. A resend whose link
+    // has ended meanwhile is dropped.
+    void resendLater(int position, QPointer<ZunSetup> setup, bool fromFile, QPointer<ZunSetup> before);
+    std::atomic<int> m_unsettled{0}; // m_unverified's size, for other threads
+    int m_links = 0;                 // links ended (manager's thread only)
     bool sendDownload(int position);
 };

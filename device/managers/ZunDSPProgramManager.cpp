@@ -7,7 +7,6 @@
 #include "CZunStatusBuffer.h"
 #include "ZunBaseComm.h"
 #include "ZunBlockFailures.h"
-#include "ZunCrc16.h"
 #include "ZunWaitingCall.h"
 
 #include <QDebug>
@@ -131,12 +130,26 @@ void ZunDSPProgramManager::verifyStores()
         const Unverified store = m_unverified.value(id);
         if (m_uploading.contains(id) || mem->storesAnsweredBefore() < store.answeredAt)
             continue; // a later directory tells
+        // The processor lists a program by the upper half of the entry's id; what the entry
+        // holds shows only in the flash it spans, which another program's bytes (a setup, an
+        // image) would not fill.
+        bool stored = false, unknown = false;
+        QList<int> spoiled;
+        for (int p = 0; p < mem->dspProgramListSize(); ++p) {
+            if (mem->dspProgramIdAt(p) != id)
+                continue;
+            const quint32 span = mem->dspProgramSpanAt(p);
+            if (span == 0)
+                unknown = true;
+            else if (span >= store.length)
+                stored = true;
+            else
+                spoiled << p;
+        }
+        if (!stored && unknown)
+            continue; // the last entry: the next one stored tells how long it is
         m_unverified.remove(id);
-        int slot = -1;
-        for (int p = 0; p < mem->dspProgramListSize() && slot < 0; ++p)
-            if (mem->dspProgramIdAt(p) == id)
-                slot = p;
-        if (slot >= 0 && quint16(mem->dspProgramEntryAt(slot) & 0xFFFF) == store.checksum) {
+        if (stored) {
             m_storeTries.forget(id);
             continue;
         }
@@ -154,30 +167,41 @@ void ZunDSPProgramManager::verifyStores()
                                           .arg(name),
                                       true);
         try {
-            upload(ZunDSPProgramInfo(id, m_zun->GetFirmwareVersion()), slot);
+            upload(ZunDSPProgramInfo(id, m_zun->GetFirmwareVersion()), spoiled.isEmpty() ? QList<int>{-1} : spoiled);
         } catch (const std::exception& e) {
             report(e);
         }
     }
 }
 
-void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record, int slot)
+void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record, const QList<int>& spoiled)
 {
     ZunDSPProgramInfo program = record;
     program.setDSPType(m_zun->GetDSPType());
-    // Sent again into its slot: the entry there holds other bytes under its id.
-    if (slot < 0 && m_zun->GetMemoryManager()->hasDSPProgramId(program.progID()))
+    // Sent again: the flash may list it in the entry the spoiled store left.
+    const bool again = !spoiled.isEmpty();
+    if (!again && m_zun->GetMemoryManager()->hasDSPProgramId(program.progID()))
         return;
     {
         QMutexLocker lock(&m_lock);
-        if (slot < 0 && m_programs.lastIndexOf(program) >= 0)
+        if (!again && m_programs.lastIndexOf(program) >= 0)
             return; // in the flash, or on its way there
     }
     const QByteArray image = program.readProgram();
 
-    CZunMetaCmd meta(nr("ID_RX_Block_Start"), quint16(image.size()), image);
+    // What the spoiled stores left goes first: the program is known by its id alone, and
+    // no entry of other bytes may stay listed under it.
+    CZunMetaCmd meta;
+    for (const int slot : spoiled) {
+        if (slot < 0)
+            continue;
+        meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_DSP_Prog"));
+        meta.appendCmd(nr("Cmd_MemID0"), quint16(slot));
+        meta.appendCmd(nr("Cmd_MemCopy"), nr("CmdS_DeleteInF"));
+    }
+    meta.append(CZunCmd(nr("ID_RX_Block_Start"), quint16(image.size()), image));
     meta.appendCmd(nr("Cmd_MemID2"), nr("ID_List_DSP_Prog"));
-    meta.appendCmd(nr("Cmd_MemID0"), slot < 0 ? ListAppend : quint16(slot));
+    meta.appendCmd(nr("Cmd_MemID0"), ListAppend);
     if (m_zun->GetFirmwareVersion() >= 1071)
         meta.appendCmd(nr("Cmd_Block_ID"), program.progID());
     meta.appendCmd(nr("Cmd_MemCopy"), quint16(nr("ID_FAI_Ctrl_w_RxTxBuf") + nr("CmdS_CopyRxTxBuf2F")));
@@ -204,6 +228,10 @@ void ZunDSPProgramManager::upload(const ZunDSPProgramInfo& record, int slot)
         release();
         if (keptByReportedLoss(m_zun, program.fileName()))
             return;
+        // Never a store the operator started: a disconnect asked meanwhile ends it quietly,
+        // and what needs the program sends it again at the next connection.
+        if (!m_zun->IsConnected() && m_zun->IsDisconnectAsked() && skippedWithoutLink(m_zun, program.fileName()))
+            return;
         throw std::logic_error(QStringLiteral("DSP program %1 was not uploaded: the device is not connected.")
                                    .arg(program.fileName())
                                    .toStdString());
@@ -228,7 +256,7 @@ void ZunDSPProgramManager::on_DSPProgUploaded(bool ok)
         const QByteArray sent = m_uploadingImages.isEmpty() ? QByteArray() : m_uploadingImages.takeFirst();
         // Taken: it counts once a directory lists it with the checksum of what was sent.
         if (ok && id != 0 && !sent.isEmpty())
-            m_unverified.insert(id, {quint16(ZunCrc16(sent) & 0xFFFF), m_zun->GetStatusBuffer()->storesAnswered()});
+            m_unverified.insert(id, {quint32(sent.size()), m_zun->GetStatusBuffer()->storesAnswered()});
         if (m_pendingUploads > 0)
             --m_pendingUploads;
         if (!ok) {

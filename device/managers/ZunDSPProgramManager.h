@@ -52,10 +52,13 @@ signals:
     void signal_ListDSPProgramsRefreshed();
 
 private:
-    // slot: a list slot to store it in (the one whose entry did not hold it), or append.
-    void upload(const ZunDSPProgramInfo& program, int slot = -1);
-    // Each stored program that the directory now read does not list with the checksum of
-    // what was sent is sent again into its slot (twice at most), then named to the operator.
+    // spoiled: list slots whose entries a store of it left spoiled, removed before it is
+    // sent again.
+    void upload(const ZunDSPProgramInfo& program, const QList<int>& spoiled = {});
+    // Each stored program that the directory now read does not list, or lists only in an
+    // entry that spans less flash than the bytes sent, is sent again (twice at most), then
+    // named to the operator. One whose entry is the last (its span not known yet) waits for
+    // a later directory.
     void verifyStores();
     void activate(quint16 id0, quint16 id1);
     void report(const std::exception& e);
@@ -72,11 +75,11 @@ private:
     int m_heldLevels = 0;
     QList<quint16> m_uploading;
     QList<QByteArray> m_uploadingImages;
-    // Stores the processor answered that no directory has confirmed yet: the checksum half
-    // of the id it lists for the bytes sent, and its store answers counted with this one.
+    // Stores the processor answered that no directory has confirmed yet: the bytes sent,
+    // and its store answers counted with this one.
     struct Unverified
     {
-        quint16 checksum = 0;
+        quint32 length = 0;
         quint64 answeredAt = 0;
     };
     QHash<quint16, Unverified> m_unverified;

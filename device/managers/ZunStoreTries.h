@@ -9,11 +9,18 @@ class CCmdMap;
 // transfer buffer meanwhile) is sent again, twice at most, before it is named to the
 // operator. The tries of each store, by what names it: a FIR set's id, a setup's position,
 // a DSP program's id. The rule is the same for every list of the flash.
+//
+// A resend waits first: another program's connection reads its directory, image, sets and
+// setups through that buffer, one after the other, and a resend sent at once lands among
+// them again. The pauses outlast such a connection; a store's tries end within
+// FirstPauseMs + LaterPauseMs.
 template <typename Key>
 class ZunStoreTries
 {
 public:
     static constexpr int Resends = 2;
+    static constexpr int FirstPauseMs = 3000;
+    static constexpr int LaterPauseMs = 12000;
     // One more try counted: true while it may be sent again, false (and forgotten) once
     // the resends are spent.
     bool sendAgain(Key key)
@@ -23,6 +30,8 @@ public:
         m_tries.remove(key);
         return false;
     }
+    // The pause before the resend sendAgain just allowed.
+    int pauseMs(Key key) const { return m_tries.value(key) <= 1 ? FirstPauseMs : LaterPauseMs; }
     // Stored as sent, or failed for a reason another try would not mend.
     void forget(Key key) { m_tries.remove(key); }
     // A new connection: the tries of the last one end with it.

@@ -102,12 +102,13 @@ QSharedPointer<CZun> CZunServer::connectZun(quint32 serial, Connect how, QString
         return {};
     }
     qDebug().noquote() << QStringLiteral("Trying to connect to Zun nr %1").arg(nr);
-    if (how == Connect::Always) {
+    // A link that is up (a control window's) is kept as it is, its keep-alive too; the
+    // keep-alive is the device's, given and taken through its list of operations.
+    if (!zun->IsConnected() && how == Connect::Always) {
         zun->connect(false);
     } else if (!zun->IsConnected()) {
         if (connectedHere)
             *connectedHere = true;
-        zun->EnableTcpCheck(false);
         zun->connect(true);
     }
     for (int i = 0; i < m_connectPolls; ++i) {
@@ -171,7 +172,8 @@ void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
     for (quint32 serial : serials) {
         const QSharedPointer<CZun> known = getZun(quint16(serial));
         const bool wasConnected = known && known->IsConnected();
-        // The update reconnects the processor: never under another long operation.
+        // The update reconnects the processor: never under another long operation (the
+        // update itself begins alone, and refuses with its end's text what begins meanwhile).
         if (known && !known->GetOperations()->running().isEmpty()) {
             report.notDone(quint16(serial), busyReason(known->GetOperations()->runningTexts().value(0)));
             busy = true;
@@ -181,7 +183,6 @@ void CZunServer::doFirmwareUpdate(QList<quint32> serials, QString file)
         if (!zun)
             continue;
         qDebug().noquote() << QStringLiteral("Starting update for Zun nr %1").arg(quint16(serial));
-        zun->EnableTcpCheck(false);
         const auto end = QSharedPointer<End>::create();
         const QMetaObject::Connection connection =
             connect(zun->GetFirmwareUpdate(), &ZunFirmwareUpdate::signal_Finished, zun.data(),

@@ -78,7 +78,8 @@ public slots:
 
 private:
     enum class Connect { Always, WhenDisconnected };
-    // Connects the processor by the per-device rule; null when it is not registered or
+    // Connects the processor by the per-device rule (a link that is up is kept; Always: a
+    // new one without the reads of a control window, as the firmware update needs); null when it is not registered or
     // does not connect: reported, or with why set the reason goes there. connectedHere:
     // whether this call made the link.
     QSharedPointer<CZun> connectZun(quint32 serial, Connect how, QString* why = nullptr,

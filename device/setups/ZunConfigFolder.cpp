@@ -6,6 +6,7 @@
 #include "FilterLimiterEWS.h"
 #include "ZunBackupRecord.h"
 #include "ZunSampleRateRule.h"
+#include "ZunOwnStores.h"
 #include "ZunSetup.h"
 
 #include <QAtomicInt>
@@ -87,6 +88,9 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
             m_setFiles.insert(id, fi.fileName());
     }
     m_sets = m_setFiles.size();
+    m_own = QSharedPointer<ZunOwnStores>::create(device);
+    for (auto it = m_setFiles.cbegin(); it != m_setFiles.cend(); ++it)
+        m_own->meanSet(it.key());
 
     const int positions = memory->setupListSize();
     int outside = 0;
@@ -117,6 +121,7 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
             continue;
         }
         m_setupFiles.insert(position, {fi.fileName(), id});
+        m_own->meanSetup(position, id);
     }
     m_setups = m_setupFiles.size();
     if (m_refused.isEmpty() && memory->freeEntries() < m_sets + m_setups + outside)
@@ -184,8 +189,19 @@ void ZunConfigFolder::confirm(CZun* device, int timeoutMs)
     while (reads->loadAcquire() == 0 && !missing().isEmpty() && device->IsConnected() && !clock.hasExpired(timeoutMs))
         QThread::msleep(20);
     QObject::disconnect(read);
+    if (device->IsConnected())
+        m_tidied = m_own->tidy(timeoutMs);
+    m_leftAlone = m_own->leftAlone();
 
     m_notStored = missing();
+    m_positions.clear();
+    for (auto it = m_setupFiles.cbegin(); it != m_setupFiles.cend(); ++it) {
+        const quint32 held = memory->setupIdAt(it.key());
+        m_positions << QStringLiteral("%1: %2").arg(it.key()).arg(
+            held == it.value().second ? it.value().first
+            : held == 0               ? QStringLiteral("nothing")
+                                      : QStringLiteral("another setup, not %1").arg(it.value().first));
+    }
     m_sets = 0;
     for (const QString& file : qAsConst(m_setFiles))
         m_sets += m_notStored.contains(file) ? 0 : 1;
@@ -216,6 +232,13 @@ QString ZunConfigFolder::report() const
                    .arg(m_sets)
                    .arg(m_setups);
     }
+    if (!m_tidied.isEmpty())
+        text += QStringLiteral("\nAnother program used the processor meanwhile:\n") + m_tidied.join(QLatin1Char('\n'));
+    if (!m_leftAlone.isEmpty())
+        text += QStringLiteral("\nAnother program stored meanwhile too; written then and left as it is:\n")
+              + m_leftAlone.join(QLatin1Char('\n'));
+    if (!m_notStored.isEmpty() && !m_positions.isEmpty())
+        text += QStringLiteral("\nThe setup positions hold:\n") + m_positions.join(QLatin1Char('\n'));
     if (!m_skipped.isEmpty())
         text += QStringLiteral("\nLeft out:\n") + m_skipped.join(QLatin1Char('\n'));
     if (m_refused.isEmpty() && !m_odd.isEmpty())

@@ -2,10 +2,12 @@
 
 #include <QMap>
 #include <QPair>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 
 class CZun;
+class ZunOwnStores;
 
 // What loading a configuration folder (FIR/limiter sets and setups, as "Save config to PC"
 // writes it) would do, found by reading every file before anything is written: the files
@@ -36,9 +38,11 @@ public:
     int setupCount() const { return m_setups; }
     bool canLoad() const { return m_refused.isEmpty() && (m_sets > 0 || m_setups > 0); }
 
-    // After a load: waits (at most timeoutMs, and only while the link holds) for the flash
-    // directory read after the transfers and counts only what it shows stored; the rest
-    // is named as not stored.
+    // After a load (its last resend over): waits (at most timeoutMs, and only while the link
+    // holds) for the flash directory read after the transfers, removes what the load's own
+    // spoiled stores left there and stores again what they replaced (see ZunOwnStores), and
+    // counts only what the directory then shows stored; the rest is named as not stored,
+    // and each setup position the load stored to is named with what it holds.
     void confirm(CZun* device, int timeoutMs);
     // "file" for each file the processor did not store (after confirm).
     const QStringList& notStored() const { return m_notStored; }
@@ -63,4 +67,9 @@ private:
     // What a load writes: set id -> file; setup position -> file and the id its image gets.
     QMap<quint32, QString> m_setFiles;
     QMap<int, QPair<QString, quint32>> m_setupFiles;
+    // What the flash held as the folder was read, to tell the load's own spoiled stores by.
+    QSharedPointer<ZunOwnStores> m_own;
+    QStringList m_tidied;    // what confirm removed or stored again
+    QStringList m_leftAlone; // what it found written meanwhile and did not know as the load's
+    QStringList m_positions; // "position: what it holds" of each setup position loaded
 };

@@ -26,6 +26,7 @@
 #include "ZunMetaTypes.h"
 #include "ZunNetnsRig.h"
 #include "ZunNetworkTableView.h"
+#include "ZunOperations.h"
 #include "ZunStallProbe.h"
 #include "ZunStatusDisplay.h"
 #include "ZunStatusProxyWidget.h"
@@ -316,6 +317,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tabsEnabled(w, true), 20000);
         m_boxes.clear();
         QVERIFY(!status->IsMasterMuted());
+        // DSP 1's master muted at the front panel: its outputs' lamps light, Out5-8 play on.
+        QVERIFY(m_rig.control(Fw1080, "set 116 1"));
+        QTRY_VERIFY_WITH_TIMEOUT(tile->masterMuteButton()->isChecked(), 8000);
+        for (int o = 0; o < 8; ++o)
+            QCOMPARE(tile->indicatorState(true, "MUT", o), o < 4);
+        QVERIFY(m_rig.control(Fw1080, "set 116 0"));
+        QTRY_VERIFY_WITH_TIMEOUT(!tile->masterMuteButton()->isChecked() && !tile->indicatorState(true, "MUT", 0), 8000);
         tile->masterMuteButton()->click();
         // The processor's stream (asked every 2300 ms while the monitor is shown) reports it.
         QTRY_VERIFY_WITH_TIMEOUT(status->IsMasterMuted() && outputsMuted() == 8, 8000);
@@ -454,11 +462,14 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             const int windows = m_window->mdiArea()->subWindowList().size();
             image.clear();
+            if (round == 1) // its row brings a minimised window back
+                sub(m_window->deviceWindow(Fw1080))->showMinimized();
             doubleClickRow(Fw1080);
             ZunControlDlg* w = m_window->deviceWindow(Fw1080);
             QVERIFY(w);
             QCOMPARE(m_window->mdiArea()->subWindowList().size(), windows + (round == 0 ? 1 : 0));
             QCOMPARE(m_window->mdiArea()->activeSubWindow(), sub(w));
+            QVERIFY(sub(w)->isVisible() && !sub(w)->isMinimized());
             QCOMPARE(sub(w)->pos(), QPoint(0, 0));
             QCOMPARE(sub(w)->minimumSize(), QSize(910, 520));
             // Connected, and built from the first image: two sources over eight outputs.
@@ -790,6 +801,16 @@ private slots:
         QTest::qWait(1000);
         QVERIFY(z->IsConnected() && z->IsSetupModified());
         QCOMPARE(m_boxes.size(), 1); // no recall, so no report
+        // Mended: a processor that runs another long operation was asked first, then refused.
+        // It is refused at once, its report naming what runs.
+        auto collection = z->GetOperations()->begin(ZunLongOperation::GarbageCollection, ZunOperation::LossReport);
+        m_boxes.clear();
+        m_window->selectSetupOnList({Fw1080}, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_boxes.isEmpty(), 20000);
+        QVERIFY2(m_boxes.size() == 1 && m_boxes[0].contains("it is running a garbage collection"),
+                 qPrintable(m_boxes.join(" / ")));
+        QVERIFY(z->IsConnected() && z->IsSetupModified());
+        collection->finish(ZunOperation::Outcome::Done);
         sub(w)->close();
         QTRY_VERIFY(!w);
     }

@@ -259,18 +259,44 @@ private slots:
         QVERIFY(!tile.indicatorState(true, "MUT", 0));
         QVERIFY(!tile.indicatorState(false, "MUT", in));
         QVERIFY(!tile.masterMuteButton()->isChecked());
-
-        // Master mute: every MUT on, the button follows without a request.
-        QSignalSpy mute(&tile, &ZunStatusDisplay::masterMuteTriggered);
-        QVERIFY(audio->refresh(datagram(m_map, {{"Stat_Status2", 0x0004}})));
-        QVERIFY(tile.masterMuteButton()->isChecked());
-        for (int o : tile.outputs())
-            QVERIFY(tile.indicatorState(true, "MUT", o));
-        for (int s : tile.inputs())
-            QVERIFY(tile.indicatorState(false, "MUT", s));
-        QCOMPARE(mute.size(), 0);
+        QVERIFY(audio->refresh(datagram(m_map, {})));
         QVERIFY(!tile.indicatorState(true, "SIG", 1));
         QCOMPARE(textColor(tile.indicator(true, "SIG", 1)), QColor(0, 30, 0));
+    }
+
+    // A master mute lights the MUT of what it mutes; the button follows the record's flag
+    // without a request. The records as a processor sends them: the flag is DSP 1's master
+    // mute, and each output's mute bit carries its own DSP's.
+    // Mended: DSP 1's master mute lit every MUT of a two-board processor while Out5-8 played.
+    void aMasterMuteLightsWhatItMutes_data()
+    {
+        QTest::addColumn<quint16>("hardware");
+        QTest::addColumn<int>("status2");
+        QTest::addColumn<int>("muteWord");
+        QTest::addColumn<QList<int>>("mutedOutputs");
+        QTest::addColumn<QList<int>>("mutedInputs"); // positions in the tile's inputs
+        QTest::newRow("two boards, DSP 1's") << EightOutputs << 0x0004 << 0x0F00 << QList<int>{0, 1, 2, 3} << QList<int>{0, 1};
+        QTest::newRow("two boards, DSP 2's") << EightOutputs << 0 << 0xF000 << QList<int>{4, 5, 6, 7} << QList<int>{};
+        QTest::newRow("one board") << quint16(0x0F04) << 0x0004 << 0 << QList<int>{0, 1, 2, 3} << QList<int>{0, 1};
+    }
+    void aMasterMuteLightsWhatItMutes()
+    {
+        QFETCH(quint16, hardware);
+        QFETCH(int, status2);
+        QFETCH(int, muteWord);
+        QFETCH(QList<int>, mutedOutputs);
+        QFETCH(QList<int>, mutedInputs);
+        const auto stats = record(11, hardware);
+        const auto audio = audioFor(stats);
+        ZunStatusDisplay tile(stats, audio);
+        QSignalSpy mute(&tile, &ZunStatusDisplay::masterMuteTriggered);
+        QVERIFY(audio->refresh(datagram(m_map, {{"Stat_Status2", quint16(status2)}, {"Stat_Mute", quint16(muteWord)}})));
+        QCOMPARE(tile.masterMuteButton()->isChecked(), status2 != 0);
+        for (int o : tile.outputs())
+            QVERIFY2(tile.indicatorState(true, "MUT", o) == mutedOutputs.contains(o), qPrintable(QString::number(o)));
+        for (int i = 0; i < tile.inputs().size(); ++i)
+            QVERIFY2(tile.indicatorState(false, "MUT", tile.inputs()[i]) == mutedInputs.contains(i), qPrintable(QString::number(i)));
+        QCOMPARE(mute.size(), 0);
     }
 
     // An event of one datagram anywhere in a batch shows on the tile after the batch, and

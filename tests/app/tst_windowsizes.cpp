@@ -144,18 +144,22 @@ private slots:
     // 1366 x 768, its close button past the edge. Each row puts a window where Tile did
     // and brings it forward, or places it from a stored geometry, in a shown area, and
     // gives where the operator sees it.
+    // Mended: a minimised window stayed minimised when its row or the Window menu brought it
+    // forward; only its own restore button brought it back.
     void aWindowBroughtForwardOrPlacedIsSeenWhole_data()
     {
         QTest::addColumn<QRect>("tiled"); // null: placed from storedSize and storedPos
         QTest::addColumn<QSize>("storedSize");
         QTest::addColumn<QPoint>("storedPos");
         QTest::addColumn<QSize>("seen");
-        QTest::newRow("tiled below the view") << QRect(0, 620, 1000, 520) << QSize() << QPoint() << QSize(1000, 520);
-        QTest::newRow("tiled right of the view") << QRect(1190, 0, 910, 520) << QSize() << QPoint() << QSize(910, 520);
+        QTest::addColumn<bool>("minimised"); // before it is brought forward
+        QTest::newRow("tiled below the view") << QRect(0, 620, 1000, 520) << QSize() << QPoint() << QSize(1000, 520) << false;
+        QTest::newRow("tiled right of the view") << QRect(1190, 0, 910, 520) << QSize() << QPoint() << QSize(910, 520) << false;
         QTest::newRow("tiled taller than the view, half below")
-            << QRect(0, 300, 910, 900) << QSize() << QPoint() << QSize(910, 900);
-        QTest::newRow("stored on 1920x1080") << QRect() << QSize(1700, 980) << QPoint(150, 60) << QSize(1180, 600);
-        QTest::newRow("stored near the right edge") << QRect() << QSize(910, 520) << QPoint(900, 300) << QSize(910, 520);
+            << QRect(0, 300, 910, 900) << QSize() << QPoint() << QSize(910, 900) << false;
+        QTest::newRow("stored on 1920x1080") << QRect() << QSize(1700, 980) << QPoint(150, 60) << QSize(1180, 600) << false;
+        QTest::newRow("stored near the right edge") << QRect() << QSize(910, 520) << QPoint(900, 300) << QSize(910, 520) << false;
+        QTest::newRow("minimised") << QRect(100, 40, 910, 520) << QSize() << QPoint() << QSize(910, 520) << true;
     }
     void aWindowBroughtForwardOrPlacedIsSeenWhole()
     {
@@ -163,6 +167,7 @@ private slots:
         QFETCH(QSize, storedSize);
         QFETCH(QPoint, storedPos);
         QFETCH(QSize, seen);
+        QFETCH(bool, minimised);
         QMdiArea area;
         area.setFrameShape(QFrame::NoFrame);
         area.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -181,8 +186,11 @@ private slots:
             MainWindow::placeSubWindow(sub, storedSize, storedPos);
         else
             sub->setGeometry(tiled);
+        if (minimised)
+            sub->showMinimized();
         MainWindow::bringForward(&area, sub);
         QCOMPARE(area.activeSubWindow(), sub);
+        QVERIFY(sub->isVisible() && !sub->isMinimized());
         QCOMPARE(sub->size(), seen);
         const QRect view = area.viewport()->rect();
         // Whole where it fits the view, else its title bar at the view's top left.

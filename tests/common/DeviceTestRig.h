@@ -161,7 +161,6 @@ inline bool setupReadBack(CZun* zun, int p, const QString& name)
     return listed != 0 && held && held->storedId() == listed && held->GetSetupName().startsWith(name);
 }
 
-// One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
 // A second program's command, over a connection of its own to the emulator's port; true
 // once it is answered.
 inline bool secondClientSends(quint16 port, quint16 cmd, quint16 value)
@@ -185,6 +184,17 @@ inline bool secondClientSends(quint16 port, quint16 cmd, quint16 value)
 inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dspVar)
 {
     return secondClientSends(port, memCopy, dspVar);
+}
+
+// A second program's commands, each answered before the next, over a connection of its
+// own: its entry selectors ("Cmd_MemID2", "Cmd_MemID0") and copies into the one transfer
+// buffer land wherever this program's link is held.
+inline bool secondClientSends(quint16 port, const QList<QPair<quint16, quint16>>& commands)
+{
+    for (const auto& c : commands)
+        if (!secondClientSends(port, c.first, c.second))
+            return false;
+    return true;
 }
 
 // A second program's block write (one chunk, at most 4096 bytes) into the processor's one
@@ -216,6 +226,7 @@ inline bool secondClientWritesABlock(quint16 port, const QByteArray& block)
     return waitUntil([&]() { return other.bytesAvailable() >= 10 || other.waitForReadyRead(10); });
 }
 
+// One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
 inline QString stateField(const QString& state, const QString& name)
 {
     const QStringList w = state.split(QLatin1Char(' '));

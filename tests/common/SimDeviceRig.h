@@ -66,7 +66,8 @@ public:
 
     quint16 nr(const char* name) const { return zun->GetCmdMap()->getCmdNr(name); }
     // The record of the long operations running that a kill leaves on disk, read now, and
-    // put back as the next program finds it.
+    // put back as the next program finds it: the program has ended, its link is closed and
+    // its device object dropped (false when another holder keeps it: drop those first).
     QString operationsRecord() const
     {
         return QDir(m_config.path()).filePath(QStringLiteral("42") + QLatin1String(ZunOperationJournal::Suffix));
@@ -76,15 +77,22 @@ public:
         QFile file(operationsRecord());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    bool leaveOperationsRecord(const QByteArray& record) const
+    bool leaveOperationsRecord(const QByteArray& record)
     {
+        zun->disconnect();
+        if (!DeviceTestRig::waitUntil([this]() { return !zun->IsConnected(); }))
+            return false;
+        const QWeakPointer<CZun> ended = zun;
+        zun.reset();
+        if (!ended.isNull())
+            return false;
         QFile file(operationsRecord());
         return file.open(QIODevice::WriteOnly) && file.write(record) == record.size();
     }
     // A new device object connected to the emulator, as the next program's; the texts of the
     // boxes it shows until its lists are read (text: the first that contains it, "" when
-    // none does within moments).
-    QString connectNext(const QString& text, QSharedPointer<CZun>* next)
+    // none does within moments; all: every box until then).
+    QString connectNext(const QString& text, QSharedPointer<CZun>* next, QStringList* all = nullptr)
     {
         *next = newDevice({});
         QStringList boxes;
@@ -92,6 +100,8 @@ public:
         (*next)->connect(true);
         DeviceTestRig::waitUntil([&]() { return !boxes.filter(text).isEmpty(); }, 30000);
         QObject::disconnect(next->data(), &CZun::signal_exception, next->data(), nullptr);
+        if (all)
+            *all = boxes;
         return boxes.filter(text).value(0);
     }
     // The emulator's state line ("state firmware 1080 pin 0x1234 ...").

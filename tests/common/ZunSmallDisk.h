@@ -86,6 +86,13 @@ public:
         return full;
     }
 
+    // The disk as a read-only folder is (even root can not change it); true when it is.
+    bool makeReadOnly() const
+    {
+        return m_mounted
+            && ::mount(nullptr, m_folder.toLocal8Bit().constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
 private:
     static bool& privateMounts()
     {

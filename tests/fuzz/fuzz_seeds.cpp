@@ -9,6 +9,7 @@
 #include "CMacAddr.h"
 #include "CZunImageDefaults.h"
 #include "ZunBackupRecord.h"
+#include "ZunOperations.h"
 #include "FilterLimiterEWS.h"
 #include "ZunFirFile.h"
 #include "ZunSetup.h"
@@ -230,6 +231,26 @@ void seeds(const QString& scratch)
         std::exit(1);
     }
     put("backuprecord", "written", fileBytes(scratch + "/" + ZunBackupRecord::FileName));
+
+    // The record of the operations running, as a program writes it while a load and a
+    // firmware update run, the firmware update's window closed anyway; one of an earlier
+    // version (no writer); and one cut short.
+    {
+        const QString operations = scratch + "/42" + ZunOperationJournal::Suffix;
+        ZunOperations list([]() { return true; }, []() {});
+        list.journal()->setFile(operations);
+        const auto load = list.begin(ZunLongOperation::ConfigLoad, 0);
+        list.note(ZunLongOperation::ConfigLoad, "folder", "/home/show/Zun_Config/42_load");
+        const auto firmware = list.begin(ZunLongOperation::Firmware, ZunOperation::KeepAlive);
+        list.note(ZunLongOperation::Firmware, "pieces", 8);
+        list.note(ZunLongOperation::Firmware, "written", 5);
+        list.markStopped();
+        const QByteArray written = fileBytes(operations);
+        put("operationsrecord", "written", written);
+        put("operationsrecord", "cut", written.left(written.size() / 2));
+    }
+    put("operationsrecord", "earlier-version",
+        R"({"operations":[{"kind":"wizard","started":"2026-01-02T03:04:05Z","stopped":false,"detail":{}}]})");
 
     // Images a device applies: a fresh processor's, and one with other gains and routing.
     put("liveimage", "fresh-1080", CZunImageDefaults::defaultImageBytes(1080));

@@ -157,9 +157,43 @@ bool ZunSimControl::apply(const QString& line)
                             << Qt::endl;
         return true;
     }
+    // What the flash lists, one line before the "ok": "flash" and each live entry as
+    // "set SLOT:ID", "setup SLOT:ID" or "program SLOT:ID" in flash order, then "deleted N".
+    if (cmd == QLatin1String("flash") && w.size() == 1) {
+        const ZunSimFlash& flash = m_device->flash();
+        QStringList listed;
+        int deleted = 0;
+        for (const ZunSimFlash::Entry& e : flash.entries()) {
+            if (e.slot == flash.deletedSlot()) {
+                ++deleted;
+                continue;
+            }
+            const char* kind = e.kind == 1 ? "setup" : e.kind == 2 ? "set" : "program";
+            listed << QStringLiteral("%1 %2:%3").arg(QLatin1String(kind)).arg(e.slot).arg(e.id, 8, 16, QLatin1Char('0'));
+        }
+        listed << QStringLiteral("deleted %1").arg(deleted);
+        QTextStream(stdout) << "flash " << listed.join(QLatin1Char(' ')) << Qt::endl;
+        return true;
+    }
     // A firmware update: the processor announces the new version from now on.
     if (cmd == QLatin1String("firmware") && w.size() == 2 && parseNumber(w[1], &a) && a > 0 && a <= 0x0FFF) {
         m_device->identity().firmware = quint16(a);
+        return true;
+    }
+    // The words a test follows over time: "watch WORD..." begins a new record, "watch off"
+    // ends it, "watched" prints it on one line before the "ok": "watched E1;E2;...".
+    if (cmd == QLatin1String("watch") && w.size() >= 2) {
+        QVector<quint16> words;
+        for (int i = 1; i < w.size() && on; ++i) {
+            if (!parseNumber(w[i], &a) || a < 0 || a >= m_device->image().size())
+                return false;
+            words << quint16(a);
+        }
+        m_device->watch(words);
+        return true;
+    }
+    if (cmd == QLatin1String("watched") && w.size() == 1) {
+        QTextStream(stdout) << "watched " << m_device->watched().join(QLatin1Char(';')) << Qt::endl;
         return true;
     }
     // One word of the image as the processor holds it: "word WORD VALUE" before the "ok".

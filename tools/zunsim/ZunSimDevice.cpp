@@ -23,3 +23,20 @@ ZunSimDevice::ZunSimDevice(const Identity& id)
     else
         m_id.routingWord = m_image[spi];
 }
+
+void ZunSimDevice::watch(const QVector<quint16>& words)
+{
+    m_watchedWords = words;
+    m_watched.clear();
+    m_watchClock.start();
+}
+
+void ZunSimDevice::noteWatched(quint16 id, quint16 value)
+{
+    if (m_watchedWords.isEmpty() || m_watched.size() >= MaxWatched)
+        return;
+    QString entry = QStringLiteral("%1 %2=%3").arg(m_watchClock.elapsed()).arg(id).arg(value);
+    for (quint16 w : m_watchedWords)
+        entry += QLatin1Char(' ') + QString::number(m_image.value(w));
+    m_watched << entry;
+}

@@ -4,9 +4,11 @@
 #include "ZunWire.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // The state of one emulated processor, shared by the emulator's TCP and UDP sides.
@@ -26,6 +28,9 @@ public:
         quint16 routingWord = 0;
         quint8 routingByte = 0;       // announce offset 7
         quint16 flags = 0;
+        // The low half of a stored DSP program's directory id: the CRC-16 of the bytes stored
+        // (-1), or this word, as another processor may keep there.
+        int programIdLow = -1;
         quint16 status = 0xFF70;
         bool announceFirmwareZero = false;
     };
@@ -84,6 +89,13 @@ public:
     // Status requests taken from any client since the start: a test sees whether the
     // program asked for the streams at all.
     int& statusRequests() { return m_statusRequests; }
+    // Words a test watches ("watch WORD..."): after each command the processor takes over
+    // TCP, one entry "MS CMD=VALUE W1 W2 ...": the milliseconds since the watch began and
+    // the watched words as they then stand, what a client killed at that point leaves.
+    void watch(const QVector<quint16>& words);
+    void noteWatched(quint16 id, quint16 value);
+    const QStringList& watched() const { return m_watched; }
+    static constexpr int MaxWatched = 4096;
     // The largest block the transfer buffer takes.
     static constexpr int TransferBufferSize = int(ZunWire::MaxBlockSize);
 
@@ -98,4 +110,7 @@ private:
     ZunSimFlash m_flash;
     Maintenance m_maint;
     int m_statusRequests = 0;
+    QVector<quint16> m_watchedWords;
+    QElapsedTimer m_watchClock;
+    QStringList m_watched;
 };

@@ -243,7 +243,8 @@ ZunSimOperations::Answer ZunSimOperations::upload(quint8 kind, quint8 slot)
     } else if (int(kind) == num("ID_List_Filter")) {
         id = ZunCrc16Data(data);
     } else if (int(kind) == num("ID_List_DSP_Prog")) {
-        id = quint32(word("Cmd_Block_ID")) << 16 | (ZunCrc16(data) & 0xFFFF);
+        const int low = m_device->identity().programIdLow;
+        id = quint32(word("Cmd_Block_ID")) << 16 | (low < 0 ? ZunCrc16(data) & 0xFFFF : quint32(low));
     } else {
         return refuse("Msg_ErrRange");
     }

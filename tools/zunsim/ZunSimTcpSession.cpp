@@ -443,6 +443,8 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
     }
     ZunSimOperations::Answer answer;
     if (m_ops.command(id, value, &answer)) {
+        if (!answer.refused)
+            m_device->noteWatched(id, value);
         lock.unlock();
         if (answer.refused)
             refuse(answer.code, id, value);
@@ -454,6 +456,7 @@ void ZunSimTcpSession::handleCommand(quint16 id, quint16 value)
     // The announce carries the routing word the processor runs.
     if (int(id) == num("Cmd_SPI_Routing"))
         m_device->identity().routingWord = value;
+    m_device->noteWatched(id, value);
     lock.unlock();
     if (int(id) == num("Cmd_TCPCloseTime"))
         updateCloseTime();

@@ -49,7 +49,8 @@ int main(int argc, char** argv)
                                                "get WORD (WORD a number; prints \"word WORD VALUE\": one word of the image), "
                                                "oldsetup SLOT FIRMWARE NAME (stores a setup as that older firmware stored it), "
                                                "firmware N (announce another version), nextfirmware N (announced after a good "
-                                               "firmware check), state (prints a state line), quit."));
+                                               "firmware check), state (prints a state line), watch WORD...|off (records "
+                                               "those words after each TCP command), watched (prints the record), quit."));
     p.addHelpOption();
     const QList<QCommandLineOption> opts = {
         {"serial", "Serial number (last two MAC bytes).", "n", "1"},
@@ -61,6 +62,8 @@ int main(int argc, char** argv)
         {"routing", "Routing word (announce offset 11).", "word", "0"},
         {"routing-byte", "Routing byte (announce offset 7).", "byte", "0"},
         {"flags", "Flags word of the announce.", "word", "0"},
+        {"program-id-low", "Low half of a stored DSP program's directory id (the CRC-16 of its bytes when not "
+                           "given).", "word"},
         {"bind", "Address to bind TCP and UDP to.", "addr", "0.0.0.0"},
         {"tcp-port", "TCP control port.", "port", "5000"},
         {"udp-port", "UDP port.", "port", "1234"},
@@ -105,6 +108,12 @@ int main(int argc, char** argv)
     id.routingByte = quint8(rb);
     id.flags = quint16(flags);
     id.announceFirmwareZero = p.isSet(QStringLiteral("announce-zero"));
+    if (p.isSet(QStringLiteral("program-id-low"))) {
+        quint32 low = 0;
+        if (!number(p, "program-id-low", 0xFFFF, &low))
+            return 2;
+        id.programIdLow = int(low);
+    }
 
     QHostAddress bind;
     if (!bind.setAddress(p.value(QStringLiteral("bind")))) {

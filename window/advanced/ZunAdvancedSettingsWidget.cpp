@@ -9,6 +9,7 @@
 #include "ZunMaintenanceActions.h"
 #include "ZunOperations.h"
 #include "ZunOperatorMessage.h"
+#include "ZunTabJobs.h"
 #include "ZunWheelGuard.h"
 
 #include <QCheckBox>
@@ -208,7 +209,8 @@ private:
 } // namespace Ui
 
 ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, QWidget* parent)
-    : QWidget(parent), ui(new Ui::ZunAdvancedSettingsWidget), m_zun(std::move(zun))
+    : QWidget(parent), ui(new Ui::ZunAdvancedSettingsWidget), m_zun(std::move(zun)),
+      m_jobs(QSharedPointer<ZunTabJobs>::create(m_zun))
 {
     ui->setupUi(this);
 
@@ -237,7 +239,7 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
         return;
     connect(m_zun->GetOperations(), &ZunOperations::signal_Changed, this, &ZunAdvancedSettingsWidget::showBusy,
             Qt::QueuedConnection);
-    m_maintenance = new ZunMaintenanceActions(m_zun, this);
+    m_maintenance = new ZunMaintenanceActions(m_zun, this, m_jobs);
     connect(m_maintenance, &ZunMaintenanceActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
     connect(m_maintenance, &ZunMaintenanceActions::longOperationStarted, this,
             &ZunAdvancedSettingsWidget::beginLongOperation);
@@ -245,7 +247,7 @@ ZunAdvancedSettingsWidget::ZunAdvancedSettingsWidget(QSharedPointer<CZun> zun, Q
             &ZunAdvancedSettingsWidget::endLongOperation);
     connect(m_maintenance, &ZunMaintenanceActions::ipChanged, this, &ZunAdvancedSettingsWidget::ipChanged);
 
-    m_firSetup = new ZunFirSetupActions(m_zun, this);
+    m_firSetup = new ZunFirSetupActions(m_zun, this, m_jobs);
     connect(m_firSetup, &ZunFirSetupActions::signal_log, this, QOverload<QString>::of(&ZunAdvancedSettingsWidget::addLogEntry));
     connect(m_firSetup, &ZunFirSetupActions::signal_exception, this, &ZunAdvancedSettingsWidget::signal_exception);
     connect(m_firSetup, &ZunFirSetupActions::longOperationStarted, this, &ZunAdvancedSettingsWidget::beginLongOperation);
@@ -306,9 +308,10 @@ ZunAdvancedSettingsWidget::~ZunAdvancedSettingsWidget()
 
 void ZunAdvancedSettingsWidget::beginLongOperation(ZunLongOperation operation)
 {
-    // The device lists its collection (or the restore a connection started) itself.
-    if (m_zun && operation != ZunLongOperation::GarbageCollection && !m_jobs.value(operation))
-        m_jobs.insert(operation, m_zun->GetOperations()->begin(operation, 0));
+    // The device lists its collection (or the restore a connection started) itself; the
+    // actions begin their jobs alone before they send anything.
+    if (operation != ZunLongOperation::GarbageCollection)
+        m_jobs->list(operation);
     showBusy();
 }
 
@@ -328,20 +331,17 @@ void ZunAdvancedSettingsWidget::endLongOperations(int operations)
 {
     // A report of a job that is not running (an image reload, another job's report)
     // leaves the running ones as they are.
-    for (auto job = m_jobs.begin(); job != m_jobs.end();) {
-        if (operations & bit(job.key())) {
-            // An upload's end is logged as its start is.
-            if (job.key() == ZunLongOperation::FirUpload && m_firSetup) {
-                bool failed = false;
-                const QString ended = m_firSetup->firUploadEnded(&failed);
-                if (!ended.isEmpty())
-                    addLogEntry(ended, failed);
-            }
-            job.value()->finish(ZunOperation::Outcome::Done);
-            job = m_jobs.erase(job);
-        } else {
-            ++job;
+    for (const ZunLongOperation operation : m_jobs->held()) {
+        if (!(operations & bit(operation)))
+            continue;
+        // An upload's end is logged as its start is.
+        if (operation == ZunLongOperation::FirUpload && m_firSetup) {
+            bool failed = false;
+            const QString ended = m_firSetup->firUploadEnded(&failed);
+            if (!ended.isEmpty())
+                addLogEntry(ended, failed);
         }
+        m_jobs->end(operation);
     }
     showBusy();
 }

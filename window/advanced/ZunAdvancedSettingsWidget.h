@@ -16,6 +16,7 @@ class CZun;
 class QObject;
 class ZunFirSetupActions;
 class ZunMaintenanceActions;
+class ZunTabJobs;
 namespace Ui
 {
 class ZunAdvancedSettingsWidget;
@@ -109,7 +110,7 @@ private:
     QObject* m_alarm = nullptr;
     ZunFirSetupActions* m_firSetup = nullptr;
     ZunMaintenanceActions* m_maintenance = nullptr;
-    // The jobs this tab started and ends on the device's reports; the device lists them.
-    QMap<ZunLongOperation, QSharedPointer<ZunOperation>> m_jobs;
+    // The jobs this tab and its actions started, ended on the device's reports.
+    QSharedPointer<ZunTabJobs> m_jobs;
     bool m_busy = false; // the device runs a long operation: shown
 };

@@ -9,6 +9,7 @@
 #include "ZunOperations.h"
 #include "ZunSettingsWriter.h"
 #include "ZunSetup.h"
+#include "ZunTabJobs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,8 +49,9 @@ QString fileInFolder(const QString& folder, const QString& name)
 }
 } // namespace
 
-ZunFirSetupActions::ZunFirSetupActions(QSharedPointer<CZun> zun, QWidget* tab)
-    : QObject(tab), m_zun(std::move(zun)), m_prompts(new Prompts(tab))
+ZunFirSetupActions::ZunFirSetupActions(QSharedPointer<CZun> zun, QWidget* tab, QSharedPointer<ZunTabJobs> jobs)
+    : QObject(tab), m_zun(std::move(zun)), m_jobs(jobs ? std::move(jobs) : QSharedPointer<ZunTabJobs>::create(m_zun)),
+      m_prompts(new Prompts(tab))
 {
 }
 
@@ -78,11 +80,13 @@ QString ZunFirSetupActions::downloadFolder(const QString& title, const char* key
 
 void ZunFirSetupActions::chooseFIRFilter(int dsp, quint32 id, bool linked)
 {
-    emit longOperationStarted(ZunLongOperation::FirChoice);
-    if (id == 0) {
-        emit longOperationFinished(ZunLongOperation::FirChoice); // no set in that row: nothing to activate
+    if (id == 0)
+        return; // no set in that row: nothing to activate
+    if (!beganAlone(ZunLongOperation::FirChoice, tr("the activation of a FIR set"), QStringLiteral("ZunControl"))) {
+        emit firChoiceRefused();
         return;
     }
+    emit longOperationStarted(ZunLongOperation::FirChoice);
     // Refused before anything is sent: a set at another rate than the processor runs (its
     // crossovers and limiter times would scale with the ratio), or one the DSP can not run.
     QString refusal;
@@ -116,6 +120,8 @@ void ZunFirSetupActions::chooseFIRFilter(int dsp, quint32 id, bool linked)
 
 void ZunFirSetupActions::uploadFIRFilter()
 {
+    if (refusedWhileBusy(tr("the FIR set upload"), tr("Upload FIR Filter")))
+        return;
     const QString filter = xmlFir() ? tr("Zun FIR Filter (*.fir *.blk *.xml)") : tr("Zun FIR Filter (*.fir *.blk)");
     QString file;
     {
@@ -124,6 +130,23 @@ void ZunFirSetupActions::uploadFIRFilter()
     }
     if (!file.isEmpty())
         startFIRFilterUpload(file);
+}
+
+bool ZunFirSetupActions::refusedWhileBusy(const QString& what, const QString& caption)
+{
+    const QString refusal = m_jobs->refusal(what);
+    if (!refusal.isEmpty())
+        emit signal_exception(refusal, caption);
+    return !refusal.isEmpty();
+}
+
+bool ZunFirSetupActions::beganAlone(ZunLongOperation kind, const QString& what, const QString& caption)
+{
+    QString refusal;
+    if (m_jobs->begin(kind, what, &refusal))
+        return true;
+    emit signal_exception(refusal, caption);
+    return false;
 }
 
 bool ZunFirSetupActions::refusedWithoutLink(const QString& what, const QString& caption)
@@ -165,7 +188,9 @@ bool ZunFirSetupActions::startFIRFilterUpload(const QString& file)
         emit signal_log(tr("FIR filter %1 is already stored in the Zun.").arg(name));
         return false;
     }
-    if (refusedWithoutLink(tr("FIR filter %1").arg(name), tr("Upload FIR Filter")))
+    if (refusedWithoutLink(tr("FIR filter %1").arg(name), tr("Upload FIR Filter"))
+        || !beganAlone(ZunLongOperation::FirUpload, tr("the upload of FIR filter %1").arg(name),
+                            tr("Upload FIR Filter")))
         return false;
     m_zun->UploadFIRFilterFile(file, 0);
     emit signal_log(tr("Uploading filter from %1. Please wait ...").arg(file));
@@ -313,6 +338,8 @@ bool ZunFirSetupActions::confirmOverwrite(int position)
 
 void ZunFirSetupActions::uploadSetup()
 {
+    if (refusedWhileBusy(tr("the setup upload"), tr("Upload Setup")))
+        return;
     QString file;
     int position = -1;
     bool chosen = false;
@@ -334,7 +361,9 @@ bool ZunFirSetupActions::startSetupUpload(const QString& file, int position)
         emit signal_exception(libraryMessage(e), tr("Upload Setup"));
         return false;
     }
-    if (refusedWithoutLink(tr("The setup from %1").arg(QFileInfo(file).fileName()), tr("Upload Setup")))
+    if (refusedWithoutLink(tr("The setup from %1").arg(QFileInfo(file).fileName()), tr("Upload Setup"))
+        || !beganAlone(ZunLongOperation::SetupUpload,
+                            tr("the upload of the setup %1").arg(QFileInfo(file).fileName()), tr("Upload Setup")))
         return false;
     emit signal_log(tr("Uploading setup from %1. Please wait ...").arg(file));
     emit longOperationStarted(ZunLongOperation::SetupUpload);
@@ -402,6 +431,8 @@ void ZunFirSetupActions::removeSetup()
 
 void ZunFirSetupActions::storeSetup()
 {
+    if (refusedWhileBusy(tr("the store of a setup"), tr("Save Setup")))
+        return;
     // The form edits a copy of the setup list: a typed name reaches the list (from which
     // the system tab recalls by name) only as a setup the processor has stored.
     QStandardItemModel names;
@@ -432,7 +463,7 @@ bool ZunFirSetupActions::storeSetupAs(int position, const QString& name)
         return false;
     }
     try {
-        if (!confirmOverwrite(position))
+        if (!confirmOverwrite(position) || refusedWhileBusy(tr("the store of the setup %1").arg(stored), tr("Save Setup")))
             return false;
         m_zun->SaveSetup(quint16(position), stored);
     } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 
 class CZun;
 class QAbstractItemModel;
+class ZunTabJobs;
 
 // The advanced tab's actions on the FIR sets and the setups: a set chosen for a DSP, sets
 // uploaded, downloaded and removed, setups stored, uploaded, downloaded and removed. Each
@@ -47,8 +48,8 @@ public:
         virtual void message(QMessageBox::Icon icon, const QString& text, bool overTab);
     };
 
-    // Prompts are parented to the tab.
-    ZunFirSetupActions(QSharedPointer<CZun> zun, QWidget* tab);
+    // Prompts are parented to the tab. jobs: the tab's (none: the actions' own).
+    ZunFirSetupActions(QSharedPointer<CZun> zun, QWidget* tab, QSharedPointer<ZunTabJobs> jobs = {});
     ~ZunFirSetupActions() override;
 
     void setPrompts(std::unique_ptr<Prompts> prompts);
@@ -96,6 +97,11 @@ public slots:
 private:
     // True (after one box naming what) when the link is gone: nothing is started.
     bool refusedWithoutLink(const QString& what, const QString& caption);
+    // True (after one box naming what runs) while the processor runs a long operation:
+    // asked before the operator is.
+    bool refusedWhileBusy(const QString& what, const QString& caption);
+    // Begins the job when nothing runs; false after the same box when something does.
+    bool beganAlone(ZunLongOperation kind, const QString& what, const QString& caption);
     bool confirmOverwrite(int position);
     QString settingsFolder(const char* key) const;
     // The folder to download into, starting at the one remembered under key (which then
@@ -103,6 +109,7 @@ private:
     QString downloadFolder(const QString& title, const char* key);
 
     QSharedPointer<CZun> m_zun;
+    QSharedPointer<ZunTabJobs> m_jobs;
     std::unique_ptr<Prompts> m_prompts;
     struct Upload
     {

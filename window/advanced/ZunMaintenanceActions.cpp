@@ -10,6 +10,7 @@
 #include "ZunKeepAliveRest.h"
 #include "ZunOperations.h"
 #include "ZunSettingsWriter.h"
+#include "ZunTabJobs.h"
 #include "ZunTimedSteps.h"
 #include "ZunOperatorMessage.h"
 
@@ -17,6 +18,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QStorageInfo>
 #include <QFutureWatcher>
@@ -63,8 +65,9 @@ bool isUnicastIPv4(const QString& text, quint32* address)
 }
 } // namespace
 
-ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab)
-    : QObject(tab), m_zun(std::move(zun)), m_prompts(new Prompts(tab))
+ZunMaintenanceActions::ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab, QSharedPointer<ZunTabJobs> jobs)
+    : QObject(tab), m_zun(std::move(zun)), m_jobs(jobs ? std::move(jobs) : QSharedPointer<ZunTabJobs>::create(m_zun)),
+      m_prompts(new Prompts(tab))
 {
     // A wizard whose last answer never comes must not keep later, unrelated link losses
     // from their own box: the watch ends well after the slowest Finish.
@@ -115,21 +118,45 @@ void ZunMaintenanceActions::startLongOperation(ZunLongOperation operation, const
     emit longOperationStarted(operation);
 }
 
+bool ZunMaintenanceActions::refused(const QString& refusal)
+{
+    if (refusal.isEmpty())
+        return false;
+    emit signal_log(refusal);
+    m_prompts->message(QMessageBox::Warning, refusal);
+    return true;
+}
+
+bool ZunMaintenanceActions::refusedWhileBusy(const QString& what) { return refused(m_jobs->refusal(what)); }
+
 void ZunMaintenanceActions::eraseFlashMemory()
 {
-    if (!m_prompts->confirm(tr("This will erase the internal memory ande restore the factory settings. All settings, "
-                               "filters, and setups will be lost. Proceed?")))
+    const QString what = tr("Erase All");
+    if (refusedWhileBusy(what)
+        || !m_prompts->confirm(tr("This will erase the internal memory ande restore the factory settings. All settings, "
+                                  "filters, and setups will be lost. Proceed?")))
         return;
-    m_zun->EraseFlashMemory();
+    // Begun alone by the device: another operation may have begun while the operator decided.
+    QString running;
+    if (!m_zun->EraseFlashMemory(&running)) {
+        refused(m_jobs->refusal(what, running));
+        return;
+    }
     startLongOperation(ZunLongOperation::Erase, tr("Erasing internal memory. Please wait ..."));
 }
 
 void ZunMaintenanceActions::restoreDefaultSettings()
 {
-    if (!m_prompts->confirm(tr("This will set all gains, delays, EQs, etc. to default settings. All settings made since "
-                               "the last setup recall will be lost. Proceed?")))
+    const QString what = tr("the restore of the default settings");
+    if (refusedWhileBusy(what)
+        || !m_prompts->confirm(tr("This will set all gains, delays, EQs, etc. to default settings. All settings made since "
+                                  "the last setup recall will be lost. Proceed?")))
         return;
-    m_zun->RestoreDefaultSettings(true);
+    QString running;
+    if (!m_zun->RestoreDefaultSettings(true, CZunMetaCmd(), &running)) {
+        refused(m_jobs->refusal(what, running));
+        return;
+    }
     startLongOperation(ZunLongOperation::Restore, tr("Restoring default settings. Please wait ..."));
 }
 
@@ -158,7 +185,16 @@ void ZunMaintenanceActions::onSaveConfig()
         return n;
     };
     const int sets = written(QStringLiteral("*.fir")), setups = written(QStringLiteral("Set*.zun"));
-    const int listedSets = m_zun->GetMemoryManager()->filterCount();
+    // A set stored twice is one file, and an entry that holds no set is none: a save
+    // waits for neither.
+    const QMap<quint32, int> noSet = m_zun->GetFIRLimManager()->unreadableEntries();
+    QSet<quint32> listed;
+    for (int slot = 0; slot < m_zun->GetMemoryManager()->filterListSize(); ++slot) {
+        const quint32 id = m_zun->GetMemoryManager()->filterIdAt(slot);
+        if (id != 0 && !noSet.contains(id))
+            listed.insert(id);
+    }
+    const int listedSets = listed.size();
     const int listedSetups = m_zun->GetMemoryManager()->setupCount();
     if (!unwritten.isEmpty()) {
         QStringList files;
@@ -178,14 +214,20 @@ void ZunMaintenanceActions::onSaveConfig()
         m_prompts->message(QMessageBox::Warning, text);
         return;
     }
-    const QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
-                            "the processor lists.")
-                             .arg(m_zun->GetNr())
-                             .arg(QDir::toNativeSeparators(folder))
-                             .arg(sets)
-                             .arg(listedSets)
-                             .arg(setups)
-                             .arg(listedSetups);
+    QString text = tr("Configuration of Zun nr %1 saved to %2: %3 of %4 FIR/limiter sets and %5 of %6 setups "
+                      "the processor lists.")
+                       .arg(m_zun->GetNr())
+                       .arg(QDir::toNativeSeparators(folder))
+                       .arg(sets)
+                       .arg(listedSets)
+                       .arg(setups)
+                       .arg(listedSetups);
+    if (!noSet.isEmpty())
+        text += tr("\nThe flash also lists %1 that hold%2 no FIR/limiter set (a store another program spoiled); "
+                   "\"Remove FIR\" offers %3 for removal.")
+                    .arg(noSet.size() == 1 ? tr("an entry") : tr("%1 entries").arg(noSet.size()),
+                         noSet.size() == 1 ? QStringLiteral("s") : QString(),
+                         noSet.size() == 1 ? tr("it") : tr("them"));
     emit signal_log(text);
     // Before the processor's lists were read (just after connecting, or a link lost before
     // then) "0 of 0" would read as complete.
@@ -211,11 +253,19 @@ void ZunMaintenanceActions::onSaveConfig()
 
 void ZunMaintenanceActions::onLoadConfig()
 {
+    const QString what = tr("the configuration load");
+    if (refusedWhileBusy(what))
+        return;
     const QString start = settings().value(QStringLiteral("SaveConfigDir"), QDir::currentPath()).toString();
     const QString folder =
         withoutKeepAlive([&]() { return m_prompts->folder(tr("Select directory to load configuration from"), start); });
     if (folder.isEmpty())
         return;
+    QString refusal;
+    if (!m_jobs->begin(ZunLongOperation::ConfigLoad, what, &refusal)) {
+        refused(refusal);
+        return;
+    }
     ZunSettingsWriter::store(QStringLiteral("SaveConfigDir"), folder);
     emit longOperationStarted(ZunLongOperation::ConfigLoad);
     // A load cut by a kill is named at the next connection with what of the folder is stored.
@@ -229,6 +279,7 @@ void ZunMaintenanceActions::onLoadConfig()
     connect(load, &QFutureWatcher<Outcome>::finished, this, [this, load]() {
         const Outcome outcome = load->result();
         emit signal_log(outcome.first);
+        m_jobs->end(ZunLongOperation::ConfigLoad);
         emit longOperationFinished(ZunLongOperation::ConfigLoad);
         // Several windows may load at once: the box says which processor it is about.
         if (!outcome.second.isEmpty())
@@ -262,6 +313,10 @@ void ZunMaintenanceActions::onLoadConfig()
 
 void ZunMaintenanceActions::updateFirmware()
 {
+    // The device begins the update alone, and refuses it with its end's box while another
+    // operation runs; asked here before the operator chooses a file.
+    if (refusedWhileBusy(tr("the firmware update")))
+        return;
     const QString start = settings().value(QStringLiteral("FirmwareDir"), m_zun->GetConfigDir()).toString();
     const QString file = withoutKeepAlive([&]() { return m_prompts->firmwareFile(start); });
     if (file.isEmpty())
@@ -287,12 +342,13 @@ void ZunMaintenanceActions::updateFirmware()
     m_firmwareUpdateTold = false;
     m_firmwareEnded = false;
     m_firmwarePiecesDue = true;
-    emit longOperationStarted(ZunLongOperation::Firmware);
     try {
         m_zun->UpdateFirmware(file);
     } catch (const std::exception&) {
         // Refused before anything was sent: logged and told by the update's end.
+        return;
     }
+    emit longOperationStarted(ZunLongOperation::Firmware);
 }
 
 void ZunMaintenanceActions::endFirmwareUpdate()
@@ -476,6 +532,8 @@ void ZunMaintenanceActions::on_BttnRouting()
         m_prompts->message(QMessageBox::Warning, tr("Please establish a connection first"));
         return;
     }
+    if (refusedWhileBusy(tr("the configuration wizard")))
+        return;
     CZunConfigWizard wizard(m_zun);
     if (!withoutKeepAlive([&]() { return m_prompts->runWizard(wizard); }))
         return;
@@ -500,9 +558,13 @@ void ZunMaintenanceActions::on_BttnRouting()
         emit signal_log(tr("No routing preset was chosen: nothing was sent to the Zun."));
         return;
     }
-    // Watched from the first command on: the link may go while the wizard's commands are sent.
-    if (!watchWizard())
+    // Watched from the first command on: the link may go while the wizard's commands are
+    // sent. Nothing is sent when another operation began while the operator chose.
+    QString running;
+    if (!watchWizard(&running)) {
+        refused(running.isEmpty() ? QString() : m_jobs->refusal(tr("the configuration wizard's Finish"), running));
         return;
+    }
     try {
         if (advanced) {
             const auto routing = wizard.field(QStringLiteral("RoutingPreset")).value<CZunRoutingPreset>();
@@ -522,12 +584,14 @@ void ZunMaintenanceActions::on_BttnRouting()
         wizardLost();
 }
 
-bool ZunMaintenanceActions::watchWizard()
+bool ZunMaintenanceActions::watchWizard(QString* running)
 {
     endWizardWatch();
     // The wizard's box says that the link was lost and what that left undone: the link's
     // own message goes to the log. Quitting meanwhile asks first.
-    m_wizardOperation = m_zun->GetOperations()->begin(ZunLongOperation::Wizard, ZunOperation::LossReport);
+    m_wizardOperation = m_zun->GetOperations()->beginAlone(ZunLongOperation::Wizard, ZunOperation::LossReport, running);
+    if (!m_wizardOperation)
+        return false;
     m_wizardLossShown = false;
     m_wizardActivationSent = false;
     // The activation's answer is the last of the wizard's changes. An activation that sends

@@ -14,6 +14,7 @@
 class CZun;
 class CZunConfigWizard;
 class ZunOperation;
+class ZunTabJobs;
 
 // The advanced tab's actions on the processor as a whole: erase, default settings,
 // configuration folder save and load, firmware update with its timed finish, device name,
@@ -48,8 +49,8 @@ public:
     };
 
     // The tab shows the log and the long operations (wait cursor, FIR selectors off);
-    // prompts are parented to it.
-    ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab);
+    // prompts are parented to it. jobs: the tab's (none: the actions' own).
+    ZunMaintenanceActions(QSharedPointer<CZun> zun, QWidget* tab, QSharedPointer<ZunTabJobs> jobs = {});
     ~ZunMaintenanceActions() override;
 
     void setPrompts(std::unique_ptr<Prompts> prompts);
@@ -93,6 +94,11 @@ private:
     template <class F>
     auto withoutKeepAlive(F choice);
     void startLongOperation(ZunLongOperation operation, const QString& logLine);
+    // Refuses what (as the operator calls it) with a box while the processor runs a long
+    // operation: asked before the operator is.
+    bool refusedWhileBusy(const QString& what);
+    // Logs and shows the refusal; false when it is empty (nothing refused).
+    bool refused(const QString& refusal);
     // A firmware update that did not start or whose check failed: nothing more will come.
     void endFirmwareUpdate();
     void finishFwUpdate(const QString& text);
@@ -101,13 +107,15 @@ private:
     // link is reported as the loss of the wizard's changes; five minutes at most, and never
     // past the next connect. A sent activation's answer never comes over a lost link: the
     // watch ends with the loss.
-    // False when the link is gone already (reported).
-    bool watchWizard();
+    // False when the link is gone already (reported), or while another long operation runs
+    // (its text in *running; nothing was sent).
+    bool watchWizard(QString* running);
     // The wizard's changes lost with the link: one box, once.
     void wizardLost();
     void endWizardWatch();
 
     QSharedPointer<CZun> m_zun;
+    QSharedPointer<ZunTabJobs> m_jobs;
     std::unique_ptr<Prompts> m_prompts;
     QList<QMetaObject::Connection> m_firmwareProgress;
     QList<QMetaObject::Connection> m_wizardWatch;

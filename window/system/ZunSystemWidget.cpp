@@ -12,6 +12,7 @@
 #include "ZunBaseComm.h"
 #include "ZunGarbageCollection.h"
 #include "ZunHardwareNeeds.h"
+#include "ZunOperations.h"
 #include "ZunRecallQuestion.h"
 #include "ZunStyle.h"
 #include "ZunWheelGuard.h"
@@ -243,6 +244,18 @@ void ZunSystemWidget::set_Setup(int row)
         emit signal_exception(QStringLiteral("Invalid (empty) setup selected. Try another one, please."),
                               QString::fromLatin1(SetupCaption));
         restoreSetupSelection();
+        return;
+    }
+    // One long operation at a time: refused before the operator is asked anything.
+    const QString running = m_zun->GetOperations()->runningTexts().value(0);
+    if (!running.isEmpty()) {
+        restoreSetupSelection();
+        emit signal_exception(tr("Zun nr %1 is running %2: setup %3 was not recalled, and nothing was sent. Try again "
+                                 "once that has ended.")
+                                  .arg(m_zun->GetNr())
+                                  .arg(running)
+                                  .arg(row),
+                              QString::fromLatin1(SetupCaption));
         return;
     }
     if (m_zun->IsSetupModified()) {

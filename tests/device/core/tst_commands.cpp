@@ -375,12 +375,12 @@ private slots:
         QVERIFY(waitUntil([&]() { return !m_zun->IsApplyingRouting(); }));
         const Commands sent = m_sent.commands();
         const quint16 close = nr("Cmd_TCPCloseTime");
-        // Kept settings: no defaults; the keep-alive rested for the whole run (through the
-        // operations list), then two pauses.
-        QCOMPARE(sent.mid(0, 3), (Commands{{close, 0}, {close, 0}, {close, 0}}));
-        QCOMPARE(sent.mid(3, 2), (Commands{{nr("Cmd_0_MasterGain"), quint16(qint16(-400))},
+        // Kept settings: the keep-alive rested for the whole run (through the operations
+        // list), the masters down before anything else, no defaults, four pauses.
+        QCOMPARE(sent.mid(0, 3), (Commands{{close, 0},
+                                           {nr("Cmd_0_MasterGain"), quint16(qint16(-400))},
                                            {nr("Cmd_1_MasterGain"), quint16(qint16(-400))}}));
-        QCOMPARE(sent.mid(5, 3), (Commands{{close, 0}, {close, 0}, {nr("Cmd_ClockSel"), 3}}));
+        QCOMPARE(sent.mid(3, 5), (Commands{{close, 0}, {close, 0}, {close, 0}, {close, 0}, {nr("Cmd_ClockSel"), 3}}));
         const quint16 word = CZunRoutingWord::compose(routing.getNumber(), input.getNumber());
         QCOMPARE(sent.mid(10, 2), (Commands{{nr("Cmd_SPI_Routing"), word}, {nr("Cmd_DSP_Routing"), word}}));
         QCOMPARE(sent.mid(12, 2), (Commands{{close, 0}, {nr("Cmd_ExtClockSel"), 1}}));

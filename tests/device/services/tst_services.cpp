@@ -372,6 +372,20 @@ private slots:
         QVERIFY(!zun->IsConnected());
         const quint16 closeTime = zun->GetCmdMap()->getCmdNr("Cmd_TCPCloseTime");
         QCOMPARE(sim.query(QStringLiteral("get %1").arg(closeTime), QStringLiteral("word ")).section(' ', 2, 2).toInt(), 15);
+
+        // Mended: the list turned the keep-alive of an open window's link off past the list's
+        // operations, and for good where the update never started. It is the device's, given
+        // and taken through its list of operations only.
+        zun->connect();
+        QVERIFY(waitUntil([&]() { return zun->IsFIRManagerReady(); }, 30000));
+        QVERIFY(settleFirstSet(zun.data()));
+        reports.clear();
+        server.doFirmwareUpdate({31}, dir.filePath(QStringLiteral("missing.fwu")));
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].contains(QStringLiteral("Zun nr 31: NOT updated: The firmware file")), qPrintable(reports[0]));
+        QVERIFY(settleTransfers(zun.data()));
+        QVERIFY(zun->IsConnected() && zun->IsFIRManagerReady() && zun->IsTcpCheckOn());
+        QCOMPARE(sim.query(QStringLiteral("get %1").arg(closeTime), QStringLiteral("word ")).section(' ', 2, 2).toInt(), 15);
     }
 
     // A connected processor whose FIR/limiter manager is not ready in time: the selection

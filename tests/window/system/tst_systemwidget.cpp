@@ -12,6 +12,7 @@
 #include "RoutingRenderArea.h"
 #include "TcpSimProcess.h"
 #include "ZunMetaTypes.h"
+#include "ZunOperations.h"
 #include "ZunStyle.h"
 #include "ZunSystemWidget.h"
 #include "ZunSignalSpy.h"
@@ -460,6 +461,22 @@ private slots:
         QCOMPARE(errors.at(0).at(1).toString(), QStringLiteral("Setup selection"));
         QCOMPARE(setups->currentIndex(), 0);
         QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+
+        // Mended: a recall was sent while the processor ran a configuration load. Refused
+        // before the question, naming what runs.
+        auto load = m_zun->GetOperations()->begin(ZunLongOperation::ConfigLoad, 0);
+        m_boxes.clear();
+        answerNextBox([](QMessageBox* box) { box->reject(); });
+        activate(setups, 0);
+        QTest::qWait(100); // a question, had one been asked
+        qDeleteAll(findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly)); // the answer no box took
+        QCOMPARE(m_boxes.size(), 0);
+        QCOMPARE(errors.count(), 2);
+        QVERIFY2(errors.at(1).at(0).toString().startsWith("Zun nr 42 is running a configuration load: setup 0 was not "
+                                                          "recalled"),
+                 qPrintable(errors.at(1).at(0).toString()));
+        QCOMPARE(m_sent.count(nr("Cmd_SetupSelect")), 0);
+        load->finish(ZunOperation::Outcome::Done);
     }
 
     void modifiedImageIsStoredUnderTheActiveSetupFirst()

@@ -22,6 +22,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -192,6 +193,16 @@ class TestWizardE2E : public QObject
     static bool back(CZunConfigWizard& w) { return press(w, QWizard::BackButton); }
     // Back and Next again: the page comes back as it was built the first time.
     static bool backAndNext(CZunConfigWizard& w) { return back(w) && next(w); }
+    // Shown, on through the pages to Finish, "Keep current settings" as given.
+    static bool onToFinish(CZunConfigWizard& w, bool keep)
+    {
+        w.show();
+        while (w.currentId() != CZunConfigWizard::Finish)
+            if (!next(w))
+                return false;
+        w.setField("KeepSettings", keep);
+        return true;
+    }
     static void select(QComboBox* box, const QString& k)
     {
         for (int i = 0; i < box->count(); ++i)
@@ -451,14 +462,7 @@ private slots:
         QVERIFY(settleTransfers(m_rig.zun.data()));
         QVERIFY(reread(m_rig.zun.data()));
 
-        m_answers->wizard = [&](CZunConfigWizard& w) {
-            w.show();
-            while (w.currentId() != CZunConfigWizard::Finish)
-                if (!next(w))
-                    return false;
-            w.setField("KeepSettings", true);
-            return press(w, QWizard::FinishButton);
-        };
+        m_answers->wizard = [&](CZunConfigWizard& w) { return onToFinish(w, true) && press(w, QWizard::FinishButton); };
         m_rig.sent.clear();
         m_actions->on_BttnRouting();
         QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
@@ -602,6 +606,66 @@ private slots:
         QVERIFY(m_rig.sim->control(QStringLiteral("failupload off")));
         lostWithItsOwnBox(failed);
         QVERIFY2(m_answers->shown.isEmpty(), qPrintable(m_answers->shown.join('\n')));
+    }
+
+    // Mended: with the defaults chosen, Finish brought both masters to the defaults' 0 dB and
+    // unmuted a muted output some 200 ms before it lowered the masters to -40 dB; a master
+    // below -40 dB was raised to it. The processor's words after each command it takes from
+    // Finish on, each what a kill at that point leaves: no master above where it stood, and
+    // none above -40 dB while the muted output plays, save the defaults' own command, whose
+    // group lowers both masters again before anything else.
+    void theFinishNeverRaisesTheLevel_data()
+    {
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<double>("second"); // DSP 2's master before Finish; DSP 1's is -3 dB
+        QTest::newRow("defaults") << false << -3.0;
+        QTest::newRow("defaults, DSP 2 below -40 dB") << false << -60.0;
+        QTest::newRow("kept, DSP 2 below -40 dB") << true << -60.0;
+    }
+    void theFinishNeverRaisesTheLevel()
+    {
+        QFETCH(bool, keep);
+        QFETCH(double, second);
+        start();
+        const double step = m_rig.zun->GetCmdMap()->getFltConst("Step_Gain");
+        const int before[2] = {qRound(-3.0 / step), qRound(second / step)}, top = qRound(-40.0 / step);
+        const quint16 words[3] = {nr("Cmd_0_MasterGain"), nr("Cmd_1_MasterGain"), nr("Cmd_1_ChMute0")}; // Out5
+        for (const auto& [word, value] :
+             {qMakePair(words[0], before[0]), qMakePair(words[1], before[1]), qMakePair(words[2], 1)})
+            QVERIFY(m_rig.sim->control(QStringLiteral("set %1 %2").arg(word).arg(quint16(value))));
+        QVERIFY(reread(m_rig.zun.data()));
+        m_answers->wizard = [&](CZunConfigWizard& w) {
+            return onToFinish(w, keep)
+                && m_rig.sim->control(QStringLiteral("watch %1 %2 %3").arg(words[0]).arg(words[1]).arg(words[2]))
+                && press(w, QWizard::FinishButton);
+        };
+        m_actions->on_BttnRouting();
+        QVERIFY(waitUntil([&]() { return !m_rig.zun->IsApplyingRouting(); }));
+        QVERIFY(settleTransfers(m_rig.zun.data()));
+        // "MS CMD=VALUE MASTER1 MASTER2 OUT5MUTE" after each command: command, value, masters, mute
+        QList<QList<int>> trace;
+        QString table; // for a failure
+        for (const QString& e : m_rig.sim->query("watched", "watched ").mid(8).split(';', Qt::SkipEmptyParts)) {
+            const QStringList f = e.split(QRegularExpression("[ =]"));
+            trace << QList<int>{f[1].toInt(), f[2].toInt(), qint16(f[3].toInt()), qint16(f[4].toInt()), f[5].toInt()};
+            table += QStringLiteral("\n%1=%2: %3 dB, %4 dB, Out5 muted %5")
+                         .arg(f[1], f[2]).arg(trace.last()[2] * step).arg(trace.last()[3] * step).arg(f[5]);
+        }
+        const QByteArray shown = table.toUtf8();
+        QVERIFY2(trace.size() > 3, shown.constData());
+        for (int i = 0; i < trace.size(); ++i) {
+            const QList<int>& t = trace[i];
+            if (t[0] == nr("Cmd_SetupSelect")) {
+                QVERIFY2(!keep && i + 2 < trace.size() && trace[i + 1][0] == words[0] && trace[i + 2][0] == words[1]
+                             && trace[i + 2][2] <= qMin(before[0], top) && trace[i + 2][3] <= qMin(before[1], top),
+                         shown.constData());
+                i += 2;
+                continue;
+            }
+            QVERIFY2(t[2] <= before[0] && t[3] <= before[1], shown.constData());
+            QVERIFY2(t[4] == 1 || (t[2] <= top && t[3] <= top), shown.constData());
+        }
+        QCOMPARE(trace.last().mid(2), (QList<int>{qMin(before[0], top), qMin(before[1], top), keep ? 1 : 0}));
     }
 
     // Without a routing to choose (no routing library), nothing reaches the processor,
