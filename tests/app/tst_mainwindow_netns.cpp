@@ -723,14 +723,17 @@ private slots:
         // were not in the list (1 of 4 sets and none of the setups were left by a quit).
         const QSharedPointer<CZun> z = zun(Fw1080);
         z->SaveSetup(1, QStringLiteral("Kept"));
-        QTRY_VERIFY_WITH_TIMEOUT(z->GetMemoryManager()->setupIdAt(1) != 0, 20000);
+        // The collection backs up what this link read of the flash: it starts once the
+        // setup is read back as the processor lists it (before, it names it as not read).
+        QTRY_VERIFY_WITH_TIMEOUT(DeviceTestRig::setupReadBack(z.data(), 1, QStringLiteral("Kept")), 20000);
         QVERIFY(DeviceTestRig::settleTransfers(z.data()));
         QVERIFY(m_rig.control(Fw1080, "delay 100"));
         // The erase's reply lost with the link: the next connection puts the backup back.
         QVERIFY(m_rig.control(Fw1080, QStringLiteral("droplink reply %1").arg(z->GetCmdMap()->getCmdNr("Cmd_BulkEraseF"))));
+        m_boxes.clear();
         z->doGarbageCollection();
         QVERIFY2(m_window->quitQuestion().contains("Zun 257 (Alpha): a garbage collection"),
-                 qPrintable(m_window->quitQuestion()));
+                 qPrintable(m_window->quitQuestion() + " / " + m_boxes.join(" / ")));
         QTRY_VERIFY_WITH_TIMEOUT(!z->IsConnected(), 20000);
         QTRY_VERIFY(m_window->quitQuestion().isEmpty());
         z->connect(true);

@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 struct Proc
 {
@@ -276,14 +278,17 @@ private slots:
         };
 
         // The default "20 72": command 20 reaches Beta, whose next status record reports
-        // it once. Let earlier streams end first, so that no record carries it unseen.
-        QTest::qWait(CZunNetwork::StatusStreamMs + 200);
+        // it once, in whichever stream that record goes: every record from before the
+        // command on is kept, and a stream asked for after it brings the next record.
+        m_status.clear();
         runDialog(QString());
-        QTest::qWait(300);
-        bool reported = false;
-        for (const QByteArray& d : streams({0x0102}).value(0x0102))
-            reported = reported || ZunUdpDatagram::word(d, 4 + 2 * m_statusWord) == 20;
-        QVERIFY(reported);
+        QMetaObject::invokeMethod(net(), "triggerStatusTx", Qt::QueuedConnection, Q_ARG(quint16, 0x0102), Q_ARG(int, 100));
+        const auto reported = [&] {
+            const QList<QByteArray> records = m_status.value(0x0102);
+            return std::any_of(records.cbegin(), records.cend(),
+                               [&](const QByteArray& d) { return ZunUdpDatagram::word(d, 4 + 2 * m_statusWord) == 20; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(reported(), 10000);
 
         // The value arrives too: "116 1" is the master mute.
         runDialog("116 1");

@@ -4,10 +4,12 @@
 #include "CZun.h"
 #include "CZunFIRLimManager.h"
 #include "CZunMetaCmd.h"
+#include "CMemoryManager.h"
 #include "CZunSetupManager.h"
 #include "ZunBaseComm.h"
 #include "ZunCmdBuffer.h"
 #include "ZunDeviceStats.h"
+#include "ZunSetup.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -150,24 +152,38 @@ inline bool settleFirstSet(CZun* zun)
     }, 30000) && settleTransfers(zun);
 }
 
-// One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
-// A second program's read of the parameter image into the processor's one transfer buffer
-// (its command "Cmd_MemCopy" = "CmdS_CopyDSPVar2RxTxBuf", answered), over a connection of
-// its own to the emulator's port: with the emulator's "hold block" it lands between a
-// block write and its store.
-inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dspVar)
+// The setup at position p, named name, read back as the processor's directory lists it:
+// what a backup of the flash needs of it.
+inline bool setupReadBack(CZun* zun, int p, const QString& name)
+{
+    const quint32 listed = zun->GetMemoryManager()->setupIdAt(p);
+    const ZunSetup* held = zun->GetSetupManager()->GetSetup(p);
+    return listed != 0 && held && held->storedId() == listed && held->GetSetupName().startsWith(name);
+}
+
+// A second program's command, over a connection of its own to the emulator's port; true
+// once it is answered.
+inline bool secondClientSends(quint16 port, quint16 cmd, quint16 value)
 {
     QTcpSocket other;
     other.connectToHost(QHostAddress::LocalHost, port);
     if (!other.waitForConnected(5000))
         return false;
-    QByteArray copy(4, '\0');
-    copy[0] = char(memCopy & 0xFF);
-    copy[1] = char(memCopy >> 8);
-    copy[2] = char(dspVar & 0xFF);
-    copy[3] = char(dspVar >> 8);
-    other.write(copy);
+    QByteArray words(4, '\0');
+    words[0] = char(cmd & 0xFF);
+    words[1] = char(cmd >> 8);
+    words[2] = char(value & 0xFF);
+    words[3] = char(value >> 8);
+    other.write(words);
     return waitUntil([&]() { return other.bytesAvailable() >= 6 || other.waitForReadyRead(10); });
+}
+
+// A second program's read of the parameter image into the processor's one transfer buffer
+// (its command "Cmd_MemCopy" = "CmdS_CopyDSPVar2RxTxBuf"): with the emulator's "hold
+// block" it lands between a block write and its store.
+inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dspVar)
+{
+    return secondClientSends(port, memCopy, dspVar);
 }
 
 // A second program's commands, each answered before the next, over a connection of its
@@ -176,7 +192,7 @@ inline bool secondClientReadsTheImage(quint16 port, quint16 memCopy, quint16 dsp
 inline bool secondClientSends(quint16 port, const QList<QPair<quint16, quint16>>& commands)
 {
     for (const auto& c : commands)
-        if (!secondClientReadsTheImage(port, c.first, c.second))
+        if (!secondClientSends(port, c.first, c.second))
             return false;
     return true;
 }
@@ -210,6 +226,7 @@ inline bool secondClientWritesABlock(quint16 port, const QByteArray& block)
     return waitUntil([&]() { return other.bytesAvailable() >= 10 || other.waitForReadyRead(10); });
 }
 
+// One field of the emulator's state line ("state firmware 1080 pin 0x1234 ...").
 inline QString stateField(const QString& state, const QString& name)
 {
     const QStringList w = state.split(QLatin1Char(' '));

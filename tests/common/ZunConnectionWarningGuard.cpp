@@ -1,7 +1,9 @@
-// Linked into every test: a Qt warning about a connection fails the test program.
+// Linked into every test: a Qt warning about a connection or a queued call fails the test program.
 //
-// Qt reports a queued call it cannot make ("Cannot queue arguments of type ...") or a
-// connection it cannot make ("No such signal", "No such slot") only as a warning, and the
+// Qt reports a queued call it cannot make ("Cannot queue arguments of type ...", "Unable to
+// handle unregistered datatype"), a connection it cannot make ("No such signal", "No such
+// slot") or a call by name to a method the object does not have, or not with these
+// arguments ("QMetaObject::invokeMethod: No such method") only as a warning, and the
 // program goes on without the call: a test that would pass anyway hides a dead path. A
 // QSignalSpy even makes the call work, as it registers its signal's argument types. So any
 // such warning, from any thread, ends the test program as failed.
@@ -43,7 +45,8 @@ bool isConnectionWarning(QtMsgType type, const QString& text)
     if (type != QtWarningMsg && type != QtCriticalMsg)
         return false;
     return text.startsWith(QLatin1String("QObject::connect:")) || text.contains(QLatin1String("Cannot queue arguments"))
-        || text.contains(QLatin1String("No such signal")) || text.contains(QLatin1String("No such slot"));
+        || text.contains(QLatin1String("No such signal")) || text.contains(QLatin1String("No such slot"))
+        || text.contains(QLatin1String("No such method")) || text.contains(QLatin1String("Unable to handle unregistered datatype"));
 }
 
 void guard(QtMsgType type, const QMessageLogContext& context, const QString& text)
@@ -56,7 +59,7 @@ void guard(QtMsgType type, const QMessageLogContext& context, const QString& tex
             std::fprintf(stderr, "%s\n", qUtf8Printable(text));
         return;
     }
-    std::fprintf(stderr, "FAIL! Qt warned of a connection it cannot make: %s\n", qUtf8Printable(text));
+    std::fprintf(stderr, "FAIL! Qt warned of a connection or call it cannot make: %s\n", qUtf8Printable(text));
     std::fflush(stderr);
     // Told as a fatal error, QTest records the failure in the running function and closes
     // its log before the program ends.

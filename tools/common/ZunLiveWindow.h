@@ -33,6 +33,8 @@ class ZunLiveWindow
 {
 public:
     static constexpr quint16 Serial = 301;
+    // The emulated processor's address on the program's status path.
+    static QHostAddress processorAddress() { return QHostAddress(QStringLiteral("127.0.0.2")); }
 
     // Starts the emulator with the hardware word and registers the device. False with a
     // reason in error().
@@ -52,7 +54,7 @@ public:
     // processor from its announce and asks for and takes its streams. False with a reason.
     bool startProgramPath(quint32 hardware)
     {
-        const QHostAddress address(QStringLiteral("127.0.0.2"));
+        const QHostAddress address = processorAddress();
         if (!startSim(hardware, {"--bind", address.toString(), "--udp-port", QString::number(ZunUdpDatagram::Port)},
                       address))
             return false;

@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -319,6 +320,12 @@ int main(int argc, char** argv)
     }
     // Drawing text needs the font database of a GUI application, not a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The platform asks for the session's runtime folder, which a build (a container, a
+    // CI job, sudo) often lacks: a private one of its own for this run instead of a
+    // warning in every build's output.
+    QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (!QDir().mkpath(args[1])) {

@@ -106,13 +106,17 @@ bool ZunSimControl::apply(const QString& line)
         return true;
     }
     if (cmd == QLatin1String("release")) {
-        f.holdAtBlock = false;
-        f.holding = false;
-        // A reply held several times waits for its next answer again.
-        if (f.holdReplyAgain > 0 && f.holdReplyCmd < 0) {
-            --f.holdReplyAgain;
-            f.holdReplyCmd = f.heldReplyCmd;
+        // The held connection goes on; a hold asked for while it was held waits for the
+        // next block or reply, and a reply held several times waits for its next answer
+        // again. With nothing held, the holds asked for are dropped.
+        if (f.holding) {
+            f.holding = false;
+            if (f.holdReplyAgain > 0 && f.holdReplyCmd < 0) {
+                --f.holdReplyAgain;
+                f.holdReplyCmd = f.heldReplyCmd;
+            }
         } else {
+            f.holdAtBlock = false;
             f.holdReplyCmd = -1;
             f.holdReplyAgain = 0;
         }

@@ -111,7 +111,7 @@ void GainMeterLayer::paintEvent(QPaintEvent* event)
                 continue;
             // In the meter's own coordinates, so that a gradient lies as on the meter.
             painter.setTransform(QTransform::fromTranslate(p.at.x(), p.at.y()));
-            p.meter->paintPipe(&painter, part, p.meter->pipeColour(active));
+            p.meter->paintPipe(&painter, part, p.meter->pipeColour(active), p.meter->liquidColour(active));
         }
     }
 }

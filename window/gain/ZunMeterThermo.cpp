@@ -103,7 +103,7 @@ void ZunMeterThermo::pipeChanged()
         m_layer->pipeMayHaveMoved();
 }
 
-QBrush ZunMeterThermo::pipeColour(bool activeWindow) const
+const QBrush& ZunMeterThermo::lookBrush(bool activeWindow, QPalette::ColorRole role) const
 {
     // The widget's palette works out whether its window is active each time it is asked.
     if (!m_lookKnown) {
@@ -113,10 +113,18 @@ QBrush ZunMeterThermo::pipeColour(bool activeWindow) const
     const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
                                        : activeWindow ? QPalette::Active
                                                       : QPalette::Inactive;
-    return m_look.brush(group, QPalette::Base);
+    return m_look.brush(group, role);
 }
 
-void ZunMeterThermo::paintPipe(QPainter* painter, const QRect& part, const QBrush& empty) const
+const QBrush& ZunMeterThermo::pipeColour(bool activeWindow) const { return lookBrush(activeWindow, QPalette::Base); }
+
+// The toolkit's fill brush is its palette's button text.
+const QBrush& ZunMeterThermo::liquidColour(bool activeWindow) const
+{
+    return lookBrush(activeWindow, QPalette::ButtonText);
+}
+
+void ZunMeterThermo::paintPipe(QPainter* painter, const QRect& part, const QBrush& empty, const QBrush& liquid) const
 {
     // Its empty colour and the liquid as plain fills (the meters have neither alarm nor
     // colour map), without the toolkit's clip and state juggling. The part is its own
@@ -124,9 +132,9 @@ void ZunMeterThermo::paintPipe(QPainter* painter, const QRect& part, const QBrus
     // lines against all of them.
     painter->setClipRect(part, Qt::ReplaceClip);
     painter->fillRect(part, empty);
-    const QRect liquid = filled() & part;
-    if (!liquid.isEmpty())
-        painter->fillRect(liquid, fillBrush());
+    const QRect full = filled() & part;
+    if (!full.isEmpty())
+        painter->fillRect(full, liquid);
 }
 
 void ZunMeterThermo::paintEvent(QPaintEvent* event)
@@ -148,7 +156,7 @@ void ZunMeterThermo::paintEvent(QPaintEvent* event)
     }
     // A band of the pipe; the border and the scale lie outside it.
     QPainter painter(this);
-    paintPipe(&painter, event->rect(), palette().brush(QPalette::Base));
+    paintPipe(&painter, event->rect(), palette().brush(QPalette::Base), fillBrush());
 }
 
 void ZunMeterThermo::resizeEvent(QResizeEvent* event)

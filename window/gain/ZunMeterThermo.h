@@ -32,11 +32,13 @@ public:
     QRect pipe() const;
     // The liquid's rectangle in the pipe, kept until the value or the pipe change.
     QRect filled() const;
-    // The colour of the pipe's empty part, while the meter's window is active or not.
-    QBrush pipeColour(bool activeWindow) const;
+    // The colours of the pipe's empty part and of its liquid, while the meter's window is
+    // active or not.
+    const QBrush& pipeColour(bool activeWindow) const;
+    const QBrush& liquidColour(bool activeWindow) const;
     // Paints part of the pipe (empty, then the liquid) with painter, in the meter's
     // coordinates.
-    void paintPipe(QPainter* painter, const QRect& part, const QBrush& empty) const;
+    void paintPipe(QPainter* painter, const QRect& part, const QBrush& empty, const QBrush& liquid) const;
     // The layer that paints the pipe from now on (none: the meter paints it).
     void setLayer(GainMeterLayer* layer);
 
@@ -52,6 +54,8 @@ protected:
 private:
     // The pipe's rectangle is worked out again, and the layer follows it.
     void pipeChanged();
+    // A brush of the meter's palette, in the group of its window's activity.
+    const QBrush& lookBrush(bool activeWindow, QPalette::ColorRole role) const;
 
     double m_shown = NothingShown;
     mutable QRect m_pipe;

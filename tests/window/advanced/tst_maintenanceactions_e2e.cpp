@@ -565,9 +565,10 @@ private slots:
     }
 
     // Mended: while an operation held the keep-alive off (a firmware update, an erase), a
-    // file choice that closed, a recall's answer or a restore's answer turned it on again
-    // (the processor could drop the link in the middle). Each keep-alive change goes through
-    // the list of operations: off until its last holder ends.
+    // file choice that closed, a recall's answer, a restore's answer or an erase's end (its
+    // answer, and the processor's timer it set again) turned it on again: the processor
+    // could drop the link in the middle. Each keep-alive change goes through the list of
+    // operations: off until its last holder ends.
     void theKeepAliveStaysOffWhileAnOperationHoldsIt_data()
     {
         QTest::addColumn<QString>("event");
@@ -575,6 +576,7 @@ private slots:
         QTest::newRow("a recall's answer") << "recall";
         QTest::newRow("the default settings' answer") << "defaults";
         QTest::newRow("the wizard's last step") << "wizard";
+        QTest::newRow("an erase's answer") << "erase";
     }
     void theKeepAliveStaysOffWhileAnOperationHoldsIt()
     {
@@ -599,6 +601,10 @@ private slots:
         } else if (event == "defaults") {
             ZunSignalSpy answer(zun, &CZun::signal_DefaultSettingsRestored);
             zun->RestoreDefaultSettings(true);
+            QVERIFY(answer.wait(20000));
+        } else if (event == "erase") {
+            ZunSignalSpy answer(zun, &CZun::signal_FlashMemErased);
+            zun->EraseFlashMemory();
             QVERIFY(answer.wait(20000));
         } else {
             ZunSignalSpy steps(zun->GetRoutingSteps(), &ZunTimedSteps::signal_Finished);
