@@ -5,6 +5,7 @@
 #include "CZunFIRLimManager.h"
 #include "FilterLimiterEWS.h"
 #include "ZunBackupRecord.h"
+#include "ZunCount.h"
 #include "ZunSampleRateRule.h"
 #include "ZunOwnStores.h"
 #include "ZunSetup.h"
@@ -28,6 +29,8 @@ namespace
 constexpr double FileSampleRate = 48000.0;
 
 QString reasonOf(const std::exception& e) { return CBlockFIR::invalid_filter::textOf(e); }
+
+QString firSets(int n) { return ZunCount::of(n, QStringLiteral("FIR set"), QStringLiteral("FIR sets")); }
 
 // The files whose names the system's encoding can not read: the folder listing leaves them
 // out without a word, and no load can open them.
@@ -125,9 +128,8 @@ ZunConfigFolder::ZunConfigFolder(CZun* device, const QString& folder) : m_folder
     }
     m_setups = m_setupFiles.size();
     if (m_refused.isEmpty() && memory->freeEntries() < m_sets + m_setups + outside)
-        m_refused << QStringLiteral("%1 FIR sets and %2 setups need more room than the flash of the processor has left")
-                         .arg(m_sets)
-                         .arg(m_setups);
+        m_refused << QStringLiteral("%1 and %2 need more room than the flash of the processor has left")
+                         .arg(firSets(m_sets), ZunCount::setups(m_setups));
 }
 
 QString ZunConfigFolder::setRefusal(CZun* device, const QString& path, quint32* id)
@@ -214,12 +216,10 @@ QString ZunConfigFolder::report() const
 {
     QString text;
     if (!m_notStored.isEmpty()) {
-        text = QStringLiteral("Configuration loaded from %1 only in part: %2 FIR sets, %3 setups. The processor did "
+        text = QStringLiteral("Configuration loaded from %1 only in part: %2, %3. The processor did "
                               "not store:\n%4")
-                   .arg(QDir::toNativeSeparators(m_folder))
-                   .arg(m_sets)
-                   .arg(m_setups)
-                   .arg(m_notStored.join(QLatin1Char('\n')));
+                   .arg(QDir::toNativeSeparators(m_folder), firSets(m_sets), ZunCount::setups(m_setups),
+                        m_notStored.join(QLatin1Char('\n')));
     } else if (!m_refused.isEmpty()) {
         text = QStringLiteral("Nothing was loaded from %1. These files can not be loaded:\n%2")
                    .arg(QDir::toNativeSeparators(m_folder), m_refused.join(QLatin1Char('\n')));
@@ -227,10 +227,8 @@ QString ZunConfigFolder::report() const
         text = QStringLiteral("Nothing was loaded from %1: it holds no FIR set and no setup to load.")
                    .arg(QDir::toNativeSeparators(m_folder));
     } else {
-        text = QStringLiteral("Configuration loaded from %1: %2 FIR sets, %3 setups.")
-                   .arg(QDir::toNativeSeparators(m_folder))
-                   .arg(m_sets)
-                   .arg(m_setups);
+        text = QStringLiteral("Configuration loaded from %1: %2, %3.")
+                   .arg(QDir::toNativeSeparators(m_folder), firSets(m_sets), ZunCount::setups(m_setups));
     }
     if (!m_tidied.isEmpty())
         text += QStringLiteral("\nAnother program used the processor meanwhile:\n") + m_tidied.join(QLatin1Char('\n'));

@@ -596,7 +596,7 @@ private slots:
                                           << QString::fromUtf8("Set03_S\xef\xbf\xbd" "d.zun: its name is not text")
                                           << true;
         QTest::newRow("set damaged on the way")
-            << quint16(1080) << two << "only in part: 0 FIR sets, 1 setups. The processor did not store:\n%1" << false;
+            << quint16(1080) << two << "only in part: 0 FIR sets, 1 setup. The processor did not store:\n%1" << false;
     }
     void loadingAFolderReportsWhatWasStored()
     {

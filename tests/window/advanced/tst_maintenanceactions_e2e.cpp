@@ -474,7 +474,7 @@ private slots:
             QVERIFY2(report.contains(QStringLiteral("only in part")) && report.contains(QStringLiteral("3: nothing")),
                      qPrintable(report));
         else
-            QVERIFY2(report.contains(QStringLiteral(": 1 FIR sets, 0 setups.")) && !report.contains("only in part"),
+            QVERIFY2(report.contains(QStringLiteral(": 1 FIR set, 0 setups.")) && !report.contains("only in part"),
                      qPrintable(report));
     }
 
