@@ -166,8 +166,10 @@ void ZunBaseComm::on_SocketStateChanged(QAbstractSocket::SocketState state)
         if (!connected)
             m_connected.store(false);
         m_buffer.abandonAll();
-        if (connected)
+        if (connected) {
+            ++m_connections;
             m_connected.store(true);
+        }
         if (const QSharedPointer<ZunDeviceStats> record = m_record.toStrongRef())
             record->setLinkConnected(connected);
     }

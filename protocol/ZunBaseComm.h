@@ -89,6 +89,10 @@ public:
     // The losses reported so far (signal_NetworkError), each counted before the link is
     // seen down and before it is told.
     quint64 lossesReported() const { return m_lossesReported.load(); }
+    // The connections made so far, each counted before the link is seen up: what is told
+    // late of a command dropped with an earlier connection is told apart from the current
+    // one's.
+    quint64 connections() const { return m_connections.load(); }
     QSharedPointer<CCmdMap> getCmdMap() const { return m_map; }
     ZunCmdBuffer* getCmdBuffer() { return &m_buffer; }
 
@@ -139,6 +143,7 @@ private:
     QSharedPointer<CCmdMap> m_map;
     std::atomic<int> m_lastError{NoError};
     std::atomic<quint64> m_lossesReported{0};
+    std::atomic<quint64> m_connections{0};
     std::atomic<bool> m_connected{false};
     ZunCmdBuffer m_buffer;
     QTcpSocket* m_socket = nullptr;

@@ -987,6 +987,7 @@ bool CZunFIRLimManager::loadSet(quint32 key, quint16 dsp)
         if (dsp == 0 || dsp == d + 1) {
             m_sent[d] = key;
             m_sentOnLink[d] = m_linkEnds;
+            m_sentOnConnection[d] = m_zun->GetLink()->connections();
         }
     m_loadsAwaited += answers;
     if (m_zun->SendMetaCmd(meta) == 0)
@@ -1090,8 +1091,10 @@ void CZunFIRLimManager::on_Unanswered(quint16 cmd, quint16, bool wentOut)
     if (m_sentOnLink[d] != m_linkEnds)
         return;
     decrement(m_loadsAwaited);
-    // Gone out, its answer lost with the link: the next connection reads what runs.
-    if (wentOut || !m_zun->IsConnected())
+    // Gone out, its answer lost with the link, or dropped with a link that ended (told here
+    // perhaps only once the next one is up, before its end was): the next connection reads
+    // what runs, and names again what a cut activation left.
+    if (wentOut || !m_zun->IsConnected() || m_sentOnConnection[d] != m_zun->GetLink()->connections())
         return;
     if (!m_droppedLoads.contains(d))
         m_droppedLoads << d;

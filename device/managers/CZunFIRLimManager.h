@@ -209,11 +209,12 @@ private:
     std::atomic<quint32> m_loadsAwaited{0};
     // Manager thread only: the set each DSP runs by the loads answered (taken from its words
     // when no load is awaited), the set last sent to it and on which link (counted by the
-    // links ended), and the DSPs whose load was dropped before it went, told once no load
-    // is awaited any more.
+    // links ended, and by the link's own connections), and the DSPs whose load was dropped
+    // before it went, told once no load is awaited any more.
     quint32 m_runs[2] = {0, 0};
     quint32 m_sent[2] = {0, 0};
     quint64 m_sentOnLink[2] = {0, 0};
+    quint64 m_sentOnConnection[2] = {0, 0};
     quint64 m_linkEnds = 0;
     QList<int> m_droppedLoads;
     // The list mutex: serialises list changes with the transfers (held across each).
